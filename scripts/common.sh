@@ -3,7 +3,7 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cache=${DEPS_CACHE:-/var/cache/tevarnic-deps}
 
-bash "$root/scripts/setup.sh" "$cache" | tail -n 1
+bash "$root/scripts/setup.sh" "$cache"
 # shellcheck source=/dev/null
 source "$cache/env.sh"
 
