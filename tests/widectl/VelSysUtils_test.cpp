@@ -130,6 +130,7 @@ TEST_P(BothRoads, SystemMessages) {
   const std::wstring known = WideSysErrorMessage(ERROR_FILE_NOT_FOUND);
   EXPECT_GT(known.size(), 5u);
   EXPECT_EQ(known.find(L"Unspecified error"), std::wstring::npos);
+  EXPECT_EQ(known.back(), L'\n');  // the system's closing line break is kept
   const DWORD unknown = 0x2000BEEF;
   EXPECT_EQ(WideSysErrorMessage(unknown), L"Unspecified error (536919791) from system.");
   EXPECT_EQ(WideLibraryErrorMessage(L"zip", GetModuleHandleW(nullptr), unknown),

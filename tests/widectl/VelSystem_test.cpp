@@ -65,6 +65,9 @@ TEST(VelSystem, KeyCharToWide) {
   EXPECT_EQ(KeyCharToWide(0x263A), L'\u263A');
   EXPECT_EQ(KeyCharToWide(0x100), L'\u0100');
   EXPECT_EQ(KeyCharToWide('A'), L'A');
+  // Bytes below 256 are read in the keyboard's code page.
+  if (KeyboardCodePage() == 1252) EXPECT_EQ(KeyCharToWide(0xE9), L'\u00E9');
+  if (KeyboardCodePage() == 1253) EXPECT_EQ(KeyCharToWide(0xE1), L'\u03B1');
 }
 
 // Representable means the character survives the round trip: a best-fit stand-in (alpha as "a" in
@@ -253,4 +256,38 @@ TEST(VelSystem, WideLoadResStringFromText) {
   static const char kPlain[] = "plain";
   ref.Identifier = reinterpret_cast<uintptr_t>(kPlain);
   EXPECT_EQ(WideLoadResString(&ref), L"plain");
+}
+
+// Random text of every kind of character survives both codecs, and random bytes never break the
+// decoders: they either decode or (UTF-7) raise the layer's error.
+TEST(VelSystem, CodecsRoundTripAndSurviveRandomBytes) {
+  uint32_t seed = 12345;
+  auto next = [&seed]() { return seed = seed * 1664525u + 1013904223u; };
+  for (int round = 0; round < 500; ++round) {
+    std::wstring text;
+    const int len = static_cast<int>(next() % 24);
+    for (int i = 0; i < len; ++i) {
+      const uint32_t kind = next() % 4;
+      wchar_t c = kind == 0 ? wchar_t(next() % 128) : kind == 1 ? wchar_t(0x80 + next() % 0x780)
+                                                    : wchar_t(0x800 + next() % 0xD000);
+      if (kind == 3) {  // a surrogate pair
+        text += wchar_t(0xD800 + next() % 0x400);
+        c = wchar_t(0xDC00 + next() % 0x400);
+      }
+      text += c;
+    }
+    ASSERT_EQ(Utf7ToWide(WideToUtf7(text)), text) << round;
+    ASSERT_EQ(Utf8ToWide(WideToUtf8(text)), text) << round;
+
+    std::string bytes;
+    // Half the rounds draw from the bytes that drive the UTF-7 decoder's states.
+    static const char kUtf7Bytes[] = "+-AQgw09/. ~";
+    for (int i = 0; i < len; ++i)
+      bytes.push_back(round % 2 ? kUtf7Bytes[next() % (sizeof kUtf7Bytes - 1)] : static_cast<char>(next() & 0xFF));
+    EXPECT_LE(Utf8ToWide(bytes).size(), bytes.size());
+    try {
+      EXPECT_LE(Utf7ToWide(bytes).size(), bytes.size());
+    } catch (const EVelGeneralError&) {
+    }
+  }
 }
