@@ -66,8 +66,12 @@ TEST(VelSystem, KeyCharToWide) {
   EXPECT_EQ(KeyCharToWide(0x100), L'\u0100');
   EXPECT_EQ(KeyCharToWide('A'), L'A');
   // Bytes below 256 are read in the keyboard's code page.
-  if (KeyboardCodePage() == 1252) EXPECT_EQ(KeyCharToWide(0xE9), L'\u00E9');
-  if (KeyboardCodePage() == 1253) EXPECT_EQ(KeyCharToWide(0xE1), L'\u03B1');
+  const UINT keyboard = KeyboardCodePage();
+  if (keyboard == 1252) {
+    EXPECT_EQ(KeyCharToWide(0xE9), L'\u00E9');
+  } else if (keyboard == 1253) {
+    EXPECT_EQ(KeyCharToWide(0xE1), L'\u03B1');
+  }
 }
 
 // Representable means the character survives the round trip: a best-fit stand-in (alpha as "a" in
