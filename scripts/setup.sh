@@ -312,5 +312,8 @@ export WINEDLLOVERRIDES="\${WINEDLLOVERRIDES:-mscoree,mshtml=}"  # never offer M
 EOF
 
 
+# ---------------------------------------------------------------- 6. test decks of the presentation stand-in
+run_logged presenter-fixtures bash "$CMAKE_DIR/../tests/presenter/fixtures.sh" "$CACHE"
+
 msg "all done in $((SECONDS - T0))s; prefix $PREFIX"
 sed 's/^/    /' "$PREFIX/share/mingw-deps/versions.txt"
