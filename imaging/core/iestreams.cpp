@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "iezlib.h"
 #include "vodevovur.h"
 
 namespace {
@@ -370,8 +371,11 @@ int64_t IECopyStream(TIEStream& dest, TIEStream& source, int64_t count) {
     source.SetPosition(0);
     count = source.GetSize();
   }
-  int64_t left = source.GetSize() - source.GetPosition();
-  count = std::max<int64_t>(0, std::min(count, left));
+  // A zlib stream's size is only known by inflating it all, so its count is taken as asked.
+  if (!dynamic_cast<TCustomZStream*>(&source)) {
+    int64_t left = source.GetSize() - source.GetPosition();
+    count = std::max<int64_t>(0, std::min(count, left));
+  }
   if (count > 0) dest.CopyFrom(source, count);
   return count;
 }
