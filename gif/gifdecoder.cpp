@@ -121,7 +121,7 @@ int TGIFDecoder::NextValue() {
 
 void TGIFDecoder::SkipRest() {
   state_ = State::Ended;
-  if (!exhausted_) SkipSubBlocks(stream_);
+  if (!exhausted_ && !SkipSubBlocks(stream_)) warn_("Premature end of data");
   exhausted_ = true;
   stackTop_ = 0;
 }

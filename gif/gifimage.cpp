@@ -24,8 +24,9 @@ const size_t kScreenSize = 7;
 // The most pixels one byte of LZW data can stand for: a 12-bit code names a string of at most 4096
 // pixels. A frame larger than its data could ever fill is refused before anything is allocated.
 const uint64_t kMaxPixelsPerDataByte = 4096;
-// Frames up to this size are allocated whatever data follows (a truncated file keeps its frame).
-const uint64_t kAlwaysAllowedPixels = 1 << 16;
+// Pixels that one load may allocate beyond what the frames' data can fill: a truncated file keeps
+// its cut frame, but many frames of little data cannot claim much memory each.
+const uint64_t kMaxUnbackedPixels = 1 << 20;
 // Colours of a 24-bit picture remembered while it becomes a frame, searched from the last hit.
 const int kRecentColors = 8;
 
@@ -321,12 +322,31 @@ void TGIFSubImage::AddTransparencyMask(const uint8_t* mask, size_t stride) {
   AddExtension(std::move(gce));
 }
 
+// Bytes of image data in the sub-blocks after the code size byte (what the stream holds of them).
+static uint64_t MeasureImageData(TGIFByteStream& stream) {
+  const uint64_t start = stream.Position();
+  uint64_t total = 0;
+  if (ReadStreamByte(stream) >= 0) {
+    for (int n = ReadStreamByte(stream); n > 0; n = ReadStreamByte(stream)) {
+      const uint64_t present = std::min<uint64_t>(uint64_t(n), stream.Remaining());
+      total += present;
+      stream.SetPosition(stream.Position() + present);
+    }
+  }
+  stream.SetPosition(start);
+  return total;
+}
+
 void TGIFSubImage::DecodePixels(TGIFByteStream& stream) {
   const uint64_t n = uint64_t(Width()) * uint64_t(Height());
-  const uint64_t dataBytes = stream.Remaining();
-  if (n > TGIFImage::kMaxFramePixels ||
-      (n > kAlwaysAllowedPixels && n / kMaxPixelsPerDataByte > dataBytes))
-    RaiseGIFError("Image dimensions exceed the data");
+  if (n > TGIFImage::kMaxFramePixels) RaiseGIFError("Image dimensions exceed the data");
+  const uint64_t backed = MeasureImageData(stream) * kMaxPixelsPerDataByte;
+  if (n > backed) {
+    uint64_t ownBudget = kMaxUnbackedPixels;
+    uint64_t& budget = Image() ? Image()->unbackedPixelBudget_ : ownBudget;
+    if (n - backed > budget) RaiseGIFError("Image dimensions exceed the data");
+    budget -= n - backed;
+  }
   pixels_.assign(size_t(n), 0);
   if (transparent_ && graphicControl_)
     std::fill(pixels_.begin(), pixels_.end(), uint8_t(graphicControl_->TransparentColorIndex()));
@@ -337,7 +357,7 @@ void TGIFSubImage::DecodePixels(TGIFByteStream& stream) {
   }
   if (codeSize < 1 || codeSize > TGIFDecoder::kMaxCodeSize) {
     ReportWarning("Invalid GIF data");
-    SkipSubBlocks(stream);
+    if (!SkipSubBlocks(stream)) ReportWarning("Premature end of data");
     return;
   }
   auto decoder = std::make_unique<TGIFDecoder>(stream, codeSize, [this](const std::string& m) { ReportWarning(m); });
@@ -572,11 +592,15 @@ void TGIFImage::Assign(const TGIFPixelSource& picture) {
 void TGIFImage::LoadFromStream(TGIFByteStream& stream) {
   Progress(TGIFProgressStage::Starting, 0, false, "Loading...");
   Clear();
+  unbackedPixelBudget_ = kMaxUnbackedPixels;
   const uint64_t start = stream.Position();
   try {
     header_.LoadFromStream(stream);
     images_.LoadFromStream(stream);
     const int trailer = ReadStreamByte(stream);
+    // A stream that ends where the trailer should be was cut short, even when every block it holds
+    // is complete.
+    if (trailer < 0) ReportWarning(this, 1, "Premature end of data");
     if (trailer >= 0 && trailer != kTrailer) ReportWarning(this, 1, "Invalid Image trailer");
   } catch (...) {
     stream.SetPosition(start);

@@ -223,7 +223,9 @@ class TGIFImage {
   void Progress(TGIFProgressStage stage, int percent, bool redraw, const std::string& message);
 
  private:
+  friend class TGIFSubImage;
   TGIFHeader header_;
   TGIFImageList images_;
   int paletteBits_ = GIFDefaultPaletteBits;
+  uint64_t unbackedPixelBudget_ = 0;  // frame pixels a load may still allocate beyond their data
 };

@@ -95,14 +95,14 @@ void ReadStreamExact(TGIFByteStream& stream, void* buffer, size_t count) {
   if (stream.Read(buffer, count) != count) RaiseGIFError("Premature end of data");
 }
 
-void SkipSubBlocks(TGIFByteStream& stream) {
+bool SkipSubBlocks(TGIFByteStream& stream) {
   for (;;) {
     int n = ReadStreamByte(stream);
-    if (n <= 0) return;
+    if (n <= 0) return n == 0;
     uint64_t target = stream.Position() + static_cast<uint64_t>(n);
     if (target > stream.Size()) {
       stream.SetPosition(stream.Size());
-      return;
+      return false;
     }
     stream.SetPosition(target);
   }

@@ -85,8 +85,8 @@ void WriteStreamByte(TGIFByteStream& stream, uint8_t value);
 int ReadStreamByte(TGIFByteStream& stream);
 // Raises "Premature end of data" when fewer than `count` bytes are there.
 void ReadStreamExact(TGIFByteStream& stream, void* buffer, size_t count);
-// Skips data sub-blocks up to and including the 0 terminator (or the end of the stream).
-void SkipSubBlocks(TGIFByteStream& stream);
+// Skips data sub-blocks up to and including the 0 terminator; false when the stream ended first.
+bool SkipSubBlocks(TGIFByteStream& stream);
 
 using TGIFLines = std::vector<std::string>;
 // Each line as sub-blocks of at most 255 bytes (empty lines write nothing), then one 0 byte.
