@@ -148,8 +148,10 @@ TEST(GifOctree, MergesDeepestMostRecentNode) {
   const TGIFPalette expected = {{0, 0, 0}, {0, 0, 1}, {2, 0, 0}, {4, 0, 0}};
   EXPECT_EQ(palette, expected);
 
+  // Two colours far apart and a third sharing the first one's level-7 node. Inserting alone never
+  // merges; reading a picture with room for two merges the far colour's node (made last, no
+  // change) and then the shared one, whose average is truncated.
   TColorQuantizer q(2, 8);
-  // Two colours apart at level 1 and a third joining the first's level-7 node: only that node merges.
   q.InsertColor(0, 0, 0);
   q.InsertColor(200, 0, 0);
   q.InsertColor(1, 1, 1);
