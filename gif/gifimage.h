@@ -171,6 +171,8 @@ using TGIFWarningEvent = std::function<void(const void* sender, int severity, co
 using TGIFProgressEvent =
     std::function<void(TGIFProgressStage stage, int percent, bool redraw, const std::string& message)>;
 
+// A GIF picture: the object model with its reading, writing and conversion from other pictures.
+// Drawing, palettes and clipboard use belong to the user-interface picture class built on it.
 class TGIFImage {
  public:
   // Frames larger than this are refused, whatever their data.

@@ -158,3 +158,17 @@ TEST(GifImage, PalettedPictureAndMask) {
   frame.RemoveExtension(frame.GraphicControlExtension());
   EXPECT_EQ(frame.GraphicControlExtension(), nullptr);
 }
+
+TEST(GifImage, FilesByWideName) {
+  TGIFImage image;
+  image.Assign(giftest::Picture(6, 4, [](int x, int y) { return TGIFColor{uint8_t(40 * x), uint8_t(60 * y), 0}; }));
+  const std::string dir = tq::WorkDir() + "\\";  // ASCII: the build tree's path
+  const std::wstring name(dir.begin(), dir.end());
+  const std::wstring wide = name + L"caf\u00e9.gif";
+  image.SaveToFile(wide);
+  TGIFImage back;
+  back.LoadFromFile(wide);
+  ASSERT_EQ(back.Images().Count(), 1);
+  EXPECT_EQ(back.Images()[0].Pixels(), image.Images()[0].Pixels());
+  EXPECT_EQ(ErrorOf([&] { back.LoadFromFile(name + L"missing.gif"); }), "Cannot open file");
+}
