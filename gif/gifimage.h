@@ -1,0 +1,233 @@
+// The GIF image object model: an image holds a header (logical screen and global colour map) and a
+// list of frames; each frame holds its image descriptor, a local colour map, one byte per pixel and
+// its extensions. The reader and writer walk this tree block by block, as a GIF file lays them out.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gifbitmap.h"
+#include "gifcolormap.h"
+#include "gifutil.h"
+
+class TGIFImage;
+class TGIFSubImage;
+class TGIFExtension;
+class TGIFGraphicControlExtension;
+
+enum TGIFPaletteMode : uint8_t {
+  gpNone, gpStock20, gpHalftone, gpGray4, gpBlackWhite, gpGray256, gpWebSafe216, gpOctree,
+  gpOctreeKeepStatic, gpGivenPalette
+};
+enum TGIFDitherStyle : uint8_t {
+  gdNearest, gdFloydSteinberg, gdStucki, gdSierra, gdJaJuNi, gdSteveArche, gdBurkes
+};
+enum TGIFCompression : uint8_t { gifLZW, gifRunLength };
+enum class TGIFProgressStage { Starting, Running, Ending };
+
+// Defaults copied into every new image.
+extern TGIFPaletteMode GIFDefaultPaletteMode;   // gpWebSafe216
+extern int GIFDefaultPaletteBits;               // 8
+extern TGIFDitherStyle GIFDefaultDitherStyle;   // gdNearest
+extern TGIFCompression GIFDefaultCompression;   // gifLZW
+
+// Base of the header, frames, extensions and the trailer: a part of one image.
+class TGIFItem {
+ public:
+  explicit TGIFItem(TGIFImage* image) : image_(image) {}
+  virtual ~TGIFItem() = default;
+  TGIFItem(const TGIFItem&) = delete;
+  TGIFItem& operator=(const TGIFItem&) = delete;
+  TGIFImage* Image() const { return image_; }
+  // 1 = GIF87a is enough, 2 = needs GIF89a.
+  virtual int RequiredVersion() const { return 1; }
+  void ReportWarning(const std::string& message);
+  virtual void SaveToStream(TGIFByteStream& stream) = 0;
+  virtual void LoadFromStream(TGIFByteStream& stream) = 0;
+  void WriteToFile(const std::wstring& fileName);
+  void ReadFromFile(const std::wstring& fileName);
+
+ private:
+  TGIFImage* image_;
+};
+
+struct TGIFLogicalScreen {
+  uint16_t Width = 0, Height = 0;
+  uint8_t Packed = 0;            // bit 7 global table, 6..4 colour resolution, 3 sorted, 2..0 size
+  uint8_t BackgroundIndex = 0;
+  uint8_t AspectRatio = 0;
+};
+
+class TGIFHeader : public TGIFItem {
+ public:
+  explicit TGIFHeader(TGIFImage* image) : TGIFItem(image), colorMap_(this) {}
+  TGIFLogicalScreen& Screen() { return screen_; }
+  const TGIFLogicalScreen& Screen() const { return screen_; }
+  TGIFGlobalColorMap& ColorMap() { return colorMap_; }
+  void Assign(const TGIFHeader& source);
+  // Makes the map the global one, clearing the rest of the header.
+  void Assign(const TGIFColorMap& map);
+  void Clear();
+  // Recomputes the logical screen's packed byte from the colour maps of the image.
+  void Prepare();
+  void SaveToStream(TGIFByteStream& stream) override;
+  void LoadFromStream(TGIFByteStream& stream) override;
+
+ private:
+  TGIFLogicalScreen screen_;
+  TGIFGlobalColorMap colorMap_;
+};
+
+struct TGIFImageDescriptor {
+  uint8_t Separator = 44;
+  uint16_t Left = 0, Top = 0, Width = 0, Height = 0;
+  uint8_t Packed = 0;  // bit 7 local table, 6 interlaced, 5 sorted, 2..0 table size
+};
+
+class TGIFSubImage : public TGIFItem {
+ public:
+  explicit TGIFSubImage(TGIFImage* image);
+  ~TGIFSubImage() override;
+  void Clear();
+
+  int Left() const { return descriptor_.Left; }
+  int Top() const { return descriptor_.Top; }
+  int Width() const { return descriptor_.Width; }
+  int Height() const { return descriptor_.Height; }
+  const TGIFImageDescriptor& Descriptor() const { return descriptor_; }
+  // Stores the bounds (new pixels when the size changed) and widens the image to hold the frame.
+  void SetFrameBounds(int left, int top, int width, int height);
+  bool Empty() const;
+  void AllocPixels();
+  // Raise "Invalid pixel coordinates" outside the frame and "Image is empty" without pixels.
+  uint8_t* PixelRow(int y);
+  uint8_t PixelAt(int x, int y);
+  std::vector<uint8_t>& Pixels() { return pixels_; }
+  const std::vector<uint8_t>& Pixels() const { return pixels_; }
+
+  TGIFLocalColorMap& ColorMap() { return colorMap_; }
+  const TGIFLocalColorMap& ColorMap() const { return colorMap_; }
+  // The local map when it has entries, else the global map when it has, else the empty local map.
+  TGIFColorMap& ActiveColorMap();
+  int RequiredVersion() const override;
+  bool Interlaced() const { return (descriptor_.Packed & 0x40) != 0; }
+  void SetInterlaced(bool on);
+  int BitsPerPixel() const { return colorMap_.BitsNeeded(); }
+  int ColorResolution() const { return colorMap_.BitsNeeded() - 1; }
+
+  bool Transparent() const { return transparent_; }
+  void SetTransparentFlag(bool on) { transparent_ = on; }
+  // The frame's first graphic control extension, or null.
+  TGIFGraphicControlExtension* GraphicControlExtension() const { return graphicControl_; }
+  const std::vector<std::unique_ptr<TGIFExtension>>& Extensions() const { return extensions_; }
+  TGIFExtension* AddExtension(std::unique_ptr<TGIFExtension> extension);
+  void RemoveExtension(TGIFExtension* extension);
+
+  void Assign(const TGIFSubImage& source);
+  // A picture becomes the frame: 1-, 4- and 8-bit pictures as they are, others reduced by the
+  // image's palette mode, dither style and palette bits.
+  void Assign(const TGIFPixelSource& source);
+  // Pixels under a non-zero mask byte (one per pixel, rows of `stride` bytes) become transparent.
+  void AddTransparencyMask(const uint8_t* mask, size_t stride);
+
+  void DecodePixels(TGIFByteStream& stream);
+  void EncodePixels(TGIFByteStream& stream);
+  void SaveToStream(TGIFByteStream& stream) override;
+  void LoadFromStream(TGIFByteStream& stream) override;
+
+ private:
+  friend class TGIFGraphicControlExtension;
+  void LoadExtensions(TGIFByteStream& stream);
+  void CopyPixels(const TGIFPixelSource& source, int reportEveryRows);
+
+  TGIFImageDescriptor descriptor_;
+  TGIFLocalColorMap colorMap_;
+  std::vector<std::unique_ptr<TGIFExtension>> extensions_;
+  std::vector<uint8_t> pixels_;
+  bool transparent_ = false;
+  TGIFGraphicControlExtension* graphicControl_ = nullptr;
+};
+
+// The frames of an image, in file order.
+class TGIFImageList {
+ public:
+  explicit TGIFImageList(TGIFImage* image) : image_(image) {}
+  int Count() const { return int(items_.size()); }
+  TGIFSubImage& operator[](int i) { return *items_[size_t(i)]; }
+  const TGIFSubImage& operator[](int i) const { return *items_[size_t(i)]; }
+  int Add(std::unique_ptr<TGIFSubImage> frame);
+  void Clear() { items_.clear(); }
+  void SaveToStream(TGIFByteStream& stream);
+  void LoadFromStream(TGIFByteStream& stream);
+
+ private:
+  TGIFImage* image_;
+  std::vector<std::unique_ptr<TGIFSubImage>> items_;
+};
+
+using TGIFWarningEvent = std::function<void(const void* sender, int severity, const std::string& message)>;
+using TGIFProgressEvent =
+    std::function<void(TGIFProgressStage stage, int percent, bool redraw, const std::string& message)>;
+
+// A GIF picture: the object model with its reading, writing and conversion from other pictures.
+// Drawing, palettes and clipboard use belong to the user-interface picture class built on it.
+class TGIFImage {
+ public:
+  // Frames larger than this are refused, whatever their data.
+  static constexpr uint64_t kMaxFramePixels = uint64_t(1) << 28;
+
+  TGIFImage();
+  ~TGIFImage();
+  TGIFImage(const TGIFImage&) = delete;
+  TGIFImage& operator=(const TGIFImage&) = delete;
+  void Clear();
+
+  TGIFHeader& Header() { return header_; }
+  TGIFImageList& Images() { return images_; }
+  const TGIFImageList& Images() const { return images_; }
+  TGIFGlobalColorMap& GlobalColorMap() { return header_.ColorMap(); }
+  bool Empty() const { return images_.Count() == 0; }
+  int Width() const { return header_.Screen().Width; }
+  int Height() const { return header_.Screen().Height; }
+  // Raise "Image width too small for contained frames" (height alike) when a frame would stick out.
+  void SetWidth(int width);
+  void SetHeight(int height);
+  uint32_t BackgroundColor();
+  // The largest frame version, 0 without frames.
+  int RequiredVersion() const;
+  // The largest BitsNeeded over the global and every local map.
+  int BitsPerPixel();
+  int ColorResolution() { return BitsPerPixel() - 1; }
+
+  int AddFrame(std::unique_ptr<TGIFSubImage> frame);
+  int AddFrame(const TGIFPixelSource& picture);
+  void Assign(const TGIFImage& source);
+  void Assign(const TGIFPixelSource& picture);
+
+  void LoadFromStream(TGIFByteStream& stream);
+  void SaveToStream(TGIFByteStream& stream);
+  void LoadFromFile(const std::wstring& fileName);
+  void SaveToFile(const std::wstring& fileName);
+
+  TGIFPaletteMode PaletteMode = GIFDefaultPaletteMode;
+  TGIFDitherStyle DitherStyle = GIFDefaultDitherStyle;
+  TGIFCompression Compression = GIFDefaultCompression;
+  int PaletteBits() const { return paletteBits_; }
+  void SetPaletteBits(int bits);  // 3..8, else "Invalid Bits Per Pixel value"
+  // Palette of gpGivenPalette.
+  TGIFPalette GivenPalette;
+
+  TGIFWarningEvent WarningEvent;
+  TGIFProgressEvent OnProgress;
+  void ReportWarning(const void* sender, int severity, const std::string& message);
+  void Progress(TGIFProgressStage stage, int percent, bool redraw, const std::string& message);
+
+ private:
+  friend class TGIFSubImage;
+  TGIFHeader header_;
+  TGIFImageList images_;
+  int paletteBits_ = GIFDefaultPaletteBits;
+  uint64_t unbackedPixelBudget_ = 0;  // frame pixels a load may still allocate beyond their data
+};
