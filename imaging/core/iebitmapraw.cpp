@@ -1,0 +1,222 @@
+// TIEBitmap: the raw bitmap stream "TIEBITMAPRAW" (size, format, palette, display adjustments, rows
+// exactly as stored, alpha channel), all numbers little-endian.
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "iebitmap.h"
+#include "ieutils.h"
+
+namespace {
+
+const char kRawMagic[12] = {'T', 'I', 'E', 'B', 'I', 'T', 'M', 'A', 'P', 'R', 'A', 'W'};
+// Limits of what a reader accepts before it allocates anything.
+constexpr int kMaxRawPaletteCount = 256;
+constexpr int kMaxRawRowAlignment = 1024;   // bits
+constexpr double kMaxRawInputRange = 2147483647.0;  // the range is truncated to Integer
+// Alpha rows are always stored with the alpha channel's own 32-bit alignment.
+constexpr int kAlphaRowAlignment = 32;
+
+void PutBytes(std::vector<uint8_t>& out, const void* p, size_t n) {
+  const uint8_t* b = static_cast<const uint8_t*>(p);
+  out.insert(out.end(), b, b + n);
+}
+void PutI32(std::vector<uint8_t>& out, int32_t v) {
+  uint8_t b[4];
+  IEWriteU32LE(b, uint32_t(v));
+  PutBytes(out, b, 4);
+}
+void PutF64(std::vector<uint8_t>& out, double v) {
+  uint64_t u;
+  std::memcpy(&u, &v, 8);
+  PutI32(out, int32_t(uint32_t(u)));
+  PutI32(out, int32_t(uint32_t(u >> 32)));
+}
+
+// Reads fields of untrusted data; every read is checked against what is left.
+class TRawReader {
+ public:
+  TRawReader(const uint8_t* data, size_t size, size_t pos) : Data(data), Size(size), Pos(pos) {}
+  bool Bytes(void* dst, size_t n) {
+    if (n > Left()) return false;
+    std::memcpy(dst, Data + Pos, n);
+    Pos += n;
+    return true;
+  }
+  bool I32(int32_t& v) {
+    if (Left() < 4) return false;
+    v = int32_t(IEReadU32LE(Data + Pos));
+    Pos += 4;
+    return true;
+  }
+  bool U8(uint8_t& v) { return Bytes(&v, 1); }
+  bool F64(double& v) {
+    if (Left() < 8) return false;
+    uint64_t u = uint64_t(IEReadU32LE(Data + Pos)) | (uint64_t(IEReadU32LE(Data + Pos + 4)) << 32);
+    std::memcpy(&v, &u, 8);
+    Pos += 8;
+    return true;
+  }
+  bool Skip(uint64_t n) {
+    if (n > Left()) return false;
+    Pos += size_t(n);
+    return true;
+  }
+  const uint8_t* Here() const { return Data + Pos; }
+  size_t Left() const { return Size - Pos; }
+  size_t Pos_() const { return Pos; }
+
+ private:
+  const uint8_t* Data;
+  size_t Size;
+  size_t Pos;
+};
+
+struct RawHeader {
+  std::vector<TIERGB> Palette;
+  int32_t Width = 0, Height = 0, ColorTarget = 256, Offsets[4] = {}, Contrast = 0, Alignment = 32;
+  uint8_t Format = 0, All255 = 0, Adjust = 0;
+  double RangeLow = 0, RangeHigh = 0;
+  int64_t RowLength = 0;
+  size_t RowsAt = 0;
+  bool HasAlpha = false;
+  int64_t AlphaRowLength = 0;
+  size_t AlphaAt = 0;
+  uint8_t AlphaAll255 = 0;
+};
+
+bool Flag(uint8_t v) { return v == 0 || v == 1; }
+
+// Parses and checks everything before the bitmap is touched.
+bool ParseRaw(TRawReader& r, RawHeader& h) {
+  char magic[12];
+  int32_t version, n;
+  if (!r.Bytes(magic, 12) || std::memcmp(magic, kRawMagic, 12) != 0) return false;
+  if (!r.I32(version) || version < 0) return false;
+  if (!r.I32(n) || n < 0 || n > kMaxRawPaletteCount || uint64_t(n) * 3 > r.Left()) return false;
+  h.Palette.resize(size_t(n));
+  if (n > 0 && !r.Bytes(h.Palette.data(), size_t(n) * 3)) return false;
+  if (!r.I32(h.Width) || !r.I32(h.Height) || !r.U8(h.Format) || !r.U8(h.All255) || !r.I32(h.ColorTarget) ||
+      !r.F64(h.RangeLow) || !r.F64(h.RangeHigh))
+    return false;
+  for (int32_t& o : h.Offsets)
+    if (!r.I32(o)) return false;
+  if (!r.U8(h.Adjust) || !r.I32(h.Contrast) || !r.I32(h.Alignment)) return false;
+  if (h.Width < 0 || h.Height < 0 || !IEIsValidPixelFormat(h.Format) || !Flag(h.All255) || !Flag(h.Adjust)) return false;
+  if (!std::isfinite(h.RangeLow) || !std::isfinite(h.RangeHigh) || std::fabs(h.RangeLow) > kMaxRawInputRange ||
+      std::fabs(h.RangeHigh) > kMaxRawInputRange)
+    return false;
+  // alignment 0 would divide by zero in the row-length rule
+  if (h.Alignment <= 0 || h.Alignment % 8 != 0 || h.Alignment > kMaxRawRowAlignment) return false;
+  bool empty = h.Width == 0 || h.Height == 0 || h.Format == ieNoFormat;
+  if (!empty) {
+    h.RowLength = IERowLength(h.Width, IEPixelFormatBitCount[h.Format], h.Alignment);
+    if (h.RowLength <= 0 || h.RowLength > INT32_MAX) return false;
+    // the rows must be there before anything of their size is allocated
+    if (uint64_t(h.Height) > r.Left() / uint64_t(h.RowLength)) return false;
+  }
+  h.RowsAt = r.Pos_();
+  if (!empty && !r.Skip(uint64_t(h.RowLength) * uint64_t(h.Height))) return false;
+  uint8_t hasAlpha;
+  if (!r.U8(hasAlpha) || !Flag(hasAlpha)) return false;
+  h.HasAlpha = hasAlpha == 1;
+  if (h.HasAlpha) {
+    if (empty) return false;  // an alpha channel without an image has no size
+    h.AlphaRowLength = IERowLength(h.Width, 8, kAlphaRowAlignment);
+    if (uint64_t(h.Height) > r.Left() / uint64_t(h.AlphaRowLength)) return false;
+    h.AlphaAt = r.Pos_();
+    if (!r.Skip(uint64_t(h.AlphaRowLength) * uint64_t(h.Height)) || !r.U8(h.AlphaAll255) || !Flag(h.AlphaAll255))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void TIEBitmap::WriteRawImageStream(std::vector<uint8_t>& out) {
+  SyncWithTBitmap();
+  PutBytes(out, kRawMagic, 12);
+  PutI32(out, 0);
+  PutI32(out, int32_t(Palette.size()));
+  if (!Palette.empty()) PutBytes(out, Palette.data(), Palette.size() * 3);
+  PutI32(out, Width);
+  PutI32(out, Height);
+  out.push_back(uint8_t(PixelFormat));
+  out.push_back(IsAll255 ? 1 : 0);
+  PutI32(out, PaletteColorTarget);
+  PutF64(out, InputRangeLow);
+  PutF64(out, InputRangeHigh);
+  for (int o : BrightnessOffsets) PutI32(out, o);
+  out.push_back(AdjustEnabled ? 1 : 0);
+  PutI32(out, Contrast);
+  PutI32(out, RowAlignment);
+  TIERowAccess saved = RowAccess;
+  RowAccess = iraRead;
+  out.reserve(out.size() + size_t(RowLength) * size_t(Height) + 1);
+  for (int y = 0; y < Height; ++y) PutBytes(out, GetRowAddress(y), size_t(RowLength));
+  RowAccess = saved;
+  out.push_back(AlphaChannel ? 1 : 0);
+  if (!AlphaChannel) return;
+  TIEBitmap* a = AlphaChannel;
+  size_t arl = size_t(IERowLength(Width, 8, kAlphaRowAlignment));
+  std::vector<uint8_t> row(arl, 0);
+  TIERowAccess asaved = a->RowAccess;
+  a->RowAccess = iraRead;
+  for (int y = 0; y < Height; ++y) {
+    if (y < a->Height) std::memcpy(row.data(), a->GetRowAddress(y), std::min(arl, size_t(a->RowLength)));
+    PutBytes(out, row.data(), arl);
+  }
+  a->RowAccess = asaved;
+  out.push_back(a->IsAll255 ? 1 : 0);
+}
+
+bool TIEBitmap::ReadRawImageStream(const uint8_t* data, size_t size, size_t* offset) {
+  size_t start = offset ? *offset : 0;
+  if (!data || start > size) return false;
+  RawHeader h;
+  TRawReader r(data, size, start);
+  if (!ParseRaw(r, h)) return false;
+
+  SetRowAlignment(h.Alignment);
+  RowAlignment = h.Alignment;  // also at the locations where SetRowAlignment only marks a rebuild
+  ReallocPending = true;
+  bool empty = h.Width == 0 || h.Height == 0 || h.Format == ieNoFormat;
+  if (empty) {
+    FreeStorage(true);
+    PixelFormat = TIEPixelFormat(h.Format);
+  } else if (!Allocate(h.Width, h.Height, TIEPixelFormat(h.Format)) || RowLength != h.RowLength) {
+    FreeStorage(true);
+    return false;
+  }
+  Palette = h.Palette;
+  UpdateTBitmapPalette();
+  IsAll255 = h.All255 == 1;
+  PaletteColorTarget = h.ColorTarget;
+  InputRangeLow = h.RangeLow;
+  InputRangeHigh = h.RangeHigh;
+  std::memcpy(BrightnessOffsets, h.Offsets, sizeof(BrightnessOffsets));
+  AdjustEnabled = h.Adjust == 1;
+  Contrast = h.Contrast;
+  TIERowAccess saved = RowAccess;
+  RowAccess = iraWrite;
+  for (int y = 0; y < Height; ++y)
+    std::memcpy(GetRowAddress(y), data + h.RowsAt + size_t(y) * size_t(h.RowLength), size_t(h.RowLength));
+  RowAccess = saved;
+  if (h.HasAlpha) {
+    TIEBitmap* a = GetAlphaChannel();
+    if (!a || a->Width != Width || a->Height != Height || a->RowLength != h.AlphaRowLength) {
+      FreeStorage(true);
+      return false;
+    }
+    TIERowAccess asaved = a->RowAccess;
+    a->RowAccess = iraWrite;
+    for (int y = 0; y < Height; ++y)
+      std::memcpy(a->GetRowAddress(y), data + h.AlphaAt + size_t(y) * size_t(h.AlphaRowLength), size_t(h.AlphaRowLength));
+    a->RowAccess = asaved;
+    a->IsAll255 = h.AlphaAll255 == 1;
+  } else {
+    DiscardAlphaChannel(false);
+  }
+  if (offset) *offset = r.Pos_();
+  return true;
+}
