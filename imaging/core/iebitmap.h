@@ -12,6 +12,7 @@
 #include "ieplatformbitmap.h"
 
 class TIEBitmap;
+class TIEStream;
 
 // The thirteen operations shared by TIEBitmap and TIEDibbitmap.
 class TIEBaseBitmap {
@@ -127,11 +128,17 @@ class TIEBitmap : public TIEBaseBitmap {
   void MoveStorageTo(TIEBitmap* target);
 
   // ---- raw stream "TIEBITMAPRAW" ----
-  // Appends the serialised bitmap to `out`.
+  // Appends the serialised bitmap to `out` / writes it at the stream's position (same bytes).
   void WriteRawImageStream(std::vector<uint8_t>& out);
-  // Reads a serialised bitmap from data[*offset ..] (advancing *offset). False, and this bitmap left
-  // as it was, on a wrong magic, a negative version, or data that is short or inconsistent.
+  void WriteRawImageStream(TIEStream& stream);
+  // Reads a serialised bitmap from data[*offset ..] (advancing *offset) or from the stream's position.
+  // False, and this bitmap left as it was, on a wrong magic, a negative version, or data that is short
+  // or inconsistent (sizes, palette count, pixel format, row alignment, flags).
   bool ReadRawImageStream(const uint8_t* data, size_t size, size_t* offset);
+  bool ReadRawImageStream(TIEStream& stream);
+  // The byte sink and source behind the two forms of the raw stream (defined with it).
+  class RawSink;
+  class RawSource;
 
   // ---- fields a client may set ----
   bool IsAll255 = false;  // every byte of every row is 255 (white; for alpha: opaque)
@@ -157,6 +164,8 @@ class TIEBitmap : public TIEBaseBitmap {
   void RowCopyFrom(TIEBitmap* source);
   void CopyRowsFrom(TIEBitmap* source);
   void ResizeKeeping(int width, int height);
+  void WriteRaw(RawSink& sink);
+  bool ReadRaw(RawSource& src, uint64_t start, uint64_t& end);
   static TIEBitmap* CreateAlphaBitmap(int width, int height, TIELocation ownerLocation);
 
   std::unique_ptr<TIEFileBuffer> FileBuffer;

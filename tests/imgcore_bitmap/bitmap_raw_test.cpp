@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "iebitmap.h"
+#include "iestreams.h"
 
 namespace {
 
@@ -80,6 +81,31 @@ TEST_P(RawRoundTrip, EveryFormatWithPaletteAndAlpha) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Locations, RawRoundTrip, ::testing::Values(ieMemory, ieTempFile));
+
+TEST(RawStream, StreamAndBlockFormsAgree) {
+  TIEBitmap b(3, 2, ie8p);
+  Pattern(b);
+  b.SetPaletteEntry(2, TIERGB{4, 5, 6});
+  b.SetAlphaAt(0, 1, 3);
+  Bytes block;
+  b.WriteRawImageStream(block);
+  TIEMemoryStream ms;
+  ms.WriteBuffer("xy", 2);  // the data starts at the stream's position
+  b.WriteRawImageStream(ms);
+  ms.WriteBuffer("z", 1);
+  ASSERT_EQ(ms.GetSize(), int64_t(block.size()) + 3);
+  EXPECT_EQ(std::memcmp(static_cast<uint8_t*>(ms.Memory()) + 2, block.data(), block.size()), 0);
+  ms.SetPosition(2);
+  TIEBitmap r;
+  ASSERT_TRUE(r.ReadRawImageStream(ms));
+  EXPECT_EQ(ms.GetPosition(), int64_t(block.size()) + 2);
+  EXPECT_EQ(RowsOf(r), RowsOf(b));
+  EXPECT_EQ(r.GetAlphaAt(0, 1), 3);
+  EXPECT_EQ(r.GetPaletteEntry(2).r, 6);
+  ms.SetSize(40);  // truncated inside the header
+  ms.SetPosition(2);
+  EXPECT_FALSE(r.ReadRawImageStream(ms));
+}
 
 TEST(RawStream, DataWithoutAlphaRemovesIt) {
   TIEBitmap b(2, 2, ie8g);
