@@ -45,8 +45,12 @@ TEST(IEZLib, RoundTripAtEveryLevelAgainstPlainZlib) {
     uLongf checkLen = uLongf(check.size());
     ASSERT_EQ(uncompress(check.data(), &checkLen, packed.data(), uLong(packed.size())), Z_OK);
     EXPECT_EQ(check, data);
-    if (level == zcNone) EXPECT_GT(packed.size(), data.size());
-    if (level == zcMax) EXPECT_LT(packed.size(), data.size() / 2);
+    if (level == zcNone) {
+      EXPECT_GT(packed.size(), data.size());
+    }
+    if (level == zcMax) {
+      EXPECT_LT(packed.size(), data.size() / 2);
+    }
     // And our decompression stream, in odd-sized reads.
     dest.SetPosition(0);
     TZDecompressionStream dz(dest);
