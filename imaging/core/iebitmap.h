@@ -12,6 +12,7 @@
 #include "ieplatformbitmap.h"
 
 class TIEBitmap;
+class TIEDibbitmap;
 class TIEStream;
 
 // The thirteen operations shared by TIEBitmap and TIEDibbitmap.
@@ -90,6 +91,8 @@ class TIEBitmap : public TIEBaseBitmap {
   void SetPixelFormat(TIEPixelFormat format);  // converts when it differs
   void ConvertPixelFormat(TIEPixelFormat format);
   void ConvertFrom(TIEBitmap* source);  // this bitmap already allocated, same size
+  // Takes size and pixels of a 1-bit (ie1g) or 24-bit (ie24RGB) DIB; other DIBs change nothing.
+  void TakeFromDIB(TIEDibbitmap* source);
 
   // ---- rectangles, fills and pixels ----
   void CopyRectTo(TIEBitmap* dest, int sx, int sy, int dx, int dy, int w, int h);

@@ -7,6 +7,7 @@
 
 #include "iebitmap.h"
 #include "iebitmapservices.h"
+#include "iedibbitmap.h"
 #include "ieutils.h"
 
 namespace {
@@ -347,4 +348,17 @@ void TIEBitmap::ConvertFrom(TIEBitmap* source) {
   }
   if (source->AlphaChannel && !IsAlpha) GetAlphaChannel()->Assign(source->AlphaChannel);
   UpdateTBitmapPalette();
+}
+
+void TIEBitmap::TakeFromDIB(TIEDibbitmap* source) {
+  if (!source || !source->GetBits()) return;
+  TIEPixelFormat f = source->GetPixelFormat();
+  if (f == ieNoFormat) return;
+  ReallocPending = true;
+  if (!Allocate(source->GetImageWidth(), source->GetImageHeight(), f)) return;
+  TIERowAccess saved = RowAccess;
+  RowAccess = iraWrite;
+  int n = std::min(RowLength, source->GetRowLength());
+  for (int y = 0; y < Height; ++y) std::memcpy(GetRowAddress(y), source->GetRowAddress(y), size_t(n));
+  RowAccess = saved;
 }

@@ -1,6 +1,11 @@
 #include "iedibroutines.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "iebitmap.h"
+#include "iedibbitmap.h"
+#include "ieutils.h"
 
 void IECopyBits(uint8_t* dst, const uint8_t* src, int dstBit, int srcBit, int count, int srcBytes) {
   if (count < 1 || dstBit < 0 || srcBit < 0) return;
@@ -42,4 +47,129 @@ uint8_t IEProcExpandTable[256][24];
 void IEProcBuildExpandTable() {
   for (int b = 0; b < 256; ++b)
     for (int i = 0; i < 8; ++i) std::memset(&IEProcExpandTable[b][3 * i], (b & (0x80 >> i)) ? 255 : 0, 3);
+}
+
+namespace {
+
+// A packed DIB of a size the 32-bit platform can draw.
+constexpr int kMaxDIBDimension = 65535;
+constexpr double kInchesPerMetre = 39.3700787;
+
+}  // namespace
+
+HGLOBAL _CopyBitmaptoDIBEx(TIEBitmap* bitmap, int x1, int y1, int x2, int y2, int xDpi, int yDpi) {
+  if (!bitmap) return nullptr;
+  TIEPixelFormat f = bitmap->GetPixelFormat();
+  if (f != ie1g && f != ie8p && f != ie8g && f != ie24RGB) {
+    TIEBitmap copy;
+    copy.Assign(bitmap);
+    copy.ConvertPixelFormat(ie24RGB);
+    if (!copy.IsEmpty()) return _CopyBitmaptoDIBEx(&copy, x1, y1, x2, y2, xDpi, yDpi);
+  }
+  int w = bitmap->GetImageWidth(), h = bitmap->GetImageHeight();
+  if (x2 == 0) x2 = w;
+  if (y2 == 0) y2 = h;
+  x1 = std::max(x1, 0);
+  y1 = std::max(y1, 0);
+  x2 = std::min(x2, w);
+  y2 = std::min(y2, h);
+  int width = x2 - x1, height = y2 - y1;
+  if (width <= 0 || height <= 0) return nullptr;
+  int bits = f == ie1g ? 1 : (f == ie8p || f == ie8g) ? 8 : 24;
+  int64_t rowBytes = IERowLength(width, bits, 32);
+  uint64_t table = f == ie1g ? 8 : bits == 8 ? 1024 : 0;
+  uint64_t size = 44 + table + uint64_t(rowBytes) * uint64_t(height);
+  if (size > 0x7FFFFFFFu) return nullptr;
+  HGLOBAL hg = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, SIZE_T(size));
+  if (!hg) return nullptr;
+  auto* p = static_cast<uint8_t*>(GlobalLock(hg));
+  if (!p) {
+    GlobalFree(hg);
+    return nullptr;
+  }
+  std::memset(p, 0, size_t(size));
+  BITMAPINFOHEADER bih = {};
+  bih.biSize = sizeof(BITMAPINFOHEADER);
+  bih.biWidth = width;
+  bih.biHeight = height;
+  bih.biPlanes = 1;
+  bih.biBitCount = WORD(bits);
+  bih.biCompression = BI_RGB;
+  bih.biXPelsPerMeter = LONG(xDpi * kInchesPerMetre);
+  bih.biYPelsPerMeter = LONG(yDpi * kInchesPerMetre);
+  std::memcpy(p, &bih, sizeof(bih));
+  uint8_t* t = p + sizeof(bih);
+  if (f == ie1g) {
+    std::memset(t + 4, 255, 4);
+  } else if (f == ie8p) {
+    for (int i = 0; i < 256 && i < bitmap->GetPaletteCount(); ++i) {
+      TIERGB c = bitmap->GetPaletteEntry(i);
+      t[4 * i] = c.b;
+      t[4 * i + 1] = c.g;
+      t[4 * i + 2] = c.r;
+    }
+  } else if (f == ie8g) {
+    for (int i = 0; i < 256; ++i) std::memset(t + 4 * i, i, 3);
+  }
+  uint8_t* rows = t + table;
+  TIERowAccess saved = bitmap->RowAccess;
+  bitmap->RowAccess = iraRead;
+  for (int y = y2 - 1, out = 0; y >= y1; --y, ++out) {
+    const uint8_t* src = bitmap->GetRowAddress(y);
+    uint8_t* d = rows + size_t(rowBytes) * out;
+    if (f == ie1g)
+      IECopyBits(d, src, 0, x1, width, bitmap->GetRowLength());
+    else
+      std::memcpy(d, src + size_t(x1) * (bits / 8), size_t(width) * (bits / 8));
+  }
+  bitmap->RowAccess = saved;
+  GlobalUnlock(hg);
+  return hg;
+}
+
+int IEDrawDIBToDibbitmap(void* dib, TIEDibbitmap* target, const void* bits, bool isPointer) {
+  if (!dib || !target) return 0;
+  const uint8_t* p = isPointer ? static_cast<const uint8_t*>(dib) : static_cast<const uint8_t*>(GlobalLock(dib));
+  if (!p) return 0;
+  // a handle tells its block size, so everything the header claims is checked against it
+  uint64_t avail = isPointer ? UINT64_MAX : uint64_t(GlobalSize(dib));
+  int result = 0;
+  BITMAPINFOHEADER bih;
+  if (avail >= sizeof(bih)) {
+    std::memcpy(&bih, p, sizeof(bih));
+    int w = bih.biWidth, h = bih.biHeight < 0 ? -bih.biHeight : bih.biHeight;
+    int bc = bih.biBitCount;
+    result = bc;
+    bool sane = bih.biSize >= sizeof(bih) && bih.biSize <= 1024 && w > 0 && h > 0 && w <= kMaxDIBDimension &&
+                h <= kMaxDIBDimension && bih.biClrUsed <= 256;
+    if (sane && target->AllocateDIB(w, h, bc == 1 ? 1 : 24)) {
+      int64_t pixelAt = -1;
+      uint64_t colours = bih.biClrUsed;
+      switch (bc) {
+        case 1: pixelAt = bih.biSize + 4 * (colours ? colours : 2); break;
+        case 4: pixelAt = bih.biSize + 4 * (colours ? colours : 16); break;
+        case 8: pixelAt = bih.biSize + 4 * (colours ? colours : 256); break;
+        case 24: pixelAt = bih.biSize; break;
+        case 16:
+        case 32:
+          if (bih.biCompression == BI_BITFIELDS) pixelAt = bih.biSize + 12;
+          else if (bih.biCompression == BI_RGB) pixelAt = bih.biSize;
+          break;
+        default: break;
+      }
+      uint64_t need = pixelAt < 0 ? 0 : uint64_t(pixelAt) + uint64_t(IERowLength(w, bc, 32)) * uint64_t(h);
+      if (pixelAt >= 0 && (bits || need <= avail)) {
+        // GDI's own DIB transfer rather than DrawDib: it converts every depth and colour table the
+        // same way on every platform, where DrawDib leaves palette and bit-field DIBs undrawn on some
+        const void* px = bits ? bits : p + pixelAt;
+        SetDIBitsToDevice(target->GetDibDC(), 0, 0, DWORD(w), DWORD(h), 0, 0, 0, UINT(h), px,
+                          reinterpret_cast<const BITMAPINFO*>(p), DIB_RGB_COLORS);
+        GdiFlush();
+      }
+    } else if (!sane) {
+      result = 0;
+    }
+  }
+  if (!isPointer) GlobalUnlock(dib);
+  return result;
 }

@@ -47,3 +47,141 @@ TEST(ExpandTable, BytesToPixels) {
 }
 
 }  // namespace
+
+#include <cstring>
+
+#include "iebitmap.h"
+#include "iedibbitmap.h"
+
+namespace {
+
+TEST(DibBitmap, RowLengthsFormatsAndRowOrder) {
+  TIEDibbitmap d;
+  ASSERT_TRUE(d.AllocateDIB(10, 5, 24));
+  EXPECT_EQ(d.GetRowLength(), 32);
+  EXPECT_EQ(d.GetRowAddress(4), d.GetBits());  // row 0 is the last row in memory
+  ASSERT_TRUE(d.AllocateDIB(10, 5, 1));
+  EXPECT_EQ(d.GetRowLength(), 4);
+  EXPECT_EQ(d.GetPixelFormat(), ie1g);
+  EXPECT_FALSE(d.Allocate(10, 5, ie8g));
+  EXPECT_FALSE(d.AllocateDIB(0, 5, 24));
+  EXPECT_EQ(d.GetImageWidth(), 10);  // a refused size changes nothing
+}
+
+TEST(WorkBitmap, KeepsPixelsWhenUnchanged) {
+  TIEWorkBitmap none(0, 10, 24);
+  EXPECT_EQ(none.Bits, nullptr);
+  TIEWorkBitmap w(3, 2, 24);
+  ASSERT_NE(w.Bits, nullptr);
+  EXPECT_EQ(w.RowLength, 12);
+  w.GetRowAddress(1)[0] = 42;
+  w.Allocate(3, 2, 24);
+  EXPECT_EQ(w.Bits[0], 42);
+}
+
+HGLOBAL PackAndCheck(TIEBitmap& b, int x1, int y1, int x2, int y2, BITMAPINFOHEADER& bih, std::vector<uint8_t>& block) {
+  HGLOBAL h = _CopyBitmaptoDIBEx(&b, x1, y1, x2, y2, 300, 300);
+  if (!h) return h;
+  const uint8_t* p = static_cast<const uint8_t*>(GlobalLock(h));
+  block.assign(p, p + GlobalSize(h));
+  std::memcpy(&bih, p, sizeof(bih));
+  GlobalUnlock(h);
+  return h;
+}
+
+TEST(PackDIB, TwentyFourBitsWholeImage) {
+  TIEBitmap b(10, 10, ie24RGB);
+  b.Fill(0);
+  b.SetRGB(0, 9, TIERGB{1, 2, 3});  // bottom-left: the first pixel of the DIB
+  BITMAPINFOHEADER bih;
+  std::vector<uint8_t> block;
+  HGLOBAL h = PackAndCheck(b, 0, 0, 0, 0, bih, block);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(block.size(), 44u + 32 * 10);
+  EXPECT_EQ(bih.biBitCount, 24);
+  EXPECT_EQ(bih.biXPelsPerMeter, 11811);
+  EXPECT_EQ(block[40], 1);
+  EXPECT_EQ(block[42], 3);
+
+  // drawn back through DrawDib into a DIB section and taken into a pixel buffer
+  TIEDibbitmap d;
+  EXPECT_EQ(IEDrawDIBToDibbitmap(h, &d, nullptr, false), 24);
+  TIEBitmap back;
+  back.TakeFromDIB(&d);
+  ASSERT_EQ(back.GetImageWidth(), 10);
+  EXPECT_EQ(back.GetRGB(0, 9).r, 3);
+  EXPECT_EQ(back.GetRGB(1, 9).r, 0);
+  GlobalFree(h);
+}
+
+TEST(PackDIB, OtherFormatsAndRectangles) {
+  TIEBitmap c(4, 2, ie32RGB);
+  c.Fill(0x0000FF);
+  BITMAPINFOHEADER bih;
+  std::vector<uint8_t> block;
+  HGLOBAL h = PackAndCheck(c, 0, 0, 0, 0, bih, block);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(bih.biBitCount, 24);  // packed as 24-bit
+  GlobalFree(h);
+
+  TIEBitmap one(16, 2, ie1g);
+  one.Fill(0);
+  one.GetRowAddress(1)[0] = 0x10;  // pixel 3 of the bottom row
+  h = PackAndCheck(one, 3, 0, 11, 0, bih, block);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(bih.biWidth, 8);
+  EXPECT_EQ(block[40], 0);     // colour 0 black
+  EXPECT_EQ(block[44], 255);   // colour 1 white
+  EXPECT_EQ(block[48], 0x80);  // the bottom row first, starting at pixel 3
+  GlobalFree(h);
+
+  TIEBitmap p(2, 1, ie8p);
+  p.SetPaletteEntry(1, TIERGB{10, 20, 30});
+  p.SetByte(1, 0, 1);
+  h = PackAndCheck(p, 0, 0, 0, 0, bih, block);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(block[40 + 4], 10);  // entry 1 as B, G, R, 0
+  EXPECT_EQ(block[40 + 6], 30);
+  TIEDibbitmap d;
+  EXPECT_EQ(IEDrawDIBToDibbitmap(h, &d, nullptr, false), 8);
+  EXPECT_EQ(d.GetRowAddress(0)[3], 10);  // drawn as 24-bit: pixel 1 blue
+  EXPECT_EQ(d.GetRowAddress(0)[5], 30);
+  GlobalFree(h);
+  EXPECT_EQ(_CopyBitmaptoDIBEx(&p, 5, 0, 9, 0, 96, 96), nullptr);  // outside the image
+}
+
+TEST(DrawDIB, BitfieldsPixelsFollowTheMasksAndBadHeadersAreRefused) {
+  struct {
+    BITMAPINFOHEADER h;
+    DWORD masks[3];
+    WORD px[2];
+  } dib = {};
+  dib.h.biSize = sizeof(BITMAPINFOHEADER);
+  dib.h.biWidth = 1;
+  dib.h.biHeight = 1;
+  dib.h.biPlanes = 1;
+  dib.h.biBitCount = 16;
+  dib.h.biCompression = BI_BITFIELDS;
+  dib.masks[0] = 0xF800;
+  dib.masks[1] = 0x07E0;
+  dib.masks[2] = 0x001F;
+  dib.px[0] = 0xF800;  // pure red
+  TIEDibbitmap d;
+  EXPECT_EQ(IEDrawDIBToDibbitmap(&dib, &d, nullptr, true), 16);
+  EXPECT_GE(d.GetRowAddress(0)[2], 240);
+  EXPECT_EQ(d.GetRowAddress(0)[0], 0);
+
+  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, sizeof(BITMAPINFOHEADER) + 16);
+  auto* p = static_cast<BITMAPINFOHEADER*>(GlobalLock(h));
+  *p = dib.h;
+  p->biBitCount = 24;
+  p->biCompression = BI_RGB;
+  p->biWidth = 60000;  // far more pixels than the block holds
+  p->biHeight = 60000;
+  GlobalUnlock(h);
+  TIEDibbitmap big;
+  IEDrawDIBToDibbitmap(h, &big, nullptr, false);  // must not read past the block
+  GlobalFree(h);
+}
+
+}  // namespace
