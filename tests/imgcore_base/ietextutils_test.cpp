@@ -129,7 +129,9 @@ TEST(IETextUtils, ScrollBarsPlainAndFlat) {
     IESetScrollPos(w, SB_HORZ, 130, false, flat);
     EXPECT_EQ(IESetScrollRange(w, SB_VERT, 0, 99, false, flat), -1);
     if (!flat) {  // the flat functions keep their own state when the window has flat bars
-      SCROLLINFO si = {sizeof(si), SIF_ALL};
+      SCROLLINFO si = {};
+      si.cbSize = sizeof(si);
+      si.fMask = SIF_ALL;
       ASSERT_TRUE(GetScrollInfo(w, SB_HORZ, &si));
       EXPECT_EQ(si.nMax, 500);
       EXPECT_EQ(si.nPage, 50u);
