@@ -3,8 +3,9 @@
 #include <windows.h>
 
 #include <cstring>
-#include <random>
 #include <stdexcept>
+
+#include "ietextutils.h"
 
 namespace {
 
@@ -38,17 +39,6 @@ bool SeekTo(HANDLE h, int64_t offset) {
   LARGE_INTEGER li;
   li.QuadPart = offset;
   return SetFilePointerEx(h, li, nullptr, FILE_BEGIN) != 0;
-}
-
-std::string UniqueTempFileName(const std::string& folder, const std::string& prefix) {
-  static std::mt19937 gen(std::random_device{}() ^ GetCurrentProcessId() ^ GetTickCount());
-  std::uniform_int_distribution<uint32_t> dist(0, 2147483646u);
-  for (;;) {
-    char hex[9];
-    wsprintfA(hex, "%08X", dist(gen));
-    std::string name = folder + prefix + "-" + hex + ".tmp";
-    if (GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES) return name;
-  }
 }
 
 }  // namespace
@@ -115,7 +105,7 @@ TIEFileBuffer::~TIEFileBuffer() {
 bool TIEFileBuffer::AllocateFile(const std::string& prefix, bool useFile, int64_t size) {
   if (Store) Close();
   try {
-    FileName = UniqueTempFileName(IEDefaultTempFolder(), prefix);
+    IEUniqueTempFileName(prefix, IEDefaultTempFolder(), FileName);
     if (useFile)
       Store.reset(new TIETemporaryFileStream(FileName));
     else
