@@ -94,6 +94,33 @@ int DitherLevel(TIEPixelFormat sf, const uint8_t* s, int x, TIEBitmap* src) {
   }
 }
 
+// The busiest pairs without per-pixel dispatch; false for every other pair.
+bool FastRow(TIEPixelFormat sf, TIEPixelFormat df, const uint8_t* s, uint8_t* d, int w) {
+  if (sf == ie24RGB && df == ie32RGB) {
+    for (int x = 0; x < w; ++x, s += 3, d += 4) {
+      d[0] = s[0];
+      d[1] = s[1];
+      d[2] = s[2];
+      d[3] = 255;
+    }
+    return true;
+  }
+  if (sf == ie32RGB && df == ie24RGB) {
+    for (int x = 0; x < w; ++x, s += 4, d += 3) {
+      d[0] = s[0];
+      d[1] = s[1];
+      d[2] = s[2];
+    }
+    return true;
+  }
+  if (sf == ie24RGB && df == ie8g) {
+    const int wr = IEGrayWeightRed, wg = IEGrayWeightGreen, wb = IEGrayWeightBlue;
+    for (int x = 0; x < w; ++x, s += 3) d[x] = uint8_t((s[2] * wr + s[1] * wg + s[0] * wb) / 100);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void TIEBitmap::RowCopyFrom(TIEBitmap* source) {
@@ -243,6 +270,7 @@ void TIEBitmap::ConvertFrom(TIEBitmap* source) {
     for (int y = 0; y < Height; ++y) {
       const uint8_t* s = source->GetRowAddress(y);
       uint8_t* d = GetRowAddress(y);
+      if (FastRow(sf, df, s, d, w)) continue;
       if (df == ie1g) {  // ordered dither (BlackWhiteMethod 0)
         std::memset(d, 0, size_t(RowLength));
         for (int x = 0; x < w; ++x)

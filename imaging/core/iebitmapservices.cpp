@@ -57,12 +57,18 @@ void IEDefaultThresholdTo1Bit(TIEBitmap* src, TIEBitmap* dst, int threshold) {
     }
     return;
   }
+  const bool rgb = src->GetPixelFormat() == ie24RGB;
   if (threshold == -1) {
     int64_t sr = 0, sg = 0, sb = 0;
     for (int y = 0; y < h; ++y) {
       const uint8_t* row = src->GetRowAddress(y);
       int64_t rr = 0, rg = 0, rb = 0;
-      for (int x = 0; x < w; ++x) {
+      for (int x = 0; rgb && x < w; ++x) {
+        rb += row[3 * x];
+        rg += row[3 * x + 1];
+        rr += row[3 * x + 2];
+      }
+      for (int x = 0; !rgb && x < w; ++x) {
         int r, g, b;
         MeanSample(src, row, x, r, g, b);
         rr += r;
@@ -79,8 +85,14 @@ void IEDefaultThresholdTo1Bit(TIEBitmap* src, TIEBitmap* dst, int threshold) {
   for (int y = 0; y < h; ++y) {
     std::memset(out.data(), 0, out.size());
     const uint8_t* row = src->GetRowAddress(y);
-    for (int x = 0; x < w; ++x)
-      if (IERGBToGray(IEDecodePixelRGB(src, row, x)) >= threshold) out[x >> 3] |= uint8_t(0x80 >> (x & 7));
+    if (rgb) {
+      const int wr = IEGrayWeightRed, wg = IEGrayWeightGreen, wb = IEGrayWeightBlue;
+      for (int x = 0; x < w; ++x, row += 3)
+        if ((row[2] * wr + row[1] * wg + row[0] * wb) / 100 >= threshold) out[x >> 3] |= uint8_t(0x80 >> (x & 7));
+    } else {
+      for (int x = 0; x < w; ++x)
+        if (IERGBToGray(IEDecodePixelRGB(src, row, x)) >= threshold) out[x >> 3] |= uint8_t(0x80 >> (x & 7));
+    }
     std::memcpy(dst->GetRowAddress(y), out.data(), out.size());
   }
 }
