@@ -115,6 +115,9 @@ bool TIEBitmap::AllocateAlignedBlock(uint64_t size) {
   if (size > UINT64_MAX - kRowBlockSlack || size + kRowBlockSlack > SIZE_MAX) return false;
   RawBlock = IEAutoAlloc(size + kRowBlockSlack);
   if (!RawBlock) return false;
+  // large blocks come zero-filled from global memory; small heap blocks are cleared here, so no stale
+  // memory reaches a file through rows a reader or writer leaves untouched
+  if (IEAutoAllocOrigin(RawBlock) == 0) std::memset(RawBlock, 0, size_t(size + kRowBlockSlack));
   uintptr_t p = reinterpret_cast<uintptr_t>(RawBlock);
   AlignedBlock = reinterpret_cast<uint8_t*>((p + kRowBlockAlign - 1) & ~(kRowBlockAlign - 1));
   return true;
@@ -150,6 +153,9 @@ bool TIEBitmap::AllocateTempFile(uint64_t size) {
 
 bool TIEBitmap::AllocatePlatformBitmap(uint64_t size) {
   if (uint64_t(IEPhysicalMemory(false)) < size) return false;
+  // the platform bitmap's rows are padded to 32 bits whatever alignment was asked for
+  RowAlignment = 32;
+  TakeFormatFields(PixelFormat);
   try {
     if (!PlatformBitmap) {
       PlatformBitmap = new TIEDIBSectionBitmap();
@@ -313,6 +319,7 @@ void TIEBitmap::AttachTBitmap(TIEPlatformBitmap* bitmap, bool freeFirst) {
   Height = bitmap->GetHeight();
   TIEPixelFormat f = pf == iepf1bit ? ie1g : pf == iepf24bit ? ie24RGB : pf == iepf32bit ? ie32RGB : PixelFormat;
   if (f == ieNoFormat) f = ie24RGB;
+  RowAlignment = 32;
   TakeFormatFields(f);
   Location = ieTBitmap;
   PlatformBitmapNotOwned = true;

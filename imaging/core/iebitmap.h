@@ -91,6 +91,9 @@ class TIEBitmap : public TIEBaseBitmap {
   void SetPixelFormat(TIEPixelFormat format);  // converts when it differs
   void ConvertPixelFormat(TIEPixelFormat format);
   void ConvertFrom(TIEBitmap* source);  // this bitmap already allocated, same size
+  // Copies a platform bitmap: 1 bit black and white to ie1g, other 1-, 4- and 8-bit to ie8p with its
+  // colour table, 15 and 16 bits to ie24RGB, 24 to ie24RGB, 32 to ie32RGB; the source is not changed.
+  void AssignTBitmap(TIEPlatformBitmap* source);
   // Takes size and pixels of a 1-bit (ie1g) or 24-bit (ie24RGB) DIB; other DIBs change nothing.
   void TakeFromDIB(TIEDibbitmap* source);
 

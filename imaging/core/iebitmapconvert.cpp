@@ -390,3 +390,67 @@ void TIEBitmap::TakeFromDIB(TIEDibbitmap* source) {
   for (int y = 0; y < Height; ++y) std::memcpy(GetRowAddress(y), source->GetRowAddress(y), size_t(n));
   RowAccess = saved;
 }
+
+void TIEBitmap::AssignTBitmap(TIEPlatformBitmap* source) {
+  if (!source) return;
+  if (Location == ieTBitmap) {
+    // through a memory copy, so the caller's bitmap keeps its format
+    TIEBitmap tmp;
+    tmp.AssignTBitmap(source);
+    if (!tmp.IsEmpty()) Assign(&tmp);
+    return;
+  }
+  const TIEPlatformPixelFormat pf = source->GetPixelFormat();
+  const int w = source->GetWidth(), h = source->GetHeight();
+  RGBQUAD table[256];
+  const int tn = source->GetColorTable(table, 256);
+  bool mono = pf == iepf1bit &&
+              (tn < 2 || (table[0].rgbRed == 0 && table[0].rgbGreen == 0 && table[0].rgbBlue == 0 &&
+                          table[1].rgbRed == 255 && table[1].rgbGreen == 255 && table[1].rgbBlue == 255));
+  TIEPixelFormat f;
+  switch (pf) {
+    case iepf1bit: f = mono ? ie1g : ie8p; break;
+    case iepf4bit: case iepf8bit: f = ie8p; break;
+    case iepf15bit: case iepf16bit: case iepf24bit: f = ie24RGB; break;
+    case iepf32bit: f = ie32RGB; break;
+    default: return;
+  }
+  ReallocPending = true;
+  if (!Allocate(w, h, f)) return;
+  if (f == ie8p)
+    for (int i = 0; i < tn; ++i) Palette[i] = TIERGB{table[i].rgbBlue, table[i].rgbGreen, table[i].rgbRed};
+  const int srcRowLength = int(IERowLength(w, IEPlatformFormatBitCount(pf), 32));
+  TIERowAccess saved = RowAccess;
+  RowAccess = iraWrite;
+  for (int y = 0; y < Height; ++y) {
+    const uint8_t* s = source->ScanLine(y);
+    uint8_t* d = GetRowAddress(y);
+    switch (pf) {
+      case iepf1bit:
+        if (mono) std::memcpy(d, s, size_t(std::min(RowLength, srcRowLength)));
+        else for (int x = 0; x < w; ++x) d[x] = (s[x >> 3] >> (7 - (x & 7))) & 1;
+        break;
+      case iepf4bit:
+        for (int x = 0; x < w; ++x) d[x] = (x & 1) ? (s[x >> 1] & 15) : (s[x >> 1] >> 4);
+        break;
+      case iepf15bit:
+      case iepf16bit:
+        for (int x = 0; x < w; ++x) {
+          int v = s[2 * x] | (s[2 * x + 1] << 8);
+          uint8_t* p = d + 3 * x;
+          if (pf == iepf15bit) {
+            p[2] = uint8_t(((v >> 10) & 31) << 3);
+            p[1] = uint8_t(((v >> 5) & 31) << 3);
+          } else {
+            p[2] = uint8_t((v >> 11) << 3);
+            p[1] = uint8_t(((v >> 5) & 63) << 2);
+          }
+          p[0] = uint8_t((v & 31) << 3);
+        }
+        break;
+      default: std::memcpy(d, s, size_t(std::min(RowLength, srcRowLength))); break;
+    }
+  }
+  RowAccess = saved;
+  IsAll255 = false;
+}

@@ -323,7 +323,7 @@ bool TIEBitmap::ReadRaw(RawSource& src, uint64_t start, uint64_t& end) {
   if (empty) {
     FreeStorage(true);
     PixelFormat = TIEPixelFormat(h.Format);
-  } else if (!Allocate(h.Width, h.Height, TIEPixelFormat(h.Format)) || RowLength != h.RowLength) {
+  } else if (!Allocate(h.Width, h.Height, TIEPixelFormat(h.Format))) {
     FreeStorage(true);
     return false;
   }
@@ -339,8 +339,20 @@ bool TIEBitmap::ReadRaw(RawSource& src, uint64_t start, uint64_t& end) {
   TIERowAccess saved = RowAccess;
   RowAccess = iraWrite;
   bool ok = true;
-  for (int y = 0; y < Height && ok; ++y)
-    ok = src.ReadAt(h.RowsAt + uint64_t(y) * uint64_t(h.RowLength), GetRowAddress(y), size_t(h.RowLength));
+  if (RowLength == h.RowLength) {
+    for (int y = 0; y < Height && ok; ++y)
+      ok = src.ReadAt(h.RowsAt + uint64_t(y) * uint64_t(h.RowLength), GetRowAddress(y), size_t(h.RowLength));
+  } else {
+    // a platform bitmap keeps 32-bit rows whatever the data's alignment: rows are copied to fit
+    std::vector<uint8_t> row(size_t(h.RowLength));
+    size_t n = std::min(row.size(), size_t(RowLength));
+    for (int y = 0; y < Height && ok; ++y) {
+      ok = src.ReadAt(h.RowsAt + uint64_t(y) * uint64_t(h.RowLength), row.data(), row.size());
+      uint8_t* d = GetRowAddress(y);
+      std::memcpy(d, row.data(), n);
+      if (size_t(RowLength) > n) std::memset(d + n, 0, size_t(RowLength) - n);
+    }
+  }
   RowAccess = saved;
   if (ok && h.HasAlpha) {
     TIEBitmap* a = GetAlphaChannel();

@@ -126,7 +126,8 @@ uint8_t* TIEFileBuffer::MapView(TIERowAccess access, int64_t size, int64_t offse
   View v;
   v.Offset = offset;
   v.Size = size;
-  v.Buffer.reset(new uint8_t[size_t(size ? size : 1)]);
+  // cleared: a write-only view that the caller fills in part never writes heap leftovers to the file
+  v.Buffer.reset(new uint8_t[size_t(size ? size : 1)]());
   v.Access = access;
   if (Store && (access & iraRead) && !Store->ReadAt(offset, v.Buffer.get(), size))
     throw std::runtime_error("Temporary file read error");

@@ -47,7 +47,7 @@ class TIEFileBuffer {
   // Opens a new store of `size` bytes: a temporary file named folder + prefix + "-XXXXXXXX.tmp",
   // or a memory block when useFile is false. False when it cannot be had (never throws).
   bool AllocateFile(const std::string& prefix, bool useFile, int64_t size);
-  // A heap copy of `size` bytes at `offset`, read from the store when access holds iraRead.
+  // A heap copy of `size` bytes at `offset`, read from the store when access holds iraRead (else zeros).
   uint8_t* MapView(TIERowAccess access, int64_t size, int64_t offset);
   // Writes the view back when its access holds iraWrite, then frees it.
   void ReleaseView(void* address);

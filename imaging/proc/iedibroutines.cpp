@@ -173,3 +173,31 @@ int IEDrawDIBToDibbitmap(void* dib, TIEDibbitmap* target, const void* bits, bool
   if (!isPointer) GlobalUnlock(dib);
   return result;
 }
+
+void IECopyTBitmap(TIEPlatformBitmap* source, TIEPlatformBitmap* target) {
+  if (!source || !target || source == target) return;
+  const TIEPlatformPixelFormat pf = source->GetPixelFormat();
+  const int w = source->GetWidth(), h = source->GetHeight();
+  if (w <= 0 || h <= 0) {
+    target->SetSize(1, 1);
+    target->SetPixelFormat(pf);
+    return;
+  }
+  if (target->GetWidth() != w || target->GetHeight() != h || target->GetPixelFormat() != pf) {
+    target->SetSize(1, 1);
+    target->SetPixelFormat(pf);
+    if (!target->SetSize(w, h)) return;
+  }
+  RGBQUAD table[256];
+  int n = source->GetColorTable(table, 256);
+  if (n > 0) target->SetColorTable(table, n);
+  int bits = IEPlatformFormatBitCount(pf);
+  size_t rowBytes = size_t(IERowLength(w, bits ? bits : 32, 32));
+  for (int y = 0; y < h; ++y) std::memcpy(target->ScanLine(y), source->ScanLine(y), rowBytes);
+}
+
+std::unique_ptr<TIEPlatformBitmap> IECloneTBitmap(TIEPlatformBitmap* source) {
+  std::unique_ptr<TIEPlatformBitmap> b(new TIEDIBSectionBitmap());
+  IECopyTBitmap(source, b.get());
+  return b;
+}

@@ -17,8 +17,18 @@ void IECopyBitsOneByOne(uint8_t* dst, const uint8_t* src, int dstBit, int srcBit
 extern uint8_t IEProcExpandTable[256][24];
 void IEProcBuildExpandTable();
 
+#include <memory>
+
+#include "ieplatformbitmap.h"
+
 class TIEBitmap;
 class TIEDibbitmap;
+
+// Copies size, pixel format, colour table and pixels of `source` into `target`; an empty source
+// makes the target a 1 x 1 bitmap of its pixel format.
+void IECopyTBitmap(TIEPlatformBitmap* source, TIEPlatformBitmap* target);
+// A new platform bitmap holding a copy of `source`.
+std::unique_ptr<TIEPlatformBitmap> IECloneTBitmap(TIEPlatformBitmap* source);
 
 // Packs the rectangle (x1, y1)-(x2, y2) of `bitmap` (x2 = 0: the width, y2 = 0: the height; the
 // rectangle is limited to the image) into a movable global memory block: BITMAPINFOHEADER, colour

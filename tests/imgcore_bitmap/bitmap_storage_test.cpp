@@ -138,3 +138,30 @@ TEST(BitmapStorage, DiscardAlphaChannelBlendsExactly) {
 }
 
 }  // namespace
+
+namespace {
+
+// New storage holds zeros at every location (no stale memory reaches a file through untouched rows),
+// and a platform bitmap keeps 32-bit rows whatever alignment its data came with.
+TEST(BitmapStorage, NewStorageIsClearedEverywhere) {
+  for (TIELocation where : {ieMemory, ieTempFile, ieTBitmap}) {
+    for (int round = 0; round < 2; ++round) {  // the second round reuses freed heap memory
+      TIEBitmap b;
+      b.SetMemoryThreshold(where == ieTempFile ? 0 : (1 << 24));
+      b.SetLocation(where);
+      ASSERT_TRUE(b.Allocate(33, 7, ie24RGB));
+      EXPECT_TRUE(b.IsAllZero()) << int(where);
+      b.Fill(0xFFFFFF);
+    }
+  }
+  TIEBitmap src(3, 2, ie24RGB);
+  src.SetRowAlignment(8);
+  src.SetRGB(2, 1, TIERGB{7, 8, 9});
+  TIEBitmap pb;
+  pb.SetLocation(ieTBitmap);
+  pb.Assign(&src);
+  EXPECT_EQ(pb.GetRowLength(), 12);
+  EXPECT_EQ(pb.GetRGB(2, 1).r, 9);
+}
+
+}  // namespace

@@ -185,3 +185,57 @@ TEST(DrawDIB, BitfieldsPixelsFollowTheMasksAndBadHeadersAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// Platform bitmaps of every depth come into the pixel buffer as the conversion rules say, and are
+// copied whole.
+TEST(PlatformBitmaps, AssignFromEveryDepthAndCopy) {
+  struct Case { TIEPlatformPixelFormat pf; uint8_t b0, b1; TIEPixelFormat expected; TIERGB pixel0; };
+  const Case kCases[] = {
+      {iepf16bit, 0xFF, 0xFF, ie24RGB, TIERGB{248, 252, 248}},
+      {iepf15bit, 0x00, 0x7C, ie24RGB, TIERGB{0, 0, 248}},
+      {iepf24bit, 1, 2, ie24RGB, TIERGB{1, 2, 0}},
+      {iepf32bit, 1, 2, ie32RGB, TIERGB{1, 2, 0}},
+      {iepf4bit, 0x10, 0, ie8p, TIERGB{10, 20, 30}},  // pixel 0 = index 1
+      {iepf8bit, 1, 0, ie8p, TIERGB{10, 20, 30}},
+      {iepf1bit, 0x80, 0, ie1g, TIERGB{255, 255, 255}},
+  };
+  for (const Case& c : kCases) {
+    TIEDIBSectionBitmap pb;
+    ASSERT_TRUE(pb.SetPixelFormat(c.pf));
+    ASSERT_TRUE(pb.SetSize(3, 2));
+    RGBQUAD table[2] = {{0, 0, 0, 0}, {255, 255, 255, 0}};
+    if (c.pf == iepf4bit || c.pf == iepf8bit) table[1] = RGBQUAD{10, 20, 30, 0};
+    pb.SetColorTable(table, 2);
+    pb.ScanLine(0)[0] = c.b0;
+    pb.ScanLine(0)[1] = c.b1;
+    TIEBitmap b;
+    b.AssignTBitmap(&pb);
+    ASSERT_EQ(b.GetPixelFormat(), c.expected) << int(c.pf);
+    TIERGB p = b.GetPixelRGB(0, 0);
+    EXPECT_EQ(p.b, c.pixel0.b) << int(c.pf);
+    EXPECT_EQ(p.g, c.pixel0.g) << int(c.pf);
+    EXPECT_EQ(p.r, c.pixel0.r) << int(c.pf);
+    EXPECT_EQ(pb.GetPixelFormat(), c.pf);  // the source keeps its format
+
+    auto clone = IECloneTBitmap(&pb);
+    ASSERT_EQ(clone->GetWidth(), 3);
+    EXPECT_EQ(clone->GetPixelFormat(), c.pf);
+    EXPECT_EQ(clone->ScanLine(0)[0], c.b0);
+  }
+  TIEDIBSectionBitmap two;  // a two-colour bitmap that is not black and white becomes a palette image
+  two.SetPixelFormat(iepf1bit);
+  two.SetSize(8, 1);
+  RGBQUAD rg[2] = {{0, 0, 255, 0}, {0, 255, 0, 0}};
+  two.SetColorTable(rg, 2);
+  two.ScanLine(0)[0] = 0x40;
+  TIEBitmap b;
+  b.AssignTBitmap(&two);
+  ASSERT_EQ(b.GetPixelFormat(), ie8p);
+  EXPECT_EQ(b.GetByte(1, 0), 1);
+  EXPECT_EQ(b.GetPixelRGB(0, 0).r, 255);
+  EXPECT_EQ(b.GetPixelRGB(1, 0).g, 255);
+}
+
+}  // namespace
