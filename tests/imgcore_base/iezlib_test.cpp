@@ -166,6 +166,26 @@ TEST(IEZLib, WrongDirectionAndCorruptData) {
   }
 }
 
+TEST(IEZLib, LengthPrefixedStringsThroughZlib) {
+  TIEMemoryStream packed;
+  {
+    TZCompressionStream z(packed, zcDefault);
+    IEWriteAnsiString(z, "first");
+    IEWriteAnsiString(z, std::string(200000, 'q'));
+    const uint8_t hostile[] = {0xFF, 0xFF, 0xFF, 0x7F, 'x'};
+    z.WriteBuffer(hostile, 5);
+  }
+  packed.SetPosition(0);
+  TZDecompressionStream dz(packed);
+  std::string s;
+  EXPECT_TRUE(IEReadAnsiString(dz, s));
+  EXPECT_EQ(s, "first");
+  EXPECT_TRUE(IEReadAnsiString(dz, s));
+  EXPECT_EQ(s, std::string(200000, 'q'));
+  EXPECT_FALSE(IEReadAnsiString(dz, s));  // a 2 GB length with one byte behind it
+  EXPECT_EQ(s, "");
+}
+
 TEST(IEZLib, DecompressBuffer) {
   const std::vector<uint8_t> data = Sample(100000);
   TIEMemoryStream packed;
