@@ -313,6 +313,16 @@ TPropInfo Str(const char* name, std::string (C::*get)() const, void (C::*set)(co
   p.SetStr = [set](TObject* o, const std::string& v) { (static_cast<C*>(o)->*set)(v); };
   return p;
 }
+// Controls read their text through messages, so their getters are not const.
+template <class C>
+TPropInfo Str(const char* name, std::string (C::*get)(), void (C::*set)(const std::string&)) {
+  TPropInfo p;
+  p.Name = name;
+  p.Kind = TTypeKind::String;
+  p.GetStr = [get](TObject* o) { return (static_cast<C*>(o)->*get)(); };
+  p.SetStr = [set](TObject* o, const std::string& v) { (static_cast<C*>(o)->*set)(v); };
+  return p;
+}
 template <class C>
 TPropInfo WStr(const char* name, std::wstring (C::*get)() const, void (C::*set)(const std::wstring&)) {
   TPropInfo p;
