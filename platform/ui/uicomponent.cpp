@@ -242,3 +242,140 @@ void TComponent::SetLoading(bool on) { SetState(csLoading, on); }
 void TComponent::SetReading(bool on) { SetState(csReading, on); }
 
 }  // namespace ui
+
+namespace ui {
+
+UI_IMPLEMENT_CLASS(TCollectionItem, TPersistent, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TCollection, TPersistent, nullptr, nullptr, nullptr, nullptr)
+
+TCollectionItem::~TCollectionItem() {
+  if (collection_) collection_->RemoveItem(this);
+}
+
+void TCollectionItem::SetCollection(TCollection* c) {
+  if (c == collection_) return;
+  if (collection_) collection_->RemoveItem(this);
+  if (c) c->InsertItem(this, c->Count());
+}
+
+int TCollectionItem::GetIndex() const {
+  if (!collection_) return -1;
+  auto& v = collection_->items_;
+  return static_cast<int>(std::find(v.begin(), v.end(), this) - v.begin());
+}
+
+void TCollectionItem::SetIndex(int i) {
+  int cur = GetIndex();
+  if (cur < 0 || i == cur) return;
+  auto& v = collection_->items_;
+  if (i < 0) i = 0;
+  if (i >= static_cast<int>(v.size())) i = static_cast<int>(v.size()) - 1;
+  v.erase(v.begin() + cur);
+  v.insert(v.begin() + i, this);
+  Changed(true);
+}
+
+TPersistent* TCollectionItem::GetOwner() { return collection_; }
+
+void TCollectionItem::Changed(bool all) {
+  if (collection_ && collection_->updateCount_ == 0) collection_->Update(all ? nullptr : this);
+}
+
+TCollection::~TCollection() {
+  updateCount_ = 1;  // no Update calls while the items go
+  while (!items_.empty()) {
+    TCollectionItem* i = items_.back();
+    Notify(i, cnDeleting);
+    i->collection_ = nullptr;
+    items_.pop_back();
+    delete i;
+  }
+}
+
+TCollectionItem* TCollection::Items(int i) const {
+  if (i < 0 || i >= Count()) throw EListError(Format(SListIndexError, i));
+  return items_[static_cast<size_t>(i)];
+}
+
+TCollectionItem* TCollection::CreateItem() {
+  if (!itemClass_ || !itemClass_->Factory || !itemClass_->InheritsFrom(&TCollectionItem::StaticClassInfo))
+    throw EClassNotFound(Format(SClassNotFound, itemClass_ ? itemClass_->Name : "nil"));
+  return static_cast<TCollectionItem*>(itemClass_->Factory());
+}
+
+TCollectionItem* TCollection::Add() { return Insert(Count()); }
+
+TCollectionItem* TCollection::Insert(int index) {
+  if (index < 0 || index > Count()) throw EListError(Format(SListIndexError, index));
+  TCollectionItem* item = CreateItem();
+  InsertItem(item, index);
+  return item;
+}
+
+void TCollection::InsertItem(TCollectionItem* item, int index) {
+  items_.insert(items_.begin() + index, item);
+  item->collection_ = this;
+  item->id_ = nextId_++;
+  Notify(item, cnAdded);
+  Changed();
+}
+
+void TCollection::RemoveItem(TCollectionItem* item) {
+  Notify(item, cnExtracting);
+  auto it = std::find(items_.begin(), items_.end(), item);
+  if (it != items_.end()) items_.erase(it);
+  item->collection_ = nullptr;
+  Changed();
+}
+
+void TCollection::Delete(int index) {
+  TCollectionItem* item = Items(index);
+  Notify(item, cnDeleting);
+  delete item;  // leaves the collection in its destructor
+}
+
+void TCollection::Clear() {
+  if (items_.empty()) return;
+  BeginUpdate();
+  try {
+    while (!items_.empty()) Delete(Count() - 1);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+void TCollection::Changed() {
+  if (updateCount_ == 0) Update(nullptr);
+}
+
+void TCollection::BeginUpdate() { ++updateCount_; }
+
+void TCollection::EndUpdate() {
+  if (updateCount_ > 0 && --updateCount_ == 0) Changed();
+}
+
+TCollectionItem* TCollection::FindItemID(int id) const {
+  for (TCollectionItem* i : items_)
+    if (i->id_ == id) return i;
+  return nullptr;
+}
+
+void TCollection::Assign(TPersistent* source) {
+  if (auto* src = As<TCollection>(source)) {
+    BeginUpdate();
+    try {
+      Clear();
+      for (int i = 0; i < src->Count(); ++i) Add()->Assign(src->Items(i));
+    } catch (...) {
+      EndUpdate();
+      throw;
+    }
+    EndUpdate();
+    return;
+  }
+  TPersistent::Assign(source);
+}
+
+}  // namespace ui

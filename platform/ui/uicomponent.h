@@ -155,3 +155,77 @@ TComponent* NewComponent(TClass cls, TComponent* owner);
 bool IsValidIdent(const std::string& s);
 
 }  // namespace ui
+
+namespace ui {
+
+class TCollection;
+
+// An item of a collection; its index is its place in the collection.
+class TCollectionItem : public TPersistent {
+  UI_DECLARE_CLASS(TCollectionItem, TPersistent)
+ public:
+  TCollectionItem() = default;
+  ~TCollectionItem() override;
+  TCollection* Collection() const { return collection_; }
+  // Moves the item into `c` (null: out of any collection).
+  void SetCollection(TCollection* c);
+  int GetIndex() const;
+  void SetIndex(int i);
+  int ID() const { return id_; }
+  virtual std::string GetDisplayName() { return ClassName(); }
+  TPersistent* GetOwner() override;
+
+ protected:
+  // Tells the collection that this item changed (all: more than this item).
+  void Changed(bool all);
+
+ private:
+  TCollection* collection_ = nullptr;
+  int id_ = 0;
+  friend class TCollection;
+};
+
+// An owned list of items of one class, stored in layouts as one collection value.
+class TCollection : public TPersistent {
+  UI_DECLARE_CLASS(TCollection, TPersistent)
+ public:
+  TCollection(TClass itemClass, TPersistent* owner = nullptr) : itemClass_(itemClass), owner_(owner) {}
+  ~TCollection() override;
+  TClass ItemClass() const { return itemClass_; }
+  int Count() const { return static_cast<int>(items_.size()); }
+  TCollectionItem* Items(int i) const;
+  TCollectionItem* Add();
+  TCollectionItem* Insert(int index);
+  void Delete(int index);
+  void Clear();
+  void BeginUpdate();
+  void EndUpdate();
+  int UpdateCount() const { return updateCount_; }
+  TCollectionItem* FindItemID(int id) const;
+  void Assign(TPersistent* source) override;
+  TPersistent* GetOwner() override { return owner_; }
+
+ protected:
+  // Called after items changed (item null: the whole collection); only outside updates.
+  virtual void Update(TCollectionItem* item) { (void)item; }
+  enum TCollectionNotification { cnAdded, cnExtracting, cnDeleting };
+  virtual void Notify(TCollectionItem* item, TCollectionNotification action) {
+    (void)item;
+    (void)action;
+  }
+  // Makes a new item of ItemClass (not yet in the collection).
+  virtual TCollectionItem* CreateItem();
+  void Changed();
+
+ private:
+  void InsertItem(TCollectionItem* item, int index);
+  void RemoveItem(TCollectionItem* item);
+  TClass itemClass_;
+  TPersistent* owner_;
+  std::vector<TCollectionItem*> items_;
+  int updateCount_ = 0;
+  int nextId_ = 0;
+  friend class TCollectionItem;
+};
+
+}  // namespace ui

@@ -813,6 +813,17 @@ void TWinControl::WndProc(TMessage& m) {
       }
       break;
     }
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+      if (m.LParam) {
+        if (TWinControl* c = FindControl(reinterpret_cast<HWND>(m.LParam))) {
+          if (c != this) {
+            m.Result = c->Perform(CN_BASE + m.Msg, m.WParam, m.LParam);
+            return;
+          }
+        }
+      }
+      break;
     case WM_CTLCOLORMSGBOX:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:

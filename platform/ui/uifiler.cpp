@@ -415,6 +415,10 @@ void TReader::ReadPropValue(TPersistent* instance, const TPropInfo& p) {
         ReadValue();
         if (!p.SetObj) PropertyError();
         p.SetObj(instance, nullptr);
+      } else if (t == vaCollection) {
+        auto* coll = As<TCollection>(p.GetObj(instance));
+        if (!coll) PropertyError();
+        ReadCollection(coll);
       } else if (t == vaIdent) {
         if (!p.SetObj) PropertyError();
         // A reference to a component: resolved once every component of the layout exists.
@@ -436,6 +440,27 @@ void TReader::ReadPropValue(TPersistent* instance, const TPropInfo& p) {
       break;
     }
   }
+}
+
+void TReader::ReadCollection(TCollection* coll) {
+  ReadValue();  // vaCollection
+  coll->BeginUpdate();
+  try {
+    if (!EndOfList()) coll->Clear();
+    while (!EndOfList()) {
+      TValueType t = NextValue();
+      if (t == vaInt8 || t == vaInt16 || t == vaInt32) ReadInteger();  // stored index: items are in order
+      TCollectionItem* item = coll->Add();
+      ReadListBegin();
+      while (!EndOfList()) ReadProperty(item);
+      ReadListEnd();
+    }
+    ReadListEnd();
+  } catch (...) {
+    coll->EndUpdate();
+    throw;
+  }
+  coll->EndUpdate();
 }
 
 void TReader::ReadProperty(TPersistent* instance) {
@@ -738,6 +763,17 @@ void TWriter::WriteObjectProps(TPersistent* instance, const std::string& prefix)
             WritePropName(p->Name);
             WriteIdent(c->GetName());
           }
+        } else if (auto* coll = As<TCollection>(obj)) {
+          if (coll->Count() == 0) break;
+          WritePropName(p->Name);
+          WriteValue(vaCollection);
+          for (int i = 0; i < coll->Count(); ++i) {
+            WriteListBegin();
+            WriteObjectProps(coll->Items(i), std::string());
+            prefix_ = prefix;
+            WriteListEnd();
+          }
+          WriteListEnd();
         } else if (obj->Is<TPersistent>()) {
           WriteObjectProps(static_cast<TPersistent*>(obj), prefix + p->Name + ".");
           prefix_ = prefix;

@@ -107,6 +107,7 @@ class TReader : public TFiler {
   void ReadProperty(TPersistent* instance);
   void ReadPropValue(TPersistent* instance, const TPropInfo& p);
   void ReadData(TComponent* c);
+  void ReadCollection(TCollection* coll);
   void ResolveFixups();
   void Read(void* buf, int32_t n) { stream_->ReadBuffer(buf, n); }
   [[noreturn]] void PropertyError();

@@ -78,6 +78,7 @@ struct Startup {
     Screen = new TScreen();
     Screen->Create(nullptr);
     SetWindowExceptionHook(&ApplicationExceptionHook);
+    RegisterClasses({&TForm::StaticClassInfo, &TTimer::StaticClassInfo, &TApplicationEvents::StaticClassInfo});
   }
   ~Startup() {
     // Forms still alive are freed with their owner, the application, while the system still runs.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "uifiler.h"
+
 namespace ui {
 
 static std::vector<TPropInfo> MenuItemProps() {
@@ -24,6 +26,10 @@ UI_IMPLEMENT_CLASS(TMenu, TComponent, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TMainMenu, TMenu, DefaultFactory<TMainMenu>, nullptr, nullptr, nullptr)
 
 namespace {
+struct Registered {
+  Registered() { RegisterClasses({&TMainMenu::StaticClassInfo, &TMenuItem::StaticClassInfo}); }
+} registered;
+
 // Command identifiers are 16-bit in WM_COMMAND; 0 is never used.
 UINT NextCommand() {
   static UINT next = 0;
