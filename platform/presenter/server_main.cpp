@@ -114,11 +114,13 @@ int Serve(bool embedding) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
-  Journal(L"server stop");
+  // Gone from the running-object table and the class table first, so that a client arriving now
+  // starts a new server instead of reaching this one.
   if (runningCookie) RevokeActiveObject(runningCookie, nullptr);
   CoRevokeClassObject(classCookie);
   CoDisconnectObject(static_cast<IDispatch*>(app), 0);
   app->Release();
+  Journal(L"server stop");
   return 0;
 }
 

@@ -12,6 +12,7 @@
 #include "deck_fixtures.h"
 #include "gdiplus_session.h"
 #include "metafile_probe.h"
+#include "ppt_builder.h"
 
 using namespace presenter_test;
 
@@ -175,6 +176,24 @@ TEST_F(PresenterServer, ConvertsDecksThroughTheProgramsProtocol) {
     EXPECT_EQ(after.hr, DISP_E_EXCEPTION);
     EXPECT_FALSE(after.description.empty());
   }
+  {  // A binary deck built from the format's structure: counted and exported the same way.
+  const std::string ppt = BuildPpt(PptDocument({{L"Binary deck", "body", L""}, {L"Two", "", L""}}));
+  ASSERT_TRUE(tq::WriteFileBytes(tq::WorkFile("built.ppt"), ppt.data(), ppt.size()));
+  CallResult opened = Open(app, Wide(tq::WorkFile("built.ppt")));
+  ASSERT_EQ(opened.hr, S_OK) << Narrow(opened.description);
+  Dispatch pres = AsObject(opened);
+  Dispatch slides = pres.Object(L"Slides");
+  EXPECT_EQ(slides.Long(L"Count"), 2);
+  const std::wstring pptEmf = Wide(tq::WorkFile("built_1.emf"));
+  CallResult exported =
+      slides.Object(L"Item", {Var(1L)}).Method(L"Export", {Var(pptEmf), Var(std::wstring(L"emf")), Var(800L), Var(600L)});
+  EXPECT_EQ(exported.hr, S_OK) << Narrow(exported.description);
+  const Playback p = PlayMetafile(pptEmf, 800, 600);
+  EXPECT_EQ(p.imageWidth, 800u);
+  EXPECT_EQ(p.imageHeight, 600u);
+  EXPECT_EQ(pres.Method(L"Close").hr, S_OK);
+  }
+
   app.Reset();
   EXPECT_TRUE(WaitForStops(stopsBefore_ + 1)) << "the COM-started server should end with its last client";
 
@@ -189,14 +208,15 @@ TEST_F(PresenterServer, ConvertsDecksThroughTheProgramsProtocol) {
             std::string::npos);
   EXPECT_NE(journal.find("FilterName=VT_BSTR \"wmf\", ScaleWidth=VT_I4 640, ScaleHeight=VT_I4 480)"),
             std::string::npos);
-  EXPECT_EQ(CountOf(journal, "Presentation.Close()"), 3u);
+  EXPECT_EQ(CountOf(journal, "Presentation.Close()"), 4u);
   EXPECT_EQ(journal.find("Application.Quit"), std::string::npos);
 }
 
 // Forced failures and bad input arrive as DISP_E_EXCEPTION with a description; the server survives.
 TEST_F(PresenterServer, FailuresArriveAsExceptionsWithText) {
-  Dispatch app = ConnectApplication();
-  ASSERT_TRUE(app);
+  HRESULT hr;
+  Dispatch app = ConnectApplication(&hr);
+  ASSERT_TRUE(app) << std::hex << hr;
   const std::wstring wide = Wide(FixturePath("wide.pptx"));
 
   SetControl(L"FailOpen", 1);
