@@ -36,6 +36,10 @@ class TIEBaseBitmap {
   virtual void CopyPaletteTo(TIEBaseBitmap* dest) = 0;
 };
 
+// The format a platform bitmap holds an image of format f in: grey samples as ie8g, CMYK, 48-bit
+// and CIELab colours as ie24RGB, the six others as they are.
+TIEPixelFormat IEPlatformHeldFormat(TIEPixelFormat f);
+
 class TIEBitmap : public TIEBaseBitmap {
  public:
   TIEBitmap();

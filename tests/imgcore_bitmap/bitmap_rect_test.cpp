@@ -123,6 +123,31 @@ TEST_P(OnLocation, ResizeCanvasPlacesTheOldContent) {
   }
 }
 
+TEST_P(OnLocation, ResizeCanvasVerticallyCentred) {
+  TIEBitmap b;
+  Numbered(b, 2, 2);
+  b.GetAlphaChannel()->Fill(7);
+  b.ResizeCanvas(2, 4, 99, 0, 0, 1);
+  const int expected[4] = {99, 1, 11, 99};
+  for (int y = 0; y < 4; ++y) EXPECT_EQ(b.GetByte(0, y), expected[y]) << y;
+  EXPECT_EQ(b.GetAlphaAt(0, 0), 0);
+  EXPECT_EQ(b.GetAlphaAt(0, 1), 7);
+}
+
+TEST(Reshape, SamplesAPlatformBitmapCannotHoldAreConverted) {
+  TIEBitmap b(2, 1, ie16g);
+  b.SetWord(1, 0, 0x8000);
+  b.SetLocation(ieTBitmap);
+  EXPECT_EQ(b.GetPixelFormat(), ie8g);
+  EXPECT_EQ(b.GetByte(1, 0), 0x80);
+  TIEBitmap lab(1, 1, ie24RGB);
+  lab.Fill(0xFFFFFF);
+  lab.ConvertPixelFormat(ieCIELab);
+  lab.SetLocation(ieTBitmap);
+  EXPECT_EQ(lab.GetPixelFormat(), ie24RGB);
+  EXPECT_GE(lab.GetRGB(0, 0).g, 245);  // L 100 is stored as 250 and read back as 98.04
+}
+
 TEST(Reshape, RowAlignmentChangesRowLengthInMemoryOnly) {
   TIEBitmap b(3, 2, ie24RGB);
   b.SetRGB(2, 1, TIERGB{1, 2, 3});
