@@ -84,7 +84,8 @@ class TIEBitmap : public TIEBaseBitmap {
   // ---- alpha channel ----
   bool AlphaPresent() const { return AlphaChannel != nullptr; }
   TIEBitmap* GetAlphaChannel();  // created fully opaque on first use; nullptr on an alpha channel
-  void AttachAlphaChannel(TIEBitmap* alpha);  // takes ownership; the previous one is released to the caller
+  // Takes ownership of `alpha`; returns the previous alpha channel (or nullptr), now the caller's.
+  TIEBitmap* AttachAlphaChannel(TIEBitmap* alpha);
   TIEBitmap* DetachAlphaChannel();  // hands the alpha channel to the caller
   // Frees the alpha channel; with blend, an ie24RGB image is first composed over `background`.
   void DiscardAlphaChannel(bool blend, TColor background = 0);

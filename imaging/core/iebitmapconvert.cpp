@@ -305,10 +305,15 @@ void TIEBitmap::ConvertFrom(TIEBitmap* source) {
           }
           break;
         case ie8g:
-          if (df == ie8p) { std::memcpy(d, s, size_t(w)); break; }
-          for (int x = 0; x < w; ++x) PutGrey(df, d, x, s[x]);
-          if (df == ie16g) for (int x = 0; x < w; ++x) Wr16(d + 2 * x, uint16_t(s[x] * 257));
-          if (df == ie32f) for (int x = 0; x < w; ++x) WrF(d + 4 * x, float(s[x] / 255.0));
+          if (df == ie8p) {
+            std::memcpy(d, s, size_t(w));
+          } else if (df == ie16g) {
+            for (int x = 0; x < w; ++x) Wr16(d + 2 * x, uint16_t(s[x] * 257));
+          } else if (df == ie32f) {
+            for (int x = 0; x < w; ++x) WrF(d + 4 * x, float(s[x] / 255.0));
+          } else {
+            for (int x = 0; x < w; ++x) PutGrey(df, d, x, s[x]);
+          }
           break;
         case ie16g:
           for (int x = 0; x < w; ++x) {
