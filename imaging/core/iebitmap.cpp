@@ -373,9 +373,11 @@ TIEBitmap* TIEBitmap::GetAlphaChannel() {
   return AlphaChannel;
 }
 
-void TIEBitmap::AttachAlphaChannel(TIEBitmap* alpha) {
+TIEBitmap* TIEBitmap::AttachAlphaChannel(TIEBitmap* alpha) {
+  TIEBitmap* previous = AlphaChannel;
   AlphaChannel = alpha;
   if (alpha) alpha->IsAlpha = true;
+  return previous == alpha ? nullptr : previous;
 }
 
 TIEBitmap* TIEBitmap::DetachAlphaChannel() {
@@ -386,7 +388,9 @@ TIEBitmap* TIEBitmap::DetachAlphaChannel() {
 
 void TIEBitmap::DiscardAlphaChannel(bool blend, TColor background) {
   if (IsAlpha || !AlphaChannel) return;
-  if (blend && PixelFormat == ie24RGB) {
+  // an attached alpha channel of another size is dropped without blending rather than read past
+  if (blend && PixelFormat == ie24RGB && AlphaChannel->Width == Width && AlphaChannel->Height == Height &&
+      AlphaChannel->PixelFormat == ie8g) {
     TIERGB bg = IEColorToRGB(background);
     const int c[3] = {bg.b, bg.g, bg.r};
     std::vector<uint8_t> arow(size_t(AlphaChannel->RowLength));

@@ -36,6 +36,10 @@ class TIEBaseBitmap {
   virtual void CopyPaletteTo(TIEBaseBitmap* dest) = 0;
 };
 
+// The format a platform bitmap holds an image of format f in: grey samples as ie8g, CMYK, 48-bit
+// and CIELab colours as ie24RGB, the six others as they are.
+TIEPixelFormat IEPlatformHeldFormat(TIEPixelFormat f);
+
 class TIEBitmap : public TIEBaseBitmap {
  public:
   TIEBitmap();
@@ -80,7 +84,8 @@ class TIEBitmap : public TIEBaseBitmap {
   // ---- alpha channel ----
   bool AlphaPresent() const { return AlphaChannel != nullptr; }
   TIEBitmap* GetAlphaChannel();  // created fully opaque on first use; nullptr on an alpha channel
-  void AttachAlphaChannel(TIEBitmap* alpha);  // takes ownership; the previous one is released to the caller
+  // Takes ownership of `alpha`; returns the previous alpha channel (or nullptr), now the caller's.
+  TIEBitmap* AttachAlphaChannel(TIEBitmap* alpha);
   TIEBitmap* DetachAlphaChannel();  // hands the alpha channel to the caller
   // Frees the alpha channel; with blend, an ie24RGB image is first composed over `background`.
   void DiscardAlphaChannel(bool blend, TColor background = 0);

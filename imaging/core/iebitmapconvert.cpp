@@ -123,6 +123,14 @@ bool FastRow(TIEPixelFormat sf, TIEPixelFormat df, const uint8_t* s, uint8_t* d,
 
 }  // namespace
 
+TIEPixelFormat IEPlatformHeldFormat(TIEPixelFormat f) {
+  switch (f) {
+    case ie16g: case ie32f: return ie8g;
+    case ieCMYK: case ieRGB48: case ieCIELab: return ie24RGB;
+    default: return f;
+  }
+}
+
 void TIEBitmap::RowCopyFrom(TIEBitmap* source) {
   TIERowAccess sa = source->RowAccess, da = RowAccess;
   source->RowAccess = iraRead;
@@ -145,11 +153,11 @@ void TIEBitmap::Assign(TIEBaseBitmap* src) {
   ReallocPending = true;
   source->SyncWithTBitmap();
   TIEPixelFormat f = source->PixelFormat;
-  if (Location == ieTBitmap && (f == ie16g || f == ie32f || f == ieCMYK || f == ieRGB48 || f == ieCIELab)) {
-    // a platform bitmap cannot hold these: the copy is converted to ie24RGB on the way
+  if (Location == ieTBitmap && IEPlatformHeldFormat(f) != f) {
+    // a platform bitmap cannot hold these: the copy is converted on the way
     TIEBitmap tmp;
     tmp.Assign(source);
-    tmp.ConvertPixelFormat(ie24RGB);
+    tmp.ConvertPixelFormat(IEPlatformHeldFormat(f));
     Assign(&tmp);
     return;
   }
@@ -179,10 +187,10 @@ void TIEBitmap::CopyImageFrom(TIEBitmap* source) {
   if (!source || source == this || source->IsEmpty()) return;
   source->SyncWithTBitmap();
   TIEPixelFormat f = source->PixelFormat;
-  if (Location == ieTBitmap && (f == ie16g || f == ie32f || f == ieCMYK || f == ieRGB48 || f == ieCIELab)) {
+  if (Location == ieTBitmap && IEPlatformHeldFormat(f) != f) {
     TIEBitmap tmp;
     tmp.Assign(source);
-    tmp.ConvertPixelFormat(ie24RGB);
+    tmp.ConvertPixelFormat(IEPlatformHeldFormat(f));
     CopyImageFrom(&tmp);
     return;
   }
@@ -205,8 +213,8 @@ void TIEBitmap::SetPixelFormat(TIEPixelFormat format) {
 
 void TIEBitmap::ConvertPixelFormat(TIEPixelFormat format) {
   if (Location == ieTBitmap) {
-    // converted through a memory copy; the platform bitmap then takes the result (formats it cannot
-    // hold end as ie24RGB, as Assign into a platform bitmap does)
+    // converted through a memory copy; the platform bitmap then takes the result (a format it cannot
+    // hold ends as the nearest one it can, IEPlatformHeldFormat)
     TIEBitmap tmp;
     tmp.Assign(this);
     tmp.ConvertPixelFormat(format);
@@ -297,10 +305,15 @@ void TIEBitmap::ConvertFrom(TIEBitmap* source) {
           }
           break;
         case ie8g:
-          if (df == ie8p) { std::memcpy(d, s, size_t(w)); break; }
-          for (int x = 0; x < w; ++x) PutGrey(df, d, x, s[x]);
-          if (df == ie16g) for (int x = 0; x < w; ++x) Wr16(d + 2 * x, uint16_t(s[x] * 257));
-          if (df == ie32f) for (int x = 0; x < w; ++x) WrF(d + 4 * x, float(s[x] / 255.0));
+          if (df == ie8p) {
+            std::memcpy(d, s, size_t(w));
+          } else if (df == ie16g) {
+            for (int x = 0; x < w; ++x) Wr16(d + 2 * x, uint16_t(s[x] * 257));
+          } else if (df == ie32f) {
+            for (int x = 0; x < w; ++x) WrF(d + 4 * x, float(s[x] / 255.0));
+          } else {
+            for (int x = 0; x < w; ++x) PutGrey(df, d, x, s[x]);
+          }
           break;
         case ie16g:
           for (int x = 0; x < w; ++x) {

@@ -283,6 +283,8 @@ void TIEBitmap::WriteRaw(RawSink& sink) {
   TIERowAccess asaved = a->RowAccess;
   a->RowAccess = iraRead;
   for (int y = 0; y < Height; ++y) {
+    // an attached alpha channel of another size is written cut or padded with zeros to the image's size
+    std::fill(row.begin(), row.end(), uint8_t(0));
     if (y < a->Height) std::memcpy(row.data(), a->GetRowAddress(y), std::min(arl, size_t(a->RowLength)));
     sink.Put(row.data(), arl);
   }

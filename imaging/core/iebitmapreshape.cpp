@@ -81,9 +81,9 @@ void TIEBitmap::SetLocation(TIELocation location) {
   MoveStorageTo(&tmp);
   Location = location;
   TIEPixelFormat f = tmp.PixelFormat;
-  if (location == ieTBitmap && (f == ie32f || f == ieCMYK || f == ieRGB48 || f == ieCIELab || f == ie16g)) {
-    // a platform bitmap cannot hold the sample: the pixels move as ie24RGB (ie16g as ie8g)
-    tmp.ConvertPixelFormat(f == ie16g ? ie8g : ie24RGB);
+  if (location == ieTBitmap && IEPlatformHeldFormat(f) != f) {
+    // a platform bitmap cannot hold the samples: they are converted, not moved as raw bytes
+    tmp.ConvertPixelFormat(IEPlatformHeldFormat(f));
     f = tmp.PixelFormat;
   }
   RowAlignment = location == ieTBitmap ? 32 : tmp.RowAlignment;

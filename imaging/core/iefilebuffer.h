@@ -7,33 +7,15 @@
 #include <string>
 #include <vector>
 #include "iedefs.h"
+#include "iestreams.h"
 
-// Random-access byte store behind a TIEFileBuffer: a temporary file or a memory block.
-class TIEByteStore {
+// A handle stream on a file created for this process alone, which the platform deletes when the
+// handle closes.
+class TIETemporaryFileStream : public TIEHandleStream {
  public:
-  virtual ~TIEByteStore() = default;
-  virtual bool SetSize(int64_t size) = 0;
-  virtual int64_t Size() const = 0;
-  // Read/Write exactly `n` bytes at `offset`; false on a short transfer.
-  virtual bool ReadAt(int64_t offset, void* dst, int64_t n) = 0;
-  virtual bool WriteAt(int64_t offset, const void* src, int64_t n) = 0;
-};
-
-// A handle on a file created for this process alone, deleted by the platform when the handle closes.
-class TIETemporaryFileStream : public TIEByteStore {
- public:
-  // Creates the file; throws std::runtime_error "Unable to create <name>" when it cannot.
+  // Creates the file; raises EFCreateError "Unable to create <name>" when it cannot.
   explicit TIETemporaryFileStream(const std::string& name);
   ~TIETemporaryFileStream() override;
-  TIETemporaryFileStream(const TIETemporaryFileStream&) = delete;
-  TIETemporaryFileStream& operator=(const TIETemporaryFileStream&) = delete;
-  bool SetSize(int64_t size) override;
-  int64_t Size() const override;
-  bool ReadAt(int64_t offset, void* dst, int64_t n) override;
-  bool WriteAt(int64_t offset, const void* src, int64_t n) override;
-
- private:
-  void* Handle;
 };
 
 class TIEFileBuffer {
@@ -66,7 +48,9 @@ class TIEFileBuffer {
     TIERowAccess Access;
   };
   void WriteBack(View& v);
-  std::unique_ptr<TIEByteStore> Store;
+  void ReadAt(int64_t offset, void* dst, int64_t n);
+  void WriteAt(int64_t offset, const void* src, int64_t n);
+  std::unique_ptr<TIEStream> Store;  // a TIETemporaryFileStream or a TIEMemoryStream
   std::string FileName;
   std::vector<View> Views;
 };

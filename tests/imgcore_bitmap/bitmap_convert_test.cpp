@@ -95,6 +95,10 @@ const Case kCases[] = {
     {"cmyk to 32rgb", ieCMYK, {255, 0, 0, 255}, ie32RGB, {0, 0, 255, 255}},
     {"cmyk white to 8g", ieCMYK, {255, 255, 255, 255}, ie8g, {255}},
     {"cmyk white to lab", ieCMYK, {255, 255, 255, 255}, ieCIELab, {250, 0, 0}},
+    // from ieCIELab: L 250 is L* 98.04, which comes back as 249.3 in every channel
+    {"lab to 24", ieCIELab, {250, 0, 0}, ie24RGB, {249, 249, 249}},
+    {"lab to 32rgb", ieCIELab, {250, 0, 0}, ie32RGB, {249, 249, 249, 255}},
+    {"lab black to 8g", ieCIELab, {0, 0, 0}, ie8g, {0}},
     // from ie32RGB
     {"32rgb to 24", ie32RGB, {1, 2, 3, 99}, ie24RGB, {1, 2, 3}},
     {"32rgb to 8g", ie32RGB, {1, 2, 3, 99}, ie8g, {2}},  // (63 + 142 + 8) div 100

@@ -1,6 +1,8 @@
 // Rectangles, fills, pixel access and reshaping of TIEBitmap, in memory and in a temporary file.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "iebitmap.h"
 
 namespace {
@@ -123,6 +125,31 @@ TEST_P(OnLocation, ResizeCanvasPlacesTheOldContent) {
   }
 }
 
+TEST_P(OnLocation, ResizeCanvasVerticallyCentred) {
+  TIEBitmap b;
+  Numbered(b, 2, 2);
+  b.GetAlphaChannel()->Fill(7);
+  b.ResizeCanvas(2, 4, 99, 0, 0, 1);
+  const int expected[4] = {99, 1, 11, 99};
+  for (int y = 0; y < 4; ++y) EXPECT_EQ(b.GetByte(0, y), expected[y]) << y;
+  EXPECT_EQ(b.GetAlphaAt(0, 0), 0);
+  EXPECT_EQ(b.GetAlphaAt(0, 1), 7);
+}
+
+TEST(Reshape, SamplesAPlatformBitmapCannotHoldAreConverted) {
+  TIEBitmap b(2, 1, ie16g);
+  b.SetWord(1, 0, 0x8000);
+  b.SetLocation(ieTBitmap);
+  EXPECT_EQ(b.GetPixelFormat(), ie8g);
+  EXPECT_EQ(b.GetByte(1, 0), 0x80);
+  TIEBitmap lab(1, 1, ie24RGB);
+  lab.Fill(0xFFFFFF);
+  lab.ConvertPixelFormat(ieCIELab);
+  lab.SetLocation(ieTBitmap);
+  EXPECT_EQ(lab.GetPixelFormat(), ie24RGB);
+  EXPECT_GE(lab.GetRGB(0, 0).g, 245);  // L 100 is stored as 250 and read back as 98.04
+}
+
 TEST(Reshape, RowAlignmentChangesRowLengthInMemoryOnly) {
   TIEBitmap b(3, 2, ie24RGB);
   b.SetRGB(2, 1, TIERGB{1, 2, 3});
@@ -153,5 +180,50 @@ TEST(Reshape, LocationsKeepThePixels) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Locations, OnLocation, ::testing::Values(ieMemory, ieTempFile, ieTBitmap));
+
+}  // namespace
+
+namespace {
+
+// One sequence of operations on a few-megabyte image gives byte-identical results (compared through
+// the raw stream) in memory, in a temporary file and in a platform bitmap.
+TEST(AcrossLocations, SameOperationsSamePixels) {
+  std::vector<uint8_t> results[3];
+  const TIELocation where[3] = {ieMemory, ieTempFile, ieTBitmap};
+  for (int i = 0; i < 3; ++i) {
+    TIEBitmap b;
+    b.SetMemoryThreshold(where[i] == ieTempFile ? 0 : (int64_t(1) << 30));
+    b.SetLocation(where[i]);
+    ASSERT_TRUE(b.Allocate(1500, 1000, ie24RGB));
+    ASSERT_EQ(b.GetLocation(), where[i]);
+    for (int y = 0; y < 1000; ++y) {
+      uint8_t* r = b.GetRowAddress(y);
+      for (int x = 0; x < 4500; ++x) r[x] = uint8_t(x * 7 + y * 3);
+    }
+    b.SetAlphaAt(10, 10, 3);
+    b.FillRect(100, 100, 300, 200, 0x336699);
+    b.MoveRect(0, 0, 99, 99, 1400, 900, 0xFFFFFF, true);
+    b.ResizeCanvas(1600, 1100, 0x000080, 128, 1, 2);
+    TIEBitmap copy;
+    copy.SetMemoryThreshold(b.GetMemoryThreshold());
+    copy.SetLocation(where[i]);
+    copy.Assign(&b);
+    copy.ConvertPixelFormat(ie32RGB);
+    copy.ConvertPixelFormat(ie8g);
+    copy.CopyRectTo(&copy, 0, 0, 5, 5, 50, 50);
+    TIEBitmap one;
+    one.SetMemoryThreshold(b.GetMemoryThreshold());
+    one.SetLocation(where[i]);
+    one.Assign(&copy);
+    one.BlackWhiteMethod = 0;
+    one.ConvertPixelFormat(ie1g);
+    b.WriteRawImageStream(results[i]);
+    copy.WriteRawImageStream(results[i]);
+    one.WriteRawImageStream(results[i]);
+  }
+  ASSERT_GT(results[0].size(), 6000000u);
+  EXPECT_TRUE(results[0] == results[1]) << "memory and temporary file differ";
+  EXPECT_TRUE(results[0] == results[2]) << "memory and platform bitmap differ";
+}
 
 }  // namespace

@@ -106,6 +106,22 @@ TEST(BitmapStorage, NewPaletteIsClearedAndOutOfRangeIndexesIgnored) {
   EXPECT_EQ(b.PaletteColorTarget, 256);
 }
 
+TEST(BitmapStorage, AttachedAlphaChannels) {
+  TIEBitmap b(3, 2, ie24RGB);
+  TIEBitmap* first = b.GetAlphaChannel();
+  auto* other = new TIEBitmap(3, 2, ie8g);
+  other->Fill(9);
+  TIEBitmap* previous = b.AttachAlphaChannel(other);
+  EXPECT_EQ(previous, first);  // handed back to the caller
+  EXPECT_TRUE(other->IsAlphaChannel());
+  EXPECT_EQ(b.GetAlphaAt(2, 1), 9);
+  delete b.AttachAlphaChannel(previous);
+  EXPECT_EQ(b.GetAlphaAt(2, 1), 255);
+  delete b.AttachAlphaChannel(new TIEBitmap(1, 1, ie8g));  // another size: dropped, never read past
+  b.DiscardAlphaChannel(true, 0);
+  EXPECT_FALSE(b.AlphaPresent());
+}
+
 TEST(BitmapStorage, AlphaChannelIsCreatedOpaque) {
   TIEBitmap b(3, 2, ie24RGB);
   EXPECT_FALSE(b.AlphaPresent());

@@ -24,6 +24,16 @@ TEST(FileBuffer, NameAndDeleteOnClose) {
   EXPECT_EQ(GetFileAttributesA(name.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+TEST(FileBuffer, UncreatableFileRaisesTheMessage) {
+  const std::string bad = "Q:\\no such folder\\IMG-00000000.tmp";
+  try {
+    TIETemporaryFileStream s(bad);
+    FAIL() << "created";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to create " + bad);
+  }
+}
+
 class FileBufferStore : public ::testing::TestWithParam<bool> {};
 
 TEST_P(FileBufferStore, ViewAccessAndCopy) {
