@@ -125,14 +125,16 @@ inline bool ReadTiff(const Bytes& f, TiffImage& img) {
     const uint8_t* p = &f[ifd + 2 + i * 12];
     const uint16_t tag = IEReadU16LE(p), type = IEReadU16LE(p + 2);
     const uint32_t count = IEReadU32LE(p + 4);
-    const int size = type == 3 ? 2 : 4;
+    const int size = type == 3 || type == 8 ? 2 : type == 5 || type == 10 || type >= 12 ? 8 : type == 4 || type == 9 || type == 11 ? 4 : 1;
     const uint8_t* v = p + 8;
     if (uint64_t(count) * size > 4) {
       const uint32_t off = IEReadU32LE(p + 8);
       if (uint64_t(off) + uint64_t(count) * size > f.size()) return false;
       v = &f[off];
     }
-    auto at = [&](uint32_t k) { return size == 2 ? uint32_t(IEReadU16LE(v + 2 * k)) : IEReadU32LE(v + 4 * k); };
+    auto at = [&](uint32_t k) {
+      return size == 2 ? uint32_t(IEReadU16LE(v + 2 * k)) : size == 4 ? IEReadU32LE(v + 4 * k) : uint32_t(v[k]);
+    };
     switch (tag) {
       case 256: img.spec.width = int(at(0)); break;
       case 257: img.spec.height = int(at(0)); break;
