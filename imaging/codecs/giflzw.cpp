@@ -78,8 +78,8 @@ struct TDecoder {
 
 // Decoding progress of one image.
 enum class TDecodeEnd {
-  Done,     // end code, data exhausted or every pixel written
-  Corrupt   // a code beyond the next free one
+  Done,    // end code, data exhausted or every pixel written
+  Corrupt  // a code beyond the next free one
 };
 
 TDecodeEnd DecodeCodes(TDecoder& t, const std::vector<uint8_t>& data, int codeSize, TPixelCursor& px,

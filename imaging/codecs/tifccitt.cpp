@@ -53,23 +53,22 @@ const char* const kWhiteMakeUp[27] = {
     "011011011", "010011000", "010011001", "010011010", "011000",    "010011011"};
 
 const char* const kBlackMakeUp[27] = {
-    "0000001111",    "000011001000",  "000011001001",  "000001011011",  "000000110011",
-    "000000110100",  "000000110101",  "0000001101100", "0000001101101", "0000001001010",
-    "0000001001011", "0000001001100", "0000001001101", "0000001110010", "0000001110011",
-    "0000001110100", "0000001110101", "0000001110110", "0000001110111", "0000001010010",
-    "0000001010011", "0000001010100", "0000001010101", "0000001011010", "0000001011011",
-    "0000001100100", "0000001100101"};
+    "0000001111",    "000011001000",  "000011001001",  "000001011011",  "000000110011",  "000000110100",
+    "000000110101",  "0000001101100", "0000001101101", "0000001001010", "0000001001011", "0000001001100",
+    "0000001001101", "0000001110010", "0000001110011", "0000001110100", "0000001110101", "0000001110110",
+    "0000001110111", "0000001010010", "0000001010011", "0000001010100", "0000001010101", "0000001011010",
+    "0000001011011", "0000001100100", "0000001100101"};
 
 // Extended make-up codes for 1792, 1856, ..., 2560, the same for both colours.
-const char* const kExtendedMakeUp[13] = {
-    "00000001000",  "00000001100",  "00000001101",  "000000010010", "000000010011",
-    "000000010100", "000000010101", "000000010110", "000000010111", "000000011100",
-    "000000011101", "000000011110", "000000011111"};
+const char* const kExtendedMakeUp[13] = {"00000001000",  "00000001100",  "00000001101",  "000000010010",
+                                         "000000010011", "000000010100", "000000010101", "000000010110",
+                                         "000000010111", "000000011100", "000000011101", "000000011110",
+                                         "000000011111"};
 
 struct TRunCode {
   uint8_t length;  // bits
   uint32_t code;
-  int run;         // run length, kRunEOL or kRunIgnore
+  int run;  // run length, kRunEOL or kRunIgnore
 };
 
 struct TRunTable {
@@ -119,6 +118,29 @@ struct TTreeNode {
 // Node 0 of each tree is its root.
 std::vector<TTreeNode> g_tree[2];
 
+// Where the tree's walk stands after the first kFastBits bits: a leaf reached earlier (with the bits
+// it used) or the node to go on from. Built with the trees, so a lookup takes one step for most codes.
+constexpr int kFastBits = 9;
+struct TFastStep {
+  int16_t node;  // node reached after `bits` bits; -1: no code
+  uint8_t bits;
+};
+TFastStep g_fast[2][1 << kFastBits];
+
+void BuildFastSteps(int colour) {
+  const std::vector<TTreeNode>& tree = g_tree[colour];
+  for (int prefix = 0; prefix < (1 << kFastBits); ++prefix) {
+    int node = 0;
+    int used = 0;
+    while (used < kFastBits) {
+      node = tree[node].child[(prefix >> (kFastBits - 1 - used)) & 1];
+      ++used;
+      if (node < 0 || tree[node].value != kNoLeaf) break;
+    }
+    g_fast[colour][prefix] = TFastStep{int16_t(node), uint8_t(used)};
+  }
+}
+
 void BuildTree(int colour) {
   std::vector<TTreeNode>& tree = g_tree[colour];
   tree.assign(1, TTreeNode{kNoLeaf, {-1, -1}});
@@ -151,6 +173,18 @@ class TBitSource {
   uint32_t Peek(int64_t p) const {
     const int64_t i = p >> 3;
     uint64_t v = 0;
+    if (i + 5 <= length_) {
+      const uint8_t* d = data_ + i;
+      if (msbFirst_) {
+        v = (uint64_t(d[0]) << 32) | (uint64_t(d[1]) << 24) | (uint64_t(d[2]) << 16) | (uint64_t(d[3]) << 8) |
+            d[4];
+      } else {
+        const uint8_t* r = IEReverseBitsTable;
+        v = (uint64_t(r[d[0]]) << 32) | (uint64_t(r[d[1]]) << 24) | (uint64_t(r[d[2]]) << 16) |
+            (uint64_t(r[d[3]]) << 8) | r[d[4]];
+      }
+      return uint32_t((v << (p & 7)) >> 8);
+    }
     for (int k = 0; k < 5; ++k) {
       uint8_t b = 0;
       if (i + k < length_) {
@@ -175,8 +209,11 @@ int LookupRun(const TBitSource& src, int colour, int64_t p) {
   const std::vector<TTreeNode>& tree = g_tree[colour];
   if (tree.empty()) return kNoLeaf;  // the library was not started
   const uint32_t bits = src.Peek(p);
-  int node = 0;
-  for (int b = 31; b >= 0; --b) {
+  const TFastStep& step = g_fast[colour][bits >> (32 - kFastBits)];
+  int node = step.node;
+  if (node < 0) return kNoLeaf;
+  if (tree[node].value != kNoLeaf) return tree[node].value;
+  for (int b = 31 - step.bits; b >= 0; --b) {
     node = tree[node].child[(bits >> b) & 1];
     if (node < 0) return kNoLeaf;
     if (tree[node].value != kNoLeaf) return tree[node].value;
@@ -214,14 +251,15 @@ void FillBits(uint8_t* row, int64_t from, int64_t to, int width, int bit) {
       continue;
     }
     const uint8_t mask = uint8_t(0x80 >> (x & 7));
-    if (bit) row[x >> 3] |= mask;
-    else row[x >> 3] &= uint8_t(~mask);
+    row[x >> 3] = bit ? uint8_t(row[x >> 3] | mask) : uint8_t(row[x >> 3] & ~mask);
     ++x;
   }
 }
 
 // Decoder rows: white is bit 1, so painting black clears bits.
-inline void PaintBlack(uint8_t* row, int64_t from, int64_t to, int width) { FillBits(row, from, to, width, 0); }
+inline void PaintBlack(uint8_t* row, int64_t from, int64_t to, int width) {
+  FillBits(row, from, to, width, 0);
+}
 
 int64_t RowBytes(int width) { return (int64_t(width) + 7) / 8; }
 
@@ -278,8 +316,15 @@ const TModeCode kModes[13] = {
     {12, 0x00F},  // 11 one-dimensional extension to uncompressed mode 000000001111
     {12, 0x001}   // 12 end of line 000000000001
 };
-enum : int { kModeFill = 0, kModePass = 1, kModeHorizontal = 2, kModeV0 = 6, kModeUncompressed2D = 10,
-             kModeUncompressed1D = 11, kModeEOL = 12 };
+enum : int {
+  kModeFill = 0,
+  kModePass = 1,
+  kModeHorizontal = 2,
+  kModeV0 = 6,
+  kModeUncompressed2D = 10,
+  kModeUncompressed1D = 11,
+  kModeEOL = 12
+};
 
 int LookupMode(const TBitSource& src, int64_t p) {
   const uint32_t bits = src.Peek(p);
@@ -472,7 +517,9 @@ void PutRun(TBitSink& sink, int colour, int64_t n) {
 }
 
 // Encoder rows: black is bit 1; outside the row is white.
-inline int Pixel(const uint8_t* row, int64_t x, int width) { return x < 0 || x >= width ? 0 : RowBit(row, x); }
+inline int Pixel(const uint8_t* row, int64_t x, int width) {
+  return x < 0 || x >= width ? 0 : RowBit(row, x);
+}
 
 void Encode1D(TBitSink& sink, const uint8_t* row, int width) {
   int64_t a0 = 0;
@@ -534,8 +581,10 @@ void KeepReference(TIECCITTEncoderCarry& carry, const uint8_t* row, int width) {
 }  // namespace
 
 void IECCITTStaticInit() {
-  BuildTree(kWhite);
-  BuildTree(kBlack);
+  for (int colour : {kWhite, kBlack}) {
+    BuildTree(colour);
+    BuildFastSteps(colour);
+  }
 }
 
 void IECCITTStaticFini() {

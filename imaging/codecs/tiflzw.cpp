@@ -16,11 +16,11 @@ constexpr int kClearCode = 256;
 constexpr int kEOICode = 257;
 constexpr int kFirstFreeCode = 258;
 constexpr int kMinWidth = 9;
-constexpr int kTableEntries = 4097;     // codes 0..4096; an addition beyond 4096 is bad data
-constexpr int kOutputGrowth = 1024;     // bytes added to the output buffer when a string does not fit
-constexpr int kHashSize = 5003;         // prime, the classic size for 12-bit codes
+constexpr int kTableEntries = 4097;  // codes 0..4096; an addition beyond 4096 is bad data
+constexpr int kOutputGrowth = 1024;  // bytes added to the output buffer when a string does not fit
+constexpr int kHashSize = 5003;      // prime, the classic size for 12-bit codes
 constexpr int kHashShift = 4;
-constexpr int kEncoderClearAt = 4094;   // the encoder clears instead of assigning this code
+constexpr int kEncoderClearAt = 4094;  // the encoder clears instead of assigning this code
 constexpr int kPacketSize = 254;
 
 }  // namespace
@@ -29,10 +29,10 @@ struct TIETIFFLZWDecoderState {
   const uint8_t* source = nullptr;
   int64_t sourceBits = 0;  // strip length in bits
   int64_t bitPos = 0;
-  bool reversed = false;   // fill order 2
-  int count = 0;           // bytes handed out per call
+  bool reversed = false;  // fill order 2
+  int count = 0;          // bytes handed out per call
   std::vector<uint8_t> out;
-  int64_t outLen = 0;      // bytes decoded into `out` (may exceed count: the surplus of a call)
+  int64_t outLen = 0;  // bytes decoded into `out` (may exceed count: the surplus of a call)
   int width = kMinWidth;
   int nextFree = kFirstFreeCode;
   int previous = -1;
@@ -70,6 +70,16 @@ int ReadCode(TIETIFFLZWDecoderState& s) {
   // At most 7 + 12 bits: three bytes, of which only those inside the strip are loaded.
   const int64_t lastByte = (s.sourceBits >> 3) - 1;
   uint32_t v = 0;
+  if (byteIndex + 2 <= lastByte) {
+    const uint8_t* d = s.source + byteIndex;
+    const uint8_t* r = IEReverseBitsTable;
+    if (s.reversed)
+      v = (uint32_t(r[d[0]]) << 16) | (uint32_t(r[d[1]]) << 8) | r[d[2]];
+    else
+      v = (uint32_t(d[0]) << 16) | (uint32_t(d[1]) << 8) | d[2];
+    s.bitPos += s.width;
+    return int(((v << (8 + shift)) & 0xFFFFFFFFu) >> (32 - s.width));
+  }
   for (int i = 0; i < 3; ++i) {
     uint8_t b = 0;
     if (byteIndex + i <= lastByte) {
@@ -111,9 +121,12 @@ bool AddEntry(TIETIFFLZWDecoderState& s, int previous, uint8_t byte) {
   s.first[n] = s.first[previous];
   s.length[n] = uint16_t(s.length[previous] + 1);
   // The early change: the width grows one code before the power of two.
-  if (s.nextFree == 511) s.width = 10;
-  else if (s.nextFree == 1023) s.width = 11;
-  else if (s.nextFree == 2047) s.width = 12;
+  if (s.nextFree == 511)
+    s.width = 10;
+  else if (s.nextFree == 1023)
+    s.width = 11;
+  else if (s.nextFree == 2047)
+    s.width = 12;
   return true;
 }
 

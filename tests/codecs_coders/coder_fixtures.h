@@ -125,7 +125,10 @@ inline bool ReadTiff(const Bytes& f, TiffImage& img) {
     const uint8_t* p = &f[ifd + 2 + i * 12];
     const uint16_t tag = IEReadU16LE(p), type = IEReadU16LE(p + 2);
     const uint32_t count = IEReadU32LE(p + 4);
-    const int size = type == 3 || type == 8 ? 2 : type == 5 || type == 10 || type >= 12 ? 8 : type == 4 || type == 9 || type == 11 ? 4 : 1;
+    const int size = type == 3 || type == 8                  ? 2
+                     : type == 5 || type == 10 || type >= 12 ? 8
+                     : type == 4 || type == 9 || type == 11  ? 4
+                                                             : 1;
     const uint8_t* v = p + 8;
     if (uint64_t(count) * size > 4) {
       const uint32_t off = IEReadU32LE(p + 8);
@@ -133,22 +136,50 @@ inline bool ReadTiff(const Bytes& f, TiffImage& img) {
       v = &f[off];
     }
     auto at = [&](uint32_t k) {
-      return size == 2 ? uint32_t(IEReadU16LE(v + 2 * k)) : size == 4 ? IEReadU32LE(v + 4 * k) : uint32_t(v[k]);
+      return size == 2   ? uint32_t(IEReadU16LE(v + 2 * k))
+             : size == 4 ? IEReadU32LE(v + 4 * k)
+                         : uint32_t(v[k]);
     };
     switch (tag) {
-      case 256: img.spec.width = int(at(0)); break;
-      case 257: img.spec.height = int(at(0)); break;
-      case 258: img.spec.bitsPerSample = int(at(0)); break;
-      case 259: img.spec.compression = int(at(0)); break;
-      case 262: img.spec.photometric = int(at(0)); break;
-      case 266: img.spec.fillOrder = int(at(0)); break;
-      case 277: img.spec.samples = int(at(0)); break;
-      case 278: img.rowsPerStrip = int(at(0)); break;
-      case 292: case 293: img.spec.t4Options = int(at(0)); break;
-      case 317: img.spec.predictor = int(at(0)); break;
-      case 273: for (uint32_t k = 0; k < count; ++k) offsets.push_back(at(k)); break;
-      case 279: for (uint32_t k = 0; k < count; ++k) counts.push_back(at(k)); break;
-      default: break;
+      case 256:
+        img.spec.width = int(at(0));
+        break;
+      case 257:
+        img.spec.height = int(at(0));
+        break;
+      case 258:
+        img.spec.bitsPerSample = int(at(0));
+        break;
+      case 259:
+        img.spec.compression = int(at(0));
+        break;
+      case 262:
+        img.spec.photometric = int(at(0));
+        break;
+      case 266:
+        img.spec.fillOrder = int(at(0));
+        break;
+      case 277:
+        img.spec.samples = int(at(0));
+        break;
+      case 278:
+        img.rowsPerStrip = int(at(0));
+        break;
+      case 292:
+      case 293:
+        img.spec.t4Options = int(at(0));
+        break;
+      case 317:
+        img.spec.predictor = int(at(0));
+        break;
+      case 273:
+        for (uint32_t k = 0; k < count; ++k) offsets.push_back(at(k));
+        break;
+      case 279:
+        for (uint32_t k = 0; k < count; ++k) counts.push_back(at(k));
+        break;
+      default:
+        break;
     }
   }
   if (offsets.size() != counts.size() || offsets.empty()) return false;
@@ -166,7 +197,7 @@ inline bool ReadTiff(const Bytes& f, TiffImage& img) {
 struct Pnm {
   char kind = 0;  // '4' bitmap (1 = black), '5' grey, '6' RGB
   int width = 0, height = 0, maxval = 0;
-  Bytes data;     // rows as stored
+  Bytes data;  // rows as stored
 };
 
 inline bool ParsePnm(const Bytes& f, Pnm& img) {
@@ -194,7 +225,8 @@ inline bool ParsePnm(const Bytes& f, Pnm& img) {
   img.height = number();
   img.maxval = img.kind == '4' ? 1 : number();
   ++i;  // the single white space before the raster
-  size_t rowBytes = img.kind == '4' ? size_t(img.width + 7) / 8 : size_t(img.width) * (img.kind == '6' ? 3 : 1);
+  size_t rowBytes =
+      img.kind == '4' ? size_t(img.width + 7) / 8 : size_t(img.width) * (img.kind == '6' ? 3 : 1);
   const size_t need = rowBytes * size_t(img.height);
   if (img.kind < '4' || img.kind > '6' || i + need > f.size()) return false;
   img.data.assign(f.begin() + i, f.begin() + i + need);
@@ -202,7 +234,8 @@ inline bool ParsePnm(const Bytes& f, Pnm& img) {
 }
 
 inline Bytes MakePnm(char kind, int width, int height, const Bytes& data) {
-  std::string h = "P" + std::string(1, kind) + "\n" + std::to_string(width) + " " + std::to_string(height) + "\n";
+  std::string h =
+      "P" + std::string(1, kind) + "\n" + std::to_string(width) + " " + std::to_string(height) + "\n";
   if (kind != '4') h += "255\n";
   Bytes out(h.begin(), h.end());
   out.insert(out.end(), data.begin(), data.end());

@@ -235,8 +235,8 @@ TEST(GIFLZW, EncodedImagesDecodeWithPILAndGiftopnm) {
     bool interlaced, noise;
   };
   const Case kCases[] = {{"noise8", 256, 256, 8, false, true}, {"bits1", 9, 5, 1, false, true},
-                         {"inter4", 37, 23, 4, true, false}, {"inter3rows", 11, 3, 8, true, true},
-                         {"pixel", 1, 1, 2, false, true},    {"smooth8", 300, 200, 8, false, false}};
+                         {"inter4", 37, 23, 4, true, false},   {"inter3rows", 11, 3, 8, true, true},
+                         {"pixel", 1, 1, 2, false, true},      {"smooth8", 300, 200, 8, false, false}};
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     const Bytes pixels = Pattern(c.width, c.height, c.bits, 21, c.noise);
@@ -320,7 +320,8 @@ TEST(GIFLZW, DecodesPILAndNetpbmFiles) {
   // netpbm, interlaced, from a grey image.
   Bytes grey(size_t(131) * 67);
   for (int y = 0; y < 67; ++y)
-    for (int x = 0; x < 131; ++x) grey[size_t(y) * 131 + x] = uint8_t((x * 2 + y * 3) % 200 + (x % 7 == 0) * 40);
+    for (int x = 0; x < 131; ++x)
+      grey[size_t(y) * 131 + x] = uint8_t((x * 2 + y * 3) % 200 + (x % 7 == 0) * 40);
   ASSERT_TRUE(fx::WriteWork("grey.pgm", fx::MakePnm('5', 131, 67, grey)));
   fx::Host("/usr/bin/pamtogif -interlace grey.pgm > netpbm.gif 2>/dev/null", &rc);
   ASSERT_EQ(rc, 0);

@@ -33,10 +33,10 @@ Bytes Page(int width, int height, uint32_t seed) {
     for (int y = y0; y < y0 + h; ++y)
       for (int x = x0; x < x0 + w; ++x) set(x, y);
   }
-  for (int x = 0; x < width; ++x) set(x, height / 3);               // a full rule
-  for (int y = 0; y < height; ++y) set((y * 7) % width, y);          // a diagonal
-  for (int y = 0; y < height; ++y) set(width / 2, y);                // a vertical rule
-  for (int y = height / 2; y < height / 2 + 4 && y < height; ++y)    // noise
+  for (int x = 0; x < width; ++x) set(x, height / 3);              // a full rule
+  for (int y = 0; y < height; ++y) set((y * 7) % width, y);        // a diagonal
+  for (int y = 0; y < height; ++y) set(width / 2, y);              // a vertical rule
+  for (int y = height / 2; y < height / 2 + 4 && y < height; ++y)  // noise
     for (int x = 0; x < width; ++x)
       if (rng.Below(2)) set(x, y);
   set(0, 1);
@@ -65,10 +65,18 @@ Bytes EncodeStrip(Coding coding, const Bytes& page, int width, int height, int f
   for (int y = 0; y < height; ++y) {
     const uint8_t* row = &page[size_t(y) * rb];
     switch (coding) {
-      case Coding::MH: IECCITTEncodeMHRow(row, width, s, fillOrder, aborting); break;
-      case Coding::T4OneD: IECCITTEncode1DRow(row, width, s, fillOrder, aborting, carry); break;
-      case Coding::T4TwoD: IECCITTEncodeT4Row(row, width, s, fillOrder, aborting, carry); break;
-      case Coding::T6: IECCITTEncodeT6Row(row, width, s, fillOrder, aborting, carry); break;
+      case Coding::MH:
+        IECCITTEncodeMHRow(row, width, s, fillOrder, aborting);
+        break;
+      case Coding::T4OneD:
+        IECCITTEncode1DRow(row, width, s, fillOrder, aborting, carry);
+        break;
+      case Coding::T4TwoD:
+        IECCITTEncodeT4Row(row, width, s, fillOrder, aborting, carry);
+        break;
+      case Coding::T6:
+        IECCITTEncodeT6Row(row, width, s, fillOrder, aborting, carry);
+        break;
     }
   }
   if (coding == Coding::T4TwoD) IECCITTEncodeT4Row(nullptr, 0, s, fillOrder, aborting, carry);
@@ -164,10 +172,10 @@ TEST_F(CCITT, EncodedStripsDecodeWithTifftopnm) {
     Coding coding;
     int compression, t4Options, fillOrder;
   };
-  const Case kCases[] = {{"mh", Coding::MH, 2, -1, 1},         {"mh_lsb", Coding::MH, 2, -1, 2},
-                         {"g3_1d", Coding::T4OneD, 3, 0, 1},   {"g3_1d_lsb", Coding::T4OneD, 3, 0, 2},
-                         {"g3_2d", Coding::T4TwoD, 3, 1, 1},   {"g3_2d_lsb", Coding::T4TwoD, 3, 1, 2},
-                         {"g4", Coding::T6, 4, -1, 1},         {"g4_lsb", Coding::T6, 4, -1, 2}};
+  const Case kCases[] = {{"mh", Coding::MH, 2, -1, 1},       {"mh_lsb", Coding::MH, 2, -1, 2},
+                         {"g3_1d", Coding::T4OneD, 3, 0, 1}, {"g3_1d_lsb", Coding::T4OneD, 3, 0, 2},
+                         {"g3_2d", Coding::T4TwoD, 3, 1, 1}, {"g3_2d_lsb", Coding::T4TwoD, 3, 1, 2},
+                         {"g4", Coding::T6, 4, -1, 1},       {"g4_lsb", Coding::T6, 4, -1, 2}};
   struct Size {
     int width, height;
   };
@@ -221,7 +229,8 @@ TEST_F(CCITT, DecodesFilesMadeByTheHostTools) {
 
   const std::string fax2tiff = "/usr/bin/fax2tiff -M -X " + std::to_string(width) + " ";
   const std::string pil =
-      "/usr/bin/python3 -c \"from PIL import Image; Image.open('page.pbm').save('NAME.tif', compression='C')\"";
+      "/usr/bin/python3 -c \"from PIL import Image; Image.open('page.pbm').save('NAME.tif', "
+      "compression='C')\"";
   auto withPil = [&](const std::string& name, const std::string& compression) {
     std::string s = pil;
     s.replace(s.find("NAME"), 4, name);
@@ -289,7 +298,9 @@ TEST_F(CCITT, RunOf3000IsMakeUp2560Then384ThenTerminating56) {
 }
 
 TEST_F(CCITT, AllWhite1728RowIsOneMakeUpAndATerminatingZero) {
-  const Bytes code = Bits("010011011" "00110101");  // 17 bits
+  const Bytes code = Bits(
+      "010011011"
+      "00110101");  // 17 bits
   Bytes row(RowBytes(1728), 0);
   EXPECT_EQ(IECCITTDecodeMHRow(row.data(), code.data(), int64_t(code.size()), 1, 1728), 3);
   EXPECT_EQ(row, Bytes(RowBytes(1728), 0xFF));
@@ -313,12 +324,34 @@ TEST_F(CCITT, DecoderCornerCases) {
       // White 2, then an end of line inside the black run: the rest of the row is black.
       {"EOL in black run", Coding::T4OneD, 16, eol + "0111" + eol, {}, {0xC0, 0x00}},
       // Horizontal: white 3, black 20 on a row of 10: the black run is clipped to the row.
-      {"horizontal clipped", Coding::T6, 10, "001" "1000" "00001101000", {0xFF, 0xFF}, {0xE0, 0x3F}},
+      {"horizontal clipped",
+       Coding::T6,
+       10,
+       "001"
+       "1000"
+       "00001101000",
+       {0xFF, 0xFF},
+       {0xE0, 0x3F}},
       // VL3 from b1 = 0 puts a1 at -3; VR3 then paints from the row's start; VR3 past the end stops.
-      {"vertical outside", Coding::T6, 8, "0000010" "0000011" "0000011", {0x7F}, {0x0F}},
+      {"vertical outside",
+       Coding::T6,
+       8,
+       "0000010"
+       "0000011"
+       "0000011",
+       {0x7F},
+       {0x0F}},
       // Pass mode over the reference's black run keeps a0's colour: the white run goes on to 5, then
       // horizontal white 1, black 2.
-      {"pass", Coding::T6, 8, "0001" "001" "000111" "11", {0x87}, {0xFC}},
+      {"pass",
+       Coding::T6,
+       8,
+       "0001"
+       "001"
+       "000111"
+       "11",
+       {0x87},
+       {0xFC}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -330,7 +363,8 @@ TEST_F(CCITT, DecoderCornerCases) {
     if (c.coding == Coding::T4OneD) {
       IECCITTDecode1DRow(row.data(), guarded.data(), int64_t(data.size()), 1, 0, c.width);
     } else {
-      IECCITTDecode2DRow(row.data(), guarded.data(), int64_t(data.size()), false, 1, 0, reference.data(), c.width);
+      IECCITTDecode2DRow(row.data(), guarded.data(), int64_t(data.size()), false, 1, 0, reference.data(),
+                         c.width);
       std::memcpy(row.data(), reference.data(), size_t(rb));
     }
     EXPECT_TRUE(row.FencesIntact());
@@ -372,7 +406,8 @@ TEST_F(CCITT, MutatedStripsNeverCrashOrWriteOutsideTheRow) {
     for (const Bytes& m : fx::Mutations(strip, 150, seed)) {
       fx::GuardedBlock guarded(m);
       bool fencesOK = false;
-      DecodeStrip(coding, guarded.data(), int64_t(m.size()), width, height, 1, coding != Coding::T6, &fencesOK);
+      DecodeStrip(coding, guarded.data(), int64_t(m.size()), width, height, 1, coding != Coding::T6,
+                  &fencesOK);
       ASSERT_TRUE(fencesOK);
     }
   }

@@ -204,10 +204,10 @@ TEST(TIFFLZW, EncodedStripsDecodeWithTifftopnm) {
     bool predictor;
     int kind;  // 0 photo-like, 1 noise, 2 flat
   };
-  const Case kCases[] = {
-      {"grey", 97, 61, 1, false, 0},  {"greypred", 97, 61, 1, true, 0}, {"rgb", 64, 48, 3, false, 0},
-      {"rgbpred", 64, 48, 3, true, 0}, {"noise", 200, 150, 1, false, 1}, {"flat", 300, 300, 1, false, 2},
-      {"single", 1, 1, 1, false, 0}};
+  const Case kCases[] = {{"grey", 97, 61, 1, false, 0},    {"greypred", 97, 61, 1, true, 0},
+                         {"rgb", 64, 48, 3, false, 0},     {"rgbpred", 64, 48, 3, true, 0},
+                         {"noise", 200, 150, 1, false, 1}, {"flat", 300, 300, 1, false, 2},
+                         {"single", 1, 1, 1, false, 0}};
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     const int rowBytes = c.width * c.samples;
