@@ -8,6 +8,13 @@
 
 namespace {
 TGIFColor ToColor(uint32_t c) { return {uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16)}; }
+
+// A transparent frame's transparent index stays in its map even when no pixel shows it yet: sorting
+// must not cut it off the end, or a later merge that fills pixels with it would point past the map.
+void CountTransparentIndex(TGIFSubImage& frame, uint32_t counts[TGIFColorMap::kMaxColors]) {
+  if (frame.Transparent() && frame.GraphicControlExtension())
+    ++counts[frame.GraphicControlExtension()->TransparentColorIndex()];
+}
 }  // namespace
 
 void TGIFColorMap::Clear() {
@@ -128,13 +135,19 @@ bool TGIFGlobalColorMap::SortByUse() {
 void TGIFGlobalColorMap::ReportWarning(const std::string& message) { header_->ReportWarning(message); }
 
 void TGIFGlobalColorMap::CountUse(uint32_t counts[kMaxColors]) {
+  // The logical screen's background colour is an entry of this map as well.
+  if (header_->Screen().BackgroundIndex < Count()) ++counts[header_->Screen().BackgroundIndex];
   TGIFImageList& frames = header_->Image()->Images();
   for (int f = 0; f < frames.Count(); ++f)
-    if (&frames[f].ActiveColorMap() == this)
+    if (&frames[f].ActiveColorMap() == this) {
       for (uint8_t p : frames[f].Pixels()) ++counts[p];
+      CountTransparentIndex(frames[f], counts);
+    }
 }
 
 void TGIFGlobalColorMap::RemapPixels(const uint8_t newIndex[kMaxColors]) {
+  uint8_t& background = header_->Screen().BackgroundIndex;
+  if (background < Count()) background = newIndex[background];
   TGIFImageList& frames = header_->Image()->Images();
   for (int f = 0; f < frames.Count(); ++f) {
     TGIFSubImage& frame = frames[f];
@@ -151,6 +164,7 @@ void TGIFLocalColorMap::ReportWarning(const std::string& message) { frame_->Repo
 
 void TGIFLocalColorMap::CountUse(uint32_t counts[kMaxColors]) {
   for (uint8_t p : frame_->Pixels()) ++counts[p];
+  CountTransparentIndex(*frame_, counts);
 }
 
 void TGIFLocalColorMap::RemapPixels(const uint8_t newIndex[kMaxColors]) {

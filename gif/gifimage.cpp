@@ -483,6 +483,11 @@ int TGIFImageList::Add(std::unique_ptr<TGIFSubImage> frame) {
   return Count() - 1;
 }
 
+void TGIFImageList::Delete(int index) {
+  if (index < 0 || index >= Count()) RaiseGIFError("Invalid frame index");
+  items_.erase(items_.begin() + index);
+}
+
 void TGIFImageList::SaveToStream(TGIFByteStream& stream) {
   for (int i = 0; i < Count(); ++i) {
     items_[size_t(i)]->SaveToStream(stream);

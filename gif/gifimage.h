@@ -27,6 +27,17 @@ enum TGIFDitherStyle : uint8_t {
 enum TGIFCompression : uint8_t { gifLZW, gifRunLength };
 enum class TGIFProgressStage { Starting, Running, Ending };
 
+// What TGIFImage::OptimizeFrames may do, as a set of bits.
+enum TGIFOptimizeOption : uint8_t {
+  ooCrop = 1,          // crop transparent borders and drop frames that become empty
+  ooMerge = 2,         // pixels equal to the frame shown beneath become transparent
+  ooCleanup = 4,       // drop unused transparency, needless disposal and extensions, empty frames
+  ooColorMap = 8,      // sort colour maps by use
+  ooReduceColor = 16   // accepted but not carried out
+};
+using TGIFOptimizeOptions = uint8_t;
+constexpr TGIFOptimizeOptions kGIFAllOptimizeOptions = ooCrop | ooMerge | ooCleanup | ooColorMap | ooReduceColor;
+
 // Defaults copied into every new image.
 extern TGIFPaletteMode GIFDefaultPaletteMode;   // gpWebSafe216
 extern int GIFDefaultPaletteBits;               // 8
@@ -158,6 +169,7 @@ class TGIFImageList {
   TGIFSubImage& operator[](int i) { return *items_[size_t(i)]; }
   const TGIFSubImage& operator[](int i) const { return *items_[size_t(i)]; }
   int Add(std::unique_ptr<TGIFSubImage> frame);
+  void Delete(int index);
   void Clear() { items_.clear(); }
   void SaveToStream(TGIFByteStream& stream);
   void LoadFromStream(TGIFByteStream& stream);
@@ -205,6 +217,16 @@ class TGIFImage {
   int AddFrame(const TGIFPixelSource& picture);
   void Assign(const TGIFImage& source);
   void Assign(const TGIFPixelSource& picture);
+
+  // Shrinks an animation without changing what it shows: sorts colour maps, makes pixels that repeat
+  // the picture beneath transparent, crops transparent borders, drops frames and extensions that show
+  // nothing. Only the palette mode of the last three arguments is looked at; ooReduceColor with
+  // gpGivenPalette and without ooCleanup raises "Invalid reduction method" before anything changes.
+  void OptimizeFrames(TGIFOptimizeOptions options, TGIFPaletteMode paletteMode, int paletteBits,
+                      TGIFDitherStyle ditherStyle);
+  // Replaces all colour maps by one global map of the colours the frames use, most used first, and
+  // rewrites every frame's pixels to it (see TColorMapOptimizer).
+  void UnifyColorMaps();
 
   void LoadFromStream(TGIFByteStream& stream);
   void SaveToStream(TGIFByteStream& stream);
