@@ -14,6 +14,10 @@ int IEColorReductionQuality = -1;
 
 namespace {
 
+// 64K cached NeuQuant answers (512 KB): enough for the colours of a row band of a photograph.
+constexpr int kNeuQuantCacheBits = 16;
+constexpr size_t kNeuQuantCacheSize = size_t(1) << kNeuQuantCacheBits;
+
 inline uint32_t Pack(TIERGB c) { return (uint32_t(c.r) << 16) | (uint32_t(c.g) << 8) | c.b; }
 
 // A 24-bit copy of a bitmap in a colour format the quantizers do not read directly.
@@ -110,6 +114,8 @@ TIEQuantizer::TIEQuantizer(TIEBitmap* bitmap, TIERGB* palette, int colorCount) :
   } else {
     neuQuant_ = IENeuQuantPalette(source, palette, colorCount, IEColorReductionQuality);
     if (neuQuant_) {
+      cacheKeys_.assign(kNeuQuantCacheSize, 0);
+      cacheValues_.assign(kNeuQuantCacheSize, 0);
       method_ = qmNeuQuant;
       entries_ = colorCount;
     }
@@ -176,8 +182,15 @@ int TIEQuantizer::RGBToIndex(TIERGB color) const {
     }
     case qmGreyRamp:
       return colorCount_ > 1 ? (color.r * (colorCount_ - 1) * 2 + 255) / 510 : 0;
-    case qmNeuQuant:
-      return NeuQuantIndexOf(*neuQuant_, c);
+    case qmNeuQuant: {
+      // pictures repeat their colours: a cache hit saves the network search
+      uint32_t slot = (c * 2654435761u) >> (32 - kNeuQuantCacheBits);
+      if (cacheKeys_[slot] != c + 1) {
+        cacheKeys_[slot] = c + 1;
+        cacheValues_[slot] = NeuQuantIndexOf(*neuQuant_, c);
+      }
+      return cacheValues_[slot];
+    }
     case qmMedianCut:
       return IEMedianCutIndex(*medianCut_, c);
     case qmNone:

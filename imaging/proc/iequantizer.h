@@ -45,6 +45,7 @@ class TIEQuantizer {
   TIEQuantizer& operator=(const TIEQuantizer&) = delete;
 
   // The palette index for `color`: always inside the palette that was filled (0 when none was).
+  // Not safe to call from several threads at once on one quantizer (the NeuQuant search is cached).
   int RGBToIndex(TIERGB color) const;
 
   // How the palette was made.
@@ -69,5 +70,8 @@ class TIEQuantizer {
   std::vector<TIERGB> colors_;  // the exact colours or the bitmap's palette, for searching
   std::unique_ptr<TIEColorIndexMap> index_;
   std::unique_ptr<TIENeuQuantNet> neuQuant_;
+  // Direct-mapped cache of NeuQuant answers: key colour + 1 (0 = empty) and the index.
+  mutable std::vector<uint32_t> cacheKeys_;
+  mutable std::vector<int32_t> cacheValues_;
   std::unique_ptr<TIEMedianCutState> medianCut_;
 };
