@@ -45,7 +45,8 @@ TEST(NeuQuant, SimplePicturesComeOutExact) {
       {{IEMakeRGB(0, 0, 0), IEMakeRGB(255, 255, 255)}, 2},
   };
   for (const Case& c : cases) {
-    for (int size : {40, 300}) {  // under and over the 2000-pixel sampling limit
+    // smaller than the 499-pixel stride, under and over the 2000-pixel sampling limit
+    for (int size : {5, 40, 300}) {
       auto bmp = quant::FromColors(size, size, c.colors);
       std::vector<TIERGB> pal(static_cast<size_t>(c.n));
       auto net = IENeuQuantPalette(bmp.get(), pal.data(), c.n, -1);
