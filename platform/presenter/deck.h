@@ -32,6 +32,7 @@ struct ShapeModel {
   double fontScale = 1.0;    // autofit shrink
   std::vector<TextParagraph> paragraphs;
   std::shared_ptr<const std::string> image;  // encoded PNG/JPEG bytes of a picture
+  double cropLeft = 0, cropTop = 0, cropRight = 0, cropBottom = 0;  // fractions of the picture left out
 };
 
 struct SlideModel {

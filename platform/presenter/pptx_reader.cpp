@@ -337,6 +337,17 @@ class SlideBuilder {
       const XmlNode* blip = sp.At({"blipFill", "blip"});
       auto it = blip ? owner.rels.find(blip->Attr("embed", kRelNs)) : owner.rels.end();
       if (it != owner.rels.end()) m.image = pkg_.Media(it->second);
+      if (const XmlNode* crop = sp.At({"blipFill", "srcRect"})) {
+        // In thousandths of a percent; a crop that leaves nothing is ignored.
+        const double l = Number(crop->Attr("l")) / 100000, t = Number(crop->Attr("t")) / 100000,
+                     r = Number(crop->Attr("r")) / 100000, b = Number(crop->Attr("b")) / 100000;
+        if (l >= 0 && r >= 0 && t >= 0 && b >= 0 && l + r < 1 && t + b < 1) {
+          m.cropLeft = l;
+          m.cropTop = t;
+          m.cropRight = r;
+          m.cropBottom = b;
+        }
+      }
     }
     if (const XmlNode* body = sp.Child("txBody")) Paragraphs(*body, m);
     out_.shapes.push_back(std::move(m));

@@ -56,7 +56,8 @@ class GdipImage {
 
 // Draws an encoded picture stretched into `r`. Transparent pixels are blended over `under`
 // (metafile playback of per-pixel alpha is not dependable, so the blend is done here).
-void DrawPicture(HDC dc, const std::string& bytes, const RECT& r, COLORREF under) {
+void DrawPicture(HDC dc, const ShapeModel& m, const RECT& r, COLORREF under) {
+  const std::string& bytes = *m.image;
   using namespace Gdiplus;
   if (bytes.empty() || bytes.size() > UINT_MAX) return;
   ComStream stream(SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), UINT(bytes.size())));
@@ -67,28 +68,34 @@ void DrawPicture(HDC dc, const std::string& bytes, const RECT& r, COLORREF under
   DllExports::GdipGetImageWidth(image.bitmap, &w);
   DllExports::GdipGetImageHeight(image.bitmap, &h);
   if (w == 0 || h == 0 || uint64_t(w) * h > kMaxPicturePixels) return;
-  GpRect all(0, 0, INT(w), INT(h));
+  // Only the part the crop keeps is copied, so the whole DIB is the source rectangle (how a
+  // source offset into a top-down DIB is counted differs between implementations).
+  const UINT sx = std::min(w - 1, UINT(std::lround(m.cropLeft * w)));
+  const UINT sy = std::min(h - 1, UINT(std::lround(m.cropTop * h)));
+  const UINT sw = std::max(1u, std::min(w - sx, UINT(std::lround((1 - m.cropLeft - m.cropRight) * w))));
+  const UINT sh = std::max(1u, std::min(h - sy, UINT(std::lround((1 - m.cropTop - m.cropBottom) * h))));
+  const GpRect kept{INT(sx), INT(sy), INT(sw), INT(sh)};
   BitmapData bd{};
-  if (DllExports::GdipBitmapLockBits(image.bitmap, &all, ImageLockModeRead, PixelFormat32bppARGB, &bd) != Ok) return;
-  const size_t stride = (size_t(w) * 3 + 3) & ~size_t(3);
-  std::vector<BYTE> rows(stride * h);
+  if (DllExports::GdipBitmapLockBits(image.bitmap, &kept, ImageLockModeRead, PixelFormat32bppARGB, &bd) != Ok) return;
+  const size_t stride = (size_t(sw) * 3 + 3) & ~size_t(3);
+  std::vector<BYTE> rows(stride * sh);
   const int ub[3] = {GetBValue(under), GetGValue(under), GetRValue(under)};
-  for (UINT y = 0; y < h; y++) {
+  for (UINT y = 0; y < sh; y++) {
     const BYTE* src = static_cast<const BYTE*>(bd.Scan0) + ptrdiff_t(y) * bd.Stride;
     BYTE* dst = &rows[y * stride];
-    for (UINT x = 0; x < w; x++, src += 4, dst += 3)
+    for (UINT x = 0; x < sw; x++, src += 4, dst += 3)
       for (int c = 0; c < 3; c++) dst[c] = BYTE((src[c] * src[3] + ub[c] * (255 - src[3]) + 127) / 255);
   }
   DllExports::GdipBitmapUnlockBits(image.bitmap, &bd);
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-  bi.bmiHeader.biWidth = LONG(w);
-  bi.bmiHeader.biHeight = -LONG(h);
+  bi.bmiHeader.biWidth = LONG(sw);
+  bi.bmiHeader.biHeight = -LONG(sh);
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 24;
   bi.bmiHeader.biCompression = BI_RGB;
   SetStretchBltMode(dc, HALFTONE);
-  StretchDIBits(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, 0, 0, int(w), int(h), rows.data(), &bi,
+  StretchDIBits(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, 0, 0, int(sw), int(sh), rows.data(), &bi,
                 DIB_RGB_COLORS, SRCCOPY);
 }
 
@@ -156,7 +163,7 @@ void PaintSlide(const Deck& deck, size_t index, HDC dc, int width, int height) {
           }
           break;
         case ShapeModel::Picture:
-          if (m.image) DrawPicture(dc, *m.image, r, slide.background);
+          if (m.image) DrawPicture(dc, m, r, slide.background);
           break;
         case ShapeModel::Rectangle:
         case ShapeModel::TableCell:
