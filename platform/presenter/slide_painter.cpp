@@ -99,28 +99,54 @@ void DrawPicture(HDC dc, const ShapeModel& m, const RECT& r, COLORREF under) {
                 DIB_RGB_COLORS, SRCCOPY);
 }
 
-void DrawText(HDC dc, const ShapeModel& m, const RECT& box, double pixelsPerPoint, double kx, double ky) {
+class ParagraphFont {
+ public:
+  ParagraphFont(const ShapeModel& m, const TextParagraph& p, double pixelsPerPoint) {
+    const double points =
+        (p.sizeHundredthPt ? p.sizeHundredthPt / 100.0 : m.isTitle ? kTitlePoints : kBodyPoints) * m.fontScale;
+    const int pixels = std::max(1, int(std::min(kMaxPixelCoordinate, points * pixelsPerPoint)));
+    font_ = GdiObject<HFONT>(CreateFontW(-pixels, 0, 0, 0, p.bold || m.isTitle ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
+                                         FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                         ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Arial"));
+  }
+  HFONT get() const { return font_.get(); }
+
+ private:
+  GdiObject<HFONT> font_;
+};
+
+UINT FormatOf(const TextParagraph& p) {
+  return DT_WORDBREAK | DT_NOPREFIX |
+         (p.align == TextParagraph::Center ? DT_CENTER : p.align == TextParagraph::Right ? DT_RIGHT : DT_LEFT);
+}
+
+// The paragraphs one under the other inside the box's insets, placed at the top, middle or
+// bottom as the shape's anchor says.
+void DrawParagraphs(HDC dc, const ShapeModel& m, const RECT& box, double pixelsPerPoint, double kx, double ky) {
   RECT area = {box.left + Pixel(kTextInsetX * kx), box.top + Pixel(kTextInsetY * ky),
                box.right - Pixel(kTextInsetX * kx), box.bottom - Pixel(kTextInsetY * ky)};
-  SetBkMode(dc, TRANSPARENT);
+  if (area.right <= area.left || area.bottom <= area.top) return;
+  std::vector<LONG> heights;
+  LONG total = 0;
   for (const TextParagraph& p : m.paragraphs) {
-    if (area.top >= area.bottom) break;
-    const double points = (p.sizeHundredthPt ? p.sizeHundredthPt / 100.0 : m.isTitle ? kTitlePoints : kBodyPoints) *
-                          m.fontScale;
-    const int pixels = std::max(1, int(std::min(kMaxPixelCoordinate, points * pixelsPerPoint)));
-    GdiObject<HFONT> font(CreateFontW(-pixels, 0, 0, 0, p.bold || m.isTitle ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                                      FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                      ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Arial"));
+    ParagraphFont font(m, p, pixelsPerPoint);
+    SelectedObject selected(dc, font.get());
+    RECT measure = area;
+    DrawTextW(dc, p.text.c_str(), int(std::min<size_t>(p.text.size(), INT_MAX)), &measure, FormatOf(p) | DT_CALCRECT);
+    heights.push_back(std::max<LONG>(measure.bottom - measure.top, 1));
+    total += heights.back();
+    if (total > area.bottom - area.top) break;
+  }
+  const LONG spare = std::max<LONG>(0, area.bottom - area.top - total);
+  area.top += m.anchor == ShapeModel::Middle ? spare / 2 : m.anchor == ShapeModel::Bottom ? spare : 0;
+  SetBkMode(dc, TRANSPARENT);
+  for (size_t i = 0; i < heights.size() && area.top < area.bottom; i++) {
+    const TextParagraph& p = m.paragraphs[i];
+    ParagraphFont font(m, p, pixelsPerPoint);
     SelectedObject selected(dc, font.get());
     SetTextColor(dc, p.hasColor ? p.color : RGB(0, 0, 0));
-    const UINT format = DT_WORDBREAK | DT_NOPREFIX |
-                        (p.align == TextParagraph::Center ? DT_CENTER
-                         : p.align == TextParagraph::Right ? DT_RIGHT : DT_LEFT);
-    const int length = int(std::min<size_t>(p.text.size(), INT_MAX));
-    RECT measure = area;
-    DrawTextW(dc, p.text.c_str(), length, &measure, format | DT_CALCRECT);
-    DrawTextW(dc, p.text.c_str(), length, &area, format);
-    area.top += std::max<LONG>(measure.bottom - measure.top, 1);
+    DrawTextW(dc, p.text.c_str(), int(std::min<size_t>(p.text.size(), INT_MAX)), &area, FormatOf(p));
+    area.top += heights[i];
   }
 }
 
@@ -171,7 +197,7 @@ void PaintSlide(const Deck& deck, size_t index, HDC dc, int width, int height) {
           break;
       }
     }
-    if (!m.paragraphs.empty()) DrawText(dc, m, r, pixelsPerPoint, kx, ky);
+    if (!m.paragraphs.empty()) DrawParagraphs(dc, m, r, pixelsPerPoint, kx, ky);
   }
 }
 

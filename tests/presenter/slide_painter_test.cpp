@@ -223,6 +223,38 @@ TEST_F(SlidePainter, DrawsPicturesFromTheirParts) {
                "pictures");
 }
 
+// Text sits at the top, middle or bottom of its box as the body's anchor says.
+TEST_F(SlidePainter, AnchorsTextInItsBox) {
+  struct Case {
+    const char* anchor;
+    unsigned textBands;  // bit n: quarter n of the box (0 top .. 3 bottom) holds the text
+  };
+  for (const Case& c : {Case{"t", 1u}, Case{"ctr", 6u}, Case{"b", 8u}}) {
+    const std::string shape =
+        "<p:sp><p:nvSpPr><p:cNvPr id=\"2\" name=\"t\"/><p:cNvSpPr/><p:nvPr/></p:nvSpPr><p:spPr><a:xfrm>"
+        "<a:off x=\"914400\" y=\"914400\"/><a:ext cx=\"7315200\" cy=\"4572000\"/></a:xfrm>"
+        "<a:prstGeom prst=\"rect\"/></p:spPr><p:txBody><a:bodyPr anchor=\"" + std::string(c.anchor) +
+        "\"/><a:p><a:r><a:rPr sz=\"4000\"/><a:t>WWWW</a:t></a:r></a:p></p:txBody></p:sp>";
+    Deck deck;
+    std::string error;
+    ASSERT_TRUE(LoadDeckFromBytes(OneSlidePackage(shape), deck, error)) << error;
+    const std::wstring path = Wide(tq::WorkFile(std::string("anchor_") + c.anchor + ".emf"));
+    ASSERT_TRUE(ExportSlide(deck, 0, path, MetafileFormat::Emf, 1000, 750, error)) << error;
+    const Playback p = PlayMetafile(path, 1000, 750);
+    ASSERT_TRUE(p.loaded);
+    // The box spans y = 100..550 at this size; count dark pixels per quarter of it.
+    int dark[4] = {0, 0, 0, 0};
+    for (int y = 100; y < 550; y++)
+      for (int x = 100; x < 900; x++) dark[(y - 100) * 4 / 450] += GetRValue(p.At(x, y)) < 100;
+    int inside = 0;
+    for (int band = 0; band < 4; band++) {
+      if (c.textBands & (1u << band)) inside += dark[band];
+      else EXPECT_EQ(dark[band], 0) << c.anchor << " band " << band;
+    }
+    EXPECT_GT(inside, 100) << c.anchor;
+  }
+}
+
 TEST_F(SlidePainter, RefusesBadExports) {
   const Deck deck = LoadFixture("wide.pptx");
   struct Case {
