@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "gdi_handles.h"
@@ -13,7 +14,8 @@
 namespace presenter {
 namespace {
 
-// Pictures with more pixels than this are drawn as an empty frame instead of decoded.
+// Pictures with more pixels than this are left out instead of decoded; so are pictures that are
+// neither PNG nor JPEG.
 constexpr uint64_t kMaxPicturePixels = 16u << 20;
 // Pixel coordinates are clamped to this, far outside any export but safe for GDI's 32-bit maths.
 constexpr double kMaxPixelCoordinate = 1 << 26;
@@ -56,10 +58,49 @@ class GdipImage {
 
 // Draws an encoded picture stretched into `r`. Transparent pixels are blended over `under`
 // (metafile playback of per-pixel alpha is not dependable, so the blend is done here).
+uint32_t ReadU32BE(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+uint16_t ReadU16BE(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+
+// The pixel size a PNG or JPEG header declares, read before the decoder sees the picture, so that
+// a header claiming a huge image is refused instead of allocated. False when it is neither.
+bool DeclaredPictureSize(const std::string& bytes, uint64_t& width, uint64_t& height) {
+  const uint8_t* b = reinterpret_cast<const uint8_t*>(bytes.data());
+  const size_t n = bytes.size();
+  if (n >= 24 && memcmp(b, "\x89PNG\r\n\x1A\n", 8) == 0 && memcmp(b + 12, "IHDR", 4) == 0) {
+    width = ReadU32BE(b + 16);
+    height = ReadU32BE(b + 20);
+    return true;
+  }
+  if (n < 4 || b[0] != 0xFF || b[1] != 0xD8) return false;
+  for (size_t o = 2; o + 4 <= n;) {
+    if (b[o] != 0xFF) return false;
+    const uint8_t marker = b[o + 1];
+    if (marker == 0xFF) {  // fill byte
+      o++;
+      continue;
+    }
+    const uint16_t length = ReadU16BE(b + o + 2);
+    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame) {
+      if (o + 9 > n) return false;
+      height = ReadU16BE(b + o + 5);
+      width = ReadU16BE(b + o + 7);
+      return true;
+    }
+    if (length < 2) return false;
+    o += 2u + length;
+  }
+  return false;
+}
+
 void DrawPicture(HDC dc, const ShapeModel& m, const RECT& r, COLORREF under) {
   const std::string& bytes = *m.image;
   using namespace Gdiplus;
   if (bytes.empty() || bytes.size() > UINT_MAX) return;
+  uint64_t declaredW = 0, declaredH = 0;
+  if (!DeclaredPictureSize(bytes, declaredW, declaredH) || declaredW == 0 || declaredH == 0 ||
+      declaredW * declaredH > kMaxPicturePixels)
+    return;
   ComStream stream(SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), UINT(bytes.size())));
   if (!stream.get()) return;
   GdipImage image;

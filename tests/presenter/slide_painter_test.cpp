@@ -255,6 +255,56 @@ TEST_F(SlidePainter, AnchorsTextInItsBox) {
   }
 }
 
+// Hostile geometry and pictures: far-off and enormous shapes, a PNG header claiming 60000 x 60000
+// pixels, bytes that are no picture. The export still succeeds and the slide still shows.
+TEST_F(SlidePainter, SurvivesExtremeShapesAndPictures) {
+  std::string hugePng("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16);
+  for (uint32_t v : {60000u, 60000u}) {
+    hugePng += char(v >> 24);
+    hugePng += char(v >> 16);
+    hugePng += char(v >> 8);
+    hugePng += char(v);
+  }
+  hugePng += std::string("\x08\x06\0\0\0", 5) + std::string(4, '\0') + std::string(100, 'x');
+  auto pic = [](const char* rel) {
+    return std::string("<p:pic><p:nvPicPr><p:cNvPr id=\"3\" name=\"p\"/><p:cNvPicPr/><p:nvPr/></p:nvPicPr>"
+                       "<p:blipFill><a:blip r:embed=\"") + rel + "\"/></p:blipFill><p:spPr><a:xfrm><a:off x=\"0\" "
+           "y=\"0\"/><a:ext cx=\"914400\" cy=\"914400\"/></a:xfrm></p:spPr></p:pic>";
+  };
+  const std::string tree =
+      PresetShape("rect", -999999999999, 5, 1999999999999, 10, "FF0000") +
+      PresetShape("ellipse", 100, 100, -50000000, 99999999999, "00FF00") +
+      "<p:sp><p:nvSpPr><p:cNvPr id=\"2\" name=\"t\"/><p:cNvSpPr/><p:nvPr/></p:nvSpPr><p:spPr><a:xfrm>"
+      "<a:off x=\"0\" y=\"0\"/><a:ext cx=\"100\" cy=\"100\"/></a:xfrm></p:spPr><p:txBody><a:bodyPr/><a:p><a:r>"
+      "<a:rPr sz=\"400000\"/><a:t>huge</a:t></a:r></a:p></p:txBody></p:sp>" +
+      pic("rHuge") + pic("rJunk");
+  const std::string pres = std::string("<p:presentation ") + kPresentationNs +
+                           "><p:sldIdLst><p:sldId id=\"256\" r:id=\"rId2\"/></p:sldIdLst>"
+                           "<p:sldSz cx=\"9144000\" cy=\"6858000\"/></p:presentation>";
+  const std::string slide = std::string("<p:sld ") + kPresentationNs +
+                            "><p:cSld><p:bg><p:bgPr><a:solidFill><a:srgbClr val=\"123456\"/></a:solidFill></p:bgPr>"
+                            "</p:bg><p:spTree>" + tree + "</p:spTree></p:cSld></p:sld>";
+  const std::string rels =
+      "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rHuge\" Type=\"image\" Target=\"../media/huge.png\"/>"
+      "<Relationship Id=\"rJunk\" Type=\"image\" Target=\"../media/junk.png\"/></Relationships>";
+  const std::string zip = BuildZip({{"ppt/presentation.xml", pres},
+                                    {"ppt/_rels/presentation.xml.rels", Relationships({{"rId2", "slides/slide1.xml"}})},
+                                    {"ppt/slides/slide1.xml", slide},
+                                    {"ppt/slides/_rels/slide1.xml.rels", rels},
+                                    {"ppt/media/huge.png", hugePng},
+                                    {"ppt/media/junk.png", std::string(5000, '\x5A')}});
+  Deck deck;
+  std::string error;
+  ASSERT_TRUE(LoadDeckFromBytes(zip, deck, error)) << error;
+  const std::wstring path = Wide(tq::WorkFile("extreme.emf"));
+  ASSERT_TRUE(ExportSlide(deck, 0, path, MetafileFormat::Emf, 640, 480, error)) << error;
+  const Playback p = PlayMetafile(path, 640, 480);
+  ASSERT_TRUE(p.loaded);
+  EXPECT_EQ(p.imageWidth, 640u);
+  EXPECT_TRUE(Near(p.At(600, 400), RGB(0x12, 0x34, 0x56))) << Hex(p.At(600, 400));
+}
+
 TEST_F(SlidePainter, RefusesBadExports) {
   const Deck deck = LoadFixture("wide.pptx");
   struct Case {
