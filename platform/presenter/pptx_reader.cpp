@@ -1,5 +1,7 @@
 #include "pptx_reader.h"
 
+#include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>

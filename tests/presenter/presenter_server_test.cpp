@@ -204,6 +204,9 @@ TEST_F(PresenterServer, ConvertsDecksThroughTheProgramsProtocol) {
             std::string::npos)
       << journal;
   EXPECT_NE(journal.find("Slides.Item(Index=VT_I4 3)"), std::string::npos);
+  EXPECT_NE(journal.find("Application.Presentations()"), std::string::npos);
+  EXPECT_NE(journal.find("Presentation.Slides()"), std::string::npos);
+  EXPECT_NE(journal.find("Slides.Count()"), std::string::npos);
   EXPECT_NE(journal.find("FilterName=VT_BSTR \"emf\", ScaleWidth=VT_I4 4000, ScaleHeight=VT_I4 3000)"),
             std::string::npos);
   EXPECT_NE(journal.find("FilterName=VT_BSTR \"wmf\", ScaleWidth=VT_I4 640, ScaleHeight=VT_I4 480)"),
