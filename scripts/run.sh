@@ -14,3 +14,5 @@ if [[ ! -f $exe ]]; then
   echo "The conversion program is not built yet: only the libraries and their tests exist so far."
   exit 0
 fi
+# The program drives the presentation stand-in, registered per user in this build's wine prefix.
+sh "$root/platform/presenter/register-stand-in.sh" "$build"

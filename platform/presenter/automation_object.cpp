@@ -1,5 +1,7 @@
 #include "automation_object.h"
 
+#include <new>
+
 #include "test_controls.h"
 
 namespace presenter {
@@ -57,7 +59,7 @@ STDMETHODIMP DispatchObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, 
   return DISP_E_UNKNOWNNAME;
 }
 
-STDMETHODIMP DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
+STDMETHODIMP DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                     EXCEPINFO* excep, UINT* argError) {
   const Member* member = nullptr;
   for (const Member& m : Members())
@@ -81,6 +83,12 @@ STDMETHODIMP DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p
     if (args[i]) return DISP_E_BADPARAMCOUNT;  // also given by name
     args[i] = &params->rgvarg[total - 1 - i];
   }
+  // Every call goes to the journal with its arguments' types and values, before anything can fail.
+  std::wstring line = JournalName() + L"." + member->name + L"(";
+  for (size_t i = 0; i < args.size(); i++)
+    line += (i ? L", " : L"") + std::wstring(member->parameters[i]) + L"=" + DescribeArgument(args[i]);
+  Journal(line + L")");
+  if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) return DISP_E_MEMBERNOTFOUND;  // all read-only
   if (result) VariantInit(result);
   try {
     return Call(id, args, result, excep);

@@ -47,6 +47,8 @@ class DispatchObject : public IDispatch, public IExternalConnection {
  protected:
   virtual ~DispatchObject() = default;
   virtual const std::vector<Member>& Members() const = 0;
+  // How the journal names this object ("Slides", "Slide(3)").
+  virtual std::wstring JournalName() const = 0;
   // `args[i]` is the i-th declared parameter, or null when the caller left it out.
   virtual HRESULT Call(DISPID id, const std::vector<VARIANT*>& args, VARIANT* result, EXCEPINFO* excep) = 0;
 

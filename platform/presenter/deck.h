@@ -29,9 +29,11 @@ struct ShapeModel {
   COLORREF line = 0;
   double lineWidth = 12700;  // EMU
   bool isTitle = false;
+  enum Anchor { Top, Middle, Bottom } anchor = Top;  // vertical place of the text in the box
   double fontScale = 1.0;    // autofit shrink
   std::vector<TextParagraph> paragraphs;
   std::shared_ptr<const std::string> image;  // encoded PNG/JPEG bytes of a picture
+  double cropLeft = 0, cropTop = 0, cropRight = 0, cropBottom = 0;  // fractions of the picture left out
 };
 
 struct SlideModel {

@@ -1,5 +1,7 @@
 #include "pptx_reader.h"
 
+#include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +83,7 @@ class Package {
  public:
   ZipReader zip;
   std::map<std::string, COLORREF> scheme;  // theme colour name -> colour
+  std::map<std::string, std::string> colorMap;  // of the current slide's master: "bg1" -> "lt1" ...
 
   bool LoadPart(const std::string& path, Part& part, std::string& error) {
     std::string bytes;
@@ -122,10 +125,13 @@ class Package {
     if (c.name == "srgbClr") return ParseHexColor(v, out);
     if (c.name == "sysClr") return ParseHexColor(c.Attr("lastClr", "", "000000"), out);
     if (c.name == "schemeClr") {
-      static const std::map<std::string, std::string> alias = {
+      // Background and text names go through the master's colour map to theme colour names.
+      static const std::map<std::string, std::string> fallback = {
           {"tx1", "dk1"}, {"bg1", "lt1"}, {"tx2", "dk2"}, {"bg2", "lt2"}};
-      auto a = alias.find(v);
-      if (a != alias.end()) v = a->second;
+      auto mapped = colorMap.find(v);
+      auto a = fallback.find(v);
+      if (mapped != colorMap.end()) v = mapped->second;
+      else if (a != fallback.end()) v = a->second;
       auto it = scheme.find(v);
       if (it == scheme.end()) return false;
       out = it->second;
@@ -199,6 +205,14 @@ struct GroupTransform {
   double sx = 1, sy = 1, dx = 0, dy = 0;
 };
 
+// Paragraph defaults of a placeholder, from the master's title or body style (first level).
+struct TextDefaults {
+  int size = 0;  // hundredths of a point; 0: the painter's default
+  TextParagraph::Align align = TextParagraph::Left;
+  bool hasColor = false;
+  COLORREF color = 0;
+};
+
 class SlideBuilder {
  public:
   SlideBuilder(Package& pkg, const Part* layout, const Part* master, SlideModel& out)
@@ -265,7 +279,32 @@ class SlideBuilder {
     return std::isfinite(m.x + m.y + m.cx + m.cy);
   }
 
-  void Paragraphs(const XmlNode& body, ShapeModel& m) const {
+  TextDefaults DefaultsFor(const std::string& placeholderType) const {
+    TextDefaults d;
+    if (!master_ || placeholderType.empty()) return d;
+    const XmlNode* level = master_->xml.At(
+        {"txStyles", placeholderType == "title" ? "titleStyle" : "bodyStyle", "lvl1pPr"});
+    if (!level) return d;
+    if (level->HasAttr("algn")) d.align = AlignOf(level->Attr("algn"));
+    if (const XmlNode* rPr = level->Child("defRPr")) {
+      const long sz = strtol(rPr->Attr("sz").c_str(), nullptr, 10);
+      if (sz >= 100 && sz <= 400000) d.size = int(sz);
+      d.hasColor = pkg_.SolidFill(rPr, d.color);
+    }
+    return d;
+  }
+
+  static TextParagraph::Align AlignOf(const std::string& a) {
+    return a == "ctr" ? TextParagraph::Center : a == "r" ? TextParagraph::Right : TextParagraph::Left;
+  }
+
+  static ShapeModel::Anchor AnchorOf(const std::string& a) {
+    return a == "ctr" ? ShapeModel::Middle : a == "b" ? ShapeModel::Bottom : ShapeModel::Top;
+  }
+
+  void Paragraphs(const XmlNode& body, ShapeModel& m, const TextDefaults& defaults = TextDefaults()) const {
+    if (const XmlNode* bodyPr = body.Child("bodyPr"))
+      if (bodyPr->HasAttr("anchor")) m.anchor = AnchorOf(bodyPr->Attr("anchor"));
     if (const XmlNode* af = body.At({"bodyPr", "normAutofit"})) {
       const double scale = Number(af->Attr("fontScale", "", "100000")) / 100000.0;
       if (scale > 0.01 && scale <= 1) m.fontScale = scale;
@@ -273,10 +312,9 @@ class SlideBuilder {
     for (const XmlNode& p : body.children) {
       if (p.name != "p") continue;
       TextParagraph tp;
-      if (const XmlNode* pPr = p.Child("pPr")) {
-        const std::string a = pPr->Attr("algn");
-        tp.align = a == "ctr" ? TextParagraph::Center : a == "r" ? TextParagraph::Right : TextParagraph::Left;
-      }
+      tp.align = defaults.align;
+      const XmlNode* pPr = p.Child("pPr");
+      if (pPr && pPr->HasAttr("algn")) tp.align = AlignOf(pPr->Attr("algn"));
       std::string utf8;
       bool any = false;
       for (const XmlNode& r : p.children) {
@@ -295,6 +333,11 @@ class SlideBuilder {
         }
       }
       if (!any) continue;
+      if (!tp.sizeHundredthPt) tp.sizeHundredthPt = defaults.size;
+      if (!tp.hasColor && defaults.hasColor) {
+        tp.hasColor = true;
+        tp.color = defaults.color;
+      }
       tp.text = Widen(utf8);
       m.paragraphs.push_back(std::move(tp));
     }
@@ -305,7 +348,8 @@ class SlideBuilder {
     std::string type, idx;
     const XmlNode* inherited = nullptr;
     const XmlNode* x = TransformOf(sp);
-    if (PlaceholderOf(sp, type, idx)) {
+    const bool placeholder = PlaceholderOf(sp, type, idx);
+    if (placeholder) {
       // Position and fill come from the layout's placeholder, else the master's.
       const XmlNode* fromLayout = layout_ ? FindPlaceholder(*layout_, type, idx) : nullptr;
       const XmlNode* fromMaster = master_ ? FindPlaceholder(*master_, type, "") : nullptr;
@@ -313,6 +357,10 @@ class SlideBuilder {
       if (!x && fromMaster) x = TransformOf(*fromMaster);
       inherited = fromLayout ? fromLayout : fromMaster;
       m.isTitle = type == "title";
+      // The text anchor comes from the nearest placeholder that sets one.
+      for (const XmlNode* from : {fromMaster, fromLayout})
+        if (const XmlNode* bodyPr = from ? from->At({"txBody", "bodyPr"}) : nullptr)
+          if (bodyPr->HasAttr("anchor")) m.anchor = AnchorOf(bodyPr->Attr("anchor"));
     }
     if (!Place(x, t, m)) return;
     if (sp.name == "cxnSp") m.kind = ShapeModel::Line;
@@ -337,8 +385,19 @@ class SlideBuilder {
       const XmlNode* blip = sp.At({"blipFill", "blip"});
       auto it = blip ? owner.rels.find(blip->Attr("embed", kRelNs)) : owner.rels.end();
       if (it != owner.rels.end()) m.image = pkg_.Media(it->second);
+      if (const XmlNode* crop = sp.At({"blipFill", "srcRect"})) {
+        // In thousandths of a percent; a crop that leaves nothing is ignored.
+        const double l = Number(crop->Attr("l")) / 100000, t = Number(crop->Attr("t")) / 100000,
+                     r = Number(crop->Attr("r")) / 100000, b = Number(crop->Attr("b")) / 100000;
+        if (l >= 0 && r >= 0 && t >= 0 && b >= 0 && l + r < 1 && t + b < 1) {
+          m.cropLeft = l;
+          m.cropTop = t;
+          m.cropRight = r;
+          m.cropBottom = b;
+        }
+      }
     }
-    if (const XmlNode* body = sp.Child("txBody")) Paragraphs(*body, m);
+    if (const XmlNode* body = sp.Child("txBody")) Paragraphs(*body, m, placeholder ? DefaultsFor(type) : TextDefaults());
     out_.shapes.push_back(std::move(m));
   }
 
@@ -368,7 +427,10 @@ class SlideBuilder {
         cell.cx = cols[col];
         cell.cy = h;
         cell.hasLine = true;
-        if (const XmlNode* tcPr = tc.Child("tcPr")) cell.hasFill = pkg_.SolidFill(tcPr, cell.fill);
+        if (const XmlNode* tcPr = tc.Child("tcPr")) {
+          cell.hasFill = pkg_.SolidFill(tcPr, cell.fill);
+          cell.anchor = AnchorOf(tcPr->Attr("anchor"));
+        }
         if (const XmlNode* body = tc.Child("txBody")) Paragraphs(*body, cell);
         x += cols[col++];
         out_.shapes.push_back(std::move(cell));
@@ -439,6 +501,9 @@ bool LoadPptx(const std::string& bytes, Deck& deck, std::string& error) {
     deck.slides.emplace_back();
     SlideModel& model = deck.slides.back();
     model.hidden = slide.xml.Attr("show") == "0";
+    pkg.colorMap.clear();
+    if (const XmlNode* map = master ? master->xml.Child("clrMap") : nullptr)
+      for (const XmlAttribute& a : map->attributes) pkg.colorMap[a.name] = a.value;
     SlideBuilder b(pkg, layout, master, model);
     if (!b.Background(slide, model.background) && !(layout && b.Background(*layout, model.background)) && master)
       b.Background(*master, model.background);

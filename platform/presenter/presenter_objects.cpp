@@ -44,6 +44,8 @@ const std::vector<Member>& Application::Members() const {
   return m;
 }
 
+std::wstring Application::JournalName() const { return L"Application"; }
+
 HRESULT Application::Call(DISPID id, const std::vector<VARIANT*>&, VARIANT* result, EXCEPINFO*) {
   switch (id) {
     case kIdPresentations:
@@ -54,7 +56,6 @@ HRESULT Application::Call(DISPID id, const std::vector<VARIANT*>&, VARIANT* resu
     case kIdVersion:
       return ReturnString(result, L"1.0");
     default:
-      Journal(L"Application.Quit()");
       PostThreadMessageW(mainThread_, WM_QUIT, 0, 0);
       return S_OK;
   }
@@ -76,6 +77,8 @@ const std::vector<Member>& Presentations::Members() const {
   return m;
 }
 
+std::wstring Presentations::JournalName() const { return L"Presentations"; }
+
 void Presentations::Remove(Presentation* p) {
   for (size_t i = 0; i < open_.size(); i++)
     if (open_[i] == p) {
@@ -96,8 +99,6 @@ HRESULT Presentations::Call(DISPID id, const std::vector<VARIANT*>& args, VARIAN
 }
 
 HRESULT Presentations::Open(const std::vector<VARIANT*>& args, VARIANT* result, EXCEPINFO* excep) {
-  Journal(L"Presentations.Open(FileName=" + DescribeArgument(args[0]) + L", ReadOnly=" + DescribeArgument(args[1]) +
-          L", Untitled=" + DescribeArgument(args[2]) + L", WithWindow=" + DescribeArgument(args[3]) + L")");
   std::wstring file;
   if (!ArgumentToString(args[0], file) || file.empty())
     return RaiseError(excep, DISP_E_TYPEMISMATCH, L"Presentations.Open : FileName is required.");
@@ -137,13 +138,14 @@ const std::vector<Member>& Presentation::Members() const {
   return m;
 }
 
+std::wstring Presentation::JournalName() const { return L"Presentation"; }
+
 HRESULT Presentation::Call(DISPID id, const std::vector<VARIANT*>&, VARIANT* result, EXCEPINFO* excep) {
   if (closed_) return ClosedError(excep);
   switch (id) {
     case kIdSlides:
       return ReturnObject(result, new Slides(this));
     case kIdClose: {
-      Journal(L"Presentation.Close() " + name_);
       closed_ = true;
       // The collection's reference may be the last one: stay alive until this call returns.
       AddRef();
@@ -168,14 +170,12 @@ const std::vector<Member>& Slides::Members() const {
   return m;
 }
 
+std::wstring Slides::JournalName() const { return L"Slides"; }
+
 HRESULT Slides::Call(DISPID id, const std::vector<VARIANT*>& args, VARIANT* result, EXCEPINFO* excep) {
   if (presentation_->closed()) return ClosedError(excep);
   const long n = long(presentation_->deck().slides.size());
-  if (id == kIdCount) {
-    Journal(L"Slides.Count() -> " + std::to_wstring(n));
-    return ReturnLong(result, n);
-  }
-  Journal(L"Slides.Item(Index=" + DescribeArgument(args[0]) + L")");
+  if (id == kIdCount) return ReturnLong(result, n);
   long i = 0;
   if (!ArgumentToLong(args[0], i)) return RaiseError(excep, DISP_E_TYPEMISMATCH, L"Slides.Item : Invalid index.");
   if (i < 1 || i > n)
@@ -198,6 +198,8 @@ const std::vector<Member>& Slide::Members() const {
   return m;
 }
 
+std::wstring Slide::JournalName() const { return L"Slide(" + std::to_wstring(index_) + L")"; }
+
 HRESULT Slide::Call(DISPID id, const std::vector<VARIANT*>& args, VARIANT* result, EXCEPINFO* excep) {
   if (presentation_->closed()) return ClosedError(excep);
   if (id == kIdExport) return Export(args, excep);
@@ -205,9 +207,6 @@ HRESULT Slide::Call(DISPID id, const std::vector<VARIANT*>& args, VARIANT* resul
 }
 
 HRESULT Slide::Export(const std::vector<VARIANT*>& args, EXCEPINFO* excep) {
-  Journal(L"Slide(" + std::to_wstring(index_) + L").Export(FileName=" + DescribeArgument(args[0]) +
-          L", FilterName=" + DescribeArgument(args[1]) + L", ScaleWidth=" + DescribeArgument(args[2]) +
-          L", ScaleHeight=" + DescribeArgument(args[3]) + L")");
   std::wstring file, filter;
   if (!ArgumentToString(args[0], file) || file.empty())
     return RaiseError(excep, DISP_E_TYPEMISMATCH, L"Slide.Export : FileName is required.");

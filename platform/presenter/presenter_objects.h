@@ -23,6 +23,7 @@ class Presentation : public DispatchObject {
 
  protected:
   const std::vector<Member>& Members() const override;
+  std::wstring JournalName() const override;
   HRESULT Call(DISPID id, const std::vector<VARIANT*>& args, VARIANT* result, EXCEPINFO* excep) override;
 
  private:
@@ -40,6 +41,7 @@ class Presentations : public DispatchObject {
 
  protected:
   const std::vector<Member>& Members() const override;
+  std::wstring JournalName() const override;
   HRESULT Call(DISPID id, const std::vector<VARIANT*>& args, VARIANT* result, EXCEPINFO* excep) override;
 
  private:
@@ -54,6 +56,7 @@ class Slides : public DispatchObject {
 
  protected:
   const std::vector<Member>& Members() const override;
+  std::wstring JournalName() const override;
   HRESULT Call(DISPID id, const std::vector<VARIANT*>& args, VARIANT* result, EXCEPINFO* excep) override;
 
  private:
@@ -67,6 +70,7 @@ class Slide : public DispatchObject {
 
  protected:
   const std::vector<Member>& Members() const override;
+  std::wstring JournalName() const override;
   HRESULT Call(DISPID id, const std::vector<VARIANT*>& args, VARIANT* result, EXCEPINFO* excep) override;
 
  private:
@@ -83,6 +87,7 @@ class Application : public DispatchObject {
 
  protected:
   const std::vector<Member>& Members() const override;
+  std::wstring JournalName() const override;
   HRESULT Call(DISPID id, const std::vector<VARIANT*>& args, VARIANT* result, EXCEPINFO* excep) override;
 
  private:

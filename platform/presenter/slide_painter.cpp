@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "gdi_handles.h"
@@ -13,7 +14,8 @@
 namespace presenter {
 namespace {
 
-// Pictures with more pixels than this are drawn as an empty frame instead of decoded.
+// Pictures with more pixels than this are left out instead of decoded; so are pictures that are
+// neither PNG nor JPEG.
 constexpr uint64_t kMaxPicturePixels = 16u << 20;
 // Pixel coordinates are clamped to this, far outside any export but safe for GDI's 32-bit maths.
 constexpr double kMaxPixelCoordinate = 1 << 26;
@@ -56,9 +58,49 @@ class GdipImage {
 
 // Draws an encoded picture stretched into `r`. Transparent pixels are blended over `under`
 // (metafile playback of per-pixel alpha is not dependable, so the blend is done here).
-void DrawPicture(HDC dc, const std::string& bytes, const RECT& r, COLORREF under) {
+uint32_t ReadU32BE(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+uint16_t ReadU16BE(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+
+// The pixel size a PNG or JPEG header declares, read before the decoder sees the picture, so that
+// a header claiming a huge image is refused instead of allocated. False when it is neither.
+bool DeclaredPictureSize(const std::string& bytes, uint64_t& width, uint64_t& height) {
+  const uint8_t* b = reinterpret_cast<const uint8_t*>(bytes.data());
+  const size_t n = bytes.size();
+  if (n >= 24 && memcmp(b, "\x89PNG\r\n\x1A\n", 8) == 0 && memcmp(b + 12, "IHDR", 4) == 0) {
+    width = ReadU32BE(b + 16);
+    height = ReadU32BE(b + 20);
+    return true;
+  }
+  if (n < 4 || b[0] != 0xFF || b[1] != 0xD8) return false;
+  for (size_t o = 2; o + 4 <= n;) {
+    if (b[o] != 0xFF) return false;
+    const uint8_t marker = b[o + 1];
+    if (marker == 0xFF) {  // fill byte
+      o++;
+      continue;
+    }
+    const uint16_t length = ReadU16BE(b + o + 2);
+    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame) {
+      if (o + 9 > n) return false;
+      height = ReadU16BE(b + o + 5);
+      width = ReadU16BE(b + o + 7);
+      return true;
+    }
+    if (length < 2) return false;
+    o += 2u + length;
+  }
+  return false;
+}
+
+void DrawPicture(HDC dc, const ShapeModel& m, const RECT& r, COLORREF under) {
+  const std::string& bytes = *m.image;
   using namespace Gdiplus;
   if (bytes.empty() || bytes.size() > UINT_MAX) return;
+  uint64_t declaredW = 0, declaredH = 0;
+  if (!DeclaredPictureSize(bytes, declaredW, declaredH) || declaredW == 0 || declaredH == 0 ||
+      declaredW * declaredH > kMaxPicturePixels)
+    return;
   ComStream stream(SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), UINT(bytes.size())));
   if (!stream.get()) return;
   GdipImage image;
@@ -67,53 +109,85 @@ void DrawPicture(HDC dc, const std::string& bytes, const RECT& r, COLORREF under
   DllExports::GdipGetImageWidth(image.bitmap, &w);
   DllExports::GdipGetImageHeight(image.bitmap, &h);
   if (w == 0 || h == 0 || uint64_t(w) * h > kMaxPicturePixels) return;
-  GpRect all(0, 0, INT(w), INT(h));
+  // Only the part the crop keeps is copied, so the whole DIB is the source rectangle (how a
+  // source offset into a top-down DIB is counted differs between implementations).
+  const UINT sx = std::min(w - 1, UINT(std::lround(m.cropLeft * w)));
+  const UINT sy = std::min(h - 1, UINT(std::lround(m.cropTop * h)));
+  const UINT sw = std::max(1u, std::min(w - sx, UINT(std::lround((1 - m.cropLeft - m.cropRight) * w))));
+  const UINT sh = std::max(1u, std::min(h - sy, UINT(std::lround((1 - m.cropTop - m.cropBottom) * h))));
+  const GpRect kept{INT(sx), INT(sy), INT(sw), INT(sh)};
   BitmapData bd{};
-  if (DllExports::GdipBitmapLockBits(image.bitmap, &all, ImageLockModeRead, PixelFormat32bppARGB, &bd) != Ok) return;
-  const size_t stride = (size_t(w) * 3 + 3) & ~size_t(3);
-  std::vector<BYTE> rows(stride * h);
+  if (DllExports::GdipBitmapLockBits(image.bitmap, &kept, ImageLockModeRead, PixelFormat32bppARGB, &bd) != Ok) return;
+  const size_t stride = (size_t(sw) * 3 + 3) & ~size_t(3);
+  std::vector<BYTE> rows(stride * sh);
   const int ub[3] = {GetBValue(under), GetGValue(under), GetRValue(under)};
-  for (UINT y = 0; y < h; y++) {
+  for (UINT y = 0; y < sh; y++) {
     const BYTE* src = static_cast<const BYTE*>(bd.Scan0) + ptrdiff_t(y) * bd.Stride;
     BYTE* dst = &rows[y * stride];
-    for (UINT x = 0; x < w; x++, src += 4, dst += 3)
+    for (UINT x = 0; x < sw; x++, src += 4, dst += 3)
       for (int c = 0; c < 3; c++) dst[c] = BYTE((src[c] * src[3] + ub[c] * (255 - src[3]) + 127) / 255);
   }
   DllExports::GdipBitmapUnlockBits(image.bitmap, &bd);
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-  bi.bmiHeader.biWidth = LONG(w);
-  bi.bmiHeader.biHeight = -LONG(h);
+  bi.bmiHeader.biWidth = LONG(sw);
+  bi.bmiHeader.biHeight = -LONG(sh);
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 24;
   bi.bmiHeader.biCompression = BI_RGB;
   SetStretchBltMode(dc, HALFTONE);
-  StretchDIBits(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, 0, 0, int(w), int(h), rows.data(), &bi,
+  StretchDIBits(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, 0, 0, int(sw), int(sh), rows.data(), &bi,
                 DIB_RGB_COLORS, SRCCOPY);
 }
 
-void DrawText(HDC dc, const ShapeModel& m, const RECT& box, double pixelsPerPoint, double kx, double ky) {
+class ParagraphFont {
+ public:
+  ParagraphFont(const ShapeModel& m, const TextParagraph& p, double pixelsPerPoint) {
+    const double points =
+        (p.sizeHundredthPt ? p.sizeHundredthPt / 100.0 : m.isTitle ? kTitlePoints : kBodyPoints) * m.fontScale;
+    const int pixels = std::max(1, int(std::min(kMaxPixelCoordinate, points * pixelsPerPoint)));
+    font_ = GdiObject<HFONT>(CreateFontW(-pixels, 0, 0, 0, p.bold || m.isTitle ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
+                                         FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                         ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Arial"));
+  }
+  HFONT get() const { return font_.get(); }
+
+ private:
+  GdiObject<HFONT> font_;
+};
+
+UINT FormatOf(const TextParagraph& p) {
+  return DT_WORDBREAK | DT_NOPREFIX |
+         (p.align == TextParagraph::Center ? DT_CENTER : p.align == TextParagraph::Right ? DT_RIGHT : DT_LEFT);
+}
+
+// The paragraphs one under the other inside the box's insets, placed at the top, middle or
+// bottom as the shape's anchor says.
+void DrawParagraphs(HDC dc, const ShapeModel& m, const RECT& box, double pixelsPerPoint, double kx, double ky) {
   RECT area = {box.left + Pixel(kTextInsetX * kx), box.top + Pixel(kTextInsetY * ky),
                box.right - Pixel(kTextInsetX * kx), box.bottom - Pixel(kTextInsetY * ky)};
-  SetBkMode(dc, TRANSPARENT);
+  if (area.right <= area.left || area.bottom <= area.top) return;
+  std::vector<LONG> heights;
+  LONG total = 0;
   for (const TextParagraph& p : m.paragraphs) {
-    if (area.top >= area.bottom) break;
-    const double points = (p.sizeHundredthPt ? p.sizeHundredthPt / 100.0 : m.isTitle ? kTitlePoints : kBodyPoints) *
-                          m.fontScale;
-    const int pixels = std::max(1, int(std::min(kMaxPixelCoordinate, points * pixelsPerPoint)));
-    GdiObject<HFONT> font(CreateFontW(-pixels, 0, 0, 0, p.bold || m.isTitle ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                                      FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                      ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Arial"));
+    ParagraphFont font(m, p, pixelsPerPoint);
+    SelectedObject selected(dc, font.get());
+    RECT measure = area;
+    DrawTextW(dc, p.text.c_str(), int(std::min<size_t>(p.text.size(), INT_MAX)), &measure, FormatOf(p) | DT_CALCRECT);
+    heights.push_back(std::max<LONG>(measure.bottom - measure.top, 1));
+    total += heights.back();
+    if (total > area.bottom - area.top) break;
+  }
+  const LONG spare = std::max<LONG>(0, area.bottom - area.top - total);
+  area.top += m.anchor == ShapeModel::Middle ? spare / 2 : m.anchor == ShapeModel::Bottom ? spare : 0;
+  SetBkMode(dc, TRANSPARENT);
+  for (size_t i = 0; i < heights.size() && area.top < area.bottom; i++) {
+    const TextParagraph& p = m.paragraphs[i];
+    ParagraphFont font(m, p, pixelsPerPoint);
     SelectedObject selected(dc, font.get());
     SetTextColor(dc, p.hasColor ? p.color : RGB(0, 0, 0));
-    const UINT format = DT_WORDBREAK | DT_NOPREFIX |
-                        (p.align == TextParagraph::Center ? DT_CENTER
-                         : p.align == TextParagraph::Right ? DT_RIGHT : DT_LEFT);
-    const int length = int(std::min<size_t>(p.text.size(), INT_MAX));
-    RECT measure = area;
-    DrawTextW(dc, p.text.c_str(), length, &measure, format | DT_CALCRECT);
-    DrawTextW(dc, p.text.c_str(), length, &area, format);
-    area.top += std::max<LONG>(measure.bottom - measure.top, 1);
+    DrawTextW(dc, p.text.c_str(), int(std::min<size_t>(p.text.size(), INT_MAX)), &area, FormatOf(p));
+    area.top += heights[i];
   }
 }
 
@@ -156,7 +230,7 @@ void PaintSlide(const Deck& deck, size_t index, HDC dc, int width, int height) {
           }
           break;
         case ShapeModel::Picture:
-          if (m.image) DrawPicture(dc, *m.image, r, slide.background);
+          if (m.image) DrawPicture(dc, m, r, slide.background);
           break;
         case ShapeModel::Rectangle:
         case ShapeModel::TableCell:
@@ -164,7 +238,7 @@ void PaintSlide(const Deck& deck, size_t index, HDC dc, int width, int height) {
           break;
       }
     }
-    if (!m.paragraphs.empty()) DrawText(dc, m, r, pixelsPerPoint, kx, ky);
+    if (!m.paragraphs.empty()) DrawParagraphs(dc, m, r, pixelsPerPoint, kx, ky);
   }
 }
 

@@ -1,5 +1,6 @@
 #include "xml_parser.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace presenter {

@@ -48,7 +48,8 @@ inline std::string OneSlidePackage(const std::string& shapes, const char* backgr
 }
 
 // An spTree shape: preset geometry `prst` at (x, y) size (cx, cy) in EMU, filled with `fill`.
-inline std::string PresetShape(const char* prst, long x, long y, long cx, long cy, const char* fill) {
+inline std::string PresetShape(const char* prst, long long x, long long y, long long cx, long long cy,
+                               const char* fill) {
   return "<p:sp><p:nvSpPr><p:cNvPr id=\"2\" name=\"s\"/><p:cNvSpPr/><p:nvPr/></p:nvSpPr><p:spPr><a:xfrm><a:off x=\"" +
          std::to_string(x) + "\" y=\"" + std::to_string(y) + "\"/><a:ext cx=\"" + std::to_string(cx) + "\" cy=\"" +
          std::to_string(cy) + "\"/></a:xfrm><a:prstGeom prst=\"" + prst +

@@ -16,7 +16,7 @@ key="r2 $(cat "$here/fixtures.sh" "$here/make_decks.js" | sha256sum | cut -c1-16
 if [[ -f $stamp && "$(<"$stamp")" == "$key" && -f $out/wide.pptx && -f $out/example.pptx ]]; then
   echo "presenter fixtures: up to date"; exit 0
 fi
-if [[ "$(dpkg-query -W -f='${Status}' python3-olefile 2>/dev/null)" != "install ok installed" ]]; then
+if [[ ${DEPS_SKIP_APT:-} != 1 && "$(dpkg-query -W -f='${Status}' python3-olefile 2>/dev/null)" != "install ok installed" ]]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends python3-olefile >/dev/null
 fi
 mkdir -p "$out" "$cache/node"

@@ -44,10 +44,16 @@ TEST(PptxReader, ReadsTheOfficerExample) {
   EXPECT_EQ(title->y, 274638);
   EXPECT_EQ(title->cx, 8229600);
   EXPECT_EQ(title->cy, 1143000);
+  // Size, alignment and anchor of a placeholder's text come from the master's title style.
+  EXPECT_EQ(title->paragraphs[0].sizeHundredthPt, 4400);
+  EXPECT_EQ(title->paragraphs[0].align, TextParagraph::Center);
+  EXPECT_EQ(title->anchor, ShapeModel::Middle);
   const ShapeModel* body = FindText(deck.slides[0], L"A table");
   ASSERT_NE(body, nullptr);
   EXPECT_EQ(body->y, 1535113);  // from the layout, by placeholder index
   EXPECT_DOUBLE_EQ(body->fontScale, 0.325);
+  EXPECT_EQ(body->paragraphs[0].sizeHundredthPt, 3200);
+  EXPECT_EQ(body->anchor, ShapeModel::Bottom);  // the layout's heading placeholder sits on its bottom
 
   const ShapeModel* picture = nullptr;
   for (const ShapeModel& m : deck.slides[0].shapes)
@@ -101,6 +107,7 @@ TEST(PptxReader, ReadsGeneratedShapesAndText) {
   EXPECT_TRUE(p.hasColor);
   EXPECT_EQ(p.color, RGB(255, 255, 0));
   EXPECT_EQ(p.align, TextParagraph::Center);
+  EXPECT_EQ(text->anchor, ShapeModel::Middle);
 
   bool line = false;
   for (const ShapeModel& m : deck.slides[1].shapes) line |= m.kind == ShapeModel::Line && m.line == RGB(0, 255, 255);

@@ -204,6 +204,9 @@ TEST_F(PresenterServer, ConvertsDecksThroughTheProgramsProtocol) {
             std::string::npos)
       << journal;
   EXPECT_NE(journal.find("Slides.Item(Index=VT_I4 3)"), std::string::npos);
+  EXPECT_NE(journal.find("Application.Presentations()"), std::string::npos);
+  EXPECT_NE(journal.find("Presentation.Slides()"), std::string::npos);
+  EXPECT_NE(journal.find("Slides.Count()"), std::string::npos);
   EXPECT_NE(journal.find("FilterName=VT_BSTR \"emf\", ScaleWidth=VT_I4 4000, ScaleHeight=VT_I4 3000)"),
             std::string::npos);
   EXPECT_NE(journal.find("FilterName=VT_BSTR \"wmf\", ScaleWidth=VT_I4 640, ScaleHeight=VT_I4 480)"),
@@ -253,6 +256,9 @@ TEST_F(PresenterServer, FailuresArriveAsExceptionsWithText) {
   r = presentations.Method(L"Open", {}, {{L"FileName", Var(wide)}, {L"WithWindow", Var(0L)}});
   ASSERT_EQ(r.hr, S_OK) << Narrow(r.description);
   Dispatch pres = AsObject(r);
+  EXPECT_EQ(presentations.Long(L"Count"), 1);
+  EXPECT_TRUE(presentations.Object(L"Item", {Var(1L)}));
+  EXPECT_EQ(presentations.Method(L"Item", {Var(2L)}).hr, DISP_E_EXCEPTION);
   Dispatch slides = pres.Object(L"Slides");
   for (long index : {0L, 4L, -1L}) {
     r = slides.Method(L"Item", {Var(index)});
@@ -270,6 +276,14 @@ TEST_F(PresenterServer, FailuresArriveAsExceptionsWithText) {
   EXPECT_NE(r.description.find(L"slide 2 could not be exported: forced failure"), std::wstring::npos)
       << Narrow(r.description);
   SetControl(L"FailExportAt", 0);
+
+  // The export delay holds each export back by at least the given time.
+  SetControl(L"ExportDelayMs", 400);
+  const ULONGLONG before = GetTickCount64();
+  r = first.Method(L"Export", {Var(Wide(tq::WorkFile("slow.emf"))), Var(std::wstring(L"emf")), Var(32L), Var(24L)});
+  EXPECT_EQ(r.hr, S_OK);
+  EXPECT_GE(GetTickCount64() - before, 400u);
+  SetControl(L"ExportDelayMs", 0);
 
   const struct {
     std::vector<Var> args;

@@ -154,6 +154,157 @@ TEST_F(SlidePainter, DrawsPresetGeometries) {
                "shapes");
 }
 
+// Pictures written by ImageMagick (PNG, JPEG, PNG with transparency) are drawn from their parts,
+// stretched into their boxes, cropped as the picture fill says, and blended over the background.
+TEST_F(SlidePainter, DrawsPicturesFromTheirParts) {
+  ASSERT_EQ(tq::RunHost("/usr/bin/convert -size 20x40 xc:'#FF0000' -size 20x40 xc:'#0000FF' +append lr.png && "
+                        "/usr/bin/convert -size 40x20 xc:'#FF0000' -size 40x20 xc:'#00FF00' -append tb.png && "
+                        "/usr/bin/convert -size 40x40 xc:'#33AA55' -quality 95 solid.jpg && "
+                        "/usr/bin/convert -size 40x40 xc:none -fill '#FFFF00' -draw 'rectangle 10,10 29,29' "
+                        "PNG32:alpha.png"),
+            0);
+  auto bytes = [](const char* name) {
+    std::vector<unsigned char> v;
+    EXPECT_TRUE(tq::ReadFileBytes(tq::WorkFile(name), v)) << name;
+    return std::string(v.begin(), v.end());
+  };
+  auto pic = [](const char* rel, int xIn, int yIn, const char* crop) {
+    const std::string emu = std::to_string(914400);
+    return std::string("<p:pic><p:nvPicPr><p:cNvPr id=\"3\" name=\"p\"/><p:cNvPicPr/><p:nvPr/></p:nvPicPr>"
+                       "<p:blipFill><a:blip r:embed=\"") + rel + "\"/>" + crop +
+           "<a:stretch><a:fillRect/></a:stretch></p:blipFill><p:spPr><a:xfrm><a:off x=\"" +
+           std::to_string(914400L * xIn) + "\" y=\"" + std::to_string(914400L * yIn) + "\"/><a:ext cx=\"1828800\" "
+           "cy=\"1828800\"/></a:xfrm><a:prstGeom prst=\"rect\"/></p:spPr></p:pic>";
+  };
+  const std::string tree = pic("rLR", 1, 1, "") + pic("rLR", 4, 1, "<a:srcRect l=\"50000\"/>") +
+                           pic("rJPG", 7, 1, "") + pic("rA", 1, 4, "") + pic("rTB", 4, 4, "<a:srcRect b=\"50000\"/>");
+  const std::string pres = std::string("<p:presentation ") + kPresentationNs +
+                           "><p:sldIdLst><p:sldId id=\"256\" r:id=\"rId2\"/></p:sldIdLst>"
+                           "<p:sldSz cx=\"9144000\" cy=\"6858000\"/></p:presentation>";
+  const std::string slide = std::string("<p:sld ") + kPresentationNs +
+                            "><p:cSld><p:bg><p:bgPr><a:solidFill><a:srgbClr val=\"808080\"/></a:solidFill></p:bgPr>"
+                            "</p:bg><p:spTree>" + tree + "</p:spTree></p:cSld></p:sld>";
+  const std::string slideRels =
+      "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rLR\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/image\" "
+      "Target=\"../media/lr.png\"/>"
+      "<Relationship Id=\"rTB\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/image\" "
+      "Target=\"../media/tb.png\"/>"
+      "<Relationship Id=\"rJPG\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/image\" "
+      "Target=\"../media/solid.jpg\"/>"
+      "<Relationship Id=\"rA\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/image\" "
+      "Target=\"/ppt/media/alpha.png\"/></Relationships>";
+  const std::string zip = BuildZip({{"ppt/presentation.xml", pres},
+                                    {"ppt/_rels/presentation.xml.rels", Relationships({{"rId2", "slides/slide1.xml"}})},
+                                    {"ppt/slides/slide1.xml", slide},
+                                    {"ppt/slides/_rels/slide1.xml.rels", slideRels},
+                                    {"ppt/media/lr.png", bytes("lr.png"), false},
+                                    {"ppt/media/tb.png", bytes("tb.png"), false},
+                                    {"ppt/media/solid.jpg", bytes("solid.jpg"), false},
+                                    {"ppt/media/alpha.png", bytes("alpha.png"), false}});
+  Deck deck;
+  std::string error;
+  ASSERT_TRUE(LoadDeckFromBytes(zip, deck, error)) << error;
+  const std::wstring path = Wide(tq::WorkFile("pictures.emf"));
+  ASSERT_TRUE(ExportSlide(deck, 0, path, MetafileFormat::Emf, 1000, 750, error)) << error;
+  const Playback p = PlayMetafile(path, 1000, 750);
+  ASSERT_TRUE(p.loaded);
+  CheckSamples(p, 10, 7.5,
+               {{1.5, 2.0, RGB(255, 0, 0), "png left half"},
+                {2.5, 2.0, RGB(0, 0, 255), "png right half"},
+                {4.3, 2.0, RGB(0, 0, 255), "cropped to the right half: left edge"},
+                {5.7, 2.0, RGB(0, 0, 255), "cropped to the right half: right edge"},
+                {8.0, 2.0, RGB(0x33, 0xAA, 0x55), "jpeg"},
+                {2.0, 5.0, RGB(255, 255, 0), "opaque centre of the transparent png"},
+                {1.1, 4.1, RGB(128, 128, 128), "transparent corner shows the background"},
+                {5.0, 4.2, RGB(255, 0, 0), "cropped to the top half: top"},
+                {5.0, 5.8, RGB(255, 0, 0), "cropped to the top half: bottom"},
+                {0.5, 0.5, RGB(128, 128, 128), "background"}},
+               "pictures");
+}
+
+// Text sits at the top, middle or bottom of its box as the body's anchor says.
+TEST_F(SlidePainter, AnchorsTextInItsBox) {
+  struct Case {
+    const char* anchor;
+    unsigned textBands;  // bit n: quarter n of the box (0 top .. 3 bottom) holds the text
+  };
+  for (const Case& c : {Case{"t", 1u}, Case{"ctr", 6u}, Case{"b", 8u}}) {
+    const std::string shape =
+        "<p:sp><p:nvSpPr><p:cNvPr id=\"2\" name=\"t\"/><p:cNvSpPr/><p:nvPr/></p:nvSpPr><p:spPr><a:xfrm>"
+        "<a:off x=\"914400\" y=\"914400\"/><a:ext cx=\"7315200\" cy=\"4572000\"/></a:xfrm>"
+        "<a:prstGeom prst=\"rect\"/></p:spPr><p:txBody><a:bodyPr anchor=\"" + std::string(c.anchor) +
+        "\"/><a:p><a:r><a:rPr sz=\"4000\"/><a:t>WWWW</a:t></a:r></a:p></p:txBody></p:sp>";
+    Deck deck;
+    std::string error;
+    ASSERT_TRUE(LoadDeckFromBytes(OneSlidePackage(shape), deck, error)) << error;
+    const std::wstring path = Wide(tq::WorkFile(std::string("anchor_") + c.anchor + ".emf"));
+    ASSERT_TRUE(ExportSlide(deck, 0, path, MetafileFormat::Emf, 1000, 750, error)) << error;
+    const Playback p = PlayMetafile(path, 1000, 750);
+    ASSERT_TRUE(p.loaded);
+    // The box spans y = 100..550 at this size; count dark pixels per quarter of it.
+    int dark[4] = {0, 0, 0, 0};
+    for (int y = 100; y < 550; y++)
+      for (int x = 100; x < 900; x++) dark[(y - 100) * 4 / 450] += GetRValue(p.At(x, y)) < 100;
+    int inside = 0;
+    for (int band = 0; band < 4; band++) {
+      if (c.textBands & (1u << band)) inside += dark[band];
+      else EXPECT_EQ(dark[band], 0) << c.anchor << " band " << band;
+    }
+    EXPECT_GT(inside, 100) << c.anchor;
+  }
+}
+
+// Hostile geometry and pictures: far-off and enormous shapes, a PNG header claiming 60000 x 60000
+// pixels, bytes that are no picture. The export still succeeds and the slide still shows.
+TEST_F(SlidePainter, SurvivesExtremeShapesAndPictures) {
+  std::string hugePng("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16);
+  for (uint32_t v : {60000u, 60000u}) {
+    hugePng += char(v >> 24);
+    hugePng += char(v >> 16);
+    hugePng += char(v >> 8);
+    hugePng += char(v);
+  }
+  hugePng += std::string("\x08\x06\0\0\0", 5) + std::string(4, '\0') + std::string(100, 'x');
+  auto pic = [](const char* rel) {
+    return std::string("<p:pic><p:nvPicPr><p:cNvPr id=\"3\" name=\"p\"/><p:cNvPicPr/><p:nvPr/></p:nvPicPr>"
+                       "<p:blipFill><a:blip r:embed=\"") + rel + "\"/></p:blipFill><p:spPr><a:xfrm><a:off x=\"0\" "
+           "y=\"0\"/><a:ext cx=\"914400\" cy=\"914400\"/></a:xfrm></p:spPr></p:pic>";
+  };
+  const std::string tree =
+      PresetShape("rect", -999999999999, 5, 1999999999999, 10, "FF0000") +
+      PresetShape("ellipse", 100, 100, -50000000, 99999999999, "00FF00") +
+      "<p:sp><p:nvSpPr><p:cNvPr id=\"2\" name=\"t\"/><p:cNvSpPr/><p:nvPr/></p:nvSpPr><p:spPr><a:xfrm>"
+      "<a:off x=\"0\" y=\"0\"/><a:ext cx=\"100\" cy=\"100\"/></a:xfrm></p:spPr><p:txBody><a:bodyPr/><a:p><a:r>"
+      "<a:rPr sz=\"400000\"/><a:t>huge</a:t></a:r></a:p></p:txBody></p:sp>" +
+      pic("rHuge") + pic("rJunk");
+  const std::string pres = std::string("<p:presentation ") + kPresentationNs +
+                           "><p:sldIdLst><p:sldId id=\"256\" r:id=\"rId2\"/></p:sldIdLst>"
+                           "<p:sldSz cx=\"9144000\" cy=\"6858000\"/></p:presentation>";
+  const std::string slide = std::string("<p:sld ") + kPresentationNs +
+                            "><p:cSld><p:bg><p:bgPr><a:solidFill><a:srgbClr val=\"123456\"/></a:solidFill></p:bgPr>"
+                            "</p:bg><p:spTree>" + tree + "</p:spTree></p:cSld></p:sld>";
+  const std::string rels =
+      "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rHuge\" Type=\"image\" Target=\"../media/huge.png\"/>"
+      "<Relationship Id=\"rJunk\" Type=\"image\" Target=\"../media/junk.png\"/></Relationships>";
+  const std::string zip = BuildZip({{"ppt/presentation.xml", pres},
+                                    {"ppt/_rels/presentation.xml.rels", Relationships({{"rId2", "slides/slide1.xml"}})},
+                                    {"ppt/slides/slide1.xml", slide},
+                                    {"ppt/slides/_rels/slide1.xml.rels", rels},
+                                    {"ppt/media/huge.png", hugePng},
+                                    {"ppt/media/junk.png", std::string(5000, '\x5A')}});
+  Deck deck;
+  std::string error;
+  ASSERT_TRUE(LoadDeckFromBytes(zip, deck, error)) << error;
+  const std::wstring path = Wide(tq::WorkFile("extreme.emf"));
+  ASSERT_TRUE(ExportSlide(deck, 0, path, MetafileFormat::Emf, 640, 480, error)) << error;
+  const Playback p = PlayMetafile(path, 640, 480);
+  ASSERT_TRUE(p.loaded);
+  EXPECT_EQ(p.imageWidth, 640u);
+  EXPECT_TRUE(Near(p.At(600, 400), RGB(0x12, 0x34, 0x56))) << Hex(p.At(600, 400));
+}
+
 TEST_F(SlidePainter, RefusesBadExports) {
   const Deck deck = LoadFixture("wide.pptx");
   struct Case {
