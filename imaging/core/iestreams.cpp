@@ -348,12 +348,17 @@ bool IEReadAnsiString(TIEStream& stream, std::string& s) {
   if (stream.Read(b, 4) != 4) return false;
   int32_t len = static_cast<int32_t>(uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24));
   if (len < 0) return false;
-  int64_t left = stream.GetSize() - stream.GetPosition();
-  if (len > left) return false;
-  s.resize(static_cast<size_t>(len));
-  if (len > 0 && stream.Read(&s[0], len) != len) {
-    s.clear();
-    return false;
+  // Grow with what actually arrives instead of trusting the length: the stream may be a zlib stream,
+  // whose size cannot be asked without inflating it all.
+  constexpr int32_t kChunk = 65536;
+  while (int32_t(s.size()) < len) {
+    int32_t want = std::min(kChunk, len - int32_t(s.size()));
+    size_t at = s.size();
+    s.resize(at + size_t(want));
+    if (stream.Read(&s[at], want) != want) {
+      s.clear();
+      return false;
+    }
   }
   return true;
 }

@@ -179,8 +179,8 @@ std::wstring IEAnsiToWide(const std::string& s);
 // Writes through stream.Write; a short write sets abort (never clears it).
 void IEStreamWriteCheck(TIEStream& stream, bool& abort, const void* buffer, int32_t count);
 void IEWriteAnsiString(TIEStream& stream, const std::string& s);  // Int32 LE length, then the bytes
-// Reads what IEWriteAnsiString wrote. A negative length or one beyond what the stream still holds is
-// refused (false, s empty, position after the length) instead of trusted.
+// Reads what IEWriteAnsiString wrote. A negative length or one beyond what the stream delivers is
+// refused (false, s empty) instead of trusted: memory grows only with the bytes actually read.
 bool IEReadAnsiString(TIEStream& stream, std::string& s);
 void IEWriteLineCRLF(TIEStream& stream, const std::string& s);
 void IEWriteLineLF(TIEStream& stream, const std::string& s);

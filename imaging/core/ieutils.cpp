@@ -242,6 +242,38 @@ void IESwapRow48RB(void* row, int n) {
 
 void IESwapPaletteRB(void* palette, int n) { IESwapRowRB(palette, n); }
 
+namespace {
+
+// Runs fn(dc) with the DIB selected into a memory DC (the colour-table calls need one).
+template <typename Fn>
+auto WithDIBSelected(HBITMAP dib, Fn fn) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, dib);
+  auto r = fn(dc);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  return r;
+}
+
+}  // namespace
+
+void IESetGrayscaleDIBPalette(HBITMAP dib) {
+  RGBQUAD table[256];
+  for (int i = 0; i < 256; ++i) {
+    table[i].rgbBlue = table[i].rgbGreen = table[i].rgbRed = uint8_t(i);
+    table[i].rgbReserved = 0;
+  }
+  WithDIBSelected(dib, [&](HDC dc) { return SetDIBColorTable(dc, 0, 256, table); });
+}
+
+bool IEIsGrayscaleDIBPalette(HBITMAP dib) {
+  RGBQUAD table[256];
+  UINT n = WithDIBSelected(dib, [&](HDC dc) { return GetDIBColorTable(dc, 0, 256, table); });
+  for (UINT i = 0; i < n; ++i)
+    if (table[i].rgbRed != i || table[i].rgbGreen != i || table[i].rgbBlue != i) return false;
+  return true;
+}
+
 void IEYCbCrToRGB(TIERGB& rgb, int Y, int Cb, int Cr) {
   rgb.r = ClampByteFloat(std::trunc(Y + 1.402 * (Cr - 128)));
   rgb.g = ClampByteFloat(std::trunc(Y - 0.34414 * (Cb - 128) - 0.71414 * (Cr - 128)));

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 
+#include <windows.h>
+
 #include "iedefs.h"
 
 // The library's programming errors ("invalid operation", bad arguments, ...) raise this class or a
@@ -86,6 +88,9 @@ void IECopySwapRB(void* dest, const void* src, int n);  // n 3-byte pixels, byte
 void IESwapRowRB(void* row, int n);
 void IESwapRow48RB(void* row, int n);  // first and third 16-bit sample of n 6-byte pixels
 void IESwapPaletteRB(void* palette, int n);
+// Colour tables of platform DIB sections (8 bits per pixel or less; others have no table).
+void IESetGrayscaleDIBPalette(HBITMAP dib);      // entries (i, i, i) for every entry of its table
+bool IEIsGrayscaleDIBPalette(HBITMAP dib);       // every entry is (i, i, i); an empty table counts as grey
 void IEYCbCrToRGB(TIERGB& rgb, int Y, int Cb, int Cr);
 void IERGBToCIELab(TIECIELab& lab, TIERGB rgb);  // sRGB, D65; L byte = L* x 2.5
 void IECIELabToRGB(TIERGB& rgb, TIECIELab lab);  // L byte read as L* x 100/255

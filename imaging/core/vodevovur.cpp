@@ -38,8 +38,10 @@ TIEStaticProc g_wordTableInit;
 // well-guarded as the others.
 INIT_ONCE g_lockOnce = INIT_ONCE_STATIC_INIT;
 CRITICAL_SECTION g_lock;
+// The start-up marker: kMarkerText while started. A plain pointer (constant-initialised), so that a
+// start-up called from another file's static constructor finds it valid.
 const char kMarkerText[] = "STATICINIT";
-std::string g_marker;  // kMarkerText while started
+const char* g_marker;
 int g_startCount;
 
 BOOL CALLBACK InitLock(PINIT_ONCE, PVOID, PVOID*) {
@@ -113,7 +115,7 @@ void IELibraryStaticInit() {
         RunFiniFrom(i - 1);
       } catch (...) {
       }
-      g_marker.clear();
+      g_marker = nullptr;
       throw;
     }
   }
@@ -125,7 +127,7 @@ void IELibraryStaticFini() {
   if (g_marker != kMarkerText) return;
   --g_startCount;
   if (g_startCount == 0) {
-    g_marker.clear();
+    g_marker = nullptr;
     RunFiniFrom(iessCount - 1);
   }
 }

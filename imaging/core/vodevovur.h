@@ -5,7 +5,9 @@
 // reverse; both are reference-counted under one critical section, so only the first start-up and the
 // shut-down that brings the count back to zero do the work. Steps 2 (iedefs) and 3 (this module) are
 // built in; every other module plugs its own pair of steps into its fixed place, normally from a
-// namespace-scope TIEStaticStepRegistrar in its source file.
+// namespace-scope TIEStaticStepRegistrar in its source file. The program's main block calls
+// IELibraryStaticInit once its modules are loaded (so every registrar has run) and IELibraryStaticFini
+// at exit. The settings hold their after-start-up values from load on, so code running earlier works.
 #pragma once
 #include <cstdint>
 #include <string>

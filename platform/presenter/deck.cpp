@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "ppt_reader.h"
 #include "pptx_reader.h"
 
 namespace presenter {
@@ -65,8 +66,7 @@ bool LoadDeckFromBytes(const std::string& bytes, Deck& deck, std::string& error)
   if (bytes.size() >= 4 && bytes.compare(0, 4, "PK\3\4") == 0) {
     ok = LoadPptx(bytes, deck, error);
   } else if (bytes.size() >= 8 && memcmp(bytes.data(), kCompoundSig, 8) == 0) {
-    error = "binary presentations are not supported";
-    ok = false;
+    ok = LoadPpt(bytes, deck, error);
   } else {
     error = bytes.empty() ? "the file is empty" : "the file is not a presentation";
     ok = false;

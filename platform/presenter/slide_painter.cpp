@@ -260,13 +260,15 @@ bool ExportSlide(const Deck& deck, size_t index, const std::wstring& path, Metaf
     error = "no reference device";
     return false;
   }
-  // The frame is in 0.01 mm. Rounded up: readers that convert it back to pixels truncate, and
-  // rounding to nearest would make most sizes one pixel short.
-  const RECT frame = {0, 0,
-                      LONG(std::ceil(width * GetDeviceCaps(reference.get(), HORZSIZE) * 100.0 /
-                                     GetDeviceCaps(reference.get(), HORZRES))),
-                      LONG(std::ceil(height * GetDeviceCaps(reference.get(), VERTSIZE) * 100.0 /
-                                     GetDeviceCaps(reference.get(), VERTRES)))};
+  // The frame is in 0.01 mm, rounded up: readers that convert it back to pixels truncate, so
+  // rounding to nearest would make most sizes one pixel short. Strictly up, even when the value is
+  // whole: readers compute in floating point and land just below an exact integer. One unit is far
+  // less than a pixel, so the result never reaches the next pixel.
+  auto frameUnits = [&](int pixels, int sizeCap, int resCap) {
+    return LONG(std::floor(pixels * double(GetDeviceCaps(reference.get(), sizeCap)) * 100.0 /
+                           GetDeviceCaps(reference.get(), resCap))) + 1;
+  };
+  const RECT frame = {0, 0, frameUnits(width, HORZSIZE, HORZRES), frameUnits(height, VERTSIZE, VERTRES)};
   const bool emf = format == MetafileFormat::Emf;
   HDC dc = CreateEnhMetaFileW(reference.get(), emf ? path.c_str() : nullptr, &frame, L"Tevarnic presenter\0Slide\0");
   if (!dc) {

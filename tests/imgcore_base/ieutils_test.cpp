@@ -173,3 +173,27 @@ TEST(IEUtils, AutoAlloc) {
   IEGlobalFreeAndNil(g);
   EXPECT_EQ(g, nullptr);
 }
+
+TEST(IEUtils, GrayscaleDIBPalette) {
+  struct { BITMAPINFOHEADER h; RGBQUAD colors[256]; } bi = {};
+  bi.h.biSize = sizeof(bi.h);
+  bi.h.biWidth = 4;
+  bi.h.biHeight = 4;
+  bi.h.biPlanes = 1;
+  bi.h.biBitCount = 8;
+  bi.h.biClrUsed = 256;
+  for (int i = 0; i < 256; ++i) bi.colors[i].rgbRed = uint8_t(255 - i);
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &bits, nullptr, 0);
+  ASSERT_NE(dib, nullptr);
+  EXPECT_FALSE(IEIsGrayscaleDIBPalette(dib));
+  IESetGrayscaleDIBPalette(dib);
+  EXPECT_TRUE(IEIsGrayscaleDIBPalette(dib));
+  DeleteObject(dib);
+  bi.h.biBitCount = 24;  // no colour table: counts as grey
+  bi.h.biClrUsed = 0;
+  dib = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&bi), DIB_RGB_COLORS, &bits, nullptr, 0);
+  ASSERT_NE(dib, nullptr);
+  EXPECT_TRUE(IEIsGrayscaleDIBPalette(dib));
+  DeleteObject(dib);
+}

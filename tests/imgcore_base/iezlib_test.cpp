@@ -45,8 +45,12 @@ TEST(IEZLib, RoundTripAtEveryLevelAgainstPlainZlib) {
     uLongf checkLen = uLongf(check.size());
     ASSERT_EQ(uncompress(check.data(), &checkLen, packed.data(), uLong(packed.size())), Z_OK);
     EXPECT_EQ(check, data);
-    if (level == zcNone) EXPECT_GT(packed.size(), data.size());
-    if (level == zcMax) EXPECT_LT(packed.size(), data.size() / 2);
+    if (level == zcNone) {
+      EXPECT_GT(packed.size(), data.size());
+    }
+    if (level == zcMax) {
+      EXPECT_LT(packed.size(), data.size() / 2);
+    }
     // And our decompression stream, in odd-sized reads.
     dest.SetPosition(0);
     TZDecompressionStream dz(dest);
@@ -160,6 +164,26 @@ TEST(IEZLib, WrongDirectionAndCorruptData) {
   } catch (const EZDecompressionError& e) {
     EXPECT_STREQ(e.what(), "data error");
   }
+}
+
+TEST(IEZLib, LengthPrefixedStringsThroughZlib) {
+  TIEMemoryStream packed;
+  {
+    TZCompressionStream z(packed, zcDefault);
+    IEWriteAnsiString(z, "first");
+    IEWriteAnsiString(z, std::string(200000, 'q'));
+    const uint8_t hostile[] = {0xFF, 0xFF, 0xFF, 0x7F, 'x'};
+    z.WriteBuffer(hostile, 5);
+  }
+  packed.SetPosition(0);
+  TZDecompressionStream dz(packed);
+  std::string s;
+  EXPECT_TRUE(IEReadAnsiString(dz, s));
+  EXPECT_EQ(s, "first");
+  EXPECT_TRUE(IEReadAnsiString(dz, s));
+  EXPECT_EQ(s, std::string(200000, 'q'));
+  EXPECT_FALSE(IEReadAnsiString(dz, s));  // a 2 GB length with one byte behind it
+  EXPECT_EQ(s, "");
 }
 
 TEST(IEZLib, DecompressBuffer) {

@@ -73,6 +73,20 @@ TEST_F(SlidePainter, EmfPlaysBackAtTheRequestedSizeWithTheDecksColours) {
   }
 }
 
+// GDI+ must report exactly the requested size for every size, not one pixel less for most of them.
+TEST_F(SlidePainter, EmfSizeIsExactForManySizes) {
+  const Deck deck = LoadFixture("classic.pptx");
+  const std::wstring path = Wide(tq::WorkFile("size.emf"));
+  for (int w : {1, 2, 17, 333, 640, 959, 960, 1023, 1920, 2999}) {
+    const int h = w * 3 / 4 + 1;
+    std::string error;
+    ASSERT_TRUE(ExportSlide(deck, 0, path, MetafileFormat::Emf, w, h, error)) << error;
+    const Playback p = PlayMetafile(path, 1, 1);
+    EXPECT_EQ(p.imageWidth, UINT(w));
+    EXPECT_EQ(p.imageHeight, UINT(h));
+  }
+}
+
 TEST_F(SlidePainter, WmfLoadsAndShowsTheSlide) {
   const Deck deck = LoadFixture("wide.pptx");
   const std::wstring path = Wide(tq::WorkFile("wide.wmf"));

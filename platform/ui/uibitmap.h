@@ -1,0 +1,110 @@
+// Bitmaps on DIB sections and icons.
+#pragma once
+#include <windows.h>
+
+#include <vector>
+
+#include "uigraphics.h"
+
+namespace ui {
+
+enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+
+class TBitmap;
+
+// The canvas of a bitmap: a memory DC with the bitmap selected while it is in use.
+class TBitmapCanvas : public TCanvas {
+  UI_DECLARE_CLASS(TBitmapCanvas, TCanvas)
+ public:
+  explicit TBitmapCanvas(TBitmap* b) : bitmap_(b) {}
+  ~TBitmapCanvas() override;
+  void FreeContext();
+
+ protected:
+  void CreateHandle() override;
+
+ private:
+  TBitmap* bitmap_;
+  HDC memDC_ = nullptr;
+  HGDIOBJ oldBitmap_ = nullptr;
+  HGDIOBJ oldPalette_ = nullptr;
+};
+
+// A bitmap held in a DIB section. A new bitmap is white; changing the size keeps the top-left pixels.
+class TBitmap : public TGraphic {
+  UI_DECLARE_CLASS(TBitmap, TGraphic)
+ public:
+  TBitmap();
+  ~TBitmap() override;
+  int GetWidth() const override { return width_; }
+  int GetHeight() const override { return height_; }
+  void SetWidth(int w) override { SetSize(w, height_); }
+  void SetHeight(int h) override { SetSize(width_, h); }
+  void SetSize(int w, int h);
+  bool Empty() const override { return !dib_; }
+  TPixelFormat GetPixelFormat() const { return pixelFormat_; }
+  void SetPixelFormat(TPixelFormat pf);
+  TCanvas* Canvas();
+  HBITMAP GetHandle();
+  // Adopts `h` (any bitmap): copied into a DIB section of its depth; the handle is then owned.
+  void SetHandle(HBITMAP h);
+  // Gives up the handle to the caller; the bitmap becomes empty.
+  HBITMAP ReleaseHandle();
+  HPALETTE GetPalette() override;
+  // First byte of row `row` (0 = top); EInvalidGraphicOperation outside the bitmap.
+  void* ScanLine(int row);
+  int BytesPerLine() const { return stride_; }
+  void LoadFromStream(TStream* s) override;
+  void SaveToStream(TStream* s) override;
+  void Assign(TPersistent* source) override;
+  void Draw(TCanvas* canvas, const RECT& r) override;
+  void Dormant() {}
+  void FreeImage() {}
+  // Fills in the DIB header and colour table that describe the pixels.
+  const BITMAPINFO* Info() const { return reinterpret_cast<const BITMAPINFO*>(info_.data()); }
+
+ protected:
+  void Changed() override;
+
+ private:
+  void Recreate(int w, int h, TPixelFormat pf, bool keep);
+  void FreeDib();
+  void BuildHeader(int w, int h, int bits, const RGBQUAD* colors, int ncolors, bool bitfields565);
+  int BitCount() const;
+  int width_ = 0, height_ = 0;
+  TPixelFormat pixelFormat_ = pfDevice;
+  HBITMAP dib_ = nullptr;
+  uint8_t* bits_ = nullptr;
+  int stride_ = 0;
+  HPALETTE palette_ = nullptr;
+  std::vector<uint8_t> info_;  // BITMAPINFOHEADER + colour table or masks
+  TBitmapCanvas* canvas_ = nullptr;
+  friend class TBitmapCanvas;
+};
+
+class TIcon : public TGraphic {
+  UI_DECLARE_CLASS(TIcon, TGraphic)
+ public:
+  TIcon() = default;
+  ~TIcon() override;
+  int GetWidth() const override { return width_; }
+  int GetHeight() const override { return height_; }
+  void SetWidth(int) override;
+  void SetHeight(int) override;
+  bool Empty() const override { return !handle_; }
+  HICON GetHandle() const { return handle_; }
+  void SetHandle(HICON h);  // owned from now on
+  HICON ReleaseHandle();
+  void LoadFromStream(TStream* s) override;
+  void SaveToStream(TStream* s) override;
+  void Assign(TPersistent* source) override;
+  void Draw(TCanvas* canvas, const RECT& r) override;
+
+ private:
+  void Clear();
+  HICON handle_ = nullptr;
+  int width_ = 0, height_ = 0;
+  std::vector<uint8_t> data_;  // the icon file it came from, written back unchanged
+};
+
+}  // namespace ui

@@ -1,0 +1,122 @@
+// Image control and glyph buttons (a speed button that paints itself, an owner-drawn bitmap button).
+#pragma once
+#include "uipicture.h"
+#include "uistdctrls.h"
+
+namespace ui {
+
+class TImage : public TGraphicControl {
+  UI_DECLARE_CLASS(TImage, TGraphicControl)
+ public:
+  TImage();
+  ~TImage() override;
+  TPicture* GetPicture() const { return picture_; }
+  void SetPicture(TPicture* p) { picture_->Assign(p); }
+  bool GetStretch() const { return stretch_; }
+  void SetStretch(bool v);
+  bool GetCenter() const { return center_; }
+  void SetCenter(bool v);
+  bool GetProportional() const { return proportional_; }
+  void SetProportional(bool v);
+  bool GetAutoSize() const { return autoSize_; }
+  void SetAutoSize(bool v);
+  // Where the picture is drawn inside the control.
+  RECT DestRect();
+
+ protected:
+  void Paint() override;
+
+ private:
+  void PictureChanged(TObject*);
+  TPicture* picture_;
+  bool stretch_ = false, center_ = false, proportional_ = false, autoSize_ = false;
+};
+
+enum TButtonLayout { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };
+enum TButtonState { bsUp, bsDisabled, bsDown, bsExclusive };
+
+// The glyph and its caption laid out in `client`: the glyph's top-left and the text rectangle.
+void LayoutGlyphButton(HDC dc, const RECT& client, TBitmap* glyph, int numGlyphs, const std::string& caption,
+                       TButtonLayout layout, int margin, int spacing, POINT& glyphPos, RECT& textRect);
+// Draws the glyph (its first image; the lower-left pixel's colour is transparent) and the caption.
+void DrawGlyphButtonFace(TCanvas* c, const RECT& client, POINT offset, TBitmap* glyph, int numGlyphs,
+                         const std::string& caption, TButtonLayout layout, int margin, int spacing, TButtonState state);
+
+class TSpeedButton : public TGraphicControl {
+  UI_DECLARE_CLASS(TSpeedButton, TGraphicControl)
+ public:
+  TSpeedButton();
+  ~TSpeedButton() override;
+  TBitmap* GetGlyph() const { return glyph_; }
+  void SetGlyph(TBitmap* b) { glyph_->Assign(b); }
+  int GetNumGlyphs() const { return numGlyphs_; }
+  void SetNumGlyphs(int n);
+  TButtonLayout GetLayout() const { return layout_; }
+  void SetLayout(TButtonLayout l);
+  int GetMargin() const { return margin_; }
+  void SetMargin(int m);
+  int GetSpacing() const { return spacing_; }
+  void SetSpacing(int s);
+  bool GetFlat() const { return flat_; }
+  void SetFlat(bool v);
+  bool GetDown() const { return down_; }
+  void SetDown(bool v);
+  int GetGroupIndex() const { return groupIndex_; }
+  void SetGroupIndex(int g) { groupIndex_ = g; }
+  bool GetAllowAllUp() const { return allowAllUp_; }
+  void SetAllowAllUp(bool v) { allowAllUp_ = v; }
+  TButtonState State() const { return state_; }
+  void Click() override;
+
+ protected:
+  void Paint() override;
+  void WndProc(TMessage& m) override;
+  void DoMouseDown(TMouseButton b, int shift, int x, int y) override;
+  void DoMouseUp(TMouseButton b, int shift, int x, int y) override;
+
+ private:
+  void GlyphChanged(TObject*);
+  TBitmap* glyph_;
+  int numGlyphs_ = 1, margin_ = -1, spacing_ = 4, groupIndex_ = 0;
+  TButtonLayout layout_ = blGlyphLeft;
+  bool flat_ = false, down_ = false, allowAllUp_ = false, mouseInControl_ = false;
+  TButtonState state_ = bsUp;
+};
+
+enum TBitBtnKind { bkCustom, bkOK, bkCancel, bkHelp, bkYes, bkNo, bkClose, bkAbort, bkRetry, bkIgnore, bkAll };
+
+class TBitBtn : public TButton {
+  UI_DECLARE_CLASS(TBitBtn, TButton)
+ public:
+  TBitBtn();
+  ~TBitBtn() override;
+  TBitmap* GetGlyph() const { return glyph_; }
+  void SetGlyph(TBitmap* b) { glyph_->Assign(b); }
+  int GetNumGlyphs() const { return numGlyphs_; }
+  void SetNumGlyphs(int n);
+  TButtonLayout GetLayout() const { return layout_; }
+  void SetLayout(TButtonLayout l);
+  int GetMargin() const { return margin_; }
+  void SetMargin(int m);
+  int GetSpacing() const { return spacing_; }
+  void SetSpacing(int s);
+  TBitBtnKind GetKind() const { return kind_; }
+  // A standard kind sets the caption and the modal result (and Default / Cancel for OK / Cancel).
+  void SetKind(TBitBtnKind k);
+
+ protected:
+  void CreateParams(TCreateParams& p) override;
+  void WndProc(TMessage& m) override;
+  virtual void DrawItem(const DRAWITEMSTRUCT& di);
+
+ private:
+  void GlyphChanged(TObject*);
+  TBitmap* glyph_;
+  TControlCanvas* canvas_;
+  int numGlyphs_ = 1, margin_ = -1, spacing_ = 4;
+  TButtonLayout layout_ = blGlyphLeft;
+  TBitBtnKind kind_ = bkCustom;
+  bool mouseInControl_ = false;
+};
+
+}  // namespace ui

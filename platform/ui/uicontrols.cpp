@@ -1,0 +1,1249 @@
+#include "uicontrols.h"
+
+#include <algorithm>
+#include <cstring>
+
+
+namespace ui {
+
+static std::vector<TPropInfo> ControlProps() {
+  using T = TControl;
+  return {prop::Int("Left", &T::GetLeft, &T::SetLeft),
+          prop::Int("Top", &T::GetTop, &T::SetTop),
+          prop::Int("Width", &T::GetWidth, &T::SetWidth),
+          prop::Int("Height", &T::GetHeight, &T::SetHeight),
+          prop::Enum("Align", &T::GetAlign, &T::SetAlign, {"alNone", "alTop", "alBottom", "alLeft", "alRight", "alClient"},
+                     true, alNone),
+          prop::Int("Color", &T::GetColor, &T::SetColor),
+          prop::Bool("ParentColor", &T::GetParentColor, &T::SetParentColor, true),
+          prop::Object<T, TFont>("Font", &T::GetFont, &T::SetFont),
+          prop::Bool("ParentFont", &T::GetParentFont, &T::SetParentFont, true),
+          prop::Bool("Enabled", &T::GetEnabled, &T::SetEnabled, true),
+          prop::Bool("Visible", &T::GetVisible, &T::SetVisible, true),
+          prop::Str("Hint", &T::GetHint, &T::SetHint),
+          prop::Bool("ShowHint", &T::GetShowHint, &T::SetShowHint, false),
+          prop::Int("Cursor", &T::GetCursor, &T::SetCursor, true, 0),
+          prop::Event("OnClick", &T::OnClick),
+          prop::Event("OnDblClick", &T::OnDblClick),
+          prop::Event("OnResize", &T::OnResize),
+          prop::Event("OnMouseDown", &T::OnMouseDown),
+          prop::Event("OnMouseUp", &T::OnMouseUp),
+          prop::Event("OnMouseMove", &T::OnMouseMove)};
+}
+static std::vector<TPropInfo> WinControlProps() {
+  using T = TWinControl;
+  return {prop::Int("TabOrder", &T::GetTabOrder, &T::SetTabOrder),
+          prop::Bool("TabStop", &T::GetTabStop, &T::SetTabStop, false),
+          prop::Event("OnEnter", &T::OnEnter),
+          prop::Event("OnExit", &T::OnExit),
+          prop::Event("OnKeyDown", &T::OnKeyDown),
+          prop::Event("OnKeyUp", &T::OnKeyUp),
+          prop::Event("OnKeyPress", &T::OnKeyPress)};
+}
+
+UI_IMPLEMENT_CLASS(TControl, TComponent, nullptr, ControlProps, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TWinControl, TControl, DefaultFactory<TWinControl>, WinControlProps, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TControlCanvas, TCanvas, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TGraphicControl, TControl, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TCustomControl, TWinControl, nullptr, nullptr, nullptr, nullptr)
+
+// ---- object instances ----
+//
+// Each stub is a few bytes of code in an executable page that calls StdWndProc with the address of
+// its method record added as the first argument. x86 (stdcall): the stub re-pushes the return
+// address above one extra argument, so StdWndProc (stdcall, five arguments) pops everything. x64:
+// the stub makes its own 56-byte frame (keeping the stack 16-byte aligned), shifts the four register
+// arguments by one and spills the fourth into the fifth-argument slot. No exception ever crosses the
+// stub: StdWndProc catches everything, so the stub needs no unwind information.
+
+namespace {
+
+struct InstanceRecord {
+  TWndMethod method;
+};
+
+LRESULT CALLBACK StdWndProc(InstanceRecord* rec, HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+  TMessage m{msg, wParam, lParam, 0};
+  try {
+    rec->method(m);
+  } catch (...) {
+    HandleWindowException(nullptr);
+  }
+  (void)h;
+  return m.Result;
+}
+
+constexpr size_t kStubSize = 64;
+constexpr size_t kPageSize = 4096;
+
+struct StubPool {
+  std::vector<uint8_t*> free;
+  uint8_t* Take() {
+    if (free.empty()) {
+      auto* page = static_cast<uint8_t*>(VirtualAlloc(nullptr, kPageSize, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+      if (!page) throw EOutOfResources("Out of memory for window procedure stubs");
+      for (size_t off = 0; off + kStubSize <= kPageSize; off += kStubSize) free.push_back(page + off);
+    }
+    uint8_t* p = free.back();
+    free.pop_back();
+    return p;
+  }
+};
+StubPool& Pool() {
+  static StubPool pool;
+  return pool;
+}
+
+void PutPtr(uint8_t*& p, const void* v) {
+  uintptr_t u = reinterpret_cast<uintptr_t>(v);
+  std::memcpy(p, &u, sizeof u);
+  p += sizeof u;
+}
+
+}  // namespace
+
+WNDPROC MakeObjectInstance(const TWndMethod& method) {
+  uint8_t* stub = Pool().Take();
+  auto* rec = new InstanceRecord{method};
+  uint8_t* p = stub;
+  // The record's address sits right after the code so FreeObjectInstance can find it.
+#if defined(_M_X64) || defined(__x86_64__)
+  static const uint8_t head[] = {0x48, 0x83, 0xEC, 0x38,        // sub rsp, 56
+                                 0x4C, 0x89, 0x4C, 0x24, 0x20,  // mov [rsp+32], r9
+                                 0x4D, 0x89, 0xC1,              // mov r9, r8
+                                 0x49, 0x89, 0xD0,              // mov r8, rdx
+                                 0x48, 0x89, 0xCA,              // mov rdx, rcx
+                                 0x48, 0xB9};                   // mov rcx, imm64
+  std::memcpy(p, head, sizeof head);
+  p += sizeof head;
+  PutPtr(p, rec);
+  *p++ = 0x48;  // mov rax, imm64
+  *p++ = 0xB8;
+  PutPtr(p, reinterpret_cast<const void*>(&StdWndProc));
+  static const uint8_t tail[] = {0xFF, 0xD0,              // call rax
+                                 0x48, 0x83, 0xC4, 0x38,  // add rsp, 56
+                                 0xC3};                   // ret
+  std::memcpy(p, tail, sizeof tail);
+  p += sizeof tail;
+#elif defined(_M_IX86) || defined(__i386__)
+  *p++ = 0x58;  // pop eax (return address)
+  *p++ = 0x68;  // push imm32 (the record)
+  PutPtr(p, rec);
+  *p++ = 0x50;  // push eax
+  *p++ = 0xB8;  // mov eax, imm32
+  PutPtr(p, reinterpret_cast<const void*>(&StdWndProc));
+  *p++ = 0xFF;  // jmp eax
+  *p++ = 0xE0;
+#else
+#error "window procedure stubs exist for x86 and x64 only"
+#endif
+  std::memcpy(stub + kStubSize - sizeof(void*), &rec, sizeof rec);
+  FlushInstructionCache(GetCurrentProcess(), stub, kStubSize);
+  return reinterpret_cast<WNDPROC>(stub);
+}
+
+void FreeObjectInstance(WNDPROC proc) {
+  if (!proc) return;
+  auto* stub = reinterpret_cast<uint8_t*>(proc);
+  InstanceRecord* rec;
+  std::memcpy(&rec, stub + kStubSize - sizeof(void*), sizeof rec);
+  delete rec;
+  Pool().free.push_back(stub);
+}
+
+// ---- process-wide state ----
+
+namespace {
+TExceptionHook exceptionHook = nullptr;
+TWinControl* creationControl = nullptr;
+struct Atoms {
+  ATOM window = 0, control = 0;
+  Atoms() {
+    // The names carry the process and the module/thread so that two copies of the library in one
+    // process, or two processes, never read each other's window properties.
+    char name[64];
+    wsprintfA(name, "UiWindow%.8X", static_cast<unsigned>(GetCurrentProcessId()));
+    window = GlobalAddAtomA(name);
+    wsprintfA(name, "UiControlOfs%.8X%.8X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr))),
+              static_cast<unsigned>(GetCurrentThreadId()));
+    control = GlobalAddAtomA(name);
+  }
+  ~Atoms() {
+    if (control) GlobalDeleteAtom(control);
+    if (window) GlobalDeleteAtom(window);
+  }
+};
+Atoms& TheAtoms() {
+  static Atoms a;
+  return a;
+}
+}  // namespace
+
+ATOM ControlAtom() { return TheAtoms().control; }
+ATOM WindowAtom() { return TheAtoms().window; }
+TWinControl* CreationControl() { return creationControl; }
+void SetCreationControl(TWinControl* c) { creationControl = c; }
+
+void SetWindowExceptionHook(TExceptionHook hook) { exceptionHook = hook; }
+
+void HandleWindowException(TObject* sender) {
+  // Called inside a catch block; the hook rethrows to inspect the exception. Nothing may escape.
+  try {
+    if (exceptionHook) exceptionHook(sender);
+  } catch (...) {
+  }
+}
+
+TWinControl* FindControl(HWND h) {
+  if (!h) return nullptr;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  if (pid != GetCurrentProcessId()) return nullptr;
+  return static_cast<TWinControl*>(GetPropA(h, MAKEINTATOM(ControlAtom())));
+}
+
+LRESULT CALLBACK InitWndProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+  TWinControl* c = creationControl;
+  if (!c) return DefWindowProcA(h, msg, wParam, lParam);
+  creationControl = nullptr;
+  c->SetHandleDuringCreation(h);
+  SetWindowLongPtrA(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(c->ObjectInstance()));
+  if ((GetWindowLongPtrA(h, GWL_STYLE) & WS_CHILD) && GetWindowLongPtrA(h, GWLP_ID) == 0)
+    SetWindowLongPtrA(h, GWLP_ID, reinterpret_cast<LONG_PTR>(h));
+  SetPropA(h, MAKEINTATOM(ControlAtom()), c);
+  SetPropA(h, MAKEINTATOM(WindowAtom()), c);
+  return CallWindowProcA(c->ObjectInstance(), h, msg, wParam, lParam);
+}
+
+TWinControl* ParentFormControl(TControl* c) {
+  while (c && c->GetParent()) c = c->GetParent();
+  auto* w = As<TWinControl>(c);
+  return w && w->IsFormWindow() ? w : nullptr;
+}
+
+int KeyboardShiftState() {
+  int s = 0;
+  if (GetKeyState(VK_SHIFT) < 0) s |= ssShift;
+  if (GetKeyState(VK_CONTROL) < 0) s |= ssCtrl;
+  if (GetKeyState(VK_MENU) < 0) s |= ssAlt;
+  return s;
+}
+
+int KeyDataToShiftState(LPARAM keyData) {
+  int s = KeyboardShiftState() & ~ssAlt;
+  if (keyData & 0x20000000) s |= ssAlt;  // context bit: Alt held
+  return s;
+}
+
+// ---- TControl ----
+
+TControl::TControl() : font_(new TFont) {
+  WindowProc = TWndMethod(this, &TControl::WndProc);
+  font_->OnChange = TNotifyEvent(this, &TControl::FontChanged);
+}
+
+void TControl::Create(TComponent* owner) { TComponent::Create(owner); }
+
+void TControl::BeforeDestruction() {
+  Destroying();
+  if (parent_) SetParent(nullptr);
+  TComponent::BeforeDestruction();
+}
+
+TControl::~TControl() {
+  if (parent_) parent_->RemoveControl(this);
+  delete font_;
+}
+
+LRESULT TControl::Perform(UINT msg, WPARAM wParam, LPARAM lParam) {
+  TMessage m{msg, wParam, lParam, 0};
+  WindowProc(m);
+  return m.Result;
+}
+
+void TControl::WndProc(TMessage& m) {
+  switch (m.Msg) {
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN: {
+      TMouseButton b = m.Msg == WM_LBUTTONDOWN ? mbLeft : m.Msg == WM_RBUTTONDOWN ? mbRight : mbMiddle;
+      if (b == mbLeft && !Is<TWinControl>()) mouseCaptured_ = true;
+      DoMouseDown(b, KeyboardShiftState(), static_cast<short>(LOWORD(m.LParam)), static_cast<short>(HIWORD(m.LParam)));
+      break;
+    }
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP: {
+      TMouseButton b = m.Msg == WM_LBUTTONUP ? mbLeft : m.Msg == WM_RBUTTONUP ? mbRight : mbMiddle;
+      int x = static_cast<short>(LOWORD(m.LParam)), y = static_cast<short>(HIWORD(m.LParam));
+      bool click = b == mbLeft && mouseCaptured_;
+      mouseCaptured_ = false;
+      DoMouseUp(b, KeyboardShiftState(), x, y);
+      // Windowless controls click on the release inside them; windowed ones click on their notification.
+      if (click && x >= 0 && y >= 0 && x < width_ && y < height_) Click();
+      break;
+    }
+    case WM_LBUTTONDBLCLK:
+      if (OnDblClick) OnDblClick(this);
+      break;
+    case WM_MOUSEMOVE:
+      if (OnMouseMove)
+        OnMouseMove(this, KeyboardShiftState(), static_cast<short>(LOWORD(m.LParam)), static_cast<short>(HIWORD(m.LParam)));
+      break;
+  }
+  DefaultHandler(m);
+}
+
+void TControl::DefaultHandler(TMessage& m) {
+  switch (m.Msg) {
+    case WM_GETTEXT: {
+      // Copies the stored text into the caller's buffer of WParam bytes, terminated.
+      if (m.WParam == 0 || !m.LParam) {
+        m.Result = 0;
+        break;
+      }
+      size_t n = std::min(text_.size(), static_cast<size_t>(m.WParam) - 1);
+      std::memcpy(reinterpret_cast<char*>(m.LParam), text_.data(), n);
+      reinterpret_cast<char*>(m.LParam)[n] = 0;
+      m.Result = static_cast<LRESULT>(n);
+      break;
+    }
+    case WM_GETTEXTLENGTH:
+      m.Result = static_cast<LRESULT>(text_.size());
+      break;
+    case WM_SETTEXT:
+      text_ = m.LParam ? reinterpret_cast<const char*>(m.LParam) : "";
+      m.Result = TRUE;
+      break;
+  }
+}
+
+int TControl::GetTextLen() { return static_cast<int>(Perform(WM_GETTEXTLENGTH, 0, 0)); }
+
+std::string TControl::GetText() {
+  int n = GetTextLen();
+  if (n <= 0) return std::string();
+  std::string s(static_cast<size_t>(n) + 1, '\0');
+  int got = static_cast<int>(Perform(WM_GETTEXT, static_cast<WPARAM>(n) + 1, reinterpret_cast<LPARAM>(&s[0])));
+  s.resize(static_cast<size_t>(std::max(0, std::min(got, n))));
+  return s;
+}
+
+void TControl::SetText(const std::string& s) {
+  if (GetText() == s) return;
+  Perform(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(s.c_str()));
+  Perform(CM_TEXTCHANGED, 0, 0);
+}
+
+void TControl::SetParent(TWinControl* parent) {
+  if (parent == parent_) return;
+  if (parent == this) throw EInvalidOperation("A control cannot be its own parent");
+  if (parent_) parent_->RemoveControl(this);
+  if (parent) {
+    parent->InsertControl(this);
+    if (parentFont_) ParentFontChanged();
+    if (parentColor_) ParentColorChanged();
+  }
+}
+
+void TControl::SetParentComponent(TComponent* parent) {
+  if (auto* w = As<TWinControl>(parent)) SetParent(w);
+}
+
+TComponent* TControl::GetParentComponent() const { return parent_; }
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+  if (left == left_ && top == top_ && width == width_ && height == height_) return;
+  Invalidate();
+  bool sized = width != width_ || height != height_;
+  left_ = left;
+  top_ = top;
+  width_ = width;
+  height_ = height;
+  Invalidate();
+  RequestAlign();
+  if (sized) Resize();
+}
+
+RECT TControl::GetClientRect() { return RECT{0, 0, width_, height_}; }
+
+void TControl::SetClientSize(int w, int h) {
+  RECT r = GetClientRect();
+  SetBounds(left_, top_, width_ - r.right + w, height_ - r.bottom + h);
+}
+
+POINT TControl::ClientToScreen(POINT p) {
+  POINT o{left_, top_};
+  if (parent_) o = parent_->ClientToScreen(o);
+  return POINT{p.x + o.x, p.y + o.y};
+}
+
+POINT TControl::ScreenToClient(POINT p) {
+  POINT o = ClientToScreen(POINT{0, 0});
+  return POINT{p.x - o.x, p.y - o.y};
+}
+
+void TControl::SetVisible(bool v) {
+  if (v == visible_) return;
+  VisibleChanging();
+  Invalidate();
+  visible_ = v;
+  Invalidate();
+  Perform(CM_VISIBLECHANGED, v, 0);
+  RequestAlign();
+}
+
+void TControl::SetEnabled(bool v) {
+  if (v == enabled_) return;
+  enabled_ = v;
+  Perform(CM_ENABLEDCHANGED, 0, 0);
+  Invalidate();
+}
+
+void TControl::SetColor(TColor c) {
+  if (c == color_) return;
+  color_ = c;
+  parentColor_ = false;
+  Perform(CM_COLORCHANGED, 0, 0);
+  Invalidate();
+}
+
+void TControl::SetParentColor(bool v) {
+  if (v == parentColor_) return;
+  parentColor_ = v;
+  if (v) ParentColorChanged();
+}
+
+void TControl::SetParentFont(bool v) {
+  if (v == parentFont_) return;
+  parentFont_ = v;
+  if (v) ParentFontChanged();
+}
+
+void TControl::ParentFontChanged() {
+  if (parent_ && parentFont_) {
+    font_->Assign(parent_->GetFont());
+    parentFont_ = true;  // Assign went through FontChanged, which cleared it
+  }
+}
+
+void TControl::ParentColorChanged() {
+  if (parent_ && parentColor_) {
+    color_ = parent_->GetColor();
+    Perform(CM_COLORCHANGED, 0, 0);
+    Invalidate();
+  }
+}
+
+void TControl::FontChanged(TObject*) {
+  parentFont_ = false;
+  Perform(CM_FONTCHANGED, 0, 0);
+  Invalidate();
+}
+
+void TControl::SetAlign(TAlign a) {
+  if (a == align_) return;
+  align_ = a;
+  RequestAlign();
+}
+
+void TControl::RequestAlign() {
+  if (parent_ && !InState(csLoading) && !parent_->InState(csLoading)) parent_->AlignControls();
+}
+
+void TControl::Invalidate() {
+  if (parent_ && parent_->HandleAllocated() && visible_) {
+    RECT r = BoundsRect();
+    InvalidateRect(parent_->GetHandle(), &r, TRUE);
+  }
+}
+
+void TControl::Update() {
+  if (parent_) parent_->Update();
+}
+
+void TControl::Repaint() {
+  Invalidate();
+  Update();
+}
+
+void TControl::BringToFront() {
+  if (!parent_) return;
+  auto& v = parent_->controls_;
+  v.erase(std::find(v.begin(), v.end(), this));
+  v.push_back(this);
+  Invalidate();
+}
+
+void TControl::Click() {
+  if (OnClick) OnClick(this);
+}
+
+bool TControl::Showing() const {
+  for (const TControl* c = this; c; c = c->parent_) {
+    if (!c->visible_) return false;
+    if (!c->parent_) {
+      auto* w = As<TWinControl>(const_cast<TControl*>(c));
+      return w && (w->HandleAllocated() || w->GetParentWindow());
+    }
+  }
+  return false;
+}
+
+void TControl::Resize() {
+  if (OnResize) OnResize(this);
+}
+
+void TControl::DoMouseDown(TMouseButton b, int shift, int x, int y) {
+  if (OnMouseDown) OnMouseDown(this, b, shift, x, y);
+}
+
+void TControl::DoMouseUp(TMouseButton b, int shift, int x, int y) {
+  if (OnMouseUp) OnMouseUp(this, b, shift, x, y);
+}
+
+// ---- TWinControl ----
+
+TWinControl::TWinControl() : brush_(new TBrush) {
+  objectInstance_ = MakeObjectInstance(TWndMethod(this, &TWinControl::MainWndProc));
+  brush_->SetColor(color_);
+}
+
+void TWinControl::BeforeDestruction() {
+  Destroying();
+  // Children first: their windows go with ours, and they must not outlive their parent's handle.
+  if (HandleAllocated()) DestroyHandle();
+  while (!controls_.empty()) {
+    TControl* c = controls_.back();
+    if (c->Owner() == nullptr || c->InState(csDestroying)) {
+      RemoveControl(c);
+    } else {
+      c->SetParent(nullptr);
+    }
+  }
+  TControl::BeforeDestruction();
+}
+
+TWinControl::~TWinControl() {
+  if (handle_) {
+    // Freed without Free(): still take the window down so no message reaches a dead object.
+    RemovePropA(handle_, MAKEINTATOM(ControlAtom()));
+    RemovePropA(handle_, MAKEINTATOM(WindowAtom()));
+    SetWindowLongPtrA(handle_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(defWndProc_ ? defWndProc_ : DefWindowProcA));
+    DestroyWindow(handle_);
+  }
+  for (TControl* c : controls_) c->parent_ = nullptr;
+  FreeObjectInstance(objectInstance_);
+  delete brush_;
+}
+
+HWND TWinControl::GetHandle() {
+  HandleNeeded();
+  return handle_;
+}
+
+void TWinControl::HandleNeeded() {
+  if (handle_) return;
+  if (parent_) parent_->HandleNeeded();
+  if (!handle_) CreateHandle();
+}
+
+void TWinControl::CreateHandle() {
+  if (handle_) return;
+  CreateWnd();
+  SetPropA(handle_, MAKEINTATOM(ControlAtom()), this);
+  SetPropA(handle_, MAKEINTATOM(WindowAtom()), this);
+  if (parent_) {
+    // Keep the window in its tab-order place among its siblings.
+    HWND after = HWND_BOTTOM;
+    auto& tl = parent_->tabList_;
+    auto it = std::find(tl.begin(), tl.end(), this);
+    for (auto j = it; it != tl.end() && j != tl.begin();) {
+      --j;
+      if ((*j)->HandleAllocated()) {
+        after = (*j)->handle_;
+        break;
+      }
+    }
+    if (after == HWND_BOTTOM) after = HWND_TOP;
+    SetWindowPos(handle_, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+  CreateChildHandles();
+}
+
+void TWinControl::CreateChildHandles() {
+  for (TWinControl* w : std::vector<TWinControl*>(tabList_))
+    if (!w->HandleAllocated()) w->CreateHandle();
+}
+
+void TWinControl::CreateParams(TCreateParams& p) {
+  p.Caption = text_;
+  p.Style = WS_CHILD | WS_CLIPSIBLINGS;
+  if (visible_) p.Style |= WS_VISIBLE;
+  if (!enabled_) p.Style |= WS_DISABLED;
+  if (tabStop_) p.Style |= WS_TABSTOP;
+  p.X = left_;
+  p.Y = top_;
+  p.Width = width_;
+  p.Height = height_;
+  p.WndParent = parent_ ? parent_->GetHandle() : parentWindow_;
+  p.WindowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+  p.WindowClass.lpfnWndProc = DefWindowProcA;
+  p.WindowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  p.WindowClass.hbrBackground = nullptr;
+  p.WindowClass.hInstance = GetModuleHandleA(nullptr);
+  p.WinClassName = ClassName();
+}
+
+void TWinControl::CreateSubClass(TCreateParams& p, const char* className) {
+  WNDCLASSA wc{};
+  // System classes are global: look them up without an instance; some come from comctl32.
+  if (!GetClassInfoA(nullptr, className, &wc) && !GetClassInfoA(p.WindowClass.hInstance, className, &wc))
+    RaiseLastOSError();
+  WNDCLASSA keep = p.WindowClass;
+  p.WindowClass = wc;
+  p.WindowClass.hInstance = keep.hInstance;
+  p.WindowClass.style &= ~static_cast<UINT>(CS_OWNDC | CS_CLASSDC | CS_PARENTDC | CS_GLOBALCLASS);
+}
+
+void TWinControl::CreateWindowHandle(const TCreateParams& p) {
+  handle_ = CreateWindowExA(p.ExStyle, p.WinClassName.c_str(), p.Caption.c_str(), p.Style, p.X, p.Y, p.Width, p.Height,
+                            p.WndParent, nullptr, p.WindowClass.hInstance, p.Param);
+}
+
+void TWinControl::CreateWnd() {
+  TCreateParams p;
+  CreateParams(p);
+  if ((p.Style & WS_CHILD) && !p.WndParent) throw EInvalidOperation(Format(SParentRequired, GetName().c_str()));
+  defWndProc_ = p.WindowClass.lpfnWndProc;
+  WNDCLASSA existing{};
+  bool registered = GetClassInfoA(p.WindowClass.hInstance, p.WinClassName.c_str(), &existing) != 0;
+  if (!registered || existing.lpfnWndProc != InitWndProc) {
+    if (registered) UnregisterClassA(p.WinClassName.c_str(), p.WindowClass.hInstance);
+    WNDCLASSA wc = p.WindowClass;
+    wc.lpfnWndProc = InitWndProc;
+    wc.lpszClassName = p.WinClassName.c_str();
+    if (!RegisterClassA(&wc)) RaiseLastOSError();
+  }
+  creationControl = this;
+  try {
+    CreateWindowHandle(p);
+  } catch (...) {
+    creationControl = nullptr;
+    throw;
+  }
+  creationControl = nullptr;
+  if (!handle_) RaiseLastOSError();
+  SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_->GetHandle()), 0);
+}
+
+void TWinControl::DestroyWnd() {
+  // The window takes the text with it; keep it for the next window.
+  if (handle_) {
+    int n = GetWindowTextLengthA(handle_);
+    std::string s(static_cast<size_t>(n) + 1, '\0');
+    GetWindowTextA(handle_, &s[0], n + 1);
+    s.resize(static_cast<size_t>(n));
+    text_ = s;
+  }
+  DestroyWindowHandle();
+}
+
+void TWinControl::DestroyWindowHandle() {
+  if (handle_ && !DestroyWindow(handle_)) RaiseLastOSError();
+  handle_ = nullptr;
+}
+
+void TWinControl::DestroyHandle() {
+  if (!handle_ || destroyingHandle_) return;
+  destroyingHandle_ = true;
+  try {
+    for (TControl* c : controls_)
+      if (auto* w = As<TWinControl>(c)) w->DestroyHandle();
+    UpdateBoundsFromWindow();
+    DestroyWnd();
+  } catch (...) {
+    destroyingHandle_ = false;
+    throw;
+  }
+  destroyingHandle_ = false;
+}
+
+void TWinControl::RecreateWnd() {
+  if (!handle_) return;
+  bool hadFocus = Focused();
+  DestroyHandle();
+  HandleNeeded();
+  if (hadFocus && CanFocus()) ::SetFocus(handle_);
+}
+
+void TWinControl::SetParentWindow(HWND h) {
+  if (parent_ || h == parentWindow_) return;
+  if (handle_ && parentWindow_ && h) {
+    ::SetParent(handle_, h);
+  } else if (handle_) {
+    DestroyHandle();
+  }
+  parentWindow_ = h;
+}
+
+void TWinControl::MainWndProc(TMessage& m) {
+  try {
+    WindowProc(m);
+  } catch (...) {
+    HandleWindowException(this);
+  }
+}
+
+void TWinControl::UpdateBoundsFromWindow() {
+  if (!handle_) return;
+  RECT r;
+  GetWindowRect(handle_, &r);
+  HWND parent = ::GetParent(handle_);
+  if (GetWindowLongPtrA(handle_, GWL_STYLE) & WS_CHILD) MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
+  bool sized = r.right - r.left != width_ || r.bottom - r.top != height_;
+  left_ = r.left;
+  top_ = r.top;
+  width_ = r.right - r.left;
+  height_ = r.bottom - r.top;
+  if (sized) {
+    AlignControls();
+    Resize();
+  }
+}
+
+bool TWinControl::DoKeyDown(TMessage& m) {
+  WORD key = static_cast<WORD>(m.WParam);
+  int shift = KeyDataToShiftState(m.LParam);
+  TWinControl* fw = ParentFormControl(this);
+  if (fw && fw != this && fw->WantsKeyPreview()) {
+    if (fw->OnKeyDown) fw->OnKeyDown(fw, key, shift);
+    if (key == 0) return true;
+  }
+  if (OnKeyDown) OnKeyDown(this, key, shift);
+  m.WParam = key;
+  return key == 0;
+}
+
+bool TWinControl::DoKeyUp(TMessage& m) {
+  WORD key = static_cast<WORD>(m.WParam);
+  int shift = KeyDataToShiftState(m.LParam);
+  TWinControl* fw = ParentFormControl(this);
+  if (fw && fw != this && fw->WantsKeyPreview()) {
+    if (fw->OnKeyUp) fw->OnKeyUp(fw, key, shift);
+    if (key == 0) return true;
+  }
+  if (OnKeyUp) OnKeyUp(this, key, shift);
+  m.WParam = key;
+  return key == 0;
+}
+
+bool TWinControl::DoKeyPress(TMessage& m) {
+  char key = static_cast<char>(m.WParam);
+  TWinControl* fw = ParentFormControl(this);
+  if (fw && fw != this && fw->WantsKeyPreview()) {
+    if (fw->OnKeyPress) fw->OnKeyPress(fw, key);
+    if (key == 0) return true;
+  }
+  if (OnKeyPress) OnKeyPress(this, key);
+  // Only the low byte is the character; the rest of wParam passes unchanged.
+  m.WParam = (m.WParam & ~static_cast<WPARAM>(0xFF)) | static_cast<uint8_t>(key);
+  return key == 0;
+}
+
+void TWinControl::DoEnter() {
+  if (OnEnter) OnEnter(this);
+}
+
+void TWinControl::DoExit() {
+  if (OnExit) OnExit(this);
+}
+
+void TWinControl::WndProc(TMessage& m) {
+  switch (m.Msg) {
+    case WM_SETFOCUS:
+      if (TWinControl* f = ParentFormControl(this))
+        if (!f->SetFocusedControl(this)) return;
+      break;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      if (DoKeyDown(m)) return;
+      break;
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+      if (DoKeyUp(m)) return;
+      break;
+    case WM_CHAR:
+      if (DoKeyPress(m)) return;
+      break;
+    case CN_KEYDOWN:
+    case CN_CHAR:
+    case CN_SYSKEYDOWN:
+    case CN_SYSCHAR:
+      // Not handled here: the message loop lets the window have the key.
+      m.Result = 0;
+      return;
+    case WM_COMMAND:
+      if (m.LParam) {
+        if (TWinControl* c = FindControl(reinterpret_cast<HWND>(m.LParam))) {
+          m.Result = c->Perform(CN_COMMAND, m.WParam, m.LParam);
+          return;
+        }
+      }
+      break;
+    case WM_NOTIFY: {
+      auto* hdr = reinterpret_cast<NMHDR*>(m.LParam);
+      if (hdr) {
+        if (TWinControl* c = FindControl(hdr->hwndFrom)) {
+          if (c != this) {
+            m.Result = c->Perform(CN_NOTIFY, m.WParam, m.LParam);
+            return;
+          }
+        }
+      }
+      break;
+    }
+    case WM_DRAWITEM: {
+      auto* di = reinterpret_cast<DRAWITEMSTRUCT*>(m.LParam);
+      if (di && di->CtlType != ODT_MENU) {
+        if (TWinControl* c = FindControl(di->hwndItem)) {
+          m.Result = c->Perform(CN_DRAWITEM, m.WParam, m.LParam);
+          return;
+        }
+      }
+      break;
+    }
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+      if (m.LParam) {
+        if (TWinControl* c = FindControl(reinterpret_cast<HWND>(m.LParam))) {
+          if (c != this) {
+            m.Result = c->Perform(CN_BASE + m.Msg, m.WParam, m.LParam);
+            return;
+          }
+        }
+      }
+      break;
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+      if (TWinControl* c = FindControl(reinterpret_cast<HWND>(m.LParam))) {
+        m.Result = c->Perform(CN_BASE + m.Msg, m.WParam, m.LParam);
+        return;
+      }
+      break;
+    case CN_CTLCOLOREDIT:
+    case CN_CTLCOLORSTATIC:
+    case CN_CTLCOLORBTN:
+    case CN_BASE + WM_CTLCOLORLISTBOX: {
+      HDC dc = reinterpret_cast<HDC>(m.WParam);
+      SetTextColor(dc, ColorToRGB(font_->GetColor()));
+      SetBkColor(dc, ColorToRGB(brush_->GetColor()));
+      m.Result = reinterpret_cast<LRESULT>(brush_->GetHandle());
+      return;
+    }
+    case WM_PAINT:
+      PaintHandler(m);
+      return;
+    case WM_ERASEBKGND:
+      if (defWndProc_ == DefWindowProcA) {
+        RECT r;
+        ::GetClientRect(handle_, &r);
+        ::FillRect(reinterpret_cast<HDC>(m.WParam), &r, brush_->GetHandle());
+        m.Result = 1;
+        return;
+      }
+      break;
+    case WM_WINDOWPOSCHANGED:
+      TControl::WndProc(m);
+      UpdateBoundsFromWindow();
+      return;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDBLCLK: {
+      // Mouse messages over a windowless child go to that child in its own coordinates.
+      POINT p{static_cast<short>(LOWORD(m.LParam)), static_cast<short>(HIWORD(m.LParam))};
+      for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) {
+        TControl* c = *it;
+        if (c->Is<TWinControl>() || !c->GetVisible() || !c->GetEnabled()) continue;
+        RECT r = c->BoundsRect();
+        if (PtInRect(&r, p)) {
+          c->Perform(m.Msg, m.WParam, MAKELPARAM(p.x - r.left, p.y - r.top));
+          if (m.Msg == WM_LBUTTONDOWN) SetCapture(handle_);
+          if (m.Msg == WM_LBUTTONUP) ReleaseCapture();
+          m.Result = 0;
+          return;
+        }
+      }
+      break;
+    }
+    case CM_ENABLEDCHANGED:
+      if (handle_) EnableWindow(handle_, enabled_);
+      break;
+    case CM_VISIBLECHANGED:
+      if (handle_) ShowWindow(handle_, visible_ ? SW_SHOWNA : SW_HIDE);
+      break;
+    case CM_FONTCHANGED:
+      if (handle_) {
+        SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_->GetHandle()), TRUE);
+      }
+      for (TControl* c : std::vector<TControl*>(controls_))
+        if (c->GetParentFont()) c->Perform(CM_FONTCHANGED + 0x100, 0, 0);
+      break;
+    case CM_FONTCHANGED + 0x100:  // the parent's font changed
+      ParentFontChanged();
+      return;
+    case CM_COLORCHANGED:
+      ColorChanged();
+      break;
+  }
+  TControl::WndProc(m);
+  if (m.Msg == WM_NCDESTROY) {
+    // The window is gone: forget it, so that the control can live on without one.
+    RemovePropA(handle_, MAKEINTATOM(ControlAtom()));
+    RemovePropA(handle_, MAKEINTATOM(WindowAtom()));
+    handle_ = nullptr;
+  }
+}
+
+void TWinControl::DefaultHandler(TMessage& m) {
+  if (handle_) {
+    m.Result = CallWindowProcA(defWndProc_, handle_, m.Msg, m.WParam, m.LParam);
+    return;
+  }
+  TControl::DefaultHandler(m);
+}
+
+void TWinControl::ColorChanged() {
+  brush_->SetColor(color_);
+  for (TControl* c : std::vector<TControl*>(controls_))
+    if (c->GetParentColor()) c->Perform(CM_COLORCHANGED + 0x100, 0, 0);
+}
+
+void TWinControl::ParentFontChanged() { TControl::ParentFontChanged(); }
+void TWinControl::ParentColorChanged() { TControl::ParentColorChanged(); }
+
+void TWinControl::FontChanged(TObject* sender) { TControl::FontChanged(sender); }
+
+void TWinControl::PaintWindow(HDC dc) {
+  TMessage m{WM_PAINT, reinterpret_cast<WPARAM>(dc), 0, 0};
+  DefaultHandler(m);
+}
+
+void TWinControl::PaintControls(HDC dc, TControl* first) {
+  bool started = first == nullptr;
+  for (TControl* c : std::vector<TControl*>(controls_)) {
+    if (!started) {
+      started = c == first;
+      if (!started) continue;
+    }
+    auto* g = As<TGraphicControl>(c);
+    if (!g || !g->GetVisible()) continue;
+    RECT r = g->BoundsRect();
+    if (!RectVisible(dc, &r)) continue;
+    int saved = SaveDC(dc);
+    POINT org;
+    SetViewportOrgEx(dc, 0, 0, &org);
+    SetViewportOrgEx(dc, org.x + r.left, org.y + r.top, nullptr);
+    IntersectClipRect(dc, 0, 0, r.right - r.left, r.bottom - r.top);
+    g->PaintTo(dc);
+    RestoreDC(dc, saved);
+  }
+}
+
+void TWinControl::PaintHandler(TMessage& m) {
+  PAINTSTRUCT ps;
+  HDC dc = reinterpret_cast<HDC>(m.WParam);
+  bool own = dc == nullptr;
+  if (own) dc = BeginPaint(handle_, &ps);
+  try {
+    // Children with windows are not painted over: clip them out first.
+    int saved = SaveDC(dc);
+    for (TControl* c : controls_) {
+      auto* w = As<TWinControl>(c);
+      if (w && w->HandleAllocated() && w->GetVisible()) {
+        RECT r = w->BoundsRect();
+        ExcludeClipRect(dc, r.left, r.top, r.right, r.bottom);
+      }
+    }
+    PaintWindow(dc);
+    RestoreDC(dc, saved);
+    PaintControls(dc, nullptr);
+  } catch (...) {
+    if (own) EndPaint(handle_, &ps);
+    throw;
+  }
+  if (own) EndPaint(handle_, &ps);
+  m.Result = 0;
+}
+
+void TWinControl::InsertControl(TControl* c) {
+  c->parent_ = this;
+  controls_.push_back(c);
+  if (auto* w = As<TWinControl>(c)) {
+    tabList_.push_back(w);
+    if (handle_ && !c->InState(csLoading)) w->HandleNeeded();
+  }
+  c->Invalidate();
+  if (c->GetAlign() != alNone) AlignControls();
+}
+
+void TWinControl::RemoveControl(TControl* c) {
+  auto w = As<TWinControl>(c);
+  if (w) {
+    if (w->HandleAllocated() && !InState(csDestroying)) w->DestroyHandle();
+    auto it = std::find(tabList_.begin(), tabList_.end(), w);
+    if (it != tabList_.end()) tabList_.erase(it);
+  }
+  c->Invalidate();
+  auto it = std::find(controls_.begin(), controls_.end(), c);
+  if (it != controls_.end()) controls_.erase(it);
+  c->parent_ = nullptr;
+  if (c->GetAlign() != alNone && !InState(csDestroying)) AlignControls();
+}
+
+bool TWinControl::ContainsControl(TControl* c) const {
+  for (; c; c = c->GetParent())
+    if (c == this) return true;
+  return false;
+}
+
+int TWinControl::GetTabOrder() const {
+  if (!parent_) return -1;
+  auto& tl = parent_->tabList_;
+  auto it = std::find(tl.begin(), tl.end(), this);
+  return it == tl.end() ? -1 : static_cast<int>(it - tl.begin());
+}
+
+void TWinControl::SetTabOrder(int v) {
+  if (!parent_) return;
+  auto& tl = parent_->tabList_;
+  auto it = std::find(tl.begin(), tl.end(), this);
+  if (it == tl.end()) return;
+  tl.erase(it);
+  if (v < 0 || v > static_cast<int>(tl.size())) v = static_cast<int>(tl.size());
+  tl.insert(tl.begin() + v, this);
+}
+
+void TWinControl::SetTabStop(bool v) {
+  if (v == tabStop_) return;
+  tabStop_ = v;
+  if (handle_) {
+    LONG_PTR s = GetWindowLongPtrA(handle_, GWL_STYLE);
+    SetWindowLongPtrA(handle_, GWL_STYLE, v ? (s | WS_TABSTOP) : (s & ~static_cast<LONG_PTR>(WS_TABSTOP)));
+  }
+}
+
+void TWinControl::GetTabOrderList(std::vector<TWinControl*>& out) {
+  for (TWinControl* w : tabList_) {
+    out.push_back(w);
+    w->GetTabOrderList(out);
+  }
+}
+
+TWinControl* TWinControl::FindNextControl(TWinControl* current, bool forward, bool checkTabStop, bool checkParent) {
+  std::vector<TWinControl*> list;
+  GetTabOrderList(list);
+  if (list.empty()) return nullptr;
+  int n = static_cast<int>(list.size());
+  int start = -1;
+  for (int i = 0; i < n; ++i)
+    if (list[static_cast<size_t>(i)] == current) start = i;
+  if (start < 0) start = forward ? n - 1 : 0;
+  int i = start;
+  for (int step = 0; step < n; ++step) {
+    i = forward ? (i + 1) % n : (i - 1 + n) % n;
+    TWinControl* c = list[static_cast<size_t>(i)];
+    if ((!checkTabStop || c->tabStop_) && (!checkParent || c->parent_ == this || !c->parent_) && c->CanFocus())
+      return c;
+  }
+  return nullptr;
+}
+
+void TWinControl::SelectNext(TWinControl* current, bool forward, bool checkTabStop) {
+  if (TWinControl* c = FindNextControl(current, forward, checkTabStop, false)) c->SetFocus();
+}
+
+bool TWinControl::CanFocus() {
+  for (TControl* c = this; c; c = c->GetParent())
+    if (!c->GetVisible() || !c->GetEnabled()) return false;
+  return true;
+}
+
+void TWinControl::SetFocus() {
+  if (!CanFocus()) throw EInvalidOperation(SCannotFocus);
+  ::SetFocus(GetHandle());
+}
+
+bool TWinControl::Focused() const { return handle_ && ::GetFocus() == handle_; }
+
+void TWinControl::SetBounds(int left, int top, int width, int height) {
+  if (handle_ && !InState(csLoading)) {
+    if (left != left_ || top != top_ || width != width_ || height != height_)
+      SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    // WM_WINDOWPOSCHANGED brought the new bounds; keep them also when the window ignored the request.
+    if (!HandleAllocated()) TControl::SetBounds(left, top, width, height);
+    return;
+  }
+  TControl::SetBounds(left, top, width, height);
+  if (!InState(csLoading)) AlignControls();
+}
+
+RECT TWinControl::GetClientRect() {
+  if (handle_) {
+    RECT r;
+    ::GetClientRect(handle_, &r);
+    return r;
+  }
+  return TControl::GetClientRect();
+}
+
+void TWinControl::SetClientSize(int w, int h) {
+  if (!handle_) {
+    TControl::SetClientSize(w, h);
+    return;
+  }
+  RECT c = GetClientRect();
+  SetBounds(left_, top_, width_ - c.right + w, height_ - c.bottom + h);
+}
+
+void TWinControl::SetVisible(bool v) { TControl::SetVisible(v); }
+void TWinControl::SetEnabled(bool v) { TControl::SetEnabled(v); }
+
+void TWinControl::Invalidate() {
+  if (handle_) InvalidateRect(handle_, nullptr, TRUE);
+}
+
+void TWinControl::SetParent(TWinControl* parent) {
+  if (parent == parent_) return;
+  if (parent && handle_ && !parent_) {
+    // Moving a top-level window under a control: make a child window instead.
+    DestroyHandle();
+  }
+  parentWindow_ = nullptr;
+  TControl::SetParent(parent);
+}
+
+void TWinControl::GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) {
+  for (TControl* c : std::vector<TControl*>(controls_))
+    if (c->Owner() == root) proc(c);
+}
+
+void TWinControl::AlignControls() {
+  if (InState(csLoading | csDestroying)) return;
+  RECT r = GetClientRect();
+  auto place = [&](TAlign a) {
+    for (TControl* c : std::vector<TControl*>(controls_)) {
+      if (c->GetAlign() != a || !c->GetVisible()) continue;
+      int l = c->GetLeft(), t = c->GetTop(), w = c->GetWidth(), h = c->GetHeight();
+      switch (a) {
+        case alTop:
+          l = r.left, t = r.top, w = r.right - r.left;
+          r.top += h;
+          break;
+        case alBottom:
+          l = r.left, t = r.bottom - h, w = r.right - r.left;
+          r.bottom -= h;
+          break;
+        case alLeft:
+          l = r.left, t = r.top, h = r.bottom - r.top;
+          r.left += w;
+          break;
+        case alRight:
+          l = r.right - w, t = r.top, h = r.bottom - r.top;
+          r.right -= w;
+          break;
+        case alClient:
+          l = r.left, t = r.top, w = r.right - r.left, h = r.bottom - r.top;
+          break;
+        default:
+          break;
+      }
+      c->SetBounds(l, t, std::max(0, w), std::max(0, h));
+    }
+  };
+  for (TAlign a : {alTop, alBottom, alLeft, alRight, alClient}) place(a);
+}
+
+void TWinControl::Loaded() {
+  TControl::Loaded();
+  AlignControls();
+}
+
+void TWinControl::UpdateShowing() {
+  if (handle_) ShowWindow(handle_, visible_ ? SW_SHOWNA : SW_HIDE);
+}
+
+// ---- canvases and painted controls ----
+
+TControlCanvas::~TControlCanvas() { FreeHandle(); }
+
+void TControlCanvas::FreeHandle() {
+  if (windowDC_) {
+    SetHandle(nullptr);
+    ReleaseDC(dcWindow_, windowDC_);
+    windowDC_ = nullptr;
+    dcWindow_ = nullptr;
+  }
+}
+
+void TControlCanvas::CreateHandle() {
+  FreeHandle();
+  if (auto* w = As<TWinControl>(control_)) {
+    dcWindow_ = w->GetHandle();
+    windowDC_ = GetDC(dcWindow_);
+  } else if (control_->GetParent()) {
+    // A windowless control draws on its parent's window, moved to its own corner and clipped to it.
+    dcWindow_ = control_->GetParent()->GetHandle();
+    windowDC_ = GetDCEx(dcWindow_, nullptr, DCX_CACHE | DCX_CLIPSIBLINGS);
+    RECT r = control_->BoundsRect();
+    SetViewportOrgEx(windowDC_, r.left, r.top, nullptr);
+    IntersectClipRect(windowDC_, 0, 0, r.right - r.left, r.bottom - r.top);
+  }
+  if (windowDC_) SetHandle(windowDC_);
+}
+
+TGraphicControl::TGraphicControl() : canvas_(new TControlCanvas(this)) {}
+TGraphicControl::~TGraphicControl() { delete canvas_; }
+
+void TGraphicControl::PaintTo(HDC dc) {
+  canvas_->FreeHandle();
+  canvas_->SetHandle(dc);
+  canvas_->Lock();
+  try {
+    Paint();
+  } catch (...) {
+    canvas_->Unlock();
+    canvas_->SetHandle(nullptr);
+    throw;
+  }
+  canvas_->Unlock();
+  canvas_->SetHandle(nullptr);
+}
+
+TCustomControl::TCustomControl() : canvas_(new TControlCanvas(this)) {}
+TCustomControl::~TCustomControl() { delete canvas_; }
+
+void TCustomControl::PaintWindow(HDC dc) {
+  canvas_->FreeHandle();
+  canvas_->SetHandle(dc);
+  canvas_->Lock();
+  try {
+    Paint();
+  } catch (...) {
+    canvas_->Unlock();
+    canvas_->SetHandle(nullptr);
+    throw;
+  }
+  canvas_->Unlock();
+  canvas_->SetHandle(nullptr);
+}
+
+}  // namespace ui

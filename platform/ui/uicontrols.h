@@ -1,0 +1,383 @@
+// Controls: window-procedure stubs, the base control, windowed controls with message dispatch,
+// graphic controls and custom (self-painted) controls.
+//
+// A message travels: Win32 window procedure -> the control's stub (MakeObjectInstance) ->
+// TWinControl::MainWndProc (catches every exception and hands it to the application) ->
+// WindowProc (replaceable) -> virtual WndProc -> virtual DefaultHandler -> CallWindowProcA(DefWndProc).
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "uigraphics.h"
+
+namespace ui {
+
+struct TMessage {
+  UINT Msg;
+  WPARAM WParam;
+  LPARAM LParam;
+  LRESULT Result;
+};
+using TWndMethod = TEvent<void(TMessage&)>;
+
+// A window procedure that calls `method` (a stub of machine code, x86 and x64 variants). The stub
+// lives until FreeObjectInstance.
+WNDPROC MakeObjectInstance(const TWndMethod& method);
+void FreeObjectInstance(WNDPROC proc);
+
+// Library messages between controls.
+enum : UINT {
+  CM_BASE = 0xB000,
+  CM_ACTIVATE = CM_BASE + 0,
+  CM_DEACTIVATE = CM_BASE + 1,
+  CM_DIALOGKEY = CM_BASE + 5,
+  CM_DIALOGCHAR = CM_BASE + 6,
+  CM_FOCUSCHANGED = CM_BASE + 7,
+  CM_ENABLEDCHANGED = CM_BASE + 11,
+  CM_COLORCHANGED = CM_BASE + 12,
+  CM_FONTCHANGED = CM_BASE + 13,
+  CM_VISIBLECHANGED = CM_BASE + 16,
+  CM_TEXTCHANGED = CM_BASE + 18,
+  CM_ENTER = CM_BASE + 19,
+  CM_EXIT = CM_BASE + 20,
+  CM_MOUSEENTER = CM_BASE + 22,
+  CM_MOUSELEAVE = CM_BASE + 23,
+  CM_WANTSPECIALKEY = CM_BASE + 30,
+  CM_SHOWINGCHANGED = CM_BASE + 34,
+  CM_RECREATEWND = CM_BASE + 41,
+  CM_HINTSHOW = CM_BASE + 48,  // 0xB030
+  CM_RELEASE = CM_BASE + 33,
+  // Notifications reflected from a parent to the child that caused them: CN_BASE + the message.
+  CN_BASE = 0xBC00,
+  CN_COMMAND = CN_BASE + WM_COMMAND,
+  CN_NOTIFY = CN_BASE + WM_NOTIFY,
+  CN_DRAWITEM = CN_BASE + WM_DRAWITEM,
+  CN_KEYDOWN = CN_BASE + WM_KEYDOWN,
+  CN_CHAR = CN_BASE + WM_CHAR,
+  CN_SYSKEYDOWN = CN_BASE + WM_SYSKEYDOWN,
+  CN_SYSCHAR = CN_BASE + WM_SYSCHAR,
+  CN_CTLCOLOREDIT = CN_BASE + WM_CTLCOLOREDIT,
+  CN_CTLCOLORSTATIC = CN_BASE + WM_CTLCOLORSTATIC,
+  CN_CTLCOLORBTN = CN_BASE + WM_CTLCOLORBTN,
+  CN_HSCROLL = CN_BASE + WM_HSCROLL,
+  CN_VSCROLL = CN_BASE + WM_VSCROLL,
+};
+
+// Shift state bits of key and mouse events.
+enum : int { ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64 };
+int KeyboardShiftState();
+int KeyDataToShiftState(LPARAM keyData);
+
+enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
+enum TMouseButton { mbLeft, mbRight, mbMiddle };
+using TKeyEvent = TEvent<void(TObject* Sender, WORD& Key, int Shift)>;
+using TKeyPressEvent = TEvent<void(TObject* Sender, char& Key)>;
+using TMouseEvent = TEvent<void(TObject* Sender, TMouseButton Button, int Shift, int X, int Y)>;
+using TMouseMoveEvent = TEvent<void(TObject* Sender, int Shift, int X, int Y)>;
+
+class TWinControl;
+class TCustomForm;
+
+class TControl : public TComponent {
+  UI_DECLARE_CLASS(TControl, TComponent)
+ public:
+  TControl();
+  void Create(TComponent* owner) override;
+  void BeforeDestruction() override;
+  ~TControl() override;
+
+  // The message path: Perform sends through WindowProc.
+  TWndMethod WindowProc;
+  LRESULT Perform(UINT msg, WPARAM wParam, LPARAM lParam);
+  virtual void WndProc(TMessage& m);
+  virtual void DefaultHandler(TMessage& m);
+
+  TWinControl* GetParent() const { return parent_; }
+  virtual void SetParent(TWinControl* parent);
+  void SetParentComponent(TComponent* parent) override;
+  TComponent* GetParentComponent() const override;
+  bool HasParent() const override { return true; }
+
+  int GetLeft() const { return left_; }
+  int GetTop() const { return top_; }
+  int GetWidth() const { return width_; }
+  int GetHeight() const { return height_; }
+  void SetLeft(int v) { SetBounds(v, top_, width_, height_); }
+  void SetTop(int v) { SetBounds(left_, v, width_, height_); }
+  void SetWidth(int v) { SetBounds(left_, top_, v, height_); }
+  void SetHeight(int v) { SetBounds(left_, top_, width_, v); }
+  virtual void SetBounds(int left, int top, int width, int height);
+  RECT BoundsRect() const { return RECT{left_, top_, left_ + width_, top_ + height_}; }
+  virtual RECT GetClientRect();
+  int GetClientWidth() { return GetClientRect().right; }
+  int GetClientHeight() { return GetClientRect().bottom; }
+  void SetClientWidth(int v) { SetClientSize(v, GetClientHeight()); }
+  void SetClientHeight(int v) { SetClientSize(GetClientWidth(), v); }
+  virtual void SetClientSize(int w, int h);
+  POINT ClientToScreen(POINT p);
+  POINT ScreenToClient(POINT p);
+
+  // Caption and Text are the same string, reached through WM_GETTEXT / WM_SETTEXT.
+  std::string GetText();
+  void SetText(const std::string& s);
+  int GetTextLen();
+  std::string GetCaption() { return GetText(); }
+  void SetCaption(const std::string& s) { SetText(s); }
+
+  bool GetVisible() const { return visible_; }
+  virtual void SetVisible(bool v);
+  void Show() { SetVisible(true); }
+  void Hide() { SetVisible(false); }
+  bool GetEnabled() const { return enabled_; }
+  virtual void SetEnabled(bool v);
+  TColor GetColor() const { return color_; }
+  void SetColor(TColor c);
+  TFont* GetFont() const { return font_; }
+  void SetFont(TFont* f) { font_->Assign(f); }
+  bool GetParentFont() const { return parentFont_; }
+  void SetParentFont(bool v);
+  bool GetParentColor() const { return parentColor_; }
+  void SetParentColor(bool v);
+  TAlign GetAlign() const { return align_; }
+  void SetAlign(TAlign a);
+  std::string GetHint() const { return hint_; }
+  void SetHint(const std::string& h) { hint_ = h; }
+  bool GetShowHint() const { return showHint_; }
+  void SetShowHint(bool v) { showHint_ = v; }
+  int GetCursor() const { return cursor_; }
+  void SetCursor(int c) { cursor_ = c; }
+
+  virtual void Invalidate();
+  void Update();
+  void Repaint();
+  void Refresh() { Repaint(); }
+  void BringToFront();
+  virtual void Click();
+  // True when the control and all its parents are visible (and the top one has a window).
+  bool Showing() const;
+
+  TNotifyEvent OnClick;
+  TNotifyEvent OnDblClick;
+  TNotifyEvent OnResize;
+  TMouseEvent OnMouseDown;
+  TMouseEvent OnMouseUp;
+  TMouseMoveEvent OnMouseMove;
+
+ protected:
+  virtual void Resize();
+  virtual void DoMouseDown(TMouseButton b, int shift, int x, int y);
+  virtual void DoMouseUp(TMouseButton b, int shift, int x, int y);
+  virtual void FontChanged(TObject* sender);
+  // What a change of the parent's font or colour does to this control.
+  virtual void ParentFontChanged();
+  virtual void ParentColorChanged();
+  virtual void VisibleChanging() {}
+  void RequestAlign();
+  std::string text_;
+  TFont* font_;
+  TColor color_ = clBtnFace;
+  int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+  bool visible_ = true;
+  bool enabled_ = true;
+  bool parentFont_ = true;
+  bool parentColor_ = true;
+  TAlign align_ = alNone;
+  std::string hint_;
+  bool showHint_ = false;
+  int cursor_ = 0;
+  bool mouseCaptured_ = false;
+  TWinControl* parent_ = nullptr;
+  friend class TWinControl;
+};
+
+struct TCreateParams {
+  std::string Caption;
+  DWORD Style = 0;
+  DWORD ExStyle = 0;
+  int X = 0, Y = 0, Width = 0, Height = 0;
+  HWND WndParent = nullptr;
+  void* Param = nullptr;
+  WNDCLASSA WindowClass{};
+  std::string WinClassName;
+};
+
+class TWinControl : public TControl {
+  UI_DECLARE_CLASS(TWinControl, TControl)
+ public:
+  TWinControl();
+  void BeforeDestruction() override;
+  ~TWinControl() override;
+
+  HWND GetHandle();  // creates the window when needed
+  bool HandleAllocated() const { return handle_ != nullptr; }
+  void HandleNeeded();
+  void DestroyHandle();
+  void RecreateWnd();
+  // The window's own window procedure below the library (the class's, or a subclassed system one).
+  WNDPROC GetDefWndProc() const { return defWndProc_; }
+  void SetDefWndProc(WNDPROC p) { defWndProc_ = p; }
+  // The stub installed as the window's procedure.
+  WNDPROC ObjectInstance() const { return objectInstance_; }
+  // Sets the window handle while a window is being created (used by creation hooks).
+  void SetHandleDuringCreation(HWND h) { handle_ = h; }
+  void MainWndProc(TMessage& m);
+  void WndProc(TMessage& m) override;
+  void DefaultHandler(TMessage& m) override;
+
+  int ControlCount() const { return static_cast<int>(controls_.size()); }
+  TControl* Controls(int i) const { return controls_.at(static_cast<size_t>(i)); }
+  void InsertControl(TControl* c);
+  void RemoveControl(TControl* c);
+  bool ContainsControl(TControl* c) const;
+  // A parent window for a control that has no parent control.
+  HWND GetParentWindow() const { return parentWindow_; }
+  void SetParentWindow(HWND h);
+
+  int GetTabOrder() const;
+  void SetTabOrder(int v);
+  bool GetTabStop() const { return tabStop_; }
+  void SetTabStop(bool v);
+  // Windowed children in tab order, depth-first.
+  void GetTabOrderList(std::vector<TWinControl*>& out);
+  TWinControl* FindNextControl(TWinControl* current, bool forward, bool checkTabStop, bool checkParent);
+  void SelectNext(TWinControl* current, bool forward, bool checkTabStop);
+  virtual bool CanFocus();
+  virtual void SetFocus();
+  bool Focused() const;
+
+  void SetBounds(int left, int top, int width, int height) override;
+  RECT GetClientRect() override;
+  void SetClientSize(int w, int h) override;
+  void SetVisible(bool v) override;
+  void SetEnabled(bool v) override;
+  void Invalidate() override;
+  void SetParent(TWinControl* parent) override;
+  void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) override;
+  void AlignControls();
+  TBrush* GetBrush() const { return brush_; }
+  // The control whose window is `h` (ours only), or null.
+  friend TWinControl* FindControl(HWND h);
+
+  TNotifyEvent OnEnter;
+  TNotifyEvent OnExit;
+  TKeyEvent OnKeyDown;
+  TKeyEvent OnKeyUp;
+  TKeyPressEvent OnKeyPress;
+
+  virtual void DoEnter();
+  virtual void DoExit();
+
+  // Services that forms provide to the controls on them.
+  virtual bool IsFormWindow() const { return false; }
+  virtual bool WantsKeyPreview() const { return false; }
+  // Told when `c` receives the focus; false stops the focus message.
+  virtual bool SetFocusedControl(TWinControl* c) {
+    (void)c;
+    return true;
+  }
+
+ protected:
+  virtual void CreateParams(TCreateParams& p);
+  virtual void CreateWindowHandle(const TCreateParams& p);
+  virtual void CreateWnd();
+  virtual void DestroyWnd();
+  virtual void DestroyWindowHandle();
+  void CreateHandle();
+  // Makes the window a subclass of the system class `className` ("EDIT", "BUTTON", ...).
+  void CreateSubClass(TCreateParams& p, const char* className);
+  // Key events; each returns true when the key was consumed (set to 0 by a handler).
+  virtual bool DoKeyDown(TMessage& m);
+  virtual bool DoKeyUp(TMessage& m);
+  virtual bool DoKeyPress(TMessage& m);
+  virtual void PaintWindow(HDC dc);
+  void PaintControls(HDC dc, TControl* first);
+  void PaintHandler(TMessage& m);
+  virtual void ColorChanged();
+  void UpdateShowing();
+  void ParentFontChanged() override;
+  void ParentColorChanged() override;
+  void FontChanged(TObject* sender) override;
+  void Loaded() override;
+  HWND handle_ = nullptr;
+  WNDPROC defWndProc_ = nullptr;
+  WNDPROC objectInstance_ = nullptr;
+  HWND parentWindow_ = nullptr;
+  std::vector<TControl*> controls_;      // every child, in z-order for graphic ones
+  std::vector<TWinControl*> tabList_;    // windowed children in tab order
+  bool tabStop_ = false;
+  TBrush* brush_;
+  // Windowed children created with this window: a parent makes its children's windows.
+  void CreateChildHandles();
+
+ private:
+  void UpdateBoundsFromWindow();
+  bool destroyingHandle_ = false;
+  friend class TControl;
+};
+
+TWinControl* FindControl(HWND h);
+// The top-most parent of `c` when that is a form, or null (GetParentForm in uiforms gives it typed).
+TWinControl* ParentFormControl(TControl* c);
+// Global atoms under which every library window carries its control object (two window properties).
+ATOM ControlAtom();
+ATOM WindowAtom();
+// The control whose window is being created right now (set around CreateWindowHandle).
+TWinControl* CreationControl();
+void SetCreationControl(TWinControl* c);
+// The window procedure of every library window class: attaches the window to CreationControl.
+LRESULT CALLBACK InitWndProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Where exceptions from window procedures go (the application installs its handler).
+using TExceptionHook = void (*)(TObject* sender);
+void SetWindowExceptionHook(TExceptionHook hook);
+void HandleWindowException(TObject* sender);
+
+// A canvas that draws on a control: the paint DC while painting, else a window DC made on demand.
+class TControlCanvas : public TCanvas {
+  UI_DECLARE_CLASS(TControlCanvas, TCanvas)
+ public:
+  explicit TControlCanvas(TControl* c) : control_(c) {}
+  ~TControlCanvas() override;
+  void FreeHandle();
+
+ protected:
+  void CreateHandle() override;
+
+ private:
+  TControl* control_;
+  HDC windowDC_ = nullptr;
+  HWND dcWindow_ = nullptr;
+};
+
+// A control without a window, painted by its parent.
+class TGraphicControl : public TControl {
+  UI_DECLARE_CLASS(TGraphicControl, TControl)
+ public:
+  TGraphicControl();
+  ~TGraphicControl() override;
+  TCanvas* Canvas() const { return canvas_; }
+  // Paints the control into `dc`, whose origin is the control's top-left corner.
+  void PaintTo(HDC dc);
+
+ protected:
+  virtual void Paint() {}
+  TControlCanvas* canvas_;
+};
+
+// A windowed control that paints itself on its Canvas.
+class TCustomControl : public TWinControl {
+  UI_DECLARE_CLASS(TCustomControl, TWinControl)
+ public:
+  TCustomControl();
+  ~TCustomControl() override;
+  TCanvas* Canvas() const { return canvas_; }
+
+ protected:
+  virtual void Paint() {}
+  void PaintWindow(HDC dc) override;
+  TControlCanvas* canvas_;
+};
+
+}  // namespace ui

@@ -1,0 +1,853 @@
+#include "uiforms.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "uifiler.h"
+#include "uimenus.h"
+
+namespace ui {
+
+static std::vector<TPropInfo> FormProps() {
+  using T = TCustomForm;
+  auto caption = prop::Str("Caption", &T::GetCaption, &T::SetCaption);
+  return {caption,
+          prop::Enum("BorderStyle", &T::GetBorderStyle, &T::SetBorderStyle,
+                     {"bsNone", "bsSingle", "bsSizeable", "bsDialog", "bsToolWindow", "bsSizeToolWin"}, true, bsSizeable),
+          prop::Set("BorderIcons", &T::GetBorderIcons, &T::SetBorderIcons, {"biSystemMenu", "biMinimize", "biMaximize", "biHelp"},
+                    true, int(biSystemMenu | biMinimize | biMaximize)),
+          prop::Enum("Position", &T::GetPosition, &T::SetPosition,
+                     {"poDesigned", "poDefault", "poDefaultPosOnly", "poDefaultSizeOnly", "poScreenCenter",
+                      "poDesktopCenter", "poMainFormCenter", "poOwnerFormCenter"},
+                     true, poDefaultPosOnly),
+          prop::Enum("FormStyle", &T::GetFormStyle, &T::SetFormStyle, {"fsNormal", "fsStayOnTop"}, true, fsNormal),
+          prop::Enum("WindowState", &T::GetWindowState, &T::SetWindowState, {"wsNormal", "wsMinimized", "wsMaximized"},
+                     true, wsNormal),
+          prop::Bool("KeyPreview", &T::GetKeyPreview, &T::SetKeyPreview, false),
+          prop::Object<T, TWinControl>("ActiveControl", &T::GetActiveControl, &T::SetActiveControl),
+          prop::Object<T, TMainMenu>("Menu", &T::GetMenu, &T::SetMenu),
+          prop::Int("ClientWidth", &T::GetClientWidthProp, &T::SetClientWidthProp, true, 0),
+          prop::Int("ClientHeight", &T::GetClientHeightProp, &T::SetClientHeightProp, true, 0),
+          prop::Int("PixelsPerInch", &T::GetPixelsPerInch, &T::SetPixelsPerInch, true, 96),
+          prop::Int("ModalResult", &T::GetModalResult, &T::SetModalResult, true, 0),
+          prop::Event("OnCreate", &T::OnCreate),
+          prop::Event("OnDestroy", &T::OnDestroy),
+          prop::Event("OnShow", &T::OnShow),
+          prop::Event("OnHide", &T::OnHide),
+          prop::Event("OnActivate", &T::OnActivate),
+          prop::Event("OnDeactivate", &T::OnDeactivate),
+          prop::Event("OnPaint", &T::OnPaint),
+          prop::Event("OnClose", &T::OnClose),
+          prop::Event("OnCloseQuery", &T::OnCloseQuery)};
+}
+static std::vector<TPropInfo> TimerProps() {
+  using T = TTimer;
+  return {prop::Bool("Enabled", &T::GetEnabled, &T::SetEnabled, true),
+          prop::Int("Interval", &T::GetInterval, &T::SetInterval, true, 1000), prop::Event("OnTimer", &T::OnTimer)};
+}
+static std::vector<TPropInfo> AppEventsProps() {
+  using T = TApplicationEvents;
+  return {prop::Event("OnException", &T::OnException), prop::Event("OnMessage", &T::OnMessage),
+          prop::Event("OnIdle", &T::OnIdle)};
+}
+
+UI_IMPLEMENT_CLASS(TCustomForm, TCustomControl, nullptr, FormProps, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TForm, TCustomForm, DefaultFactory<TForm>, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TApplication, TComponent, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TScreen, TComponent, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TApplicationEvents, TComponent, DefaultFactory<TApplicationEvents>, AppEventsProps, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TTimer, TComponent, DefaultFactory<TTimer>, TimerProps, nullptr, nullptr)
+
+TApplication* Application = nullptr;
+TScreen* Screen = nullptr;
+
+namespace {
+std::vector<TApplicationEvents*> appEvents;
+
+void ApplicationExceptionHook(TObject* sender) {
+  if (Application) Application->HandleException(sender);
+}
+
+struct Startup {
+  Startup() {
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&icc);
+    Application = new TApplication();
+    Application->Create(nullptr);
+    Screen = new TScreen();
+    Screen->Create(nullptr);
+    SetWindowExceptionHook(&ApplicationExceptionHook);
+    RegisterClasses({&TForm::StaticClassInfo, &TTimer::StaticClassInfo, &TApplicationEvents::StaticClassInfo});
+  }
+  ~Startup() {
+    // Forms still alive are freed with their owner, the application, while the system still runs.
+    try {
+      if (Application) Application->Free();
+      if (Screen) Screen->Free();
+    } catch (...) {
+    }
+    Application = nullptr;
+    Screen = nullptr;
+  }
+} startup;
+
+constexpr char kUtilWindowClass[] = "UiUtilWindow";
+}  // namespace
+
+TCustomForm* GetParentForm(TControl* c) { return static_cast<TCustomForm*>(ParentFormControl(c)); }
+
+HWND AllocateHWnd(const TWndMethod& method) {
+  WNDCLASSA wc{};
+  HINSTANCE inst = GetModuleHandleA(nullptr);
+  if (!GetClassInfoA(inst, kUtilWindowClass, &wc)) {
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = inst;
+    wc.lpszClassName = kUtilWindowClass;
+    if (!RegisterClassA(&wc)) RaiseLastOSError();
+  }
+  // A top-level window that is never shown: message-only windows do not receive broadcasts.
+  HWND h = CreateWindowExA(WS_EX_TOOLWINDOW, kUtilWindowClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, inst, nullptr);
+  if (!h) RaiseLastOSError();
+  if (method) SetWindowLongPtrA(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MakeObjectInstance(method)));
+  return h;
+}
+
+void DeallocateHWnd(HWND h) {
+  if (!h) return;
+  auto proc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(h, GWLP_WNDPROC));
+  DestroyWindow(h);
+  if (proc != DefWindowProcA) FreeObjectInstance(proc);
+}
+
+// ---- TCustomForm ----
+
+TCustomForm::TCustomForm() {
+  visible_ = false;
+  color_ = clBtnFace;
+  parentColor_ = false;
+  parentFont_ = false;
+  width_ = 320;
+  height_ = 240;
+  font_->SetName("MS Shell Dlg 2");
+  font_->SetHeight(-11);
+  brush_->SetColor(color_);
+  formState_ = fsCreating;
+}
+
+void TCustomForm::Create(TComponent* owner) {
+  TCustomControl::Create(owner);
+  if (Screen) Screen->AddForm(this);
+  if (loadLayout_ && ClassType() != &TForm::StaticClassInfo && ClassType() != &TCustomForm::StaticClassInfo) {
+    if (!InitInheritedComponent(this, &TForm::StaticClassInfo))
+      throw EResNotFound(Format(SResNotFound, ClassName().c_str()));
+  }
+}
+
+void TCustomForm::AfterConstruction() {
+  formState_ &= ~fsCreating;
+  if (OnCreate) OnCreate(this);
+  if (visible_ && !InState(csLoading)) Show();
+}
+
+void TCustomForm::BeforeDestruction() {
+  if (OnDestroy) {
+    try {
+      OnDestroy(this);
+    } catch (...) {
+      HandleWindowException(this);
+    }
+  }
+  if (Screen) Screen->RemoveForm(this);
+  if (Application && Application->mainForm_ == this) Application->mainForm_ = nullptr;
+  TCustomControl::BeforeDestruction();
+}
+
+TCustomForm::~TCustomForm() {
+  if (Screen) Screen->RemoveForm(this);
+}
+
+void TCustomForm::Notification(TComponent* c, TOperation op) {
+  TCustomControl::Notification(c, op);
+  if (op == opRemove) {
+    if (c == activeControl_) activeControl_ = nullptr;
+    if (c == menu_) SetMenu(nullptr);
+  }
+}
+
+void TCustomForm::Loaded() {
+  TCustomControl::Loaded();
+  if (clientWidth_ > 0 || clientHeight_ > 0) SetClientSize(clientWidth_ ? clientWidth_ : GetClientWidth(),
+                                                            clientHeight_ ? clientHeight_ : GetClientHeight());
+}
+
+void TCustomForm::CreateParams(TCreateParams& p) {
+  TCustomControl::CreateParams(p);
+  p.Style &= ~static_cast<DWORD>(WS_CHILD | WS_VISIBLE | WS_TABSTOP);
+  p.Style |= WS_CLIPCHILDREN;
+  DWORD icons = 0;
+  if (borderIcons_ & biSystemMenu) {
+    icons |= WS_SYSMENU;
+    if (borderIcons_ & biMinimize) icons |= WS_MINIMIZEBOX;
+    if (borderIcons_ & biMaximize) icons |= WS_MAXIMIZEBOX;
+  }
+  switch (borderStyle_) {
+    case bsNone:
+      p.Style |= WS_POPUP;
+      break;
+    case bsSingle:
+      p.Style |= WS_CAPTION | WS_BORDER | icons;
+      break;
+    case bsSizeable:
+      p.Style |= WS_CAPTION | WS_THICKFRAME | icons;
+      break;
+    case bsDialog:
+      p.Style |= WS_POPUP | WS_CAPTION | WS_SYSMENU;
+      p.ExStyle |= WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
+      break;
+    case bsToolWindow:
+      p.Style |= WS_CAPTION | (borderIcons_ & biSystemMenu ? WS_SYSMENU : 0);
+      p.ExStyle |= WS_EX_TOOLWINDOW;
+      break;
+    case bsSizeToolWin:
+      p.Style |= WS_CAPTION | WS_THICKFRAME | (borderIcons_ & biSystemMenu ? WS_SYSMENU : 0);
+      p.ExStyle |= WS_EX_TOOLWINDOW;
+      break;
+  }
+  if ((borderIcons_ & biHelp) && !(borderIcons_ & (biMinimize | biMaximize))) p.ExStyle |= WS_EX_CONTEXTHELP;
+  if (formStyle_ == fsStayOnTop) p.ExStyle |= WS_EX_TOPMOST;
+  if (!parent_) {
+    // Secondary forms belong to the main form so that they stay above it.
+    p.WndParent = parentWindow_;
+    if (!p.WndParent && Application && Application->MainForm() && Application->MainForm() != this &&
+        Application->MainForm()->HandleAllocated())
+      p.WndParent = Application->MainForm()->GetHandle();
+    if (position_ == poDefault || position_ == poDefaultPosOnly) {
+      p.X = CW_USEDEFAULT;
+      p.Y = CW_USEDEFAULT;
+    }
+  }
+  if (windowState_ == wsMaximized) p.Style |= WS_MAXIMIZE;
+  if (windowState_ == wsMinimized) p.Style |= WS_MINIMIZE;
+}
+
+void TCustomForm::CreateWnd() {
+  TCustomControl::CreateWnd();
+  if (menu_) {
+    menu_->WindowHandle = handle_;
+    ::SetMenu(handle_, menu_->GetHandle());
+  }
+  if (clientWidth_ > 0 || clientHeight_ > 0)
+    TWinControl::SetClientSize(clientWidth_ ? clientWidth_ : GetClientWidth(), clientHeight_ ? clientHeight_ : GetClientHeight());
+}
+
+RECT TCustomForm::GetClientRect() {
+  if (handle_) return TCustomControl::GetClientRect();
+  // Without a window the client area follows from the window style.
+  TCreateParams p;
+  TCustomForm::CreateParams(p);
+  RECT r{0, 0, 0, 0};
+  AdjustWindowRectEx(&r, p.Style, menu_ != nullptr, p.ExStyle);
+  return RECT{0, 0, std::max(0L, width_ - (r.right - r.left)), std::max(0L, height_ - (r.bottom - r.top))};
+}
+
+void TCustomForm::SetClientWidthProp(int w) {
+  clientWidth_ = w;
+  if (!InState(csLoading)) SetClientSize(w, GetClientHeight());
+}
+
+void TCustomForm::SetClientHeightProp(int h) {
+  clientHeight_ = h;
+  if (!InState(csLoading)) SetClientSize(GetClientWidth(), h);
+}
+
+void TCustomForm::SetBorderStyle(TFormBorderStyle s) {
+  if (s == borderStyle_) return;
+  borderStyle_ = s;
+  RecreateWnd();
+}
+
+void TCustomForm::SetBorderIcons(int s) {
+  if (s == borderIcons_) return;
+  borderIcons_ = s;
+  RecreateWnd();
+}
+
+void TCustomForm::SetFormStyle(TFormStyle s) {
+  if (s == formStyle_) return;
+  formStyle_ = s;
+  if (handle_)
+    SetWindowPos(handle_, s == fsStayOnTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void TCustomForm::SetWindowState(TWindowState s) {
+  if (s == windowState_) return;
+  windowState_ = s;
+  if (handle_ && visible_) ShowWindow(handle_, s == wsMaximized ? SW_SHOWMAXIMIZED : s == wsMinimized ? SW_SHOWMINIMIZED : SW_SHOWNORMAL);
+}
+
+void TCustomForm::SetMenu(TMainMenu* m) {
+  if (m == menu_) return;
+  if (menu_) {
+    menu_->RemoveFreeNotification(this);
+    menu_->WindowHandle = nullptr;
+  }
+  menu_ = m;
+  if (m) {
+    m->FreeNotification(this);
+    m->WindowHandle = handle_;
+  }
+  if (handle_) {
+    ::SetMenu(handle_, m ? m->GetHandle() : nullptr);
+    DrawMenuBar(handle_);
+  }
+}
+
+void TCustomForm::SetActiveControl(TWinControl* c) {
+  if (c == activeControl_) return;
+  if (c && (c == this || GetParentForm(c) != this)) throw EInvalidOperation("Invalid active control");
+  if (InState(csLoading) || !handle_ || !active_) {
+    activeControl_ = c;
+    return;
+  }
+  if (c) c->SetFocus();
+}
+
+bool TCustomForm::SetFocusedControl(TWinControl* c) {
+  if (c == this) {
+    // The form itself got the focus: hand it on to the active control.
+    if (activeControl_ && activeControl_->HandleAllocated() && activeControl_->CanFocus()) {
+      ::SetFocus(activeControl_->GetHandle());
+      return false;
+    }
+    return true;
+  }
+  if (c == activeControl_) return true;
+  TWinControl* old = activeControl_;
+  activeControl_ = c;
+  // OnExit of the control left comes before OnEnter of the control entered.
+  if (old) old->DoExit();
+  if (activeControl_ == c && c) c->DoEnter();
+  return true;
+}
+
+void TCustomForm::FocusControl(TWinControl* c) { SetActiveControl(c); }
+
+void TCustomForm::DefocusControl(TWinControl* c, bool removing) {
+  if (removing && c->ContainsControl(activeControl_)) activeControl_ = nullptr;
+}
+
+void TCustomForm::SelectFirst() {
+  if (activeControl_ && activeControl_->CanFocus()) {
+    ::SetFocus(activeControl_->GetHandle());
+    return;
+  }
+  if (TWinControl* c = FindNextControl(nullptr, true, true, false)) ::SetFocus(c->GetHandle());
+}
+
+void TCustomForm::ApplyPosition() {
+  if (positioned_ || parent_) return;
+  positioned_ = true;
+  RECT wa;
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &wa, 0);
+  int x = left_, y = top_;
+  switch (position_) {
+    case poScreenCenter:
+    case poDesktopCenter:
+      x = (GetSystemMetrics(SM_CXSCREEN) - width_) / 2;
+      y = (GetSystemMetrics(SM_CYSCREEN) - height_) / 2;
+      break;
+    case poMainFormCenter:
+    case poOwnerFormCenter: {
+      TCustomForm* center = position_ == poOwnerFormCenter ? As<TCustomForm>(Owner()) : nullptr;
+      if (!center && Application) center = Application->MainForm();
+      if (center && center != this) {
+        x = center->GetLeft() + (center->GetWidth() - width_) / 2;
+        y = center->GetTop() + (center->GetHeight() - height_) / 2;
+      } else {
+        x = (GetSystemMetrics(SM_CXSCREEN) - width_) / 2;
+        y = (GetSystemMetrics(SM_CYSCREEN) - height_) / 2;
+      }
+      break;
+    }
+    default:
+      return;
+  }
+  x = std::max<int>(wa.left, std::min<int>(x, wa.right - width_));
+  y = std::max<int>(wa.top, std::min<int>(y, wa.bottom - height_));
+  SetBounds(x, y, width_, height_);
+}
+
+void TCustomForm::SetVisible(bool v) {
+  if (InState(csLoading) || (formState_ & fsCreating)) {
+    visible_ = v;
+    return;
+  }
+  if (v) {
+    HandleNeeded();
+    ApplyPosition();
+    visible_ = true;
+    int cmd = windowState_ == wsMaximized ? SW_SHOWMAXIMIZED : windowState_ == wsMinimized ? SW_SHOWMINIMIZED : SW_SHOWNORMAL;
+    ShowWindow(handle_, cmd);
+    if (windowState_ != wsMinimized) SetForegroundWindow(handle_);
+  } else {
+    visible_ = false;
+    if (handle_) ShowWindow(handle_, SW_HIDE);
+  }
+}
+
+void TCustomForm::Show() {
+  SetVisible(true);
+  if (handle_) BringWindowToTop(handle_);
+}
+
+void TCustomForm::DoShow() {
+  if (OnShow) OnShow(this);
+}
+
+void TCustomForm::DoHide() {
+  if (OnHide) OnHide(this);
+}
+
+void TCustomForm::DoClose(TCloseAction& action) {
+  if (OnClose) OnClose(this, action);
+}
+
+bool TCustomForm::CloseQuery() {
+  bool can = true;
+  if (OnCloseQuery) OnCloseQuery(this, can);
+  return can;
+}
+
+void TCustomForm::Close() {
+  if (formState_ & fsModal) {
+    // A modal form closes through its loop: only the result is set here.
+    modalResult_ = mrCancel;
+    return;
+  }
+  if (!CloseQuery()) return;
+  TCloseAction action = caHide;
+  DoClose(action);
+  if (action == caNone) return;
+  if (Application && Application->MainForm() == this) {
+    Application->Terminate();
+    Hide();
+  } else if (action == caHide) {
+    Hide();
+  } else if (action == caMinimize) {
+    SetWindowState(wsMinimized);
+  } else {
+    Release();
+  }
+}
+
+void TCustomForm::CloseModal() {
+  TCloseAction action = caNone;
+  if (CloseQuery()) {
+    action = caHide;
+    DoClose(action);
+  }
+  if (action == caNone) modalResult_ = mrNone;
+  else if (action == caFree) Release();
+}
+
+void TCustomForm::Release() {
+  if (handle_) PostMessageA(handle_, CM_RELEASE, 0, 0);
+  else Free();
+}
+
+namespace {
+struct DisabledWindows {
+  HWND except;
+  std::vector<HWND> list;
+};
+BOOL CALLBACK DisableOne(HWND h, LPARAM lp) {
+  auto* d = reinterpret_cast<DisabledWindows*>(lp);
+  if (h != d->except && IsWindowVisible(h) && IsWindowEnabled(h)) {
+    d->list.push_back(h);
+    EnableWindow(h, FALSE);
+  }
+  return TRUE;
+}
+}  // namespace
+
+int TCustomForm::ShowModal() {
+  if (visible_ || !enabled_ || (formState_ & fsModal)) throw EInvalidOperation(SVisibleChanged);
+  if (GetCapture()) SendMessageA(GetCapture(), WM_CANCELMODE, 0, 0);
+  ReleaseCapture();
+  HandleNeeded();
+  formState_ |= fsModal;
+  DisabledWindows disabled{handle_, {}};
+  HWND activeBefore = GetActiveWindow();
+  EnumThreadWindows(GetCurrentThreadId(), DisableOne, reinterpret_cast<LPARAM>(&disabled));
+  auto restore = [&] {
+    for (HWND h : disabled.list)
+      if (IsWindow(h)) EnableWindow(h, TRUE);
+    formState_ &= ~fsModal;
+    if (activeBefore && IsWindow(activeBefore)) SetActiveWindow(activeBefore);
+  };
+  try {
+    modalResult_ = mrNone;
+    Show();
+    SendMessageA(handle_, CM_ACTIVATE, 0, 0);
+    do {
+      Application->HandleMessage();
+      if (Application->Terminated()) modalResult_ = mrCancel;
+      else if (modalResult_ != mrNone) CloseModal();
+    } while (modalResult_ == mrNone);
+    SendMessageA(handle_, CM_DEACTIVATE, 0, 0);
+    Hide();
+  } catch (...) {
+    restore();
+    if (handle_) Hide();
+    throw;
+  }
+  restore();
+  return modalResult_;
+}
+
+bool TCustomForm::DialogKey(WORD key, LPARAM keyData) {
+  int shift = KeyDataToShiftState(keyData);
+  switch (key) {
+    case VK_TAB:
+      if (shift & ssCtrl) return false;
+      SelectNext(activeControl_, !(shift & ssShift), true);
+      return true;
+    case VK_RETURN:
+    case VK_ESCAPE:
+      // Buttons answer CM_DIALOGKEY when they are the default (Enter) or cancel (Escape) button.
+      for (TControl* c : std::vector<TControl*>(controls_))
+        if (c->GetVisible() && c->GetEnabled() && c->Perform(CM_DIALOGKEY, key, keyData)) return true;
+      {
+        std::vector<TWinControl*> all;
+        GetTabOrderList(all);
+        for (TWinControl* w : all)
+          if (w->GetParent() != this && w->GetVisible() && w->GetEnabled() && w->Perform(CM_DIALOGKEY, key, keyData))
+            return true;
+      }
+      return false;
+  }
+  return false;
+}
+
+bool TCustomForm::DialogChar(char c) {
+  std::vector<TControl*> all;
+  std::function<void(TWinControl*)> collect = [&](TWinControl* w) {
+    for (int i = 0; i < w->ControlCount(); ++i) {
+      TControl* x = w->Controls(i);
+      all.push_back(x);
+      if (auto* ww = As<TWinControl>(x)) collect(ww);
+    }
+  };
+  collect(this);
+  for (TControl* x : all)
+    if (x->Showing() && x->GetEnabled() && x->Perform(CM_DIALOGCHAR, static_cast<uint8_t>(c), 0)) return true;
+  return false;
+}
+
+void TCustomForm::Paint() {
+  if (OnPaint) OnPaint(this);
+}
+
+void TCustomForm::WndProc(TMessage& m) {
+  if (Application && Application->MainForm() == this && Application->RunMainWindowHooks(m)) return;
+  switch (m.Msg) {
+    case WM_CLOSE:
+      Close();
+      m.Result = 0;
+      return;
+    case WM_SHOWWINDOW:
+      TCustomControl::WndProc(m);
+      if (m.WParam) {
+        formState_ |= fsVisible;
+        DoShow();
+      } else {
+        formState_ &= ~fsVisible;
+        DoHide();
+      }
+      return;
+    case WM_ACTIVATE:
+      TCustomControl::WndProc(m);
+      if (LOWORD(m.WParam) != WA_INACTIVE) {
+        active_ = true;
+        if (OnActivate) OnActivate(this);
+        if (!HIWORD(m.WParam)) SelectFirst();
+      } else {
+        active_ = false;
+        if (OnDeactivate) OnDeactivate(this);
+      }
+      return;
+    case WM_COMMAND:
+      // Menu commands (no control window) go to the menu.
+      if (m.LParam == 0 && HIWORD(m.WParam) == 0 && menu_ && menu_->DispatchCommand(LOWORD(m.WParam))) {
+        m.Result = 0;
+        return;
+      }
+      break;
+    case CM_DIALOGKEY:
+      m.Result = DialogKey(static_cast<WORD>(m.WParam), m.LParam);
+      return;
+    case CM_DIALOGCHAR:
+      m.Result = DialogChar(static_cast<char>(m.WParam));
+      return;
+    case CM_RELEASE:
+      Free();
+      return;
+    case WM_SETFOCUS:
+      // Focus given to the form goes to its active control.
+      TCustomControl::WndProc(m);
+      return;
+  }
+  TCustomControl::WndProc(m);
+}
+
+// ---- TApplication ----
+
+void TApplication::BeforeDestruction() {
+  mainForm_ = nullptr;
+  TComponent::BeforeDestruction();
+}
+
+void TApplication::Initialize() {}
+
+void TApplication::Run() {
+  if (!mainForm_) return;
+  if (ShowMainForm) mainForm_->Show();
+  while (!terminated_) HandleMessage();
+}
+
+void TApplication::Terminate() {
+  terminated_ = true;
+  PostQuitMessage(0);
+}
+
+bool TApplication::IsKeyMsg(MSG& msg) {
+  if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
+  TWinControl* c = nullptr;
+  for (HWND h = msg.hwnd; h && !c; h = ::GetParent(h)) c = FindControl(h);
+  if (!c) return false;
+  if (c->Perform(CN_BASE + msg.message, msg.wParam, msg.lParam)) return true;
+  // Dialog keys and accelerators go to the form when the focused window does not want them.
+  TCustomForm* form = GetParentForm(c);
+  if (!form) return false;
+  if (msg.message == WM_KEYDOWN) {
+    LRESULT code = SendMessageA(msg.hwnd, WM_GETDLGCODE, msg.wParam, reinterpret_cast<LPARAM>(&msg));
+    if (code & DLGC_WANTALLKEYS) return false;
+    if (msg.wParam == VK_TAB && (code & DLGC_WANTTAB)) return false;
+    if (msg.wParam == VK_TAB || msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE)
+      return form->Perform(CM_DIALOGKEY, msg.wParam, msg.lParam) != 0;
+  } else if (msg.message == WM_SYSCHAR) {
+    return form->Perform(CM_DIALOGCHAR, msg.wParam, msg.lParam) != 0;
+  }
+  return false;
+}
+
+bool TApplication::ProcessMessage(MSG& msg) {
+  if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+  if (msg.message == WM_QUIT) {
+    terminated_ = true;
+    return true;
+  }
+  bool handled = false;
+  try {
+    if (OnMessage) OnMessage(msg, handled);
+    for (TApplicationEvents* e : std::vector<TApplicationEvents*>(appEvents))
+      if (!handled && e->OnMessage) e->OnMessage(msg, handled);
+    if (!handled && !IsKeyMsg(msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  } catch (...) {
+    HandleException(this);
+  }
+  return true;
+}
+
+void TApplication::ProcessMessages() {
+  MSG msg;
+  while (ProcessMessage(msg)) {
+  }
+}
+
+void TApplication::Idle() {
+  bool done = true;
+  try {
+    if (OnIdle) OnIdle(this, done);
+    for (TApplicationEvents* e : std::vector<TApplicationEvents*>(appEvents))
+      if (e->OnIdle) e->OnIdle(this, done);
+  } catch (...) {
+    HandleException(this);
+  }
+  if (done) WaitMessage();
+}
+
+void TApplication::HandleMessage() {
+  MSG msg;
+  if (!ProcessMessage(msg)) Idle();
+}
+
+void TApplication::HandleException(TObject* sender) {
+  std::exception_ptr p = std::current_exception();
+  if (!p) return;
+  try {
+    std::rethrow_exception(p);
+  } catch (const EAbort&) {
+    // Silent by design: an abort is a quiet way out of an operation.
+  } catch (const std::exception& e) {
+    bool delivered = false;
+    for (TApplicationEvents* ev : std::vector<TApplicationEvents*>(appEvents))
+      if (ev->OnException) {
+        ev->OnException(sender, e);
+        delivered = true;
+      }
+    if (OnException)
+      OnException(sender, e);
+    else if (!delivered)
+      ShowException(e);
+  } catch (...) {
+    Exception unknown("An unknown error occurred");
+    if (OnException)
+      OnException(sender, unknown);
+    else
+      ShowException(unknown);
+  }
+}
+
+void TApplication::ShowException(const std::exception& e) {
+  std::string text = e.what();
+  if (!text.empty() && text.back() != '.' && text.back() != '!' && text.back() != '?') text += '.';
+  MessageBox(text, title_, MB_OK | MB_ICONSTOP);
+}
+
+int TApplication::MessageBox(const std::string& text, const std::string& caption, UINT flags) {
+  HWND owner = GetActiveWindow();
+  if (!owner && mainForm_ && mainForm_->HandleAllocated()) owner = mainForm_->GetHandle();
+  return ::MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
+}
+
+void TApplication::HookMainWindow(const TWindowHook& hook) { hooks_.push_back(hook); }
+
+void TApplication::UnhookMainWindow(const TWindowHook& hook) {
+  auto it = std::find(hooks_.begin(), hooks_.end(), hook);
+  if (it != hooks_.end()) hooks_.erase(it);
+}
+
+bool TApplication::RunMainWindowHooks(TMessage& m) {
+  for (size_t i = hooks_.size(); i-- > 0;)
+    if (i < hooks_.size() && hooks_[i](m)) return true;
+  return false;
+}
+
+void ShowMessage(const std::string& text) {
+  Application->MessageBox(text, Application->GetTitle(), MB_OK);
+}
+
+// ---- TScreen ----
+
+TScreen::TScreen() {
+  static const struct {
+    int id;
+    LPCSTR res;
+  } kStandard[] = {{crArrow, IDC_ARROW}, {crCross, IDC_CROSS}, {crIBeam, IDC_IBEAM}, {crSizeNESW, IDC_SIZENESW},
+                   {crSizeNS, IDC_SIZENS}, {crSizeNWSE, IDC_SIZENWSE}, {crSizeWE, IDC_SIZEWE}, {crUpArrow, IDC_UPARROW},
+                   {crHourGlass, IDC_WAIT}, {crNo, IDC_NO}, {crAppStart, IDC_APPSTARTING}, {crHelp, IDC_HELP},
+                   {crHandPoint, IDC_HAND}, {crSizeAll, IDC_SIZEALL}};
+  cursors_[crDefault] = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  for (auto& s : kStandard) cursors_[s.id] = LoadCursorA(nullptr, s.res);
+}
+
+void TScreen::RemoveForm(TCustomForm* f) {
+  auto it = std::find(forms_.begin(), forms_.end(), f);
+  if (it != forms_.end()) forms_.erase(it);
+}
+
+TCustomForm* TScreen::ActiveForm() const {
+  HWND a = GetActiveWindow();
+  for (TCustomForm* f : forms_)
+    if (f->HandleAllocated() && f->GetHandle() == a) return f;
+  return nullptr;
+}
+
+TWinControl* TScreen::ActiveControl() const {
+  TCustomForm* f = ActiveForm();
+  return f ? f->GetActiveControl() : nullptr;
+}
+
+HCURSOR TScreen::GetCursors(int id) const {
+  auto it = cursors_.find(id);
+  return it != cursors_.end() ? it->second : cursors_.at(crDefault);
+}
+
+void TScreen::SetCursors(int id, HCURSOR c) {
+  if (id == crDefault && !c) c = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  cursors_[id] = c;
+}
+
+void TScreen::SetCursor(int id) {
+  cursor_ = id;
+  ::SetCursor(id == crDefault ? GetCursors(crDefault) : GetCursors(id));
+}
+
+// ---- TApplicationEvents ----
+
+void TApplicationEvents::Create(TComponent* owner) {
+  TComponent::Create(owner);
+  appEvents.push_back(this);
+}
+
+void TApplicationEvents::BeforeDestruction() {
+  auto it = std::find(appEvents.begin(), appEvents.end(), this);
+  if (it != appEvents.end()) appEvents.erase(it);
+  TComponent::BeforeDestruction();
+}
+
+// ---- TTimer ----
+
+void TTimer::Create(TComponent* owner) {
+  TComponent::Create(owner);
+  window_ = AllocateHWnd(TWndMethod(this, &TTimer::TimerWndProc));
+  UpdateTimer();
+}
+
+void TTimer::BeforeDestruction() {
+  enabled_ = false;
+  if (window_) {
+    KillTimer(window_, 1);
+    DeallocateHWnd(window_);
+    window_ = nullptr;
+  }
+  TComponent::BeforeDestruction();
+}
+
+void TTimer::UpdateTimer() {
+  if (!window_) return;
+  KillTimer(window_, 1);
+  if (enabled_ && interval_ > 0 && !SetTimer(window_, 1, static_cast<UINT>(interval_), nullptr))
+    throw EOutOfResources("Not enough timers available");
+}
+
+void TTimer::SetEnabled(bool v) {
+  if (v == enabled_) return;
+  enabled_ = v;
+  UpdateTimer();
+}
+
+void TTimer::SetInterval(int ms) {
+  if (ms == interval_) return;
+  interval_ = ms;
+  UpdateTimer();
+}
+
+void TTimer::TimerWndProc(TMessage& m) {
+  if (m.Msg == WM_TIMER) {
+    try {
+      if (enabled_ && OnTimer) OnTimer(this);
+    } catch (...) {
+      if (Application) Application->HandleException(this);
+    }
+    return;
+  }
+  m.Result = DefWindowProcA(window_, m.Msg, m.WParam, m.LParam);
+}
+
+}  // namespace ui

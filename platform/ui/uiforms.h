@@ -1,0 +1,282 @@
+// Forms, the application object with its message loop and exception handler, the screen, timers.
+#pragma once
+#include <windows.h>
+
+#include <exception>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "uicontrols.h"
+
+namespace ui {
+
+// Modal results.
+enum : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5, mrYes = 6, mrNo = 7,
+             mrAll = 8, mrNoToAll = 9, mrYesToAll = 10 };
+
+enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
+enum TBorderIcon { biSystemMenu = 1, biMinimize = 2, biMaximize = 4, biHelp = 8 };
+enum TPosition { poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter, poDesktopCenter,
+                 poMainFormCenter, poOwnerFormCenter };
+enum TFormStyle { fsNormal, fsStayOnTop };
+enum TWindowState { wsNormal, wsMinimized, wsMaximized };
+enum TCloseAction { caNone, caHide, caFree, caMinimize };
+// Form state bits.
+enum : unsigned { fsCreating = 1, fsVisible = 2, fsShowing = 4, fsModal = 8, fsActivated = 16 };
+
+using TCloseEvent = TEvent<void(TObject* Sender, TCloseAction& Action)>;
+using TCloseQueryEvent = TEvent<void(TObject* Sender, bool& CanClose)>;
+
+class TMainMenu;
+
+class TCustomForm : public TCustomControl {
+  UI_DECLARE_CLASS(TCustomForm, TCustomControl)
+ public:
+  TCustomForm();
+  // Loads the layout resources of the class (every class below TForm must have one).
+  void Create(TComponent* owner) override;
+  void AfterConstruction() override;
+  void BeforeDestruction() override;
+  ~TCustomForm() override;
+
+  void Show();
+  void Hide() { SetVisible(false); }
+  void Close();
+  // Shows the form, disables the other windows of the thread and runs messages until ModalResult is set.
+  virtual int ShowModal();
+  // Frees the form once the messages being handled are done.
+  void Release();
+  bool CloseQuery();
+
+  int GetModalResult() const { return modalResult_; }
+  void SetModalResult(int r) { modalResult_ = r; }
+  TFormBorderStyle GetBorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(TFormBorderStyle s);
+  int GetBorderIcons() const { return borderIcons_; }
+  void SetBorderIcons(int s);
+  TPosition GetPosition() const { return position_; }
+  void SetPosition(TPosition p) { position_ = p; }
+  TFormStyle GetFormStyle() const { return formStyle_; }
+  void SetFormStyle(TFormStyle s);
+  TWindowState GetWindowState() const { return windowState_; }
+  void SetWindowState(TWindowState s);
+  bool GetKeyPreview() const { return keyPreview_; }
+  void SetKeyPreview(bool v) { keyPreview_ = v; }
+  TWinControl* GetActiveControl() const { return activeControl_; }
+  void SetActiveControl(TWinControl* c);
+  TMainMenu* GetMenu() const { return menu_; }
+  void SetMenu(TMainMenu* m);
+  int GetClientWidthProp() const { return clientWidth_; }
+  void SetClientWidthProp(int w);
+  int GetClientHeightProp() const { return clientHeight_; }
+  void SetClientHeightProp(int h);
+  int GetPixelsPerInch() const { return pixelsPerInch_; }
+  void SetPixelsPerInch(int v) { pixelsPerInch_ = v; }
+  unsigned FormState() const { return formState_; }
+  bool Active() const { return active_; }
+  void FocusControl(TWinControl* c);
+  void SetVisible(bool v) override;
+  void WndProc(TMessage& m) override;
+  RECT GetClientRect() override;
+  // The control that receives Enter (Default) and Escape (Cancel) when focus allows.
+  void DefocusControl(TWinControl* c, bool removing);
+
+  bool IsFormWindow() const override { return true; }
+  bool WantsKeyPreview() const override { return keyPreview_; }
+  bool SetFocusedControl(TWinControl* c) override;
+
+  TNotifyEvent OnCreate;
+  TNotifyEvent OnDestroy;
+  TNotifyEvent OnShow;
+  TNotifyEvent OnHide;
+  TNotifyEvent OnActivate;
+  TNotifyEvent OnDeactivate;
+  TNotifyEvent OnPaint;
+  TCloseEvent OnClose;
+  TCloseQueryEvent OnCloseQuery;
+
+  // Build a form without reading a layout (forms made entirely in code).
+  template <class T>
+  static T* CreateNew(TComponent* owner) {
+    T* f = new T();
+    f->loadLayout_ = false;
+    try {
+      f->Create(owner);
+      f->AfterConstruction();
+    } catch (...) {
+      f->Free();
+      throw;
+    }
+    return f;
+  }
+
+ protected:
+  void CreateParams(TCreateParams& p) override;
+  void CreateWnd() override;
+  void Paint() override;
+  void Loaded() override;
+  void Notification(TComponent* c, TOperation op) override;
+  virtual void DoClose(TCloseAction& action);
+  virtual void DoShow();
+  virtual void DoHide();
+  // Handles dialog keys: Tab and Shift+Tab move the focus, Enter and Escape press the default and
+  // cancel buttons, Alt+letter reaches the control with that accelerator.
+  bool DialogKey(WORD key, LPARAM keyData);
+  bool DialogChar(char c);
+  void CloseModal();
+  void SetWindowToMonitor();
+  void ApplyPosition();
+  friend class TApplication;
+
+ private:
+  void SelectFirst();
+  TFormBorderStyle borderStyle_ = bsSizeable;
+  int borderIcons_ = biSystemMenu | biMinimize | biMaximize;
+  TPosition position_ = poDefaultPosOnly;
+  TFormStyle formStyle_ = fsNormal;
+  TWindowState windowState_ = wsNormal;
+  bool keyPreview_ = false;
+  TWinControl* activeControl_ = nullptr;
+  TMainMenu* menu_ = nullptr;
+  int modalResult_ = 0;
+  int clientWidth_ = 0, clientHeight_ = 0;
+  int pixelsPerInch_ = 96;
+  unsigned formState_ = 0;
+  bool loadLayout_ = true;
+  bool active_ = false;
+  bool positioned_ = false;
+};
+
+class TForm : public TCustomForm {
+  UI_DECLARE_CLASS(TForm, TCustomForm)
+};
+
+TCustomForm* GetParentForm(TControl* c);
+
+// A hidden window that hands its messages to `method` (timers and other non-visual components).
+HWND AllocateHWnd(const TWndMethod& method);
+void DeallocateHWnd(HWND h);
+
+using TExceptionEvent = TEvent<void(TObject* Sender, const std::exception& E)>;
+using TMessageEvent = TEvent<void(MSG& Msg, bool& Handled)>;
+using TIdleEvent = TEvent<void(TObject* Sender, bool& Done)>;
+// A hook on the main form's window: returns true when it handled the message.
+using TWindowHook = TEvent<bool(TMessage& Message)>;
+
+class TApplication : public TComponent {
+  UI_DECLARE_CLASS(TApplication, TComponent)
+ public:
+  TApplication() = default;
+  void BeforeDestruction() override;
+
+  void Initialize();
+  std::string GetTitle() const { return title_; }
+  void SetTitle(const std::string& t) { title_ = t; }
+  template <class T>
+  void CreateForm(T*& ref) {
+    ref = New<T>(this);
+    if (!mainForm_) mainForm_ = ref;
+  }
+  TCustomForm* MainForm() const { return mainForm_; }
+  void Run();
+  void Terminate();
+  bool Terminated() const { return terminated_; }
+  void ProcessMessages();
+  void HandleMessage();
+  // Called inside a catch block: gives the current exception to OnException, else shows its text.
+  void HandleException(TObject* sender);
+  void ShowException(const std::exception& e);
+  bool ShowMainForm = true;
+  void HookMainWindow(const TWindowHook& hook);
+  void UnhookMainWindow(const TWindowHook& hook);
+  // Runs the main-window hooks; true when one handled the message.
+  bool RunMainWindowHooks(TMessage& m);
+  int MessageBox(const std::string& text, const std::string& caption, UINT flags);
+
+  TExceptionEvent OnException;
+  TMessageEvent OnMessage;
+  TIdleEvent OnIdle;
+  TNotifyEvent OnActivate;
+  TNotifyEvent OnDeactivate;
+
+ private:
+  bool ProcessMessage(MSG& msg);
+  bool IsKeyMsg(MSG& msg);
+  void Idle();
+  std::string title_;
+  TCustomForm* mainForm_ = nullptr;
+  bool terminated_ = false;
+  std::vector<TWindowHook> hooks_;
+  friend class TCustomForm;
+};
+
+// Standard cursors of the screen's table.
+enum : int { crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4, crSizeNESW = -6, crSizeNS = -7,
+             crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10, crHourGlass = -11, crNo = -18, crAppStart = -19,
+             crHelp = -20, crHandPoint = -21, crSizeAll = -22 };
+
+class TScreen : public TComponent {
+  UI_DECLARE_CLASS(TScreen, TComponent)
+ public:
+  TScreen();
+  int FormCount() const { return static_cast<int>(forms_.size()); }
+  TCustomForm* Forms(int i) const { return forms_.at(static_cast<size_t>(i)); }
+  int Width() const { return GetSystemMetrics(SM_CXSCREEN); }
+  int Height() const { return GetSystemMetrics(SM_CYSCREEN); }
+  int PixelsPerInch() const { return ScreenPixelsPerInch(); }
+  TCustomForm* ActiveForm() const;
+  TWinControl* ActiveControl() const;
+  // The cursor table: standard ids are filled at start-up; components add their own ids.
+  HCURSOR GetCursors(int id) const;
+  void SetCursors(int id, HCURSOR c);
+  int GetCursor() const { return cursor_; }
+  void SetCursor(int id);
+
+ private:
+  void AddForm(TCustomForm* f) { forms_.push_back(f); }
+  void RemoveForm(TCustomForm* f);
+  std::vector<TCustomForm*> forms_;
+  std::map<int, HCURSOR> cursors_;
+  int cursor_ = crDefault;
+  friend class TCustomForm;
+};
+
+// Forwards the application's events to its own handlers (several may exist).
+class TApplicationEvents : public TComponent {
+  UI_DECLARE_CLASS(TApplicationEvents, TComponent)
+ public:
+  void Create(TComponent* owner) override;
+  void BeforeDestruction() override;
+  TExceptionEvent OnException;
+  TMessageEvent OnMessage;
+  TIdleEvent OnIdle;
+};
+
+class TTimer : public TComponent {
+  UI_DECLARE_CLASS(TTimer, TComponent)
+ public:
+  TTimer() = default;
+  void Create(TComponent* owner) override;
+  void BeforeDestruction() override;
+  bool GetEnabled() const { return enabled_; }
+  void SetEnabled(bool v);
+  int GetInterval() const { return interval_; }
+  void SetInterval(int ms);
+  TNotifyEvent OnTimer;
+
+ private:
+  void UpdateTimer();
+  void TimerWndProc(TMessage& m);
+  bool enabled_ = true;
+  int interval_ = 1000;
+  HWND window_ = nullptr;
+};
+
+extern TApplication* Application;
+extern TScreen* Screen;
+
+// A message box with the text and the application's title.
+void ShowMessage(const std::string& text);
+
+}  // namespace ui

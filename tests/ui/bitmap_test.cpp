@@ -1,0 +1,157 @@
+// Bitmaps: white on creation, drawing through the canvas, 24-bit files checked by an independent
+// decoder (PIL on the host), files written by another tool, damaged files.
+#include <gtest/gtest.h>
+
+#include "hostenv.h"
+#include "uibitmap.h"
+
+using namespace ui;
+
+namespace {
+
+struct Rgb {
+  uint8_t r, g, b;
+};
+
+Rgb PixelOf(TBitmap& b, int x, int y) {
+  auto* row = static_cast<uint8_t*>(b.ScanLine(y));
+  return Rgb{row[3 * x + 2], row[3 * x + 1], row[3 * x]};  // rows hold B, G, R
+}
+
+TEST(Bitmap, NewBitmapIsWhiteInEveryFormat) {
+  for (TPixelFormat pf : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfDevice}) {
+    TBitmap b;
+    b.SetPixelFormat(pf);
+    b.SetWidth(33);
+    b.SetHeight(7);
+    ASSERT_FALSE(b.Empty());
+    EXPECT_EQ(RGB(255, 255, 255), static_cast<COLORREF>(b.Canvas()->GetPixel(32, 6))) << "format " << pf;
+    EXPECT_EQ(RGB(255, 255, 255), static_cast<COLORREF>(b.Canvas()->GetPixel(0, 0))) << "format " << pf;
+  }
+}
+
+TEST(Bitmap, DrawsAndSavesA24BitFileThatAnotherDecoderReadsTheSame) {
+  TBitmap b;
+  b.SetPixelFormat(pf24bit);
+  b.SetWidth(640);
+  b.SetHeight(480);
+  for (int y : {0, 240, 479})
+    for (int x : {0, 320, 639}) {
+      Rgb p = PixelOf(b, x, y);
+      EXPECT_TRUE(p.r == 255 && p.g == 255 && p.b == 255) << x << "," << y;
+    }
+  TCanvas* c = b.Canvas();
+  c->Brush()->SetColor(clRed);
+  c->Pen()->SetColor(clBlue);
+  c->Rectangle(10, 20, 110, 70);  // red inside, blue border
+  c->Pen()->SetColor(clGreen);
+  c->MoveTo(0, 479);
+  c->LineTo(640, 479);
+  c->SetPixel(600, 5, RGB(1, 2, 3));
+  EXPECT_EQ((Rgb{255, 0, 0}).r, PixelOf(b, 50, 40).r);
+  EXPECT_EQ(0, PixelOf(b, 50, 40).b);
+  EXPECT_EQ(255, PixelOf(b, 10, 40).b);   // border
+  EXPECT_EQ(128, PixelOf(b, 300, 479).g);  // the green line (clGreen is 0,128,0)
+
+  std::string file = tq::WorkFile("canvas24.bmp");
+  b.SaveToFile(file);
+  // The host decoder turns the file into raw RGB rows, top row first.
+  std::string out;
+  ASSERT_EQ(0, tq::RunHost("/usr/bin/python3 -c \"from PIL import Image; im=Image.open('canvas24.bmp'); "
+                           "print(im.mode, im.size[0], im.size[1], im.info.get('compression', 0)); "
+                           "open('canvas24.rgb','wb').write(im.convert('RGB').tobytes())\"",
+                           &out))
+      << out;
+  EXPECT_EQ("RGB 640 480 0", out.substr(0, out.find_first_of("\r\n")));
+  std::vector<unsigned char> raw;
+  ASSERT_TRUE(tq::ReadFileBytes(tq::WorkFile("canvas24.rgb"), raw));
+  ASSERT_EQ(640u * 480u * 3u, raw.size());
+  int mismatches = 0;
+  for (int y = 0; y < 480; ++y) {
+    auto* row = static_cast<uint8_t*>(b.ScanLine(y));
+    for (int x = 0; x < 640; ++x) {
+      const unsigned char* p = &raw[(size_t(y) * 640 + size_t(x)) * 3];
+      if (p[0] != row[3 * x + 2] || p[1] != row[3 * x + 1] || p[2] != row[3 * x]) ++mismatches;
+    }
+  }
+  EXPECT_EQ(0, mismatches);
+  // The file's header says 24 bits per pixel.
+  std::vector<unsigned char> bytes;
+  ASSERT_TRUE(tq::ReadFileBytes(file, bytes));
+  ASSERT_GT(bytes.size(), 54u);
+  EXPECT_EQ(24, bytes[28]);
+}
+
+TEST(Bitmap, ReadsFilesWrittenByAnotherTool) {
+  struct Case {
+    const char* mode;  // PIL mode written by the host
+    TPixelFormat expect;
+  };
+  const Case cases[] = {{"RGB", pf24bit}, {"P", pf8bit}, {"1", pf1bit}};
+  for (const Case& k : cases) {
+    std::string cmd = std::string("/usr/bin/python3 -c \"from PIL import Image; im=Image.new('RGB',(37,11),(200,100,50)); "
+                                  "im.putpixel((3,4),(0,0,0)); im.putpixel((36,10),(255,255,255)); "
+                                  "im.convert('") + k.mode + "').save('host.bmp')\"";
+    ASSERT_EQ(0, tq::RunHost(cmd)) << k.mode;
+    TBitmap b;
+    b.LoadFromFile(tq::WorkFile("host.bmp"));
+    EXPECT_EQ(37, b.GetWidth()) << k.mode;
+    EXPECT_EQ(11, b.GetHeight()) << k.mode;
+    EXPECT_EQ(k.expect, b.GetPixelFormat()) << k.mode;
+    EXPECT_EQ(RGB(0, 0, 0), static_cast<COLORREF>(b.Canvas()->GetPixel(3, 4))) << k.mode;
+    EXPECT_EQ(RGB(255, 255, 255), static_cast<COLORREF>(b.Canvas()->GetPixel(36, 10))) << k.mode;
+    if (k.expect == pf24bit) {
+      EXPECT_EQ(RGB(200, 100, 50), static_cast<COLORREF>(b.Canvas()->GetPixel(0, 0)));
+    }
+  }
+}
+
+TEST(Bitmap, DamagedFilesAreRefusedAndTheBitmapKept) {
+  TBitmap good;
+  good.SetPixelFormat(pf24bit);
+  good.SetWidth(20);
+  good.SetHeight(10);
+  TMemoryStream full;
+  good.SaveToStream(&full);
+  const auto* bytes = static_cast<const uint8_t*>(full.Memory());
+
+  TBitmap target;
+  target.SetPixelFormat(pf8bit);
+  target.SetWidth(3);
+  target.SetHeight(3);
+  for (int64_t cut = 0; cut < full.GetSize(); cut += 7) {
+    TMemoryStream part;
+    if (cut) part.WriteBuffer(bytes, static_cast<int32_t>(cut));
+    part.SetPosition(0);
+    EXPECT_THROW(target.LoadFromStream(&part), EInvalidGraphic) << "cut " << cut;
+    EXPECT_EQ(3, target.GetWidth());
+  }
+  // A header claiming a huge picture is refused before any allocation.
+  std::vector<uint8_t> hostile(bytes, bytes + full.GetSize());
+  hostile[18] = 0xFF;
+  hostile[19] = 0xFF;
+  hostile[20] = 0xFF;
+  hostile[21] = 0x7F;
+  TMemoryStream h;
+  h.WriteBuffer(hostile.data(), static_cast<int32_t>(hostile.size()));
+  h.SetPosition(0);
+  EXPECT_THROW(target.LoadFromStream(&h), EInvalidGraphic);
+}
+
+TEST(Bitmap, AssignCopiesPixelsAndResizeKeepsThem) {
+  TBitmap a;
+  a.SetPixelFormat(pf24bit);
+  a.SetWidth(8);
+  a.SetHeight(8);
+  a.Canvas()->SetPixel(2, 3, RGB(10, 20, 30));
+  TBitmap b;
+  b.Assign(&a);
+  EXPECT_EQ(pf24bit, b.GetPixelFormat());
+  EXPECT_EQ(RGB(10, 20, 30), static_cast<COLORREF>(b.Canvas()->GetPixel(2, 3)));
+  b.SetWidth(16);
+  EXPECT_EQ(RGB(10, 20, 30), static_cast<COLORREF>(b.Canvas()->GetPixel(2, 3)));
+  EXPECT_EQ(RGB(255, 255, 255), static_cast<COLORREF>(b.Canvas()->GetPixel(15, 7)));
+  EXPECT_THROW(b.ScanLine(8), EInvalidGraphicOperation);
+}
+
+}  // namespace
