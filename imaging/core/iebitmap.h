@@ -69,7 +69,6 @@ class TIEBitmap : public TIEBaseBitmap {
   int64_t GetMemoryThreshold() const { return MemoryThreshold; }
   void SetMemoryThreshold(int64_t bytes) { MemoryThreshold = bytes; }
   int GetRowAlignment() const { return RowAlignment; }
-  int GetSegmentCount() const { return SegmentCount; }
 
   // ---- storage ----
   void FreeStorage(bool withAlpha);
@@ -162,7 +161,6 @@ class TIEBitmap : public TIEBaseBitmap {
   int SpareInteger = 0;  // the undo stack keeps a layer index here
 
  private:
-  friend class TIEBitmapAccess;
   bool AllocateStorage();
   bool AllocateAlignedBlock(uint64_t size);
   bool AllocateRowSegments();

@@ -181,3 +181,30 @@ TEST(BitmapStorage, NewStorageIsClearedEverywhere) {
 }
 
 }  // namespace
+
+namespace {
+
+// A platform bitmap attached by the caller: its pixels are the image's, changes made to it are seen
+// by the next query, and it outlives the pixel buffer.
+TEST(BitmapStorage, AttachedPlatformBitmap) {
+  TIEDIBSectionBitmap pb;
+  ASSERT_TRUE(pb.SetPixelFormat(iepf24bit));
+  ASSERT_TRUE(pb.SetSize(4, 3));
+  pb.ScanLine(2)[3] = 77;  // pixel (1, 2), blue
+  {
+    TIEBitmap b;
+    b.AttachTBitmap(&pb, true);
+    EXPECT_EQ(b.GetLocation(), ieTBitmap);
+    EXPECT_EQ(b.GetPixelFormat(), ie24RGB);
+    EXPECT_EQ(b.GetRGB(1, 2).b, 77);
+    b.SetRGB(0, 0, TIERGB{1, 2, 3});
+    ASSERT_TRUE(pb.SetSize(6, 3));  // the caller resizes it: the next query follows
+    EXPECT_EQ(b.GetImageWidth(), 6);
+    EXPECT_EQ(b.GetRowLength(), 20);
+    EXPECT_EQ(b.GetRGB(0, 0).r, 3);
+  }
+  EXPECT_EQ(pb.GetWidth(), 6);
+  EXPECT_EQ(pb.ScanLine(0)[2], 3);
+}
+
+}  // namespace

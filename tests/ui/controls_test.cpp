@@ -97,38 +97,46 @@ TEST_F(ControlsTest, KeyHandlerCanChangeOrSwallowTheKey) {
   EXPECT_EQ("bc", edit->GetText());
 }
 
+// Window callbacks are stdcall on 32-bit Windows, which a lambda cannot convert to.
+std::string g_boxText;
+
+BOOL CALLBACK FindDialogBox(HWND h, LPARAM lp) {
+  char cls[32] = {};
+  GetClassNameA(h, cls, sizeof cls);
+  if (strcmp(cls, "#32770") == 0 && IsWindowVisible(h)) {
+    *reinterpret_cast<HWND*>(lp) = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK ReadErrorText(HWND h, LPARAM) {
+  char text[256] = {};
+  GetWindowTextA(h, text, sizeof text);
+  if (strstr(text, "not a number")) g_boxText = text;
+  return TRUE;
+}
+
+void CALLBACK CloseErrorBox(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND box = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindDialogBox, reinterpret_cast<LPARAM>(&box));
+  if (!box) return;
+  EnumChildWindows(box, ReadErrorText, 0);
+  KillTimer(nullptr, id);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
 TEST_F(ControlsTest, DefaultHandlerShowsTheErrorTextInAMessageBox) {
   TButton* b = Add<TButton>(8, 8, 75, 25);
   b->OnClick = [](TObject*) { throw EConvertError("'abc' is not a number"); };
   b->SetCaption("Throw");
   form->Show();
   // The message box is modal: a timer of this thread finds it and reads and closes it.
-  static std::string boxText;
-  boxText.clear();
-  UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
-    HWND box = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), [](HWND h, LPARAM lp) -> BOOL {
-      char cls[32] = {};
-      GetClassNameA(h, cls, sizeof cls);
-      if (strcmp(cls, "#32770") == 0 && IsWindowVisible(h)) {
-        *reinterpret_cast<HWND*>(lp) = h;
-        return FALSE;
-      }
-      return TRUE;
-    }, reinterpret_cast<LPARAM>(&box));
-    if (!box) return;
-    EnumChildWindows(box, [](HWND h, LPARAM) -> BOOL {
-      char text[256] = {};
-      GetWindowTextA(h, text, sizeof text);
-      if (strstr(text, "not a number")) boxText = text;
-      return TRUE;
-    }, 0);
-    KillTimer(nullptr, id);
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-  });
+  g_boxText.clear();
+  UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseErrorBox);
   SendMessageA(b->GetHandle(), BM_CLICK, 0, 0);
   KillTimer(nullptr, timer);
-  EXPECT_EQ("'abc' is not a number.", boxText);
+  EXPECT_EQ("'abc' is not a number.", g_boxText);
   // An abort is silent: no box, no handler call.
   int calls = 0;
   Application->OnException = [&](TObject*, const std::exception&) { ++calls; };
