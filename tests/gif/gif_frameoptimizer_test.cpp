@@ -1,5 +1,6 @@
 // The frame optimizer: every option keeps what the animation shows (composed screen by screen over
 // time), on small fixtures for each rule and on a 30-frame animation read back by PIL and giftopnm.
+#include <random>
 #include <set>
 
 #include "gifanimtesthelp.h"
@@ -250,9 +251,18 @@ TEST(GifFrameOptimizer, IdenticalFramesMergeAndVanish) {
 
   TGIFImage cropped;
   build(cropped);
+  std::vector<std::pair<TGIFProgressStage, int>> reports;
+  cropped.OnProgress = [&](TGIFProgressStage stage, int percent, bool, const std::string& message) {
+    EXPECT_EQ(message, "Optimizing...");
+    reports.push_back({stage, percent});
+  };
   Optimize(cropped, ooMerge | ooCrop);
   ASSERT_EQ(cropped.Images().Count(), 1);
   EXPECT_EQ(cropped.Images()[0].GraphicControlExtension()->Delay(), 16);
+  ASSERT_GE(reports.size(), 3u);
+  EXPECT_EQ(reports.front().first, TGIFProgressStage::Starting);
+  EXPECT_EQ(reports.back(), std::make_pair(TGIFProgressStage::Ending, 100));
+  for (size_t i = 2; i + 1 < reports.size(); ++i) EXPECT_GE(reports[i].second, reports[i - 1].second);
 }
 
 // A frame without a local map borrows another frame's transparent index only when it does not show
@@ -369,6 +379,18 @@ TEST(GifFrameOptimizer, SortingKeepsTheTransparentEntry) {
   giftest::SaveBytes(image);
 }
 
+// Sorting the global map keeps the logical screen's background colour, shown by a pixel or not.
+TEST(GifFrameOptimizer, SortingKeepsTheBackgroundColour) {
+  TGIFImage image;
+  image.GlobalColorMap().LoadFromPalette({kRed, kWhite, kBlue});
+  image.Header().Screen().BackgroundIndex = 2;
+  Control(AddFrame(image, 0, 0, 3, 1, {0, 1, 1}), 1, 5);
+  Optimize(image, ooColorMap);
+  ASSERT_EQ(image.GlobalColorMap().Count(), 3);
+  EXPECT_EQ(image.GlobalColorMap().ColorAt(0), GIFColorValue(255, 255, 255));
+  EXPECT_EQ(image.BackgroundColor(), GIFColorValue(0, 0, 255));
+}
+
 // Colour reduction is not carried out; with a given palette and without clean-up it is refused
 // before anything changes.
 TEST(GifFrameOptimizer, ReductionWithGivenPaletteRefused) {
@@ -381,4 +403,32 @@ TEST(GifFrameOptimizer, ReductionWithGivenPaletteRefused) {
   EXPECT_FALSE(image.Images()[1].Transparent());
   EXPECT_EQ(ErrorOf([&] { image.OptimizeFrames(kGIFAllOptimizeOptions, gpGivenPalette, 8, gdNearest); }), "");
   EXPECT_EQ(image.Images().Count(), 1);
+}
+
+// Damaged animations that still load are optimized and their maps merged without a crash; only the
+// codec's own error may come out.
+TEST(GifFrameOptimizer, DamagedAnimationsOptimizeSafely) {
+  TGIFImage source;
+  BuildAnimation(source);
+  const std::vector<uint8_t> good = giftest::SaveBytes(source);
+  std::mt19937 rng(32);
+  int loaded = 0;
+  for (int round = 0; round < 300; ++round) {
+    std::vector<uint8_t> bytes = good;
+    const int changes = 1 + int(rng() % 8);
+    for (int k = 0; k < changes; ++k) bytes[rng() % bytes.size()] = uint8_t(rng());
+    if (round % 3 == 0) bytes.resize(13 + rng() % (bytes.size() - 13));
+    TGIFImage image;
+    image.WarningEvent = [](const void*, int, const std::string&) {};
+    TGIFMemoryStream stream(bytes);
+    try {
+      image.LoadFromStream(stream);
+      ++loaded;
+      image.OptimizeFrames(kGIFAllOptimizeOptions, gpNone, 8, gdNearest);
+      image.UnifyColorMaps();
+      giftest::SaveBytes(image);
+    } catch (const GIFException&) {
+    }
+  }
+  EXPECT_GT(loaded, 100);
 }
