@@ -79,7 +79,9 @@ TEST(DrawHelpers, CropShadowStrips) {
       for (int x = 0; x < 40; ++x) {
         bool right = x >= 20 && x < 20 + w && y >= 5 && y <= 24;
         bool bottom = x >= 2 && x <= 17 && y >= 30 && y < 30 + w;
-        if (!right && !bottom) ASSERT_EQ(At(g, x, y), 7) << w << ": " << x << "," << y;
+        if (!right && !bottom) {
+          ASSERT_EQ(At(g, x, y), 7) << w << ": " << x << "," << y;
+        }
       }
     EXPECT_EQ(At(g, 20, 5), 255);  // the row grey is white at the top
   }
