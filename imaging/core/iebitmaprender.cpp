@@ -214,6 +214,8 @@ void IERenderZoomedInto(TIEBitmap* source, TIEBitmap* dest, TIERenderTables* tab
                         int dw, int dh, int sx, int sy, int sw, int sh, bool useAlpha, bool reuseRows,
                         int transparency, TIEBlendOperation op) {
   if (!source || !dest || dest->GetPixelFormat() != ie24RGB || source->GetPixelFormat() == ieNoFormat) return;
+  // the row table needs row addresses that stay valid: a destination in a temporary file has none
+  if (dest->GetLocation() == ieTempFile || source == dest) return;
   ReadOnlyRows readOnly(source);
   int destW = dest->GetImageWidth(), destH = dest->GetImageHeight();
   int srcW = source->GetImageWidth(), srcH = source->GetImageHeight();

@@ -203,6 +203,28 @@ TEST(Render, KeptTablesAndRowReuse) {
       ASSERT_TRUE(IESameRGB(a->GetRGB(x, y), Shown(src.get(), x * 40 / 100, y * 30 / 100))) << x << "," << y;
 }
 
+// A source in a temporary file (rows reached through views) renders as one in memory.
+TEST(Render, SourceInATemporaryFile) {
+  auto mem = MakeSource(ie24RGB);
+  TIEBitmap file;
+  file.SetMemoryThreshold(0);
+  file.SetLocation(ieTempFile);
+  ASSERT_TRUE(file.Allocate(kSize, kSize, ie24RGB));
+  ASSERT_EQ(file.GetLocation(), ieTempFile);
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) file.SetRGB(x, y, mem->GetRGB(x, y));
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) file.SetAlphaAt(x, y, uint8_t(x + y));
+  auto a = MakeDest();
+  IERenderInto(&file, a.get(), 0, 0, 100, 100, 0, 0, 50, 50, 255, ieboNormal);
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) {
+      TIERGB want = Mix(kBase, mem->GetRGB(x / 2, y / 2), (x / 2 + y / 2));
+      ASSERT_TRUE(IESameRGB(a->GetRGB(x, y), want)) << x << "," << y;
+    }
+  EXPECT_EQ(file.RowAccess, iraRead | iraWrite);  // restored after the call
+}
+
 TEST(Render, ResampleRectIntoCopiesWithAlpha) {
   auto src = MakeSource(ie8g);  // converted to colours on the way
   TIEBitmap dst(60, 60, ie24RGB);

@@ -301,29 +301,31 @@ TEST(MaskDrawing, BorderStripesFollowThePhase) {
   POINT r[] = {{4, 5}, {16, 5}, {16, 19}, {4, 19}};
   m.FillPolygon(1, r, 4);
   const TColor c1 = RGB(255, 0, 0), c2 = RGB(0, 0, 255);
-  for (int phase : {0, 1, 5}) {
-    SCOPED_TRACE(phase);
-    Dib d(30, 30, 0x40);
-    RECT rc;
-    m.DrawBorder(d.bmp.GetDC(), 3, 2, 24, 24, 0, 0, 24, 24, phase, c1, c2, &rc);
-    int drawn = 0;
-    for (int y = 0; y < 30; ++y)
-      for (int x = 0; x < 30; ++x) {
-        int mx = x - 3, my = y - 2;
-        bool inside = mx >= 4 && mx < 16 && my >= 5 && my < 19;
-        bool edge = inside && (mx == 4 || mx == 15 || my == 5 || my == 18);
-        TIERGB c = d.At(x, y);
-        if (!edge) {
-          ASSERT_EQ(c.g, 0x40) << x << "," << y;
-          ASSERT_EQ(c.r, 0x40);
-          continue;
+  for (int zoom : {1, 2}) {
+    for (int phase : {0, 1, 5}) {
+      SCOPED_TRACE(testing::Message() << "zoom " << zoom << ", phase " << phase);
+      Dib d(60, 60, 0x40);
+      m.DrawBorder(d.bmp.GetDC(), 3, 2, 24 * zoom, 24 * zoom, 0, 0, 24, 24, phase, c1, c2, nullptr);
+      int drawn = 0;
+      const int x0 = 4 * zoom, x1 = 16 * zoom - 1, y0 = 5 * zoom, y1 = 19 * zoom - 1;  // the selection shown
+      for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 60; ++x) {
+          int mx = x - 3, my = y - 2;
+          bool inside = mx >= x0 && mx <= x1 && my >= y0 && my <= y1;
+          bool edge = inside && (mx == x0 || mx == x1 || my == y0 || my == y1);
+          TIERGB c = d.At(x, y);
+          if (!edge) {
+            ASSERT_EQ(c.g, 0x40) << x << "," << y;
+            ASSERT_EQ(c.r, 0x40);
+            continue;
+          }
+          ++drawn;
+          bool second = ((x + y + phase) % 8) < 4;
+          ASSERT_EQ(c.b, second ? 255 : 0) << x << "," << y;
+          ASSERT_EQ(c.r, second ? 0 : 255) << x << "," << y;
         }
-        ++drawn;
-        bool second = ((x + y + phase) % 8) < 4;
-        ASSERT_EQ(c.b, second ? 255 : 0) << x << "," << y;
-        ASSERT_EQ(c.r, second ? 0 : 255) << x << "," << y;
-      }
-    EXPECT_EQ(drawn, 2 * 12 + 2 * 12);
+      EXPECT_EQ(drawn, 2 * (x1 - x0 + 1) + 2 * (y1 - y0 - 1));
+    }
   }
 }
 
