@@ -1,0 +1,36 @@
+// Painting helpers the image view uses for its background styles and overlays and the parameters
+// preview uses for its backgrounds: bevel frames, the shadow strips of the cropped-shadow background,
+// a Gaussian curve and the two background textures built on it.
+//
+// They draw on a device context (the canvas's) and, where a 24-bit platform bitmap is at hand, write
+// its pixels directly.
+#pragma once
+#include <windows.h>
+
+#include <vector>
+
+#include "iedefs.h"
+
+class TIEPlatformBitmap;
+
+// Frame lines (x1, y2)-(x1, y1)-(x2, y1) in colour1, then (x1, y2)-(x2, y2)-(x2, y1) in colour2, each
+// line without its last point; solid pen of width 1.
+void IEDrawBevelFrame(HDC dc, int x1, int y1, int x2, int y2, TColor colour1, TColor colour2);
+
+// The shadow strip right of (below) the image rectangle of the cropped-shadow background; the strip
+// is the rectangle (x1, y1)-(x2, y2), inclusive, beside the image, and starts its width below the
+// image's top (its height right of the image's left). Mode 1: filled with the device context's brush;
+// mode 2: the pixels darkened, deepest next to the image, ending in a slanted corner; mode 3: a grey
+// gradient with a slanted corner, inside the strip. Pixels are changed in `bitmap` (24-bit, or
+// nullptr) where it covers them, otherwise through the device context.
+void IEDrawCropShadowRight(HDC dc, TIEPlatformBitmap* bitmap, int x1, int y1, int x2, int y2, int mode);
+void IEDrawCropShadowBottom(HDC dc, TIEPlatformBitmap* bitmap, int x1, int y1, int x2, int y2, int mode);
+
+// n samples of a Gaussian of width s over -1 .. 1, scaled so that the peak is `high` and zero is
+// `low`.
+void IEGaussianCurve(int n, double low, double high, double s, std::vector<double>& out);
+
+// The preview's textures, 24 bits per pixel: horizontal grey stripes repeating every four rows, and
+// a horizontal grey shading with random brightness runs.
+bool IEMakeStripeBitmap(TIEPlatformBitmap* bitmap, int width, int height);
+bool IEMakeShadedNoiseBitmap(TIEPlatformBitmap* bitmap, int width, int height);
