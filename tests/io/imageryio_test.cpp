@@ -1,0 +1,287 @@
+#include "imageryio.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hostenv.h"
+#include "iotest_util.h"
+
+using namespace iotest;
+
+namespace {
+
+std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+bool FileExists(const std::string& winPath) {
+  return GetFileAttributesA(winPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+TEST(IEFileFormatRegistry, ExtensionsAndTypes) {
+  ASSERT_EQ(IEFileFormatRegistry().size(), 25u);  // no HD Photo entry without the imaging component
+  for (const char* e : {".JPG", "jpg", "JPG"}) EXPECT_EQ(IEFileTypeOfExtension(e), iffJPEG) << e;
+  EXPECT_EQ(IEFileTypeOfExtension("xif"), iffTIFF);
+  EXPECT_EQ(IEFileTypeOfExtension("pix"), iffTGA);
+  EXPECT_EQ(IEFileTypeOfExtension(".rle"), iffBMP);
+  EXPECT_EQ(IEFileFormatByExtension(""), nullptr);
+  EXPECT_EQ(IEFileFormatByExtension("hdp"), nullptr);
+  EXPECT_EQ(IEFileFormatExtension(iffJ2K, 2), "J2C");
+  EXPECT_EQ(IEFileFormatExtensionCount(iffTGA), 6);
+}
+
+// The conversion's outputs and the plain bitmap: saved by extension, reloaded identical, and read to
+// the same pixels by the host's own decoders.
+struct SaveCase {
+  const char* name;
+  TIEFileFormatCode type;
+  const char* hostDecoder;  // {in} our file, {out} the PPM it writes
+};
+const SaveCase kSaveCases[] = {
+    {"slide.tga", iffTGA, "/usr/bin/tgatoppm {in} > {out}"},
+    {"slide.pcx", iffPCX, "/usr/bin/pcxtoppm {in} > {out}"},
+    {"slide.rle", iffBMP, "/usr/bin/bmptoppm {in} > {out}"},
+    {"upper.RLE", iffBMP, "/usr/bin/bmptoppm {in} > {out}"},
+    {"slide.bmp", iffBMP, "/usr/bin/bmptoppm {in} > {out}"},
+    {"slide.jp2", iffJP2, "/usr/bin/opj_decompress -i {in} -o {out} >/dev/null"},
+    {"slide.j2k", iffJ2K, "/usr/bin/opj_decompress -i {in} -o {out} >/dev/null"},
+    {"slide.jpc", iffJ2K, "/usr/bin/opj_decompress -i {in} -o {out} >/dev/null"},
+};
+
+class SaveByExtensionTest : public ::testing::TestWithParam<SaveCase> {};
+
+TEST_P(SaveByExtensionTest, ReloadsIdenticalAndHostAgrees) {
+  const SaveCase& c = GetParam();
+  TIEBitmap picture;
+  MakePicture(picture, 67, 41);  // odd width: row padding of every format
+  TImageryIO io(&picture);
+  io.SaveByExtension(W(tq::WorkFile(c.name)));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params.FileType, c.type);
+  EXPECT_EQ(picture.GetPixelFormat(), ie24RGB);
+
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.LoadByExtension(W(tq::WorkFile(c.name)));
+  ASSERT_FALSE(reader.Aborting);
+  EXPECT_EQ(reader.Params.FileType, c.type);
+  ExpectSamePixels(picture, back);
+  if (ToolsPresent()) ExpectHostDecodes(picture, c.name, c.hostDecoder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, SaveByExtensionTest, ::testing::ValuesIn(kSaveCases),
+                         [](const ::testing::TestParamInfo<SaveCase>& i) {
+                           std::string n = i.param.name;
+                           for (char& ch : n) if (ch == '.') ch = '_';
+                           return n;
+                         });
+
+TEST(SaveByExtension, RleIsAnUncompressedBottomUpBitmapWith54ByteHeader) {
+  TIEBitmap picture;
+  MakePicture(picture, 5, 3);
+  TImageryIO io(&picture);
+  io.SaveByExtension(W(tq::WorkFile("tiny.rle")));
+  std::vector<unsigned char> f;
+  ASSERT_TRUE(tq::ReadFileBytes(tq::WorkFile("tiny.rle"), f));
+  ASSERT_EQ(f.size(), 54u + 16 * 3);  // rows of 15 bytes padded to 16
+  EXPECT_EQ(f[0], 'B');
+  EXPECT_EQ(f[10], 54);
+  EXPECT_EQ(f[14], 40);
+  EXPECT_EQ(f[28], 24);
+  EXPECT_EQ(f[30], 0);  // no compression
+  // the first stored row is the bottom row
+  EXPECT_EQ(f[54], picture.GetRowAddress(2)[0]);
+}
+
+TEST(SaveByExtension, WritersConvertACopyNeverTheCallersBitmap) {
+  TIEBitmap grey;
+  ASSERT_TRUE(grey.Allocate(9, 4, ie8g));
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 9; ++x) grey.GetRowAddress(y)[x] = uint8_t(x * 20 + y);
+  TImageryIO io(&grey);
+  for (const char* name : {"grey.tga", "grey.pcx", "grey.jp2", "grey.bmp"}) {
+    io.SaveByExtension(W(tq::WorkFile(name)));
+    EXPECT_FALSE(io.Aborting) << name;
+    EXPECT_EQ(grey.GetPixelFormat(), ie8g) << name;
+    TIEBitmap back;
+    TImageryIO reader(&back);
+    reader.LoadByExtension(W(tq::WorkFile(name)));
+    ASSERT_FALSE(reader.Aborting) << name;
+    ExpectSamePixels(grey, back);
+  }
+}
+
+TEST(SaveByExtension, FormatsWithoutWriterFailWithoutCreatingAFile) {
+  TIEBitmap picture;
+  MakePicture(picture, 8, 8);
+  TImageryIO io(&picture);
+  for (const char* name : {"none.png", "none.gif", "none.cur", "none.xyz", "none.xif"}) {
+    io.Aborting = false;
+    io.SaveByExtension(W(tq::WorkFile(name)));
+    EXPECT_TRUE(io.Aborting) << name;
+    EXPECT_FALSE(FileExists(tq::WorkFile(name))) << name;
+  }
+}
+
+TEST(LoadByExtension, UnknownExtensionOrReaderlessFormatSetsAbort) {
+  TIEBitmap b;
+  TImageryIO io(&b);
+  int finished = 0;
+  io.OnFinishWork = [&](void*) { ++finished; };
+  io.LoadByExtension(W(tq::WorkFile("missing.qqq")));
+  EXPECT_TRUE(io.Aborting);
+  io.Aborting = false;
+  io.LoadByExtension(L"");
+  EXPECT_TRUE(io.Aborting);
+  EXPECT_EQ(finished, 2);
+}
+
+// Detection from content at a stream position past other bytes; the position comes back.
+TEST(DetectStreamType, FindsEachFormatAndRestoresThePosition) {
+  TIEBitmap picture;
+  MakePicture(picture, 31, 17);
+  TImageryIO io(&picture);
+  struct Case { TIEFileFormatCode type; };
+  for (TIEFileFormatCode t : {iffBMP, iffPCX, iffTGA, iffJP2, iffJ2K, iffDCX}) {
+    TIEMemoryStream s;
+    const char prefix[7] = "prefix";
+    s.WriteBuffer(prefix, 6);
+    io.SaveStreamAsFileType(s, t);
+    ASSERT_FALSE(io.Aborting) << t;
+    s.SetPosition(6);
+    EXPECT_EQ(io.DetectStreamType(s), t);
+    EXPECT_EQ(s.GetPosition(), 6);
+    // and it loads from there
+    TIEBitmap back;
+    TImageryIO reader(&back);
+    s.SetPosition(6);
+    reader.LoadStreamByContent(s);
+    EXPECT_FALSE(reader.Aborting) << t;
+    ExpectSamePixels(picture, back);
+  }
+  TIEMemoryStream gif13;
+  gif13.WriteBuffer("GIF89a1234567", 13);  // one byte too short for the GIF test
+  gif13.SetPosition(0);
+  EXPECT_NE(io.DetectStreamType(gif13), iffGIF);
+  TIEMemoryStream soi;
+  std::vector<uint8_t> junk(200, 0x11);
+  junk[140] = 0xFF; junk[141] = 0xD8; junk[142] = 0xFF;
+  soi.WriteBuffer(junk.data(), 200);
+  soi.SetPosition(0);
+  EXPECT_EQ(io.DetectStreamType(soi), iffJPEG);
+}
+
+TEST(DetectFileType, StrictModeWantsTheExtensionToAgree) {
+  TIEBitmap picture;
+  MakePicture(picture, 8, 8);
+  TImageryIO io(&picture);
+  io.SaveByExtension(W(tq::WorkFile("real.tga")));
+  CopyFileA(tq::WorkFile("real.tga").c_str(), tq::WorkFile("fake.pcx").c_str(), FALSE);
+  EXPECT_EQ(io.DetectFileType(W(tq::WorkFile("real.tga")), true), iffTGA);
+  EXPECT_EQ(io.DetectFileType(W(tq::WorkFile("fake.pcx")), true), 0);
+  EXPECT_EQ(io.DetectFileType(W(tq::WorkFile("fake.pcx")), false), iffTGA);
+  EXPECT_EQ(io.DetectFileType(W(tq::WorkFile("absent.tga")), false), 0);
+}
+
+// Files written by other tools load to the pixels of the picture they were made from.
+struct ForeignCase {
+  const char* file;
+  const char* command;  // makes {file} from in.ppm (or in16.ppm / in2.ppm: 16 and 2 colours)
+  TIEFileFormatCode type;
+};
+const ForeignCase kForeign[] = {
+    {"pam.tga", "/usr/bin/pamtotga -norle in.ppm > pam.tga", iffTGA},
+    {"pamrle.tga", "/usr/bin/pamtotga in.ppm > pamrle.tga", iffTGA},
+    {"cmap.tga", "/usr/bin/pamtotga -cmap -norle in16.ppm > cmap.tga", iffTGA},
+    {"cmaprle.tga", "/usr/bin/pamtotga -cmap in16.ppm > cmaprle.tga", iffTGA},
+    {"p8.pcx", "/usr/bin/ppmtopcx -8bit in16.ppm > p8.pcx 2>/dev/null", iffPCX},
+    {"p24.pcx", "/usr/bin/ppmtopcx -24bit in.ppm > p24.pcx 2>/dev/null", iffPCX},
+    {"p16.pcx", "/usr/bin/ppmtopcx in16.ppm > p16.pcx 2>/dev/null", iffPCX},
+    {"b1.bmp", "/usr/bin/ppmtobmp -bpp 1 in2.ppm > b1.bmp 2>/dev/null", iffBMP},
+    {"b4.bmp", "/usr/bin/ppmtobmp -bpp 4 in16.ppm > b4.bmp 2>/dev/null", iffBMP},
+    {"b8.bmp", "/usr/bin/ppmtobmp -bpp 8 in16.ppm > b8.bmp 2>/dev/null", iffBMP},
+    {"b24.bmp", "/usr/bin/ppmtobmp -bpp 24 in.ppm > b24.bmp 2>/dev/null", iffBMP},
+    {"os2.bmp", "/usr/bin/ppmtobmp -os2 -bpp 24 in.ppm > os2.bmp 2>/dev/null", iffBMP},
+    {"os2p.bmp", "/usr/bin/ppmtobmp -os2 -bpp 8 in16.ppm > os2p.bmp 2>/dev/null", iffBMP},
+    {"rle8.bmp", "/usr/local/bin/convert in16.ppm -type Palette -compress RLE BMP3:rle8.bmp", iffBMP},
+    {"rle4.bmp", "/usr/bin/python3 \"$TQ_SOURCE_DIR/tests/io/tools/ppm_to_rle4_bmp.py\" in16.ppm rle4.bmp", iffBMP},
+    {"j2k.jp2", "/usr/bin/opj_compress -n 4 -i in.ppm -o j2k.jp2 >/dev/null", iffJP2},
+    {"j2k.j2k", "/usr/bin/opj_compress -n 4 -i in.ppm -o j2k.j2k >/dev/null", iffJ2K},
+};
+
+class ForeignFileTest : public ::testing::TestWithParam<ForeignCase> {
+ protected:
+  static void SetUpTestSuite() {
+    if (!ToolsPresent()) return;
+    MakePicture(full_, 45, 29);
+    MakePicture(sixteen_, 45, 29, 16);
+    MakePicture(two_, 45, 29, 2);
+    WritePPM(full_, tq::WorkFile("in.ppm"));
+    WritePPM(sixteen_, tq::WorkFile("in16.ppm"));
+    WritePPM(two_, tq::WorkFile("in2.ppm"));
+  }
+  static TIEBitmap full_, sixteen_, two_;
+};
+TIEBitmap ForeignFileTest::full_, ForeignFileTest::sixteen_, ForeignFileTest::two_;
+
+TEST_P(ForeignFileTest, LoadsThePixelsTheToolWrote) {
+  if (!ToolsPresent()) GTEST_SKIP() << "host tools unreachable";
+  const ForeignCase& c = GetParam();
+  Host(c.command);
+  TIEBitmap back;
+  TImageryIO io(&back);
+  io.LoadByContent(W(tq::WorkFile(c.file)));
+  ASSERT_FALSE(io.Aborting) << c.file;
+  EXPECT_EQ(io.Params.FileType, c.type);
+  const std::string cmd = c.command;
+  TIEBitmap& expected = cmd.find("in16") != std::string::npos ? sixteen_ : cmd.find("in2") != std::string::npos ? two_ : full_;
+  ExpectSamePixels(expected, back);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, ForeignFileTest, ::testing::ValuesIn(kForeign),
+                         [](const ::testing::TestParamInfo<ForeignCase>& i) {
+                           std::string n = i.param.file;
+                           for (char& ch : n) if (ch == '.') ch = '_';
+                           return n;
+                         });
+
+TEST(DCX, MultiPageFileFromImageMagickLoadsEachPage) {
+  if (!ToolsPresent()) GTEST_SKIP();
+  TIEBitmap a, b;
+  MakePicture(a, 20, 10);
+  MakePicture(b, 13, 7, 16);
+  WritePPM(a, tq::WorkFile("pa.ppm"));
+  WritePPM(b, tq::WorkFile("pb.ppm"));
+  Host("/usr/local/bin/convert pa.ppm pb.ppm DCX:two.dcx");
+  TIEBitmap back;
+  TImageryIO io(&back);
+  for (int page : {0, 1, 7}) {
+    io.Params.DCXImageIndex = page;
+    io.LoadByExtension(W(tq::WorkFile("two.dcx")));
+    ASSERT_FALSE(io.Aborting) << page;
+    ExpectSamePixels(page == 0 ? a : b, back);
+  }
+  EXPECT_EQ(io.Params.DCXImageIndex, 1);  // page 7 of two reads the last one
+  EXPECT_EQ(io.Params.ImageIndex, 1);
+}
+
+TEST(DCX, StreamSaveKeepsWhatPrecedesThePosition) {
+  TIEBitmap picture;
+  MakePicture(picture, 12, 9);
+  TImageryIO io(&picture);
+  TIEMemoryStream s;
+  s.WriteBuffer("keep-me", 7);
+  io.SaveStreamAsFileType(s, iffDCX);
+  ASSERT_FALSE(io.Aborting);
+  ASSERT_GT(s.GetSize(), 7);
+  EXPECT_EQ(std::string(static_cast<const char*>(s.Memory()), 7), "keep-me");
+  s.SetPosition(7);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.LoadStreamAsFileType(s, iffDCX);
+  ASSERT_FALSE(reader.Aborting);
+  ExpectSamePixels(picture, back);
+}
