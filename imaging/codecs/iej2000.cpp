@@ -161,7 +161,9 @@ void IEJ2000Read(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
   SilenceCodec(codec.p);
   opj_dparameters_t dp;
   opj_set_default_decoder_parameters(&dp);
-  if (!opj_setup_decoder(codec.p, &dp) || !opj_read_header(stream.p, codec.p, &image.p) || !image.p ||
+  // strict: a truncated code stream is a failure, not a partly decoded image reported as complete
+  if (!opj_setup_decoder(codec.p, &dp) || !opj_decoder_set_strict_mode(codec.p, OPJ_TRUE) ||
+      !opj_read_header(stream.p, codec.p, &image.p) || !image.p ||
       image.p->numcomps == 0) {
     Progress.Abort();
     return;
