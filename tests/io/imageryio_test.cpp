@@ -285,3 +285,70 @@ TEST(DCX, StreamSaveKeepsWhatPrecedesThePosition) {
   ASSERT_FALSE(reader.Aborting);
   ExpectSamePixels(picture, back);
 }
+
+// The writers' other depths, read back by the host's decoders: a picture of at most 16 colours keeps
+// its exact colours through the palette conversion.
+struct DepthCase {
+  const char* name;
+  int bits, samples;
+  uint8_t bmpCompression;
+  bool tgaGrey;
+  const char* hostDecoder;
+};
+const DepthCase kDepths[] = {
+    {"d8.bmp", 8, 1, 0, false, "/usr/bin/bmptoppm {in} > {out}"},
+    {"d8rle.bmp", 8, 1, 1, false, "/usr/bin/bmptoppm {in} > {out}"},
+    {"d4.bmp", 4, 1, 0, false, "/usr/bin/bmptoppm {in} > {out}"},
+    {"d4rle.bmp", 4, 1, 1, false, "/usr/bin/bmptoppm {in} > {out}"},
+    {"d8.tga", 8, 1, 0, false, "/usr/bin/tgatoppm {in} > {out}"},
+    {"d8.pcx", 8, 1, 0, false, "/usr/bin/pcxtoppm {in} > {out}"},
+    {"d4.pcx", 4, 1, 0, false, "/usr/bin/pcxtoppm {in} > {out}"},
+};
+
+class WriterDepthTest : public ::testing::TestWithParam<DepthCase> {};
+
+TEST_P(WriterDepthTest, PaletteDepthsReadBackByHostAndByUs) {
+  const DepthCase& c = GetParam();
+  TIEBitmap picture;
+  MakePicture(picture, 51, 19, 16);
+  TImageryIO io(&picture);
+  io.Params.BitsPerSample = c.bits;
+  io.Params.SamplesPerPixel = c.samples;
+  io.Params.BMPCompression = c.bmpCompression;
+  io.SaveByExtension(W(tq::WorkFile(c.name)));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(picture.GetPixelFormat(), ie24RGB);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.LoadByExtension(W(tq::WorkFile(c.name)));
+  ASSERT_FALSE(reader.Aborting);
+  ExpectSamePixels(picture, back);
+  if (ToolsPresent()) ExpectHostDecodes(picture, c.name, c.hostDecoder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, WriterDepthTest, ::testing::ValuesIn(kDepths),
+                         [](const ::testing::TestParamInfo<DepthCase>& i) {
+                           std::string n = i.param.name;
+                           for (char& ch : n) if (ch == '.') ch = '_';
+                           return n;
+                         });
+
+TEST(SaveByExtension, TargaKeepsAnAlphaChannel) {
+  TIEBitmap picture;
+  MakePicture(picture, 23, 11);
+  TIEBitmap* alpha = picture.GetAlphaChannel();
+  for (int y = 0; y < 11; ++y)
+    for (int x = 0; x < 23; ++x) alpha->GetRowAddress(y)[x] = uint8_t(x * 11 + y);
+  alpha->IsAll255 = false;
+  TImageryIO io(&picture);
+  io.SaveByExtension(W(tq::WorkFile("alpha.tga")));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_FALSE(io.Params.TGACompressed);  // 32-bit files are written uncompressed
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.LoadByExtension(W(tq::WorkFile("alpha.tga")));
+  ASSERT_FALSE(reader.Aborting);
+  ExpectSamePixels(picture, back);
+  ASSERT_TRUE(back.AlphaPresent());
+  EXPECT_EQ(back.GetAlphaAt(5, 3), 5 * 11 + 3);
+}
