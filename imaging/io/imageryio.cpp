@@ -62,6 +62,8 @@ class TIEIOThread {
 
 namespace {
 
+constexpr int kStreamHeaderSize = 12;
+
 std::wstring LowerExtension(const std::wstring& name) {
   const size_t slash = name.find_last_of(L"\\/:");
   const size_t dot = name.rfind(L'.');
@@ -225,7 +227,8 @@ TIECodecProgress TImageryIO::MakeProgress() {
   return p;
 }
 
-bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool paramsOnly) {
+bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool paramsOnly, int64_t dataSize) {
+  if (dataSize < 0) dataSize = stream.GetSize() - stream.GetPosition();
   TIECodecProgress progress = MakeProgress();
   if (paramsOnly) progress.OnProgress = nullptr;
   TIEBitmap* alpha = nullptr;
@@ -236,7 +239,7 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
       IEBMPRead(stream, bmp, 0, Params, progress, paramsOnly, false, alpha, !Params.BMPHandleAlpha || paramsOnly);
       break;
     case iffTGA: IETGARead(stream, bmp, Params, progress, paramsOnly, alpha, paramsOnly); break;
-    case iffPCX: IEPCXRead(stream, bmp, Params, stream.GetSize() - stream.GetPosition(), progress, paramsOnly); break;
+    case iffPCX: IEPCXRead(stream, bmp, Params, dataSize, progress, paramsOnly); break;
     case iffDCX: IEDCXRead(stream, bmp, Params, progress, paramsOnly); break;
     case iffJP2:
     case iffJ2K: IEJ2000Read(stream, bmp, Params, progress, paramsOnly); break;
@@ -329,9 +332,26 @@ void TImageryIO::LoadStream(TIEStream& stream, TIEFileFormatCode type) {
     TImageryIO* io;
     ~TFinish() { io->DoFinishWork(); }
   } finish{this};
+  int64_t dataSize = -1, dataStart = -1;
+  if (type == iffPCX && StreamHeaders) {
+    const int64_t start = stream.GetPosition();
+    uint8_t h[kStreamHeaderSize];
+    if (stream.Read(h, kStreamHeaderSize) != kStreamHeaderSize || std::memcmp(h, "PCX", 3) != 0) {
+      Aborting = true;
+      return;
+    }
+    if (std::memcmp(h, "PCX2", 5) == 0) {
+      dataStart = start + kStreamHeaderSize;
+      dataSize = IEReadU32LE(h + 8);
+    } else {  // the older 4-byte header: no length, the image runs to the end
+      dataStart = start + 4;
+      stream.SetPosition(dataStart);
+    }
+  }
   Params.ClearImageInfo();
   IEBitmap->DiscardAlphaChannel(false);
-  ReadFormat(type, stream, false);
+  ReadFormat(type, stream, false, dataSize);
+  if (dataSize >= 0) stream.SetPosition(dataStart + dataSize);
   if (Params.DpiX < 2) Params.SetDpiX(IEDefaultDpiX);
   if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDpiY);
   Params.FileName.clear();
@@ -502,7 +522,87 @@ void TImageryIO::SaveStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileT
     // one page from the stream's position; what precedes it is the caller's and stays
     stream.SetSize(stream.GetPosition());
   }
+  if (fileType == iffPCX && StreamHeaders) {
+    const int64_t start = stream.GetPosition();
+    uint8_t h[kStreamHeaderSize] = {};
+    IEStreamWriteCheck(stream, Aborting, h, kStreamHeaderSize);  // placeholder
+    WriteFormat(fileType, stream);
+    if (Aborting) return;  // the placeholder stays without the magic
+    const int64_t end = stream.GetPosition();
+    std::memcpy(h, "PCX2", 5);
+    IEWriteU32LE(h + 8, uint32_t(end - start - kStreamHeaderSize));
+    stream.SetPosition(start);
+    IEStreamWriteCheck(stream, Aborting, h, kStreamHeaderSize);
+    stream.SetPosition(end);
+    return;
+  }
   WriteFormat(fileType, stream);
+}
+
+void TImageryIO::ReadStreamParams(TIEStream& stream) {
+  TIEFileFormatCode t = 0;
+  try {
+    t = DetectStreamType(stream);
+  } catch (...) {
+  }
+  if (!t) {
+    Params.FileType = 0;
+    return;
+  }
+  ReadStreamParamsAsFileType(stream, t);
+}
+
+void TImageryIO::ReadParamsAsFileType(const std::wstring& fileName, TIEFileFormatCode fileType) {
+  Params.FileType = fileType;
+  Params.ClearImageInfo();
+  Aborting = true;
+  bool ok = false;
+  try {
+    TIEWideFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+    Aborting = false;
+    TIEBufferedReadStream buffered(file, 8192, false);
+    ok = ReadFormat(fileType, buffered, true) && !Aborting;
+  } catch (...) {
+    ok = false;
+  }
+  if (!ok) Params.FileType = 0;
+  Params.FileName = fileName;
+  DoFinishWork();
+}
+
+void TImageryIO::ReadParamsByExtension(const std::wstring& fileName) {
+  TIEFileFormatCode t = 0;
+  try {
+    t = DetectFileType(fileName, true);
+  } catch (...) {
+  }
+  if (!t) {
+    Params.FileType = 0;
+    return;
+  }
+  ReadParamsAsFileType(fileName, t);
+}
+
+void TImageryIO::LoadFromMemoryBlock(const void* block, int64_t size, TIEFileFormatCode fileType) {
+  if (!block || size <= 0) {
+    Aborting = true;
+    return;
+  }
+  TIEMemStream s(block, size);
+  if (fileType == 0) LoadStreamByContent(s);
+  else LoadStreamAsFileType(s, fileType);
+  // an asynchronous load must not outlive the wrapper of the caller's block
+  if (!OwnsBitmap && Asynchronous && !InsideIOThread()) WaitForIOThreads(false);
+}
+
+void TImageryIO::ReadParamsFromMemoryBlock(const void* block, int64_t size, TIEFileFormatCode fileType) {
+  if (!block || size <= 0) {
+    Aborting = true;
+    return;
+  }
+  TIEMemStream s(block, size);
+  if (fileType == 0) ReadStreamParams(s);
+  else ReadStreamParamsAsFileType(s, fileType);
 }
 
 void TImageryIO::ReadStreamParamsAsFileType(TIEStream& stream, TIEFileFormatCode fileType) {

@@ -44,6 +44,14 @@ class TImageryIO {
   void LoadStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileType);
   void SaveStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileType);
   void ReadStreamParamsAsFileType(TIEStream& stream, TIEFileFormatCode fileType);
+  void ReadStreamParams(TIEStream& stream);  // by content
+  // Parameters of a file without loading it; any failure leaves Params.FileType 0.
+  void ReadParamsAsFileType(const std::wstring& fileName, TIEFileFormatCode fileType);
+  void ReadParamsByExtension(const std::wstring& fileName);
+  // A block in memory, read in place (not copied); file type 0 detects it. A null block or size 0
+  // sets Aborting and does nothing else.
+  void LoadFromMemoryBlock(const void* block, int64_t size, TIEFileFormatCode fileType);
+  void ReadParamsFromMemoryBlock(const void* block, int64_t size, TIEFileFormatCode fileType);
 
   // ---- detection ----
   // The stream's format from its content, tests in a fixed order; the position is restored.
@@ -62,6 +70,9 @@ class TImageryIO {
   TIOParamsVals Params;
   bool Aborting = false;  // outcome of the last operation; codecs set it through the progress record
   bool Asynchronous = false;
+  // PCX stream savers write, and PCX stream loaders expect, a 12-byte header: "PCX2", a NUL, three
+  // bytes of padding and the 32-bit length of the image that follows.
+  bool StreamHeaders = false;
   HWND NotifyWindow = nullptr;
   TIEProgressEvent OnProgress;
   std::function<void(void* sender)> OnFinishWork;
@@ -72,7 +83,8 @@ class TImageryIO {
   bool PrepareBitmap() const { return IEBitmap != nullptr; }
   TIECodecProgress MakeProgress();
   void UpdateAfterIO();
-  bool ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool paramsOnly);
+  // dataSize: bytes of the image from the stream's position (-1: to the end of the stream)
+  bool ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool paramsOnly, int64_t dataSize = -1);
   bool WriteFormat(TIEFileFormatCode type, TIEStream& stream);
   void LoadFile(const std::wstring& fileName, TIEFileFormatCode type);
   void SaveFile(const std::wstring& fileName, TIEFileFormatCode type);

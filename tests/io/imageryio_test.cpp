@@ -352,3 +352,70 @@ TEST(SaveByExtension, TargaKeepsAnAlphaChannel) {
   ASSERT_TRUE(back.AlphaPresent());
   EXPECT_EQ(back.GetAlphaAt(5, 3), 5 * 11 + 3);
 }
+
+TEST(StreamHeaders, PCXStreamsCarryTheirLength) {
+  TIEBitmap picture;
+  MakePicture(picture, 14, 6);
+  TImageryIO io(&picture);
+  io.StreamHeaders = true;
+  TIEMemoryStream s;
+  io.SaveStreamAsFileType(s, iffPCX);
+  const int64_t firstEnd = s.GetSize();
+  io.SaveStreamAsFileType(s, iffPCX);  // a second image right after the first
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(std::string(static_cast<const char*>(s.Memory()), 4), "PCX2");
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.StreamHeaders = true;
+  s.SetPosition(0);
+  reader.LoadStreamAsFileType(s, iffPCX);
+  ASSERT_FALSE(reader.Aborting);
+  EXPECT_EQ(s.GetPosition(), firstEnd);  // just after the first image
+  ExpectSamePixels(picture, back);
+  reader.LoadStreamAsFileType(s, iffPCX);
+  ASSERT_FALSE(reader.Aborting);
+  ExpectSamePixels(picture, back);
+
+  TIEMemoryStream wrong;
+  wrong.WriteBuffer("TIFF\0\0\0\0\0\0\0\0", 12);
+  wrong.SetPosition(0);
+  reader.LoadStreamAsFileType(wrong, iffPCX);
+  EXPECT_TRUE(reader.Aborting);
+}
+
+TEST(MemoryBlocks, LoadInPlaceAndRefuseEmptyBlocks) {
+  TIEBitmap picture;
+  MakePicture(picture, 10, 7);
+  TImageryIO io(&picture);
+  TIEMemoryStream s;
+  io.SaveStreamAsFileType(s, iffTGA);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  int finished = 0;
+  reader.OnFinishWork = [&](void*) { ++finished; };
+  reader.LoadFromMemoryBlock(s.Memory(), s.GetSize(), 0);
+  ASSERT_FALSE(reader.Aborting);
+  ExpectSamePixels(picture, back);
+  finished = 0;
+  reader.LoadFromMemoryBlock(s.Memory(), 0, iffTGA);
+  EXPECT_TRUE(reader.Aborting);
+  EXPECT_EQ(finished, 0);
+}
+
+TEST(ParamsOnly, FillsParametersAndLeavesTheBitmap) {
+  TIEBitmap picture;
+  MakePicture(picture, 33, 12);
+  TImageryIO io(&picture);
+  io.SaveByExtension(W(tq::WorkFile("params.pcx")));
+  TIEBitmap untouched;
+  MakePicture(untouched, 3, 2);
+  TImageryIO reader(&untouched);
+  reader.ReadParamsByExtension(W(tq::WorkFile("params.pcx")));
+  EXPECT_EQ(reader.Params.FileType, iffPCX);
+  EXPECT_EQ(reader.Params.Width, 33);
+  EXPECT_EQ(reader.Params.Height, 12);
+  EXPECT_EQ(reader.Params.SamplesPerPixel, 3);
+  EXPECT_EQ(untouched.GetImageWidth(), 3);
+  reader.ReadParamsAsFileType(W(tq::WorkFile("params.pcx")), iffJP2);  // wrong type: no parameters
+  EXPECT_EQ(reader.Params.FileType, 0);
+}
