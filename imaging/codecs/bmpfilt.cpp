@@ -173,7 +173,7 @@ void IEBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, int32_t DataSize, TIOParams
   const int64_t streamEnd = Stream.GetSize();
   uint32_t pixelOffset = 0;
   if (NoFileHeader || Params.IsResourceImage) {
-    if (DataSize <= 0) DataSize = int32_t(IEMin(int(streamEnd - start), 0x7FFFFFFF));
+    if (DataSize <= 0) DataSize = int32_t(streamEnd - start > 0x7FFFFFFF ? 0x7FFFFFFF : streamEnd - start);
   } else {
     uint8_t fh[kFileHeaderSize];
     if (!IEReadExact(Stream, Progress, fh, sizeof fh)) return;

@@ -188,6 +188,7 @@ void TImageryIO::WaitForIOThreads(bool abort) {
 
 bool TImageryIO::RestartAsync(std::function<void()> job) {
   if (OwnsBitmap || !Asynchronous || InsideIOThread()) return false;
+  InterlockedExchange(&LastPostedPercent, -1);
   auto* t = new TIEIOThread(this, std::move(job));
   if (!t->Start()) {
     delete t;  // never registered past the failed start
@@ -199,7 +200,8 @@ bool TImageryIO::RestartAsync(std::function<void()> job) {
 void TImageryIO::DoProgress(void* sender, int per) {
   if (!OnProgress) return;
   if (InsideIOThread()) {
-    if (NotifyWindow) PostMessageW(NotifyWindow, IEM_PROGRESS, WPARAM(per), 0);
+    if (NotifyWindow && InterlockedExchange(&LastPostedPercent, per) != per)
+      PostMessageW(NotifyWindow, IEM_PROGRESS, WPARAM(per), 0);
     return;
   }
   OnProgress(sender, per);

@@ -95,6 +95,9 @@ class TImageryIO {
   std::vector<TIEIOThread*> Threads;
   HANDLE ThreadEvent = nullptr;  // auto-reset; set when the thread list becomes empty
   CRITICAL_SECTION ThreadLock;
+  // last percentage posted from an I/O thread: a codec may report every row, the window's queue gets
+  // one message per change
+  volatile LONG LastPostedPercent = -1;
 };
 
 // True when this library has a reader (or a writer) for the file type.

@@ -78,6 +78,7 @@ TEST(AsyncIO, SaveRunsOnAThreadAndReportsThroughPostedMessages) {
   EXPECT_FALSE(io.Aborting);
   TestWindow::Pump();
   EXPECT_GT(gLog.progress, 0);
+  EXPECT_LE(gLog.progress, 101);  // one message per change of the percentage
   EXPECT_EQ(gLog.lastPercent, 100);
   EXPECT_EQ(gLog.finish, 1);
   EXPECT_EQ(directOffMain.load(), 0);  // the thread never called a handler
