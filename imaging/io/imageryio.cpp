@@ -8,6 +8,7 @@
 #include "bmpfilt.h"
 #include "iecodeccommon.h"
 #include "iej2000.h"
+#include "ietextutils.h"
 #include "ietgafil.h"
 #include "pcxfilter.h"
 
@@ -688,4 +689,59 @@ TIEFileFormatCode TImageryIO::DetectFileType(const std::wstring& fileName, bool 
     if (result != e->FileType) return 0;
   }
   return result;
+}
+
+void TImageryIO::SaveAsSourceCode(const std::wstring& fileName, TIEFileFormatCode fileType, uint8_t mode) {
+  TIEMemoryStream encoded;
+  if (mode <= 2) SaveStreamAsFileType(encoded, fileType);
+  std::string id = Narrow(fileName);
+  const size_t dot = id.find('.');
+  if (dot != std::string::npos) id[dot] = '_';
+  const std::string sizeId = id + "_Size";
+  TIEWideFileStream out(fileName, fmCreate);
+  const uint8_t* bytes = static_cast<const uint8_t*>(encoded.Memory());
+  const int64_t count = encoded.GetSize();
+  auto hex = [](uint8_t b) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    return std::string{kDigits[b >> 4], kDigits[b & 15]};
+  };
+  if (mode == 0 || mode == 1) {
+    std::string buffer;
+    if (mode == 0) {
+      IEWriteLineCRLF(out, "const");
+      IEWriteLineCRLF(out, "  " + sizeId + " = " + std::to_string(count) + ";");
+      IEWriteLineCRLF(out, "  " + id + " : array [0.." + sizeId + "-1] of byte = (");
+    } else {
+      IEWriteLineCRLF(out, "\\\\ Size=" + std::to_string(count));
+    }
+    const std::string prefix = mode == 0 ? "$" : "0x", indent = mode == 0 ? "    " : "";
+    for (int64_t i = 0; i + 1 < count; ++i) {
+      buffer += prefix + hex(bytes[i]) + ",";
+      if (buffer.size() > 70) {
+        IEWriteLineCRLF(out, indent + buffer);
+        buffer.clear();
+      }
+    }
+    std::string last = indent + buffer;
+    if (count > 0) last += prefix + hex(bytes[count - 1]);
+    if (mode == 0) last += ");";
+    IEWriteLineCRLF(out, last);
+  } else if (mode == 2) {
+    std::string text;
+    encoded.SetPosition(0);
+    IEBase64EncodeStream(encoded, text, 76);
+    IEWriteText(out, text);
+  } else if (mode == 3 && IEBitmap && IEBitmap->GetPixelFormat() == ie24RGB) {
+    static const char kShades[] = "W@#*+:., ";  // darkest first
+    for (int y = 0; y < IEBitmap->GetImageHeight(); ++y) {
+      const uint8_t* r = IEBitmap->GetRowAddress(y);
+      std::string line;
+      for (int x = 0; x < IEBitmap->GetImageWidth(); ++x) {
+        const int g = (r[3 * x + 2] * 21 + r[3 * x + 1] * 71 + r[3 * x] * 8) / 100;
+        line += kShades[IEMin(int(g / 255.0 * 9), 8)];
+      }
+      IEWriteLineCRLF(out, line);
+    }
+  }
+  Params.FileName = fileName;
 }

@@ -52,6 +52,10 @@ class TImageryIO {
   // sets Aborting and does nothing else.
   void LoadFromMemoryBlock(const void* block, int64_t size, TIEFileFormatCode fileType);
   void ReadParamsFromMemoryBlock(const void* block, int64_t size, TIEFileFormatCode fileType);
+  // Writes the image as source text: mode 0 a Pascal byte array, 1 a C byte list, 2 Base64 of the
+  // image encoded as fileType; mode 3 a text picture of an ie24RGB image. Raises when the text file
+  // cannot be created or written.
+  void SaveAsSourceCode(const std::wstring& fileName, TIEFileFormatCode fileType, uint8_t mode);
 
   // ---- detection ----
   // The stream's format from its content, tests in a fixed order; the position is restored.

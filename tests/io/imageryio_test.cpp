@@ -419,3 +419,57 @@ TEST(ParamsOnly, FillsParametersAndLeavesTheBitmap) {
   reader.ReadParamsAsFileType(W(tq::WorkFile("params.pcx")), iffJP2);  // wrong type: no parameters
   EXPECT_EQ(reader.Params.FileType, 0);
 }
+
+// A format added by an application: found by its test in detection, written and read through its
+// procedures.
+namespace {
+constexpr TIEFileFormatCode kAppFormat = 100;
+bool AppTest(TIEStream& s, TIEFileFormatCode) {
+  char b[3];
+  return s.Read(b, 3) == 3 && std::string(b, 3) == "APP";
+}
+void AppWrite(TIEStream& s, TIEBitmap& b, TIOParamsVals&, TIECodecProgress&) {
+  const uint8_t v[3] = {'A', 'P', uint8_t(b.GetImageWidth())};
+  s.WriteBuffer(v, 3);
+}
+void AppRead(TIEStream& s, TIEBitmap& b, TIOParamsVals& p, bool, TIECodecProgress& progress) {
+  uint8_t v[3];
+  if (s.Read(v, 3) != 3) { progress.Abort(); return; }
+  b.Allocate(v[2], 1, ie24RGB);
+  p.Width = v[2];
+}
+}  // namespace
+
+TEST(ApplicationFormats, RegisteredProceduresServeTheirExtension) {
+  auto* e = new TIEFileFormatInfo();
+  e->FileType = kAppFormat;
+  e->DisplayName = "App";
+  e->Extensions = "APF";
+  e->WriteProc = AppWrite;
+  e->ReadProc = AppRead;
+  e->TestProc = AppTest;
+  IEAddFileFormat(e);
+  TIEBitmap picture;
+  MakePicture(picture, 80, 2);
+  TImageryIO io(&picture);
+  io.SaveByExtension(W(tq::WorkFile("x.apf")));
+  EXPECT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params.FileType, kAppFormat);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.LoadByExtension(W(tq::WorkFile("x.apf")));
+  EXPECT_FALSE(reader.Aborting);
+  EXPECT_EQ(back.GetImageWidth(), 80);
+  EXPECT_EQ(reader.DetectFileType(W(tq::WorkFile("x.apf")), true), kAppFormat);
+
+  // the encoded image as source text: three bytes "A", "P", 80
+  io.SaveAsSourceCode(W(tq::WorkFile("src.pas")), kAppFormat, 0);
+  std::vector<unsigned char> text;
+  ASSERT_TRUE(tq::ReadFileBytes(tq::WorkFile("src.pas"), text));
+  const std::string t(text.begin(), text.end());
+  EXPECT_NE(t.find("const\r\n"), std::string::npos);
+  EXPECT_NE(t.find("_Size = 3;\r\n"), std::string::npos);
+  EXPECT_NE(t.find("of byte = (\r\n    $41,$50,$50);\r\n"), std::string::npos) << t;
+  IERemoveFileFormat(kAppFormat);
+  EXPECT_EQ(IEFileFormatByType(kAppFormat), nullptr);
+}
