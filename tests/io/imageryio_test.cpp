@@ -473,3 +473,70 @@ TEST(ApplicationFormats, RegisteredProceduresServeTheirExtension) {
   IERemoveFileFormat(kAppFormat);
   EXPECT_EQ(IEFileFormatByType(kAppFormat), nullptr);
 }
+
+TEST(Targa, ExtensionAreaRoundTripAndFilesWithoutFooter) {
+  TIEBitmap picture;
+  MakePicture(picture, 6, 4);
+  TImageryIO io(&picture);
+  io.Params.TGAAuthor = "Ann Author";
+  io.Params.TGAImageName = "Job 7";
+  io.Params.TGADate = 45000.5;  // 2023-03-15 12:00:00
+  io.Params.TGAGamma = 1.8;
+  TIEMemoryStream s;
+  io.SaveStreamAsFileType(s, iffTGA);
+  ASSERT_FALSE(io.Aborting);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  s.SetPosition(0);
+  reader.LoadStreamAsFileType(s, iffTGA);
+  ASSERT_FALSE(reader.Aborting);
+  EXPECT_EQ(reader.Params.TGAAuthor, "Ann Author");
+  EXPECT_EQ(reader.Params.TGAImageName, "Job 7");
+  EXPECT_DOUBLE_EQ(reader.Params.TGADate, 45000.5);
+  EXPECT_DOUBLE_EQ(reader.Params.TGAGamma, 1.8);
+  // without the footer: no extension data, the image still loads
+  TIEMemStream cut(s.Memory(), s.GetSize() - 26);
+  reader.LoadStreamAsFileType(cut, iffTGA);
+  ASSERT_FALSE(reader.Aborting);
+  EXPECT_EQ(reader.Params.TGAAuthor, "");
+  ExpectSamePixels(picture, back);
+}
+
+TEST(JPEG2000, TwelveBitGreyReadsItsTopEightBits) {
+  if (!ToolsPresent()) GTEST_SKIP();
+  // a 12-bit grey ramp as a PGM, coded by OpenJPEG's own tool
+  std::string pgm = "P5\n64 8\n4095\n";
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const int v = x * 64 + y * 7;
+      pgm += char(v >> 8);
+      pgm += char(v & 255);
+    }
+  ASSERT_TRUE(tq::WriteFileBytes(tq::WorkFile("g12.pgm"), pgm.data(), pgm.size()));
+  Host("/usr/bin/opj_compress -n 3 -i g12.pgm -o g12.j2k >/dev/null");
+  TIEBitmap back;
+  TImageryIO io(&back);
+  io.LoadByExtension(W(tq::WorkFile("g12.j2k")));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params.BitsPerSample, 12);
+  EXPECT_EQ(io.Params.SamplesPerPixel, 1);
+  for (int x : {0, 17, 63}) EXPECT_EQ(back.GetPixelRGB(x, 5).g, (x * 64 + 5 * 7) >> 4) << x;
+}
+
+TEST(JPEG2000, OneBitImagesAreWrittenAsOneBitGrey) {
+  TIEBitmap mono;
+  ASSERT_TRUE(mono.Allocate(19, 5, ie1g));
+  for (int y = 0; y < 5; ++y)
+    for (int i = 0; i < mono.GetRowLength(); ++i) mono.GetRowAddress(y)[i] = uint8_t(0xA5 ^ (y * 17));
+  TImageryIO io(&mono);
+  io.SaveByExtension(W(tq::WorkFile("mono.jp2")));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params.BitsPerSample, 1);
+  EXPECT_EQ(io.Params.J2000ColorSpace, 0);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.LoadByExtension(W(tq::WorkFile("mono.jp2")));
+  ASSERT_FALSE(reader.Aborting);
+  EXPECT_EQ(back.GetPixelFormat(), ie1g);
+  ExpectSamePixels(mono, back);
+}
