@@ -196,7 +196,9 @@ void IEJ2000Read(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
     return;
   }
   const int used = grey ? 1 : 3;
-  for (int c = 0; c < used; ++c) {
+  // an opacity component after the colour ones becomes the bitmap's alpha channel
+  const int alphaComp = int(im->numcomps) > used && im->comps[used].alpha ? used : -1;
+  for (int c = 0; c < used + (alphaComp >= 0 ? 1 : 0); ++c) {
     const opj_image_comp_t& k = im->comps[c];
     if (!k.data || k.w == 0 || k.h == 0 || k.dx == 0 || k.dy == 0) {
       Progress.Abort();
@@ -208,9 +210,11 @@ void IEJ2000Read(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
     Progress.Abort();
     return;
   }
+  TIEBitmap* alpha = alphaComp >= 0 ? Bitmap.GetAlphaChannel() : nullptr;
+  const int mapped = used + (alpha ? 1 : 0);
   // row and column maps of each component; subsampled components repeat their samples
-  std::vector<std::vector<int>> colMap(used), rowMap(used);
-  for (int c = 0; c < used; ++c) {
+  std::vector<std::vector<int>> colMap(mapped), rowMap(mapped);
+  for (int c = 0; c < mapped; ++c) {
     const opj_image_comp_t& k = im->comps[c];
     colMap[c].resize(size_t(w));
     rowMap[c].resize(size_t(h));
@@ -247,9 +251,16 @@ void IEJ2000Read(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
         }
       }
     }
+    if (alpha) {
+      const opj_image_comp_t& k = im->comps[alphaComp];
+      const OPJ_INT32* src = k.data + size_t(rowMap[used][size_t(y)]) * k.w;
+      uint8_t* a = alpha->GetRowAddress(y);
+      for (int x = 0; x < int(w); ++x) a[x] = To8(k, src[colMap[used][size_t(x)]]);
+    }
     Progress.Report(int(int64_t(y) * 100 / h));
     if (Progress.Aborted()) break;
   }
+  if (alpha) alpha->IsAll255 = false;
 }
 
 void IEJ2000Write(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,

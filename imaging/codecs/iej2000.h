@@ -7,7 +7,8 @@
 
 bool IEJP2Test(TIEStream& Stream);  // JP2 signature box; the position is restored
 bool IEJ2KTest(TIEStream& Stream);  // code stream markers SOC and SIZ; the position is restored
-// Reads a JP2 file or a code stream (grey, RGB or YCbCr) into an ie24RGB (ie1g for 1-bit grey) bitmap.
+// Reads a JP2 file or a code stream (grey, RGB or YCbCr) into an ie24RGB (ie1g for 1-bit grey) bitmap;
+// an opacity component after the colour components fills the bitmap's alpha channel.
 void IEJ2000Read(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
                  bool ParamsOnly);
 // Format 0 writes a JP2 file, 1 a code stream. Params.J2000Rate below 1 is lossy at that fraction of

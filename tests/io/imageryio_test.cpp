@@ -540,3 +540,22 @@ TEST(JPEG2000, OneBitImagesAreWrittenAsOneBitGrey) {
   EXPECT_EQ(back.GetPixelFormat(), ie1g);
   ExpectSamePixels(mono, back);
 }
+
+TEST(JPEG2000, AlphaChannelTravelsAsAnOpacityComponent) {
+  TIEBitmap picture;
+  MakePicture(picture, 21, 13);
+  TIEBitmap* alpha = picture.GetAlphaChannel();
+  for (int y = 0; y < 13; ++y)
+    for (int x = 0; x < 21; ++x) alpha->GetRowAddress(y)[x] = uint8_t(x * 12);
+  alpha->IsAll255 = false;
+  TImageryIO io(&picture);
+  io.SaveByExtension(W(tq::WorkFile("alpha.jp2")));
+  ASSERT_FALSE(io.Aborting);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.LoadByExtension(W(tq::WorkFile("alpha.jp2")));
+  ASSERT_FALSE(reader.Aborting);
+  ExpectSamePixels(picture, back);
+  ASSERT_TRUE(back.AlphaPresent());
+  EXPECT_EQ(back.GetAlphaAt(7, 2), 7 * 12);
+}
