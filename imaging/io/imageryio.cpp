@@ -191,10 +191,7 @@ bool TImageryIO::RestartAsync(std::function<void()> job) {
   if (OwnsBitmap || !Asynchronous || InsideIOThread()) return false;
   InterlockedExchange(&LastPostedPercent, -1);
   auto* t = new TIEIOThread(this, std::move(job));
-  if (!t->Start()) {
-    delete t;  // never registered past the failed start
-    Aborting = true;
-  }
+  if (!t->Start()) Aborting = true;  // the thread object has unregistered and freed itself
   return true;
 }
 
