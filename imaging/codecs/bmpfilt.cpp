@@ -1,0 +1,569 @@
+// Windows bitmap reading and writing, and the RLE4/RLE8 coders.
+#include "bmpfilt.h"
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "iecodeccommon.h"
+#include "ieutils.h"
+
+namespace {
+
+constexpr int kFileHeaderSize = 14;
+constexpr int kCoreHeaderSize = 12;
+constexpr int kInfoHeaderSize = 40;
+constexpr int kMaxHeaderRead = 64;
+constexpr int kMaxPaletteEntries = 256;
+// A run code of two bytes gives at most 255 pixels, an end-of-line code ends a row: a compressed
+// block of n bytes cannot describe more rows than n / 2 + 1 or more pixels than 128 per byte. Larger
+// claims are refused before the bitmap is allocated.
+constexpr uint64_t kMaxRLEPixelsPerByte = 128;
+
+int DpiFromPixelsPerMetre(int32_t ppm) { return IERound(ppm / 100.0 * 2.54); }
+int32_t PixelsPerMetreFromDpi(int dpi) { return IERound(dpi / 2.54 * 100.0); }
+
+// The decoders' write position: row |top - y|, column x. Pixels beyond the right edge are dropped in
+// both codings: writers pad rows to whole bytes or words, and laying the padding over the row's last
+// pixel would corrupt it.
+enum TRLEForm { rleIndex, rleRGB };
+
+template <bool Four, TRLEForm Form>
+void DecodeRLE(TIEBitmap& bmp, const uint8_t* data, int64_t size, int top, TIECodecProgress& progress,
+               const TIERGB* palette) {
+  const int w = bmp.GetImageWidth(), h = bmp.GetImageHeight();
+  if (w <= 0 || h <= 0 || !data) return;
+  int y = h - 1, x = 0;
+  uint8_t* row = bmp.GetRowAddress(std::abs(top - y));
+  int64_t p = 0;
+  auto put = [&](uint8_t index) {
+    if (x < w) {
+      if (Form == rleIndex) row[x] = index;
+      else std::memcpy(row + size_t(x) * 3, &palette[index], 3);
+    }
+    ++x;
+  };
+  while (p + 1 < size) {
+    const uint8_t n = data[p], c = data[p + 1];
+    p += 2;
+    if (n > 0) {
+      for (int i = 0; i < n; ++i) put(Four ? uint8_t((i & 1) ? (c & 15) : (c >> 4)) : c);
+      continue;
+    }
+    if (c == 0) {  // end of line
+      --y;
+      if (y < 0) return;
+      row = bmp.GetRowAddress(std::abs(top - y));
+      x = 0;
+      if (progress.OnProgress) progress.Report(int((h - y) * progress.Per1));
+      if (progress.Aborted()) return;
+    } else if (c == 1) {
+      return;
+    } else if (c == 2) {  // delta: a move outside the bitmap ends the decoding
+      if (p + 1 >= size) return;
+      x += data[p];
+      y -= data[p + 1];
+      p += 2;
+      if (y < 0 || x > w) return;
+      row = bmp.GetRowAddress(std::abs(top - y));
+    } else {  // absolute run of c pixels
+      const int64_t bytes = Four ? (c + 1) / 2 : c;
+      if (p + bytes > size) return;
+      for (int i = 0; i < c; ++i) put(Four ? uint8_t((i & 1) ? (data[p + i / 2] & 15) : (data[p + i / 2] >> 4)) : data[p + i]);
+      p += bytes + (bytes & 1);
+    }
+  }
+}
+
+// Literal flush and row scan of the RLE encoders.
+template <bool Four>
+int EncodeRow(const uint8_t* ix, int count, uint8_t* out) {
+  int o = 0;
+  auto flush = [&](int from, int to) {
+    while (from < to) {
+      const int m = IEMin(255, to - from);
+      const uint8_t* s = ix + from;
+      if (m == 1) {
+        out[o++] = 1;
+        out[o++] = Four ? uint8_t(s[0] << 4) : s[0];
+      } else if (m == 2) {
+        if (Four) {
+          out[o++] = 2;
+          out[o++] = uint8_t((s[0] << 4) | (s[1] & 15));
+        } else {
+          out[o++] = 1; out[o++] = s[0];
+          out[o++] = 1; out[o++] = s[1];
+        }
+      } else {
+        out[o++] = 0;
+        out[o++] = uint8_t(m);
+        if (Four) {
+          const int bytes = (m + 1) / 2;
+          for (int i = 0; i < bytes; ++i) {
+            uint8_t b = uint8_t(s[2 * i] << 4);
+            if (2 * i + 1 < m) b |= s[2 * i + 1] & 15;
+            out[o++] = b;
+          }
+          if (bytes & 1) out[o++] = 0;
+        } else {
+          std::memcpy(out + o, s, size_t(m));
+          o += m;
+          if (m & 1) out[o++] = 0;
+        }
+      }
+      from += m;
+    }
+  };
+  int lit = 0, p = 0;
+  while (p < count) {
+    if (p - lit > 255) {
+      flush(lit, lit + 255);
+      lit += 255;
+    }
+    if (p < count - 1 && ix[p] == ix[p + 1]) {
+      flush(lit, p);
+      int run = 1;
+      while (p + run < count && run < 255 && ix[p + run] == ix[p]) ++run;
+      out[o++] = uint8_t(run);
+      out[o++] = Four ? uint8_t((ix[p] << 4) | (ix[p] & 15)) : ix[p];
+      p += run;
+      lit = p;
+    } else {
+      ++p;
+    }
+  }
+  flush(lit, count);
+  out[o++] = 0;
+  out[o++] = 0;
+  return o;
+}
+
+// A 16-bit pixel's channel scaled to 8 bits from its (contiguous) mask.
+uint8_t MaskChannel(uint32_t pixel, uint32_t mask) {
+  if (!mask) return 0;
+  int low = 0;
+  while (!((mask >> low) & 1)) ++low;
+  const int n = IEBitFieldWidth(mask);
+  uint32_t v = (pixel & mask) >> low;
+  if (n < 8) return uint8_t(v << (8 - n));
+  return uint8_t(v >> (n - 8));
+}
+
+}  // namespace
+
+void IEBMPDecodeRLE4ToRGB(TIEBitmap& b, const uint8_t* d, int64_t n, int top, TIECodecProgress& p, const TIERGB* pal) {
+  DecodeRLE<true, rleRGB>(b, d, n, top, p, pal);
+}
+void IEBMPDecodeRLE8ToRGB(TIEBitmap& b, const uint8_t* d, int64_t n, int top, TIECodecProgress& p, const TIERGB* pal) {
+  DecodeRLE<false, rleRGB>(b, d, n, top, p, pal);
+}
+void IEBMPDecodeRLE4ToIndex(TIEBitmap& b, const uint8_t* d, int64_t n, int top, TIECodecProgress& p) {
+  DecodeRLE<true, rleIndex>(b, d, n, top, p, nullptr);
+}
+void IEBMPDecodeRLE8ToIndex(TIEBitmap& b, const uint8_t* d, int64_t n, int top, TIECodecProgress& p) {
+  DecodeRLE<false, rleIndex>(b, d, n, top, p, nullptr);
+}
+int IEBMPEncodeRLE4Row(const uint8_t* ix, int count, uint8_t* out) { return EncodeRow<true>(ix, count, out); }
+int IEBMPEncodeRLE8Row(const uint8_t* ix, int count, uint8_t* out) { return EncodeRow<false>(ix, count, out); }
+
+void IEBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, int32_t DataSize, TIOParamsVals& Params,
+               TIECodecProgress& Progress, bool ParamsOnly, bool NoFileHeader, TIEBitmap*& AlphaMask,
+               bool IgnoreAlpha) {
+  const int64_t start = Stream.GetPosition();
+  const int64_t streamEnd = Stream.GetSize();
+  uint32_t pixelOffset = 0;
+  if (NoFileHeader || Params.IsResourceImage) {
+    if (DataSize <= 0) DataSize = int32_t(streamEnd - start > 0x7FFFFFFF ? 0x7FFFFFFF : streamEnd - start);
+  } else {
+    uint8_t fh[kFileHeaderSize];
+    if (!IEReadExact(Stream, Progress, fh, sizeof fh)) return;
+    if (IEReadU16LE(fh) != 0x4D42) {
+      Progress.Abort();
+      return;
+    }
+    const uint32_t fileSize = IEReadU32LE(fh + 2);
+    if (fileSize != 0 && DataSize <= 0 && fileSize <= 0x7FFFFFFF) DataSize = int32_t(fileSize);
+    pixelOffset = IEReadU32LE(fh + 10);
+  }
+  uint8_t hs[4];
+  if (!IEReadExact(Stream, Progress, hs, 4)) return;
+  Stream.Seek(-4, soFromCurrent);
+  const uint32_t headerSize = IEReadU32LE(hs);
+  Params.FreeColorMap();
+
+  int64_t width = 0, height = 0;
+  int bitCount = 0;
+  uint32_t compression = 0, imageSize = 0;
+  bool topDown = false;
+  int paletteCount = 0, paletteEntrySize = 4;
+  uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
+  if (headerSize == kCoreHeaderSize) {
+    uint8_t ch[kCoreHeaderSize];
+    if (!IEReadExact(Stream, Progress, ch, sizeof ch)) return;
+    Params.BMPVersion = 2;
+    width = IEReadU16LE(ch + 4);
+    height = IEReadU16LE(ch + 6);
+    bitCount = IEReadU16LE(ch + 10);
+    Params.SetDpiX(IEDefaultDpiX);
+    Params.SetDpiY(IEDefaultDpiY);
+    if (bitCount <= 8) {
+      paletteCount = 1 << bitCount;
+      paletteEntrySize = 3;
+    }
+  } else {
+    if (headerSize < 16 || headerSize > uint64_t(streamEnd - Stream.GetPosition())) {
+      Progress.Abort();
+      return;
+    }
+    uint8_t ih[kMaxHeaderRead] = {};
+    const int take = int(IEMin(int(headerSize), kMaxHeaderRead));
+    if (!IEReadExact(Stream, Progress, ih, take)) return;
+    if (headerSize > kMaxHeaderRead) Stream.Seek(int64_t(headerSize) - kMaxHeaderRead, soFromCurrent);
+    Params.BMPVersion = headerSize == 40 ? 1 : headerSize == 64 ? 3 : 0;
+    width = int32_t(IEReadU32LE(ih + 4));
+    height = int32_t(IEReadU32LE(ih + 8));
+    if (height < 0) {
+      height = -height;
+      topDown = true;
+    }
+    bitCount = IEReadU16LE(ih + 14);
+    compression = IEReadU32LE(ih + 16);
+    imageSize = IEReadU32LE(ih + 20);
+    int dx = DpiFromPixelsPerMetre(int32_t(IEReadU32LE(ih + 24)));
+    int dy = DpiFromPixelsPerMetre(int32_t(IEReadU32LE(ih + 28)));
+    Params.SetDpiX(dx > 0 ? dx : IEDefaultDpiX);
+    Params.SetDpiY(dy > 0 ? dy : IEDefaultDpiY);
+    uint32_t used = IEReadU32LE(ih + 32);
+    if (used > kMaxPaletteEntries) used = 0;
+    if (used == 0 && bitCount <= 8 && bitCount >= 1) used = 1u << bitCount;
+    paletteCount = int(used);
+    if (compression == 3) {
+      if (headerSize >= 52) {
+        for (int i = 0; i < 3; ++i) masks[i] = IEReadU32LE(ih + 40 + 4 * i);
+      } else {
+        uint8_t m[12];
+        if (!IEReadExact(Stream, Progress, m, sizeof m)) return;
+        for (int i = 0; i < 3; ++i) masks[i] = IEReadU32LE(m + 4 * i);
+      }
+    }
+  }
+  if (width < 0) {
+    Progress.Abort();
+    return;
+  }
+  TIERGB palette[kMaxPaletteEntries] = {};
+  if (paletteCount > 0) {
+    std::vector<uint8_t> raw(size_t(paletteCount) * paletteEntrySize);
+    if (!IEReadExact(Stream, Progress, raw.data(), int64_t(raw.size()))) return;
+    for (int i = 0; i < paletteCount; ++i) std::memcpy(&palette[i], &raw[size_t(i) * paletteEntrySize], 3);
+    Params.SetColorMap(palette, paletteCount);
+  }
+  Params.SetImageCount(1);
+  Params.BMPCompression = (compression == 1 || compression == 2) ? 1 : 0;
+  Params.Width = int(IEMin(int(width), 0x7FFFFFFF));
+  Params.Height = int(height);
+  Params.StoredWidth = Params.Width;
+  Params.StoredHeight = Params.Height;
+  switch (bitCount) {
+    case 1: Params.BitsPerSample = 1; Params.SamplesPerPixel = 1; break;
+    case 4: Params.BitsPerSample = 4; Params.SamplesPerPixel = 1; break;
+    case 8: Params.BitsPerSample = 8; Params.SamplesPerPixel = 1; break;
+    case 16: Params.BitsPerSample = 5; Params.SamplesPerPixel = 3; break;
+    case 24: Params.BitsPerSample = 8; Params.SamplesPerPixel = 3; break;
+    case 32: Params.BitsPerSample = 8; Params.SamplesPerPixel = 4; break;
+    default: Progress.Abort(); return;  // no such depth
+  }
+
+  if (pixelOffset != 0) {
+    if (int64_t(pixelOffset) > streamEnd - start) {
+      Progress.Abort();
+      return;
+    }
+    Stream.SetPosition(start + pixelOffset);
+  }
+  const int64_t dataStart = Stream.GetPosition();
+  int64_t compressedSize = DataSize > 0 ? DataSize - (dataStart - start) : imageSize;
+  if (compressedSize > streamEnd - dataStart) compressedSize = streamEnd - dataStart;
+  if (width == 0 || height == 0 || ParamsOnly) return;
+
+  const bool rle = (compression == 1 && bitCount == 8) || (compression == 2 && bitCount == 4);
+  if ((compression == 1 || compression == 2) && !rle) {
+    Progress.Abort();  // a compression this depth cannot carry
+    return;
+  }
+  if (!IEImageSizeAllowed(width, height)) {
+    Progress.Abort();
+    return;
+  }
+  const int64_t rowBytes = ((width * bitCount + 31) / 32) * 4;
+  if (!rle) {
+    if (uint64_t(rowBytes) * uint64_t(height) > uint64_t(streamEnd - dataStart)) {
+      Progress.Abort();  // the file cannot hold the rows its header claims
+      return;
+    }
+  } else if (compressedSize <= 0 || uint64_t(height) > uint64_t(compressedSize) / 2 + 1 ||
+             uint64_t(width) * uint64_t(height) > uint64_t(compressedSize) * kMaxRLEPixelsPerByte) {
+    Progress.Abort();
+    return;
+  }
+
+  const bool native = (bitCount == 4 || bitCount == 8) && Params.IsNativePixelFormat;
+  // 1-bit images are ie1g when their two colours are black and white (either order); other colour
+  // pairs are kept by decoding through the palette
+  auto isBlack = [](TIERGB c) { return c.r == 0 && c.g == 0 && c.b == 0; };
+  auto isWhite = [](TIERGB c) { return c.r == 255 && c.g == 255 && c.b == 255; };
+  const bool mono = bitCount == 1 && (paletteCount < 2 || (isBlack(palette[0]) && isWhite(palette[1])) ||
+                                      (isWhite(palette[0]) && isBlack(palette[1])));
+  const TIEPixelFormat pf = mono ? ie1g : native ? ie8p : ie24RGB;
+  if (!Bitmap.Allocate(int(width), int(height), pf)) {
+    Progress.Abort();
+    return;
+  }
+  if (native) {
+    for (int i = 0; i < paletteCount; ++i) Bitmap.SetPaletteEntry(i, palette[i]);
+    Bitmap.PaletteColorTarget = bitCount == 4 ? 16 : 256;
+  }
+  const int w = int(width), h = int(height);
+  const int top = topDown ? h - 1 : 0;
+  Progress.Per1 = 100.0 / h;
+  Progress.Val = 0;
+
+  if (rle) {
+    std::vector<uint8_t> data(static_cast<size_t>(compressedSize));
+    if (!IEReadExact(Stream, Progress, data.data(), compressedSize)) return;
+    if (bitCount == 4) {
+      if (native) IEBMPDecodeRLE4ToIndex(Bitmap, data.data(), compressedSize, top, Progress);
+      else IEBMPDecodeRLE4ToRGB(Bitmap, data.data(), compressedSize, top, Progress, palette);
+    } else {
+      if (native) IEBMPDecodeRLE8ToIndex(Bitmap, data.data(), compressedSize, top, Progress);
+      else IEBMPDecodeRLE8ToRGB(Bitmap, data.data(), compressedSize, top, Progress, palette);
+    }
+    return;
+  }
+
+  std::vector<uint8_t> rowBuf(static_cast<size_t>(rowBytes));
+  bool anyAlpha = false;
+  TIEBitmap* mask = nullptr;
+  if (bitCount == 32 && !IgnoreAlpha) {
+    mask = new TIEBitmap();
+    if (!mask->Allocate(w, h, ie8g)) {
+      delete mask;
+      mask = nullptr;
+    } else {
+      mask->Fill(255);
+    }
+  }
+  int lastPer = -1;
+  for (int y = h - 1; y >= 0; --y) {
+    const int per = int((h - 1 - y) * Progress.Per1);
+    if (Progress.OnProgress && per != lastPer) {
+      lastPer = per;
+      Progress.Report(per);
+    }
+    if (Progress.Aborted()) break;
+    const int by = std::abs(top - y);
+    uint8_t* dst = Bitmap.GetRowAddress(by);
+    if (mono || bitCount == 24) {
+      const int n = Bitmap.GetRowLength() < rowBytes ? Bitmap.GetRowLength() : int(rowBytes);
+      if (!IEReadExact(Stream, Progress, rowBuf.data(), rowBytes)) break;
+      std::memcpy(dst, rowBuf.data(), size_t(n));
+      continue;
+    }
+    if (!IEReadExact(Stream, Progress, rowBuf.data(), rowBytes)) break;
+    const uint8_t* s = rowBuf.data();
+    switch (bitCount) {
+      case 1:
+        for (int x = 0; x < w; ++x) std::memcpy(dst + 3 * x, &palette[(s[x >> 3] >> (7 - (x & 7))) & 1], 3);
+        break;
+      case 4:
+        for (int x = 0; x < w; ++x) {
+          const uint8_t ix = (x & 1) ? (s[x >> 1] & 15) : (s[x >> 1] >> 4);
+          if (native) dst[x] = ix;
+          else std::memcpy(dst + 3 * x, &palette[ix], 3);
+        }
+        break;
+      case 8:
+        if (native) std::memcpy(dst, s, size_t(w));
+        else for (int x = 0; x < w; ++x) std::memcpy(dst + 3 * x, &palette[s[x]], 3);
+        break;
+      case 16:
+        for (int x = 0; x < w; ++x) {
+          const uint32_t px = IEReadU16LE(s + 2 * x);
+          dst[3 * x + 2] = MaskChannel(px, masks[0]);
+          dst[3 * x + 1] = MaskChannel(px, masks[1]);
+          dst[3 * x + 0] = MaskChannel(px, masks[2]);
+        }
+        break;
+      case 32: {
+        uint8_t* a = mask ? mask->GetRowAddress(by) : nullptr;
+        for (int x = 0; x < w; ++x) {
+          std::memcpy(dst + 3 * x, s + 4 * x, 3);
+          if (a) {
+            a[x] = s[4 * x + 3];
+            anyAlpha |= s[4 * x + 3] != 0;
+          }
+        }
+        break;
+      }
+    }
+  }
+  if (mono && paletteCount == 2 && palette[0].r == 255 && palette[0].g == 255 && palette[0].b == 255 &&
+      palette[1].r == 0 && palette[1].g == 0 && palette[1].b == 0) {
+    // the library's 1-bit images hold white as 1
+    for (int y = 0; y < h; ++y) {
+      uint8_t* r = Bitmap.GetRowAddress(y);
+      for (int i = 0; i < Bitmap.GetRowLength(); ++i) r[i] = uint8_t(~r[i]);
+    }
+  }
+  if (mask) {
+    bool all255 = true;
+    for (int y = 0; y < h && all255; ++y) {
+      const uint8_t* a = mask->GetRowAddress(y);
+      for (int x = 0; x < w; ++x) if (a[x] != 255) { all255 = false; break; }
+    }
+    if (!anyAlpha || all255) {
+      delete mask;
+      mask = nullptr;
+    }
+  }
+  if (mask) {
+    delete AlphaMask;
+    AlphaMask = mask;
+  }
+}
+
+void IEBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+                bool SaveAlpha) {
+  bool& abort = *Progress.Aborting;
+  const int64_t start = Stream.GetPosition();
+  const int w = Bitmap.GetImageWidth(), h = Bitmap.GetImageHeight();
+  if (w <= 0 || h <= 0) {
+    Progress.Abort();
+    return;
+  }
+  int bitCount;
+  if (Params.BitsPerSample == 1 || Params.BitsPerSample == 4) bitCount = Params.BitsPerSample;
+  else if (Params.SamplesPerPixel == 1) bitCount = 8;
+  else bitCount = Bitmap.AlphaPresent() ? 32 : 24;
+  const bool core = Params.BMPVersion == 2;
+  if (core && (w > 65535 || h > 65535)) {
+    Progress.Abort();  // the core header holds 16-bit sizes
+    return;
+  }
+  const int headerSize = core ? kCoreHeaderSize : Params.BMPVersion == 3 ? 64 : kInfoHeaderSize;
+  const bool rle = !core && Params.BMPCompression == 1 && (bitCount == 4 || bitCount == 8);
+  const uint32_t compression = rle ? (bitCount == 4 ? 2 : 1) : 0;
+
+  // the pixels to encode, in the writer's format
+  TIEPixelFormat srcFormat = bitCount == 1 ? ie1g : bitCount <= 8 ? ie8p : ie24RGB;
+  const int colours = bitCount <= 8 ? 1 << bitCount : 0;
+  if (bitCount == 4 && Bitmap.GetPixelFormat() == ie8p && Bitmap.GetPaletteCount() > 16) srcFormat = ie24RGB;
+  TIEWriterSource first(Bitmap, srcFormat, colours);
+  std::unique_ptr<TIEWriterSource> second;
+  TIEBitmap* src = first.get();
+  if (bitCount == 4 && src->GetPixelFormat() != ie8p) {
+    second.reset(new TIEWriterSource(*src, ie8p, 16));
+    src = second->get();
+  }
+  if (!src || src->GetImageWidth() != w || src->GetImageHeight() != h) {
+    Progress.Abort();
+    return;
+  }
+
+  std::vector<TIERGB> pal;
+  if (bitCount == 1) {
+    pal = {TIERGB{0, 0, 0}, TIERGB{255, 255, 255}};
+  } else if (bitCount <= 8) {
+    pal.assign(size_t(colours), TIERGB{0, 0, 0});
+    for (int i = 0; i < colours && i < src->GetPaletteCount(); ++i) pal[size_t(i)] = src->GetPaletteEntry(i);
+  }
+  if (!pal.empty()) Params.SetColorMap(pal.data(), int(pal.size()));
+
+  uint8_t fh[kFileHeaderSize] = {'B', 'M'};
+  uint8_t ih[64] = {};
+  auto fillHeaders = [&](uint32_t fileSize, uint32_t offset, uint32_t imageSize) {
+    IEWriteU32LE(fh + 2, fileSize);
+    IEWriteU32LE(fh + 10, offset);
+    IEWriteU32LE(ih, uint32_t(headerSize));
+    if (core) {
+      IEWriteU16LE(ih + 4, uint16_t(w));
+      IEWriteU16LE(ih + 6, uint16_t(h));
+      IEWriteU16LE(ih + 8, 1);
+      IEWriteU16LE(ih + 10, uint16_t(bitCount));
+    } else {
+      IEWriteU32LE(ih + 4, uint32_t(w));
+      IEWriteU32LE(ih + 8, uint32_t(h));
+      IEWriteU16LE(ih + 12, 1);
+      IEWriteU16LE(ih + 14, uint16_t(bitCount));
+      IEWriteU32LE(ih + 16, compression);
+      IEWriteU32LE(ih + 20, imageSize);
+      IEWriteU32LE(ih + 24, uint32_t(PixelsPerMetreFromDpi(Params.DpiX)));
+      IEWriteU32LE(ih + 28, uint32_t(PixelsPerMetreFromDpi(Params.DpiY)));
+      IEWriteU32LE(ih + 32, uint32_t(colours));
+      IEWriteU32LE(ih + 36, bitCount == 24 ? 16777216u : bitCount == 32 ? 1u : uint32_t(colours));
+    }
+  };
+  fillHeaders(0, 0, 0);
+  IEStreamWriteCheck(Stream, abort, fh, kFileHeaderSize);
+  IEStreamWriteCheck(Stream, abort, ih, headerSize);
+  for (const TIERGB& c : pal) {
+    const uint8_t q[4] = {c.b, c.g, c.r, 0};
+    IEStreamWriteCheck(Stream, abort, q, core ? 3 : 4);
+  }
+  const int64_t pixelStart = Stream.GetPosition();
+
+  const int64_t rowBytes = ((int64_t(w) * bitCount + 31) / 32) * 4;
+  std::vector<uint8_t> row(size_t(rowBytes), 0);
+  std::vector<uint8_t> coded(rle ? size_t(w) * 10 + 16 : 0);
+  std::vector<uint8_t> idx(rle ? size_t(w) : 0);
+  TIEBitmap* alpha = (bitCount == 32 && SaveAlpha) ? Bitmap.GetAlphaChannel() : nullptr;
+  Progress.Per1 = 100.0 / h;
+  for (int y = h - 1; y >= 0 && !abort; --y) {
+    Progress.Report(int((h - 1 - y) * Progress.Per1));
+    const uint8_t* s = src->GetRowAddress(y);
+    switch (bitCount) {
+      case 1:
+      case 24:
+        std::memcpy(row.data(), s, size_t(IEMin(src->GetRowLength(), int(rowBytes))));
+        break;
+      case 8:
+        if (rle) std::memcpy(idx.data(), s, size_t(w));
+        else std::memcpy(row.data(), s, size_t(w));
+        break;
+      case 4:
+        if (rle) {
+          for (int x = 0; x < w; ++x) idx[size_t(x)] = s[x] & 15;
+        } else {
+          std::memset(row.data(), 0, row.size());
+          for (int x = 0; x < w; ++x) row[size_t(x >> 1)] |= uint8_t((s[x] & 15) << ((x & 1) ? 0 : 4));
+        }
+        break;
+      case 32: {
+        const uint8_t* a = alpha ? alpha->GetRowAddress(y) : nullptr;
+        for (int x = 0; x < w; ++x) {
+          std::memcpy(&row[size_t(x) * 4], s + 3 * x, 3);
+          row[size_t(x) * 4 + 3] = a ? a[x] : 255;
+        }
+        break;
+      }
+    }
+    if (rle) {
+      const int n = bitCount == 4 ? IEBMPEncodeRLE4Row(idx.data(), w, coded.data())
+                                  : IEBMPEncodeRLE8Row(idx.data(), w, coded.data());
+      IEStreamWriteCheck(Stream, abort, coded.data(), n);
+    } else {
+      IEStreamWriteCheck(Stream, abort, row.data(), int32_t(rowBytes));
+    }
+  }
+  if (rle && !abort) {
+    const uint8_t eob[2] = {0, 1};
+    IEStreamWriteCheck(Stream, abort, eob, 2);
+  }
+  if (abort) return;
+  const int64_t end = Stream.GetPosition();
+  fillHeaders(uint32_t(end - start), uint32_t(pixelStart - start), uint32_t(end - pixelStart));
+  Stream.SetPosition(start);
+  IEStreamWriteCheck(Stream, abort, fh, kFileHeaderSize);
+  IEStreamWriteCheck(Stream, abort, ih, headerSize);
+  Stream.SetPosition(end);
+}

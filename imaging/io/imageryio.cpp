@@ -1,0 +1,744 @@
+// The component's dispatch: extension and type tables, the common load and save wrapper, content
+// detection, and the I/O threads of the asynchronous mode.
+#include "imageryio.h"
+
+#include <cstring>
+#include <memory>
+
+#include "bmpfilt.h"
+#include "iecodeccommon.h"
+#include "iej2000.h"
+#include "ietextutils.h"
+#include "ietgafil.h"
+#include "pcxfilter.h"
+
+// One asynchronous run of a component operation on a platform thread. Registered with its owner
+// before it starts; removes itself, and frees itself, when the operation has returned.
+class TIEIOThread {
+ public:
+  TIEIOThread(TImageryIO* owner, std::function<void()> job) : owner_(owner), job_(std::move(job)) {}
+  bool Start() {
+    EnterCriticalSection(&owner_->ThreadLock);
+    owner_->Threads.push_back(this);
+    ResetEvent(owner_->ThreadEvent);
+    LeaveCriticalSection(&owner_->ThreadLock);
+    HANDLE h = CreateThread(nullptr, 0, &TIEIOThread::Run, this, 0, nullptr);
+    if (!h) {
+      Unregister();
+      return false;
+    }
+    CloseHandle(h);
+    return true;
+  }
+  DWORD ThreadID = 0;
+
+ private:
+  static DWORD WINAPI Run(LPVOID p) {
+    auto* t = static_cast<TIEIOThread*>(p);
+    t->ThreadID = GetCurrentThreadId();
+    try {
+      t->job_();
+    } catch (...) {
+      t->owner_->Aborting = true;
+    }
+    t->Unregister();
+    return 0;
+  }
+  void Unregister() {
+    TImageryIO* o = owner_;
+    EnterCriticalSection(&o->ThreadLock);
+    for (auto it = o->Threads.begin(); it != o->Threads.end(); ++it)
+      if (*it == this) {
+        o->Threads.erase(it);
+        break;
+      }
+    const bool empty = o->Threads.empty();
+    delete this;
+    if (empty) SetEvent(o->ThreadEvent);
+    LeaveCriticalSection(&o->ThreadLock);
+  }
+  TImageryIO* owner_;
+  std::function<void()> job_;
+};
+
+namespace {
+
+constexpr int kStreamHeaderSize = 12;
+
+std::wstring LowerExtension(const std::wstring& name) {
+  const size_t slash = name.find_last_of(L"\\/:");
+  const size_t dot = name.rfind(L'.');
+  if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return std::wstring();
+  std::wstring e = name.substr(dot);
+  for (wchar_t& c : e)
+    if (c >= L'A' && c <= L'Z') c = wchar_t(c - L'A' + L'a');
+  return e;
+}
+
+std::string Narrow(const std::wstring& s) {
+  std::string r;
+  for (wchar_t c : s) r += c < 128 ? char(c) : '?';
+  return r;
+}
+
+struct TExtensionRoute {
+  const wchar_t* ext;
+  TIEFileFormatCode type;
+};
+// Saving by extension: first match wins.
+const TExtensionRoute kSaveRoutes[] = {
+    {L".jpg", iffJPEG}, {L".jpeg", iffJPEG}, {L".jpe", iffJPEG}, {L".jif", iffJPEG},
+    {L".jp2", iffJP2},
+    {L".j2k", iffJ2K}, {L".jpc", iffJ2K}, {L".j2c", iffJ2K},
+    {L".pcx", iffPCX},
+    {L".dcx", iffDCX},
+    {L".gif", iffGIF},
+    {L".tif", iffTIFF}, {L".tiff", iffTIFF}, {L".fax", iffTIFF}, {L".g3f", iffTIFF}, {L".g3n", iffTIFF},
+    {L".png", iffPNG},
+    {L".bmp", iffBMP}, {L".dib", iffBMP}, {L".rle", iffBMP},
+    {L".tga", iffTGA}, {L".targa", iffTGA}, {L".vda", iffTGA}, {L".icb", iffTGA}, {L".vst", iffTGA}, {L".win", iffTGA},
+    {L".pxm", iffPXM}, {L".pbm", iffPXM}, {L".pgm", iffPXM}, {L".ppm", iffPXM},
+    {L".ico", iffICO},
+    {L".wbmp", iffWBMP},
+    {L".ps", iffPS}, {L".eps", iffPS},
+    {L".pdf", iffPDF},
+    {L".psd", iffPSD},
+    {L".hdp", iffHDP}, {L".wdp", iffHDP},
+};
+
+// Bytes at the stream's position, the position restored.
+bool Peek(TIEStream& s, void* buf, int n) {
+  const int64_t pos = s.GetPosition();
+  const bool ok = s.Read(buf, n) == n;
+  s.SetPosition(pos);
+  return ok;
+}
+
+bool FindJPEGSOI(TIEStream& s) {
+  uint8_t b[153];
+  const int64_t pos = s.GetPosition();
+  const int n = s.Read(b, sizeof b);
+  s.SetPosition(pos);
+  for (int i = 0; i + 2 < n; ++i)
+    if (b[i] == 0xFF && b[i + 1] == 0xD8 && b[i + 2] == 0xFF) return true;
+  return false;
+}
+
+bool AVITest(TIEStream& s) {
+  uint8_t b[12];
+  return Peek(s, b, 12) && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "AVI ", 4) == 0;
+}
+
+}  // namespace
+
+bool IECanReadFileType(TIEFileFormatCode t) {
+  return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K;
+}
+bool IECanWriteFileType(TIEFileFormatCode t) { return IECanReadFileType(t); }
+
+TImageryIO::TImageryIO() : Params(this) {
+  InitializeCriticalSection(&ThreadLock);
+  ThreadEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  IEBitmap = new TIEBitmap();
+  OwnsBitmap = true;
+}
+
+TImageryIO::TImageryIO(TIEBitmap* bitmap) : TImageryIO() { AttachBitmap(bitmap); }
+
+TImageryIO::~TImageryIO() {
+  WaitForIOThreads(false);
+  CloseHandle(ThreadEvent);
+  if (OwnsBitmap) delete IEBitmap;
+  DeleteCriticalSection(&ThreadLock);
+}
+
+void TImageryIO::AttachBitmap(TIEBitmap* bitmap) {
+  if (!bitmap) return;
+  if (OwnsBitmap) delete IEBitmap;
+  IEBitmap = bitmap;
+  OwnsBitmap = false;
+}
+
+bool TImageryIO::InsideIOThread() {
+  const DWORD me = GetCurrentThreadId();
+  EnterCriticalSection(&ThreadLock);
+  bool inside = false;
+  for (TIEIOThread* t : Threads)
+    if (t->ThreadID == me) inside = true;
+  LeaveCriticalSection(&ThreadLock);
+  return inside;
+}
+
+void TImageryIO::WaitForIOThreads(bool abort) {
+  for (;;) {
+    EnterCriticalSection(&ThreadLock);
+    if (abort) Aborting = true;
+    const size_t count = Threads.size();
+    LeaveCriticalSection(&ThreadLock);
+    if (count == 0) return;
+    // a thread may be waiting on a call that this thread's message queue serves: keep serving it
+    if (MsgWaitForMultipleObjects(1, &ThreadEvent, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+      MSG m;
+      while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+      }
+    }
+  }
+}
+
+bool TImageryIO::RestartAsync(std::function<void()> job) {
+  if (OwnsBitmap || !Asynchronous || InsideIOThread()) return false;
+  InterlockedExchange(&LastPostedPercent, -1);
+  auto* t = new TIEIOThread(this, std::move(job));
+  if (!t->Start()) Aborting = true;  // the thread object has unregistered and freed itself
+  return true;
+}
+
+void TImageryIO::DoProgress(void* sender, int per) {
+  if (!OnProgress) return;
+  if (InsideIOThread()) {
+    if (NotifyWindow && InterlockedExchange(&LastPostedPercent, per) != per)
+      PostMessageW(NotifyWindow, IEM_PROGRESS, WPARAM(per), 0);
+    return;
+  }
+  OnProgress(sender, per);
+}
+
+void TImageryIO::DoFinishWork() {
+  DoProgress(this, 100);
+  if (!OnFinishWork) return;
+  if (InsideIOThread()) {
+    if (NotifyWindow) PostMessageW(NotifyWindow, IEM_FINISHWORK, 0, 0);
+    return;
+  }
+  OnFinishWork(this);
+}
+
+void TImageryIO::UpdateAfterIO() {
+  if (NotifyWindow && InsideIOThread()) PostMessageW(NotifyWindow, IEM_UPDATEVIEW, 0, 0);
+}
+
+TIECodecProgress TImageryIO::MakeProgress() {
+  TIECodecProgress p;
+  p.OnProgress = [this](void* s, int per) { DoProgress(s, per); };
+  p.Sender = this;
+  p.Aborting = &Aborting;
+  return p;
+}
+
+bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool paramsOnly, int64_t dataSize) {
+  if (dataSize < 0) dataSize = stream.GetSize() - stream.GetPosition();
+  TIECodecProgress progress = MakeProgress();
+  if (paramsOnly) progress.OnProgress = nullptr;
+  TIEBitmap* alpha = nullptr;
+  TIEBitmap scratch;
+  TIEBitmap& bmp = paramsOnly ? scratch : *IEBitmap;
+  switch (type) {
+    case iffBMP:
+      IEBMPRead(stream, bmp, 0, Params, progress, paramsOnly, false, alpha, !Params.BMPHandleAlpha || paramsOnly);
+      break;
+    case iffTGA: IETGARead(stream, bmp, Params, progress, paramsOnly, alpha, paramsOnly); break;
+    case iffPCX: IEPCXRead(stream, bmp, Params, dataSize, progress, paramsOnly); break;
+    case iffDCX: IEDCXRead(stream, bmp, Params, progress, paramsOnly); break;
+    case iffJP2:
+    case iffJ2K: IEJ2000Read(stream, bmp, Params, progress, paramsOnly); break;
+    default:
+      Aborting = true;  // no reader for this format in this library yet
+      return false;
+  }
+  if (alpha) {
+    if (!paramsOnly && alpha->GetImageWidth() == bmp.GetImageWidth() && alpha->GetImageHeight() == bmp.GetImageHeight())
+      bmp.AttachAlphaChannel(alpha);
+    else
+      delete alpha;
+  }
+  return true;
+}
+
+bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
+  TIECodecProgress progress = MakeProgress();
+  TIEBitmap& bmp = *IEBitmap;
+  // the writers encode copies in their own pixel format; the caller's bitmap is never converted
+  switch (type) {
+    case iffBMP: IEBMPWrite(stream, bmp, Params, progress, Params.BMPHandleAlpha); break;
+    case iffTGA: IETGAWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
+    case iffPCX: IEPCXWrite(stream, bmp, Params, progress); break;
+    case iffDCX: IEDCXInsertPage(stream, bmp, Params, progress); break;
+    case iffJP2: IEJ2000Write(stream, bmp, Params, progress, 0); break;
+    case iffJ2K: IEJ2000Write(stream, bmp, Params, progress, 1); break;
+    default:
+      Aborting = true;
+      return false;
+  }
+  return true;
+}
+
+void TImageryIO::SaveFile(const std::wstring& fileName, TIEFileFormatCode type) {
+  if (RestartAsync([this, fileName, type] { SaveFile(fileName, type); })) return;
+  Aborting = true;
+  if (!PrepareBitmap()) {
+    DoFinishWork();
+    return;
+  }
+  if (!IECanWriteFileType(type)) {
+    DoFinishWork();  // no writer: no file is created, the failure stands
+    return;
+  }
+  struct TFinish {
+    TImageryIO* io;
+    ~TFinish() { io->DoFinishWork(); }
+  } finish{this};
+  TIEWideFileStream file(fileName, fmCreate);
+  Aborting = false;
+  WriteFormat(type, file);
+  Params.FileName = fileName;
+  Params.FileType = type;
+}
+
+void TImageryIO::LoadFile(const std::wstring& fileName, TIEFileFormatCode type) {
+  if (RestartAsync([this, fileName, type] { LoadFile(fileName, type); })) return;
+  Aborting = true;
+  if (!PrepareBitmap()) {
+    DoFinishWork();
+    return;
+  }
+  struct TFinish {
+    TImageryIO* io;
+    ~TFinish() { io->DoFinishWork(); }
+  } finish{this};
+  std::unique_ptr<TIEWideFileStream> file(new TIEWideFileStream(fileName, fmOpenRead | fmShareDenyWrite));  // read, deny write
+  Aborting = false;
+  TIEBufferedReadStream buffered(*file, 8192, false);
+  Params.ClearImageInfo();
+  IEBitmap->DiscardAlphaChannel(false);
+  ReadFormat(type, buffered, false);
+  if (Params.DpiX < 2) Params.SetDpiX(IEDefaultDpiX);
+  if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDpiY);
+  Params.FileName = fileName;
+  Params.FileType = type;
+  UpdateAfterIO();
+}
+
+void TImageryIO::LoadStream(TIEStream& stream, TIEFileFormatCode type) {
+  TIEStream* s = &stream;
+  if (RestartAsync([this, s, type] { LoadStream(*s, type); })) return;
+  Aborting = false;
+  if (!PrepareBitmap()) {
+    DoFinishWork();
+    return;
+  }
+  struct TFinish {
+    TImageryIO* io;
+    ~TFinish() { io->DoFinishWork(); }
+  } finish{this};
+  int64_t dataSize = -1, dataStart = -1;
+  if (type == iffPCX && StreamHeaders) {
+    const int64_t start = stream.GetPosition();
+    uint8_t h[kStreamHeaderSize];
+    if (stream.Read(h, kStreamHeaderSize) != kStreamHeaderSize || std::memcmp(h, "PCX", 3) != 0) {
+      Aborting = true;
+      return;
+    }
+    if (std::memcmp(h, "PCX2", 5) == 0) {
+      dataStart = start + kStreamHeaderSize;
+      dataSize = IEReadU32LE(h + 8);
+    } else {  // the older 4-byte header: no length, the image runs to the end
+      dataStart = start + 4;
+      stream.SetPosition(dataStart);
+    }
+  }
+  Params.ClearImageInfo();
+  IEBitmap->DiscardAlphaChannel(false);
+  ReadFormat(type, stream, false, dataSize);
+  if (dataSize >= 0) stream.SetPosition(dataStart + dataSize);
+  if (Params.DpiX < 2) Params.SetDpiX(IEDefaultDpiX);
+  if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDpiY);
+  Params.FileName.clear();
+  Params.FileType = type;
+  UpdateAfterIO();
+}
+
+void TImageryIO::SaveByExtension(const std::wstring& fileName) {
+  if (fileName.empty()) return;
+  const std::wstring ext = LowerExtension(fileName);
+  for (const TExtensionRoute& r : kSaveRoutes)
+    if (ext == r.ext) {
+      SaveFile(fileName, r.type);
+      return;
+    }
+  // an extension only the registry knows: a built-in format is written by its own member, a format
+  // added by an application by its write procedure; anything else fails without creating a file
+  TIEFileFormatInfo* e = IEFileFormatByExtension(Narrow(ext));
+  if (!e || (e->BuiltIn ? !e->CanWrite : !e->WriteProc)) {
+    Aborting = true;
+    return;
+  }
+  if (e->BuiltIn) {
+    SaveFile(fileName, e->FileType);
+    return;
+  }
+  if (RestartAsync([this, fileName] { SaveByExtension(fileName); })) return;
+  Aborting = true;
+  if (!PrepareBitmap()) {
+    DoFinishWork();
+    return;
+  }
+  struct TFinish {
+    TImageryIO* io;
+    ~TFinish() { io->DoFinishWork(); }
+  } finish{this};
+  TIEWideFileStream file(fileName, fmCreate);
+  Aborting = false;
+  TIEWriterSource src(*IEBitmap, IEBitmap->GetPixelFormat() == ie1g ? ie1g : ie24RGB);
+  Params.FileName = fileName;
+  Params.FileType = e->FileType;
+  TIECodecProgress progress = MakeProgress();
+  e->WriteProc(file, *src.get(), Params, progress);
+}
+
+void TImageryIO::LoadByExtension(const std::wstring& fileName) {
+  if (!PrepareBitmap()) return;
+  if (fileName.empty()) {
+    Aborting = true;
+    DoFinishWork();
+    return;
+  }
+  TIEFileFormatInfo* e = IEFileFormatByExtension(Narrow(LowerExtension(fileName)));
+  if (!e) {
+    Aborting = true;
+    DoFinishWork();
+    return;
+  }
+  LoadAsFileType(fileName, e->FileType);
+}
+
+void TImageryIO::LoadByContent(const std::wstring& fileName) {
+  const TIEFileFormatCode t = DetectFileType(fileName, false);
+  if (t) LoadAsFileType(fileName, t);
+  else LoadByExtension(fileName);
+}
+
+void TImageryIO::LoadAsFileType(const std::wstring& fileName, TIEFileFormatCode fileType) {
+  TIEFileFormatInfo* e = IEFileFormatByType(fileType);
+  if (!e) return;
+  if (e->BuiltIn) {
+    if (!IECanReadFileType(fileType)) {
+      Aborting = true;  // no reader for this format in this library yet
+      DoFinishWork();
+      return;
+    }
+    LoadFile(fileName, fileType);
+    return;
+  }
+  Params.FileName.clear();
+  Params.FileType = 0;
+  Params.ClearImageInfo();
+  if (!e->ReadProc) {
+    Aborting = true;
+    DoFinishWork();
+    return;
+  }
+  if (RestartAsync([this, fileName, fileType] { LoadAsFileType(fileName, fileType); })) return;
+  Aborting = true;
+  if (!PrepareBitmap()) return;
+  struct TFinish {
+    TImageryIO* io;
+    ~TFinish() { io->DoFinishWork(); }
+  } finish{this};
+  TIEWideFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+  Aborting = false;
+  Params.FileName = fileName;
+  Params.FileType = fileType;
+  TIECodecProgress progress = MakeProgress();
+  e->ReadProc(file, *IEBitmap, Params, false, progress);
+  UpdateAfterIO();
+}
+
+void TImageryIO::LoadStreamByContent(TIEStream& stream) {
+  const int64_t pos = stream.GetPosition();
+  const TIEFileFormatCode t = DetectStreamType(stream);
+  if (!t || !IEFileFormatByType(t)) return;
+  stream.SetPosition(pos);
+  LoadStreamAsFileType(stream, t);
+}
+
+void TImageryIO::LoadStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileType) {
+  if (fileType == 0) {
+    LoadStreamByContent(stream);
+    return;
+  }
+  TIEFileFormatInfo* e = IEFileFormatByType(fileType);
+  if (!e) return;
+  if (e->BuiltIn) {
+    if (!IECanReadFileType(fileType)) {
+      Aborting = true;
+      DoFinishWork();
+      return;
+    }
+    LoadStream(stream, fileType);
+    return;
+  }
+  Params.FileName.clear();
+  Params.FileType = 0;
+  Params.ClearImageInfo();
+  if (!e->ReadProc || !PrepareBitmap()) {
+    Aborting = true;
+    DoFinishWork();
+    return;
+  }
+  Aborting = false;
+  TIECodecProgress progress = MakeProgress();
+  e->ReadProc(stream, *IEBitmap, Params, false, progress);
+  UpdateAfterIO();
+  DoFinishWork();
+}
+
+void TImageryIO::SaveStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileType) {
+  TIEStream* s = &stream;
+  if (RestartAsync([this, s, fileType] { SaveStreamAsFileType(*s, fileType); })) return;
+  Aborting = false;
+  if (!PrepareBitmap()) {
+    DoFinishWork();
+    return;
+  }
+  struct TFinish {
+    TImageryIO* io;
+    ~TFinish() { io->DoFinishWork(); }
+  } finish{this};
+  TIEFileFormatInfo* e = IEFileFormatByType(fileType);
+  if (e && !e->BuiltIn) {
+    if (!e->WriteProc) {
+      Aborting = true;
+      return;
+    }
+    TIEWriterSource src(*IEBitmap, IEBitmap->GetPixelFormat() == ie1g ? ie1g : ie24RGB);
+    Params.FileType = fileType;
+    TIECodecProgress progress = MakeProgress();
+    e->WriteProc(stream, *src.get(), Params, progress);
+    return;
+  }
+  if (fileType == iffDCX) {
+    // one page from the stream's position; what precedes it is the caller's and stays
+    stream.SetSize(stream.GetPosition());
+  }
+  if (fileType == iffPCX && StreamHeaders) {
+    const int64_t start = stream.GetPosition();
+    uint8_t h[kStreamHeaderSize] = {};
+    IEStreamWriteCheck(stream, Aborting, h, kStreamHeaderSize);  // placeholder
+    WriteFormat(fileType, stream);
+    if (Aborting) return;  // the placeholder stays without the magic
+    const int64_t end = stream.GetPosition();
+    std::memcpy(h, "PCX2", 5);
+    IEWriteU32LE(h + 8, uint32_t(end - start - kStreamHeaderSize));
+    stream.SetPosition(start);
+    IEStreamWriteCheck(stream, Aborting, h, kStreamHeaderSize);
+    stream.SetPosition(end);
+    return;
+  }
+  WriteFormat(fileType, stream);
+}
+
+void TImageryIO::ReadStreamParams(TIEStream& stream) {
+  TIEFileFormatCode t = 0;
+  try {
+    t = DetectStreamType(stream);
+  } catch (...) {
+  }
+  if (!t) {
+    Params.FileType = 0;
+    return;
+  }
+  ReadStreamParamsAsFileType(stream, t);
+}
+
+void TImageryIO::ReadParamsAsFileType(const std::wstring& fileName, TIEFileFormatCode fileType) {
+  Params.FileType = fileType;
+  Params.ClearImageInfo();
+  Aborting = true;
+  bool ok = false;
+  try {
+    TIEWideFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+    Aborting = false;
+    TIEBufferedReadStream buffered(file, 8192, false);
+    ok = ReadFormat(fileType, buffered, true) && !Aborting;
+  } catch (...) {
+    ok = false;
+  }
+  if (!ok) Params.FileType = 0;
+  Params.FileName = fileName;
+  DoFinishWork();
+}
+
+void TImageryIO::ReadParamsByExtension(const std::wstring& fileName) {
+  TIEFileFormatCode t = 0;
+  try {
+    t = DetectFileType(fileName, true);
+  } catch (...) {
+  }
+  if (!t) {
+    Params.FileType = 0;
+    return;
+  }
+  ReadParamsAsFileType(fileName, t);
+}
+
+void TImageryIO::LoadFromMemoryBlock(const void* block, int64_t size, TIEFileFormatCode fileType) {
+  if (!block || size <= 0) {
+    Aborting = true;
+    return;
+  }
+  TIEMemStream s(block, size);
+  if (fileType == 0) LoadStreamByContent(s);
+  else LoadStreamAsFileType(s, fileType);
+  // an asynchronous load must not outlive the wrapper of the caller's block
+  if (!OwnsBitmap && Asynchronous && !InsideIOThread()) WaitForIOThreads(false);
+}
+
+void TImageryIO::ReadParamsFromMemoryBlock(const void* block, int64_t size, TIEFileFormatCode fileType) {
+  if (!block || size <= 0) {
+    Aborting = true;
+    return;
+  }
+  TIEMemStream s(block, size);
+  if (fileType == 0) ReadStreamParams(s);
+  else ReadStreamParamsAsFileType(s, fileType);
+}
+
+void TImageryIO::ReadStreamParamsAsFileType(TIEStream& stream, TIEFileFormatCode fileType) {
+  Params.FileType = fileType;
+  Params.ClearImageInfo();
+  Aborting = false;
+  bool ok = false;
+  try {
+    TIEBufferedReadStream buffered(stream, 8192, false);
+    ok = ReadFormat(fileType, buffered, true) && !Aborting;
+  } catch (...) {
+    ok = false;
+  }
+  if (!ok) Params.FileType = 0;
+  DoFinishWork();
+}
+
+TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
+  const int64_t pos = stream.GetPosition();
+  TIEFileFormatCode result = 0;
+  try {
+    const int64_t size = stream.GetSize() - pos;
+    uint8_t b[16] = {};
+    Peek(stream, b, int(size < 16 ? size : 16));
+    auto magic = [&](const char* m) { return std::memcmp(b, m, std::strlen(m) + 1) == 0; };
+    struct TTest {
+      TIEFileFormatCode type;
+      std::function<bool()> test;
+    };
+    // first match wins; formats whose codecs this library lacks yet are found by their registry tests
+    const TTest tests[] = {
+        {iffJPEG, [&] { return size > 12 && magic("JFIF"); }},
+        {iffGIF, [&] { return size > 13 && std::memcmp(b, "GIF", 3) == 0; }},
+        {iffPCX, [&] { return size > 12 && magic("PCX2"); }},
+        {iffPCX, [&] { return size > 4 && magic("PCX"); }},
+        {iffBMP, [&] { return size > 14 && b[0] == 'B' && b[1] == 'M'; }},
+        {iffPCX, [&] { return size > 128 && b[0] == 10 && b[1] <= 5; }},
+        {iffTIFF, [&] { return size > 12 && magic("TIFF"); }},
+        {iffTGA, [&] { return IETGATest(stream); }},
+        {iffJP2, [&] { return IEJP2Test(stream); }},
+        {iffJ2K, [&] { return IEJ2KTest(stream); }},
+        {iffAVI, [&] { return AVITest(stream); }},
+        {iffDCX, [&] { return IEDCXTest(stream); }},
+        {iffJPEG, [&] { return FindJPEGSOI(stream); }},
+    };
+    for (const TTest& t : tests) {
+      stream.SetPosition(pos);
+      if (t.test()) {
+        result = t.type;
+        break;
+      }
+    }
+    if (!result)
+      for (auto& e : IEFileFormatRegistry()) {
+        stream.SetPosition(pos);
+        if (e->TestProc && e->TestProc(stream, e->FileType)) {
+          result = e->FileType;
+          break;
+        }
+      }
+  } catch (...) {
+  }
+  stream.SetPosition(pos);
+  return result;
+}
+
+TIEFileFormatCode TImageryIO::DetectFileType(const std::wstring& fileName, bool strict) {
+  if (fileName.empty() || GetFileAttributesW(fileName.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
+  TIEFileFormatCode result = 0;
+  try {
+    TIEWideFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+    result = DetectStreamType(file);
+  } catch (...) {
+  }
+  TIEFileFormatInfo* e = IEFileFormatByExtension(Narrow(LowerExtension(fileName)));
+  if (e && e->FileType == iffRAW && result == iffTIFF) return iffRAW;
+  if (e && !e->BuiltIn) return e->FileType;
+  if (strict && result) {
+    if (!e) return 0;
+    if (result == iffICO || result == iffCUR) return e->FileType;
+    if (result != e->FileType) return 0;
+  }
+  return result;
+}
+
+void TImageryIO::SaveAsSourceCode(const std::wstring& fileName, TIEFileFormatCode fileType, uint8_t mode) {
+  TIEMemoryStream encoded;
+  if (mode <= 2) SaveStreamAsFileType(encoded, fileType);
+  std::string id = Narrow(fileName);
+  const size_t dot = id.find('.');
+  if (dot != std::string::npos) id[dot] = '_';
+  const std::string sizeId = id + "_Size";
+  TIEWideFileStream out(fileName, fmCreate);
+  const uint8_t* bytes = static_cast<const uint8_t*>(encoded.Memory());
+  const int64_t count = encoded.GetSize();
+  auto hex = [](uint8_t b) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    return std::string{kDigits[b >> 4], kDigits[b & 15]};
+  };
+  if (mode == 0 || mode == 1) {
+    std::string buffer;
+    if (mode == 0) {
+      IEWriteLineCRLF(out, "const");
+      IEWriteLineCRLF(out, "  " + sizeId + " = " + std::to_string(count) + ";");
+      IEWriteLineCRLF(out, "  " + id + " : array [0.." + sizeId + "-1] of byte = (");
+    } else {
+      IEWriteLineCRLF(out, "\\\\ Size=" + std::to_string(count));
+    }
+    const std::string prefix = mode == 0 ? "$" : "0x", indent = mode == 0 ? "    " : "";
+    for (int64_t i = 0; i + 1 < count; ++i) {
+      buffer += prefix + hex(bytes[i]) + ",";
+      if (buffer.size() > 70) {
+        IEWriteLineCRLF(out, indent + buffer);
+        buffer.clear();
+      }
+    }
+    std::string last = indent + buffer;
+    if (count > 0) last += prefix + hex(bytes[count - 1]);
+    if (mode == 0) last += ");";
+    IEWriteLineCRLF(out, last);
+  } else if (mode == 2) {
+    std::string text;
+    encoded.SetPosition(0);
+    IEBase64EncodeStream(encoded, text, 76);
+    IEWriteText(out, text);
+  } else if (mode == 3 && IEBitmap && IEBitmap->GetPixelFormat() == ie24RGB) {
+    static const char kShades[] = "W@#*+:., ";  // darkest first
+    for (int y = 0; y < IEBitmap->GetImageHeight(); ++y) {
+      const uint8_t* r = IEBitmap->GetRowAddress(y);
+      std::string line;
+      for (int x = 0; x < IEBitmap->GetImageWidth(); ++x) {
+        const int g = (r[3 * x + 2] * 21 + r[3 * x + 1] * 71 + r[3 * x] * 8) / 100;
+        line += kShades[IEMin(int(g / 255.0 * 9), 8)];
+      }
+      IEWriteLineCRLF(out, line);
+    }
+  }
+  Params.FileName = fileName;
+}

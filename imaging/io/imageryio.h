@@ -1,0 +1,109 @@
+// TImageryIO, the image library's input/output component: loads its bitmap from, and saves it to,
+// files and streams through the codecs, chosen by extension, by file type or by content. With
+// Asynchronous on and a bitmap it does not own, each load or save reruns itself on an I/O thread;
+// such threads never call the component's handlers: they post the private messages below to
+// NotifyWindow (the window of the view the component serves) or stay silent.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include "iebitmap.h"
+#include "ieformats.h"
+#include "iestreams.h"
+#include "ioparams.h"
+
+// Messages posted from I/O threads to NotifyWindow.
+constexpr UINT IEM_UPDATEVIEW = 8024;  // a load finished: update and repaint
+constexpr UINT IEM_PROGRESS = 8027;    // wParam: percentage
+constexpr UINT IEM_FINISHWORK = 8028;  // the operation ended
+
+class TIEIOThread;
+
+class TImageryIO {
+ public:
+  TImageryIO();                             // with a bitmap of its own (always synchronous)
+  explicit TImageryIO(TIEBitmap* bitmap);   // CreateForBitmap: works on the caller's bitmap
+  ~TImageryIO();                            // waits for running I/O threads, serving messages meanwhile
+  TImageryIO(const TImageryIO&) = delete;
+  TImageryIO& operator=(const TImageryIO&) = delete;
+
+  // Works on `bitmap` (not owned) from now on; nullptr changes nothing.
+  void AttachBitmap(TIEBitmap* bitmap);
+  TIEBitmap* GetIEBitmap() const { return IEBitmap; }
+
+  // ---- dispatch ----
+  void SaveByExtension(const std::wstring& fileName);
+  void LoadByExtension(const std::wstring& fileName);
+  void LoadByContent(const std::wstring& fileName);
+  void LoadAsFileType(const std::wstring& fileName, TIEFileFormatCode fileType);
+  void LoadStreamByContent(TIEStream& stream);
+  void LoadStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileType);
+  void SaveStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileType);
+  void ReadStreamParamsAsFileType(TIEStream& stream, TIEFileFormatCode fileType);
+  void ReadStreamParams(TIEStream& stream);  // by content
+  // Parameters of a file without loading it; any failure leaves Params.FileType 0.
+  void ReadParamsAsFileType(const std::wstring& fileName, TIEFileFormatCode fileType);
+  void ReadParamsByExtension(const std::wstring& fileName);
+  // A block in memory, read in place (not copied); file type 0 detects it. A null block or size 0
+  // sets Aborting and does nothing else.
+  void LoadFromMemoryBlock(const void* block, int64_t size, TIEFileFormatCode fileType);
+  void ReadParamsFromMemoryBlock(const void* block, int64_t size, TIEFileFormatCode fileType);
+  // Writes the image as source text: mode 0 a Pascal byte array, 1 a C byte list, 2 Base64 of the
+  // image encoded as fileType; mode 3 a text picture of an ie24RGB image. Raises when the text file
+  // cannot be created or written.
+  void SaveAsSourceCode(const std::wstring& fileName, TIEFileFormatCode fileType, uint8_t mode);
+
+  // ---- detection ----
+  // The stream's format from its content, tests in a fixed order; the position is restored.
+  TIEFileFormatCode DetectStreamType(TIEStream& stream);
+  // 0 for a missing file; strict: the content must agree with the name's extension.
+  TIEFileFormatCode DetectFileType(const std::wstring& fileName, bool strict);
+
+  // ---- threads ----
+  // Waits until every I/O thread of this component has ended (abort: set Aborting first).
+  void WaitForIOThreads(bool abort);
+  bool InsideIOThread();
+
+  void DoProgress(void* sender, int per);
+  void DoFinishWork();
+
+  TIOParamsVals Params;
+  bool Aborting = false;  // outcome of the last operation; codecs set it through the progress record
+  bool Asynchronous = false;
+  // PCX stream savers write, and PCX stream loaders expect, a 12-byte header: "PCX2", a NUL, three
+  // bytes of padding and the 32-bit length of the image that follows.
+  bool StreamHeaders = false;
+  HWND NotifyWindow = nullptr;
+  TIEProgressEvent OnProgress;
+  std::function<void(void* sender)> OnFinishWork;
+
+ private:
+  friend class TIEIOThread;
+  bool RestartAsync(std::function<void()> job);
+  bool PrepareBitmap() const { return IEBitmap != nullptr; }
+  TIECodecProgress MakeProgress();
+  void UpdateAfterIO();
+  // dataSize: bytes of the image from the stream's position (-1: to the end of the stream)
+  bool ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool paramsOnly, int64_t dataSize = -1);
+  bool WriteFormat(TIEFileFormatCode type, TIEStream& stream);
+  void LoadFile(const std::wstring& fileName, TIEFileFormatCode type);
+  void SaveFile(const std::wstring& fileName, TIEFileFormatCode type);
+  void LoadStream(TIEStream& stream, TIEFileFormatCode type);
+
+  TIEBitmap* IEBitmap = nullptr;
+  bool OwnsBitmap = true;
+  std::vector<TIEIOThread*> Threads;
+  HANDLE ThreadEvent = nullptr;  // auto-reset; set when the thread list becomes empty
+  CRITICAL_SECTION ThreadLock;
+  // last percentage posted from an I/O thread: a codec may report every row, the window's queue gets
+  // one message per change
+  volatile LONG LastPostedPercent = -1;
+};
+
+// True when this library has a reader (or a writer) for the file type.
+bool IECanReadFileType(TIEFileFormatCode type);
+bool IECanWriteFileType(TIEFileFormatCode type);

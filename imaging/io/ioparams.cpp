@@ -1,0 +1,129 @@
+// The parameter object's defaults, copying and clearing.
+#include "ioparams.h"
+
+#include <windows.h>
+
+int IEDefaultDpiX = 300;
+int IEDefaultDpiY = 300;
+
+double IENowAsDateTime() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  // days from the civil date (proleptic Gregorian), then shifted to the 1899-12-30 epoch
+  int y = st.wYear, m = st.wMonth, d = st.wDay;
+  y -= m <= 2;
+  const int era = (y >= 0 ? y : y - 399) / 400;
+  const int yoe = y - era * 400;
+  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const int64_t daysSince1970 = int64_t(era) * 146097 + doe - 719468;
+  const double day = double(daysSince1970 + 25569);
+  return day + (st.wHour * 3600.0 + st.wMinute * 60.0 + st.wSecond) / 86400.0;
+}
+
+TIOParamsVals::TIOParamsVals(TImageryIO* owner) : Owner(owner) { RestoreDefaults(); }
+
+void TIOParamsVals::RestoreDefaults() {
+  FreeColorMap();
+  FileName.clear();
+  FileType = 0;
+  BitsPerSample = 8;
+  SamplesPerPixel = 3;
+  IsNativePixelFormat = false;
+  IsResourceImage = false;
+  if (Owner) {
+    SetDpiX(IEDefaultDpiX);
+    SetDpiY(IEDefaultDpiY);
+  }
+  SetImageIndexValue(0);
+  SetImageCount(0);
+  StoredWidth = StoredHeight = 0;
+  TGAXPos = TGAYPos = 0;
+  TGACompressed = true;
+  TGADescriptor.clear();
+  TGAAuthor.clear();
+  TGAImageName.clear();
+  TGADate = IENowAsDateTime();
+  TGABackground = TIERGB{0, 0, 0};
+  TGAAspectRatio = 1.0;
+  TGAGamma = 2.2;
+  TGAGrayLevel = false;
+  PCXVersion = 5;
+  PCXCompression = 1;
+  J2000ColorSpace = 1;
+  J2000Rate = 1.0;
+  J2000Progression = 0;
+  BMPVersion = 1;
+  BMPCompression = 0;
+  BMPHandleAlpha = false;
+}
+
+void TIOParamsVals::Assign(const TIOParamsVals& s) {
+  if (&s == this) return;
+  TImageryIO* owner = Owner;
+  BitsPerSample = s.BitsPerSample;
+  FileName = s.FileName;
+  SamplesPerPixel = s.SamplesPerPixel;
+  Width = s.Width;
+  Height = s.Height;
+  SetDpiX(s.DpiX);
+  SetDpiY(s.DpiY);
+  FileType = s.FileType;
+  SetImageIndexValue(s.ImageIndex);
+  DCXImageIndex = s.DCXImageIndex;
+  ImageCount = s.ImageCount;
+  IsResourceImage = s.IsResourceImage;
+  StoredWidth = s.StoredWidth;
+  StoredHeight = s.StoredHeight;
+  IsNativePixelFormat = s.IsNativePixelFormat;
+  ColorMap = s.ColorMap;
+  ColorMapCount = s.ColorMapCount;
+  TGAXPos = s.TGAXPos; TGAYPos = s.TGAYPos;
+  TGACompressed = s.TGACompressed;
+  TGADescriptor = s.TGADescriptor;
+  TGAAuthor = s.TGAAuthor;
+  TGAImageName = s.TGAImageName;
+  TGADate = s.TGADate;
+  TGABackground = s.TGABackground;
+  TGAAspectRatio = s.TGAAspectRatio;
+  TGAGamma = s.TGAGamma;
+  TGAGrayLevel = s.TGAGrayLevel;
+  PCXVersion = s.PCXVersion;
+  PCXCompression = s.PCXCompression;
+  J2000ColorSpace = s.J2000ColorSpace;
+  J2000Rate = s.J2000Rate;
+  J2000Progression = s.J2000Progression;
+  BMPVersion = s.BMPVersion;
+  BMPCompression = s.BMPCompression;
+  BMPHandleAlpha = s.BMPHandleAlpha;
+  Owner = owner;
+}
+
+void TIOParamsVals::ClearImageInfo() {
+  TGADescriptor.clear();
+  TGAAuthor.clear();
+  TGAImageName.clear();
+}
+
+void TIOParamsVals::FreeColorMap() {
+  ColorMap.clear();
+  ColorMap.shrink_to_fit();
+  ColorMapCount = 0;
+}
+
+void TIOParamsVals::SetColorMap(const TIERGB* entries, int count) {
+  FreeColorMap();
+  if (count <= 0) return;
+  ColorMap.assign(entries, entries + count);
+  ColorMapCount = count;
+}
+
+void TIOParamsVals::SetDpiX(int value) { DpiX = value; }
+void TIOParamsVals::SetDpiY(int value) { DpiY = value; }
+
+void TIOParamsVals::SetImageIndexValue(int n) {
+  ImageIndex = n;
+  DCXImageIndex = n;
+}
+
+void TIOParamsVals::SetImageCount(int n) { ImageCount = n; }

@@ -1,0 +1,99 @@
+// TIOParamsVals, the per-image parameter object of TImageryIO: readers fill it with what a file holds,
+// writers take their settings from it. TIECodecProgress, the progress and abort record every codec
+// receives. Only the fields of the formats this library serves so far are declared; the other
+// formats add theirs with their codecs.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "iedefs.h"
+#include "ieutils.h"
+
+class TImageryIO;
+
+// The library's default resolution, given to images whose file states none.
+extern int IEDefaultDpiX;
+extern int IEDefaultDpiY;
+
+// Progress and abort record handed to every codec call.
+struct TIECodecProgress {
+  TIEProgressEvent OnProgress;  // empty: no progress reports
+  void* Sender = nullptr;
+  int32_t Val = 0;     // the codec's own row or strip counter
+  int32_t Tot = 0;     // not read by the codecs
+  double Per1 = 0;     // as a rule 100 / rows
+  double Per2 = 0;
+  bool* Aborting = nullptr;  // the caller's outcome flag; codecs only ever set it
+
+  bool Aborted() const { return Aborting && *Aborting; }
+  void Abort() { if (Aborting) *Aborting = true; }
+  void Report(int per) { if (OnProgress) OnProgress(Sender, per); }
+};
+
+class TIOParamsVals {
+ public:
+  explicit TIOParamsVals(TImageryIO* owner);
+  TIOParamsVals(const TIOParamsVals&) = delete;
+  TIOParamsVals& operator=(const TIOParamsVals&) = delete;
+
+  void RestoreDefaults();
+  void Assign(const TIOParamsVals& source);  // every field but the owner
+  void ClearImageInfo();                     // the metadata of the previous image
+  void FreeColorMap();
+  void SetColorMap(const TIERGB* entries, int count);
+  void SetDpiX(int value);
+  void SetDpiY(int value);
+  void SetImageIndexValue(int n);  // every image index at once
+  void SetImageCount(int n);       // every image count at once
+
+  TImageryIO* Owner;
+
+  // ---- general ----
+  int BitsPerSample = 8;
+  std::wstring FileName;
+  int SamplesPerPixel = 3;
+  int Width = 0;
+  int Height = 0;
+  int DpiX = 0;
+  int DpiY = 0;
+  int FileType = 0;  // TIEFileFormatCode of the last load or save
+  int ImageIndex = 0;
+  int ImageCount = 0;
+  bool IsResourceImage = false;  // a bitmap stream without its file header
+  int StoredWidth = 0;
+  int StoredHeight = 0;
+  bool IsNativePixelFormat = false;  // readers keep the file's own pixel format
+  std::vector<TIERGB> ColorMap;      // the image's palette
+  int ColorMapCount = 0;             // entries of ColorMap
+
+  // ---- Targa ----
+  int TGAXPos = 0, TGAYPos = 0;
+  bool TGACompressed = true;
+  std::string TGADescriptor;  // image ID field
+  std::string TGAAuthor;      // extension area: author name
+  std::string TGAImageName;   // extension area: job name
+  double TGADate = 0;         // extension area: date and time (days since 1899-12-30)
+  TIERGB TGABackground{0, 0, 0};  // extension area: key colour
+  double TGAAspectRatio = 1.0;
+  double TGAGamma = 2.2;
+  bool TGAGrayLevel = false;  // write 8-bit images as grey
+
+  // ---- PCX and DCX ----
+  int PCXVersion = 5;
+  uint8_t PCXCompression = 1;  // run-length coding on
+  int DCXImageIndex = 0;
+
+  // ---- JPEG 2000 ----
+  uint8_t J2000ColorSpace = 1;  // 0 grey, 1 and 2 RGB
+  double J2000Rate = 1.0;       // below 1: lossy at that fraction of the raw size
+  uint8_t J2000Progression = 0; // 0 layer-resolution-component-position, 1 resolution-layer-...
+
+  // ---- Windows bitmap ----
+  uint8_t BMPVersion = 1;      // 0 or 1: 40-byte header, 2: 12-byte core header, 3: 64-byte header
+  uint8_t BMPCompression = 0;  // 1: RLE4 / RLE8
+  bool BMPHandleAlpha = false; // read and write the fourth byte of 32-bit pixels as alpha
+};
+
+// Today's date and time as a day count since 1899-12-30 with the time as its fraction.
+double IENowAsDateTime();

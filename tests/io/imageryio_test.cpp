@@ -1,0 +1,561 @@
+#include "imageryio.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hostenv.h"
+#include "iotest_util.h"
+
+using namespace iotest;
+
+namespace {
+
+std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+bool FileExists(const std::string& winPath) {
+  return GetFileAttributesA(winPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+TEST(IEFileFormatRegistry, ExtensionsAndTypes) {
+  ASSERT_EQ(IEFileFormatRegistry().size(), 25u);  // no HD Photo entry without the imaging component
+  for (const char* e : {".JPG", "jpg", "JPG"}) EXPECT_EQ(IEFileTypeOfExtension(e), iffJPEG) << e;
+  EXPECT_EQ(IEFileTypeOfExtension("xif"), iffTIFF);
+  EXPECT_EQ(IEFileTypeOfExtension("pix"), iffTGA);
+  EXPECT_EQ(IEFileTypeOfExtension(".rle"), iffBMP);
+  EXPECT_EQ(IEFileFormatByExtension(""), nullptr);
+  EXPECT_EQ(IEFileFormatByExtension("hdp"), nullptr);
+  EXPECT_EQ(IEFileFormatExtension(iffJ2K, 2), "J2C");
+  EXPECT_EQ(IEFileFormatExtensionCount(iffTGA), 6);
+}
+
+// The conversion's outputs and the plain bitmap: saved by extension, reloaded identical, and read to
+// the same pixels by the host's own decoders.
+struct SaveCase {
+  const char* name;
+  TIEFileFormatCode type;
+  const char* hostDecoder;  // {in} our file, {out} the PPM it writes
+};
+const SaveCase kSaveCases[] = {
+    {"slide.tga", iffTGA, "/usr/bin/tgatoppm {in} > {out}"},
+    {"slide.pcx", iffPCX, "/usr/bin/pcxtoppm {in} > {out}"},
+    {"slide.rle", iffBMP, "/usr/bin/bmptoppm {in} > {out}"},
+    {"upper.RLE", iffBMP, "/usr/bin/bmptoppm {in} > {out}"},
+    {"slide.bmp", iffBMP, "/usr/bin/bmptoppm {in} > {out}"},
+    {"slide.jp2", iffJP2, "/usr/bin/opj_decompress -i {in} -o {out} >/dev/null"},
+    {"slide.j2k", iffJ2K, "/usr/bin/opj_decompress -i {in} -o {out} >/dev/null"},
+    {"slide.jpc", iffJ2K, "/usr/bin/opj_decompress -i {in} -o {out} >/dev/null"},
+};
+
+class SaveByExtensionTest : public ::testing::TestWithParam<SaveCase> {};
+
+TEST_P(SaveByExtensionTest, ReloadsIdenticalAndHostAgrees) {
+  const SaveCase& c = GetParam();
+  TIEBitmap picture;
+  MakePicture(picture, 67, 41);  // odd width: row padding of every format
+  TImageryIO io(&picture);
+  io.SaveByExtension(W(tq::WorkFile(c.name)));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params.FileType, c.type);
+  EXPECT_EQ(picture.GetPixelFormat(), ie24RGB);
+
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.LoadByExtension(W(tq::WorkFile(c.name)));
+  ASSERT_FALSE(reader.Aborting);
+  EXPECT_EQ(reader.Params.FileType, c.type);
+  ExpectSamePixels(picture, back);
+  if (ToolsPresent()) ExpectHostDecodes(picture, c.name, c.hostDecoder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, SaveByExtensionTest, ::testing::ValuesIn(kSaveCases),
+                         [](const ::testing::TestParamInfo<SaveCase>& i) {
+                           std::string n = i.param.name;
+                           for (char& ch : n) if (ch == '.') ch = '_';
+                           return n;
+                         });
+
+TEST(SaveByExtension, RleIsAnUncompressedBottomUpBitmapWith54ByteHeader) {
+  TIEBitmap picture;
+  MakePicture(picture, 5, 3);
+  TImageryIO io(&picture);
+  io.SaveByExtension(W(tq::WorkFile("tiny.rle")));
+  std::vector<unsigned char> f;
+  ASSERT_TRUE(tq::ReadFileBytes(tq::WorkFile("tiny.rle"), f));
+  ASSERT_EQ(f.size(), 54u + 16 * 3);  // rows of 15 bytes padded to 16
+  EXPECT_EQ(f[0], 'B');
+  EXPECT_EQ(f[10], 54);
+  EXPECT_EQ(f[14], 40);
+  EXPECT_EQ(f[28], 24);
+  EXPECT_EQ(f[30], 0);  // no compression
+  // the first stored row is the bottom row
+  EXPECT_EQ(f[54], picture.GetRowAddress(2)[0]);
+}
+
+TEST(SaveByExtension, WritersConvertACopyNeverTheCallersBitmap) {
+  TIEBitmap grey;
+  ASSERT_TRUE(grey.Allocate(9, 4, ie8g));
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 9; ++x) grey.GetRowAddress(y)[x] = uint8_t(x * 20 + y);
+  TImageryIO io(&grey);
+  for (const char* name : {"grey.tga", "grey.pcx", "grey.jp2", "grey.bmp"}) {
+    io.SaveByExtension(W(tq::WorkFile(name)));
+    EXPECT_FALSE(io.Aborting) << name;
+    EXPECT_EQ(grey.GetPixelFormat(), ie8g) << name;
+    TIEBitmap back;
+    TImageryIO reader(&back);
+    reader.LoadByExtension(W(tq::WorkFile(name)));
+    ASSERT_FALSE(reader.Aborting) << name;
+    ExpectSamePixels(grey, back);
+  }
+}
+
+TEST(SaveByExtension, FormatsWithoutWriterFailWithoutCreatingAFile) {
+  TIEBitmap picture;
+  MakePicture(picture, 8, 8);
+  TImageryIO io(&picture);
+  for (const char* name : {"none.png", "none.gif", "none.cur", "none.xyz", "none.xif"}) {
+    io.Aborting = false;
+    io.SaveByExtension(W(tq::WorkFile(name)));
+    EXPECT_TRUE(io.Aborting) << name;
+    EXPECT_FALSE(FileExists(tq::WorkFile(name))) << name;
+  }
+}
+
+TEST(LoadByExtension, UnknownExtensionOrReaderlessFormatSetsAbort) {
+  TIEBitmap b;
+  TImageryIO io(&b);
+  int finished = 0;
+  io.OnFinishWork = [&](void*) { ++finished; };
+  io.LoadByExtension(W(tq::WorkFile("missing.qqq")));
+  EXPECT_TRUE(io.Aborting);
+  io.Aborting = false;
+  io.LoadByExtension(L"");
+  EXPECT_TRUE(io.Aborting);
+  EXPECT_EQ(finished, 2);
+}
+
+// Detection from content at a stream position past other bytes; the position comes back.
+TEST(DetectStreamType, FindsEachFormatAndRestoresThePosition) {
+  TIEBitmap picture;
+  MakePicture(picture, 31, 17);
+  TImageryIO io(&picture);
+  struct Case { TIEFileFormatCode type; };
+  for (TIEFileFormatCode t : {iffBMP, iffPCX, iffTGA, iffJP2, iffJ2K, iffDCX}) {
+    TIEMemoryStream s;
+    const char prefix[7] = "prefix";
+    s.WriteBuffer(prefix, 6);
+    io.SaveStreamAsFileType(s, t);
+    ASSERT_FALSE(io.Aborting) << t;
+    s.SetPosition(6);
+    EXPECT_EQ(io.DetectStreamType(s), t);
+    EXPECT_EQ(s.GetPosition(), 6);
+    // and it loads from there
+    TIEBitmap back;
+    TImageryIO reader(&back);
+    s.SetPosition(6);
+    reader.LoadStreamByContent(s);
+    EXPECT_FALSE(reader.Aborting) << t;
+    ExpectSamePixels(picture, back);
+  }
+  TIEMemoryStream gif13;
+  gif13.WriteBuffer("GIF89a1234567", 13);  // one byte too short for the GIF test
+  gif13.SetPosition(0);
+  EXPECT_NE(io.DetectStreamType(gif13), iffGIF);
+  TIEMemoryStream soi;
+  std::vector<uint8_t> junk(200, 0x11);
+  junk[140] = 0xFF; junk[141] = 0xD8; junk[142] = 0xFF;
+  soi.WriteBuffer(junk.data(), 200);
+  soi.SetPosition(0);
+  EXPECT_EQ(io.DetectStreamType(soi), iffJPEG);
+}
+
+TEST(DetectFileType, StrictModeWantsTheExtensionToAgree) {
+  TIEBitmap picture;
+  MakePicture(picture, 8, 8);
+  TImageryIO io(&picture);
+  io.SaveByExtension(W(tq::WorkFile("real.tga")));
+  CopyFileA(tq::WorkFile("real.tga").c_str(), tq::WorkFile("fake.pcx").c_str(), FALSE);
+  EXPECT_EQ(io.DetectFileType(W(tq::WorkFile("real.tga")), true), iffTGA);
+  EXPECT_EQ(io.DetectFileType(W(tq::WorkFile("fake.pcx")), true), 0);
+  EXPECT_EQ(io.DetectFileType(W(tq::WorkFile("fake.pcx")), false), iffTGA);
+  EXPECT_EQ(io.DetectFileType(W(tq::WorkFile("absent.tga")), false), 0);
+}
+
+// Files written by other tools load to the pixels of the picture they were made from.
+struct ForeignCase {
+  const char* file;
+  const char* command;  // makes {file} from in.ppm (or in16.ppm / in2.ppm: 16 and 2 colours)
+  TIEFileFormatCode type;
+};
+const ForeignCase kForeign[] = {
+    {"pam.tga", "/usr/bin/pamtotga -norle in.ppm > pam.tga", iffTGA},
+    {"pamrle.tga", "/usr/bin/pamtotga in.ppm > pamrle.tga", iffTGA},
+    {"cmap.tga", "/usr/bin/pamtotga -cmap -norle in16.ppm > cmap.tga", iffTGA},
+    {"cmaprle.tga", "/usr/bin/pamtotga -cmap in16.ppm > cmaprle.tga", iffTGA},
+    {"p8.pcx", "/usr/bin/ppmtopcx -8bit in16.ppm > p8.pcx 2>/dev/null", iffPCX},
+    {"p24.pcx", "/usr/bin/ppmtopcx -24bit in.ppm > p24.pcx 2>/dev/null", iffPCX},
+    {"p16.pcx", "/usr/bin/ppmtopcx in16.ppm > p16.pcx 2>/dev/null", iffPCX},
+    {"b1.bmp", "/usr/bin/ppmtobmp -bpp 1 in2.ppm > b1.bmp 2>/dev/null", iffBMP},
+    {"b4.bmp", "/usr/bin/ppmtobmp -bpp 4 in16.ppm > b4.bmp 2>/dev/null", iffBMP},
+    {"b8.bmp", "/usr/bin/ppmtobmp -bpp 8 in16.ppm > b8.bmp 2>/dev/null", iffBMP},
+    {"b24.bmp", "/usr/bin/ppmtobmp -bpp 24 in.ppm > b24.bmp 2>/dev/null", iffBMP},
+    {"os2.bmp", "/usr/bin/ppmtobmp -os2 -bpp 24 in.ppm > os2.bmp 2>/dev/null", iffBMP},
+    {"os2p.bmp", "/usr/bin/ppmtobmp -os2 -bpp 8 in16.ppm > os2p.bmp 2>/dev/null", iffBMP},
+    {"rle8.bmp", "/usr/local/bin/convert in16.ppm -type Palette -compress RLE BMP3:rle8.bmp", iffBMP},
+    {"rle4.bmp", "/usr/bin/python3 \"$TQ_SOURCE_DIR/tests/io/tools/ppm_to_rle4_bmp.py\" in16.ppm rle4.bmp", iffBMP},
+    {"j2k.jp2", "/usr/bin/opj_compress -n 4 -i in.ppm -o j2k.jp2 >/dev/null", iffJP2},
+    {"j2k.j2k", "/usr/bin/opj_compress -n 4 -i in.ppm -o j2k.j2k >/dev/null", iffJ2K},
+};
+
+class ForeignFileTest : public ::testing::TestWithParam<ForeignCase> {
+ protected:
+  static void SetUpTestSuite() {
+    if (!ToolsPresent()) return;
+    MakePicture(full_, 45, 29);
+    MakePicture(sixteen_, 45, 29, 16);
+    MakePicture(two_, 45, 29, 2);
+    WritePPM(full_, tq::WorkFile("in.ppm"));
+    WritePPM(sixteen_, tq::WorkFile("in16.ppm"));
+    WritePPM(two_, tq::WorkFile("in2.ppm"));
+  }
+  static TIEBitmap full_, sixteen_, two_;
+};
+TIEBitmap ForeignFileTest::full_, ForeignFileTest::sixteen_, ForeignFileTest::two_;
+
+TEST_P(ForeignFileTest, LoadsThePixelsTheToolWrote) {
+  if (!ToolsPresent()) GTEST_SKIP() << "host tools unreachable";
+  const ForeignCase& c = GetParam();
+  Host(c.command);
+  TIEBitmap back;
+  TImageryIO io(&back);
+  io.LoadByContent(W(tq::WorkFile(c.file)));
+  ASSERT_FALSE(io.Aborting) << c.file;
+  EXPECT_EQ(io.Params.FileType, c.type);
+  const std::string cmd = c.command;
+  TIEBitmap& expected = cmd.find("in16") != std::string::npos ? sixteen_ : cmd.find("in2") != std::string::npos ? two_ : full_;
+  ExpectSamePixels(expected, back);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, ForeignFileTest, ::testing::ValuesIn(kForeign),
+                         [](const ::testing::TestParamInfo<ForeignCase>& i) {
+                           std::string n = i.param.file;
+                           for (char& ch : n) if (ch == '.') ch = '_';
+                           return n;
+                         });
+
+TEST(DCX, MultiPageFileFromImageMagickLoadsEachPage) {
+  if (!ToolsPresent()) GTEST_SKIP();
+  TIEBitmap a, b;
+  MakePicture(a, 20, 10);
+  MakePicture(b, 13, 7, 16);
+  WritePPM(a, tq::WorkFile("pa.ppm"));
+  WritePPM(b, tq::WorkFile("pb.ppm"));
+  Host("/usr/local/bin/convert pa.ppm pb.ppm DCX:two.dcx");
+  TIEBitmap back;
+  TImageryIO io(&back);
+  for (int page : {0, 1, 7}) {
+    io.Params.DCXImageIndex = page;
+    io.LoadByExtension(W(tq::WorkFile("two.dcx")));
+    ASSERT_FALSE(io.Aborting) << page;
+    ExpectSamePixels(page == 0 ? a : b, back);
+  }
+  EXPECT_EQ(io.Params.DCXImageIndex, 1);  // page 7 of two reads the last one
+  EXPECT_EQ(io.Params.ImageIndex, 1);
+}
+
+TEST(DCX, StreamSaveKeepsWhatPrecedesThePosition) {
+  TIEBitmap picture;
+  MakePicture(picture, 12, 9);
+  TImageryIO io(&picture);
+  TIEMemoryStream s;
+  s.WriteBuffer("keep-me", 7);
+  io.SaveStreamAsFileType(s, iffDCX);
+  ASSERT_FALSE(io.Aborting);
+  ASSERT_GT(s.GetSize(), 7);
+  EXPECT_EQ(std::string(static_cast<const char*>(s.Memory()), 7), "keep-me");
+  s.SetPosition(7);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.LoadStreamAsFileType(s, iffDCX);
+  ASSERT_FALSE(reader.Aborting);
+  ExpectSamePixels(picture, back);
+}
+
+// The writers' other depths, read back by the host's decoders: a picture of at most 16 colours keeps
+// its exact colours through the palette conversion.
+struct DepthCase {
+  const char* name;
+  int bits, samples;
+  uint8_t bmpCompression;
+  bool tgaGrey;
+  const char* hostDecoder;
+};
+const DepthCase kDepths[] = {
+    {"d8.bmp", 8, 1, 0, false, "/usr/bin/bmptoppm {in} > {out}"},
+    {"d8rle.bmp", 8, 1, 1, false, "/usr/bin/bmptoppm {in} > {out}"},
+    {"d4.bmp", 4, 1, 0, false, "/usr/bin/bmptoppm {in} > {out}"},
+    {"d4rle.bmp", 4, 1, 1, false, "/usr/bin/bmptoppm {in} > {out}"},
+    {"d8.tga", 8, 1, 0, false, "/usr/bin/tgatoppm {in} > {out}"},
+    {"d8.pcx", 8, 1, 0, false, "/usr/bin/pcxtoppm {in} > {out}"},
+    {"d4.pcx", 4, 1, 0, false, "/usr/bin/pcxtoppm {in} > {out}"},
+};
+
+class WriterDepthTest : public ::testing::TestWithParam<DepthCase> {};
+
+TEST_P(WriterDepthTest, PaletteDepthsReadBackByHostAndByUs) {
+  const DepthCase& c = GetParam();
+  TIEBitmap picture;
+  MakePicture(picture, 51, 19, 16);
+  TImageryIO io(&picture);
+  io.Params.BitsPerSample = c.bits;
+  io.Params.SamplesPerPixel = c.samples;
+  io.Params.BMPCompression = c.bmpCompression;
+  io.SaveByExtension(W(tq::WorkFile(c.name)));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(picture.GetPixelFormat(), ie24RGB);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.LoadByExtension(W(tq::WorkFile(c.name)));
+  ASSERT_FALSE(reader.Aborting);
+  ExpectSamePixels(picture, back);
+  if (ToolsPresent()) ExpectHostDecodes(picture, c.name, c.hostDecoder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, WriterDepthTest, ::testing::ValuesIn(kDepths),
+                         [](const ::testing::TestParamInfo<DepthCase>& i) {
+                           std::string n = i.param.name;
+                           for (char& ch : n) if (ch == '.') ch = '_';
+                           return n;
+                         });
+
+TEST(SaveByExtension, TargaKeepsAnAlphaChannel) {
+  TIEBitmap picture;
+  MakePicture(picture, 23, 11);
+  TIEBitmap* alpha = picture.GetAlphaChannel();
+  for (int y = 0; y < 11; ++y)
+    for (int x = 0; x < 23; ++x) alpha->GetRowAddress(y)[x] = uint8_t(x * 11 + y);
+  alpha->IsAll255 = false;
+  TImageryIO io(&picture);
+  io.SaveByExtension(W(tq::WorkFile("alpha.tga")));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_FALSE(io.Params.TGACompressed);  // 32-bit files are written uncompressed
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.LoadByExtension(W(tq::WorkFile("alpha.tga")));
+  ASSERT_FALSE(reader.Aborting);
+  ExpectSamePixels(picture, back);
+  ASSERT_TRUE(back.AlphaPresent());
+  EXPECT_EQ(back.GetAlphaAt(5, 3), 5 * 11 + 3);
+}
+
+TEST(StreamHeaders, PCXStreamsCarryTheirLength) {
+  TIEBitmap picture;
+  MakePicture(picture, 14, 6);
+  TImageryIO io(&picture);
+  io.StreamHeaders = true;
+  TIEMemoryStream s;
+  io.SaveStreamAsFileType(s, iffPCX);
+  const int64_t firstEnd = s.GetSize();
+  io.SaveStreamAsFileType(s, iffPCX);  // a second image right after the first
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(std::string(static_cast<const char*>(s.Memory()), 4), "PCX2");
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.StreamHeaders = true;
+  s.SetPosition(0);
+  reader.LoadStreamAsFileType(s, iffPCX);
+  ASSERT_FALSE(reader.Aborting);
+  EXPECT_EQ(s.GetPosition(), firstEnd);  // just after the first image
+  ExpectSamePixels(picture, back);
+  reader.LoadStreamAsFileType(s, iffPCX);
+  ASSERT_FALSE(reader.Aborting);
+  ExpectSamePixels(picture, back);
+
+  TIEMemoryStream wrong;
+  wrong.WriteBuffer("TIFF\0\0\0\0\0\0\0\0", 12);
+  wrong.SetPosition(0);
+  reader.LoadStreamAsFileType(wrong, iffPCX);
+  EXPECT_TRUE(reader.Aborting);
+}
+
+TEST(MemoryBlocks, LoadInPlaceAndRefuseEmptyBlocks) {
+  TIEBitmap picture;
+  MakePicture(picture, 10, 7);
+  TImageryIO io(&picture);
+  TIEMemoryStream s;
+  io.SaveStreamAsFileType(s, iffTGA);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  int finished = 0;
+  reader.OnFinishWork = [&](void*) { ++finished; };
+  reader.LoadFromMemoryBlock(s.Memory(), s.GetSize(), 0);
+  ASSERT_FALSE(reader.Aborting);
+  ExpectSamePixels(picture, back);
+  finished = 0;
+  reader.LoadFromMemoryBlock(s.Memory(), 0, iffTGA);
+  EXPECT_TRUE(reader.Aborting);
+  EXPECT_EQ(finished, 0);
+}
+
+TEST(ParamsOnly, FillsParametersAndLeavesTheBitmap) {
+  TIEBitmap picture;
+  MakePicture(picture, 33, 12);
+  TImageryIO io(&picture);
+  io.SaveByExtension(W(tq::WorkFile("params.pcx")));
+  TIEBitmap untouched;
+  MakePicture(untouched, 3, 2);
+  TImageryIO reader(&untouched);
+  reader.ReadParamsByExtension(W(tq::WorkFile("params.pcx")));
+  EXPECT_EQ(reader.Params.FileType, iffPCX);
+  EXPECT_EQ(reader.Params.Width, 33);
+  EXPECT_EQ(reader.Params.Height, 12);
+  EXPECT_EQ(reader.Params.SamplesPerPixel, 3);
+  EXPECT_EQ(untouched.GetImageWidth(), 3);
+  reader.ReadParamsAsFileType(W(tq::WorkFile("params.pcx")), iffJP2);  // wrong type: no parameters
+  EXPECT_EQ(reader.Params.FileType, 0);
+}
+
+// A format added by an application: found by its test in detection, written and read through its
+// procedures.
+namespace {
+constexpr TIEFileFormatCode kAppFormat = 100;
+bool AppTest(TIEStream& s, TIEFileFormatCode) {
+  char b[3];
+  return s.Read(b, 3) == 3 && std::string(b, 3) == "APP";
+}
+void AppWrite(TIEStream& s, TIEBitmap& b, TIOParamsVals&, TIECodecProgress&) {
+  const uint8_t v[3] = {'A', 'P', uint8_t(b.GetImageWidth())};
+  s.WriteBuffer(v, 3);
+}
+void AppRead(TIEStream& s, TIEBitmap& b, TIOParamsVals& p, bool, TIECodecProgress& progress) {
+  uint8_t v[3];
+  if (s.Read(v, 3) != 3) { progress.Abort(); return; }
+  b.Allocate(v[2], 1, ie24RGB);
+  p.Width = v[2];
+}
+}  // namespace
+
+TEST(ApplicationFormats, RegisteredProceduresServeTheirExtension) {
+  auto* e = new TIEFileFormatInfo();
+  e->FileType = kAppFormat;
+  e->DisplayName = "App";
+  e->Extensions = "APF";
+  e->WriteProc = AppWrite;
+  e->ReadProc = AppRead;
+  e->TestProc = AppTest;
+  IEAddFileFormat(e);
+  TIEBitmap picture;
+  MakePicture(picture, 80, 2);
+  TImageryIO io(&picture);
+  io.SaveByExtension(W(tq::WorkFile("x.apf")));
+  EXPECT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params.FileType, kAppFormat);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.LoadByExtension(W(tq::WorkFile("x.apf")));
+  EXPECT_FALSE(reader.Aborting);
+  EXPECT_EQ(back.GetImageWidth(), 80);
+  EXPECT_EQ(reader.DetectFileType(W(tq::WorkFile("x.apf")), true), kAppFormat);
+
+  // the encoded image as source text: three bytes "A", "P", 80
+  io.SaveAsSourceCode(W(tq::WorkFile("src.pas")), kAppFormat, 0);
+  std::vector<unsigned char> text;
+  ASSERT_TRUE(tq::ReadFileBytes(tq::WorkFile("src.pas"), text));
+  const std::string t(text.begin(), text.end());
+  EXPECT_NE(t.find("const\r\n"), std::string::npos);
+  EXPECT_NE(t.find("_Size = 3;\r\n"), std::string::npos);
+  EXPECT_NE(t.find("of byte = (\r\n    $41,$50,$50);\r\n"), std::string::npos) << t;
+  IERemoveFileFormat(kAppFormat);
+  EXPECT_EQ(IEFileFormatByType(kAppFormat), nullptr);
+}
+
+TEST(Targa, ExtensionAreaRoundTripAndFilesWithoutFooter) {
+  TIEBitmap picture;
+  MakePicture(picture, 6, 4);
+  TImageryIO io(&picture);
+  io.Params.TGAAuthor = "Ann Author";
+  io.Params.TGAImageName = "Job 7";
+  io.Params.TGADate = 45000.5;  // 2023-03-15 12:00:00
+  io.Params.TGAGamma = 1.8;
+  TIEMemoryStream s;
+  io.SaveStreamAsFileType(s, iffTGA);
+  ASSERT_FALSE(io.Aborting);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  s.SetPosition(0);
+  reader.LoadStreamAsFileType(s, iffTGA);
+  ASSERT_FALSE(reader.Aborting);
+  EXPECT_EQ(reader.Params.TGAAuthor, "Ann Author");
+  EXPECT_EQ(reader.Params.TGAImageName, "Job 7");
+  EXPECT_DOUBLE_EQ(reader.Params.TGADate, 45000.5);
+  EXPECT_DOUBLE_EQ(reader.Params.TGAGamma, 1.8);
+  // without the footer: no extension data, the image still loads
+  TIEMemStream cut(s.Memory(), s.GetSize() - 26);
+  reader.LoadStreamAsFileType(cut, iffTGA);
+  ASSERT_FALSE(reader.Aborting);
+  EXPECT_EQ(reader.Params.TGAAuthor, "");
+  ExpectSamePixels(picture, back);
+}
+
+TEST(JPEG2000, TwelveBitGreyReadsItsTopEightBits) {
+  if (!ToolsPresent()) GTEST_SKIP();
+  // a 12-bit grey ramp as a PGM, coded by OpenJPEG's own tool
+  std::string pgm = "P5\n64 8\n4095\n";
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const int v = x * 64 + y * 7;
+      pgm += char(v >> 8);
+      pgm += char(v & 255);
+    }
+  ASSERT_TRUE(tq::WriteFileBytes(tq::WorkFile("g12.pgm"), pgm.data(), pgm.size()));
+  Host("/usr/bin/opj_compress -n 3 -i g12.pgm -o g12.j2k >/dev/null");
+  TIEBitmap back;
+  TImageryIO io(&back);
+  io.LoadByExtension(W(tq::WorkFile("g12.j2k")));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params.BitsPerSample, 12);
+  EXPECT_EQ(io.Params.SamplesPerPixel, 1);
+  for (int x : {0, 17, 63}) EXPECT_EQ(back.GetPixelRGB(x, 5).g, (x * 64 + 5 * 7) >> 4) << x;
+}
+
+TEST(JPEG2000, OneBitImagesAreWrittenAsOneBitGrey) {
+  TIEBitmap mono;
+  ASSERT_TRUE(mono.Allocate(19, 5, ie1g));
+  for (int y = 0; y < 5; ++y)
+    for (int i = 0; i < mono.GetRowLength(); ++i) mono.GetRowAddress(y)[i] = uint8_t(0xA5 ^ (y * 17));
+  TImageryIO io(&mono);
+  io.SaveByExtension(W(tq::WorkFile("mono.jp2")));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params.BitsPerSample, 1);
+  EXPECT_EQ(io.Params.J2000ColorSpace, 0);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.LoadByExtension(W(tq::WorkFile("mono.jp2")));
+  ASSERT_FALSE(reader.Aborting);
+  EXPECT_EQ(back.GetPixelFormat(), ie1g);
+  ExpectSamePixels(mono, back);
+}
+
+TEST(JPEG2000, AlphaChannelTravelsAsAnOpacityComponent) {
+  TIEBitmap picture;
+  MakePicture(picture, 21, 13);
+  TIEBitmap* alpha = picture.GetAlphaChannel();
+  for (int y = 0; y < 13; ++y)
+    for (int x = 0; x < 21; ++x) alpha->GetRowAddress(y)[x] = uint8_t(x * 12);
+  alpha->IsAll255 = false;
+  TImageryIO io(&picture);
+  io.SaveByExtension(W(tq::WorkFile("alpha.jp2")));
+  ASSERT_FALSE(io.Aborting);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  reader.LoadByExtension(W(tq::WorkFile("alpha.jp2")));
+  ASSERT_FALSE(reader.Aborting);
+  ExpectSamePixels(picture, back);
+  ASSERT_TRUE(back.AlphaPresent());
+  EXPECT_EQ(back.GetAlphaAt(7, 2), 7 * 12);
+}
