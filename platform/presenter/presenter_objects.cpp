@@ -56,7 +56,7 @@ HRESULT Application::Call(DISPID id, const std::vector<VARIANT*>&, VARIANT* resu
     case kIdVersion:
       return ReturnString(result, L"1.0");
     default:
-      PostThreadMessageW(mainThread_, WM_QUIT, 0, 0);
+      PostThreadMessageW(mainThread_, kQuitRequestMessage, 0, 0);
       return S_OK;
   }
 }

@@ -79,6 +79,10 @@ class Slide : public DispatchObject {
   long index_;  // from 1
 };
 
+// Posted to the server's main thread by Application.Quit: the server ends once the call's reply has
+// gone out (wine sends the reply after Invoke returns, so ending at once can cut it off).
+constexpr UINT kQuitRequestMessage = WM_APP + 2;
+
 class Application : public DispatchObject {
  public:
   // Quit posts WM_QUIT to `mainThread`.

@@ -19,6 +19,8 @@ namespace {
 
 // Posted when the last external connection has gone.
 constexpr UINT kLastConnectionMessage = WM_APP + 1;
+// Time for the reply to Application.Quit to reach its caller before the server ends.
+constexpr UINT kQuitGraceMs = 300;
 // A server started by COM that no client reaches within this time ends by itself.
 constexpr UINT kUnusedServerTimeoutMs = 30000;
 
@@ -100,8 +102,14 @@ int Serve(bool embedding) {
   // Weak: the running-object entry must not count as a client, or the server would never end.
   RegisterActiveObject(static_cast<IDispatch*>(app), kStandInClsid, ACTIVEOBJECT_WEAK, &runningCookie);
   const UINT_PTR idle = embedding ? SetTimer(nullptr, 0, kUnusedServerTimeoutMs, nullptr) : 0;
+  UINT_PTR quitTimer = 0;
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (msg.message == kQuitRequestMessage) {
+      if (!quitTimer) quitTimer = SetTimer(nullptr, 0, kQuitGraceMs, nullptr);
+      continue;
+    }
+    if (msg.message == WM_TIMER && quitTimer && msg.wParam == quitTimer) break;
     if (msg.message == WM_TIMER && idle && msg.wParam == idle) {
       KillTimer(nullptr, idle);
       if (!g_everConnected && ConnectionCount::count == 0) break;
