@@ -10,6 +10,7 @@
 
 #include <vector>
 
+#include "ieutils.h"
 #include "vodevovur.h"
 
 namespace {
@@ -48,13 +49,20 @@ std::string FromWide(const std::wstring& text, unsigned codePage) {
   return s;
 }
 
+bool InTable(TMsgLanguage language, uint8_t index) {
+  return language < kIEMsgLanguageCount && index < kIEWordCount;
+}
+
 const std::string& Entry(TMsgLanguage language, uint8_t index) {
-  return g_table[size_t(language) * kIEWordCount + index];
+  static const std::string kNoWord;
+  return InTable(language, index) ? g_table[size_t(language) * kIEWordCount + index] : kNoWord;
 }
 
 }  // namespace
 
 void IESetLocalizedWord(TMsgLanguage language, uint8_t index, const std::string& text) {
+  // A slot outside the table would overwrite whatever lies after it.
+  if (!InTable(language, index)) throw EIEError("IESetLocalizedWord: no such word slot");
   g_table[size_t(language) * kIEWordCount + index] = text;
 }
 
@@ -118,6 +126,7 @@ TMsgLanguage IEWordRowForLangId(uint16_t langId) {
 }
 
 std::wstring IEGetLocalizedWord(uint8_t index, TMsgLanguage language) {
+  if (!InTable(language, index)) return std::wstring();
   if (language == msSystem) {
     // Before start-up has recorded the locale the platform default stands, as with no locale at all.
     const uint16_t langId = g_systemLangId ? g_systemLangId : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);

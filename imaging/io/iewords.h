@@ -38,11 +38,13 @@ constexpr int kIEMsgLanguageCount = 23;
 constexpr int kIEWordCount = 146;
 
 // Stores text (8-bit, in the row's code page; see IEWordCodePage) at (language, index), replacing what
-// was there. Any row may be written. The index is not checked: the caller keeps it within 0..145.
+// was there. Any row may be written. A slot outside the table (index above 145, language above msUser)
+// raises EIEError.
 void IESetLocalizedWord(TMsgLanguage language, uint8_t index, const std::string& text);
 
 // The word of a slot as wide text, converted through its row's code page. An empty entry gives the
-// English word of the same slot, for every language including msSystem and msUser.
+// English word of the same slot, for every language including msSystem and msUser. A slot outside the
+// table gives an empty word.
 std::wstring IEGetLocalizedWord(uint8_t index, TMsgLanguage language);
 
 // Fills the rows msEnglish..msHungarian (every slot but Polish 123) and records the thread locale that

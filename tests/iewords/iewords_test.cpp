@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "hostenv.h"
+#include "ieutils.h"
 #include "iewords.h"
 #include "vodevovur.h"
 
@@ -60,6 +61,14 @@ TEST_F(WordTable, UserRowFallsBackSlotBySlot) {
   EXPECT_EQ(IEGetLocalizedWord(4, msUser), L"Cancel");
   IESetLocalizedWord(msUser, 3, "");
   EXPECT_EQ(IEGetLocalizedWord(3, msUser), L"OK");
+}
+
+TEST_F(WordTable, SlotsOutsideTheTable) {
+  EXPECT_THROW(IESetLocalizedWord(msUser, 146, "x"), EIEError);
+  EXPECT_THROW(IESetLocalizedWord(TMsgLanguage(23), 0, "x"), EIEError);
+  EXPECT_EQ(IEGetLocalizedWord(146, msUser), L"");
+  EXPECT_EQ(IEGetLocalizedWord(255, msEnglish), L"");
+  EXPECT_EQ(IEGetLocalizedWord(0, TMsgLanguage(200)), L"");
 }
 
 TEST_F(WordTable, StoringEnglishChangesTheFallbackOfEveryLanguage) {
@@ -167,6 +176,7 @@ TEST_F(WordTable, SystemRowFollowsTheProcessLocale) {
       {"pl_PL.UTF-8", 0x0415, msPolish},  {"de_DE.UTF-8", 0x0407, msGerman},
       {"zh_TW.UTF-8", 0x0404, msChineseTraditional}, {"zh_CN.UTF-8", 0x0804, msChinese},
       {"zh_HK.UTF-8", 0x0C04, msChineseTraditional}, {"zh_SG.UTF-8", 0x1004, msChinese},
+      {"zh_MO.UTF-8", 0x1404, msChineseTraditional},
       {"ar_SA.UTF-8", 0x0401, msEnglish}, {"he_IL.UTF-8", 0x040D, msEnglish},
       {"ru_RU.UTF-8", 0x0419, msRussian},
   };
