@@ -12,6 +12,32 @@ using namespace ui;
 
 namespace {
 
+// Callbacks of the system use its calling convention, which lambdas do not have on x86.
+std::string boxText;
+BOOL CALLBACK FindBox(HWND h, LPARAM lp) {
+  char cls[32] = {};
+  GetClassNameA(h, cls, sizeof cls);
+  if (strcmp(cls, "#32770") == 0 && IsWindowVisible(h)) {
+    *reinterpret_cast<HWND*>(lp) = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+BOOL CALLBACK ReadBoxText(HWND h, LPARAM) {
+  char text[256] = {};
+  GetWindowTextA(h, text, sizeof text);
+  if (strstr(text, "not a number")) boxText = text;
+  return TRUE;
+}
+void CALLBACK CloseMessageBox(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND box = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&box));
+  if (!box) return;
+  EnumChildWindows(box, ReadBoxText, 0);
+  KillTimer(nullptr, id);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
 class ControlsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -103,29 +129,8 @@ TEST_F(ControlsTest, DefaultHandlerShowsTheErrorTextInAMessageBox) {
   b->SetCaption("Throw");
   form->Show();
   // The message box is modal: a timer of this thread finds it and reads and closes it.
-  static std::string boxText;
   boxText.clear();
-  UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
-    HWND box = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), [](HWND h, LPARAM lp) -> BOOL {
-      char cls[32] = {};
-      GetClassNameA(h, cls, sizeof cls);
-      if (strcmp(cls, "#32770") == 0 && IsWindowVisible(h)) {
-        *reinterpret_cast<HWND*>(lp) = h;
-        return FALSE;
-      }
-      return TRUE;
-    }, reinterpret_cast<LPARAM>(&box));
-    if (!box) return;
-    EnumChildWindows(box, [](HWND h, LPARAM) -> BOOL {
-      char text[256] = {};
-      GetWindowTextA(h, text, sizeof text);
-      if (strstr(text, "not a number")) boxText = text;
-      return TRUE;
-    }, 0);
-    KillTimer(nullptr, id);
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-  });
+  UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseMessageBox);
   SendMessageA(b->GetHandle(), BM_CLICK, 0, 0);
   KillTimer(nullptr, timer);
   EXPECT_EQ("'abc' is not a number.", boxText);
