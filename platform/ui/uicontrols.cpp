@@ -511,16 +511,10 @@ TWinControl::TWinControl() : brush_(new TBrush) {
 
 void TWinControl::BeforeDestruction() {
   Destroying();
-  // Children first: their windows go with ours, and they must not outlive their parent's handle.
+  // Our window takes the children's windows with it; their objects go next.
   if (HandleAllocated()) DestroyHandle();
-  while (!controls_.empty()) {
-    TControl* c = controls_.back();
-    if (c->Owner() == nullptr || c->InState(csDestroying)) {
-      RemoveControl(c);
-    } else {
-      c->SetParent(nullptr);
-    }
-  }
+  // A parent frees the controls on it, whoever owns them; each leaves its owner as it goes.
+  while (!controls_.empty()) controls_.back()->Free();
   TControl::BeforeDestruction();
 }
 
