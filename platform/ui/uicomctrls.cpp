@@ -160,7 +160,7 @@ bool TListItem::GetSelected() const {
 
 void TListItem::SetSelected(bool on) {
   TCustomListView* v = ListView();
-  if (!v) return;
+  if (!v || !v->HandleAllocated()) return;
   LVITEMA it{};
   it.stateMask = LVIS_SELECTED;
   it.state = on ? LVIS_SELECTED : 0;
@@ -175,7 +175,7 @@ bool TListItem::GetFocused() const {
 
 void TListItem::SetFocused(bool on) {
   TCustomListView* v = ListView();
-  if (!v) return;
+  if (!v || !v->HandleAllocated()) return;
   LVITEMA it{};
   it.stateMask = LVIS_FOCUSED;
   it.state = on ? LVIS_FOCUSED : 0;

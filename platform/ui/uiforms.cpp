@@ -175,6 +175,13 @@ void TCustomForm::Notification(TComponent* c, TOperation op) {
   }
 }
 
+void TCustomForm::GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) {
+  if (root == this)
+    for (int i = 0; i < ComponentCount(); ++i)
+      if (!Components(i)->HasParent()) proc(Components(i));
+  TCustomControl::GetChildren(proc, root);
+}
+
 void TCustomForm::Loaded() {
   TCustomControl::Loaded();
   if (clientWidth_ > 0 || clientHeight_ > 0) SetClientSize(clientWidth_ ? clientWidth_ : GetClientWidth(),

@@ -82,6 +82,9 @@ class TCustomForm : public TCustomControl {
   // The control that receives Enter (Default) and Escape (Cancel) when focus allows.
   void DefocusControl(TWinControl* c, bool removing);
 
+  // Owned components without a parent (menus, timers, dialogs) first, then the controls.
+  void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) override;
+  TComponent* GetChildOwner() override { return this; }
   bool IsFormWindow() const override { return true; }
   bool WantsKeyPreview() const override { return keyPreview_; }
   bool SetFocusedControl(TWinControl* c) override;

@@ -6,6 +6,7 @@
 #include "uicomctrls.h"
 #include "uifiler.h"
 #include "uiforms.h"
+#include "uimenus.h"
 #include "uithemes.h"
 
 using namespace ui;
@@ -216,6 +217,17 @@ TEST_F(ControlsTest, FormWithControlsRoundTripsThroughTheWriter) {
   TUpDown* ud = Add<TUpDown>(80, 6, 17, 21);
   ud->SetName("Up1");
   ud->SetAssociate(e);
+  TMainMenu* menu = New<TMainMenu>(form);
+  menu->SetName("Menu1");
+  TMenuItem* file = New<TMenuItem>(form);
+  file->SetName("File1");
+  file->SetCaption("&File");
+  menu->Items()->Add(file);
+  form->SetMenu(menu);
+  TTimer* timer = New<TTimer>(form);
+  timer->SetName("Timer1");
+  timer->SetInterval(250);
+  timer->SetEnabled(false);
   form->SetName("RoundForm");
   form->SetCaption("Round");
   TMemoryStream ms;
@@ -238,6 +250,14 @@ TEST_F(ControlsTest, FormWithControlsRoundTripsThroughTheWriter) {
   EXPECT_EQ("sub", lv2->GetItems()->Item(0)->SubItems()->Get(0));
   EXPECT_EQ(e2, ud2->GetAssociate());
   EXPECT_EQ("Round", copy->GetCaption());
+  auto* menu2 = As<TMainMenu>(copy->FindComponent("Menu1"));
+  auto* timer2 = As<TTimer>(copy->FindComponent("Timer1"));
+  ASSERT_TRUE(menu2 && timer2);
+  EXPECT_EQ(menu2, copy->GetMenu());
+  ASSERT_EQ(1, menu2->Items()->Count());
+  EXPECT_EQ("&File", menu2->Items()->Items(0)->GetCaption());
+  EXPECT_EQ(250, timer2->GetInterval());
+  EXPECT_FALSE(timer2->GetEnabled());
   copy->Free();
 }
 
