@@ -40,6 +40,7 @@ TEST(Application, RunsUntilTheMainFormClosesAndDeliversItsEvents) {
     return false;
   };
   Application->HookMainWindow(hook);
+  EXPECT_TRUE(Application->HandleAllocated());  // made by Initialize
   main->OnShow = [&](TObject*) { order.push_back("show"); };
   main->OnCloseQuery = [&](TObject*, bool& can) {
     ++closeQueries;
@@ -52,7 +53,7 @@ TEST(Application, RunsUntilTheMainFormClosesAndDeliversItsEvents) {
   t->OnTimer = [&](TObject*) {
     ++ticks;
     if (ticks == 1) {
-      EXPECT_EQ(99, SendMessageA(main->GetHandle(), WM_USER + 8, 0, 0));
+      EXPECT_EQ(99, SendMessageA(Application->Handle(), WM_USER + 8, 0, 0));
       PostMessageA(main->GetHandle(), WM_USER + 7, 0, 0);
       main->Close();  // refused by OnCloseQuery
     } else if (ticks == 2) {
@@ -69,7 +70,11 @@ TEST(Application, RunsUntilTheMainFormClosesAndDeliversItsEvents) {
   EXPECT_GT(appEventsMessages, 0);
   EXPECT_GT(idles, 0);
   Application->UnhookMainWindow(hook);
-  EXPECT_EQ(0, SendMessageA(main->GetHandle(), WM_USER + 8, 0, 0));
+  EXPECT_EQ(0, SendMessageA(Application->Handle(), WM_USER + 8, 0, 0));
+  char title[64] = {};
+  GetWindowTextA(Application->Handle(), title, sizeof title);
+  EXPECT_STREQ("App test", title);
+  EXPECT_FALSE(IsWindowVisible(Application->Handle()));
   Application->OnIdle = nullptr;
   Application->OnMessage = nullptr;
   main->Free();
