@@ -228,6 +228,12 @@ TEST_F(ControlsTest, FormWithControlsRoundTripsThroughTheWriter) {
   timer->SetName("Timer1");
   timer->SetInterval(250);
   timer->SetEnabled(false);
+  TSpeedButton* sb = Add<TSpeedButton>(120, 6, 23, 22);
+  sb->SetName("Speed1");
+  sb->GetGlyph()->SetPixelFormat(pf24bit);
+  sb->GetGlyph()->SetWidth(16);
+  sb->GetGlyph()->SetHeight(16);
+  sb->GetGlyph()->Canvas()->SetPixel(5, 6, RGB(9, 8, 7));
   form->SetName("RoundForm");
   form->SetCaption("Round");
   TMemoryStream ms;
@@ -257,6 +263,10 @@ TEST_F(ControlsTest, FormWithControlsRoundTripsThroughTheWriter) {
   ASSERT_EQ(1, menu2->Items()->Count());
   EXPECT_EQ("&File", menu2->Items()->Items(0)->GetCaption());
   EXPECT_EQ(250, timer2->GetInterval());
+  auto* sb2 = As<TSpeedButton>(copy->FindComponent("Speed1"));
+  ASSERT_TRUE(sb2);
+  ASSERT_EQ(16, sb2->GetGlyph()->GetWidth());
+  EXPECT_EQ(RGB(9, 8, 7), static_cast<COLORREF>(sb2->GetGlyph()->Canvas()->GetPixel(5, 6)));
   EXPECT_FALSE(timer2->GetEnabled());
   copy->Free();
 }
