@@ -77,6 +77,20 @@ TEST(Application, RunsUntilTheMainFormClosesAndDeliversItsEvents) {
   EXPECT_FALSE(IsWindowVisible(Application->Handle()));
   Application->OnIdle = nullptr;
   Application->OnMessage = nullptr;
+  // Without an OnException of the application, its event components get the error.
+  std::string caught;
+  events->OnException = [&](TObject*, const std::exception& e) { caught = e.what(); };
+  TTimer* failing = New<TTimer>(main);
+  failing->SetInterval(10);
+  failing->OnTimer = [&](TObject*) {
+    failing->SetEnabled(false);
+    throw EInvalidOperation("from a timer");
+  };
+  for (int i = 0; i < 100 && caught.empty(); ++i) {
+    Application->ProcessMessages();
+    Sleep(5);
+  }
+  EXPECT_EQ("from a timer", caught);
   main->Free();
   EXPECT_EQ(nullptr, Application->MainForm());
   EXPECT_EQ(0, Screen->FormCount());
