@@ -56,13 +56,14 @@ TEST(Application, RunsUntilTheMainFormClosesAndDeliversItsEvents) {
       EXPECT_EQ(99, SendMessageA(Application->Handle(), WM_USER + 8, 0, 0));
       PostMessageA(main->GetHandle(), WM_USER + 7, 0, 0);
       main->Close();  // refused by OnCloseQuery
-    } else if (ticks == 2) {
+    } else if (idles > 0 || ticks > 300) {
+      // Close once the loop has been idle at least once (a busy machine may need a few ticks).
       main->Close();
     }
   };
   Application->Run();
   EXPECT_TRUE(Application->Terminated());
-  EXPECT_EQ(2, ticks);
+  EXPECT_GE(ticks, 2);
   EXPECT_EQ(2, closeQueries);
   EXPECT_EQ((std::vector<std::string>{"show", "close"}), order);
   EXPECT_EQ(1, hooked);
