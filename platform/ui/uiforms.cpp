@@ -340,10 +340,6 @@ bool TCustomForm::SetFocusedControl(TWinControl* c) {
 
 void TCustomForm::FocusControl(TWinControl* c) { SetActiveControl(c); }
 
-void TCustomForm::DefocusControl(TWinControl* c, bool removing) {
-  if (removing && c->ContainsControl(activeControl_)) activeControl_ = nullptr;
-}
-
 void TCustomForm::SelectFirst() {
   if (activeControl_ && activeControl_->CanFocus()) {
     ::SetFocus(activeControl_->GetHandle());

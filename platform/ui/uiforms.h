@@ -79,8 +79,6 @@ class TCustomForm : public TCustomControl {
   void SetVisible(bool v) override;
   void WndProc(TMessage& m) override;
   RECT GetClientRect() override;
-  // The control that receives Enter (Default) and Escape (Cancel) when focus allows.
-  void DefocusControl(TWinControl* c, bool removing);
 
   // Owned components without a parent (menus, timers, dialogs) first, then the controls.
   void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) override;
@@ -128,7 +126,6 @@ class TCustomForm : public TCustomControl {
   bool DialogKey(WORD key, LPARAM keyData);
   bool DialogChar(char c);
   void CloseModal();
-  void SetWindowToMonitor();
   void ApplyPosition();
   friend class TApplication;
 

@@ -201,6 +201,29 @@ TEST_F(ControlsTest, BitBtnKindAndOwnerDraw) {
   (void)ThemeServices().ThemesEnabled();  // answers without a theme library too
 }
 
+TEST_F(ControlsTest, ChildrenFollowTheirParentsFontAndColourUntilGivenTheirOwn) {
+  TPanel* panel = Add<TPanel>(0, 0, 200, 100);
+  TLabel* label = New<TLabel>(form);
+  label->SetParent(panel);
+  TEdit* edit = New<TEdit>(form);
+  edit->SetParent(panel);
+  form->Show();
+  form->GetFont()->SetName("Courier New");
+  form->SetColor(clYellow);
+  EXPECT_EQ("Courier New", panel->GetFont()->GetName());
+  EXPECT_EQ("Courier New", label->GetFont()->GetName());
+  EXPECT_EQ("Courier New", edit->GetFont()->GetName());
+  EXPECT_EQ(edit->GetFont()->GetHandle(), reinterpret_cast<HFONT>(SendMessageA(edit->GetHandle(), WM_GETFONT, 0, 0)));
+  EXPECT_EQ(clYellow, panel->GetColor());
+  EXPECT_EQ(clYellow, label->GetColor());
+  EXPECT_NE(clYellow, edit->GetColor());  // edits keep the window colour
+  label->GetFont()->SetName("Arial");
+  EXPECT_FALSE(label->GetParentFont());
+  form->GetFont()->SetName("Times New Roman");
+  EXPECT_EQ("Arial", label->GetFont()->GetName());
+  EXPECT_EQ("Times New Roman", edit->GetFont()->GetName());
+}
+
 TEST_F(ControlsTest, FormWithControlsRoundTripsThroughTheWriter) {
   RegisterClass(&TForm::StaticClassInfo);
   TEdit* e = Add<TEdit>(5, 6, 70, 21);
