@@ -201,8 +201,6 @@ void TBitmap::SetPixelFormat(TPixelFormat pf) {
   Changed();
 }
 
-void TBitmap::Changed() { TGraphic::Changed(); }
-
 TCanvas* TBitmap::Canvas() {
   if (!canvas_) canvas_ = new TBitmapCanvas(this);
   return canvas_;

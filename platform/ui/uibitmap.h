@@ -58,13 +58,8 @@ class TBitmap : public TGraphic {
   void SaveToStream(TStream* s) override;
   void Assign(TPersistent* source) override;
   void Draw(TCanvas* canvas, const RECT& r) override;
-  void Dormant() {}
-  void FreeImage() {}
   // Fills in the DIB header and colour table that describe the pixels.
   const BITMAPINFO* Info() const { return reinterpret_cast<const BITMAPINFO*>(info_.data()); }
-
- protected:
-  void Changed() override;
 
  private:
   void Recreate(int w, int h, TPixelFormat pf, bool keep);

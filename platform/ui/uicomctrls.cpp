@@ -52,7 +52,8 @@ static std::vector<TPropInfo> UpDownProps() {
           prop::Enum("Orientation", &T::GetOrientation, &T::SetOrientation, {"udHorizontal", "udVertical"}, true, udVertical),
           prop::Enum("AlignButton", &T::GetAlignButton, &T::SetAlignButton, {"udLeft", "udRight"}, true, udRight),
           prop::Event("OnClick", &T::OnClick),
-          prop::Event("OnChanging", &T::OnChanging)};
+          prop::Event("OnChanging", &T::OnChanging),
+          prop::Event("OnChangingEx", &T::OnChangingEx)};
 }
 
 UI_IMPLEMENT_CLASS(TListColumn, TCollectionItem, DefaultFactory<TListColumn>, ColumnProps, nullptr, nullptr)
@@ -160,7 +161,7 @@ bool TListItem::GetSelected() const {
 
 void TListItem::SetSelected(bool on) {
   TCustomListView* v = ListView();
-  if (!v) return;
+  if (!v || !v->HandleAllocated()) return;
   LVITEMA it{};
   it.stateMask = LVIS_SELECTED;
   it.state = on ? LVIS_SELECTED : 0;
@@ -175,7 +176,7 @@ bool TListItem::GetFocused() const {
 
 void TListItem::SetFocused(bool on) {
   TCustomListView* v = ListView();
-  if (!v) return;
+  if (!v || !v->HandleAllocated()) return;
   LVITEMA it{};
   it.stateMask = LVIS_FOCUSED;
   it.state = on ? LVIS_FOCUSED : 0;
@@ -312,6 +313,13 @@ TCustomListView::TCustomListView() : columns_(new TListColumns(this)), items_(ne
 TCustomListView::~TCustomListView() {
   delete items_;
   delete columns_;
+}
+
+void TCustomListView::ReplaceColumns(TListColumns* columns) {
+  if (!columns || columns == columns_) return;
+  delete columns_;
+  columns_ = columns;
+  ColumnsChanged();
 }
 
 TListItem* TCustomListView::CreateListItem() { return new TListItem(items_); }
@@ -684,6 +692,8 @@ void TCustomUpDown::WndProc(TMessage& m) {
       if (nm->hdr.code == UDN_DELTAPOS) {
         bool allow = true;
         if (OnChanging) OnChanging(this, allow);
+        if (allow && OnChangingEx)
+          OnChangingEx(this, allow, nm->iPos + nm->iDelta, nm->iDelta > 0 ? updUp : nm->iDelta < 0 ? updDown : updNone);
         m.Result = allow ? 0 : 1;
         return;
       }

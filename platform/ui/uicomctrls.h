@@ -166,6 +166,8 @@ class TCustomListView : public TWinControl {
   // The class that Items.Add makes (descendants return their own item class).
   virtual TListItem* CreateListItem();
   DWORD ListViewExStyle() const;
+  // Puts another column collection (of the descendant's column class) in place of the current one.
+  void ReplaceColumns(TListColumns* columns);
   friend class TListItems;
   friend class TListItem;
 
@@ -220,6 +222,8 @@ enum TUDAlignButton { udLeft, udRight };
 enum TUDBtnType { btNext, btPrev };
 using TUDClickEvent = TEvent<void(TObject* Sender, TUDBtnType Button)>;
 using TUDChangingEvent = TEvent<void(TObject* Sender, bool& AllowChange)>;
+enum TUpDownDirection { updNone, updUp, updDown };
+using TUDChangingEventEx = TEvent<void(TObject* Sender, bool& AllowChange, int NewValue, TUpDownDirection Direction)>;
 
 class TCustomUpDown : public TWinControl {
   UI_DECLARE_CLASS(TCustomUpDown, TWinControl)
@@ -247,6 +251,7 @@ class TCustomUpDown : public TWinControl {
   void SetAlignButton(TUDAlignButton a);
   TUDClickEvent OnClick;
   TUDChangingEvent OnChanging;
+  TUDChangingEventEx OnChangingEx;
 
  protected:
   void CreateParams(TCreateParams& p) override;

@@ -120,9 +120,6 @@ class TComponent : public TPersistent {
  protected:
   virtual void Notification(TComponent* c, TOperation op);
   virtual void ValidateRename(TComponent* c, const std::string& curName, const std::string& newName);
-  // Called with csUpdating around batch changes; the base only keeps the flag.
-  virtual void Updating() { state_ |= csUpdating; }
-  virtual void Updated() { state_ &= ~csUpdating; }
 
  private:
   void Insert(TComponent* c);

@@ -286,6 +286,12 @@ void TControl::WndProc(TMessage& m) {
     case WM_LBUTTONDBLCLK:
       if (OnDblClick) OnDblClick(this);
       break;
+    case CM_PARENTFONTCHANGED:
+      ParentFontChanged();
+      return;
+    case CM_PARENTCOLORCHANGED:
+      ParentColorChanged();
+      return;
     case WM_MOUSEMOVE:
       if (OnMouseMove)
         OnMouseMove(this, KeyboardShiftState(), static_cast<short>(LOWORD(m.LParam)), static_cast<short>(HIWORD(m.LParam)));
@@ -511,16 +517,10 @@ TWinControl::TWinControl() : brush_(new TBrush) {
 
 void TWinControl::BeforeDestruction() {
   Destroying();
-  // Children first: their windows go with ours, and they must not outlive their parent's handle.
+  // Our window takes the children's windows with it; their objects go next.
   if (HandleAllocated()) DestroyHandle();
-  while (!controls_.empty()) {
-    TControl* c = controls_.back();
-    if (c->Owner() == nullptr || c->InState(csDestroying)) {
-      RemoveControl(c);
-    } else {
-      c->SetParent(nullptr);
-    }
-  }
+  // A parent frees the controls on it, whoever owns them; each leaves its owner as it goes.
+  while (!controls_.empty()) controls_.back()->Free();
   TControl::BeforeDestruction();
 }
 
@@ -895,11 +895,8 @@ void TWinControl::WndProc(TMessage& m) {
         SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_->GetHandle()), TRUE);
       }
       for (TControl* c : std::vector<TControl*>(controls_))
-        if (c->GetParentFont()) c->Perform(CM_FONTCHANGED + 0x100, 0, 0);
+        if (c->GetParentFont()) c->Perform(CM_PARENTFONTCHANGED, 0, 0);
       break;
-    case CM_FONTCHANGED + 0x100:  // the parent's font changed
-      ParentFontChanged();
-      return;
     case CM_COLORCHANGED:
       ColorChanged();
       break;
@@ -924,13 +921,9 @@ void TWinControl::DefaultHandler(TMessage& m) {
 void TWinControl::ColorChanged() {
   brush_->SetColor(color_);
   for (TControl* c : std::vector<TControl*>(controls_))
-    if (c->GetParentColor()) c->Perform(CM_COLORCHANGED + 0x100, 0, 0);
+    if (c->GetParentColor()) c->Perform(CM_PARENTCOLORCHANGED, 0, 0);
 }
 
-void TWinControl::ParentFontChanged() { TControl::ParentFontChanged(); }
-void TWinControl::ParentColorChanged() { TControl::ParentColorChanged(); }
-
-void TWinControl::FontChanged(TObject* sender) { TControl::FontChanged(sender); }
 
 void TWinControl::PaintWindow(HDC dc) {
   TMessage m{WM_PAINT, reinterpret_cast<WPARAM>(dc), 0, 0};
@@ -1114,9 +1107,6 @@ void TWinControl::SetClientSize(int w, int h) {
   SetBounds(left_, top_, width_ - c.right + w, height_ - c.bottom + h);
 }
 
-void TWinControl::SetVisible(bool v) { TControl::SetVisible(v); }
-void TWinControl::SetEnabled(bool v) { TControl::SetEnabled(v); }
-
 void TWinControl::Invalidate() {
   if (handle_) InvalidateRect(handle_, nullptr, TRUE);
 }
@@ -1175,10 +1165,6 @@ void TWinControl::AlignControls() {
 void TWinControl::Loaded() {
   TControl::Loaded();
   AlignControls();
-}
-
-void TWinControl::UpdateShowing() {
-  if (handle_) ShowWindow(handle_, visible_ ? SW_SHOWNA : SW_HIDE);
 }
 
 // ---- canvases and painted controls ----

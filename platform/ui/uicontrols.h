@@ -35,6 +35,8 @@ enum : UINT {
   CM_DIALOGKEY = CM_BASE + 5,
   CM_DIALOGCHAR = CM_BASE + 6,
   CM_FOCUSCHANGED = CM_BASE + 7,
+  CM_PARENTFONTCHANGED = CM_BASE + 8,   // sent to children that follow their parent's font
+  CM_PARENTCOLORCHANGED = CM_BASE + 9,  // and colour
   CM_ENABLEDCHANGED = CM_BASE + 11,
   CM_COLORCHANGED = CM_BASE + 12,
   CM_FONTCHANGED = CM_BASE + 13,
@@ -250,8 +252,6 @@ class TWinControl : public TControl {
   void SetBounds(int left, int top, int width, int height) override;
   RECT GetClientRect() override;
   void SetClientSize(int w, int h) override;
-  void SetVisible(bool v) override;
-  void SetEnabled(bool v) override;
   void Invalidate() override;
   void SetParent(TWinControl* parent) override;
   void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) override;
@@ -295,10 +295,6 @@ class TWinControl : public TControl {
   void PaintControls(HDC dc, TControl* first);
   void PaintHandler(TMessage& m);
   virtual void ColorChanged();
-  void UpdateShowing();
-  void ParentFontChanged() override;
-  void ParentColorChanged() override;
-  void FontChanged(TObject* sender) override;
   void Loaded() override;
   HWND handle_ = nullptr;
   WNDPROC defWndProc_ = nullptr;

@@ -175,6 +175,13 @@ void TCustomForm::Notification(TComponent* c, TOperation op) {
   }
 }
 
+void TCustomForm::GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) {
+  if (root == this)
+    for (int i = 0; i < ComponentCount(); ++i)
+      if (!Components(i)->HasParent()) proc(Components(i));
+  TCustomControl::GetChildren(proc, root);
+}
+
 void TCustomForm::Loaded() {
   TCustomControl::Loaded();
   if (clientWidth_ > 0 || clientHeight_ > 0) SetClientSize(clientWidth_ ? clientWidth_ : GetClientWidth(),
@@ -332,10 +339,6 @@ bool TCustomForm::SetFocusedControl(TWinControl* c) {
 }
 
 void TCustomForm::FocusControl(TWinControl* c) { SetActiveControl(c); }
-
-void TCustomForm::DefocusControl(TWinControl* c, bool removing) {
-  if (removing && c->ContainsControl(activeControl_)) activeControl_ = nullptr;
-}
 
 void TCustomForm::SelectFirst() {
   if (activeControl_ && activeControl_->CanFocus()) {
@@ -550,7 +553,6 @@ void TCustomForm::Paint() {
 }
 
 void TCustomForm::WndProc(TMessage& m) {
-  if (Application && Application->MainForm() == this && Application->RunMainWindowHooks(m)) return;
   switch (m.Msg) {
     case WM_CLOSE:
       Close();
@@ -606,9 +608,72 @@ void TCustomForm::WndProc(TMessage& m) {
 void TApplication::BeforeDestruction() {
   mainForm_ = nullptr;
   TComponent::BeforeDestruction();
+  if (handle_) {
+    DestroyWindow(handle_);
+    handle_ = nullptr;
+  }
 }
 
-void TApplication::Initialize() {}
+void TApplication::Initialize() { Handle(); }
+
+namespace {
+constexpr char kAppWindowClass[] = "TApplication";
+}
+
+HWND TApplication::Handle() {
+  if (handle_) return handle_;
+  HINSTANCE inst = GetModuleHandleA(nullptr);
+  WNDCLASSA wc{};
+  if (!GetClassInfoA(inst, kAppWindowClass, &wc)) {
+    wc.lpfnWndProc = AppWndProc;
+    wc.hInstance = inst;
+    wc.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+    wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.lpszClassName = kAppWindowClass;
+    if (!RegisterClassA(&wc)) RaiseLastOSError();
+  }
+  // Never shown: it owns the title and sees the hooks; WM_CREATE already reaches the hooks.
+  handle_ = CreateWindowExA(0, kAppWindowClass, title_.c_str(), WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU,
+                            0, 0, 0, 0, nullptr, nullptr, inst, nullptr);
+  if (!handle_) RaiseLastOSError();
+  return handle_;
+}
+
+LRESULT CALLBACK TApplication::AppWndProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {
+  TMessage m{msg, wParam, lParam, 0};
+  if (!Application) return DefWindowProcA(h, msg, wParam, lParam);
+  if (!Application->handle_) Application->handle_ = h;  // messages sent during CreateWindowExA
+  try {
+    if (!Application->RunMainWindowHooks(m)) Application->WndProc(m);
+  } catch (...) {
+    Application->HandleException(Application);
+  }
+  return m.Result;
+}
+
+void TApplication::WndProc(TMessage& m) {
+  switch (m.Msg) {
+    case WM_CLOSE:
+      if (mainForm_) mainForm_->Close();
+      return;
+    case WM_ACTIVATEAPP:
+      if (m.WParam && OnActivate) OnActivate(this);
+      if (!m.WParam && OnDeactivate) OnDeactivate(this);
+      break;
+  }
+  m.Result = DefWindowProcA(handle_, m.Msg, m.WParam, m.LParam);
+}
+
+void TApplication::SetTitle(const std::string& t) {
+  title_ = t;
+  if (handle_) SetWindowTextA(handle_, t.c_str());
+}
+
+void TApplication::SetHint(const std::string& h) {
+  if (h == hint_) return;
+  hint_ = h;
+  if (OnHint) OnHint(this);
+}
 
 void TApplication::Run() {
   if (!mainForm_) return;

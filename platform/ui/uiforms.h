@@ -79,9 +79,10 @@ class TCustomForm : public TCustomControl {
   void SetVisible(bool v) override;
   void WndProc(TMessage& m) override;
   RECT GetClientRect() override;
-  // The control that receives Enter (Default) and Escape (Cancel) when focus allows.
-  void DefocusControl(TWinControl* c, bool removing);
 
+  // Owned components without a parent (menus, timers, dialogs) first, then the controls.
+  void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) override;
+  TComponent* GetChildOwner() override { return this; }
   bool IsFormWindow() const override { return true; }
   bool WantsKeyPreview() const override { return keyPreview_; }
   bool SetFocusedControl(TWinControl* c) override;
@@ -125,7 +126,6 @@ class TCustomForm : public TCustomControl {
   bool DialogKey(WORD key, LPARAM keyData);
   bool DialogChar(char c);
   void CloseModal();
-  void SetWindowToMonitor();
   void ApplyPosition();
   friend class TApplication;
 
@@ -170,9 +170,14 @@ class TApplication : public TComponent {
   TApplication() = default;
   void BeforeDestruction() override;
 
+  // Makes the application window (hidden; it carries the title and the main-window hooks).
   void Initialize();
+  HWND Handle();  // the application window, made on first use
+  bool HandleAllocated() const { return handle_ != nullptr; }
   std::string GetTitle() const { return title_; }
-  void SetTitle(const std::string& t) { title_ = t; }
+  void SetTitle(const std::string& t);
+  std::string GetHint() const { return hint_; }
+  void SetHint(const std::string& h);
   template <class T>
   void CreateForm(T*& ref) {
     ref = New<T>(this);
@@ -192,6 +197,8 @@ class TApplication : public TComponent {
   void UnhookMainWindow(const TWindowHook& hook);
   // Runs the main-window hooks; true when one handled the message.
   bool RunMainWindowHooks(TMessage& m);
+  // The application window's own message handling (after the hooks).
+  virtual void WndProc(TMessage& m);
   int MessageBox(const std::string& text, const std::string& caption, UINT flags);
 
   TExceptionEvent OnException;
@@ -199,12 +206,15 @@ class TApplication : public TComponent {
   TIdleEvent OnIdle;
   TNotifyEvent OnActivate;
   TNotifyEvent OnDeactivate;
+  TNotifyEvent OnHint;
 
  private:
+  static LRESULT CALLBACK AppWndProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam);
   bool ProcessMessage(MSG& msg);
   bool IsKeyMsg(MSG& msg);
   void Idle();
-  std::string title_;
+  std::string title_, hint_;
+  HWND handle_ = nullptr;
   TCustomForm* mainForm_ = nullptr;
   bool terminated_ = false;
   std::vector<TWindowHook> hooks_;

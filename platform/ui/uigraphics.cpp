@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "uifiler.h"
+
 namespace ui {
 
 static std::vector<TPropInfo> FontProps() {
@@ -240,6 +242,12 @@ void TGraphic::SetTransparent(bool t) {
   transparent_ = t;
   Changed();
 }
+void TGraphic::DefineProperties(TFiler* filer) {
+  TPersistent::DefineProperties(filer);
+  filer->DefineBinaryProperty(
+      "Data", [this](TStream* s) { LoadFromStream(s); }, [this](TStream* s) { SaveToStream(s); }, !Empty());
+}
+
 void TGraphic::LoadFromFile(const std::string& fileName) {
   TFileStream f(fileName, fmOpenRead | fmShareDenyWrite);
   LoadFromStream(&f);

@@ -144,6 +144,8 @@ class TGraphic : public TPersistent {
   TNotifyEvent OnChange;
   // Drawing is the canvas's business: Canvas.Draw / StretchDraw call this.
   virtual void Draw(TCanvas* canvas, const RECT& r) = 0;
+  // Layouts store a graphic as "Data": its own stream (a bitmap file for bitmaps, an icon file for icons).
+  void DefineProperties(TFiler* filer) override;
 
  protected:
   TGraphic() = default;

@@ -222,10 +222,6 @@ TComponent* TMenuItem::GetParentComponent() const {
 
 TMenu::TMenu() : items_(new TMenuItem) { items_->menu_ = this; }
 
-void TMenu::BeforeDestruction() {
-  TComponent::BeforeDestruction();
-}
-
 TMenu::~TMenu() {
   items_->menu_ = nullptr;
   items_->Free();

@@ -86,7 +86,6 @@ class TMenu : public TComponent {
   UI_DECLARE_CLASS(TMenu, TComponent)
  public:
   TMenu();
-  void BeforeDestruction() override;
   ~TMenu() override;
   TMenuItem* Items() const { return items_; }
   virtual HMENU GetHandle();

@@ -235,7 +235,7 @@ void TCustomEdit::WndProc(TMessage& m) {
       return;
     case CM_TEXTCHANGED:
       // Text set without a window (or through the library) also counts as a change.
-      if (!handle_) Change();
+      if (!handle_ && !InState(csLoading)) Change();
       break;
   }
   TWinControl::WndProc(m);

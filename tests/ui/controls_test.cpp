@@ -6,11 +6,38 @@
 #include "uicomctrls.h"
 #include "uifiler.h"
 #include "uiforms.h"
+#include "uimenus.h"
 #include "uithemes.h"
 
 using namespace ui;
 
 namespace {
+
+// Callbacks of the system use its calling convention, which lambdas do not have on x86.
+std::string boxText;
+BOOL CALLBACK FindBox(HWND h, LPARAM lp) {
+  char cls[32] = {};
+  GetClassNameA(h, cls, sizeof cls);
+  if (strcmp(cls, "#32770") == 0 && IsWindowVisible(h)) {
+    *reinterpret_cast<HWND*>(lp) = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+BOOL CALLBACK ReadBoxText(HWND h, LPARAM) {
+  char text[256] = {};
+  GetWindowTextA(h, text, sizeof text);
+  if (strstr(text, "not a number")) boxText = text;
+  return TRUE;
+}
+void CALLBACK CloseMessageBox(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND box = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&box));
+  if (!box) return;
+  EnumChildWindows(box, ReadBoxText, 0);
+  KillTimer(nullptr, id);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
 
 class ControlsTest : public ::testing::Test {
  protected:
@@ -97,46 +124,17 @@ TEST_F(ControlsTest, KeyHandlerCanChangeOrSwallowTheKey) {
   EXPECT_EQ("bc", edit->GetText());
 }
 
-// Window callbacks are stdcall on 32-bit Windows, which a lambda cannot convert to.
-std::string g_boxText;
-
-BOOL CALLBACK FindDialogBox(HWND h, LPARAM lp) {
-  char cls[32] = {};
-  GetClassNameA(h, cls, sizeof cls);
-  if (strcmp(cls, "#32770") == 0 && IsWindowVisible(h)) {
-    *reinterpret_cast<HWND*>(lp) = h;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-BOOL CALLBACK ReadErrorText(HWND h, LPARAM) {
-  char text[256] = {};
-  GetWindowTextA(h, text, sizeof text);
-  if (strstr(text, "not a number")) g_boxText = text;
-  return TRUE;
-}
-
-void CALLBACK CloseErrorBox(HWND, UINT, UINT_PTR id, DWORD) {
-  HWND box = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), FindDialogBox, reinterpret_cast<LPARAM>(&box));
-  if (!box) return;
-  EnumChildWindows(box, ReadErrorText, 0);
-  KillTimer(nullptr, id);
-  PostMessageA(box, WM_COMMAND, IDOK, 0);
-}
-
 TEST_F(ControlsTest, DefaultHandlerShowsTheErrorTextInAMessageBox) {
   TButton* b = Add<TButton>(8, 8, 75, 25);
   b->OnClick = [](TObject*) { throw EConvertError("'abc' is not a number"); };
   b->SetCaption("Throw");
   form->Show();
   // The message box is modal: a timer of this thread finds it and reads and closes it.
-  g_boxText.clear();
-  UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseErrorBox);
+  boxText.clear();
+  UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseMessageBox);
   SendMessageA(b->GetHandle(), BM_CLICK, 0, 0);
   KillTimer(nullptr, timer);
-  EXPECT_EQ("'abc' is not a number.", g_boxText);
+  EXPECT_EQ("'abc' is not a number.", boxText);
   // An abort is silent: no box, no handler call.
   int calls = 0;
   Application->OnException = [&](TObject*, const std::exception&) { ++calls; };
@@ -203,6 +201,29 @@ TEST_F(ControlsTest, BitBtnKindAndOwnerDraw) {
   (void)ThemeServices().ThemesEnabled();  // answers without a theme library too
 }
 
+TEST_F(ControlsTest, ChildrenFollowTheirParentsFontAndColourUntilGivenTheirOwn) {
+  TPanel* panel = Add<TPanel>(0, 0, 200, 100);
+  TLabel* label = New<TLabel>(form);
+  label->SetParent(panel);
+  TEdit* edit = New<TEdit>(form);
+  edit->SetParent(panel);
+  form->Show();
+  form->GetFont()->SetName("Courier New");
+  form->SetColor(clYellow);
+  EXPECT_EQ("Courier New", panel->GetFont()->GetName());
+  EXPECT_EQ("Courier New", label->GetFont()->GetName());
+  EXPECT_EQ("Courier New", edit->GetFont()->GetName());
+  EXPECT_EQ(edit->GetFont()->GetHandle(), reinterpret_cast<HFONT>(SendMessageA(edit->GetHandle(), WM_GETFONT, 0, 0)));
+  EXPECT_EQ(clYellow, panel->GetColor());
+  EXPECT_EQ(clYellow, label->GetColor());
+  EXPECT_NE(clYellow, edit->GetColor());  // edits keep the window colour
+  label->GetFont()->SetName("Arial");
+  EXPECT_FALSE(label->GetParentFont());
+  form->GetFont()->SetName("Times New Roman");
+  EXPECT_EQ("Arial", label->GetFont()->GetName());
+  EXPECT_EQ("Times New Roman", edit->GetFont()->GetName());
+}
+
 TEST_F(ControlsTest, FormWithControlsRoundTripsThroughTheWriter) {
   RegisterClass(&TForm::StaticClassInfo);
   TEdit* e = Add<TEdit>(5, 6, 70, 21);
@@ -219,6 +240,23 @@ TEST_F(ControlsTest, FormWithControlsRoundTripsThroughTheWriter) {
   TUpDown* ud = Add<TUpDown>(80, 6, 17, 21);
   ud->SetName("Up1");
   ud->SetAssociate(e);
+  TMainMenu* menu = New<TMainMenu>(form);
+  menu->SetName("Menu1");
+  TMenuItem* file = New<TMenuItem>(form);
+  file->SetName("File1");
+  file->SetCaption("&File");
+  menu->Items()->Add(file);
+  form->SetMenu(menu);
+  TTimer* timer = New<TTimer>(form);
+  timer->SetName("Timer1");
+  timer->SetInterval(250);
+  timer->SetEnabled(false);
+  TSpeedButton* sb = Add<TSpeedButton>(120, 6, 23, 22);
+  sb->SetName("Speed1");
+  sb->GetGlyph()->SetPixelFormat(pf24bit);
+  sb->GetGlyph()->SetWidth(16);
+  sb->GetGlyph()->SetHeight(16);
+  sb->GetGlyph()->Canvas()->SetPixel(5, 6, RGB(9, 8, 7));
   form->SetName("RoundForm");
   form->SetCaption("Round");
   TMemoryStream ms;
@@ -241,6 +279,18 @@ TEST_F(ControlsTest, FormWithControlsRoundTripsThroughTheWriter) {
   EXPECT_EQ("sub", lv2->GetItems()->Item(0)->SubItems()->Get(0));
   EXPECT_EQ(e2, ud2->GetAssociate());
   EXPECT_EQ("Round", copy->GetCaption());
+  auto* menu2 = As<TMainMenu>(copy->FindComponent("Menu1"));
+  auto* timer2 = As<TTimer>(copy->FindComponent("Timer1"));
+  ASSERT_TRUE(menu2 && timer2);
+  EXPECT_EQ(menu2, copy->GetMenu());
+  ASSERT_EQ(1, menu2->Items()->Count());
+  EXPECT_EQ("&File", menu2->Items()->Items(0)->GetCaption());
+  EXPECT_EQ(250, timer2->GetInterval());
+  auto* sb2 = As<TSpeedButton>(copy->FindComponent("Speed1"));
+  ASSERT_TRUE(sb2);
+  ASSERT_EQ(16, sb2->GetGlyph()->GetWidth());
+  EXPECT_EQ(RGB(9, 8, 7), static_cast<COLORREF>(sb2->GetGlyph()->Canvas()->GetPixel(5, 6)));
+  EXPECT_FALSE(timer2->GetEnabled());
   copy->Free();
 }
 

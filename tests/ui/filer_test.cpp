@@ -67,11 +67,14 @@ class TFilerItem : public TComponent {
           if (!blob.empty()) s->WriteBuffer(blob.data(), static_cast<int32_t>(blob.size()));
         },
         !blob.empty());
+    // Read from older layouts, never written.
+    filer->DefineProperty(
+        "Legacy", [this](TReader* r) { legacy = r->ReadInteger(); }, nullptr, false);
   }
 
   std::string caption, extra;
   std::wstring wcaption;
-  int count = 0, options = 0, loadedCalls = 0;
+  int count = 0, options = 0, loadedCalls = 0, legacy = 0;
   double ratio = 0;
   TMode mode = mmA;
   bool flag = false;
@@ -232,6 +235,21 @@ TEST(Filer, EightBitAndWideStringValuesAreInterchangeable) {
   auto* item = static_cast<TFilerItem*>(ReadComponentFromStream(&ms, nullptr));
   EXPECT_EQ("wide", item->caption);
   EXPECT_EQ(L"narrow", item->wcaption);
+  item->Free();
+}
+
+TEST(Filer, PropertyThatIsNeverWrittenIsReadFromAHandMadeStream) {
+  TMemoryStream ms;
+  HandMade(ms, [](TWriter& w) {
+    w.WriteStr("Legacy");
+    w.WriteInteger(77);
+  });
+  auto* item = static_cast<TFilerItem*>(ReadComponentFromStream(&ms, nullptr));
+  EXPECT_EQ(77, item->legacy);
+  TMemoryStream out;
+  WriteComponentToStream(&out, item);
+  std::string bytes(static_cast<const char*>(out.Memory()), static_cast<size_t>(out.GetSize()));
+  EXPECT_EQ(std::string::npos, bytes.find("Legacy"));
   item->Free();
 }
 

@@ -163,6 +163,21 @@ TEST_F(LayoutFormTest, UpDownWritesItsPositionIntoItsEdit) {
   Pump();
   EXPECT_EQ(43, ud->GetPosition());
   EXPECT_EQ("43", form->Edit2->GetText());
+  // A handler can refuse the change; it is told the value and the direction.
+  int proposed = 0;
+  TUpDownDirection dir = updNone;
+  ud->OnChangingEx = [&](TObject*, bool& allow, int value, TUpDownDirection d) {
+    proposed = value;
+    dir = d;
+    allow = false;
+  };
+  SendMessageA(ud->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageA(ud->GetHandle(), WM_LBUTTONUP, 0, at);
+  Pump();
+  EXPECT_EQ(44, proposed);
+  EXPECT_EQ(updUp, dir);
+  EXPECT_EQ(43, ud->GetPosition());
+  EXPECT_EQ("43", form->Edit2->GetText());
 }
 
 TEST_F(LayoutFormTest, MenuCommandReachesItsOnClick) {
