@@ -19,6 +19,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then     # one-off prefix creation (WINEAR
   # a crashing test must end with its exit code, never wait on a crash dialog or a debugger
   "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   "$wine" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1
+  # Xvfb has no window manager: unmanaged windows are destroyed at once instead of after a wait
+  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
   wineserver -w
 fi
 wineserver -p || exit 1                       # persistent until `wineserver -k`
