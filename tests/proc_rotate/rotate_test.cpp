@@ -120,7 +120,9 @@ TEST(RotateTest, RightAnglesAndFlipsMatchPilInEveryFormat) {
       ASSERT_TRUE(tq::ReadFileBytes(tq::WorkFile(name + "_" + c.op + ".raw"), want));
       EXPECT_EQ(dst.GetPixelFormat(), f);
       EXPECT_EQ(Packed(dst), want);
-      if (f == ie8p) EXPECT_EQ(dst.GetPaletteEntry(7).r, 3);
+      if (f == ie8p) {
+        EXPECT_EQ(dst.GetPaletteEntry(7).r, 3);
+      }
     }
   }
 }
