@@ -360,4 +360,32 @@ TEST(RotateTest, OneBitRotationKeepsBitsAndBackground) {
   EXPECT_EQ(b.GetRowAddress(0)[0] & 0x80, 0);
 }
 
+TEST(RotateTest, PaletteIndicesAreNeverBlended) {
+  TIEBitmap b(30, 20, ie8p);
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 30; ++x) b.SetByte(x, y, x < 15 ? 3 : 7);
+  ASSERT_TRUE(IERotateShear8(&b, true, 9, nullptr, nullptr, 30));
+  for (int y = 0; y < b.GetImageHeight(); ++y)
+    for (int x = 0; x < b.GetImageWidth(); ++x) {
+      int v = b.GetByte(x, y);
+      ASSERT_TRUE(v == 3 || v == 7 || v == 9) << v;
+    }
+}
+
+TEST(RotateTest, TemporaryFileStorageGivesTheSameResult) {
+  TIEBitmap mem, file;
+  MakeScene(mem);
+  file.Assign(&mem);
+  file.SetMemoryThreshold(0);  // every reallocation stays in a temporary file
+  file.SetLocation(ieTempFile);
+  ASSERT_EQ(file.GetLocation(), ieTempFile);
+  for (TIEBitmap* b : {&mem, &file}) {
+    ASSERT_TRUE(IERotateBitmap(b, true, 2, 0, 30, nullptr, nullptr));
+    IEFlip(b, faHorizontal);
+    ASSERT_TRUE(IERotateBitmap(b, true, 0, 0, -12, nullptr, nullptr));
+  }
+  EXPECT_EQ(file.GetLocation(), ieTempFile);
+  EXPECT_EQ(Packed(file), Packed(mem));
+}
+
 }  // namespace
