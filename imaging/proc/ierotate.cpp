@@ -30,7 +30,10 @@ struct Raster {
     h = height;
     fmt = f;
     pb = IEPixelFormatBitCount[f] / 8;
-    stride = pb ? size_t(w) * pb : (size_t(w) + 7) / 8;
+    const uint64_t rowBytes = pb ? uint64_t(w) * pb : (uint64_t(w) + 7) / 8;
+    // a turned canvas can outgrow a 32-bit address space even when the source fits
+    if (w < 1 || h < 1 || rowBytes * uint64_t(h) > uint64_t(SIZE_MAX)) return false;
+    stride = size_t(rowBytes);
     try {
       px.assign(stride * size_t(h), 0);
     } catch (const std::bad_alloc&) {
@@ -166,6 +169,7 @@ void MapNearest(const Raster& s, Raster& d, double a, void* sender, const TIEPro
 // 1- and 8-bit routines (truncated rather than rounded).
 bool RotateNearestRaster(const Raster& s, const uint8_t* bg, double angle, bool truncSize, void* sender,
                          const TIEProgressEvent& progress, Raster& d) {
+  if (!std::isfinite(angle)) return false;
   if (IEIsRightAngle(angle)) {
     int q = QuarterTurns(angle);
     if (q == 0) {
@@ -224,7 +228,8 @@ void SplitShift(double F, int& n, int& f) {
 bool ShearRaster(Raster& img, bool blend, const uint8_t* bg, double angle, void* sender,
                  const TIEProgressEvent& progress) {
   // thousandths of a degree, so that an angle within 0.0005 of a right angle is one
-  const int t = int(std::trunc(angle * 1000.0)) % 360000;
+  if (!std::isfinite(angle)) return false;
+  const int t = int(std::fmod(std::trunc(angle * 1000.0), 360000.0));
   double c = t / 1000.0;
   int quarter = 0;
   while (c > 45) { quarter += 1; c -= 90; }
@@ -292,15 +297,16 @@ void CubicWeights(double f, double w[4]) {
 bool AntialiasRaster(Raster& img, const uint8_t* bg, int quality, double angle, void* sender,
                      const TIEProgressEvent& progress) {
   const int pb = img.pb;
+  if (!std::isfinite(angle)) return false;
   // the frame of background lets samples reach outside the image and blend its edge with the background
   Raster s;
   if (!s.Init(img.w + 2 * kFrame, img.h + 2 * kFrame, img.fmt)) return false;
   s.FillWith(bg);
   for (int y = 0; y < img.h; ++y) std::memcpy(s.Row(y + kFrame) + size_t(kFrame) * pb, img.Row(y), img.stride);
   const double a = angle * kPi / 180.0, ca = std::cos(a), sa = std::sin(a);
-  const int nw = RoundEven(std::fabs(sa * (s.h - 1)) + std::fabs(ca * (s.w - 1)));
-  const int nh = RoundEven(std::fabs(ca * (s.h - 1)) + std::fabs(sa * (s.w - 1)));
-  if (nw <= 2 * kFrame || nh <= 2 * kFrame) return false;
+  // at least one pixel is left once the frame is taken off again
+  const int nw = std::max(2 * kFrame + 1, RoundEven(std::fabs(sa * (s.h - 1)) + std::fabs(ca * (s.w - 1))));
+  const int nh = std::max(2 * kFrame + 1, RoundEven(std::fabs(ca * (s.h - 1)) + std::fabs(sa * (s.w - 1))));
   Raster d;
   if (!d.Init(nw - 2 * kFrame, nh - 2 * kFrame, img.fmt)) return false;
   const double cx = (s.w - 1) / 2.0, cy = (s.h - 1) / 2.0, cx2 = (nw - 1) / 2.0, cy2 = (nh - 1) / 2.0;
@@ -416,11 +422,11 @@ void IERotateNearest(TIEBitmap* source, TIEBitmap* dest, const uint8_t* backgrou
   if (RotateNearestRaster(s, background, angle, false, Sender, progress, d)) StoreTo(d, dest, source);
 }
 
-void IERotateNearestInPlace(TIEBitmap* bitmap, const uint8_t* background, void* Sender,
+bool IERotateNearestInPlace(TIEBitmap* bitmap, const uint8_t* background, void* Sender,
                             const TIEProgressEvent& progress, double angle) {
   Raster s, d;
-  if (!Load(bitmap, s)) return;
-  if (RotateNearestRaster(s, background, angle, false, Sender, progress, d)) StoreInPlace(d, bitmap);
+  return Load(bitmap, s) && RotateNearestRaster(s, background, angle, false, Sender, progress, d) &&
+         StoreInPlace(d, bitmap);
 }
 
 bool IERotate1Bit(TIEBitmap* bitmap, bool whiteBackground, const TIEProgressEvent& progress, double angle) {
@@ -484,28 +490,27 @@ bool IERotateAntialias8(TIEBitmap* bitmap, uint8_t background, int quality, doub
 
 bool IERotateBitmap(TIEBitmap* bitmap, bool antialias, int quality, TColor background, double angle,
                     void* Sender, const TIEProgressEvent& progress) {
-  if (!bitmap || bitmap->IsEmpty() || quality < 0 || quality > 2) return false;
+  if (!bitmap || bitmap->IsEmpty() || quality < 0 || quality > 2 || !std::isfinite(angle)) return false;
   if (angle == 0) return true;
   uint8_t bg[8];
   IEBackgroundPixel(bitmap, background, bg);
   const uint8_t clear[8] = {0};  // the area the turned image leaves uncovered is transparent
   const TIEPixelFormat f = bitmap->GetPixelFormat();
   std::unique_ptr<TIEBitmap> alpha(bitmap->DetachAlphaChannel());
+  // the image first: when it cannot be turned, the alpha channel goes back as it was
   bool ok;
   if (!antialias || (f != ie24RGB && f != ie1g)) {
-    if (alpha) IERotateNearestInPlace(alpha.get(), clear, nullptr, nullptr, angle);
-    IERotateNearestInPlace(bitmap, bg, Sender, progress, angle);
-    ok = true;
+    ok = IERotateNearestInPlace(bitmap, bg, Sender, progress, angle);
+    if (ok && alpha) IERotateNearestInPlace(alpha.get(), clear, nullptr, nullptr, angle);
   } else if (quality != 0 && !IEIsRightAngle(angle) && f == ie24RGB) {
-    if (alpha) IERotateAntialias8(alpha.get(), 0, quality, angle);
     ok = IERotateAntialias(bitmap, TIERGB{bg[0], bg[1], bg[2]}, quality, Sender, progress, angle);
+    if (ok && alpha) IERotateAntialias8(alpha.get(), 0, quality, angle);
   } else {
-    if (alpha) {
+    ok = IERotateShear(bitmap, antialias, Sender, progress, IEColorToRGB(background), angle);
+    if (ok && alpha) {
       if (f == ie1g) IERotate8Bit(alpha.get(), 0, angle);
       else IERotateShear8(alpha.get(), antialias, 0, nullptr, nullptr, angle);
     }
-    const TIERGB c = IEColorToRGB(background);
-    ok = IERotateShear(bitmap, antialias, Sender, progress, c, angle);
   }
   if (alpha) {
     // the alpha channel follows the image's new size even where the two methods round it differently

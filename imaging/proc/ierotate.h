@@ -38,7 +38,8 @@ void IEBackgroundPixel(TIEBitmap* bitmap, TColor color, uint8_t out[8]);
 // `background` pixel (as IEBackgroundPixel gives it). Right angles are exact turns. Every format.
 void IERotateNearest(TIEBitmap* source, TIEBitmap* dest, const uint8_t* background, void* Sender,
                      const TIEProgressEvent& progress, double angle);
-void IERotateNearestInPlace(TIEBitmap* bitmap, const uint8_t* background, void* Sender,
+// False, bitmap unchanged, when the turned image cannot be had (memory, an angle that is not finite).
+bool IERotateNearestInPlace(TIEBitmap* bitmap, const uint8_t* background, void* Sender,
                             const TIEProgressEvent& progress, double angle);
 
 // Three-shear rotation of an ie24RGB bitmap (ie1g goes to IERotate1Bit, white background when all
@@ -64,6 +65,7 @@ bool IERotateAntialias8(TIEBitmap* bitmap, uint8_t background, int quality, doub
 // The whole-image rotation of the processing component: the method by antialias, quality and format
 // (nearest mapping without antialias or for formats other than ie24RGB and ie1g; antialiased mapping
 // for ie24RGB, quality 1 or 2 and angles that are not right angles; the shears otherwise); the alpha
-// channel turns along (transparent outside the image). False, bitmap unchanged, for quality above 2.
+// channel turns along (transparent outside the image). False, bitmap unchanged, for quality above 2
+// or an angle that is not finite.
 bool IERotateBitmap(TIEBitmap* bitmap, bool antialias, int quality, TColor background, double angle,
                     void* Sender, const TIEProgressEvent& progress);

@@ -388,4 +388,23 @@ TEST(RotateTest, TemporaryFileStorageGivesTheSameResult) {
   EXPECT_EQ(Packed(file), Packed(mem));
 }
 
+TEST(RotateTest, TinyImagesAndBadAngles) {
+  const int qualities[] = {-1, 0, 1, 2};  // -1: without antialias
+  for (int q : qualities) {
+    for (int w : {1, 2}) {
+      SCOPED_TRACE(std::to_string(q) + " " + std::to_string(w));
+      TIEBitmap b(w, 1, ie24RGB);
+      b.Fill(0x102030);
+      ASSERT_TRUE(IERotateBitmap(&b, q >= 0, std::max(q, 0), 0, 33, nullptr, nullptr));
+      EXPECT_GE(b.GetImageWidth(), 1);
+      EXPECT_GE(b.GetImageHeight(), 1);
+    }
+  }
+  TIEBitmap b(5, 5, ie24RGB);
+  EXPECT_FALSE(IERotateBitmap(&b, true, 2, 0, std::nan(""), nullptr, nullptr));
+  EXPECT_FALSE(IERotateBitmap(&b, false, 0, 0, HUGE_VAL, nullptr, nullptr));
+  EXPECT_TRUE(IERotateShear(&b, true, nullptr, nullptr, TIERGB{0, 0, 0}, 3.6e11));  // whole turns, reduced away
+  EXPECT_EQ(b.GetImageWidth(), 5);
+}
+
 }  // namespace
