@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include <windows.h>
+
 #include "ieresamplers.h"
+#include "vodevovur.h"
 
 const TIEPixelFormat IEFormatCandidates[kIEPixelFormatCount][7] = {
     /* ieNoFormat */ {ieNoFormat, ieNoFormat, ieNoFormat, ieNoFormat, ieNoFormat, ieNoFormat, ieNoFormat},
@@ -21,7 +24,30 @@ const TIEPixelFormat IEFormatCandidates[kIEPixelFormatCount][7] = {
     /* ie32RGB */ {ie24RGB, ieCMYK, ieRGB48, ie8g, ieNoFormat, ieNoFormat, ieNoFormat},
 };
 
+uint8_t IEExpand1To24Table[256][24];
+std::vector<TIEFilter3x3> IEPredefinedFilters;
+std::vector<std::string> IEPredefinedFilterNames;
+unsigned IERawClipboardFormat = 0;
+
 namespace {
+
+const TIEStaticStepRegistrar g_staticStep(iessProc, IEProcStaticInit, IEProcStaticFini);
+
+struct NamedFilter {
+  const char* Name;
+  TIEFilter3x3 Filter;
+};
+const NamedFilter kPredefinedFilters[] = {
+    {"None", {{{0, 0, 0}, {0, 1, 0}, {0, 0, 0}}, 0}},
+    {"Blur", {{{1, 1, 1}, {1, 1, 1}, {1, 1, 1}}, 9}},
+    {"Edges", {{{1, 1, 1}, {1, -8, 1}, {1, 1, 1}}, 1}},
+    {"Emboss", {{{-1, 0, 1}, {-1, 1, 1}, {-1, 0, 1}}, 1}},
+    {"High Pass 1", {{{0, -1, 0}, {-1, 5, -1}, {0, -1, 0}}, 1}},
+    {"High Pass 2", {{{-1, -1, -1}, {-1, 9, -1}, {-1, -1, -1}}, 1}},
+    {"High Pass 3", {{{1, -2, 1}, {-2, 5, -2}, {1, -2, 1}}, 1}},
+    {"Low Pass 1", {{{1, 1, 1}, {1, 1, 1}, {1, 1, 1}}, 10}},
+    {"Low Pass 2", {{{1, 2, 1}, {2, 4, 2}, {1, 2, 1}}, 16}},
+};
 
 bool InSet(TIEPixelFormatSet set, int f) { return f >= 0 && f < 16 && (set >> f) & 1; }
 
@@ -43,6 +69,25 @@ bool RowsEqual(TIEBitmap* a, TIEBitmap* b) {
 }
 
 }  // namespace
+
+void IEProcAddPredefinedFilter(const TIEFilter3x3& filter, const std::string& name) {
+  IEPredefinedFilters.push_back(filter);
+  IEPredefinedFilterNames.push_back(name);
+}
+
+void IEProcStaticInit() {
+  for (int b = 0; b < 256; ++b)
+    for (int j = 0; j < 8; ++j) std::memset(IEExpand1To24Table[b] + 3 * j, (b >> (7 - j)) & 1 ? 255 : 0, 3);
+  IEPredefinedFilters.clear();
+  IEPredefinedFilterNames.clear();
+  for (const NamedFilter& f : kPredefinedFilters) IEProcAddPredefinedFilter(f.Filter, f.Name);
+  IERawClipboardFormat = RegisterClipboardFormatW(L"IMAGERY RAW FORMAT");
+}
+
+void IEProcStaticFini() {
+  IEPredefinedFilters.clear();
+  IEPredefinedFilterNames.clear();
+}
 
 TIEPixelFormatSet IEFormatSet(std::initializer_list<TIEPixelFormat> formats) {
   TIEPixelFormatSet s = 0;

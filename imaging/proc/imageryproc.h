@@ -35,6 +35,24 @@ enum TIEUndoSource : uint8_t {
 using TNotifyEvent = std::function<void(void* Sender)>;
 using TIESaveUndoEvent = std::function<void(void* Sender, TIEUndoSource source)>;
 
+// A 3x3 convolution filter: coefficients in row order (top row first), then the divisor (0 acts as 1).
+struct TIEFilter3x3 {
+  int32_t Values[3][3];
+  int32_t Divisor;
+};
+static_assert(sizeof(TIEFilter3x3) == 40, "filter record");
+
+// The processing unit's tables, built by IEProcStaticInit (the library's shared start-up):
+// entry b of the expansion table holds eight 3-byte pixels for the bits of b, most significant first,
+// all 255 for a set bit; the predefined filters start with "None", "Blur", "Edges", "Emboss".
+extern uint8_t IEExpand1To24Table[256][24];
+extern std::vector<TIEFilter3x3> IEPredefinedFilters;
+extern std::vector<std::string> IEPredefinedFilterNames;
+extern unsigned IERawClipboardFormat;  // "IMAGERY RAW FORMAT"
+void IEProcAddPredefinedFilter(const TIEFilter3x3& filter, const std::string& name);
+void IEProcStaticInit();
+void IEProcStaticFini();
+
 // Same size, pixel format, alpha presence, pixels (over each row's pixel bytes) and alpha pixels.
 bool IEBitmapsEqual(TIEBitmap* a, TIEBitmap* b);
 

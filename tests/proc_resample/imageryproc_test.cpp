@@ -9,6 +9,7 @@
 
 #include "iebitmap.h"
 #include "imageryproc.h"
+#include "vodevovur.h"
 
 namespace {
 
@@ -190,6 +191,22 @@ TEST(ImageryProc, ImageResizePlacesTheOldImageAndFillsAlpha) {
   }
   proc.SetAttachedIEBitmap(nullptr);  // back to a bitmap of its own
   EXPECT_NE(proc.GetWorkingBitmap(), &given);
+}
+
+TEST(ProcStartUp, TablesAndPredefinedFilters) {
+  IELibraryStaticInit();
+  ASSERT_EQ(IEPredefinedFilters.size(), 9u);
+  ASSERT_EQ(IEPredefinedFilterNames.size(), 9u);
+  const char* kNames[] = {"None", "Blur", "Edges", "Emboss", "High Pass 1", "High Pass 2", "High Pass 3", "Low Pass 1", "Low Pass 2"};
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(IEPredefinedFilterNames[i], kNames[i]);
+  EXPECT_EQ(IEPredefinedFilters[2].Values[1][1], -8);
+  EXPECT_EQ(IEPredefinedFilters[8].Divisor, 16);
+  EXPECT_NE(IERawClipboardFormat, 0u);
+  // 0xA0 = bits 1 0 1 0 0 0 0 0
+  const uint8_t expect[8] = {255, 0, 255, 0, 0, 0, 0, 0};
+  for (int j = 0; j < 8; ++j)
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(IEExpand1To24Table[0xA0][3 * j + c], expect[j]) << j;
+  IELibraryStaticFini();
 }
 
 TEST(BitmapsEqual, FormatAndAlphaCount) {
