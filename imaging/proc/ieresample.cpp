@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 
@@ -102,28 +103,30 @@ void VerticalRow(const uint16_t* work, size_t stride, const TIEContributor* item
   }
 }
 
-class TResampleHorizThread : public TIEPoolThread {
+// Runs rows first .. first + count - 1 of one pass on its own thread; signals `finished` when it is
+// the last of the batch to end.
+class TResampleBandThread : public TIEPoolThread {
  public:
-  TResampleHorizThread(int firstRow, int workerIndex, const KernelPass& job, int rowCount, std::atomic<int>* rowsDone,
-                       std::atomic<int>* workersDone, HANDLE finished, int workerCount)
-      : Job(job), FirstRow(firstRow), RowCount(rowCount), WorkerIndex(workerIndex), RowsDone(rowsDone),
-        WorkersDone(workersDone), Finished(finished), WorkerCount(workerCount) {}
+  using Body = std::function<void(int first, int count)>;
+  TResampleBandThread(int firstRow, int rowCount, const Body& body, std::atomic<int>* workersDone, HANDLE finished,
+                      int workerCount)
+      : FirstRow(firstRow), RowCount(rowCount), Run(body), WorkersDone(workersDone), Finished(finished),
+        WorkerCount(workerCount) {}
 
  protected:
   void Execute() override {
     struct Signal {
-      TResampleHorizThread* t;
+      TResampleBandThread* t;
       ~Signal() {
         if (t->WorkersDone->fetch_add(1) + 1 == t->WorkerCount) SetEvent(t->Finished);
       }
     } signal{this};
-    HorizontalBand(Job, FirstRow, RowCount, RowsDone);
+    Run(FirstRow, RowCount);
   }
 
  private:
-  KernelPass Job;
-  int FirstRow, RowCount, WorkerIndex;
-  std::atomic<int>* RowsDone;
+  int FirstRow, RowCount;
+  Body Run;
   std::atomic<int>* WorkersDone;
   HANDLE Finished;
   int WorkerCount;
@@ -193,39 +196,56 @@ void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink,
     }
   } restore{source, dest, oldSrcAccess, oldDstAccess};
 
-  // Row views of a temporary file are not safe for concurrent use: one worker for that location.
-  if (source->GetLocation() == ieTempFile && workers > 1) workers = 1;
-  if (workers > sH) workers = sH;
-  if (workers <= 0) {
-    HorizontalBand(job, 0, sH, nullptr);
-  } else {
-    std::atomic<int> rowsDone{0}, workersDone{0};
+  // Runs `body` over `rows` rows in bands of rows div N (the last band takes the rest) on N workers,
+  // or in this thread when N is 0; meanwhile this thread reports progress from the finished rows.
+  std::atomic<int> rowsDone{0};
+  auto runBands = [&](int rows, int n, const TResampleBandThread::Body& body, int progressBase) {
+    if (n > rows) n = rows;
+    if (n <= 0) {
+      body(0, rows);
+      return;
+    }
+    rowsDone = 0;
+    std::atomic<int> workersDone{0};
     TEventHandle finished;
     if (!finished.get()) throw EIEError("cannot create the resampler's event");
     TIEThreadPool pool;
-    const int band = sH / workers;
-    for (int k = 0; k < workers; ++k) {
-      const int first = k * band, count = k == workers - 1 ? sH - first : band;
-      pool.Add(new TResampleHorizThread(first, k, job, count, &rowsDone, &workersDone, finished.get(), workers));
+    const int band = rows / n;
+    for (int k = 0; k < n; ++k) {
+      const int first = k * band, count = k == n - 1 ? rows - first : band;
+      pool.Add(new TResampleBandThread(first, count, body, &workersDone, finished.get(), n));
     }
     while (WaitForSingleObject(finished.get(), kProgressPollMs) == WAIT_TIMEOUT)
-      rep.Report(int(rowsDone.load(std::memory_order_relaxed) * factor));
+      rep.Report(int((progressBase + rowsDone.load(std::memory_order_relaxed)) * factor));
     pool.WaitForAll();  // raises a worker's failure here, in the caller's thread
-  }
+  };
+
+  // Row views of a temporary file are not safe for concurrent use: one worker reads such a source,
+  // and a destination there is written by this thread alone.
+  const int horizWorkers = source->GetLocation() == ieTempFile && workers > 1 ? 1 : workers;
+  runBands(sH, horizWorkers, [&](int first, int count) { HorizontalBand(job, first, count, &rowsDone); }, 0);
   rep.Report(int(sH * factor));
 
   dest->RowAccess = iraWrite;
-  std::vector<int32_t> acc(stride);
-  for (int k = 0; k < dH; ++k) {
-    const TIEContributor* items = vert.Items.data() + vert.First[k];
-    const int n = vert.First[k + 1] - vert.First[k];
-    uint8_t* out = dest->GetRowAddress(k);
-    if (job.Channels == 3)
-      VerticalRow<3>(work.data(), stride, items, n, acc.data(), out, dW, sink);
-    else
-      VerticalRow<1>(work.data(), stride, items, n, acc.data(), out, dW, sink);
-    rep.Report(int((sH + k + 1) * factor));
-  }
+  const bool toFile = dest->GetLocation() == ieTempFile;
+  auto vertical = [&](int first, int count) {
+    std::vector<int32_t> acc(stride);
+    for (int k = first; k < first + count; ++k) {
+      const TIEContributor* items = vert.Items.data() + vert.First[k];
+      const int n = vert.First[k + 1] - vert.First[k];
+      uint8_t* out = dest->GetRowAddress(k);
+      if (job.Channels == 3)
+        VerticalRow<3>(work.data(), stride, items, n, acc.data(), out, dW, sink);
+      else
+        VerticalRow<1>(work.data(), stride, items, n, acc.data(), out, dW, sink);
+      if (toFile || workers <= 0)
+        rep.Report(int((sH + k + 1) * factor));
+      else
+        rowsDone.fetch_add(1, std::memory_order_relaxed);
+    }
+  };
+  runBands(dH, toFile ? 0 : workers, vertical, sH);
+  rep.Report(int((sH + dH) * factor));
 }
 
 }  // namespace

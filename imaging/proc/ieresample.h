@@ -1,6 +1,6 @@
 // Resampling of a TIEBitmap to a new size with one of the 14 filters: the dispatcher every caller in
 // the library uses (IEResample), the general resampler for sources that are not 1-bit and the
-// separable two-pass kernel resampler behind it, whose horizontal pass runs on one worker per core.
+// separable two-pass kernel resampler behind it, whose passes run on one worker per core.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -73,9 +73,9 @@ void IEResampleRGB24(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter,
 // the bits of an ie1g source (set = 255) into the grey levels of an ie24RGB destination.
 void IEKernelResample8(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter);
 
-// The kernel resampler on an ie24RGB source into an ie24RGB destination of the wanted size. Its
-// horizontal pass runs on `workers` threads (0: one per processor core; always one when the source
-// keeps its pixels in a temporary file); progress is reported from the calling thread, rising and
-// below 100. The result does not depend on the worker count.
+// The kernel resampler on an ie24RGB source into an ie24RGB destination of the wanted size. Both passes
+// run in bands on `workers` threads (0: one per processor core); a source in a temporary file is read
+// by one worker, and a destination there is written by the calling thread. Progress is reported from
+// the calling thread, rising and below 100. The result does not depend on the worker count.
 void IEKernelResample24(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter, void* Sender,
                         const TIEProgressEvent& progress, int workers = 0);

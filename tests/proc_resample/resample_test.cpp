@@ -138,8 +138,14 @@ TEST(Resample, SameBytesWithAnyWorkerCountAndFromTemporaryFile) {
       IEKernelResample24(&src, &one, filter, nullptr, TIEProgressEvent(), 1);
       IEKernelResample24(&src, &eight, filter, nullptr, TIEProgressEvent(), 8);
       IEKernelResample24(&tmp, &file, filter, nullptr, TIEProgressEvent(), 8);
+      TIEBitmap toFile;  // a destination in a temporary file is written by the calling thread
+      toFile.SetMemoryThreshold(0);
+      ASSERT_TRUE(toFile.Allocate(size.first, size.second, ie24RGB));
+      ASSERT_EQ(toFile.GetLocation(), ieTempFile);
+      IEKernelResample24(&src, &toFile, filter, nullptr, TIEProgressEvent(), 8);
       EXPECT_EQ(Pixels(one), Pixels(eight)) << int(filter);
       EXPECT_EQ(Pixels(one), Pixels(file)) << int(filter);
+      EXPECT_EQ(Pixels(one), Pixels(toFile)) << int(filter);
     }
   }
 }
