@@ -180,7 +180,8 @@ void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink,
   job.DstWidth = dW;
   job.Horiz = &horiz;
   const size_t stride = size_t(dW) * job.Channels;
-  std::vector<uint16_t> work(stride * size_t(sH));
+  std::vector<uint16_t> work;
+  if (!IEAllocWorkBuffer(work, uint64_t(dW) * job.Channels * uint64_t(sH))) return;  // destination unwritten
   job.Work = work.data();
 
   ProgressReporter rep{Sender, progress};

@@ -3,6 +3,7 @@
 // separable two-pass kernel resampler behind it, whose passes run on one worker per core.
 #pragma once
 #include <cstdint>
+#include <new>
 #include <vector>
 
 #include "iebitmap.h"
@@ -61,6 +62,19 @@ struct TIEContributorLists {
 // Lists for scaling an axis of srcSize pixels to dstSize pixels with corner-aligned scale (the first
 // and last output pixels sit on the first and last source pixels) and reflected edges.
 void IEBuildContributors(TIEContributorLists& lists, int srcSize, int dstSize, double (*kernel)(double), double radius);
+
+// Sizes an intermediate buffer of `count` elements (a 64-bit product of the image sides); false when
+// it does not fit this process's address space or memory, so that a 32-bit build never wraps.
+template <typename T>
+bool IEAllocWorkBuffer(std::vector<T>& buffer, uint64_t count) {
+  if (count > uint64_t(SIZE_MAX / sizeof(T))) return false;
+  try {
+    buffer.resize(size_t(count));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
 
 // `dest` must already have the wanted size; it receives the scaled image and alpha channel. A 1-bit
 // source gives ie1g for the projections and ie24RGB otherwise; a source of a format other than ie8g,

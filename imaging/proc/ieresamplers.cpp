@@ -70,10 +70,11 @@ inline int Lerp(int a, int b, int f) { return a + ((b - a) * f >> kFracBits); } 
 
 // Rows of `channels` bytes per pixel in, rows out; `readRow` gives source row r as bytes.
 template <typename ReadRow, typename WriteRow>
-void FastLinear(int sW, int sH, int dW, int dH, int channels, ReadRow readRow, WriteRow writeRow, ChangeReporter& rep) {
+bool FastLinear(int sW, int sH, int dW, int dH, int channels, ReadRow readRow, WriteRow writeRow, ChangeReporter& rep) {
   LinearAxis ax(sW, dW), ay(sH, dH);
   const size_t stride = size_t(dW) * channels;
-  std::vector<uint8_t> work(stride * size_t(sH));
+  std::vector<uint8_t> work;
+  if (!IEAllocWorkBuffer(work, uint64_t(dW) * channels * uint64_t(sH))) return false;
   const double factor = 100.0 / (sH + dH + 0.5);
   for (int r = 0; r < sH; ++r) {
     const uint8_t* s = readRow(r);
@@ -109,6 +110,7 @@ void FastLinear(int sW, int sH, int dW, int dH, int channels, ReadRow readRow, W
     writeRow(j, out.data());
     rep.Always(int(factor * (sH + j)));
   }
+  return true;
 }
 
 void FastLinearAny(TIEBitmap* source, TIEBitmap* dest, int channels, void* Sender, const TIEProgressEvent& progress) {
@@ -286,7 +288,8 @@ void IEResampleBWLinear(TIEBitmap* source, TIEBitmap* dest, void* Sender, const 
     q[i] = int(g);
     fq[i] = int((g - q[i]) * kFracOne);
   }
-  std::vector<uint8_t> work(size_t(dW) * sH);
+  std::vector<uint8_t> work;
+  if (!IEAllocWorkBuffer(work, uint64_t(dW) * uint64_t(sH))) return;
   const double factor = 100.0 / (sH + dH + 0.5);
   for (int r = 0; r < sH; ++r) {
     const uint8_t* s = source->GetRowAddress(r);

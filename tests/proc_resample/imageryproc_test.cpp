@@ -191,6 +191,20 @@ TEST(ImageryProc, ImageResizePlacesTheOldImageAndFillsAlpha) {
   }
   proc.SetAttachedIEBitmap(nullptr);  // back to a bitmap of its own
   EXPECT_NE(proc.GetWorkingBitmap(), &given);
+
+  // a 1 x 1 image is cleared to Background first, without any undo entry
+  TImageryProc tiny(true);
+  tiny.GetWorkingBitmap()->Allocate(1, 1, ie24RGB);
+  tiny.GetWorkingBitmap()->Fill(0x00FFFFFF);
+  tiny.SetBackgroundValue(0x000000FF);
+  int finished = 0;
+  tiny.OnFinishWork = [&](void*) { ++finished; };
+  tiny.ImageResize(3, 2, 0, 0);
+  EXPECT_EQ(tiny.UndoEntryCount(), 0);
+  EXPECT_EQ(finished, 2);
+  EXPECT_EQ(tiny.GetWorkingBitmap()->GetRGB(0, 0).r, 255);
+  EXPECT_EQ(tiny.GetWorkingBitmap()->GetRGB(0, 0).g, 0);
+  EXPECT_EQ(tiny.GetWorkingBitmap()->GetRGB(2, 1).r, 255);
 }
 
 TEST(ProcStartUp, TablesAndPredefinedFilters) {
