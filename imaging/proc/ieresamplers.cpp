@@ -405,8 +405,18 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
   int cur = 0;
   for (int k = 0; k < 4; ++k) load(rows[k], cur - 1 + k);
   auto at = [&](int r, int x, int c) { return rows[r][size_t(IEClamp(x, 0, sW - 1)) * C + c]; };
-  auto cubicRow = [&](int r, int x, int c, double q) {
-    return IECubicInterpolate(at(r, x - 1, c), at(r, x, c), at(r, x + 1, c), at(r, x + 2, c), maximum, 0, q);
+  // The cubic weights depend only on a piece's fraction: computed once per piece, not per pixel.
+  struct CubicWeights {
+    double W[4];
+  };
+  auto weightsAt = [](double x) {
+    return CubicWeights{{CubicWeight(x + 1), CubicWeight(x), CubicWeight(x - 1), CubicWeight(x - 2)}};
+  };
+  auto limited = [maximum](double v) { return v > maximum ? maximum : v < 0 ? 0.0 : v; };
+  std::vector<CubicWeights> hw(hp.size());
+  for (size_t k = 0; k < hp.size(); ++k) hw[k] = weightsAt(hp[k].Frac);
+  auto cubicRow = [&](int r, int x, int c, const CubicWeights& w) {
+    return limited(at(r, x - 1, c) * w.W[0] + at(r, x, c) * w.W[1] + at(r, x + 1, c) * w.W[2] + at(r, x + 2, c) * w.W[3]);
   };
 
   std::vector<double> acc(size_t(dW) * C, 0.0);
@@ -414,8 +424,10 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
   int row = 0;
   for (const AreaPiece& v : vp) {
     const double P = v.Frac;
+    const CubicWeights vw = weightsAt(P);
     int dx = 0;
-    for (const AreaPiece& h : hp) {
+    for (size_t hk = 0; hk < hp.size(); ++hk) {
+      const AreaPiece& h = hp[hk];
       const double area = h.Width * v.Width, Q = h.Frac;
       const int x = h.Src;
       for (int c = 0; c < C; ++c) {
@@ -432,12 +444,12 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
             val = (1 - P) * A + P * Cv;
         } else if (ix && iy) {
           double r4[4];
-          for (int r = 0; r < 4; ++r) r4[r] = IERound(cubicRow(r, x, c, Q));
-          val = IECubicInterpolate(r4[0], r4[1], r4[2], r4[3], maximum, 0, P);
+          for (int r = 0; r < 4; ++r) r4[r] = IERound(cubicRow(r, x, c, hw[hk]));
+          val = limited(r4[0] * vw.W[0] + r4[1] * vw.W[1] + r4[2] * vw.W[2] + r4[3] * vw.W[3]);
         } else if (ix) {
-          val = cubicRow(1, x, c, Q);
+          val = cubicRow(1, x, c, hw[hk]);
         } else {
-          val = IECubicInterpolate(at(0, x, c), at(1, x, c), at(2, x, c), at(3, x, c), maximum, 0, P);
+          val = limited(at(0, x, c) * vw.W[0] + at(1, x, c) * vw.W[1] + at(2, x, c) * vw.W[2] + at(3, x, c) * vw.W[3]);
         }
         acc[size_t(dx) * C + c] += area * val;
       }
