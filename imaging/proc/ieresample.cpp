@@ -1,0 +1,432 @@
+// The kernel resampler works in two separable passes: horizontally from the source into a 16-bit
+// intermediate of dW x sH (7 fractional bits, so the vertical pass does not pile up rounding), then
+// vertically into the destination. Weights are 14-bit and normalised per list to an exact total, which
+// keeps flat images flat and keeps large shrinks (10000 -> 20 columns) from losing every weight.
+#include "ieresample.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <new>
+
+#include "ieresamplers.h"
+#include "iethreadpool.h"
+#include "vodevovur.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+// The intermediate holds each value x 128; its largest value is 255 x 128.
+constexpr int kWorkShift = 7;
+constexpr int kWorkMax = 255 << kWorkShift;
+// How often the waiting caller looks at the workers' row count to report progress.
+constexpr DWORD kProgressPollMs = 10;
+
+int ReflectIndex(int j, int n) {
+  if (j < 0) j = -j;
+  if (j >= n) j = 2 * n - 1 - j;
+  return IEClamp(j, 0, n - 1);
+}
+
+// Where the rows of the horizontal pass come from and how the vertical pass writes its rows.
+enum class RowSource { Rgb24, Gray8, Bits };
+enum class RowSink { Rgb24, Gray8, GrayToRgb24 };
+
+struct KernelPass {
+  TIEBitmap* Source = nullptr;
+  RowSource Kind = RowSource::Rgb24;
+  int Channels = 3;
+  int SrcWidth = 0, SrcHeight = 0, DstWidth = 0;
+  const TIEContributorLists* Horiz = nullptr;
+  uint16_t* Work = nullptr;  // SrcHeight rows of DstWidth x Channels values
+};
+
+template <int C>
+void HorizontalRow(const KernelPass& p, const uint8_t* src, uint16_t* out) {
+  const TIEContributorLists& L = *p.Horiz;
+  for (int i = 0; i < p.DstWidth; ++i) {
+    int32_t s[C] = {};
+    for (int32_t k = L.First[i], e = L.First[i + 1]; k < e; ++k) {
+      const uint8_t* px = src + size_t(L.Items[k].Pixel) * C;
+      int32_t w = L.Items[k].Weight;
+      for (int c = 0; c < C; ++c) s[c] += w * px[c];
+    }
+    for (int c = 0; c < C; ++c) {
+      // ringing kernels may go below 0 or above 255: clamp before the shift, never wrap
+      int32_t v = s[c] <= 0 ? 0 : (s[c] + (1 << (kIEWeightBits - kWorkShift - 1))) >> (kIEWeightBits - kWorkShift);
+      out[size_t(i) * C + c] = uint16_t(v > kWorkMax ? kWorkMax : v);
+    }
+  }
+}
+
+// Rows first .. first + count - 1 of the horizontal pass; `done` counts finished rows for progress.
+void HorizontalBand(const KernelPass& p, int first, int count, std::atomic<int>* done) {
+  std::vector<uint8_t> expanded(p.Kind == RowSource::Bits ? size_t(p.SrcWidth) : 0);
+  const size_t stride = size_t(p.DstWidth) * p.Channels;
+  for (int r = first; r < first + count; ++r) {
+    const uint8_t* row = p.Source->GetRowAddress(r);
+    if (p.Kind == RowSource::Bits) {
+      for (int x = 0; x < p.SrcWidth; ++x) expanded[x] = IEGetRowBit(row, x) ? 255 : 0;
+      row = expanded.data();
+    }
+    if (p.Channels == 3)
+      HorizontalRow<3>(p, row, p.Work + stride * r);
+    else
+      HorizontalRow<1>(p, row, p.Work + stride * r);
+    if (done) done->fetch_add(1, std::memory_order_relaxed);
+  }
+}
+
+template <int C>
+void VerticalRow(const uint16_t* work, size_t stride, const TIEContributor* items, int n, int32_t* acc, uint8_t* out,
+                 int dstWidth, RowSink sink) {
+  const size_t m = size_t(dstWidth) * C;
+  std::memset(acc, 0, m * sizeof(int32_t));
+  for (int k = 0; k < n; ++k) {
+    const uint16_t* row = work + stride * size_t(items[k].Pixel);
+    const int32_t w = items[k].Weight;
+    for (size_t x = 0; x < m; ++x) acc[x] += w * row[x];
+  }
+  const int shift = kIEWeightBits + kWorkShift;
+  for (size_t x = 0; x < m; ++x) {
+    int32_t v = acc[x] <= 0 ? 0 : (acc[x] + (1 << (shift - 1))) >> shift;
+    uint8_t b = uint8_t(v > 255 ? 255 : v);
+    if (sink == RowSink::GrayToRgb24) {
+      out[x * 3] = out[x * 3 + 1] = out[x * 3 + 2] = b;
+    } else {
+      out[x] = b;
+    }
+  }
+}
+
+// Runs rows first .. first + count - 1 of one pass on its own thread; signals `finished` when it is
+// the last of the batch to end.
+class TResampleBandThread : public TIEPoolThread {
+ public:
+  using Body = std::function<void(int first, int count)>;
+  TResampleBandThread(int firstRow, int rowCount, const Body& body, std::atomic<int>* workersDone, HANDLE finished,
+                      int workerCount)
+      : FirstRow(firstRow), RowCount(rowCount), Run(body), WorkersDone(workersDone), Finished(finished),
+        WorkerCount(workerCount) {}
+
+ protected:
+  void Execute() override {
+    struct Signal {
+      TResampleBandThread* t;
+      ~Signal() {
+        if (t->WorkersDone->fetch_add(1) + 1 == t->WorkerCount) SetEvent(t->Finished);
+      }
+    } signal{this};
+    Run(FirstRow, RowCount);
+  }
+
+ private:
+  int FirstRow, RowCount;
+  Body Run;
+  std::atomic<int>* WorkersDone;
+  HANDLE Finished;
+  int WorkerCount;
+};
+
+// Owns one event handle.
+class TEventHandle {
+ public:
+  TEventHandle() : h_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  ~TEventHandle() {
+    if (h_) CloseHandle(h_);
+  }
+  TEventHandle(const TEventHandle&) = delete;
+  TEventHandle& operator=(const TEventHandle&) = delete;
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+// Reports p when it differs from the last value reported.
+struct ProgressReporter {
+  void* Sender;
+  const TIEProgressEvent& Event;
+  int Last = -1;
+  void Report(int p) {
+    if (Event && p != Last) {
+      Last = p;
+      Event(Sender, p);
+    }
+  }
+};
+
+// The two passes; `workers` > 0 runs the horizontal pass on that many threads, 0 in the calling thread.
+void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink, TResampleFilter filter, void* Sender,
+               const TIEProgressEvent& progress, int workers) {
+  const int sW = source->GetImageWidth(), sH = source->GetImageHeight();
+  const int dW = dest->GetImageWidth(), dH = dest->GetImageHeight();
+  if (sW < 1 || sH < 1 || dW < 1 || dH < 1) return;
+  const TIEResampleKernel& K = IEResampleKernels[filter >= rfTriangle && filter <= rfLinear ? filter : rfTriangle];
+  TIEContributorLists horiz, vert;
+  IEBuildContributors(horiz, sW, dW, K.Kernel, K.Radius);
+  IEBuildContributors(vert, sH, dH, K.Kernel, K.Radius);
+
+  KernelPass job;
+  job.Source = source;
+  job.Kind = kind;
+  job.Channels = kind == RowSource::Rgb24 ? 3 : 1;
+  job.SrcWidth = sW;
+  job.SrcHeight = sH;
+  job.DstWidth = dW;
+  job.Horiz = &horiz;
+  const size_t stride = size_t(dW) * job.Channels;
+  std::vector<uint16_t> work;
+  if (!IEAllocWorkBuffer(work, uint64_t(dW) * job.Channels * uint64_t(sH))) return;  // destination unwritten
+  job.Work = work.data();
+
+  ProgressReporter rep{Sender, progress};
+  const double factor = 100.0 / (sH + dH + 0.5);
+  const TIERowAccess oldSrcAccess = source->RowAccess, oldDstAccess = dest->RowAccess;
+  source->RowAccess = iraRead;
+  struct Restore {
+    TIEBitmap *s, *d;
+    TIERowAccess sa, da;
+    ~Restore() {
+      s->RowAccess = sa;
+      d->RowAccess = da;
+    }
+  } restore{source, dest, oldSrcAccess, oldDstAccess};
+
+  // Runs `body` over `rows` rows in bands of rows div N (the last band takes the rest) on N workers,
+  // or in this thread when N is 0; meanwhile this thread reports progress from the finished rows.
+  std::atomic<int> rowsDone{0};
+  auto runBands = [&](int rows, int n, const TResampleBandThread::Body& body, int progressBase) {
+    if (n > rows) n = rows;
+    if (n <= 0) {
+      body(0, rows);
+      return;
+    }
+    rowsDone = 0;
+    std::atomic<int> workersDone{0};
+    TEventHandle finished;
+    if (!finished.get()) throw EIEError("cannot create the resampler's event");
+    TIEThreadPool pool;
+    const int band = rows / n;
+    for (int k = 0; k < n; ++k) {
+      const int first = k * band, count = k == n - 1 ? rows - first : band;
+      pool.Add(new TResampleBandThread(first, count, body, &workersDone, finished.get(), n));
+    }
+    while (WaitForSingleObject(finished.get(), kProgressPollMs) == WAIT_TIMEOUT)
+      rep.Report(int((progressBase + rowsDone.load(std::memory_order_relaxed)) * factor));
+    pool.WaitForAll();  // raises a worker's failure here, in the caller's thread
+  };
+
+  // Row views of a temporary file are not safe for concurrent use: one worker reads such a source,
+  // and a destination there is written by this thread alone.
+  const int horizWorkers = source->GetLocation() == ieTempFile && workers > 1 ? 1 : workers;
+  runBands(sH, horizWorkers, [&](int first, int count) { HorizontalBand(job, first, count, &rowsDone); }, 0);
+  rep.Report(int(sH * factor));
+
+  dest->RowAccess = iraWrite;
+  const bool toFile = dest->GetLocation() == ieTempFile;
+  auto vertical = [&](int first, int count) {
+    std::vector<int32_t> acc(stride);
+    for (int k = first; k < first + count; ++k) {
+      const TIEContributor* items = vert.Items.data() + vert.First[k];
+      const int n = vert.First[k + 1] - vert.First[k];
+      uint8_t* out = dest->GetRowAddress(k);
+      if (job.Channels == 3)
+        VerticalRow<3>(work.data(), stride, items, n, acc.data(), out, dW, sink);
+      else
+        VerticalRow<1>(work.data(), stride, items, n, acc.data(), out, dW, sink);
+      if (toFile || workers <= 0)
+        rep.Report(int((sH + k + 1) * factor));
+      else
+        rowsDone.fetch_add(1, std::memory_order_relaxed);
+    }
+  };
+  runBands(dH, toFile ? 0 : workers, vertical, sH);
+  rep.Report(int((sH + dH) * factor));
+}
+
+}  // namespace
+
+double IESinc(double x) {
+  if (x == 0) return 1;
+  x *= kPi;
+  return std::sin(x) / x;
+}
+
+double IEKernelTriangle(double x) {
+  double a = std::fabs(x);
+  return a < 1 ? 1 - a : 0;
+}
+
+double IEKernelHermite(double x) {
+  double a = std::fabs(x);
+  return a < 1 ? (2 * a - 3) * a * a + 1 : 0;
+}
+
+double IEKernelBell(double x) {
+  double a = std::fabs(x);
+  if (a < 0.5) return 0.75 - a * a;
+  if (a < 1.5) return 0.5 * (a - 1.5) * (a - 1.5);
+  return 0;
+}
+
+double IEKernelBSpline(double x) {
+  double a = std::fabs(x);
+  if (a < 1) return 0.5 * a * a * a - a * a + 2.0 / 3.0;
+  if (a < 2) return (2 - a) * (2 - a) * (2 - a) / 6;
+  return 0;
+}
+
+double IEKernelLanczos3(double x) {
+  return std::fabs(x) < 3 ? IESinc(x) * IESinc(x / 3) : 0;
+}
+
+double IEKernelMitchell(double x) {
+  double a = std::fabs(x);
+  if (a < 1) return (7 * a * a * a - 12 * a * a + 16.0 / 3.0) / 6;
+  if (a < 2) return (-7.0 / 3.0 * a * a * a + 12 * a * a - 20 * a + 32.0 / 3.0) / 6;
+  return 0;
+}
+
+double IEKernelBox(double x) {
+  return x > -0.5 && x <= 0.5 ? 1 : 0;
+}
+
+double IEKernelLinear(double x) {
+  if (x >= -1 && x < 0) return x + 1;
+  if (x >= 0 && x < 1) return 1 - x;
+  return 0;
+}
+
+const TIEResampleKernel IEResampleKernels[9] = {
+    {nullptr, 0},        {IEKernelTriangle, 1.0}, {IEKernelHermite, 1.0}, {IEKernelBell, 1.5}, {IEKernelBSpline, 2.0},
+    {IEKernelLanczos3, 3.0}, {IEKernelMitchell, 2.0}, {IEKernelBox, 1.0},   {IEKernelLinear, 1.0},
+};
+
+void IEBuildContributors(TIEContributorLists& lists, int srcSize, int dstSize, double (*kernel)(double), double radius) {
+  lists.First.assign(size_t(dstSize) + 1, 0);
+  lists.Items.clear();
+  if (srcSize < 1 || dstSize < 1) return;
+  const double scale = srcSize == 1 || dstSize == 1 ? double(dstSize) / srcSize : double(dstSize - 1) / (srcSize - 1);
+  const double width = scale >= 1 ? radius : radius / scale;
+  const double kscale = scale >= 1 ? 1.0 : scale;
+  std::vector<double> k;
+  for (int i = 0; i < dstSize; ++i) {
+    lists.First[i] = int32_t(lists.Items.size());
+    const double c = i / scale;
+    const int lo = IEFloor(c - width), hi = IECeil(c + width);
+    k.assign(size_t(hi - lo + 1), 0.0);
+    double total = 0;
+    for (int j = lo; j <= hi; ++j) total += k[j - lo] = kernel((c - j) * kscale);
+    if (total == 0) {
+      // no weight at all (cannot happen with the library's kernels): take the nearest pixel
+      lists.Items.push_back({ReflectIndex(IERound(c), srcSize), kIEWeightOne});
+      continue;
+    }
+    // Cumulative rounding: every prefix of the list stays within half a unit of its exact share, and
+    // the list sums to exactly kIEWeightOne.
+    double cum = 0;
+    int32_t prev = 0;
+    for (int j = lo; j <= hi; ++j) {
+      cum += k[j - lo] / total * kIEWeightOne;
+      int32_t now = int32_t(std::lround(cum));
+      if (j == hi) now = kIEWeightOne;
+      if (now != prev) lists.Items.push_back({ReflectIndex(j, srcSize), now - prev});
+      prev = now;
+    }
+  }
+  lists.First[dstSize] = int32_t(lists.Items.size());
+}
+
+void IEKernelResample24(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter, void* Sender,
+                        const TIEProgressEvent& progress, int workers) {
+  if (source->GetPixelFormat() != ie24RGB || dest->GetPixelFormat() != ie24RGB) return;
+  if (workers <= 0) workers = IEProcessorCount();
+  RunKernel(source, RowSource::Rgb24, dest, RowSink::Rgb24, filter, Sender, progress, IEMax(workers, 1));
+}
+
+void IEKernelResample8(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter) {
+  if (source->GetPixelFormat() == ie1g) {
+    if (dest->GetPixelFormat() != ie24RGB) return;
+    RunKernel(source, RowSource::Bits, dest, RowSink::GrayToRgb24, filter, nullptr, TIEProgressEvent(), 0);
+  } else {
+    if (source->GetBitCount() != 8 || dest->GetBitCount() != 8) return;
+    RunKernel(source, RowSource::Gray8, dest, RowSink::Gray8, filter, nullptr, TIEProgressEvent(), 0);
+  }
+}
+
+void IEResampleRGB24(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter, void* Sender, const TIEProgressEvent& progress) {
+  const int sW = source->GetImageWidth(), sH = source->GetImageHeight();
+  if (sW < 1 || sH < 1 || dest->GetImageWidth() < 1 || dest->GetImageHeight() < 1) return;
+  const TIEPixelFormat f = source->GetPixelFormat();
+  if (filter == rfBilinear || filter == rfBicubic) {
+    if (f == ie24RGB || f == ie8g) {
+      dest->Allocate(dest->GetImageWidth(), dest->GetImageHeight(), f);
+      IEResampleBilinearBicubic8(source, dest, filter == rfBicubic ? 1 : 0, Sender, progress);
+      return;
+    }
+    if (f == ieRGB48 || f == ie16g) {
+      dest->Allocate(dest->GetImageWidth(), dest->GetImageHeight(), f);
+      IEResampleBilinearBicubic16(source, dest, filter == rfBicubic ? 1 : 0, Sender, progress);
+      return;
+    }
+    filter = rfTriangle;
+  }
+  if (f == ie8g) {
+    dest->Allocate(dest->GetImageWidth(), dest->GetImageHeight(), ie8g);
+    IEResampleGray8(source, dest, filter);
+    return;
+  }
+  std::unique_ptr<TIEBitmap> converted;
+  TIEBitmap* src = source;
+  if (f != ie24RGB) {
+    converted.reset(new TIEBitmap(sW, sH, ie24RGB));
+    converted->ConvertFrom(source);
+    src = converted.get();
+  }
+  if (dest->GetPixelFormat() != ie24RGB) dest->Allocate(dest->GetImageWidth(), dest->GetImageHeight(), ie24RGB);
+  switch (filter) {
+    case rfFastLinear:
+      IEResampleFastLinear(src, dest, Sender, progress);
+      break;
+    case rfProjectBW:
+    case rfProjectWB:
+      IEResampleProject24(src, dest, filter == rfProjectWB, Sender, progress);
+      break;
+    default:
+      IEKernelResample24(src, dest, filter, Sender, progress, 0);
+      break;
+  }
+}
+
+void IEResample(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter, void* Sender, const TIEProgressEvent& progress) {
+  const int dW = dest->GetImageWidth(), dH = dest->GetImageHeight();
+  if (source->GetImageWidth() == dW && source->GetImageHeight() == dH) {
+    dest->Assign(source);
+    return;
+  }
+  if (filter == rfNone) {
+    IEStretchNearest(source, dest, Sender, progress);
+  } else if (source->GetPixelFormat() == ie1g) {
+    const TIEPixelFormat f = filter == rfProjectBW || filter == rfProjectWB ? ie1g : ie24RGB;
+    if (dest->GetPixelFormat() != f) dest->Allocate(dW, dH, f);
+    IEResampleBW(source, dest, filter);
+  } else {
+    IEResampleRGB24(source, dest, filter, Sender, progress);
+  }
+  if (source->AlphaPresent() && dest->GetImageWidth() > 0 && dest->GetImageHeight() > 0) {
+    TIEBitmap* sa = source->GetAlphaChannel();
+    TIEBitmap* da = dest->GetAlphaChannel();
+    if (sa && da) {
+      if (filter == rfNone)
+        IEStretchNearest(sa, da, nullptr, TIEProgressEvent());
+      else
+        IEResampleGray8(sa, da, filter);
+      da->IsAll255 = sa->IsAll255;
+    }
+  }
+}

@@ -1,0 +1,501 @@
+// The resamplers of the calling thread. Column and row maps are computed once per call in integer
+// arithmetic (trunc(s x i / d) exactly), so that exact ratios never fall a pixel short.
+#include "ieresamplers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// 17-bit fractions of the linear resamplers.
+constexpr int kFracBits = 17;
+constexpr int kFracOne = 1 << kFracBits;
+// A source border this close to a destination border counts as lying on it.
+constexpr double kBorderTolerance = 1e-4;
+
+int MapIndex(int i, int src, int dst) { return int(int64_t(i) * src / dst); }
+
+// Sets the row access of a bitmap for the length of a call.
+class ScopedRowAccess {
+ public:
+  ScopedRowAccess(TIEBitmap* b, TIERowAccess a) : b_(b), old_(b->RowAccess) { b->RowAccess = a; }
+  ~ScopedRowAccess() { b_->RowAccess = old_; }
+  ScopedRowAccess(const ScopedRowAccess&) = delete;
+  ScopedRowAccess& operator=(const ScopedRowAccess&) = delete;
+
+ private:
+  TIEBitmap* b_;
+  TIERowAccess old_;
+};
+
+struct ChangeReporter {
+  void* Sender;
+  const TIEProgressEvent& Event;
+  int Last = -1;
+  void Report(int p) {
+    if (Event && p != Last) {
+      Last = p;
+      Event(Sender, p);
+    }
+  }
+  void Always(int p) {
+    if (Event) Event(Sender, p);
+  }
+};
+
+// One axis of the linear resampler: interpolation fractions when enlarging, half-open boxes otherwise
+// (an unchanged axis is then a plain copy).
+struct LinearAxis {
+  bool Enlarge = false;
+  std::vector<int> Lo, Hi, Frac;  // enlarging: Lo = a, Hi = b, Frac; else the box [Lo, Hi)
+  LinearAxis(int src, int dst) : Enlarge(dst > src), Lo(dst), Hi(dst), Frac(dst) {
+    const double scale = double(dst) / src;
+    for (int i = 0; i < dst; ++i) {
+      if (Enlarge) {
+        const double g = i / scale;
+        Lo[i] = int(g);
+        Hi[i] = IEMin(Lo[i] + 1, src - 1);
+        Frac[i] = int((g - Lo[i]) * kFracOne);
+      } else {
+        Lo[i] = MapIndex(i, src, dst);
+        Hi[i] = IEMax(MapIndex(i + 1, src, dst), Lo[i] + 1);
+      }
+    }
+  }
+};
+
+inline int Lerp(int a, int b, int f) { return a + ((b - a) * f >> kFracBits); }  // >> floors
+
+// Rows of `channels` bytes per pixel in, rows out; `readRow` gives source row r as bytes.
+template <typename ReadRow, typename WriteRow>
+bool FastLinear(int sW, int sH, int dW, int dH, int channels, ReadRow readRow, WriteRow writeRow, ChangeReporter& rep) {
+  LinearAxis ax(sW, dW), ay(sH, dH);
+  const size_t stride = size_t(dW) * channels;
+  std::vector<uint8_t> work;
+  if (!IEAllocWorkBuffer(work, uint64_t(dW) * channels * uint64_t(sH))) return false;
+  const double factor = 100.0 / (sH + dH + 0.5);
+  for (int r = 0; r < sH; ++r) {
+    const uint8_t* s = readRow(r);
+    uint8_t* o = work.data() + stride * r;
+    for (int i = 0; i < dW; ++i)
+      for (int c = 0; c < channels; ++c) {
+        if (ax.Enlarge) {
+          o[i * channels + c] = uint8_t(Lerp(s[ax.Lo[i] * channels + c], s[ax.Hi[i] * channels + c], ax.Frac[i]));
+        } else {
+          int sum = 0;
+          for (int x = ax.Lo[i]; x < ax.Hi[i]; ++x) sum += s[x * channels + c];
+          o[i * channels + c] = uint8_t(sum / (ax.Hi[i] - ax.Lo[i]));
+        }
+      }
+    rep.Always(int(factor * r));
+  }
+  std::vector<uint8_t> out(stride);
+  std::vector<int> acc(stride);
+  for (int j = 0; j < dH; ++j) {
+    if (ay.Enlarge) {
+      const uint8_t* a = work.data() + stride * ay.Lo[j];
+      const uint8_t* b = work.data() + stride * ay.Hi[j];
+      for (size_t x = 0; x < stride; ++x) out[x] = uint8_t(Lerp(a[x], b[x], ay.Frac[j]));
+    } else {
+      std::fill(acc.begin(), acc.end(), 0);
+      for (int y = ay.Lo[j]; y < ay.Hi[j]; ++y) {
+        const uint8_t* a = work.data() + stride * y;
+        for (size_t x = 0; x < stride; ++x) acc[x] += a[x];
+      }
+      const int n = ay.Hi[j] - ay.Lo[j];
+      for (size_t x = 0; x < stride; ++x) out[x] = uint8_t(acc[x] / n);
+    }
+    writeRow(j, out.data());
+    rep.Always(int(factor * (sH + j)));
+  }
+  return true;
+}
+
+void FastLinearAny(TIEBitmap* source, TIEBitmap* dest, int channels, void* Sender, const TIEProgressEvent& progress) {
+  const int sW = source->GetImageWidth(), sH = source->GetImageHeight();
+  const int dW = dest->GetImageWidth(), dH = dest->GetImageHeight();
+  if (sW < 1 || sH < 1 || dW < 1 || dH < 1) return;
+  if (sW == dW && sH == dH) {
+    dest->Assign(source);
+    return;
+  }
+  ScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
+  ChangeReporter rep{Sender, progress};
+  const size_t rowBytes = size_t(dW) * channels;
+  FastLinear(
+      sW, sH, dW, dH, channels, [&](int r) { return const_cast<const uint8_t*>(source->GetRowAddress(r)); },
+      [&](int j, const uint8_t* row) { std::memcpy(dest->GetRowAddress(j), row, rowBytes); }, rep);
+}
+
+// Projection of any source given as a per-pixel test: hit[x] of a source row tells whether the pixel
+// turns the destination pixel over (white for white on black, black otherwise). Destination pixel k
+// covers the source pixels from m(k) up to m(k + 1) (exclusive, at least one), so that every source
+// pixel of a shrink reaches the result: a thin line at the right or bottom edge is not lost.
+template <typename LoadRow>
+void Project(int sW, int sH, TIEBitmap* dest, bool whiteOnBlack, LoadRow loadRow, ChangeReporter* rep) {
+  const int dW = dest->GetImageWidth(), dH = dest->GetImageHeight();
+  std::vector<int> m(size_t(dW) + 1);
+  for (int i = 0; i <= dW; ++i) m[i] = MapIndex(i, sW, dW);
+  std::vector<uint8_t> hit(sW), any(dW);
+  const double factor = 100.0 / (dH + 0.5);
+  for (int j = 0; j < dH; ++j) {
+    const int y0 = MapIndex(j, sH, dH), y1 = IEMax(MapIndex(j + 1, sH, dH), y0 + 1);
+    std::fill(any.begin(), any.end(), 0);
+    for (int y = y0; y < y1 && y < sH; ++y) {
+      loadRow(y, hit.data());
+      for (int k = 0; k < dW; ++k) {
+        const int x1 = IEMax(m[k + 1], m[k] + 1);
+        for (int x = m[k]; x < x1 && x < sW && !any[k]; ++x) any[k] = hit[x];
+      }
+    }
+    uint8_t* row = dest->GetRowAddress(j);
+    std::memset(row, 0, size_t(dest->GetRowLength()));
+    for (int k = 0; k < dW; ++k) IESetRowBit(row, k, any[k] ? whiteOnBlack : !whiteOnBlack);
+    if (rep) rep->Always(int(factor * j));
+  }
+}
+
+}  // namespace
+
+void IEStretchNearest(TIEBitmap* source, TIEBitmap* dest, void* Sender, const TIEProgressEvent& progress) {
+  const int sW = source->GetImageWidth(), sH = source->GetImageHeight();
+  int dW = dest->GetImageWidth(), dH = dest->GetImageHeight();
+  const TIEPixelFormat f = source->GetPixelFormat();
+  if (sW < 1 || sH < 1 || dW < 1 || dH < 1 || f == ieNoFormat) return;
+  if (dest->GetPixelFormat() != f && !dest->Allocate(dW, dH, f)) return;
+  if (f == ie8p) source->CopyPaletteTo(dest);
+  ScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
+  ChangeReporter rep{Sender, progress};
+  std::vector<int> m(dW);
+  for (int i = 0; i < dW; ++i) m[i] = MapIndex(i, sW, dW);
+  const int bytes = source->GetBitCount() / 8;
+  std::vector<uint8_t> srow(static_cast<size_t>(source->GetRowLength()));
+  for (int j = 0; j < dH; ++j) {
+    // a copy of the source row: at a temporary file the destination's view may replace it
+    std::memcpy(srow.data(), source->GetRowAddress(MapIndex(j, sH, dH)), srow.size());
+    uint8_t* d = dest->GetRowAddress(j);
+    if (f == ie1g) {
+      for (int i = 0; i < dW; ++i) IESetRowBit(d, i, IEGetRowBit(srow.data(), m[i]));
+    } else {
+      for (int i = 0; i < dW; ++i) std::memcpy(d + size_t(i) * bytes, srow.data() + size_t(m[i]) * bytes, size_t(bytes));
+    }
+    rep.Report(int(j * 100 / (dH + 0.5)));
+  }
+}
+
+void IEResampleGray8(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter) {
+  switch (filter) {
+    case rfNone:
+      IEStretchNearest(source, dest, nullptr, TIEProgressEvent());
+      break;
+    case rfFastLinear:
+    case rfBilinear:
+    case rfBicubic:
+    case rfProjectBW:
+    case rfProjectWB:
+      IEResampleFastLinear8(source, dest, nullptr, TIEProgressEvent());
+      break;
+    default:
+      IEKernelResample8(source, dest, filter);
+      break;
+  }
+}
+
+void IEResampleBW(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter) {
+  switch (filter) {
+    case rfFastLinear:
+    case rfBilinear:
+    case rfBicubic:
+      IEResampleBWLinear(source, dest, nullptr, TIEProgressEvent());
+      break;
+    case rfProjectBW:
+    case rfProjectWB:
+      IEResampleProjectBW(source, dest, filter == rfProjectWB, nullptr, TIEProgressEvent());
+      break;
+    default:
+      IEKernelResample8(source, dest, filter);
+      break;
+  }
+}
+
+void IEResampleFastLinear(TIEBitmap* source, TIEBitmap* dest, void* Sender, const TIEProgressEvent& progress) {
+  if (source->GetPixelFormat() != ie24RGB || dest->GetPixelFormat() != ie24RGB) return;
+  FastLinearAny(source, dest, 3, Sender, progress);
+}
+
+void IEResampleFastLinear8(TIEBitmap* source, TIEBitmap* dest, void* Sender, const TIEProgressEvent& progress) {
+  if (source->GetBitCount() != 8 || dest->GetBitCount() != 8) return;
+  FastLinearAny(source, dest, 1, Sender, progress);
+}
+
+void IEResampleProject24(TIEBitmap* source, TIEBitmap* dest, bool whiteOnBlack, void* Sender, const TIEProgressEvent& progress) {
+  const int sW = source->GetImageWidth(), sH = source->GetImageHeight();
+  const int dW = dest->GetImageWidth(), dH = dest->GetImageHeight();
+  if (source->GetPixelFormat() != ie24RGB || sW < 1 || sH < 1 || dW < 1 || dH < 1) return;
+  if (dest->GetPixelFormat() != ie1g && !dest->Allocate(dW, dH, ie1g)) return;
+  ScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
+  ChangeReporter rep{Sender, progress};
+  std::vector<uint8_t> copy(size_t(sW) * 3);
+  Project(sW, sH, dest, whiteOnBlack,
+          [&](int y, uint8_t* hit) {
+            std::memcpy(copy.data(), source->GetRowAddress(y), copy.size());
+            for (int x = 0; x < sW; ++x) {
+              const uint8_t* p = copy.data() + x * 3;
+              hit[x] = whiteOnBlack ? (p[0] > 128 && p[1] > 128 && p[2] > 128) : (p[0] < 128 && p[1] < 128 && p[2] < 128);
+            }
+          },
+          &rep);
+}
+
+void IEResampleProjectBW(TIEBitmap* source, TIEBitmap* dest, bool whiteOnBlack, void* Sender, const TIEProgressEvent& progress) {
+  const int sW = source->GetImageWidth(), sH = source->GetImageHeight();
+  const int dW = dest->GetImageWidth(), dH = dest->GetImageHeight();
+  if (source->GetPixelFormat() != ie1g || sW < 1 || sH < 1 || dW < 1 || dH < 1) return;
+  if (dest->GetPixelFormat() != ie1g && !dest->Allocate(dW, dH, ie1g)) return;
+  ScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
+  ChangeReporter rep{Sender, progress};
+  std::vector<uint8_t> copy(static_cast<size_t>(source->GetRowLength()));
+  Project(sW, sH, dest, whiteOnBlack,
+          [&](int y, uint8_t* hit) {
+            std::memcpy(copy.data(), source->GetRowAddress(y), copy.size());
+            for (int x = 0; x < sW; ++x) hit[x] = IEGetRowBit(copy.data(), x) == whiteOnBlack;
+          },
+          &rep);
+}
+
+void IEResampleBWLinear(TIEBitmap* source, TIEBitmap* dest, void* Sender, const TIEProgressEvent& progress) {
+  const int sW = source->GetImageWidth(), sH = source->GetImageHeight();
+  const int dW = dest->GetImageWidth(), dH = dest->GetImageHeight();
+  if (source->GetPixelFormat() != ie1g || sW < 1 || sH < 1 || dW < 1 || dH < 1) return;
+  if (dest->GetPixelFormat() != ie24RGB && !dest->Allocate(dW, dH, ie24RGB)) return;
+  if (sW == dW && sH == dH) {
+    dest->ConvertFrom(source);
+    return;
+  }
+  if (dW < sW && dH < sH) {
+    IEShrinkBWToGray(source, 0, 0, sW - 1, sH - 1, dest);
+    return;
+  }
+  // interpolation along both axes (also along a shrunk one), the bits read as 0 and 255
+  ScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
+  ChangeReporter rep{Sender, progress};
+  const double sx = double(dW) / sW, sy = double(dH) / sH;
+  std::vector<int> q(dW), fq(dW);
+  for (int i = 0; i < dW; ++i) {
+    const double g = i / sx;
+    q[i] = int(g);
+    fq[i] = int((g - q[i]) * kFracOne);
+  }
+  std::vector<uint8_t> work;
+  if (!IEAllocWorkBuffer(work, uint64_t(dW) * uint64_t(sH))) return;
+  const double factor = 100.0 / (sH + dH + 0.5);
+  for (int r = 0; r < sH; ++r) {
+    const uint8_t* s = source->GetRowAddress(r);
+    for (int i = 0; i < dW; ++i) {
+      const int a = IEGetRowBit(s, q[i]) ? 255 : 0, b = IEGetRowBit(s, IEMin(q[i] + 1, sW - 1)) ? 255 : 0;
+      work[size_t(dW) * r + i] = uint8_t(Lerp(a, b, fq[i]));
+    }
+    rep.Always(int(factor * r));
+  }
+  for (int j = 0; j < dH; ++j) {
+    const double g = j / sy;
+    const int l = int(g), l1 = IEMin(l + 1, sH - 1), f = int((g - l) * kFracOne);
+    const uint8_t *a = work.data() + size_t(dW) * l, *b = work.data() + size_t(dW) * l1;
+    uint8_t* d = dest->GetRowAddress(j);
+    for (int i = 0; i < dW; ++i) d[i * 3] = d[i * 3 + 1] = d[i * 3 + 2] = uint8_t(Lerp(a[i], b[i], f));
+    rep.Always(int(factor * (sH + j)));
+  }
+}
+
+void IEShrinkBWToGray(TIEBitmap* source, int x1, int y1, int x2, int y2, TIEBitmap* dest) {
+  const int sW = source->GetImageWidth(), sH = source->GetImageHeight();
+  const int dW = dest->GetImageWidth(), dH = dest->GetImageHeight();
+  if (source->GetPixelFormat() != ie1g || dest->GetPixelFormat() != ie24RGB) return;
+  if (sW < 1 || sH < 1 || dW < 1 || dH < 1) return;
+  IEOrderCorners(x1, y1, x2, y2);
+  const double fx = double(x2 - x1 + 1) / dW, fy = double(y2 - y1 + 1) / dH;
+  ScopedRowAccess wa(dest, iraWrite);
+  std::vector<std::vector<uint8_t>> rows;  // the source rows of one destination row, copied
+  for (int i = 0; i < dH; ++i) {
+    const int a = IEClamp(y1 + int(fy * i - fy / 2), 0, sH - 1), b = IEClamp(y1 + int(int(fy) / 2 + fy * i), 0, sH - 1);
+    rows.clear();
+    for (int y = a; y <= b; ++y) {
+      const uint8_t* s = source->GetRowAddress(y);
+      rows.emplace_back(s, s + source->GetRowLength());
+    }
+    uint8_t* d = dest->GetRowAddress(i);
+    for (int j = 0; j < dW; ++j) {
+      const int c0 = IEClamp(x1 + int(fx * j - fx / 2), 0, sW - 1), c1 = IEClamp(x1 + int(fx / 2 + fx * j), 0, sW - 1);
+      int set = 0, n = 0;
+      for (const auto& row : rows)
+        for (int x = c0; x <= c1; ++x, ++n) set += IEGetRowBit(row.data(), x);
+      d[j * 3] = d[j * 3 + 1] = d[j * 3 + 2] = uint8_t(n ? 255 * set / n : 0);
+    }
+  }
+}
+
+namespace {
+
+double CubicWeight(double t) {
+  t = std::fabs(t);
+  if (t < 1) return t * t * t - 2 * t * t + 1;
+  if (t < 2) return -t * t * t + 5 * t * t - 8 * t + 4;
+  return 0;
+}
+
+// One piece of an axis cut at every source and destination border.
+struct AreaPiece {
+  double Width;
+  int Src;        // the source pixel the piece lies in
+  double Frac;    // the piece's end inside that pixel (1 on a source border)
+  bool EndsDst;   // the piece closes a destination pixel
+  bool EndsSrc;   // the piece closes a source pixel
+};
+
+std::vector<AreaPiece> CutAxis(int src, int dst) {
+  std::vector<AreaPiece> pieces;
+  pieces.reserve(size_t(src) + size_t(dst));
+  double pos = 0;
+  int s = 0, d = 0;
+  while (d < dst) {
+    const double nextSrc = s + 1, nextDst = double(int64_t(d + 1) * src) / dst;
+    AreaPiece p;
+    p.Src = IEMin(s, src - 1);
+    if (nextSrc > nextDst - kBorderTolerance) {
+      const bool both = nextSrc < nextDst + kBorderTolerance;
+      p.Width = nextDst - pos;
+      p.Frac = both ? 1.0 : nextDst - s;
+      p.EndsDst = true;
+      p.EndsSrc = both;
+      pos = nextDst;
+      ++d;
+      if (both) ++s;
+    } else {
+      p.Width = nextSrc - pos;
+      p.Frac = 1.0;
+      p.EndsDst = false;
+      p.EndsSrc = true;
+      pos = nextSrc;
+      ++s;
+    }
+    pieces.push_back(p);
+  }
+  return pieces;
+}
+
+template <typename T, int C>
+void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, void* Sender, const TIEProgressEvent& progress) {
+  const int sW = source->GetImageWidth(), sH = source->GetImageHeight();
+  const int dW = dest->GetImageWidth(), dH = dest->GetImageHeight();
+  if (sW < 1 || sH < 1 || dW < 1 || dH < 1) return;
+  const double gx = double(sW) / dW, gy = double(sH) / dH;
+  const bool ix = gx < 1, iy = gy < 1;
+  const std::vector<AreaPiece> hp = CutAxis(sW, dW), vp = CutAxis(sH, dH);
+  ScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
+  ChangeReporter rep{Sender, progress};
+
+  // rows[0..3]: previous, current, next and the one after, clamped at the top and bottom
+  std::vector<std::vector<double>> rows(4, std::vector<double>(size_t(sW) * C));
+  auto load = [&](std::vector<double>& buf, int y) {
+    const T* s = reinterpret_cast<const T*>(source->GetRowAddress(IEClamp(y, 0, sH - 1)));
+    for (size_t k = 0; k < buf.size(); ++k) buf[k] = s[k];
+  };
+  int cur = 0;
+  for (int k = 0; k < 4; ++k) load(rows[k], cur - 1 + k);
+  auto at = [&](int r, int x, int c) { return rows[r][size_t(IEClamp(x, 0, sW - 1)) * C + c]; };
+  // The cubic weights depend only on a piece's fraction: computed once per piece, not per pixel.
+  struct CubicWeights {
+    double W[4];
+  };
+  auto weightsAt = [](double x) {
+    return CubicWeights{{CubicWeight(x + 1), CubicWeight(x), CubicWeight(x - 1), CubicWeight(x - 2)}};
+  };
+  auto limited = [maximum](double v) { return v > maximum ? maximum : v < 0 ? 0.0 : v; };
+  std::vector<CubicWeights> hw(hp.size());
+  for (size_t k = 0; k < hp.size(); ++k) hw[k] = weightsAt(hp[k].Frac);
+  auto cubicRow = [&](int r, int x, int c, const CubicWeights& w) {
+    return limited(at(r, x - 1, c) * w.W[0] + at(r, x, c) * w.W[1] + at(r, x + 1, c) * w.W[2] + at(r, x + 2, c) * w.W[3]);
+  };
+
+  std::vector<double> acc(size_t(dW) * C, 0.0);
+  std::vector<T> out(size_t(dW) * C);
+  int row = 0;
+  for (const AreaPiece& v : vp) {
+    const double P = v.Frac;
+    const CubicWeights vw = weightsAt(P);
+    int dx = 0;
+    for (size_t hk = 0; hk < hp.size(); ++hk) {
+      const AreaPiece& h = hp[hk];
+      const double area = h.Width * v.Width, Q = h.Frac;
+      const int x = h.Src;
+      for (int c = 0; c < C; ++c) {
+        double val;
+        if (!ix && !iy) {
+          val = at(1, x, c);
+        } else if (mode == 0) {
+          const double A = at(1, x, c), B = at(1, x + 1, c), Cv = at(2, x, c), D = at(2, x + 1, c);
+          if (ix && iy)
+            val = (1 - P) * ((1 - Q) * A + Q * B) + P * ((1 - Q) * Cv + Q * D);
+          else if (ix)
+            val = (1 - Q) * A + Q * B;
+          else
+            val = (1 - P) * A + P * Cv;
+        } else if (ix && iy) {
+          double r4[4];
+          for (int r = 0; r < 4; ++r) r4[r] = IERound(cubicRow(r, x, c, hw[hk]));
+          val = limited(r4[0] * vw.W[0] + r4[1] * vw.W[1] + r4[2] * vw.W[2] + r4[3] * vw.W[3]);
+        } else if (ix) {
+          val = cubicRow(1, x, c, hw[hk]);
+        } else {
+          val = limited(at(0, x, c) * vw.W[0] + at(1, x, c) * vw.W[1] + at(2, x, c) * vw.W[2] + at(3, x, c) * vw.W[3]);
+        }
+        acc[size_t(dx) * C + c] += area * val;
+      }
+      if (h.EndsDst) ++dx;
+    }
+    if (v.EndsDst) {
+      const double norm = gx * gy;
+      for (size_t k = 0; k < acc.size(); ++k) {
+        out[k] = T(IEClamp(IERound(acc[k] / norm), 0, int(maximum)));
+        acc[k] = 0;
+      }
+      std::memcpy(dest->GetRowAddress(row), out.data(), out.size() * sizeof(T));
+      ++row;
+      rep.Report(int(double(row) / dH * 100));
+    }
+    if (v.EndsSrc && cur + 1 < sH) {
+      ++cur;
+      std::rotate(rows.begin(), rows.begin() + 1, rows.end());
+      load(rows[3], cur + 2);
+    }
+  }
+}
+
+}  // namespace
+
+double IECubicInterpolate(double pm1, double p0, double p1, double p2, double maximum, double minimum, double x) {
+  double v = pm1 * CubicWeight(x + 1) + p0 * CubicWeight(x) + p1 * CubicWeight(x - 1) + p2 * CubicWeight(x - 2);
+  if (v > maximum) v = maximum;
+  if (v < minimum) v = minimum;
+  return v;
+}
+
+void IEResampleBilinearBicubic8(TIEBitmap* source, TIEBitmap* dest, int mode, void* Sender, const TIEProgressEvent& progress) {
+  const TIEPixelFormat f = source->GetPixelFormat();
+  if (dest->GetPixelFormat() != f) return;
+  if (f == ie8g)
+    AreaResample<uint8_t, 1>(source, dest, mode, 255, Sender, progress);
+  else if (f == ie24RGB)
+    AreaResample<uint8_t, 3>(source, dest, mode, 255, Sender, progress);
+}
+
+void IEResampleBilinearBicubic16(TIEBitmap* source, TIEBitmap* dest, int mode, void* Sender, const TIEProgressEvent& progress) {
+  const TIEPixelFormat f = source->GetPixelFormat();
+  if (dest->GetPixelFormat() != f) return;
+  if (f == ie16g)
+    AreaResample<uint16_t, 1>(source, dest, mode, 65535, Sender, progress);
+  else if (f == ieRGB48)
+    AreaResample<uint16_t, 3>(source, dest, mode, 65535, Sender, progress);
+}

@@ -1,0 +1,312 @@
+// The processing component. Image snapshots are plain TIEBitmap copies whose threshold is 0, so that
+// at the temporary-file location they never move back into memory.
+#include "imageryproc.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include <windows.h>
+
+#include "ieresamplers.h"
+#include "vodevovur.h"
+
+const TIEPixelFormat IEFormatCandidates[kIEPixelFormatCount][7] = {
+    /* ieNoFormat */ {ieNoFormat, ieNoFormat, ieNoFormat, ieNoFormat, ieNoFormat, ieNoFormat, ieNoFormat},
+    /* ie1g */ {ie8g, ie16g, ie32f, ie24RGB, ieNoFormat, ieNoFormat, ieNoFormat},
+    /* ie8p */ {ie24RGB, ieCMYK, ieRGB48, ieCIELab, ieNoFormat, ieNoFormat, ieNoFormat},
+    /* ie8g */ {ie16g, ie32f, ie24RGB, ieCMYK, ieRGB48, ieNoFormat, ieNoFormat},
+    /* ie16g */ {ie32f, ie8g, ieRGB48, ie24RGB, ieCMYK, ieNoFormat, ieNoFormat},
+    /* ie24RGB */ {ieCMYK, ieCIELab, ieRGB48, ie8p, ie16g, ie8g, ieNoFormat},
+    /* ie32f */ {ie16g, ie8g, ie24RGB, ieRGB48, ieCIELab, ieNoFormat, ieNoFormat},
+    /* ieCMYK */ {ie24RGB, ieRGB48, ieCIELab, ie8g, ieNoFormat, ieNoFormat, ieNoFormat},
+    /* ieRGB48 */ {ie24RGB, ieCMYK, ieCIELab, ie16g, ieNoFormat, ieNoFormat, ieNoFormat},
+    /* ieCIELab */ {ie24RGB, ieCMYK, ieRGB48, ie8g, ieNoFormat, ieNoFormat, ieNoFormat},
+    /* ie32RGB */ {ie24RGB, ieCMYK, ieRGB48, ie8g, ieNoFormat, ieNoFormat, ieNoFormat},
+};
+
+uint8_t IEExpand1To24Table[256][24];
+std::vector<TIEFilter3x3> IEPredefinedFilters;
+std::vector<std::string> IEPredefinedFilterNames;
+unsigned IERawClipboardFormat = 0;
+
+namespace {
+
+const TIEStaticStepRegistrar g_staticStep(iessProc, IEProcStaticInit, IEProcStaticFini);
+
+struct NamedFilter {
+  const char* Name;
+  TIEFilter3x3 Filter;
+};
+const NamedFilter kPredefinedFilters[] = {
+    {"None", {{{0, 0, 0}, {0, 1, 0}, {0, 0, 0}}, 0}},
+    {"Blur", {{{1, 1, 1}, {1, 1, 1}, {1, 1, 1}}, 9}},
+    {"Edges", {{{1, 1, 1}, {1, -8, 1}, {1, 1, 1}}, 1}},
+    {"Emboss", {{{-1, 0, 1}, {-1, 1, 1}, {-1, 0, 1}}, 1}},
+    {"High Pass 1", {{{0, -1, 0}, {-1, 5, -1}, {0, -1, 0}}, 1}},
+    {"High Pass 2", {{{-1, -1, -1}, {-1, 9, -1}, {-1, -1, -1}}, 1}},
+    {"High Pass 3", {{{1, -2, 1}, {-2, 5, -2}, {1, -2, 1}}, 1}},
+    {"Low Pass 1", {{{1, 1, 1}, {1, 1, 1}, {1, 1, 1}}, 10}},
+    {"Low Pass 2", {{{1, 2, 1}, {2, 4, 2}, {1, 2, 1}}, 16}},
+};
+
+bool InSet(TIEPixelFormatSet set, int f) { return f >= 0 && f < 16 && (set >> f) & 1; }
+
+bool RowsEqual(TIEBitmap* a, TIEBitmap* b) {
+  const int w = a->GetImageWidth(), bits = a->GetBitCount();
+  const int fullBytes = int(int64_t(w) * bits / 8), restBits = int(int64_t(w) * bits % 8);
+  std::vector<uint8_t> ra(static_cast<size_t>(a->GetRowLength()));
+  for (int y = 0; y < a->GetImageHeight(); ++y) {
+    // a copy: at a temporary file the second row view may replace the first
+    std::memcpy(ra.data(), a->GetRowAddress(y), ra.size());
+    const uint8_t* rb = b->GetRowAddress(y);
+    if (std::memcmp(ra.data(), rb, size_t(fullBytes)) != 0) return false;
+    if (restBits) {
+      const uint8_t mask = uint8_t(0xFF << (8 - restBits));
+      if ((ra[fullBytes] & mask) != (rb[fullBytes] & mask)) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void IEProcAddPredefinedFilter(const TIEFilter3x3& filter, const std::string& name) {
+  IEPredefinedFilters.push_back(filter);
+  IEPredefinedFilterNames.push_back(name);
+}
+
+void IEProcStaticInit() {
+  for (int b = 0; b < 256; ++b)
+    for (int j = 0; j < 8; ++j) std::memset(IEExpand1To24Table[b] + 3 * j, (b >> (7 - j)) & 1 ? 255 : 0, 3);
+  IEPredefinedFilters.clear();
+  IEPredefinedFilterNames.clear();
+  for (const NamedFilter& f : kPredefinedFilters) IEProcAddPredefinedFilter(f.Filter, f.Name);
+  IERawClipboardFormat = RegisterClipboardFormatW(L"IMAGERY RAW FORMAT");
+}
+
+void IEProcStaticFini() {
+  IEPredefinedFilters.clear();
+  IEPredefinedFilterNames.clear();
+}
+
+TIEPixelFormatSet IEFormatSet(std::initializer_list<TIEPixelFormat> formats) {
+  TIEPixelFormatSet s = 0;
+  for (TIEPixelFormat f : formats)
+    if (int(f) < 16) s = TIEPixelFormatSet(s | (1u << f));
+  return s;
+}
+
+bool IEBitmapsEqual(TIEBitmap* a, TIEBitmap* b) {
+  if (a == b) return true;
+  if (!a || !b) return false;
+  if (a->GetImageWidth() != b->GetImageWidth() || a->GetImageHeight() != b->GetImageHeight()) return false;
+  // the formats first: equal row bytes of two formats are not equal images
+  if (a->GetPixelFormat() != b->GetPixelFormat() || a->AlphaPresent() != b->AlphaPresent()) return false;
+  if (a->GetPixelFormat() == ie8p) {
+    for (int i = 0; i < 256; ++i)
+      if (!IESameRGB(a->GetPaletteEntry(i), b->GetPaletteEntry(i))) return false;
+  }
+  if (!RowsEqual(a, b)) return false;
+  return !a->AlphaPresent() || RowsEqual(a->GetAlphaChannel(), b->GetAlphaChannel());
+}
+
+TImageryProc::TImageryProc(bool withOwner) : AutoUndo(withOwner), WorkingBitmap(new TIEBitmap()) {}
+
+TImageryProc::~TImageryProc() {
+  UndoStack.clear();
+  RedoStack.clear();
+  if (OwnsBitmap) delete WorkingBitmap;
+}
+
+void TImageryProc::ReplaceWorkingBitmap(TIEBitmap* bitmap) {
+  if (OwnsBitmap) delete WorkingBitmap;
+  OwnsBitmap = false;
+  WorkingBitmap = bitmap;
+}
+
+void TImageryProc::SetAttachedIEBitmap(TIEBitmap* bitmap) {
+  if (bitmap) {
+    ReplaceWorkingBitmap(bitmap);
+    return;
+  }
+  // back to a bitmap of its own: never keep naming a bitmap the caller may free
+  ReplaceWorkingBitmap(new TIEBitmap());
+  OwnsBitmap = true;
+}
+
+bool TImageryProc::PrepareImage(TIEPixelFormatSet allowed) {
+  if (!WorkingBitmap) return false;
+  return EnsurePixelFormat(allowed);
+}
+
+bool TImageryProc::EnsurePixelFormat(TIEPixelFormatSet allowed) {
+  const int f = WorkingBitmap->GetPixelFormat();
+  if (allowed == 0 || InSet(allowed, f)) return true;
+  if (!AutoConvertFormat) return false;
+  for (TIEPixelFormat c : IEFormatCandidates[f])
+    if (c != ieNoFormat && InSet(allowed, c)) {
+      WorkingBitmap->SetPixelFormat(c);
+      return true;
+    }
+  for (int c = kIEPixelFormatCount - 1; c >= 0; --c)
+    if (InSet(allowed, c)) {
+      WorkingBitmap->SetPixelFormat(TIEPixelFormat(c));
+      return true;
+    }
+  return false;
+}
+
+void TImageryProc::ImageChanged() {
+  // nothing to tell while no view is attached
+}
+
+void TImageryProc::FinishWork() {
+  if (OnProgress) OnProgress(this, 100);
+  if (OnFinishWork) OnFinishWork(this);
+}
+
+void TImageryProc::Clear() {
+  if (!PrepareImage(0)) return;
+  if (AutoUndo) PushUndoCaptioned("Clear", ieuImage);
+  WorkingBitmap->Fill(BackgroundColor);
+  ImageChanged();
+  FinishWork();
+}
+
+void TImageryProc::ResampleToBitmap(TIEBitmap* dest, int w, int h, TResampleFilter filter) {
+  if (!dest || !PrepareImage(0)) return;
+  const int W = WorkingBitmap->GetImageWidth(), H = WorkingBitmap->GetImageHeight();
+  if (W == 0 || H == 0 || (w < 0 && h < 0)) return;
+  int nw = w == -1 ? int(int64_t(h) * W / H) : w == 0 ? W : w < 0 ? -w : w;
+  nw = IEMax(nw, 1);
+  int nh = h == -1 ? int(int64_t(nw) * H / W) : h == 0 ? H : h < 0 ? -h : h;
+  nh = IEMax(nh, 1);
+  if (!dest->Allocate(nw, nh, WorkingBitmap->GetPixelFormat())) return;
+  IEResample(WorkingBitmap, dest, filter, this, OnProgress);
+  FinishWork();
+}
+
+void TImageryProc::Resample(int w, int h, TResampleFilter filter) {
+  if (!PrepareImage(0)) return;
+  const int W = WorkingBitmap->GetImageWidth(), H = WorkingBitmap->GetImageHeight();
+  if (W == 0 || H == 0 || (w == W && h == H)) return;
+  // both negative is refused before anything changes: there would be no size to scale to
+  if (w < 0 && h < 0) return;
+  if (AutoUndo) PushUndoCaptioned("Resample " + std::to_string(w) + "," + std::to_string(h), ieuImage);
+  TIEBitmap scaled;
+  ResampleToBitmap(&scaled, w, h, filter);
+  if (scaled.IsEmpty()) return;
+  WorkingBitmap->Assign(&scaled);
+  ImageChanged();
+  FinishWork();
+}
+
+void TImageryProc::ImageResize(int w, int h, uint8_t hPlace, uint8_t vPlace, int fillAlpha) {
+  if (!PrepareImage(0) || w <= 0 || h <= 0) return;
+  if (w == WorkingBitmap->GetImageWidth() && h == WorkingBitmap->GetImageHeight()) return;
+  if (AutoUndo) PushUndoCaptioned("ImageResize " + std::to_string(w) + "," + std::to_string(h), ieuImage);
+  if (WorkingBitmap->GetImageWidth() < 2 && WorkingBitmap->GetImageHeight() < 2) Clear();
+  if (fillAlpha < 255) WorkingBitmap->GetAlphaChannel();
+  WorkingBitmap->ResizeCanvas(w, h, BackgroundColor, IEClamp(fillAlpha, 0, 255), hPlace, vPlace);
+  ImageChanged();
+  FinishWork();
+}
+
+// ---- undo and redo ----
+
+bool TImageryProc::MakeSnapshot(TIEUndoSource kind, UndoEntry& entry) {
+  // the selection, object and layer kinds need an attached view, which this component does not have
+  if (kind != ieuImage) return false;
+  if (WorkingBitmap->GetImageWidth() < 2 || WorkingBitmap->GetImageHeight() < 2) return false;
+  std::unique_ptr<TIEBitmap> copy(new TIEBitmap());
+  copy->SetMemoryThreshold(UndoStorage == ieTempFile ? 0 : INT64_MAX);
+  copy->SetLocation(UndoStorage);
+  copy->Assign(WorkingBitmap);
+  copy->SpareInteger = -1;  // no view, hence no layer
+  entry.Image = std::move(copy);
+  entry.Kind = kind;
+  return true;
+}
+
+bool TImageryProc::PushEntry(Stack& stack, TIEUndoSource kind, bool fireEvent) {
+  const int limit = EffectiveLimit();
+  if (limit == 0) return false;
+  if (kind == ieuImage && !PrepareImage(0)) return false;
+  UndoEntry entry;
+  const bool made = MakeSnapshot(kind, entry);
+  if (made) {
+    while (int(stack.size()) >= limit) stack.erase(stack.begin());
+    stack.push_back(std::move(entry));
+  }
+  if (fireEvent && OnSaveUndo) OnSaveUndo(this, kind);
+  return made;
+}
+
+void TImageryProc::PushCaptioned(Stack& stack, const std::string& caption, TIEUndoSource kind, bool fireEvent) {
+  if (!PrepareImage(0)) return;
+  if (WorkingBitmap->GetImageWidth() < 2 || WorkingBitmap->GetImageHeight() < 2) return;
+  if (PushEntry(stack, kind, fireEvent)) stack.back().Caption = caption;
+}
+
+void TImageryProc::PushUndo(TIEUndoSource kind) { PushEntry(UndoStack, kind, true); }
+void TImageryProc::PushRedo(TIEUndoSource kind) { PushEntry(RedoStack, kind, false); }
+void TImageryProc::PushUndoCaptioned(const std::string& caption, TIEUndoSource kind) {
+  PushCaptioned(UndoStack, caption, kind, true);
+}
+void TImageryProc::PushRedoCaptioned(const std::string& caption, TIEUndoSource kind) {
+  PushCaptioned(RedoStack, caption, kind, false);
+}
+
+void TImageryProc::RestoreEntry(const UndoEntry& entry, uint8_t kind) {
+  if (kind == ieuImage && entry.Image) {
+    WorkingBitmap->Assign(entry.Image.get());
+    ImageChanged();
+  }
+}
+
+void TImageryProc::UndoToPosition(int position, bool saveRedo) {
+  if (!PrepareImage(0) || position < 0 || position >= int(UndoStack.size())) return;
+  const size_t index = UndoStack.size() - size_t(position) - 1;
+  const uint8_t kind = UndoStack[index].Kind;
+  if (saveRedo) PushRedo(TIEUndoSource(kind));
+  RestoreEntry(UndoStack[index], kind);
+}
+
+void TImageryProc::RedoToPosition(int position) {
+  if (!PrepareImage(0) || position < 0 || position >= int(RedoStack.size())) return;
+  const UndoEntry& e = RedoStack[RedoStack.size() - size_t(position) - 1];
+  RestoreEntry(e, uint8_t(e.Kind & 0x7F));
+}
+
+std::string TImageryProc::UndoCaptionOf(int position) {
+  if (position < 0 || position >= int(UndoStack.size())) return std::string();
+  return UndoStack[UndoStack.size() - size_t(position) - 1].Caption;
+}
+
+std::string TImageryProc::RedoCaptionOf(int position) {
+  if (position < 0 || position >= int(RedoStack.size())) return std::string();
+  return RedoStack[RedoStack.size() - size_t(position) - 1].Caption;
+}
+
+TIEUndoSource TImageryProc::UndoSourceOf(int index) {
+  if (index < 0 || index >= int(UndoStack.size())) return ieuUnknown;
+  return TIEUndoSource(UndoStack[size_t(index)].Kind);
+}
+
+TIEBitmap* TImageryProc::UndoSnapshotOf(int position) {
+  if (position < 0 || position >= int(UndoStack.size())) return nullptr;
+  return UndoStack[UndoStack.size() - size_t(position) - 1].Image.get();
+}
+
+void TImageryProc::DiscardNewestUndo() {
+  if (!UndoStack.empty()) UndoStack.pop_back();
+}
+
+void TImageryProc::DiscardNewestRedo() {
+  if (!RedoStack.empty()) RedoStack.pop_back();
+}
+
+void TImageryProc::DiscardUndoEntry(int position) {
+  if (position < 0 || position >= int(UndoStack.size())) return;
+  UndoStack.erase(UndoStack.begin() + (int(UndoStack.size()) - position - 1));
+}

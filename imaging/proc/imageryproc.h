@@ -1,0 +1,141 @@
+// TImageryProc, the image library's processing component: every operation works on one TIEBitmap, the
+// working bitmap (the component's own or one a caller hands in), passes a pixel-format gate first,
+// pushes an undo snapshot when AutoUndo is on, and ends with ImageChanged and FinishWork. The undo and
+// redo stacks keep image snapshots in delete-on-close temporary files.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "iebitmap.h"
+#include "ieresample.h"
+#include "ieutils.h"
+
+// A set of pixel formats: bit n stands for format n. The empty set means any format.
+using TIEPixelFormatSet = uint16_t;
+TIEPixelFormatSet IEFormatSet(std::initializer_list<TIEPixelFormat> formats);
+
+// The gate's conversion table: for each current format, the formats tried in order (ieNoFormat ends).
+extern const TIEPixelFormat IEFormatCandidates[kIEPixelFormatCount][7];
+
+// Kinds of undo snapshots. The view kinds are made by an attached view only.
+enum TIEUndoSource : uint8_t {
+  ieuUnknown = 0,
+  ieuImage = 1,
+  ieuSelection = 2,
+  ieuObject = 3,
+  ieuLayer = 4,
+  ieuFullLayer = 5,
+  ieuObjectsAndLayers = 6,
+};
+
+using TNotifyEvent = std::function<void(void* Sender)>;
+using TIESaveUndoEvent = std::function<void(void* Sender, TIEUndoSource source)>;
+
+// A 3x3 convolution filter: coefficients in row order (top row first), then the divisor (0 acts as 1).
+struct TIEFilter3x3 {
+  int32_t Values[3][3];
+  int32_t Divisor;
+};
+static_assert(sizeof(TIEFilter3x3) == 40, "filter record");
+
+// The processing unit's tables, built by IEProcStaticInit (the library's shared start-up):
+// entry b of the expansion table holds eight 3-byte pixels for the bits of b, most significant first,
+// all 255 for a set bit; the predefined filters start with "None", "Blur", "Edges", "Emboss".
+extern uint8_t IEExpand1To24Table[256][24];
+extern std::vector<TIEFilter3x3> IEPredefinedFilters;
+extern std::vector<std::string> IEPredefinedFilterNames;
+extern unsigned IERawClipboardFormat;  // "IMAGERY RAW FORMAT"
+void IEProcAddPredefinedFilter(const TIEFilter3x3& filter, const std::string& name);
+void IEProcStaticInit();
+void IEProcStaticFini();
+
+// Same size, pixel format, alpha presence, pixels (over each row's pixel bytes) and alpha pixels.
+bool IEBitmapsEqual(TIEBitmap* a, TIEBitmap* b);
+
+class TImageryProc {
+ public:
+  explicit TImageryProc(bool withOwner = false);  // AutoUndo follows whether an owner created it
+  virtual ~TImageryProc();
+  TImageryProc(const TImageryProc&) = delete;
+  TImageryProc& operator=(const TImageryProc&) = delete;
+
+  // ---- working bitmap ----
+  TIEBitmap* GetWorkingBitmap() const { return WorkingBitmap; }
+  // Works on `bitmap` (owned by the caller) from now on; nullptr returns to a new bitmap of its own.
+  void SetAttachedIEBitmap(TIEBitmap* bitmap);
+  // Frees the working bitmap when owned and takes `bitmap` without owning it (nullptr allowed).
+  void ReplaceWorkingBitmap(TIEBitmap* bitmap);
+  bool PrepareImage(TIEPixelFormatSet allowed);
+  bool EnsurePixelFormat(TIEPixelFormatSet allowed);
+  void ImageChanged();
+  virtual void FinishWork();  // OnProgress (100), then OnFinishWork
+  TColor GetBackgroundValue() const { return BackgroundColor; }
+  void SetBackgroundValue(TColor c) { BackgroundColor = c; }
+
+  // ---- operations ----
+  void Clear();  // fills with Background
+  // w = -1 keeps the proportions from h (and h = -1 from the new width); 0 keeps the present size;
+  // another negative value is taken as its magnitude. Both negative: refused.
+  void Resample(int w, int h, TResampleFilter filter);
+  void ResampleToBitmap(TIEBitmap* dest, int w, int h, TResampleFilter filter);
+  // Changes the canvas size without scaling; placement 0 left/top, 1 centre, 2 right/bottom; the new
+  // area takes Background and, below 255, the fill alpha (an alpha channel is made for it).
+  void ImageResize(int w, int h, uint8_t hPlace, uint8_t vPlace, int fillAlpha = 255);
+
+  // ---- undo and redo (positions count from the newest entry, 0 = newest) ----
+  virtual void PushUndo(TIEUndoSource kind);
+  virtual void PushUndoCaptioned(const std::string& caption, TIEUndoSource kind);
+  virtual void PushRedo(TIEUndoSource kind);
+  virtual void PushRedoCaptioned(const std::string& caption, TIEUndoSource kind);
+  virtual void Undo(bool saveRedo) { UndoToPosition(0, saveRedo); }
+  virtual void UndoToPosition(int position, bool saveRedo);
+  virtual void Redo() { RedoToPosition(0); }
+  virtual void RedoToPosition(int position);
+  virtual bool UndoAvailable() { return !UndoStack.empty(); }
+  virtual bool RedoAvailable() { return !RedoStack.empty(); }
+  virtual int UndoEntryCount() { return int(UndoStack.size()); }
+  virtual int RedoEntryCount() { return int(RedoStack.size()); }
+  virtual std::string UndoCaptionOf(int position);
+  virtual std::string RedoCaptionOf(int position);
+  TIEUndoSource UndoSourceOf(int index);  // counted from the oldest entry
+  // The image snapshot at a position (nullptr for another kind or a position out of range).
+  TIEBitmap* UndoSnapshotOf(int position);
+  virtual void DiscardNewestUndo();
+  virtual void DiscardNewestRedo();
+  void DiscardUndoEntry(int position);
+  virtual void DiscardUndoStack() { UndoStack.clear(); }
+  virtual void DiscardRedoStack() { RedoStack.clear(); }
+  int GetUndoLimit() const { return UndoLimit; }
+  void SetUndoLimitValue(int limit) { UndoLimit = limit; }  // entries already stacked stay
+  TIELocation UndoStorage = ieTempFile;  // where image snapshots keep their pixels
+
+  bool AutoUndo;
+  bool AutoConvertFormat = true;
+  TIEProgressEvent OnProgress;
+  TNotifyEvent OnFinishWork;
+  TIESaveUndoEvent OnSaveUndo;
+
+ private:
+  struct UndoEntry {
+    std::unique_ptr<TIEBitmap> Image;  // ieuImage snapshots
+    uint8_t Kind = ieuUnknown;
+    std::string Caption;
+  };
+  using Stack = std::vector<UndoEntry>;
+  // A snapshot of `kind` of the present state; false when none can be made (no entry).
+  bool MakeSnapshot(TIEUndoSource kind, UndoEntry& entry);
+  bool PushEntry(Stack& stack, TIEUndoSource kind, bool fireEvent);
+  void PushCaptioned(Stack& stack, const std::string& caption, TIEUndoSource kind, bool fireEvent);
+  void RestoreEntry(const UndoEntry& entry, uint8_t kind);
+  int EffectiveLimit() const { return UndoLimit < 0 ? 0 : UndoLimit; }
+
+  TIEBitmap* WorkingBitmap;
+  bool OwnsBitmap = true;
+  TColor BackgroundColor = 0;
+  int UndoLimit = 1;
+  Stack UndoStack, RedoStack;  // oldest first
+};
