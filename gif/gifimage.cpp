@@ -519,9 +519,13 @@ void TGIFImageList::LoadFromStream(TGIFByteStream& stream) {
 
 TGIFImage::TGIFImage() : header_(this), images_(this) { Clear(); }
 
-TGIFImage::~TGIFImage() { images_.Clear(); }
+TGIFImage::~TGIFImage() {
+  images_.Clear();
+  DropComposite();
+}
 
 void TGIFImage::Clear() {
+  DropComposite();
   images_.Clear();
   header_.Clear();
   header_.Prepare();
@@ -530,13 +534,19 @@ void TGIFImage::Clear() {
 void TGIFImage::SetWidth(int width) {
   for (int i = 0; i < images_.Count(); ++i)
     if (images_[i].Left() + images_[i].Width() > width) RaiseGIFError("Image width too small for contained frames");
+  if (width == Width()) return;
   header_.Screen().Width = uint16_t(width);
+  DropComposite();
+  Changed();
 }
 
 void TGIFImage::SetHeight(int height) {
   for (int i = 0; i < images_.Count(); ++i)
     if (images_[i].Top() + images_[i].Height() > height) RaiseGIFError("Image height too small for contained frames");
+  if (height == Height()) return;
   header_.Screen().Height = uint16_t(height);
+  DropComposite();
+  Changed();
 }
 
 uint32_t TGIFImage::BackgroundColor() { return GlobalColorMap().ColorAt(header_.Screen().BackgroundIndex); }
@@ -553,12 +563,17 @@ int TGIFImage::BitsPerPixel() {
   return bits;
 }
 
-int TGIFImage::AddFrame(std::unique_ptr<TGIFSubImage> frame) { return images_.Add(std::move(frame)); }
+int TGIFImage::AddFrame(std::unique_ptr<TGIFSubImage> frame) {
+  const int index = images_.Add(std::move(frame));
+  DropComposite();
+  Changed();
+  return index;
+}
 
 int TGIFImage::AddFrame(const TGIFPixelSource& picture) {
   auto frame = std::make_unique<TGIFSubImage>(this);
   frame->Assign(picture);
-  return images_.Add(std::move(frame));
+  return AddFrame(std::move(frame));
 }
 
 void TGIFImage::Assign(const TGIFImage& source) {

@@ -11,6 +11,12 @@
 #include "gifbitmap.h"
 #include "gifcolormap.h"
 #include "gifutil.h"
+#include "uigraphics.h"
+
+namespace ui {
+class TBitmap;
+class TStream;
+}  // namespace ui
 
 class TGIFImage;
 class TGIFSubImage;
@@ -183,15 +189,17 @@ using TGIFWarningEvent = std::function<void(const void* sender, int severity, co
 using TGIFProgressEvent =
     std::function<void(TGIFProgressStage stage, int percent, bool redraw, const std::string& message)>;
 
-// A GIF picture: the object model with its reading, writing and conversion from other pictures.
-// Drawing, palettes and clipboard use belong to the user-interface picture class built on it.
-class TGIFImage {
+// A GIF picture: the object model with its reading, writing and conversion from other pictures, and
+// the user-interface library's graphic, so that pictures, canvases and bitmaps take it like any other.
+class TGIFImage : public ui::TGraphic {
+  UI_DECLARE_CLASS(TGIFImage, ui::TGraphic)
+
  public:
   // Frames larger than this are refused, whatever their data.
   static constexpr uint64_t kMaxFramePixels = uint64_t(1) << 28;
 
   TGIFImage();
-  ~TGIFImage();
+  ~TGIFImage() override;
   TGIFImage(const TGIFImage&) = delete;
   TGIFImage& operator=(const TGIFImage&) = delete;
   void Clear();
@@ -200,12 +208,12 @@ class TGIFImage {
   TGIFImageList& Images() { return images_; }
   const TGIFImageList& Images() const { return images_; }
   TGIFGlobalColorMap& GlobalColorMap() { return header_.ColorMap(); }
-  bool Empty() const { return images_.Count() == 0; }
+  bool Empty() const override { return images_.Count() == 0; }
   int Width() const { return header_.Screen().Width; }
   int Height() const { return header_.Screen().Height; }
   // Raise "Image width too small for contained frames" (height alike) when a frame would stick out.
-  void SetWidth(int width);
-  void SetHeight(int height);
+  void SetWidth(int width) override;
+  void SetHeight(int height) override;
   uint32_t BackgroundColor();
   // The largest frame version, 0 without frames.
   int RequiredVersion() const;
@@ -233,6 +241,23 @@ class TGIFImage {
   void LoadFromFile(const std::wstring& fileName);
   void SaveToFile(const std::wstring& fileName);
 
+  // --- as a graphic of the user-interface library ---
+  int GetWidth() const override { return Width(); }
+  int GetHeight() const override { return Height(); }
+  using ui::TGraphic::LoadFromFile;
+  using ui::TGraphic::SaveToFile;
+  // The GIF data at the stream's position; a failed load leaves the stream where it began.
+  void LoadFromStream(ui::TStream* stream) override;
+  void SaveToStream(ui::TStream* stream) override;
+  // Another GIF image is copied; a bitmap (any depth) becomes the only frame (see Assign of a
+  // picture); null clears; other graphics are refused.
+  void Assign(ui::TPersistent* source) override;
+  // Draws the composite bitmap stretched into `r` (nothing for an empty image).
+  void Draw(ui::TCanvas* canvas, const RECT& r) override;
+  // The picture the image shows at rest, as a 24-bit bitmap of the logical screen's size: frame 0
+  // over white. Owned by the image, rebuilt on demand after every change; null for an empty image.
+  ui::TBitmap* CompositeBitmap();
+
   TGIFPaletteMode PaletteMode = GIFDefaultPaletteMode;
   TGIFDitherStyle DitherStyle = GIFDefaultDitherStyle;
   TGIFCompression Compression = GIFDefaultCompression;
@@ -246,10 +271,16 @@ class TGIFImage {
   void ReportWarning(const void* sender, int severity, const std::string& message);
   void Progress(TGIFProgressStage stage, int percent, bool redraw, const std::string& message);
 
+ protected:
+  // A bitmap destination receives the composite bitmap; anything else is refused.
+  void AssignTo(ui::TPersistent* dest) override;
+
  private:
+  void DropComposite();
   friend class TGIFSubImage;
   TGIFHeader header_;
   TGIFImageList images_;
   int paletteBits_ = GIFDefaultPaletteBits;
   uint64_t unbackedPixelBudget_ = 0;  // frame pixels a load may still allocate beyond their data
+  ui::TBitmap* composite_ = nullptr;
 };

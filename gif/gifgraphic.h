@@ -1,0 +1,59 @@
+// The GIF image as a graphic of the user-interface library: the bridges between that library's
+// bitmaps and streams and the codec's own pixel and byte-stream interfaces, and the registration of
+// the image as the picture file format "gif".
+#pragma once
+#include <memory>
+
+#include "gifbitmap.h"
+#include "gifimage.h"
+#include "gifutil.h"
+
+namespace ui {
+class TBitmap;
+class TStream;
+}  // namespace ui
+
+// Reads a user-interface bitmap as a picture of the codec. 1-, 4-, 8- and 24-bit bitmaps are read in
+// place (the bitmap must outlive the source and stay unchanged); any other depth is read from a
+// 24-bit copy taken when the source is made.
+class TBitmapPixelSource : public TGIFPixelSource {
+ public:
+  explicit TBitmapPixelSource(ui::TBitmap* bitmap);
+  ~TBitmapPixelSource() override;
+  TBitmapPixelSource(const TBitmapPixelSource&) = delete;
+  TBitmapPixelSource& operator=(const TBitmapPixelSource&) = delete;
+  int Width() const override { return width_; }
+  int Height() const override { return height_; }
+  int BitsPerPixel() const override { return bits_; }
+  const uint8_t* Row(int y) const override;
+  const TGIFPalette& Palette() const override { return palette_; }
+
+ private:
+  ui::TBitmap* bitmap_;            // the bitmap read: the caller's or the owned 24-bit copy
+  ui::TBitmap* copy_ = nullptr;    // owned
+  int width_ = 0, height_ = 0, bits_ = 24;
+  TGIFPalette palette_;
+};
+
+// A user-interface stream as the codec's byte stream (the stream stays the caller's).
+class TGIFStreamAdapter : public TGIFByteStream {
+ public:
+  explicit TGIFStreamAdapter(ui::TStream* stream) : stream_(stream) {}
+  size_t Read(void* buffer, size_t count) override;
+  void Write(const void* buffer, size_t count) override;
+  uint64_t Position() const override;
+  void SetPosition(uint64_t position) override;
+  uint64_t Size() const override;
+
+ private:
+  ui::TStream* stream_;
+};
+
+// Registers TGIFImage as the picture file format "gif" and notes whether the screen is paletted.
+// Counted: the first call acts, and GIFImageFinalize undoes it when the count returns to 0. The unit
+// calls it at start-up.
+void GIFImageInitialize();
+void GIFImageFinalize();
+
+// True when the screen shows 8 or fewer bits per pixel; set by GIFImageInitialize.
+extern bool GIFScreenIsPaletted;
