@@ -255,3 +255,14 @@ TEST_F(SlideImage, MemoryDoesNotGrowOverRepeatedCalls) {
   // One 1024 x 768 bitmap is 2.25 MiB; a leak of one per call would pass 60 MiB.
   EXPECT_LT(after, before + 4 * 1024 * 1024) << "before " << before << " after " << after;
 }
+
+// An output file held open without sharing by another program is an error, not a slide done.
+TEST_F(SlideImage, LockedOutputFileRaises) {
+  for (const Format& f : kFormats) {
+    const std::string path = tq::WorkFile(std::string("locked") + f.ext);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_THROW(app::SaveSlideImage(metafile_, path, 64, 48, 90, f.key), ui::Exception) << f.ext;
+    CloseHandle(h);
+  }
+}
