@@ -1,0 +1,166 @@
+#include "slide_image.h"
+
+#include <memory>
+#include <vector>
+
+#include "uibitmap.h"
+#include "uisysutils.h"
+
+namespace app {
+
+namespace gp = Gdiplus::DllExports;
+
+namespace {
+
+// Written out here rather than taken from the import library, which does not carry every GUID.
+constexpr GUID kEncoderQuality = {0x1d5be4b5, 0xfa4a, 0x452d, {0x9c, 0xdd, 0x5d, 0xb3, 0x51, 0x05, 0xe7, 0xeb}};
+
+struct GraphicsDeleter {
+  void operator()(Gdiplus::GpGraphics* g) const { gp::GdipDeleteGraphics(g); }
+};
+struct ImageDeleter {
+  void operator()(Gdiplus::GpImage* i) const { gp::GdipDisposeImage(i); }
+};
+using GraphicsPtr = std::unique_ptr<Gdiplus::GpGraphics, GraphicsDeleter>;
+using ImagePtr = std::unique_ptr<Gdiplus::GpImage, ImageDeleter>;
+
+struct BitmapFree {
+  void operator()(ui::TBitmap* b) const { b->Free(); }
+};
+using BitmapPtr = std::unique_ptr<ui::TBitmap, BitmapFree>;
+
+std::wstring SystemToWide(const std::string& s) {
+  if (s.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), nullptr, 0);
+  std::wstring w(size_t(n > 0 ? n : 0), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), &w[0], n);
+  return w;
+}
+
+std::string WideToSystem(const std::wstring& w) {
+  if (w.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_ACP, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(size_t(n > 0 ? n : 0), '\0');
+  if (n > 0) WideCharToMultiByte(CP_ACP, 0, w.data(), int(w.size()), &s[0], n, nullptr, nullptr);
+  return s;
+}
+
+// Plays the metafile into the bitmap's whole area; the bitmap's DC is given back afterwards so that
+// GDI+ may read the bitmap by its handle.
+void DrawMetafile(ui::TBitmap& bitmap, const std::string& metafilePath, int width, int height) {
+  auto* canvas = static_cast<ui::TBitmapCanvas*>(bitmap.Canvas());
+  {
+    Gdiplus::GpGraphics* rawGraphics = nullptr;
+    if (gp::GdipCreateFromHDC(canvas->GetHandle(), &rawGraphics) != Gdiplus::Ok)
+      throw ui::Exception("Cannot draw on the slide bitmap");
+    GraphicsPtr graphics(rawGraphics);
+
+    Gdiplus::GpImage* rawImage = nullptr;
+    const std::wstring widePath = SystemToWide(metafilePath);
+    if (gp::GdipLoadImageFromFile(widePath.c_str(), &rawImage) != Gdiplus::Ok || !rawImage)
+      throw ui::Exception("Cannot read the slide picture " + metafilePath);
+    ImagePtr image(rawImage);
+
+    UINT srcW = 0, srcH = 0;
+    gp::GdipGetImageWidth(image.get(), &srcW);
+    gp::GdipGetImageHeight(image.get(), &srcH);
+    gp::GdipSetInterpolationMode(graphics.get(), Gdiplus::InterpolationModeHighQualityBicubic);
+    // Source and destination rectangles differ in shape on purpose: the slide fills the output.
+    gp::GdipDrawImageRectRectI(graphics.get(), image.get(), 0, 0, width, height, 0, 0, INT(srcW), INT(srcH),
+                               Gdiplus::UnitPixel, nullptr, nullptr, nullptr);
+  }
+  canvas->FreeContext();
+}
+
+void SaveThroughGdiplus(ui::TBitmap& bitmap, const std::string& outputPath, const std::wstring& mime,
+                        int quality) {
+  CLSID clsid;
+  if (FindEncoderByMime(mime, &clsid) < 0) return;  // not installed: nothing to write with
+
+  Gdiplus::GpBitmap* rawBitmap = nullptr;
+  if (gp::GdipCreateBitmapFromHBITMAP(bitmap.GetHandle(), bitmap.GetPalette(), &rawBitmap) != Gdiplus::Ok)
+    throw ui::Exception("Cannot prepare the slide image for " + outputPath);
+  ImagePtr image(rawBitmap);
+
+  const std::wstring widePath = SystemToWide(outputPath);
+  Gdiplus::GpStatus status;
+  if (mime == L"image/jpeg") {
+    const JpegQualityParameter param(quality);
+    status = gp::GdipSaveImageToFile(image.get(), widePath.c_str(), &clsid, param.Get());
+  } else {
+    status = gp::GdipSaveImageToFile(image.get(), widePath.c_str(), &clsid, nullptr);
+  }
+  // A file that could not be written (locked, folder gone, disk full) must not pass for a slide done.
+  if (status != Gdiplus::Ok) throw ui::EWriteError("Cannot write " + outputPath);
+}
+
+}  // namespace
+
+SlideEncoder EncoderForKey(const std::wstring& key, std::wstring* mime) {
+  if (key == L"BMP") return SlideEncoder::Bitmap;
+  if (key == L"TGA" || key == L"PCX" || key == L"JP2" || key == L"JP2K" || key == L"RLE")
+    return SlideEncoder::ImageLibrary;
+  if (key == L"GIF") return SlideEncoder::Gif;
+  const wchar_t* type = key == L"JPEG" ? L"image/jpeg" : key == L"PNG" ? L"image/png" : key == L"TIFF" ? L"image/tiff" : nullptr;
+  if (!type) return SlideEncoder::None;
+  if (mime) *mime = type;
+  return SlideEncoder::GdiplusMime;
+}
+
+JpegQualityParameter::JpegQualityParameter(int quality) : value_(LONG(quality)) {
+  params_.Count = 1;
+  params_.Parameter[0].Guid = kEncoderQuality;
+  params_.Parameter[0].NumberOfValues = 1;
+  params_.Parameter[0].Type = Gdiplus::EncoderParameterValueTypeLong;
+  params_.Parameter[0].Value = &value_;
+}
+
+int FindEncoderByMime(const std::wstring& mime, CLSID* clsid) {
+  UINT count = 0, size = 0;
+  if (gp::GdipGetImageEncodersSize(&count, &size) != Gdiplus::Ok || count == 0 || size == 0) return -1;
+  // The descriptions and the strings they point to share one block of `size` bytes.
+  std::vector<unsigned char> buffer(size);
+  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+  if (uint64_t(count) * sizeof(Gdiplus::ImageCodecInfo) > size) return -1;
+  if (gp::GdipGetImageEncoders(count, size, codecs) != Gdiplus::Ok) return -1;
+  for (UINT i = 0; i < count; ++i) {
+    if (codecs[i].MimeType && mime == codecs[i].MimeType) {
+      if (clsid) *clsid = codecs[i].Clsid;
+      return int(i);
+    }
+  }
+  return -1;
+}
+
+void SaveSlideImage(const std::string& metafilePath, const std::string& outputPath, int width, int height,
+                    int quality, const std::wstring& key) {
+  if (width < 1 || height < 1 || width > kMaxSlideImageSide || height > kMaxSlideImageSide)
+    throw ui::Exception("Slide image size " + std::to_string(width) + " x " + std::to_string(height) +
+                        " is out of range");
+  std::wstring mime;
+  const SlideEncoder encoder = EncoderForKey(key, &mime);
+  // Refused before any drawing, so that a run with a writer this build lacks stops at its first slide.
+  if (encoder == SlideEncoder::Gif || encoder == SlideEncoder::ImageLibrary)
+    throw ui::Exception("The " + WideToSystem(key) + " output is not available in this version");
+
+  BitmapPtr bitmap(new ui::TBitmap());
+  bitmap->SetPixelFormat(ui::pf24bit);
+  bitmap->SetWidth(width);
+  bitmap->SetHeight(height);
+  DrawMetafile(*bitmap, metafilePath, width, height);
+
+  switch (encoder) {
+    case SlideEncoder::Bitmap:
+      bitmap->SaveToFile(outputPath);
+      break;
+    case SlideEncoder::GdiplusMime:
+      SaveThroughGdiplus(*bitmap, outputPath, mime, quality);
+      break;
+    case SlideEncoder::Gif:
+    case SlideEncoder::ImageLibrary:
+    case SlideEncoder::None:
+      break;
+  }
+}
+
+}  // namespace app
