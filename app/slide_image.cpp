@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "gifimage.h"
 #include "uibitmap.h"
 #include "uisysutils.h"
 
@@ -132,6 +133,21 @@ int FindEncoderByMime(const std::wstring& mime, CLSID* clsid) {
   return -1;
 }
 
+// One frame of the bitmap's size, reduced to an octree palette of at most 256 colours with
+// Floyd-Steinberg error diffusion, in a local colour map.
+static void SaveThroughGif(ui::TBitmap& bitmap, const std::string& outputPath) {
+  TGIFImage gif;
+  gif.PaletteMode = gpOctree;
+  gif.DitherStyle = gdFloydSteinberg;
+  gif.SetPaletteBits(8);
+  gif.Assign(&bitmap);
+  try {
+    gif.SaveToFile(SystemToWide(outputPath));
+  } catch (const GIFException& e) {
+    throw ui::EWriteError(e.what());
+  }
+}
+
 void SaveSlideImage(const std::string& metafilePath, const std::string& outputPath, int width, int height,
                     int quality, const std::wstring& key) {
   if (width < 1 || height < 1 || width > kMaxSlideImageSide || height > kMaxSlideImageSide)
@@ -140,7 +156,7 @@ void SaveSlideImage(const std::string& metafilePath, const std::string& outputPa
   std::wstring mime;
   const SlideEncoder encoder = EncoderForKey(key, &mime);
   // Refused before any drawing, so that a run with a writer this build lacks stops at its first slide.
-  if (encoder == SlideEncoder::Gif || encoder == SlideEncoder::ImageLibrary)
+  if (encoder == SlideEncoder::ImageLibrary)
     throw ui::Exception("The " + WideToSystem(key) + " output is not available in this version");
 
   BitmapPtr bitmap(new ui::TBitmap());
@@ -157,6 +173,8 @@ void SaveSlideImage(const std::string& metafilePath, const std::string& outputPa
       SaveThroughGdiplus(*bitmap, outputPath, mime, quality);
       break;
     case SlideEncoder::Gif:
+      SaveThroughGif(*bitmap, outputPath);
+      break;
     case SlideEncoder::ImageLibrary:
     case SlideEncoder::None:
       break;
