@@ -47,10 +47,13 @@ std::wstring FileErrorText(const char* format, const std::wstring& fileName, DWO
 // ---- TVelFileStream -------------------------------------------------------------------------
 
 static HANDLE OpenVelFile(const std::wstring& fileName, uint16_t mode) {
-  HANDLE h = mode == vfmCreate ? WideFileCreate(fileName) : WideFileOpen(fileName, mode);
+  // The library's own create mode (0xFF00) creates too: its low bits would otherwise read as "open
+  // for reading" and quietly leave an existing file as it was.
+  const bool create = (mode & ui::fmCreate) == ui::fmCreate;
+  HANDLE h = create ? WideFileCreate(fileName) : WideFileOpen(fileName, mode);
   if (h != INVALID_HANDLE_VALUE) return h;
   const DWORD error = GetLastError();
-  if (mode == vfmCreate) throw EWideFCreateError(FileErrorText(ui::SFCreateError, fileName, error));
+  if (create) throw EWideFCreateError(FileErrorText(ui::SFCreateError, fileName, error));
   throw EWideFOpenError(FileErrorText(ui::SFOpenError, fileName, error));
 }
 

@@ -15,8 +15,8 @@
 // Character set of a text file: by its byte-order mark, or wtcAnsi when it has none.
 enum TWideTextCharSet : uint8_t { wtcAnsi = 0, wtcUtf16LE = 1, wtcUtf16BE = 2, wtcUtf8 = 3 };
 
-// TVelFileStream mode that creates (or truncates) the file; other modes are the library's open
-// modes (fmOpen* | fmShare*).
+// TVelFileStream mode that creates (or truncates) the file (the library's fmCreate does the same);
+// other modes are the library's open modes (fmOpen* | fmShare*).
 enum : uint16_t { vfmCreate = 0xFFFF };
 
 // A handle stream over a file opened by wide name; the handle is closed with the stream.

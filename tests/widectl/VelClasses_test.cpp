@@ -231,11 +231,13 @@ TEST(VelWideStrings, FileStreamErrorsNameTheFile) {
     EXPECT_EQ(e.WideMessage().rfind(L"Cannot open file \"" + WideExpandFileName(name) + L"\". ", 0), 0u)
         << WideToUtf8(e.WideMessage());
   }
-  try {
-    TVelFileStream stream(name, vfmCreate);
-    ADD_FAILURE() << "created";
-  } catch (const EWideFCreateError& e) {
-    EXPECT_EQ(e.WideMessage().rfind(L"Cannot create file \"", 0), 0u);
+  for (uint16_t create : {uint16_t(vfmCreate), uint16_t(ui::fmCreate)}) {
+    try {
+      TVelFileStream stream(name, create);
+      ADD_FAILURE() << "created";
+    } catch (const EWideFCreateError& e) {
+      EXPECT_EQ(e.WideMessage().rfind(L"Cannot create file \"", 0), 0u);
+    }
   }
 }
 
