@@ -1,7 +1,6 @@
 // Platform flags, exceptions, wide file names, files, system messages and text helpers of the layer.
 #include "VelSysUtils.h"
 
-#include <system_error>
 
 #include "VelWideStrUtils.h"
 #include "VelWindows.h"
@@ -40,9 +39,6 @@ bool IsAnsiRepresentable(wchar_t c) {
   WideCharToMultiByte(DefaultAnsiCodePage, WC_NO_BEST_FIT_CHARS, &c, 1, nullptr, 0, nullptr, &usedDefault);
   return !usedDefault;
 }
-
-WideException::WideException(const std::wstring& message)
-    : std::runtime_error(WideToAnsi(message)), wideMessage_(message) {}
 
 // ---- File names -----------------------------------------------------------------------------
 
@@ -158,7 +154,7 @@ std::wstring WideLibraryErrorMessage(const std::wstring& libraryName, HMODULE mo
 }
 
 DWORD WideWin32Check(DWORD value) {
-  if (value == 0) throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
+  if (value == 0) ui::RaiseLastOSError();
   return value;
 }
 
@@ -168,7 +164,7 @@ bool IsWideWordDelimiter(wchar_t c) {
   if (c == 0) return true;
   WORD type = 0;
   if (!WideGetStringTypeEx(GetThreadLocale(), CT_CTYPE1, &c, 1, &type))
-    throw std::system_error(static_cast<int>(GetLastError()), std::system_category());
+    ui::RaiseLastOSError();
   return (type & (C1_SPACE | C1_PUNCT)) != 0;
 }
 

@@ -4,11 +4,11 @@
 #pragma once
 #include <windows.h>
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "VelSystem.h"
+#include "uisysutils.h"
 
 // Process-wide platform flags, set at start-up by VelPlatformInitialize. Tests clear
 // IsUnicodePlatform to drive the ANSI road, which Windows of the NT family never takes by itself.
@@ -19,31 +19,42 @@ void VelPlatformInitialize();
 // True when the character converts to DefaultAnsiCodePage without its default character.
 bool IsAnsiRepresentable(wchar_t c);
 
-// An exception with a wide message; what() is the message in the system ANSI code page.
-class WideException : public std::runtime_error {
+// A layer exception with a wide message over one of the user-interface library's exceptions; the
+// library's message (Message(), what()) is its form in the system ANSI code page.
+template <class Base>
+class TWideMessageException : public Base {
  public:
-  explicit WideException(const std::wstring& message);
+  explicit TWideMessageException(const std::wstring& message)
+      : Base(WideToAnsi(message)), wideMessage_(message) {}
   const std::wstring& WideMessage() const { return wideMessage_; }
 
  private:
   std::wstring wideMessage_;
 };
-class EWideFileStreamError : public WideException {
-  using WideException::WideException;
+class WideException : public TWideMessageException<ui::Exception> {
+ public:
+  using TWideMessageException::TWideMessageException;
+  const char* ClassName() const override { return "WideException"; }
 };
-class EWideFCreateError : public EWideFileStreamError {
-  using EWideFileStreamError::EWideFileStreamError;
+// File errors are stream errors of the library, so its handlers treat them alike.
+class EWideFileStreamError : public TWideMessageException<ui::EStreamError> {
+ public:
+  using TWideMessageException::TWideMessageException;
+  const char* ClassName() const override { return "EWideFileStreamError"; }
 };
-class EWideFOpenError : public EWideFileStreamError {
-  using EWideFileStreamError::EWideFileStreamError;
-};
+UI_EXCEPTION(EWideFCreateError, EWideFileStreamError)
+UI_EXCEPTION(EWideFOpenError, EWideFileStreamError)
 // Bad data given to the layer.
-class EVelGeneralError : public std::runtime_error {
-  using std::runtime_error::runtime_error;
+class EVelGeneralError : public ui::Exception {
+ public:
+  using ui::Exception::Exception;
+  const char* ClassName() const override { return "EVelGeneralError"; }
 };
 // A broken assumption inside the layer.
-class EVelInternalError : public std::runtime_error {
-  using std::runtime_error::runtime_error;
+class EVelInternalError : public ui::Exception {
+ public:
+  using ui::Exception::Exception;
+  const char* ClassName() const override { return "EVelInternalError"; }
 };
 
 int WideLastDelimiter(const std::wstring& delimiters, const std::wstring& s);
@@ -74,7 +85,7 @@ bool WideRemoveFile(const std::wstring& name);
 // library." when the system has none.
 std::wstring WideSysErrorMessage(DWORD code);
 std::wstring WideLibraryErrorMessage(const std::wstring& libraryName, HMODULE module, DWORD code);
-// Throws std::system_error with the last system error when value is 0; returns value otherwise.
+// Raises the library's EOSError with the last system error when value is 0; returns value otherwise.
 DWORD WideWin32Check(DWORD value);
 
 // True for character 0 and for blanks and punctuation of the thread's locale.

@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -29,7 +28,12 @@ TEST(VelSysUtils, WideExceptionCarriesBothForms) {
   } catch (const EWideFileStreamError& e) {
     EXPECT_EQ(e.WideMessage(), L"Cannot open \u263A");
     EXPECT_EQ(std::string(e.what()), WideToAnsi(L"Cannot open \u263A"));
+    // The library's handlers see a stream error of the right class.
+    const ui::Exception& base = e;
+    EXPECT_TRUE(dynamic_cast<const ui::EStreamError*>(&base) != nullptr);
+    EXPECT_STREQ(base.ClassName(), "EWideFOpenError");
   }
+  EXPECT_THROW(throw EVelGeneralError("Invalid UTF7"), ui::Exception);
 }
 
 TEST(VelSysUtils, FileNames) {
@@ -143,8 +147,8 @@ TEST(VelSysUtils, WideWin32Check) {
   try {
     WideWin32Check(0);
     ADD_FAILURE() << "no exception";
-  } catch (const std::system_error& e) {
-    EXPECT_EQ(e.code().value(), ERROR_ACCESS_DENIED);
+  } catch (const ui::EOSError& e) {
+    EXPECT_NE(e.Message().find("Code: 5."), std::string::npos) << e.Message();
   }
 }
 
