@@ -158,7 +158,7 @@ bool TIEBitmap::AllocatePlatformBitmap(uint64_t size) {
   TakeFormatFields(PixelFormat);
   try {
     if (!PlatformBitmap) {
-      PlatformBitmap = new TIEDIBSectionBitmap();
+      PlatformBitmap = new TIETBitmapAdapter();
       PlatformBitmapNotOwned = false;
     }
     PlatformBitmap->SetSize(1, 1);
@@ -177,6 +177,9 @@ bool TIEBitmap::AllocatePlatformBitmap(uint64_t size) {
       throw std::runtime_error("platform bitmap allocation failed");
     if (PixelFormat == ie8g) SetGrayColorTable(PlatformBitmap);
     BuildRowTable();
+    // the user-interface bitmap starts white; new storage starts cleared at every location
+    for (int y = 0; y < Height; ++y)
+      if (RowTable[y]) std::memset(RowTable[y], 0, size_t(RowLength));
     return true;
   } catch (const std::exception&) {
     // the messages are raised and caught here: they never reach the caller; a bitmap of our own is
@@ -344,6 +347,7 @@ void TIEBitmap::UpdateTBitmapPalette() {
   int n = std::min<int>(int(Palette.size()), 256);
   for (int i = 0; i < n; ++i) t[i] = RGBQUAD{Palette[i].b, Palette[i].g, Palette[i].r, 0};
   PlatformBitmap->SetColorTable(t, n);
+  BuildRowTable();  // a new colour table may have moved the platform bitmap's rows
 }
 
 void TIEBitmap::CopyPaletteTo(TIEBaseBitmap* dest) {

@@ -13,7 +13,11 @@
 
 class TIEBitmap;
 class TIEDibbitmap;
+class TIEMask;
 class TIEStream;
+namespace ui {
+class TCanvas;
+}  // namespace ui
 
 // The thirteen operations shared by TIEBitmap and TIEDibbitmap.
 class TIEBaseBitmap {
@@ -100,6 +104,12 @@ class TIEBitmap : public TIEBaseBitmap {
   void AssignTBitmap(TIEPlatformBitmap* source);
   // Takes size and pixels of a 1-bit (ie1g) or 24-bit (ie24RGB) DIB; other DIBs change nothing.
   void TakeFromDIB(TIEDibbitmap* source);
+  // A 1-bit mask becomes an ie1g image, an 8-bit one ie8g, with IsAll255 from the mask's all-set
+  // flag; nullptr fills this image with 255. Masks of another depth change nothing.
+  void CopyFromMask(TIEMask* mask);
+  // An ie1g image becomes a 1-bit mask, ie8g an 8-bit one (all-set flag and box from the pixels).
+  // Other formats leave the mask as it was and return false.
+  bool CopyToMask(TIEMask* mask);
 
   // ---- rectangles, fills and pixels ----
   void CopyRectTo(TIEBitmap* dest, int sx, int sy, int dx, int dy, int w, int h);
@@ -129,6 +139,10 @@ class TIEBitmap : public TIEBaseBitmap {
   // ---- reshaping and relocation ----
   void SetLocation(TIELocation location);
   TIEPlatformBitmap* GetTBitmap();  // moves the image to ieTBitmap
+  // The canvas of the platform bitmap, drawing straight into this image's pixels; moves the image to
+  // ieTBitmap first. nullptr when the image has no pixels or is attached to a platform bitmap that
+  // is not the user-interface library's bitmap.
+  ui::TCanvas* GetCanvas();
   void SetRowAlignment(int bits);
   void SetImageWidth(int width);
   void SetImageHeight(int height);
@@ -169,6 +183,7 @@ class TIEBitmap : public TIEBaseBitmap {
   void ReleaseAllRowViews();
   void BuildRowTable();
   void SyncWithTBitmap();
+  void ResetPlatformTransform();
   void TakeFormatFields(TIEPixelFormat f);
   void RowCopyFrom(TIEBitmap* source);
   void CopyRowsFrom(TIEBitmap* source);

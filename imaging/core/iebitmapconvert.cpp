@@ -8,6 +8,7 @@
 #include "iebitmap.h"
 #include "iebitmapservices.h"
 #include "iedibbitmap.h"
+#include "iemask.h"
 #include "ieutils.h"
 
 namespace {
@@ -466,4 +467,29 @@ void TIEBitmap::AssignTBitmap(TIEPlatformBitmap* source) {
   }
   RowAccess = saved;
   IsAll255 = false;
+}
+
+void TIEBitmap::CopyFromMask(TIEMask* mask) {
+  if (!mask) {
+    Fill(255);
+    return;
+  }
+  if (mask->MaskBitDepth != 1 && mask->MaskBitDepth != 8) return;
+  if (!Allocate(mask->Width, mask->Height, mask->MaskBitDepth == 1 ? ie1g : ie8g)) return;
+  int bytes = std::min(GetRowLength(), mask->RowLength);
+  for (int y = 0; y < Height; ++y) std::memcpy(GetRowAddress(y), mask->GetRowAddress(y), size_t(bytes));
+  IsAll255 = mask->AllSet();
+}
+
+bool TIEBitmap::CopyToMask(TIEMask* mask) {
+  if (!mask) return false;
+  TIEPixelFormat f = GetPixelFormat();
+  if (f != ie1g && f != ie8g) return false;
+  if (!mask->Allocate(Width, Height, f == ie1g ? 1 : 8)) return false;
+  int bytes = std::min(RowLength, mask->RowLength);
+  for (int y = 0; y < Height; ++y) std::memcpy(mask->GetRowAddress(y), GetRowAddress(y), size_t(bytes));
+  // the rows, not IsAll255 (which a client may have left stale), decide the all-set flag and the box
+  mask->CheckAllSet();
+  mask->RecomputeBoundingBox();
+  return true;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "iebitmap.h"
+#include "uigraphics.h"
 
 void TIEBitmap::MoveStorageTo(TIEBitmap* t) {
   if (!t || t == this) return;
@@ -98,9 +99,24 @@ void TIEBitmap::SetLocation(TIELocation location) {
   AlphaChannel = tmp.DetachAlphaChannel();
 }
 
+void TIEBitmap::ResetPlatformTransform() {
+  // a client that drew with a world transform must not leave it to the next one
+  HDC dc = PlatformBitmap ? PlatformBitmap->GetDC() : nullptr;
+  if (dc && GetGraphicsMode(dc) == GM_ADVANCED) ModifyWorldTransform(dc, nullptr, MWT_IDENTITY);
+}
+
 TIEPlatformBitmap* TIEBitmap::GetTBitmap() {
   SetLocation(ieTBitmap);
+  ResetPlatformTransform();
   return PlatformBitmap;
+}
+
+ui::TCanvas* TIEBitmap::GetCanvas() {
+  if (Location != ieTBitmap) SetLocation(ieTBitmap);
+  auto* adapter = dynamic_cast<TIETBitmapAdapter*>(PlatformBitmap);
+  if (Location != ieTBitmap || !adapter || IsEmpty()) return nullptr;
+  ResetPlatformTransform();
+  return adapter->GetCanvas();
 }
 
 void TIEBitmap::SetRowAlignment(int bits) {

@@ -1,11 +1,18 @@
 // The platform bitmap behind a pixel buffer at the ieTBitmap location: the few operations of the
 // user-interface library's bitmap that the pixel buffer needs (pixel format, size, scan lines, colour
-// table, a device context to draw with). TIEDIBSectionBitmap is the plain DIB-section implementation
-// used until the user-interface bitmap is adapted to this interface.
+// table, a device context to draw with). TIETBitmapAdapter puts the user-interface library's TBitmap
+// behind this interface and is the storage of that location; TIEDIBSectionBitmap is a plain DIB
+// section for drawing helpers that need nothing more.
 #pragma once
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
+
+namespace ui {
+class TBitmap;
+class TCanvas;
+}  // namespace ui
 
 enum TIEPlatformPixelFormat : uint8_t {
   iepfDevice, iepf1bit, iepf4bit, iepf8bit, iepf15bit, iepf16bit, iepf24bit, iepf32bit
@@ -57,4 +64,40 @@ class TIEDIBSectionBitmap : public TIEPlatformBitmap {
   uint8_t* Bits = nullptr;
   RGBQUAD Table[256] = {};
   int TableCount = 0;
+};
+
+// A TBitmap of the user-interface library behind the platform-bitmap interface, owned or borrowed.
+// Indexed bitmaps (1, 4 and 8 bits) keep their indices and colour table across size changes, and a
+// new colour table reaches the TBitmap's own description of its pixels, so that it draws and saves
+// with the colours the pixel buffer set. Either changes the address of the rows.
+class TIETBitmapAdapter : public TIEPlatformBitmap {
+ public:
+  TIETBitmapAdapter();                          // a new, empty TBitmap of its own
+  explicit TIETBitmapAdapter(ui::TBitmap* bitmap);  // the caller's bitmap, which it keeps
+  ~TIETBitmapAdapter() override;
+  TIETBitmapAdapter(const TIETBitmapAdapter&) = delete;
+  TIETBitmapAdapter& operator=(const TIETBitmapAdapter&) = delete;
+
+  ui::TBitmap* GetBitmap() const { return Bitmap; }
+  ui::TCanvas* GetCanvas();
+
+  TIEPlatformPixelFormat GetPixelFormat() const override;
+  bool SetPixelFormat(TIEPlatformPixelFormat pf) override;
+  int GetWidth() const override;
+  int GetHeight() const override;
+  bool SetSize(int width, int height) override;
+  uint8_t* ScanLine(int y) override;  // nullptr outside the bitmap
+  int GetColorTable(RGBQUAD* entries, int count) const override;
+  void SetColorTable(const RGBQUAD* entries, int count) override;
+  HDC GetDC() override;  // the canvas's device context
+
+ private:
+  int IndexedBitCount() const;  // 1, 4 or 8; 0 for the other formats
+  std::vector<RGBQUAD> CurrentTable() const;
+  // Reloads the TBitmap at its present size and format with `table` and the top-left part of
+  // `oldRows` (oldHeight rows of oldStride bytes, top row first); the rest is 0.
+  bool ReloadIndexed(const std::vector<RGBQUAD>& table, const std::vector<uint8_t>& oldRows, int oldStride,
+                     int oldHeight);
+  ui::TBitmap* Bitmap;
+  bool Owned;
 };
