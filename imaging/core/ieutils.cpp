@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include "iebitmap.h"
+#include "uicomponent.h"
+#include "uicontrols.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -274,6 +278,16 @@ bool IEIsGrayscaleDIBPalette(HBITMAP dib) {
   return true;
 }
 
+void IECopyDIBPaletteToBitmap(ui::TBitmap* source, TIEBaseBitmap* dest) {
+  if (!source || !dest || source->GetPixelFormat() != ui::pf8bit || dest->GetPixelFormat() != ie8p) return;
+  HBITMAP dib = source->GetHandle();
+  if (!dib) return;
+  RGBQUAD table[256];
+  UINT n = WithDIBSelected(dib, [&](HDC dc) { return GetDIBColorTable(dc, 0, 256, table); });
+  for (UINT i = 0; i < n; ++i)
+    dest->SetPaletteEntry(int(i), IEMakeRGB(table[i].rgbRed, table[i].rgbGreen, table[i].rgbBlue));
+}
+
 void IEYCbCrToRGB(TIERGB& rgb, int Y, int Cb, int Cr) {
   rgb.r = ClampByteFloat(std::trunc(Y + 1.402 * (Cr - 128)));
   rgb.g = ClampByteFloat(std::trunc(Y - 0.34414 * (Cb - 128) - 0.71414 * (Cr - 128)));
@@ -375,4 +389,43 @@ void IEAutoFree(void* p) {
     GlobalFree(block);
   else
     std::free(block);
+}
+
+int IEBitmapFormatBitCount(ui::TPixelFormat pf) {
+  switch (pf) {
+    case ui::pf1bit: return 1;
+    case ui::pf4bit: return 4;
+    case ui::pf8bit: return 8;
+    case ui::pf15bit: return 15;
+    case ui::pf16bit: return 16;
+    case ui::pf24bit: return 24;
+    case ui::pf32bit: return 32;
+    default: return 0;
+  }
+}
+
+TIEPixelFormat IEBitmapFormatToIE(ui::TPixelFormat pf) {
+  switch (pf) {
+    case ui::pf1bit: return ie1g;
+    case ui::pf4bit:
+    case ui::pf8bit: return ie8p;
+    default: return ie24RGB;
+  }
+}
+
+int64_t IEBitmapFormatRowLength(int64_t width, ui::TPixelFormat pf) {
+  return IERowLength(width, IEBitmapFormatBitCount(pf), 32);
+}
+
+HWND IEFindOwnerWindow(ui::TComponent* component) {
+  for (ui::TComponent* c = component; c; c = c->Owner()) {
+    if (auto* w = dynamic_cast<ui::TWinControl*>(c)) return w->HandleAllocated() ? w->GetHandle() : nullptr;
+  }
+  return nullptr;
+}
+
+void IECopyList(const ui::TList& source, ui::TList& dest) {
+  if (&source == &dest) return;
+  dest.Clear();
+  for (int i = 0; i < source.Count(); ++i) dest.Add(source.Get(i));
 }

@@ -12,6 +12,13 @@
 #include <windows.h>
 
 #include "iedefs.h"
+#include "uibitmap.h"
+
+class TIEBaseBitmap;
+namespace ui {
+class TComponent;
+class TList;
+}  // namespace ui
 
 // The library's programming errors ("invalid operation", bad arguments, ...) raise this class or a
 // descendant, with a message.
@@ -75,6 +82,11 @@ inline void IEWriteU32LE(uint8_t* p, uint32_t v) {
 // Bytes of a row of `width` pixels of `bitsPerPixel`, padded to `alignment` bits (a multiple of 8).
 // Alignment 0 or not a multiple of 8 is refused with -1 (it would divide by zero).
 int64_t IERowLength(int64_t width, int bitsPerPixel, int alignment);
+// Pixel formats of the user-interface library's bitmaps: bits per pixel (0 for pfDevice/pfCustom),
+// the image format that holds such pixels, and the bytes of a DWORD-aligned row.
+int IEBitmapFormatBitCount(ui::TPixelFormat pf);
+TIEPixelFormat IEBitmapFormatToIE(ui::TPixelFormat pf);  // pf1bit ie1g, pf4bit/pf8bit ie8p, else ie24RGB
+int64_t IEBitmapFormatRowLength(int64_t width, ui::TPixelFormat pf);
 
 // ---- Colours ----
 inline TIERGB IEMakeRGB(uint8_t r, uint8_t g, uint8_t b) { TIERGB c; c.r = r; c.g = g; c.b = b; return c; }
@@ -91,9 +103,19 @@ void IESwapPaletteRB(void* palette, int n);
 // Colour tables of platform DIB sections (8 bits per pixel or less; others have no table).
 void IESetGrayscaleDIBPalette(HBITMAP dib);      // entries (i, i, i) for every entry of its table
 bool IEIsGrayscaleDIBPalette(HBITMAP dib);       // every entry is (i, i, i); an empty table counts as grey
+// Copies the colour table of an 8-bit platform bitmap into the palette of an ie8p bitmap; any other
+// pairing (or a null argument) leaves the destination alone.
+void IECopyDIBPaletteToBitmap(ui::TBitmap* source, TIEBaseBitmap* dest);
 void IEYCbCrToRGB(TIERGB& rgb, int Y, int Cb, int Cr);
 void IERGBToCIELab(TIECIELab& lab, TIERGB rgb);  // sRGB, D65; L byte = L* x 2.5
 void IECIELabToRGB(TIERGB& rgb, TIECIELab lab);  // L byte read as L* x 100/255
+
+// ---- User interface ----
+// The window handle of the first windowed control met walking from `component` (itself first) up its
+// owner chain; nullptr when there is none or its window has not been created (never creates one).
+HWND IEFindOwnerWindow(ui::TComponent* component);
+// Makes `dest` hold the same pointers as `source`, in the same order.
+void IECopyList(const ui::TList& source, ui::TList& dest);
 
 // ---- Memory ----
 // Pixel memory: blocks below 1 MB from the run-time heap, larger ones (or when the heap is exhausted)

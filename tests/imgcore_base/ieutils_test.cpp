@@ -1,5 +1,9 @@
 #include "ieutils.h"
 
+#include "iebitmap.h"
+#include "uiforms.h"
+#include "uistdctrls.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -196,4 +200,87 @@ TEST(IEUtils, GrayscaleDIBPalette) {
   ASSERT_NE(dib, nullptr);
   EXPECT_TRUE(IEIsGrayscaleDIBPalette(dib));
   DeleteObject(dib);
+}
+
+TEST(IEUtils, PlatformPixelFormats) {
+  struct Case { ui::TPixelFormat pf; int bits; TIEPixelFormat ie; int64_t row10; };
+  const Case cases[] = {
+      {ui::pf1bit, 1, ie1g, 4},     {ui::pf4bit, 4, ie8p, 8},      {ui::pf8bit, 8, ie8p, 12},
+      {ui::pf15bit, 15, ie24RGB, 20}, {ui::pf16bit, 16, ie24RGB, 20}, {ui::pf24bit, 24, ie24RGB, 32},
+      {ui::pf32bit, 32, ie24RGB, 40}, {ui::pfDevice, 0, ie24RGB, 0},  {ui::pfCustom, 0, ie24RGB, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.pf));
+    EXPECT_EQ(IEBitmapFormatBitCount(c.pf), c.bits);
+    EXPECT_EQ(IEBitmapFormatToIE(c.pf), c.ie);
+    EXPECT_EQ(IEBitmapFormatRowLength(10, c.pf), c.row10);
+  }
+  // Row lengths beyond 32 bits of width x bits stay exact.
+  EXPECT_EQ(IEBitmapFormatRowLength(int64_t(1) << 31, ui::pf32bit), (int64_t(1) << 31) * 4);
+}
+
+TEST(IEUtils, CopyDIBPaletteToBitmap) {
+  ui::TBitmap platform;
+  platform.SetPixelFormat(ui::pf8bit);
+  platform.SetSize(4, 4);
+  RGBQUAD table[256];
+  for (int i = 0; i < 256; ++i) table[i] = RGBQUAD{uint8_t(i), uint8_t(255 - i), uint8_t(i ^ 0x55), 0};
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, platform.GetHandle());
+  ASSERT_EQ(SetDIBColorTable(dc, 0, 256, table), 256u);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+
+  TIEBitmap paletted;
+  ASSERT_TRUE(paletted.Allocate(4, 4, ie8p));
+  IECopyDIBPaletteToBitmap(&platform, &paletted);
+  for (int i : {0, 1, 128, 255}) {
+    TIERGB c = paletted.GetPaletteEntry(i);
+    EXPECT_EQ(c.b, uint8_t(i)); EXPECT_EQ(c.g, uint8_t(255 - i)); EXPECT_EQ(c.r, uint8_t(i ^ 0x55));
+  }
+
+  // Other pairings leave the destination as it was; nulls are ignored.
+  TIEBitmap rgb;
+  ASSERT_TRUE(rgb.Allocate(4, 4, ie24RGB));
+  IECopyDIBPaletteToBitmap(&platform, &rgb);
+  EXPECT_EQ(rgb.GetPixelFormat(), ie24RGB);
+  ui::TBitmap truecolour;
+  truecolour.SetPixelFormat(ui::pf24bit);
+  truecolour.SetSize(4, 4);
+  paletted.SetPaletteEntry(7, IEMakeRGB(1, 2, 3));
+  IECopyDIBPaletteToBitmap(&truecolour, &paletted);
+  EXPECT_TRUE(IESameRGB(paletted.GetPaletteEntry(7), IEMakeRGB(1, 2, 3)));
+  IECopyDIBPaletteToBitmap(nullptr, &paletted);
+  IECopyDIBPaletteToBitmap(&platform, nullptr);
+}
+
+TEST(IEUtils, FindOwnerWindow) {
+  EXPECT_EQ(IEFindOwnerWindow(nullptr), nullptr);
+  ui::TForm* form = ui::TCustomForm::CreateNew<ui::TForm>(nullptr);
+  ui::TLabel* label = ui::New<ui::TLabel>(form);
+  ui::TComponent* loose = ui::New<ui::TComponent>(nullptr);
+  EXPECT_EQ(IEFindOwnerWindow(loose), nullptr);   // no windowed control in the chain
+  EXPECT_EQ(IEFindOwnerWindow(label), nullptr);   // the form's window does not exist yet
+  EXPECT_FALSE(form->HandleAllocated());          // and asking did not create it
+  HWND h = form->GetHandle();
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(IEFindOwnerWindow(label), h);
+  EXPECT_EQ(IEFindOwnerWindow(form), h);
+  loose->Free();
+  form->Free();
+}
+
+TEST(IEUtils, CopyList) {
+  int a = 0, b = 0, c = 0;
+  ui::TList src, dst;
+  src.Add(&a); src.Add(&b); src.Add(nullptr); src.Add(&a);
+  dst.Add(&c); dst.Add(&c); dst.Add(&c); dst.Add(&c); dst.Add(&c);
+  IECopyList(src, dst);
+  ASSERT_EQ(dst.Count(), 4);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(dst.Get(i), src.Get(i));
+  IECopyList(src, src);  // copying onto itself keeps the items
+  EXPECT_EQ(src.Count(), 4);
+  ui::TList empty;
+  IECopyList(empty, dst);
+  EXPECT_EQ(dst.Count(), 0);
 }
