@@ -53,6 +53,27 @@ std::vector<RGBQUAD> DefaultColors(int bits) {
   return c;
 }
 
+// The entry of a colour table nearest to white: what fills the new area of a resized indexed bitmap.
+int NearestWhite(const RGBQUAD* colors, int count) {
+  int best = 0, bestDistance = 3 * 255 * 255 + 1;
+  for (int i = 0; i < count; ++i) {
+    int dr = 255 - colors[i].rgbRed, dg = 255 - colors[i].rgbGreen, db = 255 - colors[i].rgbBlue;
+    int d = dr * dr + dg * dg + db * db;
+    if (d < bestDistance) bestDistance = d, best = i;
+  }
+  return best;
+}
+
+// Copies the first `bitCount` bits of a row; pixels of fewer than 8 bits are packed from the high bit.
+void CopyRowBits(uint8_t* dst, const uint8_t* src, int64_t bitCount) {
+  size_t whole = static_cast<size_t>(bitCount / 8);
+  std::memcpy(dst, src, whole);
+  if (int rest = static_cast<int>(bitCount % 8)) {
+    uint8_t mask = static_cast<uint8_t>(0xFF00 >> rest);
+    dst[whole] = static_cast<uint8_t>((dst[whole] & ~mask) | (src[whole] & mask));
+  }
+}
+
 }  // namespace
 
 // ---- TBitmapCanvas ----
@@ -139,6 +160,42 @@ void TBitmap::BuildHeader(int w, int h, int bits, const RGBQUAD* colors, int nco
   }
 }
 
+void TBitmap::CreateDibFromInfo() {
+  const auto* bih = reinterpret_cast<const BITMAPINFOHEADER*>(info_.data());
+  void* p = nullptr;
+  dib_ = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(info_.data()), DIB_RGB_COLORS, &p, nullptr, 0);
+  if (!dib_) throw EOutOfResources("Not enough memory for the bitmap");
+  bits_ = static_cast<uint8_t*>(p);
+  stride_ = static_cast<int>(((int64_t(bih->biWidth) * bih->biBitCount + 31) / 32) * 4);
+}
+
+void TBitmap::SetColorTable(const RGBQUAD* colors, int count) {
+  int bits = BitCount();
+  if (!dib_ || bits > 8) throw EInvalidGraphicOperation("Only 1, 4 and 8-bit bitmaps have a colour table");
+  if (!colors || count < 1 || count > (1 << bits)) throw EInvalidGraphicOperation("Invalid colour table size");
+  GdiFlush();
+  // A fresh DIB section with the new table: the section's own table then has exactly `count` entries,
+  // as the header that Info, Draw and SaveToStream hand out says.
+  std::vector<uint8_t> oldInfo = info_;
+  HBITMAP oldDib = dib_;
+  uint8_t* oldBits = bits_;
+  if (canvas_) canvas_->FreeContext();
+  BuildHeader(width_, height_, bits, colors, count, false);
+  try {
+    CreateDibFromInfo();
+  } catch (...) {
+    info_ = oldInfo;
+    dib_ = oldDib;
+    bits_ = oldBits;
+    throw;
+  }
+  std::memcpy(bits_, oldBits, static_cast<size_t>(stride_) * static_cast<size_t>(height_));
+  DeleteObject(oldDib);
+  if (palette_) DeleteObject(palette_);
+  palette_ = nullptr;
+  Changed();
+}
+
 void TBitmap::Recreate(int w, int h, TPixelFormat pf, bool keep) {
   if (w < 0 || h < 0 || w > kMaxBitmapDimension || h > kMaxBitmapDimension) throw EInvalidGraphicOperation(SInvalidBitmap);
   TPixelFormat oldPf = pixelFormat_;
@@ -152,6 +209,12 @@ void TBitmap::Recreate(int w, int h, TPixelFormat pf, bool keep) {
   HBITMAP oldDib = dib_;
   std::vector<uint8_t> oldInfo = info_;
   int oldW = width_, oldH = height_;
+  uint8_t* oldBits = bits_;
+  const int oldStride = stride_;
+  // An indexed bitmap that keeps its depth keeps its indices and its own colour table: a blit would
+  // map the pixels through the default table instead.
+  const bool keepIndices = keep && oldDib && bits <= 8 && oldPf == pf && oldInfo.size() > sizeof(BITMAPINFOHEADER);
+  if (oldDib) GdiFlush();
   if (canvas_) canvas_->FreeContext();
   dib_ = nullptr;
   if (palette_) DeleteObject(palette_);
@@ -161,7 +224,14 @@ void TBitmap::Recreate(int w, int h, TPixelFormat pf, bool keep) {
   bits_ = nullptr;
   stride_ = static_cast<int>(stride);
   if (w > 0 && h > 0) {
-    std::vector<RGBQUAD> colors = DefaultColors(bits);
+    std::vector<RGBQUAD> colors;
+    if (keepIndices) {
+      const auto* oldBih = reinterpret_cast<const BITMAPINFOHEADER*>(oldInfo.data());
+      const auto* oldColors = reinterpret_cast<const RGBQUAD*>(oldInfo.data() + sizeof(BITMAPINFOHEADER));
+      colors.assign(oldColors, oldColors + oldBih->biClrUsed);
+    } else {
+      colors = DefaultColors(bits);
+    }
     BuildHeader(w, h, bits, colors.data(), static_cast<int>(colors.size()), pf == pf16bit);
     void* p = nullptr;
     dib_ = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(info_.data()), DIB_RGB_COLORS, &p, nullptr, 0);
@@ -171,8 +241,21 @@ void TBitmap::Recreate(int w, int h, TPixelFormat pf, bool keep) {
       throw EOutOfResources("Not enough memory for the bitmap");
     }
     bits_ = static_cast<uint8_t*>(p);
-    std::memset(bits_, 0xFF, static_cast<size_t>(stride * h));  // white
-    if (keep && oldDib) {
+    if (keepIndices) {
+      // The new area takes the entry nearest white; every default table ends in white, so for those
+      // this is the same all-ones fill as below.
+      int white = NearestWhite(colors.data(), static_cast<int>(colors.size()));
+      uint8_t fill = 0;
+      for (int shift = 0; shift < 8; shift += bits) fill = static_cast<uint8_t>(fill | white << shift);
+      std::memset(bits_, fill, static_cast<size_t>(stride * h));
+      const int rows = std::min(h, oldH);
+      const int64_t rowBits = int64_t(std::min(w, oldW)) * bits;
+      for (int row = 0; row < rows; ++row)  // top rows: the rows are stored bottom-up
+        CopyRowBits(bits_ + int64_t(h - 1 - row) * stride, oldBits + int64_t(oldH - 1 - row) * oldStride, rowBits);
+    } else {
+      std::memset(bits_, 0xFF, static_cast<size_t>(stride * h));  // white
+    }
+    if (keep && oldDib && !keepIndices) {
       HDC src = CreateCompatibleDC(nullptr), dst = CreateCompatibleDC(nullptr);
       HGDIOBJ o1 = SelectObject(src, oldDib), o2 = SelectObject(dst, dib_);
       BitBlt(dst, 0, 0, std::min(w, oldW), std::min(h, oldH), src, 0, 0, SRCCOPY);

@@ -60,11 +60,16 @@ class TBitmap : public TGraphic {
   void Draw(TCanvas* canvas, const RECT& r) override;
   // Fills in the DIB header and colour table that describe the pixels.
   const BITMAPINFO* Info() const { return reinterpret_cast<const BITMAPINFO*>(info_.data()); }
+  // Replaces the colour table of a 1, 4 or 8-bit bitmap with `count` entries (1 to 2^bits); the pixel
+  // indices stay. EInvalidGraphicOperation for an empty bitmap, another format or a bad count.
+  void SetColorTable(const RGBQUAD* colors, int count);
 
  private:
   void Recreate(int w, int h, TPixelFormat pf, bool keep);
   void FreeDib();
   void BuildHeader(int w, int h, int bits, const RGBQUAD* colors, int ncolors, bool bitfields565);
+  // Makes the DIB section from info_ for the current size; stride_ and bits_ follow it.
+  void CreateDibFromInfo();
   int BitCount() const;
   int width_ = 0, height_ = 0;
   TPixelFormat pixelFormat_ = pfDevice;

@@ -72,7 +72,9 @@ void TPersistent::Assign(TPersistent* source) {
     source->AssignTo(this);
     return;
   }
-  AssignTo(this);
+  // Raised here, not through AssignTo(this): a class whose AssignTo hands a destination of its own
+  // class back to Assign would otherwise never return.
+  throw EConvertError(Format("Cannot assign a nil to a %s", ClassName().c_str()));
 }
 
 void TPersistent::AssignTo(TPersistent* dest) {

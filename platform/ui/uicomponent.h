@@ -40,7 +40,8 @@ class TList : public TObject {
 class TPersistent : public TObject {
   UI_DECLARE_CLASS(TPersistent, TObject)
  public:
-  // Copies `source` into this; the default asks the source's AssignTo and raises EConvertError.
+  // Copies `source` into this; the default asks the source's AssignTo, which raises EConvertError, and
+  // raises EConvertError itself for a null source.
   virtual void Assign(TPersistent* source);
   // Properties that the filer stores beside the published ones.
   virtual void DefineProperties(TFiler* filer) { (void)filer; }

@@ -20,10 +20,13 @@ class Exception : public std::exception {
   std::string msg_;
 };
 
+// Declares exception class Name derived from Base. Base may be qualified (ui::Exception): the
+// constructors are inherited through an alias, since `using ui::Exception::ui::Exception` is no C++.
 #define UI_EXCEPTION(Name, Base)                                       \
   class Name : public Base {                                           \
    public:                                                             \
-    using Base::Base;                                                  \
+    using base_type = Base;                                            \
+    using base_type::base_type;                                        \
     const char* ClassName() const override { return #Name; }           \
   };
 

@@ -154,4 +154,97 @@ TEST(Bitmap, AssignCopiesPixelsAndResizeKeepsThem) {
   EXPECT_THROW(b.ScanLine(8), EInvalidGraphicOperation);
 }
 
+int BitsOf(TPixelFormat pf) { return pf == pf1bit ? 1 : pf == pf4bit ? 4 : 8; }
+
+int IndexAt(TBitmap& b, int x, int y) {
+  const int bits = BitsOf(b.GetPixelFormat());
+  const auto* row = static_cast<uint8_t*>(b.ScanLine(y));
+  const int bit = x * bits;
+  return (row[bit / 8] >> (8 - bits - bit % 8)) & ((1 << bits) - 1);
+}
+
+void SetIndexAt(TBitmap& b, int x, int y, int index) {
+  const int bits = BitsOf(b.GetPixelFormat());
+  auto* row = static_cast<uint8_t*>(b.ScanLine(y));
+  const int bit = x * bits, shift = 8 - bits - bit % 8, mask = ((1 << bits) - 1) << shift;
+  row[bit / 8] = static_cast<uint8_t>((row[bit / 8] & ~mask) | (index << shift));
+}
+
+RGBQUAD Quad(int r, int g, int b) { return RGBQUAD{uint8_t(b), uint8_t(g), uint8_t(r), 0}; }
+
+// A table whose white is neither the first nor the last entry, unlike every default table.
+const RGBQUAD kTable[] = {Quad(200, 0, 0), Quad(0, 0, 160), Quad(255, 255, 255), Quad(0, 90, 0)};
+
+TEST(Bitmap, ColorTableReachesHeaderCanvasPaletteDrawAndFile) {
+  TBitmap b;
+  b.SetPixelFormat(pf4bit);
+  b.SetSize(6, 2);
+  for (int x = 0; x < 6; ++x) SetIndexAt(b, x, 0, x % 4);
+  b.SetColorTable(kTable, 4);
+  EXPECT_EQ(3, IndexAt(b, 3, 0));  // the indices stay
+  const BITMAPINFO* info = b.Info();
+  ASSERT_EQ(4u, info->bmiHeader.biClrUsed);
+  EXPECT_EQ(0, memcmp(info->bmiColors, kTable, sizeof kTable));
+  EXPECT_EQ(RGB(0, 0, 160), static_cast<COLORREF>(b.Canvas()->GetPixel(1, 0)));
+  EXPECT_EQ(RGB(0, 90, 0), static_cast<COLORREF>(b.Canvas()->GetPixel(3, 0)));
+
+  PALETTEENTRY pe[8] = {};
+  ASSERT_EQ(4u, GetPaletteEntries(b.GetPalette(), 0, 8, pe));
+  EXPECT_TRUE(pe[3].peRed == 0 && pe[3].peGreen == 90 && pe[3].peBlue == 0);
+
+  TBitmap target;
+  target.SetPixelFormat(pf24bit);
+  target.SetSize(6, 2);
+  target.Canvas()->Draw(0, 0, &b);
+  EXPECT_EQ(200, PixelOf(target, 0, 0).r);
+  EXPECT_EQ(160, PixelOf(target, 1, 0).b);
+
+  b.SaveToFile(tq::WorkFile("table4.bmp"));
+  std::string out;
+  ASSERT_EQ(0, tq::RunHost("/usr/bin/python3 -c \"from PIL import Image; im=Image.open('table4.bmp'); "
+                           "print(im.mode, list(im.convert('RGB').getdata())[:4])\"",
+                           &out))
+      << out;
+  EXPECT_EQ("P [(200, 0, 0), (0, 0, 160), (255, 255, 255), (0, 90, 0)]", out.substr(0, out.find_first_of("\r\n")));
+
+  TBitmap copy;
+  copy.Assign(&b);
+  EXPECT_EQ(0, memcmp(copy.Info()->bmiColors, kTable, sizeof kTable));
+
+  EXPECT_THROW(b.SetColorTable(kTable, 0), EInvalidGraphicOperation);
+  EXPECT_THROW(b.SetColorTable(kTable, 17), EInvalidGraphicOperation);
+  TBitmap empty;
+  empty.SetPixelFormat(pf8bit);
+  EXPECT_THROW(empty.SetColorTable(kTable, 4), EInvalidGraphicOperation);
+  EXPECT_THROW(target.SetColorTable(kTable, 4), EInvalidGraphicOperation);
+}
+
+TEST(Bitmap, ResizingAnIndexedBitmapKeepsIndicesAndColorTable) {
+  for (TPixelFormat pf : {pf1bit, pf4bit, pf8bit}) {
+    SCOPED_TRACE(pf);
+    const int n = pf == pf1bit ? 2 : 4;
+    TBitmap b;
+    b.SetPixelFormat(pf);
+    b.SetSize(13, 5);  // odd width: the last byte of a row is shared by kept and new pixels
+    b.SetColorTable(kTable, n);
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 13; ++x) SetIndexAt(b, x, y, (x + y) % n);
+    b.SetSize(21, 7);
+    ASSERT_EQ(static_cast<DWORD>(n), b.Info()->bmiHeader.biClrUsed);
+    EXPECT_EQ(0, memcmp(b.Info()->bmiColors, kTable, n * sizeof(RGBQUAD)));
+    int wrong = 0;
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 13; ++x) wrong += IndexAt(b, x, y) != (x + y) % n;
+    EXPECT_EQ(0, wrong);
+    // The new area takes the entry nearest white: entry 2, or 0 (dark red beats dark blue) for two.
+    const int white = n == 4 ? 2 : 0;
+    EXPECT_EQ(white, IndexAt(b, 13, 0));
+    EXPECT_EQ(white, IndexAt(b, 20, 6));
+    EXPECT_EQ(white, IndexAt(b, 0, 5));
+    b.SetSize(4, 3);
+    EXPECT_EQ(3 % n, IndexAt(b, 1, 2));
+    EXPECT_EQ(0, memcmp(b.Info()->bmiColors, kTable, n * sizeof(RGBQUAD)));
+  }
+}
+
 }  // namespace

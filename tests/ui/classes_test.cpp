@@ -8,6 +8,12 @@
 
 using namespace ui;
 
+// Declared outside namespace ui, against qualified bases, as other modules declare theirs.
+namespace elsewhere {
+UI_EXCEPTION(EOutsideError, ui::Exception)
+UI_EXCEPTION(EOutsideStreamError, ui::EStreamError)
+}  // namespace elsewhere
+
 namespace {
 
 class TProbe : public TComponent {
@@ -173,6 +179,69 @@ TEST(Streams, MemoryFileAndErrors) {
   EXPECT_TRUE(back.Equals(&l));
   EXPECT_THROW(TFileStream(tq::WorkFile("missing\\none.txt"), fmOpenRead), EFOpenError);
   EXPECT_THROW(TResourceStream(GetModuleHandleA(nullptr), "NO_SUCH_RES", MAKEINTRESOURCEA(10)), EResNotFound);
+}
+
+TEST(Exceptions, DeclaredAgainstQualifiedBases) {
+  try {
+    throw elsewhere::EOutsideStreamError("disk gone");
+  } catch (const EStreamError& e) {
+    EXPECT_EQ(e.Message(), "disk gone");
+    EXPECT_STREQ(e.ClassName(), "EOutsideStreamError");
+  }
+  elsewhere::EOutsideError plain("plain");
+  const ui::Exception& base = plain;
+  EXPECT_STREQ(base.what(), "plain");
+  EXPECT_STREQ(base.ClassName(), "EOutsideError");
+}
+
+// Takes only TStringList sources itself and hands destinations of its own class to their Assign: the
+// shape that made Assign(nullptr) ask AssignTo(this) and so Assign(this) without end.
+class TMirror : public TPersistent {
+  UI_DECLARE_CLASS(TMirror, TPersistent)
+ public:
+  TMirror() = default;
+  int items = 0;
+  void Assign(TPersistent* source) override {
+    if (auto* l = As<TStringList>(source)) {
+      items = l->Count();
+      return;
+    }
+    inherited::Assign(source);
+  }
+
+ protected:
+  void AssignTo(TPersistent* dest) override {
+    if (auto* m = As<TMirror>(dest)) {
+      m->Assign(this);
+      return;
+    }
+    inherited::AssignTo(dest);
+  }
+};
+UI_IMPLEMENT_CLASS(TMirror, TPersistent, nullptr, nullptr, nullptr, nullptr)
+
+TEST(Persistent, AssignFromNilRaisesConvertError) {
+  TMirror m;
+  TStringList l;
+  l.Add("a");
+  m.Assign(&l);
+  EXPECT_EQ(m.items, 1);
+  try {
+    m.Assign(nullptr);
+    ADD_FAILURE() << "no error for a nil source";
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), "Cannot assign a nil to a TMirror");
+  }
+  EXPECT_EQ(m.items, 1);
+  EXPECT_THROW(l.Assign(nullptr), EConvertError);
+  TComponent* c = New<TComponent>(nullptr);
+  try {
+    l.Assign(c);  // a source that cannot assign itself names both classes
+    ADD_FAILURE() << "no error for a component source";
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), "Cannot assign a TComponent to a TStringList");
+  }
+  c->Free();
 }
 
 }  // namespace
