@@ -18,5 +18,7 @@ if [[ $arch == x86_64 ]]; then
 fi
 
 jobs=${TQ_TEST_JOBS:-$(nproc)}
+# A test that fails is run once more: under load, wine has been seen to fail a process start outright
+# (exit within 20 ms, no output); a real fault fails both times.
 xvfb-run -a -s "-screen 0 1280x1024x24" sh "$root/scripts/run-tests.sh" "$(build_dir_for "$arch")" \
-  --output-on-failure -j "$jobs" "$@"
+  --output-on-failure --repeat until-pass:2 -j "$jobs" "$@"
