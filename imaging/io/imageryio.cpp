@@ -129,6 +129,12 @@ bool AVITest(TIEStream& s) {
   return Peek(s, b, 12) && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "AVI ", 4) == 0;
 }
 
+// Ends an operation with DoFinishWork on every way out, exceptions included.
+struct TIEFinishWorkGuard {
+  TImageryIO* io;
+  ~TIEFinishWorkGuard() { io->DoFinishWork(); }
+};
+
 }  // namespace
 
 bool IECanReadFileType(TIEFileFormatCode t) {
@@ -285,10 +291,7 @@ void TImageryIO::SaveFile(const std::wstring& fileName, TIEFileFormatCode type) 
     DoFinishWork();  // no writer: no file is created, the failure stands
     return;
   }
-  struct TFinish {
-    TImageryIO* io;
-    ~TFinish() { io->DoFinishWork(); }
-  } finish{this};
+  TIEFinishWorkGuard finish{this};
   TIEWideFileStream file(fileName, fmCreate);
   Aborting = false;
   WriteFormat(type, file);
@@ -303,10 +306,7 @@ void TImageryIO::LoadFile(const std::wstring& fileName, TIEFileFormatCode type) 
     DoFinishWork();
     return;
   }
-  struct TFinish {
-    TImageryIO* io;
-    ~TFinish() { io->DoFinishWork(); }
-  } finish{this};
+  TIEFinishWorkGuard finish{this};
   std::unique_ptr<TIEWideFileStream> file(new TIEWideFileStream(fileName, fmOpenRead | fmShareDenyWrite));  // read, deny write
   Aborting = false;
   TIEBufferedReadStream buffered(*file, 8192, false);
@@ -328,10 +328,7 @@ void TImageryIO::LoadStream(TIEStream& stream, TIEFileFormatCode type) {
     DoFinishWork();
     return;
   }
-  struct TFinish {
-    TImageryIO* io;
-    ~TFinish() { io->DoFinishWork(); }
-  } finish{this};
+  TIEFinishWorkGuard finish{this};
   int64_t dataSize = -1, dataStart = -1;
   if (type == iffPCX && StreamHeaders) {
     const int64_t start = stream.GetPosition();
@@ -384,10 +381,7 @@ void TImageryIO::SaveByExtension(const std::wstring& fileName) {
     DoFinishWork();
     return;
   }
-  struct TFinish {
-    TImageryIO* io;
-    ~TFinish() { io->DoFinishWork(); }
-  } finish{this};
+  TIEFinishWorkGuard finish{this};
   TIEWideFileStream file(fileName, fmCreate);
   Aborting = false;
   TIEWriterSource src(*IEBitmap, IEBitmap->GetPixelFormat() == ie1g ? ie1g : ie24RGB);
@@ -442,10 +436,7 @@ void TImageryIO::LoadAsFileType(const std::wstring& fileName, TIEFileFormatCode 
   if (RestartAsync([this, fileName, fileType] { LoadAsFileType(fileName, fileType); })) return;
   Aborting = true;
   if (!PrepareBitmap()) return;
-  struct TFinish {
-    TImageryIO* io;
-    ~TFinish() { io->DoFinishWork(); }
-  } finish{this};
+  TIEFinishWorkGuard finish{this};
   TIEWideFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
   Aborting = false;
   Params.FileName = fileName;
@@ -502,10 +493,7 @@ void TImageryIO::SaveStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileT
     DoFinishWork();
     return;
   }
-  struct TFinish {
-    TImageryIO* io;
-    ~TFinish() { io->DoFinishWork(); }
-  } finish{this};
+  TIEFinishWorkGuard finish{this};
   TIEFileFormatInfo* e = IEFileFormatByType(fileType);
   if (e && !e->BuiltIn) {
     if (!e->WriteProc) {
