@@ -159,14 +159,7 @@ void TPicture::LoadFromClipboardFormat(UINT format, HANDLE data, HPALETTE palett
   if (!cls) throw EInvalidGraphic("Unsupported clipboard format");
   TGraphic* g = NewGraphic(cls);
   try {
-    if (auto* cg = dynamic_cast<TClipboardGraphic*>(g)) {
-      cg->LoadFromClipboardFormat(format, data, palette);
-    } else if (auto* b = As<TBitmap>(g)) {
-      // CF_BITMAP data is a bitmap handle the clipboard keeps: copy it.
-      b->SetHandle(static_cast<HBITMAP>(CopyImage(data, IMAGE_BITMAP, 0, 0, 0)));
-    } else {
-      throw EInvalidGraphic("Unsupported clipboard format");
-    }
+    g->LoadFromClipboardFormat(format, data, palette);
   } catch (...) {
     delete g;
     throw;
