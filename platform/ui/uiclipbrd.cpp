@@ -128,7 +128,10 @@ void TClipboard::AssignGraphic(TGraphic* g) {
     Adding();
     if (!SetClipboardData(format, data)) {
       const DWORD error = GetLastError();
-      if (GetObjectType(data)) DeleteObject(data);  // not taken: GDI data (bitmaps) or global memory
+      // Not taken: the graphic's data is a GDI object, an enhanced metafile or global memory.
+      const DWORD type = GetObjectType(data);
+      if (type == OBJ_ENHMETAFILE) DeleteEnhMetaFile(static_cast<HENHMETAFILE>(data));
+      else if (type) DeleteObject(data);
       else GlobalFree(data);
       RaiseOSError(error);
     }

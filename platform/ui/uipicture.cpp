@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "uifiler.h"
+#include "uimetafile.h"
 
 namespace ui {
 
@@ -20,8 +21,11 @@ struct Registries {
   Registries() {
     files.push_back({"bmp", "Bitmaps", &TBitmap::StaticClassInfo});
     files.push_back({"ico", "Icons", &TIcon::StaticClassInfo});
+    files.push_back({"emf", "Enhanced Metafiles", &TMetafile::StaticClassInfo});
+    files.push_back({"wmf", "Metafiles", &TMetafile::StaticClassInfo});
     clips.push_back({CF_BITMAP, &TBitmap::StaticClassInfo});
-    RegisterClasses({&TBitmap::StaticClassInfo, &TIcon::StaticClassInfo});
+    clips.push_back({CF_ENHMETAFILE, &TMetafile::StaticClassInfo});
+    RegisterClasses({&TBitmap::StaticClassInfo, &TIcon::StaticClassInfo, &TMetafile::StaticClassInfo});
   }
 };
 Registries& Reg() {
