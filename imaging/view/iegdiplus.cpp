@@ -273,12 +273,12 @@ void TIECanvas::MoveTo(int x, int y) {
 }
 
 void TIECanvas::LineTo(int x, int y) {
-  if (UseGdiPlus) {
+  if (UseGdiPlus)
     Call(pGdipDrawLine, Graphics, Pen->GetGdiPen(), float(PenPos.x), float(PenPos.y), float(x), float(y));
-    PenPos = POINT{x, y};
-  } else {
+  else
     Canvas->LineTo(x, y);
-  }
+  // both roads keep the position, so that a caller reading it sees the same on either
+  PenPos = POINT{x, y};
 }
 
 void TIECanvas::DrawLine(int x1, int y1, int x2, int y2) {
