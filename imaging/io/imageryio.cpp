@@ -6,11 +6,13 @@
 #include <memory>
 
 #include "bmpfilt.h"
+#include "giffilter.h"
 #include "iecodeccommon.h"
 #include "iej2000.h"
 #include "ieview.h"
 #include "ietextutils.h"
 #include "ietgafil.h"
+#include "jpegfilt.h"
 #include "pcxfilter.h"
 
 // One asynchronous run of a component operation on a platform thread. Registered with its owner
@@ -115,16 +117,6 @@ bool Peek(TIEStream& s, void* buf, int n) {
   return ok;
 }
 
-bool FindJPEGSOI(TIEStream& s) {
-  uint8_t b[153];
-  const int64_t pos = s.GetPosition();
-  const int n = s.Read(b, sizeof b);
-  s.SetPosition(pos);
-  for (int i = 0; i + 2 < n; ++i)
-    if (b[i] == 0xFF && b[i + 1] == 0xD8 && b[i + 2] == 0xFF) return true;
-  return false;
-}
-
 bool AVITest(TIEStream& s) {
   uint8_t b[12];
   return Peek(s, b, 12) && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "AVI ", 4) == 0;
@@ -139,7 +131,8 @@ struct TIEFinishWorkGuard {
 }  // namespace
 
 bool IECanReadFileType(TIEFileFormatCode t) {
-  return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K;
+  return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
+         t == iffJPEG || t == iffGIF;
 }
 bool IECanWriteFileType(TIEFileFormatCode t) { return IECanReadFileType(t); }
 
@@ -314,6 +307,15 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
     case iffDCX: IEDCXRead(stream, bmp, Params, progress, paramsOnly); break;
     case iffJP2:
     case iffJ2K: IEJ2000Read(stream, bmp, Params, progress, paramsOnly); break;
+    case iffJPEG:
+      IEJPEGRead(stream, nullptr, bmp, Params, progress, paramsOnly, false, true, false, true, -1,
+                 Params.IsNativePixelFormat);
+      break;
+    case iffGIF: {
+      int frames = 0;
+      IEGIFRead(stream, bmp, frames, Params, progress, paramsOnly, alpha, paramsOnly);
+      break;
+    }
     default:
       Aborting = true;  // no reader for this format in this library yet
       return false;
@@ -338,6 +340,8 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffDCX: IEDCXInsertPage(stream, bmp, Params, progress); break;
     case iffJP2: IEJ2000Write(stream, bmp, Params, progress, 0); break;
     case iffJ2K: IEJ2000Write(stream, bmp, Params, progress, 1); break;
+    case iffJPEG: IEJPEGWrite(stream, bmp, Params, progress); break;
+    case iffGIF: IEGIFWrite(stream, bmp, Params, progress); break;
     default:
       Aborting = true;
       return false;
@@ -701,7 +705,7 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffJ2K, [&] { return IEJ2KTest(stream); }},
         {iffAVI, [&] { return AVITest(stream); }},
         {iffDCX, [&] { return IEDCXTest(stream); }},
-        {iffJPEG, [&] { return FindJPEGSOI(stream); }},
+        {iffJPEG, [&] { return IEJPEGFindSOI(stream, true) >= 0; }},
     };
     for (const TTest& t : tests) {
       stream.SetPosition(pos);

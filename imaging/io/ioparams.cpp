@@ -5,6 +5,8 @@
 
 int IEDefaultDpiX = 300;
 int IEDefaultDpiY = 300;
+TIEGIFLZWDecompressor IEDefGIFLZWDecompress = IEGIFLZWDecompress;
+TIEGIFLZWCompressor IEDefGIFLZWCompress = IEGIFLZWCompress;
 
 double IENowAsDateTime() {
   SYSTEMTIME st;
@@ -53,6 +55,30 @@ void TIOParamsVals::RestoreDefaults() {
   J2000ColorSpace = 1;
   J2000Rate = 1.0;
   J2000Progression = 0;
+  JPEGColorSpace = 2;
+  JPEGQuality = 80;
+  JPEGDCTMethod = 0;
+  JPEGChromaSubsampling = 1;
+  JPEGOptimalHuffman = false;
+  JPEGSmooth = 0;
+  JPEGProgressive = false;
+  JPEGScale = 1;
+  JPEGScaleUsed = 1;
+  JPEGMarkerList.Clear();
+  JPEGWarningCount = JPEGWarningCode = 0;
+  GIFVersion = "GIF89a";
+  GIFXPos = GIFYPos = 0;
+  GIFDelayTime = 0;
+  GIFFlagTranspColor = false;
+  GIFTranspColor = TIERGB{0, 0, 0};
+  GIFInterlaced = false;
+  GIFWinWidth = GIFWinHeight = 0;
+  GIFBackground = TIERGB{0, 0, 0};
+  GIFRatio = 0;
+  GIFComments.clear();
+  GIFAction = 2;
+  GIFLZWDecompress = IEDefGIFLZWDecompress;
+  GIFLZWCompress = IEDefGIFLZWCompress;
   BMPVersion = 1;
   BMPCompression = 0;
   BMPHandleAlpha = false;
@@ -71,6 +97,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   FileType = s.FileType;
   SetImageIndexValue(s.ImageIndex);
   DCXImageIndex = s.DCXImageIndex;
+  GIFImageIndex = s.GIFImageIndex;
   ImageCount = s.ImageCount;
   IsResourceImage = s.IsResourceImage;
   StoredWidth = s.StoredWidth;
@@ -78,6 +105,8 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   IsNativePixelFormat = s.IsNativePixelFormat;
   ColorMap = s.ColorMap;
   ColorMapCount = s.ColorMapCount;
+  IPTCInfo.Assign(&s.IPTCInfo);
+  InputICCProfile = s.InputICCProfile;
   TGAXPos = s.TGAXPos; TGAYPos = s.TGAYPos;
   TGACompressed = s.TGACompressed;
   TGADescriptor = s.TGADescriptor;
@@ -93,6 +122,32 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   J2000ColorSpace = s.J2000ColorSpace;
   J2000Rate = s.J2000Rate;
   J2000Progression = s.J2000Progression;
+  JPEGColorSpace = s.JPEGColorSpace;
+  JPEGQuality = s.JPEGQuality;
+  JPEGDCTMethod = s.JPEGDCTMethod;
+  JPEGChromaSubsampling = s.JPEGChromaSubsampling;
+  JPEGOptimalHuffman = s.JPEGOptimalHuffman;
+  JPEGSmooth = s.JPEGSmooth;
+  JPEGProgressive = s.JPEGProgressive;
+  JPEGScale = s.JPEGScale;
+  JPEGScaleUsed = s.JPEGScaleUsed;
+  JPEGMarkerList.Assign(&s.JPEGMarkerList);
+  JPEGWarningCount = s.JPEGWarningCount;
+  JPEGWarningCode = s.JPEGWarningCode;
+  GIFVersion = s.GIFVersion;
+  GIFImageCount = s.GIFImageCount;
+  GIFXPos = s.GIFXPos; GIFYPos = s.GIFYPos;
+  GIFDelayTime = s.GIFDelayTime;
+  GIFFlagTranspColor = s.GIFFlagTranspColor;
+  GIFTranspColor = s.GIFTranspColor;
+  GIFInterlaced = s.GIFInterlaced;
+  GIFWinWidth = s.GIFWinWidth; GIFWinHeight = s.GIFWinHeight;
+  GIFBackground = s.GIFBackground;
+  GIFRatio = s.GIFRatio;
+  GIFComments = s.GIFComments;
+  GIFAction = s.GIFAction;
+  GIFLZWDecompress = s.GIFLZWDecompress;
+  GIFLZWCompress = s.GIFLZWCompress;
   BMPVersion = s.BMPVersion;
   BMPCompression = s.BMPCompression;
   BMPHandleAlpha = s.BMPHandleAlpha;
@@ -100,6 +155,9 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
 }
 
 void TIOParamsVals::ClearImageInfo() {
+  IPTCInfo.Clear();
+  InputICCProfile.clear();
+  GIFComments.clear();
   TGADescriptor.clear();
   TGAAuthor.clear();
   TGAImageName.clear();
@@ -124,6 +182,10 @@ void TIOParamsVals::SetDpiY(int value) { DpiY = value; }
 void TIOParamsVals::SetImageIndexValue(int n) {
   ImageIndex = n;
   DCXImageIndex = n;
+  GIFImageIndex = n;
 }
 
-void TIOParamsVals::SetImageCount(int n) { ImageCount = n; }
+void TIOParamsVals::SetImageCount(int n) {
+  ImageCount = n;
+  GIFImageCount = n;
+}

@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "giflzw.h"
 #include "iedefs.h"
+#include "ieiptcinfolist.h"
+#include "iemarkerlist.h"
 #include "ieutils.h"
 
 class TImageryIO;
@@ -15,6 +18,10 @@ class TImageryIO;
 // The library's default resolution, given to images whose file states none.
 extern int IEDefaultDpiX;
 extern int IEDefaultDpiY;
+
+// The GIF LZW coder that every new parameter object starts with; nullptr: none.
+extern TIEGIFLZWDecompressor IEDefGIFLZWDecompress;
+extern TIEGIFLZWCompressor IEDefGIFLZWCompress;
 
 // Progress and abort record handed to every codec call.
 struct TIECodecProgress {
@@ -66,6 +73,9 @@ class TIOParamsVals {
   bool IsNativePixelFormat = false;  // readers keep the file's own pixel format
   std::vector<TIERGB> ColorMap;      // the image's palette
   int ColorMapCount = 0;             // entries of ColorMap
+  TIEIPTCInfoList IPTCInfo;
+  // The image's ICC profile as its file holds it (empty: none); nothing converts through it yet.
+  std::vector<uint8_t> InputICCProfile;
 
   // ---- Targa ----
   int TGAXPos = 0, TGAYPos = 0;
@@ -88,6 +98,38 @@ class TIOParamsVals {
   uint8_t J2000ColorSpace = 1;  // 0 grey, 1 and 2 RGB
   double J2000Rate = 1.0;       // below 1: lossy at that fraction of the raw size
   uint8_t J2000Progression = 0; // 0 layer-resolution-component-position, 1 resolution-layer-...
+
+  // ---- JPEG ----
+  uint8_t JPEGColorSpace = 2;  // 0 RGB, 1 grey, 2 YCbCr, 3 CMYK, 4 YCCK
+  int JPEGQuality = 80;
+  uint8_t JPEGDCTMethod = 0;          // 0 integer slow, 1 integer fast, 2 float
+  int JPEGChromaSubsampling = 1;      // 0 = 2x1, 1 = 2x2, 2 = 1x1
+  bool JPEGOptimalHuffman = false;
+  int JPEGSmooth = 0;
+  bool JPEGProgressive = false;
+  int JPEGScale = 1;      // 0 automatic (the smallest decode covering Width x Height), 1 full, 2 half,
+                          // 3 quarter, 4 eighth
+  int JPEGScaleUsed = 1;  // denominator the last read applied
+  TIEMarkerList JPEGMarkerList;  // COM and APPn markers read, and to write
+  int JPEGWarningCount = 0;      // warnings of the last read
+  int JPEGWarningCode = 0;       // message code of the last of them
+
+  // ---- GIF ----
+  std::string GIFVersion = "GIF89a";
+  int GIFImageIndex = 0;
+  int GIFImageCount = 0;
+  int GIFXPos = 0, GIFYPos = 0;
+  int GIFDelayTime = 0;  // hundredths of a second
+  bool GIFFlagTranspColor = false;
+  TIERGB GIFTranspColor{0, 0, 0};
+  bool GIFInterlaced = false;
+  int GIFWinWidth = 0, GIFWinHeight = 0;  // logical screen
+  TIERGB GIFBackground{0, 0, 0};
+  int GIFRatio = 0;  // pixel aspect byte
+  std::vector<std::string> GIFComments;
+  int GIFAction = 2;  // disposal method
+  TIEGIFLZWDecompressor GIFLZWDecompress = IEDefGIFLZWDecompress;
+  TIEGIFLZWCompressor GIFLZWCompress = IEDefGIFLZWCompress;
 
   // ---- Windows bitmap ----
   uint8_t BMPVersion = 1;      // 0 or 1: 40-byte header, 2: 12-byte core header, 3: 64-byte header

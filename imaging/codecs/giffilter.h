@@ -1,0 +1,20 @@
+// The image library's GIF codec: reads any one frame of a GIF (Params.GIFImageIndex) while counting
+// them all, and writes a bitmap as a one-frame GIF with a global colour table, a graphic control
+// extension and a comment extension. The LZW coding goes through Params.GIFLZWDecompress and
+// Params.GIFLZWCompress, else the library's own coder. Failures set the progress record's abort flag.
+// Progress is reported at 0, 30, 70 and 100.
+#pragma once
+#include "iebitmap.h"
+#include "iestreams.h"
+#include "ioparams.h"
+
+// ImageCount receives the number of frames in the file. The frame becomes ie1g (a black and white
+// 1-bit frame), ie8p (Params.IsNativePixelFormat) or ie24RGB. AlphaMask: nullptr on entry; receives
+// a new ie8g bitmap (caller-owned, 0 where transparent) when the frame has a transparent colour that
+// a pixel uses and IgnoreAlpha is false.
+void IEGIFRead(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsVals& Params,
+               TIECodecProgress& Progress, bool ParamsOnly, TIEBitmap*& AlphaMask, bool IgnoreAlpha);
+
+// Writes Params.BitsPerSample bits per pixel (1..8); a bitmap with an alpha channel keeps the last
+// palette index for its transparent pixels and sets Params.GIFFlagTranspColor.
+void IEGIFWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress);

@@ -1,0 +1,652 @@
+// libjpeg reports errors through a callback that must not return. C++ exceptions cannot cross its C
+// frames with this compiler's unwinder, so every library call runs inside JpegGuard: setjmp there,
+// longjmp in the error exit. The guarded bodies hold no object with a destructor; the callers turn a
+// jump into the abort flag (reading) or into EIEJpegException (writing).
+//
+// Rows: libjpeg is asked for B, G, R output and takes B, G, R input (its extended colour spaces), so
+// 24-bit rows go straight between the bitmap and the library.
+#include "jpegfilt.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "iebitmapservices.h"
+#include "iecodeccommon.h"
+
+namespace {
+
+constexpr int kStreamBufferSize = 65536;  // source and destination managers
+constexpr int kScanBufferSize = 8192;     // ICC and length scans
+constexpr int kSOISearchSpan = 150;       // the start of image may follow this many bytes, less one
+constexpr unsigned kMaxSavedMarker = 0xFFFF;
+constexpr int kLastPartMessage = 123;     // the message codes this codec names; later ones are "Corrupted"
+constexpr int kTooFewScanlines = 67;      // "Application transferred too few scanlines": never fatal
+constexpr int kICCHeaderSize = 14;        // "ICC_PROFILE\0", sequence number, chunk count
+const char kICCSignature[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
+
+// ---- error manager ----
+
+struct TJpegError {
+  jpeg_error_mgr pub;  // first: libjpeg sees only this part
+  bool* aborting = nullptr;
+  std::jmp_buf jump;
+  int warnings = 0;
+  int lastWarning = 0;
+  char text[JMSG_LENGTH_MAX];
+};
+
+TJpegError& ErrorOf(j_common_ptr cinfo) { return *reinterpret_cast<TJpegError*>(cinfo->err); }
+
+void ErrorExit(j_common_ptr cinfo) {
+  TJpegError& e = ErrorOf(cinfo);
+  if (e.aborting) *e.aborting = true;
+  const int code = cinfo->err->msg_code;
+  if (code == kTooFewScanlines) return;  // the library goes on finishing
+  const std::string text = IEJPEGMessageText(code);
+  std::snprintf(e.text, sizeof e.text, "%s", text.c_str());
+  std::longjmp(e.jump, 1);
+}
+
+void EmitMessage(j_common_ptr cinfo, int level) {
+  if (level != -1) return;
+  TJpegError& e = ErrorOf(cinfo);
+  ++e.warnings;
+  e.lastWarning = cinfo->err->msg_code;
+}
+
+void OutputMessage(j_common_ptr) {}
+void FormatMessage(j_common_ptr, char* buffer) { buffer[0] = 0; }
+
+void ResetErrorMgr(j_common_ptr cinfo) {
+  TJpegError& e = ErrorOf(cinfo);
+  e.warnings = 0;
+  e.lastWarning = 0;
+  cinfo->err->msg_code = 0;
+}
+
+jpeg_error_mgr* InitError(TJpegError& e, bool* aborting) {
+  jpeg_std_error(&e.pub);
+  e.pub.error_exit = ErrorExit;
+  e.pub.emit_message = EmitMessage;
+  e.pub.output_message = OutputMessage;
+  e.pub.format_message = FormatMessage;
+  e.pub.reset_error_mgr = ResetErrorMgr;
+  e.aborting = aborting;
+  e.text[0] = 0;
+  return &e.pub;
+}
+
+// Runs `body`; false when libjpeg left it through the error exit.
+template <class F>
+bool JpegGuard(TJpegError& e, F&& body) {
+  if (setjmp(e.jump)) return false;
+  body();
+  return true;
+}
+
+// ---- source manager ----
+
+struct TJpegSource {
+  jpeg_source_mgr pub;  // first
+  TIEStream* stream = nullptr;
+  bool* aborting = nullptr;
+  bool startOfFile = true;
+  bool atEnd = false;  // the stream gave nothing more; the buffer holds the inserted end of image
+  uint8_t buffer[kStreamBufferSize];
+};
+
+TJpegSource& SourceOf(j_decompress_ptr cinfo) { return *reinterpret_cast<TJpegSource*>(cinfo->src); }
+
+void InitSource(j_decompress_ptr cinfo) {
+  TJpegSource& s = SourceOf(cinfo);
+  s.startOfFile = true;
+  s.atEnd = false;
+}
+
+boolean FillInputBuffer(j_decompress_ptr cinfo) {
+  TJpegSource& s = SourceOf(cinfo);
+  int32_t n = 0;
+  try {
+    n = s.stream->Read(s.buffer, kStreamBufferSize);
+  } catch (...) {
+    n = 0;  // a failing stream ends the data like its end does
+  }
+  if (n <= 0) {
+    if (s.startOfFile && s.aborting) *s.aborting = true;  // empty input
+    s.buffer[0] = 0xFF;
+    s.buffer[1] = JPEG_EOI;
+    n = 2;
+    s.atEnd = true;
+  }
+  s.startOfFile = false;
+  s.pub.next_input_byte = s.buffer;
+  s.pub.bytes_in_buffer = size_t(n);
+  return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count) {
+  TJpegSource& s = SourceOf(cinfo);
+  if (count <= 0) return;
+  while (size_t(count) > s.pub.bytes_in_buffer) {
+    if (s.atEnd) return;  // keep the inserted end of image for the library to find
+    count -= long(s.pub.bytes_in_buffer);
+    FillInputBuffer(cinfo);
+  }
+  s.pub.next_input_byte += count;
+  s.pub.bytes_in_buffer -= size_t(count);
+}
+
+void TermSource(j_decompress_ptr) {}
+
+void AttachSource(j_decompress_ptr cinfo, TJpegSource& s, TIEStream& stream, bool* aborting) {
+  s.stream = &stream;
+  s.aborting = aborting;
+  s.pub.init_source = InitSource;
+  s.pub.fill_input_buffer = FillInputBuffer;
+  s.pub.skip_input_data = SkipInputData;
+  s.pub.resync_to_restart = jpeg_resync_to_restart;
+  s.pub.term_source = TermSource;
+  s.pub.bytes_in_buffer = 0;
+  s.pub.next_input_byte = nullptr;
+  cinfo->src = &s.pub;
+}
+
+// ---- destination manager ----
+
+struct TJpegDest {
+  jpeg_destination_mgr pub;  // first
+  TIEStream* stream = nullptr;
+  bool* aborting = nullptr;
+  uint8_t buffer[kStreamBufferSize];
+};
+
+TJpegDest& DestOf(j_compress_ptr cinfo) { return *reinterpret_cast<TJpegDest*>(cinfo->dest); }
+
+void InitDestination(j_compress_ptr cinfo) {
+  TJpegDest& d = DestOf(cinfo);
+  d.pub.next_output_byte = d.buffer;
+  d.pub.free_in_buffer = kStreamBufferSize;
+}
+
+// A short write sets the abort flag; a stream that raises ends the compression as a write error.
+void FlushDest(j_compress_ptr cinfo, int32_t count) {
+  TJpegDest& d = DestOf(cinfo);
+  if (count <= 0) return;
+  bool failed = false;
+  try {
+    if (d.stream->Write(d.buffer, count) != count && d.aborting) *d.aborting = true;
+  } catch (...) {
+    failed = true;
+  }
+  if (failed) ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
+boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
+  FlushDest(cinfo, kStreamBufferSize);
+  TJpegDest& d = DestOf(cinfo);
+  d.pub.next_output_byte = d.buffer;
+  d.pub.free_in_buffer = kStreamBufferSize;
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo) {
+  TJpegDest& d = DestOf(cinfo);
+  FlushDest(cinfo, int32_t(kStreamBufferSize - d.pub.free_in_buffer));
+}
+
+// ---- helpers ----
+
+J_DCT_METHOD DCTMethod(int m) {
+  switch (m) {
+    case 1: return JDCT_IFAST;
+    case 2: return JDCT_FLOAT;
+    default: return JDCT_ISLOW;
+  }
+}
+
+// Reads a big-endian 16-bit value; false at the end of the stream.
+bool ReadU16BE(TIEStream& s, int& v) {
+  uint8_t b[2];
+  if (s.Read(b, 2) != 2) return false;
+  v = IEReadU16BE(b);
+  return true;
+}
+
+bool ReadByte(TIEStream& s, uint8_t& b) { return s.Read(&b, 1) == 1; }
+
+// The denominator of the scaled decode for Params.JPEGScale (0: the smallest covering Width x Height).
+int ScaleDenominator(const TIOParamsVals& p, int imageWidth, int imageHeight) {
+  switch (p.JPEGScale) {
+    case 2: return 2;
+    case 3: return 4;
+    case 4: return 8;
+    case 0:
+      if (p.Width > 0 && p.Height > 0)
+        for (int d : {8, 4, 2})
+          if (imageWidth / d >= p.Width && imageHeight / d >= p.Height) return d;
+      return 1;
+    default: return 1;
+  }
+}
+
+// What a decode left behind for the caller.
+struct TDecodeState {
+  int rows = 0;
+  int lastPercent = -1;
+};
+
+}  // namespace
+
+std::string IEJPEGMessageText(int code) {
+  if (code == 73 || code == 74) return std::string();  // copyright and version notices
+  if (code < 0 || code > kLastPartMessage) return "Corrupted";
+  jpeg_error_mgr table;
+  jpeg_std_error(&table);
+  if (code > table.last_jpeg_message || !table.jpeg_message_table[code]) return "Corrupted";
+  // every printf placeholder of the library's text becomes "?"
+  const char* s = table.jpeg_message_table[code];
+  std::string out;
+  while (*s) {
+    if (*s != '%') {
+      out += *s++;
+      continue;
+    }
+    ++s;
+    while (*s && std::strchr("0123456789.-+ #lhz", *s)) ++s;
+    if (*s) ++s;
+    out += '?';
+  }
+  return out;
+}
+
+int64_t IEJPEGFindSOI(TIEStream& Stream, bool Search) {
+  const int64_t p = Stream.GetPosition();
+  uint8_t b[kSOISearchSpan + 2];
+  const int want = Search ? int(sizeof b) : 3;
+  int n = 0;
+  try {
+    n = Stream.Read(b, want);
+  } catch (...) {
+    n = 0;
+  }
+  Stream.SetPosition(p);
+  for (int i = 0; i + 2 < n; ++i)
+    if (b[i] == 0xFF && b[i + 1] == 0xD8 && b[i + 2] == 0xFF) return Search ? p + i : 0;
+  return -1;
+}
+
+void IEJPEGReadICC(TIEStream& Stream, TIOParamsVals& Params) {
+  const int64_t start = Stream.GetPosition();
+  std::vector<std::vector<uint8_t>> chunks;
+  std::vector<bool> present;
+  int stored = 0;
+  {
+    TIEBufferedReadStream s(Stream, kScanBufferSize, false);
+    std::vector<uint8_t> segment;
+    uint8_t b = 0;
+    bool scanning = true;
+    while (scanning && ReadByte(s, b)) {
+      if (b != 0xFF) continue;
+      uint8_t m = 0;
+      if (!ReadByte(s, m)) break;
+      if (m < 192 || (m >= 208 && m <= 216) || m == 255) {
+        if (m == 255) s.Seek(-1, soFromCurrent);  // fill byte: the next FF may start a marker
+        continue;
+      }
+      int length = 0;
+      if (m == 196 || m == 200 || m == 204 || (m >= 218 && m <= 225) || (m >= 227 && m <= 254)) {
+        if (!ReadU16BE(s, length) || length < 2) break;
+        s.Seek(length - 2, soFromCurrent);
+        continue;
+      }
+      if (m != 226) break;  // a frame header or the end of the image
+      if (!ReadU16BE(s, length) || length < 2) break;
+      segment.resize(size_t(length - 2));
+      if (s.Read(segment.data(), length - 2) != length - 2) break;
+      if (segment.size() < size_t(kICCHeaderSize) || std::memcmp(segment.data(), kICCSignature, 12) != 0)
+        continue;
+      const int seq = segment[12], count = segment[13];
+      if (count == 0) continue;
+      if (chunks.empty()) {
+        chunks.resize(size_t(count));
+        present.assign(size_t(count), false);
+      }
+      // a chunk that disagrees with the first on the count, or repeats a number, is not trusted
+      if (size_t(count) != chunks.size() || seq < 1 || seq > count || present[size_t(seq - 1)]) continue;
+      chunks[size_t(seq - 1)].assign(segment.begin() + kICCHeaderSize, segment.end());
+      present[size_t(seq - 1)] = true;
+      if (++stored == count) scanning = false;
+    }
+  }
+  Stream.SetPosition(start);
+  if (stored == 0 || stored != int(chunks.size())) return;  // none, or incomplete: dropped
+  Params.InputICCProfile.clear();
+  for (const auto& c : chunks) Params.InputICCProfile.insert(Params.InputICCProfile.end(), c.begin(), c.end());
+}
+
+int64_t IEJPEGLength(TIEStream& Stream) {
+  const int64_t start = Stream.GetPosition();
+  int64_t end = start;
+  {
+    TIEBufferedReadStream s(Stream, kScanBufferSize, false);
+    uint8_t b = 0;
+    while (ReadByte(s, b)) {
+      if (b != 0xFF) continue;
+      uint8_t m = 0;
+      if (!ReadByte(s, m)) break;
+      if (m == 217) break;
+      if ((m >= 192 && m <= 207) || (m >= 218 && m <= 254)) {
+        int length = 0;
+        if (!ReadU16BE(s, length)) break;
+        if (length >= 2) s.Seek(length - 2, soFromCurrent);
+      } else if (m == 0xFF) {
+        s.Seek(-1, soFromCurrent);  // fill byte
+      }
+    }
+    end = s.GetPosition();
+    const int64_t size = Stream.GetSize();
+    if (end > size) end = size;
+  }
+  Stream.SetPosition(start);
+  return end - start;
+}
+
+int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TIOParamsVals& Params,
+               TIECodecProgress& Progress, bool ParamsOnly, bool KeepYCbCr, bool ReadMetadata,
+               bool InvertCMYK, bool ReadICC, int MaxRows, bool NativePixelFormat) {
+  bool localAbort = false;
+  bool* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
+  Params.JPEGWarningCount = 0;
+  Params.JPEGWarningCode = 0;
+
+  const int64_t soi = IEJPEGFindSOI(Stream, true);
+  if (soi < 0) {
+    *aborting = true;
+    return 0;
+  }
+  Stream.SetPosition(soi);
+  if (ReadICC) IEJPEGReadICC(Stream, Params);
+
+  std::unique_ptr<TJpegError> err(new TJpegError());
+  std::unique_ptr<TJpegSource> src(new TJpegSource());
+  jpeg_decompress_struct cinfo;
+  std::memset(&cinfo, 0, sizeof cinfo);
+  cinfo.err = InitError(*err, aborting);
+  bool created = false;
+  TDecodeState state;
+  std::vector<uint8_t> buffer;
+  J_COLOR_SPACE outSpace = JCS_UNKNOWN;
+
+  bool ok = JpegGuard(*err, [&] {
+    jpeg_create_decompress(&cinfo);
+    created = true;
+    if (TablesStream && TablesStream != &Stream) {
+      AttachSource(&cinfo, *src, *TablesStream, aborting);
+      jpeg_read_header(&cinfo, FALSE);
+    }
+    AttachSource(&cinfo, *src, Stream, aborting);
+    jpeg_save_markers(&cinfo, JPEG_COM, kMaxSavedMarker);
+    for (int i = 0; i < 16; ++i) jpeg_save_markers(&cinfo, JPEG_APP0 + i, kMaxSavedMarker);
+    jpeg_read_header(&cinfo, TRUE);
+  });
+  if (!ok) *aborting = true;
+
+  if (ok) {
+    Params.SetImageCount(1);
+    Params.BitsPerSample = 8;
+    switch (cinfo.jpeg_color_space) {
+      case JCS_GRAYSCALE:
+        Params.JPEGColorSpace = 1;
+        Params.SamplesPerPixel = 1;
+        outSpace = JCS_GRAYSCALE;
+        break;
+      case JCS_RGB:
+        Params.JPEGColorSpace = 0;
+        Params.SamplesPerPixel = 3;
+        outSpace = JCS_EXT_BGR;
+        break;
+      case JCS_YCbCr:
+        Params.JPEGColorSpace = 2;
+        Params.SamplesPerPixel = 3;
+        outSpace = JCS_EXT_BGR;
+        break;
+      case JCS_CMYK:
+        Params.JPEGColorSpace = 3;
+        Params.SamplesPerPixel = 4;
+        outSpace = JCS_CMYK;
+        break;
+      case JCS_YCCK:
+        Params.JPEGColorSpace = 4;
+        Params.SamplesPerPixel = 4;
+        outSpace = JCS_CMYK;
+        break;
+      default:
+        break;  // a colour space the library cannot name: no parameters, no rows
+    }
+    if (KeepYCbCr && outSpace != JCS_UNKNOWN) outSpace = JCS_YCbCr;
+    cinfo.out_color_space = outSpace;
+    cinfo.dct_method = DCTMethod(Params.JPEGDCTMethod);
+    if (cinfo.density_unit == 2) {
+      Params.SetDpiX(int(cinfo.X_density * 2.54));
+      Params.SetDpiY(int(cinfo.Y_density * 2.54));
+    } else {
+      Params.SetDpiX(cinfo.X_density);
+      Params.SetDpiY(cinfo.Y_density);
+    }
+    Params.FreeColorMap();
+    Params.JPEGProgressive = jpeg_has_multiple_scans(&cinfo) != 0;
+    Params.StoredWidth = int(cinfo.image_width);
+    Params.StoredHeight = int(cinfo.image_height);
+    const int d = ScaleDenominator(Params, int(cinfo.image_width), int(cinfo.image_height));
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = unsigned(d);
+    Params.JPEGScaleUsed = d;
+
+    if (ParamsOnly) {
+      Params.Width = int(cinfo.image_width);
+      Params.Height = int(cinfo.image_height);
+    } else if (outSpace == JCS_UNKNOWN) {
+      *aborting = true;
+    } else {
+      ok = JpegGuard(*err, [&] { jpeg_start_decompress(&cinfo); });
+      if (!ok) *aborting = true;
+    }
+  }
+
+  if (ok && !ParamsOnly && outSpace != JCS_UNKNOWN) {
+    const int w = int(cinfo.output_width), h = int(cinfo.output_height);
+    Params.Width = w;
+    Params.Height = h;
+    TIEPixelFormat format = ie24RGB;
+    if (NativePixelFormat && outSpace == JCS_GRAYSCALE) format = ie8g;
+    if (NativePixelFormat && outSpace == JCS_CMYK) format = ieCMYK;
+    if (!IEImageSizeAllowed(w, h) || !Bitmap.Allocate(w, h, format)) {
+      *aborting = true;
+    } else {
+      buffer.resize(size_t(w) * 4);
+      if (MaxRows < 0) MaxRows = h;
+      Progress.Per1 = 100.0 / h;
+      Progress.Val = 0;
+      ok = JpegGuard(*err, [&] {
+        while (int(cinfo.output_scanline) < h && state.rows < MaxRows && !*aborting) {
+          const int y = int(cinfo.output_scanline);
+          uint8_t* row = Bitmap.GetRowAddress(y);
+          const bool direct = format != ie24RGB || outSpace == JCS_EXT_BGR || outSpace == JCS_YCbCr;
+          JSAMPROW target = direct ? row : buffer.data();
+          const int got = int(jpeg_read_scanlines(&cinfo, &target, 1));
+          if (!direct && got > 0) {
+            const uint8_t* b = buffer.data();
+            if (outSpace == JCS_GRAYSCALE) {
+              for (int x = 0; x < w; ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = b[x];
+            } else {  // CMYK into 24 bits
+              if (InvertCMYK)
+                for (int i = 0; i < 4 * w; ++i) buffer[size_t(i)] = uint8_t(255 - buffer[size_t(i)]);
+              TIERGB* out = reinterpret_cast<TIERGB*>(row);
+              for (int x = 0; x < w; ++x) {
+                uint32_t packed;
+                std::memcpy(&packed, b + 4 * x, 4);  // C, M, Y, K in bytes 0..3
+                IEConversionServices.CMYKToRGB(packed, out[x]);
+              }
+            }
+          }
+          state.rows += got;
+          Progress.Val += got;
+          const int per = int(Progress.Val * Progress.Per1);
+          if (per != state.lastPercent) {
+            state.lastPercent = per;
+            Progress.Report(per);
+          }
+          if (got <= 0) break;
+        }
+      });
+      if (!ok) *aborting = true;
+      if (state.rows < MaxRows) *aborting = true;
+    }
+  }
+
+  // The markers the library saved, also after a failed or parameters-only read.
+  if (created) {
+    Params.JPEGMarkerList.Clear();
+    bool firstAPP0 = true;
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+      if (m->marker == JPEG_APP0 && firstAPP0) {
+        firstAPP0 = false;
+        continue;
+      }
+      Params.JPEGMarkerList.AddMarker(uint8_t(m->marker), m->data, int32_t(m->data_length));
+    }
+    if (!*aborting && !ParamsOnly) {
+      err->aborting = nullptr;
+      JpegGuard(*err, [&] { jpeg_finish_decompress(&cinfo); });
+    }
+    jpeg_destroy_decompress(&cinfo);
+  }
+  if (err->warnings > 0) {
+    Params.JPEGWarningCount = err->warnings;
+    Params.JPEGWarningCode = err->lastWarning;
+  }
+
+  if (ReadMetadata) {
+    TIEMarkerList& list = Params.JPEGMarkerList;
+    for (int i = 0; i < list.Count(); ++i)
+      if (list.GetMarkerType(i) == JPEG_APP0 + 13 &&
+          Params.IPTCInfo.LoadFromBuffer(list.GetMarkerData(i), list.GetMarkerLength(i)))
+        break;
+  }
+  return state.rows;
+}
+
+void IEJPEGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress) {
+  bool localAbort = false;
+  bool* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
+  TIEWriterSource source(Bitmap, ie24RGB);
+  if (!source.Valid()) {
+    *aborting = true;
+    return;
+  }
+  TIEBitmap& bmp = *source.get();
+  const int w = bmp.GetImageWidth(), h = bmp.GetImageHeight();
+
+  std::unique_ptr<TJpegError> err(new TJpegError());
+  std::unique_ptr<TJpegDest> dest(new TJpegDest());
+  jpeg_compress_struct cinfo;
+  std::memset(&cinfo, 0, sizeof cinfo);
+  cinfo.err = InitError(*err, aborting);
+  bool created = false;
+  std::vector<uint8_t> cmyk;
+  int lastPercent = -1;
+
+  const bool ok = JpegGuard(*err, [&] {
+    jpeg_create_compress(&cinfo);
+    created = true;
+    dest->stream = &Stream;
+    dest->aborting = aborting;
+    dest->pub.init_destination = InitDestination;
+    dest->pub.empty_output_buffer = EmptyOutputBuffer;
+    dest->pub.term_destination = TermDestination;
+    cinfo.dest = &dest->pub;
+    if (*aborting) return;
+
+    cinfo.image_width = JDIMENSION(w);
+    cinfo.image_height = JDIMENSION(h);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_EXT_BGR;
+    J_COLOR_SPACE fileSpace = JCS_RGB;
+    switch (Params.JPEGColorSpace) {
+      case 1: fileSpace = JCS_GRAYSCALE; break;
+      case 2: fileSpace = JCS_YCbCr; break;
+      case 3:
+        cinfo.in_color_space = JCS_CMYK;
+        cinfo.input_components = 4;
+        fileSpace = JCS_CMYK;
+        break;
+      case 4:
+        cinfo.in_color_space = JCS_CMYK;
+        cinfo.input_components = 4;
+        fileSpace = JCS_YCCK;
+        break;
+      default: break;
+    }
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_colorspace(&cinfo, fileSpace);
+    cinfo.density_unit = 1;
+    const int dx = Params.DpiX ? Params.DpiX : IEDefaultDpiX;
+    const int dy = Params.DpiY ? Params.DpiY : IEDefaultDpiY;
+    cinfo.X_density = UINT16(IEMax(0, IEMin(dx, 65535)));
+    cinfo.Y_density = UINT16(IEMax(0, IEMin(dy, 65535)));
+    cinfo.dct_method = DCTMethod(Params.JPEGDCTMethod);
+    cinfo.optimize_coding = Params.JPEGOptimalHuffman ? TRUE : FALSE;
+    cinfo.smoothing_factor = IEMax(0, IEMin(Params.JPEGSmooth, 100));
+    jpeg_set_quality(&cinfo, Params.JPEGQuality, TRUE);
+    if (fileSpace == JCS_YCbCr) {
+      static const int kSampling[3][2] = {{2, 1}, {2, 2}, {1, 1}};
+      const int s = Params.JPEGChromaSubsampling >= 0 && Params.JPEGChromaSubsampling <= 2
+                        ? Params.JPEGChromaSubsampling : 1;
+      cinfo.comp_info[0].h_samp_factor = kSampling[s][0];
+      cinfo.comp_info[0].v_samp_factor = kSampling[s][1];
+      for (int c = 1; c < 3; ++c) cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
+    }
+    if (fileSpace == JCS_CMYK || fileSpace == JCS_YCCK) cinfo.write_Adobe_marker = TRUE;
+    if (Params.JPEGProgressive) jpeg_simple_progression(&cinfo);
+
+    jpeg_start_compress(&cinfo, TRUE);
+    TIEMarkerList& list = Params.JPEGMarkerList;
+    list.Sort();
+    for (int i = 0; i < list.Count(); ++i)
+      if (list.GetMarkerType(i) != JPEG_APP0 + 14)
+        jpeg_write_marker(&cinfo, list.GetMarkerType(i), list.GetMarkerData(i),
+                          unsigned(list.GetMarkerLength(i)));
+
+    if (cinfo.in_color_space == JCS_CMYK) cmyk.resize(size_t(w) * 4);
+    int done = 0;
+    while (int(cinfo.next_scanline) < h && !*aborting) {
+      JSAMPROW row = bmp.GetRowAddress(int(cinfo.next_scanline));
+      if (!cmyk.empty()) {
+        const TIERGB* px = reinterpret_cast<const TIERGB*>(row);
+        for (int x = 0; x < w; ++x) {
+          const uint32_t v = IEConversionServices.RGBToCMYK((uint32_t(px[x].r) << 16) | (uint32_t(px[x].g) << 8) | px[x].b);
+          std::memcpy(&cmyk[size_t(x) * 4], &v, 4);
+        }
+        row = cmyk.data();
+      }
+      done += int(jpeg_write_scanlines(&cinfo, &row, 1));
+      const int per = int(int64_t(done) * 100 / h);
+      if (per != lastPercent) {
+        lastPercent = per;
+        Progress.Report(per);
+      }
+    }
+    if (!*aborting) jpeg_finish_compress(&cinfo);
+  });
+  if (created) jpeg_destroy_compress(&cinfo);
+  if (!ok) {
+    *aborting = true;
+    throw EIEJpegException(err->text);
+  }
+}
