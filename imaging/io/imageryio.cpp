@@ -11,6 +11,8 @@
 #include "ietextutils.h"
 #include "ietgafil.h"
 #include "pcxfilter.h"
+#include "pngfilt.h"
+#include "pngfiltw.h"
 
 // One asynchronous run of a component operation on a platform thread. Registered with its owner
 // before it starts; removes itself, and frees itself, when the operation has returned.
@@ -138,7 +140,7 @@ struct TIEFinishWorkGuard {
 }  // namespace
 
 bool IECanReadFileType(TIEFileFormatCode t) {
-  return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K;
+  return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K || t == iffPNG;
 }
 bool IECanWriteFileType(TIEFileFormatCode t) { return IECanReadFileType(t); }
 
@@ -249,6 +251,7 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
     case iffDCX: IEDCXRead(stream, bmp, Params, progress, paramsOnly); break;
     case iffJP2:
     case iffJ2K: IEJ2000Read(stream, bmp, Params, progress, paramsOnly); break;
+    case iffPNG: IEPNGRead(stream, bmp, Params, progress, paramsOnly); break;
     default:
       Aborting = true;  // no reader for this format in this library yet
       return false;
@@ -273,6 +276,7 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffDCX: IEDCXInsertPage(stream, bmp, Params, progress); break;
     case iffJP2: IEJ2000Write(stream, bmp, Params, progress, 0); break;
     case iffJ2K: IEJ2000Write(stream, bmp, Params, progress, 1); break;
+    case iffPNG: IEPNGWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
     default:
       Aborting = true;
       return false;
@@ -629,6 +633,7 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffBMP, [&] { return size > 14 && b[0] == 'B' && b[1] == 'M'; }},
         {iffPCX, [&] { return size > 128 && b[0] == 10 && b[1] <= 5; }},
         {iffTIFF, [&] { return size > 12 && magic("TIFF"); }},
+        {iffPNG, [&] { return size > 8 && IEPNGTest(stream); }},
         {iffTGA, [&] { return IETGATest(stream); }},
         {iffJP2, [&] { return IEJP2Test(stream); }},
         {iffJ2K, [&] { return IEJ2KTest(stream); }},
