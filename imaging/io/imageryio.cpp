@@ -8,6 +8,10 @@
 #include "bmpfilt.h"
 #include "iecodeccommon.h"
 #include "iej2000.h"
+#include "iemetafile.h"
+#include "iepnm.h"
+#include "ierawbitmap.h"
+#include "iewbmp.h"
 #include "ietextutils.h"
 #include "ietgafil.h"
 #include "pcxfilter.h"
@@ -140,9 +144,10 @@ struct TIEFinishWorkGuard {
 }  // namespace
 
 bool IECanReadFileType(TIEFileFormatCode t) {
-  return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K || t == iffPNG;
+  return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K || t == iffPNG ||
+         t == iffPXM || t == iffWBMP || t == iffRawBitmap;
 }
-bool IECanWriteFileType(TIEFileFormatCode t) { return IECanReadFileType(t); }
+bool IECanWriteFileType(TIEFileFormatCode t) { return IECanReadFileType(t) && t != iffRawBitmap; }
 
 TImageryIO::TImageryIO() : Params(this) {
   InitializeCriticalSection(&ThreadLock);
@@ -252,6 +257,11 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
     case iffJP2:
     case iffJ2K: IEJ2000Read(stream, bmp, Params, progress, paramsOnly); break;
     case iffPNG: IEPNGRead(stream, bmp, Params, progress, paramsOnly); break;
+    case iffPXM: IEPNMRead(stream, bmp, Params, progress, paramsOnly); break;
+    case iffWBMP: IEWBMPRead(stream, bmp, Params, progress, paramsOnly); break;
+    case iffRawBitmap:  // the attached bitmap's size and pixel format describe the data
+      if (!paramsOnly) IERawBitmapRead(stream, bmp, Params, progress);
+      break;
     default:
       Aborting = true;  // no reader for this format in this library yet
       return false;
@@ -277,6 +287,13 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffJP2: IEJ2000Write(stream, bmp, Params, progress, 0); break;
     case iffJ2K: IEJ2000Write(stream, bmp, Params, progress, 1); break;
     case iffPNG: IEPNGWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
+    case iffPXM:
+    case iffWBMP: {
+      TIEWriterSource src(bmp, bmp.GetPixelFormat() == ie1g ? ie1g : ie24RGB);
+      if (type == iffPXM) IEPNMWrite(stream, *src.get(), Params, progress);
+      else IEWBMPWrite(stream, *src.get(), Params, progress);
+      break;
+    }
     default:
       Aborting = true;
       return false;
@@ -635,10 +652,13 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffTIFF, [&] { return size > 12 && magic("TIFF"); }},
         {iffPNG, [&] { return size > 8 && IEPNGTest(stream); }},
         {iffTGA, [&] { return IETGATest(stream); }},
+        {iffPXM, [&] { return IEPNMTest(stream); }},
         {iffJP2, [&] { return IEJP2Test(stream); }},
         {iffJ2K, [&] { return IEJ2KTest(stream); }},
         {iffAVI, [&] { return AVITest(stream); }},
         {iffDCX, [&] { return IEDCXTest(stream); }},
+        {iffWMF, [&] { return IEWMFTest(stream); }},
+        {iffEMF, [&] { return IEEMFTest(stream); }},
         {iffJPEG, [&] { return FindJPEGSOI(stream); }},
     };
     for (const TTest& t : tests) {
