@@ -10,10 +10,16 @@
 #include "iecodeccommon.h"
 #include "iej2000.h"
 #include "ieview.h"
+#include "iemetafile.h"
+#include "iepnm.h"
+#include "ierawbitmap.h"
+#include "iewbmp.h"
 #include "ietextutils.h"
 #include "ietgafil.h"
 #include "jpegfilt.h"
 #include "pcxfilter.h"
+#include "pngfilt.h"
+#include "pngfiltw.h"
 
 // One asynchronous run of a component operation on a platform thread. Registered with its owner
 // before it starts; removes itself, and frees itself, when the operation has returned.
@@ -132,9 +138,9 @@ struct TIEFinishWorkGuard {
 
 bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
-         t == iffJPEG || t == iffGIF;
+         t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap;
 }
-bool IECanWriteFileType(TIEFileFormatCode t) { return IECanReadFileType(t); }
+bool IECanWriteFileType(TIEFileFormatCode t) { return IECanReadFileType(t) && t != iffRawBitmap; }
 
 TImageryIO::TImageryIO() : Params(this) {
   InitializeCriticalSection(&ThreadLock);
@@ -316,6 +322,12 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
       IEGIFRead(stream, bmp, frames, Params, progress, paramsOnly, alpha, paramsOnly);
       break;
     }
+    case iffPNG: IEPNGRead(stream, bmp, Params, progress, paramsOnly); break;
+    case iffPXM: IEPNMRead(stream, bmp, Params, progress, paramsOnly); break;
+    case iffWBMP: IEWBMPRead(stream, bmp, Params, progress, paramsOnly); break;
+    case iffRawBitmap:  // the attached bitmap's size and pixel format describe the data
+      if (!paramsOnly) IERawBitmapRead(stream, bmp, Params, progress);
+      break;
     default:
       Aborting = true;  // no reader for this format in this library yet
       return false;
@@ -342,6 +354,14 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffJ2K: IEJ2000Write(stream, bmp, Params, progress, 1); break;
     case iffJPEG: IEJPEGWrite(stream, bmp, Params, progress); break;
     case iffGIF: IEGIFWrite(stream, bmp, Params, progress); break;
+    case iffPNG: IEPNGWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
+    case iffPXM:
+    case iffWBMP: {
+      TIEWriterSource src(bmp, bmp.GetPixelFormat() == ie1g ? ie1g : ie24RGB);
+      if (type == iffPXM) IEPNMWrite(stream, *src.get(), Params, progress);
+      else IEWBMPWrite(stream, *src.get(), Params, progress);
+      break;
+    }
     default:
       Aborting = true;
       return false;
@@ -700,11 +720,15 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffBMP, [&] { return size > 14 && b[0] == 'B' && b[1] == 'M'; }},
         {iffPCX, [&] { return size > 128 && b[0] == 10 && b[1] <= 5; }},
         {iffTIFF, [&] { return size > 12 && magic("TIFF"); }},
+        {iffPNG, [&] { return size > 8 && IEPNGTest(stream); }},
         {iffTGA, [&] { return IETGATest(stream); }},
+        {iffPXM, [&] { return IEPNMTest(stream); }},
         {iffJP2, [&] { return IEJP2Test(stream); }},
         {iffJ2K, [&] { return IEJ2KTest(stream); }},
         {iffAVI, [&] { return AVITest(stream); }},
         {iffDCX, [&] { return IEDCXTest(stream); }},
+        {iffWMF, [&] { return IEWMFTest(stream); }},
+        {iffEMF, [&] { return IEEMFTest(stream); }},
         {iffJPEG, [&] { return IEJPEGFindSOI(stream, true) >= 0; }},
     };
     for (const TTest& t : tests) {

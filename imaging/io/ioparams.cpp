@@ -82,6 +82,27 @@ void TIOParamsVals::RestoreDefaults() {
   BMPVersion = 1;
   BMPCompression = 0;
   BMPHandleAlpha = false;
+  PNGInterlaced = false;
+  PNGBackground = TIERGB{0, 0, 0};
+  PNGFilter = 0;
+  PNGCompression = 5;
+  PNGTextKeys.clear();
+  PNGTextValues.clear();
+  ICOBackground = TIERGB{255, 255, 255};
+  for (int i = 0; i < kIEICOMaxSizes; ++i) {
+    ICOSizes[i] = TIEICOSize();
+    ICOBitCount[i] = 0;
+  }
+  ICOSizes[0].Width = ICOSizes[0].Height = 64;
+  ICOBitCount[0] = 8;
+  CURHotSpotX = CURHotSpotY = 0;
+  CURBackground = TIERGB{255, 255, 255};
+  PXMComments.clear();
+  RawBitmapChannelOrder = 0;
+  RawBitmapPlanar = 0;
+  RawBitmapRowAlign = 8;
+  RawBitmapHeaderSize = 0;
+  RawBitmapDataFormat = 0;
 }
 
 void TIOParamsVals::Assign(const TIOParamsVals& s) {
@@ -151,6 +172,28 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   BMPVersion = s.BMPVersion;
   BMPCompression = s.BMPCompression;
   BMPHandleAlpha = s.BMPHandleAlpha;
+  PNGInterlaced = s.PNGInterlaced;
+  PNGBackground = s.PNGBackground;
+  PNGFilter = s.PNGFilter;
+  PNGCompression = s.PNGCompression;
+  PNGTextKeys = s.PNGTextKeys;
+  PNGTextValues = s.PNGTextValues;
+  ICOImageIndex = s.ICOImageIndex;
+  ICOBackground = s.ICOBackground;
+  for (int i = 0; i < kIEICOMaxSizes; ++i) {
+    ICOSizes[i] = s.ICOSizes[i];
+    ICOBitCount[i] = s.ICOBitCount[i];
+  }
+  CURImageIndex = s.CURImageIndex;
+  CURHotSpotX = s.CURHotSpotX;
+  CURHotSpotY = s.CURHotSpotY;
+  CURBackground = s.CURBackground;
+  PXMComments = s.PXMComments;
+  RawBitmapChannelOrder = s.RawBitmapChannelOrder;
+  RawBitmapPlanar = s.RawBitmapPlanar;
+  RawBitmapRowAlign = s.RawBitmapRowAlign;
+  RawBitmapHeaderSize = s.RawBitmapHeaderSize;
+  RawBitmapDataFormat = s.RawBitmapDataFormat;
   Owner = owner;
 }
 
@@ -183,6 +226,8 @@ void TIOParamsVals::SetImageIndexValue(int n) {
   ImageIndex = n;
   DCXImageIndex = n;
   GIFImageIndex = n;
+  ICOImageIndex = n;
+  CURImageIndex = n;
 }
 
 void TIOParamsVals::SetImageCount(int n) {

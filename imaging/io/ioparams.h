@@ -15,6 +15,13 @@
 
 class TImageryIO;
 
+// One icon image size of TIOParamsVals.ICOSizes.
+struct TIEICOSize {
+  int Width = 0;
+  int Height = 0;
+};
+constexpr int kIEICOMaxSizes = 16;
+
 // The library's default resolution, given to images whose file states none.
 extern int IEDefaultDpiX;
 extern int IEDefaultDpiY;
@@ -135,6 +142,35 @@ class TIOParamsVals {
   uint8_t BMPVersion = 1;      // 0 or 1: 40-byte header, 2: 12-byte core header, 3: 64-byte header
   uint8_t BMPCompression = 0;  // 1: RLE4 / RLE8
   bool BMPHandleAlpha = false; // read and write the fourth byte of 32-bit pixels as alpha
+
+  // ---- PNG ----
+  bool PNGInterlaced = false;          // Adam7
+  TIERGB PNGBackground{0, 0, 0};       // bKGD colour
+  uint8_t PNGFilter = 0;               // row filter written: 0 none, 1 sub, 2 Paeth
+  int PNGCompression = 5;              // zlib level 0..9
+  std::vector<std::string> PNGTextKeys;    // text chunks, parallel to PNGTextValues
+  std::vector<std::string> PNGTextValues;
+
+  // ---- icons and cursors ----
+  int ICOImageIndex = 0;
+  TIERGB ICOBackground{255, 255, 255};  // given to transparent pixels of palette icons read as 24 bits
+  // reader: the sizes and depths of the directory; writer: the images to write (up to the first
+  // width of 0) and their depths
+  TIEICOSize ICOSizes[kIEICOMaxSizes];
+  int ICOBitCount[kIEICOMaxSizes] = {};
+  int CURImageIndex = 0;
+  int CURHotSpotX = 0, CURHotSpotY = 0;
+  TIERGB CURBackground{255, 255, 255};
+
+  // ---- PNM ----
+  std::vector<std::string> PXMComments;  // header comments, without "#", trimmed
+
+  // ---- raw pixel data ----
+  uint8_t RawBitmapChannelOrder = 0;  // 0: exchange the first and third sample of RGB pixels
+  uint8_t RawBitmapPlanar = 0;        // 1: all rows of each channel in turn
+  int RawBitmapRowAlign = 8;          // bits
+  int RawBitmapHeaderSize = 0;        // bytes skipped first
+  uint8_t RawBitmapDataFormat = 0;    // 0 binary, 1 ASCII decimal, 2 ASCII hexadecimal
 };
 
 // Today's date and time as a day count since 1899-12-30 with the time as its fraction.
