@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -361,6 +362,25 @@ TEST(JPEGWrite, MarkersInListOrder) {
   const uint8_t kTypes[] = {0xE0, 0xE1, 0xE3, 0xFE};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(got.GetMarkerType(i), kTypes[i]);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(got.GetMarkerData(0)), 4), "XTRA");
+}
+
+// IPTC records that exiftool put into an APP13 segment are read into Params.IPTCInfo.
+TEST(JPEGRead, IPTCFromExiftool) {
+  Picture();
+  HostFile("cjpeg src.ppm > iptc.jpg && exiftool -q -overwrite_original -IPTC:ObjectName=tevarnic "
+           "-IPTC:Keywords=slide iptc.jpg",
+           "iptc.jpg");
+  TIEBitmap b;
+  TIOParamsVals p(nullptr);
+  EXPECT_FALSE(Read(fx::ReadWork("iptc.jpg"), b, p).aborted);
+  std::map<int, std::string> records;
+  for (int i = 0; i < p.IPTCInfo.Count(); ++i)
+    if (p.IPTCInfo.GetRecordNumber(i) == 2)
+      records[p.IPTCInfo.GetDataSet(i)] =
+          std::string(reinterpret_cast<const char*>(p.IPTCInfo.GetData(i)), size_t(p.IPTCInfo.GetLength(i)));
+  EXPECT_EQ(records[5], "tevarnic");
+  EXPECT_EQ(records[25], "slide");
+  EXPECT_NE(p.JPEGMarkerList.FindMarkerIndex(0xED), -1);  // the APP13 stays in the list for writing
 }
 
 // A profile PIL spreads over several APP2 chunks loads whole; a profile with a chunk missing is
