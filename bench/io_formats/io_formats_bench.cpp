@@ -9,34 +9,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "benchcommon.h"
 #include "imageryio.h"
 #include "vodevovur.h"
 
 namespace {
-
-double Now() {
-  static LARGE_INTEGER f = [] { LARGE_INTEGER v; QueryPerformanceFrequency(&v); return v; }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return double(now.QuadPart) / double(f.QuadPart);
-}
-
-// Smooth shading with texture and some flat areas, as a rendered slide with a photograph would have.
-void MakePhoto(TIEBitmap& b, int w, int h) {
-  b.Allocate(w, h, ie24RGB);
-  uint32_t seed = 7;
-  for (int y = 0; y < h; ++y) {
-    uint8_t* r = b.GetRowAddress(y);
-    for (int x = 0; x < w; ++x) {
-      seed = seed * 1103515245 + 12345;
-      const int n = int((seed >> 16) & 7);
-      const bool flat = y < h / 5;
-      r[3 * x] = uint8_t(flat ? 230 : (128 + 100 * std::sin(x * 0.01) + n));
-      r[3 * x + 1] = uint8_t(flat ? 230 : (128 + 90 * std::cos(y * 0.013) + n));
-      r[3 * x + 2] = uint8_t(flat ? 240 : ((x + y) / 8 % 256));
-    }
-  }
-}
 
 void WritePPM(TIEBitmap& b, const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "wb");
@@ -64,7 +41,7 @@ int main(int argc, char** argv) {
       {"TGA", iffTGA, 1}, {"PCX", iffPCX, 1}, {"BMP", iffBMP, 1}, {"J2K lossless", iffJ2K, 1}, {"J2K rate 0.1", iffJ2K, 0.1}};
   for (const Size& s : sizes) {
     TIEBitmap picture;
-    MakePhoto(picture, s.w, s.h);
+    BenchMakePhoto(picture, s.w, s.h);
     WritePPM(picture, std::string("Z:\\tmp\\tq-io-bench\\") + s.name + ".ppm");
     const double mb = double(s.w) * s.h * 3 / 1e6;
     for (const Codec& c : codecs) {
@@ -74,16 +51,16 @@ int main(int argc, char** argv) {
         TImageryIO io(&picture);
         io.Params.J2000Rate = c.rate;
         TIEMemoryStream m;
-        double t0 = Now();
+        double t0 = BenchNow();
         io.SaveStreamAsFileType(m, c.type);
-        bestEnc = std::min(bestEnc, Now() - t0);
+        bestEnc = std::min(bestEnc, BenchNow() - t0);
         bytes = m.GetSize();
         TIEBitmap back;
         TImageryIO reader(&back);
         m.SetPosition(0);
-        t0 = Now();
+        t0 = BenchNow();
         reader.LoadStreamAsFileType(m, c.type);
-        bestDec = std::min(bestDec, Now() - t0);
+        bestDec = std::min(bestDec, BenchNow() - t0);
         if (io.Aborting || reader.Aborting) std::printf("  %s failed\n", c.name);
       }
       std::printf("%-9s %-13s ours: encode %7.1f MB/s  decode %7.1f MB/s  %10lld bytes\n", s.name, c.name,

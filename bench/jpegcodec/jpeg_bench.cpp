@@ -5,39 +5,15 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "benchcommon.h"
 #include "jpegfilt.h"
 #include "vodevovur.h"
 
 namespace {
-
-double Now() {
-  static LARGE_INTEGER f = [] { LARGE_INTEGER v; QueryPerformanceFrequency(&v); return v; }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return double(now.QuadPart) / double(f.QuadPart);
-}
-
-// Smooth shading with texture and some flat areas, as a photograph on a slide would have.
-void MakePhoto(TIEBitmap& b, int w, int h) {
-  b.Allocate(w, h, ie24RGB);
-  uint32_t seed = 7;
-  for (int y = 0; y < h; ++y) {
-    uint8_t* r = b.GetRowAddress(y);
-    for (int x = 0; x < w; ++x) {
-      seed = seed * 1103515245 + 12345;
-      const int n = int((seed >> 16) & 15);
-      const bool flat = y < h / 5;
-      r[3 * x] = uint8_t(flat ? 230 : (120 + 100 * std::sin(x * 0.01) + n));
-      r[3 * x + 1] = uint8_t(flat ? 230 : (120 + 90 * std::cos(y * 0.013) + n));
-      r[3 * x + 2] = uint8_t(flat ? 240 : ((x + y) / 8 % 256));
-    }
-  }
-}
 
 bool WriteFile(const std::string& path, const void* data, size_t size) {
   FILE* f = std::fopen(path.c_str(), "wb");
@@ -72,7 +48,7 @@ int main(int argc, char** argv) {
   const std::string dir = "Z:\\tmp\\tq-jpeg-bench";
   CreateDirectoryA(dir.c_str(), nullptr);
   TIEBitmap picture;
-  MakePhoto(picture, w, h);
+  BenchMakePhoto(picture, w, h);
   WritePPM(picture, dir + "\\pic.ppm");
   const double mb = double(w) * h * 3 / 1e6;
 
@@ -84,9 +60,9 @@ int main(int argc, char** argv) {
   for (int r = 0; r < rounds; ++r) {
     TIOParamsVals params(nullptr);
     encoded.Clear();
-    const double t0 = Now();
+    const double t0 = BenchNow();
     IEJPEGWrite(encoded, picture, params, progress);
-    bestEnc = std::min(bestEnc, Now() - t0);
+    bestEnc = std::min(bestEnc, BenchNow() - t0);
   }
   WriteFile(dir + "\\ours.jpg", encoded.Memory(), size_t(encoded.GetSize()));
   // Decoding into a bitmap the previous round left allocated times the codec; into a new one it
@@ -98,11 +74,11 @@ int main(int argc, char** argv) {
       TIOParamsVals params(nullptr);
       TIEBitmap newBitmap;
       encoded.SetPosition(0);
-      const double t0 = Now();
+      const double t0 = BenchNow();
       IEJPEGRead(encoded, nullptr, fresh ? newBitmap : back, params, progress, false, false, true, false, true, -1,
                  false);
       double& best = fresh ? bestFresh : bestDec;
-      best = std::min(best, Now() - t0);
+      best = std::min(best, BenchNow() - t0);
     }
   }
   std::printf("%dx%d ours:  encode %7.1f MB/s  decode %7.1f MB/s  %10lld bytes%s (best of %d; decode into a new "

@@ -1,12 +1,16 @@
-// Decoder: all sub-blocks of the image are gathered first (the buffer grows as they arrive, so a
-// hostile stream cannot make it allocate more than it holds), then codes are read from that block.
-// The string table keeps prefix, last byte, first byte and length per code; a string is unwound into
-// a stack and handed to the pixel writer, which follows the interlaced order and drops pixels past
-// the last row.
+// Decoder: sub-blocks are gathered into a 64 KB window as the codes need them (a hostile stream
+// cannot make it allocate more), and what is left after the end code is skipped.
+// The string table keeps prefix, last byte, first byte and length per code, so a string is written
+// straight into place from its last byte back; interlaced images are decoded in data order and their
+// rows moved afterwards. Pixels past the last row are dropped.
 //
-// Encoder: the classic open-addressing LZW hash (5003 slots, secondary probe 5003 - i).
+// Encoder: the dictionary is a direct table of 4096 strings x the index values (2 MB at 8 bits)
+// instead of the classic 5003-slot hash: the same codes come out (both look strings up exactly), at
+// one load per pixel instead of a probe sequence.
 #include "giflzw.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -17,63 +21,75 @@ constexpr int kMaxDecodeCodeSize = 9;
 constexpr int kMaxEncodeCodeSize = 8;
 constexpr int kMaxWidth = 12;
 constexpr int kTableSize = 4096;
-constexpr int kHashSize = 5003;
 constexpr int kPacketSize = 254;
 
 // Interlaced passes: first row and step.
 constexpr int kPassStart[4] = {0, 4, 2, 1};
 constexpr int kPassStep[4] = {8, 8, 4, 2};
 
-// Row-order walker over a width × height index buffer, interlaced or not.
-class TPixelCursor {
- public:
-  TPixelCursor(int width, int height, bool interlaced)
-      : width_(width), height_(height), interlaced_(interlaced) {
-    if (width_ <= 0 || height_ <= 0) row_ = height_;  // nothing to walk
+// The rows of a width x height image in the order their pixels travel in the data.
+std::vector<int> RowOrder(int height, bool interlaced) {
+  std::vector<int> rows;
+  if (height <= 0) return rows;
+  rows.reserve(size_t(height));
+  if (!interlaced) {
+    for (int y = 0; y < height; ++y) rows.push_back(y);
+    return rows;
   }
-  bool Done() const { return row_ >= height_; }
-  int64_t Offset() const { return int64_t(row_) * width_ + col_; }
-  void Next() {
-    if (++col_ < width_) return;
-    col_ = 0;
-    if (!interlaced_) {
-      ++row_;
-      return;
+  for (int pass = 0; pass < 4; ++pass)
+    for (int y = kPassStart[pass]; y < height; y += kPassStep[pass]) rows.push_back(y);
+  return rows;
+}
+
+// The data sub-blocks of one image, gathered a window at a time: memory stays bounded whatever the
+// stream holds, and no whole-image copy of the data is made.
+class TSubBlockReader {
+ public:
+  explicit TSubBlockReader(TIEStream& stream) : stream_(stream), buffer_(kWindow + 256) {}
+  // Moves the unread bytes (bytes[next .. size)) to the front and appends sub-blocks behind them;
+  // false when nothing was added (the terminator or the end of the stream was reached).
+  bool Refill(const uint8_t*& bytes, size_t& size, size_t& next) {
+    const size_t tail = size - next;
+    if (tail > 0 && bytes + next != buffer_.data()) std::memmove(buffer_.data(), bytes + next, tail);
+    size_t length = tail;
+    while (!ended_ && length < kWindow) {
+      uint8_t n = 0;
+      if (stream_.Read(&n, 1) != 1 || n == 0) {
+        ended_ = true;
+        break;
+      }
+      const int32_t got = stream_.Read(buffer_.data() + length, n);
+      if (got > 0) length += size_t(got);
+      if (got < n) ended_ = true;
     }
-    row_ += kPassStep[pass_];
-    while (row_ >= height_ && pass_ < 3) {
-      ++pass_;
-      row_ = kPassStart[pass_];
+    bytes = buffer_.data();
+    size = length;
+    next = 0;
+    return length > tail;
+  }
+  // Skips what is left up to and past the terminator.
+  void SkipRest() {
+    while (!ended_) {
+      uint8_t n = 0;
+      if (stream_.Read(&n, 1) != 1 || n == 0) break;
+      const int64_t before = stream_.GetPosition();
+      if (stream_.Seek(n, soFromCurrent) - before < n) break;
     }
+    ended_ = true;
   }
 
  private:
-  int width_, height_;
-  bool interlaced_;
-  int row_ = 0, col_ = 0, pass_ = 0;
+  static constexpr size_t kWindow = 65536;
+  TIEStream& stream_;
+  std::vector<uint8_t> buffer_;
+  bool ended_ = false;
 };
-
-// Reads the sub-blocks up to the terminator (or the end of the stream) into one array.
-void ReadSubBlocks(TIEStream& stream, std::vector<uint8_t>& data) {
-  for (;;) {
-    uint8_t n = 0;
-    if (stream.Read(&n, 1) != 1 || n == 0) return;
-    const size_t old = data.size();
-    data.resize(old + n);
-    const int32_t got = stream.Read(data.data() + old, n);
-    if (got < n) {
-      data.resize(old + (got > 0 ? size_t(got) : 0));
-      return;
-    }
-  }
-}
 
 struct TDecoder {
   uint16_t prefix[kTableSize];
   uint8_t suffix[kTableSize];
   uint8_t first[kTableSize];
   uint16_t length[kTableSize];
-  uint8_t stack[kTableSize];
 };
 
 // Decoding progress of one image.
@@ -82,8 +98,9 @@ enum class TDecodeEnd {
   Corrupt  // a code beyond the next free one
 };
 
-TDecodeEnd DecodeCodes(TDecoder& t, const std::vector<uint8_t>& data, int codeSize, TPixelCursor& px,
-                       uint8_t* dest) {
+// Decodes into `out`, `total` pixels in the order of the data; `written` receives how many it reached.
+TDecodeEnd DecodeCodes(TDecoder& t, TSubBlockReader& reader, const uint8_t* bytes, size_t size, int codeSize,
+                       uint8_t* out, int64_t total, int64_t& written) {
   const int clear = 1 << codeSize;
   const int end = clear + 1;
   for (int i = 0; i < clear; ++i) {
@@ -98,19 +115,27 @@ TDecodeEnd DecodeCodes(TDecoder& t, const std::vector<uint8_t>& data, int codeSi
   bool full = false;
   int previous = -1;  // -1: the next code is the first after a clear
 
-  const int64_t totalBits = int64_t(data.size()) * 8;
-  int64_t bitPos = 0;
-  const uint8_t* bytes = data.data();
+  // Codes are packed least significant bit first; the reader keeps up to 64 bits ahead.
+  size_t next = 0;
+  uint64_t bitBuffer = 0;
+  int bitCount = 0;
+  int64_t p = 0;  // pixels written
 
-  while (!px.Done()) {
-    if (bitPos + width > totalBits) return TDecodeEnd::Done;
-    // Codes are packed least significant bit first; gather up to three bytes within the data.
-    const int64_t b = bitPos >> 3;
-    uint32_t v = bytes[b];
-    if (b + 1 < int64_t(data.size())) v |= uint32_t(bytes[b + 1]) << 8;
-    if (b + 2 < int64_t(data.size())) v |= uint32_t(bytes[b + 2]) << 16;
-    const int code = int((v >> (bitPos & 7)) & ((1u << width) - 1));
-    bitPos += width;
+  written = 0;
+  while (p < total) {
+    if (bitCount < width) {
+      for (;;) {
+        while (bitCount <= 56 && next < size) {
+          bitBuffer |= uint64_t(bytes[next++]) << bitCount;
+          bitCount += 8;
+        }
+        if (bitCount >= width || !reader.Refill(bytes, size, next)) break;
+      }
+      if (bitCount < width) break;  // the data is used up
+    }
+    const int code = int(bitBuffer & ((1u << width) - 1));
+    bitBuffer >>= width;
+    bitCount -= width;
 
     if (code == clear) {
       nextFree = clear + 2;
@@ -120,35 +145,50 @@ TDecodeEnd DecodeCodes(TDecoder& t, const std::vector<uint8_t>& data, int codeSi
       previous = -1;
       continue;
     }
-    if (code == end) return TDecodeEnd::Done;
+    if (code == end) break;
     if (previous < 0) {
       const int pixel = code < clear ? code : 0;
-      dest[px.Offset()] = uint8_t(pixel);
-      px.Next();
+      out[p++] = uint8_t(pixel);
       previous = pixel;
       continue;
     }
 
-    int sp = 0;
+    // The string is written from its last byte back along the prefix chain; what lies past the last
+    // pixel is dropped.
     int c;
+    int64_t len;
+    int64_t pos;
     if (code < nextFree) {
       c = code;
+      len = t.length[c];
+      pos = p + len - 1;
     } else if (code == nextFree && !full) {
       // KwKwK: the previous string followed by its own first byte.
-      t.stack[sp++] = t.first[previous];
       c = previous;
+      len = int64_t(t.length[c]) + 1;
+      pos = p + len - 1;
+      if (pos < total) out[pos] = t.first[previous];
+      --pos;
     } else {
+      written = p;
       return TDecodeEnd::Corrupt;
     }
     const uint8_t firstByte = t.first[c];
-    while (c >= clear) {
-      t.stack[sp++] = t.suffix[c];
-      c = t.prefix[c];
-    }
-    t.stack[sp++] = uint8_t(c);
-    while (sp > 0 && !px.Done()) {
-      dest[px.Offset()] = t.stack[--sp];
-      px.Next();
+    if (p + len <= total) {
+      while (c >= clear) {
+        out[pos--] = t.suffix[c];
+        c = t.prefix[c];
+      }
+      out[pos] = uint8_t(c);
+      p += len;
+    } else {
+      while (c >= clear) {
+        if (pos < total) out[pos] = t.suffix[c];
+        --pos;
+        c = t.prefix[c];
+      }
+      out[pos] = uint8_t(c);  // pos is p here, below total
+      p = total;
     }
 
     // A full table without a clear: the stream goes on with the table as it is (deferred clear).
@@ -169,6 +209,7 @@ TDecodeEnd DecodeCodes(TDecoder& t, const std::vector<uint8_t>& data, int codeSi
     }
     previous = code;
   }
+  written = p;
   return TDecodeEnd::Done;
 }
 
@@ -181,15 +222,32 @@ bool IEGIFLZWDecompress(TIEStream& stream, int height, int width, bool interlace
     stream.SetPosition(start);
     return false;
   }
-  std::vector<uint8_t> data;
-  ReadSubBlocks(stream, data);
-  if (data.empty()) return true;
-  TPixelCursor px(width, height, interlaced);
-  if (!dest) return true;
+  TSubBlockReader reader(stream);
+  const uint8_t* bytes = nullptr;
+  size_t size = 0, next = 0;
+  if (!reader.Refill(bytes, size, next) || !dest || width <= 0 || height <= 0) {
+    reader.SkipRest();
+    return true;
+  }
+  const int64_t total = int64_t(width) * height;
+  // Interlaced pixels are decoded in data order first, then moved to their rows.
+  std::vector<uint8_t> ordered;
+  if (interlaced) ordered.resize(size_t(total));
+  uint8_t* out = interlaced ? ordered.data() : dest;
   auto table = std::make_unique<TDecoder>();
-  if (DecodeCodes(*table, data, codeSize, px, dest) == TDecodeEnd::Corrupt) {
+  int64_t written = 0;
+  const TDecodeEnd result = DecodeCodes(*table, reader, bytes, size, codeSize, out, total, written);
+  if (result == TDecodeEnd::Corrupt) {
     stream.SetPosition(start);
     return false;
+  }
+  reader.SkipRest();
+  if (interlaced) {
+    const std::vector<int> rows = RowOrder(height, true);
+    for (size_t i = 0; i < rows.size() && int64_t(i) * width < written; ++i) {
+      const int64_t n = std::min<int64_t>(width, written - int64_t(i) * width);
+      std::memcpy(dest + size_t(rows[i]) * width, out + i * size_t(width), size_t(n));
+    }
   }
   return true;
 }
@@ -200,57 +258,46 @@ namespace {
 
 class TGIFEncoder {
  public:
-  TGIFEncoder(TIEStream& stream, int codeSize) : stream_(stream), codeSize_(codeSize) {
+  TGIFEncoder(TIEStream& stream, int codeSize)
+      : stream_(stream), codeSize_(codeSize), child_(size_t(kTableSize) << codeSize, 0) {
     clear_ = 1 << codeSize;
     end_ = clear_ + 1;
     nextFree_ = clear_ + 2;
     width_ = codeSize + 1;
     maxCode_ = (1 << width_) - 1;
+    added_.reserve(kTableSize);
   }
 
-  void Run(const uint8_t* data, TPixelCursor& px) {
+  void Run(const uint8_t* data, int width, int height, bool interlaced) {
     const uint8_t mask = uint8_t(clear_ - 1);
-    ClearHash();
     Output(clear_);
-    if (!px.Done()) {
-      int current = data[px.Offset()] & mask;
-      px.Next();
-      while (!px.Done()) {
-        const int k = data[px.Offset()] & mask;
-        px.Next();
-        const int32_t key = (int32_t(k) << 12) + current;
-        int i = (k << 4) ^ current;
-        if (keys_[i] == key) {
-          current = codes_[i];
-          continue;
-        }
-        if (keys_[i] >= 0) {
-          const int step = i == 0 ? 1 : kHashSize - i;
-          bool found = false;
-          do {
-            i -= step;
-            if (i < 0) i += kHashSize;
-            if (keys_[i] == key) {
-              found = true;
-              break;
-            }
-          } while (keys_[i] >= 0);
+    const std::vector<int> rows = RowOrder(data && width > 0 ? height : 0, interlaced);
+    if (!rows.empty()) {
+      int current = -1;
+      for (int y : rows) {
+        const uint8_t* row = data + size_t(y) * width;
+        int x = 0;
+        if (current < 0) current = row[x++] & mask;
+        for (; x < width; ++x) {
+          const int k = row[x] & mask;
+          const size_t slot = (size_t(current) << codeSize_) | size_t(k);
+          const int found = child_[slot];
           if (found) {
-            current = codes_[i];
+            current = found;
             continue;
           }
+          Output(current);
+          if (nextFree_ < kTableSize) {
+            child_[slot] = uint16_t(nextFree_++);
+            added_.push_back(uint32_t(slot));
+          } else {
+            ClearTable();
+            nextFree_ = clear_ + 2;
+            clearFlag_ = true;
+            Output(clear_);
+          }
+          current = k;
         }
-        Output(current);
-        if (nextFree_ < kTableSize) {
-          codes_[i] = uint16_t(nextFree_++);
-          keys_[i] = key;
-        } else {
-          ClearHash();
-          nextFree_ = clear_ + 2;
-          clearFlag_ = true;
-          Output(clear_);
-        }
-        current = k;
       }
       Output(current);
     }
@@ -264,21 +311,21 @@ class TGIFEncoder {
   bool Written() const { return ok_; }
 
  private:
-  void ClearHash() {
-    for (int i = 0; i < kHashSize; ++i) keys_[i] = -1;
+  void ClearTable() {
+    for (uint32_t slot : added_) child_[slot] = 0;
+    added_.clear();
   }
   void Write(const void* p, int32_t n) {
     if (stream_.Write(p, n) != n) ok_ = false;
   }
   void FlushPacket() {
     if (packetLen_ == 0) return;
-    const uint8_t n = uint8_t(packetLen_);
-    Write(&n, 1);
-    Write(packet_, packetLen_);
+    packet_[0] = uint8_t(packetLen_);
+    Write(packet_, packetLen_ + 1);
     packetLen_ = 0;
   }
   void PutByte(uint8_t b) {
-    packet_[packetLen_++] = b;
+    packet_[1 + packetLen_++] = b;
     if (packetLen_ == kPacketSize) FlushPacket();
   }
   void Output(int code) {
@@ -306,11 +353,14 @@ class TGIFEncoder {
   bool clearFlag_ = false;
   uint32_t acc_ = 0;
   int bits_ = 0;
-  uint8_t packet_[kPacketSize];
+  uint8_t packet_[1 + kPacketSize];  // the length byte, then the data
   int packetLen_ = 0;
   bool ok_ = true;
-  int32_t keys_[kHashSize];
-  uint16_t codes_[kHashSize];
+  // The code of string `code` followed by index k at (code << codeSize) | k; 0 = none (no string
+  // ever gets a code below clear + 2 > 0). The slots filled since the last clear are listed, so a
+  // clear resets only those.
+  std::vector<uint16_t> child_;
+  std::vector<uint32_t> added_;
 };
 
 }  // namespace
@@ -322,8 +372,7 @@ bool IEGIFLZWCompress(TIEStream& stream, int height, int width, bool interlaced,
   if (codeSize > kMaxEncodeCodeSize) codeSize = kMaxEncodeCodeSize;
   const uint8_t sizeByte = uint8_t(codeSize);
   bool ok = stream.Write(&sizeByte, 1) == 1;
-  TPixelCursor px(data ? width : 0, data ? height : 0, interlaced);
   auto encoder = std::make_unique<TGIFEncoder>(stream, codeSize);
-  encoder->Run(data, px);
+  encoder->Run(data, width, height, interlaced);
   return ok && encoder->Written();
 }

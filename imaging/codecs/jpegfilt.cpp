@@ -235,6 +235,18 @@ int ScaleDenominator(const TIOParamsVals& p, int imageWidth, int imageHeight) {
   }
 }
 
+// How each file colour space is named in the parameters and delivered: colour as B, G, R.
+struct TColorSpaceRoute {
+  J_COLOR_SPACE file;
+  uint8_t code;  // Params.JPEGColorSpace
+  int samples;
+  J_COLOR_SPACE output;
+};
+const TColorSpaceRoute kColorSpaces[] = {
+    {JCS_GRAYSCALE, 1, 1, JCS_GRAYSCALE}, {JCS_RGB, 0, 3, JCS_EXT_BGR}, {JCS_YCbCr, 2, 3, JCS_EXT_BGR},
+    {JCS_CMYK, 3, 4, JCS_CMYK},           {JCS_YCCK, 4, 4, JCS_CMYK},
+};
+
 // What a decode left behind for the caller.
 struct TDecodeState {
   int rows = 0;
@@ -400,35 +412,13 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
   if (ok) {
     Params.SetImageCount(1);
     Params.BitsPerSample = 8;
-    switch (cinfo.jpeg_color_space) {
-      case JCS_GRAYSCALE:
-        Params.JPEGColorSpace = 1;
-        Params.SamplesPerPixel = 1;
-        outSpace = JCS_GRAYSCALE;
-        break;
-      case JCS_RGB:
-        Params.JPEGColorSpace = 0;
-        Params.SamplesPerPixel = 3;
-        outSpace = JCS_EXT_BGR;
-        break;
-      case JCS_YCbCr:
-        Params.JPEGColorSpace = 2;
-        Params.SamplesPerPixel = 3;
-        outSpace = JCS_EXT_BGR;
-        break;
-      case JCS_CMYK:
-        Params.JPEGColorSpace = 3;
-        Params.SamplesPerPixel = 4;
-        outSpace = JCS_CMYK;
-        break;
-      case JCS_YCCK:
-        Params.JPEGColorSpace = 4;
-        Params.SamplesPerPixel = 4;
-        outSpace = JCS_CMYK;
-        break;
-      default:
-        break;  // a colour space the library cannot name: no parameters, no rows
-    }
+    for (const TColorSpaceRoute& r : kColorSpaces)
+      if (r.file == cinfo.jpeg_color_space) {
+        Params.JPEGColorSpace = r.code;
+        Params.SamplesPerPixel = r.samples;
+        outSpace = r.output;
+      }
+    // any other colour space: no parameters and no rows
     if (KeepYCbCr && outSpace != JCS_UNKNOWN) outSpace = JCS_YCbCr;
     cinfo.out_color_space = outSpace;
     cinfo.dct_method = DCTMethod(Params.JPEGDCTMethod);

@@ -450,3 +450,29 @@ TEST(GIFWrite, AlphaAndLongComments) {
             "giftopnm: gif comment: " + std::string(255, 'x') + "\ngiftopnm: gif comment: " + std::string(45, 'x') +
                 "end\ngiftopnm: gif comment: short\n");
 }
+
+// Through the component: a bitmap with alpha saved as GIF loads back with its transparent pixels.
+TEST(GIFWrite, AlphaThroughTheComponent) {
+  TIEBitmap picture;
+  MakePicture(picture, 16, 9, 20);
+  picture.GetAlphaChannel()->SetByte(4, 2, 0);
+  TImageryIO io(&picture);
+  TIEMemoryStream s;
+  io.SaveStreamAsFileType(s, iffGIF);
+  EXPECT_FALSE(io.Aborting);
+  TIEBitmap back;
+  TImageryIO reader(&back);
+  s.SetPosition(0);
+  reader.LoadStreamByContent(s);
+  EXPECT_FALSE(reader.Aborting);
+  EXPECT_EQ(reader.Params.FileType, iffGIF);
+  ASSERT_TRUE(back.AlphaPresent());
+  EXPECT_EQ(back.GetAlphaAt(4, 2), 0);
+  EXPECT_EQ(back.GetAlphaAt(5, 2), 255);
+  for (int y = 0; y < 9; ++y)
+    for (int x = 0; x < 16; ++x)
+      if (x != 4 || y != 2) {
+        const TIERGB a = back.GetPixelRGB(x, y), b = picture.GetPixelRGB(x, y);
+        ASSERT_TRUE(a.r == b.r && a.g == b.g && a.b == b.b) << x << "," << y;  // 20 colours: exact
+      }
+}

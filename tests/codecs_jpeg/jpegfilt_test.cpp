@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
+
+#include <jpeglib.h>
 
 #include "coder_fixtures.h"
 #include "hostenv.h"
@@ -361,6 +365,80 @@ TEST(JPEGWrite, MarkersInListOrder) {
   const uint8_t kTypes[] = {0xE0, 0xE1, 0xE3, 0xFE};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(got.GetMarkerType(i), kTypes[i]);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(got.GetMarkerData(0)), 4), "XTRA");
+}
+
+// Abbreviated data as TIFF files keep it: the tables in one stream, the image without them in
+// another. Read with the tables stream, the image equals djpeg's reading of the same image written
+// whole.
+TEST(JPEGRead, TablesFromASeparateStream) {
+  TIEBitmap& picture = Picture();
+  auto encode = [&](int mode) {  // 0 whole file, 1 tables only, 2 image without tables
+    jpeg_compress_struct c;
+    jpeg_error_mgr e;
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    unsigned char* mem = nullptr;
+    unsigned long len = 0;
+    jpeg_mem_dest(&c, &mem, &len);
+    c.image_width = 101;
+    c.image_height = 77;
+    c.input_components = 3;
+    c.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 70, TRUE);
+    if (mode == 2) jpeg_suppress_tables(&c, TRUE);
+    if (mode == 1) {
+      jpeg_write_tables(&c);
+    } else {
+      jpeg_start_compress(&c, mode == 0 ? TRUE : FALSE);
+      while (c.next_scanline < c.image_height) {
+        JSAMPROW row = picture.GetRowAddress(int(c.next_scanline));
+        jpeg_write_scanlines(&c, &row, 1);
+      }
+      jpeg_finish_compress(&c);
+    }
+    Bytes out(mem, mem + len);
+    jpeg_destroy_compress(&c);
+    std::free(mem);
+    return out;
+  };
+  const Bytes whole = encode(0), tables = encode(1), image = encode(2);
+  ASSERT_LT(image.size(), whole.size());
+  ASSERT_TRUE(fx::WriteWork("whole.jpg", whole));
+  HostFile("djpeg -pnm whole.jpg > whole.pnm", "whole.pnm");
+  TIEMemStream t(tables.data(), int64_t(tables.size())), s(image.data(), int64_t(image.size()));
+  bool abort = false;
+  TIECodecProgress progress;
+  progress.Aborting = &abort;
+  TIEBitmap b;
+  TIOParamsVals p(nullptr);
+  EXPECT_EQ(IEJPEGRead(s, &t, b, p, progress, false, false, true, false, true, -1, false), 77);
+  EXPECT_FALSE(abort);
+  ExpectEqualsPnm(b, "whole.pnm");
+
+  // without the tables the image cannot be decoded
+  s.SetPosition(0);
+  IEJPEGRead(s, nullptr, b, p, progress, false, false, true, false, true, -1, false);
+  EXPECT_TRUE(abort);
+}
+
+// IPTC records that exiftool put into an APP13 segment are read into Params.IPTCInfo.
+TEST(JPEGRead, IPTCFromExiftool) {
+  Picture();
+  HostFile("cjpeg src.ppm > iptc.jpg && exiftool -q -overwrite_original -IPTC:ObjectName=tevarnic "
+           "-IPTC:Keywords=slide iptc.jpg",
+           "iptc.jpg");
+  TIEBitmap b;
+  TIOParamsVals p(nullptr);
+  EXPECT_FALSE(Read(fx::ReadWork("iptc.jpg"), b, p).aborted);
+  std::map<int, std::string> records;
+  for (int i = 0; i < p.IPTCInfo.Count(); ++i)
+    if (p.IPTCInfo.GetRecordNumber(i) == 2)
+      records[p.IPTCInfo.GetDataSet(i)] =
+          std::string(reinterpret_cast<const char*>(p.IPTCInfo.GetData(i)), size_t(p.IPTCInfo.GetLength(i)));
+  EXPECT_EQ(records[5], "tevarnic");
+  EXPECT_EQ(records[25], "slide");
+  EXPECT_NE(p.JPEGMarkerList.FindMarkerIndex(0xED), -1);  // the APP13 stays in the list for writing
 }
 
 // A profile PIL spreads over several APP2 chunks loads whole; a profile with a chunk missing is
