@@ -15,18 +15,10 @@
 #include "imageryview.h"
 #include "ioparams.h"
 #include "uibitmap.h"
-#include "vodevovur.h"
 
 using namespace ui;
 
 namespace {
-
-class LibraryEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { IELibraryStaticInit(); }
-  void TearDown() override { IELibraryStaticFini(); }
-};
-const auto* const gEnv = ::testing::AddGlobalTestEnvironment(new LibraryEnvironment);
 
 // A 24-bit picture with gradients and flat runs, so that the run-length writers have both.
 void Paint24(TBitmap& b, int w, int h) {
