@@ -70,6 +70,9 @@ void TImageryView::Create(ui::TComponent* owner) {
 }
 
 void TImageryView::BeforeDestruction() {
+  // Marked as going first: messages served below (a component waiting for its I/O thread pumps the
+  // queue, the window is destroyed after the buffers) must not update a view whose bitmap is gone.
+  if (!InState(ui::csDestroying)) Destroying();
   // The components go first: each unregisters its change handler while the view is whole.
   delete IO;
   IO = nullptr;
@@ -286,7 +289,7 @@ int TImageryView::ResumePaintingQuietly() {
 }
 
 void TImageryView::UpdateView() {
-  if (UpdateLock > 0 || InState(ui::csDesigning)) return;
+  if (UpdateLock > 0 || InState(ui::csDesigning) || !IEBitmap) return;
   if ((ComponentState() & ~uint32_t(ui::csFreeNotification)) != 0) return;
   Updating = true;
   try {

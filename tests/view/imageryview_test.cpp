@@ -15,18 +15,10 @@
 #include "imageryview.h"
 #include "ioparams.h"
 #include "uibitmap.h"
-#include "vodevovur.h"
 
 using namespace ui;
 
 namespace {
-
-class LibraryEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { IELibraryStaticInit(); }
-  void TearDown() override { IELibraryStaticFini(); }
-};
-const auto* const gEnv = ::testing::AddGlobalTestEnvironment(new LibraryEnvironment);
 
 // A 24-bit picture with gradients and flat runs, so that the run-length writers have both.
 void Paint24(TBitmap& b, int w, int h) {
@@ -454,4 +446,35 @@ TEST_F(ImageryView, LoadingThroughItsComponentUpdatesTheView) {
   EXPECT_EQ(1, changes);
   EXPECT_GT(view->GetUpdateCount(), updates);
   EXPECT_EQ(picture.GetPixelRGB(40, 30).g, view->GetIEBitmap()->GetPixelRGB(40, 30).g);
+}
+
+// Components that a caller attached (not the view's own) outlive the view: they forget it and work on
+// a bitmap of their own instead of the view's freed one.
+TEST(ImageryViewOwnership, ForeignComponentsForgetAFreedView) {
+  TImageryView* view = New<TImageryView>(nullptr);
+  TBitmap src;
+  FillBitmap(src, pf24bit, 20, 10, 4);
+  view->Assign(&src);
+  TImageryIO io;
+  TImageryProc proc;
+  io.SetAttachedImageryValue(view);
+  proc.SetAttachedImageryValue(view);
+  EXPECT_EQ(view->GetIEBitmap(), io.GetIEBitmap());
+  EXPECT_EQ(view->GetIEBitmap(), proc.GetWorkingBitmap());
+  EXPECT_EQ(2, view->BitmapChangeHandlerCount());
+  io.AttachBitmap(nullptr);  // nil while a view is attached: still attached and told
+  EXPECT_EQ(2, view->BitmapChangeHandlerCount());
+  TIEBitmap* viewBitmap = view->GetIEBitmap();
+  view->Free();
+  EXPECT_EQ(nullptr, io.GetAttachedImagery());
+  EXPECT_EQ(nullptr, proc.GetAttachedImagery());
+  EXPECT_NE(viewBitmap, io.GetIEBitmap());
+  EXPECT_NE(viewBitmap, proc.GetWorkingBitmap());
+  // both still work
+  io.GetIEBitmap()->Allocate(4, 4, ie24RGB);
+  io.SaveByExtension(W(tq::WorkFile("after_view.tga")));
+  EXPECT_FALSE(io.Aborting);
+  proc.GetWorkingBitmap()->Allocate(4, 4, ie24RGB);
+  proc.Resample(8, 8, rfNearest);
+  EXPECT_EQ(8, proc.GetWorkingBitmap()->GetImageWidth());
 }
