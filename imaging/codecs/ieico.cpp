@@ -71,6 +71,16 @@ bool ReadEntries(TIEStream& s, TIECodecProgress& p, int count, std::vector<TEntr
   return true;
 }
 
+// To the entry's image; an image cut short by the end of the stream is a truncated file.
+bool SeekToImage(TIEStream& s, TIECodecProgress& p, int64_t start, const TEntry& e) {
+  if (int64_t(e.offset) + e.bytes > s.GetSize() - start) {
+    p.Abort();
+    return false;
+  }
+  s.SetPosition(start + e.offset);
+  return true;
+}
+
 int BitsForColours(int n) { return n > 0 ? IEBitsForCount(uint32_t(n)) : 0; }
 
 int DpiOf(int32_t ppm, int fallback) { return ppm > 0 ? IERound(ppm / 100.0 * 2.54) : fallback; }
@@ -239,7 +249,7 @@ void IEICORead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool
     if (!IEReadExact(Stream, Progress, h, kDirectoryHeaderSize)) return;
     if (IEReadU16LE(h) == kBitmapMagic) {
       Stream.SetPosition(start);
-      const int64_t size = Stream.GetSize();
+      const int64_t size = Stream.GetSize() - start;
       IEBMPRead(Stream, Bitmap, int32_t(size > 0x7FFFFFFF ? 0x7FFFFFFF : size), Params, Progress, ParamsOnly, false,
                 AlphaMask, IgnoreAlpha);
       return;
@@ -261,12 +271,7 @@ void IEICORead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool
       Params.ICOBitCount[i] = b ? b : 24;
     }
     entry = entries[size_t(Params.ICOImageIndex)];
-    // an image cut short by the end of the stream is a truncated file
-    if (int64_t(entry.offset) + entry.bytes > Stream.GetSize() - start) {
-      Progress.Abort();
-      return;
-    }
-    Stream.SetPosition(start + entry.offset);
+    if (!SeekToImage(Stream, Progress, start, entry)) return;
   }
   uint8_t ih[kInfoHeaderSize];
   if (!IEReadExact(Stream, Progress, ih, kInfoHeaderSize)) return;
@@ -339,11 +344,7 @@ void IECURRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool
     if (!entry.height) entry.height = 256;
     Params.CURHotSpotX = entry.planesOrHotX;
     Params.CURHotSpotY = entry.bitsOrHotY;
-    if (int64_t(entry.offset) + entry.bytes > Stream.GetSize() - start) {
-      Progress.Abort();
-      return;
-    }
-    Stream.SetPosition(start + entry.offset);
+    if (!SeekToImage(Stream, Progress, start, entry)) return;
   }
   uint8_t ih[kInfoHeaderSize];
   if (!IEReadExact(Stream, Progress, ih, kInfoHeaderSize)) return;
