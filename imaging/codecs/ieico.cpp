@@ -43,14 +43,13 @@ bool DirectoryTest(TIEStream& s, uint16_t type) {
   if (size >= kMinTestSize && s.Read(h, kDirectoryHeaderSize) == kDirectoryHeaderSize && IEReadU16LE(h) == 0 &&
       IEReadU16LE(h + 2) == type && IEReadU16LE(h + 4) > 0) {
     const int count = IEReadU16LE(h + 4);
-    ok = true;
+    std::vector<uint8_t> raw;
+    if (kDirectoryHeaderSize + int64_t(count) * kEntrySize <= size) {
+      raw.resize(size_t(count) * kEntrySize);
+      ok = s.Read(raw.data(), int32_t(raw.size())) == int32_t(raw.size());
+    }
     for (int i = 0; i < count && ok; ++i) {
-      uint8_t e[kEntrySize];
-      if (s.Read(e, kEntrySize) != kEntrySize) {
-        ok = false;
-        break;
-      }
-      const TEntry en = ParseEntry(e);
+      const TEntry en = ParseEntry(&raw[size_t(i) * kEntrySize]);
       ok = en.reserved == 0 && en.bytes > 0 && en.offset >= uint32_t(kDirectoryHeaderSize + (i + 1) * kEntrySize);
     }
   }
