@@ -402,6 +402,30 @@ TEST(PNGWrite, ParameterFixupsAndShortWrites) {
   misctest::LimitedStream limited(100);
   io.SaveStreamAsFileType(limited, iffPNG);
   EXPECT_TRUE(io.Aborting);
+  // a format the writer does not encode goes through a converted copy; the caller's bitmap stays
+  TIEBitmap wide;
+  ASSERT_TRUE(wide.Allocate(3, 2, ieRGB48));
+  for (int i = 0; i < 6; ++i) wide.SetRGB48(i % 3, i / 3, TIERGB48{uint16_t(i * 10000), 0xFFFF, uint16_t(0x1234)});
+  for (int samples : {1, 3}) {
+    TImageryIO w(&wide);
+    w.Params.SamplesPerPixel = samples;
+    w.Params.BitsPerSample = 8;
+    TIEMemoryStream out;
+    w.SaveStreamAsFileType(out, iffPNG);
+    ASSERT_FALSE(w.Aborting);
+    EXPECT_EQ(wide.GetPixelFormat(), ieRGB48);
+    out.SetPosition(0);
+    TIEBitmap back;
+    TImageryIO r(&back);
+    r.LoadStreamAsFileType(out, iffPNG);
+    ASSERT_FALSE(r.Aborting);
+    for (int i = 0; i < 6; ++i) {
+      const TIERGB c = back.GetPixelRGB(i % 3, i / 3);
+      EXPECT_EQ(c.r, (i * 10000) >> 8) << samples << " " << i;
+      EXPECT_EQ(c.g, 255);
+      EXPECT_EQ(c.b, 0x12);
+    }
+  }
 }
 
 // Truncations and random byte flips of valid files never crash or hang; truncations always abort.
