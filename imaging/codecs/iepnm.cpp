@@ -15,6 +15,7 @@ namespace {
 // A header has a magic, two sizes and a maximum; a file padded with comments is still read, but the
 // test gives up after this many tokens.
 constexpr int kMaxTestTokens = 501;
+constexpr int32_t kMaxTestBytes = 64 * 1024;
 // Longer tokens are no numbers any more; longer comments are cut (the rest is still skipped).
 constexpr size_t kMaxTokenLength = 64;
 constexpr size_t kMaxCommentLength = 4096;
@@ -118,7 +119,11 @@ bool IEPNMTest(TIEStream& Stream) {
   THeader h;
   bool ok = false;
   try {
-    ReadHeader(Stream, h, nullptr, kMaxTestTokens);
+    // the tokens are looked for in one block read at once: detection runs on unbuffered files too
+    std::vector<uint8_t> head(kMaxTestBytes);
+    const int32_t n = Stream.Read(head.data(), kMaxTestBytes);
+    TIEMemStream block(head.data(), n > 0 ? n : 0);
+    ReadHeader(block, h, nullptr, kMaxTestTokens);
     ok = h.kind != 0 && h.step == hsDone && h.width > 0 && h.height > 0;
   } catch (...) {
     ok = false;

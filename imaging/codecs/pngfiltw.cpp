@@ -22,6 +22,8 @@ namespace {
 
 constexpr int kPaletteSize = 256;
 constexpr int32_t kWriteChunk = 1 << 30;
+// Output of deflate between two calls of the write routine: larger blocks mean fewer stream writes.
+constexpr png_size_t kCompressionBuffer = 1 << 16;
 // libpng's limit on a text keyword
 constexpr size_t kMaxKeywordLength = 79;
 
@@ -302,6 +304,7 @@ bool EncodePNG(TPNGWriteState* st) {
   png_set_filter(png, PNG_FILTER_TYPE_BASE, st->filter);
   if (st->hasBackground) png_set_bKGD(png, info, &st->background);
   png_set_compression_level(png, st->level);
+  png_set_compression_buffer_size(png, kCompressionBuffer);
   if (!st->texts.empty()) png_set_text(png, info, st->texts.data(), int(st->texts.size()));
   png_write_info(png, info);
   if (st->colorType == PNG_COLOR_TYPE_RGB || st->colorType == PNG_COLOR_TYPE_RGB_ALPHA) png_set_bgr(png);

@@ -8,6 +8,7 @@
 #include "bmpfilt.h"
 #include "giffilter.h"
 #include "iecodeccommon.h"
+#include "ieico.h"
 #include "iej2000.h"
 #include "ieview.h"
 #include "iemetafile.h"
@@ -138,9 +139,10 @@ struct TIEFinishWorkGuard {
 
 bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
-         t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap;
+         t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap ||
+         t == iffICO || t == iffCUR;
 }
-bool IECanWriteFileType(TIEFileFormatCode t) { return IECanReadFileType(t) && t != iffRawBitmap; }
+bool IECanWriteFileType(TIEFileFormatCode t) { return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR; }
 
 TImageryIO::TImageryIO() : Params(this) {
   InitializeCriticalSection(&ThreadLock);
@@ -325,6 +327,8 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
     case iffPNG: IEPNGRead(stream, bmp, Params, progress, paramsOnly); break;
     case iffPXM: IEPNMRead(stream, bmp, Params, progress, paramsOnly); break;
     case iffWBMP: IEWBMPRead(stream, bmp, Params, progress, paramsOnly); break;
+    case iffICO: IEICORead(stream, bmp, Params, paramsOnly, progress, alpha, paramsOnly); break;
+    case iffCUR: IECURRead(stream, bmp, Params, paramsOnly, progress, alpha, paramsOnly); break;
     case iffRawBitmap:  // the attached bitmap's size and pixel format describe the data
       if (!paramsOnly) IERawBitmapRead(stream, bmp, Params, progress);
       break;
@@ -356,10 +360,22 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffGIF: IEGIFWrite(stream, bmp, Params, progress); break;
     case iffPNG: IEPNGWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
     case iffPXM:
-    case iffWBMP: {
+    case iffWBMP:
+    case iffICO: {
       TIEWriterSource src(bmp, bmp.GetPixelFormat() == ie1g ? ie1g : ie24RGB);
-      if (type == iffPXM) IEPNMWrite(stream, *src.get(), Params, progress);
-      else IEWBMPWrite(stream, *src.get(), Params, progress);
+      if (type == iffPXM) {
+        IEPNMWrite(stream, *src.get(), Params, progress);
+      } else if (type == iffWBMP) {
+        IEWBMPWrite(stream, *src.get(), Params, progress);
+      } else {  // the leading sizes with a width, each with its depth
+        std::vector<TIEICOSize> sizes;
+        std::vector<int> bits;
+        for (int i = 0; i < kIEICOMaxSizes && Params.ICOSizes[i].Width > 0; ++i) {
+          sizes.push_back(Params.ICOSizes[i]);
+          bits.push_back(Params.ICOBitCount[i]);
+        }
+        IEICOWrite(stream, *src.get(), Params, progress, sizes, bits);
+      }
       break;
     }
     default:
@@ -721,6 +737,8 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffPCX, [&] { return size > 128 && b[0] == 10 && b[1] <= 5; }},
         {iffTIFF, [&] { return size > 12 && magic("TIFF"); }},
         {iffPNG, [&] { return size > 8 && IEPNGTest(stream); }},
+        {iffICO, [&] { return IEICOTest(stream); }},
+        {iffCUR, [&] { return IECURTest(stream); }},
         {iffTGA, [&] { return IETGATest(stream); }},
         {iffPXM, [&] { return IEPNMTest(stream); }},
         {iffJP2, [&] { return IEJP2Test(stream); }},

@@ -48,7 +48,9 @@ void Mutate(const std::vector<uint8_t>& valid, int rounds, TIEFileFormatCode typ
     TIEBitmap back;
     TImageryIO io(&back);
     io.LoadStreamAsFileType(m, type);
-    if (truncate) EXPECT_TRUE(io.Aborting) << "type " << type << " cut at " << f.size();
+    if (truncate) {
+      EXPECT_TRUE(io.Aborting) << "type " << type << " cut at " << f.size();
+    }
     EXPECT_LE(uint64_t(back.GetImageWidth()) * back.GetImageHeight(), uint64_t(1) << 22);
   }
 }

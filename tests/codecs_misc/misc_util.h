@@ -1,4 +1,5 @@
-// Helpers of the tests of this folder: files, host tools, a stream that fills up, mutation runs.
+// Helpers of the codec tests (this folder and codecs_png): files, host tools, a stream that fills up,
+// mutation runs.
 #pragma once
 #include <cstdint>
 #include <string>
