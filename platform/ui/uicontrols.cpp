@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "uiactions.h"
+#include "uiforms.h"
 
 namespace ui {
 
@@ -27,7 +28,8 @@ static std::vector<TPropInfo> ControlProps() {
           stored(prop::Bool("Visible", &T::GetVisible, &T::SetVisible, true), &T::IsVisibleStored),
           stored(prop::Str("Hint", &T::GetHint, &T::SetHint), &T::IsHintStored),
           prop::Object<T, TBasicAction>("Action", &T::GetAction, &T::SetAction),
-          prop::Bool("ShowHint", &T::GetShowHint, &T::SetShowHint, false),
+          stored(prop::Bool("ShowHint", &T::GetShowHint, &T::SetShowHint, false), &T::IsShowHintStored),
+          prop::Bool("ParentShowHint", &T::GetParentShowHint, &T::SetParentShowHint, true),
           prop::Int("Cursor", &T::GetCursor, &T::SetCursor, true, 0),
           prop::Event("OnClick", &T::OnClick),
           prop::Event("OnDblClick", &T::OnDblClick),
@@ -269,6 +271,8 @@ LRESULT TControl::Perform(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void TControl::WndProc(TMessage& m) {
+  // Mouse messages over a control drive the application's hints.
+  if (m.Msg >= WM_MOUSEFIRST && m.Msg <= WM_MOUSELAST && Application) Application->HintMouseMessage(this, m);
   switch (m.Msg) {
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
@@ -386,6 +390,12 @@ void TControl::SetClientSize(int w, int h) {
 }
 
 POINT TControl::ClientToScreen(POINT p) {
+  // A window knows where its client area is; a form's lies inside its frame and caption.
+  auto* w = As<TWinControl>(this);
+  if (w && w->HandleAllocated()) {
+    ::ClientToScreen(w->handle_, &p);
+    return p;
+  }
   POINT o{left_, top_};
   if (parent_) o = parent_->ClientToScreen(o);
   return POINT{p.x + o.x, p.y + o.y};
@@ -541,6 +551,18 @@ void TControl::Notification(TComponent* c, TOperation op) {
   TComponent::Notification(c, op);
   if (op == opRemove && actionLink_ && c == actionLink_->GetAction()) SetAction(nullptr);
 }
+
+bool TControl::GetShowHint() const {
+  if (parentShowHint_ && parent_) return parent_->GetShowHint();
+  return showHint_;
+}
+
+void TControl::SetShowHint(bool v) {
+  showHint_ = v;
+  parentShowHint_ = false;
+}
+
+bool TControl::IsShowHintStored() const { return !parentShowHint_; }
 
 bool TControl::IsCaptionStored() const { return !actionLink_ || !actionLink_->IsCaptionLinked(); }
 bool TControl::IsHintStored() const { return !actionLink_ || !actionLink_->IsHintLinked(); }

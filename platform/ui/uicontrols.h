@@ -150,8 +150,11 @@ class TControl : public TComponent {
   void SetAlign(TAlign a);
   std::string GetHint() const { return hint_; }
   void SetHint(const std::string& h) { hint_ = h; }
-  bool GetShowHint() const { return showHint_; }
-  void SetShowHint(bool v) { showHint_ = v; }
+  // Whether hints show over the control: its own setting, or its parent's while ParentShowHint is set.
+  bool GetShowHint() const;
+  void SetShowHint(bool v);
+  bool GetParentShowHint() const { return parentShowHint_; }
+  void SetParentShowHint(bool v) { parentShowHint_ = v; }
   int GetCursor() const { return cursor_; }
   void SetCursor(int c) { cursor_ = c; }
 
@@ -182,6 +185,7 @@ class TControl : public TComponent {
   bool IsHintStored() const;
   bool IsEnabledStored() const;
   bool IsVisibleStored() const;
+  bool IsShowHintStored() const;
 
   TNotifyEvent OnClick;
   TNotifyEvent OnDblClick;
@@ -217,6 +221,7 @@ class TControl : public TComponent {
   TAlign align_ = alNone;
   std::string hint_;
   bool showHint_ = false;
+  bool parentShowHint_ = true;
   int cursor_ = 0;
   bool mouseCaptured_ = false;
   TWinControl* parent_ = nullptr;
