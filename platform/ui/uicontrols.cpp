@@ -5,6 +5,7 @@
 
 #include "uiactions.h"
 #include "uiforms.h"
+#include "uimenus.h"
 
 namespace ui {
 
@@ -28,6 +29,7 @@ static std::vector<TPropInfo> ControlProps() {
           stored(prop::Bool("Visible", &T::GetVisible, &T::SetVisible, true), &T::IsVisibleStored),
           stored(prop::Str("Hint", &T::GetHint, &T::SetHint), &T::IsHintStored),
           prop::Object<T, TBasicAction>("Action", &T::GetAction, &T::SetAction),
+          prop::Object<T, TPopupMenu>("PopupMenu", &T::GetPopupMenu, &T::SetPopupMenu),
           stored(prop::Bool("ShowHint", &T::GetShowHint, &T::SetShowHint, false), &T::IsShowHintStored),
           prop::Bool("ParentShowHint", &T::GetParentShowHint, &T::SetParentShowHint, true),
           prop::Int("Cursor", &T::GetCursor, &T::SetCursor, true, 0),
@@ -297,6 +299,16 @@ void TControl::WndProc(TMessage& m) {
     case WM_LBUTTONDBLCLK:
       if (OnDblClick) OnDblClick(this);
       break;
+    case WM_CONTEXTMENU:
+      if (popupMenu_ && popupMenu_->GetAutoPopup() && enabled_) {
+        POINT p{static_cast<short>(LOWORD(m.LParam)), static_cast<short>(HIWORD(m.LParam))};
+        if (p.x == -1 && p.y == -1) p = ClientToScreen(POINT{width_ / 2, height_ / 2});  // from the keyboard
+        popupMenu_->PopupComponent = this;
+        popupMenu_->Popup(p.x, p.y);
+        m.Result = 1;
+        return;
+      }
+      break;
     case CM_PARENTFONTCHANGED:
       ParentFontChanged();
       return;
@@ -550,6 +562,14 @@ void TControl::InitiateAction() {
 void TControl::Notification(TComponent* c, TOperation op) {
   TComponent::Notification(c, op);
   if (op == opRemove && actionLink_ && c == actionLink_->GetAction()) SetAction(nullptr);
+  if (op == opRemove && c == popupMenu_) popupMenu_ = nullptr;
+}
+
+void TControl::SetPopupMenu(TPopupMenu* m) {
+  if (m == popupMenu_) return;
+  if (popupMenu_) popupMenu_->RemoveFreeNotification(this);
+  popupMenu_ = m;
+  if (m) m->FreeNotification(this);
 }
 
 bool TControl::GetShowHint() const {

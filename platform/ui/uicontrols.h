@@ -85,6 +85,7 @@ class TCustomForm;
 class TBasicAction;
 class TBasicActionLink;
 class TControlActionLink;
+class TPopupMenu;
 
 class TControl : public TComponent {
   UI_DECLARE_CLASS(TControl, TComponent)
@@ -175,6 +176,9 @@ class TControl : public TComponent {
   TControlActionLink* ActionLink() const { return actionLink_; }
   // The idle-time update of the control's action.
   virtual void InitiateAction();
+  // The menu that a right click (WM_CONTEXTMENU) pops up over the control.
+  TPopupMenu* GetPopupMenu() const { return popupMenu_; }
+  void SetPopupMenu(TPopupMenu* m);
   // A control that handles actions itself (e.g. one that shows hints) takes them here; true: taken.
   virtual bool ExecuteAction(TBasicAction* action) {
     (void)action;
@@ -210,6 +214,7 @@ class TControl : public TComponent {
   virtual TClass GetActionLinkClass();
   void Notification(TComponent* c, TOperation op) override;
   TControlActionLink* actionLink_ = nullptr;
+  TPopupMenu* popupMenu_ = nullptr;
   std::string text_;
   TFont* font_;
   TColor color_ = clBtnFace;
