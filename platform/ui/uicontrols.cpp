@@ -521,23 +521,8 @@ TBasicAction* TControl::GetAction() const { return actionLink_ ? actionLink_->Ge
 
 void TControl::SetAction(TBasicAction* a) {
   if (a == GetAction()) return;
-  if (!a) {
-    delete actionLink_;
-    actionLink_ = nullptr;
-    return;
-  }
-  if (!actionLink_) {
-    TBasicActionLink* link = CreateActionLink(GetActionLinkClass(), this);
-    actionLink_ = As<TControlActionLink>(link);
-    if (!actionLink_) {
-      delete link;
-      throw EInvalidOperation("A control's action link must be a control action link");
-    }
-  }
-  actionLink_->SetAction(a);
-  actionLink_->OnChange = TNotifyEvent(this, &TControl::DoActionChange);
-  ActionChange(a, InState(csLoading));
-  a->FreeNotification(this);
+  if (LinkClientToAction(actionLink_, this, GetActionLinkClass(), a, TNotifyEvent(this, &TControl::DoActionChange)))
+    ActionChange(a, InState(csLoading));
 }
 
 void TControl::DoActionChange(TObject* sender) {
