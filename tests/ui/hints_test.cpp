@@ -190,6 +190,25 @@ TEST_F(HintsTest, ControlsThatShowNoHintCancelIt) {
   EXPECT_FALSE(HintShowing());
 }
 
+TEST_F(HintsTest, ScreenPositionsOfControlsIncludeTheFormsFrame) {
+  // Hints find controls by screen position: a control's client origin must be where its window's is,
+  // inside the form's frame and caption, also for a windowless control on the form.
+  form->Show();
+  POINT expected{0, 0};
+  ::ClientToScreen(button->GetHandle(), &expected);
+  POINT got = button->ClientToScreen(POINT{0, 0});
+  EXPECT_EQ(expected.x, got.x);
+  EXPECT_EQ(expected.y, got.y);
+  POINT formOrigin{0, 0};
+  ::ClientToScreen(form->GetHandle(), &formOrigin);
+  got = label->ClientToScreen(POINT{3, 4});
+  EXPECT_EQ(formOrigin.x + label->GetLeft() + 3, got.x);
+  EXPECT_EQ(formOrigin.y + label->GetTop() + 4, got.y);
+  POINT back = label->ScreenToClient(got);
+  EXPECT_EQ(3, back.x);
+  EXPECT_EQ(4, back.y);
+}
+
 TEST(HintText, ShortAndLongPartsAndTheNearestParentsHint) {
   EXPECT_EQ("Open", GetShortHint("Open|Opens a file"));
   EXPECT_EQ("Opens a file", GetLongHint("Open|Opens a file"));
