@@ -84,7 +84,7 @@ void TBasicAction::BeforeDestruction() {
 }
 
 TBasicAction::~TBasicAction() {
-  for (TBasicActionLink* l : clients_) l->SetAction(nullptr);
+  while (!clients_.empty()) UnRegisterChanges(clients_.back());
 }
 
 void TBasicAction::RegisterChanges(TBasicActionLink* link) {

@@ -169,4 +169,28 @@ class TToolButtonActionLink : public TControlActionLink {
 // Makes a link of class `cls` (a TBasicActionLink class with a factory) for `client`.
 TBasicActionLink* CreateActionLink(TClass cls, TObject* client);
 
+// What SetAction of controls and menu items share: `link` (made of class `cls`, which must give a T,
+// when missing) joins `client` to action `a` and reports changes to `onChange`; a null action frees the
+// link. True when the client has to copy the action's values now.
+template <class T>
+bool LinkClientToAction(T*& link, TComponent* client, TClass cls, TBasicAction* a, const TNotifyEvent& onChange) {
+  if (!a) {
+    delete link;
+    link = nullptr;
+    return false;
+  }
+  if (!link) {
+    TBasicActionLink* made = CreateActionLink(cls, client);
+    link = As<T>(made);
+    if (!link) {
+      delete made;
+      throw EInvalidOperation(Format("%s is not a %s", cls->Name, T::StaticClassInfo.Name));
+    }
+  }
+  link->SetAction(a);
+  link->OnChange = onChange;
+  a->FreeNotification(client);
+  return true;
+}
+
 }  // namespace ui

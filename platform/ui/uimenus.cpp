@@ -483,23 +483,8 @@ TBasicAction* TMenuItem::GetAction() const { return actionLink_ ? actionLink_->G
 
 void TMenuItem::SetAction(TBasicAction* a) {
   if (a == GetAction()) return;
-  if (!a) {
-    delete actionLink_;
-    actionLink_ = nullptr;
-    return;
-  }
-  if (!actionLink_) {
-    TBasicActionLink* link = CreateActionLink(GetActionLinkClass(), this);
-    actionLink_ = As<TMenuActionLink>(link);
-    if (!actionLink_) {
-      delete link;
-      throw EInvalidOperation("A menu item's action link must be a menu action link");
-    }
-  }
-  actionLink_->SetAction(a);
-  actionLink_->OnChange = TNotifyEvent(this, &TMenuItem::DoActionChange);
-  ActionChange(a, InState(csLoading));
-  a->FreeNotification(this);
+  if (LinkClientToAction(actionLink_, this, GetActionLinkClass(), a, TNotifyEvent(this, &TMenuItem::DoActionChange)))
+    ActionChange(a, InState(csLoading));
 }
 
 void TMenuItem::DoActionChange(TObject* sender) {
@@ -782,6 +767,7 @@ bool DispatchMenuMessage(TMenu* menu, TMessage& m) {
 TMenu::TMenu() : items_(new TMenuItem) { items_->menu_ = this; }
 
 void TMenu::BeforeDestruction() {
+  Destroying();
   SetImages(nullptr);
   TComponent::BeforeDestruction();
 }
@@ -817,15 +803,11 @@ void TMenu::SetOwnerDraw(bool v) {
 
 void TMenu::SetImages(TCustomImageList* v) {
   if (v == images_) return;
-  if (images_) {
-    images_->RemoveFreeNotification(this);
-    images_->OnChange = nullptr;
-  }
+  if (images_) images_->RemoveFreeNotification(this);
   images_ = v;
-  if (v) {
-    v->FreeNotification(this);
-    v->OnChange = TNotifyEvent(this, &TMenu::ImageListChange);
-  }
+  // Owner-drawn items draw the list's current images whenever they are drawn; only the switch between
+  // owner-drawn and plain entries needs a rebuild.
+  if (v) v->FreeNotification(this);
   if (!InState(csDestroying)) ImageListChange(nullptr);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "uiforms.h"
+#include "uiimglist.h"
 #include "uimenus.h"
 
 using namespace ui;
@@ -260,6 +261,51 @@ TEST_F(MenusTest, OwnerDrawnPopupItemsGetTheirDrawAndMeasureEvents) {
   EXPECT_GE(drawnRect.right - drawnRect.left, 150);
 }
 
+TEST_F(MenusTest, LibraryDrawingOfAnItemShowsItsImageBackgroundAndText) {
+  TPopupMenu* popup = New<TPopupMenu>(form);
+  TImageList* images = New<TImageList>(form);
+  TBitmap strip;
+  strip.SetPixelFormat(pf24bit);
+  strip.SetSize(16, 16);
+  strip.Canvas()->Brush()->SetColor(clWhite);
+  strip.Canvas()->FillRect(RECT{0, 0, 16, 16});
+  strip.Canvas()->Brush()->SetColor(clBlack);
+  strip.Canvas()->FillRect(RECT{4, 4, 12, 12});
+  ASSERT_EQ(0, images->AddMasked(&strip, clWhite));
+  popup->SetImages(images);
+  EXPECT_TRUE(popup->IsOwnerDraw());
+  TMenuItem* item = Item(popup->Items(), "&Open");
+  item->SetImageIndex(0);
+  item->SetShortCut(ShortCut('O', ssCtrl));
+  auto draw = [&](int state, TBitmap& shot) {
+    shot.SetPixelFormat(pf24bit);
+    shot.SetSize(200, 20);
+    TCanvas* c = shot.Canvas();
+    item->AdvancedDrawItem(c, RECT{0, 0, 200, 20}, state, false);
+  };
+  TBitmap plain, selected, disabled;
+  draw(0, plain);
+  draw(odSelected, selected);
+  item->SetEnabled(false);
+  draw(0, disabled);
+  // The image sits at the left, centred; the rest is the menu (or, selected, the highlight) colour.
+  EXPECT_EQ(RGB(0, 0, 0), static_cast<COLORREF>(plain.Canvas()->GetPixel(1 + 8, 10)));
+  EXPECT_EQ(ColorToRGB(clMenu), static_cast<COLORREF>(plain.Canvas()->GetPixel(198, 1)));
+  EXPECT_EQ(ColorToRGB(clHighlight), static_cast<COLORREF>(selected.Canvas()->GetPixel(198, 1)));
+  EXPECT_EQ(ColorToRGB(clBtnShadow), static_cast<COLORREF>(disabled.Canvas()->GetPixel(1 + 8, 10)));
+  // Text right of the image and the shortcut near the right edge: some pixels differ from the background.
+  auto inked = [](TBitmap& b, int x0, int x1) {
+    int n = 0;
+    COLORREF bg = static_cast<COLORREF>(b.Canvas()->GetPixel(198, 1));
+    for (int x = x0; x < x1; ++x)
+      for (int y = 2; y < 18; ++y) n += static_cast<COLORREF>(b.Canvas()->GetPixel(x, y)) != bg;
+    return n;
+  };
+  EXPECT_GT(inked(plain, 20, 100), 0);
+  EXPECT_GT(inked(plain, 120, 190), 0);
+  EXPECT_EQ(0, inked(plain, 190, 200));
+}
+
 TEST_F(MenusTest, OwnerDrawnMenuBarItemsAreMeasuredAndDrawnByTheLibraryOrTheirHandler) {
   menu->SetOwnerDraw(true);
   TMenuItem* file = Item(menu->Items(), "&File");
@@ -284,6 +330,32 @@ TEST_F(MenusTest, OwnerDrawnMenuBarItemsAreMeasuredAndDrawnByTheLibraryOrTheirHa
   mi.fMask = MIIM_FTYPE;
   GetMenuItemInfoA(Bar(), 0, TRUE, &mi);
   EXPECT_TRUE(mi.fType & MFT_OWNERDRAW);
+}
+
+TEST_F(MenusTest, ContextMenuMessagePopsUpTheControlsPopupMenu) {
+  TPopupMenu* popup = New<TPopupMenu>(form);
+  Item(popup->Items(), "&One");
+  TCustomControl* box = New<TCustomControl>(form);
+  box->SetParent(form);
+  box->SetBounds(10, 10, 100, 60);
+  box->SetPopupMenu(popup);
+  int popups = 0;
+  popup->OnPopup = [&](TObject* s) {
+    EXPECT_EQ(popup, s);
+    ++popups;
+  };
+  form->Show();
+  SetTimer(nullptr, 0, 200, EndMenuTimer);
+  // From the keyboard (-1, -1): the menu opens over the control's middle.
+  EXPECT_EQ(1, SendMessageA(box->GetHandle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(box->GetHandle()), MAKELPARAM(-1, -1)));
+  EXPECT_EQ(1, popups);
+  EXPECT_EQ(box, popup->PopupComponent);
+  // Without AutoPopup the control leaves the message alone; a freed menu is forgotten.
+  popup->SetAutoPopup(false);
+  SendMessageA(box->GetHandle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(box->GetHandle()), MAKELPARAM(-1, -1));
+  EXPECT_EQ(1, popups);
+  popup->Free();
+  EXPECT_EQ(nullptr, box->GetPopupMenu());
 }
 
 TEST_F(MenusTest, PopupListWindowRoutesCommandsOfPopupMenus) {
