@@ -64,8 +64,11 @@ LRESULT CALLBACK GetMessageHook(int code, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 static std::vector<ui::TPropInfo> VelFormProps() {
-  return {ui::prop::WStr("Caption", &TVelForm::GetCaptionText, &TVelForm::SetCaptionText),
-          ui::prop::WStr("Hint", &TVelForm::GetHintText, &TVelForm::SetHintText)};
+  ui::TPropInfo caption = ui::prop::WStr("Caption", &TVelForm::GetCaptionText, &TVelForm::SetCaptionText);
+  caption.Stored = [](ui::TObject* o) { return IsWideCaptionStored(static_cast<TVelForm*>(o)); };
+  ui::TPropInfo hint = ui::prop::WStr("Hint", &TVelForm::GetHintText, &TVelForm::SetHintText);
+  hint.Stored = [](ui::TObject* o) { return IsWideHintStored(static_cast<TVelForm*>(o)); };
+  return {caption, hint};
 }
 
 UI_IMPLEMENT_CLASS(TVelForm, ui::TForm, ui::DefaultFactory<TVelForm>, VelFormProps, nullptr, nullptr)
@@ -92,6 +95,11 @@ TWideCaption TVelForm::GetCaptionText() const { return WideGetControlText(const_
 void TVelForm::SetCaptionText(const TWideCaption& caption) { WideSetControlText(this, caption); }
 std::wstring TVelForm::GetHintText() const { return WideGetControlHint(const_cast<TVelForm*>(this)); }
 void TVelForm::SetHintText(const std::wstring& hint) { WideSetControlHint(this, hint); }
+
+void TVelForm::UpdateActions() {
+  inherited::UpdateActions();
+  if (VelApplication) VelApplication->UpdateWideHint();
+}
 
 void TVelForm::CreateWindowHandle(const ui::TCreateParams& params) {
   if (!IsUnicodePlatform) {

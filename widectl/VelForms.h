@@ -28,6 +28,8 @@ class TVelForm : public ui::TForm {
   void SetCaptionText(const TWideCaption& caption);
   std::wstring GetHintText() const;
   void SetHintText(const std::wstring& hint);
+  // The library's idle-time update of the form's actions, then the application's wide hint.
+  void UpdateActions() override;
 
  protected:
   void CreateWindowHandle(const ui::TCreateParams& params) override;
