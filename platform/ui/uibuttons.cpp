@@ -45,6 +45,8 @@ static std::vector<TPropInfo> BitBtnProps() {
 UI_IMPLEMENT_CLASS(TImage, TGraphicControl, DefaultFactory<TImage>, ImageProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TSpeedButton, TGraphicControl, DefaultFactory<TSpeedButton>, SpeedProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TBitBtn, TButton, DefaultFactory<TBitBtn>, BitBtnProps, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TSpeedButtonActionLink, TControlActionLink, DefaultFactory<TSpeedButtonActionLink>, nullptr, nullptr,
+                   nullptr)
 
 namespace {
 struct Registered {
@@ -434,6 +436,25 @@ void TBitBtn::DrawItem(const DRAWITEMSTRUCT& di) {
     DrawFocusRect(canvas_->GetHandle(), &f);
   }
   canvas_->SetHandle(nullptr);
+}
+
+// ---- TSpeedButtonActionLink ----
+
+TClass TSpeedButton::GetActionLinkClass() { return &TSpeedButtonActionLink::StaticClassInfo; }
+
+void TSpeedButtonActionLink::AssignClient(TObject* client) {
+  if (!As<TSpeedButton>(client)) throw EInvalidOperation("A speed button action link needs a speed button");
+  TControlActionLink::AssignClient(client);
+}
+
+bool TSpeedButtonActionLink::IsCheckedLinked() {
+  auto* sb = static_cast<TSpeedButton*>(client_);
+  return TControlActionLink::IsCheckedLinked() && sb->GetGroupIndex() != 0 && sb->GetAllowAllUp() &&
+         sb->GetDown() == CustomAction()->GetChecked();
+}
+
+void TSpeedButtonActionLink::SetChecked(bool v) {
+  if (IsCheckedLinked()) static_cast<TSpeedButton*>(client_)->SetDown(v);
 }
 
 }  // namespace ui

@@ -1,5 +1,6 @@
 // Image control and glyph buttons (a speed button that paints itself, an owner-drawn bitmap button).
 #pragma once
+#include "uiactions.h"
 #include "uipicture.h"
 #include "uistdctrls.h"
 
@@ -70,6 +71,7 @@ class TSpeedButton : public TGraphicControl {
 
  protected:
   void Paint() override;
+  TClass GetActionLinkClass() override;
   void WndProc(TMessage& m) override;
   void DoMouseDown(TMouseButton b, int shift, int x, int y) override;
   void DoMouseUp(TMouseButton b, int shift, int x, int y) override;
@@ -117,6 +119,15 @@ class TBitBtn : public TButton {
   TButtonLayout layout_ = blGlyphLeft;
   TBitBtnKind kind_ = bkCustom;
   bool mouseInControl_ = false;
+};
+
+// Speed buttons of a group that may all be up show the action's Checked as Down.
+class TSpeedButtonActionLink : public TControlActionLink {
+  UI_DECLARE_CLASS(TSpeedButtonActionLink, TControlActionLink)
+ public:
+  void AssignClient(TObject* client) override;
+  bool IsCheckedLinked() override;
+  void SetChecked(bool v) override;
 };
 
 }  // namespace ui

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "uiactions.h"
 #include "uifiler.h"
 
 namespace ui {
@@ -323,6 +324,8 @@ void TCustomListView::ReplaceColumns(TListColumns* columns) {
 }
 
 TListItem* TCustomListView::CreateListItem() { return new TListItem(items_); }
+
+TClass TCustomListView::GetActionLinkClass() { return &TListViewActionLink::StaticClassInfo; }
 
 void TCustomListView::CreateParams(TCreateParams& p) {
   TWinControl::CreateParams(p);

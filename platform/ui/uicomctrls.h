@@ -157,6 +157,7 @@ class TCustomListView : public TWinControl {
   void ColumnsChanged();
 
  protected:
+  TClass GetActionLinkClass() override;
   void CreateParams(TCreateParams& p) override;
   void CreateWnd() override;
   void WndProc(TMessage& m) override;
