@@ -31,6 +31,7 @@ TEST(VelMenus, NativeMenuShowsWideCaptionsAndShortcuts) {
   TVelForm* form = TCustomForm::CreateNew<TVelForm>(nullptr);
   form->SetBounds(20, 20, 400, 300);
   auto* menu = New<TVelMainMenu>(form);
+  menu->SetAutoHotkeys(maManual);
   TVelMenuItem* file = MakeItem(form, menu->Items(), L"&F\u00EFle \u263A", scCtrl | 'F');
   TVelMenuItem* save = MakeItem(form, file, L"Save \u4E2D", scCtrl | 'S');
   MakeItem(form, file, L"-");
@@ -62,6 +63,15 @@ TEST(VelMenus, NativeMenuShowsWideCaptionsAndShortcuts) {
   help->SetCaption("Help");
   EXPECT_EQ(help->GetCaptionText(), L"Help");
   EXPECT_EQ(MenuString(GetSubMenu(GetMenu(form->GetHandle()), 0), 2), L"Help\tF1");
+
+  // Automatic hot keys that the library puts into the 8-bit captions appear in the wide ones, with
+  // their own characters kept.
+  // (The library rebuilds without a change notification here, so the menu is attached anew.)
+  form->SetMenu(nullptr);
+  menu->SetAutoHotkeys(maAutomatic);
+  form->SetMenu(menu);
+  EXPECT_EQ(MenuString(GetMenu(form->GetHandle()), 1), L"&\u03A9 About");
+  EXPECT_EQ(MenuString(GetSubMenu(GetMenu(form->GetHandle()), 0), 0).substr(0, 1), L"&");
 
   // Clicking through WM_COMMAND still reaches the item.
   int clicks = 0;
