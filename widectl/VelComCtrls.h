@@ -13,6 +13,8 @@
 
 #include <string>
 
+#include "VelActnList.h"
+
 #include "VelClasses.h"
 #include "uicomctrls.h"
 
@@ -115,6 +117,8 @@ class TVelCustomListView : public ui::TCustomListView {
   void WideDisplayInfo(ui::TMessage& m);
   void EndLabelEdit(const NMLVDISPINFOW& info);
   int wideChangeCount_ = 0;
+
+  VEL_WIDE_ACTION_HOOKS
 };
 
 class TVelListView : public TVelCustomListView {
@@ -129,6 +133,8 @@ class TVelProgressBar : public ui::TProgressBar {
 
  protected:
   void CreateWindowHandle(const ui::TCreateParams& params) override;
+
+  VEL_WIDE_ACTION_HOOKS
 };
 
 class TVelCustomUpDown : public ui::TCustomUpDown {
@@ -139,6 +145,8 @@ class TVelCustomUpDown : public ui::TCustomUpDown {
 
  protected:
   void CreateWindowHandle(const ui::TCreateParams& params) override;
+
+  VEL_WIDE_ACTION_HOOKS
 };
 
 class TVelUpDown : public TVelCustomUpDown {

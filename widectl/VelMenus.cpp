@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "VelActnList.h"
 #include "VelClasses.h"
 #include "VelSysUtils.h"
 #include "VelWideStrings.h"
@@ -38,6 +39,7 @@ std::vector<TPropInfo> VelMenuItemProps() {
 
 UI_IMPLEMENT_CLASS(TVelMenuItem, TMenuItem, DefaultFactory<TVelMenuItem>, VelMenuItemProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelMainMenu, TMainMenu, DefaultFactory<TVelMainMenu>, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TVelMenuActionLink, TMenuActionLink, DefaultFactory<TVelMenuActionLink>, nullptr, nullptr, nullptr)
 
 namespace {
 struct Registered {
@@ -181,6 +183,36 @@ void TVelMenuItem::MenuChanged(bool rebuild) {
 void TVelMenuItem::Loaded() {
   inherited::Loaded();
   RefreshNativeString(GetParentMenu());
+}
+
+void TVelMenuItem::ActionChange(TObject* sender, bool checkDefaults) {
+  auto* action = As<TCustomAction>(sender);
+  if (action && IsWideAction(action)) {
+    if (!checkDefaults || GetCaptionText().empty()) SetCaptionText(WideActionCaption(action));
+    if (!checkDefaults || GetHintText().empty()) SetHintText(WideActionHint(action));
+  }
+  inherited::ActionChange(sender, checkDefaults);
+}
+
+TClass TVelMenuItem::GetActionLinkClass() { return &TVelMenuActionLink::StaticClassInfo; }
+
+bool TVelMenuActionLink::IsCaptionLinked() {
+  auto* item = dynamic_cast<TVelMenuItem*>(client_);
+  return inherited::IsCaptionLinked() && item && CaptionsMatch(WideActionCaption(CustomAction()), item->GetCaptionText());
+}
+
+bool TVelMenuActionLink::IsHintLinked() {
+  auto* item = dynamic_cast<TVelMenuItem*>(client_);
+  return inherited::IsHintLinked() && item && WideActionHint(CustomAction()) == item->GetHintText();
+}
+
+void TVelMenuActionLink::SetCaption(const std::string& v) {
+  if (IsCaptionLinked())
+    static_cast<TVelMenuItem*>(client_)->SetCaptionText(WideActionNewCaption(CustomAction(), AnsiToWide(v)));
+}
+
+void TVelMenuActionLink::SetHint(const std::string& v) {
+  if (IsHintLinked()) static_cast<TVelMenuItem*>(client_)->SetHintText(WideActionNewHint(CustomAction(), AnsiToWide(v)));
 }
 
 void TVelMenuItem::InitiateAction() {

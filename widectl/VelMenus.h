@@ -43,12 +43,25 @@ class TVelMenuItem : public ui::TMenuItem {
  protected:
   void MenuChanged(bool rebuild) override;
   void Loaded() override;
+  void ActionChange(ui::TObject* sender, bool checkDefaults) override;
+  ui::TClass GetActionLinkClass() override;
 
  private:
   mutable std::wstring caption_;
   mutable std::wstring hint_;
   HKL keyboardLayout_ = nullptr;  // the layout in use at the last refresh
   bool ignoreMenuChanged_ = false;
+};
+
+// A menu item counts as showing its action's caption when the two differ only in hot-key markers
+// or letter case; new captions and hints reach the item wide.
+class TVelMenuActionLink : public ui::TMenuActionLink {
+  UI_DECLARE_CLASS(TVelMenuActionLink, ui::TMenuActionLink)
+ public:
+  bool IsCaptionLinked() override;
+  bool IsHintLinked() override;
+  void SetCaption(const std::string& v) override;
+  void SetHint(const std::string& v) override;
 };
 
 // The wide hint of a wide menu item, else the item's 8-bit hint widened.
