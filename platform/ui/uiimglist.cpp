@@ -26,6 +26,8 @@ std::unique_ptr<TBitmap> Copy24(TBitmap* src) {
   b->SetPixelFormat(pf24bit);
   b->SetSize(src->GetWidth(), src->GetHeight());
   BitBlt(b->Canvas()->GetHandle(), 0, 0, src->GetWidth(), src->GetHeight(), src->Canvas()->GetHandle(), 0, 0, SRCCOPY);
+  // A bitmap still selected into its canvas cannot be selected by the image list to copy it.
+  static_cast<TBitmapCanvas*>(b->Canvas())->FreeContext();
   return b;
 }
 }  // namespace
@@ -77,6 +79,7 @@ int TCustomImageList::Add(TBitmap* image, TBitmap* mask) {
     monoMask->SetSize(mask->GetWidth(), mask->GetHeight());
     BitBlt(monoMask->Canvas()->GetHandle(), 0, 0, mask->GetWidth(), mask->GetHeight(), mask->Canvas()->GetHandle(), 0, 0,
            SRCCOPY);
+    static_cast<TBitmapCanvas*>(monoMask->Canvas())->FreeContext();
     hm = monoMask->GetHandle();
   }
   int first = ImageList_Add(GetHandle(), img->GetHandle(), hm);
