@@ -7,6 +7,8 @@
 #include "VelClasses.h"
 #include "VelSysUtils.h"
 #include "VelWideStrings.h"
+#include "VelWindows.h"
+#include "uiimglist.h"
 #include "uifiler.h"
 
 using namespace ui;
@@ -218,6 +220,109 @@ void TVelMenuActionLink::SetHint(const std::string& v) {
 void TVelMenuItem::InitiateAction() {
   if (GetKeyboardLayout(0) != keyboardLayout_) MenuChanged(false);
   inherited::InitiateAction();
+}
+
+// ---- Owner drawing --------------------------------------------------------------------------
+
+namespace {
+
+UINT AlignmentOf(TMenuItem* item) {
+  if (auto* popup = dynamic_cast<TPopupMenu*>(item->GetParentMenu())) {
+    static const UINT kAlign[] = {DT_LEFT, DT_RIGHT, DT_CENTER};
+    return kAlign[popup->GetAlignment()];
+  }
+  return DT_LEFT;
+}
+
+}  // namespace
+
+void TVelMenuItem::WideDoDrawText(TCanvas* canvas, std::wstring text, RECT& r, bool selected, UINT flags) {
+  if ((flags & DT_CALCRECT) && (text.empty() || text == L"&")) text += L' ';
+  canvas->Brush()->SetStyle(bsClear);
+  if (GetDefault()) canvas->Font()->SetStyle(canvas->Font()->GetStyle() | fsBold);
+  if (!GetEnabled() && !(flags & DT_CALCRECT)) {
+    if (!selected) {
+      RECT embossed = r;
+      OffsetRect(&embossed, 1, 1);
+      canvas->Font()->SetColor(clBtnHighlight);
+      WideDrawText(canvas->GetHandle(), text.c_str(), -1, &embossed, flags);
+    }
+    const bool sameAsShadow = ColorToRGB(clHighlight) == ColorToRGB(clBtnShadow);
+    canvas->Font()->SetColor(selected && sameAsShadow ? clBtnHighlight : clBtnShadow);
+  }
+  WideDrawText(canvas->GetHandle(), text.c_str(), -1, &r, flags);
+}
+
+int TVelMenuItem::WideTextWidth(TCanvas* canvas, const std::wstring& text) {
+  RECT r = {0, 0, 0, 0};
+  WideDoDrawText(canvas, text, r, false, AlignmentOf(this) | DT_CALCRECT | DT_NOCLIP | DT_EXPANDTABS | DT_SINGLELINE);
+  return r.right - r.left;
+}
+
+void TVelMenuItem::AdvancedDrawItem(TCanvas* canvas, RECT r, int state, bool topLevel) {
+  TMenu* menu = GetParentMenu();
+  if (!IsUnicodePlatform || IsLine() || (menu && menu->IsOwnerDraw() && (OnAdvancedDrawItem || OnDrawItem))) {
+    inherited::AdvancedDrawItem(canvas, r, state, topLevel);
+    return;
+  }
+  // The library draws background, check mark and glyph; its text is taken away meanwhile.
+  const std::wstring caption = GetCaptionText();
+  const std::string baseCaption = GetCaption();
+  const int shortCut = GetShortCut();
+  ignoreMenuChanged_ = true;
+  auto restore = [&] {
+    SetCaption(baseCaption);
+    SetShortCut(shortCut);
+    ignoreMenuChanged_ = false;
+  };
+  try {
+    SetCaption(std::string());
+    SetShortCut(0);
+    inherited::AdvancedDrawItem(canvas, r, state, topLevel);
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+
+  // The text where the library puts its own: right of the glyph column, the shortcut right-aligned.
+  const bool selected = (state & odSelected) != 0;
+  TCustomImageList* images = menu ? menu->GetImages() : nullptr;
+  int glyphRight = r.left + 1;
+  if (!topLevel) glyphRight += images ? images->GetWidth() : GetSystemMetrics(SM_CXMENUCHECK);
+  RECT text = r;
+  text.left = glyphRight + 3;
+  text.right -= 1;
+  canvas->Font()->SetColor(selected ? clHighlightText : clMenuText);
+  UINT flags = AlignmentOf(this) | DT_EXPANDTABS | DT_SINGLELINE | DT_VCENTER;
+  if ((state & odNoAccel) && Win32MajorVersion >= 5) flags |= DT_HIDEPREFIX;  // Windows 2000 and later
+  if (!caption.empty()) WideDoDrawText(canvas, caption, text, selected, flags);
+  if (shortCut && !topLevel) {
+    RECT s = r;
+    s.right -= 10;
+    WideDoDrawText(canvas, ShortCutToWideText(shortCut), s, selected, DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
+  }
+}
+
+void TVelMenuItem::MeasureItem(TCanvas* canvas, int& width, int& height) {
+  if (!IsUnicodePlatform || IsLine()) {
+    inherited::MeasureItem(canvas, width, height);
+    return;
+  }
+  const TMenuMeasureItemEvent handler = OnMeasureItem;
+  OnMeasureItem = nullptr;
+  try {
+    inherited::MeasureItem(canvas, width, height);
+  } catch (...) {
+    OnMeasureItem = handler;
+    throw;
+  }
+  OnMeasureItem = handler;
+  width += WideTextWidth(canvas, GetCaptionText()) - WideTextWidth(canvas, AnsiToWide(GetCaption()));
+  if (GetShortCut())
+    width += WideTextWidth(canvas, ShortCutToWideText(GetShortCut())) -
+             WideTextWidth(canvas, AnsiToWide(ShortCutToText(GetShortCut())));
+  if (OnMeasureItem) OnMeasureItem(this, canvas, width, height);
 }
 
 namespace {

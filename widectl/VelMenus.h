@@ -39,6 +39,11 @@ class TVelMenuItem : public ui::TMenuItem {
   void RefreshNativeString(ui::TMenu* menu);
   // The next idle-time update first refreshes the native string when the keyboard layout changed.
   void InitiateAction() override;
+  // Owner drawing: the library draws the item without text, then the wide caption and shortcut
+  // text are drawn where the library puts its own.
+  void AdvancedDrawItem(ui::TCanvas* canvas, RECT r, int state, bool topLevel) override;
+  // The library's measure, corrected by the width difference of the wide and the 8-bit texts.
+  void MeasureItem(ui::TCanvas* canvas, int& width, int& height) override;
 
  protected:
   void MenuChanged(bool rebuild) override;
@@ -47,6 +52,9 @@ class TVelMenuItem : public ui::TMenuItem {
   ui::TClass GetActionLinkClass() override;
 
  private:
+  // Draws (or with DT_CALCRECT measures) a wide text of the item.
+  void WideDoDrawText(ui::TCanvas* canvas, std::wstring text, RECT& r, bool selected, UINT flags);
+  int WideTextWidth(ui::TCanvas* canvas, const std::wstring& text);
   mutable std::wstring caption_;
   mutable std::wstring hint_;
   HKL keyboardLayout_ = nullptr;  // the layout in use at the last refresh
