@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "VelGraphics.h"
+#include "VelMenus.h"
 #include "VelSystem.h"
 #include "VelWindows.h"
 #include "uiactions.h"
@@ -91,6 +93,8 @@ std::wstring WindowTextW(HWND window) {
 
 UI_IMPLEMENT_CLASS(TWinControlTrap, ui::TComponent, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TWideControlHelper, TWideComponentHelper, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TVelCustomHintWindow, ui::THintWindow, ui::DefaultFactory<TVelCustomHintWindow>, nullptr, nullptr,
+                   nullptr)
 
 // ---- module ---------------------------------------------------------------------------------
 
@@ -309,6 +313,7 @@ void TWinControlTrap::TrapMessageHook(ui::TMessage& message) {
   const UINT last = lastMessage_;
   lastMessage_ = 0;
   const UINT msg = message.Msg;
+  if (msg == ui::CM_HINTSHOW) ProcessWideHintShow(reinterpret_cast<ui::THintInfo*>(message.LParam));
   if (last == 0 && (msg == WM_SETTEXT || msg == WM_GETTEXT || msg == WM_GETTEXTLENGTH)) {
     // Sent by the library itself with 8-bit text: the system converts between its buffer and the
     // Unicode window.
@@ -455,4 +460,124 @@ bool IsWideCaptionStored(ui::TControl* control) {
 bool IsWideHintStored(ui::TControl* control) {
   ui::TControlActionLink* link = control->ActionLink();
   return !link || !link->IsHintLinked();
+}
+
+// ---- wide hints -----------------------------------------------------------------------------
+
+namespace {
+constexpr UINT kHintTextFormat = DT_NOPREFIX | DT_WORDBREAK;
+}  // namespace
+
+void ProcessWideHintShow(ui::THintInfo* info) {
+  if (!IsUnicodePlatform || !info) return;
+  const ui::TClass cls = info->HintWindowClass;
+  if (cls != &ui::THintWindow::StaticClassInfo && !(cls && cls->InheritsFrom(&TVelCustomHintWindow::StaticClassInfo)))
+    return;
+  if (cls == &ui::THintWindow::StaticClassInfo) info->HintWindowClass = &TVelCustomHintWindow::StaticClassInfo;
+  info->HintData = info;
+  info->HintStr = WideToAnsi(WideGetShortHint(WideGetHintOfControlOrParent(info->HintControl)));
+}
+
+bool IsWideHintData(const void* data) {
+  if (!data) return false;
+  const auto* info = static_cast<const ui::THintInfo*>(data);
+  return info->HintData == data && info->HintWindowClass &&
+         info->HintWindowClass->InheritsFrom(&TVelCustomHintWindow::StaticClassInfo);
+}
+
+std::wstring WideHintTextOfData(const ui::THintInfo& info) {
+  std::wstring result = AnsiToWide(info.HintStr);
+  if (result.empty() || !info.HintControl) return result;
+  const std::wstring wide = WideGetShortHint(WideGetHintOfControlOrParent(info.HintControl));
+  if (WideToAnsi(wide) == info.HintStr) return wide;
+  if (ui::Application && ui::Application->HintShortCuts) {
+    auto* action = ui::As<ui::TCustomAction>(info.HintControl->GetAction());
+    if (action && action->GetShortCut() != 0 &&
+        info.HintStr == ui::Format("%s (%s)", WideToAnsi(wide).c_str(), ui::ShortCutToText(action->GetShortCut()).c_str()))
+      result = wide + L" (" + ShortCutToWideText(action->GetShortCut()) + L")";
+  }
+  return result;
+}
+
+void TVelCustomHintWindow::CreateWindowHandle(const ui::TCreateParams& params) {
+  CreateUnicodeWindowHandle(this, params, std::wstring());
+}
+
+void TVelCustomHintWindow::Paint() {
+  if (paintBlocked_) return;
+  if (!IsUnicodePlatform) {
+    inherited::Paint();
+    return;
+  }
+  RECT r = GetClientRect();
+  r.left += 2;
+  r.top += 2;
+  canvas_->SetFont(font_);
+  canvas_->Font()->SetColor(ui::clInfoText);
+  canvas_->Brush()->SetStyle(ui::bsClear);
+  const std::wstring text = GetCaptionText();
+  WideDrawText(canvas_->GetHandle(), text.c_str(), -1, &r, kHintTextFormat);
+}
+
+void TVelCustomHintWindow::ActivateHint(RECT r, const std::string& hint) {
+  const bool was = activating_;
+  activating_ = true;
+  try {
+    inherited::ActivateHint(r, hint);
+  } catch (...) {
+    activating_ = was;
+    throw;
+  }
+  activating_ = was;
+}
+
+void TVelCustomHintWindow::ActivateHintData(RECT r, const std::string& hint, void* data) {
+  if (!IsUnicodePlatform || !IsWideHintData(data)) {
+    inherited::ActivateHintData(r, hint, data);
+    return;
+  }
+  const bool was = activating_;
+  paintBlocked_ = true;
+  activating_ = true;
+  auto done = [&] {
+    activating_ = was;
+    paintBlocked_ = false;
+    Invalidate();
+  };
+  try {
+    inherited::ActivateHintData(r, hint, data);
+    SetCaptionText(WideHintTextOfData(*static_cast<const ui::THintInfo*>(data)));
+  } catch (...) {
+    done();
+    throw;
+  }
+  done();
+}
+
+RECT TVelCustomHintWindow::CalcHintRect(int maxWidth, const std::string& hint, void* data) {
+  if (!IsUnicodePlatform || !IsWideHintData(data)) return inherited::CalcHintRect(maxWidth, hint, data);
+  RECT r{0, 0, maxWidth, 0};
+  const std::wstring text = WideHintTextOfData(*static_cast<const ui::THintInfo*>(data));
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, font_->GetHandle());
+  WideDrawText(dc, text.c_str(), -1, &r, DT_CALCRECT | kHintTextFormat);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  r.right += 6;
+  r.bottom += 2;
+  return r;
+}
+
+void TVelCustomHintWindow::WndProc(ui::TMessage& message) {
+  if (message.Msg == ui::CM_TEXTCHANGED) {
+    // Sized to the wide caption; the library's own sizing measures the 8-bit text.
+    if (!activating_) {
+      const std::wstring text = GetCaptionText();
+      canvas_->SetFont(font_);
+      SetBounds(left_, top_, WideCanvasTextWidth(canvas_, text) + 6, WideCanvasTextHeight(canvas_, text) + 6);
+    }
+    ui::TCustomControl::WndProc(message);
+    return;
+  }
+  inherited::WndProc(message);
 }

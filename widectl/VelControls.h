@@ -22,6 +22,7 @@
 #include "VelClasses.h"
 #include "VelSysUtils.h"
 #include "uicontrols.h"
+#include "uiforms.h"
 
 // Sent to a window whose default processing bypasses the trap's default procedure, so that the trap
 // comes off before the window goes ("VelUnicodeVcl.DestroyWindow").
@@ -132,6 +133,41 @@ bool IsWideHintStored(ui::TControl* control);
 // The parts of a hint "short|long"; a hint without "|" is both.
 std::wstring WideGetShortHint(const std::wstring& hint);
 std::wstring WideGetLongHint(const std::wstring& hint);
+
+// ---- wide hints -----------------------------------------------------------------------------
+//
+// The library shows a hint by sending the control the hint-show message with a hint-information
+// record; a Unicode control (through its trap) first passes it here. On the Unicode platform a record
+// for the library's own hint window asks for the wide one instead, is marked as wide hint data (its
+// hint data points at the record itself) and carries the ANSI form of the wide short hint.
+
+void ProcessWideHintShow(ui::THintInfo* info);
+// Whether hint data is such a marked record for a wide hint window.
+bool IsWideHintData(const void* data);
+// The wide text of a marked record: the wide short hint while the record's 8-bit text is its ANSI
+// form (also with the action's shortcut that the library appends), else the 8-bit text widened.
+std::wstring WideHintTextOfData(const ui::THintInfo& info);
+
+// The hint window with a Unicode window that shows the wide hint.
+class TVelCustomHintWindow : public ui::THintWindow {
+  UI_DECLARE_CLASS(TVelCustomHintWindow, ui::THintWindow)
+ public:
+  TVelCustomHintWindow() = default;
+  void ActivateHint(RECT r, const std::string& hint) override;
+  void ActivateHintData(RECT r, const std::string& hint, void* data) override;
+  RECT CalcHintRect(int maxWidth, const std::string& hint, void* data) override;
+  void WndProc(ui::TMessage& message) override;
+  std::wstring GetCaptionText() const { return WideGetControlText(const_cast<TVelCustomHintWindow*>(this)); }
+  void SetCaptionText(const std::wstring& caption) { WideSetControlText(this, caption); }
+
+ protected:
+  void CreateWindowHandle(const ui::TCreateParams& params) override;
+  void Paint() override;
+
+ private:
+  bool activating_ = false;
+  bool paintBlocked_ = false;
+};
 
 // Start-up (message, atoms, companion registry, parked traps) runs once per process, after the
 // platform flags (VelSysUtils.h) and before any file including this header runs its own static

@@ -229,6 +229,7 @@ bool TVelApplication::ProcessMessage(MSG& message) {
   if (message.message != WM_CHAR || message.wParam < 256 || !IsWindowUnicode(message.hwnd)) return false;
   bool handled = false;
   if (ui::Application && ui::Application->OnMessage) ui::Application->OnMessage(message, handled);
+  if (ui::Application) ui::Application->CancelHint();
   if (!handled) DispatchMessageW(&message);
   return true;
 }

@@ -12,6 +12,7 @@
 #include "VelSystem.h"
 #include "road.h"
 #include "uiactions.h"
+#include "uimenus.h"
 #include "uiforms.h"
 #include "uistdctrls.h"
 
@@ -176,6 +177,67 @@ TEST_F(UnicodeWindows, AnsiRoadMakesTheLibrarysWindow) {
   EXPECT_FALSE(IsWindowUnicode(h));
   EXPECT_EQ(ui::FindControl(h), edit);
   EXPECT_EQ(WideGetControlText(edit), L"a?b");
+}
+
+TEST_F(UnicodeWindows, HintShowsTheWideShortHintInAUnicodeHintWindow) {
+  edit->HandleNeeded();  // the trap passes the hint-show message on
+  WideSetControlHint(edit, L"Open \u263A|Opens a file");
+  ui::THintInfo info;
+  info.HintControl = edit;
+  info.HintWindowClass = &ui::THintWindow::StaticClassInfo;
+  info.HintStr = "from the library";
+  edit->Perform(ui::CM_HINTSHOW, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(info.HintWindowClass, &TVelCustomHintWindow::StaticClassInfo);
+  EXPECT_EQ(info.HintData, &info);
+  EXPECT_EQ(info.HintStr, "Open ?");
+  ASSERT_TRUE(IsWideHintData(info.HintData));
+
+  auto* window = static_cast<ui::THintWindow*>(ui::NewComponent(info.HintWindowClass, nullptr));
+  RECT r = window->CalcHintRect(400, info.HintStr, info.HintData);
+  EXPECT_GT(r.right, 6);
+  OffsetRect(&r, 50, 50);
+  window->ActivateHintData(r, info.HintStr, info.HintData);
+  ASSERT_TRUE(IsWindowUnicode(window->GetHandle()));
+  EXPECT_EQ(WindowText(window->GetHandle()), L"Open \u263A");
+  window->Free();
+
+  // A hint window class of somebody else's is left alone, and so is its record.
+  ui::THintInfo other;
+  other.HintControl = edit;
+  other.HintWindowClass = &TWideTestEdit::StaticClassInfo;
+  other.HintStr = "kept";
+  edit->Perform(ui::CM_HINTSHOW, 0, reinterpret_cast<LPARAM>(&other));
+  EXPECT_EQ(other.HintStr, "kept");
+  EXPECT_FALSE(IsWideHintData(other.HintData));
+}
+
+TEST(WideHints, TextOfTheHintData) {
+  ui::TLabel* label = ui::New<ui::TLabel>(nullptr);
+  ui::TAction* action = ui::New<ui::TAction>(nullptr);
+  action->SetShortCut(ui::scCtrl | 'S');
+  label->SetAction(action);
+  WideSetControlHint(label, L"Save \u263A|Saves");
+  ui::THintInfo info;
+  info.HintControl = label;
+  info.HintWindowClass = &TVelCustomHintWindow::StaticClassInfo;
+  info.HintData = &info;
+  struct Case {
+    std::string hintStr;
+    std::wstring text;
+  };
+  const std::string shortcut = ui::ShortCutToText(ui::scCtrl | 'S');
+  const Case kCases[] = {
+      {"Save ?", L"Save \u263A"},
+      {"Save ? (" + shortcut + ")", L"Save \u263A (" + AnsiToWide(shortcut) + L")"},
+      {"changed by a handler", L"changed by a handler"},
+      {"", L""},
+  };
+  for (const Case& c : kCases) {
+    info.HintStr = c.hintStr;
+    EXPECT_EQ(WideHintTextOfData(info), c.text) << c.hintStr;
+  }
+  label->Free();
+  action->Free();
 }
 
 TEST(UnicodeClass, RegisteredOnceAndStaleRegistrationReplaced) {
