@@ -8,22 +8,12 @@
 #include <gtest/gtest.h>
 
 #include "VelButtons.h"
+#include "surface.h"
 #include "VelControls.h"
+#include "VelForms.h"
 #include "uiforms.h"
 
 using namespace ui;
-
-namespace {
-
-class THostForm : public TForm {
-  UI_DECLARE_CLASS(THostForm, TForm)
- protected:
-  void CreateWindowHandle(const TCreateParams& p) override { CreateUnicodeWindowHandle(this, p, L""); }
-};
-
-}  // namespace
-
-UI_IMPLEMENT_CLASS(THostForm, TForm, nullptr, nullptr, nullptr, nullptr)
 
 namespace {
 
@@ -37,60 +27,19 @@ void MakeGlyph(TBitmap* glyph) {
   SetPixel(glyph->Canvas()->GetHandle(), 0, 15, RGB(255, 255, 255));
 }
 
-// Paints into a memory bitmap and reads the pixels back.
-class Surface {
- public:
-  Surface(int w, int h) : w_(w), h_(h) {
-    HDC screen = GetDC(nullptr);
-    dc_ = CreateCompatibleDC(screen);
-    bitmap_ = CreateCompatibleBitmap(screen, w, h);
-    ReleaseDC(nullptr, screen);
-    old_ = SelectObject(dc_, bitmap_);
-    RECT all = {0, 0, w, h};
-    FillRect(dc_, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-  }
-  ~Surface() {
-    SelectObject(dc_, old_);
-    DeleteObject(bitmap_);
-    DeleteDC(dc_);
-  }
-  HDC dc() const { return dc_; }
-  std::vector<COLORREF> Pixels() const {
-    std::vector<COLORREF> p;
-    for (int y = 0; y < h_; ++y)
-      for (int x = 0; x < w_; ++x) p.push_back(GetPixel(dc_, x, y));
-    return p;
-  }
-  // The bounding box of the red pixels.
-  RECT RedBox() const {
-    RECT box = {w_, h_, -1, -1};
-    for (int y = 0; y < h_; ++y)
-      for (int x = 0; x < w_; ++x)
-        if (GetPixel(dc_, x, y) == kRed) {
-          box.left = std::min<LONG>(box.left, x);
-          box.top = std::min<LONG>(box.top, y);
-          box.right = std::max<LONG>(box.right, x + 1);
-          box.bottom = std::max<LONG>(box.bottom, y + 1);
-        }
-    return box;
-  }
-
- private:
-  int w_, h_;
-  HDC dc_;
-  HBITMAP bitmap_;
-  HGDIOBJ old_;
-};
+RECT RedBox(const MemorySurface& s) {
+  return s.Box([](COLORREF c) { return c == kRed; });
+}
 
 class GlyphButtons : public ::testing::Test {
  protected:
   void SetUp() override {
-    form = TCustomForm::CreateNew<THostForm>(nullptr);
+    form = TCustomForm::CreateNew<TVelForm>(nullptr);
     form->SetBounds(20, 20, 300, 200);
     form->Show();
   }
   void TearDown() override { form->Free(); }
-  THostForm* form = nullptr;
+  TVelForm* form = nullptr;
 };
 
 TEST_F(GlyphButtons, SpeedButtonCentresItsGlyphWithoutCaption) {
@@ -100,9 +49,9 @@ TEST_F(GlyphButtons, SpeedButtonCentresItsGlyphWithoutCaption) {
   MakeGlyph(button->GetGlyph());
   button->SetMargin(-1);
   button->SetSpacing(-1);
-  Surface s(40, 30);
+  MemorySurface s(40, 30);
   button->PaintTo(s.dc());
-  const RECT box = s.RedBox();
+  const RECT box = RedBox(s);
   // The frame takes 2 pixels (DFCS_ADJUSTRECT) on each side: the 16 x 16 glyph sits in the middle.
   EXPECT_EQ(box.right - box.left, 16);
   EXPECT_EQ(box.bottom - box.top, 16);
@@ -121,23 +70,23 @@ TEST_F(GlyphButtons, WideCaptionsAreDrawnBesideTheGlyph) {
   narrow->SetBounds(8, 48, 140, 30);
   MakeGlyph(narrow->GetGlyph());
   narrow->SetCaptionText(AnsiToWide(WideToAnsi(L"\u4E2D\u6587 \u263A")));  // what 8-bit drawing shows
-  Surface a(140, 30), b(140, 30);
+  MemorySurface a(140, 30), b(140, 30);
   wide->PaintTo(a.dc());
   narrow->PaintTo(b.dc());
   EXPECT_NE(a.Pixels(), b.Pixels());
   // Glyph on the left, margin 4: at x = 2 (frame) + 4.
   wide->SetMargin(4);
-  Surface c(140, 30);
+  MemorySurface c(140, 30);
   wide->PaintTo(c.dc());
-  EXPECT_EQ(c.RedBox().left, 6);
+  EXPECT_EQ(RedBox(c).left, 6);
 
   // Pressed without themes: glyph and caption move one pixel right and down.
   wide->SetGroupIndex(1);
   wide->SetDown(true);
-  Surface d(140, 30);
+  MemorySurface d(140, 30);
   wide->PaintTo(d.dc());
-  EXPECT_EQ(d.RedBox().left, 7);
-  EXPECT_EQ(d.RedBox().top, c.RedBox().top + 1);
+  EXPECT_EQ(RedBox(d).left, 7);
+  EXPECT_EQ(RedBox(d).top, RedBox(c).top + 1);
 }
 
 TEST_F(GlyphButtons, BitBtnPaintsGlyphAndWideCaption) {
@@ -153,7 +102,7 @@ TEST_F(GlyphButtons, BitBtnPaintsGlyphAndWideCaption) {
   EXPECT_EQ(std::wstring(text), L"\u03A9 \u263A go");
 
   // The owner-draw request as the system sends it, into a surface of the test.
-  Surface s(140, 30);
+  MemorySurface s(140, 30);
   DRAWITEMSTRUCT di = {};
   di.CtlType = ODT_BUTTON;
   di.itemAction = ODA_DRAWENTIRE;
@@ -161,10 +110,10 @@ TEST_F(GlyphButtons, BitBtnPaintsGlyphAndWideCaption) {
   di.hDC = s.dc();
   di.rcItem = RECT{0, 0, 140, 30};
   SendMessageW(form->GetHandle(), WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&di));
-  const RECT box = s.RedBox();
+  const RECT box = RedBox(s);
   EXPECT_EQ(box.right - box.left, 16);
   size_t dark = 0;
-  for (COLORREF c : s.Pixels()) dark += GetRValue(c) < 80 && GetGValue(c) < 80 && GetBValue(c) < 80;
+  for (COLORREF c : s.Pixels()) dark += IsDark(c);
   EXPECT_GT(dark, 20u);  // the caption and the frame's dark edge
 
   // Alt with the wide hot key clicks it.

@@ -13,22 +13,11 @@
 
 #include "VelComCtrls.h"
 #include "VelControls.h"
+#include "VelForms.h"
 #include "VelStdCtrls.h"
 #include "uiforms.h"
 
 using namespace ui;
-
-namespace {
-
-class THostForm : public TForm {
-  UI_DECLARE_CLASS(THostForm, TForm)
- protected:
-  void CreateWindowHandle(const TCreateParams& p) override { CreateUnicodeWindowHandle(this, p, L""); }
-};
-
-}  // namespace
-
-UI_IMPLEMENT_CLASS(THostForm, TForm, nullptr, nullptr, nullptr, nullptr)
 
 namespace {
 
@@ -60,7 +49,7 @@ std::wstring Pattern(int i) { return L"*.\u03B1" + std::to_wstring(i); }
 class ComCtrls : public ::testing::Test {
  protected:
   void SetUp() override {
-    form = TCustomForm::CreateNew<THostForm>(nullptr);
+    form = TCustomForm::CreateNew<TVelForm>(nullptr);
     form->SetBounds(20, 20, 500, 400);
     list = New<TVelListView>(form);
     list->SetParent(form);
@@ -82,7 +71,7 @@ class ComCtrls : public ::testing::Test {
     form->Show();
   }
   void TearDown() override { form->Free(); }
-  THostForm* form = nullptr;
+  TVelForm* form = nullptr;
   TVelListView* list = nullptr;
 };
 

@@ -54,21 +54,20 @@ class TimerDriver {
 };
 TimerDriver* TimerDriver::current_ = nullptr;
 
+BOOL CALLBACK FindVisibleDialog(HWND h, LPARAM found) {
+  wchar_t cls[32] = {};
+  GetClassNameW(h, cls, 32);
+  if (std::wstring(cls) == L"#32770" && IsWindowVisible(h)) {
+    *reinterpret_cast<HWND*>(found) = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // The visible system file dialog of this thread, or null.
 HWND FindFileDialog() {
   HWND found = nullptr;
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND h, LPARAM l) -> BOOL {
-        wchar_t cls[32] = {};
-        GetClassNameW(h, cls, 32);
-        if (std::wstring(cls) == L"#32770" && IsWindowVisible(h)) {
-          *reinterpret_cast<HWND*>(l) = h;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  EnumThreadWindows(GetCurrentThreadId(), FindVisibleDialog, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 

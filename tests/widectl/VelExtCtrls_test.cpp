@@ -7,60 +7,29 @@
 #include <gtest/gtest.h>
 
 #include "VelControls.h"
+#include "VelForms.h"
 #include "VelExtCtrls.h"
+#include "surface.h"
 #include "uiforms.h"
 
 using namespace ui;
 
 namespace {
 
-class THostForm : public TForm {
-  UI_DECLARE_CLASS(THostForm, TForm)
- protected:
-  void CreateWindowHandle(const TCreateParams& p) override { CreateUnicodeWindowHandle(this, p, L""); }
-};
-
-}  // namespace
-
-UI_IMPLEMENT_CLASS(THostForm, TForm, nullptr, nullptr, nullptr, nullptr)
-
-namespace {
-
 struct Painted {
   std::vector<COLORREF> pixels;
-  RECT dark;  // bounding box of the text's dark pixels
+  RECT dark;  // bounding box of the caption's dark pixels (the bevels are white and grey)
 };
 
 // The panel painted into a memory bitmap through its own paint handler.
 Painted Paint(TWinControl* control, int w, int h) {
-  HDC screen = GetDC(nullptr);
-  HDC dc = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
-  ReleaseDC(nullptr, screen);
-  HGDIOBJ old = SelectObject(dc, bitmap);
-  SendMessageW(control->GetHandle(), WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
-  Painted p;
-  p.dark = {w, h, -1, -1};
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const COLORREF c = GetPixel(dc, x, y);
-      p.pixels.push_back(c);
-      // The bevels are white and grey; the caption is black.
-      if (x > 2 && y > 2 && x < w - 3 && y < h - 3 && GetRValue(c) < 60 && GetGValue(c) < 60 && GetBValue(c) < 60) {
-        p.dark.left = std::min<LONG>(p.dark.left, x);
-        p.dark.top = std::min<LONG>(p.dark.top, y);
-        p.dark.right = std::max<LONG>(p.dark.right, x + 1);
-        p.dark.bottom = std::max<LONG>(p.dark.bottom, y + 1);
-      }
-    }
-  SelectObject(dc, old);
-  DeleteObject(bitmap);
-  DeleteDC(dc);
-  return p;
+  MemorySurface surface(w, h);
+  SendMessageW(control->GetHandle(), WM_PAINT, reinterpret_cast<WPARAM>(surface.dc()), 0);
+  return {surface.Pixels(), surface.Box(IsDark, 3)};
 }
 
 TEST(VelPanel, PaintsItsWideCaptionCentredOnOneLine) {
-  THostForm* form = TCustomForm::CreateNew<THostForm>(nullptr);
+  TVelForm* form = TCustomForm::CreateNew<TVelForm>(nullptr);
   form->SetBounds(20, 20, 400, 300);
   auto* panel = New<TVelPanel>(form);
   panel->SetParent(form);
