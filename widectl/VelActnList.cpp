@@ -140,6 +140,11 @@ void CopyWideActionText(TCustomAction* target, TPersistent* source) {
   }
 }
 
+void TVelAction::DefineProperties(TFiler* filer) {
+  inherited::DefineProperties(filer);
+  DefineWidePropertyFilers(filer, this);
+}
+
 void TVelAction::Assign(TPersistent* source) {
   inherited::Assign(source);
   CopyWideActionText(this, source);

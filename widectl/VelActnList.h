@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "VelClasses.h"
+#include "VelControls.h"
 #include "uiactions.h"
 #include "uibuttons.h"
 #include "uicontrols.h"
@@ -55,6 +57,7 @@ class TVelAction : public ui::TAction, public IVelWideAction {
   std::wstring GetHintText() const;
   void SetHintText(const std::wstring& value);
   // The base's copy, then the source's wide caption and hint (an action's, or a control's).
+  void DefineProperties(ui::TFiler* filer) override;
   void Assign(ui::TPersistent* source) override;
 };
 
@@ -94,7 +97,7 @@ VEL_DECLARE_WIDE_LINK(TVelListViewActionLink, ui::TListViewActionLink)
 VEL_DECLARE_WIDE_LINK(TVelSpeedButtonActionLink, ui::TSpeedButtonActionLink)
 #undef VEL_DECLARE_WIDE_LINK
 
-// The two hooks of a wide control class, in one line of its body.
+// The two action hooks of a wide control class, in one line at the end of its body.
 #define VEL_WIDE_ACTION_HOOKS                                                  \
  protected:                                                                    \
   void ActionChange(ui::TObject* sender, bool checkDefaults) override {        \
@@ -106,3 +109,28 @@ VEL_DECLARE_WIDE_LINK(TVelSpeedButtonActionLink, ui::TSpeedButtonActionLink)
   }                                                                            \
                                                                                \
  private:
+
+// The published wide Caption (or Text) and Hint of a wide control: stored in form files unless the
+// control shows its action's.
+template <class T>
+ui::TPropInfo WideCaptionProp(const char* name) {
+  ui::TPropInfo p = ui::prop::WStr(name, &T::GetCaptionText, &T::SetCaptionText);
+  p.Stored = [](ui::TObject* o) { return IsWideCaptionStored(static_cast<T*>(o)); };
+  return p;
+}
+template <class T>
+ui::TPropInfo WideHintProp() {
+  ui::TPropInfo p = ui::prop::WStr("Hint", &T::GetHintText, &T::SetHintText);
+  p.Stored = [](ui::TObject* o) { return IsWideHintStored(static_cast<T*>(o)); };
+  return p;
+}
+
+// The common pattern of a wide control class, in one line at the end of its body: the wide
+// form-file properties and the two action hooks.
+#define VEL_WIDE_CONTROL_PATTERN                                \
+ public:                                                        \
+  void DefineProperties(ui::TFiler* filer) override {           \
+    inherited::DefineProperties(filer);                         \
+    DefineWidePropertyFilers(filer, this);                      \
+  }                                                             \
+  VEL_WIDE_ACTION_HOOKS

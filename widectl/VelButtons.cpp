@@ -14,13 +14,11 @@ namespace {
 
 std::vector<TPropInfo> VelSpeedButtonProps() {
   using T = TVelSpeedButton;
-  return {prop::WStr("Caption", &T::GetCaptionText, &T::SetCaptionText),
-          prop::WStr("Hint", &T::GetHintText, &T::SetHintText)};
+  return {WideCaptionProp<T>("Caption"), WideHintProp<T>()};
 }
 std::vector<TPropInfo> VelBitBtnProps() {
   using T = TVelBitBtn;
-  return {prop::WStr("Caption", &T::GetCaptionText, &T::SetCaptionText),
-          prop::WStr("Hint", &T::GetHintText, &T::SetHintText)};
+  return {WideCaptionProp<T>("Caption"), WideHintProp<T>()};
 }
 
 // The face of a button held down in its group: a check of face and highlight colours.
@@ -157,6 +155,9 @@ void TVelSpeedButton::SetHintText(const std::wstring& value) { WideSetControlHin
 
 void TVelSpeedButton::WndProc(TMessage& m) {
   switch (m.Msg) {
+    case CM_HINTSHOW:
+      ProcessWideHintShow(reinterpret_cast<THintInfo*>(m.LParam));
+      break;
     case CM_MOUSEENTER:
       mouseInControl_ = true;
       break;

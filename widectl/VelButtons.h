@@ -35,7 +35,7 @@ class TVelSpeedButton : public ui::TSpeedButton {
  private:
   bool mouseInControl_ = false;
 
-  VEL_WIDE_ACTION_HOOKS
+  VEL_WIDE_CONTROL_PATTERN
 };
 
 class TVelBitBtn : public ui::TBitBtn {
@@ -56,5 +56,5 @@ class TVelBitBtn : public ui::TBitBtn {
  private:
   ui::TControlCanvas* canvas_;
 
-  VEL_WIDE_ACTION_HOOKS
+  VEL_WIDE_CONTROL_PATTERN
 };

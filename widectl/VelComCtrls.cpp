@@ -36,7 +36,7 @@ std::vector<TPropInfo> VelColumnProps() {
 }
 template <class T>
 std::vector<TPropInfo> WideHintProps() {
-  return {prop::WStr("Hint", &T::GetHintText, &T::SetHintText)};
+  return {WideHintProp<T>()};
 }
 
 // The library's own caption comparison, taken from the first sort request of the first list view

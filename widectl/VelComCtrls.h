@@ -127,7 +127,7 @@ class TVelCustomListView : public ui::TCustomListView {
   bool testingSort_ = false;
   TVelListItem* temporaryItem_ = nullptr;
 
-  VEL_WIDE_ACTION_HOOKS
+  VEL_WIDE_CONTROL_PATTERN
 };
 
 class TVelListView : public TVelCustomListView {
@@ -143,7 +143,7 @@ class TVelProgressBar : public ui::TProgressBar {
  protected:
   void CreateWindowHandle(const ui::TCreateParams& params) override;
 
-  VEL_WIDE_ACTION_HOOKS
+  VEL_WIDE_CONTROL_PATTERN
 };
 
 class TVelCustomUpDown : public ui::TCustomUpDown {
@@ -155,7 +155,7 @@ class TVelCustomUpDown : public ui::TCustomUpDown {
  protected:
   void CreateWindowHandle(const ui::TCreateParams& params) override;
 
-  VEL_WIDE_ACTION_HOOKS
+  VEL_WIDE_CONTROL_PATTERN
 };
 
 class TVelUpDown : public TVelCustomUpDown {

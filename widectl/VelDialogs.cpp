@@ -59,6 +59,11 @@ TVelOpenDialog::TVelOpenDialog() : files_(new TVelStringList) {}
 
 TVelOpenDialog::~TVelOpenDialog() { delete files_; }
 
+void TVelOpenDialog::DefineProperties(TFiler* filer) {
+  inherited::DefineProperties(filer);
+  DefineWidePropertyFilers(filer, this);
+}
+
 std::wstring TVelOpenDialog::GetDefaultExtText() const { return SyncWideText(defaultExt_, GetDefaultExt()); }
 void TVelOpenDialog::SetDefaultExtText(const std::wstring& value) {
   SetSyncedWideText(value, defaultExt_, GetDefaultExt(), [this](const std::string& s) { SetDefaultExt(s); });

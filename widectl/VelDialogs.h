@@ -24,6 +24,7 @@ class TVelOpenDialog : public ui::TOpenDialog {
   TVelOpenDialog();
   ~TVelOpenDialog() override;
   bool Execute() override;
+  void DefineProperties(ui::TFiler* filer) override;
 
   std::wstring GetDefaultExtText() const;
   void SetDefaultExtText(const std::wstring& value);

@@ -12,10 +12,9 @@ namespace {
 
 std::vector<TPropInfo> VelPanelProps() {
   using T = TVelCustomPanel;
-  return {prop::WStr("Caption", &T::GetCaptionText, &T::SetCaptionText),
-          prop::WStr("Hint", &T::GetHintText, &T::SetHintText)};
+  return {WideCaptionProp<T>("Caption"), WideHintProp<T>()};
 }
-std::vector<TPropInfo> VelImageProps() { return {prop::WStr("Hint", &TVelImage::GetHintText, &TVelImage::SetHintText)}; }
+std::vector<TPropInfo> VelImageProps() { return {WideHintProp<TVelImage>()}; }
 
 }  // namespace
 
@@ -82,3 +81,8 @@ void TVelCustomPanel::Paint() {
 
 std::wstring TVelImage::GetHintText() const { return WideGetControlHint(const_cast<TVelImage*>(this)); }
 void TVelImage::SetHintText(const std::wstring& value) { WideSetControlHint(this, value); }
+
+void TVelImage::WndProc(TMessage& m) {
+  if (m.Msg == CM_HINTSHOW) ProcessWideHintShow(reinterpret_cast<THintInfo*>(m.LParam));
+  inherited::WndProc(m);
+}

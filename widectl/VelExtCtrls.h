@@ -19,7 +19,7 @@ class TVelCustomPanel : public ui::TCustomPanel {
   void CreateWindowHandle(const ui::TCreateParams& params) override;
   void Paint() override;
 
-  VEL_WIDE_ACTION_HOOKS
+  VEL_WIDE_CONTROL_PATTERN
 };
 
 class TVelPanel : public TVelCustomPanel {
@@ -32,5 +32,8 @@ class TVelImage : public ui::TImage {
   std::wstring GetHintText() const;
   void SetHintText(const std::wstring& value);
 
-  VEL_WIDE_ACTION_HOOKS
+ protected:
+  void WndProc(ui::TMessage& m) override;
+
+  VEL_WIDE_CONTROL_PATTERN
 };

@@ -33,8 +33,11 @@ bool IsFarEastGroup(const std::wstring& s, size_t amp) {
 
 std::vector<TPropInfo> VelMenuItemProps() {
   using T = TVelMenuItem;
-  return {prop::WStr("Caption", &T::GetCaptionText, &T::SetCaptionText),
-          prop::WStr("Hint", &T::GetHintText, &T::SetHintText)};
+  TPropInfo caption = prop::WStr("Caption", &T::GetCaptionText, &T::SetCaptionText);
+  caption.Stored = [](TObject* o) { return static_cast<T*>(o)->IsCaptionStored(); };
+  TPropInfo hint = prop::WStr("Hint", &T::GetHintText, &T::SetHintText);
+  hint.Stored = [](TObject* o) { return static_cast<T*>(o)->IsHintStored(); };
+  return {caption, hint};
 }
 
 }  // namespace
@@ -169,6 +172,11 @@ std::wstring TVelMenuItem::GetHintText() const { return SyncWideText(hint_, GetH
 
 void TVelMenuItem::SetHintText(const std::wstring& value) {
   SetSyncedWideText(value, hint_, GetHint(), [this](const std::string& s) { SetHint(s); });
+}
+
+void TVelMenuItem::DefineProperties(TFiler* filer) {
+  inherited::DefineProperties(filer);
+  DefineWidePropertyFilers(filer, this);
 }
 
 std::wstring MenuItemWideHint(TMenuItem* item) {

@@ -35,6 +35,7 @@ class TVelMenuItem : public ui::TMenuItem {
   void SetCaptionText(const std::wstring& value);
   std::wstring GetHintText() const;
   void SetHintText(const std::wstring& value);
+  void DefineProperties(ui::TFiler* filer) override;
   // Writes the wide string into the item's native entry when the entry is a string that differs.
   void RefreshNativeString(ui::TMenu* menu);
   // The next idle-time update first refreshes the native string when the keyboard layout changed.

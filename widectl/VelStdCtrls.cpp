@@ -32,23 +32,22 @@ SIZE WideTextExtent(HDC dc, const std::wstring& text) {
 
 std::vector<TPropInfo> VelEditProps() {
   using T = TVelCustomEdit;
-  return {prop::WStr("Text", &T::GetText, &T::SetText), prop::WStr("Hint", &T::GetHintText, &T::SetHintText),
+  TPropInfo text = prop::WStr("Text", &T::GetText, &T::SetText);
+  text.Stored = [](TObject* o) { return IsWideCaptionStored(static_cast<T*>(o)); };
+  return {text, WideHintProp<T>(),
           prop::Char("PasswordChar", &T::GetPasswordCharText, &T::SetPasswordCharText, true, L'\0')};
 }
 std::vector<TPropInfo> VelLabelProps() {
   using T = TVelCustomLabel;
-  return {prop::WStr("Caption", &T::GetCaptionText, &T::SetCaptionText),
-          prop::WStr("Hint", &T::GetHintText, &T::SetHintText)};
+  return {WideCaptionProp<T>("Caption"), WideHintProp<T>()};
 }
 std::vector<TPropInfo> VelButtonProps() {
   using T = TVelButton;
-  return {prop::WStr("Caption", &T::GetCaptionText, &T::SetCaptionText),
-          prop::WStr("Hint", &T::GetHintText, &T::SetHintText)};
+  return {WideCaptionProp<T>("Caption"), WideHintProp<T>()};
 }
 std::vector<TPropInfo> VelGroupBoxProps() {
   using T = TVelCustomGroupBox;
-  return {prop::WStr("Caption", &T::GetCaptionText, &T::SetCaptionText),
-          prop::WStr("Hint", &T::GetHintText, &T::SetHintText)};
+  return {WideCaptionProp<T>("Caption"), WideHintProp<T>()};
 }
 
 }  // namespace
@@ -203,6 +202,7 @@ void TVelCustomLabel::DoDrawText(RECT& r, UINT flags) {
 }
 
 void TVelCustomLabel::WndProc(TMessage& m) {
+  if (m.Msg == CM_HINTSHOW) ProcessWideHintShow(reinterpret_cast<THintInfo*>(m.LParam));
   if (m.Msg == CM_DIALOGCHAR) {
     TWinControl* focus = GetFocusControl();
     if (focus && enabled_ && GetShowAccelChar() &&

@@ -42,7 +42,7 @@ class TVelCustomEdit : public ui::TCustomEdit {
  private:
   mutable wchar_t passwordChar_ = 0;
 
-  VEL_WIDE_ACTION_HOOKS
+  VEL_WIDE_CONTROL_PATTERN
 };
 
 class TVelEdit : public TVelCustomEdit {
@@ -63,7 +63,7 @@ class TVelCustomLabel : public ui::TCustomLabel {
   void DoDrawText(RECT& r, UINT flags) override;
   void WndProc(ui::TMessage& m) override;
 
-  VEL_WIDE_ACTION_HOOKS
+  VEL_WIDE_CONTROL_PATTERN
 };
 
 class TVelLabel : public TVelCustomLabel {
@@ -82,7 +82,7 @@ class TVelButton : public ui::TButton {
   void CreateWindowHandle(const ui::TCreateParams& params) override;
   void WndProc(ui::TMessage& m) override;
 
-  VEL_WIDE_ACTION_HOOKS
+  VEL_WIDE_CONTROL_PATTERN
 };
 
 // The push button's accelerator, shared with the bitmap button: a wide caption match clicks the
@@ -106,7 +106,7 @@ class TVelCustomGroupBox : public ui::TCustomGroupBox {
   void PaintThemed();
   void PaintClassic();
 
-  VEL_WIDE_ACTION_HOOKS
+  VEL_WIDE_CONTROL_PATTERN
 };
 
 class TVelGroupBox : public TVelCustomGroupBox {

@@ -6,6 +6,7 @@
 
 #include "uibuttons.h"
 #include "uifiler.h"
+#include "uitabs.h"
 #include "uithemes.h"
 
 using namespace ui;
@@ -35,6 +36,9 @@ void SelectiveWalk(TControl* control) {
     RepaintNow(windowed);
     return;
   }
+  // Hidden pages are left alone.
+  if (auto* sheet = dynamic_cast<TTabSheet*>(control))
+    if (sheet->GetPageControl() && sheet->GetPageControl()->GetActivePage() != sheet) return;
   for (int i = 0; i < windowed->ControlCount(); ++i) SelectiveWalk(windowed->Controls(i));
 }
 

@@ -8,6 +8,7 @@
 #include "VistaAltFixUnit.h"
 #include "uibuttons.h"
 #include "uistdctrls.h"
+#include "uitabs.h"
 
 using namespace ui;
 
@@ -95,6 +96,24 @@ TEST_F(AltFixTest, RepaintsEveryWindowedControlOnceAtTheNextIdleMoment) {
 }
 
 TEST_F(AltFixTest, SelectiveWalkRepaintsOnlyPlainButtons) {
+  // Buttons on the shown page of a page control are repainted, those on a hidden page are not.
+  auto* pages = New<TPageControl>(form);
+  pages->SetParent(form);
+  pages->SetBounds(210, 0, 100, 140);
+  auto* shown = New<TTabSheet>(form);
+  shown->SetPageControl(pages);
+  auto* hidden = New<TTabSheet>(form);
+  hidden->SetPageControl(pages);
+  pages->SetActivePage(shown);
+  auto* onShown = New<TButton>(form);
+  onShown->SetParent(shown);
+  auto* onHidden = New<TButton>(form);
+  onHidden->SetParent(hidden);
+  onShown->HandleNeeded();
+  onHidden->HandleNeeded();
+  CountPaints(onShown);
+  CountPaints(onHidden);
+
   auto* fix = New<TVistaAltFix>(form);
   fix->SetRepaintAll(false);
   Idle();
@@ -106,6 +125,8 @@ TEST_F(AltFixTest, SelectiveWalkRepaintsOnlyPlainButtons) {
   EXPECT_EQ(paints[panel], 0);
   EXPECT_EQ(paints[edit], 0);
   EXPECT_EQ(paints[bitBtn], 0);
+  EXPECT_EQ(paints[onShown], 1);
+  EXPECT_EQ(paints[onHidden], 0);
 }
 
 TEST_F(AltFixTest, WatchesLaterFormsAndLetsGoOfFreedOnes) {
