@@ -3,6 +3,7 @@
 // mark; stream sizes are checked in 64 bits before anything is allocated.
 #include "VelClasses.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "VelSysUtils.h"
@@ -13,6 +14,7 @@ UI_IMPLEMENT_CLASS(TAnsiStrings, ui::TStrings, nullptr, nullptr, nullptr, nullpt
 UI_IMPLEMENT_CLASS(TAnsiStringsForWideStringsAdapter, TAnsiStrings, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelStrings, TWideStrings, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelStringList, TVelStrings, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TWideComponentHelper, ui::TComponent, nullptr, nullptr, nullptr, nullptr)
 
 namespace {
 
@@ -409,4 +411,156 @@ void TVelStringList::NotifyChanged() {
 
 void TVelStringList::NotifyChanging() {
   if (!updating_ && OnChanging) OnChanging(this);
+}
+
+// ---- wide companions ------------------------------------------------------------------------
+
+namespace {
+bool ServesBefore(const TWideComponentHelper* h, const ui::TComponent* c) { return h->Component() < c; }
+}  // namespace
+
+TWideComponentHelperList::~TWideComponentHelperList() {
+  // Each companion leaves the list as it goes.
+  while (!items_.empty()) items_.back()->Free();
+}
+
+TWideComponentHelper* FindWideComponentHelperIndex(const TWideComponentHelperList* registry,
+                                                   const ui::TComponent* component) {
+  if (!registry) return nullptr;
+  auto it = std::lower_bound(registry->items_.begin(), registry->items_.end(), component, ServesBefore);
+  return it != registry->items_.end() && (*it)->Component() == component ? *it : nullptr;
+}
+
+TWideComponentHelper::TWideComponentHelper(ui::TComponent* component, TWideComponentHelperList* registry)
+    : component_(component), registry_(registry) {
+  ui::TComponent::Create(nullptr);
+  FreeNotification(component);
+  auto& items = registry->items_;
+  items.insert(std::lower_bound(items.begin(), items.end(), component, ServesBefore), this);
+}
+
+void TWideComponentHelper::BeforeDestruction() {
+  if (registry_) {
+    auto& items = registry_->items_;
+    auto it = std::find(items.begin(), items.end(), this);
+    if (it != items.end()) items.erase(it);
+    registry_ = nullptr;
+  }
+  inherited::BeforeDestruction();
+}
+
+void TWideComponentHelper::Notification(ui::TComponent* c, ui::TOperation op) {
+  inherited::Notification(c, op);
+  if (op == ui::opRemove && c == component_) {
+    component_ = nullptr;
+    Free();
+  }
+}
+
+// ---- the synchronisation rule ---------------------------------------------------------------
+
+std::wstring SyncWideText(std::wstring& stored, const std::string& current) {
+  if (WideToAnsi(stored) != current) stored = AnsiToWide(current);
+  return stored;
+}
+
+void SetSyncedWideText(const std::wstring& value, std::wstring& stored, const std::string& current,
+                       const std::function<void(const std::string&)>& setter) {
+  if (value == SyncWideText(stored, current)) return;
+  const std::string ansi = WideToAnsi(value);
+  if (AnsiToWide(ansi) != value && current == ansi) setter(std::string());
+  stored = value;
+  setter(ansi);
+}
+
+// ---- wide properties in form files ----------------------------------------------------------
+
+void TVelStrings::DefineProperties(ui::TFiler* filer) {
+  inherited::DefineProperties(filer);
+  filer->DefineProperty("WideStrings", [this](ui::TReader* reader) { ReadWideStringsValue(reader, this); }, nullptr,
+                        false);
+  filer->DefineProperty(
+      "WideStringsW",
+      [this](ui::TReader* reader) {
+        // Older files carry the items a second time as UTF-8; "Strings" wins when it filled the list.
+        const bool take = Count() == 0;
+        std::vector<std::wstring> items;
+        reader->ReadListBegin();
+        while (!reader->EndOfList()) items.push_back(Utf8ToWide(reader->ReadString()));
+        reader->ReadListEnd();
+        if (!take) return;
+        WideStringsUpdate update(this);
+        Clear();
+        for (const std::wstring& item : items) Add(item);
+      },
+      nullptr, false);
+  filer->DefineProperty(
+      "WideStrings_UTF7",
+      [](ui::TReader* reader) {
+        reader->ReadListBegin();
+        while (!reader->EndOfList()) reader->ReadString();
+        reader->ReadListEnd();
+      },
+      nullptr, false);
+}
+
+void TVelWideStringPropertyFiler::DefineProperties(ui::TFiler* filer) {
+  auto drop = [](ui::TReader* reader) { reader->ReadString(); };
+  filer->DefineProperty(prop_->Name + "W", drop, nullptr, false);
+  filer->DefineProperty(prop_->Name + "_UTF7", drop, nullptr, false);
+}
+
+bool TVelWideCharPropertyFiler::HasData(ui::TFiler* filer) const {
+  const ui::TPropInfo& p = *prop_;
+  if (!p.GetOrd || !p.SetOrd || !p.IsStored(instance_)) return false;
+  const int64_t value = p.GetOrd(instance_);
+  if (filer->Ancestor) {
+    const ui::TPropInfo* same = filer->Ancestor->ClassType()->FindProp(p.Name);
+    if (same && same->Kind == p.Kind && same->GetOrd && same->GetOrd(filer->Ancestor) == value) return false;
+  }
+  // The library's filers carry no root ancestor, so the declared default is the default.
+  if (filer->Is<ui::TWriter>() && p.HasDefault && value == p.Default) return false;
+  return true;
+}
+
+void TVelWideCharPropertyFiler::DefineProperties(ui::TFiler* filer) {
+  ui::TPersistent* instance = instance_;
+  const ui::TPropInfo* prop = prop_;
+  filer->DefineProperty(
+      prop->Name + "W",
+      [instance, prop](ui::TReader* reader) {
+        std::wstring text;
+        switch (reader->NextValue()) {
+          case ui::vaString:
+            text = AnsiToWide(reader->ReadString());
+            break;
+          case ui::vaWString:
+            text = reader->ReadWideString();
+            break;
+          default:
+            throw ui::EReadError(ui::SInvalidPropertyValue);
+        }
+        if (text.size() > 1) throw ui::EReadError(ui::SInvalidPropertyValue);
+        if (prop->SetOrd) prop->SetOrd(instance, text.empty() ? 0 : static_cast<uint16_t>(text[0]));
+      },
+      [instance, prop](ui::TWriter* writer) {
+        writer->WriteWideString(std::wstring(1, static_cast<wchar_t>(prop->GetOrd(instance))));
+      },
+      HasData(filer));
+  filer->DefineProperty(
+      prop->Name + "_UTF7",
+      [instance, prop](ui::TReader* reader) {
+        const std::wstring text = Utf7ToWide(reader->ReadString());
+        if (prop->SetOrd) prop->SetOrd(instance, text.empty() ? 0 : static_cast<uint16_t>(text[0]));
+      },
+      nullptr, false);
+}
+
+void DefineWidePropertyFilers(ui::TFiler* filer, ui::TPersistent* instance) {
+  for (const ui::TPropInfo* p : instance->ClassType()->AllProps()) {
+    if (p->Kind == ui::TTypeKind::WString)
+      TVelWideStringPropertyFiler(instance, p).DefineProperties(filer);
+    else if (p->Kind == ui::TTypeKind::WChar)
+      TVelWideCharPropertyFiler(instance, p).DefineProperties(filer);
+  }
 }

@@ -1,5 +1,6 @@
 // Wide string lists with an 8-bit view and text files marked by byte-order marks, the sorted wide
-// string list, and the file stream opened by wide name.
+// string list, the file stream opened by wide name, the wide companions of components and the rule
+// that keeps a stored wide value in step with the library's 8-bit one.
 #pragma once
 #include <windows.h>
 
@@ -8,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "uicomponent.h"
+
 #include "VelWideStrings.h"
+#include "uifiler.h"
 #include "uistreams.h"
 #include "uistrings.h"
 
@@ -89,6 +93,10 @@ class TVelStrings : public TWideStrings {
   // Fills the wide list from an 8-bit list through the view's conversions.
   void SetAnsiStrings(ui::TStrings* strings);
   TWideTextCharSet LoadedFileCharSet = wtcUtf16LE;
+
+  // "WideStrings" (read as "Strings"), "WideStringsW" (UTF-8 items, taken only into an empty list) and
+  // "WideStrings_UTF7" (read and dropped); none is written.
+  void DefineProperties(ui::TFiler* filer) override;
 
   // Records the file's character set in LoadedFileCharSet.
   void LoadFromFile(const std::wstring& fileName) override;
@@ -172,3 +180,92 @@ class TVelStringList : public TVelStrings {
   bool sorted_ = false;
   bool caseSensitive_ = false;
 };
+
+// ---- wide companions of components ----------------------------------------------------------
+
+class TWideComponentHelper;
+
+// The wide companions of components, sorted by the address of the component each serves, at most
+// one per component. It owns them: what is still registered goes with the registry.
+class TWideComponentHelperList {
+ public:
+  TWideComponentHelperList() = default;
+  ~TWideComponentHelperList();
+  TWideComponentHelperList(const TWideComponentHelperList&) = delete;
+  TWideComponentHelperList& operator=(const TWideComponentHelperList&) = delete;
+  int Count() const { return static_cast<int>(items_.size()); }
+
+ private:
+  friend class TWideComponentHelper;
+  friend TWideComponentHelper* FindWideComponentHelperIndex(const TWideComponentHelperList* registry,
+                                                            const ui::TComponent* component);
+  std::vector<TWideComponentHelper*> items_;
+};
+
+// The companion that serves `component`, or null.
+TWideComponentHelper* FindWideComponentHelperIndex(const TWideComponentHelperList* registry,
+                                                   const ui::TComponent* component);
+
+// Keeps wide values beside the 8-bit ones of a component the layer cannot change. It is made only
+// for a component and a registry (there is no plain component constructor), and frees itself, leaving
+// the registry, when its component is freed.
+class TWideComponentHelper : public ui::TComponent {
+  UI_DECLARE_CLASS(TWideComponentHelper, ui::TComponent)
+ public:
+  TWideComponentHelper(ui::TComponent* component, TWideComponentHelperList* registry);
+  void BeforeDestruction() override;
+  ui::TComponent* Component() const { return component_; }
+
+ protected:
+  void Notification(ui::TComponent* c, ui::TOperation op) override;
+
+ private:
+  ui::TComponent* component_;
+  TWideComponentHelperList* registry_;
+};
+
+// ---- the synchronisation rule ---------------------------------------------------------------
+//
+// A stored wide value is valid while its ANSI form equals the 8-bit value the library holds.
+
+// The stored value, replaced by the widened 8-bit value when the library's value moved away from it.
+std::wstring SyncWideText(std::wstring& stored, const std::string& current);
+// Stores `value` and gives the library its ANSI form through `setter`; when only the wide value
+// changes (its ANSI form is what the library already holds), the setter first gets an empty string
+// so that the library still sees a change.
+void SetSyncedWideText(const std::wstring& value, std::wstring& stored, const std::string& current,
+                       const std::function<void(const std::string&)>& setter);
+
+// ---- wide properties in form files ----------------------------------------------------------
+//
+// Every published wide string or wide character property P of the layer's classes may also appear in
+// a form file as PW and P_UTF7.
+
+// PW (UTF-8 text as an 8-bit string) and P_UTF7 (UTF-7) of a wide string property: read and dropped
+// (the property keeps its own value); never written.
+class TVelWideStringPropertyFiler {
+ public:
+  TVelWideStringPropertyFiler(ui::TPersistent* instance, const ui::TPropInfo* prop) : instance_(instance), prop_(prop) {}
+  void DefineProperties(ui::TFiler* filer);
+
+ private:
+  ui::TPersistent* instance_;
+  const ui::TPropInfo* prop_;
+};
+
+// PW of a wide character property: read from an 8-bit (widened) or wide string of at most one
+// character; written as a one-unit wide string when the property is stored and not at its default.
+// P_UTF7: read as UTF-7, its first character (0 when empty); never written.
+class TVelWideCharPropertyFiler {
+ public:
+  TVelWideCharPropertyFiler(ui::TPersistent* instance, const ui::TPropInfo* prop) : instance_(instance), prop_(prop) {}
+  void DefineProperties(ui::TFiler* filer);
+
+ private:
+  bool HasData(ui::TFiler* filer) const;
+  ui::TPersistent* instance_;
+  const ui::TPropInfo* prop_;
+};
+
+// Called by the form-file property definition of every class of the layer, after the library's own.
+void DefineWidePropertyFilers(ui::TFiler* filer, ui::TPersistent* instance);

@@ -25,7 +25,8 @@ static std::vector<TPropInfo> ComboBoxProps() {
 
 UI_IMPLEMENT_CLASS(TCustomCheckBox, TButtonControl, nullptr, CheckBoxProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TCheckBox, TCustomCheckBox, DefaultFactory<TCheckBox>, nullptr, nullptr, nullptr)
-UI_IMPLEMENT_CLASS(TCustomComboBox, TWinControl, nullptr, ComboBoxProps, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TCustomListControl, TWinControl, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TCustomComboBox, TCustomListControl, nullptr, ComboBoxProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TComboBox, TCustomComboBox, DefaultFactory<TComboBox>, nullptr, nullptr, nullptr)
 
 namespace {
@@ -97,7 +98,7 @@ TCustomComboBox::~TCustomComboBox() {
 }
 
 void TCustomComboBox::CreateParams(TCreateParams& p) {
-  TWinControl::CreateParams(p);
+  TCustomListControl::CreateParams(p);
   CreateSubClass(p, "COMBOBOX");
   static const DWORD kStyle[] = {CBS_DROPDOWN, CBS_SIMPLE, CBS_DROPDOWNLIST, CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED};
   p.Style |= kStyle[style_] | CBS_AUTOHSCROLL | WS_VSCROLL;
@@ -108,7 +109,7 @@ void TCustomComboBox::CreateParams(TCreateParams& p) {
 
 void TCustomComboBox::CreateWnd() {
   std::string text = text_;
-  TWinControl::CreateWnd();
+  TCustomListControl::CreateWnd();
   if (style_ == csOwnerDrawFixed) SendMessageA(handle_, CB_SETITEMHEIGHT, 0, itemHeight_);
   FillWindowList();
   if (itemIndex_ < 0 && style_ != csDropDownList && style_ != csOwnerDrawFixed) SetWindowTextA(handle_, text.c_str());
@@ -116,7 +117,7 @@ void TCustomComboBox::CreateWnd() {
 
 void TCustomComboBox::DestroyWnd() {
   if (handle_) itemIndex_ = static_cast<int>(SendMessageA(handle_, CB_GETCURSEL, 0, 0));
-  TWinControl::DestroyWnd();
+  TCustomListControl::DestroyWnd();
 }
 
 void TCustomComboBox::FillWindowList() {
@@ -150,6 +151,11 @@ void TCustomComboBox::SetItemIndex(int i) {
   itemIndex_ = i;
   if (handle_) SendMessageA(handle_, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
   else if (i >= 0 && i < items_->GetCount()) text_ = items_->Get(i);
+}
+
+void TCustomComboBox::CopySelection(TCustomListControl* destination) {
+  int i = GetItemIndex();
+  if (i >= 0) destination->AddItem(items_->Get(i), items_->GetObject(i));
 }
 
 void TCustomComboBox::SetStyle(TComboBoxStyle s) {
@@ -214,7 +220,7 @@ void TCustomComboBox::WndProc(TMessage& m) {
       return;
     }
   }
-  TWinControl::WndProc(m);
+  TCustomListControl::WndProc(m);
 }
 
 }  // namespace ui

@@ -1,9 +1,24 @@
-// Check box and combo box.
+// Check box, combo box and the base of the controls that hold lists of items.
 #pragma once
 #include "uistdctrls.h"
 #include "uistrings.h"
 
 namespace ui {
+
+// A control with a list of items, one of them current; items (caption and object) copy between such
+// controls.
+class TCustomListControl : public TWinControl {
+  UI_DECLARE_CLASS(TCustomListControl, TWinControl)
+ public:
+  virtual int GetItemIndex() const = 0;
+  virtual void SetItemIndex(int i) = 0;
+  virtual void AddItem(const std::string& item, TObject* obj) = 0;
+  // The selected items go to `destination` through its AddItem.
+  virtual void CopySelection(TCustomListControl* destination) = 0;
+
+ protected:
+  TCustomListControl() = default;
+};
 
 // A check box that the library toggles itself: a click (or setting Checked) changes the state and
 // fires OnClick.
@@ -32,8 +47,8 @@ enum TComboBoxStyle { csDropDown, csSimple, csDropDownList, csOwnerDrawFixed };
 // Owner drawing: `State` holds the ODS_ bits of the item.
 using TDrawItemEvent = TEvent<void(TWinControl* Control, int Index, const RECT& Rect, unsigned State)>;
 
-class TCustomComboBox : public TWinControl {
-  UI_DECLARE_CLASS(TCustomComboBox, TWinControl)
+class TCustomComboBox : public TCustomListControl {
+  UI_DECLARE_CLASS(TCustomComboBox, TCustomListControl)
  public:
   TCustomComboBox();
   ~TCustomComboBox() override;
@@ -41,8 +56,10 @@ class TCustomComboBox : public TWinControl {
   TStrings* GetItems() const { return items_; }
   void SetItems(TStrings* s) { items_->Assign(s); }
   // -1: nothing selected. Setting it fires no event.
-  int GetItemIndex() const;
-  void SetItemIndex(int i);
+  int GetItemIndex() const override;
+  void SetItemIndex(int i) override;
+  void AddItem(const std::string& item, TObject* obj) override { items_->AddObject(item, obj); }
+  void CopySelection(TCustomListControl* destination) override;
   TComboBoxStyle GetStyle() const { return style_; }
   void SetStyle(TComboBoxStyle s);
   // The height of an owner-drawn item.
