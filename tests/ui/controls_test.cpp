@@ -2,6 +2,8 @@
 // form with controls through the layout writer and reader.
 #include <gtest/gtest.h>
 
+#include "formfixture.h"
+
 #include "uibuttons.h"
 #include "uicomctrls.h"
 #include "uifiler.h"
@@ -39,31 +41,7 @@ void CALLBACK CloseMessageBox(HWND, UINT, UINT_PTR id, DWORD) {
   PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
-class ControlsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    form = TCustomForm::CreateNew<TForm>(nullptr);
-    form->SetBounds(60, 60, 320, 240);
-  }
-  void TearDown() override {
-    Application->OnException = nullptr;
-    if (form) form->Free();
-  }
-  static void Pump() {
-    for (int i = 0; i < 3; ++i) {
-      Application->ProcessMessages();
-      Sleep(10);
-    }
-  }
-  template <class T>
-  T* Add(int x, int y, int w, int h) {
-    T* c = New<T>(form);
-    c->SetParent(form);
-    c->SetBounds(x, y, w, h);
-    return c;
-  }
-  TForm* form = nullptr;
-};
+using ControlsTest = FormFixture;
 
 TEST_F(ControlsTest, EnterPressesTheDefaultButtonAndEscapeTheCancelButton) {
   TEdit* edit = Add<TEdit>(8, 8, 100, 21);
