@@ -17,15 +17,6 @@ namespace {
 
 // Callbacks of the system use its calling convention, which lambdas do not have on x86.
 std::string boxText;
-BOOL CALLBACK FindBox(HWND h, LPARAM lp) {
-  char cls[32] = {};
-  GetClassNameA(h, cls, sizeof cls);
-  if (strcmp(cls, "#32770") == 0 && IsWindowVisible(h)) {
-    *reinterpret_cast<HWND*>(lp) = h;
-    return FALSE;
-  }
-  return TRUE;
-}
 BOOL CALLBACK ReadBoxText(HWND h, LPARAM) {
   char text[256] = {};
   GetWindowTextA(h, text, sizeof text);
@@ -33,8 +24,7 @@ BOOL CALLBACK ReadBoxText(HWND h, LPARAM) {
   return TRUE;
 }
 void CALLBACK CloseMessageBox(HWND, UINT, UINT_PTR id, DWORD) {
-  HWND box = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&box));
+  HWND box = VisibleDialogBox();
   if (!box) return;
   EnumChildWindows(box, ReadBoxText, 0);
   KillTimer(nullptr, id);
