@@ -17,6 +17,12 @@ class TTaggedItem : public TListItem {
 };
 UI_IMPLEMENT_CLASS(TTaggedItem, TListItem, DefaultFactory<TTaggedItem>, nullptr, nullptr, nullptr)
 
+// Callbacks of the system use its calling convention, which lambdas do not have on x86.
+int CALLBACK ReverseByCaption(LPARAM a, LPARAM b, LPARAM data) {
+  EXPECT_EQ(99, data);
+  return lstrcmpA(reinterpret_cast<TListItem*>(b)->GetCaption().c_str(), reinterpret_cast<TListItem*>(a)->GetCaption().c_str());
+}
+
 class ListViewTest : public FormFixture {
  protected:
   void SetUp() override {
@@ -123,13 +129,7 @@ TEST_F(ListViewTest, SortingByCaptionByOnCompareAndByACustomProcedure) {
   EXPECT_EQ(Captions(), ShownColumn());
   EXPECT_EQ("apple!", Shown(1, 1));
   // A procedure of the caller's, with its own value.
-  lv->CustomSort(
-      [](LPARAM a, LPARAM b, LPARAM data) -> int {
-        EXPECT_EQ(99, data);
-        return lstrcmpA(reinterpret_cast<TListItem*>(b)->GetCaption().c_str(),
-                        reinterpret_cast<TListItem*>(a)->GetCaption().c_str());
-      },
-      99);
+  lv->CustomSort(ReverseByCaption, 99);
   EXPECT_EQ((std::vector<std::string>{"pear", "fig", "banana", "apple"}), Captions());
   // SortType keeps the order when a caption changes.
   lv->OnCompare = nullptr;
