@@ -38,6 +38,25 @@ struct Registered {
 constexpr int kDropDownRows = 8;
 }  // namespace
 
+void PaintOwnerDrawnItem(TCanvas* canvas, TFont* font, TColor color, const DRAWITEMSTRUCT& di,
+                         const std::function<void()>& paint) {
+  canvas->SetHandle(di.hDC);
+  canvas->Lock();
+  try {
+    const bool selected = (di.itemState & ODS_SELECTED) != 0;
+    canvas->Font()->Assign(font);
+    canvas->Brush()->SetColor(selected ? clHighlight : color);
+    canvas->Font()->SetColor(selected ? clHighlightText : font->GetColor());
+    paint();
+  } catch (...) {
+    canvas->Unlock();
+    canvas->SetHandle(nullptr);
+    throw;
+  }
+  canvas->Unlock();
+  canvas->SetHandle(nullptr);
+}
+
 // ---- TCustomCheckBox ----
 
 TCustomCheckBox::TCustomCheckBox() {
@@ -200,22 +219,10 @@ void TCustomComboBox::WndProc(TMessage& m) {
       return;
     case CN_DRAWITEM: {
       auto* di = reinterpret_cast<DRAWITEMSTRUCT*>(m.LParam);
-      canvas_->SetHandle(di->hDC);
-      canvas_->Lock();
-      try {
-        canvas_->Font()->Assign(font_);
-        bool selected = (di->itemState & ODS_SELECTED) != 0;
-        canvas_->Brush()->SetColor(selected ? clHighlight : color_);
-        canvas_->Font()->SetColor(selected ? clHighlightText : font_->GetColor());
+      PaintOwnerDrawnItem(canvas_, font_, color_, *di, [&] {
         DrawItem(static_cast<int>(di->itemID), di->rcItem, di->itemState);
         if (di->itemState & ODS_FOCUS) DrawFocusRect(di->hDC, &di->rcItem);
-      } catch (...) {
-        canvas_->Unlock();
-        canvas_->SetHandle(nullptr);
-        throw;
-      }
-      canvas_->Unlock();
-      canvas_->SetHandle(nullptr);
+      });
       m.Result = TRUE;
       return;
     }

@@ -43,6 +43,12 @@ class TCheckBox : public TCustomCheckBox {
   UI_DECLARE_CLASS(TCheckBox, TCustomCheckBox)
 };
 
+// Owner drawing of one item (WM_DRAWITEM): `canvas` draws on the item's DC with `font`, in the
+// selection colours when the item is selected and in `color` otherwise, while `paint` runs; the canvas
+// lets go of the DC afterwards, also when `paint` fails.
+void PaintOwnerDrawnItem(TCanvas* canvas, TFont* font, TColor color, const DRAWITEMSTRUCT& di,
+                         const std::function<void()>& paint);
+
 enum TComboBoxStyle { csDropDown, csSimple, csDropDownList, csOwnerDrawFixed };
 // Owner drawing: `State` holds the ODS_ bits of the item.
 using TDrawItemEvent = TEvent<void(TWinControl* Control, int Index, const RECT& Rect, unsigned State)>;

@@ -118,21 +118,22 @@ int TClipboard::GetTextBuf(char* buffer, int bufSize) {
 void TClipboard::SetTextBuf(const char* buffer) { SetBuffer(CF_TEXT, buffer, std::strlen(buffer) + 1); }
 
 void TClipboard::AssignGraphic(TGraphic* g) {
-  UINT format = 0;
-  HANDLE data = nullptr;
-  HPALETTE palette = nullptr;
-  g->SaveToClipboardFormat(format, data, palette);
-  if (!data) return;  // an empty graphic puts nothing
   Open();
   try {
+    // Emptied first: a graphic may put formats of its own while it saves (inside this bracket).
     Adding();
-    if (!SetClipboardData(format, data)) {
+    UINT format = 0;
+    HANDLE data = nullptr;
+    HPALETTE palette = nullptr;
+    g->SaveToClipboardFormat(format, data, palette);
+    if (data && !SetClipboardData(format, data)) {
       const DWORD error = GetLastError();
       // Not taken: the graphic's data is a GDI object, an enhanced metafile or global memory.
       const DWORD type = GetObjectType(data);
       if (type == OBJ_ENHMETAFILE) DeleteEnhMetaFile(static_cast<HENHMETAFILE>(data));
       else if (type) DeleteObject(data);
       else GlobalFree(data);
+      if (palette) DeleteObject(palette);
       RaiseOSError(error);
     }
     if (palette && !SetClipboardData(CF_PALETTE, palette)) DeleteObject(palette);

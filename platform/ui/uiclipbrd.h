@@ -32,7 +32,9 @@ class TClipboard : public TPersistent {
   HANDLE GetAsHandle(UINT format);
   // Gives `value` to the clipboard under `format`.
   void SetAsHandle(UINT format, HANDLE value);
-  // A picture or graphic goes on the clipboard in its own format (with its palette, if any).
+  // A picture or graphic replaces the clipboard's content with its own format (and palette, if any);
+  // the graphic saves itself inside an Open bracket, so it may put further formats of its own. An
+  // empty graphic leaves the clipboard empty.
   void Assign(TPersistent* source) override;
 
  protected:

@@ -715,21 +715,7 @@ void TCustomListView::WndProc(TMessage& m) {
       auto* di = reinterpret_cast<DRAWITEMSTRUCT*>(m.LParam);
       int index = static_cast<int>(di->itemID);
       TListItem* item = index >= 0 && index < items_->Count() ? items_->Item(index) : nullptr;
-      canvas_->SetHandle(di->hDC);
-      canvas_->Lock();
-      try {
-        canvas_->Font()->Assign(font_);
-        bool selected = (di->itemState & ODS_SELECTED) != 0;
-        canvas_->Brush()->SetColor(selected ? clHighlight : color_);
-        canvas_->Font()->SetColor(selected ? clHighlightText : font_->GetColor());
-        DrawItem(item, di->rcItem, di->itemState);
-      } catch (...) {
-        canvas_->Unlock();
-        canvas_->SetHandle(nullptr);
-        throw;
-      }
-      canvas_->Unlock();
-      canvas_->SetHandle(nullptr);
+      PaintOwnerDrawnItem(canvas_, font_, color_, *di, [&] { DrawItem(item, di->rcItem, di->itemState); });
       m.Result = TRUE;
       return;
     }

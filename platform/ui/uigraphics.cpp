@@ -237,6 +237,11 @@ void TGraphic::Changed() {
   Modified = true;
   if (OnChange) OnChange(this);
 }
+void TGraphic::Progress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow, const RECT& r,
+                        const std::string& msg) {
+  if (OnProgress) OnProgress(sender, stage, percentDone, redrawNow, r, msg);
+}
+
 void TGraphic::SetTransparent(bool t) {
   if (t == transparent_) return;
   transparent_ = t;

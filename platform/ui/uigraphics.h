@@ -124,6 +124,12 @@ class TBrush : public TGraphicsObject {
 
 class TCanvas;
 
+enum TProgressStage { psStarting, psRunning, psEnding };
+// Progress of a long operation of a graphic (loading, saving, converting): its stage, the percentage
+// done, whether the picture should be drawn again now (and which part), and what is being done.
+using TProgressEvent = TEvent<void(TObject* Sender, TProgressStage Stage, uint8_t PercentDone, bool RedrawNow,
+                                   const RECT& R, const std::string& Msg)>;
+
 // A picture of some format: drawn on a canvas, loaded from and saved to streams.
 class TGraphic : public TPersistent {
   UI_DECLARE_CLASS(TGraphic, TPersistent)
@@ -143,6 +149,7 @@ class TGraphic : public TPersistent {
   virtual void SetTransparent(bool t);
   bool Modified = false;
   TNotifyEvent OnChange;
+  TProgressEvent OnProgress;
   // Drawing is the canvas's business: Canvas.Draw / StretchDraw call this.
   virtual void Draw(TCanvas* canvas, const RECT& r) = 0;
   // The clipboard: reads the graphic from `data` of clipboard format `format` (with `palette`, may be
@@ -156,6 +163,9 @@ class TGraphic : public TPersistent {
  protected:
   TGraphic() = default;
   virtual void Changed();
+  // Reports progress through OnProgress.
+  virtual void Progress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow, const RECT& r,
+                        const std::string& msg);
 
  private:
   bool transparent_ = false;

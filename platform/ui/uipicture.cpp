@@ -97,13 +97,24 @@ void TPicture::GraphicChanged(TObject*) {
   if (OnChange) OnChange(this);
 }
 
-void TPicture::ForceType(TClass cls) {
-  if (graphic_ && graphic_->ClassType() == cls) return;
-  TGraphic* g = NewGraphic(cls);
+void TPicture::GraphicProgress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow, const RECT& r,
+                               const std::string& msg) {
+  if (OnProgress) OnProgress(sender, stage, percentDone, redrawNow, r, msg);
+}
+
+void TPicture::TakeGraphic(TGraphic* g) {
   delete graphic_;
   graphic_ = g;
-  graphic_->OnChange = TNotifyEvent(this, &TPicture::GraphicChanged);
+  if (g) {
+    g->OnChange = TNotifyEvent(this, &TPicture::GraphicChanged);
+    g->OnProgress = TProgressEvent(this, &TPicture::GraphicProgress);
+  }
   GraphicChanged(nullptr);
+}
+
+void TPicture::ForceType(TClass cls) {
+  if (graphic_ && graphic_->ClassType() == cls) return;
+  TakeGraphic(NewGraphic(cls));
 }
 
 void TPicture::SetGraphic(TGraphic* g) {
@@ -116,11 +127,8 @@ void TPicture::SetGraphic(TGraphic* g) {
       delete copy;
       throw;
     }
-    copy->OnChange = TNotifyEvent(this, &TPicture::GraphicChanged);
   }
-  delete graphic_;
-  graphic_ = copy;
-  GraphicChanged(nullptr);
+  TakeGraphic(copy);
 }
 
 TBitmap* TPicture::Bitmap() {
@@ -140,16 +148,14 @@ void TPicture::LoadFromFile(const std::string& fileName) {
     if (f.Extension == ext) cls = f.GraphicClass;
   if (!cls) throw EInvalidGraphic(Format(SUnknownExtension, ext.c_str()));
   TGraphic* g = NewGraphic(cls);
+  g->OnProgress = TProgressEvent(this, &TPicture::GraphicProgress);  // loads report as they run
   try {
     g->LoadFromFile(fileName);
   } catch (...) {
     delete g;
     throw;
   }
-  delete graphic_;
-  graphic_ = g;
-  graphic_->OnChange = TNotifyEvent(this, &TPicture::GraphicChanged);
-  GraphicChanged(nullptr);
+  TakeGraphic(g);
 }
 
 void TPicture::SaveToFile(const std::string& fileName) {
@@ -162,16 +168,14 @@ void TPicture::LoadFromClipboardFormat(UINT format, HANDLE data, HPALETTE palett
     if (c.format == format) cls = c.cls;
   if (!cls) throw EInvalidGraphic("Unsupported clipboard format");
   TGraphic* g = NewGraphic(cls);
+  g->OnProgress = TProgressEvent(this, &TPicture::GraphicProgress);  // loads report as they run
   try {
     g->LoadFromClipboardFormat(format, data, palette);
   } catch (...) {
     delete g;
     throw;
   }
-  delete graphic_;
-  graphic_ = g;
-  graphic_->OnChange = TNotifyEvent(this, &TPicture::GraphicChanged);
-  GraphicChanged(nullptr);
+  TakeGraphic(g);
 }
 
 void TPicture::Assign(TPersistent* source) {
@@ -203,16 +207,14 @@ void TPicture::DefineProperties(TFiler* filer) {
         std::string name(n, '\0');
         if (n) s->ReadBuffer(&name[0], n);
         TGraphic* g = NewGraphic(FindClass(name));
+        g->OnProgress = TProgressEvent(this, &TPicture::GraphicProgress);  // loads report as they run
         try {
           g->LoadFromStream(s);
         } catch (...) {
           delete g;
           throw;
         }
-        delete graphic_;
-        graphic_ = g;
-        graphic_->OnChange = TNotifyEvent(this, &TPicture::GraphicChanged);
-        GraphicChanged(nullptr);
+        TakeGraphic(g);
       },
       [this](TStream* s) {
         std::string name = graphic_->ClassName();

@@ -37,6 +37,8 @@ class TPicture : public TPersistent {
   // Layouts store the graphic as its class name followed by its own stream ("Data").
   void DefineProperties(TFiler* filer) override;
   TNotifyEvent OnChange;
+  // The graphic's progress, passed on (Sender is the graphic).
+  TProgressEvent OnProgress;
 
   static void RegisterFileFormat(const std::string& extension, const std::string& description, TClass graphicClass);
   static void RegisterClipboardFormat(UINT format, TClass graphicClass);
@@ -50,6 +52,10 @@ class TPicture : public TPersistent {
  private:
   void ForceType(TClass cls);
   void GraphicChanged(TObject*);
+  void GraphicProgress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow, const RECT& r,
+                       const std::string& msg);
+  // Frees the current graphic and holds `g` (null allowed) with its events wired to the picture.
+  void TakeGraphic(TGraphic* g);
   TGraphic* graphic_ = nullptr;
 };
 

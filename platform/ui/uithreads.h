@@ -112,6 +112,7 @@ bool CheckSynchronize(DWORD timeoutMs = 0);
 // the application sets it to post a message to its window.
 extern void (*WakeMainThread)();
 
+// Make threads with ui::Create<T>(...): AfterConstruction starts a thread not created suspended.
 class TThread : public TObject {
   UI_DECLARE_CLASS(TThread, TObject)
  public:

@@ -1,6 +1,7 @@
 // Check box and combo box driven through their windows' messages.
 #include <gtest/gtest.h>
 
+#include "formfixture.h"
 #include "uiboxes.h"
 #include "uiforms.h"
 
@@ -8,25 +9,7 @@ using namespace ui;
 
 namespace {
 
-class BoxesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    form = TCustomForm::CreateNew<TForm>(nullptr);
-    form->SetBounds(80, 80, 320, 240);
-  }
-  void TearDown() override {
-    Application->OnException = nullptr;
-    if (form) form->Free();
-  }
-  template <class T>
-  T* Add(int x, int y, int w, int h) {
-    T* c = New<T>(form);
-    c->SetParent(form);
-    c->SetBounds(x, y, w, h);
-    return c;
-  }
-  TForm* form = nullptr;
-};
+using BoxesTest = FormFixture;
 
 TEST_F(BoxesTest, CheckBoxTogglesOnClicksAndOnProgramChangesAndFiresOnClick) {
   TCheckBox* cb = Add<TCheckBox>(8, 8, 120, 17);

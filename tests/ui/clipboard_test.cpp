@@ -3,6 +3,7 @@
 
 #include "uiclipbrd.h"
 #include "uiforms.h"
+#include "uimetafile.h"
 
 using namespace ui;
 
@@ -77,7 +78,7 @@ TEST(ClipboardTest, BitmapRoundTripsWithItsPixelsAndLoadsIntoAPicture) {
   EXPECT_EQ(ColorToRGB(clBlue), ColorToRGB(pic.Bitmap()->Canvas()->GetPixel(1, 2)));
 }
 
-TEST(ClipboardTest, NothingAGraphicCanReadRaisesAndAnEmptyBitmapPutsNothing) {
+TEST(ClipboardTest, NothingAGraphicCanReadRaisesAndAnEmptyBitmapLeavesTheClipboardEmpty) {
   Clipboard()->SetAsText("not a picture");
   TPicture pic;
   EXPECT_THROW(pic.Assign(Clipboard()), EInvalidGraphic);
@@ -85,7 +86,53 @@ TEST(ClipboardTest, NothingAGraphicCanReadRaisesAndAnEmptyBitmapPutsNothing) {
   EXPECT_THROW(bmp.Assign(Clipboard()), EInvalidGraphic);
   TBitmap empty;
   Clipboard()->Assign(&empty);
-  EXPECT_EQ("not a picture", Clipboard()->GetAsText());
+  EXPECT_FALSE(Clipboard()->HasFormat(CF_TEXT));
+  EXPECT_FALSE(Clipboard()->HasFormat(CF_BITMAP));
+}
+
+// A graphic whose clipboard form is two formats: a bitmap and data of its own, put while it saves.
+class TTwoFormatGraphic : public TBitmap {
+  UI_DECLARE_CLASS(TTwoFormatGraphic, TBitmap)
+ public:
+  static UINT Format() { return RegisterClipboardFormatA("Tevarnic Test Picture"); }
+  void SaveToClipboardFormat(UINT& format, HANDLE& data, HPALETTE& palette) override {
+    TBitmap::SaveToClipboardFormat(format, data, palette);
+    HGLOBAL own = GlobalAlloc(GMEM_MOVEABLE, 4);
+    memcpy(GlobalLock(own), "TQ!", 4);
+    GlobalUnlock(own);
+    if (!SetClipboardData(Format(), own)) GlobalFree(own);
+  }
+};
+UI_IMPLEMENT_CLASS(TTwoFormatGraphic, TBitmap, DefaultFactory<TTwoFormatGraphic>, nullptr, nullptr, nullptr)
+
+TEST(ClipboardTest, AGraphicMayPutFormatsOfItsOwnWhileItSaves) {
+  Clipboard()->SetAsText("old content");
+  TTwoFormatGraphic g;
+  g.SetSize(3, 3);
+  Clipboard()->Assign(&g);
+  EXPECT_FALSE(Clipboard()->HasFormat(CF_TEXT));
+  EXPECT_TRUE(Clipboard()->HasFormat(CF_BITMAP));
+  HANDLE h = Clipboard()->GetAsHandle(TTwoFormatGraphic::Format());
+  ASSERT_NE(nullptr, h);
+  EXPECT_STREQ("TQ!", static_cast<const char*>(GlobalLock(h)));
+  GlobalUnlock(h);
+}
+
+TEST(ClipboardTest, EnhancedMetafileGoesThroughItsClipboardFormat) {
+  RECT frame{0, 0, 1000, 500};
+  HDC dc = CreateEnhMetaFileA(nullptr, nullptr, &frame, nullptr);
+  Rectangle(dc, 0, 0, 20, 10);
+  TMetafile mf;
+  mf.SetHandle(CloseEnhMetaFile(dc));
+  Clipboard()->Assign(&mf);
+  EXPECT_TRUE(Clipboard()->HasFormat(CF_ENHMETAFILE));
+  TPicture pic;
+  pic.Assign(Clipboard());
+  auto* back = As<TMetafile>(pic.GetGraphic());
+  ASSERT_NE(nullptr, back);
+  EXPECT_NE(mf.GetHandle(), back->GetHandle());  // a copy of its own
+  EXPECT_EQ(mf.GetMMWidth(), back->GetMMWidth());
+  EXPECT_EQ(mf.GetMMHeight(), back->GetMMHeight());
 }
 
 }  // namespace

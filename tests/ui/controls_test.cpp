@@ -2,6 +2,8 @@
 // form with controls through the layout writer and reader.
 #include <gtest/gtest.h>
 
+#include "formfixture.h"
+
 #include "uibuttons.h"
 #include "uicomctrls.h"
 #include "uifiler.h"
@@ -15,15 +17,6 @@ namespace {
 
 // Callbacks of the system use its calling convention, which lambdas do not have on x86.
 std::string boxText;
-BOOL CALLBACK FindBox(HWND h, LPARAM lp) {
-  char cls[32] = {};
-  GetClassNameA(h, cls, sizeof cls);
-  if (strcmp(cls, "#32770") == 0 && IsWindowVisible(h)) {
-    *reinterpret_cast<HWND*>(lp) = h;
-    return FALSE;
-  }
-  return TRUE;
-}
 BOOL CALLBACK ReadBoxText(HWND h, LPARAM) {
   char text[256] = {};
   GetWindowTextA(h, text, sizeof text);
@@ -31,39 +24,14 @@ BOOL CALLBACK ReadBoxText(HWND h, LPARAM) {
   return TRUE;
 }
 void CALLBACK CloseMessageBox(HWND, UINT, UINT_PTR id, DWORD) {
-  HWND box = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&box));
+  HWND box = VisibleDialogBox();
   if (!box) return;
   EnumChildWindows(box, ReadBoxText, 0);
   KillTimer(nullptr, id);
   PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
-class ControlsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    form = TCustomForm::CreateNew<TForm>(nullptr);
-    form->SetBounds(60, 60, 320, 240);
-  }
-  void TearDown() override {
-    Application->OnException = nullptr;
-    if (form) form->Free();
-  }
-  static void Pump() {
-    for (int i = 0; i < 3; ++i) {
-      Application->ProcessMessages();
-      Sleep(10);
-    }
-  }
-  template <class T>
-  T* Add(int x, int y, int w, int h) {
-    T* c = New<T>(form);
-    c->SetParent(form);
-    c->SetBounds(x, y, w, h);
-    return c;
-  }
-  TForm* form = nullptr;
-};
+using ControlsTest = FormFixture;
 
 TEST_F(ControlsTest, EnterPressesTheDefaultButtonAndEscapeTheCancelButton) {
   TEdit* edit = Add<TEdit>(8, 8, 100, 21);

@@ -2,6 +2,7 @@
 // the picture registries.
 #include <gtest/gtest.h>
 
+#include "formfixture.h"
 #include "hostenv.h"
 #include "uidialogs.h"
 #include "uiforms.h"
@@ -135,18 +136,8 @@ BOOL WINAPI FakeChooseColor(LPCHOOSECOLORA cc) {
   return TRUE;
 }
 
-BOOL CALLBACK FindColorBox(HWND h, LPARAM lp) {
-  char cls[32] = {};
-  GetClassNameA(h, cls, sizeof cls);
-  if (strcmp(cls, "#32770") == 0 && IsWindowVisible(h)) {
-    *reinterpret_cast<HWND*>(lp) = h;
-    return FALSE;
-  }
-  return TRUE;
-}
 void CALLBACK PressOk(HWND, UINT, UINT_PTR id, DWORD) {
-  HWND box = nullptr;
-  EnumThreadWindows(GetCurrentThreadId(), FindColorBox, reinterpret_cast<LPARAM>(&box));
+  HWND box = VisibleDialogBox();
   if (!box) return;
   KillTimer(nullptr, id);
   PostMessageA(box, WM_COMMAND, IDOK, 0);

@@ -186,4 +186,35 @@ TEST(BitmapTransparencyTest, TransparentColourMaskAndDrawingThroughTheMask) {
   EXPECT_EQ(ColorToRGB(clFuchsia), ColorToRGB(b.GetTransparentColor()));
 }
 
+// A graphic that reports the three stages of a load.
+class TSlowGraphic : public TMetafile {
+  UI_DECLARE_CLASS(TSlowGraphic, TMetafile)
+ public:
+  void LoadFromStream(TStream*) override {
+    RECT all{0, 0, 1, 1};
+    Progress(this, psStarting, 0, false, all, "Loading...");
+    Progress(this, psRunning, 50, true, all, "Loading...");
+    Progress(this, psEnding, 100, false, all, "Loading...");
+  }
+};
+UI_IMPLEMENT_CLASS(TSlowGraphic, TMetafile, DefaultFactory<TSlowGraphic>, nullptr, nullptr, nullptr)
+
+TEST(GraphicProgressTest, APictureHandsOnItsGraphicsProgress) {
+  TPicture::RegisterFileFormat("slo", "Slow pictures", &TSlowGraphic::StaticClassInfo);
+  std::string file = tq::WorkFile("one.slo");
+  ASSERT_TRUE(tq::WriteFileBytes(file, "x", 1));
+  TPicture pic;
+  std::vector<int> seen;
+  TObject* sender = nullptr;
+  pic.OnProgress = [&](TObject* s, TProgressStage stage, uint8_t percent, bool redraw, const RECT&, const std::string& msg) {
+    sender = s;
+    EXPECT_EQ("Loading...", msg);
+    seen.push_back(stage * 1000 + percent + (redraw ? 500 : 0));
+  };
+  pic.LoadFromFile(file);
+  TPicture::UnregisterGraphicClass(&TSlowGraphic::StaticClassInfo);
+  EXPECT_EQ((std::vector<int>{0, 1550, 2100}), seen);
+  EXPECT_EQ(pic.GetGraphic(), sender);
+}
+
 }  // namespace

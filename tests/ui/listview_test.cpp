@@ -2,6 +2,7 @@
 // the selection, and the text messages that descendants watch in the window procedure.
 #include <gtest/gtest.h>
 
+#include "formfixture.h"
 #include "uicomctrls.h"
 #include "uiforms.h"
 
@@ -16,21 +17,21 @@ class TTaggedItem : public TListItem {
 };
 UI_IMPLEMENT_CLASS(TTaggedItem, TListItem, DefaultFactory<TTaggedItem>, nullptr, nullptr, nullptr)
 
-class ListViewTest : public ::testing::Test {
+// Callbacks of the system use its calling convention, which lambdas do not have on x86.
+int CALLBACK ReverseByCaption(LPARAM a, LPARAM b, LPARAM data) {
+  EXPECT_EQ(99, data);
+  return lstrcmpA(reinterpret_cast<TListItem*>(b)->GetCaption().c_str(), reinterpret_cast<TListItem*>(a)->GetCaption().c_str());
+}
+
+class ListViewTest : public FormFixture {
  protected:
   void SetUp() override {
-    form = TCustomForm::CreateNew<TForm>(nullptr);
+    FormFixture::SetUp();
     form->SetBounds(60, 60, 420, 320);
-    lv = New<TListView>(form);
-    lv->SetParent(form);
-    lv->SetBounds(8, 8, 380, 260);
+    lv = Add<TListView>(8, 8, 380, 260);
     lv->SetViewStyle(vsReport);
     lv->GetColumns()->Add()->SetCaption("Name");
     lv->GetColumns()->Add()->SetCaption("Value");
-  }
-  void TearDown() override {
-    Application->OnException = nullptr;
-    if (form) form->Free();
   }
   void AddRows(std::initializer_list<const char*> captions) {
     for (const char* c : captions) {
@@ -60,7 +61,6 @@ class ListViewTest : public ::testing::Test {
     for (int i = 0; i < n; ++i) out.push_back(Shown(i));
     return out;
   }
-  TForm* form = nullptr;
   TListView* lv = nullptr;
 };
 
@@ -129,13 +129,7 @@ TEST_F(ListViewTest, SortingByCaptionByOnCompareAndByACustomProcedure) {
   EXPECT_EQ(Captions(), ShownColumn());
   EXPECT_EQ("apple!", Shown(1, 1));
   // A procedure of the caller's, with its own value.
-  lv->CustomSort(
-      [](LPARAM a, LPARAM b, LPARAM data) -> int {
-        EXPECT_EQ(99, data);
-        return lstrcmpA(reinterpret_cast<TListItem*>(b)->GetCaption().c_str(),
-                        reinterpret_cast<TListItem*>(a)->GetCaption().c_str());
-      },
-      99);
+  lv->CustomSort(ReverseByCaption, 99);
   EXPECT_EQ((std::vector<std::string>{"pear", "fig", "banana", "apple"}), Captions());
   // SortType keeps the order when a caption changes.
   lv->OnCompare = nullptr;

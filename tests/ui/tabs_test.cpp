@@ -1,6 +1,7 @@
 // Page control with tab sheets and the track bar, driven through their windows' messages.
 #include <gtest/gtest.h>
 
+#include "formfixture.h"
 #include "uiforms.h"
 #include "uitabs.h"
 
@@ -10,14 +11,11 @@ using namespace ui;
 
 namespace {
 
-class TabsTest : public ::testing::Test {
+class TabsTest : public FormFixture {
  protected:
   void SetUp() override {
-    form = TCustomForm::CreateNew<TForm>(nullptr);
+    FormFixture::SetUp();
     form->SetBounds(100, 100, 420, 300);
-  }
-  void TearDown() override {
-    if (form) form->Free();
   }
   TTabSheet* AddSheet(TPageControl* pc, const char* caption) {
     TTabSheet* s = New<TTabSheet>(form);
@@ -42,13 +40,10 @@ class TabsTest : public ::testing::Test {
     hdr.code = static_cast<UINT>(TCN_SELCHANGE);
     SendMessageA(form->GetHandle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&hdr));
   }
-  TForm* form = nullptr;
 };
 
 TEST_F(TabsTest, PagesShowAsTabsAndOnlyTheActivePageIsVisible) {
-  TPageControl* pc = New<TPageControl>(form);
-  pc->SetParent(form);
-  pc->SetBounds(8, 8, 400, 250);
+  TPageControl* pc = Add<TPageControl>(8, 8, 400, 250);
   TTabSheet* jpeg = AddSheet(pc, "JPEG");
   TTabSheet* tiff = AddSheet(pc, "TIFF");
   TTabSheet* gif = AddSheet(pc, "GIF");
@@ -94,9 +89,7 @@ TEST_F(TabsTest, PagesShowAsTabsAndOnlyTheActivePageIsVisible) {
 }
 
 TEST_F(TabsTest, HiddenTabsLeaveTheTabRowAndHidingTheActiveOneMovesOn) {
-  TPageControl* pc = New<TPageControl>(form);
-  pc->SetParent(form);
-  pc->SetBounds(8, 8, 400, 250);
+  TPageControl* pc = Add<TPageControl>(8, 8, 400, 250);
   TTabSheet* a = AddSheet(pc, "A");
   TTabSheet* b = AddSheet(pc, "B");
   TTabSheet* c = AddSheet(pc, "C");
