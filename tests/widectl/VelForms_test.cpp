@@ -1,4 +1,4 @@
-// Unicode forms built from layout resources, the application's wide title, and wide characters typed
+// Unicode forms built from layout resources (a wide edit and label), the application's wide title, and wide characters typed
 // into a Unicode edit under the library's 8-bit message loop.
 #include <windows.h>
 
@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "VelForms.h"
+#include "VelStdCtrls.h"
 #include "VelSystem.h"
-#include "VelWindows.h"
 #include "hostenv.h"
 #include "road.h"
 #include "uifiler.h"
@@ -78,36 +78,11 @@ void PumpMessages() {
 
 }  // namespace
 
-// A Unicode edit with a wide Text, and a label that draws its wide caption.
-class TWideLayoutEdit : public ui::TEdit {
-  UI_DECLARE_CLASS(TWideLayoutEdit, ui::TEdit)
- public:
-  std::wstring GetTextW() const { return WideGetControlText(const_cast<TWideLayoutEdit*>(this)); }
-  void SetTextW(const std::wstring& s) { WideSetControlText(this, s); }
-
- protected:
-  void CreateWindowHandle(const ui::TCreateParams& p) override { CreateUnicodeWindowHandle(this, p, L"EDIT"); }
-};
-
-class TWideTestLabel : public ui::TLabel {
-  UI_DECLARE_CLASS(TWideTestLabel, ui::TLabel)
- public:
-  std::wstring GetCaptionW() const { return WideGetControlText(const_cast<TWideTestLabel*>(this)); }
-  void SetCaptionW(const std::wstring& s) { WideSetControlText(this, s); }
-
- protected:
-  void DoDrawText(RECT& r, UINT flags) override {
-    const std::wstring text = WideGetControlText(this);
-    canvas_->SetFont(font_);
-    WideDrawText(canvas_->GetHandle(), text.c_str(), -1, &r, flags);
-  }
-};
-
 class TWideLayoutForm : public TVelForm {
   UI_DECLARE_CLASS(TWideLayoutForm, TVelForm)
  public:
-  TWideTestLabel* Label1 = nullptr;
-  TWideLayoutEdit* Edit1 = nullptr;
+  TVelLabel* Label1 = nullptr;
+  TVelEdit* Edit1 = nullptr;
   int created = 0;
   void FormCreate(ui::TObject*) { ++created; }
 };
@@ -116,28 +91,16 @@ class TNoLayoutForm : public TVelForm {
   UI_DECLARE_CLASS(TNoLayoutForm, TVelForm)
 };
 
-static std::vector<ui::TPropInfo> EditProps() {
-  return {ui::prop::WStr("Text", &TWideLayoutEdit::GetTextW, &TWideLayoutEdit::SetTextW)};
-}
-static std::vector<ui::TPropInfo> LabelProps() {
-  return {ui::prop::WStr("Caption", &TWideTestLabel::GetCaptionW, &TWideTestLabel::SetCaptionW)};
-}
 static std::vector<ui::TFieldInfo> FormFields() {
   return {ui::PublishedField("Label1", &TWideLayoutForm::Label1), ui::PublishedField("Edit1", &TWideLayoutForm::Edit1)};
 }
 static std::vector<ui::TMethodInfo> FormMethods() {
   return {ui::PublishedMethod("FormCreate", &TWideLayoutForm::FormCreate)};
 }
-UI_IMPLEMENT_CLASS(TWideLayoutEdit, ui::TEdit, ui::DefaultFactory<TWideLayoutEdit>, EditProps, nullptr, nullptr)
-UI_IMPLEMENT_CLASS(TWideTestLabel, ui::TLabel, ui::DefaultFactory<TWideTestLabel>, LabelProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TWideLayoutForm, TVelForm, nullptr, nullptr, FormFields, FormMethods)
 UI_IMPLEMENT_CLASS(TNoLayoutForm, TVelForm, nullptr, nullptr, nullptr, nullptr)
 
 namespace {
-
-struct RegisterTestClasses {
-  RegisterTestClasses() { ui::RegisterClasses({&TWideLayoutEdit::StaticClassInfo, &TWideTestLabel::StaticClassInfo}); }
-} registerTestClasses;
 
 // Runs first: the application window must not exist yet.
 TEST(VelApplicationTitle, SetBeforeTheWindowExistsAndAfter) {
@@ -178,7 +141,7 @@ TEST(VelForm, BuiltFromItsLayoutShowsWideText) {
   EXPECT_EQ(WindowText(form->GetHandle()), kMixed);
   EXPECT_EQ(WindowText(form->Edit1->GetHandle()), kMixed);
   EXPECT_EQ(form->GetCaptionText(), kMixed);
-  EXPECT_EQ(WideGetControlText(form->Label1), kMixed);
+  EXPECT_EQ(form->Label1->GetCaptionText(), kMixed);
   EXPECT_EQ(form->Label1->GetCaption(), WideToAnsi(kMixed));
   form->Repaint();
   const std::string shot = tq::WorkDir() + "\\wide_layout_form.bmp";
@@ -219,7 +182,7 @@ class TypedCharacters : public ::testing::Test {
   void SetUp() override {
     form = ui::New<TWideLayoutForm>(nullptr);
     edit = form->Edit1;
-    edit->SetTextW(L"");
+    edit->SetText(L"");
     edit->HandleNeeded();
   }
   void TearDown() override {
@@ -231,7 +194,7 @@ class TypedCharacters : public ::testing::Test {
     ui::Application->ProcessMessages();
   }
   TWideLayoutForm* form = nullptr;
-  TWideLayoutEdit* edit = nullptr;
+  TVelEdit* edit = nullptr;
 };
 
 TEST_F(TypedCharacters, ReachTheUnicodeEditIntact) {
