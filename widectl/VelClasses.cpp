@@ -3,6 +3,7 @@
 // mark; stream sizes are checked in 64 bits before anything is allocated.
 #include "VelClasses.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "VelSysUtils.h"
@@ -13,6 +14,7 @@ UI_IMPLEMENT_CLASS(TAnsiStrings, ui::TStrings, nullptr, nullptr, nullptr, nullpt
 UI_IMPLEMENT_CLASS(TAnsiStringsForWideStringsAdapter, TAnsiStrings, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelStrings, TWideStrings, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelStringList, TVelStrings, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TWideComponentHelper, ui::TComponent, nullptr, nullptr, nullptr, nullptr)
 
 namespace {
 
@@ -409,4 +411,64 @@ void TVelStringList::NotifyChanged() {
 
 void TVelStringList::NotifyChanging() {
   if (!updating_ && OnChanging) OnChanging(this);
+}
+
+// ---- wide companions ------------------------------------------------------------------------
+
+namespace {
+bool ServesBefore(const TWideComponentHelper* h, const ui::TComponent* c) { return h->Component() < c; }
+}  // namespace
+
+TWideComponentHelperList::~TWideComponentHelperList() {
+  // Each companion leaves the list as it goes.
+  while (!items_.empty()) items_.back()->Free();
+}
+
+TWideComponentHelper* FindWideComponentHelperIndex(const TWideComponentHelperList* registry,
+                                                   const ui::TComponent* component) {
+  if (!registry) return nullptr;
+  auto it = std::lower_bound(registry->items_.begin(), registry->items_.end(), component, ServesBefore);
+  return it != registry->items_.end() && (*it)->Component() == component ? *it : nullptr;
+}
+
+TWideComponentHelper::TWideComponentHelper(ui::TComponent* component, TWideComponentHelperList* registry)
+    : component_(component), registry_(registry) {
+  ui::TComponent::Create(nullptr);
+  FreeNotification(component);
+  auto& items = registry->items_;
+  items.insert(std::lower_bound(items.begin(), items.end(), component, ServesBefore), this);
+}
+
+void TWideComponentHelper::BeforeDestruction() {
+  if (registry_) {
+    auto& items = registry_->items_;
+    auto it = std::find(items.begin(), items.end(), this);
+    if (it != items.end()) items.erase(it);
+    registry_ = nullptr;
+  }
+  inherited::BeforeDestruction();
+}
+
+void TWideComponentHelper::Notification(ui::TComponent* c, ui::TOperation op) {
+  inherited::Notification(c, op);
+  if (op == ui::opRemove && c == component_) {
+    component_ = nullptr;
+    Free();
+  }
+}
+
+// ---- the synchronisation rule ---------------------------------------------------------------
+
+std::wstring SyncWideText(std::wstring& stored, const std::string& current) {
+  if (WideToAnsi(stored) != current) stored = AnsiToWide(current);
+  return stored;
+}
+
+void SetSyncedWideText(const std::wstring& value, std::wstring& stored, const std::string& current,
+                       const std::function<void(const std::string&)>& setter) {
+  if (value == SyncWideText(stored, current)) return;
+  const std::string ansi = WideToAnsi(value);
+  if (AnsiToWide(ansi) != value && current == ansi) setter(std::string());
+  stored = value;
+  setter(ansi);
 }

@@ -1,5 +1,6 @@
 // Wide string lists with an 8-bit view and text files marked by byte-order marks, the sorted wide
-// string list, and the file stream opened by wide name.
+// string list, the file stream opened by wide name, the wide companions of components and the rule
+// that keeps a stored wide value in step with the library's 8-bit one.
 #pragma once
 #include <windows.h>
 
@@ -7,6 +8,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "uicomponent.h"
 
 #include "VelWideStrings.h"
 #include "uistreams.h"
@@ -172,3 +175,58 @@ class TVelStringList : public TVelStrings {
   bool sorted_ = false;
   bool caseSensitive_ = false;
 };
+
+// ---- wide companions of components ----------------------------------------------------------
+
+class TWideComponentHelper;
+
+// The wide companions of components, sorted by the address of the component each serves, at most
+// one per component. It owns them: what is still registered goes with the registry.
+class TWideComponentHelperList {
+ public:
+  TWideComponentHelperList() = default;
+  ~TWideComponentHelperList();
+  TWideComponentHelperList(const TWideComponentHelperList&) = delete;
+  TWideComponentHelperList& operator=(const TWideComponentHelperList&) = delete;
+  int Count() const { return static_cast<int>(items_.size()); }
+
+ private:
+  friend class TWideComponentHelper;
+  friend TWideComponentHelper* FindWideComponentHelperIndex(const TWideComponentHelperList* registry,
+                                                            const ui::TComponent* component);
+  std::vector<TWideComponentHelper*> items_;
+};
+
+// The companion that serves `component`, or null.
+TWideComponentHelper* FindWideComponentHelperIndex(const TWideComponentHelperList* registry,
+                                                   const ui::TComponent* component);
+
+// Keeps wide values beside the 8-bit ones of a component the layer cannot change. It is made only
+// for a component and a registry (there is no plain component constructor), and frees itself, leaving
+// the registry, when its component is freed.
+class TWideComponentHelper : public ui::TComponent {
+  UI_DECLARE_CLASS(TWideComponentHelper, ui::TComponent)
+ public:
+  TWideComponentHelper(ui::TComponent* component, TWideComponentHelperList* registry);
+  void BeforeDestruction() override;
+  ui::TComponent* Component() const { return component_; }
+
+ protected:
+  void Notification(ui::TComponent* c, ui::TOperation op) override;
+
+ private:
+  ui::TComponent* component_;
+  TWideComponentHelperList* registry_;
+};
+
+// ---- the synchronisation rule ---------------------------------------------------------------
+//
+// A stored wide value is valid while its ANSI form equals the 8-bit value the library holds.
+
+// The stored value, replaced by the widened 8-bit value when the library's value moved away from it.
+std::wstring SyncWideText(std::wstring& stored, const std::string& current);
+// Stores `value` and gives the library its ANSI form through `setter`; when only the wide value
+// changes (its ANSI form is what the library already holds), the setter first gets an empty string
+// so that the library still sees a change.
+void SetSyncedWideText(const std::wstring& value, std::wstring& stored, const std::string& current,
+                       const std::function<void(const std::string&)>& setter);

@@ -111,7 +111,18 @@ TBitmap::~TBitmap() {
   FreeDib();
 }
 
+void TBitmap::FreeMask() {
+  if (mask_) DeleteObject(mask_);
+  mask_ = nullptr;
+}
+
+void TBitmap::Changed() {
+  FreeMask();
+  TGraphic::Changed();
+}
+
 void TBitmap::FreeDib() {
+  FreeMask();
   if (canvas_) canvas_->FreeContext();
   if (dib_) DeleteObject(dib_);
   if (palette_) DeleteObject(palette_);
@@ -285,7 +296,10 @@ void TBitmap::SetPixelFormat(TPixelFormat pf) {
 }
 
 TCanvas* TBitmap::Canvas() {
-  if (!canvas_) canvas_ = new TBitmapCanvas(this);
+  if (!canvas_) {
+    canvas_ = new TBitmapCanvas(this);
+    canvas_->OnChange = TNotifyEvent(this, &TBitmap::CanvasChanged);
+  }
   return canvas_;
 }
 
@@ -347,6 +361,7 @@ HPALETTE TBitmap::GetPalette() {
 void* TBitmap::ScanLine(int row) {
   if (!dib_ || row < 0 || row >= height_) throw EInvalidGraphicOperation("Scan line index out of range");
   GdiFlush();  // drawing through GDI may still be queued
+  FreeMask();  // the caller may write the pixels
   return bits_ + static_cast<size_t>(height_ - 1 - row) * static_cast<size_t>(stride_);
 }
 
@@ -502,19 +517,127 @@ void TBitmap::Assign(TPersistent* source) {
     ms.SetPosition(0);
     LoadFromStream(&ms);
     pixelFormat_ = b->pixelFormat_;  // pfDevice reads back as 32 bits per pixel
+    transparentColor_ = b->transparentColor_;
+    transparentMode_ = b->transparentMode_;
+    SetTransparent(b->GetTransparent());
     return;
   }
   TGraphic::Assign(source);
+}
+
+TColor TBitmap::GetTransparentColor() {
+  if (!dib_) return clDefault;
+  if (transparentMode_ == tmFixed) return transparentColor_;
+  return Canvas()->GetPixel(0, height_ - 1);
+}
+
+void TBitmap::SetTransparentColor(TColor c) {
+  if (c == transparentColor_ && (c == clDefault) == (transparentMode_ == tmAuto)) return;
+  transparentColor_ = c;
+  transparentMode_ = c == clDefault ? tmAuto : tmFixed;
+  Changed();
+}
+
+void TBitmap::SetTransparentMode(TTransparentMode m) {
+  if (m == transparentMode_) return;
+  if (m == tmAuto)
+    SetTransparentColor(clDefault);
+  else
+    SetTransparentColor(GetTransparentColor());
+}
+
+HBITMAP TBitmap::MaskHandle() {
+  if (mask_ || !dib_) return mask_;
+  COLORREF key = ColorToRGB(GetTransparentColor()) & 0xFFFFFF;
+  GdiFlush();
+  if (canvas_) canvas_->FreeContext();  // a bitmap is selected into one DC at a time
+  HBITMAP mask = CreateBitmap(width_, height_, 1, 1, nullptr);
+  if (!mask) throw EOutOfResources("Out of system resources");
+  HDC src = CreateCompatibleDC(nullptr), dst = CreateCompatibleDC(nullptr);
+  HGDIOBJ o1 = SelectObject(src, dib_), o2 = SelectObject(dst, mask);
+  // Colour to monochrome: pixels of the background colour become 1 (white), all others 0.
+  SetBkColor(src, key);
+  BitBlt(dst, 0, 0, width_, height_, src, 0, 0, SRCCOPY);
+  SelectObject(src, o1);
+  SelectObject(dst, o2);
+  DeleteDC(src);
+  DeleteDC(dst);
+  mask_ = mask;
+  return mask_;
+}
+
+void TBitmap::SaveToClipboardFormat(UINT& format, HANDLE& data, HPALETTE& palette) {
+  format = CF_BITMAP;
+  data = nullptr;
+  palette = nullptr;
+  if (!dib_) return;
+  GdiFlush();
+  if (canvas_) canvas_->FreeContext();
+  data = CopyImage(dib_, IMAGE_BITMAP, 0, 0, 0);
+  if (!data) throw EOutOfResources("Out of system resources");
+  if (HPALETTE own = GetPalette()) {
+    WORD n = 0;
+    GetObjectA(own, sizeof n, &n);
+    std::vector<uint8_t> buf(sizeof(LOGPALETTE) + 256 * sizeof(PALETTEENTRY));
+    auto* lp = reinterpret_cast<LOGPALETTE*>(buf.data());
+    lp->palVersion = 0x300;
+    lp->palNumEntries = static_cast<WORD>(GetPaletteEntries(own, 0, std::min<WORD>(n, 256), lp->palPalEntry));
+    palette = CreatePalette(lp);
+  }
+}
+
+void TBitmap::LoadFromClipboardFormat(UINT format, HANDLE data, HPALETTE palette) {
+  if (format != CF_BITMAP) {
+    TGraphic::LoadFromClipboardFormat(format, data, palette);
+    return;
+  }
+  if (!data) throw EInvalidGraphic(SInvalidBitmap);
+  // The clipboard keeps its handle: work on a copy.
+  auto copy = static_cast<HBITMAP>(CopyImage(data, IMAGE_BITMAP, 0, 0, 0));
+  if (!copy) throw EInvalidGraphic(SInvalidBitmap);
+  SetHandle(copy);
 }
 
 void TBitmap::Draw(TCanvas* canvas, const RECT& r) {
   if (!dib_) return;
   GdiFlush();
   HDC dc = canvas->GetHandle();
+  if (GetTransparent()) {
+    DrawTransparent(dc, r);
+    return;
+  }
   int oldMode = SetStretchBltMode(dc, COLORONCOLOR);
   StretchDIBits(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, 0, 0, width_, height_, bits_,
                 reinterpret_cast<BITMAPINFO*>(info_.data()), DIB_RGB_COLORS, SRCCOPY);
   SetStretchBltMode(dc, oldMode);
+}
+
+void TBitmap::DrawTransparent(HDC dc, const RECT& r) {
+  HBITMAP mask = MaskHandle();
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return;
+  HDC maskDC = CreateCompatibleDC(dc), tmpDC = CreateCompatibleDC(dc);
+  HBITMAP tmp = CreateCompatibleBitmap(dc, width_, height_);
+  HGDIOBJ o1 = SelectObject(maskDC, mask), o3 = SelectObject(tmpDC, tmp);
+  // The source with its transparent pixels black: mask bits 1 (transparent) -> black, 0 -> white, ANDed.
+  SetDIBitsToDevice(tmpDC, 0, 0, width_, height_, 0, 0, 0, height_, bits_, Info(), DIB_RGB_COLORS);
+  SetTextColor(tmpDC, RGB(255, 255, 255));
+  SetBkColor(tmpDC, RGB(0, 0, 0));
+  BitBlt(tmpDC, 0, 0, width_, height_, maskDC, 0, 0, SRCAND);
+  // The target keeps its pixels under the transparent ones and goes black under the rest; then the
+  // masked source is ORed in.
+  COLORREF oldText = SetTextColor(dc, RGB(0, 0, 0)), oldBk = SetBkColor(dc, RGB(255, 255, 255));
+  int oldMode = SetStretchBltMode(dc, COLORONCOLOR);
+  StretchBlt(dc, r.left, r.top, w, h, maskDC, 0, 0, width_, height_, SRCAND);
+  StretchBlt(dc, r.left, r.top, w, h, tmpDC, 0, 0, width_, height_, SRCPAINT);
+  SetStretchBltMode(dc, oldMode);
+  SetTextColor(dc, oldText);
+  SetBkColor(dc, oldBk);
+  SelectObject(maskDC, o1);
+  SelectObject(tmpDC, o3);
+  DeleteObject(tmp);
+  DeleteDC(maskDC);
+  DeleteDC(tmpDC);
 }
 
 // ---- TIcon ----

@@ -9,6 +9,8 @@
 namespace ui {
 
 enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+// Where the transparent colour of a bitmap comes from: its bottom-left pixel, or a fixed colour.
+enum TTransparentMode { tmAuto, tmFixed };
 
 class TBitmap;
 
@@ -64,9 +66,30 @@ class TBitmap : public TGraphic {
   // indices stay. EInvalidGraphicOperation for an empty bitmap, another format or a bad count.
   void SetColorTable(const RGBQUAD* colors, int count);
 
+  // Transparency (drawn through the mask when Transparent is set).
+  TColor GetTransparentColor();
+  // clDefault returns to tmAuto; any other colour makes the mode tmFixed.
+  void SetTransparentColor(TColor c);
+  TTransparentMode GetTransparentMode() const { return transparentMode_; }
+  void SetTransparentMode(TTransparentMode m);
+  // A monochrome bitmap of the same size, white where a pixel has the transparent colour and black
+  // elsewhere; made from the current pixels on request and owned by the bitmap (valid until the next
+  // change). Null for an empty bitmap.
+  HBITMAP MaskHandle();
+
+  // Clipboard format CF_BITMAP: a copy of the pixels as a device bitmap, and back.
+  void LoadFromClipboardFormat(UINT format, HANDLE data, HPALETTE palette) override;
+  void SaveToClipboardFormat(UINT& format, HANDLE& data, HPALETTE& palette) override;
+
+ protected:
+  void Changed() override;
+
  private:
   void Recreate(int w, int h, TPixelFormat pf, bool keep);
   void FreeDib();
+  void FreeMask();
+  void DrawTransparent(HDC dc, const RECT& r);
+  void CanvasChanged(TObject*) { FreeMask(); }
   void BuildHeader(int w, int h, int bits, const RGBQUAD* colors, int ncolors, bool bitfields565);
   // Makes the DIB section from info_ for the current size; stride_ and bits_ follow it.
   void CreateDibFromInfo();
@@ -79,6 +102,9 @@ class TBitmap : public TGraphic {
   HPALETTE palette_ = nullptr;
   std::vector<uint8_t> info_;  // BITMAPINFOHEADER + colour table or masks
   TBitmapCanvas* canvas_ = nullptr;
+  TColor transparentColor_ = clDefault;
+  TTransparentMode transparentMode_ = tmAuto;
+  HBITMAP mask_ = nullptr;  // made by MaskHandle, dropped by every change of the pixels
   friend class TBitmapCanvas;
 };
 

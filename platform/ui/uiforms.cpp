@@ -3,9 +3,11 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "uifiler.h"
 #include "uimenus.h"
+#include "uithreads.h"
 
 namespace ui {
 
@@ -69,6 +71,14 @@ void ApplicationExceptionHook(TObject* sender) {
   if (Application) Application->HandleException(sender);
 }
 
+// The application window once it exists; threads post to it to wake the loop for their synchronised
+// calls (before it exists, to the main thread's queue).
+std::atomic<HWND> appWindow{nullptr};
+void WakeApplication() {
+  HWND h = appWindow.load();
+  if (!h || !PostMessageA(h, WM_NULL, 0, 0)) PostThreadMessageA(MainThreadID(), WM_NULL, 0, 0);
+}
+
 struct Startup {
   Startup() {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
@@ -78,6 +88,7 @@ struct Startup {
     Screen = new TScreen();
     Screen->Create(nullptr);
     SetWindowExceptionHook(&ApplicationExceptionHook);
+    WakeMainThread = &WakeApplication;
     RegisterClasses({&TForm::StaticClassInfo, &TTimer::StaticClassInfo, &TApplicationEvents::StaticClassInfo});
   }
   ~Startup() {
@@ -87,6 +98,7 @@ struct Startup {
       if (Screen) Screen->Free();
     } catch (...) {
     }
+    WakeMainThread = nullptr;
     Application = nullptr;
     Screen = nullptr;
   }
@@ -609,6 +621,7 @@ void TApplication::BeforeDestruction() {
   mainForm_ = nullptr;
   TComponent::BeforeDestruction();
   if (handle_) {
+    appWindow = nullptr;
     DestroyWindow(handle_);
     handle_ = nullptr;
   }
@@ -636,6 +649,7 @@ HWND TApplication::Handle() {
   handle_ = CreateWindowExA(0, kAppWindowClass, title_.c_str(), WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU,
                             0, 0, 0, 0, nullptr, nullptr, inst, nullptr);
   if (!handle_) RaiseLastOSError();
+  appWindow = handle_;
   return handle_;
 }
 
@@ -653,6 +667,9 @@ LRESULT CALLBACK TApplication::AppWndProc(HWND h, UINT msg, WPARAM wParam, LPARA
 
 void TApplication::WndProc(TMessage& m) {
   switch (m.Msg) {
+    case WM_NULL:
+      CheckSynchronize();
+      return;
     case WM_CLOSE:
       if (mainForm_) mainForm_->Close();
       return;
@@ -715,6 +732,10 @@ bool TApplication::ProcessMessage(MSG& msg) {
   }
   bool handled = false;
   try {
+    if (!msg.hwnd && msg.message == WM_NULL) {
+      CheckSynchronize();
+      return true;
+    }
     if (OnMessage) OnMessage(msg, handled);
     for (TApplicationEvents* e : std::vector<TApplicationEvents*>(appEvents))
       if (!handled && e->OnMessage) e->OnMessage(msg, handled);
@@ -740,6 +761,7 @@ void TApplication::Idle() {
     if (OnIdle) OnIdle(this, done);
     for (TApplicationEvents* e : std::vector<TApplicationEvents*>(appEvents))
       if (e->OnIdle) e->OnIdle(this, done);
+    if (CheckSynchronize()) done = false;
   } catch (...) {
     HandleException(this);
   }

@@ -127,6 +127,10 @@ class TCustomForm : public TCustomControl {
   bool DialogChar(char c);
   void CloseModal();
   void ApplyPosition();
+  // Whether Create reads the layouts of the class (CreateNew builds without them); a descendant that
+  // reads its layouts itself turns it off before calling Create.
+  bool LoadsLayout() const { return loadLayout_; }
+  void SetLoadsLayout(bool on) { loadLayout_ = on; }
   friend class TApplication;
 
  private:

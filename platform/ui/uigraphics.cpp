@@ -248,6 +248,14 @@ void TGraphic::DefineProperties(TFiler* filer) {
       "Data", [this](TStream* s) { LoadFromStream(s); }, [this](TStream* s) { SaveToStream(s); }, !Empty());
 }
 
+void TGraphic::LoadFromClipboardFormat(UINT, HANDLE, HPALETTE) {
+  throw EInvalidGraphic("Unsupported clipboard format");
+}
+
+void TGraphic::SaveToClipboardFormat(UINT&, HANDLE&, HPALETTE&) {
+  throw EInvalidGraphic("Unsupported clipboard format");
+}
+
 void TGraphic::LoadFromFile(const std::string& fileName) {
   TFileStream f(fileName, fmOpenRead | fmShareDenyWrite);
   LoadFromStream(&f);
@@ -263,6 +271,7 @@ TCanvas::TCanvas() : font_(new TFont), pen_(new TPen), brush_(new TBrush) {
   font_->OnChange = TNotifyEvent(this, &TCanvas::FontChanged);
   pen_->OnChange = TNotifyEvent(this, &TCanvas::PenChanged);
   brush_->OnChange = TNotifyEvent(this, &TCanvas::BrushChanged);
+  InitializeCriticalSection(&lock_);
 }
 
 TCanvas::~TCanvas() {
@@ -270,6 +279,23 @@ TCanvas::~TCanvas() {
   delete font_;
   delete pen_;
   delete brush_;
+  DeleteCriticalSection(&lock_);
+}
+
+void TCanvas::Lock() {
+  EnterCriticalSection(&lock_);
+  ++lockCount_;
+}
+
+bool TCanvas::TryLock() {
+  if (!TryEnterCriticalSection(&lock_)) return false;
+  ++lockCount_;
+  return true;
+}
+
+void TCanvas::Unlock() {
+  --lockCount_;
+  LeaveCriticalSection(&lock_);
 }
 
 void TCanvas::FontChanged(TObject*) {

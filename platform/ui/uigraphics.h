@@ -144,6 +144,11 @@ class TGraphic : public TPersistent {
   TNotifyEvent OnChange;
   // Drawing is the canvas's business: Canvas.Draw / StretchDraw call this.
   virtual void Draw(TCanvas* canvas, const RECT& r) = 0;
+  // The clipboard: reads the graphic from `data` of clipboard format `format` (with `palette`, may be
+  // null), and gives the graphic as new data the clipboard will own. The defaults refuse with
+  // EInvalidGraphic "Unsupported clipboard format".
+  virtual void LoadFromClipboardFormat(UINT format, HANDLE data, HPALETTE palette);
+  virtual void SaveToClipboardFormat(UINT& format, HANDLE& data, HPALETTE& palette);
   // Layouts store a graphic as "Data": its own stream (a bitmap file for bitmaps, an icon file for icons).
   void DefineProperties(TFiler* filer) override;
 
@@ -195,8 +200,12 @@ class TCanvas : public TPersistent {
   int CopyMode = SRCCOPY;
   TNotifyEvent OnChange;
   TNotifyEvent OnChanging;
-  void Lock() { ++lockCount_; }
-  void Unlock() { --lockCount_; }
+  // Painter threads and the main thread take the canvas in turn: Lock waits for it, TryLock takes it
+  // only when no other thread holds it; both nest within one thread and pair with Unlock.
+  void Lock();
+  bool TryLock();
+  void Unlock();
+  int LockCount() const { return lockCount_; }
 
   // What a drawing call needs selected; CreateHandle is asked when no DC exists yet.
   enum : unsigned { csHandleValid = 1, csFontValid = 2, csPenValid = 4, csBrushValid = 8 };
@@ -219,6 +228,7 @@ class TCanvas : public TPersistent {
   TBrush* brush_;
   HGDIOBJ oldFont_ = nullptr, oldPen_ = nullptr, oldBrush_ = nullptr;
   int lockCount_ = 0;
+  CRITICAL_SECTION lock_;
 };
 
 // Screen DPI, read once.

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "uifiler.h"
+#include "uimetafile.h"
 
 namespace ui {
 
@@ -20,8 +21,11 @@ struct Registries {
   Registries() {
     files.push_back({"bmp", "Bitmaps", &TBitmap::StaticClassInfo});
     files.push_back({"ico", "Icons", &TIcon::StaticClassInfo});
+    files.push_back({"emf", "Enhanced Metafiles", &TMetafile::StaticClassInfo});
+    files.push_back({"wmf", "Metafiles", &TMetafile::StaticClassInfo});
     clips.push_back({CF_BITMAP, &TBitmap::StaticClassInfo});
-    RegisterClasses({&TBitmap::StaticClassInfo, &TIcon::StaticClassInfo});
+    clips.push_back({CF_ENHMETAFILE, &TMetafile::StaticClassInfo});
+    RegisterClasses({&TBitmap::StaticClassInfo, &TIcon::StaticClassInfo, &TMetafile::StaticClassInfo});
   }
 };
 Registries& Reg() {
@@ -159,14 +163,7 @@ void TPicture::LoadFromClipboardFormat(UINT format, HANDLE data, HPALETTE palett
   if (!cls) throw EInvalidGraphic("Unsupported clipboard format");
   TGraphic* g = NewGraphic(cls);
   try {
-    if (auto* cg = dynamic_cast<TClipboardGraphic*>(g)) {
-      cg->LoadFromClipboardFormat(format, data, palette);
-    } else if (auto* b = As<TBitmap>(g)) {
-      // CF_BITMAP data is a bitmap handle the clipboard keeps: copy it.
-      b->SetHandle(static_cast<HBITMAP>(CopyImage(data, IMAGE_BITMAP, 0, 0, 0)));
-    } else {
-      throw EInvalidGraphic("Unsupported clipboard format");
-    }
+    g->LoadFromClipboardFormat(format, data, palette);
   } catch (...) {
     delete g;
     throw;

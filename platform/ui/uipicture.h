@@ -30,6 +30,8 @@ class TPicture : public TPersistent {
   // By the file's extension, through the file-format registry.
   void LoadFromFile(const std::string& fileName);
   void SaveToFile(const std::string& fileName);
+  // Makes a graphic of the class registered for `format` and has it read `data`; EInvalidGraphic
+  // "Unsupported clipboard format" when no class is registered for it.
   void LoadFromClipboardFormat(UINT format, HANDLE data, HPALETTE palette);
   void Assign(TPersistent* source) override;
   // Layouts store the graphic as its class name followed by its own stream ("Data").
@@ -49,13 +51,6 @@ class TPicture : public TPersistent {
   void ForceType(TClass cls);
   void GraphicChanged(TObject*);
   TGraphic* graphic_ = nullptr;
-};
-
-// Graphic classes that know a clipboard format read themselves from its data.
-class TClipboardGraphic {
- public:
-  virtual ~TClipboardGraphic() = default;
-  virtual void LoadFromClipboardFormat(UINT format, HANDLE data, HPALETTE palette) = 0;
 };
 
 }  // namespace ui

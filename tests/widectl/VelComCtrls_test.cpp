@@ -1,0 +1,215 @@
+// The wide list view, progress bar and up-down control on real windows: the native control shows
+// the wide captions and sub-items through its wide text callbacks, the header the wide column
+// captions; the progress bar and the up-down control are Unicode windows.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "VelComCtrls.h"
+#include "VelControls.h"
+#include "VelStdCtrls.h"
+#include "uiforms.h"
+
+using namespace ui;
+
+namespace {
+
+class THostForm : public TForm {
+  UI_DECLARE_CLASS(THostForm, TForm)
+ protected:
+  void CreateWindowHandle(const TCreateParams& p) override { CreateUnicodeWindowHandle(this, p, L""); }
+};
+
+}  // namespace
+
+UI_IMPLEMENT_CLASS(THostForm, TForm, nullptr, nullptr, nullptr, nullptr)
+
+namespace {
+
+// What the native control shows in a cell (asks the view through LVN_GETDISPINFOW).
+std::wstring CellText(HWND list, int row, int column, int bufferChars = 256) {
+  std::wstring buffer(static_cast<size_t>(bufferChars), L'\0');
+  LVITEMW item = {};
+  item.iSubItem = column;
+  item.pszText = &buffer[0];
+  item.cchTextMax = bufferChars;
+  const LRESULT n = SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  return std::wstring(item.pszText, static_cast<size_t>(n));
+}
+
+std::wstring HeaderText(HWND list, int column) {
+  HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+  wchar_t buffer[128] = {};
+  HDITEMW item = {};
+  item.mask = HDI_TEXT;
+  item.pszText = buffer;
+  item.cchTextMax = 128;
+  SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));
+  return buffer;
+}
+
+std::wstring Row(int i) { return L"\u6587\u4EF6 " + std::to_wstring(i) + L" \u263A"; }
+std::wstring Pattern(int i) { return L"*.\u03B1" + std::to_wstring(i); }
+
+class ComCtrls : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form = TCustomForm::CreateNew<THostForm>(nullptr);
+    form->SetBounds(20, 20, 500, 400);
+    list = New<TVelListView>(form);
+    list->SetParent(form);
+    list->SetBounds(8, 8, 300, 300);
+    list->SetViewStyle(vsReport);
+    list->SetRowSelect(true);
+    list->SetReadOnly(true);
+    TVelListColumn* c0 = list->GetColumns()->Add();
+    c0->SetCaptionText(L"Image format \u0394");
+    c0->SetWidth(100);
+    TVelListColumn* c1 = list->GetColumns()->Add();
+    c1->SetCaptionText(L"File type \u4E2D");
+    c1->SetWidth(100);
+    for (int i = 0; i < 12; ++i) {
+      TVelListItem* item = list->AddItem();
+      item->SetCaption(Row(i));
+      item->SubItems()->Add(Pattern(i));
+    }
+    form->Show();
+  }
+  void TearDown() override { form->Free(); }
+  THostForm* form = nullptr;
+  TVelListView* list = nullptr;
+};
+
+TEST_F(ComCtrls, ListViewShowsWideCaptionsSubItemsAndColumns) {
+  HWND h = list->GetHandle();
+  ASSERT_TRUE(IsWindowUnicode(h));
+  ASSERT_EQ(SendMessageW(h, LVM_GETITEMCOUNT, 0, 0), 12);
+  for (int i = 0; i < 12; ++i) {
+    EXPECT_EQ(CellText(h, i, 0), Row(i));
+    EXPECT_EQ(CellText(h, i, 1), Pattern(i));
+  }
+  EXPECT_EQ(HeaderText(h, 0), L"Image format \u0394");
+  EXPECT_EQ(HeaderText(h, 1), L"File type \u4E2D");
+  // The base holds the 8-bit forms.
+  EXPECT_EQ(list->Item(3)->TListItem::GetCaption(), WideToAnsi(Row(3)));
+  EXPECT_EQ(list->Item(3)->TListItem::SubItems()->Get(0), WideToAnsi(Pattern(3)));
+  // A cell beyond the sub-items is empty; a short buffer gets what fits, terminated.
+  EXPECT_EQ(CellText(h, 0, 2), L"");
+  EXPECT_EQ(CellText(h, 0, 0, 4), Row(0).substr(0, 3));
+
+  // Re-creating the window keeps the wide texts.
+  list->SetShowColumnHeaders(false);
+  list->SetShowColumnHeaders(true);
+  h = list->GetHandle();
+  EXPECT_EQ(CellText(h, 11, 0), Row(11));
+  EXPECT_EQ(CellText(h, 11, 1), Pattern(11));
+  EXPECT_EQ(HeaderText(h, 1), L"File type \u4E2D");
+}
+
+TEST_F(ComCtrls, ListViewReportsItsSelection) {
+  HWND h = list->GetHandle();
+  EXPECT_EQ(list->GetSelected(), nullptr);
+  TListItem* reported = nullptr;
+  list->OnSelectItem = [&](TObject*, TListItem* item, bool selected) {
+    if (selected) reported = item;
+  };
+  LVITEMW state = {};
+  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  state.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(h, LVM_SETITEMSTATE, 7, reinterpret_cast<LPARAM>(&state));
+  ASSERT_NE(list->GetSelected(), nullptr);
+  EXPECT_EQ(reported, list->GetSelected());
+  EXPECT_EQ(list->GetSelected()->GetCaption(), Row(7));
+  EXPECT_EQ(list->GetSelected()->SubItems()->GetItemAt(0), Pattern(7));
+}
+
+TEST_F(ComCtrls, WideAndEightBitCopiesStayInStep) {
+  HWND h = list->GetHandle();
+  TVelListItem* item = list->Item(0);
+  // Changed through the base: the widened 8-bit text shows.
+  item->TListItem::SetCaption("plain");
+  EXPECT_EQ(item->GetCaption(), L"plain");
+  EXPECT_EQ(CellText(h, 0, 0), L"plain");
+  item->TListItem::SubItems()->Put(0, "sub");
+  item->TListItem::SubItems()->Add("more");
+  EXPECT_EQ(CellText(h, 0, 1), L"sub");
+  EXPECT_EQ(CellText(h, 0, 2), L"more");
+  EXPECT_EQ(item->SubItems()->Count(), 2);
+
+  // A wide sub-item with an object: both lists see the object.
+  TStringList marker;
+  item->SubItems()->AddWithObject(L"\u263A", &marker);
+  EXPECT_EQ(item->TListItem::SubItems()->Count(), 3);
+  EXPECT_EQ(item->TListItem::SubItems()->GetObject(2), &marker);
+  EXPECT_EQ(item->SubItems()->GetObjectAt(2), &marker);
+  item->SubItems()->Delete(0);
+  EXPECT_EQ(item->TListItem::SubItems()->Get(0), "more");
+  EXPECT_EQ(CellText(h, 0, 2), L"\u263A");
+
+  // Assigning one item to another copies the wide texts.
+  list->Item(1)->Assign(list->Item(0));
+  EXPECT_EQ(CellText(h, 1, 0), L"plain");
+  EXPECT_EQ(CellText(h, 1, 2), L"\u263A");
+
+  // A column caption set through the base reads back widened and shows in the header.
+  list->GetColumns()->Items(0)->SetCaption("Format");
+  EXPECT_EQ(list->GetColumns()->Items(0)->GetCaptionText(), L"Format");
+  EXPECT_EQ(HeaderText(list->GetHandle(), 0), L"Format");
+  EXPECT_EQ(list->WideChangeCount(), 0);
+}
+
+TEST_F(ComCtrls, InPlaceEditDeliversWideText) {
+  std::wstring edited;
+  list->OnEdited = [&](TObject*, TVelListItem* item, std::wstring& s) {
+    EXPECT_EQ(item, list->Item(2));
+    edited = s;
+    s += L"!";
+  };
+  wchar_t text[] = L"\u65B0 \u263A";
+  NMLVDISPINFOW info = {};
+  info.hdr.hwndFrom = list->GetHandle();
+  info.hdr.code = static_cast<UINT>(LVN_ENDLABELEDITW);
+  info.item.iItem = 2;
+  info.item.pszText = text;
+  SendMessageW(form->GetHandle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(edited, text);
+  EXPECT_EQ(list->Item(2)->GetCaption(), std::wstring(text) + L"!");
+  EXPECT_EQ(CellText(list->GetHandle(), 2, 0), std::wstring(text) + L"!");
+}
+
+TEST_F(ComCtrls, ProgressBarAndUpDownAreUnicodeWindows) {
+  auto* progress = New<TVelProgressBar>(form);
+  progress->SetParent(form);
+  progress->SetBounds(320, 8, 150, 16);
+  progress->SetMax(12);
+  progress->SetPosition(5);
+  ASSERT_TRUE(IsWindowUnicode(progress->GetHandle()));
+  EXPECT_EQ(SendMessageW(progress->GetHandle(), PBM_GETPOS, 0, 0), 5);
+  progress->SetPosition(9);
+  EXPECT_EQ(SendMessageW(progress->GetHandle(), PBM_GETPOS, 0, 0), 9);
+  progress->SetHintText(L"\u263A busy");
+  EXPECT_EQ(progress->GetHintText(), L"\u263A busy");
+
+  auto* edit = New<TVelEdit>(form);
+  edit->SetParent(form);
+  edit->SetBounds(320, 40, 60, 24);
+  auto* updown = New<TVelUpDown>(form);
+  updown->SetParent(form);
+  updown->SetBounds(380, 40, 16, 24);
+  updown->SetMin(1);
+  updown->SetMax(100);
+  updown->SetAssociate(edit);
+  updown->SetPosition(75);
+  ASSERT_TRUE(IsWindowUnicode(updown->GetHandle()));
+  EXPECT_EQ(edit->GetText(), L"75");
+  EXPECT_EQ(updown->GetPosition(), 75);
+  // The arrow writes the next value into the edit.
+  SendMessageW(updown->GetHandle(), UDM_SETPOS32, 0, 80);
+  EXPECT_EQ(updown->GetPosition(), 80);
+}
+
+}  // namespace

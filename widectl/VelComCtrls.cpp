@@ -1,0 +1,295 @@
+// The wide list view (items, sub-items, columns, window and notifications), progress bar and
+// up-down control.
+#include "VelComCtrls.h"
+
+#include <vector>
+
+#include "VelControls.h"
+#include "VelStdCtrls.h"
+#include "VelSysUtils.h"
+#include "VelWideStrUtils.h"
+#include "uifiler.h"
+
+using namespace ui;
+
+namespace {
+
+// Ends a wide change of a list view on every exit.
+class WideItemChange {
+ public:
+  explicit WideItemChange(TVelCustomListView* view) : view_(view) {
+    if (view_) view_->BeginWideItemChange();
+  }
+  ~WideItemChange() {
+    if (view_) view_->EndWideItemChange();
+  }
+  WideItemChange(const WideItemChange&) = delete;
+  WideItemChange& operator=(const WideItemChange&) = delete;
+
+ private:
+  TVelCustomListView* view_;
+};
+
+std::vector<TPropInfo> VelColumnProps() {
+  return {prop::WStr("Caption", &TVelListColumn::GetCaptionText, &TVelListColumn::SetCaptionText)};
+}
+template <class T>
+std::vector<TPropInfo> WideHintProps() {
+  return {prop::WStr("Hint", &T::GetHintText, &T::SetHintText)};
+}
+
+}  // namespace
+
+UI_IMPLEMENT_CLASS(TVelListColumn, TListColumn, DefaultFactory<TVelListColumn>, VelColumnProps, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TVelListColumns, TListColumns, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TWideSubItems, TVelStringList, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TVelListItem, TListItem, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TVelCustomListView, TCustomListView, nullptr, WideHintProps<TVelCustomListView>, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TVelListView, TVelCustomListView, DefaultFactory<TVelListView>, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TVelProgressBar, TProgressBar, DefaultFactory<TVelProgressBar>, WideHintProps<TVelProgressBar>,
+                   nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TVelCustomUpDown, TCustomUpDown, nullptr, WideHintProps<TVelCustomUpDown>, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TVelUpDown, TVelCustomUpDown, DefaultFactory<TVelUpDown>, nullptr, nullptr, nullptr)
+
+namespace {
+struct Registered {
+  Registered() {
+    RegisterClasses({&TVelListColumn::StaticClassInfo, &TVelListView::StaticClassInfo,
+                     &TVelProgressBar::StaticClassInfo, &TVelUpDown::StaticClassInfo});
+  }
+} registered;
+}  // namespace
+
+// ---- Columns --------------------------------------------------------------------------------
+
+std::wstring TVelListColumn::GetCaptionText() const { return SyncWideText(caption_, GetCaption()); }
+
+void TVelListColumn::SetCaptionText(const std::wstring& value) {
+  SetSyncedWideText(value, caption_, GetCaption(), [this](const std::string& s) { SetCaption(s); });
+}
+
+void TVelListColumn::Assign(TPersistent* source) {
+  inherited::Assign(source);
+  if (auto* wide = As<TVelListColumn>(source))
+    caption_ = wide->GetCaptionText();
+  else if (auto* plain = As<TListColumn>(source))
+    caption_ = AnsiToWide(plain->GetCaption());
+}
+
+TVelListColumns::TVelListColumns(TVelCustomListView* owner) : TListColumns(owner, &TVelListColumn::StaticClassInfo) {}
+
+// ---- Sub-items ------------------------------------------------------------------------------
+
+TStrings* TWideSubItems::Base() const { return static_cast<TListItem*>(owner_)->SubItems(); }
+
+TObject* TWideSubItems::GetObjectAt(int index) const { return Base()->GetObject(index); }
+
+void TWideSubItems::SetObjectAt(int index, TObject* object) { Base()->PutObject(index, object); }
+
+void TWideSubItems::SetItemAt(int index, const std::wstring& s) {
+  WideItemChange change(owner_->ListView());
+  inherited::SetItemAt(index, s);
+  Base()->Put(index, WideToAnsi(s));
+}
+
+int TWideSubItems::AddWithObject(const std::wstring& s, TObject* object) {
+  WideItemChange change(owner_->ListView());
+  const int index = inherited::AddWithObject(s, nullptr);
+  Base()->AddObject(WideToAnsi(s), object);
+  return index;
+}
+
+void TWideSubItems::InsertWithObject(int index, const std::wstring& s, TObject* object) {
+  WideItemChange change(owner_->ListView());
+  inherited::InsertWithObject(index, s, nullptr);
+  Base()->InsertObject(index, WideToAnsi(s), object);
+}
+
+void TWideSubItems::Clear() {
+  WideItemChange change(owner_->ListView());
+  inherited::Clear();
+  Base()->Clear();
+}
+
+void TWideSubItems::Delete(int index) {
+  WideItemChange change(owner_->ListView());
+  inherited::Delete(index);
+  Base()->Delete(index);
+}
+
+void TWideSubItems::SetUpdatingFlag(bool updating) {
+  inherited::SetUpdatingFlag(updating);
+  if (updating)
+    Base()->BeginUpdate();
+  else
+    Base()->EndUpdate();
+}
+
+// ---- Items ----------------------------------------------------------------------------------
+
+TVelListItem::TVelListItem(TListItems* owner) : TListItem(owner), subItems_(new TWideSubItems(this)) {}
+
+TVelListItem::~TVelListItem() { delete subItems_; }
+
+TVelCustomListView* TVelListItem::ListView() const { return dynamic_cast<TVelCustomListView*>(TListItem::ListView()); }
+
+std::wstring TVelListItem::GetCaption() const { return SyncWideText(caption_, TListItem::GetCaption()); }
+
+void TVelListItem::SetCaption(const std::wstring& value) {
+  WideItemChange change(ListView());
+  SetSyncedWideText(value, caption_, TListItem::GetCaption(), [this](const std::string& s) { TListItem::SetCaption(s); });
+}
+
+TVelStrings* TVelListItem::SubItems() {
+  SyncSubItemsFromBase();
+  return subItems_;
+}
+
+void TVelListItem::SetSubItems(TVelStrings* value) {
+  if (!value) return;
+  WideStringsUpdate update(subItems_);
+  subItems_->Clear();
+  for (int i = 0; i < value->Count(); ++i) subItems_->Add(value->GetItemAt(i));
+}
+
+void TVelListItem::SyncSubItemsFromBase() {
+  TVelCustomListView* view = ListView();
+  if (view && view->WideChangeCount() > 0) return;
+  TStrings* base = TListItem::SubItems();
+  std::vector<std::wstring> wanted;
+  bool same = base->Count() == subItems_->Count();
+  for (int k = 0; k < base->Count(); ++k) {
+    const std::string b = base->Get(k);
+    if (k < subItems_->Count() && WideToAnsi(subItems_->GetItemAt(k)) == b) {
+      wanted.push_back(subItems_->GetItemAt(k));
+    } else {
+      wanted.push_back(AnsiToWide(b));
+      same = false;
+    }
+  }
+  if (same) return;
+  // The wide list's own operations: the 8-bit side already holds these texts and the objects.
+  subItems_->TVelStringList::Clear();
+  for (const std::wstring& s : wanted) subItems_->TVelStringList::AddWithObject(s, nullptr);
+}
+
+void TVelListItem::Assign(TPersistent* source) {
+  auto* other = As<TVelListItem>(source);
+  if (!other) {
+    inherited::Assign(source);
+    return;
+  }
+  SetCaption(other->GetCaption());
+  Data = other->Data;
+  SetImageIndex(other->GetImageIndex());
+  SetSubItems(other->SubItems());
+}
+
+// ---- List view ------------------------------------------------------------------------------
+
+TVelCustomListView::TVelCustomListView() { ReplaceColumns(new TVelListColumns(this)); }
+
+std::wstring TVelCustomListView::GetHintText() const { return WideGetControlHint(const_cast<TVelCustomListView*>(this)); }
+void TVelCustomListView::SetHintText(const std::wstring& value) { WideSetControlHint(this, value); }
+
+TListItem* TVelCustomListView::CreateListItem() { return new TVelListItem(GetItems()); }
+
+void TVelCustomListView::CreateWindowHandle(const TCreateParams& params) {
+  CreateUnicodeHandle_ComCtl(this, params, L"SysListView32");
+  if (IsUnicodePlatform && handle_) {
+    // Inserting and removing an empty column makes the header take the wide format as well.
+    LVCOLUMNW empty = {};
+    SendMessageW(handle_, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&empty));
+    SendMessageW(handle_, LVM_DELETECOLUMN, 0, 0);
+  }
+}
+
+TVelListItem* TVelCustomListView::ItemOfRecord(const LVITEMW& item) const {
+  if (item.mask & LVIF_PARAM) {
+    auto* found = reinterpret_cast<TVelListItem*>(item.lParam);
+    return GetItems()->IndexOf(found) >= 0 ? found : nullptr;
+  }
+  if (item.iItem >= 0 && item.iItem < GetItems()->Count()) return Item(item.iItem);
+  return nullptr;
+}
+
+void TVelCustomListView::WideDisplayInfo(TMessage& m) {
+  auto& info = *reinterpret_cast<NMLVDISPINFOW*>(m.LParam);
+  // The base answers everything but the text, in its 8-bit form of the request.
+  const UINT savedMask = info.item.mask;
+  info.item.mask &= ~static_cast<UINT>(LVIF_TEXT);
+  info.hdr.code = static_cast<UINT>(LVN_GETDISPINFOA);
+  try {
+    inherited::WndProc(m);
+  } catch (...) {
+    info.hdr.code = static_cast<UINT>(LVN_GETDISPINFOW);
+    info.item.mask |= savedMask & LVIF_TEXT;
+    throw;
+  }
+  info.hdr.code = static_cast<UINT>(LVN_GETDISPINFOW);
+  info.item.mask |= savedMask & LVIF_TEXT;
+  if (!(info.item.mask & LVIF_TEXT) || !info.item.pszText || info.item.cchTextMax <= 0) return;
+  std::wstring text;
+  if (TVelListItem* item = ItemOfRecord(info.item)) {
+    const int sub = info.item.iSubItem;
+    if (sub == 0) {
+      text = item->GetCaption();
+    } else {
+      TVelStrings* subItems = item->SubItems();
+      if (sub <= subItems->Count()) text = subItems->GetItemAt(sub - 1);
+    }
+  }
+  WideStrLCopy(info.item.pszText, text.c_str(), static_cast<size_t>(info.item.cchTextMax - 1));
+}
+
+void TVelCustomListView::EndLabelEdit(const NMLVDISPINFOW& info) {
+  std::wstring s = info.item.pszText;
+  TVelListItem* item = ItemOfRecord(info.item);
+  if (OnEdited) OnEdited(this, item, s);
+  if (item) item->SetCaption(s);
+}
+
+void TVelCustomListView::WndProc(TMessage& m) {
+  if (IsUnicodePlatform) {
+    if (m.Msg == CN_NOTIFY) {
+      const auto* header = reinterpret_cast<const NMHDR*>(m.LParam);
+      if (header->code == static_cast<UINT>(LVN_GETDISPINFOW)) {
+        WideDisplayInfo(m);
+        return;
+      }
+      if (header->code == static_cast<UINT>(LVN_ENDLABELEDITW)) {
+        const auto& info = *reinterpret_cast<const NMLVDISPINFOW*>(m.LParam);
+        if (info.item.pszText && info.item.iItem != -1) EndLabelEdit(info);
+        m.Result = 0;  // the item shows its new caption through the text callback
+        return;
+      }
+    } else if (m.Msg == LVM_INSERTCOLUMNA && handle_) {
+      // The base names the column's text in 8 bits: the header gets the wide caption instead.
+      auto* record = reinterpret_cast<LVCOLUMNA*>(m.LParam);
+      if ((record->mask & LVCF_TEXT) && m.WParam < static_cast<WPARAM>(GetColumns()->Count())) {
+        std::wstring caption = GetColumns()->Items(static_cast<int>(m.WParam))->GetCaptionText();
+        LVCOLUMNW wide;
+        static_assert(sizeof wide == sizeof *record, "the two column records share their layout");
+        memcpy(&wide, record, sizeof wide);
+        wide.pszText = &caption[0];
+        m.Result = SendMessageW(handle_, LVM_INSERTCOLUMNW, m.WParam, reinterpret_cast<LPARAM>(&wide));
+        return;
+      }
+    }
+  }
+  inherited::WndProc(m);
+}
+
+// ---- Progress bar and up-down ---------------------------------------------------------------
+
+std::wstring TVelProgressBar::GetHintText() const { return WideGetControlHint(const_cast<TVelProgressBar*>(this)); }
+void TVelProgressBar::SetHintText(const std::wstring& value) { WideSetControlHint(this, value); }
+void TVelProgressBar::CreateWindowHandle(const TCreateParams& params) {
+  CreateUnicodeHandle_ComCtl(this, params, L"msctls_progress32");
+}
+
+std::wstring TVelCustomUpDown::GetHintText() const { return WideGetControlHint(const_cast<TVelCustomUpDown*>(this)); }
+void TVelCustomUpDown::SetHintText(const std::wstring& value) { WideSetControlHint(this, value); }
+void TVelCustomUpDown::CreateWindowHandle(const TCreateParams& params) {
+  CreateUnicodeHandle_ComCtl(this, params, L"msctls_updown32");
+}

@@ -1,0 +1,146 @@
+// Wide (UTF-16) common controls: the list view with wide item, sub-item and column texts, the
+// progress bar and the up-down control.
+//
+// The library's list view keeps an 8-bit copy of every text and gives the native control its texts
+// as callbacks. The wide classes keep a second, wide copy beside it: the wide copy wins while its
+// ANSI form still equals the 8-bit copy; a change through the wide objects is applied to the 8-bit
+// copy as well. The view's window is Unicode and sends its notifications in their wide form, which
+// the view answers from the wide copies.
+#pragma once
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "VelClasses.h"
+#include "uicomctrls.h"
+
+class TVelCustomListView;
+class TVelListItem;
+
+class TVelListColumn : public ui::TListColumn {
+  UI_DECLARE_CLASS(TVelListColumn, ui::TListColumn)
+ public:
+  std::wstring GetCaptionText() const;
+  void SetCaptionText(const std::wstring& value);
+  void Assign(ui::TPersistent* source) override;
+
+ private:
+  mutable std::wstring caption_;
+};
+
+class TVelListColumns : public ui::TListColumns {
+  UI_DECLARE_CLASS(TVelListColumns, ui::TListColumns)
+ public:
+  explicit TVelListColumns(TVelCustomListView* owner);
+  TVelListColumn* Add() { return static_cast<TVelListColumn*>(TCollection::Add()); }
+  TVelListColumn* Items(int i) const { return static_cast<TVelListColumn*>(TCollection::Items(i)); }
+};
+
+// The wide sub-items of an item. Every change is made in the wide list and in the item's 8-bit
+// sub-items as well. Objects live in the 8-bit list only.
+class TWideSubItems : public TVelStringList {
+  UI_DECLARE_CLASS(TWideSubItems, TVelStringList)
+ public:
+  explicit TWideSubItems(TVelListItem* owner) : owner_(owner) {}
+  ui::TObject* GetObjectAt(int index) const override;
+  void SetObjectAt(int index, ui::TObject* object) override;
+  void SetItemAt(int index, const std::wstring& s) override;
+  int AddWithObject(const std::wstring& s, ui::TObject* object) override;
+  void InsertWithObject(int index, const std::wstring& s, ui::TObject* object) override;
+  void Clear() override;
+  void Delete(int index) override;
+  void SetUpdatingFlag(bool updating) override;
+
+ private:
+  ui::TStrings* Base() const;
+  TVelListItem* owner_;
+};
+
+class TVelListItem : public ui::TListItem {
+  UI_DECLARE_CLASS(TVelListItem, ui::TListItem)
+ public:
+  explicit TVelListItem(ui::TListItems* owner);
+  ~TVelListItem() override;
+  std::wstring GetCaption() const;
+  using ui::TListItem::SetCaption;
+  void SetCaption(const std::wstring& value);
+  // The wide sub-items; entry 0 is the second column's text.
+  TVelStrings* SubItems();
+  void SetSubItems(TVelStrings* value);
+  TVelCustomListView* ListView() const;
+  void Assign(ui::TPersistent* source) override;
+
+ private:
+  friend class TVelCustomListView;
+  // Takes the 8-bit sub-items (widened) where the wide ones no longer match them.
+  void SyncSubItemsFromBase();
+  mutable std::wstring caption_;
+  TWideSubItems* subItems_;
+};
+
+// Editing of an item's caption in place ended with S; the handler may change S.
+using TVelLVEditedEvent = ui::TEvent<void(ui::TObject* Sender, TVelListItem* Item, std::wstring& S)>;
+
+class TVelCustomListView : public ui::TCustomListView {
+  UI_DECLARE_CLASS(TVelCustomListView, ui::TCustomListView)
+ public:
+  TVelCustomListView();
+  TVelListColumns* GetColumns() const { return static_cast<TVelListColumns*>(inherited::GetColumns()); }
+  TVelListItem* Item(int index) const { return static_cast<TVelListItem*>(GetItems()->Item(index)); }
+  TVelListItem* AddItem() { return static_cast<TVelListItem*>(GetItems()->Add()); }
+  // The first selected item, or null.
+  TVelListItem* GetSelected() const { return static_cast<TVelListItem*>(inherited::GetSelected()); }
+  std::wstring GetHintText() const;
+  void SetHintText(const std::wstring& value);
+
+  // While above 0 a change made through the wide objects is being applied to the 8-bit ones, and
+  // the wide copies are not brought in step from the 8-bit side.
+  void BeginWideItemChange() { ++wideChangeCount_; }
+  void EndWideItemChange() {
+    if (wideChangeCount_ > 0) --wideChangeCount_;
+  }
+  int WideChangeCount() const { return wideChangeCount_; }
+
+  TVelLVEditedEvent OnEdited;
+
+ protected:
+  void CreateWindowHandle(const ui::TCreateParams& params) override;
+  void WndProc(ui::TMessage& m) override;
+  ui::TListItem* CreateListItem() override;
+
+ private:
+  TVelListItem* ItemOfRecord(const LVITEMW& item) const;
+  void WideDisplayInfo(ui::TMessage& m);
+  void EndLabelEdit(const NMLVDISPINFOW& info);
+  int wideChangeCount_ = 0;
+};
+
+class TVelListView : public TVelCustomListView {
+  UI_DECLARE_CLASS(TVelListView, TVelCustomListView)
+};
+
+class TVelProgressBar : public ui::TProgressBar {
+  UI_DECLARE_CLASS(TVelProgressBar, ui::TProgressBar)
+ public:
+  std::wstring GetHintText() const;
+  void SetHintText(const std::wstring& value);
+
+ protected:
+  void CreateWindowHandle(const ui::TCreateParams& params) override;
+};
+
+class TVelCustomUpDown : public ui::TCustomUpDown {
+  UI_DECLARE_CLASS(TVelCustomUpDown, ui::TCustomUpDown)
+ public:
+  std::wstring GetHintText() const;
+  void SetHintText(const std::wstring& value);
+
+ protected:
+  void CreateWindowHandle(const ui::TCreateParams& params) override;
+};
+
+class TVelUpDown : public TVelCustomUpDown {
+  UI_DECLARE_CLASS(TVelUpDown, TVelCustomUpDown)
+};

@@ -1,0 +1,77 @@
+// Unicode forms and the application's wide text.
+//
+// A TVelForm is a form of the library whose window is a Unicode window on the Unicode platform and
+// whose Caption and Hint are wide. Beside the forms stands one TVelApplication: it gives the
+// application a wide title and a wide hint, and a message hook makes characters above 255 typed into
+// Unicode windows reach them intact although the library's loop reads messages with the 8-bit entry
+// points.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "VelControls.h"
+#include "uiforms.h"
+
+using TWideCaption = std::wstring;
+
+class TVelForm : public ui::TForm {
+  UI_DECLARE_CLASS(TVelForm, ui::TForm)
+ public:
+  TVelForm() = default;
+  // Builds the form without the library's layout loading, then reads the layouts of the form's
+  // classes below TVelForm (a plain TVelForm has none); raises the library's EResNotFound
+  // "Resource %s not found" when a descendant has none.
+  void Create(ui::TComponent* owner) override;
+  TWideCaption GetCaptionText() const;
+  void SetCaptionText(const TWideCaption& caption);
+  std::wstring GetHintText() const;
+  void SetHintText(const std::wstring& hint);
+
+ protected:
+  void CreateWindowHandle(const ui::TCreateParams& params) override;
+  void DestroyWindowHandle() override;
+};
+
+class TVelApplication : public ui::TComponent {
+  UI_DECLARE_CLASS(TVelApplication, ui::TComponent)
+ public:
+  TVelApplication() = default;
+  // Hooks the library's application window (its WM_CREATE included when it does not exist yet).
+  void Create(ui::TComponent* owner) override;
+  void BeforeDestruction() override;
+
+  std::wstring GetHintText();
+  void SetHintText(const std::wstring& hint);
+  // The title of the application window, which the task bar shows; a title set before the window
+  // exists is applied when it is created. The library's 8-bit title follows as its ANSI form.
+  std::wstring GetTitleText();
+  void SetTitleText(const std::wstring& title);
+  // The idle work: takes the wide hint of the control under the mouse as the application's hint while
+  // the library's hint is its ANSI form.
+  void UpdateWideHint();
+  // Gives a WM_CHAR above 255 for a Unicode window to its window in full; true when it took it.
+  bool ProcessMessage(MSG& message);
+
+ private:
+  bool MainWindowHook(ui::TMessage& message);
+  std::wstring hint_;
+  std::wstring title_;
+};
+
+// The application object of the layer (made by the forms module's start-up).
+extern TVelApplication* VelApplication;
+// The thread's message hook (WH_GETMESSAGE) on the Unicode platform, else null.
+extern HHOOK WideGetMessageHookHandle;
+
+// Whether the character of a key message (KeyCharToWide) is the caption's accelerator: the character
+// after its last single "&", compared without regard to case.
+bool IsWideCharAccel(unsigned charCode, const std::wstring& caption);
+
+// Start-up (the application object and the message hook) runs once per process, the last module of
+// the layer; shut-down first.
+struct VelFormsModule {
+  VelFormsModule();
+  ~VelFormsModule();
+};
+static VelFormsModule velFormsModuleInstance;
