@@ -472,3 +472,95 @@ void SetSyncedWideText(const std::wstring& value, std::wstring& stored, const st
   stored = value;
   setter(ansi);
 }
+
+// ---- wide properties in form files ----------------------------------------------------------
+
+void TVelStrings::DefineProperties(ui::TFiler* filer) {
+  inherited::DefineProperties(filer);
+  filer->DefineProperty("WideStrings", [this](ui::TReader* reader) { ReadWideStringsValue(reader, this); }, nullptr,
+                        false);
+  filer->DefineProperty(
+      "WideStringsW",
+      [this](ui::TReader* reader) {
+        // Older files carry the items a second time as UTF-8; "Strings" wins when it filled the list.
+        const bool take = Count() == 0;
+        std::vector<std::wstring> items;
+        reader->ReadListBegin();
+        while (!reader->EndOfList()) items.push_back(Utf8ToWide(reader->ReadString()));
+        reader->ReadListEnd();
+        if (!take) return;
+        WideStringsUpdate update(this);
+        Clear();
+        for (const std::wstring& item : items) Add(item);
+      },
+      nullptr, false);
+  filer->DefineProperty(
+      "WideStrings_UTF7",
+      [](ui::TReader* reader) {
+        reader->ReadListBegin();
+        while (!reader->EndOfList()) reader->ReadString();
+        reader->ReadListEnd();
+      },
+      nullptr, false);
+}
+
+void TVelWideStringPropertyFiler::DefineProperties(ui::TFiler* filer) {
+  auto drop = [](ui::TReader* reader) { reader->ReadString(); };
+  filer->DefineProperty(prop_->Name + "W", drop, nullptr, false);
+  filer->DefineProperty(prop_->Name + "_UTF7", drop, nullptr, false);
+}
+
+bool TVelWideCharPropertyFiler::HasData(ui::TFiler* filer) const {
+  const ui::TPropInfo& p = *prop_;
+  if (!p.GetOrd || !p.SetOrd || !p.IsStored(instance_)) return false;
+  const int64_t value = p.GetOrd(instance_);
+  if (filer->Ancestor) {
+    const ui::TPropInfo* same = filer->Ancestor->ClassType()->FindProp(p.Name);
+    if (same && same->Kind == p.Kind && same->GetOrd && same->GetOrd(filer->Ancestor) == value) return false;
+  }
+  // The library's filers carry no root ancestor, so the declared default is the default.
+  if (filer->Is<ui::TWriter>() && p.HasDefault && value == p.Default) return false;
+  return true;
+}
+
+void TVelWideCharPropertyFiler::DefineProperties(ui::TFiler* filer) {
+  ui::TPersistent* instance = instance_;
+  const ui::TPropInfo* prop = prop_;
+  filer->DefineProperty(
+      prop->Name + "W",
+      [instance, prop](ui::TReader* reader) {
+        std::wstring text;
+        switch (reader->NextValue()) {
+          case ui::vaString:
+            text = AnsiToWide(reader->ReadString());
+            break;
+          case ui::vaWString:
+            text = reader->ReadWideString();
+            break;
+          default:
+            throw ui::EReadError(ui::SInvalidPropertyValue);
+        }
+        if (text.size() > 1) throw ui::EReadError(ui::SInvalidPropertyValue);
+        if (prop->SetOrd) prop->SetOrd(instance, text.empty() ? 0 : static_cast<uint16_t>(text[0]));
+      },
+      [instance, prop](ui::TWriter* writer) {
+        writer->WriteWideString(std::wstring(1, static_cast<wchar_t>(prop->GetOrd(instance))));
+      },
+      HasData(filer));
+  filer->DefineProperty(
+      prop->Name + "_UTF7",
+      [instance, prop](ui::TReader* reader) {
+        const std::wstring text = Utf7ToWide(reader->ReadString());
+        if (prop->SetOrd) prop->SetOrd(instance, text.empty() ? 0 : static_cast<uint16_t>(text[0]));
+      },
+      nullptr, false);
+}
+
+void DefineWidePropertyFilers(ui::TFiler* filer, ui::TPersistent* instance) {
+  for (const ui::TPropInfo* p : instance->ClassType()->AllProps()) {
+    if (p->Kind == ui::TTypeKind::WString)
+      TVelWideStringPropertyFiler(instance, p).DefineProperties(filer);
+    else if (p->Kind == ui::TTypeKind::WChar)
+      TVelWideCharPropertyFiler(instance, p).DefineProperties(filer);
+  }
+}

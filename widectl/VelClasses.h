@@ -12,6 +12,7 @@
 #include "uicomponent.h"
 
 #include "VelWideStrings.h"
+#include "uifiler.h"
 #include "uistreams.h"
 #include "uistrings.h"
 
@@ -92,6 +93,10 @@ class TVelStrings : public TWideStrings {
   // Fills the wide list from an 8-bit list through the view's conversions.
   void SetAnsiStrings(ui::TStrings* strings);
   TWideTextCharSet LoadedFileCharSet = wtcUtf16LE;
+
+  // "WideStrings" (read as "Strings"), "WideStringsW" (UTF-8 items, taken only into an empty list) and
+  // "WideStrings_UTF7" (read and dropped); none is written.
+  void DefineProperties(ui::TFiler* filer) override;
 
   // Records the file's character set in LoadedFileCharSet.
   void LoadFromFile(const std::wstring& fileName) override;
@@ -230,3 +235,37 @@ std::wstring SyncWideText(std::wstring& stored, const std::string& current);
 // so that the library still sees a change.
 void SetSyncedWideText(const std::wstring& value, std::wstring& stored, const std::string& current,
                        const std::function<void(const std::string&)>& setter);
+
+// ---- wide properties in form files ----------------------------------------------------------
+//
+// Every published wide string or wide character property P of the layer's classes may also appear in
+// a form file as PW and P_UTF7.
+
+// PW (UTF-8 text as an 8-bit string) and P_UTF7 (UTF-7) of a wide string property: read and dropped
+// (the property keeps its own value); never written.
+class TVelWideStringPropertyFiler {
+ public:
+  TVelWideStringPropertyFiler(ui::TPersistent* instance, const ui::TPropInfo* prop) : instance_(instance), prop_(prop) {}
+  void DefineProperties(ui::TFiler* filer);
+
+ private:
+  ui::TPersistent* instance_;
+  const ui::TPropInfo* prop_;
+};
+
+// PW of a wide character property: read from an 8-bit (widened) or wide string of at most one
+// character; written as a one-unit wide string when the property is stored and not at its default.
+// P_UTF7: read as UTF-7, its first character (0 when empty); never written.
+class TVelWideCharPropertyFiler {
+ public:
+  TVelWideCharPropertyFiler(ui::TPersistent* instance, const ui::TPropInfo* prop) : instance_(instance), prop_(prop) {}
+  void DefineProperties(ui::TFiler* filer);
+
+ private:
+  bool HasData(ui::TFiler* filer) const;
+  ui::TPersistent* instance_;
+  const ui::TPropInfo* prop_;
+};
+
+// Called by the form-file property definition of every class of the layer, after the library's own.
+void DefineWidePropertyFilers(ui::TFiler* filer, ui::TPersistent* instance);

@@ -1,8 +1,6 @@
 // Unicode forms, the application's wide title and hint, and the message hook for wide characters.
 #include "VelForms.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -85,6 +83,11 @@ void TVelForm::Create(ui::TComponent* owner) {
     throw ui::EResNotFound(ui::Format(ui::SResNotFound, ClassName().c_str()));
 }
 
+void TVelForm::DefineProperties(ui::TFiler* filer) {
+  inherited::DefineProperties(filer);
+  DefineWidePropertyFilers(filer, this);
+}
+
 TWideCaption TVelForm::GetCaptionText() const { return WideGetControlText(const_cast<TVelForm*>(this)); }
 void TVelForm::SetCaptionText(const TWideCaption& caption) { WideSetControlText(this, caption); }
 std::wstring TVelForm::GetHintText() const { return WideGetControlHint(const_cast<TVelForm*>(this)); }
@@ -101,7 +104,13 @@ void TVelForm::CreateWindowHandle(const ui::TCreateParams& params) {
 }
 
 void TVelForm::DestroyWindowHandle() {
-  if (IsUnicodePlatform && HandleAllocated()) UninitializeFlatSB(GetHandle());
+  if (IsUnicodePlatform && HandleAllocated()) {
+    // Looked up by name: the 32-bit import library lacks the flat scroll bar entry points.
+    using UninitializeFlatSBProc = HRESULT(WINAPI*)(HWND);
+    static const auto uninitialize = reinterpret_cast<UninitializeFlatSBProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"comctl32.dll"), "UninitializeFlatSB")));
+    if (uninitialize) uninitialize(GetHandle());
+  }
   inherited::DestroyWindowHandle();
 }
 

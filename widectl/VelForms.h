@@ -23,6 +23,7 @@ class TVelForm : public ui::TForm {
   // classes below TVelForm (a plain TVelForm has none); raises the library's EResNotFound
   // "Resource %s not found" when a descendant has none.
   void Create(ui::TComponent* owner) override;
+  void DefineProperties(ui::TFiler* filer) override;
   TWideCaption GetCaptionText() const;
   void SetCaptionText(const TWideCaption& caption);
   std::wstring GetHintText() const;

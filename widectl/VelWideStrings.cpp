@@ -243,3 +243,45 @@ void TWideStrings::AssignTo(ui::TPersistent* dest) {
   }
   inherited::AssignTo(dest);
 }
+
+// ---- form files -----------------------------------------------------------------------------
+
+void ReadWideStringsValue(ui::TReader* reader, TWideStrings* list) {
+  switch (reader->NextValue()) {
+    case ui::vaString:
+    case ui::vaLString:
+      list->SetWholeText(AnsiToWide(reader->ReadString()));
+      return;
+    case ui::vaWString:
+    case ui::vaUTF8String:
+      list->SetWholeText(reader->ReadWideString());
+      return;
+    default:
+      break;
+  }
+  WideStringsUpdate update(list);
+  reader->ReadListBegin();
+  list->Clear();
+  while (!reader->EndOfList()) {
+    const ui::TValueType t = reader->NextValue();
+    list->Add(t == ui::vaString || t == ui::vaLString ? AnsiToWide(reader->ReadString()) : reader->ReadWideString());
+  }
+  reader->ReadListEnd();
+}
+
+void TWideStrings::DefineProperties(ui::TFiler* filer) {
+  inherited::DefineProperties(filer);
+  bool hasData = Count() > 0;
+  if (filer->Ancestor) {
+    auto* ancestor = ui::As<TWideStrings>(filer->Ancestor);
+    hasData = !ancestor || !EqualsList(ancestor);
+  }
+  filer->DefineProperty(
+      "Strings", [this](ui::TReader* reader) { ReadWideStringsValue(reader, this); },
+      [this](ui::TWriter* writer) {
+        writer->WriteListBegin();
+        for (int i = 0; i < Count(); ++i) writer->WriteWideString(GetItemAt(i));
+        writer->WriteListEnd();
+      },
+      hasData);
+}

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "uifiler.h"
 #include "uistreams.h"
 #include "uistrings.h"
 
@@ -76,6 +77,8 @@ class TWideStrings : public ui::TPersistent {
   std::wstring operator[](int index) const { return GetItemAt(index); }
 
   void Assign(ui::TPersistent* source) override;
+  // "Strings": the items as a list of wide strings in form files.
+  void DefineProperties(ui::TFiler* filer) override;
 
  protected:
   TWideStrings() = default;
@@ -104,6 +107,10 @@ class WideStringsUpdate {
  private:
   TWideStrings* list_;
 };
+
+// Reads a form-file value of text into the list: an 8-bit string (widened) or a wide string as its
+// whole text, otherwise a list of strings, one per item (8-bit elements widened).
+void ReadWideStringsValue(ui::TReader* reader, TWideStrings* list);
 
 // The system's wide comparisons (user locale): <0, 0, >0.
 int WideCompareText(const std::wstring& a, const std::wstring& b);  // ignoring case

@@ -344,3 +344,216 @@ TEST_F(VelStringListTest, NotificationsAndCapacity) {
   }
   EXPECT_EQ(capacities, (std::vector<int>{0, 4, 8, 12, 28, 44, 60, 76, 95}));
 }
+
+// ---- wide properties in form files ----------------------------------------------------------
+
+// A component with a wide string, a wide character (declared default "*") and a wide list.
+class TWidePropsHolder : public ui::TComponent {
+  UI_DECLARE_CLASS(TWidePropsHolder, ui::TComponent)
+ public:
+  TWidePropsHolder() = default;
+  ~TWidePropsHolder() override { delete lines_; }
+  std::wstring GetCaption() const { return caption_; }
+  void SetCaption(const std::wstring& s) { caption_ = s; }
+  wchar_t GetMark() const { return mark_; }
+  void SetMark(wchar_t c) { mark_ = c; }
+  TVelStringList* GetLines() const { return lines_; }
+  void DefineProperties(ui::TFiler* filer) override {
+    inherited::DefineProperties(filer);
+    DefineWidePropertyFilers(filer, this);
+  }
+
+ private:
+  std::wstring caption_;
+  wchar_t mark_ = L'*';
+  TVelStringList* lines_ = new TVelStringList;
+};
+
+static std::vector<ui::TPropInfo> HolderProps() {
+  using T = TWidePropsHolder;
+  return {ui::prop::WStr("Caption", &T::GetCaption, &T::SetCaption),
+          ui::prop::Char<T, wchar_t>("Mark", &T::GetMark, &T::SetMark, true, L'*'),
+          ui::prop::Object<T, TVelStringList>("Lines", &T::GetLines, nullptr)};
+}
+UI_IMPLEMENT_CLASS(TWidePropsHolder, ui::TComponent, ui::DefaultFactory<TWidePropsHolder>, HolderProps, nullptr, nullptr)
+
+namespace {
+
+// Builds a layout stream of one TWidePropsHolder whose properties `write` puts in.
+class HolderStream {
+ public:
+  explicit HolderStream(const std::function<void(ui::TWriter&)>& write) {
+    ui::TWriter w(&stream_);
+    w.WriteSignature();
+    w.WriteStr("TWidePropsHolder");
+    w.WriteStr("Holder");
+    write(w);
+    w.WriteListEnd();  // properties
+    w.WriteListEnd();  // children
+  }
+  // Reads the stream into a new holder (the caller frees it).
+  TWidePropsHolder* Read() {
+    auto* holder = ui::New<TWidePropsHolder>(nullptr);
+    stream_.SetPosition(0);
+    try {
+      ui::ReadComponentFromStream(&stream_, holder);
+    } catch (...) {
+      holder->Free();
+      throw;
+    }
+    return holder;
+  }
+
+ private:
+  ui::TMemoryStream stream_;
+};
+
+std::string Written(TWidePropsHolder* holder) {
+  ui::TMemoryStream s;
+  ui::WriteComponentToStream(&s, holder);
+  return std::string(static_cast<const char*>(s.Memory()), static_cast<size_t>(s.GetSize()));
+}
+
+// The bytes of a property record: its name as a short string, then the value.
+std::string PropRecord(const std::string& name, const std::string& value) {
+  return std::string(1, static_cast<char>(name.size())) + name + value;
+}
+
+TEST(FormFileWideProperties, WAndUtf7OfAWideStringAreReadAndDropped) {
+  HolderStream stream([](ui::TWriter& w) {
+    w.WriteStr("CaptionW");
+    w.WriteString(WideToUtf8(L"from W"));
+    w.WriteStr("Caption");
+    w.WriteWideString(kWide);
+    w.WriteStr("Caption_UTF7");
+    w.WriteString(WideToUtf7(L"from UTF-7"));
+  });
+  TWidePropsHolder* holder = stream.Read();
+  EXPECT_EQ(holder->GetCaption(), kWide);
+  // Neither is written back.
+  EXPECT_EQ(Written(holder).find("CaptionW"), std::string::npos);
+  EXPECT_EQ(Written(holder).find("Caption_UTF7"), std::string::npos);
+  holder->Free();
+}
+
+TEST(FormFileWideProperties, WideCharacterWrittenAsWAndReadBack) {
+  TWidePropsHolder* holder = ui::New<TWidePropsHolder>(nullptr);
+  holder->SetMark(L'\x263A');
+  const std::string bytes = Written(holder);
+  EXPECT_NE(bytes.find(PropRecord("MarkW", std::string("\x12\x01\x00\x00\x00\x3A\x26", 7))), std::string::npos);
+  ui::TMemoryStream s;
+  s.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
+  s.SetPosition(0);
+  TWidePropsHolder* back = ui::New<TWidePropsHolder>(nullptr);
+  ui::ReadComponentFromStream(&s, back);
+  EXPECT_EQ(back->GetMark(), L'\x263A');
+  back->Free();
+  // At its declared default it is not written; character 0 is.
+  holder->SetMark(L'*');
+  EXPECT_EQ(Written(holder).find("MarkW"), std::string::npos);
+  holder->SetMark(0);
+  EXPECT_NE(Written(holder).find(PropRecord("MarkW", std::string("\x12\x01\x00\x00\x00\x00\x00", 7))), std::string::npos);
+  holder->Free();
+}
+
+TEST(FormFileWideProperties, WideCharacterValues) {
+  struct Case {
+    const char* name;
+    std::function<void(ui::TWriter&)> value;
+    wchar_t expected;  // 0xFFFF: a read error
+  };
+  const Case kCases[] = {
+      {"MarkW", [](ui::TWriter& w) { w.WriteString("x"); }, L'x'},
+      {"MarkW", [](ui::TWriter& w) { w.WriteWideString(L"\x4E2D"); }, L'\x4E2D'},
+      {"MarkW", [](ui::TWriter& w) { w.WriteString(""); }, 0},
+      {"MarkW", [](ui::TWriter& w) { w.WriteString("ab"); }, 0xFFFF},
+      {"MarkW", [](ui::TWriter& w) { w.WriteInteger(65); }, 0xFFFF},
+      {"Mark_UTF7", [](ui::TWriter& w) { w.WriteString("+Jjo-"); }, L'\x263A'},
+      {"Mark_UTF7", [](ui::TWriter& w) { w.WriteString("q+Jjo-"); }, L'q'},
+      {"Mark_UTF7", [](ui::TWriter& w) { w.WriteString(""); }, 0},
+  };
+  for (const Case& c : kCases) {
+    HolderStream stream([&](ui::TWriter& w) {
+      w.WriteStr(c.name);
+      c.value(w);
+    });
+    if (c.expected == 0xFFFF) {
+      EXPECT_THROW(stream.Read(), ui::EReadError) << c.name;
+      continue;
+    }
+    TWidePropsHolder* holder = stream.Read();
+    EXPECT_EQ(holder->GetMark(), c.expected) << c.name;
+    holder->Free();
+  }
+  HolderStream badUtf7([](ui::TWriter& w) {
+    w.WriteStr("Mark_UTF7");
+    w.WriteString("+&");
+  });
+  EXPECT_THROW(badUtf7.Read(), EVelGeneralError);
+}
+
+TEST(FormFileWideProperties, WideStringLists) {
+  const auto list = [](ui::TWriter& w, std::vector<std::string> items) {
+    w.WriteListBegin();
+    for (const std::string& item : items) w.WriteString(item);
+    w.WriteListEnd();
+  };
+  struct Case {
+    const char* what;
+    std::function<void(ui::TWriter&)> props;
+    std::vector<std::wstring> items;
+  };
+  const Case kCases[] = {
+      {"8-bit text", [](ui::TWriter& w) { w.WriteStr("Lines.Strings"); w.WriteString("a\r\nb"); }, {L"a", L"b"}},
+      {"wide text", [](ui::TWriter& w) { w.WriteStr("Lines.Strings"); w.WriteWideString(kWide + L"\r\nx"); },
+       {kWide, L"x"}},
+      {"mixed list",
+       [](ui::TWriter& w) {
+         w.WriteStr("Lines.Strings");
+         w.WriteListBegin();
+         w.WriteString("caf\xE9");
+         w.WriteWideString(kWide);
+         w.WriteListEnd();
+       },
+       {L"caf\xE9", kWide}},
+      {"WideStrings like Strings", [](ui::TWriter& w) { w.WriteStr("Lines.WideStrings"); w.WriteWideString(L"p\nq"); },
+       {L"p", L"q"}},
+      {"WideStringsW fills an empty list",
+       [&](ui::TWriter& w) { w.WriteStr("Lines.WideStringsW"); list(w, {kWideUtf8, "z"}); }, {kWide, L"z"}},
+      {"WideStringsW ignored after Strings",
+       [&](ui::TWriter& w) {
+         w.WriteStr("Lines.Strings");
+         w.WriteString("kept");
+         w.WriteStr("Lines.WideStringsW");
+         list(w, {"dropped"});
+       },
+       {L"kept"}},
+      {"WideStrings_UTF7 dropped", [&](ui::TWriter& w) { w.WriteStr("Lines.WideStrings_UTF7"); list(w, {"+Jjo-"}); },
+       {}},
+  };
+  for (const Case& c : kCases) {
+    HolderStream stream(c.props);
+    TWidePropsHolder* holder = stream.Read();
+    EXPECT_EQ(Items(*holder->GetLines()), c.items) << c.what;
+    holder->Free();
+  }
+}
+
+TEST(FormFileWideProperties, StringsWrittenAsWideListAndReadBack) {
+  TWidePropsHolder* holder = ui::New<TWidePropsHolder>(nullptr);
+  EXPECT_EQ(Written(holder).find("Lines.Strings"), std::string::npos);  // nothing to write
+  holder->GetLines()->Add(kWide);
+  holder->GetLines()->Add(L"");
+  const std::string bytes = Written(holder);
+  EXPECT_EQ(bytes.find("Lines.WideStrings"), std::string::npos);
+  ui::TMemoryStream s;
+  s.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
+  s.SetPosition(0);
+  TWidePropsHolder* back = ui::New<TWidePropsHolder>(nullptr);
+  ui::ReadComponentFromStream(&s, back);
+  EXPECT_EQ(Items(*back->GetLines()), (std::vector<std::wstring>{kWide, L""}));
+  back->Free();
+  holder->Free();
+}
+
+}  // namespace
