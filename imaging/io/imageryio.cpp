@@ -8,6 +8,7 @@
 #include "bmpfilt.h"
 #include "iecodeccommon.h"
 #include "iej2000.h"
+#include "ieview.h"
 #include "ietextutils.h"
 #include "ietgafil.h"
 #include "pcxfilter.h"
@@ -153,6 +154,7 @@ TImageryIO::TImageryIO(TIEBitmap* bitmap) : TImageryIO() { AttachBitmap(bitmap);
 
 TImageryIO::~TImageryIO() {
   WaitForIOThreads(false);
+  RemoveViewHandler();
   CloseHandle(ThreadEvent);
   if (OwnsBitmap) delete IEBitmap;
   DeleteCriticalSection(&ThreadLock);
@@ -160,9 +162,57 @@ TImageryIO::~TImageryIO() {
 
 void TImageryIO::AttachBitmap(TIEBitmap* bitmap) {
   if (!bitmap) return;
+  RemoveViewHandler();
+  AttachedImagery = nullptr;
   if (OwnsBitmap) delete IEBitmap;
   IEBitmap = bitmap;
   OwnsBitmap = false;
+}
+
+void TImageryIO::RemoveViewHandler() {
+  if (AttachedImagery && ViewHandler) AttachedImagery->RemoveBitmapChangeHandler(ViewHandler);
+  ViewHandler = nullptr;
+}
+
+void TImageryIO::SetAttachedImageryValue(TIEView* view) {
+  RemoveViewHandler();
+  AttachedImagery = view;
+  if (!view) {
+    if (!OwnsBitmap) {
+      // never keep naming a bitmap the view may free
+      IEBitmap = new TIEBitmap();
+      OwnsBitmap = true;
+    }
+    return;
+  }
+  if (TIEBitmap* b = view->GetPixelBuffer()) {
+    if (OwnsBitmap) delete IEBitmap;
+    IEBitmap = b;
+    OwnsBitmap = false;
+  }
+  ViewHandler = view->AddBitmapChangeHandler([this](TIEView*, bool destroying) { ViewBitmapChanged(destroying); });
+}
+
+void TImageryIO::ViewBitmapChanged(bool destroying) {
+  if (destroying) {
+    // the view frees the registration itself right after this call
+    ViewHandler = nullptr;
+    AttachedImagery = nullptr;
+    NotifyWindow = nullptr;
+    if (!OwnsBitmap) {
+      IEBitmap = new TIEBitmap();
+      OwnsBitmap = true;
+    }
+    return;
+  }
+  if (!AttachedImagery) return;
+  if (TIEBitmap* b = AttachedImagery->GetPixelBuffer()) {
+    if (OwnsBitmap) delete IEBitmap;
+    IEBitmap = b;
+    OwnsBitmap = false;
+  }
+  Params.SetDpiX(AttachedImagery->GetDpiX());
+  Params.SetDpiY(AttachedImagery->GetDpiY());
 }
 
 bool TImageryIO::InsideIOThread() {
@@ -196,6 +246,9 @@ void TImageryIO::WaitForIOThreads(bool abort) {
 bool TImageryIO::RestartAsync(std::function<void()> job) {
   if (OwnsBitmap || !Asynchronous || InsideIOThread()) return false;
   InterlockedExchange(&LastPostedPercent, -1);
+  // The thread reports to the attached view's window, whose handle is made here, on the view's own
+  // thread, before the thread could need it.
+  if (AttachedImagery) NotifyWindow = AttachedImagery->HasParentWindow() ? AttachedImagery->GetHandle() : nullptr;
   auto* t = new TIEIOThread(this, std::move(job));
   if (!t->Start()) Aborting = true;  // the thread object has unregistered and freed itself
   return true;
@@ -222,7 +275,15 @@ void TImageryIO::DoFinishWork() {
 }
 
 void TImageryIO::UpdateAfterIO() {
-  if (NotifyWindow && InsideIOThread()) PostMessageW(NotifyWindow, IEM_UPDATEVIEW, 0, 0);
+  if (InsideIOThread()) {
+    if (NotifyWindow) PostMessageW(NotifyWindow, IEM_UPDATEVIEW, 0, 0);
+    return;
+  }
+  // an I/O thread never touches the view: its posted message has the view update on its own thread
+  if (AttachedImagery) {
+    AttachedImagery->UpdateView();
+    AttachedImagery->ImageChange();
+  }
 }
 
 TIECodecProgress TImageryIO::MakeProgress() {

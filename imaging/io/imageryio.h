@@ -22,6 +22,8 @@ constexpr UINT IEM_PROGRESS = 8027;    // wParam: percentage
 constexpr UINT IEM_FINISHWORK = 8028;  // the operation ended
 
 class TIEIOThread;
+class TIEView;
+struct TIEViewHandlerRecord;
 
 class TImageryIO {
  public:
@@ -34,6 +36,15 @@ class TImageryIO {
   // Works on `bitmap` (not owned) from now on; nullptr changes nothing.
   void AttachBitmap(TIEBitmap* bitmap);
   TIEBitmap* GetIEBitmap() const { return IEBitmap; }
+
+  // ---- attached view ----
+  // Works on the view's pixel buffer from now on and follows it through the view's bitmap-change
+  // handler; nullptr returns to a bitmap of the component's own. Threads report to the view's window.
+  void SetAttachedImageryValue(TIEView* view);
+  TIEView* GetAttachedImagery() const { return AttachedImagery; }
+  // The view's callback: its image object changed (take it again, with its resolution), or the view
+  // goes (forget it).
+  void ViewBitmapChanged(bool destroying);
 
   // ---- dispatch ----
   void SaveByExtension(const std::wstring& fileName);
@@ -94,8 +105,11 @@ class TImageryIO {
   void SaveFile(const std::wstring& fileName, TIEFileFormatCode type);
   void LoadStream(TIEStream& stream, TIEFileFormatCode type);
 
+  void RemoveViewHandler();
   TIEBitmap* IEBitmap = nullptr;
   bool OwnsBitmap = true;
+  TIEView* AttachedImagery = nullptr;
+  TIEViewHandlerRecord* ViewHandler = nullptr;  // registration with AttachedImagery
   std::vector<TIEIOThread*> Threads;
   HANDLE ThreadEvent = nullptr;  // auto-reset; set when the thread list becomes empty
   CRITICAL_SECTION ThreadLock;

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "ieresamplers.h"
+#include "ieview.h"
 #include "vodevovur.h"
 
 const TIEPixelFormat IEFormatCandidates[kIEPixelFormatCount][7] = {
@@ -113,6 +114,7 @@ bool IEBitmapsEqual(TIEBitmap* a, TIEBitmap* b) {
 TImageryProc::TImageryProc(bool withOwner) : AutoUndo(withOwner), WorkingBitmap(new TIEBitmap()) {}
 
 TImageryProc::~TImageryProc() {
+  RemoveViewHandler();
   UndoStack.clear();
   RedoStack.clear();
   if (OwnsBitmap) delete WorkingBitmap;
@@ -125,6 +127,9 @@ void TImageryProc::ReplaceWorkingBitmap(TIEBitmap* bitmap) {
 }
 
 void TImageryProc::SetAttachedIEBitmap(TIEBitmap* bitmap) {
+  if (!bitmap && AttachedImagery) return;  // a view's bitmap stays until the view is detached
+  RemoveViewHandler();
+  AttachedImagery = nullptr;
   if (bitmap) {
     ReplaceWorkingBitmap(bitmap);
     return;
@@ -156,8 +161,44 @@ bool TImageryProc::EnsurePixelFormat(TIEPixelFormatSet allowed) {
   return false;
 }
 
+void TImageryProc::RemoveViewHandler() {
+  if (AttachedImagery && ViewHandler) AttachedImagery->RemoveBitmapChangeHandler(ViewHandler);
+  ViewHandler = nullptr;
+}
+
+void TImageryProc::SetAttachedImageryValue(TIEView* view) {
+  RemoveViewHandler();
+  AttachedImagery = view;
+  if (!view) {
+    if (!OwnsBitmap) {
+      ReplaceWorkingBitmap(new TIEBitmap());
+      OwnsBitmap = true;
+    }
+    return;
+  }
+  if (TIEBitmap* b = view->GetPixelBuffer()) ReplaceWorkingBitmap(b);
+  ViewHandler = view->AddBitmapChangeHandler([this](TIEView*, bool destroying) { ViewBitmapChanged(destroying); });
+}
+
+void TImageryProc::ViewBitmapChanged(bool destroying) {
+  if (destroying) {
+    // the view frees the registration itself; its bitmap goes with it, so fall back to one of our own
+    ViewHandler = nullptr;
+    AttachedImagery = nullptr;
+    if (!OwnsBitmap) {
+      WorkingBitmap = new TIEBitmap();
+      OwnsBitmap = true;
+    }
+    return;
+  }
+  if (!AttachedImagery) return;
+  if (TIEBitmap* b = AttachedImagery->GetPixelBuffer()) ReplaceWorkingBitmap(b);
+}
+
 void TImageryProc::ImageChanged() {
-  // nothing to tell while no view is attached
+  if (!AttachedImagery) return;
+  AttachedImagery->UpdateView();
+  AttachedImagery->ImageChange();
 }
 
 void TImageryProc::FinishWork() {

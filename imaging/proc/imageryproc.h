@@ -32,6 +32,9 @@ enum TIEUndoSource : uint8_t {
   ieuObjectsAndLayers = 6,
 };
 
+class TIEView;
+struct TIEViewHandlerRecord;
+
 using TNotifyEvent = std::function<void(void* Sender)>;
 using TIESaveUndoEvent = std::function<void(void* Sender, TIEUndoSource source)>;
 
@@ -69,6 +72,12 @@ class TImageryProc {
   void SetAttachedIEBitmap(TIEBitmap* bitmap);
   // Frees the working bitmap when owned and takes `bitmap` without owning it (nullptr allowed).
   void ReplaceWorkingBitmap(TIEBitmap* bitmap);
+  // Works on the view's pixel buffer from now on and follows it through the view's bitmap-change
+  // handler; nullptr returns to a bitmap of the component's own. Finished operations update the view.
+  void SetAttachedImageryValue(TIEView* view);
+  TIEView* GetAttachedImagery() const { return AttachedImagery; }
+  // The view's callback: its image object changed (take it again), or the view goes (forget it).
+  void ViewBitmapChanged(bool destroying);
   bool PrepareImage(TIEPixelFormatSet allowed);
   bool EnsurePixelFormat(TIEPixelFormatSet allowed);
   void ImageChanged();
@@ -133,8 +142,11 @@ class TImageryProc {
   void RestoreEntry(const UndoEntry& entry, uint8_t kind);
   int EffectiveLimit() const { return UndoLimit < 0 ? 0 : UndoLimit; }
 
+  void RemoveViewHandler();
   TIEBitmap* WorkingBitmap;
   bool OwnsBitmap = true;
+  TIEView* AttachedImagery = nullptr;
+  TIEViewHandlerRecord* ViewHandler = nullptr;  // registration with AttachedImagery
   TColor BackgroundColor = 0;
   int UndoLimit = 1;
   Stack UndoStack, RedoStack;  // oldest first

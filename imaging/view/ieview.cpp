@@ -1,0 +1,94 @@
+#include "ieview.h"
+
+#include <algorithm>
+
+UI_IMPLEMENT_CLASS(TIEView, ui::TCustomControl, nullptr, nullptr, nullptr, nullptr)
+
+TIEView::TIEView() = default;
+
+void TIEView::Create(ui::TComponent* owner) {
+  inherited::Create(owner);
+  Background = ui::clBtnFace;
+  BorderStyle = ui::bsSingle;
+  Ctl3D = true;
+}
+
+void TIEView::BeforeDestruction() {
+  // Each handler is told once; it must not unregister, since its record is freed right after the call.
+  while (!Handlers.empty()) {
+    TIEViewHandlerRecord* r = Handlers.front();
+    Handlers.erase(Handlers.begin());
+    if (r && r->Handler) r->Handler(this, true);
+    delete r;
+  }
+  inherited::BeforeDestruction();
+}
+
+TIEView::~TIEView() {
+  for (TIEViewHandlerRecord* r : Handlers) delete r;
+}
+
+TIEViewHandlerRecord* TIEView::AddBitmapChangeHandler(TIEBitmapChangeHandler handler) {
+  auto* r = new TIEViewHandlerRecord{std::move(handler)};
+  Handlers.push_back(r);
+  return r;
+}
+
+void TIEView::RemoveBitmapChangeHandler(TIEViewHandlerRecord* handle) {
+  if (!handle) return;
+  auto it = std::find(Handlers.begin(), Handlers.end(), handle);
+  if (it == Handlers.end()) return;
+  Handlers.erase(it);
+  delete handle;
+}
+
+void TIEView::NotifyBitmapChangeHandlers() {
+  // the count is taken once: a handler registered during the round is first called next time
+  const size_t n = Handlers.size();
+  for (size_t i = 0; i < n && i < Handlers.size(); ++i)
+    if (Handlers[i] && Handlers[i]->Handler) Handlers[i]->Handler(this, false);
+}
+
+void TIEView::SetBackgroundValue(ui::TColor value) { Background = value; }
+
+void TIEView::SetBorderStyleValue(ui::TFormBorderStyle value) {
+  if (value == BorderStyle) return;
+  BorderStyle = value;
+  if (HandleAllocated()) RecreateWnd();
+}
+
+void TIEView::SetCtl3D(bool value) {
+  if (value == Ctl3D) return;
+  Ctl3D = value;
+  if (HandleAllocated()) RecreateWnd();
+}
+
+void TIEView::SetDpiX(int value) {
+  if (value != 0) DpiX = value;
+}
+
+void TIEView::SetDpiY(int value) {
+  if (value != 0) DpiY = value;
+}
+
+void TIEView::SetDpi(int x, int y) {
+  SetDpiX(x);
+  SetDpiY(y);
+}
+
+bool TIEView::HasParentWindow() {
+  return ui::ParentFormControl(this) != nullptr || GetParentWindow() != nullptr ||
+         (GetParent() && GetParent()->HandleAllocated());
+}
+
+void TIEView::CreateParams(ui::TCreateParams& p) {
+  inherited::CreateParams(p);
+  if (BorderStyle == ui::bsSingle) {
+    if (Ctl3D)
+      p.ExStyle |= WS_EX_CLIENTEDGE;
+    else
+      p.Style |= WS_BORDER;
+  }
+  // the view repaints what changed itself; a full redraw on every resize would only flicker
+  p.WindowClass.style &= ~(CS_HREDRAW | CS_VREDRAW);
+}

@@ -1,0 +1,372 @@
+#include "imageryview.h"
+
+#include <algorithm>
+
+#include "iebitmap.h"
+#include "iebitmaprender.h"
+#include "iegdiplus.h"
+#include "iemask.h"
+#include "ieplatformbitmap.h"
+#include "ieviewglobals.h"
+#include "imageryio.h"
+#include "imageryproc.h"
+#include "ioparams.h"
+#include "uibitmap.h"
+
+UI_IMPLEMENT_CLASS(TImageryView, TIEView, ui::DefaultFactory<TImageryView>, nullptr, nullptr, nullptr)
+
+namespace {
+// The drawing area of a view that has no window to measure.
+constexpr int kWindowlessViewport = 50;
+}  // namespace
+
+TImageryView::TImageryView() = default;
+
+void TImageryView::Create(ui::TComponent* owner) {
+  SuspendUpdates();
+  LegacyBitmap = true;
+  Bitmap = new ui::TBitmap();
+  Bitmap->SetPixelFormat(ui::pf24bit);
+  Bitmap->SetSize(GetWidth(), GetHeight());
+  inherited::Create(owner);
+  IEGdiPlusLoad();
+  HasGdiPlusUse = true;
+  BitmapAdapter = new TIETBitmapAdapter(Bitmap);
+  IEBitmap = new TIEBitmap();
+  IEBitmap->AttachTBitmap(BitmapAdapter, false);
+  ImageWidth = IEBitmap->GetImageWidth();
+  ImageHeight = IEBitmap->GetImageHeight();
+
+  HasOwner = owner != nullptr;
+  SetBounds(GetLeft(), GetTop(), 105, 105);
+  Cursor = crIEDefaultCross;
+  SetCursor(Cursor);
+  SetDpi(IEDefaultDpiX, IEDefaultDpiY);
+  IELoadViewCursors();
+
+  if (!InState(ui::csDesigning)) {
+    BackBuffer = new TIEBitmap();
+    BackBuffer->SetLocation(ieTBitmap);
+    BackBuffer->Allocate(10, 10, ie24RGB);
+  }
+  SelectionMask = new TIEMask();
+  SelectionMask->Allocate(ImageWidth, ImageHeight, MaskDepth);
+  ResumeUpdates();
+}
+
+void TImageryView::BeforeDestruction() {
+  // The components go first: each unregisters its change handler while the view is whole.
+  delete IO;
+  IO = nullptr;
+  delete Proc;
+  Proc = nullptr;
+  delete BackBuffer;
+  BackBuffer = nullptr;
+  delete SelectionMask;
+  SelectionMask = nullptr;
+  delete IEBitmap;
+  IEBitmap = nullptr;
+  delete BitmapAdapter;
+  BitmapAdapter = nullptr;
+  delete Bitmap;
+  Bitmap = nullptr;
+  if (HasGdiPlusUse) {
+    IEGdiPlusUnload();
+    HasGdiPlusUse = false;
+  }
+  inherited::BeforeDestruction();
+}
+
+TImageryView::~TImageryView() {
+  // deleted without Free: the same releases, so nothing leaks and the GDI+ use is given back
+  delete IO;
+  delete Proc;
+  delete BackBuffer;
+  delete SelectionMask;
+  delete IEBitmap;
+  delete BitmapAdapter;
+  delete Bitmap;
+  if (HasGdiPlusUse) IEGdiPlusUnload();
+}
+
+// ---- assignment ----
+
+void TImageryView::Assign(ui::TPersistent* source) {
+  if (!source) {
+    Blank();
+    return;
+  }
+  if (auto* view = ui::As<TImageryView>(source)) {
+    IEBitmap->Assign(view->IEBitmap);
+    Background = view->Background;  // without the writer's update: one update follows
+    SetDpi(view->DpiX, view->DpiY);
+    UpdateView();
+    ImageChange();
+    return;
+  }
+  if (auto* bitmap = ui::As<ui::TBitmap>(source)) AssignPlatformBitmap(bitmap);
+  // any other source is ignored
+}
+
+void TImageryView::AssignPlatformBitmap(ui::TBitmap* source) {
+  // The pixels are copied through a borrowed adapter: the caller's bitmap keeps its format and pixels
+  // whatever format the view ends in (the conversion below works on the view's own copy).
+  {
+    TIETBitmapAdapter borrowed(source);
+    IEBitmap->AssignTBitmap(&borrowed);
+  }
+  const TIEPixelFormat f = IEBitmap->GetPixelFormat();
+  if (f != ie1g && f != ie24RGB) IEBitmap->SetPixelFormat(ie24RGB);
+  UpdateView();
+  ImageChange();
+}
+
+void TImageryView::Blank() {
+  IEBitmap->Fill(double(ui::ColorToRGB(Background)));
+  DropAlphaBlended(false);
+  UpdateView();
+}
+
+void TImageryView::ClearImage() {
+  IEBitmap->SetImageWidth(1);
+  IEBitmap->SetImageHeight(1);
+  Blank();
+}
+
+bool TImageryView::IsEmpty() { return IEBitmap->GetImageWidth() < 2 && IEBitmap->GetImageHeight() < 2; }
+
+// ---- components ----
+
+TImageryIO* TImageryView::GetIO() {
+  if (!IO) {
+    IO = new TImageryIO();
+    IO->SetAttachedImageryValue(this);
+    IO->OnProgress = OnProgress;
+    IO->OnFinishWork = OnFinishWork;
+  }
+  return IO;
+}
+
+TImageryProc* TImageryView::GetProc() {
+  if (!Proc) {
+    Proc = new TImageryProc(true);
+    Proc->SetAttachedImageryValue(this);
+    Proc->OnProgress = OnProgress;
+    Proc->OnFinishWork = OnFinishWork;
+    Proc->OnSaveUndo = OnSaveUndo;
+  }
+  return Proc;
+}
+
+void TImageryView::SetOnProgressValue(TIEProgressEvent e) {
+  OnProgress = std::move(e);
+  if (IO) IO->OnProgress = OnProgress;
+  if (Proc) Proc->OnProgress = OnProgress;
+}
+
+void TImageryView::SetOnFinishWorkValue(TIENotify e) {
+  OnFinishWork = std::move(e);
+  if (IO) IO->OnFinishWork = OnFinishWork;
+  if (Proc) Proc->OnFinishWork = OnFinishWork;
+}
+
+void TImageryView::SetOnSaveUndoValue(TIESaveUndoEvent e) {
+  OnSaveUndo = std::move(e);
+  if (Proc) Proc->OnSaveUndo = OnSaveUndo;
+}
+
+// ---- image ----
+
+TIEBitmap* TImageryView::GetAlphaChannel() { return IEBitmap->GetAlphaChannel(); }
+
+bool TImageryView::QueryAlphaPresent() { return IEBitmap->AlphaPresent(); }
+
+void TImageryView::DropAlphaBlended(bool merge) {
+  if (!IEBitmap->AlphaPresent()) return;
+  IEBitmap->DiscardAlphaChannel(merge, TColor(ui::ColorToRGB(Background)));
+  UpdateView();
+}
+
+void TImageryView::SetEnableAlphaChannel(bool v) {
+  EnableAlphaChannel = v;
+  UpdateView();
+}
+
+std::string TImageryView::GetImageryVersion() const { return IEImageryVersion; }
+
+void TImageryView::SetBackgroundValue(ui::TColor value) {
+  Background = value;
+  if (InState(ui::csDesigning)) Blank();
+  UpdateReason = 4;
+  UpdateView();
+  ImageChange();
+}
+
+void TImageryView::ImageChange() {
+  if (OnImageChange) OnImageChange(this);
+}
+
+// ---- geometry ----
+
+int TImageryView::GetViewportWidth() {
+  if (HasParentWindow() && HandleAllocated()) return GetClientWidth();
+  return kWindowlessViewport;
+}
+
+int TImageryView::GetViewportHeight() {
+  if (HasParentWindow() && HandleAllocated()) return GetClientHeight();
+  return kWindowlessViewport;
+}
+
+void TImageryView::ResumeUpdates() {
+  if (UpdateLock > 0) --UpdateLock;
+  if (UpdateLock == 0) UpdateView();
+}
+
+void TImageryView::ResumeUpdatesQuietly() {
+  if (UpdateLock > 0) --UpdateLock;
+}
+
+int TImageryView::ResumePainting() {
+  if (PaintLock > 0) --PaintLock;
+  if (PaintLock == 0) UpdateView();
+  return PaintLock;
+}
+
+int TImageryView::ResumePaintingQuietly() {
+  if (PaintLock > 0) --PaintLock;
+  return PaintLock;
+}
+
+void TImageryView::UpdateView() {
+  if (UpdateLock > 0 || InState(ui::csDesigning)) return;
+  if ((ComponentState() & ~uint32_t(ui::csFreeNotification)) != 0) return;
+  Updating = true;
+  try {
+    ImageWidth = IEBitmap->GetImageWidth();
+    ImageHeight = IEBitmap->GetImageHeight();
+    if (ImageWidth != LastImageWidth || ImageHeight != LastImageHeight) {
+      LastImageWidth = ImageWidth;
+      LastImageHeight = ImageHeight;
+      // no selection can exist yet: the mask follows the image empty
+      if (SelectionMask->Width != ImageWidth || SelectionMask->Height != ImageHeight)
+        SelectionMask->Allocate(ImageWidth, ImageHeight, MaskDepth);
+      if (IEBitmap->AlphaPresent()) {
+        TIEBitmap* alpha = IEBitmap->GetAlphaChannel();
+        if (alpha->GetImageWidth() != ImageWidth || alpha->GetImageHeight() != ImageHeight) {
+          alpha->Allocate(ImageWidth, ImageHeight, ie8g);
+          alpha->Fill(255);
+        }
+      }
+    }
+    if (HandleAllocated()) {
+      BackBufferDirty = true;
+      FullRepaintPending = true;
+      if (HasParentWindow() && InvalidateOnUpdate) Invalidate();
+    }
+  } catch (...) {
+    UpdateReason = 0;
+    Updating = false;
+    throw;
+  }
+  UpdateReason = 0;
+  Updating = false;
+  ++UpdateCount;
+}
+
+// ---- cursors ----
+
+void TImageryView::SetCursorValue(int id) {
+  BaseCursor = id;
+  SetCursor(id);
+  Cursor = id;
+  if (ui::Screen) ::SetCursor(ui::Screen->GetCursors(id));
+}
+
+void TImageryView::ShowTemporaryCursor(int id) {
+  if (!HasOwner) return;
+  SetCursor(id);
+  Cursor = id;
+  if (ui::Screen) ::SetCursor(ui::Screen->GetCursors(id));
+}
+
+// ---- painting and messages ----
+
+void TImageryView::Paint() {
+  try {
+    if (!HandleAllocated() || !IEBitmap) return;
+    const int vw = GetViewportWidth(), vh = GetViewportHeight();
+    if (!HasParentWindow() || vw == 0 || vh == 0) return;
+    if (PaintLock == 0) {
+      RECT r{0, 0, vw, vh};
+      if (!FullRepaintPending) {
+        r = Canvas()->ClipRect();
+        if (r.right == 0) r.right = vw;
+        if (r.bottom == 0) r.bottom = vh;
+      }
+      DrawBackBufferToScreen(r);
+    }
+    FullRepaintPending = false;
+    if (OnPaint) OnPaint(this);
+    if (HasOwner && CursorPending) {
+      SetCursorValue(Cursor);
+      CursorPending = false;
+    }
+  } catch (...) {
+    // a paint that fails shows what it drew so far; it must not take the window procedure down
+  }
+}
+
+void TImageryView::DrawBackBufferToScreen(const RECT& r) {
+  if (!HasParentWindow() || !BackBuffer) return;
+  const int vw = GetViewportWidth(), vh = GetViewportHeight();
+  if (BackBuffer->GetImageWidth() != vw || BackBuffer->GetImageHeight() != vh) {
+    BackBuffer->Allocate(vw, vh, ie24RGB);
+    BackBufferDirty = true;
+  }
+  if (BackBufferDirty) {
+    ComposeBackBuffer();
+    BackBufferDirty = false;
+  }
+  const int w = std::min(int(r.right - r.left), vw), h = std::min(int(r.bottom - r.top), vh);
+  HDC src = BackBuffer->GetTBitmap()->GetDC();
+  BitBlt(Canvas()->GetHandle(), r.left, r.top, w, h, src, r.left, r.top, SRCCOPY);
+}
+
+void TImageryView::ComposeBackBuffer() {
+  // Background, then the image at 100 % zoom, centred when it is smaller than the viewport.
+  BackBuffer->Fill(double(ui::ColorToRGB(Background)));
+  const int vw = BackBuffer->GetImageWidth(), vh = BackBuffer->GetImageHeight();
+  const int iw = IEBitmap->GetImageWidth(), ih = IEBitmap->GetImageHeight();
+  if (IEBitmap->IsEmpty()) return;
+  const int w = std::min(iw, vw), h = std::min(ih, vh);
+  const int dx = Center && iw < vw ? (vw - iw) / 2 : 0;
+  const int dy = Center && ih < vh ? (vh - ih) / 2 : 0;
+  IERenderZoomedInto(IEBitmap, BackBuffer, nullptr, nullptr, dx, dy, w, h, 0, 0, w, h,
+                     EnableAlphaChannel && IEBitmap->AlphaPresent(), false, 255, ieboNormal);
+}
+
+void TImageryView::WndProc(ui::TMessage& m) {
+  switch (m.Msg) {
+    case WM_ERASEBKGND:
+      m.Result = 0;  // the back buffer covers everything
+      return;
+    case WM_SIZE:
+      inherited::WndProc(m);
+      if (!Updating) {
+        UpdateReason = 4;
+        UpdateView();
+      }
+      return;
+    case IEM_UPDATEVIEW:
+      UpdateView();
+      return;
+    case IEM_PROGRESS:
+      if (OnProgress) OnProgress(this, int(m.WParam));
+      return;
+    case IEM_FINISHWORK:
+      if (OnFinishWork) OnFinishWork(this);
+      return;
+  }
+  inherited::WndProc(m);
+}
