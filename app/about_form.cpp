@@ -51,6 +51,6 @@ static std::vector<ui::TMethodInfo> Form4Methods() {
           ui::PublishedMethod("Label5Click", &T::Label5Click), ui::PublishedMethod("OKButtonClick", &T::OKButtonClick)};
 }
 
-UI_IMPLEMENT_CLASS(Tform4, ui::TForm, ui::DefaultFactory<Tform4>, nullptr, Form4Fields, Form4Methods)
+UI_IMPLEMENT_CLASS(Tform4, TVelForm, ui::DefaultFactory<Tform4>, nullptr, Form4Fields, Form4Methods)
 
 }  // namespace app

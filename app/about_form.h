@@ -3,8 +3,8 @@
 #pragma once
 #include <string>
 
+#include "VelForms.h"
 #include "uibuttons.h"
-#include "uiforms.h"
 #include "uistdctrls.h"
 
 namespace app {
@@ -15,8 +15,8 @@ extern const char kWebSiteAddress[];
 // The e-mail link: "mailto:" + address + "?subject=" + title.
 std::string MailLink(const std::string& title);
 
-class Tform4 : public ui::TForm {
-  UI_DECLARE_CLASS(Tform4, ui::TForm)
+class Tform4 : public TVelForm {
+  UI_DECLARE_CLASS(Tform4, TVelForm)
  public:
   ui::TImage* ProgramIcon3 = nullptr;
   ui::TLabel* ProductName = nullptr;

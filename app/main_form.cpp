@@ -10,7 +10,7 @@
 
 namespace app {
 
-const char kApplicationTitle[] = "Tevarnic Quillomart";
+const wchar_t kApplicationTitle[] = L"Tevarnic Quillomart";
 
 const wchar_t kSourceMissingMessage[] = L"The PowerPoint source is not  exists!";
 const wchar_t kFolderMissingMessage[] = L"Please select an output folder!";
@@ -26,12 +26,6 @@ constexpr int kMaxWidth = 10240, kMinWidth = 32;
 constexpr int kMaxHeight = 7680, kMinHeight = 28;
 constexpr int kMinQuality = 50, kMaxQuality = 100;
 constexpr int kPlatformNT = 2;
-
-void ShowWideText(const std::wstring& text) {
-  const std::wstring title = AnsiToWide(ui::Application->GetTitle());
-  HWND owner = GetActiveWindow();
-  MessageBoxW(owner, text.c_str(), title.c_str(), MB_OK);
-}
 
 void FilterNumberKey(char& key) {
   if (key != 8 && key != 13 && (key < '0' || key > '9')) key = 0;
@@ -71,21 +65,17 @@ std::wstring PrefixOfSource(const std::wstring& sourcePath) {
   return WideFileNameOfPath(WideReplaceFileExt(WideFileNameOfPath(sourcePath), L""));
 }
 
-std::wstring Tform1::EditText(ui::TEdit* edit) { return AnsiToWide(edit->GetText()); }
-
-void Tform1::SetEditText(ui::TEdit* edit, const std::wstring& text) { edit->SetText(WideToAnsi(text)); }
-
 bool Tform1::SelectedFormat(std::wstring& key, std::wstring& pattern) {
-  ui::TListItem* item = VelListView1->GetSelected();
+  TVelListItem* item = VelListView1->GetSelected();
   if (!item) return false;
-  key = AnsiToWide(item->GetCaption());
-  pattern = item->SubItems()->Count() > 0 ? AnsiToWide(item->SubItems()->Get(0)) : std::wstring();
+  key = item->GetCaption();
+  pattern = item->SubItems()->Count() > 0 ? item->SubItems()->GetItemAt(0) : std::wstring();
   return true;
 }
 
 void Tform1::VelFormCreate(ui::TObject*) {
   GetFont()->SetName(ui::Win32Platform == kPlatformNT ? "MS Shell Dlg 2" : "MS Shell Dlg");
-  SetCaption(ui::Application->GetTitle());
+  SetCaptionText(VelApplication->GetTitleText());
   for (ui::TSpeedButton* button : {VelSpeedButton1, VelSpeedButton2}) {
     if (HBITMAP glyph = LoadBitmapA(GetModuleHandleA(nullptr), "FOLDERGLYPH")) button->GetGlyph()->SetHandle(glyph);
   }
@@ -112,14 +102,14 @@ void Tform1::VelListView1Change(ui::TObject*, ui::TListItem*, ui::TItemChange) {
 
 void Tform1::VelSpeedButton1Click(ui::TObject*) {
   if (!OpenDialog1->Execute()) return;
-  SetEditText(Edit1, AnsiToWide(OpenDialog1->GetFileName()));
-  SetEditText(Edit6, PrefixOfSource(EditText(Edit1)));
+  Edit1->SetText(OpenDialog1->GetFileNameText());
+  Edit6->SetText(PrefixOfSource(Edit1->GetText()));
 }
 
 void Tform1::VelSpeedButton2Click(ui::TObject*) {
   std::wstring path;
   if (!PickFolder(GetHandle(), L"", path)) return;
-  SetEditText(Edit2, WideAddTrailingBackslash(path));
+  Edit2->SetText(WideAddTrailingBackslash(path));
 }
 
 void Tform1::Edit3Enter(ui::TObject*) { WidthLeads = 1; }
@@ -128,36 +118,36 @@ void Tform1::Edit4Enter(ui::TObject*) { WidthLeads = 0; }
 
 void Tform1::Edit3Change(ui::TObject*) {
   if (WidthLeads == 0) return;
-  const int w = StrToIntDef(EditText(Edit3), 0);
-  SetEditText(Edit4, std::to_wstring(RoundHalfEven(int64_t(w) * 3, 4)));
+  const int w = StrToIntDef(Edit3->GetText(), 0);
+  Edit4->SetText(std::to_wstring(RoundHalfEven(int64_t(w) * 3, 4)));
 }
 
 void Tform1::Edit4Change(ui::TObject*) {
   if (WidthLeads == 1) return;
-  const int h = StrToIntDef(EditText(Edit4), 0);
-  SetEditText(Edit3, std::to_wstring(RoundHalfEven(int64_t(h) * 4, 3)));
+  const int h = StrToIntDef(Edit4->GetText(), 0);
+  Edit3->SetText(std::to_wstring(RoundHalfEven(int64_t(h) * 4, 3)));
 }
 
 void Tform1::Edit3Exit(ui::TObject*) {
-  if (EditText(Edit3).empty()) SetEditText(Edit3, L"100");
-  int w = StrToIntDef(EditText(Edit3), 0);
+  if (Edit3->GetText().empty()) Edit3->SetText(L"100");
+  int w = StrToIntDef(Edit3->GetText(), 0);
   if (w > kMaxWidth) w = kMaxWidth;
   if (w < kMinWidth) w = kMinWidth;
-  SetEditText(Edit3, std::to_wstring(w));
+  Edit3->SetText(std::to_wstring(w));
 }
 
 void Tform1::Edit4Exit(ui::TObject*) {
-  if (EditText(Edit4).empty()) SetEditText(Edit4, L"100");
-  int h = StrToIntDef(EditText(Edit4), 0);
+  if (Edit4->GetText().empty()) Edit4->SetText(L"100");
+  int h = StrToIntDef(Edit4->GetText(), 0);
   if (h > kMaxHeight) h = kMaxHeight;
   if (h < kMinHeight) h = kMinHeight;
-  SetEditText(Edit4, std::to_wstring(h));
+  Edit4->SetText(std::to_wstring(h));
 }
 
 void Tform1::Edit5Exit(ui::TObject*) {
-  const int q = StrToIntDef(EditText(Edit5), 32);
-  if (q < kMinQuality) SetEditText(Edit5, L"50");
-  else if (q > kMaxQuality) SetEditText(Edit5, L"100");
+  const int q = StrToIntDef(Edit5->GetText(), 32);
+  if (q < kMinQuality) Edit5->SetText(L"50");
+  else if (q > kMaxQuality) Edit5->SetText(L"100");
 }
 
 void Tform1::Edit3KeyPress(ui::TObject*, char& Key) { FilterNumberKey(Key); }
@@ -174,32 +164,32 @@ void Tform1::ReleasePresentation() {
 }
 
 void Tform1::VelButton1Click(ui::TObject*) {
-  const std::wstring source = TrimText(EditText(Edit1));
+  const std::wstring source = TrimText(Edit1->GetText());
   if (!WideIsExistingFile(source)) {
-    ShowWideText(kSourceMissingMessage);
+    ShowWideMessage(kSourceMissingMessage);
     return;
   }
-  if (!WideFolderExists(EditText(Edit2))) {
-    ShowWideText(kFolderMissingMessage);
+  if (!WideFolderExists(Edit2->GetText())) {
+    ShowWideMessage(kFolderMissingMessage);
     if (Edit2->CanFocus()) Edit2->SetFocus();
     return;
   }
   // The list lets the user clear its selection; a run needs a format.
   std::wstring key, pattern;
   if (!SelectedFormat(key, pattern)) {
-    ShowWideText(kFormatMissingMessage);
+    ShowWideMessage(kFormatMissingMessage);
     return;
   }
   try {
     ppta.Connect();
   } catch (const std::exception&) {
-    ShowWideText(kNotInstalledMessage);
+    ShowWideMessage(kNotInstalledMessage);
     return;
   }
   try {
     pptp.ConnectTo(ppta.OpenPresentation(source, 0, 1, 0));
   } catch (const std::exception&) {
-    ShowWideText(kOpenFailedMessage);
+    ShowWideMessage(kOpenFailedMessage);
     ppta.Disconnect();
     return;
   }
@@ -232,14 +222,14 @@ void Tform1::VelButton1Click(ui::TObject*) {
 
   ReleasePresentation();
   if (!cancelled) {
-    ShowWideText(kSuccessMessage);
+    ShowWideMessage(kSuccessMessage);
     Button1->SetEnabled(true);
   }
   DeleteFolder(tempFolder);
 }
 
 void Tform1::Button1Click(ui::TObject*) {
-  const std::string command = "\"explorer\" \"" + WideToAnsi(EditText(Edit2)) + "\"";
+  const std::string command = "\"explorer\" \"" + WideToAnsi(Edit2->GetText()) + "\"";
   WinExec(command.c_str(), SW_SHOW);
 }
 
@@ -281,7 +271,8 @@ static std::vector<ui::TFieldInfo> Form1Fields() {
           ui::PublishedField("Button1", &T::Button1),
           ui::PublishedField("VelButton2", &T::VelButton2),
           ui::PublishedField("VelMainMenu1", &T::VelMainMenu1),
-          ui::PublishedField("OpenDialog1", &T::OpenDialog1)};
+          ui::PublishedField("OpenDialog1", &T::OpenDialog1),
+          ui::PublishedField("VistaAltFix1", &T::VistaAltFix1)};
 }
 
 static std::vector<ui::TMethodInfo> Form1Methods() {
@@ -310,6 +301,6 @@ static std::vector<ui::TMethodInfo> Form1Methods() {
           ui::PublishedMethod("About1Click", &T::About1Click)};
 }
 
-UI_IMPLEMENT_CLASS(Tform1, ui::TForm, ui::DefaultFactory<Tform1>, nullptr, Form1Fields, Form1Methods)
+UI_IMPLEMENT_CLASS(Tform1, TVelForm, ui::DefaultFactory<Tform1>, nullptr, Form1Fields, Form1Methods)
 
 }  // namespace app

@@ -3,17 +3,19 @@
 #pragma once
 #include <string>
 
+#include "VelComCtrls.h"
+#include "VelDialogs.h"
+#include "VelExtCtrls.h"
+#include "VelForms.h"
+#include "VelMenus.h"
+#include "VelStdCtrls.h"
+#include "VistaAltFixUnit.h"
 #include "powerpoint.h"
 #include "uibuttons.h"
-#include "uicomctrls.h"
-#include "uidialogs.h"
-#include "uiforms.h"
-#include "uimenus.h"
-#include "uistdctrls.h"
 
 namespace app {
 
-extern const char kApplicationTitle[];
+extern const wchar_t kApplicationTitle[];
 
 // The messages of a conversion run, as the user reads them.
 extern const wchar_t kSourceMissingMessage[];
@@ -32,34 +34,32 @@ bool PickFolder(HWND owner, const std::wstring& title, std::wstring& path);
 // extension.
 std::wstring PrefixOfSource(const std::wstring& sourcePath);
 
-class Tform1 : public ui::TForm {
-  UI_DECLARE_CLASS(Tform1, ui::TForm)
+class Tform1 : public TVelForm {
+  UI_DECLARE_CLASS(Tform1, TVelForm)
  public:
-  ui::TEdit* Edit1 = nullptr;  // source presentation
-  ui::TEdit* Edit2 = nullptr;  // output folder, ending in "\" once chosen
-  ui::TEdit* Edit3 = nullptr;  // width
-  ui::TEdit* Edit4 = nullptr;  // height
-  ui::TEdit* Edit5 = nullptr;  // JPEG quality
-  ui::TEdit* Edit6 = nullptr;  // prefix of the output names
+  TVelEdit* Edit1 = nullptr;  // source presentation
+  TVelEdit* Edit2 = nullptr;  // output folder, ending in "\" once chosen
+  TVelEdit* Edit3 = nullptr;  // width
+  TVelEdit* Edit4 = nullptr;  // height
+  TVelEdit* Edit5 = nullptr;  // JPEG quality
+  TVelEdit* Edit6 = nullptr;  // prefix of the output names
   ui::TSpeedButton* VelSpeedButton1 = nullptr;
   ui::TSpeedButton* VelSpeedButton2 = nullptr;
-  ui::TListView* VelListView1 = nullptr;
-  ui::TPanel* VelPanel1 = nullptr;
-  ui::TLabel* VelLabel6 = nullptr;
-  ui::TLabel* VelLabel11 = nullptr;
-  ui::TUpDown* VelUpDown1 = nullptr;
-  ui::TButton* VelButton1 = nullptr;  // "Convert"
+  TVelListView* VelListView1 = nullptr;
+  TVelPanel* VelPanel1 = nullptr;
+  TVelLabel* VelLabel6 = nullptr;
+  TVelLabel* VelLabel11 = nullptr;
+  TVelUpDown* VelUpDown1 = nullptr;
+  TVelButton* VelButton1 = nullptr;  // "Convert"
   ui::TButton* Button1 = nullptr;     // "Open output folder"
-  ui::TButton* VelButton2 = nullptr;  // "Close"
-  ui::TMainMenu* VelMainMenu1 = nullptr;
-  ui::TOpenDialog* OpenDialog1 = nullptr;
+  TVelButton* VelButton2 = nullptr;  // "Close"
+  TVelMainMenu* VelMainMenu1 = nullptr;
+  TVelOpenDialog* OpenDialog1 = nullptr;
+  TVistaAltFix* VistaAltFix1 = nullptr;
 
   TPowerPointApplication ppta;
   TPowerPointPresentation pptp;
 
-  // The texts of the inputs as wide strings.
-  std::wstring EditText(ui::TEdit* edit);
-  void SetEditText(ui::TEdit* edit, const std::wstring& text);
   // The selected format row's key and file-type pattern; false when no row is selected.
   bool SelectedFormat(std::wstring& key, std::wstring& pattern);
 

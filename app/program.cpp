@@ -15,7 +15,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     app::GdiplusRuntime gdiplus;
     try {
       ui::Application->Initialize();
-      ui::Application->SetTitle(app::kApplicationTitle);
+      VelApplication->SetTitleText(app::kApplicationTitle);
       app::Tform1* form1 = nullptr;
       ui::Application->CreateForm(form1);
       ui::Application->CreateForm(app::form4);

@@ -1,5 +1,6 @@
 #include "progress_form.h"
 
+#include "VelDialogs.h"
 #include "VelSysUtils.h"
 #include "main_form.h"
 
@@ -31,14 +32,14 @@ void Tform2::CancelClick(ui::TObject*) { Cancelled = true; }
 
 void Tform2::ExportSlides() {
   ExportJob job;
-  job.width = StrToIntDef(Source->EditText(Source->Edit3), kDefaultWidth);
-  job.height = StrToIntDef(Source->EditText(Source->Edit4), kDefaultHeight);
-  job.quality = StrToIntDef(Source->EditText(Source->Edit5), kDefaultQuality);
+  job.width = StrToIntDef(Source->Edit3->GetText(), kDefaultWidth);
+  job.height = StrToIntDef(Source->Edit4->GetText(), kDefaultHeight);
+  job.quality = StrToIntDef(Source->Edit5->GetText(), kDefaultQuality);
   std::wstring pattern;
   if (!Source->SelectedFormat(job.key, pattern)) throw ui::Exception("No output image format is selected");
   job.extension = pattern.empty() ? pattern : pattern.substr(1);
-  job.folder = Source->EditText(Source->Edit2);
-  job.prefix = Source->EditText(Source->Edit6);
+  job.folder = Source->Edit2->GetText();
+  job.prefix = Source->Edit6->GetText();
   job.tempDir = TempDir;
   app::ExportSlides(Source->pptp, pptslide, job, *this);
 }
@@ -49,11 +50,11 @@ void Tform2::SetMaximum(int count) { VelProgressBar1->SetMax(count); }
 
 void Tform2::ShowProgress(int done, const std::wstring& label) {
   VelProgressBar1->SetPosition(done);
-  Label1->SetCaption(WideToAnsi(label));
+  Label1->SetCaptionText(label);
 }
 
 void Tform2::ShowMessage(const std::wstring& text) {
-  MessageBoxW(GetHandle(), text.c_str(), AnsiToWide(ui::Application->GetTitle()).c_str(), MB_OK);
+  ShowWideMessage(text);
 }
 
 static std::vector<ui::TFieldInfo> Form2Fields() {
@@ -68,6 +69,6 @@ static std::vector<ui::TMethodInfo> Form2Methods() {
           ui::PublishedMethod("CancelClick", &T::CancelClick)};
 }
 
-UI_IMPLEMENT_CLASS(Tform2, ui::TForm, ui::DefaultFactory<Tform2>, nullptr, Form2Fields, Form2Methods)
+UI_IMPLEMENT_CLASS(Tform2, TVelForm, ui::DefaultFactory<Tform2>, nullptr, Form2Fields, Form2Methods)
 
 }  // namespace app

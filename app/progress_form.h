@@ -2,21 +2,21 @@
 #pragma once
 #include <string>
 
+#include "VelComCtrls.h"
+#include "VelForms.h"
+#include "VelStdCtrls.h"
 #include "conversion.h"
-#include "uicomctrls.h"
-#include "uiforms.h"
-#include "uistdctrls.h"
 
 namespace app {
 
 class Tform1;
 
-class Tform2 : public ui::TForm, public ExportHost {
-  UI_DECLARE_CLASS(Tform2, ui::TForm)
+class Tform2 : public TVelForm, public ExportHost {
+  UI_DECLARE_CLASS(Tform2, TVelForm)
  public:
-  ui::TProgressBar* VelProgressBar1 = nullptr;
-  ui::TLabel* Label1 = nullptr;
-  ui::TButton* Cancel = nullptr;
+  TVelProgressBar* VelProgressBar1 = nullptr;
+  TVelLabel* Label1 = nullptr;
+  TVelButton* Cancel = nullptr;
   ui::TTimer* Timer1 = nullptr;
 
   Tform1* Source = nullptr;  // the main window whose inputs the run reads

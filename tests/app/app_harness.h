@@ -12,6 +12,7 @@
 
 #include "deck_fixtures.h"
 #include "hostenv.h"
+#include "VelDialogs.h"
 #include "main_form.h"
 #include "uiforms.h"
 
@@ -45,9 +46,9 @@ inline std::wstring ClassNameOf(HWND h) {
   return name;
 }
 
-// Reads and answers, from a thread timer, the windows the program opens modally: message boxes
-// (their text is recorded, then OK is pressed) and the file and folder dialogs (`OnDialog` fills and
-// confirms them). `OnTick` runs on every tick for other actions.
+// Reads and answers, from a thread timer, the windows the program opens modally: wide message boxes
+// and system message boxes (their text is recorded, then OK is pressed) and the file and folder
+// dialogs (`OnDialog` fills and confirms them). `OnTick` runs on every tick for other actions.
 class DialogWatcher {
  public:
   DialogWatcher() {
@@ -62,6 +63,7 @@ class DialogWatcher {
   DialogWatcher& operator=(const DialogWatcher&) = delete;
 
   std::vector<std::wstring> messages;
+  std::vector<std::wstring> titles;  // of the wide message boxes
   std::function<bool(HWND dialog)> OnDialog;  // true when it answered the dialog
   std::function<void()> OnTick;
 
@@ -81,6 +83,14 @@ class DialogWatcher {
   static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
     if (!current_ || current_->busy_) return;
     current_->busy_ = true;
+    for (int i = 0; i < ui::Screen->FormCount(); ++i) {
+      auto* box = dynamic_cast<TVelMessageForm*>(ui::Screen->Forms(i));
+      if (box && box->GetVisible() && box->GetModalResult() == ui::mrNone) {
+        current_->messages.push_back(box->Message->GetCaptionText());
+        current_->titles.push_back(WindowTextW(box->GetHandle()));
+        box->SetModalResult(ui::mrOk);
+      }
+    }
     EnumThreadWindows(GetCurrentThreadId(), &DialogWatcher::Visit, 0);
     if (current_->OnTick) current_->OnTick();
     current_->busy_ = false;
@@ -95,7 +105,7 @@ class DialogWatcher {
 struct ProgramWindows {
   ProgramWindows() {
     ui::Application->Initialize();
-    ui::Application->SetTitle(app::kApplicationTitle);
+    VelApplication->SetTitleText(app::kApplicationTitle);
     form = ui::New<app::Tform1>(ui::Application);
     form->Show();
     Pump();

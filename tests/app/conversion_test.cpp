@@ -161,7 +161,7 @@ class Conversion : public ::testing::Test {
   }
   void TearDown() override { delete windows_; }
 
-  void Set(ui::TEdit* edit, const std::string& text) { form->SetEditText(edit, Wide(text)); }
+  void Set(TVelEdit* edit, const std::string& text) { edit->SetText(Wide(text)); }
   // Fills the inputs (height before width: each follows the other only while it leads) and selects
   // the format row.
   void Inputs(const std::string& deck, const std::string& folder, const char* key, int width, int height,

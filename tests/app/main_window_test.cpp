@@ -23,20 +23,20 @@ class MainWindow : public ::testing::Test {
   void TearDown() override { delete windows_; }
 
   // Focus moves into the edit (its enter handler runs, and the exit handler of the edit left).
-  void Enter(ui::TEdit* edit) {
+  void Enter(TVelEdit* edit) {
     edit->SetFocus();
     Pump(1);
   }
   // Replaces the edit's text by typing: select all, then one character message per key; an empty
   // text is typed as a backspace.
-  void Type(ui::TEdit* edit, const std::wstring& text) {
+  void Type(TVelEdit* edit, const std::wstring& text) {
     Enter(edit);
     SendMessageW(edit->GetHandle(), EM_SETSEL, 0, -1);
     if (text.empty()) SendMessageW(edit->GetHandle(), WM_CHAR, 8, 0);
     for (wchar_t c : text) SendMessageW(edit->GetHandle(), WM_CHAR, c, 0);
     Pump(1);
   }
-  std::wstring Text(ui::TEdit* edit) { return WindowTextW(edit->GetHandle()); }
+  std::wstring Text(TVelEdit* edit) { return WindowTextW(edit->GetHandle()); }
   void SelectRow(int row) {
     ListView_SetItemState(form->VelListView1->GetHandle(), row, LVIS_SELECTED | LVIS_FOCUSED,
                           LVIS_SELECTED | LVIS_FOCUSED);
@@ -112,7 +112,7 @@ TEST_F(MainWindow, WidthAndHeightFollowFourToThreeWithinTheirLimits) {
     Type(form->Edit3, L"640");
     Enter(form->Edit6);
     for (const Step& s : c.steps) {
-      ui::TEdit* edit = s.edit == 3 ? form->Edit3 : form->Edit4;
+      TVelEdit* edit = s.edit == 3 ? form->Edit3 : form->Edit4;
       if (s.typed) Type(edit, s.typed);
       else Enter(edit);
     }
@@ -133,7 +133,7 @@ TEST_F(MainWindow, QualityIsBoundedOnLeavingAndOnlyDigitsAreTyped) {
     EXPECT_EQ(Text(form->Edit5), c.after) << Narrow(c.typed);
   }
   // Letters, signs, blanks and dots never reach the three number edits; backspace does.
-  for (ui::TEdit* edit : {form->Edit3, form->Edit4, form->Edit5}) {
+  for (TVelEdit* edit : {form->Edit3, form->Edit4, form->Edit5}) {
     Type(edit, L"12a-. 3+");
     EXPECT_EQ(Text(edit), L"123");
     SendMessageW(edit->GetHandle(), WM_CHAR, 8, 0);
