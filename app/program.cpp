@@ -6,6 +6,7 @@
 #include "about_form.h"
 #include "gdiplus_runtime.h"
 #include "main_form.h"
+#include "vodevovur.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // The folder browser and the automation client need OLE on this thread.
@@ -13,6 +14,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   int code = 0;
   {
     app::GdiplusRuntime gdiplus;
+    IELibraryStaticInit();
     try {
       ui::Application->Initialize();
       VelApplication->SetTitleText(app::kApplicationTitle);
@@ -24,6 +26,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       ui::Application->HandleException(nullptr);
       code = 1;
     }
+    IELibraryStaticFini();
   }
   if (ole) OleUninitialize();
   return code;

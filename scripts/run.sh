@@ -23,7 +23,7 @@ fi
 shot=$build/TevarnicQuillomart.png
 xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
   "$1" "$2" & pid=$!
-  sleep "${TQ_RUN_SECONDS:-10}"
+  sleep "${TQ_RUN_SECONDS:-12}"
   import -window root "$3"
   kill "$pid" 2>/dev/null
   wineserver -k' run "$wine" "$exe" "$shot"

@@ -15,6 +15,7 @@
 #include "gdiplus_runtime.h"
 #include "progress_form.h"
 #include "slide_image.h"
+#include "vodevovur.h"
 
 using namespace app_test;
 
@@ -141,6 +142,7 @@ class Conversion : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     OleInitialize(nullptr);
+    IELibraryStaticInit();
     ASSERT_EQ(RunServer(L"/regserver"), 0);
     DeleteFileA(JournalFile().c_str());
     const std::wstring journal = Wide(JournalFile());
@@ -206,6 +208,11 @@ const Format kFormats[] = {
      "/usr/bin/python3 -c \"import sys; from PIL import Image; Image.open(sys.argv[1]).convert('RGB').save('out.ppm')\" %s", 2},
     {"GIF", ".gif", "/usr/bin/giftopnm %s > out.ppm", 16},
     {"TIFF", ".tif", "/usr/bin/tifftopnm %s > out.ppm", 2},
+    {"TGA", ".tga", "/usr/bin/tgatoppm %s > out.ppm", 2},
+    {"PCX", ".pcx", "/usr/bin/pcxtoppm %s > out.ppm", 2},
+    {"JP2", ".jp2", "/usr/bin/opj_decompress -quiet -i %s -o out.ppm", 24},
+    {"JP2K", ".j2k", "/usr/bin/opj_decompress -quiet -i %s -o out.ppm", 24},
+    {"RLE", ".rle", "/usr/bin/bmptoppm %s > out.ppm", 2},
     {"EMF", ".emf", nullptr, 0},
     {"WMF", ".wmf", nullptr, 0},
 };
