@@ -57,13 +57,17 @@ size_t CountOf(const std::string& text, const std::string& what) {
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// The run folders under the temporary path's "tevarnic" folder.
-std::vector<std::string> RunFolders() {
+std::string TevarnicFolder() {
   char temp[MAX_PATH + 1] = {};
   GetTempPathA(MAX_PATH, temp);
+  return std::string(temp) + "tevarnic";
+}
+
+// The run folders under the temporary path's "tevarnic" folder.
+std::vector<std::string> RunFolders() {
   std::vector<std::string> found;
   WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((std::string(temp) + "tevarnic\\*").c_str(), &fd);
+  HANDLE h = FindFirstFileA((TevarnicFolder() + "\\*").c_str(), &fd);
   if (h == INVALID_HANDLE_VALUE) return found;
   do {
     const std::string name = fd.cFileName;
@@ -344,6 +348,13 @@ TEST_F(Conversion, FailurePathsShowTheirMessageAndLeaveNothingBehind) {
        [] { RunServer(L"/regserver"); }, {app::kNotInstalledMessage}, {}, false, false},
       {"open fails", two, folder + "\\", [] { SetControl(L"FailOpen", 1); }, nullptr, {app::kOpenFailedMessage}, {},
        false, false},
+      {"temporary folder cannot be made", two, folder + "\\",
+       [] {
+         // A file where the runs' parent folder should be.
+         RemoveDirectoryA(TevarnicFolder().c_str());
+         tq::WriteFileBytes(TevarnicFolder(), "x", 1);
+       },
+       [] { DeleteFileA(TevarnicFolder().c_str()); }, {Wide(app::kTempFolderMessage)}, {}, true, false},
       {"output file held open", two, folder + "\\",
        [&] {
          locked = CreateFileA((folder + "\\p2.png").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
