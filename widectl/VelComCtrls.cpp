@@ -2,6 +2,7 @@
 // up-down control.
 #include "VelComCtrls.h"
 
+#include <exception>
 #include <vector>
 
 #include "VelControls.h"
@@ -38,12 +39,18 @@ std::vector<TPropInfo> WideHintProps() {
   return {prop::WStr("Hint", &T::GetHintText, &T::SetHintText)};
 }
 
+// The library's own caption comparison, taken from the first sort request of the first list view
+// window made on the Unicode platform: its sorts are answered by the wide comparison instead.
+LPARAM libraryDefaultCompare = 0;
+// An exception of a comparison, kept until the sort returns (none may cross the native control).
+std::exception_ptr compareError;
+
 }  // namespace
 
 UI_IMPLEMENT_CLASS(TVelListColumn, TListColumn, DefaultFactory<TVelListColumn>, VelColumnProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelListColumns, TListColumns, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TWideSubItems, TVelStringList, nullptr, nullptr, nullptr, nullptr)
-UI_IMPLEMENT_CLASS(TVelListItem, TListItem, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TVelListItem, TListItem, DefaultFactory<TVelListItem>, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelCustomListView, TCustomListView, nullptr, WideHintProps<TVelCustomListView>, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelListView, TVelCustomListView, DefaultFactory<TVelListView>, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelProgressBar, TProgressBar, DefaultFactory<TVelProgressBar>, WideHintProps<TVelProgressBar>,
@@ -127,7 +134,7 @@ void TWideSubItems::SetUpdatingFlag(bool updating) {
 
 // ---- Items ----------------------------------------------------------------------------------
 
-TVelListItem::TVelListItem(TListItems* owner) : TListItem(owner), subItems_(new TWideSubItems(this)) {}
+TVelListItem::TVelListItem() : subItems_(new TWideSubItems(this)) {}
 
 TVelListItem::~TVelListItem() { delete subItems_; }
 
@@ -192,11 +199,39 @@ TVelCustomListView::TVelCustomListView() { ReplaceColumns(new TVelListColumns(th
 std::wstring TVelCustomListView::GetHintText() const { return WideGetControlHint(const_cast<TVelCustomListView*>(this)); }
 void TVelCustomListView::SetHintText(const std::wstring& value) { WideSetControlHint(this, value); }
 
-TListItem* TVelCustomListView::CreateListItem() { return new TVelListItem(GetItems()); }
+TListItem* TVelCustomListView::CreateListItem() {
+  const TLVCreateItemClassEvent user = OnCreateItemClass;
+  OnCreateItemClass = [user](TCustomListView* sender, TClass& itemClass) {
+    itemClass = &TVelListItem::StaticClassInfo;
+    if (user) user(sender, itemClass);
+    if (!itemClass || !itemClass->InheritsFrom(&TVelListItem::StaticClassInfo))
+      throw EVelInternalError("Internal Error: OnCreateItemClass.ItemClass must inherit from TVelListItem.");
+  };
+  TListItem* item;
+  try {
+    item = inherited::CreateListItem();
+  } catch (...) {
+    OnCreateItemClass = user;
+    throw;
+  }
+  OnCreateItemClass = user;
+  if (!temporaryItem_) temporaryItem_ = static_cast<TVelListItem*>(item);
+  return item;
+}
 
 void TVelCustomListView::CreateWindowHandle(const TCreateParams& params) {
   CreateUnicodeHandle_ComCtl(this, params, L"SysListView32");
   if (IsUnicodePlatform && handle_) {
+    if (!libraryDefaultCompare) {
+      testingSort_ = true;
+      try {
+        AlphaSort();  // sends the library's comparison, which the window procedure keeps
+      } catch (...) {
+        testingSort_ = false;
+        throw;
+      }
+      testingSort_ = false;
+    }
     // Inserting and removing an empty column makes the header take the wide format as well.
     LVCOLUMNW empty = {};
     SendMessageW(handle_, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&empty));
@@ -245,36 +280,96 @@ void TVelCustomListView::WideDisplayInfo(TMessage& m) {
 void TVelCustomListView::EndLabelEdit(const NMLVDISPINFOW& info) {
   std::wstring s = info.item.pszText;
   TVelListItem* item = ItemOfRecord(info.item);
-  if (OnEdited) OnEdited(this, item, s);
+  if (OnEdited) {
+    OnEdited(this, item, s);
+  } else if (inherited::OnEdited) {
+    std::string ansi = WideToAnsi(s);
+    inherited::OnEdited(this, item, ansi);
+    s = AnsiToWide(ansi);
+  }
   if (item) item->SetCaption(s);
 }
 
+int CALLBACK TVelCustomListView::WideDefaultCompare(LPARAM item1, LPARAM item2, LPARAM data) {
+  try {
+    auto* a = reinterpret_cast<TVelListItem*>(item1);
+    auto* b = reinterpret_cast<TVelListItem*>(item2);
+    TVelCustomListView* view = a->ListView();
+    int result = 0;
+    if (view && view->OnCompare)
+      view->OnCompare(view, a, b, data, result);
+    else
+      result = lstrcmpW(a->GetCaption().c_str(), b->GetCaption().c_str());
+    return result;
+  } catch (...) {
+    if (!compareError) compareError = std::current_exception();
+    return 0;
+  }
+}
+
 void TVelCustomListView::WndProc(TMessage& m) {
+  if (m.Msg == LVM_SORTITEMS && testingSort_) {
+    libraryDefaultCompare = m.LParam;  // dropped: nothing is sorted
+    return;
+  }
   if (IsUnicodePlatform) {
-    if (m.Msg == CN_NOTIFY) {
-      const auto* header = reinterpret_cast<const NMHDR*>(m.LParam);
-      if (header->code == static_cast<UINT>(LVN_GETDISPINFOW)) {
-        WideDisplayInfo(m);
-        return;
+    switch (m.Msg) {
+      case CN_NOTIFY: {
+        const auto* header = reinterpret_cast<const NMHDR*>(m.LParam);
+        if (header->code == static_cast<UINT>(LVN_GETDISPINFOW)) {
+          WideDisplayInfo(m);
+          return;
+        }
+        if (header->code == static_cast<UINT>(LVN_BEGINLABELEDITW)) {
+          const auto& info = *reinterpret_cast<const NMLVDISPINFOW*>(m.LParam);
+          m.Result = CanEdit(ItemOfRecord(info.item)) ? 0 : 1;
+          return;
+        }
+        if (header->code == static_cast<UINT>(LVN_ENDLABELEDITW)) {
+          const auto& info = *reinterpret_cast<const NMLVDISPINFOW*>(m.LParam);
+          if (info.item.pszText && info.item.iItem != -1) EndLabelEdit(info);
+          m.Result = 0;  // the item shows its new caption through the text callback
+          return;
+        }
+        break;
       }
-      if (header->code == static_cast<UINT>(LVN_ENDLABELEDITW)) {
-        const auto& info = *reinterpret_cast<const NMLVDISPINFOW*>(m.LParam);
-        if (info.item.pszText && info.item.iItem != -1) EndLabelEdit(info);
-        m.Result = 0;  // the item shows its new caption through the text callback
-        return;
+      case LVM_SETITEMTEXTA:
+        if (reinterpret_cast<const LVITEMA*>(m.LParam)->pszText == LPSTR_TEXTCALLBACKA) {
+          m.Result = SendMessageW(handle_, LVM_SETITEMTEXTW, m.WParam, m.LParam);
+          return;
+        }
+        break;
+      case LVM_SORTITEMS:
+        if (libraryDefaultCompare && m.LParam == libraryDefaultCompare) {
+          compareError = nullptr;
+          m.Result = SendMessageW(handle_, LVM_SORTITEMS, m.WParam, reinterpret_cast<LPARAM>(&WideDefaultCompare));
+          if (compareError) {
+            std::exception_ptr e = compareError;
+            compareError = nullptr;
+            std::rethrow_exception(e);
+          }
+          return;
+        }
+        break;
+      case LVM_SETCOLUMNA: {
+        // The base names the column's text in 8 bits: the header gets the wide caption instead.
+        auto* record = reinterpret_cast<LVCOLUMNA*>(m.LParam);
+        if (!(record->mask & LVCF_TEXT)) break;
+        for (int i = 0; i < GetColumns()->Count(); ++i) {
+          TVelListColumn* column = GetColumns()->Items(i);
+          if (column->GetOrderTag() != static_cast<int>(m.WParam)) continue;
+          std::wstring caption = column->GetCaptionText();
+          LVCOLUMNW wide;
+          static_assert(sizeof wide == sizeof *record, "the two column records share their layout");
+          memcpy(&wide, record, sizeof wide);
+          wide.pszText = &caption[0];
+          m.Result = SendMessageW(handle_, LVM_SETCOLUMNW, m.WParam, reinterpret_cast<LPARAM>(&wide));
+          return;
+        }
+        break;
       }
-    } else if (m.Msg == LVM_INSERTCOLUMNA && handle_) {
-      // The base names the column's text in 8 bits: the header gets the wide caption instead.
-      auto* record = reinterpret_cast<LVCOLUMNA*>(m.LParam);
-      if ((record->mask & LVCF_TEXT) && m.WParam < static_cast<WPARAM>(GetColumns()->Count())) {
-        std::wstring caption = GetColumns()->Items(static_cast<int>(m.WParam))->GetCaptionText();
-        LVCOLUMNW wide;
-        static_assert(sizeof wide == sizeof *record, "the two column records share their layout");
-        memcpy(&wide, record, sizeof wide);
-        wide.pszText = &caption[0];
-        m.Result = SendMessageW(handle_, LVM_INSERTCOLUMNW, m.WParam, reinterpret_cast<LPARAM>(&wide));
-        return;
-      }
+      default:
+        break;
     }
   }
   inherited::WndProc(m);

@@ -13,6 +13,8 @@
 
 #include <string>
 
+#include "VelActnList.h"
+
 #include "VelClasses.h"
 #include "uicomctrls.h"
 
@@ -61,7 +63,7 @@ class TWideSubItems : public TVelStringList {
 class TVelListItem : public ui::TListItem {
   UI_DECLARE_CLASS(TVelListItem, ui::TListItem)
  public:
-  explicit TVelListItem(ui::TListItems* owner);
+  TVelListItem();
   ~TVelListItem() override;
   std::wstring GetCaption() const;
   using ui::TListItem::SetCaption;
@@ -103,18 +105,29 @@ class TVelCustomListView : public ui::TCustomListView {
   }
   int WideChangeCount() const { return wideChangeCount_; }
 
+  // Wide editing of captions in place; without it the library's 8-bit OnEdited sees the text.
   TVelLVEditedEvent OnEdited;
+
+  void WndProc(ui::TMessage& m) override;
+  // The item class is TVelListItem unless OnCreateItemClass picks a descendant of it; any other
+  // class raises EVelInternalError.
+  ui::TListItem* CreateListItem() override;
+  // The first item the view made (the library's temporary item of owner-data mode).
+  TVelListItem* TemporaryItem() const { return temporaryItem_; }
 
  protected:
   void CreateWindowHandle(const ui::TCreateParams& params) override;
-  void WndProc(ui::TMessage& m) override;
-  ui::TListItem* CreateListItem() override;
 
  private:
+  static int CALLBACK WideDefaultCompare(LPARAM item1, LPARAM item2, LPARAM data);
   TVelListItem* ItemOfRecord(const LVITEMW& item) const;
   void WideDisplayInfo(ui::TMessage& m);
   void EndLabelEdit(const NMLVDISPINFOW& info);
   int wideChangeCount_ = 0;
+  bool testingSort_ = false;
+  TVelListItem* temporaryItem_ = nullptr;
+
+  VEL_WIDE_ACTION_HOOKS
 };
 
 class TVelListView : public TVelCustomListView {
@@ -129,6 +142,8 @@ class TVelProgressBar : public ui::TProgressBar {
 
  protected:
   void CreateWindowHandle(const ui::TCreateParams& params) override;
+
+  VEL_WIDE_ACTION_HOOKS
 };
 
 class TVelCustomUpDown : public ui::TCustomUpDown {
@@ -139,6 +154,8 @@ class TVelCustomUpDown : public ui::TCustomUpDown {
 
  protected:
   void CreateWindowHandle(const ui::TCreateParams& params) override;
+
+  VEL_WIDE_ACTION_HOOKS
 };
 
 class TVelUpDown : public TVelCustomUpDown {

@@ -2,6 +2,8 @@
 #pragma once
 #include <string>
 
+#include "VelActnList.h"
+
 #include "uibuttons.h"
 #include "uistdctrls.h"
 
@@ -16,6 +18,8 @@ class TVelCustomPanel : public ui::TCustomPanel {
  protected:
   void CreateWindowHandle(const ui::TCreateParams& params) override;
   void Paint() override;
+
+  VEL_WIDE_ACTION_HOOKS
 };
 
 class TVelPanel : public TVelCustomPanel {
@@ -27,4 +31,6 @@ class TVelImage : public ui::TImage {
  public:
   std::wstring GetHintText() const;
   void SetHintText(const std::wstring& value);
+
+  VEL_WIDE_ACTION_HOOKS
 };

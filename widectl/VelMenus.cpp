@@ -3,9 +3,12 @@
 
 #include <vector>
 
+#include "VelActnList.h"
 #include "VelClasses.h"
 #include "VelSysUtils.h"
 #include "VelWideStrings.h"
+#include "VelWindows.h"
+#include "uiimglist.h"
 #include "uifiler.h"
 
 using namespace ui;
@@ -13,9 +16,8 @@ using namespace ui;
 namespace {
 
 constexpr int kKeyNameChars = 256;
-const wchar_t kShiftPrefix[] = L"Shift+";
-const wchar_t kCtrlPrefix[] = L"Ctrl+";
-const wchar_t kAltPrefix[] = L"Alt+";
+// GetMenuItemInfoW answers the entry's type into a scratch buffer of this many characters.
+constexpr UINT kScratchChars = 80;
 
 // Keys whose names are the library's own rather than a character of the keyboard layout.
 bool HasLibraryKeyName(UINT key) {
@@ -39,6 +41,7 @@ std::vector<TPropInfo> VelMenuItemProps() {
 
 UI_IMPLEMENT_CLASS(TVelMenuItem, TMenuItem, DefaultFactory<TVelMenuItem>, VelMenuItemProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelMainMenu, TMainMenu, DefaultFactory<TVelMainMenu>, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TVelMenuActionLink, TMenuActionLink, DefaultFactory<TVelMenuActionLink>, nullptr, nullptr, nullptr)
 
 namespace {
 struct Registered {
@@ -67,15 +70,9 @@ wchar_t KeyboardCharOfKey(UINT key) {
 
 std::wstring ShortCutToWideText(int shortCut) {
   const UINT key = static_cast<UINT>(shortCut & 0xFF);
+  if (!IsUnicodePlatform || HasLibraryKeyName(key)) return AnsiToWide(ShortCutToText(shortCut));
   std::wstring name;
-  if (!IsUnicodePlatform || HasLibraryKeyName(key)) {
-    // The library keeps no key-name table of its own: the system's names serve both roads.
-    const LONG scan = static_cast<LONG>(MapVirtualKeyA(key, 0) << 16) |
-                      ((key >= VK_PRIOR && key <= VK_DELETE) ? (1L << 24) : 0);  // extended keys
-    char buffer[kKeyNameChars] = {};
-    if (scan) GetKeyNameTextA(scan, buffer, kKeyNameChars);
-    name = AnsiToWide(buffer);
-  } else if ((key >= '0' && key <= '9') || (key >= 'A' && key <= 'Z') || (key >= VK_NUMPAD0 && key <= VK_NUMPAD9)) {
+  if ((key >= '0' && key <= '9') || (key >= 'A' && key <= 'Z') || (key >= VK_NUMPAD0 && key <= VK_NUMPAD9)) {
     const wchar_t c = KeyboardCharOfKey(key);
     if (c) name.assign(1, c);
   } else {
@@ -83,9 +80,9 @@ std::wstring ShortCutToWideText(int shortCut) {
   }
   if (name.empty()) return name;
   std::wstring text;
-  if (shortCut & scShift) text += kShiftPrefix;
-  if (shortCut & scCtrl) text += kCtrlPrefix;
-  if (shortCut & scAlt) text += kAltPrefix;
+  if (shortCut & scShift) text += AnsiToWide(SmkcShift);
+  if (shortCut & scCtrl) text += AnsiToWide(SmkcCtrl);
+  if (shortCut & scAlt) text += AnsiToWide(SmkcAlt);
   return text + name;
 }
 
@@ -174,78 +171,222 @@ void TVelMenuItem::SetHintText(const std::wstring& value) {
   SetSyncedWideText(value, hint_, GetHint(), [this](const std::string& s) { SetHint(s); });
 }
 
-std::wstring TVelMenuItem::NativeString() const {
-  std::wstring text = GetCaptionText();
-  const TMenuItem* parent = Parent();
-  const bool menuBarItem = parent && !parent->Parent() && dynamic_cast<TMainMenu*>(parent->GetParentMenu());
-  if (Count() == 0 && GetShortCut() != 0 && !menuBarItem) {
-    const std::wstring shortCut = ShortCutToWideText(GetShortCut());
-    if (!shortCut.empty()) text += L'\t' + shortCut;
-  }
-  return text;
-}
-
 std::wstring MenuItemWideHint(TMenuItem* item) {
   if (auto* wide = dynamic_cast<TVelMenuItem*>(item)) return wide->GetHintText();
   return AnsiToWide(item->GetHint());
 }
 
-// ---- TVelMainMenu ---------------------------------------------------------------------------
+void TVelMenuItem::MenuChanged(bool rebuild) {
+  if (ignoreMenuChanged_) return;
+  inherited::MenuChanged(rebuild);
+  RefreshMenuItemStrings(this, GetParentMenu());
+}
+
+void TVelMenuItem::Loaded() {
+  inherited::Loaded();
+  RefreshNativeString(GetParentMenu());
+}
+
+void TVelMenuItem::ActionChange(TObject* sender, bool checkDefaults) {
+  auto* action = As<TCustomAction>(sender);
+  if (action && IsWideAction(action)) {
+    if (!checkDefaults || GetCaptionText().empty()) SetCaptionText(WideActionCaption(action));
+    if (!checkDefaults || GetHintText().empty()) SetHintText(WideActionHint(action));
+  }
+  inherited::ActionChange(sender, checkDefaults);
+}
+
+TClass TVelMenuItem::GetActionLinkClass() { return &TVelMenuActionLink::StaticClassInfo; }
+
+bool TVelMenuActionLink::IsCaptionLinked() {
+  auto* item = dynamic_cast<TVelMenuItem*>(client_);
+  return inherited::IsCaptionLinked() && item && CaptionsMatch(WideActionCaption(CustomAction()), item->GetCaptionText());
+}
+
+bool TVelMenuActionLink::IsHintLinked() {
+  auto* item = dynamic_cast<TVelMenuItem*>(client_);
+  return inherited::IsHintLinked() && item && WideActionHint(CustomAction()) == item->GetHintText();
+}
+
+void TVelMenuActionLink::SetCaption(const std::string& v) {
+  if (IsCaptionLinked())
+    static_cast<TVelMenuItem*>(client_)->SetCaptionText(WideActionNewCaption(CustomAction(), AnsiToWide(v)));
+}
+
+void TVelMenuActionLink::SetHint(const std::string& v) {
+  if (IsHintLinked()) static_cast<TVelMenuItem*>(client_)->SetHintText(WideActionNewHint(CustomAction(), AnsiToWide(v)));
+}
+
+void TVelMenuItem::InitiateAction() {
+  if (GetKeyboardLayout(0) != keyboardLayout_) MenuChanged(false);
+  inherited::InitiateAction();
+}
+
+// ---- Owner drawing --------------------------------------------------------------------------
 
 namespace {
 
-// The native menu holds the visible items of `parent` in order: each wide item gets its string.
-// Separators, bitmaps and owner-drawn entries are never rewritten.
-void RefreshNativeStrings(HMENU menu, TMenuItem* parent) {
-  UINT position = 0;
-  for (int i = 0; i < parent->Count(); ++i) {
-    TMenuItem* item = parent->Items(i);
-    if (!item->GetVisible()) continue;
-    const UINT pos = position++;
-    if (item->Count() > 0)
-      if (HMENU sub = GetSubMenu(menu, static_cast<int>(pos))) RefreshNativeStrings(sub, item);
-    auto* wide = dynamic_cast<TVelMenuItem*>(item);
-    if (!wide) continue;
-    wchar_t scratch[80];
-    MENUITEMINFOW info = {};
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_TYPE;
-    info.dwTypeData = scratch;
-    info.cch = sizeof scratch / sizeof scratch[0];
-    if (!GetMenuItemInfoW(menu, pos, TRUE, &info) || (info.fType & (MFT_BITMAP | MFT_SEPARATOR | MFT_OWNERDRAW)))
-      continue;
-    std::wstring wanted = wide->NativeString();
-    const int length = GetMenuStringW(menu, pos, nullptr, 0, MF_BYPOSITION);
-    std::wstring current(static_cast<size_t>(length) + 1, L'\0');
-    if (length > 0) current.resize(static_cast<size_t>(GetMenuStringW(menu, pos, &current[0], length + 1, MF_BYPOSITION)));
-    else current.clear();
-    if (current == wanted) continue;
-    info = {};
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_TYPE;
-    info.fType = MFT_STRING;
-    info.dwTypeData = &wanted[0];
-    info.cch = static_cast<UINT>(wanted.size());
-    WideWin32Check(SetMenuItemInfoW(menu, pos, TRUE, &info));
+UINT AlignmentOf(TMenuItem* item) {
+  if (auto* popup = dynamic_cast<TPopupMenu*>(item->GetParentMenu())) {
+    static const UINT kAlign[] = {DT_LEFT, DT_RIGHT, DT_CENTER};
+    return kAlign[popup->GetAlignment()];
   }
+  return DT_LEFT;
 }
 
 }  // namespace
 
+void TVelMenuItem::WideDoDrawText(TCanvas* canvas, std::wstring text, RECT& r, bool selected, UINT flags) {
+  if ((flags & DT_CALCRECT) && (text.empty() || text == L"&")) text += L' ';
+  canvas->Brush()->SetStyle(bsClear);
+  if (GetDefault()) canvas->Font()->SetStyle(canvas->Font()->GetStyle() | fsBold);
+  if (!GetEnabled() && !(flags & DT_CALCRECT)) {
+    if (!selected) {
+      RECT embossed = r;
+      OffsetRect(&embossed, 1, 1);
+      canvas->Font()->SetColor(clBtnHighlight);
+      WideDrawText(canvas->GetHandle(), text.c_str(), -1, &embossed, flags);
+    }
+    const bool sameAsShadow = ColorToRGB(clHighlight) == ColorToRGB(clBtnShadow);
+    canvas->Font()->SetColor(selected && sameAsShadow ? clBtnHighlight : clBtnShadow);
+  }
+  WideDrawText(canvas->GetHandle(), text.c_str(), -1, &r, flags);
+}
+
+int TVelMenuItem::WideTextWidth(TCanvas* canvas, const std::wstring& text) {
+  RECT r = {0, 0, 0, 0};
+  WideDoDrawText(canvas, text, r, false, AlignmentOf(this) | DT_CALCRECT | DT_NOCLIP | DT_EXPANDTABS | DT_SINGLELINE);
+  return r.right - r.left;
+}
+
+void TVelMenuItem::AdvancedDrawItem(TCanvas* canvas, RECT r, int state, bool topLevel) {
+  TMenu* menu = GetParentMenu();
+  if (!IsUnicodePlatform || IsLine() || (menu && menu->IsOwnerDraw() && (OnAdvancedDrawItem || OnDrawItem))) {
+    inherited::AdvancedDrawItem(canvas, r, state, topLevel);
+    return;
+  }
+  // The library draws background, check mark and glyph; its text is taken away meanwhile.
+  const std::wstring caption = GetCaptionText();
+  const std::string baseCaption = GetCaption();
+  const int shortCut = GetShortCut();
+  ignoreMenuChanged_ = true;
+  auto restore = [&] {
+    SetCaption(baseCaption);
+    SetShortCut(shortCut);
+    ignoreMenuChanged_ = false;
+  };
+  try {
+    SetCaption(std::string());
+    SetShortCut(0);
+    inherited::AdvancedDrawItem(canvas, r, state, topLevel);
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+
+  // The text where the library puts its own: right of the glyph column, the shortcut right-aligned.
+  const bool selected = (state & odSelected) != 0;
+  TCustomImageList* images = menu ? menu->GetImages() : nullptr;
+  int glyphRight = r.left + 1;
+  if (!topLevel) glyphRight += images ? images->GetWidth() : GetSystemMetrics(SM_CXMENUCHECK);
+  RECT text = r;
+  text.left = glyphRight + 3;
+  text.right -= 1;
+  canvas->Font()->SetColor(selected ? clHighlightText : clMenuText);
+  UINT flags = AlignmentOf(this) | DT_EXPANDTABS | DT_SINGLELINE | DT_VCENTER;
+  if ((state & odNoAccel) && Win32MajorVersion >= 5) flags |= DT_HIDEPREFIX;  // Windows 2000 and later
+  if (!caption.empty()) WideDoDrawText(canvas, caption, text, selected, flags);
+  if (shortCut && !topLevel) {
+    RECT s = r;
+    s.right -= 10;
+    WideDoDrawText(canvas, ShortCutToWideText(shortCut), s, selected, DT_RIGHT | DT_SINGLELINE | DT_VCENTER);
+  }
+}
+
+void TVelMenuItem::MeasureItem(TCanvas* canvas, int& width, int& height) {
+  if (!IsUnicodePlatform || IsLine()) {
+    inherited::MeasureItem(canvas, width, height);
+    return;
+  }
+  const TMenuMeasureItemEvent handler = OnMeasureItem;
+  OnMeasureItem = nullptr;
+  try {
+    inherited::MeasureItem(canvas, width, height);
+  } catch (...) {
+    OnMeasureItem = handler;
+    throw;
+  }
+  OnMeasureItem = handler;
+  width += WideTextWidth(canvas, GetCaptionText()) - WideTextWidth(canvas, AnsiToWide(GetCaption()));
+  if (GetShortCut())
+    width += WideTextWidth(canvas, ShortCutToWideText(GetShortCut())) -
+             WideTextWidth(canvas, AnsiToWide(ShortCutToText(GetShortCut())));
+  if (OnMeasureItem) OnMeasureItem(this, canvas, width, height);
+}
+
+namespace {
+
+// The entry of `command` in `menu` when it is a string (not a separator, bitmap or owner-drawn).
+bool IsStringEntry(HMENU menu, UINT command, MENUITEMINFOW& info, wchar_t* scratch) {
+  info = {};
+  info.cbSize = sizeof info;
+  info.fMask = MIIM_TYPE;
+  info.dwTypeData = scratch;
+  info.cch = kScratchChars;
+  return GetMenuItemInfoW(menu, command, FALSE, &info) && !(info.fType & (MFT_BITMAP | MFT_SEPARATOR | MFT_OWNERDRAW));
+}
+
+}  // namespace
+
+void TVelMenuItem::RefreshNativeString(TMenu* menu) {
+  keyboardLayout_ = GetKeyboardLayout(0);
+  TMenuItem* parent = Parent();
+  if (!IsUnicodePlatform || !parent || !menu || InState(csLoading | csDestroying) || !GetVisible()) return;
+  TMenuItem* shownIn = parent->MergedWith() ? parent->MergedWith() : parent;
+  if (!shownIn->HandleAllocated()) return;
+  HMENU parentHandle = shownIn->GetHandle();
+  wchar_t scratch[kScratchChars];
+  MENUITEMINFOW info;
+  if (!IsStringEntry(parentHandle, Command(), info, scratch)) return;
+
+  std::wstring wanted = GetCaptionText();
+  const bool menuBarItem = !parent->Parent() && dynamic_cast<TMainMenu*>(parent->GetParentMenu());
+  if (Count() == 0 && GetShortCut() != 0 && !menuBarItem) wanted += L'\t' + ShortCutToWideText(GetShortCut());
+
+  std::wstring current;
+  const int length = GetMenuStringW(parentHandle, Command(), nullptr, 0, MF_BYCOMMAND);
+  if (length > 0) {
+    current.assign(static_cast<size_t>(length) + 1, L'\0');
+    current.resize(static_cast<size_t>(GetMenuStringW(parentHandle, Command(), &current[0], length + 1, MF_BYCOMMAND)));
+  }
+  if (current == wanted) return;
+  if (!IsStringEntry(parentHandle, Command(), info, scratch)) return;
+  info.dwTypeData = &wanted[0];
+  info.cch = static_cast<UINT>(wanted.size());
+  WideWin32Check(SetMenuItemInfoW(parentHandle, Command(), FALSE, &info));
+  auto* mainMenu = dynamic_cast<TMainMenu*>(menu);
+  if (!parent->Parent() && mainMenu && mainMenu->WindowHandle) DrawMenuBar(mainMenu->WindowHandle);
+}
+
+void RefreshMenuItemStrings(TMenuItem* item, TMenu* menu) {
+  if (!item || item->InState(csLoading | csDestroying)) return;
+  for (int i = item->Count() - 1; i >= 0; --i) RefreshMenuItemStrings(item->Items(i), menu);
+  if (auto* wide = dynamic_cast<TVelMenuItem*>(item)) wide->RefreshNativeString(menu);
+}
+
+// ---- TVelMainMenu ---------------------------------------------------------------------------
+
 HMENU TVelMainMenu::GetHandle() {
   HMENU menu = inherited::GetHandle();
-  RefreshMenuItemStrings();
+  RefreshMenuItemStrings(Items(), this);
+  if (TMenuItem* merged = Items()->Merged()) RefreshMenuItemStrings(merged, this);
   return menu;
 }
 
-void TVelMainMenu::Changed() {
-  inherited::Changed();
-  if (!handle_) return;
-  RefreshMenuItemStrings();
-  if (WindowHandle) DrawMenuBar(WindowHandle);
-}
-
-void TVelMainMenu::RefreshMenuItemStrings() {
-  if (!IsUnicodePlatform || !handle_ || InState(csLoading | csDestroying)) return;
-  RefreshNativeStrings(handle_, Items());
+void TVelMainMenu::Changed(TMenuItem* source, bool rebuild) {
+  inherited::Changed(source, rebuild);
+  if (!HandleAllocated() || InState(csLoading | csDestroying)) return;
+  RefreshMenuItemStrings(Items(), this);
+  if (TMenuItem* merged = Items()->Merged()) RefreshMenuItemStrings(merged, this);
 }

@@ -8,9 +8,6 @@
 
 #include "uimenus.h"
 
-// Shortcut values: low byte the virtual-key code, plus these modifier bits.
-enum : int { scShift = 0x2000, scCtrl = 0x4000, scAlt = 0x8000 };
-
 // The system's name of the shortcut's key (Unicode platform only).
 std::wstring KeyNameOfShortCut(int shortCut);
 // The character the key produces on the current keyboard layout; a digit key that gives the digit
@@ -38,25 +35,51 @@ class TVelMenuItem : public ui::TMenuItem {
   void SetCaptionText(const std::wstring& value);
   std::wstring GetHintText() const;
   void SetHintText(const std::wstring& value);
-  // What the native menu shows for the item: the caption, and for a command item below the menu
-  // bar a tab and the shortcut text.
-  std::wstring NativeString() const;
+  // Writes the wide string into the item's native entry when the entry is a string that differs.
+  void RefreshNativeString(ui::TMenu* menu);
+  // The next idle-time update first refreshes the native string when the keyboard layout changed.
+  void InitiateAction() override;
+  // Owner drawing: the library draws the item without text, then the wide caption and shortcut
+  // text are drawn where the library puts its own.
+  void AdvancedDrawItem(ui::TCanvas* canvas, RECT r, int state, bool topLevel) override;
+  // The library's measure, corrected by the width difference of the wide and the 8-bit texts.
+  void MeasureItem(ui::TCanvas* canvas, int& width, int& height) override;
+
+ protected:
+  void MenuChanged(bool rebuild) override;
+  void Loaded() override;
+  void ActionChange(ui::TObject* sender, bool checkDefaults) override;
+  ui::TClass GetActionLinkClass() override;
 
  private:
+  // Draws (or with DT_CALCRECT measures) a wide text of the item.
+  void WideDoDrawText(ui::TCanvas* canvas, std::wstring text, RECT& r, bool selected, UINT flags);
+  int WideTextWidth(ui::TCanvas* canvas, const std::wstring& text);
   mutable std::wstring caption_;
   mutable std::wstring hint_;
+  HKL keyboardLayout_ = nullptr;  // the layout in use at the last refresh
+  bool ignoreMenuChanged_ = false;
+};
+
+// A menu item counts as showing its action's caption when the two differ only in hot-key markers
+// or letter case; new captions and hints reach the item wide.
+class TVelMenuActionLink : public ui::TMenuActionLink {
+  UI_DECLARE_CLASS(TVelMenuActionLink, ui::TMenuActionLink)
+ public:
+  bool IsCaptionLinked() override;
+  bool IsHintLinked() override;
+  void SetCaption(const std::string& v) override;
+  void SetHint(const std::string& v) override;
 };
 
 // The wide hint of a wide menu item, else the item's 8-bit hint widened.
 std::wstring MenuItemWideHint(ui::TMenuItem* item);
+// Refreshes the native strings of the item's sub-items (last to first, recursively), then its own.
+void RefreshMenuItemStrings(ui::TMenuItem* item, ui::TMenu* menu);
 
 class TVelMainMenu : public ui::TMainMenu {
   UI_DECLARE_CLASS(TVelMainMenu, ui::TMainMenu)
  public:
   HMENU GetHandle() override;
-  void Changed() override;
-
- private:
-  // Rewrites the native strings of the wide items after the library built the menu.
-  void RefreshMenuItemStrings();
+  void Changed(ui::TMenuItem* source, bool rebuild) override;
 };

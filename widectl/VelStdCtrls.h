@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "VelActnList.h"
+
 #include "uistdctrls.h"
 
 // Creates the window of a common control (list view, progress bar, up-down) as a Unicode window
@@ -39,6 +41,8 @@ class TVelCustomEdit : public ui::TCustomEdit {
 
  private:
   mutable wchar_t passwordChar_ = 0;
+
+  VEL_WIDE_ACTION_HOOKS
 };
 
 class TVelEdit : public TVelCustomEdit {
@@ -58,6 +62,8 @@ class TVelCustomLabel : public ui::TCustomLabel {
  protected:
   void DoDrawText(RECT& r, UINT flags) override;
   void WndProc(ui::TMessage& m) override;
+
+  VEL_WIDE_ACTION_HOOKS
 };
 
 class TVelLabel : public TVelCustomLabel {
@@ -75,6 +81,8 @@ class TVelButton : public ui::TButton {
  protected:
   void CreateWindowHandle(const ui::TCreateParams& params) override;
   void WndProc(ui::TMessage& m) override;
+
+  VEL_WIDE_ACTION_HOOKS
 };
 
 // The push button's accelerator, shared with the bitmap button: a wide caption match clicks the
@@ -97,6 +105,8 @@ class TVelCustomGroupBox : public ui::TCustomGroupBox {
  private:
   void PaintThemed();
   void PaintClassic();
+
+  VEL_WIDE_ACTION_HOOKS
 };
 
 class TVelGroupBox : public TVelCustomGroupBox {

@@ -4,6 +4,7 @@
 
 #include "uifiler.h"
 #include "uiforms.h"
+#include "uiimglist.h"
 
 namespace ui {
 
@@ -25,6 +26,7 @@ static std::vector<TPropInfo> SpeedProps() {
           prop::Int("Margin", &T::GetMargin, &T::SetMargin, true, -1),
           prop::Int("Spacing", &T::GetSpacing, &T::SetSpacing, true, 4),
           prop::Bool("Flat", &T::GetFlat, &T::SetFlat, false),
+          prop::Bool("Transparent", &T::GetTransparent, &T::SetTransparent, true),
           prop::Bool("Down", &T::GetDown, &T::SetDown, false),
           prop::Int("GroupIndex", &T::GetGroupIndex, &T::SetGroupIndex, true, 0),
           prop::Bool("AllowAllUp", &T::GetAllowAllUp, &T::SetAllowAllUp, false)};
@@ -42,9 +44,12 @@ static std::vector<TPropInfo> BitBtnProps() {
                      true, bkCustom)};
 }
 
+UI_IMPLEMENT_CLASS(TButtonGlyph, TObject, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TImage, TGraphicControl, DefaultFactory<TImage>, ImageProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TSpeedButton, TGraphicControl, DefaultFactory<TSpeedButton>, SpeedProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TBitBtn, TButton, DefaultFactory<TBitBtn>, BitBtnProps, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TSpeedButtonActionLink, TControlActionLink, DefaultFactory<TSpeedButtonActionLink>, nullptr, nullptr,
+                   nullptr)
 
 namespace {
 struct Registered {
@@ -167,38 +172,115 @@ void LayoutGlyphButton(HDC dc, const RECT& client, TBitmap* glyph, int numGlyphs
   textRect = RECT{t.x + client.left, t.y + client.top, t.x + client.left + ts.cx, t.y + client.top + ts.cy};
 }
 
-void DrawGlyphButtonFace(TCanvas* c, const RECT& client, POINT offset, TBitmap* glyph, int numGlyphs,
-                         const std::string& caption, TButtonLayout layout, int margin, int spacing, TButtonState state) {
-  HDC dc = c->GetHandle();
-  POINT gp;
-  RECT tr;
-  LayoutGlyphButton(dc, client, glyph, numGlyphs, caption, layout, margin, spacing, gp, tr);
-  if (glyph && !glyph->Empty()) {
-    int gw = glyph->GetWidth() / std::max(1, numGlyphs), gh = glyph->GetHeight();
-    // The image of the state when the bitmap holds one; up otherwise.
-    int index = (state < numGlyphs) ? static_cast<int>(state) : 0;
-    if (state == bsExclusive && numGlyphs < 4) index = numGlyphs >= 3 ? 2 : 0;
-    COLORREF key = static_cast<COLORREF>(glyph->Canvas()->GetPixel(0, gh - 1));
-    HDC src = glyph->Canvas()->GetHandle();
-    GdiTransparentBlt(dc, gp.x + offset.x, gp.y + offset.y, gw, gh, src, index * gw, 0, gw, gh, key);
-  }
-  if (!caption.empty()) {
-    OffsetRect(&tr, offset.x, offset.y);
-    c->Brush()->SetStyle(bsClear);
-    dc = c->GetHandle();
-    UINT flags = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
-    if (state == bsDisabled) {
-      RECT r1 = tr;
-      OffsetRect(&r1, 1, 1);
-      SetTextColor(dc, ColorToRGB(clBtnHighlight));
-      DrawTextA(dc, caption.c_str(), static_cast<int>(caption.size()), &r1, flags);
-      SetTextColor(dc, ColorToRGB(clBtnShadow));
-    }
-    DrawTextA(dc, caption.c_str(), static_cast<int>(caption.size()), &tr, flags);
-  }
+// ---- TButtonGlyph ----
+
+TButtonGlyph::TButtonGlyph() : original_(new TBitmap) {
+  original_->OnChange = TNotifyEvent(this, &TButtonGlyph::GlyphChanged);
+  // Drawing on the bitmap's canvas changes the glyph as much as loading another one.
+  original_->Canvas()->OnChange = TNotifyEvent(this, &TButtonGlyph::GlyphChanged);
 }
 
-TSpeedButton::TSpeedButton() : glyph_(new TBitmap) {
+TButtonGlyph::~TButtonGlyph() {
+  if (list_) list_->Free();
+  delete original_;
+}
+
+void TButtonGlyph::Invalidate() {
+  if (list_) list_->Free();
+  list_ = nullptr;
+  for (int& i : indexes_) i = -1;
+}
+
+void TButtonGlyph::GlyphChanged(TObject*) {
+  Invalidate();
+  // A strip of square images says how many states it holds.
+  if (!original_->Empty() && original_->GetHeight() > 0 && original_->GetWidth() % original_->GetHeight() == 0) {
+    int n = original_->GetWidth() / original_->GetHeight();
+    if (n >= 1 && n <= 4) numGlyphs_ = n;
+  }
+  if (OnChange) OnChange(this);
+}
+
+void TButtonGlyph::SetNumGlyphs(int n) {
+  n = std::max(1, std::min(4, n));
+  if (n == numGlyphs_) return;
+  numGlyphs_ = n;
+  Invalidate();
+  if (OnChange) OnChange(this);
+}
+
+int TButtonGlyph::CreateButtonGlyph(TButtonState state) {
+  if (state == bsDown && numGlyphs_ < 3) state = bsUp;
+  if (state == bsExclusive && numGlyphs_ < 4) state = numGlyphs_ >= 3 ? bsDown : bsUp;
+  if (indexes_[state] != -1) return indexes_[state];
+  if (original_->Empty() || original_->GetWidth() < numGlyphs_ || original_->GetHeight() <= 0) return -1;
+  int w = original_->GetWidth() / numGlyphs_, h = original_->GetHeight();
+  if (!list_) {
+    list_ = New<TImageList>(nullptr);
+    list_->SetWidth(w);
+    list_->SetHeight(h);
+  }
+  COLORREF transparent = static_cast<COLORREF>(original_->Canvas()->GetPixel(0, h - 1));
+  // The state's own image: up 0, disabled 1, down 2, exclusive 3; a disabled image is made when missing.
+  int source = static_cast<int>(state);
+  TBitmap part;
+  part.SetPixelFormat(pf24bit);
+  part.SetSize(w, h);
+  BitBlt(part.Canvas()->GetHandle(), 0, 0, w, h, original_->Canvas()->GetHandle(), (source < numGlyphs_ ? source : 0) * w,
+         0, SRCCOPY);
+  int index;
+  if (state == bsDisabled && numGlyphs_ < 2) {
+    const COLORREF key = transparent != RGB(255, 0, 255) ? RGB(255, 0, 255) : RGB(0, 255, 255);
+    TBitmap embossed;
+    MakeEmbossedImage(&part, transparent, &embossed, key);
+    index = list_->AddMasked(&embossed, static_cast<TColor>(key));
+  } else {
+    index = list_->AddMasked(&part, static_cast<TColor>(transparent));
+  }
+  indexes_[state] = index;
+  return index;
+}
+
+void TButtonGlyph::DrawButtonGlyph(TCanvas* canvas, POINT p, TButtonState state, bool transparent) {
+  if (original_->Empty() || original_->GetWidth() == 0 || original_->GetHeight() == 0) return;
+  int index = CreateButtonGlyph(state);
+  if (index < 0) return;
+  HDC dc = canvas->GetHandle();
+  if (transparent || state == bsExclusive)
+    ImageList_DrawEx(list_->GetHandle(), index, dc, p.x, p.y, 0, 0, CLR_NONE, CLR_NONE, ILD_TRANSPARENT);
+  else
+    ImageList_DrawEx(list_->GetHandle(), index, dc, p.x, p.y, 0, 0, ColorToRGB(clBtnFace), CLR_NONE, ILD_NORMAL);
+}
+
+void TButtonGlyph::DrawButtonText(TCanvas* canvas, const std::string& caption, RECT r, TButtonState state) {
+  if (caption.empty()) return;
+  canvas->Brush()->SetStyle(bsClear);
+  HDC dc = canvas->GetHandle();
+  UINT flags = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
+  if (state == bsDisabled) {
+    RECT r1 = r;
+    OffsetRect(&r1, 1, 1);
+    SetTextColor(dc, ColorToRGB(clBtnHighlight));
+    DrawTextA(dc, caption.c_str(), static_cast<int>(caption.size()), &r1, flags);
+    SetTextColor(dc, ColorToRGB(clBtnShadow));
+  }
+  DrawTextA(dc, caption.c_str(), static_cast<int>(caption.size()), &r, flags);
+}
+
+RECT TButtonGlyph::Draw(TCanvas* canvas, const RECT& client, POINT offset, const std::string& caption,
+                        TButtonLayout layout, int margin, int spacing, TButtonState state, bool transparent) {
+  POINT gp;
+  RECT tr;
+  LayoutGlyphButton(canvas->GetHandle(), client, original_, numGlyphs_, caption, layout, margin, spacing, gp, tr);
+  gp.x += offset.x;
+  gp.y += offset.y;
+  OffsetRect(&tr, offset.x, offset.y);
+  DrawButtonGlyph(canvas, gp, state, transparent);
+  DrawButtonText(canvas, caption, tr, state);
+  return tr;
+}
+
+TSpeedButton::TSpeedButton() : glyph_(new TButtonGlyph) {
   width_ = 23;
   height_ = 22;
   glyph_->OnChange = TNotifyEvent(this, &TSpeedButton::GlyphChanged);
@@ -206,14 +288,7 @@ TSpeedButton::TSpeedButton() : glyph_(new TBitmap) {
 
 TSpeedButton::~TSpeedButton() { delete glyph_; }
 
-void TSpeedButton::GlyphChanged(TObject*) {
-  // A strip of square images says how many states it holds.
-  if (!glyph_->Empty() && glyph_->GetHeight() > 0 && glyph_->GetWidth() % glyph_->GetHeight() == 0) {
-    int n = glyph_->GetWidth() / glyph_->GetHeight();
-    if (n >= 1 && n <= 4) numGlyphs_ = n;
-  }
-  Invalidate();
-}
+void TSpeedButton::GlyphChanged(TObject*) { Invalidate(); }
 
 #define SB_SETTER(Name, field, T)   \
   void TSpeedButton::Set##Name(T v) { \
@@ -225,14 +300,10 @@ SB_SETTER(Layout, layout_, TButtonLayout)
 SB_SETTER(Margin, margin_, int)
 SB_SETTER(Spacing, spacing_, int)
 SB_SETTER(Flat, flat_, bool)
+SB_SETTER(Transparent, transparent_, bool)
 #undef SB_SETTER
 
-void TSpeedButton::SetNumGlyphs(int n) {
-  n = std::max(1, std::min(4, n));
-  if (n == numGlyphs_) return;
-  numGlyphs_ = n;
-  Invalidate();
-}
+void TSpeedButton::SetNumGlyphs(int n) { glyph_->SetNumGlyphs(n); }
 
 void TSpeedButton::SetDown(bool v) {
   if (groupIndex_ == 0) v = false;
@@ -305,22 +376,34 @@ void TSpeedButton::Paint() {
   if (!flat_) {
     DrawFrameControl(dc, &r, DFC_BUTTON, DFCS_BUTTONPUSH | DFCS_ADJUSTRECT | (pressed ? DFCS_PUSHED : 0));
   } else {
-    if (pressed || mouseInControl_) {
+    if (pressed || (mouseInControl_ && enabled_) || InState(csDesigning)) {
       RECT e = r;
-      DrawEdge(dc, &e, pressed ? BDR_SUNKENOUTER : BDR_RAISEDINNER, BF_RECT | BF_MIDDLE);
-    } else {
+      DrawEdge(dc, &e, pressed ? BDR_SUNKENOUTER : BDR_RAISEDINNER, BF_RECT | (transparent_ ? 0 : BF_MIDDLE));
+    } else if (!transparent_) {
       canvas_->Brush()->SetColor(color_);
       canvas_->FillRect(r);
     }
     InflateRect(&r, -1, -1);
   }
+  if (state == bsExclusive && (!flat_ || !mouseInControl_)) {
+    // The face of a button held down in its group is checked in face and highlight colours.
+    WORD pattern[8] = {0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA};
+    HBITMAP pb = CreateBitmap(8, 8, 1, 1, pattern);
+    HBRUSH brush = CreatePatternBrush(pb);
+    COLORREF oldText = SetTextColor(dc, ColorToRGB(clBtnFace)), oldBk = SetBkColor(dc, ColorToRGB(clBtnHighlight));
+    ::FillRect(dc, &r, brush);
+    SetTextColor(dc, oldText);
+    SetBkColor(dc, oldBk);
+    DeleteObject(brush);
+    DeleteObject(pb);
+  }
   POINT offset{pressed ? 1 : 0, pressed ? 1 : 0};
-  DrawGlyphButtonFace(canvas_, r, offset, glyph_, numGlyphs_, GetCaption(), layout_, margin_, spacing_, state);
+  glyph_->Draw(canvas_, r, offset, GetCaption(), layout_, margin_, spacing_, state, transparent_);
 }
 
 // ---- TBitBtn ----
 
-TBitBtn::TBitBtn() : glyph_(new TBitmap), canvas_(new TControlCanvas(this)) {
+TBitBtn::TBitBtn() : glyph_(new TButtonGlyph), canvas_(new TControlCanvas(this)) {
   glyph_->OnChange = TNotifyEvent(this, &TBitBtn::GlyphChanged);
 }
 
@@ -329,13 +412,7 @@ TBitBtn::~TBitBtn() {
   delete glyph_;
 }
 
-void TBitBtn::GlyphChanged(TObject*) {
-  if (!glyph_->Empty() && glyph_->GetHeight() > 0 && glyph_->GetWidth() % glyph_->GetHeight() == 0) {
-    int n = glyph_->GetWidth() / glyph_->GetHeight();
-    if (n >= 1 && n <= 4) numGlyphs_ = n;
-  }
-  Invalidate();
-}
+void TBitBtn::GlyphChanged(TObject*) { Invalidate(); }
 
 #define BB_SETTER(Name, field, T) \
   void TBitBtn::Set##Name(T v) {  \
@@ -348,12 +425,7 @@ BB_SETTER(Margin, margin_, int)
 BB_SETTER(Spacing, spacing_, int)
 #undef BB_SETTER
 
-void TBitBtn::SetNumGlyphs(int n) {
-  n = std::max(1, std::min(4, n));
-  if (n == numGlyphs_) return;
-  numGlyphs_ = n;
-  Invalidate();
-}
+void TBitBtn::SetNumGlyphs(int n) { glyph_->SetNumGlyphs(n); }
 
 void TBitBtn::SetKind(TBitBtnKind k) {
   if (k == kind_) return;
@@ -427,13 +499,32 @@ void TBitBtn::DrawItem(const DRAWITEMSTRUCT& di) {
   }
   canvas_->SetFont(font_);
   if (down) OffsetRect(&r, 1, 1);
-  DrawGlyphButtonFace(canvas_, r, POINT{0, 0}, glyph_, numGlyphs_, GetCaption(), layout_, margin_, spacing_, state);
+  glyph_->Draw(canvas_, r, POINT{0, 0}, GetCaption(), layout_, margin_, spacing_, state, false);
   if (focused) {
     RECT f = GetClientRect();
     InflateRect(&f, -4, -4);
     DrawFocusRect(canvas_->GetHandle(), &f);
   }
   canvas_->SetHandle(nullptr);
+}
+
+// ---- TSpeedButtonActionLink ----
+
+TClass TSpeedButton::GetActionLinkClass() { return &TSpeedButtonActionLink::StaticClassInfo; }
+
+void TSpeedButtonActionLink::AssignClient(TObject* client) {
+  if (!As<TSpeedButton>(client)) throw EInvalidOperation("A speed button action link needs a speed button");
+  TControlActionLink::AssignClient(client);
+}
+
+bool TSpeedButtonActionLink::IsCheckedLinked() {
+  auto* sb = static_cast<TSpeedButton*>(client_);
+  return TControlActionLink::IsCheckedLinked() && sb->GetGroupIndex() != 0 && sb->GetAllowAllUp() &&
+         sb->GetDown() == CustomAction()->GetChecked();
+}
+
+void TSpeedButtonActionLink::SetChecked(bool v) {
+  if (IsCheckedLinked()) static_cast<TSpeedButton*>(client_)->SetDown(v);
 }
 
 }  // namespace ui

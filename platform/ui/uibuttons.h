@@ -1,5 +1,6 @@
 // Image control and glyph buttons (a speed button that paints itself, an owner-drawn bitmap button).
 #pragma once
+#include "uiactions.h"
 #include "uipicture.h"
 #include "uistdctrls.h"
 
@@ -35,21 +36,59 @@ class TImage : public TGraphicControl {
 enum TButtonLayout { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };
 enum TButtonState { bsUp, bsDisabled, bsDown, bsExclusive };
 
+class TCustomImageList;
+
 // The glyph and its caption laid out in `client`: the glyph's top-left and the text rectangle.
 void LayoutGlyphButton(HDC dc, const RECT& client, TBitmap* glyph, int numGlyphs, const std::string& caption,
                        TButtonLayout layout, int margin, int spacing, POINT& glyphPos, RECT& textRect);
-// Draws the glyph (its first image; the lower-left pixel's colour is transparent) and the caption.
-void DrawGlyphButtonFace(TCanvas* c, const RECT& client, POINT offset, TBitmap* glyph, int numGlyphs,
-                         const std::string& caption, TButtonLayout layout, int margin, int spacing, TButtonState state);
+
+// The glyph of a speed or bitmap button: a bitmap of up to four images side by side (up, disabled, down,
+// exclusive) whose lower-left pixel's colour is transparent. The image of a state is put into the glyph
+// list the first time that state is painted; until then its index is -1.
+class TButtonGlyph : public TObject {
+  UI_DECLARE_CLASS(TButtonGlyph, TObject)
+ public:
+  TButtonGlyph();
+  ~TButtonGlyph() override;
+  TBitmap* GetGlyph() const { return original_; }
+  void SetGlyph(TBitmap* b) { original_->Assign(b); }
+  int GetNumGlyphs() const { return numGlyphs_; }
+  void SetNumGlyphs(int n);  // 1 to 4
+  // The list of state images built so far (null before the first).
+  TCustomImageList* GlyphList() const { return list_; }
+  int StateIndex(TButtonState s) const { return indexes_[s]; }
+  // The list index of the state's image, built when missing; -1 without a glyph. A bitmap without a
+  // disabled image gets an embossed copy of the up image; down and exclusive fall back to up.
+  int CreateButtonGlyph(TButtonState state);
+  // Draws the state's image at `p`: transparent, or on the button face.
+  void DrawButtonGlyph(TCanvas* canvas, POINT p, TButtonState state, bool transparent);
+  // Draws the caption into `r` (embossed when disabled).
+  void DrawButtonText(TCanvas* canvas, const std::string& caption, RECT r, TButtonState state);
+  // Lays out, then draws glyph and caption; `offset` moves both (a pressed button). Returns the text
+  // rectangle.
+  RECT Draw(TCanvas* canvas, const RECT& client, POINT offset, const std::string& caption, TButtonLayout layout,
+            int margin, int spacing, TButtonState state, bool transparent);
+  // Told when the bitmap or the number of images changed.
+  TNotifyEvent OnChange;
+
+ private:
+  void GlyphChanged(TObject*);
+  void Invalidate();
+  TBitmap* original_;
+  TCustomImageList* list_ = nullptr;
+  int indexes_[4] = {-1, -1, -1, -1};
+  int numGlyphs_ = 1;
+};
 
 class TSpeedButton : public TGraphicControl {
   UI_DECLARE_CLASS(TSpeedButton, TGraphicControl)
  public:
   TSpeedButton();
   ~TSpeedButton() override;
-  TBitmap* GetGlyph() const { return glyph_; }
-  void SetGlyph(TBitmap* b) { glyph_->Assign(b); }
-  int GetNumGlyphs() const { return numGlyphs_; }
+  TBitmap* GetGlyph() const { return glyph_->GetGlyph(); }
+  void SetGlyph(TBitmap* b) { glyph_->SetGlyph(b); }
+  TButtonGlyph* ButtonGlyph() const { return glyph_; }
+  int GetNumGlyphs() const { return glyph_->GetNumGlyphs(); }
   void SetNumGlyphs(int n);
   TButtonLayout GetLayout() const { return layout_; }
   void SetLayout(TButtonLayout l);
@@ -59,6 +98,9 @@ class TSpeedButton : public TGraphicControl {
   void SetSpacing(int s);
   bool GetFlat() const { return flat_; }
   void SetFlat(bool v);
+  // A transparent button lets its parent show through around the glyph and, when flat, the face.
+  bool GetTransparent() const { return transparent_; }
+  void SetTransparent(bool v);
   bool GetDown() const { return down_; }
   void SetDown(bool v);
   int GetGroupIndex() const { return groupIndex_; }
@@ -70,16 +112,17 @@ class TSpeedButton : public TGraphicControl {
 
  protected:
   void Paint() override;
+  TClass GetActionLinkClass() override;
   void WndProc(TMessage& m) override;
   void DoMouseDown(TMouseButton b, int shift, int x, int y) override;
   void DoMouseUp(TMouseButton b, int shift, int x, int y) override;
 
  private:
   void GlyphChanged(TObject*);
-  TBitmap* glyph_;
-  int numGlyphs_ = 1, margin_ = -1, spacing_ = 4, groupIndex_ = 0;
+  TButtonGlyph* glyph_;
+  int margin_ = -1, spacing_ = 4, groupIndex_ = 0;
   TButtonLayout layout_ = blGlyphLeft;
-  bool flat_ = false, down_ = false, allowAllUp_ = false, mouseInControl_ = false;
+  bool flat_ = false, down_ = false, allowAllUp_ = false, mouseInControl_ = false, transparent_ = true;
   TButtonState state_ = bsUp;
 };
 
@@ -90,9 +133,10 @@ class TBitBtn : public TButton {
  public:
   TBitBtn();
   ~TBitBtn() override;
-  TBitmap* GetGlyph() const { return glyph_; }
-  void SetGlyph(TBitmap* b) { glyph_->Assign(b); }
-  int GetNumGlyphs() const { return numGlyphs_; }
+  TBitmap* GetGlyph() const { return glyph_->GetGlyph(); }
+  void SetGlyph(TBitmap* b) { glyph_->SetGlyph(b); }
+  TButtonGlyph* ButtonGlyph() const { return glyph_; }
+  int GetNumGlyphs() const { return glyph_->GetNumGlyphs(); }
   void SetNumGlyphs(int n);
   TButtonLayout GetLayout() const { return layout_; }
   void SetLayout(TButtonLayout l);
@@ -111,12 +155,21 @@ class TBitBtn : public TButton {
 
  private:
   void GlyphChanged(TObject*);
-  TBitmap* glyph_;
+  TButtonGlyph* glyph_;
   TControlCanvas* canvas_;
-  int numGlyphs_ = 1, margin_ = -1, spacing_ = 4;
+  int margin_ = -1, spacing_ = 4;
   TButtonLayout layout_ = blGlyphLeft;
   TBitBtnKind kind_ = bkCustom;
   bool mouseInControl_ = false;
+};
+
+// Speed buttons of a group that may all be up show the action's Checked as Down.
+class TSpeedButtonActionLink : public TControlActionLink {
+  UI_DECLARE_CLASS(TSpeedButtonActionLink, TControlActionLink)
+ public:
+  void AssignClient(TObject* client) override;
+  bool IsCheckedLinked() override;
+  void SetChecked(bool v) override;
 };
 
 }  // namespace ui

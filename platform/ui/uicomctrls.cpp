@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "uiactions.h"
 #include "uifiler.h"
 
 namespace ui {
@@ -26,8 +27,19 @@ static std::vector<TPropInfo> ListViewProps() {
           prop::Bool("MultiSelect", &T::GetMultiSelect, &T::SetMultiSelect, false),
           prop::Bool("ShowColumnHeaders", &T::GetShowColumnHeaders, &T::SetShowColumnHeaders, true),
           prop::Bool("ColumnClick", &T::GetColumnClick, &T::SetColumnClick, true),
+          prop::Bool("Checkboxes", &T::GetCheckboxes, &T::SetCheckboxes, false),
+          prop::Bool("OwnerData", &T::GetOwnerData, &T::SetOwnerData, false),
+          prop::Bool("OwnerDraw", &T::GetOwnerDraw, &T::SetOwnerDraw, false),
+          prop::Enum("SortType", &T::GetSortType, &T::SetSortType, {"stNone", "stData", "stText", "stBoth"}, true, stNone),
           prop::Event("OnChange", &T::OnChange),
-          prop::Event("OnSelectItem", &T::OnSelectItem)};
+          prop::Event("OnSelectItem", &T::OnSelectItem),
+          prop::Event("OnCompare", &T::OnCompare),
+          prop::Event("OnEditing", &T::OnEditing),
+          prop::Event("OnEdited", &T::OnEdited),
+          prop::Event("OnData", &T::OnData),
+          prop::Event("OnDataFind", &T::OnDataFind),
+          prop::Event("OnDrawItem", &T::OnDrawItem),
+          prop::Event("OnCreateItemClass", &T::OnCreateItemClass)};
 }
 static std::vector<TPropInfo> ProgressProps() {
   using T = TProgressBar;
@@ -58,9 +70,9 @@ static std::vector<TPropInfo> UpDownProps() {
 
 UI_IMPLEMENT_CLASS(TListColumn, TCollectionItem, DefaultFactory<TListColumn>, ColumnProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TListColumns, TCollection, nullptr, nullptr, nullptr, nullptr)
-UI_IMPLEMENT_CLASS(TListItem, TPersistent, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TListItem, TPersistent, DefaultFactory<TListItem>, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TListItems, TPersistent, nullptr, nullptr, nullptr, nullptr)
-UI_IMPLEMENT_CLASS(TCustomListView, TWinControl, nullptr, ListViewProps, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TCustomListView, TCustomListControl, nullptr, ListViewProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TListView, TCustomListView, DefaultFactory<TListView>, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TProgressBar, TWinControl, DefaultFactory<TProgressBar>, ProgressProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TCustomUpDown, TWinControl, nullptr, UpDownProps, nullptr, nullptr)
@@ -130,16 +142,37 @@ TListItem::~TListItem() { delete subItems_; }
 
 TCustomListView* TListItem::ListView() const { return owner_ ? owner_->view_ : nullptr; }
 
-int TListItem::Index() const { return owner_ ? owner_->IndexOf(this) : -1; }
+int TListItem::Index() const {
+  TCustomListView* v = ListView();
+  if (v && this == v->tempItem_) return v->tempIndex_;
+  return owner_ ? owner_->IndexOf(this) : -1;
+}
+
+void TListItem::AnnounceText(int subItem) {
+  TCustomListView* v = ListView();
+  int i = Index();
+  if (!v || !v->HandleAllocated() || i < 0) return;
+  LVITEMA it{};
+  it.iSubItem = subItem;
+  it.pszText = LPSTR_TEXTCALLBACKA;
+  SendMessageA(v->GetHandle(), LVM_SETITEMTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&it));
+}
 
 void TListItem::SetCaption(const std::string& s) {
   if (s == caption_) return;
   caption_ = s;
-  Update();
-  if (TCustomListView* v = ListView()) v->Change(this, ctText);
+  AnnounceText(0);
+  TCustomListView* v = ListView();
+  if (!v || this == v->tempItem_) return;
+  v->Change(this, ctText);
+  if (v->sortType_ != stNone && !v->InState(csLoading) && v->HandleAllocated()) v->AlphaSort();
 }
 
-void TListItem::SubItemsChanged(TObject*) { Update(); }
+void TListItem::SubItemsChanged(TObject*) {
+  for (int k = 0; k < subItems_->GetCount(); ++k) AnnounceText(k + 1);
+  TCustomListView* v = ListView();
+  if (v && this != v->tempItem_) Update();  // and removed sub-items are gone
+}
 
 void TListItem::SetImageIndex(int i) {
   if (i == imageIndex_) return;
@@ -147,10 +180,64 @@ void TListItem::SetImageIndex(int i) {
   Update();
 }
 
+void TListItem::SetIndent(int i) {
+  if (i == indent_) return;
+  indent_ = i;
+  ApplyAttributes();
+}
+
+void TListItem::SetOverlayIndex(int i) {
+  if (i == overlayIndex_) return;
+  overlayIndex_ = i;
+  ApplyAttributes();
+}
+
+void TListItem::SetStateIndex(int i) {
+  if (i == stateIndex_) return;
+  stateIndex_ = i;
+  ApplyAttributes();
+}
+
+void TListItem::ApplyAttributes() {
+  TCustomListView* v = ListView();
+  int i = Index();
+  if (!v || !v->HandleAllocated() || i < 0 || this == v->tempItem_) return;
+  LVITEMA it{};
+  it.mask = LVIF_INDENT | LVIF_STATE;
+  it.iItem = i;
+  it.iIndent = indent_;
+  it.stateMask = LVIS_OVERLAYMASK | LVIS_STATEIMAGEMASK;
+  it.state = INDEXTOOVERLAYMASK(overlayIndex_ + 1);
+  // A check box is state image 1 (clear) or 2 (checked); otherwise the state image is StateIndex + 1.
+  it.state |= v->checkboxes_ ? INDEXTOSTATEIMAGEMASK(checked_ ? 2 : 1) : INDEXTOSTATEIMAGEMASK(stateIndex_ + 1);
+  SendMessageA(v->GetHandle(), LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&it));
+}
+
+bool TListItem::GetChecked() const {
+  TCustomListView* v = ListView();
+  int i = Index();
+  if (v && v->checkboxes_ && v->HandleAllocated() && i >= 0) {
+    auto state = static_cast<UINT>(SendMessageA(v->GetHandle(), LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_STATEIMAGEMASK));
+    checked_ = (state >> 12) == 2;
+  }
+  return checked_;
+}
+
+void TListItem::SetChecked(bool on) {
+  checked_ = on;
+  TCustomListView* v = ListView();
+  int i = Index();
+  if (!v || !v->checkboxes_ || !v->HandleAllocated() || i < 0) return;
+  LVITEMA it{};
+  it.stateMask = LVIS_STATEIMAGEMASK;
+  it.state = INDEXTOSTATEIMAGEMASK(on ? 2 : 1);
+  SendMessageA(v->GetHandle(), LVM_SETITEMSTATE, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&it));
+}
+
 void TListItem::Update() {
   TCustomListView* v = ListView();
   int i = Index();
-  if (v && i >= 0) v->UpdateItems(i, i);
+  if (v && v->HandleAllocated() && i >= 0) SendMessageA(v->GetHandle(), LVM_UPDATE, static_cast<WPARAM>(i), 0);
 }
 
 bool TListItem::GetSelected() const {
@@ -189,11 +276,14 @@ void TListItem::Delete() {
 
 void TListItem::Assign(TPersistent* source) {
   if (auto* s = As<TListItem>(source)) {
-    caption_ = s->caption_;
+    SetCaption(s->caption_);
     Data = s->Data;
-    imageIndex_ = s->imageIndex_;
+    SetImageIndex(s->imageIndex_);
+    SetIndent(s->indent_);
+    SetOverlayIndex(s->overlayIndex_);
+    SetStateIndex(s->stateIndex_);
     subItems_->Assign(s->subItems_);
-    Update();
+    SetChecked(s->GetChecked());
     return;
   }
   TPersistent::Assign(source);
@@ -206,8 +296,20 @@ TListItems::~TListItems() {
   }
 }
 
+int TListItems::Count() const {
+  if (view_ && view_->ownerData_) return view_->ownerDataCount_;
+  return static_cast<int>(items_.size());
+}
+
+void TListItems::SetCount(int n) {
+  if (!view_ || !view_->ownerData_) throw EInvalidOperation("Only a list view in owner-data mode takes an item count");
+  view_->ownerDataCount_ = std::max(0, n);
+  if (view_->HandleAllocated()) SendMessageA(view_->GetHandle(), LVM_SETITEMCOUNT, static_cast<WPARAM>(view_->ownerDataCount_), 0);
+}
+
 TListItem* TListItems::Item(int i) const {
   if (i < 0 || i >= Count()) throw EListError(Format(SListIndexError, i));
+  if (view_ && view_->ownerData_) return view_->FetchTempItem(i, irText | irImage);
   return items_[static_cast<size_t>(i)];
 }
 
@@ -216,10 +318,11 @@ int TListItems::IndexOf(const TListItem* item) const {
   return it == items_.end() ? -1 : static_cast<int>(it - items_.begin());
 }
 
-TListItem* TListItems::Add() { return Insert(Count()); }
+TListItem* TListItems::Add() { return Insert(static_cast<int>(items_.size())); }
 
 TListItem* TListItems::Insert(int index) {
-  if (index < 0 || index > Count()) throw EListError(Format(SListIndexError, index));
+  if (view_ && view_->ownerData_) throw EInvalidOperation("A list view in owner-data mode holds no items");
+  if (index < 0 || index > static_cast<int>(items_.size())) throw EListError(Format(SListIndexError, index));
   TListItem* item = view_ ? view_->CreateListItem() : new TListItem(this);
   item->owner_ = this;
   items_.insert(items_.begin() + index, item);
@@ -228,6 +331,7 @@ TListItem* TListItems::Insert(int index) {
 }
 
 void TListItems::Delete(int index) {
+  if (view_ && view_->ownerData_) throw EInvalidOperation("A list view in owner-data mode holds no items");
   TListItem* item = Item(index);
   items_.erase(items_.begin() + index);
   if (view_) view_->ItemDeleted(index);
@@ -237,7 +341,7 @@ void TListItems::Delete(int index) {
 
 void TListItems::Clear() {
   BeginUpdate();
-  while (!items_.empty()) Delete(Count() - 1);
+  while (!items_.empty()) Delete(static_cast<int>(items_.size()) - 1);
   EndUpdate();
 }
 
@@ -301,7 +405,7 @@ void TListItems::DefineProperties(TFiler* filer) {
 
 // ---- TCustomListView ----
 
-TCustomListView::TCustomListView() : columns_(new TListColumns(this)), items_(new TListItems(this)) {
+TCustomListView::TCustomListView() : columns_(new TListColumns(this)), canvas_(new TCanvas) {
   width_ = 250;
   height_ = 150;
   tabStop_ = true;
@@ -310,9 +414,17 @@ TCustomListView::TCustomListView() : columns_(new TListColumns(this)), items_(ne
   brush_->SetColor(color_);
 }
 
+void TCustomListView::Create(TComponent* owner) {
+  TCustomListControl::Create(owner);
+  items_ = CreateListItems();
+  tempItem_ = CreateListItem();
+}
+
 TCustomListView::~TCustomListView() {
+  delete tempItem_;
   delete items_;
   delete columns_;
+  delete canvas_;
 }
 
 void TCustomListView::ReplaceColumns(TListColumns* columns) {
@@ -322,10 +434,22 @@ void TCustomListView::ReplaceColumns(TListColumns* columns) {
   ColumnsChanged();
 }
 
-TListItem* TCustomListView::CreateListItem() { return new TListItem(items_); }
+TListItems* TCustomListView::CreateListItems() { return new TListItems(this); }
+
+TListItem* TCustomListView::CreateListItem() {
+  TClass cls = &TListItem::StaticClassInfo;
+  if (OnCreateItemClass) OnCreateItemClass(this, cls);
+  if (!cls || !cls->Factory || !cls->InheritsFrom(&TListItem::StaticClassInfo))
+    throw EInvalidOperation("OnCreateItemClass.ItemClass must inherit from TListItem");
+  auto* item = static_cast<TListItem*>(cls->Factory());
+  item->owner_ = items_;
+  return item;
+}
+
+TClass TCustomListView::GetActionLinkClass() { return &TListViewActionLink::StaticClassInfo; }
 
 void TCustomListView::CreateParams(TCreateParams& p) {
-  TWinControl::CreateParams(p);
+  TCustomListControl::CreateParams(p);
   CreateSubClass(p, WC_LISTVIEWA);
   static const DWORD kStyle[] = {LVS_ICON, LVS_SMALLICON, LVS_LIST, LVS_REPORT};
   p.Style |= kStyle[viewStyle_] | LVS_SHAREIMAGELISTS | WS_CLIPCHILDREN;
@@ -334,45 +458,71 @@ void TCustomListView::CreateParams(TCreateParams& p) {
   if (!multiSelect_) p.Style |= LVS_SINGLESEL;
   if (!showColumnHeaders_) p.Style |= LVS_NOCOLUMNHEADER;
   if (!columnClick_) p.Style |= LVS_NOSORTHEADER;
+  if (ownerData_) p.Style |= LVS_OWNERDATA;
+  if (ownerDraw_ && viewStyle_ == vsReport) p.Style |= LVS_OWNERDRAWFIXED;
   p.ExStyle |= WS_EX_CLIENTEDGE;
 }
 
 DWORD TCustomListView::ListViewExStyle() const {
-  return (rowSelect_ ? LVS_EX_FULLROWSELECT : 0) | (gridLines_ ? LVS_EX_GRIDLINES : 0);
+  return (rowSelect_ ? LVS_EX_FULLROWSELECT : 0) | (gridLines_ ? LVS_EX_GRIDLINES : 0) |
+         (checkboxes_ ? LVS_EX_CHECKBOXES : 0);
 }
 
 void TCustomListView::CreateWnd() {
-  TWinControl::CreateWnd();
-  SendMessageA(handle_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES, ListViewExStyle());
+  TCustomListControl::CreateWnd();
+  SendMessageA(handle_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES,
+               ListViewExStyle());
   SendMessageA(handle_, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(ColorToRGB(color_)));
   SendMessageA(handle_, LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(ColorToRGB(color_)));
   ColumnsChanged();
   InsertAllItems();
+  if (sortType_ != stNone && !ownerData_) AlphaSort();
+}
+
+void TCustomListView::DestroyWnd() {
+  // The check marks live in the window: keep them for the next one.
+  if (handle_ && checkboxes_ && !ownerData_)
+    for (TListItem* i : items_->items_) i->GetChecked();
+  TCustomListControl::DestroyWnd();
 }
 
 void TCustomListView::InsertAllItems() {
   filling_ = true;
   SendMessageA(handle_, LVM_DELETEALLITEMS, 0, 0);
-  for (int i = 0; i < items_->Count(); ++i) ItemInserted(items_->Item(i), i);
+  if (ownerData_) {
+    SendMessageA(handle_, LVM_SETITEMCOUNT, static_cast<WPARAM>(ownerDataCount_), 0);
+  } else {
+    for (size_t i = 0; i < items_->items_.size(); ++i) ItemInserted(items_->items_[i], static_cast<int>(i));
+  }
   filling_ = false;
 }
 
 void TCustomListView::ColumnsChanged() {
-  if (!handle_) return;
-  // Columns are few: rebuild them all.
+  if (!handle_) {
+    for (int i = 0; i < columns_->Count(); ++i) columns_->Items(i)->orderTag_ = -1;
+    return;
+  }
+  // Columns are few: rebuild them all; the texts follow through LVM_SETCOLUMNA.
   while (SendMessageA(handle_, LVM_DELETECOLUMN, 0, 0)) {
   }
   static const int kFmt[] = {LVCFMT_LEFT, LVCFMT_RIGHT, LVCFMT_CENTER};
   for (int i = 0; i < columns_->Count(); ++i) {
     TListColumn* c = columns_->Items(i);
-    std::string text = c->GetCaption();
     LVCOLUMNA col{};
-    col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
+    col.mask = LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
     col.fmt = kFmt[c->GetAlignment()];
-    col.cx = c->GetWidth();
-    col.pszText = &text[0];
+    col.cx = c->width_;
     col.iSubItem = i;
     SendMessageA(handle_, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&col));
+    c->orderTag_ = i;
+  }
+  for (int i = 0; i < columns_->Count(); ++i) {
+    TListColumn* c = columns_->Items(i);
+    std::string text = c->GetCaption();
+    LVCOLUMNA col{};
+    col.mask = LVCF_TEXT;
+    col.pszText = &text[0];
+    SendMessageA(handle_, LVM_SETCOLUMNA, static_cast<WPARAM>(c->orderTag_), reinterpret_cast<LPARAM>(&col));
   }
 }
 
@@ -387,6 +537,9 @@ void TCustomListView::ItemInserted(TListItem* item, int index) {
   bool was = filling_;
   filling_ = true;
   SendMessageA(handle_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&it));
+  item->AnnounceText(0);
+  for (int k = 0; k < item->subItems_->GetCount(); ++k) item->AnnounceText(k + 1);
+  item->ApplyAttributes();
   filling_ = was;
 }
 
@@ -398,11 +551,34 @@ void TCustomListView::UpdateItems(int first, int last) {
   if (handle_) SendMessageA(handle_, LVM_REDRAWITEMS, static_cast<WPARAM>(first), last);
 }
 
+TListItem* TCustomListView::FetchTempItem(int index, unsigned request) {
+  tempIndex_ = index;
+  tempItem_->caption_.clear();
+  TNotifyEvent keep = tempItem_->subItems_->OnChange;
+  tempItem_->subItems_->OnChange = nullptr;
+  tempItem_->subItems_->Clear();
+  tempItem_->subItems_->OnChange = keep;
+  OwnerDataFetch(tempItem_, request);
+  return tempItem_;
+}
+
+TListItem* TCustomListView::ItemOfRecord(const LVITEMA& rec) {
+  auto* byParam = reinterpret_cast<TListItem*>(rec.lParam);
+  if (byParam && items_->IndexOf(byParam) >= 0) return byParam;
+  if (ownerData_) return rec.iItem >= 0 && rec.iItem < ownerDataCount_ ? FetchTempItem(rec.iItem, irText) : nullptr;
+  return rec.iItem >= 0 && rec.iItem < static_cast<int>(items_->items_.size()) ? items_->items_[static_cast<size_t>(rec.iItem)]
+                                                                                : nullptr;
+}
+
 void TCustomListView::GetDispInfo(NMLVDISPINFOA& info) {
-  auto* item = reinterpret_cast<TListItem*>(info.item.lParam);
-  if (!item || items_->IndexOf(item) < 0) {
-    int i = info.item.iItem;
-    item = i >= 0 && i < items_->Count() ? items_->Item(i) : nullptr;
+  TListItem* item;
+  if (ownerData_) {
+    if (info.item.iItem < 0 || info.item.iItem >= ownerDataCount_) return;
+    unsigned request = ((info.item.mask & LVIF_TEXT) ? irText : 0) | ((info.item.mask & LVIF_IMAGE) ? irImage : 0) |
+                       ((info.item.mask & LVIF_STATE) ? irState : 0) | ((info.item.mask & LVIF_INDENT) ? irIndent : 0);
+    item = FetchTempItem(info.item.iItem, request);
+  } else {
+    item = ItemOfRecord(info.item);
   }
   if (!item) return;
   if (info.item.mask & LVIF_TEXT) {
@@ -417,39 +593,217 @@ void TCustomListView::GetDispInfo(NMLVDISPINFOA& info) {
   if (info.item.mask & LVIF_IMAGE) info.item.iImage = item->GetImageIndex();
 }
 
+bool TCustomListView::OwnerDataFetch(TListItem* item, unsigned) {
+  if (!OnData) return false;
+  OnData(this, item);
+  return true;
+}
+
+int TCustomListView::OwnerDataFind(TItemFind find, const std::string& findString, const POINT& findPosition,
+                                   void* findData, int startIndex, TSearchDirection direction, bool wrap) {
+  int index = -1;
+  if (OnDataFind) OnDataFind(this, find, findString, findPosition, findData, startIndex, direction, wrap, index);
+  return index;
+}
+
+bool TCustomListView::CanEdit(TListItem* item) {
+  bool allow = true;
+  if (OnEditing) OnEditing(this, item, allow);
+  return allow;
+}
+
+void TCustomListView::DrawItem(TListItem* item, const RECT& r, unsigned state) {
+  if (OnDrawItem) {
+    OnDrawItem(this, item, r, state);
+    return;
+  }
+  canvas_->FillRect(r);
+  if (item) canvas_->TextOut(r.left + 2, r.top, item->GetCaption());
+}
+
 void TCustomListView::Change(TListItem* item, TItemChange change) {
   if (OnChange) OnChange(this, item, change);
 }
 
+int CALLBACK TCustomListView::DefaultCompare(LPARAM item1, LPARAM item2, LPARAM data) {
+  auto* a = reinterpret_cast<TListItem*>(item1);
+  auto* b = reinterpret_cast<TListItem*>(item2);
+  TCustomListView* v = a ? a->ListView() : nullptr;
+  // Called from inside the native control: nothing may be thrown through it.
+  try {
+    if (v && v->OnCompare) {
+      int compare = 0;
+      v->OnCompare(v, a, b, data, compare);
+      return compare;
+    }
+    return lstrcmpA(a ? a->caption_.c_str() : "", b ? b->caption_.c_str() : "");
+  } catch (...) {
+    if (v && !v->sortError_) v->sortError_ = std::current_exception();
+    return 0;
+  }
+}
+
+bool TCustomListView::AlphaSort() { return CustomSort(nullptr, 0); }
+
+bool TCustomListView::CustomSort(TLVCompare compare, LPARAM data) {
+  TLVCompare proc = compare ? compare : &TCustomListView::DefaultCompare;
+  if (handle_) return SendMessageA(handle_, LVM_SORTITEMS, static_cast<WPARAM>(data), reinterpret_cast<LPARAM>(proc)) != 0;
+  if (ownerData_) return false;
+  auto& v = items_->items_;
+  std::stable_sort(v.begin(), v.end(), [&](TListItem* a, TListItem* b) {
+    return proc(reinterpret_cast<LPARAM>(a), reinterpret_cast<LPARAM>(b), data) < 0;
+  });
+  if (sortError_) {
+    std::exception_ptr e = sortError_;
+    sortError_ = nullptr;
+    std::rethrow_exception(e);
+  }
+  return true;
+}
+
+void TCustomListView::ReadItemOrder() {
+  auto& v = items_->items_;
+  int n = static_cast<int>(SendMessageA(handle_, LVM_GETITEMCOUNT, 0, 0));
+  if (n != static_cast<int>(v.size())) return;
+  std::vector<TListItem*> order;
+  order.reserve(v.size());
+  for (int i = 0; i < n; ++i) {
+    LVITEMA it{};
+    it.mask = LVIF_PARAM;
+    it.iItem = i;
+    SendMessageA(handle_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&it));
+    order.push_back(reinterpret_cast<TListItem*>(it.lParam));
+  }
+  std::vector<TListItem*> a = order, b = v;
+  std::sort(a.begin(), a.end());
+  std::sort(b.begin(), b.end());
+  if (a == b) v.swap(order);  // only a true reordering of our own items
+}
+
+void TCustomListView::SetSortType(TSortType t) {
+  if (t == sortType_) return;
+  sortType_ = t;
+  if (t != stNone && !InState(csLoading)) AlphaSort();
+}
+
+void TCustomListView::AddItem(const std::string& item, TObject* obj) {
+  TListItem* i = items_->Add();
+  i->SetCaption(item);
+  i->Data = obj;
+}
+
+void TCustomListView::CopySelection(TCustomListControl* destination) {
+  for (int i = 0; i < items_->Count(); ++i) {
+    TListItem* item = items_->Item(i);
+    if (item->GetSelected()) destination->AddItem(item->GetCaption(), static_cast<TObject*>(item->Data));
+  }
+}
+
 void TCustomListView::WndProc(TMessage& m) {
-  if (m.Msg == CN_NOTIFY) {
-    auto* hdr = reinterpret_cast<NMHDR*>(m.LParam);
-    switch (hdr->code) {
-      case LVN_GETDISPINFOA:
-        GetDispInfo(*reinterpret_cast<NMLVDISPINFOA*>(m.LParam));
-        return;
-      case LVN_ITEMCHANGED: {
-        auto* nm = reinterpret_cast<NMLISTVIEW*>(m.LParam);
-        if (filling_ || nm->iItem < 0 || nm->iItem >= items_->Count()) return;
-        TListItem* item = items_->Item(nm->iItem);
-        if (nm->uChanged & LVIF_STATE) {
-          Change(item, ctState);
-          if (((nm->uOldState ^ nm->uNewState) & LVIS_SELECTED) && OnSelectItem)
-            OnSelectItem(this, item, (nm->uNewState & LVIS_SELECTED) != 0);
-        } else if (nm->uChanged & LVIF_TEXT) {
-          Change(item, ctText);
-        }
-        return;
+  switch (m.Msg) {
+    case LVM_SORTITEMS:
+      sortError_ = nullptr;
+      TCustomListControl::WndProc(m);  // the control sorts, asking the comparison
+      if (!ownerData_) ReadItemOrder();
+      if (sortError_) {
+        std::exception_ptr e = sortError_;
+        sortError_ = nullptr;
+        std::rethrow_exception(e);
       }
-      case NM_CLICK:
-        Click();
-        return;
-      case NM_DBLCLK:
-        if (OnDblClick) OnDblClick(this);
-        return;
+      return;
+    case CN_DRAWITEM: {
+      auto* di = reinterpret_cast<DRAWITEMSTRUCT*>(m.LParam);
+      int index = static_cast<int>(di->itemID);
+      TListItem* item = index >= 0 && index < items_->Count() ? items_->Item(index) : nullptr;
+      canvas_->SetHandle(di->hDC);
+      canvas_->Lock();
+      try {
+        canvas_->Font()->Assign(font_);
+        bool selected = (di->itemState & ODS_SELECTED) != 0;
+        canvas_->Brush()->SetColor(selected ? clHighlight : color_);
+        canvas_->Font()->SetColor(selected ? clHighlightText : font_->GetColor());
+        DrawItem(item, di->rcItem, di->itemState);
+      } catch (...) {
+        canvas_->Unlock();
+        canvas_->SetHandle(nullptr);
+        throw;
+      }
+      canvas_->Unlock();
+      canvas_->SetHandle(nullptr);
+      m.Result = TRUE;
+      return;
+    }
+    case CN_NOTIFY: {
+      auto* hdr = reinterpret_cast<NMHDR*>(m.LParam);
+      switch (hdr->code) {
+        case LVN_GETDISPINFOA:
+          GetDispInfo(*reinterpret_cast<NMLVDISPINFOA*>(m.LParam));
+          return;
+        case LVN_ODFINDITEMA:
+        case LVN_ODFINDITEMW: {
+          // Some list views ask an 8-bit parent in the wide form: the same record, a UTF-16 string.
+          auto* nm = reinterpret_cast<NMLVFINDITEMA*>(m.LParam);
+          const UINT f = nm->lvfi.flags;
+          TItemFind find = (f & LVFI_PARAM) ? ifData : (f & LVFI_PARTIAL) ? ifPartialString
+                           : (f & LVFI_STRING) ? ifExactString : ifNearest;
+          TSearchDirection dir = nm->lvfi.vkDirection == VK_LEFT ? sdLeft : nm->lvfi.vkDirection == VK_RIGHT ? sdRight
+                                 : nm->lvfi.vkDirection == VK_UP ? sdAbove : nm->lvfi.vkDirection == VK_DOWN ? sdBelow : sdAll;
+          std::string text;
+          if (nm->lvfi.psz && hdr->code == LVN_ODFINDITEMW) {
+            auto* w = reinterpret_cast<const wchar_t*>(nm->lvfi.psz);
+            int n = WideCharToMultiByte(CP_ACP, 0, w, -1, nullptr, 0, nullptr, nullptr);
+            if (n > 1) {
+              text.resize(static_cast<size_t>(n));
+              WideCharToMultiByte(CP_ACP, 0, w, -1, &text[0], n, nullptr, nullptr);
+              text.resize(static_cast<size_t>(n - 1));
+            }
+          } else if (nm->lvfi.psz) {
+            text = nm->lvfi.psz;
+          }
+          m.Result = OwnerDataFind(find, text, nm->lvfi.pt, reinterpret_cast<void*>(nm->lvfi.lParam), nm->iStart, dir,
+                                   (f & LVFI_WRAP) != 0);
+          return;
+        }
+        case LVN_BEGINLABELEDITA: {
+          auto* nm = reinterpret_cast<NMLVDISPINFOA*>(m.LParam);
+          m.Result = CanEdit(ItemOfRecord(nm->item)) ? FALSE : TRUE;
+          return;
+        }
+        case LVN_ENDLABELEDITA: {
+          auto* nm = reinterpret_cast<NMLVDISPINFOA*>(m.LParam);
+          if (nm->item.pszText && nm->item.iItem != -1) {
+            std::string s = nm->item.pszText;
+            TListItem* item = ItemOfRecord(nm->item);
+            if (OnEdited) OnEdited(this, item, s);
+            if (item) item->SetCaption(s);
+          }
+          m.Result = FALSE;  // the text is the item's, shown through the callback
+          return;
+        }
+        case LVN_ITEMCHANGED: {
+          auto* nm = reinterpret_cast<NMLISTVIEW*>(m.LParam);
+          if (filling_ || nm->iItem < 0 || nm->iItem >= items_->Count()) return;
+          TListItem* item = items_->Item(nm->iItem);
+          if (nm->uChanged & LVIF_STATE) {
+            Change(item, ctState);
+            if (((nm->uOldState ^ nm->uNewState) & LVIS_SELECTED) && OnSelectItem)
+              OnSelectItem(this, item, (nm->uNewState & LVIS_SELECTED) != 0);
+          } else if (nm->uChanged & LVIF_TEXT) {
+            Change(item, ctText);
+          }
+          return;
+        }
+        case NM_CLICK:
+          Click();
+          return;
+        case NM_DBLCLK:
+          if (OnDblClick) OnDblClick(this);
+          return;
+      }
+      break;
     }
   }
-  TWinControl::WndProc(m);
+  TCustomListControl::WndProc(m);
 }
 
 TListItem* TCustomListView::GetSelected() const {
@@ -489,7 +843,16 @@ LV_STYLE_SETTER(HideSelection, hideSelection_, bool)
 LV_STYLE_SETTER(MultiSelect, multiSelect_, bool)
 LV_STYLE_SETTER(ShowColumnHeaders, showColumnHeaders_, bool)
 LV_STYLE_SETTER(ColumnClick, columnClick_, bool)
+LV_STYLE_SETTER(OwnerDraw, ownerDraw_, bool)
 #undef LV_STYLE_SETTER
+
+void TCustomListView::SetOwnerData(bool v) {
+  if (v == ownerData_) return;
+  if (v && items_) items_->Clear();  // the rows come from OnData from now on
+  ownerData_ = v;
+  ownerDataCount_ = 0;
+  RecreateWnd();
+}
 
 void TCustomListView::SetRowSelect(bool v) {
   if (v == rowSelect_) return;
@@ -501,6 +864,16 @@ void TCustomListView::SetGridLines(bool v) {
   if (v == gridLines_) return;
   gridLines_ = v;
   if (handle_) SendMessageA(handle_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES, ListViewExStyle());
+}
+
+void TCustomListView::SetCheckboxes(bool v) {
+  if (v == checkboxes_) return;
+  if (!v && handle_)
+    for (TListItem* i : items_->items_) i->GetChecked();
+  checkboxes_ = v;
+  if (!handle_) return;
+  SendMessageA(handle_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES, ListViewExStyle());
+  for (TListItem* i : items_->items_) i->ApplyAttributes();
 }
 
 // ---- TProgressBar ----

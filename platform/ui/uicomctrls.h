@@ -1,11 +1,15 @@
-// Common controls: list view (report style with text callbacks), progress bar, up-down.
+// Common controls: list view (text callbacks, owner data, label editing, sorting, owner draw, check
+// boxes), progress bar, up-down.
 #pragma once
 #include <windows.h>
 
 #include <commctrl.h>
 
+#include <exception>
+
 #include "uistrings.h"
 #include "uicontrols.h"
+#include "uiboxes.h"
 #include "uistdctrls.h"
 
 namespace ui {
@@ -23,14 +27,18 @@ class TListColumn : public TCollectionItem {
   void SetWidth(int w);
   TAlignment GetAlignment() const { return alignment_; }
   void SetAlignment(TAlignment a);
+  // The column's position in the native control (the wParam of its LVM_SETCOLUMN), -1 while the
+  // control has no window.
+  int GetOrderTag() const { return orderTag_; }
   std::string GetDisplayName() override { return caption_.empty() ? TCollectionItem::GetDisplayName() : caption_; }
   void Assign(TPersistent* source) override;
 
  private:
-  void Apply();
   std::string caption_;
   int width_ = 50;
   TAlignment alignment_ = taLeftJustify;
+  int orderTag_ = -1;
+  friend class TCustomListView;
 };
 
 class TListColumns : public TCollection {
@@ -48,6 +56,9 @@ class TListColumns : public TCollection {
   TCustomListView* view_;
 };
 
+// An item of a list view. Its texts reach the native control as text callbacks: every change of the
+// caption or a sub-item is announced with LVM_SETITEMTEXTA carrying the callback marker, and a change
+// of the sub-item list ends with LVM_UPDATE, so a descendant view sees each one in its window procedure.
 class TListItem : public TPersistent {
   UI_DECLARE_CLASS(TListItem, TPersistent)
  public:
@@ -60,23 +71,42 @@ class TListItem : public TPersistent {
   void* Data = nullptr;
   int GetImageIndex() const { return imageIndex_; }
   void SetImageIndex(int i);
+  int GetIndent() const { return indent_; }
+  void SetIndent(int i);
+  int GetOverlayIndex() const { return overlayIndex_; }
+  void SetOverlayIndex(int i);
+  int GetStateIndex() const { return stateIndex_; }
+  void SetStateIndex(int i);
+  // The check box of a view with Checkboxes.
+  bool GetChecked() const;
+  void SetChecked(bool v);
   bool GetSelected() const;
   void SetSelected(bool v);
   bool GetFocused() const;
   void SetFocused(bool v);
+  // Position in the view; in owner-data mode the row the (temporary) item stands for.
   int Index() const;
   TListItems* Owner() const { return owner_; }
   TCustomListView* ListView() const;
+  // Asks the control to show the item again (LVM_UPDATE).
   void Update();
   void Delete();
   void Assign(TPersistent* source) override;
 
  private:
   void SubItemsChanged(TObject*);
+  // LVM_SETITEMTEXTA with the callback marker for the caption (0) or sub-item k (k + 1).
+  void AnnounceText(int subItem);
+  // Indent, overlay and state image to the control.
+  void ApplyAttributes();
   TListItems* owner_;
   std::string caption_;
   TStringList* subItems_;
   int imageIndex_ = -1;
+  int indent_ = 0;
+  int overlayIndex_ = -1;
+  int stateIndex_ = -1;
+  mutable bool checked_ = false;
   friend class TCustomListView;
   friend class TListItems;
 };
@@ -84,9 +114,13 @@ class TListItem : public TPersistent {
 class TListItems : public TPersistent {
   UI_DECLARE_CLASS(TListItems, TPersistent)
  public:
-  explicit TListItems(TCustomListView* owner) : view_(owner) {}
+  explicit TListItems(TCustomListView* owner = nullptr) : view_(owner) {}
   ~TListItems() override;
-  int Count() const { return static_cast<int>(items_.size()); }
+  // In owner-data mode: the row count the program set, and Item(i) is the view's temporary item
+  // filled for row i through OnData.
+  int Count() const;
+  // Owner-data mode only (EInvalidOperation otherwise).
+  void SetCount(int n);
   TListItem* Item(int i) const;
   TListItem* operator[](int i) const { return Item(i); }
   TListItem* Add();
@@ -111,13 +145,33 @@ class TListItems : public TPersistent {
 
 enum TViewStyle { vsIcon, vsSmallIcon, vsList, vsReport };
 enum TItemChange { ctText, ctImage, ctState };
+enum TSortType { stNone, stData, stText, stBoth };
+enum TItemRequest { irText = 1, irImage = 2, irParam = 4, irState = 8, irIndent = 16 };
+enum TItemFind { ifData, ifPartialString, ifExactString, ifNearest };
+enum TSearchDirection { sdLeft, sdRight, sdAbove, sdBelow, sdAll };
 using TLVChangeEvent = TEvent<void(TObject* Sender, TListItem* Item, TItemChange Change)>;
 using TLVSelectItemEvent = TEvent<void(TObject* Sender, TListItem* Item, bool Selected)>;
+using TLVCompareEvent = TEvent<void(TObject* Sender, TListItem* Item1, TListItem* Item2, LPARAM Data, int& Compare)>;
+using TLVEditingEvent = TEvent<void(TObject* Sender, TListItem* Item, bool& AllowEdit)>;
+using TLVEditedEvent = TEvent<void(TObject* Sender, TListItem* Item, std::string& S)>;
+using TLVOwnerDataEvent = TEvent<void(TObject* Sender, TListItem* Item)>;
+using TLVOwnerDataFindEvent =
+    TEvent<void(TObject* Sender, TItemFind Find, const std::string& FindString, const POINT& FindPosition,
+                void* FindData, int StartIndex, TSearchDirection Direction, bool Wrap, int& Index)>;
+// `State` holds the ODS_ bits of the item.
+using TLVDrawItemEvent = TEvent<void(TCustomListView* Sender, TListItem* Item, const RECT& Rect, unsigned State)>;
+// May replace the class of the items the view makes (a descendant of TListItem).
+using TLVCreateItemClassEvent = TEvent<void(TCustomListView* Sender, TClass& ItemClass)>;
+// A comparison for CustomSort: two items (as their TListItem pointers) and the caller's value.
+using TLVCompare = int(CALLBACK*)(LPARAM item1, LPARAM item2, LPARAM data);
 
-class TCustomListView : public TWinControl {
-  UI_DECLARE_CLASS(TCustomListView, TWinControl)
+class TCustomListView : public TCustomListControl {
+  UI_DECLARE_CLASS(TCustomListView, TCustomListControl)
  public:
   TCustomListView();
+  // Makes the columns, the item collection (CreateListItems) and the owner-data temporary item
+  // (CreateListItem), in that order.
+  void Create(TComponent* owner) override;
   ~TCustomListView() override;
   TListColumns* GetColumns() const { return columns_; }
   void SetColumns(TListColumns* c) { columns_->Assign(c); }
@@ -127,6 +181,7 @@ class TCustomListView : public TWinControl {
   void SetViewStyle(TViewStyle v);
   bool GetRowSelect() const { return rowSelect_; }
   void SetRowSelect(bool v);
+  // Without ReadOnly the user edits captions in place (OnEditing, OnEdited).
   bool GetReadOnly() const { return readOnly_; }
   void SetReadOnly(bool v);
   bool GetHideSelection() const { return hideSelection_; }
@@ -139,17 +194,46 @@ class TCustomListView : public TWinControl {
   void SetShowColumnHeaders(bool v);
   bool GetColumnClick() const { return columnClick_; }
   void SetColumnClick(bool v);
+  bool GetCheckboxes() const { return checkboxes_; }
+  void SetCheckboxes(bool v);
+  // Rows come from OnData (Items.Count sets how many); the view keeps no items of its own.
+  bool GetOwnerData() const { return ownerData_; }
+  void SetOwnerData(bool v);
+  // Report rows painted by DrawItem / OnDrawItem.
+  bool GetOwnerDraw() const { return ownerDraw_; }
+  void SetOwnerDraw(bool v);
+  // stText and stBoth keep the items sorted by AlphaSort whenever a caption changes.
+  TSortType GetSortType() const { return sortType_; }
+  void SetSortType(TSortType t);
+  // Sorts by OnCompare, or by caption (lstrcmp) without it. False when the view has no window and
+  // there is nothing to sort.
+  bool AlphaSort();
+  // Sorts with `compare` (null: the OnCompare / caption order) given `data`.
+  bool CustomSort(TLVCompare compare, LPARAM data);
   // The first selected item, or null.
   TListItem* GetSelected() const;
   void SetSelected(TListItem* item);
-  int GetItemIndex() const;
-  void SetItemIndex(int i);
+  int GetItemIndex() const override;
+  void SetItemIndex(int i) override;
   int SelCount() const;
   // Asks the control to show the current texts again.
   void UpdateItems(int first, int last);
+  // The canvas of owner drawing (valid inside OnDrawItem).
+  TCanvas* Canvas() const { return canvas_; }
+  // A new item with `item` as caption and `obj` as Data.
+  void AddItem(const std::string& item, TObject* obj) override;
+  // Every selected item, in order, goes to `destination` (caption and Data).
+  void CopySelection(TCustomListControl* destination) override;
 
   TLVChangeEvent OnChange;
   TLVSelectItemEvent OnSelectItem;
+  TLVCompareEvent OnCompare;
+  TLVEditingEvent OnEditing;
+  TLVEditedEvent OnEdited;
+  TLVOwnerDataEvent OnData;
+  TLVOwnerDataFindEvent OnDataFind;
+  TLVDrawItemEvent OnDrawItem;
+  TLVCreateItemClassEvent OnCreateItemClass;
 
   // Native side, used by the items and columns.
   void ItemInserted(TListItem* item, int index);
@@ -157,14 +241,31 @@ class TCustomListView : public TWinControl {
   void ColumnsChanged();
 
  protected:
+  TClass GetActionLinkClass() override;
   void CreateParams(TCreateParams& p) override;
   void CreateWnd() override;
+  void DestroyWnd() override;
   void WndProc(TMessage& m) override;
-  // Fills the text of an LVN_GETDISPINFOA request from the item (caption or sub-item).
+  // Answers an LVN_GETDISPINFOA request: in owner-data mode the temporary item is fetched for the row
+  // first (whatever the mask asks); the text (caption or sub-item) and image come from the item.
   virtual void GetDispInfo(NMLVDISPINFOA& info);
   virtual void Change(TListItem* item, TItemChange change);
-  // The class that Items.Add makes (descendants return their own item class).
+  // Makes one item of the class OnCreateItemClass picks (TListItem by default); EInvalidOperation
+  // when that class is no TListItem.
   virtual TListItem* CreateListItem();
+  // The item collection the view keeps (descendants return their own collection class).
+  virtual TListItems* CreateListItems();
+  // Owner data: fills `item` for the row it stands for through OnData; false without a handler.
+  virtual bool OwnerDataFetch(TListItem* item, unsigned request);
+  // Owner data: the row OnDataFind names, -1 without a handler.
+  virtual int OwnerDataFind(TItemFind find, const std::string& findString, const POINT& findPosition, void* findData,
+                            int startIndex, TSearchDirection direction, bool wrap);
+  // The user may start editing the caption of `item` (fires OnEditing).
+  virtual bool CanEdit(TListItem* item);
+  // Paints a row of an owner-drawn view; the default fills the rectangle and writes the caption.
+  virtual void DrawItem(TListItem* item, const RECT& r, unsigned state);
+  // The temporary item of owner-data mode.
+  TListItem* TempItem() const { return tempItem_; }
   DWORD ListViewExStyle() const;
   // Puts another column collection (of the descendant's column class) in place of the current one.
   void ReplaceColumns(TListColumns* columns);
@@ -172,13 +273,25 @@ class TCustomListView : public TWinControl {
   friend class TListItem;
 
  private:
+  static int CALLBACK DefaultCompare(LPARAM item1, LPARAM item2, LPARAM data);
   void InsertAllItems();
-  TListColumns* columns_;
-  TListItems* items_;
+  // Reads the control's item order back after a sort.
+  void ReadItemOrder();
+  TListItem* FetchTempItem(int index, unsigned request);
+  TListItem* ItemOfRecord(const LVITEMA& item);
+  TListColumns* columns_ = nullptr;
+  TListItems* items_ = nullptr;
+  TListItem* tempItem_ = nullptr;
+  TCanvas* canvas_;
+  int tempIndex_ = -1;
+  int ownerDataCount_ = 0;
   TViewStyle viewStyle_ = vsIcon;
+  TSortType sortType_ = stNone;
   bool rowSelect_ = false, readOnly_ = false, hideSelection_ = true, gridLines_ = false, multiSelect_ = false;
-  bool showColumnHeaders_ = true, columnClick_ = true;
+  bool showColumnHeaders_ = true, columnClick_ = true, checkboxes_ = false, ownerData_ = false, ownerDraw_ = false;
   bool filling_ = false;
+  bool sorting_ = false;
+  std::exception_ptr sortError_;
 };
 
 class TListView : public TCustomListView {

@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "uiactions.h"
 
 namespace ui {
 
 static std::vector<TPropInfo> ControlProps() {
   using T = TControl;
+  auto stored = [](TPropInfo p, bool (T::*test)() const) {
+    p.Stored = [test](TObject* o) { return (static_cast<T*>(o)->*test)(); };
+    return p;
+  };
   return {prop::Int("Left", &T::GetLeft, &T::SetLeft),
           prop::Int("Top", &T::GetTop, &T::SetTop),
           prop::Int("Width", &T::GetWidth, &T::SetWidth),
@@ -18,9 +23,10 @@ static std::vector<TPropInfo> ControlProps() {
           prop::Bool("ParentColor", &T::GetParentColor, &T::SetParentColor, true),
           prop::Object<T, TFont>("Font", &T::GetFont, &T::SetFont),
           prop::Bool("ParentFont", &T::GetParentFont, &T::SetParentFont, true),
-          prop::Bool("Enabled", &T::GetEnabled, &T::SetEnabled, true),
-          prop::Bool("Visible", &T::GetVisible, &T::SetVisible, true),
-          prop::Str("Hint", &T::GetHint, &T::SetHint),
+          stored(prop::Bool("Enabled", &T::GetEnabled, &T::SetEnabled, true), &T::IsEnabledStored),
+          stored(prop::Bool("Visible", &T::GetVisible, &T::SetVisible, true), &T::IsVisibleStored),
+          stored(prop::Str("Hint", &T::GetHint, &T::SetHint), &T::IsHintStored),
+          prop::Object<T, TBasicAction>("Action", &T::GetAction, &T::SetAction),
           prop::Bool("ShowHint", &T::GetShowHint, &T::SetShowHint, false),
           prop::Int("Cursor", &T::GetCursor, &T::SetCursor, true, 0),
           prop::Event("OnClick", &T::OnClick),
@@ -252,6 +258,7 @@ void TControl::BeforeDestruction() {
 
 TControl::~TControl() {
   if (parent_) parent_->RemoveControl(this);
+  delete actionLink_;
   delete font_;
 }
 
@@ -482,8 +489,63 @@ void TControl::BringToFront() {
 }
 
 void TControl::Click() {
-  if (OnClick) OnClick(this);
+  if (OnClick)
+    OnClick(this);
+  else if (actionLink_ && !InState(csDesigning))
+    actionLink_->Execute();
 }
+
+TBasicAction* TControl::GetAction() const { return actionLink_ ? actionLink_->GetAction() : nullptr; }
+
+void TControl::SetAction(TBasicAction* a) {
+  if (a == GetAction()) return;
+  if (!a) {
+    delete actionLink_;
+    actionLink_ = nullptr;
+    return;
+  }
+  if (!actionLink_) {
+    TBasicActionLink* link = CreateActionLink(GetActionLinkClass(), this);
+    actionLink_ = As<TControlActionLink>(link);
+    if (!actionLink_) {
+      delete link;
+      throw EInvalidOperation("A control's action link must be a control action link");
+    }
+  }
+  actionLink_->SetAction(a);
+  actionLink_->OnChange = TNotifyEvent(this, &TControl::DoActionChange);
+  ActionChange(a, InState(csLoading));
+  a->FreeNotification(this);
+}
+
+void TControl::DoActionChange(TObject* sender) {
+  if (sender == GetAction()) ActionChange(sender, false);
+}
+
+void TControl::ActionChange(TObject* sender, bool checkDefaults) {
+  auto* a = As<TCustomAction>(sender);
+  if (!a) return;
+  if (!checkDefaults || GetCaption().empty() || GetCaption() == GetName()) SetCaption(a->GetCaption());
+  if (!checkDefaults || enabled_) SetEnabled(a->GetEnabled());
+  if (!checkDefaults || hint_.empty()) SetHint(a->GetHint());
+  if (!checkDefaults || visible_) SetVisible(a->GetVisible());
+}
+
+TClass TControl::GetActionLinkClass() { return &TControlActionLink::StaticClassInfo; }
+
+void TControl::InitiateAction() {
+  if (actionLink_) actionLink_->Update();
+}
+
+void TControl::Notification(TComponent* c, TOperation op) {
+  TComponent::Notification(c, op);
+  if (op == opRemove && actionLink_ && c == actionLink_->GetAction()) SetAction(nullptr);
+}
+
+bool TControl::IsCaptionStored() const { return !actionLink_ || !actionLink_->IsCaptionLinked(); }
+bool TControl::IsHintStored() const { return !actionLink_ || !actionLink_->IsHintLinked(); }
+bool TControl::IsEnabledStored() const { return !actionLink_ || !actionLink_->IsEnabledLinked(); }
+bool TControl::IsVisibleStored() const { return !actionLink_ || !actionLink_->IsVisibleLinked(); }
 
 bool TControl::Showing() const {
   for (const TControl* c = this; c; c = c->parent_) {
@@ -1161,6 +1223,8 @@ void TWinControl::AlignControls() {
   };
   for (TAlign a : {alTop, alBottom, alLeft, alRight, alClient}) place(a);
 }
+
+TClass TWinControl::GetActionLinkClass() { return &TWinControlActionLink::StaticClassInfo; }
 
 void TWinControl::Loaded() {
   TControl::Loaded();

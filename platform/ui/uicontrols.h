@@ -51,6 +51,7 @@ enum : UINT {
   CM_RECREATEWND = CM_BASE + 41,
   CM_HINTSHOW = CM_BASE + 48,  // 0xB030
   CM_RELEASE = CM_BASE + 33,
+  CM_ACTIONEXECUTE = CM_BASE + 64,  // 0xB040; LParam: the action
   // Notifications reflected from a parent to the child that caused them: CN_BASE + the message.
   CN_BASE = 0xBC00,
   CN_COMMAND = CN_BASE + WM_COMMAND,
@@ -81,6 +82,9 @@ using TMouseMoveEvent = TEvent<void(TObject* Sender, int Shift, int X, int Y)>;
 
 class TWinControl;
 class TCustomForm;
+class TBasicAction;
+class TBasicActionLink;
+class TControlActionLink;
 
 class TControl : public TComponent {
   UI_DECLARE_CLASS(TControl, TComponent)
@@ -156,9 +160,28 @@ class TControl : public TComponent {
   void Repaint();
   void Refresh() { Repaint(); }
   void BringToFront();
+  // The click: OnClick, or the action's execution when OnClick is not assigned.
   virtual void Click();
   // True when the control and all its parents are visible (and the top one has a window).
   bool Showing() const;
+
+  // The action whose caption, hint, enabled and visible state the control shows and which its click
+  // executes (a component reference; null: none).
+  TBasicAction* GetAction() const;
+  void SetAction(TBasicAction* a);
+  TControlActionLink* ActionLink() const { return actionLink_; }
+  // The idle-time update of the control's action.
+  virtual void InitiateAction();
+  // A control that handles actions itself (e.g. one that shows hints) takes them here; true: taken.
+  virtual bool ExecuteAction(TBasicAction* action) {
+    (void)action;
+    return false;
+  }
+  // Stored tests of the published values that the action may provide.
+  bool IsCaptionStored() const;
+  bool IsHintStored() const;
+  bool IsEnabledStored() const;
+  bool IsVisibleStored() const;
 
   TNotifyEvent OnClick;
   TNotifyEvent OnDblClick;
@@ -177,6 +200,12 @@ class TControl : public TComponent {
   virtual void ParentColorChanged();
   virtual void VisibleChanging() {}
   void RequestAlign();
+  // Copies the action's values (checkDefaults: only where the control still has its defaults).
+  virtual void ActionChange(TObject* sender, bool checkDefaults);
+  // The class of the link made for an action (a TControlActionLink class).
+  virtual TClass GetActionLinkClass();
+  void Notification(TComponent* c, TOperation op) override;
+  TControlActionLink* actionLink_ = nullptr;
   std::string text_;
   TFont* font_;
   TColor color_ = clBtnFace;
@@ -192,6 +221,9 @@ class TControl : public TComponent {
   bool mouseCaptured_ = false;
   TWinControl* parent_ = nullptr;
   friend class TWinControl;
+
+ private:
+  void DoActionChange(TObject* sender);
 };
 
 struct TCreateParams {
@@ -296,6 +328,7 @@ class TWinControl : public TControl {
   void PaintHandler(TMessage& m);
   virtual void ColorChanged();
   void Loaded() override;
+  TClass GetActionLinkClass() override;
   HWND handle_ = nullptr;
   WNDPROC defWndProc_ = nullptr;
   WNDPROC objectInstance_ = nullptr;

@@ -27,10 +27,19 @@ static std::vector<TPropInfo> OpenDialogProps() {
 UI_IMPLEMENT_CLASS(TCommonDialog, TComponent, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TOpenDialog, TCommonDialog, DefaultFactory<TOpenDialog>, OpenDialogProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TSaveDialog, TOpenDialog, DefaultFactory<TSaveDialog>, nullptr, nullptr, nullptr)
+static std::vector<TPropInfo> ColorDialogProps() {
+  using T = TColorDialog;
+  return {prop::Int("Color", &T::GetColor, &T::SetColor, true, clBlack),
+          prop::Set("Options", &T::GetOptions, &T::SetOptions,
+                    {"cdFullOpen", "cdPreventFullOpen", "cdShowHelp", "cdSolidColor", "cdAnyColor"}, true, uint32_t(0))};
+}
+UI_IMPLEMENT_CLASS(TColorDialog, TCommonDialog, DefaultFactory<TColorDialog>, ColorDialogProps, nullptr, nullptr)
 
 namespace {
 struct Registered {
-  Registered() { RegisterClasses({&TOpenDialog::StaticClassInfo, &TSaveDialog::StaticClassInfo}); }
+  Registered() {
+    RegisterClasses({&TOpenDialog::StaticClassInfo, &TSaveDialog::StaticClassInfo, &TColorDialog::StaticClassInfo});
+  }
 } registered;
 
 // Buffer sizes of the file-name field, in characters.
@@ -139,6 +148,32 @@ void TOpenDialog::GetFileNames(const OPENFILENAMEA& ofn) {
     }
   }
   fileName_ = files_->Get(0);
+}
+
+// ---- TColorDialog ----
+
+TColorDialog::TColorDialog() {
+  for (COLORREF& c : custom_) c = RGB(255, 255, 255);
+}
+
+bool TColorDialog::Execute() { return DoExecute(ChooseColorA); }
+
+bool TColorDialog::DoExecute(TChooseColorFunc func) {
+  static const DWORD kFlags[] = {CC_FULLOPEN, CC_PREVENTFULLOPEN, CC_SHOWHELP, CC_SOLIDCOLOR, CC_ANYCOLOR};
+  CHOOSECOLORA cc{};
+  cc.lStructSize = sizeof cc;
+  HWND owner = GetActiveWindow();
+  if (!owner && Application && Application->MainForm() && Application->MainForm()->HandleAllocated())
+    owner = Application->MainForm()->GetHandle();
+  cc.hwndOwner = owner;
+  cc.rgbResult = ColorToRGB(color_);
+  cc.lpCustColors = custom_;
+  cc.Flags = CC_RGBINIT;
+  for (size_t i = 0; i < sizeof kFlags / sizeof kFlags[0]; ++i)
+    if (options_ & (1u << i)) cc.Flags |= kFlags[i];
+  if (!TaskModalDialog(reinterpret_cast<BOOL(WINAPI*)(void*)>(func), &cc)) return false;
+  color_ = static_cast<TColor>(cc.rgbResult & 0xFFFFFF);
+  return true;
 }
 
 }  // namespace ui

@@ -4,6 +4,7 @@
 
 #include <commdlg.h>
 
+#include "uigraphics.h"
 #include "uistrings.h"
 
 namespace ui {
@@ -89,6 +90,36 @@ class TSaveDialog : public TOpenDialog {
   UI_DECLARE_CLASS(TSaveDialog, TOpenDialog)
  public:
   bool Execute() override;
+};
+
+// Options of the colour dialog; each maps to one CC_ flag.
+enum TColorDialogOption : uint32_t {
+  cdFullOpen = 1u << 0,         // custom colour part open from the start
+  cdPreventFullOpen = 1u << 1,  // no custom colour part
+  cdShowHelp = 1u << 2,
+  cdSolidColor = 1u << 3,
+  cdAnyColor = 1u << 4,
+};
+
+// The system dialog function (ChooseColorA, or a stand-in).
+using TChooseColorFunc = BOOL(WINAPI*)(LPCHOOSECOLORA);
+
+class TColorDialog : public TCommonDialog {
+  UI_DECLARE_CLASS(TColorDialog, TCommonDialog)
+ public:
+  TColorDialog();
+  // The colour shown first, and the one chosen when Execute returns true.
+  TColor GetColor() const { return color_; }
+  void SetColor(TColor c) { color_ = c; }
+  uint32_t GetOptions() const { return options_; }
+  void SetOptions(uint32_t o) { options_ = o; }
+  bool Execute() override;
+  bool DoExecute(TChooseColorFunc func);
+
+ private:
+  TColor color_ = clBlack;
+  uint32_t options_ = 0;
+  COLORREF custom_[16];  // the dialog's custom colours, kept from one run to the next
 };
 
 }  // namespace ui

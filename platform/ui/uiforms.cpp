@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "uiactions.h"
 #include "uifiler.h"
 #include "uimenus.h"
 #include "uithreads.h"
@@ -108,6 +109,16 @@ constexpr char kUtilWindowClass[] = "UiUtilWindow";
 }  // namespace
 
 TCustomForm* GetParentForm(TControl* c) { return static_cast<TCustomForm*>(ParentFormControl(c)); }
+
+std::string GetShortHint(const std::string& hint) {
+  size_t bar = hint.find('|');
+  return bar == std::string::npos ? hint : hint.substr(0, bar);
+}
+
+std::string GetLongHint(const std::string& hint) {
+  size_t bar = hint.find('|');
+  return bar == std::string::npos ? hint : hint.substr(bar + 1);
+}
 
 HWND AllocateHWnd(const TWndMethod& method) {
   WNDCLASSA wc{};
@@ -352,6 +363,28 @@ bool TCustomForm::SetFocusedControl(TWinControl* c) {
 
 void TCustomForm::FocusControl(TWinControl* c) { SetActiveControl(c); }
 
+bool TCustomForm::IsShortCut(WORD key, int shift) { return menu_ && menu_->IsShortCut(key, shift); }
+
+void TCustomForm::UpdateActions() {
+  if (InState(csDesigning | csDestroying)) return;
+  InitiateAction();
+  std::function<void(TMenuItem*)> items = [&](TMenuItem* item) {
+    for (int i = 0; i < item->Count(); ++i) items(item->Items(i));
+    item->InitiateAction();
+  };
+  for (int i = 0; i < ComponentCount(); ++i)
+    if (auto* menu = As<TMenu>(Components(i))) items(menu->Items());
+  std::function<void(TWinControl*)> walk = [&](TWinControl* w) {
+    for (int i = 0; i < w->ControlCount(); ++i) {
+      TControl* c = w->Controls(i);
+      if (!c->GetVisible()) continue;
+      c->InitiateAction();
+      if (auto* cw = As<TWinControl>(c)) walk(cw);
+    }
+  };
+  walk(this);
+}
+
 void TCustomForm::SelectFirst() {
   if (activeControl_ && activeControl_->CanFocus()) {
     ::SetFocus(activeControl_->GetHandle());
@@ -592,15 +625,40 @@ void TCustomForm::WndProc(TMessage& m) {
       }
       return;
     case WM_COMMAND:
-      // Menu commands (no control window) go to the menu.
-      if (m.LParam == 0 && HIWORD(m.WParam) == 0 && menu_ && menu_->DispatchCommand(LOWORD(m.WParam))) {
-        m.Result = 0;
-        return;
-      }
+    case WM_INITMENUPOPUP:
+    case WM_MENUSELECT:
+    case WM_DRAWITEM:
+    case WM_MEASUREITEM:
+      // Menu commands, sub-menus opening, hints and owner drawing of the form's menu.
+      if (DispatchMenuMessage(menu_, m)) return;
       break;
     case CM_DIALOGKEY:
       m.Result = DialogKey(static_cast<WORD>(m.WParam), m.LParam);
       return;
+    case CM_ACTIONEXECUTE: {
+      // The active control first, then every control of the form.
+      auto* action = reinterpret_cast<TBasicAction*>(m.LParam);
+      m.Result = 0;
+      if (activeControl_ && activeControl_->ExecuteAction(action)) {
+        m.Result = 1;
+        return;
+      }
+      std::function<bool(TWinControl*)> walk = [&](TWinControl* w) {
+        if (w->ExecuteAction(action)) return true;
+        for (int i = 0; i < w->ControlCount(); ++i) {
+          TControl* c = w->Controls(i);
+          if (!c->GetVisible()) continue;
+          if (auto* cw = As<TWinControl>(c)) {
+            if (walk(cw)) return true;
+          } else if (c->ExecuteAction(action)) {
+            return true;
+          }
+        }
+        return false;
+      };
+      m.Result = walk(this) ? 1 : 0;
+      return;
+    }
     case CM_DIALOGCHAR:
       m.Result = DialogChar(static_cast<char>(m.WParam));
       return;
@@ -677,6 +735,9 @@ void TApplication::WndProc(TMessage& m) {
       if (m.WParam && OnActivate) OnActivate(this);
       if (!m.WParam && OnDeactivate) OnDeactivate(this);
       break;
+    case CM_ACTIONEXECUTE:
+      m.Result = DispatchAction(m.Msg, reinterpret_cast<TBasicAction*>(m.LParam)) ? 1 : 0;
+      return;
   }
   m.Result = DefWindowProcA(handle_, m.Msg, m.WParam, m.LParam);
 }
@@ -689,7 +750,46 @@ void TApplication::SetTitle(const std::string& t) {
 void TApplication::SetHint(const std::string& h) {
   if (h == hint_) return;
   hint_ = h;
-  if (OnHint) OnHint(this);
+  if (OnHint) {
+    OnHint(this);
+    return;
+  }
+  // Without a handler the hint goes out as a hint action to whatever shows hints.
+  THintAction* a = New<THintAction>(this);
+  try {
+    a->SetHint(h);
+    a->Execute();
+  } catch (...) {
+    a->Free();
+    throw;
+  }
+  a->Free();
+}
+
+bool TApplication::ExecuteAction(TBasicAction* action) {
+  bool handled = false;
+  if (OnActionExecute) OnActionExecute(action, handled);
+  return handled;
+}
+
+bool TApplication::UpdateAction(TBasicAction* action) {
+  bool handled = false;
+  if (OnActionUpdate) OnActionUpdate(action, handled);
+  return handled;
+}
+
+bool TApplication::DispatchAction(UINT msg, TBasicAction* action) {
+  TCustomForm* form = Screen ? Screen->ActiveForm() : nullptr;
+  if (form && form->Perform(msg, 0, reinterpret_cast<LPARAM>(action)) == 1) return true;
+  return mainForm_ && mainForm_ != form && mainForm_->Perform(msg, 0, reinterpret_cast<LPARAM>(action)) == 1;
+}
+
+void TApplication::DoActionIdle() {
+  if (!Screen) return;
+  for (int i = 0; i < Screen->FormCount(); ++i) {
+    TCustomForm* f = Screen->Forms(i);
+    if (f->HandleAllocated() && f->GetVisible() && IsWindowVisible(f->GetHandle())) f->UpdateActions();
+  }
 }
 
 void TApplication::Run() {
@@ -712,6 +812,9 @@ bool TApplication::IsKeyMsg(MSG& msg) {
   // Dialog keys and accelerators go to the form when the focused window does not want them.
   TCustomForm* form = GetParentForm(c);
   if (!form) return false;
+  if ((msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) &&
+      form->IsShortCut(static_cast<WORD>(msg.wParam), KeyDataToShiftState(msg.lParam)))
+    return true;
   if (msg.message == WM_KEYDOWN) {
     LRESULT code = SendMessageA(msg.hwnd, WM_GETDLGCODE, msg.wParam, reinterpret_cast<LPARAM>(&msg));
     if (code & DLGC_WANTALLKEYS) return false;
@@ -762,6 +865,7 @@ void TApplication::Idle() {
     for (TApplicationEvents* e : std::vector<TApplicationEvents*>(appEvents))
       if (e->OnIdle) e->OnIdle(this, done);
     if (CheckSynchronize()) done = false;
+    if (done) DoActionIdle();
   } catch (...) {
     HandleException(this);
   }

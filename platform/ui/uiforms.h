@@ -29,6 +29,8 @@ using TCloseEvent = TEvent<void(TObject* Sender, TCloseAction& Action)>;
 using TCloseQueryEvent = TEvent<void(TObject* Sender, bool& CanClose)>;
 
 class TMainMenu;
+class TBasicAction;
+using TActionEvent = TEvent<void(TBasicAction* Action, bool& Handled)>;
 
 class TCustomForm : public TCustomControl {
   UI_DECLARE_CLASS(TCustomForm, TCustomControl)
@@ -86,6 +88,10 @@ class TCustomForm : public TCustomControl {
   bool IsFormWindow() const override { return true; }
   bool WantsKeyPreview() const override { return keyPreview_; }
   bool SetFocusedControl(TWinControl* c) override;
+  // The idle-time update of the actions of the form's menus and controls.
+  virtual void UpdateActions();
+  // A key with shift state that the form's menu has as a shortcut clicks that item.
+  virtual bool IsShortCut(WORD key, int shift);
 
   TNotifyEvent OnCreate;
   TNotifyEvent OnDestroy;
@@ -158,6 +164,10 @@ class TForm : public TCustomForm {
 
 TCustomForm* GetParentForm(TControl* c);
 
+// A hint "Short|Long": the part before the first '|' and the part after it (the whole hint without '|').
+std::string GetShortHint(const std::string& hint);
+std::string GetLongHint(const std::string& hint);
+
 // A hidden window that hands its messages to `method` (timers and other non-visual components).
 HWND AllocateHWnd(const TWndMethod& method);
 void DeallocateHWnd(HWND h);
@@ -204,6 +214,9 @@ class TApplication : public TComponent {
   // The application window's own message handling (after the hooks).
   virtual void WndProc(TMessage& m);
   int MessageBox(const std::string& text, const std::string& caption, UINT flags);
+  // OnActionExecute / OnActionUpdate; true when the handler took the action.
+  bool ExecuteAction(TBasicAction* action);
+  bool UpdateAction(TBasicAction* action);
 
   TExceptionEvent OnException;
   TMessageEvent OnMessage;
@@ -211,12 +224,17 @@ class TApplication : public TComponent {
   TNotifyEvent OnActivate;
   TNotifyEvent OnDeactivate;
   TNotifyEvent OnHint;
+  TActionEvent OnActionExecute;
+  TActionEvent OnActionUpdate;
 
  private:
   static LRESULT CALLBACK AppWndProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam);
   bool ProcessMessage(MSG& msg);
   bool IsKeyMsg(MSG& msg);
   void Idle();
+  void DoActionIdle();
+  // CM_ACTIONEXECUTE: the active form, then the main form.
+  bool DispatchAction(UINT msg, TBasicAction* action);
   std::string title_, hint_;
   HWND handle_ = nullptr;
   TCustomForm* mainForm_ = nullptr;

@@ -23,7 +23,8 @@ constexpr TColor clBtnFace = SysColor(COLOR_BTNFACE), clWindow = SysColor(COLOR_
                  clHighlight = SysColor(COLOR_HIGHLIGHT), clHighlightText = SysColor(COLOR_HIGHLIGHTTEXT),
                  clBtnShadow = SysColor(COLOR_BTNSHADOW), clBtnHighlight = SysColor(COLOR_BTNHIGHLIGHT),
                  clGrayText = SysColor(COLOR_GRAYTEXT), clInfoBk = SysColor(COLOR_INFOBK),
-                 clInfoText = SysColor(COLOR_INFOTEXT), clMenu = SysColor(COLOR_MENU);
+                 clInfoText = SysColor(COLOR_INFOTEXT), clMenu = SysColor(COLOR_MENU),
+                 clMenuText = SysColor(COLOR_MENUTEXT), clWindowFrame = SysColor(COLOR_WINDOWFRAME);
 // The RGB value, system references resolved.
 COLORREF ColorToRGB(TColor c);
 

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "uiactions.h"
 #include "uifiler.h"
 #include "uiforms.h"
 #include "uimenus.h"
@@ -547,5 +548,7 @@ void TCustomPanel::WndProc(TMessage& m) {
   if (m.Msg == CM_TEXTCHANGED || m.Msg == CM_FONTCHANGED || m.Msg == CM_COLORCHANGED) Invalidate();
   TCustomControl::WndProc(m);
 }
+
+TClass TButtonControl::GetActionLinkClass() { return &TButtonActionLink::StaticClassInfo; }
 
 }  // namespace ui

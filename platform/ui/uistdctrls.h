@@ -113,6 +113,7 @@ class TButtonControl : public TWinControl {
   UI_DECLARE_CLASS(TButtonControl, TWinControl)
  protected:
   TButtonControl() { tabStop_ = true; }
+  TClass GetActionLinkClass() override;
 };
 
 class TButton : public TButtonControl {

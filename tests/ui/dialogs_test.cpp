@@ -1,8 +1,10 @@
-// File dialogs prepared for a stand-in dialog function, and the picture registries.
+// File and colour dialogs prepared for a stand-in dialog function (and the colour dialog for real), and
+// the picture registries.
 #include <gtest/gtest.h>
 
 #include "hostenv.h"
 #include "uidialogs.h"
+#include "uiforms.h"
 #include "uipicture.h"
 
 using namespace ui;
@@ -122,6 +124,54 @@ TEST(Picture, FileFormatRegistryPicksTheClassByExtension) {
   p.Bitmap()->SetWidth(4);
   EXPECT_TRUE(p.GetGraphic()->Is<TBitmap>());
   EXPECT_TRUE(TPicture::SupportsClipboardFormat(CF_BITMAP));
+}
+
+CHOOSECOLORA seenColor;
+COLORREF colorAnswer;
+BOOL WINAPI FakeChooseColor(LPCHOOSECOLORA cc) {
+  seenColor = *cc;
+  if (colorAnswer == CLR_INVALID) return FALSE;
+  cc->rgbResult = colorAnswer;
+  return TRUE;
+}
+
+BOOL CALLBACK FindColorBox(HWND h, LPARAM lp) {
+  char cls[32] = {};
+  GetClassNameA(h, cls, sizeof cls);
+  if (strcmp(cls, "#32770") == 0 && IsWindowVisible(h)) {
+    *reinterpret_cast<HWND*>(lp) = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+void CALLBACK PressOk(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND box = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindColorBox, reinterpret_cast<LPARAM>(&box));
+  if (!box) return;
+  KillTimer(nullptr, id);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+TEST(ColorDialog, StartsFromItsColourAndTakesTheChosenOneOnlyWhenConfirmed) {
+  TColorDialog* d = New<TColorDialog>(nullptr);
+  d->SetColor(clBtnFace);
+  d->SetOptions(cdFullOpen);
+  colorAnswer = RGB(1, 2, 3);
+  ASSERT_TRUE(d->DoExecute(FakeChooseColor));
+  EXPECT_EQ(ColorToRGB(clBtnFace), seenColor.rgbResult);
+  EXPECT_EQ(DWORD(CC_RGBINIT | CC_FULLOPEN), seenColor.Flags);
+  EXPECT_NE(nullptr, seenColor.lpCustColors);
+  EXPECT_EQ(TColor(0x030201), d->GetColor());
+  colorAnswer = CLR_INVALID;
+  EXPECT_FALSE(d->DoExecute(FakeChooseColor));
+  EXPECT_EQ(TColor(0x030201), d->GetColor());
+
+  // The system's dialog, confirmed by a timer: it hands back the colour it started from.
+  d->SetColor(clNavy);
+  SetTimer(nullptr, 0, 100, PressOk);
+  EXPECT_TRUE(d->Execute());
+  EXPECT_EQ(clNavy, d->GetColor());
+  d->Free();
 }
 
 }  // namespace

@@ -5,28 +5,19 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "VelComCtrls.h"
 #include "VelControls.h"
+#include "VelForms.h"
 #include "VelStdCtrls.h"
 #include "uiforms.h"
 
 using namespace ui;
-
-namespace {
-
-class THostForm : public TForm {
-  UI_DECLARE_CLASS(THostForm, TForm)
- protected:
-  void CreateWindowHandle(const TCreateParams& p) override { CreateUnicodeWindowHandle(this, p, L""); }
-};
-
-}  // namespace
-
-UI_IMPLEMENT_CLASS(THostForm, TForm, nullptr, nullptr, nullptr, nullptr)
 
 namespace {
 
@@ -58,7 +49,7 @@ std::wstring Pattern(int i) { return L"*.\u03B1" + std::to_wstring(i); }
 class ComCtrls : public ::testing::Test {
  protected:
   void SetUp() override {
-    form = TCustomForm::CreateNew<THostForm>(nullptr);
+    form = TCustomForm::CreateNew<TVelForm>(nullptr);
     form->SetBounds(20, 20, 500, 400);
     list = New<TVelListView>(form);
     list->SetParent(form);
@@ -80,7 +71,7 @@ class ComCtrls : public ::testing::Test {
     form->Show();
   }
   void TearDown() override { form->Free(); }
-  THostForm* form = nullptr;
+  TVelForm* form = nullptr;
   TVelListView* list = nullptr;
 };
 
@@ -179,6 +170,46 @@ TEST_F(ComCtrls, InPlaceEditDeliversWideText) {
   EXPECT_EQ(edited, text);
   EXPECT_EQ(list->Item(2)->GetCaption(), std::wstring(text) + L"!");
   EXPECT_EQ(CellText(list->GetHandle(), 2, 0), std::wstring(text) + L"!");
+
+  // Without the wide event the library's 8-bit one sees the text in 8 bits.
+  list->OnEdited = nullptr;
+  std::string seen;
+  static_cast<TCustomListView*>(list)->OnEdited = [&](TObject*, TListItem*, std::string& s) { seen = s; };
+  SendMessageW(form->GetHandle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(seen, WideToAnsi(text));
+  EXPECT_EQ(list->Item(2)->GetCaption(), AnsiToWide(WideToAnsi(text)));
+}
+
+TEST_F(ComCtrls, SortsByWideCaptions) {
+  // Captions whose 8-bit forms are all alike ("?"): only the wide comparison orders them.
+  const wchar_t* kCaptions[] = {L"\u4E2D", L"\u03B2", L"\u263A", L"\u03B1"};
+  list->GetItems()->Clear();
+  for (const wchar_t* c : kCaptions) list->AddItem()->SetCaption(c);
+  ASSERT_TRUE(list->AlphaSort());
+  std::vector<std::wstring> order;
+  for (int i = 0; i < 4; ++i) order.push_back(list->Item(i)->GetCaption());
+  std::vector<std::wstring> expected(kCaptions, kCaptions + 4);
+  std::sort(expected.begin(), expected.end(),
+            [](const std::wstring& a, const std::wstring& b) { return lstrcmpW(a.c_str(), b.c_str()) < 0; });
+  EXPECT_EQ(order, expected);
+  EXPECT_EQ(CellText(list->GetHandle(), 0, 0), expected[0]);
+
+  // OnCompare decides when assigned: reverse order.
+  list->OnCompare = [](TObject*, TListItem* a, TListItem* b, LPARAM, int& result) {
+    result = -lstrcmpW(static_cast<TVelListItem*>(a)->GetCaption().c_str(),
+                       static_cast<TVelListItem*>(b)->GetCaption().c_str());
+  };
+  ASSERT_TRUE(list->AlphaSort());
+  EXPECT_EQ(list->Item(0)->GetCaption(), expected[3]);
+}
+
+TEST_F(ComCtrls, ItemClassMustBeWide) {
+  list->OnCreateItemClass = [](TCustomListView*, TClass& cls) { cls = &TListItem::StaticClassInfo; };
+  const int before = list->GetItems()->Count();
+  EXPECT_THROW(list->AddItem(), EVelInternalError);
+  EXPECT_EQ(list->GetItems()->Count(), before);
+  list->OnCreateItemClass = nullptr;
+  EXPECT_NE(list->TemporaryItem(), nullptr);
 }
 
 TEST_F(ComCtrls, ProgressBarAndUpDownAreUnicodeWindows) {

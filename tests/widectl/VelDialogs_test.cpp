@@ -20,10 +20,11 @@ namespace {
 const wchar_t kTitle[] = L"Quill \u263A \u4E2D\u6587";
 
 // Runs `step` from a thread timer every 100 ms (inside whatever modal loop is running) until it
-// answers true.
+// answers true; after 10 s it runs `giveUp` instead, which must end the modal loop.
 class TimerDriver {
  public:
-  explicit TimerDriver(std::function<bool()> step) : step_(std::move(step)) {
+  explicit TimerDriver(std::function<bool()> step, std::function<void()> giveUp = nullptr)
+      : step_(std::move(step)), giveUp_(std::move(giveUp)) {
     current_ = this;
     id_ = SetTimer(nullptr, 0, 100, Tick);
   }
@@ -37,34 +38,36 @@ class TimerDriver {
   static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
     if (!current_ || current_->done_) return;
     ++current_->ticks;
-    if (current_->ticks > 100) {  // never hang the test run: give up after 10 s
+    if (current_->ticks > 100) {  // never hang the test run
       current_->done_ = true;
+      ADD_FAILURE() << "the dialog was not driven within 10 s";
+      if (current_->giveUp_) current_->giveUp_();
       return;
     }
     current_->done_ = current_->step_();
   }
   static TimerDriver* current_;
   std::function<bool()> step_;
+  std::function<void()> giveUp_;
   UINT_PTR id_;
   bool done_ = false;
 };
 TimerDriver* TimerDriver::current_ = nullptr;
 
+BOOL CALLBACK FindVisibleDialog(HWND h, LPARAM found) {
+  wchar_t cls[32] = {};
+  GetClassNameW(h, cls, 32);
+  if (std::wstring(cls) == L"#32770" && IsWindowVisible(h)) {
+    *reinterpret_cast<HWND*>(found) = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // The visible system file dialog of this thread, or null.
 HWND FindFileDialog() {
   HWND found = nullptr;
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND h, LPARAM l) -> BOOL {
-        wchar_t cls[32] = {};
-        GetClassNameW(h, cls, 32);
-        if (std::wstring(cls) == L"#32770" && IsWindowVisible(h)) {
-          *reinterpret_cast<HWND*>(l) = h;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  EnumThreadWindows(GetCurrentThreadId(), FindVisibleDialog, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
@@ -78,6 +81,10 @@ bool FillAndConfirm(const std::wstring& name) {
   SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
   return true;
+}
+
+void CancelFileDialog() {
+  if (HWND dialog = FindFileDialog()) PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
 class OpenDialog : public ::testing::Test {
@@ -117,7 +124,7 @@ TEST_F(OpenDialog, ReturnsTheChosenWidePath) {
     canClose = ++queries > 1;
   };
   // The dialog opens in the initial folder: the name alone is typed.
-  TimerDriver driver([&] { return FillAndConfirm(WideFileNameOfPath(file)) && queries > 1; });
+  TimerDriver driver([&] { return FillAndConfirm(WideFileNameOfPath(file)) && queries > 1; }, CancelFileDialog);
   ASSERT_TRUE(dialog->Execute());
   EXPECT_EQ(queries, 2);
   EXPECT_EQ(asked, file);
@@ -138,7 +145,7 @@ TEST_F(OpenDialog, CancelKeepsTheFileName) {
     if (!dialog) return false;
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     return true;
-  });
+  }, CancelFileDialog);
   EXPECT_FALSE(dialog->Execute());
   EXPECT_EQ(dialog->GetFileNameText(), L"before \u263A.ppt");
 }
@@ -187,6 +194,7 @@ TEST(MessageDialogs, ShowWideMessageShowsOneOkButtonUnderTheApplicationTitle) {
   const std::wstring message = L"C:\\\u6587\u4EF6\\a.ppt was opened by other application, please close it!";
   std::wstring windowTitle, labelText, copied;
   int buttons = 0, images = 0;
+  HWND okButton = nullptr;
   bool isDefault = false, isCancel = false, centred = false;
   TimerDriver driver([&] {
     TVelMessageForm* form = ShownMessageForm();
@@ -200,6 +208,7 @@ TEST(MessageDialogs, ShowWideMessageShowsOneOkButtonUnderTheApplicationTitle) {
         ++buttons;
         isDefault = b->GetDefault() && b->GetCaptionText() == L"OK" && b->GetName() == "OK";
         isCancel = b->GetCancel();
+        okButton = b->GetHandle();
       }
       images += dynamic_cast<TVelImage*>(form->Components(i)) != nullptr;
     }
@@ -211,8 +220,10 @@ TEST(MessageDialogs, ShowWideMessageShowsOneOkButtonUnderTheApplicationTitle) {
     form->OnKeyDown(form, key, ssCtrl);
     copied = ClipboardUnicodeText();
     // Esc presses the cancel button, here the OK button.
-    PostMessageW(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageW(okButton, WM_KEYDOWN, VK_ESCAPE, 0);
     return true;
+  }, [] {
+    if (TVelMessageForm* form = ShownMessageForm()) form->SetModalResult(mrAbort);
   });
   EXPECT_EQ(ShowWideMessage(message), mrOk);
   EXPECT_EQ(windowTitle, kTitle);

@@ -2,11 +2,13 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "VelForms.h"
 #include "VelMenus.h"
+#include "uibitmap.h"
 #include "road.h"
 
 using namespace ui;
@@ -31,6 +33,7 @@ TEST(VelMenus, NativeMenuShowsWideCaptionsAndShortcuts) {
   TVelForm* form = TCustomForm::CreateNew<TVelForm>(nullptr);
   form->SetBounds(20, 20, 400, 300);
   auto* menu = New<TVelMainMenu>(form);
+  menu->SetAutoHotkeys(maManual);
   TVelMenuItem* file = MakeItem(form, menu->Items(), L"&F\u00EFle \u263A", scCtrl | 'F');
   TVelMenuItem* save = MakeItem(form, file, L"Save \u4E2D", scCtrl | 'S');
   MakeItem(form, file, L"-");
@@ -62,6 +65,15 @@ TEST(VelMenus, NativeMenuShowsWideCaptionsAndShortcuts) {
   help->SetCaption("Help");
   EXPECT_EQ(help->GetCaptionText(), L"Help");
   EXPECT_EQ(MenuString(GetSubMenu(GetMenu(form->GetHandle()), 0), 2), L"Help\tF1");
+
+  // Automatic hot keys that the library puts into the 8-bit captions appear in the wide ones, with
+  // their own characters kept.
+  // (The library rebuilds without a change notification here, so the menu is attached anew.)
+  form->SetMenu(nullptr);
+  menu->SetAutoHotkeys(maAutomatic);
+  form->SetMenu(menu);
+  EXPECT_EQ(MenuString(GetMenu(form->GetHandle()), 1), L"&\u03A9 About");
+  EXPECT_EQ(MenuString(GetSubMenu(GetMenu(form->GetHandle()), 0), 0).substr(0, 1), L"&");
 
   // Clicking through WM_COMMAND still reaches the item.
   int clicks = 0;
@@ -110,6 +122,66 @@ TEST(VelMenus, ShortcutTexts) {
   EXPECT_EQ(ShortCutToWideText(0), L"");
   EXPECT_EQ(KeyboardCharOfKey('Q'), L'Q');
   EXPECT_FALSE(KeyNameOfShortCut(VK_RETURN).empty());
+}
+
+}  // namespace
+
+namespace {
+
+// An item drawn by itself onto a white bitmap.
+std::vector<COLORREF> DrawItem(TMenuItem* item, int state) {
+  TBitmap* bitmap = Create<TBitmap>();
+  bitmap->SetSize(200, 20);
+  RECT r = {0, 0, 200, 20};
+  bitmap->Canvas()->Brush()->SetColor(clWhite);
+  bitmap->Canvas()->FillRect(r);
+  item->AdvancedDrawItem(bitmap->Canvas(), r, state, false);
+  std::vector<COLORREF> pixels;
+  HDC dc = bitmap->Canvas()->GetHandle();
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 200; ++x) pixels.push_back(GetPixel(dc, x, y));
+  bitmap->Free();
+  return pixels;
+}
+
+TEST(VelMenus, OwnerDrawnItemsShowWideText) {
+  auto* menu = New<TPopupMenu>(nullptr);
+  menu->SetOwnerDraw(true);
+  menu->SetAutoHotkeys(maManual);
+  auto* wide = New<TVelMenuItem>(nullptr);
+  auto* narrow = New<TVelMenuItem>(nullptr);
+  menu->Items()->Add(wide);
+  menu->Items()->Add(narrow);
+  wide->SetCaptionText(L"\u4E2D\u6587 \u263A");
+  wide->SetShortCut(scCtrl | 'S');
+  narrow->SetCaptionText(AnsiToWide(WideToAnsi(L"\u4E2D\u6587 \u263A")));
+  narrow->SetShortCut(scCtrl | 'S');
+
+  const std::vector<COLORREF> a = DrawItem(wide, 0), b = DrawItem(narrow, 0);
+  EXPECT_NE(a, b);
+  // The caption and shortcut the library drew without come back.
+  EXPECT_EQ(wide->GetCaptionText(), L"\u4E2D\u6587 \u263A");
+  EXPECT_EQ(wide->GetShortCut(), scCtrl | 'S');
+
+  // Measuring takes the wide text's width.
+  TBitmap* bitmap = Create<TBitmap>();
+  bitmap->SetSize(10, 10);
+  int wideWidth = 0, narrowWidth = 0, h = 0;
+  wide->SetCaptionText(L"\u4E2D\u4E2D\u4E2D\u4E2D\u4E2D\u4E2D\u4E2D\u4E2D");
+  narrow->SetCaptionText(L"\u4E2D");  // the same "?" count would differ: one character
+  wide->MeasureItem(bitmap->Canvas(), wideWidth, h);
+  narrow->MeasureItem(bitmap->Canvas(), narrowWidth, h);
+  EXPECT_GT(wideWidth, narrowWidth);
+  int called = 0;
+  wide->OnMeasureItem = [&](TObject*, TCanvas*, int& w, int&) {
+    ++called;
+    w = 77;
+  };
+  wide->MeasureItem(bitmap->Canvas(), wideWidth, h);
+  EXPECT_EQ(called, 1);
+  EXPECT_EQ(wideWidth, 77);
+  bitmap->Free();
+  menu->Free();
 }
 
 }  // namespace

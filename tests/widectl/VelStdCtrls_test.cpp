@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "VelControls.h"
+#include "VelForms.h"
 #include "VelStdCtrls.h"
+#include "surface.h"
 #include "uiforms.h"
 
 using namespace ui;
@@ -17,18 +19,6 @@ using namespace ui;
 namespace {
 
 const wchar_t kMixed[] = L"\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC \u263A \u4E2D\u6587";
-
-class THostForm : public TForm {
-  UI_DECLARE_CLASS(THostForm, TForm)
- protected:
-  void CreateWindowHandle(const TCreateParams& p) override { CreateUnicodeWindowHandle(this, p, L""); }
-};
-
-}  // namespace
-
-UI_IMPLEMENT_CLASS(THostForm, TForm, nullptr, nullptr, nullptr, nullptr)
-
-namespace {
 
 std::wstring WindowText(HWND h) {
   wchar_t buffer[256] = {};
@@ -38,28 +28,15 @@ std::wstring WindowText(HWND h) {
 
 // The pixels of a graphic control painted onto white.
 std::vector<COLORREF> Render(TGraphicControl* control) {
-  const int w = control->GetWidth(), h = control->GetHeight();
-  HDC screen = GetDC(nullptr);
-  HDC dc = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
-  HGDIOBJ old = SelectObject(dc, bitmap);
-  RECT all = {0, 0, w, h};
-  FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-  control->PaintTo(dc);
-  std::vector<COLORREF> pixels;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) pixels.push_back(GetPixel(dc, x, y));
-  SelectObject(dc, old);
-  DeleteObject(bitmap);
-  DeleteDC(dc);
-  ReleaseDC(nullptr, screen);
-  return pixels;
+  MemorySurface surface(control->GetWidth(), control->GetHeight());
+  control->PaintTo(surface.dc());
+  return surface.Pixels();
 }
 
 class StdCtrls : public ::testing::Test {
  protected:
   void SetUp() override {
-    form = TCustomForm::CreateNew<THostForm>(nullptr);
+    form = TCustomForm::CreateNew<TVelForm>(nullptr);
     form->SetBounds(20, 20, 400, 300);
   }
   void TearDown() override { form->Free(); }
@@ -70,7 +47,7 @@ class StdCtrls : public ::testing::Test {
     c->SetBounds(left, top, width, height);
     return c;
   }
-  THostForm* form = nullptr;
+  TVelForm* form = nullptr;
 };
 
 TEST_F(StdCtrls, EditKeepsWideTextAndReportsTheChangeBeforeReturning) {

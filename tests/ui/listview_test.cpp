@@ -1,0 +1,308 @@
+// List view: owner data, sorting, label editing, owner drawing, check boxes, the item class, copying
+// the selection, and the text messages that descendants watch in the window procedure.
+#include <gtest/gtest.h>
+
+#include "uicomctrls.h"
+#include "uiforms.h"
+
+using namespace ui;
+
+namespace {
+
+class TTaggedItem : public TListItem {
+  UI_DECLARE_CLASS(TTaggedItem, TListItem)
+ public:
+  int Tag = 7;
+};
+UI_IMPLEMENT_CLASS(TTaggedItem, TListItem, DefaultFactory<TTaggedItem>, nullptr, nullptr, nullptr)
+
+class ListViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form = TCustomForm::CreateNew<TForm>(nullptr);
+    form->SetBounds(60, 60, 420, 320);
+    lv = New<TListView>(form);
+    lv->SetParent(form);
+    lv->SetBounds(8, 8, 380, 260);
+    lv->SetViewStyle(vsReport);
+    lv->GetColumns()->Add()->SetCaption("Name");
+    lv->GetColumns()->Add()->SetCaption("Value");
+  }
+  void TearDown() override {
+    Application->OnException = nullptr;
+    if (form) form->Free();
+  }
+  void AddRows(std::initializer_list<const char*> captions) {
+    for (const char* c : captions) {
+      TListItem* i = lv->GetItems()->Add();
+      i->SetCaption(c);
+      i->SubItems()->Add(std::string(c) + "!");
+    }
+  }
+  // What the native control shows in row `row`, column `sub`.
+  std::string Shown(int row, int sub = 0) {
+    char buf[64] = {};
+    LVITEMA it{};
+    it.iSubItem = sub;
+    it.pszText = buf;
+    it.cchTextMax = sizeof buf;
+    SendMessageA(lv->GetHandle(), LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&it));
+    return buf;
+  }
+  std::vector<std::string> Captions() {
+    std::vector<std::string> out;
+    for (int i = 0; i < lv->GetItems()->Count(); ++i) out.push_back(lv->GetItems()->Item(i)->GetCaption());
+    return out;
+  }
+  std::vector<std::string> ShownColumn() {
+    std::vector<std::string> out;
+    int n = static_cast<int>(SendMessageA(lv->GetHandle(), LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < n; ++i) out.push_back(Shown(i));
+    return out;
+  }
+  TForm* form = nullptr;
+  TListView* lv = nullptr;
+};
+
+TEST_F(ListViewTest, OwnerDataRowsComeFromOnDataAndFindFromOnDataFind) {
+  lv->SetOwnerData(true);
+  lv->GetItems()->SetCount(1000);
+  int fetches = 0;
+  lv->OnData = [&](TObject* sender, TListItem* item) {
+    EXPECT_EQ(lv, sender);
+    ++fetches;
+    item->SetCaption("Row " + std::to_string(item->Index()));
+    item->SubItems()->Add(std::to_string(item->Index() * 2));
+  };
+  struct Find {
+    TItemFind find;
+    std::string text;
+    int start;
+  } seen{ifNearest, "", -1};
+  lv->OnDataFind = [&](TObject*, TItemFind find, const std::string& text, const POINT&, void*, int start, TSearchDirection,
+                       bool, int& index) {
+    seen = {find, text, start};
+    if (text.rfind("Row ", 0) == 0) index = std::stoi(text.substr(4));
+  };
+  form->Show();
+  EXPECT_EQ(1000, SendMessageA(lv->GetHandle(), LVM_GETITEMCOUNT, 0, 0));
+  EXPECT_EQ("Row 500", Shown(500));
+  EXPECT_EQ("1000", Shown(500, 1));
+  EXPECT_EQ("", Shown(500, 2));  // beyond the sub-items
+  EXPECT_EQ(1000, lv->GetItems()->Count());
+  EXPECT_EQ("Row 7", lv->GetItems()->Item(7)->GetCaption());
+  EXPECT_EQ(7, lv->GetItems()->Item(7)->Index());
+  EXPECT_GT(fetches, 0);
+
+  LVFINDINFOA fi{};
+  fi.flags = LVFI_STRING;
+  fi.psz = "Row 42";
+  EXPECT_EQ(42, SendMessageA(lv->GetHandle(), LVM_FINDITEMA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&fi)));
+  EXPECT_EQ(ifExactString, seen.find);
+  EXPECT_EQ("Row 42", seen.text);
+  fi.psz = "nothing";
+  EXPECT_EQ(-1, SendMessageA(lv->GetHandle(), LVM_FINDITEMA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&fi)));
+
+  // Selection works on rows; the view holds no items of its own.
+  lv->SetItemIndex(3);
+  ASSERT_NE(nullptr, lv->GetSelected());
+  EXPECT_EQ("Row 3", lv->GetSelected()->GetCaption());
+  EXPECT_THROW(lv->GetItems()->Add(), EInvalidOperation);
+  lv->SetOwnerData(false);
+  EXPECT_THROW(lv->GetItems()->SetCount(5), EInvalidOperation);
+}
+
+TEST_F(ListViewTest, SortingByCaptionByOnCompareAndByACustomProcedure) {
+  AddRows({"pear", "apple", "fig", "banana"});
+  // Without a window the items themselves are ordered.
+  EXPECT_TRUE(lv->AlphaSort());
+  EXPECT_EQ((std::vector<std::string>{"apple", "banana", "fig", "pear"}), Captions());
+  form->Show();
+  EXPECT_EQ(Captions(), ShownColumn());
+  // OnCompare decides when set: longest first.
+  lv->OnCompare = [](TObject*, TListItem* a, TListItem* b, LPARAM data, int& compare) {
+    EXPECT_EQ(0, data);
+    compare = static_cast<int>(b->GetCaption().size()) - static_cast<int>(a->GetCaption().size());
+  };
+  lv->AlphaSort();
+  EXPECT_EQ((std::vector<std::string>{"banana", "apple", "pear", "fig"}), Captions());
+  EXPECT_EQ(Captions(), ShownColumn());
+  EXPECT_EQ("apple!", Shown(1, 1));
+  // A procedure of the caller's, with its own value.
+  lv->CustomSort(
+      [](LPARAM a, LPARAM b, LPARAM data) -> int {
+        EXPECT_EQ(99, data);
+        return lstrcmpA(reinterpret_cast<TListItem*>(b)->GetCaption().c_str(),
+                        reinterpret_cast<TListItem*>(a)->GetCaption().c_str());
+      },
+      99);
+  EXPECT_EQ((std::vector<std::string>{"pear", "fig", "banana", "apple"}), Captions());
+  // SortType keeps the order when a caption changes.
+  lv->OnCompare = nullptr;
+  lv->SetSortType(stText);
+  EXPECT_EQ((std::vector<std::string>{"apple", "banana", "fig", "pear"}), Captions());
+  lv->GetItems()->Item(0)->SetCaption("zucchini");
+  EXPECT_EQ((std::vector<std::string>{"banana", "fig", "pear", "zucchini"}), Captions());
+  EXPECT_EQ(Captions(), ShownColumn());
+}
+
+TEST_F(ListViewTest, AFailingComparisonReachesTheApplicationNotTheControl) {
+  AddRows({"b", "a"});
+  form->Show();
+  std::string error;
+  Application->OnException = [&](TObject*, const std::exception& e) { error = e.what(); };
+  lv->OnCompare = [](TObject*, TListItem*, TListItem*, LPARAM, int&) { throw EConvertError("no order"); };
+  lv->AlphaSort();
+  EXPECT_EQ("no order", error);
+  EXPECT_EQ(Captions(), ShownColumn());  // whatever the order, both sides agree
+}
+
+TEST_F(ListViewTest, LabelEditingAsksOnEditingAndDeliversTheTextToOnEdited) {
+  AddRows({"first", "second"});
+  bool allow = false;
+  TListItem* editing = nullptr;
+  lv->OnEditing = [&](TObject*, TListItem* item, bool& a) {
+    editing = item;
+    a = allow;
+  };
+  lv->OnEdited = [&](TObject*, TListItem* item, std::string& s) {
+    EXPECT_EQ(lv->GetItems()->Item(1), item);
+    for (char& c : s) c = static_cast<char>(toupper(c));
+  };
+  form->Show();
+  lv->SetFocus();
+  EXPECT_EQ(nullptr, reinterpret_cast<HWND>(SendMessageA(lv->GetHandle(), LVM_EDITLABELA, 1, 0)));
+  EXPECT_EQ(lv->GetItems()->Item(1), editing);
+  allow = true;
+  auto edit = reinterpret_cast<HWND>(SendMessageA(lv->GetHandle(), LVM_EDITLABELA, 1, 0));
+  ASSERT_NE(nullptr, edit);
+  SetWindowTextA(edit, "renamed");
+  SendMessageA(edit, WM_KEYDOWN, VK_RETURN, 0);
+  Application->ProcessMessages();
+  EXPECT_EQ("RENAMED", lv->GetItems()->Item(1)->GetCaption());
+  EXPECT_EQ("RENAMED", Shown(1));
+}
+
+TEST_F(ListViewTest, OwnerDrawnRowsArePaintedByOnDrawItem) {
+  AddRows({"one", "two", "three"});
+  lv->SetOwnerDraw(true);
+  std::vector<std::string> drawn;
+  lv->OnDrawItem = [&](TCustomListView* sender, TListItem* item, const RECT& r, unsigned) {
+    EXPECT_EQ(lv, sender);
+    drawn.push_back(item->GetCaption());
+    sender->Canvas()->Brush()->SetColor(item->Index() == 1 ? clRed : clBlue);
+    sender->Canvas()->FillRect(r);
+  };
+  form->Show();
+  RedrawWindow(lv->GetHandle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  ASSERT_GE(drawn.size(), 3u);
+  RECT row{};
+  row.left = LVIR_BOUNDS;
+  ASSERT_TRUE(SendMessageA(lv->GetHandle(), LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&row)));
+  HDC dc = GetDC(lv->GetHandle());
+  EXPECT_EQ(RGB(255, 0, 0), GetPixel(dc, row.left + 5, (row.top + row.bottom) / 2));
+  ReleaseDC(lv->GetHandle(), dc);
+}
+
+TEST_F(ListViewTest, CheckBoxesFollowItemsAndSurviveANewWindow) {
+  AddRows({"a", "b", "c"});
+  lv->SetCheckboxes(true);
+  lv->GetItems()->Item(1)->SetChecked(true);  // before the window
+  form->Show();
+  auto stateImage = [&](int row) {
+    return static_cast<UINT>(SendMessageA(lv->GetHandle(), LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK)) >> 12;
+  };
+  EXPECT_EQ(1u, stateImage(0));
+  EXPECT_EQ(2u, stateImage(1));
+  // The user ticks row 2.
+  LVITEMA it{};
+  it.stateMask = LVIS_STATEIMAGEMASK;
+  it.state = INDEXTOSTATEIMAGEMASK(2);
+  SendMessageA(lv->GetHandle(), LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&it));
+  EXPECT_TRUE(lv->GetItems()->Item(2)->GetChecked());
+  lv->SetGridLines(true);
+  lv->SetMultiSelect(true);  // a new window
+  EXPECT_EQ(2u, stateImage(1));
+  EXPECT_EQ(2u, stateImage(2));
+  EXPECT_EQ(1u, stateImage(0));
+}
+
+TEST_F(ListViewTest, OnCreateItemClassPicksTheItemClassAndRefusesOthers) {
+  TClass wanted = &TTaggedItem::StaticClassInfo;
+  lv->OnCreateItemClass = [&](TCustomListView* sender, TClass& cls) {
+    EXPECT_EQ(lv, sender);
+    cls = wanted;
+  };
+  TListItem* item = lv->GetItems()->Add();
+  ASSERT_NE(nullptr, As<TTaggedItem>(item));
+  EXPECT_EQ(7, static_cast<TTaggedItem*>(item)->Tag);
+  wanted = &TListColumn::StaticClassInfo;
+  EXPECT_THROW(lv->GetItems()->Add(), EInvalidOperation);
+  EXPECT_EQ(1, lv->GetItems()->Count());
+}
+
+TEST_F(ListViewTest, CopySelectionHandsSelectedItemsToAnotherListControl) {
+  AddRows({"x", "y", "z"});
+  TObject* tag = lv;
+  lv->GetItems()->Item(2)->Data = tag;
+  lv->SetMultiSelect(true);
+  TComboBox* combo = New<TComboBox>(form);
+  combo->SetParent(form);
+  form->Show();
+  lv->GetItems()->Item(0)->SetSelected(true);
+  lv->GetItems()->Item(2)->SetSelected(true);
+  lv->CopySelection(combo);
+  ASSERT_EQ(2, combo->GetItems()->GetCount());
+  EXPECT_EQ("x", combo->GetItems()->Get(0));
+  EXPECT_EQ("z", combo->GetItems()->Get(1));
+  EXPECT_EQ(tag, combo->GetItems()->GetObject(1));
+  combo->SetItemIndex(1);
+  combo->CopySelection(lv);
+  EXPECT_EQ("z", lv->GetItems()->Item(3)->GetCaption());
+  EXPECT_EQ(tag, lv->GetItems()->Item(3)->Data);
+}
+
+TEST_F(ListViewTest, TextChangesAreAnnouncedAsCallbackMessagesInTheWindowProcedure) {
+  AddRows({"a"});
+  struct Seen {
+    UINT msg;
+    WPARAM w;
+    int sub;
+    std::string text;  // "<cb>" for the callback marker
+  };
+  std::vector<Seen> seen;
+  TWndMethod original = lv->WindowProc;
+  lv->WindowProc = [&](TMessage& m) {
+    if (m.Msg == LVM_SETITEMTEXTA) {
+      auto* it = reinterpret_cast<LVITEMA*>(m.LParam);
+      seen.push_back({m.Msg, m.WParam, it->iSubItem, it->pszText == LPSTR_TEXTCALLBACKA ? "<cb>" : it->pszText});
+    } else if (m.Msg == LVM_SETCOLUMNA) {
+      auto* col = reinterpret_cast<LVCOLUMNA*>(m.LParam);
+      if (col->mask & LVCF_TEXT) seen.push_back({m.Msg, m.WParam, -1, col->pszText});
+    } else if (m.Msg == LVM_UPDATE) {
+      seen.push_back({m.Msg, m.WParam, -1, ""});
+    }
+    original(m);
+  };
+  form->Show();  // the window is made: captions, sub-items and column texts are announced
+  auto has = [&](UINT msg, WPARAM w, int sub, const std::string& text) {
+    for (auto& s : seen)
+      if (s.msg == msg && s.w == w && s.sub == sub && s.text == text) return true;
+    return false;
+  };
+  EXPECT_TRUE(has(LVM_SETITEMTEXTA, 0, 0, "<cb>"));
+  EXPECT_TRUE(has(LVM_SETITEMTEXTA, 0, 1, "<cb>"));
+  EXPECT_TRUE(has(LVM_SETCOLUMNA, 1, -1, "Value"));
+  EXPECT_EQ(1, lv->GetColumns()->Items(1)->GetOrderTag());
+  seen.clear();
+  lv->GetItems()->Add()->SetCaption("b");
+  lv->GetItems()->Item(1)->SubItems()->Add("s1");
+  lv->GetItems()->Item(1)->SubItems()->Add("s2");
+  EXPECT_TRUE(has(LVM_SETITEMTEXTA, 1, 0, "<cb>"));
+  EXPECT_TRUE(has(LVM_SETITEMTEXTA, 1, 2, "<cb>"));
+  EXPECT_TRUE(has(LVM_UPDATE, 1, -1, ""));
+  EXPECT_EQ("s2", Shown(1, 2));
+  lv->WindowProc = original;
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+// The wide panel paints its caption itself: wide, on one line centred vertically, aligned inside the
+// bevels.
+#include <windows.h>
+
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "VelControls.h"
+#include "VelForms.h"
+#include "VelExtCtrls.h"
+#include "surface.h"
+#include "uiforms.h"
+
+using namespace ui;
+
+namespace {
+
+struct Painted {
+  std::vector<COLORREF> pixels;
+  RECT dark;  // bounding box of the caption's dark pixels (the bevels are white and grey)
+};
+
+// The panel painted into a memory bitmap through its own paint handler.
+Painted Paint(TWinControl* control, int w, int h) {
+  MemorySurface surface(w, h);
+  SendMessageW(control->GetHandle(), WM_PAINT, reinterpret_cast<WPARAM>(surface.dc()), 0);
+  return {surface.Pixels(), surface.Box(IsDark, 3)};
+}
+
+TEST(VelPanel, PaintsItsWideCaptionCentredOnOneLine) {
+  TVelForm* form = TCustomForm::CreateNew<TVelForm>(nullptr);
+  form->SetBounds(20, 20, 400, 300);
+  auto* panel = New<TVelPanel>(form);
+  panel->SetParent(form);
+  panel->SetBounds(8, 8, 200, 120);
+  form->Show();
+  panel->SetCaptionText(L"\u4E2D\u6587 \u263A");
+  ASSERT_TRUE(IsWindowUnicode(panel->GetHandle()));
+  const Painted wide = Paint(panel, 200, 120);
+  ASSERT_GT(wide.dark.right, wide.dark.left);
+  EXPECT_NEAR((wide.dark.top + wide.dark.bottom) / 2.0, 60.0, 4.0);
+  EXPECT_NEAR((wide.dark.left + wide.dark.right) / 2.0, 100.0, 4.0);
+
+  // The 8-bit form of the caption paints differently: the wide text is what shows.
+  panel->SetCaptionText(AnsiToWide(WideToAnsi(L"\u4E2D\u6587 \u263A")));
+  EXPECT_NE(Paint(panel, 200, 120).pixels, wide.pixels);
+
+  panel->SetCaptionText(L"\u4E2D\u6587 \u263A");
+  panel->SetAlignment(taRightJustify);
+  const Painted right = Paint(panel, 200, 120);
+  EXPECT_GE(right.dark.right, 190);
+  EXPECT_LE(right.dark.right, 199);  // inside the bevel
+  form->Free();
+}
+
+}  // namespace
