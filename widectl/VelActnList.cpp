@@ -130,15 +130,19 @@ void TVelAction::SetCaptionText(const std::wstring& value) { SetWideActionCaptio
 std::wstring TVelAction::GetHintText() const { return WideActionHint(const_cast<TVelAction*>(this)); }
 void TVelAction::SetHintText(const std::wstring& value) { SetWideActionHint(this, value); }
 
+void CopyWideActionText(TCustomAction* target, TPersistent* source) {
+  if (auto* action = As<TCustomAction>(source)) {
+    target->SetCaption(WideToAnsi(WideActionCaption(action)));
+    target->SetHint(WideToAnsi(WideActionHint(action)));
+  } else if (auto* control = As<TControl>(source)) {
+    target->SetCaption(WideToAnsi(WideGetControlText(control)));
+    target->SetHint(WideToAnsi(WideGetControlHint(control)));
+  }
+}
+
 void TVelAction::Assign(TPersistent* source) {
   inherited::Assign(source);
-  if (auto* action = As<TCustomAction>(source)) {
-    SetCaption(WideToAnsi(WideActionCaption(action)));
-    SetHint(WideToAnsi(WideActionHint(action)));
-  } else if (auto* control = As<TControl>(source)) {
-    SetCaption(WideToAnsi(WideGetControlText(control)));
-    SetHint(WideToAnsi(WideGetControlHint(control)));
-  }
+  CopyWideActionText(this, source);
 }
 
 // ---- Hooks of the controls ------------------------------------------------------------------

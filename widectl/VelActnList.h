@@ -59,6 +59,9 @@ class TVelAction : public ui::TAction, public IVelWideAction {
 };
 
 bool IsWideAction(ui::TBasicAction* action);
+// The wide-action copy of an assignment: the target's 8-bit caption and hint become the ANSI forms of
+// the source's wide ones (a custom action's, or a control's wide text and hint).
+void CopyWideActionText(ui::TCustomAction* target, ui::TPersistent* source);
 // The storage of a wide action (made on first use), null for other actions; nil is an assertion.
 TCustomActionHelper* ActionWideHelper(ui::TCustomAction* action);
 std::wstring WideActionCaption(ui::TCustomAction* action);

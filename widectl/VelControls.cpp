@@ -6,6 +6,7 @@
 
 #include "VelSystem.h"
 #include "VelWindows.h"
+#include "uiactions.h"
 
 UINT VelDestroyWindowMessage;
 ATOM LayerWindowAtom;
@@ -444,4 +445,14 @@ std::wstring WideGetShortHint(const std::wstring& hint) {
 std::wstring WideGetLongHint(const std::wstring& hint) {
   const size_t bar = hint.find(L'|');
   return bar == std::wstring::npos ? hint : hint.substr(bar + 1);
+}
+
+bool IsWideCaptionStored(ui::TControl* control) {
+  ui::TControlActionLink* link = control->ActionLink();
+  return !link || !link->IsCaptionLinked();
+}
+
+bool IsWideHintStored(ui::TControl* control) {
+  ui::TControlActionLink* link = control->ActionLink();
+  return !link || !link->IsHintLinked();
 }

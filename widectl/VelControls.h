@@ -125,6 +125,10 @@ std::wstring WideGetControlHint(ui::TControl* control);
 void WideSetControlHint(ui::TControl* control, const std::wstring& hint);
 // The wide hint of the control or of the nearest parent that has one; empty when none has.
 std::wstring WideGetHintOfControlOrParent(ui::TControl* control);
+// The stored tests of the wide Caption and Hint properties: not stored while the control's action
+// link says the control shows the action's caption (hint).
+bool IsWideCaptionStored(ui::TControl* control);
+bool IsWideHintStored(ui::TControl* control);
 // The parts of a hint "short|long"; a hint without "|" is both.
 std::wstring WideGetShortHint(const std::wstring& hint);
 std::wstring WideGetLongHint(const std::wstring& hint);

@@ -4,8 +4,11 @@
 #include <algorithm>
 #include <vector>
 
+#include "VelMenus.h"
+#include "VelStdActns.h"
 #include "VelSystem.h"
 #include "uifiler.h"
+#include "uimenus.h"
 
 TVelApplication* VelApplication;
 HHOOK WideGetMessageHookHandle;
@@ -13,18 +16,6 @@ HHOOK WideGetMessageHookHandle;
 namespace {
 
 int velFormsModuleCount;
-
-// The character after the last single "&" of a caption ("&&" is a literal ampersand, a final "&"
-// marks nothing); 0 when there is none.
-wchar_t CaptionHotKey(const std::wstring& caption) {
-  wchar_t key = 0;
-  for (size_t i = 0; i + 1 < caption.size(); ++i) {
-    if (caption[i] != L'&') continue;
-    if (caption[i + 1] != L'&') key = caption[i + 1];
-    ++i;
-  }
-  return key;
-}
 
 // The control under the mouse: the library's window there, or its windowless child under the point.
 ui::TControl* ControlUnderMouse() {
@@ -64,12 +55,16 @@ LRESULT CALLBACK GetMessageHook(int code, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 static std::vector<ui::TPropInfo> VelFormProps() {
-  return {ui::prop::WStr("Caption", &TVelForm::GetCaptionText, &TVelForm::SetCaptionText),
-          ui::prop::WStr("Hint", &TVelForm::GetHintText, &TVelForm::SetHintText)};
+  ui::TPropInfo caption = ui::prop::WStr("Caption", &TVelForm::GetCaptionText, &TVelForm::SetCaptionText);
+  caption.Stored = [](ui::TObject* o) { return IsWideCaptionStored(static_cast<TVelForm*>(o)); };
+  ui::TPropInfo hint = ui::prop::WStr("Hint", &TVelForm::GetHintText, &TVelForm::SetHintText);
+  hint.Stored = [](ui::TObject* o) { return IsWideHintStored(static_cast<TVelForm*>(o)); };
+  return {caption, hint};
 }
 
 UI_IMPLEMENT_CLASS(TVelForm, ui::TForm, ui::DefaultFactory<TVelForm>, VelFormProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelApplication, ui::TComponent, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TVelAppIdleEventControl, ui::TControl, nullptr, nullptr, nullptr, nullptr)
 
 // ---- TVelForm -------------------------------------------------------------------------------
 
@@ -92,6 +87,34 @@ TWideCaption TVelForm::GetCaptionText() const { return WideGetControlText(const_
 void TVelForm::SetCaptionText(const TWideCaption& caption) { WideSetControlText(this, caption); }
 std::wstring TVelForm::GetHintText() const { return WideGetControlHint(const_cast<TVelForm*>(this)); }
 void TVelForm::SetHintText(const std::wstring& hint) { WideSetControlHint(this, hint); }
+
+void TVelForm::UpdateActions() {
+  inherited::UpdateActions();
+  if (VelApplication) VelApplication->UpdateWideHint();
+}
+
+void TVelForm::WndProc(ui::TMessage& message) {
+  if (message.Msg == WM_MENUSELECT && GetMenu()) {
+    MenuSelect(message);
+    return;
+  }
+  inherited::WndProc(message);
+}
+
+void TVelForm::MenuSelect(ui::TMessage& message) {
+  const UINT flags = HIWORD(message.WParam), id = LOWORD(message.WParam);
+  ui::TMenuItem* item = nullptr;
+  const bool closing = flags == 0xFFFF && id == 0;
+  if (!closing) {
+    if (flags & MF_POPUP)
+      item = GetMenu()->FindItem(
+          reinterpret_cast<UINT_PTR>(GetSubMenu(reinterpret_cast<HMENU>(message.LParam), static_cast<int>(id))), true);
+    else
+      item = GetMenu()->FindItem(id, false);
+  }
+  if (VelApplication) VelApplication->SetHintText(item ? WideGetLongHint(MenuItemWideHint(item)) : std::wstring());
+  message.Result = 0;
+}
 
 void TVelForm::CreateWindowHandle(const ui::TCreateParams& params) {
   if (!IsUnicodePlatform) {
@@ -122,6 +145,7 @@ void TVelApplication::Create(ui::TComponent* owner) {
 }
 
 void TVelApplication::BeforeDestruction() {
+  if (idleControl_) idleControl_->Free();
   if (ui::Application) ui::Application->UnhookMainWindow(ui::TWindowHook(this, &TVelApplication::MainWindowHook));
   inherited::BeforeDestruction();
 }
@@ -176,10 +200,32 @@ bool TVelApplication::MainWindowHook(ui::TMessage& message) {
     title_.clear();
     SetTitleText(title);
   }
+  if (message.Msg == ui::CM_ACTIONEXECUTE) {
+    auto* action = reinterpret_cast<ui::TBasicAction*>(message.LParam);
+    if (!action || action->ClassType() != &ui::THintAction::StaticClassInfo) return false;
+    const std::wstring hint = GetHintText();
+    if (static_cast<ui::THintAction*>(action)->GetHint() != WideToAnsi(hint)) return false;
+    message.Result = 1;
+    TVelHintAction* wide = ui::New<TVelHintAction>(this);
+    try {
+      wide->SetHintText(hint);
+      wide->Execute();
+    } catch (...) {
+      wide->Free();
+      throw;
+    }
+    wide->Free();
+    return true;
+  }
   return false;
 }
 
 bool TVelApplication::ProcessMessage(MSG& message) {
+  if (!mainFormSeen_ && ui::Application && ui::Application->MainForm()) {
+    ui::TCustomForm* mainForm = ui::Application->MainForm();
+    if (!mainForm->Is<TVelForm>()) ui::New<TVelAppIdleEventControl>(mainForm);
+    mainFormSeen_ = true;
+  }
   if (message.message != WM_CHAR || message.wParam < 256 || !IsWindowUnicode(message.hwnd)) return false;
   bool handled = false;
   if (ui::Application && ui::Application->OnMessage) ui::Application->OnMessage(message, handled);
@@ -187,13 +233,37 @@ bool TVelApplication::ProcessMessage(MSG& message) {
   return true;
 }
 
+// ---- TVelAppIdleEventControl ---------------------------------------------------------------
+
+void TVelAppIdleEventControl::Create(ui::TComponent* owner) {
+  inherited::Create(owner);
+  SetParentFont(false);
+  if (auto* form = ui::As<ui::TWinControl>(owner)) SetParent(form);
+  SetVisible(true);
+  TVelAction* action = ui::New<TVelAction>(this);
+  action->OnExecute = ui::TNotifyEvent(this, &TVelAppIdleEventControl::UpdateHint);
+  action->OnUpdate = ui::TNotifyEvent(this, &TVelAppIdleEventControl::UpdateHint);
+  SetAction(action);
+  if (VelApplication) VelApplication->idleControl_ = this;
+}
+
+void TVelAppIdleEventControl::BeforeDestruction() {
+  if (VelApplication && VelApplication->idleControl_ == this) VelApplication->idleControl_ = nullptr;
+  inherited::BeforeDestruction();
+}
+
+void TVelAppIdleEventControl::UpdateHint(ui::TObject*) {
+  if (VelApplication) VelApplication->UpdateWideHint();
+}
+
 // ---- accelerators ---------------------------------------------------------------------------
 
 bool IsWideCharAccel(unsigned charCode, const std::wstring& caption) {
-  const wchar_t key = CaptionHotKey(caption);
-  if (key == 0) return false;
+  const std::wstring key = HotKeyOfCaption(caption);
+  if (key.empty()) return false;
   const wchar_t pressed = KeyCharToWide(charCode);
-  return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, &pressed, 1, &key, 1) == CSTR_EQUAL;
+  return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, &pressed, 1, key.c_str(), static_cast<int>(key.size())) ==
+         CSTR_EQUAL;
 }
 
 // ---- module ---------------------------------------------------------------------------------

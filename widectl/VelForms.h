@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "VelActnList.h"
 #include "VelControls.h"
 #include "uiforms.h"
 
@@ -28,11 +29,21 @@ class TVelForm : public ui::TForm {
   void SetCaptionText(const TWideCaption& caption);
   std::wstring GetHintText() const;
   void SetHintText(const std::wstring& hint);
+  // The library's idle-time update of the form's actions, then the application's wide hint.
+  void UpdateActions() override;
+  void WndProc(ui::TMessage& message) override;
 
  protected:
   void CreateWindowHandle(const ui::TCreateParams& params) override;
   void DestroyWindowHandle() override;
+
+ private:
+  // The application's wide hint follows the menu item selected in the form's menu.
+  void MenuSelect(ui::TMessage& message);
+  VEL_WIDE_ACTION_HOOKS
 };
+
+class TVelAppIdleEventControl;
 
 class TVelApplication : public ui::TComponent {
   UI_DECLARE_CLASS(TVelApplication, ui::TComponent)
@@ -51,13 +62,33 @@ class TVelApplication : public ui::TComponent {
   // The idle work: takes the wide hint of the control under the mouse as the application's hint while
   // the library's hint is its ANSI form.
   void UpdateWideHint();
-  // Gives a WM_CHAR above 255 for a Unicode window to its window in full; true when it took it.
+  // What the message hook does with each message taken from the queue: gives a WM_CHAR above 255 for
+  // a Unicode window to that window in full (true: taken). The first time a main form exists and is
+  // not a TVelForm, it gets an idle control.
   bool ProcessMessage(MSG& message);
 
  private:
+  friend class TVelAppIdleEventControl;
+  // WM_CREATE of the application window applies a pending wide title; a library hint action that
+  // carries the application's hint goes out as a wide hint action instead.
   bool MainWindowHook(ui::TMessage& message);
+  bool mainFormSeen_ = false;
   std::wstring hint_;
+  TVelAppIdleEventControl* idleControl_ = nullptr;
   std::wstring title_;
+};
+
+// Placed on a main form that is not a TVelForm: its action's idle-time update keeps the application's
+// wide hint current there too.
+class TVelAppIdleEventControl : public ui::TControl {
+  UI_DECLARE_CLASS(TVelAppIdleEventControl, ui::TControl)
+ public:
+  TVelAppIdleEventControl() = default;
+  void Create(ui::TComponent* owner) override;
+  void BeforeDestruction() override;
+
+ private:
+  void UpdateHint(ui::TObject* sender);
 };
 
 // The application object of the layer (made by the forms module's start-up).

@@ -360,6 +360,11 @@ void TSpeedButton::WndProc(TMessage& m) {
       state_ = enabled_ ? (down_ ? bsExclusive : bsUp) : bsDisabled;
       Invalidate();
       break;
+    case CM_MOUSEENTER:
+    case CM_MOUSELEAVE:
+      mouseInControl_ = m.Msg == CM_MOUSEENTER;
+      if (flat_ && enabled_) Invalidate();
+      break;
     case CM_TEXTCHANGED:
       Invalidate();
       break;

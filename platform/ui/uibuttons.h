@@ -38,6 +38,10 @@ enum TButtonState { bsUp, bsDisabled, bsDown, bsExclusive };
 
 class TCustomImageList;
 
+// Ends a paint quietly: a glyph button that has itself painted again at once raises it to abandon
+// the paint that asked for it.
+UI_EXCEPTION(EAbortPaint, EAbort)
+
 // The glyph and its caption laid out in `client`: the glyph's top-left and the text rectangle.
 void LayoutGlyphButton(HDC dc, const RECT& client, TBitmap* glyph, int numGlyphs, const std::string& caption,
                        TButtonLayout layout, int margin, int spacing, POINT& glyphPos, RECT& textRect);

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "uiactions.h"
+#include "uiforms.h"
+#include "uimenus.h"
 
 namespace ui {
 
@@ -27,7 +29,9 @@ static std::vector<TPropInfo> ControlProps() {
           stored(prop::Bool("Visible", &T::GetVisible, &T::SetVisible, true), &T::IsVisibleStored),
           stored(prop::Str("Hint", &T::GetHint, &T::SetHint), &T::IsHintStored),
           prop::Object<T, TBasicAction>("Action", &T::GetAction, &T::SetAction),
-          prop::Bool("ShowHint", &T::GetShowHint, &T::SetShowHint, false),
+          prop::Object<T, TPopupMenu>("PopupMenu", &T::GetPopupMenu, &T::SetPopupMenu),
+          stored(prop::Bool("ShowHint", &T::GetShowHint, &T::SetShowHint, false), &T::IsShowHintStored),
+          prop::Bool("ParentShowHint", &T::GetParentShowHint, &T::SetParentShowHint, true),
           prop::Int("Cursor", &T::GetCursor, &T::SetCursor, true, 0),
           prop::Event("OnClick", &T::OnClick),
           prop::Event("OnDblClick", &T::OnDblClick),
@@ -269,6 +273,8 @@ LRESULT TControl::Perform(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void TControl::WndProc(TMessage& m) {
+  // Mouse messages over a control drive the application's hints.
+  if (m.Msg >= WM_MOUSEFIRST && m.Msg <= WM_MOUSELAST && Application) Application->HintMouseMessage(this, m);
   switch (m.Msg) {
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
@@ -292,6 +298,16 @@ void TControl::WndProc(TMessage& m) {
     }
     case WM_LBUTTONDBLCLK:
       if (OnDblClick) OnDblClick(this);
+      break;
+    case WM_CONTEXTMENU:
+      if (popupMenu_ && popupMenu_->GetAutoPopup() && enabled_) {
+        POINT p{static_cast<short>(LOWORD(m.LParam)), static_cast<short>(HIWORD(m.LParam))};
+        if (p.x == -1 && p.y == -1) p = ClientToScreen(POINT{width_ / 2, height_ / 2});  // from the keyboard
+        popupMenu_->PopupComponent = this;
+        popupMenu_->Popup(p.x, p.y);
+        m.Result = 1;
+        return;
+      }
       break;
     case CM_PARENTFONTCHANGED:
       ParentFontChanged();
@@ -386,6 +402,12 @@ void TControl::SetClientSize(int w, int h) {
 }
 
 POINT TControl::ClientToScreen(POINT p) {
+  // A window knows where its client area is; a form's lies inside its frame and caption.
+  auto* w = As<TWinControl>(this);
+  if (w && w->HandleAllocated()) {
+    ::ClientToScreen(w->handle_, &p);
+    return p;
+  }
   POINT o{left_, top_};
   if (parent_) o = parent_->ClientToScreen(o);
   return POINT{p.x + o.x, p.y + o.y};
@@ -540,7 +562,27 @@ void TControl::InitiateAction() {
 void TControl::Notification(TComponent* c, TOperation op) {
   TComponent::Notification(c, op);
   if (op == opRemove && actionLink_ && c == actionLink_->GetAction()) SetAction(nullptr);
+  if (op == opRemove && c == popupMenu_) popupMenu_ = nullptr;
 }
+
+void TControl::SetPopupMenu(TPopupMenu* m) {
+  if (m == popupMenu_) return;
+  if (popupMenu_) popupMenu_->RemoveFreeNotification(this);
+  popupMenu_ = m;
+  if (m) m->FreeNotification(this);
+}
+
+bool TControl::GetShowHint() const {
+  if (parentShowHint_ && parent_) return parent_->GetShowHint();
+  return showHint_;
+}
+
+void TControl::SetShowHint(bool v) {
+  showHint_ = v;
+  parentShowHint_ = false;
+}
+
+bool TControl::IsShowHintStored() const { return !parentShowHint_; }
 
 bool TControl::IsCaptionStored() const { return !actionLink_ || !actionLink_->IsCaptionLinked(); }
 bool TControl::IsHintStored() const { return !actionLink_ || !actionLink_->IsHintLinked(); }

@@ -85,6 +85,7 @@ class TCustomForm;
 class TBasicAction;
 class TBasicActionLink;
 class TControlActionLink;
+class TPopupMenu;
 
 class TControl : public TComponent {
   UI_DECLARE_CLASS(TControl, TComponent)
@@ -150,8 +151,11 @@ class TControl : public TComponent {
   void SetAlign(TAlign a);
   std::string GetHint() const { return hint_; }
   void SetHint(const std::string& h) { hint_ = h; }
-  bool GetShowHint() const { return showHint_; }
-  void SetShowHint(bool v) { showHint_ = v; }
+  // Whether hints show over the control: its own setting, or its parent's while ParentShowHint is set.
+  bool GetShowHint() const;
+  void SetShowHint(bool v);
+  bool GetParentShowHint() const { return parentShowHint_; }
+  void SetParentShowHint(bool v) { parentShowHint_ = v; }
   int GetCursor() const { return cursor_; }
   void SetCursor(int c) { cursor_ = c; }
 
@@ -172,6 +176,9 @@ class TControl : public TComponent {
   TControlActionLink* ActionLink() const { return actionLink_; }
   // The idle-time update of the control's action.
   virtual void InitiateAction();
+  // The menu that a right click (WM_CONTEXTMENU) pops up over the control.
+  TPopupMenu* GetPopupMenu() const { return popupMenu_; }
+  void SetPopupMenu(TPopupMenu* m);
   // A control that handles actions itself (e.g. one that shows hints) takes them here; true: taken.
   virtual bool ExecuteAction(TBasicAction* action) {
     (void)action;
@@ -182,6 +189,7 @@ class TControl : public TComponent {
   bool IsHintStored() const;
   bool IsEnabledStored() const;
   bool IsVisibleStored() const;
+  bool IsShowHintStored() const;
 
   TNotifyEvent OnClick;
   TNotifyEvent OnDblClick;
@@ -206,6 +214,7 @@ class TControl : public TComponent {
   virtual TClass GetActionLinkClass();
   void Notification(TComponent* c, TOperation op) override;
   TControlActionLink* actionLink_ = nullptr;
+  TPopupMenu* popupMenu_ = nullptr;
   std::string text_;
   TFont* font_;
   TColor color_ = clBtnFace;
@@ -217,6 +226,7 @@ class TControl : public TComponent {
   TAlign align_ = alNone;
   std::string hint_;
   bool showHint_ = false;
+  bool parentShowHint_ = true;
   int cursor_ = 0;
   bool mouseCaptured_ = false;
   TWinControl* parent_ = nullptr;

@@ -61,6 +61,7 @@ UI_IMPLEMENT_CLASS(TApplication, TComponent, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TScreen, TComponent, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TApplicationEvents, TComponent, DefaultFactory<TApplicationEvents>, AppEventsProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TTimer, TComponent, DefaultFactory<TTimer>, TimerProps, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(THintWindow, TCustomControl, DefaultFactory<THintWindow>, nullptr, nullptr, nullptr)
 
 TApplication* Application = nullptr;
 TScreen* Screen = nullptr;
@@ -106,6 +107,9 @@ struct Startup {
 } startup;
 
 constexpr char kUtilWindowClass[] = "UiUtilWindow";
+
+// The two timers of the hint: the pause before it shows and the time it stays.
+constexpr UINT_PTR kHintPauseTimer = 0x4801, kHintHideTimer = 0x4802;
 }  // namespace
 
 TCustomForm* GetParentForm(TControl* c) { return static_cast<TCustomForm*>(ParentFormControl(c)); }
@@ -118,6 +122,134 @@ std::string GetShortHint(const std::string& hint) {
 std::string GetLongHint(const std::string& hint) {
   size_t bar = hint.find('|');
   return bar == std::string::npos ? hint : hint.substr(bar + 1);
+}
+
+std::string GetHintOfControlOrParent(TControl* c) {
+  for (; c; c = c->GetParent())
+    if (!c->GetHint().empty()) return c->GetHint();
+  return std::string();
+}
+
+TControl* FindControlAtPos(POINT p) {
+  TWinControl* w = nullptr;
+  for (HWND h = WindowFromPoint(p); h && !w; h = ::GetParent(h)) w = FindControl(h);
+  if (!w) return nullptr;
+  // A windowless child at that point (the top-most) stands in for its parent.
+  POINT c = w->ScreenToClient(p);
+  for (int i = w->ControlCount() - 1; i >= 0; --i) {
+    TControl* x = w->Controls(i);
+    if (x->Is<TWinControl>() || !x->GetVisible()) continue;
+    RECT r = x->BoundsRect();
+    if (PtInRect(&r, c)) return x;
+  }
+  return w;
+}
+
+// ---- THintWindow ----
+
+THintWindow::THintWindow() {
+  visible_ = false;
+  parentColor_ = false;
+  parentFont_ = false;
+  color_ = clInfoBk;
+  brush_->SetColor(color_);
+  NONCLIENTMETRICSA ncm{};
+  ncm.cbSize = sizeof ncm;
+  if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0)) {
+    if (HFONT f = CreateFontIndirectA(&ncm.lfStatusFont)) {
+      font_->SetHandle(f);
+      DeleteObject(f);
+    }
+  }
+  font_->SetColor(clInfoText);
+  parentFont_ = false;
+}
+
+void THintWindow::CreateParams(TCreateParams& p) {
+  TCustomControl::CreateParams(p);
+  p.Style = WS_POPUP | WS_BORDER;
+  p.ExStyle |= WS_EX_TOOLWINDOW | WS_EX_TOPMOST;
+  p.WindowClass.style |= CS_SAVEBITS;
+  p.WndParent = Application ? Application->Handle() : nullptr;
+}
+
+void THintWindow::WndProc(TMessage& m) {
+  switch (m.Msg) {
+    case WM_NCHITTEST:
+      // The hint never takes the mouse from the control below it.
+      m.Result = HTTRANSPARENT;
+      return;
+    case CM_TEXTCHANGED:
+      if (!activating_) {
+        std::string t = GetText();
+        canvas_->SetFont(font_);
+        SetBounds(left_, top_, canvas_->TextWidth(t) + 6, canvas_->TextHeight(t) + 6);
+      }
+      break;
+  }
+  TCustomControl::WndProc(m);
+}
+
+void THintWindow::Paint() {
+  RECT r = GetClientRect();
+  r.left += 2;
+  r.top += 2;
+  canvas_->SetFont(font_);
+  canvas_->Font()->SetColor(clInfoText);
+  canvas_->Brush()->SetStyle(bsClear);
+  std::string t = GetText();
+  DrawTextA(canvas_->GetHandle(), t.c_str(), static_cast<int>(t.size()), &r, DT_LEFT | DT_NOPREFIX | DT_WORDBREAK);
+}
+
+RECT THintWindow::CalcHintRect(int maxWidth, const std::string& hint, void* data) {
+  (void)data;
+  RECT r{0, 0, maxWidth, 0};
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, font_->GetHandle());
+  DrawTextA(dc, hint.c_str(), static_cast<int>(hint.size()), &r, DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  r.right += 6;
+  r.bottom += 2;
+  return r;
+}
+
+void THintWindow::ActivateHint(RECT r, const std::string& hint) {
+  bool was = activating_;
+  activating_ = true;
+  try {
+    SetCaption(hint);
+    // Kept inside the screen: moved left or up rather than cut.
+    int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+    if (r.right > sw) OffsetRect(&r, sw - r.right, 0);
+    if (r.bottom > sh) OffsetRect(&r, 0, sh - r.bottom);
+    if (r.left < 0) OffsetRect(&r, -r.left, 0);
+    if (r.top < 0) OffsetRect(&r, 0, -r.top);
+    SetWindowPos(GetHandle(), HWND_TOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_SHOWWINDOW | SWP_NOACTIVATE);
+    visible_ = true;
+    Invalidate();
+  } catch (...) {
+    activating_ = was;
+    throw;
+  }
+  activating_ = was;
+}
+
+void THintWindow::ActivateHintData(RECT r, const std::string& hint, void* data) {
+  (void)data;
+  ActivateHint(r, hint);
+}
+
+bool THintWindow::IsHintMsg(const MSG& msg) {
+  UINT m = msg.message;
+  return (m >= WM_KEYFIRST && m <= WM_KEYLAST) || m == CM_ACTIVATE || m == CM_DEACTIVATE || m == WM_COMMAND ||
+         (m > WM_MOUSEMOVE && m <= WM_MOUSELAST) || m == WM_NCMOUSEMOVE;
+}
+
+void THintWindow::ReleaseHandle() {
+  visible_ = false;
+  DestroyHandle();
 }
 
 HWND AllocateHWnd(const TWndMethod& method) {
@@ -675,8 +807,12 @@ void TCustomForm::WndProc(TMessage& m) {
 
 // ---- TApplication ----
 
+TApplication::TApplication() : HintWindowClass(&THintWindow::StaticClassInfo) {}
+
 void TApplication::BeforeDestruction() {
   mainForm_ = nullptr;
+  CancelHint();
+  SetWatched(mouseControl_, nullptr);
   TComponent::BeforeDestruction();
   if (handle_) {
     appWindow = nullptr;
@@ -738,6 +874,12 @@ void TApplication::WndProc(TMessage& m) {
     case CM_ACTIONEXECUTE:
       m.Result = DispatchAction(m.Msg, reinterpret_cast<TBasicAction*>(m.LParam)) ? 1 : 0;
       return;
+    case WM_TIMER:
+      if (m.WParam == kHintPauseTimer || m.WParam == kHintHideTimer) {
+        HintTimerExpired(m.WParam);
+        return;
+      }
+      break;
   }
   m.Result = DefWindowProcA(handle_, m.Msg, m.WParam, m.LParam);
 }
@@ -764,6 +906,145 @@ void TApplication::SetHint(const std::string& h) {
     throw;
   }
   a->Free();
+}
+
+void TApplication::SetWatched(TControl*& field, TControl* c) {
+  if (field == c) return;
+  TControl* old = field;
+  field = c;
+  // The notification stays while the other field still holds the control.
+  if (old && old != hintControl_ && old != mouseControl_) old->RemoveFreeNotification(this);
+  if (c) c->FreeNotification(this);
+}
+
+void TApplication::Notification(TComponent* c, TOperation op) {
+  TComponent::Notification(c, op);
+  if (op != opRemove) return;
+  if (c == hintControl_) {
+    StopHintTimer();
+    if (hintWindow_) hintWindow_->ReleaseHandle();
+    hintControl_ = nullptr;
+  }
+  if (c == mouseControl_) mouseControl_ = nullptr;
+  if (c == hintWindow_) hintWindow_ = nullptr;
+}
+
+void TApplication::SetShowHint(bool v) {
+  if (v == showHint_) return;
+  showHint_ = v;
+  if (!v) {
+    CancelHint();
+    if (hintWindow_) FreeAndNil(hintWindow_);
+  }
+}
+
+void TApplication::StartHintTimer(int ms, UINT_PTR kind) {
+  StopHintTimer();
+  if (SetTimer(Handle(), kind, static_cast<UINT>(std::max(ms, 1)), nullptr)) hintTimer_ = kind;
+}
+
+void TApplication::StopHintTimer() {
+  if (hintTimer_ && handle_) KillTimer(handle_, hintTimer_);
+  hintTimer_ = 0;
+}
+
+void TApplication::CancelHint() {
+  StopHintTimer();
+  if (hintWindow_) hintWindow_->ReleaseHandle();
+  hintActive_ = false;
+  SetWatched(hintControl_, nullptr);
+}
+
+void TApplication::HintMouseMessage(TControl* control, const TMessage& m) {
+  if (!showHint_) return;
+  POINT p{static_cast<short>(LOWORD(m.LParam)), static_cast<short>(HIWORD(m.LParam))};
+  if (m.Msg == WM_MOUSEWHEEL || m.Msg == WM_MOUSEHWHEEL) GetCursorPos(&p);  // wheel positions are screen ones
+  else p = control->ClientToScreen(p);
+  TControl* target = FindControlAtPos(p);
+  if (!target) target = control;
+  // The nearest control (the target or a parent) that shows hints.
+  TControl* hc = target;
+  while (hc && !hc->GetShowHint()) hc = hc->GetParent();
+  if (!hc || hc->InState(csDesigning)) {
+    CancelHint();
+    return;
+  }
+  if (m.Msg != WM_MOUSEMOVE) {
+    // A click ends the hint; the mouse must move again to bring it back.
+    CancelHint();
+    return;
+  }
+  if (hc == hintControl_) return;
+  bool shortPause = hintActive_;
+  if (hintWindow_) hintWindow_->ReleaseHandle();
+  SetWatched(hintControl_, hc);
+  StartHintTimer(shortPause ? HintShortPause : HintPause, kHintPauseTimer);
+}
+
+void TApplication::HintTimerExpired(UINT_PTR kind) {
+  StopHintTimer();
+  if (kind == kHintHideTimer) {
+    if (hintWindow_) hintWindow_->ReleaseHandle();
+    return;
+  }
+  POINT p;
+  GetCursorPos(&p);
+  if (hintControl_) ActivateHint(p);
+}
+
+void TApplication::ActivateHint(POINT cursorPos) {
+  TControl* c = hintControl_;
+  if (!c || !showHint_) return;
+  THintInfo info;
+  info.HintControl = c;
+  info.HintWindowClass = HintWindowClass;
+  info.HintPos = POINT{cursorPos.x, cursorPos.y + GetSystemMetrics(SM_CYCURSOR) / 2 + 4};
+  info.HintMaxWidth = Screen ? Screen->Width() : GetSystemMetrics(SM_CXSCREEN);
+  info.HintColor = HintColor;
+  info.CursorRect = c->GetClientRect();
+  info.CursorPos = c->ScreenToClient(cursorPos);
+  info.HideTimeout = HintHidePause;
+  info.HintStr = GetShortHint(GetHintOfControlOrParent(c));
+  if (HintShortCuts) {
+    auto* a = As<TCustomAction>(c->GetAction());
+    if (a && a->GetShortCut() != 0 && !info.HintStr.empty())
+      info.HintStr = Format("%s (%s)", info.HintStr.c_str(), ShortCutToText(a->GetShortCut()).c_str());
+  }
+  bool canShow = c->Perform(CM_HINTSHOW, 0, reinterpret_cast<LPARAM>(&info)) == 0;
+  if (canShow && OnShowHint) OnShowHint(info.HintStr, canShow, info);
+  if (hintControl_ != c) return;  // the handlers moved on
+  if (!canShow || info.HintStr.empty() || !c->Showing()) {
+    if (hintWindow_) hintWindow_->ReleaseHandle();
+    hintActive_ = false;
+    return;
+  }
+  TClass cls = info.HintWindowClass ? info.HintWindowClass : &THintWindow::StaticClassInfo;
+  if (!cls->InheritsFrom(&THintWindow::StaticClassInfo))
+    throw EInvalidOperation(Format("%s is not a hint window class", cls->Name));
+  if (hintWindow_ && hintWindow_->ClassType() != cls) FreeAndNil(hintWindow_);
+  if (!hintWindow_) {
+    hintWindow_ = static_cast<THintWindow*>(NewComponent(cls, this));
+    hintWindow_->FreeNotification(this);
+  }
+  hintWindow_->SetColor(info.HintColor);
+  RECT r = hintWindow_->CalcHintRect(info.HintMaxWidth, info.HintStr, info.HintData);
+  OffsetRect(&r, info.HintPos.x, info.HintPos.y);
+  hintWindow_->ActivateHintData(r, info.HintStr, info.HintData);
+  hintActive_ = true;
+  if (info.HideTimeout > 0) StartHintTimer(info.HideTimeout, kHintHideTimer);
+}
+
+TControl* TApplication::DoMouseIdle() {
+  POINT p;
+  TControl* c = GetCursorPos(&p) ? FindControlAtPos(p) : nullptr;
+  if (c && c->InState(csDesigning)) c = nullptr;
+  if (c != mouseControl_) {
+    TControl* old = mouseControl_;
+    SetWatched(mouseControl_, c);
+    if (old) old->Perform(CM_MOUSELEAVE, 0, 0);
+    if (c) c->Perform(CM_MOUSEENTER, 0, 0);
+  }
+  return c;
 }
 
 bool TApplication::ExecuteAction(TBasicAction* action) {
@@ -839,6 +1120,7 @@ bool TApplication::ProcessMessage(MSG& msg) {
       CheckSynchronize();
       return true;
     }
+    if (hintWindow_ && hintWindow_->HandleAllocated() && hintWindow_->IsHintMsg(msg)) CancelHint();
     if (OnMessage) OnMessage(msg, handled);
     for (TApplicationEvents* e : std::vector<TApplicationEvents*>(appEvents))
       if (!handled && e->OnMessage) e->OnMessage(msg, handled);
@@ -861,6 +1143,9 @@ void TApplication::ProcessMessages() {
 void TApplication::Idle() {
   bool done = true;
   try {
+    TControl* c = DoMouseIdle();
+    if (showHint_ && !c) CancelHint();
+    SetHint(GetLongHint(GetHintOfControlOrParent(c)));
     if (OnIdle) OnIdle(this, done);
     for (TApplicationEvents* e : std::vector<TApplicationEvents*>(appEvents))
       if (e->OnIdle) e->OnIdle(this, done);

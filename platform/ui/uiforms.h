@@ -168,6 +168,53 @@ TCustomForm* GetParentForm(TControl* c);
 std::string GetShortHint(const std::string& hint);
 std::string GetLongHint(const std::string& hint);
 
+// The window that shows a hint: a bordered popup in the hint colour, sized to its text.
+class THintWindow : public TCustomControl {
+  UI_DECLARE_CLASS(THintWindow, TCustomControl)
+ public:
+  THintWindow();
+  // Shows `hint` in `r` (screen coordinates, moved inside the screen) above all other windows.
+  virtual void ActivateHint(RECT r, const std::string& hint);
+  // The same with the hint data of the hint-show record (null for plain hints).
+  virtual void ActivateHintData(RECT r, const std::string& hint, void* data);
+  // The window rectangle that `hint` needs at most `maxWidth` wide, at (0, 0).
+  virtual RECT CalcHintRect(int maxWidth, const std::string& hint, void* data);
+  // A message that ends the hint (keys, clicks, commands).
+  virtual bool IsHintMsg(const MSG& msg);
+  // Hides the window (its window is destroyed; the next activation makes a new one).
+  void ReleaseHandle();
+  bool Activating() const { return activating_; }
+
+ protected:
+  void CreateParams(TCreateParams& p) override;
+  void Paint() override;
+  void WndProc(TMessage& m) override;
+
+ private:
+  bool activating_ = false;
+};
+
+// What a hint shows where: given to the control (CM_HINTSHOW, LParam) and to OnShowHint, which may
+// change it or cancel the hint.
+struct THintInfo {
+  TControl* HintControl = nullptr;
+  TClass HintWindowClass = nullptr;  // a THintWindow class with a factory
+  POINT HintPos{};                   // screen position of the hint window
+  int HintMaxWidth = 0;
+  TColor HintColor = clInfoBk;
+  RECT CursorRect{};  // client coordinates of HintControl
+  POINT CursorPos{};  // client coordinates of HintControl
+  int HideTimeout = 0;
+  std::string HintStr;
+  void* HintData = nullptr;
+};
+using TShowHintEvent = TEvent<void(std::string& HintStr, bool& CanShow, THintInfo& HintInfo)>;
+
+// A control's hint, or its nearest parent's when it has none.
+std::string GetHintOfControlOrParent(TControl* c);
+// The control under screen point `p`: the windowed control there or its windowless child at that point.
+TControl* FindControlAtPos(POINT p);
+
 // A hidden window that hands its messages to `method` (timers and other non-visual components).
 HWND AllocateHWnd(const TWndMethod& method);
 void DeallocateHWnd(HWND h);
@@ -181,7 +228,7 @@ using TWindowHook = TEvent<bool(TMessage& Message)>;
 class TApplication : public TComponent {
   UI_DECLARE_CLASS(TApplication, TComponent)
  public:
-  TApplication() = default;
+  TApplication();
   void BeforeDestruction() override;
 
   // Makes the application window (hidden; it carries the title and the main-window hooks).
@@ -191,7 +238,27 @@ class TApplication : public TComponent {
   std::string GetTitle() const { return title_; }
   void SetTitle(const std::string& t);
   std::string GetHint() const { return hint_; }
+  // The long hint of what is under the mouse or menu; OnHint, or a hint action when it is not assigned.
   void SetHint(const std::string& h);
+  // Hints over controls: shown after HintPause (HintShortPause while one was just shown), hidden
+  // after HintHidePause; with HintShortCuts an action's shortcut follows the hint in parentheses.
+  bool GetShowHint() const { return showHint_; }
+  void SetShowHint(bool v);
+  int HintPause = 500;
+  int HintShortPause = 50;
+  int HintHidePause = 2500;
+  TColor HintColor = clInfoBk;
+  bool HintShortCuts = true;
+  TClass HintWindowClass;
+  // Hides the hint and forgets the control it was for.
+  void CancelHint();
+  // Shows the hint of the current hint control for the cursor at `cursorPos` (screen).
+  void ActivateHint(POINT cursorPos);
+  // Called with the mouse messages of every control: starts, moves or cancels the hint.
+  void HintMouseMessage(TControl* control, const TMessage& m);
+  THintWindow* HintWindow() const { return hintWindow_; }
+  // The control under the mouse as the last idle step saw it.
+  TControl* MouseControl() const { return mouseControl_; }
   template <class T>
   void CreateForm(T*& ref) {
     ref = New<T>(this);
@@ -224,8 +291,12 @@ class TApplication : public TComponent {
   TNotifyEvent OnActivate;
   TNotifyEvent OnDeactivate;
   TNotifyEvent OnHint;
+  TShowHintEvent OnShowHint;
   TActionEvent OnActionExecute;
   TActionEvent OnActionUpdate;
+
+ protected:
+  void Notification(TComponent* c, TOperation op) override;
 
  private:
   static LRESULT CALLBACK AppWndProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -233,6 +304,11 @@ class TApplication : public TComponent {
   bool IsKeyMsg(MSG& msg);
   void Idle();
   void DoActionIdle();
+  TControl* DoMouseIdle();
+  void StartHintTimer(int ms, UINT_PTR kind);
+  void StopHintTimer();
+  void HintTimerExpired(UINT_PTR kind);
+  void SetWatched(TControl*& field, TControl* c);
   // CM_ACTIONEXECUTE: the active form, then the main form.
   bool DispatchAction(UINT msg, TBasicAction* action);
   std::string title_, hint_;
@@ -240,6 +316,12 @@ class TApplication : public TComponent {
   TCustomForm* mainForm_ = nullptr;
   bool terminated_ = false;
   std::vector<TWindowHook> hooks_;
+  bool showHint_ = true;
+  bool hintActive_ = false;  // a hint was shown and the mouse has not left hint controls since
+  TControl* hintControl_ = nullptr;
+  TControl* mouseControl_ = nullptr;
+  THintWindow* hintWindow_ = nullptr;
+  UINT_PTR hintTimer_ = 0;  // the running timer's kind, 0: none
   friend class TCustomForm;
 };
 

@@ -286,6 +286,32 @@ TEST_F(MenusTest, OwnerDrawnMenuBarItemsAreMeasuredAndDrawnByTheLibraryOrTheirHa
   EXPECT_TRUE(mi.fType & MFT_OWNERDRAW);
 }
 
+TEST_F(MenusTest, ContextMenuMessagePopsUpTheControlsPopupMenu) {
+  TPopupMenu* popup = New<TPopupMenu>(form);
+  Item(popup->Items(), "&One");
+  TCustomControl* box = New<TCustomControl>(form);
+  box->SetParent(form);
+  box->SetBounds(10, 10, 100, 60);
+  box->SetPopupMenu(popup);
+  int popups = 0;
+  popup->OnPopup = [&](TObject* s) {
+    EXPECT_EQ(popup, s);
+    ++popups;
+  };
+  form->Show();
+  SetTimer(nullptr, 0, 200, EndMenuTimer);
+  // From the keyboard (-1, -1): the menu opens over the control's middle.
+  EXPECT_EQ(1, SendMessageA(box->GetHandle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(box->GetHandle()), MAKELPARAM(-1, -1)));
+  EXPECT_EQ(1, popups);
+  EXPECT_EQ(box, popup->PopupComponent);
+  // Without AutoPopup the control leaves the message alone; a freed menu is forgotten.
+  popup->SetAutoPopup(false);
+  SendMessageA(box->GetHandle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(box->GetHandle()), MAKELPARAM(-1, -1));
+  EXPECT_EQ(1, popups);
+  popup->Free();
+  EXPECT_EQ(nullptr, box->GetPopupMenu());
+}
+
 TEST_F(MenusTest, PopupListWindowRoutesCommandsOfPopupMenus) {
   TPopupMenu* popup = New<TPopupMenu>(form);
   TMenuItem* one = Item(popup->Items(), "&One");

@@ -11,6 +11,7 @@
 #include "VelForms.h"
 #include "VelSystem.h"
 #include "road.h"
+#include "uiactions.h"
 #include "uiforms.h"
 #include "uistdctrls.h"
 
@@ -285,6 +286,22 @@ TEST(WideText, CompanionGoesWithItsControl) {
   label->Free();
   EXPECT_EQ(WideGetControlText(other), L"\u4E2D");
   other->Free();
+}
+
+TEST(WideText, CaptionAndHintShownFromAnActionAreNotStored) {
+  ui::TAction* action = ui::New<ui::TAction>(nullptr);
+  action->SetCaption("Run");
+  action->SetHint("Runs");
+  ui::TLabel* label = ui::New<ui::TLabel>(nullptr);
+  EXPECT_TRUE(IsWideCaptionStored(label));
+  label->SetAction(action);
+  EXPECT_FALSE(IsWideCaptionStored(label));
+  EXPECT_FALSE(IsWideHintStored(label));
+  WideSetControlText(label, L"Mine \u263A");  // no longer the action's caption
+  EXPECT_TRUE(IsWideCaptionStored(label));
+  EXPECT_FALSE(IsWideHintStored(label));
+  label->Free();
+  action->Free();
 }
 
 TEST(WideText, SynchronisationRule) {
