@@ -193,6 +193,10 @@ void TImageryIO::SetAttachedImageryValue(TIEView* view) {
   ViewHandler = view->AddBitmapChangeHandler([this](TIEView*, bool destroying) { ViewBitmapChanged(destroying); });
 }
 
+void TImageryIO::ApplyParamsDpiToView() {
+  if (AttachedImagery) AttachedImagery->SetDpi(Params.DpiX, Params.DpiY);
+}
+
 void TImageryIO::ViewBitmapChanged(bool destroying) {
   if (destroying) {
     // the view frees the registration itself right after this call
@@ -378,6 +382,7 @@ void TImageryIO::LoadFile(const std::wstring& fileName, TIEFileFormatCode type) 
   if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDpiY);
   Params.FileName = fileName;
   Params.FileType = type;
+  if (!Aborting) ApplyParamsDpiToView();
   UpdateAfterIO();
 }
 
@@ -414,6 +419,7 @@ void TImageryIO::LoadStream(TIEStream& stream, TIEFileFormatCode type) {
   if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDpiY);
   Params.FileName.clear();
   Params.FileType = type;
+  if (!Aborting) ApplyParamsDpiToView();
   UpdateAfterIO();
 }
 

@@ -106,6 +106,7 @@ class TImageryIO {
   void LoadStream(TIEStream& stream, TIEFileFormatCode type);
 
   void RemoveViewHandler();
+  void ApplyParamsDpiToView();  // a loaded image's resolution becomes the attached view's
   TIEBitmap* IEBitmap = nullptr;
   bool OwnsBitmap = true;
   TIEView* AttachedImagery = nullptr;

@@ -2,7 +2,14 @@
 
 #include <algorithm>
 
-UI_IMPLEMENT_CLASS(TIEView, ui::TCustomControl, nullptr, nullptr, nullptr, nullptr)
+static std::vector<ui::TPropInfo> IEViewProps() {
+  using T = TIEView;
+  return {ui::prop::Int("Background", &T::GetBackground, &T::SetBackground, true, ui::clBtnFace),
+          ui::prop::Enum("BorderStyle", &T::GetBorderStyle, &T::SetBorderStyleValue, {"bsNone", "bsSingle"}, true,
+                         ui::bsSingle),
+          ui::prop::Bool("Ctl3D", &T::GetCtl3D, &T::SetCtl3D, true)};
+}
+UI_IMPLEMENT_CLASS(TIEView, ui::TCustomControl, nullptr, IEViewProps, nullptr, nullptr)
 
 TIEView::TIEView() = default;
 

@@ -12,10 +12,25 @@
 #include "imageryproc.h"
 #include "ioparams.h"
 #include "uibitmap.h"
+#include "uifiler.h"
 
-UI_IMPLEMENT_CLASS(TImageryView, TIEView, ui::DefaultFactory<TImageryView>, nullptr, nullptr, nullptr)
+static std::vector<ui::TPropInfo> ImageryViewProps() {
+  using T = TImageryView;
+  return {ui::prop::Bool("LegacyBitmap", &T::GetLegacyBitmap, &T::SetLegacyBitmapValue, true),
+          ui::prop::Bool("EnableAlphaChannel", &T::GetEnableAlphaChannel, &T::SetEnableAlphaChannel, true),
+          ui::prop::Int("Cursor", &T::GetViewCursor, &T::SetCursorValue, true, 1785),
+          ui::prop::Str("ImageryVersion", &T::GetImageryVersion, &T::SetImageryVersion),
+          ui::prop::Event("OnImageChange", &T::OnImageChange),
+          ui::prop::Event("OnPaint", &T::OnPaint)};
+}
+UI_IMPLEMENT_CLASS(TImageryView, TIEView, ui::DefaultFactory<TImageryView>, ImageryViewProps, nullptr, nullptr)
 
 namespace {
+// Layouts may name the view.
+const struct ViewClassRegistration {
+  ViewClassRegistration() { ui::RegisterClass(&TImageryView::StaticClassInfo); }
+} g_viewClassRegistration;
+
 // The drawing area of a view that has no window to measure.
 constexpr int kWindowlessViewport = 50;
 }  // namespace
@@ -55,6 +70,9 @@ void TImageryView::Create(ui::TComponent* owner) {
 }
 
 void TImageryView::BeforeDestruction() {
+  // Marked as going first: messages served below (a component waiting for its I/O thread pumps the
+  // queue, the window is destroyed after the buffers) must not update a view whose bitmap is gone.
+  if (!InState(ui::csDestroying)) Destroying();
   // The components go first: each unregisters its change handler while the view is whole.
   delete IO;
   IO = nullptr;
@@ -192,6 +210,38 @@ void TImageryView::SetEnableAlphaChannel(bool v) {
   UpdateView();
 }
 
+void TImageryView::SetLegacyBitmapValue(bool value) {
+  if (value == LegacyBitmap) return;
+  if (!value) {
+    // the pixel buffer takes its pixels out of the view's bitmap, which goes
+    IEBitmap->SetLocation(ieTempFile);
+    delete BitmapAdapter;
+    BitmapAdapter = nullptr;
+    delete Bitmap;
+    Bitmap = nullptr;
+  } else {
+    TIEBitmap pixels;
+    pixels.Assign(IEBitmap);
+    Bitmap = new ui::TBitmap();
+    Bitmap->SetPixelFormat(ui::pf24bit);
+    BitmapAdapter = new TIETBitmapAdapter(Bitmap);
+    IEBitmap->AttachTBitmap(BitmapAdapter, true);
+    IEBitmap->Assign(&pixels);
+  }
+  LegacyBitmap = value;
+  NotifyBitmapChangeHandlers();
+  UpdateView();
+}
+
+void TImageryView::SetBounds(int left, int top, int width, int height) {
+  inherited::SetBounds(left, top, width, height);
+  if (IEBitmap && InState(ui::csReading | ui::csLoading | ui::csDesigning)) {
+    IEBitmap->SetImageWidth(width);
+    IEBitmap->SetImageHeight(height);
+    Blank();
+  }
+}
+
 std::string TImageryView::GetImageryVersion() const { return IEImageryVersion; }
 
 void TImageryView::SetBackgroundValue(ui::TColor value) {
@@ -239,7 +289,7 @@ int TImageryView::ResumePaintingQuietly() {
 }
 
 void TImageryView::UpdateView() {
-  if (UpdateLock > 0 || InState(ui::csDesigning)) return;
+  if (UpdateLock > 0 || InState(ui::csDesigning) || !IEBitmap) return;
   if ((ComponentState() & ~uint32_t(ui::csFreeNotification)) != 0) return;
   Updating = true;
   try {

@@ -71,15 +71,21 @@ class TImageryView : public TIEView {
   bool QueryAlphaPresent() override;
   void DropAlphaBlended(bool merge) override;
   bool GetLegacyBitmap() const { return LegacyBitmap; }
+  // False: the pixels move out of the view's platform bitmap (to memory, or a temporary file when
+  // large) and GetBitmap gives nullptr; True: back into a platform bitmap of the view's own.
+  virtual void SetLegacyBitmapValue(bool value);
   TIEMask* GetSelectionMask() { return SelectionMask; }
   int GetImageWidth() const { return ImageWidth; }
   int GetImageHeight() const { return ImageHeight; }
   bool GetEnableAlphaChannel() const { return EnableAlphaChannel; }
   void SetEnableAlphaChannel(bool v);
   std::string GetImageryVersion() const;
+  void SetImageryVersion(const std::string&) {}  // the version is the library's: writing keeps it
 
   void SetBackgroundValue(ui::TColor value) override;
   void ImageChange() override;
+  // While the view is read from a layout or designed, the image takes the control's size (blank).
+  void SetBounds(int left, int top, int width, int height) override;
 
   // ---- events handed to the I/O and processing components ----
   virtual void SetOnProgressValue(TIEProgressEvent e);

@@ -3,18 +3,10 @@
 
 #include "iegdiplus.h"
 #include "uibitmap.h"
-#include "vodevovur.h"
 
 using namespace ui;
 
 namespace {
-
-class LibraryEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { IELibraryStaticInit(); }
-  void TearDown() override { IELibraryStaticFini(); }
-};
-const auto* const gEnv = ::testing::AddGlobalTestEnvironment(new LibraryEnvironment);
 
 struct Surface {
   Surface() {

@@ -4,18 +4,10 @@
 #include "ieviewglobals.h"
 #include "imageryview.h"
 #include "ioparams.h"
-#include "vodevovur.h"
 
 using namespace ui;
 
 namespace {
-class LibraryEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { IELibraryStaticInit(); }
-  void TearDown() override { IELibraryStaticFini(); }
-};
-const auto* const gEnv = ::testing::AddGlobalTestEnvironment(new LibraryEnvironment);
-
 POINT HotSpot(HCURSOR c) {
   ICONINFO ii{};
   if (!GetIconInfo(c, &ii)) return POINT{-1, -1};

@@ -15,18 +15,10 @@
 #include "imageryview.h"
 #include "ioparams.h"
 #include "uibitmap.h"
-#include "vodevovur.h"
 
 using namespace ui;
 
 namespace {
-
-class LibraryEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { IELibraryStaticInit(); }
-  void TearDown() override { IELibraryStaticFini(); }
-};
-const auto* const gEnv = ::testing::AddGlobalTestEnvironment(new LibraryEnvironment);
 
 // A 24-bit picture with gradients and flat runs, so that the run-length writers have both.
 void Paint24(TBitmap& b, int w, int h) {
@@ -386,4 +378,72 @@ TEST(ImageryViewOwnership, ComponentsFreedBeforeTheViewUnregister) {
   EXPECT_EQ(uses - 1, IEGdiPlusUseCount());
   (void)io;
   view->Free();
+}
+
+TEST_F(ImageryView, LegacyBitmapSwitchMovesThePixelsAndTellsTheComponents) {
+  TBitmap src;
+  FillBitmap(src, pf24bit, 33, 17, 5);
+  view->Assign(&src);
+  const TIERGB before = view->GetIEBitmap()->GetPixelRGB(20, 9);
+  TImageryIO* io = view->GetIO();
+  int notices = 0;
+  view->AddBitmapChangeHandler([&](TIEView*, bool destroying) {
+    if (!destroying) ++notices;
+  });
+
+  view->SetLegacyBitmapValue(false);
+  EXPECT_EQ(1, notices);
+  EXPECT_EQ(nullptr, view->GetBitmap());
+  EXPECT_NE(ieTBitmap, view->GetIEBitmap()->GetLocation());
+  EXPECT_EQ(view->GetIEBitmap(), io->GetIEBitmap());
+  EXPECT_EQ(before.g, view->GetIEBitmap()->GetPixelRGB(20, 9).g);
+  // a 32-bit bitmap assigned now still ends 24-bit, in memory
+  TBitmap wide;
+  FillBitmap(wide, pf32bit, 8, 6, 77);
+  view->Assign(&wide);
+  EXPECT_EQ(ie24RGB, view->GetIEBitmap()->GetPixelFormat());
+  EXPECT_EQ(8, view->GetIEBitmap()->GetImageWidth());
+  view->SetLegacyBitmapValue(false);  // unchanged: no notice
+  EXPECT_EQ(1, notices);
+
+  view->Assign(&src);
+  view->SetLegacyBitmapValue(true);
+  EXPECT_EQ(2, notices);
+  ASSERT_NE(nullptr, view->GetBitmap());
+  EXPECT_EQ(ieTBitmap, view->GetIEBitmap()->GetLocation());
+  EXPECT_EQ(33, view->GetBitmap()->GetWidth());
+  EXPECT_EQ(17, view->GetBitmap()->GetHeight());
+  EXPECT_EQ(before.r, view->GetIEBitmap()->GetPixelRGB(20, 9).r);
+  // the pixels are in the view's platform bitmap itself (bytes B, G, R)
+  EXPECT_EQ(before.b, static_cast<uint8_t*>(view->GetBitmap()->ScanLine(9))[3 * 20]);
+}
+
+TEST_F(ImageryView, LoadingThroughItsComponentUpdatesTheView) {
+  TBitmap src;
+  FillBitmap(src, pf24bit, 64, 48, 21);
+  TIEBitmap picture;
+  {
+    TIETBitmapAdapter borrowed(&src);
+    picture.AssignTBitmap(&borrowed);
+  }
+  TImageryIO writer(&picture);
+  writer.Params.SetDpiX(150);
+  writer.Params.SetDpiY(75);
+  const std::string file = tq::WorkFile("load.pcx");
+  writer.SaveByExtension(W(file));
+  ASSERT_FALSE(writer.Aborting);
+
+  int changes = 0;
+  view->OnImageChange = [&](TObject*) { ++changes; };
+  const int updates = view->GetUpdateCount();
+  view->GetIO()->LoadByExtension(W(file));
+  ASSERT_FALSE(view->GetIO()->Aborting);
+  EXPECT_EQ(64, view->GetImageWidth());
+  EXPECT_EQ(48, view->GetImageHeight());
+  EXPECT_EQ(64, view->GetSelectionMask()->Width);
+  EXPECT_EQ(150, view->GetDpiX());
+  EXPECT_EQ(75, view->GetDpiY());
+  EXPECT_EQ(1, changes);
+  EXPECT_GT(view->GetUpdateCount(), updates);
+  EXPECT_EQ(picture.GetPixelRGB(40, 30).g, view->GetIEBitmap()->GetPixelRGB(40, 30).g);
 }

@@ -11,18 +11,10 @@
 #include "imageryview.h"
 #include "uibitmap.h"
 #include "uiforms.h"
-#include "vodevovur.h"
 
 using namespace ui;
 
 namespace {
-
-class LibraryEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { IELibraryStaticInit(); }
-  void TearDown() override { IELibraryStaticFini(); }
-};
-const auto* const gEnv = ::testing::AddGlobalTestEnvironment(new LibraryEnvironment);
 
 void Pump(int rounds = 5) {
   for (int i = 0; i < rounds; ++i) {
