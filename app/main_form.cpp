@@ -76,7 +76,7 @@ bool Tform1::SelectedFormat(std::wstring& key, std::wstring& pattern) {
 void Tform1::VelFormCreate(ui::TObject*) {
   GetFont()->SetName(ui::Win32Platform == kPlatformNT ? "MS Shell Dlg 2" : "MS Shell Dlg");
   SetCaptionText(VelApplication->GetTitleText());
-  for (ui::TSpeedButton* button : {VelSpeedButton1, VelSpeedButton2}) {
+  for (TVelSpeedButton* button : {VelSpeedButton1, VelSpeedButton2}) {
     if (HBITMAP glyph = LoadBitmapA(GetModuleHandleA(nullptr), "FOLDERGLYPH")) button->GetGlyph()->SetHandle(glyph);
   }
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "VelButtons.h"
 #include "VelComCtrls.h"
 #include "VelDialogs.h"
 #include "VelExtCtrls.h"
@@ -11,7 +12,6 @@
 #include "VelStdCtrls.h"
 #include "VistaAltFixUnit.h"
 #include "powerpoint.h"
-#include "uibuttons.h"
 
 namespace app {
 
@@ -43,8 +43,8 @@ class Tform1 : public TVelForm {
   TVelEdit* Edit4 = nullptr;  // height
   TVelEdit* Edit5 = nullptr;  // JPEG quality
   TVelEdit* Edit6 = nullptr;  // prefix of the output names
-  ui::TSpeedButton* VelSpeedButton1 = nullptr;
-  ui::TSpeedButton* VelSpeedButton2 = nullptr;
+  TVelSpeedButton* VelSpeedButton1 = nullptr;
+  TVelSpeedButton* VelSpeedButton2 = nullptr;
   TVelListView* VelListView1 = nullptr;
   TVelPanel* VelPanel1 = nullptr;
   TVelLabel* VelLabel6 = nullptr;
