@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "app_harness.h"
+#include "host_decode.h"
 #include "conversion.h"
 #include "gdiplus_runtime.h"
 #include "progress_form.h"
@@ -96,50 +97,6 @@ std::string FreshFolder(const std::string& name) {
   CreateDirectoryA(folder.c_str(), nullptr);
   for (const std::string& f : FilesIn(folder)) DeleteFileA((folder + "\\" + f).c_str());
   return folder;
-}
-
-struct Ppm {
-  int width = 0, height = 0;
-  std::vector<unsigned char> rgb;
-  COLORREF At(int x, int y) const {
-    const unsigned char* p = &rgb[(size_t(y) * width + x) * 3];
-    return RGB(p[0], p[1], p[2]);
-  }
-};
-
-// A binary PPM (P6, maxval 255) written by a host tool.
-bool ReadPpm(const std::string& winPath, Ppm& out) {
-  std::vector<unsigned char> bytes;
-  if (!tq::ReadFileBytes(winPath, bytes)) return false;
-  size_t pos = 0;
-  auto token = [&]() {
-    std::string t;
-    while (pos < bytes.size()) {
-      if (bytes[pos] == '#') {
-        while (pos < bytes.size() && bytes[pos] != '\n') ++pos;
-      } else if (isspace(bytes[pos])) {
-        if (!t.empty()) break;
-        ++pos;
-      } else {
-        t += char(bytes[pos++]);
-      }
-    }
-    return t;
-  };
-  if (token() != "P6") return false;
-  out.width = atoi(token().c_str());
-  out.height = atoi(token().c_str());
-  if (atoi(token().c_str()) != 255) return false;
-  ++pos;
-  const uint64_t need = uint64_t(out.width) * out.height * 3;
-  if (out.width <= 0 || out.height <= 0 || bytes.size() - pos < need) return false;
-  out.rgb.assign(bytes.begin() + pos, bytes.begin() + pos + need);
-  return true;
-}
-
-bool Near(COLORREF a, COLORREF b, int tol) {
-  return abs(GetRValue(a) - GetRValue(b)) <= tol && abs(GetGValue(a) - GetGValue(b)) <= tol &&
-         abs(GetBValue(a) - GetBValue(b)) <= tol;
 }
 
 class Conversion : public ::testing::Test {

@@ -12,12 +12,17 @@
 #include <vector>
 
 #include "gdiplus_runtime.h"
+#include "host_decode.h"
 #include "hostenv.h"
 #include "slide_painter.h"
 #include "uisysutils.h"
 #include "vodevovur.h"
 
 namespace {
+
+using app_test::Near;
+using app_test::Ppm;
+using app_test::ReadPpm;
 
 constexpr COLORREF kBackground = RGB(0x20, 0x30, 0x40);
 constexpr COLORREF kRed = RGB(0xE0, 0x10, 0x10);
@@ -60,50 +65,6 @@ const Sample kSamples[] = {
     {0.50, 0.90, kBlue, "blue band"},     {0.50, 0.02, kBackground, "top edge"},
     {0.50, 0.53, kBackground, "between"}, {0.98, 0.98, kBackground, "bottom right corner"},
 };
-
-struct Ppm {
-  int width = 0, height = 0;
-  std::vector<unsigned char> rgb;
-  COLORREF At(int x, int y) const {
-    const unsigned char* p = &rgb[(size_t(y) * width + x) * 3];
-    return RGB(p[0], p[1], p[2]);
-  }
-};
-
-// Reads a binary PPM (P6, maxval 255) written by a host tool.
-bool ReadPpm(const std::string& winPath, Ppm& out) {
-  std::vector<unsigned char> bytes;
-  if (!tq::ReadFileBytes(winPath, bytes)) return false;
-  size_t pos = 0;
-  auto token = [&]() {
-    std::string t;
-    while (pos < bytes.size()) {
-      if (bytes[pos] == '#') {
-        while (pos < bytes.size() && bytes[pos] != '\n') ++pos;
-      } else if (isspace(bytes[pos])) {
-        if (!t.empty()) break;
-        ++pos;
-      } else {
-        t += char(bytes[pos++]);
-      }
-    }
-    return t;
-  };
-  if (token() != "P6") return false;
-  out.width = atoi(token().c_str());
-  out.height = atoi(token().c_str());
-  if (atoi(token().c_str()) != 255) return false;
-  ++pos;
-  const uint64_t need = uint64_t(out.width) * out.height * 3;
-  if (out.width <= 0 || out.height <= 0 || bytes.size() - pos < need) return false;
-  out.rgb.assign(bytes.begin() + pos, bytes.begin() + pos + need);
-  return true;
-}
-
-bool Near(COLORREF a, COLORREF b, int tol) {
-  return abs(GetRValue(a) - GetRValue(b)) <= tol && abs(GetGValue(a) - GetGValue(b)) <= tol &&
-         abs(GetBValue(a) - GetBValue(b)) <= tol;
-}
 
 struct Format {
   const wchar_t* key;
