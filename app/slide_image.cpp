@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "gifimage.h"
+#include "imageryio.h"
+#include "imageryview.h"
 #include "uibitmap.h"
 #include "uisysutils.h"
 
@@ -36,14 +38,6 @@ std::wstring SystemToWide(const std::string& s) {
   std::wstring w(size_t(n > 0 ? n : 0), L'\0');
   if (n > 0) MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), &w[0], n);
   return w;
-}
-
-std::string WideToSystem(const std::wstring& w) {
-  if (w.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_ACP, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(size_t(n > 0 ? n : 0), '\0');
-  if (n > 0) WideCharToMultiByte(CP_ACP, 0, w.data(), int(w.size()), &s[0], n, nullptr, nullptr);
-  return s;
 }
 
 // Plays the metafile into the bitmap's whole area; the bitmap's DC is given back afterwards so that
@@ -148,6 +142,27 @@ static void SaveThroughGif(ui::TBitmap& bitmap, const std::string& outputPath) {
   }
 }
 
+// The view copies the bitmap into its 24-bit pixel buffer; its I/O component picks the writer by the
+// file-name extension (".rle" is the Windows bitmap writer, uncompressed).
+static void SaveThroughImageLibrary(ui::TBitmap& bitmap, const std::string& outputPath) {
+  struct ViewFree {
+    void operator()(TImageryView* v) const { v->Free(); }
+  };
+  std::unique_ptr<TImageryView, ViewFree> view(ui::New<TImageryView>(nullptr));
+  view->Assign(&bitmap);
+  TImageryIO* io = view->GetIO();
+  try {
+    io->SaveByExtension(SystemToWide(outputPath));
+  } catch (const ui::Exception&) {
+    throw;
+  } catch (const std::exception& e) {
+    // The library's own errors (a file that cannot be created) reach the caller as the layer's.
+    throw ui::EWriteError(e.what());
+  }
+  // The writers report a failed write through the abort flag; it must not pass for a slide done.
+  if (io->Aborting) throw ui::EWriteError("Cannot write " + outputPath);
+}
+
 void SaveSlideImage(const std::string& metafilePath, const std::string& outputPath, int width, int height,
                     int quality, const std::wstring& key) {
   if (width < 1 || height < 1 || width > kMaxSlideImageSide || height > kMaxSlideImageSide)
@@ -155,9 +170,6 @@ void SaveSlideImage(const std::string& metafilePath, const std::string& outputPa
                         " is out of range");
   std::wstring mime;
   const SlideEncoder encoder = EncoderForKey(key, &mime);
-  // Refused before any drawing, so that a run with a writer this build lacks stops at its first slide.
-  if (encoder == SlideEncoder::ImageLibrary)
-    throw ui::Exception("The " + WideToSystem(key) + " output is not available in this version");
 
   BitmapPtr bitmap(new ui::TBitmap());
   bitmap->SetPixelFormat(ui::pf24bit);
@@ -176,6 +188,8 @@ void SaveSlideImage(const std::string& metafilePath, const std::string& outputPa
       SaveThroughGif(*bitmap, outputPath);
       break;
     case SlideEncoder::ImageLibrary:
+      SaveThroughImageLibrary(*bitmap, outputPath);
+      break;
     case SlideEncoder::None:
       break;
   }

@@ -44,9 +44,9 @@ int FindEncoderByMime(const std::wstring& mime, CLSID* clsid);
 
 // Draws the metafile at `metafilePath` stretched to width x height (high-quality bicubic) onto a white
 // 24-bit bitmap and writes it to `outputPath` in the format of `key`. Paths are in the system code
-// page. Raises ui::Exception when the size is out of range, the metafile cannot be read, the writer
-// fails, or the key's writer is not part of this build (GIF and the image-library keys for now).
-// A GDI+ format whose encoder is not installed, or an unknown key, writes nothing.
+// page. Raises ui::Exception when the size is out of range, the metafile cannot be read or the writer
+// fails. A GDI+ format whose encoder is not installed, or an unknown key, writes nothing. The image
+// library's keys need its shared start-up (IELibraryStaticInit) to have run.
 void SaveSlideImage(const std::string& metafilePath, const std::string& outputPath, int width, int height,
                     int quality, const std::wstring& key);
 

@@ -1,0 +1,59 @@
+// Pictures decoded by the host's independent tools into binary PPM files, read back for sampling.
+#pragma once
+#include <windows.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "hostenv.h"
+
+namespace app_test {
+
+struct Ppm {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+  COLORREF At(int x, int y) const {
+    const unsigned char* p = &rgb[(size_t(y) * width + x) * 3];
+    return RGB(p[0], p[1], p[2]);
+  }
+};
+
+// Reads a binary PPM (P6, maxval 255) written by a host tool.
+inline bool ReadPpm(const std::string& winPath, Ppm& out) {
+  std::vector<unsigned char> bytes;
+  if (!tq::ReadFileBytes(winPath, bytes)) return false;
+  size_t pos = 0;
+  auto token = [&]() {
+    std::string t;
+    while (pos < bytes.size()) {
+      if (bytes[pos] == '#') {
+        while (pos < bytes.size() && bytes[pos] != '\n') ++pos;
+      } else if (isspace(bytes[pos])) {
+        if (!t.empty()) break;
+        ++pos;
+      } else {
+        t += char(bytes[pos++]);
+      }
+    }
+    return t;
+  };
+  if (token() != "P6") return false;
+  out.width = atoi(token().c_str());
+  out.height = atoi(token().c_str());
+  if (atoi(token().c_str()) != 255) return false;
+  ++pos;
+  const uint64_t need = uint64_t(out.width) * out.height * 3;
+  if (out.width <= 0 || out.height <= 0 || pos > bytes.size() || bytes.size() - pos < need) return false;
+  out.rgb.assign(bytes.begin() + pos, bytes.begin() + pos + need);
+  return true;
+}
+
+inline bool Near(COLORREF a, COLORREF b, int tol) {
+  return abs(GetRValue(a) - GetRValue(b)) <= tol && abs(GetGValue(a) - GetGValue(b)) <= tol &&
+         abs(GetBValue(a) - GetBValue(b)) <= tol;
+}
+
+}  // namespace app_test
