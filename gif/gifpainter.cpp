@@ -114,7 +114,8 @@ void TGIFPainter::StopPainting() {
   Terminate();
   if (Asynchronous()) {
     SetEvent(event_);
-    SetPriority(ui::tpNormal);
+    // The thread may be ending already: a refusal here changes nothing.
+    SetThreadPriority(Handle(), THREAD_PRIORITY_NORMAL);
     Resume();
   }
 }
