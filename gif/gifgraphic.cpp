@@ -85,7 +85,11 @@ uint64_t TGIFStreamAdapter::Size() const { return uint64_t(stream_->GetSize()); 
 
 // --- the image as a graphic ---
 
-void TGIFImage::DropComposite() { ui::FreeAndNil(composite_); }
+void TGIFImage::DropComposite() {
+  // What is about to change must not be on show.
+  HaltAllPainters();
+  ui::FreeAndNil(composite_);
+}
 
 void TGIFImage::LoadFromStream(ui::TStream* stream) {
   TGIFStreamAdapter adapter(stream);
@@ -182,10 +186,6 @@ ui::TBitmap* TGIFImage::CompositeBitmap() {
   }
   composite_ = bitmap;
   return composite_;
-}
-
-void TGIFImage::Draw(ui::TCanvas* canvas, const RECT& r) {
-  if (ui::TBitmap* composite = CompositeBitmap()) composite->Draw(canvas, r);
 }
 
 // --- registration ---

@@ -520,6 +520,7 @@ void TGIFImageList::LoadFromStream(TGIFByteStream& stream) {
 TGIFImage::TGIFImage() : header_(this), images_(this) { Clear(); }
 
 TGIFImage::~TGIFImage() {
+  HaltAllPainters();
   images_.Clear();
   DropComposite();
 }

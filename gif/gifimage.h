@@ -12,6 +12,7 @@
 #include "gifcolormap.h"
 #include "gifutil.h"
 #include "uigraphics.h"
+#include "uithreads.h"
 
 namespace ui {
 class TBitmap;
@@ -22,6 +23,7 @@ class TGIFImage;
 class TGIFSubImage;
 class TGIFExtension;
 class TGIFGraphicControlExtension;
+class TGIFPainter;
 
 enum TGIFPaletteMode : uint8_t {
   gpNone, gpStock20, gpHalftone, gpGray4, gpBlackWhite, gpGray256, gpWebSafe216, gpOctree,
@@ -49,6 +51,7 @@ extern TGIFPaletteMode GIFDefaultPaletteMode;   // gpWebSafe216
 extern int GIFDefaultPaletteBits;               // 8
 extern TGIFDitherStyle GIFDefaultDitherStyle;   // gdNearest
 extern TGIFCompression GIFDefaultCompression;   // gifLZW
+extern uint16_t GIFDefaultDrawOptions;          // 0x060F: asynchronous, transparent, animated, looping
 
 // Base of the header, frames, extensions and the trailer: a part of one image.
 class TGIFItem {
@@ -252,7 +255,8 @@ class TGIFImage : public ui::TGraphic {
   // Another GIF image is copied; a bitmap (any depth) becomes the only frame (see Assign of a
   // picture); null clears; other graphics are refused.
   void Assign(ui::TPersistent* source) override;
-  // Draws the composite bitmap stretched into `r` (nothing for an empty image).
+  // Draws the image into `r`: one frame at once, or with goAnimate and several frames through a
+  // painter (see gifpainter.h). Nothing while a draw is under way or for an empty image.
   void Draw(ui::TCanvas* canvas, const RECT& r) override;
   // The picture the image shows at rest, as a 24-bit bitmap of the logical screen's size: frame 0
   // over white. Owned by the image, rebuilt on demand after every change; null for an empty image.
@@ -271,6 +275,25 @@ class TGIFImage : public ui::TGraphic {
   void ReportWarning(const void* sender, int severity, const std::string& message);
   void Progress(TGIFProgressStage stage, int percent, bool redraw, const std::string& message);
 
+  // --- animation (see gifpainter.h) ---
+  uint16_t DrawOptions = GIFDefaultDrawOptions;  // go* bits of gifpainter.h
+  ui::TThreadPriority ThreadPriority = ui::tpNormal;  // of painter threads
+  int AnimationSpeed = 100;                      // percent; 0 or below holds each frame
+  // Fired with the painter as sender, in the main thread when the painter runs on its own.
+  ui::TNotifyEvent PaintStartEvent, PaintEvent, AfterPaintEvent, LoopEvent, PaintEndEvent;
+  // A painter for this image on `canvas`, registered with the image; null for an empty image or
+  // rectangle. An asynchronous one is returned suspended (TGIFPainter::Launch starts it); a
+  // synchronous one plays at once, is freed, and null is returned.
+  TGIFPainter* RunPainter(TGIFPainter*& ref, ui::TCanvas* canvas, uint16_t drawOptions, const RECT& r);
+  // Stop the painter of Draw, or every painter, and wait until they have ended (serving synchronised
+  // calls meanwhile when on the main thread).
+  void HaltOwnPainter();
+  void HaltAllPainters();
+  // Stretches `bitmap` over `r`, or with goTile repeats it at the image's size from r's top-left.
+  void DrawTiled(ui::TCanvas* canvas, const RECT& r, ui::TBitmap* bitmap);
+  // Painters now playing this image.
+  int PainterCount();
+
  protected:
   // A bitmap destination receives the composite bitmap; anything else is refused.
   void AssignTo(ui::TPersistent* dest) override;
@@ -278,9 +301,14 @@ class TGIFImage : public ui::TGraphic {
  private:
   void DropComposite();
   friend class TGIFSubImage;
+  friend class TGIFPainter;
   TGIFHeader header_;
   TGIFImageList images_;
   int paletteBits_ = GIFDefaultPaletteBits;
   uint64_t unbackedPixelBudget_ = 0;  // frame pixels a load may still allocate beyond their data
   ui::TBitmap* composite_ = nullptr;
+  bool drawing_ = false;
+  ui::TThreadList painters_;
+  TGIFPainter* drawPainter_ = nullptr;  // the painter of Draw
+  ui::TBitmap* animation_ = nullptr;    // what Draw's painter paints into, without goDirectDraw
 };

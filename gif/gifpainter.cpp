@@ -1,0 +1,479 @@
+#include "gifpainter.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "gifextension.h"
+#include "gifimage.h"
+#include "uibitmap.h"
+
+UI_IMPLEMENT_CLASS(TGIFPainter, ui::TThread, nullptr, nullptr, nullptr, nullptr)
+
+uint16_t GIFDefaultDrawOptions = 0x060F;
+
+namespace {
+
+size_t RowBytes(int width) { return (size_t(width) * 3 + 3) & ~size_t(3); }
+
+int FrameDisposal(TGIFSubImage& frame) {
+  const TGIFGraphicControlExtension* gce = frame.GraphicControlExtension();
+  return gce ? gce->Disposal() : 0;
+}
+
+// Reads the rectangle of a canvas into BGR rows of width x height (stretched, or at its own size from
+// the top-left corner when tiling).
+std::vector<uint8_t> ReadCanvas(ui::TCanvas* canvas, const RECT& r, int width, int height, bool tile) {
+  ui::TBitmap copy;
+  copy.SetPixelFormat(ui::pf24bit);
+  copy.SetSize(width, height);
+  HDC dst = copy.Canvas()->GetHandle();
+  canvas->Lock();
+  HDC src = canvas->GetHandle();
+  if (tile)
+    BitBlt(dst, 0, 0, width, height, src, r.left, r.top, SRCCOPY);
+  else {
+    SetStretchBltMode(dst, COLORONCOLOR);
+    StretchBlt(dst, 0, 0, width, height, src, r.left, r.top, r.right - r.left, r.bottom - r.top, SRCCOPY);
+  }
+  canvas->Unlock();
+  GdiFlush();
+  std::vector<uint8_t> rows(RowBytes(width) * size_t(height));
+  for (int y = 0; y < height; ++y)
+    std::memcpy(&rows[RowBytes(width) * size_t(y)], copy.ScanLine(y), size_t(width) * 3);
+  return rows;
+}
+
+}  // namespace
+
+int GIFFrameWait(int units, int64_t lateMs, int speed) {
+  const int64_t wait = (int64_t(units) * GIFDelayScale - lateMs / 2) * 100 / speed;
+  return int(std::min<int64_t>(std::max<int64_t>(wait, INT_MIN), INT_MAX - 1));
+}
+
+// --- the painter ---
+
+TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawOptions, const RECT& rect, ui::TCanvas* canvas,
+                         TGIFPainter** ref)
+    : ui::TThread(true),
+      PaintStartEvent(image->PaintStartEvent),
+      PaintEvent(image->PaintEvent),
+      AfterPaintEvent(image->AfterPaintEvent),
+      LoopEvent(image->LoopEvent),
+      PaintEndEvent(image->PaintEndEvent),
+      image_(image),
+      canvas_(canvas),
+      rect_(rect),
+      options_(drawOptions),
+      speed_(image->AnimationSpeed),
+      ref_(ref),
+      width_(image->Width()),
+      height_(image->Height()) {
+  if (options_ & goAsync) {
+    event_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!event_) ui::RaiseLastOSError();
+  }
+  if (options_ & goValidateCanvas) validDC_ = canvas_->GetHandle();
+  // What shows where no frame has painted: the image's background colour, or with goTransparent
+  // whatever the canvas held.
+  if (options_ & goTransparent) {
+    backdrop_ = ReadCanvas(canvas_, rect_, width_, height_, (options_ & goTile) != 0);
+  } else {
+    COLORREF bg = GetSysColor(COLOR_WINDOW);
+    const TGIFPalette& global = image->GlobalColorMap().Entries();
+    if (!global.empty()) {
+      const size_t i = image->Header().Screen().BackgroundIndex;
+      const TGIFColor& c = global[i < global.size() ? i : 0];
+      bg = RGB(c.Red, c.Green, c.Blue);
+    }
+    backdrop_.assign(RowBytes(width_) * size_t(height_), 0);
+    for (int y = 0; y < height_; ++y)
+      for (int x = 0; x < width_; ++x) {
+        uint8_t* p = &backdrop_[RowBytes(width_) * size_t(y) + size_t(x) * 3];
+        p[0] = GetBValue(bg);
+        p[1] = GetGValue(bg);
+        p[2] = GetRValue(bg);
+      }
+  }
+}
+
+TGIFPainter::~TGIFPainter() {
+  if (event_) CloseHandle(event_);
+  // Last of all: once off the list the image may go at any moment.
+  ui::TList* list = image_->painters_.LockList();
+  if (ref_ && *ref_ == this) *ref_ = nullptr;
+  list->Remove(this);
+  image_->painters_.UnlockList();
+}
+
+void TGIFPainter::Launch() {
+  if (Asynchronous()) Resume();
+}
+
+void TGIFPainter::StopPainting() {
+  Terminate();
+  if (Asynchronous()) {
+    SetEvent(event_);
+    // The thread may be ending already: a refusal here changes nothing.
+    SetThreadPriority(Handle(), THREAD_PRIORITY_NORMAL);
+    Resume();
+  }
+}
+
+void TGIFPainter::Fire(const ui::TNotifyEvent& e) {
+  if (!e) return;
+  if (Asynchronous())
+    Synchronize(ui::TThreadMethod([this, &e] { e(this); }));
+  else
+    e(this);
+}
+
+// Waits `units` delay units from the previous frame's start `started`, less half of how late that frame
+// was against its computed wait `previousWait` (ms).
+void TGIFPainter::Pause(int units, DWORD& started, int& previousWait) {
+  if (units <= 0) {
+    Sleep(0);
+    return;
+  }
+  const DWORD now = GetTickCount();
+  int64_t wait;
+  if (speed_ > 0) {
+    wait = GIFFrameWait(units, int64_t(now - started) - previousWait, speed_);
+    previousWait = int(wait);
+  } else {
+    wait = Asynchronous() ? -1 : int64_t(GIFMaximumDelay) * GIFDelayScale;
+    previousWait = 0;
+  }
+  started = now;
+  if (Asynchronous()) {
+    if (wait > 0 || speed_ <= 0) {
+      if (WaitForSingleObject(event_, wait < 0 ? INFINITE : DWORD(wait)) == WAIT_OBJECT_0) {
+        previousWait = 0;
+        started = GetTickCount();
+      }
+    }
+    return;
+  }
+  // In the caller's thread: keep its messages flowing while the time passes.
+  int64_t left = std::max<int64_t>(wait, 1);
+  while (left > 0 && !Terminated()) {
+    const DWORD before = GetTickCount();
+    Sleep(DWORD(std::min<int64_t>(left, 100)));
+    left -= std::max<int64_t>(int64_t(GetTickCount() - before), 1);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        // The program is ending: the quit stays for the loop that waits for it, and we stop.
+        PostQuitMessage(int(msg.wParam));
+        Terminate();
+        break;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+}
+
+void TGIFPainter::ApplyDisposal(int frameIndex, int disposal) {
+  if (disposal == 3) {
+    if (saved_.size() == screen_.size()) screen_ = saved_;
+    return;
+  }
+  if (disposal != 2) return;
+  TGIFSubImage& frame = image_->Images()[frameIndex];
+  const int right = std::min(width_, frame.Left() + frame.Width());
+  const int bottom = std::min(height_, frame.Top() + frame.Height());
+  const size_t stride = RowBytes(width_);
+  for (int y = frame.Top(); y < bottom; ++y)
+    if (right > frame.Left())
+      std::memcpy(&screen_[stride * size_t(y) + size_t(frame.Left()) * 3],
+                  &backdrop_[stride * size_t(y) + size_t(frame.Left()) * 3], size_t(right - frame.Left()) * 3);
+}
+
+// Paints the active frame over what the previous one left (its disposal applied) and shows the
+// result. In the main thread when the painter has a thread of its own.
+void TGIFPainter::PaintFrame() {
+  if (Terminated()) return;
+  if ((options_ & goValidateCanvas) && (!validDC_ || GetObjectType(validDC_) == 0)) {
+    Terminate();
+    return;
+  }
+  if (clearNext_ || screen_.empty()) {
+    screen_ = backdrop_;
+    lastFrame_ = -1;
+    clearNext_ = false;
+  }
+  if (lastFrame_ >= 0 && lastFrame_ < image_->Images().Count()) ApplyDisposal(lastFrame_, lastDisposal_);
+  TGIFSubImage& frame = image_->Images()[activeFrame_];
+  const int disposal = FrameDisposal(frame);
+  if (disposal == 3) saved_ = screen_;
+  const TGIFGraphicControlExtension* gce = frame.GraphicControlExtension();
+  const int transparent = frame.Transparent() && gce ? gce->TransparentColorIndex() : -1;
+  const TGIFPalette& colors = frame.ActiveColorMap().Entries();
+  const int right = std::min(width_, frame.Left() + frame.Width());
+  const int bottom = std::min(height_, frame.Top() + frame.Height());
+  const size_t stride = RowBytes(width_);
+  if (!colors.empty() && frame.Pixels().size() >= size_t(frame.Width()) * size_t(frame.Height())) {
+    for (int y = frame.Top(); y < bottom; ++y) {
+      const uint8_t* src = frame.Pixels().data() + size_t(y - frame.Top()) * size_t(frame.Width());
+      uint8_t* dst = &screen_[stride * size_t(y)];
+      for (int x = frame.Left(); x < right; ++x) {
+        const uint8_t index = src[x - frame.Left()];
+        if (index == transparent) continue;
+        const TGIFColor& c = colors[index < colors.size() ? index : 0];
+        uint8_t* p = dst + size_t(x) * 3;
+        p[0] = c.Blue;
+        p[1] = c.Green;
+        p[2] = c.Red;
+      }
+    }
+  }
+  lastFrame_ = activeFrame_;
+  lastDisposal_ = disposal;
+  Present();
+  started_ = true;
+}
+
+// Copies the screen to the canvas: stretched over the rectangle, or tiled at the image's size.
+void TGIFPainter::Present() {
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width_;
+  info.bmiHeader.biHeight = -height_;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  canvas_->Lock();
+  HDC dc = canvas_->GetHandle();
+  const int saved = SaveDC(dc);
+  IntersectClipRect(dc, rect_.left, rect_.top, rect_.right, rect_.bottom);
+  SetStretchBltMode(dc, COLORONCOLOR);
+  if (options_ & goTile) {
+    for (int y = rect_.top; y < rect_.bottom; y += height_)
+      for (int x = rect_.left; x < rect_.right; x += width_)
+        StretchDIBits(dc, x, y, width_, height_, 0, 0, width_, height_, screen_.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+  } else {
+    StretchDIBits(dc, rect_.left, rect_.top, rect_.right - rect_.left, rect_.bottom - rect_.top, 0, 0, width_,
+                  height_, screen_.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+  }
+  RestoreDC(dc, saved);
+  GdiFlush();
+  canvas_->Unlock();
+}
+
+void TGIFPainter::Execute() {
+  std::exception_ptr failure;
+  try {
+    const bool async = Asynchronous();
+    activeFrame_ = 0;
+    Fire(PaintStartEvent);
+    int loops = 1, loopPoint = 0;
+    bool loopSeen = false;
+    int wait = async ? 0 : 1;  // units before the next frame: on a thread the first shows at once
+    DWORD started = GetTickCount();
+    int previousWait = 0;
+    do {
+      activeFrame_ = loopPoint;
+      if (started_) {
+        Fire(LoopEvent);
+        if (options_ & goClearOnLoop) clearNext_ = true;
+      }
+      bool first = true;
+      while (!Terminated() && (first || ((options_ & goAnimate) && activeFrame_ < image_->Images().Count()))) {
+        first = false;
+        if (activeFrame_ < 0 || activeFrame_ >= image_->Images().Count()) break;
+        TGIFSubImage& frame = image_->Images()[activeFrame_];
+        if (frame.Empty()) break;
+        Pause(wait, started, previousWait);
+        if (Terminated()) break;
+        Fire(PaintEvent);
+        if (Terminated()) break;
+        for (const auto& extension : frame.Extensions()) {
+          auto* loop = dynamic_cast<const TGIFAppExtNSLoop*>(extension.get());
+          if (!loop || loopSeen) continue;
+          loopSeen = true;
+          loops = loop->Loops;
+          if ((async && loops == 0) || (options_ & goLoopForever)) loops = -1;  // endless
+          loopPoint = activeFrame_;
+        }
+        if (async)
+          Synchronize(ui::TThreadMethod([this] { PaintFrame(); }));
+        else
+          PaintFrame();
+        if (Terminated()) break;
+        const TGIFGraphicControlExtension* gce = frame.GraphicControlExtension();
+        wait = gce && gce->Delay() > 0 ? gce->Delay() : GIFDefaultDelay;
+        wait = std::max(wait, GIFMinimumDelay);
+        if (!async) wait = std::min(wait, GIFMaximumDelay);
+        const int shown = activeFrame_;
+        Fire(AfterPaintEvent);
+        if (activeFrame_ == shown) activeFrame_ = shown + 1;
+      }
+      if (loops > 0) --loops;
+    } while (!Terminated() && (options_ & goAnimate) && (options_ & goLoop) &&
+             (loops != 0 || (options_ & goLoopForever)));
+  } catch (...) {
+    failure = std::current_exception();
+    Terminate();
+  }
+  activeFrame_ = -1;
+  try {
+    Fire(PaintEndEvent);
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  if (!failure) return;
+  if (!Asynchronous()) std::rethrow_exception(failure);
+  // Nobody waits for a painter thread's result: the failure goes to the image's warnings.
+  std::string message = "Animation stopped";
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    message += ": ";
+    message += e.what();
+  } catch (...) {
+  }
+  try {
+    Synchronize(ui::TThreadMethod([this, &message] { image_->ReportWarning(this, 2, message); }));
+  } catch (...) {
+  }
+}
+
+// --- the image's side ---
+
+TGIFPainter* TGIFImage::RunPainter(TGIFPainter*& ref, ui::TCanvas* canvas, uint16_t drawOptions, const RECT& r) {
+  ref = nullptr;
+  if (Empty() || Width() <= 0 || Height() <= 0 || r.right <= r.left || r.bottom <= r.top) return nullptr;
+  if (images_.Count() == 1) drawOptions &= uint16_t(~(goAsync | goAnimate));
+  auto* painter = new TGIFPainter(this, drawOptions, r, canvas, &ref);
+  ref = painter;
+  painters_.Add(painter);
+  if (painter->Asynchronous()) {
+    painter->FreeOnTerminate = true;
+    painter->SetPriority(ThreadPriority);
+    return painter;
+  }
+  try {
+    painter->RunHere();
+  } catch (...) {
+    painter->Free();
+    throw;
+  }
+  painter->Free();
+  return nullptr;
+}
+
+void TGIFImage::HaltOwnPainter() {
+  for (;;) {
+    painters_.LockList();
+    TGIFPainter* painter = drawPainter_;
+    if (!painter) {
+      painters_.UnlockList();
+      break;
+    }
+    painter->StopPainting();
+    const bool async = painter->Asynchronous();
+    painters_.UnlockList();
+    // A synchronous painter is further up this thread's stack and ends when control returns to it.
+    if (!async) return;
+    if (GetCurrentThreadId() == ui::MainThreadID()) ui::CheckSynchronize();
+    Sleep(0);
+  }
+  ui::FreeAndNil(animation_);
+}
+
+void TGIFImage::HaltAllPainters() {
+  for (;;) {
+    ui::TList* list = painters_.LockList();
+    bool waiting = false;
+    for (int i = list->Count() - 1; i >= 0; --i) {
+      auto* painter = static_cast<TGIFPainter*>(list->Get(i));
+      painter->StopPainting();
+      waiting = waiting || painter->Asynchronous();
+    }
+    painters_.UnlockList();
+    if (!waiting) break;
+    if (GetCurrentThreadId() == ui::MainThreadID()) ui::CheckSynchronize();
+    Sleep(0);
+  }
+  if (!drawPainter_) ui::FreeAndNil(animation_);
+}
+
+int TGIFImage::PainterCount() {
+  const int n = painters_.LockList()->Count();
+  painters_.UnlockList();
+  return n;
+}
+
+void TGIFImage::DrawTiled(ui::TCanvas* canvas, const RECT& r, ui::TBitmap* bitmap) {
+  if (!(DrawOptions & goTile)) {
+    bitmap->Draw(canvas, r);
+    return;
+  }
+  canvas->Lock();
+  HDC dc = canvas->GetHandle();
+  const int saved = SaveDC(dc);
+  IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
+  for (int y = r.top; y < r.bottom; y += Height())
+    for (int x = r.left; x < r.right; x += Width()) bitmap->Draw(canvas, RECT{x, y, x + Width(), y + Height()});
+  RestoreDC(dc, saved);
+  canvas->Unlock();
+}
+
+void TGIFImage::Draw(ui::TCanvas* canvas, const RECT& r) {
+  if (drawing_ || Empty() || Width() <= 0 || Height() <= 0) return;
+  drawing_ = true;
+  try {
+    const uint16_t options = DrawOptions;
+    if (images_.Count() == 1 || !(options & goAnimate)) {
+      if (ui::TBitmap* still = CompositeBitmap()) DrawTiled(canvas, r, still);
+    } else if (!animation_ || (options & goDirectDraw)) {
+      painters_.LockList();
+      TGIFPainter* running = drawPainter_;
+      const bool same = running && running->Canvas() == canvas && EqualRect(&running->Rect(), &r);
+      painters_.UnlockList();
+      if (!same) {
+        HaltOwnPainter();
+        ui::TCanvas* target = canvas;
+        RECT area = r;
+        if (!(options & goDirectDraw)) {
+          // The painter paints into a bitmap of the image's size that starts as what lies under it.
+          animation_ = new ui::TBitmap;
+          animation_->SetPixelFormat(ui::pf24bit);
+          animation_->SetSize(Width(), Height());
+          HDC dc = animation_->Canvas()->GetHandle();
+          canvas->Lock();
+          if (options & goTile) {
+            BitBlt(dc, 0, 0, Width(), Height(), canvas->GetHandle(), r.left, r.top, SRCCOPY);
+          } else {
+            SetStretchBltMode(dc, COLORONCOLOR);
+            StretchBlt(dc, 0, 0, Width(), Height(), canvas->GetHandle(), r.left, r.top, r.right - r.left,
+                       r.bottom - r.top, SRCCOPY);
+          }
+          canvas->Unlock();
+          target = animation_->Canvas();
+          area = RECT{0, 0, Width(), Height()};
+        }
+        TGIFPainter* painter = RunPainter(drawPainter_, target, uint16_t(options & ~goTile), area);
+        if (painter) painter->Launch();
+        if (!(options & goDirectDraw)) {
+          // Show the first frame now: wait until the painter has painted it (or has ended).
+          for (;;) {
+            painters_.LockList();
+            const bool wait = drawPainter_ && !drawPainter_->Started();
+            painters_.UnlockList();
+            if (!wait) break;
+            if (GetCurrentThreadId() != ui::MainThreadID() || !ui::CheckSynchronize()) Sleep(0);
+          }
+          if (animation_) DrawTiled(canvas, r, animation_);
+        }
+      }
+    } else {
+      DrawTiled(canvas, r, animation_);
+    }
+  } catch (...) {
+    drawing_ = false;
+    throw;
+  }
+  drawing_ = false;
+}

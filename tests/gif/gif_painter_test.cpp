@@ -1,0 +1,239 @@
+// The animation painter on a canvas under Xvfb: events in the main thread and in frame order, the loop
+// count, stopping from the main thread, and synchronous painting that keeps the message queue served.
+// Nothing here leans on how precisely time passes: frames are short and only order and counts are
+// checked.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "gifanimtesthelp.h"
+#include "gifgraphic.h"
+#include "gifimage.h"
+#include "gifpainter.h"
+#include "uibitmap.h"
+
+using namespace giftest;
+
+namespace {
+
+const TGIFColor kFrameColors[3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+
+// Three 4 x 4 frames, red, green and blue, each 1/100 s; a loop-count extension on the first frame
+// when `loops` >= 0. Written as GIF bytes and read back, as a file would be.
+void MakeAnimation(TGIFImage& image, int loops) {
+  TGIFImage built;
+  for (int i = 0; i < 3; ++i) {
+    TGIFSubImage* f = AddFrame(built, 0, 0, 4, 4, std::vector<uint8_t>(16, 1), {{0, 0, 0}, kFrameColors[i]});
+    Control(f, 1, 1);
+    if (i == 0 && loops >= 0) {
+      auto loop = std::make_unique<TGIFAppExtNSLoop>(f);
+      loop->Loops = uint16_t(loops);
+      f->AddExtension(std::move(loop));
+    }
+  }
+  TGIFMemoryStream bytes(SaveBytes(built));
+  image.LoadFromStream(bytes);
+  ASSERT_EQ(image.Images().Count(), 3);
+}
+
+// Which of the three frame colours the bitmap shows in its middle; -1 for none.
+int ShownFrame(ui::TBitmap& bitmap) {
+  GdiFlush();
+  const auto* p = static_cast<const uint8_t*>(bitmap.ScanLine(bitmap.GetHeight() / 2)) + 3 * (bitmap.GetWidth() / 2);
+  for (int i = 0; i < 3; ++i)
+    if (p[2] == kFrameColors[i].Red && p[1] == kFrameColors[i].Green && p[0] == kFrameColors[i].Blue) return i;
+  return -1;
+}
+
+struct TEventLog {
+  std::vector<int> painted;   // active frame at each paint event
+  std::vector<int> shown;     // frame seen on the canvas after each paint
+  std::vector<DWORD> threads; // thread of every event
+  int starts = 0, loops = 0, ends = 0;
+  HANDLE thread = nullptr;    // the painter's thread, duplicated at the start event
+
+  void Hook(TGIFImage& image, ui::TBitmap* canvasBitmap) {
+    image.PaintStartEvent = ui::TNotifyEvent([this](ui::TObject* sender) {
+      threads.push_back(GetCurrentThreadId());
+      ++starts;
+      auto* painter = static_cast<TGIFPainter*>(sender);
+      if (painter->Asynchronous())
+        DuplicateHandle(GetCurrentProcess(), painter->Handle(), GetCurrentProcess(), &thread, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+    });
+    image.PaintEvent = ui::TNotifyEvent([this](ui::TObject* sender) {
+      threads.push_back(GetCurrentThreadId());
+      painted.push_back(static_cast<TGIFPainter*>(sender)->ActiveFrame());
+    });
+    image.AfterPaintEvent = ui::TNotifyEvent([this, canvasBitmap](ui::TObject*) {
+      threads.push_back(GetCurrentThreadId());
+      if (canvasBitmap) shown.push_back(ShownFrame(*canvasBitmap));
+    });
+    image.LoopEvent = ui::TNotifyEvent([this](ui::TObject*) {
+      threads.push_back(GetCurrentThreadId());
+      ++loops;
+    });
+    image.PaintEndEvent = ui::TNotifyEvent([this](ui::TObject*) {
+      threads.push_back(GetCurrentThreadId());
+      ++ends;
+    });
+  }
+  ~TEventLog() {
+    if (thread) CloseHandle(thread);
+  }
+};
+
+// Serves the painter's synchronised calls until `done` or about 20 s have passed.
+template <class F>
+bool PumpUntil(F done) {
+  for (int i = 0; i < 400 && !done(); ++i) ui::CheckSynchronize(50);
+  return done();
+}
+
+ui::TBitmap* NewCanvasBitmap() {
+  auto* bitmap = new ui::TBitmap;
+  bitmap->SetPixelFormat(ui::pf24bit);
+  bitmap->SetSize(8, 8);
+  return bitmap;
+}
+
+}  // namespace
+
+// The wait for a frame: delay units are hundredths of a second, scaled by the speed, less half of the
+// previous frame's lateness.
+TEST(GIFPainter, FrameWaitInHundredthsOfASecond) {
+  struct Case {
+    int units, late, speed, expected;
+  } cases[] = {
+      {10, 0, 100, 100}, {3, 0, 100, 30}, {100, 0, 200, 500}, {10, 40, 100, 80}, {10, 0, 50, 200}, {1, 100, 100, -40},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(GIFFrameWait(c.units, c.late, c.speed), c.expected) << c.units << " " << c.late << " " << c.speed;
+}
+
+// On its own thread: every event runs in the main thread, the frames come in order on the canvas, and
+// a loop count of 2 plays two passes, then the painter ends and leaves the image.
+TEST(GIFPainter, AsynchronousPlaysInOrderAndStopsAfterItsLoops) {
+  TGIFImage image;
+  MakeAnimation(image, 2);
+  std::unique_ptr<ui::TBitmap> bitmap(NewCanvasBitmap());
+  TEventLog log;
+  log.Hook(image, bitmap.get());
+  image.DrawOptions = goAsync | goAnimate | goLoop | goDirectDraw;
+  bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+  ASSERT_TRUE(PumpUntil([&] { return log.ends == 1; }));
+  EXPECT_EQ(log.painted, (std::vector<int>{0, 1, 2, 0, 1, 2}));
+  EXPECT_EQ(log.shown, (std::vector<int>{0, 1, 2, 0, 1, 2}));
+  EXPECT_EQ(log.starts, 1);
+  EXPECT_EQ(log.loops, 1);
+  for (DWORD id : log.threads) EXPECT_EQ(id, ui::MainThreadID());
+  ASSERT_NE(log.thread, nullptr);
+  EXPECT_EQ(WaitForSingleObject(log.thread, 10000), WAIT_OBJECT_0);
+  EXPECT_TRUE(PumpUntil([&] { return image.PainterCount() == 0; }));
+}
+
+// A one-frame image is drawn at once and never gets a painter.
+TEST(GIFPainter, OneFrameNeedsNoPainter) {
+  TGIFImage image;
+  MakeAnimation(image, -1);
+  image.Images().Delete(2);
+  image.Images().Delete(1);
+  std::unique_ptr<ui::TBitmap> bitmap(NewCanvasBitmap());
+  TEventLog log;
+  log.Hook(image, nullptr);
+  bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+  EXPECT_EQ(ShownFrame(*bitmap), 0);
+  EXPECT_EQ(image.PainterCount(), 0);
+  EXPECT_EQ(log.starts, 0);
+}
+
+// An endless animation drawn with the default options: the draw shows the first frame at once, and
+// stopping from the main thread (explicitly, or by freeing the image) ends the thread without a
+// deadlock even while it waits on Synchronize.
+TEST(GIFPainter, StoppingFromTheMainThreadEndsThePainter) {
+  for (bool freeImage : {false, true}) {
+    SCOPED_TRACE(freeImage ? "freeing the image" : "halting the painter");
+    auto image = std::make_unique<TGIFImage>();
+    MakeAnimation(*image, 0);
+    std::unique_ptr<ui::TBitmap> bitmap(NewCanvasBitmap());
+    TEventLog log;
+    log.Hook(*image, nullptr);
+    ASSERT_EQ(image->DrawOptions & (goAsync | goAnimate | goLoop), goAsync | goAnimate | goLoop);
+    bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, image.get());
+    EXPECT_EQ(ShownFrame(*bitmap), 0);
+    ASSERT_TRUE(PumpUntil([&] { return log.painted.size() >= 5; }));
+    EXPECT_EQ(log.loops, 1);
+    if (freeImage) {
+      image.reset();
+    } else {
+      image->HaltOwnPainter();
+      EXPECT_EQ(image->PainterCount(), 0);
+    }
+    EXPECT_EQ(log.ends, 1);
+    ASSERT_NE(log.thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(log.thread, 10000), WAIT_OBJECT_0);
+    for (DWORD id : log.threads) EXPECT_EQ(id, ui::MainThreadID());
+  }
+}
+
+namespace {
+int appMessages = 0;
+LRESULT CALLBACK CountingProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_APP) {
+    ++appMessages;
+    return 0;
+  }
+  return DefWindowProcA(hwnd, msg, wp, lp);
+}
+}  // namespace
+
+// Within the draw call: a message posted at one frame is dispatched before the next; a quit message
+// ends the animation and stays in the queue for the program's loop.
+TEST(GIFPainter, SynchronousPaintingPumpsMessages) {
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = CountingProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "GIFPainterTestWindow";
+  RegisterClassA(&wc);
+  HWND window = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+
+  TGIFImage image;
+  MakeAnimation(image, -1);
+  std::unique_ptr<ui::TBitmap> bitmap(NewCanvasBitmap());
+  TEventLog log;
+  log.Hook(image, bitmap.get());
+  std::vector<int> dispatched;
+  image.PaintEvent = ui::TNotifyEvent([&](ui::TObject* sender) {
+    log.painted.push_back(static_cast<TGIFPainter*>(sender)->ActiveFrame());
+    dispatched.push_back(appMessages);
+    PostMessageA(window, WM_APP, 0, 0);
+  });
+  image.DrawOptions = goAnimate | goLoop | goDirectDraw;
+  appMessages = 0;
+  bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+  // No loop extension: one pass, all of it inside the draw.
+  EXPECT_EQ(log.painted, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(log.shown, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(dispatched, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(log.ends, 1);
+  EXPECT_EQ(image.PainterCount(), 0);
+
+  // Endless, until a quit arrives at the second frame.
+  log.painted.clear();
+  image.DrawOptions = goAnimate | goLoop | goLoopForever | goDirectDraw;
+  image.AfterPaintEvent = ui::TNotifyEvent([&](ui::TObject* sender) {
+    if (static_cast<TGIFPainter*>(sender)->ActiveFrame() == 1) PostQuitMessage(7);
+  });
+  bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+  EXPECT_EQ(log.painted, (std::vector<int>{0, 1}));
+  MSG msg;
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(msg.wParam, 7u);
+  MSG rest;
+  while (PeekMessageA(&rest, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&rest);
+  DestroyWindow(window);
+}
