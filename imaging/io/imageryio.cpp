@@ -17,6 +17,7 @@
 #include "iewbmp.h"
 #include "ietextutils.h"
 #include "ietgafil.h"
+#include "tifdecode.h"
 #include "jpegfilt.h"
 #include "pcxfilter.h"
 #include "pngfilt.h"
@@ -140,9 +141,11 @@ struct TIEFinishWorkGuard {
 bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
          t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap ||
-         t == iffICO || t == iffCUR;
+         t == iffICO || t == iffCUR || t == iffTIFF;
 }
-bool IECanWriteFileType(TIEFileFormatCode t) { return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR; }
+bool IECanWriteFileType(TIEFileFormatCode t) {
+  return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF;
+}
 
 TImageryIO::TImageryIO() : Params(this) {
   InitializeCriticalSection(&ThreadLock);
@@ -311,6 +314,7 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
       IEBMPRead(stream, bmp, 0, Params, progress, paramsOnly, false, alpha, !Params.BMPHandleAlpha || paramsOnly);
       break;
     case iffTGA: IETGARead(stream, bmp, Params, progress, paramsOnly, alpha, paramsOnly); break;
+    case iffTIFF: IETIFFRead(stream, bmp, Params, progress, paramsOnly); break;
     case iffPCX: IEPCXRead(stream, bmp, Params, dataSize, progress, paramsOnly); break;
     case iffDCX: IEDCXRead(stream, bmp, Params, progress, paramsOnly); break;
     case iffJP2:

@@ -1,0 +1,443 @@
+// TIFF reading.
+#include "tifdecode.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "iecodeccommon.h"
+#include "ieutils.h"
+#include "tiflzw.h"
+
+namespace {
+
+constexpr int kMaxPages = 65536;
+
+enum : uint16_t {
+  kTagWidth = 256, kTagHeight = 257, kTagBitsPerSample = 258, kTagCompression = 259,
+  kTagPhotometric = 262, kTagFillOrder = 266, kTagStripOffsets = 273, kTagSamplesPerPixel = 277,
+  kTagRowsPerStrip = 278, kTagStripByteCounts = 279, kTagXResolution = 282, kTagYResolution = 283,
+  kTagPlanar = 284, kTagResolutionUnit = 296, kTagPredictor = 317, kTagColorMap = 320,
+  kTagTileWidth = 322, kTagTileLength = 323, kTagTileOffsets = 324, kTagTileByteCounts = 325,
+};
+
+uint32_t TypeSize(uint16_t t) {
+  switch (t) {
+    case 1: case 2: case 6: case 7: return 1;
+    case 3: case 8: return 2;
+    case 4: case 9: case 11: case 13: return 4;
+    case 5: case 10: case 12: return 8;
+    default: return 0;
+  }
+}
+
+// The file's bytes with reads in its byte order; every read outside the data gives 0.
+struct TFile {
+  std::vector<uint8_t> data;
+  bool bigEndian = false;
+  bool Has(uint64_t off, uint64_t n) const { return off <= data.size() && n <= data.size() - off; }
+  uint32_t U16(uint64_t off) const {
+    if (!Has(off, 2)) return 0;
+    const uint8_t* p = &data[size_t(off)];
+    return bigEndian ? (p[0] << 8 | p[1]) : (p[1] << 8 | p[0]);
+  }
+  uint32_t U32(uint64_t off) const {
+    if (!Has(off, 4)) return 0;
+    const uint8_t* p = &data[size_t(off)];
+    return bigEndian ? (uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3])
+                     : (uint32_t(p[3]) << 24 | p[2] << 16 | p[1] << 8 | p[0]);
+  }
+};
+
+struct TEntry {
+  uint16_t type = 0;
+  uint32_t count = 0;
+  uint64_t valueOffset = 0;  // where element 0 is
+};
+
+// One directory: its entries by tag, values bounds-checked when read.
+struct TIFD {
+  const TFile* file = nullptr;
+  std::vector<std::pair<uint16_t, TEntry>> entries;
+  bool damaged = false;  // an entry's values lay outside the file and were dropped
+  const TEntry* Find(uint16_t tag) const {
+    for (auto& e : entries)
+      if (e.first == tag) return &e.second;
+    return nullptr;
+  }
+  uint32_t Count(uint16_t tag) const {
+    const TEntry* e = Find(tag);
+    return e ? e->count : 0;
+  }
+  // Integer element i (BYTE, SHORT, LONG and their signed kinds), `def` when absent.
+  uint32_t Value(uint16_t tag, uint32_t i = 0, uint32_t def = 0) const {
+    const TEntry* e = Find(tag);
+    if (!e || i >= e->count) return def;
+    const uint64_t off = e->valueOffset + uint64_t(i) * TypeSize(e->type);
+    switch (e->type) {
+      case 1: case 6: case 7: return file->Has(off, 1) ? file->data[size_t(off)] : def;
+      case 3: case 8: return file->U16(off);
+      case 4: case 9: case 13: return file->U32(off);
+      default: return def;
+    }
+  }
+  double Rational(uint16_t tag) const {
+    const TEntry* e = Find(tag);
+    if (!e || e->count < 1 || e->type != 5) return 0;
+    const uint32_t d = file->U32(e->valueOffset + 4);
+    return d ? double(file->U32(e->valueOffset)) / d : 0;
+  }
+};
+
+// Reads the directory at `off`; false when its entry table lies outside the file. Entries whose
+// values do not fit in the file are dropped.
+bool ReadIFD(const TFile& f, uint64_t off, TIFD& ifd, uint64_t& next) {
+  ifd.file = &f;
+  if (!f.Has(off, 2)) return false;
+  const uint32_t n = f.U16(off);
+  if (!f.Has(off + 2, uint64_t(n) * 12 + 4)) return false;
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint64_t e = off + 2 + uint64_t(i) * 12;
+    TEntry t;
+    t.type = uint16_t(f.U16(e + 2));
+    t.count = f.U32(e + 4);
+    const uint64_t size = uint64_t(t.count) * TypeSize(t.type);
+    if (TypeSize(t.type) == 0) continue;
+    t.valueOffset = size <= 4 ? e + 8 : f.U32(e + 8);
+    if (!f.Has(t.valueOffset, size)) {
+      ifd.damaged = true;
+      continue;
+    }
+    ifd.entries.emplace_back(uint16_t(f.U16(e)), t);
+  }
+  next = f.U32(off + 2 + uint64_t(n) * 12);
+  return true;
+}
+
+// The directory offsets of the page chain; a chain that comes back to any directory it has been
+// through ends there.
+std::vector<uint64_t> PageChain(const TFile& f, uint64_t first) {
+  std::vector<uint64_t> pages;
+  std::set<uint64_t> seen;
+  uint64_t off = first;
+  while (off != 0 && int(pages.size()) < kMaxPages && seen.insert(off).second) {
+    TIFD ifd;
+    uint64_t next = 0;
+    if (!ReadIFD(f, off, ifd, next)) break;
+    pages.push_back(off);
+    off = next;
+  }
+  return pages;
+}
+
+uint8_t Reverse(uint8_t b) {
+  b = uint8_t((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+  b = uint8_t((b & 0xCC) >> 2 | (b & 0x33) << 2);
+  return uint8_t((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
+// PackBits into out (its size is what the chunk needs); stops at either end.
+void UnpackBits(const uint8_t* s, size_t n, std::vector<uint8_t>& out) {
+  size_t i = 0, o = 0;
+  while (i < n && o < out.size()) {
+    const int c = int8_t(s[i++]);
+    if (c >= 0) {
+      const size_t k = std::min({size_t(c) + 1, n - i, out.size() - o});
+      std::memcpy(&out[o], s + i, k);
+      i += size_t(c) + 1;
+      o += k;
+    } else if (c != -128) {
+      if (i >= n) break;
+      const size_t k = std::min(size_t(1 - c), out.size() - o);
+      std::memset(&out[o], s[i++], k);
+      o += k;
+    }
+  }
+}
+
+// Deflate into out; false for data zlib rejects before the chunk is full.
+bool Inflate(const uint8_t* s, size_t n, std::vector<uint8_t>& out) {
+  z_stream z;
+  std::memset(&z, 0, sizeof(z));
+  if (inflateInit(&z) != Z_OK) return false;
+  z.next_in = const_cast<Bytef*>(s);
+  z.avail_in = uInt(n);
+  z.next_out = out.data();
+  z.avail_out = uInt(out.size());
+  const int r = inflate(&z, Z_FINISH);
+  inflateEnd(&z);
+  return r == Z_STREAM_END || r == Z_BUF_ERROR || (r == Z_OK && z.avail_out == 0);
+}
+
+struct TLayout {
+  uint32_t width = 0, height = 0, bps = 1, spp = 1, compression = 1, photometric = 1, fillOrder = 1;
+  uint32_t planar = 1, predictor = 1;
+  bool tiled = false;
+  uint32_t chunkW = 0, chunkH = 0;  // strip: image width x rows per strip
+};
+
+class TDecoder {
+ public:
+  TDecoder(const TFile& f, const TIFD& ifd, const TLayout& l, TIECodecProgress& p)
+      : f_(f), ifd_(ifd), l_(l), progress_(p) {}
+
+  // Decodes every chunk into samples_ (8 bits per sample, spp per pixel).
+  bool Run() {
+    const uint32_t sppc = l_.planar == 2 ? 1 : l_.spp;
+    const uint64_t rowBytes = (uint64_t(l_.chunkW) * sppc * l_.bps + 7) / 8;
+    const uint64_t chunkBytes = rowBytes * l_.chunkH;
+    if (chunkBytes == 0 || chunkBytes > (uint64_t(1) << 30)) return false;
+    samples_.assign(size_t(l_.width) * l_.height * l_.spp, 0);
+    const uint32_t across = uint32_t((uint64_t(l_.width) + l_.chunkW - 1) / l_.chunkW);
+    const uint32_t down = uint32_t((uint64_t(l_.height) + l_.chunkH - 1) / l_.chunkH);
+    const uint32_t planes = l_.planar == 2 ? l_.spp : 1;
+    const uint16_t offTag = l_.tiled ? kTagTileOffsets : kTagStripOffsets;
+    const uint16_t cntTag = l_.tiled ? kTagTileByteCounts : kTagStripByteCounts;
+    const uint64_t need = uint64_t(across) * down * planes;
+    // A file that holds fewer chunks than the image needs is cut short; surplus ones are not read.
+    if (ifd_.Count(offTag) < need) return false;
+    std::vector<uint8_t> raw(static_cast<size_t>(chunkBytes));
+    TIERowProgress rows(progress_, int(need));
+    for (uint32_t plane = 0; plane < planes; ++plane)
+      for (uint32_t cy = 0; cy < down; ++cy)
+        for (uint32_t cx = 0; cx < across; ++cx) {
+          const uint32_t index = uint32_t((uint64_t(plane) * down + cy) * across + cx);
+          const uint64_t off = ifd_.Value(offTag, index);
+          uint64_t len = ifd_.Count(cntTag) > index ? ifd_.Value(cntTag, index) : chunkBytes;
+          // A chunk the file cuts short is an error, whatever the coder would make of its start.
+          if (!f_.Has(off, len)) return false;
+          const uint64_t rowsHere = l_.tiled ? l_.chunkH : std::min<uint64_t>(l_.chunkH, l_.height - cy * l_.chunkH);
+          std::fill(raw.begin(), raw.end(), 0);
+          if (!DecodeChunk(f_.data.data() + off, size_t(len), size_t(rowsHere * rowBytes), raw)) return false;
+          if (l_.predictor == 2) Predict(raw, rowBytes, sppc);
+          Place(raw, rowBytes, cx * l_.chunkW, cy * l_.chunkH, plane, sppc);
+          rows.Step();
+          if (progress_.Aborted()) return false;
+        }
+    return true;
+  }
+
+  std::vector<uint8_t> samples_;
+
+ private:
+  // `needed`: the bytes of the rows this chunk holds (a last strip may be shorter than the others).
+  bool DecodeChunk(const uint8_t* s, size_t n, size_t needed, std::vector<uint8_t>& out) {
+    std::vector<uint8_t> flipped;
+    if (l_.fillOrder == 2 && l_.compression != 5) {
+      flipped.assign(s, s + n);
+      for (auto& b : flipped) b = Reverse(b);
+      s = flipped.data();
+    }
+    switch (l_.compression) {
+      case 1:
+        if (n < needed) return false;
+        std::memcpy(out.data(), s, std::min(n, out.size()));
+        return true;
+      case 32773: UnpackBits(s, n, out); return true;
+      case 8: case 32946: return Inflate(s, n, out);
+      case 5: {
+        // The coder ends at the strip's last byte; rows it did not reach stay zero.
+        TIETIFFLZWDecoderState* st = nullptr;
+        const uint8_t* r = IETIFFLZWDecompress(s, int64_t(n), int(out.size()), st, int(l_.fillOrder));
+        if (r) std::memcpy(out.data(), r, out.size());
+        IETIFFLZWDecompress(nullptr, 0, 0, st, 0);
+        return r != nullptr;
+      }
+      default: return false;
+    }
+  }
+
+  void Predict(std::vector<uint8_t>& raw, uint64_t rowBytes, uint32_t sppc) {
+    for (uint64_t y = 0; y < l_.chunkH; ++y) {
+      uint8_t* r = &raw[size_t(y * rowBytes)];
+      if (l_.bps == 8) {
+        for (uint64_t i = sppc; i < rowBytes; ++i) r[i] = uint8_t(r[i] + r[i - sppc]);
+      } else if (l_.bps == 16) {
+        const uint64_t n = rowBytes / 2;
+        for (uint64_t i = sppc; i < n; ++i) {
+          uint8_t* a = r + 2 * i;
+          const uint8_t* b = r + 2 * (i - sppc);
+          const int hi = f_.bigEndian ? 0 : 1, lo = 1 - hi;
+          const uint16_t v = uint16_t((a[hi] << 8 | a[lo]) + (b[hi] << 8 | b[lo]));
+          a[hi] = uint8_t(v >> 8);
+          a[lo] = uint8_t(v);
+        }
+      }
+    }
+  }
+
+  // Copies the chunk's samples (clipped to the image) into the sample plane as 8-bit values.
+  void Place(const std::vector<uint8_t>& raw, uint64_t rowBytes, uint32_t x0, uint32_t y0, uint32_t plane,
+             uint32_t sppc) {
+    const uint32_t w = std::min(l_.chunkW, l_.width - x0), h = std::min(l_.chunkH, l_.height - y0);
+    const bool palette = l_.photometric == 3;
+    const uint32_t maxv = (1u << std::min<uint32_t>(l_.bps, 16)) - 1;
+    for (uint32_t y = 0; y < h; ++y) {
+      const uint8_t* r = &raw[size_t((uint64_t(y)) * rowBytes)];
+      uint8_t* d = &samples_[(size_t(y0 + y) * l_.width + x0) * l_.spp + plane];
+      for (uint32_t x = 0; x < w; ++x)
+        for (uint32_t s = 0; s < sppc; ++s) {
+          const uint64_t i = uint64_t(x) * sppc + s;
+          uint8_t v;
+          if (l_.bps == 8) {
+            v = r[i];
+          } else if (l_.bps == 16) {
+            v = r[2 * i + (f_.bigEndian ? 0 : 1)];
+          } else {
+            const uint64_t bit = i * l_.bps;
+            uint32_t u = 0;
+            for (uint32_t k = 0; k < l_.bps; ++k) {
+              const uint64_t b = bit + k;
+              u = u << 1 | ((r[size_t(b >> 3)] >> (7 - (b & 7))) & 1);
+            }
+            v = palette ? uint8_t(u) : uint8_t(u * 255 / maxv);
+          }
+          d[size_t(x) * l_.spp + s] = v;
+        }
+    }
+  }
+
+  const TFile& f_;
+  const TIFD& ifd_;
+  const TLayout& l_;
+  TIECodecProgress& progress_;
+};
+
+bool LayoutOf(const TIFD& ifd, TLayout& l) {
+  l.width = ifd.Value(kTagWidth);
+  l.height = ifd.Value(kTagHeight);
+  l.spp = ifd.Value(kTagSamplesPerPixel, 0, 1);
+  l.bps = ifd.Value(kTagBitsPerSample, 0, 1);
+  for (uint32_t i = 1; i < ifd.Count(kTagBitsPerSample) && i < l.spp; ++i)
+    if (ifd.Value(kTagBitsPerSample, i) != l.bps) return false;
+  l.compression = ifd.Value(kTagCompression, 0, 1);
+  l.photometric = ifd.Value(kTagPhotometric, 0, l.spp >= 3 ? 2 : 1);
+  l.fillOrder = ifd.Value(kTagFillOrder, 0, 1);
+  l.planar = ifd.Value(kTagPlanar, 0, 1);
+  l.predictor = ifd.Value(kTagPredictor, 0, 1);
+  l.tiled = ifd.Find(kTagTileWidth) != nullptr;
+  if (l.tiled) {
+    l.chunkW = ifd.Value(kTagTileWidth);
+    l.chunkH = ifd.Value(kTagTileLength);
+  } else {
+    l.chunkW = l.width;
+    l.chunkH = std::min(ifd.Value(kTagRowsPerStrip, 0, 0xFFFFFFFFu), l.height);
+  }
+  if (!IEImageSizeAllowed(l.width, l.height) || l.chunkW == 0 || l.chunkH == 0 ||
+      l.chunkW > kIEMaxImageDimension || l.chunkH > kIEMaxImageDimension)
+    return false;
+  if (l.spp < 1 || l.spp > 8 || !(l.bps <= 8 || l.bps == 16) || l.bps == 0) return false;
+  if (l.planar != 1 && l.planar != 2) return false;
+  if (l.predictor != 1 && !(l.predictor == 2 && (l.bps == 8 || l.bps == 16))) return false;
+  switch (l.photometric) {
+    case 0: case 1: return true;
+    case 2: return l.spp >= 3;
+    case 3: return l.bps <= 8 && ifd.Count(kTagColorMap) >= 3u << l.bps;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+bool IETIFFTest(TIEStream& Stream) {
+  const int64_t pos = Stream.GetPosition();
+  uint8_t h[4] = {0, 0, 0, 0};
+  const bool ok = Stream.Read(h, 4) == 4;
+  Stream.SetPosition(pos);
+  return ok && ((h[0] == 'I' && h[1] == 'I' && h[2] == 42 && h[3] == 0) ||
+                (h[0] == 'M' && h[1] == 'M' && h[2] == 0 && h[3] == 42));
+}
+
+void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+                bool ParamsOnly) {
+  TFile f;
+  const int64_t size = Stream.GetSize() - Stream.GetPosition();
+  if (size < 8 || size > (int64_t(1) << 31)) {
+    Progress.Abort();
+    return;
+  }
+  f.data.resize(size_t(size));
+  if (!IEReadExact(Stream, Progress, f.data.data(), size)) return;
+  if (!(f.data[0] == 'I' && f.data[1] == 'I') && !(f.data[0] == 'M' && f.data[1] == 'M')) {
+    Progress.Abort();
+    return;
+  }
+  f.bigEndian = f.data[0] == 'M';
+  if (f.U16(2) != 42) {
+    Progress.Abort();
+    return;
+  }
+  const std::vector<uint64_t> pages = PageChain(f, f.U32(4));
+  Params.SetImageCount(int(pages.size()));
+  if (pages.empty()) {
+    Progress.Abort();
+    return;
+  }
+  if (Params.ImageIndex < 0 || Params.ImageIndex >= int(pages.size())) return;
+  TIFD ifd;
+  uint64_t next = 0;
+  ReadIFD(f, pages[size_t(Params.ImageIndex)], ifd, next);
+  TLayout l;
+  if (!LayoutOf(ifd, l)) {
+    Progress.Abort();
+    return;
+  }
+  Params.Width = int(l.width);
+  Params.Height = int(l.height);
+  Params.StoredWidth = Params.Width;
+  Params.StoredHeight = Params.Height;
+  Params.BitsPerSample = int(l.bps);
+  Params.SamplesPerPixel = int(l.spp);
+  const double unit = ifd.Value(kTagResolutionUnit, 0, 2) == 3 ? 2.54 : 1.0;
+  if (ifd.Value(kTagResolutionUnit, 0, 2) != 1) {
+    Params.SetDpiX(int(ifd.Rational(kTagXResolution) * unit + 0.5));
+    Params.SetDpiY(int(ifd.Rational(kTagYResolution) * unit + 0.5));
+  }
+  if (l.photometric == 3) {
+    const int n = 1 << l.bps;
+    std::vector<TIERGB> map(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+      map[size_t(i)] = IEMakeRGB(uint8_t(ifd.Value(kTagColorMap, uint32_t(i)) >> 8),
+                                 uint8_t(ifd.Value(kTagColorMap, uint32_t(n + i)) >> 8),
+                                 uint8_t(ifd.Value(kTagColorMap, uint32_t(2 * n + i)) >> 8));
+    Params.SetColorMap(map.data(), n);
+  }
+  if (ParamsOnly) return;
+
+  TDecoder dec(f, ifd, l, Progress);
+  if (!dec.Run() || ifd.damaged) {
+    Progress.Abort();
+    return;
+  }
+  const bool bilevel = l.bps == 1 && (l.photometric == 0 || l.photometric == 1);
+  const TIEPixelFormat fmt = bilevel ? ie1g : l.photometric == 3 ? ie8p : l.photometric == 2 ? ie24RGB : ie8g;
+  if (!Bitmap.Allocate(int(l.width), int(l.height), fmt)) {
+    Progress.Abort();
+    return;
+  }
+  if (fmt == ie8p)
+    for (int i = 0; i < Params.ColorMapCount; ++i) Bitmap.SetPaletteEntry(i, Params.ColorMap[size_t(i)]);
+  const uint8_t* s = dec.samples_.data();
+  for (uint32_t y = 0; y < l.height; ++y) {
+    uint8_t* d = Bitmap.GetRowAddress(int(y));
+    if (fmt == ie1g) std::memset(d, 0, (l.width + 7) / 8);
+    for (uint32_t x = 0; x < l.width; ++x, s += l.spp) {
+      switch (fmt) {
+        case ie1g: {
+          const bool white = (s[0] != 0) == (l.photometric == 1);
+          if (white) d[x >> 3] |= uint8_t(0x80 >> (x & 7));
+          break;
+        }
+        case ie8g: d[x] = l.photometric == 0 ? uint8_t(255 - s[0]) : s[0]; break;
+        case ie8p: d[x] = s[0]; break;
+        default:
+          d[3 * x] = s[2];
+          d[3 * x + 1] = s[1];
+          d[3 * x + 2] = s[0];
+      }
+    }
+  }
+}
