@@ -288,13 +288,19 @@ int TImageryView::ResumePaintingQuietly() {
   return PaintLock;
 }
 
+void TImageryView::SyncLayers() {
+  // The view has one layer: its image, whose size is the view's.
+  ImageWidth = IEBitmap->GetImageWidth();
+  ImageHeight = IEBitmap->GetImageHeight();
+}
+
 void TImageryView::UpdateView() {
   if (UpdateLock > 0 || InState(ui::csDesigning) || !IEBitmap) return;
   if ((ComponentState() & ~uint32_t(ui::csFreeNotification)) != 0) return;
   Updating = true;
   try {
-    ImageWidth = IEBitmap->GetImageWidth();
-    ImageHeight = IEBitmap->GetImageHeight();
+    SyncLayers();
+    if ((AutoStretch || AutoShrink || AutoFit) && ImageWidth != 0 && ImageHeight != 0) ApplyAutoZoom();
     if (ImageWidth != LastImageWidth || ImageHeight != LastImageHeight) {
       LastImageWidth = ImageWidth;
       LastImageHeight = ImageHeight;
@@ -310,6 +316,23 @@ void TImageryView::UpdateView() {
       }
     }
     if (HandleAllocated()) {
+      if (HasParentWindow()) {
+        const int vw = GetViewportWidth(), vh = GetViewportHeight();
+        ClampOriginAndSetScrollBars();
+        // a scroll bar appeared or vanished: the geometry follows the new viewport once
+        if ((vw != GetViewportWidth() || vh != GetViewportHeight()) && !UpdateReentered) {
+          UpdateReentered = true;
+          try {
+            UpdateView();
+          } catch (...) {
+            UpdateReentered = false;
+            throw;
+          }
+          UpdateReentered = false;
+          Updating = true;
+        }
+      }
+      UpdateViewExtents();
       BackBufferDirty = true;
       FullRepaintPending = true;
       if (HasParentWindow() && InvalidateOnUpdate) Invalidate();
@@ -384,16 +407,17 @@ void TImageryView::DrawBackBufferToScreen(const RECT& r) {
 }
 
 void TImageryView::ComposeBackBuffer() {
-  // Background, then the image at 100 % zoom, centred when it is smaller than the viewport.
+  // Background, then the visible part of the image at the view's zoom and origin.
   BackBuffer->Fill(double(ui::ColorToRGB(Background)));
-  const int vw = BackBuffer->GetImageWidth(), vh = BackBuffer->GetImageHeight();
-  const int iw = IEBitmap->GetImageWidth(), ih = IEBitmap->GetImageHeight();
   if (IEBitmap->IsEmpty()) return;
-  const int w = std::min(iw, vw), h = std::min(ih, vh);
-  const int dx = Center && iw < vw ? (vw - iw) / 2 : 0;
-  const int dy = Center && ih < vh ? (vh - ih) / 2 : 0;
-  IERenderZoomedInto(IEBitmap, BackBuffer, nullptr, nullptr, dx, dy, w, h, 0, 0, w, h,
-                     EnableAlphaChannel && IEBitmap->AlphaPresent(), false, 255, ieboNormal);
+  UpdateViewExtents();
+  UpdateSourceRect();
+  UpdateCoordinateTables();
+  if (DrawnWidth <= 0 || DrawnHeight <= 0 || SrcW <= 0 || SrcH <= 0) return;
+  const RECT clip{0, 0, BackBuffer->GetImageWidth() - 1, BackBuffer->GetImageHeight() - 1};
+  IERenderZoomedInto(IEBitmap, BackBuffer, nullptr, &clip, CenterOffsetX, CenterOffsetY, DrawnWidth, DrawnHeight,
+                     SrcX, SrcY, SrcW, SrcH, EnableAlphaChannel && IEBitmap->AlphaPresent(), false, 255,
+                     ieboNormal);
 }
 
 void TImageryView::WndProc(ui::TMessage& m) {
@@ -407,6 +431,15 @@ void TImageryView::WndProc(ui::TMessage& m) {
         UpdateReason = 4;
         UpdateView();
       }
+      return;
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+      inherited::WndProc(m);
+      HandleScrollMessage(m.Msg == WM_HSCROLL, m);
+      return;
+    case WM_MOUSEWHEEL:
+      inherited::WndProc(m);
+      HandleMouseWheel(m);
       return;
     case IEM_UPDATEVIEW:
       UpdateView();

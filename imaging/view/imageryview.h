@@ -7,9 +7,11 @@
 #pragma once
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "ieutils.h"
 #include "ieview.h"
+#include "ieviewsettings.h"
 
 class TIEBitmap;
 class TIEMask;
@@ -17,6 +19,22 @@ class TIETBitmapAdapter;
 class TImageryIO;
 class TImageryProc;
 enum TIEUndoSource : uint8_t;
+namespace ui {
+class TTimer;
+}
+
+enum TScrollStyle : uint8_t { ssNone, ssHorizontal, ssVertical, ssBoth };
+enum TIEBackgroundStyle : uint8_t {
+  iebsSolid, iebsHorizontal, iebsVertical, iebsFDiagonal, iebsBDiagonal, iebsCross, iebsDiagCross,
+  iebsChessboard, iebsDiagonals, iebsCropped, iebsCropShadow, iebsGradient, iebsSoftShadow, iebsPhotoLike
+};
+
+// (Sender, change: 0 origin, 1 zoom)
+using TViewChangeEvent = std::function<void(void* Sender, int change)>;
+// (Sender, change: 0 origin x, 1 origin y, 2 zoom, new value)
+using TViewChangingEvent = std::function<void(void* Sender, int change, double value)>;
+// (Sender, zoom to apply: the handler may change it)
+using TIEZoomEvent = std::function<void(void* Sender, double& zoom)>;
 
 class TImageryView : public TIEView {
   UI_DECLARE_CLASS(TImageryView, TIEView)
@@ -62,6 +80,73 @@ class TImageryView : public TIEView {
   void UpdateView() override;
   int GetUpdateCount() const { return UpdateCount; }  // completed UpdateView runs
   void SetUpdateReason(uint8_t reason) { UpdateReason = reason; }  // 0 general .. 4 size/background
+
+  // ---- zoom, scrolling and coordinate mapping ----
+  double GetZoomX() const { return ZoomX; }
+  double GetZoomY() const { return ZoomY; }
+  double GetZoom() const { return ZoomX; }
+  void SetZoom(double z);   // about the viewport centre; both axes
+  void SetZoomX(double z);
+  void SetZoomY(double z);
+  // Store the zoom keeping the viewport centre on the same image point; no repaint.
+  virtual void ApplyZoom(double z);
+  virtual void ApplyZoomX(double z);
+  virtual void ApplyZoomY(double z);
+  // Zoom about a client point: centre True moves it to the middle, False keeps it under the mouse.
+  void ZoomAt(int x, int y, double z, bool centre);
+  void ZoomToFit();
+  double GetFitZoom();
+  double GetAutoZoom(int width, int height, bool mayShrink, bool mayStretch, int availWidth, int availHeight);
+  int GetViewOriginX() const { return ViewOriginX; }
+  int GetViewOriginY() const { return ViewOriginY; }
+  void SetViewOrigin(int x, int y);
+  void SetViewOriginX(int x);
+  void SetViewOriginY(int y);
+  void GetMaxViewOrigin(int& maxX, int& maxY);
+  bool CanScroll();
+  // action: 0 line back, 1 line on, 2 page back, 3 page on, 4 start, 5 end, 6 to value (origin)
+  void ScrollHorizontal(int action, int value);
+  void ScrollVertical(int action, int value);
+  void SmoothScrollTo(int x, int y);
+  void StopSmoothScroll();
+  bool IsSmoothScrolling() const;
+  int ClientToImageX(int x);
+  int ClientToImageY(int y);
+  int ImageToClientX(int x);
+  int ImageToClientY(int y);
+  int SnapOriginX(int v);
+  int SnapOriginY(int v);
+  virtual void UpdateViewExtents();
+  virtual void UpdateSourceRect();
+  virtual void UpdateCoordinateTables();
+  int GetZoomedWidth() const { return ZoomedWidth; }
+  int GetZoomedHeight() const { return ZoomedHeight; }
+  int GetExtentWidth() const { return ExtentWidth; }
+  int GetExtentHeight() const { return ExtentHeight; }
+  int GetCenterOffsetX() const { return CenterOffsetX; }
+  int GetCenterOffsetY() const { return CenterOffsetY; }
+  RECT GetSourceRect() const { return RECT{SrcX, SrcY, SrcW, SrcH}; }  // x, y, width, height
+  int GetDrawnWidth() const { return DrawnWidth; }
+  int GetDrawnHeight() const { return DrawnHeight; }
+  bool GetCenter() const { return Center; }
+  void SetCenterValue(bool value);
+  TScrollStyle GetScrollBars() const { return ScrollBars; }
+  void SetScrollBarsValue(TScrollStyle style);
+  bool GetKeepScrollBars() const { return KeepScrollBars; }
+  void SetKeepScrollBars(bool v) { KeepScrollBars = v; }
+  bool GetAutoFit() const { return AutoFit; }
+  void SetAutoFit(bool v);
+  bool GetAutoShrink() const { return AutoShrink; }
+  void SetAutoShrink(bool v);
+  bool GetAutoStretch() const { return AutoStretch; }
+  void SetAutoStretch(bool v);
+  TIEBackgroundStyle GetBackgroundStyle() const { return BackgroundStyle; }
+  void SetBackgroundStyleValue(TIEBackgroundStyle style);
+  TIEScrollBarParams HScrollBarParams, VScrollBarParams;
+  TIEMouseWheelParams MouseWheelParams;
+  TViewChangeEvent OnViewChange;
+  TViewChangingEvent OnViewChanging;
+  TIEZoomEvent OnZoomIn, OnZoomOut;
 
   // ---- image ----
   ui::TBitmap* GetBitmap() override { return Bitmap; }
@@ -111,9 +196,51 @@ class TImageryView : public TIEView {
   // Paints the back buffer's rectangle r onto the window, recomposing the buffer when it is dirty.
   void DrawBackBufferToScreen(const RECT& r);
   void ComposeBackBuffer();
+  void DoViewChange(int change);
+  void DoViewChanging(int change, double value);
+  void PaintView();  // schedules a repaint unless painting is suspended
 
  private:
   void AssignPlatformBitmap(ui::TBitmap* source);
+  void SetZoomFactors();
+  void ApplyAutoZoom();
+  void SyncLayers();
+  void ClampOriginAndSetScrollBars();
+  void SetUpScrollBar(int bar, int max, int viewport);
+  void ScrollAxis(bool horizontal, int action, int value);
+  void HandleScrollMessage(bool horizontal, ui::TMessage& m);
+  void HandleMouseWheel(ui::TMessage& m);
+  void SmoothScrollStep(void* Sender);
+  bool ScrollBarIncludes(int bar) const;
+  void ShowScrollBarMarked(int bar, bool show);
+
+  // zoom, origin and the geometry derived from them
+  double ZoomX = 100, ZoomY = 100;
+  double FX = 1, IX = 1, FY = 1, IY = 1;  // ZoomX / 100, 100 / ZoomX, likewise for Y
+  int ViewOriginX = 0, ViewOriginY = 0;   // zoomed image pixels from the image's left / top edge
+  int CenterOffsetX = 0, CenterOffsetY = 0;
+  int ZoomedWidth = 0, ZoomedHeight = 0;
+  int ExtentWidth = 0, ExtentHeight = 0;
+  int SrcX = 0, SrcY = 0, SrcW = 0, SrcH = 0;
+  int DrawnWidth = 0, DrawnHeight = 0;
+  // Client-to-image (XS, YS) and image-to-client (XB, YB) lookup tables and the part they cover.
+  std::vector<int> XS, YS, XB, YB;
+  int TableScreenCols = 0, TableScreenRows = 0, TableImageCols = 0, TableImageRows = 0;
+  const int* XSWin = nullptr;
+  const int* YSWin = nullptr;
+  const int* XBWin = nullptr;
+  const int* YBWin = nullptr;
+  double KeyZoomX = -1, KeyZoomY = -1;
+  int KeyDrawnW = -1, KeyDrawnH = -1, KeyImageW = -1, KeyImageH = -1;
+  double HScrollScale = 1, VScrollScale = 1;
+  TScrollStyle ScrollBars = ssBoth;
+  bool HScrollBarShown = false, VScrollBarShown = false;
+  bool KeepScrollBars = false;
+  bool AutoFit = false, AutoShrink = false, AutoStretch = false;
+  bool UpdateReentered = false;
+  TIEBackgroundStyle BackgroundStyle = iebsSolid;
+  ui::TTimer* SmoothTimer = nullptr;
+  int SmoothTargetX = 0, SmoothTargetY = 0;
 
   ui::TBitmap* Bitmap = nullptr;               // the view's own 24-bit bitmap (legacy storage)
   TIETBitmapAdapter* BitmapAdapter = nullptr;  // puts Bitmap behind IEBitmap
