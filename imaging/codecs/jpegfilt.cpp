@@ -477,12 +477,7 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
             } else {  // CMYK into 24 bits
               if (InvertCMYK)
                 for (int i = 0; i < 4 * w; ++i) buffer[size_t(i)] = uint8_t(255 - buffer[size_t(i)]);
-              TIERGB* out = reinterpret_cast<TIERGB*>(row);
-              for (int x = 0; x < w; ++x) {
-                uint32_t packed;
-                std::memcpy(&packed, b + 4 * x, 4);  // C, M, Y, K in bytes 0..3
-                IEConversionServices.CMYKToRGB(packed, out[x]);
-              }
+              IEConversionServices.CMYKRowToRGB(b, reinterpret_cast<TIERGB*>(row), w);
             }
           }
           state.rows += got;

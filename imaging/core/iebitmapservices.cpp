@@ -9,7 +9,16 @@
 #include "ieutils.h"
 
 TIEConversionServices IEConversionServices = {IEDefaultCMYKToRGB, IEDefaultRGBToCMYK,
-                                              IEDefaultThresholdTo1Bit, IEDefaultQuantizeToPalette};
+                                              IEDefaultThresholdTo1Bit, IEDefaultQuantizeToPalette,
+                                              IEDefaultCMYKRowToRGB};
+
+void IEDefaultCMYKRowToRGB(const uint8_t* src, TIERGB* dst, int n) {
+  for (int x = 0; x < n; ++x) {
+    uint32_t packed;
+    std::memcpy(&packed, src + 4 * x, 4);
+    IEConversionServices.CMYKToRGB(packed, dst[x]);
+  }
+}
 
 void IEDefaultCMYKToRGB(uint32_t c, TIERGB& rgb) {
   uint32_t C = c & 255, M = (c >> 8) & 255, Y = (c >> 16) & 255, K = c >> 24;

@@ -21,6 +21,8 @@ struct TIEConversionServices {
   // Fills `dst` (ie8p, the size of the ie24RGB `src`) with a palette of up to `colours` entries (the
   // rest black) and the index of every pixel.
   void (*QuantizeToPalette)(TIEBitmap* src, TIEBitmap* dst, int colours);
+  // n packed CMYK pixels (bytes C, M, Y, K, stored inverted) into n colours, a row per call.
+  void (*CMYKRowToRGB)(const uint8_t* src, TIERGB* dst, int n);
 };
 
 extern TIEConversionServices IEConversionServices;
@@ -33,3 +35,4 @@ void IEDefaultCMYKToRGB(uint32_t cmyk, TIERGB& rgb);
 uint32_t IEDefaultRGBToCMYK(uint32_t rgb);
 void IEDefaultThresholdTo1Bit(TIEBitmap* src, TIEBitmap* dst, int threshold);
 void IEDefaultQuantizeToPalette(TIEBitmap* src, TIEBitmap* dst, int colours);
+void IEDefaultCMYKRowToRGB(const uint8_t* src, TIERGB* dst, int n);  // CMYKToRGB per pixel

@@ -3,6 +3,8 @@
 
 #include <cctype>
 
+#include "iebitmapservices.h"
+#include "iecmyk.h"
 #include "vodevovur.h"
 
 namespace {
@@ -132,5 +134,13 @@ void IEBuildFileFormatRegistry() {
 
 void IEFreeFileFormatRegistry() { gRegistry.clear(); }
 
-void IEIOStaticInit() { IEBuildFileFormatRegistry(); }
-void IEIOStaticFini() { IEFreeFileFormatRegistry(); }
+void IEIOStaticInit() {
+  IEBuildFileFormatRegistry();
+  IEConversionServices.CMYKToRGB = IECMYKToRGB;
+  IEConversionServices.RGBToCMYK = IERGBToCMYK;
+  IEConversionServices.CMYKRowToRGB = IECMYKRowToRGB;
+}
+void IEIOStaticFini() {
+  IEFreeFileFormatRegistry();
+  IEFreeCMYKProfile();
+}

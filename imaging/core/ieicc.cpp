@@ -1,0 +1,306 @@
+#include "ieicc.h"
+
+#include <windows.h>
+#include <icm.h>
+
+#include <cstring>
+
+#include "iebitmap.h"
+#include "iestreams.h"
+#include "vodevovur.h"
+
+namespace {
+
+using PFOpenColorProfileA = HPROFILE(WINAPI*)(PPROFILE, DWORD, DWORD, DWORD);
+using PFCloseColorProfile = BOOL(WINAPI*)(HPROFILE);
+using PFCreateMultiProfileTransform = HTRANSFORM(WINAPI*)(PHPROFILE, DWORD, PDWORD, DWORD, DWORD, DWORD);
+using PFDeleteColorTransform = BOOL(WINAPI*)(HTRANSFORM);
+using PFTranslateColors = BOOL(WINAPI*)(HTRANSFORM, PCOLOR, DWORD, COLORTYPE, PCOLOR, COLORTYPE);
+
+PFOpenColorProfileA pOpenColorProfileA = nullptr;
+PFCloseColorProfile pCloseColorProfile = nullptr;
+PFCreateMultiProfileTransform pCreateMultiProfileTransform = nullptr;
+PFDeleteColorTransform pDeleteColorTransform = nullptr;
+PFTranslateColors pTranslateColors = nullptr;
+
+// Best mode with relative colorimetric black point handling.
+constexpr DWORD kTransformFlags = 0x20003;
+
+COLORTYPE ColorTypeOf(int code) {
+  switch (code) {
+    case iccCMYKInv: case iccCMYK: return COLOR_CMYK;
+    case iccLab: return COLOR_Lab;
+    case iccGray: return COLOR_GRAY;
+    case iccThreeChannel: return COLOR_3_CHANNEL;
+    default: return COLOR_RGB;
+  }
+}
+
+int PixelBytes(int code) {
+  switch (code) {
+    case iccCMYKInv: case iccCMYK: return 4;
+    case iccGray: return 1;
+    case iccRGB48: case iccRGB48BE: return 6;
+    default: return 3;
+  }
+}
+
+// The 16-bit samples of every platform colour record come first and in channel order.
+inline WORD* Words(COLOR& c) { return reinterpret_cast<WORD*>(&c); }
+
+void Widen(int code, const uint8_t* in, COLOR* rec, int n) {
+  for (int i = 0; i < n; ++i) {
+    WORD* w = Words(rec[i]);
+    switch (code) {
+      case iccBGR:
+        w[0] = WORD(in[2] * 257); w[1] = WORD(in[1] * 257); w[2] = WORD(in[0] * 257);
+        in += 3;
+        break;
+      case iccCMYKInv:
+        for (int k = 0; k < 4; ++k) w[k] = WORD((255 - in[k]) * 257);
+        in += 4;
+        break;
+      case iccCMYK:
+        for (int k = 0; k < 4; ++k) w[k] = WORD(in[k] * 257);
+        in += 4;
+        break;
+      case iccGray:
+        w[0] = WORD(in[0] * 257);
+        in += 1;
+        break;
+      case iccRGB48:
+        for (int k = 0; k < 3; ++k) { uint16_t v; std::memcpy(&v, in + 2 * k, 2); w[k] = v; }
+        in += 6;
+        break;
+      case iccRGB48BE:
+        for (int k = 0; k < 3; ++k) w[k] = WORD((in[2 * k] << 8) | in[2 * k + 1]);
+        in += 6;
+        break;
+      default:  // RGB, Lab, three-channel bytes
+        for (int k = 0; k < 3; ++k) w[k] = WORD(in[k] * 257);
+        in += 3;
+        break;
+    }
+  }
+}
+
+// High byte of a 16-bit sample, rounded.
+inline uint8_t Hi(WORD v) { return uint8_t((unsigned(v) * 255 + 32895) / 65535); }
+
+void Narrow(int code, const COLOR* rec, uint8_t* out, int n) {
+  for (int i = 0; i < n; ++i) {
+    const WORD* w = reinterpret_cast<const WORD*>(&rec[i]);
+    switch (code) {
+      case iccBGR:
+        out[0] = Hi(w[2]); out[1] = Hi(w[1]); out[2] = Hi(w[0]);
+        out += 3;
+        break;
+      case iccCMYKInv:
+        for (int k = 0; k < 4; ++k) out[k] = uint8_t(255 - Hi(w[k]));
+        out += 4;
+        break;
+      case iccCMYK:
+        for (int k = 0; k < 4; ++k) out[k] = Hi(w[k]);
+        out += 4;
+        break;
+      case iccGray:
+        out[0] = Hi(w[0]);
+        out += 1;
+        break;
+      case iccRGB48:
+        for (int k = 0; k < 3; ++k) { uint16_t v = w[k]; std::memcpy(out + 2 * k, &v, 2); }
+        out += 6;
+        break;
+      case iccRGB48BE:
+        for (int k = 0; k < 3; ++k) { out[2 * k] = uint8_t(w[k] >> 8); out[2 * k + 1] = uint8_t(w[k]); }
+        out += 6;
+        break;
+      default:
+        for (int k = 0; k < 3; ++k) out[k] = Hi(w[k]);
+        out += 3;
+        break;
+    }
+  }
+}
+
+int CodeOfFormat(TIEPixelFormat f) {
+  switch (f) {
+    case ie8g: return iccGray;
+    case ie24RGB: return iccBGR;
+    case ieCMYK: return iccCMYKInv;
+    case ieRGB48: return iccRGB48;
+    case ieCIELab: return iccLab;
+    default: return -1;
+  }
+}
+
+uint32_t BE32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
+
+}  // namespace
+
+bool IELoadMSCMS() {
+  if (!IEMSCMSHandle) {
+    HMODULE h = LoadLibraryA("mscms.dll");
+    if (!h) return false;
+    pOpenColorProfileA = reinterpret_cast<PFOpenColorProfileA>(GetProcAddress(h, "OpenColorProfileA"));
+    pCloseColorProfile = reinterpret_cast<PFCloseColorProfile>(GetProcAddress(h, "CloseColorProfile"));
+    pCreateMultiProfileTransform =
+        reinterpret_cast<PFCreateMultiProfileTransform>(GetProcAddress(h, "CreateMultiProfileTransform"));
+    pDeleteColorTransform = reinterpret_cast<PFDeleteColorTransform>(GetProcAddress(h, "DeleteColorTransform"));
+    pTranslateColors = reinterpret_cast<PFTranslateColors>(GetProcAddress(h, "TranslateColors"));
+    if (!pOpenColorProfileA || !pCloseColorProfile || !pCreateMultiProfileTransform || !pDeleteColorTransform ||
+        !pTranslateColors) {
+      FreeLibrary(h);
+      return false;
+    }
+    IEMSCMSHandle = h;
+  }
+  return true;
+}
+
+TIEICC::~TIEICC() { Clear(); }
+
+bool TIEICC::LoadFromBuffer(const void* data, int64_t length) {
+  Clear();
+  if (data && length > 0) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    RawData.assign(p, p + length);
+  }
+  OpenProfile();
+  return IsValid();
+}
+
+void TIEICC::Assign(const TIEICC* source) {
+  if (source == this) return;
+  Clear();
+  if (source) RawData = source->RawData;
+  OpenProfile();
+}
+
+void TIEICC::SaveToStream(TIEStream* stream, bool rawOnly) {
+  if (!rawOnly) {
+    int32_t len = int32_t(RawData.size());
+    stream->Write(&len, 4);
+  }
+  if (!RawData.empty()) stream->Write(RawData.data(), int32_t(RawData.size()));
+}
+
+bool TIEICC::LoadSRGB() {
+  Clear();
+  if (!IELoadMSCMS()) return false;
+  static char name[] = "sRGB Color Space Profile.icm";
+  PROFILE prof;
+  prof.dwType = PROFILE_FILENAME;
+  prof.pProfileData = name;
+  prof.cbDataSize = DWORD(sizeof(name) - 1);
+  Profile = pOpenColorProfileA(&prof, PROFILE_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  return IsValid();
+}
+
+void TIEICC::OpenProfile() {
+  // Anything shorter than a header and a tag count is no profile.
+  if (RawData.size() >= 132 && RawData.size() <= 0x7FFFFFFF && IELoadMSCMS()) {
+    PROFILE prof;
+    prof.dwType = PROFILE_MEMBUFFER;
+    prof.pProfileData = RawData.data();
+    prof.cbDataSize = DWORD(RawData.size());
+    Profile = pOpenColorProfileA(&prof, PROFILE_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  }
+  ReadTagTexts();
+}
+
+void TIEICC::FreeTransform() {
+  if (Xform) {
+    pDeleteColorTransform(static_cast<HTRANSFORM>(Xform));
+    Xform = nullptr;
+  }
+  Applied = true;
+}
+
+void TIEICC::FreeProfile() {
+  FreeTransform();
+  if (Profile) {
+    pCloseColorProfile(static_cast<HPROFILE>(Profile));
+    Profile = nullptr;
+  }
+  XformIn = XformOut = XformIntent = XformFlags = -1;
+}
+
+void TIEICC::Clear() {
+  FreeProfile();
+  RawData.clear();
+  RawData.shrink_to_fit();
+  Applied = false;
+}
+
+bool TIEICC::Transform(TIEICC* dest, int inCode, int outCode, int intent, int flags, const void* in, void* out,
+                       int n) {
+  if (inCode < 0 || inCode > 8 || outCode < 0 || outCode > 8 || n < 0) return false;
+  if (Xform && (XformIn != inCode || XformOut != outCode || XformIntent != intent || XformFlags != flags)) {
+    pDeleteColorTransform(static_cast<HTRANSFORM>(Xform));
+    Xform = nullptr;
+  }
+  if (!Xform) {
+    if (!Profile || !dest || !dest->Profile) return false;
+    HPROFILE profiles[2] = {static_cast<HPROFILE>(Profile), static_cast<HPROFILE>(dest->Profile)};
+    DWORD intents[2] = {INTENT_PERCEPTUAL, INTENT_PERCEPTUAL};
+    Xform = pCreateMultiProfileTransform(profiles, 2, intents, 2, kTransformFlags, 0);
+    if (!Xform) return false;
+    XformIn = inCode;
+    XformOut = outCode;
+    XformIntent = intent;
+    XformFlags = flags;
+  }
+  if (n == 0) return true;
+  std::vector<COLOR> src(static_cast<size_t>(n)), dst(static_cast<size_t>(n));
+  std::memset(src.data(), 0, src.size() * sizeof(COLOR));
+  std::memset(dst.data(), 0, dst.size() * sizeof(COLOR));
+  Widen(inCode, static_cast<const uint8_t*>(in), src.data(), n);
+  if (!pTranslateColors(static_cast<HTRANSFORM>(Xform), src.data(), DWORD(n), ColorTypeOf(inCode), dst.data(),
+                        ColorTypeOf(outCode)))
+    return false;
+  Narrow(outCode, dst.data(), static_cast<uint8_t*>(out), n);
+  return true;
+}
+
+bool TIEICC::ConvertBitmap(TIEBitmap* bitmap, TIEPixelFormat target, TIEICC* dest) {
+  if (!bitmap) return false;
+  int sc = CodeOfFormat(bitmap->GetPixelFormat()), tc = CodeOfFormat(target);
+  if (sc < 0 || tc < 0) return false;
+  int w = bitmap->GetImageWidth(), h = bitmap->GetImageHeight();
+  TIEBitmap converted(w, h, target);
+  for (int y = 0; y < h; ++y)
+    if (!Transform(dest, sc, tc, 0, 0, bitmap->GetRowAddress(y), converted.GetRowAddress(y), w)) return false;
+  FreeTransform();
+  TIEBitmap* alpha = bitmap->AlphaPresent() ? bitmap->DetachAlphaChannel() : nullptr;
+  bitmap->Assign(&converted);
+  if (alpha) bitmap->AttachAlphaChannel(alpha);
+  return true;
+}
+
+void TIEICC::ReadTagTexts() {
+  Copyright.clear();
+  Description.clear();
+  const size_t len = RawData.size();
+  if (len <= 132) return;
+  const uint8_t* d = RawData.data();
+  uint32_t count = BE32(d + 128);
+  if (count > 1000) return;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint64_t e = 132 + uint64_t(i) * 12;
+    if (e + 12 > len) return;
+    uint64_t off = BE32(d + e + 4), size = BE32(d + e + 8);
+    if (off > len || size > len || off + size > len) return;
+    bool cprt = std::memcmp(d + e, "cprt", 4) == 0, desc = std::memcmp(d + e, "desc", 4) == 0;
+    if ((!cprt && !desc) || size >= 1000) continue;
+    uint64_t start = off + (cprt ? 8 : 12);
+    uint64_t end = off + size;
+    if (start >= end) continue;
+    // the text stops at its NUL or at the end of its tag
+    const char* p = reinterpret_cast<const char*>(d + start);
+    size_t n = 0;
+    while (start + n < end && p[n] != 0) ++n;
+    if (n >= 1000) continue;
+    (cprt ? Copyright : Description).assign(p, n);
+  }
+}

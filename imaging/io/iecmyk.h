@@ -1,0 +1,28 @@
+// CMYK and other pixel layouts into the library's rows: through the built-in CMYK output profile
+// and the system sRGB profile when colour management is available, otherwise through plain formulas.
+#pragma once
+#include <cstdint>
+
+#include "iedefs.h"
+
+class TIEICC;
+
+extern TIEICC* IECMYKProfile;  // built-in CMYK output profile, null until first needed
+extern TIEICC* IESRGBProfile;  // system sRGB profile, created with IECMYKProfile
+extern bool IECMSEnabled;      // the single-colour routines and the row converter may use the profiles
+
+// True when both profiles are loaded and valid (loading them on the first call); a profile that
+// proved invalid gives false on every later call.
+bool IELoadCMYKProfile();
+// Frees both profiles (the next conversion loads them again).
+void IEFreeCMYKProfile();
+
+// Packed CMYK (C bits 0-7 .. K bits 24-31, 255 = no ink) to a colour.
+void IECMYKToRGB(uint32_t cmyk, TIERGB& rgb);
+// 0x00RRGGBB to packed CMYK.
+uint32_t IERGBToCMYK(uint32_t rgb);
+// n pixels of layout srcCode (IEICCFormatCode) into layout dstCode; the source row is never changed.
+// Pairs without a conversion leave the destination alone.
+void IEConvertPixelRow(const void* src, int srcCode, void* dst, int n, int dstCode);
+// n packed CMYK pixels (bytes C, M, Y, K, 255 = no ink) into n B, G, R pixels, a row per call.
+void IECMYKRowToRGB(const uint8_t* src, TIERGB* dst, int n);
