@@ -21,6 +21,11 @@ void TIEView::Create(ui::TComponent* owner) {
 }
 
 void TIEView::BeforeDestruction() {
+  ReleaseBitmapChangeHandlers();
+  inherited::BeforeDestruction();
+}
+
+void TIEView::ReleaseBitmapChangeHandlers() {
   // Each handler is told once; it must not unregister, since its record is freed right after the call.
   while (!Handlers.empty()) {
     TIEViewHandlerRecord* r = Handlers.front();
@@ -28,7 +33,6 @@ void TIEView::BeforeDestruction() {
     if (r && r->Handler) r->Handler(this, true);
     delete r;
   }
-  inherited::BeforeDestruction();
 }
 
 TIEView::~TIEView() {

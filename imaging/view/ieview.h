@@ -38,6 +38,13 @@ class TIEView : public ui::TCustomControl {
   // Calls every registered handler with destroying false, in registration order.
   virtual void NotifyBitmapChangeHandlers();
 
+ protected:
+  // Tells every registered handler, once, that the view is going (destroying true) and drops the
+  // registrations; a descendant calls it while its bitmaps still exist.
+  void ReleaseBitmapChangeHandlers();
+
+ public:
+
   ui::TColor GetBackground() const { return Background; }
   void SetBackground(ui::TColor c) { SetBackgroundValue(c); }
   virtual void SetBackgroundValue(ui::TColor value);

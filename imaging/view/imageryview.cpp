@@ -78,6 +78,9 @@ void TImageryView::BeforeDestruction() {
   IO = nullptr;
   delete Proc;
   Proc = nullptr;
+  // Components a caller attached are told while the bitmap they share is still alive, so none of them
+  // holds the view's bitmap once it is freed.
+  ReleaseBitmapChangeHandlers();
   delete BackBuffer;
   BackBuffer = nullptr;
   delete SelectionMask;

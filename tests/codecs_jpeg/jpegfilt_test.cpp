@@ -238,6 +238,14 @@ TEST(JPEGRead, AdobeCMYKAgreesWithPIL) {
   }
   for (size_t i = 0; i < pil.size(); ++i) ASSERT_EQ(stored[i], 255 - pil[i]) << "sample " << i;
 
+  // colour management off: the plain formula, whatever the library's start-up installed
+  const TIEConversionServices saved = IEConversionServices;
+  IEConversionServices.CMYKToRGB = IEDefaultCMYKToRGB;
+  IEConversionServices.CMYKRowToRGB = IEDefaultCMYKRowToRGB;
+  struct Restore {
+    const TIEConversionServices& s;
+    ~Restore() { IEConversionServices = s; }
+  } restore{saved};
   for (bool invert : {false, true}) {
     TIEBitmap rgb;
     EXPECT_FALSE(Read(file, rgb, p, false, invert).aborted);
