@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "iebackground.h"
 #include "iebitmap.h"
 #include "iebitmaprender.h"
 #include "iegdiplus.h"
@@ -13,6 +14,7 @@
 #include "ioparams.h"
 #include "uibitmap.h"
 #include "uifiler.h"
+#include "uipicture.h"
 
 static std::vector<ui::TPropInfo> ImageryViewProps() {
   using T = TImageryView;
@@ -91,6 +93,8 @@ void TImageryView::BeforeDestruction() {
   BitmapAdapter = nullptr;
   delete Bitmap;
   Bitmap = nullptr;
+  delete WallPaper;
+  WallPaper = nullptr;
   if (HasGdiPlusUse) {
     IEGdiPlusUnload();
     HasGdiPlusUse = false;
@@ -107,6 +111,7 @@ TImageryView::~TImageryView() {
   delete IEBitmap;
   delete BitmapAdapter;
   delete Bitmap;
+  delete WallPaper;
   if (HasGdiPlusUse) IEGdiPlusUnload();
 }
 
@@ -411,12 +416,26 @@ void TImageryView::DrawBackBufferToScreen(const RECT& r) {
 
 void TImageryView::ComposeBackBuffer() {
   // Background, then the visible part of the image at the view's zoom and origin.
-  BackBuffer->Fill(double(ui::ColorToRGB(Background)));
-  if (IEBitmap->IsEmpty()) return;
-  UpdateViewExtents();
-  UpdateSourceRect();
-  UpdateCoordinateTables();
-  if (DrawnWidth <= 0 || DrawnHeight <= 0 || SrcW <= 0 || SrcH <= 0) return;
+  const bool hasImage = !IEBitmap->IsEmpty();
+  if (hasImage) {
+    UpdateViewExtents();
+    UpdateSourceRect();
+    UpdateCoordinateTables();
+  }
+  const bool drawImage = hasImage && DrawnWidth > 0 && DrawnHeight > 0 && SrcW > 0 && SrcH > 0;
+  TIEPlatformBitmap* target = BackBuffer->GetTBitmap();
+  auto* adapter = dynamic_cast<TIETBitmapAdapter*>(target);
+  if (adapter) {
+    const int x1 = drawImage ? CenterOffsetX : 0, y1 = drawImage ? CenterOffsetY : 0;
+    const int x2 = drawImage ? CenterOffsetX + DrawnWidth : 0, y2 = drawImage ? CenterOffsetY + DrawnHeight : 0;
+    IEDrawBackground(InState(ui::csDesigning), adapter->GetCanvas(), target, BackgroundStyle, Background, 0, 0,
+                     BackBuffer->GetImageWidth(), BackBuffer->GetImageHeight(), x1, y1, x2, y2, ChessboardSize,
+                     ChessboardBrushStyle, GradientEndColor, WallPaper, WallPaperStyle);
+    GdiFlush();
+  } else {
+    BackBuffer->Fill(double(ui::ColorToRGB(Background)));
+  }
+  if (!drawImage) return;
   const RECT clip{0, 0, BackBuffer->GetImageWidth() - 1, BackBuffer->GetImageHeight() - 1};
   IERenderZoomedInto(IEBitmap, BackBuffer, nullptr, &clip, CenterOffsetX, CenterOffsetY, DrawnWidth, DrawnHeight,
                      SrcX, SrcY, SrcW, SrcH, EnableAlphaChannel && IEBitmap->AlphaPresent(), false, 255,

@@ -20,6 +20,7 @@ class TImageryIO;
 class TImageryProc;
 enum TIEUndoSource : uint8_t;
 namespace ui {
+class TPicture;
 class TTimer;
 }
 
@@ -28,6 +29,7 @@ enum TIEBackgroundStyle : uint8_t {
   iebsSolid, iebsHorizontal, iebsVertical, iebsFDiagonal, iebsBDiagonal, iebsCross, iebsDiagCross,
   iebsChessboard, iebsDiagonals, iebsCropped, iebsCropShadow, iebsGradient, iebsSoftShadow, iebsPhotoLike
 };
+enum TIEWallPaperStyle : uint8_t { iewoNormal, iewoStretch, iewoTile };
 
 // (Sender, change: 0 origin, 1 zoom)
 using TViewChangeEvent = std::function<void(void* Sender, int change)>;
@@ -142,6 +144,17 @@ class TImageryView : public TIEView {
   void SetAutoStretch(bool v);
   TIEBackgroundStyle GetBackgroundStyle() const { return BackgroundStyle; }
   void SetBackgroundStyleValue(TIEBackgroundStyle style);
+  ui::TPicture* GetWallPaper() const { return WallPaper; }
+  void SetWallPaper(ui::TPicture* picture);  // copied; nullptr empties the wallpaper
+  TIEWallPaperStyle GetWallPaperStyle() const { return WallPaperStyle; }
+  void SetWallPaperStyle(TIEWallPaperStyle style);
+  int GetChessboardSize() const { return ChessboardSize; }
+  ui::TBrushStyle GetChessboardBrushStyle() const { return ChessboardBrushStyle; }
+  void SetChessboardParams(int size, ui::TBrushStyle brushStyle);  // a size below 1 counts as 1
+  ui::TColor GetGradientEndColor() const { return GradientEndColor; }
+  void SetGradientEndColor(ui::TColor c) { GradientEndColor = c; }
+  // The view's background over the whole control, without an image, onto any canvas.
+  void PaintBackgroundTo(ui::TCanvas* canvas);
   TIEScrollBarParams HScrollBarParams, VScrollBarParams;
   TIEMouseWheelParams MouseWheelParams;
   TViewChangeEvent OnViewChange;
@@ -239,6 +252,11 @@ class TImageryView : public TIEView {
   bool AutoFit = false, AutoShrink = false, AutoStretch = false;
   bool UpdateReentered = false;
   TIEBackgroundStyle BackgroundStyle = iebsSolid;
+  ui::TPicture* WallPaper = nullptr;
+  TIEWallPaperStyle WallPaperStyle = iewoNormal;
+  int ChessboardSize = 16;
+  ui::TBrushStyle ChessboardBrushStyle = ui::bsSolid;
+  ui::TColor GradientEndColor = 0xFF0000;
   ui::TTimer* SmoothTimer = nullptr;
   int SmoothTargetX = 0, SmoothTargetY = 0;
 
