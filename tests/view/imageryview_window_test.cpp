@@ -91,6 +91,35 @@ TEST_F(WindowedView, ShowsTheAssignedImageCentredOnItsBackground) {
   EXPECT_EQ(RGB(250, 250, 0), ScreenPixel(h, ox + 5, oy + 5));
 }
 
+TEST_F(WindowedView, PaintsItsBackgroundStyleAroundTheImage) {
+  TBitmap picture;
+  picture.SetPixelFormat(pf24bit);
+  picture.SetSize(80, 60);
+  picture.Canvas()->Brush()->SetColor(RGB(200, 30, 40));
+  picture.Canvas()->FillRect(RECT{0, 0, 80, 60});
+  view->SetBackground(RGB(0, 128, 0));
+  view->SetBackgroundStyleValue(iebsPhotoLike);
+  view->Assign(&picture);
+  form->Show();
+  SetWindowPos(form->GetHandle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  Pump();
+  HWND h = view->GetHandle();
+  UpdateWindow(h);
+  Pump();
+  const int ox = view->GetCenterOffsetX(), oy = view->GetCenterOffsetY();
+  EXPECT_EQ(RGB(0xB0, 0xB0, 0xB0), ScreenPixel(h, 3, 3));
+  EXPECT_EQ(RGB(0, 0, 0), ScreenPixel(h, ox - 1, oy - 1));
+  EXPECT_EQ(RGB(0, 0, 0), ScreenPixel(h, ox + 80, oy + 60));
+  EXPECT_EQ(RGB(200, 30, 40), ScreenPixel(h, ox + 5, oy + 5));
+
+  // a chessboard from the window's corner
+  view->SetBackgroundStyleValue(iebsChessboard);
+  Pump();
+  EXPECT_EQ(RGB(0, 128, 0), ScreenPixel(h, 0, 0));
+  EXPECT_EQ(RGB(255, 127, 255), ScreenPixel(h, 16, 0));
+  EXPECT_EQ(RGB(200, 30, 40), ScreenPixel(h, ox + 5, oy + 5));
+}
+
 TEST_F(WindowedView, PaintLockStopsTheCopyButNotOnPaint) {
   form->Show();
   Pump();
