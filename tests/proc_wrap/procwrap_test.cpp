@@ -162,6 +162,14 @@ TEST(ProcWrappers, RefusalsLeaveImageAndUndoAlone) {
   proc.ConvertTo(2000, false);
   EXPECT_TRUE(IEBitmapsEqual(proc.GetWorkingBitmap(), &original));
   EXPECT_EQ(proc.UndoCaptionOf(0), "ConvertTo 2000");
+
+  // a format the gate may not convert: refused before any entry
+  TImageryProc strict(true);
+  strict.AutoConvertFormat = false;
+  strict.GetWorkingBitmap()->Allocate(10, 10, ie8g);
+  strict.ConvertTo(16, false);
+  EXPECT_EQ(strict.GetWorkingBitmap()->GetPixelFormat(), ie8g);
+  EXPECT_EQ(strict.UndoEntryCount(), 0);
 }
 
 TEST(ProcWrappers, CropToOpaqueAreaMakesNoUndoEntry) {
