@@ -7,8 +7,16 @@
 
 #include <windows.h>
 
+#include <cmath>
+#include <cstdio>
+
+#include "iecolorconv.h"
+#include "iecolorreduction.h"
+#include "iemask.h"
 #include "ieresamplers.h"
+#include "ierotate.h"
 #include "ieview.h"
+#include "imageryview.h"
 #include "vodevovur.h"
 
 const TIEPixelFormat IEFormatCandidates[kIEPixelFormatCount][7] = {
@@ -83,6 +91,8 @@ void IEProcStaticInit() {
   IEPredefinedFilterNames.clear();
   for (const NamedFilter& f : kPredefinedFilters) IEProcAddPredefinedFilter(f.Filter, f.Name);
   IERawClipboardFormat = RegisterClipboardFormatW(L"IMAGERY RAW FORMAT");
+  // the pixel buffer's conversions to ie1g and ie8p go through this unit's colour reduction
+  IEInstallColorReductionServices();
 }
 
 void IEProcStaticFini() {
@@ -142,6 +152,15 @@ void TImageryProc::SetAttachedIEBitmap(TIEBitmap* bitmap) {
 bool TImageryProc::PrepareImage(TIEPixelFormatSet allowed) {
   if (!WorkingBitmap) return false;
   return EnsurePixelFormat(allowed);
+}
+
+bool TImageryProc::PrepareWithUndo(TIEPixelFormatSet allowed, const std::string& caption) {
+  if (!WorkingBitmap) return false;
+  const int f = WorkingBitmap->GetPixelFormat();
+  if (allowed != 0 && !InSet(allowed, f) && !AutoConvertFormat) return false;
+  // the snapshot before the gate converts: undo gives back the image in its own format
+  if (AutoUndo) PushUndoCaptioned(caption, ieuImage);
+  return PrepareImage(allowed);
 }
 
 bool TImageryProc::EnsurePixelFormat(TIEPixelFormatSet allowed) {
@@ -251,6 +270,165 @@ void TImageryProc::ImageResize(int w, int h, uint8_t hPlace, uint8_t vPlace, int
   WorkingBitmap->ResizeCanvas(w, h, BackgroundColor, IEClamp(fillAlpha, 0, 255), hPlace, vPlace);
   ImageChanged();
   FinishWork();
+}
+
+void TImageryProc::Rotate(bool antialias, int quality, TColor background, double angle) {
+  if (angle == 0 || !std::isfinite(angle) || quality < 0 || quality > 2) return;
+  if (!PrepareImage(0)) return;
+  if (AutoUndo) {
+    char caption[64];
+    std::snprintf(caption, sizeof caption, "Rotate %.15g", angle);
+    PushUndoCaptioned(caption, ieuImage);
+  }
+  if (background == -1) background = GetBackgroundValue();
+  IERotateBitmap(WorkingBitmap, antialias, quality, background, angle, this, OnProgress);
+  ImageChanged();
+  FinishWork();
+}
+
+void TImageryProc::ConvertToGray() {
+  TIEBitmap* work;
+  int x1, y1, x2, y2;
+  TIEMask* mask;
+  if (!BeginSelectionOp(IEFormatSet({ie24RGB}), "ConvertToGray", work, x1, y1, x2, y2, mask)) return;
+  IEConvertToGrayRect(work, x1, y1, x2, y2, this, OnProgress);
+  EndSelectionOp(work, mask);
+  FinishWork();
+}
+
+void TImageryProc::Fill(TIERGB color) {
+  TIEBitmap* work;
+  int x1, y1, x2, y2;
+  TIEMask* mask;
+  if (!BeginSelectionOp(0, "Fill", work, x1, y1, x2, y2, mask)) return;
+  TIERect r;
+  r.Left = x1;
+  r.Top = y1;
+  r.Right = x2 - 1;
+  r.Bottom = y2 - 1;
+  IEFillRect(work, r, color, this, OnProgress);
+  EndSelectionOp(work, mask);
+  FinishWork();
+}
+
+void TImageryProc::Crop(int x1, int y1, int x2, int y2) {
+  TIERect r;
+  r.Left = x1;
+  r.Top = y1;
+  r.Right = x2;
+  r.Bottom = y2;
+  CropRect(r);
+}
+
+void TImageryProc::CropRect(const TIERect& rect) {
+  if (!PrepareImage(0)) return;
+  const int W = WorkingBitmap->GetImageWidth(), H = WorkingBitmap->GetImageHeight();
+  // a rectangle reaching outside is limited to the image; one with nothing inside changes nothing
+  const TIERect r = IEClipRect(rect, W, H);
+  if (r.IsEmpty() || (r.Left == 0 && r.Top == 0 && r.Right + 1 == W && r.Bottom + 1 == H)) return;
+  if (AutoUndo) PushUndoCaptioned("Crop", ieuImage);
+  IECropBitmap(WorkingBitmap, r);
+  ImageChanged();
+  FinishWork();
+}
+
+void TImageryProc::CropToOpaqueArea() {
+  if (!PrepareImage(0)) return;
+  const TIERect r = IEFindOpaqueBounds(WorkingBitmap);
+  if (r.IsEmpty()) return;  // fully transparent: nothing to keep, the image stays
+  const bool saved = AutoUndo;
+  AutoUndo = false;
+  CropRect(r);
+  AutoUndo = saved;
+}
+
+void TImageryProc::ConvertTo(int numColors, bool threshold) {
+  if (!PrepareWithUndo(IEFormatSet({ie24RGB}), "ConvertTo " + std::to_string(numColors))) return;
+  TIEReductionProgress progress;
+  progress.Sender = this;
+  progress.OnProgress = OnProgress;
+  IEConvertToColors(WorkingBitmap, numColors, threshold, progress);
+  ImageChanged();
+  FinishWork();
+}
+
+void TImageryProc::ConvertToPalette(int numColors, TIERGB* palette, bool threshold) {
+  if (numColors == 0 || !palette) return;
+  if (!PrepareWithUndo(IEFormatSet({ie24RGB}), "ConvertToPalette")) return;
+  TIEReductionProgress progress;
+  progress.Sender = this;
+  progress.OnProgress = OnProgress;
+  IEConvertToPaletteColors(WorkingBitmap, numColors, palette, threshold, progress);
+  ImageChanged();
+  FinishWork();
+}
+
+// ---- selection-aware operations ----
+
+bool TImageryProc::GetSelectionInfo(int& x1, int& y1, int& x2, int& y2, TIEMask*& mask) {
+  x1 = y1 = 0;
+  x2 = WorkingBitmap ? WorkingBitmap->GetImageWidth() : 0;
+  y2 = WorkingBitmap ? WorkingBitmap->GetImageHeight() : 0;
+  mask = nullptr;
+  TImageryView* view = dynamic_cast<TImageryView*>(AttachedImagery);
+  if (!view) return false;
+  mask = view->GetSelectionMask();
+  if (!mask || mask->IsEmpty()) return false;
+  // the box limited to the image: a mask left from a larger image must not reach outside it
+  x1 = IEMax(mask->BoxX1, 0);
+  y1 = IEMax(mask->BoxY1, 0);
+  x2 = IEMin(mask->BoxX2 + 1, x2);
+  y2 = IEMin(mask->BoxY2 + 1, y2);
+  return x1 < x2 && y1 < y2;
+}
+
+bool TImageryProc::BeginSelectionOp(TIEPixelFormatSet allowed, const std::string& caption, TIEBitmap*& work,
+                                    int& x1, int& y1, int& x2, int& y2, TIEMask*& mask) {
+  work = nullptr;
+  if (AutoUndo) PushUndoCaptioned(caption, ieuImage);
+  if (!PrepareImage(allowed)) return false;
+  work = WorkingBitmap;
+  if (!GetSelectionInfo(x1, y1, x2, y2, mask)) {
+    mask = nullptr;  // no selection: the whole image
+    x1 = y1 = 0;
+    x2 = WorkingBitmap->GetImageWidth();
+    y2 = WorkingBitmap->GetImageHeight();
+    return true;
+  }
+  // the box of the mask: CopyMaskedPixels places the copy at the mask's own box on the way back
+  const int bx = mask->BoxX1, by = mask->BoxY1, bw = mask->BoxX2 - bx + 1, bh = mask->BoxY2 - by + 1;
+  if (bx != x1 || by != y1 || bw != x2 - x1 || bh != y2 - y1) {
+    // a box reaching outside the image (a mask of another size) cannot be put back: refused
+    work = nullptr;
+    return false;
+  }
+  auto temp = std::make_unique<TIEBitmap>();
+  if (!temp->Allocate(bw, bh, WorkingBitmap->GetPixelFormat())) return false;
+  if (WorkingBitmap->GetPixelFormat() == ie8p)
+    for (int i = 0; i < 256; ++i) temp->SetPaletteEntry(i, WorkingBitmap->GetPaletteEntry(i));
+  WorkingBitmap->CopyRectTo(temp.get(), bx, by, 0, 0, bw, bh);
+  if (WorkingBitmap->AlphaPresent())
+    WorkingBitmap->GetAlphaChannel()->CopyRectTo(temp->GetAlphaChannel(), bx, by, 0, 0, bw, bh);
+  work = temp.release();
+  x1 = y1 = 0;
+  x2 = bw;
+  y2 = bh;
+  return true;
+}
+
+void TImageryProc::EndSelectionOp(TIEBitmap* work, TIEMask* mask) {
+  if (work && work != WorkingBitmap) {
+    std::unique_ptr<TIEBitmap> temp(work);
+    if (mask) {
+      mask->CopyMaskedPixels(WorkingBitmap, temp.get(), false, true, false);
+      if (temp->AlphaPresent() && !temp->GetAlphaChannel()->IsAll255) {
+        TIEBitmap* alpha = WorkingBitmap->GetAlphaChannel();
+        mask->CopyMaskedPixels(alpha, temp->GetAlphaChannel(), false, true, false);
+        alpha->IsAll255 = false;
+      }
+    }
+  }
+  ImageChanged();
 }
 
 // ---- undo and redo ----

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ieareaops.h"
 #include "iebitmap.h"
 #include "ieresample.h"
 #include "ieutils.h"
@@ -32,6 +33,7 @@ enum TIEUndoSource : uint8_t {
   ieuObjectsAndLayers = 6,
 };
 
+class TIEMask;
 class TIEView;
 struct TIEViewHandlerRecord;
 
@@ -80,6 +82,8 @@ class TImageryProc {
   void ViewBitmapChanged(bool destroying);
   bool PrepareImage(TIEPixelFormatSet allowed);
   bool EnsurePixelFormat(TIEPixelFormatSet allowed);
+  // The undo entry (AutoUndo) taken before PrepareImage converts, but only when the gate will accept.
+  bool PrepareWithUndo(TIEPixelFormatSet allowed, const std::string& caption);
   void ImageChanged();
   virtual void FinishWork();  // OnProgress (100), then OnFinishWork
   TColor GetBackgroundValue() const { return BackgroundColor; }
@@ -94,6 +98,39 @@ class TImageryProc {
   // Changes the canvas size without scaling; placement 0 left/top, 1 centre, 2 right/bottom; the new
   // area takes Background and, below 255, the fill alpha (an alpha channel is made for it).
   void ImageResize(int w, int h, uint8_t hPlace, uint8_t vPlace, int fillAlpha = 255);
+  // Turns the image by `angle` degrees (positive counter-clockwise) into a canvas holding all of it:
+  // nearest mapping without antialias; with it, quality 1 bilinear or 2 bicubic (ie24RGB, angles that
+  // are not right angles) or the blended shears. Background -1 is Background. Quality above 2 or an
+  // angle that is not finite: nothing (no undo entry).
+  void Rotate(bool antialias, int quality, TColor background, double angle);
+  // Grey of the image or of its selection; the image becomes ie24RGB.
+  void ConvertToGray();
+  // Fills the image or its selection with `color`.
+  void Fill(TIERGB color);
+  // Crops to the rectangle of inclusive corners, limited to the image first; nothing when nothing of
+  // it lies inside or when it covers the whole image.
+  void Crop(int x1, int y1, int x2, int y2);
+  void CropRect(const TIERect& rect);
+  // Crops to the area that is not fully transparent, without an undo entry; a fully transparent image
+  // is left as it is.
+  void CropToOpaqueArea();
+  // Below 3 colours: black and white (threshold at the mean grey, or the ordered dither), the image
+  // becoming 1-bit; 3 to 1024: quantized in place (24-bit); above: unchanged (the undo entry is made).
+  void ConvertTo(int numColors, bool threshold);
+  // As ConvertTo; `palette` (at least max(numColors, 2) entries) receives black and white below 3
+  // colours, else the quantizer's entries. numColors 0 or no palette: nothing.
+  void ConvertToPalette(int numColors, TIERGB* palette, bool threshold);
+
+  // ---- selection-aware operations ----
+  // The selection of an attached TImageryView: x2 and y2 exclusive, the whole image without one; the
+  // mask is the view's (nullptr without a view). True when the view has a non-empty selection.
+  bool GetSelectionInfo(int& x1, int& y1, int& x2, int& y2, TIEMask*& mask);
+  // The frame of an operation on the selection: undo entry (AutoUndo), the format gate, then the work
+  // bitmap: the working bitmap itself, or a copy of the selection's bounding box (rectangle from 0).
+  bool BeginSelectionOp(TIEPixelFormatSet allowed, const std::string& caption, TIEBitmap*& work, int& x1, int& y1,
+                        int& x2, int& y2, TIEMask*& mask);
+  // Puts a box copy's pixels back where the mask selects them (and frees it); ImageChanged.
+  void EndSelectionOp(TIEBitmap* work, TIEMask* mask);
 
   // ---- undo and redo (positions count from the newest entry, 0 = newest) ----
   virtual void PushUndo(TIEUndoSource kind);
