@@ -10,6 +10,7 @@
 
 #include "iecodeccommon.h"
 #include "ieutils.h"
+#include "tifccitt.h"
 #include "tiflzw.h"
 
 namespace {
@@ -22,6 +23,7 @@ enum : uint16_t {
   kTagRowsPerStrip = 278, kTagStripByteCounts = 279, kTagXResolution = 282, kTagYResolution = 283,
   kTagPlanar = 284, kTagResolutionUnit = 296, kTagPredictor = 317, kTagColorMap = 320,
   kTagTileWidth = 322, kTagTileLength = 323, kTagTileOffsets = 324, kTagTileByteCounts = 325,
+  kTagT4Options = 292, kTagExtraSamples = 338,
 };
 
 uint32_t TypeSize(uint16_t t) {
@@ -174,7 +176,7 @@ bool Inflate(const uint8_t* s, size_t n, std::vector<uint8_t>& out) {
 
 struct TLayout {
   uint32_t width = 0, height = 0, bps = 1, spp = 1, compression = 1, photometric = 1, fillOrder = 1;
-  uint32_t planar = 1, predictor = 1;
+  uint32_t planar = 1, predictor = 1, t4Options = 0;
   bool tiled = false;
   uint32_t chunkW = 0, chunkH = 0;  // strip: image width x rows per strip
 };
@@ -226,6 +228,7 @@ class TDecoder {
   // `needed`: the bytes of the rows this chunk holds (a last strip may be shorter than the others).
   bool DecodeChunk(const uint8_t* s, size_t n, size_t needed, std::vector<uint8_t>& out) {
     std::vector<uint8_t> flipped;
+    if (l_.compression >= 2 && l_.compression <= 4) return DecodeFax(s, n, needed, out);
     if (l_.fillOrder == 2 && l_.compression != 5) {
       flipped.assign(s, s + n);
       for (auto& b : flipped) b = Reverse(b);
@@ -248,6 +251,40 @@ class TDecoder {
       }
       default: return false;
     }
+  }
+
+  // Fax rows as stored samples: a white run is sample 0 whatever the photometric says (the decoders
+  // give set bits for white runs). The decoders peek
+  // past their position, so they read from a copy with zero bytes after the strip; a strip whose
+  // codes run out leaves its remaining rows white.
+  bool DecodeFax(const uint8_t* s, size_t n, size_t needed, std::vector<uint8_t>& out) {
+    const int width = int(l_.chunkW);
+    const size_t rowBytes = (size_t(width) + 7) / 8;
+    const size_t rows = needed / rowBytes;
+    std::vector<uint8_t> padded(n + 8, 0);
+    if (n) std::memcpy(padded.data(), s, n);
+    const size_t scratch = (size_t(width) + 31) / 32 * 4 + 4;
+    std::vector<uint8_t> reference(scratch, 0xFF), work(scratch, 0xFF);
+    const int fill = int(l_.fillOrder);
+    const int64_t length = int64_t(n);
+    int64_t bytePos = 0, bitPos = 0;
+    for (size_t y = 0; y < rows; ++y) {
+      uint8_t* row = &out[y * rowBytes];
+      if ((l_.compression == 2 ? bytePos : bitPos >> 3) >= length) {
+        std::memset(row, 0xFF, rowBytes);
+      } else if (l_.compression == 2) {
+        bytePos += IECCITTDecodeMHRow(row, padded.data() + bytePos, length - bytePos, fill, width);
+      } else if (l_.compression == 3 && !(l_.t4Options & 1)) {
+        bitPos = IECCITTDecode1DRow(row, padded.data(), length, fill, bitPos, width);
+      } else {
+        const bool skipFill = l_.compression == 3 || (l_.t4Options & 4) != 0;
+        bitPos = IECCITTDecode2DRow(work.data(), padded.data(), length, skipFill, fill, bitPos, reference.data(),
+                                    width);
+        std::memcpy(row, reference.data(), rowBytes);
+      }
+      for (size_t i = 0; i < rowBytes; ++i) row[i] = uint8_t(~row[i]);
+    }
+    return true;
   }
 
   void Predict(std::vector<uint8_t>& raw, uint64_t rowBytes, uint32_t sppc) {
@@ -318,6 +355,7 @@ bool LayoutOf(const TIFD& ifd, TLayout& l) {
   l.fillOrder = ifd.Value(kTagFillOrder, 0, 1);
   l.planar = ifd.Value(kTagPlanar, 0, 1);
   l.predictor = ifd.Value(kTagPredictor, 0, 1);
+  l.t4Options = ifd.Value(kTagT4Options, 0, 0);
   l.tiled = ifd.Find(kTagTileWidth) != nullptr;
   if (l.tiled) {
     l.chunkW = ifd.Value(kTagTileWidth);
@@ -331,6 +369,7 @@ bool LayoutOf(const TIFD& ifd, TLayout& l) {
     return false;
   if (l.spp < 1 || l.spp > 8 || !(l.bps <= 8 || l.bps == 16) || l.bps == 0) return false;
   if (l.planar != 1 && l.planar != 2) return false;
+  if (l.compression >= 2 && l.compression <= 4 && (l.bps != 1 || l.spp != 1 || l.photometric > 1)) return false;
   if (l.predictor != 1 && !(l.predictor == 2 && (l.bps == 8 || l.bps == 16))) return false;
   switch (l.photometric) {
     case 0: case 1: return true;

@@ -9,6 +9,7 @@
 #include "../io/iotest_util.h"
 #include "hostenv.h"
 #include "imageryio.h"
+#include "vodevovur.h"
 
 using namespace iotest;
 using namespace misctest;
@@ -44,7 +45,13 @@ class TIFFRead : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!ToolsPresent() || tq::RunHost("test -x /usr/bin/tiffcp") != 0) GTEST_SKIP() << "needs wine with libtiff tools";
+    IELibraryStaticInit();  // the fax decode trees
+    started_ = true;
   }
+  void TearDown() override {
+    if (started_) IELibraryStaticFini();
+  }
+  bool started_ = false;
 };
 
 // Every source image through every compression and layout tiffcp makes.
@@ -88,6 +95,37 @@ TEST_F(TIFFRead, TiffcpVariantsDecodeLikeTifftopnm) {
       ExpectLikeTifftopnm(b, file, s.tolerance, what);
     }
   }
+}
+
+// The 1-bit page through the fax codings, in both fill orders and both photometric senses.
+TEST_F(TIFFRead, FaxPagesDecodeLikeTifftopnm) {
+  TIEBitmap pic;
+  MakePicture(pic, 203, 61);
+  ASSERT_TRUE(WritePPM(pic, tq::WorkFile("fax.ppm")));
+  Host("ppmtopgm fax.ppm | pgmtopbm | pnmtotiff > fax.tif 2>/dev/null && "
+       "ppmtopgm fax.ppm | pgmtopbm | pnmtotiff -minisblack > faxmb.tif 2>/dev/null");
+  const char* variants[] = {"-c g3:1d", "-c g3:2d", "-c g4", "-c g3:2d:fill", "-c g3:1d -f lsb2msb",
+                            "-c g4 -f lsb2msb -r 7", "-c g3:2d -r 10", "-c g4 -t -w 64 -l 32"};
+  int v = 0;
+  for (const char* base : {"fax.tif", "faxmb.tif"})
+    for (const char* variant : variants) {
+      const std::string file = "fax_" + std::to_string(v++) + ".tif";
+      const std::string what = std::string(base) + " " + variant;
+      ASSERT_EQ(tq::RunHost("tiffcp " + std::string(variant) + " " + base + " " + file + " 2>/dev/null"), 0) << what;
+      TIEBitmap b;
+      TImageryIO io(&b);
+      Load(b, io, file);
+      ASSERT_FALSE(io.Aborting) << what;
+      EXPECT_EQ(b.GetPixelFormat(), ie1g) << what;
+      ExpectLikeTifftopnm(b, file, 0, what);
+    }
+  // A G3 file made by the fax tools from netpbm's coder.
+  Host("ppmtopgm fax.ppm | pgmtopbm | pbmtog3 > fax.g3 2>/dev/null && fax2tiff -M -1 -o fax2.tif fax.g3 >/dev/null 2>&1");
+  TIEBitmap b;
+  TImageryIO io(&b);
+  Load(b, io, "fax2.tif");
+  ASSERT_FALSE(io.Aborting);
+  ExpectLikeTifftopnm(b, "fax2.tif", 0, "fax2tiff");
 }
 
 TEST_F(TIFFRead, PagesAndResolution) {
@@ -135,6 +173,12 @@ TEST_F(TIFFRead, MutatedFilesFailCleanly) {
   MakePicture(pic, 40, 30);
   ASSERT_TRUE(WritePPM(pic, tq::WorkFile("m.ppm")));
   Host("pnmtotiff m.ppm > m.tif 2>/dev/null");
+  Host("ppmtopgm m.ppm | pgmtopbm | pnmtotiff > mb.tif 2>/dev/null");
+  for (const char* c : {"g3:1d", "g3:2d", "g4"}) {
+    const std::string out = std::string("mb_") + c + ".tif";
+    Host(std::string("tiffcp -c ") + c + " mb.tif " + out);
+    Mutate(FileBytes(tq::WorkFile(out)), 300, iffTIFF);
+  }
   for (const char* c : {"none", "lzw:2", "zip", "packbits"}) {
     const std::string out = std::string("m_") + c + ".tif";
     Host(std::string("tiffcp -c ") + c + " -t -w 16 -l 16 m.tif " + out);
