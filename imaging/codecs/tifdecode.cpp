@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "iecodeccommon.h"
+#include "iebitmapservices.h"
 #include "ieutils.h"
 #include "tifccitt.h"
 #include "tiflzw.h"
@@ -374,6 +375,7 @@ bool LayoutOf(const TIFD& ifd, TLayout& l) {
   switch (l.photometric) {
     case 0: case 1: return true;
     case 2: return l.spp >= 3;
+    case 5: return l.spp >= 4;
     case 3: return l.bps <= 8 && ifd.Count(kTagColorMap) >= 3u << l.bps;
     default: return false;
   }
@@ -452,18 +454,48 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     return;
   }
   const bool bilevel = l.bps == 1 && (l.photometric == 0 || l.photometric == 1);
-  const TIEPixelFormat fmt = bilevel ? ie1g : l.photometric == 3 ? ie8p : l.photometric == 2 ? ie24RGB : ie8g;
+  const bool cmyk = l.photometric == 5;
+  const TIEPixelFormat fmt = bilevel                                    ? ie1g
+                             : l.photometric == 3                       ? ie8p
+                             : l.photometric == 2                       ? ie24RGB
+                             : cmyk && Params.IsNativePixelFormat       ? ieCMYK
+                             : cmyk                                     ? ie24RGB
+                                                                        : ie8g;
   if (!Bitmap.Allocate(int(l.width), int(l.height), fmt)) {
     Progress.Abort();
     return;
   }
+  // The first extra sample after the colour ones, when it is alpha: 1 associated (colours
+  // premultiplied), 2 unassociated.
+  const uint32_t colours = cmyk ? 4 : l.photometric == 2 ? 3 : 1;
+  const uint32_t extra = l.spp > colours && !bilevel ? ifd.Value(kTagExtraSamples, 0, 0) : 0;
+  TIEBitmap* alpha = extra == 1 || extra == 2 ? Bitmap.GetAlphaChannel() : nullptr;
+  std::vector<uint8_t> ink(cmyk && fmt == ie24RGB ? size_t(l.width) * 4 : 0);
   if (fmt == ie8p)
     for (int i = 0; i < Params.ColorMapCount; ++i) Bitmap.SetPaletteEntry(i, Params.ColorMap[size_t(i)]);
-  const uint8_t* s = dec.samples_.data();
+  uint8_t* s = dec.samples_.data();
   for (uint32_t y = 0; y < l.height; ++y) {
     uint8_t* d = Bitmap.GetRowAddress(int(y));
     if (fmt == ie1g) std::memset(d, 0, (l.width + 7) / 8);
+    if (alpha) {
+      uint8_t* a = alpha->GetRowAddress(int(y));
+      for (uint32_t x = 0; x < l.width; ++x) a[x] = s[size_t(x) * l.spp + colours];
+    }
+    if (cmyk) {
+      // Stored ink, kept inverted (255 = no ink) as the library holds CMYK.
+      uint8_t* c = fmt == ieCMYK ? d : ink.data();
+      for (uint32_t x = 0; x < l.width; ++x, s += l.spp)
+        for (int k = 0; k < 4; ++k) c[4 * x + k] = uint8_t(255 - s[k]);
+      if (fmt == ie24RGB) IEConversionServices.CMYKRowToRGB(ink.data(), reinterpret_cast<TIERGB*>(d), int(l.width));
+      continue;
+    }
     for (uint32_t x = 0; x < l.width; ++x, s += l.spp) {
+      if (extra == 1) {
+        // Associated alpha: colours back to full strength, clipped where the file's colour
+        // exceeds its alpha.
+        const uint32_t av = std::max<uint32_t>(s[colours], 1);
+        for (uint32_t k = 0; k < colours; ++k) s[k] = uint8_t(std::min<uint32_t>(255, s[k] * 255u / av));
+      }
       switch (fmt) {
         case ie1g: {
           const bool white = (s[0] != 0) == (l.photometric == 1);

@@ -128,6 +128,87 @@ TEST_F(TIFFRead, FaxPagesDecodeLikeTifftopnm) {
   ExpectLikeTifftopnm(b, "fax2.tif", 0, "fax2tiff");
 }
 
+// Pixels of `tif` in PIL's mode `mode` (CMYK ink bytes, or RGBA / LA with straight alpha).
+std::vector<uint8_t> PILPixels(const std::string& tif, const char* mode) {
+  Host("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+       "open(sys.argv[3], 'wb').write(Image.open(sys.argv[1]).convert(sys.argv[2]).tobytes())\" " +
+       tif + " " + mode + " " + tif + ".raw");
+  return FileBytes(tq::WorkFile(tif + ".raw"));
+}
+
+// CMYK kept as ink (inverted) in ieCMYK, and alpha (straight or premultiplied) into the alpha
+// channel, against PIL, through the layouts tiffcp makes.
+TEST_F(TIFFRead, CMYKAndAlphaLikePIL) {
+  if (tq::RunHost("test -x /usr/bin/convert && /usr/bin/python3 -c 'import PIL'") != 0)
+    GTEST_SKIP() << "needs ImageMagick and PIL";
+  TIEBitmap pic;
+  MakePicture(pic, 53, 37);
+  ASSERT_TRUE(WritePPM(pic, tq::WorkFile("ca.ppm")));
+  struct Source {
+    const char* name;
+    const char* make;  // from ca.ppm to <name>.tif
+    const char* mode;  // PIL mode to compare in
+    int channels;      // colour channels compared
+  };
+  const Source sources[] = {
+      {"cmyk", "convert ca.ppm -colorspace CMYK -depth 8 cmyk.tif", "CMYK", 4},
+      {"rgba", "convert ca.ppm -depth 8 -alpha set -channel A -fx 'i/w' +channel rgba.tif", "RGBA", 3},
+      {"rgbpa", "convert ca.ppm -depth 8 -alpha set -channel A -fx 'j/h' +channel -define tiff:alpha=associated rgbpa.tif",
+       "RGBA", 3},
+      {"greya", "convert ca.ppm -colorspace Gray -depth 8 -alpha set -channel A -fx 'i/w' +channel greya.tif", "LA", 1},
+  };
+  const char* variants[] = {"-c none", "-c lzw:2", "-c zip -p separate", "-c packbits -t -w 16 -l 16", "-c lzw -B"};
+  for (const Source& src : sources) {
+    Host(std::string(src.make) + " 2>/dev/null");
+    int v = 0;
+    for (const char* variant : variants) {
+      const std::string file = std::string(src.name) + "_" + std::to_string(v++) + ".tif";
+      const std::string what = std::string(src.name) + " " + variant;
+      // PIL reads planar grey with alpha as fully transparent.
+      if (src.channels == 1 && std::string(variant).find("separate") != std::string::npos) continue;
+      ASSERT_EQ(tq::RunHost("tiffcp " + std::string(variant) + " " + src.name + ".tif " + file + " 2>/dev/null"), 0)
+          << what;
+      const std::vector<uint8_t> ref = PILPixels(file, src.mode);
+      const bool isCMYK = src.channels == 4;
+      const int stride = isCMYK ? 4 : src.channels + 1;
+      ASSERT_EQ(ref.size(), size_t(53 * 37 * stride)) << what;
+      TIEBitmap b;
+      TImageryIO io(&b);
+      io.Params.IsNativePixelFormat = isCMYK;
+      Load(b, io, file);
+      ASSERT_FALSE(io.Aborting) << what;
+      ASSERT_EQ(b.GetImageWidth(), 53) << what;
+      ASSERT_EQ(b.GetPixelFormat(), isCMYK ? ieCMYK : src.channels == 3 ? ie24RGB : ie8g) << what;
+      ASSERT_EQ(b.AlphaPresent(), !isCMYK) << what;
+      int bad = 0;
+      for (int y = 0; y < 37 && !bad; ++y)
+        for (int x = 0; x < 53 && !bad; ++x) {
+          const uint8_t* e = &ref[(size_t(y) * 53 + x) * stride];
+          if (isCMYK) {
+            for (int k = 0; k < 4; ++k)
+              if (b.GetRowAddress(y)[4 * x + k] != 255 - e[k]) bad = 1;
+          } else {
+            const int a = b.GetAlphaChannel()->GetRowAddress(y)[x];
+            if (a != e[src.channels]) bad = 1;
+            // Premultiplied colours come back only as exactly as the alpha allows.
+            const TIERGB p = b.GetPixelRGB(x, y);
+            const int got[3] = {p.r, p.g, p.b};
+            if (a >= 32)
+              for (int k = 0; k < src.channels; ++k)
+                if (std::abs(got[k] - e[k]) > 255 / a + 1) bad = 1;
+          }
+          if (bad) ADD_FAILURE() << what << ": pixel " << x << "," << y << " differs from PIL";
+        }
+    }
+  }
+  // Without the native format CMYK arrives as RGB.
+  TIEBitmap b;
+  TImageryIO io(&b);
+  Load(b, io, "cmyk_1.tif");
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(b.GetPixelFormat(), ie24RGB);
+}
+
 TEST_F(TIFFRead, PagesAndResolution) {
   Host("pbmmake -gray 20 10 > p1.pbm && pbmmake -black 30 12 > p2.pbm && pnmtotiff p1.pbm > a.tif 2>/dev/null && "
        "pnmtotiff p2.pbm > b.tif 2>/dev/null && tiffcp a.tif b.tif two.tif && "
