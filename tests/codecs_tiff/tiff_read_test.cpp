@@ -83,8 +83,6 @@ TEST_F(TIFFRead, TiffcpVariantsDecodeLikeTifftopnm) {
     int v = 0;
     for (const char* variant : variants) {
       const std::string file = std::string(s.name) + "_" + std::to_string(v++) + ".tif";
-      // Known open case: 16-bit LZW tiles disagree at the right edge tile.
-      if (s.tolerance && std::string(variant).find("-t") != std::string::npos) continue;
       // Layouts tiffcp refuses for a source (a predictor on 4-bit samples) are left out.
       if (tq::RunHost("tiffcp " + std::string(variant) + " " + base + " " + file + " 2>/dev/null") != 0) continue;
       TIEBitmap b;
@@ -92,7 +90,10 @@ TEST_F(TIFFRead, TiffcpVariantsDecodeLikeTifftopnm) {
       Load(b, io, file);
       const std::string what = std::string(s.name) + " " + variant;
       ASSERT_FALSE(io.Aborting) << what;
-      ExpectLikeTifftopnm(b, file, s.tolerance, what);
+      // tifftopnm misplaces the right edge tile of 16-bit tiled files (PIL agrees with the stripped
+      // file there): those are held against the same image stripped and uncompressed.
+      const bool tiled16 = s.tolerance && std::string(variant).find("-t") != std::string::npos;
+      ExpectLikeTifftopnm(b, tiled16 ? std::string(s.name) + "_0.tif" : file, s.tolerance, what);
     }
   }
 }
