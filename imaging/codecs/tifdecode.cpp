@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "iecodeccommon.h"
+#include "iebitmapservices.h"
 #include "ieutils.h"
+#include "tifccitt.h"
 #include "tiflzw.h"
 
 namespace {
@@ -22,6 +24,7 @@ enum : uint16_t {
   kTagRowsPerStrip = 278, kTagStripByteCounts = 279, kTagXResolution = 282, kTagYResolution = 283,
   kTagPlanar = 284, kTagResolutionUnit = 296, kTagPredictor = 317, kTagColorMap = 320,
   kTagTileWidth = 322, kTagTileLength = 323, kTagTileOffsets = 324, kTagTileByteCounts = 325,
+  kTagT4Options = 292, kTagExtraSamples = 338,
 };
 
 uint32_t TypeSize(uint16_t t) {
@@ -174,7 +177,7 @@ bool Inflate(const uint8_t* s, size_t n, std::vector<uint8_t>& out) {
 
 struct TLayout {
   uint32_t width = 0, height = 0, bps = 1, spp = 1, compression = 1, photometric = 1, fillOrder = 1;
-  uint32_t planar = 1, predictor = 1;
+  uint32_t planar = 1, predictor = 1, t4Options = 0;
   bool tiled = false;
   uint32_t chunkW = 0, chunkH = 0;  // strip: image width x rows per strip
 };
@@ -226,6 +229,7 @@ class TDecoder {
   // `needed`: the bytes of the rows this chunk holds (a last strip may be shorter than the others).
   bool DecodeChunk(const uint8_t* s, size_t n, size_t needed, std::vector<uint8_t>& out) {
     std::vector<uint8_t> flipped;
+    if (l_.compression >= 2 && l_.compression <= 4) return DecodeFax(s, n, needed, out);
     if (l_.fillOrder == 2 && l_.compression != 5) {
       flipped.assign(s, s + n);
       for (auto& b : flipped) b = Reverse(b);
@@ -248,6 +252,40 @@ class TDecoder {
       }
       default: return false;
     }
+  }
+
+  // Fax rows as stored samples: a white run is sample 0 whatever the photometric says (the decoders
+  // give set bits for white runs). The decoders peek
+  // past their position, so they read from a copy with zero bytes after the strip; a strip whose
+  // codes run out leaves its remaining rows white.
+  bool DecodeFax(const uint8_t* s, size_t n, size_t needed, std::vector<uint8_t>& out) {
+    const int width = int(l_.chunkW);
+    const size_t rowBytes = (size_t(width) + 7) / 8;
+    const size_t rows = needed / rowBytes;
+    std::vector<uint8_t> padded(n + 8, 0);
+    if (n) std::memcpy(padded.data(), s, n);
+    const size_t scratch = (size_t(width) + 31) / 32 * 4 + 4;
+    std::vector<uint8_t> reference(scratch, 0xFF), work(scratch, 0xFF);
+    const int fill = int(l_.fillOrder);
+    const int64_t length = int64_t(n);
+    int64_t bytePos = 0, bitPos = 0;
+    for (size_t y = 0; y < rows; ++y) {
+      uint8_t* row = &out[y * rowBytes];
+      if ((l_.compression == 2 ? bytePos : bitPos >> 3) >= length) {
+        std::memset(row, 0xFF, rowBytes);
+      } else if (l_.compression == 2) {
+        bytePos += IECCITTDecodeMHRow(row, padded.data() + bytePos, length - bytePos, fill, width);
+      } else if (l_.compression == 3 && !(l_.t4Options & 1)) {
+        bitPos = IECCITTDecode1DRow(row, padded.data(), length, fill, bitPos, width);
+      } else {
+        const bool skipFill = l_.compression == 3 || (l_.t4Options & 4) != 0;
+        bitPos = IECCITTDecode2DRow(work.data(), padded.data(), length, skipFill, fill, bitPos, reference.data(),
+                                    width);
+        std::memcpy(row, reference.data(), rowBytes);
+      }
+      for (size_t i = 0; i < rowBytes; ++i) row[i] = uint8_t(~row[i]);
+    }
+    return true;
   }
 
   void Predict(std::vector<uint8_t>& raw, uint64_t rowBytes, uint32_t sppc) {
@@ -318,6 +356,7 @@ bool LayoutOf(const TIFD& ifd, TLayout& l) {
   l.fillOrder = ifd.Value(kTagFillOrder, 0, 1);
   l.planar = ifd.Value(kTagPlanar, 0, 1);
   l.predictor = ifd.Value(kTagPredictor, 0, 1);
+  l.t4Options = ifd.Value(kTagT4Options, 0, 0);
   l.tiled = ifd.Find(kTagTileWidth) != nullptr;
   if (l.tiled) {
     l.chunkW = ifd.Value(kTagTileWidth);
@@ -331,10 +370,12 @@ bool LayoutOf(const TIFD& ifd, TLayout& l) {
     return false;
   if (l.spp < 1 || l.spp > 8 || !(l.bps <= 8 || l.bps == 16) || l.bps == 0) return false;
   if (l.planar != 1 && l.planar != 2) return false;
+  if (l.compression >= 2 && l.compression <= 4 && (l.bps != 1 || l.spp != 1 || l.photometric > 1)) return false;
   if (l.predictor != 1 && !(l.predictor == 2 && (l.bps == 8 || l.bps == 16))) return false;
   switch (l.photometric) {
     case 0: case 1: return true;
     case 2: return l.spp >= 3;
+    case 5: return l.spp >= 4;
     case 3: return l.bps <= 8 && ifd.Count(kTagColorMap) >= 3u << l.bps;
     default: return false;
   }
@@ -413,18 +454,48 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     return;
   }
   const bool bilevel = l.bps == 1 && (l.photometric == 0 || l.photometric == 1);
-  const TIEPixelFormat fmt = bilevel ? ie1g : l.photometric == 3 ? ie8p : l.photometric == 2 ? ie24RGB : ie8g;
+  const bool cmyk = l.photometric == 5;
+  const TIEPixelFormat fmt = bilevel                                    ? ie1g
+                             : l.photometric == 3                       ? ie8p
+                             : l.photometric == 2                       ? ie24RGB
+                             : cmyk && Params.IsNativePixelFormat       ? ieCMYK
+                             : cmyk                                     ? ie24RGB
+                                                                        : ie8g;
   if (!Bitmap.Allocate(int(l.width), int(l.height), fmt)) {
     Progress.Abort();
     return;
   }
+  // The first extra sample after the colour ones, when it is alpha: 1 associated (colours
+  // premultiplied), 2 unassociated.
+  const uint32_t colours = cmyk ? 4 : l.photometric == 2 ? 3 : 1;
+  const uint32_t extra = l.spp > colours && !bilevel ? ifd.Value(kTagExtraSamples, 0, 0) : 0;
+  TIEBitmap* alpha = extra == 1 || extra == 2 ? Bitmap.GetAlphaChannel() : nullptr;
+  std::vector<uint8_t> ink(cmyk && fmt == ie24RGB ? size_t(l.width) * 4 : 0);
   if (fmt == ie8p)
     for (int i = 0; i < Params.ColorMapCount; ++i) Bitmap.SetPaletteEntry(i, Params.ColorMap[size_t(i)]);
-  const uint8_t* s = dec.samples_.data();
+  uint8_t* s = dec.samples_.data();
   for (uint32_t y = 0; y < l.height; ++y) {
     uint8_t* d = Bitmap.GetRowAddress(int(y));
     if (fmt == ie1g) std::memset(d, 0, (l.width + 7) / 8);
+    if (alpha) {
+      uint8_t* a = alpha->GetRowAddress(int(y));
+      for (uint32_t x = 0; x < l.width; ++x) a[x] = s[size_t(x) * l.spp + colours];
+    }
+    if (cmyk) {
+      // Stored ink, kept inverted (255 = no ink) as the library holds CMYK.
+      uint8_t* c = fmt == ieCMYK ? d : ink.data();
+      for (uint32_t x = 0; x < l.width; ++x, s += l.spp)
+        for (int k = 0; k < 4; ++k) c[4 * x + k] = uint8_t(255 - s[k]);
+      if (fmt == ie24RGB) IEConversionServices.CMYKRowToRGB(ink.data(), reinterpret_cast<TIERGB*>(d), int(l.width));
+      continue;
+    }
     for (uint32_t x = 0; x < l.width; ++x, s += l.spp) {
+      if (extra == 1) {
+        // Associated alpha: colours back to full strength, clipped where the file's colour
+        // exceeds its alpha.
+        const uint32_t av = std::max<uint32_t>(s[colours], 1);
+        for (uint32_t k = 0; k < colours; ++k) s[k] = uint8_t(std::min<uint32_t>(255, s[k] * 255u / av));
+      }
       switch (fmt) {
         case ie1g: {
           const bool white = (s[0] != 0) == (l.photometric == 1);

@@ -6,7 +6,9 @@
 #include "ioparams.h"
 
 // Reads page Params.ImageIndex of the TIFF at the stream's position (offsets count from there).
-// Bilevel pages become ie1g, grey ie8g, palette ie8p, RGB ie24RGB; 16-bit samples keep their high
+// Bilevel pages become ie1g, grey ie8g, palette ie8p, RGB ie24RGB, CMYK ieCMYK with
+// Params.IsNativePixelFormat and ie24RGB otherwise; an alpha extra sample fills the alpha channel
+// (premultiplied colours are brought back to full strength); 16-bit samples keep their high
 // byte. Params receives the page's size, samples, resolution and the page count. A page past the
 // last leaves the bitmap untouched without an error. Unreadable or unsupported data sets the abort
 // flag.
