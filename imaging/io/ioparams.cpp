@@ -128,6 +128,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   ColorMapCount = s.ColorMapCount;
   IPTCInfo.Assign(&s.IPTCInfo);
   InputICCProfile = s.InputICCProfile;
+  XMPInfo = s.XMPInfo;
   TGAXPos = s.TGAXPos; TGAYPos = s.TGAYPos;
   TGACompressed = s.TGACompressed;
   TGADescriptor = s.TGADescriptor;
@@ -200,6 +201,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
 void TIOParamsVals::ClearImageInfo() {
   IPTCInfo.Clear();
   InputICCProfile.clear();
+  XMPInfo.clear();
   GIFComments.clear();
   TGADescriptor.clear();
   TGAAuthor.clear();

@@ -83,6 +83,7 @@ class TIOParamsVals {
   TIEIPTCInfoList IPTCInfo;
   // The image's ICC profile as its file holds it (empty: none); nothing converts through it yet.
   std::vector<uint8_t> InputICCProfile;
+  std::string XMPInfo;  // the XMP packet (empty: none)
 
   // ---- Targa ----
   int TGAXPos = 0, TGAYPos = 0;

@@ -1,0 +1,94 @@
+#include "ieexifglue.h"
+
+#include <cstring>
+#include <memory>
+
+#include "iebitmap.h"
+#include "ierotate.h"
+#include "ioparams.h"
+
+namespace {
+
+// The XMP namespace identifier with its NUL, as every XMP APP1 payload starts.
+const char kXMPNamespace[] = "http://ns.adobe.com/xap/1.0/";
+constexpr size_t kXMPHeaderSize = sizeof(kXMPNamespace);  // 29
+// Shorter payloads hold no packet; only the first 24 bytes of the identifier are compared.
+constexpr size_t kXMPMinPayload = 30;
+constexpr size_t kXMPCompared = 24;
+
+// A quarter turn of one bitmap into `out`; false when the turned copy could not be allocated.
+bool Turned(TIEBitmap* source, bool clockwise, TIEBitmap& out) {
+  if (clockwise) IETurnCW(source, &out);
+  else IETurnCCW(source, &out);
+  return out.GetImageWidth() == source->GetImageHeight() && out.GetImageHeight() == source->GetImageWidth() &&
+         out.GetPixelFormat() == source->GetPixelFormat();
+}
+
+// Turns the bitmap and its alpha channel a quarter; nothing changes when either cannot be turned.
+void TurnInPlace(TIEBitmap* bitmap, bool clockwise) {
+  TIEBitmap image, alpha;
+  if (!Turned(bitmap, clockwise, image)) return;
+  if (bitmap->AlphaPresent() && !Turned(bitmap->GetAlphaChannel(), clockwise, alpha)) return;
+  // the alpha channel object stays the bitmap's (Assign would replace it by the turned image's none)
+  std::unique_ptr<TIEBitmap> keep(bitmap->DetachAlphaChannel());
+  bitmap->Assign(&image);
+  if (keep) {
+    keep->Assign(&alpha);
+    delete bitmap->AttachAlphaChannel(keep.release());
+  }
+}
+
+}  // namespace
+
+void IEApplyExifOrientation(TIEBitmap* bitmap, int orientation) {
+  if (!bitmap || bitmap->IsEmpty()) return;
+  switch (orientation) {
+    case 2:
+      IEFlip(bitmap, faHorizontal);
+      break;
+    case 3:
+      IEFlip(bitmap, faVertical);
+      IEFlip(bitmap, faHorizontal);
+      break;
+    case 4:
+      IEFlip(bitmap, faVertical);
+      break;
+    case 5:  // transpose: row y becomes column y
+      TurnInPlace(bitmap, true);
+      IEFlip(bitmap, faHorizontal);
+      break;
+    case 6:
+      TurnInPlace(bitmap, true);
+      break;
+    case 7:  // transverse: the transpose about the other diagonal
+      TurnInPlace(bitmap, false);
+      IEFlip(bitmap, faHorizontal);
+      break;
+    case 8:
+      TurnInPlace(bitmap, false);
+      break;
+    default:
+      break;
+  }
+}
+
+const uint8_t* IEFindXMPPacket(const uint8_t* data, size_t length) {
+  if (!data || length < kXMPMinPayload || std::memcmp(data, kXMPNamespace, kXMPCompared) != 0) return nullptr;
+  const void* nul = std::memchr(data, 0, length);
+  return nul ? static_cast<const uint8_t*>(nul) + 1 : nullptr;
+}
+
+bool IELoadXMPFromMarker(const uint8_t* data, size_t length, TIOParamsVals* params) {
+  const uint8_t* packet = IEFindXMPPacket(data, length);
+  if (!packet || !params) return false;
+  params->XMPInfo.assign(reinterpret_cast<const char*>(packet), size_t(data + length - packet));
+  return true;
+}
+
+void IESaveXMPToBuffer(TIOParamsVals* params, uint8_t*& buffer, size_t& length) {
+  const std::string& text = params->XMPInfo;
+  length = kXMPHeaderSize + text.size();
+  buffer = new uint8_t[length];
+  std::memcpy(buffer, kXMPNamespace, kXMPHeaderSize);
+  if (!text.empty()) std::memcpy(buffer + kXMPHeaderSize, text.data(), text.size());
+}
