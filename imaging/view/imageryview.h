@@ -214,6 +214,7 @@ class TImageryView : public TIEView {
   void PaintView();  // schedules a repaint unless painting is suspended
 
  private:
+  void RezoomWith(void (TImageryView::*apply)(double), double z);  // the zoom setters' shared tail
   void AssignPlatformBitmap(ui::TBitmap* source);
   void SetZoomFactors();
   void ApplyAutoZoom();

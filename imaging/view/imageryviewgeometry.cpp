@@ -351,14 +351,11 @@ void TImageryView::ApplyZoomY(double z) {
   ViewOriginY = my >= ny ? std::max(ny, 0) : my;
 }
 
-void TImageryView::SetZoom(double z) {
-  StopSmoothScroll();
-  DoViewChanging(2, z);
-  if (!(z > 0)) return;
-  z = std::min(z, kMaxZoom);
-  if (z == ZoomX && z == ZoomY) return;
+// The common tail of the three zoom setters: stores the zoom through `apply` with painting held, then
+// brings the geometry up to date and repaints once.
+void TImageryView::RezoomWith(void (TImageryView::*apply)(double), double z) {
   SuspendPainting();
-  ApplyZoom(z);
+  (this->*apply)(z);
   UpdateReason = 2;
   UpdateView();
   UpdateReason = 2;
@@ -368,6 +365,15 @@ void TImageryView::SetZoom(double z) {
   ResumePaintingQuietly();
   PaintView();
   DoViewChange(1);
+}
+
+void TImageryView::SetZoom(double z) {
+  StopSmoothScroll();
+  DoViewChanging(2, z);
+  if (!(z > 0)) return;
+  z = std::min(z, kMaxZoom);
+  if (z == ZoomX && z == ZoomY) return;
+  RezoomWith(&TImageryView::ApplyZoom, z);
 }
 
 void TImageryView::SetZoomX(double z) {
@@ -376,17 +382,7 @@ void TImageryView::SetZoomX(double z) {
   if (!(z > 0)) return;
   z = std::min(z, kMaxZoom);
   if (z == ZoomX) return;
-  SuspendPainting();
-  ApplyZoomX(z);
-  UpdateReason = 2;
-  UpdateView();
-  UpdateReason = 2;
-  UpdateView();
-  UpdateSourceRect();
-  UpdateCoordinateTables();
-  ResumePaintingQuietly();
-  PaintView();
-  DoViewChange(1);
+  RezoomWith(&TImageryView::ApplyZoomX, z);
 }
 
 void TImageryView::SetZoomY(double z) {
@@ -395,17 +391,7 @@ void TImageryView::SetZoomY(double z) {
   if (!(z > 0)) return;
   z = std::min(z, kMaxZoom);
   if (z == ZoomY) return;
-  SuspendPainting();
-  ApplyZoomY(z);
-  UpdateReason = 2;
-  UpdateView();
-  UpdateReason = 2;
-  UpdateView();
-  UpdateSourceRect();
-  UpdateCoordinateTables();
-  ResumePaintingQuietly();
-  PaintView();
-  DoViewChange(1);
+  RezoomWith(&TImageryView::ApplyZoomY, z);
 }
 
 void TImageryView::ZoomAt(int x, int y, double z, bool centre) {

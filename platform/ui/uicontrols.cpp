@@ -1287,40 +1287,38 @@ void TControlCanvas::CreateHandle() {
   if (windowDC_) SetHandle(windowDC_);
 }
 
+namespace {
+// Lends `dc` to a control's canvas, locked, for one paint; the canvas gives it back even when painting
+// throws.
+template <class F>
+void PaintOnCanvas(TControlCanvas* canvas, HDC dc, F paint) {
+  canvas->FreeHandle();
+  canvas->SetHandle(dc);
+  canvas->Lock();
+  try {
+    paint();
+  } catch (...) {
+    canvas->Unlock();
+    canvas->SetHandle(nullptr);
+    throw;
+  }
+  canvas->Unlock();
+  canvas->SetHandle(nullptr);
+}
+}  // namespace
+
 TGraphicControl::TGraphicControl() : canvas_(new TControlCanvas(this)) {}
 TGraphicControl::~TGraphicControl() { delete canvas_; }
 
 void TGraphicControl::PaintTo(HDC dc) {
-  canvas_->FreeHandle();
-  canvas_->SetHandle(dc);
-  canvas_->Lock();
-  try {
-    Paint();
-  } catch (...) {
-    canvas_->Unlock();
-    canvas_->SetHandle(nullptr);
-    throw;
-  }
-  canvas_->Unlock();
-  canvas_->SetHandle(nullptr);
+  PaintOnCanvas(canvas_, dc, [this] { Paint(); });
 }
 
 TCustomControl::TCustomControl() : canvas_(new TControlCanvas(this)) {}
 TCustomControl::~TCustomControl() { delete canvas_; }
 
 void TCustomControl::PaintWindow(HDC dc) {
-  canvas_->FreeHandle();
-  canvas_->SetHandle(dc);
-  canvas_->Lock();
-  try {
-    Paint();
-  } catch (...) {
-    canvas_->Unlock();
-    canvas_->SetHandle(nullptr);
-    throw;
-  }
-  canvas_->Unlock();
-  canvas_->SetHandle(nullptr);
+  PaintOnCanvas(canvas_, dc, [this] { Paint(); });
 }
 
 }  // namespace ui
