@@ -28,7 +28,7 @@ configure_and_build() {
     -DMINGW_DEPS_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
   echo "$arch" >"$dir/tq-arch"
   local t=(); for x in "$@"; do t+=(--target "$x"); done
-  cmake --build "$dir" -j "$(nproc)" "${t[@]}"
+  cmake --build "$dir" -j "${TQ_BUILD_JOBS:-$(nproc)}" "${t[@]}"
 }
 
 build_dir_for() { if [[ $1 == x86_64 ]]; then echo "$root/build-x64"; else echo "$root/build"; fi; }
