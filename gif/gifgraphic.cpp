@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "uibitmap.h"
+#include "uiclipbrd.h"
 #include "uipicture.h"
 #include "uistreams.h"
 
@@ -153,6 +154,61 @@ void TGIFImage::AssignTo(ui::TPersistent* dest) {
   inherited::AssignTo(dest);
 }
 
+void TGIFImage::LoadFromClipboardFormat(UINT format, HANDLE data, HPALETTE palette) {
+  if (!data) data = ui::Clipboard()->GetAsHandle(format);
+  if (format == CF_GIF && format != 0 && data) {
+    // The block stays the clipboard's: its bytes are copied before they are read.
+    const SIZE_T size = GlobalSize(data);
+    const void* bytes = GlobalLock(data);
+    if (!bytes) RaiseGIFError("Unsupported clipboard format");
+    ui::TMemoryStream stream;
+    try {
+      stream.SetSize(static_cast<int64_t>(size));
+      std::memcpy(stream.Memory(), bytes, size);
+    } catch (...) {
+      GlobalUnlock(data);
+      throw;
+    }
+    GlobalUnlock(data);
+    stream.Seek(0, ui::soBeginning);
+    LoadFromStream(&stream);
+    return;
+  }
+  if (format == CF_BITMAP && data) {
+    ui::TBitmap bitmap;
+    bitmap.LoadFromClipboardFormat(format, data, palette);
+    Assign(&bitmap);
+    return;
+  }
+  inherited::LoadFromClipboardFormat(format, data, palette);
+}
+
+void TGIFImage::SaveToClipboardFormat(UINT& format, HANDLE& data, HPALETTE& palette) {
+  if (Empty()) return;
+  // The picture as a bitmap goes out through the arguments; the GIF data itself is put on the
+  // clipboard under its own format (the caller holds the clipboard open).
+  CompositeBitmap()->SaveToClipboardFormat(format, data, palette);
+  HGLOBAL block = nullptr;
+  try {
+    ui::TMemoryStream stream;
+    SaveToStream(&stream);
+    block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, static_cast<SIZE_T>(stream.GetSize()));
+    void* p = block ? GlobalLock(block) : nullptr;
+    if (!p) RaiseGIFError("Failed to store GIF on clipboard");
+    std::memcpy(p, stream.Memory(), static_cast<size_t>(stream.GetSize()));
+    GlobalUnlock(block);
+    if (!SetClipboardData(CF_GIF, block)) RaiseGIFError("Failed to store GIF on clipboard");
+  } catch (...) {
+    if (block) GlobalFree(block);
+    // Nothing half-given: the bitmap handed out above is taken back too.
+    if (data) DeleteObject(data);
+    if (palette) DeleteObject(palette);
+    data = nullptr;
+    palette = nullptr;
+    throw;
+  }
+}
+
 ui::TBitmap* TGIFImage::CompositeBitmap() {
   if (composite_ || Empty() || Width() <= 0 || Height() <= 0) return composite_;
   auto* bitmap = new ui::TBitmap;  // white when made
@@ -191,10 +247,13 @@ ui::TBitmap* TGIFImage::CompositeBitmap() {
 // --- registration ---
 
 static int initCount = 0;
+UINT CF_GIF = 0;
 
 void GIFImageInitialize() {
   if (initCount++ > 0) return;
   ui::TPicture::RegisterFileFormat("gif", "GIF Image", &TGIFImage::StaticClassInfo);
+  CF_GIF = RegisterClipboardFormatA("GIF Image");
+  if (CF_GIF) ui::TPicture::RegisterClipboardFormat(CF_GIF, &TGIFImage::StaticClassInfo);
   HDC dc = GetDC(nullptr);
   if (dc) {
     GIFScreenIsPaletted = GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES) < 9;

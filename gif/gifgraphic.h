@@ -2,6 +2,8 @@
 // bitmaps and streams and the codec's own pixel and byte-stream interfaces, and the registration of
 // the image as the picture file format "gif".
 #pragma once
+#include <windows.h>
+
 #include <memory>
 
 #include "gifbitmap.h"
@@ -54,6 +56,9 @@ class TGIFStreamAdapter : public TGIFByteStream {
 // calls it at start-up.
 void GIFImageInitialize();
 void GIFImageFinalize();
+
+// The clipboard format "GIF Image" (registered by GIFImageInitialize; 0 before).
+extern UINT CF_GIF;
 
 // True when the screen shows 8 or fewer bits per pixel; set by GIFImageInitialize.
 extern bool GIFScreenIsPaletted;

@@ -261,6 +261,12 @@ class TGIFImage : public ui::TGraphic {
   // The picture the image shows at rest, as a 24-bit bitmap of the logical screen's size: frame 0
   // over white. Owned by the image, rebuilt on demand after every change; null for an empty image.
   ui::TBitmap* CompositeBitmap();
+  // From the clipboard: "GIF Image" data (copied, then read as a GIF stream) or a platform bitmap;
+  // without a data handle the clipboard's own data of the format is taken.
+  void LoadFromClipboardFormat(UINT format, HANDLE data, HPALETTE palette) override;
+  // The composite bitmap goes out through the arguments, and the GIF data is put on the (open)
+  // clipboard as "GIF Image"; a refused placement raises "Failed to store GIF on clipboard".
+  void SaveToClipboardFormat(UINT& format, HANDLE& data, HPALETTE& palette) override;
 
   TGIFPaletteMode PaletteMode = GIFDefaultPaletteMode;
   TGIFDitherStyle DitherStyle = GIFDefaultDitherStyle;

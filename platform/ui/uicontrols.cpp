@@ -280,7 +280,9 @@ void TControl::WndProc(TMessage& m) {
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN: {
       TMouseButton b = m.Msg == WM_LBUTTONDOWN ? mbLeft : m.Msg == WM_RBUTTONDOWN ? mbRight : mbMiddle;
-      if (b == mbLeft && !Is<TWinControl>()) mouseCaptured_ = true;
+      // Controls that draw themselves (forms, panels) click on the release, as windowless ones do;
+      // the wrappers of system controls click on their notification instead.
+      if (b == mbLeft && (!Is<TWinControl>() || Is<TCustomControl>())) mouseCaptured_ = true;
       DoMouseDown(b, KeyboardShiftState(), static_cast<short>(LOWORD(m.LParam)), static_cast<short>(HIWORD(m.LParam)));
       break;
     }

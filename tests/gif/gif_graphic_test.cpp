@@ -12,6 +12,7 @@
 #include "giftesthelp.h"
 #include "hostenv.h"
 #include "uibitmap.h"
+#include "uiclipbrd.h"
 #include "uipicture.h"
 
 namespace {
@@ -211,6 +212,67 @@ TEST_F(HostGif, DrawsAndAssignsTheRightPixels) {
   ASSERT_EQ(copy.GetWidth(), kW);
   ASSERT_EQ(copy.GetHeight(), kH);
   ExpectPicture(copy, 0, 0);
+}
+
+TEST_F(HostGif, TravelsOverTheClipboardAsGifImageAndBitmap) {
+  TGIFImage gif;
+  gif.LoadFromFile(tq::WorkFile("host.gif"));
+  ASSERT_NE(CF_GIF, 0u);
+  char name[64] = {};
+  GetClipboardFormatNameA(CF_GIF, name, sizeof name);
+  EXPECT_STREQ(name, "GIF Image");
+
+  ui::Clipboard()->Assign(&gif);
+  ASSERT_TRUE(ui::Clipboard()->HasFormat(CF_GIF));
+  ASSERT_TRUE(ui::Clipboard()->HasFormat(CF_BITMAP));
+
+  // The clipboard's GIF bytes are a GIF that the host's decoder reads to the picture.
+  ui::Clipboard()->Open();
+  HANDLE block = GetClipboardData(CF_GIF);
+  ASSERT_NE(block, nullptr);
+  const auto* p = static_cast<const uint8_t*>(GlobalLock(block));
+  std::vector<uint8_t> bytes(p, p + GlobalSize(block));
+  GlobalUnlock(block);
+  ui::Clipboard()->Close();
+  giftest::WriteWorkFile("clip.gif", bytes);
+  ASSERT_EQ(tq::RunHost("/usr/bin/giftopnm clip.gif > clip.ppm"), 0);
+  int w = 0, h = 0;
+  std::vector<Rgb> host = ReadPpm("clip.ppm", w, h);
+  ASSERT_EQ(w, kW);
+  ASSERT_EQ(h, kH);
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      Rgb want = Color(x, y), got = host[size_t(y) * kW + size_t(x)];
+      ASSERT_TRUE(want.r == got.r && want.g == got.g && want.b == got.b) << x << "," << y;
+    }
+
+  // A picture takes the first registered format, the GIF; a bitmap takes the platform bitmap.
+  ui::TPicture picture;
+  picture.Assign(ui::Clipboard());
+  auto* fromClip = ui::As<TGIFImage>(picture.GetGraphic());
+  ASSERT_NE(fromClip, nullptr);
+  ui::TBitmap drawn;
+  drawn.Assign(fromClip);
+  ExpectPicture(drawn, 0, 0);
+  ui::TBitmap bitmap;
+  bitmap.Assign(ui::Clipboard());
+  bitmap.SetPixelFormat(ui::pf24bit);
+  ExpectPicture(bitmap, 0, 0);
+
+  // Without a handle the clipboard's own data of the format is read; a platform bitmap becomes a frame.
+  TGIFImage again;
+  again.LoadFromClipboardFormat(CF_GIF, nullptr, nullptr);
+  EXPECT_EQ(again.GetWidth(), kW);
+  TGIFImage fromBitmap;
+  fromBitmap.LoadFromClipboardFormat(CF_BITMAP, nullptr, nullptr);
+  EXPECT_EQ(fromBitmap.Images().Count(), 1);
+  EXPECT_EQ(fromBitmap.GetHeight(), kH);
+  try {
+    again.LoadFromClipboardFormat(CF_TEXT, nullptr, nullptr);
+    ADD_FAILURE() << "text is no picture";
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), "Unsupported clipboard format");
+  }
 }
 
 TEST(GIFGraphic, PaletteBitmapKeepsItsColoursAndOtherClassesAreRefused) {
