@@ -6,12 +6,46 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "iebitmap.h"
+#include "iethreadpool.h"
+#include "vodevovur.h"
 
 namespace {
+
+// One band of lines of a parallel pass.
+class TBandThread : public TIEPoolThread {
+ public:
+  TBandThread(const std::function<void(int, int)>& body, int first, int count)
+      : body_(body), first_(first), count_(count) {}
+
+ protected:
+  void Execute() override { body_(first_, count_); }
+
+ private:
+  const std::function<void(int, int)>& body_;
+  int first_, count_;
+};
+
+// Runs body(first, count) over `lines` independent lines, in bands on one worker per core when there
+// is enough work, else in this thread. A worker's failure is raised here.
+void ForBands(int lines, const std::function<void(int, int)>& body) {
+  const int workers = std::min(IEProcessorCount(), lines / 32);
+  if (workers <= 1) {
+    body(0, lines);
+    return;
+  }
+  TIEThreadPool pool;
+  const int band = lines / workers;
+  for (int k = 0; k < workers; ++k) {
+    const int first = k * band;
+    pool.Add(new TBandThread(body, first, k == workers - 1 ? lines - first : band));
+  }
+  pool.WaitForAll();
+}
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kBlendOne = 4096;  // shear blending weights are in units of 1/4096
@@ -253,31 +287,37 @@ bool ShearRaster(Raster& img, bool blend, const uint8_t* bg, double angle, void*
   const double factor = 100.0 / (H0 + W1 + H2);
   Raster p1, p2, p3;
   if (!p1.Init(W1, H0, img.fmt)) return false;
-  for (int r = 0; r < H0; ++r) {
-    int n, f;
-    SplitShift((phi > 0 ? r : H0 - r) * T, n, f);
-    ShearLine(img.Row(r), pb, W0, p1.Row(r), pb, W1, n, f, bg, pb, blend);
-    Progress(progress, sender, int(r * factor));
-  }
+  ForBands(H0, [&](int first, int count) {
+    for (int r = first; r < first + count; ++r) {
+      int n, f;
+      SplitShift((phi > 0 ? r : H0 - r) * T, n, f);
+      ShearLine(img.Row(r), pb, W0, p1.Row(r), pb, W1, n, f, bg, pb, blend);
+    }
+  });
+  Progress(progress, sender, int(H0 * factor));
   img.px.clear();
   img.px.shrink_to_fit();
   if (!p2.Init(W1, H2, img.fmt)) return false;
-  for (int x = 0; x < W1; ++x) {
-    int m, f;
-    SplitShift((phi > 0 ? W1 - x : x) * S, m, f);
-    ShearLine(p1.Row(0) + size_t(x) * pb, ptrdiff_t(p1.stride), H0, p2.Row(0) + size_t(x) * pb,
-              ptrdiff_t(p2.stride), H2, m - dy, f, bg, pb, blend);
-    Progress(progress, sender, int((H0 + x) * factor));
-  }
+  ForBands(W1, [&](int first, int count) {
+    for (int x = first; x < first + count; ++x) {
+      int m, f;
+      SplitShift((phi > 0 ? W1 - x : x) * S, m, f);
+      ShearLine(p1.Row(0) + size_t(x) * pb, ptrdiff_t(p1.stride), H0, p2.Row(0) + size_t(x) * pb,
+                ptrdiff_t(p2.stride), H2, m - dy, f, bg, pb, blend);
+    }
+  });
+  Progress(progress, sender, int((H0 + W1) * factor));
   p1.px.clear();
   p1.px.shrink_to_fit();
   if (!p3.Init(W3, H2, img.fmt)) return false;
-  for (int y = 0; y < H2; ++y) {
-    int m, f;
-    SplitShift((phi > 0 ? y : H2 - y) * T, m, f);
-    ShearLine(p2.Row(y), pb, W1, p3.Row(y), pb, W3, m - dx, f, bg, pb, blend);
-    Progress(progress, sender, int((H0 + W1 + y) * factor));
-  }
+  ForBands(H2, [&](int first, int count) {
+    for (int y = first; y < first + count; ++y) {
+      int m, f;
+      SplitShift((phi > 0 ? y : H2 - y) * T, m, f);
+      ShearLine(p2.Row(y), pb, W1, p3.Row(y), pb, W3, m - dx, f, bg, pb, blend);
+    }
+  });
+  Progress(progress, sender, 100);
   img = std::move(p3);
   return true;
 }
@@ -298,54 +338,81 @@ bool AntialiasRaster(Raster& img, const uint8_t* bg, int quality, double angle, 
                      const TIEProgressEvent& progress) {
   const int pb = img.pb;
   if (!std::isfinite(angle)) return false;
-  // the frame of background lets samples reach outside the image and blend its edge with the background
-  Raster s;
-  if (!s.Init(img.w + 2 * kFrame, img.h + 2 * kFrame, img.fmt)) return false;
-  s.FillWith(bg);
-  for (int y = 0; y < img.h; ++y) std::memcpy(s.Row(y + kFrame) + size_t(kFrame) * pb, img.Row(y), img.stride);
+  // A frame of background around the image lets samples reach outside it and blend its edge with the
+  // background; the frame is not built: coordinates below are in the framed image, and every sample
+  // outside the image proper reads the background.
+  const int fw = img.w + 2 * kFrame, fh = img.h + 2 * kFrame;
   const double a = angle * kPi / 180.0, ca = std::cos(a), sa = std::sin(a);
   // at least one pixel is left once the frame is taken off again
-  const int nw = std::max(2 * kFrame + 1, RoundEven(std::fabs(sa * (s.h - 1)) + std::fabs(ca * (s.w - 1))));
-  const int nh = std::max(2 * kFrame + 1, RoundEven(std::fabs(ca * (s.h - 1)) + std::fabs(sa * (s.w - 1))));
+  const int nw = std::max(2 * kFrame + 1, RoundEven(std::fabs(sa * (fh - 1)) + std::fabs(ca * (fw - 1))));
+  const int nh = std::max(2 * kFrame + 1, RoundEven(std::fabs(ca * (fh - 1)) + std::fabs(sa * (fw - 1))));
   Raster d;
   if (!d.Init(nw - 2 * kFrame, nh - 2 * kFrame, img.fmt)) return false;
-  const double cx = (s.w - 1) / 2.0, cy = (s.h - 1) / 2.0, cx2 = (nw - 1) / 2.0, cy2 = (nh - 1) / 2.0;
+  const double cx = (fw - 1) / 2.0, cy = (fh - 1) / 2.0, cx2 = (nw - 1) / 2.0, cy2 = (nh - 1) / 2.0;
+  const Raster& src = img;
   auto pixel = [&](int x, int y) -> const uint8_t* {
-    return (x < 0 || y < 0 || x >= s.w || y >= s.h) ? bg : s.Row(y) + size_t(x) * pb;
+    x -= kFrame;
+    y -= kFrame;
+    return (x < 0 || y < 0 || x >= src.w || y >= src.h) ? bg : src.Row(y) + size_t(x) * pb;
   };
-  for (int j = 0; j < d.h; ++j) {
-    const double v = j + kFrame - cy2;
-    uint8_t* out = d.Row(j);
-    for (int i = 0; i < d.w; ++i, out += pb) {
-      const double u = i + kFrame - cx2;
-      const double sx = u * ca - v * sa + cx, sy = u * sa + v * ca + cy;
-      const double flx = std::floor(sx), fly = std::floor(sy);
-      const int x0 = int(flx), y0 = int(fly);
-      const double fx = sx - flx, fy = sy - fly;
-      if (quality == 1) {
-        const uint8_t *p00 = pixel(x0, y0), *p10 = pixel(x0 + 1, y0), *p01 = pixel(x0, y0 + 1),
-                      *p11 = pixel(x0 + 1, y0 + 1);
-        for (int c = 0; c < pb; ++c) {
-          const double top = p00[c] + (p10[c] - p00[c]) * fx, bottom = p01[c] + (p11[c] - p01[c]) * fx;
-          out[c] = uint8_t(std::clamp(std::floor(top + (bottom - top) * fy + 0.5), 0.0, 255.0));
+  const ptrdiff_t sstride = ptrdiff_t(src.stride);
+  ForBands(d.h, [&](int firstRow, int rowCount) {
+    for (int j = firstRow; j < firstRow + rowCount; ++j) {
+      const double v = j + kFrame - cy2;
+      uint8_t* out = d.Row(j);
+      for (int i = 0; i < d.w; ++i, out += pb) {
+        const double u = i + kFrame - cx2;
+        const double sx = u * ca - v * sa + cx, sy = u * sa + v * ca + cy;
+        const double flx = std::floor(sx), fly = std::floor(sy);
+        const int x0 = int(flx), y0 = int(fly);
+        const double fx = sx - flx, fy = sy - fly;
+        if (quality == 1) {
+          const uint8_t *p00 = pixel(x0, y0), *p10 = pixel(x0 + 1, y0), *p01 = pixel(x0, y0 + 1),
+                        *p11 = pixel(x0 + 1, y0 + 1);
+          for (int c = 0; c < pb; ++c) {
+            const double top = p00[c] + (p10[c] - p00[c]) * fx, bottom = p01[c] + (p11[c] - p01[c]) * fx;
+            out[c] = uint8_t(std::clamp(std::floor(top + (bottom - top) * fy + 0.5), 0.0, 255.0));
+          }
+          continue;
         }
-      } else {
         double wx[4], wy[4];
         CubicWeights(fx, wx);
         CubicWeights(fy, wy);
         double sum[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-        for (int m = 0; m < 4; ++m)
-          for (int n = 0; n < 4; ++n) {
-            const uint8_t* p = pixel(x0 - 1 + n, y0 - 1 + m);
-            const double wgt = wx[n] * wy[m];
-            for (int c = 0; c < pb; ++c) sum[c] += p[c] * wgt;
+        const int ix = x0 - kFrame, iy = y0 - kFrame;
+        if (ix >= 1 && iy >= 1 && ix + 2 < src.w && iy + 2 < src.h) {
+          // all sixteen samples inside the image: straight from its rows, the sums of each row first
+          const uint8_t* row = src.Row(iy - 1) + size_t(ix - 1) * pb;
+          for (int m = 0; m < 4; ++m, row += sstride) {
+            if (pb == 3) {
+              double r0 = 0, r1 = 0, r2 = 0;
+              for (int n = 0; n < 4; ++n) {
+                r0 += row[3 * n] * wx[n];
+                r1 += row[3 * n + 1] * wx[n];
+                r2 += row[3 * n + 2] * wx[n];
+              }
+              sum[0] += r0 * wy[m];
+              sum[1] += r1 * wy[m];
+              sum[2] += r2 * wy[m];
+            } else {
+              for (int n = 0; n < 4; ++n)
+                for (int c = 0; c < pb; ++c) sum[c] += row[n * pb + c] * (wx[n] * wy[m]);
+            }
           }
+        } else {
+          for (int m = 0; m < 4; ++m)
+            for (int n = 0; n < 4; ++n) {
+              const uint8_t* p = pixel(x0 - 1 + n, y0 - 1 + m);
+              const double wgt = wx[n] * wy[m];
+              for (int c = 0; c < pb; ++c) sum[c] += p[c] * wgt;
+            }
+        }
         // the kernel overshoots at hard edges: clamping (not mirroring) keeps black black and white white
         for (int c = 0; c < pb; ++c) out[c] = uint8_t(std::clamp(std::floor(sum[c] + 0.5), 0.0, 255.0));
       }
     }
-    Progress(progress, sender, int(int64_t(j) * 100 / d.h));
-  }
+  });
+  Progress(progress, sender, 100);
   img = std::move(d);
   return true;
 }
