@@ -419,6 +419,21 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
     return limited(at(r, x - 1, c) * w.W[0] + at(r, x, c) * w.W[1] + at(r, x + 1, c) * w.W[2] + at(r, x + 2, c) * w.W[3]);
   };
 
+  // The horizontal cubic of a loaded row at each horizontal piece changes only when the rows move:
+  // computed once per row and piece (rounded when the vertical cubic takes it up), not per pixel.
+  const bool cubicH = mode != 0 && ix;
+  std::vector<std::vector<double>> hc(cubicH ? 4 : 0);
+  auto horiz = [&](int r) {
+    std::vector<double>& o = hc[size_t(r)];
+    o.resize(hp.size() * C);
+    for (size_t hk = 0; hk < hp.size(); ++hk)
+      for (int c = 0; c < C; ++c) {
+        const double v = cubicRow(r, hp[hk].Src, c, hw[hk]);
+        o[hk * C + c] = iy ? double(IERound(v)) : v;
+      }
+  };
+  for (int r = 0; r < int(hc.size()); ++r) horiz(r);
+
   std::vector<double> acc(size_t(dW) * C, 0.0);
   std::vector<T> out(size_t(dW) * C);
   int row = 0;
@@ -443,11 +458,10 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
           else
             val = (1 - P) * A + P * Cv;
         } else if (ix && iy) {
-          double r4[4];
-          for (int r = 0; r < 4; ++r) r4[r] = IERound(cubicRow(r, x, c, hw[hk]));
-          val = limited(r4[0] * vw.W[0] + r4[1] * vw.W[1] + r4[2] * vw.W[2] + r4[3] * vw.W[3]);
+          const size_t k = hk * C + size_t(c);
+          val = limited(hc[0][k] * vw.W[0] + hc[1][k] * vw.W[1] + hc[2][k] * vw.W[2] + hc[3][k] * vw.W[3]);
         } else if (ix) {
-          val = cubicRow(1, x, c, hw[hk]);
+          val = hc[1][hk * C + size_t(c)];
         } else {
           val = limited(at(0, x, c) * vw.W[0] + at(1, x, c) * vw.W[1] + at(2, x, c) * vw.W[2] + at(3, x, c) * vw.W[3]);
         }
@@ -469,6 +483,10 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
       ++cur;
       std::rotate(rows.begin(), rows.begin() + 1, rows.end());
       load(rows[3], cur + 2);
+      if (cubicH) {
+        std::rotate(hc.begin(), hc.begin() + 1, hc.end());
+        horiz(3);
+      }
     }
   }
 }

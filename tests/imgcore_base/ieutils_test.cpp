@@ -18,6 +18,11 @@ TEST(IEUtils, RoundingAndClamping) {
   EXPECT_EQ(IERound(2.5), 2);  // halves to even
   EXPECT_EQ(IERound(3.5), 4);
   EXPECT_EQ(IERound(-2.5), -2);
+  EXPECT_EQ(IERound(-3.5), -4);
+  EXPECT_EQ(IERound(0.49999999999999994), 0);  // just under a half: never rounded up twice
+  EXPECT_EQ(IERound(-0.5000000000000001), -1);
+  EXPECT_EQ(IERound(2147483646.5), 2147483646);
+  EXPECT_EQ(IERound(-2147483647.6), -2147483648);
   EXPECT_EQ(IEClamp(5, 10, 20), 10);
   EXPECT_EQ(IEClamp(25, 10, 20), 20);
   EXPECT_EQ(IEClamp(10, 10, 20), 10);
