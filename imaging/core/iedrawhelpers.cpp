@@ -3,9 +3,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <map>
 #include <random>
 
 #include "ieplatformbitmap.h"
+#include "ieshadow.h"
+#include "uibitmap.h"
+#include "uigraphics.h"
 #include "ieutils.h"
 
 namespace {
@@ -164,4 +169,79 @@ bool IEMakeShadedNoiseBitmap(TIEPlatformBitmap* bitmap, int width, int height) {
     }
   }
   return true;
+}
+
+void IEDrawSoftShadow(TIEPlatformBitmap* bitmap, int x1, int y1, int x2, int y2) {
+  if (!bitmap || bitmap->GetPixelFormat() != iepf24bit) return;
+  const int64_t w = int64_t(x2) - x1 + 1, h = int64_t(y2) - y1 + 1;
+  if (w < 1 || h < 1) return;
+  const int bw = bitmap->GetWidth(), bh = bitmap->GetHeight();
+  // the pixels that may change: inside the bitmap and within 5 of the rectangle
+  const int64_t px0 = std::max<int64_t>(int64_t(x1) - 5, 0), px1 = std::min<int64_t>(int64_t(x2) + 5, bw - 1);
+  const int64_t py0 = std::max<int64_t>(int64_t(y1) - 5, 0), py1 = std::min<int64_t>(int64_t(y2) + 5, bh - 1);
+  if (px0 > px1 || py0 > py1) return;
+  TIEGaussianKernel kernel;
+  IEBuildGaussianKernel(kernel, 2.5);
+  const int64_t margin = kernel.HalfWidth + 1;
+  // One axis of the mask (mask coordinate m = p - (start - 5), extent size + 10, set over 5 .. size + 6),
+  // cut to the changed pixels and a margin the blur reaches across. Beyond a cut the mask goes on with
+  // what the blur's repeated end sample gives, or the difference lies outside the changed pixels.
+  auto axis = [&](int64_t p0, int64_t p1, int64_t start, int64_t size, int64_t& c0) {
+    const int64_t origin = start - 5, extent = size + 10;
+    c0 = std::max<int64_t>(0, p0 - origin - margin);
+    const int64_t c1 = std::min<int64_t>(extent - 1, p1 - origin + margin);
+    std::vector<uint8_t> line(size_t(c1 - c0 + 1));
+    for (size_t i = 0; i < line.size(); ++i) {
+      const int64_t m = c0 + int64_t(i);
+      line[i] = m >= 5 && m <= size + 6 ? 255 : 0;
+    }
+    return line;
+  };
+  int64_t cx0 = 0, cy0 = 0;
+  const std::vector<uint8_t> rowMask = axis(px0, px1, x1, w, cx0), colMask = axis(py0, py1, y1, h, cy0);
+  // Rows pass: every row of the rectangle blurs to the same line, the others stay 0.
+  std::vector<uint8_t> rowBlur(rowMask.size());
+  IEBlurLine(kernel, rowMask.data(), rowBlur.data(), int(rowMask.size()));
+  // Columns pass: a column is its row value over the rectangle's rows; one blur per distinct value.
+  std::map<uint8_t, std::vector<uint8_t>> columns;
+  auto column = [&](uint8_t v) -> const std::vector<uint8_t>& {
+    auto it = columns.find(v);
+    if (it != columns.end()) return it->second;
+    std::vector<uint8_t> in(colMask.size()), out(colMask.size());
+    for (size_t j = 0; j < in.size(); ++j) in[j] = colMask[j] ? v : 0;
+    IEBlurLine(kernel, in.data(), out.data(), int(in.size()));
+    return columns.emplace(v, std::move(out)).first->second;
+  };
+  for (int64_t y = py0; y <= py1; ++y) {
+    uint8_t* row = bitmap->ScanLine(int(y));
+    const size_t my = size_t(y - (int64_t(y1) - 5) - cy0);
+    const bool insideRows = y >= y1 && y < y2;
+    for (int64_t x = px0; x <= px1; ++x) {
+      if (insideRows && x >= x1 && x < x2) continue;
+      const size_t mx = size_t(x - (int64_t(x1) - 5) - cx0);
+      const int m = column(rowBlur[mx])[my];
+      if (!m) continue;
+      const double keep = 1.0 - m / 255.0;
+      uint8_t* p = row + size_t(x) * 3;
+      for (int k = 0; k < 3; ++k) p[k] = uint8_t(p[k] * keep);
+    }
+  }
+}
+
+void IEDrawTextBox(ui::TCanvas* canvas, int& x, int& y, const std::string& text, ui::TFont* font, ui::TBrush* brush,
+                   ui::TBitmap* saved, int widthLimit, int heightLimit, TColor topLeft, TColor bottomRight) {
+  if (!canvas) return;
+  if (font) canvas->Font()->Assign(font);
+  if (brush) canvas->Brush()->Assign(brush);
+  const int bw = canvas->TextWidth(text) + 12, bh = canvas->TextHeight(text) + 12;
+  x = std::max(0, std::min(x, widthLimit - bw - 1));
+  y = std::max(0, std::min(y, heightLimit - bh - 1));
+  if (saved) {
+    saved->SetPixelFormat(ui::pf24bit);
+    saved->SetSize(bw, bh);
+    BitBlt(saved->Canvas()->GetHandle(), 0, 0, bw, bh, canvas->GetHandle(), x, y, SRCCOPY);
+  }
+  canvas->FillRect(RECT{x + 6, y + 6, x + bw, y + bh});
+  IEDrawBevelFrame(canvas->GetHandle(), x + 6, y + 6, x + bw - 1, y + bh - 1, topLeft, bottomRight);
+  canvas->TextOut(x + 9, y + 9, text);  // on the brush's colour, as the box
 }

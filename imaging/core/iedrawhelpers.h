@@ -7,11 +7,18 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "iedefs.h"
 
 class TIEPlatformBitmap;
+namespace ui {
+class TCanvas;
+class TFont;
+class TBrush;
+class TBitmap;
+}  // namespace ui
 
 // Frame lines (x1, y2)-(x1, y1)-(x2, y1) in colour1, then (x1, y2)-(x2, y2)-(x2, y1) in colour2, each
 // line without its last point; solid pen of width 1.
@@ -34,3 +41,14 @@ void IEGaussianCurve(int n, double low, double high, double s, std::vector<doubl
 // a horizontal grey shading with random brightness runs.
 bool IEMakeStripeBitmap(TIEPlatformBitmap* bitmap, int width, int height);
 bool IEMakeShadedNoiseBitmap(TIEPlatformBitmap* bitmap, int width, int height);
+
+// A soft shadow around the image rectangle (x1, y1)-(x2, y2), inclusive, of a 24-bit bitmap: a mask
+// of the rectangle and two more pixels right of and below it, blurred (Gaussian, radius 2.5), darkens
+// the pixels within 5 of the rectangle outside x1 <= x < x2, y1 <= y < y2. Only the part of the mask
+// that reaches the bitmap is made, so a rectangle far larger than the bitmap costs no more.
+void IEDrawSoftShadow(TIEPlatformBitmap* bitmap, int x1, int y1, int x2, int y2);
+
+// A framed box of `text` at (x, y) moved inside widthLimit x heightLimit (the variables receive the
+// place used); `saved` receives the canvas area the box covers, so that the caller can restore it.
+void IEDrawTextBox(ui::TCanvas* canvas, int& x, int& y, const std::string& text, ui::TFont* font, ui::TBrush* brush,
+                   ui::TBitmap* saved, int widthLimit, int heightLimit, TColor topLeft, TColor bottomRight);

@@ -163,8 +163,11 @@ void IEDrawBackground(bool designing, ui::TCanvas* canvas, TIEPlatformBitmap* bi
       IEGradientFill(area, canvas->GetHandle(), colour, true, gradientEndColor);
       break;
     case iebsSoftShadow:
-      // Only the ground: the shadow around the image is not drawn yet.
       if (designing || bitmap) Fill(canvas, colour, ui::bsSolid, area);
+      if (!designing && bitmap && imageAtLeast2x2) {
+        GdiFlush();
+        IEDrawSoftShadow(bitmap, x1, y1, x2, y2);
+      }
       break;
     case iebsPhotoLike:
       Fill(canvas, kPhotoLikeGrey, ui::bsSolid, area);

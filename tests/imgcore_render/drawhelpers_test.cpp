@@ -4,7 +4,10 @@
 
 #include <cstring>
 
+#include "iebitmap.h"
 #include "iedrawhelpers.h"
+#include "ieshadow.h"
+#include "ieareaops.h"
 #include "ieplatformbitmap.h"
 
 namespace {
@@ -89,3 +92,71 @@ TEST(DrawHelpers, CropShadowStrips) {
 }
 
 }  // namespace
+
+namespace {
+
+// The soft shadow as written out: the whole (w + 10) x (h + 10) mask, blurred, applied.
+void SoftShadowReference(TIEDIBSectionBitmap& b, int x1, int y1, int x2, int y2) {
+  const int w = x2 - x1 + 1, h = y2 - y1 + 1;
+  TIEBitmap mask(w + 10, h + 10, ie8g);
+  mask.Fill(0);
+  mask.FillRect(5, 5, w + 6, h + 6, 255);
+  IEGaussianBlurGray8(&mask, TIERect{0, 0, w + 9, h + 9}, 2.5);
+  for (int y = y1 - 5; y <= y2 + 5; ++y)
+    for (int x = x1 - 5; x <= x2 + 5; ++x) {
+      if (x < 0 || y < 0 || x >= b.GetWidth() || y >= b.GetHeight()) continue;
+      if (x >= x1 && x < x2 && y >= y1 && y < y2) continue;
+      const int m = mask.GetRowAddress(y - y1 + 5)[x - x1 + 5];
+      uint8_t* p = b.ScanLine(y) + 3 * x;
+      for (int k = 0; k < 3; ++k) p[k] = uint8_t(p[k] * (1 - m / 255.0));
+    }
+}
+
+bool SamePixels(TIEDIBSectionBitmap& a, TIEDIBSectionBitmap& b) {
+  GdiFlush();
+  for (int y = 0; y < a.GetHeight(); ++y)
+    if (std::memcmp(a.ScanLine(y), b.ScanLine(y), size_t(a.GetWidth()) * 3) != 0) return false;
+  return true;
+}
+
+}  // namespace
+
+TEST(DrawHelpers, SoftShadowDarkensAroundTheImageOnly) {
+  struct Case { int x1, y1, x2, y2; } cases[] = {
+      {20, 15, 60, 40},    // wholly inside
+      {-8, -3, 30, 20},    // cut by the top-left corner
+      {70, 50, 140, 90},   // cut by the right and bottom edges
+      {2, 2, 3, 3},        // 2 x 2
+  };
+  for (const Case& c : cases) {
+    TIEDIBSectionBitmap ours, ref;
+    Make(ours, 100, 80, 200);
+    Make(ref, 100, 80, 200);
+    IEDrawSoftShadow(&ours, c.x1, c.y1, c.x2, c.y2);
+    SoftShadowReference(ref, c.x1, c.y1, c.x2, c.y2);
+    EXPECT_TRUE(SamePixels(ours, ref)) << c.x1 << "," << c.y1;
+  }
+  TIEDIBSectionBitmap b;
+  Make(b, 100, 80, 200);
+  IEDrawSoftShadow(&b, 20, 15, 60, 40);
+  EXPECT_EQ(At(b, 40, 30), 200) << "the image area is left alone";
+  EXPECT_LT(At(b, 61, 41), 150) << "right of and below the image is darkest";
+  EXPECT_EQ(At(b, 5, 5), 200) << "far from the image nothing changes";
+}
+
+TEST(DrawHelpers, SoftShadowOfAHugeRectangleCostsOnlyTheBitmap) {
+  // A zoomed image a hundred thousand pixels wide whose right and bottom edges show: the far edges
+  // cannot reach the bitmap, so the result equals that of a rectangle just past the bitmap's corner.
+  TIEDIBSectionBitmap huge, closeBy;
+  Make(huge, 120, 90, 180);
+  Make(closeBy, 120, 90, 180);
+  IEDrawSoftShadow(&huge, -200000, -150000, 80, 60);
+  IEDrawSoftShadow(&closeBy, -40, -40, 80, 60);
+  EXPECT_TRUE(SamePixels(huge, closeBy));
+  EXPECT_LT(At(huge, 81, 61), 180);
+  TIEDIBSectionBitmap untouched;
+  Make(untouched, 10, 10, 99);
+  IEDrawSoftShadow(&untouched, 500, 500, 600, 600);  // nowhere near
+  IEDrawSoftShadow(&untouched, 5, 5, 4, 4);          // empty
+  EXPECT_EQ(At(untouched, 9, 9), 99);
+}

@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "iebackground.h"
+#include "iedrawhelpers.h"
+#include "ieviewdraw.h"
 #include "ieplatformbitmap.h"
 #include "ieviewglobals.h"
 #include "imageryview.h"
@@ -225,4 +227,73 @@ TEST(Background, ViewPaintsItsBackgroundOntoAnyCanvas) {
   EXPECT_EQ(kColour, t.At(8, 0));
   EXPECT_EQ(kColour, t.At(0, 8));
   view->Free();
+}
+
+TEST(Background, SoftShadowSurroundsTheImageOnlyWhenABitmapIsGiven) {
+  Target t(80, 60);
+  t.Paint(iebsSoftShadow, kColour, 20, 15, 50, 40);
+  EXPECT_EQ(kColour, t.At(2, 2));
+  EXPECT_EQ(kColour, t.At(30, 30)) << "the image area keeps the ground";
+  EXPECT_NE(kColour, t.At(51, 41)) << "darker right of and below the image";
+  const TColor shade = t.At(51, 41);
+  EXPECT_LT(shade & 0xFF, kColour & 0xFF);
+  Target none(80, 60);
+  none.Paint(iebsSoftShadow, kColour, 20, 15, 50, 40, 16, bsSolid, false);
+  EXPECT_EQ(clWhite, none.At(51, 41)) << "without a bitmap nothing is painted";
+}
+
+// The overlays draw through GDI+, which a view loads while it lives.
+class Overlays : public ::testing::Test {
+ protected:
+  void SetUp() override { IEGdiPlusLoad(); }
+  void TearDown() override { IEGdiPlusUnload(); }
+};
+
+TEST_F(Overlays, ShadeOutsideDarkensTheBandsAroundTheInnerRectangle) {
+  ASSERT_TRUE(IEGdiPlusAvailable());
+  Target t(100, 100);
+  IEShadeOutsideRect(t.bmp.Canvas(), 0, 0, 99, 99, 20, 20, 80, 80);
+  GdiFlush();
+  auto grey = [&](int x, int y) { return int(t.At(x, y) & 0xFF); };
+  EXPECT_EQ(255, grey(50, 50)) << "inside untouched";
+  EXPECT_NEAR(255 * 105 / 255, grey(5, 50), 3) << "black at transparency 150 over white";
+  // The fills' right and bottom edges are excluded: the bands meet without a gap or a double shade.
+  const struct { int x, y, grey; } probes[] = {
+      {20, 5, 105}, {21, 5, 105}, {50, 20, 105}, {50, 21, 255}, {50, 80, 255}, {50, 81, 105},
+      {79, 50, 255}, {80, 50, 105}, {50, 98, 105}, {98, 98, 105}};
+  for (const auto& p : probes) EXPECT_NEAR(p.grey, grey(p.x, p.y), 3) << p.x << "," << p.y;
+  Target flat(40, 40);
+  IEShadeOutsideRect(flat.bmp.Canvas(), 0, 0, 39, 39, 10, 10, 10, 30);  // inner of zero width
+  GdiFlush();
+  EXPECT_EQ(40 * 40, flat.Count(clWhite, 0, 0, 40, 40));
+}
+
+TEST_F(Overlays, TextAndInfoBoxesStayOnTheCanvasAndSaveWhatTheyCover) {
+  Target t(200, 100);
+  SetPixelV(t.bmp.Canvas()->GetHandle(), 0, 10, 0x123456);
+  int x = -5, y = 10;
+  TBitmap saved;
+  TBrush brush;
+  brush.SetColor(0x00FFFF);
+  IEDrawTextBox(t.bmp.Canvas(), x, y, "Zoom 100%", nullptr, &brush, &saved, 200, 100, clWhite, 0x808080);
+  GdiFlush();
+  EXPECT_EQ(0, x);
+  EXPECT_EQ(10, y);
+  EXPECT_GT(saved.GetWidth(), 12);
+  EXPECT_EQ(COLORREF(0x123456), GetPixel(saved.Canvas()->GetHandle(), 0, 0)) << "the covered area was saved first";
+  EXPECT_EQ(TColor(0x00FFFF), t.At(7, 17)) << "the box is filled with the brush";
+  x = 500;  // moved back inside the width limit
+  IEDrawTextBox(t.bmp.Canvas(), x, y, "Zoom 100%", nullptr, &brush, nullptr, 200, 100, clWhite, 0x808080);
+  EXPECT_EQ(200 - saved.GetWidth() - 1, x);
+
+  Target info(200, 100);
+  int ix = -3, iy = -7;
+  IEDrawInfoBox(info.bmp.Canvas(), ix, iy, "0000 x 0000", "12 x 34");
+  GdiFlush();
+  EXPECT_EQ(0, ix);
+  EXPECT_EQ(0, iy);
+  const TColor c = info.At(10, 20);  // pale yellow, half transparent over white
+  EXPECT_GT(int(c & 0xFF), 200);
+  EXPECT_GT(int((c >> 8) & 0xFF), 200);
+  EXPECT_NEAR(int((c >> 16) & 0xFF), (0x60 + 255) / 2, 4);
 }
