@@ -1,6 +1,8 @@
 #include "iebackground.h"
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "iedrawhelpers.h"
 #include "ieplatformbitmap.h"
@@ -30,12 +32,18 @@ void ChessboardIntoRows(TIEPlatformBitmap* bitmap, ui::TColor colour, int x, int
   const int bw = bitmap->GetWidth(), bh = bitmap->GetHeight();
   const int left = std::max(x, 0), right = std::min(x + width, bw);
   if (bh <= 0 || left >= right) return;
+  // The two kinds of row, made once and copied into every row of their band.
+  std::vector<TIERGB> pattern[2];
+  for (int band = 0; band < 2; ++band) {
+    pattern[band].resize(size_t(right - left));
+    for (int bx = left; bx < right; ++bx) pattern[band][size_t(bx - left)] = c[band ^ (((bx - x) / size) & 1)];
+  }
+  const size_t bytes = size_t(right - left) * sizeof(TIERGB);
   for (int row = 0; row < height; ++row) {
     const int by = std::min(std::max(y + row, 0), bh - 1);
     TIERGB* p = reinterpret_cast<TIERGB*>(bitmap->ScanLine(by));
     if (!p) continue;
-    const int band = (row / size) & 1;
-    for (int bx = left; bx < right; ++bx) p[bx] = c[band ^ (((bx - x) / size) & 1)];
+    std::memcpy(p + left, pattern[(row / size) & 1].data(), bytes);
   }
 }
 

@@ -249,6 +249,16 @@ class TImageryView : public TIEView {
   double HScrollScale = 1, VScrollScale = 1;
   TScrollStyle ScrollBars = ssBoth;
   bool HScrollBarShown = false, VScrollBarShown = false;
+  // What each scroll bar of the window was last given: the bars are set only where it changes, as
+  // every call costs the window system a round trip and a repaint of the bar.
+  struct TScrollBarState {
+    HWND Wnd = nullptr;
+    int Page = -1, Pos = -1;
+    bool Enabled = false, Disabled = false, Shown = false;
+  };
+  TScrollBarState HBarState, VBarState;
+  TScrollBarState& BarState(int bar);
+  void PutScrollPos(int bar, int pos);
   bool KeepScrollBars = false;
   bool AutoFit = false, AutoShrink = false, AutoStretch = false;
   bool UpdateReentered = false;

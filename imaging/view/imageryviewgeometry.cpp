@@ -268,8 +268,8 @@ void TImageryView::SetViewOrigin(int x, int y) {
   PaintView();
   DoViewChange(0);
   if (HandleAllocated() && HasParentWindow()) {
-    if (ScrollBarIncludes(SB_HORZ)) IESetScrollPos(GetHandle(), SB_HORZ, Trunc(x / HScrollScale), true, false);
-    if (ScrollBarIncludes(SB_VERT)) IESetScrollPos(GetHandle(), SB_VERT, Trunc(y / VScrollScale), true, false);
+    if (ScrollBarIncludes(SB_HORZ)) PutScrollPos(SB_HORZ, Trunc(x / HScrollScale));
+    if (ScrollBarIncludes(SB_VERT)) PutScrollPos(SB_VERT, Trunc(y / VScrollScale));
   }
 }
 
@@ -286,7 +286,7 @@ void TImageryView::SetViewOriginX(int x) {
   PaintView();
   DoViewChange(0);
   if (HandleAllocated() && HasParentWindow() && ScrollBarIncludes(SB_HORZ))
-    IESetScrollPos(GetHandle(), SB_HORZ, Trunc(x / HScrollScale), true, false);
+    PutScrollPos(SB_HORZ, Trunc(x / HScrollScale));
 }
 
 void TImageryView::SetViewOriginY(int y) {
@@ -302,7 +302,7 @@ void TImageryView::SetViewOriginY(int y) {
   PaintView();
   DoViewChange(0);
   if (HandleAllocated() && HasParentWindow() && ScrollBarIncludes(SB_VERT))
-    IESetScrollPos(GetHandle(), SB_VERT, Trunc(y / VScrollScale), true, false);
+    PutScrollPos(SB_VERT, Trunc(y / VScrollScale));
 }
 
 void TImageryView::PaintView() {
@@ -503,12 +503,34 @@ void TImageryView::SetCenterValue(bool value) {
 
 // ---- scroll bars ----
 
+namespace {
+// A bar drawn at once costs far more than the change itself (a synchronous frame paint on every zoom
+// or scroll step): the frame is marked for repainting instead, and paints once when messages run.
+void RedrawScrollBars(HWND h) { RedrawWindow(h, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOERASE | RDW_NOCHILDREN); }
+}  // namespace
+
+TImageryView::TScrollBarState& TImageryView::BarState(int bar) {
+  TScrollBarState& st = bar == SB_HORZ ? HBarState : VBarState;
+  const HWND h = GetHandle();
+  if (st.Wnd != h) st = TScrollBarState{h};  // a new window starts from nothing known
+  return st;
+}
+
+void TImageryView::PutScrollPos(int bar, int pos) {
+  TScrollBarState& st = BarState(bar);
+  if (st.Pos == pos) return;
+  IESetScrollPos(st.Wnd, bar, pos, false, false);
+  RedrawScrollBars(st.Wnd);
+  st.Pos = pos;
+}
+
 void TImageryView::ShowScrollBarMarked(int bar, bool show) {
   bool& shown = bar == SB_HORZ ? HScrollBarShown : VScrollBarShown;
   if (!HandleAllocated()) return;
   if (!show && !shown) return;
   shown = show;
   ShowScrollBar(GetHandle(), bar, show);
+  BarState(bar).Shown = show;
 }
 
 void TImageryView::SetScrollBarsValue(TScrollStyle style) {
@@ -520,12 +542,15 @@ void TImageryView::SetScrollBarsValue(TScrollStyle style) {
 }
 
 void TImageryView::SetUpScrollBar(int bar, int max, int viewport) {
-  HWND h = GetHandle();
+  TScrollBarState& st = BarState(bar);
+  const HWND h = st.Wnd;
   if (max < 1) {
     if (KeepScrollBars) {
       (bar == SB_HORZ ? HScrollBarShown : VScrollBarShown) = true;
-      EnableScrollBar(h, bar, ESB_DISABLE_BOTH);
-      ShowScrollBar(h, bar, TRUE);
+      if (!st.Disabled) EnableScrollBar(h, bar, ESB_DISABLE_BOTH);
+      if (!st.Shown) ShowScrollBar(h, bar, TRUE);
+      st.Disabled = st.Shown = true;
+      st.Enabled = false;
     } else {
       ShowScrollBarMarked(bar, false);
     }
@@ -535,9 +560,17 @@ void TImageryView::SetUpScrollBar(int bar, int max, int viewport) {
   const int origin = bar == SB_HORZ ? ViewOriginX : ViewOriginY;
   (bar == SB_HORZ ? HScrollBarShown : VScrollBarShown) = true;
   scale = (viewport + max) / kScrollRange;
-  IESetScrollInfo(h, bar, 0, 0xFFFF, Trunc(viewport / scale), Trunc(origin / scale), true, false);
-  EnableScrollBar(h, bar, ESB_ENABLE_BOTH);
-  ShowScrollBar(h, bar, TRUE);
+  const int page = Trunc(viewport / scale), pos = Trunc(origin / scale);
+  if (st.Page != page || st.Pos != pos) {
+    IESetScrollInfo(h, bar, 0, 0xFFFF, page, pos, false, false);
+    RedrawScrollBars(h);
+  }
+  if (!st.Enabled) EnableScrollBar(h, bar, ESB_ENABLE_BOTH);
+  if (!st.Shown) ShowScrollBar(h, bar, TRUE);
+  st.Page = page;
+  st.Pos = pos;
+  st.Enabled = st.Shown = true;
+  st.Disabled = false;
 }
 
 void TImageryView::ClampOriginAndSetScrollBars() {
