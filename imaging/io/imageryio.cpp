@@ -17,6 +17,8 @@
 #include "iewbmp.h"
 #include "ietextutils.h"
 #include "ietgafil.h"
+#include "ieresample.h"
+#include "ieresamplers.h"
 #include "tifdecode.h"
 #include "jpegfilt.h"
 #include "pcxfilter.h"
@@ -195,6 +197,58 @@ void TImageryIO::SetAttachedImageryValue(TIEView* view) {
     OwnsBitmap = false;
   }
   ViewHandler = view->AddBitmapChangeHandler([this](TIEView*, bool destroying) { ViewBitmapChanged(destroying); });
+}
+
+namespace {
+// File types whose loads keep the image as read: no resolution fitting after them.
+bool AdjustsDpiAfterLoad(TIEFileFormatCode type) {
+  switch (type) {
+    case iffWBMP: case iffDICOM: case iffRawBitmap: case iffWMF: case iffEMF: case iffIEV: case iffLYR: case iffALL:
+      return false;
+    default:
+      return true;
+  }
+}
+}  // namespace
+
+void TImageryIO::AdjustDPI() {
+  if (!PrepareBitmap()) return;
+  const int dx = Params.DpiX, dy = Params.DpiY;
+  if (dx < 1 || dy < 1 || dx == dy) return;
+  int w = Params.Width, h = Params.Height;
+  if (w < 1 || h < 1 || IEBitmap->GetImageWidth() < 1 || IEBitmap->GetImageHeight() < 1) return;
+  if (h < w) {
+    h = int(double(h) / dy * dx);
+    Params.SetDpiY(dx);
+  } else {
+    w = int(double(w) / dx * dy);
+    Params.SetDpiX(dy);
+  }
+  Params.Width = w;
+  Params.Height = h;
+  if (w < 1 || h < 1) return;
+  std::unique_ptr<TIEBitmap> alpha;
+  if (IEBitmap->AlphaPresent()) {
+    alpha.reset(new TIEBitmap);
+    alpha->Assign(IEBitmap->GetAlphaChannel());
+  }
+  TIEBitmap resized;
+  if (FilteredAdjustDPI) {
+    TIEBitmap rgb;
+    rgb.Assign(IEBitmap);
+    rgb.SetPixelFormat(ie24RGB);
+    resized.Allocate(w, h, ie24RGB);
+    IEResampleRGB24(&rgb, &resized, rfFastLinear, nullptr, nullptr);
+  } else {
+    resized.Allocate(w, h, IEBitmap->GetPixelFormat());
+    IEStretchNearest(IEBitmap, &resized, nullptr, nullptr);
+  }
+  IEBitmap->Assign(&resized);
+  if (alpha) {
+    TIEBitmap* a = IEBitmap->GetAlphaChannel();
+    a->Allocate(w, h, ie8g);
+    IEStretchNearest(alpha.get(), a, nullptr, nullptr);
+  }
 }
 
 void TImageryIO::ApplyParamsDpiToView() {
@@ -424,6 +478,7 @@ void TImageryIO::LoadFile(const std::wstring& fileName, TIEFileFormatCode type) 
   ReadFormat(type, buffered, false);
   if (Params.DpiX < 2) Params.SetDpiX(IEDefaultDpiX);
   if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDpiY);
+  if (AutoAdjustDPI && !Aborting && AdjustsDpiAfterLoad(type)) AdjustDPI();
   Params.FileName = fileName;
   Params.FileType = type;
   if (!Aborting) ApplyParamsDpiToView();
@@ -461,6 +516,7 @@ void TImageryIO::LoadStream(TIEStream& stream, TIEFileFormatCode type) {
   if (dataSize >= 0) stream.SetPosition(dataStart + dataSize);
   if (Params.DpiX < 2) Params.SetDpiX(IEDefaultDpiX);
   if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDpiY);
+  if (AutoAdjustDPI && !Aborting && AdjustsDpiAfterLoad(type)) AdjustDPI();
   Params.FileName.clear();
   Params.FileType = type;
   if (!Aborting) ApplyParamsDpiToView();
@@ -554,6 +610,7 @@ void TImageryIO::LoadAsFileType(const std::wstring& fileName, TIEFileFormatCode 
   Params.FileType = fileType;
   TIECodecProgress progress = MakeProgress();
   e->ReadProc(file, *IEBitmap, Params, false, progress);
+  if (AutoAdjustDPI) AdjustDPI();
   UpdateAfterIO();
 }
 
@@ -592,6 +649,7 @@ void TImageryIO::LoadStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileT
   Aborting = false;
   TIECodecProgress progress = MakeProgress();
   e->ReadProc(stream, *IEBitmap, Params, false, progress);
+  if (AutoAdjustDPI) AdjustDPI();
   UpdateAfterIO();
   DoFinishWork();
 }

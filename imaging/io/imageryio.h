@@ -88,6 +88,11 @@ class TImageryIO {
   // PCX stream savers write, and PCX stream loaders expect, a 12-byte header: "PCX2", a NUL, three
   // bytes of padding and the 32-bit length of the image that follows.
   bool StreamHeaders = false;
+  // After each load, resample the image so that both resolutions are equal (the lower one rises to
+  // the other's); FilteredAdjustDPI resamples through the filtered 24-bit resampler.
+  bool AutoAdjustDPI = false;
+  bool FilteredAdjustDPI = false;
+  void AdjustDPI();
   HWND NotifyWindow = nullptr;
   TIEProgressEvent OnProgress;
   std::function<void(void* sender)> OnFinishWork;

@@ -559,3 +559,42 @@ TEST(JPEG2000, AlphaChannelTravelsAsAnOpacityComponent) {
   ASSERT_TRUE(back.AlphaPresent());
   EXPECT_EQ(back.GetAlphaAt(7, 2), 7 * 12);
 }
+
+// AutoAdjustDPI: a PNG that PIL writes at unequal resolutions comes in resampled so that both are
+// equal, the lower resolution rising to the other's.
+TEST(ImageryIOAdjustDPI, UnequalResolutionsAreEvenedOutAfterTheLoad) {
+  Host("/usr/bin/python3 -c \"from PIL import Image; "
+       "im = Image.new('RGB', (300, 200), (10, 120, 230)); im.save('dpi_a.png', dpi=(100, 200)); "
+       "im.save('dpi_b.png', dpi=(100, 300)); Image.new('RGB', (100, 300), (5, 6, 7)).save('dpi_c.png', dpi=(300, 100))\"");
+  struct Case {
+    const char* file;
+    bool filtered;
+    int w, h, dpiX, dpiY;
+  } cases[] = {
+      {"dpi_a.png", false, 300, 100, 100, 100},  // wider than high: the height follows
+      {"dpi_b.png", false, 300, 66, 100, 100},   // 66.67 truncated
+      {"dpi_b.png", true, 300, 66, 100, 100},
+      {"dpi_c.png", false, 33, 300, 100, 100},   // higher than wide: the width follows
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    TImageryIO io;
+    io.AutoAdjustDPI = true;
+    io.FilteredAdjustDPI = c.filtered;
+    io.LoadByExtension(W(tq::WorkFile(c.file)));
+    ASSERT_FALSE(io.Aborting);
+    TIEBitmap* b = io.GetIEBitmap();
+    EXPECT_EQ(b->GetImageWidth(), c.w);
+    EXPECT_EQ(b->GetImageHeight(), c.h);
+    EXPECT_EQ(io.Params.Width, c.w);
+    EXPECT_EQ(io.Params.Height, c.h);
+    EXPECT_EQ(io.Params.DpiX, c.dpiX);
+    EXPECT_EQ(io.Params.DpiY, c.dpiY);
+    const TIERGB p = b->GetPixelRGB(c.w / 2, c.h / 2);
+    EXPECT_EQ(std::string(c.file) == "dpi_c.png" ? 5 : 10, p.r);
+  }
+  TImageryIO plain;  // off by default: nothing changes
+  plain.LoadByExtension(W(tq::WorkFile("dpi_a.png")));
+  EXPECT_EQ(plain.GetIEBitmap()->GetImageHeight(), 200);
+  EXPECT_EQ(plain.Params.DpiY, 200);
+}
