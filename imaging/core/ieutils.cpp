@@ -435,3 +435,41 @@ void IECopyList(const ui::TList& source, ui::TList& dest) {
   dest.Clear();
   for (int i = 0; i < source.Count(); ++i) dest.Add(source.Get(i));
 }
+
+// ---- logs ----
+
+void TIELogFile::Close() {
+  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  file_ = INVALID_HANDLE_VALUE;
+}
+
+void TIELogFile::Write(const std::string& fileName, const std::string& message) {
+  Close();
+  file_ = CreateFileA(fileName.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                      nullptr);
+  if (file_ == INVALID_HANDLE_VALUE) throw EIEError("Cannot open the log file " + fileName);
+  char date[80] = {}, time[80] = {};
+  GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, sizeof date);
+  GetTimeFormatA(LOCALE_USER_DEFAULT, 0, nullptr, nullptr, time, sizeof time);
+  const std::string line = std::string(date) + " " + time + " : " + message + "\r\n";
+  DWORD written = 0;
+  if (!WriteFile(file_, line.data(), DWORD(line.size()), &written, nullptr) || written != line.size() ||
+      !FlushFileBuffers(file_))
+    throw EIEError("Cannot write the log file " + fileName);
+}
+
+std::string IEDebugLogFileName;
+
+namespace {
+TIELogFile& DebugLog() {
+  static TIELogFile log;
+  return log;
+}
+}  // namespace
+
+void IEDebugLogWrite(const std::string& message) {
+  if (IEDebugLogFileName.empty()) return;
+  DebugLog().Write(IEDebugLogFileName, message);
+}
+
+void IEDebugLogClose() { DebugLog().Close(); }

@@ -27,6 +27,28 @@ class EIEError : public std::runtime_error {
   explicit EIEError(const std::string& msg) : std::runtime_error(msg) {}
 };
 
+// An appending text log: every line is "date time : message" (the user's short date and long time
+// formats). The file is reopened for each line and stays open until the next one or Close.
+// Failures to open, write or flush raise EIEError.
+class TIELogFile {
+ public:
+  TIELogFile() = default;
+  ~TIELogFile() { Close(); }
+  TIELogFile(const TIELogFile&) = delete;
+  TIELogFile& operator=(const TIELogFile&) = delete;
+  void Write(const std::string& fileName, const std::string& message);
+  void Close();
+
+ private:
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
+// The library's debug log (the DIB routines write to it): nothing while the file name is empty, its
+// default, which nothing in the library changes.
+extern std::string IEDebugLogFileName;
+void IEDebugLogWrite(const std::string& message);
+void IEDebugLogClose();
+
 // Progress callback (sender, percentage). Long operations call it and stop when their abort flag is set.
 using TIEProgressEvent = std::function<void(void* Sender, int per)>;
 

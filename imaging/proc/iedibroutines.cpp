@@ -59,8 +59,10 @@ constexpr double kInchesPerMetre = 39.3700787;
 
 HGLOBAL _CopyBitmaptoDIBEx(TIEBitmap* bitmap, int x1, int y1, int x2, int y2, int xDpi, int yDpi) {
   if (!bitmap) return nullptr;
+  IEDebugLogWrite("_CopyBitmaptoDIBEx: begin");
   TIEPixelFormat f = bitmap->GetPixelFormat();
   if (f != ie1g && f != ie8p && f != ie8g && f != ie24RGB) {
+    IEDebugLogWrite("_CopyBitmaptoDIBEx: not supported pixel format, converting to 24bit and recurse");
     TIEBitmap copy;
     copy.Assign(bitmap);
     copy.ConvertPixelFormat(ie24RGB);
@@ -79,6 +81,7 @@ HGLOBAL _CopyBitmaptoDIBEx(TIEBitmap* bitmap, int x1, int y1, int x2, int y2, in
   int64_t rowBytes = IERowLength(width, bits, 32);
   uint64_t table = f == ie1g ? 8 : bits == 8 ? 1024 : 0;
   uint64_t size = 44 + table + uint64_t(rowBytes) * uint64_t(height);
+  IEDebugLogWrite("_CopyBitmaptoDIBEx: allocate " + std::to_string(size) + " bytes");
   if (size > 0x7FFFFFFFu) return nullptr;
   HGLOBAL hg = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, SIZE_T(size));
   if (!hg) return nullptr;
@@ -99,6 +102,9 @@ HGLOBAL _CopyBitmaptoDIBEx(TIEBitmap* bitmap, int x1, int y1, int x2, int y2, in
   bih.biYPelsPerMeter = LONG(yDpi * kInchesPerMetre);
   std::memcpy(p, &bih, sizeof(bih));
   uint8_t* t = p + sizeof(bih);
+  IEDebugLogWrite(f == ie1g ? "_CopyBitmaptoDIBEx: ie1g"
+                  : f == ie24RGB ? "_CopyBitmaptoDIBEx: ie24RGB"
+                                 : "_CopyBitmaptoDIBEx: ie8g or ie8p");
   if (f == ie1g) {
     std::memset(t + 4, 255, 4);
   } else if (f == ie8p) {

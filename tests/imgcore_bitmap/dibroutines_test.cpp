@@ -1,9 +1,13 @@
 // Bit runs between 1-bit rows and the 1-to-24-bit expansion table.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
 #include <vector>
 
+#include "iebitmap.h"
 #include "iedibroutines.h"
+#include "ieutils.h"
 
 namespace {
 
@@ -236,6 +240,57 @@ TEST(PlatformBitmaps, AssignFromEveryDepthAndCopy) {
   EXPECT_EQ(b.GetByte(1, 0), 1);
   EXPECT_EQ(b.GetPixelRGB(0, 0).r, 255);
   EXPECT_EQ(b.GetPixelRGB(1, 0).g, 255);
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadAll(const char* name) {
+  std::string s;
+  if (FILE* f = std::fopen(name, "rb")) {
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    std::fclose(f);
+  }
+  return s;
+}
+
+TEST(DebugLog, SilentWithoutANameAndOneLinePerStepWithOne) {
+  DeleteFileA("dib.log");
+  TIEBitmap b(4, 2, ie24RGB);
+  IEDebugLogFileName.clear();
+  HGLOBAL h = _CopyBitmaptoDIBEx(&b, 0, 0, 0, 0, 96, 96);
+  ASSERT_NE(h, nullptr);
+  GlobalFree(h);
+  EXPECT_EQ(GetFileAttributesA("dib.log"), INVALID_FILE_ATTRIBUTES) << "no name: no file";
+
+  IEDebugLogFileName = "dib.log";
+  TIEBitmap cmyk(3, 1, ieCMYK);
+  h = _CopyBitmaptoDIBEx(&cmyk, 0, 0, 0, 0, 96, 96);
+  ASSERT_NE(h, nullptr);
+  GlobalFree(h);
+  IEDebugLogClose();
+  IEDebugLogFileName.clear();
+  const std::string log = ReadAll("dib.log");
+  const char* steps[] = {"_CopyBitmaptoDIBEx: begin\r\n",
+                         "_CopyBitmaptoDIBEx: not supported pixel format, converting to 24bit and recurse\r\n",
+                         "_CopyBitmaptoDIBEx: begin\r\n", "_CopyBitmaptoDIBEx: allocate 56 bytes\r\n",
+                         "_CopyBitmaptoDIBEx: ie24RGB\r\n"};
+  size_t at = 0;
+  for (const char* s : steps) {
+    const size_t found = log.find(std::string(" : ") + s, at);
+    ASSERT_NE(found, std::string::npos) << s << " in\n" << log;
+    at = found + 1;
+  }
+  int lines = 0;
+  for (char c : log) lines += c == '\n';
+  EXPECT_EQ(lines, 5);
+  // each line starts with the date and time, then " : "
+  EXPECT_NE(log.find(':'), 0u);
+  IEDebugLogWrite("nothing");  // the name is empty again: nothing is written, nothing raised
+  EXPECT_EQ(ReadAll("dib.log"), log);
 }
 
 }  // namespace
