@@ -70,6 +70,9 @@ class TIEBitmap : public TIEBaseBitmap {
   int GetChannelCount();
   bool IsEmpty() const { return Width == 0 || Height == 0 || RowLength == 0 || BitCount == 0; }
   TIELocation GetLocation() const { return Location; }
+  // Row segments of a memory image that no single block could hold (0: one block).
+  int GetSegmentCount() const { return SegmentCount; }
+  int GetRowsPerSegment() const { return RowsPerSegment; }
   int64_t GetMemoryThreshold() const { return MemoryThreshold; }
   void SetMemoryThreshold(int64_t bytes) { MemoryThreshold = bytes; }
   int GetRowAlignment() const { return RowAlignment; }

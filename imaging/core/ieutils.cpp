@@ -371,8 +371,10 @@ bool IETryGetMem(void*& p, uint64_t size) {
   return p != nullptr;
 }
 
+uint64_t IEAutoAllocLimit = UINT64_MAX;
+
 void* IEAutoAlloc(uint64_t size) {
-  if (size > std::numeric_limits<size_t>::max() - kAutoAllocSlack) return nullptr;
+  if (size > IEAutoAllocLimit || size > std::numeric_limits<size_t>::max() - kAutoAllocSlack) return nullptr;
   uint64_t total = size + kAutoAllocSlack;
   uint8_t* block = nullptr;
   uint8_t origin = 0;

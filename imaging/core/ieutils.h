@@ -143,6 +143,9 @@ void IECopyList(const ui::TList& source, ui::TList& dest);
 // Pixel memory: blocks below 1 MB from the run-time heap, larger ones (or when the heap is exhausted)
 // zero-filled from GlobalAlloc. The result points one byte into a block of size + 4 bytes; that first
 // byte records the origin (0 heap, 1 global). nullptr when nothing could be allocated.
+// The largest block IEAutoAlloc hands out (default: no limit). Lowered only to exercise what the
+// callers do when a large block cannot be had.
+extern uint64_t IEAutoAllocLimit;
 void* IEAutoAlloc(uint64_t size);
 void IEAutoFree(void* p);
 int IEAutoAllocOrigin(const void* p);  // the origin byte of an IEAutoAlloc block

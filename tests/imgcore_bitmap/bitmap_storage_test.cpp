@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "iebitmap.h"
+#include "ieutils.h"
+#include "vodevovur.h"
 
 namespace {
 
@@ -208,3 +210,45 @@ TEST(BitmapStorage, AttachedPlatformBitmap) {
 }
 
 }  // namespace
+
+// When no single block holds the image, its rows go into segments of global memory; when segments are
+// not allowed either, into a temporary file; with neither fall-back the allocation fails.
+TEST(Storage, RowSegmentsThenTemporaryFileWhenNoBlockFits) {
+  struct Restore {
+    uint64_t limit = IEAutoAllocLimit;
+    bool segments = IERowSegmentFallback, temp = IETempFileFallback;
+    ~Restore() {
+      IEAutoAllocLimit = limit;
+      IERowSegmentFallback = segments;
+      IETempFileFallback = temp;
+    }
+  } restore;
+  IEAutoAllocLimit = 1 << 20;  // no block above 1 MB
+  TIEBitmap b;
+  b.SetMemoryThreshold(int64_t(1) << 40);
+  b.Allocate(1000, 1001, ie24RGB);  // 3 MB
+  ASSERT_EQ(b.GetLocation(), ieMemory);
+  EXPECT_EQ(b.GetSegmentCount(), 4);
+  EXPECT_EQ(b.GetRowsPerSegment(), 251);  // ceil(1001 / 4)
+  for (int y = 0; y < 1001; ++y) std::memset(b.GetRowAddress(y), y & 0xFF, 3000);
+  for (int y : {0, 250, 251, 502, 753, 1000}) {
+    EXPECT_EQ(b.GetRowAddress(y)[0], uint8_t(y & 0xFF)) << y;
+    EXPECT_EQ(b.GetRowAddress(y)[2999], uint8_t(y & 0xFF)) << y;
+  }
+  EXPECT_NE(b.GetRowAddress(250) + 3000, b.GetRowAddress(251)) << "the segments are separate blocks";
+  TIEBitmap copy;
+  copy.Assign(&b);
+  EXPECT_EQ(copy.GetRowAddress(753)[1500], uint8_t(753 & 0xFF));
+
+  IERowSegmentFallback = false;
+  TIEBitmap f;
+  f.SetMemoryThreshold(int64_t(1) << 40);
+  f.Allocate(1000, 1001, ie24RGB);
+  EXPECT_EQ(f.GetLocation(), ieTempFile);
+  EXPECT_EQ(f.GetSegmentCount(), 0);
+
+  IETempFileFallback = false;
+  TIEBitmap none;
+  none.SetMemoryThreshold(int64_t(1) << 40);
+  EXPECT_FALSE(none.Allocate(1000, 1001, ie24RGB));
+}
