@@ -265,6 +265,12 @@ void IERenderZoomedInto(TIEBitmap* source, TIEBitmap* dest, TIERenderTables* tab
     bool plainCopy = f == ie24RGB && xScale == kFixedOne && yScale == kFixedOne && transparency == 255 &&
                      !alphaInUse && !source->AdjustEnabled && source->Contrast == 0 && op == ieboNormal &&
                      source->InputRangeLow == 0 && source->InputRangeHigh == 0;
+    if (plainCopy && t.XTable.empty()) {
+      // a source rectangle reaching past the source's right or bottom edge shows only what exists
+      c1 = int(std::min<int64_t>(c1, int64_t(srcW) - 1 - sx + dx));
+      r1 = int(std::min<int64_t>(r1, int64_t(srcH) - 1 - sy + dy));
+      if (c1 < c0 || r1 < r0) return;
+    }
     if (!plainCopy || !t.XTable.empty()) {
       if (t.XTable.empty()) {
         for (int c = c0; c <= c1; ++c) t.XTable.push_back(IEClamp(int((c - dx) * xr + sx), 0, srcW - 1));

@@ -273,3 +273,22 @@ TEST(Render, DrawDibDrawsBitfieldDibs) {
 }
 
 }  // namespace
+
+TEST(Render, OneToOneSourceRectanglePastTheEdgesShowsOnlyTheSource) {
+  TIEBitmap src(100, 60, ie24RGB);
+  for (int y = 0; y < 60; ++y)
+    for (int x = 0; x < 100; ++x) std::memset(src.GetRowAddress(y) + 3 * x, 10 + (x + y) % 200, 3);
+  struct Case { int sx, sy, sw, sh; } cases[] = {{50, 0, 100, 60}, {0, 30, 100, 60}, {70, 40, 80, 50}};
+  for (const Case& c : cases) {
+    TIEBitmap dest(200, 200, ie24RGB);
+    for (int y = 0; y < 200; ++y) std::memset(dest.GetRowAddress(y), 1, 600);  // a marker
+    IERenderInto(&src, &dest, 0, 0, c.sw, c.sh, c.sx, c.sy, c.sw, c.sh, 255, ieboNormal);
+    const int shownW = 100 - c.sx, shownH = 60 - c.sy;
+    for (int y = 0; y < 200; ++y)
+      for (int x = 0; x < 200; ++x) {
+        const uint8_t v = dest.GetRowAddress(y)[3 * x];
+        const uint8_t want = x < shownW && y < shownH ? uint8_t(10 + (x + c.sx + y + c.sy) % 200) : 1;
+        ASSERT_EQ(v, want) << c.sx << "," << c.sy << " at " << x << "," << y;
+      }
+  }
+}
