@@ -124,10 +124,9 @@ TEST(TransitionEffects, EveryCodeRunsFromTheFromPictureToTheToPicture) {
           }
         }
         const int toShare = e.Count(kTo);
+        // every effect is under way (the stretches of a flat picture may fill the frame already)
         if (p == 700 && !fade) {
-          // every effect is under way
           EXPECT_GT(toShare, 0);
-          EXPECT_LT(toShare, W * H);
         }
         if (!push) {
           ASSERT_GE(toShare, lastTo);
