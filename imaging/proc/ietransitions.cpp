@@ -389,6 +389,10 @@ void TIETransitionEffects::PaintPanZoom(int position) {
   if (w > bw) w = bw, clipped = true;
   if (y1 < 0) h += y1, y1 = 0, clipped = true;
   if (h > bh) h = bh, clipped = true;
+  // A rectangle reaching past the right or bottom edge is cut there as well, and fitted like one cut
+  // at the left or top: the renderer is never asked for pixels outside the buffer.
+  if (x1 + w > bw) w = bw - x1, clipped = true;
+  if (y1 + h > bh) h = bh - y1, clipped = true;
 
   const int W = FrameWidth, H = FrameHeight;
   int dx = 0, dy = 0, dw = W, dh = H;

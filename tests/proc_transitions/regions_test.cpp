@@ -6,6 +6,7 @@
 
 #include "ieregions.h"
 #include "ietransitiontable.h"
+#include "transitionfixture.h"
 #include "uibitmap.h"
 
 using namespace ui;
@@ -40,14 +41,6 @@ std::unique_ptr<TBitmap> Gradient(int w, int h) {
   return b;
 }
 
-std::unique_ptr<TBitmap> Black(int w, int h) {
-  auto b = std::make_unique<TBitmap>();
-  b->SetPixelFormat(pf24bit);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(clBlack);
-  b->Canvas()->FillRect(RECT{0, 0, w, h});
-  return b;
-}
 
 int Red(TBitmap* b, int x, int y) {
   GdiFlush();
@@ -144,13 +137,13 @@ TEST(RotatePoints, PositiveAnglesTurnClockwiseOnTheScreen) {
 
 TEST(StretchDrawMirrored, MirrorsExactlyIntoTheDestination) {
   auto src = Gradient(20, 10);
-  auto dst = Black(20, 10);
+  auto dst = Flat(20, 10, clBlack);
   StretchDrawMirrored(dst->Canvas(), RECT{5, 0, 10, 10}, src.get(), RECT{10, 0, 15, 10}, true, false);
   for (int x = 5; x < 10; ++x) EXPECT_EQ(8 * (19 - x), Red(dst.get(), x, 3)) << x;
   EXPECT_EQ(0, Red(dst.get(), 4, 3));
   EXPECT_EQ(0, Red(dst.get(), 10, 3));
   // a source partly outside the bitmap: only the part inside is drawn, over the whole destination
-  auto dst2 = Black(20, 10);
+  auto dst2 = Flat(20, 10, clBlack);
   StretchDrawMirrored(dst2->Canvas(), RECT{0, 0, 4, 10}, src.get(), RECT{18, 0, 22, 10}, true, false);
   EXPECT_NEAR(8 * 19, Red(dst2.get(), 0, 3), 4);
   EXPECT_NEAR(8 * 18, Red(dst2.get(), 3, 3), 4);
@@ -176,7 +169,7 @@ TEST(TransitionPainters, UnrollRollWidths) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.progress);
     auto to = Gradient(100, 50);
-    auto frame = Black(100, 50);
+    auto frame = Flat(100, 50, clBlack);
     TIERandom rng;
     PaintTransitionEffect(61, frame->Canvas(), nullptr, to.get(), RECT{0, 0, 100, 50}, 1, c.progress, rng);
     const int sw = c.progress, r = c.roll;
@@ -191,7 +184,7 @@ TEST(TransitionPainters, UnrollRollWidths) {
 // by 30 columns.
 TEST(TransitionPainters, FramePushMovesThePreviousFrame) {
   auto frame = Gradient(100, 50);
-  auto to = Black(100, 50);
+  auto to = Flat(100, 50, clBlack);
   TIERandom rng;
   for (int progress : {10, 20})
     PaintTransitionEffect(151, frame->Canvas(), nullptr, to.get(), RECT{0, 0, 100, 50}, 1, progress, rng);
@@ -215,7 +208,7 @@ TEST(TransitionPainters, TriangularWipeGrid) {
 // Random big boxes decide each box by the same number on every step: the set only grows, and the
 // engine's generator is left alone.
 TEST(TransitionPainters, RandomBigBoxesOnlyGrow) {
-  auto to = Black(200, 120);
+  auto to = Flat(200, 120, clBlack);
   TIERandom rng(5);
   int last = -1;
   for (int progress : {0, 10, 30, 31, 60, 99, 100}) {

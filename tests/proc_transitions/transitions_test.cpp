@@ -10,6 +10,7 @@
 #include "ietransitions.h"
 #include "ietransitiontable.h"
 #include "imageryview.h"
+#include "transitionfixture.h"
 #include "uibitmap.h"
 
 using namespace ui;
@@ -25,14 +26,6 @@ TColor PixelOf(TBitmap* b, int x, int y) {
   return TColor(p[2] | (p[1] << 8) | (p[0] << 16));
 }
 
-std::unique_ptr<TBitmap> Flat(int w, int h, TColor c) {
-  auto b = std::make_unique<TBitmap>();
-  b->SetPixelFormat(pf24bit);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(c);
-  b->Canvas()->FillRect(RECT{0, 0, w, h});
-  return b;
-}
 
 // A windowless view owning an engine.
 struct Engine {
@@ -268,24 +261,23 @@ TEST(TransitionEffects, PanZoomInsideClippedAndEmpty) {
   e.fx->PanZoomBitmap = source.get();
   struct Case {
     RECT r;
-    int bgLeft, redFrom, redTo;  // background columns [0, bgLeft) and red [redFrom, redTo) of an 80 x 40 frame
+    int from, to;  // columns [from, to) of an 80 x 40 frame show the picture, the rest the background
+    TColor picture;
   };
+  const TColor kRed = 0x0000FF, kBlue = 0xFF0000;
   const Case kCases[] = {
-      {{0, 0, 100, 100}, 0, 0, 80},      // inside: the whole frame, no background
-      {{-100, 0, 100, 100}, 20, 20, 60},  // starts left of the buffer: 100 x 100 fitted and centred
-      {{-10, -10, 0, 0}, 80, 0, 0},       // clipped to nothing: the background only
+      {{0, 0, 100, 100}, 0, 80, kRed},      // inside: the whole frame, no background
+      {{-100, 0, 100, 100}, 20, 60, kRed},  // starts left of the buffer: 100 x 100 fitted and centred
+      {{-10, -10, 0, 0}, 0, 0, kRed},       // clipped to nothing: the background only
+      {{150, 0, 250, 100}, 30, 50, kBlue},  // past the right edge: the 50 x 100 inside, fitted and centred
+      {{300, 0, 400, 100}, 0, 0, kBlue},    // wholly right of the buffer: the background only
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(testing::Message() << c.r.left << "," << c.r.top << "," << c.r.right << "," << c.r.bottom);
     e.fx->PanZoomFrom = e.fx->PanZoomTo = c.r;
     ASSERT_TRUE(e.fx->Start(nullptr, nullptr, kPanZoomEffect, 80, 40));
     e.fx->PaintFrame(300);
-    for (int x = 0; x < 80; ++x) {
-      const TColor want = x >= c.redFrom && x < c.redTo ? TColor(0x0000FF) : x < c.bgLeft || x >= c.redTo
-                                                                               ? kBackground
-                                                                               : TColor(0x0000FF);
-      ASSERT_EQ(want, e.At(x, 20)) << x;
-    }
+    for (int x = 0; x < 80; ++x) ASSERT_EQ(x >= c.from && x < c.to ? c.picture : kBackground, e.At(x, 20)) << x;
     e.fx->Stop();
   }
 }

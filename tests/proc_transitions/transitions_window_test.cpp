@@ -8,6 +8,7 @@
 
 #include "ietransitions.h"
 #include "imageryview.h"
+#include "transitionfixture.h"
 #include "uibitmap.h"
 #include "uiforms.h"
 
@@ -24,14 +25,6 @@ COLORREF ScreenPixel(HWND h, int x, int y) {
   return c;
 }
 
-std::unique_ptr<TBitmap> Flat(int w, int h, TColor c) {
-  auto b = std::make_unique<TBitmap>();
-  b->SetPixelFormat(pf24bit);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(c);
-  b->Canvas()->FillRect(RECT{0, 0, w, h});
-  return b;
-}
 
 class TransitionWindow : public ::testing::Test {
  protected:
