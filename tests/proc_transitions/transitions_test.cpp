@@ -297,3 +297,18 @@ TEST(TransitionEffects, PanZoomMovesBetweenItsRectangles) {
   EXPECT_EQ(0x0000FF, e.At(10, 10));
   EXPECT_EQ(0xFF0000, e.At(40, 10));
 }
+
+// A step handler that stops the run ends the step: nothing is painted into the bitmaps it shrank.
+TEST(TransitionEffects, StepHandlerMayStopTheRun) {
+  Engine e;
+  int paints = 0, stops = 0;
+  e.view->SetOnTransitionStep([&](TObject*, int) { e.fx->Stop(); });
+  e.view->SetOnTransitionPaint([&](TObject*, TBitmap*, TIETransitionEffects*, int) { ++paints; });
+  e.view->SetOnTransitionStop([&](TObject*) { ++stops; });
+  ASSERT_TRUE(e.Start(17, 64, 48));
+  e.fx->TimerStep();
+  EXPECT_FALSE(e.fx->GetRunning());
+  EXPECT_EQ(0, paints);
+  EXPECT_EQ(1, stops);
+  EXPECT_EQ(0, e.fx->GetFrameCount());
+}
