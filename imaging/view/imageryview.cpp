@@ -11,6 +11,7 @@
 #include "ieviewglobals.h"
 #include "imageryio.h"
 #include "imageryproc.h"
+#include "ietransitions.h"
 #include "ioparams.h"
 #include "uibitmap.h"
 #include "uifiler.h"
@@ -76,6 +77,8 @@ void TImageryView::BeforeDestruction() {
   // queue, the window is destroyed after the buffers) must not update a view whose bitmap is gone.
   if (!InState(ui::csDestroying)) Destroying();
   // The components go first: each unregisters its change handler while the view is whole.
+  delete Transition;
+  Transition = nullptr;
   delete IO;
   IO = nullptr;
   delete Proc;
@@ -104,6 +107,7 @@ void TImageryView::BeforeDestruction() {
 
 TImageryView::~TImageryView() {
   // deleted without Free: the same releases, so nothing leaks and the GDI+ use is given back
+  delete Transition;
   delete IO;
   delete Proc;
   delete BackBuffer;
@@ -113,6 +117,34 @@ TImageryView::~TImageryView() {
   delete Bitmap;
   delete WallPaper;
   if (HasGdiPlusUse) IEGdiPlusUnload();
+}
+
+// ---- transitions ----
+
+TIETransitionEffects* TImageryView::GetTransitionEffects() {
+  if (!Transition) Transition = new TIETransitionEffects(this);
+  return Transition;
+}
+
+void TImageryView::StopTransition() {
+  if (Transition && Transition->GetRunning()) Transition->Stop();
+}
+
+void TImageryView::SetOnTransitionStop(ui::TNotifyEvent e) { GetTransitionEffects()->OnTransitionStop = std::move(e); }
+ui::TNotifyEvent TImageryView::GetOnTransitionStop() const {
+  return Transition ? Transition->OnTransitionStop : ui::TNotifyEvent();
+}
+void TImageryView::SetOnTransitionStep(TIETransitionStepEvent e) {
+  GetTransitionEffects()->OnTransitionStep = std::move(e);
+}
+TIETransitionStepEvent TImageryView::GetOnTransitionStep() const {
+  return Transition ? Transition->OnTransitionStep : TIETransitionStepEvent();
+}
+void TImageryView::SetOnTransitionPaint(TIEOnTransitionPaint e) {
+  GetTransitionEffects()->SetOnTransitionPaint(std::move(e));
+}
+TIEOnTransitionPaint TImageryView::GetOnTransitionPaint() const {
+  return Transition ? Transition->GetOnTransitionPaint() : TIEOnTransitionPaint();
 }
 
 // ---- assignment ----
@@ -154,6 +186,7 @@ void TImageryView::Blank() {
 }
 
 void TImageryView::ClearImage() {
+  StopTransition();
   IEBitmap->SetImageWidth(1);
   IEBitmap->SetImageHeight(1);
   Blank();
@@ -448,6 +481,7 @@ void TImageryView::WndProc(ui::TMessage& m) {
       m.Result = 0;  // the back buffer covers everything
       return;
     case WM_SIZE:
+      StopTransition();
       inherited::WndProc(m);
       if (!Updating) {
         UpdateReason = 4;

@@ -18,6 +18,7 @@ class TIEMask;
 class TIETBitmapAdapter;
 class TImageryIO;
 class TImageryProc;
+class TIETransitionEffects;
 enum TIEUndoSource : uint8_t;
 namespace ui {
 class TPicture;
@@ -37,6 +38,11 @@ using TViewChangeEvent = std::function<void(void* Sender, int change)>;
 using TViewChangingEvent = std::function<void(void* Sender, int change, double value)>;
 // (Sender, zoom to apply: the handler may change it)
 using TIEZoomEvent = std::function<void(void* Sender, double& zoom)>;
+// (Sender: the view, position of the frame about to be painted, 0..1024)
+using TIETransitionStepEvent = ui::TEvent<void(ui::TObject* Sender, int step)>;
+// (Sender: the view, the frame shown, the engine, its position)
+using TIEOnTransitionPaint =
+    ui::TEvent<void(ui::TObject* Sender, ui::TBitmap* Bitmap, TIETransitionEffects* Transition, int Step)>;
 
 class TImageryView : public TIEView {
   UI_DECLARE_CLASS(TImageryView, TIEView)
@@ -58,6 +64,18 @@ class TImageryView : public TIEView {
   TImageryProc* GetProc();  // likewise
   bool HasIO() const { return IO != nullptr; }
   bool HasProc() const { return Proc != nullptr; }
+  // The transition engine, created on first use and freed with the view. The view stops a running
+  // transition when it is resized and when its image is cleared.
+  TIETransitionEffects* GetTransitionEffects();
+  bool HasTransitionEffects() const { return Transition != nullptr; }
+  // The transition events live in the engine: the writers create it, the readers give an empty event
+  // while there is none.
+  void SetOnTransitionStop(ui::TNotifyEvent e);
+  ui::TNotifyEvent GetOnTransitionStop() const;
+  void SetOnTransitionStep(TIETransitionStepEvent e);
+  TIETransitionStepEvent GetOnTransitionStep() const;
+  void SetOnTransitionPaint(TIEOnTransitionPaint e);
+  TIEOnTransitionPaint GetOnTransitionPaint() const;
 
   // Fills the image with Background, drops its alpha channel without blending and updates.
   void Blank();
@@ -278,6 +296,8 @@ class TImageryView : public TIEView {
   TIEMask* SelectionMask = nullptr;
   TImageryIO* IO = nullptr;
   TImageryProc* Proc = nullptr;
+  TIETransitionEffects* Transition = nullptr;
+  void StopTransition();  // a running transition only
   bool LegacyBitmap = true;
   bool EnableAlphaChannel = true;
   bool Center = true;
