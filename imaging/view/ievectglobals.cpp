@@ -26,7 +26,8 @@ void IEVectStaticInit() {
   IEVectClipboardFormat = RegisterClipboardFormatA("ZODUROV EDIV");
   const char keys[iescCount] = {'L', 'E', 'R', 'J', 'C', 'X', 'V', 'F', 'B', 'I', 'U', 'G'};
   for (int i = 0; i < iescCount; ++i) IEVectShortcuts[i] = ui::ShortCut(WORD(keys[i]), ui::ssCtrl);
-  g_registry = std::make_unique<std::vector<ExtendedClassEntry>>();
+  // classes registered by static constructors before the start-up stay
+  if (!g_registry) g_registry = std::make_unique<std::vector<ExtendedClassEntry>>();
 }
 
 void IEVectStaticFini() { g_registry.reset(); }
