@@ -594,3 +594,41 @@ TEST_F(VectStream, ObjectsFilesLoadByName) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(VectStream, TheInputOutputComponentLoadsObjectsIntoAnAttachedVectorView) {
+  TIEVObjectRecord* t = view->ObjectRecord(IEV_TEMPLATE);
+  t->Kind = ievkBOX;
+  t->X1 = 10;
+  t->Y1 = 20;
+  t->X2 = 59;
+  t->Y2 = 39;
+  view->AddObject(*t);
+  const std::string bytes = Save(view);
+  const std::string win = tq::WorkFile("io.iev");
+  ASSERT_TRUE(tq::WriteFileBytes(win, bytes.data(), bytes.size()));
+  const std::wstring name(win.begin(), win.end());
+
+  EXPECT_EQ(other->GetIO()->DetectFileType(name, false), iffIEV);
+  other->GetIO()->LoadAsFileType(name, iffIEV);
+  EXPECT_FALSE(other->GetIO()->Aborting);
+  EXPECT_EQ(other->ObjectsCount(), 1);
+  EXPECT_EQ(other->GetImageWidth(), 60);
+  EXPECT_EQ(other->GetImageHeight(), 40);
+  EXPECT_EQ(other->GetIEBitmap()->GetAlphaChannel()->GetByte(5, 5), 0);
+
+  other->RemoveAllObjects();
+  TIEMemStream s(bytes.data(), int64_t(bytes.size()));
+  other->GetIO()->LoadStreamAsFileType(s, iffIEV);
+  EXPECT_FALSE(other->GetIO()->Aborting);
+  EXPECT_EQ(other->ObjectsCount(), 1);
+
+  // a plain view has nowhere to keep objects: an honest failure
+  TImageryView* plain = New<TImageryView>(nullptr);
+  plain->GetIO()->LoadAsFileType(name, iffIEV);
+  EXPECT_TRUE(plain->GetIO()->Aborting);
+  plain->Free();
+}
+
+}  // namespace
