@@ -246,6 +246,21 @@ class TImageryVect : public TImageryView {
   // areas); OnPresentMeasure may change it.
   std::string MeasureText(double value, TIEVValType type);
   std::string FormatMeasure(double value) const;
+  // Rulers and angles, drawn in client pixels at zoom zoomX, zoomY (1 = 100%); fonts scale with zoomY. A ruler's RulerType 0
+  // is a scale (a tick every tenth of a unit), 1 to 3 a measure with its length written at the first
+  // point, centred or at the far end; length -1 measures the line. Each returns the box it covered.
+  RECT DrawRuler(TIECanvas* canvas, POINT a, POINT b, const LOGFONTA* font, double zoomX, double zoomY,
+                 uint8_t rulerType, int penWidth, ui::TColor penColor, TIEUnits unit, double length = -1);
+  RECT DrawAngle(TIECanvas* canvas, const POINT points[3], const LOGFONTA* font, double zoomY, int penWidth,
+                 ui::TColor penColor);
+  // The length text of a measuring ruler (OnPresentMeasure may change it).
+  std::string RulerText(POINT a, POINT b, double zoomX, double zoomY, TIEUnits unit, double length = -1);
+  // The angle at the second point in degrees, and its text; ReflexAngles shows 360 - a for a >= 180.
+  double AngleDegrees(const POINT points[3]) const;
+  std::string AngleText(const POINT points[3]) const;
+  bool UprightRulerText = true;
+  bool ReflexAngles = false;
+  int RulerTicksDrawn = 0;  // ticks of the last scale ruler drawn
   double LastMeasure = 0;
   std::function<void(void* Sender, std::string& text, double value, TIEVValType type)> OnPresentMeasure;
 

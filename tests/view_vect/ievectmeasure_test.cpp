@@ -1,7 +1,9 @@
 // Measuring in real units: the unit factors, a drag's length, polygon length and area, the texts.
 #include <gtest/gtest.h>
 
+#include "iegdiplus.h"
 #include "ievect.h"
+#include "uibitmap.h"
 
 using namespace ui;
 
@@ -71,6 +73,81 @@ TEST_F(Measure, PolygonAreaAndLength) {
   EXPECT_EQ(view->PolygonArea({{0, 0}, {5, 5}}), 0);
   view->SetFloatDigits(0);
   EXPECT_EQ(view->MeasureText(view->PolygonArea(square), ievtAREA), "100 pixels\xB2");
+}
+
+class RulerDrawing : public Measure {
+ protected:
+  void SetUp() override {
+    Measure::SetUp();
+    bitmap = new TBitmap();
+    bitmap->SetPixelFormat(pf24bit);
+    bitmap->SetSize(300, 120);
+    bitmap->Canvas()->Brush()->SetColor(clWhite);
+    bitmap->Canvas()->FillRect(RECT{0, 0, 300, 120});
+    canvas = new TIECanvas(bitmap->Canvas(), false, false);
+  }
+  void TearDown() override {
+    delete canvas;
+    delete bitmap;
+    Measure::TearDown();
+  }
+  bool Inked(int x, int y) { return bitmap->Canvas()->GetPixel(x, y) == clRed; }
+  TBitmap* bitmap = nullptr;
+  TIECanvas* canvas = nullptr;
+};
+
+TEST_F(RulerDrawing, AScaleTicksEveryTenthOfAUnitWithLongerFifthsAndTenths) {
+  view->SetDpi(254, 254);  // a tick every 10 pixels in centimetres
+  view->DrawRuler(canvas, POINT{10, 50}, POINT{110, 50}, nullptr, 1, 1, 0, 1, clRed, ieuCENTIMETERS);
+  EXPECT_EQ(view->RulerTicksDrawn, 10);
+  struct Case {
+    int x, reach;
+  };
+  const Case kCases[] = {{10, 12}, {60, 8}, {30, 6}, {90, 6}};
+  for (const Case& c : kCases) {  // above the line: the numbers are written below it
+    EXPECT_TRUE(Inked(c.x, 50 - c.reach)) << c.x;
+    EXPECT_FALSE(Inked(c.x, 50 - c.reach - 1)) << c.x;
+  }
+  EXPECT_FALSE(Inked(15, 45));  // between ticks
+}
+
+TEST_F(RulerDrawing, ATickFinerThanAPixelIsDrawnOncePerPixel) {
+  view->SetDpi(300, 300);  // about 850,000 tenths of a nanometre per pixel
+  view->DrawRuler(canvas, POINT{10, 50}, POINT{210, 50}, nullptr, 1, 1, 0, 1, clRed, ieuNANOMETERS);
+  EXPECT_GT(view->RulerTicksDrawn, 150);
+  EXPECT_LE(view->RulerTicksDrawn, 201);
+}
+
+TEST_F(RulerDrawing, AMeasuringRulerWritesItsLengthAndEndTicks) {
+  view->SetDpi(254, 254);
+  EXPECT_EQ(view->RulerText(POINT{110, 0}, POINT{10, 0}, 1, 1, ieuCENTIMETERS), "1.00 cm");
+  EXPECT_EQ(view->RulerText(POINT{10, 0}, POINT{110, 0}, 2, 2, ieuMILLIMETERS), "5.00 mm");
+  EXPECT_EQ(view->RulerText(POINT{0, 0}, POINT{1, 1}, 1, 1, ieuCENTIMETERS, 3.5), "3.50 cm");
+  // drawn right to left with the text kept upright: both end ticks reach 9 pixels to each side
+  view->DrawRuler(canvas, POINT{250, 60}, POINT{50, 60}, nullptr, 1, 1, 2, 1, clRed, ieuCENTIMETERS);
+  for (int x : {50, 250}) {
+    EXPECT_TRUE(Inked(x, 60 - 9)) << x;
+    EXPECT_TRUE(Inked(x, 60 + 9)) << x;
+  }
+}
+
+TEST_F(RulerDrawing, AnglesReadDegreesAndTwoPointsDrawOneArm) {
+  const POINT right[3] = {{100, 20}, {20, 20}, {20, 100}};
+  const POINT mirrored[3] = {{20, 100}, {20, 20}, {100, 20}};
+  const double a = view->AngleDegrees(right), b = view->AngleDegrees(mirrored);
+  EXPECT_DOUBLE_EQ(a + b, 360);
+  EXPECT_EQ(view->AngleText(a < 180 ? right : mirrored), "90.00\xB0");
+  view->ReflexAngles = true;
+  EXPECT_EQ(view->AngleText(right), "90.00\xB0");
+  EXPECT_EQ(view->AngleText(mirrored), "90.00\xB0");
+
+  const POINT two[3] = {{100, 20}, {20, 20}, {IEV_POINT_UNSET, 0}};
+  const RECT box = view->DrawAngle(canvas, two, nullptr, 1, 1, clRed);
+  EXPECT_TRUE(Inked(60, 20));
+  EXPECT_EQ(box.left, 20);
+  EXPECT_EQ(box.right, 100);
+  EXPECT_EQ(box.top, 20);
+  EXPECT_EQ(box.bottom, 20);  // no text
 }
 
 }  // namespace
