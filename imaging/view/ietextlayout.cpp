@@ -73,27 +73,60 @@ void TIETextControl::DrawText(TIECanvas* canvas, int left, int top, int width, i
     canvas->TextWidth(" ");
     dc = canvas->GetHandle();
   };
-  auto measure = [&](int i, const TIETextFormat& f) {
-    if (CacheGlyphWidth[size_t(i)] >= 0) return;
+  // Glyph widths and line metrics of each format, measured once per layout: a memo has few formats.
+  struct Metrics {
+    const TIETextFormat* format;
+    int16_t width[256];
+    int height, leading, descent;
+  };
+  std::vector<Metrics> metrics;
+  auto metricsOf = [&](const TIETextFormat& f) -> Metrics& {
+    for (Metrics& m : metrics)
+      if (m.format == &f) return m;
     apply(f, 1.0);
-    char ch = i < len ? Printable(Text[size_t(i)]) : ' ';
-    CacheGlyphWidth[size_t(i)] = int16_t(canvas->TextWidth(std::string(1, ch)));
     TEXTMETRICA tm{};
     GetTextMetricsA(dc, &tm);
+    metrics.push_back(Metrics{&f, {}, int(tm.tmHeight), int(tm.tmInternalLeading), int(tm.tmDescent)});
+    std::fill(std::begin(metrics.back().width), std::end(metrics.back().width), int16_t(-1));
+    return metrics.back();
+  };
+  auto measure = [&](int i, const TIETextFormat& f) {
+    if (CacheGlyphWidth[size_t(i)] >= 0) return;
+    Metrics& m = metricsOf(f);
+    const char ch = i < len ? Printable(Text[size_t(i)]) : ' ';
+    int16_t& w = m.width[uint8_t(ch)];
+    if (w < 0) {
+      apply(f, 1.0);
+      w = int16_t(canvas->TextWidth(std::string(1, ch)));
+    }
+    CacheGlyphWidth[size_t(i)] = w;
     if (FixedLineHeight > 0) {
       CacheLineHeight[size_t(i)] = int16_t(FixedLineHeight);
       CacheLeading[size_t(i)] = CacheDescent[size_t(i)] = 0;
     } else {
-      CacheLineHeight[size_t(i)] = int16_t(tm.tmHeight);
-      CacheLeading[size_t(i)] = uint8_t(std::min<LONG>(255, tm.tmInternalLeading));
-      CacheDescent[size_t(i)] = uint8_t(std::min<LONG>(255, tm.tmDescent));
+      CacheLineHeight[size_t(i)] = int16_t(m.height);
+      CacheLeading[size_t(i)] = uint8_t(std::clamp(m.leading, 0, 255));
+      CacheDescent[size_t(i)] = uint8_t(std::clamp(m.descent, 0, 255));
     }
   };
-  auto drawGlyph = [&](int x, int baseline, char c, const TIETextFormat& f, bool selected) {
-    TColor fore = FixedColors ? font->GetColor() : f.Color;
+  // Characters go out in runs of one format and selection state on one baseline: one call per run,
+  // each glyph at its own position.
+  struct Run {
+    const TIETextFormat* format = nullptr;
+    double scale = 1.0;
+    bool selected = false;
+    int x = 0, baseline = 0, nextX = 0;
+    std::string chars;
+    std::vector<INT> dx;
+  } run;
+  auto flush = [&] {
+    if (run.chars.empty()) return;
+    const TIETextFormat& f = *run.format;
+    apply(f, run.scale);
+    TColor fore = FixedColors ? TextFont->GetColor() : f.Color;
     TColor back = f.BackColor;
     bool opaque = !FixedColors && f.BackStyle == bsSolid;
-    if (selected) {
+    if (run.selected) {
       fore = InvertColor(fore);
       back = InvertColor(back);
       opaque = true;
@@ -101,8 +134,26 @@ void TIETextControl::DrawText(TIECanvas* canvas, int left, int top, int width, i
     SetTextColor(dc, ColorToRGB(fore));
     SetBkColor(dc, ColorToRGB(back));
     SetBkMode(dc, opaque ? OPAQUE : TRANSPARENT);
-    char ch = Printable(c);
-    ExtTextOutA(dc, x, baseline, ETO_CLIPPED, &clip, &ch, 1, nullptr);
+    ExtTextOutA(dc, run.x, run.baseline, ETO_CLIPPED, &clip, run.chars.data(), UINT(run.chars.size()), run.dx.data());
+    run.chars.clear();
+    run.dx.clear();
+  };
+  auto drawGlyph = [&](int x, int baseline, int width, char c, const TIETextFormat& f, double scale, bool selected) {
+    if (!run.chars.empty() &&
+        (run.format != &f || run.scale != scale || run.selected != selected || run.baseline != baseline || x < run.nextX))
+      flush();
+    if (run.chars.empty()) {
+      run.format = &f;
+      run.scale = scale;
+      run.selected = selected;
+      run.x = x;
+      run.baseline = baseline;
+    } else {
+      run.dx.back() = x - run.nextX + run.dx.back();
+    }
+    run.chars += Printable(c);
+    run.dx.push_back(width);
+    run.nextX = x + width;
   };
 
   std::vector<Glyph> glyphs;
@@ -176,11 +227,15 @@ void TIETextControl::DrawText(TIECanvas* canvas, int left, int top, int width, i
       if (zoomed) {
         glyphs.push_back({px, baseline, k, Text[size_t(k)], selected});
       } else {
-        apply(f, 1.0);
         // a gap opened by justification gets the background of the character after it
-        if (prevEnd >= 0 && prevEnd < px && f.BackStyle == bsSolid)
-          for (int gx = prevEnd; gx < px; ++gx) drawGlyph(gx, baseline, ' ', f, selected);
-        drawGlyph(px, baseline, Text[size_t(k)], f, selected);
+        if (prevEnd >= 0 && prevEnd < px && f.BackStyle == bsSolid) {
+          flush();
+          for (int gx = prevEnd; gx < px; ++gx) {
+            drawGlyph(gx, baseline, 1, ' ', f, 1.0, selected);
+            flush();
+          }
+        }
+        drawGlyph(px, baseline, CacheGlyphWidth[size_t(k)], Text[size_t(k)], f, 1.0, selected);
       }
       prevEnd = px + CacheGlyphWidth[size_t(k)];
       if (collecting && Text[size_t(k)] != '\n') CollectedText += Text[size_t(k)];
@@ -201,13 +256,14 @@ void TIETextControl::DrawText(TIECanvas* canvas, int left, int top, int width, i
     CharY[size_t(len)] = lineTop;
   }
 
+  flush();
   if (zoomed) {
     for (const Glyph& g : glyphs) {
-      const TIETextFormat& f = formatAt(g.index);
-      apply(f, zoom);
-      drawGlyph(left + int(std::lround((g.x - left) * zoom)), top + int(std::lround((g.baseline - top) * zoom)), g.c, f,
-                g.selected);
+      const int x = left + int(std::lround((g.x - left) * zoom));
+      const int w = left + int(std::lround((g.x + CacheGlyphWidth[size_t(g.index)] - left) * zoom)) - x;
+      drawGlyph(x, top + int(std::lround((g.baseline - top) * zoom)), w, g.c, formatAt(g.index), zoom, g.selected);
     }
+    flush();
     for (int i = 0; i <= len; ++i) {
       if (CharX[size_t(i)] < 0) continue;
       CharX[size_t(i)] = left + int(std::lround((CharX[size_t(i)] - left) * zoom));
