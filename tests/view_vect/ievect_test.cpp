@@ -2,8 +2,10 @@
 // bitmaps with reference counts, polylines, selection, copying and assignment.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <typeinfo>
 
 #include "iebitmap.h"
@@ -254,6 +256,48 @@ TEST(VectStartUp, TheClipboardFormatHasOneIdAcrossProcessesAndTheRegistryStartsE
   EXPECT_EQ(CreateExtendedObject("Anything"), nullptr);
   EXPECT_EQ(ExtendedClassName(typeid(int)), "");
   EXPECT_EQ(IEVectShortcuts[iescBold], 0x4000 | 'B');
+}
+
+}  // namespace
+
+namespace {
+
+// Run as a child of the test below: prints the identifier this process got at start-up.
+TEST(VectStartUp, ChildReportsItsClipboardFormatId) {
+  if (!GetEnvironmentVariableA("TQ_REPORT_VECT_CLIPBOARD_ID", nullptr, 0)) GTEST_SKIP() << "a child of the test below";
+  std::printf("CLIPBOARD ID %u\n", IEVectClipboardFormat);
+  std::fflush(stdout);
+}
+
+TEST(VectStartUp, AnotherProcessGetsTheSameClipboardFormatId) {
+  wchar_t exe[MAX_PATH];
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring cmd = L"\"" + std::wstring(exe) + L"\" --gtest_filter=VectStartUp.ChildReportsItsClipboardFormatId";
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &sa, 0));
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = si.hStdError = writeEnd;
+  PROCESS_INFORMATION pi{};
+  SetEnvironmentVariableA("TQ_REPORT_VECT_CLIPBOARD_ID", "1");
+  const BOOL started = CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  SetEnvironmentVariableA("TQ_REPORT_VECT_CLIPBOARD_ID", nullptr);
+  CloseHandle(writeEnd);
+  ASSERT_TRUE(started);
+  std::string out;
+  char buf[512];
+  DWORD got = 0;
+  while (ReadFile(readEnd, buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
+  WaitForSingleObject(pi.hProcess, 30000);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  CloseHandle(readEnd);
+  const size_t at = out.find("CLIPBOARD ID ");
+  ASSERT_NE(at, std::string::npos) << out;
+  EXPECT_EQ(std::strtoul(out.c_str() + at + 13, nullptr, 10), IEVectClipboardFormat);
 }
 
 }  // namespace
