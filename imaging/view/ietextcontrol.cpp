@@ -420,7 +420,6 @@ void TIETextControl::KeyDown(WORD& key, int shift) {
       UpdateControl();
       return;
     case VK_RETURN:
-      DeleteSelection();
       InsertChar('\n');
       UpdateControl();
       return;
@@ -706,12 +705,11 @@ void TIETextControl::PasteFromClipboard() {
       const size_t n = nul ? size_t(nul - p) : 0;
       const bool whole = nul && (size - n - 1) / kRecordBytes >= n;
       if (whole) {
-        const TIETextFormat saved = CurrentFormat;
         for (size_t i = 0; i < n; ++i) {
           CurrentFormat.ReadRecord(p + n + 1 + i * kRecordBytes);
+          CurrentFormat.RefCount = 0;
           InsertChar(char(p[i]));
         }
-        CurrentFormat = saved;
       }
       GlobalUnlock(h);
       if (whole) return;

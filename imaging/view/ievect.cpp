@@ -88,12 +88,9 @@ void TImageryVect::Assign(TPersistent* source) {
     v->CopyObjectsTo(this);
     MeasureScale = v->MeasureScale;
     RecomputeUnitFactors();
-    DoVectorialChanged();
     PaintView();
   }
 }
-
-void TImageryVect::DoVectorialChanged() {}
 
 // ---- handles ----
 
@@ -183,7 +180,6 @@ void TImageryVect::FreeObjectData(TIEVObjectRecord& r) {
 }
 
 void TImageryVect::RemoveAllObjects() {
-  TextEditIndex = -1;
   for (int h : ObjectList) FreeObjectData(*Records[size_t(h)]);
   Records.clear();
   ObjectList.clear();
@@ -195,7 +191,6 @@ void TImageryVect::RemoveAllObjects() {
   SharedBitmaps.clear();
   Template.BitmapIndex = -1;
   if (kept) SetObjBitmap(IEV_TEMPLATE, kept.get());
-  DoVectorialChanged();
   PaintView();
 }
 

@@ -186,8 +186,6 @@ class TImageryVect : public TImageryView {
   void CopyObjectsTo(TImageryVect* dest);
   int CopyObjectTo(int hobj, TImageryVect* dest);
   int AnglePointCount(int hobj);
-  bool GetModified() const { return Modified; }
-  void SetModified(bool v) { Modified = v; }
 
   // ---- selection ----
   void SelectObject(int hobj);
@@ -264,22 +262,9 @@ class TImageryVect : public TImageryView {
   double LastMeasure = 0;
   std::function<void(void* Sender, std::string& text, double value, TIEVValType type)> OnPresentMeasure;
 
-  // ---- per-view settings ----
-  bool ZoomObjectsWidth = true;
-  bool ObjAntialias = true;
-  bool SelectOnMouseDown = true;
-  bool ObjAutoUndo = false;
-  bool CenterNewObjects = false;
-  bool EditNewText = true;
-  bool AllowMoveOutside = true;
-  int HitTolerance = -1;
-  int MoveTolerance = 1;
 
   TIETextControl* GetTextControl() const { return TextControl; }
   TIEEdit* GetTextEdit() const { return TextEdit; }
-
- protected:
-  virtual void DoVectorialChanged();
 
  private:
   int Resolve(int hobj, bool allowTemplate = true) const;  // checked; -2 resolved
@@ -294,8 +279,6 @@ class TImageryVect : public TImageryView {
   std::vector<TIEVSharedBitmap> SharedBitmaps;
   TIETextControl* TextControl = nullptr;
   TIEEdit* TextEdit = nullptr;
-  int TextEditIndex = -1;
-  bool Modified = false;
   bool ShareBitmaps = true;
   TIEUnits MUnit = ieuPIXELS;
   int FloatDigits = 2;

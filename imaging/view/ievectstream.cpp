@@ -372,10 +372,7 @@ bool TImageryVect::LoadObjectsFromStream(TIEStream& stream) {
     templateBitmap->Assign(b);
     SetObjBitmap(IEV_TEMPLATE, nullptr);
   }
-  const bool autoUndo = ObjAutoUndo;
-  ObjAutoUndo = false;
   RemoveAllObjects();
-  ObjAutoUndo = autoUndo;
   SharedBitmaps.clear();
   auto restore = [&] {
     ShareBitmaps = share;
