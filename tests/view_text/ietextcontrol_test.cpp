@@ -58,21 +58,19 @@ void SendMouse(DWORD flags, POINT p) {
   SendInput(1, &in, sizeof in);
 }
 
+BOOL CALLBACK PressOkIfDialog(HWND h, LPARAM) {
+  char cls[16] = {};
+  GetClassNameA(h, cls, sizeof cls);
+  if (std::strcmp(cls, "#32770") == 0 && IsWindowVisible(h)) {
+    PostMessageA(h, WM_COMMAND, IDOK, 0);
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // Presses OK in the first dialog box of this thread; run from a timer while a dialog is modal.
-VOID CALLBACK PressOkInDialog(HWND, UINT, UINT_PTR id, DWORD) {
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND h, LPARAM) -> BOOL {
-        char cls[16] = {};
-        GetClassNameA(h, cls, sizeof cls);
-        if (std::strcmp(cls, "#32770") == 0 && IsWindowVisible(h)) {
-          PostMessageA(h, WM_COMMAND, IDOK, 0);
-          return FALSE;
-        }
-        return TRUE;
-      },
-      0);
-  (void)id;
+VOID CALLBACK PressOkInDialog(HWND, UINT, UINT_PTR, DWORD) {
+  EnumThreadWindows(GetCurrentThreadId(), PressOkIfDialog, 0);
 }
 
 class TextControl : public ::testing::Test {
