@@ -2,6 +2,7 @@
 // detection, and the I/O threads of the asynchronous mode.
 #include "imageryio.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -10,6 +11,7 @@
 #include "iecodeccommon.h"
 #include "ieico.h"
 #include "iej2000.h"
+#include "ievect.h"
 #include "ieview.h"
 #include "iemetafile.h"
 #include "iepnm.h"
@@ -143,10 +145,10 @@ struct TIEFinishWorkGuard {
 bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
          t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap ||
-         t == iffICO || t == iffCUR || t == iffTIFF;
+         t == iffICO || t == iffCUR || t == iffTIFF || t == iffIEV;
 }
 bool IECanWriteFileType(TIEFileFormatCode t) {
-  return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF;
+  return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF && t != iffIEV;
 }
 
 TImageryIO::TImageryIO() : Params(this) {
@@ -470,6 +472,10 @@ void TImageryIO::LoadFile(const std::wstring& fileName, TIEFileFormatCode type) 
     return;
   }
   TIEFinishWorkGuard finish{this};
+  if (type == iffIEV) {
+    LoadObjectsFile(fileName);
+    return;
+  }
   std::unique_ptr<TIEWideFileStream> file(new TIEWideFileStream(fileName, fmOpenRead | fmShareDenyWrite));  // read, deny write
   Aborting = false;
   TIEBufferedReadStream buffered(*file, 8192, false);
@@ -485,6 +491,29 @@ void TImageryIO::LoadFile(const std::wstring& fileName, TIEFileFormatCode type) 
   UpdateAfterIO();
 }
 
+// Vector objects load into an attached vector view; the image becomes a white, fully transparent
+// canvas of the objects' extent. Without such a view there is nothing to hold the objects: the load
+// fails (drawing them into a plain image needs the object renderer).
+void TImageryIO::LoadObjectsFile(const std::wstring& fileName) {
+  Aborting = true;
+  Params.ClearImageInfo();
+  auto* vect = ui::As<TImageryVect>(AttachedImagery);
+  if (!vect) return;
+  try {
+    if (!vect->LoadObjectsFromFile(fileName)) return;
+  } catch (const EIEError&) {
+    return;
+  }
+  const RECT extent = vect->GetObjectsExtent();
+  IEBitmap->Allocate(std::max<int>(1, extent.right), std::max<int>(1, extent.bottom), ie24RGB);
+  IEBitmap->Fill(0xFFFFFF);
+  IEBitmap->GetAlphaChannel()->Fill(0);
+  Aborting = false;
+  Params.FileName = fileName;
+  Params.FileType = iffIEV;
+  UpdateAfterIO();
+}
+
 void TImageryIO::LoadStream(TIEStream& stream, TIEFileFormatCode type) {
   TIEStream* s = &stream;
   if (RestartAsync([this, s, type] { LoadStream(*s, type); })) return;
@@ -494,6 +523,16 @@ void TImageryIO::LoadStream(TIEStream& stream, TIEFileFormatCode type) {
     return;
   }
   TIEFinishWorkGuard finish{this};
+  if (type == iffIEV) {  // only into an attached vector view
+    auto* vect = ui::As<TImageryVect>(AttachedImagery);
+    try {
+      Aborting = !vect || !vect->LoadObjectsFromStream(stream);
+    } catch (const EIEError&) {
+      Aborting = true;
+    }
+    Params.FileType = type;
+    return;
+  }
   int64_t dataSize = -1, dataStart = -1;
   if (type == iffPCX && StreamHeaders) {
     const int64_t start = stream.GetPosition();
@@ -809,6 +848,7 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffDCX, [&] { return IEDCXTest(stream); }},
         {iffWMF, [&] { return IEWMFTest(stream); }},
         {iffEMF, [&] { return IEEMFTest(stream); }},
+        {iffIEV, [&] { return IEObjectsStreamTest(stream); }},
         {iffJPEG, [&] { return IEJPEGFindSOI(stream, true) >= 0; }},
     };
     for (const TTest& t : tests) {

@@ -109,6 +109,7 @@ class TImageryIO {
   void LoadFile(const std::wstring& fileName, TIEFileFormatCode type);
   void SaveFile(const std::wstring& fileName, TIEFileFormatCode type);
   void LoadStream(TIEStream& stream, TIEFileFormatCode type);
+  void LoadObjectsFile(const std::wstring& fileName);  // type 25 into an attached vector view
 
   void RemoveViewHandler();
   void ApplyParamsDpiToView();  // a loaded image's resolution becomes the attached view's

@@ -1,0 +1,291 @@
+// TImageryVect, the vector object editor: an image view that keeps, over its image, an ordered list of
+// vector objects addressed by integer handles (lines, boxes, ellipses, arcs, bitmaps, texts, rulers,
+// polylines, angles, memos, line labels and extended objects), a selection list, a table of bitmaps
+// shared between objects by reference count, per-view defaults, measuring in real units, and the
+// objects stream ("IEV").
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ieutils.h"
+#include "ietextcontrol.h"
+#include "imageryview.h"
+
+class TIEBitmap;
+class TIEStream;
+class TIECanvas;
+class TImageryVect;
+struct TIEVObjectRecord;
+
+class EIEVectError : public EIEError {
+ public:
+  using EIEError::EIEError;
+};
+
+enum TIEVKind : uint8_t {
+  ievkNONE = 0, ievkLINE = 1, ievkBOX = 2, ievkELLIPSE = 3, ievkARC = 4, ievkBITMAP = 5, ievkTEXT = 6,
+  ievkRULER = 7, ievkPOLYLINE = 8, ievkANGLE = 9, ievkMEMO = 10, ievkLINELABEL = 11, ievkEXTENDED = 12
+};
+constexpr TIEVKind ievkGROUP = ievkNONE;  // in streams only
+
+enum TIEUnits : uint8_t {
+  ieuPIXELS, ieuINCHES, ieuKM, ieuMETERS, ieuCENTIMETERS, ieuMILLIMETERS, ieuMICRONS, ieuNANOMETERS,
+  ieuFEET, ieuYARDS, ieuMILES
+};
+extern const char* const IEUnitNames[11];
+enum TIEVValType : uint8_t { ievtAREA, ievtLENGTH };
+
+// Special handles.
+constexpr int IEV_TEMPLATE = -1;  // the defaults the next object copies
+constexpr int IEV_LAST = -2;      // the most recently created object
+constexpr int IEV_ALL = -3;
+constexpr int IEV_NONE = -4;
+constexpr int IEV_POINT_UNSET = -1000000;  // x of an angle point not set yet
+
+enum TIEVFlag : uint8_t { ievfSelectable = 1, ievfMovable = 2, ievfResizable = 4, ievfVisible = 8 };
+
+struct TIEVSoftShadow {
+  bool Enabled = false;
+  double Radius = 3.0;
+  int32_t OffsetX = 0, OffsetY = 0;
+  int32_t Intensity = 100;
+  TIERGB Color{0, 0, 0};
+};
+
+struct TIEVSharedBitmap {
+  std::unique_ptr<TIEBitmap> Bitmap;  // nullptr: a free slot
+  int RefCount = 0;
+};
+
+// An application-defined object kind: draws itself, stores itself in the objects stream and reacts
+// to the mouse and keys. Registered by name (IERegisterExtendedClass) so that streams can re-create it.
+class TIEVExtendedObject {
+ public:
+  virtual ~TIEVExtendedObject() = default;
+  TImageryVect* Owner = nullptr;
+  TIEVObjectRecord* Record = nullptr;
+  int Handle = -1;
+
+  virtual void Initialise() {}
+  virtual void SetHandle(int hobj) { Handle = hobj; }
+  virtual void SaveToStream(TIEStream& stream) = 0;
+  virtual void LoadFromStream(TIEStream& stream) = 0;
+  virtual TIEVExtendedObject* Clone() const = 0;
+  virtual void MouseDown(int button, int shift, int x, int y) { (void)button, (void)shift, (void)x, (void)y; }
+  virtual void MouseUp(int button, int shift, int x, int y) { (void)button, (void)shift, (void)x, (void)y; }
+  virtual void MouseMove(int shift, int x, int y) { (void)shift, (void)x, (void)y; }
+  virtual void MouseEnter() {}
+  virtual void MouseLeave() {}
+  virtual void KeyPress(WORD key, int shift) { (void)key, (void)shift; }
+  virtual void Draw(ui::TBitmap* target, int x1, int y1, int x2, int y2, double zoomX, double zoomY, bool alphaPass) = 0;
+};
+
+// The plain (copyable) fields of an object record; the owned data is in TIEVObjectRecord.
+struct TIEVObjectFields {
+  int32_t X1 = 0, Y1 = 0, X2 = 63, Y2 = 63;
+  TIEVKind Kind = ievkNONE;
+  int32_t Transparency = 255;
+  bool KeepAspectRatio = false;
+  uint8_t BlendOperation = 0;
+  uint8_t StartShape = 0, EndShape = 0;  // 0 none, 1 triangle, 2 arrow head
+  int32_t ShapeWidth = 10, ShapeHeight = 20;
+  ui::TColor LabelBrushColor = 0xFFFFFF;
+  uint8_t LabelBrushStyle = 0;
+  uint8_t LabelAtEnd = 1;
+  uint8_t LabelBorder = 1;
+  RECT LabelBox{0, 0, 0, 0};
+  ui::TColor PenColor = 0xFFFFFF;
+  uint8_t PenStyle = 0;
+  int32_t PenWidth = 1;
+  ui::TColor BrushColor = 0xFFFFFF;
+  uint8_t BrushStyle = 1;
+  bool Highlight = false;
+  double ArcStart = 0.0, ArcEnd = 6.283185307179586;
+  int32_t BitmapIndex = -1;
+  bool BitmapBorder = false;
+  uint8_t TextQuality = 0;
+  uint8_t TextAlign = 0;
+  bool AutoSize = false;
+  bool MemoUniformFormat = true;
+  int32_t CurveEscapement = -10;
+  bool TextEditable = true;
+  int32_t MemoLineSpacing = 0;
+  ui::TColor MemoBorderColor = 0xFFFFFF;
+  uint8_t MemoBorderStyle = 0;
+  int32_t MemoLineHeight = 0;
+  bool MemoHasBitmap = false;
+  double MemoMargins[4] = {0, 0, 0, 0};
+  uint8_t MemoBackgroundStyle = 0;
+  uint8_t Tag[4] = {0, 0, 0, 0};
+  uint8_t Flags = 15;
+  TIEUnits RulerUnit = ieuPIXELS;
+  uint8_t RulerType = 2;
+  RECT PolyBounds{0, 0, 0, 0};  // min x, min y, max x, max y of the raw vertices
+  bool PolyClosed = false;
+  POINT AnglePoints[3] = {{0, 0}, {50, 0}, {50, 50}};
+  RECT SavedBox{0, 0, 0, 0};
+  RECT DrawnBox{0, 0, 0, 0};
+  int32_t DrawnMargin = 0;
+};
+
+struct TIEVObjectRecord : TIEVObjectFields {
+  std::string Text;
+  std::string Name;
+  std::unique_ptr<LOGFONTA> Font;
+  std::vector<std::pair<double, double>> CurvePoints;
+  std::vector<int32_t> MemoCharFormats;
+  std::vector<TIETextFormat> MemoFormats;
+  std::vector<POINT> PolyPoints;
+  std::vector<POINT> DrawnPoints;
+  TIEVSoftShadow Shadow;
+  std::unique_ptr<TIEVExtendedObject> Extended;
+  // Application data; when UserDataLength > 0 the object owns a block of that many bytes.
+  void* UserData = nullptr;
+  int32_t UserDataLength = 0;
+
+  TIEVObjectRecord() = default;
+  ~TIEVObjectRecord();
+  TIEVObjectRecord(const TIEVObjectRecord&) = delete;
+  TIEVObjectRecord& operator=(const TIEVObjectRecord&) = delete;
+  void FreeUserData();
+  int CurveCount() const { return int(CurvePoints.size()); }
+  int PolyCount() const { return int(PolyPoints.size()); }
+};
+
+class TImageryVect : public TImageryView {
+  UI_DECLARE_CLASS(TImageryVect, TImageryView)
+ public:
+  TImageryVect();
+  void Create(ui::TComponent* owner) override;
+  void BeforeDestruction() override;
+  ~TImageryVect() override;
+
+  // nullptr removes all objects; a TImageryVect source's objects are copied; any other source leaves
+  // the objects. The image and view settings are assigned first in every case.
+  void Assign(ui::TPersistent* source) override;
+
+  // ---- records and the object list ----
+  // The record of a handle (-1 the template, -2 the last created); nullptr for -3 and -4. A handle that
+  // names no object raises EIEVectError.
+  TIEVObjectRecord* ObjectRecord(int hobj);
+  int AddObject(const TIEVObjectRecord& templ);  // returns the new handle
+  void RemoveAllObjects();
+  int ObjectsCount() const { return int(ObjectList.size()); }
+  int GetObjectHandle(int index) const;  // by position in drawing order
+  RECT GetObjectsExtent();
+  void SetObjUserData(int hobj, void* data);
+  void SetObjUserDataLength(int hobj, int length);
+  void SetObjFont(int hobj, ui::TFont* font);
+  int GetObjFontStyles(int hobj);  // ui::TFontStyle bits
+  void AddPolylinePoint(int hobj, int x, int y);
+  void CopyObjectsTo(TImageryVect* dest);
+  int CopyObjectTo(int hobj, TImageryVect* dest);
+  int AnglePointCount(int hobj);
+
+  // ---- selection ----
+  void SelectObject(int hobj);
+  void SelectObjectNotify(int hobj);
+  bool IsSelected(int hobj);
+  void DeselectObject(int hobj);
+  void UnselectObjects();
+  void UnselectObjectsAndRepaint();
+  void SelectInRect(int hobj, int x1, int y1, int x2, int y2);
+  int SelectedObjectsCount() const { return int(SelectionList.size()); }
+  int SelectedObject(int index) const { return SelectionList.at(size_t(index)); }
+  ui::TNotifyEvent OnSelectObject;
+
+  // ---- shared bitmaps ----
+  TIEBitmap* SharedBitmap(int index);  // nullptr for a negative index or a free slot
+  int SharedBitmapRefCount(int index) const;
+  int SharedBitmapsCount() const { return int(SharedBitmaps.size()); }
+  int FindSharedBitmap(TIEBitmap* bitmap);
+  int NewSharedSlot();
+  void ReleaseSharedBitmap(int index);
+  void SetObjBitmap(int hobj, TIEBitmap* bitmap);
+  void SetObjBitmapIndex(int hobj, int index);
+  void SetObjBitmapFromIcon(int hobj, LPCSTR icon, int width, int height);
+  void CompactSharedBitmaps();
+  bool GetShareBitmaps() const { return ShareBitmaps; }
+  void SetShareBitmaps(bool v) { ShareBitmaps = v; }
+
+  // ---- objects stream ----
+  void SaveObjectsToStream(TIEStream& stream);
+  bool LoadObjectsFromStream(TIEStream& stream);  // false: not an objects stream of a known version
+  bool LoadObjectsFromFile(const std::wstring& fileName);
+  void SaveObjectToStream(TIEStream& stream, int hobj);  // -3: every object in list order
+  int LoadObjectFromStream(TIEStream& stream, uint8_t version);  // the handle added, -4 for a group
+
+  // ---- measuring ----
+  TIEUnits GetMUnit() const { return MUnit; }
+  void SetMUnit(TIEUnits u);
+  int GetFloatDigits() const { return FloatDigits; }
+  void SetFloatDigits(int v) { FloatDigits = v; }
+  int GetFloatPrecision() const { return FloatPrecision; }
+  void SetFloatPrecision(int v) { FloatPrecision = v; }
+  double GetMeasureScale() const { return MeasureScale; }
+  void SetMeasureScale(double v);
+  void SetDpiX(int value) override;
+  void SetDpiY(int value) override;
+  // Units per image pixel along x and y for a unit, with this view's resolution and MeasureScale.
+  void ComputeUnitFactors(TIEUnits unit, double& perPixelX, double& perPixelY) const;
+  double GetUnitsPerPixelX() const { return UnitsPerPixelX; }
+  double GetUnitsPerPixelY() const { return UnitsPerPixelY; }
+  // The length and area of a polygon of image points (x = 0xFFFFF separates sub-polygons), closed.
+  double PolygonLength(const std::vector<POINT>& points) const;
+  double PolygonArea(const std::vector<POINT>& points) const;
+  // A drag in client pixels from (x0, y0) to (x, y), as the length hint measures it.
+  double DragLength(int x0, int y0, int x, int y) const;
+  // The hint text of a value: number, a space, the unit name of MUnit (and the superscript two for
+  // areas); OnPresentMeasure may change it.
+  std::string MeasureText(double value, TIEVValType type);
+  std::string FormatMeasure(double value) const;
+  // Rulers and angles, drawn in client pixels at zoom zoomX, zoomY (1 = 100%); fonts scale with zoomY. A ruler's RulerType 0
+  // is a scale (a tick every tenth of a unit), 1 to 3 a measure with its length written at the first
+  // point, centred or at the far end; length -1 measures the line. Each returns the box it covered.
+  RECT DrawRuler(TIECanvas* canvas, POINT a, POINT b, const LOGFONTA* font, double zoomX, double zoomY,
+                 uint8_t rulerType, int penWidth, ui::TColor penColor, TIEUnits unit, double length = -1);
+  RECT DrawAngle(TIECanvas* canvas, const POINT points[3], const LOGFONTA* font, double zoomY, int penWidth,
+                 ui::TColor penColor);
+  // The length text of a measuring ruler (OnPresentMeasure may change it).
+  std::string RulerText(POINT a, POINT b, double zoomX, double zoomY, TIEUnits unit, double length = -1);
+  // The angle at the second point in degrees, and its text; ReflexAngles shows 360 - a for a >= 180.
+  double AngleDegrees(const POINT points[3]) const;
+  std::string AngleText(const POINT points[3]) const;
+  bool UprightRulerText = true;
+  bool ReflexAngles = false;
+  int RulerTicksDrawn = 0;  // ticks of the last scale ruler drawn
+  double LastMeasure = 0;
+  std::function<void(void* Sender, std::string& text, double value, TIEVValType type)> OnPresentMeasure;
+
+
+  TIETextControl* GetTextControl() const { return TextControl; }
+  TIEEdit* GetTextEdit() const { return TextEdit; }
+
+ private:
+  int Resolve(int hobj, bool allowTemplate = true) const;  // checked; -2 resolved
+  void FreeObjectData(TIEVObjectRecord& r);
+  void RecomputeUnitFactors();
+  int CheckedSlot(int index) const;  // raises for an index that names no slot
+
+  TIEVObjectRecord Template;
+  std::vector<std::unique_ptr<TIEVObjectRecord>> Records;
+  std::vector<int> ObjectList;
+  std::vector<int> SelectionList;
+  std::vector<TIEVSharedBitmap> SharedBitmaps;
+  TIETextControl* TextControl = nullptr;
+  TIEEdit* TextEdit = nullptr;
+  bool ShareBitmaps = true;
+  TIEUnits MUnit = ieuPIXELS;
+  int FloatDigits = 2;
+  int FloatPrecision = 15;
+  double MeasureScale = 1.0;
+  double UnitsPerPixelX = 1.0, UnitsPerPixelY = 1.0;
+};
+
+// True when the stream holds "IEV" and a version byte from '1' to 'R'; the position is restored.
+bool IEObjectsStreamTest(TIEStream& stream);
