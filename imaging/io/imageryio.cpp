@@ -12,7 +12,9 @@
 #include "iej2000.h"
 #include "ieview.h"
 #include "iemetafile.h"
+#include "iepdf.h"
 #include "iepnm.h"
+#include "iepsfilt.h"
 #include "ierawbitmap.h"
 #include "iewbmp.h"
 #include "ietextutils.h"
@@ -144,7 +146,7 @@ bool IECanReadFileType(TIEFileFormatCode t) {
          t == iffICO || t == iffCUR || t == iffTIFF;
 }
 bool IECanWriteFileType(TIEFileFormatCode t) {
-  return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF;
+  return (IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF) || t == iffPS || t == iffPDF;
 }
 
 TImageryIO::TImageryIO() : Params(this) {
@@ -363,6 +365,8 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffJPEG: IEJPEGWrite(stream, bmp, Params, progress); break;
     case iffGIF: IEGIFWrite(stream, bmp, Params, progress); break;
     case iffPNG: IEPNGWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
+    case iffPS: IEPSWrite(stream, bmp, Params, progress); break;
+    case iffPDF: IEPDFWrite(stream, bmp, Params, progress); break;
     case iffPXM:
     case iffWBMP:
     case iffICO: {
