@@ -263,3 +263,44 @@ TEST(PDFWriter, OtherPixelFormatsAreWrittenAsRGB) {
 }
 
 }  // namespace
+
+namespace {
+
+// DCT data follow the JPEG colour space: grey data get a grey colour space, and four-component spaces,
+// which would not match the page's RGB, are written as YCbCr (the parameter itself is kept).
+TEST(PDFWriter, DCTColourSpaces) {
+  struct Case {
+    uint8_t jpegSpace;
+    const char* colourSpace;
+    bool grey;
+  };
+  const Case kCases[] = {{1, "/DeviceGray", true}, {3, "/DeviceRGB", false}, {4, "/DeviceRGB", false}};
+  for (const Case& c : kCases) {
+    TIEBitmap b;
+    MakePicture(b, 96, 72);
+    const std::string name = "dct-space-" + std::to_string(c.jpegSpace);
+    TImageryIO io(&b);
+    io.Params.PDFCompression = 4;
+    io.Params.JPEGColorSpace = c.jpegSpace;
+    io.Params.PDFPaperWidth = 96;
+    io.Params.PDFPaperHeight = 72;
+    io.SaveByExtension(W(tq::WorkFile(name + ".pdf")));
+    ASSERT_FALSE(io.Aborting);
+    EXPECT_EQ(io.Params.JPEGColorSpace, c.jpegSpace);
+    EXPECT_NE(ObjectText(FileText(tq::WorkFile(name + ".pdf")), 3).find(std::string("/ColorSpace ") + c.colourSpace),
+              std::string::npos) << name;
+    if (!DocumentToolsHere()) continue;
+    std::string out;
+    ASSERT_EQ(HostRun("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ppmraw -r72 -sOutputFile=" + name + ".ppm " + name +
+                      ".pdf", &out), 0) << out;
+    int w = 0, h = 0;
+    std::vector<uint8_t> rgb;
+    ASSERT_TRUE(ReadPPM(tq::WorkFile(name + ".ppm"), w, h, rgb));
+    TIEBitmap expected;
+    expected.Assign(&b);
+    if (c.grey) MakeLuma(expected);
+    ExpectPixels(expected, rgb, true, name.c_str());
+  }
+}
+
+}  // namespace

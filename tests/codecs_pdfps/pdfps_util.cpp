@@ -27,6 +27,16 @@ void MakeBilevel(TIEBitmap& b, int w, int h) {
   }
 }
 
+void MakeLuma(TIEBitmap& b) {
+  for (int y = 0; y < b.GetImageHeight(); ++y) {
+    uint8_t* p = b.GetRowAddress(y);
+    for (int x = 0; x < b.GetImageWidth(); ++x, p += 3) {
+      const uint8_t l = uint8_t(0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2] + 0.5);
+      p[0] = p[1] = p[2] = l;
+    }
+  }
+}
+
 std::string FileText(const std::string& winPath) {
   std::vector<unsigned char> b;
   tq::ReadFileBytes(winPath, b);

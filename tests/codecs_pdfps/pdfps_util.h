@@ -12,6 +12,9 @@ namespace pdfpstest {
 // An ie1g picture with long runs, diagonals and noise; a width that is no multiple of 8 tests the
 // row padding.
 void MakeBilevel(TIEBitmap& b, int w, int h);
+// Replaces each pixel of an ie24RGB bitmap by its luma (0.299 R + 0.587 G + 0.114 B), as a JPEG
+// coder makes grey data.
+void MakeLuma(TIEBitmap& b);
 std::string FileText(const std::string& winPath);
 // Runs a host command in the work folder; its exit code, output in `out`.
 int HostRun(const std::string& command, std::string* out = nullptr);

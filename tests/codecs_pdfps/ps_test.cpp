@@ -207,3 +207,42 @@ TEST(PSWriter, RefusedWritesAbort) {
 }
 
 }  // namespace
+
+namespace {
+
+// Grey DCT data are drawn with one component; four-component JPEG spaces are written as YCbCr.
+TEST(PSWriter, DCTColourSpaces) {
+  struct Case {
+    uint8_t jpegSpace;
+    const char* components;
+    bool grey;
+  };
+  const Case kCases[] = {{1, "false 1", true}, {3, "false 3", false}};
+  for (const Case& c : kCases) {
+    TIEBitmap b;
+    MakePicture(b, 96, 72);
+    const std::string name = "dct-space-" + std::to_string(c.jpegSpace);
+    const std::string doc = SavePS(b, name + ".ps", [&](TIOParamsVals& p) {
+      p.PSCompression = 3;
+      p.JPEGColorSpace = c.jpegSpace;
+      p.PSPaperWidth = 96;
+      p.PSPaperHeight = 72;
+    });
+    EXPECT_TRUE(HasLine(doc, c.components)) << name;
+    ExpectDataCounts(doc);
+    if (!DocumentToolsHere()) continue;
+    std::string out;
+    ASSERT_EQ(HostRun("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ppmraw -r72 -dDEVICEWIDTHPOINTS=96 "
+                      "-dDEVICEHEIGHTPOINTS=72 -dFIXEDMEDIA -sOutputFile=" + name + ".ppm " + name + ".ps", &out),
+              0) << out;
+    int w = 0, h = 0;
+    std::vector<uint8_t> rgb;
+    ASSERT_TRUE(ReadPPM(tq::WorkFile(name + ".ppm"), w, h, rgb));
+    TIEBitmap expected;
+    expected.Assign(&b);
+    if (c.grey) MakeLuma(expected);
+    ExpectPixels(expected, rgb, true, name.c_str());
+  }
+}
+
+}  // namespace
