@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "iecheckedstream.h"
 #include "iecodeccommon.h"
@@ -145,6 +146,12 @@ void ColourImage(TIEBitmap& bmp, TIOParamsVals& params, TIECodecProgress& progre
   }
   d.Add("ColorSpace", Name(space));
   d.Add("BitsPerComponent", Num(8));
+}
+
+void FreeState(TIEPDFWriterState*& state) {
+  for (TIEPDFObject* o : state->Objects) delete o;
+  delete state;
+  state = nullptr;
 }
 
 }  // namespace
@@ -292,9 +299,7 @@ bool IEPDFClose(TIEPDFWriterState*& State, TIEStream& Stream, TIOParamsVals& Par
     IEPDFWriteObjects(s, State->Objects);
     IEPDFWriteXRefAndTrailer(s, State->Objects, info, start);
   }
-  for (TIEPDFObject* o : State->Objects) delete o;
-  delete State;
-  State = nullptr;
+  FreeState(State);
   return !failed;
 }
 
@@ -304,6 +309,15 @@ void IEPDFWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     return;
   }
   TIEPDFWriterState* state = IEPDFCreateState();
-  IEPDFAddImagePage(state, Bitmap, Params, Progress);
-  if (!IEPDFClose(state, Stream, Params)) Progress.Abort();
+  try {
+    IEPDFAddImagePage(state, Bitmap, Params, Progress);
+    if (!IEPDFClose(state, Stream, Params)) Progress.Abort();
+  } catch (const std::bad_alloc&) {
+    // a page too large for the memory left: no document, and the caller is told
+    if (state) FreeState(state);
+    Progress.Abort();
+  } catch (const EStreamError&) {
+    if (state) FreeState(state);
+    Progress.Abort();
+  }
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <new>
 #include <vector>
 
 #include "iecheckedstream.h"
@@ -212,7 +213,17 @@ void IEPSWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
     Progress.Abort();  // nothing to put on a page
     return;
   }
-  TIEPSWriterState* state = IEPSWriteHeader(Stream, Params);
-  IEPSAddPage(state, Stream, Bitmap, Progress, Params);
-  if (!IEPSClose(state, Stream)) Progress.Abort();
+  TIEPSWriterState* state = nullptr;
+  try {
+    state = IEPSWriteHeader(Stream, Params);
+    IEPSAddPage(state, Stream, Bitmap, Progress, Params);
+    if (!IEPSClose(state, Stream)) Progress.Abort();
+  } catch (const std::bad_alloc&) {
+    // a page too large for the memory left: the document stays unfinished and the caller is told
+    delete state;
+    Progress.Abort();
+  } catch (const EStreamError&) {
+    delete state;
+    Progress.Abort();
+  }
 }
