@@ -73,6 +73,7 @@ TEST(PSWriter, DefaultSaveOfAColourImage) {
   const std::string end = "\r\n%%EndData\r\nshowpage\r\n%%Trailer\r\n%%EOF\r\n";
   EXPECT_EQ(doc.substr(doc.size() - end.size()), end);
   ExpectDataCounts(doc);
+  EXPECT_EQ(SavePS(b, "default.eps").find("%!PS-Adobe-3.0\r\n"), 0u);  // the other extension of the format
 }
 
 TEST(PSWriter, PaperFitAndFilterLines) {
