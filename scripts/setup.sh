@@ -69,6 +69,7 @@ PKGS=(cmake ninja-build make dpkg-dev xz-utils pkgconf
       # Linux-side tools that tests use as independent decoders and benchmarks compare against
       netpbm libtiff-tools libjpeg-turbo-progs libopenjp2-tools python3-pil imagemagick libvips-tools
       libimage-exiftool-perl pngcheck icoutils icc-profiles-free colord-data
+      qpdf poppler-utils ghostscript
       x11-apps)
 [[ $SIMD == 1 ]] && PKGS+=(nasm)
 

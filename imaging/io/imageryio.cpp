@@ -14,7 +14,9 @@
 #include "ievect.h"
 #include "ieview.h"
 #include "iemetafile.h"
+#include "iepdf.h"
 #include "iepnm.h"
+#include "iepsfilt.h"
 #include "ierawbitmap.h"
 #include "iewbmp.h"
 #include "ietextutils.h"
@@ -148,7 +150,8 @@ bool IECanReadFileType(TIEFileFormatCode t) {
          t == iffICO || t == iffCUR || t == iffTIFF || t == iffIEV;
 }
 bool IECanWriteFileType(TIEFileFormatCode t) {
-  return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF && t != iffIEV;
+  return (IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF && t != iffIEV) || t == iffPS ||
+         t == iffPDF;
 }
 
 TImageryIO::TImageryIO() : Params(this) {
@@ -419,6 +422,8 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffJPEG: IEJPEGWrite(stream, bmp, Params, progress); break;
     case iffGIF: IEGIFWrite(stream, bmp, Params, progress); break;
     case iffPNG: IEPNGWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
+    case iffPS: IEPSWrite(stream, bmp, Params, progress); break;
+    case iffPDF: IEPDFWrite(stream, bmp, Params, progress); break;
     case iffPXM:
     case iffWBMP:
     case iffICO: {

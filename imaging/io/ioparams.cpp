@@ -7,6 +7,7 @@ int IEDefaultDpiX = 300;
 int IEDefaultDpiY = 300;
 TIEGIFLZWDecompressor IEDefGIFLZWDecompress = IEGIFLZWDecompress;
 TIEGIFLZWCompressor IEDefGIFLZWCompress = IEGIFLZWCompress;
+TIETIFFLZWCompressor IEDefTIFFLZWCompress = IETIFFLZWCompress;
 
 double IENowAsDateTime() {
   SYSTEMTIME st;
@@ -103,6 +104,20 @@ void TIOParamsVals::RestoreDefaults() {
   RawBitmapRowAlign = 8;
   RawBitmapHeaderSize = 0;
   RawBitmapDataFormat = 0;
+  TIFFLZWCompress = IEDefTIFFLZWCompress;
+  PSPaperWidth = 595;
+  PSPaperHeight = 842;
+  PSCompression = 1;
+  PSTitle = "No Title";
+  PDFPaperWidth = 595;
+  PDFPaperHeight = 842;
+  PDFCompression = 2;
+  PDFTitle.clear();
+  PDFAuthor.clear();
+  PDFSubject.clear();
+  PDFKeywords.clear();
+  PDFCreator.clear();
+  PDFProducer.clear();
 }
 
 void TIOParamsVals::Assign(const TIOParamsVals& s) {
@@ -195,6 +210,20 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   RawBitmapRowAlign = s.RawBitmapRowAlign;
   RawBitmapHeaderSize = s.RawBitmapHeaderSize;
   RawBitmapDataFormat = s.RawBitmapDataFormat;
+  TIFFLZWCompress = s.TIFFLZWCompress;
+  PSPaperWidth = s.PSPaperWidth;
+  PSPaperHeight = s.PSPaperHeight;
+  PSCompression = s.PSCompression;
+  PSTitle = s.PSTitle;
+  PDFPaperWidth = s.PDFPaperWidth;
+  PDFPaperHeight = s.PDFPaperHeight;
+  PDFCompression = s.PDFCompression;
+  PDFTitle = s.PDFTitle;
+  PDFAuthor = s.PDFAuthor;
+  PDFSubject = s.PDFSubject;
+  PDFKeywords = s.PDFKeywords;
+  PDFCreator = s.PDFCreator;
+  PDFProducer = s.PDFProducer;
   Owner = owner;
 }
 

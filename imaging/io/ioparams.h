@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "giflzw.h"
+#include "tiflzw.h"
 #include "iedefs.h"
 #include "ieiptcinfolist.h"
 #include "iemarkerlist.h"
@@ -29,6 +30,8 @@ extern int IEDefaultDpiY;
 // The GIF LZW coder that every new parameter object starts with; nullptr: none.
 extern TIEGIFLZWDecompressor IEDefGIFLZWDecompress;
 extern TIEGIFLZWCompressor IEDefGIFLZWCompress;
+// The TIFF LZW encoder that every new parameter object starts with; nullptr: none.
+extern TIETIFFLZWCompressor IEDefTIFFLZWCompress;
 
 // Progress and abort record handed to every codec call.
 struct TIECodecProgress {
@@ -172,6 +175,26 @@ class TIOParamsVals {
   int RawBitmapRowAlign = 8;          // bits
   int RawBitmapHeaderSize = 0;        // bytes skipped first
   uint8_t RawBitmapDataFormat = 0;    // 0 binary, 1 ASCII decimal, 2 ASCII hexadecimal
+
+  // ---- TIFF LZW coder (also the PDF writer's LZW filter) ----
+  TIETIFFLZWCompressor TIFFLZWCompress = IEDefTIFFLZWCompress;
+
+  // ---- PostScript ----
+  int PSPaperWidth = 595;   // points
+  int PSPaperHeight = 842;
+  // 1-bit images: 0 RunLength, 1 CCITT group 4, 2 CCITT group 3 two-dimensional (others RunLength);
+  // colour images: 3 DCT (JPEG), others RunLength
+  uint8_t PSCompression = 1;
+  std::string PSTitle = "No Title";
+
+  // ---- PDF ----
+  int PDFPaperWidth = 595;  // points
+  int PDFPaperHeight = 842;
+  // 1-bit images: 0 none, 1 RunLength, 2 CCITT group 4, 3 CCITT group 3 two-dimensional (4 is taken
+  // as 3), 5 LZW; colour images: 4 DCT (JPEG), 5 LZW, others none
+  uint8_t PDFCompression = 2;
+  // document information entries; empty ones are left out
+  std::string PDFTitle, PDFAuthor, PDFSubject, PDFKeywords, PDFCreator, PDFProducer;
 };
 
 // Today's date and time as a day count since 1899-12-30 with the time as its fraction.
