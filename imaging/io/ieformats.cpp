@@ -4,7 +4,9 @@
 #include <cctype>
 
 #include "iebitmapservices.h"
+#include "ieavi.h"
 #include "iecmyk.h"
+#include "ienetdownload.h"
 #include "vodevovur.h"
 
 namespace {
@@ -139,8 +141,11 @@ void IEIOStaticInit() {
   IEConversionServices.CMYKToRGB = IECMYKToRGB;
   IEConversionServices.RGBToCMYK = IERGBToCMYK;
   IEConversionServices.CMYKRowToRGB = IECMYKRowToRGB;
+  IELoadWinInet();
 }
 void IEIOStaticFini() {
   IEFreeFileFormatRegistry();
   IEFreeCMYKProfile();
+  IEAVIFileFini();
+  IEUnloadWinInet();
 }

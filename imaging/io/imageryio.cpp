@@ -9,6 +9,7 @@
 #include "giffilter.h"
 #include "iecodeccommon.h"
 #include "ieico.h"
+#include "ienetdownload.h"
 #include "iej2000.h"
 #include "ieview.h"
 #include "iemetafile.h"
@@ -130,12 +131,6 @@ bool AVITest(TIEStream& s) {
   return Peek(s, b, 12) && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "AVI ", 4) == 0;
 }
 
-// Ends an operation with DoFinishWork on every way out, exceptions included.
-struct TIEFinishWorkGuard {
-  TImageryIO* io;
-  ~TIEFinishWorkGuard() { io->DoFinishWork(); }
-};
-
 }  // namespace
 
 bool IECanReadFileType(TIEFileFormatCode t) {
@@ -158,6 +153,7 @@ TImageryIO::TImageryIO(TIEBitmap* bitmap) : TImageryIO() { AttachBitmap(bitmap);
 
 TImageryIO::~TImageryIO() {
   WaitForIOThreads(false);
+  CloseAVIFile();
   RemoveViewHandler();
   CloseHandle(ThreadEvent);
   if (OwnsBitmap) delete IEBitmap;
@@ -324,6 +320,10 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
                  Params.IsNativePixelFormat);
       break;
     case iffGIF: {
+      if (!paramsOnly) {
+        ReadGIF(stream, progress);
+        break;
+      }
       int frames = 0;
       IEGIFRead(stream, bmp, frames, Params, progress, paramsOnly, alpha, paramsOnly);
       break;
@@ -333,6 +333,11 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
     case iffWBMP: IEWBMPRead(stream, bmp, Params, progress, paramsOnly); break;
     case iffICO: IEICORead(stream, bmp, Params, paramsOnly, progress, alpha, paramsOnly); break;
     case iffCUR: IECURRead(stream, bmp, Params, paramsOnly, progress, alpha, paramsOnly); break;
+    case iffWMF:
+    case iffEMF:
+      if (!paramsOnly) return false;  // loaded by LoadMetafileFile and LoadMetafileStream
+      ReadMetafileParams(stream);
+      break;
     case iffRawBitmap:  // the attached bitmap's size and pixel format describe the data
       if (!paramsOnly) IERawBitmapRead(stream, bmp, Params, progress);
       break;
@@ -509,6 +514,24 @@ void TImageryIO::LoadByExtension(const std::wstring& fileName) {
     DoFinishWork();
     return;
   }
+  if (IEGetURLType(fileName)) {
+    DownloadAndLoad(fileName);
+    return;
+  }
+  if (LowerExtension(fileName) == L".avi") {
+    // the whole sequence on one thread: the file must stay open while its frame is read
+    if (RestartAsync([this, fileName] { LoadByExtension(fileName); })) return;
+    OpenAVIFile(fileName);
+    if (Aborting) {
+      DoFinishWork();
+      return;
+    }
+    LoadAVIFrame(Params.ImageIndex);
+    CloseAVIFile();
+    Params.FileName = fileName;
+    Params.FileType = iffAVI;
+    return;
+  }
   TIEFileFormatInfo* e = IEFileFormatByExtension(Narrow(LowerExtension(fileName)));
   if (!e) {
     Aborting = true;
@@ -527,6 +550,10 @@ void TImageryIO::LoadByContent(const std::wstring& fileName) {
 void TImageryIO::LoadAsFileType(const std::wstring& fileName, TIEFileFormatCode fileType) {
   TIEFileFormatInfo* e = IEFileFormatByType(fileType);
   if (!e) return;
+  if (fileType == iffWMF || fileType == iffEMF) {
+    LoadMetafileFile(fileName, -1, -1, true);
+    return;
+  }
   if (e->BuiltIn) {
     if (!IECanReadFileType(fileType)) {
       Aborting = true;  // no reader for this format in this library yet
@@ -572,6 +599,10 @@ void TImageryIO::LoadStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileT
   }
   TIEFileFormatInfo* e = IEFileFormatByType(fileType);
   if (!e) return;
+  if (fileType == iffWMF || fileType == iffEMF) {
+    LoadMetafileStream(stream, -1, -1, true);
+    return;
+  }
   if (e->BuiltIn) {
     if (!IECanReadFileType(fileType)) {
       Aborting = true;
@@ -791,6 +822,27 @@ TIEFileFormatCode TImageryIO::DetectFileType(const std::wstring& fileName, bool 
     if (result != e->FileType) return 0;
   }
   return result;
+}
+
+void TImageryIO::DownloadAndLoad(const std::wstring& url) {
+  if (RestartAsync([this, url] { DownloadAndLoad(url); })) return;
+  Aborting = false;
+  TIEMemoryStream data;
+  std::string typeText;  // the codec is chosen by content
+  if (!IEDownload(url, data, &Aborting, [this](void* s, int per) { DoProgress(s, per); }, this, typeText)) {
+    Aborting = true;
+    DoFinishWork();
+    return;
+  }
+  data.SetPosition(0);
+  const TIEFileFormatCode type = DetectStreamType(data);
+  if (!type || !IEFileFormatByType(type)) {
+    // an answer that is no image (a server's text page, say) must not pass for a load
+    Aborting = true;
+    DoFinishWork();
+    return;
+  }
+  LoadStreamByContent(data);
 }
 
 void TImageryIO::SaveAsSourceCode(const std::wstring& fileName, TIEFileFormatCode fileType, uint8_t mode) {

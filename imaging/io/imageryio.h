@@ -21,7 +21,13 @@ constexpr UINT IEM_UPDATEVIEW = 8024;  // a load finished: update and repaint
 constexpr UINT IEM_PROGRESS = 8027;    // wParam: percentage
 constexpr UINT IEM_FINISHWORK = 8028;  // the operation ended
 
+struct IAVIFile;
+struct IAVIStream;
+struct IGetFrame;
 class TIEIOThread;
+namespace ui {
+class TMetafile;
+}  // namespace ui
 class TIEView;
 struct TIEViewHandlerRecord;
 
@@ -67,6 +73,33 @@ class TImageryIO {
   // image encoded as fileType; mode 3 a text picture of an ie24RGB image. Raises when the text file
   // cannot be created or written.
   void SaveAsSourceCode(const std::wstring& fileName, TIEFileFormatCode fileType, uint8_t mode);
+  // The image at an http, https or ftp address, fetched whole into memory and loaded by content. Any
+  // failure of the transfer (see IEDownload) or content no reader knows sets Aborting.
+  void DownloadAndLoad(const std::wstring& url);
+
+  // ---- AVI frames ----
+  // Opens the first video stream of an AVI file (an open one is closed first); returns its frame
+  // count and sets Params.AVIFrameCount and AVIFrameDelay, or 0 with Aborting set.
+  int OpenAVIFile(const std::wstring& fileName);
+  void CloseAVIFile();
+  // Frame n of the open AVI: 1-bit frames stay ie1g, others become ie24RGB. No AVI open or n out of
+  // range leave the bitmap and Aborting as they are.
+  void LoadAVIFrame(int n);
+
+  // ---- metafiles ----
+  // The attached view's background colour, else the component's own (black at creation).
+  TColor GetBackground() const;
+  void SetBackground(TColor c);
+  // Plays the metafile into the bitmap over Background at (width, height): -1 for a side keeps the
+  // aspect ratio from the other, both -1 the metafile's own size, 0 does nothing; a side above
+  // IEMetafileMaxSize scales both down. withAlpha: alpha 0 where the metafile drew nothing. An empty
+  // metafile sets Aborting.
+  void ImportMetafile(ui::TMetafile& mf, int width, int height, bool withAlpha);
+  // Both raise what the platform metafile reader raises for data that is no metafile (after the
+  // finish notification).
+  void LoadMetafileFile(const std::wstring& fileName, int width, int height, bool withAlpha);
+  void LoadMetafileStream(TIEStream& stream, int width, int height, bool withAlpha);
+  void ReadMetafileParams(TIEStream& stream);
 
   // ---- detection ----
   // The stream's format from its content, tests in a fixed order; the position is restored.
@@ -105,6 +138,11 @@ class TImageryIO {
   void SaveFile(const std::wstring& fileName, TIEFileFormatCode type);
   void LoadStream(TIEStream& stream, TIEFileFormatCode type);
 
+  void SetAVIFrameParams();
+  // GIF load worker: frame Params.GIFImageIndex as shown (composited over the frames before it);
+  // returns the file's frame count.
+  int ReadGIF(TIEStream& stream, TIECodecProgress& progress);
+
   void RemoveViewHandler();
   void ApplyParamsDpiToView();  // a loaded image's resolution becomes the attached view's
   TIEBitmap* IEBitmap = nullptr;
@@ -117,7 +155,22 @@ class TImageryIO {
   // last percentage posted from an I/O thread: a codec may report every row, the window's queue gets
   // one message per change
   volatile LONG LastPostedPercent = -1;
+  // the open AVI, all nil while closed, and its video stream's scale, rate and length
+  IAVIFile* AVIFile = nullptr;
+  IAVIStream* AVIStream = nullptr;
+  IGetFrame* AVIGetFrame = nullptr;
+  uint32_t AVIScale = 0, AVIRate = 0, AVILength = 0;
+  TColor OwnBackground = 0;  // Background while no view is attached
 };
+
+// Ends an operation with DoFinishWork on every way out, exceptions included.
+struct TIEFinishWorkGuard {
+  TImageryIO* io;
+  ~TIEFinishWorkGuard() { io->DoFinishWork(); }
+};
+
+// Pixels per side of an imported metafile.
+extern int IEMetafileMaxSize;
 
 // True when this library has a reader (or a writer) for the file type.
 bool IECanReadFileType(TIEFileFormatCode type);

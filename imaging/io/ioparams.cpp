@@ -103,6 +103,9 @@ void TIOParamsVals::RestoreDefaults() {
   RawBitmapRowAlign = 8;
   RawBitmapHeaderSize = 0;
   RawBitmapDataFormat = 0;
+  AVIFrameDelay = 0;
+  HDPImageQuality = 0.9;
+  HDPLossless = false;
 }
 
 void TIOParamsVals::Assign(const TIOParamsVals& s) {
@@ -195,6 +198,10 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   RawBitmapRowAlign = s.RawBitmapRowAlign;
   RawBitmapHeaderSize = s.RawBitmapHeaderSize;
   RawBitmapDataFormat = s.RawBitmapDataFormat;
+  AVIFrameCount = s.AVIFrameCount;
+  AVIFrameDelay = s.AVIFrameDelay;
+  HDPImageQuality = s.HDPImageQuality;
+  HDPLossless = s.HDPLossless;
   Owner = owner;
 }
 
@@ -235,4 +242,5 @@ void TIOParamsVals::SetImageIndexValue(int n) {
 void TIOParamsVals::SetImageCount(int n) {
   ImageCount = n;
   GIFImageCount = n;
+  AVIFrameCount = n;
 }

@@ -172,6 +172,14 @@ class TIOParamsVals {
   int RawBitmapRowAlign = 8;          // bits
   int RawBitmapHeaderSize = 0;        // bytes skipped first
   uint8_t RawBitmapDataFormat = 0;    // 0 binary, 1 ASCII decimal, 2 ASCII hexadecimal
+
+  // ---- AVI ----
+  int AVIFrameCount = 0;  // frames of the open AVI stream
+  int AVIFrameDelay = 0;  // milliseconds per frame (0: the stream states no rate)
+
+  // ---- HD Photo ----
+  double HDPImageQuality = 0.9;  // below 0: the encoder's own default
+  bool HDPLossless = false;
 };
 
 // Today's date and time as a day count since 1899-12-30 with the time as its fraction.
