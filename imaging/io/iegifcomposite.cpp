@@ -39,7 +39,10 @@ int TImageryIO::ReadGIF(TIEStream& stream, TIECodecProgress& progress) {
     const TIEPixelFormat frameFormat = frame->GetPixelFormat();
     const int fw = frame->GetImageWidth(), fh = frame->GetImageHeight();
     const int screenW = IEMax(Params.GIFWinWidth, fw), screenH = IEMax(Params.GIFWinHeight, fh);
-    if (mask) frame->AttachAlphaChannel(maskOwner.release());
+    if (mask) {
+      mask->UpdateOpaqueFlag();  // the codec fills it opaque first, then clears the transparent pixels
+      frame->AttachAlphaChannel(maskOwner.release());
+    }
     if (frameCount > 1) {
       if (!IEImageSizeAllowed(screenW, screenH) || uint64_t(screenW) * uint64_t(screenH) > kMaxGIFCompositePixels) {
         progress.Abort();
