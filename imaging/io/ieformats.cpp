@@ -6,6 +6,7 @@
 #include "iebitmapservices.h"
 #include "ieavi.h"
 #include "iecmyk.h"
+#include "iewic.h"
 #include "ienetdownload.h"
 #include "vodevovur.h"
 
@@ -130,6 +131,16 @@ void IEBuildFileFormatRegistry() {
     e->DialogPages = b.pages;
     e->CanRead = b.read;
     e->CanWrite = b.write;
+    gRegistry.emplace_back(e);
+  }
+  if (IEWICAvailable()) {  // HD Photo only where the platform's imaging component decodes it
+    auto* e = new TIEFileFormatInfo();
+    e->FileType = iffHDP;
+    e->DisplayName = "Microsoft HD Photo";
+    e->Extensions = "WDP;HDP";
+    e->BuiltIn = true;
+    e->CanRead = true;
+    e->CanWrite = IEWICHDPEncoderAvailable();
     gRegistry.emplace_back(e);
   }
 }

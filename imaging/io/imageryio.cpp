@@ -17,6 +17,7 @@
 #include "ierawbitmap.h"
 #include "iewbmp.h"
 #include "ietextutils.h"
+#include "iewic.h"
 #include "ietgafil.h"
 #include "tifdecode.h"
 #include "jpegfilt.h"
@@ -136,9 +137,10 @@ bool AVITest(TIEStream& s) {
 bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
          t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap ||
-         t == iffICO || t == iffCUR || t == iffTIFF;
+         t == iffICO || t == iffCUR || t == iffTIFF || (t == iffHDP && IEWICAvailable());
 }
 bool IECanWriteFileType(TIEFileFormatCode t) {
+  if (t == iffHDP) return IEWICHDPEncoderAvailable();  // the component may decode and not encode
   return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF;
 }
 
@@ -333,6 +335,7 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
     case iffWBMP: IEWBMPRead(stream, bmp, Params, progress, paramsOnly); break;
     case iffICO: IEICORead(stream, bmp, Params, paramsOnly, progress, alpha, paramsOnly); break;
     case iffCUR: IECURRead(stream, bmp, Params, paramsOnly, progress, alpha, paramsOnly); break;
+    case iffHDP: IEHDPRead(stream, bmp, Params, paramsOnly, progress); break;
     case iffWMF:
     case iffEMF:
       if (!paramsOnly) return false;  // loaded by LoadMetafileFile and LoadMetafileStream
@@ -368,6 +371,7 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffJPEG: IEJPEGWrite(stream, bmp, Params, progress); break;
     case iffGIF: IEGIFWrite(stream, bmp, Params, progress); break;
     case iffPNG: IEPNGWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
+    case iffHDP: IEHDPWrite(stream, bmp, Params, progress); break;
     case iffPXM:
     case iffWBMP:
     case iffICO: {
@@ -771,6 +775,7 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffBMP, [&] { return size > 14 && b[0] == 'B' && b[1] == 'M'; }},
         {iffPCX, [&] { return size > 128 && b[0] == 10 && b[1] <= 5; }},
         {iffTIFF, [&] { return size > 12 && magic("TIFF"); }},
+        {iffHDP, [&] { return IEHDPhotoTest(stream); }},
         {iffPNG, [&] { return size > 8 && IEPNGTest(stream); }},
         {iffICO, [&] { return IEICOTest(stream); }},
         {iffCUR, [&] { return IECURTest(stream); }},
