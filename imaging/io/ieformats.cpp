@@ -8,6 +8,7 @@
 #include "iecmyk.h"
 #include "iewic.h"
 #include "ienetdownload.h"
+#include "ietwain.h"
 #include "vodevovur.h"
 
 namespace {
@@ -159,4 +160,5 @@ void IEIOStaticFini() {
   IEFreeCMYKProfile();
   IEAVIFileFini();
   IEUnloadWinInet();
+  IETWainLogClose();
 }

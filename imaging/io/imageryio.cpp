@@ -8,6 +8,7 @@
 #include "bmpfilt.h"
 #include "giffilter.h"
 #include "iecodeccommon.h"
+#include "ieds.h"
 #include "ieico.h"
 #include "ienetdownload.h"
 #include "iej2000.h"
@@ -17,6 +18,8 @@
 #include "ierawbitmap.h"
 #include "iewbmp.h"
 #include "ietextutils.h"
+#include "ietwain.h"
+#include "iewia.h"
 #include "iewic.h"
 #include "ietgafil.h"
 #include "tifdecode.h"
@@ -144,11 +147,25 @@ bool IECanWriteFileType(TIEFileFormatCode t) {
   return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF;
 }
 
-TImageryIO::TImageryIO() : Params(this) {
+TImageryIO::TImageryIO() : Params(this), TWainParams(new TIETWainParams(this)) {
   InitializeCriticalSection(&ThreadLock);
   ThreadEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   IEBitmap = new TIEBitmap();
   OwnsBitmap = true;
+}
+
+TIEWia* TImageryIO::GetWia() {
+  if (!Wia) Wia.reset(new TIEWia(this));
+  return Wia.get();
+}
+
+TIEDirectShow* TImageryIO::GetDirectShow() {
+  if (!DirectShow) {
+    DirectShow.reset(new TIEDirectShow());
+    if (AttachedImagery && AttachedImagery->HasParentWindow())
+      DirectShow->SetNotifyWindow(AttachedImagery->GetHandle(), IEM_DSHOWNEWFRAME, IEM_DSHOWGRAPHEVENT);
+  }
+  return DirectShow.get();
 }
 
 TImageryIO::TImageryIO(TIEBitmap* bitmap) : TImageryIO() { AttachBitmap(bitmap); }
@@ -157,6 +174,8 @@ TImageryIO::~TImageryIO() {
   WaitForIOThreads(false);
   CloseAVIFile();
   RemoveViewHandler();
+  DirectShow.reset();
+  Wia.reset();
   CloseHandle(ThreadEvent);
   if (OwnsBitmap) delete IEBitmap;
   DeleteCriticalSection(&ThreadLock);

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,13 +19,18 @@
 
 // Messages posted from I/O threads to NotifyWindow.
 constexpr UINT IEM_UPDATEVIEW = 8024;  // a load finished: update and repaint
+constexpr UINT IEM_DSHOWNEWFRAME = 8025;   // DirectShow: a new frame
+constexpr UINT IEM_DSHOWGRAPHEVENT = 8026; // DirectShow: a graph event
 constexpr UINT IEM_PROGRESS = 8027;    // wParam: percentage
 constexpr UINT IEM_FINISHWORK = 8028;  // the operation ended
 
 struct IAVIFile;
 struct IAVIStream;
 struct IGetFrame;
+class TIEDirectShow;
 class TIEIOThread;
+class TIETWainParams;
+class TIEWia;
 namespace ui {
 class TMetafile;
 }  // namespace ui
@@ -86,6 +92,12 @@ class TImageryIO {
   // range leave the bitmap and Aborting as they are.
   void LoadAVIFrame(int n);
 
+  // ---- acquisition ----
+  // Created on first use and kept until the component goes.
+  TIEWia* GetWia();
+  // With an attached view, the view's window receives the graph's notifications.
+  TIEDirectShow* GetDirectShow();
+
   // ---- metafiles ----
   // The attached view's background colour, else the component's own (black at creation).
   TColor GetBackground() const;
@@ -116,6 +128,7 @@ class TImageryIO {
   void DoFinishWork();
 
   TIOParamsVals Params;
+  std::unique_ptr<TIETWainParams> TWainParams;
   bool Aborting = false;  // outcome of the last operation; codecs set it through the progress record
   bool Asynchronous = false;
   // PCX stream savers write, and PCX stream loaders expect, a 12-byte header: "PCX2", a NUL, three
@@ -161,6 +174,8 @@ class TImageryIO {
   IGetFrame* AVIGetFrame = nullptr;
   uint32_t AVIScale = 0, AVIRate = 0, AVILength = 0;
   TColor OwnBackground = 0;  // Background while no view is attached
+  std::unique_ptr<TIEWia> Wia;
+  std::unique_ptr<TIEDirectShow> DirectShow;
 };
 
 // Ends an operation with DoFinishWork on every way out, exceptions included.
