@@ -849,8 +849,9 @@ TIEFileFormatCode TImageryIO::DetectFileType(const std::wstring& fileName, bool 
 }
 
 void TImageryIO::DownloadAndLoad(const std::wstring& url) {
+  // cleared before the thread starts, so that an abort asked for once the call returned is never lost
+  if (!InsideIOThread()) Aborting = false;
   if (RestartAsync([this, url] { DownloadAndLoad(url); })) return;
-  Aborting = false;
   TIEMemoryStream data;
   std::string typeText;  // the codec is chosen by content
   if (!IEDownload(url, data, &Aborting, [this](void* s, int per) { DoProgress(s, per); }, this, typeText)) {
