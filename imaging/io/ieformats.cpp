@@ -4,7 +4,11 @@
 #include <cctype>
 
 #include "iebitmapservices.h"
+#include "ieavi.h"
 #include "iecmyk.h"
+#include "iewic.h"
+#include "ienetdownload.h"
+#include "ietwain.h"
 #include "vodevovur.h"
 
 namespace {
@@ -130,6 +134,16 @@ void IEBuildFileFormatRegistry() {
     e->CanWrite = b.write;
     gRegistry.emplace_back(e);
   }
+  if (IEWICAvailable()) {  // HD Photo only where the platform's imaging component decodes it
+    auto* e = new TIEFileFormatInfo();
+    e->FileType = iffHDP;
+    e->DisplayName = "Microsoft HD Photo";
+    e->Extensions = "WDP;HDP";
+    e->BuiltIn = true;
+    e->CanRead = true;
+    e->CanWrite = IEWICHDPEncoderAvailable();
+    gRegistry.emplace_back(e);
+  }
 }
 
 void IEFreeFileFormatRegistry() { gRegistry.clear(); }
@@ -139,8 +153,12 @@ void IEIOStaticInit() {
   IEConversionServices.CMYKToRGB = IECMYKToRGB;
   IEConversionServices.RGBToCMYK = IERGBToCMYK;
   IEConversionServices.CMYKRowToRGB = IECMYKRowToRGB;
+  IELoadWinInet();
 }
 void IEIOStaticFini() {
   IEFreeFileFormatRegistry();
   IEFreeCMYKProfile();
+  IEAVIFileFini();
+  IEUnloadWinInet();
+  IETWainLogClose();
 }

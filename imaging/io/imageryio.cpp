@@ -9,7 +9,9 @@
 #include "bmpfilt.h"
 #include "giffilter.h"
 #include "iecodeccommon.h"
+#include "ieds.h"
 #include "ieico.h"
+#include "ienetdownload.h"
 #include "iej2000.h"
 #include "ievect.h"
 #include "ieview.h"
@@ -20,6 +22,9 @@
 #include "ierawbitmap.h"
 #include "iewbmp.h"
 #include "ietextutils.h"
+#include "ietwain.h"
+#include "iewia.h"
+#include "iewic.h"
 #include "ietgafil.h"
 #include "ieresample.h"
 #include "ieresamplers.h"
@@ -136,36 +141,48 @@ bool AVITest(TIEStream& s) {
   return Peek(s, b, 12) && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "AVI ", 4) == 0;
 }
 
-// Ends an operation with DoFinishWork on every way out, exceptions included.
-struct TIEFinishWorkGuard {
-  TImageryIO* io;
-  ~TIEFinishWorkGuard() { io->DoFinishWork(); }
-};
-
 }  // namespace
 
 bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
          t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap ||
-         t == iffICO || t == iffCUR || t == iffTIFF || t == iffIEV;
+         t == iffICO || t == iffCUR || t == iffTIFF || t == iffIEV || (t == iffHDP && IEWICAvailable());
 }
 bool IECanWriteFileType(TIEFileFormatCode t) {
+  if (t == iffHDP) return IEWICHDPEncoderAvailable();  // the component may decode and not encode
   return (IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF && t != iffIEV) || t == iffPS ||
          t == iffPDF;
 }
 
-TImageryIO::TImageryIO() : Params(this) {
+TImageryIO::TImageryIO() : Params(this), TWainParams(new TIETWainParams(this)) {
   InitializeCriticalSection(&ThreadLock);
   ThreadEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   IEBitmap = new TIEBitmap();
   OwnsBitmap = true;
 }
 
+TIEWia* TImageryIO::GetWia() {
+  if (!Wia) Wia.reset(new TIEWia(this));
+  return Wia.get();
+}
+
+TIEDirectShow* TImageryIO::GetDirectShow() {
+  if (!DirectShow) {
+    DirectShow.reset(new TIEDirectShow());
+    if (AttachedImagery && AttachedImagery->HasParentWindow())
+      DirectShow->SetNotifyWindow(AttachedImagery->GetHandle(), IEM_DSHOWNEWFRAME, IEM_DSHOWGRAPHEVENT);
+  }
+  return DirectShow.get();
+}
+
 TImageryIO::TImageryIO(TIEBitmap* bitmap) : TImageryIO() { AttachBitmap(bitmap); }
 
 TImageryIO::~TImageryIO() {
   WaitForIOThreads(false);
+  CloseAVIFile();
   RemoveViewHandler();
+  DirectShow.reset();
+  Wia.reset();
   CloseHandle(ThreadEvent);
   if (OwnsBitmap) delete IEBitmap;
   DeleteCriticalSection(&ThreadLock);
@@ -383,6 +400,10 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
                  Params.IsNativePixelFormat);
       break;
     case iffGIF: {
+      if (!paramsOnly) {
+        ReadGIF(stream, progress);
+        break;
+      }
       int frames = 0;
       IEGIFRead(stream, bmp, frames, Params, progress, paramsOnly, alpha, paramsOnly);
       break;
@@ -392,6 +413,12 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
     case iffWBMP: IEWBMPRead(stream, bmp, Params, progress, paramsOnly); break;
     case iffICO: IEICORead(stream, bmp, Params, paramsOnly, progress, alpha, paramsOnly); break;
     case iffCUR: IECURRead(stream, bmp, Params, paramsOnly, progress, alpha, paramsOnly); break;
+    case iffHDP: IEHDPRead(stream, bmp, Params, paramsOnly, progress); break;
+    case iffWMF:
+    case iffEMF:
+      if (!paramsOnly) return false;  // loaded by LoadMetafileFile and LoadMetafileStream
+      ReadMetafileParams(stream);
+      break;
     case iffRawBitmap:  // the attached bitmap's size and pixel format describe the data
       if (!paramsOnly) IERawBitmapRead(stream, bmp, Params, progress);
       break;
@@ -424,6 +451,7 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffPNG: IEPNGWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
     case iffPS: IEPSWrite(stream, bmp, Params, progress); break;
     case iffPDF: IEPDFWrite(stream, bmp, Params, progress); break;
+    case iffHDP: IEHDPWrite(stream, bmp, Params, progress); break;
     case iffPXM:
     case iffWBMP:
     case iffICO: {
@@ -609,6 +637,24 @@ void TImageryIO::LoadByExtension(const std::wstring& fileName) {
     DoFinishWork();
     return;
   }
+  if (IEGetURLType(fileName)) {
+    DownloadAndLoad(fileName);
+    return;
+  }
+  if (LowerExtension(fileName) == L".avi") {
+    // the whole sequence on one thread: the file must stay open while its frame is read
+    if (RestartAsync([this, fileName] { LoadByExtension(fileName); })) return;
+    OpenAVIFile(fileName);
+    if (Aborting) {
+      DoFinishWork();
+      return;
+    }
+    LoadAVIFrame(Params.ImageIndex);
+    CloseAVIFile();
+    Params.FileName = fileName;
+    Params.FileType = iffAVI;
+    return;
+  }
   TIEFileFormatInfo* e = IEFileFormatByExtension(Narrow(LowerExtension(fileName)));
   if (!e) {
     Aborting = true;
@@ -627,6 +673,10 @@ void TImageryIO::LoadByContent(const std::wstring& fileName) {
 void TImageryIO::LoadAsFileType(const std::wstring& fileName, TIEFileFormatCode fileType) {
   TIEFileFormatInfo* e = IEFileFormatByType(fileType);
   if (!e) return;
+  if (fileType == iffWMF || fileType == iffEMF) {
+    LoadMetafileFile(fileName, -1, -1, true);
+    return;
+  }
   if (e->BuiltIn) {
     if (!IECanReadFileType(fileType)) {
       Aborting = true;  // no reader for this format in this library yet
@@ -673,6 +723,10 @@ void TImageryIO::LoadStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileT
   }
   TIEFileFormatInfo* e = IEFileFormatByType(fileType);
   if (!e) return;
+  if (fileType == iffWMF || fileType == iffEMF) {
+    LoadMetafileStream(stream, -1, -1, true);
+    return;
+  }
   if (e->BuiltIn) {
     if (!IECanReadFileType(fileType)) {
       Aborting = true;
@@ -842,6 +896,7 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffBMP, [&] { return size > 14 && b[0] == 'B' && b[1] == 'M'; }},
         {iffPCX, [&] { return size > 128 && b[0] == 10 && b[1] <= 5; }},
         {iffTIFF, [&] { return size > 12 && magic("TIFF"); }},
+        {iffHDP, [&] { return IEHDPhotoTest(stream); }},
         {iffPNG, [&] { return size > 8 && IEPNGTest(stream); }},
         {iffICO, [&] { return IEICOTest(stream); }},
         {iffCUR, [&] { return IECURTest(stream); }},
@@ -894,6 +949,28 @@ TIEFileFormatCode TImageryIO::DetectFileType(const std::wstring& fileName, bool 
     if (result != e->FileType) return 0;
   }
   return result;
+}
+
+void TImageryIO::DownloadAndLoad(const std::wstring& url) {
+  // cleared before the thread starts, so that an abort asked for once the call returned is never lost
+  if (!InsideIOThread()) Aborting = false;
+  if (RestartAsync([this, url] { DownloadAndLoad(url); })) return;
+  TIEMemoryStream data;
+  std::string typeText;  // the codec is chosen by content
+  if (!IEDownload(url, data, &Aborting, [this](void* s, int per) { DoProgress(s, per); }, this, typeText)) {
+    Aborting = true;
+    DoFinishWork();
+    return;
+  }
+  data.SetPosition(0);
+  const TIEFileFormatCode type = DetectStreamType(data);
+  if (!type || !IEFileFormatByType(type)) {
+    // an answer that is no image (a server's text page, say) must not pass for a load
+    Aborting = true;
+    DoFinishWork();
+    return;
+  }
+  LoadStreamByContent(data);
 }
 
 void TImageryIO::SaveAsSourceCode(const std::wstring& fileName, TIEFileFormatCode fileType, uint8_t mode) {

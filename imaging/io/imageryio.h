@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,10 +19,21 @@
 
 // Messages posted from I/O threads to NotifyWindow.
 constexpr UINT IEM_UPDATEVIEW = 8024;  // a load finished: update and repaint
+constexpr UINT IEM_DSHOWNEWFRAME = 8025;   // DirectShow: a new frame
+constexpr UINT IEM_DSHOWGRAPHEVENT = 8026; // DirectShow: a graph event
 constexpr UINT IEM_PROGRESS = 8027;    // wParam: percentage
 constexpr UINT IEM_FINISHWORK = 8028;  // the operation ended
 
+struct IAVIFile;
+struct IAVIStream;
+struct IGetFrame;
+class TIEDirectShow;
 class TIEIOThread;
+class TIETWainParams;
+class TIEWia;
+namespace ui {
+class TMetafile;
+}  // namespace ui
 class TIEView;
 struct TIEViewHandlerRecord;
 
@@ -67,6 +79,39 @@ class TImageryIO {
   // image encoded as fileType; mode 3 a text picture of an ie24RGB image. Raises when the text file
   // cannot be created or written.
   void SaveAsSourceCode(const std::wstring& fileName, TIEFileFormatCode fileType, uint8_t mode);
+  // The image at an http, https or ftp address, fetched whole into memory and loaded by content. Any
+  // failure of the transfer (see IEDownload) or content no reader knows sets Aborting.
+  void DownloadAndLoad(const std::wstring& url);
+
+  // ---- AVI frames ----
+  // Opens the first video stream of an AVI file (an open one is closed first); returns its frame
+  // count and sets Params.AVIFrameCount and AVIFrameDelay, or 0 with Aborting set.
+  int OpenAVIFile(const std::wstring& fileName);
+  void CloseAVIFile();
+  // Frame n of the open AVI: 1-bit frames stay ie1g, others become ie24RGB. No AVI open or n out of
+  // range leave the bitmap and Aborting as they are.
+  void LoadAVIFrame(int n);
+
+  // ---- acquisition ----
+  // Created on first use and kept until the component goes.
+  TIEWia* GetWia();
+  // With an attached view, the view's window receives the graph's notifications.
+  TIEDirectShow* GetDirectShow();
+
+  // ---- metafiles ----
+  // The attached view's background colour, else the component's own (black at creation).
+  TColor GetBackground() const;
+  void SetBackground(TColor c);
+  // Plays the metafile into the bitmap over Background at (width, height): -1 for a side keeps the
+  // aspect ratio from the other, both -1 the metafile's own size, 0 does nothing; a side above
+  // IEMetafileMaxSize scales both down. withAlpha: alpha 0 where the metafile drew nothing. An empty
+  // metafile sets Aborting.
+  void ImportMetafile(ui::TMetafile& mf, int width, int height, bool withAlpha);
+  // Both raise what the platform metafile reader raises for data that is no metafile (after the
+  // finish notification).
+  void LoadMetafileFile(const std::wstring& fileName, int width, int height, bool withAlpha);
+  void LoadMetafileStream(TIEStream& stream, int width, int height, bool withAlpha);
+  void ReadMetafileParams(TIEStream& stream);
 
   // ---- detection ----
   // The stream's format from its content, tests in a fixed order; the position is restored.
@@ -83,6 +128,7 @@ class TImageryIO {
   void DoFinishWork();
 
   TIOParamsVals Params;
+  std::unique_ptr<TIETWainParams> TWainParams;
   bool Aborting = false;  // outcome of the last operation; codecs set it through the progress record
   bool Asynchronous = false;
   // PCX stream savers write, and PCX stream loaders expect, a 12-byte header: "PCX2", a NUL, three
@@ -111,6 +157,11 @@ class TImageryIO {
   void LoadStream(TIEStream& stream, TIEFileFormatCode type);
   void LoadObjectsFile(const std::wstring& fileName);  // type 25 into an attached vector view
 
+  void SetAVIFrameParams();
+  // GIF load worker: frame Params.GIFImageIndex as shown (composited over the frames before it);
+  // returns the file's frame count.
+  int ReadGIF(TIEStream& stream, TIECodecProgress& progress);
+
   void RemoveViewHandler();
   void ApplyParamsDpiToView();  // a loaded image's resolution becomes the attached view's
   TIEBitmap* IEBitmap = nullptr;
@@ -123,7 +174,24 @@ class TImageryIO {
   // last percentage posted from an I/O thread: a codec may report every row, the window's queue gets
   // one message per change
   volatile LONG LastPostedPercent = -1;
+  // the open AVI, all nil while closed, and its video stream's scale, rate and length
+  IAVIFile* AVIFile = nullptr;
+  IAVIStream* AVIStream = nullptr;
+  IGetFrame* AVIGetFrame = nullptr;
+  uint32_t AVIScale = 0, AVIRate = 0, AVILength = 0;
+  TColor OwnBackground = 0;  // Background while no view is attached
+  std::unique_ptr<TIEWia> Wia;
+  std::unique_ptr<TIEDirectShow> DirectShow;
 };
+
+// Ends an operation with DoFinishWork on every way out, exceptions included.
+struct TIEFinishWorkGuard {
+  TImageryIO* io;
+  ~TIEFinishWorkGuard() { io->DoFinishWork(); }
+};
+
+// Pixels per side of an imported metafile.
+extern int IEMetafileMaxSize;
 
 // True when this library has a reader (or a writer) for the file type.
 bool IECanReadFileType(TIEFileFormatCode type);

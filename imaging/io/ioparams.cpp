@@ -118,6 +118,9 @@ void TIOParamsVals::RestoreDefaults() {
   PDFKeywords.clear();
   PDFCreator.clear();
   PDFProducer.clear();
+  AVIFrameDelay = 0;
+  HDPImageQuality = 0.9;
+  HDPLossless = false;
 }
 
 void TIOParamsVals::Assign(const TIOParamsVals& s) {
@@ -224,6 +227,10 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   PDFKeywords = s.PDFKeywords;
   PDFCreator = s.PDFCreator;
   PDFProducer = s.PDFProducer;
+  AVIFrameCount = s.AVIFrameCount;
+  AVIFrameDelay = s.AVIFrameDelay;
+  HDPImageQuality = s.HDPImageQuality;
+  HDPLossless = s.HDPLossless;
   Owner = owner;
 }
 
@@ -264,4 +271,5 @@ void TIOParamsVals::SetImageIndexValue(int n) {
 void TIOParamsVals::SetImageCount(int n) {
   ImageCount = n;
   GIFImageCount = n;
+  AVIFrameCount = n;
 }

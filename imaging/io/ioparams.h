@@ -195,6 +195,14 @@ class TIOParamsVals {
   uint8_t PDFCompression = 2;
   // document information entries; empty ones are left out
   std::string PDFTitle, PDFAuthor, PDFSubject, PDFKeywords, PDFCreator, PDFProducer;
+
+  // ---- AVI ----
+  int AVIFrameCount = 0;  // frames of the open AVI stream
+  int AVIFrameDelay = 0;  // milliseconds per frame (0: the stream states no rate)
+
+  // ---- HD Photo ----
+  double HDPImageQuality = 0.9;  // below 0: the encoder's own default
+  bool HDPLossless = false;
 };
 
 // Today's date and time as a day count since 1899-12-30 with the time as its fraction.

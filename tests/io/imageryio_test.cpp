@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hostenv.h"
+#include "iewic.h"
 #include "iotest_util.h"
 
 using namespace iotest;
@@ -22,13 +23,14 @@ bool FileExists(const std::string& winPath) {
 }  // namespace
 
 TEST(IEFileFormatRegistry, ExtensionsAndTypes) {
-  ASSERT_EQ(IEFileFormatRegistry().size(), 25u);  // no HD Photo entry without the imaging component
+  // HD Photo is appended only where the platform's imaging component decodes it
+  ASSERT_EQ(IEFileFormatRegistry().size(), IEWICAvailable() ? 26u : 25u);
   for (const char* e : {".JPG", "jpg", "JPG"}) EXPECT_EQ(IEFileTypeOfExtension(e), iffJPEG) << e;
   EXPECT_EQ(IEFileTypeOfExtension("xif"), iffTIFF);
   EXPECT_EQ(IEFileTypeOfExtension("pix"), iffTGA);
   EXPECT_EQ(IEFileTypeOfExtension(".rle"), iffBMP);
   EXPECT_EQ(IEFileFormatByExtension(""), nullptr);
-  EXPECT_EQ(IEFileFormatByExtension("hdp"), nullptr);
+  EXPECT_EQ(IEFileTypeOfExtension("hdp"), IEWICAvailable() ? iffHDP : 0);
   EXPECT_EQ(IEFileFormatExtension(iffJ2K, 2), "J2C");
   EXPECT_EQ(IEFileFormatExtensionCount(iffTGA), 6);
 }
