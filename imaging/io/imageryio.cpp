@@ -8,6 +8,7 @@
 #include "bmpfilt.h"
 #include "giffilter.h"
 #include "iecodeccommon.h"
+#include "iedicom.h"
 #include "ieico.h"
 #include "iej2000.h"
 #include "ieview.h"
@@ -141,10 +142,10 @@ struct TIEFinishWorkGuard {
 bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
          t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap ||
-         t == iffICO || t == iffCUR || t == iffTIFF;
+         t == iffICO || t == iffCUR || t == iffTIFF || t == iffDICOM;
 }
 bool IECanWriteFileType(TIEFileFormatCode t) {
-  return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF;
+  return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF && t != iffDICOM;
 }
 
 TImageryIO::TImageryIO() : Params(this) {
@@ -333,6 +334,7 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
     case iffWBMP: IEWBMPRead(stream, bmp, Params, progress, paramsOnly); break;
     case iffICO: IEICORead(stream, bmp, Params, paramsOnly, progress, alpha, paramsOnly); break;
     case iffCUR: IECURRead(stream, bmp, Params, paramsOnly, progress, alpha, paramsOnly); break;
+    case iffDICOM: IEDICOMRead(stream, Params, paramsOnly ? nullptr : &bmp, progress, paramsOnly); break;
     case iffRawBitmap:  // the attached bitmap's size and pixel format describe the data
       if (!paramsOnly) IERawBitmapRead(stream, bmp, Params, progress);
       break;
@@ -741,6 +743,7 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffPCX, [&] { return size > 128 && b[0] == 10 && b[1] <= 5; }},
         {iffTIFF, [&] { return size > 12 && magic("TIFF"); }},
         {iffPNG, [&] { return size > 8 && IEPNGTest(stream); }},
+        {iffDICOM, [&] { return IEDICOMTest(stream); }},
         {iffICO, [&] { return IEICOTest(stream); }},
         {iffCUR, [&] { return IECURTest(stream); }},
         {iffTGA, [&] { return IETGATest(stream); }},
