@@ -71,6 +71,7 @@ for f in g8 rgb palette window; do dcmcjpeg -q +e1 $f.dcm $f-sv1.dcm; done
 dcmcjpeg -q +el +sv 6 rgb.dcm rgb-sv6.dcm
 dcmcjpeg -q +el +sv 4 +pt 3 u16.dcm u16-pt3.dcm
 dcmcjpeg -q +el +sv 2 +pt 2 g8.dcm g8-pt2.dcm
+dcmcjpeg -q +el +sv 1 +pt 2 window.dcm window-pt2.dcm
 dcmcjpeg -q +e1 s12x3.dcm s12x3-ll.dcm
 dcmcjpeg -q +e1 -ot s12x3.dcm s12x3-ll-nobot.dcm
 dcmcjpeg -q +e1 +fs 1 u16.dcm u16-fragments.dcm
