@@ -276,7 +276,7 @@ Bytes Item(const Bytes& value) { return U16(0xFFFE) + U16(0xE000) + U32(uint32_t
 
 struct Image {
   std::string ts = "1.2.840.10008.1.2.1";
-  int rows = 1, cols = 1, bits = 8, signedness = 0;
+  int rows = 1, cols = 1, bits = 8, signedness = 0, samples = 1;
   std::string photometric = "MONOCHROME2";
   Bytes extra;      // elements of group 0028 and up, before the pixel data, in tag order
   Bytes pixels;     // the value, or the fragment of the only frame
@@ -288,7 +288,7 @@ Bytes MakeFile(const Image& im) {
   if (ts.size() & 1) ts.push_back(0);
   Bytes f(128, 0);
   f = f + Bytes{'D', 'I', 'C', 'M'} + Element(2, 0x10, "UI", ts);
-  f = f + Element(0x28, 0x02, "US", U16(1)) + Element(0x28, 0x04, "CS", Text(im.photometric)) +
+  f = f + Element(0x28, 0x02, "US", U16(uint16_t(im.samples))) + Element(0x28, 0x04, "CS", Text(im.photometric)) +
       Element(0x28, 0x10, "US", U16(uint16_t(im.rows))) + Element(0x28, 0x11, "US", U16(uint16_t(im.cols))) +
       Element(0x28, 0x100, "US", U16(uint16_t(im.bits))) + Element(0x28, 0x101, "US", U16(uint16_t(im.bits))) +
       Element(0x28, 0x103, "US", U16(uint16_t(im.signedness))) + im.extra;
@@ -477,4 +477,53 @@ TEST(DICOMRead, MutatedFilesNeverCrashHangOrOverAllocate) {
     SCOPED_TRACE(file);
     misctest::Mutate(FileBytes(Fx(std::string(file) + ".dcm")), 40, iffDICOM);
   }
+}
+
+TEST(DICOMRead, JPEG2000FramesDecodeAsTheHostDoes) {
+  if (!ToolsHere()) GTEST_SKIP() << "dcmtk unreachable";
+  ASSERT_TRUE(HostFiles());
+  struct Case {
+    const char* stream;
+    int samples;
+    const char* photometric;
+    TIEPixelFormat format;
+  };
+  const Case kCases[] = {{"g8", 1, "MONOCHROME2", ie8g}, {"rgb", 3, "RGB", ie24RGB}};
+  for (const Case& k : kCases) {
+    SCOPED_TRACE(k.stream);
+    Image im;
+    im.ts = "1.2.840.10008.1.2.4.91";
+    im.rows = 29, im.cols = 37, im.samples = k.samples, im.photometric = k.photometric;
+    im.pixels = FileBytes(Fx(std::string(k.stream) + ".j2k"));
+    if (im.pixels.size() & 1) im.pixels.push_back(0);
+    TIEBitmap b;
+    const TLoad r = LoadBytes(MakeFile(im), b);
+    EXPECT_FALSE(r.aborted);
+    EXPECT_EQ(r.format, k.format);
+    EXPECT_LE(DiffFromReference(b, std::string(k.stream) + "-j2k-0"), 1);
+    // a code stream of another size than the data set states is refused
+    im.rows = 28;
+    TIEBitmap other;
+    EXPECT_TRUE(LoadBytes(MakeFile(im), other).aborted);
+  }
+}
+
+TEST(DICOMRead, PlatformBitmapGetsColourAndProgressIsReported) {
+  if (!ToolsHere()) GTEST_SKIP() << "dcmtk unreachable";
+  ASSERT_TRUE(HostFiles());
+  // storage that cannot hold 16-bit grey receives the image as 24-bit colour
+  TIEBitmap b;
+  ASSERT_TRUE(b.Allocate(4, 4, ie24RGB));
+  b.SetLocation(ieTBitmap);
+  ASSERT_EQ(b.GetLocation(), ieTBitmap);
+  TImageryIO io(&b);
+  std::vector<int> seen;
+  io.OnProgress = [&seen](void*, int per) { seen.push_back(per); };
+  io.LoadAsFileType(W(Fx("s12-sv4.dcm")), iffDICOM);
+  EXPECT_FALSE(io.Aborting);
+  EXPECT_EQ(b.GetPixelFormat(), ie24RGB);
+  EXPECT_LE(DiffFromReference(b, "s12-sv4-0"), 1);
+  ASSERT_GE(seen.size(), 10u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.begin() + 10));
+  EXPECT_EQ(seen.back(), 100);
 }

@@ -77,6 +77,11 @@ dcmcjpeg -q +e1 -ot s12x3.dcm s12x3-ll-nobot.dcm
 dcmcjpeg -q +e1 +fs 1 u16.dcm u16-fragments.dcm
 
 mkdir -p ref
+# JPEG 2000 code streams (no dcmtk tool writes them; the test wraps them into files of its own)
+opj_compress -i g8.bmp -o g8.j2k -n 3 >/dev/null
+opj_compress -i rgb.bmp -o rgb.j2k -n 3 -r 20 >/dev/null
+opj_decompress -i g8.j2k -o ref/g8-j2k-0.pnm >/dev/null
+opj_decompress -i rgb.j2k -o ref/rgb-j2k-0.pnm >/dev/null
 for f in *.dcm; do
   b=${f%.dcm}
   n=1; case $b in s12x3*) n=3 ;; esac
