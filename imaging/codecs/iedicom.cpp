@@ -102,6 +102,8 @@ struct TDICOMContext {
   TIEBitmap* Bitmap = nullptr;
   TIECodecProgress Progress;
   TIEStream* In = nullptr;  // buffered, positions relative to the start of the file
+  TIEStream* Source = nullptr;  // the caller's stream, for reads the buffer would only copy
+  int64_t Base = 0;             // the start of the file in Source
   int64_t Size = 0;
   bool LittleEndian = true;
   std::string TransferSyntax;
@@ -129,10 +131,16 @@ struct TDICOMContext {
   bool IsPalette() const { return Photometric == "PALETTE COLOR"; }
   bool IsMonochrome1() const { return Photometric == "MONOCHROME1"; }
 
-  bool ReadAt(int64_t pos, void* buffer, int64_t count) {
+  // Reads scattered far apart (item headers) and large ones go to the source directly: through the
+  // buffer each would refill it first.
+  bool ReadAt(int64_t pos, void* buffer, int64_t count, bool scattered = false) {
     if (pos < 0 || count < 0 || pos > Size || count > Size - pos) return false;
+    if (scattered || count >= kReadBufferSize) {
+      Source->SetPosition(Base + pos);
+      return IEReadExact(*Source, Progress, buffer, count);
+    }
     In->SetPosition(pos);
-    return IEReadExact(*In, Progress, buffer, count) || (Progress.Abort(), false);
+    return IEReadExact(*In, Progress, buffer, count);
   }
 };
 
@@ -211,14 +219,21 @@ void MapGrey(TDICOMContext& c, TIEBitmap& b) {
   constexpr int kBits = int(sizeof(T) * 8);
   constexpr int kValues = 1 << kBits;
   const double M = kValues - 1;
-  int stored = c.BitsStored > 0 && c.BitsStored < kBits ? c.BitsStored : kBits;
+  const int stored = c.BitsStored > 0 && c.BitsStored < kBits ? c.BitsStored : kBits;
   const uint32_t mask = stored >= 32 ? 0xFFFFFFFFu : (1u << stored) - 1;
   const bool isSigned = c.PixelRepresentation == 1;
   const bool windowing = c.WindowCenter != -1 && c.WindowWidth != -1;
   const double wc = c.WindowCenter, ww = c.WindowWidth;
   const double low = std::trunc(wc - 0.5 - (ww - 1) / 2), high = std::trunc(wc - 0.5 + (ww - 1) / 2);
-  std::vector<double> value(kValues);
-  for (int raw = 0; raw < kValues; ++raw) {
+  const int w = b.GetImageWidth(), h = b.GetImageHeight();
+  // only the values the frame holds are mapped: a 16-bit frame uses a few thousand of 65536
+  std::vector<uint8_t> present(kValues, 0);
+  for (int y = 0; y < h; ++y) {
+    const T* row = reinterpret_cast<const T*>(b.GetRowAddress(y));
+    for (int x = 0; x < w; ++x) present[row[x]] = 1;
+  }
+  // the value of a stored sample after rescale and window
+  auto valueOf = [&](int raw) {
     int64_t s = int64_t(uint32_t(raw) & mask);
     if (isSigned && (s >> (stored - 1)) & 1) s -= int64_t(1) << stored;
     double v = double(s) * c.RescaleSlope + c.RescaleIntercept;
@@ -232,26 +247,21 @@ void MapGrey(TDICOMContext& c, TIEBitmap& b) {
       else
         v = M;
     }
-    value[size_t(raw)] = v;
-  }
-  const int w = b.GetImageWidth(), h = b.GetImageHeight();
-  std::vector<bool> present(kValues, false);
-  for (int y = 0; y < h; ++y) {
-    const T* row = reinterpret_cast<const T*>(b.GetRowAddress(y));
-    for (int x = 0; x < w; ++x) present[row[x]] = true;
-  }
+    return v;
+  };
   double lo = 0, hi = 0;
   bool any = false;
-  for (int raw = 0; raw < kValues; ++raw)
-    if (present[size_t(raw)]) {
-      const double v = value[size_t(raw)];
-      if (!any || v < lo) lo = v;
-      if (!any || v > hi) hi = v;
-      any = true;
-    }
-  std::vector<T> out(kValues);
   for (int raw = 0; raw < kValues; ++raw) {
-    double v = value[size_t(raw)];
+    if (!present[size_t(raw)]) continue;
+    const double v = valueOf(raw);
+    if (!any || v < lo) lo = v;
+    if (!any || v > hi) hi = v;
+    any = true;
+  }
+  std::vector<T> out(kValues, 0);
+  for (int raw = 0; raw < kValues; ++raw) {
+    if (!present[size_t(raw)]) continue;
+    double v = valueOf(raw);
     // a frame of one value has nothing to stretch: it keeps that value, limited to the range
     v = hi > lo ? std::trunc((v - lo) / (hi - lo) * M) : std::trunc(v);
     T o = T(std::min(M, std::max(0.0, v)));
@@ -340,7 +350,7 @@ bool CollectFrame(TDICOMContext& c, int64_t pos, int index, std::vector<uint8_t>
   complete = false;
   uint8_t b[8];
   auto item = [&](int64_t at, uint16_t& group, uint16_t& element, uint32_t& len) {
-    if (!c.ReadAt(at, b, 8)) return false;
+    if (!c.ReadAt(at, b, 8, true)) return false;
     group = IEReadU16LE(b);
     element = IEReadU16LE(b + 2);
     len = IEReadU32LE(b + 4);
@@ -507,15 +517,42 @@ void DecodeWithCodec(TDICOMContext& c, TIEBitmap& b, std::vector<uint8_t>& data,
   }
 }
 
+// Palette indexes: into a buffer of samples for the tables.
 template <typename T>
 bool DecodeLossless(TDICOMContext& c, std::vector<uint8_t>& data, std::vector<T>& samples) {
   const uint64_t count = uint64_t(c.Columns) * c.Rows * c.SamplesPerPixel;
   if (count > uint64_t(data.size()) * kLosslessMaxSamplesPerByte) return false;
   samples.assign(size_t(count), 0);
-  TIEMemStream m(data.data(), int64_t(data.size()));
-  return IEDecodeLosslessJPEG(m, sizeof(T) == 2 ? reinterpret_cast<uint16_t*>(samples.data()) : nullptr,
-                              sizeof(T) == 1 ? reinterpret_cast<uint8_t*>(samples.data()) : nullptr,
-                              int64_t(data.size()), c.Columns, c.Rows, c.SamplesPerPixel, c.Progress);
+  const size_t rowSamples = size_t(c.Columns) * c.SamplesPerPixel;
+  return IEDecodeLosslessJPEGBlock(data.data(), int64_t(data.size()), sizeof(T) == 2, c.Columns, c.Rows,
+                                   c.SamplesPerPixel, [&](int y) -> void* { return samples.data() + y * rowSamples; },
+                                   c.Progress);
+}
+
+// Grey and colour: straight into the bitmap's rows.
+template <typename T>
+void DecodeLosslessInto(TDICOMContext& c, TIEBitmap& b, std::vector<uint8_t>& data) {
+  const bool sixteen = sizeof(T) == 2;
+  const int spp = c.SamplesPerPixel;
+  const uint64_t count = uint64_t(c.Columns) * c.Rows * spp;
+  if (count > uint64_t(data.size()) * kLosslessMaxSamplesPerByte ||
+      !b.Allocate(c.Columns, c.Rows, spp == 1 ? (sixteen ? ie16g : ie8g) : (sixteen ? ieRGB48 : ie24RGB))) {
+    c.Progress.Abort();
+    return;
+  }
+  if (!IEDecodeLosslessJPEGBlock(data.data(), int64_t(data.size()), sixteen, c.Columns, c.Rows, spp,
+                                 [&b](int y) -> void* { return b.GetRowAddress(y); }, c.Progress)) {
+    c.Progress.Abort();
+    return;
+  }
+  if (spp == 3) {  // the frame's R, G, B into the bitmap's B, G, R
+    for (int y = 0; y < c.Rows; ++y) {
+      uint8_t* row = b.GetRowAddress(y);
+      for (int x = 0; x < c.Columns; ++x) std::swap(row[3 * x], row[3 * x + 2]);
+    }
+  } else {
+    MapGrey<T>(c, b);
+  }
 }
 
 // Frame Params.ImageIndex of the pixel data whose value starts at `pos` (`length` bytes, or
@@ -551,7 +588,13 @@ void DecodeFrameAs(TDICOMContext& c, TIEBitmap& b, int64_t pos, uint32_t length,
       break;
     }
     case TPixelPath::RLE: ok = DecodeRLE(c, data, samples); break;
-    case TPixelPath::Lossless: ok = DecodeLossless(c, data, samples); break;
+    case TPixelPath::Lossless:
+      if (c.SamplesPerPixel == 1 && c.IsPalette()) {
+        ok = DecodeLossless(c, data, samples);
+      } else {
+        DecodeLosslessInto<T>(c, b, data);
+      }
+      break;
     case TPixelPath::JPEG:
     case TPixelPath::JPEG2000: DecodeWithCodec(c, b, data, path); break;
     case TPixelPath::Unsupported: ok = false; break;
@@ -602,8 +645,11 @@ bool IEDICOMTest(TIEStream& Stream) {
 
 void IEDICOMRead(TIEStream& Stream, TIOParamsVals& Params, TIEBitmap* Bitmap, TIECodecProgress Progress,
                  bool ParamsOnly) {
+  const int64_t base = Stream.GetPosition();
   TIEBufferedReadStream in(Stream, kReadBufferSize, true);
   TDICOMContext c;
+  c.Source = &Stream;
+  c.Base = base;
   c.Params = &Params;
   c.Bitmap = Bitmap;
   c.Progress = Progress;

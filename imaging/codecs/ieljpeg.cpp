@@ -141,6 +141,30 @@ int32_t DecodeDifference(TBitReader& bits, int s) {
   return v >= (1 << (s - 1)) ? v : v - ((1 << s) - 1);
 }
 
+// The samples of a line after its first pixel, away from restarts: predictor SV throughout.
+template <int SV>
+bool DecodeInterior(TBitReader& bits, const THuffTable* const* use, const uint16_t* prev, uint16_t* cur,
+                    int rowSamples, int comps) {
+  for (int i = comps, c = 0; i < rowSamples; ++i) {
+    const int32_t ra = cur[i - comps], rb = prev[i], rc = prev[i - comps];
+    int32_t pred;
+    switch (SV) {
+      case 1: pred = ra; break;
+      case 2: pred = rb; break;
+      case 3: pred = rc; break;
+      case 4: pred = ra + rb - rc; break;
+      case 5: pred = ra + ((rb - rc) >> 1); break;
+      case 6: pred = rb + ((ra - rc) >> 1); break;
+      default: pred = (ra + rb) / 2; break;
+    }
+    const int s = DecodeSymbol(bits, *use[c]);
+    if (s < 0) return false;
+    cur[i] = uint16_t(pred + DecodeDifference(bits, s));
+    if (++c == comps) c = 0;
+  }
+  return true;
+}
+
 struct TFrame {
   int precision = 0, lines = 0, samplesPerLine = 0, components = 0;
   bool lossless = false;
@@ -156,13 +180,26 @@ struct TFrame {
 bool IEDecodeLosslessJPEG(TIEStream& Stream, uint16_t* Out16, uint8_t* Out8, int64_t Size, int Width,
                           int Height, int Components, TIECodecProgress& Progress) {
   if (Size < kMinFrameBytes || (Out16 == nullptr) == (Out8 == nullptr)) return false;
-  if (Width <= 0 || Height <= 0 || (Components != 1 && Components != 3) || (Out16 && Components != 1))
-    return false;
+  if (Width <= 0 || Height <= 0) return false;
   if (Size > Stream.GetSize() - Stream.GetPosition() || Size > INT32_MAX) return false;
   std::vector<uint8_t> data(static_cast<size_t>(Size));
   if (Stream.Read(data.data(), int32_t(Size)) != int32_t(Size)) return false;
-  const uint8_t* const begin = data.data();
-  const uint8_t* const end = begin + data.size();
+  const int64_t rowSamples = int64_t(Width) * Components;
+  return IEDecodeLosslessJPEGBlock(
+      data.data(), Size, Out16 != nullptr, Width, Height, Components,
+      [&](int y) -> void* {
+        return Out16 ? static_cast<void*>(Out16 + y * rowSamples) : static_cast<void*>(Out8 + y * rowSamples);
+      },
+      Progress);
+}
+
+bool IEDecodeLosslessJPEGBlock(const uint8_t* Data, int64_t Size, bool Sixteen, int Width, int Height,
+                               int Components, const std::function<void*(int row)>& Row,
+                               TIECodecProgress& Progress) {
+  if (!Data || Size < kMinFrameBytes || Width <= 0 || Height <= 0) return false;
+  if ((Components != 1 && Components != 3) || (Sixteen && Components != 1)) return false;
+  const uint8_t* const begin = Data;
+  const uint8_t* const end = begin + Size;
 
   // ---- marker segments up to the scan ----
   THuffTable tables[kMaxTables];
@@ -231,7 +268,7 @@ bool IEDecodeLosslessJPEG(TIEStream& Stream, uint16_t* Out16, uint8_t* Out8, int
   if (f.samplesPerLine != Width || f.lines != Height || f.components != Components ||
       f.scanComponents != Components)
     return false;
-  if (Out8 && f.precision > 8) return false;
+  if (!Sixteen && f.precision > 8) return false;
   const THuffTable* use[3] = {};
   const THuffTable* first = nullptr;
   for (auto& t : tables)
@@ -253,9 +290,27 @@ bool IEDecodeLosslessJPEG(TIEStream& Stream, uint16_t* Out16, uint8_t* Out8, int
   int untilRestart = f.restartInterval;
   bool runStart = true;     // the next pixel starts a restart interval
   int restartRow = 0;       // the row in which the current interval started
-  const int64_t frameBytes = end - begin;
+  const int64_t frameBytes = Size;
   int lastPercent = -1;
   for (int y = 0; y < Height; ++y) {
+    if (!f.restartInterval && y > 0) {  // the common case, without restarts: a line at a time
+      for (int c = 0; c < comps; ++c) {
+        const int s = DecodeSymbol(bits, *use[c]);
+        if (s < 0) return false;
+        curRow[c] = uint16_t(prevRow[c] + DecodeDifference(bits, s));
+      }
+      bool ok;
+      switch (sv) {
+        case 1: ok = DecodeInterior<1>(bits, use, prevRow.data(), curRow.data(), rowSamples, comps); break;
+        case 2: ok = DecodeInterior<2>(bits, use, prevRow.data(), curRow.data(), rowSamples, comps); break;
+        case 3: ok = DecodeInterior<3>(bits, use, prevRow.data(), curRow.data(), rowSamples, comps); break;
+        case 4: ok = DecodeInterior<4>(bits, use, prevRow.data(), curRow.data(), rowSamples, comps); break;
+        case 5: ok = DecodeInterior<5>(bits, use, prevRow.data(), curRow.data(), rowSamples, comps); break;
+        case 6: ok = DecodeInterior<6>(bits, use, prevRow.data(), curRow.data(), rowSamples, comps); break;
+        default: ok = DecodeInterior<7>(bits, use, prevRow.data(), curRow.data(), rowSamples, comps); break;
+      }
+      if (!ok) return false;
+    } else {
     for (int x = 0; x < Width; ++x) {
       if (f.restartInterval) {
         if (untilRestart == 0) {
@@ -293,12 +348,15 @@ bool IEDecodeLosslessJPEG(TIEStream& Stream, uint16_t* Out16, uint8_t* Out8, int
       }
       runStart = false;
     }
+    }
     if (bits.Overrun()) return false;
-    if (Out8) {
-      uint8_t* o = Out8 + int64_t(y) * rowSamples;
+    void* place = Row(y);
+    if (!place) return false;
+    if (!Sixteen) {
+      uint8_t* o = static_cast<uint8_t*>(place);
       for (int i = 0; i < rowSamples; ++i) o[i] = uint8_t(curRow[i] << pt);
     } else {
-      uint16_t* o = Out16 + int64_t(y) * rowSamples;
+      uint16_t* o = static_cast<uint16_t*>(place);
       for (int i = 0; i < rowSamples; ++i) o[i] = uint16_t(curRow[i] << pt);
     }
     curRow.swap(prevRow);

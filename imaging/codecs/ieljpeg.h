@@ -2,6 +2,7 @@
 // as medical image files carry them: one frame held in memory, decoded into the caller's buffer.
 #pragma once
 #include <cstdint>
+#include <functional>
 
 #include "iestreams.h"
 #include "ioparams.h"
@@ -15,3 +16,9 @@
 // reports the percentage of the frame's bytes consumed.
 bool IEDecodeLosslessJPEG(TIEStream& Stream, uint16_t* Out16, uint8_t* Out8, int64_t Size, int Width,
                           int Height, int Components, TIECodecProgress& Progress);
+
+// The same on a frame held in memory, each decoded line written where Row(line) points (Width x
+// Components samples, 16-bit ones when Sixteen); a null place stops the decoding with False.
+bool IEDecodeLosslessJPEGBlock(const uint8_t* Data, int64_t Size, bool Sixteen, int Width, int Height,
+                               int Components, const std::function<void*(int row)>& Row,
+                               TIECodecProgress& Progress);
