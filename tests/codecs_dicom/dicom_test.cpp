@@ -381,6 +381,16 @@ TEST(DICOMRead, HandMadeFilesShowTheSoundBehaviours) {
     cases.push_back({"short palette", im, false, {0, 128, 255, 255, 64, 0, 255, 64, 0}});
   }
   {
+    Image im;  // 16-bit indexes through 16-bit tables give 48-bit colour; 3 entries for 65536 indexes
+    im.cols = 3, im.bits = 16, im.photometric = "PALETTE COLOR";
+    for (uint16_t e = 0x1101; e <= 0x1103; ++e) im.extra = im.extra + Element(0x28, e, "US", Words({3, 0, 16}));
+    im.extra = im.extra + Element(0x28, 0x1201, "OW", Words({0, 0xFFFF, 0x8080})) +
+               Element(0x28, 0x1202, "OW", Words({0xFFFF, 0, 0x8080})) +
+               Element(0x28, 0x1203, "OW", Words({0x8080, 0x8080, 0}));
+    im.pixels = Words({0, 2, 40000});
+    cases.push_back({"16-bit palette", im, false, {0, 255, 128, 128, 128, 0, 128, 128, 0}});
+  }
+  {
     Image im;  // an icon inside a sequence has pixel data of its own: not this image's
     im.cols = 2;
     const Bytes icon = Element(0x28, 0x10, "US", U16(5)) + Element(0x28, 0x11, "US", U16(5)) +
@@ -423,6 +433,9 @@ TEST(DICOMRead, HandMadeFilesShowTheSoundBehaviours) {
     EXPECT_EQ(r.aborted, k.aborted);
     if (!k.aborted) {
       EXPECT_EQ(Pixels(b), k.expected);
+    }
+    if (k.image.photometric == "PALETTE COLOR") {
+      EXPECT_EQ(b.GetPixelFormat(), k.image.bits == 16 ? ieRGB48 : ie24RGB);
     }
     EXPECT_LE(int64_t(b.GetImageWidth()) * b.GetImageHeight(), 8);
   }
