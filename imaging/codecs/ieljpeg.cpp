@@ -17,7 +17,6 @@ constexpr int kLookupBits = 8;          // codes up to this length are decoded b
 struct THuffTable {
   bool defined = false;
   uint8_t values[kMaxSymbols] = {};
-  int count = 0;
   int32_t minCode[17] = {};
   int32_t maxCode[17] = {};  // -1: no code of this length
   int valPtr[17] = {};
@@ -242,7 +241,6 @@ bool IEDecodeLosslessJPEGBlock(const uint8_t* Data, int64_t Size, bool Sixteen, 
           if (seg[i] > 16) return false;
           t.values[i] = seg[i];
         }
-        t.count = total;
         if (!t.Build(counts)) return false;
         seg += total;
       }
