@@ -388,9 +388,23 @@ bool CollectFrame(TDICOMContext& c, int64_t pos, int index, std::vector<uint8_t>
   } else if (c.Frames == 1) {
     to = fragments.size();
   } else {
-    from = size_t(index);
-    to = from + 1;
-    if (to > fragments.size()) return false;
+    // Without offsets a frame is one fragment, unless the frames were split: then each JPEG frame
+    // starts where a fragment starts with a start-of-image marker.
+    std::vector<size_t> starts;
+    if (fragments.size() > size_t(c.Frames))
+      for (size_t i = 0; i < fragments.size(); ++i) {
+        uint8_t soi[2] = {};
+        if (fragments[i].length >= 2 && c.ReadAt(fragments[i].pos, soi, 2, true) && soi[0] == 0xFF && soi[1] == 0xD8)
+          starts.push_back(i);
+      }
+    if (starts.size() == size_t(c.Frames)) {
+      from = starts[size_t(index)];
+      to = size_t(index) + 1 < starts.size() ? starts[size_t(index) + 1] : fragments.size();
+    } else {
+      from = size_t(index);
+      to = from + 1;
+      if (to > fragments.size()) return false;
+    }
   }
   if (from >= to) return false;
   int64_t total = 0;
