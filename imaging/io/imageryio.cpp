@@ -10,6 +10,7 @@
 #include "giffilter.h"
 #include "iecodeccommon.h"
 #include "ieds.h"
+#include "iedicom.h"
 #include "ieico.h"
 #include "ienetdownload.h"
 #include "iej2000.h"
@@ -146,12 +147,15 @@ bool AVITest(TIEStream& s) {
 bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
          t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap ||
-         t == iffICO || t == iffCUR || t == iffTIFF || t == iffIEV || (t == iffHDP && IEWICAvailable());
+         t == iffICO || t == iffCUR || t == iffTIFF || t == iffIEV || t == iffDICOM || (t == iffHDP && IEWICAvailable());
 }
 bool IECanWriteFileType(TIEFileFormatCode t) {
-  if (t == iffHDP) return IEWICHDPEncoderAvailable();  // the component may decode and not encode
-  return (IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF && t != iffIEV) || t == iffPS ||
-         t == iffPDF;
+  switch (t) {
+    case iffHDP: return IEWICHDPEncoderAvailable();  // the component may decode and not encode
+    case iffPS: case iffPDF: return true;
+    case iffRawBitmap: case iffCUR: case iffTIFF: case iffIEV: case iffDICOM: return false;
+    default: return IECanReadFileType(t);
+  }
 }
 
 TImageryIO::TImageryIO() : Params(this), TWainParams(new TIETWainParams(this)) {
@@ -419,6 +423,7 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
       if (!paramsOnly) return false;  // loaded by LoadMetafileFile and LoadMetafileStream
       ReadMetafileParams(stream);
       break;
+    case iffDICOM: IEDICOMRead(stream, Params, paramsOnly ? nullptr : &bmp, progress, paramsOnly); break;
     case iffRawBitmap:  // the attached bitmap's size and pixel format describe the data
       if (!paramsOnly) IERawBitmapRead(stream, bmp, Params, progress);
       break;
@@ -898,6 +903,7 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffTIFF, [&] { return size > 12 && magic("TIFF"); }},
         {iffHDP, [&] { return IEHDPhotoTest(stream); }},
         {iffPNG, [&] { return size > 8 && IEPNGTest(stream); }},
+        {iffDICOM, [&] { return IEDICOMTest(stream); }},
         {iffICO, [&] { return IEICOTest(stream); }},
         {iffCUR, [&] { return IECURTest(stream); }},
         {iffTGA, [&] { return IETGATest(stream); }},

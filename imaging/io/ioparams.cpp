@@ -147,6 +147,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   IPTCInfo.Assign(&s.IPTCInfo);
   InputICCProfile = s.InputICCProfile;
   XMPInfo = s.XMPInfo;
+  DICOMTags.Assign(s.DICOMTags);
   TGAXPos = s.TGAXPos; TGAYPos = s.TGAYPos;
   TGACompressed = s.TGACompressed;
   TGADescriptor = s.TGADescriptor;
@@ -238,6 +239,7 @@ void TIOParamsVals::ClearImageInfo() {
   IPTCInfo.Clear();
   InputICCProfile.clear();
   XMPInfo.clear();
+  DICOMTags.Clear();
   GIFComments.clear();
   TGADescriptor.clear();
   TGAAuthor.clear();

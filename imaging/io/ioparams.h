@@ -10,6 +10,7 @@
 #include "giflzw.h"
 #include "tiflzw.h"
 #include "iedefs.h"
+#include "iedicomtags.h"
 #include "ieiptcinfolist.h"
 #include "iemarkerlist.h"
 #include "ieutils.h"
@@ -87,6 +88,7 @@ class TIOParamsVals {
   // The image's ICC profile as its file holds it (empty: none); nothing converts through it yet.
   std::vector<uint8_t> InputICCProfile;
   std::string XMPInfo;  // the XMP packet (empty: none)
+  TIEDICOMTags DICOMTags;  // the data elements of the last DICOM file read
 
   // ---- Targa ----
   int TGAXPos = 0, TGAYPos = 0;
