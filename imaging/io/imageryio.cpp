@@ -13,6 +13,7 @@
 #include "ieview.h"
 #include "iemetafile.h"
 #include "iepnm.h"
+#include "iepsd.h"
 #include "ierawbitmap.h"
 #include "iewbmp.h"
 #include "ietextutils.h"
@@ -141,7 +142,7 @@ struct TIEFinishWorkGuard {
 bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
          t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap ||
-         t == iffICO || t == iffCUR || t == iffTIFF;
+         t == iffICO || t == iffCUR || t == iffTIFF || t == iffPSD;
 }
 bool IECanWriteFileType(TIEFileFormatCode t) {
   return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF;
@@ -336,6 +337,7 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
     case iffRawBitmap:  // the attached bitmap's size and pixel format describe the data
       if (!paramsOnly) IERawBitmapRead(stream, bmp, Params, progress);
       break;
+    case iffPSD: ReadPSD(stream, paramsOnly ? nullptr : &bmp, progress); break;
     default:
       Aborting = true;  // no reader for this format in this library yet
       return false;
@@ -347,6 +349,29 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
       delete alpha;
   }
   return true;
+}
+
+void TImageryIO::ReadPSD(TIEStream& stream, TIEBitmap* bitmap, TIECodecProgress& progress) {
+  TIEPSDLayerList layers;
+  IEPSDRead(stream, bitmap, Params, progress, false, &layers);
+  // A single layer read along with the merged image gives the image its transparency, placed at the
+  // layer's position.
+  if (!bitmap || layers.size() != 1 || Params.ReadThumbnail || !layers[0].Bitmap->AlphaPresent()) return;
+  TIEPSDLayer& l = layers[0];
+  TIEBitmap* src = l.Bitmap->GetAlphaChannel();
+  TIEBitmap* alpha = bitmap->GetAlphaChannel();
+  alpha->Fill(0);
+  const int w = bitmap->GetImageWidth(), h = bitmap->GetImageHeight();
+  for (int y = 0; y < src->GetImageHeight(); ++y) {
+    const int ty = y + l.PosY;
+    if (ty < 0 || ty >= h) continue;
+    const uint8_t* s = src->GetRowAddress(y);
+    uint8_t* d = alpha->GetRowAddress(ty);
+    for (int x = 0; x < src->GetImageWidth(); ++x) {
+      const int tx = x + l.PosX;
+      if (tx >= 0 && tx < w) d[tx] = s[x];
+    }
+  }
 }
 
 bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
@@ -363,6 +388,11 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffJPEG: IEJPEGWrite(stream, bmp, Params, progress); break;
     case iffGIF: IEGIFWrite(stream, bmp, Params, progress); break;
     case iffPNG: IEPNGWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
+    case iffPSD: {
+      TIEPSDLayerList none;
+      IEPSDWrite(stream, Params, progress, &bmp, none);
+      break;
+    }
     case iffPXM:
     case iffWBMP:
     case iffICO: {
@@ -749,6 +779,7 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffJ2K, [&] { return IEJ2KTest(stream); }},
         {iffAVI, [&] { return AVITest(stream); }},
         {iffDCX, [&] { return IEDCXTest(stream); }},
+        {iffPSD, [&] { return IEPSDTest(stream); }},
         {iffWMF, [&] { return IEWMFTest(stream); }},
         {iffEMF, [&] { return IEEMFTest(stream); }},
         {iffJPEG, [&] { return IEJPEGFindSOI(stream, true) >= 0; }},

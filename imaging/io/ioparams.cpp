@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "iebitmap.h"
+
 int IEDefaultDpiX = 300;
 int IEDefaultDpiY = 300;
 TIEGIFLZWDecompressor IEDefGIFLZWDecompress = IEGIFLZWDecompress;
@@ -103,6 +105,22 @@ void TIOParamsVals::RestoreDefaults() {
   RawBitmapRowAlign = 8;
   RawBitmapHeaderSize = 0;
   RawBitmapDataFormat = 0;
+  ReadThumbnail = false;
+  ExifThumbnail.reset();
+  PSDLoadLayers = false;
+  PSDReplaceLayers = true;
+  RAWReadExifThumbnail = false;
+  RAWHalfSize = false;
+  RAWGamma = 0.6;
+  RAWBrightness = 1.0;
+  RAWRedScale = RAWBlueScale = 1.0;
+  RAWFourColorRGB = RAWUseAutoWB = RAWUseCameraWB = RAWAutoAdjustColors = false;
+  RAWCamera.clear();
+  ExifImageDescription.clear();
+  ExifMake.clear();
+  ExifModel.clear();
+  ExifSoftware.clear();
+  ExifPixelXDimension = ExifPixelYDimension = 0;
 }
 
 void TIOParamsVals::Assign(const TIOParamsVals& s) {
@@ -195,6 +213,31 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   RawBitmapRowAlign = s.RawBitmapRowAlign;
   RawBitmapHeaderSize = s.RawBitmapHeaderSize;
   RawBitmapDataFormat = s.RawBitmapDataFormat;
+  ReadThumbnail = s.ReadThumbnail;
+  ExifThumbnail.reset();
+  if (s.ExifThumbnail) {
+    ExifThumbnail = std::make_shared<TIEBitmap>();
+    ExifThumbnail->Assign(s.ExifThumbnail.get());
+  }
+  PSDLoadLayers = s.PSDLoadLayers;
+  PSDReplaceLayers = s.PSDReplaceLayers;
+  RAWReadExifThumbnail = s.RAWReadExifThumbnail;
+  RAWHalfSize = s.RAWHalfSize;
+  RAWGamma = s.RAWGamma;
+  RAWBrightness = s.RAWBrightness;
+  RAWRedScale = s.RAWRedScale;
+  RAWBlueScale = s.RAWBlueScale;
+  RAWFourColorRGB = s.RAWFourColorRGB;
+  RAWUseAutoWB = s.RAWUseAutoWB;
+  RAWUseCameraWB = s.RAWUseCameraWB;
+  RAWAutoAdjustColors = s.RAWAutoAdjustColors;
+  RAWCamera = s.RAWCamera;
+  ExifImageDescription = s.ExifImageDescription;
+  ExifMake = s.ExifMake;
+  ExifModel = s.ExifModel;
+  ExifSoftware = s.ExifSoftware;
+  ExifPixelXDimension = s.ExifPixelXDimension;
+  ExifPixelYDimension = s.ExifPixelYDimension;
   Owner = owner;
 }
 
