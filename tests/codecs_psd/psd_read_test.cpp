@@ -128,7 +128,7 @@ TEST(PSDRead, LayersAsPILSeesThem) {
   Host("convert \\( -size 40x30 xc:red \\) "
        "\\( -size 10x8 gradient:blue-yellow -alpha set -channel A -fx 'i/w' +channel -repage +5+7 -set label top \\) "
        "\\( -size 6x4 xc:lime -repage +20+3 -set label small \\) -depth 8 layers.psd");
-  const std::vector<PilLayer> pil = PilLayers("layers.psd");
+  const std::vector<PilLayer> pil = PilLayers("layers.psd", true);
   ASSERT_EQ(pil.size(), 2u);
   std::vector<uint8_t> file = misctest::FileBytes(tq::WorkFile("layers.psd"));
   TIEMemStream s(file.data(), int64_t(file.size()));

@@ -26,23 +26,34 @@ std::vector<uint8_t> Resource(int id, const std::vector<uint8_t>& data) {
   return r.b;
 }
 
-std::vector<PilLayer> PilLayers(const std::string& file) {
-  // one line per layer: name x0 y0 x1 y1 as PIL reads them, then the RGBA bytes in hex as ImageMagick
-  // decodes them (PIL of this machine reads the pixels of ImageMagick's layers from wrong offsets)
+std::vector<PilLayer> PilLayers(const std::string& file, bool pilBoxes) {
+  // one line per layer: name x0 y0 x1 y1, then the RGBA bytes in hex as ImageMagick decodes them
+  // (PIL of this machine reads the pixels of ImageMagick's layers from wrong offsets, and stops at
+  // layers of more than four channels)
   const std::string script =
       "import sys, subprocess\n"
-      "from PIL import PsdImagePlugin\n"
-      "im = PsdImagePlugin.PsdImageFile(sys.argv[1])\n"
-      "for i, l in enumerate(im.layers):\n"
-      "    px = subprocess.run(['convert', '%s[%d]' % (sys.argv[1], i + 1), '-depth', '8', 'RGBA:-'],\n"
-      "                        capture_output=True, check=True).stdout\n"
-      "    print(l[0], *l[2], px.hex())\n";
-  tq::WriteFileBytes(tq::WorkFile("pil_layers.py"), script.data(), script.size());
+      "def im(*a):\n"
+      "    return subprocess.run(['convert', *a], capture_output=True, check=True).stdout\n"
+      "f = sys.argv[1]\n"
+      "if sys.argv[2] == '1':\n"
+      "    from PIL import PsdImagePlugin\n"
+      "    boxes = [(l[0], *l[2]) for l in PsdImagePlugin.PsdImageFile(f).layers]\n"
+      "else:\n"
+      "    boxes = []\n"
+      "    for line in im(f, '-format', '%l %X %Y %w %h\\n', 'info:').decode().splitlines()[1:]:\n"
+      "        n, x, y, w, h = line.split()\n"
+      "        boxes.append((n, int(x), int(y), int(x) + int(w), int(y) + int(h)))\n"
+      "for i, b in enumerate(boxes):\n"
+      "    print(*b, im('%s[%d]' % (f, i + 1), '-depth', '8', 'RGBA:-').hex())\n";
+  tq::WriteFileBytes(tq::WorkFile("host_layers.py"), script.data(), script.size());
   std::string out;
-  EXPECT_EQ(tq::RunHost("/usr/bin/python3 pil_layers.py " + tq::ShellQuote(file) + " > pil_layers.txt 2>&1", &out), 0)
+  EXPECT_EQ(tq::RunHost("/usr/bin/python3 host_layers.py " + tq::ShellQuote(file) + (pilBoxes ? " 1" : " 0") +
+                            " > host_layers.txt 2>&1",
+                        &out),
+            0)
       << out;
   std::vector<unsigned char> text;
-  tq::ReadFileBytes(tq::WorkFile("pil_layers.txt"), text);
+  tq::ReadFileBytes(tq::WorkFile("host_layers.txt"), text);
   std::istringstream in(std::string(text.begin(), text.end()));
   std::vector<PilLayer> layers;
   PilLayer l;

@@ -28,14 +28,14 @@ std::vector<uint8_t> MakePSD(int channels, int width, int height, int depth, int
 // One image resource: "8BIM", id, empty name, size, data (padded to even).
 std::vector<uint8_t> Resource(int id, const std::vector<uint8_t>& data);
 
-// A layer as the host tools report it: name and box (PIL), RGBA pixels (ImageMagick).
+// A layer as the host tools report it: name and box, RGBA pixels (ImageMagick).
 struct PilLayer {
   std::string name;
   int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
   std::vector<uint8_t> rgba;
 };
-// The layers of a PSD file (work-folder name).
-std::vector<PilLayer> PilLayers(const std::string& file);
+// The layers of a PSD file (work-folder name); names and boxes from PIL or from ImageMagick.
+std::vector<PilLayer> PilLayers(const std::string& file, bool pilBoxes);
 
 // RGBA of a bitmap (alpha 255 when it has none).
 std::vector<uint8_t> RGBAOf(TIEBitmap& b);
