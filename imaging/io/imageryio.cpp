@@ -14,6 +14,7 @@
 #include "iemetafile.h"
 #include "iepnm.h"
 #include "iepsd.h"
+#include "ieraw.h"
 #include "ierawbitmap.h"
 #include "iewbmp.h"
 #include "ietextutils.h"
@@ -142,10 +143,10 @@ struct TIEFinishWorkGuard {
 bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
          t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap ||
-         t == iffICO || t == iffCUR || t == iffTIFF || t == iffPSD;
+         t == iffICO || t == iffCUR || t == iffTIFF || t == iffPSD || t == iffRAW;
 }
 bool IECanWriteFileType(TIEFileFormatCode t) {
-  return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF;
+  return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF && t != iffRAW;
 }
 
 TImageryIO::TImageryIO() : Params(this) {
@@ -338,6 +339,7 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
       if (!paramsOnly) IERawBitmapRead(stream, bmp, Params, progress);
       break;
     case iffPSD: ReadPSD(stream, paramsOnly ? nullptr : &bmp, progress); break;
+    case iffRAW: IECameraRAWRead(stream, bmp, Params, progress, paramsOnly); break;
     default:
       Aborting = true;  // no reader for this format in this library yet
       return false;
@@ -799,6 +801,10 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
           break;
         }
       }
+    if (!result) {  // last: the raw decoder's identification reads the whole stream
+      stream.SetPosition(pos);
+      if (IECameraRAWTest(stream)) result = iffRAW;
+    }
   } catch (...) {
   }
   stream.SetPosition(pos);

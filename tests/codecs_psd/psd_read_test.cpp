@@ -26,7 +26,7 @@ std::vector<uint8_t> GreyPackBits(int width, const std::vector<std::vector<uint8
   return MakePSD(1, width, int(rows.size()), 8, 1, {}, {}, {}, img.b);
 }
 
-bool Load(const std::vector<uint8_t>& file, TIEBitmap& out, TImageryIO& io) {
+bool Load(const std::vector<uint8_t>& file, TImageryIO& io) {
   TIEMemStream s(file.data(), int64_t(file.size()));
   io.LoadStreamAsFileType(s, iffPSD);
   return !io.Aborting;
@@ -195,7 +195,7 @@ TEST(PSDRead, HandBuiltCorners) {
     TIEBitmap b;
     TImageryIO io(&b);
     io.Params.IsNativePixelFormat = true;
-    ASSERT_TRUE(Load(GreyPackBits(4, {{uint8_t(-9), 7}, {3, 1, 2, 3, 4}}), b, io));
+    ASSERT_TRUE(Load(GreyPackBits(4, {{uint8_t(-9), 7}, {3, 1, 2, 3, 4}}), io));
     const uint8_t* r0 = b.GetRowAddress(0);
     const uint8_t* r1 = b.GetRowAddress(1);
     EXPECT_EQ(std::vector<uint8_t>(r0, r0 + 4), std::vector<uint8_t>(4, 7));
@@ -207,7 +207,7 @@ TEST(PSDRead, HandBuiltCorners) {
     img.u16(0).u8(0x80).u8(0x40).u8(0x3F).u8(0xC0);
     TIEBitmap b;
     TImageryIO io(&b);
-    ASSERT_TRUE(Load(MakePSD(1, 10, 2, 1, 0, {}, {}, {}, img.b), b, io));
+    ASSERT_TRUE(Load(MakePSD(1, 10, 2, 1, 0, {}, {}, {}, img.b), io));
     ASSERT_EQ(b.GetPixelFormat(), ie1g);
     std::string bits;
     for (int y = 0; y < 2; ++y)
@@ -224,7 +224,7 @@ TEST(PSDRead, HandBuiltCorners) {
     img.u16(0).u8(1).u8(255).u8(0).u8(255);
     TIEBitmap b;
     TImageryIO io(&b);
-    ASSERT_TRUE(Load(MakePSD(1, 4, 1, 8, 2, pal, Resource(1047, idx.b), {}, img.b), b, io));
+    ASSERT_TRUE(Load(MakePSD(1, 4, 1, 8, 2, pal, Resource(1047, idx.b), {}, img.b), io));
     ASSERT_TRUE(b.AlphaPresent());
     const uint8_t* a = b.GetAlphaChannel()->GetRowAddress(0);
     EXPECT_EQ(std::vector<uint8_t>(a, a + 4), (std::vector<uint8_t>{255, 0, 255, 0}));
@@ -300,7 +300,7 @@ TEST(PSDRead, RefusedFiles) {
     if (std::string(c.what) == "a resource section beyond the file") f[29] = 0x7F;  // its length
     TIEBitmap b;
     TImageryIO io(&b);
-    EXPECT_FALSE(Load(f, b, io));
+    EXPECT_FALSE(Load(f, io));
     EXPECT_LE(uint64_t(b.GetImageWidth()) * b.GetImageHeight(), 1000u);
   }
   // the layer path: a rectangle whose channels cannot hold it
