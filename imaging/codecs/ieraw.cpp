@@ -22,6 +22,9 @@ namespace {
 constexpr int kHistogramBins = 8192;
 // Raw files are read into memory whole: none of the supported cameras writes more.
 constexpr int64_t kMaxRawFileBytes = int64_t(1) << 30;
+// No camera packs its sensor data into less than an eighth of a byte per pixel, so a header that claims
+// more pixels than this many per file byte is not believed.
+constexpr uint64_t kMaxPixelsPerFileByte = 8;
 // A TIFF header further in than this is not the file's own.
 constexpr int64_t kTIFFHeaderSearch = 128 * 1024;
 // CIFF heaps: entries read per directory, and how deep sub-heaps may nest.
@@ -352,7 +355,8 @@ void IECameraRAWRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params
   Params.BitsPerSample = Params.IsNativePixelFormat ? 16 : 8;
   Params.SamplesPerPixel = 3;
   if (ParamsOnly) return;
-  if (!IEImageSizeAllowed(sz.raw_width, sz.raw_height) || outW <= 0 || outH <= 0) {
+  if (!IEImageSizeAllowed(sz.raw_width, sz.raw_height) || outW <= 0 || outH <= 0 ||
+      uint64_t(sz.raw_width) * sz.raw_height > kMaxPixelsPerFileByte * data.size()) {
     Progress.Abort();
     return;
   }

@@ -269,6 +269,45 @@ TEST(PSDRead, HandBuiltCorners) {
   }
 }
 
+// The thumbnail resource (a cjpeg file behind its 28-byte header) fills ExifThumbnail and, with
+// ReadThumbnail, stands in for the image; our writer's thumbnail reads back the same way.
+TEST(PSDRead, ThumbnailResource) {
+  if (!ToolsPresent()) GTEST_SKIP() << "host tools";
+  TIEBitmap small;
+  MakePicture(small, 16, 12);
+  ASSERT_TRUE(WritePPM(small, tq::WorkFile("thumb.ppm")));
+  Host("cjpeg -quality 95 thumb.ppm > thumb.jpg");
+  const std::vector<uint8_t> jpeg = misctest::FileBytes(tq::WorkFile("thumb.jpg"));
+  Bytes res;
+  res.u32(1).u32(16).u32(12).u32(48).u32(16 * 12 * 3).u32(uint32_t(jpeg.size())).u16(24).u16(1).raw(jpeg);
+  Bytes img;
+  img.u16(0).raw(std::vector<uint8_t>(4 * 3, 50));
+  const std::vector<uint8_t> file = MakePSD(1, 4, 3, 8, 1, {}, Resource(1036, res.b), {}, img.b);
+  for (bool thumbnail : {false, true}) {
+    TIEBitmap b;
+    TImageryIO io(&b);
+    io.Params.ReadThumbnail = thumbnail;
+    ASSERT_TRUE(Load(file, io));
+    ASSERT_TRUE(io.Params.ExifThumbnail);
+    EXPECT_EQ(io.Params.ExifThumbnail->GetImageWidth(), 16);
+    EXPECT_EQ(b.GetImageWidth(), thumbnail ? 16 : 4);
+    EXPECT_EQ(b.GetImageHeight(), thumbnail ? 12 : 3);
+  }
+  TIEBitmap merged(8, 8, ie24RGB);
+  merged.Fill(0);
+  TImageryIO out(&merged);
+  out.Params.ExifThumbnail = std::make_shared<TIEBitmap>();
+  out.Params.ExifThumbnail->Assign(&small);
+  TIEMemoryStream m;
+  out.SaveStreamAsFileType(m, iffPSD);
+  TIEBitmap back;
+  TImageryIO in(&back);
+  in.Params.ReadThumbnail = true;
+  ASSERT_TRUE(Load(misctest::StreamBytes(m), in));
+  EXPECT_EQ(back.GetImageWidth(), 16);
+  EXPECT_EQ(back.GetImageHeight(), 12);
+}
+
 // Files that must be refused with the abort flag, never allocating what they claim.
 TEST(PSDRead, RefusedFiles) {
   struct Case {

@@ -350,6 +350,23 @@ TEST(CameraRAW, FujiLayoutTurnsUpright) {
   EXPECT_EQ(dark.GetImageHeight(), 6);
 }
 
+TEST(CameraRAW, HalfSizeAndParameters) {
+  const std::vector<uint8_t> dng = MakeDNG(true, 64, 48);
+  TIEBitmap b;
+  TImageryIO io(&b);
+  io.ReadParamsFromMemoryBlock(dng.data(), int64_t(dng.size()), iffRAW);
+  EXPECT_EQ(io.Params.FileType, iffRAW);
+  EXPECT_EQ(io.Params.Width, 62) << "an interpolated mosaic loses its border pixel";
+  EXPECT_EQ(io.Params.Height, 46);
+  EXPECT_TRUE(b.IsEmpty());
+  io.Params.RAWHalfSize = true;
+  io.LoadFromMemoryBlock(dng.data(), int64_t(dng.size()), iffRAW);
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(b.GetImageWidth(), 32) << "half size: no interpolation, no border";
+  EXPECT_EQ(b.GetImageHeight(), 24);
+  EXPECT_EQ(io.Params.DpiX, IEDefaultDpiX);
+}
+
 TEST(CameraRAW, WhitePointOfAnEmptyHistogramIsOne) {
   std::vector<uint32_t> histogram(8192, 0);
   EXPECT_EQ(IERAWWhitePoint(histogram, 0.01, 100), 1);
