@@ -26,7 +26,7 @@ TEST(PSDWrite, PackBitsPackets) {
   std::vector<uint8_t> lit130(130);
   for (size_t i = 0; i < lit130.size(); ++i) lit130[i] = uint8_t(i);
   std::vector<uint8_t> lit130Packed = {127};
-  lit130Packed.insert(lit130Packed.end(), lit130.begin(), lit130.begin() + 128);
+  for (int i = 0; i < 128; ++i) lit130Packed.push_back(uint8_t(i));
   lit130Packed.push_back(1);
   lit130Packed.push_back(128);
   lit130Packed.push_back(129);
