@@ -385,8 +385,13 @@ bool TPSDReader::ReadLayers(bool loadLayers, TIEPSDLayerList* layers) {
     return true;
   }
   uint32_t infoLen;
+  if (!ReadU32(infoLen)) return false;
+  if (infoLen < 2) {  // no layer information (16-bit files may keep theirs elsewhere)
+    stream_.SetPosition(sectionEnd);
+    return true;
+  }
   int rawCount;
-  if (!ReadU32(infoLen) || !ReadU16(rawCount)) return false;
+  if (!ReadU16(rawCount)) return false;
   const int count = std::abs(int(int16_t(rawCount)));
   if (infoLen > uint64_t(sectionEnd - sectionStart - 4) ||
       uint64_t(count) * kLayerRecordMinSize > uint64_t(sectionEnd - Pos())) {

@@ -357,7 +357,11 @@ void TPSDWriter::Run(TIEBitmap* merged, TIEPSDLayerList& layers) {
   format_ = FormatOfMode(mode_);
   // layers in the file's colour mode and at their display size
   for (TIEPSDLayer& l : layers) {
-    if (l.IsMask || !l.Bitmap || l.Bitmap->IsEmpty()) continue;
+    if (!l.Bitmap || l.Bitmap->IsEmpty()) continue;
+    if (l.IsMask) {  // masks are 8-bit grey
+      if (l.Bitmap->GetPixelFormat() != ie8g) l.Bitmap->SetPixelFormat(ie8g);
+      continue;
+    }
     if (l.Bitmap->GetPixelFormat() != format_) l.Bitmap->SetPixelFormat(format_);
     const int dw = l.DisplayWidth(), dh = l.DisplayHeight();
     if (dw != l.Bitmap->GetImageWidth() || dh != l.Bitmap->GetImageHeight()) {
@@ -367,9 +371,14 @@ void TPSDWriter::Run(TIEBitmap* merged, TIEPSDLayerList& layers) {
       l.Bitmap = std::move(sized);
     }
   }
-  for (size_t i = 0; i < layers.size();)  // layers without pixels cannot be written
-    if (!layers[i].Bitmap || layers[i].Bitmap->IsEmpty()) layers.erase(layers.begin() + long(i));
-    else ++i;
+  for (size_t i = 0; i < layers.size();) {  // layers without pixels cannot be written, nor their masks
+    if (layers[i].Bitmap && !layers[i].Bitmap->IsEmpty()) {
+      ++i;
+      continue;
+    }
+    const bool maskFollows = !layers[i].IsMask && i + 1 < layers.size() && layers[i + 1].IsMask;
+    layers.erase(layers.begin() + long(i), layers.begin() + long(i + (maskFollows ? 2 : 1)));
+  }
   TIEWriterSource source(*merged, format_);
   TIEBitmap& image = *source.get();
   const int colour = ColourChannels(format_);

@@ -201,6 +201,18 @@ TEST(PSDRead, HandBuiltCorners) {
     EXPECT_EQ(std::vector<uint8_t>(r0, r0 + 4), std::vector<uint8_t>(4, 7));
     EXPECT_EQ(std::vector<uint8_t>(r1, r1 + 4), (std::vector<uint8_t>{1, 2, 3, 4}));
   }
+  // a layer section whose layer information is empty: the merged image follows it
+  {
+    TIEBitmap b;
+    TImageryIO io(&b);
+    io.Params.IsNativePixelFormat = true;
+    Bytes section;
+    section.u32(0).u32(0);
+    Bytes img;
+    img.u16(0).u8(11).u8(22);
+    ASSERT_TRUE(Load(MakePSD(1, 2, 1, 8, 1, {}, {}, section.b, img.b), io));
+    EXPECT_EQ(b.GetRowAddress(0)[1], 22);
+  }
   // 1 bit, width 10: all ten pixels of each row, black stored as 1 reads as 0
   {
     Bytes img;
