@@ -68,7 +68,7 @@ PKGS=(cmake ninja-build make dpkg-dev xz-utils pkgconf
       wine wine32:i386 wine64 xvfb xauth python3
       # Linux-side tools that tests use as independent decoders and benchmarks compare against
       netpbm libtiff-tools libjpeg-turbo-progs libopenjp2-tools python3-pil imagemagick libvips-tools
-      libimage-exiftool-perl pngcheck icoutils icc-profiles-free colord-data libjxr-tools dcmtk
+      libimage-exiftool-perl pngcheck icoutils icc-profiles-free colord-data libjxr-tools dcmtk libraw-bin
       qpdf poppler-utils ghostscript
       x11-apps)
 [[ $SIMD == 1 ]] && PKGS+=(nasm)

@@ -20,6 +20,8 @@
 #include "iepdf.h"
 #include "iepnm.h"
 #include "iepsfilt.h"
+#include "iepsd.h"
+#include "ieraw.h"
 #include "ierawbitmap.h"
 #include "iewbmp.h"
 #include "ietextutils.h"
@@ -147,13 +149,14 @@ bool AVITest(TIEStream& s) {
 bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
          t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap ||
-         t == iffICO || t == iffCUR || t == iffTIFF || t == iffIEV || t == iffDICOM || (t == iffHDP && IEWICAvailable());
+         t == iffICO || t == iffCUR || t == iffTIFF || t == iffIEV || t == iffDICOM || t == iffPSD || t == iffRAW ||
+         (t == iffHDP && IEWICAvailable());
 }
 bool IECanWriteFileType(TIEFileFormatCode t) {
   switch (t) {
     case iffHDP: return IEWICHDPEncoderAvailable();  // the component may decode and not encode
     case iffPS: case iffPDF: return true;
-    case iffRawBitmap: case iffCUR: case iffTIFF: case iffIEV: case iffDICOM: return false;
+    case iffRawBitmap: case iffCUR: case iffTIFF: case iffIEV: case iffDICOM: case iffRAW: return false;
     default: return IECanReadFileType(t);
   }
 }
@@ -427,6 +430,8 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
     case iffRawBitmap:  // the attached bitmap's size and pixel format describe the data
       if (!paramsOnly) IERawBitmapRead(stream, bmp, Params, progress);
       break;
+    case iffPSD: ReadPSD(stream, paramsOnly ? nullptr : &bmp, progress); break;
+    case iffRAW: IECameraRAWRead(stream, bmp, Params, progress, paramsOnly); break;
     default:
       Aborting = true;  // no reader for this format in this library yet
       return false;
@@ -438,6 +443,29 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
       delete alpha;
   }
   return true;
+}
+
+void TImageryIO::ReadPSD(TIEStream& stream, TIEBitmap* bitmap, TIECodecProgress& progress) {
+  TIEPSDLayerList layers;
+  IEPSDRead(stream, bitmap, Params, progress, false, &layers);
+  // A single layer read along with the merged image gives the image its transparency, placed at the
+  // layer's position.
+  if (!bitmap || layers.size() != 1 || Params.ReadThumbnail || !layers[0].Bitmap->AlphaPresent()) return;
+  TIEPSDLayer& l = layers[0];
+  TIEBitmap* src = l.Bitmap->GetAlphaChannel();
+  TIEBitmap* alpha = bitmap->GetAlphaChannel();
+  alpha->Fill(0);
+  const int w = bitmap->GetImageWidth(), h = bitmap->GetImageHeight();
+  for (int y = 0; y < src->GetImageHeight(); ++y) {
+    const int ty = y + l.PosY;
+    if (ty < 0 || ty >= h) continue;
+    const uint8_t* s = src->GetRowAddress(y);
+    uint8_t* d = alpha->GetRowAddress(ty);
+    for (int x = 0; x < src->GetImageWidth(); ++x) {
+      const int tx = x + l.PosX;
+      if (tx >= 0 && tx < w) d[tx] = s[x];
+    }
+  }
 }
 
 bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
@@ -457,6 +485,11 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffPS: IEPSWrite(stream, bmp, Params, progress); break;
     case iffPDF: IEPDFWrite(stream, bmp, Params, progress); break;
     case iffHDP: IEHDPWrite(stream, bmp, Params, progress); break;
+    case iffPSD: {
+      TIEPSDLayerList none;
+      IEPSDWrite(stream, Params, progress, &bmp, none);
+      break;
+    }
     case iffPXM:
     case iffWBMP:
     case iffICO: {
@@ -912,6 +945,7 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffJ2K, [&] { return IEJ2KTest(stream); }},
         {iffAVI, [&] { return AVITest(stream); }},
         {iffDCX, [&] { return IEDCXTest(stream); }},
+        {iffPSD, [&] { return IEPSDTest(stream); }},
         {iffWMF, [&] { return IEWMFTest(stream); }},
         {iffEMF, [&] { return IEEMFTest(stream); }},
         {iffIEV, [&] { return IEObjectsStreamTest(stream); }},
@@ -932,6 +966,10 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
           break;
         }
       }
+    if (!result) {  // last: the raw decoder's identification reads the whole stream
+      stream.SetPosition(pos);
+      if (IECameraRAWTest(stream)) result = iffRAW;
+    }
   } catch (...) {
   }
   stream.SetPosition(pos);

@@ -152,6 +152,8 @@ class TImageryIO {
   // dataSize: bytes of the image from the stream's position (-1: to the end of the stream)
   bool ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool paramsOnly, int64_t dataSize = -1);
   bool WriteFormat(TIEFileFormatCode type, TIEStream& stream);
+  // The merged image (nullptr: parameters only); a single layer's transparency goes to its alpha.
+  void ReadPSD(TIEStream& stream, TIEBitmap* bitmap, TIECodecProgress& progress);
   void LoadFile(const std::wstring& fileName, TIEFileFormatCode type);
   void SaveFile(const std::wstring& fileName, TIEFileFormatCode type);
   void LoadStream(TIEStream& stream, TIEFileFormatCode type);

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "iebitmap.h"
+
 int IEDefaultDpiX = 300;
 int IEDefaultDpiY = 300;
 TIEGIFLZWDecompressor IEDefGIFLZWDecompress = IEGIFLZWDecompress;
@@ -121,6 +123,22 @@ void TIOParamsVals::RestoreDefaults() {
   AVIFrameDelay = 0;
   HDPImageQuality = 0.9;
   HDPLossless = false;
+  ReadThumbnail = false;
+  ExifThumbnail.reset();
+  PSDLoadLayers = false;
+  PSDReplaceLayers = true;
+  RAWReadExifThumbnail = false;
+  RAWHalfSize = false;
+  RAWGamma = 0.6;
+  RAWBrightness = 1.0;
+  RAWRedScale = RAWBlueScale = 1.0;
+  RAWFourColorRGB = RAWUseAutoWB = RAWUseCameraWB = RAWAutoAdjustColors = false;
+  RAWCamera.clear();
+  ExifImageDescription.clear();
+  ExifMake.clear();
+  ExifModel.clear();
+  ExifSoftware.clear();
+  ExifPixelXDimension = ExifPixelYDimension = 0;
 }
 
 void TIOParamsVals::Assign(const TIOParamsVals& s) {
@@ -232,6 +250,31 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   AVIFrameDelay = s.AVIFrameDelay;
   HDPImageQuality = s.HDPImageQuality;
   HDPLossless = s.HDPLossless;
+  ReadThumbnail = s.ReadThumbnail;
+  ExifThumbnail.reset();
+  if (s.ExifThumbnail) {
+    ExifThumbnail = std::make_shared<TIEBitmap>();
+    ExifThumbnail->Assign(s.ExifThumbnail.get());
+  }
+  PSDLoadLayers = s.PSDLoadLayers;
+  PSDReplaceLayers = s.PSDReplaceLayers;
+  RAWReadExifThumbnail = s.RAWReadExifThumbnail;
+  RAWHalfSize = s.RAWHalfSize;
+  RAWGamma = s.RAWGamma;
+  RAWBrightness = s.RAWBrightness;
+  RAWRedScale = s.RAWRedScale;
+  RAWBlueScale = s.RAWBlueScale;
+  RAWFourColorRGB = s.RAWFourColorRGB;
+  RAWUseAutoWB = s.RAWUseAutoWB;
+  RAWUseCameraWB = s.RAWUseCameraWB;
+  RAWAutoAdjustColors = s.RAWAutoAdjustColors;
+  RAWCamera = s.RAWCamera;
+  ExifImageDescription = s.ExifImageDescription;
+  ExifMake = s.ExifMake;
+  ExifModel = s.ExifModel;
+  ExifSoftware = s.ExifSoftware;
+  ExifPixelXDimension = s.ExifPixelXDimension;
+  ExifPixelYDimension = s.ExifPixelYDimension;
   Owner = owner;
 }
 

@@ -4,6 +4,7 @@
 // formats add theirs with their codecs.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "iemarkerlist.h"
 #include "ieutils.h"
 
+class TIEBitmap;
 class TImageryIO;
 
 // One icon image size of TIOParamsVals.ICOSizes.
@@ -89,6 +91,8 @@ class TIOParamsVals {
   std::vector<uint8_t> InputICCProfile;
   std::string XMPInfo;  // the XMP packet (empty: none)
   TIEDICOMTags DICOMTags;  // the data elements of the last DICOM file read
+  bool ReadThumbnail = false;  // readers that can: deliver the embedded thumbnail instead of the image
+  std::shared_ptr<TIEBitmap> ExifThumbnail;  // the embedded preview a reader found (nullptr: none)
 
   // ---- Targa ----
   int TGAXPos = 0, TGAYPos = 0;
@@ -170,6 +174,25 @@ class TIOParamsVals {
 
   // ---- PNM ----
   std::vector<std::string> PXMComments;  // header comments, without "#", trimmed
+
+  // ---- Photoshop ----
+  bool PSDLoadLayers = false;    // load the layers into the attached view
+  bool PSDReplaceLayers = true;  // replace the view's layers instead of adding to them
+
+  // ---- camera RAW ----
+  bool RAWReadExifThumbnail = false;  // deliver the embedded preview instead of decoding
+  bool RAWHalfSize = false;           // colour-filter sensors at half width and height
+  double RAWGamma = 0.6;
+  double RAWBrightness = 1.0;
+  double RAWRedScale = 1.0, RAWBlueScale = 1.0;  // multipliers of red and blue
+  bool RAWFourColorRGB = false;      // interpolate four colours
+  bool RAWUseAutoWB = false;         // white balance from the image
+  bool RAWUseCameraWB = false;       // white balance the camera recorded
+  bool RAWAutoAdjustColors = false;  // match the colours to the embedded preview's
+  std::string RAWCamera;             // make, model and second model of the last file read
+  // metadata of Canon CRW heaps
+  std::string ExifImageDescription, ExifMake, ExifModel, ExifSoftware;
+  int ExifPixelXDimension = 0, ExifPixelYDimension = 0;
 
   // ---- raw pixel data ----
   uint8_t RawBitmapChannelOrder = 0;  // 0: exchange the first and third sample of RGB pixels

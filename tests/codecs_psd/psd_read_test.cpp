@@ -1,0 +1,404 @@
+// PSD reading: files ImageMagick wrote against its own decoding and PIL's layers, hand-built files for
+// the corners, and mutated files.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../codecs_misc/misc_util.h"
+#include "../io/iotest_util.h"
+#include "hostenv.h"
+#include "iepsd.h"
+#include "imageryio.h"
+#include "psd_util.h"
+
+using namespace iotest;
+using namespace psdtest;
+
+namespace {
+
+// A grey PSD of the given rows, PackBits-compressed with the given packed bytes per row.
+std::vector<uint8_t> GreyPackBits(int width, const std::vector<std::vector<uint8_t>>& rows) {
+  Bytes img;
+  img.u16(1);
+  for (const auto& r : rows) img.u16(int(r.size()));
+  for (const auto& r : rows) img.raw(r);
+  return MakePSD(1, width, int(rows.size()), 8, 1, {}, {}, {}, img.b);
+}
+
+bool Load(const std::vector<uint8_t>& file, TImageryIO& io) {
+  TIEMemStream s(file.data(), int64_t(file.size()));
+  io.LoadStreamAsFileType(s, iffPSD);
+  return !io.Aborting;
+}
+
+TEST(PSDRead, ImageMagickFilesGiveItsMergedImage) {
+  if (!ToolsPresent()) GTEST_SKIP() << "host tools";
+  TIEBitmap src;
+  MakePicture(src, 48, 36);
+  ASSERT_TRUE(WritePPM(src, tq::WorkFile("src.ppm")));
+  struct Case {
+    const char* name;
+    const char* options;
+    bool pil;       // decoded by PIL (ImageMagick cannot read back its own indexed files)
+    int tolerance;  // 16-bit samples are rounded differently
+  };
+  const Case kCases[] = {
+      {"rgb_rle", "-type TrueColor -depth 8 -compress RLE", false, 0},
+      {"rgb_raw", "-type TrueColor -depth 8 -compress None", false, 0},
+      {"grey", "-type Grayscale -depth 8", false, 0},
+      {"rgb16", "-type TrueColor -depth 16", false, 1},
+      {"grey16", "-type Grayscale -depth 16", false, 1},
+      {"indexed", "-colors 40 -type Palette", true, 0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string psd = std::string(c.name) + ".psd", ref = std::string(c.name) + ".ppm";
+    Host(std::string("convert src.ppm ") + c.options + " " + psd + " && " +
+         (c.pil ? "/usr/bin/python3 -c \"from PIL import Image; Image.open('" + psd + "').convert('RGB').save('" + ref + "')\""
+                : "convert '" + psd + "[0]' -depth 8 " + ref));
+    TIEBitmap back;
+    TImageryIO io(&back);
+    EXPECT_EQ(io.DetectFileType(misctest::W(tq::WorkFile(psd)), false), iffPSD);
+    io.LoadByContent(misctest::W(tq::WorkFile(psd)));
+    ASSERT_FALSE(io.Aborting);
+    int w, h;
+    std::vector<uint8_t> rgb;
+    ASSERT_TRUE(ReadPPM(tq::WorkFile(ref), w, h, rgb));
+    ASSERT_EQ(back.GetImageWidth(), w);
+    ASSERT_EQ(back.GetImageHeight(), h);
+    EXPECT_EQ(back.GetPixelFormat(), ie24RGB);
+    EXPECT_LE(MaxDiff(RGBOf(back), rgb), c.tolerance);
+  }
+  // CMYK natively: the samples as stored, 255 = no ink (PIL reports ink amounts)
+  Host("convert src.ppm -colorspace CMYK -depth 8 cmyk.psd && /usr/bin/python3 -c \"from PIL import Image; "
+       "open('cmyk.raw', 'wb').write(Image.open('cmyk.psd').tobytes())\"");
+  TIEBitmap back;
+  TImageryIO io(&back);
+  io.Params.IsNativePixelFormat = true;
+  io.LoadAsFileType(misctest::W(tq::WorkFile("cmyk.psd")), iffPSD);
+  ASSERT_EQ(back.GetPixelFormat(), ieCMYK);
+  std::vector<uint8_t> ours, pil = misctest::FileBytes(tq::WorkFile("cmyk.raw"));
+  for (int y = 0; y < back.GetImageHeight(); ++y) {
+    const uint8_t* r = back.GetRowAddress(y);
+    for (int i = 0; i < back.GetImageWidth() * 4; ++i) ours.push_back(uint8_t(255 - r[i]));
+  }
+  EXPECT_EQ(ours, pil);
+}
+
+TEST(PSDRead, ResolutionAndNativeFormats) {
+  if (!ToolsPresent()) GTEST_SKIP() << "host tools";
+  TIEBitmap src;
+  MakePicture(src, 20, 10);
+  ASSERT_TRUE(WritePPM(src, tq::WorkFile("small.ppm")));
+  Host("convert small.ppm -type TrueColor -depth 16 -units PixelsPerInch -density 72 r16.psd");
+  TIEBitmap back;
+  TImageryIO io(&back);
+  io.Params.IsNativePixelFormat = true;
+  io.LoadAsFileType(misctest::W(tq::WorkFile("r16.psd")), iffPSD);
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params.DpiX, 72);
+  EXPECT_EQ(io.Params.DpiY, 72);
+  EXPECT_EQ(back.GetPixelFormat(), ieRGB48);
+  EXPECT_EQ(io.Params.BitsPerSample, 16);
+  // 16-bit samples keep their low byte
+  Host("convert small.ppm -type TrueColor -depth 16 -evaluate add 0.3% r16b.psd && "
+       "convert 'r16b.psd[0]' -depth 16 -compress none r16b.ppm");
+  io.LoadAsFileType(misctest::W(tq::WorkFile("r16b.psd")), iffPSD);
+  std::vector<unsigned char> plain;
+  ASSERT_TRUE(tq::ReadFileBytes(tq::WorkFile("r16b.ppm"), plain));
+  std::istringstream in(std::string(plain.begin(), plain.end()));
+  std::string magic;
+  int w, h, maxval;
+  in >> magic >> w >> h >> maxval;
+  ASSERT_EQ(maxval, 65535);
+  int diffs = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const TIERGB48 p = back.GetRGB48(x, y);
+      int r, g, b;
+      in >> r >> g >> b;
+      diffs += (p.r != r) + (p.g != g) + (p.b != b);
+    }
+  EXPECT_EQ(diffs, 0);
+}
+
+TEST(PSDRead, LayersAsPILSeesThem) {
+  if (!ToolsPresent()) GTEST_SKIP() << "host tools";
+  Host("convert \\( -size 40x30 xc:red \\) "
+       "\\( -size 10x8 gradient:blue-yellow -alpha set -channel A -fx 'i/w' +channel -repage +5+7 -set label top \\) "
+       "\\( -size 6x4 xc:lime -repage +20+3 -set label small \\) -depth 8 layers.psd");
+  const std::vector<PilLayer> pil = PilLayers("layers.psd", true);
+  ASSERT_EQ(pil.size(), 2u);
+  std::vector<uint8_t> file = misctest::FileBytes(tq::WorkFile("layers.psd"));
+  TIEMemStream s(file.data(), int64_t(file.size()));
+  TIEBitmap bitmap;
+  bitmap.Allocate(3, 3, ie8g);
+  TIOParamsVals params(nullptr);
+  bool abort = false;
+  TIECodecProgress progress;
+  progress.Aborting = &abort;
+  TIEPSDLayerList layers;
+  IEPSDRead(s, &bitmap, params, progress, true, &layers);
+  ASSERT_FALSE(abort);
+  ASSERT_EQ(layers.size(), pil.size());
+  EXPECT_EQ(bitmap.GetImageWidth(), 3) << "the merged image is not read when the layers are";
+  for (size_t i = 0; i < pil.size(); ++i) {
+    SCOPED_TRACE(pil[i].name);
+    TIEPSDLayer& l = layers[i];
+    EXPECT_EQ(l.Name, pil[i].name);
+    EXPECT_EQ(l.PosX, pil[i].x0);
+    EXPECT_EQ(l.PosY, pil[i].y0);
+    EXPECT_EQ(l.Bitmap->GetImageWidth(), pil[i].x1 - pil[i].x0);
+    EXPECT_EQ(l.Bitmap->GetImageHeight(), pil[i].y1 - pil[i].y0);
+    EXPECT_EQ(RGBAOf(*l.Bitmap), pil[i].rgba);
+    EXPECT_TRUE(l.Visible);
+    EXPECT_EQ(l.Transparency, 255);
+  }
+  // without layer loading the file gives the merged image only
+  TIEPSDLayerList none;
+  s.SetPosition(0);
+  IEPSDRead(s, &bitmap, params, progress, false, &none);
+  EXPECT_TRUE(none.empty());
+  EXPECT_EQ(bitmap.GetImageWidth(), 40);
+  EXPECT_EQ(bitmap.GetPixelRGB(0, 0).r, 255);
+}
+
+// A layer section of one 2 x 2 RGB layer at (3, 1): the given channels (id, raw rows), an optional
+// user mask (rectangle and its bytes).
+std::vector<uint8_t> OneLayerSection(const std::vector<std::pair<int, std::vector<uint8_t>>>& channels,
+                                     bool hidden, int opacity, const std::vector<int>& maskRect = {}) {
+  Bytes rec;
+  rec.u32(1).u32(3).u32(3).u32(5).u16(int(channels.size()));
+  for (const auto& c : channels) rec.u16(c.first & 0xFFFF).u32(uint32_t(2 + c.second.size()));
+  rec.str("8BIMnorm").u8(opacity).u8(0).u8(hidden ? 2 : 0).u8(0);
+  Bytes extra;
+  if (maskRect.empty()) {
+    extra.u32(0);
+  } else {
+    extra.u32(20).u32(uint32_t(maskRect[0])).u32(uint32_t(maskRect[1])).u32(uint32_t(maskRect[2]))
+        .u32(uint32_t(maskRect[3])).u8(0).u8(0).u16(0);
+  }
+  extra.u32(0).u8(3).str("abc");
+  rec.block(extra.b);
+  for (const auto& c : channels) rec.u16(0).raw(c.second);
+  Bytes info;
+  info.u16(1).raw(rec.b);
+  Bytes section;
+  section.block(info.b).u32(0);
+  return section.b;
+}
+
+TEST(PSDRead, HandBuiltCorners) {
+  // PackBits: a run that passes the row's end is cut there and the next row starts on its own bytes
+  {
+    TIEBitmap b;
+    TImageryIO io(&b);
+    io.Params.IsNativePixelFormat = true;
+    ASSERT_TRUE(Load(GreyPackBits(4, {{uint8_t(-9), 7}, {3, 1, 2, 3, 4}}), io));
+    const uint8_t* r0 = b.GetRowAddress(0);
+    const uint8_t* r1 = b.GetRowAddress(1);
+    EXPECT_EQ(std::vector<uint8_t>(r0, r0 + 4), std::vector<uint8_t>(4, 7));
+    EXPECT_EQ(std::vector<uint8_t>(r1, r1 + 4), (std::vector<uint8_t>{1, 2, 3, 4}));
+  }
+  // a layer section whose layer information is empty: the merged image follows it
+  {
+    TIEBitmap b;
+    TImageryIO io(&b);
+    io.Params.IsNativePixelFormat = true;
+    Bytes section;
+    section.u32(0).u32(0);
+    Bytes img;
+    img.u16(0).u8(11).u8(22);
+    ASSERT_TRUE(Load(MakePSD(1, 2, 1, 8, 1, {}, {}, section.b, img.b), io));
+    EXPECT_EQ(b.GetRowAddress(0)[1], 22);
+  }
+  // 1 bit, width 10: all ten pixels of each row, black stored as 1 reads as 0
+  {
+    Bytes img;
+    img.u16(0).u8(0x80).u8(0x40).u8(0x3F).u8(0xC0);
+    TIEBitmap b;
+    TImageryIO io(&b);
+    ASSERT_TRUE(Load(MakePSD(1, 10, 2, 1, 0, {}, {}, {}, img.b), io));
+    ASSERT_EQ(b.GetPixelFormat(), ie1g);
+    std::string bits;
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 10; ++x) bits += b.GetPixelRGB(x, y).r ? '1' : '0';
+    EXPECT_EQ(bits, "0111111110" "1100000000");
+  }
+  // indexed with transparency index 255: those pixels get alpha 0
+  {
+    std::vector<uint8_t> pal(768, 0);
+    pal[1] = 200;  // red of index 1
+    Bytes idx;
+    idx.u16(255);
+    Bytes img;
+    img.u16(0).u8(1).u8(255).u8(0).u8(255);
+    TIEBitmap b;
+    TImageryIO io(&b);
+    ASSERT_TRUE(Load(MakePSD(1, 4, 1, 8, 2, pal, Resource(1047, idx.b), {}, img.b), io));
+    ASSERT_TRUE(b.AlphaPresent());
+    const uint8_t* a = b.GetAlphaChannel()->GetRowAddress(0);
+    EXPECT_EQ(std::vector<uint8_t>(a, a + 4), (std::vector<uint8_t>{255, 0, 255, 0}));
+    EXPECT_EQ(b.GetPixelRGB(0, 0).r, 200);
+  }
+  // channel ids beyond the mode's channels are skipped; the user mask becomes a hidden mask layer of
+  // the mask rectangle's size right after its layer
+  {
+    const std::vector<uint8_t> px = {10, 20, 30, 40};
+    Bytes img;
+    img.u16(0).raw(std::vector<uint8_t>(30 * 3 * 2 / 2, 9));
+    std::vector<uint8_t> file = MakePSD(
+        3, 10, 3, 8, 3, {}, {},
+        OneLayerSection({{0, px}, {1, px}, {2, px}, {-1, {255, 128, 0, 1}}, {9, px}, {-2, {1, 2, 3, 4, 5, 6}}}, true, 128,
+                        {0, 1, 2, 4}),
+        std::vector<uint8_t>());
+    file.insert(file.end(), img.b.begin(), img.b.end());
+    TIEMemStream s(file.data(), int64_t(file.size()));
+    TIEBitmap bitmap;
+    TIOParamsVals params(nullptr);
+    bool abort = false;
+    TIECodecProgress progress;
+    progress.Aborting = &abort;
+    TIEPSDLayerList layers;
+    IEPSDRead(s, &bitmap, params, progress, true, &layers);
+    ASSERT_FALSE(abort);
+    ASSERT_EQ(layers.size(), 2u);
+    EXPECT_EQ(layers[0].Name, "abc");
+    EXPECT_FALSE(layers[0].Visible);
+    EXPECT_EQ(layers[0].Transparency, 128);
+    EXPECT_EQ(layers[0].PosX, 3);
+    EXPECT_EQ(layers[0].PosY, 1);
+    EXPECT_EQ(layers[0].Bitmap->GetPixelRGB(1, 1).r, 40);
+    EXPECT_EQ(layers[0].Bitmap->GetAlphaChannel()->GetRowAddress(0)[1], 128);
+    EXPECT_TRUE(layers[1].IsMask);
+    EXPECT_FALSE(layers[1].Visible);
+    EXPECT_EQ(layers[1].PosX, 1);
+    EXPECT_EQ(layers[1].PosY, 0);
+    EXPECT_EQ(layers[1].Bitmap->GetImageWidth(), 3);
+    EXPECT_EQ(layers[1].Bitmap->GetImageHeight(), 2);
+    EXPECT_EQ(layers[1].Bitmap->GetRowAddress(1)[2], 6);
+  }
+}
+
+// The thumbnail resource (a cjpeg file behind its 28-byte header) fills ExifThumbnail and, with
+// ReadThumbnail, stands in for the image; our writer's thumbnail reads back the same way.
+TEST(PSDRead, ThumbnailResource) {
+  if (!ToolsPresent()) GTEST_SKIP() << "host tools";
+  TIEBitmap small;
+  MakePicture(small, 16, 12);
+  ASSERT_TRUE(WritePPM(small, tq::WorkFile("thumb.ppm")));
+  Host("cjpeg -quality 95 thumb.ppm > thumb.jpg");
+  const std::vector<uint8_t> jpeg = misctest::FileBytes(tq::WorkFile("thumb.jpg"));
+  Bytes res;
+  res.u32(1).u32(16).u32(12).u32(48).u32(16 * 12 * 3).u32(uint32_t(jpeg.size())).u16(24).u16(1).raw(jpeg);
+  Bytes img;
+  img.u16(0).raw(std::vector<uint8_t>(4 * 3, 50));
+  const std::vector<uint8_t> file = MakePSD(1, 4, 3, 8, 1, {}, Resource(1036, res.b), {}, img.b);
+  for (bool thumbnail : {false, true}) {
+    TIEBitmap b;
+    TImageryIO io(&b);
+    io.Params.ReadThumbnail = thumbnail;
+    ASSERT_TRUE(Load(file, io));
+    ASSERT_TRUE(io.Params.ExifThumbnail);
+    EXPECT_EQ(io.Params.ExifThumbnail->GetImageWidth(), 16);
+    EXPECT_EQ(b.GetImageWidth(), thumbnail ? 16 : 4);
+    EXPECT_EQ(b.GetImageHeight(), thumbnail ? 12 : 3);
+  }
+  TIEBitmap merged(8, 8, ie24RGB);
+  merged.Fill(0);
+  TImageryIO out(&merged);
+  out.Params.ExifThumbnail = std::make_shared<TIEBitmap>();
+  out.Params.ExifThumbnail->Assign(&small);
+  TIEMemoryStream m;
+  out.SaveStreamAsFileType(m, iffPSD);
+  TIEBitmap back;
+  TImageryIO in(&back);
+  in.Params.ReadThumbnail = true;
+  ASSERT_TRUE(Load(misctest::StreamBytes(m), in));
+  EXPECT_EQ(back.GetImageWidth(), 16);
+  EXPECT_EQ(back.GetImageHeight(), 12);
+}
+
+// Files that must be refused with the abort flag, never allocating what they claim.
+TEST(PSDRead, RefusedFiles) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> file;
+  };
+  Bytes one;
+  one.u16(0).u8(5);
+  Bytes packedHuge;  // a million rows of PackBits counts the file does not hold
+  packedHuge.u16(1).u16(2).u8(0x81).u8(0);
+  Bytes hugeLayer;  // a layer rectangle of 60000 x 60000 with six bytes of data
+  hugeLayer.u16(1).u32(0).u32(0).u32(60000).u32(60000).u16(1).u16(0).u32(6).str("8BIMnorm").u32(0xFF000000u).u32(8)
+      .u32(0).u32(0).u16(0).u32(0);
+  Bytes hugeSection;
+  hugeSection.block(hugeLayer.b).u32(0);
+  const Case kCases[] = {
+      {"colour mode 5", MakePSD(1, 1, 1, 8, 5, {}, {}, {}, one.b)},
+      {"depth 4", MakePSD(1, 2, 1, 4, 1, {}, {}, {}, one.b)},
+      {"CMYK at 1 bit", MakePSD(4, 8, 1, 1, 4, {}, {}, {}, one.b)},
+      {"ZIP image data", MakePSD(1, 1, 1, 8, 1, {}, {}, {}, Bytes().u16(2).u8(0).u8(0).b)},
+      {"rows the file does not hold", MakePSD(1, 1000, 1000000, 8, 1, {}, {}, {}, packedHuge.b)},
+      {"raw rows the file does not hold", MakePSD(3, 40000, 40000, 8, 3, {}, {}, {}, one.b)},
+      {"a resource section beyond the file", MakePSD(1, 1, 1, 8, 1, {}, std::vector<uint8_t>(3), {}, one.b)},
+      {"bad signature", std::vector<uint8_t>{'8', 'B', 'P', 'X', 0, 1}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint8_t> f = c.file;
+    if (std::string(c.what) == "a resource section beyond the file") f[29] = 0x7F;  // its length
+    TIEBitmap b;
+    TImageryIO io(&b);
+    EXPECT_FALSE(Load(f, io));
+    EXPECT_LE(uint64_t(b.GetImageWidth()) * b.GetImageHeight(), 1000u);
+  }
+  // the layer path: a rectangle whose channels cannot hold it
+  std::vector<uint8_t> file = MakePSD(3, 4, 4, 8, 3, {}, {}, hugeSection.b, one.b);
+  TIEMemStream s(file.data(), int64_t(file.size()));
+  TIEBitmap bitmap;
+  TIOParamsVals params(nullptr);
+  bool abort = false;
+  TIECodecProgress progress;
+  progress.Aborting = &abort;
+  TIEPSDLayerList layers;
+  IEPSDRead(s, &bitmap, params, progress, true, &layers);
+  EXPECT_TRUE(abort);
+  EXPECT_TRUE(layers.empty());
+}
+
+TEST(PSDRead, MutatedFilesNeverCrash) {
+  if (!ToolsPresent()) GTEST_SKIP() << "host tools";
+  TIEBitmap src;
+  MakePicture(src, 24, 16);
+  ASSERT_TRUE(WritePPM(src, tq::WorkFile("m.ppm")));
+  Host("convert m.ppm -type TrueColor -depth 8 -compress RLE m_rle.psd && "
+       "convert m.ppm -type TrueColor -depth 16 -compress None m_raw16.psd && "
+       "convert \\( -size 20x12 xc:red \\) \\( m.ppm -alpha set -channel A -fx 'i/w' +channel -repage +3+2 \\) "
+       "\\( -size 5x4 xc:lime -repage +9+1 \\) -depth 8 m_layers.psd");
+  for (const char* f : {"m_rle.psd", "m_raw16.psd"}) misctest::Mutate(misctest::FileBytes(tq::WorkFile(f)), 150, iffPSD);
+  // the layer path
+  const std::vector<uint8_t> valid = misctest::FileBytes(tq::WorkFile("m_layers.psd"));
+  uint32_t seed = 77;
+  auto rnd = [&seed] { seed = seed * 1664525u + 1013904223u; return seed >> 8; };
+  for (int i = 0; i < 300; ++i) {
+    std::vector<uint8_t> f = valid;
+    if (i % 2 == 0) f.resize(rnd() % (valid.size() - 1));
+    else
+      for (int k = 1 + int(rnd() % 8); k > 0; --k) f[rnd() % f.size()] = uint8_t(rnd());
+    TIEMemStream s(f.data(), int64_t(f.size()));
+    TIEBitmap bitmap;
+    TIOParamsVals params(nullptr);
+    bool abort = false;
+    TIECodecProgress progress;
+    progress.Aborting = &abort;
+    TIEPSDLayerList layers;
+    IEPSDRead(s, &bitmap, params, progress, true, &layers);
+    uint64_t pixels = 0;
+    for (TIEPSDLayer& l : layers) pixels += uint64_t(l.Bitmap->GetImageWidth()) * l.Bitmap->GetImageHeight();
+    EXPECT_LE(pixels, uint64_t(1) << 22);
+  }
+}
+
+}  // namespace
