@@ -18,6 +18,7 @@
 #include "ietextutils.h"
 #include "ietgafil.h"
 #include "tifdecode.h"
+#include "tifencode.h"
 #include "jpegfilt.h"
 #include "pcxfilter.h"
 #include "pngfilt.h"
@@ -144,7 +145,7 @@ bool IECanReadFileType(TIEFileFormatCode t) {
          t == iffICO || t == iffCUR || t == iffTIFF;
 }
 bool IECanWriteFileType(TIEFileFormatCode t) {
-  return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF;
+  return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR;
 }
 
 TImageryIO::TImageryIO() : Params(this) {
@@ -363,6 +364,7 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffJPEG: IEJPEGWrite(stream, bmp, Params, progress); break;
     case iffGIF: IEGIFWrite(stream, bmp, Params, progress); break;
     case iffPNG: IEPNGWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
+    case iffTIFF: IETIFFWrite(stream, false, &bmp, Params, progress); break;
     case iffPXM:
     case iffWBMP:
     case iffICO: {

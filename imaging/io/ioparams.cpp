@@ -3,10 +3,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 int IEDefaultDpiX = 300;
 int IEDefaultDpiY = 300;
 TIEGIFLZWDecompressor IEDefGIFLZWDecompress = IEGIFLZWDecompress;
 TIEGIFLZWCompressor IEDefGIFLZWCompress = IEGIFLZWCompress;
+TIETIFFLZWCompressor IEDefTIFFLZWCompress = IETIFFLZWCompress;
 
 double IENowAsDateTime() {
   SYSTEMTIME st;
@@ -103,6 +106,23 @@ void TIOParamsVals::RestoreDefaults() {
   RawBitmapRowAlign = 8;
   RawBitmapHeaderSize = 0;
   RawBitmapDataFormat = 0;
+  static_cast<TIETIFFFields&>(*this) = TIETIFFFields();
+  ClearExifFields();
+}
+
+void TIOParamsVals::ClearExifFields() {
+  static_cast<TIEExifFields&>(*this) = TIEExifFields();
+  ExifMakerNote.Clear();
+}
+
+bool TIEExifFields::ExifTagListed(int tag) const {
+  return std::find(ExifTags.begin(), ExifTags.end(), tag) != ExifTags.end();
+}
+
+void TIEExifFields::ListTag(int tag, bool present) {
+  const auto at = std::find(ExifTags.begin(), ExifTags.end(), tag);
+  if (present && at == ExifTags.end()) ExifTags.push_back(tag);
+  if (!present && at != ExifTags.end()) ExifTags.erase(at);
 }
 
 void TIOParamsVals::Assign(const TIOParamsVals& s) {
@@ -195,6 +215,9 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   RawBitmapRowAlign = s.RawBitmapRowAlign;
   RawBitmapHeaderSize = s.RawBitmapHeaderSize;
   RawBitmapDataFormat = s.RawBitmapDataFormat;
+  static_cast<TIETIFFFields&>(*this) = s;
+  static_cast<TIEExifFields&>(*this) = s;
+  ExifMakerNote.Assign(&s.ExifMakerNote);
   Owner = owner;
 }
 
@@ -226,6 +249,7 @@ void TIOParamsVals::SetDpiY(int value) { DpiY = value; }
 
 void TIOParamsVals::SetImageIndexValue(int n) {
   ImageIndex = n;
+  TIFFImageIndex = n;
   DCXImageIndex = n;
   GIFImageIndex = n;
   ICOImageIndex = n;

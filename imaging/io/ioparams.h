@@ -8,8 +8,11 @@
 #include <vector>
 
 #include "giflzw.h"
+#include "tiflzw.h"
 #include "iedefs.h"
+#include "ieexiffields.h"
 #include "ieiptcinfolist.h"
+#include "ietagshandler.h"
 #include "iemarkerlist.h"
 #include "ieutils.h"
 
@@ -29,6 +32,30 @@ extern int IEDefaultDpiY;
 // The GIF LZW coder that every new parameter object starts with; nullptr: none.
 extern TIEGIFLZWDecompressor IEDefGIFLZWDecompress;
 extern TIEGIFLZWCompressor IEDefGIFLZWCompress;
+// The TIFF LZW strip encoder every new parameter object starts with; nullptr: none.
+extern TIETIFFLZWCompressor IEDefTIFFLZWCompress;
+
+// The TIFF fields of the parameter object, with their defaults.
+struct TIETIFFFields {
+  // 0 none, 1 CCITT 1D, 2 G3 1D, 3 G3 2D, 4 G4, 5 LZW, 6 old-style JPEG, 7 JPEG, 8 PackBits, 9 ZIP,
+  // 10 Deflate
+  int TIFFCompression = 0;
+  int TIFFImageIndex = 0;  // page to read, or the page a new one is inserted before
+  // 0 white-is-zero, 1 black-is-zero, 2 RGB, 3 palette, 4 mask, 5 CMYK, 6 YCbCr, 7 CIELab
+  int TIFFPhotometric = 2;
+  int TIFFXPos = 0, TIFFYPos = 0;  // XPosition and YPosition
+  std::string TIFFDocumentName;
+  std::string TIFFImageDescription;
+  std::string TIFFPageName;
+  int TIFFPageNumber = -1;  // -1 with TIFFPageCount -1: no PageNumber tag
+  int TIFFPageCount = -1;
+  int TIFFOrientation = 1;
+  int TIFFFillOrder = 1;       // of the fax compressions
+  int TIFFJPEGQuality = 80;
+  int TIFFJPEGColorSpace = 2;  // as JPEGColorSpace
+  int TIFFZIPCompression = 1;  // 0 fastest, 1 default, 2 best
+  TIETIFFLZWCompressor TIFFLZWCompress = IEDefTIFFLZWCompress;
+};
 
 // Progress and abort record handed to every codec call.
 struct TIECodecProgress {
@@ -45,7 +72,7 @@ struct TIECodecProgress {
   void Report(int per) { if (OnProgress) OnProgress(Sender, per); }
 };
 
-class TIOParamsVals {
+class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
  public:
   explicit TIOParamsVals(TImageryIO* owner);
   TIOParamsVals(const TIOParamsVals&) = delete;
@@ -60,6 +87,10 @@ class TIOParamsVals {
   void SetDpiY(int value);
   void SetImageIndexValue(int n);  // every image index at once
   void SetImageCount(int n);       // every image count at once
+  // Every EXIF and GPS field to its absent value, the tag list and the maker note emptied.
+  void ClearExifFields();
+  void SetTIFFOrientation(int n) { TIFFOrientation = ExifOrientation = n; }
+  void SetExifOrientation(int n) { TIFFOrientation = ExifOrientation = n; }
 
   TImageryIO* Owner;
 
@@ -84,6 +115,7 @@ class TIOParamsVals {
   // The image's ICC profile as its file holds it (empty: none); nothing converts through it yet.
   std::vector<uint8_t> InputICCProfile;
   std::string XMPInfo;  // the XMP packet (empty: none)
+  TIETagsHandler ExifMakerNote;  // the EXIF maker note (tag 37500)
 
   // ---- Targa ----
   int TGAXPos = 0, TGAYPos = 0;

@@ -1,0 +1,226 @@
+// TIFF writing, checked by libtiff's tools (tiffinfo, tiffdump, tifftopnm) and PIL.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../codecs_misc/misc_util.h"
+#include "../io/iotest_util.h"
+#include "hostenv.h"
+#include "tifencode.h"
+
+using namespace iotest;
+using namespace misctest;
+
+namespace {
+
+class TIFFWrite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!ToolsPresent() || tq::RunHost("test -x /usr/bin/tiffinfo && /usr/bin/python3 -c 'import PIL'") != 0)
+      GTEST_SKIP() << "needs wine with libtiff tools and PIL";
+  }
+};
+
+// Writes the bitmap as a new TIFF file; returns IETIFFWrite's result.
+int Save(TIEBitmap& b, TIOParamsVals& p, const std::string& name, bool* aborted = nullptr) {
+  TIEMemoryStream s;
+  bool aborting = false;
+  TIECodecProgress progress;
+  progress.Aborting = &aborting;
+  const int r = IETIFFWrite(s, false, &b, p, progress);
+  if (aborted) *aborted = aborting;
+  const std::vector<uint8_t> bytes = StreamBytes(s);
+  tq::WriteFileBytes(tq::WorkFile(name), bytes.data(), bytes.size());
+  return r;
+}
+
+// What a decoder should give for a file: the check script's mode, tolerance and samples.
+struct TWant {
+  std::string mode = "RGB";
+  std::string how = "max";
+  int tolerance = 0;
+  std::vector<uint8_t> samples;
+};
+
+void AddToManifest(std::string& manifest, const std::string& file, const TWant& want) {
+  tq::WriteFileBytes(tq::WorkFile(file + ".want"), want.samples.data(), want.samples.size());
+  manifest += file + " " + want.mode + " " + want.how + " " + std::to_string(want.tolerance) + "\n";
+}
+
+// Runs the check script over the manifest; every line must pass.
+void ExpectToolsAgree(const std::string& manifest) {
+  tq::WriteFileBytes(tq::WorkFile("manifest.txt"), manifest.data(), manifest.size());
+  std::string out;
+  const int rc = tq::RunHost("/usr/bin/python3 \"$TQ_SOURCE_DIR/tests/codecs_tiffw/tools/check_tiff.py\" manifest.txt", &out);
+  EXPECT_EQ(rc, 0) << out;
+}
+
+std::string Dump(const std::string& file) {
+  std::string out;
+  EXPECT_EQ(tq::RunHost("tiffdump " + file, &out), 0) << out;
+  return out;
+}
+
+// ---- source pictures ----
+
+void MakeBilevel(TIEBitmap& b, int w, int h) {
+  ASSERT_TRUE(b.Allocate(w, h, ie1g));
+  for (int y = 0; y < h; ++y) {
+    uint8_t* r = b.GetRowAddress(y);
+    std::memset(r, 0, size_t(b.GetRowLength()));
+    for (int x = 0; x < w; ++x)
+      if (((x / 3 + y / 5) & 1) || (x * y) % 7 == 1) r[x >> 3] |= uint8_t(0x80 >> (x & 7));
+  }
+}
+
+// A grey ie24RGB picture of `levels` even steps from black to white.
+void MakeGreyPicture(TIEBitmap& b, int w, int h, int levels) {
+  ASSERT_TRUE(b.Allocate(w, h, ie24RGB));
+  for (int y = 0; y < h; ++y) {
+    uint8_t* r = b.GetRowAddress(y);
+    for (int x = 0; x < w; ++x) {
+      const int k = (x * 7 + y * 3 + (x * y) % 5) % levels;
+      std::memset(r + 3 * x, k * 255 / (levels - 1), 3);
+    }
+  }
+}
+
+std::vector<uint8_t> Words16(TIEBitmap& b, bool bigEndian, int channels) {
+  std::vector<uint8_t> out;
+  for (int y = 0; y < b.GetImageHeight(); ++y) {
+    const uint16_t* r = reinterpret_cast<const uint16_t*>(b.GetRowAddress(y));
+    for (int i = 0; i < b.GetImageWidth() * channels; ++i) {
+      out.push_back(uint8_t(bigEndian ? r[i] >> 8 : r[i]));
+      out.push_back(uint8_t(bigEndian ? r[i] : r[i] >> 8));
+    }
+  }
+  return out;
+}
+
+struct TSource {
+  std::string name;
+  int bits, samples;  // what Params ask for
+  TIEBitmap bitmap;
+  TWant lossless;     // what a decoder gives when the page is not JPEG
+};
+
+bool Quantized(const TSource& s) { return s.samples == 1 && ((s.bits >= 2 && s.bits <= 8) || s.bits == 16); }
+
+// Every pixel format and the grey and palette targets, through every compression: libtiff and PIL
+// read each file and give the source pixels (JPEG within a tolerance).
+TEST_F(TIFFWrite, EveryFormatAndCompressionDecodesElsewhere) {
+  const int w = 67, h = 45;
+  std::vector<std::unique_ptr<TSource>> sources;
+  auto add = [&](const std::string& name, int bits, int samples) -> TSource& {
+    sources.emplace_back(new TSource{name, bits, samples, {}, {}});
+    return *sources.back();
+  };
+  {
+    TSource& s = add("bw", 1, 1);
+    MakeBilevel(s.bitmap, w, h);
+    s.lossless.samples = RGBOf(s.bitmap);
+  }
+  {
+    TSource& s = add("pal", 8, 1);
+    MakePicture(s.bitmap, w, h, 40);
+    s.bitmap.SetPixelFormat(ie8p);
+    s.lossless.samples = RGBOf(s.bitmap);
+  }
+  {
+    TSource& s = add("grey", 8, 1);
+    MakePicture(s.bitmap, w, h);
+    s.bitmap.SetPixelFormat(ie8g);
+    s.lossless.samples = RGBOf(s.bitmap);
+  }
+  {
+    TSource& s = add("grey16", 16, 1);
+    ASSERT_TRUE(s.bitmap.Allocate(w, h, ie16g));
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) reinterpret_cast<uint16_t*>(s.bitmap.GetRowAddress(y))[x] = uint16_t(x * 977 + y * 131);
+    s.lossless.mode = "I;16";
+    s.lossless.samples = Words16(s.bitmap, false, 1);
+  }
+  {
+    TSource& s = add("rgb", 8, 3);
+    MakePicture(s.bitmap, w, h);
+    s.lossless.samples = RGBOf(s.bitmap);
+  }
+  {
+    TSource& s = add("rgba", 8, 3);
+    MakePicture(s.bitmap, w, h);
+    TIEBitmap* a = s.bitmap.GetAlphaChannel();
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) a->GetRowAddress(y)[x] = y < 10 ? 255 : uint8_t(x * 3 + y);
+    s.lossless.mode = "RGBa";
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const TIERGB c = s.bitmap.GetPixelRGB(x, y);
+        s.lossless.samples.insert(s.lossless.samples.end(), {c.r, c.g, c.b, a->GetRowAddress(y)[x]});
+      }
+  }
+  {
+    TSource& s = add("cmyk", 8, 4);
+    ASSERT_TRUE(s.bitmap.Allocate(w, h, ieCMYK));
+    s.lossless.mode = "CMYK";
+    for (int y = 0; y < h; ++y) {
+      uint8_t* r = s.bitmap.GetRowAddress(y);
+      for (int x = 0; x < 4 * w; ++x) {
+        r[x] = uint8_t(x * 5 + y * 11);
+        s.lossless.samples.push_back(uint8_t(255 - r[x]));  // files hold ink, the bitmap its inverse
+      }
+    }
+  }
+  {
+    TSource& s = add("rgb48", 16, 3);
+    ASSERT_TRUE(s.bitmap.Allocate(w, h, ieRGB48));
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < 3 * w; ++x)
+        reinterpret_cast<uint16_t*>(s.bitmap.GetRowAddress(y))[x] = uint16_t(x * 1013 + y * 577);
+    s.lossless.mode = "PNM16";
+    s.lossless.samples = Words16(s.bitmap, true, 3);
+  }
+  const struct {
+    const char* name;
+    int bits, colours;  // colours 0: a grey picture of 16 levels
+  } targets[] = {{"pal4", 4, 16}, {"pal8", 8, 200}, {"pal16", 16, 40}, {"grey4", 4, 0}, {"grey8", 8, 0}};
+  for (auto& t : targets) {
+    TSource& s = add(t.name, t.bits, 1);
+    if (t.colours) MakePicture(s.bitmap, w, h, t.colours);
+    else MakeGreyPicture(s.bitmap, w, h, 16);
+    s.lossless.samples = RGBOf(s.bitmap);
+  }
+  {
+    TSource& s = add("grey16t", 16, 1);
+    MakeGreyPicture(s.bitmap, w, h, 256);
+    s.lossless.mode = "I;16";
+    for (uint8_t v : RGBOf(s.bitmap)) s.lossless.samples.push_back(v);
+    std::vector<uint8_t> words;
+    for (size_t i = 0; i < s.lossless.samples.size(); i += 3) words.insert(words.end(), {s.lossless.samples[i], s.lossless.samples[i]});
+    s.lossless.samples = words;  // g x 257, little-endian
+  }
+
+  std::string manifest;
+  for (auto& src : sources) {
+    for (int c = 0; c <= 10; ++c) {
+      TIOParamsVals p(nullptr);
+      p.BitsPerSample = src->bits;
+      p.SamplesPerPixel = src->samples;
+      p.TIFFCompression = c;
+      const std::string file = src->name + "_" + std::to_string(c) + ".tif";
+      ASSERT_EQ(Save(src->bitmap, p, file), 1) << file;
+      TWant want = src->lossless;
+      if ((c == 6 || c == 7) && !Quantized(*src)) {
+        TIEBitmap rgb;
+        rgb.Assign(&src->bitmap);
+        rgb.SetPixelFormat(ie24RGB);
+        want = TWant{"RGB", "mean", 8, RGBOf(rgb)};
+      }
+      AddToManifest(manifest, file, want);
+    }
+  }
+  ExpectToolsAgree(manifest);
+}
+
+}  // namespace
