@@ -1,15 +1,7 @@
 // TIFF directories of a file held in memory.
 #include "tifdirectory.h"
 
-uint32_t IETIFFTypeSize(uint16_t t) {
-  switch (t) {
-    case 1: case 2: case 6: case 7: return 1;
-    case 3: case 8: return 2;
-    case 4: case 9: case 11: case 13: return 4;
-    case 5: case 10: case 12: return 8;
-    default: return 0;
-  }
-}
+#include "ietiffhandler.h"
 
 uint32_t TIETIFFDirectory::Value(uint16_t tag, uint32_t i, uint32_t def) const {
   const TIETIFFEntry* e = Find(tag);

@@ -5,9 +5,6 @@
 #include <string>
 #include <vector>
 
-// Bytes of one element of a TIFF field type; 0 for unknown types.
-uint32_t IETIFFTypeSize(uint16_t type);
-
 // The file's bytes with reads in its byte order; every read outside the data gives 0.
 struct TIETIFFFile {
   std::vector<uint8_t> data;

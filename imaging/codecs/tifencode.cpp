@@ -264,9 +264,12 @@ class TRowSource {
       default: break;
     }
     if (plan_.alpha) {
+      // ExtraSamples 1, associated alpha: the colours are stored premultiplied
       const uint8_t* a = b_->GetAlphaChannel()->GetRowAddress(y);
       for (int x = 0; x < w; ++x, s += 3, out += 4) {
-        out[0] = s[2], out[1] = s[1], out[2] = s[0], out[3] = a[x];
+        const int av = a[x];
+        out[0] = uint8_t((s[2] * av + 127) / 255), out[1] = uint8_t((s[1] * av + 127) / 255);
+        out[2] = uint8_t((s[0] * av + 127) / 255), out[3] = uint8_t(av);
       }
       return;
     }
