@@ -354,7 +354,7 @@ int FindInsertionPoint(TIEStream& s, int index, uint32_t& field, uint32_t& next)
       next = off;
       found = true;
     }
-    if (off == 0) return i + 1;
+    if (off == 0) return i;
     // a chain that comes back to a directory it has been through is damaged
     if (!visited.insert(off).second || i >= kMaxPages) return -1;
     s.SetPosition(off);

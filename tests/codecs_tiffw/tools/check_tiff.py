@@ -11,7 +11,6 @@ notes libtiff gives every old-style JPEG file and the fax option tags it only kn
 Prints one line per failure; exits 1 when there was any.
 """
 import concurrent.futures
-import os
 import re
 import subprocess
 import sys
@@ -103,7 +102,7 @@ def run(line):
 
 def main():
     lines = [l for l in open(sys.argv[1]) if l.strip()]
-    with concurrent.futures.ThreadPoolExecutor(max_workers=3) as pool:
+    with concurrent.futures.ProcessPoolExecutor(max_workers=3) as pool:
         failures = [f for f in pool.map(run, lines) if f]
     for f in failures:
         print(f)
