@@ -13,6 +13,7 @@
 #include "ieutils.h"
 #include "tifccitt.h"
 #include "tifdirectory.h"
+#include "tifexif.h"
 #include "tiflzw.h"
 
 namespace {
@@ -335,6 +336,15 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   TIFD ifd;
   uint64_t next = 0;
   ReadIFD(f, pages[size_t(Params.ImageIndex)], ifd, next);
+  {
+    // the camera metadata, also of a directory without an image (an EXIF block)
+    TIFD exif, gps;
+    uint64_t unused = 0;
+    const bool hasExif = ifd.Find(34665) && ReadIFD(f, ifd.Value(34665), exif, unused);
+    const bool hasGPS = ifd.Find(34853) && ReadIFD(f, ifd.Value(34853), gps, unused);
+    IETIFFReadExifTags(ifd, hasExif ? &exif : nullptr, hasGPS ? &gps : nullptr, Params);
+    Params.TIFFImageDescription = Params.ExifImageDescription;
+  }
   TLayout l;
   if (!LayoutOf(ifd, l)) {
     Progress.Abort();

@@ -8,6 +8,7 @@
 #include "bmpfilt.h"
 #include "giffilter.h"
 #include "iecodeccommon.h"
+#include "ieexifglue.h"
 #include "ieico.h"
 #include "iej2000.h"
 #include "ieview.h"
@@ -361,7 +362,10 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffDCX: IEDCXInsertPage(stream, bmp, Params, progress); break;
     case iffJP2: IEJ2000Write(stream, bmp, Params, progress, 0); break;
     case iffJ2K: IEJ2000Write(stream, bmp, Params, progress, 1); break;
-    case iffJPEG: IEJPEGWrite(stream, bmp, Params, progress); break;
+    case iffJPEG:
+      IEStoreExifMarker(&Params);
+      IEJPEGWrite(stream, bmp, Params, progress);
+      break;
     case iffGIF: IEGIFWrite(stream, bmp, Params, progress); break;
     case iffPNG: IEPNGWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
     case iffTIFF: IETIFFWrite(stream, false, &bmp, Params, progress); break;
