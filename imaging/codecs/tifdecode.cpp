@@ -298,15 +298,6 @@ bool LayoutOf(const TIFD& ifd, TLayout& l) {
 
 }  // namespace
 
-bool IETIFFTest(TIEStream& Stream) {
-  const int64_t pos = Stream.GetPosition();
-  uint8_t h[4] = {0, 0, 0, 0};
-  const bool ok = Stream.Read(h, 4) == 4;
-  Stream.SetPosition(pos);
-  return ok && ((h[0] == 'I' && h[1] == 'I' && h[2] == 42 && h[3] == 0) ||
-                (h[0] == 'M' && h[1] == 'M' && h[2] == 0 && h[3] == 42));
-}
-
 void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
                 bool ParamsOnly) {
   TFile f;

@@ -18,6 +18,7 @@
 #include "iewbmp.h"
 #include "ietextutils.h"
 #include "ietgafil.h"
+#include "tifcontainer.h"
 #include "tifdecode.h"
 #include "tifencode.h"
 #include "jpegfilt.h"
@@ -746,6 +747,8 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffBMP, [&] { return size > 14 && b[0] == 'B' && b[1] == 'M'; }},
         {iffPCX, [&] { return size > 128 && b[0] == 10 && b[1] <= 5; }},
         {iffTIFF, [&] { return size > 12 && magic("TIFF"); }},
+        {iffHDP, [&] { return IEHDPhotoTest(stream); }},
+        {iffTIFF, [&] { return IETIFFTest(stream) && !IETIFFCameraRAWTest(stream); }},
         {iffPNG, [&] { return size > 8 && IEPNGTest(stream); }},
         {iffICO, [&] { return IEICOTest(stream); }},
         {iffCUR, [&] { return IECURTest(stream); }},
