@@ -1,6 +1,7 @@
 // TIFF writing, checked by libtiff's tools (tiffinfo, tiffdump, tifftopnm) and PIL.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,7 +10,10 @@
 #include "../io/iotest_util.h"
 #include "hostenv.h"
 #include "jpegfilt.h"
+#include "imageryio.h"
 #include "tifencode.h"
+#include "tifencoders.h"
+#include "tiftagwriter.h"
 
 using namespace iotest;
 using namespace misctest;
@@ -368,6 +372,137 @@ TEST_F(TIFFWrite, RefusedWritesAndForeignStreamsAbort) {
     EXPECT_EQ(IETIFFWrite(s, true, &pic, p, progress), 0);
     EXPECT_TRUE(aborting);
   }
+}
+
+// Files that would pass 4 GiB, and page chains that come back on themselves, are refused.
+TEST_F(TIFFWrite, OffsetsPast4GiBAndLoopingChainsAbort) {
+  // counts what it is given from a position just below 4 GiB
+  class FarStream : public TIEStream {
+   public:
+    int32_t Read(void*, int32_t) override { return 0; }
+    int32_t Write(const void*, int32_t count) override {
+      pos_ += count;
+      size_ = std::max(size_, pos_);
+      return count;
+    }
+    int64_t Seek(int64_t offset, int origin) override {
+      pos_ = origin == soFromBeginning ? offset : origin == soFromCurrent ? pos_ + offset : size_ + offset;
+      return pos_;
+    }
+
+   private:
+    int64_t pos_ = 0xFFFFF000, size_ = 0xFFFFF000;
+  };
+  TIEBitmap pic;
+  MakePicture(pic, 100, 50);
+  {
+    FarStream s;
+    TIOParamsVals p(nullptr);
+    bool aborting = false;
+    TIECodecProgress progress;
+    progress.Aborting = &aborting;
+    EXPECT_EQ(IETIFFWrite(s, false, &pic, p, progress), 0);
+    EXPECT_TRUE(aborting);
+  }
+  // a first directory whose next offset points back at itself
+  const uint8_t looping[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0, 1, 4, 0, 1, 0, 0, 0, 1, 0, 0, 0, 8, 0, 0, 0};
+  TIEMemoryStream s;
+  s.Write(looping, sizeof looping);
+  s.SetPosition(0);
+  TIOParamsVals p(nullptr);
+  p.TIFFImageIndex = 99;
+  bool aborting = false;
+  TIECodecProgress progress;
+  progress.Aborting = &aborting;
+  EXPECT_EQ(IETIFFWrite(s, true, &pic, p, progress), 0);
+  EXPECT_TRUE(aborting);
+}
+
+// Deflate levels outside 0 to 2 use zlib's default; the input/output component saves TIFF files.
+TEST_F(TIFFWrite, DeflateLevelsAndSavingThroughTheComponent) {
+  TIEBitmap pic;
+  MakePicture(pic, 50, 40);
+  std::string manifest;
+  for (int level : {0, 1, 2, 7, -3}) {
+    TIOParamsVals p(nullptr);
+    p.TIFFCompression = 9;
+    p.TIFFZIPCompression = level;
+    const std::string file = "zip_level" + std::to_string(level) + ".tif";
+    ASSERT_EQ(Save(pic, p, file), 1);
+    AddToManifest(manifest, file, TWant{"RGB", "max", 0, RGBOf(pic)});
+  }
+  TImageryIO io(&pic);
+  io.Params.TIFFCompression = 5;
+  io.SaveByExtension(W(tq::WorkFile("component.tif")));
+  EXPECT_FALSE(io.Aborting);
+  AddToManifest(manifest, "component.tif", TWant{"RGB", "max", 0, RGBOf(pic)});
+  ExpectToolsAgree(manifest);
+}
+
+// The row encoders other writers share: strips they code, put into TIFF files, decode with libtiff.
+TEST_F(TIFFWrite, SharedRowEncodersDecodeElsewhere) {
+  TIEBitmap bw, pic;
+  MakeBilevel(bw, 75, 33);
+  MakePicture(pic, 41, 29);
+  std::vector<const uint8_t*> bwRows, rgbRows;
+  std::vector<std::vector<uint8_t>> keep;  // the encoders take 1 = black
+  for (int y = 0; y < 33; ++y) {
+    keep.emplace_back(bw.GetRowAddress(y), bw.GetRowAddress(y) + 10);
+    for (uint8_t& v : keep.back()) v = uint8_t(~v);
+  }
+  for (auto& r : keep) bwRows.push_back(r.data());
+  std::vector<std::vector<uint8_t>> rgb;
+  for (int y = 0; y < 29; ++y) {
+    const uint8_t* s = pic.GetRowAddress(y);
+    rgb.emplace_back();
+    for (int x = 0; x < 41; ++x) rgb.back().insert(rgb.back().end(), {s[3 * x + 2], s[3 * x + 1], s[3 * x]});
+  }
+  for (auto& r : rgb) rgbRows.push_back(r.data());
+
+  const struct {
+    const char* file;
+    bool bilevel;
+    uint16_t compression;
+    uint32_t t4Options;
+    std::vector<uint8_t> strip;
+  } cases[] = {
+      {"enc_mh.tif", true, 2, 0, IEFaxEncodeRows(bwRows, 75, ifcMH, 1)},
+      {"enc_g3.tif", true, 3, 0, IEFaxEncodeRows(bwRows, 75, ifcT4_1D, 1)},
+      {"enc_g32d.tif", true, 3, 1, IEFaxEncodeRows(bwRows, 75, ifcT4_2D, 1)},
+      {"enc_g4.tif", true, 4, 0, IEFaxEncodeRows(bwRows, 75, ifcT6, 1)},
+      {"enc_lzw.tif", false, 5, 0, IELZWEncodeRows(rgbRows, 41 * 3)},
+      {"enc_packbits.tif", false, 32773, 0, IEPackBitsEncodeRows(rgbRows, 41 * 3)},
+  };
+  std::string manifest;
+  for (auto& c : cases) {
+    TIEMemoryStream s;
+    bool aborting = false;
+    TIETIFFTagWriter w(s, aborting);
+    const uint8_t header[8] = {'I', 'I', 42, 0, 0, 0, 0, 0};
+    w.Write(header, 8);
+    const uint32_t strip = w.Offset();
+    w.Write(c.strip.data(), c.strip.size());
+    w.AddLong(256, c.bilevel ? 75 : 41);
+    w.AddLong(257, c.bilevel ? 33 : 29);
+    if (c.bilevel) w.AddShort(258, 1);
+    else w.AddShorts(258, {8, 8, 8});
+    w.AddShort(259, c.compression);
+    w.AddShort(262, c.bilevel ? 0 : 2);
+    w.AddLong(273, strip);
+    w.AddShort(277, c.bilevel ? 1 : 3);
+    w.AddLong(278, c.bilevel ? 33 : 29);
+    w.AddLong(279, uint32_t(c.strip.size()));
+    if (c.compression == 3) w.AddLong(292, c.t4Options);
+    const uint32_t ifd = w.AlignEven();
+    w.WriteDirectory(0);
+    s.SetPosition(4);
+    w.Write(&ifd, 4);
+    ASSERT_FALSE(aborting);
+    const std::vector<uint8_t> bytes = StreamBytes(s);
+    tq::WriteFileBytes(tq::WorkFile(c.file), bytes.data(), bytes.size());
+    AddToManifest(manifest, c.file, TWant{"RGB", "max", 0, RGBOf(c.bilevel ? bw : pic)});
+  }
+  ExpectToolsAgree(manifest);
 }
 
 }  // namespace
