@@ -135,8 +135,8 @@ class TCIFFReader {
       case 0x080B: params_.ExifSoftware = Text(at, size); break;
       case 0x1810:
         if (size >= 8) {
-          params_.ExifPixelXDimension = int(U32(at));
-          params_.ExifPixelYDimension = int(U32(at + 4));
+          params_.SetExifPixelXDimension(int(U32(at)));
+          params_.SetExifPixelYDimension(int(U32(at + 4)));
         }
         break;
       case 0x2007:

@@ -17,6 +17,7 @@
 #include <jerror.h>
 
 #include "iebitmapservices.h"
+#include "ieexifglue.h"
 #include "iecodeccommon.h"
 
 namespace {
@@ -522,6 +523,10 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
     for (int i = 0; i < list.Count(); ++i)
       if (list.GetMarkerType(i) == JPEG_APP0 + 13 &&
           Params.IPTCInfo.LoadFromBuffer(list.GetMarkerData(i), list.GetMarkerLength(i)))
+        break;
+    for (int i = 0; i < list.Count(); ++i)
+      if (list.GetMarkerType(i) == JPEG_APP0 + 1 &&
+          IELoadExifFromMarker(list.GetMarkerData(i), size_t(list.GetMarkerLength(i)), &Params))
         break;
   }
   return state.rows;

@@ -12,6 +12,8 @@
 #include "iebitmapservices.h"
 #include "ieutils.h"
 #include "tifccitt.h"
+#include "tifdirectory.h"
+#include "tifexif.h"
 #include "tiflzw.h"
 
 namespace {
@@ -27,98 +29,11 @@ enum : uint16_t {
   kTagT4Options = 292, kTagExtraSamples = 338,
 };
 
-uint32_t TypeSize(uint16_t t) {
-  switch (t) {
-    case 1: case 2: case 6: case 7: return 1;
-    case 3: case 8: return 2;
-    case 4: case 9: case 11: case 13: return 4;
-    case 5: case 10: case 12: return 8;
-    default: return 0;
-  }
-}
+using TFile = TIETIFFFile;
+using TEntry = TIETIFFEntry;
+using TIFD = TIETIFFDirectory;
 
-// The file's bytes with reads in its byte order; every read outside the data gives 0.
-struct TFile {
-  std::vector<uint8_t> data;
-  bool bigEndian = false;
-  bool Has(uint64_t off, uint64_t n) const { return off <= data.size() && n <= data.size() - off; }
-  uint32_t U16(uint64_t off) const {
-    if (!Has(off, 2)) return 0;
-    const uint8_t* p = &data[size_t(off)];
-    return bigEndian ? (p[0] << 8 | p[1]) : (p[1] << 8 | p[0]);
-  }
-  uint32_t U32(uint64_t off) const {
-    if (!Has(off, 4)) return 0;
-    const uint8_t* p = &data[size_t(off)];
-    return bigEndian ? (uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3])
-                     : (uint32_t(p[3]) << 24 | p[2] << 16 | p[1] << 8 | p[0]);
-  }
-};
-
-struct TEntry {
-  uint16_t type = 0;
-  uint32_t count = 0;
-  uint64_t valueOffset = 0;  // where element 0 is
-};
-
-// One directory: its entries by tag, values bounds-checked when read.
-struct TIFD {
-  const TFile* file = nullptr;
-  std::vector<std::pair<uint16_t, TEntry>> entries;
-  bool damaged = false;  // an entry's values lay outside the file and were dropped
-  const TEntry* Find(uint16_t tag) const {
-    for (auto& e : entries)
-      if (e.first == tag) return &e.second;
-    return nullptr;
-  }
-  uint32_t Count(uint16_t tag) const {
-    const TEntry* e = Find(tag);
-    return e ? e->count : 0;
-  }
-  // Integer element i (BYTE, SHORT, LONG and their signed kinds), `def` when absent.
-  uint32_t Value(uint16_t tag, uint32_t i = 0, uint32_t def = 0) const {
-    const TEntry* e = Find(tag);
-    if (!e || i >= e->count) return def;
-    const uint64_t off = e->valueOffset + uint64_t(i) * TypeSize(e->type);
-    switch (e->type) {
-      case 1: case 6: case 7: return file->Has(off, 1) ? file->data[size_t(off)] : def;
-      case 3: case 8: return file->U16(off);
-      case 4: case 9: case 13: return file->U32(off);
-      default: return def;
-    }
-  }
-  double Rational(uint16_t tag) const {
-    const TEntry* e = Find(tag);
-    if (!e || e->count < 1 || e->type != 5) return 0;
-    const uint32_t d = file->U32(e->valueOffset + 4);
-    return d ? double(file->U32(e->valueOffset)) / d : 0;
-  }
-};
-
-// Reads the directory at `off`; false when its entry table lies outside the file. Entries whose
-// values do not fit in the file are dropped.
-bool ReadIFD(const TFile& f, uint64_t off, TIFD& ifd, uint64_t& next) {
-  ifd.file = &f;
-  if (!f.Has(off, 2)) return false;
-  const uint32_t n = f.U16(off);
-  if (!f.Has(off + 2, uint64_t(n) * 12 + 4)) return false;
-  for (uint32_t i = 0; i < n; ++i) {
-    const uint64_t e = off + 2 + uint64_t(i) * 12;
-    TEntry t;
-    t.type = uint16_t(f.U16(e + 2));
-    t.count = f.U32(e + 4);
-    const uint64_t size = uint64_t(t.count) * TypeSize(t.type);
-    if (TypeSize(t.type) == 0) continue;
-    t.valueOffset = size <= 4 ? e + 8 : f.U32(e + 8);
-    if (!f.Has(t.valueOffset, size)) {
-      ifd.damaged = true;
-      continue;
-    }
-    ifd.entries.emplace_back(uint16_t(f.U16(e)), t);
-  }
-  next = f.U32(off + 2 + uint64_t(n) * 12);
-  return true;
-}
+bool ReadIFD(const TFile& f, uint64_t off, TIFD& ifd, uint64_t& next) { return IETIFFReadDirectory(f, off, ifd, next); }
 
 // The directory offsets of the page chain; a chain that comes back to any directory it has been
 // through ends there.
@@ -383,15 +298,6 @@ bool LayoutOf(const TIFD& ifd, TLayout& l) {
 
 }  // namespace
 
-bool IETIFFTest(TIEStream& Stream) {
-  const int64_t pos = Stream.GetPosition();
-  uint8_t h[4] = {0, 0, 0, 0};
-  const bool ok = Stream.Read(h, 4) == 4;
-  Stream.SetPosition(pos);
-  return ok && ((h[0] == 'I' && h[1] == 'I' && h[2] == 42 && h[3] == 0) ||
-                (h[0] == 'M' && h[1] == 'M' && h[2] == 0 && h[3] == 42));
-}
-
 void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
                 bool ParamsOnly) {
   TFile f;
@@ -421,6 +327,15 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   TIFD ifd;
   uint64_t next = 0;
   ReadIFD(f, pages[size_t(Params.ImageIndex)], ifd, next);
+  {
+    // the camera metadata, also of a directory without an image (an EXIF block)
+    TIFD exif, gps;
+    uint64_t unused = 0;
+    const bool hasExif = ifd.Find(34665) && ReadIFD(f, ifd.Value(34665), exif, unused);
+    const bool hasGPS = ifd.Find(34853) && ReadIFD(f, ifd.Value(34853), gps, unused);
+    IETIFFReadExifTags(ifd, hasExif ? &exif : nullptr, hasGPS ? &gps : nullptr, Params);
+    Params.TIFFImageDescription = Params.ExifImageDescription;
+  }
   TLayout l;
   if (!LayoutOf(ifd, l)) {
     Progress.Abort();

@@ -14,4 +14,3 @@
 // flag.
 void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
                 bool ParamsOnly);
-bool IETIFFTest(TIEStream& Stream);  // "II*\0" or "MM\0*"; the position is restored

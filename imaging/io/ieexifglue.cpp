@@ -6,6 +6,8 @@
 #include "iebitmap.h"
 #include "ierotate.h"
 #include "ioparams.h"
+#include "tifdecode.h"
+#include "tifencode.h"
 
 namespace {
 
@@ -70,6 +72,55 @@ void IEApplyExifOrientation(TIEBitmap* bitmap, int orientation) {
     default:
       break;
   }
+}
+
+bool IEIsExifMarker(const uint8_t* data, size_t length) {
+  return data && length >= 5 && std::memcmp(data, "Exif", 5) == 0;
+}
+
+bool IELoadExifFromMarker(const uint8_t* data, size_t length, TIOParamsVals* params) {
+  if (!params || !IEIsExifMarker(data, length) || length <= 6) return false;
+  TIEMemStream s(data + 6, int64_t(length - 6));
+  std::unique_ptr<TIOParamsVals> read(new TIOParamsVals(params->Owner));
+  TIEBitmap none;
+  bool aborting = false;  // a block of tags only has no image to decode: that is no failure here
+  TIECodecProgress progress;
+  progress.Aborting = &aborting;
+  IETIFFRead(s, none, *read, progress, true);
+  static_cast<TIEExifFields&>(*params) = *read;
+  params->ExifMakerNote.Assign(&read->ExifMakerNote);
+  params->SetExifOrientation(read->ExifOrientation);
+  params->TIFFImageDescription = read->ExifImageDescription;
+  params->HasExifData = true;
+  return true;
+}
+
+void IESaveExifToBuffer(TIOParamsVals* params, uint8_t*& buffer, size_t& length, bool withHeader) {
+  TIEMemoryStream s;
+  bool aborting = false;
+  TIECodecProgress progress;
+  progress.Aborting = &aborting;
+  IETIFFWrite(s, false, nullptr, *params, progress);
+  const size_t header = withHeader ? 6 : 0;
+  length = size_t(s.GetSize()) + header;
+  buffer = new uint8_t[length];
+  std::memcpy(buffer, "Exif\0\0", header);
+  std::memcpy(buffer + header, s.Memory(), length - header);
+}
+
+void IEStoreExifMarker(TIOParamsVals* params) {
+  if (!params->HasExifData) return;
+  TIEMarkerList& list = params->JPEGMarkerList;
+  for (int i = 0; i < list.Count(); ++i)
+    if (list.GetMarkerType(i) == 0xE1 && IEIsExifMarker(list.GetMarkerData(i), size_t(list.GetMarkerLength(i)))) {
+      list.Delete(i);
+      break;
+    }
+  uint8_t* block = nullptr;
+  size_t length = 0;
+  IESaveExifToBuffer(params, block, length, true);
+  std::unique_ptr<uint8_t[]> hold(block);
+  if (length <= 65533) list.AddMarker(0xE1, block, int32_t(length));  // what one marker holds
 }
 
 const uint8_t* IEFindXMPPacket(const uint8_t* data, size_t length) {

@@ -1,11 +1,24 @@
-// Glue between image files' EXIF and XMP blocks and the parameter object: turning a bitmap upright by
-// its EXIF orientation, and XMP packets in APP1 payloads.
+// Glue between image files' EXIF and XMP blocks and the parameter object: EXIF blocks (APP1 payloads
+// holding a TIFF structure) to and from the EXIF and GPS fields, turning a bitmap upright by its EXIF
+// orientation, and XMP packets in APP1 payloads.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 class TIEBitmap;
 class TIOParamsVals;
+
+// True when the payload, read as a NUL-terminated text, is exactly "Exif".
+bool IEIsExifMarker(const uint8_t* data, size_t length);
+// Fills the EXIF and GPS fields of params from an "Exif" APP1 payload and sets HasExifData; false
+// (nothing changed) when the payload is not EXIF.
+bool IELoadExifFromMarker(const uint8_t* data, size_t length, TIOParamsVals* params);
+// The EXIF block of params (a TIFF structure of the metadata directories), behind "Exif" NUL NUL
+// with withHeader: a new[] block the caller frees with delete[].
+void IESaveExifToBuffer(TIOParamsVals* params, uint8_t*& buffer, size_t& length, bool withHeader);
+// Before a JPEG save: with HasExifData, the first APP1 marker holding EXIF is replaced by params'
+// EXIF block (appended last).
+void IEStoreExifMarker(TIOParamsVals* params);
 
 // Turns the bitmap (and its alpha channel) upright as EXIF orientation 1..8 says: 2 mirror left-right,
 // 3 half turn, 4 upside down, 5 transpose, 6 quarter turn clockwise, 7 transverse, 8 quarter turn

@@ -253,14 +253,6 @@ bool IEWICAvailable() {
 
 bool IEWICHDPEncoderAvailable() { return IEWICAvailable() && gEncoderAvailable == kYes; }
 
-bool IEHDPhotoTest(TIEStream& stream) {
-  const int64_t pos = stream.GetPosition();
-  uint8_t b[4] = {};
-  const bool ok = stream.Read(b, 4) == 4 && b[0] == 'I' && b[1] == 'I' && b[2] == 0xBC && b[3] <= 1;
-  stream.SetPosition(pos);
-  return ok;
-}
-
 // ---- reader ----
 
 TIEWICReader::TIEWICReader() : DpiX(IEDefaultDpiX), DpiY(IEDefaultDpiY) {

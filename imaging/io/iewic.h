@@ -16,8 +16,6 @@
 bool IEWICAvailable();
 // True when it can also encode HD Photo (computed once per process).
 bool IEWICHDPEncoderAvailable();
-// The HD Photo container's signature at the stream's position (restored).
-bool IEHDPhotoTest(TIEStream& stream);
 
 class TIEWICReader {
  public:

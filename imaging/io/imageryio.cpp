@@ -11,6 +11,7 @@
 #include "iecodeccommon.h"
 #include "ieds.h"
 #include "iedicom.h"
+#include "ieexifglue.h"
 #include "ieico.h"
 #include "ienetdownload.h"
 #include "iej2000.h"
@@ -31,7 +32,9 @@
 #include "ietgafil.h"
 #include "ieresample.h"
 #include "ieresamplers.h"
+#include "tifcontainer.h"
 #include "tifdecode.h"
+#include "tifencode.h"
 #include "jpegfilt.h"
 #include "pcxfilter.h"
 #include "pngfilt.h"
@@ -156,7 +159,7 @@ bool IECanWriteFileType(TIEFileFormatCode t) {
   switch (t) {
     case iffHDP: return IEWICHDPEncoderAvailable();  // the component may decode and not encode
     case iffPS: case iffPDF: return true;
-    case iffRawBitmap: case iffCUR: case iffTIFF: case iffIEV: case iffDICOM: case iffRAW: return false;
+    case iffRawBitmap: case iffCUR: case iffIEV: case iffDICOM: case iffRAW: return false;
     default: return IECanReadFileType(t);
   }
 }
@@ -479,7 +482,10 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffDCX: IEDCXInsertPage(stream, bmp, Params, progress); break;
     case iffJP2: IEJ2000Write(stream, bmp, Params, progress, 0); break;
     case iffJ2K: IEJ2000Write(stream, bmp, Params, progress, 1); break;
-    case iffJPEG: IEJPEGWrite(stream, bmp, Params, progress); break;
+    case iffJPEG:
+      IEStoreExifMarker(&Params);
+      IEJPEGWrite(stream, bmp, Params, progress);
+      break;
     case iffGIF: IEGIFWrite(stream, bmp, Params, progress); break;
     case iffPNG: IEPNGWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
     case iffPS: IEPSWrite(stream, bmp, Params, progress); break;
@@ -490,6 +496,7 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
       IEPSDWrite(stream, Params, progress, &bmp, none);
       break;
     }
+    case iffTIFF: IETIFFWrite(stream, false, &bmp, Params, progress); break;
     case iffPXM:
     case iffWBMP:
     case iffICO: {
@@ -935,6 +942,7 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffPCX, [&] { return size > 128 && b[0] == 10 && b[1] <= 5; }},
         {iffTIFF, [&] { return size > 12 && magic("TIFF"); }},
         {iffHDP, [&] { return IEHDPhotoTest(stream); }},
+        {iffTIFF, [&] { return IETIFFTest(stream) && !IETIFFCameraRAWTest(stream); }},
         {iffPNG, [&] { return size > 8 && IEPNGTest(stream); }},
         {iffDICOM, [&] { return IEDICOMTest(stream); }},
         {iffICO, [&] { return IEICOTest(stream); }},

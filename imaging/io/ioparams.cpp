@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "iebitmap.h"
+#include <algorithm>
 
 int IEDefaultDpiX = 300;
 int IEDefaultDpiY = 300;
@@ -106,7 +107,6 @@ void TIOParamsVals::RestoreDefaults() {
   RawBitmapRowAlign = 8;
   RawBitmapHeaderSize = 0;
   RawBitmapDataFormat = 0;
-  TIFFLZWCompress = IEDefTIFFLZWCompress;
   PSPaperWidth = 595;
   PSPaperHeight = 842;
   PSCompression = 1;
@@ -134,11 +134,23 @@ void TIOParamsVals::RestoreDefaults() {
   RAWRedScale = RAWBlueScale = 1.0;
   RAWFourColorRGB = RAWUseAutoWB = RAWUseCameraWB = RAWAutoAdjustColors = false;
   RAWCamera.clear();
-  ExifImageDescription.clear();
-  ExifMake.clear();
-  ExifModel.clear();
-  ExifSoftware.clear();
-  ExifPixelXDimension = ExifPixelYDimension = 0;
+  static_cast<TIETIFFFields&>(*this) = TIETIFFFields();
+  ClearExifFields();
+}
+
+void TIOParamsVals::ClearExifFields() {
+  static_cast<TIEExifFields&>(*this) = TIEExifFields();
+  ExifMakerNote.Clear();
+}
+
+bool TIEExifFields::ExifTagListed(int tag) const {
+  return std::find(ExifTags.begin(), ExifTags.end(), tag) != ExifTags.end();
+}
+
+void TIEExifFields::ListTag(int tag, bool present) {
+  const auto at = std::find(ExifTags.begin(), ExifTags.end(), tag);
+  if (present && at == ExifTags.end()) ExifTags.push_back(tag);
+  if (!present && at != ExifTags.end()) ExifTags.erase(at);
 }
 
 void TIOParamsVals::Assign(const TIOParamsVals& s) {
@@ -232,7 +244,6 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   RawBitmapRowAlign = s.RawBitmapRowAlign;
   RawBitmapHeaderSize = s.RawBitmapHeaderSize;
   RawBitmapDataFormat = s.RawBitmapDataFormat;
-  TIFFLZWCompress = s.TIFFLZWCompress;
   PSPaperWidth = s.PSPaperWidth;
   PSPaperHeight = s.PSPaperHeight;
   PSCompression = s.PSCompression;
@@ -269,12 +280,9 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   RAWUseCameraWB = s.RAWUseCameraWB;
   RAWAutoAdjustColors = s.RAWAutoAdjustColors;
   RAWCamera = s.RAWCamera;
-  ExifImageDescription = s.ExifImageDescription;
-  ExifMake = s.ExifMake;
-  ExifModel = s.ExifModel;
-  ExifSoftware = s.ExifSoftware;
-  ExifPixelXDimension = s.ExifPixelXDimension;
-  ExifPixelYDimension = s.ExifPixelYDimension;
+  static_cast<TIETIFFFields&>(*this) = s;
+  static_cast<TIEExifFields&>(*this) = s;
+  ExifMakerNote.Assign(&s.ExifMakerNote);
   Owner = owner;
 }
 
@@ -307,6 +315,7 @@ void TIOParamsVals::SetDpiY(int value) { DpiY = value; }
 
 void TIOParamsVals::SetImageIndexValue(int n) {
   ImageIndex = n;
+  TIFFImageIndex = n;
   DCXImageIndex = n;
   GIFImageIndex = n;
   ICOImageIndex = n;

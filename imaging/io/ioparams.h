@@ -12,7 +12,9 @@
 #include "tiflzw.h"
 #include "iedefs.h"
 #include "iedicomtags.h"
+#include "ieexiffields.h"
 #include "ieiptcinfolist.h"
+#include "ietagshandler.h"
 #include "iemarkerlist.h"
 #include "ieutils.h"
 
@@ -33,8 +35,30 @@ extern int IEDefaultDpiY;
 // The GIF LZW coder that every new parameter object starts with; nullptr: none.
 extern TIEGIFLZWDecompressor IEDefGIFLZWDecompress;
 extern TIEGIFLZWCompressor IEDefGIFLZWCompress;
-// The TIFF LZW encoder that every new parameter object starts with; nullptr: none.
+// The TIFF LZW strip encoder every new parameter object starts with; nullptr: none.
 extern TIETIFFLZWCompressor IEDefTIFFLZWCompress;
+
+// The TIFF fields of the parameter object, with their defaults.
+struct TIETIFFFields {
+  // 0 none, 1 CCITT 1D, 2 G3 1D, 3 G3 2D, 4 G4, 5 LZW, 6 old-style JPEG, 7 JPEG, 8 PackBits, 9 ZIP,
+  // 10 Deflate
+  int TIFFCompression = 0;
+  int TIFFImageIndex = 0;  // page to read, or the page a new one is inserted before
+  // 0 white-is-zero, 1 black-is-zero, 2 RGB, 3 palette, 4 mask, 5 CMYK, 6 YCbCr, 7 CIELab
+  int TIFFPhotometric = 2;
+  int TIFFXPos = 0, TIFFYPos = 0;  // XPosition and YPosition
+  std::string TIFFDocumentName;
+  std::string TIFFImageDescription;
+  std::string TIFFPageName;
+  int TIFFPageNumber = -1;  // -1 with TIFFPageCount -1: no PageNumber tag
+  int TIFFPageCount = -1;
+  int TIFFOrientation = 1;
+  int TIFFFillOrder = 1;       // of the fax compressions
+  int TIFFJPEGQuality = 80;
+  int TIFFJPEGColorSpace = 2;  // as JPEGColorSpace
+  int TIFFZIPCompression = 1;  // 0 fastest, 1 default, 2 best
+  TIETIFFLZWCompressor TIFFLZWCompress = IEDefTIFFLZWCompress;
+};
 
 // Progress and abort record handed to every codec call.
 struct TIECodecProgress {
@@ -51,7 +75,7 @@ struct TIECodecProgress {
   void Report(int per) { if (OnProgress) OnProgress(Sender, per); }
 };
 
-class TIOParamsVals {
+class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
  public:
   explicit TIOParamsVals(TImageryIO* owner);
   TIOParamsVals(const TIOParamsVals&) = delete;
@@ -66,6 +90,10 @@ class TIOParamsVals {
   void SetDpiY(int value);
   void SetImageIndexValue(int n);  // every image index at once
   void SetImageCount(int n);       // every image count at once
+  // Every EXIF and GPS field to its absent value, the tag list and the maker note emptied.
+  void ClearExifFields();
+  void SetTIFFOrientation(int n) { TIFFOrientation = ExifOrientation = n; }
+  void SetExifOrientation(int n) { TIFFOrientation = ExifOrientation = n; }
 
   TImageryIO* Owner;
 
@@ -93,6 +121,7 @@ class TIOParamsVals {
   TIEDICOMTags DICOMTags;  // the data elements of the last DICOM file read
   bool ReadThumbnail = false;  // readers that can: deliver the embedded thumbnail instead of the image
   std::shared_ptr<TIEBitmap> ExifThumbnail;  // the embedded preview a reader found (nullptr: none)
+  TIETagsHandler ExifMakerNote;  // the EXIF maker note (tag 37500)
 
   // ---- Targa ----
   int TGAXPos = 0, TGAYPos = 0;
@@ -190,9 +219,7 @@ class TIOParamsVals {
   bool RAWUseCameraWB = false;       // white balance the camera recorded
   bool RAWAutoAdjustColors = false;  // match the colours to the embedded preview's
   std::string RAWCamera;             // make, model and second model of the last file read
-  // metadata of Canon CRW heaps
-  std::string ExifImageDescription, ExifMake, ExifModel, ExifSoftware;
-  int ExifPixelXDimension = 0, ExifPixelYDimension = 0;
+  // (the metadata of Canon CRW heaps goes to the EXIF fields)
 
   // ---- raw pixel data ----
   uint8_t RawBitmapChannelOrder = 0;  // 0: exchange the first and third sample of RGB pixels
@@ -200,9 +227,6 @@ class TIOParamsVals {
   int RawBitmapRowAlign = 8;          // bits
   int RawBitmapHeaderSize = 0;        // bytes skipped first
   uint8_t RawBitmapDataFormat = 0;    // 0 binary, 1 ASCII decimal, 2 ASCII hexadecimal
-
-  // ---- TIFF LZW coder (also the PDF writer's LZW filter) ----
-  TIETIFFLZWCompressor TIFFLZWCompress = IEDefTIFFLZWCompress;
 
   // ---- PostScript ----
   int PSPaperWidth = 595;   // points

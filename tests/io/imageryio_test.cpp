@@ -120,7 +120,7 @@ TEST(SaveByExtension, FormatsWithoutWriterFailWithoutCreatingAFile) {
   TIEBitmap picture;
   MakePicture(picture, 8, 8);
   TImageryIO io(&picture);
-  for (const char* name : {"none.hdp", "none.cur", "none.xyz", "none.xif"}) {
+  for (const char* name : {"none.hdp", "none.cur", "none.xyz", "none.dcm"}) {
     io.Aborting = false;
     io.SaveByExtension(W(tq::WorkFile(name)));
     EXPECT_TRUE(io.Aborting) << name;

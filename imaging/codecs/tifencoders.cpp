@@ -1,0 +1,79 @@
+// Row encoders of the bilevel and lossless TIFF compressions.
+#include "tifencoders.h"
+
+#include "iestreams.h"
+#include "tifccitt.h"
+
+namespace {
+
+// The bytes a memory stream holds.
+std::vector<uint8_t> StreamBytes(TIEMemoryStream& s) {
+  const uint8_t* p = static_cast<const uint8_t*>(s.Memory());
+  return std::vector<uint8_t>(p, p + s.GetSize());
+}
+
+}  // namespace
+
+void IEPackBitsEncodeRow(const uint8_t* row, int length, std::vector<uint8_t>& out) {
+  constexpr int kMaxRecord = 128;
+  int literalStart = 0, literalLength = 0;
+  auto flushLiteral = [&] {
+    if (literalLength == 0) return;
+    out.push_back(uint8_t(literalLength - 1));
+    out.insert(out.end(), row + literalStart, row + literalStart + literalLength);
+    literalLength = 0;
+  };
+  int i = 0;
+  while (i < length) {
+    int run = 1;
+    while (i + run < length && run < kMaxRecord && row[i + run] == row[i]) ++run;
+    if (run >= 4) {
+      flushLiteral();
+      out.push_back(uint8_t(1 - run));
+      out.push_back(row[i]);
+      i += run;
+      continue;
+    }
+    for (int k = 0; k < run; ++k) {
+      if (literalLength == 0) literalStart = i + k;
+      if (++literalLength == kMaxRecord) flushLiteral();
+    }
+    i += run;
+  }
+  flushLiteral();
+}
+
+std::vector<uint8_t> IEFaxEncodeRows(const std::vector<const uint8_t*>& rows, int width, TIEFaxCoding coding,
+                                     int fillOrder) {
+  TIEMemoryStream s;
+  bool aborting = false;
+  TIECCITTEncoderCarry carry;
+  for (const uint8_t* row : rows) {
+    switch (coding) {
+      case ifcMH: IECCITTEncodeMHRow(row, width, s, fillOrder, aborting); break;
+      case ifcT4_1D: IECCITTEncode1DRow(row, width, s, fillOrder, aborting, carry); break;
+      case ifcT4_2D: IECCITTEncodeT4Row(row, width, s, fillOrder, aborting, carry); break;
+      case ifcT6: IECCITTEncodeT6Row(row, width, s, fillOrder, aborting, carry); break;
+    }
+  }
+  if (coding == ifcT4_2D && !rows.empty()) IECCITTEncodeT4Row(nullptr, width, s, fillOrder, aborting, carry);
+  if (coding == ifcT6) IECCITTEncodeT6Row(nullptr, width, s, fillOrder, aborting, carry);
+  if (carry.pendingBits > 0) s.Write(&carry.pendingByte, 1);
+  return StreamBytes(s);
+}
+
+std::vector<uint8_t> IELZWEncodeRows(const std::vector<const uint8_t*>& rows, int rowBytes,
+                                     TIETIFFLZWCompressor coder) {
+  if (!coder) coder = IETIFFLZWCompress;
+  TIEMemoryStream s;
+  TIETIFFLZWEncoderState* state = nullptr;
+  for (const uint8_t* row : rows) coder(row, rowBytes, s, state);
+  if (state) coder(nullptr, 0, s, state);
+  return StreamBytes(s);
+}
+
+std::vector<uint8_t> IEPackBitsEncodeRows(const std::vector<const uint8_t*>& rows, int rowBytes) {
+  std::vector<uint8_t> out;
+  for (const uint8_t* row : rows) IEPackBitsEncodeRow(row, rowBytes, out);
+  return out;
+}

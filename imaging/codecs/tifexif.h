@@ -1,0 +1,17 @@
+// The camera metadata of TIFF structures (also the EXIF block of JPEG files): the metadata tags of
+// the main directory and the EXIF (34665) and GPS (34853) directories, to and from the EXIF and GPS
+// fields of the parameter object.
+#pragma once
+#include "ioparams.h"
+#include "tifdirectory.h"
+#include "tiftagwriter.h"
+
+// Writes the EXIF and GPS directories (the GPS one only with a GPSVersionID) and adds the main
+// directory's metadata tags with the pointers to them.
+void IETIFFAddExifTags(TIETIFFTagWriter& w, TIOParamsVals& Params);
+
+// Fills the EXIF and GPS fields from a main directory and its EXIF and GPS directories (nullptr:
+// absent, every field of that directory gets its absent value). HasExifData is set when there is an
+// EXIF directory.
+void IETIFFReadExifTags(const TIETIFFDirectory& main, const TIETIFFDirectory* exif, const TIETIFFDirectory* gps,
+                        TIOParamsVals& Params);
