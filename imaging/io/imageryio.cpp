@@ -8,6 +8,7 @@
 #include "bmpfilt.h"
 #include "giffilter.h"
 #include "iecodeccommon.h"
+#include "ieds.h"
 #include "ieico.h"
 #include "iej2000.h"
 #include "ieview.h"
@@ -160,8 +161,26 @@ TImageryIO::~TImageryIO() {
   WaitForIOThreads(false);
   RemoveViewHandler();
   CloseHandle(ThreadEvent);
+  delete DirectShow;
   if (OwnsBitmap) delete IEBitmap;
   DeleteCriticalSection(&ThreadLock);
+}
+
+HWND TImageryIO::ViewWindow() const {
+  if (!AttachedImagery || !AttachedImagery->HandleAllocated()) return nullptr;
+  return AttachedImagery->GetHandle();
+}
+
+TIEDirectShow* TImageryIO::GetDirectShow() {
+  if (!DirectShow) {
+    DirectShow = new TIEDirectShow();
+    if (AttachedImagery) DirectShow->SetNotifyWindow(ViewWindow(), IEM_DSHOWNEWFRAME, IEM_DSHOWEVENT);
+  }
+  return DirectShow;
+}
+
+void TImageryIO::UpdateDShowNotifyWindow() {
+  if (DirectShow && AttachedImagery) DirectShow->SetNotifyWindow(ViewWindow(), IEM_DSHOWNEWFRAME, IEM_DSHOWEVENT);
 }
 
 void TImageryIO::AttachBitmap(TIEBitmap* bitmap) {
