@@ -10,6 +10,8 @@
 #include "iecodeccommon.h"
 #include "ieds.h"
 #include "ieico.h"
+#include "ielayerstream.h"
+#include "imageryview.h"
 #include "iej2000.h"
 #include "ieview.h"
 #include "iemetafile.h"
@@ -142,10 +144,10 @@ struct TIEFinishWorkGuard {
 bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
          t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap ||
-         t == iffICO || t == iffCUR || t == iffTIFF;
+         t == iffICO || t == iffCUR || t == iffTIFF || t == iffLYR;
 }
 bool IECanWriteFileType(TIEFileFormatCode t) {
-  return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF;
+  return IECanReadFileType(t) && t != iffRawBitmap && t != iffCUR && t != iffTIFF && t != iffLYR;
 }
 
 TImageryIO::TImageryIO() : Params(this) {
@@ -355,6 +357,20 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
     case iffRawBitmap:  // the attached bitmap's size and pixel format describe the data
       if (!paramsOnly) IERawBitmapRead(stream, bmp, Params, progress);
       break;
+    case iffLYR: {
+      // the layers replace those of the attached view; a component of its own has none to fill
+      auto* view = dynamic_cast<TImageryView*>(AttachedImagery);
+      if (paramsOnly) {
+        if (!IELayersStreamTest(stream)) Aborting = true;
+        break;
+      }
+      try {
+        if (!view || !view->LoadLayersFromStream(stream)) Aborting = true;
+      } catch (const std::exception&) {
+        Aborting = true;
+      }
+      break;
+    }
     default:
       Aborting = true;  // no reader for this format in this library yet
       return false;
@@ -752,6 +768,7 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
     };
     // first match wins; formats whose codecs this library lacks yet are found by their registry tests
     const TTest tests[] = {
+        {iffLYR, [&] { return IELayersStreamTest(stream); }},
         {iffJPEG, [&] { return size > 12 && magic("JFIF"); }},
         {iffGIF, [&] { return size > 13 && std::memcmp(b, "GIF", 3) == 0; }},
         {iffPCX, [&] { return size > 12 && magic("PCX2"); }},
