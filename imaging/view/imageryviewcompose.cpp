@@ -494,7 +494,6 @@ void TImageryView::DrawLayersTo(TIEBitmap* dest) {
       v->ExtentHeight = eh;
       v->SetZoomFactors();
       try {
-        v->UpdateViewExtents();
         v->UpdateSourceRect();
         v->UpdateCoordinateTables();
       } catch (...) {

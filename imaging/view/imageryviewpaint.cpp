@@ -58,16 +58,17 @@ void TImageryView::Paint() {
 void TImageryView::DrawBackBufferToScreen(const RECT& r) {
   if (!HasParentWindow() || !BackBuffer) return;
   const int vw = GetViewportWidth(), vh = GetViewportHeight();
+  bool whole = FullRepaintPending;
   if (BackBuffer->GetImageWidth() != vw || BackBuffer->GetImageHeight() != vh) {
     BackBuffer->Allocate(vw, vh, ie24RGB);
     BackBufferDirty = true;
+    whole = true;  // a new buffer holds nothing outside the rectangle either
   }
   if (BackBufferDirty) {
     UpdateViewExtents();
     const RECT clip{std::max(0, int(r.left)), std::max(0, int(r.top)), std::min(vw, int(r.right)),
                     std::min(vh, int(r.bottom))};
-    // the whole buffer is composed when it was re-allocated or the clip covers it anyway
-    DrawLayers(BackBuffer, nullptr, FullRepaintPending ? nullptr : &clip, true, true);
+    DrawLayers(BackBuffer, nullptr, whole ? nullptr : &clip, true, true);
     if (OnDrawBackBuffer) OnDrawBackBuffer(this);
     BackBufferDirty = false;
   }

@@ -210,3 +210,61 @@ TEST_F(Compose, LayersLeftOfTheImageWidenTheMergedResult) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Compose, MovedLayer0AndLayerFiltersUseTheLayerPath) {
+  Image0(20, 10, RGB(255, 255, 255));
+  // layer 0 one pixel to the right: drawn at its place, the Background left of it
+  view->GetLayer(0)->PosX = 1;
+  view->DrawLayersTo(&out);
+  ASSERT_EQ(21, out.GetImageWidth());
+  EXPECT_EQ(S(0, 0, 255), S(At(0, 5)));
+  EXPECT_EQ(S(255, 255, 255), S(At(1, 5)));
+  view->GetLayer(0)->PosX = 0;
+
+  // a 2 x 1 layer shown 20 wide: plain pixel doubling without filter, a ramp with its own filter
+  TIELayer* l = Layer(2, 1, RGB(0, 0, 0), 0, 0);
+  l->Bitmap->SetRGB(1, 0, IEMakeRGB(200, 200, 200));
+  l->Width = 20;
+  l->Height = 4;
+  view->DrawLayersTo(&out);
+  int distinct = 0;
+  for (int x = 1; x < 20; ++x) distinct += At(x, 2).r != At(x - 1, 2).r;
+  EXPECT_EQ(1, distinct);
+  EXPECT_EQ(0, At(9, 2).r);
+  EXPECT_EQ(200, At(10, 2).r);
+  l->ResampleFilter = rfBilinear;
+  l->UseResampleFilter = true;
+  view->DrawLayersTo(&out);
+  distinct = 0;
+  for (int x = 1; x < 20; ++x) distinct += At(x, 2).r != At(x - 1, 2).r;
+  EXPECT_GT(distinct, 4);
+  EXPECT_LT(At(0, 2).r, 40);
+  EXPECT_GT(At(19, 2).r, 160);
+}
+
+TEST_F(Compose, DrawLayersToPutsTheViewsGeometryBack) {
+  Image0(300, 200, RGB(255, 255, 255));
+  view->SetZoom(250);
+  view->SetViewOrigin(40, 30);
+  Layer(20, 20, RGB(0, 0, 0), -5, -5);
+  const double zoom = view->GetZoom();
+  const int ox = view->GetViewOriginX(), oy = view->GetViewOriginY();
+  const int cx = view->GetCenterOffsetX(), cy = view->GetCenterOffsetY();
+  const RECT src = view->GetSourceRect();
+  const int client = view->ImageToClientX(100);
+  view->DrawLayersTo(&out);
+  EXPECT_EQ(305, out.GetImageWidth());
+  EXPECT_EQ(zoom, view->GetZoom());
+  EXPECT_EQ(ox, view->GetViewOriginX());
+  EXPECT_EQ(oy, view->GetViewOriginY());
+  EXPECT_EQ(cx, view->GetCenterOffsetX());
+  EXPECT_EQ(cy, view->GetCenterOffsetY());
+  const RECT after = view->GetSourceRect();
+  EXPECT_EQ(src.left, after.left);
+  EXPECT_EQ(src.right, after.right);
+  EXPECT_EQ(client, view->ImageToClientX(100));
+}
+
+}  // namespace
