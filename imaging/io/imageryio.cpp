@@ -364,6 +364,10 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
         if (!IELayersStreamTest(stream)) Aborting = true;
         break;
       }
+      if (InsideIOThread()) {  // the view and its layers belong to the window's thread
+        Aborting = true;
+        break;
+      }
       try {
         if (!view || !view->LoadLayersFromStream(stream)) Aborting = true;
       } catch (const std::exception&) {
