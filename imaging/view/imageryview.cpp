@@ -95,6 +95,7 @@ void TImageryView::BeforeDestruction() {
   BackBuffer = nullptr;
   delete SelectionMask;
   SelectionMask = nullptr;
+  ClearFilterCache();
   for (TIELayer* layer : Layers) delete layer;  // each frees its bitmap and platform bitmap
   Layers.clear();
   IEBitmap = nullptr;
@@ -118,6 +119,7 @@ TImageryView::~TImageryView() {
   delete Proc;
   delete BackBuffer;
   delete SelectionMask;
+  ClearFilterCache();
   for (TIELayer* layer : Layers) delete layer;
   delete WallPaper;
   if (DrawDibHandle) IEDrawDibClose(DrawDibHandle);
@@ -308,6 +310,7 @@ void TImageryView::UpdateView() {
       delete layer->MaskedAlpha;
       layer->MaskedAlpha = nullptr;
     }
+    ClearFilterCache();
     if ((AutoStretch || AutoShrink || AutoFit) && ImageWidth != 0 && ImageHeight != 0) ApplyAutoZoom();
     if (ImageWidth != LastImageWidth || ImageHeight != LastImageHeight) {
       LastImageWidth = ImageWidth;

@@ -14,6 +14,7 @@
 #include "ieviewsettings.h"
 
 class TIEBitmap;
+struct TIEFilterCache;
 class TIELayer;
 class TIEMask;
 class TIEStream;
@@ -273,7 +274,8 @@ class TImageryView : public TIEView {
   bool UseDrawDib = false;  // transfer with DrawDib whatever the screen depth
   bool GetDrawVersion() const { return DrawVersion; }
   void SetDrawVersionValue(bool value);
-  // Marks the back buffer for recomposition and invalidates r (nullptr: all) without erasing.
+  // Marks the back buffer for recomposition and invalidates r (nullptr: all) without erasing: for what
+  // is drawn over the layers. New pixels in a layer bitmap are shown through UpdateView.
   void InvalidateRectDirty(const RECT* r);
   ui::TBitmap* GetBackBufferBitmap();
   TIEBitmap* GetBackBuffer() { return BackBuffer; }
@@ -317,6 +319,9 @@ class TImageryView : public TIEView {
   void DrawOneLayer(int index, TIEBitmap* dest, TIERenderTables* tables, const RECT* clip, bool& first,
                     bool drawBackground);
   void PrepareMaskedAlpha(TIELayer* layer, TIELayer* mask);
+  // the kept filtered parts of layer bitmaps, or nullptr for a source that must not be kept
+  TIEFilterCache* FilterCacheFor(bool transient);
+  void ClearFilterCache();
   void ShadeOutsideImage(TIEBitmap* dest);
   void SetUpScrollBar(int bar, int max, int viewport);
   void ScrollAxis(bool horizontal, int action, int value);
@@ -364,6 +369,7 @@ class TImageryView : public TIEView {
   std::vector<TIELayer*> Layers;  // owned; never empty once created
   int CurrentLayer = 0;
   TResampleFilter ZoomFilter{};
+  TIEFilterCache* FilterCache = nullptr;
   bool DrawVersion = false;
   HANDLE DrawDibHandle = nullptr;
   HWND DShowWindow = nullptr;

@@ -4,6 +4,7 @@
 // are prepared on the fly.
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <memory>
 
 #include "iebackground.h"
@@ -26,12 +27,35 @@ int Trunc(double v) { return int(v); }
 // The pixel outside a rotated layer's turned bitmap: black, and transparent in its alpha channel.
 const uint8_t kZeroPixel[8] = {};
 
+}  // namespace
+
+// The last filtered part of each layer bitmap: repaints of an unchanged view (exposures, overlays,
+// the selection's animation) draw it again instead of resampling. Cleared whenever the view updates,
+// which every change of pixels, layers or geometry goes through.
+struct TIEFilterCache {
+  struct Entry {
+    int sx1, sy1, sx2, sy2, tw, th;
+    TResampleFilter filter;
+    bool alpha;
+    std::unique_ptr<TIEBitmap> scaled;
+  };
+  std::map<const TIEBitmap*, Entry> parts;
+};
+
+void TImageryView::ClearFilterCache() {
+  delete FilterCache;
+  FilterCache = nullptr;
+}
+
+namespace {
+
 // Draws (sx, sy, sw, sh) of source into (dx, dy, dw, dh) of dest. With a filter, a scaled ie24RGB or
 // ie1g source is resampled first, only over the part that lands inside dest and the clip, and that
-// part drawn 1:1.
+// part drawn 1:1. cache: where a lasting source's scaled part is kept (nullptr for sources made for
+// one drawing or changing with every drawing).
 void RenderLayerBitmap(TIEBitmap* source, TIEBitmap* dest, TIERenderTables* tables, const RECT* clip, int dx, int dy,
                        int dw, int dh, int sx, int sy, int sw, int sh, bool useAlpha, int transparency,
-                       TIEBlendOperation op, TResampleFilter filter) {
+                       TIEBlendOperation op, TResampleFilter filter, TIEFilterCache* cache) {
   TIERenderTables local;
   if (tables) local.Rows = tables->Rows;  // the row table only: the column and row tables are per layer
   const TIEPixelFormat f = source->GetPixelFormat();
@@ -57,21 +81,42 @@ void RenderLayerBitmap(TIEBitmap* source, TIEBitmap* dest, TIERenderTables* tabl
   const int sx2 = std::min(sx + sw, int(std::ceil(sx + (vx2 - dx) * rx)) + 1);
   const int sy2 = std::min(sy + sh, int(std::ceil(sy + (vy2 - dy) * ry)) + 1);
   if (sx1 >= sx2 || sy1 >= sy2) return;
-  TIEBitmap part(sx2 - sx1, sy2 - sy1, f);
-  source->CopyRectTo(&part, sx1, sy1, 0, 0, sx2 - sx1, sy2 - sy1);
-  if (useAlpha && source->AlphaPresent()) {
-    TIEBitmap* a = source->GetAlphaChannel();
-    TIEBitmap* pa = part.GetAlphaChannel();
-    a->CopyRectTo(pa, sx1, sy1, 0, 0, sx2 - sx1, sy2 - sy1);
-    pa->IsAll255 = a->IsAll255;
-  }
   const int tx1 = dx + Round((sx1 - sx) / rx), ty1 = dy + Round((sy1 - sy) / ry);
   const int tx2 = dx + Round((sx2 - sx) / rx), ty2 = dy + Round((sy2 - sy) / ry);
   if (tx2 <= tx1 || ty2 <= ty1) return;
-  TIEBitmap scaled(tx2 - tx1, ty2 - ty1, f == ie1g ? ie24RGB : f);
-  IEResample(&part, &scaled, filter, nullptr, TIEProgressEvent());
-  IERenderZoomedInto(&scaled, dest, &local, clip, tx1, ty1, tx2 - tx1, ty2 - ty1, 0, 0, tx2 - tx1, ty2 - ty1,
-                     useAlpha, false, transparency, op);
+  const int tw = tx2 - tx1, th = ty2 - ty1;
+  const bool alpha = useAlpha && source->AlphaPresent();
+  TIEFilterCache::Entry* kept = nullptr;
+  if (cache) {
+    auto it = cache->parts.find(source);
+    if (it != cache->parts.end()) {
+      const TIEFilterCache::Entry& e = it->second;
+      if (e.sx1 == sx1 && e.sy1 == sy1 && e.sx2 == sx2 && e.sy2 == sy2 && e.tw == tw && e.th == th &&
+          e.filter == filter && e.alpha == alpha)
+        kept = &it->second;
+    }
+  }
+  if (!kept) {
+    TIEBitmap part(sx2 - sx1, sy2 - sy1, f);
+    source->CopyRectTo(&part, sx1, sy1, 0, 0, sx2 - sx1, sy2 - sy1);
+    if (alpha) {
+      TIEBitmap* a = source->GetAlphaChannel();
+      TIEBitmap* pa = part.GetAlphaChannel();
+      a->CopyRectTo(pa, sx1, sy1, 0, 0, sx2 - sx1, sy2 - sy1);
+      pa->IsAll255 = a->IsAll255;
+    }
+    auto scaled = std::make_unique<TIEBitmap>(tw, th, f == ie1g ? ie24RGB : f);
+    IEResample(&part, scaled.get(), filter, nullptr, TIEProgressEvent());
+    TIEFilterCache::Entry e{sx1, sy1, sx2, sy2, tw, th, filter, alpha, std::move(scaled)};
+    if (!cache) {
+      IERenderZoomedInto(e.scaled.get(), dest, &local, clip, tx1, ty1, tw, th, 0, 0, tw, th, useAlpha, false,
+                         transparency, op);
+      return;
+    }
+    kept = &(cache->parts[source] = std::move(e));
+  }
+  IERenderZoomedInto(kept->scaled.get(), dest, &local, clip, tx1, ty1, tw, th, 0, 0, tw, th, useAlpha, false,
+                     transparency, op);
 }
 
 // The alpha channel of a round glass: 255 inside the ellipse filling the bitmap, 0 outside.
@@ -90,6 +135,12 @@ void FillEllipseAlpha(TIEBitmap* alpha) {
 }
 
 }  // namespace
+
+TIEFilterCache* TImageryView::FilterCacheFor(bool transient) {
+  if (transient) return nullptr;
+  if (!FilterCache) FilterCache = new TIEFilterCache();
+  return FilterCache;
+}
 
 void TImageryView::SetZoomFilterValue(TResampleFilter filter) {
   if (filter == ZoomFilter) return;
@@ -274,7 +325,7 @@ void TImageryView::DrawOneLayer(int index, TIEBitmap* dest, TIERenderTables* tab
                                           layer->Height == 0 && layer->GetRotation() == 0);
     if (plain) {
       RenderLayerBitmap(bmp, dest, tables, renderClip, CenterOffsetX, CenterOffsetY, DrawnWidth, DrawnHeight, SrcX,
-                        SrcY, SrcW, SrcH, EnableAlphaChannel, transparency, op, filter);
+                        SrcY, SrcW, SrcH, EnableAlphaChannel, transparency, op, filter, FilterCacheFor(swapped));
       layer->ClientRect = RECT{CenterOffsetX, CenterOffsetY, CenterOffsetX + DrawnWidth, CenterOffsetY + DrawnHeight};
       const int info[8] = {CenterOffsetX, CenterOffsetY, DrawnWidth, DrawnHeight, SrcX, SrcY, SrcW, SrcH};
       std::copy(info, info + 8, layer->DrawInfo);
@@ -360,7 +411,7 @@ void TImageryView::DrawOneLayer(int index, TIEBitmap* dest, TIERenderTables* tab
             if (ix >= 0 && iy >= 0 && ix < w0 - iw && iy < h0 - ih && iw < w0 && ih < h0 && iw > 0 && ih > 0) {
               bmp->Fill(0);
               RenderLayerBitmap(image, bmp, nullptr, nullptr, 0, 0, gw, gh, ix, iy, iw, ih, false, 255, ieboNormal,
-                                filter);
+                                filter, FilterCacheFor(false));
             }
           }
         }
@@ -418,8 +469,10 @@ void TImageryView::DrawOneLayer(int index, TIEBitmap* dest, TIERenderTables* tab
         }
       }
       // j. draw
+      // a turned copy lives for this drawing only, a glass changes with every drawing
+      const bool lasting = source == bmp && !(index > 0 && layer->Magnify && layer->MagnifyFactor >= 1);
       RenderLayerBitmap(source, dest, tables, renderClip, x, y, right - x, bottom - y, sx, sy, sw, sh,
-                        EnableAlphaChannel, transparency, op, filter);
+                        EnableAlphaChannel, transparency, op, filter, FilterCacheFor(swapped || !lasting));
       const int info[8] = {x, y, right - x, bottom - y, sx, sy, sw, sh};
       std::copy(info, info + 8, layer->DrawInfo);
     }

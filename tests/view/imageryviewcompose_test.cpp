@@ -268,3 +268,22 @@ TEST_F(Compose, DrawLayersToPutsTheViewsGeometryBack) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Compose, FilteredLayersShowNewPixelsAfterAnUpdate) {
+  TIELayer* l = Layer(4, 4, RGB(200, 0, 0), 10, 10);
+  l->Width = l->Height = 16;
+  l->ResampleFilter = rfBilinear;
+  l->UseResampleFilter = true;
+  view->DrawLayersTo(&out);
+  EXPECT_EQ(200, At(18, 18).r);
+  view->DrawLayersTo(&out);  // drawn again from what was kept
+  EXPECT_EQ(200, At(18, 18).r);
+  l->Bitmap->Fill(double(RGB(0, 0, 90)));
+  view->UpdateView();
+  view->DrawLayersTo(&out);
+  EXPECT_EQ(S(0, 0, 90), S(At(18, 18)));
+}
+
+}  // namespace
