@@ -221,8 +221,10 @@ void IERotatePoints(POINT* points, int highIndex, double angleDegrees, int cx, i
   double c = std::cos(r), s = std::sin(r);
   for (int i = 0; i <= highIndex; ++i) {
     double x = double(points[i].x) - cx, y = double(points[i].y) - cy;
-    points[i].x = cx + LONG(std::trunc(c * x - s * y));
-    points[i].y = cy + LONG(std::trunc(s * x + c * y));
+    // cos and sin of right angles are not exact (cos 90 degrees is 6e-17), so a quarter turn of (10, -5)
+    // comes out as -4.9999999999999994: the noise goes before truncating
+    points[i].x = cx + LONG(std::trunc(std::round((c * x - s * y) * 1e9) / 1e9));
+    points[i].y = cy + LONG(std::trunc(std::round((s * x + c * y) * 1e9) / 1e9));
   }
 }
 

@@ -28,9 +28,13 @@ class TIEDirectShow {
   void GetNativeVideoSize(int& width, int& height);
   void RepaintVideo(HWND window, HDC dc);
 
+  HWND GetNotifyWindow() const { return NotifyWindow; }
+
   HWND NotifyWindow = nullptr;
   UINT NewFrameMessage = 0;
   UINT GraphEventMessage = 0;
+  bool RenderIntoView = false;  // the video is drawn in the view's current layer
+  bool NewFrame = true;         // a frame may be announced (cleared while the view handles one)
 
  private:
   bool OleInitialized_ = false;

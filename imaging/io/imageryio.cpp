@@ -14,6 +14,8 @@
 #include "ieexifglue.h"
 #include "ieico.h"
 #include "ienetdownload.h"
+#include "ielayerstream.h"
+#include "imageryview.h"
 #include "iej2000.h"
 #include "ievect.h"
 #include "ieview.h"
@@ -153,13 +155,13 @@ bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
          t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap ||
          t == iffICO || t == iffCUR || t == iffTIFF || t == iffIEV || t == iffDICOM || t == iffPSD || t == iffRAW ||
-         (t == iffHDP && IEWICAvailable());
+         t == iffLYR || (t == iffHDP && IEWICAvailable());
 }
 bool IECanWriteFileType(TIEFileFormatCode t) {
   switch (t) {
     case iffHDP: return IEWICHDPEncoderAvailable();  // the component may decode and not encode
     case iffPS: case iffPDF: return true;
-    case iffRawBitmap: case iffCUR: case iffIEV: case iffDICOM: case iffRAW: return false;
+    case iffRawBitmap: case iffCUR: case iffIEV: case iffDICOM: case iffRAW: case iffLYR: return false;
     default: return IECanReadFileType(t);
   }
 }
@@ -194,8 +196,26 @@ TImageryIO::~TImageryIO() {
   DirectShow.reset();
   Wia.reset();
   CloseHandle(ThreadEvent);
+  delete DirectShow;
   if (OwnsBitmap) delete IEBitmap;
   DeleteCriticalSection(&ThreadLock);
+}
+
+HWND TImageryIO::ViewWindow() const {
+  if (!AttachedImagery || !AttachedImagery->HandleAllocated()) return nullptr;
+  return AttachedImagery->GetHandle();
+}
+
+TIEDirectShow* TImageryIO::GetDirectShow() {
+  if (!DirectShow) {
+    DirectShow = new TIEDirectShow();
+    if (AttachedImagery) DirectShow->SetNotifyWindow(ViewWindow(), IEM_DSHOWNEWFRAME, IEM_DSHOWEVENT);
+  }
+  return DirectShow;
+}
+
+void TImageryIO::UpdateDShowNotifyWindow() {
+  if (DirectShow && AttachedImagery) DirectShow->SetNotifyWindow(ViewWindow(), IEM_DSHOWNEWFRAME, IEM_DSHOWEVENT);
 }
 
 void TImageryIO::AttachBitmap(TIEBitmap* bitmap) {
@@ -435,6 +455,24 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
       break;
     case iffPSD: ReadPSD(stream, paramsOnly ? nullptr : &bmp, progress); break;
     case iffRAW: IECameraRAWRead(stream, bmp, Params, progress, paramsOnly); break;
+    case iffLYR: {
+      // the layers replace those of the attached view; a component of its own has none to fill
+      auto* view = dynamic_cast<TImageryView*>(AttachedImagery);
+      if (paramsOnly) {
+        if (!IELayersStreamTest(stream)) Aborting = true;
+        break;
+      }
+      if (InsideIOThread()) {  // the view and its layers belong to the window's thread
+        Aborting = true;
+        break;
+      }
+      try {
+        if (!view || !view->LoadLayersFromStream(stream)) Aborting = true;
+      } catch (const std::exception&) {
+        Aborting = true;
+      }
+      break;
+    }
     default:
       Aborting = true;  // no reader for this format in this library yet
       return false;
@@ -934,6 +972,7 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
     };
     // first match wins; formats whose codecs this library lacks yet are found by their registry tests
     const TTest tests[] = {
+        {iffLYR, [&] { return IELayersStreamTest(stream); }},
         {iffJPEG, [&] { return size > 12 && magic("JFIF"); }},
         {iffGIF, [&] { return size > 13 && std::memcmp(b, "GIF", 3) == 0; }},
         {iffPCX, [&] { return size > 12 && magic("PCX2"); }},

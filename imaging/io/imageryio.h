@@ -23,6 +23,9 @@ constexpr UINT IEM_DSHOWNEWFRAME = 8025;   // DirectShow: a new frame
 constexpr UINT IEM_DSHOWGRAPHEVENT = 8026; // DirectShow: a graph event
 constexpr UINT IEM_PROGRESS = 8027;    // wParam: percentage
 constexpr UINT IEM_FINISHWORK = 8028;  // the operation ended
+// Messages of the video object to the view's window; lParam: the video object.
+constexpr UINT IEM_DSHOWNEWFRAME = 8025;
+constexpr UINT IEM_DSHOWEVENT = 8026;
 
 struct IAVIFile;
 struct IAVIStream;
@@ -119,6 +122,13 @@ class TImageryIO {
   // 0 for a missing file; strict: the content must agree with the name's extension.
   TIEFileFormatCode DetectFileType(const std::wstring& fileName, bool strict);
 
+  // ---- video ----
+  // The video object, made on first use and told the attached view's window.
+  TIEDirectShow* GetDirectShow();
+  bool HasDirectShow() const { return DirectShow != nullptr; }
+  // The attached view's window was re-created: the video object reports to the new one.
+  void UpdateDShowNotifyWindow();
+
   // ---- threads ----
   // Waits until every I/O thread of this component has ended (abort: set Aborting first).
   void WaitForIOThreads(bool abort);
@@ -166,7 +176,9 @@ class TImageryIO {
 
   void RemoveViewHandler();
   void ApplyParamsDpiToView();  // a loaded image's resolution becomes the attached view's
+  HWND ViewWindow() const;  // the attached view's window, when it has one
   TIEBitmap* IEBitmap = nullptr;
+  TIEDirectShow* DirectShow = nullptr;
   bool OwnsBitmap = true;
   TIEView* AttachedImagery = nullptr;
   TIEViewHandlerRecord* ViewHandler = nullptr;  // registration with AttachedImagery

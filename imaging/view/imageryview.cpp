@@ -6,6 +6,7 @@
 #include "iebitmap.h"
 #include "iebitmaprender.h"
 #include "iegdiplus.h"
+#include "ielayer.h"
 #include "iemask.h"
 #include "ieplatformbitmap.h"
 #include "ieviewglobals.h"
@@ -49,9 +50,16 @@ void TImageryView::Create(ui::TComponent* owner) {
   inherited::Create(owner);
   IEGdiPlusLoad();
   HasGdiPlusUse = true;
-  BitmapAdapter = new TIETBitmapAdapter(Bitmap);
+  auto* adapter = new TIETBitmapAdapter(Bitmap);
   IEBitmap = new TIEBitmap();
-  IEBitmap->AttachTBitmap(BitmapAdapter, false);
+  IEBitmap->AttachTBitmap(adapter, false);
+  // layer 0 shares the view's first bitmap and frees it, with the platform bitmap behind it
+  auto* layer0 = new TIELayer(this, IEBitmap, true);
+  layer0->AdoptPlatformBitmap(Bitmap, adapter);
+  layer0->BoxVisible = false;
+  layer0->Locked = true;
+  Layers.push_back(layer0);
+  CurrentLayer = 0;
   ImageWidth = IEBitmap->GetImageWidth();
   ImageHeight = IEBitmap->GetImageHeight();
 
@@ -90,14 +98,17 @@ void TImageryView::BeforeDestruction() {
   BackBuffer = nullptr;
   delete SelectionMask;
   SelectionMask = nullptr;
-  delete IEBitmap;
+  ClearFilterCache();
+  for (TIELayer* layer : Layers) delete layer;  // each frees its bitmap and platform bitmap
+  Layers.clear();
   IEBitmap = nullptr;
-  delete BitmapAdapter;
-  BitmapAdapter = nullptr;
-  delete Bitmap;
   Bitmap = nullptr;
   delete WallPaper;
   WallPaper = nullptr;
+  if (DrawDibHandle) {
+    IEDrawDibClose(DrawDibHandle);
+    DrawDibHandle = nullptr;
+  }
   if (HasGdiPlusUse) {
     IEGdiPlusUnload();
     HasGdiPlusUse = false;
@@ -112,10 +123,10 @@ TImageryView::~TImageryView() {
   delete Proc;
   delete BackBuffer;
   delete SelectionMask;
-  delete IEBitmap;
-  delete BitmapAdapter;
-  delete Bitmap;
+  ClearFilterCache();
+  for (TIELayer* layer : Layers) delete layer;
   delete WallPaper;
+  if (DrawDibHandle) IEDrawDibClose(DrawDibHandle);
   if (HasGdiPlusUse) IEGdiPlusUnload();
 }
 
@@ -253,22 +264,14 @@ void TImageryView::SetEnableAlphaChannel(bool v) {
 
 void TImageryView::SetLegacyBitmapValue(bool value) {
   if (value == LegacyBitmap) return;
+  TIELayer* layer = GetCurrentLayer();
   if (!value) {
-    // the pixel buffer takes its pixels out of the view's bitmap, which goes
-    IEBitmap->SetLocation(ieTempFile);
-    delete BitmapAdapter;
-    BitmapAdapter = nullptr;
-    delete Bitmap;
-    Bitmap = nullptr;
+    // the pixels move out of the platform bitmap (to memory, or a temporary file when large), which goes
+    layer->DropPlatformBitmap(ieTempFile);
   } else {
-    TIEBitmap pixels;
-    pixels.Assign(IEBitmap);
-    Bitmap = new ui::TBitmap();
-    Bitmap->SetPixelFormat(ui::pf24bit);
-    BitmapAdapter = new TIETBitmapAdapter(Bitmap);
-    IEBitmap->AttachTBitmap(BitmapAdapter, true);
-    IEBitmap->Assign(&pixels);
+    layer->MakePlatformBitmap();
   }
+  Bitmap = layer->GetPlatformBitmap();
   LegacyBitmap = value;
   NotifyBitmapChangeHandlers();
   UpdateView();
@@ -329,18 +332,18 @@ int TImageryView::ResumePaintingQuietly() {
   return PaintLock;
 }
 
-void TImageryView::SyncLayers() {
-  // The view has one layer: its image, whose size is the view's.
-  ImageWidth = IEBitmap->GetImageWidth();
-  ImageHeight = IEBitmap->GetImageHeight();
-}
-
 void TImageryView::UpdateView() {
   if (UpdateLock > 0 || InState(ui::csDesigning) || !IEBitmap) return;
   if ((ComponentState() & ~uint32_t(ui::csFreeNotification)) != 0) return;
   Updating = true;
   try {
     SyncLayers();
+    // the combined mask alphas follow the pixels and places the update reports
+    for (TIELayer* layer : Layers) {
+      delete layer->MaskedAlpha;
+      layer->MaskedAlpha = nullptr;
+    }
+    ClearFilterCache();
     if ((AutoStretch || AutoShrink || AutoFit) && ImageWidth != 0 && ImageHeight != 0) ApplyAutoZoom();
     if (ImageWidth != LastImageWidth || ImageHeight != LastImageHeight) {
       LastImageWidth = ImageWidth;
@@ -404,108 +407,3 @@ void TImageryView::ShowTemporaryCursor(int id) {
   if (ui::Screen) ::SetCursor(ui::Screen->GetCursors(id));
 }
 
-// ---- painting and messages ----
-
-void TImageryView::Paint() {
-  try {
-    if (!HandleAllocated() || !IEBitmap) return;
-    const int vw = GetViewportWidth(), vh = GetViewportHeight();
-    if (!HasParentWindow() || vw == 0 || vh == 0) return;
-    if (PaintLock == 0) {
-      RECT r{0, 0, vw, vh};
-      if (!FullRepaintPending) {
-        r = Canvas()->ClipRect();
-        if (r.right == 0) r.right = vw;
-        if (r.bottom == 0) r.bottom = vh;
-      }
-      DrawBackBufferToScreen(r);
-    }
-    FullRepaintPending = false;
-    if (OnPaint) OnPaint(this);
-    if (HasOwner && CursorPending) {
-      SetCursorValue(Cursor);
-      CursorPending = false;
-    }
-  } catch (...) {
-    // a paint that fails shows what it drew so far; it must not take the window procedure down
-  }
-}
-
-void TImageryView::DrawBackBufferToScreen(const RECT& r) {
-  if (!HasParentWindow() || !BackBuffer) return;
-  const int vw = GetViewportWidth(), vh = GetViewportHeight();
-  if (BackBuffer->GetImageWidth() != vw || BackBuffer->GetImageHeight() != vh) {
-    BackBuffer->Allocate(vw, vh, ie24RGB);
-    BackBufferDirty = true;
-  }
-  if (BackBufferDirty) {
-    ComposeBackBuffer();
-    BackBufferDirty = false;
-  }
-  const int w = std::min(int(r.right - r.left), vw), h = std::min(int(r.bottom - r.top), vh);
-  HDC src = BackBuffer->GetTBitmap()->GetDC();
-  BitBlt(Canvas()->GetHandle(), r.left, r.top, w, h, src, r.left, r.top, SRCCOPY);
-}
-
-void TImageryView::ComposeBackBuffer() {
-  // Background, then the visible part of the image at the view's zoom and origin.
-  const bool hasImage = !IEBitmap->IsEmpty();
-  if (hasImage) {
-    UpdateViewExtents();
-    UpdateSourceRect();
-    UpdateCoordinateTables();
-  }
-  const bool drawImage = hasImage && DrawnWidth > 0 && DrawnHeight > 0 && SrcW > 0 && SrcH > 0;
-  TIEPlatformBitmap* target = BackBuffer->GetTBitmap();
-  auto* adapter = dynamic_cast<TIETBitmapAdapter*>(target);
-  if (adapter) {
-    const int x1 = drawImage ? CenterOffsetX : 0, y1 = drawImage ? CenterOffsetY : 0;
-    const int x2 = drawImage ? CenterOffsetX + DrawnWidth : 0, y2 = drawImage ? CenterOffsetY + DrawnHeight : 0;
-    IEDrawBackground(InState(ui::csDesigning), adapter->GetCanvas(), target, BackgroundStyle, Background, 0, 0,
-                     BackBuffer->GetImageWidth(), BackBuffer->GetImageHeight(), x1, y1, x2, y2, ChessboardSize,
-                     ChessboardBrushStyle, GradientEndColor, WallPaper, WallPaperStyle);
-    GdiFlush();
-  } else {
-    BackBuffer->Fill(double(ui::ColorToRGB(Background)));
-  }
-  if (!drawImage) return;
-  const RECT clip{0, 0, BackBuffer->GetImageWidth() - 1, BackBuffer->GetImageHeight() - 1};
-  IERenderZoomedInto(IEBitmap, BackBuffer, nullptr, &clip, CenterOffsetX, CenterOffsetY, DrawnWidth, DrawnHeight,
-                     SrcX, SrcY, SrcW, SrcH, EnableAlphaChannel && IEBitmap->AlphaPresent(), false, 255,
-                     ieboNormal);
-}
-
-void TImageryView::WndProc(ui::TMessage& m) {
-  switch (m.Msg) {
-    case WM_ERASEBKGND:
-      m.Result = 0;  // the back buffer covers everything
-      return;
-    case WM_SIZE:
-      StopTransition();
-      inherited::WndProc(m);
-      if (!Updating) {
-        UpdateReason = 4;
-        UpdateView();
-      }
-      return;
-    case WM_HSCROLL:
-    case WM_VSCROLL:
-      inherited::WndProc(m);
-      HandleScrollMessage(m.Msg == WM_HSCROLL, m);
-      return;
-    case WM_MOUSEWHEEL:
-      inherited::WndProc(m);
-      HandleMouseWheel(m);
-      return;
-    case IEM_UPDATEVIEW:
-      UpdateView();
-      return;
-    case IEM_PROGRESS:
-      if (OnProgress) OnProgress(this, int(m.WParam));
-      return;
-    case IEM_FINISHWORK:
-      if (OnFinishWork) OnFinishWork(this);
-      return;
-  }
-  inherited::WndProc(m);
-}

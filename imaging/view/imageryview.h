@@ -14,12 +14,17 @@
 #include "ieviewsettings.h"
 
 class TIEBitmap;
+struct TIEFilterCache;
+class TIELayer;
 class TIEMask;
+class TIEStream;
+struct TIERenderTables;
 class TIETBitmapAdapter;
 class TImageryIO;
 class TImageryProc;
 class TIETransitionEffects;
 enum TIEUndoSource : uint8_t;
+enum TResampleFilter : uint8_t;
 namespace ui {
 class TPicture;
 class TTimer;
@@ -32,6 +37,14 @@ enum TIEBackgroundStyle : uint8_t {
 };
 enum TIEWallPaperStyle : uint8_t { iewoNormal, iewoStretch, iewoTile };
 
+// (Sender, canvas, rectangle to paint, handled: set True to skip the view's own background)
+using TIEDrawBackgroundEvent = std::function<void(void* Sender, ui::TCanvas* canvas, const RECT& rect, bool& handled)>;
+// (Sender, canvas, the viewport's rectangle)
+using TIEDrawCanvasEvent = std::function<void(void* Sender, ui::TCanvas* canvas, const RECT& rect)>;
+// (Sender, character code, shift state, handled: True takes the key for the control)
+using TIESpecialKeyEvent = std::function<void(void* Sender, int charCode, int shift, bool& handled)>;
+// (Sender, virtual key, key data, key down)
+using TIEVirtualKeyEvent = std::function<void(void* Sender, unsigned virtualKey, LPARAM keyData, bool keyDown)>;
 // (Sender, change: 0 origin, 1 zoom)
 using TViewChangeEvent = std::function<void(void* Sender, int change)>;
 // (Sender, change: 0 origin x, 1 origin y, 2 zoom, new value)
@@ -213,6 +226,84 @@ class TImageryView : public TIEView {
   ui::TNotifyEvent OnImageChange;
   ui::TNotifyEvent OnPaint;
 
+  // ---- layers ----
+  // Layer 0 is the image; the working bitmap (GetIEBitmap, what the I/O and processing components
+  // work on) is always the current layer's bitmap.
+  int GetLayerCount() const { return int(Layers.size()); }
+  TIELayer* GetLayer(int index);  // std::out_of_range outside 0 .. count - 1
+  TIELayer* GetCurrentLayer() { return Layers[size_t(CurrentLayer)]; }
+  int GetCurrentLayerIndex() const { return CurrentLayer; }
+  // Out of range or already current: nothing. A layer that may not be selected passes the choice down
+  // to the nearest selectable one (layer 0 at last).
+  virtual void SetCurrentLayer(int index);
+  // A new current layer of the working bitmap's size, format and location, filled with Background,
+  // appended; returns its index.
+  int AddLayer();
+  // Removes the layer, and the mask layer right above it; layer 0 and bad indexes are left alone
+  // while only one layer exists / the index is out of range.
+  void RemoveLayer(int index);
+  // Only layer 0 stays, with its defaults (no frame, locked), filled with Background.
+  void ClearLayers();
+  // Stores the working bitmap into its layer and takes the image size from layer 0 (with
+  // SyncLayerSizes, enlarges every layer to the largest, the new area transparent).
+  void SyncLayers();
+  // The topmost visible layer whose drawn rectangle holds the client point and whose pixel there is
+  // not fully transparent; -1 for none.
+  int FindLayerAt(int x, int y, bool honourSelectable);
+  bool IsPointInLayer(int x, int y, int index);
+  // index -1: every layer. Bake the display size, crop to the opaque area, bake the rotation.
+  void ApplyLayerSizes(int index);
+  void CropLayersToOpaque(int index);
+  void ApplyLayerRotations(int index);
+  bool SelectableLayersOnly = true;
+  bool SyncLayerSizes = false;
+  bool ShowAllLayerBoxes = false;
+  // The area outside layer 0: 0 shown normally; 1 upper layers at opacity OutsideImageValue there;
+  // 2 a grey checker over it; 3 lightened by OutsideImageValue.
+  uint8_t OutsideImageMode = 0;
+  int OutsideImageValue = 60;
+  bool LayersRotationAntialias = false;
+  uint8_t LayersRotationAntialiasMode = 0;
+
+  // ---- compositing ----
+  // Composes the layers into `dest` (24-bit) at the view's zoom and origin: background (when asked),
+  // each visible layer through its alpha, mask, opacity and blend operation. tables: the row table of
+  // dest or nullptr; clip: the rectangle to refresh or nullptr.
+  virtual void DrawLayers(TIEBitmap* dest, TIERenderTables* tables, const RECT* clip, bool drawBackground,
+                          bool drawBoxes);
+  // Sizes dest to hold every layer (layers left of or above layer 0 move it right and down) and
+  // composes them at 100 %.
+  void DrawLayersTo(TIEBitmap* dest);
+  // All layers become layer 0's pixels (24-bit).
+  void MergeAllLayers();
+  TResampleFilter GetZoomFilter() const { return ZoomFilter; }
+  void SetZoomFilterValue(TResampleFilter filter);
+  TIEDrawBackgroundEvent OnDrawBackground;
+
+  // ---- layer stream ----
+  // formatCode: -1 zlib-compressed raw dumps, -2 raw dumps, else the file type each image is stored
+  // in (1 is stored as 8).
+  void SaveLayersToStream(TIEStream& stream, int formatCode);
+  // False when the stream is not a layer stream; a damaged one raises after keeping the layers read.
+  bool LoadLayersFromStream(TIEStream& stream);
+  bool LoadLayersFromFile(const std::wstring& fileName);
+
+  // ---- painting ----
+  bool UseDrawDib = false;  // transfer with DrawDib whatever the screen depth
+  bool GetDrawVersion() const { return DrawVersion; }
+  void SetDrawVersionValue(bool value);
+  // Marks the back buffer for recomposition and invalidates r (nullptr: all) without erasing: for what
+  // is drawn over the layers. New pixels in a layer bitmap are shown through UpdateView.
+  void InvalidateRectDirty(const RECT* r);
+  ui::TBitmap* GetBackBufferBitmap();
+  TIEBitmap* GetBackBuffer() { return BackBuffer; }
+  ui::TNotifyEvent OnDrawBackBuffer;
+  TIEDrawCanvasEvent OnDrawCanvas;
+  ui::TNotifyEvent OnDShowNewFrame;
+  ui::TNotifyEvent OnDShowEvent;
+  TIESpecialKeyEvent OnSpecialKey;
+  TIEVirtualKeyEvent OnVirtualKey;
+
   // ---- cursors ----
   int GetViewCursor() const { return Cursor; }
   int GetBaseCursor() const { return BaseCursor; }
@@ -226,7 +317,7 @@ class TImageryView : public TIEView {
   void Paint() override;
   // Paints the back buffer's rectangle r onto the window, recomposing the buffer when it is dirty.
   void DrawBackBufferToScreen(const RECT& r);
-  void ComposeBackBuffer();
+  void DrawVersionText();
   void DoViewChange(int change);
   void DoViewChanging(int change, double value);
   void PaintView();  // schedules a repaint unless painting is suspended
@@ -236,8 +327,20 @@ class TImageryView : public TIEView {
   void AssignPlatformBitmap(ui::TBitmap* source);
   void SetZoomFactors();
   void ApplyAutoZoom();
-  void SyncLayers();
   void ClampOriginAndSetScrollBars();
+  // the working bitmap becomes the layer's, and the view's platform bitmap the one behind it
+  void TakeLayerBitmap(TIELayer* layer);
+  // a video is shown in the current layer's place: the I/O component's video object renders into the
+  // view and its graph runs
+  bool VideoShown();
+  void DrawBackground(TIEBitmap* dest, const RECT* clip);
+  void DrawOneLayer(int index, TIEBitmap* dest, TIERenderTables* tables, const RECT* clip, bool& first,
+                    bool drawBackground);
+  void PrepareMaskedAlpha(TIELayer* layer, TIELayer* mask);
+  // the kept filtered parts of layer bitmaps, or nullptr for a source that must not be kept
+  TIEFilterCache* FilterCacheFor(bool transient);
+  void ClearFilterCache();
+  void ShadeOutsideImage(TIEBitmap* dest);
   void SetUpScrollBar(int bar, int max, int viewport);
   void ScrollAxis(bool horizontal, int action, int value);
   void HandleScrollMessage(bool horizontal, ui::TMessage& m);
@@ -289,9 +392,15 @@ class TImageryView : public TIEView {
   ui::TTimer* SmoothTimer = nullptr;
   int SmoothTargetX = 0, SmoothTargetY = 0;
 
-  ui::TBitmap* Bitmap = nullptr;               // the view's own 24-bit bitmap (legacy storage)
-  TIETBitmapAdapter* BitmapAdapter = nullptr;  // puts Bitmap behind IEBitmap
-  TIEBitmap* IEBitmap = nullptr;
+  ui::TBitmap* Bitmap = nullptr;  // the platform bitmap behind the working bitmap, or nullptr
+  TIEBitmap* IEBitmap = nullptr;  // the working bitmap: the current layer's
+  std::vector<TIELayer*> Layers;  // owned; never empty once created
+  int CurrentLayer = 0;
+  TResampleFilter ZoomFilter{};
+  TIEFilterCache* FilterCache = nullptr;
+  bool DrawVersion = false;
+  HANDLE DrawDibHandle = nullptr;
+  HWND DShowWindow = nullptr;
   TIEBitmap* BackBuffer = nullptr;
   TIEMask* SelectionMask = nullptr;
   TImageryIO* IO = nullptr;

@@ -110,6 +110,14 @@ TEST(IEGeom, SnapRotateAndPolygons) {
   POINT q[1] = {{20, 10}};
   IERotatePoints(q, 0, 180, 10, 10);
   EXPECT_EQ(q[0].x, 0); EXPECT_EQ(q[0].y, 10);
+  // a quarter turn lands on whole pixels, not one short of them (cos 90 degrees is not exactly 0)
+  POINT corners[4] = {{0, 0}, {20, 0}, {20, 10}, {0, 10}};
+  IERotatePoints(corners, 3, 90, 10, 5);
+  const POINT turned[4] = {{5, 15}, {5, -5}, {15, -5}, {15, 15}};
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(turned[k].x, corners[k].x) << k;
+    EXPECT_EQ(turned[k].y, corners[k].y) << k;
+  }
 
   const POINT square[] = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
   EXPECT_TRUE(IEPointInPolygon(0, 5, square, 3));    // left edge inside
