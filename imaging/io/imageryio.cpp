@@ -196,7 +196,6 @@ TImageryIO::~TImageryIO() {
   DirectShow.reset();
   Wia.reset();
   CloseHandle(ThreadEvent);
-  delete DirectShow;
   if (OwnsBitmap) delete IEBitmap;
   DeleteCriticalSection(&ThreadLock);
 }
@@ -206,16 +205,8 @@ HWND TImageryIO::ViewWindow() const {
   return AttachedImagery->GetHandle();
 }
 
-TIEDirectShow* TImageryIO::GetDirectShow() {
-  if (!DirectShow) {
-    DirectShow = new TIEDirectShow();
-    if (AttachedImagery) DirectShow->SetNotifyWindow(ViewWindow(), IEM_DSHOWNEWFRAME, IEM_DSHOWEVENT);
-  }
-  return DirectShow;
-}
-
 void TImageryIO::UpdateDShowNotifyWindow() {
-  if (DirectShow && AttachedImagery) DirectShow->SetNotifyWindow(ViewWindow(), IEM_DSHOWNEWFRAME, IEM_DSHOWEVENT);
+  if (DirectShow && AttachedImagery) DirectShow->SetNotifyWindow(ViewWindow(), IEM_DSHOWNEWFRAME, IEM_DSHOWGRAPHEVENT);
 }
 
 void TImageryIO::AttachBitmap(TIEBitmap* bitmap) {

@@ -24,8 +24,6 @@ constexpr UINT IEM_DSHOWGRAPHEVENT = 8026; // DirectShow: a graph event
 constexpr UINT IEM_PROGRESS = 8027;    // wParam: percentage
 constexpr UINT IEM_FINISHWORK = 8028;  // the operation ended
 // Messages of the video object to the view's window; lParam: the video object.
-constexpr UINT IEM_DSHOWNEWFRAME = 8025;
-constexpr UINT IEM_DSHOWEVENT = 8026;
 
 struct IAVIFile;
 struct IAVIStream;
@@ -123,8 +121,6 @@ class TImageryIO {
   TIEFileFormatCode DetectFileType(const std::wstring& fileName, bool strict);
 
   // ---- video ----
-  // The video object, made on first use and told the attached view's window.
-  TIEDirectShow* GetDirectShow();
   bool HasDirectShow() const { return DirectShow != nullptr; }
   // The attached view's window was re-created: the video object reports to the new one.
   void UpdateDShowNotifyWindow();
@@ -178,7 +174,6 @@ class TImageryIO {
   void ApplyParamsDpiToView();  // a loaded image's resolution becomes the attached view's
   HWND ViewWindow() const;  // the attached view's window, when it has one
   TIEBitmap* IEBitmap = nullptr;
-  TIEDirectShow* DirectShow = nullptr;
   bool OwnsBitmap = true;
   TIEView* AttachedImagery = nullptr;
   TIEViewHandlerRecord* ViewHandler = nullptr;  // registration with AttachedImagery

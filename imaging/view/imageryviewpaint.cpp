@@ -219,7 +219,7 @@ void TImageryView::WndProc(ui::TMessage& m) {
       UpdateView();
       return;
     case IEM_DSHOWNEWFRAME:
-    case IEM_DSHOWEVENT: {
+    case IEM_DSHOWGRAPHEVENT: {
       // only this view's own live video object is believed: lParam is just a number to compare
       TIEDirectShow* video = IO && IO->HasDirectShow() ? IO->GetDirectShow() : nullptr;
       if (!video || m.LParam == 0 || reinterpret_cast<TIEDirectShow*>(m.LParam) != video) return;

@@ -215,7 +215,7 @@ TEST_F(PaintedView, VideoMessagesActOnlyOnTheViewsOwnVideoObject) {
   // without an I/O component, with lParam 0 and with a value that is no video object of this view
   PostMessageW(h, IEM_DSHOWNEWFRAME, 0, 0);
   PostMessageW(h, IEM_DSHOWNEWFRAME, 0, LPARAM(0x1234));
-  PostMessageW(h, IEM_DSHOWEVENT, 0, LPARAM(0x1234));
+  PostMessageW(h, IEM_DSHOWGRAPHEVENT, 0, LPARAM(0x1234));
   Pump(2);
   TIEDirectShow* video = view->GetIO()->GetDirectShow();
   EXPECT_EQ(h, video->GetNotifyWindow());
@@ -223,7 +223,7 @@ TEST_F(PaintedView, VideoMessagesActOnlyOnTheViewsOwnVideoObject) {
   PostMessageW(h, IEM_DSHOWNEWFRAME, 0, LPARAM(video) + 8);
   // its own object: it has no graph, so nothing is announced, and the frame flag is set again
   PostMessageW(h, IEM_DSHOWNEWFRAME, 0, LPARAM(video));
-  PostMessageW(h, IEM_DSHOWEVENT, 0, LPARAM(video));
+  PostMessageW(h, IEM_DSHOWGRAPHEVENT, 0, LPARAM(video));
   Pump(2);
   EXPECT_EQ(0, frames);
   EXPECT_EQ(0, events);
