@@ -14,6 +14,7 @@
 #include "ieexifglue.h"
 #include "ieico.h"
 #include "ienetdownload.h"
+#include "ielayer.h"
 #include "ielayerstream.h"
 #include "imageryview.h"
 #include "iej2000.h"
@@ -477,9 +478,47 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
   return true;
 }
 
+namespace {
+// Copies a PSD layer record into a view's layer (the bitmap is taken over).
+void TakePSDLayer(TIEPSDLayer& from, TIELayer* to) {
+  to->Bitmap->Assign(from.Bitmap.get());
+  to->PosX = from.PosX;
+  to->PosY = from.PosY;
+  to->Width = from.Width;
+  to->Height = from.Height;
+  to->Transparency = from.Transparency;
+  to->Visible = from.Visible;
+  to->ClipToImage = from.ClipToImage;
+  to->IsMask = from.IsMask;
+  to->UseResampleFilter = from.UseResampleFilter;
+  to->ResampleFilter = from.ResampleFilter;
+  to->Name = from.Name;
+}
+}  // namespace
+
 void TImageryIO::ReadPSD(TIEStream& stream, TIEBitmap* bitmap, TIECodecProgress& progress) {
+  // Layers go into an attached view, on the view's own thread only (its layers belong to its window).
+  auto* view = dynamic_cast<TImageryView*>(AttachedImagery);
+  const bool intoView = bitmap && view && Params.PSDLoadLayers && !InsideIOThread();
+  if (intoView && Params.PSDReplaceLayers) view->ClearLayers();
   TIEPSDLayerList layers;
-  IEPSDRead(stream, bitmap, Params, progress, false, &layers);
+  IEPSDRead(stream, intoView ? view->GetIEBitmap() : bitmap, Params, progress, intoView, &layers);
+  if (intoView && !layers.empty() && !Aborting) {
+    int target = 0;
+    if (!Params.PSDReplaceLayers) target = view->AddLayer();
+    TIELayer* t = view->GetLayer(target);
+    if (layers[0].PosX != 0 || layers[0].PosY != 0) {
+      // a first layer off the origin gets a transparent canvas of the image's size beneath it
+      t->SetDefaults();
+      t->Bitmap->Allocate(std::max(Params.Width, 1), std::max(Params.Height, 1), ie24RGB);
+      t->Bitmap->GetAlphaChannel()->Fill(0);
+      t = view->GetLayer(view->AddLayer());
+    }
+    TakePSDLayer(layers[0], t);
+    for (size_t i = 1; i < layers.size(); ++i) TakePSDLayer(layers[i], view->GetLayer(view->AddLayer()));
+    view->UpdateView();
+    return;
+  }
   // A single layer read along with the merged image gives the image its transparency, placed at the
   // layer's position.
   if (!bitmap || layers.size() != 1 || Params.ReadThumbnail || !layers[0].Bitmap->AlphaPresent()) return;
@@ -498,6 +537,40 @@ void TImageryIO::ReadPSD(TIEStream& stream, TIEBitmap* bitmap, TIECodecProgress&
       if (tx >= 0 && tx < w) d[tx] = s[x];
     }
   }
+}
+
+void TImageryIO::WritePSD(TIEStream& stream, TIECodecProgress& progress) {
+  auto* view = dynamic_cast<TImageryView*>(AttachedImagery);
+  TIEPSDLayerList layers;
+  if (!view || InsideIOThread()) {
+    IEPSDWrite(stream, Params, progress, IEBitmap, layers);
+    return;
+  }
+  // Copies of the layers (the writer converts and resizes them) and all of them drawn together, in
+  // layer 0's pixel format.
+  view->SyncLayers();
+  for (int i = 0; i < view->GetLayerCount(); ++i) {
+    TIELayer* l = view->GetLayer(i);
+    TIEPSDLayer r;
+    r.Bitmap.reset(new TIEBitmap);
+    r.Bitmap->Assign(l->Bitmap);
+    r.PosX = l->PosX;
+    r.PosY = l->PosY;
+    r.Width = l->Width;
+    r.Height = l->Height;
+    r.Transparency = l->Transparency;
+    r.Visible = l->Visible;
+    r.ClipToImage = l->ClipToImage;
+    r.IsMask = l->IsMask;
+    r.UseResampleFilter = l->UseResampleFilter;
+    r.ResampleFilter = l->ResampleFilter;
+    r.Name = l->Name;
+    layers.push_back(std::move(r));
+  }
+  TIEBitmap merged;
+  view->DrawLayersTo(&merged);
+  merged.SetPixelFormat(view->GetLayer(0)->Bitmap->GetPixelFormat());
+  IEPSDWrite(stream, Params, progress, &merged, layers);
 }
 
 bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
@@ -520,11 +593,7 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffPS: IEPSWrite(stream, bmp, Params, progress); break;
     case iffPDF: IEPDFWrite(stream, bmp, Params, progress); break;
     case iffHDP: IEHDPWrite(stream, bmp, Params, progress); break;
-    case iffPSD: {
-      TIEPSDLayerList none;
-      IEPSDWrite(stream, Params, progress, &bmp, none);
-      break;
-    }
+    case iffPSD: WritePSD(stream, progress); break;
     case iffTIFF: IETIFFWrite(stream, false, &bmp, Params, progress); break;
     case iffPXM:
     case iffWBMP:

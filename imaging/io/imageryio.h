@@ -160,6 +160,7 @@ class TImageryIO {
   bool WriteFormat(TIEFileFormatCode type, TIEStream& stream);
   // The merged image (nullptr: parameters only); a single layer's transparency goes to its alpha.
   void ReadPSD(TIEStream& stream, TIEBitmap* bitmap, TIECodecProgress& progress);
+  void WritePSD(TIEStream& stream, TIECodecProgress& progress);
   void LoadFile(const std::wstring& fileName, TIEFileFormatCode type);
   void SaveFile(const std::wstring& fileName, TIEFileFormatCode type);
   void LoadStream(TIEStream& stream, TIEFileFormatCode type);
