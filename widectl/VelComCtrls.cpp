@@ -2,6 +2,7 @@
 // up-down control.
 #include "VelComCtrls.h"
 
+#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -334,6 +335,32 @@ void TVelCustomListView::WideFindItem(TMessage& m) {
   restore();
 }
 
+void TVelCustomListView::WideInfoTip(TMessage& m) {
+  // The library answers the 8-bit form of the request; its record gets an 8-bit buffer of its own,
+  // since the control's buffer takes wide characters.
+  auto& wide = *reinterpret_cast<NMLVGETINFOTIPW*>(m.LParam);
+  if (!wide.pszText || wide.cchTextMax <= 0) return;
+  const std::string offered = WideToAnsi(wide.pszText);
+  std::vector<char> buffer(std::max(offered.size() + 1, static_cast<size_t>(wide.cchTextMax) * 2));
+  std::copy(offered.begin(), offered.end(), buffer.begin());
+  NMLVGETINFOTIPA ansi = {};
+  ansi.hdr = wide.hdr;
+  ansi.hdr.code = static_cast<UINT>(LVN_GETINFOTIPA);
+  ansi.dwFlags = wide.dwFlags;
+  ansi.pszText = buffer.data();
+  ansi.cchTextMax = static_cast<int>(buffer.size());
+  ansi.iItem = wide.iItem;
+  ansi.iSubItem = wide.iSubItem;
+  ansi.lParam = wide.lParam;
+  TMessage asAnsi = m;
+  asAnsi.LParam = reinterpret_cast<LPARAM>(&ansi);
+  inherited::WndProc(asAnsi);
+  m.Result = asAnsi.Result;
+  if (std::string(ansi.pszText) == offered) return;  // left as the control offered it
+  const std::wstring tip = AnsiToWide(ansi.pszText);
+  WideStrLCopy(wide.pszText, tip.c_str(), static_cast<size_t>(wide.cchTextMax - 1));
+}
+
 void TVelCustomListView::BeginLabelEdit(TMessage& m) {
   const auto& info = *reinterpret_cast<const NMLVDISPINFOW*>(m.LParam);
   m.Result = CanEdit(ItemOfRecord(info.item)) ? 0 : 1;
@@ -470,6 +497,10 @@ void TVelCustomListView::WndProc(TMessage& m) {
         }
         if (header->code == static_cast<UINT>(LVN_ODFINDITEMW)) {
           WideFindItem(m);
+          return;
+        }
+        if (header->code == static_cast<UINT>(LVN_GETINFOTIPW)) {
+          WideInfoTip(m);
           return;
         }
         if (header->code == static_cast<UINT>(LVN_ENDLABELEDITW)) {

@@ -164,6 +164,7 @@ class TVelCustomListView : public ui::TCustomListView, public IWideCustomListCon
   TVelListItem* ItemOfRecord(const LVITEMW& item) const;
   void WideDisplayInfo(ui::TMessage& m);
   void WideFindItem(ui::TMessage& m);
+  void WideInfoTip(ui::TMessage& m);
   void BeginLabelEdit(ui::TMessage& m);
   void EndLabelEdit(const NMLVDISPINFOW& info);
   // The window procedure put on the control's in-place edit window while a caption is edited.

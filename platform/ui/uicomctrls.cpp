@@ -779,6 +779,14 @@ void TCustomListView::WndProc(TMessage& m) {
           }
           return;
         }
+        case LVN_GETINFOTIPA: {
+          auto* nm = reinterpret_cast<NMLVGETINFOTIPA*>(m.LParam);
+          if (!OnInfoTip || !nm->pszText || nm->cchTextMax <= 0 || nm->iItem < 0 || nm->iItem >= items_->Count()) return;
+          std::string tip = nm->pszText;
+          OnInfoTip(this, items_->Item(nm->iItem), tip);
+          lstrcpynA(nm->pszText, tip.c_str(), nm->cchTextMax);
+          return;
+        }
         case NM_CLICK:
           Click();
           return;

@@ -328,6 +328,37 @@ TEST_F(ComCtrls, CheckBoxesBringSubItemImagesAndInfoTips) {
   EXPECT_EQ(exStyle() & (extra | LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES), extra | LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES);
 }
 
+TEST_F(ComCtrls, InfoTipRequestAnsweredInTheWideBuffer) {
+  auto ask = [&](int row, const std::wstring& offered, int bufferChars) {
+    std::wstring buffer(static_cast<size_t>(bufferChars), L'\0');
+    std::copy(offered.begin(), offered.end(), buffer.begin());
+    NMLVGETINFOTIPW info = {};
+    info.hdr.hwndFrom = list->GetHandle();
+    info.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(list->GetHandle()));
+    info.hdr.code = static_cast<UINT>(LVN_GETINFOTIPW);
+    info.pszText = &buffer[0];
+    info.cchTextMax = bufferChars;
+    info.iItem = row;
+    SendMessageW(form->GetHandle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+    return std::wstring(buffer.c_str());
+  };
+  // Without a handler the control's own text stays, wide characters and all.
+  EXPECT_EQ(ask(3, Row(3), 80), Row(3));
+
+  TListItem* tipped = nullptr;
+  std::string offered;
+  list->OnInfoTip = [&](TObject*, TListItem* item, std::string& tip) {
+    tipped = item;
+    offered = tip;
+    tip = "Row " + std::to_string(item->Index()) + " of twelve";
+  };
+  EXPECT_EQ(ask(3, L"\u00E9t\u00E9", 80), L"Row 3 of twelve");
+  EXPECT_EQ(tipped, list->Item(3));
+  EXPECT_EQ(offered, WideToAnsi(L"\u00E9t\u00E9"));
+  // A tip longer than the buffer is cut to what fits, terminated.
+  EXPECT_EQ(ask(7, L"", 6), L"Row 7");
+}
+
 TEST_F(ComCtrls, CopySelectionGivesWideCaptionsInItemOrder) {
   list->SetMultiSelect(true);
   TStringList a, b, c;
