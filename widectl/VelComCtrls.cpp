@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "VelControls.h"
+#include "VelGraphics.h"
 #include "VelStdCtrls.h"
 #include "VelSysUtils.h"
 #include "VelWideStrUtils.h"
@@ -312,6 +313,15 @@ int TVelCustomListView::WideDataFind(TItemFind find, const std::wstring& findStr
   else if (inherited::OnDataFind)
     inherited::OnDataFind(this, find, WideToAnsi(findString), findPosition, findData, startIndex, direction, wrap, index);
   return index;
+}
+
+void TVelCustomListView::DrawItem(TListItem* item, const RECT& r, unsigned state) {
+  if (OnDrawItem) {
+    OnDrawItem(this, item, r, state);
+    return;
+  }
+  Canvas()->FillRect(r);
+  if (item) WideCanvasTextOut(Canvas(), r.left + 2, r.top, static_cast<TVelListItem*>(item)->GetCaption());
 }
 
 void TVelCustomListView::WideFindItem(TMessage& m) {

@@ -155,6 +155,8 @@ class TVelCustomListView : public ui::TCustomListView, public IWideCustomListCon
   bool OwnerDataFetch(ui::TListItem* item, unsigned request) override;
   int OwnerDataFind(ui::TItemFind find, const std::string& findString, const POINT& findPosition, void* findData,
                     int startIndex, ui::TSearchDirection direction, bool wrap) override;
+  // An owner-drawn row without OnDrawItem: the rectangle filled and the wide caption written.
+  void DrawItem(ui::TListItem* item, const RECT& r, unsigned state) override;
   // The row the wide OnDataFind names, else the 8-bit one (with the text in 8 bits); -1 without either.
   virtual int WideDataFind(ui::TItemFind find, const std::wstring& findString, const POINT& findPosition,
                            void* findData, int startIndex, ui::TSearchDirection direction, bool wrap);

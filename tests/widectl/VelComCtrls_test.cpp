@@ -16,6 +16,7 @@
 #include "VelControls.h"
 #include "VelForms.h"
 #include "VelStdCtrls.h"
+#include "surface.h"
 #include "uiforms.h"
 
 using namespace ui;
@@ -389,6 +390,34 @@ TEST_F(ComCtrls, CopySelectionGivesWideCaptionsInItemOrder) {
     EXPECT_EQ(plain->GetItems()->Item(i)->GetCaption(), WideToAnsi(Row(rows[i])));
     EXPECT_EQ(plain->GetItems()->Item(i)->Data, data[i]);
   }
+}
+
+TEST_F(ComCtrls, OwnerDrawnRowsShowWideCaptions) {
+  // Two captions with the same 8-bit form ("?"): drawn wide, the two rows differ.
+  list->SetOwnerDraw(true);
+  list->Item(0)->SetCaption(L"\u0436\u0436\u0436");
+  list->Item(1)->SetCaption(L"\u043F\u043F\u043F");
+  ASSERT_EQ(list->Item(0)->TListItem::GetCaption(), list->Item(1)->TListItem::GetCaption());
+  HWND h = list->GetHandle();
+  RECT rows[2];
+  for (int i = 0; i < 2; ++i) {
+    rows[i].left = LVIR_BOUNDS;
+    SendMessageW(h, LVM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&rows[i]));
+  }
+  RECT client;
+  GetClientRect(h, &client);
+  MemorySurface surface(client.right, client.bottom);
+  SendMessageW(h, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(surface.dc()), PRF_CLIENT | PRF_ERASEBKGND);
+  auto rowPixels = [&](const RECT& r) {
+    std::vector<COLORREF> p;
+    for (int y = r.top; y < r.bottom; ++y)
+      for (int x = r.left; x < std::min<LONG>(r.left + 100, client.right); ++x) p.push_back(GetPixel(surface.dc(), x, y));
+    return p;
+  };
+  const std::vector<COLORREF> first = rowPixels(rows[0]), second = rowPixels(rows[1]);
+  ASSERT_EQ(first.size(), second.size());
+  EXPECT_TRUE(std::any_of(first.begin(), first.end(), IsDark)) << "row 0 shows no text";
+  EXPECT_NE(first, second);
 }
 
 TEST_F(ComCtrls, ItemClassMustBeWide) {
