@@ -39,7 +39,8 @@ static std::vector<TPropInfo> ListViewProps() {
           prop::Event("OnData", &T::OnData),
           prop::Event("OnDataFind", &T::OnDataFind),
           prop::Event("OnDrawItem", &T::OnDrawItem),
-          prop::Event("OnCreateItemClass", &T::OnCreateItemClass)};
+          prop::Event("OnCreateItemClass", &T::OnCreateItemClass),
+          prop::Event("OnInfoTip", &T::OnInfoTip)};
 }
 static std::vector<TPropInfo> ProgressProps() {
   using T = TProgressBar;

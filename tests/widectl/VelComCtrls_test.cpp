@@ -206,7 +206,7 @@ TEST_F(ComCtrls, SortsByWideCaptions) {
 }
 
 TEST_F(ComCtrls, OwnerDataShowsAndFindsWideRows) {
-  // Rows whose 8-bit forms are alike ("?"): only the wide texts tell them apart.
+  // Rows with characters outside the code page.
   const std::vector<std::wstring> rows = {L"\u03B1\u03B1", L"\u03B2\u03B2", L"\u4E2D\u6587", L"\u263A"};
   list->SetOwnerData(true);
   list->OnData = [&](TObject*, TListItem* item) {
@@ -223,6 +223,14 @@ TEST_F(ComCtrls, OwnerDataShowsAndFindsWideRows) {
     EXPECT_EQ(CellText(h, i, 1), i % 2 == 0 ? L"\u00B5" + std::to_wstring(i) : L"") << i;
   }
   EXPECT_EQ(list->Item(1)->GetCaption(), rows[1]);
+
+  // A handler that gives only 8-bit texts: the wide text fetched before (of the same 8-bit form)
+  // must not come back.
+  const TLVOwnerDataEvent wide = list->OnData;
+  EXPECT_EQ(CellText(h, 2, 0), rows[2]);
+  list->OnData = [&](TObject*, TListItem* item) { item->SetCaption(WideToAnsi(rows[static_cast<size_t>(item->Index())])); };
+  EXPECT_EQ(CellText(h, 2, 0), AnsiToWide(WideToAnsi(rows[2])));
+  list->OnData = wide;
 
   // The control's search asks the view in the wide form.
   std::wstring asked;
