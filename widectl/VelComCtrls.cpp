@@ -2,14 +2,17 @@
 // up-down control.
 #include "VelComCtrls.h"
 
+#include <algorithm>
 #include <exception>
 #include <vector>
 
 #include "VelControls.h"
+#include "VelGraphics.h"
 #include "VelStdCtrls.h"
 #include "VelSysUtils.h"
 #include "VelWideStrUtils.h"
 #include "uifiler.h"
+#include "uiforms.h"
 
 using namespace ui;
 
@@ -51,6 +54,7 @@ UI_IMPLEMENT_CLASS(TVelListColumn, TListColumn, DefaultFactory<TVelListColumn>, 
 UI_IMPLEMENT_CLASS(TVelListColumns, TListColumns, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TWideSubItems, TVelStringList, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelListItem, TListItem, DefaultFactory<TVelListItem>, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TVelListItems, TListItems, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelCustomListView, TCustomListView, nullptr, WideHintProps<TVelCustomListView>, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelListView, TVelCustomListView, DefaultFactory<TVelListView>, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelProgressBar, TProgressBar, DefaultFactory<TVelProgressBar>, WideHintProps<TVelProgressBar>,
@@ -189,12 +193,50 @@ void TVelListItem::Assign(TPersistent* source) {
   SetCaption(other->GetCaption());
   Data = other->Data;
   SetImageIndex(other->GetImageIndex());
+  SetIndent(other->GetIndent());
+  SetOverlayIndex(other->GetOverlayIndex());
+  SetStateIndex(other->GetStateIndex());
   SetSubItems(other->SubItems());
+  SetChecked(other->GetChecked());
+}
+
+TVelListItems::TVelListItems(TVelCustomListView* owner) : TListItems(owner) {}
+
+void WideListControlAddItem(TCustomListControl* control, const std::wstring& item, TObject* obj) {
+  if (auto* wide = dynamic_cast<IWideCustomListControl*>(control))
+    wide->WideAddItem(item, obj);
+  else
+    control->AddItem(WideToAnsi(item), obj);
 }
 
 // ---- List view ------------------------------------------------------------------------------
 
-TVelCustomListView::TVelCustomListView() { ReplaceColumns(new TVelListColumns(this)); }
+TVelCustomListView::TVelCustomListView() {
+  editTrampoline_ = MakeObjectInstance([this](TMessage& m) { EditWndProc(m); });
+  ReplaceColumns(new TVelListColumns(this));
+}
+
+TVelCustomListView::~TVelCustomListView() {
+  // An edit window still open gets its own procedure back before the trampoline goes.
+  if (editWindow_ && IsWindow(editWindow_) && previousEditProc_)
+    SetWindowLongPtrW(editWindow_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousEditProc_));
+  FreeObjectInstance(editTrampoline_);
+}
+
+TListItems* TVelCustomListView::CreateListItems() { return new TVelListItems(this); }
+
+void TVelCustomListView::WideAddItem(const std::wstring& item, TObject* obj) {
+  TVelListItem* added = AddItem();
+  added->SetCaption(item);
+  added->Data = obj;
+}
+
+void TVelCustomListView::CopySelection(TCustomListControl* destination) {
+  for (int i = 0; i < GetItems()->Count(); ++i) {
+    TVelListItem* item = Item(i);
+    if (item->GetSelected()) WideListControlAddItem(destination, item->GetCaption(), static_cast<TObject*>(item->Data));
+  }
+}
 
 std::wstring TVelCustomListView::GetHintText() const { return WideGetControlHint(const_cast<TVelCustomListView*>(this)); }
 void TVelCustomListView::SetHintText(const std::wstring& value) { WideSetControlHint(this, value); }
@@ -245,7 +287,146 @@ TVelListItem* TVelCustomListView::ItemOfRecord(const LVITEMW& item) const {
     return GetItems()->IndexOf(found) >= 0 ? found : nullptr;
   }
   if (item.iItem >= 0 && item.iItem < GetItems()->Count()) return Item(item.iItem);
+  if (GetOwnerData()) return temporaryItem_;
   return nullptr;
+}
+
+bool TVelCustomListView::OwnerDataFetch(TListItem* item, unsigned request) {
+  // The item stands for another row now: none of its wide texts may outlive the fetch.
+  auto* wide = static_cast<TVelListItem*>(item);
+  wide->caption_.clear();
+  wide->subItems_->TVelStringList::Clear();  // the library has emptied the 8-bit ones
+  return inherited::OwnerDataFetch(item, request);
+}
+
+int TVelCustomListView::OwnerDataFind(TItemFind find, const std::string& findString, const POINT& findPosition,
+                                      void* findData, int startIndex, TSearchDirection direction, bool wrap) {
+  const std::wstring text = pendingFindString_ ? std::wstring(pendingFindString_) : AnsiToWide(findString);
+  return WideDataFind(find, text, findPosition, findData, startIndex, direction, wrap);
+}
+
+int TVelCustomListView::WideDataFind(TItemFind find, const std::wstring& findString, const POINT& findPosition,
+                                     void* findData, int startIndex, TSearchDirection direction, bool wrap) {
+  int index = -1;
+  if (OnDataFind)
+    OnDataFind(this, find, findString, findPosition, findData, startIndex, direction, wrap, index);
+  else if (inherited::OnDataFind)
+    inherited::OnDataFind(this, find, WideToAnsi(findString), findPosition, findData, startIndex, direction, wrap, index);
+  return index;
+}
+
+void TVelCustomListView::DrawItem(TListItem* item, const RECT& r, unsigned state) {
+  if (OnDrawItem) {
+    OnDrawItem(this, item, r, state);
+    return;
+  }
+  Canvas()->FillRect(r);
+  if (item) WideCanvasTextOut(Canvas(), r.left + 2, r.top, static_cast<TVelListItem*>(item)->GetCaption());
+}
+
+void TVelCustomListView::WideFindItem(TMessage& m) {
+  // The library reads the search in its 8-bit form; the wide text waits beside it.
+  auto& record = *reinterpret_cast<NMLVFINDITEMW*>(m.LParam);
+  const wchar_t* text = record.lvfi.psz;
+  pendingFindString_ = (record.lvfi.flags & (LVFI_PARTIAL | LVFI_STRING)) ? text : nullptr;
+  record.lvfi.psz = nullptr;
+  record.hdr.code = static_cast<UINT>(LVN_ODFINDITEMA);
+  auto restore = [&] {
+    record.lvfi.psz = text;
+    record.hdr.code = static_cast<UINT>(LVN_ODFINDITEMW);
+    pendingFindString_ = nullptr;
+  };
+  try {
+    inherited::WndProc(m);
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+}
+
+void TVelCustomListView::WideInfoTip(TMessage& m) {
+  // The library answers the 8-bit form of the request; its record gets an 8-bit buffer of its own,
+  // since the control's buffer takes wide characters.
+  auto& wide = *reinterpret_cast<NMLVGETINFOTIPW*>(m.LParam);
+  if (!wide.pszText || wide.cchTextMax <= 0) return;
+  const std::string offered = WideToAnsi(wide.pszText);
+  std::vector<char> buffer(std::max(offered.size() + 1, static_cast<size_t>(wide.cchTextMax) * 2));
+  std::copy(offered.begin(), offered.end(), buffer.begin());
+  NMLVGETINFOTIPA ansi = {};
+  ansi.hdr = wide.hdr;
+  ansi.hdr.code = static_cast<UINT>(LVN_GETINFOTIPA);
+  ansi.dwFlags = wide.dwFlags;
+  ansi.pszText = buffer.data();
+  ansi.cchTextMax = static_cast<int>(buffer.size());
+  ansi.iItem = wide.iItem;
+  ansi.iSubItem = wide.iSubItem;
+  ansi.lParam = wide.lParam;
+  TMessage asAnsi = m;
+  asAnsi.LParam = reinterpret_cast<LPARAM>(&ansi);
+  inherited::WndProc(asAnsi);
+  m.Result = asAnsi.Result;
+  if (std::string(ansi.pszText) == offered) return;  // left as the control offered it
+  const std::wstring tip = AnsiToWide(ansi.pszText);
+  WideStrLCopy(wide.pszText, tip.c_str(), static_cast<size_t>(wide.cchTextMax - 1));
+}
+
+void TVelCustomListView::BeginLabelEdit(TMessage& m) {
+  const auto& info = *reinterpret_cast<const NMLVDISPINFOW*>(m.LParam);
+  m.Result = CanEdit(ItemOfRecord(info.item)) ? 0 : 1;
+  if (m.Result != 0) return;
+  HWND edit = reinterpret_cast<HWND>(SendMessageW(handle_, LVM_GETEDITCONTROL, 0, 0));
+  if (!edit) return;
+  editWindow_ = edit;
+  previousEditProc_ = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(edit, GWLP_WNDPROC));
+  SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(editTrampoline_));
+}
+
+void TVelCustomListView::EditWndProc(TMessage& m) {
+  HWND edit = editWindow_;
+  WNDPROC previous = previousEditProc_;
+  try {
+    switch (m.Msg) {
+      case WM_KEYDOWN:
+      case WM_SYSKEYDOWN:
+        if (DoKeyDown(m)) return;
+        break;
+      case WM_KEYUP:
+      case WM_SYSKEYUP:
+        if (DoKeyUp(m)) return;
+        break;
+      case WM_CHAR: {
+        MakeCharMessageSafeForAnsi(m);
+        bool handled;
+        try {
+          handled = DoKeyPress(m);
+        } catch (...) {
+          RestoreCharMessage(m);
+          throw;
+        }
+        RestoreCharMessage(m);
+        if (handled) return;
+        break;
+      }
+      case CN_KEYDOWN:
+      case CN_CHAR:
+      case CN_SYSKEYDOWN:
+      case CN_SYSCHAR:
+        WndProc(m);
+        return;
+      case WM_NCDESTROY:
+        // The control is done with this edit window: it leaves with its own procedure.
+        SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+        editWindow_ = nullptr;
+        previousEditProc_ = nullptr;
+        break;
+      default:
+        break;
+    }
+    m.Result = CallWindowProcW(previous, edit, m.Msg, m.WParam, m.LParam);
+  } catch (...) {
+    if (Application) Application->HandleException(this);
+  }
 }
 
 void TVelCustomListView::WideDisplayInfo(TMessage& m) {
@@ -321,8 +502,15 @@ void TVelCustomListView::WndProc(TMessage& m) {
           return;
         }
         if (header->code == static_cast<UINT>(LVN_BEGINLABELEDITW)) {
-          const auto& info = *reinterpret_cast<const NMLVDISPINFOW*>(m.LParam);
-          m.Result = CanEdit(ItemOfRecord(info.item)) ? 0 : 1;
+          BeginLabelEdit(m);
+          return;
+        }
+        if (header->code == static_cast<UINT>(LVN_ODFINDITEMW)) {
+          WideFindItem(m);
+          return;
+        }
+        if (header->code == static_cast<UINT>(LVN_GETINFOTIPW)) {
+          WideInfoTip(m);
           return;
         }
         if (header->code == static_cast<UINT>(LVN_ENDLABELEDITW)) {
@@ -371,6 +559,13 @@ void TVelCustomListView::WndProc(TMessage& m) {
       default:
         break;
     }
+  }
+  if (m.Msg == LVM_SETEXTENDEDLISTVIEWSTYLE && GetCheckboxes()) {
+    // Check boxes come with sub-item images and info tips. A request that names the bits it changes
+    // names these as well, or the control would leave them as they were.
+    const LPARAM extra = LVS_EX_SUBITEMIMAGES | LVS_EX_INFOTIP;
+    m.LParam |= extra;
+    if (m.WParam) m.WParam |= static_cast<WPARAM>(extra);
   }
   inherited::WndProc(m);
 }

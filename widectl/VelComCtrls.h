@@ -84,14 +84,46 @@ class TVelListItem : public ui::TListItem {
 
 // Editing of an item's caption in place ended with S; the handler may change S.
 using TVelLVEditedEvent = ui::TEvent<void(ui::TObject* Sender, TVelListItem* Item, std::wstring& S)>;
+// Owner data: the row that matches FindString (or FindData, FindPosition); Index starts at -1.
+using TVelLVOwnerDataFindEvent =
+    ui::TEvent<void(ui::TObject* Sender, ui::TItemFind Find, const std::wstring& FindString, const POINT& FindPosition,
+                    void* FindData, int StartIndex, ui::TSearchDirection Direction, bool Wrap, int& Index)>;
 
-class TVelCustomListView : public ui::TCustomListView {
+class TVelListItems : public ui::TListItems {
+  UI_DECLARE_CLASS(TVelListItems, ui::TListItems)
+ public:
+  explicit TVelListItems(TVelCustomListView* owner);
+  TVelListItem* Add() { return static_cast<TVelListItem*>(TListItems::Add()); }
+  TVelListItem* Item(int i) const { return static_cast<TVelListItem*>(TListItems::Item(i)); }
+  TVelListItem* operator[](int i) const { return Item(i); }
+};
+
+// Offered by list controls that take an item with a wide caption (see WideListControlAddItem).
+class IWideCustomListControl {
+ public:
+  virtual void WideAddItem(const std::wstring& item, ui::TObject* obj) = 0;
+
+ protected:
+  ~IWideCustomListControl() = default;
+};
+
+// Adds an item to `control`: with its wide caption when the control takes one, else in 8 bits.
+void WideListControlAddItem(ui::TCustomListControl* control, const std::wstring& item, ui::TObject* obj);
+
+class TVelCustomListView : public ui::TCustomListView, public IWideCustomListControl {
   UI_DECLARE_CLASS(TVelCustomListView, ui::TCustomListView)
  public:
   TVelCustomListView();
+  ~TVelCustomListView() override;
   TVelListColumns* GetColumns() const { return static_cast<TVelListColumns*>(inherited::GetColumns()); }
-  TVelListItem* Item(int index) const { return static_cast<TVelListItem*>(GetItems()->Item(index)); }
-  TVelListItem* AddItem() { return static_cast<TVelListItem*>(GetItems()->Add()); }
+  TVelListItems* GetItems() const { return static_cast<TVelListItems*>(inherited::GetItems()); }
+  TVelListItem* Item(int index) const { return GetItems()->Item(index); }
+  using ui::TCustomListView::AddItem;
+  TVelListItem* AddItem() { return GetItems()->Add(); }
+  // A new item with the wide caption `item` and `obj` as Data.
+  void WideAddItem(const std::wstring& item, ui::TObject* obj) override;
+  // Every selected item, in order, goes to `destination` with its wide caption and Data.
+  void CopySelection(ui::TCustomListControl* destination) override;
   // The first selected item, or null.
   TVelListItem* GetSelected() const { return static_cast<TVelListItem*>(inherited::GetSelected()); }
   std::wstring GetHintText() const;
@@ -107,6 +139,8 @@ class TVelCustomListView : public ui::TCustomListView {
 
   // Wide editing of captions in place; without it the library's 8-bit OnEdited sees the text.
   TVelLVEditedEvent OnEdited;
+  // Owner-data search with the wide text; without it the library's 8-bit OnDataFind is asked.
+  TVelLVOwnerDataFindEvent OnDataFind;
 
   void WndProc(ui::TMessage& m) override;
   // The item class is TVelListItem unless OnCreateItemClass picks a descendant of it; any other
@@ -117,12 +151,31 @@ class TVelCustomListView : public ui::TCustomListView {
 
  protected:
   void CreateWindowHandle(const ui::TCreateParams& params) override;
+  ui::TListItems* CreateListItems() override;
+  bool OwnerDataFetch(ui::TListItem* item, unsigned request) override;
+  int OwnerDataFind(ui::TItemFind find, const std::string& findString, const POINT& findPosition, void* findData,
+                    int startIndex, ui::TSearchDirection direction, bool wrap) override;
+  // An owner-drawn row without OnDrawItem: the rectangle filled and the wide caption written.
+  void DrawItem(ui::TListItem* item, const RECT& r, unsigned state) override;
+  // The row the wide OnDataFind names, else the 8-bit one (with the text in 8 bits); -1 without either.
+  virtual int WideDataFind(ui::TItemFind find, const std::wstring& findString, const POINT& findPosition,
+                           void* findData, int startIndex, ui::TSearchDirection direction, bool wrap);
 
  private:
   static int CALLBACK WideDefaultCompare(LPARAM item1, LPARAM item2, LPARAM data);
   TVelListItem* ItemOfRecord(const LVITEMW& item) const;
   void WideDisplayInfo(ui::TMessage& m);
+  void WideFindItem(ui::TMessage& m);
+  void WideInfoTip(ui::TMessage& m);
+  void BeginLabelEdit(ui::TMessage& m);
   void EndLabelEdit(const NMLVDISPINFOW& info);
+  // The window procedure put on the control's in-place edit window while a caption is edited.
+  void EditWndProc(ui::TMessage& m);
+  WNDPROC editTrampoline_ = nullptr;
+  HWND editWindow_ = nullptr;
+  WNDPROC previousEditProc_ = nullptr;
+  // The wide text of an owner-data search while the library answers it in 8 bits.
+  const wchar_t* pendingFindString_ = nullptr;
   int wideChangeCount_ = 0;
   bool testingSort_ = false;
   TVelListItem* temporaryItem_ = nullptr;

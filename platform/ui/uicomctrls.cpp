@@ -39,7 +39,8 @@ static std::vector<TPropInfo> ListViewProps() {
           prop::Event("OnData", &T::OnData),
           prop::Event("OnDataFind", &T::OnDataFind),
           prop::Event("OnDrawItem", &T::OnDrawItem),
-          prop::Event("OnCreateItemClass", &T::OnCreateItemClass)};
+          prop::Event("OnCreateItemClass", &T::OnCreateItemClass),
+          prop::Event("OnInfoTip", &T::OnInfoTip)};
 }
 static std::vector<TPropInfo> ProgressProps() {
   using T = TProgressBar;
@@ -777,6 +778,14 @@ void TCustomListView::WndProc(TMessage& m) {
           } else if (nm->uChanged & LVIF_TEXT) {
             Change(item, ctText);
           }
+          return;
+        }
+        case LVN_GETINFOTIPA: {
+          auto* nm = reinterpret_cast<NMLVGETINFOTIPA*>(m.LParam);
+          if (!OnInfoTip || !nm->pszText || nm->cchTextMax <= 0 || nm->iItem < 0 || nm->iItem >= items_->Count()) return;
+          std::string tip = nm->pszText;
+          OnInfoTip(this, items_->Item(nm->iItem), tip);
+          lstrcpynA(nm->pszText, tip.c_str(), nm->cchTextMax);
           return;
         }
         case NM_CLICK:

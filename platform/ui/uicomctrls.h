@@ -158,6 +158,8 @@ using TLVOwnerDataEvent = TEvent<void(TObject* Sender, TListItem* Item)>;
 using TLVOwnerDataFindEvent =
     TEvent<void(TObject* Sender, TItemFind Find, const std::string& FindString, const POINT& FindPosition,
                 void* FindData, int StartIndex, TSearchDirection Direction, bool Wrap, int& Index)>;
+// The tip shown for an item (InfoTip starts with the text the control offers).
+using TLVInfoTipEvent = TEvent<void(TObject* Sender, TListItem* Item, std::string& InfoTip)>;
 // `State` holds the ODS_ bits of the item.
 using TLVDrawItemEvent = TEvent<void(TCustomListView* Sender, TListItem* Item, const RECT& Rect, unsigned State)>;
 // May replace the class of the items the view makes (a descendant of TListItem).
@@ -234,6 +236,7 @@ class TCustomListView : public TCustomListControl {
   TLVOwnerDataFindEvent OnDataFind;
   TLVDrawItemEvent OnDrawItem;
   TLVCreateItemClassEvent OnCreateItemClass;
+  TLVInfoTipEvent OnInfoTip;
 
   // Native side, used by the items and columns.
   void ItemInserted(TListItem* item, int index);

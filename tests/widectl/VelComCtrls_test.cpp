@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "VelControls.h"
 #include "VelForms.h"
 #include "VelStdCtrls.h"
+#include "surface.h"
 #include "uiforms.h"
 
 using namespace ui;
@@ -203,7 +205,231 @@ TEST_F(ComCtrls, SortsByWideCaptions) {
   EXPECT_EQ(list->Item(0)->GetCaption(), expected[3]);
 }
 
+TEST_F(ComCtrls, OwnerDataShowsAndFindsWideRows) {
+  // Rows with characters outside the code page.
+  const std::vector<std::wstring> rows = {L"\u03B1\u03B1", L"\u03B2\u03B2", L"\u4E2D\u6587", L"\u263A"};
+  list->SetOwnerData(true);
+  list->OnData = [&](TObject*, TListItem* item) {
+    auto* wide = static_cast<TVelListItem*>(item);
+    const int i = item->Index();
+    wide->SetCaption(rows[static_cast<size_t>(i)]);
+    if (i % 2 == 0) wide->SubItems()->Add(L"\u00B5" + std::to_wstring(i));
+  };
+  list->GetItems()->SetCount(static_cast<int>(rows.size()));
+  HWND h = list->GetHandle();
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(CellText(h, i, 0), rows[static_cast<size_t>(i)]) << i;
+    // An odd row has no sub-item: nothing of the even row fetched before it may show.
+    EXPECT_EQ(CellText(h, i, 1), i % 2 == 0 ? L"\u00B5" + std::to_wstring(i) : L"") << i;
+  }
+  EXPECT_EQ(list->Item(1)->GetCaption(), rows[1]);
+
+  // A handler that gives only 8-bit texts: the wide text fetched before (of the same 8-bit form)
+  // must not come back.
+  const TLVOwnerDataEvent wide = list->OnData;
+  EXPECT_EQ(CellText(h, 2, 0), rows[2]);
+  list->OnData = [&](TObject*, TListItem* item) { item->SetCaption(WideToAnsi(rows[static_cast<size_t>(item->Index())])); };
+  EXPECT_EQ(CellText(h, 2, 0), AnsiToWide(WideToAnsi(rows[2])));
+  list->OnData = wide;
+
+  // The control's search asks the view in the wide form.
+  std::wstring asked;
+  TItemFind askedFind = ifData;
+  list->OnDataFind = [&](TObject*, TItemFind find, const std::wstring& text, const POINT&, void*, int, TSearchDirection,
+                         bool, int& index) {
+    asked = text;
+    askedFind = find;
+    for (size_t i = 0; i < rows.size(); ++i)
+      if (rows[i].compare(0, text.size(), text) == 0) index = static_cast<int>(i);
+  };
+  auto find = [&](const std::wstring& text, UINT flags) {
+    LVFINDINFOW info = {};
+    info.flags = flags;
+    info.psz = text.c_str();
+    return SendMessageW(h, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&info));
+  };
+  EXPECT_EQ(find(rows[2], LVFI_STRING), 2);
+  EXPECT_EQ(asked, rows[2]);
+  EXPECT_EQ(askedFind, ifExactString);
+  EXPECT_EQ(find(L"\u263A", LVFI_STRING | LVFI_PARTIAL), 3);
+  EXPECT_EQ(askedFind, ifPartialString);
+
+  // Without the wide handler the library's 8-bit one gets the text in 8 bits; without either, no row.
+  list->OnDataFind = nullptr;
+  std::string seen;
+  static_cast<TCustomListView*>(list)->OnDataFind = [&](TObject*, TItemFind, const std::string& text, const POINT&,
+                                                        void*, int, TSearchDirection, bool, int& index) {
+    seen = text;
+    index = 1;
+  };
+  EXPECT_EQ(find(rows[1], LVFI_STRING), 1);
+  EXPECT_EQ(seen, WideToAnsi(rows[1]));
+  static_cast<TCustomListView*>(list)->OnDataFind = nullptr;
+  EXPECT_EQ(find(rows[1], LVFI_STRING), -1);
+}
+
+// The in-place edit window of a caption edit, started by the control itself.
+HWND StartLabelEdit(TVelListView* list, int row) {
+  return reinterpret_cast<HWND>(SendMessageW(list->GetHandle(), LVM_EDITLABELW, static_cast<WPARAM>(row), 0));
+}
+
+TEST_F(ComCtrls, InPlaceEditWindowReachesTheViewsKeyEvents) {
+  list->SetReadOnly(false);
+  std::vector<WORD> keysDown;
+  list->OnKeyDown = [&](TObject*, WORD& key, int) {
+    keysDown.push_back(key);
+    if (key == VK_F2) key = 0;  // swallowed
+  };
+  list->OnKeyPress = [](TObject*, char& key) {
+    if (key == 'x') key = 0;  // swallowed
+  };
+  std::wstring edited;
+  list->OnEdited = [&](TObject*, TVelListItem*, std::wstring& s) { edited = s; };
+
+  HWND edit = StartLabelEdit(list, 4);
+  ASSERT_NE(edit, nullptr);
+  ASSERT_TRUE(IsWindowUnicode(edit));
+  SetWindowTextW(edit, L"");
+  // Characters outside the code page pass whole; a swallowed key never reaches the edit window.
+  for (wchar_t c : std::wstring(L"a\u263Ax\u4E2D")) SendMessageW(edit, WM_CHAR, c, 1);
+  wchar_t text[32] = {};
+  GetWindowTextW(edit, text, 32);
+  EXPECT_STREQ(text, L"a\u263A\u4E2D");
+  SendMessageW(edit, WM_KEYDOWN, VK_F2, 1);
+  EXPECT_EQ(keysDown, std::vector<WORD>{VK_F2});
+
+  // Return ends the edit; the item shows the wide text.
+  SendMessageW(edit, WM_KEYDOWN, VK_RETURN, 1);
+  EXPECT_EQ(edited, L"a\u263A\u4E2D");
+  EXPECT_EQ(list->Item(4)->GetCaption(), L"a\u263A\u4E2D");
+  EXPECT_EQ(CellText(list->GetHandle(), 4, 0), L"a\u263A\u4E2D");
+
+  // An exception of a key handler goes to the application, never through the edit window.
+  list->OnKeyDown = [](TObject*, WORD&, int) { throw std::runtime_error("key handler failed"); };
+  std::string reported;
+  const TExceptionEvent keep = Application->OnException;
+  Application->OnException = [&](TObject* sender, const std::exception& e) {
+    EXPECT_EQ(sender, list);
+    reported = e.what();
+  };
+  edit = StartLabelEdit(list, 5);
+  ASSERT_NE(edit, nullptr);
+  SendMessageW(edit, WM_KEYDOWN, 'Q', 1);
+  Application->OnException = keep;
+  EXPECT_EQ(reported, "key handler failed");
+  list->OnKeyDown = nullptr;
+  SendMessageW(edit, WM_KEYDOWN, VK_ESCAPE, 1);
+
+  // OnEditing may refuse: no edit window.
+  static_cast<TCustomListView*>(list)->OnEditing = [](TObject*, TListItem*, bool& allow) { allow = false; };
+  EXPECT_EQ(StartLabelEdit(list, 6), nullptr);
+}
+
+TEST_F(ComCtrls, CheckBoxesBringSubItemImagesAndInfoTips) {
+  const DWORD extra = LVS_EX_SUBITEMIMAGES | LVS_EX_INFOTIP;
+  auto exStyle = [&] { return static_cast<DWORD>(SendMessageW(list->GetHandle(), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0)); };
+  EXPECT_EQ(exStyle() & (extra | LVS_EX_CHECKBOXES), 0u);
+  list->SetCheckboxes(true);
+  EXPECT_EQ(exStyle() & (extra | LVS_EX_CHECKBOXES), extra | LVS_EX_CHECKBOXES);
+  // Any later change of the extended style keeps them, as does a new window.
+  list->SetGridLines(true);
+  list->SetShowColumnHeaders(false);
+  EXPECT_EQ(exStyle() & (extra | LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES), extra | LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES);
+}
+
+TEST_F(ComCtrls, InfoTipRequestAnsweredInTheWideBuffer) {
+  auto ask = [&](int row, const std::wstring& offered, int bufferChars) {
+    std::wstring buffer(static_cast<size_t>(bufferChars), L'\0');
+    std::copy(offered.begin(), offered.end(), buffer.begin());
+    NMLVGETINFOTIPW info = {};
+    info.hdr.hwndFrom = list->GetHandle();
+    info.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(list->GetHandle()));
+    info.hdr.code = static_cast<UINT>(LVN_GETINFOTIPW);
+    info.pszText = &buffer[0];
+    info.cchTextMax = bufferChars;
+    info.iItem = row;
+    SendMessageW(form->GetHandle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+    return std::wstring(buffer.c_str());
+  };
+  // Without a handler the control's own text stays, wide characters and all.
+  EXPECT_EQ(ask(3, Row(3), 80), Row(3));
+
+  TListItem* tipped = nullptr;
+  std::string offered;
+  list->OnInfoTip = [&](TObject*, TListItem* item, std::string& tip) {
+    tipped = item;
+    offered = tip;
+    tip = "Row " + std::to_string(item->Index()) + " of twelve";
+  };
+  EXPECT_EQ(ask(3, L"\u00E9t\u00E9", 80), L"Row 3 of twelve");
+  EXPECT_EQ(tipped, list->Item(3));
+  EXPECT_EQ(offered, WideToAnsi(L"\u00E9t\u00E9"));
+  // A tip longer than the buffer is cut to what fits, terminated.
+  EXPECT_EQ(ask(7, L"", 6), L"Row 7");
+}
+
+TEST_F(ComCtrls, CopySelectionGivesWideCaptionsInItemOrder) {
+  list->SetMultiSelect(true);
+  TStringList a, b, c;
+  list->Item(9)->Data = &a;
+  list->Item(2)->Data = &b;
+  list->Item(5)->Data = &c;
+  for (int row : {9, 2, 5}) {
+    LVITEMW state = {};
+    state.stateMask = LVIS_SELECTED;
+    state.state = LVIS_SELECTED;
+    SendMessageW(list->GetHandle(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
+  }
+  auto* wide = New<TVelListView>(form);
+  wide->SetParent(form);
+  auto* plain = New<TListView>(form);
+  plain->SetParent(form);
+  list->CopySelection(wide);
+  list->CopySelection(plain);
+  ASSERT_EQ(wide->GetItems()->Count(), 3);
+  ASSERT_EQ(plain->GetItems()->Count(), 3);
+  const int rows[] = {2, 5, 9};
+  const void* data[] = {&b, &c, &a};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(wide->Item(i)->GetCaption(), Row(rows[i]));
+    EXPECT_EQ(CellText(wide->GetHandle(), i, 0), Row(rows[i]));
+    EXPECT_EQ(wide->Item(i)->Data, data[i]);
+    // A control without wide captions gets the 8-bit form.
+    EXPECT_EQ(plain->GetItems()->Item(i)->GetCaption(), WideToAnsi(Row(rows[i])));
+    EXPECT_EQ(plain->GetItems()->Item(i)->Data, data[i]);
+  }
+}
+
+TEST_F(ComCtrls, OwnerDrawnRowsShowWideCaptions) {
+  // Two captions with the same 8-bit form ("?"): drawn wide, the two rows differ.
+  list->SetOwnerDraw(true);
+  list->Item(0)->SetCaption(L"\u0436\u0436\u0436");
+  list->Item(1)->SetCaption(L"\u043F\u043F\u043F");
+  ASSERT_EQ(list->Item(0)->TListItem::GetCaption(), list->Item(1)->TListItem::GetCaption());
+  HWND h = list->GetHandle();
+  RECT rows[2];
+  for (int i = 0; i < 2; ++i) {
+    rows[i].left = LVIR_BOUNDS;
+    SendMessageW(h, LVM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&rows[i]));
+  }
+  RECT client;
+  GetClientRect(h, &client);
+  MemorySurface surface(client.right, client.bottom);
+  SendMessageW(h, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(surface.dc()), PRF_CLIENT | PRF_ERASEBKGND);
+  auto rowPixels = [&](const RECT& r) {
+    std::vector<COLORREF> p;
+    for (int y = r.top; y < r.bottom; ++y)
+      for (int x = r.left; x < std::min<LONG>(r.left + 100, client.right); ++x) p.push_back(GetPixel(surface.dc(), x, y));
+    return p;
+  };
+  const std::vector<COLORREF> first = rowPixels(rows[0]), second = rowPixels(rows[1]);
+  ASSERT_EQ(first.size(), second.size());
+  EXPECT_TRUE(std::any_of(first.begin(), first.end(), IsDark)) << "row 0 shows no text";
+  EXPECT_NE(first, second);
+}
+
 TEST_F(ComCtrls, ItemClassMustBeWide) {
+  EXPECT_NE(As<TVelListItems>(static_cast<TCustomListView*>(list)->GetItems()), nullptr);
   list->OnCreateItemClass = [](TCustomListView*, TClass& cls) { cls = &TListItem::StaticClassInfo; };
   const int before = list->GetItems()->Count();
   EXPECT_THROW(list->AddItem(), EVelInternalError);
