@@ -1,0 +1,237 @@
+// Drawing vector objects into bitmaps: exact pixels with antialiasing off, translucency, highlight,
+// hidden objects, the drawing events, other pixel formats and the software antialias road.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "iebitmap.h"
+#include "iegdiplus.h"
+#include "ievect.h"
+
+using namespace ui;
+
+namespace {
+
+constexpr TColor kWhite = 0xFFFFFF, kBlack = 0x000000, kRed = 0x0000FF;
+
+class Draw : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    view = New<TImageryVect>(nullptr);
+    view->SetObjAntialias(false);
+    image.Allocate(40, 30, ie24RGB);
+    image.SetLocation(ieTBitmap);  // drawn into directly
+    Fill(kWhite);
+  }
+  void TearDown() override { view->Free(); }
+  void Fill(TColor c) {
+    for (int y = 0; y < image.GetImageHeight(); ++y)
+      for (int x = 0; x < image.GetImageWidth(); ++x) image.SetRGB(x, y, Rgb(c));
+  }
+  static TIERGB Rgb(TColor c) { return TIERGB{uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)}; }
+  TColor At(int x, int y) {
+    const TIERGB p = image.GetPixelRGB(x, y);
+    return TColor(p.r | (p.g << 8) | (p.b << 16));
+  }
+  int Add(TIEVKind kind, int x1, int y1, int x2, int y2) {
+    TIEVObjectRecord r;
+    r.Kind = kind;
+    r.X1 = x1, r.Y1 = y1, r.X2 = x2, r.Y2 = y2;
+    r.PenColor = kBlack;
+    return view->AddObject(r);
+  }
+  // Pixels differing from white, as a string of '#' and '.' rows (for messages).
+  int CountNot(TColor c) {
+    int n = 0;
+    for (int y = 0; y < image.GetImageHeight(); ++y)
+      for (int x = 0; x < image.GetImageWidth(); ++x) n += At(x, y) != c;
+    return n;
+  }
+  TImageryVect* view = nullptr;
+  TIEBitmap image;
+};
+
+TEST_F(Draw, OnePixelLineCoversItsRowOnly) {
+  Add(ievkLINE, 5, 10, 20, 10);
+  view->DrawObjectsToBitmap(&image, false);
+  for (int x = 5; x < 20; ++x) EXPECT_EQ(At(x, 10), kBlack) << x;
+  for (int x = 0; x < 40; ++x) {
+    EXPECT_EQ(At(x, 9), kWhite) << x;
+    EXPECT_EQ(At(x, 11), kWhite) << x;
+  }
+  EXPECT_EQ(At(4, 10), kWhite);
+  EXPECT_EQ(At(21, 10), kWhite);
+  EXPECT_EQ(view->GetDrawnCount(), 1);
+}
+
+TEST_F(Draw, FilledBoxHasFrameAndInterior) {
+  const int h = Add(ievkBOX, 5, 5, 14, 9);
+  view->ObjectRecord(h)->BrushColor = kRed;
+  view->ObjectRecord(h)->BrushStyle = bsSolid;
+  view->DrawObjectsToBitmap(&image, false);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const bool inside = x >= 5 && x <= 14 && y >= 5 && y <= 9;
+      const bool frame = inside && (x == 5 || x == 14 || y == 5 || y == 9);
+      const TColor want = frame ? kBlack : inside ? kRed : kWhite;
+      ASSERT_EQ(At(x, y), want) << x << "," << y;
+    }
+}
+
+TEST_F(Draw, LineEndsByShape) {
+  // a plain line's pixels, then the same line with each start shape
+  Add(ievkLINE, 5, 15, 35, 15);
+  view->DrawObjectsToBitmap(&image, false);
+  const int plain = CountNot(kWhite);
+  struct Case {
+    uint8_t shape;
+    bool drawsMore;
+  };
+  for (const Case c : {Case{0, false}, Case{1, true}, Case{2, true}, Case{3, false}, Case{200, false}}) {
+    Fill(kWhite);
+    view->ObjectRecord(IEV_LAST)->StartShape = c.shape;
+    view->ObjectRecord(IEV_LAST)->BrushStyle = bsSolid;
+    view->ObjectRecord(IEV_LAST)->BrushColor = kBlack;
+    view->DrawObjectsToBitmap(&image, false);
+    if (c.drawsMore) {
+      EXPECT_GT(CountNot(kWhite), plain + 20) << int(c.shape);
+      EXPECT_EQ(At(4, 15), kWhite) << int(c.shape);  // nothing beyond the tip
+    } else {
+      EXPECT_EQ(CountNot(kWhite), plain) << int(c.shape);
+    }
+  }
+}
+
+TEST_F(Draw, HighlightAndsTheBrushColour) {
+  for (int y = 0; y < 30; ++y)
+    for (int x = 20; x < 40; ++x) image.SetRGB(x, y, Rgb(kBlack));
+  const int h = Add(ievkBOX, 10, 5, 29, 14);
+  TIEVObjectRecord* r = view->ObjectRecord(h);
+  r->Highlight = true;
+  r->BrushColor = 0x00FFFF;  // yellow
+  r->BrushStyle = bsSolid;
+  view->DrawObjectsToBitmap(&image, false);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const bool inside = x >= 10 && x <= 29 && y >= 5 && y <= 14;
+      const TColor under = x < 20 ? kWhite : kBlack;
+      const TColor want = inside && under == kWhite ? TColor(0x00FFFF) : under;
+      ASSERT_EQ(At(x, y), want) << x << "," << y;
+    }
+  EXPECT_EQ(r->PenWidth, 1);
+}
+
+TEST_F(Draw, HighlightFarOutsideTheImageEndsAndChangesNothing) {
+  const int h = Add(ievkBOX, -2000000, -1500000, -1000000, -1000000);
+  view->ObjectRecord(h)->Highlight = true;
+  view->ObjectRecord(h)->BrushColor = 0x00FFFF;
+  const int h2 = Add(ievkBOX, 30, 20, 3000000, 2000000);  // partly inside: clipped, not shrunk away
+  view->ObjectRecord(h2)->Highlight = true;
+  view->ObjectRecord(h2)->BrushColor = 0x00FFFF;
+  view->DrawObjectsToBitmap(&image, false);
+  EXPECT_EQ(At(29, 19), kWhite);
+  EXPECT_EQ(At(30, 20), TColor(0x00FFFF));
+  EXPECT_EQ(At(39, 29), TColor(0x00FFFF));
+  EXPECT_EQ(CountNot(kWhite), 10 * 10);
+}
+
+TEST_F(Draw, TransparencyBlendsWithWhatIsUnder) {
+  struct Case {
+    TIEVKind kind;
+    int transparency;
+  };
+  // a box blends through the canvas, a text box through the intermediate
+  for (const Case c : {Case{ievkBOX, 128}, Case{ievkTEXT, 128}, Case{ievkBOX, 255}}) {
+    view->RemoveAllObjects();
+    Fill(kWhite);
+    const int h = Add(c.kind, 5, 5, 24, 19);
+    TIEVObjectRecord* r = view->ObjectRecord(h);
+    r->PenColor = kRed;
+    r->BrushColor = kRed;
+    r->BrushStyle = bsSolid;
+    r->Transparency = c.transparency;
+    view->DrawObjectsToBitmap(&image, false);
+    const TIERGB p = image.GetPixelRGB(12, 12);
+    const int g = 255 - c.transparency;  // green and blue: white towards 0 by the opacity
+    EXPECT_EQ(p.r, 255) << c.kind;
+    EXPECT_NEAR(p.g, g, 2) << c.kind;
+    EXPECT_NEAR(p.b, g, 2) << c.kind;
+    EXPECT_EQ(At(30, 25), kWhite) << c.kind;
+  }
+}
+
+TEST_F(Draw, HiddenObjectsAreNotDrawn) {
+  const int h = Add(ievkBOX, 5, 5, 20, 20);
+  view->ObjectRecord(h)->BrushStyle = bsSolid;
+  view->ObjectRecord(h)->Flags &= ~ievfVisible;
+  view->ObjectRecord(h)->Transparency = 100;
+  const int h2 = Add(ievkTEXT, 5, 5, 20, 20);
+  view->ObjectRecord(h2)->Flags &= ~ievfVisible;
+  view->ObjectRecord(h2)->Transparency = 100;  // the intermediate road
+  view->DrawObjectsToBitmap(&image, false);
+  EXPECT_EQ(CountNot(kWhite), 0);
+  EXPECT_EQ(view->GetDrawnCount(), 0);
+}
+
+TEST_F(Draw, HandledBeforeEventSkipsDrawingButAfterEventFires) {
+  const int h = Add(ievkBOX, 5, 5, 20, 20);
+  std::string log;
+  RECT seen{};
+  view->OnBeforeDrawObject = [&](void*, int hobj, TIEBitmap* dest, const RECT& r, bool alpha, bool& handled) {
+    log += "before" + std::to_string(hobj) + (alpha ? "a" : "") + (dest == &image ? "" : "?") + " ";
+    seen = r;
+    handled = true;
+  };
+  view->OnAfterDrawObject = [&](void*, int hobj, TIEBitmap*, const RECT&, bool, bool&) {
+    log += "after" + std::to_string(hobj) + " ";
+  };
+  view->DrawObjectsToBitmap(&image, false);
+  EXPECT_EQ(log, "before" + std::to_string(h) + " after" + std::to_string(h) + " ");
+  EXPECT_EQ(seen.left, 5);
+  EXPECT_EQ(seen.bottom, 20);
+  EXPECT_EQ(CountNot(kWhite), 0);
+}
+
+TEST_F(Draw, GreyTargetIsDrawnThroughAColourCopyAndStaysGrey) {
+  TIEBitmap grey;
+  grey.Allocate(20, 20, ie8g);
+  grey.Fill(200);
+  const int h = Add(ievkBOX, 2, 2, 9, 9);
+  view->ObjectRecord(h)->BrushStyle = bsSolid;
+  view->ObjectRecord(h)->BrushColor = kBlack;
+  view->DrawObjectsToBitmap(&grey, false);
+  EXPECT_EQ(grey.GetPixelFormat(), ie8g);
+  EXPECT_EQ(grey.GetByte(5, 5), 0);
+  EXPECT_EQ(grey.GetByte(2, 2), 0);
+  EXPECT_EQ(grey.GetByte(15, 15), 200);
+  EXPECT_EQ(grey.GetByte(10, 10), 200);
+}
+
+TEST_F(Draw, WithoutGdiPlusSoftAntialiasMergesFromADoubleSizeIntermediate) {
+  const bool saved = IEGdiPlusEnabled;
+  IEGdiPlusEnabled = false;
+  Add(ievkLINE, 2, 2, 37, 20);
+  view->DrawObjectsToBitmap(&image, true);
+  IEGdiPlusEnabled = saved;
+  ASSERT_NE(view->GetIntermediate(), nullptr);
+  EXPECT_EQ(view->GetIntermediate()->GetImageWidth(), 80);
+  EXPECT_EQ(view->GetIntermediate()->GetImageHeight(), 60);
+  EXPECT_FALSE(view->GetSoftAntialias());  // restored after the call
+  // the line's pixels are greys between black and white, none beyond its box
+  int partial = 0, dark = 0;
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const TIERGB p = image.GetPixelRGB(x, y);
+      if (p.r != 255) {
+        EXPECT_TRUE(x >= 1 && x <= 38 && y >= 1 && y <= 21) << x << "," << y;
+        ++dark;
+        if (p.r > 0) ++partial;
+        EXPECT_EQ(p.r, p.g);
+      }
+    }
+  EXPECT_GT(dark, 30);
+  EXPECT_GT(partial, 10);
+}
+
+}  // namespace
