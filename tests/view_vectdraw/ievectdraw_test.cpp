@@ -234,4 +234,46 @@ TEST_F(Draw, WithoutGdiPlusSoftAntialiasMergesFromADoubleSizeIntermediate) {
   EXPECT_GT(partial, 10);
 }
 
+TEST_F(Draw, BitmapObjectFillsItsBoxStraightOrThroughTheIntermediate) {
+  TIEBitmap red;
+  red.Allocate(2, 2, ie24RGB);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 2; ++x) red.SetRGB(x, y, Rgb(kRed));
+  for (const bool throughIntermediate : {false, true}) {
+    view->RemoveAllObjects();
+    Fill(kWhite);
+    const int h = Add(ievkBITMAP, 5, 6, 14, 15);
+    view->SetObjBitmap(h, &red);
+    TIEVObjectRecord* r = view->ObjectRecord(h);
+    r->BitmapBorder = true;
+    r->Highlight = throughIntermediate;  // any alpha work takes the intermediate road
+    view->DrawObjectsToBitmap(&image, false);
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x < 40; ++x) {
+        const bool inside = x >= 5 && x <= 14 && y >= 6 && y <= 15;
+        const TColor want = inside ? kRed : kWhite;  // the opaque bitmap covers its frame
+        ASSERT_EQ(At(x, y), want) << x << "," << y << " " << throughIntermediate;
+      }
+  }
+}
+
+TEST_F(Draw, ShadowFallsByItsOffsetOutsideTheBox) {
+  const int h = Add(ievkBOX, 5, 5, 14, 14);
+  TIEVObjectRecord* r = view->ObjectRecord(h);
+  r->PenColor = kRed;
+  r->BrushColor = kRed;
+  r->BrushStyle = bsSolid;
+  r->Shadow.Enabled = true;
+  r->Shadow.OffsetX = 4;
+  r->Shadow.OffsetY = 4;
+  r->Shadow.Radius = 1;
+  view->DrawObjectsToBitmap(&image, false);
+  EXPECT_EQ(At(10, 10), kRed);
+  const TIERGB below = image.GetPixelRGB(16, 16);
+  EXPECT_LT(below.r, 200);  // shadow below and to the right of the box
+  EXPECT_EQ(below.r, below.b);
+  EXPECT_EQ(At(2, 2), kWhite);    // none above and to the left
+  EXPECT_EQ(At(35, 25), kWhite);  // nor far away
+}
+
 }  // namespace
