@@ -318,6 +318,7 @@ class TImageryVect : public TImageryView {
   void DrawLineLabel(TDrawContext& c);
   void DrawPlainText(TDrawContext& c);
   void DrawBitmapObject(TDrawContext& c);
+  void DrawMemo(TDrawContext& c);
   void DrawThroughIntermediate(TIEVObjectRecord& r, int hobj, TIEBitmap* target, bool toImage, int F);
   TIEBitmap* IntermediateOfSize(int width, int height);
   RECT VisibleImageArea();

@@ -10,6 +10,7 @@
 #include "iegdiplus.h"
 #include "ieplatformbitmap.h"
 #include "ieshadow.h"
+#include "ietextutils.h"
 #include "ievect.h"
 #include "uibitmap.h"
 
@@ -523,6 +524,53 @@ void TImageryVect::DrawPlainText(TDrawContext& c) {
   ExtTextOutA(dc, c.X1 + ox, c.Y1 + oy, ETO_CLIPPED, &clipBox, r.Text.data(), UINT(r.Text.size()), nullptr);
 }
 
+void TImageryVect::DrawMemo(TDrawContext& c) {
+  TIEVObjectRecord& r = *c.R;
+  const RECT b = Ordered(c.X1, c.Y1, c.X2, c.Y2);
+  Grow(r.DrawnBox, b);
+  // The control borrows the object's text and formats for the drawing; they come back however the
+  // drawing ends (the control may have re-allocated them).
+  TIETextControl* tc = New<TIETextControl>(nullptr);
+  tc->Text = std::move(r.Text);
+  tc->Formats = std::move(r.MemoFormats);
+  tc->CharFormats = std::move(r.MemoCharFormats);
+  struct GiveBack {
+    TIEVObjectRecord& R;
+    TIETextControl* C;
+    ~GiveBack() {
+      R.Text = std::move(C->Text);
+      R.MemoFormats = std::move(C->Formats);
+      R.MemoCharFormats = std::move(C->CharFormats);
+      C->Free();
+    }
+  } giveBack{r, tc};
+  tc->ZoomFactor = c.ZY;
+  tc->MarginLeft = r.MemoMargins[0], tc->MarginTop = r.MemoMargins[1];
+  tc->MarginRight = r.MemoMargins[2], tc->MarginBottom = r.MemoMargins[3];
+  if (r.Font) {
+    tc->TextFont->SetName(r.Font->lfFaceName);
+    tc->TextFont->SetStyle(IELogFontToStyleBits(r.Font.get()));
+    tc->TextFont->SetHeight(r.Font->lfHeight);
+  }
+  tc->TextFont->SetColor(r.PenColor);
+  tc->TextBrush->SetColor(r.BrushColor);
+  tc->TextBrush->SetStyle(ui::TBrushStyle(r.MemoBackgroundStyle));
+  tc->Alignment = r.TextAlign;
+  tc->BackgroundBrush->SetColor(r.BrushColor);
+  tc->BackgroundBrush->SetStyle(ui::TBrushStyle(r.BrushStyle));
+  tc->FixedColors = c.AlphaPass;
+  tc->CollectText = c.AlphaPass;
+  tc->SetUniformFormat(r.MemoUniformFormat);
+  tc->AutoHeight = r.AutoSize;
+  tc->LineSpacing = r.MemoLineSpacing;
+  tc->BorderPen->SetColor(r.MemoBorderColor);
+  tc->BorderPen->SetStyle(ui::TPenStyle(r.MemoBorderStyle));
+  tc->FixedLineHeight = r.MemoLineHeight;
+  tc->Init();
+  GdiFlush();
+  tc->DrawText(c.Canvas, b.left, b.top, std::abs(r.X2 - r.X1) + 1, std::abs(r.Y2 - r.Y1) + 1);
+}
+
 void TImageryVect::DrawKind(TDrawContext& c) {
   TIEVObjectRecord& r = *c.R;
   TIECanvas& cv = *c.Canvas;
@@ -586,6 +634,12 @@ void TImageryVect::DrawKind(TDrawContext& c) {
       cv.GetPen()->SetLineJoin(ieljMiter);
       c.SetFill();
       DrawPlainText(c);
+      break;
+    case ievkMEMO:
+      cv.GetPen()->SetLineJoin(ieljMiter);
+      c.SetFill();
+      if (r.MemoHasBitmap && SharedBitmap(r.BitmapIndex)) DrawBitmapObject(c);
+      DrawMemo(c);
       break;
     case ievkRULER: {
       cv.GetPen()->SetLineJoin(ieljMiter);

@@ -276,4 +276,19 @@ TEST_F(Draw, ShadowFallsByItsOffsetOutsideTheBox) {
   EXPECT_EQ(At(35, 25), kWhite);  // nor far away
 }
 
+TEST_F(Draw, MemoWritesItsTextInsideTheBoxAndKeepsIt) {
+  const int h = Add(ievkMEMO, 2, 2, 37, 27);
+  TIEVObjectRecord* r = view->ObjectRecord(h);
+  r->Text = "Wm Wm";
+  r->Font = std::make_unique<LOGFONTA>(*view->ObjectRecord(IEV_TEMPLATE)->Font);
+  r->Font->lfHeight = -12;
+  r->BrushStyle = bsClear;
+  r->MemoBorderStyle = psClear;
+  view->DrawObjectsToBitmap(&image, false);
+  EXPECT_EQ(r->Text, "Wm Wm");
+  EXPECT_GT(CountNot(kWhite), 10);
+  for (int x = 0; x < 40; ++x) EXPECT_EQ(At(x, 0), kWhite) << x;
+  for (int y = 0; y < 30; ++y) EXPECT_EQ(At(39, y), kWhite) << y;
+}
+
 }  // namespace
