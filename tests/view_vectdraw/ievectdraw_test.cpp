@@ -291,4 +291,24 @@ TEST_F(Draw, MemoWritesItsTextInsideTheBoxAndKeepsIt) {
   for (int y = 0; y < 30; ++y) EXPECT_EQ(At(39, y), kWhite) << y;
 }
 
+TEST_F(Draw, AntialiasedDiagonalHasSoftEdgesAlongTheLine) {
+  // the canvas's smoothing differs between platforms: only the shape of the result is checked
+  view->SetObjAntialias(true);
+  Add(ievkLINE, 2, 2, 37, 20);
+  view->DrawObjectsToBitmap(&image, false);
+  int partial = 0, dark = 0;
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const TIERGB p = image.GetPixelRGB(x, y);
+      if (p.r == 255) continue;
+      ++dark;
+      partial += p.r > 0;
+      EXPECT_TRUE(x >= 0 && x <= 39 && y >= 0 && y <= 22) << x << "," << y;
+      // close to the line y = 2 + (x - 2) * 18 / 35
+      EXPECT_LE(std::abs((y - 2) * 35 - (x - 2) * 18), 3 * 35) << x << "," << y;
+    }
+  EXPECT_GT(dark, 30);
+  EXPECT_LE(partial, dark);  // how many edge pixels are soft is the platform's affair
+}
+
 }  // namespace
