@@ -8,6 +8,8 @@
 #include "iebitmap.h"
 #include "iegdiplus.h"
 #include "ievect.h"
+#include "ieviewglobals.h"
+#include "uiforms.h"
 
 using namespace ui;
 
@@ -309,6 +311,44 @@ TEST_F(Draw, AntialiasedDiagonalHasSoftEdgesAlongTheLine) {
     }
   EXPECT_GT(dark, 30);
   EXPECT_LE(partial, dark);  // how many edge pixels are soft is the platform's affair
+}
+
+TEST(DrawInView, ClientCoordinatesFollowZoomAndSkipWhatIsNotVisible) {
+  TForm* form = TCustomForm::CreateNew<TForm>(nullptr);
+  form->SetBounds(20, 20, 400, 400);
+  TImageryVect* view = New<TImageryVect>(form);
+  view->SetParent(form);
+  view->SetBorderStyleValue(bsNone);
+  view->SetBounds(0, 0, 200 + IEScrollBarX, 200 + IEScrollBarY);
+  view->GetIEBitmap()->Allocate(300, 300, ie24RGB);
+  view->UpdateView();
+  view->SetZoom(200);
+  view->SetObjAntialias(false);
+  TIEBitmap back;
+  back.Allocate(200, 200, ie24RGB);
+  back.SetLocation(ieTBitmap);
+  back.Fill(255);
+  TIEVObjectRecord rec;
+  rec.Kind = ievkBOX;
+  rec.BrushStyle = bsSolid;
+  rec.BrushColor = 0;
+  rec.PenColor = 0;
+  rec.PenWidth = 1;
+  const int seen = view->AddObject(rec);
+  TIEVObjectRecord* r = view->ObjectRecord(seen);
+  const int ox = view->ClientToImageX(0), oy = view->ClientToImageY(0);
+  r->X1 = ox + 10, r->Y1 = oy + 10, r->X2 = ox + 20, r->Y2 = oy + 20;
+  rec.X1 = ox + 250, rec.Y1 = oy + 250, rec.X2 = ox + 260, rec.Y2 = oy + 260;  // far outside the viewport
+  view->AddObject(rec);
+  view->DrawObjectsTo(&back, false, IEV_ALL, false);
+  EXPECT_EQ(view->GetDrawnCount(), 1);
+  EXPECT_EQ(r->DrawnMargin, 2);  // the pen width grows with the zoom
+  const int cx = view->ImageToClientX(ox + 15), cy = view->ImageToClientY(oy + 15);
+  EXPECT_EQ(back.GetPixelRGB(cx, cy).r, 0);
+  EXPECT_EQ(back.GetPixelRGB(view->ImageToClientX(ox + 21) + 3, cy).r, 255);
+  EXPECT_EQ(back.GetPixelRGB(view->ImageToClientX(ox + 10) - 3, cy).r, 255);
+  EXPECT_GE(r->DrawnBox.right - r->DrawnBox.left, 19);  // twenty image pixels at 200 %
+  form->Free();
 }
 
 }  // namespace
