@@ -313,6 +313,17 @@ TEST_F(Draw, AntialiasedDiagonalHasSoftEdgesAlongTheLine) {
   EXPECT_LE(partial, dark);  // how many edge pixels are soft is the platform's affair
 }
 
+TEST_F(Draw, FastDrawingDrawsStraightButBitmapRenderingNeverDoes) {
+  const int h = Add(ievkTEXT, 5, 5, 20, 20);
+  view->ObjectRecord(h)->Transparency = 100;
+  view->FastDrawing = true;
+  view->DrawObjectsTo(&image, true, IEV_ALL, false);
+  EXPECT_EQ(view->GetIntermediate(), nullptr);
+  view->DrawObjectsToBitmap(&image, false);  // full quality whatever the button does
+  EXPECT_NE(view->GetIntermediate(), nullptr);
+  EXPECT_TRUE(view->FastDrawing);
+}
+
 TEST(DrawInView, ClientCoordinatesFollowZoomAndSkipWhatIsNotVisible) {
   TForm* form = TCustomForm::CreateNew<TForm>(nullptr);
   form->SetBounds(20, 20, 400, 400);
