@@ -18,6 +18,7 @@
 
 class TIEBitmap;
 class TIEStream;
+class TIEPlatformBitmap;
 class TIECanvas;
 class TImageryVect;
 struct TIEVObjectRecord;
@@ -263,6 +264,43 @@ class TImageryVect : public TImageryView {
   std::function<void(void* Sender, std::string& text, double value, TIEVValType type)> OnPresentMeasure;
 
 
+  // ---- drawing ----
+  // Draws one object or all (-3) into `bitmap` at image coordinates; antialias smooths through a 2x
+  // intermediate where the canvas cannot. A bitmap that is not 24-bit at the platform-bitmap location
+  // is drawn through a 24-bit copy and keeps its pixel format (its alpha channel is left as it was).
+  void DrawObjectsToBitmap(TIEBitmap* bitmap, bool antialias, int hobj = IEV_ALL);
+  // Draws every object into the view's own image (the objects stay) and reports the image change.
+  void RenderObjectsIntoImage(bool antialias);
+  // The compositing loop: into `target` (ie24RGB at the platform-bitmap location) in image coordinates
+  // (toImage) or in the view's client coordinates, clipped to the visible image.
+  void DrawObjectsTo(TIEBitmap* target, bool toImage, int hobj, bool antialias);
+  // The grips of the selected objects, in client coordinates.
+  void DrawSelectionGrips(ui::TCanvas* canvas);
+  bool PointInGrip(int gx, int gy, int x, int y) const;
+  int GetDrawnCount() const { return DrawnCount; }
+  bool GetObjAntialias() const { return ObjAntialias; }
+  void SetObjAntialias(bool v) { ObjAntialias = v; }
+  bool GetSoftAntialias() const { return SoftAntialias; }
+  void SetSoftAntialias(bool v) { SoftAntialias = v; }
+  bool GetZoomObjectsWidth() const { return ZoomObjectsWidth; }
+  void SetZoomObjectsWidth(bool v) { ZoomObjectsWidth = v; }
+  bool AllowFastDrawing = true;
+  bool FastDrawing = false;
+  bool SuspendDrawing = false;
+  bool HideObjects = false;
+  bool NoResampleWhileDragging = false;
+  bool CenterGrip = false;
+  int GripSize = 5;
+  int GripShape = 1;  // 0 square, 1 circle
+  ui::TColor GripPenColor = 0x000000;
+  ui::TColor GripBrushColor = 0xBAFFFF;
+  // destRect: the object's box in the destination's pixels; handled skips the object's own drawing.
+  std::function<void(void* Sender, int hobj, TIEBitmap* destination, const RECT& destRect, bool drawingAlpha,
+                     bool& handled)>
+      OnBeforeDrawObject, OnAfterDrawObject;
+  // The cached intermediate (nullptr until an object needed one).
+  TIEBitmap* GetIntermediate() const { return Intermediate.get(); }
+
   TIETextControl* GetTextControl() const { return TextControl; }
   TIEEdit* GetTextEdit() const { return TextEdit; }
 
@@ -272,6 +310,25 @@ class TImageryVect : public TImageryView {
   void RecomputeUnitFactors();
   int CheckedSlot(int index) const;  // raises for an index that names no slot
 
+  struct TDrawContext;
+  bool DrawObject(TIEVObjectRecord& r, int hobj, bool alphaPass, int F, TIEBitmap* intermediate, bool viewCoords,
+                  bool clip, TIEBitmap* target);
+  void DrawKind(TDrawContext& c);
+  void DrawLineEnd(TDrawContext& c, int shape, POINT tip, POINT other);
+  void DrawLineLabel(TDrawContext& c);
+  void DrawPlainText(TDrawContext& c);
+  void DrawBitmapObject(TDrawContext& c);
+  void DrawMemo(TDrawContext& c);
+  void DrawThroughIntermediate(TIEVObjectRecord& r, int hobj, TIEBitmap* target, bool toImage, int F);
+  TIEBitmap* IntermediateOfSize(int width, int height);
+  RECT VisibleImageArea();
+  void DrawGrip(TIECanvas* canvas, int shape, int x, int y);
+
+  std::unique_ptr<TIEBitmap> Intermediate;
+  int DrawnCount = 0;
+  bool ObjAntialias = true;
+  bool SoftAntialias = false;
+  bool ZoomObjectsWidth = true;
   TIEVObjectRecord Template;
   std::vector<std::unique_ptr<TIEVObjectRecord>> Records;
   std::vector<int> ObjectList;
