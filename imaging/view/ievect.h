@@ -304,6 +304,9 @@ class TImageryVect : public TImageryView {
   TIETextControl* GetTextControl() const { return TextControl; }
   TIEEdit* GetTextEdit() const { return TextEdit; }
 
+ protected:
+  void PaintOverLayers(TIEBitmap* backBuffer, const RECT* clip) override;
+
  private:
   int Resolve(int hobj, bool allowTemplate = true) const;  // checked; -2 resolved
   void FreeObjectData(TIEVObjectRecord& r);

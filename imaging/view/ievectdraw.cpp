@@ -747,3 +747,12 @@ void TImageryVect::DrawSelectionGrips(ui::TCanvas* canvas) {
     }
   }
 }
+
+void TImageryVect::PaintOverLayers(TIEBitmap* backBuffer, const RECT* clip) {
+  if (HideObjects || ObjectsCount() == 0) return;
+  // Objects are drawn over the whole buffer: a part left from the last composition already holds
+  // them, so it is composed again rather than drawn over twice.
+  if (clip) DrawLayers(backBuffer, nullptr, nullptr, true, true);
+  DrawObjectsTo(backBuffer, false, IEV_ALL, ObjAntialias);
+  if (ui::TBitmap* b = GetBackBufferBitmap()) DrawSelectionGrips(b->Canvas());
+}

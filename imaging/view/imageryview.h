@@ -317,6 +317,12 @@ class TImageryView : public TIEView {
   void Paint() override;
   // Paints the back buffer's rectangle r onto the window, recomposing the buffer when it is dirty.
   void DrawBackBufferToScreen(const RECT& r);
+  // Drawn over the composed layers whenever the back buffer is recomposed (before OnDrawBackBuffer);
+  // clip: the part recomposed, nullptr for all of it. The vector view draws its objects and grips here.
+  virtual void PaintOverLayers(TIEBitmap* backBuffer, const RECT* clip) {
+    (void)backBuffer;
+    (void)clip;
+  }
   void DrawVersionText();
   void DoViewChange(int change);
   void DoViewChanging(int change, double value);

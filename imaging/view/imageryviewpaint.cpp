@@ -69,6 +69,7 @@ void TImageryView::DrawBackBufferToScreen(const RECT& r) {
     const RECT clip{std::max(0, int(r.left)), std::max(0, int(r.top)), std::min(vw, int(r.right)),
                     std::min(vh, int(r.bottom))};
     DrawLayers(BackBuffer, nullptr, whole ? nullptr : &clip, true, true);
+    PaintOverLayers(BackBuffer, whole ? nullptr : &clip);
     if (OnDrawBackBuffer) OnDrawBackBuffer(this);
     BackBufferDirty = false;
   }

@@ -363,3 +363,41 @@ TEST(DrawInView, ClientCoordinatesFollowZoomAndSkipWhatIsNotVisible) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DrawInView, ObjectsShowWhenTheViewPaints) {
+  TForm* form = TCustomForm::CreateNew<TForm>(nullptr);
+  form->SetBounds(20, 20, 300, 300);
+  TImageryVect* view = New<TImageryVect>(form);
+  view->SetParent(form);
+  view->SetBorderStyleValue(bsNone);
+  view->SetBounds(0, 0, 200, 200);
+  view->GetIEBitmap()->Allocate(100, 100, ie24RGB);
+  view->GetIEBitmap()->Fill(double(0xFFFFFF));
+  view->SetObjAntialias(false);
+  TIEVObjectRecord rec;
+  rec.Kind = ievkBOX;
+  rec.BrushStyle = bsSolid;
+  rec.BrushColor = 0x0000FF;
+  rec.PenColor = 0x0000FF;
+  rec.X1 = 10, rec.Y1 = 10, rec.X2 = 30, rec.Y2 = 30;
+  view->AddObject(rec);
+  view->UpdateView();
+  form->Show();
+  UpdateWindow(view->GetHandle());
+  ui::TBitmap* back = view->GetBackBufferBitmap();
+  ASSERT_NE(back, nullptr);
+  GdiFlush();
+  const int cx = view->ImageToClientX(20), cy = view->ImageToClientY(20);
+  EXPECT_EQ(GetPixel(back->Canvas()->GetHandle(), cx, cy), RGB(255, 0, 0)) << "the box in the back buffer";
+  EXPECT_EQ(GetPixel(back->Canvas()->GetHandle(), view->ImageToClientX(60), cy), RGB(255, 255, 255));
+  view->HideObjects = true;
+  view->UpdateView();
+  UpdateWindow(view->GetHandle());
+  GdiFlush();
+  EXPECT_EQ(GetPixel(back->Canvas()->GetHandle(), cx, cy), RGB(255, 255, 255)) << "hidden objects are not drawn";
+  form->Free();
+}
+
+}  // namespace
