@@ -386,6 +386,7 @@ class TImageryView : public TIEView {
   TScrollBarState HBarState, VBarState;
   TScrollBarState& BarState(int bar);
   void PutScrollPos(int bar, int pos);
+  void MoveOrigin(bool horizontal, int x, bool vertical, int y);
   bool KeepScrollBars = false;
   bool AutoFit = false, AutoShrink = false, AutoStretch = false;
   bool UpdateReentered = false;

@@ -252,9 +252,12 @@ bool TImageryView::ScrollBarIncludes(int bar) const {
   return ScrollBars == ssVertical || ScrollBars == ssBoth;
 }
 
-void TImageryView::SetViewOrigin(int x, int y) {
-  DoViewChanging(0, x);
-  DoViewChanging(1, y);
+// The shared tail of the three origin setters: the axes not asked for keep their origin.
+void TImageryView::MoveOrigin(bool horizontal, int x, bool vertical, int y) {
+  if (horizontal) DoViewChanging(0, x);
+  if (vertical) DoViewChanging(1, y);
+  if (!horizontal) x = ViewOriginX;
+  if (!vertical) y = ViewOriginY;
   if (x == ViewOriginX && y == ViewOriginY) return;
   int mx, my;
   GetMaxViewOrigin(mx, my);
@@ -268,42 +271,14 @@ void TImageryView::SetViewOrigin(int x, int y) {
   PaintView();
   DoViewChange(0);
   if (HandleAllocated() && HasParentWindow()) {
-    if (ScrollBarIncludes(SB_HORZ)) PutScrollPos(SB_HORZ, Trunc(x / HScrollScale));
-    if (ScrollBarIncludes(SB_VERT)) PutScrollPos(SB_VERT, Trunc(y / VScrollScale));
+    if (horizontal && ScrollBarIncludes(SB_HORZ)) PutScrollPos(SB_HORZ, Trunc(x / HScrollScale));
+    if (vertical && ScrollBarIncludes(SB_VERT)) PutScrollPos(SB_VERT, Trunc(y / VScrollScale));
   }
 }
 
-void TImageryView::SetViewOriginX(int x) {
-  DoViewChanging(0, x);
-  if (x == ViewOriginX) return;
-  int mx, my;
-  GetMaxViewOrigin(mx, my);
-  x = mx >= x ? std::max(x, 0) : mx;
-  if (x == ViewOriginX) return;
-  ViewOriginX = x;
-  BackBufferDirty = true;
-  FullRepaintPending = true;
-  PaintView();
-  DoViewChange(0);
-  if (HandleAllocated() && HasParentWindow() && ScrollBarIncludes(SB_HORZ))
-    PutScrollPos(SB_HORZ, Trunc(x / HScrollScale));
-}
-
-void TImageryView::SetViewOriginY(int y) {
-  DoViewChanging(1, y);
-  if (y == ViewOriginY) return;
-  int mx, my;
-  GetMaxViewOrigin(mx, my);
-  y = my >= y ? std::max(y, 0) : my;
-  if (y == ViewOriginY) return;
-  ViewOriginY = y;
-  BackBufferDirty = true;
-  FullRepaintPending = true;
-  PaintView();
-  DoViewChange(0);
-  if (HandleAllocated() && HasParentWindow() && ScrollBarIncludes(SB_VERT))
-    PutScrollPos(SB_VERT, Trunc(y / VScrollScale));
-}
+void TImageryView::SetViewOrigin(int x, int y) { MoveOrigin(true, x, true, y); }
+void TImageryView::SetViewOriginX(int x) { MoveOrigin(true, x, false, 0); }
+void TImageryView::SetViewOriginY(int y) { MoveOrigin(false, 0, true, y); }
 
 void TImageryView::PaintView() {
   // the conversions follow the new origin at once, not only once the window has painted
