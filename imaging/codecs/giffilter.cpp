@@ -94,8 +94,13 @@ bool MaskAllOpaque(TIEBitmap& mask) {
 
 }  // namespace
 
-void IEGIFRead(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsVals& Params,
-               TIECodecProgress& Progress, bool ParamsOnly, TIEBitmap*& AlphaMask, bool IgnoreAlpha) {
+namespace {
+
+// The block loop behind both entry points: decodes the frames first..last (pixels unless ParamsOnly)
+// into Bitmap and AlphaMask, handing each to the sink when there is one, and counts every frame.
+void WalkGIF(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsVals& Params,
+             TIECodecProgress& Progress, bool ParamsOnly, TIEBitmap*& AlphaMask, bool IgnoreAlpha, int first,
+             int last, const TIEGIFFrameSink& sink) {
   ImageCount = 0;
   Progress.Report(0);
   if (Progress.Aborted()) return;
@@ -123,7 +128,6 @@ void IEGIFRead(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsV
     Params.GIFBackground = Entry(global, header[11]);
   }
 
-  const int wanted = Params.GIFImageIndex;
   int frame = 0;
   bool running = true;
   while (running && !Progress.Aborted()) {
@@ -133,7 +137,7 @@ void IEGIFRead(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsV
     if (block == kExtension) {
       uint8_t label = 0;
       if (!ReadByte(Stream, label)) break;
-      if (label == kGraphicControl && frame == wanted) {
+      if (label == kGraphicControl) {
         uint8_t size = 0, b[kMaxSubBlock];
         if (!ReadByte(Stream, size)) break;
         const int32_t got = Stream.Read(b, size);
@@ -168,7 +172,10 @@ void IEGIFRead(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsV
     const int localBits = (d[8] & 7) + 1;
     std::vector<TIERGB> local;
     if (hasLocal && !ReadColorTable(Stream, 1 << localBits, local)) break;
-    if (frame++ != wanted) {
+    const TGraphicControl control = gce;
+    gce = TGraphicControl();  // a graphic control extension applies to the next frame only
+    const int current = frame++;
+    if (current < first || current > last) {
       uint8_t codeSize = 0;
       if (!ReadByte(Stream, codeSize)) break;
       SkipSubBlocks(Stream);
@@ -177,15 +184,15 @@ void IEGIFRead(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsV
 
     Progress.Report(30);
     if (Progress.Aborted()) break;
-    Params.GIFTranspColor = Entry(hasLocal ? local : global, gce.transparentIndex);
+    Params.GIFTranspColor = Entry(hasLocal ? local : global, control.transparentIndex);
     Params.GIFXPos = left;
     Params.GIFYPos = top;
     Params.Width = Params.StoredWidth = w;
     Params.Height = Params.StoredHeight = h;
-    Params.GIFDelayTime = gce.delay;
-    Params.GIFFlagTranspColor = gce.transparent;
+    Params.GIFDelayTime = control.delay;
+    Params.GIFFlagTranspColor = control.transparent;
     Params.GIFInterlaced = interlaced;
-    Params.GIFAction = gce.disposal;
+    Params.GIFAction = control.disposal;
 
     std::unique_ptr<uint8_t[]> index;
     if (ParamsOnly) {
@@ -237,15 +244,30 @@ void IEGIFRead(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsV
         mask = AlphaMask;
       }
     }
-    StoreFrame(Bitmap, index.get(), w, h, map, 1 << bits, mask, gce.transparentIndex);
+    StoreFrame(Bitmap, index.get(), w, h, map, 1 << bits, mask, control.transparentIndex);
     if (AlphaMask && (!mask || MaskAllOpaque(*AlphaMask))) {
       delete AlphaMask;
       AlphaMask = nullptr;
     }
+    if (sink && !sink(current)) running = false;
   }
   ImageCount = frame;
   Params.SetImageCount(frame);
   if (!Progress.Aborted()) Progress.Report(100);
+}
+
+}  // namespace
+
+void IEGIFRead(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsVals& Params,
+               TIECodecProgress& Progress, bool ParamsOnly, TIEBitmap*& AlphaMask, bool IgnoreAlpha) {
+  const int wanted = Params.GIFImageIndex;
+  WalkGIF(Stream, Bitmap, ImageCount, Params, Progress, ParamsOnly, AlphaMask, IgnoreAlpha, wanted, wanted, nullptr);
+}
+
+void IEGIFReadFrames(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsVals& Params,
+                     TIECodecProgress& Progress, TIEBitmap*& AlphaMask, bool IgnoreAlpha, int First, int Last,
+                     const TIEGIFFrameSink& Sink) {
+  WalkGIF(Stream, Bitmap, ImageCount, Params, Progress, false, AlphaMask, IgnoreAlpha, First, Last, Sink);
 }
 
 void IEGIFWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress) {

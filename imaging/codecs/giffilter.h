@@ -4,6 +4,8 @@
 // Params.GIFLZWCompress, else the library's own coder. Failures set the progress record's abort flag.
 // Progress is reported at 0, 30, 70 and 100.
 #pragma once
+#include <functional>
+
 #include "iebitmap.h"
 #include "iestreams.h"
 #include "ioparams.h"
@@ -14,6 +16,14 @@
 // a pixel uses and IgnoreAlpha is false.
 void IEGIFRead(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsVals& Params,
                TIECodecProgress& Progress, bool ParamsOnly, TIEBitmap*& AlphaMask, bool IgnoreAlpha);
+
+// One walk over the file for a run of frames: frames First..Last are decoded in turn into Bitmap and
+// AlphaMask (as IEGIFRead does, Params describing that frame) and handed to the sink, which takes what
+// it keeps (AlphaMask included, leaving nullptr) and returns false to stop the walk.
+using TIEGIFFrameSink = std::function<bool(int frame)>;
+void IEGIFReadFrames(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsVals& Params,
+                     TIECodecProgress& Progress, TIEBitmap*& AlphaMask, bool IgnoreAlpha, int First, int Last,
+                     const TIEGIFFrameSink& Sink);
 
 // Writes Params.BitsPerSample bits per pixel (1..8); a bitmap with an alpha channel keeps the last
 // palette index for its transparent pixels and sets Params.GIFFlagTranspColor.

@@ -28,25 +28,26 @@ int TImageryIO::ReadGIF(TIEStream& stream, TIECodecProgress& progress) {
   TIECodecProgress frameProgress = progress;
   if (target >= 1) frameProgress.OnProgress = nullptr;
   int frameCount = 0;
-  for (int i = 0;; ++i) {
-    std::unique_ptr<TIEBitmap> frame(new TIEBitmap());
-    stream.SetPosition(start);
-    Params.SetImageIndexValue(i);
-    TIEBitmap* mask = nullptr;
-    IEGIFRead(stream, *frame, frameCount, Params, frameProgress, false, mask, false);
+  TIEBitmap frame;
+  TIEBitmap* mask = nullptr;
+  bool shown = false;  // a frame reached the composite (or is the picture, alone in its file)
+  TIEPixelFormat shownFormat = ie24RGB;
+  // Draws the frame just decoded (in `frame` and `mask`) over the composite; false stops the walk.
+  auto show = [&](int i) -> bool {
     std::unique_ptr<TIEBitmap> maskOwner(mask);
-    if (progress.Aborted()) break;  // the last good frame stays in the bitmap
-    const TIEPixelFormat frameFormat = frame->GetPixelFormat();
-    const int fw = frame->GetImageWidth(), fh = frame->GetImageHeight();
+    mask = nullptr;
+    if (progress.Aborted()) return false;  // the last good frame stays in the bitmap
+    const TIEPixelFormat frameFormat = frame.GetPixelFormat();
+    const int fw = frame.GetImageWidth(), fh = frame.GetImageHeight();
     const int screenW = IEMax(Params.GIFWinWidth, fw), screenH = IEMax(Params.GIFWinHeight, fh);
-    if (mask) {
-      mask->UpdateOpaqueFlag();  // the codec fills it opaque first, then clears the transparent pixels
-      frame->AttachAlphaChannel(maskOwner.release());
+    if (maskOwner) {
+      maskOwner->UpdateOpaqueFlag();  // the codec fills it opaque first, then clears the transparent pixels
+      frame.AttachAlphaChannel(maskOwner.release());
     }
     if (frameCount > 1) {
       if (!IEImageSizeAllowed(screenW, screenH) || uint64_t(screenW) * uint64_t(screenH) > kMaxGIFCompositePixels) {
         progress.Abort();
-        break;
+        return false;
       }
       const double bg = double(ColorOf(Params.GIFBackground));
       if (composite && prevDisposal == 2 && prevW > 0 && prevH > 0) {
@@ -58,7 +59,7 @@ int TImageryIO::ReadGIF(TIEStream& stream, TIECodecProgress& progress) {
         composite->SetLocation(ieMemory);
         if (!composite->Allocate(screenW, screenH, ie24RGB)) {
           progress.Abort();
-          break;
+          return false;
         }
         composite->Fill(bg);
         composite->GetAlphaChannel()->Fill(0);
@@ -67,9 +68,9 @@ int TImageryIO::ReadGIF(TIEStream& stream, TIECodecProgress& progress) {
       if (composite->GetImageWidth() < screenW || composite->GetImageHeight() < screenH)
         composite->ResizeCanvas(IEMax(composite->GetImageWidth(), screenW), IEMax(composite->GetImageHeight(), screenH),
                                 bg, 255, 0, 0);
-      IERenderZoomedInto(frame.get(), composite.get(), nullptr, nullptr, Params.GIFXPos, Params.GIFYPos, fw, fh, 0, 0,
-                         fw, fh, true, false, 255, ieboNormal);
-      frame->CombineAlphaRectTo(composite.get(), 0, 0, Params.GIFXPos, Params.GIFYPos, fw, fh);
+      IERenderZoomedInto(&frame, composite.get(), nullptr, nullptr, Params.GIFXPos, Params.GIFYPos, fw, fh, 0, 0, fw,
+                         fh, true, false, 255, ieboNormal);
+      frame.CombineAlphaRectTo(composite.get(), 0, 0, Params.GIFXPos, Params.GIFYPos, fw, fh);
       composite->GetAlphaChannel()->IsAll255 = false;
       prevX = Params.GIFXPos;
       prevY = Params.GIFYPos;
@@ -78,12 +79,31 @@ int TImageryIO::ReadGIF(TIEStream& stream, TIECodecProgress& progress) {
       prevDisposal = Params.GIFAction;
       Params.GIFAction = 2;
       Params.GIFXPos = Params.GIFYPos = 0;  // the parameters now describe the composite
+      frame.DiscardAlphaChannel(false);  // the next frame brings its own transparency, if any
     }
-    IEBitmap->Assign(composite ? composite.get() : frame.get());
-    if (IEBitmap->GetPixelFormat() != frameFormat) IEBitmap->ConvertPixelFormat(frameFormat);
+    shown = true;
+    shownFormat = frameFormat;
     if (target >= 1 && frameCount > 0) progress.Report(int(i * (100.0 / frameCount)));
-    if (i + 1 >= frameCount || i >= target) break;
+    return true;
+  };
+  // The first frame tells how many there are; the later ones come in one more walk over the file, so
+  // frame n costs one decode of each frame before it rather than a walk per frame.
+  Params.SetImageIndexValue(0);
+  IEGIFRead(stream, frame, frameCount, Params, frameProgress, false, mask, false);
+  if (show(0) && frameCount > 1 && target >= 1) {
+    const int last = IEMin(target, frameCount - 1);
+    int count = 0;
+    stream.SetPosition(start);
+    IEGIFReadFrames(stream, frame, count, Params, frameProgress, mask, false, 1, last,
+                    [&](int i) { return show(i) && i < last; });
   }
+  delete mask;
+  // the last frame that came whole, even when a later one failed
+  if (shown) {
+    IEBitmap->Assign(composite ? composite.get() : &frame);
+    if (IEBitmap->GetPixelFormat() != shownFormat) IEBitmap->ConvertPixelFormat(shownFormat);
+  }
+  Params.SetImageCount(frameCount);
   Params.SetImageIndexValue(target);
   return frameCount;
 }
