@@ -458,6 +458,7 @@ TVelMessageForm* CreateWideMessageDialog(const std::wstring& msg, TMsgDlgType ty
       button->SetParent(form);
       button->SetCaptionText(kButtons[b].caption);
       button->SetModalResult(kButtons[b].modalResult);
+      if (b == mbHelp) button->OnClick = TNotifyEvent(form, &TVelMessageForm::HandleHelp);
       if (b == defaultButton) {
         button->SetDefault(true);
         form->SetActiveControl(button);
@@ -473,9 +474,13 @@ TVelMessageForm* CreateWideMessageDialog(const std::wstring& msg, TMsgDlgType ty
   return form;
 }
 
-int RunWideMessageDialog(TVelMessageForm* form, int x, int y) {
+void TVelMessageForm::HandleHelp(TObject*) { Application->HelpContext(HelpContext); }
+
+int RunWideMessageDialog(TVelMessageForm* form, int helpContext, int x, int y, const std::wstring& helpFile) {
   int result;
   try {
+    form->HelpContext = helpContext;
+    form->HelpFile = WideToAnsi(helpFile);
     if (x >= 0) form->SetLeft(x);
     if (y >= 0) form->SetTop(y);
     if (x < 0 && y < 0) form->SetPosition(poScreenCenter);
@@ -488,15 +493,21 @@ int RunWideMessageDialog(TVelMessageForm* form, int x, int y) {
   return result;
 }
 
-int ShowWideMessageDialogPos(const std::wstring& msg, TMsgDlgType type, TMsgDlgButtons buttons, int x, int y) {
+int ShowWideMessageDialogPosHelp(const std::wstring& msg, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext,
+                                 int x, int y, const std::wstring& helpFile) {
   const TMsgDlgBtn defaultButton = (buttons & MsgDlgButton(mbOK))    ? mbOK
                                    : (buttons & MsgDlgButton(mbYes)) ? mbYes
                                                                      : mbRetry;
-  return RunWideMessageDialog(CreateWideMessageDialog(msg, type, buttons, defaultButton), x, y);
+  return RunWideMessageDialog(CreateWideMessageDialog(msg, type, buttons, defaultButton), helpContext, x, y, helpFile);
+}
+
+int ShowWideMessageDialogPos(const std::wstring& msg, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext,
+                             int x, int y) {
+  return ShowWideMessageDialogPosHelp(msg, type, buttons, helpContext, x, y, std::wstring());
 }
 
 int ShowWideMessagePos(const std::wstring& msg, int x, int y) {
-  return ShowWideMessageDialogPos(msg, mtCustom, MsgDlgButton(mbOK), x, y);
+  return ShowWideMessageDialogPos(msg, mtCustom, MsgDlgButton(mbOK), 0, x, y);
 }
 
 int ShowWideMessage(const std::wstring& msg) { return ShowWideMessagePos(msg, -1, -1); }

@@ -95,15 +95,19 @@ class TVelMessageForm : public TVelForm {
  private:
   friend TVelMessageForm* CreateWideMessageDialog(const std::wstring&, TMsgDlgType, TMsgDlgButtons, TMsgDlgBtn);
   void HandleKeyDown(ui::TObject* sender, WORD& key, int shift);
+  void HandleHelp(ui::TObject* sender);  // the Help button: the application's help at HelpContext
 };
 
 // A message box that is not shown yet; the caller frees it (RunWideMessageDialog does).
 TVelMessageForm* CreateWideMessageDialog(const std::wstring& msg, TMsgDlgType type, TMsgDlgButtons buttons,
                                          TMsgDlgBtn defaultButton);
-// Shows the box modally at (x, y), or centred on the screen when both are negative; frees it on
-// every exit and returns its modal result.
-int RunWideMessageDialog(TVelMessageForm* form, int x, int y);
-int ShowWideMessageDialogPos(const std::wstring& msg, TMsgDlgType type, TMsgDlgButtons buttons, int x, int y);
+// Shows the box modally at (x, y), or centred on the screen when both are negative, with its help
+// topic and help file (empty: the application's); frees it on every exit and returns its modal result.
+int RunWideMessageDialog(TVelMessageForm* form, int helpContext, int x, int y, const std::wstring& helpFile);
+int ShowWideMessageDialogPosHelp(const std::wstring& msg, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext,
+                                 int x, int y, const std::wstring& helpFile);
+int ShowWideMessageDialogPos(const std::wstring& msg, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext,
+                             int x, int y);
 int ShowWideMessagePos(const std::wstring& msg, int x, int y);
 // An OK box titled with the application's title, centred on the screen.
 int ShowWideMessage(const std::wstring& msg);

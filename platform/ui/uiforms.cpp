@@ -1201,6 +1201,17 @@ int TApplication::MessageBox(const std::string& text, const std::string& caption
   return ::MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
 }
 
+bool TApplication::HelpCommand(WORD command, ULONG_PTR data) {
+  bool callHelp = true;
+  bool result = false;
+  if (OnHelp) result = OnHelp(command, data, callHelp);
+  if (!callHelp) return result;
+  TCustomForm* form = Screen ? Screen->ActiveForm() : nullptr;
+  const std::string& file = form && !form->HelpFile.empty() ? form->HelpFile : HelpFile;
+  if (file.empty()) return result;
+  return WinHelpA(Handle(), file.c_str(), command, data) != FALSE;
+}
+
 void TApplication::HookMainWindow(const TWindowHook& hook) { hooks_.push_back(hook); }
 
 void TApplication::UnhookMainWindow(const TWindowHook& hook) {

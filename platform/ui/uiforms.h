@@ -53,6 +53,10 @@ class TCustomForm : public TCustomControl {
 
   int GetModalResult() const { return modalResult_; }
   void SetModalResult(int r) { modalResult_ = r; }
+  // Help for this form: its topic, and its own help file, which takes the application's place while
+  // the form is the active one (empty: the application's).
+  int HelpContext = 0;
+  std::string HelpFile;
   TFormBorderStyle GetBorderStyle() const { return borderStyle_; }
   void SetBorderStyle(TFormBorderStyle s);
   int GetBorderIcons() const { return borderIcons_; }
@@ -222,6 +226,9 @@ void DeallocateHWnd(HWND h);
 using TExceptionEvent = TEvent<void(TObject* Sender, const std::exception& E)>;
 using TMessageEvent = TEvent<void(MSG& Msg, bool& Handled)>;
 using TIdleEvent = TEvent<void(TObject* Sender, bool& Done)>;
+// A help request (a WinHelp command and its data): the handler's result is the request's, and
+// CallHelp (true on entry) cleared keeps the request from the help file.
+using THelpEvent = TEvent<bool(WORD Command, ULONG_PTR Data, bool& CallHelp)>;
 // A hook on the main form's window: returns true when it handled the message.
 using TWindowHook = TEvent<bool(TMessage& Message)>;
 
@@ -281,6 +288,12 @@ class TApplication : public TComponent {
   // The application window's own message handling (after the hooks).
   virtual void WndProc(TMessage& m);
   int MessageBox(const std::string& text, const std::string& caption, UINT flags);
+  // Help: OnHelp first; unless it clears CallHelp, the help file of the active form (or HelpFile)
+  // is opened at the request through the platform's help viewer. False when nothing took it.
+  std::string HelpFile;
+  bool HelpContext(int context) { return HelpCommand(HELP_CONTEXT, ULONG_PTR(context)); }
+  bool HelpCommand(WORD command, ULONG_PTR data);
+  THelpEvent OnHelp;
   // OnActionExecute / OnActionUpdate; true when the handler took the action.
   bool ExecuteAction(TBasicAction* action);
   bool UpdateAction(TBasicAction* action);

@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -259,6 +261,45 @@ TEST(MessageDialogs, LayoutFollowsMessageAndButtons) {
   EXPECT_TRUE(dynamic_cast<TVelButton*>(many->FindComponent("Cancel"))->GetCancel());
   EXPECT_EQ(dynamic_cast<TVelButton*>(many->FindComponent("NoToAll"))->GetModalResult(), mrNoToAll);
   many->Free();
+}
+
+// The Help button asks the application for help at the box's topic, with the box's own help file in
+// force while it is active; the box stays open. Without a handler or a help file nothing takes it.
+TEST(MessageDialogs, HelpButtonOpensTheApplicationsHelpAtTheTopic) {
+  EXPECT_FALSE(Application->HelpContext(7));  // no handler, no file
+  std::vector<std::pair<WORD, ULONG_PTR>> requests;
+  std::string fileInForce;
+  Application->OnHelp = [&](WORD command, ULONG_PTR data, bool& callHelp) {
+    requests.emplace_back(command, data);
+    TCustomForm* active = Screen->ActiveForm();
+    fileInForce = active ? active->HelpFile : std::string();
+    callHelp = false;  // the test has no help viewer to open
+    return true;
+  };
+  int phase = 0;
+  TimerDriver driver([&] {
+    TVelMessageForm* form = ShownMessageForm();
+    if (!form) return false;
+    auto* help = dynamic_cast<TVelButton*>(form->FindComponent("Help"));
+    auto* ok = dynamic_cast<TVelButton*>(form->FindComponent("OK"));
+    if (!help || !ok) return false;
+    if (phase++ == 0) {
+      SendMessageW(help->GetHandle(), BM_CLICK, 0, 0);
+      return false;
+    }
+    SendMessageW(ok->GetHandle(), BM_CLICK, 0, 0);
+    return true;
+  }, [] {
+    if (TVelMessageForm* form = ShownMessageForm()) form->SetModalResult(mrAbort);
+  });
+  EXPECT_EQ(ShowWideMessageDialogPosHelp(L"Help?", mtInformation, MsgDlgButton(mbOK) | MsgDlgButton(mbHelp), 42, -1,
+                                         -1, L"guide.hlp"),
+            mrOk);
+  Application->OnHelp = nullptr;
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].first, HELP_CONTEXT);
+  EXPECT_EQ(requests[0].second, 42u);
+  EXPECT_EQ(fileInForce, "guide.hlp");
 }
 
 TEST(MessageDialogs, CaptionTables) {
