@@ -470,8 +470,10 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
       return false;
   }
   if (alpha) {
-    if (!paramsOnly && alpha->GetImageWidth() == bmp.GetImageWidth() && alpha->GetImageHeight() == bmp.GetImageHeight())
+    if (!paramsOnly && alpha->GetImageWidth() == bmp.GetImageWidth() && alpha->GetImageHeight() == bmp.GetImageHeight()) {
+      alpha->UpdateOpaqueFlag();  // whatever the codec's fills and writes left the flag at
       bmp.AttachAlphaChannel(alpha);
+    }
     else
       delete alpha;
   }

@@ -353,6 +353,37 @@ TEST(SaveByExtension, TargaKeepsAnAlphaChannel) {
   ExpectSamePixels(picture, back);
   ASSERT_TRUE(back.AlphaPresent());
   EXPECT_EQ(back.GetAlphaAt(5, 3), 5 * 11 + 3);
+  EXPECT_FALSE(back.GetAlphaChannel()->IsAll255);  // else it would be drawn opaque
+}
+
+// Files with a partly transparent alpha channel from another writer: the loaded alpha is the file's
+// and is known not to be all opaque, so it is drawn; a fully opaque one is flagged so.
+TEST(LoadByContent, AlphaChannelsOfOtherWritersKeepAnExactOpaqueFlag) {
+  if (!ToolsPresent()) GTEST_SKIP();
+  Host("/usr/bin/python3 -c \"from PIL import Image\n"
+       "for ext in ('tga', 'bmp'):\n"
+       "  im = Image.new('RGBA', (17, 9), (10, 200, 30, 255))\n"
+       "  im.putpixel((4, 2), (1, 2, 3, 0)); im.putpixel((5, 2), (1, 2, 3, 77))\n"
+       "  im.save('part.' + ext)\n"
+       "  Image.new('RGBA', (17, 9), (10, 200, 30, 255)).save('opaque.' + ext)\"");
+  for (const char* ext : {"tga", "bmp"}) {
+    TIEBitmap back;
+    TImageryIO io(&back);
+    io.Params.BMPHandleAlpha = true;  // the fourth byte of 32-bit bitmap pixels is alpha only when asked
+    io.LoadByContent(W(tq::WorkFile(std::string("part.") + ext)));
+    ASSERT_FALSE(io.Aborting) << ext;
+    ASSERT_TRUE(back.AlphaPresent()) << ext;
+    EXPECT_FALSE(back.GetAlphaChannel()->IsAll255) << ext;
+    EXPECT_EQ(back.GetAlphaAt(4, 2), 0) << ext;
+    EXPECT_EQ(back.GetAlphaAt(5, 2), 77) << ext;
+    EXPECT_EQ(back.GetAlphaAt(6, 2), 255) << ext;
+    TIEBitmap opaque;
+    TImageryIO io2(&opaque);
+    io2.Params.BMPHandleAlpha = true;
+    io2.LoadByContent(W(tq::WorkFile(std::string("opaque.") + ext)));
+    ASSERT_FALSE(io2.Aborting) << ext;
+    EXPECT_TRUE(!opaque.AlphaPresent() || opaque.GetAlphaChannel()->IsAll255) << ext;
+  }
 }
 
 TEST(StreamHeaders, PCXStreamsCarryTheirLength) {
