@@ -624,7 +624,7 @@ void TImageryView::HandleScrollMessage(bool horizontal, ui::TMessage& m) {
 void TImageryView::HandleMouseWheel(ui::TMessage& m) {
   POINT pt{short(LOWORD(m.LParam)), short(HIWORD(m.LParam))};
   ::ScreenToClient(GetHandle(), &pt);
-  const bool ctrl = GetKeyState(VK_CONTROL) < 0;
+  const bool ctrl = (GET_KEYSTATE_WPARAM(m.WParam) & MK_CONTROL) != 0;  // the keys as the message was sent
   const TIEMouseWheelParams& w = MouseWheelParams;
   if (w.Action == 0 || AutoFit) return;
   int dir = GET_WHEEL_DELTA_WPARAM(m.WParam) > 0 ? -1 : 1;

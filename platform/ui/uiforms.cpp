@@ -957,20 +957,19 @@ void TApplication::CancelHint() {
 
 void TApplication::HintMouseMessage(TControl* control, const TMessage& m) {
   if (!showHint_) return;
+  if (m.Msg != WM_MOUSEMOVE) {
+    // A click or a wheel turn ends the hint; the mouse must move again to bring it back.
+    CancelHint();
+    return;
+  }
   POINT p{static_cast<short>(LOWORD(m.LParam)), static_cast<short>(HIWORD(m.LParam))};
-  if (m.Msg == WM_MOUSEWHEEL || m.Msg == WM_MOUSEHWHEEL) GetCursorPos(&p);  // wheel positions are screen ones
-  else p = control->ClientToScreen(p);
+  p = control->ClientToScreen(p);
   TControl* target = FindControlAtPos(p);
   if (!target) target = control;
   // The nearest control (the target or a parent) that shows hints.
   TControl* hc = target;
   while (hc && !hc->GetShowHint()) hc = hc->GetParent();
   if (!hc || hc->InState(csDesigning)) {
-    CancelHint();
-    return;
-  }
-  if (m.Msg != WM_MOUSEMOVE) {
-    // A click ends the hint; the mouse must move again to bring it back.
     CancelHint();
     return;
   }

@@ -26,6 +26,14 @@ void SetImageSize(TImageryView* v, int w, int h) {
   v->UpdateView();
 }
 
+void SendKey(WORD vk, bool up) {
+  INPUT in{};
+  in.type = INPUT_KEYBOARD;
+  in.ki.wVk = vk;
+  in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  SendInput(1, &in, sizeof in);
+}
+
 void SendMouse(DWORD flags, int screenX, int screenY, DWORD data = 0) {
   INPUT in{};
   in.type = INPUT_MOUSE;
@@ -290,6 +298,15 @@ TEST_F(GeometryView, WheelZoomsAboutTheCentreOrTheMouseAndScrolls) {
   Pump(5);
   EXPECT_EQ(view->GetViewOriginY(), 200 - 40) << "8 % of the viewport";
   EXPECT_EQ(view->GetViewOriginX(), 200);
+
+  // Ctrl held while the wheel turns: across instead
+  view->SetViewOrigin(200, 200);
+  SendKey(VK_CONTROL, false);
+  SendMouse(MOUSEEVENTF_WHEEL, at.x, at.y, WHEEL_DELTA);
+  SendKey(VK_CONTROL, true);
+  Pump(5);
+  EXPECT_LT(view->GetViewOriginX(), 200);
+  EXPECT_EQ(view->GetViewOriginY(), 200);
 }
 
 TEST_F(GeometryView, SmoothScrollStepsUntilThereOrAButtonIsDown) {
