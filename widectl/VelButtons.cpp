@@ -207,8 +207,8 @@ void TVelSpeedButton::Paint() {
 
 // ---- Bitmap button --------------------------------------------------------------------------
 
-TVelBitBtn::TVelBitBtn() : canvas_(new TControlCanvas(this)) {}
-TVelBitBtn::~TVelBitBtn() { delete canvas_; }
+TVelBitBtn::TVelBitBtn() = default;
+TVelBitBtn::~TVelBitBtn() = default;
 
 std::wstring TVelBitBtn::GetCaptionText() const { return WideGetControlText(const_cast<TVelBitBtn*>(this)); }
 void TVelBitBtn::SetCaptionText(const std::wstring& value) { WideSetControlText(this, value); }
@@ -225,50 +225,16 @@ void TVelBitBtn::WndProc(TMessage& m) {
   inherited::WndProc(m);
 }
 
-void TVelBitBtn::DrawItem(const DRAWITEMSTRUCT& di) {
+void TVelBitBtn::DrawFace(TCanvas* canvas, const RECT& r, TButtonState state, bool focused) {
   if (!IsUnicodePlatform) {
-    inherited::DrawItem(di);
+    inherited::DrawFace(canvas, r, state, focused);
     return;
   }
-  canvas_->SetHandle(di.hDC);
-  try {
-    canvas_->SetFont(font_);
-    RECT r = GetClientRect();
-    const bool down = (di.itemState & ODS_SELECTED) != 0;
-    const bool focused = (di.itemState & ODS_FOCUS) != 0;
-    const TButtonState state = !enabled_ ? bsDisabled : down ? bsDown : bsUp;
-    const UINT flags = DFCS_BUTTONPUSH | DFCS_ADJUSTRECT | (down ? DFCS_PUSHED : 0) |
-                       ((di.itemState & ODS_DISABLED) ? DFCS_INACTIVE : 0);
-    if (focused || GetDefault()) {
-      canvas_->Pen()->SetColor(SysColor(COLOR_WINDOWFRAME));
-      canvas_->Brush()->SetStyle(bsClear);
-      canvas_->Rectangle(r.left, r.top, r.right, r.bottom);
-      InflateRect(&r, -1, -1);
-    }
-    if (down) {
-      canvas_->Pen()->SetColor(clBtnShadow);
-      canvas_->Brush()->SetColor(clBtnFace);
-      canvas_->Rectangle(r.left, r.top, r.right, r.bottom);
-      InflateRect(&r, -1, -1);
-    } else {
-      DrawFrameControl(canvas_->GetHandle(), &r, DFC_BUTTON, flags);
-    }
-    if (focused) {
-      r = GetClientRect();
-      InflateRect(&r, -1, -1);
-    }
-    canvas_->SetFont(font_);
-    if (down) OffsetRect(&r, 1, 1);
-    DrawWideGlyphButton(ButtonGlyph(), canvas_, r, POINT{0, 0}, GetCaptionText(), GetLayout(), GetMargin(),
-                        GetSpacing(), state, false, 0, false);
-    if (focused && GetDefault()) {
-      RECT f = GetClientRect();
-      InflateRect(&f, -4, -4);
-      DrawFocusRect(canvas_->GetHandle(), &f);
-    }
-  } catch (...) {
-    canvas_->SetHandle(nullptr);
-    throw;
+  DrawWideGlyphButton(ButtonGlyph(), canvas, r, POINT{0, 0}, GetCaptionText(), GetLayout(), GetMargin(), GetSpacing(),
+                      state, false, 0, false);
+  if (focused && GetDefault()) {
+    RECT f = GetClientRect();
+    InflateRect(&f, -4, -4);
+    DrawFocusRect(canvas->GetHandle(), &f);
   }
-  canvas_->SetHandle(nullptr);
 }

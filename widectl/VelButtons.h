@@ -50,11 +50,10 @@ class TVelBitBtn : public ui::TBitBtn {
 
  protected:
   void CreateWindowHandle(const ui::TCreateParams& params) override;
-  void DrawItem(const DRAWITEMSTRUCT& di) override;
+  // The wide caption on the library's frame; the focus rectangle only on the default button.
+  void DrawFace(ui::TCanvas* canvas, const RECT& r, ui::TButtonState state, bool focused) override;
   void WndProc(ui::TMessage& m) override;
 
  private:
-  ui::TControlCanvas* canvas_;
-
   VEL_WIDE_CONTROL_PATTERN
 };

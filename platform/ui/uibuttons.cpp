@@ -478,39 +478,49 @@ void TBitBtn::WndProc(TMessage& m) {
 
 void TBitBtn::DrawItem(const DRAWITEMSTRUCT& di) {
   canvas_->SetHandle(di.hDC);
-  canvas_->SetFont(font_);
-  RECT r = GetClientRect();
-  bool down = (di.itemState & ODS_SELECTED) != 0;
-  bool focused = (di.itemState & ODS_FOCUS) != 0;
-  TButtonState state = !enabled_ ? bsDisabled : down ? bsDown : bsUp;
-  UINT flags = DFCS_BUTTONPUSH | DFCS_ADJUSTRECT | (down ? DFCS_PUSHED : 0) | ((di.itemState & ODS_DISABLED) ? DFCS_INACTIVE : 0);
-  if (focused || GetDefault()) {
-    canvas_->Pen()->SetColor(SysColor(COLOR_WINDOWFRAME));
-    canvas_->Brush()->SetStyle(bsClear);
-    canvas_->Rectangle(r.left, r.top, r.right, r.bottom);
-    InflateRect(&r, -1, -1);
+  try {
+    canvas_->SetFont(font_);
+    RECT r = GetClientRect();
+    const bool down = (di.itemState & ODS_SELECTED) != 0;
+    const bool focused = (di.itemState & ODS_FOCUS) != 0;
+    const TButtonState state = !enabled_ ? bsDisabled : down ? bsDown : bsUp;
+    const UINT flags = DFCS_BUTTONPUSH | DFCS_ADJUSTRECT | (down ? DFCS_PUSHED : 0) |
+                       ((di.itemState & ODS_DISABLED) ? DFCS_INACTIVE : 0);
+    if (focused || GetDefault()) {
+      canvas_->Pen()->SetColor(SysColor(COLOR_WINDOWFRAME));
+      canvas_->Brush()->SetStyle(bsClear);
+      canvas_->Rectangle(r.left, r.top, r.right, r.bottom);
+      InflateRect(&r, -1, -1);
+    }
+    if (down) {
+      canvas_->Pen()->SetColor(clBtnShadow);
+      canvas_->Brush()->SetColor(clBtnFace);
+      canvas_->Rectangle(r.left, r.top, r.right, r.bottom);
+      InflateRect(&r, -1, -1);
+    } else {
+      DrawFrameControl(canvas_->GetHandle(), &r, DFC_BUTTON, flags);
+    }
+    if (focused) {
+      r = GetClientRect();
+      InflateRect(&r, -1, -1);
+    }
+    canvas_->SetFont(font_);
+    if (down) OffsetRect(&r, 1, 1);
+    DrawFace(canvas_, r, state, focused);
+  } catch (...) {
+    canvas_->SetHandle(nullptr);
+    throw;
   }
-  if (down) {
-    canvas_->Pen()->SetColor(clBtnShadow);
-    canvas_->Brush()->SetColor(clBtnFace);
-    canvas_->Rectangle(r.left, r.top, r.right, r.bottom);
-    InflateRect(&r, -1, -1);
-  } else {
-    DrawFrameControl(canvas_->GetHandle(), &r, DFC_BUTTON, flags);
-  }
-  if (focused) {
-    r = GetClientRect();
-    InflateRect(&r, -1, -1);
-  }
-  canvas_->SetFont(font_);
-  if (down) OffsetRect(&r, 1, 1);
-  glyph_->Draw(canvas_, r, POINT{0, 0}, GetCaption(), layout_, margin_, spacing_, state, false);
+  canvas_->SetHandle(nullptr);
+}
+
+void TBitBtn::DrawFace(TCanvas* canvas, const RECT& r, TButtonState state, bool focused) {
+  glyph_->Draw(canvas, r, POINT{0, 0}, GetCaption(), layout_, margin_, spacing_, state, false);
   if (focused) {
     RECT f = GetClientRect();
     InflateRect(&f, -4, -4);
-    DrawFocusRect(canvas_->GetHandle(), &f);
+    DrawFocusRect(canvas->GetHandle(), &f);
   }
-  canvas_->SetHandle(nullptr);
 }
 
 // ---- TSpeedButtonActionLink ----

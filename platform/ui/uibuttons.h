@@ -155,7 +155,10 @@ class TBitBtn : public TButton {
  protected:
   void CreateParams(TCreateParams& p) override;
   void WndProc(TMessage& m) override;
+  // The owner-drawn button: the frame (pushed, default, focused), then DrawFace inside it.
   virtual void DrawItem(const DRAWITEMSTRUCT& di);
+  // Glyph and caption in r, then the focus rectangle when the button has the focus.
+  virtual void DrawFace(TCanvas* canvas, const RECT& r, TButtonState state, bool focused);
 
  private:
   void GlyphChanged(TObject*);
