@@ -7,6 +7,7 @@
 #include "iebitmap.h"
 #include "iebitmaprender.h"
 #include "ieplatformbitmap.h"
+#include "iestretchblt.h"
 #include "ietransitiontable.h"
 #include "ieutils.h"
 #include "uibitmap.h"
@@ -308,14 +309,12 @@ void TIETransitionEffects::PaintBuiltIn(int code, int p) {
       break;
     }
     case 29:
-      SetStretchBltMode(dc, HALFTONE);
-      StretchBlt(dc, cx - Scale(p, cx), cy - Scale(p, cy), Scale(p, W), Scale(p, H), to, 0, 0, W, H, SRCCOPY);
+      IEStretchBltHalftone(dc, cx - Scale(p, cx), cy - Scale(p, cy), Scale(p, W), Scale(p, H), to, 0, 0, W, H);
       break;
     case 30: {
       const int d = 1024 - p;
       BitBlt(dc, 0, 0, W, H, to, 0, 0, SRCCOPY);
-      SetStretchBltMode(dc, HALFTONE);
-      StretchBlt(dc, cx - Scale(d, cx), cy - Scale(d, cy), Scale(d, W), Scale(d, H), from, 0, 0, W, H, SRCCOPY);
+      IEStretchBltHalftone(dc, cx - Scale(d, cx), cy - Scale(d, cy), Scale(d, W), Scale(d, H), from, 0, 0, W, H);
       break;
     }
     default: break;

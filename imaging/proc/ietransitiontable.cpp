@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "iestretchblt.h"
 #include "uibitmap.h"
 
 void ScaledTransitionSize(const RECT& rect, int progress, int& W, int& H, int& sw, int& sh) {
@@ -29,7 +30,7 @@ struct Blit {
   }
   // Rectangles are (x, y, width, height).
   void Stretch(int sx, int sy, int sWidth, int sHeight, int dx, int dy, int dWidth, int dHeight) const {
-    StretchBlt(dc, dx, dy, dWidth, dHeight, src, sx, sy, sWidth, sHeight, SRCCOPY);
+    IEStretchBltHalftone(dc, dx, dy, dWidth, dHeight, src, sx, sy, sWidth, sHeight);
   }
   void StretchAll(int dx, int dy, int dWidth, int dHeight) const { Stretch(0, 0, W, H, dx, dy, dWidth, dHeight); }
   void InPlace(int x, int y, int w, int h) const { BitBlt(dc, x, y, w, h, src, x, y, SRCCOPY); }
@@ -37,7 +38,7 @@ struct Blit {
   void BlitAt(int x, int y) const { BitBlt(dc, x, y, W, H, src, 0, 0, SRCCOPY); }
   // The frame's own content moved or squeezed on itself.
   void MoveFrame(int sx, int sy, int w, int h, int dx, int dy) const { BitBlt(dc, dx, dy, w, h, dc, sx, sy, SRCCOPY); }
-  void SqueezeFrame(int dx, int dy, int w, int h) const { StretchBlt(dc, dx, dy, w, h, dc, 0, 0, W, H, SRCCOPY); }
+  void SqueezeFrame(int dx, int dy, int w, int h) const { IEStretchBltHalftone(dc, dx, dy, w, h, dc, 0, 0, W, H); }
 };
 
 #define PAINTER_ARGS ui::TCanvas *canvas, ui::TBitmap *from, ui::TBitmap *to, const RECT &rect, int step, int progress, \
@@ -96,7 +97,7 @@ void PaintPageFlip(ui::TCanvas* canvas, ui::TBitmap* from, ui::TBitmap* to, cons
   int x;
   if (progress <= 50) {
     const int d = MulDiv(W, 50 - progress, 100);
-    StretchBlt(b.dc, hw, 0, d, H, from->Canvas()->GetHandle(), hw, 0, hw, H, SRCCOPY);
+    IEStretchBltHalftone(b.dc, hw, 0, d, H, from->Canvas()->GetHandle(), hw, 0, hw, H);
     x = hw + d;
   } else {
     const int d = MulDiv(W, progress - 50, 50) / 2;

@@ -1,0 +1,135 @@
+#include "iestretchblt.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// The pixels of the 24-bit DIB section selected into a device context, when it is one.
+struct DibPixels {
+  uint8_t* bits = nullptr;
+  int width = 0, height = 0;
+  ptrdiff_t stride = 0;  // from one row to the next, top row first (negative for bottom-up DIBs)
+  uint8_t* top = nullptr;
+  HGDIOBJ object = nullptr;
+
+  bool From(HDC dc) {
+    object = GetCurrentObject(dc, OBJ_BITMAP);
+    DIBSECTION ds{};
+    if (!object || GetObjectW(object, sizeof ds, &ds) != int(sizeof ds)) return false;
+    if (ds.dsBm.bmBitsPixel != 24 || !ds.dsBm.bmBits || ds.dsBmih.biCompression != BI_RGB) return false;
+    bits = static_cast<uint8_t*>(ds.dsBm.bmBits);
+    width = ds.dsBm.bmWidth;
+    height = ds.dsBm.bmHeight;
+    const ptrdiff_t rowBytes = ptrdiff_t(ds.dsBm.bmWidthBytes);
+    if (ds.dsBmih.biHeight > 0) {  // bottom-up
+      top = bits + rowBytes * (height - 1);
+      stride = -rowBytes;
+    } else {
+      top = bits;
+      stride = rowBytes;
+    }
+    return width > 0 && height > 0;
+  }
+  uint8_t* Row(int y) const { return top + stride * y; }
+};
+
+// A device context drawing at plain device coordinates, without a clip region of its own.
+bool PlainDC(HDC dc) {
+  POINT p{};
+  if (GetMapMode(dc) != MM_TEXT || !GetWindowOrgEx(dc, &p) || p.x || p.y || !GetViewportOrgEx(dc, &p) || p.x || p.y)
+    return false;
+  HRGN probe = CreateRectRgn(0, 0, 0, 0);
+  const int clip = GetClipRgn(dc, probe);
+  DeleteObject(probe);
+  return clip == 0;
+}
+
+// The source span [first, first + count) behind each destination index of a d-long run taken from
+// an s-long one starting at `origin`: whole boxes when shrinking, the pixel under the centre otherwise.
+void Spans(int origin, int s, int d, std::vector<int>& first, std::vector<int>& count) {
+  first.resize(size_t(d));
+  count.resize(size_t(d));
+  for (int i = 0; i < d; ++i) {
+    if (s >= d) {
+      const int a = int(int64_t(i) * s / d), b = int(int64_t(i + 1) * s / d);
+      first[size_t(i)] = origin + a;
+      count[size_t(i)] = std::max(b - a, 1);
+    } else {
+      first[size_t(i)] = origin + int((int64_t(2) * i + 1) * s / (int64_t(2) * d));
+      count[size_t(i)] = 1;
+    }
+  }
+}
+
+}  // namespace
+
+void IEStretchBltHalftone(HDC dst, int dx, int dy, int dw, int dh, HDC src, int sx, int sy, int sw, int sh) {
+  auto platform = [&] {
+    SetStretchBltMode(dst, HALFTONE);
+    SetBrushOrgEx(dst, 0, 0, nullptr);
+    StretchBlt(dst, dx, dy, dw, dh, src, sx, sy, sw, sh, SRCCOPY);
+  };
+  if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) {
+    platform();
+    return;
+  }
+  DibPixels d, s;
+  if (!d.From(dst) || !s.From(src) || !PlainDC(dst) || sx < 0 || sy < 0 || sx + sw > s.width ||
+      sy + sh > s.height) {
+    platform();
+    return;
+  }
+  GdiFlush();
+  // the visible destination columns and rows
+  const int x1 = std::max(dx, 0), x2 = std::min<int64_t>(int64_t(dx) + dw, d.width);
+  const int y1 = std::max(dy, 0), y2 = std::min<int64_t>(int64_t(dy) + dh, d.height);
+  if (x1 >= x2 || y1 >= y2) return;
+  std::vector<int> colFirst, colCount, rowFirst, rowCount;
+  Spans(sx, sw, dw, colFirst, colCount);
+  Spans(sy, sh, dh, rowFirst, rowCount);
+  // a squeeze of a picture onto itself reads a copy of the source rows
+  std::vector<uint8_t> copy;
+  const uint8_t* srcTop = s.top;
+  ptrdiff_t srcStride = s.stride;
+  if (s.object == d.object) {
+    const size_t rowBytes = size_t(s.width) * 3;
+    copy.resize(rowBytes * size_t(s.height));
+    for (int y = 0; y < s.height; ++y) std::memcpy(&copy[rowBytes * size_t(y)], s.Row(y), rowBytes);
+    srcTop = copy.data();
+    srcStride = ptrdiff_t(rowBytes);
+  }
+  const int n = x2 - x1;
+  std::vector<uint32_t> acc(size_t(n) * 3);
+  for (int y = y1; y < y2; ++y) {
+    const int r0 = rowFirst[size_t(y - dy)], rn = rowCount[size_t(y - dy)];
+    std::fill(acc.begin(), acc.end(), 0u);
+    for (int r = r0; r < r0 + rn; ++r) {
+      const uint8_t* row = srcTop + srcStride * r;
+      uint32_t* a = acc.data();
+      for (int x = x1; x < x2; ++x, a += 3) {
+        const int c0 = colFirst[size_t(x - dx)], cn = colCount[size_t(x - dx)];
+        const uint8_t* p = row + 3 * ptrdiff_t(c0);
+        uint32_t b = 0, g = 0, rr = 0;
+        for (int k = 0; k < cn; ++k, p += 3) {
+          b += p[0];
+          g += p[1];
+          rr += p[2];
+        }
+        a[0] += b;
+        a[1] += g;
+        a[2] += rr;
+      }
+    }
+    uint8_t* out = d.Row(y) + 3 * ptrdiff_t(x1);
+    const uint32_t* a = acc.data();
+    for (int x = x1; x < x2; ++x, a += 3, out += 3) {
+      const uint32_t area = uint32_t(rn) * uint32_t(colCount[size_t(x - dx)]), half = area / 2;
+      out[0] = uint8_t((a[0] + half) / area);
+      out[1] = uint8_t((a[1] + half) / area);
+      out[2] = uint8_t((a[2] + half) / area);
+    }
+  }
+}
