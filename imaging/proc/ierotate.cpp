@@ -11,41 +11,10 @@
 #include <vector>
 
 #include "iebitmap.h"
-#include "iethreadpool.h"
+#include "iebands.h"
 #include "vodevovur.h"
 
 namespace {
-
-// One band of lines of a parallel pass.
-class TBandThread : public TIEPoolThread {
- public:
-  TBandThread(const std::function<void(int, int)>& body, int first, int count)
-      : body_(body), first_(first), count_(count) {}
-
- protected:
-  void Execute() override { body_(first_, count_); }
-
- private:
-  const std::function<void(int, int)>& body_;
-  int first_, count_;
-};
-
-// Runs body(first, count) over `lines` independent lines, in bands on one worker per core when there
-// is enough work, else in this thread. A worker's failure is raised here.
-void ForBands(int lines, const std::function<void(int, int)>& body) {
-  const int workers = std::min(IEProcessorCount(), lines / 32);
-  if (workers <= 1) {
-    body(0, lines);
-    return;
-  }
-  TIEThreadPool pool;
-  const int band = lines / workers;
-  for (int k = 0; k < workers; ++k) {
-    const int first = k * band;
-    pool.Add(new TBandThread(body, first, k == workers - 1 ? lines - first : band));
-  }
-  pool.WaitForAll();
-}
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kBlendOne = 4096;  // shear blending weights are in units of 1/4096
@@ -325,7 +294,7 @@ bool ShearRaster(Raster& img, bool blend, const uint8_t* bg, double angle, void*
   const double factor = 100.0 / (H0 + W1 + H2);
   Raster p1, p2, p3;
   if (!p1.Init(W1, H0, img.fmt)) return false;
-  ForBands(H0, [&](int first, int count) {
+  IEForBands(H0, [&](int first, int count) {
     for (int r = first; r < first + count; ++r) {
       int n, f;
       SplitShift((phi > 0 ? r : H0 - r) * T, n, f);
@@ -343,7 +312,7 @@ bool ShearRaster(Raster& img, bool blend, const uint8_t* bg, double angle, void*
     offsets[size_t(x)] = m - dy;
     fractions[size_t(x)] = f;
   }
-  ForBands(W1, [&](int first, int count) {
+  IEForBands(W1, [&](int first, int count) {
     constexpr int kColumnRun = 32;  // columns walked together: a few cache lines of every row
     for (int x = first; x < first + count; x += kColumnRun)
       ShearColumns(p1.Row(0), p1.stride, H0, p2.Row(0), p2.stride, H2, x, std::min(kColumnRun, first + count - x),
@@ -353,7 +322,7 @@ bool ShearRaster(Raster& img, bool blend, const uint8_t* bg, double angle, void*
   p1.px.clear();
   p1.px.shrink_to_fit();
   if (!p3.Init(W3, H2, img.fmt)) return false;
-  ForBands(H2, [&](int first, int count) {
+  IEForBands(H2, [&](int first, int count) {
     for (int y = first; y < first + count; ++y) {
       int m, f;
       SplitShift((phi > 0 ? y : H2 - y) * T, m, f);
@@ -399,7 +368,7 @@ bool AntialiasRaster(Raster& img, const uint8_t* bg, int quality, double angle, 
     return (x < 0 || y < 0 || x >= src.w || y >= src.h) ? bg : src.Row(y) + size_t(x) * pb;
   };
   const ptrdiff_t sstride = ptrdiff_t(src.stride);
-  ForBands(d.h, [&](int firstRow, int rowCount) {
+  IEForBands(d.h, [&](int firstRow, int rowCount) {
     for (int j = firstRow; j < firstRow + rowCount; ++j) {
       const double v = j + kFrame - cy2;
       uint8_t* out = d.Row(j);

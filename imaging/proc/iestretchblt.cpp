@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "iebands.h"
+
 namespace {
 
 // The pixels of the 24-bit DIB section selected into a device context, when it is one.
@@ -97,39 +99,45 @@ void IEStretchBltHalftone(HDC dst, int dx, int dy, int dw, int dh, HDC src, int 
   if (s.object == d.object) {
     const size_t rowBytes = size_t(s.width) * 3;
     copy.resize(rowBytes * size_t(s.height));
-    for (int y = 0; y < s.height; ++y) std::memcpy(&copy[rowBytes * size_t(y)], s.Row(y), rowBytes);
+    for (int y = sy; y < sy + sh; ++y) std::memcpy(&copy[rowBytes * size_t(y)], s.Row(y), rowBytes);
     srcTop = copy.data();
     srcStride = ptrdiff_t(rowBytes);
   }
   const int n = x2 - x1;
-  std::vector<uint32_t> acc(size_t(n) * 3);
-  for (int y = y1; y < y2; ++y) {
-    const int r0 = rowFirst[size_t(y - dy)], rn = rowCount[size_t(y - dy)];
-    std::fill(acc.begin(), acc.end(), 0u);
-    for (int r = r0; r < r0 + rn; ++r) {
-      const uint8_t* row = srcTop + srcStride * r;
-      uint32_t* a = acc.data();
-      for (int x = x1; x < x2; ++x, a += 3) {
-        const int c0 = colFirst[size_t(x - dx)], cn = colCount[size_t(x - dx)];
-        const uint8_t* p = row + 3 * ptrdiff_t(c0);
-        uint32_t b = 0, g = 0, rr = 0;
-        for (int k = 0; k < cn; ++k, p += 3) {
-          b += p[0];
-          g += p[1];
-          rr += p[2];
+  const bool unitColumns = std::all_of(colCount.begin() + (x1 - dx), colCount.begin() + (x2 - dx),
+                                       [](int c) { return c == 1; });
+  IEForBands(y2 - y1, [&](int firstBand, int bandCount) {
+    std::vector<uint32_t> acc(size_t(n) * 3);
+    const int* cf = colFirst.data() + (x1 - dx);
+    const int* cc = colCount.data() + (x1 - dx);
+    for (int y = y1 + firstBand; y < y1 + firstBand + bandCount; ++y) {
+      const int r0 = rowFirst[size_t(y - dy)], rn = rowCount[size_t(y - dy)];
+      uint8_t* out = d.Row(y) + 3 * ptrdiff_t(x1);
+      if (rn == 1 && unitColumns) {  // one source pixel each: a plain copy through the column table
+        const uint8_t* row = srcTop + srcStride * r0;
+        for (int i = 0; i < n; ++i, out += 3) std::memcpy(out, row + 3 * ptrdiff_t(cf[i]), 3);
+        continue;
+      }
+      std::fill(acc.begin(), acc.end(), 0u);
+      for (int r = r0; r < r0 + rn; ++r) {
+        const uint8_t* row = srcTop + srcStride * r;
+        uint32_t* a = acc.data();
+        for (int i = 0; i < n; ++i, a += 3) {
+          const uint8_t* p = row + 3 * ptrdiff_t(cf[i]);
+          for (int k = 0; k < cc[i]; ++k, p += 3) {
+            a[0] += p[0];
+            a[1] += p[1];
+            a[2] += p[2];
+          }
         }
-        a[0] += b;
-        a[1] += g;
-        a[2] += rr;
+      }
+      const uint32_t* a = acc.data();
+      for (int i = 0; i < n; ++i, a += 3, out += 3) {
+        const uint32_t area = uint32_t(rn) * uint32_t(cc[i]), half = area / 2;
+        out[0] = uint8_t((a[0] + half) / area);
+        out[1] = uint8_t((a[1] + half) / area);
+        out[2] = uint8_t((a[2] + half) / area);
       }
     }
-    uint8_t* out = d.Row(y) + 3 * ptrdiff_t(x1);
-    const uint32_t* a = acc.data();
-    for (int x = x1; x < x2; ++x, a += 3, out += 3) {
-      const uint32_t area = uint32_t(rn) * uint32_t(colCount[size_t(x - dx)]), half = area / 2;
-      out[0] = uint8_t((a[0] + half) / area);
-      out[1] = uint8_t((a[1] + half) / area);
-      out[2] = uint8_t((a[2] + half) / area);
-    }
-  }
+  });
 }

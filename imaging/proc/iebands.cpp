@@ -1,0 +1,39 @@
+#include "iebands.h"
+
+#include <algorithm>
+
+#include "iethreadpool.h"
+#include "vodevovur.h"
+
+namespace {
+
+// One band of lines of a parallel pass.
+class TBandThread : public TIEPoolThread {
+ public:
+  TBandThread(const std::function<void(int, int)>& body, int first, int count)
+      : body_(body), first_(first), count_(count) {}
+
+ protected:
+  void Execute() override { body_(first_, count_); }
+
+ private:
+  const std::function<void(int, int)>& body_;
+  int first_, count_;
+};
+
+}  // namespace
+
+void IEForBands(int lines, const std::function<void(int, int)>& body) {
+  const int workers = std::min(IEProcessorCount(), lines / 32);
+  if (workers <= 1) {
+    body(0, lines);
+    return;
+  }
+  TIEThreadPool pool;
+  const int band = lines / workers;
+  for (int k = 0; k < workers; ++k) {
+    const int first = k * band;
+    pool.Add(new TBandThread(body, first, k == workers - 1 ? lines - first : band));
+  }
+  pool.WaitForAll();
+}
