@@ -5,7 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#include "iebands.h"
 
 namespace {
 
@@ -104,40 +103,64 @@ void IEStretchBltHalftone(HDC dst, int dx, int dy, int dw, int dh, HDC src, int 
     srcStride = ptrdiff_t(rowBytes);
   }
   const int n = x2 - x1;
-  const bool unitColumns = std::all_of(colCount.begin() + (x1 - dx), colCount.begin() + (x2 - dx),
-                                       [](int c) { return c == 1; });
-  IEForBands(y2 - y1, [&](int firstBand, int bandCount) {
-    std::vector<uint32_t> acc(size_t(n) * 3);
-    const int* cf = colFirst.data() + (x1 - dx);
-    const int* cc = colCount.data() + (x1 - dx);
-    for (int y = y1 + firstBand; y < y1 + firstBand + bandCount; ++y) {
-      const int r0 = rowFirst[size_t(y - dy)], rn = rowCount[size_t(y - dy)];
-      uint8_t* out = d.Row(y) + 3 * ptrdiff_t(x1);
-      if (rn == 1 && unitColumns) {  // one source pixel each: a plain copy through the column table
-        const uint8_t* row = srcTop + srcStride * r0;
-        for (int i = 0; i < n; ++i, out += 3) std::memcpy(out, row + 3 * ptrdiff_t(cf[i]), 3);
-        continue;
+  // Means by multiplication: q = (v * inv[area]) >> 40 equals v / area for every v up to 256 areas
+  // while the area stays below 65536 (the error term v * area / 2^40 is then below one step).
+  const int* cf = colFirst.data() + (x1 - dx);
+  const int* cc = colCount.data() + (x1 - dx);
+  const int maxCols = *std::max_element(cc, cc + n);
+  const int maxRows = *std::max_element(rowCount.begin() + (y1 - dy), rowCount.begin() + (y2 - dy));
+  const uint64_t maxArea = uint64_t(maxCols) * uint64_t(maxRows);
+  std::vector<uint64_t> inv(maxArea < 65536 ? size_t(maxArea) + 1 : 0);
+  for (size_t k = 1; k < inv.size(); ++k) inv[k] = ((uint64_t(1) << 40) + k - 1) / k;
+  auto mean = [&](uint32_t sum, uint32_t area) -> uint8_t {
+    const uint32_t v = sum + area / 2;
+    return uint8_t(area < inv.size() ? (v * inv[area]) >> 40 : v / area);
+  };
+  // One thread: workers started per frame cost more than they save on a busy machine.
+  std::vector<uint32_t> acc(size_t(n) * 3);
+  for (int y = y1; y < y2; ++y) {
+    const int r0 = rowFirst[size_t(y - dy)], rn = rowCount[size_t(y - dy)];
+    uint8_t* out = d.Row(y) + 3 * ptrdiff_t(x1);
+    if (rn == 1) {  // one source row: each pixel straight from its columns
+      const uint8_t* row = srcTop + srcStride * r0;
+      for (int i = 0; i < n; ++i, out += 3) {
+        const uint8_t* p = row + 3 * ptrdiff_t(cf[i]);
+        if (cc[i] == 1) {
+          std::memcpy(out, p, 3);
+          continue;
+        }
+        uint32_t b = 0, g = 0, r = 0;
+        for (int k = 0; k < cc[i]; ++k, p += 3) {
+          b += p[0];
+          g += p[1];
+          r += p[2];
+        }
+        const uint32_t area = uint32_t(cc[i]);
+        out[0] = mean(b, area);
+        out[1] = mean(g, area);
+        out[2] = mean(r, area);
       }
-      std::fill(acc.begin(), acc.end(), 0u);
-      for (int r = r0; r < r0 + rn; ++r) {
-        const uint8_t* row = srcTop + srcStride * r;
-        uint32_t* a = acc.data();
-        for (int i = 0; i < n; ++i, a += 3) {
-          const uint8_t* p = row + 3 * ptrdiff_t(cf[i]);
-          for (int k = 0; k < cc[i]; ++k, p += 3) {
-            a[0] += p[0];
-            a[1] += p[1];
-            a[2] += p[2];
-          }
+      continue;
+    }
+    std::fill(acc.begin(), acc.end(), 0u);
+    for (int r = r0; r < r0 + rn; ++r) {
+      const uint8_t* row = srcTop + srcStride * r;
+      uint32_t* a = acc.data();
+      for (int i = 0; i < n; ++i, a += 3) {
+        const uint8_t* p = row + 3 * ptrdiff_t(cf[i]);
+        for (int k = 0; k < cc[i]; ++k, p += 3) {
+          a[0] += p[0];
+          a[1] += p[1];
+          a[2] += p[2];
         }
       }
-      const uint32_t* a = acc.data();
-      for (int i = 0; i < n; ++i, a += 3, out += 3) {
-        const uint32_t area = uint32_t(rn) * uint32_t(cc[i]), half = area / 2;
-        out[0] = uint8_t((a[0] + half) / area);
-        out[1] = uint8_t((a[1] + half) / area);
-        out[2] = uint8_t((a[2] + half) / area);
-      }
     }
-  });
+    const uint32_t* a = acc.data();
+    for (int i = 0; i < n; ++i, a += 3, out += 3) {
+      const uint32_t area = uint32_t(rn) * uint32_t(cc[i]);
+      out[0] = mean(a[0], area);
+      out[1] = mean(a[1], area);
+      out[2] = mean(a[2], area);
+    }
+  }
 }

@@ -60,6 +60,23 @@ TEST(HalftoneStretch, ShrinkingAveragesEachBoxAndEnlargingTakesTheCentrePixel) {
                         Sample(2 * x + 1, 2 * y + 1, c);
         ASSERT_EQ(At(half.get(), x, y, c), (sum + 2) / 4) << x << "," << y << " channel " << c;
       }
+  // the whole picture into one pixel: the rounded mean of all 1200
+  auto one = Blank(1, 1);
+  IEStretchBltHalftone(one->Canvas()->GetHandle(), 0, 0, 1, 1, src->Canvas()->GetHandle(), 0, 0, 40, 30);
+  for (int c = 0; c < 3; ++c) {
+    int sum = 0;
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x < 40; ++x) sum += Sample(x, y, c);
+    EXPECT_EQ(At(one.get(), 0, 0, c), (sum + 600) / 1200) << c;
+  }
+  // thirds across, whole rows: each pixel the mean of three neighbours of its row
+  auto thirds = Blank(13, 30);
+  IEStretchBltHalftone(thirds->Canvas()->GetHandle(), 0, 0, 13, 30, src->Canvas()->GetHandle(), 0, 0, 39, 30);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 13; ++x) {
+      const int sum = Sample(3 * x, y, 0) + Sample(3 * x + 1, y, 0) + Sample(3 * x + 2, y, 0);
+      ASSERT_EQ(At(thirds.get(), x, y, 0), (sum + 1) / 3) << x << "," << y;
+    }
   // tripling a part: every destination pixel shows the source pixel under its centre
   auto big = Blank(30, 30);
   IEStretchBltHalftone(big->Canvas()->GetHandle(), 0, 0, 30, 30, src->Canvas()->GetHandle(), 5, 4, 10, 10);
