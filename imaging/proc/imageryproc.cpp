@@ -385,25 +385,35 @@ bool TImageryProc::GetSelectionInfo(int& x1, int& y1, int& x2, int& y2, TIEMask*
 bool TImageryProc::BeginSelectionOp(TIEPixelFormatSet allowed, const std::string& caption, TIEBitmap*& work,
                                     int& x1, int& y1, int& x2, int& y2, TIEMask*& mask) {
   work = nullptr;
+  // every refusal comes before the undo entry, so a refused operation leaves the stack as it was
+  if (!WorkingBitmap) return false;
+  if (allowed != 0 && !InSet(allowed, WorkingBitmap->GetPixelFormat()) && !AutoConvertFormat) return false;
+  const bool selected = GetSelectionInfo(x1, y1, x2, y2, mask);
+  int bx = 0, by = 0, bw = 0, bh = 0;
+  if (selected) {
+    // the box of the mask: CopyMaskedPixels places the copy at the mask's own box on the way back
+    bx = mask->BoxX1;
+    by = mask->BoxY1;
+    bw = mask->BoxX2 - bx + 1;
+    bh = mask->BoxY2 - by + 1;
+    // a box reaching outside the image (a mask of another size) cannot be put back: refused
+    if (bx != x1 || by != y1 || bw != x2 - x1 || bh != y2 - y1) return false;
+  }
   if (AutoUndo) PushUndoCaptioned(caption, ieuImage);
   if (!PrepareImage(allowed)) return false;
   work = WorkingBitmap;
-  if (!GetSelectionInfo(x1, y1, x2, y2, mask)) {
+  if (!selected) {
     mask = nullptr;  // no selection: the whole image
     x1 = y1 = 0;
     x2 = WorkingBitmap->GetImageWidth();
     y2 = WorkingBitmap->GetImageHeight();
     return true;
   }
-  // the box of the mask: CopyMaskedPixels places the copy at the mask's own box on the way back
-  const int bx = mask->BoxX1, by = mask->BoxY1, bw = mask->BoxX2 - bx + 1, bh = mask->BoxY2 - by + 1;
-  if (bx != x1 || by != y1 || bw != x2 - x1 || bh != y2 - y1) {
-    // a box reaching outside the image (a mask of another size) cannot be put back: refused
+  auto temp = std::make_unique<TIEBitmap>();
+  if (!temp->Allocate(bw, bh, WorkingBitmap->GetPixelFormat())) {
     work = nullptr;
     return false;
   }
-  auto temp = std::make_unique<TIEBitmap>();
-  if (!temp->Allocate(bw, bh, WorkingBitmap->GetPixelFormat())) return false;
   if (WorkingBitmap->GetPixelFormat() == ie8p)
     for (int i = 0; i < 256; ++i) temp->SetPaletteEntry(i, WorkingBitmap->GetPaletteEntry(i));
   WorkingBitmap->CopyRectTo(temp.get(), bx, by, 0, 0, bw, bh);

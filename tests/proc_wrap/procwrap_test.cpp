@@ -170,6 +170,8 @@ TEST(ProcWrappers, RefusalsLeaveImageAndUndoAlone) {
   strict.ConvertTo(16, false);
   EXPECT_EQ(strict.GetWorkingBitmap()->GetPixelFormat(), ie8g);
   EXPECT_EQ(strict.UndoEntryCount(), 0);
+  strict.ConvertToGray();  // the selection frame's gate likewise
+  EXPECT_EQ(strict.UndoEntryCount(), 0);
 }
 
 TEST(ProcWrappers, CropToOpaqueAreaMakesNoUndoEntry) {
