@@ -1,5 +1,5 @@
-// The image view's part of the processing component's undo: layer records, whole layer streams, and
-// the layer an image snapshot goes back to.
+// The image view's part of the processing component's undo: the selection state, layer records, whole
+// layer streams, and the layer an image snapshot goes back to.
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -24,6 +24,9 @@ TIEBitmap* TImageryView::UndoLayerBitmap(int index) {
 bool TImageryView::WriteUndoState(TIEUndoSource kind, TIEStream& stream) {
   Layers[size_t(CurrentLayer)]->Bitmap = IEBitmap;
   switch (kind) {
+    case ieuSelection:
+      WriteSelectionStream(stream);
+      return true;
     case ieuLayer:
     case ieuFullLayer:
       for (size_t i = 0; i < Layers.size(); ++i)
@@ -39,6 +42,9 @@ bool TImageryView::WriteUndoState(TIEUndoSource kind, TIEStream& stream) {
 
 void TImageryView::ReadUndoState(TIEUndoSource kind, TIEStream& stream) {
   switch (kind) {
+    case ieuSelection:
+      ReadSelectionStream(stream, 1);  // a mask larger than the image now is moved back inside it
+      break;
     case ieuLayer:
     case ieuFullLayer:
       ReadLayerRecords(stream);

@@ -10,6 +10,7 @@
 
 #include "iebitmap.h"
 #include "ielayer.h"
+#include "iemask.h"
 #include "iestreams.h"
 #include "ievect.h"
 #include "imageryproc.h"
@@ -35,7 +36,8 @@ std::string PixelsOf(TIEBitmap* b) {
   return std::to_string(b->GetImageWidth()) + "x" + std::to_string(b->GetImageHeight()) + ":" + std::to_string(h);
 }
 
-// What the kinds keep: every layer's place, settings and pixels, and every object's kind and box.
+// What the layer and object kinds keep: every layer's place, settings and pixels, and every object's
+// kind and box.
 std::string Describe(TImageryView* v) {
   std::string s;
   for (int i = 0; i < v->GetLayerCount(); ++i) {
@@ -50,6 +52,16 @@ std::string Describe(TImageryView* v) {
            std::to_string(r->X2) + "," + std::to_string(r->Y2) + ") ";
     }
   return s;
+}
+
+// What the selection kind keeps: the polygon and the mask's box.
+std::string SelectionOf(TImageryView* v) {
+  std::string s = v->GetSelected() ? "S(" : "s(";
+  for (int i = 0; i < v->GetSelectionPolygonCount(); ++i)
+    s += std::to_string(v->GetSelectionPolygon()[i].x) + "," + std::to_string(v->GetSelectionPolygon()[i].y) + " ";
+  const TIEMask* m = v->GetSelectionMask();
+  return s + "box " + std::to_string(m->BoxX1) + "," + std::to_string(m->BoxY1) + "," + std::to_string(m->BoxX2) +
+         "," + std::to_string(m->BoxY2) + ")";
 }
 
 int AddObject(TImageryVect* v, TIEVKind kind, int x1, int y1, int x2, int y2) {
@@ -74,6 +86,8 @@ View* MakeView() {
   v->GetLayer(1)->PosY = 4;
   v->GetLayer(1)->Name = "top";
   v->UpdateView();
+  v->SetSelectionBase(iesbBitmap);
+  v->SelectRect(2, 2, 10, 8, 0);
   if (auto* vect = As<TImageryVect>(v)) {
     AddObject(vect, ievkLINE, 1, 2, 20, 15);
     AddObject(vect, ievkBOX, 5, 5, 9, 12);
@@ -88,6 +102,7 @@ struct KindCase {
 };
 
 const KindCase kKindCases[] = {
+    {"selection", ieuSelection, [](TImageryVect* v) { v->SelectRect(5, 3, 20, 15, 0); }},
     {"image of the current layer", ieuImage,
      [](TImageryVect* v) { Pattern(v->GetIEBitmap(), 14, 6, 9); }},
     {"objects", ieuObject,
@@ -126,7 +141,8 @@ TEST(ViewUndo, EveryKindRestoresWhatItKeepsAndRedoesTheChange) {
     TImageryProc* proc = v->GetProc();
     std::vector<TIEUndoSource> events;
     proc->OnSaveUndo = [&](void*, TIEUndoSource s) { events.push_back(s); };
-    const std::string before = Describe(v);
+    auto state = [&] { return c.kind == ieuSelection ? SelectionOf(v) : Describe(v); };
+    const std::string before = state();
     proc->PushUndoCaptioned("step", c.kind);
     ASSERT_EQ(proc->UndoEntryCount(), 1);
     EXPECT_EQ(proc->UndoSourceOf(0), c.kind);
@@ -134,23 +150,23 @@ TEST(ViewUndo, EveryKindRestoresWhatItKeepsAndRedoesTheChange) {
     EXPECT_EQ(events, std::vector<TIEUndoSource>{c.kind});
 
     c.change(v);
-    const std::string after = Describe(v);
+    const std::string after = state();
     ASSERT_NE(before, after);
     proc->Undo(false);
-    EXPECT_EQ(Describe(v), before);
+    EXPECT_EQ(state(), before);
     c.change(v);
     proc->Undo(false);  // the entry stays: the same state again
-    EXPECT_EQ(Describe(v), before);
+    EXPECT_EQ(state(), before);
     EXPECT_EQ(proc->UndoEntryCount(), 1);
     EXPECT_EQ(proc->GetWorkingBitmap(), v->GetIEBitmap());
 
     c.change(v);
     proc->Undo(true);
-    EXPECT_EQ(Describe(v), before);
+    EXPECT_EQ(state(), before);
     ASSERT_EQ(proc->RedoEntryCount(), 1);
     EXPECT_EQ(proc->RedoCaptionOf(0), "");
     proc->Redo();
-    EXPECT_EQ(Describe(v), after);
+    EXPECT_EQ(state(), after);
     EXPECT_EQ(proc->RedoEntryCount(), 1);  // redo keeps its entry too
     EXPECT_EQ(events.size(), 1u);          // the redo snapshot is not reported
     v->Free();
@@ -191,7 +207,7 @@ TEST(ViewUndo, KindsNeedTheirViewAndNoneMakeAnEntryWithoutOne) {
       {"none", ieuImage, true},          {"none", ieuSelection, false},   {"none", ieuObject, false},
       {"none", ieuLayer, false},         {"none", ieuFullLayer, false},   {"none", ieuObjectsAndLayers, false},
       {"none", ieuUnknown, false},       {"none", TIEUndoSource(7), false},
-      {"view", ieuObject, false},        {"view", ieuLayer, true},        {"view", ieuFullLayer, true},
+      {"view", ieuSelection, true},      {"view", ieuObject, false},        {"view", ieuLayer, true},        {"view", ieuFullLayer, true},
       {"view", ieuObjectsAndLayers, true}, {"view", TIEUndoSource(9), false},
   };
   for (const Case& c : kCases) {
