@@ -219,6 +219,27 @@ TEST_F(LayersAndObjects, LoadsAsFileType27ThroughTheIOComponent) {
   const std::wstring name(file.begin(), file.end());
   const std::string expected = Describe(view);
 
+  // read on the host: the offset, the layer stream behind it, layer 0's zlib image, the objects stream
+  const char* kReader =
+      "import sys, zlib, struct\n"
+      "d = open(sys.argv[1], 'rb').read()\n"
+      "o = struct.unpack_from('<i', d, 0)[0]\n"
+      "magic, version, code, count = struct.unpack_from('<13siii', d, 4)\n"
+      "p = 4 + 25 + 38\n"
+      "n = struct.unpack_from('<i', d, p)[0]; name = d[p + 4:p + 4 + n].decode(); p += 4 + n\n"
+      "p += 4 + struct.unpack_from('<i', d, p)[0] + 3\n"
+      "at = struct.unpack_from('<q', d, p)[0]\n"
+      "size = struct.unpack_from('<i', d, at)[0]\n"
+      "raw = zlib.decompress(d[at + 4:at + 4 + size])\n"
+      "print(magic.decode(), version, code, count, name, raw[:12].decode(), d[o:o + 4].decode())\n";
+  const std::string script = tq::WorkFile("readall.py");
+  ASSERT_TRUE(tq::WriteFileBytes(script, kReader, std::strlen(kReader)));
+  std::string out;
+  ASSERT_EQ(0, tq::RunHost("/usr/bin/python3 " + tq::ShellQuote(tq::UnixPath(script)) + " " +
+                           tq::ShellQuote(tq::UnixPath(file)), &out))
+      << out;
+  EXPECT_EQ(out, "DIVEVUZOREDUD 6 -1 2 base TIEBITMAPRAW IEVR\n");
+
   for (int route = 0; route < 4; ++route) {
     SCOPED_TRACE(route);
     TImageryVect* v = Other();
