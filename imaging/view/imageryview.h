@@ -331,7 +331,6 @@ class TImageryView : public TIEView {
   void ReadUndoState(TIEUndoSource kind, TIEStream& stream) override;
   int UndoLayerIndex() override { return CurrentLayer; }
   TIEBitmap* UndoLayerBitmap(int index) override;
-
   // ---- selection ----
   // A new empty store, appended to the view's list (the view frees it).
   TIEPolygonStore* CreatePolygonStore(ui::TColor colour1, ui::TColor colour2, bool sizeable, bool animated);
