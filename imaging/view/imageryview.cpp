@@ -77,6 +77,10 @@ void TImageryView::Create(ui::TComponent* owner) {
   }
   SelectionMask = new TIEMask();
   SelectionMask->Allocate(ImageWidth, ImageHeight, MaskDepth);
+  SelectionPolygon = CreatePolygonStore(0, 0xFFFFFF, true, true);
+  if (!InState(ui::csDesigning)) SelectionPolygon->Shown = false;
+  SetSelectionColor1(0);
+  SetSelectionColor2(0xFFFFFF);
   ResumeUpdates();
 }
 
@@ -98,6 +102,7 @@ void TImageryView::BeforeDestruction() {
   BackBuffer = nullptr;
   delete SelectionMask;
   SelectionMask = nullptr;
+  FreeSelectionState();
   ClearFilterCache();
   for (TIELayer* layer : Layers) delete layer;  // each frees its bitmap and platform bitmap
   Layers.clear();
@@ -123,6 +128,7 @@ TImageryView::~TImageryView() {
   delete Proc;
   delete BackBuffer;
   delete SelectionMask;
+  FreeSelectionState();
   ClearFilterCache();
   for (TIELayer* layer : Layers) delete layer;
   delete WallPaper;

@@ -24,6 +24,7 @@ class TImageryIO;
 class TImageryProc;
 class TIETransitionEffects;
 enum TIEUndoSource : uint8_t;
+class TIEMemoryStream;
 enum TResampleFilter : uint8_t;
 namespace ui {
 class TPicture;
@@ -56,6 +57,39 @@ using TIETransitionStepEvent = ui::TEvent<void(ui::TObject* Sender, int step)>;
 // (Sender: the view, the frame shown, the engine, its position)
 using TIEOnTransitionPaint =
     ui::TEvent<void(ui::TObject* Sender, ui::TBitmap* Bitmap, TIETransitionEffects* Transition, int Step)>;
+
+// ---- selection ----
+// Bit numbers of TIESelectionOptions.
+enum TIESelectionOption : uint8_t {
+  iesoAnimated, iesoSizeable, iesoMoveable, iesoFilled, iesoCutBorders, iesoMarkOuter, iesoCanScroll,
+  iesoSelectTranspLayers, iesoRightButtonSelectLayers, iesoRightButtonTerminatePolySelect
+};
+using TIESelectionOptions = uint16_t;  // a set of TIESelectionOption bits
+constexpr TIESelectionOptions IESelOpt(TIESelectionOption o) { return TIESelectionOptions(1u << o); }
+// iesbClientArea: coordinates given to the selection operations are client coordinates (converted to
+// image pixels of the current layer); iesbBitmap: already image pixels.
+enum TIESelectionBase : uint8_t { iesbClientArea, iesbBitmap };
+// (Sender, index of the store, index of the point, canvas, its client x, y)
+using TIEOnDrawPolygon = std::function<void(void* Sender, int storeIndex, int pointIndex, ui::TCanvas* canvas, int x, int y)>;
+
+// One selection outline: polygons of image-pixel points, separated by kIEPolygonSeparator points.
+struct TIEPolygonStore {
+  std::vector<POINT> Points;  // size() is the capacity; Count of them are in use
+  int Count = 0;
+  ui::TColor Colour1 = 0, Colour2 = 0xFFFFFF;  // the two dash colours
+  bool Animated = false;
+  int AntsPhase = 0;    // 0..9
+  int DashCounter = 0;  // while an outline is drawn
+  ui::TCanvas* Canvas = nullptr;
+  int X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;  // bounds of all points, corners ordered
+  bool Shown = true;
+  bool Sizeable = false;
+};
+
+// Cuts a rectangle that leaves 0..width, 0..height back along its aspect: it shrinks towards its
+// fixed corner, width and height by the same factor, until its other corner lies inside.
+// r is ordered; fixedCorner (1 top-left, 2 top-right, 3 bottom-right, 4 bottom-left) stays where it is.
+RECT IEClipRectKeepAspect(const RECT& r, int fixedCorner, int width, int height);
 
 class TImageryView : public TIEView {
   UI_DECLARE_CLASS(TImageryView, TIEView)
@@ -288,6 +322,117 @@ class TImageryView : public TIEView {
   bool LoadLayersFromStream(TIEStream& stream);
   bool LoadLayersFromFile(const std::wstring& fileName);
 
+  // ---- undo state ----
+  // The selection state (ieuSelection), layer records (ieuLayer, ieuFullLayer) and whole layer streams of raw images (ieuObjectsAndLayers).
+  // Restoring layer records matches them to the layers by Id: records of layers that are gone are
+  // skipped, layers without a record keep their state, and the walk ends at a record whose stored
+  // length is shorter than its header or runs past the stream.
+  bool WriteUndoState(TIEUndoSource kind, TIEStream& stream) override;
+  void ReadUndoState(TIEUndoSource kind, TIEStream& stream) override;
+  int UndoLayerIndex() override { return CurrentLayer; }
+  TIEBitmap* UndoLayerBitmap(int index) override;
+  // ---- selection ----
+  // A new empty store, appended to the view's list (the view frees it).
+  TIEPolygonStore* CreatePolygonStore(ui::TColor colour1, ui::TColor colour2, bool sizeable, bool animated);
+  void ClearPolygon(TIEPolygonStore* store);
+  void AddSelectionPointRaw(TIEPolygonStore* store, int x, int y);
+  void AddPolygonSeparator(TIEPolygonStore* store);
+  void RemoveLastPoint(TIEPolygonStore* store);
+  void RemoveLastPolygon(TIEPolygonStore* store);
+  void MovePolygon(TIEPolygonStore* store, int dx, int dy, bool cutBorders, int imageWidth, int imageHeight);
+  static bool IsRectanglePolygon(const POINT* points, int count);
+  TIEPolygonStore* GetSelectionPolygonStore() { return SelectionPolygon; }
+
+  // operation 0 replaces the selection, 1 adds to it
+  virtual void SelectRect(int x1, int y1, int x2, int y2, int operation);
+  void SelectRectInternal(int x1, int y1, int x2, int y2, int operation, bool square, bool keepInside);
+  // An ellipse of centre (cx, cy) and radii rx, ry in image pixels appended as a new polygon.
+  void AddEllipsePolygon(int cx, int cy, int rx, int ry);
+  // The same ellipse as a whole selection (SelectionBase applies to the centre and the radii).
+  void SelectEllipse(int cx, int cy, int rx, int ry, int operation);
+  virtual void AddSelectionPoint(int x, int y);
+  virtual void EndSelection();
+  void BeginNewPolygon();
+  void EndPolygonSelection(bool add, bool dropLastPoint);
+  void Deselect();
+  void SelectMagicWand(int x, int y, int operation);
+  // Returns the new move state.
+  int MoveSelection(int state, int dx, int dy, bool cutBorders);
+  void MoveSelectionBy(int dx, int dy);
+  // Returns the grip now dragged (a side grip can become a corner one, a drag across flips it).
+  int ResizeSelectionByGrip(int grip, int x, int y, bool keepAspect);
+  // A grip drag begins: the grip is remembered with the selection's bounds (the keep-aspect rules
+  // measure from them).
+  void BeginSelectionGripDrag(int grip);
+  void ZoomSelection(bool keepAspect, bool ask);
+  int SelectedLeft();
+  int SelectedTop();
+  int SelectedRight();
+  int SelectedBottom();
+  const POINT* GetSelectionPolygon() const;
+  int GetSelectionPolygonCount() const;
+  bool GetSelected() const { return SelectionPresent; }  // a selection is present
+  void SetSelectionColor1(ui::TColor c);
+  void SetSelectionColor2(ui::TColor c);
+  ui::TColor GetSelectionColor1() const { return SelectionColour1; }
+  ui::TColor GetSelectionColor2() const { return SelectionColour2; }
+  TIESelectionOptions GetSelectionOptions() const { return SelectionOptions; }
+  void SetSelectionOptions(TIESelectionOptions options);
+  double GetSelectionAspectRatio() const { return SelectionAspectRatio; }
+  void SetSelectionAspectRatio(double r);
+  TIESelectionBase GetSelectionBase() const { return SelectionBase; }
+  void SetSelectionBase(TIESelectionBase base) { SelectionBase = base; }
+  void ShowSelection(bool draw);
+  void HideSelection(bool paint);
+  void DoSelectionChanging();
+  void DoBeforeSelectionChange();
+  void DoSelectionChange();
+  // sender: the view from PaintView, the animation timer from its tick; honourCanvasLock False only
+  // from PaintView.
+  void DrawSelections(void* sender, bool honourCanvasLock);
+  virtual void DrawSelectionGrid(int x1, int y1, int x2, int y2);
+  void DrawPolygonRubberBand();
+  // 1..4 corners, 5 left, 6 right, 7 top, 8 bottom side; 0 none (client coordinates).
+  int GetGripAt(int x, int y);
+  int GetGripAtUnlessShift(int x, int y, bool shift);
+  // 0 when the (client) point lies on a moveable selection, else -1.
+  int HitSelection(int x, int y, bool shift);
+  bool GetSelectionMoving() const { return SelectionMoving; }
+  RECT GetNavigatorRect() const { return NavigatorRect; }
+  // The animation timer's interval, 0 while the view has no timer.
+  int GetAntsTimerInterval() const;
+  // Milliseconds for timing the ants' border; replaceable so that the interval rule can be checked.
+  std::function<double()> AntsClock;
+  int FixedSelectionWidth = 100, FixedSelectionHeight = 100;
+  bool ShiftAddsSelection = true;
+  bool ConstrainAlways = false;
+  bool MagicWandMaxFilter = false;
+  int MagicWandTolerance = 15;
+  uint8_t MagicWandMode = 0;  // 0 outline to polygon, 1 flood fill into the mask, 2 all similar colours
+  ui::TColor SelectionGripPenColour = 0, SelectionGripBrushColour = 0xBAFFFF;
+  ui::TBrushStyle SelectionGripBrushStyle = ui::bsSolid;
+  int SelectionGripSize = 5;
+  uint8_t SelectionGripShape = 1;  // 0 rectangle, 1 ellipse
+  bool SelectionMidGrips = true;
+  int SelectionGridSize = 1;
+  int AntsTimeBudget = -20;
+  int FilterCountdown = 0, AntsPauseCountdown = 0;
+  bool PauseAntsOnViewChange = true;
+  bool DrawSelectionsEnabled = true;  // the DrawSelections switch: selections are drawn at all
+  bool ZoomSelectionKeepsAspect = true;
+  ui::TNotifyEvent OnSelectionChanging, OnSelectionChange, OnBeforeSelectionChange, OnMouseInSel;
+  TIEOnDrawPolygon OnDrawPolygon;
+
+  // ---- selection state stream and stack ----
+  void WriteSelectionStream(TIEStream& stream);
+  // mode 0 keeps the mask where it was, 1 moves it back inside a smaller image, 2 re-anchors it from
+  // the layer position it was written with to the current layer. False (nothing changed) for a
+  // record that is damaged or does not fit.
+  bool ReadSelectionStream(TIEStream& stream, int mode);
+  void PushSelection();
+  bool PopSelection(bool remove, int mode);
+  int GetSelectionStackCount() const { return int(SelectionStack.size()); }
+
   // ---- painting ----
   bool UseDrawDib = false;  // transfer with DrawDib whatever the screen depth
   bool GetDrawVersion() const { return DrawVersion; }
@@ -336,6 +481,7 @@ class TImageryView : public TIEView {
   void ClampOriginAndSetScrollBars();
   // the working bitmap becomes the layer's, and the view's platform bitmap the one behind it
   void TakeLayerBitmap(TIELayer* layer);
+  void ReadLayerRecords(TIEStream& stream);
   // a video is shown in the current layer's place: the I/O component's video object renders into the
   // view and its graph runs
   bool VideoShown();
@@ -433,6 +579,38 @@ class TImageryView : public TIEView {
   int Cursor = 1785;
   int BaseCursor = 0;
   int MaskDepth = 1;
+  // selection state
+  void DrawPolygonOutline(TIEPolygonStore* store, int storeIndex);
+  void DrawDashedLine(TIEPolygonStore* store, int x1, int y1, int x2, int y2);
+  void PaintSelectionChange();  // back buffer dirty and paint
+  void DrawGrips(TIEPolygonStore* store);
+  void EnsureAntsTimer();
+  void FreeSelectionState();  // the stores and the saved states
+  void FitMaskToBitmap();     // the mask takes the working bitmap's size
+  int SelectionToClientX(int x);  // image pixels of the current layer to client
+  int SelectionToClientY(int y);
+  void SelectionPointToImage(int& x, int& y);  // by SelectionBase
+  bool InteractiveSelectionRuns() const;
+  std::vector<TIEPolygonStore*> PolygonStores;  // owned
+  TIEPolygonStore* SelectionPolygon = nullptr;
+  std::vector<TIEMemoryStream*> SelectionStack;  // owned
+  ui::TTimer* AntsTimer = nullptr;
+  TIESelectionOptions SelectionOptions = IESelOpt(iesoAnimated) | IESelOpt(iesoSizeable) |
+                                         IESelOpt(iesoMoveable) | IESelOpt(iesoCanScroll);
+  TIESelectionBase SelectionBase = iesbClientArea;
+  TIESelectionBase SavedSelectionBase = iesbClientArea;
+  double SelectionAspectRatio = -1.0;
+  ui::TColor SelectionColour1 = 0, SelectionColour2 = 0xFFFFFF;
+  bool SelectionPresent = false;
+  bool PolygonSelecting = false, LassoSelecting = false, RectSelecting = false, CircleSelecting = false;
+  int SelectionGrip = 0;         // grip being dragged, 0 none
+  int SelectionMoveState = -1;   // -1 no move
+  bool SelectionMoving = false;  // a rectangle selection is being moved (its mask rebuilt at the end)
+  int GripStartX1 = 0, GripStartY1 = 0, GripStartX2 = 0, GripStartY2 = 0;  // bounds when a grip drag began
+  int AntsPhaseCounter = 0;  // view-wide, advanced by the animation timer
+  int MaskValue = 1;
+  RECT NavigatorRect{0, 0, 0, 0};
+  POINT RubberBandPoint{0, 0};  // last mouse position of a running polygon selection (client)
   TIEProgressEvent OnProgress;
   TIENotify OnFinishWork;
   TIESaveUndoEvent OnSaveUndo;
