@@ -34,6 +34,20 @@ bool Load(const std::vector<uint8_t>& file, TImageryIO& io) {
   return !io.Aborting;
 }
 
+// The layers of a file read with LoadLayers on (native pixel formats when asked); false when the read
+// set the abort flag.
+bool ReadLayers(const std::vector<uint8_t>& file, TIEPSDLayerList& layers, bool native = false) {
+  TIEMemStream s(file.data(), int64_t(file.size()));
+  TIEBitmap bitmap;
+  TIOParamsVals params(nullptr);
+  params.IsNativePixelFormat = native;
+  bool abort = false;
+  TIECodecProgress progress;
+  progress.Aborting = &abort;
+  IEPSDRead(s, &bitmap, params, progress, true, &layers);
+  return !abort;
+}
+
 TEST(PSDRead, ImageMagickFilesGiveItsMergedImage) {
   if (!ToolsPresent()) GTEST_SKIP() << "host tools";
   TIEBitmap src;
@@ -256,15 +270,8 @@ TEST(PSDRead, HandBuiltCorners) {
                         {0, 1, 2, 4}),
         std::vector<uint8_t>());
     file.insert(file.end(), img.b.begin(), img.b.end());
-    TIEMemStream s(file.data(), int64_t(file.size()));
-    TIEBitmap bitmap;
-    TIOParamsVals params(nullptr);
-    bool abort = false;
-    TIECodecProgress progress;
-    progress.Aborting = &abort;
     TIEPSDLayerList layers;
-    IEPSDRead(s, &bitmap, params, progress, true, &layers);
-    ASSERT_FALSE(abort);
+    ASSERT_TRUE(ReadLayers(file, layers));
     ASSERT_EQ(layers.size(), 2u);
     EXPECT_EQ(layers[0].Name, "abc");
     EXPECT_FALSE(layers[0].Visible);
@@ -396,16 +403,8 @@ TEST(PSDRead, ZipChannelsAndLr16BlocksAsImageMagickReadsThem) {
     const std::vector<uint8_t> box = misctest::FileBytes(tq::WorkFile(std::string(c.name) + ".box"));
     EXPECT_EQ(std::string(box.begin(), box.end()), "zipl +2 +1 6 4");
     ASSERT_EQ(im.size(), 6u * 4 * 8);
-    TIEMemStream s(file.data(), int64_t(file.size()));
-    TIEBitmap bitmap;
-    TIOParamsVals params(nullptr);
-    params.IsNativePixelFormat = true;
-    bool abort = false;
-    TIECodecProgress progress;
-    progress.Aborting = &abort;
     TIEPSDLayerList layers;
-    IEPSDRead(s, &bitmap, params, progress, true, &layers);
-    ASSERT_FALSE(abort);
+    ASSERT_TRUE(ReadLayers(file, layers, true));
     ASSERT_EQ(layers.size(), 1u);
     TIEBitmap& l = *layers[0].Bitmap;
     EXPECT_EQ(layers[0].Name, "zipl");
@@ -433,11 +432,9 @@ TEST(PSDRead, ZipChannelsAndLr16BlocksAsImageMagickReadsThem) {
       }
     EXPECT_EQ(wrong, 0);
     // cut inside the layer data: refused, nothing delivered
-    std::vector<uint8_t> cut(file.begin(), file.end() - 10 * 7 * 3 * c.depth / 8 - 20);
-    TIEMemStream cs(cut.data(), int64_t(cut.size()));
+    const std::vector<uint8_t> cut(file.begin(), file.end() - 10 * 7 * 3 * c.depth / 8 - 20);
     TIEPSDLayerList none;
-    IEPSDRead(cs, &bitmap, params, progress, true, &none);
-    EXPECT_TRUE(abort);
+    EXPECT_FALSE(ReadLayers(cut, none, true));
     EXPECT_TRUE(none.empty());
   }
   // ImageMagick's own ZIP-compressed layers (compression 2), 8 and 16 bits
@@ -451,16 +448,8 @@ TEST(PSDRead, ZipChannelsAndLr16BlocksAsImageMagickReadsThem) {
          "-set label pic \\) -depth " + std::to_string(depth) + " -compress Zip " + name);
     const std::vector<PilLayer> im = PilLayers(name, false);
     ASSERT_EQ(im.size(), 1u);
-    const std::vector<uint8_t> file = misctest::FileBytes(tq::WorkFile(name));
-    TIEMemStream s(file.data(), int64_t(file.size()));
-    TIEBitmap bitmap;
-    TIOParamsVals params(nullptr);
-    bool abort = false;
-    TIECodecProgress progress;
-    progress.Aborting = &abort;
     TIEPSDLayerList layers;
-    IEPSDRead(s, &bitmap, params, progress, true, &layers);
-    ASSERT_FALSE(abort);
+    ASSERT_TRUE(ReadLayers(misctest::FileBytes(tq::WorkFile(name)), layers));
     ASSERT_EQ(layers.size(), 1u);
     EXPECT_EQ(layers[0].PosX, 4);
     EXPECT_EQ(layers[0].PosY, 3);
@@ -501,18 +490,11 @@ TEST(PSDRead, EmbeddedProfileConvertsWhenColourManagementIsOn) {
     else EXPECT_EQ(MaxDiff(RGBOf(b), RGBOf(src)), 0);
   }
   // layers: every one of them goes through the profile, not only the first
-  const std::vector<uint8_t> file = misctest::FileBytes(tq::WorkFile("iccl.psd"));
-  TIEMemStream s(file.data(), int64_t(file.size()));
-  TIEBitmap bitmap;
-  TIOParamsVals params(nullptr);
-  bool abort = false;
-  TIECodecProgress progress;
-  progress.Aborting = &abort;
   TIEPSDLayerList layers;
   IEApplyICCProfiles = true;
-  IEPSDRead(s, &bitmap, params, progress, true, &layers);
+  const bool read = ReadLayers(misctest::FileBytes(tq::WorkFile("iccl.psd")), layers);
   IEApplyICCProfiles = false;
-  ASSERT_FALSE(abort);
+  ASSERT_TRUE(read);
   ASSERT_EQ(layers.size(), 2u);
   for (int i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
@@ -557,16 +539,8 @@ TEST(PSDRead, RefusedFiles) {
     EXPECT_LE(uint64_t(b.GetImageWidth()) * b.GetImageHeight(), 1000u);
   }
   // the layer path: a rectangle whose channels cannot hold it
-  std::vector<uint8_t> file = MakePSD(3, 4, 4, 8, 3, {}, {}, hugeSection.b, one.b);
-  TIEMemStream s(file.data(), int64_t(file.size()));
-  TIEBitmap bitmap;
-  TIOParamsVals params(nullptr);
-  bool abort = false;
-  TIECodecProgress progress;
-  progress.Aborting = &abort;
   TIEPSDLayerList layers;
-  IEPSDRead(s, &bitmap, params, progress, true, &layers);
-  EXPECT_TRUE(abort);
+  EXPECT_FALSE(ReadLayers(MakePSD(3, 4, 4, 8, 3, {}, {}, hugeSection.b, one.b), layers));
   EXPECT_TRUE(layers.empty());
 }
 
@@ -591,14 +565,8 @@ TEST(PSDRead, MutatedFilesNeverCrash) {
       if (i % 2 == 0) f.resize(rnd() % (valid.size() - 1));
       else
         for (int k = 1 + int(rnd() % 8); k > 0; --k) f[rnd() % f.size()] = uint8_t(rnd());
-      TIEMemStream s(f.data(), int64_t(f.size()));
-      TIEBitmap bitmap;
-      TIOParamsVals params(nullptr);
-      bool abort = false;
-      TIECodecProgress progress;
-      progress.Aborting = &abort;
       TIEPSDLayerList layers;
-      IEPSDRead(s, &bitmap, params, progress, true, &layers);
+      ReadLayers(f, layers);
       uint64_t pixels = 0;
       for (TIEPSDLayer& l : layers) pixels += uint64_t(l.Bitmap->GetImageWidth()) * l.Bitmap->GetImageHeight();
       EXPECT_LE(pixels, uint64_t(1) << 22);
