@@ -3,9 +3,14 @@
 // before anything is allocated.
 #include "iepsd.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstring>
 
+#include "iecmyk.h"
 #include "iecodeccommon.h"
+#include "ieicc.h"
 #include "iestreams.h"
 #include "ieutils.h"
 #include "jpegfilt.h"
@@ -17,8 +22,9 @@ constexpr int kMaxChannels = 24;        // header channel count
 constexpr int kMaxLayerChannels = 56;   // channels of one layer record
 constexpr int kMaxLayerNameBytes = 1023;
 constexpr int kLayerRecordMinSize = 34;  // rectangle, channel count, blend, opacity..filler, extra length
-// A PackBits row turns every 2 bytes into at most 128, so no channel expands beyond 64 times its data.
-constexpr uint64_t kMaxPackBitsRatio = 64;
+// Deflate data expands at most 1032 times (PackBits 64 times), so no channel holds more than this
+// many times its data.
+constexpr uint64_t kMaxDeflateRatio = 1032;
 
 enum TPSDMode : int {
   pmBitmap = 0, pmGray = 1, pmIndexed = 2, pmRGB = 3, pmCMYK = 4,
@@ -115,6 +121,44 @@ bool UnpackBitsRow(const uint8_t* src, size_t size, uint8_t* out, size_t n) {
   return o == n;
 }
 
+// Inflates a zlib stream into exactly out.size() bytes; false when the data is damaged or ends
+// early. Bytes beyond out.size() are not looked at.
+bool InflateExact(const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return false;
+  z.next_in = const_cast<Bytef*>(in.data());
+  z.avail_in = uInt(in.size());
+  size_t done = 0;
+  int rc = Z_OK;
+  while (done < out.size() && rc == Z_OK) {
+    const size_t chunk = std::min(out.size() - done, size_t(1) << 30);
+    z.next_out = out.data() + done;
+    z.avail_out = uInt(chunk);
+    rc = inflate(&z, Z_SYNC_FLUSH);
+    done += chunk - z.avail_out;
+    if (rc == Z_BUF_ERROR && z.avail_out == 0) rc = Z_OK;  // the output was full: more to come
+  }
+  inflateEnd(&z);
+  return done == out.size();
+}
+
+// Undoes the horizontal prediction of ZIP-with-prediction rows: each sample (a byte, or a big-endian
+// 16-bit word) was stored as its difference to the one on its left.
+void UnpredictRows(std::vector<uint8_t>& data, size_t rowBytes, int width, int depth) {
+  for (size_t at = 0; at + rowBytes <= data.size(); at += rowBytes) {
+    uint8_t* r = &data[at];
+    if (depth == 16) {
+      for (int x = 1; x < width; ++x) {
+        const uint16_t v = uint16_t(IEReadU16BE(r + 2 * x) + IEReadU16BE(r + 2 * x - 2));
+        r[2 * x] = uint8_t(v >> 8);
+        r[2 * x + 1] = uint8_t(v);
+      }
+    } else {
+      for (size_t x = 1; x < rowBytes; ++x) r[x] = uint8_t(r[x] + r[x - 1]);
+    }
+  }
+}
+
 // Places one decoded row of one file channel into a bitmap row.
 struct TChannelTarget {
   TIEBitmap* bitmap = nullptr;  // colour channels
@@ -191,6 +235,8 @@ class TPSDReader {
                         int maskTop, int maskW, int maskH);
   bool DecodePlane(int compression, int width, int height, int64_t dataEnd, const TChannelTarget& t,
                    const std::vector<uint32_t>& counts, size_t countBase, TIERowProgress* rows);
+  bool DecodeZipPlane(bool predicted, int width, int height, int64_t dataEnd, const TChannelTarget& t);
+  bool ReadLayerInfo(int64_t end, bool loadLayers, TIEPSDLayerList& layers);
   bool ReadMerged(TIEBitmap& bitmap);
 
   TIEStream& stream_;
@@ -205,6 +251,7 @@ class TPSDReader {
   std::vector<TIERGB> palette_;
   int transparentIndex_ = -1;
   bool thumbnailLoaded_ = false;
+  bool iccRead_ = false;
 };
 
 bool TPSDReader::ReadColourData() {
@@ -256,6 +303,7 @@ void TPSDReader::HandleResource(int id, const std::vector<uint8_t>& d, TIEBitmap
     }
     case 1039:
       params_.InputICCProfile = d;
+      iccRead_ = true;
       break;
     case 1047:
       if (d.size() >= 2) transparentIndex_ = IEReadU16BE(d.data());
@@ -320,6 +368,22 @@ bool TPSDReader::DecodePlane(int compression, int width, int height, int64_t dat
   return true;
 }
 
+// One channel of ZIP data (with prediction or without) up to dataEnd: a single zlib stream of all
+// its rows.
+bool TPSDReader::DecodeZipPlane(bool predicted, int width, int height, int64_t dataEnd, const TChannelTarget& t) {
+  const size_t rowBytes = size_t((uint64_t(width) * t.depth + 7) / 8);
+  const uint64_t total = uint64_t(rowBytes) * uint64_t(height);
+  const int64_t packed = dataEnd - Pos();
+  if (packed <= 0 || total > (uint64_t(packed) + 1) * kMaxDeflateRatio) return Fail();
+  std::vector<uint8_t> in(static_cast<size_t>(packed));
+  if (!Read(in.data(), packed)) return false;
+  std::vector<uint8_t> rows(static_cast<size_t>(total));
+  if (!InflateExact(in, rows)) return Fail();
+  if (predicted) UnpredictRows(rows, rowBytes, width, t.depth);
+  for (int y = 0; y < height; ++y) PutRow(t, &rows[size_t(y) * rowBytes], t.bitmap->GetRowAddress(y), width);
+  return true;
+}
+
 bool TPSDReader::ReadLayerChannel(TIEPSDLayerList& layers, size_t li, int id, int64_t length, int maskLeft,
                                   int maskTop, int maskW, int maskH) {
   const int64_t chStart = Pos();
@@ -359,7 +423,12 @@ bool TPSDReader::ReadLayerChannel(TIEPSDLayerList& layers, size_t li, int id, in
   if (!colour) t.depth = h_.depth == 1 ? 8 : h_.depth;  // alpha and mask: 8 or 16 bits
   int compression;
   if (!ReadU16(compression)) return false;
-  if (compression > 1) return Fail();  // ZIP-compressed channels are not decoded
+  if (compression == 2 || compression == 3) {
+    if (!DecodeZipPlane(compression == 3, w, hgt, chEnd, t)) return false;
+    stream_.SetPosition(chEnd);
+    return true;
+  }
+  if (compression > 1) return Fail();
   std::vector<uint32_t> counts;
   if (compression == 1) {
     if (uint64_t(hgt) * 2 > uint64_t(chEnd - Pos())) return Fail();
@@ -378,29 +447,58 @@ bool TPSDReader::ReadLayers(bool loadLayers, TIEPSDLayerList* layers) {
   uint32_t len;
   if (!ReadU32(len)) return false;
   if (len > uint64_t(Remaining())) return Fail();
-  const int64_t sectionStart = Pos();
-  const int64_t sectionEnd = sectionStart + len;
+  const int64_t sectionEnd = Pos() + len;
   if (len < 6 || !layers) {
     stream_.SetPosition(sectionEnd);
     return true;
   }
   uint32_t infoLen;
   if (!ReadU32(infoLen)) return false;
-  if (infoLen < 2) {  // no layer information (16-bit files may keep theirs elsewhere)
-    stream_.SetPosition(sectionEnd);
-    return true;
+  if (infoLen > uint64_t(sectionEnd - Pos())) return Fail();
+  if (infoLen >= 2) {
+    if (!ReadLayerInfo(sectionEnd, loadLayers, *layers)) return false;
+  } else if (h_.depth == 16) {
+    // 16-bit files keep their layers in an "Lr16" block behind the global layer mask information
+    stream_.SetPosition(Pos() + infoLen);
+    uint32_t maskLen;
+    if (sectionEnd - Pos() < 4 || !ReadU32(maskLen) || maskLen > uint64_t(sectionEnd - Pos())) {
+      stream_.SetPosition(sectionEnd);
+      return !progress_.Aborted();
+    }
+    stream_.SetPosition(Pos() + maskLen);
+    while (sectionEnd - Pos() >= 12) {
+      uint8_t b[12];
+      if (!Read(b, 12)) return false;
+      // blocks may be padded to a multiple of 4: step over up to three zero bytes before a signature
+      int skip = 0;
+      while (skip < 3 && b[skip] == 0) ++skip;
+      if (skip > 0) {
+        stream_.SetPosition(Pos() - 12 + skip);
+        if (sectionEnd - Pos() < 12 || !Read(b, 12)) break;
+      }
+      if (std::memcmp(b, "8BIM", 4) != 0 && std::memcmp(b, "8B64", 4) != 0) break;
+      const uint32_t blockLen = IEReadU32BE(b + 8);
+      if (blockLen > uint64_t(sectionEnd - Pos())) break;
+      const int64_t blockEnd = Pos() + blockLen;
+      if (std::memcmp(b + 4, "Lr16", 4) == 0) {
+        if (!ReadLayerInfo(blockEnd, loadLayers, *layers)) return false;
+        break;
+      }
+      stream_.SetPosition(blockEnd);
+    }
   }
+  stream_.SetPosition(sectionEnd);
+  return true;
+}
+
+// The layer count, the layer records and their channel data, all before `end`.
+bool TPSDReader::ReadLayerInfo(int64_t end, bool loadLayers, TIEPSDLayerList& layers) {
+  const int64_t sectionEnd = end;
   int rawCount;
   if (!ReadU16(rawCount)) return false;
   const int count = std::abs(int(int16_t(rawCount)));
-  if (infoLen > uint64_t(sectionEnd - sectionStart - 4) ||
-      uint64_t(count) * kLayerRecordMinSize > uint64_t(sectionEnd - Pos())) {
-    return Fail();
-  }
-  if (count == 0 || (!loadLayers && count > 1)) {
-    stream_.SetPosition(sectionEnd);
-    return true;
-  }
+  if (uint64_t(count) * kLayerRecordMinSize > uint64_t(sectionEnd - Pos())) return Fail();
+  if (count == 0 || (!loadLayers && count > 1)) return true;
   struct TChannelInfo {
     int id;
     int64_t length;
@@ -482,7 +580,7 @@ bool TPSDReader::ReadLayers(bool loadLayers, TIEPSDLayerList* layers) {
       for (const TChannelInfo& c : rec.channels) data += uint64_t(c.length);
       if (data > uint64_t(sectionEnd - Pos())) return Fail();
       const uint64_t need = (uint64_t(w) * h_.depth + 7) / 8 * uint64_t(hgt);
-      if (need > (data + 1) * kMaxPackBitsRatio) return Fail();
+      if (need > (data + 1) * kMaxDeflateRatio) return Fail();
       if (!layer.Bitmap->Allocate(int(w), int(hgt), format_)) return Fail();
       layer.Bitmap->Fill(0);
       if (format_ == ie8p) {
@@ -513,8 +611,7 @@ bool TPSDReader::ReadLayers(bool loadLayers, TIEPSDLayerList* layers) {
       ++k;
     }
   }
-  for (TIEPSDLayer& l : read) layers->push_back(std::move(l));
-  stream_.SetPosition(sectionEnd);
+  for (TIEPSDLayer& l : read) layers.push_back(std::move(l));
   return true;
 }
 
@@ -615,10 +712,19 @@ void TPSDReader::Run(TIEBitmap* target, bool loadLayers, TIEPSDLayerList* layers
   }
   state_ = TReadState::Done;
   if (!params_.IsNativePixelFormat) {
+    // through the file's own profile into sRGB when colour management is on; every bitmap of the
+    // file goes through it, not only the first (a profile counts as applied once it was used)
+    TIEICC input, output;
+    const bool managed = iccRead_ && IEApplyICCProfiles && input.LoadFromBuffer(params_.InputICCProfile.data(),
+                                                                                 int64_t(params_.InputICCProfile.size())) &&
+                         output.LoadSRGB();
+    auto toRGB = [&](TIEBitmap& b) {
+      if (!managed || !input.ConvertBitmap(&b, ie24RGB, &output)) b.SetPixelFormat(ie24RGB);
+    };
     if (layers)
       for (TIEPSDLayer& l : *layers)
-        if (!l.IsMask && !l.Bitmap->IsEmpty() && l.Bitmap->GetPixelFormat() != ie1g) l.Bitmap->SetPixelFormat(ie24RGB);
-    if (!thumbnailLoaded_ && !bitmap->IsEmpty() && bitmap->GetPixelFormat() != ie1g) bitmap->SetPixelFormat(ie24RGB);
+        if (!l.IsMask && !l.Bitmap->IsEmpty() && l.Bitmap->GetPixelFormat() != ie1g) toRGB(*l.Bitmap);
+    if (!thumbnailLoaded_ && !bitmap->IsEmpty() && bitmap->GetPixelFormat() != ie1g) toRGB(*bitmap);
   }
   if (temp && !temp->IsEmpty()) target->Assign(temp.get());
 }

@@ -16,6 +16,7 @@
 #include "iestreams.h"
 #include "ieutils.h"
 #include "jpegfilt.h"
+#include "tifexif.h"
 
 namespace {
 
@@ -90,6 +91,7 @@ class TCIFFReader {
     if (!params_.ExifThumbnail) params_.ExifThumbnail = std::make_shared<TIEBitmap>();
     params_.ExifThumbnail->FreeStorage(true);
     if (bestSize_ > 0) DecodeJPEG(&d_[bestAt_], bestSize_, *params_.ExifThumbnail, false);
+    StoreMakerNote();
   }
 
  private:
@@ -123,8 +125,53 @@ class TCIFFReader {
     }
   }
 
+  // The camera settings and shot information as a little directory of SHORT arrays (tags 1 and 4),
+  // little-endian as the maker-note handler keeps its entries; values of 4 bytes or less stand in
+  // their entry, longer ones after all entries.
+  void StoreMakerNote() {
+    TIETagsHandler& note = params_.ExifMakerNote;
+    note.Clear();
+    if (noteTags_.empty()) return;
+    TIEMemoryStream& s = note.InternalStream();
+    std::vector<uint8_t> head(2 + 12 * noteTags_.size(), 0), blocks;
+    IEWriteU16LE(head.data(), uint16_t(noteTags_.size()));
+    uint32_t dataAt = uint32_t(head.size());
+    for (size_t i = 0; i < noteTags_.size(); ++i) {
+      const std::vector<uint16_t>& v = noteTags_[i].second;
+      uint8_t* e = &head[2 + 12 * i];
+      IEWriteU16LE(e, noteTags_[i].first);
+      IEWriteU16LE(e + 2, 3);  // SHORT
+      IEWriteU32LE(e + 4, uint32_t(v.size()));
+      std::vector<uint8_t> bytes(v.size() * 2);
+      for (size_t k = 0; k < v.size(); ++k) IEWriteU16LE(&bytes[2 * k], v[k]);
+      if (bytes.size() <= 4) {
+        std::memcpy(e + 8, bytes.data(), bytes.size());
+      } else {
+        IEWriteU32LE(e + 8, dataAt);
+        blocks.insert(blocks.end(), bytes.begin(), bytes.end());
+        dataAt += uint32_t(bytes.size());
+      }
+    }
+    s.WriteBuffer(head.data(), int32_t(head.size()));
+    if (!blocks.empty()) s.WriteBuffer(blocks.data(), int32_t(blocks.size()));
+    note.LoadEntries();
+  }
+
+  void KeepNoteTag(uint16_t tag, size_t at, size_t size) {
+    std::vector<uint16_t> v(size / 2);
+    for (size_t k = 0; k < v.size(); ++k) v[k] = U16(at + 2 * k);
+    for (auto& t : noteTags_)
+      if (t.first == tag) {
+        t.second = std::move(v);
+        return;
+      }
+    noteTags_.push_back({tag, std::move(v)});
+  }
+
   void Entry(int type, size_t at, size_t size, int depth) {
     switch (type) {
+      case 0x102D: KeepNoteTag(1, at, size); break;  // camera settings
+      case 0x102A: KeepNoteTag(4, at, size); break;  // shot information
       case 0x0805: params_.ExifImageDescription = Text(at, size); break;
       case 0x080A: {
         params_.ExifMake = Text(at, size);
@@ -165,6 +212,7 @@ class TCIFFReader {
   std::set<uint64_t> visited_;
   size_t bestAt_ = 0, bestSize_ = 0;
   int bestW_ = 0, bestH_ = 0;
+  std::vector<std::pair<uint16_t, std::vector<uint16_t>>> noteTags_;  // maker-note tag, its values
 };
 
 struct TLibRawDeleter {
@@ -319,8 +367,14 @@ void IECameraRAWRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params
     Progress.Abort();
     return;
   }
-  if (FindTIFFHeader(data) >= 0) ReadDecoderPreview(data, Params);
-  else TCIFFReader(data, Params).Run();
+  const int64_t tiff = FindTIFFHeader(data);
+  if (tiff >= 0) {
+    // the resolution it gives is replaced by the default below, as for every raw file
+    IELoadExifFromTIFFData(data.data() + tiff, data.size() - size_t(tiff), Params);
+    ReadDecoderPreview(data, Params);
+  } else {
+    TCIFFReader(data, Params).Run();
+  }
   bool failed = false;  // the decoder met a short or corrupt file
   auto raw = NewProcessor(&failed);
   libraw_output_params_t& o = raw->imgdata.params;

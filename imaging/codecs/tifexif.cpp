@@ -362,3 +362,27 @@ void IETIFFReadExifTags(const TIETIFFDirectory& main, const TIETIFFDirectory* ex
   p.GPSAltitudeRef = std::to_string(Int(g, 5, 0));
   for (const TRatField& f : kGPSRats) p.*f.field = Rat(g, f.tag, 0, 0);
 }
+
+bool IELoadExifFromTIFFData(const uint8_t* data, size_t size, TIOParamsVals& Params) {
+  if (!data || size < 8 || !((data[0] == 'I' && data[1] == 'I') || (data[0] == 'M' && data[1] == 'M'))) return false;
+  TIETIFFFile f;
+  f.data.assign(data, data + size);
+  f.bigEndian = data[0] == 'M';
+  TIETIFFDirectory main, exif, gps;
+  uint64_t next = 0;
+  if (!IETIFFReadDirectory(f, f.U32(4), main, next)) return false;
+  const bool hasExif = main.Find(kTagExifIFD) && IETIFFReadDirectory(f, main.Value(kTagExifIFD), exif, next);
+  const bool hasGPS = main.Find(kTagGPSIFD) && IETIFFReadDirectory(f, main.Value(kTagGPSIFD), gps, next);
+  IETIFFReadExifTags(main, hasExif ? &exif : nullptr, hasGPS ? &gps : nullptr, Params);
+  return true;
+}
+
+bool IELoadExifFromTIFFStream(TIEStream& Stream, TIOParamsVals& Params) {
+  const int64_t pos = Stream.GetPosition();
+  const int64_t size = Stream.GetSize() - pos;
+  if (size < 8 || size > (int64_t(1) << 31)) return false;
+  std::vector<uint8_t> data(static_cast<size_t>(size));
+  const bool read = Stream.Read(data.data(), int32_t(size)) == int32_t(size);
+  Stream.SetPosition(pos);
+  return read && IELoadExifFromTIFFData(data.data(), data.size(), Params);
+}

@@ -15,3 +15,10 @@ void IETIFFAddExifTags(TIETIFFTagWriter& w, TIOParamsVals& Params);
 // EXIF directory.
 void IETIFFReadExifTags(const TIETIFFDirectory& main, const TIETIFFDirectory* exif, const TIETIFFDirectory* gps,
                         TIOParamsVals& Params);
+
+// The EXIF and GPS fields of the first directory of a TIFF structure of any magic number (plain TIFF,
+// camera raw, HD Photo), its offsets counting from the data's start. False (nothing changed) without
+// a TIFF header or a readable first directory.
+bool IELoadExifFromTIFFData(const uint8_t* data, size_t size, TIOParamsVals& Params);
+// The same from the stream's position to its end; the position is restored.
+bool IELoadExifFromTIFFStream(TIEStream& Stream, TIOParamsVals& Params);

@@ -31,6 +31,7 @@ void FormulaCMYK(const uint8_t* p, TIERGB& rgb) {
 TIEICC* IECMYKProfile = nullptr;
 TIEICC* IESRGBProfile = nullptr;
 bool IECMSEnabled = true;
+bool IEApplyICCProfiles = false;
 
 bool IELoadCMYKProfile() {
   if (gProfileFailed) return false;

@@ -10,6 +10,9 @@ class TIEICC;
 extern TIEICC* IECMYKProfile;  // built-in CMYK output profile, null until first needed
 extern TIEICC* IESRGBProfile;  // system sRGB profile, created with IECMYKProfile
 extern bool IECMSEnabled;      // the single-colour routines and the row converter may use the profiles
+// Readers convert an image through its own ICC profile into sRGB (false after start-up; nothing in the
+// library sets it).
+extern bool IEApplyICCProfiles;
 
 // True when both profiles are loaded and valid (loading them on the first call); a profile that
 // proved invalid gives false on every later call.

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "iecodeccommon.h"
+#include "tifcontainer.h"
+#include "tifexif.h"
 
 namespace {
 
@@ -371,8 +373,18 @@ void TIEWICReader::ReadFrame(int index, TIEBitmap& bitmap, bool* aborting, TIOPa
   }
   Frame_->GetResolution(&DpiX, &DpiY);
   const bool native = !params || params->IsNativePixelFormat;
-  if (!DecodeSource(Frame_, bitmap, native)) return fail();
+  // the embedded thumbnail when asked for and present; the frame when it is missing or unreadable
+  TComPtr<IWICBitmapSource> thumbnail;
+  const bool thumbnailDecoded = params && params->ReadThumbnail && SUCCEEDED(Frame_->GetThumbnail(&thumbnail)) &&
+                                thumbnail.Get() && DecodeSource(thumbnail.Get(), bitmap, native);
+  if (!thumbnailDecoded && !DecodeSource(Frame_, bitmap, native)) return fail();
   if (!params) return;
+  if (Stream_) {  // the camera metadata of the TIFF-structured file
+    const int64_t pos = Stream_->GetPosition();
+    Stream_->SetPosition(StreamPos_);
+    IELoadExifFromTIFFStream(*Stream_, *params);
+    Stream_->SetPosition(pos);
+  }
   const int channels = bitmap.GetChannelCount();
   params->BitsPerSample = channels ? bitmap.GetBitCount() / channels : 0;
   params->SamplesPerPixel = channels;
@@ -558,12 +570,21 @@ void IEHDPWrite(TIEStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TIE
     return;
   }
   progress.Report(0);
+  const int64_t start = stream.GetPosition();
   bool ok;
   {
     TIEWICWriter writer;
     ok = writer.Open(stream, iffHDP) && writer.WriteFrame(bitmap, &params);
     ok = writer.Close() && ok;
   }
+  if (ok) {
+    stream.SetPosition(start);
+    ok = IEHDPUpdateTags(stream, params);
+  }
   if (!ok) progress.Abort();
   progress.Report(100);
+}
+
+bool IEHDPUpdateTags(TIEStream& stream, TIOParamsVals& params) {
+  return IETIFFUpdateTags(&stream, &stream, std::wstring(), params, 0, std::wstring());
 }

@@ -91,5 +91,10 @@ class TIEWICWriter {
 // The HD Photo codec entries (the parameters-only flag is not read: the frame is decoded).
 void IEHDPRead(TIEStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
                TIECodecProgress& progress);
-// Sets the abort flag and writes nothing when the component cannot encode HD Photo.
+// Sets the abort flag and writes nothing when the component cannot encode HD Photo. The written file
+// then takes the metadata of the parameters (IEHDPUpdateTags).
 void IEHDPWrite(TIEStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TIECodecProgress& progress);
+// Rewrites the metadata tags of the HD Photo file at the stream's position (offsets counting from
+// the stream's start) from the parameters' EXIF fields, in place; false when the file cannot be read
+// or rewritten.
+bool IEHDPUpdateTags(TIEStream& stream, TIOParamsVals& params);

@@ -1,6 +1,7 @@
 // PSD reading: files ImageMagick wrote against its own decoding and PIL's layers, hand-built files for
 // the corners, and mutated files.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "../codecs_misc/misc_util.h"
 #include "../io/iotest_util.h"
 #include "hostenv.h"
+#include "iecmyk.h"
 #include "iepsd.h"
 #include "imageryio.h"
 #include "psd_util.h"
@@ -30,6 +32,20 @@ bool Load(const std::vector<uint8_t>& file, TImageryIO& io) {
   TIEMemStream s(file.data(), int64_t(file.size()));
   io.LoadStreamAsFileType(s, iffPSD);
   return !io.Aborting;
+}
+
+// The layers of a file read with LoadLayers on (native pixel formats when asked); false when the read
+// set the abort flag.
+bool ReadLayers(const std::vector<uint8_t>& file, TIEPSDLayerList& layers, bool native = false) {
+  TIEMemStream s(file.data(), int64_t(file.size()));
+  TIEBitmap bitmap;
+  TIOParamsVals params(nullptr);
+  params.IsNativePixelFormat = native;
+  bool abort = false;
+  TIECodecProgress progress;
+  progress.Aborting = &abort;
+  IEPSDRead(s, &bitmap, params, progress, true, &layers);
+  return !abort;
 }
 
 TEST(PSDRead, ImageMagickFilesGiveItsMergedImage) {
@@ -254,15 +270,8 @@ TEST(PSDRead, HandBuiltCorners) {
                         {0, 1, 2, 4}),
         std::vector<uint8_t>());
     file.insert(file.end(), img.b.begin(), img.b.end());
-    TIEMemStream s(file.data(), int64_t(file.size()));
-    TIEBitmap bitmap;
-    TIOParamsVals params(nullptr);
-    bool abort = false;
-    TIECodecProgress progress;
-    progress.Aborting = &abort;
     TIEPSDLayerList layers;
-    IEPSDRead(s, &bitmap, params, progress, true, &layers);
-    ASSERT_FALSE(abort);
+    ASSERT_TRUE(ReadLayers(file, layers));
     ASSERT_EQ(layers.size(), 2u);
     EXPECT_EQ(layers[0].Name, "abc");
     EXPECT_FALSE(layers[0].Visible);
@@ -320,6 +329,181 @@ TEST(PSDRead, ThumbnailResource) {
   EXPECT_EQ(back.GetImageHeight(), 12);
 }
 
+// A 10 x 7 RGB file with one 6 x 4 layer "zipl" at (2, 1): channels -1, 0, 1, 2 ZIP-compressed
+// (compression 2, or 3 with prediction), its layer information in the layer section or, for 16-bit
+// files, in an "Lr16" block behind the global layer mask information. Sample (c, x, y) of channel c
+// (alpha counted as 3) is (40c + 30x + 50y + 7) mod 256, at 16 bits that times 257 plus x.
+int ZipSample(int c, int x, int y, int depth) {
+  const int v = (40 * c + 30 * x + 50 * y + 7) % 256;
+  return depth == 16 ? v * 257 + x : v;
+}
+
+std::vector<uint8_t> ZipLayerFile(int depth, int compression, bool lr16) {
+  const int W = 6, H = 4;
+  const int ids[] = {-1, 0, 1, 2};
+  std::vector<std::vector<uint8_t>> data;
+  for (int id : ids) {
+    const int c = id < 0 ? 3 : id;
+    Bytes rows;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        // with prediction each sample is stored as its difference to the one on its left
+        int v = ZipSample(c, x, y, depth);
+        if (compression == 3 && x > 0) v -= ZipSample(c, x - 1, y, depth);
+        if (depth == 16) rows.u16(v & 0xFFFF);
+        else rows.u8(v & 0xFF);
+      }
+    uLongf n = compressBound(uLong(rows.b.size()));
+    std::vector<uint8_t> z(n);
+    EXPECT_EQ(compress(z.data(), &n, rows.b.data(), uLong(rows.b.size())), Z_OK);
+    z.resize(n);
+    data.push_back(Bytes().u16(compression).raw(z).b);
+  }
+  Bytes info;
+  info.u16(1).u32(1).u32(2).u32(1 + H).u32(2 + W).u16(4);
+  for (size_t i = 0; i < 4; ++i) info.u16(ids[i] & 0xFFFF).u32(uint32_t(data[i].size()));
+  info.str("8BIMnorm").u8(255).u8(0).u8(0).u8(0).block(Bytes().u32(0).u32(0).u8(4).str("zipl").u8(0).u8(0).u8(0).b);
+  for (const auto& d : data) info.raw(d);
+  if (info.b.size() & 1) info.u8(0);
+  Bytes section;
+  if (lr16) {
+    Bytes block;
+    block.str("8BIMLr16").block(info.b);
+    while (block.b.size() % 4) block.u8(0);
+    section.u32(0).u32(0).raw(block.b);
+  } else {
+    section.block(info.b).u32(0);
+  }
+  Bytes img;
+  img.u16(0);
+  for (int c = 0; c < 3; ++c) img.raw(std::vector<uint8_t>(size_t(10 * 7 * depth / 8), uint8_t(0x11 * (c + 1))));
+  return MakePSD(3, 10, 7, depth, 3, {}, {}, section.b, img.b);
+}
+
+TEST(PSDRead, ZipChannelsAndLr16BlocksAsImageMagickReadsThem) {
+  if (!ToolsPresent()) GTEST_SKIP() << "host tools";
+  struct Case {
+    const char* name;
+    int depth, compression;
+    bool lr16;
+  };
+  const Case kCases[] = {
+      {"zip8", 8, 2, false},         {"zippred8", 8, 3, false},    {"zippred16", 16, 3, false},
+      {"lr16_zippred", 16, 3, true}, {"lr16_zip", 16, 2, true},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> file = ZipLayerFile(c.depth, c.compression, c.lr16);
+    const std::string name = std::string(c.name) + ".psd";
+    ASSERT_TRUE(tq::WriteFileBytes(tq::WorkFile(name), file.data(), file.size()));
+    // ImageMagick's 16-bit RGBA of the layer, and its box
+    Host("convert '" + name + "[1]' -depth 16 -endian MSB RGBA:" + c.name + ".rgba && convert '" + name +
+         "[1]' -format '%l %X %Y %w %h' info: > " + c.name + ".box");
+    const std::vector<uint8_t> im = misctest::FileBytes(tq::WorkFile(std::string(c.name) + ".rgba"));
+    const std::vector<uint8_t> box = misctest::FileBytes(tq::WorkFile(std::string(c.name) + ".box"));
+    EXPECT_EQ(std::string(box.begin(), box.end()), "zipl +2 +1 6 4");
+    ASSERT_EQ(im.size(), 6u * 4 * 8);
+    TIEPSDLayerList layers;
+    ASSERT_TRUE(ReadLayers(file, layers, true));
+    ASSERT_EQ(layers.size(), 1u);
+    TIEBitmap& l = *layers[0].Bitmap;
+    EXPECT_EQ(layers[0].Name, "zipl");
+    EXPECT_EQ(layers[0].PosX, 2);
+    EXPECT_EQ(layers[0].PosY, 1);
+    ASSERT_EQ(l.GetImageWidth(), 6);
+    ASSERT_EQ(l.GetImageHeight(), 4);
+    ASSERT_EQ(l.GetPixelFormat(), c.depth == 16 ? ieRGB48 : ie24RGB);
+    int wrong = 0;
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 6; ++x) {
+        const uint8_t* p = &im[size_t(y * 6 + x) * 8];
+        const int want[4] = {IEReadU16BE(p), IEReadU16BE(p + 2), IEReadU16BE(p + 4), IEReadU16BE(p + 6)};
+        int got[3];
+        if (c.depth == 16) {
+          const TIERGB48 q = l.GetRGB48(x, y);
+          got[0] = q.r, got[1] = q.g, got[2] = q.b;
+        } else {
+          const TIERGB q = l.GetRGB(x, y);
+          got[0] = q.r * 257, got[1] = q.g * 257, got[2] = q.b * 257;
+        }
+        for (int k = 0; k < 3; ++k) wrong += got[k] != want[k];
+        // the alpha channel keeps the high byte
+        wrong += l.GetAlphaChannel()->GetRowAddress(y)[x] != want[3] >> 8;
+      }
+    EXPECT_EQ(wrong, 0);
+    // cut inside the layer data: refused, nothing delivered
+    const std::vector<uint8_t> cut(file.begin(), file.end() - 10 * 7 * 3 * c.depth / 8 - 20);
+    TIEPSDLayerList none;
+    EXPECT_FALSE(ReadLayers(cut, none, true));
+    EXPECT_TRUE(none.empty());
+  }
+  // ImageMagick's own ZIP-compressed layers (compression 2), 8 and 16 bits
+  TIEBitmap src;
+  MakePicture(src, 12, 9);
+  ASSERT_TRUE(WritePPM(src, tq::WorkFile("zsrc.ppm")));
+  for (int depth : {8, 16}) {
+    SCOPED_TRACE(depth);
+    const std::string name = "imzip" + std::to_string(depth) + ".psd";
+    Host("convert \\( -size 20x14 xc:navy \\) \\( zsrc.ppm -alpha set -channel A -fx 'j/h' +channel -repage +4+3 "
+         "-set label pic \\) -depth " + std::to_string(depth) + " -compress Zip " + name);
+    const std::vector<PilLayer> im = PilLayers(name, false);
+    ASSERT_EQ(im.size(), 1u);
+    TIEPSDLayerList layers;
+    ASSERT_TRUE(ReadLayers(misctest::FileBytes(tq::WorkFile(name)), layers));
+    ASSERT_EQ(layers.size(), 1u);
+    EXPECT_EQ(layers[0].PosX, 4);
+    EXPECT_EQ(layers[0].PosY, 3);
+    EXPECT_LE(MaxDiff(RGBAOf(*layers[0].Bitmap), im[0].rgba), depth == 16 ? 1 : 0);
+  }
+}
+
+// With colour management on, the embedded profile converts every layer and the merged image into
+// sRGB (a profile that swaps red and green shows it); with it off the samples stay as stored.
+TEST(PSDRead, EmbeddedProfileConvertsWhenColourManagementIsOn) {
+  if (!ToolsPresent()) GTEST_SKIP() << "host tools";
+  const std::string swapped = "/usr/share/color/icc/colord/SwappedRedAndGreen.icc";
+  const std::string srgb = "/usr/share/color/icc/sRGB.icc";
+  if (tq::RunHost("test -r " + swapped + " && test -r " + srgb) != 0) GTEST_SKIP() << "no test profiles";
+  TIEBitmap src;
+  MakePicture(src, 16, 10);
+  ASSERT_TRUE(WritePPM(src, tq::WorkFile("icc_src.ppm")));
+  // ImageMagick's conversion through the embedded profile into sRGB is the reference
+  Host("convert icc_src.ppm -profile " + swapped + " -type TrueColor -depth 8 icc.psd && "
+       "convert 'icc.psd[0]' -profile " + srgb + " -depth 8 icc_srgb.ppm && "
+       "convert \\( -size 8x4 xc:'rgb(200,60,20)' \\) \\( -size 3x2 xc:'rgb(10,100,250)' -repage +1+1 \\) "
+       "\\( -size 2x2 xc:'rgb(90,30,160)' -repage +4+1 \\) -profile " + swapped + " -depth 8 iccl.psd && "
+       "convert 'iccl.psd[1]' -profile " + srgb + " -depth 8 iccl1.ppm && "
+       "convert 'iccl.psd[2]' -profile " + srgb + " -depth 8 iccl2.ppm");
+  int w, h;
+  std::vector<uint8_t> managedRef;
+  ASSERT_TRUE(ReadPPM(tq::WorkFile("icc_srgb.ppm"), w, h, managedRef));
+  for (bool managed : {false, true}) {
+    SCOPED_TRACE(managed);
+    IEApplyICCProfiles = managed;
+    TIEBitmap b;
+    TImageryIO io(&b);
+    io.LoadAsFileType(misctest::W(tq::WorkFile("icc.psd")), iffPSD);
+    IEApplyICCProfiles = false;
+    ASSERT_FALSE(io.Aborting);
+    EXPECT_FALSE(io.Params.InputICCProfile.empty());
+    if (managed) EXPECT_LE(MaxDiff(RGBOf(b), managedRef), 3);
+    else EXPECT_EQ(MaxDiff(RGBOf(b), RGBOf(src)), 0);
+  }
+  // layers: every one of them goes through the profile, not only the first
+  TIEPSDLayerList layers;
+  IEApplyICCProfiles = true;
+  const bool read = ReadLayers(misctest::FileBytes(tq::WorkFile("iccl.psd")), layers);
+  IEApplyICCProfiles = false;
+  ASSERT_TRUE(read);
+  ASSERT_EQ(layers.size(), 2u);
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    std::vector<uint8_t> ref;
+    ASSERT_TRUE(ReadPPM(tq::WorkFile("iccl" + std::to_string(i + 1) + ".ppm"), w, h, ref));
+    EXPECT_LE(MaxDiff(RGBOf(*layers[size_t(i)].Bitmap), ref), 3);
+  }
+}
+
 // Files that must be refused with the abort flag, never allocating what they claim.
 TEST(PSDRead, RefusedFiles) {
   struct Case {
@@ -355,16 +539,8 @@ TEST(PSDRead, RefusedFiles) {
     EXPECT_LE(uint64_t(b.GetImageWidth()) * b.GetImageHeight(), 1000u);
   }
   // the layer path: a rectangle whose channels cannot hold it
-  std::vector<uint8_t> file = MakePSD(3, 4, 4, 8, 3, {}, {}, hugeSection.b, one.b);
-  TIEMemStream s(file.data(), int64_t(file.size()));
-  TIEBitmap bitmap;
-  TIOParamsVals params(nullptr);
-  bool abort = false;
-  TIECodecProgress progress;
-  progress.Aborting = &abort;
   TIEPSDLayerList layers;
-  IEPSDRead(s, &bitmap, params, progress, true, &layers);
-  EXPECT_TRUE(abort);
+  EXPECT_FALSE(ReadLayers(MakePSD(3, 4, 4, 8, 3, {}, {}, hugeSection.b, one.b), layers));
   EXPECT_TRUE(layers.empty());
 }
 
@@ -378,26 +554,23 @@ TEST(PSDRead, MutatedFilesNeverCrash) {
        "convert \\( -size 20x12 xc:red \\) \\( m.ppm -alpha set -channel A -fx 'i/w' +channel -repage +3+2 \\) "
        "\\( -size 5x4 xc:lime -repage +9+1 \\) -depth 8 m_layers.psd");
   for (const char* f : {"m_rle.psd", "m_raw16.psd"}) misctest::Mutate(misctest::FileBytes(tq::WorkFile(f)), 150, iffPSD);
-  // the layer path
-  const std::vector<uint8_t> valid = misctest::FileBytes(tq::WorkFile("m_layers.psd"));
+  // the layer path: ImageMagick's layers, ZIP channels, an "Lr16" block
   uint32_t seed = 77;
   auto rnd = [&seed] { seed = seed * 1664525u + 1013904223u; return seed >> 8; };
-  for (int i = 0; i < 300; ++i) {
-    std::vector<uint8_t> f = valid;
-    if (i % 2 == 0) f.resize(rnd() % (valid.size() - 1));
-    else
-      for (int k = 1 + int(rnd() % 8); k > 0; --k) f[rnd() % f.size()] = uint8_t(rnd());
-    TIEMemStream s(f.data(), int64_t(f.size()));
-    TIEBitmap bitmap;
-    TIOParamsVals params(nullptr);
-    bool abort = false;
-    TIECodecProgress progress;
-    progress.Aborting = &abort;
-    TIEPSDLayerList layers;
-    IEPSDRead(s, &bitmap, params, progress, true, &layers);
-    uint64_t pixels = 0;
-    for (TIEPSDLayer& l : layers) pixels += uint64_t(l.Bitmap->GetImageWidth()) * l.Bitmap->GetImageHeight();
-    EXPECT_LE(pixels, uint64_t(1) << 22);
+  const std::vector<std::vector<uint8_t>> valids = {misctest::FileBytes(tq::WorkFile("m_layers.psd")),
+                                                     ZipLayerFile(8, 3, false), ZipLayerFile(16, 2, true)};
+  for (const std::vector<uint8_t>& valid : valids) {
+    for (int i = 0; i < 200; ++i) {
+      std::vector<uint8_t> f = valid;
+      if (i % 2 == 0) f.resize(rnd() % (valid.size() - 1));
+      else
+        for (int k = 1 + int(rnd() % 8); k > 0; --k) f[rnd() % f.size()] = uint8_t(rnd());
+      TIEPSDLayerList layers;
+      ReadLayers(f, layers);
+      uint64_t pixels = 0;
+      for (TIEPSDLayer& l : layers) pixels += uint64_t(l.Bitmap->GetImageWidth()) * l.Bitmap->GetImageHeight();
+      EXPECT_LE(pixels, uint64_t(1) << 22);
+    }
   }
 }
 

@@ -27,6 +27,7 @@ class TiffBuilder {
     uint16_t tag, type;
     uint32_t count;
     std::vector<uint8_t> value;
+    int dir = -1;  // a directory pointer: the value becomes the offset of directory `dir`
   };
   static std::vector<uint8_t> Ints(std::initializer_list<uint32_t> v, int size) {
     std::vector<uint8_t> o;
@@ -36,6 +37,8 @@ class TiffBuilder {
   }
   static Tag Short(uint16_t t, std::initializer_list<uint32_t> v) { return {t, 3, uint32_t(v.size()), Ints(v, 2)}; }
   static Tag Long(uint16_t t, std::initializer_list<uint32_t> v) { return {t, 4, uint32_t(v.size()), Ints(v, 4)}; }
+  static Tag Pointer(uint16_t t, int dir) { return {t, 4, 1, Ints({0}, 4), dir}; }
+  static Tag Rational(uint16_t t, uint32_t num, uint32_t den) { return {t, 5, 1, Ints({num, den}, 4)}; }
   static Tag Ascii(uint16_t t, const std::string& s) {
     std::vector<uint8_t> v(s.begin(), s.end());
     v.push_back(0);
@@ -46,6 +49,7 @@ class TiffBuilder {
   static std::vector<uint8_t> Build(std::vector<std::vector<Tag>> dirs, const std::vector<std::vector<uint8_t>>& data) {
     std::vector<uint8_t> f = {'I', 'I', 42, 0, 8, 0, 0, 0};
     std::vector<size_t> dirAt, stripField, subField;
+    std::vector<std::pair<size_t, int>> pointers;  // field position, directory
     auto put32 = [&](size_t at, uint32_t v) {
       for (int i = 0; i < 4; ++i) f[at + i] = uint8_t(v >> (8 * i));
     };
@@ -62,6 +66,7 @@ class TiffBuilder {
         for (uint8_t b : Ints({t.count}, 4)) f.push_back(b);
         if (t.tag == 273) stripField.back() = f.size();
         if (t.tag == 330) subField.back() = f.size();
+        if (t.dir >= 0) pointers.push_back({f.size(), t.dir});
         std::vector<uint8_t> v = t.value;
         if (v.size() > 4) later.push_back({f.size(), i});
         v.resize(4, 0);
@@ -74,6 +79,7 @@ class TiffBuilder {
         if (f.size() & 1) f.push_back(0);
       }
     }
+    for (auto& p : pointers) put32(p.first, uint32_t(dirAt[size_t(p.second)]));
     for (size_t i = 0; i < dirs.size(); ++i) {
       if (subField[i] && i + 1 < dirs.size()) put32(subField[i], uint32_t(dirAt[i + 1]));
       if (stripField[i]) {
@@ -123,7 +129,11 @@ std::vector<uint8_t> MakeDNG(bool cfa, int w, int h) {
       T::Long(273, {0}), T::Short(277, {3}), T::Long(278, {kPreviewH}),
       T::Long(279, {uint32_t(preview.size())}), T::Short(284, {1}), T::Long(330, {0}),
       {50706, 1, 4, {1, 4, 0, 0}}, T::Ascii(50708, "Testmake Testcam"), {50721, 10, 9, matrix},
-      {50728, 5, 3, T::Ints({1, 1, 1, 1, 1, 1}, 4)}, T::Short(50778, {21}),
+      {50728, 5, 3, T::Ints({1, 1, 1, 1, 1, 1}, 4)}, T::Short(50778, {21}), T::Pointer(34665, 2),
+  };
+  std::vector<T::Tag> exif = {
+      T::Rational(33434, 1, 125), T::Rational(33437, 28, 10), T::Short(34855, {200}),
+      T::Ascii(36867, "2024:05:06 07:08:09"),
   };
   std::vector<T::Tag> raw = {
       T::Long(254, {0}), T::Long(256, {uint32_t(w)}), T::Long(257, {uint32_t(h)}),
@@ -136,7 +146,7 @@ std::vector<uint8_t> MakeDNG(bool cfa, int w, int h) {
     raw.push_back(T::Short(33421, {2, 2}));
     raw.push_back({33422, 1, 4, {0, 1, 1, 2}});
   }
-  return T::Build({ifd0, raw}, {preview, sensor});
+  return T::Build({ifd0, raw, exif}, {preview, sensor, {}});
 }
 
 // A 16-bit binary PPM's samples.
@@ -279,6 +289,17 @@ TEST(CameraRAW, CRWHeapMetadataAndSmallestPreview) {
   inner.Add(0x080A, std::vector<uint8_t>(mm.begin(), mm.end()));
   const std::string fw = std::string("Firmware Version 1.0.1") + '\0';
   inner.Add(0x080B, std::vector<uint8_t>(fw.begin(), fw.end()));
+  // camera settings (macro mode 1, quality 3 at indexes 1 and 3) and shot information (white
+  // balance 4 at index 7)
+  auto shorts = [](std::vector<uint16_t> v) {
+    std::vector<uint8_t> b;
+    for (uint16_t x : v) b.insert(b.end(), {uint8_t(x), uint8_t(x >> 8)});
+    return b;
+  };
+  const std::vector<uint16_t> settings = {24, 1, 0, 3, 0, 0, 0, 1, 0, 0, 0, 0};
+  const std::vector<uint16_t> shot = {16, 0, 160, 0, 0, 0, 0, 4};
+  inner.Add(0x102D, shorts(settings));
+  inner.Add(0x102A, shorts(shot));
   Heap outer;
   outer.Add(0x2007, JPEGOf(40, 30));
   outer.Add(0x2008, JPEGOf(24, 18));
@@ -300,10 +321,65 @@ TEST(CameraRAW, CRWHeapMetadataAndSmallestPreview) {
   EXPECT_EQ(io.Params.ExifSoftware, "Firmware Version 1.0.1");
   EXPECT_EQ(b.GetImageWidth(), 24);
   EXPECT_EQ(b.GetImageHeight(), 18);
+  // the two records as maker-note tags 1 and 4: SHORT arrays of their values
+  TIETagsHandler& note = io.Params.ExifMakerNote;
+  ASSERT_EQ(note.EntriesCount(), 2);
+  const uint8_t* mem = static_cast<const uint8_t*>(note.InternalStream().Memory());
+  const int64_t memSize = note.InternalStream().GetSize();
+  const std::vector<uint16_t>* want[] = {&settings, &shot};
+  const uint16_t tags[] = {1, 4};
+  for (int i = 0; i < 2; ++i) {
+    const TIEMakerNoteEntry& e = note.Entry(i);
+    EXPECT_EQ(e.Tag, tags[i]);
+    EXPECT_EQ(e.Type, 3);
+    ASSERT_EQ(e.Count, want[i]->size());
+    ASSERT_LE(int64_t(e.Value) + 2 * e.Count, memSize);
+    for (uint32_t k = 0; k < e.Count; ++k) EXPECT_EQ(IEReadU16LE(mem + e.Value + 2 * k), (*want[i])[k]) << k;
+  }
+  // what exiftool reads from the same records
+  if (tq::RunHost("test -x /usr/bin/exiftool") == 0) {
+    std::string out;
+    ASSERT_EQ(tq::RunHost("exiftool -n -s3 -Make -MacroMode -Quality -WhiteBalance test.crw 2>/dev/null", &out), 0);
+    EXPECT_EQ(out, "Canon\n1\n3\n4\n");
+  }
   // without the preview request the sensor data cannot be identified
   TImageryIO plain(&b);
   plain.LoadAsFileType(misctest::W(tq::WorkFile("test.crw")), iffRAW);
   EXPECT_TRUE(plain.Aborting);
+}
+
+// The EXIF directory of a TIFF-based raw file, as exiftool reads it.
+TEST(CameraRAW, ExifOfTIFFBasedFiles) {
+  if (!ToolsPresent() || tq::RunHost("test -x /usr/bin/exiftool") != 0) GTEST_SKIP() << "host tools";
+  const std::vector<uint8_t> dng = MakeDNG(true, 32, 24);
+  ASSERT_TRUE(tq::WriteFileBytes(tq::WorkFile("exif.dng"), dng.data(), dng.size()));
+  std::string out;
+  ASSERT_EQ(tq::RunHost("exiftool -n -s3 -Make -Model -ExposureTime -FNumber -ISO -DateTimeOriginal exif.dng 2>/dev/null", &out), 0);
+  std::istringstream in(out);
+  std::string make, model, date;
+  double exposure = 0, fnumber = 0;
+  int iso = 0;
+  std::getline(in, make);
+  std::getline(in, model);
+  in >> exposure >> fnumber >> iso >> std::ws;
+  std::getline(in, date);
+  ASSERT_EQ(make, "Testmake") << out;
+  for (bool paramsOnly : {true, false}) {
+    SCOPED_TRACE(paramsOnly);
+    TIEBitmap b;
+    TImageryIO io(&b);
+    if (paramsOnly) io.ReadParamsFromMemoryBlock(dng.data(), int64_t(dng.size()), iffRAW);
+    else io.LoadFromMemoryBlock(dng.data(), int64_t(dng.size()), iffRAW);
+    ASSERT_FALSE(io.Aborting);
+    EXPECT_TRUE(io.Params.HasExifData);
+    EXPECT_EQ(io.Params.ExifMake, make);
+    EXPECT_EQ(io.Params.ExifModel, model);
+    EXPECT_DOUBLE_EQ(io.Params.ExifExposureTime, exposure);
+    EXPECT_DOUBLE_EQ(io.Params.ExifFNumber, fnumber);
+    EXPECT_EQ(io.Params.ExifISOSpeedRatings[0], iso);
+    EXPECT_EQ(io.Params.ExifDateTimeOriginal, date);
+    EXPECT_EQ(io.Params.DpiX, IEDefaultDpiX);
+  }
 }
 
 TEST(CameraRAW, FujiLayoutTurnsUpright) {

@@ -71,6 +71,51 @@ TEST_F(HDPhoto, ReferenceFilesLoadToTheirSourcePixels) {
   }
 }
 
+// The camera metadata of the file's directory reaches the parameters (exiftool writes it); a
+// thumbnail request on a file without one decodes the frame. The save's tag update writes ours into
+// a file in place: exiftool reads it and both decoders still give the source pixels.
+TEST_F(HDPhoto, ExifReadAndTagUpdate) {
+  Host("cp rgb.wdp exif.wdp && exiftool -q -overwrite_original -Make=Testmake -Model=Testcam -ExposureTime=1/125 "
+       "-FNumber=2.8 '-DateTimeOriginal=2024:05:06 07:08:09' exif.wdp");
+  TImageryIO io;
+  io.Params.ReadThumbnail = true;
+  io.LoadByExtension(Wide(tq::WorkFile("exif.wdp")));
+  ASSERT_FALSE(io.Aborting);
+  iotest::ExpectHostDecodes(*io.GetIEBitmap(), "src.ppm", "cp {in} {out}");
+  EXPECT_EQ(48, io.Params.StoredWidth);
+  EXPECT_EQ(32, io.Params.StoredHeight);
+  EXPECT_TRUE(io.Params.HasExifData);
+  EXPECT_EQ("Testmake", io.Params.ExifMake);
+  EXPECT_EQ("Testcam", io.Params.ExifModel);
+  EXPECT_DOUBLE_EQ(1.0 / 125, io.Params.ExifExposureTime);
+  EXPECT_DOUBLE_EQ(2.8, io.Params.ExifFNumber);
+  EXPECT_EQ("2024:05:06 07:08:09", io.Params.ExifDateTimeOriginal);
+
+  std::vector<unsigned char> bytes;
+  ASSERT_TRUE(tq::ReadFileBytes(tq::WorkFile("rgb.wdp"), bytes));
+  TIEMemoryStream mem;
+  mem.WriteBuffer(bytes.data(), int32_t(bytes.size()));
+  mem.SetPosition(0);
+  TIOParamsVals p(nullptr);
+  p.ExifMake = "Ourmake";
+  p.ExifModel = "Ourcam";
+  p.SetExifExposureTime(0.02);
+  p.ExifDateTimeOriginal = "2023:01:02 03:04:05";
+  p.HasExifData = true;
+  ASSERT_TRUE(IEHDPUpdateTags(mem, p));
+  ASSERT_TRUE(tq::WriteFileBytes(tq::WorkFile("updated.wdp"), mem.Memory(), size_t(mem.GetSize())));
+  std::string out;
+  ASSERT_EQ(0, tq::RunHost("exiftool -n -s3 -Make -Model -ExposureTime -DateTimeOriginal updated.wdp 2>/dev/null", &out));
+  EXPECT_EQ("Ourmake\nOurcam\n0.02\n2023:01:02 03:04:05\n", out);
+  Host("JxrDecApp -i updated.wdp -o updated.bmp >/dev/null && /usr/bin/convert updated.bmp updated.ppm");
+  TImageryIO back;
+  back.LoadByExtension(Wide(tq::WorkFile("updated.wdp")));
+  ASSERT_FALSE(back.Aborting);
+  EXPECT_EQ("Ourmake", back.Params.ExifMake);
+  iotest::ExpectHostDecodes(*back.GetIEBitmap(), "src.ppm", "cp {in} {out}");
+  iotest::ExpectHostDecodes(*back.GetIEBitmap(), "updated.ppm", "cp {in} {out}");
+}
+
 TEST_F(HDPhoto, FoundByContentAndDamagedFilesAbort) {
   std::vector<unsigned char> bytes;
   ASSERT_TRUE(tq::ReadFileBytes(tq::WorkFile("rgb.wdp"), bytes));
