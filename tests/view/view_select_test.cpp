@@ -640,3 +640,27 @@ TEST_F(SelectionView, LayerSwitchKeepsTheSelectionOnScreen) {
   EXPECT_EQ(screenY, upper->BitmapToClientY(s.y1));
   EXPECT_EQ(0, view->GetSelectionStackCount());
 }
+
+TEST_F(SelectionView, AntsAndGripsAppearOnTheWindow) {
+  view->SelectRect(100, 100, 200, 150, 0);
+  UpdateWindow(view->GetHandle());
+  Pump();
+  HDC dc = GetDC(view->GetHandle());
+  auto at = [&](int ix, int iy, int dx = 0) {
+    return GetPixel(dc, view->ImageToClientX(ix) + dx, view->ImageToClientY(iy));
+  };
+  // the selection's edge pixels are dashed black and white, its inside keeps the picture
+  int black = 0, white = 0;
+  for (int x = 110; x < 190; ++x) {
+    const COLORREF c = at(x, 100);
+    black += c == RGB(0, 0, 0);
+    white += c == RGB(255, 255, 255);
+  }
+  EXPECT_EQ(80, black + white);
+  EXPECT_GT(black, 20);
+  EXPECT_GT(white, 20);
+  EXPECT_EQ(RGB(128, 128, 128), at(150, 125));
+  // the middle grip of the right side, just outside the selection
+  EXPECT_EQ(RGB(0xFF, 0xFF, 0xBA), at(200, 125, 2));
+  ReleaseDC(view->GetHandle(), dc);
+}
