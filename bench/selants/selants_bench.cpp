@@ -1,6 +1,7 @@
 // The marching ants of a magic-wand selection on a 4000 x 3000 photograph in a 1920 x 1080 view, at
 // the fitting zoom and at 1:1 (the border's drawing time and the timer interval it leads to), and one
-// step of a rectangle drag shown on the screen. Needs a display: xvfb-run -a bash bench/run.sh selants
+// step of a rectangle drag shown on the screen. Arguments: rounds, wand tolerance. Needs a display:
+// xvfb-run -a bash bench/run.sh selants
 #include <windows.h>
 
 #include <algorithm>
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
   view->UpdateView();
   view->SetSelectionBase(iesbBitmap);
   view->MagicWandMode = 1;
-  view->MagicWandTolerance = 40;
+  view->MagicWandTolerance = argc > 2 ? std::atoi(argv[2]) : 150;
   const double w0 = BenchNow();
   view->SelectMagicWand(2000, 1500, 0);
   const double wand = BenchNow() - w0;
