@@ -408,6 +408,7 @@ class TImageryView : public TIEView {
   int SelectionGridSize = 1;
   int AntsTimeBudget = -20;
   int FilterCountdown = 0, AntsPauseCountdown = 0;
+  static constexpr int kAntsPauseTicks = 2;  // timer ticks without ants after a zoom or scroll
   bool PauseAntsOnViewChange = true;
   bool DrawSelectionsEnabled = true;  // the DrawSelections switch: selections are drawn at all
   bool ZoomSelectionKeepsAspect = true;

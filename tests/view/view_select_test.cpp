@@ -664,3 +664,19 @@ TEST_F(SelectionView, AntsAndGripsAppearOnTheWindow) {
   EXPECT_EQ(RGB(0xFF, 0xFF, 0xBA), at(200, 125, 2));
   ReleaseDC(view->GetHandle(), dc);
 }
+
+TEST_F(SelectionView, ANewImageSizeKeepsTheSelectionWithin) {
+  view->SelectRect(100, 100, 300, 200, 0);
+  view->GetIEBitmap()->ResizeCanvas(200, 150, 0, 255, 0, 0);  // anchored top-left
+  view->UpdateView();
+  const MaskStats s = Mask();
+  EXPECT_EQ(200, view->GetSelectionMask()->Width);
+  EXPECT_EQ(100 * 50, s.count);
+  EXPECT_EQ(199, s.x2);
+  // without a selection the mask simply follows
+  view->Deselect();
+  view->GetIEBitmap()->Allocate(50, 40, ie24RGB);
+  view->UpdateView();
+  EXPECT_EQ(50, view->GetSelectionMask()->Width);
+  EXPECT_TRUE(view->GetSelectionMask()->IsEmpty());
+}
