@@ -80,7 +80,6 @@ struct TIEPolygonStore {
   bool Animated = false;
   int AntsPhase = 0;    // 0..9
   int DashCounter = 0;  // while an outline is drawn
-  ui::TCanvas* Canvas = nullptr;
   int X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;  // bounds of all points, corners ordered
   bool Shown = true;
   bool Sizeable = false;

@@ -349,6 +349,20 @@ TEST_F(SelectionView, GripsResizeAndFlip) {
   EXPECT_EQ(201, store->Y2);  // Round(100 + 201 / 2 - 1) + 1
 }
 
+TEST_F(SelectionView, KeptAspectStaysInsideTheImage) {
+  // the corner dragged far past the top-left: back on the diagonal, then cut back at the image edge
+  view->SelectRect(100, 100, 200, 150, 0);
+  view->BeginSelectionGripDrag(1);
+  EXPECT_EQ(1, view->ResizeSelectionByGrip(1, -200, -300, true));
+  const TIEPolygonStore* store = view->GetSelectionPolygonStore();
+  EXPECT_EQ(200, store->X2);
+  EXPECT_EQ(150, store->Y2);
+  EXPECT_GE(store->X1, 0);
+  EXPECT_GE(store->Y1, 0);
+  EXPECT_LE(store->X1, 2);
+  EXPECT_NEAR(101.0 / 51, double(store->X2 - store->X1) / (store->Y2 - store->Y1), 0.05);
+}
+
 TEST_F(SelectionView, ExtremeAspectClampsWithoutWalking) {
   // A ratio of a million, dragged ten million pixels out: the corner comes back inside at once.
   view->SelectRect(100, 100, 102, 400, 0);
