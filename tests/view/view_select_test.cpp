@@ -606,6 +606,25 @@ TEST_F(SelectionView, HostileRecordsChangeNothing) {
   }
 }
 
+TEST_F(SelectionView, RecordPointsAreHeldToTheMask) {
+  view->GetIEBitmap()->Allocate(10, 10, ie24RGB);
+  view->UpdateView();
+  view->SelectRect(2, 3, 6, 7, 0);
+  TIEMemoryStream good;
+  view->WriteSelectionStream(good);
+  std::vector<uint8_t> b = Bytes(good);
+  PutI32(b, 28, 2000000000);  // third point x
+  PutI32(b, 52, 2000000000);  // bounds x2
+  TIEMemoryStream s;
+  s.Write(b.data(), int32_t(b.size()));
+  s.SetPosition(0);
+  view->Deselect();
+  ASSERT_TRUE(view->ReadSelectionStream(s, 0));
+  EXPECT_EQ(10, view->GetSelectionPolygon()[2].x);
+  EXPECT_EQ(10, view->GetSelectionPolygonStore()->X2);
+  EXPECT_EQ(16, Mask().count);  // the mask is what the record holds
+}
+
 TEST_F(SelectionView, StackAndSmallerImage) {
   EXPECT_FALSE(view->PopSelection(true, 0));
   EXPECT_FALSE(view->GetSelected());
