@@ -105,12 +105,18 @@ bool TImageryView::ReadSelectionStream(TIEStream& stream, int mode) {
       int64_t(n) * 8 > in.left)
     return false;
   std::vector<POINT> points(static_cast<size_t>(n));
+  // Points are made within the mask's size: one far outside would have the outline drawn over
+  // billions of pixels, so they are held to it, and so are the bounds.
+  auto within = [](int32_t v, int32_t limit) { return std::clamp(v, 0, limit); };
   for (POINT& p : points) {
     p.x = in.I32();
     p.y = in.I32();
+    if (p.x == kIEPolygonSeparator && p.y == kIEPolygonSeparator) continue;
+    p.x = within(p.x, w);
+    p.y = within(p.y, h);
   }
   int32_t bounds[4];
-  for (int32_t& v : bounds) v = in.I32();
+  for (int i = 0; i < 4; ++i) bounds[i] = within(in.I32(), i % 2 ? h : w);
   const bool present = in.U8();
   const int32_t px = in.I32(), py = in.I32(), bits = in.I32();
   int32_t box[4];
