@@ -1,0 +1,256 @@
+// The image view's mouse under real input: the rules of the mode set, zoom clicks, drag scrolling,
+// and moving, resizing and rotating layers with their events and undo entries.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "iebitmap.h"
+#include "ielayer.h"
+#include "imageryproc.h"
+#include "imageryview.h"
+#include "uiforms.h"
+#include "viewtest_input.h"
+
+using namespace ui;
+using viewtest::Drag;
+using viewtest::Pump;
+
+namespace {
+
+constexpr TIEMouseInteract M(std::initializer_list<TIEMouseInteractItem> items) {
+  TIEMouseInteract r = 0;
+  for (auto i : items) r = TIEMouseInteract(r | IEMouseBit(i));
+  return r;
+}
+
+TEST(MouseInteractRules, OneModeWinsByWhatIsNew) {
+  struct Case {
+    TIEMouseInteract from, to, expected;
+  };
+  const Case cases[] = {
+      {M({miZoom}), M({miZoom, miSelect}), M({miZoom, miSelect})},
+      {M({miSelect}), M({miSelect, miSelectPolygon}), M({miSelectPolygon})},
+      {M({miSelect}), M({miScroll, miSelect, miMovingScroll}), M({miScroll, miMovingScroll})},
+      {M({miZoom}), M({miZoom, miSelectMagicWand}), M({miSelectMagicWand})},
+      {0, M({miZoom, miScroll, miSelectLasso}), M({miZoom, miScroll})},
+      {0, M({miMoveLayers, miResizeLayers, miRotateLayers}), M({miMoveLayers, miRotateLayers})},
+      {0, M({miMoveLayers, miResizeLayers}), M({miMoveLayers, miResizeLayers})},
+      {0, TIEMouseInteract(M({miSelect}) | 0x8000), TIEMouseInteract(M({miSelect}) | 0x8000)},
+  };
+  for (const Case& c : cases) {
+    TImageryView* v = New<TImageryView>(nullptr);
+    v->SetMouseInteractValue(c.from);
+    v->SetMouseInteractValue(c.to);
+    EXPECT_EQ(v->GetMouseInteract(), c.expected) << std::hex << c.from << " -> " << c.to;
+    v->Free();
+  }
+}
+
+TEST(MouseInteractRules, LeavingRotationBakesTheRotation) {
+  TImageryView* v = New<TImageryView>(nullptr);
+  v->GetIEBitmap()->Allocate(100, 80, ie24RGB);
+  TIELayer* layer = v->GetLayer(v->AddLayer());
+  layer->Bitmap->Allocate(40, 20, ie24RGB);
+  layer->Bitmap->Fill(255);
+  v->SetMouseInteractValue(M({miRotateLayers}));
+  layer->SetRotation(90);
+  v->SetMouseInteractValue(M({miMoveLayers}));
+  EXPECT_EQ(layer->GetRotation(), 0);
+  EXPECT_EQ(layer->Bitmap->GetImageWidth(), 20);
+  v->Free();
+}
+
+// A 640 x 480 image in a view whose client area is 400 x 300 with both scroll bars.
+class MouseView : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form = TCustomForm::CreateNew<TForm>(nullptr);
+    form->SetBounds(20, 20, 600, 500);
+    view = New<TImageryView>(form);
+    view->SetParent(form);
+    view->SetBorderStyleValue(bsNone);
+    view->SetBounds(10, 10, 400 + GetSystemMetrics(SM_CXVSCROLL), 300 + GetSystemMetrics(SM_CYHSCROLL));
+    TIEBitmap* image = view->GetIEBitmap();
+    image->Allocate(640, 480, ie24RGB);
+    image->Fill(double(RGB(120, 120, 120)));
+    view->UpdateView();
+    form->Show();
+    SetWindowPos(form->GetHandle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetForegroundWindow(form->GetHandle());
+    Pump(5);
+  }
+  void TearDown() override {
+    viewtest::Buttons(MOUSEEVENTF_LEFTUP);
+    viewtest::Key(VK_SHIFT, false);
+    form->Free();
+  }
+  POINT Screen(int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(view->GetHandle(), &p);
+    return p;
+  }
+  void Paint() {
+    view->InvalidateRectDirty(nullptr);
+    UpdateWindow(view->GetHandle());
+    Pump(2);
+  }
+  // Layer 1: an opaque 80 x 60 block at (100, 50), current.
+  TIELayer* AddBlock() {
+    TIELayer* layer = view->GetLayer(view->AddLayer());
+    layer->Bitmap->Allocate(80, 60, ie24RGB);
+    layer->Bitmap->Fill(double(RGB(250, 0, 0)));
+    layer->PosX = 100;
+    layer->PosY = 50;
+    view->UpdateView();
+    Paint();
+    return layer;
+  }
+  TForm* form = nullptr;
+  TImageryView* view = nullptr;
+};
+
+TEST_F(MouseView, ZoomClicksStepThroughTheList) {
+  struct Case {
+    double zoom;
+    bool right;
+    double expected;
+  };
+  const Case cases[] = {{40, false, 50}, {150, false, 250}, {150, true, 100}, {1, true, 2}, {75, true, 50}};
+  view->SetMouseInteractValue(M({miZoom}));
+  for (const Case& c : cases) {
+    view->SetZoom(c.zoom);
+    Paint();
+    const RECT r = view->GetCurrentLayer()->ClientRect;
+    const int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
+    const int imageX = view->ClientToImageX(x);
+    viewtest::Click(Screen(x, y), c.right);
+    EXPECT_EQ(view->GetZoomX(), c.expected) << c.zoom;
+    // the point clicked stays under the mouse (within a zoomed pixel)
+    if (c.expected >= 100) {
+      EXPECT_NEAR(view->ClientToImageX(x), imageX, 1) << c.zoom;
+    }
+  }
+}
+
+TEST_F(MouseView, DragScrollingFollowsPixelForPixel) {
+  view->SetMouseInteractValue(M({miScroll}));
+  view->SetViewOrigin(100, 100);
+  const POINT a = Screen(200, 150);
+  viewtest::MouseTo(a);
+  viewtest::Buttons(MOUSEEVENTF_LEFTDOWN);
+  for (int i = 1; i <= 3; ++i) {
+    viewtest::MouseTo(POINT{a.x - 10 * i, a.y - 7 * i});
+    EXPECT_EQ(view->GetViewOriginX(), 100 + 10 * i);
+    EXPECT_EQ(view->GetViewOriginY(), 100 + 7 * i);
+  }
+  viewtest::Buttons(MOUSEEVENTF_LEFTUP);
+  EXPECT_EQ(view->GetViewOriginX(), 130);
+  EXPECT_EQ(view->GetViewOriginY(), 121);
+}
+
+TEST_F(MouseView, MovingALayerByTheMouse) {
+  TIELayer* layer = AddBlock();
+  view->SetMouseInteractValue(M({miMoveLayers}));
+  view->LayerUndo = true;
+  int undos = 0;
+  view->SetOnSaveUndoValue([&](void*, TIEUndoSource s) { undos += s == ieuLayer; });
+  std::vector<TIELayerEvent> events;
+  view->OnLayerNotify = [&](void*, int index, TIELayerEvent e) {
+    EXPECT_EQ(index, 1);
+    if (events.empty() || events.back() != e || e != ielMoving) events.push_back(e);
+  };
+  view->SetCurrentLayer(0);
+  const RECT r = layer->ClientRect;
+  Drag(Screen(r.left + 10, r.top + 10), Screen(r.left + 40, r.top + 10), 6);
+  EXPECT_EQ(layer->PosX, 130);
+  EXPECT_EQ(layer->PosY, 50);
+  EXPECT_EQ(view->GetCurrentLayerIndex(), 1);
+  EXPECT_EQ(events, (std::vector<TIELayerEvent>{ielSelected, ielBeginMoving, ielMoving, ielMoved}));
+  EXPECT_EQ(undos, 1) << "one entry per drag";
+  EXPECT_TRUE(view->GetHintText().empty()) << "the information box goes with the button";
+
+  // at 200 % the same 30 pixels are 15 image pixels
+  view->SetZoom(200);
+  view->SetViewOrigin(0, 0);
+  Paint();
+  const RECT z = layer->ClientRect;
+  Drag(Screen(z.left + 10, z.top + 10), Screen(z.left + 40, z.top + 10), 7);
+  EXPECT_EQ(layer->PosX, 145);
+  EXPECT_EQ(undos, 2);
+}
+
+TEST_F(MouseView, LockedLayerZeroNeverMoves) {
+  AddBlock();
+  view->SetMouseInteractValue(M({miMoveLayers, miResizeLayers}));
+  view->SetCurrentLayer(0);
+  TIELayer* image = view->GetLayer(0);
+  std::vector<TIELayerEvent> events;
+  view->OnLayerNotify = [&](void*, int, TIELayerEvent e) { events.push_back(e); };
+  Drag(Screen(300, 250), Screen(340, 270), 4);
+  EXPECT_EQ(image->PosX, 0);
+  EXPECT_EQ(image->PosY, 0);
+  EXPECT_EQ(events, (std::vector<TIELayerEvent>{ielSelected, ielBeginMoving}));
+  // nor by a grip: layer 0's bottom-right corner lies at the view's edge
+  Paint();
+  ASSERT_EQ(view->FindLayerGrip(398, 298), ieBottomRight);
+  Drag(Screen(398, 298), Screen(370, 280), 3);
+  EXPECT_EQ(image->Width, 0);
+  EXPECT_EQ(image->Height, 0);
+}
+
+TEST_F(MouseView, CornerGripResizesTheLayer) {
+  TIELayer* layer = AddBlock();
+  view->SetMouseInteractValue(M({miResizeLayers}));
+  std::vector<TIELayerEvent> events;
+  view->OnLayerNotify = [&](void*, int, TIELayerEvent e) {
+    if (e != ielResizing) events.push_back(e);
+  };
+  const RECT r = layer->ClientRect;
+  Drag(Screen(r.right, r.bottom), Screen(r.right + 30, r.bottom + 20), 5);
+  EXPECT_EQ(layer->Width, 110);
+  EXPECT_EQ(layer->Height, 80);
+  EXPECT_EQ(layer->PosX, 100);
+  EXPECT_EQ(events, (std::vector<TIELayerEvent>{ielBeginResizing, ielResized}));
+  // the top-left grip moves the position with the size
+  Paint();
+  const RECT s = layer->ClientRect;
+  Drag(Screen(s.left, s.top), Screen(s.left + 10, s.top + 5), 2);
+  EXPECT_EQ(layer->PosX, 110);
+  EXPECT_EQ(layer->PosY, 55);
+  EXPECT_EQ(layer->Width, 100);
+  EXPECT_EQ(layer->Height, 75);
+}
+
+TEST_F(MouseView, ShiftSnapsTheRotationAndASnapOfZeroDoesNot) {
+  TIELayer* layer = AddBlock();
+  view->SetMouseInteractValue(M({miRotateLayers}));
+  Paint();
+  // outside the layer, above and to the right of its centre: moving left turns it anticlockwise
+  const RECT r = layer->ClientRect;
+  const POINT start = Screen(r.right + 150, r.top - 20);
+  // Under Wine every pointer motion re-reads the modifiers from the X server, where the injected Shift
+  // is not down: with the button and Shift held by real input, the moves are given as messages.
+  const POINT client{r.right + 150, r.top - 20};
+  auto turn = [&] {
+    viewtest::MouseTo(start);
+    viewtest::Buttons(MOUSEEVENTF_LEFTDOWN);
+    viewtest::Key(VK_SHIFT, true);
+    for (int i = 1; i <= 4; ++i) {
+      PostMessageA(view->GetHandle(), WM_MOUSEMOVE, MK_LBUTTON | MK_SHIFT, MAKELPARAM(client.x - 50 * i, client.y));
+      Pump(1);
+    }
+    viewtest::Key(VK_SHIFT, false);
+    viewtest::Buttons(MOUSEEVENTF_LEFTUP);
+  };
+  turn();
+  EXPECT_EQ(layer->GetRotation(), 45) << "50 degrees snap to 45";
+
+  view->RotationSnap = 0;
+  layer->SetRotation(0);
+  Paint();
+  turn();
+  EXPECT_EQ(layer->GetRotation(), 50) << "no snapping without a step";
+}
+
+}  // namespace
