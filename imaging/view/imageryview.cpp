@@ -80,6 +80,10 @@ void TImageryView::Create(ui::TComponent* owner) {
   LayerBoxPen = new ui::TPen();
   LayerBoxPen->SetStyle(ui::psDot);
   LayerBoxPen->SetWidth(1);
+  SelectionPolygon = CreatePolygonStore(0, 0xFFFFFF, true, true);
+  if (!InState(ui::csDesigning)) SelectionPolygon->Shown = false;
+  SetSelectionColor1(0);
+  SetSelectionColor2(0xFFFFFF);
   ResumeUpdates();
 }
 
@@ -106,6 +110,7 @@ void TImageryView::BeforeDestruction() {
   LayerBoxPen = nullptr;
   delete SelectionMask;
   SelectionMask = nullptr;
+  FreeSelectionState();
   ClearFilterCache();
   for (TIELayer* layer : Layers) delete layer;  // each frees its bitmap and platform bitmap
   Layers.clear();
@@ -133,6 +138,7 @@ TImageryView::~TImageryView() {
   delete NavigatorShade;
   delete LayerBoxPen;
   delete SelectionMask;
+  FreeSelectionState();
   ClearFilterCache();
   for (TIELayer* layer : Layers) delete layer;
   delete WallPaper;

@@ -731,7 +731,13 @@ class TImageryView : public TIEView {
   // selection state
   void DrawPolygonOutline(TIEPolygonStore* store, int storeIndex);
   void DrawDashedLine(TIEPolygonStore* store, int x1, int y1, int x2, int y2);
-  void PaintSelectionChange();  // back buffer dirty and paint, or a navigator's bracket
+  void PaintSelectionChange();  // back buffer dirty and paint
+  void DrawGrips(TIEPolygonStore* store);
+  void EnsureAntsTimer();
+  void FreeSelectionState();  // the stores and the saved states
+  void FitMaskToBitmap();     // the mask takes the working bitmap's size
+  int SelectionToClientX(int x);  // image pixels of the current layer to client
+  int SelectionToClientY(int y);
   void SelectionPointToImage(int& x, int& y);  // by SelectionBase
   bool InteractiveSelectionRuns() const;
   std::vector<TIEPolygonStore*> PolygonStores;  // owned

@@ -294,6 +294,7 @@ void TImageryView::SelectCircleTo(int x, int y, int shift) {
   }
   if (ShiftAdds(shift)) {
     if (SelectionPolygon->Count > DownPointCount) RemoveLastPolygon(SelectionPolygon);
+    BeginNewPolygon();
   } else {
     ClearPolygon(SelectionPolygon);
     SelectionMask->Clear();

@@ -31,6 +31,7 @@ void TImageryView::Paint() {
         if (r.bottom == 0) r.bottom = vh;
       }
       DrawBackBufferToScreen(r);
+      DrawSelections(this, false);
       if (OnDrawCanvas) OnDrawCanvas(this, Canvas(), RECT{0, 0, vw, vh});
     }
     FullRepaintPending = false;
