@@ -520,7 +520,11 @@ class TImageryView : public TIEView {
   void DrawLayerGrips(TIEBitmap* bitmap, int layer);
   void DrawRotationGrip(TIEBitmap* bitmap, int layer);
   void DimOutsideLayer(TIEBitmap* bitmap, int layer);
+  void DrawSelectionOverlays(TIEBitmap* bitmap);
   void DrawPixelGrid(TIEBitmap* bitmap);
+  // How iesoMarkOuter marks the unselected area: opacity 0..255 of the colour, -1 a grey checker.
+  int MarkOuterOpacity = -1;
+  ui::TColor MarkOuterColour = 0xFFFFFF;
   ui::TPen* GetLayerBoxPen() const { return LayerBoxPen; }  // dotted, drawn inverting
   int LayerGripSize = 5;
   ui::TColor LayerGripPenColour = 0, LayerGripBrushColour = 0xBAFFFF;

@@ -255,7 +255,10 @@ void TImageryView::DrawLayers(TIEBitmap* dest, TIERenderTables* tables, const RE
   }
   ShadeOutsideImage(dest);
   if (first && drawBackground) DrawBackground(dest, clip);
-  if (drawBoxes) DrawPixelGrid(dest);
+  if (drawBoxes) {
+    DrawSelectionOverlays(dest);
+    DrawPixelGrid(dest);
+  }
 }
 
 void TImageryView::DrawOneLayer(int index, TIEBitmap* dest, TIERenderTables* tables, const RECT* clip, bool& first,

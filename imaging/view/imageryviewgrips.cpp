@@ -7,6 +7,7 @@
 #include "iebitmap.h"
 #include "iegdiplus.h"
 #include "ielayer.h"
+#include "iemask.h"
 #include "ieviewglobals.h"
 #include "imageryview.h"
 
@@ -193,4 +194,19 @@ void TImageryView::DrawLayerDecorations(int index, TIEBitmap* dest) {
     }
   }
   if (layer->DimOutside && index == CurrentLayer) DimOutsideLayer(dest, index);
+}
+
+void TImageryView::DrawSelectionOverlays(TIEBitmap* bitmap) {
+  if (!SelectionPolygon || !SelectionPolygon->Shown || !SelectionPresent || SelectionMask->IsEmpty()) return;
+  const bool filled = (SelectionOptions & IESelOpt(iesoFilled)) != 0;
+  const bool markOuter = (SelectionOptions & IESelOpt(iesoMarkOuter)) != 0;
+  if (!filled && !markOuter) return;
+  const int* d = GetCurrentLayer()->DrawInfo;
+  if (filled) {
+    if (ui::TCanvas* canvas = bitmap->GetCanvas())
+      SelectionMask->DrawInverted(canvas->GetHandle(), d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
+  }
+  if (markOuter && bitmap->GetPixelFormat() == ie24RGB)
+    SelectionMask->DrawOverlay(bitmap->GetTBitmap(), d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7],
+                               MarkOuterOpacity, TColor(ui::ColorToRGB(MarkOuterColour)));
 }

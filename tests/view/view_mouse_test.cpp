@@ -2,11 +2,13 @@
 // and moving, resizing and rotating layers with their events and undo entries.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <vector>
 
 #include "iebitmap.h"
 #include "ielayer.h"
+#include "iemask.h"
 #include "imageryproc.h"
 #include "imageryview.h"
 #include "uiforms.h"
@@ -251,6 +253,158 @@ TEST_F(MouseView, ShiftSnapsTheRotationAndASnapOfZeroDoesNot) {
   Paint();
   turn();
   EXPECT_EQ(layer->GetRotation(), 50) << "no snapping without a step";
+}
+
+// ---- selections by the mouse ----
+
+struct MaskStats {
+  int count = 0;
+  int x1 = INT_MAX, y1 = INT_MAX, x2 = -1, y2 = -1;
+};
+
+MaskStats Stats(TIEMask* m) {
+  MaskStats s;
+  for (int y = 0; y < m->Height; ++y)
+    for (int x = 0; x < m->Width; ++x)
+      if (m->IsSelected(x, y)) {
+        ++s.count;
+        s.x1 = std::min(s.x1, x), s.y1 = std::min(s.y1, y);
+        s.x2 = std::max(s.x2, x), s.y2 = std::max(s.y2, y);
+      }
+  return s;
+}
+
+class SelectDrag : public MouseView {
+ protected:
+  MaskStats Mask() { return Stats(view->GetSelectionMask()); }
+  // Button and Shift held by real input, the moves given as messages (a pointer motion under Wine
+  // would re-read the modifiers from the X server); released over the last point with Shift down.
+  void ShiftDrag(POINT a, POINT b, int steps) {
+    viewtest::MouseTo(Screen(a.x, a.y));
+    viewtest::Key(VK_SHIFT, true);
+    viewtest::Buttons(MOUSEEVENTF_LEFTDOWN);
+    for (int i = 1; i <= steps; ++i) {
+      PostMessageA(view->GetHandle(), WM_MOUSEMOVE, MK_LBUTTON | MK_SHIFT,
+                   MAKELPARAM(a.x + (b.x - a.x) * i / steps, a.y + (b.y - a.y) * i / steps));
+      Pump(1);
+    }
+    PostMessageA(view->GetHandle(), WM_LBUTTONUP, MK_SHIFT, MAKELPARAM(b.x, b.y));
+    Pump(1);
+    viewtest::Key(VK_SHIFT, false);
+    ReleaseCapture();
+  }
+};
+
+TEST_F(SelectDrag, RectangleAtOneAndTwoHundredPercent) {
+  view->SetMouseInteractValue(M({miSelect}));
+  Drag(Screen(50, 40), Screen(10, 10), 4);
+  MaskStats m = Mask();
+  EXPECT_EQ(m.count, 40 * 30);
+  EXPECT_EQ(m.x1, 10);
+  EXPECT_EQ(m.y1, 10);
+  EXPECT_EQ(m.x2, 49);
+  EXPECT_EQ(m.y2, 39);
+  EXPECT_EQ(view->GetSelectionPolygonCount(), 4);
+
+  view->Deselect();
+  view->SetZoom(200);
+  view->SetViewOrigin(0, 0);
+  Paint();
+  Drag(Screen(20, 20), Screen(100, 80), 4);
+  m = Mask();
+  EXPECT_EQ(m.count, 40 * 30);
+  EXPECT_EQ(m.x1, 10);
+  EXPECT_EQ(m.y2, 39);
+}
+
+TEST_F(SelectDrag, ShiftAddsASecondRectangle) {
+  view->SetMouseInteractValue(M({miSelect}));
+  Drag(Screen(10, 10), Screen(50, 40), 3);
+  ShiftDrag(POINT{100, 100}, POINT{120, 130}, 3);
+  EXPECT_EQ(view->GetSelectionPolygonCount(), 9);
+  EXPECT_EQ(Mask().count, 40 * 30 + 20 * 30);
+}
+
+TEST_F(SelectDrag, AspectRatioShapesTheRubberBand) {
+  view->SetMouseInteractValue(M({miSelect}));
+  view->SetSelectionAspectRatio(0.5);
+  Drag(Screen(0, 0), Screen(100, 80), 4);
+  const MaskStats m = Mask();
+  EXPECT_EQ(m.x2 - m.x1 + 1, 100);
+  EXPECT_EQ(m.y2 - m.y1 + 1, 50);
+}
+
+TEST_F(SelectDrag, EllipsePolygonAndLasso) {
+  view->SetMouseInteractValue(M({miSelectCircle}));
+  Drag(Screen(150, 120), Screen(190, 150), 4);
+  MaskStats m = Mask();
+  EXPECT_NEAR(m.x1, 110, 1);
+  EXPECT_NEAR(m.x2, 190, 1);
+  EXPECT_NEAR(m.y1, 90, 1);
+  EXPECT_NEAR(m.y2, 150, 1);
+  EXPECT_NEAR(m.count, 3.14159 * 40 * 30, 150);
+
+  // a polygon of clicks, ended by a double click (its second press adds no corner)
+  view->SetMouseInteractValue(M({miSelectPolygon}));
+  for (POINT p : {POINT{10, 10}, POINT{110, 10}, POINT{110, 60}}) viewtest::Click(Screen(p.x, p.y));
+  viewtest::MouseTo(Screen(10, 60));
+  viewtest::Buttons(MOUSEEVENTF_LEFTDOWN);
+  viewtest::Buttons(MOUSEEVENTF_LEFTUP);
+  viewtest::Buttons(MOUSEEVENTF_LEFTDOWN);
+  viewtest::Buttons(MOUSEEVENTF_LEFTUP);
+  Pump(3);
+  EXPECT_EQ(view->GetSelectionPolygonCount(), 4);
+  m = Mask();
+  EXPECT_EQ(m.x1, 10);
+  EXPECT_EQ(m.y1, 10);
+  EXPECT_NEAR(m.count, 100 * 50, 160);
+
+  // a lasso follows the drag and closes on release
+  view->SetMouseInteractValue(M({miSelectLasso}));
+  viewtest::MouseTo(Screen(200, 100));
+  viewtest::Buttons(MOUSEEVENTF_LEFTDOWN);
+  for (POINT p : {POINT{300, 100}, POINT{300, 200}, POINT{200, 200}}) viewtest::MouseTo(Screen(p.x, p.y));
+  viewtest::Buttons(MOUSEEVENTF_LEFTUP);
+  m = Mask();
+  EXPECT_EQ(m.x1, 200);
+  EXPECT_EQ(m.y1, 100);
+  EXPECT_NEAR(m.count, 100 * 100, 210);
+}
+
+TEST_F(SelectDrag, MagicWandTakesAFlatRegion) {
+  TIEBitmap* image = view->GetIEBitmap();
+  for (int y = 200; y < 240; ++y)
+    for (int x = 300; x < 350; ++x) image->SetRGB(x, y, IEMakeRGB(250, 10, 10));
+  view->UpdateView();
+  view->SetMouseInteractValue(M({miSelectMagicWand}));
+  viewtest::Click(Screen(320, 220));
+  const MaskStats m = Mask();
+  EXPECT_EQ(m.count, 50 * 40);
+  EXPECT_EQ(m.x1, 300);
+  EXPECT_EQ(m.y2, 239);
+}
+
+TEST_F(SelectDrag, MovingGripAndClick) {
+  view->SetMouseInteractValue(M({miSelect}));
+  Drag(Screen(10, 10), Screen(50, 40), 3);
+  // dragged left past the edge: the selection stops at it
+  Drag(Screen(30, 25), Screen(0, 25), 5);
+  MaskStats m = Mask();
+  EXPECT_EQ(m.count, 40 * 30);
+  EXPECT_EQ(m.x1, 0);
+  EXPECT_EQ(m.y1, 10);
+  // the bottom-right grip resizes; the pixel under the mouse is taken in
+  Paint();
+  Drag(Screen(40, 40), Screen(70, 60), 3);
+  m = Mask();
+  EXPECT_EQ(m.x1, 0);
+  EXPECT_EQ(m.x2, 70);
+  EXPECT_EQ(m.y2, 60);
+  EXPECT_EQ(m.count, 71 * 51);
+  // a click without movement removes it
+  viewtest::Click(Screen(200, 200));
+  EXPECT_TRUE(view->GetSelectionMask()->IsEmpty());
+  EXPECT_FALSE(view->GetSelected());
 }
 
 }  // namespace
