@@ -407,4 +407,35 @@ TEST_F(SelectDrag, MovingGripAndClick) {
   EXPECT_FALSE(view->GetSelected());
 }
 
+TEST_F(SelectDrag, DraggingPastTheBorderScrollsTheView) {
+  view->SetMouseInteractValue(M({miSelect}));
+  int maxX, maxY;
+  view->GetMaxViewOrigin(maxX, maxY);
+  // the mouse held beyond the right edge: the view scrolls to its end, the rectangle goes with it
+  Drag(Screen(100, 100), Screen(430, 150), 3);
+  EXPECT_EQ(view->GetViewOriginX(), maxX);
+  const MaskStats m = Mask();
+  EXPECT_EQ(m.x1, 100);
+  EXPECT_EQ(m.x2, 639);
+}
+
+TEST_F(SelectDrag, MaskIsReadOnlyInsideTheImage) {
+  // a small image in the middle of the view, wholly selected
+  view->GetIEBitmap()->Allocate(100, 80, ie24RGB);
+  view->UpdateView();
+  Paint();
+  view->SetSelectionBase(iesbBitmap);
+  view->SelectRect(0, 0, 100, 80, 0);
+  int inSelection = 0;
+  view->OnMouseInSel = [&](void*) { ++inSelection; };
+  const RECT r = view->GetCurrentLayer()->ClientRect;
+  viewtest::MouseTo(Screen(r.left + 50, r.top + 40));
+  EXPECT_GT(inSelection, 0);
+  // right of and below the image the point is held at the image's edge, which is no pixel of it
+  inSelection = 0;
+  viewtest::MouseTo(Screen(r.right + 20, r.bottom + 20));
+  viewtest::MouseTo(Screen(r.right + 30, r.top + 10));
+  EXPECT_EQ(inSelection, 0);
+}
+
 }  // namespace
