@@ -126,6 +126,8 @@ void TImageryView::DrawBackBufferToScreen(const RECT& r) {
     BitBlt(dc, r.left, r.top, w, h, BackBuffer->GetTBitmap()->GetDC(), r.left, r.top, SRCCOPY);
   }
   if (video) RestoreDC(dc, savedDC);
+  // the buffer covered the rubber band of a polygon being drawn: it is drawn again over it
+  DrawPolygonRubberBand();
   if (DShowWindow && DShowWindow != GetHandle() && IO) IO->UpdateDShowNotifyWindow();
   if (DShowWindow) DShowWindow = GetHandle();
 }

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "iebitmap.h"
@@ -158,8 +159,10 @@ TEST_F(MouseView, MovingALayerByTheMouse) {
   int undos = 0;
   view->SetOnSaveUndoValue([&](void*, TIEUndoSource s) { undos += s == ieuLayer; });
   std::vector<TIELayerEvent> events;
+  std::string hint;
   view->OnLayerNotify = [&](void*, int index, TIELayerEvent e) {
     EXPECT_EQ(index, 1);
+    if (e == ielMoving) hint = view->GetHintText();
     if (events.empty() || events.back() != e || e != ielMoving) events.push_back(e);
   };
   view->SetCurrentLayer(0);
@@ -170,6 +173,7 @@ TEST_F(MouseView, MovingALayerByTheMouse) {
   EXPECT_EQ(view->GetCurrentLayerIndex(), 1);
   EXPECT_EQ(events, (std::vector<TIELayerEvent>{ielSelected, ielBeginMoving, ielMoving, ielMoved}));
   EXPECT_EQ(undos, 1) << "one entry per drag";
+  EXPECT_EQ(hint, "X=130 Y=50");
   EXPECT_TRUE(view->GetHintText().empty()) << "the information box goes with the button";
 
   // at 200 % the same 30 pixels are 15 image pixels
@@ -222,6 +226,16 @@ TEST_F(MouseView, CornerGripResizesTheLayer) {
   EXPECT_EQ(layer->PosY, 55);
   EXPECT_EQ(layer->Width, 100);
   EXPECT_EQ(layer->Height, 75);
+}
+
+TEST_F(MouseView, KeptAspectTakesTheHeightFromTheWidth) {
+  TIELayer* layer = AddBlock();
+  view->SetMouseInteractValue(M({miResizeLayers}));
+  view->LayerResizeAspect = 2;  // always
+  const RECT r = layer->ClientRect;
+  Drag(Screen(r.right, r.bottom), Screen(r.right + 40, r.bottom + 1), 4);
+  EXPECT_EQ(layer->Width, 120);
+  EXPECT_EQ(layer->Height, 90);  // 60 / 80 of the width
 }
 
 TEST_F(MouseView, ShiftSnapsTheRotationAndASnapOfZeroDoesNot) {
