@@ -364,9 +364,16 @@ void TImageryView::UpdateView() {
     if (ImageWidth != LastImageWidth || ImageHeight != LastImageHeight) {
       LastImageWidth = ImageWidth;
       LastImageHeight = ImageHeight;
-      // no selection can exist yet: the mask follows the image empty
-      if (SelectionMask->Width != ImageWidth || SelectionMask->Height != ImageHeight)
-        SelectionMask->Allocate(ImageWidth, ImageHeight, MaskDepth);
+      // a selection keeps what lies within the new size; without one the mask follows empty
+      if (SelectionMask->Width != ImageWidth || SelectionMask->Height != ImageHeight) {
+        if (SelectionPresent && SelectionMask->Width > 0) {
+          SelectionMask->Resize(ImageWidth, ImageHeight);
+          SelectionMask->RecomputeBoundingBox();
+          SelectionMask->CheckAllSet();
+        } else {
+          SelectionMask->Allocate(ImageWidth, ImageHeight, MaskDepth);
+        }
+      }
       if (IEBitmap->AlphaPresent()) {
         TIEBitmap* alpha = IEBitmap->GetAlphaChannel();
         if (alpha->GetImageWidth() != ImageWidth || alpha->GetImageHeight() != ImageHeight) {

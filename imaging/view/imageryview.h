@@ -107,7 +107,6 @@ struct TIEPolygonStore {
   bool Animated = false;
   int AntsPhase = 0;    // 0..9
   int DashCounter = 0;  // while an outline is drawn
-  ui::TCanvas* Canvas = nullptr;
   int X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;  // bounds of all points, corners ordered
   bool Shown = true;
   bool Sizeable = false;
@@ -435,6 +434,7 @@ class TImageryView : public TIEView {
   int SelectionGridSize = 1;
   int AntsTimeBudget = -20;
   int FilterCountdown = 0, AntsPauseCountdown = 0;
+  static constexpr int kAntsPauseTicks = 2;  // timer ticks without ants after a zoom or scroll
   bool PauseAntsOnViewChange = true;
   bool DrawSelectionsEnabled = true;  // the DrawSelections switch: selections are drawn at all
   bool ZoomSelectionKeepsAspect = true;

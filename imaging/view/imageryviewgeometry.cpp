@@ -267,10 +267,12 @@ void TImageryView::MoveOrigin(bool horizontal, int x, bool vertical, int y) {
   if (x == ViewOriginX && y == ViewOriginY) return;
   ViewOriginX = x;
   ViewOriginY = y;
+  AntsPauseCountdown = kAntsPauseTicks;
   BackBufferDirty = true;
   FullRepaintPending = true;
   PaintView();
   DoViewChange(0);
+  if (SelectionPresent) DrawSelections(this, true);
   if (HandleAllocated() && HasParentWindow()) {
     if (horizontal && ScrollBarIncludes(SB_HORZ)) PutScrollPos(SB_HORZ, Trunc(x / HScrollScale));
     if (vertical && ScrollBarIncludes(SB_VERT)) PutScrollPos(SB_VERT, Trunc(y / VScrollScale));
@@ -330,6 +332,7 @@ void TImageryView::ApplyZoomY(double z) {
 // The common tail of the three zoom setters: stores the zoom through `apply` with painting held, then
 // brings the geometry up to date and repaints once.
 void TImageryView::RezoomWith(void (TImageryView::*apply)(double), double z) {
+  AntsPauseCountdown = kAntsPauseTicks;
   SuspendPainting();
   (this->*apply)(z);
   UpdateReason = 2;

@@ -96,7 +96,6 @@ TIEPolygonStore* TImageryView::CreatePolygonStore(ui::TColor colour1, ui::TColor
   store->Colour2 = colour2;
   store->Sizeable = sizeable;
   store->Animated = animated;
-  store->Canvas = InState(ui::csDesigning) ? nullptr : Canvas();
   PolygonStores.push_back(store);
   if (PolygonStores.size() == 1 && !InState(ui::csDesigning) && (HasOwner || HasParentWindow())) {
     EnsureAntsTimer();

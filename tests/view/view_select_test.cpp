@@ -349,6 +349,20 @@ TEST_F(SelectionView, GripsResizeAndFlip) {
   EXPECT_EQ(201, store->Y2);  // Round(100 + 201 / 2 - 1) + 1
 }
 
+TEST_F(SelectionView, KeptAspectStaysInsideTheImage) {
+  // the corner dragged far past the top-left: back on the diagonal, then cut back at the image edge
+  view->SelectRect(100, 100, 200, 150, 0);
+  view->BeginSelectionGripDrag(1);
+  EXPECT_EQ(1, view->ResizeSelectionByGrip(1, -200, -300, true));
+  const TIEPolygonStore* store = view->GetSelectionPolygonStore();
+  EXPECT_EQ(200, store->X2);
+  EXPECT_EQ(150, store->Y2);
+  EXPECT_GE(store->X1, 0);
+  EXPECT_GE(store->Y1, 0);
+  EXPECT_LE(store->X1, 2);
+  EXPECT_NEAR(101.0 / 51, double(store->X2 - store->X1) / (store->Y2 - store->Y1), 0.05);
+}
+
 TEST_F(SelectionView, ExtremeAspectClampsWithoutWalking) {
   // A ratio of a million, dragged ten million pixels out: the corner comes back inside at once.
   view->SelectRect(100, 100, 102, 400, 0);
@@ -639,4 +653,44 @@ TEST_F(SelectionView, LayerSwitchKeepsTheSelectionOnScreen) {
   EXPECT_EQ(screenX, upper->BitmapToClientX(s.x1));
   EXPECT_EQ(screenY, upper->BitmapToClientY(s.y1));
   EXPECT_EQ(0, view->GetSelectionStackCount());
+}
+
+TEST_F(SelectionView, AntsAndGripsAppearOnTheWindow) {
+  view->SelectRect(100, 100, 200, 150, 0);
+  UpdateWindow(view->GetHandle());
+  Pump();
+  HDC dc = GetDC(view->GetHandle());
+  auto at = [&](int ix, int iy, int dx = 0) {
+    return GetPixel(dc, view->ImageToClientX(ix) + dx, view->ImageToClientY(iy));
+  };
+  // the selection's edge pixels are dashed black and white, its inside keeps the picture
+  int black = 0, white = 0;
+  for (int x = 110; x < 190; ++x) {
+    const COLORREF c = at(x, 100);
+    black += c == RGB(0, 0, 0);
+    white += c == RGB(255, 255, 255);
+  }
+  EXPECT_EQ(80, black + white);
+  EXPECT_GT(black, 20);
+  EXPECT_GT(white, 20);
+  EXPECT_EQ(RGB(128, 128, 128), at(150, 125));
+  // the middle grip of the right side, just outside the selection
+  EXPECT_EQ(RGB(0xFF, 0xFF, 0xBA), at(200, 125, 2));
+  ReleaseDC(view->GetHandle(), dc);
+}
+
+TEST_F(SelectionView, ANewImageSizeKeepsTheSelectionWithin) {
+  view->SelectRect(100, 100, 300, 200, 0);
+  view->GetIEBitmap()->ResizeCanvas(200, 150, 0, 255, 0, 0);  // anchored top-left
+  view->UpdateView();
+  const MaskStats s = Mask();
+  EXPECT_EQ(200, view->GetSelectionMask()->Width);
+  EXPECT_EQ(100 * 50, s.count);
+  EXPECT_EQ(199, s.x2);
+  // without a selection the mask simply follows
+  view->Deselect();
+  view->GetIEBitmap()->Allocate(50, 40, ie24RGB);
+  view->UpdateView();
+  EXPECT_EQ(50, view->GetSelectionMask()->Width);
+  EXPECT_TRUE(view->GetSelectionMask()->IsEmpty());
 }
