@@ -508,7 +508,8 @@ void TImageryView::DoMouseMove(int shift, int rawX, int rawY) {
       FollowMouseScroll(rawX, rawY);
   }
   // the mask is read only inside the image: a point beyond it has nothing selected
-  const int ix = ClientToImageX(x), iy = ClientToImageY(y);
+  TIELayer* current = GetCurrentLayer();
+  const int ix = current->ClientToBitmapX(x), iy = current->ClientToBitmapY(y);
   if (SelectionMask && ix >= 0 && iy >= 0 && ix < SelectionMask->Width && iy < SelectionMask->Height &&
       SelectionMask->IsSelected(ix, iy))
     DoMouseInSel();
