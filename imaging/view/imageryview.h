@@ -38,6 +38,33 @@ enum TIEBackgroundStyle : uint8_t {
 };
 enum TIEWallPaperStyle : uint8_t { iewoNormal, iewoStretch, iewoTile };
 
+// ---- mouse interaction ----
+// Bit numbers of TIEMouseInteract: what the mouse does in the view.
+enum TIEMouseInteractItem : uint8_t {
+  miZoom, miScroll, miSelect, miSelectPolygon, miSelectCircle, miSelectZoom, miSelectMagicWand, miSelectLasso,
+  miMoveLayers, miResizeLayers, miRotateLayers, miMovingScroll
+};
+using TIEMouseInteract = uint16_t;  // a set of TIEMouseInteractItem bits
+constexpr TIEMouseInteract IEMouseBit(TIEMouseInteractItem i) { return TIEMouseInteract(1u << i); }
+// Grips of a selection rectangle (1..8) and of a layer (1..9).
+enum TIEGrip : uint8_t {
+  ieNone, ieTopLeft, ieTopRight, ieBottomRight, ieBottomLeft, ieLeftSide, ieRightSide, ieTopSide, ieBottomSide,
+  ieRotationCenter
+};
+enum TIELayerEvent : uint8_t {
+  ielSelected, ielBeginMoving, ielMoving, ielMoved, ielBeginResizing, ielResizing, ielResized, ielRotating,
+  ielRotated
+};
+// (Sender, layer index, event)
+using TIELayerNotify = std::function<void(void* Sender, int layer, TIELayerEvent event)>;
+// (Sender, grip under the mouse, 0 none)
+using TIEMouseInResizingGripEvent = std::function<void(void* Sender, int grip)>;
+// (Sender, the back buffer, layer index)
+using TIEDrawLayerBoxEvent = std::function<void(void* Sender, TIEBitmap* ABitmap, int layer)>;
+// (Sender, the back buffer, layer index, grip 0..8 (8 the rotation centre), its rectangle)
+using TIEDrawLayerGripEvent =
+    std::function<void(void* Sender, TIEBitmap* ABitmap, int layer, int grip, const RECT& rect)>;
+
 // (Sender, canvas, rectangle to paint, handled: set True to skip the view's own background)
 using TIEDrawBackgroundEvent = std::function<void(void* Sender, ui::TCanvas* canvas, const RECT& rect, bool& handled)>;
 // (Sender, canvas, the viewport's rectangle)
@@ -457,6 +484,84 @@ class TImageryView : public TIEView {
   void RestoreBaseCursor() { ShowTemporaryCursor(BaseCursor); }
   bool GetHasOwner() const { return HasOwner; }
 
+  // ---- mouse interaction ----
+  TIEMouseInteract GetMouseInteract() const { return MouseInteract; }
+  // Reduces the set to one mode (a mode new to the set wins), bakes or crops layer rotations for the
+  // rotation mode and stores it.
+  virtual void SetMouseInteractValue(TIEMouseInteract value);
+  // Scrolls while the mouse is outside the drawn image area; True when it scrolled.
+  bool AutoScroll();
+  // The stored drag positions follow an automatic scroll of (dx, dy).
+  virtual void OffsetDragPositions(int dx, int dy);
+  // Rubber bands from the selection start point to the client point (x, y).
+  void SelectRectTo(int x, int y, int shift);
+  void SelectCircleTo(int x, int y, int shift);
+  // Resizes the current layer by the dragged layer grip to the client point.
+  void ResizeLayerByGrip(int x, int y, bool keepAspect);
+  virtual void DoLayerNotify(int layer, TIELayerEvent event);
+  void DoZoomIn(double& z);
+  void DoZoomOut(double& z);
+  void DoMouseInResizingGrip(int grip);
+  void DoMouseInSel();
+  // The information box shown while layers are moved, resized and rotated: text at (x, y), sized
+  // by the template.
+  using TIEView::SetHint;
+  void SetHint(const std::string& text, int x, int y, const std::string& measure);
+  const std::string& GetHintText() const { return HintText; }
+  bool EnableInteractionHints = true;
+  double MouseScrollSpeed = 1.0;
+  int RotationSnap = 45;          // degrees of a Shift-held rotation step; 0 no snapping
+  uint8_t LayerResizeAspect = 1;  // 0 free, 1 with Alt (or ConstrainAlways), 2 always, 3 corner grips only
+  double LayerResizeRatio = 1;    // height / width kept by an aspect-keeping layer resize
+  bool LayerUndo = false;         // push an undo entry before the first step of a layer drag
+  bool CropOnRotateMode = true;
+  bool DelayZoomFilter = false;   // no zoom filter while a mouse button is down
+  TIELayerNotify OnLayerNotify;
+  TIEMouseInResizingGripEvent OnMouseInResizingGrip;
+
+  // ---- layer frames, grips and overlays ----
+  // The current layer's grip holding the client point (edges included); the rotation centre only
+  // under miRotateLayers.
+  TIEGrip FindLayerGrip(int x, int y);
+  // The nine grip squares of a layer, rectangle k being grip k + 1.
+  void GetLayerGripRects(int layer, RECT rects[9]);
+  void DrawLayerBox(TIEBitmap* bitmap, int layer);
+  void DrawLayerGrips(TIEBitmap* bitmap, int layer);
+  void DrawRotationGrip(TIEBitmap* bitmap, int layer);
+  void DimOutsideLayer(TIEBitmap* bitmap, int layer);
+  void DrawSelectionOverlays(TIEBitmap* bitmap);
+  void DrawPixelGrid(TIEBitmap* bitmap);
+  // How iesoMarkOuter marks the unselected area: opacity 0..255 of the colour, -1 a grey checker.
+  int MarkOuterOpacity = -1;
+  ui::TColor MarkOuterColour = 0xFFFFFF;
+  ui::TPen* GetLayerBoxPen() const { return LayerBoxPen; }  // dotted, drawn inverting
+  int LayerGripSize = 5;
+  ui::TColor LayerGripPenColour = 0, LayerGripBrushColour = 0xBAFFFF;
+  ui::TBrushStyle LayerGripBrushStyle = ui::bsSolid;
+  uint8_t LayerGripShape = 1;  // 0 rectangle, 1 ellipse
+  bool ShowPixelGrid = false;
+  POINT HighlightedGridPixel{-1, -1};  // image pixel framed over the grid; (-1, -1) none
+  TIEDrawLayerBoxEvent OnDrawLayerBox;
+  TIEDrawLayerGripEvent OnDrawLayerGrip;
+
+  // ---- navigator and scroll bars ----
+  // Links (or with nullptr unlinks) a view that shows this view's image fitted and steers it by its
+  // rectangle. options: bit 0 its wheel zooms this view, bit 1 it shades what this view does not show.
+  void SetNavigator(TImageryView* view, uint8_t options);
+  TImageryView* GetNavigatorView() const { return NavigatorView; }
+  uint8_t GetNavigatorOptions() const { return NavigatorOptions; }
+  bool GetIsNavigator() const { return IsNavigator; }
+  void SyncNavigator();
+  // Makes a bitmap owned elsewhere the current layer's image; nullptr gives the layer an empty one of
+  // its own again.
+  void SetExternalBitmap(TIEBitmap* bitmap);
+  // (Sender, shift state, wheel delta, mouse position in client pixels, handled: True skips the view's
+  // own wheel handling)
+  using TIEMouseWheelEvent = std::function<void(void* Sender, int shift, int delta, POINT mouse, bool& handled)>;
+  TIEMouseWheelEvent OnMouseWheel;
+  bool GetFlatScrollBars() const { return FlatScrollBars; }
+  void SetFlatScrollBarsValue(bool value);
+
  protected:
   void WndProc(ui::TMessage& m) override;
   void Paint() override;
@@ -472,6 +577,12 @@ class TImageryView : public TIEView {
   void DoViewChange(int change);
   void DoViewChanging(int change, double value);
   void PaintView();  // schedules a repaint unless painting is suspended
+  // The mouse operations: each runs the inherited one (which fires the mouse event) first.
+  void DoMouseDown(ui::TMouseButton button, int shift, int x, int y) override;
+  void DoMouseUp(ui::TMouseButton button, int shift, int x, int y) override;
+  virtual void DoMouseMove(int shift, int x, int y);
+  void Notification(ui::TComponent* c, ui::TOperation op) override;
+  void PaintNavigatorShaded(const RECT& r);
 
  private:
   void RezoomWith(void (TImageryView::*apply)(double), double z);  // the zoom setters' shared tail
@@ -487,8 +598,9 @@ class TImageryView : public TIEView {
   bool VideoShown();
   void DrawBackground(TIEBitmap* dest, const RECT* clip);
   void DrawOneLayer(int index, TIEBitmap* dest, TIERenderTables* tables, const RECT* clip, bool& first,
-                    bool drawBackground);
+                    bool drawBackground, bool drawBoxes);
   void PrepareMaskedAlpha(TIELayer* layer, TIELayer* mask);
+  void DrawLayerDecorations(int index, TIEBitmap* dest);
   // the kept filtered parts of layer bitmaps, or nullptr for a source that must not be kept
   TIEFilterCache* FilterCacheFor(bool transient);
   void ClearFilterCache();
@@ -560,6 +672,57 @@ class TImageryView : public TIEView {
   TImageryProc* Proc = nullptr;
   TIETransitionEffects* Transition = nullptr;
   void StopTransition();  // a running transition only
+  // mouse interaction
+  void ClampToLayer(int& x, int& y);
+  void MouseDownLayers(ui::TMouseButton button, int rawX, int rawY);
+  void MouseMoveLayers(int shift, int rawX, int rawY);
+  void MouseUpLayers(int rawX, int rawY);
+  void HoverCursor(int shift, int rawX, int rawY);
+  void FollowMouseScroll(int rawX, int rawY);
+  void PushLayerUndoOnce(TIEUndoSource source);
+  int GripCursor(int grip) const;
+  // the selection modes' share of the machine; the first two return True when a mode took the event
+  void MouseInteractChanging(TIEMouseInteract old);
+  bool MouseDownSelection(ui::TMouseButton button, int shift, int x, int y);
+  bool MouseMoveSelection(int shift, int x, int y, int rawX, int rawY);
+  bool MouseHoverSelection(int shift, int x, int y, int rawX, int rawY);
+  void MouseUpSelection(ui::TMouseButton button, int shift, int x, int y, int rawX, int rawY, bool& changed);
+  void MouseUpSelectionEnd();
+  void FinishRubberBand(int shift);
+  bool ShiftAdds(int shift) const;
+  void SnapToLastPolygonPoint(int& x, int& y);
+  TIEMouseInteract MouseInteract = 0;
+  TResampleFilter SavedZoomFilter{};
+  int DownX = 0, DownY = 0;            // raw
+  int DownClampX = 0, DownClampY = 0;  // clamped to the drawn image area
+  int StartX = 0, StartY = 0;          // clamped to the current layer: the selection start
+  int PrevX = 0, PrevY = 0;            // previous clamped point
+  int PrevRawX = 0, PrevRawY = 0;
+  int LastX = 0, LastY = 0;
+  int DragStartOriginX = 0, DragStartOriginY = 0;
+  int DownPointCount = 0;  // the selection store's points at mouse-down
+  int MovingLayer = -1, RotatingLayer = -1, CentreLayer = -1;
+  int LayerGrip = 0;
+  bool LayerMoved = false, LayerUndoSaved = false, LayerResizeStarted = false;
+  double RotationAngle = 0;
+  RECT LayerDragRect{0, 0, 0, 0};
+  POINT LayerDragCorners[4]{};
+  bool AutoScrolling = false;
+  bool MouseButtonDown = false;
+  std::string HintText, HintTemplate;
+  int HintX = 0, HintY = 0;
+  ui::TPen* LayerBoxPen = nullptr;
+  // navigator
+  TImageryView* NavigatorView = nullptr;
+  uint8_t NavigatorOptions = 0;
+  bool NavigatorSyncing = false;
+  bool IsNavigator = false;
+  TIEBitmap* NavigatorShade = nullptr;
+  TIEViewHandlerRecord* NavigatorHandler = nullptr;  // the main view's bitmap changes reach the navigator
+  void NavigatorSelectionChanging(void* Sender);
+  void NavigatorMouseWheel(int delta, int x, int y, bool& handled);
+  void AttachNavigatorBitmap();
+  bool FlatScrollBars = false;
   bool LegacyBitmap = true;
   bool EnableAlphaChannel = true;
   bool Center = true;
