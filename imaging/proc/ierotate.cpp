@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "iebitmap.h"
@@ -20,15 +21,36 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int kBlendOne = 4096;  // shear blending weights are in units of 1/4096
 constexpr int kFrame = 3;        // border of background around the antialiased source (bicubic reach + 1)
 
+// Leaves new elements uninitialised (for buffers every byte of which is written before it is read).
+template <class T>
+struct TUninitAlloc : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = TUninitAlloc<U>;
+  };
+  TUninitAlloc() = default;
+  template <class U>
+  TUninitAlloc(const TUninitAlloc<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... A>
+  void construct(U* p, A&&... a) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+  }
+};
+
 // A packed copy of a bitmap's pixels.
 struct Raster {
   int w = 0, h = 0;
   TIEPixelFormat fmt = ieNoFormat;
   int pb = 0;  // bytes per pixel; 0 for ie1g
   size_t stride = 0;
-  std::vector<uint8_t> px;
+  std::vector<uint8_t, TUninitAlloc<uint8_t>> px;
 
-  bool Init(int width, int height, TIEPixelFormat f) {
+  // zero: every byte starts at 0; otherwise the caller writes every byte before reading any.
+  bool Init(int width, int height, TIEPixelFormat f, bool zero = true) {
     w = width;
     h = height;
     fmt = f;
@@ -38,7 +60,8 @@ struct Raster {
     if (w < 1 || h < 1 || rowBytes * uint64_t(h) > uint64_t(SIZE_MAX)) return false;
     stride = size_t(rowBytes);
     try {
-      px.assign(stride * size_t(h), 0);
+      if (zero) px.assign(stride * size_t(h), 0);
+      else px.resize(stride * size_t(h));
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -293,7 +316,7 @@ bool ShearRaster(Raster& img, bool blend, const uint8_t* bg, double angle, void*
   const int W3 = RoundEven(H2 * T + W1 + 1 - 2.0 * dx);
   const double factor = 100.0 / (H0 + W1 + H2);
   Raster p1, p2, p3;
-  if (!p1.Init(W1, H0, img.fmt)) return false;
+  if (!p1.Init(W1, H0, img.fmt, false)) return false;
   IEForBands(H0, [&](int first, int count) {
     for (int r = first; r < first + count; ++r) {
       int n, f;
@@ -304,7 +327,7 @@ bool ShearRaster(Raster& img, bool blend, const uint8_t* bg, double angle, void*
   Progress(progress, sender, int(H0 * factor));
   img.px.clear();
   img.px.shrink_to_fit();
-  if (!p2.Init(W1, H2, img.fmt)) return false;
+  if (!p2.Init(W1, H2, img.fmt, false)) return false;
   std::vector<int> offsets(static_cast<size_t>(W1)), fractions(static_cast<size_t>(W1));
   for (int x = 0; x < W1; ++x) {
     int m, f;
@@ -321,7 +344,7 @@ bool ShearRaster(Raster& img, bool blend, const uint8_t* bg, double angle, void*
   Progress(progress, sender, int((H0 + W1) * factor));
   p1.px.clear();
   p1.px.shrink_to_fit();
-  if (!p3.Init(W3, H2, img.fmt)) return false;
+  if (!p3.Init(W3, H2, img.fmt, false)) return false;
   IEForBands(H2, [&](int first, int count) {
     for (int y = first; y < first + count; ++y) {
       int m, f;
