@@ -97,6 +97,7 @@ void IEStretchBltHalftone(HDC dst, int dx, int dy, int dw, int dh, HDC src, int 
   ptrdiff_t srcStride = s.stride;
   if (s.object == d.object) {
     const size_t rowBytes = size_t(s.width) * 3;
+    copy.reserve(rowBytes * size_t(s.height));
     copy.resize(rowBytes * size_t(s.height));
     for (int y = sy; y < sy + sh; ++y) std::memcpy(&copy[rowBytes * size_t(y)], s.Row(y), rowBytes);
     srcTop = copy.data();
@@ -127,6 +128,12 @@ void IEStretchBltHalftone(HDC dst, int dx, int dy, int dw, int dh, HDC src, int 
         const uint8_t* p = row + 3 * ptrdiff_t(cf[i]);
         if (cc[i] == 1) {
           std::memcpy(out, p, 3);
+          continue;
+        }
+        if (cc[i] == 2) {  // the common case of a mild squeeze
+          out[0] = uint8_t((p[0] + p[3] + 1) >> 1);
+          out[1] = uint8_t((p[1] + p[4] + 1) >> 1);
+          out[2] = uint8_t((p[2] + p[5] + 1) >> 1);
           continue;
         }
         uint32_t b = 0, g = 0, r = 0;
