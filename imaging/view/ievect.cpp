@@ -5,8 +5,10 @@
 
 #include "iebitmap.h"
 #include "ieplatformbitmap.h"
+#include "ieresample.h"
 #include "imageryproc.h"
 #include "uifiler.h"
+#include "uipicture.h"
 
 using namespace ui;
 
@@ -54,6 +56,10 @@ void TImageryVect::Create(TComponent* owner) {
   TextEdit->SetVisible(false);
   TextControl = New<TIETextControl>(this);
   TextControl->SetVisible(false);
+  TextEdit->OnKeyDown = ui::TKeyEvent(this, &TImageryVect::TextEditKeyDown);
+  TextEdit->OnChange = ui::TNotifyEvent(this, &TImageryVect::TextEditChange);
+  TextControl->OnKeyDown = ui::TKeyEvent(this, &TImageryVect::MemoKeyDown);
+  ObjGripImage = new TPicture();
   TFont font;
   font.Assign(GetCanvas()->Font());
   font.SetName("Arial");
@@ -64,6 +70,14 @@ void TImageryVect::Create(TComponent* owner) {
 }
 
 void TImageryVect::BeforeDestruction() {
+  Destroying = true;
+  if (EditIndex >= 0) {
+    EndTextEdit();
+    EditIndex = -1;
+  }
+  ClearUndoSnapshots();
+  delete ObjGripImage;
+  ObjGripImage = nullptr;
   for (auto& r : Records)
     if (r) FreeObjectData(*r);
   Records.clear();
@@ -79,16 +93,19 @@ TImageryVect::~TImageryVect() = default;
 void TImageryVect::Assign(TPersistent* source) {
   inherited::Assign(source);
   if (!source) {
+    CancelInteract();
     RemoveAllObjects();
     return;
   }
   if (auto* v = As<TImageryVect>(source)) {
     if (v == this) return;
+    CancelInteract();
     RemoveAllObjects();
     v->CopyObjectsTo(this);
     MeasureScale = v->MeasureScale;
     RecomputeUnitFactors();
-    PaintView();
+    DoVectorialChanged();
+    Repaint();
   }
 }
 
@@ -180,6 +197,15 @@ void TImageryVect::FreeObjectData(TIEVObjectRecord& r) {
 }
 
 void TImageryVect::RemoveAllObjects() {
+  if (EditIndex >= 0) {
+    EndTextEdit();
+    EditIndex = -1;
+  }
+  if (ObjAutoUndo) PushObjectsUndo();
+  CreateState = ievkNONE;
+  DragGrip = 0;
+  BuildHandle = -1;
+  HoveredExtended = -1;
   for (int h : ObjectList) FreeObjectData(*Records[size_t(h)]);
   Records.clear();
   ObjectList.clear();
@@ -191,7 +217,8 @@ void TImageryVect::RemoveAllObjects() {
   SharedBitmaps.clear();
   Template.BitmapIndex = -1;
   if (kept) SetObjBitmap(IEV_TEMPLATE, kept.get());
-  PaintView();
+  DoVectorialChanged();
+  Repaint();
 }
 
 RECT TImageryVect::GetObjectsExtent() {
@@ -206,12 +233,12 @@ RECT TImageryVect::GetObjectsExtent() {
 
 void TImageryVect::SetObjUserData(int hobj, void* data) {
   ObjectRecord(hobj)->UserData = data;
-  if (hobj != IEV_TEMPLATE) PaintView();
+  if (hobj != IEV_TEMPLATE) Repaint();
 }
 
 void TImageryVect::SetObjUserDataLength(int hobj, int length) {
   ObjectRecord(hobj)->UserDataLength = length;
-  if (hobj != IEV_TEMPLATE) PaintView();
+  if (hobj != IEV_TEMPLATE) Repaint();
 }
 
 void TImageryVect::SetObjFont(int hobj, TFont* font) {
@@ -221,7 +248,7 @@ void TImageryVect::SetObjFont(int hobj, TFont* font) {
   *r->Font = LOGFONTA{};
   GetObjectA(font->GetHandle(), sizeof(LOGFONTA), r->Font.get());
   r->PenColor = font->GetColor();
-  if (hobj != IEV_TEMPLATE) PaintView();
+  if (hobj != IEV_TEMPLATE) Repaint();
 }
 
 int TImageryVect::GetObjFontStyles(int hobj) {
@@ -257,7 +284,7 @@ int TImageryVect::AnglePointCount(int hobj) {
 
 void TImageryVect::CopyObjectsTo(TImageryVect* dest) {
   for (int h : ObjectList) CopyObjectTo(h, dest);
-  dest->PaintView();
+  dest->Repaint();
 }
 
 int TImageryVect::CopyObjectTo(int hobj, TImageryVect* dest) {
@@ -330,7 +357,7 @@ void TImageryVect::UnselectObjects() {
 
 void TImageryVect::UnselectObjectsAndRepaint() {
   UnselectObjects();
-  PaintView();
+  Repaint();
 }
 
 void TImageryVect::SelectInRect(int hobj, int x1, int y1, int x2, int y2) {
@@ -445,7 +472,7 @@ void TImageryVect::SetObjBitmapFromIcon(int hobj, LPCSTR icon, int width, int he
   TIEBitmap b;
   b.AssignTBitmap(&dib);
   SetObjBitmap(hobj, &b);
-  if (hobj != IEV_TEMPLATE) PaintView();
+  if (hobj != IEV_TEMPLATE) Repaint();
 }
 
 void TImageryVect::CompactSharedBitmaps() {
@@ -462,4 +489,18 @@ void TImageryVect::CompactSharedBitmaps() {
   };
   renumber(Template);
   for (int h : ObjectList) renumber(*Records[size_t(h)]);
+}
+
+// ---- drawing settings ----
+
+void TImageryVect::SetBitmapResampleFilter(TResampleFilter f) {
+  BitmapResampleFilter = f;
+  Repaint();
+}
+
+void TImageryVect::SetObjGripImage(TPicture* picture) {
+  ObjGripImage->Assign(picture);
+  if (ObjGripImage->GetGraphic() && !ObjGripImage->GetGraphic()->Empty())
+    GripSize = std::max(ObjGripImage->Width(), ObjGripImage->Height()) / 2;
+  Repaint();
 }
