@@ -156,13 +156,13 @@ bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
          t == iffJPEG || t == iffGIF || t == iffPNG || t == iffPXM || t == iffWBMP || t == iffRawBitmap ||
          t == iffICO || t == iffCUR || t == iffTIFF || t == iffIEV || t == iffDICOM || t == iffPSD || t == iffRAW ||
-         t == iffLYR || (t == iffHDP && IEWICAvailable());
+         t == iffLYR || t == iffALL || (t == iffHDP && IEWICAvailable());
 }
 bool IECanWriteFileType(TIEFileFormatCode t) {
   switch (t) {
     case iffHDP: return IEWICHDPEncoderAvailable();  // the component may decode and not encode
     case iffPS: case iffPDF: return true;
-    case iffRawBitmap: case iffCUR: case iffIEV: case iffDICOM: case iffRAW: case iffLYR: return false;
+    case iffRawBitmap: case iffCUR: case iffIEV: case iffDICOM: case iffRAW: case iffLYR: case iffALL: return false;
     default: return IECanReadFileType(t);
   }
 }
@@ -460,6 +460,24 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
       }
       try {
         if (!view || !view->LoadLayersFromStream(stream)) Aborting = true;
+      } catch (const std::exception&) {
+        Aborting = true;
+      }
+      break;
+    }
+    case iffALL: {
+      // the layers and objects replace those of an attached vector view
+      auto* vect = ui::As<TImageryVect>(AttachedImagery);
+      if (paramsOnly) {
+        if (!IELayersAndObjectsStreamTest(stream)) Aborting = true;
+        break;
+      }
+      if (InsideIOThread()) {
+        Aborting = true;
+        break;
+      }
+      try {
+        if (!vect || !vect->LoadLayersAndObjectsFromStream(stream)) Aborting = true;
       } catch (const std::exception&) {
         Aborting = true;
       }
@@ -1056,6 +1074,7 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffWMF, [&] { return IEWMFTest(stream); }},
         {iffEMF, [&] { return IEEMFTest(stream); }},
         {iffIEV, [&] { return IEObjectsStreamTest(stream); }},
+        {iffALL, [&] { return IELayersAndObjectsStreamTest(stream); }},
         {iffJPEG, [&] { return IEJPEGFindSOI(stream, true) >= 0; }},
     };
     for (const TTest& t : tests) {

@@ -13,6 +13,7 @@
 #include "iecolorconv.h"
 #include "iecolorreduction.h"
 #include "iemask.h"
+#include "iestreams.h"
 #include "ieresamplers.h"
 #include "ierotate.h"
 #include "ieview.h"
@@ -434,15 +435,26 @@ void TImageryProc::EndSelectionOp(TIEBitmap* work, TIEMask* mask) {
 // ---- undo and redo ----
 
 bool TImageryProc::MakeSnapshot(TIEUndoSource kind, UndoEntry& entry) {
-  // the selection, object and layer kinds need an attached view, which this component does not have
-  if (kind != ieuImage) return false;
-  if (WorkingBitmap->GetImageWidth() < 2 || WorkingBitmap->GetImageHeight() < 2) return false;
-  std::unique_ptr<TIEBitmap> copy(new TIEBitmap());
-  copy->SetMemoryThreshold(UndoStorage == ieTempFile ? 0 : INT64_MAX);
-  copy->SetLocation(UndoStorage);
-  copy->Assign(WorkingBitmap);
-  copy->SpareInteger = -1;  // no view, hence no layer
-  entry.Image = std::move(copy);
+  if (kind == ieuImage) {
+    if (WorkingBitmap->GetImageWidth() < 2 || WorkingBitmap->GetImageHeight() < 2) return false;
+    std::unique_ptr<TIEBitmap> copy(new TIEBitmap());
+    copy->SetMemoryThreshold(UndoStorage == ieTempFile ? 0 : INT64_MAX);
+    copy->SetLocation(UndoStorage);
+    copy->Assign(WorkingBitmap);
+    copy->SpareInteger = AttachedImagery ? AttachedImagery->UndoLayerIndex() : -1;  // -1: no layers
+    entry.Image = std::move(copy);
+    entry.Kind = kind;
+    return true;
+  }
+  // the other kinds are the attached view's state, made by the view when it keeps that kind
+  if (kind < ieuSelection || kind > ieuObjectsAndLayers || !AttachedImagery) return false;
+  auto stream = std::make_unique<TIEMemoryStream>();
+  try {
+    if (!AttachedImagery->WriteUndoState(kind, *stream)) return false;
+  } catch (const std::exception&) {
+    return false;  // a state that cannot be written makes no entry
+  }
+  entry.Stream = std::move(stream);
   entry.Kind = kind;
   return true;
 }
@@ -477,10 +489,19 @@ void TImageryProc::PushRedoCaptioned(const std::string& caption, TIEUndoSource k
 }
 
 void TImageryProc::RestoreEntry(const UndoEntry& entry, uint8_t kind) {
-  if (kind == ieuImage && entry.Image) {
-    WorkingBitmap->Assign(entry.Image.get());
+  if (kind == ieuImage) {
+    if (!entry.Image) return;
+    // into the layer the snapshot was taken of (the index limited to the layers left)
+    TIEBitmap* target = WorkingBitmap;
+    if (AttachedImagery && entry.Image->SpareInteger >= 0)
+      if (TIEBitmap* layer = AttachedImagery->UndoLayerBitmap(entry.Image->SpareInteger)) target = layer;
+    target->Assign(entry.Image.get());
     ImageChanged();
+    return;
   }
+  if (!entry.Stream || !AttachedImagery) return;
+  entry.Stream->SetPosition(0);
+  AttachedImagery->ReadUndoState(TIEUndoSource(kind), *entry.Stream);
 }
 
 void TImageryProc::UndoToPosition(int position, bool saveRedo) {

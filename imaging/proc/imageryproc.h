@@ -13,6 +13,7 @@
 #include "ieareaops.h"
 #include "iebitmap.h"
 #include "ieresample.h"
+#include "iestreams.h"
 #include "ieutils.h"
 
 // A set of pixel formats: bit n stands for format n. The empty set means any format.
@@ -168,6 +169,7 @@ class TImageryProc {
  private:
   struct UndoEntry {
     std::unique_ptr<TIEBitmap> Image;  // ieuImage snapshots
+    std::unique_ptr<TIEMemoryStream> Stream;  // the view's state for the other kinds
     uint8_t Kind = ieuUnknown;
     std::string Caption;
   };

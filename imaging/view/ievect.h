@@ -253,6 +253,19 @@ class TImageryVect : public TImageryView {
   void SaveObjectToStream(TIEStream& stream, int hobj);  // -3: every object in list order
   int LoadObjectFromStream(TIEStream& stream, uint8_t version);  // the handle added, -4 for a group
 
+  // ---- layers-and-objects stream ----
+  // An int32 offset O, the layer stream (images in formatCode, as SaveLayersToStream), then the
+  // objects stream at O. O counts from the format's first byte, so the format may start anywhere in
+  // a stream. Loading checks O and the objects stream's magic before any layer changes: false then,
+  // and false for a layer stream that does not load (objects untouched); a damaged part raises.
+  void SaveLayersAndObjectsToStream(TIEStream& stream, int formatCode);
+  bool LoadLayersAndObjectsFromStream(TIEStream& stream);
+  bool LoadLayersAndObjectsFromFile(const std::wstring& fileName);  // false for an empty name
+
+  // ---- undo state: the objects (ieuObject), layers and objects (ieuObjectsAndLayers) ----
+  bool WriteUndoState(TIEUndoSource kind, TIEStream& stream) override;
+  void ReadUndoState(TIEUndoSource kind, TIEStream& stream) override;
+
   // ---- measuring ----
   TIEUnits GetMUnit() const { return MUnit; }
   void SetMUnit(TIEUnits u);
@@ -524,3 +537,6 @@ class TImageryVect : public TImageryView {
 
 // True when the stream holds "IEV" and a version byte from '1' to 'R'; the position is restored.
 bool IEObjectsStreamTest(TIEStream& stream);
+// True when the stream holds an offset within it, a layer stream header after the offset and an
+// objects stream header at it; the position is restored.
+bool IELayersAndObjectsStreamTest(TIEStream& stream);

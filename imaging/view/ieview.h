@@ -4,6 +4,7 @@
 // handlers: the view calls them when the image object behind it is replaced (destroying false) and
 // once more from its destruction (destroying true), after which a handler must only forget the view.
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -12,7 +13,9 @@
 #include "uiforms.h"
 
 class TIEBitmap;
+class TIEStream;
 class TIEView;
+enum TIEUndoSource : uint8_t;
 
 // (Sender: the view, destroying)
 using TIEBitmapChangeHandler = std::function<void(TIEView* Sender, bool destroying)>;
@@ -78,6 +81,28 @@ class TIEView : public ui::TCustomControl {
   virtual bool HasParentWindow();
 
   ui::TCanvas* GetCanvas() const { return Canvas(); }
+
+  // ---- what the processing component's undo stacks keep of a view ----
+  // Appends the view's state of an undo kind other than the image (selection, objects, layer
+  // records, layer records with the current layer's pixels, layers and objects) to `stream`; false
+  // when this view keeps nothing of that kind, and then the stack makes no entry.
+  virtual bool WriteUndoState(TIEUndoSource kind, TIEStream& stream) {
+    (void)kind;
+    (void)stream;
+    return false;
+  }
+  // Puts back what WriteUndoState wrote; the stream stands at its start.
+  virtual void ReadUndoState(TIEUndoSource kind, TIEStream& stream) {
+    (void)kind;
+    (void)stream;
+  }
+  // The layer an image snapshot is taken of (-1: a view without layers), and the bitmap an image
+  // snapshot of layer `index` goes back to, the index limited to the layers present.
+  virtual int UndoLayerIndex() { return -1; }
+  virtual TIEBitmap* UndoLayerBitmap(int index) {
+    (void)index;
+    return nullptr;
+  }
 
  protected:
   void CreateParams(ui::TCreateParams& p) override;

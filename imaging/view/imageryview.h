@@ -288,6 +288,16 @@ class TImageryView : public TIEView {
   bool LoadLayersFromStream(TIEStream& stream);
   bool LoadLayersFromFile(const std::wstring& fileName);
 
+  // ---- undo state ----
+  // Layer records (ieuLayer, ieuFullLayer) and whole layer streams of raw images (ieuObjectsAndLayers).
+  // Restoring layer records matches them to the layers by Id: records of layers that are gone are
+  // skipped, layers without a record keep their state, and the walk ends at a record whose stored
+  // length is shorter than its header or runs past the stream.
+  bool WriteUndoState(TIEUndoSource kind, TIEStream& stream) override;
+  void ReadUndoState(TIEUndoSource kind, TIEStream& stream) override;
+  int UndoLayerIndex() override { return CurrentLayer; }
+  TIEBitmap* UndoLayerBitmap(int index) override;
+
   // ---- painting ----
   bool UseDrawDib = false;  // transfer with DrawDib whatever the screen depth
   bool GetDrawVersion() const { return DrawVersion; }
@@ -336,6 +346,7 @@ class TImageryView : public TIEView {
   void ClampOriginAndSetScrollBars();
   // the working bitmap becomes the layer's, and the view's platform bitmap the one behind it
   void TakeLayerBitmap(TIELayer* layer);
+  void ReadLayerRecords(TIEStream& stream);
   // a video is shown in the current layer's place: the I/O component's video object renders into the
   // view and its graph runs
   bool VideoShown();
