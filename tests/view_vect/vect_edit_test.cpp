@@ -199,6 +199,8 @@ TEST_F(VectEdit, NonUniformMemoKeepsItsCtrlBFormatsPacked) {
   ASSERT_TRUE(view->EditText(h));
   EXPECT_TRUE(view->GetTextControl()->GetVisible());
   EXPECT_EQ(view->GetTextControl()->Text, "hello");
+  // the object keeps its own text while the control edits a copy
+  EXPECT_EQ(view->ObjectRecord(h)->Text, "hello");
   Tap(VK_HOME);
   Key(VK_SHIFT, false);
   Tap(VK_RIGHT);

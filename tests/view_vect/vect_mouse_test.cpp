@@ -444,4 +444,25 @@ TEST_F(VectMouse, SeparatedUndoKeepsTheLimitAndDropsSnapshotsOfPressesThatChange
   EXPECT_EQ(view->UndoSnapshotCount(), 0);
 }
 
+TEST_F(VectMouse, SharedUndoRestoresADraggedBoxThroughTheProcessingUndo) {
+  const int h = AddBox(100, 100, 200, 160);
+  view->SetObjectInteract(IEVI(iviEditObjects));
+  view->ObjAutoUndo = true;
+  view->ObjUndoMode = ieumShared;
+  TImageryProc* proc = view->GetProc();
+  Pump();
+  Click(POINT{150, 130});  // selects: its entry is taken off again
+  EXPECT_EQ(proc->UndoEntryCount(), 0);
+  Drag(POINT{150, 130}, POINT{190, 150});
+  EXPECT_EQ(Box(h).left, 140);
+  ASSERT_EQ(proc->UndoEntryCount(), 1);
+  EXPECT_EQ(proc->UndoSourceOf(0), ieuObject);
+  EXPECT_EQ(view->UndoSnapshotCount(), 0);
+  proc->Undo(false);
+  ASSERT_EQ(view->ObjectsCount(), 1);
+  EXPECT_EQ(view->ObjectRecord(0)->X1, 100);
+  EXPECT_EQ(view->ObjectRecord(0)->Y1, 100);
+  EXPECT_EQ(proc->UndoEntryCount(), 1);  // restoring the objects made no entry of its own
+}
+
 }  // namespace
