@@ -21,6 +21,7 @@ const struct VectClassRegistration {
 
 constexpr int kErrorIcon = 32513;
 constexpr int kTemplateIconSize = 64;
+constexpr int kFastDrawingInterval = 50;  // ms between looks at the primary button while drawing fast
 
 bool KindHasText(TIEVKind k) { return k == ievkTEXT || k == ievkLINELABEL || k == ievkEXTENDED; }
 bool KindUsesBitmap(const TIEVObjectFields& r) {
@@ -60,6 +61,10 @@ void TImageryVect::Create(TComponent* owner) {
   TextEdit->OnChange = ui::TNotifyEvent(this, &TImageryVect::TextEditChange);
   TextControl->OnKeyDown = ui::TKeyEvent(this, &TImageryVect::MemoKeyDown);
   ObjGripImage = new TPicture();
+  FastDrawingTimer = New<TTimer>(this);
+  FastDrawingTimer->SetEnabled(false);
+  FastDrawingTimer->SetInterval(kFastDrawingInterval);
+  FastDrawingTimer->OnTimer = ui::TNotifyEvent(this, &TImageryVect::FastDrawingTick);
   TFont font;
   font.Assign(GetCanvas()->Font());
   font.SetName("Arial");

@@ -419,6 +419,7 @@ class TImageryVect : public TImageryView {
  protected:
   void PaintOverLayers(TIEBitmap* backBuffer, const RECT* clip) override;
   void WndProc(ui::TMessage& m) override;
+  void Paint() override;
   void DoMouseDown(ui::TMouseButton b, int shift, int x, int y) override;
   void DoMouseUp(ui::TMouseButton b, int shift, int x, int y) override;
   virtual void DrawLinePreview(bool erase);
@@ -494,6 +495,8 @@ class TImageryVect : public TImageryView {
   bool BeforeChangedSent = false;
   std::vector<std::vector<uint8_t>> UndoSnapshots;
   bool Destroying = false;
+  ui::TTimer* FastDrawingTimer = nullptr;  // created disabled; runs while the primary button is held
+  void FastDrawingTick(ui::TObject* Sender);
 
  private:
   int Resolve(int hobj, bool allowTemplate = true) const;  // checked; -2 resolved

@@ -799,3 +799,21 @@ void TImageryVect::PaintOverLayers(TIEBitmap* backBuffer, const RECT* clip) {
     for (const POINT& p : r.DrawnPoints) cv->Ellipse(p.x - 3, p.y - 3, p.x + 3, p.y + 3);
   }
 }
+
+// While the primary button is held everything is drawn straight and without antialias; a timer looks
+// at the button and draws once more at full quality when it is up.
+void TImageryVect::Paint() {
+  if (FastDrawingTimer && !FastDrawingTimer->GetEnabled() && IEIsPrimaryButtonDown()) {
+    FastDrawing = true;
+    FastDrawingTimer->SetEnabled(true);
+  }
+  inherited::Paint();
+}
+
+void TImageryVect::FastDrawingTick(ui::TObject* Sender) {
+  (void)Sender;
+  if (IEIsPrimaryButtonDown()) return;
+  FastDrawingTimer->SetEnabled(false);
+  FastDrawing = false;
+  InvalidateRectDirty(nullptr);
+}

@@ -465,4 +465,18 @@ TEST_F(VectMouse, SharedUndoRestoresADraggedBoxThroughTheProcessingUndo) {
   EXPECT_EQ(proc->UndoEntryCount(), 1);  // restoring the objects made no entry of its own
 }
 
+TEST_F(VectMouse, FastDrawingLastsWhileThePrimaryButtonIsHeld) {
+  AddBox(100, 100, 200, 160);
+  Pump();
+  EXPECT_FALSE(view->FastDrawing);
+  Move(POINT{300, 300});
+  Press(POINT{300, 300});
+  view->UpdateView();
+  UpdateWindow(view->GetHandle());
+  EXPECT_TRUE(view->FastDrawing);
+  Release(POINT{300, 300});
+  for (int i = 0; i < 50 && view->FastDrawing; ++i) Pump(1);
+  EXPECT_FALSE(view->FastDrawing);
+}
+
 }  // namespace
