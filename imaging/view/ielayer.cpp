@@ -53,6 +53,24 @@ TIELayer::~TIELayer() {
   delete MaskedAlpha;
 }
 
+void TIELayer::ReplaceBitmap(TIEBitmap* bitmap, bool owns) {
+  if (bitmap == Bitmap) {
+    OwnsBitmap = owns;
+    return;
+  }
+  if (OwnsBitmap) {
+    delete Bitmap;
+    delete OwnAdapter;
+    delete OwnPlatformBitmap;
+  }
+  OwnAdapter = nullptr;
+  OwnPlatformBitmap = nullptr;
+  Bitmap = bitmap;
+  OwnsBitmap = owns;
+  delete MaskedAlpha;  // made for the pixels that went
+  MaskedAlpha = nullptr;
+}
+
 void TIELayer::SetDefaults() {
   Visible = true;
   Transparency = 255;

@@ -60,6 +60,9 @@ class TIELayer {
   void* GetUserData() const { return UserData; }
   int GetUserDataLength() const { return UserDataLength; }
 
+  // Frees the bitmap the layer owns (with its platform bitmap) and takes `bitmap` instead, owning it
+  // or not.
+  void ReplaceBitmap(TIEBitmap* bitmap, bool owns);
   // The platform bitmap behind Bitmap when its pixels live in one, else nullptr.
   ui::TBitmap* GetPlatformBitmap();
   // Gives Bitmap a platform bitmap of the layer's own (pixels kept), or takes it away (pixels moved

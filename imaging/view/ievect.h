@@ -422,6 +422,15 @@ class TImageryVect : public TImageryView {
   void Paint() override;
   void DoMouseDown(ui::TMouseButton b, int shift, int x, int y) override;
   void DoMouseUp(ui::TMouseButton b, int shift, int x, int y) override;
+  void DoMouseMove(int shift, int x, int y) override;
+
+ public:
+  // Clears the object interactions (but iviDragToCreate and the measures) when the view's own set is
+  // not empty, and cancels any interaction in progress.
+  void SetMouseInteractValue(TIEMouseInteract value) override;
+  void OffsetDragPositions(int dx, int dy) override;
+
+ protected:
   virtual void DrawLinePreview(bool erase);
   virtual void DrawBoxPreview(bool erase);
   virtual void DrawEllipsePreview(bool erase);
@@ -477,7 +486,6 @@ class TImageryVect : public TImageryView {
   int VertexIndex = -1, SegmentIndex = -1;
   bool DoubleClickFlag = false;
   bool PressedOnSelected = false;
-  bool DblClkSeen = false;
   int HoveredExtended = -1;
   int PreviewKind = 0;  // what is XOR-drawn on the screen now: 0 none, 1 line, 2 rectangle, 3 ellipse
   POINT PreviewA{0, 0}, PreviewB{0, 0};

@@ -28,14 +28,6 @@ void SnapFrom(int ax, int ay, POINT& q) {
   q = POINT{x, y};
 }
 
-// The keys held when a mouse message was made (the message's own flags; Alt from the key state).
-int MouseShiftState(WPARAM flags) {
-  int s = KeyboardShiftState() & ~(ssShift | ssCtrl);
-  if (flags & MK_SHIFT) s |= ssShift;
-  if (flags & MK_CONTROL) s |= ssCtrl;
-  return s;
-}
-
 bool IsLineKind(TIEVKind k) { return k == ievkLINE || k == ievkRULER || k == ievkLINELABEL; }
 
 RECT Ordered(int x1, int y1, int x2, int y2) {
@@ -431,8 +423,28 @@ void TImageryVect::DrawAnglePreview() {
 
 void TImageryVect::DoMouseDown(TMouseButton b, int shift, int x, int y) {
   TImageryView::DoMouseDown(b, shift, x, y);
-  DblClkSeen = true;
   VectMouseDown(b, shift, x, y);
+}
+
+void TImageryVect::DoMouseMove(int shift, int x, int y) {
+  TImageryView::DoMouseMove(shift, x, y);
+  VectMouseMove(shift, x, y);
+}
+
+void TImageryVect::SetMouseInteractValue(TIEMouseInteract value) {
+  TImageryView::SetMouseInteractValue(value);
+  if (value != 0) ObjectInteract &= IEVI(iviAreaMeasure) | IEVI(iviLengthMeasure) | IEVI(iviDragToCreate);
+  CancelInteract();
+}
+
+// Automatic scrolling moved the image under the mouse: the points of the drag move with it, and the
+// screen that showed a preview was painted again.
+void TImageryVect::OffsetDragPositions(int dx, int dy) {
+  TImageryView::OffsetDragPositions(dx, dy);
+  Down.x -= dx, Down.y -= dy;
+  Current.x -= dx, Current.y -= dy;
+  LastVertex.x -= dx, LastVertex.y -= dy;
+  PreviewKind = 0;
 }
 
 void TImageryVect::VectMouseDown(TMouseButton b, int shift, int x, int y) {
@@ -645,6 +657,7 @@ void TImageryVect::VectMouseMove(int shift, int x, int y) {
     }
   } else if (Captured && (ObjectInteract & IEVI(iviEditObjects)) && AllowRectSelect) {
     DrawBoxPreview(true);
+    AutoScroll();
     Current = p;
     if (!(shift & ssShift)) SelectionList.clear();
     SelectInRect(IEV_ALL, ClientToImageX(Down.x), ClientToImageY(Down.y), ClientToImageX(p.x), ClientToImageY(p.y));
@@ -729,6 +742,7 @@ void TImageryVect::CreationMove(int shift, int x, int y, int rawX, int rawY) {
     case ievkLINE:
     case ievkLINELABEL: {
       DrawLinePreview(true);
+      AutoScroll();
       if (ObjectInteract & IEVI(iviDragLength)) q = POINT{rawX, rawY};
       if (shift & ssCtrl) SnapFrom(Down.x, Down.y, q);
       Current = q;
@@ -741,6 +755,7 @@ void TImageryVect::CreationMove(int shift, int x, int y, int rawX, int rawY) {
       const bool ellipse = CreateState == ievkELLIPSE;
       if (ellipse) DrawEllipsePreview(true);
       else DrawBoxPreview(true);
+      AutoScroll();
       if (shift & ssCtrl) {
         const int dx = q.x - Down.x, dy = q.y - Down.y;
         const int d = std::abs(dy) < std::abs(dx) ? dx : dy;
@@ -793,6 +808,7 @@ void TImageryVect::CreationMove(int shift, int x, int y, int rawX, int rawY) {
 void TImageryVect::DragGripTo(int shift, int x, int y) {
   DoBeforeVectorialChanged();
   NoResampleWhileDragging = true;
+  AutoScroll();
   POINT q{x, y};
   if ((shift & ssCtrl) && !SelectionList.empty() && (DragGrip == ievgFirst || DragGrip == ievgSecond)) {
     const TIEVObjectRecord& f = *Records[size_t(SelectionList[0])];
@@ -998,20 +1014,6 @@ void TImageryVect::VectKeyDown(WORD key, int shift) {
 
 void TImageryVect::WndProc(TMessage& m) {
   switch (m.Msg) {
-    case WM_MOUSEMOVE: {
-      inherited::WndProc(m);
-      VectMouseMove(MouseShiftState(m.WParam), short(LOWORD(m.LParam)), short(HIWORD(m.LParam)));
-      return;
-    }
-    case WM_LBUTTONDBLCLK: {
-      // The second press of a double click arrives as its own message: it is a mouse-down with ssDouble
-      // unless the view already passed it on as one.
-      DblClkSeen = false;
-      inherited::WndProc(m);
-      if (!DblClkSeen)
-        VectMouseDown(mbLeft, MouseShiftState(m.WParam) | ssDouble, short(LOWORD(m.LParam)), short(HIWORD(m.LParam)));
-      return;
-    }
     case WM_KEYDOWN: {
       VectKeyDown(WORD(m.WParam), KeyDataToShiftState(m.LParam));
       inherited::WndProc(m);

@@ -77,6 +77,13 @@ void TImageryView::Create(ui::TComponent* owner) {
   }
   SelectionMask = new TIEMask();
   SelectionMask->Allocate(ImageWidth, ImageHeight, MaskDepth);
+  LayerBoxPen = new ui::TPen();
+  LayerBoxPen->SetStyle(ui::psDot);
+  LayerBoxPen->SetWidth(1);
+  SelectionPolygon = CreatePolygonStore(0, 0xFFFFFF, true, true);
+  if (!InState(ui::csDesigning)) SelectionPolygon->Shown = false;
+  SetSelectionColor1(0);
+  SetSelectionColor2(0xFFFFFF);
   ResumeUpdates();
 }
 
@@ -84,6 +91,7 @@ void TImageryView::BeforeDestruction() {
   // Marked as going first: messages served below (a component waiting for its I/O thread pumps the
   // queue, the window is destroyed after the buffers) must not update a view whose bitmap is gone.
   if (!InState(ui::csDestroying)) Destroying();
+  SetNavigator(nullptr, 0);
   // The components go first: each unregisters its change handler while the view is whole.
   delete Transition;
   Transition = nullptr;
@@ -96,8 +104,13 @@ void TImageryView::BeforeDestruction() {
   ReleaseBitmapChangeHandlers();
   delete BackBuffer;
   BackBuffer = nullptr;
+  delete NavigatorShade;
+  NavigatorShade = nullptr;
+  delete LayerBoxPen;
+  LayerBoxPen = nullptr;
   delete SelectionMask;
   SelectionMask = nullptr;
+  FreeSelectionState();
   ClearFilterCache();
   for (TIELayer* layer : Layers) delete layer;  // each frees its bitmap and platform bitmap
   Layers.clear();
@@ -122,7 +135,10 @@ TImageryView::~TImageryView() {
   delete IO;
   delete Proc;
   delete BackBuffer;
+  delete NavigatorShade;
+  delete LayerBoxPen;
   delete SelectionMask;
+  FreeSelectionState();
   ClearFilterCache();
   for (TIELayer* layer : Layers) delete layer;
   delete WallPaper;
@@ -389,6 +405,7 @@ void TImageryView::UpdateView() {
   UpdateReason = 0;
   Updating = false;
   ++UpdateCount;
+  if (NavigatorView && NavigatorView->GetPaintLock() == 0) SyncNavigator();
 }
 
 // ---- cursors ----

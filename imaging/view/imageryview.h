@@ -24,6 +24,7 @@ class TImageryIO;
 class TImageryProc;
 class TIETransitionEffects;
 enum TIEUndoSource : uint8_t;
+class TIEMemoryStream;
 enum TResampleFilter : uint8_t;
 namespace ui {
 class TPicture;
@@ -36,6 +37,33 @@ enum TIEBackgroundStyle : uint8_t {
   iebsChessboard, iebsDiagonals, iebsCropped, iebsCropShadow, iebsGradient, iebsSoftShadow, iebsPhotoLike
 };
 enum TIEWallPaperStyle : uint8_t { iewoNormal, iewoStretch, iewoTile };
+
+// ---- mouse interaction ----
+// Bit numbers of TIEMouseInteract: what the mouse does in the view.
+enum TIEMouseInteractItem : uint8_t {
+  miZoom, miScroll, miSelect, miSelectPolygon, miSelectCircle, miSelectZoom, miSelectMagicWand, miSelectLasso,
+  miMoveLayers, miResizeLayers, miRotateLayers, miMovingScroll
+};
+using TIEMouseInteract = uint16_t;  // a set of TIEMouseInteractItem bits
+constexpr TIEMouseInteract IEMouseBit(TIEMouseInteractItem i) { return TIEMouseInteract(1u << i); }
+// Grips of a selection rectangle (1..8) and of a layer (1..9).
+enum TIEGrip : uint8_t {
+  ieNone, ieTopLeft, ieTopRight, ieBottomRight, ieBottomLeft, ieLeftSide, ieRightSide, ieTopSide, ieBottomSide,
+  ieRotationCenter
+};
+enum TIELayerEvent : uint8_t {
+  ielSelected, ielBeginMoving, ielMoving, ielMoved, ielBeginResizing, ielResizing, ielResized, ielRotating,
+  ielRotated
+};
+// (Sender, layer index, event)
+using TIELayerNotify = std::function<void(void* Sender, int layer, TIELayerEvent event)>;
+// (Sender, grip under the mouse, 0 none)
+using TIEMouseInResizingGripEvent = std::function<void(void* Sender, int grip)>;
+// (Sender, the back buffer, layer index)
+using TIEDrawLayerBoxEvent = std::function<void(void* Sender, TIEBitmap* ABitmap, int layer)>;
+// (Sender, the back buffer, layer index, grip 0..8 (8 the rotation centre), its rectangle)
+using TIEDrawLayerGripEvent =
+    std::function<void(void* Sender, TIEBitmap* ABitmap, int layer, int grip, const RECT& rect)>;
 
 // (Sender, canvas, rectangle to paint, handled: set True to skip the view's own background)
 using TIEDrawBackgroundEvent = std::function<void(void* Sender, ui::TCanvas* canvas, const RECT& rect, bool& handled)>;
@@ -56,6 +84,39 @@ using TIETransitionStepEvent = ui::TEvent<void(ui::TObject* Sender, int step)>;
 // (Sender: the view, the frame shown, the engine, its position)
 using TIEOnTransitionPaint =
     ui::TEvent<void(ui::TObject* Sender, ui::TBitmap* Bitmap, TIETransitionEffects* Transition, int Step)>;
+
+// ---- selection ----
+// Bit numbers of TIESelectionOptions.
+enum TIESelectionOption : uint8_t {
+  iesoAnimated, iesoSizeable, iesoMoveable, iesoFilled, iesoCutBorders, iesoMarkOuter, iesoCanScroll,
+  iesoSelectTranspLayers, iesoRightButtonSelectLayers, iesoRightButtonTerminatePolySelect
+};
+using TIESelectionOptions = uint16_t;  // a set of TIESelectionOption bits
+constexpr TIESelectionOptions IESelOpt(TIESelectionOption o) { return TIESelectionOptions(1u << o); }
+// iesbClientArea: coordinates given to the selection operations are client coordinates (converted to
+// image pixels of the current layer); iesbBitmap: already image pixels.
+enum TIESelectionBase : uint8_t { iesbClientArea, iesbBitmap };
+// (Sender, index of the store, index of the point, canvas, its client x, y)
+using TIEOnDrawPolygon = std::function<void(void* Sender, int storeIndex, int pointIndex, ui::TCanvas* canvas, int x, int y)>;
+
+// One selection outline: polygons of image-pixel points, separated by kIEPolygonSeparator points.
+struct TIEPolygonStore {
+  std::vector<POINT> Points;  // size() is the capacity; Count of them are in use
+  int Count = 0;
+  ui::TColor Colour1 = 0, Colour2 = 0xFFFFFF;  // the two dash colours
+  bool Animated = false;
+  int AntsPhase = 0;    // 0..9
+  int DashCounter = 0;  // while an outline is drawn
+  ui::TCanvas* Canvas = nullptr;
+  int X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;  // bounds of all points, corners ordered
+  bool Shown = true;
+  bool Sizeable = false;
+};
+
+// Cuts a rectangle that leaves 0..width, 0..height back along its aspect: it shrinks towards its
+// fixed corner, width and height by the same factor, until its other corner lies inside.
+// r is ordered; fixedCorner (1 top-left, 2 top-right, 3 bottom-right, 4 bottom-left) stays where it is.
+RECT IEClipRectKeepAspect(const RECT& r, int fixedCorner, int width, int height);
 
 class TImageryView : public TIEView {
   UI_DECLARE_CLASS(TImageryView, TIEView)
@@ -297,6 +358,107 @@ class TImageryView : public TIEView {
   void ReadUndoState(TIEUndoSource kind, TIEStream& stream) override;
   int UndoLayerIndex() override { return CurrentLayer; }
   TIEBitmap* UndoLayerBitmap(int index) override;
+  // ---- selection ----
+  // A new empty store, appended to the view's list (the view frees it).
+  TIEPolygonStore* CreatePolygonStore(ui::TColor colour1, ui::TColor colour2, bool sizeable, bool animated);
+  void ClearPolygon(TIEPolygonStore* store);
+  void AddSelectionPointRaw(TIEPolygonStore* store, int x, int y);
+  void AddPolygonSeparator(TIEPolygonStore* store);
+  void RemoveLastPoint(TIEPolygonStore* store);
+  void RemoveLastPolygon(TIEPolygonStore* store);
+  void MovePolygon(TIEPolygonStore* store, int dx, int dy, bool cutBorders, int imageWidth, int imageHeight);
+  static bool IsRectanglePolygon(const POINT* points, int count);
+  TIEPolygonStore* GetSelectionPolygonStore() { return SelectionPolygon; }
+
+  // operation 0 replaces the selection, 1 adds to it
+  virtual void SelectRect(int x1, int y1, int x2, int y2, int operation);
+  void SelectRectInternal(int x1, int y1, int x2, int y2, int operation, bool square, bool keepInside);
+  // An ellipse of centre (cx, cy) and radii rx, ry in image pixels appended as a new polygon.
+  void AddEllipsePolygon(int cx, int cy, int rx, int ry);
+  // The same ellipse as a whole selection (SelectionBase applies to the centre and the radii).
+  void SelectEllipse(int cx, int cy, int rx, int ry, int operation);
+  virtual void AddSelectionPoint(int x, int y);
+  virtual void EndSelection();
+  void BeginNewPolygon();
+  void EndPolygonSelection(bool add, bool dropLastPoint);
+  void Deselect();
+  void SelectMagicWand(int x, int y, int operation);
+  // Returns the new move state.
+  int MoveSelection(int state, int dx, int dy, bool cutBorders);
+  void MoveSelectionBy(int dx, int dy);
+  // Returns the grip now dragged (a side grip can become a corner one, a drag across flips it).
+  int ResizeSelectionByGrip(int grip, int x, int y, bool keepAspect);
+  // A grip drag begins: the grip is remembered with the selection's bounds (the keep-aspect rules
+  // measure from them).
+  void BeginSelectionGripDrag(int grip);
+  void ZoomSelection(bool keepAspect, bool ask);
+  int SelectedLeft();
+  int SelectedTop();
+  int SelectedRight();
+  int SelectedBottom();
+  const POINT* GetSelectionPolygon() const;
+  int GetSelectionPolygonCount() const;
+  bool GetSelected() const { return SelectionPresent; }  // a selection is present
+  void SetSelectionColor1(ui::TColor c);
+  void SetSelectionColor2(ui::TColor c);
+  ui::TColor GetSelectionColor1() const { return SelectionColour1; }
+  ui::TColor GetSelectionColor2() const { return SelectionColour2; }
+  TIESelectionOptions GetSelectionOptions() const { return SelectionOptions; }
+  void SetSelectionOptions(TIESelectionOptions options);
+  double GetSelectionAspectRatio() const { return SelectionAspectRatio; }
+  void SetSelectionAspectRatio(double r);
+  TIESelectionBase GetSelectionBase() const { return SelectionBase; }
+  void SetSelectionBase(TIESelectionBase base) { SelectionBase = base; }
+  void ShowSelection(bool draw);
+  void HideSelection(bool paint);
+  void DoSelectionChanging();
+  void DoBeforeSelectionChange();
+  void DoSelectionChange();
+  // sender: the view from PaintView, the animation timer from its tick; honourCanvasLock False only
+  // from PaintView.
+  void DrawSelections(void* sender, bool honourCanvasLock);
+  virtual void DrawSelectionGrid(int x1, int y1, int x2, int y2);
+  void DrawPolygonRubberBand();
+  // 1..4 corners, 5 left, 6 right, 7 top, 8 bottom side; 0 none (client coordinates).
+  int GetGripAt(int x, int y);
+  int GetGripAtUnlessShift(int x, int y, bool shift);
+  // 0 when the (client) point lies on a moveable selection, else -1.
+  int HitSelection(int x, int y, bool shift);
+  bool GetSelectionMoving() const { return SelectionMoving; }
+  RECT GetNavigatorRect() const { return NavigatorRect; }
+  // The animation timer's interval, 0 while the view has no timer.
+  int GetAntsTimerInterval() const;
+  // Milliseconds for timing the ants' border; replaceable so that the interval rule can be checked.
+  std::function<double()> AntsClock;
+  int FixedSelectionWidth = 100, FixedSelectionHeight = 100;
+  bool ShiftAddsSelection = true;
+  bool ConstrainAlways = false;
+  bool MagicWandMaxFilter = false;
+  int MagicWandTolerance = 15;
+  uint8_t MagicWandMode = 0;  // 0 outline to polygon, 1 flood fill into the mask, 2 all similar colours
+  ui::TColor SelectionGripPenColour = 0, SelectionGripBrushColour = 0xBAFFFF;
+  ui::TBrushStyle SelectionGripBrushStyle = ui::bsSolid;
+  int SelectionGripSize = 5;
+  uint8_t SelectionGripShape = 1;  // 0 rectangle, 1 ellipse
+  bool SelectionMidGrips = true;
+  int SelectionGridSize = 1;
+  int AntsTimeBudget = -20;
+  int FilterCountdown = 0, AntsPauseCountdown = 0;
+  bool PauseAntsOnViewChange = true;
+  bool DrawSelectionsEnabled = true;  // the DrawSelections switch: selections are drawn at all
+  bool ZoomSelectionKeepsAspect = true;
+  ui::TNotifyEvent OnSelectionChanging, OnSelectionChange, OnBeforeSelectionChange, OnMouseInSel;
+  TIEOnDrawPolygon OnDrawPolygon;
+
+  // ---- selection state stream and stack ----
+  void WriteSelectionStream(TIEStream& stream);
+  // mode 0 keeps the mask where it was, 1 moves it back inside a smaller image, 2 re-anchors it from
+  // the layer position it was written with to the current layer. False (nothing changed) for a
+  // record that is damaged or does not fit.
+  bool ReadSelectionStream(TIEStream& stream, int mode);
+  void PushSelection();
+  bool PopSelection(bool remove, int mode);
+  int GetSelectionStackCount() const { return int(SelectionStack.size()); }
 
   // ---- painting ----
   bool UseDrawDib = false;  // transfer with DrawDib whatever the screen depth
@@ -322,6 +484,84 @@ class TImageryView : public TIEView {
   void RestoreBaseCursor() { ShowTemporaryCursor(BaseCursor); }
   bool GetHasOwner() const { return HasOwner; }
 
+  // ---- mouse interaction ----
+  TIEMouseInteract GetMouseInteract() const { return MouseInteract; }
+  // Reduces the set to one mode (a mode new to the set wins), bakes or crops layer rotations for the
+  // rotation mode and stores it.
+  virtual void SetMouseInteractValue(TIEMouseInteract value);
+  // Scrolls while the mouse is outside the drawn image area; True when it scrolled.
+  bool AutoScroll();
+  // The stored drag positions follow an automatic scroll of (dx, dy).
+  virtual void OffsetDragPositions(int dx, int dy);
+  // Rubber bands from the selection start point to the client point (x, y).
+  void SelectRectTo(int x, int y, int shift);
+  void SelectCircleTo(int x, int y, int shift);
+  // Resizes the current layer by the dragged layer grip to the client point.
+  void ResizeLayerByGrip(int x, int y, bool keepAspect);
+  virtual void DoLayerNotify(int layer, TIELayerEvent event);
+  void DoZoomIn(double& z);
+  void DoZoomOut(double& z);
+  void DoMouseInResizingGrip(int grip);
+  void DoMouseInSel();
+  // The information box shown while layers are moved, resized and rotated: text at (x, y), sized
+  // by the template.
+  using TIEView::SetHint;
+  void SetHint(const std::string& text, int x, int y, const std::string& measure);
+  const std::string& GetHintText() const { return HintText; }
+  bool EnableInteractionHints = true;
+  double MouseScrollSpeed = 1.0;
+  int RotationSnap = 45;          // degrees of a Shift-held rotation step; 0 no snapping
+  uint8_t LayerResizeAspect = 1;  // 0 free, 1 with Alt (or ConstrainAlways), 2 always, 3 corner grips only
+  double LayerResizeRatio = 1;    // height / width kept by an aspect-keeping layer resize
+  bool LayerUndo = false;         // push an undo entry before the first step of a layer drag
+  bool CropOnRotateMode = true;
+  bool DelayZoomFilter = false;   // no zoom filter while a mouse button is down
+  TIELayerNotify OnLayerNotify;
+  TIEMouseInResizingGripEvent OnMouseInResizingGrip;
+
+  // ---- layer frames, grips and overlays ----
+  // The current layer's grip holding the client point (edges included); the rotation centre only
+  // under miRotateLayers.
+  TIEGrip FindLayerGrip(int x, int y);
+  // The nine grip squares of a layer, rectangle k being grip k + 1.
+  void GetLayerGripRects(int layer, RECT rects[9]);
+  void DrawLayerBox(TIEBitmap* bitmap, int layer);
+  void DrawLayerGrips(TIEBitmap* bitmap, int layer);
+  void DrawRotationGrip(TIEBitmap* bitmap, int layer);
+  void DimOutsideLayer(TIEBitmap* bitmap, int layer);
+  void DrawSelectionOverlays(TIEBitmap* bitmap);
+  void DrawPixelGrid(TIEBitmap* bitmap);
+  // How iesoMarkOuter marks the unselected area: opacity 0..255 of the colour, -1 a grey checker.
+  int MarkOuterOpacity = -1;
+  ui::TColor MarkOuterColour = 0xFFFFFF;
+  ui::TPen* GetLayerBoxPen() const { return LayerBoxPen; }  // dotted, drawn inverting
+  int LayerGripSize = 5;
+  ui::TColor LayerGripPenColour = 0, LayerGripBrushColour = 0xBAFFFF;
+  ui::TBrushStyle LayerGripBrushStyle = ui::bsSolid;
+  uint8_t LayerGripShape = 1;  // 0 rectangle, 1 ellipse
+  bool ShowPixelGrid = false;
+  POINT HighlightedGridPixel{-1, -1};  // image pixel framed over the grid; (-1, -1) none
+  TIEDrawLayerBoxEvent OnDrawLayerBox;
+  TIEDrawLayerGripEvent OnDrawLayerGrip;
+
+  // ---- navigator and scroll bars ----
+  // Links (or with nullptr unlinks) a view that shows this view's image fitted and steers it by its
+  // rectangle. options: bit 0 its wheel zooms this view, bit 1 it shades what this view does not show.
+  void SetNavigator(TImageryView* view, uint8_t options);
+  TImageryView* GetNavigatorView() const { return NavigatorView; }
+  uint8_t GetNavigatorOptions() const { return NavigatorOptions; }
+  bool GetIsNavigator() const { return IsNavigator; }
+  void SyncNavigator();
+  // Makes a bitmap owned elsewhere the current layer's image; nullptr gives the layer an empty one of
+  // its own again.
+  void SetExternalBitmap(TIEBitmap* bitmap);
+  // (Sender, shift state, wheel delta, mouse position in client pixels, handled: True skips the view's
+  // own wheel handling)
+  using TIEMouseWheelEvent = std::function<void(void* Sender, int shift, int delta, POINT mouse, bool& handled)>;
+  TIEMouseWheelEvent OnMouseWheel;
+  bool GetFlatScrollBars() const { return FlatScrollBars; }
+  void SetFlatScrollBarsValue(bool value);
+
  protected:
   void WndProc(ui::TMessage& m) override;
   void Paint() override;
@@ -337,6 +577,12 @@ class TImageryView : public TIEView {
   void DoViewChange(int change);
   void DoViewChanging(int change, double value);
   void PaintView();  // schedules a repaint unless painting is suspended
+  // The mouse operations: each runs the inherited one (which fires the mouse event) first.
+  void DoMouseDown(ui::TMouseButton button, int shift, int x, int y) override;
+  void DoMouseUp(ui::TMouseButton button, int shift, int x, int y) override;
+  virtual void DoMouseMove(int shift, int x, int y);
+  void Notification(ui::TComponent* c, ui::TOperation op) override;
+  void PaintNavigatorShaded(const RECT& r);
 
  private:
   void RezoomWith(void (TImageryView::*apply)(double), double z);  // the zoom setters' shared tail
@@ -352,8 +598,9 @@ class TImageryView : public TIEView {
   bool VideoShown();
   void DrawBackground(TIEBitmap* dest, const RECT* clip);
   void DrawOneLayer(int index, TIEBitmap* dest, TIERenderTables* tables, const RECT* clip, bool& first,
-                    bool drawBackground);
+                    bool drawBackground, bool drawBoxes);
   void PrepareMaskedAlpha(TIELayer* layer, TIELayer* mask);
+  void DrawLayerDecorations(int index, TIEBitmap* dest);
   // the kept filtered parts of layer bitmaps, or nullptr for a source that must not be kept
   TIEFilterCache* FilterCacheFor(bool transient);
   void ClearFilterCache();
@@ -425,6 +672,57 @@ class TImageryView : public TIEView {
   TImageryProc* Proc = nullptr;
   TIETransitionEffects* Transition = nullptr;
   void StopTransition();  // a running transition only
+  // mouse interaction
+  void ClampToLayer(int& x, int& y);
+  void MouseDownLayers(ui::TMouseButton button, int rawX, int rawY);
+  void MouseMoveLayers(int shift, int rawX, int rawY);
+  void MouseUpLayers(int rawX, int rawY);
+  void HoverCursor(int shift, int rawX, int rawY);
+  void FollowMouseScroll(int rawX, int rawY);
+  void PushLayerUndoOnce(TIEUndoSource source);
+  int GripCursor(int grip) const;
+  // the selection modes' share of the machine; the first two return True when a mode took the event
+  void MouseInteractChanging(TIEMouseInteract old);
+  bool MouseDownSelection(ui::TMouseButton button, int shift, int x, int y);
+  bool MouseMoveSelection(int shift, int x, int y, int rawX, int rawY);
+  bool MouseHoverSelection(int shift, int x, int y, int rawX, int rawY);
+  void MouseUpSelection(ui::TMouseButton button, int shift, int x, int y, int rawX, int rawY, bool& changed);
+  void MouseUpSelectionEnd();
+  void FinishRubberBand(int shift);
+  bool ShiftAdds(int shift) const;
+  void SnapToLastPolygonPoint(int& x, int& y);
+  TIEMouseInteract MouseInteract = 0;
+  TResampleFilter SavedZoomFilter{};
+  int DownX = 0, DownY = 0;            // raw
+  int DownClampX = 0, DownClampY = 0;  // clamped to the drawn image area
+  int StartX = 0, StartY = 0;          // clamped to the current layer: the selection start
+  int PrevX = 0, PrevY = 0;            // previous clamped point
+  int PrevRawX = 0, PrevRawY = 0;
+  int LastX = 0, LastY = 0;
+  int DragStartOriginX = 0, DragStartOriginY = 0;
+  int DownPointCount = 0;  // the selection store's points at mouse-down
+  int MovingLayer = -1, RotatingLayer = -1, CentreLayer = -1;
+  int LayerGrip = 0;
+  bool LayerMoved = false, LayerUndoSaved = false, LayerResizeStarted = false;
+  double RotationAngle = 0;
+  RECT LayerDragRect{0, 0, 0, 0};
+  POINT LayerDragCorners[4]{};
+  bool AutoScrolling = false;
+  bool MouseButtonDown = false;
+  std::string HintText, HintTemplate;
+  int HintX = 0, HintY = 0;
+  ui::TPen* LayerBoxPen = nullptr;
+  // navigator
+  TImageryView* NavigatorView = nullptr;
+  uint8_t NavigatorOptions = 0;
+  bool NavigatorSyncing = false;
+  bool IsNavigator = false;
+  TIEBitmap* NavigatorShade = nullptr;
+  TIEViewHandlerRecord* NavigatorHandler = nullptr;  // the main view's bitmap changes reach the navigator
+  void NavigatorSelectionChanging(void* Sender);
+  void NavigatorMouseWheel(int delta, int x, int y, bool& handled);
+  void AttachNavigatorBitmap();
+  bool FlatScrollBars = false;
   bool LegacyBitmap = true;
   bool EnableAlphaChannel = true;
   bool Center = true;
@@ -444,6 +742,38 @@ class TImageryView : public TIEView {
   int Cursor = 1785;
   int BaseCursor = 0;
   int MaskDepth = 1;
+  // selection state
+  void DrawPolygonOutline(TIEPolygonStore* store, int storeIndex);
+  void DrawDashedLine(TIEPolygonStore* store, int x1, int y1, int x2, int y2);
+  void PaintSelectionChange();  // back buffer dirty and paint
+  void DrawGrips(TIEPolygonStore* store);
+  void EnsureAntsTimer();
+  void FreeSelectionState();  // the stores and the saved states
+  void FitMaskToBitmap();     // the mask takes the working bitmap's size
+  int SelectionToClientX(int x);  // image pixels of the current layer to client
+  int SelectionToClientY(int y);
+  void SelectionPointToImage(int& x, int& y);  // by SelectionBase
+  bool InteractiveSelectionRuns() const;
+  std::vector<TIEPolygonStore*> PolygonStores;  // owned
+  TIEPolygonStore* SelectionPolygon = nullptr;
+  std::vector<TIEMemoryStream*> SelectionStack;  // owned
+  ui::TTimer* AntsTimer = nullptr;
+  TIESelectionOptions SelectionOptions = IESelOpt(iesoAnimated) | IESelOpt(iesoSizeable) |
+                                         IESelOpt(iesoMoveable) | IESelOpt(iesoCanScroll);
+  TIESelectionBase SelectionBase = iesbClientArea;
+  TIESelectionBase SavedSelectionBase = iesbClientArea;
+  double SelectionAspectRatio = -1.0;
+  ui::TColor SelectionColour1 = 0, SelectionColour2 = 0xFFFFFF;
+  bool SelectionPresent = false;
+  bool PolygonSelecting = false, LassoSelecting = false, RectSelecting = false, CircleSelecting = false;
+  int SelectionGrip = 0;         // grip being dragged, 0 none
+  int SelectionMoveState = -1;   // -1 no move
+  bool SelectionMoving = false;  // a rectangle selection is being moved (its mask rebuilt at the end)
+  int GripStartX1 = 0, GripStartY1 = 0, GripStartX2 = 0, GripStartY2 = 0;  // bounds when a grip drag began
+  int AntsPhaseCounter = 0;  // view-wide, advanced by the animation timer
+  int MaskValue = 1;
+  RECT NavigatorRect{0, 0, 0, 0};
+  POINT RubberBandPoint{0, 0};  // last mouse position of a running polygon selection (client)
   TIEProgressEvent OnProgress;
   TIENotify OnFinishWork;
   TIESaveUndoEvent OnSaveUndo;

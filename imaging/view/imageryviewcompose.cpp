@@ -234,7 +234,6 @@ void TImageryView::PrepareMaskedAlpha(TIELayer* layer, TIELayer* mask) {
 
 void TImageryView::DrawLayers(TIEBitmap* dest, TIERenderTables* tables, const RECT* clip, bool drawBackground,
                               bool drawBoxes) {
-  (void)drawBoxes;  // frames, grips and overlays are drawn by the interaction layer on top of this
   SyncLayers();
   UpdateSourceRect();
   UpdateCoordinateTables();
@@ -252,14 +251,18 @@ void TImageryView::DrawLayers(TIEBitmap* dest, TIERenderTables* tables, const RE
     if (!layer->Visible || !imageArea) continue;
     if (layer->Bitmap->GetImageWidth() < kMinDrawableSize && layer->Bitmap->GetImageHeight() < kMinDrawableSize)
       continue;
-    DrawOneLayer(i, dest, tables, clip, first, drawBackground);
+    DrawOneLayer(i, dest, tables, clip, first, drawBackground, drawBoxes);
   }
   ShadeOutsideImage(dest);
   if (first && drawBackground) DrawBackground(dest, clip);
+  if (drawBoxes) {
+    DrawSelectionOverlays(dest);
+    DrawPixelGrid(dest);
+  }
 }
 
 void TImageryView::DrawOneLayer(int index, TIEBitmap* dest, TIERenderTables* tables, const RECT* clip, bool& first,
-                                bool drawBackground) {
+                                bool drawBackground, bool drawBoxes) {
   TIELayer* layer = Layers[size_t(index)];
   TIEBitmap* bmp = layer->Bitmap;
   const int count = int(Layers.size());
@@ -480,6 +483,8 @@ void TImageryView::DrawOneLayer(int index, TIEBitmap* dest, TIERenderTables* tab
     restoreAlpha();
     throw;
   }
+  // k. frame, grips and dimmed surroundings for the mouse's layer modes
+  if (drawBoxes) DrawLayerDecorations(index, dest);
   // l. the layer's own alpha back; the combined one stays cached
   restoreAlpha();
   first = false;

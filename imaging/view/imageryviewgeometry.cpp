@@ -27,6 +27,7 @@ int Trunc(double v) { return int(v); }
 
 void TImageryView::DoViewChange(int change) {
   if (OnViewChange) OnViewChange(this, change);
+  SyncNavigator();
 }
 
 void TImageryView::DoViewChanging(int change, double value) {
@@ -386,6 +387,7 @@ void TImageryView::ZoomAt(int x, int y, double z, bool centre) {
   ResumePainting();
   UpdateSourceRect();
   UpdateCoordinateTables();
+  SyncNavigator();
 }
 
 double TImageryView::GetFitZoom() {
@@ -494,7 +496,7 @@ TImageryView::TScrollBarState& TImageryView::BarState(int bar) {
 void TImageryView::PutScrollPos(int bar, int pos) {
   TScrollBarState& st = BarState(bar);
   if (st.Pos == pos) return;
-  IESetScrollPos(st.Wnd, bar, pos, false, false);
+  IESetScrollPos(st.Wnd, bar, pos, false, FlatScrollBars);
   RedrawScrollBars(st.Wnd);
   st.Pos = pos;
 }
@@ -504,7 +506,7 @@ void TImageryView::ShowScrollBarMarked(int bar, bool show) {
   if (!HandleAllocated()) return;
   if (!show && !shown) return;
   shown = show;
-  ShowScrollBar(GetHandle(), bar, show);
+  IEShowScrollBar(GetHandle(), bar, show, FlatScrollBars);
   BarState(bar).Shown = show;
 }
 
@@ -522,8 +524,8 @@ void TImageryView::SetUpScrollBar(int bar, int max, int viewport) {
   if (max < 1) {
     if (KeepScrollBars) {
       (bar == SB_HORZ ? HScrollBarShown : VScrollBarShown) = true;
-      if (!st.Disabled) EnableScrollBar(h, bar, ESB_DISABLE_BOTH);
-      if (!st.Shown) ShowScrollBar(h, bar, TRUE);
+      if (!st.Disabled) IEEnableScrollBar(h, bar, ESB_DISABLE_BOTH, FlatScrollBars);
+      if (!st.Shown) IEShowScrollBar(h, bar, true, FlatScrollBars);
       st.Disabled = st.Shown = true;
       st.Enabled = false;
     } else {
@@ -537,11 +539,11 @@ void TImageryView::SetUpScrollBar(int bar, int max, int viewport) {
   scale = (viewport + max) / kScrollRange;
   const int page = Trunc(viewport / scale), pos = Trunc(origin / scale);
   if (st.Page != page || st.Pos != pos) {
-    IESetScrollInfo(h, bar, 0, 0xFFFF, page, pos, false, false);
+    IESetScrollInfo(h, bar, 0, 0xFFFF, page, pos, false, FlatScrollBars);
     RedrawScrollBars(h);
   }
-  if (!st.Enabled) EnableScrollBar(h, bar, ESB_ENABLE_BOTH);
-  if (!st.Shown) ShowScrollBar(h, bar, TRUE);
+  if (!st.Enabled) IEEnableScrollBar(h, bar, ESB_ENABLE_BOTH, FlatScrollBars);
+  if (!st.Shown) IEShowScrollBar(h, bar, true, FlatScrollBars);
   st.Page = page;
   st.Pos = pos;
   st.Enabled = st.Shown = true;

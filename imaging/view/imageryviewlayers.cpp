@@ -25,9 +25,13 @@ void TImageryView::SetCurrentLayer(int index) {
   const int count = int(Layers.size());
   if (index < 0 || index >= count || index == CurrentLayer) return;
   if (CurrentLayer >= 0 && CurrentLayer < count) Layers[size_t(CurrentLayer)]->Bitmap = IEBitmap;
+  // the selection stays on the same image area: it moves by the difference of the layers' places
+  const bool carrySelection = SelectionPresent;
+  if (carrySelection) PushSelection();
   while (SelectableLayersOnly && !Layers[size_t(index)]->Selectable && index > 0) --index;
   CurrentLayer = index;
   TakeLayerBitmap(Layers[size_t(index)]);
+  if (carrySelection) PopSelection(true, 2);
   NotifyBitmapChangeHandlers();
   UpdateView();
 }

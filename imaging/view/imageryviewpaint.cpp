@@ -7,6 +7,7 @@
 #include "iebitmap.h"
 #include "iebitmaprender.h"
 #include "ielayer.h"
+#include "ieviewdraw.h"
 #include "ieviewglobals.h"
 #include "ieds.h"
 #include "imageryio.h"
@@ -30,11 +31,16 @@ void TImageryView::Paint() {
         if (r.bottom == 0) r.bottom = vh;
       }
       DrawBackBufferToScreen(r);
+      DrawSelections(this, false);
       if (OnDrawCanvas) OnDrawCanvas(this, Canvas(), RECT{0, 0, vw, vh});
     }
     FullRepaintPending = false;
     if (OnPaint) OnPaint(this);
     if (DrawVersion) DrawVersionText();
+    if (!HintText.empty() && EnableInteractionHints) {
+      int hx = HintX, hy = HintY;
+      IEDrawInfoBox(Canvas(), hx, hy, HintTemplate, HintText);
+    }
     if (VideoShown()) {
       // the video takes the current layer's place, showing the part of the frame the layer shows
       TIEDirectShow* video = IO->GetDirectShow();
@@ -114,6 +120,8 @@ void TImageryView::DrawBackBufferToScreen(const RECT& r) {
   } else if (IEScreenBitsPerPixel <= 23 && !remote) {
     SetStretchBltMode(dc, kDrawDibHalftone);
     StretchBlt(dc, r.left, r.top, w, h, BackBuffer->GetTBitmap()->GetDC(), r.left, r.top, w, h, SRCCOPY);
+  } else if (IsNavigator && (NavigatorOptions & 2)) {
+    PaintNavigatorShaded(r);
   } else {
     BitBlt(dc, r.left, r.top, w, h, BackBuffer->GetTBitmap()->GetDC(), r.left, r.top, SRCCOPY);
   }
@@ -194,10 +202,30 @@ void TImageryView::WndProc(ui::TMessage& m) {
       inherited::WndProc(m);
       HandleScrollMessage(m.Msg == WM_HSCROLL, m);
       return;
-    case WM_MOUSEWHEEL:
+    case WM_MOUSEWHEEL: {
       inherited::WndProc(m);
+      if (OnMouseWheel) {
+        POINT p{short(LOWORD(m.LParam)), short(HIWORD(m.LParam))};
+        ::ScreenToClient(GetHandle(), &p);
+        bool handled = false;
+        OnMouseWheel(this, ui::KeyboardShiftState(), GET_WHEEL_DELTA_WPARAM(m.WParam), p, handled);
+        if (handled) return;
+      }
       HandleMouseWheel(m);
       return;
+    }
+    case WM_MOUSEMOVE:
+      inherited::WndProc(m);
+      DoMouseMove(ui::KeyboardShiftState(), short(LOWORD(m.LParam)), short(HIWORD(m.LParam)));
+      return;
+    case WM_LBUTTONDBLCLK: {
+      inherited::WndProc(m);
+      // the second press of a double click is a press as well; then a polygon being drawn ends
+      const int x = short(LOWORD(m.LParam)), y = short(HIWORD(m.LParam));
+      DoMouseDown(ui::mbLeft, ui::KeyboardShiftState() | ui::ssDouble, x, y);
+      if (PolygonSelecting && !LassoSelecting) EndPolygonSelection((m.WParam & MK_SHIFT) != 0, true);
+      return;
+    }
     case ui::CM_WANTSPECIALKEY:
       inherited::WndProc(m);
       if (OnSpecialKey) {

@@ -479,4 +479,14 @@ TEST_F(VectMouse, FastDrawingLastsWhileThePrimaryButtonIsHeld) {
   EXPECT_FALSE(view->FastDrawing);
 }
 
+TEST_F(VectMouse, AViewMouseModeEndsTheObjectModesButKeepsDragToCreate) {
+  const TIEVectInteract objectModes = IEVI(iviCreateBox) | IEVI(iviEditObjects) | IEVI(iviDragToCreate) |
+                                      IEVI(iviCreateExtended) | IEVI(iviLengthMeasure);
+  view->SetObjectInteract(objectModes);
+  view->SetMouseInteractValue(0);
+  EXPECT_EQ(view->GetObjectInteract(), objectModes);
+  view->SetMouseInteractValue(IEMouseBit(miScroll));
+  EXPECT_EQ(view->GetObjectInteract(), IEVI(iviDragToCreate) | IEVI(iviLengthMeasure));
+}
+
 }  // namespace
