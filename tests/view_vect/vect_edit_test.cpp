@@ -6,30 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "iebitmap.h"
-#include "ievect.h"
-#include "ieviewglobals.h"
-#include "uiforms.h"
+#include "vect_window.h"
 
 using namespace ui;
 
 namespace {
-
-void Pump(int rounds = 5) {
-  for (int i = 0; i < rounds; ++i) {
-    Application->ProcessMessages();
-    Sleep(10);
-  }
-}
-
-void SendMouse(DWORD flags, POINT screen) {
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dx = LONG(screen.x * 65535.0 / (GetSystemMetrics(SM_CXSCREEN) - 1) + 0.5);
-  in.mi.dy = LONG(screen.y * 65535.0 / (GetSystemMetrics(SM_CYSCREEN) - 1) + 0.5);
-  in.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-  SendInput(1, &in, sizeof in);
-}
 
 void Key(WORD vk, bool up) {
   INPUT in{};
@@ -49,30 +30,8 @@ void Type(const std::string& letters) {
   for (char c : letters) Tap(WORD(toupper(static_cast<unsigned char>(c))));
 }
 
-class VectEdit : public ::testing::Test {
+class VectEdit : public VectWindow {
  protected:
-  void SetUp() override {
-    form = TCustomForm::CreateNew<TForm>(nullptr);
-    form->SetBounds(20, 20, 700, 700);
-    view = New<TImageryVect>(form);
-    view->SetParent(form);
-    view->SetBorderStyleValue(bsNone);
-    view->SetBounds(10, 10, 500 + IEScrollBarX, 500 + IEScrollBarY);
-    view->GetIEBitmap()->Allocate(1000, 1000, ie24RGB);
-    view->UpdateView();
-    form->Show();
-    SetWindowPos(form->GetHandle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    SetForegroundWindow(form->GetHandle());
-    Pump();
-    SendMouse(0, Screen(POINT{450, 450}));
-    Pump();
-    Sleep(GetDoubleClickTime() + 50);
-  }
-  void TearDown() override { form->Free(); }
-  POINT Screen(POINT client) {
-    ClientToScreen(view->GetHandle(), &client);
-    return client;
-  }
   void DoubleClick(POINT c) {
     SendMouse(0, Screen(c));
     Pump(2);
@@ -93,8 +52,6 @@ class VectEdit : public ::testing::Test {
     Pump();
     return h;
   }
-  TForm* form = nullptr;
-  TImageryVect* view = nullptr;
 };
 
 TEST_F(VectEdit, DoubleClickOpensTheEditorOnTheBoxAndEnterStoresTheText) {

@@ -6,32 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "iebitmap.h"
-#include "ievect.h"
-#include "ieviewglobals.h"
 #include "iestreams.h"
 #include "imageryproc.h"
-#include "uiforms.h"
+#include "vect_window.h"
 
 using namespace ui;
 
 namespace {
-
-void Pump(int rounds = 5) {
-  for (int i = 0; i < rounds; ++i) {
-    Application->ProcessMessages();
-    Sleep(10);
-  }
-}
-
-void SendMouse(DWORD flags, POINT screen) {
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dx = LONG(screen.x * 65535.0 / (GetSystemMetrics(SM_CXSCREEN) - 1) + 0.5);
-  in.mi.dy = LONG(screen.y * 65535.0 / (GetSystemMetrics(SM_CYSCREEN) - 1) + 0.5);
-  in.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-  SendInput(1, &in, sizeof in);
-}
 
 // Modifier keys held for a scope, in the thread's key state. Under Wine every mouse event of the
 // display brings the display's own modifier state back, so presses made while one is held are
@@ -54,32 +35,8 @@ struct Keys {
   }
 };
 
-class VectMouse : public ::testing::Test {
+class VectMouse : public VectWindow {
  protected:
-  void SetUp() override {
-    form = TCustomForm::CreateNew<TForm>(nullptr);
-    form->SetBounds(20, 20, 700, 700);
-    view = New<TImageryVect>(form);
-    view->SetParent(form);
-    view->SetBorderStyleValue(bsNone);
-    view->SetBounds(10, 10, 500 + IEScrollBarX, 500 + IEScrollBarY);
-    view->GetIEBitmap()->Allocate(1000, 1000, ie24RGB);
-    view->UpdateView();
-    form->Show();
-    SetWindowPos(form->GetHandle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    SetForegroundWindow(form->GetHandle());
-    Pump();
-    view->SetFocus();  // the keys held during a drag reach the thread
-    Pump();
-    Move(POINT{400, 400});  // away from where the tests press
-    // presses of different tests never join into a double click
-    Sleep(GetDoubleClickTime() + 50);
-  }
-  void TearDown() override { form->Free(); }
-  POINT Screen(POINT client) {
-    ClientToScreen(view->GetHandle(), &client);
-    return client;
-  }
   void Move(POINT c) {
     SendMouse(0, Screen(c));
     Pump(2);
@@ -146,8 +103,6 @@ class VectMouse : public ::testing::Test {
     view->UpdateView();
     return h;
   }
-  TForm* form = nullptr;
-  TImageryVect* view = nullptr;
 };
 
 #define EXPECT_BOX(h, l, t, r, b)                                                                     \
