@@ -423,6 +423,7 @@ class TImageryVect : public TImageryView {
   void DoMouseDown(ui::TMouseButton b, int shift, int x, int y) override;
   void DoMouseUp(ui::TMouseButton b, int shift, int x, int y) override;
   void DoMouseMove(int shift, int x, int y) override;
+  void DoViewChange(int change) override;  // the text editor follows the object
 
  public:
   // Clears the object interactions (but iviDragToCreate and the measures) when the view's own set is

@@ -155,6 +155,11 @@ void TImageryVect::UpdateView() {
   UpdateTextEditorBounds();
 }
 
+void TImageryVect::DoViewChange(int change) {
+  inherited::DoViewChange(change);
+  if (EditIndex >= 0) UpdateTextEditorBounds();
+}
+
 TNotifyEvent TImageryVect::GetOnTextEditCursorMoved() const { return TextControl->OnCursorMoved; }
 void TImageryVect::SetOnTextEditCursorMoved(TNotifyEvent e) { TextControl->OnCursorMoved = e; }
 

@@ -141,6 +141,16 @@ TEST_F(VectEdit, F2EditsTheFirstSelectedUnlessItIsNotEditable) {
   EXPECT_FALSE(view->IsEditingText());
 }
 
+TEST_F(VectEdit, TheEditorFollowsTheObjectWhenTheViewScrolls) {
+  const int h = AddText(ievkTEXT, "moving");
+  ASSERT_TRUE(view->EditText(h));
+  EXPECT_EQ(view->GetTextEdit()->GetLeft(), 100);
+  view->SetViewOrigin(30, 20);
+  Pump();
+  EXPECT_EQ(view->GetTextEdit()->GetLeft(), 70);
+  EXPECT_EQ(view->GetTextEdit()->GetTop(), 80);
+}
+
 TEST_F(VectEdit, AnObjectWithoutAFontRecordIsNotEdited) {
   const int h = AddText(ievkTEXT, "plain");
   view->ObjectRecord(h)->Font.reset();
