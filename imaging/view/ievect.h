@@ -480,7 +480,6 @@ class TImageryVect : public TImageryView {
   POINT Down{0, 0};      // the mouse-down point, clamped (follows a creation of a fixed size)
   POINT RawDown{0, 0};   // as the view received it
   POINT Current{0, 0};
-  POINT LastMouse{0, 0};
   int AppliedX = 0, AppliedY = 0;  // image pixels of the grip drag already applied
   int BuildHandle = -1;            // the polyline or angle being built
   POINT LastVertex{0, 0};          // client

@@ -635,7 +635,6 @@ void TImageryVect::VectMouseMove(int shift, int x, int y) {
     return;
   }
   if (x == RawDown.x && y == RawDown.y) return;
-  LastMouse = POINT{x, y};
   const POINT p = ClampToVisible(x, y);
   if (Captured && CreateState != ievkNONE) {
     CreationMove(shift, p.x, p.y, x, y);
