@@ -5,8 +5,10 @@
 
 #include "iebitmap.h"
 #include "ieplatformbitmap.h"
+#include "ieresample.h"
 #include "imageryproc.h"
 #include "uifiler.h"
+#include "uipicture.h"
 
 using namespace ui;
 
@@ -19,6 +21,7 @@ const struct VectClassRegistration {
 
 constexpr int kErrorIcon = 32513;
 constexpr int kTemplateIconSize = 64;
+constexpr int kFastDrawingInterval = 50;  // ms between looks at the primary button while drawing fast
 
 bool KindHasText(TIEVKind k) { return k == ievkTEXT || k == ievkLINELABEL || k == ievkEXTENDED; }
 bool KindUsesBitmap(const TIEVObjectFields& r) {
@@ -54,6 +57,14 @@ void TImageryVect::Create(TComponent* owner) {
   TextEdit->SetVisible(false);
   TextControl = New<TIETextControl>(this);
   TextControl->SetVisible(false);
+  TextEdit->OnKeyDown = ui::TKeyEvent(this, &TImageryVect::TextEditKeyDown);
+  TextEdit->OnChange = ui::TNotifyEvent(this, &TImageryVect::TextEditChange);
+  TextControl->OnKeyDown = ui::TKeyEvent(this, &TImageryVect::MemoKeyDown);
+  ObjGripImage = new TPicture();
+  FastDrawingTimer = New<TTimer>(this);
+  FastDrawingTimer->SetEnabled(false);
+  FastDrawingTimer->SetInterval(kFastDrawingInterval);
+  FastDrawingTimer->OnTimer = ui::TNotifyEvent(this, &TImageryVect::FastDrawingTick);
   TFont font;
   font.Assign(GetCanvas()->Font());
   font.SetName("Arial");
@@ -64,6 +75,14 @@ void TImageryVect::Create(TComponent* owner) {
 }
 
 void TImageryVect::BeforeDestruction() {
+  Destroying = true;
+  if (EditIndex >= 0) {
+    EndTextEdit();
+    EditIndex = -1;
+  }
+  ClearUndoSnapshots();
+  delete ObjGripImage;
+  ObjGripImage = nullptr;
   for (auto& r : Records)
     if (r) FreeObjectData(*r);
   Records.clear();
@@ -79,16 +98,19 @@ TImageryVect::~TImageryVect() = default;
 void TImageryVect::Assign(TPersistent* source) {
   inherited::Assign(source);
   if (!source) {
+    CancelInteract();
     RemoveAllObjects();
     return;
   }
   if (auto* v = As<TImageryVect>(source)) {
     if (v == this) return;
+    CancelInteract();
     RemoveAllObjects();
     v->CopyObjectsTo(this);
     MeasureScale = v->MeasureScale;
     RecomputeUnitFactors();
-    PaintView();
+    DoVectorialChanged();
+    Repaint();
   }
 }
 
@@ -180,6 +202,15 @@ void TImageryVect::FreeObjectData(TIEVObjectRecord& r) {
 }
 
 void TImageryVect::RemoveAllObjects() {
+  if (EditIndex >= 0) {
+    EndTextEdit();
+    EditIndex = -1;
+  }
+  if (ObjAutoUndo) PushObjectsUndo();
+  CreateState = ievkNONE;
+  DragGrip = 0;
+  BuildHandle = -1;
+  HoveredExtended = -1;
   for (int h : ObjectList) FreeObjectData(*Records[size_t(h)]);
   Records.clear();
   ObjectList.clear();
@@ -191,7 +222,8 @@ void TImageryVect::RemoveAllObjects() {
   SharedBitmaps.clear();
   Template.BitmapIndex = -1;
   if (kept) SetObjBitmap(IEV_TEMPLATE, kept.get());
-  PaintView();
+  DoVectorialChanged();
+  Repaint();
 }
 
 RECT TImageryVect::GetObjectsExtent() {
@@ -206,12 +238,12 @@ RECT TImageryVect::GetObjectsExtent() {
 
 void TImageryVect::SetObjUserData(int hobj, void* data) {
   ObjectRecord(hobj)->UserData = data;
-  if (hobj != IEV_TEMPLATE) PaintView();
+  if (hobj != IEV_TEMPLATE) Repaint();
 }
 
 void TImageryVect::SetObjUserDataLength(int hobj, int length) {
   ObjectRecord(hobj)->UserDataLength = length;
-  if (hobj != IEV_TEMPLATE) PaintView();
+  if (hobj != IEV_TEMPLATE) Repaint();
 }
 
 void TImageryVect::SetObjFont(int hobj, TFont* font) {
@@ -221,7 +253,7 @@ void TImageryVect::SetObjFont(int hobj, TFont* font) {
   *r->Font = LOGFONTA{};
   GetObjectA(font->GetHandle(), sizeof(LOGFONTA), r->Font.get());
   r->PenColor = font->GetColor();
-  if (hobj != IEV_TEMPLATE) PaintView();
+  if (hobj != IEV_TEMPLATE) Repaint();
 }
 
 int TImageryVect::GetObjFontStyles(int hobj) {
@@ -257,7 +289,7 @@ int TImageryVect::AnglePointCount(int hobj) {
 
 void TImageryVect::CopyObjectsTo(TImageryVect* dest) {
   for (int h : ObjectList) CopyObjectTo(h, dest);
-  dest->PaintView();
+  dest->Repaint();
 }
 
 int TImageryVect::CopyObjectTo(int hobj, TImageryVect* dest) {
@@ -330,7 +362,7 @@ void TImageryVect::UnselectObjects() {
 
 void TImageryVect::UnselectObjectsAndRepaint() {
   UnselectObjects();
-  PaintView();
+  Repaint();
 }
 
 void TImageryVect::SelectInRect(int hobj, int x1, int y1, int x2, int y2) {
@@ -445,7 +477,7 @@ void TImageryVect::SetObjBitmapFromIcon(int hobj, LPCSTR icon, int width, int he
   TIEBitmap b;
   b.AssignTBitmap(&dib);
   SetObjBitmap(hobj, &b);
-  if (hobj != IEV_TEMPLATE) PaintView();
+  if (hobj != IEV_TEMPLATE) Repaint();
 }
 
 void TImageryVect::CompactSharedBitmaps() {
@@ -462,4 +494,18 @@ void TImageryVect::CompactSharedBitmaps() {
   };
   renumber(Template);
   for (int h : ObjectList) renumber(*Records[size_t(h)]);
+}
+
+// ---- drawing settings ----
+
+void TImageryVect::SetBitmapResampleFilter(TResampleFilter f) {
+  BitmapResampleFilter = f;
+  Repaint();
+}
+
+void TImageryVect::SetObjGripImage(TPicture* picture) {
+  ObjGripImage->Assign(picture);
+  if (ObjGripImage->GetGraphic() && !ObjGripImage->GetGraphic()->Empty())
+    GripSize = std::max(ObjGripImage->Width(), ObjGripImage->Height()) / 2;
+  Repaint();
 }

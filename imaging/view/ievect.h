@@ -34,6 +34,26 @@ enum TIEVKind : uint8_t {
 };
 constexpr TIEVKind ievkGROUP = ievkNONE;  // in streams only
 
+// What the mouse does over the objects (bit numbers of TIEVectInteract).
+enum TIEVectInteraction : uint8_t {
+  iviAreaMeasure, iviLengthMeasure, iviCreateLine, iviCreateBox, iviCreateEllipse, iviCreateBitmap,
+  iviCreateText, iviEditObjects, iviDragLength, iviCreateRuler, iviCreatePolyline, iviCreateAngle,
+  iviCreateMemo, iviCreateLineLabel, iviEditPolylinePoints,
+  iviDragToCreate,  // option: a click that does not move the mouse creates nothing
+  iviCreateExtended
+};
+using TIEVectInteract = uint32_t;
+constexpr TIEVectInteract IEVI(TIEVectInteraction i) { return TIEVectInteract(1) << i; }
+
+// Where mouse edits keep their undo snapshots: the view's own list, or the processing component's stack.
+enum TIEVUndoMode : uint8_t { ieumSeparated, ieumShared };
+
+// Grip codes of the move and resize grips.
+enum : int {
+  ievgNone, ievgFirst, ievgSecond, ievgMove, ievgTopRight, ievgBottomLeft, ievgLeft, ievgRight, ievgTop, ievgBottom,
+  ievgAngle1, ievgAngle2, ievgAngle3
+};
+
 enum TIEUnits : uint8_t {
   ieuPIXELS, ieuINCHES, ieuKM, ieuMETERS, ieuCENTIMETERS, ieuMILLIMETERS, ieuMICRONS, ieuNANOMETERS,
   ieuFEET, ieuYARDS, ieuMILES
@@ -157,6 +177,18 @@ struct TIEVObjectRecord : TIEVObjectFields {
   int CurveCount() const { return int(CurvePoints.size()); }
   int PolyCount() const { return int(PolyPoints.size()); }
 };
+
+// (Sender, object handle)
+using TIEVObjectEvent = std::function<void(void* Sender, int hobj)>;
+using TIEVNewObject = TIEVObjectEvent;
+using TIEUserSelectObject = TIEVObjectEvent;
+using TIEVObjectClickEvent = TIEVObjectEvent;
+// (Sender, object handle, grip, step the application may change, in image pixels)
+using TIEVObjectMoveResizeEvent = std::function<void(void* Sender, int hobj, int grip, int& offsetX, int& offsetY)>;
+// (Sender, the measured length)
+using TIEVDragLenEndEvent = std::function<void(void* Sender, double length)>;
+// (Sender: the editor, key, shift state): a key set to 0 is consumed
+using TIEVTextKeyEvent = std::function<void(void* Sender, WORD& key, int shift)>;
 
 class TImageryVect : public TImageryView {
   UI_DECLARE_CLASS(TImageryVect, TImageryView)
@@ -314,11 +346,165 @@ class TImageryVect : public TImageryView {
   // The cached intermediate (nullptr until an object needed one).
   TIEBitmap* GetIntermediate() const { return Intermediate.get(); }
 
+  TResampleFilter GetBitmapResampleFilter() const { return BitmapResampleFilter; }
+  void SetBitmapResampleFilter(TResampleFilter f);  // repaints
+  ui::TPicture* GetObjGripImage() const { return ObjGripImage; }
+  // Copied; with a graphic the grips are that picture and GripSize half its larger side.
+  void SetObjGripImage(ui::TPicture* picture);
+
   TIETextControl* GetTextControl() const { return TextControl; }
   TIEEdit* GetTextEdit() const { return TextEdit; }
 
+  // ---- mouse ----
+  TIEVectInteract GetObjectInteract() const { return ObjectInteract; }
+  void SetObjectInteract(TIEVectInteract v);  // cancels any interaction in progress
+  // The nearest object at an image point (visible ones, selectable ones only when asked), -3 when none
+  // or when it lies further than HitTolerance; distance receives its distance in image pixels.
+  int HitTest(int x, int y, bool selectableOnly, double* distance = nullptr);
+  int ObjectAtClient(int x, int y, double& distance);
+  // The grip of a selected object under a client point; index receives its place in the selection.
+  int FindGrip(int x, int y, int* index = nullptr);
+  void MoveObject(int hobj, int dx, int dy);
+  void ResizeObject(int hobj, int dx1, int dy1, int dx2, int dy2, int grip, bool keepAspect);
+  // Forgets the hovered object, the creation and the grip drag, and ends text editing.
+  void CancelInteract();
+  TIEVKind GetCreateState() const { return CreateState; }
+  int GetDragGrip() const { return DragGrip; }
+  bool GetModified() const { return Modified; }
+  bool SelectOnMouseDown = true;
+  bool CenterNewObjects = false;
+  bool EditNewText = true;
+  bool AllowMoveOutside = true;
+  bool AllowRectSelect = true;
+  int HitTolerance = -1;  // image pixels at 100 %; -1 no limit
+  int MoveTolerance = 1;
+  bool HitInsideBoxes = false;
+  bool AlphaHitTest = true;
+  int PolylineMode = 0;  // 0 a double click ends a polyline, 2 the release, other values neither
+  bool PolylineOutside = false;
+  TIEVDragLenEndEvent OnDragLenEnd;
+
+  // ---- in-place text editing ----
+  void StartTextEdit();  // of the object at the edit index
+  void EndTextEdit();
+  bool IsEditingText() const { return EditIndex >= 0; }
+  int GetEditIndex() const { return EditIndex; }
+  // Starts editing a text or memo object (false: not editable, or no font record to edit with).
+  bool EditText(int hobj);
+  virtual void UpdateTextEditorBounds();
+  void UpdateView() override;
+  ui::TNotifyEvent OnActivateTextEdit, OnDeactivateTextEdit;
+  TIEVTextKeyEvent OnTextKeyDown;
+  ui::TNotifyEvent GetOnTextEditCursorMoved() const;
+  void SetOnTextEditCursorMoved(ui::TNotifyEvent e);
+
+  // ---- undo and change events ----
+  TIEVUndoMode ObjUndoMode = ieumSeparated;
+  int ObjUndoLimit = 1;
+  bool ObjAutoUndo = false;
+  void PushObjectsUndo();
+  void DropUnusedUndo();  // the mouse-up clean-up
+  void SaveUndoSnapshot();
+  void DropLastUndoSnapshot();
+  void ClearUndoSnapshots();
+  int UndoSnapshotCount() const { return int(UndoSnapshots.size()); }
+  // The objects stream of a snapshot, oldest first.
+  const std::vector<uint8_t>& UndoSnapshot(int index) const { return UndoSnapshots.at(size_t(index)); }
+  ui::TNotifyEvent OnVectorialChanged, OnBeforeVectorialChanged;
+  TIEVNewObject OnNewObject;
+  TIEUserSelectObject OnUserSelectObject, OnUserDeselectObject;
+  TIEVObjectMoveResizeEvent OnObjectMoveResize;
+  TIEVObjectClickEvent OnObjectClick, OnObjectDblClick, OnObjectOver;
+
  protected:
   void PaintOverLayers(TIEBitmap* backBuffer, const RECT* clip) override;
+  void WndProc(ui::TMessage& m) override;
+  void Paint() override;
+  void DoMouseDown(ui::TMouseButton b, int shift, int x, int y) override;
+  void DoMouseUp(ui::TMouseButton b, int shift, int x, int y) override;
+  void DoMouseMove(int shift, int x, int y) override;
+  void DoViewChange(int change) override;  // the text editor follows the object
+
+ public:
+  // Clears the object interactions (but iviDragToCreate and the measures) when the view's own set is
+  // not empty, and cancels any interaction in progress.
+  void SetMouseInteractValue(TIEMouseInteract value) override;
+  void OffsetDragPositions(int dx, int dy) override;
+
+ protected:
+  virtual void DrawLinePreview(bool erase);
+  virtual void DrawBoxPreview(bool erase);
+  virtual void DrawEllipsePreview(bool erase);
+  virtual void DrawRulerPreview();
+  virtual void DrawAnglePreview();
+  virtual void DoVectorialChanged();
+  virtual void DoObjectMoveResize(int hobj, int grip, int& offsetX, int& offsetY);
+  virtual void DoObjectClick(int hobj);
+  virtual void DoObjectDblClick(int hobj);
+  virtual void DoObjectOver(int hobj);
+  virtual void DoBeforeVectorialChanged();
+  virtual void DoNewObject(int hobj);
+  virtual void DoUserSelectObject(int hobj);
+  virtual void DoUserDeselectObject(int hobj);
+
+ private:
+  // mouse
+  void VectMouseDown(ui::TMouseButton b, int shift, int x, int y);
+  void VectMouseMove(int shift, int x, int y);
+  void VectMouseUp(ui::TMouseButton b, int shift, int x, int y);
+  void TrackExtended(int shift, int x, int y);
+  void ShowPreview(int kind, bool erase);
+  std::vector<POINT> MappedVertices(const TIEVObjectRecord& r) const;
+  void RepaintNow();  // Repaint, and the window painted at once (before a preview is drawn over it)
+  void VectKeyDown(WORD key, int shift);
+  POINT ClampToVisible(int x, int y);
+  double ObjectDistance(TIEVObjectRecord& r, int x, int y);
+  void SelectAtPoint(int shift, int x, int y, bool onMouseDown);
+  void DragGripTo(int shift, int x, int y);
+  void RefitPolyline(TIEVObjectRecord& r);
+  void GetPolylineScale(const TIEVObjectRecord& r, double& sx, double& sy) const;
+  void CreationMove(int shift, int x, int y, int rawX, int rawY);
+  void EndCreation(bool click, int x, int y);
+  void EndPolylineVertexEdit(int shift, int x, int y);
+  void AngleClick(int shift, int x, int y);
+  void PolylineClick(int shift, int x, int y);
+  void PolylineVertexHit(int x, int y);
+  void DoubleClickEdit(int x, int y);
+  void SetHoverCursor(int shift, int x, int y);
+  void XorPreview(int kind, POINT a, POINT b);  // 1 line, 2 rectangle, 3 ellipse
+  void Repaint();  // objects and grips drawn again
+  TIEVectInteract ObjectInteract = 0;
+  TIEVKind CreateState = ievkNONE;
+  int DragGrip = 0;
+  bool Captured = false;
+  POINT Down{0, 0};      // the mouse-down point, clamped (follows a creation of a fixed size)
+  POINT RawDown{0, 0};   // as the view received it
+  POINT Current{0, 0};
+  int AppliedX = 0, AppliedY = 0;  // image pixels of the grip drag already applied
+  int BuildHandle = -1;            // the polyline or angle being built
+  POINT LastVertex{0, 0};          // client
+  int VertexIndex = -1, SegmentIndex = -1;
+  bool DoubleClickFlag = false;
+  bool PressedOnSelected = false;
+  int HoveredExtended = -1;
+  int PreviewKind = 0;  // what is XOR-drawn on the screen now: 0 none, 1 line, 2 rectangle, 3 ellipse
+  POINT PreviewA{0, 0}, PreviewB{0, 0};
+  TResampleFilter BitmapResampleFilter{};
+  ui::TPicture* ObjGripImage = nullptr;
+  // text editing
+  int EditIndex = -1;
+  std::string EditStartText;  // the text object's text when its editing began
+  void TextEditKeyDown(ui::TObject* Sender, WORD& key, int shift);
+  void MemoKeyDown(ui::TObject* Sender, WORD& key, int shift);
+  void TextEditChange(ui::TObject* Sender);
+  // undo and events
+  bool UndoPushed = false;
+  bool Modified = false;
+  bool BeforeChangedSent = false;
+  std::vector<std::vector<uint8_t>> UndoSnapshots;
+  bool Destroying = false;
+  ui::TTimer* FastDrawingTimer = nullptr;  // created disabled; runs while the primary button is held
+  void FastDrawingTick(ui::TObject* Sender);
 
  private:
   int Resolve(int hobj, bool allowTemplate = true) const;  // checked; -2 resolved
@@ -338,7 +524,7 @@ class TImageryVect : public TImageryView {
   void DrawThroughIntermediate(TIEVObjectRecord& r, int hobj, TIEBitmap* target, bool toImage, int F);
   TIEBitmap* IntermediateOfSize(int width, int height);
   RECT VisibleImageArea();
-  void DrawGrip(TIECanvas* canvas, int shape, int x, int y);
+  void DrawGrip(TIECanvas* canvas, ui::TCanvas* plain, int shape, int x, int y);
 
   std::unique_ptr<TIEBitmap> Intermediate;
   int DrawnCount = 0;

@@ -9,10 +9,12 @@
 #include "iebitmaprender.h"
 #include "iegdiplus.h"
 #include "ieplatformbitmap.h"
+#include "ieresample.h"
 #include "ieshadow.h"
 #include "ietextutils.h"
 #include "ievect.h"
 #include "uibitmap.h"
+#include "uipicture.h"
 
 using namespace ui;
 
@@ -399,6 +401,15 @@ void TImageryVect::DrawBitmapObject(TDrawContext& c) {
       }
     }
   }
+  // With a filter the bitmap is first resampled to the box's size (not while a drag changes objects).
+  std::unique_ptr<TIEBitmap> filtered;
+  if (BitmapResampleFilter != rfNone && !NoResampleWhileDragging && (w != bmp->GetImageWidth() || h != bmp->GetImageHeight()) &&
+      w > 0 && h > 0) {
+    filtered = std::make_unique<TIEBitmap>();
+    filtered->Allocate(w, h, ie24RGB);
+    IEResample(bmp, filtered.get(), BitmapResampleFilter, nullptr, TIEProgressEvent());
+    bmp = filtered.get();
+  }
   const int sw = bmp->GetImageWidth(), sh = bmp->GetImageHeight();
   if (c.Intermediate) IEResampleRectInto(bmp, c.Intermediate, b.left, b.top, w, h, 0, 0, sw, sh, r.Transparency);
   else IERenderZoomedInto(bmp, c.Target, nullptr, nullptr, b.left, b.top, w, h, 0, 0, sw, sh, true, false, r.Transparency, ieboNormal);
@@ -632,11 +643,19 @@ void TImageryVect::DrawKind(TDrawContext& c) {
       break;
     case ievkTEXT:
       cv.GetPen()->SetLineJoin(ieljMiter);
+      if (c.Hobj == EditIndex && c.ViewCoords) {
+        // the editor shows the text: only its frame is drawn
+        cv.GetBrush()->SetStyle(ui::bsClear);
+        cv.Rectangle(c.X1 - 1, c.Y1 - 1, c.X2 + 1, c.Y2 + 1);
+        Grow(r.DrawnBox, Ordered(c.X1 - 1, c.Y1 - 1, c.X2 + 1, c.Y2 + 1));
+        break;
+      }
       c.SetFill();
       DrawPlainText(c);
       break;
     case ievkMEMO:
       cv.GetPen()->SetLineJoin(ieljMiter);
+      if (c.Hobj == EditIndex && c.ViewCoords) break;  // the text control shows it
       c.SetFill();
       if (r.MemoHasBitmap && SharedBitmap(r.BitmapIndex)) DrawBitmapObject(c);
       DrawMemo(c);
@@ -676,7 +695,10 @@ void TImageryVect::DrawKind(TDrawContext& c) {
       cv.GetPen()->SetLineJoin(ieljMiter);
       c.SetFill();
       POINT pts[3];
-      for (int i = 0; i < 3; ++i) pts[i] = POINT{c.ConvX(this, r.AnglePoints[i].x), c.ConvY(this, r.AnglePoints[i].y)};
+      for (int i = 0; i < 3; ++i)
+        pts[i] = r.AnglePoints[i].x == IEV_POINT_UNSET
+                     ? POINT{IEV_POINT_UNSET, IEV_POINT_UNSET}
+                     : POINT{c.ConvX(this, r.AnglePoints[i].x), c.ConvY(this, r.AnglePoints[i].y)};
       Grow(r.DrawnBox, DrawAngle(&cv, pts, r.Font.get(), c.ZY, c.Width, r.PenColor));
       break;
     }
@@ -699,7 +721,14 @@ bool TImageryVect::PointInGrip(int gx, int gy, int x, int y) const {
   return PtInRect(&r, POINT{x, y}) != FALSE;
 }
 
-void TImageryVect::DrawGrip(TIECanvas* canvas, int shape, int x, int y) {
+void TImageryVect::DrawGrip(TIECanvas* canvas, ui::TCanvas* plain, int shape, int x, int y) {
+  TGraphic* g = ObjGripImage ? ObjGripImage->GetGraphic() : nullptr;
+  if (g && !g->Empty() && shape != 2) {
+    GdiFlush();
+    const int w = g->GetWidth(), h = g->GetHeight();
+    plain->Draw(x - w / 2, y - h / 2, g);
+    return;
+  }
   if (shape == 0) canvas->Rectangle(x - GripSize, y - GripSize, x + GripSize, y + GripSize);
   else if (shape == 1) canvas->Ellipse(x - GripSize, y - GripSize, x + GripSize, y + GripSize);
   else {
@@ -728,22 +757,22 @@ void TImageryVect::DrawSelectionGrips(ui::TCanvas* canvas) {
     if (IsEmptyRect(Intersect(RECT{b.left - GripSize, b.top - GripSize, b.right + GripSize, b.bottom + GripSize}, vis)))
       continue;
     if (r.Kind == ievkANGLE) {
-      for (const POINT& p : r.AnglePoints) DrawGrip(&cv, GripShape, ImageToClientX(p.x), ImageToClientY(p.y));
+      for (const POINT& p : r.AnglePoints) DrawGrip(&cv, canvas, GripShape, ImageToClientX(p.x), ImageToClientY(p.y));
       continue;
     }
-    DrawGrip(&cv, GripShape, x1, y1);
-    DrawGrip(&cv, GripShape, x2, y2);
+    DrawGrip(&cv, canvas, GripShape, x1, y1);
+    DrawGrip(&cv, canvas, GripShape, x2, y2);
     if (r.Kind != ievkLINE && r.Kind != ievkRULER && r.Kind != ievkLINELABEL) {
-      DrawGrip(&cv, GripShape, x2, y1);
-      DrawGrip(&cv, GripShape, x1, y2);
-      DrawGrip(&cv, GripShape, x1, (y1 + y2) / 2);
-      DrawGrip(&cv, GripShape, x2, (y1 + y2) / 2);
-      DrawGrip(&cv, GripShape, (x1 + x2) / 2, y1);
-      DrawGrip(&cv, GripShape, (x1 + x2) / 2, y2);
+      DrawGrip(&cv, canvas, GripShape, x2, y1);
+      DrawGrip(&cv, canvas, GripShape, x1, y2);
+      DrawGrip(&cv, canvas, GripShape, x1, (y1 + y2) / 2);
+      DrawGrip(&cv, canvas, GripShape, x2, (y1 + y2) / 2);
+      DrawGrip(&cv, canvas, GripShape, (x1 + x2) / 2, y1);
+      DrawGrip(&cv, canvas, GripShape, (x1 + x2) / 2, y2);
     }
     if (CenterGrip) {
       cv.GetPen()->SetWidth(1);
-      DrawGrip(&cv, 2, (x1 + x2) / 2, (y1 + y2) / 2);
+      DrawGrip(&cv, canvas, 2, (x1 + x2) / 2, (y1 + y2) / 2);
     }
   }
 }
@@ -754,5 +783,37 @@ void TImageryVect::PaintOverLayers(TIEBitmap* backBuffer, const RECT* clip) {
   // them, so it is composed again rather than drawn over twice.
   if (clip) DrawLayers(backBuffer, nullptr, nullptr, true, true);
   DrawObjectsTo(backBuffer, false, IEV_ALL, ObjAntialias);
-  if (ui::TBitmap* b = GetBackBufferBitmap()) DrawSelectionGrips(b->Canvas());
+  ui::TBitmap* b = GetBackBufferBitmap();
+  if (!b) return;
+  DrawSelectionGrips(b->Canvas());
+  // the vertices of the one selected polyline while they are edited
+  if ((ObjectInteract & IEVI(iviEditPolylinePoints)) && SelectionList.size() == 1) {
+    const TIEVObjectRecord& r = *Records[size_t(SelectionList[0])];
+    if (r.Kind != ievkPOLYLINE) return;
+    TCanvas* cv = b->Canvas();
+    cv->Brush()->SetColor(0x0000FF);
+    cv->Brush()->SetStyle(ui::bsSolid);
+    cv->Pen()->SetColor(0x000000);
+    cv->Pen()->SetStyle(ui::psSolid);
+    cv->Pen()->SetWidth(1);
+    for (const POINT& p : r.DrawnPoints) cv->Ellipse(p.x - 3, p.y - 3, p.x + 3, p.y + 3);
+  }
+}
+
+// While the primary button is held everything is drawn straight and without antialias; a timer looks
+// at the button and draws once more at full quality when it is up.
+void TImageryVect::Paint() {
+  if (FastDrawingTimer && !FastDrawingTimer->GetEnabled() && IEIsPrimaryButtonDown()) {
+    FastDrawing = true;
+    FastDrawingTimer->SetEnabled(true);
+  }
+  inherited::Paint();
+}
+
+void TImageryVect::FastDrawingTick(ui::TObject* Sender) {
+  (void)Sender;
+  if (IEIsPrimaryButtonDown()) return;
+  FastDrawingTimer->SetEnabled(false);
+  FastDrawing = false;
+  InvalidateRectDirty(nullptr);
 }

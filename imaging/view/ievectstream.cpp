@@ -372,7 +372,18 @@ bool TImageryVect::LoadObjectsFromStream(TIEStream& stream) {
     templateBitmap->Assign(b);
     SetObjBitmap(IEV_TEMPLATE, nullptr);
   }
-  RemoveAllObjects();
+  {
+    // the objects replaced by a load are no undo step of their own
+    const bool autoUndo = ObjAutoUndo;
+    ObjAutoUndo = false;
+    try {
+      RemoveAllObjects();
+    } catch (...) {
+      ObjAutoUndo = autoUndo;
+      throw;
+    }
+    ObjAutoUndo = autoUndo;
+  }
   SharedBitmaps.clear();
   auto restore = [&] {
     ShareBitmaps = share;

@@ -574,7 +574,7 @@ class TImageryView : public TIEView {
     (void)clip;
   }
   void DrawVersionText();
-  void DoViewChange(int change);
+  virtual void DoViewChange(int change);  // fires OnViewChange (0 origin, 1 zoom)
   void DoViewChanging(int change, double value);
   void PaintView();  // schedules a repaint unless painting is suspended
   // The mouse operations: each runs the inherited one (which fires the mouse event) first.

@@ -7,9 +7,11 @@
 
 #include "iebitmap.h"
 #include "iegdiplus.h"
+#include "ieresample.h"
 #include "ievect.h"
 #include "ieviewglobals.h"
 #include "uiforms.h"
+#include "uipicture.h"
 
 using namespace ui;
 
@@ -398,6 +400,64 @@ TEST(DrawInView, ObjectsShowWhenTheViewPaints) {
   GdiFlush();
   EXPECT_EQ(GetPixel(back->Canvas()->GetHandle(), cx, cy), RGB(255, 255, 255)) << "hidden objects are not drawn";
   form->Free();
+}
+
+TEST_F(Draw, BitmapResampleFilterSmoothsUnlessADragChangesObjects) {
+  // two pixels, black and white, stretched over 20: a filter makes greys between them
+  TIEBitmap two;
+  two.Allocate(2, 1, ie24RGB);
+  two.SetRGB(0, 0, Rgb(kBlack));
+  two.SetRGB(1, 0, Rgb(kWhite));
+  const int h = Add(ievkBITMAP, 10, 5, 29, 14);
+  view->SetObjBitmap(h, &two);
+  auto greys = [&] {
+    int n = 0;
+    for (int x = 10; x <= 29; ++x) n += At(x, 10) != kBlack && At(x, 10) != kWhite;
+    return n;
+  };
+  struct Case {
+    TResampleFilter Filter;
+    bool Dragging;
+    bool Smooth;
+  };
+  for (const Case c : {Case{rfNone, false, false}, Case{rfTriangle, false, true}, Case{rfTriangle, true, false}}) {
+    Fill(kWhite);
+    view->SetBitmapResampleFilter(c.Filter);
+    view->NoResampleWhileDragging = c.Dragging;
+    view->DrawObjectsToBitmap(&image, false);
+    EXPECT_EQ(At(10, 10), kBlack) << int(c.Filter) << c.Dragging;
+    if (c.Smooth) EXPECT_GT(greys(), 3) << int(c.Filter);
+    else EXPECT_EQ(greys(), 0) << int(c.Filter) << c.Dragging;
+  }
+}
+
+TEST_F(Draw, GripPictureReplacesTheGripsAndSetsTheirSize) {
+  TBitmap pic;
+  pic.SetPixelFormat(pf24bit);
+  pic.SetSize(8, 4);
+  pic.Canvas()->Brush()->SetColor(kRed);
+  pic.Canvas()->FillRect(RECT{0, 0, 8, 4});
+  TPicture picture;
+  picture.SetGraphic(&pic);
+  view->SetObjGripImage(&picture);
+  EXPECT_EQ(view->GripSize, 4);
+  view->GetIEBitmap()->Allocate(50, 50, ie24RGB);
+  view->UpdateView();
+  const int h = Add(ievkLINE, 10, 10, 30, 30);
+  view->SelectObject(h);
+  TBitmap target;
+  target.SetPixelFormat(pf24bit);
+  target.SetSize(50, 50);
+  target.Canvas()->Brush()->SetColor(kWhite);
+  target.Canvas()->FillRect(RECT{0, 0, 50, 50});
+  view->DrawSelectionGrips(target.Canvas());
+  GdiFlush();
+  const int gx = view->ImageToClientX(10), gy = view->ImageToClientY(10);
+  HDC dc = target.Canvas()->GetHandle();
+  EXPECT_EQ(GetPixel(dc, gx, gy), RGB(255, 0, 0));
+  EXPECT_EQ(GetPixel(dc, gx - 4, gy - 2), RGB(255, 0, 0));  // the picture's top-left corner
+  EXPECT_EQ(GetPixel(dc, gx - 5, gy), RGB(255, 255, 255));
+  EXPECT_EQ(GetPixel(dc, gx, gy + 3), RGB(255, 255, 255));
 }
 
 }  // namespace
