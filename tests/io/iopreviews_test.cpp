@@ -245,6 +245,145 @@ TEST_F(PreviewDialog, ApplyCancelAndPageSwitching) {
   EXPECT_EQ(io.Params.BitsPerSample, 8);
 }
 
+// What OK writes after the user's edits on each page, with the coupling between a page's controls.
+TEST_F(PreviewDialog, WriteBackPerPage) {
+  using Steps = std::vector<std::function<void()>>;
+  struct Case {
+    const char* name;
+    bool simplified;
+    int fileType;
+    Steps steps;  // OK is pressed after them
+    std::function<void(const TIOParamsVals&)> check;
+  };
+  std::string shown;
+  const Case cases[] = {
+      {"TIFF palette photometric", false, iffTIFF,
+       Steps{[&] {
+         Pick(d()->ComboBox3, 3);
+         shown = Selected(d()->ComboBox4);
+       }},
+       [&](const TIOParamsVals& p) {
+         EXPECT_EQ(shown, "256");
+         EXPECT_EQ(p.TIFFPhotometric, 3);
+         EXPECT_EQ(p.BitsPerSample, 8);
+         EXPECT_EQ(p.SamplesPerPixel, 1);
+       }},
+      {"TIFF black and white", false, iffTIFF,
+       Steps{[&] {
+         Pick(d()->ComboBox4, 0);
+         shown = Selected(d()->ComboBox3);
+       }},
+       [&](const TIOParamsVals& p) {
+         EXPECT_EQ(shown, "BLACKISZERO/Gray");
+         EXPECT_EQ(p.TIFFPhotometric, 1);
+         EXPECT_EQ(p.BitsPerSample, 1);
+         EXPECT_EQ(p.SamplesPerPixel, 1);
+       }},
+      {"TIFF CMYK", false, iffTIFF, Steps{[&] { Pick(d()->ComboBox3, 5); }},
+       [&](const TIOParamsVals& p) {
+         EXPECT_EQ(p.TIFFPhotometric, 5);
+         EXPECT_EQ(p.SamplesPerPixel, 4);
+         EXPECT_EQ(p.BitsPerSample, 8);
+       }},
+      {"TIFF simplified fax", true, iffTIFF,
+       Steps{[&] {
+         Pick(d()->ComboBox16, 4);
+         shown = Selected(d()->ComboBox17);
+       }},
+       [&](const TIOParamsVals& p) {
+         EXPECT_EQ(shown, "2");
+         EXPECT_EQ(p.TIFFCompression, 4);
+         EXPECT_EQ(p.TIFFPhotometric, 1);
+         EXPECT_EQ(p.BitsPerSample, 1);
+       }},
+      {"TIFF simplified fax then 256 colours", true, iffTIFF,
+       Steps{[&] { Pick(d()->ComboBox16, 4); }, [&] { Pick(d()->ComboBox17, 2); }},
+       [&](const TIOParamsVals& p) {
+         EXPECT_EQ(p.TIFFCompression, 0);
+         EXPECT_EQ(p.BitsPerSample, 8);
+         EXPECT_EQ(p.SamplesPerPixel, 1);
+       }},
+      {"BMP 32-bit entry", false, iffBMP, Steps{[&] { Pick(d()->ComboBox7, 4); }, [&] { Pick(d()->ComboBox6, 1); }},
+       [&](const TIOParamsVals& p) {
+         EXPECT_EQ(p.BitsPerSample, 8);
+         EXPECT_EQ(p.SamplesPerPixel, 3);
+         EXPECT_EQ(p.BMPCompression, 1);
+         EXPECT_EQ(p.FileType, iffBMP);
+       }},
+      {"JPEG 2000 grey", false, iffJ2K, Steps{[&] { Pick(d()->ComboBox15, 0); }, [&] { Type(d()->Edit15, "250"); }},
+       [&](const TIOParamsVals& p) {
+         EXPECT_EQ(p.J2000ColorSpace, 0);
+         EXPECT_EQ(p.SamplesPerPixel, 1);
+         EXPECT_EQ(p.BitsPerSample, 8);
+         EXPECT_DOUBLE_EQ(p.J2000Rate, 0.25);
+       }},
+      {"GIF keeps the samples", false, iffGIF, Steps{[&] { Pick(d()->ComboBox5, 0); }},
+       [&](const TIOParamsVals& p) {
+         EXPECT_EQ(p.BitsPerSample, 1);
+         EXPECT_EQ(p.SamplesPerPixel, 3);
+       }},
+      {"TGA texts", false, iffTGA,
+       Steps{[&] { Pick(d()->ComboBox14, 1); }, [&] { Type(d()->Edit13, "job"); }, [&] { Press(d()->CheckBox1); }},
+       [&](const TIOParamsVals& p) {
+         EXPECT_EQ(p.TGAImageName, "job");
+         EXPECT_EQ(p.BitsPerSample, 8);
+         EXPECT_EQ(p.SamplesPerPixel, 1);
+         EXPECT_FALSE(p.TGACompressed);
+       }},
+      {"PNG advanced", false, iffPNG, Steps{[&] { Pick(d()->ComboBox12, 9); }, [&] { Pick(d()->ComboBox11, 2); }},
+       [&](const TIOParamsVals& p) {
+         EXPECT_EQ(p.PNGCompression, 9);
+         EXPECT_EQ(p.PNGFilter, 2);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      TIOParamsVals defaults(&io);
+      io.Params.Assign(defaults);
+    }
+    io.Params.FileType = c.fileType;
+    io.SimplifiedParamsDialogs = c.simplified;
+    Steps steps = c.steps;
+    steps.push_back([&] { Press(d()->Button1); });
+    EXPECT_TRUE(Run(ieppFileType, steps));
+    c.check(io.Params);
+  }
+}
+
+// With Lock Preview off a colour change is not previewed: the swatch's palette holds the colours of
+// the last preview, fewer than the new count asks for, and the dialog offers only those.
+TEST_F(PreviewDialog, SwatchNeverReadsPastThePreviewsPalette) {
+  io.PreviewsParams = ioppApplyButton;
+  io.Params.FileType = iffGIF;
+  io.Params.BitsPerSample = 4;
+  io.Params.GIFFlagTranspColor = true;
+  int lastReachable = -1;
+  EXPECT_TRUE(Run(ieppFileType, {
+      [&] { Pick(d()->ComboBox5, 7); },  // 256 colours, not previewed
+      [&] { ClickControl(d()->Panel3); },
+      [&] {
+        TImageryPaletteDialog* p = OpenPaletteDialog();
+        if (!p) {
+          --script.next;
+          return;
+        }
+        for (int cell : {15, 16, 40, 255}) SendMessageA(p->GetHandle(), WM_MOUSEMOVE, 0, MAKELPARAM((cell % 32) * 16 + 8, (cell / 32) * 16 + 8));
+        lastReachable = p->CurrentCell;
+        Press(p->CancelButton);
+      },
+      [&] {
+        if (OpenPaletteDialog()) {
+          --script.next;
+          return;
+        }
+        Press(d()->Button1);
+      },
+  }));
+  EXPECT_EQ(lastReachable, 15);
+  EXPECT_EQ(io.Params.BitsPerSample, 8);
+}
+
 // Records the progress bar's positions.
 std::vector<int>* gProgress = nullptr;
 HWND gProgressWnd = nullptr;
