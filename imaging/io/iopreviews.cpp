@@ -102,6 +102,7 @@ void TfIOPreviews::Create(TComponent* owner) {
   BuildControls();
   OnActivate = ui::TNotifyEvent(this, &TfIOPreviews::FormActivate);
   OnResize = ui::TNotifyEvent(this, &TfIOPreviews::FormResize);
+  FormResize(this);  // the size set above came before the handler
 }
 
 void TfIOPreviews::BuildControls() {
@@ -178,6 +179,7 @@ void TfIOPreviews::BuildControls() {
   const ui::TNotifyEvent onJ2k(this, &TfIOPreviews::TrackBar1Change);
 
   Image1 = make((TImage*)nullptr, this, 0, 0, 527, 425);
+  Image1->SetAlign(alClient);
   Label1 = label(this, 5, 1, "Source:");
   Imagery1 = make((TImageryView*)nullptr, this, 6, 17, 191, 135);
   Label2 = label(this, 227, 1, "Result:");
@@ -847,6 +849,7 @@ void TfIOPreviews::Imagery1Progress(void*, int per) {
 }
 
 void TfIOPreviews::FormResize(TObject*) {
+  if (!Image1) return;
   if (IEDialogBackgroundStyle != 1 && IEDialogBackgroundStyle != 2) return;
   TIETBitmapAdapter picture(Image1->GetPicture()->Bitmap());
   if (IEDialogBackgroundStyle == 1) IEMakeStripeBitmap(&picture, Image1->GetWidth(), Image1->GetHeight());

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <functional>
 #include <set>
 #include <string>
@@ -14,6 +15,7 @@
 #include "hostenv.h"
 #include "ieformats.h"
 #include "iepalettedialog.h"
+#include "iedefs.h"
 #include "iestreams.h"
 #include "ieutils.h"
 #include "imageryio.h"
@@ -142,7 +144,23 @@ TEST_F(PreviewDialog, PageSets) {
       if (d()->PageControl1->Pages(i)->GetTabVisible()) visible.push_back(d()->PageControl1->Pages(i)->GetName());
     active = d()->PageControl1->GetActivePage() ? d()->PageControl1->GetActivePage()->GetName() : "";
   };
-  EXPECT_TRUE(Run(ieppFileType, {record, [&] { Press(d()->Button1); }}));
+  // with the striped background picture behind the controls
+  IEDialogBackgroundStyle = 1;
+  int pictureW = 0, pictureH = 0, imageW = -1, imageH = -1;
+  std::set<COLORREF> pictureColours;
+  auto background = [&] {
+    TBitmap* b = d()->Image1->GetPicture()->Bitmap();
+    pictureW = b->GetWidth();
+    pictureH = b->GetHeight();
+    imageW = d()->Image1->GetWidth();
+    imageH = d()->Image1->GetHeight();
+    for (int y = 0; y < std::min(pictureH, 40); ++y) pictureColours.insert(COLORREF(b->Canvas()->GetPixel(5, y)));
+  };
+  EXPECT_TRUE(Run(ieppFileType, {record, background, [&] { Press(d()->Button1); }}));
+  IEDialogBackgroundStyle = 0;
+  EXPECT_EQ(pictureW, imageW);
+  EXPECT_EQ(pictureH, imageH);
+  EXPECT_GT(pictureColours.size(), 1u);
   EXPECT_EQ(visible, std::vector<std::string>{"TabSheetJ20001"});
   EXPECT_EQ(io.Params.FileType, iffJ2K);
 
