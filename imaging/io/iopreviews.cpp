@@ -47,8 +47,6 @@ std::string IntText(int v) { return std::to_string(v); }
 // Rounded to the nearest integer, ties to even.
 int RoundEven(double v) { return int(std::nearbyint(v)); }
 
-bool SameRGB(TIERGB a, TIERGB b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
-
 std::string SizeText(int64_t bytes) { return std::to_string(bytes) + " bytes"; }
 
 // A word of the table as a caption of the 8-bit controls (system code page).
