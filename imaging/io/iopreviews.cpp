@@ -540,6 +540,14 @@ void TfIOPreviews::FormActivate(TObject*) {
     p.sheet->SetTabVisible(visible);
     if (visible && info && (info->DialogPages & p.bit)) PageControl1->SetActivePage(p.sheet);
   }
+  // Without a shown page of the file type, the first shown page.
+  TTabSheet* active = PageControl1->GetActivePage();
+  if (!active || !active->GetTabVisible()) {
+    active = nullptr;
+    for (int i = 0; i < PageControl1->PageCount() && !active; ++i)
+      if (PageControl1->Pages(i)->GetTabVisible()) active = PageControl1->Pages(i);
+    PageControl1->SetActivePage(active);
+  }
   if (Simplified) {
     for (TLabel* l : {Label39, Label41, Label45, Label47, Label50, Label52, Label58, Label60, Label67, Label69})
       l->SetTop(61);

@@ -166,24 +166,27 @@ TEST_F(PreviewDialog, PageSets) {
 
   // Page set 1: every page of the mode, the file type's page active.
   struct Case {
+    uint16_t pageSet;
     bool simplified;
     int fileType;
     std::vector<std::string> pages;
     const char* active;
   } cases[] = {
-      {false, iffPNG,
+      {ieppAll, false, iffPNG,
        {"TabSheetJPEG1", "TabSheetTIFF1", "TabSheetGIF1", "TabSheetBMP1", "TabSheetPCX1", "TabSheetPNG1",
         "TabSheetTGA1", "TabSheetJ20001"},
        "TabSheetPNG1"},
-      {true, iffGIF,
+      {ieppAll, true, iffGIF,
        {"TabSheetJPEG2", "TabSheetTIFF2", "TabSheetGIF2", "TabSheetBMP1", "TabSheetPCX1", "TabSheetPNG1",
         "TabSheetTGA1", "TabSheetJ20001"},
        "TabSheetGIF2"},
+      // the file type's page is not asked for: the first page asked for shows
+      {ieppPCX | ieppTGA, false, iffTIFF, {"TabSheetPCX1", "TabSheetTGA1"}, "TabSheetPCX1"},
   };
   for (const Case& c : cases) {
     io.SimplifiedParamsDialogs = c.simplified;
     io.Params.FileType = c.fileType;
-    EXPECT_FALSE(Run(ieppAll, {record, [&] { Press(d()->Button2); }}));
+    EXPECT_FALSE(Run(c.pageSet, {record, [&] { Press(d()->Button2); }}));
     EXPECT_EQ(visible, c.pages);
     EXPECT_EQ(active, c.active);
   }
