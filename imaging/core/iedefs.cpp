@@ -6,14 +6,14 @@ const int IEPixelFormatChannelCount[kIEPixelFormatCount] = {0, 1, 1, 1, 1, 3, 1,
 int IEGrayWeightRed = 21;
 int IEGrayWeightGreen = 71;
 int IEGrayWeightBlue = 8;
-uint8_t IEPreviewBackgroundStyle = 0;
+uint8_t IEDialogBackgroundStyle = 0;
 std::string IELibraryVersion = "3.1.1";
 
 void IEDefsStaticInit() {
   IEGrayWeightRed = 21;
   IEGrayWeightGreen = 71;
   IEGrayWeightBlue = 8;
-  IEPreviewBackgroundStyle = 0;
+  IEDialogBackgroundStyle = 0;
 }
 
 void IEDefsStaticFini() {}

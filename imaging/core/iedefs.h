@@ -51,7 +51,7 @@ extern int IEGrayWeightRed;
 extern int IEGrayWeightGreen;
 extern int IEGrayWeightBlue;
 // Background of the parameters preview: 0 nothing, 1 stripes, 2 shaded noise.
-extern uint8_t IEPreviewBackgroundStyle;
+extern uint8_t IEDialogBackgroundStyle;
 extern std::string IELibraryVersion;
 
 // Second step of the library's shared start-up and shut-down.

@@ -32,6 +32,7 @@
 #include "ietwain.h"
 #include "iewia.h"
 #include "iewic.h"
+#include "uigraphics.h"
 #include "ietgafil.h"
 #include "ieresample.h"
 #include "ieresamplers.h"
@@ -172,6 +173,7 @@ TImageryIO::TImageryIO() : Params(this), TWainParams(new TIETWainParams(this)) {
   ThreadEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   IEBitmap = new TIEBitmap();
   OwnsBitmap = true;
+  PreviewFont = new ui::TFont();
 }
 
 TIEWia* TImageryIO::GetWia() {
@@ -198,6 +200,7 @@ TImageryIO::~TImageryIO() {
   Wia.reset();
   CloseHandle(ThreadEvent);
   if (OwnsBitmap) delete IEBitmap;
+  PreviewFont->Free();
   DeleteCriticalSection(&ThreadLock);
 }
 
@@ -368,6 +371,11 @@ void TImageryIO::DoProgress(void* sender, int per) {
     return;
   }
   OnProgress(sender, per);
+}
+
+void TImageryIO::SetBlackWhiteMethod(uint8_t method) {
+  BlackWhiteMethod = method;
+  if (IEBitmap) IEBitmap->BlackWhiteMethod = method;
 }
 
 void TImageryIO::DoFinishWork() {

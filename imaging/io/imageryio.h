@@ -15,6 +15,7 @@
 #include "iebitmap.h"
 #include "ieformats.h"
 #include "iestreams.h"
+#include "iewords.h"
 #include "ioparams.h"
 
 // Messages posted from I/O threads to NotifyWindow.
@@ -33,10 +34,14 @@ class TIEIOThread;
 class TIETWainParams;
 class TIEWia;
 namespace ui {
+class TFont;
+class TForm;
 class TMetafile;
 }  // namespace ui
 class TIEView;
 struct TIEViewHandlerRecord;
+
+enum : uint8_t { ioppDefaultLockPreview = 1, ioppApplyButton = 2 };
 
 class TImageryIO {
  public:
@@ -133,6 +138,22 @@ class TImageryIO {
   void DoProgress(void* sender, int per);
   void DoFinishWork();
 
+  // ---- parameters preview dialog ----
+  // Opens the dialog on the pages of `pages` (bits of ieppAll.. in iopreviews.h) to edit Params; True
+  // when the user closed it with OK. The bitmap becomes ie24RGB first unless it is ie24RGB or ie1g.
+  bool DoPreviews(uint16_t pages);
+  uint8_t GetBlackWhiteMethod() const { return BlackWhiteMethod; }
+  // Also the bitmap's conversions to ie1g: 0 ordered dither, 1 threshold at the mean grey.
+  void SetBlackWhiteMethod(uint8_t method);
+  TMsgLanguage MsgLanguage = msSystem;
+  uint8_t PreviewsParams = 0;  // ioppDefaultLockPreview, ioppApplyButton
+  bool SimplifiedParamsDialogs = true;
+  ui::TFont* PreviewFont = nullptr;  // owned; the dialog's font
+  // Replaces the dialog: a handler that sets Handled makes DoPreviews return True at once.
+  std::function<void(void* sender, bool& handled)> OnDoPreviews;
+  // Fired with the dialog just before it is shown.
+  std::function<void(void* sender, ui::TForm* dialog)> OnIOPreview;
+
   TIOParamsVals Params;
   std::unique_ptr<TIETWainParams> TWainParams;
   bool Aborting = false;  // outcome of the last operation; codecs set it through the progress record
@@ -190,6 +211,7 @@ class TImageryIO {
   IGetFrame* AVIGetFrame = nullptr;
   uint32_t AVIScale = 0, AVIRate = 0, AVILength = 0;
   TColor OwnBackground = 0;  // Background while no view is attached
+  uint8_t BlackWhiteMethod = 1;
   std::unique_ptr<TIEWia> Wia;
   std::unique_ptr<TIEDirectShow> DirectShow;
 };
