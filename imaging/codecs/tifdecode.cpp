@@ -416,6 +416,14 @@ class TDecoder {
     for (uint32_t y = 0; y < h; ++y) {
       const uint8_t* r = &raw[size_t((uint64_t(y)) * rowBytes)];
       uint8_t* d = &samples_[(size_t(y0 + y) * l_.width + x0) * l_.spp + plane];
+      if (l_.bps == 8 && sppc == l_.spp) {
+        std::memcpy(d, r, size_t(w) * sppc);
+        continue;
+      }
+      if (l_.bps == 8 && sppc == 1) {
+        for (uint32_t x = 0; x < w; ++x) d[size_t(x) * l_.spp] = r[x];
+        continue;
+      }
       for (uint32_t x = 0; x < w; ++x)
         for (uint32_t s = 0; s < sppc; ++s) {
           const uint64_t i = uint64_t(x) * sppc + s;
@@ -701,6 +709,23 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
       for (uint32_t x = 0; x < l.width; ++x, s += l.spp)
         for (int k = 0; k < 4; ++k) c[4 * x + k] = uint8_t(255 - s[k]);
       if (fmt == ie24RGB) IEConversionServices.CMYKRowToRGB(ink.data(), reinterpret_cast<TIERGB*>(d), int(l.width));
+      continue;
+    }
+    if (fmt == ie24RGB && l.photometric == 2 && !l.ycbcr && !l.lab && extra == 0) {
+      // plain R, G, B (and skipped extra samples) into B, G, R
+      for (uint32_t x = 0; x < l.width; ++x, s += l.spp, d += 3) {
+        d[0] = s[2];
+        d[1] = s[1];
+        d[2] = s[0];
+      }
+      continue;
+    }
+    if (fmt == ie8g && extra == 0 && l.spp == 1) {
+      if (l.photometric == 0)
+        for (uint32_t x = 0; x < l.width; ++x) d[x] = uint8_t(255 - s[x]);
+      else
+        std::memcpy(d, s, l.width);
+      s += l.width;
       continue;
     }
     for (uint32_t x = 0; x < l.width; ++x, s += l.spp) {
