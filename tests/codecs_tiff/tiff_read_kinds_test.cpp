@@ -175,8 +175,7 @@ void ToYCbCr(const TIERGB& p, uint8_t out[3]) {
 }
 
 // Uncompressed YCbCr in data units of every subsampling libtiff knows, odd sizes, one strip or
-// several; against libtiff's RGBA interface. A subsampling TIFF does not allow is refused, never
-// handed out blank.
+// several; against libtiff's RGBA interface.
 TEST_F(TIFFReadKinds, YCbCrSubsamplingLikeLibtiff) {
   const int h = 45;
   TIEBitmap pic;
@@ -240,18 +239,30 @@ TEST_F(TIFFReadKinds, YCbCrSubsamplingLikeLibtiff) {
     ExpectPixels(b, rw, rh, ref, 2, what);
     if (c.rows == 8) Mutate(t.Bytes(), 200, iffTIFF);
   }
-  // Vertical subsampling finer than horizontal is not a TIFF layout: refused.
-  const int w = 67;
-  TinyTiff t;
-  const uint32_t strip = t.Block(std::vector<uint8_t>(size_t(w) * ((h + 1) / 2) * 4, 128));
-  std::vector<TinyTiff::Entry> tags = ImageTags(w, h, 3, 6, strip, uint32_t(w * ((h + 1) / 2) * 4));
-  tags.push_back({530, 3, {1, 2}});
-  t.First(t.Dir(tags));
-  TIEMemStream m(t.Bytes().data(), int64_t(t.Bytes().size()));
-  TIEBitmap b;
-  TImageryIO io(&b);
-  io.LoadStreamAsFileType(m, iffTIFF);
-  EXPECT_TRUE(io.Aborting);
+}
+
+// Layouts the reader cannot decode are refused, never handed out as a blank image: vertical YCbCr
+// subsampling finer than horizontal (not a TIFF layout), a photometric or a compression it does not
+// know.
+TEST_F(TIFFReadKinds, UndecodableLayoutsAbort) {
+  const uint32_t w = 16, h = 8, bytes = w * h * 3;
+  struct Case {
+    const char* what;
+    uint32_t photometric, compression;
+    std::vector<uint32_t> subsampling;
+  } cases[] = {{"YCbCr 1 x 2", 6, 1, {1, 2}}, {"LogLuv", 32845, 1, {}}, {"JPEG 2000 data", 2, 34712, {}}};
+  for (const Case& c : cases) {
+    TinyTiff t;
+    const uint32_t strip = t.Block(std::vector<uint8_t>(bytes, 128));
+    std::vector<TinyTiff::Entry> tags = ImageTags(w, h, 3, c.photometric, strip, bytes, c.compression);
+    if (!c.subsampling.empty()) tags.push_back({530, 3, c.subsampling});
+    t.First(t.Dir(tags));
+    TIEMemStream m(t.Bytes().data(), int64_t(t.Bytes().size()));
+    TIEBitmap b;
+    TImageryIO io(&b);
+    io.LoadStreamAsFileType(m, iffTIFF);
+    EXPECT_TRUE(io.Aborting) << c.what;
+  }
 }
 
 // CIE L*a*b* of an sRGB colour (D65), as TIFF's CIELab stores it in 8 bits: L* x 255 / 100, a* and
@@ -458,7 +469,8 @@ TEST_F(TIFFReadKinds, PageTagsAsTiffinfoShows) {
 }
 
 // Old-style JPEG as files carry it: the whole JPEG at the interchange offset with the strip at its
-// scan, or a strip that is a JPEG of its own; the pixels djpeg gives.
+// scan, a strip that is a JPEG of its own, or the tables at the interchange offset and the scan in
+// the strip; the pixels djpeg gives.
 TEST_F(TIFFReadKinds, OldStyleJPEG) {
   if (tq::RunHost("test -x /usr/bin/cjpeg && test -x /usr/bin/djpeg") != 0) GTEST_SKIP() << "needs libjpeg tools";
   const int w = 61, h = 37;
@@ -474,7 +486,7 @@ TEST_F(TIFFReadKinds, OldStyleJPEG) {
   while (sos + 4 < jpeg.size() && !(jpeg[sos] == 0xFF && jpeg[sos + 1] == 0xDA))
     sos += 2 + (size_t(jpeg[sos + 2]) << 8 | jpeg[sos + 3]);
   ASSERT_LT(sos + 4, jpeg.size());
-  for (int layout = 0; layout < 2; ++layout) {
+  for (int layout = 0; layout < 3; ++layout) {
     TinyTiff t;
     const uint32_t at = t.Block(jpeg);
     std::vector<TinyTiff::Entry> tags;
@@ -484,8 +496,13 @@ TEST_F(TIFFReadKinds, OldStyleJPEG) {
       tags.push_back({513, 4, {at}});
       tags.push_back({514, 4, {uint32_t(jpeg.size())}});
       tags.push_back({530, 3, {2, 2}});
-    } else {
+    } else if (layout == 1) {
       tags = ImageTags(w, h, 3, 6, at, uint32_t(jpeg.size()), 6);
+    } else {
+      // the interchange block holds the tables only, the strip the scan
+      tags = ImageTags(w, h, 3, 6, at + uint32_t(sos), uint32_t(jpeg.size() - sos), 6);
+      tags.push_back({513, 4, {at}});
+      tags.push_back({514, 4, {uint32_t(sos)}});
     }
     t.First(t.Dir(tags));
     const std::string file = "ojpeg" + std::to_string(layout) + ".tif";
