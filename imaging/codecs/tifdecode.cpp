@@ -176,7 +176,7 @@ class TDecoder {
     const uint64_t codedRows = units ? (uint64_t(l_.chunkH) + l_.subV - 1) / l_.subV : l_.chunkH;
     const uint64_t chunkBytes = codedRowBytes * codedRows;
     if (chunkBytes == 0 || chunkBytes > (uint64_t(1) << 30) || rowBytes * l_.chunkH > (uint64_t(1) << 30)) return false;
-    samples_.assign(size_t(l_.width) * l_.height * l_.spp, 0);
+    if (!direct_) samples_.assign(size_t(l_.width) * l_.height * l_.spp, 0);
     const uint32_t across = uint32_t((uint64_t(l_.width) + l_.chunkW - 1) / l_.chunkW);
     const uint32_t down = uint32_t((uint64_t(l_.height) + l_.chunkH - 1) / l_.chunkH);
     const uint32_t planes = l_.planar == 2 ? l_.spp : 1;
@@ -288,6 +288,8 @@ class TDecoder {
   }
 
   std::vector<uint8_t> samples_;
+  // Plain 8-bit grey or R, G, B go straight into this bitmap (ie8g, ie24RGB) instead of samples_.
+  TIEBitmap* direct_ = nullptr;
 
  private:
   // `needed`: the bytes of the rows this chunk holds (a last strip may be shorter than the others).
@@ -411,6 +413,25 @@ class TDecoder {
   void Place(const std::vector<uint8_t>& raw, uint64_t rowBytes, uint32_t x0, uint32_t y0, uint32_t plane,
              uint32_t sppc) {
     const uint32_t w = std::min(l_.chunkW, l_.width - x0), h = std::min(l_.chunkH, l_.height - y0);
+    if (direct_) {
+      const bool rgb = l_.spp == 3;
+      for (uint32_t y = 0; y < h; ++y) {
+        const uint8_t* r = &raw[size_t((uint64_t(y)) * rowBytes)];
+        uint8_t* d = direct_->GetRowAddress(int(y0 + y)) + size_t(x0) * (rgb ? 3 : 1);
+        if (rgb) {
+          for (uint32_t x = 0; x < w; ++x, r += 3, d += 3) {
+            d[0] = r[2];
+            d[1] = r[1];
+            d[2] = r[0];
+          }
+        } else if (l_.photometric == 0) {
+          for (uint32_t x = 0; x < w; ++x) d[x] = uint8_t(255 - r[x]);
+        } else {
+          std::memcpy(d, r, w);
+        }
+      }
+      return;
+    }
     const bool palette = l_.photometric == 3;
     const uint32_t maxv = (1u << std::min<uint32_t>(l_.bps, 16)) - 1;
     for (uint32_t y = 0; y < h; ++y) {
@@ -666,12 +687,6 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   }
   if (ParamsOnly) return;
 
-  TDecoder dec(f, ifd, l, Progress);
-  const bool decoded = l.compression == kCompOJPEG ? dec.RunOldJPEG() : dec.Run();
-  if (!decoded || ifd.damaged) {
-    Progress.Abort();
-    return;
-  }
   const bool bilevel = l.bps == 1 && (l.photometric == 0 || l.photometric == 1);
   const bool cmyk = l.photometric == 5;
   const bool palette = l.photometric == 3;
@@ -687,6 +702,24 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
                              : cmyk && Params.IsNativePixelFormat       ? ieCMYK
                              : cmyk                                     ? ie24RGB
                                                                         : ie8g;
+  TDecoder dec(f, ifd, l, Progress);
+  // Plain 8-bit grey and RGB are decoded into the bitmap itself.
+  const bool direct = l.bps == 8 && l.planar == 1 && !l.ycbcr && !l.lab && l.compression != kCompOJPEG &&
+                      ((fmt == ie24RGB && l.photometric == 2 && l.spp == 3) ||
+                       (fmt == ie8g && l.spp == 1 && l.photometric <= 1));
+  if (direct) {
+    if (!Bitmap.Allocate(int(l.width), int(l.height), fmt)) {
+      Progress.Abort();
+      return;
+    }
+    dec.direct_ = &Bitmap;
+  }
+  const bool decoded = l.compression == kCompOJPEG ? dec.RunOldJPEG() : dec.Run();
+  if (!decoded || ifd.damaged) {
+    Progress.Abort();
+    return;
+  }
+  if (direct) return;
   if (!Bitmap.Allocate(int(l.width), int(l.height), fmt)) {
     Progress.Abort();
     return;
