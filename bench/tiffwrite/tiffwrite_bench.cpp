@@ -39,21 +39,6 @@ void WritePPM(TIEBitmap& b, const std::string& path) {
   WriteFile(path, all);
 }
 
-// A page of text-like strokes: lines of words, some rules and a grey-free photo block.
-void MakePage(TIEBitmap& b, int w, int h) {
-  b.Allocate(w, h, ie1g);
-  uint32_t seed = 3;
-  for (int y = 0; y < h; ++y) {
-    uint8_t* r = b.GetRowAddress(y);
-    std::memset(r, 0xFF, size_t(b.GetRowLength()));
-    const bool textLine = (y / 12) % 4 != 3 && y % 48 > 8 && y > 200 && y < h - 200;
-    for (int x = 200; x < w - 200 && textLine; ++x) {
-      seed = seed * 1103515245 + 12345;
-      if ((x / 30) % 6 != 5 && (seed >> 28) < 5) r[x >> 3] &= uint8_t(~(0x80 >> (x & 7)));
-    }
-  }
-}
-
 void WritePBM(TIEBitmap& b, const std::string& path) {
   const int w = b.GetImageWidth(), h = b.GetImageHeight(), rowBytes = (w + 7) / 8;
   std::string all = "P4\n" + std::to_string(w) + " " + std::to_string(h) + "\n";
@@ -84,15 +69,10 @@ double Best(TIEBitmap& b, int compression, int bits, int rounds, int64_t& size) 
 
 // The LZW encoder alone on the photograph's rows (differenced), a row per call, into one strip.
 double LZWCoderOnly(TIEBitmap& photo, int rounds) {
-  const int w = photo.GetImageWidth(), h = photo.GetImageHeight(), rowBytes = w * 3;
-  std::string rows(size_t(rowBytes) * h, '\0');
+  const int rowBytes = photo.GetImageWidth() * 3;
+  std::string rows;
   std::vector<const uint8_t*> pointers;
-  for (int y = 0; y < h; ++y) {
-    uint8_t* d = reinterpret_cast<uint8_t*>(&rows[size_t(y) * rowBytes]);
-    const uint8_t* s = photo.GetRowAddress(y);
-    for (int i = 0; i < rowBytes; ++i) d[i] = uint8_t(s[i] - (i >= 3 ? s[i - 3] : 0));
-    pointers.push_back(d);
-  }
+  BenchDifferencedRows(photo, rows, pointers);
   double best = 1e9;
   for (int r = 0; r < rounds; ++r) {
     const double t0 = BenchNow();
@@ -111,7 +91,7 @@ int main(int argc, char** argv) {
   CreateDirectoryA(dir.c_str(), nullptr);
   TIEBitmap photo, page;
   BenchMakePhoto(photo, 4000, 3000);
-  MakePage(page, 2480, 3508);
+  BenchMakePage(page, 2480, 3508);
   WritePPM(photo, dir + "\\pic.ppm");
   WritePBM(page, dir + "\\page.pbm");
   const double photoMB = 4000.0 * 3000 * 3 / 1e6, pageMB = 2480.0 / 8 * 3508 / 1e6;

@@ -110,11 +110,36 @@ struct TLayout {
   uint32_t imageTilesAcross = 0, imageTilesDown = 0;
 };
 
+// The frame size of a JPEG stream (its first start-of-frame segment before the scan); false when
+// the markers give none.
+bool JPEGFrameSize(const uint8_t* d, size_t n, uint32_t& w, uint32_t& h) {
+  size_t i = 2;
+  if (n < 2 || d[0] != 0xFF || d[1] != 0xD8) return false;
+  while (i + 9 <= n && d[i] == 0xFF) {
+    const uint8_t m = d[i + 1];
+    if (m == 0xFF) {
+      ++i;
+      continue;
+    }
+    if (m == 0xDA || m == 0xD9) return false;
+    if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) {
+      h = uint32_t(d[i + 5]) << 8 | d[i + 6];
+      w = uint32_t(d[i + 7]) << 8 | d[i + 8];
+      return true;
+    }
+    i += 2 + (size_t(d[i + 2]) << 8 | d[i + 3]);
+  }
+  return false;
+}
+
 // Rows a JPEG chunk is decoded into: the decoder's output interleaved at 8 bits, `samples` per
 // pixel (1 grey, 3 R G B, 4 stored ink), clipped to width x rows. False when the data does not
-// decode or holds other samples.
+// decode, holds other samples, or claims a frame larger than width x frameRows (a chunk's frame is
+// never allocated beyond what the image can hold).
 bool DecodeJPEGChunk(const uint8_t* data, size_t n, const std::string& tables, uint32_t samples, uint32_t width,
-                     uint32_t rows, uint8_t* out, size_t rowBytes) {
+                     uint32_t rows, uint32_t frameRows, uint8_t* out, size_t rowBytes) {
+  uint32_t fw = 0, fh = 0;
+  if (JPEGFrameSize(data, n, fw, fh) && (fw > width + 16 || fh > frameRows + 16)) return false;
   TIEMemStream in(data, int64_t(n));
   TIEMemStream tab(tables.data(), int64_t(tables.size()));
   TIOParamsVals scratch(nullptr);
@@ -130,9 +155,7 @@ bool DecodeJPEGChunk(const uint8_t* data, size_t n, const std::string& tables, u
   }
   const TIEPixelFormat fmt = tmp.GetPixelFormat();
   const uint32_t got = fmt == ie8g ? 1 : fmt == ie24RGB ? 3 : fmt == ieCMYK ? 4 : 0;
-  if (tmp.IsEmpty() || got == 0) return false;
-  // a shorter last strip decodes fewer rows than it was asked for
-  if (failed && uint32_t(tmp.GetImageHeight()) < rows) return false;
+  if (failed || tmp.IsEmpty() || got == 0) return false;
   const uint32_t w = std::min<uint32_t>(width, uint32_t(tmp.GetImageWidth()));
   const uint32_t h = std::min<uint32_t>(rows, uint32_t(tmp.GetImageHeight()));
   for (uint32_t y = 0; y < h; ++y) {
@@ -205,8 +228,8 @@ class TDecoder {
           std::fill(raw.begin(), raw.end(), 0);
           const uint8_t* data = f_.data.data() + off;
           if (l_.compression == kCompJPEG) {
-            if (!DecodeJPEGChunk(data, size_t(len), tables, sppc, l_.chunkW, uint32_t(rowsHere), raw.data(),
-                                 size_t(rowBytes)))
+            if (!DecodeJPEGChunk(data, size_t(len), tables, sppc, l_.chunkW, uint32_t(rowsHere), l_.chunkH,
+                                 raw.data(), size_t(rowBytes)))
               return false;
           } else {
             const uint64_t codedHere = units ? (rowsHere + l_.subV - 1) / l_.subV : rowsHere;
@@ -243,8 +266,8 @@ class TDecoder {
       if (!f_.Has(jif, len)) return false;
       const uint8_t* d = f_.data.data() + jif;
       if (FindMarker(d, size_t(len), 0xDA) >= 0)
-        return DecodeJPEGChunk(d, size_t(len), std::string(), sppc, l_.width, l_.height, samples_.data(),
-                               size_t(rowBytes));
+        return DecodeJPEGChunk(d, size_t(len), std::string(), sppc, l_.width, l_.height, l_.height,
+                               samples_.data(), size_t(rowBytes));
       header.assign(reinterpret_cast<const char*>(d), size_t(len));
       if (header.size() >= 2 && uint8_t(header[header.size() - 2]) == 0xFF && uint8_t(header.back()) == 0xD9)
         header.resize(header.size() - 2);
@@ -279,7 +302,7 @@ class TDecoder {
       stream.insert(stream.end(), d, d + len);
       const uint64_t rowsHere = std::min<uint64_t>(rps, l_.height - uint64_t(s) * rps);
       if (!DecodeJPEGChunk(stream.data(), stream.size(), std::string(), sppc, l_.width, uint32_t(rowsHere),
-                           samples_.data() + size_t(uint64_t(s) * rps * rowBytes), size_t(rowBytes)))
+                           l_.height, samples_.data() + size_t(uint64_t(s) * rps * rowBytes), size_t(rowBytes)))
         return false;
       progress.Step();
       if (progress_.Aborted()) return false;

@@ -122,6 +122,20 @@ std::vector<uint8_t> LibtiffRGB(const std::string& tif, int& w, int& h) {
 
 void LoadFile(TImageryIO& io, const std::string& name) { io.LoadByContent(W(tq::WorkFile(name))); }
 
+// Loads `file`, expects `field` of its parameters to be `value` and its pixels within `tolerance`
+// (and `mean` on average) of libtiff's RGBA interface.
+void ExpectLikeLibtiff(const std::string& file, int TIETIFFFields::*field, int value, int tolerance,
+                       const std::string& what, double mean = 255) {
+  int w = 0, h = 0;
+  const std::vector<uint8_t> ref = LibtiffRGB(file, w, h);
+  TIEBitmap b;
+  TImageryIO io(&b);
+  LoadFile(io, file);
+  ASSERT_FALSE(io.Aborting) << what;
+  EXPECT_EQ(io.Params.*field, value) << what;
+  ExpectPixels(b, w, h, ref, tolerance, what, mean);
+}
+
 class TIFFReadKinds : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -153,14 +167,7 @@ TEST_F(TIFFReadKinds, JPEGCompressedLikeLibtiff) {
       const std::string what = std::string(src) + " " + variant;
       if (tq::RunHost("tiffcp " + std::string(variant) + " " + src + ".tif " + file + " 2>/dev/null") != 0) continue;
       ++made;
-      int w = 0, h = 0;
-      const std::vector<uint8_t> ref = LibtiffRGB(file, w, h);
-      TIEBitmap b;
-      TImageryIO io(&b);
-      LoadFile(io, file);
-      ASSERT_FALSE(io.Aborting) << what;
-      EXPECT_EQ(io.Params.TIFFCompression, 7) << what;
-      ExpectPixels(b, w, h, ref, 2, what);
+      ExpectLikeLibtiff(file, &TIETIFFFields::TIFFCompression, 7, 2, what);
     }
   }
   EXPECT_GE(made, 8);
@@ -229,14 +236,7 @@ TEST_F(TIFFReadKinds, YCbCrSubsamplingLikeLibtiff) {
     t.First(t.Dir(tags));
     const std::string file = "ycc" + std::to_string(n++) + ".tif";
     ASSERT_TRUE(t.Save(file));
-    int rw = 0, rh = 0;
-    const std::vector<uint8_t> ref = LibtiffRGB(file, rw, rh);
-    TIEBitmap b;
-    TImageryIO io(&b);
-    LoadFile(io, file);
-    ASSERT_FALSE(io.Aborting) << what;
-    EXPECT_EQ(io.Params.TIFFPhotometric, 6) << what;
-    ExpectPixels(b, rw, rh, ref, 2, what);
+    ExpectLikeLibtiff(file, &TIETIFFFields::TIFFPhotometric, 6, 2, what);
     if (c.rows == 8) Mutate(t.Bytes(), 200, iffTIFF);
   }
 }
@@ -328,14 +328,7 @@ TEST_F(TIFFReadKinds, CIELabLikeTheSourceAndLibtiff) {
   for (const char* depth : {"8", "16"}) {
     const std::string file = std::string("lab") + depth + ".tif";
     Host(std::string("convert lab.ppm -colorspace Lab -depth ") + depth + " " + file);
-    int rw = 0, rh = 0;
-    const std::vector<uint8_t> ref = LibtiffRGB(file, rw, rh);
-    TIEBitmap b;
-    TImageryIO io(&b);
-    LoadFile(io, file);
-    ASSERT_FALSE(io.Aborting) << file;
-    EXPECT_EQ(io.Params.TIFFPhotometric, 7) << file;
-    ExpectPixels(b, rw, rh, ref, 30, file, 8);
+    ExpectLikeLibtiff(file, &TIETIFFFields::TIFFPhotometric, 7, 30, file, 8);
   }
 }
 
