@@ -520,6 +520,22 @@ TEST_F(TIFFReadKinds, MutatedFilesFailCleanly) {
     if (tq::RunHost(std::string("tiffcp ") + c + " mk.tif mkj.tif 2>/dev/null") != 0) continue;
     Mutate(FileBytes(tq::WorkFile("mkj.tif")), 300, iffTIFF);
   }
+  // Strips whose JPEG frames claim 4000 rows (of which the data hold 16) are refused, not decoded
+  // into a frame of that size.
+  ASSERT_EQ(tq::RunHost("tiffcp -c jpeg -r 16 mk.tif mkbig.tif 2>/dev/null"), 0);
+  std::vector<uint8_t> big = FileBytes(tq::WorkFile("mkbig.tif"));
+  int patched = 0;
+  for (size_t i = 0; i + 9 < big.size(); ++i)
+    if (big[i] == 0xFF && big[i + 1] == 0xC0 && big[i + 4] == 8 && big[i + 5] == 0 && big[i + 6] == 16) {
+      big[i + 5] = 0x0F, big[i + 6] = 0xA0;
+      ++patched;
+    }
+  ASSERT_GT(patched, 0);
+  TIEMemStream m(big.data(), int64_t(big.size()));
+  TIEBitmap b;
+  TImageryIO io(&b);
+  io.LoadStreamAsFileType(m, iffTIFF);
+  EXPECT_TRUE(io.Aborting);
   if (tq::RunHost("test -x /usr/bin/convert") == 0) {
     Host("convert mk.ppm -colorspace Lab mklab.tif");
     Mutate(FileBytes(tq::WorkFile("mklab.tif")), 300, iffTIFF);
