@@ -1,9 +1,13 @@
-// What the image library's benchmarks share: a wall clock and a photograph-like test picture.
+// What the image library's benchmarks share: a wall clock, a photograph-like test picture and a
+// text page.
 #pragma once
 #include <windows.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "iebitmap.h"
 
@@ -29,5 +33,34 @@ inline void BenchMakePhoto(TIEBitmap& b, int w, int h) {
       r[3 * x + 1] = uint8_t(flat ? 230 : (128 + 90 * std::cos(y * 0.013) + n));
       r[3 * x + 2] = uint8_t(flat ? 240 : ((x + y) / 8 % 256));
     }
+  }
+}
+
+// A bilevel page of text-like strokes: lines of words between margins.
+inline void BenchMakePage(TIEBitmap& b, int w, int h) {
+  b.Allocate(w, h, ie1g);
+  uint32_t seed = 3;
+  for (int y = 0; y < h; ++y) {
+    uint8_t* r = b.GetRowAddress(y);
+    std::memset(r, 0xFF, size_t(b.GetRowLength()));
+    const bool textLine = (y / 12) % 4 != 3 && y % 48 > 8 && y > 200 && y < h - 200;
+    for (int x = 200; x < w - 200 && textLine; ++x) {
+      seed = seed * 1103515245 + 12345;
+      if ((x / 30) % 6 != 5 && (seed >> 28) < 5) r[x >> 3] &= uint8_t(~(0x80 >> (x & 7)));
+    }
+  }
+}
+
+// The rows of a 24-bit picture as the horizontal predictor stores them (each byte less the same
+// sample of the pixel before), in `rows`, with a pointer to each row.
+inline void BenchDifferencedRows(TIEBitmap& b, std::string& rows, std::vector<const uint8_t*>& pointers) {
+  const int w = b.GetImageWidth(), h = b.GetImageHeight(), rowBytes = w * 3;
+  rows.assign(size_t(rowBytes) * h, '\0');
+  pointers.clear();
+  for (int y = 0; y < h; ++y) {
+    uint8_t* d = reinterpret_cast<uint8_t*>(&rows[size_t(y) * rowBytes]);
+    const uint8_t* s = b.GetRowAddress(y);
+    for (int i = 0; i < rowBytes; ++i) d[i] = uint8_t(s[i] - (i >= 3 ? s[i - 3] : 0));
+    pointers.push_back(d);
   }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "iecodeccommon.h"
+#include "jpegfilt.h"
 #include "iebitmapservices.h"
 #include "ieutils.h"
 #include "tifccitt.h"
@@ -26,8 +27,13 @@ enum : uint16_t {
   kTagRowsPerStrip = 278, kTagStripByteCounts = 279, kTagXResolution = 282, kTagYResolution = 283,
   kTagPlanar = 284, kTagResolutionUnit = 296, kTagPredictor = 317, kTagColorMap = 320,
   kTagTileWidth = 322, kTagTileLength = 323, kTagTileOffsets = 324, kTagTileByteCounts = 325,
-  kTagT4Options = 292, kTagExtraSamples = 338,
+  kTagT4Options = 292, kTagExtraSamples = 338, kTagDocumentName = 269, kTagPageName = 285,
+  kTagXPosition = 286, kTagYPosition = 287, kTagPageNumber = 297, kTagSubIFDs = 330, kTagJPEGTables = 347,
+  kTagJPEGInterchange = 513, kTagJPEGInterchangeLength = 514, kTagYCbCrSubSampling = 530, kTagXMP = 700,
+  kTagAnnotations = 32932, kTagIPTC = 33723, kTagICC = 34675,
 };
+
+enum : uint32_t { kCompOJPEG = 6, kCompJPEG = 7 };
 
 using TFile = TIETIFFFile;
 using TEntry = TIETIFFEntry;
@@ -95,7 +101,87 @@ struct TLayout {
   uint32_t planar = 1, predictor = 1, t4Options = 0;
   bool tiled = false;
   uint32_t chunkW = 0, chunkH = 0;  // strip: image width x rows per strip
+  // YCbCr data units: subH x subV luma samples, then Cb and Cr (1 x 1: plain chunky samples).
+  uint32_t subH = 1, subV = 1;
+  // Samples that need a colour conversion once decoded (JPEG data arrives as RGB already).
+  bool ycbcr = false, lab = false, labUnsigned = false;
+  // Only one tile (TIFFGetTile): its index, and the tiles across and down the whole image.
+  int64_t onlyTile = -1;
+  uint32_t imageTilesAcross = 0, imageTilesDown = 0;
 };
+
+// The frame size of a JPEG stream (its first start-of-frame segment before the scan); false when
+// the markers give none.
+bool JPEGFrameSize(const uint8_t* d, size_t n, uint32_t& w, uint32_t& h) {
+  size_t i = 2;
+  if (n < 2 || d[0] != 0xFF || d[1] != 0xD8) return false;
+  while (i + 9 <= n && d[i] == 0xFF) {
+    const uint8_t m = d[i + 1];
+    if (m == 0xFF) {
+      ++i;
+      continue;
+    }
+    if (m == 0xDA || m == 0xD9) return false;
+    if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) {
+      h = uint32_t(d[i + 5]) << 8 | d[i + 6];
+      w = uint32_t(d[i + 7]) << 8 | d[i + 8];
+      return true;
+    }
+    i += 2 + (size_t(d[i + 2]) << 8 | d[i + 3]);
+  }
+  return false;
+}
+
+// Rows a JPEG chunk is decoded into: the decoder's output interleaved at 8 bits, `samples` per
+// pixel (1 grey, 3 R G B, 4 stored ink), clipped to width x rows. False when the data does not
+// decode, holds other samples, or claims a frame larger than width x frameRows (a chunk's frame is
+// never allocated beyond what the image can hold).
+bool DecodeJPEGChunk(const uint8_t* data, size_t n, const std::string& tables, uint32_t samples, uint32_t width,
+                     uint32_t rows, uint32_t frameRows, uint8_t* out, size_t rowBytes) {
+  uint32_t fw = 0, fh = 0;
+  if (JPEGFrameSize(data, n, fw, fh) && (fw > width + 16 || fh > frameRows + 16)) return false;
+  TIEMemStream in(data, int64_t(n));
+  TIEMemStream tab(tables.data(), int64_t(tables.size()));
+  TIOParamsVals scratch(nullptr);
+  bool failed = false;
+  TIECodecProgress p;
+  p.Aborting = &failed;
+  TIEBitmap tmp;
+  try {
+    IEJPEGRead(in, tables.empty() ? nullptr : &tab, tmp, scratch, p, false, false, false, false, false, int(rows),
+               true);
+  } catch (const std::exception&) {
+    failed = true;
+  }
+  const TIEPixelFormat fmt = tmp.GetPixelFormat();
+  const uint32_t got = fmt == ie8g ? 1 : fmt == ie24RGB ? 3 : fmt == ieCMYK ? 4 : 0;
+  if (failed || tmp.IsEmpty() || got == 0) return false;
+  const uint32_t w = std::min<uint32_t>(width, uint32_t(tmp.GetImageWidth()));
+  const uint32_t h = std::min<uint32_t>(rows, uint32_t(tmp.GetImageHeight()));
+  for (uint32_t y = 0; y < h; ++y) {
+    const uint8_t* r = tmp.GetRowAddress(int(y));
+    uint8_t* d = out + size_t(y) * rowBytes;
+    for (uint32_t x = 0; x < w; ++x, d += samples) {
+      const uint8_t* px = r + size_t(x) * got;
+      if (got == samples) {
+        if (got == 3) {
+          d[0] = px[2];
+          d[1] = px[1];
+          d[2] = px[0];
+        } else {
+          std::memcpy(d, px, got);
+        }
+      } else if (samples == 1 && got == 3) {
+        d[0] = px[1];
+      } else if (samples == 3 && got == 1) {
+        d[0] = d[1] = d[2] = px[0];
+      } else {
+        return false;
+      }
+    }
+  }
+  return true;
+}
 
 class TDecoder {
  public:
@@ -106,39 +192,127 @@ class TDecoder {
   bool Run() {
     const uint32_t sppc = l_.planar == 2 ? 1 : l_.spp;
     const uint64_t rowBytes = (uint64_t(l_.chunkW) * sppc * l_.bps + 7) / 8;
-    const uint64_t chunkBytes = rowBytes * l_.chunkH;
-    if (chunkBytes == 0 || chunkBytes > (uint64_t(1) << 30)) return false;
-    samples_.assign(size_t(l_.width) * l_.height * l_.spp, 0);
+    // Subsampled YCbCr is coded in data units of subV rows; rowBytes is then the decoded row.
+    const bool units = l_.subH * l_.subV > 1;
+    const uint64_t unitRowBytes = (uint64_t(l_.chunkW) + l_.subH - 1) / l_.subH * (l_.subH * l_.subV + 2);
+    const uint64_t codedRowBytes = units ? unitRowBytes : rowBytes;
+    const uint64_t codedRows = units ? (uint64_t(l_.chunkH) + l_.subV - 1) / l_.subV : l_.chunkH;
+    const uint64_t chunkBytes = codedRowBytes * codedRows;
+    if (chunkBytes == 0 || chunkBytes > (uint64_t(1) << 30) || rowBytes * l_.chunkH > (uint64_t(1) << 30)) return false;
+    if (!direct_) samples_.assign(size_t(l_.width) * l_.height * l_.spp, 0);
     const uint32_t across = uint32_t((uint64_t(l_.width) + l_.chunkW - 1) / l_.chunkW);
     const uint32_t down = uint32_t((uint64_t(l_.height) + l_.chunkH - 1) / l_.chunkH);
     const uint32_t planes = l_.planar == 2 ? l_.spp : 1;
     const uint16_t offTag = l_.tiled ? kTagTileOffsets : kTagStripOffsets;
     const uint16_t cntTag = l_.tiled ? kTagTileByteCounts : kTagStripByteCounts;
-    const uint64_t need = uint64_t(across) * down * planes;
+    // A single tile (TIFFGetTile) is found among the chunks of the whole image.
+    const uint64_t perPlane = l_.onlyTile >= 0 ? uint64_t(l_.imageTilesAcross) * l_.imageTilesDown
+                                                : uint64_t(across) * down;
+    const uint64_t need = perPlane * planes;
+    if (l_.onlyTile >= 0 && uint64_t(l_.onlyTile) >= perPlane) return false;
     // A file that holds fewer chunks than the image needs is cut short; surplus ones are not read.
     if (ifd_.Count(offTag) < need) return false;
-    std::vector<uint8_t> raw(static_cast<size_t>(chunkBytes));
-    TIERowProgress rows(progress_, int(need));
+    const std::string tables = l_.compression == kCompJPEG ? ifd_.Bytes(kTagJPEGTables) : std::string();
+    std::vector<uint8_t> raw(static_cast<size_t>(chunkBytes)), decoded(units ? size_t(rowBytes * l_.chunkH) : 0);
+    TIERowProgress rows(progress_, int(across * down * planes));
     for (uint32_t plane = 0; plane < planes; ++plane)
       for (uint32_t cy = 0; cy < down; ++cy)
         for (uint32_t cx = 0; cx < across; ++cx) {
-          const uint32_t index = uint32_t((uint64_t(plane) * down + cy) * across + cx);
+          const uint32_t index = uint32_t(plane * perPlane + (l_.onlyTile >= 0 ? uint64_t(l_.onlyTile)
+                                                                                : uint64_t(cy) * across + cx));
           const uint64_t off = ifd_.Value(offTag, index);
           uint64_t len = ifd_.Count(cntTag) > index ? ifd_.Value(cntTag, index) : chunkBytes;
           // A chunk the file cuts short is an error, whatever the coder would make of its start.
           if (!f_.Has(off, len)) return false;
           const uint64_t rowsHere = l_.tiled ? l_.chunkH : std::min<uint64_t>(l_.chunkH, l_.height - cy * l_.chunkH);
           std::fill(raw.begin(), raw.end(), 0);
-          if (!DecodeChunk(f_.data.data() + off, size_t(len), size_t(rowsHere * rowBytes), raw)) return false;
-          if (l_.predictor == 2) Predict(raw, rowBytes, sppc);
-          Place(raw, rowBytes, cx * l_.chunkW, cy * l_.chunkH, plane, sppc);
+          const uint8_t* data = f_.data.data() + off;
+          if (l_.compression == kCompJPEG) {
+            if (!DecodeJPEGChunk(data, size_t(len), tables, sppc, l_.chunkW, uint32_t(rowsHere), l_.chunkH,
+                                 raw.data(), size_t(rowBytes)))
+              return false;
+          } else {
+            const uint64_t codedHere = units ? (rowsHere + l_.subV - 1) / l_.subV : rowsHere;
+            if (!DecodeChunk(data, size_t(len), size_t(codedHere * codedRowBytes), raw)) return false;
+            if (l_.predictor == 2) Predict(raw, rowBytes, sppc);
+          }
+          if (units) {
+            ExpandUnits(raw, codedRowBytes, decoded);
+            Place(decoded, rowBytes, cx * l_.chunkW, cy * l_.chunkH, plane, sppc);
+          } else {
+            Place(raw, rowBytes, cx * l_.chunkW, cy * l_.chunkH, plane, sppc);
+          }
           rows.Step();
           if (progress_.Aborted()) return false;
         }
     return true;
   }
 
+  // Old-style JPEG: a whole JPEG stream at the interchange offset, or strips that each hold a JPEG
+  // (the tables, when the strips lack them, from the interchange block or from the first strip).
+  bool RunOldJPEG() {
+    const uint32_t sppc = l_.spp;
+    const uint64_t rowBytes = uint64_t(l_.width) * sppc;
+    samples_.assign(size_t(l_.width) * l_.height * l_.spp, 0);
+    const uint64_t size = f_.data.size();
+    std::string header;
+    const uint64_t jif = ifd_.Value(kTagJPEGInterchange);
+    if (ifd_.Find(kTagJPEGInterchange) && jif > 0 && jif < size) {
+      uint64_t len = ifd_.Value(kTagJPEGInterchangeLength);
+      if (len == 0) {
+        TIEMemStream m(f_.data.data() + jif, int64_t(size - jif));
+        len = uint64_t(std::max<int64_t>(IEJPEGLength(m), 0));
+      }
+      if (!f_.Has(jif, len)) return false;
+      const uint8_t* d = f_.data.data() + jif;
+      if (FindMarker(d, size_t(len), 0xDA) >= 0)
+        return DecodeJPEGChunk(d, size_t(len), std::string(), sppc, l_.width, l_.height, l_.height,
+                               samples_.data(), size_t(rowBytes));
+      header.assign(reinterpret_cast<const char*>(d), size_t(len));
+      if (header.size() >= 2 && uint8_t(header[header.size() - 2]) == 0xFF && uint8_t(header.back()) == 0xD9)
+        header.resize(header.size() - 2);
+    }
+    const uint32_t strips = ifd_.Count(kTagStripOffsets);
+    const uint64_t rps = l_.chunkH;
+    if (strips == 0 || uint64_t(strips) * rps < l_.height) return false;
+    TIERowProgress progress(progress_, int(strips));
+    std::vector<uint8_t> stream;
+    for (uint32_t s = 0; uint64_t(s) * rps < l_.height; ++s) {
+      const uint64_t off = ifd_.Value(kTagStripOffsets, s);
+      if (off >= size) return false;
+      uint64_t len = ifd_.Count(kTagStripByteCounts) > s ? ifd_.Value(kTagStripByteCounts, s) : 0;
+      if (len == 0) len = size - off;
+      if (!f_.Has(off, len)) return false;
+      const uint8_t* d = f_.data.data() + off;
+      stream.clear();
+      const bool own = len >= 2 && d[0] == 0xFF && d[1] == 0xD8;
+      if (!own) {
+        if (header.empty() && s > 0) {
+          // the tables of the first strip, up to its scan
+          const uint64_t o0 = ifd_.Value(kTagStripOffsets, 0);
+          const uint64_t n0 = ifd_.Count(kTagStripByteCounts) ? ifd_.Value(kTagStripByteCounts, 0) : size - o0;
+          if (!f_.Has(o0, n0)) return false;
+          const int64_t sos = FindMarker(f_.data.data() + o0, size_t(n0), 0xDA);
+          if (sos < 0) return false;
+          stream.assign(f_.data.data() + o0, f_.data.data() + o0 + sos);
+        } else {
+          stream.assign(header.begin(), header.end());
+        }
+      }
+      stream.insert(stream.end(), d, d + len);
+      const uint64_t rowsHere = std::min<uint64_t>(rps, l_.height - uint64_t(s) * rps);
+      if (!DecodeJPEGChunk(stream.data(), stream.size(), std::string(), sppc, l_.width, uint32_t(rowsHere),
+                           l_.height, samples_.data() + size_t(uint64_t(s) * rps * rowBytes), size_t(rowBytes)))
+        return false;
+      progress.Step();
+      if (progress_.Aborted()) return false;
+    }
+    return true;
+  }
+
   std::vector<uint8_t> samples_;
+  // Plain 8-bit grey or R, G, B go straight into this bitmap (ie8g, ie24RGB) instead of samples_.
+  TIEBitmap* direct_ = nullptr;
 
  private:
   // `needed`: the bytes of the rows this chunk holds (a last strip may be shorter than the others).
@@ -222,15 +396,78 @@ class TDecoder {
     }
   }
 
+  // Subsampled YCbCr data units into Y, Cb, Cr per pixel (each chroma pair shared by its unit).
+  void ExpandUnits(const std::vector<uint8_t>& raw, uint64_t unitRowBytes, std::vector<uint8_t>& out) {
+    const uint32_t h = l_.subH, v = l_.subV, unit = h * v + 2;
+    const uint64_t rowBytes = uint64_t(l_.chunkW) * 3;
+    for (uint64_t uy = 0; uy * v < l_.chunkH; ++uy) {
+      const uint8_t* u = &raw[size_t(uy * unitRowBytes)];
+      for (uint32_t ux = 0; uint64_t(ux) * h < l_.chunkW; ++ux, u += unit)
+        for (uint32_t j = 0; j < v; ++j)
+          for (uint32_t i = 0; i < h; ++i) {
+            const uint64_t x = uint64_t(ux) * h + i, y = uy * v + j;
+            if (x >= l_.chunkW || y >= l_.chunkH) continue;
+            uint8_t* d = &out[size_t(y * rowBytes + x * 3)];
+            d[0] = u[j * h + i];
+            d[1] = u[h * v];
+            d[2] = u[h * v + 1];
+          }
+    }
+  }
+
+  // Offset of the first FF <marker> in a JPEG stream's marker segments (-1: none before the data ends).
+  static int64_t FindMarker(const uint8_t* d, size_t n, uint8_t marker) {
+    size_t i = 2;
+    if (n < 2 || d[0] != 0xFF || d[1] != 0xD8) return -1;
+    while (i + 4 <= n) {
+      if (d[i] != 0xFF) return -1;
+      const uint8_t m = d[i + 1];
+      if (m == marker) return int64_t(i);
+      if (m == 0xFF) {
+        ++i;
+        continue;
+      }
+      i += 2 + (size_t(d[i + 2]) << 8 | d[i + 3]);
+    }
+    return -1;
+  }
+
   // Copies the chunk's samples (clipped to the image) into the sample plane as 8-bit values.
   void Place(const std::vector<uint8_t>& raw, uint64_t rowBytes, uint32_t x0, uint32_t y0, uint32_t plane,
              uint32_t sppc) {
     const uint32_t w = std::min(l_.chunkW, l_.width - x0), h = std::min(l_.chunkH, l_.height - y0);
+    if (direct_) {
+      const bool rgb = l_.spp == 3;
+      for (uint32_t y = 0; y < h; ++y) {
+        const uint8_t* r = &raw[size_t((uint64_t(y)) * rowBytes)];
+        uint8_t* d = direct_->GetRowAddress(int(y0 + y)) + size_t(x0) * (rgb ? 3 : 1);
+        if (rgb) {
+          for (uint32_t x = 0; x < w; ++x, r += 3, d += 3) {
+            d[0] = r[2];
+            d[1] = r[1];
+            d[2] = r[0];
+          }
+        } else if (l_.photometric == 0) {
+          for (uint32_t x = 0; x < w; ++x) d[x] = uint8_t(255 - r[x]);
+        } else {
+          std::memcpy(d, r, w);
+        }
+      }
+      return;
+    }
     const bool palette = l_.photometric == 3;
     const uint32_t maxv = (1u << std::min<uint32_t>(l_.bps, 16)) - 1;
     for (uint32_t y = 0; y < h; ++y) {
       const uint8_t* r = &raw[size_t((uint64_t(y)) * rowBytes)];
       uint8_t* d = &samples_[(size_t(y0 + y) * l_.width + x0) * l_.spp + plane];
+      if (l_.bps == 8 && sppc == l_.spp) {
+        std::memcpy(d, r, size_t(w) * sppc);
+        continue;
+      }
+      if (l_.bps == 8 && sppc == 1) {
+        for (uint32_t x = 0; x < w; ++x) d[size_t(x) * l_.spp] = r[x];
+        continue;
+      }
       for (uint32_t x = 0; x < w; ++x)
         for (uint32_t s = 0; s < sppc; ++s) {
           const uint64_t i = uint64_t(x) * sppc + s;
@@ -259,7 +496,8 @@ class TDecoder {
   TIECodecProgress& progress_;
 };
 
-bool LayoutOf(const TIFD& ifd, TLayout& l) {
+// The page's layout; false for a layout the reader cannot decode. getTile >= 0 reads only that tile.
+bool LayoutOf(const TIFD& ifd, TLayout& l, int getTile) {
   l.width = ifd.Value(kTagWidth);
   l.height = ifd.Value(kTagHeight);
   l.spp = ifd.Value(kTagSamplesPerPixel, 0, 1);
@@ -272,6 +510,10 @@ bool LayoutOf(const TIFD& ifd, TLayout& l) {
   l.planar = ifd.Value(kTagPlanar, 0, 1);
   l.predictor = ifd.Value(kTagPredictor, 0, 1);
   l.t4Options = ifd.Value(kTagT4Options, 0, 0);
+  // old-style JPEG: also an interchange block without a compression that says so
+  if (l.compression != 5 && l.compression != kCompJPEG && ifd.Value(kTagJPEGInterchange) != 0)
+    l.compression = kCompOJPEG;
+  if (l.compression == 1 && l.photometric == 2 && l.spp == 1 && l.bps == 1) l.photometric = 0;
   l.tiled = ifd.Find(kTagTileWidth) != nullptr;
   if (l.tiled) {
     l.chunkW = ifd.Value(kTagTileWidth);
@@ -279,6 +521,15 @@ bool LayoutOf(const TIFD& ifd, TLayout& l) {
   } else {
     l.chunkW = l.width;
     l.chunkH = std::min(ifd.Value(kTagRowsPerStrip, 0, 0xFFFFFFFFu), l.height);
+    if (l.chunkH == 0) l.chunkH = l.height;
+  }
+  if (getTile >= 0) {
+    if (!l.tiled || l.chunkW == 0 || l.chunkH == 0) return false;
+    l.onlyTile = getTile;
+    l.imageTilesAcross = uint32_t((uint64_t(l.width) + l.chunkW - 1) / l.chunkW);
+    l.imageTilesDown = uint32_t((uint64_t(l.height) + l.chunkH - 1) / l.chunkH);
+    l.width = l.chunkW;
+    l.height = l.chunkH;
   }
   if (!IEImageSizeAllowed(l.width, l.height) || l.chunkW == 0 || l.chunkH == 0 ||
       l.chunkW > kIEMaxImageDimension || l.chunkH > kIEMaxImageDimension)
@@ -287,13 +538,94 @@ bool LayoutOf(const TIFD& ifd, TLayout& l) {
   if (l.planar != 1 && l.planar != 2) return false;
   if (l.compression >= 2 && l.compression <= 4 && (l.bps != 1 || l.spp != 1 || l.photometric > 1)) return false;
   if (l.predictor != 1 && !(l.predictor == 2 && (l.bps == 8 || l.bps == 16))) return false;
+  const bool jpeg = l.compression == kCompJPEG || l.compression == kCompOJPEG;
+  if (jpeg) {
+    // the JPEG decoder delivers 8-bit grey, RGB (from YCbCr too) or ink
+    if (l.bps != 8 || l.predictor != 1) return false;
+    if (l.compression == kCompOJPEG && (l.tiled || l.planar != 1 || getTile >= 0)) return false;
+    if (l.photometric == 6) l.photometric = 2;
+    const uint32_t spc = l.planar == 2 ? 1 : l.spp;
+    if (!(spc == 1 || (spc == 3 && l.photometric == 2) || (spc == 4 && l.photometric == 5))) return false;
+  }
   switch (l.photometric) {
     case 0: case 1: return true;
     case 2: return l.spp >= 3;
     case 5: return l.spp >= 4;
-    case 3: return l.bps <= 8 && ifd.Count(kTagColorMap) >= 3u << l.bps;
+    case 3: return l.bps <= 8 && l.spp <= 2 && ifd.Count(kTagColorMap) >= 3u << l.bps;
+    case 6: {
+      // YCbCr (JPEG data was taken as RGB above): 8-bit samples, subsampling 1, 2 or 4 across and
+      // down (down not above across), in data units only when chunky
+      if (l.spp != 3 || l.bps != 8 || l.predictor != 1) return false;
+      l.ycbcr = true;
+      l.subH = ifd.Find(kTagYCbCrSubSampling) ? ifd.Value(kTagYCbCrSubSampling, 0) : 2;
+      l.subV = ifd.Count(kTagYCbCrSubSampling) > 1 ? ifd.Value(kTagYCbCrSubSampling, 1) : 2;
+      auto ok = [](uint32_t v) { return v == 1 || v == 2 || v == 4; };
+      if (!ok(l.subH) || !ok(l.subV) || l.subV > l.subH) return false;
+      if (l.planar == 2) return l.subH == 1 && l.subV == 1;
+      // units never straddle strips or tiles
+      if (l.chunkW % l.subH != 0 && l.tiled) return false;
+      if (l.chunkH % l.subV != 0 && l.chunkH != l.height) return false;
+      return true;
+    }
+    case 8: case 9:
+      // CIELab, a and b signed; ICCLab, a and b offset by 128
+      l.lab = true;
+      l.labUnsigned = l.photometric == 9;
+      return l.spp >= 3 && (l.bps == 8 || l.bps == 16);
     default: return false;
   }
+}
+
+// An ASCII tag up to its first NUL.
+std::string Text(const TIFD& ifd, uint16_t tag) {
+  std::string t = ifd.Bytes(tag);
+  const size_t nul = t.find('\0');
+  if (nul != std::string::npos) t.resize(nul);
+  return t;
+}
+
+int CompressionCode(uint32_t tag, uint32_t t4) {
+  switch (tag) {
+    case 1: return 0;
+    case 2: return 1;
+    case 3: return (t4 & 1) ? 3 : 2;
+    case 4: return 4;
+    case 5: return 5;
+    case 6: return 6;
+    case 7: return 7;
+    case 32773: return 8;
+    case 32946: return 9;
+    case 8: return 10;
+    default: return 11;
+  }
+}
+
+// The page's descriptive tags and metadata blocks into Params.
+void ReadPageInfo(const TIFD& ifd, TIOParamsVals& Params) {
+  Params.TIFFDocumentName = Text(ifd, kTagDocumentName);
+  Params.TIFFPageName = Text(ifd, kTagPageName);
+  Params.TIFFPageNumber = int(ifd.Value(kTagPageNumber, 0, 0));
+  Params.TIFFPageCount = int(ifd.Value(kTagPageNumber, 1, 0));
+  const uint32_t fill = ifd.Value(kTagFillOrder, 0, 1);
+  Params.TIFFFillOrder = fill == 2 ? 2 : 1;
+  const uint32_t comp = ifd.Value(kTagCompression, 0, 1);
+  Params.TIFFCompression = CompressionCode(comp, ifd.Value(kTagT4Options));
+  const uint32_t photo = ifd.Value(kTagPhotometric, 0, 2);
+  if (photo <= 6) Params.TIFFPhotometric = int(photo);
+  else if (photo == 8) Params.TIFFPhotometric = 7;
+  const double unit = ifd.Value(kTagResolutionUnit, 0, 2) == 3 ? 2.54 : 1.0;
+  Params.TIFFXPos = int(ifd.Rational(kTagXPosition) * unit);
+  Params.TIFFYPos = int(ifd.Rational(kTagYPosition) * unit);
+  Params.IPTCInfo.Clear();
+  const std::string iptc = ifd.Bytes(kTagIPTC);
+  if (!iptc.empty()) Params.IPTCInfo.LoadFromBuffer(iptc.data(), int32_t(iptc.size()));
+  Params.XMPInfo.clear();
+  if (const TIETIFFEntry* e = ifd.Find(kTagXMP))
+    if (e->type == 1 || e->type == 7) Params.XMPInfo = ifd.Bytes(kTagXMP);
+  const std::string annot = ifd.Bytes(kTagAnnotations);
+  if (!annot.empty()) Params.GetImagingAnnot().LoadFromBuffer(annot.data(), int32_t(annot.size()));
+  const std::string icc = ifd.Bytes(kTagICC);
+  if (!icc.empty()) Params.InputICCProfile.assign(icc.begin(), icc.end());
 }
 
 }  // namespace
@@ -336,8 +668,21 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     IETIFFReadExifTags(ifd, hasExif ? &exif : nullptr, hasGPS ? &gps : nullptr, Params);
     Params.TIFFImageDescription = Params.ExifImageDescription;
   }
+  ReadPageInfo(ifd, Params);
+  if (Params.TIFFSubIndex >= 0) {
+    // a sub-image of the page (a reduced-resolution copy, say) in place of the page itself
+    const uint32_t sub = ifd.Value(kTagSubIFDs, uint32_t(Params.TIFFSubIndex), 0);
+    if (sub != 0) {
+      TIFD subIFD;
+      if (!ReadIFD(f, sub, subIFD, next)) {
+        Progress.Abort();
+        return;
+      }
+      ifd = subIFD;
+    }
+  }
   TLayout l;
-  if (!LayoutOf(ifd, l)) {
+  if (!LayoutOf(ifd, l, Params.TIFFGetTile)) {
     Progress.Abort();
     return;
   }
@@ -360,31 +705,49 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
                                  uint8_t(ifd.Value(kTagColorMap, uint32_t(n + i)) >> 8),
                                  uint8_t(ifd.Value(kTagColorMap, uint32_t(2 * n + i)) >> 8));
     Params.SetColorMap(map.data(), n);
+  } else {
+    Params.FreeColorMap();
   }
   if (ParamsOnly) return;
 
-  TDecoder dec(f, ifd, l, Progress);
-  if (!dec.Run() || ifd.damaged) {
-    Progress.Abort();
-    return;
-  }
   const bool bilevel = l.bps == 1 && (l.photometric == 0 || l.photometric == 1);
   const bool cmyk = l.photometric == 5;
+  const bool palette = l.photometric == 3;
+  const uint32_t colours = cmyk ? 4 : (l.photometric == 2 || l.ycbcr || l.lab) ? 3 : 1;
+  // The first extra sample after the colour ones, when it is alpha: 1 associated (colours
+  // premultiplied), 2 unassociated.
+  const uint32_t extra = l.spp > colours && !bilevel ? ifd.Value(kTagExtraSamples, 0, 0) : 0;
+  const bool hasAlpha = extra == 1 || extra == 2;
   const TIEPixelFormat fmt = bilevel                                    ? ie1g
-                             : l.photometric == 3                       ? ie8p
-                             : l.photometric == 2                       ? ie24RGB
+                             : palette && !hasAlpha                     ? ie8p
+                             : palette                                  ? ie24RGB
+                             : l.photometric == 2 || l.ycbcr || l.lab   ? ie24RGB
                              : cmyk && Params.IsNativePixelFormat       ? ieCMYK
                              : cmyk                                     ? ie24RGB
                                                                         : ie8g;
+  TDecoder dec(f, ifd, l, Progress);
+  // Plain 8-bit grey and RGB are decoded into the bitmap itself.
+  const bool direct = l.bps == 8 && l.planar == 1 && !l.ycbcr && !l.lab && l.compression != kCompOJPEG &&
+                      ((fmt == ie24RGB && l.photometric == 2 && l.spp == 3) ||
+                       (fmt == ie8g && l.spp == 1 && l.photometric <= 1));
+  if (direct) {
+    if (!Bitmap.Allocate(int(l.width), int(l.height), fmt)) {
+      Progress.Abort();
+      return;
+    }
+    dec.direct_ = &Bitmap;
+  }
+  const bool decoded = l.compression == kCompOJPEG ? dec.RunOldJPEG() : dec.Run();
+  if (!decoded || ifd.damaged) {
+    Progress.Abort();
+    return;
+  }
+  if (direct) return;
   if (!Bitmap.Allocate(int(l.width), int(l.height), fmt)) {
     Progress.Abort();
     return;
   }
-  // The first extra sample after the colour ones, when it is alpha: 1 associated (colours
-  // premultiplied), 2 unassociated.
-  const uint32_t colours = cmyk ? 4 : l.photometric == 2 ? 3 : 1;
-  const uint32_t extra = l.spp > colours && !bilevel ? ifd.Value(kTagExtraSamples, 0, 0) : 0;
-  TIEBitmap* alpha = extra == 1 || extra == 2 ? Bitmap.GetAlphaChannel() : nullptr;
+  TIEBitmap* alpha = hasAlpha ? Bitmap.GetAlphaChannel() : nullptr;
   std::vector<uint8_t> ink(cmyk && fmt == ie24RGB ? size_t(l.width) * 4 : 0);
   if (fmt == ie8p)
     for (int i = 0; i < Params.ColorMapCount; ++i) Bitmap.SetPaletteEntry(i, Params.ColorMap[size_t(i)]);
@@ -404,12 +767,43 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
       if (fmt == ie24RGB) IEConversionServices.CMYKRowToRGB(ink.data(), reinterpret_cast<TIERGB*>(d), int(l.width));
       continue;
     }
+    if (fmt == ie24RGB && l.photometric == 2 && !l.ycbcr && !l.lab && extra == 0) {
+      // plain R, G, B (and skipped extra samples) into B, G, R
+      for (uint32_t x = 0; x < l.width; ++x, s += l.spp, d += 3) {
+        d[0] = s[2];
+        d[1] = s[1];
+        d[2] = s[0];
+      }
+      continue;
+    }
+    if (fmt == ie8g && extra == 0 && l.spp == 1) {
+      if (l.photometric == 0)
+        for (uint32_t x = 0; x < l.width; ++x) d[x] = uint8_t(255 - s[x]);
+      else
+        std::memcpy(d, s, l.width);
+      s += l.width;
+      continue;
+    }
     for (uint32_t x = 0; x < l.width; ++x, s += l.spp) {
-      if (extra == 1) {
+      if (extra == 1 && !palette) {
         // Associated alpha: colours back to full strength, clipped where the file's colour
         // exceeds its alpha.
         const uint32_t av = std::max<uint32_t>(s[colours], 1);
         for (uint32_t k = 0; k < colours; ++k) s[k] = uint8_t(std::min<uint32_t>(255, s[k] * 255u / av));
+      }
+      TIERGB c{};
+      if (palette) {
+        c = s[0] < Params.ColorMapCount ? Params.ColorMap[s[0]] : TIERGB{};
+      } else if (l.ycbcr) {
+        IEYCbCrToRGB(c, s[0], s[1], s[2]);
+      } else if (l.lab) {
+        TIECIELab v;
+        v.l = s[0];
+        v.a = int8_t(l.labUnsigned ? s[1] - 128 : s[1]);
+        v.b = int8_t(l.labUnsigned ? s[2] - 128 : s[2]);
+        IECIELabToRGB(c, v);
+      } else {
+        c = IEMakeRGB(s[0], s[1], s[2]);
       }
       switch (fmt) {
         case ie1g: {
@@ -420,9 +814,10 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
         case ie8g: d[x] = l.photometric == 0 ? uint8_t(255 - s[0]) : s[0]; break;
         case ie8p: d[x] = s[0]; break;
         default:
-          d[3 * x] = s[2];
-          d[3 * x + 1] = s[1];
-          d[3 * x + 2] = s[0];
+          if (colours == 1 && !palette) c = IEMakeRGB(s[0], s[0], s[0]);
+          d[3 * x] = c.b;
+          d[3 * x + 1] = c.g;
+          d[3 * x + 2] = c.r;
       }
     }
   }

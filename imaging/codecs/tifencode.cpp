@@ -573,6 +573,13 @@ void AddPageTags(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, TIOParams
   }
   if (!Params.XMPInfo.empty())
     w.AddBlock(700, kTIFFByte, uint32_t(Params.XMPInfo.size()), Params.XMPInfo.data(), Params.XMPInfo.size());
+  if (Params.ImagingAnnot && Params.ImagingAnnot->Count() > 0) {
+    void* buf = nullptr;
+    int32_t len = 0;
+    Params.ImagingAnnot->SaveToBuffer(buf, len);
+    if (buf && len > 0) w.AddBlock(32932, kTIFFByte, uint32_t(len), buf, size_t(len));
+    std::free(buf);
+  }
   if (!Params.InputICCProfile.empty())
     w.AddBlock(34675, kTIFFUndefined, uint32_t(Params.InputICCProfile.size()), Params.InputICCProfile.data(),
                Params.InputICCProfile.size());

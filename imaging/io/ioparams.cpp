@@ -135,7 +135,13 @@ void TIOParamsVals::RestoreDefaults() {
   RAWFourColorRGB = RAWUseAutoWB = RAWUseCameraWB = RAWAutoAdjustColors = false;
   RAWCamera.clear();
   static_cast<TIETIFFFields&>(*this) = TIETIFFFields();
+  ImagingAnnot.reset();
   ClearExifFields();
+}
+
+TIEImagingAnnot& TIOParamsVals::GetImagingAnnot() {
+  if (!ImagingAnnot) ImagingAnnot = std::make_unique<TIEImagingAnnot>();
+  return *ImagingAnnot;
 }
 
 void TIOParamsVals::ClearExifFields() {
@@ -283,11 +289,17 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   static_cast<TIETIFFFields&>(*this) = s;
   static_cast<TIEExifFields&>(*this) = s;
   ExifMakerNote.Assign(&s.ExifMakerNote);
+  if (s.ImagingAnnot) GetImagingAnnot().Assign(s.ImagingAnnot.get());
+  else ImagingAnnot.reset();
   Owner = owner;
 }
 
 void TIOParamsVals::ClearImageInfo() {
   IPTCInfo.Clear();
+  ImagingAnnot.reset();
+  TIFFDocumentName.clear();
+  TIFFImageDescription.clear();
+  TIFFPageName.clear();
   InputICCProfile.clear();
   XMPInfo.clear();
   DICOMTags.Clear();

@@ -13,6 +13,7 @@
 #include "iedefs.h"
 #include "iedicomtags.h"
 #include "ieexiffields.h"
+#include "ieimagingannot.h"
 #include "ieiptcinfolist.h"
 #include "ietagshandler.h"
 #include "iemarkerlist.h"
@@ -44,6 +45,8 @@ struct TIETIFFFields {
   // 10 Deflate
   int TIFFCompression = 0;
   int TIFFImageIndex = 0;  // page to read, or the page a new one is inserted before
+  int TIFFSubIndex = -1;   // sub-image (SubIFDs entry) of the page to read; -1 the page itself
+  int TIFFGetTile = -1;    // -1 the whole image; else only this tile, the image taking the tile's size
   // 0 white-is-zero, 1 black-is-zero, 2 RGB, 3 palette, 4 mask, 5 CMYK, 6 YCbCr, 7 CIELab
   int TIFFPhotometric = 2;
   int TIFFXPos = 0, TIFFYPos = 0;  // XPosition and YPosition
@@ -94,6 +97,8 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   void ClearExifFields();
   void SetTIFFOrientation(int n) { TIFFOrientation = ExifOrientation = n; }
   void SetExifOrientation(int n) { TIFFOrientation = ExifOrientation = n; }
+  // The TIFF imaging annotations, created on first use.
+  TIEImagingAnnot& GetImagingAnnot();
 
   TImageryIO* Owner;
 
@@ -122,6 +127,7 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   bool ReadThumbnail = false;  // readers that can: deliver the embedded thumbnail instead of the image
   std::shared_ptr<TIEBitmap> ExifThumbnail;  // the embedded preview a reader found (nullptr: none)
   TIETagsHandler ExifMakerNote;  // the EXIF maker note (tag 37500)
+  std::unique_ptr<TIEImagingAnnot> ImagingAnnot;  // TIFF imaging annotations (nullptr: none)
 
   // ---- Targa ----
   int TGAXPos = 0, TGAYPos = 0;

@@ -71,6 +71,8 @@ TEST_F(TIFFRead, TiffcpVariantsDecodeLikeTifftopnm) {
       {"rgb16", "pamdepth 65535 src.ppm | pnmtotiff", 1},
       {"grey4", "ppmtopgm src.ppm | pamdepth 15 | pnmtotiff", 0},
       {"palette", "pnmquant 40 src.ppm | pnmtotiff", 0},
+      {"palette4", "convert src.ppm -colors 12 -type Palette tif:-", 0},
+      {"palette1", "convert src.ppm -colors 2 -type Palette tif:-", 0},
       {"page", "ppmtopgm src.ppm | pgmtopbm | pnmtotiff", 0},
   };
   const char* variants[] = {
@@ -153,6 +155,7 @@ TEST_F(TIFFRead, CMYKAndAlphaLikePIL) {
   };
   const Source sources[] = {
       {"cmyk", "convert ca.ppm -colorspace CMYK -depth 8 cmyk.tif", "CMYK", 4},
+      {"cmyk16", "convert ca.ppm -colorspace CMYK -depth 16 cmyk16.tif", "CMYK", 4},
       {"rgba", "convert ca.ppm -depth 8 -alpha set -channel A -fx 'i/w' +channel rgba.tif", "RGBA", 3},
       {"rgbpa", "convert ca.ppm -depth 8 -alpha set -channel A -fx 'j/h' +channel -define tiff:alpha=associated rgbpa.tif",
        "RGBA", 3},
@@ -165,8 +168,11 @@ TEST_F(TIFFRead, CMYKAndAlphaLikePIL) {
     for (const char* variant : variants) {
       const std::string file = std::string(src.name) + "_" + std::to_string(v++) + ".tif";
       const std::string what = std::string(src.name) + " " + variant;
-      // PIL reads planar grey with alpha as fully transparent.
-      if (src.channels == 1 && std::string(variant).find("separate") != std::string::npos) continue;
+      // PIL reads planar grey with alpha as fully transparent; tiffcp changes the planes of 8-bit
+      // samples only, and PIL opens no big-endian 16-bit CMYK.
+      const bool wide = std::string(src.name) == "cmyk16";
+      if ((src.channels == 1 || wide) && std::string(variant).find("separate") != std::string::npos) continue;
+      if (wide && std::string(variant).find("-B") != std::string::npos) continue;
       ASSERT_EQ(tq::RunHost("tiffcp " + std::string(variant) + " " + src.name + ".tif " + file + " 2>/dev/null"), 0)
           << what;
       const std::vector<uint8_t> ref = PILPixels(file, src.mode);
