@@ -242,7 +242,7 @@ void TPSDReader::HandleResource(int id, const std::vector<uint8_t>& d, TIEBitmap
       TIECodecProgress p;
       p.Aborting = &abort;
       if (!params_.ExifThumbnail) params_.ExifThumbnail = std::make_shared<TIEBitmap>();
-      IEJPEGRead(js, nullptr, *params_.ExifThumbnail, tp, p, false, false, false, false, true, -1, false);
+      IEJPEGRead(js, nullptr, *params_.ExifThumbnail, tp, p, false, false, false, false, true, true, -1, false);
       if (abort) {
         params_.ExifThumbnail->FreeStorage(true);
         break;
@@ -255,7 +255,7 @@ void TPSDReader::HandleResource(int id, const std::vector<uint8_t>& d, TIEBitmap
       break;
     }
     case 1039:
-      params_.InputICCProfile = d;
+      params_.InputICCProfile.LoadFromBuffer(d.data(), int64_t(d.size()));
       break;
     case 1047:
       if (d.size() >= 2) transparentIndex_ = IEReadU16BE(d.data());

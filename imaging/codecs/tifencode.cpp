@@ -573,9 +573,8 @@ void AddPageTags(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, TIOParams
   }
   if (!Params.XMPInfo.empty())
     w.AddBlock(700, kTIFFByte, uint32_t(Params.XMPInfo.size()), Params.XMPInfo.data(), Params.XMPInfo.size());
-  if (!Params.InputICCProfile.empty())
-    w.AddBlock(34675, kTIFFUndefined, uint32_t(Params.InputICCProfile.size()), Params.InputICCProfile.data(),
-               Params.InputICCProfile.size());
+  const std::vector<uint8_t>& icc = Params.InputICCProfile.Raw();
+  if (!icc.empty()) w.AddBlock(34675, kTIFFUndefined, uint32_t(icc.size()), icc.data(), icc.size());
   if (plan.kind == kPalette && fmt != ie1g) {
     const int n = plan.bits >= 8 ? 256 : 1 << plan.bits;
     std::vector<uint16_t> map(size_t(3 * n));

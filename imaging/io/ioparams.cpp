@@ -70,6 +70,10 @@ void TIOParamsVals::RestoreDefaults() {
   JPEGScaleUsed = 1;
   JPEGMarkerList.Clear();
   JPEGWarningCount = JPEGWarningCode = 0;
+  JPEGEnableAdjustOrientation = false;
+  JPEGReadExifThumbnail = false;
+  InputICCProfile.Clear();
+  OutputICCProfile.reset();
   GIFVersion = "GIF89a";
   GIFXPos = GIFYPos = 0;
   GIFDelayTime = 0;
@@ -175,7 +179,9 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   ColorMap = s.ColorMap;
   ColorMapCount = s.ColorMapCount;
   IPTCInfo.Assign(&s.IPTCInfo);
-  InputICCProfile = s.InputICCProfile;
+  InputICCProfile.Assign(&s.InputICCProfile);
+  InputICCProfile.Applied = s.InputICCProfile.Applied;
+  OutputICCProfile.reset();  // the system profile again, on first use
   XMPInfo = s.XMPInfo;
   DICOMTags.Assign(s.DICOMTags);
   TGAXPos = s.TGAXPos; TGAYPos = s.TGAYPos;
@@ -205,6 +211,8 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   JPEGMarkerList.Assign(&s.JPEGMarkerList);
   JPEGWarningCount = s.JPEGWarningCount;
   JPEGWarningCode = s.JPEGWarningCode;
+  JPEGEnableAdjustOrientation = s.JPEGEnableAdjustOrientation;
+  JPEGReadExifThumbnail = s.JPEGReadExifThumbnail;
   GIFVersion = s.GIFVersion;
   GIFImageCount = s.GIFImageCount;
   GIFXPos = s.GIFXPos; GIFYPos = s.GIFYPos;
@@ -288,7 +296,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
 
 void TIOParamsVals::ClearImageInfo() {
   IPTCInfo.Clear();
-  InputICCProfile.clear();
+  InputICCProfile.Clear();
   XMPInfo.clear();
   DICOMTags.Clear();
   GIFComments.clear();
@@ -308,6 +316,14 @@ void TIOParamsVals::SetColorMap(const TIERGB* entries, int count) {
   if (count <= 0) return;
   ColorMap.assign(entries, entries + count);
   ColorMapCount = count;
+}
+
+TIEICC* TIOParamsVals::GetOutputICCProfile() {
+  if (!OutputICCProfile) {
+    OutputICCProfile.reset(new TIEICC);
+    OutputICCProfile->LoadSRGB();
+  }
+  return OutputICCProfile.get();
 }
 
 void TIOParamsVals::SetDpiX(int value) { DpiX = value; }
