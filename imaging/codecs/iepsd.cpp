@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "iecmyk.h"
 #include "iecodeccommon.h"
 #include "iestreams.h"
 #include "ieutils.h"
@@ -205,6 +206,7 @@ class TPSDReader {
   std::vector<TIERGB> palette_;
   int transparentIndex_ = -1;
   bool thumbnailLoaded_ = false;
+  bool iccRead_ = false;
 };
 
 bool TPSDReader::ReadColourData() {
@@ -256,6 +258,7 @@ void TPSDReader::HandleResource(int id, const std::vector<uint8_t>& d, TIEBitmap
     }
     case 1039:
       params_.InputICCProfile.LoadFromBuffer(d.data(), int64_t(d.size()));
+      iccRead_ = true;
       break;
     case 1047:
       if (d.size() >= 2) transparentIndex_ = IEReadU16BE(d.data());
@@ -615,10 +618,28 @@ void TPSDReader::Run(TIEBitmap* target, bool loadLayers, TIEPSDLayerList* layers
   }
   state_ = TReadState::Done;
   if (!params_.IsNativePixelFormat) {
+    // Through the image's own profile to sRGB when that is asked for: every layer and the merged
+    // image alike, and the profile counts as applied afterwards.
+    TIEICC& icc = params_.InputICCProfile;
+    TIEICC* srgb = nullptr;
+    if (iccRead_ && IECMSEnabled && IEApplyICCProfiles && icc.IsValid() && !icc.Applied) {
+      srgb = params_.GetOutputICCProfile();
+      if (!srgb->IsValid()) srgb = nullptr;
+    }
+    bool converted = false;
+    auto to24 = [&](TIEBitmap* b) {
+      if (srgb && icc.ConvertBitmap(b, ie24RGB, srgb)) {
+        converted = true;
+        icc.Applied = false;  // until every bitmap is through
+      } else {
+        b->SetPixelFormat(ie24RGB);
+      }
+    };
     if (layers)
       for (TIEPSDLayer& l : *layers)
-        if (!l.IsMask && !l.Bitmap->IsEmpty() && l.Bitmap->GetPixelFormat() != ie1g) l.Bitmap->SetPixelFormat(ie24RGB);
-    if (!thumbnailLoaded_ && !bitmap->IsEmpty() && bitmap->GetPixelFormat() != ie1g) bitmap->SetPixelFormat(ie24RGB);
+        if (!l.IsMask && !l.Bitmap->IsEmpty() && l.Bitmap->GetPixelFormat() != ie1g) to24(l.Bitmap.get());
+    if (!thumbnailLoaded_ && !bitmap->IsEmpty() && bitmap->GetPixelFormat() != ie1g) to24(bitmap);
+    if (converted) icc.FreeTransform();
   }
   if (temp && !temp->IsEmpty()) target->Assign(temp.get());
 }

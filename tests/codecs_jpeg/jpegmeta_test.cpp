@@ -15,6 +15,7 @@
 #include "hostenv.h"
 #include "iecmyk.h"
 #include "ieexifglue.h"
+#include "iepsd.h"
 #include "imageryio.h"
 #include "iotest_util.h"
 #include "jpegfilt.h"
@@ -70,6 +71,20 @@ int MaxDiff(const Bytes& a, const Bytes& b) {
   int m = 0;
   for (size_t i = 0; i < a.size(); ++i) m = std::max(m, std::abs(int(a[i]) - int(b[i])));
   return m;
+}
+
+const char* kAdobeRGB = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
+
+// R, G, B pixels from the profile file `from` to the system sRGB profile, by the reference engine.
+Bytes ToSystemSRGB(const std::string& from, const Bytes& rgb) {
+  char dir[MAX_PATH];
+  GetSystemDirectoryA(dir, MAX_PATH);
+  const std::string srgb = tq::UnixPath(std::string(dir) + "\\spool\\drivers\\color\\sRGB Color Space Profile.icm");
+  EXPECT_TRUE(fx::WriteWork("plain.raw", rgb));
+  const std::string script = tq::UnixPath(tq::SourceDir() + "\\tests\\imgmeta\\iccref.py");
+  HostRun("/usr/bin/python3 " + tq::ShellQuote(script) + " " + from + " " + tq::ShellQuote(srgb) + " RGB RGB " +
+          std::to_string(rgb.size() / 3) + " plain.raw ref.raw");
+  return fx::ReadWork("ref.raw");
 }
 
 // A cjpeg file of a 101 x 77 picture, made once: base.jpg, and its decoded pixels base.ppm.
@@ -252,7 +267,7 @@ TEST(JPEGMeta, ThumbnailWritten) {
 // the reference engine converts the plain decode; the profile is then spent and its markers gone.
 TEST(JPEGMeta, EmbeddedProfileToSRGB) {
   MakeBase();
-  const std::string adobe = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
+  const std::string adobe = kAdobeRGB;
   HostRun("/usr/bin/python3 -c \"from PIL import Image\nImage.open('base.ppm').save('adobe.jpg', quality=95, "
       "icc_profile=open('" + adobe + "', 'rb').read())\"");
   const Bytes file = fx::ReadWork("adobe.jpg");
@@ -278,18 +293,39 @@ TEST(JPEGMeta, EmbeddedProfileToSRGB) {
   EXPECT_EQ(q.JPEGMarkerList.FindMarkerIndex(0xE2), -1);
   EXPECT_TRUE(RGBOf(notAsked) == RGBOf(plain));
 
-  // the reference: the plain pixels from the embedded profile to the system sRGB profile
-  char dir[MAX_PATH];
-  GetSystemDirectoryA(dir, MAX_PATH);
-  const std::string srgb = tq::UnixPath(std::string(dir) + "\\spool\\drivers\\color\\sRGB Color Space Profile.icm");
   const Bytes rgb = RGBOf(plain);
-  ASSERT_TRUE(fx::WriteWork("plain.raw", rgb));
-  const std::string script = tq::UnixPath(tq::SourceDir() + "\\tests\\imgmeta\\iccref.py");
-  HostRun("/usr/bin/python3 " + tq::ShellQuote(script) + " " + adobe + " " + tq::ShellQuote(srgb) + " RGB RGB " +
-      std::to_string(rgb.size() / 3) + " plain.raw ref.raw");
-  const Bytes ref = fx::ReadWork("ref.raw");
-  EXPECT_LE(MaxDiff(RGBOf(managed), ref), 2);
+  EXPECT_LE(MaxDiff(RGBOf(managed), ToSystemSRGB(kAdobeRGB, rgb)), 2);
   EXPECT_GT(MaxDiff(RGBOf(managed), rgb), 8);  // the conversion did something
+}
+
+// A PSD whose ICC resource ImageMagick wrote is converted the same way, and left alone unless asked.
+TEST(JPEGMeta, PSDProfileToSRGB) {
+  MakeBase();
+  HostRun("convert base.ppm -profile " + std::string(kAdobeRGB) + " adobe.psd");
+  const Bytes file = fx::ReadWork("adobe.psd");
+  auto read = [&](TIEBitmap& b, TIOParamsVals& p) {
+    TIEMemStream s(file.data(), int64_t(file.size()));
+    bool abort = false;
+    TIECodecProgress progress;
+    progress.Aborting = &abort;
+    TIEPSDLayerList none;
+    IEPSDRead(s, &b, p, progress, false, &none);
+    EXPECT_FALSE(abort);
+  };
+  TIEBitmap plain, managed;
+  TIOParamsVals p(nullptr), q(nullptr);
+  read(plain, p);
+  EXPECT_TRUE(p.InputICCProfile.IsValid());
+  EXPECT_FALSE(p.InputICCProfile.Applied);
+  const bool saved = IEApplyICCProfiles;
+  IEApplyICCProfiles = true;
+  read(managed, q);
+  IEApplyICCProfiles = saved;
+  EXPECT_TRUE(q.InputICCProfile.Applied);
+  const Bytes rgb = RGBOf(plain);
+  ASSERT_EQ(rgb.size(), size_t(101 * 77 * 3));
+  EXPECT_LE(MaxDiff(RGBOf(managed), ToSystemSRGB(kAdobeRGB, rgb)), 2);
+  EXPECT_GT(MaxDiff(RGBOf(managed), rgb), 8);
 }
 
 // Mutated EXIF blocks (with a thumbnail) and XMP payloads load or are refused, never crash, and a
