@@ -670,12 +670,8 @@ void IEJPEGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
     int done = 0;
     while (int(cinfo.next_scanline) < h && !*aborting) {
       JSAMPROW row = bmp.GetRowAddress(int(cinfo.next_scanline));
-      if (!cmyk.empty()) {
-        const TIERGB* px = reinterpret_cast<const TIERGB*>(row);
-        for (int x = 0; x < w; ++x) {
-          const uint32_t v = IEConversionServices.RGBToCMYK((uint32_t(px[x].r) << 16) | (uint32_t(px[x].g) << 8) | px[x].b);
-          std::memcpy(&cmyk[size_t(x) * 4], &v, 4);
-        }
+      if (!cmyk.empty()) {  // a row per conversion call; the file keeps the inverted samples
+        IEConvertPixelRow(row, iccBGR, cmyk.data(), w, iccCMYKInv);
         row = cmyk.data();
       }
       done += int(jpeg_write_scanlines(&cinfo, &row, 1));
