@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
       TIEBitmap newBitmap;
       encoded.SetPosition(0);
       const double t0 = BenchNow();
-      IEJPEGRead(encoded, nullptr, fresh ? newBitmap : back, params, progress, false, false, true, false, true, -1,
+      IEJPEGRead(encoded, nullptr, fresh ? newBitmap : back, params, progress, false, false, true, false, false, true, -1,
                  false);
       double& best = fresh ? bestFresh : bestDec;
       best = std::min(best, BenchNow() - t0);

@@ -506,7 +506,7 @@ void DecodeWithCodec(TDICOMContext& c, TIEBitmap& b, std::vector<uint8_t>& data,
   TIECodecProgress quiet;
   quiet.Aborting = &headerAbort;
   if (path == TPixelPath::JPEG)
-    IEJPEGRead(m, nullptr, none, own, quiet, true, false, false, false, false, -1, true);
+    IEJPEGRead(m, nullptr, none, own, quiet, true, false, false, false, false, false, -1, true);
   else
     IEJ2000Read(m, none, own, quiet, true);
   if (headerAbort || own.Width != c.Columns || own.Height != c.Rows) {
@@ -515,7 +515,7 @@ void DecodeWithCodec(TDICOMContext& c, TIEBitmap& b, std::vector<uint8_t>& data,
   }
   m.SetPosition(0);
   if (path == TPixelPath::JPEG)
-    IEJPEGRead(m, nullptr, b, own, c.Progress, false, false, false, false, false, -1, true);
+    IEJPEGRead(m, nullptr, b, own, c.Progress, false, false, false, false, false, false, -1, true);
   else
     IEJ2000Read(m, b, own, c.Progress, false);
   if (c.Progress.Aborted() || b.GetImageWidth() != c.Columns || b.GetImageHeight() != c.Rows) {

@@ -289,7 +289,7 @@ void TPSDReader::HandleResource(int id, const std::vector<uint8_t>& d, TIEBitmap
       TIECodecProgress p;
       p.Aborting = &abort;
       if (!params_.ExifThumbnail) params_.ExifThumbnail = std::make_shared<TIEBitmap>();
-      IEJPEGRead(js, nullptr, *params_.ExifThumbnail, tp, p, false, false, false, false, true, -1, false);
+      IEJPEGRead(js, nullptr, *params_.ExifThumbnail, tp, p, false, false, false, false, true, true, -1, false);
       if (abort) {
         params_.ExifThumbnail->FreeStorage(true);
         break;
@@ -302,7 +302,7 @@ void TPSDReader::HandleResource(int id, const std::vector<uint8_t>& d, TIEBitmap
       break;
     }
     case 1039:
-      params_.InputICCProfile = d;
+      params_.InputICCProfile.LoadFromBuffer(d.data(), int64_t(d.size()));
       iccRead_ = true;
       break;
     case 1047:
@@ -712,19 +712,28 @@ void TPSDReader::Run(TIEBitmap* target, bool loadLayers, TIEPSDLayerList* layers
   }
   state_ = TReadState::Done;
   if (!params_.IsNativePixelFormat) {
-    // through the file's own profile into sRGB when colour management is on; every bitmap of the
-    // file goes through it, not only the first (a profile counts as applied once it was used)
-    TIEICC input, output;
-    const bool managed = iccRead_ && IEApplyICCProfiles && input.LoadFromBuffer(params_.InputICCProfile.data(),
-                                                                                 int64_t(params_.InputICCProfile.size())) &&
-                         output.LoadSRGB();
-    auto toRGB = [&](TIEBitmap& b) {
-      if (!managed || !input.ConvertBitmap(&b, ie24RGB, &output)) b.SetPixelFormat(ie24RGB);
+    // Through the image's own profile to sRGB when that is asked for: every layer and the merged
+    // image alike, and the profile counts as applied afterwards.
+    TIEICC& icc = params_.InputICCProfile;
+    TIEICC* srgb = nullptr;
+    if (iccRead_ && IECMSEnabled && IEApplyICCProfiles && icc.IsValid() && !icc.Applied) {
+      srgb = params_.GetOutputICCProfile();
+      if (!srgb->IsValid()) srgb = nullptr;
+    }
+    bool converted = false;
+    auto to24 = [&](TIEBitmap* b) {
+      if (srgb && icc.ConvertBitmap(b, ie24RGB, srgb)) {
+        converted = true;
+        icc.Applied = false;  // until every bitmap is through
+      } else {
+        b->SetPixelFormat(ie24RGB);
+      }
     };
     if (layers)
       for (TIEPSDLayer& l : *layers)
-        if (!l.IsMask && !l.Bitmap->IsEmpty() && l.Bitmap->GetPixelFormat() != ie1g) toRGB(*l.Bitmap);
-    if (!thumbnailLoaded_ && !bitmap->IsEmpty() && bitmap->GetPixelFormat() != ie1g) toRGB(*bitmap);
+        if (!l.IsMask && !l.Bitmap->IsEmpty() && l.Bitmap->GetPixelFormat() != ie1g) to24(l.Bitmap.get());
+    if (!thumbnailLoaded_ && !bitmap->IsEmpty() && bitmap->GetPixelFormat() != ie1g) to24(bitmap);
+    if (converted) icc.FreeTransform();
   }
   if (temp && !temp->IsEmpty()) target->Assign(temp.get());
 }

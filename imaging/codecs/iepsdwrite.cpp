@@ -231,8 +231,8 @@ void TPSDWriter::WriteResources(TIEBitmap& merged) {
   int32_t iptcLen = 0;
   if (params_.IPTCInfo.SaveToBuffer(iptc, iptcLen, false) && iptc && iptcLen > 0) Resource(1028, iptc, size_t(iptcLen));
   std::free(iptc);
-  if (!params_.InputICCProfile.empty())
-    Resource(1039, params_.InputICCProfile.data(), params_.InputICCProfile.size());
+  const std::vector<uint8_t>& icc = params_.InputICCProfile.Raw();
+  if (!icc.empty()) Resource(1039, icc.data(), icc.size());
   if (params_.ExifThumbnail && !params_.ExifThumbnail->IsEmpty()) {
     TIEMemoryStream jpeg;
     TIOParamsVals jp(nullptr);

@@ -68,7 +68,7 @@ bool DecodeJPEG(const uint8_t* data, size_t size, TIEBitmap& out, bool paramsOnl
   TIECodecProgress pr;
   pr.Aborting = &abort;
   TIEBitmap scratch;
-  IEJPEGRead(js, nullptr, paramsOnly ? scratch : out, p, pr, paramsOnly, false, false, false, true, -1, false);
+  IEJPEGRead(js, nullptr, paramsOnly ? scratch : out, p, pr, paramsOnly, false, false, false, false, true, -1, false);
   if (w) *w = p.Width;
   if (h) *h = p.Height;
   return !abort;

@@ -17,6 +17,7 @@
 #include <jerror.h>
 
 #include "iebitmapservices.h"
+#include "iecmyk.h"
 #include "ieexifglue.h"
 #include "iecodeccommon.h"
 
@@ -339,8 +340,9 @@ void IEJPEGReadICC(TIEStream& Stream, TIOParamsVals& Params) {
   }
   Stream.SetPosition(start);
   if (stored == 0 || stored != int(chunks.size())) return;  // none, or incomplete: dropped
-  Params.InputICCProfile.clear();
-  for (const auto& c : chunks) Params.InputICCProfile.insert(Params.InputICCProfile.end(), c.begin(), c.end());
+  std::vector<uint8_t> joined;
+  for (const auto& c : chunks) joined.insert(joined.end(), c.begin(), c.end());
+  Params.InputICCProfile.LoadFromBuffer(joined.data(), int64_t(joined.size()));
 }
 
 int64_t IEJPEGLength(TIEStream& Stream) {
@@ -372,9 +374,28 @@ int64_t IEJPEGLength(TIEStream& Stream) {
 
 int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TIOParamsVals& Params,
                TIECodecProgress& Progress, bool ParamsOnly, bool KeepYCbCr, bool ReadMetadata,
-               bool InvertCMYK, bool ReadICC, int MaxRows, bool NativePixelFormat) {
+               bool InvertCMYK, bool ApplyICC, bool ReadICC, int MaxRows, bool NativePixelFormat) {
   bool localAbort = false;
   bool* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
+
+  if (Params.JPEGReadExifThumbnail) {
+    // the EXIF block (and its thumbnail) of a parameters-only read stands in for the image
+    if (Params.ExifThumbnail) Params.ExifThumbnail->FreeStorage(true);
+    const int64_t entry = Stream.GetPosition();
+    const int width = Params.Width, height = Params.Height;
+    Params.SetReadThumbnail(false);
+    IEJPEGRead(Stream, TablesStream, Bitmap, Params, Progress, true, KeepYCbCr, true, InvertCMYK, ApplyICC, false,
+               MaxRows, NativePixelFormat);
+    Stream.SetPosition(entry);
+    Params.SetReadThumbnail(true);
+    if (Params.ExifThumbnail && !Params.ExifThumbnail->IsEmpty()) {
+      Bitmap.Assign(Params.ExifThumbnail.get());
+      return 0;
+    }
+    Params.Width = Params.StoredWidth = width;
+    Params.Height = Params.StoredHeight = height;
+  }
+
   Params.JPEGWarningCount = 0;
   Params.JPEGWarningCode = 0;
 
@@ -385,6 +406,9 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
   }
   Stream.SetPosition(soi);
   if (ReadICC) IEJPEGReadICC(Stream, Params);
+  // Colour rows go through the image's own profile to sRGB when that is asked for and can be had.
+  const bool managed = ApplyICC && IECMSEnabled && IEApplyICCProfiles && Params.InputICCProfile.IsValid() &&
+                       !Params.InputICCProfile.Applied;
 
   std::unique_ptr<TJpegError> err(new TJpegError());
   std::unique_ptr<TJpegSource> src(new TJpegSource());
@@ -468,17 +492,21 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
         while (int(cinfo.output_scanline) < h && state.rows < MaxRows && !*aborting) {
           const int y = int(cinfo.output_scanline);
           uint8_t* row = Bitmap.GetRowAddress(y);
-          const bool direct = format != ie24RGB || outSpace == JCS_EXT_BGR || outSpace == JCS_YCbCr;
+          const bool direct =
+              format != ie24RGB || (outSpace == JCS_EXT_BGR && !managed) || outSpace == JCS_YCbCr;
           JSAMPROW target = direct ? row : buffer.data();
           const int got = int(jpeg_read_scanlines(&cinfo, &target, 1));
           if (!direct && got > 0) {
             const uint8_t* b = buffer.data();
             if (outSpace == JCS_GRAYSCALE) {
               for (int x = 0; x < w; ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = b[x];
+            } else if (outSpace == JCS_EXT_BGR) {  // through the profile
+              IEConvertPixelRow(b, iccBGR, row, &Params, w, iccBGR);
             } else {  // CMYK into 24 bits
               if (InvertCMYK)
                 for (int i = 0; i < 4 * w; ++i) buffer[size_t(i)] = uint8_t(255 - buffer[size_t(i)]);
-              IEConversionServices.CMYKRowToRGB(b, reinterpret_cast<TIERGB*>(row), w);
+              if (managed) IEConvertPixelRow(b, iccCMYKInv, row, &Params, w, iccBGR);
+              else IEConversionServices.CMYKRowToRGB(b, reinterpret_cast<TIERGB*>(row), w);
             }
           }
           state.rows += got;
@@ -507,6 +535,12 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
       }
       Params.JPEGMarkerList.AddMarker(uint8_t(m->marker), m->data, int32_t(m->data_length));
     }
+    if (managed && Params.InputICCProfile.HasTransform()) {
+      // the pixels are sRGB now: the profile is spent and is not written back with them
+      Params.InputICCProfile.FreeTransform();
+      for (int i = Params.JPEGMarkerList.Count() - 1; i >= 0; --i)
+        if (Params.JPEGMarkerList.GetMarkerType(i) == JPEG_APP0 + 2) Params.JPEGMarkerList.Delete(i);
+    }
     if (!*aborting && !ParamsOnly) {
       err->aborting = nullptr;
       JpegGuard(*err, [&] { jpeg_finish_decompress(&cinfo); });
@@ -524,9 +558,28 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
       if (list.GetMarkerType(i) == JPEG_APP0 + 13 &&
           Params.IPTCInfo.LoadFromBuffer(list.GetMarkerData(i), list.GetMarkerLength(i)))
         break;
+    bool exif = false;
+    for (int i = 0; i < list.Count() && !exif; ++i)
+      exif = list.GetMarkerType(i) == JPEG_APP0 + 1 &&
+             IELoadExifFromMarker(list.GetMarkerData(i), size_t(list.GetMarkerLength(i)), &Params);
+    if (exif) {
+      // a JFIF density of 1 x 1 states only the aspect: the EXIF resolution says more
+      if (Params.DpiX == 1 && Params.DpiY == 1 && Params.ExifXResolution >= 1 && Params.ExifYResolution >= 1) {
+        const double f = Params.ExifResolutionUnit == 3 ? 2.54 : 1;
+        const double x = Params.ExifXResolution * f, y = Params.ExifYResolution * f;
+        Params.SetDpiX(x < 65536 ? int(x) : 65535);
+        Params.SetDpiY(y < 65536 ? int(y) : 65535);
+      }
+      if (Params.JPEGEnableAdjustOrientation && !ParamsOnly && state.rows > 0) {
+        IEApplyExifOrientation(&Bitmap, Params.ExifOrientation);
+        Params.SetExifOrientation(1);
+        Params.Width = Bitmap.GetImageWidth();
+        Params.Height = Bitmap.GetImageHeight();
+      }
+    }
     for (int i = 0; i < list.Count(); ++i)
       if (list.GetMarkerType(i) == JPEG_APP0 + 1 &&
-          IELoadExifFromMarker(list.GetMarkerData(i), size_t(list.GetMarkerLength(i)), &Params))
+          IELoadXMPFromMarker(list.GetMarkerData(i), size_t(list.GetMarkerLength(i)), &Params))
         break;
   }
   return state.rows;
@@ -617,12 +670,8 @@ void IEJPEGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
     int done = 0;
     while (int(cinfo.next_scanline) < h && !*aborting) {
       JSAMPROW row = bmp.GetRowAddress(int(cinfo.next_scanline));
-      if (!cmyk.empty()) {
-        const TIERGB* px = reinterpret_cast<const TIERGB*>(row);
-        for (int x = 0; x < w; ++x) {
-          const uint32_t v = IEConversionServices.RGBToCMYK((uint32_t(px[x].r) << 16) | (uint32_t(px[x].g) << 8) | px[x].b);
-          std::memcpy(&cmyk[size_t(x) * 4], &v, 4);
-        }
+      if (!cmyk.empty()) {  // a row per conversion call; the file keeps the inverted samples
+        IEConvertPixelRow(row, iccBGR, cmyk.data(), w, iccCMYKInv);
         row = cmyk.data();
       }
       done += int(jpeg_write_scanlines(&cinfo, &row, 1));

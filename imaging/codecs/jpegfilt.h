@@ -21,12 +21,16 @@ class EIEJpegException : public EIEError {
 // Reads the JPEG at (or up to 149 bytes after) the stream position. TablesStream: abbreviated tables
 // read before the image (nullptr or the image stream: none). KeepYCbCr delivers Y, Cb, Cr in the
 // places of B, G, R; InvertCMYK inverts CMYK samples before they are turned into 24-bit colour;
-// ReadICC fills Params.InputICCProfile; ReadMetadata fills Params.IPTCInfo. MaxRows: rows to decode
-// at most (-1: all). NativePixelFormat keeps grey as ie8g and CMYK as ieCMYK; else ie24RGB.
-// Returns the rows decoded.
+// ReadICC fills Params.InputICCProfile; ApplyICC converts colour rows through that profile to sRGB
+// when IEApplyICCProfiles asks for it (the profile is then marked applied and its APP2 markers leave
+// the marker list). ReadMetadata fills Params.IPTCInfo, the EXIF fields (turning the image upright
+// with Params.JPEGEnableAdjustOrientation) and Params.XMPInfo. With Params.JPEGReadExifThumbnail
+// the EXIF thumbnail, when there is one, is delivered instead of the image (0 rows). MaxRows: rows
+// to decode at most (-1: all). NativePixelFormat keeps grey as ie8g and CMYK as ieCMYK; else
+// ie24RGB. Returns the rows decoded.
 int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TIOParamsVals& Params,
                TIECodecProgress& Progress, bool ParamsOnly, bool KeepYCbCr, bool ReadMetadata,
-               bool InvertCMYK, bool ReadICC, int MaxRows, bool NativePixelFormat);
+               bool InvertCMYK, bool ApplyICC, bool ReadICC, int MaxRows, bool NativePixelFormat);
 
 // Writes the bitmap (any format; others than ie24RGB through a 24-bit copy) with the JPEG parameters
 // and the markers of Params.JPEGMarkerList (APP14 excepted: the library writes its own).

@@ -148,7 +148,7 @@ bool DecodeJPEGChunk(const uint8_t* data, size_t n, const std::string& tables, u
   p.Aborting = &failed;
   TIEBitmap tmp;
   try {
-    IEJPEGRead(in, tables.empty() ? nullptr : &tab, tmp, scratch, p, false, false, false, false, false, int(rows),
+    IEJPEGRead(in, tables.empty() ? nullptr : &tab, tmp, scratch, p, false, false, false, false, false, false, int(rows),
                true);
   } catch (const std::exception&) {
     failed = true;
@@ -625,7 +625,7 @@ void ReadPageInfo(const TIFD& ifd, TIOParamsVals& Params) {
   const std::string annot = ifd.Bytes(kTagAnnotations);
   if (!annot.empty()) Params.GetImagingAnnot().LoadFromBuffer(annot.data(), int32_t(annot.size()));
   const std::string icc = ifd.Bytes(kTagICC);
-  if (!icc.empty()) Params.InputICCProfile.assign(icc.begin(), icc.end());
+  if (!icc.empty()) Params.InputICCProfile.LoadFromBuffer(icc.data(), int64_t(icc.size()));
 }
 
 }  // namespace

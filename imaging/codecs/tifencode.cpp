@@ -580,9 +580,8 @@ void AddPageTags(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, TIOParams
     if (buf && len > 0) w.AddBlock(32932, kTIFFByte, uint32_t(len), buf, size_t(len));
     std::free(buf);
   }
-  if (!Params.InputICCProfile.empty())
-    w.AddBlock(34675, kTIFFUndefined, uint32_t(Params.InputICCProfile.size()), Params.InputICCProfile.data(),
-               Params.InputICCProfile.size());
+  const std::vector<uint8_t>& icc = Params.InputICCProfile.Raw();
+  if (!icc.empty()) w.AddBlock(34675, kTIFFUndefined, uint32_t(icc.size()), icc.data(), icc.size());
   if (plan.kind == kPalette && fmt != ie1g) {
     const int n = plan.bits >= 8 ? 256 : 1 << plan.bits;
     std::vector<uint16_t> map(size_t(3 * n));

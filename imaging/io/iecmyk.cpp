@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ieicc.h"
+#include "ioparams.h"
 #include "ieutils.h"
 #include "iezlib.h"
 
@@ -176,4 +177,15 @@ void IEConvertPixelRow(const void* srcRow, int srcCode, void* dstRow, int n, int
       return;
     default: return;
   }
+}
+
+void IEConvertPixelRow(const void* src, int srcCode, void* dst, TIOParamsVals* params, int n, int dstCode) {
+  if (IEApplyICCProfiles && params && n > 0) {
+    TIEICC& in = params->InputICCProfile;
+    if (in.IsValid() && !in.Applied) {
+      TIEICC* out = params->GetOutputICCProfile();
+      if (out->IsValid() && in.Transform(out, srcCode, dstCode, 0, 0, src, dst, n)) return;
+    }
+  }
+  IEConvertPixelRow(src, srcCode, dst, n, dstCode);
 }

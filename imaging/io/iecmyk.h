@@ -6,12 +6,13 @@
 #include "iedefs.h"
 
 class TIEICC;
+class TIOParamsVals;
 
 extern TIEICC* IECMYKProfile;  // built-in CMYK output profile, null until first needed
 extern TIEICC* IESRGBProfile;  // system sRGB profile, created with IECMYKProfile
 extern bool IECMSEnabled;      // the single-colour routines and the row converter may use the profiles
-// Readers convert an image through its own ICC profile into sRGB (false after start-up; nothing in the
-// library sets it).
+// Readers convert the pixels of images that carry their own ICC profile through it to sRGB (off
+// after start-up).
 extern bool IEApplyICCProfiles;
 
 // True when both profiles are loaded and valid (loading them on the first call); a profile that
@@ -27,5 +28,9 @@ uint32_t IERGBToCMYK(uint32_t rgb);
 // n pixels of layout srcCode (IEICCFormatCode) into layout dstCode; the source row is never changed.
 // Pairs without a conversion leave the destination alone.
 void IEConvertPixelRow(const void* src, int srcCode, void* dst, int n, int dstCode);
+// The codecs' row converter: with IEApplyICCProfiles, through params' input profile (valid and not
+// yet applied) to its sRGB output profile, the transform kept prepared for the next rows; else, and
+// when that fails, as above.
+void IEConvertPixelRow(const void* src, int srcCode, void* dst, TIOParamsVals* params, int n, int dstCode);
 // n packed CMYK pixels (bytes C, M, Y, K, 255 = no ink) into n B, G, R pixels, a row per call.
 void IECMYKRowToRGB(const uint8_t* src, TIERGB* dst, int n);

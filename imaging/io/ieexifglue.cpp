@@ -6,7 +6,9 @@
 #include "iebitmap.h"
 #include "ierotate.h"
 #include "ioparams.h"
+#include "jpegfilt.h"
 #include "tifdecode.h"
+#include "tifdirectory.h"
 #include "tifencode.h"
 
 namespace {
@@ -17,6 +19,82 @@ constexpr size_t kXMPHeaderSize = sizeof(kXMPNamespace);  // 29
 // Shorter payloads hold no packet; only the first 24 bytes of the identifier are compared.
 constexpr size_t kXMPMinPayload = 30;
 constexpr size_t kXMPCompared = 24;
+
+// What one APP1 marker can carry.
+constexpr size_t kMaxMarkerPayload = 65533;
+// A thumbnail is a small picture: JPEG data claiming more pixels than this is not decoded.
+constexpr int64_t kMaxThumbnailPixels = int64_t(1) << 22;
+
+// The second directory of an EXIF block's TIFF structure into `thumb`: its JPEG interchange data
+// (tags 513, 514) when it has them, else its strips through the TIFF reader. Anything unreadable
+// leaves `thumb` empty.
+void LoadExifThumbnail(const uint8_t* tiff, size_t size, TIEBitmap& thumb) {
+  thumb.FreeStorage(true);
+  if (size < 8 || !((tiff[0] == 'I' && tiff[1] == 'I') || (tiff[0] == 'M' && tiff[1] == 'M'))) return;
+  TIETIFFFile f;
+  f.data.assign(tiff, tiff + size);
+  f.bigEndian = tiff[0] == 'M';
+  if (f.U16(2) != 42) return;
+  TIETIFFDirectory first, second;
+  uint64_t next = 0, after = 0;
+  const uint64_t firstAt = f.U32(4);
+  if (!IETIFFReadDirectory(f, firstAt, first, next) || next == 0 || next == firstAt) return;
+  if (!IETIFFReadDirectory(f, next, second, after)) return;
+
+  bool aborting = false;
+  TIECodecProgress progress;
+  progress.Aborting = &aborting;
+  std::unique_ptr<TIOParamsVals> tp(new TIOParamsVals(nullptr));
+  const uint32_t at = second.Value(513), length = second.Value(514);
+  if (second.Find(513) && length > 0 && f.Has(at, length)) {
+    TIEMemStream js(tiff + at, int64_t(length));
+    TIEBitmap none;
+    IEJPEGRead(js, nullptr, none, *tp, progress, true, false, false, false, false, false, -1, false);
+    if (aborting || int64_t(tp->Width) * tp->Height > kMaxThumbnailPixels) return;
+    js.SetPosition(0);
+    IEJPEGRead(js, nullptr, thumb, *tp, progress, false, false, false, false, false, false, -1, false);
+  } else {
+    TIEMemStream ts(tiff, int64_t(size));
+    tp->SetImageIndexValue(1);
+    IETIFFRead(ts, thumb, *tp, progress, false);
+  }
+  if (aborting) thumb.FreeStorage(true);
+}
+
+// The EXIF block of params into a new[] block, with its thumbnail as the second directory when asked.
+// Returns the block's length.
+size_t SaveExif(TIOParamsVals* params, uint8_t*& buffer, bool withHeader, bool withThumbnail) {
+  TIEMemoryStream s;
+  bool aborting = false;
+  TIECodecProgress progress;
+  progress.Aborting = &aborting;
+  IETIFFWrite(s, false, nullptr, *params, progress);
+  TIEBitmap* thumb = params->ExifThumbnail.get();
+  if (withThumbnail && thumb && !thumb->IsEmpty()) {
+    std::unique_ptr<TIOParamsVals> tp(new TIOParamsVals(nullptr));
+    tp->SetImageIndexValue(1);
+    tp->TIFFCompression = 6;  // JPEG interchange data, as EXIF thumbnails are
+    s.SetPosition(0);
+    bool failed = false;
+    progress.Aborting = &failed;
+    try {
+      IETIFFWrite(s, true, thumb, *tp, progress);
+    } catch (const EIEError&) {
+      failed = true;
+    }
+    if (failed) {  // the block without its thumbnail
+      s.Clear();
+      progress.Aborting = &aborting;
+      IETIFFWrite(s, false, nullptr, *params, progress);
+    }
+  }
+  const size_t header = withHeader ? 6 : 0;
+  const size_t length = size_t(s.GetSize()) + header;
+  buffer = new uint8_t[length];
+  std::memcpy(buffer, "Exif\0\0", header);
+  std::memcpy(buffer + header, s.Memory(), length - header);
+  return length;
+}
 
 // A quarter turn of one bitmap into `out`; false when the turned copy could not be allocated.
 bool Turned(TIEBitmap* source, bool clockwise, TIEBitmap& out) {
@@ -92,20 +170,14 @@ bool IELoadExifFromMarker(const uint8_t* data, size_t length, TIOParamsVals* par
   params->SetExifOrientation(read->ExifOrientation);
   params->TIFFImageDescription = read->ExifImageDescription;
   params->HasExifData = true;
+  if (!params->ExifThumbnail) params->ExifThumbnail = std::make_shared<TIEBitmap>();
+  LoadExifThumbnail(data + 6, length - 6, *params->ExifThumbnail);
+  IEApplyExifOrientation(params->ExifThumbnail.get(), params->ExifOrientation);
   return true;
 }
 
 void IESaveExifToBuffer(TIOParamsVals* params, uint8_t*& buffer, size_t& length, bool withHeader) {
-  TIEMemoryStream s;
-  bool aborting = false;
-  TIECodecProgress progress;
-  progress.Aborting = &aborting;
-  IETIFFWrite(s, false, nullptr, *params, progress);
-  const size_t header = withHeader ? 6 : 0;
-  length = size_t(s.GetSize()) + header;
-  buffer = new uint8_t[length];
-  std::memcpy(buffer, "Exif\0\0", header);
-  std::memcpy(buffer + header, s.Memory(), length - header);
+  length = SaveExif(params, buffer, withHeader, true);
 }
 
 void IEStoreExifMarker(TIOParamsVals* params) {
@@ -117,10 +189,29 @@ void IEStoreExifMarker(TIOParamsVals* params) {
       break;
     }
   uint8_t* block = nullptr;
-  size_t length = 0;
-  IESaveExifToBuffer(params, block, length, true);
+  size_t length = SaveExif(params, block, true, true);
+  if (length > kMaxMarkerPayload) {  // the thumbnail does not fit beside the fields: they go alone
+    delete[] block;
+    length = SaveExif(params, block, true, false);
+  }
   std::unique_ptr<uint8_t[]> hold(block);
-  if (length <= 65533) list.AddMarker(0xE1, block, int32_t(length));  // what one marker holds
+  if (length <= kMaxMarkerPayload) list.AddMarker(0xE1, block, int32_t(length));
+}
+
+void IEStoreXMPMarker(TIOParamsVals* params) {
+  TIEMarkerList& list = params->JPEGMarkerList;
+  for (int i = 0; i < list.Count(); ++i)
+    if (list.GetMarkerType(i) == 0xE1 && IEFindXMPPacket(list.GetMarkerData(i), size_t(list.GetMarkerLength(i)))) {
+      list.Delete(i);
+      break;
+    }
+  if (params->XMPInfo.empty()) return;
+  uint8_t* block = nullptr;
+  size_t length = 0;
+  IESaveXMPToBuffer(params, block, length);
+  std::unique_ptr<uint8_t[]> hold(block);
+  // a packet too long for one marker is not written (extended XMP is not supported)
+  if (length <= kMaxMarkerPayload) list.AddMarker(0xE1, block, int32_t(length));
 }
 
 const uint8_t* IEFindXMPPacket(const uint8_t* data, size_t length) {

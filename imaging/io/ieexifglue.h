@@ -10,15 +10,20 @@ class TIOParamsVals;
 
 // True when the payload, read as a NUL-terminated text, is exactly "Exif".
 bool IEIsExifMarker(const uint8_t* data, size_t length);
-// Fills the EXIF and GPS fields of params from an "Exif" APP1 payload and sets HasExifData; false
-// (nothing changed) when the payload is not EXIF.
+// Fills the EXIF and GPS fields of params from an "Exif" APP1 payload and sets HasExifData, and
+// params.ExifThumbnail (created when missing) from its second directory, turned upright (empty when
+// there is none or it cannot be read); false (nothing changed) when the payload is not EXIF.
 bool IELoadExifFromMarker(const uint8_t* data, size_t length, TIOParamsVals* params);
-// The EXIF block of params (a TIFF structure of the metadata directories), behind "Exif" NUL NUL
-// with withHeader: a new[] block the caller frees with delete[].
+// The EXIF block of params (a TIFF structure of the metadata directories, then a second directory
+// with ExifThumbnail as JPEG interchange data when there is one), behind "Exif" NUL NUL with
+// withHeader: a new[] block the caller frees with delete[].
 void IESaveExifToBuffer(TIOParamsVals* params, uint8_t*& buffer, size_t& length, bool withHeader);
 // Before a JPEG save: with HasExifData, the first APP1 marker holding EXIF is replaced by params'
-// EXIF block (appended last).
+// EXIF block (appended last); the thumbnail is left out when the block would not fit in a marker.
 void IEStoreExifMarker(TIOParamsVals* params);
+// Before a JPEG save: the first APP1 marker holding XMP is replaced by params' XMPInfo (appended
+// last), or only removed when XMPInfo is empty.
+void IEStoreXMPMarker(TIOParamsVals* params);
 
 // Turns the bitmap (and its alpha channel) upright as EXIF orientation 1..8 says: 2 mirror left-right,
 // 3 half turn, 4 upside down, 5 transpose, 6 quarter turn clockwise, 7 transverse, 8 quarter turn

@@ -426,7 +426,7 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
     case iffJP2:
     case iffJ2K: IEJ2000Read(stream, bmp, Params, progress, paramsOnly); break;
     case iffJPEG:
-      IEJPEGRead(stream, nullptr, bmp, Params, progress, paramsOnly, false, true, false, true, -1,
+      IEJPEGRead(stream, nullptr, bmp, Params, progress, paramsOnly, false, true, false, true, true, -1,
                  Params.IsNativePixelFormat);
       break;
     case iffGIF: {
@@ -614,6 +614,7 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffJ2K: IEJ2000Write(stream, bmp, Params, progress, 1); break;
     case iffJPEG:
       IEStoreExifMarker(&Params);
+      IEStoreXMPMarker(&Params);
       IEJPEGWrite(stream, bmp, Params, progress);
       break;
     case iffGIF: IEGIFWrite(stream, bmp, Params, progress); break;

@@ -70,6 +70,10 @@ void TIOParamsVals::RestoreDefaults() {
   JPEGScaleUsed = 1;
   JPEGMarkerList.Clear();
   JPEGWarningCount = JPEGWarningCode = 0;
+  JPEGEnableAdjustOrientation = false;
+  JPEGReadExifThumbnail = false;
+  InputICCProfile.Clear();
+  OutputICCProfile.reset();
   GIFVersion = "GIF89a";
   GIFXPos = GIFYPos = 0;
   GIFDelayTime = 0;
@@ -181,7 +185,9 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   ColorMap = s.ColorMap;
   ColorMapCount = s.ColorMapCount;
   IPTCInfo.Assign(&s.IPTCInfo);
-  InputICCProfile = s.InputICCProfile;
+  InputICCProfile.Assign(&s.InputICCProfile);
+  InputICCProfile.Applied = s.InputICCProfile.Applied;
+  OutputICCProfile.reset();  // the system profile again, on first use
   XMPInfo = s.XMPInfo;
   DICOMTags.Assign(s.DICOMTags);
   TGAXPos = s.TGAXPos; TGAYPos = s.TGAYPos;
@@ -211,6 +217,8 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   JPEGMarkerList.Assign(&s.JPEGMarkerList);
   JPEGWarningCount = s.JPEGWarningCount;
   JPEGWarningCode = s.JPEGWarningCode;
+  JPEGEnableAdjustOrientation = s.JPEGEnableAdjustOrientation;
+  JPEGReadExifThumbnail = s.JPEGReadExifThumbnail;
   GIFVersion = s.GIFVersion;
   GIFImageCount = s.GIFImageCount;
   GIFXPos = s.GIFXPos; GIFYPos = s.GIFYPos;
@@ -300,7 +308,7 @@ void TIOParamsVals::ClearImageInfo() {
   TIFFDocumentName.clear();
   TIFFImageDescription.clear();
   TIFFPageName.clear();
-  InputICCProfile.clear();
+  InputICCProfile.Clear();
   XMPInfo.clear();
   DICOMTags.Clear();
   GIFComments.clear();
@@ -320,6 +328,14 @@ void TIOParamsVals::SetColorMap(const TIERGB* entries, int count) {
   if (count <= 0) return;
   ColorMap.assign(entries, entries + count);
   ColorMapCount = count;
+}
+
+TIEICC* TIOParamsVals::GetOutputICCProfile() {
+  if (!OutputICCProfile) {
+    OutputICCProfile.reset(new TIEICC);
+    OutputICCProfile->LoadSRGB();
+  }
+  return OutputICCProfile.get();
 }
 
 void TIOParamsVals::SetDpiX(int value) { DpiX = value; }

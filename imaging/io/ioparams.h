@@ -14,6 +14,7 @@
 #include "iedicomtags.h"
 #include "ieexiffields.h"
 #include "ieimagingannot.h"
+#include "ieicc.h"
 #include "ieiptcinfolist.h"
 #include "ietagshandler.h"
 #include "iemarkerlist.h"
@@ -96,6 +97,9 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   // Every EXIF and GPS field to its absent value, the tag list and the maker note emptied.
   void ClearExifFields();
   void SetTIFFOrientation(int n) { TIFFOrientation = ExifOrientation = n; }
+  void SetReadThumbnail(bool flag) { ReadThumbnail = JPEGReadExifThumbnail = flag; }
+  // The destination profile of colour-managed reads: the system sRGB profile, opened on first use.
+  TIEICC* GetOutputICCProfile();
   void SetExifOrientation(int n) { TIFFOrientation = ExifOrientation = n; }
   // The TIFF imaging annotations, created on first use.
   TIEImagingAnnot& GetImagingAnnot();
@@ -120,8 +124,10 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   std::vector<TIERGB> ColorMap;      // the image's palette
   int ColorMapCount = 0;             // entries of ColorMap
   TIEIPTCInfoList IPTCInfo;
-  // The image's ICC profile as its file holds it (empty: none); nothing converts through it yet.
-  std::vector<uint8_t> InputICCProfile;
+  // The image's ICC profile as its file holds it (no raw bytes: none). Applied: a reader already
+  // converted the pixels through it.
+  TIEICC InputICCProfile;
+  std::unique_ptr<TIEICC> OutputICCProfile;  // see GetOutputICCProfile
   std::string XMPInfo;  // the XMP packet (empty: none)
   TIEDICOMTags DICOMTags;  // the data elements of the last DICOM file read
   bool ReadThumbnail = false;  // readers that can: deliver the embedded thumbnail instead of the image
@@ -165,6 +171,8 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   TIEMarkerList JPEGMarkerList;  // COM and APPn markers read, and to write
   int JPEGWarningCount = 0;      // warnings of the last read
   int JPEGWarningCode = 0;       // message code of the last of them
+  bool JPEGEnableAdjustOrientation = false;  // turn the image read upright by its EXIF orientation
+  bool JPEGReadExifThumbnail = false;        // deliver the EXIF thumbnail instead of the image
 
   // ---- GIF ----
   std::string GIFVersion = "GIF89a";

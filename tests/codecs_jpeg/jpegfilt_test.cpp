@@ -38,7 +38,7 @@ TRead Read(const Bytes& file, TIEBitmap& b, TIOParamsVals& p, bool native = fals
   TIECodecProgress progress;
   progress.Aborting = &abort;
   TRead r;
-  r.rows = IEJPEGRead(s, nullptr, b, p, progress, false, false, true, invertCMYK, true, maxRows, native);
+  r.rows = IEJPEGRead(s, nullptr, b, p, progress, false, false, true, invertCMYK, false, true, maxRows, native);
   r.aborted = abort;
   return r;
 }
@@ -141,7 +141,7 @@ TEST(JPEGRead, ParametersOfTheFile) {
   bool abort = false;
   TIECodecProgress progress;
   progress.Aborting = &abort;
-  IEJPEGRead(s, nullptr, untouched, p, progress, true, false, true, false, true, -1, false);
+  IEJPEGRead(s, nullptr, untouched, p, progress, true, false, true, false, false, true, -1, false);
   EXPECT_FALSE(abort);
   EXPECT_EQ(untouched.GetImageWidth(), 5);  // parameters only
   EXPECT_EQ(p.Width, 101);
@@ -202,7 +202,7 @@ TEST(JPEGRead, TruncatedFileGivesItsRowsAndAWarning) {
   bool abort = false;
   TIECodecProgress progress;
   progress.Aborting = &abort;
-  EXPECT_EQ(IEJPEGRead(none, nullptr, b, p, progress, false, false, true, false, true, -1, false), 0);
+  EXPECT_EQ(IEJPEGRead(none, nullptr, b, p, progress, false, false, true, false, false, true, -1, false), 0);
   EXPECT_TRUE(abort);
 
   // rows limited on purpose: no abort, the rest is not decoded
@@ -420,13 +420,13 @@ TEST(JPEGRead, TablesFromASeparateStream) {
   progress.Aborting = &abort;
   TIEBitmap b;
   TIOParamsVals p(nullptr);
-  EXPECT_EQ(IEJPEGRead(s, &t, b, p, progress, false, false, true, false, true, -1, false), 77);
+  EXPECT_EQ(IEJPEGRead(s, &t, b, p, progress, false, false, true, false, false, true, -1, false), 77);
   EXPECT_FALSE(abort);
   ExpectEqualsPnm(b, "whole.pnm");
 
   // without the tables the image cannot be decoded
   s.SetPosition(0);
-  IEJPEGRead(s, nullptr, b, p, progress, false, false, true, false, true, -1, false);
+  IEJPEGRead(s, nullptr, b, p, progress, false, false, true, false, false, true, -1, false);
   EXPECT_TRUE(abort);
 }
 
@@ -465,12 +465,12 @@ TEST(JPEGRead, ICCProfileAcrossChunks) {
   TIEBitmap b;
   TIOParamsVals p(nullptr);
   EXPECT_FALSE(Read(file, b, p).aborted);
-  EXPECT_TRUE(p.InputICCProfile == icc);
+  EXPECT_TRUE(p.InputICCProfile.Raw() == icc);
 
   file[Find(file, sig, Find(file, sig) + 1) + 12] = 1;  // chunk 2 claims to be chunk 1 again
   TIOParamsVals q(nullptr);
   EXPECT_FALSE(Read(file, b, q).aborted);
-  EXPECT_TRUE(q.InputICCProfile.empty());
+  EXPECT_TRUE(q.InputICCProfile.Raw().empty());
 }
 
 TEST(JPEGWrite, RefusedWriteAndLibraryErrors) {

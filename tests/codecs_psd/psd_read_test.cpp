@@ -485,7 +485,7 @@ TEST(PSDRead, EmbeddedProfileConvertsWhenColourManagementIsOn) {
     io.LoadAsFileType(misctest::W(tq::WorkFile("icc.psd")), iffPSD);
     IEApplyICCProfiles = false;
     ASSERT_FALSE(io.Aborting);
-    EXPECT_FALSE(io.Params.InputICCProfile.empty());
+    EXPECT_FALSE(io.Params.InputICCProfile.Raw().empty());
     if (managed) EXPECT_LE(MaxDiff(RGBOf(b), managedRef), 3);
     else EXPECT_EQ(MaxDiff(RGBOf(b), RGBOf(src)), 0);
   }

@@ -199,7 +199,7 @@ void ReadBack(const std::vector<uint8_t>& bytes, bool jpeg, TP& p) {
   bool aborting = false;
   TIECodecProgress progress;
   progress.Aborting = &aborting;
-  if (jpeg) IEJPEGRead(s, nullptr, b, p, progress, true, false, true, false, false, -1, false);
+  if (jpeg) IEJPEGRead(s, nullptr, b, p, progress, true, false, true, false, false, false, -1, false);
   else IETIFFRead(s, b, p, progress, true);
   EXPECT_FALSE(aborting);
 }
