@@ -70,6 +70,13 @@ size_t SaveExif(TIOParamsVals* params, uint8_t*& buffer, bool withHeader, bool w
   progress.Aborting = &aborting;
   IETIFFWrite(s, false, nullptr, *params, progress);
   TIEBitmap* thumb = params->ExifThumbnail.get();
+  TIEBitmap stored;  // the thumbnail as the orientation written says it lies (loading turned it upright)
+  const int o = params->TIFFOrientation;
+  if (withThumbnail && thumb && !thumb->IsEmpty() && o >= 2 && o <= 8) {
+    stored.Assign(thumb);
+    IEApplyExifOrientation(&stored, o == 6 ? 8 : o == 8 ? 6 : o);  // the other turns undo themselves
+    thumb = &stored;
+  }
   if (withThumbnail && thumb && !thumb->IsEmpty()) {
     std::unique_ptr<TIOParamsVals> tp(new TIOParamsVals(nullptr));
     tp->SetImageIndexValue(1);

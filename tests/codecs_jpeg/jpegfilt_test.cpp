@@ -19,29 +19,15 @@
 #include "iebitmapservices.h"
 #include "imageryio.h"
 #include "iotest_util.h"
+#include "jpegtest_read.h"
 
 using fx::Bytes;
 using namespace iotest;
 
 namespace {
 
-struct TRead {
-  bool aborted = false;
-  int rows = 0;
-};
-
-TRead Read(const Bytes& file, TIEBitmap& b, TIOParamsVals& p, bool native = false, bool invertCMYK = false,
-           int64_t at = 0, int maxRows = -1) {
-  TIEMemStream s(file.data(), int64_t(file.size()));
-  s.SetPosition(at);
-  bool abort = false;
-  TIECodecProgress progress;
-  progress.Aborting = &abort;
-  TRead r;
-  r.rows = IEJPEGRead(s, nullptr, b, p, progress, false, false, true, invertCMYK, false, true, maxRows, native);
-  r.aborted = abort;
-  return r;
-}
+using jpegtest::Read;
+using jpegtest::TRead;
 
 Bytes Write(TIEBitmap& b, TIOParamsVals& p, bool* aborted = nullptr) {
   TIEMemoryStream s;

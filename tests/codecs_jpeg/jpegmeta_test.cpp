@@ -18,6 +18,7 @@
 #include "iepsd.h"
 #include "imageryio.h"
 #include "iotest_util.h"
+#include "jpegtest_read.h"
 #include "jpegfilt.h"
 
 using fx::Bytes;
@@ -25,20 +26,17 @@ using namespace iotest;
 
 namespace {
 
-struct TRead {
-  bool aborted = false;
-  int rows = 0;
-};
+using jpegtest::Read;
+using jpegtest::TRead;
 
-TRead Read(const Bytes& file, TIEBitmap& b, TIOParamsVals& p, bool applyICC = true) {
-  TIEMemStream s(file.data(), int64_t(file.size()));
-  bool abort = false;
-  TIECodecProgress progress;
-  progress.Aborting = &abort;
-  TRead r;
-  r.rows = IEJPEGRead(s, nullptr, b, p, progress, false, false, true, false, applyICC, true, -1, false);
-  r.aborted = abort;
-  return r;
+// The EXIF block of p, as IESaveExifToBuffer builds it.
+Bytes ExifBlock(TIOParamsVals& p, bool withHeader) {
+  uint8_t* block = nullptr;
+  size_t length = 0;
+  IESaveExifToBuffer(&p, block, length, withHeader);
+  const Bytes b(block, block + length);
+  delete[] block;
+  return b;
 }
 
 std::string HostRun(const std::string& command) {
@@ -254,12 +252,20 @@ TEST(JPEGMeta, ThumbnailWritten) {
   ASSERT_TRUE(p.ExifThumbnail);
   EXPECT_TRUE(RGBOf(*p.ExifThumbnail) == a);  // the same decoder underneath PIL
 
+  // with an orientation the thumbnail is stored as the image lies and read back upright, so that
+  // loading and saving again changes nothing
+  p.SetExifOrientation(6);
+  const Bytes turned = ExifBlock(p, true);
+  TIOParamsVals t(nullptr);
+  ASSERT_TRUE(IELoadExifFromMarker(turned.data(), turned.size(), &t));
+  ASSERT_TRUE(t.ExifThumbnail);
+  EXPECT_EQ(t.ExifOrientation, 6);
+  EXPECT_EQ(t.ExifThumbnail->GetImageWidth(), 48);
+  EXPECT_LE(MaxDiff(RGBOf(*t.ExifThumbnail), a), 12);  // a second lossy pass
+  p.SetExifOrientation(1);
+
   // the block alone: a TIFF structure whose second directory holds the thumbnail
-  uint8_t* block = nullptr;
-  size_t length = 0;
-  IESaveExifToBuffer(&p, block, length, false);
-  std::unique_ptr<uint8_t[]> hold(block);
-  ASSERT_TRUE(fx::WriteWork("block.tif", Bytes(block, block + length)));
+  ASSERT_TRUE(fx::WriteWork("block.tif", ExifBlock(p, false)));
   EXPECT_EQ(HostRun("exiftool -s3 -IFD1:Compression -n block.tif"), "6\n");
 }
 
@@ -286,7 +292,7 @@ TEST(JPEGMeta, EmbeddedProfileToSRGB) {
   const TRead r = Read(file, managed, q);
   TIEBitmap notAsked;
   TIOParamsVals n(nullptr);
-  Read(file, notAsked, n, false);  // ApplyICC off: as stored
+  Read(file, notAsked, n, false, false, 0, -1, false);  // ApplyICC off: as stored
   IEApplyICCProfiles = saved;
   ASSERT_FALSE(r.aborted);
   EXPECT_TRUE(q.InputICCProfile.Applied);
@@ -339,11 +345,7 @@ TEST(JPEGMeta, MutatedBlocksNeverCrash) {
   p.GPSVersionID = "2.2.0.0";
   p.ExifThumbnail = std::make_shared<TIEBitmap>();
   p.ExifThumbnail->Assign(&thumb);
-  uint8_t* block = nullptr;
-  size_t length = 0;
-  IESaveExifToBuffer(&p, block, length, true);
-  const Bytes valid(block, block + length);
-  delete[] block;
+  const Bytes valid = ExifBlock(p, true);
   {
     TIOParamsVals q(nullptr);
     ASSERT_TRUE(IELoadExifFromMarker(valid.data(), valid.size(), &q));
@@ -369,6 +371,8 @@ TEST(JPEGMeta, MutatedBlocksNeverCrash) {
   EXPECT_TRUE(q.ExifThumbnail->IsEmpty());
 
   p.XMPInfo = "<x:xmpmeta>tevarnic</x:xmpmeta>";
+  uint8_t* block = nullptr;
+  size_t length = 0;
   IESaveXMPToBuffer(&p, block, length);
   const Bytes xmp(block, block + length);
   delete[] block;
