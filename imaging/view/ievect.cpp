@@ -72,6 +72,7 @@ void TImageryVect::Create(TComponent* owner) {
   Template.RulerUnit = MUnit;
   SetObjBitmapFromIcon(IEV_TEMPLATE, MAKEINTRESOURCEA(kErrorIcon), kTemplateIconSize, kTemplateIconSize);
   RecomputeUnitFactors();
+  InitMeasureHint();
 }
 
 void TImageryVect::BeforeDestruction() {

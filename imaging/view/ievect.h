@@ -187,6 +187,8 @@ using TIEVObjectClickEvent = TIEVObjectEvent;
 using TIEVObjectMoveResizeEvent = std::function<void(void* Sender, int hobj, int grip, int& offsetX, int& offsetY)>;
 // (Sender, the measured length)
 using TIEVDragLenEndEvent = std::function<void(void* Sender, double length)>;
+// (Sender, the hint text the application may change, the measured value)
+using TIEVMeasureHintEvent = std::function<void(void* Sender, std::string& text, double value)>;
 // (Sender: the editor, key, shift state): a key set to 0 is consumed
 using TIEVTextKeyEvent = std::function<void(void* Sender, WORD& key, int shift)>;
 
@@ -270,9 +272,9 @@ class TImageryVect : public TImageryView {
   TIEUnits GetMUnit() const { return MUnit; }
   void SetMUnit(TIEUnits u);
   int GetFloatDigits() const { return FloatDigits; }
-  void SetFloatDigits(int v) { FloatDigits = v; }
+  void SetFloatDigits(int v);
   int GetFloatPrecision() const { return FloatPrecision; }
-  void SetFloatPrecision(int v) { FloatPrecision = v; }
+  void SetFloatPrecision(int v);
   double GetMeasureScale() const { return MeasureScale; }
   void SetMeasureScale(double v);
   void SetDpiX(int value) override;
@@ -286,8 +288,14 @@ class TImageryVect : public TImageryView {
   double PolygonArea(const std::vector<POINT>& points) const;
   // A drag in client pixels from (x0, y0) to (x, y), as the length hint measures it.
   double DragLength(int x0, int y0, int x, int y) const;
+  // The measures of the view's selection: its outline (with IncludeCursorInLength, a polygon still
+  // being drawn measures up to the mouse) and its area (the polygon's, or the set pixels of a mask
+  // without one).
+  double SelectionLength();
+  double SelectionArea();
   // The hint text of a value: number, a space, the unit name of MUnit (and the superscript two for
-  // areas); OnPresentMeasure may change it.
+  // areas); a value of 0 shows LastMeasure, which takes the value shown. OnMeasureHint and then
+  // OnPresentMeasure may change it.
   std::string MeasureText(double value, TIEVValType type);
   std::string FormatMeasure(double value) const;
   // Rulers and angles, drawn in client pixels at zoom zoomX, zoomY (1 = 100%); fonts scale with zoomY. A ruler's RulerType 0
@@ -307,6 +315,22 @@ class TImageryVect : public TImageryView {
   int RulerTicksDrawn = 0;  // ticks of the last scale ruler drawn
   double LastMeasure = 0;
   std::function<void(void* Sender, std::string& text, double value, TIEVValType type)> OnPresentMeasure;
+  TIEVMeasureHintEvent OnMeasureHint;
+  bool IncludeCursorInLength = true;
+
+  // ---- the measure hint ----
+  // A framed box on the screen by the mouse with the selection's area (iviAreaMeasure), its outline's
+  // length (iviLengthMeasure) or the length dragged (iviDragLength). It is drawn over the window, with
+  // the screen under it kept to be put back; a repaint draws it again.
+  bool MeasureHintVisible = false;
+  // (x, y) in client pixels; kLastHintPosition for either takes the position of the last hint.
+  void DrawMeasureHint(int x, int y);
+  void EraseMeasureHint();  // puts the screen under the hint back
+  void RefreshMeasureHint();  // erased and drawn again at its position, with the current measure
+  static constexpr int kLastHintPosition = -1000000;
+  ui::TFont* GetMeasureHintFont() { return &MeasureHintFont; }
+  ui::TBrush* GetMeasureHintBrush() { return &MeasureHintBrush; }
+  ui::TColor MeasureHintFrame1 = 0x808080, MeasureHintFrame2 = 0xFFFFFF;  // top-left, bottom-right
 
 
   // ---- drawing ----
@@ -544,6 +568,15 @@ class TImageryVect : public TImageryView {
   int FloatPrecision = 15;
   double MeasureScale = 1.0;
   double UnitsPerPixelX = 1.0, UnitsPerPixelY = 1.0;
+  // the measure hint
+  void InitMeasureHint();
+  void PaintMeasureHint();  // after the window painted
+  ui::TFont MeasureHintFont;
+  ui::TBrush MeasureHintBrush;
+  ui::TBitmap MeasureHintSaved;  // the screen under the hint shown; narrower than 2 pixels: none
+  POINT HintPosition{0, 0};  // asked for
+  POINT HintBoxAt{0, 0};     // where the box went, kept inside the viewport
+  POINT LastMouse{0, 0};     // client, unclamped
 };
 
 // True when the stream holds "IEV" and a version byte from '1' to 'R'; the position is restored.

@@ -808,6 +808,7 @@ void TImageryVect::Paint() {
     FastDrawingTimer->SetEnabled(true);
   }
   inherited::Paint();
+  PaintMeasureHint();
 }
 
 void TImageryVect::FastDrawingTick(ui::TObject* Sender) {

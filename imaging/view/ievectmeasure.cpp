@@ -1,11 +1,13 @@
 // Measuring: unit factors from the view's resolution and MeasureScale, polygon length and area, the
-// length of a drag, the measure texts, and the ruler and angle objects.
+// length of a drag, the measure texts, the measure hint, and the ruler and angle objects.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
+#include "iedrawhelpers.h"
 #include "iegdiplus.h"
 #include "iegeom.h"
+#include "iemask.h"
 #include "ievect.h"
 
 const char* const IEUnitNames[11] = {"pixels", "inches",  "km",   "mt",    "cm",   "mm",
@@ -14,6 +16,45 @@ const char* const IEUnitNames[11] = {"pixels", "inches",  "km",   "mt",    "cm",
 namespace {
 constexpr int kPolygonSeparator = 0xFFFFF;
 constexpr double kPi = 3.14159265358979323846;
+constexpr ui::TColor kHintTextColour = 0x000000;
+constexpr ui::TColor kHintBrushColour = 0x60FFFF;
+
+// The outline of polygons split at separator points: every sub-polygon but the last is closed; the
+// last one only with closeLast (a polygon still being drawn is open).
+double OutlineLength(const POINT* pts, size_t n, double ux, double uy, bool closeLast) {
+  auto seg = [&](POINT a, POINT b) {
+    const double dx = (b.x - a.x) * ux, dy = (b.y - a.y) * uy;
+    return std::sqrt(dx * dx + dy * dy);
+  };
+  double total = 0;
+  size_t first = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (pts[i].x == kPolygonSeparator) continue;
+    const bool atSeparator = i + 1 < n && pts[i + 1].x == kPolygonSeparator;
+    if (i + 1 < n && !atSeparator) {
+      total += seg(pts[i], pts[i + 1]);
+    } else {
+      if (i > first && (atSeparator || closeLast)) total += seg(pts[i], pts[first]);  // closes the sub-polygon
+      first = i + 2;
+    }
+  }
+  return total;
+}
+
+// Set pixels x1 .. x2 of a row of a 1-bit mask (the first pixel in the high bit).
+int64_t SetBits(const uint8_t* row, int x1, int x2) {
+  int64_t n = 0;
+  for (int x = x1; x <= x2;) {
+    if ((x & 7) == 0 && x + 7 <= x2) {
+      n += __builtin_popcount(row[x >> 3]);
+      x += 8;
+    } else {
+      n += (row[x >> 3] >> (7 - (x & 7))) & 1;
+      ++x;
+    }
+  }
+  return n;
+}
 }  // namespace
 
 void TImageryVect::ComputeUnitFactors(TIEUnits unit, double& px, double& py) const {
@@ -48,42 +89,43 @@ void TImageryVect::SetMUnit(TIEUnits u) {
   MUnit = u;
   Template.RulerUnit = u;
   RecomputeUnitFactors();
+  RefreshMeasureHint();
+}
+
+void TImageryVect::SetFloatDigits(int v) {
+  FloatDigits = v;
+  RefreshMeasureHint();
+}
+
+void TImageryVect::SetFloatPrecision(int v) {
+  FloatPrecision = v;
+  RefreshMeasureHint();
 }
 
 void TImageryVect::SetMeasureScale(double v) {
   MeasureScale = v;
   RecomputeUnitFactors();
+  RefreshMeasureHint();
   UpdateView();
 }
 
+// The rulers' lengths follow the resolution: they are drawn again.
 void TImageryVect::SetDpiX(int value) {
   inherited::SetDpiX(value);
   RecomputeUnitFactors();
+  RefreshMeasureHint();
+  InvalidateRectDirty(nullptr);
 }
 
 void TImageryVect::SetDpiY(int value) {
   inherited::SetDpiY(value);
   RecomputeUnitFactors();
+  RefreshMeasureHint();
+  InvalidateRectDirty(nullptr);
 }
 
 double TImageryVect::PolygonLength(const std::vector<POINT>& pts) const {
-  auto seg = [&](POINT a, POINT b) {
-    const double dx = (b.x - a.x) * UnitsPerPixelX, dy = (b.y - a.y) * UnitsPerPixelY;
-    return std::sqrt(dx * dx + dy * dy);
-  };
-  double total = 0;
-  size_t first = 0;
-  for (size_t i = 0; i < pts.size(); ++i) {
-    if (pts[i].x == kPolygonSeparator) continue;
-    const bool last = i + 1 == pts.size() || pts[i + 1].x == kPolygonSeparator;
-    if (!last) {
-      total += seg(pts[i], pts[i + 1]);
-    } else {
-      if (i > first) total += seg(pts[i], pts[first]);  // closes the sub-polygon
-      first = i + 2;
-    }
-  }
-  return total;
+  return OutlineLength(pts.data(), pts.size(), UnitsPerPixelX, UnitsPerPixelY, true);
 }
 
 double TImageryVect::PolygonArea(const std::vector<POINT>& pts) const {
@@ -120,8 +162,106 @@ std::string TImageryVect::MeasureText(double value, TIEVValType type) {
   LastMeasure = value;
   std::string text = FormatMeasure(value) + " " + IEUnitNames[MUnit];
   if (type == ievtAREA) text += '\xB2';
+  if (OnMeasureHint) OnMeasureHint(this, text, value);
   if (OnPresentMeasure) OnPresentMeasure(this, text, value, type);
   return text;
+}
+
+double TImageryVect::SelectionLength() {
+  const POINT* pts = GetSelectionPolygon();
+  const int n = GetSelectionPolygonCount();
+  if (!pts || n <= 0) return 0;
+  const bool drawing = GetPolygonSelecting();
+  double length = OutlineLength(pts, size_t(n), UnitsPerPixelX, UnitsPerPixelY, !drawing && n > 2);
+  const POINT last = pts[n - 1];
+  if (drawing && IncludeCursorInLength && last.x != kPolygonSeparator) {
+    const double dx = (ClientToImageX(LastMouse.x) - last.x) * UnitsPerPixelX;
+    const double dy = (ClientToImageY(LastMouse.y) - last.y) * UnitsPerPixelY;
+    length += std::sqrt(dx * dx + dy * dy);
+  }
+  return length;
+}
+
+double TImageryVect::SelectionArea() {
+  const POINT* pts = GetSelectionPolygon();
+  const int n = GetSelectionPolygonCount();
+  if (pts && n > 2) return PolygonArea(std::vector<POINT>(pts, pts + n));
+  TIEMask* mask = GetSelectionMask();
+  if (!mask || mask->IsEmpty() || mask->MaskBitDepth != 1) return 0;
+  const int x1 = std::max(mask->BoxX1, 0), x2 = std::min(mask->BoxX2, mask->Width - 1);
+  const int y1 = std::max(mask->BoxY1, 0), y2 = std::min(mask->BoxY2, mask->Height - 1);
+  int64_t count = 0;
+  for (int y = y1; y <= y2; ++y) count += SetBits(mask->GetRowAddress(y), x1, x2);
+  return double(count) * UnitsPerPixelX * UnitsPerPixelY;
+}
+
+// ---- the measure hint ----
+
+void TImageryVect::InitMeasureHint() {
+  MeasureHintFont.SetColor(kHintTextColour);
+  MeasureHintFont.SetStyle(ui::fsBold);
+  MeasureHintBrush.SetColor(kHintBrushColour);
+  MeasureHintBrush.SetStyle(ui::bsSolid);
+}
+
+void TImageryVect::DrawMeasureHint(int x, int y) {
+  if (!MeasureHintVisible) return;
+  if (x == kLastHintPosition || y == kLastHintPosition) x = HintPosition.x, y = HintPosition.y;
+  x = std::max(x, 0);
+  y = std::max(y, 0);
+  double value;
+  TIEVValType type = ievtLENGTH;
+  if (ObjectInteract & IEVI(iviAreaMeasure)) {
+    value = SelectionArea();
+    type = ievtAREA;
+  } else if (ObjectInteract & IEVI(iviLengthMeasure)) {
+    value = SelectionLength();
+  } else if (ObjectInteract & IEVI(iviDragLength)) {
+    value = DragLength(Down.x, Down.y, x, y);
+  } else {
+    return;
+  }
+  const std::string text = MeasureText(value, type);
+  HintPosition = POINT{x, y};
+  if (!HandleAllocated()) return;
+  // a hint still shown would be saved as the screen under the new one
+  EraseMeasureHint();
+  int bx = x, by = y;
+  IEDrawTextBox(GetCanvas(), bx, by, text, &MeasureHintFont, &MeasureHintBrush, &MeasureHintSaved, GetViewportWidth(),
+                GetViewportHeight(), MeasureHintFrame1, MeasureHintFrame2);
+  HintBoxAt = POINT{bx, by};
+}
+
+void TImageryVect::EraseMeasureHint() {
+  if (MeasureHintSaved.GetWidth() < 2) return;
+  if (HandleAllocated())
+    BitBlt(GetCanvas()->GetHandle(), HintBoxAt.x, HintBoxAt.y, MeasureHintSaved.GetWidth(),
+           MeasureHintSaved.GetHeight(), MeasureHintSaved.Canvas()->GetHandle(), 0, 0, SRCCOPY);
+  MeasureHintSaved.SetWidth(1);
+}
+
+void TImageryVect::RefreshMeasureHint() {
+  EraseMeasureHint();
+  DrawMeasureHint(kLastHintPosition, kLastHintPosition);
+}
+
+// The window was painted over the hint: what was saved under it is stale, and the hint is drawn again
+// where the mouse is (not while the ants pause after a scroll or zoom). A paint of only part of the
+// window leaves the rest of an old box on the screen, and would save it under the new one: the parts
+// the paint missed are painted once more.
+void TImageryVect::PaintMeasureHint() {
+  if (!HandleAllocated()) return;
+  const RECT clip = GetCanvas()->ClipRect();
+  auto paintAgainUnlessCovered = [&](POINT at) {
+    const RECT box{at.x, at.y, at.x + MeasureHintSaved.GetWidth(), at.y + MeasureHintSaved.GetHeight()};
+    if (box.left < clip.left || box.top < clip.top || box.right > clip.right || box.bottom > clip.bottom)
+      InvalidateRect(GetHandle(), &box, FALSE);
+  };
+  if (MeasureHintSaved.GetWidth() >= 2) paintAgainUnlessCovered(HintBoxAt);
+  MeasureHintSaved.SetWidth(1);
+  if (AntsPauseCountdown > 0) return;
+  DrawMeasureHint(LastMouse.x, LastMouse.y);
+  if (MeasureHintSaved.GetWidth() >= 2) paintAgainUnlessCovered(HintBoxAt);
 }
 
 // ---- rulers and angles ----

@@ -421,12 +421,17 @@ void TImageryVect::DrawAnglePreview() {
 
 // ---- mouse button pressed ----
 
+// The measure hint is taken off the screen while the handlers draw their rubber bands and previews
+// (drawn twice to be erased, they would leave a trail under a hint put back over them).
 void TImageryVect::DoMouseDown(TMouseButton b, int shift, int x, int y) {
+  EraseMeasureHint();
   TImageryView::DoMouseDown(b, shift, x, y);
   VectMouseDown(b, shift, x, y);
+  DrawMeasureHint(x, y);
 }
 
 void TImageryVect::DoMouseMove(int shift, int x, int y) {
+  EraseMeasureHint();
   TImageryView::DoMouseMove(shift, x, y);
   VectMouseMove(shift, x, y);
 }
@@ -635,6 +640,7 @@ void TImageryVect::VectMouseMove(int shift, int x, int y) {
     return;
   }
   if (x == RawDown.x && y == RawDown.y) return;
+  LastMouse = POINT{x, y};
   const POINT p = ClampToVisible(x, y);
   if (Captured && CreateState != ievkNONE) {
     CreationMove(shift, p.x, p.y, x, y);
@@ -671,6 +677,7 @@ void TImageryVect::VectMouseMove(int shift, int x, int y) {
       Down = LastVertex;
       Current = q;
       DrawLinePreview(false);
+      if (ObjectInteract & IEVI(iviDragLength)) MeasureHintVisible = true;
     } else if (CreateState == ievkANGLE && BuildHandle >= 0) {
       POINT q = p;
       const TIEVObjectRecord& r = *Records[size_t(BuildHandle)];
@@ -686,6 +693,7 @@ void TImageryVect::VectMouseMove(int shift, int x, int y) {
     }
     SetHoverCursor(shift, p.x, p.y);
   }
+  DrawMeasureHint(x, y);
   if (CreateState == ievkNONE) TrackExtended(shift, x, y);
 }
 
@@ -742,10 +750,12 @@ void TImageryVect::CreationMove(int shift, int x, int y, int rawX, int rawY) {
     case ievkLINELABEL: {
       DrawLinePreview(true);
       AutoScroll();
-      if (ObjectInteract & IEVI(iviDragLength)) q = POINT{rawX, rawY};
+      const bool measuring = (ObjectInteract & IEVI(iviDragLength)) != 0;
+      if (measuring) q = POINT{rawX, rawY};
       if (shift & ssCtrl) SnapFrom(Down.x, Down.y, q);
       Current = q;
       DrawLinePreview(false);
+      if (measuring) MeasureHintVisible = true;
       break;
     }
     case ievkBOX:
@@ -865,6 +875,7 @@ void TImageryVect::DragGripTo(int shift, int x, int y) {
 // ---- mouse button released ----
 
 void TImageryVect::DoMouseUp(TMouseButton b, int shift, int x, int y) {
+  EraseMeasureHint();
   TImageryView::DoMouseUp(b, shift, x, y);
   VectMouseUp(b, shift, x, y);
 }
@@ -921,6 +932,7 @@ void TImageryVect::VectMouseUp(TMouseButton b, int shift, int x, int y) {
   double d;
   const int h = ObjectAtClient(p.x, p.y, d);
   if (h >= 0 && d == 0 && Records[size_t(h)]->Extended) Records[size_t(h)]->Extended->MouseUp(int(b), shift, x, y);
+  DrawMeasureHint(x, y);
 }
 
 void TImageryVect::EndCreation(bool click, int x, int y) {
@@ -940,6 +952,8 @@ void TImageryVect::EndCreation(bool click, int x, int y) {
   Template.X1 = box.left, Template.Y1 = box.top, Template.X2 = box.right, Template.Y2 = box.bottom;
   Template.Kind = kind;
   if (ObjectInteract & IEVI(iviDragLength)) {
+    EraseMeasureHint();
+    MeasureHintVisible = false;
     LastMeasure = DragLength(Down.x, Down.y, Current.x, Current.y);
     if (OnDragLenEnd) OnDragLenEnd(this, LastMeasure);
     return;

@@ -398,6 +398,7 @@ class TImageryView : public TIEView {
   const POINT* GetSelectionPolygon() const;
   int GetSelectionPolygonCount() const;
   bool GetSelected() const { return SelectionPresent; }  // a selection is present
+  bool GetPolygonSelecting() const { return PolygonSelecting; }  // a polygon or lasso is being drawn
   void SetSelectionColor1(ui::TColor c);
   void SetSelectionColor2(ui::TColor c);
   ui::TColor GetSelectionColor1() const { return SelectionColour1; }

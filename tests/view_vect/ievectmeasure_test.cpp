@@ -1,7 +1,12 @@
-// Measuring in real units: the unit factors, a drag's length, polygon length and area, the texts.
+// Measuring in real units: the unit factors, a drag's length, polygon length and area, the texts,
+// the measure hint's texts and events.
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "iebitmap.h"
 #include "iegdiplus.h"
+#include "iemask.h"
 #include "ievect.h"
 #include "uibitmap.h"
 
@@ -73,6 +78,95 @@ TEST_F(Measure, PolygonAreaAndLength) {
   EXPECT_EQ(view->PolygonArea({{0, 0}, {5, 5}}), 0);
   view->SetFloatDigits(0);
   EXPECT_EQ(view->MeasureText(view->PolygonArea(square), ievtAREA), "100 pixels\xB2");
+}
+
+// The hint's texts of the view's selection (no window: the events fire, nothing is drawn).
+class MeasureHint : public Measure {
+ protected:
+  void SetUp() override {
+    Measure::SetUp();
+    view->GetIEBitmap()->Allocate(100, 100, ie24RGB);
+    view->UpdateView();
+    view->SetSelectionBase(iesbBitmap);
+    view->OnMeasureHint = [this](void*, std::string& text, double value) {
+      ++hints;
+      hintValue = value;
+      text += " [hint]";
+    };
+    view->OnPresentMeasure = [this](void*, std::string& text, double, TIEVValType type) {
+      shown = text;
+      shownType = type;
+    };
+  }
+  // The text of the hint drawn now, as OnPresentMeasure received it after OnMeasureHint.
+  std::string Hint() {
+    view->DrawMeasureHint(50, 50);
+    return shown;
+  }
+  int hints = 0;
+  double hintValue = -1;
+  std::string shown;
+  TIEVValType shownType = ievtLENGTH;
+};
+
+TEST_F(MeasureHint, ShowsTheSelectionsAreaOrOutlineOnlyWhenVisible) {
+  view->SelectRect(10, 10, 20, 20, 0);
+  view->SetObjectInteract(IEVI(iviAreaMeasure));
+  view->DrawMeasureHint(50, 50);
+  EXPECT_EQ(hints, 0) << "a hidden hint fires nothing";
+
+  view->MeasureHintVisible = true;
+  EXPECT_EQ(Hint(), "100.00 pixels\xB2 [hint]");
+  EXPECT_EQ(hintValue, 100);
+  EXPECT_EQ(shownType, ievtAREA);
+  view->SetObjectInteract(IEVI(iviLengthMeasure));
+  EXPECT_EQ(Hint(), "40.00 pixels [hint]");
+  EXPECT_EQ(shownType, ievtLENGTH);
+  // without a selection the measure is 0: the last one stays
+  view->Deselect();
+  EXPECT_EQ(Hint(), "40.00 pixels [hint]");
+  EXPECT_EQ(hintValue, 40);
+}
+
+TEST_F(MeasureHint, AnAreaWithoutPolygonCountsTheMasksPixels) {
+  // 13 x 3 red pixels on black, across a byte of the mask's rows
+  TIEBitmap* image = view->GetIEBitmap();
+  image->Fill(0);
+  for (int y = 2; y <= 4; ++y)
+    for (int x = 5; x <= 17; ++x) image->SetRGB(x, y, IEMakeRGB(250, 10, 10));
+  view->MagicWandMode = 1;
+  view->SelectMagicWand(10, 3, 0);
+  ASSERT_EQ(view->GetSelectionPolygonCount(), 0);
+  view->SetObjectInteract(IEVI(iviAreaMeasure));
+  view->MeasureHintVisible = true;
+  EXPECT_EQ(Hint(), "39.00 pixels\xB2 [hint]");
+}
+
+TEST_F(MeasureHint, EveryMeasureSettingRedrawsIt) {
+  view->SetDpi(10, 10);
+  view->SelectRect(10, 10, 20, 20, 0);
+  view->SetObjectInteract(IEVI(iviAreaMeasure));
+  view->MeasureHintVisible = true;
+  Hint();
+  struct Case {
+    const char* setting;
+    std::function<void(TImageryVect*)> change;
+    const char* text;
+  };
+  const Case kCases[] = {
+      {"FloatDigits", [](TImageryVect* v) { v->SetFloatDigits(1); }, "100.0 pixels\xB2 [hint]"},
+      {"MeasureScale", [](TImageryVect* v) { v->SetMeasureScale(2); }, "400.0 pixels\xB2 [hint]"},
+      {"MUnit", [](TImageryVect* v) { v->SetMUnit(ieuINCHES); }, "4.0 inches\xB2 [hint]"},  // 0.2 inch a pixel
+      {"DpiX", [](TImageryVect* v) { v->SetDpiX(20); }, "2.0 inches\xB2 [hint]"},
+      {"DpiY", [](TImageryVect* v) { v->SetDpiY(40); }, "0.5 inches\xB2 [hint]"},
+      {"FloatPrecision", [](TImageryVect* v) { v->SetFloatPrecision(10); }, "0.5 inches\xB2 [hint]"},
+  };
+  for (const Case& c : kCases) {
+    const int before = hints;
+    c.change(view);
+    EXPECT_EQ(hints, before + 1) << c.setting;
+    EXPECT_EQ(shown, c.text) << c.setting;
+  }
 }
 
 class RulerDrawing : public Measure {

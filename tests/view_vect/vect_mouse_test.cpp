@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -202,6 +203,64 @@ TEST_F(VectMouse, DragLengthMeasuresAndCreatesNothing) {
   Drag(POINT{100, 100}, POINT{199, 100});
   EXPECT_EQ(view->ObjectsCount(), 0);
   EXPECT_NEAR(length, 100.0, 1.5);
+}
+
+TEST_F(VectMouse, TheDragLengthHintReadsTheLengthInTheUnit) {
+  view->SetDpi(254, 254);
+  view->SetMUnit(ieuCENTIMETERS);
+  view->SetObjectInteract(IEVI(iviDragLength));
+  std::string text;
+  view->OnMeasureHint = [&](void*, std::string& t, double) { text = t; };
+  struct Case {
+    double Scale;
+    const char* Text;
+  };
+  const Case kCases[] = {{1, "1.00 cm"}, {2, "2.00 cm"}};
+  for (const Case& c : kCases) {
+    view->SetMeasureScale(c.Scale);
+    text.clear();
+    Drag(POINT{10, 100}, POINT{109, 100});  // both end pixels count: 100 pixels
+    EXPECT_EQ(text, c.Text) << c.Scale;
+    EXPECT_FALSE(view->MeasureHintVisible) << "the end of the drag hides it";
+    Sleep(GetDoubleClickTime() + 50);
+  }
+}
+
+TEST_F(VectMouse, TheLengthHintOfAPolygonBeingDrawnRunsToTheMouse) {
+  view->SetMouseInteractValue(IEMouseBit(miSelectPolygon));
+  view->SetObjectInteract(IEVI(iviLengthMeasure));
+  view->MeasureHintVisible = true;
+  double value = -1;
+  view->OnMeasureHint = [&](void*, std::string&, double v) { value = v; };
+  Click(POINT{100, 100});
+  Click(POINT{200, 100});
+  Move(POINT{200, 150});
+  EXPECT_DOUBLE_EQ(value, 100 + 50);  // still open, on to the mouse
+  DoubleClick(POINT{100, 150});       // the third corner ends it, closed
+  EXPECT_DOUBLE_EQ(value, 100 + std::hypot(100, 50) + 50);
+}
+
+// The hint is drawn over the window and takes the screen under it back when erased, also after a
+// repaint of only a part of it.
+TEST_F(VectMouse, TheHintComesOffTheScreenAndBackAfterARepaint) {
+  view->SetObjectInteract(IEVI(iviLengthMeasure));
+  view->MeasureHintVisible = true;
+  HDC dc = GetDC(view->GetHandle());
+  // the box drawn for the mouse at (200, 200) starts at (206, 206); its text at (209, 209)
+  const POINT probes[] = {{207, 207}, {225, 207}};
+  COLORREF before[2];
+  for (int i = 0; i < 2; ++i) before[i] = GetPixel(dc, probes[i].x, probes[i].y);
+  const COLORREF brush = ColorToRGB(view->GetMeasureHintBrush()->GetColor());
+  ASSERT_NE(before[0], brush);
+  Move(POINT{200, 200});
+  EXPECT_EQ(GetPixel(dc, probes[0].x, probes[0].y), brush);
+  const RECT part{200, 200, 210, 210};  // holds the first probe only
+  InvalidateRect(view->GetHandle(), &part, FALSE);
+  Pump();
+  for (const POINT& p : probes) EXPECT_EQ(GetPixel(dc, p.x, p.y), brush) << p.x;
+  view->EraseMeasureHint();
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(GetPixel(dc, probes[i].x, probes[i].y), before[i]) << probes[i].x;
+  ReleaseDC(view->GetHandle(), dc);
 }
 
 TEST_F(VectMouse, ThreeClicksMakeAnAngle) {
