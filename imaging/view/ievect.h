@@ -321,7 +321,8 @@ class TImageryVect : public TImageryView {
   // ---- the measure hint ----
   // A framed box on the screen by the mouse with the selection's area (iviAreaMeasure), its outline's
   // length (iviLengthMeasure) or the length dragged (iviDragLength). It is drawn over the window, with
-  // the screen under it kept to be put back; a repaint draws it again.
+  // the screen under it kept to be put back; a repaint draws it again. A length drag shows it while
+  // the mouse moves and hides it when released.
   bool MeasureHintVisible = false;
   // (x, y) in client pixels; kLastHintPosition for either takes the position of the last hint.
   void DrawMeasureHint(int x, int y);
