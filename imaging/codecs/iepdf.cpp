@@ -24,7 +24,7 @@ TIEPDFNameObject* Name(const char* n) { return new TIEPDFNameObject(n); }
 TIEPDFNumericObject* Num(double v) { return new TIEPDFNumericObject(v); }
 TIEPDFRefObject* Ref(const TIEPDFObject* o) { return new TIEPDFRefObject(o->ObjectNumber, 0); }
 
-std::string PadLeftZeros(int64_t v, int width) {
+std::string IEPadLeft(int64_t v, int width) {
   std::string s = IEIntToStr(v);
   if (int(s.size()) < width) s.insert(0, size_t(width) - s.size(), '0');
   return s;
@@ -215,7 +215,7 @@ void IEPDFWriteXRefAndTrailer(TIEStream& Stream, std::vector<TIEPDFObject*>& Obj
                               int64_t DocumentStart) {
   const int64_t xref = Stream.GetPosition() - DocumentStart;
   std::string t = "xref\n0 " + IEIntToStr(int64_t(Objects.size()) + 1) + "\n0000000000 65535 f \n";
-  for (TIEPDFObject* o : Objects) t += PadLeftZeros(o->Position - DocumentStart, 10) + " 00000 n \n";
+  for (TIEPDFObject* o : Objects) t += IEPadLeft(o->Position - DocumentStart, 10) + " 00000 n \n";
   t += "trailer\n<< /Size " + IEIntToStr(int64_t(Objects.size()) + 1) + "\n/Root 1 0 R\n";
   if (Info) t += "/Info " + IEIntToStr(Info->ObjectNumber) + " 0 R\n";
   t += ">>\nstartxref\n" + IEIntToStr(xref) + "\n%%EOF\n";

@@ -50,7 +50,7 @@ std::vector<uint8_t> ReadAll(TIEStream& s) {
 }
 
 // Offset of the first TIFF header ("II*\0" or "MM\0*") within the search window, or -1.
-int64_t FindTIFFHeader(const std::vector<uint8_t>& d) {
+int64_t IEFindTIFFHeader(const std::vector<uint8_t>& d) {
   const size_t end = size_t(std::min<int64_t>(int64_t(d.size()), kTIFFHeaderSearch));
   for (size_t i = 0; i + 4 <= end; ++i) {
     if ((d[i] == 'I' && d[i + 1] == 'I' && d[i + 2] == 42 && d[i + 3] == 0) ||
@@ -249,6 +249,13 @@ void ReadDecoderPreview(const std::vector<uint8_t>& data, TIOParamsVals& params)
   }
 }
 
+// The EXIF fields of a TIFF-structured raw file whose TIFF header is at `tiff`, and its embedded
+// preview as Params.ExifThumbnail.
+void IELoadExifFromRawStream(const std::vector<uint8_t>& data, int64_t tiff, TIOParamsVals& Params) {
+  IELoadExifFromTIFFData(data.data() + tiff, data.size() - size_t(tiff), Params);
+  ReadDecoderPreview(data, Params);
+}
+
 }  // namespace
 
 int IERAWBrightness(int r, int g, int b) {
@@ -367,11 +374,10 @@ void IECameraRAWRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params
     Progress.Abort();
     return;
   }
-  const int64_t tiff = FindTIFFHeader(data);
+  const int64_t tiff = IEFindTIFFHeader(data);
   if (tiff >= 0) {
     // the resolution it gives is replaced by the default below, as for every raw file
-    IELoadExifFromTIFFData(data.data() + tiff, data.size() - size_t(tiff), Params);
-    ReadDecoderPreview(data, Params);
+    IELoadExifFromRawStream(data, tiff, Params);
   } else {
     TCIFFReader(data, Params).Run();
   }

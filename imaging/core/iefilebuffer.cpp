@@ -47,6 +47,8 @@ void TIEFileBuffer::WriteAt(int64_t offset, const void* src, int64_t n) {
   }
 }
 
+std::string IETempFolder;
+
 std::string IEDefaultTempFolder() {
   char path[MAX_PATH + 1] = {};
   DWORD n = GetTempPathA(sizeof(path), path);
@@ -66,7 +68,7 @@ TIEFileBuffer::~TIEFileBuffer() {
 bool TIEFileBuffer::AllocateFile(const std::string& prefix, bool useFile, int64_t size) {
   if (Store) Close();
   try {
-    IEUniqueTempFileName(prefix, IEDefaultTempFolder(), FileName);
+    IEUniqueTempFileName(prefix, IETempFolder.empty() ? IEDefaultTempFolder() : IETempFolder, FileName);
     if (useFile)
       Store.reset(new TIETemporaryFileStream(FileName));
     else

@@ -55,5 +55,8 @@ class TIEFileBuffer {
   std::vector<View> Views;
 };
 
-// Folder of new temporary files: the platform's temporary path, with a trailing backslash.
+// The platform's temporary path, with a trailing backslash.
 std::string IEDefaultTempFolder();
+// Folder of new temporary files, used as given (so it ends with a backslash); empty: the platform's
+// temporary path. The I/O module's start-up empties it.
+extern std::string IETempFolder;

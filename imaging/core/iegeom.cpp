@@ -72,7 +72,7 @@ double IEDistanceToSegment(int px, int py, int x1, int y1, int x2, int y2) {
 
 namespace {
 
-double DistanceToPolylineSegment(int px, int py, const POINT& a, const POINT& b, int penWidth) {
+double IEDistanceToPolylineSegment(int px, int py, const POINT& a, const POINT& b, int penWidth) {
   double d = IEDistanceToSegment(px, py, a.x, a.y, b.x, b.y);
   if (penWidth > 1) {
     int h = penWidth / 2;
@@ -99,10 +99,10 @@ double IEDistanceToPolyline(int px, int py, const POINT* points, int count, int 
   const POINT first = prev;
   for (int i = 1; i < count; ++i) {
     POINT cur = map(points[i]);
-    result = std::min(result, DistanceToPolylineSegment(px, py, prev, cur, penWidth));
+    result = std::min(result, IEDistanceToPolylineSegment(px, py, prev, cur, penWidth));
     prev = cur;
   }
-  if (closed) result = std::min(result, DistanceToPolylineSegment(px, py, prev, first, penWidth));
+  if (closed) result = std::min(result, IEDistanceToPolylineSegment(px, py, prev, first, penWidth));
   return result;
 }
 

@@ -75,11 +75,11 @@ void AddMarkObject(std::vector<std::unique_ptr<TIEImagingObject>>& list, const u
       const char* t = reinterpret_cast<const char*>(d.data() + kTextHeaderSize);
       obj->Text.assign(t, strnlen(t, d.size() - kTextHeaderSize));
       int32_t scale = I32(d.data() + 8);
-      if (scale <= 0) scale = TIEImagingAnnot::kAnnotTextScale;
+      if (scale <= 0) scale = IEAnnotTextScale;
       // The font height was recorded at the creation scale; bring it to ours in one step, so a mark
       // written at our own scale loads with the height it was given.
       uint8_t* h = obj->Attributes + TIEImagingObject::kFontHeightOffset;
-      int64_t height = int64_t(I32(h)) * TIEImagingAnnot::kAnnotTextScale / scale;
+      int64_t height = int64_t(I32(h)) * IEAnnotTextScale / scale;
       if (height > INT32_MAX) height = INT32_MAX;
       if (height < INT32_MIN) height = INT32_MIN;
       IEWriteU32LE(h, uint32_t(int32_t(height)));
@@ -210,7 +210,7 @@ void TIEImagingAnnot::SaveToBuffer(void*& buffer, int32_t& length) const {
       o.Named(kBlockMarkNamed, "OiAnoDat", pts.b);
     } else if (type >= kMarkTextFirst && type <= kMarkTextLast) {
       Out t;
-      for (int32_t v : {0, 1000, kAnnotTextScale, int32_t(obj.Text.size())}) t.U32(v);
+      for (int32_t v : {0, 1000, IEAnnotTextScale, int32_t(obj.Text.size())}) t.U32(v);
       t.Bytes(obj.Text.c_str(), obj.Text.size() + 1);
       o.Named(kBlockMarkNamed, "OiAnText", t.b);
     }

@@ -23,10 +23,11 @@ class TIEImagingObject {
   int PointCount() const { return static_cast<int>(Points.size() / 2); }
 };
 
+// The creation scale our writer records, and the one a text mark of scale 0 is read with.
+constexpr int32_t IEAnnotTextScale = 7500;
+
 class TIEImagingAnnot {
  public:
-  static constexpr int32_t kAnnotTextScale = 7500;  // the creation scale our writer records
-
   TIEImagingAnnot() = default;
   TIEImagingAnnot(const TIEImagingAnnot&) = delete;
   TIEImagingAnnot& operator=(const TIEImagingAnnot&) = delete;

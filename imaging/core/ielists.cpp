@@ -123,9 +123,9 @@ THash1::THash1(int bits) : bits_(std::clamp(bits, 0, 24)), bucketCount_(1 << bit
 THash1::~THash1() {
   for (int b = 0; b < bucketCount_; ++b) {
     if (states_[size_t(b)] != kChain) continue;
-    Item* it = reinterpret_cast<Item*>(keys_[size_t(b)]);
+    THash1Item* it = reinterpret_cast<THash1Item*>(keys_[size_t(b)]);
     while (it) {
-      Item* next = it->next;
+      THash1Item* next = it->next;
       delete it;
       it = next;
     }
@@ -142,20 +142,20 @@ bool THash1::Add(uint32_t key) {
     case kOneKey: {
       uint32_t stored = uint32_t(keys_[b]);
       if (stored == key) return false;
-      Item* added = new Item{key, nullptr, nullptr};
-      Item* first = new Item{stored, added, data_[b]};  // the older key stays first
+      THash1Item* added = new THash1Item{key, nullptr, nullptr};
+      THash1Item* first = new THash1Item{stored, added, data_[b]};  // the older key stays first
       keys_[b] = reinterpret_cast<uintptr_t>(first);
       states_[b] = kChain;
       break;
     }
     default: {
-      Item* it = reinterpret_cast<Item*>(keys_[b]);
+      THash1Item* it = reinterpret_cast<THash1Item*>(keys_[b]);
       for (;;) {
         if (it->key == key) return false;
         if (!it->next) break;
         it = it->next;
       }
-      it->next = new Item{key, nullptr, nullptr};
+      it->next = new THash1Item{key, nullptr, nullptr};
       break;
     }
   }

@@ -81,15 +81,15 @@ class THash1 {
   int BucketCount() const { return bucketCount_; }
 
  private:
-  struct Item {
+  struct THash1Item {
     uint32_t key;
-    Item* next;
+    THash1Item* next;
     void* data;
   };
   enum : uint8_t { kEmpty = 0, kOneKey = 1, kChain = 2 };
   THash1(const THash1&) = delete;
   THash1& operator=(const THash1&) = delete;
-  std::vector<uintptr_t> keys_;    // the key itself (state 1) or the chain's first Item* (state 2)
+  std::vector<uintptr_t> keys_;    // the key itself (state 1) or the chain's first THash1Item* (state 2)
   std::vector<uint8_t> states_;
   std::vector<void*> data_;
   int bits_;

@@ -333,7 +333,7 @@ struct TIETIFFHandler::Writer {
   bool abort = false;
 
   void Put(const void* p, size_t n) { IEStreamWriteCheck(s, abort, p, int32_t(n)); }
-  void AlignWord() {
+  void IEAlignStreamWord() {
     if (s.GetPosition() & 1) {
       uint8_t z = 0;
       Put(&z, 1);
@@ -360,12 +360,12 @@ struct TIETIFFHandler::Writer {
       if (offsets.size() == 4) {
         std::memcpy(out.inlineValue, offsets.data(), 4);
       } else {
-        AlignWord();
+        IEAlignStreamWord();
         Put32(out.inlineValue, Pos(), be);
         Put(offsets.data(), offsets.size());
       }
     } else if (e.subIFD) {
-      AlignWord();
+      IEAlignStreamWord();
       Put32(out.inlineValue, Pos(), be);
       uint32_t dataEnd = 0;
       uint32_t nextAt = WriteIFD(*e.subIFD, dataEnd);
@@ -374,7 +374,7 @@ struct TIETIFFHandler::Writer {
       Put(zero, 4);
       s.SetPosition(dataEnd);
     } else if (ValueSize(e) > 4) {
-      AlignWord();
+      IEAlignStreamWord();
       Put32(out.inlineValue, Pos(), be);
       Put(e.block.data(), e.block.size());
     }
@@ -419,7 +419,7 @@ struct TIETIFFHandler::Writer {
     if (added != SIZE_MAX) list.erase(list.begin() + added);
     // Directories start on a word boundary.
     s.SetPosition(dataPos);
-    AlignWord();
+    IEAlignStreamWord();
     dataEnd = Pos();
     return start + 2 + uint32_t(12 * n);
   }

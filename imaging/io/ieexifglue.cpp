@@ -172,8 +172,7 @@ bool IELoadExifFromMarker(const uint8_t* data, size_t length, TIOParamsVals* par
   TIECodecProgress progress;
   progress.Aborting = &aborting;
   IETIFFRead(s, none, *read, progress, true);
-  static_cast<TIEExifFields&>(*params) = *read;
-  params->ExifMakerNote.Assign(&read->ExifMakerNote);
+  IECopyExifParams(*read, *params);
   params->SetExifOrientation(read->ExifOrientation);
   params->TIFFImageDescription = read->ExifImageDescription;
   params->HasExifData = true;
@@ -181,6 +180,11 @@ bool IELoadExifFromMarker(const uint8_t* data, size_t length, TIOParamsVals* par
   LoadExifThumbnail(data + 6, length - 6, *params->ExifThumbnail);
   IEApplyExifOrientation(params->ExifThumbnail.get(), params->ExifOrientation);
   return true;
+}
+
+void IECopyExifParams(const TIOParamsVals& source, TIOParamsVals& dest) {
+  static_cast<TIEExifFields&>(dest) = source;
+  dest.ExifMakerNote.Assign(&source.ExifMakerNote);
 }
 
 void IESaveExifToBuffer(TIOParamsVals* params, uint8_t*& buffer, size_t& length, bool withHeader) {

@@ -25,6 +25,10 @@ void IEStoreExifMarker(TIOParamsVals* params);
 // last), or only removed when XMPInfo is empty.
 void IEStoreXMPMarker(TIOParamsVals* params);
 
+// Every EXIF and GPS field of source (the tag list, strings, numbers, rationals, the maker note, the
+// user comment) onto the same field of dest.
+void IECopyExifParams(const TIOParamsVals& source, TIOParamsVals& dest);
+
 // Turns the bitmap (and its alpha channel) upright as EXIF orientation 1..8 says: 2 mirror left-right,
 // 3 half turn, 4 upside down, 5 transpose, 6 quarter turn clockwise, 7 transverse, 8 quarter turn
 // counter-clockwise. Exact in every pixel format; other values change nothing, and so does a turn

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "iebitmapservices.h"
+#include "iefilebuffer.h"
 #include "ieavi.h"
 #include "iecmyk.h"
 #include "iewic.h"
@@ -148,7 +149,19 @@ void IEBuildFileFormatRegistry() {
 
 void IEFreeFileFormatRegistry() { gRegistry.clear(); }
 
+std::vector<std::unique_ptr<TIEIOPlugin>> IEPluginList;
+
+void IEReleasePlugins() {
+  for (const auto& p : IEPluginList) {
+    IERemoveFileFormat(p->FileType);
+    if (!(p->Flags & 1)) DeleteCriticalSection(&p->Lock);
+    if (p->Library) FreeLibrary(p->Library);
+  }
+  IEPluginList.clear();
+}
+
 void IEIOStaticInit() {
+  IETempFolder.clear();
   IEBuildFileFormatRegistry();
   IEConversionServices.CMYKToRGB = IECMYKToRGB;
   IEConversionServices.RGBToCMYK = IERGBToCMYK;
@@ -156,8 +169,9 @@ void IEIOStaticInit() {
   IELoadWinInet();
 }
 void IEIOStaticFini() {
-  IEFreeFileFormatRegistry();
   IEFreeCMYKProfile();
+  IEReleasePlugins();
+  IEFreeFileFormatRegistry();
   IEAVIFileFini();
   IEUnloadWinInet();
   IETWainLogClose();

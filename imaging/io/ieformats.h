@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
 #include "ioparams.h"
 
 class TIEBitmap;
@@ -48,6 +50,19 @@ int IEAddFileFormat(TIEFileFormatInfo* entry);  // the registry owns it; returns
 void IERemoveFileFormat(TIEFileFormatCode type);
 void IEBuildFileFormatRegistry();
 void IEFreeFileFormatRegistry();
+
+// A file format served by a library an application loaded. Nothing in this library adds one; the
+// application fills IEPluginList and the I/O unit's shut-down releases what is left in it.
+struct TIEIOPlugin {
+  HMODULE Library = nullptr;
+  TIEFileFormatCode FileType = 0;  // the registry entry the library serves
+  CRITICAL_SECTION Lock;           // initialised by whoever adds the record, unless Flags bit 0
+  uint8_t Flags = 0;               // bit 0: no critical section to delete
+};
+extern std::vector<std::unique_ptr<TIEIOPlugin>> IEPluginList;
+// For each plug-in: its registry entry removed, its critical section deleted (unless Flags bit 0),
+// its library freed; then the list is emptied.
+void IEReleasePlugins();
 
 // Start-up step of the I/O unit (the registry); run by the library's shared start-up.
 void IEIOStaticInit();

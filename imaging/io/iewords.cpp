@@ -23,7 +23,8 @@ constexpr int kPolishEmptySlot = 123;
 // The words, UTF-8, [slot][language - msEnglish].
 #include "iewords.inc"
 
-std::string g_table[kIEMsgLanguageCount * kIEWordCount];
+// The word table, row after row: entry language x kIEWordCount + word index; empty: no word.
+std::string IEWordTable[kIEMsgLanguageCount * kIEWordCount];
 
 // Language identifier of the thread locale, recorded when the table is filled; 0 until then.
 uint16_t g_systemLangId = 0;
@@ -55,7 +56,7 @@ bool InTable(TMsgLanguage language, uint8_t index) {
 
 const std::string& Entry(TMsgLanguage language, uint8_t index) {
   static const std::string kNoWord;
-  return InTable(language, index) ? g_table[size_t(language) * kIEWordCount + index] : kNoWord;
+  return InTable(language, index) ? IEWordTable[size_t(language) * kIEWordCount + index] : kNoWord;
 }
 
 }  // namespace
@@ -63,7 +64,7 @@ const std::string& Entry(TMsgLanguage language, uint8_t index) {
 void IESetLocalizedWord(TMsgLanguage language, uint8_t index, const std::string& text) {
   // A slot outside the table would overwrite whatever lies after it.
   if (!InTable(language, index)) throw EIEError("IESetLocalizedWord: no such word slot");
-  g_table[size_t(language) * kIEWordCount + index] = text;
+  IEWordTable[size_t(language) * kIEWordCount + index] = text;
 }
 
 const std::string& IEStoredWord(TMsgLanguage language, uint8_t index) { return Entry(language, index); }

@@ -146,12 +146,12 @@ bool Peek(TIEStream& s, void* buf, int n) {
   return ok;
 }
 
-bool AVITest(TIEStream& s) {
+}  // namespace
+
+bool IEAVITest(TIEStream& s) {
   uint8_t b[12];
   return Peek(s, b, 12) && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "AVI ", 4) == 0;
 }
-
-}  // namespace
 
 bool IECanReadFileType(TIEFileFormatCode t) {
   return t == iffBMP || t == iffTGA || t == iffPCX || t == iffDCX || t == iffJP2 || t == iffJ2K ||
@@ -1079,7 +1079,7 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffPXM, [&] { return IEPNMTest(stream); }},
         {iffJP2, [&] { return IEJP2Test(stream); }},
         {iffJ2K, [&] { return IEJ2KTest(stream); }},
-        {iffAVI, [&] { return AVITest(stream); }},
+        {iffAVI, [&] { return IEAVITest(stream); }},
         {iffDCX, [&] { return IEDCXTest(stream); }},
         {iffPSD, [&] { return IEPSDTest(stream); }},
         {iffWMF, [&] { return IEWMFTest(stream); }},

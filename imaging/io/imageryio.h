@@ -43,6 +43,9 @@ struct TIEViewHandlerRecord;
 
 enum : uint8_t { ioppDefaultLockPreview = 1, ioppApplyButton = 2 };
 
+using TIEDoPreviewsEvent = std::function<void(void* sender, bool& handled)>;
+using TIEIOPreviewEvent = std::function<void(void* sender, ui::TForm* dialog)>;
+
 class TImageryIO {
  public:
   TImageryIO();                             // with a bitmap of its own (always synchronous)
@@ -150,9 +153,9 @@ class TImageryIO {
   bool SimplifiedParamsDialogs = true;
   ui::TFont* PreviewFont = nullptr;  // owned; the dialog's font
   // Replaces the dialog: a handler that sets Handled makes DoPreviews return True at once.
-  std::function<void(void* sender, bool& handled)> OnDoPreviews;
+  TIEDoPreviewsEvent OnDoPreviews;
   // Fired with the dialog just before it is shown.
-  std::function<void(void* sender, ui::TForm* dialog)> OnIOPreview;
+  TIEIOPreviewEvent OnIOPreview;
 
   TIOParamsVals Params;
   std::unique_ptr<TIETWainParams> TWainParams;
@@ -224,6 +227,9 @@ struct TIEFinishWorkGuard {
 
 // Pixels per side of an imported metafile.
 extern int IEMetafileMaxSize;
+
+// A RIFF file of form "AVI " at the stream's position; the position is restored.
+bool IEAVITest(TIEStream& Stream);
 
 // True when this library has a reader (or a writer) for the file type.
 bool IECanReadFileType(TIEFileFormatCode type);

@@ -4,12 +4,13 @@
 #include <windows.h>
 
 #include "iebitmap.h"
+#include "ieexifglue.h"
 #include <algorithm>
 
 int IEDefaultDpiX = 300;
 int IEDefaultDpiY = 300;
-TIEGIFLZWDecompressor IEDefGIFLZWDecompress = IEGIFLZWDecompress;
-TIEGIFLZWCompressor IEDefGIFLZWCompress = IEGIFLZWCompress;
+TIEGIFLZWDecompressor IEGlobalGIFLZWDecompressor = IEGIFLZWDecompress;
+TIEGIFLZWCompressor IEGlobalGIFLZWCompressor = IEGIFLZWCompress;
 TIETIFFLZWCompressor IEDefTIFFLZWCompress = IETIFFLZWCompress;
 
 double IENowAsDateTime() {
@@ -85,8 +86,8 @@ void TIOParamsVals::RestoreDefaults() {
   GIFRatio = 0;
   GIFComments.clear();
   GIFAction = 2;
-  GIFLZWDecompress = IEDefGIFLZWDecompress;
-  GIFLZWCompress = IEDefGIFLZWCompress;
+  GIFLZWDecompress = IEGlobalGIFLZWDecompressor;
+  GIFLZWCompress = IEGlobalGIFLZWCompressor;
   BMPVersion = 1;
   BMPCompression = 0;
   BMPHandleAlpha = false;
@@ -295,8 +296,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   RAWAutoAdjustColors = s.RAWAutoAdjustColors;
   RAWCamera = s.RAWCamera;
   static_cast<TIETIFFFields&>(*this) = s;
-  static_cast<TIEExifFields&>(*this) = s;
-  ExifMakerNote.Assign(&s.ExifMakerNote);
+  IECopyExifParams(s, *this);
   if (s.ImagingAnnot) GetImagingAnnot().Assign(s.ImagingAnnot.get());
   else ImagingAnnot.reset();
   Owner = owner;

@@ -35,8 +35,8 @@ extern int IEDefaultDpiX;
 extern int IEDefaultDpiY;
 
 // The GIF LZW coder that every new parameter object starts with; nullptr: none.
-extern TIEGIFLZWDecompressor IEDefGIFLZWDecompress;
-extern TIEGIFLZWCompressor IEDefGIFLZWCompress;
+extern TIEGIFLZWDecompressor IEGlobalGIFLZWDecompressor;
+extern TIEGIFLZWCompressor IEGlobalGIFLZWCompressor;
 // The TIFF LZW strip encoder every new parameter object starts with; nullptr: none.
 extern TIETIFFLZWCompressor IEDefTIFFLZWCompress;
 
@@ -188,8 +188,8 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   int GIFRatio = 0;  // pixel aspect byte
   std::vector<std::string> GIFComments;
   int GIFAction = 2;  // disposal method
-  TIEGIFLZWDecompressor GIFLZWDecompress = IEDefGIFLZWDecompress;
-  TIEGIFLZWCompressor GIFLZWCompress = IEDefGIFLZWCompress;
+  TIEGIFLZWDecompressor GIFLZWDecompress = IEGlobalGIFLZWDecompressor;
+  TIEGIFLZWCompressor GIFLZWCompress = IEGlobalGIFLZWCompressor;
 
   // ---- Windows bitmap ----
   uint8_t BMPVersion = 1;      // 0 or 1: 40-byte header, 2: 12-byte core header, 3: 64-byte header

@@ -20,7 +20,7 @@ void IESetBit(uint8_t* row, int n, bool value) {
 
 namespace {
 
-bool ColorMatch(TIERGB a, TIERGB b, int tolerance) {
+bool IEWandColorMatch(TIERGB a, TIERGB b, int tolerance) {
   return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
 }
 
@@ -51,7 +51,7 @@ bool Flood(TIEBitmap* bitmap, int seedX, int seedY, int tolerance, Region& r) {
   r.x1 = seedX; r.x2 = seedX; r.y1 = seedY; r.y2 = seedY;
   const TIERGB seed = bitmap->GetPixelRGB(seedX, seedY);
   auto qualifies = [&](int x, int y) {
-    return x >= 0 && x < w && !r.Has(x, y) && ColorMatch(bitmap->GetPixelRGB(x, y), seed, tolerance);
+    return x >= 0 && x < w && !r.Has(x, y) && IEWandColorMatch(bitmap->GetPixelRGB(x, y), seed, tolerance);
   };
   struct Segment { int y, x1, x2, dy; };
   std::vector<Segment> stack;
@@ -160,6 +160,6 @@ bool IESelectSimilarColors(TIEBitmap* bitmap, int seedX, int seedY, int maskValu
   const TIERGB seed = bitmap->GetPixelRGB(seedX, seedY);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      if (ColorMatch(bitmap->GetPixelRGB(x, y), seed, tolerance)) mask->SetPixel(x, y, maskValue);
+      if (IEWandColorMatch(bitmap->GetPixelRGB(x, y), seed, tolerance)) mask->SetPixel(x, y, maskValue);
   return true;
 }

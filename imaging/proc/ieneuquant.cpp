@@ -21,12 +21,27 @@ constexpr int kAlphaRadBias = 1 << 18;
 // every pixel before coming back to the first one.
 constexpr int kPrimes[4] = {499, 491, 487, 503};
 
+void NeuQuantInit(TIENeuQuantNet& n, int64_t pixels, int colorCount, int quality) {
+  n.NetSize = colorCount;
+  n.SamplingFactor = NeuQuantSampleFactor(quality, pixels);
+  n.AlphaDecrement = 30 + (n.SamplingFactor - 1) / 3;
+  n.InitialRadius = colorCount / 8;
+  n.Network.resize(size_t(colorCount));
+  n.Bias.assign(size_t(colorCount), 0);
+  n.Frequency.assign(size_t(colorCount), kIntBias / colorCount);
+  n.RadiusPower.assign(size_t(n.InitialRadius) + 1, 0);
+  for (int i = 0; i < colorCount; ++i) {
+    int v = int(int64_t(i) * (256 << kNetBiasShift) / colorCount);
+    n.Network[size_t(i)] = {v, v, v, 0};
+  }
+}
+
 void ComputeRadiusPowers(TIENeuQuantNet& n, int alpha, int rad) {
   for (int k = 0; k < rad; ++k)
     n.RadiusPower[size_t(k)] = alpha * (((rad * rad - k * k) * 256) / (rad * rad));
 }
 
-int Contest(TIENeuQuantNet& n, int b, int g, int r) {
+int NeuQuantContest(TIENeuQuantNet& n, int b, int g, int r) {
   int bestd = INT32_MAX, bestbiasd = INT32_MAX, bestpos = 0, bestbiaspos = 0;
   for (int j = 0; j < n.NetSize; ++j) {
     const TIENeuQuantNet::Neuron& p = n.Network[size_t(j)];
@@ -50,13 +65,13 @@ int Contest(TIENeuQuantNet& n, int b, int g, int r) {
   return bestbiaspos;
 }
 
-void MoveNeuron(TIENeuQuantNet::Neuron& p, int alpha, int b, int g, int r) {
+void NeuQuantMoveNeuron(TIENeuQuantNet::Neuron& p, int alpha, int b, int g, int r) {
   p.b -= (p.b - b) * alpha / kInitAlpha;
   p.g -= (p.g - g) * alpha / kInitAlpha;
   p.r -= (p.r - r) * alpha / kInitAlpha;
 }
 
-void MoveNeighbours(TIENeuQuantNet& n, int rad, int i, int b, int g, int r) {
+void NeuQuantMoveNeighbours(TIENeuQuantNet& n, int rad, int i, int b, int g, int r) {
   int lo = i - rad < -1 ? -1 : i - rad;
   int hi = i + rad > n.NetSize ? n.NetSize : i + rad;
   int j = i + 1, k = i - 1, m = 1;
@@ -73,7 +88,7 @@ void MoveNeighbours(TIENeuQuantNet& n, int rad, int i, int b, int g, int r) {
   }
 }
 
-void Learn(TIENeuQuantNet& n, TIEBitmap* bitmap) {
+void NeuQuantLearn(TIENeuQuantNet& n, TIEBitmap* bitmap) {
   const int w = bitmap->GetImageWidth(), h = bitmap->GetImageHeight();
   const int64_t pixels = int64_t(w) * h;
   const int64_t sampleLength = pixels * 3;
@@ -105,9 +120,9 @@ void Learn(TIENeuQuantNet& n, TIEBitmap* bitmap) {
     }
     const uint8_t* px = row + 3 * x;
     int b = px[0] << kNetBiasShift, g = px[1] << kNetBiasShift, r = px[2] << kNetBiasShift;
-    int j = Contest(n, b, g, r);
-    MoveNeuron(n.Network[size_t(j)], alpha, b, g, r);
-    if (rad > 0) MoveNeighbours(n, rad, j, b, g, r);
+    int j = NeuQuantContest(n, b, g, r);
+    NeuQuantMoveNeuron(n.Network[size_t(j)], alpha, b, g, r);
+    if (rad > 0) NeuQuantMoveNeighbours(n, rad, j, b, g, r);
     pos = (pos + step) % pixels;
     ++i;
     if (i % delta == 0) {
@@ -120,7 +135,7 @@ void Learn(TIENeuQuantNet& n, TIEBitmap* bitmap) {
   bitmap->RowAccess = saved;
 }
 
-void Unbias(TIENeuQuantNet& n) {
+void NeuQuantUnbias(TIENeuQuantNet& n) {
   for (int j = 0; j < n.NetSize; ++j) {
     TIENeuQuantNet::Neuron& p = n.Network[size_t(j)];
     auto fix = [](int32_t c) { c = (c + 8) >> kNetBiasShift; return c > 255 ? 255 : (c < 0 ? 0 : c); };
@@ -131,7 +146,15 @@ void Unbias(TIENeuQuantNet& n) {
   }
 }
 
-void BuildIndex(TIENeuQuantNet& n) {
+// Neuron j's colour into palette[j], before the index sorts the neurons.
+void NeuQuantWritePalette(const TIENeuQuantNet& n, TIERGB* palette) {
+  for (int j = 0; j < n.NetSize; ++j) {
+    const TIENeuQuantNet::Neuron& p = n.Network[size_t(j)];
+    palette[j] = IEMakeRGB(uint8_t(p.r), uint8_t(p.g), uint8_t(p.b));
+  }
+}
+
+void NeuQuantBuildIndex(TIENeuQuantNet& n) {
   int previous = 0, start = 0;
   const int last = n.NetSize - 1;
   for (int i = 0; i < n.NetSize; ++i) {
@@ -170,31 +193,19 @@ int NeuQuantSampleFactor(int quality, int64_t pixels) {
 std::unique_ptr<TIENeuQuantNet> IENeuQuantPalette(TIEBitmap* bitmap, TIERGB* palette, int colorCount, int quality) {
   if (!bitmap || !palette || colorCount < 1 || bitmap->GetPixelFormat() != ie24RGB || bitmap->IsEmpty()) return nullptr;
   auto n = std::make_unique<TIENeuQuantNet>();
-  const int64_t pixels = int64_t(bitmap->GetImageWidth()) * bitmap->GetImageHeight();
-  n->NetSize = colorCount;
-  n->SamplingFactor = NeuQuantSampleFactor(quality, pixels);
-  n->AlphaDecrement = 30 + (n->SamplingFactor - 1) / 3;
-  n->InitialRadius = colorCount / 8;
-  n->Network.resize(size_t(colorCount));
-  n->Bias.assign(size_t(colorCount), 0);
-  n->Frequency.assign(size_t(colorCount), kIntBias / colorCount);
-  n->RadiusPower.assign(size_t(n->InitialRadius) + 1, 0);
-  for (int i = 0; i < colorCount; ++i) {
-    int v = int(int64_t(i) * (256 << kNetBiasShift) / colorCount);
-    n->Network[size_t(i)] = {v, v, v, 0};
-  }
-  Learn(*n, bitmap);
-  Unbias(*n);
-  for (int j = 0; j < colorCount; ++j) {
-    const TIENeuQuantNet::Neuron& p = n->Network[size_t(j)];
-    palette[j] = IEMakeRGB(uint8_t(p.r), uint8_t(p.g), uint8_t(p.b));
-  }
-  BuildIndex(*n);
+  NeuQuantInit(*n, int64_t(bitmap->GetImageWidth()) * bitmap->GetImageHeight(), colorCount, quality);
+  NeuQuantLearn(*n, bitmap);
+  NeuQuantUnbias(*n);
+  NeuQuantWritePalette(*n, palette);
+  NeuQuantBuildIndex(*n);
   return n;
 }
 
 int NeuQuantIndexOf(const TIENeuQuantNet& n, uint32_t color) {
-  const int r = int((color >> 16) & 255), g = int((color >> 8) & 255), b = int(color & 255);
+  return NeuQuantSearch(n, int(color & 255), int((color >> 8) & 255), int((color >> 16) & 255));
+}
+
+int NeuQuantSearch(const TIENeuQuantNet& n, int b, int g, int r) {
   int bestd = 1000, best = 0;  // 1000 exceeds any distance (3 x 255), so some neuron always wins
   int i = n.GreenIndex[g], j = i - 1;
   while (i < n.NetSize || j >= 0) {

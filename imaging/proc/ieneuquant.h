@@ -36,3 +36,5 @@ int NeuQuantSampleFactor(int quality, int64_t pixels);
 std::unique_ptr<TIENeuQuantNet> IENeuQuantPalette(TIEBitmap* bitmap, TIERGB* palette, int colorCount, int quality);
 // The palette index nearest to `color` (red shl 16 or green shl 8 or blue); always 0 .. n - 1.
 int NeuQuantIndexOf(const TIENeuQuantNet& net, uint32_t color);
+// The same for the colour b, g, r (0..255 each), walking out from green index[g].
+int NeuQuantSearch(const TIENeuQuantNet& net, int b, int g, int r);

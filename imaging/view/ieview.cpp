@@ -7,7 +7,9 @@ static std::vector<ui::TPropInfo> IEViewProps() {
   return {ui::prop::Int("Background", &T::GetBackground, &T::SetBackground, true, ui::clBtnFace),
           ui::prop::Enum("BorderStyle", &T::GetBorderStyle, &T::SetBorderStyleValue, {"bsNone", "bsSingle"}, true,
                          ui::bsSingle),
-          ui::prop::Bool("Ctl3D", &T::GetCtl3D, &T::SetCtl3D, true)};
+          ui::prop::Bool("Ctl3D", &T::GetCtl3D, &T::SetCtl3D, true),
+          ui::prop::Event("OnMouseEnter", &T::OnMouseEnter),
+          ui::prop::Event("OnMouseLeave", &T::OnMouseLeave)};
 }
 UI_IMPLEMENT_CLASS(TIEView, ui::TCustomControl, nullptr, IEViewProps, nullptr, nullptr)
 
@@ -18,6 +20,12 @@ void TIEView::Create(ui::TComponent* owner) {
   Background = ui::clBtnFace;
   BorderStyle = ui::bsSingle;
   Ctl3D = true;
+}
+
+void TIEView::WndProc(ui::TMessage& m) {
+  inherited::WndProc(m);
+  if (m.Msg == ui::CM_MOUSEENTER && OnMouseEnter) OnMouseEnter(this);
+  else if (m.Msg == ui::CM_MOUSELEAVE && OnMouseLeave) OnMouseLeave(this);
 }
 
 void TIEView::BeforeDestruction() {

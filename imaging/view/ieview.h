@@ -82,6 +82,10 @@ class TIEView : public ui::TCustomControl {
 
   ui::TCanvas* GetCanvas() const { return Canvas(); }
 
+  // Fired, with the view as Sender, after the control's own handling of the mouse entering and leaving it.
+  ui::TNotifyEvent OnMouseEnter;
+  ui::TNotifyEvent OnMouseLeave;
+
   // ---- what the processing component's undo stacks keep of a view ----
   // Appends the view's state of an undo kind other than the image (selection, objects, layer
   // records, layer records with the current layer's pixels, layers and objects) to `stream`; false
@@ -106,6 +110,7 @@ class TIEView : public ui::TCustomControl {
 
  protected:
   void CreateParams(ui::TCreateParams& p) override;
+  void WndProc(ui::TMessage& m) override;
 
   ui::TFormBorderStyle BorderStyle = ui::bsSingle;
   ui::TColor Background = ui::clBtnFace;

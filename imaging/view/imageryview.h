@@ -40,12 +40,12 @@ enum TIEWallPaperStyle : uint8_t { iewoNormal, iewoStretch, iewoTile };
 
 // ---- mouse interaction ----
 // Bit numbers of TIEMouseInteract: what the mouse does in the view.
-enum TIEMouseInteractItem : uint8_t {
+enum TIEMouseInteractItems : uint8_t {
   miZoom, miScroll, miSelect, miSelectPolygon, miSelectCircle, miSelectZoom, miSelectMagicWand, miSelectLasso,
   miMoveLayers, miResizeLayers, miRotateLayers, miMovingScroll
 };
-using TIEMouseInteract = uint16_t;  // a set of TIEMouseInteractItem bits
-constexpr TIEMouseInteract IEMouseBit(TIEMouseInteractItem i) { return TIEMouseInteract(1u << i); }
+using TIEMouseInteract = uint16_t;  // a set of TIEMouseInteractItems bits
+constexpr TIEMouseInteract IEMouseBit(TIEMouseInteractItems i) { return TIEMouseInteract(1u << i); }
 // Grips of a selection rectangle (1..8) and of a layer (1..9).
 enum TIEGrip : uint8_t {
   ieNone, ieTopLeft, ieTopRight, ieBottomRight, ieBottomLeft, ieLeftSide, ieRightSide, ieTopSide, ieBottomSide,
@@ -66,9 +66,9 @@ using TIEDrawLayerGripEvent =
     std::function<void(void* Sender, TIEBitmap* ABitmap, int layer, int grip, const RECT& rect)>;
 
 // (Sender, canvas, rectangle to paint, handled: set True to skip the view's own background)
-using TIEDrawBackgroundEvent = std::function<void(void* Sender, ui::TCanvas* canvas, const RECT& rect, bool& handled)>;
+using TIEOnDrawBackground = std::function<void(void* Sender, ui::TCanvas* canvas, const RECT& rect, bool& handled)>;
 // (Sender, canvas, the viewport's rectangle)
-using TIEDrawCanvasEvent = std::function<void(void* Sender, ui::TCanvas* canvas, const RECT& rect)>;
+using TIEOnDrawCanvas = std::function<void(void* Sender, ui::TCanvas* canvas, const RECT& rect)>;
 // (Sender, character code, shift state, handled: True takes the key for the control)
 using TIESpecialKeyEvent = std::function<void(void* Sender, int charCode, int shift, bool& handled)>;
 // (Sender, virtual key, key data, key down)
@@ -338,7 +338,7 @@ class TImageryView : public TIEView {
   void MergeAllLayers();
   TResampleFilter GetZoomFilter() const { return ZoomFilter; }
   void SetZoomFilterValue(TResampleFilter filter);
-  TIEDrawBackgroundEvent OnDrawBackground;
+  TIEOnDrawBackground OnDrawBackground;
 
   // ---- layer stream ----
   // formatCode: -1 zlib-compressed raw dumps, -2 raw dumps, else the file type each image is stored
@@ -471,7 +471,7 @@ class TImageryView : public TIEView {
   ui::TBitmap* GetBackBufferBitmap();
   TIEBitmap* GetBackBuffer() { return BackBuffer; }
   ui::TNotifyEvent OnDrawBackBuffer;
-  TIEDrawCanvasEvent OnDrawCanvas;
+  TIEOnDrawCanvas OnDrawCanvas;
   ui::TNotifyEvent OnDShowNewFrame;
   ui::TNotifyEvent OnDShowEvent;
   TIESpecialKeyEvent OnSpecialKey;

@@ -21,9 +21,9 @@ int Trunc(double v) { return int(v); }
 
 constexpr int kZoomSteps[] = {2, 5, 10, 25, 33, 50, 75, 100};
 
-constexpr TIEMouseInteract Bits(std::initializer_list<TIEMouseInteractItem> items) {
+constexpr TIEMouseInteract Bits(std::initializer_list<TIEMouseInteractItems> items) {
   TIEMouseInteract r = 0;
-  for (TIEMouseInteractItem i : items) r = TIEMouseInteract(r | IEMouseBit(i));
+  for (TIEMouseInteractItems i : items) r = TIEMouseInteract(r | IEMouseBit(i));
   return r;
 }
 constexpr TIEMouseInteract kHighBits = 0xF000;     // bits 12-15 ride along with every mode
@@ -54,8 +54,8 @@ struct SelectionBaseSwap {
 void TImageryView::SetMouseInteractValue(TIEMouseInteract a) {
   if (a == MouseInteract) return;
   const TIEMouseInteract old = MouseInteract;
-  auto isNew = [&](TIEMouseInteractItem i) { return (a & IEMouseBit(i)) && !(old & IEMouseBit(i)); };
-  auto has = [&](TIEMouseInteractItem i) { return (a & IEMouseBit(i)) != 0; };
+  auto isNew = [&](TIEMouseInteractItems i) { return (a & IEMouseBit(i)) && !(old & IEMouseBit(i)); };
+  auto has = [&](TIEMouseInteractItems i) { return (a & IEMouseBit(i)) != 0; };
   MouseInteractChanging(old);
   if (isNew(miScroll))
     a &= Bits({miZoom, miScroll, miMovingScroll}) | kHighBits;

@@ -24,6 +24,22 @@ TEST(FileBuffer, NameAndDeleteOnClose) {
   EXPECT_EQ(GetFileAttributesA(name.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+TEST(FileBuffer, TempFolderSettingChoosesTheFolder) {
+  char base[MAX_PATH];
+  ASSERT_GT(GetTempPathA(MAX_PATH, base), 0u);
+  const std::string folder = std::string(base) + "tq-tempfolder-test\\";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  IETempFolder = folder;
+  {
+    TIEFileBuffer fb;
+    ASSERT_TRUE(fb.AllocateFile("IMG", true, 10));
+    EXPECT_EQ(fb.GetFileName().substr(0, folder.size() + 4), folder + "IMG-");
+    EXPECT_NE(GetFileAttributesA(fb.GetFileName().c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+  IETempFolder.clear();
+  RemoveDirectoryA(folder.c_str());
+}
+
 TEST(FileBuffer, UncreatableFileRaisesTheMessage) {
   const std::string bad = "Q:\\no such folder\\IMG-00000000.tmp";
   try {

@@ -507,6 +507,33 @@ TEST(ApplicationFormats, RegisteredProceduresServeTheirExtension) {
   EXPECT_EQ(IEFileFormatByType(kAppFormat), nullptr);
 }
 
+TEST(ApplicationFormats, ReleasingPluginsRemovesTheirFormatsAndLibraries) {
+  const char* kLibrary = "sensapi.dll";
+  const bool loadedBefore = GetModuleHandleA(kLibrary) != nullptr;
+  auto* e = new TIEFileFormatInfo();
+  e->FileType = kAppFormat;
+  e->Extensions = "APF";
+  IEAddFileFormat(e);
+  auto p = std::make_unique<TIEIOPlugin>();
+  p->Library = LoadLibraryA(kLibrary);
+  ASSERT_NE(p->Library, nullptr);
+  p->FileType = kAppFormat;
+  InitializeCriticalSection(&p->Lock);
+  IEPluginList.push_back(std::move(p));
+  auto q = std::make_unique<TIEIOPlugin>();  // no library, no critical section
+  q->FileType = kAppFormat + 1;
+  q->Flags = 1;
+  IEPluginList.push_back(std::move(q));
+
+  IEReleasePlugins();
+  EXPECT_TRUE(IEPluginList.empty());
+  EXPECT_EQ(IEFileFormatByType(kAppFormat), nullptr);
+  if (!loadedBefore) {
+    EXPECT_EQ(GetModuleHandleA(kLibrary), nullptr);
+  }
+  EXPECT_NE(IEFileFormatByType(iffTIFF), nullptr);  // built-in entries stay
+}
+
 TEST(Targa, ExtensionAreaRoundTripAndFilesWithoutFooter) {
   TIEBitmap picture;
   MakePicture(picture, 6, 4);

@@ -132,6 +132,32 @@ TEST_F(WindowedView, PaintLockStopsTheCopyButNotOnPaint) {
   view->ResumePainting();
 }
 
+TEST_F(WindowedView, PointerEnteringAndLeavingFiresTheMouseEvents) {
+  form->Show();
+  Pump();
+  std::string seen;
+  view->OnMouseEnter = [&](TObject* sender) { seen += sender == view ? "E" : "?"; };
+  view->OnMouseLeave = [&](TObject* sender) { seen += sender == view ? "L" : "?"; };
+  POINT inside{20, 20}, outside{300, 20};  // client points of the view and of the form beside it
+  ClientToScreen(view->GetHandle(), &inside);
+  ClientToScreen(form->GetHandle(), &outside);
+  // The application's idle step looks up the control under the pointer; it runs when the queue is
+  // empty, and a timer wakes the loop up again afterwards.
+  auto idleAt = [&](POINT p) {
+    SetCursorPos(p.x, p.y);
+    Pump(2);
+    SetTimer(form->GetHandle(), 7, 30, nullptr);
+    Application->HandleMessage();
+    Application->HandleMessage();
+    KillTimer(form->GetHandle(), 7);
+  };
+  idleAt(outside);
+  idleAt(inside);
+  idleAt(inside);  // still inside: nothing new
+  idleAt(outside);
+  EXPECT_EQ(seen, "EL");
+}
+
 TEST_F(WindowedView, ProgressFromAnIOThreadArrivesThroughMessage8027) {
   form->Show();
   Pump();

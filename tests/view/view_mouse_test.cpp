@@ -21,7 +21,7 @@ using viewtest::Pump;
 
 namespace {
 
-constexpr TIEMouseInteract M(std::initializer_list<TIEMouseInteractItem> items) {
+constexpr TIEMouseInteract M(std::initializer_list<TIEMouseInteractItems> items) {
   TIEMouseInteract r = 0;
   for (auto i : items) r = TIEMouseInteract(r | IEMouseBit(i));
   return r;
