@@ -30,6 +30,7 @@ constexpr unsigned kMaxSavedMarker = 0xFFFF;
 constexpr int kLastPartMessage = 123;     // the message codes this codec names; later ones are "Corrupted"
 constexpr int kTooFewScanlines = 67;      // "Application transferred too few scanlines": never fatal
 constexpr int kICCHeaderSize = 14;        // "ICC_PROFILE\0", sequence number, chunk count
+constexpr int kRowsPerRead = 16;          // rows asked of the library per call: a 4:2:0 row group
 const char kICCSignature[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
 
 // ---- error manager ----
@@ -252,7 +253,6 @@ const TColorSpaceRoute kColorSpaces[] = {
 // What a decode left behind for the caller.
 struct TDecodeState {
   int rows = 0;
-  int lastPercent = -1;
 };
 
 }  // namespace
@@ -486,16 +486,20 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
     } else {
       buffer.resize(size_t(w) * 4);
       if (MaxRows < 0) MaxRows = h;
-      Progress.Per1 = 100.0 / h;
-      Progress.Val = 0;
+      TIERowProgress rowProgress(Progress, h);
+      // Rows the library can write themselves go straight into the bitmap, several per call; the
+      // others come through one buffered row. A temporary-file bitmap maps one row at a time.
+      const bool direct = format != ie24RGB || (outSpace == JCS_EXT_BGR && !managed) || outSpace == JCS_YCbCr;
+      const int perCall = direct && Bitmap.GetLocation() != ieTempFile ? kRowsPerRead : 1;
       ok = JpegGuard(*err, [&] {
+        JSAMPROW targets[kRowsPerRead];
         while (int(cinfo.output_scanline) < h && state.rows < MaxRows && !*aborting) {
           const int y = int(cinfo.output_scanline);
-          uint8_t* row = Bitmap.GetRowAddress(y);
-          const bool direct =
-              format != ie24RGB || (outSpace == JCS_EXT_BGR && !managed) || outSpace == JCS_YCbCr;
-          JSAMPROW target = direct ? row : buffer.data();
-          const int got = int(jpeg_read_scanlines(&cinfo, &target, 1));
+          const int want = IEMin(perCall, IEMin(h - y, MaxRows - state.rows));
+          for (int i = 0; i < want; ++i) targets[i] = Bitmap.GetRowAddress(y + i);
+          uint8_t* row = targets[0];
+          if (!direct) targets[0] = buffer.data();
+          const int got = int(jpeg_read_scanlines(&cinfo, targets, JDIMENSION(want)));
           if (!direct && got > 0) {
             const uint8_t* b = buffer.data();
             if (outSpace == JCS_GRAYSCALE) {
@@ -509,13 +513,8 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
               else IEConversionServices.CMYKRowToRGB(b, reinterpret_cast<TIERGB*>(row), w);
             }
           }
+          for (int i = 0; i < got; ++i) rowProgress.Step();  // the same percentages as row by row
           state.rows += got;
-          Progress.Val += got;
-          const int per = int(Progress.Val * Progress.Per1);
-          if (per != state.lastPercent) {
-            state.lastPercent = per;
-            Progress.Report(per);
-          }
           if (got <= 0) break;
         }
       });
