@@ -240,6 +240,9 @@ void TIEBrush::SetStyle(ui::TBrushStyle s) {
 }
 
 // ---- TIECanvas ----
+// On the GDI+ road a pen or brush of alpha 0 is not handed to GDI+ at all: over the default
+// source-over compositing it changes no pixel, and some implementations take their slowest road
+// (an alpha blend through a temporary bitmap) for it.
 
 TIECanvas::TIECanvas(ui::TCanvas* canvas, bool antialias, bool useGdiPlus)
     : Canvas(canvas),
@@ -273,17 +276,17 @@ void TIECanvas::MoveTo(int x, int y) {
 }
 
 void TIECanvas::LineTo(int x, int y) {
-  if (UseGdiPlus)
-    Call(pGdipDrawLine, Graphics, Pen->GetGdiPen(), float(PenPos.x), float(PenPos.y), float(x), float(y));
-  else
+  if (!UseGdiPlus)
     Canvas->LineTo(x, y);
+  else if (Pen->Paints())
+    Call(pGdipDrawLine, Graphics, Pen->GetGdiPen(), float(PenPos.x), float(PenPos.y), float(x), float(y));
   // both roads keep the position, so that a caller reading it sees the same on either
   PenPos = POINT{x, y};
 }
 
 void TIECanvas::DrawLine(int x1, int y1, int x2, int y2) {
   if (UseGdiPlus) {
-    Call(pGdipDrawLine, Graphics, Pen->GetGdiPen(), float(x1), float(y1), float(x2), float(y2));
+    if (Pen->Paints()) Call(pGdipDrawLine, Graphics, Pen->GetGdiPen(), float(x1), float(y1), float(x2), float(y2));
   } else {
     const POINT pts[2] = {{x1, y1}, {x2, y2}};
     Canvas->Polygon(pts, 2);
@@ -292,6 +295,7 @@ void TIECanvas::DrawLine(int x1, int y1, int x2, int y2) {
 
 void TIECanvas::FillRect(const RECT& r) {
   if (UseGdiPlus) {
+    if (!Brush->Paints()) return;
     int x1 = r.left, y1 = r.top, x2 = r.right, y2 = r.bottom;
     IEOrderCorners(x1, y1, x2, y2);
     Call(pGdipFillRectangle, Graphics, Brush->GetGdiBrush(), float(x1), float(y1), float(x2 - x1 - 1),
@@ -305,8 +309,8 @@ void TIECanvas::Rectangle(int x1, int y1, int x2, int y2) {
   if (UseGdiPlus) {
     IEOrderCorners(x1, y1, x2, y2);
     const float w = float(x2 - x1 - 1), h = float(y2 - y1 - 1);
-    Call(pGdipFillRectangle, Graphics, Brush->GetGdiBrush(), float(x1), float(y1), w, h);
-    Call(pGdipDrawRectangle, Graphics, Pen->GetGdiPen(), float(x1), float(y1), w, h);
+    if (Brush->Paints()) Call(pGdipFillRectangle, Graphics, Brush->GetGdiBrush(), float(x1), float(y1), w, h);
+    if (Pen->Paints()) Call(pGdipDrawRectangle, Graphics, Pen->GetGdiPen(), float(x1), float(y1), w, h);
   } else {
     Canvas->Rectangle(x1, y1, x2, y2);
   }
@@ -335,8 +339,8 @@ void TIECanvas::Ellipse(int x1, int y1, int x2, int y2) {
     if (x1 > x2) x1 -= e, x2 -= e - 1;
   }
   const float w = float(x2 - x1 - 1), h = float(y2 - y1 - 1);
-  Call(pGdipFillEllipse, Graphics, Brush->GetGdiBrush(), float(x1), float(y1), w, h);
-  Call(pGdipDrawEllipse, Graphics, Pen->GetGdiPen(), float(x1), float(y1), w, h);
+  if (Brush->Paints()) Call(pGdipFillEllipse, Graphics, Brush->GetGdiBrush(), float(x1), float(y1), w, h);
+  if (Pen->Paints()) Call(pGdipDrawEllipse, Graphics, Pen->GetGdiPen(), float(x1), float(y1), w, h);
 }
 
 void TIECanvas::Polygon(const POINT* points, int lastIndex) {
@@ -344,8 +348,8 @@ void TIECanvas::Polygon(const POINT* points, int lastIndex) {
   if (UseGdiPlus) {
     static_assert(sizeof(GpPointI) == sizeof(POINT), "point layout");
     const auto* p = reinterpret_cast<const GpPointI*>(points);
-    Call(pGdipDrawPolygonI, Graphics, Pen->GetGdiPen(), p, lastIndex + 1);
-    Call(pGdipFillPolygonI, Graphics, Brush->GetGdiBrush(), p, lastIndex + 1, kFillModeAlternate);
+    if (Pen->Paints()) Call(pGdipDrawPolygonI, Graphics, Pen->GetGdiPen(), p, lastIndex + 1);
+    if (Brush->Paints()) Call(pGdipFillPolygonI, Graphics, Brush->GetGdiBrush(), p, lastIndex + 1, kFillModeAlternate);
   } else {
     Canvas->Polygon(points, lastIndex + 1);
   }
@@ -353,14 +357,17 @@ void TIECanvas::Polygon(const POINT* points, int lastIndex) {
 
 void TIECanvas::Polyline(const POINT* points, int lastIndex) {
   if (lastIndex < 0) return;
-  if (UseGdiPlus)
-    Call(pGdipDrawLinesI, Graphics, Pen->GetGdiPen(), reinterpret_cast<const GpPointI*>(points), lastIndex + 1);
-  else
+  if (UseGdiPlus) {
+    if (Pen->Paints())
+      Call(pGdipDrawLinesI, Graphics, Pen->GetGdiPen(), reinterpret_cast<const GpPointI*>(points), lastIndex + 1);
+  } else {
     Canvas->Polyline(points, lastIndex + 1);
+  }
 }
 
 void TIECanvas::Arc(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4) {
   if (UseGdiPlus) {
+    if (!Pen->Paints()) return;
     constexpr double kDeg = 57.295779513082320877;
     const int cx = (x1 + x2) / 2, cy = (y1 + y2) / 2;
     const double start = -IELineAngle(cx, cy, x4, y4) * kDeg;
@@ -379,6 +386,7 @@ void TIECanvas::RoundRect(int x1, int y1, int x2, int y2, int w, int h) {
     ::RoundRect(Canvas->GetHandle(), x1, y1, x2, y2, w, h);
     return;
   }
+  if (!Brush->Paints() && !Pen->Paints()) return;
   IEOrderCorners(x1, y1, x2, y2);
   w = std::min(w, x2 - x1);
   h = std::min(h, y2 - y1);
@@ -391,7 +399,7 @@ void TIECanvas::RoundRect(int x1, int y1, int x2, int y2, int w, int h) {
   Call(pGdipAddPathArc, path, float(x2 - w), float(y2 - h), fw, fh, 0.0f, 90.0f);
   Call(pGdipAddPathArc, path, float(x1), float(y2 - h), fw, fh, 90.0f, 90.0f);
   Call(pGdipAddPathLine, path, float(x1), float(y2 - h), float(x1), float(y1) + fh / 2);
-  Call(pGdipFillPath, Graphics, Brush->GetGdiBrush(), path);
-  Call(pGdipDrawPath, Graphics, Pen->GetGdiPen(), path);
+  if (Brush->Paints()) Call(pGdipFillPath, Graphics, Brush->GetGdiBrush(), path);
+  if (Pen->Paints()) Call(pGdipDrawPath, Graphics, Pen->GetGdiPen(), path);
   Call(pGdipDeletePath, path);
 }

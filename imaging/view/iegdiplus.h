@@ -44,6 +44,7 @@ class TIEPen {
   TIELineJoin GetLineJoin() const { return LineJoin; }
   void SetLineJoin(TIELineJoin j);
   uint32_t GetARGB() const;  // alpha 0 for psClear
+  bool Paints() const { return (GetARGB() >> 24) != 0; }  // false: every stroke leaves the pixels as they were
   void* GetGdiPen() const { return GdiPen; }
 
  private:
@@ -71,6 +72,8 @@ class TIEBrush {
   ui::TBrushStyle GetStyle() const { return Style; }
   void SetStyle(ui::TBrushStyle s);
   uint32_t GetARGB() const;  // alpha 0 for bsClear
+  // false: every fill leaves the pixels as they were (a hatch's background counts too)
+  bool Paints() const { return (GetARGB() >> 24) != 0 || (Style != ui::bsSolid && Style != ui::bsClear && HatchBackAlpha != 0); }
   void* GetGdiBrush() const { return GdiBrush; }
 
  private:

@@ -541,6 +541,10 @@ class TImageryVect : public TImageryView {
   bool DrawObject(TIEVObjectRecord& r, int hobj, bool alphaPass, int F, TIEBitmap* intermediate, bool viewCoords,
                   bool clip, TIEBitmap* target);
   void DrawKind(TDrawContext& c);
+  // Fills in the context's zoom, box and pen width in the destination's pixels from its record.
+  void PlaceObject(TDrawContext& c);
+  bool InView(const TDrawContext& c);  // the box grown by the pen meets the visible image area
+  bool ReachesView(TIEVObjectRecord& r, int F);  // the same for a record drawn in client coordinates
   void DrawLineEnd(TDrawContext& c, int shape, POINT tip, POINT other);
   void DrawLineLabel(TDrawContext& c);
   void DrawPlainText(TDrawContext& c);

@@ -184,13 +184,19 @@ void TImageryVect::DrawObjectsTo(TIEBitmap* target, bool toImage, int hobj, bool
 }
 
 void TImageryVect::DrawThroughIntermediate(TIEVObjectRecord& r, int hobj, TIEBitmap* target, bool toImage, int F) {
+  if (!toImage && !ReachesView(r, F)) {
+    // nothing of it is visible: the call only records that nothing was drawn
+    DrawObject(r, hobj, false, F, nullptr, true, true, target);
+    return;
+  }
   const int W = target->GetImageWidth() * F, H = target->GetImageHeight() * F;
   TIEBitmap* I = IntermediateOfSize(W, H);
   TIEBitmap* alpha = I->GetAlphaChannel();
   const RECT whole{0, 0, W - 1, H - 1};
 
   // Only the part of the intermediate that the object can reach is prepared and merged: the box grown
-  // by the pen and the line ends; kinds whose text or marks may leave the box, and shadows, use all.
+  // by the pen and the line ends (a text on no curve is clipped to its box); kinds whose text or marks
+  // may leave the box, and shadows, use all.
   auto conv = [&](int x, bool horizontal) {
     if (!toImage) return (horizontal ? ImageToClientX(x) : ImageToClientY(x)) * F;
     return x * F;
@@ -198,10 +204,12 @@ void TImageryVect::DrawThroughIntermediate(TIEVObjectRecord& r, int hobj, TIEBit
   RECT box = Ordered(conv(r.X1, true), conv(r.Y1, false), conv(r.X2 + 1, true), conv(r.Y2 + 1, false));
   RECT prep = whole;
   const bool boxed = r.Kind == ievkLINE || r.Kind == ievkBOX || r.Kind == ievkELLIPSE || r.Kind == ievkARC ||
-                     r.Kind == ievkBITMAP || r.Kind == ievkPOLYLINE;
+                     r.Kind == ievkBITMAP || r.Kind == ievkPOLYLINE || (r.Kind == ievkTEXT && r.CurveCount() == 0);
   if (boxed && !r.Shadow.Enabled) {
     const double z = toImage ? F : std::max(GetZoomX(), GetZoomY()) / 100.0 * F;
-    const int reach = int(std::ceil(z * (std::max(r.PenWidth, 1) + std::max(r.ShapeWidth, r.ShapeHeight)))) + 4;
+    // a pen that does not zoom keeps its width in the intermediate's pixels
+    const double pen = ZoomObjectsWidth ? z * std::max(r.PenWidth, 1) : std::max(r.PenWidth, 1);
+    const int reach = int(std::ceil(pen + z * std::max(r.ShapeWidth, r.ShapeHeight))) + 4;
     prep = Intersect(RECT{box.left - reach, box.top - reach, box.right + reach, box.bottom + reach}, whole);
   }
   if (IsEmptyRect(prep)) return;
@@ -294,25 +302,11 @@ bool TImageryVect::DrawObject(TIEVObjectRecord& r, int hobj, bool alphaPass, int
   TDrawContext c{};
   c.R = &r, c.Hobj = hobj, c.Target = target, c.Intermediate = intermediate, c.AlphaPass = alphaPass;
   c.ViewCoords = viewCoords, c.F = F;
-  c.ZX = (viewCoords ? GetZoomX() / 100.0 : 1.0) * F;
-  c.ZY = (viewCoords ? GetZoomY() / 100.0 : 1.0) * F;
-  c.X1 = c.ConvX(this, r.X1), c.Y1 = c.ConvY(this, r.Y1), c.X2 = c.ConvX(this, r.X2), c.Y2 = c.ConvY(this, r.Y2);
-  if (r.Highlight) r.PenWidth = 1;
-  c.Width = ZoomObjectsWidth ? int(std::ceil(std::max(std::min(c.ZX, c.ZY) * r.PenWidth, 1.0))) : r.PenWidth;
-  if (r.Kind == ievkBITMAP && viewCoords) {
-    if (c.ZX != F) c.X2 = c.ConvX(this, r.X2 + 1) - 1;
-    if (c.ZY != F) c.Y2 = c.ConvY(this, r.Y2 + 1) - 1;
-  }
+  PlaceObject(c);
   r.DrawnBox = kEmptyDrawn;
   r.DrawnMargin = c.Width;
   if (!(r.Flags & ievfVisible)) return false;
-  if (clip) {
-    RECT vis = VisibleImageArea();
-    vis = RECT{vis.left * F, vis.top * F, (vis.right + 1) * F - 1, (vis.bottom + 1) * F - 1};
-    const RECT b = Ordered(c.X1, c.Y1, c.X2, c.Y2);
-    const RECT reach{b.left - c.Width, b.top - c.Width, b.right + c.Width, b.bottom + c.Width};
-    if (IsEmptyRect(Intersect(reach, vis))) return false;
-  }
+  if (clip && !InView(c)) return false;
   ui::TCanvas* plain = target->GetCanvas();
   if (!plain) return false;
   const bool useGdiPlus = target->GetPixelFormat() == ie24RGB;  // GDI+ does not draw on 8-bit surfaces
@@ -343,6 +337,36 @@ bool TImageryVect::DrawObject(TIEVObjectRecord& r, int hobj, bool alphaPass, int
   }
   GdiFlush();
   return true;
+}
+
+void TImageryVect::PlaceObject(TDrawContext& c) {
+  TIEVObjectRecord& r = *c.R;
+  const int F = c.F;
+  c.ZX = (c.ViewCoords ? GetZoomX() / 100.0 : 1.0) * F;
+  c.ZY = (c.ViewCoords ? GetZoomY() / 100.0 : 1.0) * F;
+  c.X1 = c.ConvX(this, r.X1), c.Y1 = c.ConvY(this, r.Y1), c.X2 = c.ConvX(this, r.X2), c.Y2 = c.ConvY(this, r.Y2);
+  if (r.Highlight) r.PenWidth = 1;
+  c.Width = ZoomObjectsWidth ? int(std::ceil(std::max(std::min(c.ZX, c.ZY) * r.PenWidth, 1.0))) : r.PenWidth;
+  if (r.Kind == ievkBITMAP && c.ViewCoords) {
+    if (c.ZX != F) c.X2 = c.ConvX(this, r.X2 + 1) - 1;
+    if (c.ZY != F) c.Y2 = c.ConvY(this, r.Y2 + 1) - 1;
+  }
+}
+
+bool TImageryVect::InView(const TDrawContext& c) {
+  const int F = c.F;
+  RECT vis = VisibleImageArea();
+  vis = RECT{vis.left * F, vis.top * F, (vis.right + 1) * F - 1, (vis.bottom + 1) * F - 1};
+  const RECT b = Ordered(c.X1, c.Y1, c.X2, c.Y2);
+  const RECT reach{b.left - c.Width, b.top - c.Width, b.right + c.Width, b.bottom + c.Width};
+  return !IsEmptyRect(Intersect(reach, vis));
+}
+
+bool TImageryVect::ReachesView(TIEVObjectRecord& r, int F) {
+  TDrawContext c{};
+  c.R = &r, c.ViewCoords = true, c.F = F;
+  PlaceObject(c);
+  return InView(c);
 }
 
 void TImageryVect::DrawLineEnd(TDrawContext& c, int shape, POINT tip, POINT other) {

@@ -2,6 +2,7 @@
 // hidden objects, the drawing events, other pixel formats and the software antialias road.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -368,15 +369,23 @@ TEST(DrawInView, ClientCoordinatesFollowZoomAndSkipWhatIsNotVisible) {
 
 namespace {
 
-TEST(DrawInView, ObjectsShowWhenTheViewPaints) {
-  TForm* form = TCustomForm::CreateNew<TForm>(nullptr);
-  form->SetBounds(20, 20, 300, 300);
+// A borderless view of `viewSize` square client pixels on a form of its own (freed with the form)
+// over a white image of `imageSize` square.
+TImageryVect* ViewOnForm(TForm*& form, int formSize, int viewSize, int imageSize) {
+  form = TCustomForm::CreateNew<TForm>(nullptr);
+  form->SetBounds(20, 20, formSize, formSize);
   TImageryVect* view = New<TImageryVect>(form);
   view->SetParent(form);
   view->SetBorderStyleValue(bsNone);
-  view->SetBounds(0, 0, 200, 200);
-  view->GetIEBitmap()->Allocate(100, 100, ie24RGB);
+  view->SetBounds(0, 0, viewSize, viewSize);
+  view->GetIEBitmap()->Allocate(imageSize, imageSize, ie24RGB);
   view->GetIEBitmap()->Fill(double(0xFFFFFF));
+  return view;
+}
+
+TEST(DrawInView, ObjectsShowWhenTheViewPaints) {
+  TForm* form = nullptr;
+  TImageryVect* view = ViewOnForm(form, 300, 200, 100);
   view->SetObjAntialias(false);
   TIEVObjectRecord rec;
   rec.Kind = ievkBOX;
@@ -458,6 +467,74 @@ TEST_F(Draw, GripPictureReplacesTheGripsAndSetsTheirSize) {
   EXPECT_EQ(GetPixel(dc, gx - 4, gy - 2), RGB(255, 0, 0));  // the picture's top-left corner
   EXPECT_EQ(GetPixel(dc, gx - 5, gy), RGB(255, 255, 255));
   EXPECT_EQ(GetPixel(dc, gx, gy + 3), RGB(255, 255, 255));
+}
+
+}  // namespace
+
+namespace {
+
+// A translucent text box goes through the intermediate, which is prepared only around the box: the
+// frame and the fill must still be merged whole, also where the box leaves the view and where the pen
+// keeps its width at a small zoom, and nothing may be merged around them.
+TEST(DrawInView, TranslucentTextBoxMergesWholeAtTheViewEdges) {
+  TForm* form = nullptr;
+  TImageryVect* view = ViewOnForm(form, 400, 200, 1200);
+  view->UpdateView();
+  form->Show();
+  view->SetObjAntialias(false);
+  struct Case {
+    double zoom;
+    bool zoomWidths;
+    int penWidth;
+    RECT client;  // the box in client pixels
+  };
+  const Case kCases[] = {
+      {100, true, 3, {175, 170, 230, 240}},  // over the right and bottom edges
+      {100, true, 3, {-10, -12, 30, 25}},    // over the left and top edges
+      {200, true, 5, {-30, 40, 20, 80}},     // a pen ten pixels wide
+      {25, false, 80, {60, 60, 100, 90}},    // a pen of eighty pixels at a quarter size
+  };
+  for (const Case& k : kCases) {
+    view->SetZoom(k.zoom);
+    view->SetViewOrigin(0, 0);
+    view->SetZoomObjectsWidth(k.zoomWidths);
+    view->RemoveAllObjects();
+    TIEVObjectRecord rec;
+    rec.Kind = ievkTEXT;
+    rec.PenColor = rec.BrushColor = 0x0000FF;
+    rec.BrushStyle = bsSolid;
+    rec.PenWidth = k.penWidth;
+    rec.Transparency = 128;
+    rec.X1 = view->ClientToImageX(k.client.left), rec.Y1 = view->ClientToImageY(k.client.top);
+    rec.X2 = view->ClientToImageX(k.client.right), rec.Y2 = view->ClientToImageY(k.client.bottom);
+    view->AddObject(rec);
+    const RECT box{view->ImageToClientX(rec.X1), view->ImageToClientY(rec.Y1), view->ImageToClientX(rec.X2),
+                   view->ImageToClientY(rec.Y2)};
+    const int half = k.zoomWidths ? int(k.penWidth * k.zoom / 100) / 2 : k.penWidth / 2;
+    TIEBitmap back;
+    back.Allocate(200, 200, ie24RGB);
+    back.SetLocation(ieTBitmap);
+    back.Fill(double(0xFFFFFF));
+    view->DrawObjectsTo(&back, false, IEV_ALL, false);
+    int blended = 0;
+    for (int y = 0; y < 200; ++y)
+      for (int x = 0; x < 200; ++x) {
+        // how far the pixel lies outside the box across and along (0 inside); corners may be round
+        const int dx = std::max({int(box.left) - x, x - int(box.right), 0});
+        const int dy = std::max({int(box.top) - y, y - int(box.bottom), 0});
+        const int d = std::max(dx, dy);
+        const TIERGB p = back.GetPixelRGB(x, y);
+        if (d >= half + 2) {
+          ASSERT_EQ(p.g, 255) << "nothing around the box: " << x << "," << y << " zoom " << k.zoom;
+        } else if (d == 0 || (std::min(dx, dy) == 0 && d + 2 <= half)) {
+          ASSERT_EQ(p.r, 255) << x << "," << y << " zoom " << k.zoom;
+          ASSERT_NEAR(p.g, 127, 3) << "frame and fill half red: " << x << "," << y << " zoom " << k.zoom;
+          ++blended;
+        }
+      }
+    EXPECT_GT(blended, 100) << k.zoom;
+  }
+  form->Free();
 }
 
 }  // namespace
