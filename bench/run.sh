@@ -18,7 +18,13 @@ name=$1; shift
 configure_and_build "$arch" "$name" >/dev/null
 if [[ $arch == x86_64 ]]; then wine=/usr/lib/wine/wine64; winearch=win64; else wine=wine; winearch=win32; fi
 export WINEPREFIX=$build/wine-bench WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[[ -f $WINEPREFIX/system.reg ]] || { WINEARCH=$winearch "$wine" wineboot --init >/dev/null 2>&1; wineserver -w; }
+# A new prefix: wineboot returns once it has written the prefix; its server then stays only for the
+# processes wineboot started, or for good when an earlier run's persistent server still holds the
+# prefix. Give it a while to save the registry and go, then end it (it saves on the way out).
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+  WINEARCH=$winearch timeout 300 "$wine" wineboot --init >/dev/null 2>&1
+  timeout 30 wineserver -w || wineserver -k 2>/dev/null || true
+fi
 wineserver -p
 "$wine" cmd /c exit </dev/null >/dev/null 2>&1
 cd "$root/bench"

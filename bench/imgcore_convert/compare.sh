@@ -12,12 +12,8 @@ vips extract_band "$d/xy.v" "$d/x.v" 0
 vips cast "$d/x.v" "$d/xc.v" uchar
 vips bandjoin "$d/xc.v $d/xc.v $d/xc.v" "$d/in3.v"
 vips bandjoin_const "$d/in3.v" "$d/in4.v" 255
-now() { date +%s%N; }
-best() {  # best of five runs of "$@", in ms
-  local b=999999999 t0 t
-  for _ in 1 2 3 4 5; do t0=$(now); "$@" >/dev/null; t=$(( ($(now) - t0) / 1000 )); (( t < b )) && b=$t; done
-  echo "$b"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../compare-common.sh"
+best() { bench_best_us 5 "$@"; }  # best of five runs, in microseconds
 mbps() { awk -v bytes="$1" -v us="$2" 'BEGIN { printf "%8.1f MB/s  (%.1f ms)", bytes / us, us / 1000 }'; }
 startup=$(best vips --version)
 echo "libvips $(vips --version), VIPS_CONCURRENCY=1; vips start-up $(awk -v u="$startup" 'BEGIN{printf "%.1f", u/1000}') ms is included below"

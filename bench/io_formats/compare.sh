@@ -4,20 +4,13 @@
 set -euo pipefail
 rounds=${1:-3}
 dir=/tmp/tq-io-bench
-best() {  # best wall time in microseconds of a shell command, over $rounds runs
-  local b= t t0
-  for ((i = 0; i < rounds; i++)); do
-    t0=$(date +%s%N); sh -c "$1" >/dev/null 2>&1; t=$(( ($(date +%s%N) - t0) / 1000 ))
-    if [[ -z $b || $t -lt $b ]]; then b=$t; fi
-  done
-  echo "$b"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../compare-common.sh"
 for size in 1920x1080 4000x3000; do
   in=$dir/$size.ppm
   mb=$(python3 -c "w,h='$size'.split('x'); print(int(w)*int(h)*3/1e6)")
   row() {  # name encode-command decode-command output
     local e d
-    e=$(best "$2"); d=$(best "$3")
+    e=$(bench_best_sh_us "$rounds" "$2"); d=$(bench_best_sh_us "$rounds" "$3")
     python3 -c "print('%-9s %-13s tool: encode %7.1f MB/s  decode %7.1f MB/s  %10d bytes' % ('$size', '$1', $mb/($e/1e6), $mb/($d/1e6), $(stat -c %s "$4")))"
   }
   row TGA "pamtotga $in > $dir/t.tga" "tgatoppm $dir/t.tga > $dir/t.ppm" $dir/t.tga

@@ -8,13 +8,8 @@ rounds=${1:-3}
 d=/tmp/tq-resample-bench
 [[ -f $d/photo.ppm ]] || { echo "no picture in $d: run the benchmark first"; exit 0; }
 /usr/bin/vips copy "$d/photo.ppm" "$d/photo.v"
-best() {  # best of $rounds runs of a command, in ms
-  local b=999999999 t0 t
-  for ((i = 0; i < rounds; ++i)); do
-    t0=$(date +%s%N); "$@" >/dev/null 2>&1; t=$(( ($(date +%s%N) - t0) / 1000000 )); (( t < b )) && b=$t
-  done
-  echo "$b"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../compare-common.sh"
+best() { echo $(( $(bench_best_us "$rounds" "$@" 2>/dev/null) / 1000 )); }  # in ms
 for k in lanczos3 linear cubic; do
   for threads in 1 8; do
     export VIPS_CONCURRENCY=$threads

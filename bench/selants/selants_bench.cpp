@@ -9,23 +9,13 @@
 #include <cstdlib>
 
 #include "benchcommon.h"
-#include "ieviewglobals.h"
+#include "benchview.h"
 #include "iemask.h"
-#include "imageryview.h"
-#include "uiforms.h"
 #include "vodevovur.h"
 
 using namespace ui;
 
 namespace {
-void Pump() {
-  MSG m;
-  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&m);
-    DispatchMessageW(&m);
-  }
-}
-
 // Best time of one border, with the interval the timer was given after it.
 void TimeAnts(TImageryView* view, const char* label, int rounds) {
   double best = 1e9;
@@ -48,12 +38,7 @@ int main(int argc, char** argv) {
   int rounds = argc > 1 ? std::atoi(argv[1]) : 10;
   if (rounds < 1) rounds = 1;
   IELibraryStaticInit();
-  TForm* form = TCustomForm::CreateNew<TForm>(nullptr);
-  form->SetBounds(0, 0, 1960, 1140);
-  TImageryView* view = New<TImageryView>(form);
-  view->SetParent(form);
-  view->SetBounds(0, 0, 1920 + IEScrollBarX, 1080 + IEScrollBarY);
-  form->Show();
+  const auto [form, view] = BenchShowView();
   BenchMakePhoto(*view->GetIEBitmap(), 4000, 3000);
   view->UpdateView();
   view->SetSelectionBase(iesbBitmap);
@@ -68,12 +53,12 @@ int main(int argc, char** argv) {
 
   view->ZoomToFit();
   UpdateWindow(view->GetHandle());
-  Pump();
+  BenchPump();
   TimeAnts(view, "fit", rounds);
   view->SetZoom(100);
   view->SetViewOrigin(1000, 1000);
   UpdateWindow(view->GetHandle());
-  Pump();
+  BenchPump();
   TimeAnts(view, "1:1", rounds);
 
   // one rubber-band step: the rectangle follows the mouse and the view shows it

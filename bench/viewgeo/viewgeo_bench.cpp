@@ -9,12 +9,10 @@
 #include <vector>
 
 #include "benchcommon.h"
+#include "benchview.h"
 #include "iebackground.h"
 #include "ieplatformbitmap.h"
-#include "ieviewglobals.h"
-#include "imageryview.h"
 #include "uibitmap.h"
-#include "uiforms.h"
 #include "vodevovur.h"
 
 using namespace ui;
@@ -23,17 +21,12 @@ int main(int argc, char** argv) {
   int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
   if (rounds < 1) rounds = 1;
   IELibraryStaticInit();
-  TForm* form = TCustomForm::CreateNew<TForm>(nullptr);
-  form->SetBounds(0, 0, 1960, 1140);
-  TImageryView* view = New<TImageryView>(form);
-  view->SetParent(form);
-  view->SetBounds(0, 0, 1920 + IEScrollBarX, 1080 + IEScrollBarY);
-  form->Show();
+  const auto [form, view] = BenchShowView();
   view->GetIEBitmap()->Allocate(4000, 3000, ie24RGB);
   view->UpdateView();
   view->SuspendPainting();
   const HWND h = view->GetHandle();
-  double best = 1e9, median = 0, worst = 0;
+  BenchSteps wheel;
   std::vector<double> steps(1000);
   for (int r = 0; r < rounds; ++r) {
     const double t0 = BenchNow();
@@ -43,24 +36,17 @@ int main(int argc, char** argv) {
       SendMessageW(h, WM_MOUSEWHEEL, MAKEWPARAM(0, delta), MAKELPARAM(960, 540));
       steps[size_t(i)] = BenchNow() - s0;
     }
-    const double mean = (BenchNow() - t0) / 1000;
-    if (mean < best) {
-      best = mean;
-      std::vector<double> sorted = steps;
-      std::sort(sorted.begin(), sorted.end());
-      median = sorted[500];
-      worst = sorted[999];
-    }
+    wheel.Round(steps, BenchNow() - t0);
   }
   std::printf("wheel zoom step (geometry only)  %8.4f ms mean, %.4f median, %.2f worst  (zoom %.1f %% to %.1f %%, best of %d)\n",
-              best * 1000, median * 1000, worst * 1000, 100.0, view->GetZoom(), rounds);
+              wheel.best * 1000, wheel.median * 1000, wheel.worst * 1000, 100.0, view->GetZoom(), rounds);
   view->ResumePaintingQuietly();
 
   TBitmap back;
   back.SetPixelFormat(pf24bit);
   back.SetSize(1920, 1080);
   TIETBitmapAdapter adapter(&back);
-  best = 1e9;
+  double best = 1e9;
   for (int r = 0; r < rounds * 4; ++r) {
     const double t0 = BenchNow();
     IEDrawBackground(false, back.Canvas(), &adapter, iebsChessboard, 0x808080, 0, 0, 1920, 1080, 0, 0, 0, 0, 16,

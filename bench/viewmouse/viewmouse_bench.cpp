@@ -4,36 +4,25 @@
 // Target: under 16 ms a step. Needs a display: xvfb-run -a bash bench/run.sh viewmouse
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "benchcommon.h"
-#include "ieviewglobals.h"
-#include "imageryview.h"
-#include "uiforms.h"
+#include "benchview.h"
 #include "vodevovur.h"
 
 using namespace ui;
 
 namespace {
-void Pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
-
 void DragSteps(TImageryView* view, const char* label, int rounds) {
   const HWND h = view->GetHandle();
   constexpr int kSteps = 200;
   std::vector<double> steps(kSteps);
-  double best = 1e9, median = 0, worst = 0;
+  BenchSteps timed;
   for (int r = 0; r < rounds; ++r) {
     view->Deselect();
-    Pump();
+    BenchPump();
     SendMessageW(h, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 100));
     const double t0 = BenchNow();
     for (int i = 0; i < kSteps; ++i) {
@@ -43,18 +32,12 @@ void DragSteps(TImageryView* view, const char* label, int rounds) {
       GdiFlush();
       steps[size_t(i)] = BenchNow() - s0;
     }
-    const double mean = (BenchNow() - t0) / kSteps;
+    const double total = BenchNow() - t0;
     SendMessageW(h, WM_LBUTTONUP, 0, MAKELPARAM(110 + kSteps * 8, 105 + kSteps * 4));
-    if (mean < best) {
-      best = mean;
-      std::vector<double> sorted = steps;
-      std::sort(sorted.begin(), sorted.end());
-      median = sorted[kSteps / 2];
-      worst = sorted[kSteps - 1];
-    }
+    timed.Round(steps, total);
   }
   std::printf("rectangle drag step, %-4s %8.3f ms mean, %.3f median, %.2f worst  (zoom %.1f %%, best of %d; %d points)\n",
-              label, best * 1000, median * 1000, worst * 1000, view->GetZoom(), rounds, view->GetSelectionPolygonCount());
+              label, timed.best * 1000, timed.median * 1000, timed.worst * 1000, view->GetZoom(), rounds, view->GetSelectionPolygonCount());
 }
 }  // namespace
 
@@ -62,21 +45,16 @@ int main(int argc, char** argv) {
   int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
   if (rounds < 1) rounds = 1;
   IELibraryStaticInit();
-  TForm* form = TCustomForm::CreateNew<TForm>(nullptr);
-  form->SetBounds(0, 0, 1960, 1140);
-  TImageryView* view = New<TImageryView>(form);
-  view->SetParent(form);
-  view->SetBounds(0, 0, 1920 + IEScrollBarX, 1080 + IEScrollBarY);
-  form->Show();
+  const auto [form, view] = BenchShowView();
   BenchMakePhoto(*view->GetIEBitmap(), 4000, 3000);
   view->UpdateView();
   view->SetMouseInteractValue(IEMouseBit(miSelect));
-  Pump();
+  BenchPump();
   view->SetZoom(view->GetFitZoom());
-  Pump();
+  BenchPump();
   DragSteps(view, "fit", rounds);
   view->SetZoom(100);
-  Pump();
+  BenchPump();
   DragSteps(view, "1:1", rounds);
   form->Free();
   IELibraryStaticFini();

@@ -1021,23 +1021,13 @@ void TfIOPreviews::TrackBar13Change(TObject*) {
   w_.JPEGOptimalHuffman = huff;
   w_.JPEGSmooth = smooth;
   w_.JPEGProgressive = prog;
-  ready_ = false;
-  Edit22->SetText(IntText(pos));
-  ready_ = true;
-  Refresh();
-  EnableApply();
+  SliderMoved(Edit22, pos);
 }
 
 void TfIOPreviews::Edit22Change(TObject*) {
   if (!ready_) return;
   const int quality = EditInt(Edit22, 50), smooth = EditInt(Edit23, 0);
-  if (quality != w_.JPEGQuality || smooth != w_.JPEGSmooth) {
-    ready_ = false;
-    TrackBar13->SetPosition(quality);
-    ready_ = true;
-    TrackBar13Change(TrackBar13);
-  }
-  EnableApply();
+  EditTyped(quality != w_.JPEGQuality || smooth != w_.JPEGSmooth, TrackBar13, quality, &TfIOPreviews::TrackBar13Change);
 }
 
 void TfIOPreviews::TrackBar2Change(TObject*) {
@@ -1045,23 +1035,13 @@ void TfIOPreviews::TrackBar2Change(TObject*) {
   const int pos = TrackBar2->GetPosition();
   if (pos == w_.JPEGQuality) return;
   w_.JPEGQuality = pos;
-  ready_ = false;
-  Edit16->SetText(IntText(pos));
-  ready_ = true;
-  Refresh();
-  EnableApply();
+  SliderMoved(Edit16, pos);
 }
 
 void TfIOPreviews::Edit16Change(TObject*) {
   if (!ready_) return;
   const int quality = EditInt(Edit16, 50);
-  if (quality != w_.JPEGQuality) {
-    ready_ = false;
-    TrackBar2->SetPosition(quality);
-    ready_ = true;
-    TrackBar2Change(TrackBar2);
-  }
-  EnableApply();
+  EditTyped(quality != w_.JPEGQuality, TrackBar2, quality, &TfIOPreviews::TrackBar2Change);
 }
 
 void TfIOPreviews::TrackBar1Change(TObject*) {
@@ -1070,21 +1050,29 @@ void TfIOPreviews::TrackBar1Change(TObject*) {
   if (pos == RoundEven(w_.J2000Rate * 1000) && cs == w_.J2000ColorSpace) return;
   w_.J2000Rate = pos / 1000.0;
   if (cs >= 0) w_.J2000ColorSpace = uint8_t(cs);
-  ready_ = false;
-  Edit15->SetText(IntText(RoundEven(w_.J2000Rate * 1000)));
-  ready_ = true;
-  Refresh();
-  EnableApply();
+  SliderMoved(Edit15, RoundEven(w_.J2000Rate * 1000));
 }
 
 void TfIOPreviews::Edit15Change(TObject*) {
   if (!ready_) return;
   const double rate = EditInt(Edit15, 1000) / 1000.0;
-  if (rate != w_.J2000Rate) {
+  EditTyped(rate != w_.J2000Rate, TrackBar1, int(rate * 1000), &TfIOPreviews::TrackBar1Change);
+}
+
+void TfIOPreviews::SliderMoved(TEdit* edit, int value) {
+  ready_ = false;
+  edit->SetText(IntText(value));
+  ready_ = true;
+  Refresh();
+  EnableApply();
+}
+
+void TfIOPreviews::EditTyped(bool changed, TTrackBar* slider, int position, void (TfIOPreviews::*sliderChange)(TObject*)) {
+  if (changed) {
     ready_ = false;
-    TrackBar1->SetPosition(int(rate * 1000));
+    slider->SetPosition(position);
     ready_ = true;
-    TrackBar1Change(TrackBar1);
+    (this->*sliderChange)(slider);
   }
   EnableApply();
 }
@@ -1208,25 +1196,18 @@ void TfIOPreviews::ComboBox18Change(TObject*) {
   EnableApply();
 }
 
-void TfIOPreviews::ComboBox6Change(TObject*) {
-  if (!ready_) return;
-  const int ci = ComboBox7->GetItemIndex();
-  const uint8_t compression = ComboBox6->GetItemIndex() > 0 ? 1 : 0;
-  if ((ci >= 0 && ci != w_.BMPColors) || compression != w_.BMPCompression) {
-    if (ci >= 0) w_.BMPColors = ci;
-    w_.BMPCompression = compression;
-    Refresh();
-  }
-  EnableApply();
-}
+void TfIOPreviews::ComboBox6Change(TObject*) { ColorsOrCompressionChange(ComboBox7, ComboBox6, w_.BMPColors, w_.BMPCompression); }
 
-void TfIOPreviews::ComboBox8Change(TObject*) {
+void TfIOPreviews::ComboBox8Change(TObject*) { ColorsOrCompressionChange(ComboBox9, ComboBox8, w_.PCXColors, w_.PCXCompression); }
+
+void TfIOPreviews::ColorsOrCompressionChange(TComboBox* colorsBox, TComboBox* compressionBox, int& colors,
+                                             uint8_t& compression) {
   if (!ready_) return;
-  const int ci = ComboBox9->GetItemIndex();
-  const uint8_t compression = ComboBox8->GetItemIndex() > 0 ? 1 : 0;
-  if ((ci >= 0 && ci != w_.PCXColors) || compression != w_.PCXCompression) {
-    if (ci >= 0) w_.PCXColors = ci;
-    w_.PCXCompression = compression;
+  const int ci = colorsBox->GetItemIndex();
+  const uint8_t compressed = compressionBox->GetItemIndex() > 0 ? 1 : 0;
+  if ((ci >= 0 && ci != colors) || compressed != compression) {
+    if (ci >= 0) colors = ci;
+    compression = compressed;
     Refresh();
   }
   EnableApply();

@@ -180,12 +180,20 @@ class TfIOPreviews : public ui::TForm {
   void Edit16Change(ui::TObject* sender);
   void TrackBar1Change(ui::TObject* sender);
   void Edit15Change(ui::TObject* sender);
+  // A slider's value taken: its edit shows `value` (without echoing back), the preview is redone.
+  void SliderMoved(ui::TEdit* edit, int value);
+  // A value typed in a slider's edit: when `changed`, the slider moves to `position` (without echoing
+  // back) and its own handler takes the value.
+  void EditTyped(bool changed, ui::TTrackBar* slider, int position, void (TfIOPreviews::*sliderChange)(ui::TObject*));
   void ComboBox2Click(ui::TObject* sender);
   void ComboBox16Change(ui::TObject* sender);
   void ComboBox5Click(ui::TObject* sender);
   void ComboBox18Change(ui::TObject* sender);
   void ComboBox6Change(ui::TObject* sender);
   void ComboBox8Change(ui::TObject* sender);
+  // The BMP and PCX pages: a colours list and a compression list (its first row: none).
+  void ColorsOrCompressionChange(ui::TComboBox* colorsBox, ui::TComboBox* compressionBox, int& colors,
+                                 uint8_t& compression);
   void ComboBox10Change(ui::TObject* sender);
   void ComboBox14Click(ui::TObject* sender);
   // colour swatches

@@ -8,7 +8,9 @@
 // allocated as their bytes arrive, never from a claimed size.
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 #include <typeinfo>
+#include <utility>
 
 #include "iebitmap.h"
 #include "ievect.h"
@@ -130,7 +132,15 @@ class Reader {
     }
     return v;
   }
-  std::string Str() { return Block(Count(kMaxStringLength, "string length")); }
+  // A length, checked against kMaxStringLength, and the block it announces.
+  std::string CountedBlock(const char* what) { return Block(Count(kMaxStringLength, what)); }
+  std::string Str() { return CountedBlock("string length"); }
+  // A pair of numbers read by `read`, such as a point's x and y.
+  template <class T>
+  std::pair<T, T> Pair(T (Reader::*read)()) {
+    const T first = (this->*read)();
+    return {first, (this->*read)()};
+  }
   std::unique_ptr<LOGFONTA> Font() {
     if (!Bool()) return nullptr;
     auto f = std::make_unique<LOGFONTA>();
@@ -157,6 +167,15 @@ class Reader {
   TIEStream& s_;
 };
 
+// The magic and a version this reader knows; false for anything else (or a stream too short).
+bool ReadHead(TIEStream& stream, uint8_t& version) {
+  uint8_t head[4] = {};
+  if (stream.Read(head, 4) != 4 || std::memcmp(head, kMagic, 3) != 0 || head[3] < kFirstVersion || head[3] > kVersion)
+    return false;
+  version = head[3];
+  return true;
+}
+
 bool KindWithTextFields(TIEVKind k) { return k == ievkTEXT || k == ievkLINELABEL || k == ievkEXTENDED; }
 
 void ReadSlotImage(TIEStream& source, TIEBitmap& bitmap, uint8_t version) {
@@ -171,9 +190,8 @@ void ReadSlotImage(TIEStream& source, TIEBitmap& bitmap, uint8_t version) {
 
 bool IEObjectsStreamTest(TIEStream& stream) {
   const int64_t pos = stream.GetPosition();
-  uint8_t head[4] = {};
-  const bool ok = stream.Read(head, 4) == 4 && std::memcmp(head, kMagic, 3) == 0 && head[3] >= kFirstVersion &&
-                  head[3] <= kVersion;
+  uint8_t version;
+  const bool ok = ReadHead(stream, version);
   stream.SetPosition(pos);
   return ok;
 }
@@ -360,10 +378,8 @@ bool TImageryVect::LoadObjectsFromFile(const std::wstring& fileName) {
 }
 
 bool TImageryVect::LoadObjectsFromStream(TIEStream& stream) {
-  uint8_t head[4] = {};
-  if (stream.Read(head, 4) != 4 || std::memcmp(head, kMagic, 3) != 0 || head[3] < kFirstVersion || head[3] > kVersion)
-    return false;
-  const uint8_t version = head[3];
+  uint8_t version;
+  if (!ReadHead(stream, version)) return false;
   const bool share = ShareBitmaps;
   ShareBitmaps = true;
   std::unique_ptr<TIEBitmap> templateBitmap;
@@ -404,8 +420,7 @@ bool TImageryVect::LoadObjectsFromStream(TIEStream& stream) {
       auto bitmap = std::make_unique<TIEBitmap>();
       ReadSlotImage(stream, *bitmap, version);
       if (version >= '7' && version <= '<') {
-        const int32_t size = r.Count(kMaxStringLength, "alpha block size");
-        const std::string packed = r.Block(size);
+        const std::string packed = r.CountedBlock("alpha block size");
         TIEMemStream mem(packed.data(), int64_t(packed.size()));
         TZDecompressionStream z(mem);
         TIEBitmap* alpha = bitmap->GetAlphaChannel();
@@ -519,7 +534,7 @@ int TImageryVect::LoadObjectFromStream(TIEStream& stream, uint8_t version) {
   if (v >= '@') o.Highlight = r.Bool();
   if (v >= 'Q') o.TextQuality = r.U8();
   std::string userData;
-  if (v >= 'I') userData = r.Block(r.Count(kMaxStringLength, "user data length"));
+  if (v >= 'I') userData = r.CountedBlock("user data length");
   int32_t members = 0;
   if (o.Kind == ievkGROUP) members = r.Count(INT32_MAX, "group member count");
   if (o.Kind == ievkLINELABEL) {
@@ -550,10 +565,7 @@ int TImageryVect::LoadObjectFromStream(TIEStream& stream, uint8_t version) {
     o.Font = r.Font();
     if (v >= '?') {
       const int32_t n = r.Count(INT32_MAX, "curve point count");
-      for (int32_t i = 0; i < n; ++i) {
-        const double x = r.F64();
-        o.CurvePoints.emplace_back(x, r.F64());
-      }
+      for (int32_t i = 0; i < n; ++i) o.CurvePoints.push_back(r.Pair(&Reader::F64));
       if (n > 0) o.CurveEscapement = r.I32();
     }
   }
@@ -607,8 +619,8 @@ int TImageryVect::LoadObjectFromStream(TIEStream& stream, uint8_t version) {
     if (v >= '8') {
       const int32_t n = r.Count(INT32_MAX, "polyline vertex count");
       for (int32_t i = 0; i < n; ++i) {
-        const int32_t x = r.I32();
-        o.PolyPoints.push_back(POINT{x, r.I32()});
+        const auto [x, y] = r.Pair(&Reader::I32);
+        o.PolyPoints.push_back(POINT{x, y});
       }
       o.PolyBounds.left = r.I32();
       o.PolyBounds.top = r.I32();
@@ -619,10 +631,7 @@ int TImageryVect::LoadObjectFromStream(TIEStream& stream, uint8_t version) {
   }
   if (o.Kind == ievkANGLE) {
     if (v >= ':')
-      for (POINT& p : o.AnglePoints) {
-        p.x = r.I32();
-        p.y = r.I32();
-      }
+      for (POINT& p : o.AnglePoints) std::tie(p.x, p.y) = r.Pair(&Reader::I32);
     if (v >= 'K') o.Font = r.Font();
     if (!o.Font) o.Font = DefaultMeasureFont(Template, 10);
   }

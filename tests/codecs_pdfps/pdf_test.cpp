@@ -19,14 +19,7 @@ using namespace pdfpstest;
 
 namespace {
 
-// Saves the bitmap as a .pdf in the work folder through the component; `setup` adjusts the parameters.
-std::string SavePDF(TIEBitmap& b, const std::string& name, const std::function<void(TIOParamsVals&)>& setup = {}) {
-  TImageryIO io(&b);
-  if (setup) setup(io.Params);
-  io.SaveByExtension(W(tq::WorkFile(name)));
-  EXPECT_FALSE(io.Aborting) << name;
-  return FileText(tq::WorkFile(name));
-}
+class PDFWriter : public DocumentWriterTest {};
 
 // The text between "N 0 obj" and its "endobj".
 std::string ObjectText(const std::string& doc, int n) {
@@ -37,10 +30,10 @@ std::string ObjectText(const std::string& doc, int n) {
   return doc.substr(a + open.size(), b - a - open.size());
 }
 
-TEST(PDFWriter, DefaultSaveOfAColourImage) {
+TEST_F(PDFWriter, DefaultSaveOfAColourImage) {
   TIEBitmap b;
   MakePicture(b, 640, 480);
-  const std::string doc = SavePDF(b, "default.pdf");
+  const std::string doc = Save(b, "default.pdf");
   ASSERT_EQ(doc.compare(0, 9, "%PDF-1.4\n"), 0);
   EXPECT_EQ(doc.substr(9, 5), std::string("\xC8\xD2\xF0\xFE\n"));
 
@@ -74,18 +67,15 @@ TEST(PDFWriter, DefaultSaveOfAColourImage) {
       << ObjectText(doc, 7);
 
   if (!DocumentToolsHere()) GTEST_SKIP() << "host tools missing";
-  std::string out;
-  EXPECT_EQ(HostRun("qpdf --check default.pdf", &out), 0) << out;
-  EXPECT_EQ(HostRun("pdfimages default.pdf default-img", &out), 0) << out;
-  int w = 0, h = 0;
-  std::vector<uint8_t> rgb;
-  ASSERT_TRUE(ReadAnyImage("default-img-000.ppm", w, h, rgb));
+  EXPECT_EQ(Run("qpdf --check default.pdf"), 0) << out;
+  EXPECT_EQ(Run("pdfimages default.pdf default-img"), 0) << out;
+  ASSERT_TRUE(ReadImage("default-img-000.ppm"));
   EXPECT_EQ(w, 640);
   EXPECT_EQ(h, 480);
   EXPECT_TRUE(rgb == RGBOf(b));
   // the page is rendered with the image at the top: at 72 dpi a 595 x 842 page whose lower part is white
-  ASSERT_EQ(HostRun("pdftoppm -r 72 -singlefile default.pdf default-page", &out), 0) << out;
-  ASSERT_TRUE(ReadAnyImage("default-page.ppm", w, h, rgb));
+  ASSERT_EQ(Run("pdftoppm -r 72 -singlefile default.pdf default-page"), 0) << out;
+  ASSERT_TRUE(ReadImage("default-page.ppm"));
   EXPECT_EQ(w, 595);
   EXPECT_EQ(h, 842);
   EXPECT_EQ(rgb[3 * (size_t(w) * 800 + 300)], 255);
@@ -93,7 +83,7 @@ TEST(PDFWriter, DefaultSaveOfAColourImage) {
 
 // Every compression, each checked against the host's extractor and renderer. The page is given the
 // image's size, so a render at 72 dpi shows the image pixel for pixel.
-TEST(PDFWriter, CompressionsReadBackInTheHostTools) {
+TEST_F(PDFWriter, CompressionsReadBackInTheHostTools) {
   if (!DocumentToolsHere()) GTEST_SKIP() << "host tools missing";
   struct Case {
     bool bilevel;
@@ -115,10 +105,9 @@ TEST(PDFWriter, CompressionsReadBackInTheHostTools) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::string(c.bilevel ? "1-bit " : "RGB ") + std::to_string(c.compression));
     TIEBitmap b;
-    if (c.bilevel) MakeBilevel(b, 101, 67);
-    else MakePicture(b, 120, 90);
+    MakeImage(b, c.bilevel, c.bilevel ? 101 : 120, c.bilevel ? 67 : 90);
     const std::string name = std::string("c") + (c.bilevel ? "1" : "24") + "-" + std::to_string(c.compression);
-    const std::string doc = SavePDF(b, name + ".pdf", [&](TIOParamsVals& p) {
+    const std::string doc = Save(b, name + ".pdf", [&](TIOParamsVals& p) {
       p.PDFCompression = uint8_t(c.compression);
       p.PDFPaperWidth = b.GetImageWidth();
       p.PDFPaperHeight = b.GetImageHeight();
@@ -129,38 +118,33 @@ TEST(PDFWriter, CompressionsReadBackInTheHostTools) {
     EXPECT_NE(image.find(c.bilevel ? "/DeviceGray\n/BitsPerComponent 1\n" : "/DeviceRGB\n/BitsPerComponent 8\n"),
               std::string::npos);
 
-    std::string out;
-    ASSERT_EQ(HostRun("qpdf --check " + name + ".pdf", &out), 0) << out;
-    ASSERT_EQ(HostRun("pdfimages -list " + name + ".pdf", &out), 0) << out;
+    ASSERT_EQ(Run("qpdf --check " + name + ".pdf"), 0) << out;
+    ASSERT_EQ(Run("pdfimages -list " + name + ".pdf"), 0) << out;
     const std::string row = " +1 +0 image +" + std::to_string(b.GetImageWidth()) + " +" +
                             std::to_string(b.GetImageHeight()) + " +" + (c.bilevel ? "gray +1 +1 +" : "rgb +3 +8 +") +
                             c.enc + " ";
     EXPECT_TRUE(std::regex_search(out, std::regex(row))) << out << "\nwanted: " << row;
 
-    int w = 0, h = 0;
-    std::vector<uint8_t> rgb;
-    ASSERT_EQ(HostRun("pdfimages -png " + name + ".pdf " + name, &out), 0) << out;
-    ASSERT_TRUE(ReadAnyImage(name + "-000.png", w, h, rgb));
+    ASSERT_EQ(Run("pdfimages -png " + name + ".pdf " + name), 0) << out;
+    ASSERT_TRUE(ReadImage(name + "-000.png"));
     EXPECT_EQ(w, b.GetImageWidth());
     EXPECT_EQ(h, b.GetImageHeight());
     ExpectPixels(b, rgb, c.lossy, "extracted");
     // Ghostscript draws the image pixel for pixel; poppler's renderer smooths image edges, so it is
     // asked for the page's size only
-    ASSERT_EQ(HostRun("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ppmraw -r72 -sOutputFile=" + name + "-gs.ppm " +
-                      name + ".pdf", &out), 0) << out;
-    ASSERT_TRUE(ReadPPM(tq::WorkFile(name + "-gs.ppm"), w, h, rgb));
+    ASSERT_TRUE(RenderWithGhostscript(name + ".pdf", name + "-gs")) << out;
     ExpectPixels(b, rgb, c.lossy, "rendered");
-    ASSERT_EQ(HostRun("pdftoppm -r 72 -singlefile " + name + ".pdf " + name + "-page", &out), 0) << out;
-    ASSERT_TRUE(ReadAnyImage(name + "-page.ppm", w, h, rgb));
+    ASSERT_EQ(Run("pdftoppm -r 72 -singlefile " + name + ".pdf " + name + "-page"), 0) << out;
+    ASSERT_TRUE(ReadImage(name + "-page.ppm"));
     EXPECT_EQ(w, b.GetImageWidth());
     EXPECT_EQ(h, b.GetImageHeight());
   }
 }
 
-TEST(PDFWriter, BilevelFaxParametersAndDCTRequest) {
+TEST_F(PDFWriter, BilevelFaxParametersAndDCTRequest) {
   TIEBitmap b;
   MakeBilevel(b, 40, 30);
-  const std::string g4 = SavePDF(b, "fax-default.pdf");
+  const std::string g4 = Save(b, "fax-default.pdf");
   EXPECT_NE(ObjectText(g4, 3).find("/DecodeParms << /K -1\n/BlackIs1 true\n/Columns 40\n/Rows 30\n/EndOfLine false\n"
                                    "/Uncompressed true\n/EncodedByteAlign false\n/EndOfBlock false\n>>"),
             std::string::npos);
@@ -173,37 +157,36 @@ TEST(PDFWriter, BilevelFaxParametersAndDCTRequest) {
   EXPECT_EQ(io.Params.SamplesPerPixel, 1);
 }
 
-TEST(PDFWriter, InformationHoldsOnlyTheSetStrings) {
+TEST_F(PDFWriter, InformationHoldsOnlyTheSetStrings) {
   TIEBitmap b;
   MakePicture(b, 16, 16);
-  const std::string doc = SavePDF(b, "info.pdf", [](TIOParamsVals& p) { p.PDFTitle = "Slides (draft)"; });
+  const std::string doc = Save(b, "info.pdf", [](TIOParamsVals& p) { p.PDFTitle = "Slides (draft)"; });
   EXPECT_TRUE(std::regex_match(ObjectText(doc, 7),
                                std::regex("<< /Title \\(Slides \\\\\\(draft\\\\\\)\\)\n/CreationDate \\(D:\\d{14}\\)\n>>")))
       << ObjectText(doc, 7);
-  const std::string all = SavePDF(b, "info-all.pdf", [](TIOParamsVals& p) {
+  const std::string all = Save(b, "info-all.pdf", [](TIOParamsVals& p) {
     p.PDFTitle = "t"; p.PDFAuthor = "a"; p.PDFSubject = "s"; p.PDFKeywords = "k"; p.PDFCreator = "c"; p.PDFProducer = "p";
   });
   EXPECT_EQ(ObjectText(all, 7).find("<< /Title (t)\n/Author (a)\n/Subject (s)\n/Keywords (k)\n/Creator (c)\n/Producer (p)\n"
                                     "/CreationDate (D:"),
             0u);
   if (!DocumentToolsHere()) GTEST_SKIP() << "host tools missing";
-  std::string out;
-  ASSERT_EQ(HostRun("pdfinfo info.pdf", &out), 0) << out;
+  ASSERT_EQ(Run("pdfinfo info.pdf"), 0) << out;
   EXPECT_NE(out.find("Title:           Slides (draft)"), std::string::npos) << out;
 }
 
 // Without an LZW coder in the parameters the process-wide one codes; without either the data go
 // unfiltered instead of through a null coder.
-TEST(PDFWriter, MissingLZWCoderFallsBack) {
+TEST_F(PDFWriter, MissingLZWCoderFallsBack) {
   TIEBitmap b;
   MakePicture(b, 50, 40);
   const TIETIFFLZWCompressor saved = IEDefTIFFLZWCompress;
-  const std::string viaDefault = SavePDF(b, "lzw-default.pdf", [](TIOParamsVals& p) {
+  const std::string viaDefault = Save(b, "lzw-default.pdf", [](TIOParamsVals& p) {
     p.PDFCompression = 5;
     p.TIFFLZWCompress = nullptr;
   });
   IEDefTIFFLZWCompress = nullptr;
-  const std::string none = SavePDF(b, "lzw-none.pdf", [](TIOParamsVals& p) {
+  const std::string none = Save(b, "lzw-none.pdf", [](TIOParamsVals& p) {
     p.PDFCompression = 5;
     p.TIFFLZWCompress = nullptr;
   });
@@ -213,53 +196,33 @@ TEST(PDFWriter, MissingLZWCoderFallsBack) {
   EXPECT_NE(ObjectText(none, 3).find("/Length 6000\n"), std::string::npos);
   if (!DocumentToolsHere()) GTEST_SKIP() << "host tools missing";
   for (const char* name : {"lzw-default", "lzw-none"}) {
-    std::string out;
-    ASSERT_EQ(HostRun(std::string("pdfimages -png ") + name + ".pdf " + name, &out), 0) << out;
-    int w = 0, h = 0;
-    std::vector<uint8_t> rgb;
-    ASSERT_TRUE(ReadAnyImage(std::string(name) + "-000.png", w, h, rgb));
+    ASSERT_EQ(Run(std::string("pdfimages -png ") + name + ".pdf " + name), 0) << out;
+    ASSERT_TRUE(ReadImage(std::string(name) + "-000.png"));
     EXPECT_TRUE(rgb == RGBOf(b)) << name;
   }
 }
 
 // A destination that refuses bytes at any point of the document sets the abort flag.
-TEST(PDFWriter, RefusedWritesAbort) {
+TEST_F(PDFWriter, RefusedWritesAbort) {
   TIEBitmap b;
   MakePicture(b, 30, 20);
-  TImageryIO full(&b);
-  TIEMemoryStream whole;
-  full.SaveStreamAsFileType(whole, iffPDF);
-  ASSERT_FALSE(full.Aborting);
-  const int64_t size = whole.GetSize();
-  for (int64_t limit : {int64_t(0), int64_t(10), int64_t(400), size / 2, size - 30, size - 1}) {
-    LimitedStream s(limit);
-    TImageryIO io(&b);
-    io.SaveStreamAsFileType(s, iffPDF);
-    EXPECT_TRUE(io.Aborting) << "limit " << limit;
-  }
-  LimitedStream exact(size);
-  TImageryIO io(&b);
-  io.SaveStreamAsFileType(exact, iffPDF);
-  EXPECT_FALSE(io.Aborting);
+  ExpectRefusedWritesAbort(b, iffPDF, 10, 400, 30);
 }
 
-TEST(PDFWriter, OtherPixelFormatsAreWrittenAsRGB) {
+TEST_F(PDFWriter, OtherPixelFormatsAreWrittenAsRGB) {
   TIEBitmap grey;
   MakePicture(grey, 24, 18);
   grey.SetPixelFormat(ie8g);
-  const std::string doc = SavePDF(grey, "grey.pdf");
+  const std::string doc = Save(grey, "grey.pdf");
   EXPECT_EQ(grey.GetPixelFormat(), ie8g);  // the caller's bitmap is not converted
   EXPECT_NE(ObjectText(doc, 3).find("/DeviceRGB\n/BitsPerComponent 8\n/Width 24\n/Height 18"), std::string::npos);
-  TIEBitmap rgb;
-  rgb.Assign(&grey);
-  rgb.SetPixelFormat(ie24RGB);
+  TIEBitmap asRGB;
+  asRGB.Assign(&grey);
+  asRGB.SetPixelFormat(ie24RGB);
   if (!DocumentToolsHere()) GTEST_SKIP() << "host tools missing";
-  std::string out;
-  ASSERT_EQ(HostRun("pdfimages -png grey.pdf grey", &out), 0) << out;
-  int w = 0, h = 0;
-  std::vector<uint8_t> px;
-  ASSERT_TRUE(ReadAnyImage("grey-000.png", w, h, px));
-  EXPECT_TRUE(px == RGBOf(rgb));
+  ASSERT_EQ(Run("pdfimages -png grey.pdf grey"), 0) << out;
+  ASSERT_TRUE(ReadImage("grey-000.png"));
+  EXPECT_TRUE(rgb == RGBOf(asRGB));
 }
 
 }  // namespace
@@ -268,7 +231,7 @@ namespace {
 
 // DCT data follow the JPEG colour space: grey data get a grey colour space, and four-component spaces,
 // which would not match the page's RGB, are written as YCbCr (the parameter itself is kept).
-TEST(PDFWriter, DCTColourSpaces) {
+TEST_F(PDFWriter, DCTColourSpaces) {
   struct Case {
     uint8_t jpegSpace;
     const char* colourSpace;
@@ -290,12 +253,7 @@ TEST(PDFWriter, DCTColourSpaces) {
     EXPECT_NE(ObjectText(FileText(tq::WorkFile(name + ".pdf")), 3).find(std::string("/ColorSpace ") + c.colourSpace),
               std::string::npos) << name;
     if (!DocumentToolsHere()) continue;
-    std::string out;
-    ASSERT_EQ(HostRun("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ppmraw -r72 -sOutputFile=" + name + ".ppm " + name +
-                      ".pdf", &out), 0) << out;
-    int w = 0, h = 0;
-    std::vector<uint8_t> rgb;
-    ASSERT_TRUE(ReadPPM(tq::WorkFile(name + ".ppm"), w, h, rgb));
+    ASSERT_TRUE(RenderWithGhostscript(name + ".pdf", name)) << out;
     TIEBitmap expected;
     expected.Assign(&b);
     if (c.grey) MakeLuma(expected);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "../codecs_misc/misc_util.h"
 #include "../io/iotest_util.h"
 #include "hostenv.h"
 
@@ -76,6 +77,46 @@ void ExpectPixels(TIEBitmap& expected, const std::vector<uint8_t>& rgb, bool los
 bool DocumentToolsHere() {
   return tq::UnderWine() &&
          tq::RunHost("test -x /usr/bin/qpdf && test -x /usr/bin/pdfimages && test -x /usr/bin/gs") == 0;
+}
+
+void DocumentWriterTest::MakeImage(TIEBitmap& b, bool bilevel, int w, int h) {
+  if (bilevel) MakeBilevel(b, w, h);
+  else iotest::MakePicture(b, w, h);
+}
+
+std::string DocumentWriterTest::Save(TIEBitmap& b, const std::string& name,
+                                     const std::function<void(TIOParamsVals&)>& setup) {
+  TImageryIO io(&b);
+  if (setup) setup(io.Params);
+  io.SaveByExtension(misctest::W(tq::WorkFile(name)));
+  EXPECT_FALSE(io.Aborting) << name;
+  return FileText(tq::WorkFile(name));
+}
+
+bool DocumentWriterTest::RenderWithGhostscript(const std::string& document, const std::string& name,
+                                               const std::string& options) {
+  return Run("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ppmraw -r72 " + options + "-sOutputFile=" + name + ".ppm " +
+             document) == 0 &&
+         iotest::ReadPPM(tq::WorkFile(name + ".ppm"), w, h, rgb);
+}
+
+void DocumentWriterTest::ExpectRefusedWritesAbort(TIEBitmap& b, TIEFileFormatCode format, int64_t a, int64_t b2,
+                                                  int64_t fromEnd) {
+  TImageryIO full(&b);
+  TIEMemoryStream whole;
+  full.SaveStreamAsFileType(whole, format);
+  ASSERT_FALSE(full.Aborting);
+  const int64_t size = whole.GetSize();
+  for (int64_t limit : {int64_t(0), a, b2, size / 2, size - fromEnd, size - 1}) {
+    misctest::LimitedStream s(limit);
+    TImageryIO io(&b);
+    io.SaveStreamAsFileType(s, format);
+    EXPECT_TRUE(io.Aborting) << "limit " << limit;
+  }
+  misctest::LimitedStream exact(size);
+  TImageryIO io(&b);
+  io.SaveStreamAsFileType(exact, format);
+  EXPECT_FALSE(io.Aborting);
 }
 
 }  // namespace pdfpstest

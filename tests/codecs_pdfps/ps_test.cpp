@@ -19,13 +19,7 @@ using namespace pdfpstest;
 
 namespace {
 
-std::string SavePS(TIEBitmap& b, const std::string& name, const std::function<void(TIOParamsVals&)>& setup = {}) {
-  TImageryIO io(&b);
-  if (setup) setup(io.Params);
-  io.SaveByExtension(W(tq::WorkFile(name)));
-  EXPECT_FALSE(io.Aborting) << name;
-  return FileText(tq::WorkFile(name));
-}
+class PSWriter : public DocumentWriterTest {};
 
 bool HasLine(const std::string& doc, const std::string& line) {
   return doc.find("\r\n" + line + "\r\n") != std::string::npos;
@@ -47,16 +41,21 @@ void ExpectDataCounts(const std::string& doc) {
   EXPECT_EQ(blocks, 1);
 }
 
+// Ghostscript's page of w x h points, as the document's paper.
+std::string PaperOptions(int w, int h) {
+  return "-dDEVICEWIDTHPOINTS=" + std::to_string(w) + " -dDEVICEHEIGHTPOINTS=" + std::to_string(h) + " -dFIXEDMEDIA ";
+}
+
 size_t Count(const std::string& doc, const std::string& what) {
   size_t n = 0;
   for (size_t at = doc.find(what); at != std::string::npos; at = doc.find(what, at + 1)) ++n;
   return n;
 }
 
-TEST(PSWriter, DefaultSaveOfAColourImage) {
+TEST_F(PSWriter, DefaultSaveOfAColourImage) {
   TIEBitmap b;
   MakePicture(b, 640, 480);
-  const std::string doc = SavePS(b, "default.ps");
+  const std::string doc = Save(b, "default.ps");
   EXPECT_EQ(doc.find("%!PS-Adobe-3.0\r\n%%Creator: Imagery by RiRivurazodi\r\n%%Title: No Title\r\n%%CreationDate: "), 0u);
   EXPECT_TRUE(std::regex_search(doc, std::regex("\r\n%%CreationDate: \\S+ \\S+ \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4}\r\n")));
   EXPECT_NE(doc.find("\r\n%%DocumentData: Clean7Bit\r\n%%LanguageLevel: 2\r\n%%Pages: 1     \r\n"
@@ -73,10 +72,10 @@ TEST(PSWriter, DefaultSaveOfAColourImage) {
   const std::string end = "\r\n%%EndData\r\nshowpage\r\n%%Trailer\r\n%%EOF\r\n";
   EXPECT_EQ(doc.substr(doc.size() - end.size()), end);
   ExpectDataCounts(doc);
-  EXPECT_EQ(SavePS(b, "default.eps").find("%!PS-Adobe-3.0\r\n"), 0u);  // the other extension of the format
+  EXPECT_EQ(Save(b, "default.eps").find("%!PS-Adobe-3.0\r\n"), 0u);  // the other extension of the format
 }
 
-TEST(PSWriter, PaperFitAndFilterLines) {
+TEST_F(PSWriter, PaperFitAndFilterLines) {
   struct Case {
     bool bilevel;
     int w, h, compression;
@@ -98,8 +97,7 @@ TEST(PSWriter, PaperFitAndFilterLines) {
   };
   for (const Case& c : kCases) {
     TIEBitmap b;
-    if (c.bilevel) MakeBilevel(b, c.w, c.h);
-    else MakePicture(b, c.w, c.h);
+    MakeImage(b, c.bilevel, c.w, c.h);
     TImageryIO io(&b);
     io.Params.PSCompression = uint8_t(c.compression);
     TIEMemoryStream m;
@@ -115,7 +113,7 @@ TEST(PSWriter, PaperFitAndFilterLines) {
 }
 
 // Ghostscript renders each coding to the source pixels when the paper has the image's size.
-TEST(PSWriter, GhostscriptRendersEveryCoding) {
+TEST_F(PSWriter, GhostscriptRendersEveryCoding) {
   if (!DocumentToolsHere()) GTEST_SKIP() << "host tools missing";
   struct Case {
     bool bilevel;
@@ -126,27 +124,16 @@ TEST(PSWriter, GhostscriptRendersEveryCoding) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::string(c.bilevel ? "1-bit " : "RGB ") + std::to_string(c.compression));
     TIEBitmap b;
-    if (c.bilevel) MakeBilevel(b, 101, 67);
-    else MakePicture(b, 120, 90);
+    MakeImage(b, c.bilevel, c.bilevel ? 101 : 120, c.bilevel ? 67 : 90);
     const std::string name = std::string("gs") + (c.bilevel ? "1" : "24") + "-" + std::to_string(c.compression);
-    const std::string doc = SavePS(b, name + ".ps", [&](TIOParamsVals& p) {
+    const std::string doc = Save(b, name + ".ps", [&](TIOParamsVals& p) {
       p.PSCompression = uint8_t(c.compression);
       p.PSPaperWidth = b.GetImageWidth();
       p.PSPaperHeight = b.GetImageHeight();
     });
     ExpectDataCounts(doc);
-    std::string out;
-    ASSERT_EQ(HostRun("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ppmraw -r72 -dDEVICEWIDTHPOINTS=" +
-                          std::to_string(b.GetImageWidth()) + " -dDEVICEHEIGHTPOINTS=" +
-                          std::to_string(b.GetImageHeight()) + " -dFIXEDMEDIA -sOutputFile=" + name + ".ppm " + name +
-                          ".ps",
-                      &out),
-              0)
-        << out;
+    ASSERT_TRUE(RenderWithGhostscript(name + ".ps", name, PaperOptions(b.GetImageWidth(), b.GetImageHeight()))) << out;
     EXPECT_EQ(out.find("Error"), std::string::npos) << out;
-    int w = 0, h = 0;
-    std::vector<uint8_t> rgb;
-    ASSERT_TRUE(ReadPPM(tq::WorkFile(name + ".ppm"), w, h, rgb));
     EXPECT_EQ(w, b.GetImageWidth());
     EXPECT_EQ(h, b.GetImageHeight());
     ExpectPixels(b, rgb, c.lossy, "rendered");
@@ -154,7 +141,7 @@ TEST(PSWriter, GhostscriptRendersEveryCoding) {
 }
 
 // Pages appended through the state keep the "%%Pages: " line's length and count.
-TEST(PSWriter, PagesAppendToAnOpenDocument) {
+TEST_F(PSWriter, PagesAppendToAnOpenDocument) {
   TIOParamsVals params(nullptr);
   TIEBitmap a, b;
   MakePicture(a, 20, 10);
@@ -179,31 +166,16 @@ TEST(PSWriter, PagesAppendToAnOpenDocument) {
   EXPECT_EQ(IEPSPadNumber(1234567, 6), "1234567");
   if (!DocumentToolsHere()) return;
   tq::WriteFileBytes(tq::WorkFile("two.ps"), bytes.data(), bytes.size());
-  std::string out;
-  ASSERT_EQ(HostRun("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=nullpage two.ps", &out), 0) << out;
+  ASSERT_EQ(Run("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=nullpage two.ps"), 0) << out;
   EXPECT_EQ(out.find("Error"), std::string::npos) << out;
 }
 
-TEST(PSWriter, RefusedWritesAbort) {
+TEST_F(PSWriter, RefusedWritesAbort) {
   for (bool bilevel : {false, true}) {
+    SCOPED_TRACE(bilevel ? "1-bit" : "RGB");
     TIEBitmap b;
-    if (bilevel) MakeBilevel(b, 30, 20);
-    else MakePicture(b, 30, 20);
-    TImageryIO full(&b);
-    TIEMemoryStream whole;
-    full.SaveStreamAsFileType(whole, iffPS);
-    ASSERT_FALSE(full.Aborting);
-    const int64_t size = whole.GetSize();
-    for (int64_t limit : {int64_t(0), int64_t(20), int64_t(200), size / 2, size - 20, size - 1}) {
-      LimitedStream s(limit);
-      TImageryIO io(&b);
-      io.SaveStreamAsFileType(s, iffPS);
-      EXPECT_TRUE(io.Aborting) << "limit " << limit << (bilevel ? " 1-bit" : " RGB");
-    }
-    LimitedStream exact(size);
-    TImageryIO io(&b);
-    io.SaveStreamAsFileType(exact, iffPS);
-    EXPECT_FALSE(io.Aborting);
+    MakeImage(b, bilevel, 30, 20);
+    ExpectRefusedWritesAbort(b, iffPS, 20, 200, 20);
   }
 }
 
@@ -212,7 +184,7 @@ TEST(PSWriter, RefusedWritesAbort) {
 namespace {
 
 // Grey DCT data are drawn with one component; four-component JPEG spaces are written as YCbCr.
-TEST(PSWriter, DCTColourSpaces) {
+TEST_F(PSWriter, DCTColourSpaces) {
   struct Case {
     uint8_t jpegSpace;
     const char* components;
@@ -223,7 +195,7 @@ TEST(PSWriter, DCTColourSpaces) {
     TIEBitmap b;
     MakePicture(b, 96, 72);
     const std::string name = "dct-space-" + std::to_string(c.jpegSpace);
-    const std::string doc = SavePS(b, name + ".ps", [&](TIOParamsVals& p) {
+    const std::string doc = Save(b, name + ".ps", [&](TIOParamsVals& p) {
       p.PSCompression = 3;
       p.JPEGColorSpace = c.jpegSpace;
       p.PSPaperWidth = 96;
@@ -232,13 +204,7 @@ TEST(PSWriter, DCTColourSpaces) {
     EXPECT_TRUE(HasLine(doc, c.components)) << name;
     ExpectDataCounts(doc);
     if (!DocumentToolsHere()) continue;
-    std::string out;
-    ASSERT_EQ(HostRun("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ppmraw -r72 -dDEVICEWIDTHPOINTS=96 "
-                      "-dDEVICEHEIGHTPOINTS=72 -dFIXEDMEDIA -sOutputFile=" + name + ".ppm " + name + ".ps", &out),
-              0) << out;
-    int w = 0, h = 0;
-    std::vector<uint8_t> rgb;
-    ASSERT_TRUE(ReadPPM(tq::WorkFile(name + ".ppm"), w, h, rgb));
+    ASSERT_TRUE(RenderWithGhostscript(name + ".ps", name, PaperOptions(96, 72))) << out;
     TIEBitmap expected;
     expected.Assign(&b);
     if (c.grey) MakeLuma(expected);

@@ -39,20 +39,16 @@ bool Load(const std::vector<uint8_t>& file, TImageryIO& io) {
 bool ReadLayers(const std::vector<uint8_t>& file, TIEPSDLayerList& layers, bool native = false) {
   TIEMemStream s(file.data(), int64_t(file.size()));
   TIEBitmap bitmap;
-  TIOParamsVals params(nullptr);
-  params.IsNativePixelFormat = native;
-  bool abort = false;
-  TIECodecProgress progress;
-  progress.Aborting = &abort;
-  IEPSDRead(s, &bitmap, params, progress, true, &layers);
-  return !abort;
+  CodecCall call;
+  call.params.IsNativePixelFormat = native;
+  IEPSDRead(s, &bitmap, call.params, call.progress, true, &layers);
+  return !call.abort;
 }
 
 TEST(PSDRead, ImageMagickFilesGiveItsMergedImage) {
   if (!ToolsPresent()) GTEST_SKIP() << "host tools";
   TIEBitmap src;
-  MakePicture(src, 48, 36);
-  ASSERT_TRUE(WritePPM(src, tq::WorkFile("src.ppm")));
+  ASSERT_TRUE(WriteSourcePicture(src, 48, 36, "src.ppm"));
   struct Case {
     const char* name;
     const char* options;
@@ -105,8 +101,7 @@ TEST(PSDRead, ImageMagickFilesGiveItsMergedImage) {
 TEST(PSDRead, ResolutionAndNativeFormats) {
   if (!ToolsPresent()) GTEST_SKIP() << "host tools";
   TIEBitmap src;
-  MakePicture(src, 20, 10);
-  ASSERT_TRUE(WritePPM(src, tq::WorkFile("small.ppm")));
+  ASSERT_TRUE(WriteSourcePicture(src, 20, 10, "small.ppm"));
   Host("convert small.ppm -type TrueColor -depth 16 -units PixelsPerInch -density 72 r16.psd");
   TIEBitmap back;
   TImageryIO io(&back);
@@ -150,13 +145,10 @@ TEST(PSDRead, LayersAsPILSeesThem) {
   TIEMemStream s(file.data(), int64_t(file.size()));
   TIEBitmap bitmap;
   bitmap.Allocate(3, 3, ie8g);
-  TIOParamsVals params(nullptr);
-  bool abort = false;
-  TIECodecProgress progress;
-  progress.Aborting = &abort;
+  CodecCall call;
   TIEPSDLayerList layers;
-  IEPSDRead(s, &bitmap, params, progress, true, &layers);
-  ASSERT_FALSE(abort);
+  IEPSDRead(s, &bitmap, call.params, call.progress, true, &layers);
+  ASSERT_FALSE(call.abort);
   ASSERT_EQ(layers.size(), pil.size());
   EXPECT_EQ(bitmap.GetImageWidth(), 3) << "the merged image is not read when the layers are";
   for (size_t i = 0; i < pil.size(); ++i) {
@@ -174,7 +166,7 @@ TEST(PSDRead, LayersAsPILSeesThem) {
   // without layer loading the file gives the merged image only
   TIEPSDLayerList none;
   s.SetPosition(0);
-  IEPSDRead(s, &bitmap, params, progress, false, &none);
+  IEPSDRead(s, &bitmap, call.params, call.progress, false, &none);
   EXPECT_TRUE(none.empty());
   EXPECT_EQ(bitmap.GetImageWidth(), 40);
   EXPECT_EQ(bitmap.GetPixelRGB(0, 0).r, 255);
@@ -295,8 +287,7 @@ TEST(PSDRead, HandBuiltCorners) {
 TEST(PSDRead, ThumbnailResource) {
   if (!ToolsPresent()) GTEST_SKIP() << "host tools";
   TIEBitmap small;
-  MakePicture(small, 16, 12);
-  ASSERT_TRUE(WritePPM(small, tq::WorkFile("thumb.ppm")));
+  ASSERT_TRUE(WriteSourcePicture(small, 16, 12, "thumb.ppm"));
   Host("cjpeg -quality 95 thumb.ppm > thumb.jpg");
   const std::vector<uint8_t> jpeg = misctest::FileBytes(tq::WorkFile("thumb.jpg"));
   Bytes res;
@@ -439,8 +430,7 @@ TEST(PSDRead, ZipChannelsAndLr16BlocksAsImageMagickReadsThem) {
   }
   // ImageMagick's own ZIP-compressed layers (compression 2), 8 and 16 bits
   TIEBitmap src;
-  MakePicture(src, 12, 9);
-  ASSERT_TRUE(WritePPM(src, tq::WorkFile("zsrc.ppm")));
+  ASSERT_TRUE(WriteSourcePicture(src, 12, 9, "zsrc.ppm"));
   for (int depth : {8, 16}) {
     SCOPED_TRACE(depth);
     const std::string name = "imzip" + std::to_string(depth) + ".psd";
@@ -465,8 +455,7 @@ TEST(PSDRead, EmbeddedProfileConvertsWhenColourManagementIsOn) {
   const std::string srgb = "/usr/share/color/icc/sRGB.icc";
   if (tq::RunHost("test -r " + swapped + " && test -r " + srgb) != 0) GTEST_SKIP() << "no test profiles";
   TIEBitmap src;
-  MakePicture(src, 16, 10);
-  ASSERT_TRUE(WritePPM(src, tq::WorkFile("icc_src.ppm")));
+  ASSERT_TRUE(WriteSourcePicture(src, 16, 10, "icc_src.ppm"));
   // ImageMagick's conversion through the embedded profile into sRGB is the reference
   Host("convert icc_src.ppm -profile " + swapped + " -type TrueColor -depth 8 icc.psd && "
        "convert 'icc.psd[0]' -profile " + srgb + " -depth 8 icc_srgb.ppm && "
@@ -547,8 +536,7 @@ TEST(PSDRead, RefusedFiles) {
 TEST(PSDRead, MutatedFilesNeverCrash) {
   if (!ToolsPresent()) GTEST_SKIP() << "host tools";
   TIEBitmap src;
-  MakePicture(src, 24, 16);
-  ASSERT_TRUE(WritePPM(src, tq::WorkFile("m.ppm")));
+  ASSERT_TRUE(WriteSourcePicture(src, 24, 16, "m.ppm"));
   Host("convert m.ppm -type TrueColor -depth 8 -compress RLE m_rle.psd && "
        "convert m.ppm -type TrueColor -depth 16 -compress None m_raw16.psd && "
        "convert \\( -size 20x12 xc:red \\) \\( m.ppm -alpha set -channel A -fx 'i/w' +channel -repage +3+2 \\) "

@@ -66,6 +66,11 @@ std::vector<PilLayer> PilLayers(const std::string& file, bool pilBoxes) {
   return layers;
 }
 
+bool WriteSourcePicture(TIEBitmap& src, int w, int h, const std::string& name) {
+  iotest::MakePicture(src, w, h);
+  return iotest::WritePPM(src, tq::WorkFile(name));
+}
+
 std::vector<uint8_t> RGBAOf(TIEBitmap& b) {
   std::vector<uint8_t> out;
   for (int y = 0; y < b.GetImageHeight(); ++y)

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "iebitmap.h"
+#include "ioparams.h"
 
 namespace psdtest {
 
@@ -36,6 +37,20 @@ struct PilLayer {
 };
 // The layers of a PSD file (work-folder name); names and boxes from PIL or from ImageMagick.
 std::vector<PilLayer> PilLayers(const std::string& file, bool pilBoxes);
+
+// What a direct call of the PSD reader or writer takes besides the stream and the pixels: parameters
+// with their defaults and a progress record whose abort flag is `abort`.
+struct CodecCall {
+  TIOParamsVals params{nullptr};
+  bool abort = false;
+  TIECodecProgress progress;
+  CodecCall() { progress.Aborting = &abort; }
+  CodecCall(const CodecCall&) = delete;  // the progress record points into this one
+  CodecCall& operator=(const CodecCall&) = delete;
+};
+
+// MakePicture's w x h picture in `src`, written as the work folder's PPM `name` for the host's tools.
+bool WriteSourcePicture(TIEBitmap& src, int w, int h, const std::string& name);
 
 // RGBA of a bitmap (alpha 255 when it has none).
 std::vector<uint8_t> RGBAOf(TIEBitmap& b);

@@ -50,15 +50,12 @@ TEST(PSDWrite, BitmapLayoutAndHostDecoders) {
   MakePicture(src, 37, 21);
   // layout of a 24-bit bitmap without layers
   TIEMemoryStream m;
-  TIOParamsVals params(nullptr);
-  params.DpiX = 150;
-  params.DpiY = 75;
-  bool abort = false;
-  TIECodecProgress progress;
-  progress.Aborting = &abort;
+  CodecCall call;
+  call.params.DpiX = 150;
+  call.params.DpiY = 75;
   TIEPSDLayerList none;
-  IEPSDWrite(m, params, progress, &src, none);
-  ASSERT_FALSE(abort);
+  IEPSDWrite(m, call.params, call.progress, &src, none);
+  ASSERT_FALSE(call.abort);
   const std::vector<uint8_t> f = misctest::StreamBytes(m);
   Bytes head;
   head.str("8BPS").u16(1).u32(0).u16(0).u16(3).u32(21).u32(37).u16(8).u16(3).u32(0);
@@ -149,12 +146,9 @@ TEST(PSDWrite, LayersReadBackInImageMagickAndPIL) {
   layers[3].Width = 16;  // displayed at twice its size
   layers[3].Height = 12;
   TIEMemoryStream m;
-  TIOParamsVals params(nullptr);
-  bool abort = false;
-  TIECodecProgress progress;
-  progress.Aborting = &abort;
-  IEPSDWrite(m, params, progress, &merged, layers);
-  ASSERT_FALSE(abort);
+  CodecCall call;
+  IEPSDWrite(m, call.params, call.progress, &merged, layers);
+  ASSERT_FALSE(call.abort);
   const std::vector<uint8_t> f = misctest::StreamBytes(m);
   ASSERT_TRUE(tq::WriteFileBytes(tq::WorkFile("layers_out.psd"), f.data(), f.size()));
   ExpectHostDecodes(merged, "layers_out.psd", "convert '{in}[0]' {out}");
@@ -172,7 +166,7 @@ TEST(PSDWrite, LayersReadBackInImageMagickAndPIL) {
     unmasked[i].Name = layers[written[i]].Name;
   }
   TIEMemoryStream m2;
-  IEPSDWrite(m2, params, progress, &merged, unmasked);
+  IEPSDWrite(m2, call.params, call.progress, &merged, unmasked);
   const std::vector<uint8_t> f2 = misctest::StreamBytes(m2);
   ASSERT_TRUE(tq::WriteFileBytes(tq::WorkFile("layers_pil.psd"), f2.data(), f2.size()));
   const std::vector<PilLayer> pil = PilLayers("layers_pil.psd", true);
@@ -211,8 +205,8 @@ TEST(PSDWrite, LayersReadBackInImageMagickAndPIL) {
   TIEMemStream s(f.data(), int64_t(f.size()));
   TIEPSDLayerList back;
   TIEBitmap bitmap;
-  IEPSDRead(s, &bitmap, params, progress, true, &back);
-  ASSERT_FALSE(abort);
+  IEPSDRead(s, &bitmap, call.params, call.progress, true, &back);
+  ASSERT_FALSE(call.abort);
   ASSERT_EQ(back.size(), 4u);
   EXPECT_EQ(back[1].Transparency, 128);
   EXPECT_TRUE(back[2].IsMask);
@@ -225,19 +219,16 @@ TEST(PSDWrite, LayersReadBackInImageMagickAndPIL) {
 TEST(PSDWrite, RefusedStreamAndFormats) {
   TIEBitmap b(10, 10, ie24RGB);
   b.Fill(0);
-  TIOParamsVals params(nullptr);
-  bool abort = false;
-  TIECodecProgress progress;
-  progress.Aborting = &abort;
+  CodecCall call;
   TIEPSDLayerList none;
   misctest::LimitedStream full(100);
-  IEPSDWrite(full, params, progress, &b, none);
-  EXPECT_TRUE(abort) << "a stream that takes 100 bytes";
-  abort = false;
+  IEPSDWrite(full, call.params, call.progress, &b, none);
+  EXPECT_TRUE(call.abort) << "a stream that takes 100 bytes";
+  call.abort = false;
   TIEBitmap f(4, 4, ie32f);
   TIEMemoryStream m;
-  IEPSDWrite(m, params, progress, &f, none);
-  EXPECT_TRUE(abort);
+  IEPSDWrite(m, call.params, call.progress, &f, none);
+  EXPECT_TRUE(call.abort);
   EXPECT_EQ(m.GetSize(), 0) << "nothing is written for a format without a colour mode";
 }
 

@@ -9,6 +9,7 @@
 #include "ieviewglobals.h"
 #include "imageryview.h"
 #include "uiforms.h"
+#include "viewtest_input.h"
 
 using namespace ui;
 
@@ -24,14 +25,6 @@ void Pump(int rounds = 5) {
 void SetImageSize(TImageryView* v, int w, int h) {
   v->GetIEBitmap()->Allocate(w, h, ie24RGB);
   v->UpdateView();
-}
-
-void SendKey(WORD vk, bool up) {
-  INPUT in{};
-  in.type = INPUT_KEYBOARD;
-  in.ki.wVk = vk;
-  in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-  SendInput(1, &in, sizeof in);
 }
 
 void SendMouse(DWORD flags, int screenX, int screenY, DWORD data = 0) {
@@ -301,9 +294,9 @@ TEST_F(GeometryView, WheelZoomsAboutTheCentreOrTheMouseAndScrolls) {
 
   // Ctrl held while the wheel turns: across instead
   view->SetViewOrigin(200, 200);
-  SendKey(VK_CONTROL, false);
+  viewtest::Key(VK_CONTROL, true);
   SendMouse(MOUSEEVENTF_WHEEL, at.x, at.y, WHEEL_DELTA);
-  SendKey(VK_CONTROL, true);
+  viewtest::Key(VK_CONTROL, false);
   Pump(5);
   EXPECT_LT(view->GetViewOriginX(), 200);
   EXPECT_EQ(view->GetViewOriginY(), 200);

@@ -17,7 +17,9 @@
 
 using namespace ui;
 using viewtest::Drag;
+using viewtest::MaskStats;
 using viewtest::Pump;
+using viewtest::Stats;
 
 namespace {
 
@@ -270,23 +272,6 @@ TEST_F(MouseView, ShiftSnapsTheRotationAndASnapOfZeroDoesNot) {
 }
 
 // ---- selections by the mouse ----
-
-struct MaskStats {
-  int count = 0;
-  int x1 = INT_MAX, y1 = INT_MAX, x2 = -1, y2 = -1;
-};
-
-MaskStats Stats(TIEMask* m) {
-  MaskStats s;
-  for (int y = 0; y < m->Height; ++y)
-    for (int x = 0; x < m->Width; ++x)
-      if (m->IsSelected(x, y)) {
-        ++s.count;
-        s.x1 = std::min(s.x1, x), s.y1 = std::min(s.y1, y);
-        s.x2 = std::max(s.x2, x), s.y2 = std::max(s.y2, y);
-      }
-  return s;
-}
 
 class SelectDrag : public MouseView {
  protected:
