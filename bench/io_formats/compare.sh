@@ -4,14 +4,7 @@
 set -euo pipefail
 rounds=${1:-3}
 dir=/tmp/tq-io-bench
-best() {  # best wall time in microseconds of a shell command, over $rounds runs
-  local b= t t0
-  for ((i = 0; i < rounds; i++)); do
-    t0=$(date +%s%N); sh -c "$1" >/dev/null 2>&1; t=$(( ($(date +%s%N) - t0) / 1000 ))
-    if [[ -z $b || $t -lt $b ]]; then b=$t; fi
-  done
-  echo "$b"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../benchcommon.sh"
 for size in 1920x1080 4000x3000; do
   in=$dir/$size.ppm
   mb=$(python3 -c "w,h='$size'.split('x'); print(int(w)*int(h)*3/1e6)")

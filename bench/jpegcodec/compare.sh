@@ -4,14 +4,7 @@
 set -euo pipefail
 rounds=${1:-5}
 dir=/tmp/tq-jpeg-bench
-best() {  # best wall time in microseconds of a shell command, over $rounds runs
-  local b= t t0
-  for ((i = 0; i < rounds; i++)); do
-    t0=$(date +%s%N); sh -c "$1" >/dev/null 2>&1; t=$(( ($(date +%s%N) - t0) / 1000 ))
-    if [[ -z $b || $t -lt $b ]]; then b=$t; fi
-  done
-  echo "$b"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../benchcommon.sh"
 e=$(best "cjpeg -quality 80 -sample 2x2 $dir/pic.ppm > $dir/cjpeg.jpg")
 d=$(best "djpeg -pnm $dir/ours.jpg > /dev/null")
 python3 -c "mb = 4000 * 3000 * 3 / 1e6; print('4000x3000 tools: encode %7.1f MB/s  decode %7.1f MB/s  %10d bytes (cjpeg, djpeg; best of $rounds)' % (mb / ($e / 1e6), mb / ($d / 1e6), $(stat -c %s $dir/cjpeg.jpg)))"
