@@ -1,9 +1,10 @@
 // What the image library's benchmarks share: a wall clock, a photograph-like test picture and a
-// text page.
+// text page, and writers of files for the tools compare.sh runs.
 #pragma once
 #include <windows.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -63,4 +64,37 @@ inline void BenchDifferencedRows(TIEBitmap& b, std::string& rows, std::vector<co
     for (int i = 0; i < rowBytes; ++i) d[i] = uint8_t(s[i] - (i >= 3 ? s[i - 3] : 0));
     pointers.push_back(d);
   }
+}
+
+// Writes `size` bytes to `path`; false when the file could not be written whole.
+inline bool BenchWriteFile(const std::string& path, const void* data, size_t size) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(data, 1, size, f) == size;
+  return std::fclose(f) == 0 && ok;
+}
+
+// A 24-bit picture as a binary PPM.
+inline bool BenchWritePPM(TIEBitmap& b, const std::string& path) {
+  const int w = b.GetImageWidth(), h = b.GetImageHeight();
+  std::string all = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+  const size_t head = all.size();
+  all.resize(head + size_t(w) * h * 3);
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* s = b.GetRowAddress(y);
+    char* d = &all[head + size_t(y) * w * 3];
+    for (int x = 0; x < w; ++x) d[3 * x] = char(s[3 * x + 2]), d[3 * x + 1] = char(s[3 * x + 1]), d[3 * x + 2] = char(s[3 * x]);
+  }
+  return BenchWriteFile(path, all.data(), all.size());
+}
+
+// A bilevel picture (a set bit white, as BenchMakePage draws) as a binary PBM.
+inline bool BenchWritePBM(TIEBitmap& b, const std::string& path) {
+  const int w = b.GetImageWidth(), h = b.GetImageHeight(), rowBytes = (w + 7) / 8;
+  std::string all = "P4\n" + std::to_string(w) + " " + std::to_string(h) + "\n";
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* s = b.GetRowAddress(y);
+    for (int i = 0; i < rowBytes; ++i) all.push_back(char(~s[i]));  // PBM: 1 = black
+  }
+  return BenchWriteFile(path, all.data(), all.size());
 }

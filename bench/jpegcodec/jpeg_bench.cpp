@@ -21,34 +21,6 @@
 #include "jpegfilt.h"
 #include "vodevovur.h"
 
-namespace {
-
-bool WriteFile(const std::string& path, const void* data, size_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(data, 1, size, f) == size;
-  return std::fclose(f) == 0 && ok;
-}
-
-void WritePPM(TIEBitmap& b, const std::string& path) {
-  const int w = b.GetImageWidth(), h = b.GetImageHeight();
-  std::string all = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
-  const size_t head = all.size();
-  all.resize(head + size_t(w) * h * 3);
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* s = b.GetRowAddress(y);
-    char* d = &all[head + size_t(y) * w * 3];
-    for (int x = 0; x < w; ++x) {
-      d[3 * x] = char(s[3 * x + 2]);
-      d[3 * x + 1] = char(s[3 * x + 1]);
-      d[3 * x + 2] = char(s[3 * x]);
-    }
-  }
-  WriteFile(path, all.data(), all.size());
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   IELibraryStaticInit();
@@ -58,7 +30,7 @@ int main(int argc, char** argv) {
   DeleteFileA((dir + "\\ours.txt").c_str());  // compare.sh sets no figures of an earlier run beside its own
   TIEBitmap picture;
   BenchMakePhoto(picture, w, h);
-  WritePPM(picture, dir + "\\pic.ppm");
+  BenchWritePPM(picture, dir + "\\pic.ppm");
   const double mb = double(w) * h * 3 / 1e6;
 
   bool abort = false;
@@ -73,7 +45,7 @@ int main(int argc, char** argv) {
     IEJPEGWrite(encoded, picture, params, progress);
     bestEnc = std::min(bestEnc, BenchNow() - t0);
   }
-  WriteFile(dir + "\\ours.jpg", encoded.Memory(), size_t(encoded.GetSize()));
+  BenchWriteFile(dir + "\\ours.jpg", encoded.Memory(), size_t(encoded.GetSize()));
   double bestFresh = 1e9, bestTouch = 1e9;
   TIEBitmap back;
   for (int r = 0; r < rounds; ++r) {

@@ -7,19 +7,12 @@ rounds=${1:-5}
 dir=/tmp/tq-tiff-read-bench
 command -v vips >/dev/null || { echo "vips not installed: no comparison"; exit 0; }
 export VIPS_CONCURRENCY=1
-best() {  # best wall time in microseconds of a shell command, over $rounds runs
-  local b= t t0
-  for ((i = 0; i < rounds; i++)); do
-    t0=$(date +%s%N); sh -c "$1" >/dev/null 2>&1; t=$(( ($(date +%s%N) - t0) / 1000 ))
-    if [[ -z $b || $t -lt $b ]]; then b=$t; fi
-  done
-  echo "$b"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../compare-common.sh"
 photo=$((4000 * 3000 * 3)); page=$((2480 / 8 * 3508))
 for run in "LZW + predictor|lzw.tif|$photo" "Deflate|zip.tif|$photo" "PackBits|packbits.tif|$photo" \
            "G4 page|g4.tif|$page"; do
   IFS='|' read -r name file bytes <<<"$run"
-  t=$(best "vips copy $dir/$file $dir/out.v")
+  t=$(bench_best_sh_us "$rounds" "vips copy $dir/$file $dir/out.v")
   python3 -c "print('vips  %-16s decode %8.1f MB/s (best of $rounds)' % ('$name', $bytes / 1e6 / ($t / 1e6)))"
 done
 rm -f "$dir/out.v"

@@ -8,36 +8,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "benchcommon.h"
 #include "tifdecode.h"
-#include "tifencode.h"
 #include "tifencoders.h"
+#include "tiffbench.h"
 #include "tiflzw.h"
 #include "vodevovur.h"
 
 namespace {
-
-bool SaveFile(const std::string& path, TIEMemoryStream& s) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const size_t n = size_t(s.GetSize());
-  const bool ok = std::fwrite(s.Memory(), 1, n, f) == n;
-  return std::fclose(f) == 0 && ok;
-}
-
-void Encode(TIEBitmap& b, int compression, int bits, TIEMemoryStream& out) {
-  TIOParamsVals p(nullptr);
-  p.TIFFCompression = compression;
-  if (bits == 1) p.BitsPerSample = 1, p.SamplesPerPixel = 1;
-  bool abort = false;
-  TIECodecProgress progress;
-  progress.Aborting = &abort;
-  IETIFFWrite(out, false, &b, p, progress);
-}
 
 double Best(TIEMemoryStream& file, int rounds, bool& failed) {
   double best = 1e9;
@@ -82,30 +62,23 @@ int main(int argc, char** argv) {
   IELibraryStaticInit();
   const std::string dir = "Z:\\tmp\\tq-tiff-read-bench";
   CreateDirectoryA(dir.c_str(), nullptr);
-  TIEBitmap photo, page;
-  BenchMakePhoto(photo, 4000, 3000);
-  BenchMakePage(page, 2480, 3508);
-  const double photoMB = 4000.0 * 3000 * 3 / 1e6, pageMB = 2480.0 / 8 * 3508 / 1e6;
+  TTIFFBenchPictures pictures;
   const struct {
-    const char* name;
+    const TTIFFBenchCoding& coding;
     const char* file;
-    TIEBitmap* bitmap;
-    int compression, bits;
-    double mb;
-  } runs[] = {{"LZW + predictor", "lzw.tif", &photo, 5, 8, photoMB},
-              {"Deflate", "zip.tif", &photo, 9, 8, photoMB},
-              {"PackBits", "packbits.tif", &photo, 8, 8, photoMB},
-              {"G4 page", "g4.tif", &page, 4, 1, pageMB}};
+  } runs[] = {{kTIFFBenchLZW, "lzw.tif"}, {kTIFFBenchDeflate, "zip.tif"}, {kTIFFBenchPackBits, "packbits.tif"},
+              {kTIFFBenchG4, "g4.tif"}};
   for (auto& r : runs) {
     TIEMemoryStream file;
-    Encode(*r.bitmap, r.compression, r.bits, file);
-    SaveFile(dir + "\\" + r.file, file);
+    TIFFBenchEncode(TIFFBenchPicture(pictures, r.coding), r.coding, file);
+    BenchWriteFile(dir + "\\" + r.file, file.Memory(), size_t(file.GetSize()));
     bool failed = false;
     const double t = Best(file, rounds, failed);
-    std::printf("ours  %-16s decode %8.1f MB/s  %10lld bytes (best of %d)%s\n", r.name, r.mb / t,
-                (long long)file.GetSize(), rounds, failed ? "  FAILED" : "");
+    std::printf("ours  %-16s decode %8.1f MB/s  %10lld bytes (best of %d)%s\n", r.coding.name,
+                TIFFBenchMB(pictures, r.coding) / t, (long long)file.GetSize(), rounds, failed ? "  FAILED" : "");
   }
-  std::printf("ours  %-16s decode %8.1f MB/s  (the coder alone, best of %d)\n", "LZW rows", photoMB / LZWCoderOnly(photo, rounds), rounds);
+  std::printf("ours  %-16s decode %8.1f MB/s  (the coder alone, best of %d)\n", "LZW rows",
+              pictures.photoMB / LZWCoderOnly(pictures.photo, rounds), rounds);
   IELibraryStaticFini();
   return 0;
 }

@@ -7,19 +7,12 @@ rounds=${1:-5}
 dir=/tmp/tq-tiff-bench
 command -v vips >/dev/null || { echo "vips not installed: no comparison"; exit 0; }
 export VIPS_CONCURRENCY=1
-best() {  # best wall time in microseconds of a shell command, over $rounds runs
-  local b= t t0
-  for ((i = 0; i < rounds; i++)); do
-    t0=$(date +%s%N); sh -c "$1" >/dev/null 2>&1; t=$(( ($(date +%s%N) - t0) / 1000 ))
-    if [[ -z $b || $t -lt $b ]]; then b=$t; fi
-  done
-  echo "$b"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../compare-common.sh"
 photo=$((4000 * 3000 * 3)); page=$((2480 / 8 * 3508))
 for run in "LZW + predictor|$dir/pic.ppm|--compression lzw --predictor horizontal|$photo" \
-           "Deflate|$dir/pic.ppm|--compression deflate|$photo" \
+           "Deflate|$dir/pic.ppm|--compression deflate --predictor none|$photo" \
            "G4 page|$dir/page.pbm|--compression ccittfax4 --bitdepth 1|$page"; do
   IFS='|' read -r name in opts bytes <<<"$run"
-  t=$(best "vips tiffsave $in $dir/vips.tif $opts")
+  t=$(bench_best_sh_us "$rounds" "vips tiffsave $in $dir/vips.tif $opts")
   python3 -c "print('vips  %-16s encode %8.1f MB/s  %10d bytes (best of $rounds)' % ('$name', $bytes / 1e6 / ($t / 1e6), $(stat -c %s $dir/vips.tif)))"
 done

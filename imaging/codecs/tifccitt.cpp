@@ -225,19 +225,28 @@ int LookupRun(const TBitSource& src, int colour, int64_t p) {
 
 inline int RowBit(const uint8_t* row, int64_t x) { return (row[x >> 3] >> (7 - (x & 7))) & 1; }
 
-// The first position at or after x whose bit is `bit`; width when there is none.
-int FindBit(const uint8_t* row, int64_t x, int width, int bit) {
+// The first position at or after x whose bit is `bit`; width when there is none. Bytes that cannot
+// hold the bit are passed over eight at a time, and the bit is found in its byte by counting leading
+// zeros. Reads only the (width + 7) / 8 bytes of the row.
+inline int FindBit(const uint8_t* row, int64_t x, int width, int bit) {
   if (x < 0) x = 0;
-  const uint8_t skip = bit ? 0x00 : 0xFF;  // whole bytes that cannot hold the bit
-  while (x < width) {
-    if ((x & 7) == 0) {
-      while (x + 8 <= width && row[x >> 3] == skip) x += 8;
-      if (x >= width) break;
+  if (x >= width) return width;
+  const uint8_t flip = bit ? 0x00 : 0xFF;  // a row byte XOR flip has its set bits where the row has `bit`
+  const uint64_t skip8 = bit ? 0 : ~uint64_t(0);
+  const int64_t end = (int64_t(width) + 7) >> 3;
+  int64_t i = x >> 3;
+  unsigned v = unsigned(uint8_t(row[i] ^ flip)) & (0xFFu >> (x & 7));
+  while (v == 0) {
+    ++i;
+    for (uint64_t eight; i + 8 <= end; i += 8) {
+      std::memcpy(&eight, row + i, 8);
+      if (eight != skip8) break;
     }
-    if (RowBit(row, x) == bit) return int(x);
-    ++x;
+    if (i >= end) return width;
+    v = uint8_t(row[i] ^ flip);
   }
-  return width;
+  const int64_t found = i * 8 + (__builtin_clz(v) - 24);
+  return found < width ? int(found) : width;
 }
 
 // Sets [from, to) of the row to `bit`, clipped to the row.
@@ -465,40 +474,46 @@ int64_t ClampBits(int64_t p, int64_t length) {
 
 // ---- Encoding ----
 
-// Collects the bits of one row in stream order, starting from the carry's partial byte.
+// Collects the bits of one row in stream order, starting from the carry's partial byte. Codes gather
+// in an accumulator most significant bit first; a byte leaving it is reversed for fill order 2.
 class TBitSink {
  public:
   TBitSink(int fillOrder, int pendingBits, uint8_t pendingByte) : lsbFirst_(fillOrder == 2) {
+    bytes_.reserve(256);
     if (pendingBits > 0) {
-      bytes_.push_back(pendingByte);
-      used_ = pendingBits & 7;
+      bits_ = pendingBits & 7;
+      acc_ = uint32_t(lsbFirst_ ? IEReverseBitsTable[pendingByte] : pendingByte) >> (8 - bits_);
     }
   }
+  // The low n bits of code (n at most 24).
   void Put(uint32_t code, int n) {
-    for (int i = n - 1; i >= 0; --i) {
-      if (used_ == 0) bytes_.push_back(0);
-      if ((code >> i) & 1) bytes_.back() |= uint8_t(lsbFirst_ ? (1 << used_) : (0x80 >> used_));
-      used_ = (used_ + 1) & 7;
+    acc_ = (acc_ << n) | (code & ((1u << n) - 1));
+    bits_ += n;
+    while (bits_ >= 8) {
+      bits_ -= 8;
+      Emit(uint8_t(acc_ >> bits_));
     }
   }
-  void PadToByte() { used_ = 0; }
+  void PadToByte() {
+    if (bits_ > 0) Emit(PartialByte());
+    bits_ = 0;
+  }
   // Writes the whole bytes; the partial one goes to the carry (or out, when writeAll).
   void Flush(TIEStream& stream, bool& aborting, int& pendingBits, uint8_t& pendingByte, bool writeAll) {
-    size_t whole = bytes_.size();
-    if (used_ != 0 && !writeAll) --whole;
-    if (whole > 0) IEStreamWriteCheck(stream, aborting, bytes_.data(), int32_t(whole));
-    if (used_ != 0 && !writeAll) {
-      pendingBits = used_;
-      pendingByte = bytes_.back();
-    } else {
-      pendingBits = 0;
-      pendingByte = 0;
-    }
+    if (writeAll) PadToByte();
+    if (!bytes_.empty()) IEStreamWriteCheck(stream, aborting, bytes_.data(), int32_t(bytes_.size()));
+    pendingBits = bits_;
+    pendingByte = bits_ > 0 ? StreamOrder(PartialByte()) : 0;
   }
 
  private:
+  uint8_t StreamOrder(uint8_t b) const { return lsbFirst_ ? IEReverseBitsTable[b] : b; }
+  uint8_t PartialByte() const { return uint8_t(acc_ << (8 - bits_)); }
+  void Emit(uint8_t b) { bytes_.push_back(StreamOrder(b)); }
+
   std::vector<uint8_t> bytes_;
-  int used_ = 0;  // bits used in the last byte; 0 = it is full (or there is none)
+  uint32_t acc_ = 0;  // the low bits_ bits are the partial byte, most significant first
+  int bits_ = 0;      // 0..7 between codes
   bool lsbFirst_;
 };
 

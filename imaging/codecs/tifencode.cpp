@@ -274,11 +274,12 @@ class TRowSource {
       return;
     }
     if (plan_.predictor == 2) {
-      uint8_t prev[3] = {0, 0, 0};
-      for (int x = 0; x < w; ++x, s += 3, out += 3) {
-        const uint8_t cur[3] = {s[2], s[1], s[0]};
-        for (int k = 0; k < 3; ++k) out[k] = uint8_t(cur[k] - prev[k]);
-        std::memcpy(prev, cur, 3);
+      // R, G, B less the same sample of the pixel before, straight from B, G, R
+      out[0] = s[2], out[1] = s[1], out[2] = s[0];
+      for (int x = 1; x < w; ++x) {
+        const uint8_t* p = s + 3 * x;
+        uint8_t* o = out + 3 * x;
+        o[0] = uint8_t(p[2] - p[-1]), o[1] = uint8_t(p[1] - p[-2]), o[2] = uint8_t(p[0] - p[-3]);
       }
       return;
     }

@@ -3,8 +3,13 @@
 // nothing. Every code read is checked against the strip's length: a strip cut short ends the row
 // where its bytes end instead of reading past them.
 //
-// Encoder: the classic open-addressing LZW hash (5003 slots, shift 4), with the table cleared one code
-// before the 12-bit limit so that no code above 4093 is ever assigned.
+// Encoder: the strings live in an open-addressing table of 16384 slots, so that it is never more than a
+// quarter full and most look-ups end at the first slot. A slot holds the whole string in one word
+// (last byte, prefix code, code), so a look-up is one load; the slot is the prefix code XOR a spread of
+// the byte, which keeps the strings of a run of one byte value (flat areas) in neighbouring slots.
+// Codes are packed in a 32-bit accumulator into an output buffer that goes to the stream in large
+// blocks. The table is cleared one code before the 12-bit limit, so that no code above 4093 is ever
+// assigned.
 #include "tiflzw.h"
 
 #include <cstring>
@@ -18,10 +23,12 @@ constexpr int kFirstFreeCode = 258;
 constexpr int kMinWidth = 9;
 constexpr int kTableEntries = 4097;  // codes 0..4096; an addition beyond 4096 is bad data
 constexpr int kOutputGrowth = 1024;  // bytes added to the output buffer when a string does not fit
-constexpr int kHashSize = 5003;      // prime, the classic size for 12-bit codes
-constexpr int kHashShift = 4;
 constexpr int kEncoderClearAt = 4094;  // the encoder clears instead of assigning this code
-constexpr int kPacketSize = 254;
+constexpr int kSlotBits = 14;
+constexpr uint32_t kSlotMask = (1u << kSlotBits) - 1;
+constexpr uint32_t kEmptySlot = 0xFFFFFFFFu;  // no string has it: its prefix would be code 4095
+constexpr uint32_t kSlotCodeMask = 0xFFF;
+constexpr int kOutputBytes = 16384;  // even: codes leave the accumulator two bytes at a time
 
 }  // namespace
 
@@ -215,102 +222,111 @@ uint8_t* IETIFFLZWDecompress(const uint8_t* source, int64_t sourceLength, int co
 
 struct TIETIFFLZWEncoderState {
   TIEStream* output = nullptr;
-  uint8_t packet[kPacketSize];
-  int packetLen = 0;
   bool writeOK = true;
-  uint32_t acc = 0;  // bits fill from the most significant end
-  int bits = 0;
+  uint32_t acc = 0;  // the low `bits` bits are still to be written
+  int bits = 0;      // below 16 between codes
   int width = kMinWidth;
-  int maxCode = (1 << kMinWidth) - 1;
   int nextFree = kFirstFreeCode;
-  bool clearPending = false;
   int prefix = -1;  // -1 until the first byte of the strip
-  int32_t keys[kHashSize];
-  uint16_t codes[kHashSize];
+  int outLen = 0;
+  uint32_t slots[1u << kSlotBits];  // (byte << 24) | (prefix << 12) | code, or kEmptySlot
+  uint8_t out[kOutputBytes];
 };
 
 namespace {
 
-void FlushPacket(TIETIFFLZWEncoderState& s) {
-  if (s.packetLen == 0) return;
-  if (s.output->Write(s.packet, s.packetLen) != s.packetLen) s.writeOK = false;
-  s.packetLen = 0;
+// The home slot of prefix + byte: the byte's bits spread over the whole index by a multiplicative hash.
+inline uint32_t SlotOf(uint32_t byte, uint32_t prefix) {
+  return (prefix ^ ((byte * 2654435761u) >> (32 - kSlotBits))) & kSlotMask;
 }
 
-void PutByte(TIETIFFLZWEncoderState& s, uint8_t b) {
-  s.packet[s.packetLen++] = b;
-  if (s.packetLen == kPacketSize) FlushPacket(s);
+void FlushOutput(TIETIFFLZWEncoderState& s) {
+  if (s.outLen == 0) return;
+  if (s.output->Write(s.out, s.outLen) != s.outLen) s.writeOK = false;
+  s.outLen = 0;
 }
 
-void WriteCode(TIETIFFLZWEncoderState& s, int code) {
-  s.acc |= uint32_t(code) << (32 - s.bits - s.width);
-  s.bits += s.width;
-  while (s.bits >= 8) {
-    PutByte(s, uint8_t(s.acc >> 24));
-    s.acc <<= 8;
-    s.bits -= 8;
+void ClearSlots(TIETIFFLZWEncoderState& s) { std::memset(s.slots, 0xFF, sizeof s.slots); }
+
+// Packs codes most significant bit first; holds the state's bit fields in locals while it lives.
+class TCodeWriter {
+ public:
+  explicit TCodeWriter(TIETIFFLZWEncoderState& s) : width(s.width), s_(s), acc_(s.acc), bits_(s.bits) {}
+  ~TCodeWriter() { s_.acc = acc_, s_.bits = bits_, s_.width = width; }
+  TCodeWriter(const TCodeWriter&) = delete;
+  TCodeWriter& operator=(const TCodeWriter&) = delete;
+  void Put(uint32_t code) {
+    acc_ = (acc_ << width) | code;
+    bits_ += width;
+    if (bits_ >= 16) {
+      bits_ -= 16;
+      uint8_t* o = s_.out + s_.outLen;
+      o[0] = uint8_t(acc_ >> (bits_ + 8));
+      o[1] = uint8_t(acc_ >> bits_);
+      if ((s_.outLen += 2) == kOutputBytes) FlushOutput(s_);
+    }
   }
-  // Checked before the next free code is assigned, so 511, 1023 and 2047 already go out one bit wider
-  // as the decoder's early change expects.
-  if (s.clearPending) {
-    s.width = kMinWidth;
-    s.maxCode = (1 << kMinWidth) - 1;
-    s.clearPending = false;
-  } else if (s.nextFree >= s.maxCode && s.width < 12) {
-    ++s.width;
-    s.maxCode = (1 << s.width) - 1;
+  // After a code went out with nextFree still unassigned: 511, 1023 and 2047 are already written one
+  // bit wider, as the decoder's early change expects.
+  void Widen(int nextFree) {
+    if (nextFree >= (1 << width) - 1 && width < 12) ++width;
   }
-}
+  // The bits still held, padded with zeros to a byte.
+  void Finish() {
+    for (; bits_ >= 8; bits_ -= 8) PutByte(uint8_t(acc_ >> (bits_ - 8)));
+    if (bits_ > 0) PutByte(uint8_t(acc_ << (8 - bits_)));
+    bits_ = 0;
+  }
+  int width;  // of the next code
 
-void ClearHash(TIETIFFLZWEncoderState& s) {
-  for (int i = 0; i < kHashSize; ++i) s.keys[i] = -1;
-}
+ private:
+  void PutByte(uint8_t b) {
+    s_.out[s_.outLen] = b;
+    if (++s_.outLen == kOutputBytes) FlushOutput(s_);
+  }
+  TIETIFFLZWEncoderState& s_;
+  uint32_t acc_;
+  int bits_;
+};
 
 void Encode(TIETIFFLZWEncoderState& s, const uint8_t* data, int count) {
-  int i0 = 0;
+  int n = 0;
   if (s.prefix < 0) {
     if (count <= 0) return;
     s.prefix = data[0];
-    i0 = 1;
+    n = 1;
   }
-  int prefix = s.prefix;
-  for (int n = i0; n < count; ++n) {
-    const int k = data[n];
-    const int32_t key = (int32_t(k) << 12) + prefix;
-    int i = (k << kHashShift) ^ prefix;
-    if (s.keys[i] == key) {
-      prefix = s.codes[i];
+  TCodeWriter w(s);
+  uint32_t prefix = uint32_t(s.prefix);
+  int nextFree = s.nextFree;
+  uint32_t* const slots = s.slots;
+  for (; n < count; ++n) {
+    const uint32_t k = data[n];
+    const uint32_t key = (k << 24) | (prefix << 12);
+    uint32_t i = SlotOf(k, prefix);
+    uint32_t e = slots[i];
+    while ((e & ~kSlotCodeMask) != key && e != kEmptySlot) {
+      i = (i + 1) & kSlotMask;
+      e = slots[i];
+    }
+    if (e != kEmptySlot) {
+      prefix = e & kSlotCodeMask;
       continue;
     }
-    if (s.keys[i] >= 0) {
-      const int step = i == 0 ? 1 : kHashSize - i;
-      bool found = false;
-      do {
-        i -= step;
-        if (i < 0) i += kHashSize;
-        if (s.keys[i] == key) {
-          found = true;
-          break;
-        }
-      } while (s.keys[i] >= 0);
-      if (found) {
-        prefix = s.codes[i];
-        continue;
-      }
-    }
-    WriteCode(s, prefix);
+    w.Put(prefix);
     prefix = k;
-    if (s.nextFree < kEncoderClearAt) {
-      s.codes[i] = uint16_t(s.nextFree++);
-      s.keys[i] = key;
+    if (nextFree < kEncoderClearAt) {
+      w.Widen(nextFree);
+      slots[i] = key | uint32_t(nextFree++);
     } else {
-      ClearHash(s);
-      s.nextFree = kFirstFreeCode;
-      s.clearPending = true;
-      WriteCode(s, kClearCode);
+      ClearSlots(s);
+      nextFree = kFirstFreeCode;
+      w.Put(kClearCode);
+      w.width = kMinWidth;
     }
   }
-  s.prefix = prefix;
+  s.prefix = int(prefix);
+  s.nextFree = nextFree;
 }
 
 }  // namespace
@@ -319,21 +335,23 @@ bool IETIFFLZWCompress(const uint8_t* data, int count, TIEStream& output, TIETIF
   if (!state) {
     state = new TIETIFFLZWEncoderState;
     state->output = &output;
-    ClearHash(*state);
-    WriteCode(*state, kClearCode);
-    if (data) Encode(*state, data, count);
-    const bool ok = state->writeOK;
-    state->writeOK = true;
-    return ok;
+    ClearSlots(*state);
+    TCodeWriter(*state).Put(kClearCode);
   }
   TIETIFFLZWEncoderState& s = *state;
   if (data) {
     Encode(s, data, count);
   } else {
-    if (s.prefix >= 0) WriteCode(s, s.prefix);
-    WriteCode(s, kEOICode);
-    if (s.bits > 0) PutByte(s, uint8_t(s.acc >> 24));
-    FlushPacket(s);
+    {
+      TCodeWriter w(s);
+      if (s.prefix >= 0) {
+        w.Put(uint32_t(s.prefix));
+        w.Widen(s.nextFree);
+      }
+      w.Put(kEOICode);
+      w.Finish();
+    }
+    FlushOutput(s);
   }
   const bool ok = s.writeOK;
   s.writeOK = true;

@@ -13,6 +13,7 @@ namespace {
 
 constexpr int64_t kCopyBufferMax = 0x2FFFF;  // the copy moves at most this many bytes per transfer
 constexpr int32_t kMinReadBuffer = 16;       // a smaller read-ahead buffer would only add source calls
+constexpr int64_t kMemoryDoublingLimit = int64_t(64) << 20;  // memory streams double up to this capacity
 
 std::string SystemErrorText(DWORD code) {
   char* msg = nullptr;
@@ -94,8 +95,11 @@ TIEMemoryStream::~TIEMemoryStream() { std::free(memory_); }
 
 void TIEMemoryStream::Reserve(int64_t capacity) {
   if (capacity <= capacity_) return;
-  // Grow by a quarter at least, so that row-by-row writers cause few reallocations.
-  int64_t want = std::max<int64_t>(capacity, capacity_ + capacity_ / 4);
+  // Grow by a quarter at least, so that row-by-row writers cause few reallocations; a small block
+  // doubles, since every reallocation copies the block into fresh pages, which costs more than the
+  // spare room. Large blocks keep to a quarter, so that a 32-bit process still finds the space.
+  const int64_t step = capacity_ < kMemoryDoublingLimit ? capacity_ : capacity_ / 4;
+  int64_t want = std::max<int64_t>(capacity, capacity_ + step);
   want = (want + 0xFFF) & ~int64_t(0xFFF);
   if (uint64_t(want) > std::numeric_limits<size_t>::max()) throw EStreamError("Out of memory while expanding memory stream");
   void* p = std::realloc(memory_, static_cast<size_t>(want));
