@@ -12,6 +12,26 @@ constexpr int kRegionGrowth = 500;           // rectangles added to the list's b
 constexpr int kRegionHeaderSize = 32;        // RGNDATAHEADER
 constexpr int kRegionRectSize = 16;          // one RECT
 constexpr RECT kEmptyExtent{INT_MAX, INT_MAX, -INT_MAX, -INT_MAX};
+constexpr int kRegionRun = 64;               // rectangles given to the platform in one call
+
+void Extend(RECT& extent, const RECT& r) {
+  extent.left = std::min(extent.left, r.left);
+  extent.top = std::min(extent.top, r.top);
+  extent.right = std::max(extent.right, r.right);
+  extent.bottom = std::max(extent.bottom, r.bottom);
+}
+
+// The region of the `count` rectangles that follow the header space at the start of `data`.
+HRGN RegionOfRects(std::vector<uint8_t>& data, int count, const RECT& extent) {
+  RGNDATAHEADER h{};
+  h.dwSize = kRegionHeaderSize;
+  h.iType = RDH_RECTANGLES;
+  h.nCount = DWORD(count);
+  h.nRgnSize = kRegionRectSize;
+  h.rcBound = extent;
+  std::memcpy(data.data(), &h, sizeof h);
+  return ExtCreateRegion(nullptr, DWORD(36 + kRegionRectSize * count), reinterpret_cast<const RGNDATA*>(data.data()));
+}
 
 }  // namespace
 
@@ -37,10 +57,7 @@ void TComplexRegion::AddRect(int left, int top, int right, int bottom) {
   RECT r{left, top, right, bottom};
   std::memcpy(Data.data() + kRegionHeaderSize + size_t(kRegionRectSize) * size_t(Count), &r, sizeof r);
   ++Count;
-  RegionExtent.left = std::min<LONG>(RegionExtent.left, left);
-  RegionExtent.top = std::min<LONG>(RegionExtent.top, top);
-  RegionExtent.right = std::max<LONG>(RegionExtent.right, right);
-  RegionExtent.bottom = std::max<LONG>(RegionExtent.bottom, bottom);
+  Extend(RegionExtent, r);
 }
 
 const RECT* TComplexRegion::Rects() const {
@@ -49,14 +66,36 @@ const RECT* TComplexRegion::Rects() const {
 
 HRGN TComplexRegion::CreateRegion() {
   if (Data.empty()) return nullptr;
-  RGNDATAHEADER h{};
-  h.dwSize = kRegionHeaderSize;
-  h.iType = RDH_RECTANGLES;
-  h.nCount = DWORD(Count);
-  h.nRgnSize = kRegionRectSize;
-  h.rcBound = RegionExtent;
-  std::memcpy(Data.data(), &h, sizeof h);
-  return ExtCreateRegion(nullptr, DWORD(36 + kRegionRectSize * Count), reinterpret_cast<const RGNDATA*>(Data.data()));
+  if (Count <= kRegionRun) return RegionOfRects(Data, Count, RegionExtent);
+  // The platform builds the region of a list one rectangle at a time, copying the region made so far
+  // at each, which grows with the square of the count: a long list (the speckles, thousands a frame)
+  // is made as regions of short runs, merged in pairs.
+  std::vector<HRGN> parts;
+  std::vector<uint8_t> run(size_t(36) + size_t(kRegionRectSize) * kRegionRun);
+  for (int i = 0; i < Count; i += kRegionRun) {
+    const int n = std::min(kRegionRun, Count - i);
+    std::memcpy(run.data() + kRegionHeaderSize, Rects() + i, size_t(kRegionRectSize) * size_t(n));
+    RECT extent = kEmptyExtent;
+    for (const RECT* r = Rects() + i; r < Rects() + i + n; ++r) Extend(extent, *r);
+    parts.push_back(RegionOfRects(run, n, extent));
+  }
+  while (parts.size() > 1) {
+    size_t kept = 0;
+    for (size_t k = 0; k < parts.size(); k += 2) {
+      HRGN merged = parts[k];
+      if (k + 1 < parts.size()) {
+        if (!merged || !parts[k + 1]) {
+          merged = merged ? merged : parts[k + 1];
+        } else {
+          CombineRgn(merged, merged, parts[k + 1], RGN_OR);
+          DeleteObject(parts[k + 1]);
+        }
+      }
+      parts[kept++] = merged;
+    }
+    parts.resize(kept);
+  }
+  return parts[0];
 }
 
 // Bars b pixels thick: every other band gets a bar first; the bands between fill in a second phase once

@@ -91,17 +91,33 @@ void IEStretchBltHalftone(HDC dst, int dx, int dy, int dw, int dh, HDC src, int 
   std::vector<int> colFirst, colCount, rowFirst, rowCount;
   Spans(sx, sw, dw, colFirst, colCount);
   Spans(sy, sh, dh, rowFirst, rowCount);
-  // a squeeze of a picture onto itself reads a copy of the source rows
+  // A picture stretched onto itself (the squeezes) must read its former pixels. Rows that only read
+  // rows at or below themselves are drawn from the top, rows that only read rows at or above from the
+  // bottom, so no row is overwritten while a later one still needs it; a row that reads itself pixel by
+  // pixel reads a copy of it. Other overlaps read a copy of the whole source. (A whole copy of every
+  // frame is what made the squeezes slow: fresh pages of that size cost far more than the stretch.)
+  bool downwards = true, rowCopy = false;
   std::vector<uint8_t> copy;
   const uint8_t* srcTop = s.top;
   ptrdiff_t srcStride = s.stride;
+  const size_t rowBytes = size_t(s.width) * 3;
   if (s.object == d.object) {
-    const size_t rowBytes = size_t(s.width) * 3;
-    copy.reserve(rowBytes * size_t(s.height));
-    copy.resize(rowBytes * size_t(s.height));
-    for (int y = sy; y < sy + sh; ++y) std::memcpy(&copy[rowBytes * size_t(y)], s.Row(y), rowBytes);
-    srcTop = copy.data();
-    srcStride = ptrdiff_t(rowBytes);
+    bool fromTop = true, fromBottom = true;
+    for (int y = y1; y < y2; ++y) {
+      const int r0 = rowFirst[size_t(y - dy)], rn = rowCount[size_t(y - dy)];
+      fromTop = fromTop && r0 >= y;
+      fromBottom = fromBottom && r0 + rn - 1 <= y;
+    }
+    if (fromTop || fromBottom) {
+      downwards = fromTop;
+      rowCopy = true;
+      copy.resize(rowBytes);
+    } else {
+      copy.resize(rowBytes * size_t(s.height));
+      for (int y = sy; y < sy + sh; ++y) std::memcpy(&copy[rowBytes * size_t(y)], s.Row(y), rowBytes);
+      srcTop = copy.data();
+      srcStride = ptrdiff_t(rowBytes);
+    }
   }
   const int n = x2 - x1;
   // Means by multiplication: q = (v * inv[area]) >> 40 equals v / area for every v up to 256 areas
@@ -119,11 +135,16 @@ void IEStretchBltHalftone(HDC dst, int dx, int dy, int dw, int dh, HDC src, int 
   };
   // One thread: workers started per frame cost more than they save on a busy machine.
   std::vector<uint32_t> acc(size_t(n) * 3);
-  for (int y = y1; y < y2; ++y) {
+  for (int k = 0; k < y2 - y1; ++k) {
+    const int y = downwards ? y1 + k : y2 - 1 - k;
     const int r0 = rowFirst[size_t(y - dy)], rn = rowCount[size_t(y - dy)];
     uint8_t* out = d.Row(y) + 3 * ptrdiff_t(x1);
     if (rn == 1) {  // one source row: each pixel straight from its columns
       const uint8_t* row = srcTop + srcStride * r0;
+      if (rowCopy && r0 == y) {
+        std::memcpy(copy.data(), row, rowBytes);
+        row = copy.data();
+      }
       for (int i = 0; i < n; ++i, out += 3) {
         const uint8_t* p = row + 3 * ptrdiff_t(cf[i]);
         if (cc[i] == 1) {

@@ -201,14 +201,18 @@ void TIETransitionEffects::PaintTableEffect(int code, int position) {
 
 void TIETransitionEffects::PaintFade(int p, bool towardsBackground) {
   const TIERGB bg = IEColorToRGB(TColor(Owner->GetBackground()));
-  const uint8_t bgBytes[3] = {bg.b, bg.g, bg.r};
   const std::vector<uint8_t*>& src = towardsBackground ? FromRows : ToRows;
   // Fade out weighs the background by p, fade in by 1024 - p.
   const uint32_t wb = towardsBackground ? uint32_t(p) : uint32_t(1024 - p), ws = 1024 - wb;
+  const uint32_t b = bg.b * wb, g = bg.g * wb, r = bg.r * wb;
   for (int i = 0; i < FrameHeight; ++i) {
     const uint8_t* s = src[size_t(i)];
     uint8_t* d = FrameRows[size_t(i)];
-    for (int x = 0; x < FrameWidth * 3; ++x) d[x] = uint8_t((bgBytes[x % 3] * wb + s[x] * ws) >> 10);
+    for (int x = 0; x < FrameWidth; ++x, s += 3, d += 3) {
+      d[0] = uint8_t((b + s[0] * ws) >> 10);
+      d[1] = uint8_t((g + s[1] * ws) >> 10);
+      d[2] = uint8_t((r + s[2] * ws) >> 10);
+    }
   }
 }
 

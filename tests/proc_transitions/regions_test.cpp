@@ -69,6 +69,28 @@ TEST(ComplexRegion, GrowsInBlocksAndKeepsEveryRectangle) {
   EXPECT_EQ(501, box.right);
 }
 
+// A long list is made in runs merged together: the region must still be the union of all its
+// rectangles, overlapping, empty and inverted ones among them.
+TEST(ComplexRegion, ALongListGivesTheUnionOfItsRectangles) {
+  TComplexRegion list;
+  TIERandom rng(99);
+  Region expected(CreateRectRgn(0, 0, 0, 0));
+  for (int i = 0; i < 1500; ++i) {
+    const int x = rng.Random(300), y = rng.Random(200), w = rng.Random(40) - 5, h = rng.Random(30) - 5;
+    list.AddRect(x, y, x + w, y + h);
+    if (w > 0 && h > 0) {
+      Region one(CreateRectRgn(x, y, x + w, y + h));
+      CombineRgn(expected.h, expected.h, one.h, RGN_OR);
+    }
+  }
+  Region r(list.CreateRegion());
+  ASSERT_NE(nullptr, r.h);
+  EXPECT_TRUE(EqualRgn(r.h, expected.h));
+  RECT box;
+  GetRgnBox(r.h, &box);
+  EXPECT_GT(box.right - box.left, 250);  // not trivially empty
+}
+
 TEST(BarsRegion, FirstAndSecondPhaseFromTheRight) {
   struct Case {
     int X;
