@@ -3,11 +3,19 @@
 #include <windows.h>
 #include <icm.h>
 
+#include <atomic>
 #include <cstring>
 
+#include "iebands.h"
 #include "iebitmap.h"
 #include "iestreams.h"
 #include "vodevovur.h"
+
+// The colour records of the calls on one transform, grown to the longest row seen. Records are
+// zeroed when allocated, and only the samples of their layout are ever written.
+struct TIEColorScratch {
+  std::vector<COLOR> src, dst;
+};
 
 namespace {
 
@@ -25,6 +33,11 @@ PFTranslateColors pTranslateColors = nullptr;
 
 // Best mode with relative colorimetric black point handling.
 constexpr DWORD kTransformFlags = 0x20003;
+// Threads of one banded conversion, so that a large image does not take every core.
+constexpr int kMaxConvertThreads = 4;
+// Each further band needs a transform of its own, a few milliseconds to create (some 20,000 pixels'
+// worth of converting): images below this many pixels are converted in the calling thread.
+constexpr int64_t kMinBandedPixels = 256 * 1024;
 
 COLORTYPE ColorTypeOf(int code) {
   switch (code) {
@@ -123,6 +136,21 @@ void Narrow(int code, const COLOR* rec, uint8_t* out, int n) {
   }
 }
 
+// n pixels through the transform, one platform call.
+bool TranslateRun(HTRANSFORM xf, int inCode, int outCode, const uint8_t* in, uint8_t* out, int n,
+                  TIEColorScratch& scratch) {
+  if (scratch.src.size() < size_t(n)) {
+    scratch.src.resize(size_t(n));
+    scratch.dst.resize(size_t(n));
+  }
+  Widen(inCode, in, scratch.src.data(), n);
+  if (!pTranslateColors(xf, scratch.src.data(), DWORD(n), ColorTypeOf(inCode), scratch.dst.data(),
+                        ColorTypeOf(outCode)))
+    return false;
+  Narrow(outCode, scratch.dst.data(), out, n);
+  return true;
+}
+
 int CodeOfFormat(TIEPixelFormat f) {
   switch (f) {
     case ie8g: return iccGray;
@@ -133,6 +161,22 @@ int CodeOfFormat(TIEPixelFormat f) {
     default: return -1;
   }
 }
+
+struct TTransformDeleter {
+  void operator()(void* h) const { pDeleteColorTransform(static_cast<HTRANSFORM>(h)); }
+};
+using TTransformHandle = std::unique_ptr<void, TTransformDeleter>;
+
+HTRANSFORM NewTransform(void* from, void* to) {
+  if (!from || !to) return nullptr;
+  HPROFILE profiles[2] = {static_cast<HPROFILE>(from), static_cast<HPROFILE>(to)};
+  DWORD intents[2] = {INTENT_PERCEPTUAL, INTENT_PERCEPTUAL};
+  return pCreateMultiProfileTransform(profiles, 2, intents, 2, kTransformFlags, 0);
+}
+
+// The rows of a bitmap in one memory block lie a fixed distance apart and stay put, so bands of them
+// can be converted on other threads; rows in segments or mapped from a file are fetched one by one.
+bool InOneBlock(TIEBitmap* b) { return b->GetLocation() == ieMemory && b->GetSegmentCount() == 0; }
 
 uint32_t BE32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
 
@@ -158,6 +202,7 @@ bool IELoadMSCMS() {
   return true;
 }
 
+TIEICC::TIEICC() = default;
 TIEICC::~TIEICC() { Clear(); }
 
 bool TIEICC::LoadFromBuffer(const void* data, int64_t length) {
@@ -214,6 +259,7 @@ void TIEICC::FreeTransform() {
     pDeleteColorTransform(static_cast<HTRANSFORM>(Xform));
     Xform = nullptr;
   }
+  Scratch.reset();
   Applied = true;
 }
 
@@ -233,34 +279,61 @@ void TIEICC::Clear() {
   Applied = false;
 }
 
-bool TIEICC::Transform(TIEICC* dest, int inCode, int outCode, int intent, int flags, const void* in, void* out,
-                       int n) {
-  if (inCode < 0 || inCode > 8 || outCode < 0 || outCode > 8 || n < 0) return false;
+bool TIEICC::Prepare(TIEICC* dest, int inCode, int outCode, int intent, int flags) {
+  if (inCode < 0 || inCode > 8 || outCode < 0 || outCode > 8) return false;
   if (Xform && (XformIn != inCode || XformOut != outCode || XformIntent != intent || XformFlags != flags)) {
     pDeleteColorTransform(static_cast<HTRANSFORM>(Xform));
     Xform = nullptr;
   }
   if (!Xform) {
-    if (!Profile || !dest || !dest->Profile) return false;
-    HPROFILE profiles[2] = {static_cast<HPROFILE>(Profile), static_cast<HPROFILE>(dest->Profile)};
-    DWORD intents[2] = {INTENT_PERCEPTUAL, INTENT_PERCEPTUAL};
-    Xform = pCreateMultiProfileTransform(profiles, 2, intents, 2, kTransformFlags, 0);
+    if (!dest) return false;
+    Xform = NewTransform(Profile, dest->Profile);
     if (!Xform) return false;
     XformIn = inCode;
     XformOut = outCode;
     XformIntent = intent;
     XformFlags = flags;
   }
-  if (n == 0) return true;
-  std::vector<COLOR> src(static_cast<size_t>(n)), dst(static_cast<size_t>(n));
-  std::memset(src.data(), 0, src.size() * sizeof(COLOR));
-  std::memset(dst.data(), 0, dst.size() * sizeof(COLOR));
-  Widen(inCode, static_cast<const uint8_t*>(in), src.data(), n);
-  if (!pTranslateColors(static_cast<HTRANSFORM>(Xform), src.data(), DWORD(n), ColorTypeOf(inCode), dst.data(),
-                        ColorTypeOf(outCode)))
-    return false;
-  Narrow(outCode, dst.data(), static_cast<uint8_t*>(out), n);
   return true;
+}
+
+bool TIEICC::Transform(TIEICC* dest, int inCode, int outCode, int intent, int flags, const void* in, void* out,
+                       int n) {
+  if (n < 0 || !Prepare(dest, inCode, outCode, intent, flags)) return false;
+  if (n == 0) return true;
+  if (!Scratch) Scratch = std::make_unique<TIEColorScratch>();
+  return TranslateRun(static_cast<HTRANSFORM>(Xform), inCode, outCode, static_cast<const uint8_t*>(in),
+                      static_cast<uint8_t*>(out), n, *Scratch);
+}
+
+bool TIEICC::TransformRows(TIEICC* dest, int inCode, int outCode, int intent, int flags, const void* in,
+                           ptrdiff_t inStride, void* out, ptrdiff_t outStride, int n, int rows) {
+  if (n < 0 || rows < 0 || !Prepare(dest, inCode, outCode, intent, flags)) return false;
+  if (n == 0 || rows == 0) return true;
+  const auto* src = static_cast<const uint8_t*>(in);
+  auto* dst = static_cast<uint8_t*>(out);
+  const int bands = int64_t(n) * rows >= kMinBandedPixels ? IEBandCount(rows, kMaxConvertThreads) : 1;
+  // The first band runs on the prepared transform; every other band gets its own, created here, since
+  // a transform handle is not safe to use from two threads at once.
+  std::vector<TTransformHandle> extra;
+  for (int k = 1; k < bands; ++k) {
+    TTransformHandle h(NewTransform(Profile, dest->Profile));
+    if (!h.get()) break;
+    extra.push_back(std::move(h));
+  }
+  if (!Scratch) Scratch = std::make_unique<TIEColorScratch>();
+  std::atomic<int> next{0};
+  std::atomic<bool> ok{true};
+  auto convertBand = [&](int first, int count) {
+    const int band = next++;
+    HTRANSFORM xf = band == 0 ? static_cast<HTRANSFORM>(Xform) : extra[size_t(band - 1)].get();
+    TIEColorScratch own;
+    TIEColorScratch& scratch = band == 0 ? *Scratch : own;
+    for (int y = first; y < first + count && ok; ++y)
+      if (!TranslateRun(xf, inCode, outCode, src + y * inStride, dst + y * outStride, n, scratch)) ok = false;
+  };
+  IEForBands(rows, convertBand, int(extra.size()) + 1);
+  return ok;
 }
 
 bool TIEICC::ConvertBitmap(TIEBitmap* bitmap, TIEPixelFormat target, TIEICC* dest) {
@@ -269,8 +342,15 @@ bool TIEICC::ConvertBitmap(TIEBitmap* bitmap, TIEPixelFormat target, TIEICC* des
   if (sc < 0 || tc < 0) return false;
   int w = bitmap->GetImageWidth(), h = bitmap->GetImageHeight();
   TIEBitmap converted(w, h, target);
-  for (int y = 0; y < h; ++y)
-    if (!Transform(dest, sc, tc, 0, 0, bitmap->GetRowAddress(y), converted.GetRowAddress(y), w)) return false;
+  if (h > 1 && InOneBlock(bitmap) && InOneBlock(&converted)) {
+    uint8_t *s0 = bitmap->GetRowAddress(0), *d0 = converted.GetRowAddress(0);
+    if (!TransformRows(dest, sc, tc, 0, 0, s0, bitmap->GetRowAddress(1) - s0, d0, converted.GetRowAddress(1) - d0, w,
+                       h))
+      return false;
+  } else {
+    for (int y = 0; y < h; ++y)
+      if (!Transform(dest, sc, tc, 0, 0, bitmap->GetRowAddress(y), converted.GetRowAddress(y), w)) return false;
+  }
   FreeTransform();
   TIEBitmap* alpha = bitmap->AlphaPresent() ? bitmap->DetachAlphaChannel() : nullptr;
   bitmap->Assign(&converted);

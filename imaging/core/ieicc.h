@@ -1,7 +1,9 @@
 // ICC colour profiles and pixel transforms through the platform's colour-management module
 // (mscms.dll, loaded by name on first use).
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,6 +11,7 @@
 
 class TIEBitmap;
 class TIEStream;
+struct TIEColorScratch;
 
 // Pixel layouts of TIEICC::Transform.
 enum IEICCFormatCode {
@@ -28,7 +31,7 @@ bool IELoadMSCMS();
 
 class TIEICC {
  public:
-  TIEICC() = default;
+  TIEICC();
   ~TIEICC();
   TIEICC(const TIEICC&) = delete;
   TIEICC& operator=(const TIEICC&) = delete;
@@ -55,6 +58,11 @@ class TIEICC {
   // outside 0..8.
   bool Transform(TIEICC* dest, int inCode, int outCode, int intent, int flags, const void* in, void* out,
                  int n);
+  // As Transform for `rows` rows of n pixels, each row `inStride` / `outStride` bytes after the one
+  // before. Large images are converted in bands of rows on a few threads, each on a transform of its
+  // own; the bytes written are the same as row by row through Transform.
+  bool TransformRows(TIEICC* dest, int inCode, int outCode, int intent, int flags, const void* in,
+                     ptrdiff_t inStride, void* out, ptrdiff_t outStride, int n, int rows);
   // Converts the bitmap in place into `target` (ie8g, ie24RGB, ieCMYK, ieRGB48, ieCIELab) through
   // `dest`; false and the bitmap unchanged for other formats or without a transform.
   bool ConvertBitmap(TIEBitmap* bitmap, TIEPixelFormat target, TIEICC* dest);
@@ -65,10 +73,13 @@ class TIEICC {
 
  private:
   void OpenProfile();
+  // Makes Xform the transform to `dest` for these codes, keeping the one already made for them.
+  bool Prepare(TIEICC* dest, int inCode, int outCode, int intent, int flags);
   void ReadTagTexts();
 
   std::vector<uint8_t> RawData;
   void* Profile = nullptr;
   void* Xform = nullptr;
   int XformIn = -1, XformOut = -1, XformIntent = -1, XformFlags = -1;
+  std::unique_ptr<TIEColorScratch> Scratch;  // colour records of the calls on Xform, kept between rows
 };

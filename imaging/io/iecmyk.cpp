@@ -97,6 +97,19 @@ void IECMYKRowToRGB(const uint8_t* src, TIERGB* dst, int n) {
   for (int x = 0; x < n; ++x) FormulaCMYK(src + 4 * x, dst[x]);
 }
 
+void IECMYKRowsToRGB(const uint8_t* src, ptrdiff_t srcStride, TIERGB* dst, ptrdiff_t dstStride, int n, int rows) {
+  if (n <= 0 || rows <= 0) return;
+  if (IECMSEnabled && IELoadCMYKProfile() &&
+      IECMYKProfile->TransformRows(IESRGBProfile, iccCMYKInv, iccBGR, 0, 0, src, srcStride, dst, dstStride, n, rows))
+    return;
+  auto* d = reinterpret_cast<uint8_t*>(dst);
+  for (int y = 0; y < rows; ++y) {
+    const uint8_t* s = src + y * srcStride;
+    auto* row = reinterpret_cast<TIERGB*>(d + y * dstStride);
+    for (int x = 0; x < n; ++x) FormulaCMYK(s + 4 * x, row[x]);
+  }
+}
+
 void IEConvertPixelRow(const void* srcRow, int srcCode, void* dstRow, int n, int dstCode) {
   if (n <= 0) return;
   const auto* s = static_cast<const uint8_t*>(srcRow);

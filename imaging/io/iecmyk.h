@@ -1,6 +1,7 @@
 // CMYK and other pixel layouts into the library's rows: through the built-in CMYK output profile
 // and the system sRGB profile when colour management is available, otherwise through plain formulas.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "iedefs.h"
@@ -34,3 +35,6 @@ void IEConvertPixelRow(const void* src, int srcCode, void* dst, int n, int dstCo
 void IEConvertPixelRow(const void* src, int srcCode, void* dst, TIOParamsVals* params, int n, int dstCode);
 // n packed CMYK pixels (bytes C, M, Y, K, 255 = no ink) into n B, G, R pixels, a row per call.
 void IECMYKRowToRGB(const uint8_t* src, TIERGB* dst, int n);
+// `rows` such rows, each `srcStride` / `dstStride` bytes after the one before: large images are
+// converted in bands of rows on a few threads, with the same result as row by row.
+void IECMYKRowsToRGB(const uint8_t* src, ptrdiff_t srcStride, TIERGB* dst, ptrdiff_t dstStride, int n, int rows);

@@ -2,6 +2,9 @@
 #pragma once
 #include <functional>
 
-// Runs body(first, count) over `lines` independent lines, in bands on one worker per core when there
-// is enough work, else in this thread. A worker's failure is raised here.
-void IEForBands(int lines, const std::function<void(int, int)>& body);
+// How many bands IEForBands splits `lines` into: one per core (at most maxWorkers when that is
+// positive) while every band keeps at least 32 lines; 1 means the pass runs in the calling thread.
+int IEBandCount(int lines, int maxWorkers = 0);
+// Runs body(first, count) over `lines` independent lines, in IEBandCount(lines, maxWorkers) bands on
+// one worker each when there are several, else in this thread. A worker's failure is raised here.
+void IEForBands(int lines, const std::function<void(int, int)>& body, int maxWorkers = 0);

@@ -11,7 +11,9 @@
 
 #include "iebitmap.h"
 #include "iecmyk.h"
+#include "iebands.h"
 #include "iestreams.h"
+#include "vodevovur.h"
 #include "../support/hostenv.h"
 
 namespace {
@@ -168,6 +170,38 @@ TEST(IEICC, CMYKThroughBuiltInProfileMatchesReferenceEngine) {
   EXPECT_LE(MaxDiff(hi, ref), 2);
 }
 
+TEST(IEICC, BandedConversionEqualsRowByRow) {
+  ASSERT_TRUE(IELoadCMYKProfile());
+  // Noise, so that every band boundary shows; padded rows, so that a wrong stride or a band writing
+  // past its rows shows in the padding. Four cores are claimed whatever this machine has.
+  const int w = 1024, h = 300, srcStride = w * 4 + 8, dstStride = w * 3 + 5;
+  const Bytes cmyk = Random(size_t(srcStride) * h, 5);
+  const int savedCores = IEProcessorCountCache;
+  IEProcessorCountCache = 4;
+  EXPECT_EQ(IEBandCount(h, 4), 4);
+  Bytes rowByRow(size_t(dstStride) * h, 0xA5), banded(rowByRow), bottomUp(rowByRow);
+  for (int y = 0; y < h; ++y)
+    IECMYKRowToRGB(&cmyk[size_t(y) * srcStride], reinterpret_cast<TIERGB*>(&rowByRow[size_t(y) * dstStride]), w);
+  IECMYKRowsToRGB(cmyk.data(), srcStride, reinterpret_cast<TIERGB*>(banded.data()), dstStride, w, h);
+  EXPECT_TRUE(banded == rowByRow);
+  // rows stored bottom-up, as bitmaps keep them: negative strides
+  IECMYKRowsToRGB(&cmyk[size_t(h - 1) * srcStride], -srcStride,
+                  reinterpret_cast<TIERGB*>(&bottomUp[size_t(h - 1) * dstStride]), -dstStride, w, h);
+  EXPECT_TRUE(bottomUp == rowByRow);
+  // a whole bitmap converted through a profile of its own, against the same rows one by one
+  TIEICC cmykCopy;
+  cmykCopy.Assign(IECMYKProfile);
+  TIEBitmap bmp(w, h, ieCMYK);
+  for (int y = 0; y < h; ++y) std::memcpy(bmp.GetRowAddress(y), &cmyk[size_t(y) * srcStride], size_t(w) * 4);
+  EXPECT_TRUE(cmykCopy.ConvertBitmap(&bmp, ie24RGB, IESRGBProfile));
+  IEProcessorCountCache = savedCores;
+  ASSERT_EQ(bmp.GetPixelFormat(), ie24RGB);
+  int differing = 0;
+  for (int y = 0; y < h; ++y)
+    differing += std::memcmp(bmp.GetRowAddress(y), &rowByRow[size_t(y) * dstStride], size_t(w) * 3) != 0;
+  EXPECT_EQ(differing, 0);
+}
+
 TEST(IEICC, FormulasWithoutColourManagement) {
   IECMSEnabled = false;
   EXPECT_EQ(IERGBToCMYK(0), 0x01000000u);
@@ -184,6 +218,12 @@ TEST(IEICC, FormulasWithoutColourManagement) {
   IEConvertPixelRow(plain, iccCMYK, rgb, 2, iccBGR);
   EXPECT_EQ(plain[7], 255);
   EXPECT_TRUE(rgb[0] == 255 && rgb[1] == 255 && rgb[2] == 255 && rgb[3] == 0 && rgb[4] == 0 && rgb[5] == 0);
+  // several rows by the formulas: each row from its own place, the padding between left alone
+  const uint8_t rows[2][8] = {{255, 255, 255, 255, 9, 9, 9, 9}, {0x20, 0x40, 0xFF, 0x80, 9, 9, 9, 9}};
+  uint8_t out[2][4] = {{7, 7, 7, 7}, {7, 7, 7, 7}};
+  IECMYKRowsToRGB(rows[0], 8, reinterpret_cast<TIERGB*>(out[0]), 4, 1, 2);
+  EXPECT_TRUE(out[0][0] == 255 && out[0][1] == 255 && out[0][2] == 255 && out[0][3] == 7);
+  EXPECT_TRUE(out[1][0] == 0x80 && out[1][1] == 0x40 * 0x80 / 255 && out[1][2] == 0x20 * 0x80 / 255 && out[1][3] == 7);
   // grey by the weights, Lab, 16-bit and big-endian 16-bit, BGR to inverted CMYK in the same row
   uint8_t red[3] = {0, 0, 255}, grey = 0;
   IEConvertPixelRow(red, iccBGR, &grey, 1, iccGray);
