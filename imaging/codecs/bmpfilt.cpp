@@ -204,8 +204,8 @@ void IEBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, int32_t DataSize, TIOParams
     width = IEReadU16LE(ch + 4);
     height = IEReadU16LE(ch + 6);
     bitCount = IEReadU16LE(ch + 10);
-    Params.SetDpiX(IEDefaultDpiX);
-    Params.SetDpiY(IEDefaultDpiY);
+    Params.SetDpiX(IEDefaultDPIX);
+    Params.SetDpiY(IEDefaultDPIY);
     if (bitCount <= 8) {
       paletteCount = 1 << bitCount;
       paletteEntrySize = 3;
@@ -231,8 +231,8 @@ void IEBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, int32_t DataSize, TIOParams
     imageSize = IEReadU32LE(ih + 20);
     int dx = DpiFromPixelsPerMetre(int32_t(IEReadU32LE(ih + 24)));
     int dy = DpiFromPixelsPerMetre(int32_t(IEReadU32LE(ih + 28)));
-    Params.SetDpiX(dx > 0 ? dx : IEDefaultDpiX);
-    Params.SetDpiY(dy > 0 ? dy : IEDefaultDpiY);
+    Params.SetDpiX(dx > 0 ? dx : IEDefaultDPIX);
+    Params.SetDpiY(dy > 0 ? dy : IEDefaultDPIY);
     uint32_t used = IEReadU32LE(ih + 32);
     if (used > kMaxPaletteEntries) used = 0;
     if (used == 0 && bitCount <= 8 && bitCount >= 1) used = 1u << bitCount;

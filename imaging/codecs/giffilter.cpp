@@ -115,8 +115,8 @@ void WalkGIF(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsVal
   Params.GIFWinWidth = IEReadU16LE(header + 6);
   Params.GIFWinHeight = IEReadU16LE(header + 8);
   Params.GIFRatio = header[12];
-  Params.SetDpiX(IEDefaultDpiX);
-  Params.SetDpiY(IEDefaultDpiY);
+  Params.SetDpiX(IEDefaultDPIX);
+  Params.SetDpiY(IEDefaultDPIY);
   Params.SamplesPerPixel = 1;
   const int globalBits = (header[10] & 7) + 1;
   std::vector<TIERGB> global;

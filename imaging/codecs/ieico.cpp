@@ -294,8 +294,8 @@ void IEICORead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool
     Params.ICOSizes[0].Width = entry.width = info.width;
     Params.ICOSizes[0].Height = entry.height = info.height / 2;
   }
-  Params.SetDpiX(DpiOf(info.ppmX, IEDefaultDpiX));
-  Params.SetDpiY(DpiOf(info.ppmY, IEDefaultDpiY));
+  Params.SetDpiX(DpiOf(info.ppmX, IEDefaultDPIX));
+  Params.SetDpiY(DpiOf(info.ppmY, IEDefaultDPIY));
   int bits = entry.bitsOrHotY;
   if (info.bits) bits = info.bits;
   if (!bits) bits = BitsForColours(entry.colours);
@@ -353,8 +353,8 @@ void IECURRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool
     entry.width = info.width;
     entry.height = info.height / 2;
   }
-  Params.SetDpiX(DpiOf(info.ppmX, IEDefaultDpiX));
-  Params.SetDpiY(DpiOf(info.ppmY, IEDefaultDpiY));
+  Params.SetDpiX(DpiOf(info.ppmX, IEDefaultDPIX));
+  Params.SetDpiY(DpiOf(info.ppmY, IEDefaultDPIY));
   const int colours = entry.colours == 255 ? 256 : entry.colours;
   int bits = info.bits ? info.bits : BitsForColours(colours);
   if (bits <= 0 || bits > 32 || entry.width <= 0 || entry.height <= 0) {

@@ -185,8 +185,8 @@ void IEJ2000Read(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
   Params.SetImageCount(1);
   Params.BitsPerSample = int(im->comps[0].prec);
   Params.SamplesPerPixel = grey ? 1 : 3;
-  Params.SetDpiX(IEDefaultDpiX);
-  Params.SetDpiY(IEDefaultDpiY);
+  Params.SetDpiX(IEDefaultDPIX);
+  Params.SetDpiY(IEDefaultDPIY);
   Params.FreeColorMap();
   Params.Width = Params.StoredWidth = int(w);
   Params.Height = Params.StoredHeight = int(h);

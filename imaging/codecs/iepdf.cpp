@@ -41,7 +41,7 @@ std::string CreationDate() {
 
 // The LZW coder of the parameters, else the process-wide one; nullptr when neither is there.
 TIETIFFLZWCompressor LZWCoder(const TIOParamsVals& params) {
-  return params.TIFFLZWCompress ? params.TIFFLZWCompress : IEDefTIFFLZWCompress;
+  return params.TIFFLZWCompress ? params.TIFFLZWCompress : IEGlobalTIFFLZWCompressor;
 }
 
 // Rows through the LZW coder, then its flushing call. `row(y, buffer)` fills one row.

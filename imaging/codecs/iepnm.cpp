@@ -144,8 +144,8 @@ void IEPNMRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
   Params.FreeColorMap();
   Params.Width = Params.StoredWidth = h.width;
   Params.Height = Params.StoredHeight = h.height;
-  Params.SetDpiX(IEDefaultDpiX);
-  Params.SetDpiY(IEDefaultDpiY);
+  Params.SetDpiX(IEDefaultDPIX);
+  Params.SetDpiY(IEDefaultDPIY);
   const bool binary = h.kind == '5' || h.kind == '6';
   const bool wide = binary && h.maximum > 255;  // two bytes a sample
   const bool colour = h.kind == '3' || h.kind == '6';

@@ -402,8 +402,8 @@ void IECameraRAWRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params
   if (Params.RAWAutoAdjustColors && haveThumb) brightness = 0.5;
   const libraw_iparams_t& id = raw->imgdata.idata;
   Params.RAWCamera = std::string(id.make) + " " + id.model + " " + raw->imgdata.color.model2;
-  Params.SetDpiX(IEDefaultDpiX);
-  Params.SetDpiY(IEDefaultDpiY);
+  Params.SetDpiX(IEDefaultDPIX);
+  Params.SetDpiY(IEDefaultDPIY);
   Params.FreeColorMap();
   const libraw_image_sizes_t& sz = raw->imgdata.sizes;
   const bool half = Params.RAWHalfSize && id.filters != 0;

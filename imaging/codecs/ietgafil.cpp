@@ -231,8 +231,8 @@ void IETGARead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
   const int width = IEReadU16LE(h + 12), height = IEReadU16LE(h + 14);
   Params.Width = Params.StoredWidth = width;
   Params.Height = Params.StoredHeight = height;
-  Params.SetDpiX(IEDefaultDpiX);
-  Params.SetDpiY(IEDefaultDpiY);
+  Params.SetDpiX(IEDefaultDPIX);
+  Params.SetDpiY(IEDefaultDPIY);
   Params.SetImageCount(1);
   switch (depth) {
     case 1: Params.BitsPerSample = 1; Params.SamplesPerPixel = 1; break;

@@ -54,8 +54,8 @@ void IEWBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   Params.SamplesPerPixel = 1;
   Params.Width = Params.StoredWidth = w;
   Params.Height = Params.StoredHeight = h;
-  Params.SetDpiX(IEDefaultDpiX);
-  Params.SetDpiY(IEDefaultDpiY);
+  Params.SetDpiX(IEDefaultDPIX);
+  Params.SetDpiY(IEDefaultDPIY);
   Params.FreeColorMap();
   if (ParamsOnly) return;
   const int64_t rowBytes = (int64_t(w) + 7) / 8;

@@ -505,11 +505,11 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
             if (outSpace == JCS_GRAYSCALE) {
               for (int x = 0; x < w; ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = b[x];
             } else if (outSpace == JCS_EXT_BGR) {  // through the profile
-              IEConvertPixelRow(b, iccBGR, row, &Params, w, iccBGR);
+              IEColorConversionHook(b, iccBGR, row, &Params, w, iccBGR);
             } else {  // CMYK into 24 bits
               if (InvertCMYK)
                 for (int i = 0; i < 4 * w; ++i) buffer[size_t(i)] = uint8_t(255 - buffer[size_t(i)]);
-              if (managed) IEConvertPixelRow(b, iccCMYKInv, row, &Params, w, iccBGR);
+              if (managed) IEColorConversionHook(b, iccCMYKInv, row, &Params, w, iccBGR);
               else IEConversionServices.CMYKRowToRGB(b, reinterpret_cast<TIERGB*>(row), w);
             }
           }
@@ -638,8 +638,8 @@ void IEJPEGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
     jpeg_set_defaults(&cinfo);
     jpeg_set_colorspace(&cinfo, fileSpace);
     cinfo.density_unit = 1;
-    const int dx = Params.DpiX ? Params.DpiX : IEDefaultDpiX;
-    const int dy = Params.DpiY ? Params.DpiY : IEDefaultDpiY;
+    const int dx = Params.DpiX ? Params.DpiX : IEDefaultDPIX;
+    const int dy = Params.DpiY ? Params.DpiY : IEDefaultDPIY;
     cinfo.X_density = UINT16(IEMax(0, IEMin(dx, 65535)));
     cinfo.Y_density = UINT16(IEMax(0, IEMin(dy, 65535)));
     cinfo.dct_method = DCTMethod(Params.JPEGDCTMethod);
@@ -670,7 +670,7 @@ void IEJPEGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
     while (int(cinfo.next_scanline) < h && !*aborting) {
       JSAMPROW row = bmp.GetRowAddress(int(cinfo.next_scanline));
       if (!cmyk.empty()) {  // a row per conversion call; the file keeps the inverted samples
-        IEConvertPixelRow(row, iccBGR, cmyk.data(), w, iccCMYKInv);
+        IEColorConversionHook(row, iccBGR, cmyk.data(), nullptr, w, iccCMYKInv);
         row = cmyk.data();
       }
       done += int(jpeg_write_scanlines(&cinfo, &row, 1));

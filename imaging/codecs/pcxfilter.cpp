@@ -89,7 +89,7 @@ void IEPCXRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, int6
   }
   Params.SetImageCount(1);
   int dx = IEReadU16LE(h + 12), dy = IEReadU16LE(h + 14);
-  if (dx == 0 || dy == 0) dx = IEDefaultDpiX, dy = IEDefaultDpiY;
+  if (dx == 0 || dy == 0) dx = IEDefaultDPIX, dy = IEDefaultDPIY;
   Params.SetDpiX(dx);
   Params.SetDpiY(dy);
   TIERGB headerPal[16], endPal[256] = {};

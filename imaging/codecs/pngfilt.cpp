@@ -129,8 +129,8 @@ bool ReadHeader(TPNGReadState* st, int& passes) {
   }
   const int dpiX = IERound(png_get_x_pixels_per_meter(png, info) / 100.0 * 2.54);
   const int dpiY = IERound(png_get_y_pixels_per_meter(png, info) / 100.0 * 2.54);
-  p.SetDpiX(dpiX ? dpiX : IEDefaultDpiX);
-  p.SetDpiY(dpiY ? dpiY : IEDefaultDpiY);
+  p.SetDpiX(dpiX ? dpiX : IEDefaultDPIX);
+  p.SetDpiY(dpiY ? dpiY : IEDefaultDPIY);
   p.FreeColorMap();
   png_colorp pal = nullptr;
   int palCount = 0;

@@ -96,7 +96,7 @@ bool Inflate(const uint8_t* s, size_t n, std::vector<uint8_t>& out) {
   return r == Z_STREAM_END || r == Z_BUF_ERROR || (r == Z_OK && z.avail_out == 0);
 }
 
-struct TLayout {
+struct TTIFFVars {
   uint32_t width = 0, height = 0, bps = 1, spp = 1, compression = 1, photometric = 1, fillOrder = 1;
   uint32_t planar = 1, predictor = 1, t4Options = 0;
   bool tiled = false;
@@ -185,8 +185,8 @@ bool DecodeJPEGChunk(const uint8_t* data, size_t n, const std::string& tables, u
 
 class TDecoder {
  public:
-  TDecoder(const TFile& f, const TIFD& ifd, const TLayout& l, TIECodecProgress& p)
-      : f_(f), ifd_(ifd), l_(l), progress_(p) {}
+  TDecoder(const TFile& f, const TIFD& ifd, const TTIFFVars& l, TIECodecProgress& p, TIETIFFLZWDecompressor lzw)
+      : f_(f), ifd_(ifd), l_(l), progress_(p), lzw_(lzw) {}
 
   // Decodes every chunk into samples_ (8 bits per sample, spp per pixel).
   bool Run() {
@@ -234,7 +234,7 @@ class TDecoder {
           } else {
             const uint64_t codedHere = units ? (rowsHere + l_.subV - 1) / l_.subV : rowsHere;
             if (!DecodeChunk(data, size_t(len), size_t(codedHere * codedRowBytes), raw)) return false;
-            if (l_.predictor == 2) Predict(raw, rowBytes, sppc);
+            if (l_.predictor == 2) IETIFFUndoPredictor(raw, rowBytes, sppc);
           }
           if (units) {
             ExpandUnits(raw, codedRowBytes, decoded);
@@ -250,7 +250,7 @@ class TDecoder {
 
   // Old-style JPEG: a whole JPEG stream at the interchange offset, or strips that each hold a JPEG
   // (the tables, when the strips lack them, from the interchange block or from the first strip).
-  bool RunOldJPEG() {
+  bool IETIFFReadOldJPEG() {
     const uint32_t sppc = l_.spp;
     const uint64_t rowBytes = uint64_t(l_.width) * sppc;
     samples_.assign(size_t(l_.width) * l_.height * l_.spp, 0);
@@ -333,10 +333,11 @@ class TDecoder {
       case 8: case 32946: return Inflate(s, n, out);
       case 5: {
         // The coder ends at the strip's last byte; rows it did not reach stay zero.
+        if (!lzw_) return false;
         TIETIFFLZWDecoderState* st = nullptr;
-        const uint8_t* r = IETIFFLZWDecompress(s, int64_t(n), int(out.size()), st, int(l_.fillOrder));
+        const uint8_t* r = lzw_(s, int64_t(n), int(out.size()), st, int(l_.fillOrder));
         if (r) std::memcpy(out.data(), r, out.size());
-        IETIFFLZWDecompress(nullptr, 0, 0, st, 0);
+        lzw_(nullptr, 0, 0, st, 0);
         return r != nullptr;
       }
       default: return false;
@@ -377,7 +378,7 @@ class TDecoder {
     return true;
   }
 
-  void Predict(std::vector<uint8_t>& raw, uint64_t rowBytes, uint32_t sppc) {
+  void IETIFFUndoPredictor(std::vector<uint8_t>& raw, uint64_t rowBytes, uint32_t sppc) {
     for (uint64_t y = 0; y < l_.chunkH; ++y) {
       uint8_t* r = &raw[size_t(y * rowBytes)];
       if (l_.bps == 8) {
@@ -492,12 +493,13 @@ class TDecoder {
 
   const TFile& f_;
   const TIFD& ifd_;
-  const TLayout& l_;
+  const TTIFFVars& l_;
   TIECodecProgress& progress_;
+  TIETIFFLZWDecompressor lzw_;  // the parameter object's coder, else the process-wide one
 };
 
 // The page's layout; false for a layout the reader cannot decode. getTile >= 0 reads only that tile.
-bool LayoutOf(const TIFD& ifd, TLayout& l, int getTile) {
+bool LayoutOf(const TIFD& ifd, TTIFFVars& l, int getTile) {
   l.width = ifd.Value(kTagWidth);
   l.height = ifd.Value(kTagHeight);
   l.spp = ifd.Value(kTagSamplesPerPixel, 0, 1);
@@ -681,7 +683,7 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
       ifd = subIFD;
     }
   }
-  TLayout l;
+  TTIFFVars l;
   if (!LayoutOf(ifd, l, Params.TIFFGetTile)) {
     Progress.Abort();
     return;
@@ -725,7 +727,8 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
                              : cmyk && Params.IsNativePixelFormat       ? ieCMYK
                              : cmyk                                     ? ie24RGB
                                                                         : ie8g;
-  TDecoder dec(f, ifd, l, Progress);
+  TDecoder dec(f, ifd, l, Progress,
+               Params.TIFFLZWDecompress ? Params.TIFFLZWDecompress : IEGlobalTIFFLZWDecompressor);
   // Plain 8-bit grey and RGB are decoded into the bitmap itself.
   const bool direct = l.bps == 8 && l.planar == 1 && !l.ycbcr && !l.lab && l.compression != kCompOJPEG &&
                       ((fmt == ie24RGB && l.photometric == 2 && l.spp == 3) ||
@@ -737,7 +740,7 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     }
     dec.direct_ = &Bitmap;
   }
-  const bool decoded = l.compression == kCompOJPEG ? dec.RunOldJPEG() : dec.Run();
+  const bool decoded = l.compression == kCompOJPEG ? dec.IETIFFReadOldJPEG() : dec.Run();
   if (!decoded || ifd.damaged) {
     Progress.Abort();
     return;

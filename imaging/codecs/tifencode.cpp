@@ -156,7 +156,7 @@ void Prepare(TWork& work, TIOParamsVals& Params, TPlan& plan, std::unique_ptr<TI
     case 5:
       plan.compression = kCompLZW;
       plan.predictor = 2;
-      plan.lzw = Params.TIFFLZWCompress ? Params.TIFFLZWCompress : IEDefTIFFLZWCompress;
+      plan.lzw = Params.TIFFLZWCompress ? Params.TIFFLZWCompress : IEGlobalTIFFLZWCompressor;
       if (!plan.lzw) plan.compression = kCompNone, plan.predictor = 1;
       break;
     case 6: case 7: {
@@ -255,11 +255,11 @@ class TRowSource {
     // ie24RGB: B, G, R
     switch (plan_.kind) {
       case kCMYK:
-        IEConvertPixelRow(s, iccBGR, out, w, iccCMYKInv);
+        IEColorConversionHook(s, iccBGR, out, nullptr, w, iccCMYKInv);
         for (int64_t i = 0; i < bytes; ++i) out[i] = uint8_t(255 - out[i]);
         return;
       case kLab:
-        IEConvertPixelRow(s, iccBGR, out, w, iccLab);
+        IEColorConversionHook(s, iccBGR, out, nullptr, w, iccLab);
         return;
       default: break;
     }

@@ -49,15 +49,6 @@ COLORTYPE ColorTypeOf(int code) {
   }
 }
 
-int PixelBytes(int code) {
-  switch (code) {
-    case iccCMYKInv: case iccCMYK: return 4;
-    case iccGray: return 1;
-    case iccRGB48: case iccRGB48BE: return 6;
-    default: return 3;
-  }
-}
-
 // The 16-bit samples of every platform colour record come first and in channel order.
 inline WORD* Words(COLOR& c) { return reinterpret_cast<WORD*>(&c); }
 

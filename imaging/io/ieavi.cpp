@@ -95,8 +95,8 @@ void TImageryIO::LoadAVIFrame(int n) {
         case 15: Params.BitsPerSample = 5; Params.SamplesPerPixel = 3; break;
         default: Params.BitsPerSample = 8; Params.SamplesPerPixel = 3; break;
       }
-      Params.SetDpiX(IEDefaultDpiX);
-      Params.SetDpiY(IEDefaultDpiY);
+      Params.SetDpiX(IEDefaultDPIX);
+      Params.SetDpiY(IEDefaultDPIY);
       Params.Width = Params.StoredWidth = frame.GetImageWidth();
       Params.Height = Params.StoredHeight = frame.GetImageHeight();
       Params.FreeColorMap();

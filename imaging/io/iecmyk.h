@@ -33,6 +33,11 @@ void IEConvertPixelRow(const void* src, int srcCode, void* dst, int n, int dstCo
 // yet applied) to its sRGB output profile, the transform kept prepared for the next rows; else, and
 // when that fails, as above.
 void IEConvertPixelRow(const void* src, int srcCode, void* dst, TIOParamsVals* params, int n, int dstCode);
+// The row converter the JPEG and TIFF codecs call: IEConvertPixelRow (above) after start-up; an
+// application may put its own in its place.
+using TIEColorConversionHook = void (*)(const void* src, int srcCode, void* dst, TIOParamsVals* params, int n,
+                                        int dstCode);
+extern TIEColorConversionHook IEColorConversionHook;
 // n packed CMYK pixels (bytes C, M, Y, K, 255 = no ink) into n B, G, R pixels, a row per call.
 void IECMYKRowToRGB(const uint8_t* src, TIERGB* dst, int n);
 // `rows` such rows, each `srcStride` / `dstStride` bytes after the one before: large images are

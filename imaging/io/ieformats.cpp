@@ -167,6 +167,7 @@ void IEIOStaticInit() {
   IEConversionServices.RGBToCMYK = IERGBToCMYK;
   IEConversionServices.CMYKRowToRGB = IECMYKRowToRGB;
   IELoadWinInet();
+  IEColorConversionHook = IEConvertPixelRow;
 }
 void IEIOStaticFini() {
   IEFreeCMYKProfile();

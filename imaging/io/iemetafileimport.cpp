@@ -94,8 +94,8 @@ void TImageryIO::ImportMetafile(ui::TMetafile& mf, int width, int height, bool w
   Params.SamplesPerPixel = 3;
   Params.Width = Params.StoredWidth = w;
   Params.Height = Params.StoredHeight = h;
-  Params.SetDpiX(IEDefaultDpiX);
-  Params.SetDpiY(IEDefaultDpiY);
+  Params.SetDpiX(IEDefaultDPIX);
+  Params.SetDpiY(IEDefaultDPIY);
   Params.FreeColorMap();
   ApplyParamsDpiToView();
   TIEDibbitmap picture;
@@ -163,7 +163,7 @@ void TImageryIO::ReadMetafileParams(TIEStream& stream) {
   Params.SamplesPerPixel = 3;
   Params.Width = Params.StoredWidth = mf.GetWidth();
   Params.Height = Params.StoredHeight = mf.GetHeight();
-  Params.SetDpiX(IEDefaultDpiX);
-  Params.SetDpiY(IEDefaultDpiY);
+  Params.SetDpiX(IEDefaultDPIX);
+  Params.SetDpiY(IEDefaultDPIY);
   Params.FreeColorMap();
 }

@@ -257,7 +257,7 @@ bool IEWICHDPEncoderAvailable() { return IEWICAvailable() && gEncoderAvailable =
 
 // ---- reader ----
 
-TIEWICReader::TIEWICReader() : DpiX(IEDefaultDpiX), DpiY(IEDefaultDpiY) {
+TIEWICReader::TIEWICReader() : DpiX(IEDefaultDPIX), DpiY(IEDefaultDPIY) {
   OleInitialized_ = OleStart();
   Factory_ = CreateFactory();
 }
@@ -398,7 +398,7 @@ void TIEWICReader::ReadFrame(int index, TIEBitmap& bitmap, bool* aborting, TIOPa
 
 // ---- writer ----
 
-TIEWICWriter::TIEWICWriter() : DpiX(IEDefaultDpiX), DpiY(IEDefaultDpiY) {
+TIEWICWriter::TIEWICWriter() : DpiX(IEDefaultDPIX), DpiY(IEDefaultDPIY) {
   OleInitialized_ = OleStart();
   Factory_ = CreateFactory();
 }

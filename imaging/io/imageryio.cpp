@@ -687,8 +687,8 @@ void TImageryIO::LoadFile(const std::wstring& fileName, TIEFileFormatCode type) 
   Params.ClearImageInfo();
   IEBitmap->DiscardAlphaChannel(false);
   ReadFormat(type, buffered, false);
-  if (Params.DpiX < 2) Params.SetDpiX(IEDefaultDpiX);
-  if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDpiY);
+  if (Params.DpiX < 2) Params.SetDpiX(IEDefaultDPIX);
+  if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDPIY);
   if (AutoAdjustDPI && !Aborting && AdjustsDpiAfterLoad(type)) AdjustDPI();
   Params.FileName = fileName;
   Params.FileType = type;
@@ -758,8 +758,8 @@ void TImageryIO::LoadStream(TIEStream& stream, TIEFileFormatCode type) {
   IEBitmap->DiscardAlphaChannel(false);
   ReadFormat(type, stream, false, dataSize);
   if (dataSize >= 0) stream.SetPosition(dataStart + dataSize);
-  if (Params.DpiX < 2) Params.SetDpiX(IEDefaultDpiX);
-  if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDpiY);
+  if (Params.DpiX < 2) Params.SetDpiX(IEDefaultDPIX);
+  if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDPIY);
   if (AutoAdjustDPI && !Aborting && AdjustsDpiAfterLoad(type)) AdjustDPI();
   Params.FileName.clear();
   Params.FileType = type;

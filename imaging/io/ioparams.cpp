@@ -7,11 +7,12 @@
 #include "ieexifglue.h"
 #include <algorithm>
 
-int IEDefaultDpiX = 300;
-int IEDefaultDpiY = 300;
+int IEDefaultDPIX = 300;
+int IEDefaultDPIY = 300;
 TIEGIFLZWDecompressor IEGlobalGIFLZWDecompressor = IEGIFLZWDecompress;
 TIEGIFLZWCompressor IEGlobalGIFLZWCompressor = IEGIFLZWCompress;
-TIETIFFLZWCompressor IEDefTIFFLZWCompress = IETIFFLZWCompress;
+TIETIFFLZWDecompressor IEGlobalTIFFLZWDecompressor = IETIFFLZWDecompress;
+TIETIFFLZWCompressor IEGlobalTIFFLZWCompressor = IETIFFLZWCompress;
 
 double IENowAsDateTime() {
   SYSTEMTIME st;
@@ -39,8 +40,8 @@ void TIOParamsVals::RestoreDefaults() {
   IsNativePixelFormat = false;
   IsResourceImage = false;
   if (Owner) {
-    SetDpiX(IEDefaultDpiX);
-    SetDpiY(IEDefaultDpiY);
+    SetDpiX(IEDefaultDPIX);
+    SetDpiY(IEDefaultDPIY);
   }
   SetImageIndexValue(0);
   SetImageCount(0);

@@ -31,14 +31,15 @@ struct TIEICOSize {
 constexpr int kIEICOMaxSizes = 16;
 
 // The library's default resolution, given to images whose file states none.
-extern int IEDefaultDpiX;
-extern int IEDefaultDpiY;
+extern int IEDefaultDPIX;
+extern int IEDefaultDPIY;
 
 // The GIF LZW coder that every new parameter object starts with; nullptr: none.
 extern TIEGIFLZWDecompressor IEGlobalGIFLZWDecompressor;
 extern TIEGIFLZWCompressor IEGlobalGIFLZWCompressor;
-// The TIFF LZW strip encoder every new parameter object starts with; nullptr: none.
-extern TIETIFFLZWCompressor IEDefTIFFLZWCompress;
+// The TIFF LZW strip coder every new parameter object starts with; nullptr: none.
+extern TIETIFFLZWDecompressor IEGlobalTIFFLZWDecompressor;
+extern TIETIFFLZWCompressor IEGlobalTIFFLZWCompressor;
 
 // The TIFF fields of the parameter object, with their defaults.
 struct TIETIFFFields {
@@ -61,7 +62,8 @@ struct TIETIFFFields {
   int TIFFJPEGQuality = 80;
   int TIFFJPEGColorSpace = 2;  // as JPEGColorSpace
   int TIFFZIPCompression = 1;  // 0 fastest, 1 default, 2 best
-  TIETIFFLZWCompressor TIFFLZWCompress = IEDefTIFFLZWCompress;
+  TIETIFFLZWDecompressor TIFFLZWDecompress = IEGlobalTIFFLZWDecompressor;
+  TIETIFFLZWCompressor TIFFLZWCompress = IEGlobalTIFFLZWCompressor;
 };
 
 // Progress and abort record handed to every codec call.

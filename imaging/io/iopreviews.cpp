@@ -476,7 +476,7 @@ bool TfIOPreviews::SetPages(uint16_t pages) {
   return pages_ != ieppFileType;
 }
 
-bool TfIOPreviews::IsLZWAvailable() { return IEDefTIFFLZWCompress != nullptr; }
+bool TfIOPreviews::IsLZWAvailable() { return IEGlobalTIFFLZWCompressor != nullptr; }
 
 int TfIOPreviews::CompressionToIndex(int compression) {
   const bool lzw = IsLZWAvailable();

@@ -60,6 +60,9 @@ enum TIEUnits : uint8_t {
 };
 extern const char* const IEUnitNames[11];
 enum TIEVValType : uint8_t { ievtAREA, ievtLENGTH };
+// The shape at an end of a line or line label: 0 none, 1 triangle with its base on the end point, 2 arrow
+// head with its tip on the end point (other values draw nothing).
+using TIEVLineEnd = uint8_t;
 
 // Special handles.
 constexpr int IEV_TEMPLATE = -1;  // the defaults the next object copies
@@ -113,7 +116,7 @@ struct TIEVObjectFields {
   int32_t Transparency = 255;
   bool KeepAspectRatio = false;
   uint8_t BlendOperation = 0;
-  uint8_t StartShape = 0, EndShape = 0;  // 0 none, 1 triangle, 2 arrow head
+  TIEVLineEnd StartShape = 0, EndShape = 0;
   int32_t ShapeWidth = 10, ShapeHeight = 20;
   ui::TColor LabelBrushColor = 0xFFFFFF;
   uint8_t LabelBrushStyle = 0;
@@ -189,6 +192,12 @@ using TIEVObjectMoveResizeEvent = std::function<void(void* Sender, int hobj, int
 using TIEVDragLenEndEvent = std::function<void(void* Sender, double length)>;
 // (Sender, the hint text the application may change, the measured value)
 using TIEVMeasureHintEvent = std::function<void(void* Sender, std::string& text, double value)>;
+// (Sender, var text, the value, area or length)
+using TIEOnPresentMeasure = std::function<void(void* Sender, std::string& text, double value, TIEVValType type)>;
+// (Sender, object handle, destination, the object's box in the destination's pixels, drawing the alpha
+// channel, var handled: skips the object's own drawing)
+using TIEDrawObjectEvent = std::function<void(void* Sender, int hobj, TIEBitmap* destination, const RECT& destRect,
+                                              bool drawingAlpha, bool& handled)>;
 // (Sender: the editor, key, shift state): a key set to 0 is consumed
 using TIEVTextKeyEvent = std::function<void(void* Sender, WORD& key, int shift)>;
 
@@ -314,7 +323,7 @@ class TImageryVect : public TImageryView {
   bool ReflexAngles = false;
   int RulerTicksDrawn = 0;  // ticks of the last scale ruler drawn
   double LastMeasure = 0;
-  std::function<void(void* Sender, std::string& text, double value, TIEVValType type)> OnPresentMeasure;
+  TIEOnPresentMeasure OnPresentMeasure;
   TIEVMeasureHintEvent OnMeasureHint;
   bool IncludeCursorInLength = true;
 
@@ -364,10 +373,7 @@ class TImageryVect : public TImageryView {
   int GripShape = 1;  // 0 square, 1 circle
   ui::TColor GripPenColor = 0x000000;
   ui::TColor GripBrushColor = 0xBAFFFF;
-  // destRect: the object's box in the destination's pixels; handled skips the object's own drawing.
-  std::function<void(void* Sender, int hobj, TIEBitmap* destination, const RECT& destRect, bool drawingAlpha,
-                     bool& handled)>
-      OnBeforeDrawObject, OnAfterDrawObject;
+  TIEDrawObjectEvent OnBeforeDrawObject, OnAfterDrawObject;
   // The cached intermediate (nullptr until an object needed one).
   TIEBitmap* GetIntermediate() const { return Intermediate.get(); }
 

@@ -32,8 +32,8 @@ void IEImageryViewStaticInit() {
   IEScreenDpiY = GetDeviceCaps(dc, LOGPIXELSY);
   ReleaseDC(nullptr, dc);
   IEViewRemoteSession = IEIsRemoteSession();
-  IEDefaultDpiX = 300;
-  IEDefaultDpiY = 300;
+  IEDefaultDPIX = 300;
+  IEDefaultDPIY = 300;
   IEEdgeX = GetSystemMetrics(SM_CXEDGE);
   IEEdgeY = GetSystemMetrics(SM_CYEDGE);
   IEBorderX = GetSystemMetrics(SM_CXBORDER);

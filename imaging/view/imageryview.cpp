@@ -67,7 +67,7 @@ void TImageryView::Create(ui::TComponent* owner) {
   SetBounds(GetLeft(), GetTop(), 105, 105);
   Cursor = crIEDefaultCross;
   SetCursor(Cursor);
-  SetDpi(IEDefaultDpiX, IEDefaultDpiY);
+  SetDpi(IEDefaultDPIX, IEDefaultDPIY);
   IELoadViewCursors();
 
   if (!InState(ui::csDesigning)) {

@@ -180,17 +180,17 @@ TEST_F(PDFWriter, InformationHoldsOnlyTheSetStrings) {
 TEST_F(PDFWriter, MissingLZWCoderFallsBack) {
   TIEBitmap b;
   MakePicture(b, 50, 40);
-  const TIETIFFLZWCompressor saved = IEDefTIFFLZWCompress;
+  const TIETIFFLZWCompressor saved = IEGlobalTIFFLZWCompressor;
   const std::string viaDefault = Save(b, "lzw-default.pdf", [](TIOParamsVals& p) {
     p.PDFCompression = 5;
     p.TIFFLZWCompress = nullptr;
   });
-  IEDefTIFFLZWCompress = nullptr;
+  IEGlobalTIFFLZWCompressor = nullptr;
   const std::string none = Save(b, "lzw-none.pdf", [](TIOParamsVals& p) {
     p.PDFCompression = 5;
     p.TIFFLZWCompress = nullptr;
   });
-  IEDefTIFFLZWCompress = saved;
+  IEGlobalTIFFLZWCompressor = saved;
   EXPECT_NE(ObjectText(viaDefault, 3).find("/Filter /LZWDecode"), std::string::npos);
   EXPECT_EQ(ObjectText(none, 3).find("/Filter"), std::string::npos);
   EXPECT_NE(ObjectText(none, 3).find("/Length 6000\n"), std::string::npos);

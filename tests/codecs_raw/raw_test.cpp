@@ -378,7 +378,7 @@ TEST(CameraRAW, ExifOfTIFFBasedFiles) {
     EXPECT_DOUBLE_EQ(io.Params.ExifFNumber, fnumber);
     EXPECT_EQ(io.Params.ExifISOSpeedRatings[0], iso);
     EXPECT_EQ(io.Params.ExifDateTimeOriginal, date);
-    EXPECT_EQ(io.Params.DpiX, IEDefaultDpiX);
+    EXPECT_EQ(io.Params.DpiX, IEDefaultDPIX);
   }
 }
 
@@ -440,7 +440,7 @@ TEST(CameraRAW, HalfSizeAndParameters) {
   ASSERT_FALSE(io.Aborting);
   EXPECT_EQ(b.GetImageWidth(), 32) << "half size: no interpolation, no border";
   EXPECT_EQ(b.GetImageHeight(), 24);
-  EXPECT_EQ(io.Params.DpiX, IEDefaultDpiX);
+  EXPECT_EQ(io.Params.DpiX, IEDefaultDPIX);
 }
 
 TEST(CameraRAW, WhitePointOfAnEmptyHistogramIsOne) {

@@ -238,6 +238,37 @@ TEST_F(TIFFRead, PagesAndResolution) {
 }
 
 // Two directories pointing at each other: the chain ends, both pages are counted.
+// LZW strips go through the coder the parameter object holds, the process-wide one by default; without
+// a coder the page is refused.
+int g_lzwCalls = 0;
+uint8_t* CountingLZW(const uint8_t* source, int64_t length, int count, TIETIFFLZWDecoderState*& state, int fill) {
+  ++g_lzwCalls;
+  return IETIFFLZWDecompress(source, length, count, state, fill);
+}
+
+TEST_F(TIFFRead, LZWThroughTheParametersCoder) {
+  TIEBitmap pic;
+  MakePicture(pic, 30, 20);
+  ASSERT_TRUE(WritePPM(pic, tq::WorkFile("lzwsrc.ppm")));
+  Host("pnmtotiff lzwsrc.ppm > lzwsrc.tif 2>/dev/null && tiffcp -c lzw lzwsrc.tif lzw.tif");
+  const TIETIFFLZWDecompressor saved = IEGlobalTIFFLZWDecompressor;
+  for (TIETIFFLZWDecompressor coder : {TIETIFFLZWDecompressor(CountingLZW), TIETIFFLZWDecompressor(nullptr)}) {
+    IEGlobalTIFFLZWDecompressor = coder;
+    g_lzwCalls = 0;
+    TIEBitmap b;
+    TImageryIO io(&b);
+    Load(b, io, "lzw.tif");
+    if (coder) {
+      EXPECT_FALSE(io.Aborting);
+      EXPECT_GT(g_lzwCalls, 0);
+      ExpectLikeTifftopnm(b, "lzw.tif", 0, "counting coder");
+    } else {
+      EXPECT_TRUE(io.Aborting);
+    }
+  }
+  IEGlobalTIFFLZWDecompressor = saved;
+}
+
 TEST_F(TIFFRead, LoopingChainEnds) {
   Host("pbmmake -gray 8 8 | pnmtotiff > l1.tif 2>/dev/null && tiffcp l1.tif l1.tif loop.tif");
   std::vector<uint8_t> f = FileBytes(tq::WorkFile("loop.tif"));

@@ -245,7 +245,7 @@ TEST_F(TIFFWrite, TagsAsTiffdumpListsThem) {
   MakePicture(colour, 67, 45);
   MakePicture(alpha, 67, 45);
   for (int y = 0; y < 45; ++y) alpha.GetAlphaChannel()->GetRowAddress(y)[3] = 10;
-  const TIETIFFLZWCompressor defaultLZW = IEDefTIFFLZWCompress;
+  const TIETIFFLZWCompressor defaultLZW = IEGlobalTIFFLZWCompressor;
   const struct {
     const char* file;
     TIEBitmap* bitmap;
@@ -287,9 +287,9 @@ TEST_F(TIFFWrite, TagsAsTiffdumpListsThem) {
       p.TIFFPageNumber = 1;
       p.TIFFPageCount = 3;
     }
-    if (c.noLZW) p.TIFFLZWCompress = IEDefTIFFLZWCompress = nullptr;
+    if (c.noLZW) p.TIFFLZWCompress = IEGlobalTIFFLZWCompressor = nullptr;
     ASSERT_EQ(Save(*c.bitmap, p, c.file), 1);
-    IEDefTIFFLZWCompress = defaultLZW;
+    IEGlobalTIFFLZWCompressor = defaultLZW;
     const std::string dump = Dump(c.file);
     for (const std::string& t : c.shown) EXPECT_NE(dump.find(t), std::string::npos) << c.file << ": " << t << "\n" << dump;
     for (const std::string& t : c.absent) EXPECT_EQ(dump.find(t), std::string::npos) << c.file << ": " << t;

@@ -197,14 +197,14 @@ TEST_F(PreviewDialog, TIFFCompressionList) {
   io.Params.TIFFCompression = 5;
   std::vector<std::string> items;
   std::string shown;
-  const TIETIFFLZWCompressor coder = IEDefTIFFLZWCompress;
-  IEDefTIFFLZWCompress = nullptr;
+  const TIETIFFLZWCompressor coder = IEGlobalTIFFLZWCompressor;
+  IEGlobalTIFFLZWCompressor = nullptr;
   EXPECT_FALSE(Run(ieppTIFF, {[&] {
                                 items = Items(d()->ComboBox2);
                                 shown = Selected(d()->ComboBox2);
                                 Press(d()->Button2);
                               }}));
-  IEDefTIFFLZWCompress = coder;
+  IEGlobalTIFFLZWCompressor = coder;
   EXPECT_EQ(items, (std::vector<std::string>{"UNCOMPRESSED", "CCITT1D", "G3FAX1D", "G3FAX2D", "G4FAX", "JPEG",
                                              "PACKBITS", "ZIP"}));
   EXPECT_EQ(shown, "PACKBITS");

@@ -18,11 +18,11 @@ POINT HotSpot(HCURSOR c) {
 }  // namespace
 
 TEST(ViewStartUp, RecordsScreenMetricsAndTheDefaultResolution) {
-  IEDefaultDpiX = 72;
-  IEDefaultDpiY = 96;
+  IEDefaultDPIX = 72;
+  IEDefaultDPIY = 96;
   IEImageryViewStaticInit();
-  EXPECT_EQ(300, IEDefaultDpiX);
-  EXPECT_EQ(300, IEDefaultDpiY);
+  EXPECT_EQ(300, IEDefaultDPIX);
+  EXPECT_EQ(300, IEDefaultDPIY);
   HDC dc = GetDC(nullptr);
   EXPECT_EQ(GetDeviceCaps(dc, BITSPIXEL), IEScreenBitsPerPixel);
   EXPECT_EQ(GetDeviceCaps(dc, LOGPIXELSX), IEScreenDpiX);
