@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <set>
 #include <vector>
 
+#include "iebands.h"
 #include "iecmyk.h"
 #include "iecolorconv.h"
 #include "iecolorreduction.h"
@@ -19,6 +21,7 @@
 #include "tifencoders.h"
 #include "tifexif.h"
 #include "tiftagwriter.h"
+#include "vodevovur.h"
 
 namespace {
 
@@ -367,42 +370,122 @@ int FindInsertionPoint(TIEStream& s, int index, uint32_t& field, uint32_t& next)
 // zlib level of TIFFZIPCompression: 0 fastest, 2 best, anything else zlib's default.
 int DeflateLevel(int z) { return z == 0 ? 1 : z == 2 ? 9 : Z_DEFAULT_COMPRESSION; }
 
-// Deflate of a strip straight into the stream.
+// Input bytes of one piece of a Deflate strip, and the most pieces compressed at once.
+constexpr size_t kDeflateChunk = 524288;
+constexpr int kDeflateWorkers = 4;
+// Deflate's window: a piece is primed with this much of the input before it.
+constexpr size_t kDeflateHistory = 32768;
+
+// Deflate of a strip into the stream as one zlib stream. The input is cut into pieces compressed
+// side by side, each a raw deflate primed with the 32 KB of input before it and ended on a byte
+// boundary (sync flush; the last one finishes the stream), so the pieces join into the same kind of
+// stream one deflater writes. Rows gather into a window of one piece per worker; a full window is
+// compressed and written in order, keeping its last 32 KB as the next window's history.
 class TDeflater {
  public:
-  TDeflater(TIETIFFTagWriter& w, int level) : w_(w) {
-    std::memset(&z_, 0, sizeof z_);
-    ok_ = deflateInit(&z_, level) == Z_OK;
-    if (!ok_) w_.Aborting() = true;
+  TDeflater(TIETIFFTagWriter& w, int level)
+      : w_(w), level_(level), workers_(std::max(1, std::min(kDeflateWorkers, IEProcessorCount()))) {
+    in_.reserve(kDeflateHistory + size_t(workers_) * kDeflateChunk);
   }
-  ~TDeflater() {
-    if (ok_) deflateEnd(&z_);
-  }
-  void Put(const uint8_t* data, size_t n) { Run(data, n, Z_NO_FLUSH); }
-  void Finish() { Run(nullptr, 0, Z_FINISH); }
-
- private:
-  void Run(const uint8_t* data, size_t n, int flush) {
-    if (!ok_) return;
-    z_.next_in = const_cast<Bytef*>(data);
-    z_.avail_in = uInt(n);
-    uint8_t buf[65536];
-    for (;;) {
-      z_.next_out = buf;
-      z_.avail_out = sizeof buf;
-      const int r = deflate(&z_, flush);
-      w_.Write(buf, sizeof buf - z_.avail_out);
-      if (r == Z_STREAM_END || (flush == Z_NO_FLUSH && z_.avail_in == 0 && z_.avail_out != 0)) break;
-      if (r != Z_OK && r != Z_BUF_ERROR) {
-        w_.Aborting() = true;
-        break;
-      }
-      if (w_.Aborting()) break;
+  void Put(const uint8_t* data, size_t n) {
+    const size_t cap = kDeflateHistory + size_t(workers_) * kDeflateChunk;
+    while (n > 0 && !w_.Aborting()) {
+      if (in_.size() == cap) Compress(false);
+      const size_t take = std::min(n, cap - in_.size());
+      in_.insert(in_.end(), data, data + take);
+      data += take;
+      n -= take;
     }
   }
+  void Finish() {
+    if (!w_.Aborting()) Compress(true);
+    if (!w_.Aborting()) {
+      const uint8_t trailer[4] = {uint8_t(adler_ >> 24), uint8_t(adler_ >> 16), uint8_t(adler_ >> 8), uint8_t(adler_)};
+      w_.Write(trailer, 4);
+    }
+    in_.clear();
+    history_ = 0;
+    adler_ = 1;
+    started_ = false;
+  }
+
+ private:
+  struct TPiece {
+    std::vector<uint8_t> out;
+    uLong adler = 1, size = 0;
+    bool ok = false;
+  };
+
+  // The header deflateInit writes for the level: 32 KB window, the level's class, check bits.
+  void WriteHeader() {
+    const int level = level_ == Z_DEFAULT_COMPRESSION ? 6 : level_;
+    unsigned h = 0x7800 | unsigned(level < 2 ? 0 : level < 6 ? 1 : level == 6 ? 2 : 3) << 6;
+    h += 31 - h % 31;
+    const uint8_t b[2] = {uint8_t(h >> 8), uint8_t(h)};
+    w_.Write(b, 2);
+  }
+
+  // Piece `i` of the window: the bytes after the history, primed with the 32 KB before them.
+  void CompressPiece(int i, bool last, TPiece& p) const {
+    const size_t start = history_ + size_t(i) * kDeflateChunk;
+    p.size = uLong(std::min(kDeflateChunk, in_.size() - start));
+    const Bytef* src = in_.data() + start;
+    p.adler = adler32(1, src, uInt(p.size));
+    z_stream z;
+    std::memset(&z, 0, sizeof z);
+    if (deflateInit2(&z, level_, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
+    const size_t dict = std::min(start, kDeflateHistory);
+    bool ok = dict == 0 || deflateSetDictionary(&z, src - dict, uInt(dict)) == Z_OK;
+    // the bound covers a single finishing call; a sync flush adds an empty stored block at most
+    p.out.resize(deflateBound(&z, p.size) + 16);
+    z.next_in = const_cast<Bytef*>(src);
+    z.avail_in = uInt(p.size);
+    z.next_out = p.out.data();
+    z.avail_out = uInt(p.out.size());
+    if (ok) {
+      const int r = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+      ok = last ? r == Z_STREAM_END : r == Z_OK && z.avail_in == 0 && z.avail_out != 0;
+    }
+    p.out.resize(p.out.size() - z.avail_out);
+    deflateEnd(&z);
+    p.ok = ok;
+  }
+
+  // Compresses the window's pieces on the workers and writes them in order; `last` ends the stream.
+  void Compress(bool last) {
+    const size_t fresh = in_.size() - history_;
+    const int count = std::max(1, int((fresh + kDeflateChunk - 1) / kDeflateChunk));
+    std::vector<TPiece> pieces(static_cast<size_t>(count));
+    try {
+      IEForBands(count, [&](int first, int n) {
+        for (int i = first; i < first + n; ++i) CompressPiece(i, last && i == count - 1, pieces[size_t(i)]);
+      }, workers_, 1);
+    } catch (const std::exception&) {
+      w_.Aborting() = true;
+      return;
+    }
+    if (!started_) WriteHeader();
+    started_ = true;
+    for (const TPiece& p : pieces) {
+      if (!p.ok || w_.Aborting()) {
+        w_.Aborting() = true;
+        return;
+      }
+      w_.Write(p.out.data(), p.out.size());
+      adler_ = adler32_combine(adler_, p.adler, z_off_t(p.size));
+    }
+    const size_t keep = std::min(in_.size(), kDeflateHistory);
+    std::memmove(in_.data(), in_.data() + in_.size() - keep, keep);
+    in_.resize(keep);
+    history_ = keep;
+  }
+
   TIETIFFTagWriter& w_;
-  z_stream z_;
-  bool ok_ = false;
+  const int level_, workers_;
+  std::vector<uint8_t> in_;  // the history, then the window's fresh input
+  size_t history_ = 0;       // bytes of in_ kept from the previous window
+  uLong adler_ = 1;          // Adler-32 of all input so far
+  bool started_ = false;     // the zlib header is written
 };
 
 // The page's strips: every row coded as the plan says. Adds RowsPerStrip, StripOffsets and

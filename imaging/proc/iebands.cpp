@@ -23,14 +23,14 @@ class TBandThread : public TIEPoolThread {
 
 }  // namespace
 
-int IEBandCount(int lines, int maxWorkers) {
-  int workers = std::min(IEProcessorCount(), lines / 32);
+int IEBandCount(int lines, int maxWorkers, int minLines) {
+  int workers = std::min(IEProcessorCount(), lines / std::max(minLines, 1));
   if (maxWorkers > 0) workers = std::min(workers, maxWorkers);
   return std::max(workers, 1);
 }
 
-void IEForBands(int lines, const std::function<void(int, int)>& body, int maxWorkers) {
-  const int workers = IEBandCount(lines, maxWorkers);
+void IEForBands(int lines, const std::function<void(int, int)>& body, int maxWorkers, int minLines) {
+  const int workers = IEBandCount(lines, maxWorkers, minLines);
   if (workers <= 1) {
     body(0, lines);
     return;

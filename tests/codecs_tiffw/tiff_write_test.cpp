@@ -439,6 +439,42 @@ TEST_F(TIFFWrite, DeflateLevelsAndSavingThroughTheComponent) {
   ExpectToolsAgree(manifest);
 }
 
+// A Deflate page of several megabytes is compressed in pieces that refer back into the rows before
+// them: noise whose rows repeat every few rows, flat bands and fresh noise, at the fastest, default
+// and best levels, decode to the source pixels elsewhere.
+TEST_F(TIFFWrite, DeflatePagesOfManyPiecesDecodeElsewhere) {
+  const int w = 1500, h = 1000;
+  TIEBitmap pic;
+  ASSERT_TRUE(pic.Allocate(w, h, ie24RGB));
+  uint32_t seed = 12345;
+  auto noise = [&seed] { return uint8_t((seed = seed * 1103515245u + 12345u) >> 23); };
+  for (int y = 0; y < h; ++y) {
+    uint8_t* r = pic.GetRowAddress(y);
+    if (y % 100 < 40 && y % 7 != 0) {
+      std::memcpy(r, pic.GetRowAddress(y - 1), size_t(w) * 3);  // repeats of the row above
+    } else if (y % 100 < 60) {
+      for (int x = 0; x < w; ++x) {  // flat areas of a few colours with a noisy edge
+        r[3 * x] = uint8_t(40 + x / 300 * 30), r[3 * x + 1] = uint8_t(200 - y / 100 * 9), r[3 * x + 2] = 17;
+        if (x % 300 > 290) r[3 * x + 2] = noise();
+      }
+    } else {
+      for (int i = 0; i < w * 3; ++i) r[i] = noise();
+    }
+  }
+  std::string manifest;
+  for (int level : {0, 1, 2}) {
+    TIOParamsVals p(nullptr);
+    p.TIFFCompression = 9;
+    p.TIFFZIPCompression = level;
+    const std::string file = "zip_big" + std::to_string(level) + ".tif";
+    bool aborted = true;
+    ASSERT_EQ(Save(pic, p, file, &aborted), 1);
+    EXPECT_FALSE(aborted);
+    AddToManifest(manifest, file, TWant{"RGB", "max", 0, RGBOf(pic)});
+  }
+  ExpectToolsAgree(manifest);
+}
+
 // The row encoders other writers share: strips they code, put into TIFF files, decode with libtiff.
 TEST_F(TIFFWrite, SharedRowEncodersDecodeElsewhere) {
   TIEBitmap bw, pic;
