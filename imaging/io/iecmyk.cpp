@@ -192,7 +192,6 @@ void IEConvertPixelRow(const void* srcRow, int srcCode, void* dstRow, int n, int
   }
 }
 
-void IEConvertPixelRow(const void* src, int srcCode, void* dst, TIOParamsVals* params, int n, int dstCode);
 TIEColorConversionHook IEColorConversionHook = IEConvertPixelRow;
 
 void IEConvertPixelRow(const void* src, int srcCode, void* dst, TIOParamsVals* params, int n, int dstCode) {
