@@ -7,9 +7,12 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "uigraphics.h"
+
+class TIERaster;
 
 // Allows GDI+ at all; set by the canvas module's start-up step. While it is false every canvas takes the
 // plain GDI road (the use count is still kept).
@@ -125,10 +128,17 @@ class TIECanvas {
   void RoundRect(int x1, int y1, int x2, int y2, int w, int h);
 
  private:
+  // The scan converter bound to the canvas's bitmap for one call, or nullptr: GDI+ draws.
+  TIERaster* BoundRaster();
+  bool PenRasterable() const;
+  bool BrushRasterable() const;
+
   void* Graphics = nullptr;
   ui::TCanvas* Canvas;  // not owned
   TIEPen* Pen;
   POINT PenPos{0, 0};
   TIEBrush* Brush;
   bool UseGdiPlus;
+  std::unique_ptr<TIERaster> Raster;
+  bool Antialias = true;
 };
