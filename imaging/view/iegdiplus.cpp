@@ -139,9 +139,13 @@ int IEGdiPlusUseCount() { return g_useCount; }
 
 // ---- TIEPen ----
 
+// The GDI+ pen and brush are made when a GDI+ call first needs them, from the settings kept here.
 TIEPen::TIEPen(ui::TPen* pen)
-    : Pen(pen), Color(pen->GetColor()), Width(float(pen->GetWidth())), Style(pen->GetStyle()) {
-  if (IEGdiPlusAvailable()) CreateGdiPen();
+    : Pen(pen), Color(pen->GetColor()), Width(float(pen->GetWidth())), Style(pen->GetStyle()) {}
+
+void* TIEPen::GetGdiPen() {
+  if (!GdiPen && IEGdiPlusAvailable()) CreateGdiPen();
+  return GdiPen;
 }
 
 TIEPen::~TIEPen() {
@@ -198,8 +202,11 @@ void TIEPen::SetLineJoin(TIELineJoin j) {
 
 // ---- TIEBrush ----
 
-TIEBrush::TIEBrush(ui::TBrush* brush) : Brush(brush), Color(brush->GetColor()), Style(brush->GetStyle()) {
-  if (IEGdiPlusAvailable()) CreateGdiBrush();
+TIEBrush::TIEBrush(ui::TBrush* brush) : Brush(brush), Color(brush->GetColor()), Style(brush->GetStyle()) {}
+
+void* TIEBrush::GetGdiBrush() {
+  if (!GdiBrush && IEGdiPlusAvailable()) CreateGdiBrush();
+  return GdiBrush;
 }
 
 TIEBrush::~TIEBrush() {
@@ -255,15 +262,16 @@ TIECanvas::TIECanvas(ui::TCanvas* canvas, bool antialias, bool useGdiPlus)
       Brush(new TIEBrush(canvas->Brush())),
       UseGdiPlus(useGdiPlus && IEGdiPlusAvailable()),
       Raster(std::make_unique<TIERaster>()) {
-  if (UseGdiPlus) {
-    Call(pGdipCreateFromHDC, canvas->GetHandle(), &Graphics);
-    if (!Graphics) {
-      delete Brush;
-      delete Pen;
-      throw std::runtime_error("Cannot create TIECanvas. GdipCreateFromHDC failed.");
-    }
-  }
   SetSmoothingMode(antialias ? 5 : 2);
+}
+
+void* TIECanvas::Gfx() {
+  if (!Graphics && UseGdiPlus) {
+    Call(pGdipCreateFromHDC, Canvas->GetHandle(), &Graphics);
+    if (!Graphics) throw std::runtime_error("Cannot create TIECanvas. GdipCreateFromHDC failed.");
+    Call(pGdipSetSmoothingMode, Graphics, SmoothingMode - 1);
+  }
+  return Graphics;
 }
 
 TIECanvas::~TIECanvas() {
@@ -273,8 +281,9 @@ TIECanvas::~TIECanvas() {
 }
 
 void TIECanvas::SetSmoothingMode(int value) {
+  SmoothingMode = value;
   Antialias = value == 3 || value == 5;  // high quality or antialias
-  if (UseGdiPlus) Call(pGdipSetSmoothingMode, Graphics, value - 1);
+  if (Graphics) Call(pGdipSetSmoothingMode, Graphics, value - 1);
 }
 
 TIERaster* TIECanvas::BoundRaster() {
@@ -307,7 +316,7 @@ void TIECanvas::DrawLine(int x1, int y1, int x2, int y2) {
     if (TIERaster* r = PenRasterable() ? BoundRaster() : nullptr)
       r->StrokeLine(x1, y1, x2, y2, Pen->GetWidth(), Pen->GetARGB(), Antialias);
     else
-      Call(pGdipDrawLine, Graphics, Pen->GetGdiPen(), float(x1), float(y1), float(x2), float(y2));
+      Call(pGdipDrawLine, Gfx(), Pen->GetGdiPen(), float(x1), float(y1), float(x2), float(y2));
   } else {
     const POINT pts[2] = {{x1, y1}, {x2, y2}};
     Canvas->Polygon(pts, 2);
@@ -322,7 +331,7 @@ void TIECanvas::FillRect(const RECT& r) {
     if (TIERaster* raster = BrushRasterable() ? BoundRaster() : nullptr)
       raster->FillRect(x1, y1, x2 - 1, y2 - 1, Brush->GetARGB(), Antialias);
     else
-      Call(pGdipFillRectangle, Graphics, Brush->GetGdiBrush(), float(x1), float(y1), float(x2 - x1 - 1),
+      Call(pGdipFillRectangle, Gfx(), Brush->GetGdiBrush(), float(x1), float(y1), float(x2 - x1 - 1),
            float(y2 - y1 - 1));
   } else {
     Canvas->FillRect(r);
@@ -341,11 +350,11 @@ void TIECanvas::Rectangle(int x1, int y1, int x2, int y2) {
     TIERaster* raster = rasterFill || rasterStroke ? BoundRaster() : nullptr;
     if (fill) {
       if (raster && rasterFill) raster->FillRect(x1, y1, x1 + w, y1 + h, Brush->GetARGB(), Antialias);
-      else Call(pGdipFillRectangle, Graphics, Brush->GetGdiBrush(), float(x1), float(y1), w, h);
+      else Call(pGdipFillRectangle, Gfx(), Brush->GetGdiBrush(), float(x1), float(y1), w, h);
     }
     if (stroke) {
       if (raster && rasterStroke) raster->StrokeRect(x1, y1, x1 + w, y1 + h, Pen->GetWidth(), Pen->GetARGB(), Antialias);
-      else Call(pGdipDrawRectangle, Graphics, Pen->GetGdiPen(), float(x1), float(y1), w, h);
+      else Call(pGdipDrawRectangle, Gfx(), Pen->GetGdiPen(), float(x1), float(y1), w, h);
     }
   } else {
     Canvas->Rectangle(x1, y1, x2, y2);
@@ -381,11 +390,11 @@ void TIECanvas::Ellipse(int x1, int y1, int x2, int y2) {
   TIERaster* raster = rasterFill || rasterStroke ? BoundRaster() : nullptr;
   if (fill) {
     if (raster && rasterFill) raster->FillEllipse(x1, y1, w, h, Brush->GetARGB(), Antialias);
-    else Call(pGdipFillEllipse, Graphics, Brush->GetGdiBrush(), float(x1), float(y1), w, h);
+    else Call(pGdipFillEllipse, Gfx(), Brush->GetGdiBrush(), float(x1), float(y1), w, h);
   }
   if (stroke) {
     if (raster && rasterStroke) raster->StrokeEllipse(x1, y1, w, h, Pen->GetWidth(), Pen->GetARGB(), Antialias);
-    else Call(pGdipDrawEllipse, Graphics, Pen->GetGdiPen(), float(x1), float(y1), w, h);
+    else Call(pGdipDrawEllipse, Gfx(), Pen->GetGdiPen(), float(x1), float(y1), w, h);
   }
 }
 
@@ -394,8 +403,8 @@ void TIECanvas::Polygon(const POINT* points, int lastIndex) {
   if (UseGdiPlus) {
     static_assert(sizeof(GpPointI) == sizeof(POINT), "point layout");
     const auto* p = reinterpret_cast<const GpPointI*>(points);
-    if (Pen->Paints()) Call(pGdipDrawPolygonI, Graphics, Pen->GetGdiPen(), p, lastIndex + 1);
-    if (Brush->Paints()) Call(pGdipFillPolygonI, Graphics, Brush->GetGdiBrush(), p, lastIndex + 1, kFillModeAlternate);
+    if (Pen->Paints()) Call(pGdipDrawPolygonI, Gfx(), Pen->GetGdiPen(), p, lastIndex + 1);
+    if (Brush->Paints()) Call(pGdipFillPolygonI, Gfx(), Brush->GetGdiBrush(), p, lastIndex + 1, kFillModeAlternate);
   } else {
     Canvas->Polygon(points, lastIndex + 1);
   }
@@ -405,7 +414,7 @@ void TIECanvas::Polyline(const POINT* points, int lastIndex) {
   if (lastIndex < 0) return;
   if (UseGdiPlus) {
     if (Pen->Paints())
-      Call(pGdipDrawLinesI, Graphics, Pen->GetGdiPen(), reinterpret_cast<const GpPointI*>(points), lastIndex + 1);
+      Call(pGdipDrawLinesI, Gfx(), Pen->GetGdiPen(), reinterpret_cast<const GpPointI*>(points), lastIndex + 1);
   } else {
     Canvas->Polyline(points, lastIndex + 1);
   }
@@ -418,7 +427,7 @@ void TIECanvas::Arc(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int 
     const int cx = (x1 + x2) / 2, cy = (y1 + y2) / 2;
     const double start = -IELineAngle(cx, cy, x4, y4) * kDeg;
     const double sweep = IEAngleAtVertex(x3, y3, cx, cy, x4, y4) * kDeg;
-    Call(pGdipDrawArc, Graphics, Pen->GetGdiPen(), float(x1), float(y1), float(x2 - x1 + 1), float(y2 - y1 + 1),
+    Call(pGdipDrawArc, Gfx(), Pen->GetGdiPen(), float(x1), float(y1), float(x2 - x1 + 1), float(y2 - y1 + 1),
          float(start), float(sweep));
   } else {
     Canvas->RequiredState(ui::TCanvas::csHandleValid | ui::TCanvas::csPenValid);
@@ -445,7 +454,7 @@ void TIECanvas::RoundRect(int x1, int y1, int x2, int y2, int w, int h) {
   Call(pGdipAddPathArc, path, float(x2 - w), float(y2 - h), fw, fh, 0.0f, 90.0f);
   Call(pGdipAddPathArc, path, float(x1), float(y2 - h), fw, fh, 90.0f, 90.0f);
   Call(pGdipAddPathLine, path, float(x1), float(y2 - h), float(x1), float(y1) + fh / 2);
-  if (Brush->Paints()) Call(pGdipFillPath, Graphics, Brush->GetGdiBrush(), path);
-  if (Pen->Paints()) Call(pGdipDrawPath, Graphics, Pen->GetGdiPen(), path);
+  if (Brush->Paints()) Call(pGdipFillPath, Gfx(), Brush->GetGdiBrush(), path);
+  if (Pen->Paints()) Call(pGdipDrawPath, Gfx(), Pen->GetGdiPen(), path);
   Call(pGdipDeletePath, path);
 }

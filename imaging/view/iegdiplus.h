@@ -48,7 +48,7 @@ class TIEPen {
   void SetLineJoin(TIELineJoin j);
   uint32_t GetARGB() const;  // alpha 0 for psClear
   bool Paints() const { return (GetARGB() >> 24) != 0; }  // false: every stroke leaves the pixels as they were
-  void* GetGdiPen() const { return GdiPen; }
+  void* GetGdiPen();  // made on first use (nullptr without GDI+)
 
  private:
   void CreateGdiPen();
@@ -77,7 +77,7 @@ class TIEBrush {
   uint32_t GetARGB() const;  // alpha 0 for bsClear
   // false: every fill leaves the pixels as they were (a hatch's background counts too)
   bool Paints() const { return (GetARGB() >> 24) != 0 || (Style != ui::bsSolid && Style != ui::bsClear && HatchBackAlpha != 0); }
-  void* GetGdiBrush() const { return GdiBrush; }
+  void* GetGdiBrush();  // made on first use (nullptr without GDI+)
 
  private:
   void CreateGdiBrush();
@@ -94,7 +94,8 @@ class TIEBrush {
 class TIECanvas {
  public:
   // Raises "Cannot create TIECanvas. GdipCreateFromHDC failed." when GDI+ was to be used and made no
-  // graphics object on the canvas's device context.
+  // graphics object on the canvas's device context (when the first drawing needs it: shapes the canvas
+  // draws itself need none).
   TIECanvas(ui::TCanvas* canvas, bool antialias = true, bool useGdiPlus = true);
   ~TIECanvas();
   TIECanvas(const TIECanvas&) = delete;
@@ -130,6 +131,7 @@ class TIECanvas {
  private:
   // The scan converter bound to the canvas's bitmap for one call, or nullptr: GDI+ draws.
   TIERaster* BoundRaster();
+  void* Gfx();  // the GDI+ graphics, made on first use
   bool PenRasterable() const;
   bool BrushRasterable() const;
 
@@ -141,4 +143,5 @@ class TIECanvas {
   bool UseGdiPlus;
   std::unique_ptr<TIERaster> Raster;
   bool Antialias = true;
+  int SmoothingMode = 5;
 };

@@ -1,8 +1,10 @@
 #include "ieraster.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
 
 namespace {
 
@@ -13,19 +15,27 @@ constexpr float kCoverEpsilon = 1.0f / 1024;
 // The part of pixel i (spanning [i, i + 1]) inside [lo, hi].
 double Overlap(int i, double lo, double hi) { return std::max(0.0, std::min(i + 1.0, hi) - std::max(double(i), lo)); }
 
-// The first pixel whose centre (at integer coordinates) is at or after v.
+// The first pixel whose centre, at integer coordinates, is at or after v (pens' space; a fill's
+// coordinates are half a pixel further on).
 int First(double v) { return int(std::ceil(v)); }
 
 int Div255(int v) { return (v + 128 + ((v + 128) >> 8)) >> 8; }
 
-// The path scratch, kept between shapes so that drawing allocates only while it grows.
-struct TScratch {
-  std::vector<std::vector<TIERaster::Cell>> Cells;
-  std::vector<std::vector<TIERaster::Crossing>> Crossings;
-  std::vector<TIERaster::Edge> Edges;
+}  // namespace
+
+// The path scratch, kept between shapes so that drawing allocates only while it grows. One is shared
+// by whichever raster takes it first; a raster drawing meanwhile (another thread) makes its own.
+struct TIERaster::TScratch {
+  std::vector<std::vector<Cell>> Cells;
+  std::vector<std::vector<Crossing>> Crossings;
+  std::vector<Edge> Edges;
   std::vector<double> Points;
 };
-thread_local TScratch g_scratch;
+
+namespace {
+
+TIERaster::TScratch g_sharedScratch;
+std::atomic<bool> g_sharedScratchTaken{false};
 
 // GetObject does not tell a top-down DIB section from a bottom-up one: one pixel written through GDI
 // shows which memory row is the top. Bitmaps seen lately are remembered (a handle carries a reuse
@@ -35,12 +45,16 @@ struct TOrientation {
   void* Bits;
   bool TopDown;
 };
-thread_local TOrientation g_orientations[16];
-thread_local unsigned g_nextOrientation = 0;
+std::mutex g_orientationLock;
+TOrientation g_orientations[16];
+unsigned g_nextOrientation = 0;
 
 bool ProbeTopDown(HDC dc, HGDIOBJ bitmap, uint8_t* bits, int height, int stride, int bytes) {
-  for (const TOrientation& o : g_orientations)
-    if (o.Bitmap == bitmap && o.Bits == bits) return o.TopDown;
+  {
+    std::lock_guard<std::mutex> lock(g_orientationLock);
+    for (const TOrientation& o : g_orientations)
+      if (o.Bitmap == bitmap && o.Bits == bits) return o.TopDown;
+  }
   bool topDown = false;
   if (height > 1) {
     uint8_t* first = bits;
@@ -59,11 +73,30 @@ bool ProbeTopDown(HDC dc, HGDIOBJ bitmap, uint8_t* bits, int height, int stride,
     std::copy(savedFirst, savedFirst + bytes, first);
     std::copy(savedLast, savedLast + bytes, last);
   }
+  std::lock_guard<std::mutex> lock(g_orientationLock);
   g_orientations[g_nextOrientation++ % 16] = TOrientation{bitmap, bits, topDown};
   return topDown;
 }
 
 }  // namespace
+
+TIERaster::TIERaster() = default;
+
+TIERaster::~TIERaster() {
+  if (Scratch == &g_sharedScratch) g_sharedScratchTaken.store(false, std::memory_order_release);
+}
+
+TIERaster::TScratch& TIERaster::Work() {
+  if (!Scratch) {
+    if (!g_sharedScratchTaken.exchange(true, std::memory_order_acquire)) {
+      Scratch = &g_sharedScratch;
+    } else {
+      OwnScratch = std::make_unique<TScratch>();
+      Scratch = OwnScratch.get();
+    }
+  }
+  return *Scratch;
+}
 
 bool TIERaster::Bind(HDC dc) {
   Bits = nullptr;
@@ -84,44 +117,46 @@ bool TIERaster::Bind(HDC dc) {
   Stride = ds.dsBm.bmWidthBytes;
   Bytes = bpp / 8;
   if (Width <= 0 || Height <= 0 || Stride < Width * Bytes) return false;
-  TopDown = ProbeTopDown(dc, bitmap, static_cast<uint8_t*>(ds.dsBm.bmBits), Height, Stride, Bytes);
-
-  // The clip region (none: the whole bitmap); a meta region is left to the graphics library.
-  const RECT whole{0, 0, Width, Height};
-  HRGN rgn = CreateRectRgn(0, 0, 0, 0);
-  if (!rgn) return false;
-  ClipRects.clear();
-  Bounds = whole;
-  bool ok = true;
-  if (GetMetaRgn(dc, rgn) == 1) ok = false;
-  const int clipped = ok ? GetClipRgn(dc, rgn) : 0;
-  if (clipped < 0) ok = false;
-  if (ok && clipped == 1) {
-    const DWORD size = GetRegionData(rgn, 0, nullptr);
-    std::vector<uint8_t> data(size);
-    auto* rd = reinterpret_cast<RGNDATA*>(data.data());
-    if (size < sizeof(RGNDATAHEADER) || GetRegionData(rgn, size, rd) != size) {
-      ok = false;
-    } else {
-      const RECT* r = reinterpret_cast<const RECT*>(rd->Buffer);
-      Bounds = RECT{0, 0, 0, 0};
-      bool any = false;
-      for (DWORD i = 0; i < rd->rdh.nCount; ++i) {
-        RECT c;
-        if (!IntersectRect(&c, &r[i], &whole)) continue;
-        ClipRects.push_back(c);
-        if (!any) Bounds = c;
-        else UnionRect(&Bounds, &Bounds, &c);
-        any = true;
-      }
-      if (ClipRects.size() == 1) ClipRects.clear();  // the bounds say it all
-    }
+  if (bitmap != LastBitmap || ds.dsBm.bmBits != LastBits) {
+    LastTopDown = ProbeTopDown(dc, bitmap, static_cast<uint8_t*>(ds.dsBm.bmBits), Height, Stride, Bytes);
+    LastBitmap = bitmap;
+    LastBits = ds.dsBm.bmBits;
   }
-  DeleteObject(rgn);
-  if (!ok) return false;
+  TopDown = LastTopDown;
+
+  // The clip: its box says it all when it is a single rectangle (the common case, and one call);
+  // otherwise the region's rectangles. A meta region is left to the graphics library.
+  const RECT whole{0, 0, Width, Height};
+  ClipRects.clear();
+  RECT box{};
+  const int kind = GetClipBox(dc, &box);
+  if (kind == ERROR) return false;
+  if (kind == NULLREGION || !IntersectRect(&Bounds, &box, &whole)) Bounds = RECT{0, 0, 0, 0};
+  if (kind == COMPLEXREGION && !ReadClipRegion(dc, whole)) return false;
   GdiFlush();  // whatever the library still holds back lands before our own writes
   Bits = static_cast<uint8_t*>(ds.dsBm.bmBits);
   return true;
+}
+
+bool TIERaster::ReadClipRegion(HDC dc, const RECT& whole) {
+  HRGN rgn = CreateRectRgn(0, 0, 0, 0);
+  if (!rgn) return false;
+  bool ok = GetMetaRgn(dc, rgn) != 1 && GetClipRgn(dc, rgn) == 1;
+  if (ok) {
+    const DWORD size = GetRegionData(rgn, 0, nullptr);
+    std::vector<uint8_t> data(size);
+    auto* rd = reinterpret_cast<RGNDATA*>(data.data());
+    ok = size >= sizeof(RGNDATAHEADER) && GetRegionData(rgn, size, rd) == size;
+    if (ok) {
+      const RECT* r = reinterpret_cast<const RECT*>(rd->Buffer);
+      for (DWORD i = 0; i < rd->rdh.nCount; ++i) {
+        RECT c;
+        if (IntersectRect(&c, &r[i], &whole)) ClipRects.push_back(c);
+      }
+    }
+  }
+  DeleteObject(rgn);
+  return ok;
 }
 
 const std::vector<TIERaster::Span>& TIERaster::ClipSpans(int y) {
@@ -176,11 +211,11 @@ void TIERaster::FillRect(double x0, double y0, double x1, double y1, uint32_t ar
   if (!Bits || ColorA == 0 || x1 <= x0 || y1 <= y0) return;
   if (!antialias) {
     // every pixel whose centre lies in the box, left and top edges included, right and bottom not
-    const int top = std::max(First(y0), int(Bounds.top)), bottom = std::min(First(y1) - 1, int(Bounds.bottom) - 1);
-    for (int y = top; y <= bottom; ++y) BlendSpan(y, First(x0), First(x1) - 1, ColorA);
+    const int top = std::max(First(y0 - 0.5), int(Bounds.top)), bottom = std::min(First(y1 - 0.5) - 1, int(Bounds.bottom) - 1);
+    for (int y = top; y <= bottom; ++y) BlendSpan(y, First(x0 - 0.5), First(x1 - 0.5) - 1, ColorA);
     return;
   }
-  BoxCoverage(x0 + 0.5, y0 + 0.5, x1 + 0.5, y1 + 0.5, nullptr);
+  BoxCoverage(x0, y0, x1, y1, nullptr);
 }
 
 void TIERaster::StrokeRect(double x0, double y0, double x1, double y1, double width, uint32_t argb, bool antialias) {
@@ -242,13 +277,13 @@ void TIERaster::BoxCoverage(double a, double c, double b, double d, const double
 // ---- paths ----
 
 void TIERaster::BeginPath() {
-  g_scratch.Edges.clear();
+  Work().Edges.clear();
   MinX = MinY = 1e300;
   MaxX = MaxY = -1e300;
 }
 
 void TIERaster::AddPolygon(const double* xy, int count, bool reverse) {
-  auto& edges = g_scratch.Edges;
+  auto& edges = Scratch->Edges;
   for (int i = 0; i < count; ++i) {
     const int j = (i + 1) % count;
     const double x0 = xy[2 * i], y0 = xy[2 * i + 1], x1 = xy[2 * j], y1 = xy[2 * j + 1];
@@ -265,7 +300,7 @@ void TIERaster::AddEllipsePath(double cx, double cy, double rx, double ry, bool 
   int n = 8;
   if (r > 0.1) n = int(std::ceil(kPi / std::acos(std::max(-1.0, 1.0 - 0.1 / r))));
   n = std::clamp(n, 8, 4096);
-  auto& pts = g_scratch.Points;
+  auto& pts = Scratch->Points;
   pts.resize(size_t(n) * 2);
   const double step = 2 * kPi / n, cs = std::cos(step), sn = std::sin(step);
   // vertices a little outside the curve, so that the chords' middles fall as far inside as they do
@@ -284,7 +319,7 @@ void TIERaster::AddEllipsePath(double cx, double cy, double rx, double ry, bool 
 }
 
 void TIERaster::PushCell(int row, int x, float cover, float area) {
-  auto& cells = g_scratch.Cells[size_t(row - PathTop)];
+  auto& cells = Scratch->Cells[size_t(row - PathTop)];
   if (!cells.empty() && cells.back().X == x) {
     cells.back().Cover += cover;
     cells.back().Area += area;
@@ -335,7 +370,7 @@ void TIERaster::AddCellsInside(int row, double xl, double xr, double dy) {
 
 void TIERaster::FillPath(uint32_t argb, bool antialias) {
   SetColor(argb);
-  auto& edges = g_scratch.Edges;
+  auto& edges = Work().Edges;
   if (!Bits || ColorA == 0 || edges.empty() || MaxX <= Bounds.left || MinX >= Bounds.right) return;
   PathTop = std::max<int>(int(std::floor(MinY)), Bounds.top);
   const int last = std::min<int>(int(std::ceil(MaxY)) - 1, Bounds.bottom - 1);
@@ -344,7 +379,7 @@ void TIERaster::FillPath(uint32_t argb, bool antialias) {
 
   if (!antialias) {
     // the winding number at each pixel centre, row by row
-    auto& rows = g_scratch.Crossings;
+    auto& rows = Scratch->Crossings;
     if (rows.size() < size_t(PathRows)) rows.resize(size_t(PathRows));
     for (const Edge& e : edges) {
       if (e.Y0 == e.Y1) continue;
@@ -371,7 +406,7 @@ void TIERaster::FillPath(uint32_t argb, bool antialias) {
     return;
   }
 
-  auto& rows = g_scratch.Cells;
+  auto& rows = Scratch->Cells;
   if (rows.size() < size_t(PathRows)) rows.resize(size_t(PathRows));
   for (const Edge& e : edges) {
     if (e.Y0 == e.Y1) continue;
@@ -415,7 +450,7 @@ void TIERaster::FillPath(uint32_t argb, bool antialias) {
 void TIERaster::FillEllipse(double x, double y, double w, double h, uint32_t argb, bool antialias) {
   if (!Bits || w <= 0 || h <= 0) return;
   BeginPath();
-  AddEllipsePath(x + w / 2 + 0.5, y + h / 2 + 0.5, w / 2, h / 2, false);
+  AddEllipsePath(x + w / 2, y + h / 2, w / 2, h / 2, false);
   FillPath(argb, antialias);
 }
 

@@ -1,17 +1,24 @@
 // Scan conversion of the canvas's simple shapes (rectangles, ellipses, straight lines) straight into
 // the pixels of a 24- or 32-bit DIB section: exact-area antialiasing, or pixel-centre sampling without
-// it, blended by the colour's alpha. Coordinates are the graphics library's: a pixel's centre lies on
-// integer coordinates, so a filled rectangle [x0, x1] covers half of its edge pixels when antialiased.
+// it, blended by the colour's alpha. Fills cover the area between their coordinates with pixel i
+// spanning [i, i + 1], so a box [0, 10] fills pixels 0 to 9 exactly and boxes that share an edge meet
+// without a seam; pens are centred on pixel centres, so a one-pixel pen along y = 5 covers row 5.
 // The canvas draws through it where a call into the graphics library per shape would cost far more
 // than the shape itself.
 #pragma once
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class TIERaster {
  public:
+  TIERaster();
+  ~TIERaster();
+  TIERaster(const TIERaster&) = delete;
+  TIERaster& operator=(const TIERaster&) = delete;
+
   // Takes the DIB section selected into dc, with dc's clip region. False when dc draws elsewhere (a
   // window, a printer, a palette or 16-bit bitmap) or maps coordinates (origins, map mode, world
   // transform): the caller then keeps to the graphics library.
@@ -42,9 +49,11 @@ class TIERaster {
   struct Span {
     int Left, Right;  // inclusive device columns
   };
+  struct TScratch;
 
  private:
   uint8_t* Row(int y) const { return Bits + ptrdiff_t(TopDown ? y : Height - 1 - y) * Stride; }
+  bool ReadClipRegion(HDC dc, const RECT& whole);  // the rectangles of a clip region of several
   // Device columns of the clip region on row y (the bound rectangle's own when there is no region).
   const std::vector<Span>& ClipSpans(int y);
   void SetColor(uint32_t argb);
@@ -61,6 +70,13 @@ class TIERaster {
   void AddCellsInside(int row, double xl, double xr, double dy);
   void PushCell(int row, int x, float cover, float area);
 
+  TScratch& Work();  // the path scratch, taken on first use
+
+  TScratch* Scratch = nullptr;
+  std::unique_ptr<TScratch> OwnScratch;
+  HGDIOBJ LastBitmap = nullptr;  // the bitmap bound last and its orientation
+  void* LastBits = nullptr;
+  bool LastTopDown = false;
   uint8_t* Bits = nullptr;
   int Width = 0, Height = 0, Stride = 0, Bytes = 3;
   bool TopDown = false;

@@ -3,6 +3,7 @@
 // operation, translucent text, software antialias); the kind drawing rules, line ends and grips.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "iebitmap.h"
@@ -52,16 +53,60 @@ ui::TColor Grey(int v) {
   return ui::TColor(v | (v << 8) | (v << 16));
 }
 
+// Fonts realised for drawing, kept for the next objects: the objects of a view share a few fonts, and
+// creating one costs more than drawing a short text with it. The most recently used come first; the
+// least recently used goes when the cache is full (never while selected: every use selects it only for
+// the drawing of one object).
+class TFontCache {
+ public:
+  TFontCache() = default;
+  ~TFontCache() {
+    for (const Entry& e : Entries) DeleteObject(e.Font);
+  }
+  TFontCache(const TFontCache&) = delete;
+  TFontCache& operator=(const TFontCache&) = delete;
+
+  HFONT Get(const LOGFONTA& lf) {
+    for (size_t i = 0; i < Entries.size(); ++i)
+      if (std::memcmp(&Entries[i].Key, &lf, sizeof lf) == 0) {
+        std::rotate(Entries.begin(), Entries.begin() + ptrdiff_t(i), Entries.begin() + ptrdiff_t(i) + 1);
+        return Entries[0].Font;
+      }
+    HFONT font = CreateFontIndirectA(&lf);
+    if (!font) return nullptr;
+    if (Entries.size() == kCapacity) {
+      DeleteObject(Entries.back().Font);
+      Entries.pop_back();
+    }
+    Entries.insert(Entries.begin(), Entry{lf, font});
+    return font;
+  }
+
+ private:
+  static constexpr size_t kCapacity = 16;
+  struct Entry {
+    LOGFONTA Key;
+    HFONT Font;
+  };
+  std::vector<Entry> Entries;
+};
+
+thread_local TFontCache g_fonts;
+
 // A font of the record's description with the height and quality given; nullptr without a record.
+// The cache owns it.
 HFONT RealiseFont(const LOGFONTA* font, int height, uint8_t quality, int escapement) {
   if (!font) return nullptr;
   LOGFONTA lf = *font;
+  // what follows the name's end is not part of the description
+  const size_t n = strnlen(lf.lfFaceName, LF_FACESIZE);
+  std::memset(lf.lfFaceName + n, 0, LF_FACESIZE - n);
   lf.lfHeight = height;
   static const BYTE kQuality[3] = {4, 5, 6};
   lf.lfQuality = kQuality[std::min<int>(quality, 2)];
   lf.lfEscapement = escapement;
   lf.lfOrientation = escapement;
-  return CreateFontIndirectA(&lf);
+  return g_fonts.Get(lf);
 }
 
 // Selects a font into a device context for a scope; the previous font comes back.
@@ -71,10 +116,7 @@ class TFontScope {
     if (Font) Old = SelectObject(DC, Font);
   }
   ~TFontScope() {
-    if (Font) {
-      SelectObject(DC, Old);
-      DeleteObject(Font);
-    }
+    if (Font) SelectObject(DC, Old);
   }
   TFontScope(const TFontScope&) = delete;
   TFontScope& operator=(const TFontScope&) = delete;

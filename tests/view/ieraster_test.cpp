@@ -1,7 +1,7 @@
 // The canvas's scan converter against the ideal shapes: an antialiased pixel carries the area the
-// shape covers (measured here with 16 x 16 samples a pixel), a plain one is painted when its centre is
-// inside; on 24- and 32-bit, top-down and bottom-up DIB sections, inside a clip region, and refusing
-// surfaces it cannot draw on.
+// shape covers (fills between their coordinates, pens centred on pixel centres; measured here with
+// 16 x 16 samples a pixel), a plain one is painted when its centre is inside; on 24- and 32-bit,
+// top-down and bottom-up DIB sections, inside a clip region, and refusing surfaces it cannot draw on.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,8 +57,12 @@ struct Shape {
   double Width;
 };
 
-// Whether the ideal shape holds point (x, y), grown outwards by `grow` (negative: shrunk).
+// Whether the ideal shape holds point (x, y), grown outwards by `grow` (negative: shrunk). The point is
+// in pixel-edge space, pixel i spanning [i, i + 1], where fills lie; pens are centred on pixel centres,
+// half a pixel back.
 bool Inside(const Shape& s, double x, double y, double grow) {
+  const bool pen = s.K == kStrokeRect || s.K == kStrokeEllipse || s.K == kLine;
+  if (pen) x -= 0.5, y -= 0.5;
   auto inBox = [&](double x0, double y0, double x1, double y1, double g) {
     return x >= x0 - g && x < x1 + g && y >= y0 - g && y < y1 + g;
   };
@@ -86,7 +90,7 @@ bool Inside(const Shape& s, double x, double y, double grow) {
 double Coverage(const Shape& s, int px, int py) {
   int n = 0;
   for (int i = 0; i < 16; ++i)
-    for (int j = 0; j < 16; ++j) n += Inside(s, px - 0.5 + (i + 0.5) / 16, py - 0.5 + (j + 0.5) / 16, 0);
+    for (int j = 0; j < 16; ++j) n += Inside(s, px + (i + 0.5) / 16, py + (j + 0.5) / 16, 0);
   return n / 256.0;
 }
 
@@ -164,8 +168,8 @@ TEST(Raster, PlainPixelsArePaintedWhenTheirCentreIsInside) {
           painted += p[0] == 0;
           // centres within a fraction of a pixel of a curve may fall either way (the curve is a polygon)
           const double margin = s.K == kFillEllipse || s.K == kStrokeEllipse || s.K == kLine ? 0.15 : 0;
-          if (Inside(s, x, y, -margin)) EXPECT_EQ(p[0], 0) << s.Name << " " << x << "," << y << " inside";
-          else if (!Inside(s, x, y, margin)) EXPECT_EQ(p[0], 255) << s.Name << " " << x << "," << y << " outside";
+          if (Inside(s, x + 0.5, y + 0.5, -margin)) EXPECT_EQ(p[0], 0) << s.Name << " " << x << "," << y << " inside";
+          else if (!Inside(s, x + 0.5, y + 0.5, margin)) EXPECT_EQ(p[0], 255) << s.Name << " " << x << "," << y << " outside";
         }
       EXPECT_GT(painted, 0) << s.Name;
     }
