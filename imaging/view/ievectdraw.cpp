@@ -869,7 +869,9 @@ void TImageryVect::PaintOverLayers(TIEBitmap* backBuffer, const RECT* clip) {
 // While the primary button is held everything is drawn straight and without antialias; a timer looks
 // at the button and draws once more at full quality when it is up.
 void TImageryVect::Paint() {
-  if (FastDrawingTimer && !FastDrawingTimer->GetEnabled() && IEIsPrimaryButtonDown()) {
+  // fast drawing an application turned on itself (with AllowFastDrawing) is left to the application
+  if (FastDrawingTimer && !FastDrawingTimer->GetEnabled() && (!FastDrawing || !AllowFastDrawing) &&
+      IEIsPrimaryButtonDown()) {
     FastDrawing = true;
     FastDrawingTimer->SetEnabled(true);
   }

@@ -491,6 +491,16 @@ TEST_F(VectMouse, FastDrawingLastsWhileThePrimaryButtonIsHeld) {
   Release(POINT{300, 300});
   for (int i = 0; i < 50 && view->FastDrawing; ++i) Pump(1);
   EXPECT_FALSE(view->FastDrawing);
+
+  // fast drawing the application turned on stays on: the button starts no timer that would end it
+  view->FastDrawing = true;
+  Press(POINT{300, 300});
+  view->UpdateView();
+  UpdateWindow(view->GetHandle());
+  Release(POINT{300, 300});
+  Pump(20);  // four ticks of the timer, had it started
+  EXPECT_TRUE(view->FastDrawing);
+  view->FastDrawing = false;
 }
 
 TEST_F(VectMouse, AViewMouseModeEndsTheObjectModesButKeepsDragToCreate) {
