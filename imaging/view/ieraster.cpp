@@ -15,9 +15,15 @@ constexpr float kCoverEpsilon = 1.0f / 1024;
 // The part of pixel i (spanning [i, i + 1]) inside [lo, hi].
 double Overlap(int i, double lo, double hi) { return std::max(0.0, std::min(i + 1.0, hi) - std::max(double(i), lo)); }
 
+// Rounding to pixel indices. Coordinates far outside any bitmap are held at a distance that still is
+// (and that an int holds), so loops clipped to the bitmap never see an overflowed index.
+constexpr double kFar = double(1 << 28);
+int Floor(double v) { return int(std::floor(std::clamp(v, -kFar, kFar))); }
+int Ceil(double v) { return int(std::ceil(std::clamp(v, -kFar, kFar))); }
+
 // The first pixel whose centre, at integer coordinates, is at or after v (pens' space; a fill's
 // coordinates are half a pixel further on).
-int First(double v) { return int(std::ceil(v)); }
+int First(double v) { return Ceil(v); }
 
 int Div255(int v) { return (v + 128 + ((v + 128) >> 8)) >> 8; }
 
@@ -250,17 +256,17 @@ void TIERaster::StrokeRect(double x0, double y0, double x1, double y1, double wi
 // The outer box [a, b] x [c, d] in edge space less the inner one (nullptr: none), each pixel by the
 // area covered.
 void TIERaster::BoxCoverage(double a, double c, double b, double d, const double* inner) {
-  const int top = std::max<int>(int(std::floor(c)), Bounds.top);
-  const int bottom = std::min<int>(int(std::ceil(d)) - 1, Bounds.bottom - 1);
-  const int left = std::max<int>(int(std::floor(a)), Bounds.left);
-  const int right = std::min<int>(int(std::ceil(b)) - 1, Bounds.right - 1);
+  const int top = std::max<int>(Floor(c), Bounds.top);
+  const int bottom = std::min<int>(Ceil(d) - 1, Bounds.bottom - 1);
+  const int left = std::max<int>(Floor(a), Bounds.left);
+  const int right = std::min<int>(Ceil(b) - 1, Bounds.right - 1);
   if (left > right) return;
   for (int y = top; y <= bottom; ++y) {
     const double cy = Overlap(y, c, d);
     const double iy = inner ? Overlap(y, inner[1], inner[3]) : 0.0;
     // columns where both boxes cover the whole pixel width give one span of cy - iy
-    int midL = int(std::floor(a)) + 1, midR = int(std::ceil(b)) - 2;
-    if (iy > 0) midL = std::max(midL, int(std::ceil(inner[0]))), midR = std::min(midR, int(std::floor(inner[2])) - 1);
+    int midL = Floor(a) + 1, midR = Ceil(b) - 2;
+    if (iy > 0) midL = std::max(midL, Ceil(inner[0])), midR = std::min(midR, Floor(inner[2]) - 1);
     for (int x = left; x <= right; ++x) {
       if (x >= midL && x <= midR) {
         BlendSpan(y, x, std::min(midR, right), AlphaOf(cy - iy));
@@ -298,7 +304,7 @@ void TIERaster::AddEllipsePath(double cx, double cy, double rx, double ry, bool 
   // enough vertices that a chord strays at most a twentieth of a pixel from the curve
   const double r = std::max(rx, ry);
   int n = 8;
-  if (r > 0.1) n = int(std::ceil(kPi / std::acos(std::max(-1.0, 1.0 - 0.1 / r))));
+  if (r > 0.1) n = Ceil(kPi / std::acos(std::max(-1.0, 1.0 - 0.1 / r)));
   n = std::clamp(n, 8, 4096);
   auto& pts = Scratch->Points;
   pts.resize(size_t(n) * 2);
@@ -354,7 +360,7 @@ void TIERaster::AddCells(int row, double xa, double xb, double dy) {
 // each with the area of the piece to the left of it within the cell. Which end is the top does not
 // matter: the area depends on the piece's height and mean x only.
 void TIERaster::AddCellsInside(int row, double xl, double xr, double dy) {
-  const int il = int(std::floor(xl)), ir = int(std::floor(xr));
+  const int il = Floor(xl), ir = Floor(xr);
   if (il == ir || xl == xr) {
     PushCell(row, il, float(dy), float(dy * ((xl + xr) / 2 - il)));
     return;
@@ -372,8 +378,8 @@ void TIERaster::FillPath(uint32_t argb, bool antialias) {
   SetColor(argb);
   auto& edges = Work().Edges;
   if (!Bits || ColorA == 0 || edges.empty() || MaxX <= Bounds.left || MinX >= Bounds.right) return;
-  PathTop = std::max<int>(int(std::floor(MinY)), Bounds.top);
-  const int last = std::min<int>(int(std::ceil(MaxY)) - 1, Bounds.bottom - 1);
+  PathTop = std::max<int>(Floor(MinY), Bounds.top);
+  const int last = std::min<int>(Ceil(MaxY) - 1, Bounds.bottom - 1);
   if (last < PathTop) return;
   PathRows = last - PathTop + 1;
 
@@ -385,7 +391,7 @@ void TIERaster::FillPath(uint32_t argb, bool antialias) {
       if (e.Y0 == e.Y1) continue;
       const int dir = e.Y1 > e.Y0 ? 1 : -1;
       const double ylo = std::min(e.Y0, e.Y1), yhi = std::max(e.Y0, e.Y1), slope = (e.X1 - e.X0) / (e.Y1 - e.Y0);
-      const int r0 = std::max(int(std::ceil(ylo - 0.5)), PathTop), r1 = std::min(int(std::ceil(yhi - 0.5)) - 1, last);
+      const int r0 = std::max(Ceil(ylo - 0.5), PathTop), r1 = std::min(Ceil(yhi - 0.5) - 1, last);
       for (int y = r0; y <= r1; ++y)
         rows[size_t(y - PathTop)].push_back(Crossing{float(e.X0 + (y + 0.5 - e.Y0) * slope), dir});
     }
@@ -399,7 +405,7 @@ void TIERaster::FillPath(uint32_t argb, bool antialias) {
         winding += c.Winding;
         if (before == 0 && winding != 0) start = c.X;
         else if (before != 0 && winding == 0)
-          BlendSpan(PathTop + i, int(std::ceil(start - 0.5)), int(std::ceil(c.X - 0.5)) - 1, ColorA);
+          BlendSpan(PathTop + i, Ceil(start - 0.5), Ceil(c.X - 0.5) - 1, ColorA);
       }
       cr.clear();
     }
@@ -414,7 +420,7 @@ void TIERaster::FillPath(uint32_t argb, bool antialias) {
     const bool down = e.Y1 > e.Y0;
     const double xt = down ? e.X0 : e.X1, yt = down ? e.Y0 : e.Y1, yb = down ? e.Y1 : e.Y0;
     const double slope = (e.X1 - e.X0) / (e.Y1 - e.Y0);
-    const int r0 = std::max(int(std::floor(yt)), PathTop), r1 = std::min(int(std::ceil(yb)) - 1, last);
+    const int r0 = std::max(Floor(yt), PathTop), r1 = std::min(Ceil(yb) - 1, last);
     for (int y = r0; y <= r1; ++y) {
       const double ya = std::max(yt, double(y)), yz = std::min(yb, y + 1.0);
       if (yz <= ya) continue;

@@ -217,3 +217,22 @@ TEST(Raster, RefusesSurfacesItCannotDrawOn) {
   EXPECT_FALSE(r.Bind(nullptr));
   r.FillRect(0, 0, 10, 10, 0xFF000000, true);  // unbound: draws nothing, touches nothing
 }
+
+TEST(Raster, CoordinatesFarOutsideTheBitmapStayClipped) {
+  for (const bool aa : {false, true}) {
+    Dib d(24, false);
+    TIERaster r;
+    ASSERT_TRUE(r.Bind(d.DC));
+    r.FillEllipse(-3e9, -3e9, 6e9 + 40, 6e9 + 40, 0xFF0000FF, aa);  // the bitmap lies deep inside
+    for (int y = 0; y < kSize; ++y)
+      for (int x = 0; x < kSize; ++x) ASSERT_EQ(d.At(x, y)[1], 0) << x << "," << y;  // blue: no green left
+    r.FillRect(-3e9, 10, 3e9, 12, 0xFF000000, aa);
+    r.StrokeLine(-3e9, 30, 3e9, 30, 2, 0xFF000000, aa);
+    r.StrokeRect(-3e9, -3e9, 3e9, 3e9, 4, 0xFF000000, aa);  // its edges far away: nothing here
+    for (int x = 0; x < kSize; ++x) {
+      EXPECT_EQ(d.At(x, 10)[0], 0) << x;
+      EXPECT_EQ(d.At(x, 30)[0], 0) << x;
+      EXPECT_EQ(d.At(x, 20)[0], 255) << x;
+    }
+  }
+}
