@@ -2,16 +2,11 @@
 # ImageMagick on the same pixels as the gif benchmark: quantize to 256 colours with Floyd-Steinberg
 # dithering and write a GIF; timed best of N, mean colour error measured as for our output.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../compare-common.sh"
 rounds=${1:-5}
 dir=/tmp/tq-gif-bench
 for name in photo slide; do
-  best=
-  for ((i = 0; i < rounds; i++)); do
-    t0=$(date +%s%N)
-    /usr/bin/convert "$dir/$name.ppm" -colors 256 -dither FloydSteinberg "$dir/${name}_im.gif"
-    t=$(( ($(date +%s%N) - t0) / 1000 ))
-    if [[ -z $best || $t -lt $best ]]; then best=$t; fi
-  done
+  best=$(bench_best_us "$rounds" /usr/bin/convert "$dir/$name.ppm" -colors 256 -dither FloydSteinberg "$dir/${name}_im.gif")
   /usr/bin/python3 - "$dir/$name.ppm" "$dir/${name}_im.gif" "$best" "$rounds" "$name" "$dir/${name}_ours.gif" <<'PY'
 import sys, math, os
 from PIL import Image

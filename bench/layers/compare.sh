@@ -2,6 +2,7 @@
 # vips composites the same four 1920 x 1080 layers as the layers benchmark (mode over, one thread);
 # best of N runs of the whole command, which includes its start-up.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../compare-common.sh"
 rounds=${1:-5}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
@@ -18,11 +19,5 @@ for k in (1, 2, 3):
     im.save(d + '/l%d.png' % k)
 PY
 for k in 0 1 2 3; do vips copy "$dir/l$k.png" "$dir/l$k.v"; done
-best=999999
-for ((r = 0; r < rounds; r++)); do
-  t0=$(date +%s%N)
-  VIPS_CONCURRENCY=1 vips composite "$dir/l0.v $dir/l1.v $dir/l2.v $dir/l3.v" "$dir/out.v" "2 2 2"
-  t=$(( ($(date +%s%N) - t0) / 1000 ))
-  (( t < best )) && best=$t
-done
+best=$(VIPS_CONCURRENCY=1 bench_best_us "$rounds" vips composite "$dir/l0.v $dir/l1.v $dir/l2.v $dir/l3.v" "$dir/out.v" "2 2 2")
 printf '%-34s vips: %7.2f ms per merge (best of %d)\n' "four alpha layers 1920 x 1080" "$(echo "$best / 1000" | bc -l)" "$rounds"

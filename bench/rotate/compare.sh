@@ -2,16 +2,11 @@
 # ImageMagick's -rotate 30 and PIL's rotate(30, expand=True, resample=BICUBIC) on the picture the
 # benchmark left in /tmp/tq-rotate-bench; best of N.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../compare-common.sh"
 rounds=${1:-3}
 img=/tmp/tq-rotate-bench/photo.ppm
 [[ -f $img ]] || { echo "no picture in /tmp/tq-rotate-bench: run the benchmark first"; exit 0; }
-best=999999999
-for ((i = 0; i < rounds; ++i)); do
-  t0=$(date +%s%N)
-  /usr/bin/convert "$img" -background white -rotate 30 /tmp/tq-rotate-bench/im.ppm
-  t=$(( ($(date +%s%N) - t0) / 1000000 ))
-  (( t < best )) && best=$t
-done
+best=$(( $(bench_best_us "$rounds" /usr/bin/convert "$img" -background white -rotate 30 /tmp/tq-rotate-bench/im.ppm) / 1000 ))
 printf '%-28s ImageMagick: %8d ms  (read and write included, best of %d)\n' "-rotate 30" "$best" "$rounds"
 /usr/bin/python3 - "$img" "$rounds" <<'PY'
 import sys, time
