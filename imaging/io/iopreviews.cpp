@@ -1325,8 +1325,9 @@ bool TImageryIO::DoPreviews(uint16_t pages) {
     dlg->BlackWhiteMethod = BlackWhiteMethod;
     dlg->Localize(MsgLanguage);
     dlg->SetFont(PreviewFont);
-    // The source view shows a copy of the bitmap: the dialog only reads it.
-    dlg->Imagery1->GetIEBitmap()->Assign(IEBitmap);
+    // The source view shows the bitmap itself, not a copy (the dialog only reads it); it is detached
+    // again before the dialog goes, however it ends.
+    dlg->Imagery1->SetExternalBitmap(IEBitmap);
     dlg->Imagery1->UpdateView();
     dlg->Imagery2->ClearImage();
     if (dlg->SetPages(pages)) {
@@ -1334,10 +1335,12 @@ bool TImageryIO::DoPreviews(uint16_t pages) {
       ok = dlg->ShowModal() == mrOk;
     }
   } catch (...) {
+    dlg->Imagery1->SetExternalBitmap(nullptr);
     dlg->Free();
     UpdateAfterIO();
     throw;
   }
+  dlg->Imagery1->SetExternalBitmap(nullptr);
   dlg->Free();
   UpdateAfterIO();
   return ok;

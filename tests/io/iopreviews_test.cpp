@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <set>
 #include <string>
@@ -366,9 +367,19 @@ TEST_F(PreviewDialog, WriteBackPerPage) {
     io.Params.FileType = c.fileType;
     io.SimplifiedParamsDialogs = c.simplified;
     Steps steps = c.steps;
+    // the source view shows the component's own bitmap, and no preview changes it
+    TIEBitmap before;
+    before.Assign(io.GetIEBitmap());
+    bool shared = false;
+    steps.insert(steps.begin(), [&] { shared = d()->Imagery1->GetIEBitmap() == io.GetIEBitmap(); });
     steps.push_back([&] { Press(d()->Button1); });
     EXPECT_TRUE(Run(ieppFileType, steps));
     c.check(io.Params);
+    EXPECT_TRUE(shared);
+    ASSERT_EQ(io.GetIEBitmap()->GetPixelFormat(), before.GetPixelFormat());
+    for (int y = 0; y < before.GetImageHeight(); ++y)
+      ASSERT_EQ(0, std::memcmp(before.GetRowAddress(y), io.GetIEBitmap()->GetRowAddress(y), size_t(before.GetRowLength())))
+          << "row " << y;
   }
 }
 
