@@ -171,18 +171,23 @@ bool InOneBlock(TIEBitmap* b) { return b->GetLocation() == ieMemory && b->GetSeg
 
 uint32_t BE32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
 
+// An entry point of a loaded library as the function type it has (nullptr when missing).
+template <class F>
+F EntryPoint(HMODULE module, const char* name) {
+  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
 }  // namespace
 
 bool IELoadMSCMS() {
   if (!IEMSCMSHandle) {
     HMODULE h = LoadLibraryA("mscms.dll");
     if (!h) return false;
-    pOpenColorProfileA = reinterpret_cast<PFOpenColorProfileA>(GetProcAddress(h, "OpenColorProfileA"));
-    pCloseColorProfile = reinterpret_cast<PFCloseColorProfile>(GetProcAddress(h, "CloseColorProfile"));
-    pCreateMultiProfileTransform =
-        reinterpret_cast<PFCreateMultiProfileTransform>(GetProcAddress(h, "CreateMultiProfileTransform"));
-    pDeleteColorTransform = reinterpret_cast<PFDeleteColorTransform>(GetProcAddress(h, "DeleteColorTransform"));
-    pTranslateColors = reinterpret_cast<PFTranslateColors>(GetProcAddress(h, "TranslateColors"));
+    pOpenColorProfileA = EntryPoint<PFOpenColorProfileA>(h, "OpenColorProfileA");
+    pCloseColorProfile = EntryPoint<PFCloseColorProfile>(h, "CloseColorProfile");
+    pCreateMultiProfileTransform = EntryPoint<PFCreateMultiProfileTransform>(h, "CreateMultiProfileTransform");
+    pDeleteColorTransform = EntryPoint<PFDeleteColorTransform>(h, "DeleteColorTransform");
+    pTranslateColors = EntryPoint<PFTranslateColors>(h, "TranslateColors");
     if (!pOpenColorProfileA || !pCloseColorProfile || !pCreateMultiProfileTransform || !pDeleteColorTransform ||
         !pTranslateColors) {
       FreeLibrary(h);

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -81,7 +82,9 @@ void WriteWMF(const std::string& name, bool placeable) {
     file.resize(22);
     std::memcpy(file.data(), h, 22);
   }
-  file.insert(file.end(), bits.begin(), bits.end());
+  const size_t header = file.size();
+  file.resize(header + bits.size());
+  std::copy(bits.begin(), bits.end(), file.begin() + ptrdiff_t(header));
   ASSERT_TRUE(tq::WriteFileBytes(name, file.data(), file.size()));
 }
 

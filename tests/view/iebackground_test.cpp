@@ -195,7 +195,9 @@ TEST(Background, WallpaperIsDrawnOnceStretchedOrTiled) {
     t.Paint(iebsSolid, clWhite, 0, 0, 0, 0, 16, bsSolid, true, &picture, c.style);
     EXPECT_EQ(c.reds, t.Count(clRed, 0, 0, 25, 15));
     for (POINT p : {POINT{0, 0}, POINT{10, 0}, POINT{20, 0}, POINT{0, 10}, POINT{10, 10}, POINT{20, 10}})
-      if (c.style == iewoTile) EXPECT_EQ(clRed, t.At(p.x, p.y)) << p.x << "," << p.y;
+      if (c.style == iewoTile) {
+        EXPECT_EQ(clRed, t.At(p.x, p.y)) << p.x << "," << p.y;
+      }
   }
   Target s(25, 15);
   s.Paint(iebsSolid, clWhite, 0, 0, 0, 0, 16, bsSolid, true, &picture, iewoStretch);

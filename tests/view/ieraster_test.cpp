@@ -145,7 +145,9 @@ TEST(Raster, AntialiasedPixelsCarryTheCoveredArea) {
                   worst = std::abs(p[c] - want[c]);
                   where = std::to_string(x) + "," + std::to_string(y);
                 }
-              if (bpp == 32) EXPECT_EQ(p[3], 255) << "the fourth byte is left alone";
+              if (bpp == 32) {
+                EXPECT_EQ(p[3], 255) << "the fourth byte is left alone";
+              }
             }
           // 16 x 16 samples, and a polygon for the curves: a few levels either way (a shift of half a pixel is ~100)
           EXPECT_LE(worst, 16) << s.Name << " bpp " << bpp << " top-down " << topDown << " alpha " << alpha << " at " << where;
@@ -168,8 +170,11 @@ TEST(Raster, PlainPixelsArePaintedWhenTheirCentreIsInside) {
           painted += p[0] == 0;
           // centres within a fraction of a pixel of a curve may fall either way (the curve is a polygon)
           const double margin = s.K == kFillEllipse || s.K == kStrokeEllipse || s.K == kLine ? 0.15 : 0;
-          if (Inside(s, x + 0.5, y + 0.5, -margin)) EXPECT_EQ(p[0], 0) << s.Name << " " << x << "," << y << " inside";
-          else if (!Inside(s, x + 0.5, y + 0.5, margin)) EXPECT_EQ(p[0], 255) << s.Name << " " << x << "," << y << " outside";
+          if (Inside(s, x + 0.5, y + 0.5, -margin)) {
+            EXPECT_EQ(p[0], 0) << s.Name << " " << x << "," << y << " inside";
+          } else if (!Inside(s, x + 0.5, y + 0.5, margin)) {
+            EXPECT_EQ(p[0], 255) << s.Name << " " << x << "," << y << " outside";
+          }
         }
       EXPECT_GT(painted, 0) << s.Name;
     }
@@ -191,8 +196,11 @@ TEST(Raster, PaintsOnlyInsideTheClipRegion) {
       for (int x = 0; x < kSize; ++x) {
         const bool in = (x >= 2 && x < 12 && y >= 2 && y < 30) || (x >= 20 && x < 38 && y >= 5 && y < 9);
         const uint8_t* p = d.At(x, y);
-        if (!in) ASSERT_EQ(p[0], 255) << x << "," << y;
-        else if (y > 3 && y < 30) ASSERT_EQ(p[0], 0) << x << "," << y;  // well inside the ellipse
+        if (!in) {
+          ASSERT_EQ(p[0], 255) << x << "," << y;
+        } else if (y > 3 && y < 30) {
+          ASSERT_EQ(p[0], 0) << x << "," << y;  // well inside the ellipse
+        }
       }
   }
 }
