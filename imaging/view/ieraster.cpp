@@ -43,9 +43,9 @@ namespace {
 TIERaster::TScratch g_sharedScratch;
 std::atomic<bool> g_sharedScratchTaken{false};
 
-// GetObject does not tell a top-down DIB section from a bottom-up one: one pixel written through GDI
-// shows which memory row is the top. Bitmaps seen lately are remembered (a handle carries a reuse
-// count, so a new bitmap never takes an old one's entry).
+// GetObject does not tell a top-down DIB section from a bottom-up one: a pixel written through GDI
+// shows which memory row holds it. Bitmaps seen lately are remembered (a handle carries a reuse count,
+// so a new bitmap never takes an old one's entry).
 struct TOrientation {
   HGDIOBJ Bitmap;
   void* Bits;
@@ -55,33 +55,41 @@ std::mutex g_orientationLock;
 TOrientation g_orientations[16];
 unsigned g_nextOrientation = 0;
 
-bool ProbeTopDown(HDC dc, HGDIOBJ bitmap, uint8_t* bits, int height, int stride, int bytes) {
-  {
-    std::lock_guard<std::mutex> lock(g_orientationLock);
-    for (const TOrientation& o : g_orientations)
-      if (o.Bitmap == bitmap && o.Bits == bits) return o.TopDown;
-  }
-  bool topDown = false;
-  if (height > 1) {
-    uint8_t* first = bits;
-    uint8_t* last = bits + ptrdiff_t(height - 1) * stride;
-    uint8_t savedFirst[4], savedLast[4];
-    std::copy(first, first + bytes, savedFirst);
-    std::copy(last, last + bytes, savedLast);
-    uint8_t mark = 1;  // a blue level neither row holds
-    while (mark == first[0] || mark == last[0]) ++mark;
-    SaveDC(dc);
-    SelectClipRgn(dc, nullptr);
-    SetPixelV(dc, 0, 0, RGB(0, 0, mark));
-    GdiFlush();
-    RestoreDC(dc, -1);
-    topDown = first[0] == mark;
-    std::copy(savedFirst, savedFirst + bytes, first);
-    std::copy(savedLast, savedLast + bytes, last);
-  }
+bool KnownOrientation(HGDIOBJ bitmap, void* bits, bool& topDown) {
+  std::lock_guard<std::mutex> lock(g_orientationLock);
+  for (const TOrientation& o : g_orientations)
+    if (o.Bitmap == bitmap && o.Bits == bits) {
+      topDown = o.TopDown;
+      return true;
+    }
+  return false;
+}
+
+// Writes pixel (x, y), which the device context's clip lets through, and looks at which of its two
+// possible memory rows (not the same one) it landed in; both are restored. False when it is in neither.
+bool ProbeTopDown(HDC dc, HGDIOBJ bitmap, uint8_t* bits, int height, int stride, int bytes, int x, int y,
+                  bool& topDown) {
+  const int other = height - 1 - y;
+  uint8_t* asTop = bits + ptrdiff_t(y) * stride + ptrdiff_t(x) * bytes;
+  uint8_t* asBottom = bits + ptrdiff_t(other) * stride + ptrdiff_t(x) * bytes;
+  uint8_t savedTop[4], savedBottom[4];
+  std::copy(asTop, asTop + bytes, savedTop);
+  std::copy(asBottom, asBottom + bytes, savedBottom);
+  uint8_t mark = 1;  // a blue level neither pixel holds
+  while (mark == asTop[0] || mark == asBottom[0]) ++mark;
+  SaveDC(dc);
+  SelectClipRgn(dc, nullptr);
+  SetPixelV(dc, x, y, RGB(0, 0, mark));
+  GdiFlush();
+  RestoreDC(dc, -1);
+  const bool inTop = asTop[0] == mark, inBottom = asBottom[0] == mark;
+  std::copy(savedTop, savedTop + bytes, asTop);
+  std::copy(savedBottom, savedBottom + bytes, asBottom);
+  if (inTop == inBottom) return false;  // the pixel went nowhere we can see: nothing learnt
+  topDown = inTop;
   std::lock_guard<std::mutex> lock(g_orientationLock);
   g_orientations[g_nextOrientation++ % 16] = TOrientation{bitmap, bits, topDown};
-  return topDown;
+  return true;
 }
 
 }  // namespace
@@ -123,12 +131,6 @@ bool TIERaster::Bind(HDC dc) {
   Stride = ds.dsBm.bmWidthBytes;
   Bytes = bpp / 8;
   if (Width <= 0 || Height <= 0 || Stride < Width * Bytes) return false;
-  if (bitmap != LastBitmap || ds.dsBm.bmBits != LastBits) {
-    LastTopDown = ProbeTopDown(dc, bitmap, static_cast<uint8_t*>(ds.dsBm.bmBits), Height, Stride, Bytes);
-    LastBitmap = bitmap;
-    LastBits = ds.dsBm.bmBits;
-  }
-  TopDown = LastTopDown;
 
   // The clip: its box says it all when it is a single rectangle (the common case, and one call);
   // otherwise the region's rectangles. A meta region is left to the graphics library.
@@ -139,8 +141,28 @@ bool TIERaster::Bind(HDC dc) {
   if (kind == ERROR) return false;
   if (kind == NULLREGION || !IntersectRect(&Bounds, &box, &whole)) Bounds = RECT{0, 0, 0, 0};
   if (kind == COMPLEXREGION && !ReadClipRegion(dc, whole)) return false;
+
+  // The orientation, learnt where the clip lets a pixel through. With nothing to draw on, or with
+  // only the middle row, where both orientations meet, it does not matter and nothing is learnt.
+  uint8_t* bits = static_cast<uint8_t*>(ds.dsBm.bmBits);
+  if (bitmap != LastBitmap || bits != LastBits) {
+    bool topDown = false, known = KnownOrientation(bitmap, bits, topDown);
+    if (!known && !IsRectEmpty(&Bounds)) {
+      int y = Bounds.top;
+      if (y == Height - 1 - y) y = Bounds.bottom - 1;
+      known = y != Height - 1 - y && ProbeTopDown(dc, bitmap, bits, Height, Stride, Bytes, Bounds.left, y, topDown);
+    }
+    if (known) {
+      LastBitmap = bitmap;
+      LastBits = bits;
+      LastTopDown = topDown;
+    }
+    TopDown = topDown;
+  } else {
+    TopDown = LastTopDown;
+  }
   GdiFlush();  // whatever the library still holds back lands before our own writes
-  Bits = static_cast<uint8_t*>(ds.dsBm.bmBits);
+  Bits = bits;
   return true;
 }
 
@@ -159,6 +181,7 @@ bool TIERaster::ReadClipRegion(HDC dc, const RECT& whole) {
         RECT c;
         if (IntersectRect(&c, &r[i], &whole)) ClipRects.push_back(c);
       }
+      if (ClipRects.empty()) Bounds = RECT{0, 0, 0, 0};  // the region misses the bitmap
     }
   }
   DeleteObject(rgn);

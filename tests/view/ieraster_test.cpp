@@ -181,28 +181,47 @@ TEST(Raster, PlainPixelsArePaintedWhenTheirCentreIsInside) {
 }
 
 TEST(Raster, PaintsOnlyInsideTheClipRegion) {
-  for (const bool aa : {false, true}) {
-    Dib d(24, false);
-    HRGN a = CreateRectRgn(2, 2, 12, 30), b = CreateRectRgn(20, 5, 38, 9);
-    CombineRgn(a, a, b, RGN_OR);
-    SelectClipRgn(d.DC, a);
-    DeleteObject(a);
-    DeleteObject(b);
-    TIERaster r;
-    ASSERT_TRUE(r.Bind(d.DC));
-    r.FillEllipse(-5, -5, 50, 50, 0xFF000000, aa);
-    r.StrokeLine(0, 7, 39, 7, 2, 0xFF000000, aa);
-    for (int y = 0; y < kSize; ++y)
-      for (int x = 0; x < kSize; ++x) {
-        const bool in = (x >= 2 && x < 12 && y >= 2 && y < 30) || (x >= 20 && x < 38 && y >= 5 && y < 9);
-        const uint8_t* p = d.At(x, y);
-        if (!in) {
-          ASSERT_EQ(p[0], 255) << x << "," << y;
-        } else if (y > 3 && y < 30) {
-          ASSERT_EQ(p[0], 0) << x << "," << y;  // well inside the ellipse
+  // top-down too: the corner pixel where a bitmap's orientation would first be looked at is clipped
+  for (const bool topDown : {false, true})
+    for (const bool aa : {false, true}) {
+      Dib d(24, topDown);
+      HRGN a = CreateRectRgn(2, 2, 12, 30), b = CreateRectRgn(20, 5, 38, 9);
+      CombineRgn(a, a, b, RGN_OR);
+      SelectClipRgn(d.DC, a);
+      DeleteObject(a);
+      DeleteObject(b);
+      TIERaster r;
+      ASSERT_TRUE(r.Bind(d.DC));
+      r.FillEllipse(-5, -5, 50, 50, 0xFF000000, aa);
+      r.StrokeLine(0, 7, 39, 7, 2, 0xFF000000, aa);
+      for (int y = 0; y < kSize; ++y)
+        for (int x = 0; x < kSize; ++x) {
+          const bool in = (x >= 2 && x < 12 && y >= 2 && y < 30) || (x >= 20 && x < 38 && y >= 5 && y < 9);
+          const uint8_t* p = d.At(x, y);
+          if (!in) {
+            ASSERT_EQ(p[0], 255) << x << "," << y;
+          } else if (y > 3 && y < 30) {
+            ASSERT_EQ(p[0], 0) << x << "," << y;  // well inside the ellipse
+          }
         }
-      }
-  }
+    }
+}
+
+TEST(Raster, LearnsATopDownBitmapWhoseCornerIsOutsideTheMetaRegion) {
+  Dib d(24, true);
+  IntersectClipRect(d.DC, 5, 5, 35, 35);
+  SetMetaRgn(d.DC);  // the corner pixel is out of reach whatever the clip
+  TIERaster r;
+  ASSERT_TRUE(r.Bind(d.DC));
+  r.FillRect(10, 8, 20, 12, 0xFF000000, false);
+  int painted = 0;
+  for (int y = 0; y < kSize; ++y)
+    for (int x = 0; x < kSize; ++x) {
+      const bool in = x >= 10 && x < 20 && y >= 8 && y < 12;
+      EXPECT_EQ(d.At(x, y)[0], in ? 0 : 255) << x << "," << y;
+      painted += d.At(x, y)[0] == 0;
+    }
+  EXPECT_EQ(painted, 40);
 }
 
 TEST(Raster, RefusesSurfacesItCannotDrawOn) {
