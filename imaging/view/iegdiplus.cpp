@@ -260,8 +260,7 @@ TIECanvas::TIECanvas(ui::TCanvas* canvas, bool antialias, bool useGdiPlus)
     : Canvas(canvas),
       Pen(new TIEPen(canvas->Pen())),
       Brush(new TIEBrush(canvas->Brush())),
-      UseGdiPlus(useGdiPlus && IEGdiPlusAvailable()),
-      Raster(std::make_unique<TIERaster>()) {
+      UseGdiPlus(useGdiPlus && IEGdiPlusAvailable()) {
   SetSmoothingMode(antialias ? 5 : 2);
 }
 
@@ -287,7 +286,9 @@ void TIECanvas::SetSmoothingMode(int value) {
 }
 
 TIERaster* TIECanvas::BoundRaster() {
-  return UseGdiPlus && Raster->Bind(Canvas->GetHandle()) ? Raster.get() : nullptr;
+  if (!UseGdiPlus) return nullptr;
+  if (!Raster) Raster = std::make_unique<TIERaster>();  // a canvas that only writes text needs none
+  return Raster->Bind(Canvas->GetHandle()) ? Raster.get() : nullptr;
 }
 
 bool TIECanvas::PenRasterable() const {
