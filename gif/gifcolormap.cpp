@@ -76,6 +76,33 @@ void TGIFColorMap::LoadFromTable(const uint8_t* rgb, int count) {
   sorted_ = false;
 }
 
+void TGIFColorMap::LoadFromRGBQuads(const RGBQUAD* quads, int count) {
+  count = std::max(0, std::min(count, kMaxColors));
+  entries_.resize(size_t(count));
+  for (int i = 0; i < count; ++i) entries_[size_t(i)] = {quads[i].rgbRed, quads[i].rgbGreen, quads[i].rgbBlue};
+  sorted_ = false;
+}
+
+void TGIFColorMap::LoadFromDIB(HDC dc) {
+  RGBQUAD quads[kMaxColors];
+  const UINT count = GetDIBColorTable(dc, 0, kMaxColors, quads);
+  if (count > 0) LoadFromRGBQuads(quads, int(count));
+}
+
+HPALETTE TGIFColorMap::MakePalette() const { return GIFMakePalette(entries_); }
+
+HPALETTE GIFMakePalette(const TGIFPalette& colors) {
+  if (colors.empty()) return nullptr;
+  const size_t count = std::min<size_t>(colors.size(), TGIFColorMap::kMaxColors);
+  std::vector<uint8_t> storage(sizeof(LOGPALETTE) + count * sizeof(PALETTEENTRY));
+  auto* log = reinterpret_cast<LOGPALETTE*>(storage.data());
+  log->palVersion = 0x300;
+  log->palNumEntries = WORD(count);
+  for (size_t i = 0; i < count; ++i)
+    log->palPalEntry[i] = PALETTEENTRY{colors[i].Red, colors[i].Green, colors[i].Blue, PC_NOCOLLAPSE};
+  return CreatePalette(log);
+}
+
 void TGIFColorMap::Assign(const TGIFColorMap& source) {
   entries_ = source.entries_;
   sorted_ = source.sorted_;

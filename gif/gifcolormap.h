@@ -1,5 +1,7 @@
 // Colour maps of a GIF image: the header's global map and each frame's local map.
 #pragma once
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
@@ -8,6 +10,10 @@
 
 // A colour as 0x00BBGGRR.
 inline uint32_t GIFColorValue(uint8_t r, uint8_t g, uint8_t b) { return r | (g << 8) | (uint32_t(b) << 16); }
+
+// A new platform palette of `colors` (at most 256, each marked not to be collapsed onto another
+// entry); null for none. The caller's to delete.
+HPALETTE GIFMakePalette(const TGIFPalette& colors);
 
 class TGIFColorMap {
  public:
@@ -31,6 +37,11 @@ class TGIFColorMap {
   uint32_t ColorAt(int index);
   void LoadFromPalette(const TGIFPalette& palette);  // at most 256 entries
   void LoadFromTable(const uint8_t* rgb, int count);  // red-green-blue triplets
+  void LoadFromRGBQuads(const RGBQUAD* quads, int count);  // at most 256 entries
+  // The colour table of the DIB section selected into `dc` (nothing when it has none).
+  void LoadFromDIB(HDC dc);
+  // A new platform palette of the entries (the caller's to delete); null for an empty map.
+  HPALETTE MakePalette() const;
   void Assign(const TGIFColorMap& source);
   // Reorders the entries by falling use, rewriting the pixels that use the map and dropping unused
   // entries from the end; returns whether anything changed.

@@ -90,6 +90,7 @@ void THistogram::RemapFrames(bool useTransparency, uint8_t newTransparentIndex) 
 // --- optimizer ---
 
 void TColorMapOptimizer::Run() {
+  TGIFImage::TFrameChange change(image_);
   CountColors();
   for (auto& h : histograms_) {
     h->DropUnused();

@@ -54,10 +54,10 @@ TGIFPalette StockPalette20() { return EntriesOf(static_cast<HPALETTE>(GetStockOb
 
 TGIFPalette CreateScreenHalftonePalette() {
   HDC screen = GetDC(nullptr);
-  if (!screen) throw std::runtime_error("Out of system resources");
+  if (!screen) RaiseGIFError("Out of system resources");
   HPALETTE halftone = CreateHalftonePalette(screen);
   ReleaseDC(nullptr, screen);
-  if (!halftone) throw std::runtime_error("Out of system resources");
+  if (!halftone) RaiseGIFError("Out of system resources");
   TGIFPalette p = EntriesOf(halftone);
   DeleteObject(halftone);
   return p;
@@ -149,6 +149,28 @@ uint8_t TMonochromeLookup::FindIndex(uint8_t red, uint8_t green, uint8_t blue, u
 }
 
 // --- pipeline ---
+
+void DitherToWebSafe(uint8_t* rows, size_t stride, int width, int height, const uint8_t* skip) {
+  TNetscapeColorLookup lookup;
+  TFloydSteinbergDitherer ditherer(width, &lookup);
+  uint8_t r, g, b;
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = rows + size_t(y) * stride;
+    const uint8_t* skipRow = skip ? skip + size_t(y) * size_t(width) : nullptr;
+    for (int x = ditherer.Column(); x >= 0 && x < width; x += ditherer.Direction()) {
+      if (skipRow && skipRow[x]) {
+        ditherer.AdvanceColumn();
+        continue;
+      }
+      uint8_t* p = row + 3 * size_t(x);
+      ditherer.ProcessPixel(p[2], p[1], p[0], r, g, b);
+      p[0] = b;
+      p[1] = g;
+      p[2] = r;
+    }
+    ditherer.NextRow();
+  }
+}
 
 std::unique_ptr<TGIFBitmap> MakePalettedBitmap(const TGIFPixelSource& source, TGIFPaletteMode mode,
                                                TGIFDitherStyle dither, int paletteBits,

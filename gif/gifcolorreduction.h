@@ -65,6 +65,11 @@ class TMonochromeLookup : public TColorLookup {
   uint8_t FindIndex(uint8_t red, uint8_t green, uint8_t blue, uint8_t& r, uint8_t& g, uint8_t& b) override;
 };
 
+// Dithers blue-green-red rows in place to colours of the 216-colour cube (Floyd-Steinberg, serpentine
+// rows), for drawing on a paletted screen. Pixels whose `skip` byte (one per pixel, rows of `width`
+// bytes; may be null) is non-zero keep their colour and take no error.
+void DitherToWebSafe(uint8_t* rows, size_t stride, int width, int height, const uint8_t* skip);
+
 // Reduces a 24-bit picture to an 8-bit one whose palette is chosen by `mode` and whose pixels are
 // found through `dither`. gpNone gives a 24-bit copy; a mode or dither style out of range, or
 // gpGivenPalette without a palette, gives an empty picture.

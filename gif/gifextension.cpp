@@ -1,17 +1,37 @@
 #include "gifextension.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
 const uint8_t kExtensionIntroducer = '!';
 
-// Application identifiers with a class of their own; all others are kept as raw blocks.
-const char* const kLoopIdentifiers[] = {"NETSCAPE2.0", "ANIMEXTS1.0"};
+// Refinements of an extension's class one after another: a registry whose classes keep pointing at
+// each other must not hold the reader forever.
+const int kMaxResolveSteps = 16;
 
 void ReadAndDrop(TGIFByteStream& stream, size_t count) {
   uint8_t scratch[256];
   ReadStreamExact(stream, scratch, count);
+}
+
+template <class T>
+std::unique_ptr<TGIFExtension> MakeExtension(TGIFSubImage* frame) {
+  return std::make_unique<T>(frame);
+}
+
+// The block's size byte and identifier pick the class: the one registered for an 11-byte identifier,
+// else the class that keeps the blocks as they are.
+const TGIFExtensionClass* ResolveApplicationClass(TGIFByteStream& stream) {
+  const int size = ReadStreamByte(stream);
+  if (size < 0) RaiseGIFError("Premature end of data");
+  if (size != 10 && size != 11) RaiseGIFError("Unsupported Application Extension block size");
+  TAppExtensionList::TIdentifier identifier{};
+  ReadStreamExact(stream, identifier.data(), size_t(size));
+  if (size == 11)
+    if (const TGIFExtensionClass* registered = AppExtensionList().Find(identifier)) return registered;
+  return &TGIFUnknownAppExtension::Class;
 }
 
 }  // namespace
@@ -45,23 +65,93 @@ std::unique_ptr<TGIFExtension> CreateExtensionFor(TGIFByteStream& stream, TGIFSu
     if (got == 0) return nullptr;
     RaiseGIFError("Premature end of data");
   }
-  switch (head[1]) {
-    case 1: return std::make_unique<TGIFTextExtension>(frame);
-    case 249: return std::make_unique<TGIFGraphicControlExtension>(frame);
-    case 254: return std::make_unique<TGIFCommentExtension>(frame);
-    case 255: break;
-    default: RaiseGIFError("Unknown extension type");
+  const TGIFExtensionClass* extensionClass = ExtensionList().Find(head[1]);
+  if (!extensionClass) RaiseGIFError("Unknown extension type");
+  const uint64_t body = stream.Position();
+  for (int step = 0; step < kMaxResolveSteps && extensionClass->ResolveClass; ++step) {
+    const TGIFExtensionClass* better = extensionClass->ResolveClass(stream);
+    stream.SetPosition(body);
+    if (!better || better == extensionClass) break;
+    extensionClass = better;
   }
-  int size = ReadStreamByte(stream);
-  if (size < 0) RaiseGIFError("Premature end of data");
-  if (size != 10 && size != 11) RaiseGIFError("Unsupported Application Extension block size");
-  uint8_t id[11];
-  ReadStreamExact(stream, id, size_t(size));
-  if (size == 11)
-    for (const char* known : kLoopIdentifiers)
-      if (std::memcmp(id, known, 11) == 0) return std::make_unique<TGIFAppExtNSLoop>(frame);
-  return std::make_unique<TGIFUnknownAppExtension>(frame);
+  if (!extensionClass->Create) RaiseGIFError("Unsupported Application Extension block size");
+  return extensionClass->Create(frame);
 }
+
+// --- registries ---
+
+void TExtensionList::Add(uint8_t label, const TGIFExtensionClass* extensionClass) {
+  items_.emplace_back(label, extensionClass);
+}
+
+void TExtensionList::Remove(const TGIFExtensionClass* extensionClass) {
+  items_.erase(std::remove_if(items_.begin(), items_.end(), [&](const auto& e) { return e.second == extensionClass; }),
+               items_.end());
+}
+
+const TGIFExtensionClass* TExtensionList::Find(uint8_t label) const {
+  for (auto it = items_.rbegin(); it != items_.rend(); ++it)
+    if (it->first == label) return it->second;
+  return nullptr;
+}
+
+void TAppExtensionList::Add(const TIdentifier& identifier, const TGIFExtensionClass* extensionClass) {
+  items_.emplace_back(identifier, extensionClass);
+}
+
+void TAppExtensionList::Add(const char (&identifier)[12], const TGIFExtensionClass* extensionClass) {
+  TIdentifier id;
+  std::memcpy(id.data(), identifier, id.size());
+  Add(id, extensionClass);
+}
+
+void TAppExtensionList::Remove(const TGIFExtensionClass* extensionClass) {
+  items_.erase(std::remove_if(items_.begin(), items_.end(), [&](const auto& e) { return e.second == extensionClass; }),
+               items_.end());
+}
+
+const TGIFExtensionClass* TAppExtensionList::Find(const TIdentifier& identifier) const {
+  for (auto it = items_.rbegin(); it != items_.rend(); ++it)
+    if (it->first == identifier) return it->second;
+  return nullptr;
+}
+
+namespace {
+std::unique_ptr<TExtensionList> extensionList;
+std::unique_ptr<TAppExtensionList> appExtensionList;
+}  // namespace
+
+TExtensionList& ExtensionList() {
+  if (!extensionList) {
+    extensionList = std::make_unique<TExtensionList>();
+    extensionList->Add(1, &TGIFTextExtension::Class);
+    extensionList->Add(249, &TGIFGraphicControlExtension::Class);
+    extensionList->Add(254, &TGIFCommentExtension::Class);
+    extensionList->Add(255, &TGIFApplicationExtension::Class);
+  }
+  return *extensionList;
+}
+
+TAppExtensionList& AppExtensionList() {
+  if (!appExtensionList) {
+    appExtensionList = std::make_unique<TAppExtensionList>();
+    appExtensionList->Add("NETSCAPE2.0", &TGIFAppExtNSLoop::Class);
+    appExtensionList->Add("ANIMEXTS1.0", &TGIFAppExtNSLoop::Class);
+  }
+  return *appExtensionList;
+}
+
+void FreeExtensionRegistries() {
+  extensionList.reset();
+  appExtensionList.reset();
+}
+
+const TGIFExtensionClass TGIFGraphicControlExtension::Class = {&MakeExtension<TGIFGraphicControlExtension>, nullptr};
+const TGIFExtensionClass TGIFTextExtension::Class = {&MakeExtension<TGIFTextExtension>, nullptr};
+const TGIFExtensionClass TGIFCommentExtension::Class = {&MakeExtension<TGIFCommentExtension>, nullptr};
+const TGIFExtensionClass TGIFApplicationExtension::Class = {nullptr, &ResolveApplicationClass};
+const TGIFExtensionClass TGIFUnknownAppExtension::Class = {&MakeExtension<TGIFUnknownAppExtension>, nullptr};
+const TGIFExtensionClass TGIFAppExtNSLoop::Class = {&MakeExtension<TGIFAppExtNSLoop>, nullptr};
 
 // --- graphic control ---
 

@@ -4,9 +4,21 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "gifimage.h"
+
+class TGIFExtension;
+
+// A class of extension as the reader meets it: how to make one for a frame and, for the block whose
+// label has just been read, which class should read it instead (the application extension picks the
+// class registered for the block's identifier). A null ResolveClass keeps the class; a null Create
+// marks a class that only resolves.
+struct TGIFExtensionClass {
+  std::unique_ptr<TGIFExtension> (*Create)(TGIFSubImage* frame);
+  const TGIFExtensionClass* (*ResolveClass)(TGIFByteStream& stream);
+};
 
 class TGIFExtension : public TGIFItem {
  public:
@@ -27,12 +39,47 @@ class TGIFExtension : public TGIFItem {
   TGIFSubImage* frame_;
 };
 
-// Creates the extension object for the block at the stream's position (the position is kept);
-// null at the end of the stream; raises "Unknown extension type" for an unregistered label.
+// Creates the extension object for the block at the stream's position (the position is kept): the
+// class registered for its label, refined by that class's ResolveClass until the answer stays. Null
+// at the end of the stream; raises "Unknown extension type" for an unregistered label.
 std::unique_ptr<TGIFExtension> CreateExtensionFor(TGIFByteStream& stream, TGIFSubImage* frame);
+
+// Extension label -> class: 1 text, 249 graphic control, 254 comment, 255 application at the start.
+// Looked up from the latest registration back, so a later one overrides an earlier one.
+class TExtensionList {
+ public:
+  void Add(uint8_t label, const TGIFExtensionClass* extensionClass);
+  // Takes every registration of the class away.
+  void Remove(const TGIFExtensionClass* extensionClass);
+  const TGIFExtensionClass* Find(uint8_t label) const;
+
+ private:
+  std::vector<std::pair<uint8_t, const TGIFExtensionClass*>> items_;
+};
+
+// Application identifier (all 11 bytes) -> class: "NETSCAPE2.0" and "ANIMEXTS1.0" are loop-count
+// extensions at the start; unregistered identifiers are read as TGIFUnknownAppExtension. Looked up
+// from the latest registration back.
+class TAppExtensionList {
+ public:
+  using TIdentifier = std::array<uint8_t, 11>;
+  void Add(const TIdentifier& identifier, const TGIFExtensionClass* extensionClass);
+  void Add(const char (&identifier)[12], const TGIFExtensionClass* extensionClass);
+  void Remove(const TGIFExtensionClass* extensionClass);
+  const TGIFExtensionClass* Find(const TIdentifier& identifier) const;
+
+ private:
+  std::vector<std::pair<TIdentifier, const TGIFExtensionClass*>> items_;
+};
+
+// The registries, made with their standard entries on first use; freed by GIFImageFinalize.
+TExtensionList& ExtensionList();
+TAppExtensionList& AppExtensionList();
+void FreeExtensionRegistries();
 
 class TGIFGraphicControlExtension : public TGIFExtension {
  public:
+  static const TGIFExtensionClass Class;
   explicit TGIFGraphicControlExtension(TGIFSubImage* frame);
   ~TGIFGraphicControlExtension() override;
   uint8_t Label() const override { return 249; }
@@ -58,6 +105,7 @@ class TGIFGraphicControlExtension : public TGIFExtension {
 
 class TGIFTextExtension : public TGIFExtension {
  public:
+  static const TGIFExtensionClass Class;
   explicit TGIFTextExtension(TGIFSubImage* frame) : TGIFExtension(frame) {}
   uint8_t Label() const override { return 1; }
   std::array<uint8_t, 13>& Body() { return body_; }  // size, grid bounds, cell size, colours
@@ -73,6 +121,7 @@ class TGIFTextExtension : public TGIFExtension {
 
 class TGIFCommentExtension : public TGIFExtension {
  public:
+  static const TGIFExtensionClass Class;
   explicit TGIFCommentExtension(TGIFSubImage* frame) : TGIFExtension(frame) {}
   uint8_t Label() const override { return 254; }
   TGIFLines Lines;
@@ -85,6 +134,8 @@ class TGIFCommentExtension : public TGIFExtension {
 class TGIFApplicationExtension : public TGIFExtension {
  public:
   using TIdentifier = std::array<uint8_t, 11>;  // 8 identifier bytes, 3 authentication bytes
+  // Resolves only: to the class registered for the block's identifier, else TGIFUnknownAppExtension.
+  static const TGIFExtensionClass Class;
   explicit TGIFApplicationExtension(TGIFSubImage* frame) : TGIFExtension(frame) {}
   uint8_t Label() const override { return 255; }
   TIdentifier Identifier{};
@@ -99,6 +150,7 @@ class TGIFApplicationExtension : public TGIFExtension {
 // An application extension kept as its raw data sub-blocks.
 class TGIFUnknownAppExtension : public TGIFApplicationExtension {
  public:
+  static const TGIFExtensionClass Class;
   explicit TGIFUnknownAppExtension(TGIFSubImage* frame) : TGIFApplicationExtension(frame) {}
   std::vector<std::vector<uint8_t>> Blocks;  // each 1..255 bytes
 
@@ -110,6 +162,7 @@ class TGIFUnknownAppExtension : public TGIFApplicationExtension {
 // "NETSCAPE2.0" / "ANIMEXTS1.0": loop count and buffer size.
 class TGIFAppExtNSLoop : public TGIFApplicationExtension {
  public:
+  static const TGIFExtensionClass Class;
   explicit TGIFAppExtNSLoop(TGIFSubImage* frame);
   uint16_t Loops = 0;
   uint32_t BufferSize = 0;  // 0 = absent

@@ -63,7 +63,7 @@ class TProgress {
   TProgress(TGIFImage& image, int total) : image_(image), total_(std::max(1, total)) {}
   void Step() { ++count_; }
   void Skip(int steps) { count_ += steps; }
-  void Report() { image_.Progress(TGIFProgressStage::Running, int(int64_t(count_) * 100 / total_), false, kOptimizing); }
+  void Report() { image_.ReportProgress(ui::psRunning, int(int64_t(count_) * 100 / total_), false, kOptimizing); }
 
  private:
   TGIFImage& image_;
@@ -176,7 +176,8 @@ void TGIFImage::OptimizeFrames(TGIFOptimizeOptions options, TGIFPaletteMode pale
   if ((options & ooReduceColor) && !(options & ooCleanup) && paletteMode == gpGivenPalette)
     RaiseGIFError("Invalid reduction method");
 
-  Progress(TGIFProgressStage::Starting, 0, false, kOptimizing);
+  TFrameChange change(*this);
+  ReportProgress(ui::psStarting, 0, false, kOptimizing);
   try {
     TProgress progress(*this, images_.Count() * 6);
 
@@ -284,8 +285,8 @@ void TGIFImage::OptimizeFrames(TGIFOptimizeOptions options, TGIFPaletteMode pale
       progress.Report();
     }
   } catch (...) {
-    Progress(TGIFProgressStage::Ending, 0, false, kOptimizing);
+    ReportProgress(ui::psEnding, 0, false, kOptimizing);
     throw;
   }
-  Progress(TGIFProgressStage::Ending, 100, false, kOptimizing);
+  ReportProgress(ui::psEnding, 100, false, kOptimizing);
 }

@@ -6,14 +6,194 @@
 #include <cstring>
 #include <limits>
 
+#include "gifcolorreduction.h"
+#include "gifextension.h"
+#include "gifpainter.h"
 #include "uibitmap.h"
 #include "uiclipbrd.h"
+#include "uimetafile.h"
 #include "uipicture.h"
 #include "uistreams.h"
 
 UI_IMPLEMENT_CLASS(TGIFImage, ui::TGraphic, ui::DefaultFactory<TGIFImage>, nullptr, nullptr, nullptr)
 
 bool GIFScreenIsPaletted = false;
+
+namespace {
+
+size_t RowBytes24(int width) { return (size_t(width) * 3 + 3) & ~size_t(3); }
+
+// A DIB section of `bits` bits per pixel with top-down rows, and the memory DC it is selected into.
+class TDib {
+ public:
+  TDib(int width, int height, int bits, const RGBQUAD* colors, int colorCount) {
+    struct {
+      BITMAPINFOHEADER header;
+      RGBQUAD colors[2];
+    } info = {};
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    info.header.biWidth = width;
+    info.header.biHeight = -height;
+    info.header.biPlanes = 1;
+    info.header.biBitCount = WORD(bits);
+    info.header.biCompression = BI_RGB;
+    info.header.biClrUsed = DWORD(colorCount);
+    for (int i = 0; i < colorCount && i < 2; ++i) info.colors[i] = colors[i];
+    handle_ = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits_, nullptr, 0);
+    if (!handle_) RaiseGIFError("Out of system resources");
+    dc_ = CreateCompatibleDC(nullptr);
+    if (!dc_) {
+      DeleteObject(handle_);
+      RaiseGIFError("Out of system resources");
+    }
+    old_ = SelectObject(dc_, handle_);
+  }
+  ~TDib() {
+    SelectObject(dc_, old_);
+    DeleteDC(dc_);
+    DeleteObject(handle_);
+  }
+  TDib(const TDib&) = delete;
+  TDib& operator=(const TDib&) = delete;
+  uint8_t* Bits() const { return static_cast<uint8_t*>(bits_); }
+  HDC DC() const { return dc_; }
+
+ private:
+  HBITMAP handle_ = nullptr;
+  void* bits_ = nullptr;
+  HDC dc_ = nullptr;
+  HGDIOBJ old_ = nullptr;
+};
+
+}  // namespace
+
+std::vector<uint8_t> MaskFromMonochrome(HBITMAP bitmap, int width, int height) {
+  std::vector<uint8_t> mask;
+  BITMAP bm = {};
+  if (!bitmap || width <= 0 || height <= 0 || !GetObjectA(bitmap, sizeof bm, &bm) || bm.bmWidth < width ||
+      bm.bmHeight < height)
+    return mask;
+  struct {
+    BITMAPINFOHEADER header;
+    RGBQUAD colors[2];
+  } info = {};
+  info.header.biSize = sizeof(BITMAPINFOHEADER);
+  info.header.biWidth = bm.bmWidth;
+  info.header.biHeight = -bm.bmHeight;
+  info.header.biPlanes = 1;
+  info.header.biBitCount = 1;
+  info.header.biCompression = BI_RGB;
+  const size_t stride = (size_t(bm.bmWidth) + 31) / 32 * 4;
+  std::vector<uint8_t> bits(stride * size_t(bm.bmHeight));
+  HDC screen = GetDC(nullptr);
+  const int rows =
+      GetDIBits(screen, bitmap, 0, UINT(bm.bmHeight), bits.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  ReleaseDC(nullptr, screen);
+  if (rows <= 0) return mask;
+  // The bits index the colour table GetDIBits filled in: the set pixels are the white ones.
+  const bool oneIsSet = info.colors[1].rgbRed + info.colors[1].rgbGreen + info.colors[1].rgbBlue >=
+                        info.colors[0].rgbRed + info.colors[0].rgbGreen + info.colors[0].rgbBlue;
+  mask.resize(size_t(width) * size_t(height));
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row = &bits[stride * size_t(y)];
+    for (int x = 0; x < width; ++x) {
+      const bool one = ((row[x >> 3] >> (7 - (x & 7))) & 1) != 0;
+      mask[size_t(y) * size_t(width) + size_t(x)] = one == oneIsSet ? 1 : 0;
+    }
+  }
+  return mask;
+}
+
+bool GIFDitherWanted(uint16_t drawOptions) {
+  if (!(drawOptions & goDither)) return false;
+  return (drawOptions & goAutoDither) ? GIFScreenIsPaletted : true;
+}
+
+bool TGIFImage::DitherWanted() const { return GIFDitherWanted(DrawOptions); }
+
+// --- drawing one frame ---
+
+void TGIFSubImage::DrawInto(ui::TCanvas* canvas, const RECT& target, bool tiled, bool transparent) {
+  TGIFImage* image = Image();
+  const int w = Width(), h = Height();
+  if (!image || Empty() || image->Width() <= 0 || image->Height() <= 0 || pixels_.size() < size_t(w) * size_t(h))
+    return;
+  const int clear = transparent && transparent_ && graphicControl_ ? graphicControl_->TransparentColorIndex() : -1;
+  const TGIFPalette& colors = ActiveColorMap().Entries();
+  const RGBQUAD monochrome[2] = {{0, 0, 0, 0}, {255, 255, 255, 0}};
+  TDib picture(w, h, 24, nullptr, 0);
+  std::vector<uint8_t> skip(clear >= 0 ? size_t(w) * size_t(h) : 0);
+  bool anyClear = false;
+  const size_t stride = RowBytes24(w);
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* src = &pixels_[size_t(y) * size_t(w)];
+    uint8_t* dst = picture.Bits() + stride * size_t(y);
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = dst + 3 * size_t(x);
+      if (src[x] == clear) {
+        // Black, so that the masked picture ORs nothing onto the canvas there.
+        p[0] = p[1] = p[2] = 0;
+        skip[size_t(y) * size_t(w) + size_t(x)] = 1;
+        anyClear = true;
+        continue;
+      }
+      const TGIFColor c = colors.empty() ? TGIFColor{0, 0, 0} : colors[src[x] < colors.size() ? src[x] : 0];
+      p[0] = c.Blue;
+      p[1] = c.Green;
+      p[2] = c.Red;
+    }
+  }
+  const bool dither = image->DitherWanted();
+  if (dither) DitherToWebSafe(picture.Bits(), stride, w, h, anyClear ? skip.data() : nullptr);
+  std::unique_ptr<TDib> mask;
+  if (anyClear) {
+    mask = std::make_unique<TDib>(w, h, 1, monochrome, 2);
+    const size_t maskStride = (size_t(w) + 31) / 32 * 4;
+    std::memset(mask->Bits(), 0, maskStride * size_t(h));
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        if (skip[size_t(y) * size_t(w) + size_t(x)]) mask->Bits()[maskStride * size_t(y) + size_t(x >> 3)] |= uint8_t(0x80 >> (x & 7));
+  }
+  GdiFlush();
+
+  const int screenW = image->Width(), screenH = image->Height();
+  std::vector<RECT> places;
+  if (!tiled) {
+    const int tw = target.right - target.left, th = target.bottom - target.top;
+    places.push_back(RECT{target.left + MulDiv(Left(), tw, screenW), target.top + MulDiv(Top(), th, screenH),
+                          target.left + MulDiv(Left() + w, tw, screenW), target.top + MulDiv(Top() + h, th, screenH)});
+  } else {
+    for (int ty = target.top; ty < target.bottom; ty += screenH)
+      for (int tx = target.left; tx < target.right; tx += screenW)
+        places.push_back(RECT{tx + Left(), ty + Top(), tx + Left() + w, ty + Top() + h});
+  }
+
+  canvas->Lock();
+  HDC dc = canvas->GetHandle();
+  const int saved = SaveDC(dc);
+  if (tiled) IntersectClipRect(dc, target.left, target.top, target.right, target.bottom);
+  HPALETTE cube = dither ? GIFMakePalette(CreateWebSafePalette()) : nullptr;
+  if (cube) {
+    SelectPalette(dc, cube, FALSE);
+    RealizePalette(dc);
+  }
+  SetStretchBltMode(dc, COLORONCOLOR);
+  for (const RECT& d : places) {
+    const int dw = d.right - d.left, dh = d.bottom - d.top;
+    if (mask) {
+      // Where the mask is set the canvas stays (AND with white); elsewhere it is cleared and then
+      // takes the picture (OR), whose masked pixels are black.
+      StretchBlt(dc, d.left, d.top, dw, dh, mask->DC(), 0, 0, w, h, SRCAND);
+      StretchBlt(dc, d.left, d.top, dw, dh, picture.DC(), 0, 0, w, h, SRCPAINT);
+    } else {
+      StretchBlt(dc, d.left, d.top, dw, dh, picture.DC(), 0, 0, w, h, SRCCOPY);
+    }
+  }
+  RestoreDC(dc, saved);
+  if (cube) DeleteObject(cube);
+  GdiFlush();
+  canvas->Unlock();
+}
 
 // --- bitmap as a picture of the codec ---
 
@@ -42,6 +222,8 @@ TBitmapPixelSource::TBitmapPixelSource(ui::TBitmap* bitmap) : bitmap_(bitmap) {
   }
   width_ = bitmap_->GetWidth();
   height_ = bitmap_->GetHeight();
+  // A transparent bitmap's transparent colour is read off the bitmap itself, not the 24-bit copy.
+  if (bitmap->GetTransparent()) mask_ = MaskFromMonochrome(bitmap->MaskHandle(), width_, height_);
   if (bits_ <= 8) {
     const BITMAPINFOHEADER& h = bitmap_->Info()->bmiHeader;
     const uint32_t most = 1u << bits_;
@@ -55,6 +237,15 @@ TBitmapPixelSource::TBitmapPixelSource(ui::TBitmap* bitmap) : bitmap_(bitmap) {
 TBitmapPixelSource::~TBitmapPixelSource() { ui::FreeAndNil(copy_); }
 
 const uint8_t* TBitmapPixelSource::Row(int y) const { return static_cast<const uint8_t*>(bitmap_->ScanLine(y)); }
+
+const uint8_t* TBitmapPixelSource::MaskRow(int y) const {
+  return mask_.empty() ? nullptr : mask_.data() + size_t(y) * size_t(width_);
+}
+
+void TBitmapPixelSource::SetMask(std::vector<uint8_t> mask) {
+  if (!mask.empty() && mask.size() != size_t(width_) * size_t(height_)) RaiseGIFError("Invalid mask size");
+  mask_ = std::move(mask);
+}
 
 // --- stream bridge ---
 
@@ -103,6 +294,32 @@ void TGIFImage::SaveToStream(ui::TStream* stream) {
   SaveToStream(adapter);
 }
 
+// Where `graphic`, drawn on white into `onWhite`, leaves the background: drawn again on black, those
+// pixels come out different. Empty when it leaves none.
+static std::vector<uint8_t> UndrawnMask(ui::TGraphic* graphic, ui::TBitmap& onWhite) {
+  const int w = onWhite.GetWidth(), h = onWhite.GetHeight();
+  ui::TBitmap onBlack;
+  onBlack.SetPixelFormat(ui::pf24bit);
+  onBlack.SetSize(w, h);
+  onBlack.Canvas()->Brush()->SetColor(ui::clBlack);
+  onBlack.Canvas()->FillRect(RECT{0, 0, w, h});
+  onBlack.Canvas()->Draw(0, 0, graphic);
+  GdiFlush();
+  std::vector<uint8_t> mask(size_t(w) * size_t(h));
+  bool any = false;
+  for (int y = 0; y < h; ++y) {
+    const auto* a = static_cast<const uint8_t*>(onWhite.ScanLine(y));
+    const auto* b = static_cast<const uint8_t*>(onBlack.ScanLine(y));
+    for (int x = 0; x < w; ++x)
+      if (std::memcmp(a + 3 * x, b + 3 * x, 3) != 0) {
+        mask[size_t(y) * size_t(w) + size_t(x)] = 1;
+        any = true;
+      }
+  }
+  if (!any) mask.clear();
+  return mask;
+}
+
 void TGIFImage::Assign(ui::TPersistent* source) {
   if (source == this) return;
   if (!source) {
@@ -126,19 +343,77 @@ void TGIFImage::Assign(ui::TPersistent* source) {
     return;
   }
   if (auto* graphic = ui::As<ui::TGraphic>(source)) {
-    // Other graphics (icons) are drawn into a 24-bit bitmap of their size, which then becomes the frame.
+    // Other graphics (icons, metafiles) are drawn into a 24-bit bitmap of their size, which then
+    // becomes the frame; what they leave undrawn becomes transparent.
     ui::TBitmap drawn;
     drawn.SetPixelFormat(ui::pf24bit);
+    std::vector<uint8_t> mask;
     if (!graphic->Empty()) {
-      drawn.SetSize(graphic->GetWidth(), graphic->GetHeight());
+      const int w = graphic->GetWidth(), h = graphic->GetHeight();
+      drawn.SetSize(w, h);
       drawn.Canvas()->Draw(0, 0, graphic);
+      if (auto* icon = ui::As<ui::TIcon>(graphic)) {
+        ICONINFO info = {};
+        if (GetIconInfo(icon->GetHandle(), &info)) {
+          mask = MaskFromMonochrome(info.hbmMask, w, h);
+          if (info.hbmMask) DeleteObject(info.hbmMask);
+          if (info.hbmColor) DeleteObject(info.hbmColor);
+        }
+      }
+      if (mask.empty()) mask = UndrawnMask(graphic, drawn);
     }
     TBitmapPixelSource pixels(&drawn);
+    pixels.SetMask(std::move(mask));
     Assign(pixels);
     Changed();
     return;
   }
   inherited::Assign(source);
+}
+
+void TGIFImage::WriteData(ui::TStream* stream) {
+  if (GIFOptimizeOnStore) OptimizeFrames(kGIFAllOptimizeOptions, gpNone, 8, gdNearest);
+  SaveToStream(stream);
+}
+
+void TGIFImage::DropPalettes() {
+  if (palette_) DeleteObject(palette_);
+  if (framePalette_) DeleteObject(framePalette_);
+  palette_ = framePalette_ = nullptr;
+}
+
+HPALETTE TGIFImage::GetPalette() {
+  if (insidePalette_) RaiseGIFError("No global or local color table defined");
+  if (composite_)
+    if (HPALETTE own = composite_->GetPalette()) return own;
+  if (palette_) return palette_;
+  insidePalette_ = true;
+  struct Leave {
+    bool& flag;
+    ~Leave() { flag = false; }
+  } leave{insidePalette_};
+  if (DitherWanted()) {
+    palette_ = GIFMakePalette(CreateWebSafePalette());
+  } else if (GlobalColorMap().Count() > 0) {
+    palette_ = GlobalColorMap().MakePalette();
+  } else if (!Empty()) {
+    // Frame 0's colours serve until the image has colours of its own; they are made afresh each time.
+    if (framePalette_) DeleteObject(framePalette_);
+    framePalette_ = images_[0].ColorMap().MakePalette();
+    if (!framePalette_) RaiseGIFError("No global or local color table defined");
+    return framePalette_;
+  }
+  return palette_;
+}
+
+void TGIFImage::SetPalette(HPALETTE palette) {
+  if (palette == palette_) return;
+  if (palette_) DeleteObject(palette_);
+  palette_ = palette;
+  if (composite_ && composite_->GetPalette() != palette) {
+    ui::FreeAndNil(composite_);
+    Changed();
+  }
 }
 
 void TGIFImage::AssignTo(ui::TPersistent* dest) {
@@ -263,6 +538,7 @@ void GIFImageInitialize() {
 
 void GIFImageFinalize() {
   if (initCount == 0 || --initCount > 0) return;
+  FreeExtensionRegistries();
   ui::TPicture::UnregisterGraphicClass(&TGIFImage::StaticClassInfo);
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <vector>
 
 #include "gifbitmap.h"
 #include "gifimage.h"
@@ -29,10 +30,16 @@ class TBitmapPixelSource : public TGIFPixelSource {
   int BitsPerPixel() const override { return bits_; }
   const uint8_t* Row(int y) const override;
   const TGIFPalette& Palette() const override { return palette_; }
+  // A transparent bitmap's mask (from its transparent colour), or the one given by SetMask.
+  const uint8_t* MaskRow(int y) const override;
+  // One byte per pixel, rows of Width() bytes, non-zero where the picture is transparent; an empty
+  // vector takes the mask away.
+  void SetMask(std::vector<uint8_t> mask);
 
  private:
   ui::TBitmap* bitmap_;            // the bitmap read: the caller's or the owned 24-bit copy
   ui::TBitmap* copy_ = nullptr;    // owned
+  std::vector<uint8_t> mask_;
   int width_ = 0, height_ = 0, bits_ = 24;
   TGIFPalette palette_;
 };
@@ -50,6 +57,13 @@ class TGIFStreamAdapter : public TGIFByteStream {
  private:
   ui::TStream* stream_;
 };
+
+// One byte per pixel (rows of `width` bytes), non-zero where the monochrome `bitmap` has a set bit: the
+// first `height` rows of it. Empty when the bitmap is smaller than that.
+std::vector<uint8_t> MaskFromMonochrome(HBITMAP bitmap, int width, int height);
+
+// True when `drawOptions` ask for drawing dithered to the 216-colour cube on this screen.
+bool GIFDitherWanted(uint16_t drawOptions);
 
 // Registers TGIFImage as the picture file format "gif" and notes whether the screen is paletted.
 // Counted: the first call acts, and GIFImageFinalize undoes it when the count returns to 0. The unit

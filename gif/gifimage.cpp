@@ -13,6 +13,10 @@ TGIFPaletteMode GIFDefaultPaletteMode = gpWebSafe216;
 int GIFDefaultPaletteBits = 8;
 TGIFDitherStyle GIFDefaultDitherStyle = gdNearest;
 TGIFCompression GIFDefaultCompression = gifLZW;
+ui::TThreadPriority GIFDefaultThreadPriority = ui::tpNormal;
+int GIFDefaultAnimationSpeed = 100;
+bool GIFBuildBitmapsOnLoad = false;
+bool GIFOptimizeOnStore = false;
 
 namespace {
 
@@ -254,7 +258,7 @@ void TGIFSubImage::Assign(const TGIFPixelSource& source) {
 
 void TGIFSubImage::CopyPixels(const TGIFPixelSource& picture, int reportEveryRows) {
   TGIFImage* image = Image();
-  if (image) image->Progress(TGIFProgressStage::Starting, 0, false, "Converting...");
+  if (image) image->ReportProgress(ui::psStarting, 0, false, "Converting...");
   const int bits = picture.BitsPerPixel();
   const int w = Width(), h = Height();
   if (bits != 24) colorMap_.LoadFromPalette(picture.Palette());
@@ -292,9 +296,9 @@ void TGIFSubImage::CopyPixels(const TGIFPixelSource& picture, int reportEveryRow
         }
     }
     if (image && (y + 1) % reportEveryRows == 0)
-      image->Progress(TGIFProgressStage::Running, int((y + 1) * 100LL / h), false, "Converting...");
+      image->ReportProgress(ui::psRunning, int((y + 1) * 100LL / h), false, "Converting...");
   }
-  if (image) image->Progress(TGIFProgressStage::Ending, 100, false, "Converting...");
+  if (image) image->ReportProgress(ui::psEnding, 100, false, "Converting...");
 }
 
 void TGIFSubImage::AddTransparencyMask(const uint8_t* mask, size_t stride) {
@@ -491,7 +495,7 @@ void TGIFImageList::Delete(int index) {
 void TGIFImageList::SaveToStream(TGIFByteStream& stream) {
   for (int i = 0; i < Count(); ++i) {
     items_[size_t(i)]->SaveToStream(stream);
-    image_->Progress(TGIFProgressStage::Running, (i + 1) * 100 / Count(), false, "Saving...");
+    image_->ReportProgress(ui::psRunning, (i + 1) * 100 / Count(), false, "Saving...");
   }
 }
 
@@ -507,9 +511,11 @@ void TGIFImageList::LoadFromStream(TGIFByteStream& stream) {
     auto frame = std::make_unique<TGIFSubImage>(image_);
     frame->LoadFromStream(stream);
     Add(std::move(frame));
+    // Frames draw from their pixels; the one picture kept ready is the still one, made of frame 0.
+    if (GIFBuildBitmapsOnLoad && Count() == 1) image_->CompositeBitmap();
     const uint64_t size = stream.Size();
-    image_->Progress(TGIFProgressStage::Running, size ? int(stream.Position() * 100 / size) : 100, false,
-                     "Loading...");
+    image_->ReportProgress(ui::psRunning, size ? int(stream.Position() * 100 / size) : 100, GIFBuildBitmapsOnLoad,
+                           "Loading...");
     b = ReadSkippingZeros(stream);
   }
   if (b == kTrailer) StepBack(stream);
@@ -523,10 +529,12 @@ TGIFImage::~TGIFImage() {
   HaltAllPainters();
   images_.Clear();
   DropComposite();
+  DropPalettes();
 }
 
 void TGIFImage::Clear() {
   DropComposite();
+  DropPalettes();
   images_.Clear();
   header_.Clear();
   header_.Prepare();
@@ -580,29 +588,43 @@ int TGIFImage::AddFrame(const TGIFPixelSource& picture) {
 void TGIFImage::Assign(const TGIFImage& source) {
   if (&source == this) return;
   Clear();
+  // While the frames are copied the source's handlers hear of it; the copy's own come back after.
+  const TGIFWarningEvent ownWarning = WarningEvent;
+  const ui::TProgressEvent ownProgress = OnProgress;
   WarningEvent = source.WarningEvent;
   OnProgress = source.OnProgress;
+  auto restore = [&] {
+    WarningEvent = ownWarning;
+    OnProgress = ownProgress;
+  };
   try {
-    Progress(TGIFProgressStage::Starting, 0, false, "Copying...");
+    ReportProgress(ui::psStarting, 0, false, "Copying...");
     header_.Assign(source.header_);
+    ThreadPriority = source.ThreadPriority;
+    DrawBackgroundColor = source.DrawBackgroundColor;
+    DrawOptions = source.DrawOptions;
     PaletteMode = source.PaletteMode;
     DitherStyle = source.DitherStyle;
+    ForceFrame = source.ForceFrame;
+    PaintStartEvent = source.PaintStartEvent;
+    PaintEvent = source.PaintEvent;
+    AfterPaintEvent = source.AfterPaintEvent;
+    LoopEvent = source.LoopEvent;
+    PaintEndEvent = source.PaintEndEvent;
     const int count = source.images_.Count();
     for (int i = 0; i < count; ++i) {
       auto frame = std::make_unique<TGIFSubImage>(this);
       frame->Assign(source.images_[i]);
       images_.Add(std::move(frame));
-      Progress(TGIFProgressStage::Running, (i + 1) * 100 / count, false, "Copying...");
+      ReportProgress(ui::psRunning, (i + 1) * 100 / count, false, "Copying...");
     }
-    Progress(TGIFProgressStage::Ending, 100, false, "Copying...");
+    ReportProgress(ui::psEnding, 100, false, "Copying...");
   } catch (...) {
-    Progress(TGIFProgressStage::Ending, 0, false, "Copying...");
-    WarningEvent = nullptr;
-    OnProgress = nullptr;
+    ReportProgress(ui::psEnding, 0, false, "Copying...");
+    restore();
     throw;
   }
-  WarningEvent = nullptr;
-  OnProgress = nullptr;
+  restore();
 }
 
 void TGIFImage::Assign(const TGIFPixelSource& picture) {
@@ -611,7 +633,7 @@ void TGIFImage::Assign(const TGIFPixelSource& picture) {
 }
 
 void TGIFImage::LoadFromStream(TGIFByteStream& stream) {
-  Progress(TGIFProgressStage::Starting, 0, false, "Loading...");
+  ReportProgress(ui::psStarting, 0, false, "Loading...");
   Clear();
   unbackedPixelBudget_ = kMaxUnbackedPixels;
   const uint64_t start = stream.Position();
@@ -625,23 +647,23 @@ void TGIFImage::LoadFromStream(TGIFByteStream& stream) {
     if (trailer >= 0 && trailer != kTrailer) ReportWarning(this, 1, "Invalid Image trailer");
   } catch (...) {
     stream.SetPosition(start);
-    Progress(TGIFProgressStage::Ending, 0, false, "Loading...");
+    ReportProgress(ui::psEnding, 0, false, "Loading...");
     throw;
   }
-  Progress(TGIFProgressStage::Ending, 100, false, "Loading...");
+  ReportProgress(ui::psEnding, 100, false, "Loading...");
 }
 
 void TGIFImage::SaveToStream(TGIFByteStream& stream) {
-  Progress(TGIFProgressStage::Starting, 0, false, "Saving...");
+  ReportProgress(ui::psStarting, 0, false, "Saving...");
   try {
     header_.SaveToStream(stream);
     images_.SaveToStream(stream);
     WriteStreamByte(stream, kTrailer);
   } catch (...) {
-    Progress(TGIFProgressStage::Ending, 0, false, "Saving...");
+    ReportProgress(ui::psEnding, 0, false, "Saving...");
     throw;
   }
-  Progress(TGIFProgressStage::Ending, 100, false, "Saving...");
+  ReportProgress(ui::psEnding, 100, false, "Saving...");
 }
 
 void TGIFImage::LoadFromFile(const std::wstring& fileName) {
@@ -663,6 +685,7 @@ void TGIFImage::ReportWarning(const void* sender, int severity, const std::strin
   if (WarningEvent) WarningEvent(sender, severity, message);
 }
 
-void TGIFImage::Progress(TGIFProgressStage stage, int percent, bool redraw, const std::string& message) {
-  if (OnProgress) OnProgress(stage, percent, redraw, message);
+void TGIFImage::ReportProgress(ui::TProgressStage stage, int percent, bool redraw, const std::string& message) {
+  const RECT whole = {0, 0, Width(), Height()};
+  Progress(this, stage, uint8_t(std::max(0, std::min(percent, 100))), redraw, whole, message);
 }

@@ -33,7 +33,6 @@ enum TGIFDitherStyle : uint8_t {
   gdNearest, gdFloydSteinberg, gdStucki, gdSierra, gdJaJuNi, gdSteveArche, gdBurkes
 };
 enum TGIFCompression : uint8_t { gifLZW, gifRunLength };
-enum class TGIFProgressStage { Starting, Running, Ending };
 
 // What TGIFImage::OptimizeFrames may do, as a set of bits.
 enum TGIFOptimizeOption : uint8_t {
@@ -51,7 +50,15 @@ extern TGIFPaletteMode GIFDefaultPaletteMode;   // gpWebSafe216
 extern int GIFDefaultPaletteBits;               // 8
 extern TGIFDitherStyle GIFDefaultDitherStyle;   // gdNearest
 extern TGIFCompression GIFDefaultCompression;   // gifLZW
-extern uint16_t GIFDefaultDrawOptions;          // 0x060F: asynchronous, transparent, animated, looping
+extern uint16_t GIFDefaultDrawOptions;          // 0x060F: asynchronous, transparent, animated, looping,
+                                                // dithered on paletted screens
+extern ui::TThreadPriority GIFDefaultThreadPriority;  // tpNormal
+extern int GIFDefaultAnimationSpeed;                  // 100 (percent)
+// The reader makes each frame's picture as soon as the frame is read and asks picture holders to
+// redraw as the load goes on.
+extern bool GIFBuildBitmapsOnLoad;  // false
+// Storing an image in a layout stream first shrinks it with every frame optimization.
+extern bool GIFOptimizeOnStore;     // false
 
 // Base of the header, frames, extensions and the trailer: a part of one image.
 class TGIFItem {
@@ -152,6 +159,11 @@ class TGIFSubImage : public TGIFItem {
   // Pixels under a non-zero mask byte (one per pixel, rows of `stride` bytes) become transparent.
   void AddTransparencyMask(const uint8_t* mask, size_t stride);
 
+  // Draws the frame at its place in the logical screen scaled into `target`, or with `tiled` at its
+  // own size in every screen-sized tile of `target`; with `transparent` its transparent pixels leave
+  // the canvas as it was. Dithered to the 216-colour cube when the image wants dithering.
+  void DrawInto(ui::TCanvas* canvas, const RECT& target, bool tiled, bool transparent);
+
   void DecodePixels(TGIFByteStream& stream);
   void EncodePixels(TGIFByteStream& stream);
   void SaveToStream(TGIFByteStream& stream) override;
@@ -189,8 +201,6 @@ class TGIFImageList {
 };
 
 using TGIFWarningEvent = std::function<void(const void* sender, int severity, const std::string& message)>;
-using TGIFProgressEvent =
-    std::function<void(TGIFProgressStage stage, int percent, bool redraw, const std::string& message)>;
 
 // A GIF picture: the object model with its reading, writing and conversion from other pictures, and
 // the user-interface library's graphic, so that pictures, canvases and bitmaps take it like any other.
@@ -277,14 +287,29 @@ class TGIFImage : public ui::TGraphic {
   TGIFPalette GivenPalette;
 
   TGIFWarningEvent WarningEvent;
-  TGIFProgressEvent OnProgress;
   void ReportWarning(const void* sender, int severity, const std::string& message);
-  void Progress(TGIFProgressStage stage, int percent, bool redraw, const std::string& message);
+  // Reports through the graphic's OnProgress, so that a picture holding the image hears it too.
+  void ReportProgress(ui::TProgressStage stage, int percent, bool redraw, const std::string& message);
+  // Stores the image in a layout stream, optimized first when GIFOptimizeOnStore is set.
+  void WriteData(ui::TStream* stream) override;
 
-  // --- animation (see gifpainter.h) ---
+  // --- drawing and animation (see gifpainter.h) ---
   uint16_t DrawOptions = GIFDefaultDrawOptions;  // go* bits of gifpainter.h
-  ui::TThreadPriority ThreadPriority = ui::tpNormal;  // of painter threads
-  int AnimationSpeed = 100;                      // percent; 0 or below holds each frame
+  ui::TThreadPriority ThreadPriority = GIFDefaultThreadPriority;  // of painter threads
+  int AnimationSpeed = GIFDefaultAnimationSpeed;  // percent; 0 or below holds each frame
+  // The frame a still drawing shows (when it names a frame), else frame 0.
+  int ForceFrame = -1;
+  // What an animation shows where no frame has painted yet; ui::clNone takes the logical screen's
+  // background colour (or the window colour without a global map).
+  ui::TColor DrawBackgroundColor = ui::clNone;
+  // goDither is set and, with goAutoDither, the screen is paletted.
+  bool DitherWanted() const;
+  // The composite bitmap's palette, else the image's own (cached): the 216-colour cube when dithering,
+  // else the global map's colours, else frame 0's map. Owned by the image. Asked again while it is
+  // being made, it raises "No global or local color table defined".
+  HPALETTE GetPalette() override;
+  // Adopts `palette` as the image's palette (owned from now on).
+  void SetPalette(HPALETTE palette) override;
   // Fired with the painter as sender, in the main thread when the painter runs on its own.
   ui::TNotifyEvent PaintStartEvent, PaintEvent, AfterPaintEvent, LoopEvent, PaintEndEvent;
   // A painter for this image on `canvas`, registered with the image; null for an empty image or
@@ -300,12 +325,27 @@ class TGIFImage : public ui::TGraphic {
   // Painters now playing this image.
   int PainterCount();
 
+  // Held while frames or colour maps change under painters that may be playing them: stops every
+  // painter first and keeps the painter list locked, so that no painter starts or reads a frame until
+  // the change is over; then the pictures made of the old frames are dropped.
+  class TFrameChange {
+   public:
+    explicit TFrameChange(TGIFImage& image);
+    ~TFrameChange();
+    TFrameChange(const TFrameChange&) = delete;
+    TFrameChange& operator=(const TFrameChange&) = delete;
+
+   private:
+    TGIFImage& image_;
+  };
+
  protected:
   // A bitmap destination receives the composite bitmap; anything else is refused.
   void AssignTo(ui::TPersistent* dest) override;
 
  private:
   void DropComposite();
+  void DropPalettes();
   friend class TGIFSubImage;
   friend class TGIFPainter;
   TGIFHeader header_;
@@ -317,4 +357,7 @@ class TGIFImage : public ui::TGraphic {
   ui::TThreadList painters_;
   TGIFPainter* drawPainter_ = nullptr;  // the painter of Draw
   ui::TBitmap* animation_ = nullptr;    // what Draw's painter paints into, without goDirectDraw
+  HPALETTE palette_ = nullptr;          // the image's palette, made or given
+  HPALETTE framePalette_ = nullptr;     // frame 0's, made for the last palette request without one
+  bool insidePalette_ = false;
 };

@@ -4,7 +4,9 @@
 #include <climits>
 #include <cstring>
 
+#include "gifcolorreduction.h"
 #include "gifextension.h"
+#include "gifgraphic.h"
 #include "gifimage.h"
 #include "uibitmap.h"
 
@@ -15,11 +17,6 @@ uint16_t GIFDefaultDrawOptions = 0x060F;
 namespace {
 
 size_t RowBytes(int width) { return (size_t(width) * 3 + 3) & ~size_t(3); }
-
-int FrameDisposal(TGIFSubImage& frame) {
-  const TGIFGraphicControlExtension* gce = frame.GraphicControlExtension();
-  return gce ? gce->Disposal() : 0;
-}
 
 // Reads the rectangle of a canvas into BGR rows of width x height (stretched, or at its own size from
 // the top-left corner when tiling).
@@ -81,7 +78,9 @@ TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawOptions, const RECT& rec
   } else {
     COLORREF bg = GetSysColor(COLOR_WINDOW);
     const TGIFPalette& global = image->GlobalColorMap().Entries();
-    if (!global.empty()) {
+    if (image->DrawBackgroundColor != ui::clNone) {
+      bg = ui::ColorToRGB(image->DrawBackgroundColor);
+    } else if (!global.empty()) {
       const size_t i = image->Header().Screen().BackgroundIndex;
       const TGIFColor& c = global[i < global.size() ? i : 0];
       bg = RGB(c.Red, c.Green, c.Blue);
@@ -120,12 +119,50 @@ void TGIFPainter::StopPainting() {
   }
 }
 
+void TGIFPainter::CallMain(const std::function<void()>& call) {
+  if (!Asynchronous()) {
+    call();
+    return;
+  }
+  Synchronize(ui::TThreadMethod([this, &call] {
+    inMainCall_ = true;
+    try {
+      call();
+    } catch (...) {
+      inMainCall_ = false;
+      throw;
+    }
+    inMainCall_ = false;
+  }));
+}
+
 void TGIFPainter::Fire(const ui::TNotifyEvent& e) {
-  if (!e) return;
-  if (Asynchronous())
-    Synchronize(ui::TThreadMethod([this, &e] { e(this); }));
-  else
-    e(this);
+  if (e) CallMain([this, &e] { e(this); });
+}
+
+TGIFPainter::TFrameFacts TGIFPainter::Facts(int index) {
+  TFrameFacts facts;
+  image_->painters_.LockList();
+  try {
+    TGIFImageList& frames = image_->Images();
+    if (index >= 0 && index < frames.Count()) {
+      TGIFSubImage& frame = frames[index];
+      facts.Present = true;
+      facts.Empty = frame.Empty();
+      if (const TGIFGraphicControlExtension* gce = frame.GraphicControlExtension()) facts.Delay = gce->Delay();
+      for (const auto& extension : frame.Extensions())
+        if (auto* loop = dynamic_cast<const TGIFAppExtNSLoop*>(extension.get())) {
+          facts.HasLoop = true;
+          facts.Loops = loop->Loops;
+          break;
+        }
+    }
+  } catch (...) {
+    image_->painters_.UnlockList();
+    throw;
+  }
+  image_->painters_.UnlockList();
+  return facts;
 }
 
 // Waits `units` delay units from the previous frame's start `started`, less half of how late that frame
@@ -174,68 +211,85 @@ void TGIFPainter::Pause(int units, DWORD& started, int& previousWait) {
   }
 }
 
-void TGIFPainter::ApplyDisposal(int frameIndex, int disposal) {
-  if (disposal == 3) {
+void TGIFPainter::ApplyDisposal() {
+  if (lastDisposal_ == 3) {
     if (saved_.size() == screen_.size()) screen_ = saved_;
     return;
   }
-  if (disposal != 2) return;
-  TGIFSubImage& frame = image_->Images()[frameIndex];
-  const int right = std::min(width_, frame.Left() + frame.Width());
-  const int bottom = std::min(height_, frame.Top() + frame.Height());
+  if (lastDisposal_ != 2 || lastArea_.right <= lastArea_.left) return;
   const size_t stride = RowBytes(width_);
-  for (int y = frame.Top(); y < bottom; ++y)
-    if (right > frame.Left())
-      std::memcpy(&screen_[stride * size_t(y) + size_t(frame.Left()) * 3],
-                  &backdrop_[stride * size_t(y) + size_t(frame.Left()) * 3], size_t(right - frame.Left()) * 3);
+  for (int y = lastArea_.top; y < lastArea_.bottom; ++y)
+    std::memcpy(&screen_[stride * size_t(y) + size_t(lastArea_.left) * 3],
+                &backdrop_[stride * size_t(y) + size_t(lastArea_.left) * 3], size_t(lastArea_.right - lastArea_.left) * 3);
 }
 
 // Paints the active frame over what the previous one left (its disposal applied) and shows the
-// result. In the main thread when the painter has a thread of its own.
+// result. In the main thread when the painter has a thread of its own; the frames are read under the
+// painter list's lock, and an active frame that is gone by now paints nothing.
 void TGIFPainter::PaintFrame() {
   if (Terminated()) return;
   if ((options_ & goValidateCanvas) && (!validDC_ || GetObjectType(validDC_) == 0)) {
     Terminate();
     return;
   }
-  if (clearNext_ || screen_.empty()) {
-    screen_ = backdrop_;
-    lastFrame_ = -1;
-    clearNext_ = false;
-  }
-  if (lastFrame_ >= 0 && lastFrame_ < image_->Images().Count()) ApplyDisposal(lastFrame_, lastDisposal_);
-  TGIFSubImage& frame = image_->Images()[activeFrame_];
-  const int disposal = FrameDisposal(frame);
-  if (disposal == 3) saved_ = screen_;
-  const TGIFGraphicControlExtension* gce = frame.GraphicControlExtension();
-  const int transparent = frame.Transparent() && gce ? gce->TransparentColorIndex() : -1;
-  const TGIFPalette& colors = frame.ActiveColorMap().Entries();
-  const int right = std::min(width_, frame.Left() + frame.Width());
-  const int bottom = std::min(height_, frame.Top() + frame.Height());
-  const size_t stride = RowBytes(width_);
-  if (!colors.empty() && frame.Pixels().size() >= size_t(frame.Width()) * size_t(frame.Height())) {
-    for (int y = frame.Top(); y < bottom; ++y) {
-      const uint8_t* src = frame.Pixels().data() + size_t(y - frame.Top()) * size_t(frame.Width());
-      uint8_t* dst = &screen_[stride * size_t(y)];
-      for (int x = frame.Left(); x < right; ++x) {
-        const uint8_t index = src[x - frame.Left()];
-        if (index == transparent) continue;
-        const TGIFColor& c = colors[index < colors.size() ? index : 0];
-        uint8_t* p = dst + size_t(x) * 3;
-        p[0] = c.Blue;
-        p[1] = c.Green;
-        p[2] = c.Red;
+  image_->painters_.LockList();
+  try {
+    const int index = activeFrame_;
+    if (index < 0 || index >= image_->Images().Count()) {
+      image_->painters_.UnlockList();
+      return;
+    }
+    if (clearNext_ || screen_.empty()) {
+      screen_ = backdrop_;
+      lastDisposal_ = 0;
+      clearNext_ = false;
+    }
+    ApplyDisposal();
+    TGIFSubImage& frame = image_->Images()[index];
+    const TGIFGraphicControlExtension* gce = frame.GraphicControlExtension();
+    const int disposal = gce ? gce->Disposal() : 0;
+    if (disposal == 3) saved_ = screen_;
+    const int transparent = frame.Transparent() && gce ? gce->TransparentColorIndex() : -1;
+    const TGIFPalette& colors = frame.ActiveColorMap().Entries();
+    const int left = std::min(width_, frame.Left()), top = std::min(height_, frame.Top());
+    const int right = std::min(width_, frame.Left() + frame.Width());
+    const int bottom = std::min(height_, frame.Top() + frame.Height());
+    const size_t stride = RowBytes(width_);
+    if (!colors.empty() && frame.Pixels().size() >= size_t(frame.Width()) * size_t(frame.Height())) {
+      for (int y = top; y < bottom; ++y) {
+        const uint8_t* src = frame.Pixels().data() + size_t(y - frame.Top()) * size_t(frame.Width());
+        uint8_t* dst = &screen_[stride * size_t(y)];
+        for (int x = left; x < right; ++x) {
+          const uint8_t colorIndex = src[x - frame.Left()];
+          if (colorIndex == transparent) continue;
+          const TGIFColor& c = colors[colorIndex < colors.size() ? colorIndex : 0];
+          uint8_t* p = dst + size_t(x) * 3;
+          p[0] = c.Blue;
+          p[1] = c.Green;
+          p[2] = c.Red;
+        }
       }
     }
+    lastArea_ = RECT{left, top, std::max(left, right), std::max(top, bottom)};
+    lastDisposal_ = disposal;
+  } catch (...) {
+    image_->painters_.UnlockList();
+    throw;
   }
-  lastFrame_ = activeFrame_;
-  lastDisposal_ = disposal;
+  image_->painters_.UnlockList();
   Present();
   started_ = true;
 }
 
 // Copies the screen to the canvas: stretched over the rectangle, or tiled at the image's size.
 void TGIFPainter::Present() {
+  const bool dither = GIFDitherWanted(options_);
+  std::vector<uint8_t> dithered;
+  if (dither) {
+    dithered = screen_;
+    DitherToWebSafe(dithered.data(), RowBytes(width_), width_, height_, nullptr);
+  }
+  const uint8_t* rows = dither ? dithered.data() : screen_.data();
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   info.bmiHeader.biWidth = width_;
@@ -247,16 +301,22 @@ void TGIFPainter::Present() {
   HDC dc = canvas_->GetHandle();
   const int saved = SaveDC(dc);
   IntersectClipRect(dc, rect_.left, rect_.top, rect_.right, rect_.bottom);
+  HPALETTE cube = dither ? GIFMakePalette(CreateWebSafePalette()) : nullptr;
+  if (cube) {
+    SelectPalette(dc, cube, FALSE);
+    RealizePalette(dc);
+  }
   SetStretchBltMode(dc, COLORONCOLOR);
   if (options_ & goTile) {
     for (int y = rect_.top; y < rect_.bottom; y += height_)
       for (int x = rect_.left; x < rect_.right; x += width_)
-        StretchDIBits(dc, x, y, width_, height_, 0, 0, width_, height_, screen_.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+        StretchDIBits(dc, x, y, width_, height_, 0, 0, width_, height_, rows, &info, DIB_RGB_COLORS, SRCCOPY);
   } else {
     StretchDIBits(dc, rect_.left, rect_.top, rect_.right - rect_.left, rect_.bottom - rect_.top, 0, 0, width_,
-                  height_, screen_.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+                  height_, rows, &info, DIB_RGB_COLORS, SRCCOPY);
   }
   RestoreDC(dc, saved);
+  if (cube) DeleteObject(cube);
   GdiFlush();
   canvas_->Unlock();
 }
@@ -278,31 +338,27 @@ void TGIFPainter::Execute() {
         Fire(LoopEvent);
         if (options_ & goClearOnLoop) clearNext_ = true;
       }
-      bool first = true;
-      while (!Terminated() && (first || ((options_ & goAnimate) && activeFrame_ < image_->Images().Count()))) {
-        first = false;
-        if (activeFrame_ < 0 || activeFrame_ >= image_->Images().Count()) break;
-        TGIFSubImage& frame = image_->Images()[activeFrame_];
-        if (frame.Empty()) break;
+      // No frame is held between the steps below: each looks its frame up again, since the frames
+      // may change whenever the painter waits or an event runs.
+      for (bool first = true; !Terminated() && (first || (options_ & goAnimate)); first = false) {
+        const int index = activeFrame_;
+        TFrameFacts facts = Facts(index);
+        if (!facts.Present || facts.Empty) break;
         Pause(wait, started, previousWait);
         if (Terminated()) break;
         Fire(PaintEvent);
         if (Terminated()) break;
-        for (const auto& extension : frame.Extensions()) {
-          auto* loop = dynamic_cast<const TGIFAppExtNSLoop*>(extension.get());
-          if (!loop || loopSeen) continue;
+        facts = Facts(activeFrame_);
+        if (!facts.Present) break;
+        if (facts.HasLoop && !loopSeen) {
           loopSeen = true;
-          loops = loop->Loops;
+          loops = facts.Loops;
           if ((async && loops == 0) || (options_ & goLoopForever)) loops = -1;  // endless
           loopPoint = activeFrame_;
         }
-        if (async)
-          Synchronize(ui::TThreadMethod([this] { PaintFrame(); }));
-        else
-          PaintFrame();
+        CallMain([this] { PaintFrame(); });
         if (Terminated()) break;
-        const TGIFGraphicControlExtension* gce = frame.GraphicControlExtension();
-        wait = gce && gce->Delay() > 0 ? gce->Delay() : GIFDefaultDelay;
+        wait = facts.Delay > 0 ? facts.Delay : GIFDefaultDelay;
         wait = std::max(wait, GIFMinimumDelay);
         if (!async) wait = std::min(wait, GIFMaximumDelay);
         const int shown = activeFrame_;
@@ -386,10 +442,13 @@ void TGIFImage::HaltAllPainters() {
   for (;;) {
     ui::TList* list = painters_.LockList();
     bool waiting = false;
+    const bool mainThread = GetCurrentThreadId() == ui::MainThreadID();
     for (int i = list->Count() - 1; i >= 0; --i) {
       auto* painter = static_cast<TGIFPainter*>(list->Get(i));
       painter->StopPainting();
-      waiting = waiting || painter->Asynchronous();
+      // A painter whose event handler is the caller cannot end before the handler returns; it finds
+      // itself stopped then, and looks at no frame again.
+      waiting = waiting || (painter->Asynchronous() && !(mainThread && painter->InMainThreadCall()));
     }
     painters_.UnlockList();
     if (!waiting) break;
@@ -397,6 +456,18 @@ void TGIFImage::HaltAllPainters() {
     Sleep(0);
   }
   if (!drawPainter_) ui::FreeAndNil(animation_);
+}
+
+TGIFImage::TFrameChange::TFrameChange(TGIFImage& image) : image_(image) {
+  image_.HaltAllPainters();
+  image_.painters_.LockList();
+}
+
+TGIFImage::TFrameChange::~TFrameChange() {
+  // Not through DropComposite: that would wait for painters while this thread holds their list.
+  ui::FreeAndNil(image_.composite_);
+  image_.DropPalettes();
+  image_.painters_.UnlockList();
 }
 
 int TGIFImage::PainterCount() {
@@ -426,7 +497,8 @@ void TGIFImage::Draw(ui::TCanvas* canvas, const RECT& r) {
   try {
     const uint16_t options = DrawOptions;
     if (images_.Count() == 1 || !(options & goAnimate)) {
-      if (ui::TBitmap* still = CompositeBitmap()) DrawTiled(canvas, r, still);
+      const int still = ForceFrame >= 0 && ForceFrame < images_.Count() ? ForceFrame : 0;
+      images_[still].DrawInto(canvas, r, (options & goTile) != 0, (options & goTransparent) != 0);
     } else if (!animation_ || (options & goDirectDraw)) {
       painters_.LockList();
       TGIFPainter* running = drawPainter_;

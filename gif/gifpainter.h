@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "uithreads.h"
@@ -66,6 +67,8 @@ class TGIFPainter : public ui::TThread {
   // Runs the whole animation in the calling thread (synchronous painting); the painter stays the
   // caller's to free.
   void RunHere() { Execute(); }
+  // The painter's thread waits while the main thread paints a frame or runs one of its events for it.
+  bool InMainThreadCall() const { return inMainCall_; }
 
   ui::TNotifyEvent PaintStartEvent, PaintEvent, AfterPaintEvent, LoopEvent, PaintEndEvent;
 
@@ -73,10 +76,22 @@ class TGIFPainter : public ui::TThread {
   void Execute() override;
 
  private:
+  // What the painter's own thread needs of a frame, read under the painter list's lock: frames may
+  // change or go whenever that lock is free.
+  struct TFrameFacts {
+    bool Present = false;   // the index names a frame
+    bool Empty = true;
+    int Delay = 0;          // delay units, 0 without a graphic control extension
+    bool HasLoop = false;   // a loop-count extension
+    int Loops = 0;
+  };
+  TFrameFacts Facts(int frame);
+  // Runs `call` in the main thread (or at once when painting synchronously).
+  void CallMain(const std::function<void()>& call);
   void Fire(const ui::TNotifyEvent& e);
   void Pause(int units, DWORD& started, int& previousWait);
   void PaintFrame();
-  void ApplyDisposal(int frame, int disposal);
+  void ApplyDisposal();
   void Present();
 
   TGIFImage* image_;
@@ -93,6 +108,10 @@ class TGIFPainter : public ui::TThread {
   // The picture as shown (BGR rows of the logical screen), what lies beneath the image, and the copy
   // a restore-to-previous frame returns to.
   std::vector<uint8_t> screen_, backdrop_, saved_;
-  int lastFrame_ = -1, lastDisposal_ = 0;
+  // The area and disposal of the frame painted last (its area clipped to the screen); a copy, so that
+  // nothing refers to a frame that may have gone since.
+  RECT lastArea_ = {0, 0, 0, 0};
+  int lastDisposal_ = 0;
   bool clearNext_ = false;
+  volatile bool inMainCall_ = false;
 };

@@ -250,7 +250,7 @@ void TGraphic::SetTransparent(bool t) {
 void TGraphic::DefineProperties(TFiler* filer) {
   TPersistent::DefineProperties(filer);
   filer->DefineBinaryProperty(
-      "Data", [this](TStream* s) { LoadFromStream(s); }, [this](TStream* s) { SaveToStream(s); }, !Empty());
+      "Data", [this](TStream* s) { LoadFromStream(s); }, [this](TStream* s) { WriteData(s); }, !Empty());
 }
 
 void TGraphic::LoadFromClipboardFormat(UINT, HANDLE, HPALETTE) {

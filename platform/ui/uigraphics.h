@@ -159,6 +159,8 @@ class TGraphic : public TPersistent {
   virtual void SaveToClipboardFormat(UINT& format, HANDLE& data, HPALETTE& palette);
   // Layouts store a graphic as "Data": its own stream (a bitmap file for bitmaps, an icon file for icons).
   void DefineProperties(TFiler* filer) override;
+  // What a layout stores of the graphic (a picture's "Data" too): its own stream.
+  virtual void WriteData(TStream* s) { SaveToStream(s); }
 
  protected:
   TGraphic() = default;

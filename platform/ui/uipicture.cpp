@@ -221,7 +221,7 @@ void TPicture::DefineProperties(TFiler* filer) {
         uint8_t n = static_cast<uint8_t>(name.size());
         s->WriteBuffer(&n, 1);
         s->WriteBuffer(name.data(), n);
-        graphic_->SaveToStream(s);
+        graphic_->WriteData(s);
       },
       hasData);
 }

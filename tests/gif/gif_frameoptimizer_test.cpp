@@ -251,8 +251,9 @@ TEST(GifFrameOptimizer, IdenticalFramesMergeAndVanish) {
 
   TGIFImage cropped;
   build(cropped);
-  std::vector<std::pair<TGIFProgressStage, int>> reports;
-  cropped.OnProgress = [&](TGIFProgressStage stage, int percent, bool, const std::string& message) {
+  std::vector<std::pair<ui::TProgressStage, int>> reports;
+  cropped.OnProgress = [&](ui::TObject*, ui::TProgressStage stage, uint8_t percent, bool, const RECT&,
+                           const std::string& message) {
     EXPECT_EQ(message, "Optimizing...");
     reports.push_back({stage, percent});
   };
@@ -260,8 +261,8 @@ TEST(GifFrameOptimizer, IdenticalFramesMergeAndVanish) {
   ASSERT_EQ(cropped.Images().Count(), 1);
   EXPECT_EQ(cropped.Images()[0].GraphicControlExtension()->Delay(), 16);
   ASSERT_GE(reports.size(), 3u);
-  EXPECT_EQ(reports.front().first, TGIFProgressStage::Starting);
-  EXPECT_EQ(reports.back(), std::make_pair(TGIFProgressStage::Ending, 100));
+  EXPECT_EQ(reports.front().first, ui::psStarting);
+  EXPECT_EQ(reports.back(), std::make_pair(ui::psEnding, 100));
   for (size_t i = 2; i + 1 < reports.size(); ++i) EXPECT_GE(reports[i].second, reports[i - 1].second);
 }
 

@@ -237,3 +237,84 @@ TEST(GIFPainter, SynchronousPaintingPumpsMessages) {
   while (PeekMessageA(&rest, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&rest);
   DestroyWindow(window);
 }
+
+namespace {
+
+// `count` 8 x 8 frames of 1/100 s in pairs: frame 2j shows colour j, frame 2j + 1 repeats it, so the
+// frame optimizer turns every second frame transparent and drops it. Each frame has its own map, which
+// the colour-map optimizer replaces by one global map.
+void MakeLongAnimation(TGIFImage& image, int count) {
+  TGIFImage built;
+  for (int i = 0; i < count; ++i) {
+    const int j = i / 2;
+    std::vector<uint8_t> pixels(64, 1);
+    pixels[size_t(j % 64)] = 0;
+    TGIFSubImage* f = AddFrame(built, 0, 0, 8, 8, pixels, {{0, 0, 0}, {uint8_t(40 + j * 5), uint8_t(j * 3), 200}});
+    Control(f, 1, 1);
+  }
+  TGIFMemoryStream bytes(SaveBytes(built));
+  image.LoadFromStream(bytes);
+  ASSERT_EQ(image.Images().Count(), count);
+}
+
+}  // namespace
+
+// Both optimizers change frames while a painter thread plays them: each first stops the painter (none
+// is left when it returns), and every frame the painter then shows again is one the image still holds.
+TEST(GIFPainter, OptimizersStopThePainterAndItShowsOnlyLiveFrames) {
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    TGIFImage image;
+    MakeLongAnimation(image, 40);
+    std::unique_ptr<ui::TBitmap> bitmap(NewCanvasBitmap());
+    int painted = 0, dead = 0;
+    image.PaintEvent = ui::TNotifyEvent([&](ui::TObject* sender) {
+      ++painted;
+      const int active = static_cast<TGIFPainter*>(sender)->ActiveFrame();
+      if (active < 0 || active >= image.Images().Count()) ++dead;
+    });
+    image.DrawOptions = uint16_t(image.DrawOptions | goLoopForever);
+
+    bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+    ASSERT_TRUE(PumpUntil([&] { return painted >= 3 + round; }));
+    image.OptimizeFrames(ooCrop | ooMerge | ooCleanup, gpNone, 8, gdNearest);
+    EXPECT_EQ(image.PainterCount(), 0);
+    EXPECT_EQ(image.Images().Count(), 20);
+
+    painted = 0;
+    bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+    ASSERT_TRUE(PumpUntil([&] { return painted >= 2 + round; }));
+    image.UnifyColorMaps();
+    EXPECT_EQ(image.PainterCount(), 0);
+    EXPECT_EQ(image.Images()[0].ColorMap().Count(), 0);
+
+    painted = 0;
+    bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+    ASSERT_TRUE(PumpUntil([&] { return painted >= 25; })) << "plays on over the changed frames";
+    EXPECT_EQ(dead, 0);
+    image.HaltAllPainters();
+  }
+}
+
+// An optimizer run by the painter's own event handler, on the painter's thread or within the draw:
+// the painter cannot stop before the handler returns, then ends without looking at a frame again.
+TEST(GIFPainter, OptimizerInAPaintHandlerEndsThePainter) {
+  for (uint16_t options : {uint16_t(goAsync | goAnimate | goDirectDraw), uint16_t(goAnimate | goDirectDraw)}) {
+    SCOPED_TRACE(options);
+    TGIFImage image;
+    MakeLongAnimation(image, 12);
+    std::unique_ptr<ui::TBitmap> bitmap(NewCanvasBitmap());
+    TEventLog log;
+    log.Hook(image, nullptr);
+    image.AfterPaintEvent = ui::TNotifyEvent([&](ui::TObject* sender) {
+      if (static_cast<TGIFPainter*>(sender)->ActiveFrame() == 10)
+        image.OptimizeFrames(ooCrop | ooMerge | ooCleanup, gpNone, 8, gdNearest);
+    });
+    image.DrawOptions = options;
+    bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+    ASSERT_TRUE(PumpUntil([&] { return log.ends == 1; }));
+    EXPECT_EQ(log.painted, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    EXPECT_EQ(image.Images().Count(), 6);
+    EXPECT_TRUE(PumpUntil([&] { return image.PainterCount() == 0; }));
+  }
+}
