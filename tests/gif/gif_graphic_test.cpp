@@ -7,12 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include "gifanimtesthelp.h"
 #include "gifgraphic.h"
 #include "gifimage.h"
-#include "giftesthelp.h"
+#include "gifpainter.h"
 #include "hostenv.h"
 #include "uibitmap.h"
 #include "uiclipbrd.h"
+#include "uimetafile.h"
 #include "uipicture.h"
 
 namespace {
@@ -300,6 +302,282 @@ TEST(GIFGraphic, PaletteBitmapKeepsItsColoursAndOtherClassesAreRefused) {
   EXPECT_THROW(gif.Assign(&font), ui::EConvertError);
   EXPECT_THROW(font.Assign(&gif), ui::EConvertError);
   EXPECT_EQ(gif.Images().Count(), 1) << "a refused copy keeps the image";
+}
+
+// --- transparency, settings, progress ---
+
+bool SameRgb(const Rgb& a, const Rgb& b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+
+ui::TBitmap* FilledBitmap(int w, int h, ui::TColor color) {
+  auto* bmp = new ui::TBitmap;
+  bmp->SetPixelFormat(ui::pf24bit);
+  bmp->SetSize(w, h);
+  bmp->Canvas()->Brush()->SetColor(color);
+  bmp->Canvas()->FillRect(RECT{0, 0, w, h});
+  return bmp;
+}
+
+// A 2 x 1 still image whose left pixel is the transparent colour, red; the right one is green.
+void MakeTransparentStill(TGIFImage& gif) {
+  TGIFSubImage* f = giftest::AddFrame(gif, 0, 0, 2, 1, {0, 1}, {{255, 0, 0}, {0, 255, 0}});
+  giftest::Control(f, 0, 0, 0);
+}
+
+// Drawn with the default options a still image shows the canvas at its transparent pixels, also when
+// stretched; without goTransparent its transparent colour shows.
+TEST(GIFGraphic, StillImageIsDrawnThroughItsMask) {
+  TGIFImage gif;
+  MakeTransparentStill(gif);
+  const Rgb red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255};
+  struct Case {
+    uint16_t options;
+    int w, h;
+    Rgb left, right;
+  } cases[] = {
+      {GIFDefaultDrawOptions, 2, 1, blue, green},
+      {GIFDefaultDrawOptions, 6, 3, blue, green},
+      {uint16_t(GIFDefaultDrawOptions & ~goTransparent), 2, 1, red, green},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.options) + " " + std::to_string(c.w));
+    std::unique_ptr<ui::TBitmap> target(FilledBitmap(c.w, c.h, ui::clBlue));
+    gif.DrawOptions = c.options;
+    target->Canvas()->StretchDraw(RECT{0, 0, c.w, c.h}, &gif);
+    GdiFlush();
+    for (int y = 0; y < c.h; ++y) {
+      EXPECT_TRUE(SameRgb(BitmapPixel(*target, 0, y), c.left));
+      EXPECT_TRUE(SameRgb(BitmapPixel(*target, c.w / 2 - 1, y), c.left));
+      EXPECT_TRUE(SameRgb(BitmapPixel(*target, c.w / 2, y), c.right));
+      EXPECT_TRUE(SameRgb(BitmapPixel(*target, c.w - 1, y), c.right));
+    }
+  }
+}
+
+// A transparent bitmap, an icon and a metafile become frames that keep their transparency: PIL reads
+// the saved file with those pixels transparent and the others in their colours.
+TEST(GIFGraphic, AssignedGraphicsKeepTheirTransparency) {
+  // A 4 x 2 bitmap on white, transparent by its bottom-left (white) pixel.
+  ui::TBitmap bitmap;
+  bitmap.SetPixelFormat(ui::pf24bit);
+  bitmap.SetSize(4, 2);
+  bitmap.Canvas()->SetPixel(0, 0, ui::clRed);
+  bitmap.Canvas()->SetPixel(1, 0, ui::clLime);
+  bitmap.SetTransparent(true);
+
+  // A 16 x 16 icon whose left half is transparent (mask set, colour black) and right half blue.
+  HDC screen = GetDC(nullptr);
+  HBITMAP color = CreateCompatibleBitmap(screen, 16, 16);
+  HDC dc = CreateCompatibleDC(screen);
+  HGDIOBJ old = SelectObject(dc, color);
+  RECT left = {0, 0, 8, 16}, right = {8, 0, 16, 16};
+  FillRect(dc, &left, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  HBRUSH blueBrush = CreateSolidBrush(RGB(0, 0, 255));
+  FillRect(dc, &right, blueBrush);
+  DeleteObject(blueBrush);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  uint16_t maskRows[16];
+  for (uint16_t& row : maskRows) row = 0x00FF;  // bytes FF 00: the left eight pixels set
+  HBITMAP mask = CreateBitmap(16, 16, 1, 1, maskRows);
+  ICONINFO info = {TRUE, 0, 0, mask, color};
+  ui::TIcon icon;
+  icon.SetHandle(CreateIconIndirect(&info));
+  DeleteObject(mask);
+  DeleteObject(color);
+  ASSERT_FALSE(icon.Empty());
+
+  // A metafile that paints a red square in the middle of its frame and nothing else.
+  RECT frame = {0, 0, 1000, 1000};  // 0.01 mm
+  HDC meta = CreateEnhMetaFileA(nullptr, nullptr, &frame, nullptr);
+  HBRUSH redBrush = CreateSolidBrush(RGB(255, 0, 0));
+  HGDIOBJ oldBrush = SelectObject(meta, redBrush);
+  SelectObject(meta, GetStockObject(NULL_PEN));
+  const int mmToUnits = GetDeviceCaps(meta, HORZRES) * 100 / GetDeviceCaps(meta, HORZSIZE) / 100;  // pixels per mm
+  Rectangle(meta, 3 * mmToUnits, 3 * mmToUnits, 7 * mmToUnits, 7 * mmToUnits);
+  SelectObject(meta, oldBrush);
+  DeleteObject(redBrush);
+  ui::TMetafile metafile;
+  metafile.SetHandle(CloseEnhMetaFile(meta));
+  ASSERT_FALSE(metafile.Empty());
+
+  struct Case {
+    const char* name;
+    ui::TGraphic* graphic;
+    // Points as fractions of the size, in eighths, and what PIL must see there (alpha 0 = transparent).
+    struct Point {
+      int x8, y8;
+      int r, g, b, a;
+    } points[3];
+  } cases[] = {
+      {"bitmap", &bitmap, {{0, 0, 255, 0, 0, 255}, {2, 0, 0, 255, 0, 255}, {7, 7, 0, 0, 0, 0}}},
+      {"icon", &icon, {{1, 1, 0, 0, 0, 0}, {6, 6, 0, 0, 255, 255}, {3, 7, 0, 0, 0, 0}}},
+      {"metafile", &metafile, {{4, 4, 255, 0, 0, 255}, {0, 0, 0, 0, 0, 0}, {7, 7, 0, 0, 0, 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TGIFImage gif;
+    gif.Assign(c.graphic);
+    ASSERT_EQ(gif.Images().Count(), 1);
+    EXPECT_TRUE(gif.Images()[0].Transparent());
+    const std::string file = std::string(c.name) + "_transparent.gif";
+    gif.SaveToFile(tq::WorkFile(file));
+    std::string script = "from PIL import Image\n"
+                         "im = Image.open('" + file + "')\n"
+                         "assert 'transparency' in im.info\n"
+                         "rgba = im.convert('RGBA')\n"
+                         "w, h = rgba.size\n";
+    for (const auto& p : c.points)
+      script += "r, g, b, a = rgba.getpixel((min(w - 1, " + std::to_string(p.x8) + " * w // 8), min(h - 1, " +
+                std::to_string(p.y8) + " * h // 8)))\n"
+                "print(a if a == 0 else (r, g, b, a))\n";
+    std::string out;
+    ASSERT_EQ(giftest::RunPython(script, &out), 0);
+    std::string want;
+    for (const auto& p : c.points)
+      want += p.a == 0 ? "0\n"
+                       : "(" + std::to_string(p.r) + ", " + std::to_string(p.g) + ", " + std::to_string(p.b) + ", 255)\n";
+    EXPECT_EQ(out, want);
+  }
+}
+
+// A picture holder hears a GIF's progress through the graphic's own event.
+TEST(GIFGraphic, PictureHearsTheProgressOfALoad) {
+  TGIFImage gif;
+  MakeTransparentStill(gif);
+  gif.SaveToFile(tq::WorkFile("progress.gif"));
+  ui::TPicture picture;
+  std::vector<std::pair<ui::TProgressStage, int>> heard;
+  picture.OnProgress = [&](ui::TObject* sender, ui::TProgressStage stage, uint8_t percent, bool, const RECT&,
+                           const std::string& message) {
+    EXPECT_NE(ui::As<TGIFImage>(sender), nullptr);
+    if (message == "Loading...") heard.push_back({stage, percent});
+  };
+  picture.LoadFromFile(tq::WorkFile("progress.gif"));
+  ASSERT_GE(heard.size(), 2u);
+  EXPECT_EQ(heard.front(), std::make_pair(ui::psStarting, 0));
+  EXPECT_EQ(heard.back(), std::make_pair(ui::psEnding, 100));
+}
+
+// A copy of a GIF image takes its drawing settings and paint events, keeps its own palette bits,
+// compression and animation speed, and keeps its own warning handler.
+TEST(GIFGraphic, CopyTakesTheDrawingSettingsAndPaintEvents) {
+  TGIFImage source;
+  MakeTransparentStill(source);
+  source.DrawOptions = goAsync | goTile;
+  source.ThreadPriority = ui::tpLowest;
+  source.DrawBackgroundColor = ui::clYellow;
+  source.ForceFrame = 0;
+  source.AnimationSpeed = 300;
+  source.SetPaletteBits(4);
+  source.Compression = gifRunLength;
+  int sourcePaints = 0, sourceWarnings = 0, ownWarnings = 0;
+  source.PaintEvent = ui::TNotifyEvent([&](ui::TObject*) { ++sourcePaints; });
+  source.WarningEvent = [&](const void*, int, const std::string&) { ++sourceWarnings; };
+
+  TGIFImage copy;
+  copy.WarningEvent = [&](const void*, int, const std::string&) { ++ownWarnings; };
+  copy.Assign(static_cast<ui::TPersistent*>(&source));
+  EXPECT_EQ(copy.DrawOptions, goAsync | goTile);
+  EXPECT_EQ(copy.ThreadPriority, ui::tpLowest);
+  EXPECT_EQ(copy.DrawBackgroundColor, ui::clYellow);
+  EXPECT_EQ(copy.ForceFrame, 0);
+  EXPECT_EQ(copy.AnimationSpeed, GIFDefaultAnimationSpeed);
+  EXPECT_EQ(copy.PaletteBits(), GIFDefaultPaletteBits);
+  EXPECT_EQ(copy.Compression, GIFDefaultCompression);
+  ASSERT_TRUE(bool(copy.PaintEvent));
+  copy.PaintEvent(nullptr);
+  EXPECT_EQ(sourcePaints, 1);
+  copy.ReportWarning(&copy, 1, "x");
+  EXPECT_EQ(ownWarnings, 1);
+  EXPECT_EQ(sourceWarnings, 0);
+}
+
+// The forced frame is the one a still drawing shows; the image's palette is its global map's colours
+// (the cube's when dithering), and a palette given to it is the one it hands out.
+TEST(GIFGraphic, ForcedFrameAndPalette) {
+  TGIFImage gif;
+  gif.GlobalColorMap().AppendColor(GIFColorValue(255, 0, 0));
+  gif.GlobalColorMap().AppendColor(GIFColorValue(0, 0, 255));
+  giftest::AddFrame(gif, 0, 0, 2, 2, std::vector<uint8_t>(4, 0));
+  giftest::AddFrame(gif, 0, 0, 2, 2, std::vector<uint8_t>(4, 1));
+  gif.DrawOptions = 0;
+  std::unique_ptr<ui::TBitmap> target(FilledBitmap(2, 2, ui::clWhite));
+  for (int force : {-1, 1, 5}) {
+    gif.ForceFrame = force;
+    target->Canvas()->Draw(0, 0, &gif);
+    GdiFlush();
+    EXPECT_TRUE(SameRgb(BitmapPixel(*target, 1, 1), force == 1 ? Rgb{0, 0, 255} : Rgb{255, 0, 0})) << force;
+  }
+
+  PALETTEENTRY entries[256];
+  HPALETTE palette = gif.GetPalette();
+  ASSERT_NE(palette, nullptr);
+  ASSERT_EQ(GetPaletteEntries(palette, 0, 256, entries), 2u);
+  EXPECT_EQ(entries[1].peBlue, 255);
+  EXPECT_EQ(entries[1].peFlags, PC_NOCOLLAPSE);
+
+  gif.DrawOptions = goDither;
+  gif.Clear();
+  giftest::AddFrame(gif, 0, 0, 1, 1, {0}, {{1, 2, 3}});
+  EXPECT_EQ(GetPaletteEntries(gif.GetPalette(), 0, 256, entries), 216u);
+
+  LOGPALETTE given = {0x300, 1, {{9, 8, 7, 0}}};
+  HPALETTE mine = CreatePalette(&given);
+  gif.SetPalette(mine);
+  EXPECT_EQ(gif.GetPalette(), mine);
+}
+
+// goDither draws the 216-colour cube's colours, mixed so that a flat colour between two of them keeps
+// its brightness on average; goAutoDither does so only on a paletted screen.
+TEST(GIFGraphic, DitheredDrawingUsesTheColourCube) {
+  TGIFImage gif;
+  giftest::AddFrame(gif, 0, 0, 16, 16, std::vector<uint8_t>(256, 0), {{100, 100, 100}});
+  struct Case {
+    uint16_t options;
+    bool dithered;
+  } cases[] = {{goDither, true}, {goDither | goAutoDither, GIFScreenIsPaletted}, {0, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    gif.DrawOptions = c.options;
+    EXPECT_EQ(gif.DitherWanted(), c.dithered);
+    std::unique_ptr<ui::TBitmap> target(FilledBitmap(16, 16, ui::clWhite));
+    target->Canvas()->Draw(0, 0, &gif);
+    GdiFlush();
+    int sum = 0, offCube = 0;
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const Rgb p = BitmapPixel(*target, x, y);
+        sum += p.g;
+        if (p.r % 51 || p.g % 51 || p.b % 51) ++offCube;
+      }
+    if (c.dithered) {
+      EXPECT_EQ(offCube, 0);
+      EXPECT_NEAR(sum / 256.0, 100.0, 3.0);
+    } else {
+      EXPECT_EQ(offCube, 256);
+    }
+  }
+}
+
+// With GIFOptimizeOnStore a stored image is optimized first: a frame that repeats the one before it
+// is gone from what a layout stream holds.
+TEST(GIFGraphic, OptimizeOnStore) {
+  for (bool optimize : {false, true}) {
+    SCOPED_TRACE(optimize);
+    TGIFImage gif;
+    for (int i = 0; i < 2; ++i)
+      giftest::Control(giftest::AddFrame(gif, 0, 0, 4, 4, std::vector<uint8_t>(16, 1), {{0, 0, 0}, {9, 99, 199}}), 1, 5);
+    GIFOptimizeOnStore = optimize;
+    ui::TMemoryStream stored;
+    gif.WriteData(&stored);
+    GIFOptimizeOnStore = false;
+    giftest::WriteWorkFile("stored.gif", std::vector<uint8_t>(static_cast<const uint8_t*>(stored.Memory()),
+                                                              static_cast<const uint8_t*>(stored.Memory()) + stored.GetSize()));
+    std::string out;
+    ASSERT_EQ(giftest::RunPython("from PIL import Image\nprint(Image.open('stored.gif').n_frames)\n", &out), 0);
+    EXPECT_EQ(out, optimize ? "1\n" : "2\n");
+  }
 }
 
 }  // namespace

@@ -172,3 +172,38 @@ TEST(GifImage, FilesByWideName) {
   EXPECT_EQ(back.Images()[0].Pixels(), image.Images()[0].Pixels());
   EXPECT_EQ(ErrorOf([&] { back.LoadFromFile(name + L"missing.gif"); }), "Cannot open file");
 }
+
+// A colour map becomes a platform palette of its entries, and takes colours from RGB quads and from
+// the colour table of the DIB selected into a device context.
+TEST(GifColorMap, PlatformPalettesAndColourTables) {
+  TGIFSubImage frame(nullptr);
+  TGIFColorMap& map = frame.ColorMap();
+  EXPECT_EQ(map.MakePalette(), nullptr);
+  const RGBQUAD quads[3] = {{30, 20, 10, 0}, {0, 0, 255, 0}, {255, 255, 255, 0}};
+  map.LoadFromRGBQuads(quads, 3);
+  ASSERT_EQ(map.Count(), 3);
+  EXPECT_EQ(map.ColorAt(0), GIFColorValue(10, 20, 30));
+  HPALETTE palette = map.MakePalette();
+  ASSERT_NE(palette, nullptr);
+  PALETTEENTRY entries[4] = {};
+  ASSERT_EQ(GetPaletteEntries(palette, 0, 4, entries), 3u);
+  EXPECT_EQ(entries[1].peRed, 255);
+  EXPECT_EQ(entries[1].peBlue, 0);
+  EXPECT_EQ(entries[2].peFlags, PC_NOCOLLAPSE);
+  DeleteObject(palette);
+
+  struct {
+    BITMAPINFOHEADER header;
+    RGBQUAD colors[2];
+  } info = {{sizeof(BITMAPINFOHEADER), 2, 2, 1, 1, BI_RGB, 0, 0, 0, 2, 0}, {{1, 2, 3, 0}, {10, 11, 12, 0}}};
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, dib);
+  map.LoadFromDIB(dc);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(dib);
+  ASSERT_EQ(map.Count(), 2);
+  EXPECT_EQ(map.ColorAt(1), GIFColorValue(12, 11, 10));
+}

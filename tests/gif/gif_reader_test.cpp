@@ -1,5 +1,6 @@
 // The GIF reader: files written by other tools (netpbm, PIL) read into the object model, and the
 // reader's handling of odd and damaged streams.
+#include <algorithm>
 #include <cstring>
 
 #include "gifextension.h"
@@ -307,4 +308,100 @@ TEST(GifReader, CorruptDataIsRefusedSoundly) {
     EXPECT_EQ(frame.ActiveColorMap().ColorAt(frame.Pixels()[0]), frame.ActiveColorMap().ColorAt(0));
     EXPECT_TRUE(log.Has("Invalid color index"));
   }
+}
+
+namespace {
+
+// An application extension of a program's own: its one data sub-block is a text.
+class TTextAppExtension : public TGIFApplicationExtension {
+ public:
+  static const TGIFExtensionClass Class;
+  explicit TTextAppExtension(TGIFSubImage* frame) : TGIFApplicationExtension(frame) {
+    std::memcpy(Identifier.data(), "TQTEXTAP1.0", 11);
+  }
+  std::string Text;
+
+ protected:
+  void SaveApplicationData(TGIFByteStream& stream) override {
+    WriteStreamByte(stream, uint8_t(Text.size()));
+    stream.Write(Text.data(), Text.size());
+    WriteStreamByte(stream, 0);
+  }
+  void LoadApplicationData(TGIFByteStream& stream) override {
+    TGIFLines lines;
+    ReadSubBlockLines(stream, lines);
+    Text = lines.empty() ? "" : lines[0];
+  }
+};
+const TGIFExtensionClass TTextAppExtension::Class = {
+    [](TGIFSubImage* frame) -> std::unique_ptr<TGIFExtension> { return std::make_unique<TTextAppExtension>(frame); },
+    nullptr};
+
+// An extension of a label the format does not define, 0x42, holding lines of text.
+class TNoteExtension : public TGIFExtension {
+ public:
+  static const TGIFExtensionClass Class;
+  explicit TNoteExtension(TGIFSubImage* frame) : TGIFExtension(frame) {}
+  uint8_t Label() const override { return 0x42; }
+  TGIFLines Lines;
+
+ protected:
+  void SaveBody(TGIFByteStream& stream) override { WriteSubBlockLines(stream, Lines); }
+  void LoadBody(TGIFByteStream& stream) override { ReadSubBlockLines(stream, Lines); }
+};
+const TGIFExtensionClass TNoteExtension::Class = {
+    [](TGIFSubImage* frame) -> std::unique_ptr<TGIFExtension> { return std::make_unique<TNoteExtension>(frame); },
+    nullptr};
+
+}  // namespace
+
+// Classes registered for an application identifier or an extension label are what the reader makes
+// of such blocks; once taken out of the registries, the identifier is read as an unknown application
+// extension again and the label is refused.
+TEST(GifReader, RegisteredExtensionClassesAreCreated) {
+  TGIFImage built;
+  auto frame = std::make_unique<TGIFSubImage>(&built);
+  frame->SetFrameBounds(0, 0, 1, 1);
+  frame->ColorMap().AppendColor(0);
+  auto app = std::make_unique<TGIFUnknownAppExtension>(frame.get());
+  std::memcpy(app->Identifier.data(), "TQTEXTAP1.0", 11);
+  app->Blocks.push_back({'h', 'e', 'l', 'l', 'o'});
+  frame->AddExtension(std::move(app));
+  auto note = std::make_unique<TNoteExtension>(frame.get());
+  note->Lines = {"a note"};
+  frame->AddExtension(std::move(note));
+  built.AddFrame(std::move(frame));
+  const std::vector<uint8_t> bytes = giftest::SaveBytes(built);
+
+  AppExtensionList().Add("TQTEXTAP1.0", &TTextAppExtension::Class);
+  ExtensionList().Add(0x42, &TNoteExtension::Class);
+  std::unique_ptr<TGIFImage> image = Load(bytes);
+  AppExtensionList().Remove(&TTextAppExtension::Class);
+  ExtensionList().Remove(&TNoteExtension::Class);
+  ASSERT_EQ(image->Images().Count(), 1);
+  auto* text = FindExtension<TTextAppExtension>(image->Images()[0]);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->Text, "hello");
+  auto* read = FindExtension<TNoteExtension>(image->Images()[0]);
+  ASSERT_NE(read, nullptr);
+  EXPECT_EQ(read->Lines, TGIFLines{"a note"});
+  // The loop-count identifiers stay registered beside a program's own.
+  EXPECT_EQ(AppExtensionList().Find({'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0'}), &TGIFAppExtNSLoop::Class);
+
+  try {
+    Load(bytes);
+    ADD_FAILURE() << "an unregistered label is refused";
+  } catch (const GIFException& e) {
+    EXPECT_STREQ(e.what(), "Unknown extension type");
+  }
+  std::vector<uint8_t> withoutNote = bytes;
+  const uint8_t noteStart[] = {'!', 0x42};
+  auto at = std::search(withoutNote.begin(), withoutNote.end(), noteStart, noteStart + 2);
+  ASSERT_NE(at, withoutNote.end());
+  withoutNote.erase(at, at + 2 + 1 + 6 + 1);
+  image = Load(withoutNote);
+  auto* unknown = FindExtension<TGIFUnknownAppExtension>(image->Images()[0]);
+  ASSERT_NE(unknown, nullptr);
+  ASSERT_EQ(unknown->Blocks.size(), 1u);
+  EXPECT_EQ(unknown->Blocks[0], (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}));
 }
