@@ -441,22 +441,32 @@ TEST(GIFGraphic, AssignedGraphicsKeepTheirTransparency) {
   }
 }
 
-// A picture holder hears a GIF's progress through the graphic's own event.
+// A picture holder hears a GIF's progress through the graphic's own event; with GIFBuildBitmapsOnLoad
+// each frame read asks it to redraw.
 TEST(GIFGraphic, PictureHearsTheProgressOfALoad) {
   TGIFImage gif;
   MakeTransparentStill(gif);
   gif.SaveToFile(tq::WorkFile("progress.gif"));
-  ui::TPicture picture;
-  std::vector<std::pair<ui::TProgressStage, int>> heard;
-  picture.OnProgress = [&](ui::TObject* sender, ui::TProgressStage stage, uint8_t percent, bool, const RECT&,
-                           const std::string& message) {
-    EXPECT_NE(ui::As<TGIFImage>(sender), nullptr);
-    if (message == "Loading...") heard.push_back({stage, percent});
-  };
-  picture.LoadFromFile(tq::WorkFile("progress.gif"));
-  ASSERT_GE(heard.size(), 2u);
-  EXPECT_EQ(heard.front(), std::make_pair(ui::psStarting, 0));
-  EXPECT_EQ(heard.back(), std::make_pair(ui::psEnding, 100));
+  for (bool build : {false, true}) {
+    SCOPED_TRACE(build);
+    ui::TPicture picture;
+    std::vector<std::pair<ui::TProgressStage, int>> heard;
+    int redraws = 0;
+    picture.OnProgress = [&](ui::TObject* sender, ui::TProgressStage stage, uint8_t percent, bool redraw, const RECT&,
+                             const std::string& message) {
+      EXPECT_NE(ui::As<TGIFImage>(sender), nullptr);
+      if (message == "Loading...") heard.push_back({stage, percent});
+      if (redraw) ++redraws;
+    };
+    GIFBuildBitmapsOnLoad = build;
+    picture.LoadFromFile(tq::WorkFile("progress.gif"));
+    GIFBuildBitmapsOnLoad = false;
+    ASSERT_EQ(heard.size(), 3u);
+    EXPECT_EQ(heard.front(), std::make_pair(ui::psStarting, 0));
+    EXPECT_EQ(heard[1].first, ui::psRunning);
+    EXPECT_EQ(heard.back(), std::make_pair(ui::psEnding, 100));
+    EXPECT_EQ(redraws, build ? 1 : 0);
+  }
 }
 
 // A copy of a GIF image takes its drawing settings and paint events, keeps its own palette bits,

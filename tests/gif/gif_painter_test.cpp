@@ -318,3 +318,42 @@ TEST(GIFPainter, OptimizerInAPaintHandlerEndsThePainter) {
     EXPECT_TRUE(PumpUntil([&] { return image.PainterCount() == 0; }));
   }
 }
+
+// Where no frame has painted, an animation shows the image's draw background colour when it has one;
+// with goDither every colour it shows is one of the 216-colour cube's.
+TEST(GIFPainter, BackgroundColourAndDitheredFrames) {
+  TGIFImage image;
+  image.GlobalColorMap().AppendColor(GIFColorValue(100, 100, 100));
+  for (int i = 0; i < 2; ++i) AddFrame(image, 0, 0, 4, 4, std::vector<uint8_t>(16, 0));
+  image.Header().Screen().Width = 8;
+  image.Header().Screen().Height = 8;
+  struct Case {
+    uint16_t options;
+    ui::TColor background;
+    TGIFColor corner;
+    bool cube;
+  } cases[] = {
+      {goAnimate | goDirectDraw, ui::clYellow, {255, 255, 0}, false},
+      {goAnimate | goDirectDraw, ui::clNone, {100, 100, 100}, false},  // the global map's background entry
+      {goAnimate | goDirectDraw | goDither, ui::clYellow, {255, 255, 0}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    image.DrawOptions = c.options;
+    image.DrawBackgroundColor = c.background;
+    std::unique_ptr<ui::TBitmap> bitmap(NewCanvasBitmap());
+    bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+    GdiFlush();
+    const auto* corner = static_cast<const uint8_t*>(bitmap->ScanLine(7)) + 3 * 7;
+    EXPECT_EQ(corner[2], c.corner.Red);
+    EXPECT_EQ(corner[1], c.corner.Green);
+    EXPECT_EQ(corner[0], c.corner.Blue);
+    int offCube = 0;
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 4; ++x) {
+        const auto* p = static_cast<const uint8_t*>(bitmap->ScanLine(y)) + 3 * x;
+        if (p[0] % 51 || p[1] % 51 || p[2] % 51) ++offCube;
+      }
+    EXPECT_EQ(offCube, c.cube ? 0 : 16);
+  }
+}
