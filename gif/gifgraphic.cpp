@@ -65,6 +65,15 @@ class TDib {
   HGDIOBJ old_ = nullptr;
 };
 
+// Draws `picture` (w x h) stretched into `d`, leaving the target as it was where `mask` is set: the
+// target is ANDed with the mask (white where transparent) and ORed with the picture, whose masked
+// pixels are black.
+void TransparentBlit(HDC dc, const RECT& d, const TDib& picture, const TDib& mask, int w, int h) {
+  const int dw = d.right - d.left, dh = d.bottom - d.top;
+  StretchBlt(dc, d.left, d.top, dw, dh, mask.DC(), 0, 0, w, h, SRCAND);
+  StretchBlt(dc, d.left, d.top, dw, dh, picture.DC(), 0, 0, w, h, SRCPAINT);
+}
+
 }  // namespace
 
 std::vector<uint8_t> MaskFromMonochrome(HBITMAP bitmap, int width, int height) {
@@ -179,15 +188,10 @@ void TGIFSubImage::DrawInto(ui::TCanvas* canvas, const RECT& target, bool tiled,
   }
   SetStretchBltMode(dc, COLORONCOLOR);
   for (const RECT& d : places) {
-    const int dw = d.right - d.left, dh = d.bottom - d.top;
-    if (mask) {
-      // Where the mask is set the canvas stays (AND with white); elsewhere it is cleared and then
-      // takes the picture (OR), whose masked pixels are black.
-      StretchBlt(dc, d.left, d.top, dw, dh, mask->DC(), 0, 0, w, h, SRCAND);
-      StretchBlt(dc, d.left, d.top, dw, dh, picture.DC(), 0, 0, w, h, SRCPAINT);
-    } else {
-      StretchBlt(dc, d.left, d.top, dw, dh, picture.DC(), 0, 0, w, h, SRCCOPY);
-    }
+    if (mask)
+      TransparentBlit(dc, d, picture, *mask, w, h);
+    else
+      StretchBlt(dc, d.left, d.top, d.right - d.left, d.bottom - d.top, picture.DC(), 0, 0, w, h, SRCCOPY);
   }
   RestoreDC(dc, saved);
   if (cube) DeleteObject(cube);
@@ -360,7 +364,8 @@ void TGIFImage::Assign(ui::TPersistent* source) {
           if (info.hbmColor) DeleteObject(info.hbmColor);
         }
       }
-      if (mask.empty()) mask = UndrawnMask(graphic, drawn);
+      // Icons with an alpha channel often leave their mask empty: what they leave undrawn counts then.
+      if (std::none_of(mask.begin(), mask.end(), [](uint8_t m) { return m != 0; })) mask = UndrawnMask(graphic, drawn);
     }
     TBitmapPixelSource pixels(&drawn);
     pixels.SetMask(std::move(mask));

@@ -41,6 +41,18 @@ std::vector<uint8_t> ReadCanvas(ui::TCanvas* canvas, const RECT& r, int width, i
   return rows;
 }
 
+// Holds a thread list's lock for a scope.
+class TListLock {
+ public:
+  explicit TListLock(ui::TThreadList& list) : list_(list) { list_.LockList(); }
+  ~TListLock() { list_.UnlockList(); }
+  TListLock(const TListLock&) = delete;
+  TListLock& operator=(const TListLock&) = delete;
+
+ private:
+  ui::TThreadList& list_;
+};
+
 }  // namespace
 
 int GIFFrameWait(int units, int64_t lateMs, int speed) {
@@ -142,26 +154,19 @@ void TGIFPainter::Fire(const ui::TNotifyEvent& e) {
 
 TGIFPainter::TFrameFacts TGIFPainter::Facts(int index) {
   TFrameFacts facts;
-  image_->painters_.LockList();
-  try {
-    TGIFImageList& frames = image_->Images();
-    if (index >= 0 && index < frames.Count()) {
-      TGIFSubImage& frame = frames[index];
-      facts.Present = true;
-      facts.Empty = frame.Empty();
-      if (const TGIFGraphicControlExtension* gce = frame.GraphicControlExtension()) facts.Delay = gce->Delay();
-      for (const auto& extension : frame.Extensions())
-        if (auto* loop = dynamic_cast<const TGIFAppExtNSLoop*>(extension.get())) {
-          facts.HasLoop = true;
-          facts.Loops = loop->Loops;
-          break;
-        }
+  TListLock lock(image_->painters_);
+  TGIFImageList& frames = image_->Images();
+  if (index < 0 || index >= frames.Count()) return facts;
+  TGIFSubImage& frame = frames[index];
+  facts.Present = true;
+  facts.Empty = frame.Empty();
+  if (const TGIFGraphicControlExtension* gce = frame.GraphicControlExtension()) facts.Delay = gce->Delay();
+  for (const auto& extension : frame.Extensions())
+    if (auto* loop = dynamic_cast<const TGIFAppExtNSLoop*>(extension.get())) {
+      facts.HasLoop = true;
+      facts.Loops = loop->Loops;
+      break;
     }
-  } catch (...) {
-    image_->painters_.UnlockList();
-    throw;
-  }
-  image_->painters_.UnlockList();
   return facts;
 }
 
@@ -232,13 +237,10 @@ void TGIFPainter::PaintFrame() {
     Terminate();
     return;
   }
-  image_->painters_.LockList();
-  try {
+  {
+    TListLock lock(image_->painters_);
     const int index = activeFrame_;
-    if (index < 0 || index >= image_->Images().Count()) {
-      image_->painters_.UnlockList();
-      return;
-    }
+    if (index < 0 || index >= image_->Images().Count()) return;
     if (clearNext_ || screen_.empty()) {
       screen_ = backdrop_;
       lastDisposal_ = 0;
@@ -272,11 +274,7 @@ void TGIFPainter::PaintFrame() {
     }
     lastArea_ = RECT{left, top, std::max(left, right), std::max(top, bottom)};
     lastDisposal_ = disposal;
-  } catch (...) {
-    image_->painters_.UnlockList();
-    throw;
   }
-  image_->painters_.UnlockList();
   Present();
   started_ = true;
 }

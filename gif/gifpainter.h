@@ -29,8 +29,8 @@ enum : uint16_t {
   goDirectDraw = 0x0040,     // paint on the caller's canvas instead of the image's own bitmap
   goClearOnLoop = 0x0080,    // clear the screen before each pass after the first
   goTile = 0x0100,           // repeat the image over the rectangle at its own size instead of stretching
-  goDither = 0x0200,
-  goAutoDither = 0x0400,
+  goDither = 0x0200,         // drawn dithered to the 216-colour cube
+  goAutoDither = 0x0400,     // with goDither: only when the screen is paletted
 };
 
 // Frame delays are in hundredths of a second.
