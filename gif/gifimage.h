@@ -54,8 +54,9 @@ extern uint16_t GIFDefaultDrawOptions;          // 0x060F: asynchronous, transpa
                                                 // dithered on paletted screens
 extern ui::TThreadPriority GIFDefaultThreadPriority;  // tpNormal
 extern int GIFDefaultAnimationSpeed;                  // 100 (percent)
-// The reader makes each frame's picture as soon as the frame is read and asks picture holders to
-// redraw as the load goes on.
+// The reader makes the image's still picture (the composite bitmap) as soon as frame 0 is read, and
+// asks picture holders to redraw after every frame read. (Frames are drawn from their pixels and keep
+// no picture of their own.)
 extern bool GIFBuildBitmapsOnLoad;  // false
 // Storing an image in a layout stream first shrinks it with every frame optimization.
 extern bool GIFOptimizeOnStore;     // false
@@ -266,7 +267,8 @@ class TGIFImage : public ui::TGraphic {
   // picture); null clears; other graphics are refused.
   void Assign(ui::TPersistent* source) override;
   // Draws the image into `r`: one frame at once, or with goAnimate and several frames through a
-  // painter (see gifpainter.h). Nothing while a draw is under way or for an empty image.
+  // painter (see gifpainter.h). Nothing while a draw is under way, while frames change (a handler of
+  // the change's progress draws nothing) or for an empty image.
   void Draw(ui::TCanvas* canvas, const RECT& r) override;
   // The picture the image shows at rest, as a 24-bit bitmap of the logical screen's size: frame 0
   // over white. Owned by the image, rebuilt on demand after every change; null for an empty image.
@@ -354,6 +356,7 @@ class TGIFImage : public ui::TGraphic {
   uint64_t unbackedPixelBudget_ = 0;  // frame pixels a load may still allocate beyond their data
   ui::TBitmap* composite_ = nullptr;
   bool drawing_ = false;
+  int frameChanges_ = 0;  // TFrameChange scopes open: drawing waits for nothing then
   ui::TThreadList painters_;
   TGIFPainter* drawPainter_ = nullptr;  // the painter of Draw
   ui::TBitmap* animation_ = nullptr;    // what Draw's painter paints into, without goDirectDraw

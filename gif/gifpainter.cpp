@@ -459,12 +459,15 @@ void TGIFImage::HaltAllPainters() {
 TGIFImage::TFrameChange::TFrameChange(TGIFImage& image) : image_(image) {
   image_.HaltAllPainters();
   image_.painters_.LockList();
+  // A painter started now would wait for the lock, and a draw that waits for its first frame with it.
+  ++image_.frameChanges_;
 }
 
 TGIFImage::TFrameChange::~TFrameChange() {
   // Not through DropComposite: that would wait for painters while this thread holds their list.
   ui::FreeAndNil(image_.composite_);
   image_.DropPalettes();
+  --image_.frameChanges_;
   image_.painters_.UnlockList();
 }
 
@@ -490,7 +493,7 @@ void TGIFImage::DrawTiled(ui::TCanvas* canvas, const RECT& r, ui::TBitmap* bitma
 }
 
 void TGIFImage::Draw(ui::TCanvas* canvas, const RECT& r) {
-  if (drawing_ || Empty() || Width() <= 0 || Height() <= 0) return;
+  if (drawing_ || frameChanges_ > 0 || Empty() || Width() <= 0 || Height() <= 0) return;
   drawing_ = true;
   try {
     const uint16_t options = DrawOptions;
