@@ -114,7 +114,9 @@ int RunHost(const std::string& command, std::string* output) {
   if (udir.empty()) return -1;
   const std::string tag = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
   const std::string script = "host-" + tag + ".sh", out = "host-" + tag + ".out", rc = "host-" + tag + ".rc";
-  const std::string body = "cd " + ShellQuote(udir) + " || exit 1\n(\n" + command + "\n) >" + out + " 2>&1 </dev/null\n" +
+  // Debian's own tools first: a stand-in earlier on PATH (a `convert` in /usr/local/bin, say) must not
+  // become the independent decoder a test compares against.
+  const std::string body = "export PATH=/usr/bin:/bin:$PATH\ncd " + ShellQuote(udir) + " || exit 1\n(\n" + command + "\n) >" + out + " 2>&1 </dev/null\n" +
                            "echo $? >" + rc + ".tmp && mv " + rc + ".tmp " + rc + "\n";
   if (!WriteFileBytes(dir + "\\" + script, body.data(), body.size())) return -1;
   std::wstring cmdline = Widen(WinPath("/bin/sh") + " " + udir + "/" + script);
