@@ -495,6 +495,10 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
       Aborting = true;  // no reader for this format in this library yet
       return false;
   }
+  // Some readers end quietly on a file that holds no picture (a GIF whose frames never came, a
+  // bitmap 0 pixels wide, an icon directory without entries): a load that leaves no image failed.
+  // Layer streams fill the view's layers rather than this bitmap.
+  if (!paramsOnly && !Aborting && type != iffLYR && type != iffALL && bmp.IsEmpty()) Aborting = true;
   if (alpha) {
     if (!paramsOnly && alpha->GetImageWidth() == bmp.GetImageWidth() && alpha->GetImageHeight() == bmp.GetImageHeight()) {
       alpha->UpdateOpaqueFlag();  // whatever the codec's fills and writes left the flag at
