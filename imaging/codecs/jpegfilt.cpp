@@ -438,10 +438,11 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
   if (ok) {
     Params.SetImageCount(1);
     Params.BitsPerSample = 8;
-    // A container that states the colour space outranks libjpeg's guess from markers and component
-    // ids (three components without a JFIF or Adobe marker are guessed YCbCr).
-    for (const TColorSpaceRoute& r : kColorSpaces)
-      if (r.code == DeclaredColorSpace && r.samples == cinfo.num_components) cinfo.jpeg_color_space = r.file;
+    // Without a JFIF or Adobe marker libjpeg only guesses the colour space (three components are
+    // taken for YCbCr unless their ids read R, G, B): a container that states it knows better.
+    if (!cinfo.saw_JFIF_marker && !cinfo.saw_Adobe_marker)
+      for (const TColorSpaceRoute& r : kColorSpaces)
+        if (r.code == DeclaredColorSpace && r.samples == cinfo.num_components) cinfo.jpeg_color_space = r.file;
     for (const TColorSpaceRoute& r : kColorSpaces)
       if (r.file == cinfo.jpeg_color_space) {
         Params.JPEGColorSpace = r.code;

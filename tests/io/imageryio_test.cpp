@@ -786,6 +786,8 @@ TEST(SaveAfterLoad, EveryWriterKeepsTheColoursOfTheLoadedPicture) {
       io.SaveByExtension(W(tq::WorkFile(s.file)));
       ASSERT_FALSE(io.Aborting);
       ExpectHostDecodes(picture, s.file, s.decoder);
+      EXPECT_EQ(io.Params.BitsPerSample, 4);
+      EXPECT_EQ(io.Params.SamplesPerPixel, 1);
     }
   }
 }
