@@ -722,13 +722,15 @@ TEST(LoadYieldingNoImage, SetsTheAbortFlag) {
       {"BMP of height 0", bmpH0, iffBMP},
       {"ICO without images", icoNone, iffICO},
   };
-  for (const Case& k : kCases) {
-    SCOPED_TRACE(k.name);
-    TIEBitmap b;
-    TImageryIO io(&b);
-    io.LoadFromMemoryBlock(k.file.data(), int64_t(k.file.size()), k.type);
-    EXPECT_TRUE(io.Aborting);
-  }
+  for (const Case& k : kCases)
+    for (bool holding : {false, true}) {  // into an empty bitmap, and into one holding a picture
+      SCOPED_TRACE(std::string(k.name) + (holding ? " over a picture" : ""));
+      TIEBitmap b;
+      if (holding) MakePicture(b, 5, 4);
+      TImageryIO io(&b);
+      io.LoadFromMemoryBlock(k.file.data(), int64_t(k.file.size()), k.type);
+      EXPECT_TRUE(io.Aborting);
+    }
 
   // cut halfway through the image data: the rows decoded before the cut are PIL's, with a warning
   // that the whole file does not give
