@@ -15,7 +15,8 @@ bool IEJ2KTest(TIEStream& Stream);  // code stream markers SOC and SIZ; the posi
 void IEJ2000Read(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
                  bool ParamsOnly, bool KeepGreyPrecision = false);
 // Format 0 writes a JP2 file, 1 a code stream. Params.J2000Rate below 1 is lossy at that fraction of
-// the raw size, 1 and above lossless; 0 and below is refused.
+// the raw size, 1 and above lossless; 0 and below is refused. Samples take Params.BitsPerSample bits
+// (at most 16), but never fewer than 8 unless the bitmap is ie1g.
 void IEJ2000Write(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
                   int Format);
 
