@@ -6,6 +6,7 @@
 // control extension, image descriptor, LZW data, comment extension, trailer.
 #include "giffilter.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -32,6 +33,29 @@ bool ReadByte(TIEStream& s, uint8_t& b) { return s.Read(&b, 1) == 1; }
 void SkipSubBlocks(TIEStream& s) {
   uint8_t n = 0;
   while (ReadByte(s, n) && n != 0) s.Seek(n, soFromCurrent);
+}
+
+// The image data at the position (code-size byte, sub-blocks): how many data bytes its sub-blocks
+// hold and whether it reaches its terminator inside the stream. The position is restored.
+struct TDataExtent {
+  int64_t bytes = 0;
+  bool whole = false;
+};
+TDataExtent MeasureData(TIEStream& s) {
+  const int64_t start = s.GetPosition(), size = s.GetSize();
+  TDataExtent e;
+  uint8_t n = 0;
+  for (int64_t at = start + 1; at < size; at += 1 + n) {
+    s.SetPosition(at);
+    if (!ReadByte(s, n)) break;
+    if (n == 0) {
+      e.whole = true;
+      break;
+    }
+    e.bytes += std::min<int64_t>(n, size - at - 1);
+  }
+  s.SetPosition(start);
+  return e;
 }
 
 // Reads a colour table of `count` entries into B, G, R order; false when the stream ends first.
@@ -102,6 +126,7 @@ void WalkGIF(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsVal
              TIECodecProgress& Progress, bool ParamsOnly, TIEBitmap*& AlphaMask, bool IgnoreAlpha, int first,
              int last, const TIEGIFFrameSink& sink) {
   ImageCount = 0;
+  Params.GIFWarning.clear();
   Progress.Report(0);
   if (Progress.Aborted()) return;
   TGraphicControl gce;
@@ -212,12 +237,20 @@ void WalkGIF(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsVal
         Progress.Abort();
         break;
       }
+      // data without a byte gives no pixel; a file cut inside the data keeps the rows it holds,
+      // with a warning
+      const TDataExtent extent = MeasureData(Stream);
+      if (extent.bytes == 0) {
+        Progress.Abort();
+        break;
+      }
       TIEGIFLZWDecompressor decode = Params.GIFLZWDecompress ? Params.GIFLZWDecompress : IEGIFLZWDecompress;
       decode(Stream, h, w, interlaced, index.get());
       if (Stream.GetPosition() == dataStart) {
         Progress.Abort();
         break;
       }
+      if (!extent.whole) Params.GIFWarning = "Premature end of data";
       Progress.Report(70);
       if (Progress.Aborted()) break;
     }

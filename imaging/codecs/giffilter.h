@@ -13,7 +13,8 @@
 // ImageCount receives the number of frames in the file. The frame becomes ie1g (a black and white
 // 1-bit frame), ie8p (Params.IsNativePixelFormat) or ie24RGB. AlphaMask: nullptr on entry; receives
 // a new ie8g bitmap (caller-owned, 0 where transparent) when the frame has a transparent colour that
-// a pixel uses and IgnoreAlpha is false.
+// a pixel uses and IgnoreAlpha is false. A frame whose data the file cuts short keeps the rows that
+// came, with Params.GIFWarning set; a frame without a data byte sets the abort flag.
 void IEGIFRead(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOParamsVals& Params,
                TIECodecProgress& Progress, bool ParamsOnly, TIEBitmap*& AlphaMask, bool IgnoreAlpha);
 

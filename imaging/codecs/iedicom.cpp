@@ -62,11 +62,21 @@ bool HasLongLength(const char* vr) {
   return false;
 }
 
-// How the data set after the file meta information encodes its VRs.
+// Two bytes that name a VR of the standard.
+bool IsVRName(const uint8_t* p) {
+  static const char kNames[] = "AEASATCSDADSDTFDFLISLOLTOBODOFOLOVOWPNSHSLSQSSSTSVTMUCUIULUNURUSUTUV";
+  for (const char* n = kNames; *n; n += 2)
+    if (p[0] == uint8_t(n[0]) && p[1] == uint8_t(n[1])) return true;
+  return false;
+}
+
+// How the data set after the file meta information encodes its VRs. The transfer syntax only
+// says what to expect: files are met whose elements are coded the other way (implicit elements
+// under a compressed syntax), so each element is judged by its own bytes.
 enum class TVRMode {
-  Guess,     // no known transfer syntax: an element is explicit when its VR bytes are letters
-  Implicit,  // implicit VR little endian
-  Explicit   // every other transfer syntax
+  Guess,     // no known transfer syntax: explicit when the bytes after the tag name a VR
+  Implicit,  // implicit VR little endian: explicit only when they name the tag's own VR
+  Explicit   // every other transfer syntax: explicit when they name a VR
 };
 
 // The pixel path of a transfer syntax.
@@ -130,6 +140,13 @@ struct TDICOMContext {
   uint32_t U32(const uint8_t* p) const { return LittleEndian ? IEReadU32LE(p) : IEReadU32BE(p); }
   bool IsPalette() const { return Photometric == "PALETTE COLOR"; }
   bool IsMonochrome1() const { return Photometric == "MONOCHROME1"; }
+  // The colour space of a JPEG frame by the photometric interpretation (JPEG colour space codes of
+  // the parameters; -1: the stream's own markers decide).
+  int DeclaredJPEGColorSpace() const {
+    if (SamplesPerPixel != 3) return -1;
+    if (Photometric == "RGB") return 0;
+    return Photometric.compare(0, 4, "YBR_") == 0 ? 2 : -1;
+  }
 
   // Reads scattered far apart (item headers) and large ones go to the source directly: through the
   // buffer each would refill it first.
@@ -515,18 +532,26 @@ void DecodeWithCodec(TDICOMContext& c, TIEBitmap& b, std::vector<uint8_t>& data,
   }
   m.SetPosition(0);
   if (path == TPixelPath::JPEG)
-    IEJPEGRead(m, nullptr, b, own, c.Progress, false, false, false, false, false, false, -1, true);
+    IEJPEGRead(m, nullptr, b, own, c.Progress, false, false, false, false, false, false, -1, true,
+               c.DeclaredJPEGColorSpace());
   else
-    IEJ2000Read(m, b, own, c.Progress, false);
+    IEJ2000Read(m, b, own, c.Progress, false, true);
   if (c.Progress.Aborted() || b.GetImageWidth() != c.Columns || b.GetImageHeight() != c.Rows) {
     c.Progress.Abort();
     return;
   }
   if (c.SamplesPerPixel == 1) {
-    if (b.GetPixelFormat() != ie8g) b.SetPixelFormat(ie8g);
+    // the rescale and window apply to the samples as coded: 16-bit ones as they are, anything
+    // the codec had to give as 8 bits as such
     const int stored = c.BitsStored;
-    c.BitsStored = 8;  // the codecs deliver 8-bit samples
-    MapGrey<uint8_t>(c, b);
+    if (b.GetPixelFormat() == ie16g) {
+      c.BitsStored = own.BitsPerSample;
+      MapGrey<uint16_t>(c, b);
+    } else {
+      if (b.GetPixelFormat() != ie8g) b.SetPixelFormat(ie8g);
+      c.BitsStored = 8;
+      MapGrey<uint8_t>(c, b);
+    }
     c.BitsStored = stored;
   }
 }
@@ -700,8 +725,11 @@ void IEDICOMRead(TIEStream& Stream, TIOParamsVals& Params, TIEBitmap* Bitmap, TI
     char vr[3] = {dictVR[0], dictVR[1], 0};
     uint32_t length;
     int64_t valuePos;
-    const bool letters = std::isupper(h[4]) && std::isupper(h[5]);
-    const bool explicitVR = group == 0x0002 || (c.VRMode == TVRMode::Guess ? letters : c.VRMode == TVRMode::Explicit);
+    // an implicit length whose low bytes spell a VR is at least 16705 bytes long; under the implicit
+    // syntax such a coincidence must also spell the dictionary's VR of the tag to count
+    const bool explicitVR = group == 0x0002 ||
+                            (IsVRName(h + 4) && (c.VRMode != TVRMode::Implicit ||
+                                                 (dictVR[0] == char(h[4]) && dictVR[1] == char(h[5]))));
     if (std::strcmp(dictVR, "!!") == 0 || !explicitVR) {
       length = u32(h + 4);
       valuePos = pos + 8;

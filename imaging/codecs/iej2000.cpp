@@ -17,6 +17,12 @@ namespace {
 constexpr OPJ_SIZE_T kStreamChunk = 1 << 16;
 constexpr int kMaxResolutions = 6;
 constexpr int kCodeBlockSize = 64;
+// What a header may claim. A code stream has no tight lower bound on its size (a flat image of any
+// size codes in a few packets), so images up to kFreeSamples samples (a 4096 x 4096 colour picture)
+// are taken on their header's word and larger ones must bring a byte of code stream per
+// kMaxSamplesPerByte samples: a header of a few bytes cannot make the decoder allocate gigabytes.
+constexpr uint64_t kFreeSamples = uint64_t(3) << 24;
+constexpr uint64_t kMaxSamplesPerByte = 4096;
 
 int RFromCr[256], BFromCb[256], GFromCr[256], GFromCb[256];
 
@@ -141,7 +147,7 @@ bool IEJ2KTest(TIEStream& Stream) {
 }
 
 void IEJ2000Read(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
-                 bool ParamsOnly) {
+                 bool ParamsOnly, bool KeepGreyPrecision) {
   const bool jp2 = IEJP2Test(Stream);
   if (!jp2 && !IEJ2KTest(Stream)) {
     Progress.Abort();
@@ -170,7 +176,9 @@ void IEJ2000Read(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
   }
   opj_image_t* im = image.p;
   const int64_t w = int64_t(im->x1) - im->x0, h = int64_t(im->y1) - im->y0;
-  if (!IEImageSizeAllowed(w, h)) {
+  const int64_t dataLeft = Stream.GetSize() - bridge.start;
+  const uint64_t samples = IEImageSizeAllowed(w, h) ? uint64_t(w) * uint64_t(h) * im->numcomps : 0;
+  if (samples == 0 || (samples > kFreeSamples && samples / kMaxSamplesPerByte > uint64_t(dataLeft > 0 ? dataLeft : 0))) {
     Progress.Abort();
     return;
   }
@@ -206,7 +214,8 @@ void IEJ2000Read(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
     }
   }
   const bool oneBit = grey && im->comps[0].prec == 1;
-  if (!Bitmap.Allocate(int(w), int(h), oneBit ? ie1g : ie24RGB)) {
+  const bool grey16 = KeepGreyPrecision && grey && im->comps[0].prec > 8 && im->comps[0].prec <= 16;
+  if (!Bitmap.Allocate(int(w), int(h), oneBit ? ie1g : grey16 ? ie16g : ie24RGB)) {
     Progress.Abort();
     return;
   }
@@ -227,7 +236,11 @@ void IEJ2000Read(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
       const opj_image_comp_t& k = im->comps[0];
       const OPJ_INT32* src = k.data + size_t(rowMap[0][size_t(y)]) * k.w;
       if (oneBit) std::memset(d, 0, size_t(Bitmap.GetRowLength()));
-      for (int x = 0; x < int(w); ++x) {
+      if (grey16) {  // as stored: signed samples in two's complement
+        uint16_t* d16 = reinterpret_cast<uint16_t*>(d);
+        for (int x = 0; x < int(w); ++x) d16[x] = uint16_t(uint32_t(src[colMap[0][size_t(x)]]) & 0xFFFFu);
+      }
+      for (int x = 0; x < int(w) && !grey16; ++x) {
         const uint8_t v = To8(k, src[colMap[0][size_t(x)]]);
         if (oneBit) {
           if (v) d[x >> 3] |= uint8_t(0x80 >> (x & 7));
@@ -275,8 +288,10 @@ void IEJ2000Write(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, T
     Params.BitsPerSample = 1;
     Params.J2000ColorSpace = 0;
   }
-  const int bits = Params.BitsPerSample;
-  if (bits < 1 || bits > 16 || Params.J2000ColorSpace > 2) {
+  // Fewer than 8 bits cannot hold the bytes of a colour or grey bitmap: BitsPerSample may still hold
+  // the depth of the last file read (a 16-colour GIF leaves 4).
+  const int bits = oneBit ? 1 : IEMax(Params.BitsPerSample, 8);
+  if (bits > 16 || Params.J2000ColorSpace > 2) {
     Progress.Abort();
     return;
   }

@@ -386,31 +386,37 @@ void IETGAWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     Progress.Abort();  // the header holds 16-bit sizes
     return;
   }
-  int depth;
+  // Four bits per pixel is no TGA pixel size other programs read: 16 colours go out as 8-bit indexes
+  // into a 16-entry map.
+  int depth, colours = 0;
   if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 1) {
     depth = 1;
+    colours = 2;
     Params.TGACompressed = false;
   } else if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 4) {
-    depth = 4;
+    depth = 8;
+    colours = 16;
     Params.TGACompressed = false;
   } else if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 8) {
     depth = 8;
+    colours = 256;
   } else if (AlphaMask) {
     depth = 32;
     Params.TGACompressed = false;
   } else {
     depth = 24;
   }
-  const TIEPixelFormat fmt = depth == 1 ? ie1g : depth <= 8 ? ie8p : ie24RGB;
-  TIEWriterSource src(Bitmap, fmt, depth <= 8 ? 1 << depth : 256);
+  const TIEPixelFormat fmt = depth == 1 ? ie1g : depth == 8 ? ie8p : ie24RGB;
+  TIEWriterSource src(Bitmap, fmt, colours ? colours : 256);
   if (src->GetImageWidth() != w || src->GetImageHeight() != h) {
     Progress.Abort();
     return;
   }
+  // a palette bitmap passed through as it is may index beyond the colours asked for
+  if (depth == 8 && src->GetPaletteCount() > colours) colours = 256;
   const bool grey8 = depth == 8 && Params.TGAGrayLevel;
-  const bool mapped = (depth == 4 || depth == 8) && !grey8;
+  const bool mapped = depth == 8 && !grey8;
   const bool compressed = Params.TGACompressed && (depth == 8 || depth == 24);
-  const int colours = depth <= 8 ? 1 << depth : 0;
   std::vector<TIERGB> pal(size_t(colours), TIERGB{0, 0, 0});
   for (int i = 0; i < colours && i < src->GetPaletteCount(); ++i) pal[size_t(i)] = src->GetPaletteEntry(i);
   if (mapped) Params.SetColorMap(pal.data(), colours);
@@ -438,7 +444,7 @@ void IETGAWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     for (const TIERGB& c : pal) IEStreamWriteCheck(Stream, abort, &c, 3);
 
   const int pb = depth == 32 ? 4 : depth == 24 ? 3 : 1;
-  const int64_t rowBytes = depth == 1 ? (w + 7) / 8 : depth == 4 ? (w + 1) / 2 : int64_t(w) * pb;
+  const int64_t rowBytes = depth == 1 ? (w + 7) / 8 : int64_t(w) * pb;
   std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
   std::vector<uint8_t> out(size_t(w) * (pb + 1) + 16);
   TIERowProgress progress(Progress, h);
@@ -446,10 +452,6 @@ void IETGAWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     const uint8_t* s = src->GetRowAddress(y);
     switch (depth) {
       case 1: std::memcpy(row.data(), s, size_t(rowBytes)); break;
-      case 4:
-        std::fill(row.begin(), row.end(), 0);
-        for (int x = 0; x < w; ++x) row[size_t(x >> 1)] |= uint8_t((s[x] & 15) << ((x & 1) ? 0 : 4));
-        break;
       case 8:
         if (grey8) for (int x = 0; x < w; ++x) row[size_t(x)] = uint8_t(IERGBToGray(pal[s[x]]));
         else std::memcpy(row.data(), s, size_t(w));

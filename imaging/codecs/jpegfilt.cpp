@@ -374,7 +374,8 @@ int64_t IEJPEGLength(TIEStream& Stream) {
 
 int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TIOParamsVals& Params,
                TIECodecProgress& Progress, bool ParamsOnly, bool KeepYCbCr, bool ReadMetadata,
-               bool InvertCMYK, bool ApplyICC, bool ReadICC, int MaxRows, bool NativePixelFormat) {
+               bool InvertCMYK, bool ApplyICC, bool ReadICC, int MaxRows, bool NativePixelFormat,
+               int DeclaredColorSpace) {
   bool localAbort = false;
   bool* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
 
@@ -385,7 +386,7 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
     const int width = Params.Width, height = Params.Height;
     Params.SetReadThumbnail(false);
     IEJPEGRead(Stream, TablesStream, Bitmap, Params, Progress, true, KeepYCbCr, true, InvertCMYK, ApplyICC, false,
-               MaxRows, NativePixelFormat);
+               MaxRows, NativePixelFormat, DeclaredColorSpace);
     Stream.SetPosition(entry);
     Params.SetReadThumbnail(true);
     if (Params.ExifThumbnail && !Params.ExifThumbnail->IsEmpty()) {
@@ -437,6 +438,11 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
   if (ok) {
     Params.SetImageCount(1);
     Params.BitsPerSample = 8;
+    // Without a JFIF or Adobe marker libjpeg only guesses the colour space (three components are
+    // taken for YCbCr unless their ids read R, G, B): a container that states it knows better.
+    if (!cinfo.saw_JFIF_marker && !cinfo.saw_Adobe_marker)
+      for (const TColorSpaceRoute& r : kColorSpaces)
+        if (r.code == DeclaredColorSpace && r.samples == cinfo.num_components) cinfo.jpeg_color_space = r.file;
     for (const TColorSpaceRoute& r : kColorSpaces)
       if (r.file == cinfo.jpeg_color_space) {
         Params.JPEGColorSpace = r.code;

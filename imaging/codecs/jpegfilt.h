@@ -27,10 +27,13 @@ class EIEJpegException : public EIEError {
 // with Params.JPEGEnableAdjustOrientation) and Params.XMPInfo. With Params.JPEGReadExifThumbnail
 // the EXIF thumbnail, when there is one, is delivered instead of the image (0 rows). MaxRows: rows
 // to decode at most (-1: all). NativePixelFormat keeps grey as ie8g and CMYK as ieCMYK; else
-// ie24RGB. Returns the rows decoded.
+// ie24RGB. DeclaredColorSpace (a Params.JPEGColorSpace code, -1: none) is the colour space a
+// container states for the stream, taken when the stream has no JFIF or Adobe marker of its own
+// and the component count agrees. Returns the rows decoded.
 int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TIOParamsVals& Params,
                TIECodecProgress& Progress, bool ParamsOnly, bool KeepYCbCr, bool ReadMetadata,
-               bool InvertCMYK, bool ApplyICC, bool ReadICC, int MaxRows, bool NativePixelFormat);
+               bool InvertCMYK, bool ApplyICC, bool ReadICC, int MaxRows, bool NativePixelFormat,
+               int DeclaredColorSpace = -1);
 
 // Writes the bitmap (any format; others than ie24RGB through a 24-bit copy) with the JPEG parameters
 // and the markers of Params.JPEGMarkerList (APP14 excepted: the library writes its own).

@@ -191,8 +191,8 @@ void IEPCXWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     Progress.Abort();  // the header holds 16-bit corners
     return;
   }
-  if (Params.SamplesPerPixel > 3) Params.SamplesPerPixel = 3;
-  const int depth = Params.BitsPerSample == 1 ? 1 : Params.BitsPerSample * Params.SamplesPerPixel;
+  const int samples = IEMin(Params.SamplesPerPixel, 3);  // the caller's value stays for other writers
+  const int depth = Params.BitsPerSample == 1 ? 1 : Params.BitsPerSample * samples;
   if (depth != 1 && depth != 4 && depth != 8 && depth != 24) {
     Progress.Abort();  // no PCX layout for this depth
     return;

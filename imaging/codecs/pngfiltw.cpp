@@ -134,10 +134,10 @@ png_color ToPNG(TIERGB c) {
 
 // Chooses the image, colour type, depth, palette and row kind; fills the chunks' values.
 void Prepare(TPNGWriteState& st, TIEBitmap& bitmap, TIOParamsVals& params, TIEBitmap* alphaMask) {
-  if (params.SamplesPerPixel == 1 && params.BitsPerSample != 1 && params.BitsPerSample != 8 &&
-      params.BitsPerSample != 16)
-    params.BitsPerSample = 8;
-  const int bits = params.BitsPerSample;
+  // depths PNG has no grey or index form for are written as 8 bits; the caller's parameters keep
+  // theirs, other writers read them
+  int bits = params.BitsPerSample;
+  if (params.SamplesPerPixel == 1 && bits != 1 && bits != 8 && bits != 16) bits = 8;
   const TIEPixelFormat source = bitmap.GetPixelFormat();
   const bool withAlpha = alphaMask && alphaMask->GetPixelFormat() == ie8g &&
                          alphaMask->GetImageWidth() == bitmap.GetImageWidth() &&

@@ -415,6 +415,10 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
   TIEBitmap* alpha = nullptr;
   TIEBitmap scratch;
   TIEBitmap& bmp = paramsOnly ? scratch : *IEBitmap;
+  // These readers state the size of what they loaded, and none reads it as a request: a size left
+  // at 0 tells a load that yielded nothing even when the bitmap still holds an earlier picture.
+  const bool sizeTold = !paramsOnly && (type == iffBMP || type == iffICO || type == iffCUR || type == iffGIF);
+  if (sizeTold) Params.Width = Params.Height = 0;
   switch (type) {
     case iffBMP:
       IEBMPRead(stream, bmp, 0, Params, progress, paramsOnly, false, alpha, !Params.BMPHandleAlpha || paramsOnly);
@@ -495,6 +499,12 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
       Aborting = true;  // no reader for this format in this library yet
       return false;
   }
+  // Some readers end quietly on a file that holds no picture (a GIF whose frames never came, a
+  // bitmap 0 pixels wide, an icon directory without entries): a load that leaves no image failed.
+  // Layer streams fill the view's layers rather than this bitmap.
+  if (!paramsOnly && !Aborting && type != iffLYR && type != iffALL &&
+      (bmp.IsEmpty() || (sizeTold && (Params.Width <= 0 || Params.Height <= 0))))
+    Aborting = true;
   if (alpha) {
     if (!paramsOnly && alpha->GetImageWidth() == bmp.GetImageWidth() && alpha->GetImageHeight() == bmp.GetImageHeight()) {
       alpha->UpdateOpaqueFlag();  // whatever the codec's fills and writes left the flag at

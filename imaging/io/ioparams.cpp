@@ -87,6 +87,7 @@ void TIOParamsVals::RestoreDefaults() {
   GIFRatio = 0;
   GIFComments.clear();
   GIFAction = 2;
+  GIFWarning.clear();
   GIFLZWDecompress = IEGlobalGIFLZWDecompressor;
   GIFLZWCompress = IEGlobalGIFLZWCompressor;
   BMPVersion = 1;
@@ -233,6 +234,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   GIFRatio = s.GIFRatio;
   GIFComments = s.GIFComments;
   GIFAction = s.GIFAction;
+  GIFWarning = s.GIFWarning;
   GIFLZWDecompress = s.GIFLZWDecompress;
   GIFLZWCompress = s.GIFLZWCompress;
   BMPVersion = s.BMPVersion;

@@ -190,6 +190,9 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   int GIFRatio = 0;  // pixel aspect byte
   std::vector<std::string> GIFComments;
   int GIFAction = 2;  // disposal method
+  // What the last read passed over: "Premature end of data" when the file ended inside the frame
+  // read (its rows up to there were kept); empty: nothing.
+  std::string GIFWarning;
   TIEGIFLZWDecompressor GIFLZWDecompress = IEGlobalGIFLZWDecompressor;
   TIEGIFLZWCompressor GIFLZWCompress = IEGlobalGIFLZWCompressor;
 

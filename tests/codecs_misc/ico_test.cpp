@@ -235,14 +235,15 @@ TEST(IconRead, HandMadeEdgeCases) {
   EXPECT_EQ(wio.Params.CURHotSpotX, 3);
   EXPECT_EQ(wio.Params.CURHotSpotY, 4);
 
-  // an index outside the directory reads nothing and is no error
+  // an index outside the directory reads nothing: the bitmap stays, and the load, which yielded no
+  // image, has failed
   TIEMemStream again(cases[0].file.data(), int64_t(cases[0].file.size()));
   TIEBitmap untouched;
   ASSERT_TRUE(untouched.Allocate(7, 7, ie24RGB));
   TImageryIO out(&untouched);
   out.Params.ICOImageIndex = 1;
   out.LoadStreamAsFileType(again, iffICO);
-  EXPECT_FALSE(out.Aborting);
+  EXPECT_TRUE(out.Aborting);
   EXPECT_EQ(untouched.GetImageWidth(), 7);
 
   // a directory that claims more images than the file holds

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <windows.h>
+#include <psapi.h>
 
 #include "hostenv.h"
 #include "iewic.h"
@@ -305,6 +309,10 @@ const DepthCase kDepths[] = {
     {"d8.tga", 8, 1, 0, false, "/usr/bin/tgatoppm {in} > {out}"},
     {"d8.pcx", 8, 1, 0, false, "/usr/bin/pcxtoppm {in} > {out}"},
     {"d4.pcx", 4, 1, 0, false, "/usr/bin/pcxtoppm {in} > {out}"},
+    // TGA has no 4-bit pixels: 16 colours go out as 8-bit indexes that other programs read
+    {"d4.tga", 4, 1, 0, false, "/usr/bin/tgatoppm {in} > {out}"},
+    {"d4pil.tga", 4, 1, 0, false,
+     "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('RGB').save('{out}', 'PPM')\""},
 };
 
 class WriterDepthTest : public ::testing::TestWithParam<DepthCase> {};
@@ -618,6 +626,172 @@ TEST(JPEG2000, AlphaChannelTravelsAsAnOpacityComponent) {
   ExpectSamePixels(picture, back);
   ASSERT_TRUE(back.AlphaPresent());
   EXPECT_EQ(back.GetAlphaAt(7, 2), 7 * 12);
+}
+
+namespace {
+
+std::string WorkBytes(const std::string& name) {
+  std::vector<unsigned char> b;
+  EXPECT_TRUE(tq::ReadFileBytes(tq::WorkFile(name), b)) << name;
+  return std::string(b.begin(), b.end());
+}
+
+// The offset of the first image descriptor of a GIF.
+size_t FirstDescriptor(const std::string& g) {
+  size_t at = 13 + ((uint8_t(g[10]) & 0x80) ? 3u << ((uint8_t(g[10]) & 7) + 1) : 0u);
+  while (at < g.size() && g[at] == 0x21) {  // extensions: label, sub-blocks
+    at += 2;
+    while (at < g.size() && g[at] != 0) at += 1 + uint8_t(g[at]);
+    ++at;
+  }
+  return at;
+}
+
+}  // namespace
+
+TEST(JPEG2000, HeaderClaimingMoreThanItsCodeStreamHoldsIsRefusedWithoutAllocating) {
+  if (!ToolsPresent()) GTEST_SKIP();
+  std::string pgm = "P5\n480 64\n255\n";
+  for (int i = 0; i < 480 * 64; ++i) pgm += char((i * 7) % 251);
+  ASSERT_TRUE(tq::WriteFileBytes(tq::WorkFile("tall.pgm"), pgm.data(), pgm.size()));
+  Host("/usr/bin/opj_compress -i tall.pgm -o tall.j2k -r 40 >/dev/null");
+  std::string f = WorkBytes("tall.j2k");
+  ASSERT_GT(f.size(), 40u);
+  // 480 x 262144 (Ysiz at 12) in tiles of 64 rows, of which the code stream holds the first
+  f[12] = 0, f[13] = 4, f[14] = 0, f[15] = 0;
+  PROCESS_MEMORY_COUNTERS before, after;
+  ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before));
+  TIEBitmap back;
+  TImageryIO io(&back);
+  io.LoadFromMemoryBlock(f.data(), int64_t(f.size()), iffJ2K);
+  ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after));
+  EXPECT_TRUE(io.Aborting);
+  EXPECT_TRUE(back.IsEmpty());
+  // no new peak beyond what the program already had plus 64 MB (the decoder's 1.8 GB never comes)
+  EXPECT_LE(after.PeakPagefileUsage, std::max(before.PeakPagefileUsage, before.PagefileUsage + (size_t(64) << 20)));
+  EXPECT_LT(after.PeakPagefileUsage - before.PagefileUsage, size_t(512) << 20);
+}
+
+
+// A load that leaves no picture fails, whichever reader ended early; a GIF cut in its image data
+// keeps the rows that came.
+TEST(LoadYieldingNoImage, SetsTheAbortFlag) {
+  if (!ToolsPresent()) GTEST_SKIP();
+  Host("/usr/bin/python3 -c \"from PIL import Image; im = Image.new('RGB', (40, 30)); "
+       "im.putdata([((x * 37) % 256, (y * 23) % 256, ((x ^ y) * 16) % 256) for y in range(30) for x in range(40)]); "
+       "im.quantize(16).convert('RGB').save('cut.ppm')\"");
+  Host("/usr/bin/ppmtogif cut.ppm > cut.gif 2>/dev/null");  // not interlaced: rows come in order
+  const std::string gif = WorkBytes("cut.gif");
+  const size_t desc = FirstDescriptor(gif);
+  ASSERT_LT(desc + 12, gif.size());
+  ASSERT_EQ(gif[desc], 0x2C);
+  ASSERT_EQ(uint8_t(gif[desc + 9]) & 0x80, 0);  // no local table: data at desc + 10
+  std::string emptyData = gif;
+  emptyData[desc + 11] = 0;
+  std::string zeroWidth = gif;
+  zeroWidth[desc + 5] = zeroWidth[desc + 6] = 0;
+
+  TIEBitmap picture;
+  MakePicture(picture, 9, 7);
+  std::string bmp, bmpW0, bmpH0;
+  {
+    TIEMemoryStream m;
+    TImageryIO io(&picture);
+    io.SaveStreamAsFileType(m, iffBMP);
+    bmp.assign(static_cast<const char*>(m.Memory()), size_t(m.GetSize()));
+  }
+  bmpW0 = bmpH0 = bmp;
+  std::fill(bmpW0.begin() + 18, bmpW0.begin() + 22, 0);
+  std::fill(bmpH0.begin() + 22, bmpH0.begin() + 26, 0);
+  const std::string icoNone("\0\0\1\0\0\0", 6);
+
+  struct Case {
+    const char* name;
+    std::string file;
+    TIEFileFormatCode type;
+  };
+  const Case kCases[] = {
+      {"GIF header only", gif.substr(0, 13), iffGIF},
+      {"GIF cut in its colour table", gif.substr(0, 40), iffGIF},
+      {"GIF cut in the image descriptor", gif.substr(0, desc + 5), iffGIF},
+      {"GIF cut after the descriptor", gif.substr(0, desc + 10), iffGIF},
+      {"GIF cut after its code size", gif.substr(0, desc + 11), iffGIF},
+      {"GIF whose data starts with the terminator", emptyData, iffGIF},
+      {"GIF frame of width 0", zeroWidth, iffGIF},
+      {"BMP of width 0", bmpW0, iffBMP},
+      {"BMP of height 0", bmpH0, iffBMP},
+      {"ICO without images", icoNone, iffICO},
+  };
+  for (const Case& k : kCases)
+    for (bool holding : {false, true}) {  // into an empty bitmap, and into one holding a picture
+      SCOPED_TRACE(std::string(k.name) + (holding ? " over a picture" : ""));
+      TIEBitmap b;
+      if (holding) MakePicture(b, 5, 4);
+      TImageryIO io(&b);
+      io.LoadFromMemoryBlock(k.file.data(), int64_t(k.file.size()), k.type);
+      EXPECT_TRUE(io.Aborting);
+    }
+
+  // cut halfway through the image data: the rows decoded before the cut are PIL's, with a warning
+  // that the whole file does not give
+  TIEBitmap b;
+  TImageryIO io(&b);
+  io.LoadFromMemoryBlock(gif.data(), int64_t(gif.size()), iffGIF);
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params.GIFWarning, "");
+  const std::string half = gif.substr(0, desc + 10 + (gif.size() - desc - 10) / 2);
+  io.LoadFromMemoryBlock(half.data(), int64_t(half.size()), iffGIF);
+  ASSERT_EQ(gif[desc + 9] & 0x40, 0);
+  EXPECT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params.GIFWarning, "Premature end of data");
+  ASSERT_EQ(b.GetImageWidth(), 40);
+  ASSERT_EQ(b.GetImageHeight(), 30);
+  int w = 0, h = 0;
+  std::vector<uint8_t> rgb;
+  ASSERT_TRUE(ReadPPM(tq::WorkFile("cut.ppm"), w, h, rgb));
+  const std::vector<uint8_t> ours = RGBOf(b);
+  const size_t firstRows = size_t(40) * 3 * 5;
+  EXPECT_TRUE(std::equal(rgb.begin(), rgb.begin() + firstRows, ours.begin()));
+}
+
+// Writers after a load: the parameters of the file read (a 16-colour GIF leaves 4 bits per sample
+// and 1 sample) neither change between writers nor make a writer drop colours; every file is read
+// by another program to the loaded pixels.
+TEST(SaveAfterLoad, EveryWriterKeepsTheColoursOfTheLoadedPicture) {
+  if (!ToolsPresent()) GTEST_SKIP();
+  const char* kPil = "/usr/bin/python3 -c \"from PIL import Image; Image.open('{in}').convert('RGB').save('{out}', 'PPM')\"";
+  const char* kOpj = "/usr/bin/opj_decompress -i {in} -o {out} >/dev/null";
+  Host("/usr/bin/python3 -c \"from PIL import Image; im = Image.new('RGB', (41, 23)); "
+       "im.putdata([((x * 29) % 256, (y * 11) % 256, ((x + y) * 5) % 256) for y in range(23) for x in range(41)]); "
+       "im.quantize(16).convert('RGB').save('c16.ppm')\"");
+  Host("/usr/bin/ppmtogif c16.ppm > c16.gif 2>/dev/null");
+  ASSERT_EQ(WorkBytes("c16.gif")[10] & 7, 3);  // a table of 16 colours: 4 bits per sample
+  struct Save {
+    const char* file;
+    const char* decoder;
+  };
+  struct Case {
+    const char* gif;
+    std::vector<Save> saves;  // in this order, by one component
+  };
+  const Case kCases[] = {
+      {"c16.gif", {{"c16.png", kPil}, {"c16out.ppm", kPil}, {"c16.jp2", kOpj}, {"c16.tga", kPil}}},
+      {"c16.gif", {{"c16.j2k", kOpj}, {"c16.pcx", "/usr/bin/pcxtoppm {in} > {out}"}, {"c16b.png", kPil}, {"c16b.ppm", kPil}}},
+  };
+  for (const Case& k : kCases) {
+    TIEBitmap picture;
+    TImageryIO io(&picture);
+    io.LoadByExtension(W(tq::WorkFile(k.gif)));
+    ASSERT_FALSE(io.Aborting) << k.gif;
+    for (const Save& s : k.saves) {
+      SCOPED_TRACE(s.file);
+      io.SaveByExtension(W(tq::WorkFile(s.file)));
+      ASSERT_FALSE(io.Aborting);
+      ExpectHostDecodes(picture, s.file, s.decoder);
+      EXPECT_EQ(io.Params.BitsPerSample, 4);
+      EXPECT_EQ(io.Params.SamplesPerPixel, 1);
+    }
+  }
 }
 
 // AutoAdjustDPI: a PNG that PIL writes at unequal resolutions comes in resampled so that both are

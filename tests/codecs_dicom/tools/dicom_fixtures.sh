@@ -65,6 +65,55 @@ dcmcrle -q -ot s12x3.dcm s12x3-rle-nobot.dcm
 dcmcjpeg -q +eb g8.dcm g8-base.dcm
 dcmcjpeg -q +eb rgb.dcm rgb-base.dcm
 dcmcjpeg -q +eb mono1.dcm mono1-base.dcm
+dcmcjpeg -q +eb +cr rgb.dcm rgb-base-rgb.dcm
+dcmconv -q -e g8-base.dcm g8-base-undefined.dcm
+$py - <<'PY'
+import struct
+# RGB samples in a stream without the Adobe marker and with numbered components: only the data
+# set's photometric interpretation tells they are not YCbCr
+f = bytearray(open('rgb-base-rgb.dcm', 'rb').read())
+soi = f.find(b'\xff\xd8\xff\xee')
+app14 = 2 + struct.unpack_from('>H', f, soi + 4)[0]
+del f[soi + 2:soi + 2 + app14]
+item = soi - 8
+struct.pack_into('<I', f, item + 4, struct.unpack_from('<I', f, item + 4)[0] - app14)
+for marker in (b'\xff\xc0', b'\xff\xda'):
+    at = f.find(marker, soi)
+    for i, c in enumerate(b'RGB'):
+        at = f.find(bytes([c]), at)
+        f[at] = i + 1
+open('rgb-base-bare.dcm', 'wb').write(f)
+
+# the data set of a JPEG file (undefined lengths throughout) coded with implicit VR, its file meta
+# information and transfer syntax unchanged
+LONG = {b'OB', b'OD', b'OF', b'OL', b'OV', b'OW', b'SQ', b'SV', b'UC', b'UN', b'UR', b'UT', b'UV'}
+f = open('g8-base-undefined.dcm', 'rb').read()
+u16 = lambda p: struct.unpack_from('<H', f, p)[0]
+u32 = lambda p: struct.unpack_from('<I', f, p)[0]
+head = lambda p: (12, u32(p + 8)) if f[p + 4:p + 6] in LONG else (8, u16(p + 6))
+pos = 132
+while u16(pos) == 2:
+    h, n = head(pos)
+    pos += h + n
+out = bytearray(f[:pos])
+while pos < len(f):
+    g, e = struct.unpack_from('<HH', f, pos)
+    if g == 0xFFFE:  # items and delimiters carry no VR in either form
+        out += f[pos:pos + 8]
+        pos += 8
+        continue
+    h, n = head(pos)
+    out += f[pos:pos + 4] + struct.pack('<I', n)
+    pos += h
+    if (g, e) == (0x7FE0, 0x0010):
+        out += f[pos:]
+        break
+    if n != 0xFFFFFFFF:
+        out += f[pos:pos + n]
+        pos += n
+open('g8-base-mixedvr.dcm', 'wb').write(out)
+PY
+rm g8-base-undefined.dcm
 for sv in 1 2 3 4 5 6 7; do dcmcjpeg -q +el +sv $sv s12.dcm s12-sv$sv.dcm; done
 for sv in 1 5 7; do dcmcjpeg -q +el +sv $sv u16.dcm u16-sv$sv.dcm; done
 for f in g8 rgb palette window; do dcmcjpeg -q +e1 $f.dcm $f-sv1.dcm; done
@@ -82,10 +131,17 @@ mkdir -p ref
 opj_compress -i g8.bmp -o g8.j2k -n 3 >/dev/null
 opj_compress -i rgb.bmp -o rgb.j2k -n 3 -r 20 >/dev/null
 opj_decompress -i g8.j2k -o ref/g8-j2k-0.pnm >/dev/null
+# lossless 16-bit and signed 12-bit grey: the samples of u16.dcm and s12.dcm
+cp u16.raw u16.rawl
+cp s12.raw s12.rawl
+opj_compress -i u16.rawl -o u16.j2k -F 37,29,1,16,u -n 3 >/dev/null
+opj_compress -i s12.rawl -o s12.j2k -F 37,29,1,12,s -n 3 >/dev/null
 opj_decompress -i rgb.j2k -o ref/rgb-j2k-0.pnm >/dev/null
 for f in *.dcm; do
   b=${f%.dcm}
-  n=1; case $b in s12x3-split) continue ;; s12x3*) n=3 ;; esac
+  # dcmtk reads neither frames split without offsets nor data sets of mixed VR encoding; the bare
+  # stream's reference is that of the file it was made from
+  n=1; case $b in s12x3-split|*-mixedvr|*-bare) continue ;; s12x3*) n=3 ;; esac
   win=+Wm; case $b in window*) win="+Wi 1" ;; esac
   read=; case $b in *nopreamble*) read=-f ;; esac
   i=1
