@@ -1,6 +1,7 @@
 // What the TIFF read and write benchmarks share: their two pictures, the codings they time, and a
 // page written by our TIFF writer into memory.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "benchcommon.h"
@@ -39,7 +40,7 @@ inline bool TIFFBenchEncode(TIEBitmap& b, const TTIFFBenchCoding& c, TIEMemorySt
   TIOParamsVals p(nullptr);
   p.TIFFCompression = c.compression;
   if (c.bits == 1) p.BitsPerSample = 1, p.SamplesPerPixel = 1;
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress progress;
   progress.Aborting = &abort;
   IETIFFWrite(out, false, &b, p, progress);

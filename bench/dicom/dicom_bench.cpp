@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -139,7 +140,7 @@ int main(int argc, char** argv) {
       TIEMemStream m(file.data(), int64_t(file.size()));
       TIOParamsVals params(nullptr);
       params.ImageIndex = k;
-      bool abort = false;
+      std::atomic<bool> abort{false};
       TIECodecProgress progress;
       progress.Aborting = &abort;
       IEDICOMRead(m, params, &b, progress, false);
@@ -159,7 +160,7 @@ int main(int argc, char** argv) {
                                        (uint32_t(file[at - 1]) << 24))
                             : 0;
     std::vector<uint16_t> out(size_t(kSide) * kSide);
-    bool abort = false;
+    std::atomic<bool> abort{false};
     TIECodecProgress progress;
     progress.Aborting = &abort;
     double bestDecoder = 1e9;

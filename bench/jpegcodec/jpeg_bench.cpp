@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
   BenchWritePPM(picture, dir + "\\pic.ppm");
   const double mb = double(w) * h * 3 / 1e6;
 
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress progress;
   progress.Aborting = &abort;
   double bestEnc = 1e9, bestDec = 1e9;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
   CreateDirectoryA(dir.c_str(), nullptr);
   TIEBitmap picture;
   BenchMakePhoto(picture, w, h);
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress progress;
   progress.Aborting = &abort;
   TIEMemoryStream file;

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -24,7 +25,7 @@ double Best(TIEMemoryStream& file, int rounds, bool& failed) {
   for (int r = 0; r < rounds; ++r) {
     TIOParamsVals p(nullptr);
     TIEBitmap b;
-    bool abort = false;
+    std::atomic<bool> abort{false};
     TIECodecProgress progress;
     progress.Aborting = &abort;
     file.SetPosition(0);

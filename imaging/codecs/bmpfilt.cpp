@@ -434,7 +434,7 @@ void IEBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, int32_t DataSize, TIOParams
 
 void IEBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
                 bool SaveAlpha) {
-  bool& abort = *Progress.Aborting;
+  std::atomic<bool>& abort = *Progress.Aborting;
   const int64_t start = Stream.GetPosition();
   const int w = Bitmap.GetImageWidth(), h = Bitmap.GetImageHeight();
   if (w <= 0 || h <= 0) {

@@ -304,8 +304,8 @@ void IEGIFReadFrames(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOP
 }
 
 void IEGIFWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress) {
-  bool localAbort = false;
-  bool& aborting = Progress.Aborting ? *Progress.Aborting : localAbort;
+  std::atomic<bool> localAbort{false};
+  std::atomic<bool>& aborting = Progress.Aborting ? *Progress.Aborting : localAbort;
   Progress.Report(0);
   if (aborting) return;
   if (Bitmap.GetImageWidth() <= 0 || Bitmap.GetImageHeight() <= 0) {

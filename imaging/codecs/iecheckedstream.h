@@ -3,6 +3,7 @@
 // helpers that raise on a short write stay quiet): the writer runs its remaining steps without
 // touching the destination again, and the flag tells the caller the document is incomplete.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "iestreams.h"
@@ -13,7 +14,7 @@ class TIECheckedWriteStream : public TIEStream {
   int32_t Read(void* buffer, int32_t count) override { return dest_.Read(buffer, count); }
   int32_t Write(const void* buffer, int32_t count) override {
     if (!failed_) {
-      bool shortWrite = false;
+      std::atomic<bool> shortWrite{false};
       IEStreamWriteCheck(dest_, shortWrite, buffer, count);
       if (shortWrite) {
         failed_ = true;

@@ -519,7 +519,7 @@ void DecodeWithCodec(TDICOMContext& c, TIEBitmap& b, std::vector<uint8_t>& data,
   TIEMemStream m(data.data(), int64_t(data.size()));
   TIOParamsVals own(nullptr);
   TIEBitmap none;
-  bool headerAbort = false;
+  std::atomic<bool> headerAbort{false};
   TIECodecProgress quiet;
   quiet.Aborting = &headerAbort;
   if (path == TPixelPath::JPEG)

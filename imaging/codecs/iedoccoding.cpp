@@ -18,8 +18,8 @@ std::vector<uint8_t> IECCITTEncodeBitmap(TIEBitmap& Bitmap, bool Group4, TIECode
   const int w = Bitmap.GetImageWidth(), h = Bitmap.GetImageHeight();
   TIEMemoryStream code;
   TIECCITTEncoderCarry carry;
-  bool localAbort = false;
-  bool& abort = Progress.Aborting ? *Progress.Aborting : localAbort;
+  std::atomic<bool> localAbort{false};
+  std::atomic<bool>& abort = Progress.Aborting ? *Progress.Aborting : localAbort;
   const double factor = h > 0 ? 100.0 / h : 0;
   for (int y = 0; y < h && !abort; ++y) {
     if (Group4) IECCITTEncodeT6Row(Bitmap.GetRowAddress(y), w, code, 1, abort, carry);

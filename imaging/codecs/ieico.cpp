@@ -374,7 +374,7 @@ void IECURRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool
 namespace {
 
 // One icon image's bitmap part at `bits` from the work image (already at its size).
-void WriteIconImage(TIEStream& s, bool& abort, TIEBitmap& work, int bits, const TIOParamsVals& params,
+void WriteIconImage(TIEStream& s, std::atomic<bool>& abort, TIEBitmap& work, int bits, const TIOParamsVals& params,
                     std::vector<TIERGB>& colorMap) {
   const int w = work.GetImageWidth(), h = work.GetImageHeight();
   const int64_t colourRow = ((int64_t(w) * bits + 31) / 32) * 4;
@@ -501,8 +501,8 @@ void PrepareWork(TIEBitmap& work, int bits) {
 
 void IEICOWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
                 const std::vector<TIEICOSize>& Sizes, const std::vector<int>& BitCounts) {
-  bool localAbort = false;
-  bool& abort = Progress.Aborting ? *Progress.Aborting : localAbort;
+  std::atomic<bool> localAbort{false};
+  std::atomic<bool>& abort = Progress.Aborting ? *Progress.Aborting : localAbort;
   const int count = int(Sizes.size());
   bool valid = count > 0 && count <= 0xFFFF && Bitmap.GetImageWidth() > 0 && Bitmap.GetImageHeight() > 0;
   for (const TIEICOSize& sz : Sizes)
@@ -548,7 +548,7 @@ void IEICOWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   if (!colorMap.empty()) Params.SetColorMap(colorMap.data(), int(colorMap.size()));
   // the directory lists the images written, also when an abort stopped the loop early
   const int64_t end = Stream.GetPosition();
-  bool directoryAbort = false;
+  std::atomic<bool> directoryAbort{false};
   IEWriteU16LE(header + 4, uint16_t(written));
   Stream.SetPosition(start);
   IEStreamWriteCheck(Stream, directoryAbort, header, kDirectoryHeaderSize);

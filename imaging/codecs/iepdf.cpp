@@ -46,7 +46,7 @@ TIETIFFLZWCompressor LZWCoder(const TIOParamsVals& params) {
 
 // Rows through the LZW coder, then its flushing call. `row(y, buffer)` fills one row.
 template <typename RowFn>
-std::vector<uint8_t> LZWRows(TIETIFFLZWCompressor coder, int rows, int rowBytes, bool& abort, RowFn row) {
+std::vector<uint8_t> LZWRows(TIETIFFLZWCompressor coder, int rows, int rowBytes, std::atomic<bool>& abort, RowFn row) {
   TIEMemoryStream out;
   TIETIFFLZWEncoderState* st = nullptr;
   std::vector<uint8_t> buffer(static_cast<size_t>(rowBytes));
@@ -69,7 +69,7 @@ void RGBRow(TIEBitmap& bmp, int y, uint8_t* dst) {
 }
 
 // Data and filter entries of a 1-bit image.
-void BilevelImage(TIEBitmap& bmp, TIOParamsVals& params, TIECodecProgress& progress, bool& abort,
+void BilevelImage(TIEBitmap& bmp, TIOParamsVals& params, TIECodecProgress& progress, std::atomic<bool>& abort,
                   TIEPDFStreamObject& image) {
   TIEPDFDictionaryObject& d = *image.Dictionary;
   const int w = bmp.GetImageWidth(), h = bmp.GetImageHeight();
@@ -117,7 +117,7 @@ void BilevelImage(TIEBitmap& bmp, TIOParamsVals& params, TIECodecProgress& progr
 }
 
 // Data and filter entries of an 8-bit RGB image.
-void ColourImage(TIEBitmap& bmp, TIOParamsVals& params, TIECodecProgress& progress, bool& abort,
+void ColourImage(TIEBitmap& bmp, TIOParamsVals& params, TIECodecProgress& progress, std::atomic<bool>& abort,
                  TIEPDFStreamObject& image) {
   TIEPDFDictionaryObject& d = *image.Dictionary;
   const int w = bmp.GetImageWidth(), h = bmp.GetImageHeight();
@@ -240,8 +240,8 @@ TIEPDFWriterState* IEPDFCreateState() {
 void IEPDFAddImagePage(TIEPDFWriterState* State, TIEBitmap& Bitmap, TIOParamsVals& Params,
                        TIECodecProgress& Progress) {
   if (!State) return;
-  bool localAbort = false;
-  bool& abort = Progress.Aborting ? *Progress.Aborting : localAbort;
+  std::atomic<bool> localAbort{false};
+  std::atomic<bool>& abort = Progress.Aborting ? *Progress.Aborting : localAbort;
   if (Bitmap.GetImageWidth() <= 0 || Bitmap.GetImageHeight() <= 0) {
     abort = true;
     return;

@@ -89,7 +89,7 @@ bool ReadRow(TIEStream& s, TIECodecProgress& p, std::vector<uint8_t>& row) {
   return IEReadExact(s, p, row.data(), int64_t(row.size()));
 }
 
-void WriteText(TIEStream& s, bool& abort, const std::string& t) {
+void WriteText(TIEStream& s, std::atomic<bool>& abort, const std::string& t) {
   IEStreamWriteCheck(s, abort, t.data(), int32_t(t.size()));
 }
 
@@ -273,8 +273,8 @@ void IEPNMWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   TIEWriterSource src(Bitmap, want);
   TIEBitmap& b = *src.get();
   const int w = b.GetImageWidth(), h = b.GetImageHeight();
-  bool localAbort = false;
-  bool& ab = Progress.Aborting ? *Progress.Aborting : localAbort;
+  std::atomic<bool> localAbort{false};
+  std::atomic<bool>& ab = Progress.Aborting ? *Progress.Aborting : localAbort;
 
   std::string header = form == kP4 ? "P4 " : form == kP5 ? "P5 " : "P6 ";
   for (const std::string& c : Params.PXMComments) header += "\n# " + c + "\n";

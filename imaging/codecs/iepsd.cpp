@@ -285,7 +285,7 @@ void TPSDReader::HandleResource(int id, const std::vector<uint8_t>& d, TIEBitmap
       if (d.size() <= 28 || IEReadU32BE(d.data()) != 1) break;
       TIEMemStream js(d.data() + 28, int64_t(d.size() - 28));
       TIOParamsVals tp(nullptr);
-      bool abort = false;
+      std::atomic<bool> abort{false};
       TIECodecProgress p;
       p.Aborting = &abort;
       if (!params_.ExifThumbnail) params_.ExifThumbnail = std::make_shared<TIEBitmap>();

@@ -138,8 +138,8 @@ class TPSDWriter {
   TIEStream& stream_;
   TIOParamsVals& params_;
   TIECodecProgress& progress_;
-  bool localAbort_ = false;
-  bool* abort_ = &localAbort_;
+  std::atomic<bool> localAbort_{false};
+  std::atomic<bool>* abort_ = &localAbort_;
   int64_t start_ = 0;
   TMode mode_;
   TIEPixelFormat format_ = ieNoFormat;
@@ -236,7 +236,7 @@ void TPSDWriter::WriteResources(TIEBitmap& merged) {
   if (params_.ExifThumbnail && !params_.ExifThumbnail->IsEmpty()) {
     TIEMemoryStream jpeg;
     TIOParamsVals jp(nullptr);
-    bool abort = false;
+    std::atomic<bool> abort{false};
     TIECodecProgress p;
     p.Aborting = &abort;
     IEJPEGWrite(jpeg, *params_.ExifThumbnail, jp, p);

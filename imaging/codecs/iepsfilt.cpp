@@ -176,8 +176,8 @@ TIEPSWriterState* IEPSWriteHeader(TIEStream& Stream, TIOParamsVals& Params) {
 void IEPSAddPage(TIEPSWriterState* State, TIEStream& Stream, TIEBitmap& Bitmap, TIECodecProgress& Progress,
                  TIOParamsVals& Params) {
   if (!State) return;
-  bool localAbort = false;
-  bool& abort = Progress.Aborting ? *Progress.Aborting : localAbort;
+  std::atomic<bool> localAbort{false};
+  std::atomic<bool>& abort = Progress.Aborting ? *Progress.Aborting : localAbort;
   if (Bitmap.GetImageWidth() <= 0 || Bitmap.GetImageHeight() <= 0) {
     abort = true;
     return;

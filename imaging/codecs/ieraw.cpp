@@ -64,7 +64,7 @@ int64_t IEFindTIFFHeader(const std::vector<uint8_t>& d) {
 bool DecodeJPEG(const uint8_t* data, size_t size, TIEBitmap& out, bool paramsOnly, int* w = nullptr, int* h = nullptr) {
   TIEMemStream js(data, int64_t(size));
   TIOParamsVals p(nullptr);
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress pr;
   pr.Aborting = &abort;
   TIEBitmap scratch;
@@ -358,7 +358,7 @@ void IECameraRAWRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params
   if (Params.RAWReadExifThumbnail) {
     if (Params.ExifThumbnail) Params.ExifThumbnail->FreeStorage(true);
     Params.RAWReadExifThumbnail = false;
-    bool innerAbort = false;
+    std::atomic<bool> innerAbort{false};
     TIECodecProgress inner;
     inner.Aborting = &innerAbort;
     IECameraRAWRead(Stream, Bitmap, Params, inner, true);

@@ -379,7 +379,7 @@ void IETGARead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
 
 void IETGAWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
                 TIEBitmap* AlphaMask) {
-  bool& abort = *Progress.Aborting;
+  std::atomic<bool>& abort = *Progress.Aborting;
   const int64_t start = Stream.GetPosition();
   const int w = Bitmap.GetImageWidth(), h = Bitmap.GetImageHeight();
   if (w <= 0 || h <= 0 || w > 65535 || h > 65535) {

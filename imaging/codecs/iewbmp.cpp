@@ -15,7 +15,7 @@ constexpr int kMaxMultiByteLength = 4;
 // that read these files take no more.
 constexpr int kMaxWrittenSide = 255;
 
-void WriteMultiByte(TIEStream& s, bool& abort, uint32_t v) {
+void WriteMultiByte(TIEStream& s, std::atomic<bool>& abort, uint32_t v) {
   uint8_t b[5];
   int n = 0;
   do {
@@ -77,8 +77,8 @@ void IEWBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
 }
 
 void IEWBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals&, TIECodecProgress& Progress) {
-  bool localAbort = false;
-  bool& abort = Progress.Aborting ? *Progress.Aborting : localAbort;
+  std::atomic<bool> localAbort{false};
+  std::atomic<bool>& abort = Progress.Aborting ? *Progress.Aborting : localAbort;
   if (Bitmap.GetImageWidth() <= 0 || Bitmap.GetImageHeight() <= 0) {
     abort = true;
     return;

@@ -37,7 +37,7 @@ const char kICCSignature[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L'
 
 struct TJpegError {
   jpeg_error_mgr pub;  // first: libjpeg sees only this part
-  bool* aborting = nullptr;
+  std::atomic<bool>* aborting = nullptr;
   std::jmp_buf jump;
   int warnings = 0;
   int lastWarning = 0;
@@ -73,7 +73,7 @@ void ResetErrorMgr(j_common_ptr cinfo) {
   cinfo->err->msg_code = 0;
 }
 
-jpeg_error_mgr* InitError(TJpegError& e, bool* aborting) {
+jpeg_error_mgr* InitError(TJpegError& e, std::atomic<bool>* aborting) {
   jpeg_std_error(&e.pub);
   e.pub.error_exit = ErrorExit;
   e.pub.emit_message = EmitMessage;
@@ -98,7 +98,7 @@ bool JpegGuard(TJpegError& e, F&& body) {
 struct TJpegSource {
   jpeg_source_mgr pub;  // first
   TIEStream* stream = nullptr;
-  bool* aborting = nullptr;
+  std::atomic<bool>* aborting = nullptr;
   bool startOfFile = true;
   bool atEnd = false;  // the stream gave nothing more; the buffer holds the inserted end of image
   uint8_t buffer[kStreamBufferSize];
@@ -147,7 +147,7 @@ void SkipInputData(j_decompress_ptr cinfo, long count) {
 
 void TermSource(j_decompress_ptr) {}
 
-void AttachSource(j_decompress_ptr cinfo, TJpegSource& s, TIEStream& stream, bool* aborting) {
+void AttachSource(j_decompress_ptr cinfo, TJpegSource& s, TIEStream& stream, std::atomic<bool>* aborting) {
   s.stream = &stream;
   s.aborting = aborting;
   s.pub.init_source = InitSource;
@@ -165,7 +165,7 @@ void AttachSource(j_decompress_ptr cinfo, TJpegSource& s, TIEStream& stream, boo
 struct TJpegDest {
   jpeg_destination_mgr pub;  // first
   TIEStream* stream = nullptr;
-  bool* aborting = nullptr;
+  std::atomic<bool>* aborting = nullptr;
   uint8_t buffer[kStreamBufferSize];
 };
 
@@ -376,8 +376,8 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
                TIECodecProgress& Progress, bool ParamsOnly, bool KeepYCbCr, bool ReadMetadata,
                bool InvertCMYK, bool ApplyICC, bool ReadICC, int MaxRows, bool NativePixelFormat,
                int DeclaredColorSpace) {
-  bool localAbort = false;
-  bool* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
+  std::atomic<bool> localAbort{false};
+  std::atomic<bool>* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
 
   if (Params.JPEGReadExifThumbnail) {
     // the EXIF block (and its thumbnail) of a parameters-only read stands in for the image
@@ -591,8 +591,8 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
 }
 
 void IEJPEGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress) {
-  bool localAbort = false;
-  bool* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
+  std::atomic<bool> localAbort{false};
+  std::atomic<bool>* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
   TIEWriterSource source(Bitmap, ie24RGB);
   if (!source.Valid()) {
     *aborting = true;

@@ -185,7 +185,7 @@ void IEPCXRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, int6
 }
 
 void IEPCXWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress) {
-  bool& abort = *Progress.Aborting;
+  std::atomic<bool>& abort = *Progress.Aborting;
   const int w = Bitmap.GetImageWidth(), h = Bitmap.GetImageHeight();
   if (w <= 0 || h <= 0 || w > 65536 || h > 65536) {
     Progress.Abort();  // the header holds 16-bit corners
@@ -316,7 +316,7 @@ void IEDCXRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
 }
 
 void IEDCXInsertPage(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress) {
-  bool& abort = *Progress.Aborting;
+  std::atomic<bool>& abort = *Progress.Aborting;
   const int64_t start = Stream.GetPosition();
   const int64_t size = Stream.GetSize();
   std::vector<uint32_t> pages;

@@ -499,7 +499,7 @@ class TBitSink {
     bits_ = 0;
   }
   // Writes the whole bytes; the partial one goes to the carry (or out, when writeAll).
-  void Flush(TIEStream& stream, bool& aborting, int& pendingBits, uint8_t& pendingByte, bool writeAll) {
+  void Flush(TIEStream& stream, std::atomic<bool>& aborting, int& pendingBits, uint8_t& pendingByte, bool writeAll) {
     if (writeAll) PadToByte();
     if (!bytes_.empty()) IEStreamWriteCheck(stream, aborting, bytes_.data(), int32_t(bytes_.size()));
     pendingBits = bits_;
@@ -624,7 +624,7 @@ int64_t IECCITTDecode2DRow(uint8_t* work, const uint8_t* data, int64_t length, b
   return ClampBits(Decode2D(work, src, skipFill, bitPos, reference, width), length);
 }
 
-void IECCITTEncodeMHRow(const uint8_t* row, int width, TIEStream& stream, int fillOrder, bool& aborting) {
+void IECCITTEncodeMHRow(const uint8_t* row, int width, TIEStream& stream, int fillOrder, std::atomic<bool>& aborting) {
   if (!row || width <= 0) return;
   TBitSink sink(fillOrder, 0, 0);
   Encode1D(sink, row, width);
@@ -633,7 +633,7 @@ void IECCITTEncodeMHRow(const uint8_t* row, int width, TIEStream& stream, int fi
   sink.Flush(stream, aborting, bits, byte, true);
 }
 
-void IECCITTEncode1DRow(const uint8_t* row, int width, TIEStream& stream, int fillOrder, bool& aborting,
+void IECCITTEncode1DRow(const uint8_t* row, int width, TIEStream& stream, int fillOrder, std::atomic<bool>& aborting,
                         TIECCITTEncoderCarry& carry) {
   if (!row || width <= 0) return;
   TBitSink sink(fillOrder, carry.pendingBits, carry.pendingByte);
@@ -642,7 +642,7 @@ void IECCITTEncode1DRow(const uint8_t* row, int width, TIEStream& stream, int fi
   sink.Flush(stream, aborting, carry.pendingBits, carry.pendingByte, false);
 }
 
-void IECCITTEncodeT4Row(const uint8_t* row, int width, TIEStream& stream, int fillOrder, bool& aborting,
+void IECCITTEncodeT4Row(const uint8_t* row, int width, TIEStream& stream, int fillOrder, std::atomic<bool>& aborting,
                         TIECCITTEncoderCarry& carry) {
   TBitSink sink(fillOrder, carry.pendingBits, carry.pendingByte);
   if (!row || width <= 0) {
@@ -661,7 +661,7 @@ void IECCITTEncodeT4Row(const uint8_t* row, int width, TIEStream& stream, int fi
   sink.Flush(stream, aborting, carry.pendingBits, carry.pendingByte, false);
 }
 
-void IECCITTEncodeT6Row(const uint8_t* row, int width, TIEStream& stream, int fillOrder, bool& aborting,
+void IECCITTEncodeT6Row(const uint8_t* row, int width, TIEStream& stream, int fillOrder, std::atomic<bool>& aborting,
                         TIECCITTEncoderCarry& carry) {
   TBitSink sink(fillOrder, carry.pendingBits, carry.pendingByte);
   if (!row || width <= 0) {

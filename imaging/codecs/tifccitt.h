@@ -12,6 +12,7 @@
 // bits), and every position at or past the last byte reads as an end of line. They paint only inside
 // the row, whatever the codes say.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -42,17 +43,17 @@ struct TIECCITTEncoderCarry {
 };
 
 // One Modified Huffman row; the row ends on a byte (unused low bits zero).
-void IECCITTEncodeMHRow(const uint8_t* row, int width, TIEStream& stream, int fillOrder, bool& aborting);
+void IECCITTEncodeMHRow(const uint8_t* row, int width, TIEStream& stream, int fillOrder, std::atomic<bool>& aborting);
 // One T.4 one-dimensional row, begun with an end of line as T.4 requires of every row, continuing the
 // bit stream of the previous row. A null row writes nothing.
-void IECCITTEncode1DRow(const uint8_t* row, int width, TIEStream& stream, int fillOrder, bool& aborting,
+void IECCITTEncode1DRow(const uint8_t* row, int width, TIEStream& stream, int fillOrder, std::atomic<bool>& aborting,
                         TIECCITTEncoderCarry& carry);
 // One T.4 two-dimensional-option row: end of line, tag 1 and the row one-dimensionally for the first
 // row; end of line, tag 0 and the row coded against the previous one after it. A null row after the
 // first writes one end of line and drops the reference; the final partial byte stays in the carry.
-void IECCITTEncodeT4Row(const uint8_t* row, int width, TIEStream& stream, int fillOrder, bool& aborting,
+void IECCITTEncodeT4Row(const uint8_t* row, int width, TIEStream& stream, int fillOrder, std::atomic<bool>& aborting,
                         TIECCITTEncoderCarry& carry);
 // One T.6 row, coded against the previous row (all white before the first). A null row ends the
 // strip: two ends of line, zero bits to the byte boundary, nothing left pending.
-void IECCITTEncodeT6Row(const uint8_t* row, int width, TIEStream& stream, int fillOrder, bool& aborting,
+void IECCITTEncodeT6Row(const uint8_t* row, int width, TIEStream& stream, int fillOrder, std::atomic<bool>& aborting,
                         TIECCITTEncoderCarry& carry);

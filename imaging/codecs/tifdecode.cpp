@@ -143,7 +143,7 @@ bool DecodeJPEGChunk(const uint8_t* data, size_t n, const std::string& tables, u
   TIEMemStream in(data, int64_t(n));
   TIEMemStream tab(tables.data(), int64_t(tables.size()));
   TIOParamsVals scratch(nullptr);
-  bool failed = false;
+  std::atomic<bool> failed{false};
   TIECodecProgress p;
   p.Aborting = &failed;
   TIEBitmap tmp;

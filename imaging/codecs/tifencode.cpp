@@ -493,7 +493,7 @@ class TDeflater {
 void WriteStrips(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, const TIEQuantizer* q,
                  TIOParamsVals& Params, TIECodecProgress& Progress) {
   TIEStream& s = w.Stream();
-  bool& aborting = w.Aborting();
+  std::atomic<bool>& aborting = w.Aborting();
   const int width = b->GetImageWidth(), height = b->GetImageHeight();
   std::vector<uint32_t> offsets, counts;
   if (plan.compression == kCompJPEG) {
@@ -682,8 +682,8 @@ void AddPageTags(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, TIOParams
 
 int IETIFFWrite(TIEStream& Stream, bool InsertPage, TIEBitmap* Bitmap, TIOParamsVals& Params,
                 TIECodecProgress& Progress) {
-  bool localFlag = false;
-  bool& aborting = Progress.Aborting ? *Progress.Aborting : localFlag;
+  std::atomic<bool> localFlag{false};
+  std::atomic<bool>& aborting = Progress.Aborting ? *Progress.Aborting : localFlag;
   if (Bitmap && Bitmap->IsEmpty()) {
     aborting = true;
     return 0;

@@ -46,7 +46,7 @@ void IEPackBitsEncodeRow(const uint8_t* row, int length, std::vector<uint8_t>& o
 std::vector<uint8_t> IEFaxEncodeRows(const std::vector<const uint8_t*>& rows, int width, TIEFaxCoding coding,
                                      int fillOrder) {
   TIEMemoryStream s;
-  bool aborting = false;
+  std::atomic<bool> aborting{false};
   TIECCITTEncoderCarry carry;
   for (const uint8_t* row : rows) {
     switch (coding) {

@@ -2,6 +2,7 @@
 // to the stream, then written as one directory sorted by tag. Little-endian throughout; offsets are
 // stream positions and must stay below 4 GiB.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,10 +17,10 @@ enum : uint16_t {
 class TIETIFFTagWriter {
  public:
   // Writes go to `stream`; a short write or an offset past 4 GiB sets `aborting`.
-  TIETIFFTagWriter(TIEStream& stream, bool& aborting) : stream_(stream), aborting_(aborting) {}
+  TIETIFFTagWriter(TIEStream& stream, std::atomic<bool>& aborting) : stream_(stream), aborting_(aborting) {}
 
   TIEStream& Stream() { return stream_; }
-  bool& Aborting() { return aborting_; }
+  std::atomic<bool>& Aborting() { return aborting_; }
   void Write(const void* data, size_t count);
   // A zero byte when the position is odd; returns the (even) position as a 32-bit offset.
   uint32_t AlignEven();
@@ -58,6 +59,6 @@ class TIETIFFTagWriter {
   void Add(uint16_t tag, uint16_t type, uint32_t count, uint32_t value) { entries_.push_back({tag, type, count, value}); }
 
   TIEStream& stream_;
-  bool& aborting_;
+  std::atomic<bool>& aborting_;
   std::vector<TEntry> entries_;
 };

@@ -334,7 +334,7 @@ HANDLE IEFileOpenW(const std::wstring& name, uint16_t mode) {
 
 // ---- Helpers ----
 
-void IEStreamWriteCheck(TIEStream& stream, bool& abort, const void* buffer, int32_t count) {
+void IEStreamWriteCheck(TIEStream& stream, std::atomic<bool>& abort, const void* buffer, int32_t count) {
   if (stream.Write(buffer, count) < count) abort = true;
 }
 

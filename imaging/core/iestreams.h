@@ -10,6 +10,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -177,7 +178,7 @@ std::wstring IEAnsiToWide(const std::string& s);
 
 // ---- Stream helpers ----
 // Writes through stream.Write; a short write sets abort (never clears it).
-void IEStreamWriteCheck(TIEStream& stream, bool& abort, const void* buffer, int32_t count);
+void IEStreamWriteCheck(TIEStream& stream, std::atomic<bool>& abort, const void* buffer, int32_t count);
 void IEWriteAnsiString(TIEStream& stream, const std::string& s);  // Int32 LE length, then the bytes
 // Reads what IEWriteAnsiString wrote. A negative length or one beyond what the stream delivers is
 // refused (false, s empty) instead of trusted: memory grows only with the bytes actually read.

@@ -224,7 +224,7 @@ int32_t TIETagsHandler::WriteToStream(TIEStream& stream) {
   }
   if (dataPos > kMaxWrittenNote) return 0;
   ZeroFill(note, dataPos);  // the padding byte of an odd last block
-  bool abort = false;
+  std::atomic<bool> abort{false};
   IEStreamWriteCheck(stream, abort, note.Memory(), int32_t(dataPos));
   if (abort) {
     stream.SetPosition(start);

@@ -330,7 +330,7 @@ struct TIETIFFHandler::Writer {
   Writer(TIETIFFHandler& handler, TIEStream& stream) : h(handler), s(stream) {}
   TIETIFFHandler& h;
   TIEStream& s;
-  bool abort = false;
+  std::atomic<bool> abort{false};
 
   void Put(const void* p, size_t n) { IEStreamWriteCheck(s, abort, p, int32_t(n)); }
   void IEAlignStreamWord() {

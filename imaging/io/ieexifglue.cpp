@@ -41,7 +41,7 @@ void LoadExifThumbnail(const uint8_t* tiff, size_t size, TIEBitmap& thumb) {
   if (!IETIFFReadDirectory(f, firstAt, first, next) || next == 0 || next == firstAt) return;
   if (!IETIFFReadDirectory(f, next, second, after)) return;
 
-  bool aborting = false;
+  std::atomic<bool> aborting{false};
   TIECodecProgress progress;
   progress.Aborting = &aborting;
   std::unique_ptr<TIOParamsVals> tp(new TIOParamsVals(nullptr));
@@ -65,7 +65,7 @@ void LoadExifThumbnail(const uint8_t* tiff, size_t size, TIEBitmap& thumb) {
 // Returns the block's length.
 size_t SaveExif(TIOParamsVals* params, uint8_t*& buffer, bool withHeader, bool withThumbnail) {
   TIEMemoryStream s;
-  bool aborting = false;
+  std::atomic<bool> aborting{false};
   TIECodecProgress progress;
   progress.Aborting = &aborting;
   IETIFFWrite(s, false, nullptr, *params, progress);
@@ -82,7 +82,7 @@ size_t SaveExif(TIOParamsVals* params, uint8_t*& buffer, bool withHeader, bool w
     tp->SetImageIndexValue(1);
     tp->TIFFCompression = 6;  // JPEG interchange data, as EXIF thumbnails are
     s.SetPosition(0);
-    bool failed = false;
+    std::atomic<bool> failed{false};
     progress.Aborting = &failed;
     try {
       IETIFFWrite(s, true, thumb, *tp, progress);
@@ -168,7 +168,7 @@ bool IELoadExifFromMarker(const uint8_t* data, size_t length, TIOParamsVals* par
   TIEMemStream s(data + 6, int64_t(length - 6));
   std::unique_ptr<TIOParamsVals> read(new TIOParamsVals(params->Owner));
   TIEBitmap none;
-  bool aborting = false;  // a block of tags only has no image to decode: that is no failure here
+  std::atomic<bool> aborting{false};  // a block of tags only has no image to decode: that is no failure here
   TIECodecProgress progress;
   progress.Aborting = &aborting;
   IETIFFRead(s, none, *read, progress, true);

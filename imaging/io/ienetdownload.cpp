@@ -188,7 +188,7 @@ bool IEWinInetLoaded() {
          w.HttpSendRequestA && w.HttpQueryInfoA && w.InternetReadFile && w.FtpOpenFileA;
 }
 
-bool IEDownload(const std::wstring& url, TIEMemoryStream& target, const volatile bool* abort,
+bool IEDownload(const std::wstring& url, TIEMemoryStream& target, const std::atomic<bool>* abort,
                 const TIEProgressEvent& progress, void* sender, std::string& typeText) {
   typeText.clear();
   TURLParts p;

@@ -2,6 +2,7 @@
 // platform's WinInet library, which is loaded by name at the I/O unit's start-up (a system without it
 // simply cannot download).
 #pragma once
+#include <atomic>
 #include <string>
 
 #include "iestreams.h"
@@ -19,5 +20,5 @@ bool IEWinInetLoaded();
 // True between two blocks give False. `typeText` receives the content type after its "/" (http) or
 // the file's extension without the dot, at most 10 characters (ftp). Progress, when set, receives
 // the percentage of a body of known length.
-bool IEDownload(const std::wstring& url, TIEMemoryStream& target, const volatile bool* abort,
+bool IEDownload(const std::wstring& url, TIEMemoryStream& target, const std::atomic<bool>* abort,
                 const TIEProgressEvent& progress, void* sender, std::string& typeText);

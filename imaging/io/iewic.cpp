@@ -358,7 +358,7 @@ bool TIEWICReader::DecodeAs(IWICBitmapSource* source, const GUID& src, const GUI
   return true;
 }
 
-void TIEWICReader::ReadFrame(int index, TIEBitmap& bitmap, bool* aborting, TIOParamsVals* params) {
+void TIEWICReader::ReadFrame(int index, TIEBitmap& bitmap, std::atomic<bool>* aborting, TIOParamsVals* params) {
   auto fail = [&] {
     if (aborting) *aborting = true;
   };

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wincodec.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "iebitmap.h"
@@ -31,7 +32,7 @@ class TIEWICReader {
   // Decodes frame `index` into the bitmap (native pixel format when params is null or asks for it).
   // Sets *aborting (when given) and leaves the bitmap as it was when there is no decoder, no such
   // frame, or the frame cannot be decoded.
-  void ReadFrame(int index, TIEBitmap& bitmap, bool* aborting, TIOParamsVals* params);
+  void ReadFrame(int index, TIEBitmap& bitmap, std::atomic<bool>* aborting, TIOParamsVals* params);
   int FrameWidth() const;
   int FrameHeight() const;
   void Close();

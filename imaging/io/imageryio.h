@@ -4,6 +4,7 @@
 // such threads never call the component's handlers: they post the private messages below to
 // NotifyWindow (the window of the view the component serves) or stay silent.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -159,7 +160,7 @@ class TImageryIO {
 
   TIOParamsVals Params;
   std::unique_ptr<TIETWainParams> TWainParams;
-  bool Aborting = false;  // outcome of the last operation; codecs set it through the progress record
+  std::atomic<bool> Aborting{false};  // outcome of the last operation; codecs set it through the progress record
   bool Asynchronous = false;
   // PCX stream savers write, and PCX stream loaders expect, a 12-byte header: "PCX2", a NUL, three
   // bytes of padding and the 32-bit length of the image that follows.

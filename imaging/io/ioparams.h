@@ -3,6 +3,7 @@
 // receives. Only the fields of the formats this library serves so far are declared; the other
 // formats add theirs with their codecs.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -74,7 +75,9 @@ struct TIECodecProgress {
   int32_t Tot = 0;     // not read by the codecs
   double Per1 = 0;     // as a rule 100 / rows
   double Per2 = 0;
-  bool* Aborting = nullptr;  // the caller's outcome flag; codecs only ever set it
+  // The caller's outcome flag; codecs only ever set it. Atomic, since a caller may set it from another
+  // thread to cancel a running codec.
+  std::atomic<bool>* Aborting = nullptr;
 
   bool Aborted() const { return Aborting && *Aborting; }
   void Abort() { if (Aborting) *Aborting = true; }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,7 +60,7 @@ void ClearPadBits(Bytes& rows, int width) {
 
 Bytes EncodeStrip(Coding coding, const Bytes& page, int width, int height, int fillOrder) {
   TIEMemoryStream s;
-  bool aborting = false;
+  std::atomic<bool> aborting{false};
   TIECCITTEncoderCarry carry;
   const int rb = RowBytes(width);
   for (int y = 0; y < height; ++y) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -32,7 +33,7 @@ struct TGif {
 
 TGif ReadGif(const Bytes& file, int index, TIEBitmap& b, TIOParamsVals& p, bool paramsOnly = false) {
   TIEMemStream s(file.data(), int64_t(file.size()));
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress progress;
   progress.Aborting = &abort;
   TGif r;
@@ -46,7 +47,7 @@ TGif ReadGif(const Bytes& file, int index, TIEBitmap& b, TIOParamsVals& p, bool 
 
 Bytes WriteGif(TIEBitmap& b, TIOParamsVals& p, bool* aborted = nullptr) {
   TIEMemoryStream s;
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress progress;
   progress.Aborting = &abort;
   IEGIFWrite(s, b, p, progress);

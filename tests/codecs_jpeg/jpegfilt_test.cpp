@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -31,7 +32,7 @@ using jpegtest::TRead;
 
 Bytes Write(TIEBitmap& b, TIOParamsVals& p, bool* aborted = nullptr) {
   TIEMemoryStream s;
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress progress;
   progress.Aborting = &abort;
   IEJPEGWrite(s, b, p, progress);
@@ -124,7 +125,7 @@ TEST(JPEGRead, ParametersOfTheFile) {
   TIEBitmap untouched(5, 5, ie24RGB);
   TIOParamsVals p(nullptr);
   TIEMemStream s(prog.data(), int64_t(prog.size()));
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress progress;
   progress.Aborting = &abort;
   IEJPEGRead(s, nullptr, untouched, p, progress, true, false, true, false, false, true, -1, false);
@@ -185,7 +186,7 @@ TEST(JPEGRead, TruncatedFileGivesItsRowsAndAWarning) {
 
   const Bytes empty;
   TIEMemoryStream none;
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress progress;
   progress.Aborting = &abort;
   EXPECT_EQ(IEJPEGRead(none, nullptr, b, p, progress, false, false, true, false, false, true, -1, false), 0);
@@ -401,7 +402,7 @@ TEST(JPEGRead, TablesFromASeparateStream) {
   ASSERT_TRUE(fx::WriteWork("whole.jpg", whole));
   HostFile("djpeg -pnm whole.jpg > whole.pnm", "whole.pnm");
   TIEMemStream t(tables.data(), int64_t(tables.size())), s(image.data(), int64_t(image.size()));
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress progress;
   progress.Aborting = &abort;
   TIEBitmap b;
@@ -464,7 +465,7 @@ TEST(JPEGWrite, RefusedWriteAndLibraryErrors) {
   TIOParamsVals p(nullptr);
   Bytes none;
   TIEMemStream full(none.data(), 0);  // takes no bytes
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress progress;
   progress.Aborting = &abort;
   EXPECT_NO_THROW(IEJPEGWrite(full, picture, p, progress));

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -311,7 +312,7 @@ TEST(JPEGMeta, PSDProfileToSRGB) {
   const Bytes file = fx::ReadWork("adobe.psd");
   auto read = [&](TIEBitmap& b, TIOParamsVals& p) {
     TIEMemStream s(file.data(), int64_t(file.size()));
-    bool abort = false;
+    std::atomic<bool> abort{false};
     TIECodecProgress progress;
     progress.Aborting = &abort;
     TIEPSDLayerList none;

@@ -1,6 +1,7 @@
 // The JPEG reader as the tests call it: a file held in memory, read from `at`, with the abort flag
 // reported beside the rows.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -20,7 +21,7 @@ inline TRead Read(const std::vector<uint8_t>& file, TIEBitmap& b, TIOParamsVals&
                   bool invertCMYK = false, int64_t at = 0, int maxRows = -1, bool applyICC = true) {
   TIEMemStream s(file.data(), int64_t(file.size()));
   s.SetPosition(at);
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress progress;
   progress.Aborting = &abort;
   TRead r;

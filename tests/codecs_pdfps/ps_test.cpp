@@ -1,6 +1,7 @@
 // PostScript documents: their structure, and Ghostscript's rendering of them.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <regex>
 #include <string>
@@ -147,7 +148,7 @@ TEST_F(PSWriter, PagesAppendToAnOpenDocument) {
   MakePicture(a, 20, 10);
   MakeBilevel(b, 16, 16);
   TIEMemoryStream m;
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress progress;
   progress.Aborting = &abort;
   TIEPSWriterState* state = IEPSWriteHeader(m, params);

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -201,7 +202,7 @@ TEST(PNGRead, InterlacedProgressRunsOverAllPassesTo100) {
   TIEMemStream s(f.data(), int64_t(f.size()));
   TIEBitmap b;
   TIOParamsVals p(nullptr);
-  bool abort = false;
+  std::atomic<bool> abort{false};
   std::vector<int> seen;
   TIECodecProgress progress;
   progress.Aborting = &abort;

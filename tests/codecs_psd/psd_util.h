@@ -1,5 +1,6 @@
 // Helpers of the PSD tests: hand-built PSD files and ImageMagick / PIL round trips.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -42,7 +43,7 @@ std::vector<PilLayer> PilLayers(const std::string& file, bool pilBoxes);
 // with their defaults and a progress record whose abort flag is `abort`.
 struct CodecCall {
   TIOParamsVals params{nullptr};
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress progress;
   CodecCall() { progress.Aborting = &abort; }
   CodecCall(const CodecCall&) = delete;  // the progress record points into this one

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -172,7 +173,7 @@ std::vector<std::string> Expectations(const std::vector<TField>& fields) {
 std::vector<uint8_t> SaveTIFF(TIEBitmap* b, TP& p) {
   TIEMemoryStream s;
   TIECodecProgress progress;
-  bool aborting = false;
+  std::atomic<bool> aborting{false};
   progress.Aborting = &aborting;
   EXPECT_EQ(IETIFFWrite(s, false, b, p, progress), 1);
   EXPECT_FALSE(aborting);
@@ -196,7 +197,7 @@ void Put(const std::string& name, const std::vector<uint8_t>& bytes) {
 void ReadBack(const std::vector<uint8_t>& bytes, bool jpeg, TP& p) {
   TIEMemStream s(bytes.data(), int64_t(bytes.size()));
   TIEBitmap b;
-  bool aborting = false;
+  std::atomic<bool> aborting{false};
   TIECodecProgress progress;
   progress.Aborting = &aborting;
   if (jpeg) IEJPEGRead(s, nullptr, b, p, progress, true, false, true, false, false, false, -1, false);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -31,7 +32,7 @@ class TIFFWrite : public ::testing::Test {
 // Writes the bitmap as a new TIFF file; returns IETIFFWrite's result.
 int Save(TIEBitmap& b, TIOParamsVals& p, const std::string& name, bool* aborted = nullptr) {
   TIEMemoryStream s;
-  bool aborting = false;
+  std::atomic<bool> aborting{false};
   TIECodecProgress progress;
   progress.Aborting = &aborting;
   const int r = IETIFFWrite(s, false, &b, p, progress);
@@ -322,7 +323,7 @@ TEST_F(TIFFWrite, InsertedPageTakesItsPlace) {
     TIOParamsVals p(nullptr);
     p.TIFFImageIndex = index;
     p.TIFFCompression = 8;
-    bool aborting = false;
+    std::atomic<bool> aborting{false};
     TIECodecProgress progress;
     progress.Aborting = &aborting;
     EXPECT_EQ(IETIFFWrite(s, true, &page, p, progress), 3);
@@ -353,7 +354,7 @@ TEST_F(TIFFWrite, RefusedWritesAndForeignStreamsAbort) {
       TIOParamsVals p(nullptr);
       p.TIFFCompression = c;
       if (c == 4) p.BitsPerSample = 1, p.SamplesPerPixel = 1;
-      bool aborting = false;
+      std::atomic<bool> aborting{false};
       TIECodecProgress progress;
       progress.Aborting = &aborting;
       EXPECT_EQ(IETIFFWrite(s, false, &pic, p, progress), 0) << limit << " " << c;
@@ -366,7 +367,7 @@ TEST_F(TIFFWrite, RefusedWritesAndForeignStreamsAbort) {
     s.Write(f, int32_t(std::strlen(f) + (f[0] == 'M' ? 8 : 0)));
     s.SetPosition(0);
     TIOParamsVals p(nullptr);
-    bool aborting = false;
+    std::atomic<bool> aborting{false};
     TIECodecProgress progress;
     progress.Aborting = &aborting;
     EXPECT_EQ(IETIFFWrite(s, true, &pic, p, progress), 0);
@@ -398,7 +399,7 @@ TEST_F(TIFFWrite, OffsetsPast4GiBAndLoopingChainsAbort) {
   {
     FarStream s;
     TIOParamsVals p(nullptr);
-    bool aborting = false;
+    std::atomic<bool> aborting{false};
     TIECodecProgress progress;
     progress.Aborting = &aborting;
     EXPECT_EQ(IETIFFWrite(s, false, &pic, p, progress), 0);
@@ -411,7 +412,7 @@ TEST_F(TIFFWrite, OffsetsPast4GiBAndLoopingChainsAbort) {
   s.SetPosition(0);
   TIOParamsVals p(nullptr);
   p.TIFFImageIndex = 99;
-  bool aborting = false;
+  std::atomic<bool> aborting{false};
   TIECodecProgress progress;
   progress.Aborting = &aborting;
   EXPECT_EQ(IETIFFWrite(s, true, &pic, p, progress), 0);
@@ -512,7 +513,7 @@ TEST_F(TIFFWrite, SharedRowEncodersDecodeElsewhere) {
   std::string manifest;
   for (auto& c : cases) {
     TIEMemoryStream s;
-    bool aborting = false;
+    std::atomic<bool> aborting{false};
     TIETIFFTagWriter w(s, aborting);
     const uint8_t header[8] = {'I', 'I', 42, 0, 0, 0, 0, 0};
     w.Write(header, 8);

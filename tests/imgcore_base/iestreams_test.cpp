@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
 #include "hostenv.h"
@@ -60,7 +61,7 @@ TEST(IEStreams, MemoryStreamsAndWriteCheck) {
   view.SetSize(100);
   EXPECT_EQ(view.GetSize(), 4);
   EXPECT_EQ(block[0], 1);
-  bool abort = false;
+  std::atomic<bool> abort{false};
   IEStreamWriteCheck(view, abort, "zz", 2);
   EXPECT_TRUE(abort);
   uint8_t r[4];

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -67,7 +68,7 @@ TEST(BMPRunLength, DecoderStaysInsideTheBitmap) {
   TIEBitmap b;
   ASSERT_TRUE(b.Allocate(4, 3, ie8p));
   b.Fill(9);
-  bool abort = false;
+  std::atomic<bool> abort{false};
   TIECodecProgress p;
   p.Aborting = &abort;
   // a run longer than the row, a literal whose data is cut, a delta out of the bitmap
