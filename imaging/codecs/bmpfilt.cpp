@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "iebmprle.h"
 #include "iecodeccommon.h"
 #include "ieutils.h"
 
@@ -28,51 +29,42 @@ int32_t PixelsPerMetreFromDpi(int dpi) { return IERound(dpi / 2.54 * 100.0); }
 // pixel would corrupt it.
 enum TRLEForm { rleIndex, rleRGB };
 
-template <bool Four, TRLEForm Form>
-void DecodeRLE(TIEBitmap& bmp, const uint8_t* data, int64_t size, int top, TIECodecProgress& progress,
-               const TIERGB* palette) {
-  const int w = bmp.GetImageWidth(), h = bmp.GetImageHeight();
-  if (w <= 0 || h <= 0 || !data) return;
-  int y = h - 1, x = 0;
-  uint8_t* row = bmp.GetRowAddress(std::abs(top - y));
-  int64_t p = 0;
-  auto put = [&](uint8_t index) {
+template <TRLEForm Form>
+struct TRLERowSink {
+  TIEBitmap& bmp;
+  int top, w, h;
+  TIECodecProgress& progress;
+  const TIERGB* palette;
+  uint8_t* row;
+  // the walker counts rows up from the first data row; the decoders count down from the last
+  int RowOf(int y) const { return h - 1 - y; }
+  bool Pixel(int x, int, uint8_t index) {
     if (x < w) {
       if (Form == rleIndex) row[x] = index;
       else std::memcpy(row + size_t(x) * 3, &palette[index], 3);
     }
-    ++x;
-  };
-  while (p + 1 < size) {
-    const uint8_t n = data[p], c = data[p + 1];
-    p += 2;
-    if (n > 0) {
-      for (int i = 0; i < n; ++i) put(Four ? uint8_t((i & 1) ? (c & 15) : (c >> 4)) : c);
-      continue;
-    }
-    if (c == 0) {  // end of line
-      --y;
-      if (y < 0) return;
-      row = bmp.GetRowAddress(std::abs(top - y));
-      x = 0;
-      if (progress.OnProgress) progress.Report(int((h - y) * progress.Per1));
-      if (progress.Aborted()) return;
-    } else if (c == 1) {
-      return;
-    } else if (c == 2) {  // delta: a move outside the bitmap ends the decoding
-      if (p + 1 >= size) return;
-      x += data[p];
-      y -= data[p + 1];
-      p += 2;
-      if (y < 0 || x > w) return;
-      row = bmp.GetRowAddress(std::abs(top - y));
-    } else {  // absolute run of c pixels
-      const int64_t bytes = Four ? (c + 1) / 2 : c;
-      if (p + bytes > size) return;
-      for (int i = 0; i < c; ++i) put(Four ? uint8_t((i & 1) ? (data[p + i / 2] & 15) : (data[p + i / 2] >> 4)) : data[p + i]);
-      p += bytes + (bytes & 1);
-    }
+    return true;
   }
+  bool NewLine(int y) {
+    if (RowOf(y) < 0) return false;
+    row = bmp.GetRowAddress(std::abs(top - RowOf(y)));
+    if (progress.OnProgress) progress.Report(int((h - RowOf(y)) * progress.Per1));
+    return !progress.Aborted();
+  }
+  bool Move(int x, int y) {  // a move outside the bitmap ends the decoding
+    if (RowOf(y) < 0 || x > w) return false;
+    row = bmp.GetRowAddress(std::abs(top - RowOf(y)));
+    return true;
+  }
+};
+
+template <bool Four, TRLEForm Form>
+void DecodeRLE(TIEBitmap& bmp, const uint8_t* data, int64_t size, int top, TIECodecProgress& progress,
+               const TIERGB* palette) {
+  const int w = bmp.GetImageWidth(), h = bmp.GetImageHeight();
+  if (w <= 0 || h <= 0 || !data || size <= 0) return;
+  TRLERowSink<Form> sink{bmp, top, w, h, progress, palette, bmp.GetRowAddress(std::abs(top - (h - 1)))};
+  IEWalkBMPRLE<Four>(data, size_t(size), sink);
 }
 
 // Literal flush and row scan of the RLE encoders.

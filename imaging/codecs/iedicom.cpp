@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "iecodeccommon.h"
+#include "iepackbits.h"
 #include "iej2000.h"
 #include "ieljpeg.h"
+#include "ietextutils.h"
 #include "ieutils.h"
 #include "jpegfilt.h"
 #include "vodevovur.h"
@@ -98,13 +100,8 @@ TPixelPath PathOf(const std::string& ts) {
   return TPixelPath::Native;
 }
 
-std::string Trimmed(const char* p, size_t n) {
-  std::string s(p, n);
-  const size_t a = s.find_first_not_of(std::string(" \t\r\n\0", 5));
-  if (a == std::string::npos) return std::string();
-  const size_t b = s.find_last_not_of(std::string(" \t\r\n\0", 5));
-  return s.substr(a, b - a + 1);
-}
+// DICOM pads values with spaces or a NUL; an escape sequence that opens a value stays.
+std::string Trimmed(const char* p, size_t n) { return IETrim(std::string(p, n), std::string(" \t\r\n\0", 5)); }
 
 // The reader's state for one call.
 struct TDICOMContext {
@@ -435,26 +432,9 @@ bool CollectFrame(TDICOMContext& c, int64_t pos, int index, std::vector<uint8_t>
   return true;
 }
 
-// PackBits into `out` (n bytes); a run never writes past n. False when the data ends first.
+// PackBits into `out` (n bytes). False when the data ends first.
 bool UnpackRLESegment(const uint8_t* p, const uint8_t* end, uint8_t* out, size_t n) {
-  size_t o = 0;
-  while (o < n) {
-    if (p >= end) return false;
-    const int ctl = int8_t(*p++);
-    if (ctl >= 0) {
-      const size_t k = std::min<size_t>(size_t(ctl) + 1, n - o);
-      if (size_t(end - p) < k) return false;
-      std::memcpy(out + o, p, k);
-      p += std::min<ptrdiff_t>(ctl + 1, end - p);
-      o += k;
-    } else if (ctl != -128) {
-      if (p >= end) return false;
-      const size_t k = std::min<size_t>(size_t(1 - ctl), n - o);
-      std::memset(out + o, *p++, k);
-      o += k;
-    }
-  }
-  return true;
+  return IEUnpackBits(p, end > p ? size_t(end - p) : 0, out, n) == n;
 }
 
 template <typename T>

@@ -23,13 +23,6 @@ constexpr int kMaxSample = 65535;
 
 bool IsTokenChar(uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-std::string Trimmed(const std::string& s) {
-  size_t a = 0, b = s.size();
-  while (a < b && uint8_t(s[a]) <= ' ') ++a;
-  while (b > a && uint8_t(s[b - 1]) <= ' ') --b;
-  return s.substr(a, b - a);
-}
-
 // Where the header reader stands.
 enum THeaderStep {
   hsMagic,    // waiting for "P1" .. "P6"
@@ -105,7 +98,7 @@ void IEPNMReadToken(TIEStream& Stream, std::string& Token) {
       std::string text;
       while (ReadByte(Stream, c) && c != '\r' && c != '\n')
         if (text.size() < kMaxCommentLength) text += char(c);
-      Token = "#" + Trimmed(text);
+      Token = "#" + IETrim(text);
       return;
     }
   }

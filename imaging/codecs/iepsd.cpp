@@ -11,6 +11,7 @@
 #include "iecmyk.h"
 #include "iecodeccommon.h"
 #include "ieicc.h"
+#include "iepackbits.h"
 #include "iestreams.h"
 #include "ieutils.h"
 #include "jpegfilt.h"
@@ -96,27 +97,10 @@ int ColourChannels(TIEPixelFormat f) {
   }
 }
 
-// PackBits into exactly `n` bytes: a run that would pass the row's end is cut there, header -128 is a
-// no-op, and missing data leaves the rest of the row 0. False when the data ran out early.
+// PackBits into exactly `n` bytes; missing data leaves the rest of the row 0. False when the data ran
+// out early.
 bool UnpackBitsRow(const uint8_t* src, size_t size, uint8_t* out, size_t n) {
-  size_t i = 0, o = 0;
-  while (o < n && i < size) {
-    const int h = int8_t(src[i++]);
-    if (h >= 0) {
-      size_t k = size_t(h) + 1;
-      if (k > size - i) k = size - i;
-      if (k > n - o) k = n - o;
-      std::memcpy(out + o, src + i, k);
-      i += size_t(h) + 1;
-      o += k;
-    } else if (h != -128) {
-      if (i >= size) break;
-      size_t k = size_t(1 - h);
-      if (k > n - o) k = n - o;
-      std::memset(out + o, src[i++], k);
-      o += k;
-    }
-  }
+  const size_t o = IEUnpackBits(src, size, out, n);
   if (o < n) std::memset(out + o, 0, n - o);
   return o == n;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "iecodeccommon.h"
+#include "iepackbits.h"
 #include "iepsd.h"
 #include "iestreams.h"
 #include "ieutils.h"
@@ -12,7 +13,6 @@
 
 namespace {
 
-constexpr int kMaxRun = 128;
 constexpr int kMaxNameBytes = 255;
 
 struct TMode {
@@ -57,34 +57,9 @@ int ColourChannels(TIEPixelFormat f) {
 
 }  // namespace
 
-// PackBits of one row: runs of 4 or more equal bytes (at most 128) become a repeat, the rest literal
-// packets of at most 128 bytes.
 void IEPSDPackBits(const uint8_t* row, int n, std::vector<uint8_t>& out) {
   out.clear();
-  int p = 0, s = 0;
-  auto flush = [&](int to) {
-    while (s < to) {
-      const int k = IEMin(kMaxRun, to - s);
-      out.push_back(uint8_t(k - 1));
-      out.insert(out.end(), row + s, row + s + k);
-      s += k;
-    }
-  };
-  while (p < n) {
-    int r = 1;
-    while (p + r < n && r < kMaxRun && row[p + r] == row[p]) ++r;
-    if (r < 4) {
-      if (p - s >= kMaxRun) flush(p);
-      ++p;
-    } else {
-      flush(p);
-      out.push_back(uint8_t(1 - r));
-      out.push_back(row[p]);
-      p += r;
-      s = p;
-    }
-  }
-  flush(n);
+  IEPackBitsEncodeRow(row, n, out);
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "iecodeccommon.h"
+#include "iepackbits.h"
 #include "jpegfilt.h"
 #include "iebitmapservices.h"
 #include "ieutils.h"
@@ -61,25 +62,6 @@ uint8_t Reverse(uint8_t b) {
   b = uint8_t((b & 0xF0) >> 4 | (b & 0x0F) << 4);
   b = uint8_t((b & 0xCC) >> 2 | (b & 0x33) << 2);
   return uint8_t((b & 0xAA) >> 1 | (b & 0x55) << 1);
-}
-
-// PackBits into out (its size is what the chunk needs); stops at either end.
-void UnpackBits(const uint8_t* s, size_t n, std::vector<uint8_t>& out) {
-  size_t i = 0, o = 0;
-  while (i < n && o < out.size()) {
-    const int c = int8_t(s[i++]);
-    if (c >= 0) {
-      const size_t k = std::min({size_t(c) + 1, n - i, out.size() - o});
-      std::memcpy(&out[o], s + i, k);
-      i += size_t(c) + 1;
-      o += k;
-    } else if (c != -128) {
-      if (i >= n) break;
-      const size_t k = std::min(size_t(1 - c), out.size() - o);
-      std::memset(&out[o], s[i++], k);
-      o += k;
-    }
-  }
 }
 
 // Deflate into out; false for data zlib rejects before the chunk is full.
@@ -329,7 +311,7 @@ class TDecoder {
         if (n < needed) return false;
         std::memcpy(out.data(), s, std::min(n, out.size()));
         return true;
-      case 32773: UnpackBits(s, n, out); return true;
+      case 32773: IEUnpackBits(s, n, out.data(), out.size()); return true;
       case 8: case 32946: return Inflate(s, n, out);
       case 5: {
         // The coder ends at the strip's last byte; rows it did not reach stay zero.

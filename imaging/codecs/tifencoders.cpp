@@ -14,35 +14,6 @@ std::vector<uint8_t> StreamBytes(TIEMemoryStream& s) {
 
 }  // namespace
 
-void IEPackBitsEncodeRow(const uint8_t* row, int length, std::vector<uint8_t>& out) {
-  constexpr int kMaxRecord = 128;
-  int literalStart = 0, literalLength = 0;
-  auto flushLiteral = [&] {
-    if (literalLength == 0) return;
-    out.push_back(uint8_t(literalLength - 1));
-    out.insert(out.end(), row + literalStart, row + literalStart + literalLength);
-    literalLength = 0;
-  };
-  int i = 0;
-  while (i < length) {
-    int run = 1;
-    while (i + run < length && run < kMaxRecord && row[i + run] == row[i]) ++run;
-    if (run >= 4) {
-      flushLiteral();
-      out.push_back(uint8_t(1 - run));
-      out.push_back(row[i]);
-      i += run;
-      continue;
-    }
-    for (int k = 0; k < run; ++k) {
-      if (literalLength == 0) literalStart = i + k;
-      if (++literalLength == kMaxRecord) flushLiteral();
-    }
-    i += run;
-  }
-  flushLiteral();
-}
-
 std::vector<uint8_t> IEFaxEncodeRows(const std::vector<const uint8_t*>& rows, int width, TIEFaxCoding coding,
                                      int fillOrder) {
   TIEMemoryStream s;

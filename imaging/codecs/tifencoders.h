@@ -5,12 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "iepackbits.h"
 #include "tiflzw.h"
-
-// One row in PackBits: runs of 4 to 128 equal bytes become a replicate record (header 1 - run, then
-// the byte), everything else literal records of at most 128 bytes (header length - 1, the bytes).
-// Appends to `out`; records never cross the row's end.
-void IEPackBitsEncodeRow(const uint8_t* row, int length, std::vector<uint8_t>& out);
 
 // The fax codings of a strip.
 enum TIEFaxCoding {

@@ -61,11 +61,24 @@ void SetScroll(HWND wnd, int bar, SCROLLINFO& si, bool redraw, bool flat) {
 
 // ---- Text and numbers ----
 
-std::string IETrim(const std::string& s) {
+namespace {
+
+template <typename Pred>
+std::string TrimIf(const std::string& s, Pred trimmed) {
   size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  while (b < e && trimmed(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && trimmed(static_cast<unsigned char>(s[e - 1]))) --e;
   return s.substr(b, e - b);
+}
+
+}  // namespace
+
+std::string IETrim(const std::string& s) {
+  return TrimIf(s, [](unsigned char c) { return c <= ' '; });
+}
+
+std::string IETrim(const std::string& s, const std::string& chars) {
+  return TrimIf(s, [&](unsigned char c) { return chars.find(char(c)) != std::string::npos; });
 }
 
 std::string IEUpperCase(const std::string& s) {

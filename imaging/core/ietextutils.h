@@ -13,6 +13,7 @@ class TIEStream;
 
 // ---- Text and numbers (8-bit strings; case changes touch ASCII letters only) ----
 std::string IETrim(const std::string& s);  // removes characters <= ' ' at both ends
+std::string IETrim(const std::string& s, const std::string& chars);  // removes those of `chars` at both ends
 std::string IEUpperCase(const std::string& s);
 std::string IELowerCase(const std::string& s);
 std::string IEIntToStr(int64_t v);

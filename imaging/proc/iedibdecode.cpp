@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "iebitmap.h"
+#include "iebmprle.h"
 #include "iecolorconv.h"
 
 namespace {
@@ -136,46 +137,24 @@ class Refusal {
 
 // Run-length DIB rows into palette indices (index 0 where the data skips or ends early).
 // False when a run would leave the image or the data ends inside a code.
-bool DecodeRLE(const uint8_t* p, size_t size, bool four, int w, int h, std::vector<uint8_t>& idx) {
-  idx.assign(size_t(w) * size_t(h), 0);
-  size_t pos = 0;
-  int x = 0, y = 0;  // y counts data rows, bottom row first
-  auto put = [&](uint8_t v) {
+struct TIndexSink {
+  int w, h;
+  std::vector<uint8_t>& idx;
+  bool Pixel(int x, int y, uint8_t v) {
     if (x >= w || y >= h) return false;
     idx[size_t(y) * w + x] = v;
-    ++x;
     return true;
-  };
-  while (pos + 2 <= size) {
-    const uint8_t n = p[pos], c = p[pos + 1];
-    pos += 2;
-    if (n > 0) {
-      for (int i = 0; i < n; ++i)
-        if (!put(four ? uint8_t((i & 1) ? (c & 15) : (c >> 4)) : c)) return false;
-      continue;
-    }
-    if (c == 0) {  // end of line
-      x = 0;
-      ++y;
-    } else if (c == 1) {  // end of bitmap
-      return true;
-    } else if (c == 2) {  // delta
-      if (pos + 2 > size) return false;
-      x += p[pos];
-      y += p[pos + 1];
-      pos += 2;
-      if (x > w || y > h) return false;
-    } else {  // absolute run of c pixels, padded to a 16-bit boundary
-      const size_t bytes = four ? (size_t(c) + 1) / 2 : size_t(c);
-      if (pos + bytes > size) return false;
-      for (int i = 0; i < c; ++i) {
-        const uint8_t b = p[pos + (four ? size_t(i) / 2 : size_t(i))];
-        if (!put(four ? uint8_t((i & 1) ? (b & 15) : (b >> 4)) : b)) return false;
-      }
-      pos += (bytes + 1) & ~size_t(1);
-    }
   }
-  return true;  // data ended without an end-of-bitmap code: what was decoded stays
+  bool NewLine(int) { return true; }
+  bool Move(int x, int y) { return x <= w && y <= h; }
+};
+
+bool DecodeRLE(const uint8_t* p, size_t size, bool four, int w, int h, std::vector<uint8_t>& idx) {
+  idx.assign(size_t(w) * size_t(h), 0);
+  TIndexSink sink{w, h, idx};
+  const TIEBMPRLEEnd end = four ? IEWalkBMPRLE<true>(p, size, sink) : IEWalkBMPRLE<false>(p, size, sink);
+  // data that ends without an end-of-bitmap code keeps what was decoded
+  return end == ireEndOfBitmap || end == ireDataEnd;
 }
 
 int DecodeDIB(const uint8_t* dib, size_t dibSize, TIEBitmap* dest, const uint8_t* bits, size_t bitsSize,
