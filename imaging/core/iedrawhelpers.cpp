@@ -8,7 +8,7 @@
 #include <random>
 
 #include "ieplatformbitmap.h"
-#include "ieshadow.h"
+#include "iegaussian.h"
 #include "uibitmap.h"
 #include "uigraphics.h"
 #include "ieutils.h"
