@@ -410,14 +410,7 @@ void TIETransitionEffects::PaintPanZoom(int position) {
       dx = int(std::trunc(W / 2.0 - dw / 2.0));
       dy = int(std::trunc(H / 2.0 - dh / 2.0));
     }
-    if (auto* view = dynamic_cast<TImageryView*>(Owner)) {
-      view->PaintBackgroundTo(FrameBitmap->Canvas());
-    } else {
-      ui::TCanvas* c = FrameBitmap->Canvas();
-      c->Brush()->SetStyle(ui::bsSolid);
-      c->Brush()->SetColor(Owner->GetBackground());
-      c->FillRect(RECT{0, 0, W, H});
-    }
+    Owner->PaintBackgroundTo(FrameBitmap->Canvas(), W, H);
   }
   if (dw <= 0 || dh <= 0 || w <= 0 || h <= 0) return;
   GdiFlush();

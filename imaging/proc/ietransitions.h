@@ -10,13 +10,20 @@
 #include <vector>
 
 #include "ieregions.h"
-#include "imageryview.h"
+#include "ieview.h"
 
 class TIEBitmap;
 namespace ui {
 class TBitmap;
 class TTimer;
 }  // namespace ui
+
+class TIETransitionEffects;
+// (Sender: the view, position of the frame about to be painted, 0..1024)
+using TIETransitionStepEvent = ui::TEvent<void(ui::TObject* Sender, int step)>;
+// (Sender: the view, the frame shown, the engine, its position)
+using TIEOnTransitionPaint =
+    ui::TEvent<void(ui::TObject* Sender, ui::TBitmap* Bitmap, TIETransitionEffects* Transition, int Step)>;
 
 constexpr uint8_t kPanZoomEffect = 188;
 constexpr int kTransitionFullPosition = 1024;

@@ -17,7 +17,6 @@
 #include "ieresamplers.h"
 #include "ierotate.h"
 #include "ieview.h"
-#include "imageryview.h"
 #include "vodevovur.h"
 
 const TIEPixelFormat IEFormatCandidates[kIEPixelFormatCount][7] = {
@@ -371,9 +370,8 @@ bool TImageryProc::GetSelectionInfo(int& x1, int& y1, int& x2, int& y2, TIEMask*
   x2 = WorkingBitmap ? WorkingBitmap->GetImageWidth() : 0;
   y2 = WorkingBitmap ? WorkingBitmap->GetImageHeight() : 0;
   mask = nullptr;
-  TImageryView* view = dynamic_cast<TImageryView*>(AttachedImagery);
-  if (!view) return false;
-  mask = view->GetSelectionMask();
+  if (!AttachedImagery) return false;
+  mask = AttachedImagery->GetSelectionMask();
   if (!mask || mask->IsEmpty()) return false;
   // the box limited to the image: a mask left from a larger image must not reach outside it
   x1 = IEMax(mask->BoxX1, 0);

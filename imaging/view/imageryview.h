@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ietransitions.h"
 #include "ieutils.h"
 #include "ieview.h"
 #include "ieviewsettings.h"
@@ -79,11 +80,6 @@ using TViewChangeEvent = std::function<void(void* Sender, int change)>;
 using TViewChangingEvent = std::function<void(void* Sender, int change, double value)>;
 // (Sender, zoom to apply: the handler may change it)
 using TIEZoomEvent = std::function<void(void* Sender, double& zoom)>;
-// (Sender: the view, position of the frame about to be painted, 0..1024)
-using TIETransitionStepEvent = ui::TEvent<void(ui::TObject* Sender, int step)>;
-// (Sender: the view, the frame shown, the engine, its position)
-using TIEOnTransitionPaint =
-    ui::TEvent<void(ui::TObject* Sender, ui::TBitmap* Bitmap, TIETransitionEffects* Transition, int Step)>;
 
 // ---- selection ----
 // Bit numbers of TIESelectionOptions.
@@ -246,6 +242,7 @@ class TImageryView : public TIEView {
   void SetGradientEndColor(ui::TColor c) { GradientEndColor = c; }
   // The view's background over the whole control, without an image, onto any canvas.
   void PaintBackgroundTo(ui::TCanvas* canvas);
+  void PaintBackgroundTo(ui::TCanvas* canvas, int, int) override { PaintBackgroundTo(canvas); }
   TIEScrollBarParams HScrollBarParams, VScrollBarParams;
   TIEMouseWheelParams MouseWheelParams;
   TViewChangeEvent OnViewChange;
@@ -263,7 +260,7 @@ class TImageryView : public TIEView {
   // False: the pixels move out of the view's platform bitmap (to memory, or a temporary file when
   // large) and GetBitmap gives nullptr; True: back into a platform bitmap of the view's own.
   virtual void SetLegacyBitmapValue(bool value);
-  TIEMask* GetSelectionMask() { return SelectionMask; }
+  TIEMask* GetSelectionMask() override { return SelectionMask; }
   int GetImageWidth() const { return ImageWidth; }
   int GetImageHeight() const { return ImageHeight; }
   bool GetEnableAlphaChannel() const { return EnableAlphaChannel; }

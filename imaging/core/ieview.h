@@ -13,6 +13,7 @@
 #include "uiforms.h"
 
 class TIEBitmap;
+class TIEMask;
 class TIEStream;
 class TIEView;
 enum TIEUndoSource : uint8_t;
@@ -79,6 +80,11 @@ class TIEView : public ui::TCustomControl {
   virtual void UpdateView() { Invalidate(); }
   // The control sits on a form or in a window: only then it paints and is a target of posted messages.
   virtual bool HasParentWindow();
+  // The selection the processing component works inside, or nullptr for a view without one.
+  virtual TIEMask* GetSelectionMask() { return nullptr; }
+  // Paints the view's background onto a width x height canvas, as the concrete view would behind its
+  // image; this class fills it with the background colour.
+  virtual void PaintBackgroundTo(ui::TCanvas* canvas, int width, int height);
 
   ui::TCanvas* GetCanvas() const { return Canvas(); }
 

@@ -95,6 +95,12 @@ void TIEView::SetDpi(int x, int y) {
   SetDpiY(y);
 }
 
+void TIEView::PaintBackgroundTo(ui::TCanvas* canvas, int width, int height) {
+  canvas->Brush()->SetStyle(ui::bsSolid);
+  canvas->Brush()->SetColor(GetBackground());
+  canvas->FillRect(RECT{0, 0, width, height});
+}
+
 bool TIEView::HasParentWindow() {
   return ui::ParentFormControl(this) != nullptr || GetParentWindow() != nullptr ||
          (GetParent() && GetParent()->HandleAllocated());
