@@ -424,91 +424,106 @@ void IEBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, int32_t DataSize, TIOParams
   }
 }
 
-void IEBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
-                bool SaveAlpha) {
-  std::atomic<bool>& abort = *Progress.Aborting;
-  const int64_t start = Stream.GetPosition();
-  const int w = Bitmap.GetImageWidth(), h = Bitmap.GetImageHeight();
-  if (w <= 0 || h <= 0) {
-    Progress.Abort();
-    return;
-  }
-  int bitCount;
-  if (Params.BitsPerSample == 1 || Params.BitsPerSample == 4) bitCount = Params.BitsPerSample;
-  else if (Params.SamplesPerPixel == 1) bitCount = 8;
-  else bitCount = Bitmap.AlphaPresent() ? 32 : 24;
-  const bool core = Params.BMPVersion == 2;
-  if (core && (w > 65535 || h > 65535)) {
-    Progress.Abort();  // the core header holds 16-bit sizes
-    return;
-  }
-  const int headerSize = core ? kCoreHeaderSize : Params.BMPVersion == 3 ? 64 : kInfoHeaderSize;
-  const bool rle = !core && Params.BMPCompression == 1 && (bitCount == 4 || bitCount == 8);
-  const uint32_t compression = rle ? (bitCount == 4 ? 2 : 1) : 0;
+namespace {
 
-  // the pixels to encode, in the writer's format
-  TIEPixelFormat srcFormat = bitCount == 1 ? ie1g : bitCount <= 8 ? ie8p : ie24RGB;
-  const int colours = bitCount <= 8 ? 1 << bitCount : 0;
-  if (bitCount == 4 && Bitmap.GetPixelFormat() == ie8p && Bitmap.GetPaletteCount() > 16) srcFormat = ie24RGB;
-  TIEWriterSource first(Bitmap, srcFormat, colours);
-  std::unique_ptr<TIEWriterSource> second;
-  TIEBitmap* src = first.get();
-  if (bitCount == 4 && src->GetPixelFormat() != ie8p) {
-    second.reset(new TIEWriterSource(*src, ie8p, 16));
-    src = second->get();
-  }
-  if (!src || src->GetImageWidth() != w || src->GetImageHeight() != h) {
-    Progress.Abort();
-    return;
-  }
+// What a save writes, chosen from the parameters and the bitmap.
+struct TBMPWritePlan {
+  int w = 0, h = 0;
+  int bitCount = 0;
+  bool core = false;  // the 12-byte header of the oldest version
+  int headerSize = 0;
+  bool rle = false;
+  uint32_t compression = 0;
+  int colours = 0;  // palette entries; 0 for 24 and 32 bits
+};
 
-  std::vector<TIERGB> pal;
-  if (bitCount == 1) {
-    pal = {TIERGB{0, 0, 0}, TIERGB{255, 255, 255}};
-  } else if (bitCount <= 8) {
-    pal.assign(size_t(colours), TIERGB{0, 0, 0});
-    for (int i = 0; i < colours && i < src->GetPaletteCount(); ++i) pal[size_t(i)] = src->GetPaletteEntry(i);
-  }
-  if (!pal.empty()) Params.SetColorMap(pal.data(), int(pal.size()));
+// False when the bitmap cannot be stored as the parameters ask.
+bool PlanBMPWrite(TIEBitmap& Bitmap, const TIOParamsVals& Params, TBMPWritePlan& plan) {
+  plan.w = Bitmap.GetImageWidth();
+  plan.h = Bitmap.GetImageHeight();
+  if (plan.w <= 0 || plan.h <= 0) return false;
+  if (Params.BitsPerSample == 1 || Params.BitsPerSample == 4) plan.bitCount = Params.BitsPerSample;
+  else if (Params.SamplesPerPixel == 1) plan.bitCount = 8;
+  else plan.bitCount = Bitmap.AlphaPresent() ? 32 : 24;
+  plan.core = Params.BMPVersion == 2;
+  if (plan.core && (plan.w > 65535 || plan.h > 65535)) return false;  // the core header holds 16-bit sizes
+  plan.headerSize = plan.core ? kCoreHeaderSize : Params.BMPVersion == 3 ? 64 : kInfoHeaderSize;
+  plan.rle = !plan.core && Params.BMPCompression == 1 && (plan.bitCount == 4 || plan.bitCount == 8);
+  plan.compression = plan.rle ? (plan.bitCount == 4 ? 2 : 1) : 0;
+  plan.colours = plan.bitCount <= 8 ? 1 << plan.bitCount : 0;
+  return true;
+}
 
-  uint8_t fh[kFileHeaderSize] = {'B', 'M'};
-  uint8_t ih[64] = {};
-  auto fillHeaders = [&](uint32_t fileSize, uint32_t offset, uint32_t imageSize) {
-    IEWriteU32LE(fh + 2, fileSize);
-    IEWriteU32LE(fh + 10, offset);
-    IEWriteU32LE(ih, uint32_t(headerSize));
-    if (core) {
-      IEWriteU16LE(ih + 4, uint16_t(w));
-      IEWriteU16LE(ih + 6, uint16_t(h));
-      IEWriteU16LE(ih + 8, 1);
-      IEWriteU16LE(ih + 10, uint16_t(bitCount));
-    } else {
-      IEWriteU32LE(ih + 4, uint32_t(w));
-      IEWriteU32LE(ih + 8, uint32_t(h));
-      IEWriteU16LE(ih + 12, 1);
-      IEWriteU16LE(ih + 14, uint16_t(bitCount));
-      IEWriteU32LE(ih + 16, compression);
-      IEWriteU32LE(ih + 20, imageSize);
-      IEWriteU32LE(ih + 24, uint32_t(PixelsPerMetreFromDpi(Params.DpiX)));
-      IEWriteU32LE(ih + 28, uint32_t(PixelsPerMetreFromDpi(Params.DpiY)));
-      IEWriteU32LE(ih + 32, uint32_t(colours));
-      IEWriteU32LE(ih + 36, bitCount == 24 ? 16777216u : bitCount == 32 ? 1u : uint32_t(colours));
+// The pixels to encode, in the writer's format: 4-bit files go through a 16-colour palette.
+class TBMPWriteSource {
+ public:
+  TBMPWriteSource(TIEBitmap& Bitmap, const TBMPWritePlan& plan)
+      : first_(Bitmap, SourceFormat(Bitmap, plan), plan.colours) {
+    src_ = first_.get();
+    if (plan.bitCount == 4 && src_->GetPixelFormat() != ie8p) {
+      second_.reset(new TIEWriterSource(*src_, ie8p, 16));
+      src_ = second_->get();
     }
-  };
-  fillHeaders(0, 0, 0);
-  IEStreamWriteCheck(Stream, abort, fh, kFileHeaderSize);
-  IEStreamWriteCheck(Stream, abort, ih, headerSize);
-  for (const TIERGB& c : pal) {
-    const uint8_t q[4] = {c.b, c.g, c.r, 0};
-    IEStreamWriteCheck(Stream, abort, q, core ? 3 : 4);
   }
-  const int64_t pixelStart = Stream.GetPosition();
+  // nullptr, or a bitmap of another size, when the conversion failed
+  TIEBitmap* get() const { return src_; }
 
+ private:
+  static TIEPixelFormat SourceFormat(TIEBitmap& Bitmap, const TBMPWritePlan& plan) {
+    if (plan.bitCount == 4 && Bitmap.GetPixelFormat() == ie8p && Bitmap.GetPaletteCount() > 16) return ie24RGB;
+    return plan.bitCount == 1 ? ie1g : plan.bitCount <= 8 ? ie8p : ie24RGB;
+  }
+  TIEWriterSource first_;
+  std::unique_ptr<TIEWriterSource> second_;
+  TIEBitmap* src_ = nullptr;
+};
+
+// The file header and the info (or core) header; sizes and offsets are 0 until the data is written.
+struct TBMPHeaders {
+  uint8_t file[kFileHeaderSize] = {'B', 'M'};
+  uint8_t info[64] = {};
+
+  void Fill(const TBMPWritePlan& plan, const TIOParamsVals& Params, uint32_t fileSize, uint32_t offset,
+            uint32_t imageSize) {
+    IEWriteU32LE(file + 2, fileSize);
+    IEWriteU32LE(file + 10, offset);
+    IEWriteU32LE(info, uint32_t(plan.headerSize));
+    if (plan.core) {
+      IEWriteU16LE(info + 4, uint16_t(plan.w));
+      IEWriteU16LE(info + 6, uint16_t(plan.h));
+      IEWriteU16LE(info + 8, 1);
+      IEWriteU16LE(info + 10, uint16_t(plan.bitCount));
+    } else {
+      IEWriteU32LE(info + 4, uint32_t(plan.w));
+      IEWriteU32LE(info + 8, uint32_t(plan.h));
+      IEWriteU16LE(info + 12, 1);
+      IEWriteU16LE(info + 14, uint16_t(plan.bitCount));
+      IEWriteU32LE(info + 16, plan.compression);
+      IEWriteU32LE(info + 20, imageSize);
+      IEWriteU32LE(info + 24, uint32_t(PixelsPerMetreFromDpi(Params.DpiX)));
+      IEWriteU32LE(info + 28, uint32_t(PixelsPerMetreFromDpi(Params.DpiY)));
+      IEWriteU32LE(info + 32, uint32_t(plan.colours));
+      IEWriteU32LE(info + 36, plan.bitCount == 24   ? 16777216u
+                              : plan.bitCount == 32 ? 1u
+                                                    : uint32_t(plan.colours));
+    }
+  }
+  void Write(TIEStream& Stream, std::atomic<bool>& abort, int headerSize) {
+    IEStreamWriteCheck(Stream, abort, file, kFileHeaderSize);
+    IEStreamWriteCheck(Stream, abort, info, headerSize);
+  }
+};
+
+// The rows, bottom row first, each packed to 32 bits or run-length coded; with RLE the end-of-bitmap
+// code follows.
+void WriteBMPRows(TIEStream& Stream, const TBMPWritePlan& plan, TIEBitmap* src, TIEBitmap* alpha,
+                  TIECodecProgress& Progress, std::atomic<bool>& abort) {
+  const int w = plan.w, h = plan.h, bitCount = plan.bitCount;
+  const bool rle = plan.rle;
   const int64_t rowBytes = ((int64_t(w) * bitCount + 31) / 32) * 4;
   std::vector<uint8_t> row(size_t(rowBytes), 0);
   std::vector<uint8_t> coded(rle ? size_t(w) * 10 + 16 : 0);
   std::vector<uint8_t> idx(rle ? size_t(w) : 0);
-  TIEBitmap* alpha = (bitCount == 32 && SaveAlpha) ? Bitmap.GetAlphaChannel() : nullptr;
   Progress.Per1 = 100.0 / h;
   for (int y = h - 1; y >= 0 && !abort; --y) {
     Progress.Report(int((h - 1 - y) * Progress.Per1));
@@ -551,11 +566,49 @@ void IEBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     const uint8_t eob[2] = {0, 1};
     IEStreamWriteCheck(Stream, abort, eob, 2);
   }
+}
+
+}  // namespace
+
+void IEBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+                bool SaveAlpha) {
+  std::atomic<bool>& abort = *Progress.Aborting;
+  const int64_t start = Stream.GetPosition();
+  TBMPWritePlan plan;
+  if (!PlanBMPWrite(Bitmap, Params, plan)) {
+    Progress.Abort();
+    return;
+  }
+  const TBMPWriteSource source(Bitmap, plan);
+  TIEBitmap* src = source.get();
+  if (!src || src->GetImageWidth() != plan.w || src->GetImageHeight() != plan.h) {
+    Progress.Abort();
+    return;
+  }
+
+  std::vector<TIERGB> pal;
+  if (plan.bitCount == 1) {
+    pal = {TIERGB{0, 0, 0}, TIERGB{255, 255, 255}};
+  } else if (plan.bitCount <= 8) {
+    pal.assign(size_t(plan.colours), TIERGB{0, 0, 0});
+    for (int i = 0; i < plan.colours && i < src->GetPaletteCount(); ++i) pal[size_t(i)] = src->GetPaletteEntry(i);
+  }
+  if (!pal.empty()) Params.SetColorMap(pal.data(), int(pal.size()));
+
+  TBMPHeaders headers;
+  headers.Fill(plan, Params, 0, 0, 0);
+  headers.Write(Stream, abort, plan.headerSize);
+  for (const TIERGB& c : pal) {
+    const uint8_t q[4] = {c.b, c.g, c.r, 0};
+    IEStreamWriteCheck(Stream, abort, q, plan.core ? 3 : 4);
+  }
+  const int64_t pixelStart = Stream.GetPosition();
+  TIEBitmap* alpha = (plan.bitCount == 32 && SaveAlpha) ? Bitmap.GetAlphaChannel() : nullptr;
+  WriteBMPRows(Stream, plan, src, alpha, Progress, abort);
   if (abort) return;
   const int64_t end = Stream.GetPosition();
-  fillHeaders(uint32_t(end - start), uint32_t(pixelStart - start), uint32_t(end - pixelStart));
+  headers.Fill(plan, Params, uint32_t(end - start), uint32_t(pixelStart - start), uint32_t(end - pixelStart));
   Stream.SetPosition(start);
-  IEStreamWriteCheck(Stream, abort, fh, kFileHeaderSize);
-  IEStreamWriteCheck(Stream, abort, ih, headerSize);
+  headers.Write(Stream, abort, plan.headerSize);
   Stream.SetPosition(end);
 }
