@@ -377,35 +377,150 @@ void IETGARead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
   }
 }
 
+namespace {
+
+// What a save writes, chosen from the parameters (whose TGACompressed is cleared for the depths that
+// are never run-length coded).
+struct TTGAWritePlan {
+  int w = 0, h = 0;
+  int depth = 24;
+  int colours = 0;  // colour map entries; 0 without one
+};
+
+// False when the bitmap cannot be stored: the header holds 16-bit sizes. Four bits per pixel is no
+// TGA pixel size other programs read: 16 colours go out as 8-bit indexes into a 16-entry map.
+bool PlanTGAWrite(TIEBitmap& Bitmap, TIOParamsVals& Params, TIEBitmap* AlphaMask, TTGAWritePlan& plan) {
+  plan.w = Bitmap.GetImageWidth();
+  plan.h = Bitmap.GetImageHeight();
+  if (plan.w <= 0 || plan.h <= 0 || plan.w > 65535 || plan.h > 65535) return false;
+  if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 1) {
+    plan.depth = 1;
+    plan.colours = 2;
+    Params.TGACompressed = false;
+  } else if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 4) {
+    plan.depth = 8;
+    plan.colours = 16;
+    Params.TGACompressed = false;
+  } else if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 8) {
+    plan.depth = 8;
+    plan.colours = 256;
+  } else if (AlphaMask) {
+    plan.depth = 32;
+    Params.TGACompressed = false;
+  } else {
+    plan.depth = 24;
+  }
+  return true;
+}
+
+// One row as run packets of up to 128 equal pixels and raw packets of pixels that differ from their
+// successor; returns the bytes written to `out`.
+size_t PackTGARow(const std::vector<uint8_t>& row, int w, int pb, std::vector<uint8_t>& out) {
+  auto eq = [&](int a, int b) { return std::memcmp(&row[size_t(a) * pb], &row[size_t(b) * pb], size_t(pb)) == 0; };
+  size_t o = 0;
+  int p = 0;
+  while (p < w) {
+    int c = 1;
+    while (p + c < w && c < 128 && eq(p + c, p)) ++c;
+    if (c >= 2) {
+      out[o++] = uint8_t(0x80 | (c - 1));
+      std::memcpy(&out[o], &row[size_t(p) * pb], size_t(pb));
+      o += size_t(pb);
+      p += c;
+      continue;
+    }
+    int n = 0;
+    while (p + n < w - 1 && n < 127 && !eq(p + n, p + n + 1)) ++n;
+    if (p + n == w - 1) ++n;
+    out[o++] = uint8_t(n - 1);
+    std::memcpy(&out[o], &row[size_t(p) * pb], size_t(n) * pb);
+    o += size_t(n) * pb;
+    p += n;
+  }
+  return o;
+}
+
+// The rows, top row first, plain or run-length coded.
+void WriteTGARows(TIEStream& Stream, const TTGAWritePlan& plan, TIEBitmap* src, TIEBitmap* AlphaMask,
+                  const std::vector<TIERGB>& pal, bool grey8, bool compressed, TIECodecProgress& Progress,
+                  std::atomic<bool>& abort) {
+  const int w = plan.w, h = plan.h, depth = plan.depth;
+  const int pb = depth == 32 ? 4 : depth == 24 ? 3 : 1;
+  const int64_t rowBytes = depth == 1 ? (w + 7) / 8 : int64_t(w) * pb;
+  std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
+  std::vector<uint8_t> out(size_t(w) * (pb + 1) + 16);
+  TIERowProgress progress(Progress, h);
+  for (int y = 0; y < h && !abort; ++y) {
+    const uint8_t* s = src->GetRowAddress(y);
+    switch (depth) {
+      case 1: std::memcpy(row.data(), s, size_t(rowBytes)); break;
+      case 8:
+        if (grey8) for (int x = 0; x < w; ++x) row[size_t(x)] = uint8_t(IERGBToGray(pal[s[x]]));
+        else std::memcpy(row.data(), s, size_t(w));
+        break;
+      case 24: std::memcpy(row.data(), s, size_t(rowBytes)); break;
+      case 32: {
+        const uint8_t* a = AlphaMask->GetImageHeight() > y ? AlphaMask->GetRowAddress(y) : nullptr;
+        for (int x = 0; x < w; ++x) {
+          std::memcpy(&row[size_t(x) * 4], s + 3 * x, 3);
+          row[size_t(x) * 4 + 3] = (a && x < AlphaMask->GetImageWidth()) ? a[x] : 255;
+        }
+        break;
+      }
+    }
+    if (!compressed) IEStreamWriteCheck(Stream, abort, row.data(), int32_t(rowBytes));
+    else IEStreamWriteCheck(Stream, abort, out.data(), int32_t(PackTGARow(row, w, pb, out)));
+    progress.Step();
+  }
+}
+
+// The extension area (author, name, date, background, aspect ratio, gamma) and the footer that points
+// at it from the file's start.
+void WriteTGAExtensionAndFooter(TIEStream& Stream, const TIOParamsVals& Params, int64_t start,
+                                std::atomic<bool>& abort) {
+  uint8_t e[kExtensionSize] = {};
+  IEWriteU16LE(e, kExtensionSize);
+  std::strncpy(reinterpret_cast<char*>(e + 2), Params.TGAAuthor.substr(0, 40).c_str(), 41);
+  std::strncpy(reinterpret_cast<char*>(e + 379), Params.TGAImageName.substr(0, 40).c_str(), 41);
+  int yr, mo, da, hh, mi, se;
+  DateFromDays(Params.TGADate, yr, mo, da, hh, mi, se);
+  IEWriteU16LE(e + 367, uint16_t(mo));
+  IEWriteU16LE(e + 369, uint16_t(da));
+  IEWriteU16LE(e + 371, uint16_t(yr));
+  IEWriteU16LE(e + 373, uint16_t(hh));
+  IEWriteU16LE(e + 375, uint16_t(mi));
+  IEWriteU16LE(e + 377, uint16_t(se));
+  e[470] = 0;
+  e[471] = Params.TGABackground.r;
+  e[472] = Params.TGABackground.g;
+  e[473] = Params.TGABackground.b;
+  // ratios that do not fit the 16-bit numerator are capped rather than wrapped
+  auto ratio = [](double v) { double n = std::trunc(v * 10000); return uint16_t(n < 0 ? 0 : n > 65535 ? 65535 : n); };
+  IEWriteU16LE(e + 474, ratio(Params.TGAAspectRatio));
+  IEWriteU16LE(e + 476, 10000);
+  IEWriteU16LE(e + 478, ratio(Params.TGAGamma));
+  IEWriteU16LE(e + 480, 10000);
+  const int64_t extPos = Stream.GetPosition();
+  IEStreamWriteCheck(Stream, abort, e, kExtensionSize);
+  uint8_t f[kFooterSize] = {};
+  IEWriteU32LE(f, uint32_t(extPos - start));
+  std::memcpy(f + 8, kSignature, 18);
+  IEStreamWriteCheck(Stream, abort, f, kFooterSize);
+}
+
+}  // namespace
+
 void IETGAWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
                 TIEBitmap* AlphaMask) {
   std::atomic<bool>& abort = *Progress.Aborting;
   const int64_t start = Stream.GetPosition();
-  const int w = Bitmap.GetImageWidth(), h = Bitmap.GetImageHeight();
-  if (w <= 0 || h <= 0 || w > 65535 || h > 65535) {
-    Progress.Abort();  // the header holds 16-bit sizes
+  TTGAWritePlan plan;
+  if (!PlanTGAWrite(Bitmap, Params, AlphaMask, plan)) {
+    Progress.Abort();
     return;
   }
-  // Four bits per pixel is no TGA pixel size other programs read: 16 colours go out as 8-bit indexes
-  // into a 16-entry map.
-  int depth, colours = 0;
-  if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 1) {
-    depth = 1;
-    colours = 2;
-    Params.TGACompressed = false;
-  } else if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 4) {
-    depth = 8;
-    colours = 16;
-    Params.TGACompressed = false;
-  } else if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 8) {
-    depth = 8;
-    colours = 256;
-  } else if (AlphaMask) {
-    depth = 32;
-    Params.TGACompressed = false;
-  } else {
-    depth = 24;
-  }
+  const int w = plan.w, h = plan.h, depth = plan.depth;
+  int colours = plan.colours;
   const TIEPixelFormat fmt = depth == 1 ? ie1g : depth == 8 ? ie8p : ie24RGB;
   TIEWriterSource src(Bitmap, fmt, colours ? colours : 256);
   if (src->GetImageWidth() != w || src->GetImageHeight() != h) {
@@ -443,85 +558,6 @@ void IETGAWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   if (mapped)
     for (const TIERGB& c : pal) IEStreamWriteCheck(Stream, abort, &c, 3);
 
-  const int pb = depth == 32 ? 4 : depth == 24 ? 3 : 1;
-  const int64_t rowBytes = depth == 1 ? (w + 7) / 8 : int64_t(w) * pb;
-  std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
-  std::vector<uint8_t> out(size_t(w) * (pb + 1) + 16);
-  TIERowProgress progress(Progress, h);
-  for (int y = 0; y < h && !abort; ++y) {
-    const uint8_t* s = src->GetRowAddress(y);
-    switch (depth) {
-      case 1: std::memcpy(row.data(), s, size_t(rowBytes)); break;
-      case 8:
-        if (grey8) for (int x = 0; x < w; ++x) row[size_t(x)] = uint8_t(IERGBToGray(pal[s[x]]));
-        else std::memcpy(row.data(), s, size_t(w));
-        break;
-      case 24: std::memcpy(row.data(), s, size_t(rowBytes)); break;
-      case 32: {
-        const uint8_t* a = AlphaMask->GetImageHeight() > y ? AlphaMask->GetRowAddress(y) : nullptr;
-        for (int x = 0; x < w; ++x) {
-          std::memcpy(&row[size_t(x) * 4], s + 3 * x, 3);
-          row[size_t(x) * 4 + 3] = (a && x < AlphaMask->GetImageWidth()) ? a[x] : 255;
-        }
-        break;
-      }
-    }
-    if (!compressed) {
-      IEStreamWriteCheck(Stream, abort, row.data(), int32_t(rowBytes));
-    } else {
-      // run packets of up to 128 equal pixels; raw packets of pixels that differ from their successor
-      auto eq = [&](int a, int b) { return std::memcmp(&row[size_t(a) * pb], &row[size_t(b) * pb], size_t(pb)) == 0; };
-      size_t o = 0;
-      int p = 0;
-      while (p < w) {
-        int c = 1;
-        while (p + c < w && c < 128 && eq(p + c, p)) ++c;
-        if (c >= 2) {
-          out[o++] = uint8_t(0x80 | (c - 1));
-          std::memcpy(&out[o], &row[size_t(p) * pb], size_t(pb));
-          o += size_t(pb);
-          p += c;
-          continue;
-        }
-        int n = 0;
-        while (p + n < w - 1 && n < 127 && !eq(p + n, p + n + 1)) ++n;
-        if (p + n == w - 1) ++n;
-        out[o++] = uint8_t(n - 1);
-        std::memcpy(&out[o], &row[size_t(p) * pb], size_t(n) * pb);
-        o += size_t(n) * pb;
-        p += n;
-      }
-      IEStreamWriteCheck(Stream, abort, out.data(), int32_t(o));
-    }
-    progress.Step();
-  }
-  // extension area and footer
-  uint8_t e[kExtensionSize] = {};
-  IEWriteU16LE(e, kExtensionSize);
-  std::strncpy(reinterpret_cast<char*>(e + 2), Params.TGAAuthor.substr(0, 40).c_str(), 41);
-  std::strncpy(reinterpret_cast<char*>(e + 379), Params.TGAImageName.substr(0, 40).c_str(), 41);
-  int yr, mo, da, hh, mi, se;
-  DateFromDays(Params.TGADate, yr, mo, da, hh, mi, se);
-  IEWriteU16LE(e + 367, uint16_t(mo));
-  IEWriteU16LE(e + 369, uint16_t(da));
-  IEWriteU16LE(e + 371, uint16_t(yr));
-  IEWriteU16LE(e + 373, uint16_t(hh));
-  IEWriteU16LE(e + 375, uint16_t(mi));
-  IEWriteU16LE(e + 377, uint16_t(se));
-  e[470] = 0;
-  e[471] = Params.TGABackground.r;
-  e[472] = Params.TGABackground.g;
-  e[473] = Params.TGABackground.b;
-  // ratios that do not fit the 16-bit numerator are capped rather than wrapped
-  auto ratio = [](double v) { double n = std::trunc(v * 10000); return uint16_t(n < 0 ? 0 : n > 65535 ? 65535 : n); };
-  IEWriteU16LE(e + 474, ratio(Params.TGAAspectRatio));
-  IEWriteU16LE(e + 476, 10000);
-  IEWriteU16LE(e + 478, ratio(Params.TGAGamma));
-  IEWriteU16LE(e + 480, 10000);
-  const int64_t extPos = Stream.GetPosition();
-  IEStreamWriteCheck(Stream, abort, e, kExtensionSize);
-  uint8_t f[kFooterSize] = {};
-  IEWriteU32LE(f, uint32_t(extPos - start));
-  std::memcpy(f + 8, kSignature, 18);
-  IEStreamWriteCheck(Stream, abort, f, kFooterSize);
+  WriteTGARows(Stream, plan, src.get(), AlphaMask, pal, grey8, compressed, Progress, abort);
+  WriteTGAExtensionAndFooter(Stream, Params, start, abort);
 }

@@ -140,6 +140,31 @@ TEST(Writers, BitmapVariantsDecodeOnTheHost) {
   }
 }
 
+// The Targa writer's depths and codings, read back by netpbm.
+TEST(Writers, TargaVariantsDecodeOnTheHost) {
+  if (!ToolsPresent()) GTEST_SKIP() << "host tools";
+  struct Case {
+    const char* name;
+    int bits, samples;
+    bool compressed;
+  };
+  const Case kCases[] = {
+      {"t4.tga", 4, 1, true},  // 16 colours as an 8-bit map, never run-length coded
+      {"t8.tga", 8, 1, false}, {"t8rle.tga", 8, 1, true}, {"t24.tga", 8, 3, false}, {"t24rle.tga", 8, 3, true},
+  };
+  TIEBitmap b;
+  MakePicture(b, 37, 21, 16);
+  for (const Case& c : kCases) {
+    TIOParamsVals p(nullptr);
+    p.BitsPerSample = c.bits;
+    p.SamplesPerPixel = c.samples;
+    p.TGACompressed = c.compressed;
+    const std::vector<uint8_t> f = Save(b, iffTGA, &p);
+    ASSERT_TRUE(tq::WriteFileBytes(tq::WorkFile(c.name), f.data(), f.size())) << c.name;
+    ExpectHostDecodes(b, c.name, "/usr/bin/tgatoppm {in} > {out}");
+  }
+}
+
 TEST(Writers, ShortWritesSetTheAbortFlag) {
   TIEBitmap b;
   MakePicture(b, 64, 48);
