@@ -117,11 +117,19 @@ bool IETGATest(TIEStream& Stream) {
   return ok;
 }
 
-void IETGARead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
-               bool ParamsOnly, TIEBitmap*& AlphaMask, bool IgnoreAlpha) {
-  const int64_t start = Stream.GetPosition();
-  const int64_t size = Stream.GetSize() - start;
-  // footer and extension area
+namespace {
+
+// The colours that 1-, 4- and 8-bit pixels stand for: the file's colour map, the grey ramp of an
+// 8-bit grey file, black and white at 1 bit, or else a default ramp.
+struct TTGAPalette {
+  TIERGB colour[kPaletteSize];
+  uint8_t alpha[kPaletteSize];
+  bool hasAlpha = false;  // a 32-bit map entry carried alpha
+};
+
+// The extension area the footer points at (author, name, date, background, aspect ratio, gamma), or
+// the defaults for a file without one.
+void ReadTGAExtension(TIEStream& Stream, int64_t start, int64_t size, TIOParamsVals& Params) {
   Params.TGAAuthor.clear();
   Params.TGAImageName.clear();
   Params.TGADate = IENowAsDateTime();
@@ -153,42 +161,21 @@ void IETGARead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
       }
     }
   }
-  Stream.SetPosition(start);
-  TByteSource in(Stream);
-  uint8_t h[kHeaderSize];
-  if (!in.Read(h, kHeaderSize)) {
-    Progress.Abort();
-    return;
-  }
-  Params.TGAXPos = IEReadU16LE(h + 8);
-  Params.TGAYPos = IEReadU16LE(h + 10);
-  const int type = h[2], depth = h[16], descriptor = h[17];
-  if (!ValidType(type) || !ValidDepth(depth)) {
-    Progress.Abort();
-    return;
-  }
-  std::vector<uint8_t> id(h[0]);
-  if (!id.empty() && !in.Read(id.data(), int(id.size()))) {
-    Progress.Abort();
-    return;
-  }
-  Params.TGADescriptor.assign(id.begin(), id.end());
-  if (!Params.TGADescriptor.empty() && Params.TGADescriptor.back() == '\0')
-    Params.TGADescriptor = FieldText(id.data(), int(id.size()));
+}
 
-  TIERGB palette[kPaletteSize];
-  uint8_t paletteAlpha[kPaletteSize];
-  bool paletteHasAlpha = false;
+// The colour map behind the image id, or the palette the pixel depth implies; false when the map
+// claims more than the file holds or ends early.
+bool ReadTGAColourMap(TByteSource& in, const uint8_t* h, int depth, int64_t size, TIOParamsVals& Params,
+                      TTGAPalette& pal) {
   for (int i = 0; i < kPaletteSize; ++i) {
-    palette[i] = IEMakeRGB(uint8_t((i >> 5) * 32 + 28), uint8_t(((i >> 2) & 7) * 32 + 28), uint8_t((i & 3) * 64 + 60));
-    paletteAlpha[i] = 255;
+    pal.colour[i] = IEMakeRGB(uint8_t((i >> 5) * 32 + 28), uint8_t(((i >> 2) & 7) * 32 + 28), uint8_t((i & 3) * 64 + 60));
+    pal.alpha[i] = 255;
   }
   const int mapFirst = IEReadU16LE(h + 3), mapLength = IEReadU16LE(h + 5), mapEntryBits = h[7];
   if (h[1] == 1) {
     const int entryBytes = (mapEntryBits + 7) / 8;
     if (entryBytes == 0 || int64_t(mapLength) * entryBytes > size) {
-      Progress.Abort();
-      return;
+      return false;
     }
     // entries are stored from the first-entry index on; those past the 256 the library keeps are
     // read and dropped
@@ -196,79 +183,45 @@ void IETGARead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
     for (int i = 0; i < mapLength; ++i) {
       if (entryBytes > 4) {
         std::vector<uint8_t> skip(static_cast<size_t>(entryBytes));
-        if (!in.Read(skip.data(), entryBytes)) { Progress.Abort(); return; }
+        if (!in.Read(skip.data(), entryBytes)) return false;
         continue;
       }
       if (!in.Read(e, entryBytes)) {
-        Progress.Abort();
-        return;
+        return false;
       }
       const int ix = mapFirst + i;
       if (ix >= kPaletteSize) continue;
       switch (mapEntryBits) {
-        case 15: case 16: palette[ix] = From16(IEReadU16LE(e)); break;
-        case 24: palette[ix] = IEMakeRGB(e[2], e[1], e[0]); break;
+        case 15: case 16: pal.colour[ix] = From16(IEReadU16LE(e)); break;
+        case 24: pal.colour[ix] = IEMakeRGB(e[2], e[1], e[0]); break;
         case 32:
-          palette[ix] = IEMakeRGB(e[2], e[1], e[0]);
-          paletteAlpha[ix] = e[3];
-          paletteHasAlpha = true;
+          pal.colour[ix] = IEMakeRGB(e[2], e[1], e[0]);
+          pal.alpha[ix] = e[3];
+          pal.hasAlpha = true;
           break;
         default: break;  // an entry size the library does not decode: the default ramp stays
       }
     }
     const int keep = IEMin(mapLength, kPaletteSize);
-    Params.SetColorMap(palette, keep);
+    Params.SetColorMap(pal.colour, keep);
     Params.TGAGrayLevel = false;
   } else if (depth == 8) {
-    for (int i = 0; i < kPaletteSize; ++i) palette[i] = IEMakeRGB(uint8_t(i), uint8_t(i), uint8_t(i));
+    for (int i = 0; i < kPaletteSize; ++i) pal.colour[i] = IEMakeRGB(uint8_t(i), uint8_t(i), uint8_t(i));
     Params.TGAGrayLevel = true;
   } else if (depth == 1) {
-    palette[0] = IEMakeRGB(0, 0, 0);
-    palette[1] = IEMakeRGB(255, 255, 255);
+    pal.colour[0] = IEMakeRGB(0, 0, 0);
+    pal.colour[1] = IEMakeRGB(255, 255, 255);
   }
-  const bool rle = type >= 9;
-  Params.TGACompressed = rle;
-  const int width = IEReadU16LE(h + 12), height = IEReadU16LE(h + 14);
-  Params.Width = Params.StoredWidth = width;
-  Params.Height = Params.StoredHeight = height;
-  Params.SetDpiX(IEDefaultDPIX);
-  Params.SetDpiY(IEDefaultDPIY);
-  Params.SetImageCount(1);
-  switch (depth) {
-    case 1: Params.BitsPerSample = 1; Params.SamplesPerPixel = 1; break;
-    case 4: Params.BitsPerSample = 4; Params.SamplesPerPixel = 1; break;
-    case 8: Params.BitsPerSample = 8; Params.SamplesPerPixel = 1; break;
-    case 16: Params.BitsPerSample = 5; Params.SamplesPerPixel = 3; break;
-    case 24: Params.BitsPerSample = 8; Params.SamplesPerPixel = 3; break;
-    case 32: Params.BitsPerSample = 8; Params.SamplesPerPixel = 4; break;
-  }
-  if (ParamsOnly) return;
-  if (width == 0 || height == 0 || (rle && (depth == 1 || depth == 4))) {
-    Progress.Abort();  // run-length packets of 1- and 4-bit pixels have no defined layout
-    return;
-  }
+  return true;
+}
+
+// The pixel rows into Bitmap (ie1g or ie24RGB, allocated) and their alpha into mask (when given),
+// turned and mirrored as the descriptor says. Data that ends early sets the abort flag and keeps the
+// rows read so far.
+void ReadTGARows(TByteSource& in, TIEBitmap& Bitmap, TIEBitmap* mask, const TTGAPalette& pal, int depth,
+                 bool rle, int descriptor, TIECodecProgress& Progress) {
+  const int width = Bitmap.GetImageWidth(), height = Bitmap.GetImageHeight();
   const int64_t rowBytes = (int64_t(width) * depth + 7) / 8;
-  const uint64_t remaining = uint64_t(size);
-  if ((!rle && uint64_t(rowBytes) * height > remaining) ||
-      (rle && uint64_t(width) * height > remaining * kMaxRLEPixelsPerByte)) {
-    Progress.Abort();  // the file cannot hold what its header claims
-    return;
-  }
-  const bool oneBit = depth == 1;
-  if (!Bitmap.Allocate(width, height, oneBit ? ie1g : ie24RGB)) {
-    Progress.Abort();
-    return;
-  }
-  TIEBitmap* mask = nullptr;
-  if (!IgnoreAlpha && (depth == 32 || (h[1] == 1 && mapEntryBits == 32 && paletteHasAlpha))) {
-    mask = new TIEBitmap();
-    if (!mask->Allocate(width, height, ie8g)) {
-      delete mask;
-      mask = nullptr;
-    } else {
-      mask->Fill(255);
-    }
-  }
   std::vector<uint8_t> raw(size_t(rowBytes) + 4);
   std::vector<uint8_t> alphaRow(size_t(width), 255);
   const int pixelBytes = depth / 8;
@@ -281,8 +234,8 @@ void IETGARead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
     uint8_t* p = dst + 3 * x;
     switch (depth) {
       case 8:
-        std::memcpy(p, &palette[v[0]], 3);
-        alphaRow[size_t(x)] = paletteAlpha[v[0]];
+        std::memcpy(p, &pal.colour[v[0]], 3);
+        alphaRow[size_t(x)] = pal.alpha[v[0]];
         break;
       case 16: {
         TIERGB c = From16(IEReadU16LE(v));
@@ -310,8 +263,8 @@ void IETGARead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
       } else if (depth == 4) {
         for (int x = 0; x < width; ++x) {
           const uint8_t ix = (x & 1) ? (raw[size_t(x >> 1)] & 15) : (raw[size_t(x >> 1)] >> 4);
-          std::memcpy(dst + 3 * x, &palette[ix], 3);
-          alphaRow[size_t(x)] = paletteAlpha[ix];
+          std::memcpy(dst + 3 * x, &pal.colour[ix], 3);
+          alphaRow[size_t(x)] = pal.alpha[ix];
         }
       } else {
         for (int x = 0; x < width; ++x) storePixel(dst, x, &raw[size_t(x) * pixelBytes]);
@@ -361,6 +314,88 @@ void IETGARead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
     progress.Step();
     if (Progress.Aborted()) break;
   }
+}
+
+}  // namespace
+
+void IETGARead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+               bool ParamsOnly, TIEBitmap*& AlphaMask, bool IgnoreAlpha) {
+  const int64_t start = Stream.GetPosition();
+  const int64_t size = Stream.GetSize() - start;
+  // footer and extension area
+  ReadTGAExtension(Stream, start, size, Params);
+  Stream.SetPosition(start);
+  TByteSource in(Stream);
+  uint8_t h[kHeaderSize];
+  if (!in.Read(h, kHeaderSize)) {
+    Progress.Abort();
+    return;
+  }
+  Params.TGAXPos = IEReadU16LE(h + 8);
+  Params.TGAYPos = IEReadU16LE(h + 10);
+  const int type = h[2], depth = h[16], descriptor = h[17];
+  if (!ValidType(type) || !ValidDepth(depth)) {
+    Progress.Abort();
+    return;
+  }
+  std::vector<uint8_t> id(h[0]);
+  if (!id.empty() && !in.Read(id.data(), int(id.size()))) {
+    Progress.Abort();
+    return;
+  }
+  Params.TGADescriptor.assign(id.begin(), id.end());
+  if (!Params.TGADescriptor.empty() && Params.TGADescriptor.back() == '\0')
+    Params.TGADescriptor = FieldText(id.data(), int(id.size()));
+
+  TTGAPalette pal;
+  if (!ReadTGAColourMap(in, h, depth, size, Params, pal)) {
+    Progress.Abort();
+    return;
+  }
+  const bool rle = type >= 9;
+  Params.TGACompressed = rle;
+  const int width = IEReadU16LE(h + 12), height = IEReadU16LE(h + 14);
+  Params.Width = Params.StoredWidth = width;
+  Params.Height = Params.StoredHeight = height;
+  Params.SetDpiX(IEDefaultDPIX);
+  Params.SetDpiY(IEDefaultDPIY);
+  Params.SetImageCount(1);
+  switch (depth) {
+    case 1: Params.BitsPerSample = 1; Params.SamplesPerPixel = 1; break;
+    case 4: Params.BitsPerSample = 4; Params.SamplesPerPixel = 1; break;
+    case 8: Params.BitsPerSample = 8; Params.SamplesPerPixel = 1; break;
+    case 16: Params.BitsPerSample = 5; Params.SamplesPerPixel = 3; break;
+    case 24: Params.BitsPerSample = 8; Params.SamplesPerPixel = 3; break;
+    case 32: Params.BitsPerSample = 8; Params.SamplesPerPixel = 4; break;
+  }
+  if (ParamsOnly) return;
+  if (width == 0 || height == 0 || (rle && (depth == 1 || depth == 4))) {
+    Progress.Abort();  // run-length packets of 1- and 4-bit pixels have no defined layout
+    return;
+  }
+  const int64_t rowBytes = (int64_t(width) * depth + 7) / 8;
+  const uint64_t remaining = uint64_t(size);
+  if ((!rle && uint64_t(rowBytes) * height > remaining) ||
+      (rle && uint64_t(width) * height > remaining * kMaxRLEPixelsPerByte)) {
+    Progress.Abort();  // the file cannot hold what its header claims
+    return;
+  }
+  const bool oneBit = depth == 1;
+  if (!Bitmap.Allocate(width, height, oneBit ? ie1g : ie24RGB)) {
+    Progress.Abort();
+    return;
+  }
+  TIEBitmap* mask = nullptr;
+  if (!IgnoreAlpha && (depth == 32 || (h[1] == 1 && h[7] == 32 && pal.hasAlpha))) {
+    mask = new TIEBitmap();
+    if (!mask->Allocate(width, height, ie8g)) {
+      delete mask;
+      mask = nullptr;
+    } else {
+      mask->Fill(255);
+    }
+  }
+  ReadTGARows(in, Bitmap, mask, pal, depth, rle, descriptor, Progress);
   if (mask) {
     bool anyNonZero = false;
     for (int y = 0; y < height && !anyNonZero; ++y) {
