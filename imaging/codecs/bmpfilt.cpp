@@ -158,6 +158,150 @@ void IEBMPDecodeRLE8ToIndex(TIEBitmap& b, const uint8_t* d, int64_t n, int top, 
 int IEBMPEncodeRLE4Row(const uint8_t* ix, int count, uint8_t* out) { return EncodeRow<true>(ix, count, out); }
 int IEBMPEncodeRLE8Row(const uint8_t* ix, int count, uint8_t* out) { return EncodeRow<false>(ix, count, out); }
 
+namespace {
+
+// What the info (or core) header says of the pixels.
+struct TBMPInfo {
+  int64_t width = 0, height = 0;
+  int bitCount = 0;
+  uint32_t compression = 0, imageSize = 0;
+  bool topDown = false;
+  int paletteCount = 0, paletteEntrySize = 4;
+  uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};  // 16-bit channels; BI_BITFIELDS replaces them
+};
+
+// Reads the info or core header (and the bit-field masks behind a short one) into info, and the
+// version and resolution into Params; false, with the abort flag set, for a header the stream cannot
+// hold.
+bool ReadBMPInfoHeader(TIEStream& Stream, int64_t streamEnd, TIOParamsVals& Params, TIECodecProgress& Progress,
+                       TBMPInfo& info) {
+  uint8_t hs[4];
+  if (!IEReadExact(Stream, Progress, hs, 4)) return false;
+  Stream.Seek(-4, soFromCurrent);
+  const uint32_t headerSize = IEReadU32LE(hs);
+  Params.FreeColorMap();
+
+  if (headerSize == kCoreHeaderSize) {
+    uint8_t ch[kCoreHeaderSize];
+    if (!IEReadExact(Stream, Progress, ch, sizeof ch)) return false;
+    Params.BMPVersion = 2;
+    info.width = IEReadU16LE(ch + 4);
+    info.height = IEReadU16LE(ch + 6);
+    info.bitCount = IEReadU16LE(ch + 10);
+    Params.SetDpiX(IEDefaultDPIX);
+    Params.SetDpiY(IEDefaultDPIY);
+    if (info.bitCount <= 8) {
+      info.paletteCount = 1 << info.bitCount;
+      info.paletteEntrySize = 3;
+    }
+  } else {
+    if (headerSize < 16 || headerSize > uint64_t(streamEnd - Stream.GetPosition())) {
+      Progress.Abort();
+      return false;
+    }
+    uint8_t ih[kMaxHeaderRead] = {};
+    const int take = int(IEMin(int(headerSize), kMaxHeaderRead));
+    if (!IEReadExact(Stream, Progress, ih, take)) return false;
+    if (headerSize > kMaxHeaderRead) Stream.Seek(int64_t(headerSize) - kMaxHeaderRead, soFromCurrent);
+    Params.BMPVersion = headerSize == 40 ? 1 : headerSize == 64 ? 3 : 0;
+    info.width = int32_t(IEReadU32LE(ih + 4));
+    info.height = int32_t(IEReadU32LE(ih + 8));
+    if (info.height < 0) {
+      info.height = -info.height;
+      info.topDown = true;
+    }
+    info.bitCount = IEReadU16LE(ih + 14);
+    info.compression = IEReadU32LE(ih + 16);
+    info.imageSize = IEReadU32LE(ih + 20);
+    int dx = DpiFromPixelsPerMetre(int32_t(IEReadU32LE(ih + 24)));
+    int dy = DpiFromPixelsPerMetre(int32_t(IEReadU32LE(ih + 28)));
+    Params.SetDpiX(dx > 0 ? dx : IEDefaultDPIX);
+    Params.SetDpiY(dy > 0 ? dy : IEDefaultDPIY);
+    uint32_t used = IEReadU32LE(ih + 32);
+    if (used > kMaxPaletteEntries) used = 0;
+    if (used == 0 && info.bitCount <= 8 && info.bitCount >= 1) used = 1u << info.bitCount;
+    info.paletteCount = int(used);
+    if (info.compression == 3) {
+      if (headerSize >= 52) {
+        for (int i = 0; i < 3; ++i) info.masks[i] = IEReadU32LE(ih + 40 + 4 * i);
+      } else {
+        uint8_t m[12];
+        if (!IEReadExact(Stream, Progress, m, sizeof m)) return false;
+        for (int i = 0; i < 3; ++i) info.masks[i] = IEReadU32LE(m + 4 * i);
+      }
+    }
+  }
+  return true;
+}
+
+// The uncompressed rows, bottom row first in the file, into Bitmap (allocated); 32-bit alpha into
+// mask when given. Returns whether any alpha value was not 0.
+bool ReadBMPRows(TIEStream& Stream, TIEBitmap& Bitmap, const TBMPInfo& info, const TIERGB* palette, bool mono,
+                 bool native, int top, int64_t rowBytes, TIEBitmap* mask, TIECodecProgress& Progress) {
+  const int w = Bitmap.GetImageWidth(), h = Bitmap.GetImageHeight();
+  const int bitCount = info.bitCount;
+  const uint32_t* masks = info.masks;
+  std::vector<uint8_t> rowBuf(static_cast<size_t>(rowBytes));
+  bool anyAlpha = false;
+  int lastPer = -1;
+  for (int y = h - 1; y >= 0; --y) {
+    const int per = int((h - 1 - y) * Progress.Per1);
+    if (Progress.OnProgress && per != lastPer) {
+      lastPer = per;
+      Progress.Report(per);
+    }
+    if (Progress.Aborted()) break;
+    const int by = std::abs(top - y);
+    uint8_t* dst = Bitmap.GetRowAddress(by);
+    if (mono || bitCount == 24) {
+      const int n = Bitmap.GetRowLength() < rowBytes ? Bitmap.GetRowLength() : int(rowBytes);
+      if (!IEReadExact(Stream, Progress, rowBuf.data(), rowBytes)) break;
+      std::memcpy(dst, rowBuf.data(), size_t(n));
+      continue;
+    }
+    if (!IEReadExact(Stream, Progress, rowBuf.data(), rowBytes)) break;
+    const uint8_t* s = rowBuf.data();
+    switch (bitCount) {
+      case 1:
+        for (int x = 0; x < w; ++x) std::memcpy(dst + 3 * x, &palette[(s[x >> 3] >> (7 - (x & 7))) & 1], 3);
+        break;
+      case 4:
+        for (int x = 0; x < w; ++x) {
+          const uint8_t ix = (x & 1) ? (s[x >> 1] & 15) : (s[x >> 1] >> 4);
+          if (native) dst[x] = ix;
+          else std::memcpy(dst + 3 * x, &palette[ix], 3);
+        }
+        break;
+      case 8:
+        if (native) std::memcpy(dst, s, size_t(w));
+        else for (int x = 0; x < w; ++x) std::memcpy(dst + 3 * x, &palette[s[x]], 3);
+        break;
+      case 16:
+        for (int x = 0; x < w; ++x) {
+          const uint32_t px = IEReadU16LE(s + 2 * x);
+          dst[3 * x + 2] = MaskChannel(px, masks[0]);
+          dst[3 * x + 1] = MaskChannel(px, masks[1]);
+          dst[3 * x + 0] = MaskChannel(px, masks[2]);
+        }
+        break;
+      case 32: {
+        uint8_t* a = mask ? mask->GetRowAddress(by) : nullptr;
+        for (int x = 0; x < w; ++x) {
+          std::memcpy(dst + 3 * x, s + 4 * x, 3);
+          if (a) {
+            a[x] = s[4 * x + 3];
+            anyAlpha |= s[4 * x + 3] != 0;
+          }
+        }
+        break;
+      }
+    }
+  }
+  return anyAlpha;
+}
+
+}  // namespace
+
 void IEBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, int32_t DataSize, TIOParamsVals& Params,
                TIECodecProgress& Progress, bool ParamsOnly, bool NoFileHeader, TIEBitmap*& AlphaMask,
                bool IgnoreAlpha) {
@@ -177,68 +321,13 @@ void IEBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, int32_t DataSize, TIOParams
     if (fileSize != 0 && DataSize <= 0 && fileSize <= 0x7FFFFFFF) DataSize = int32_t(fileSize);
     pixelOffset = IEReadU32LE(fh + 10);
   }
-  uint8_t hs[4];
-  if (!IEReadExact(Stream, Progress, hs, 4)) return;
-  Stream.Seek(-4, soFromCurrent);
-  const uint32_t headerSize = IEReadU32LE(hs);
-  Params.FreeColorMap();
-
-  int64_t width = 0, height = 0;
-  int bitCount = 0;
-  uint32_t compression = 0, imageSize = 0;
-  bool topDown = false;
-  int paletteCount = 0, paletteEntrySize = 4;
-  uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
-  if (headerSize == kCoreHeaderSize) {
-    uint8_t ch[kCoreHeaderSize];
-    if (!IEReadExact(Stream, Progress, ch, sizeof ch)) return;
-    Params.BMPVersion = 2;
-    width = IEReadU16LE(ch + 4);
-    height = IEReadU16LE(ch + 6);
-    bitCount = IEReadU16LE(ch + 10);
-    Params.SetDpiX(IEDefaultDPIX);
-    Params.SetDpiY(IEDefaultDPIY);
-    if (bitCount <= 8) {
-      paletteCount = 1 << bitCount;
-      paletteEntrySize = 3;
-    }
-  } else {
-    if (headerSize < 16 || headerSize > uint64_t(streamEnd - Stream.GetPosition())) {
-      Progress.Abort();
-      return;
-    }
-    uint8_t ih[kMaxHeaderRead] = {};
-    const int take = int(IEMin(int(headerSize), kMaxHeaderRead));
-    if (!IEReadExact(Stream, Progress, ih, take)) return;
-    if (headerSize > kMaxHeaderRead) Stream.Seek(int64_t(headerSize) - kMaxHeaderRead, soFromCurrent);
-    Params.BMPVersion = headerSize == 40 ? 1 : headerSize == 64 ? 3 : 0;
-    width = int32_t(IEReadU32LE(ih + 4));
-    height = int32_t(IEReadU32LE(ih + 8));
-    if (height < 0) {
-      height = -height;
-      topDown = true;
-    }
-    bitCount = IEReadU16LE(ih + 14);
-    compression = IEReadU32LE(ih + 16);
-    imageSize = IEReadU32LE(ih + 20);
-    int dx = DpiFromPixelsPerMetre(int32_t(IEReadU32LE(ih + 24)));
-    int dy = DpiFromPixelsPerMetre(int32_t(IEReadU32LE(ih + 28)));
-    Params.SetDpiX(dx > 0 ? dx : IEDefaultDPIX);
-    Params.SetDpiY(dy > 0 ? dy : IEDefaultDPIY);
-    uint32_t used = IEReadU32LE(ih + 32);
-    if (used > kMaxPaletteEntries) used = 0;
-    if (used == 0 && bitCount <= 8 && bitCount >= 1) used = 1u << bitCount;
-    paletteCount = int(used);
-    if (compression == 3) {
-      if (headerSize >= 52) {
-        for (int i = 0; i < 3; ++i) masks[i] = IEReadU32LE(ih + 40 + 4 * i);
-      } else {
-        uint8_t m[12];
-        if (!IEReadExact(Stream, Progress, m, sizeof m)) return;
-        for (int i = 0; i < 3; ++i) masks[i] = IEReadU32LE(m + 4 * i);
-      }
-    }
-  }
+  TBMPInfo info;
+  if (!ReadBMPInfoHeader(Stream, streamEnd, Params, Progress, info)) return;
+  const int64_t width = info.width, height = info.height;
+  const int bitCount = info.bitCount;
+  const uint32_t compression = info.compression, imageSize = info.imageSize;
+  const bool topDown = info.topDown;
+  const int paletteCount = info.paletteCount, paletteEntrySize = info.paletteEntrySize;
   if (width < 0) {
     Progress.Abort();
     return;
@@ -333,8 +422,6 @@ void IEBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, int32_t DataSize, TIOParams
     return;
   }
 
-  std::vector<uint8_t> rowBuf(static_cast<size_t>(rowBytes));
-  bool anyAlpha = false;
   TIEBitmap* mask = nullptr;
   if (bitCount == 32 && !IgnoreAlpha) {
     mask = new TIEBitmap();
@@ -345,60 +432,7 @@ void IEBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, int32_t DataSize, TIOParams
       mask->Fill(255);
     }
   }
-  int lastPer = -1;
-  for (int y = h - 1; y >= 0; --y) {
-    const int per = int((h - 1 - y) * Progress.Per1);
-    if (Progress.OnProgress && per != lastPer) {
-      lastPer = per;
-      Progress.Report(per);
-    }
-    if (Progress.Aborted()) break;
-    const int by = std::abs(top - y);
-    uint8_t* dst = Bitmap.GetRowAddress(by);
-    if (mono || bitCount == 24) {
-      const int n = Bitmap.GetRowLength() < rowBytes ? Bitmap.GetRowLength() : int(rowBytes);
-      if (!IEReadExact(Stream, Progress, rowBuf.data(), rowBytes)) break;
-      std::memcpy(dst, rowBuf.data(), size_t(n));
-      continue;
-    }
-    if (!IEReadExact(Stream, Progress, rowBuf.data(), rowBytes)) break;
-    const uint8_t* s = rowBuf.data();
-    switch (bitCount) {
-      case 1:
-        for (int x = 0; x < w; ++x) std::memcpy(dst + 3 * x, &palette[(s[x >> 3] >> (7 - (x & 7))) & 1], 3);
-        break;
-      case 4:
-        for (int x = 0; x < w; ++x) {
-          const uint8_t ix = (x & 1) ? (s[x >> 1] & 15) : (s[x >> 1] >> 4);
-          if (native) dst[x] = ix;
-          else std::memcpy(dst + 3 * x, &palette[ix], 3);
-        }
-        break;
-      case 8:
-        if (native) std::memcpy(dst, s, size_t(w));
-        else for (int x = 0; x < w; ++x) std::memcpy(dst + 3 * x, &palette[s[x]], 3);
-        break;
-      case 16:
-        for (int x = 0; x < w; ++x) {
-          const uint32_t px = IEReadU16LE(s + 2 * x);
-          dst[3 * x + 2] = MaskChannel(px, masks[0]);
-          dst[3 * x + 1] = MaskChannel(px, masks[1]);
-          dst[3 * x + 0] = MaskChannel(px, masks[2]);
-        }
-        break;
-      case 32: {
-        uint8_t* a = mask ? mask->GetRowAddress(by) : nullptr;
-        for (int x = 0; x < w; ++x) {
-          std::memcpy(dst + 3 * x, s + 4 * x, 3);
-          if (a) {
-            a[x] = s[4 * x + 3];
-            anyAlpha |= s[4 * x + 3] != 0;
-          }
-        }
-        break;
-      }
-    }
-  }
+  const bool anyAlpha = ReadBMPRows(Stream, Bitmap, info, palette, mono, native, top, rowBytes, mask, Progress);
   if (mono && paletteCount == 2 && palette[0].r == 255 && palette[0].g == 255 && palette[0].b == 255 &&
       palette[1].r == 0 && palette[1].g == 0 && palette[1].b == 0) {
     // the library's 1-bit images hold white as 1
