@@ -192,35 +192,29 @@ bool IEDecodeLosslessJPEG(TIEStream& Stream, uint16_t* Out16, uint8_t* Out8, int
       Progress);
 }
 
-bool IEDecodeLosslessJPEGBlock(const uint8_t* Data, int64_t Size, bool Sixteen, int Width, int Height,
-                               int Components, const std::function<void*(int row)>& Row,
-                               TIECodecProgress& Progress) {
-  if (!Data || Size < kMinFrameBytes || Width <= 0 || Height <= 0) return false;
-  if ((Components != 1 && Components != 3) || (Sixteen && Components != 1)) return false;
-  const uint8_t* const begin = Data;
-  const uint8_t* const end = begin + Size;
+namespace {
 
-  // ---- marker segments up to the scan ----
-  THuffTable tables[kMaxTables];
-  TFrame f;
+// Reads the marker segments from the start of image up to the scan header into f and tables; returns
+// where the scan's data begins, or nullptr for segments that are damaged or end early.
+const uint8_t* ReadLosslessJPEGMarkers(const uint8_t* begin, const uint8_t* end, THuffTable* tables, TFrame& f) {
   const uint8_t* p = begin + 2;  // start of image
   while (!f.scanSeen) {
-    if (p >= end || *p != 0xFF) return false;
+    if (p >= end || *p != 0xFF) return nullptr;
     while (p < end && *p == 0xFF) ++p;  // fill bytes
-    if (p >= end) return false;
+    if (p >= end) return nullptr;
     const uint8_t code = *p++;
     if (code == 0x00 || code == 0x01 || (code >= 0xD0 && code <= 0xD7)) continue;
-    if (code == 0xD9) return false;  // end of image before any scan
-    if (end - p < 2) return false;
+    if (code == 0xD9) return nullptr;  // end of image before any scan
+    if (end - p < 2) return nullptr;
     const int len = IEReadU16BE(p);
-    if (len < 2 || len > end - p) return false;
+    if (len < 2 || len > end - p) return nullptr;
     const uint8_t* seg = p + 2;
     const uint8_t* segEnd = p + len;
     p = segEnd;
     if ((code >= 0xC0 && code <= 0xC3) || (code >= 0xC5 && code <= 0xC7) || (code >= 0xC9 && code <= 0xCB) ||
         (code >= 0xCD && code <= 0xCF) || code == 0xC8) {
       if (code == 0xC8) continue;  // reserved for extensions: not a frame header
-      if (segEnd - seg < 6) return false;
+      if (segEnd - seg < 6) return nullptr;
       f.precision = seg[0];
       f.lines = IEReadU16BE(seg + 1);
       f.samplesPerLine = IEReadU16BE(seg + 3);
@@ -228,29 +222,30 @@ bool IEDecodeLosslessJPEGBlock(const uint8_t* Data, int64_t Size, bool Sixteen, 
       f.lossless = code == 0xC3;
     } else if (code == 0xC4) {
       while (seg < segEnd) {
-        if (segEnd - seg < 17) return false;
+        if (segEnd - seg < 17) return nullptr;
         const int cls = seg[0] >> 4, id = seg[0] & 15;
         const uint8_t* counts = seg + 1;
         int total = 0;
         for (int i = 0; i < 16; ++i) total += counts[i];
-        if (total > kMaxSymbols || segEnd - seg < 17 + total) return false;
+        if (total > kMaxSymbols || segEnd - seg < 17 + total) return nullptr;
         seg += 17;
-        if (cls != 0 || id >= kMaxTables) return false;  // the lossless process has only these
+        if (cls != 0 || id >= kMaxTables) return nullptr;  // the lossless process has only these
         THuffTable& t = tables[id];
         for (int i = 0; i < total; ++i) {
-          if (seg[i] > 16) return false;
+          if (seg[i] > 16) return nullptr;
           t.values[i] = seg[i];
         }
-        if (!t.Build(counts)) return false;
+        if (!t.Build(counts)) return nullptr;
         seg += total;
       }
     } else if (code == 0xDD) {
-      if (segEnd - seg < 2) return false;
+      if (segEnd - seg < 2) return nullptr;
       f.restartInterval = IEReadU16BE(seg);
     } else if (code == 0xDA) {
-      if (segEnd - seg < 1) return false;
+      if (segEnd - seg < 1) return nullptr;
       f.scanComponents = seg[0];
-      if (f.scanComponents < 1 || f.scanComponents > 3 || segEnd - seg < 1 + 2 * f.scanComponents + 3) return false;
+      if (f.scanComponents < 1 || f.scanComponents > 3 || segEnd - seg < 1 + 2 * f.scanComponents + 3)
+        return nullptr;
       for (int c = 0; c < f.scanComponents; ++c) f.tableOf[c] = seg[2 + 2 * c] >> 4;
       const uint8_t* q = seg + 1 + 2 * f.scanComponents;
       f.predictor = q[0];
@@ -259,23 +254,47 @@ bool IEDecodeLosslessJPEGBlock(const uint8_t* Data, int64_t Size, bool Sixteen, 
       p = segEnd;
     }
   }
+  return p;
+}
 
-  // ---- the frame must be what the caller's buffer holds ----
+// Whether the frame is a lossless one of what the caller's buffer holds; sets the table each component
+// decodes with (the first defined table for a component whose own is missing).
+bool SelectLosslessJPEGTables(const TFrame& f, const THuffTable* tables, bool Sixteen, int Width, int Height,
+                              int Components, const THuffTable* use[3]) {
   if (!f.lossless || f.precision < 2 || f.precision > 16 || f.pointTransform >= f.precision) return false;
   if (f.predictor < 1 || f.predictor > 7) return false;
   if (f.samplesPerLine != Width || f.lines != Height || f.components != Components ||
       f.scanComponents != Components)
     return false;
   if (!Sixteen && f.precision > 8) return false;
-  const THuffTable* use[3] = {};
   const THuffTable* first = nullptr;
-  for (auto& t : tables)
-    if (t.defined && !first) first = &t;
+  for (int i = 0; i < kMaxTables && !first; ++i)
+    if (tables[i].defined) first = &tables[i];
   if (!first) return false;
   for (int c = 0; c < Components; ++c) {
     const int id = f.tableOf[c];
     use[c] = id < kMaxTables && tables[id].defined ? &tables[id] : first;
   }
+  return true;
+}
+
+}  // namespace
+
+bool IEDecodeLosslessJPEGBlock(const uint8_t* Data, int64_t Size, bool Sixteen, int Width, int Height,
+                               int Components, const std::function<void*(int row)>& Row,
+                               TIECodecProgress& Progress) {
+  if (!Data || Size < kMinFrameBytes || Width <= 0 || Height <= 0) return false;
+  if ((Components != 1 && Components != 3) || (Sixteen && Components != 1)) return false;
+  const uint8_t* const begin = Data;
+  const uint8_t* const end = begin + Size;
+
+  // ---- marker segments up to the scan, then the frame must be what the caller's buffer holds ----
+  THuffTable tables[kMaxTables];
+  TFrame f;
+  const uint8_t* p = ReadLosslessJPEGMarkers(begin, end, tables, f);
+  if (!p) return false;
+  const THuffTable* use[3] = {};
+  if (!SelectLosslessJPEGTables(f, tables, Sixteen, Width, Height, Components, use)) return false;
 
   // ---- samples (T.81 H.1.2) ----
   const int comps = Components;
