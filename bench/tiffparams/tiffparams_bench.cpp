@@ -94,8 +94,9 @@ int ReadParams(int rounds) {
               best * 1000, rounds, bad ? "  FAILED" : "");
   std::printf("ours  peak working set %.1f MB (%.1f MB before reading), peak private %.1f MB (%.1f MB before)\n",
               after.peakWorkingSet / mb, before.peakWorkingSet / mb, after.peakPrivate / mb, before.peakPrivate / mb);
-  std::printf("ours  peak private growth while reading: %.2f%% of the file\n",
-              100.0 * double(after.peakPrivate - before.peakPrivate) / double(std::max<int64_t>(FileSize(), 1)));
+  const double file = double(std::max<int64_t>(FileSize(), 1));
+  std::printf("ours  peak working set %.1f%% of the file; peak private growth while reading %.2f%% of it\n",
+              100.0 * double(after.peakWorkingSet) / file, 100.0 * double(after.peakPrivate - before.peakPrivate) / file);
   return bad ? 1 : 0;
 }
 
