@@ -63,7 +63,7 @@ class TIERAWDataStream : public LibRaw_abstract_datastream {
   }
   int valid() override { return 1; }
   int read(void* ptr, size_t sz, size_t nmemb) override {
-    if (sz == 0 || nmemb > size_t(INT64_MAX) / sz) return 0;
+    if (sz == 0 || nmemb > SIZE_MAX / sz) return 0;
     int64_t want = std::min<int64_t>(int64_t(sz * nmemb), size_ - pos_);
     if (want < 1) return 0;
     auto* d = static_cast<uint8_t*>(ptr);

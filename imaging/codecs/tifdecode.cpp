@@ -229,18 +229,26 @@ class TDecoder {
           const uint64_t off = ifd_.Value(offTag, index);
           uint64_t len = ifd_.Count(cntTag) > index ? ifd_.Value(cntTag, index) : chunkBytes;
           // A chunk the file cuts short is an error, whatever the coder would make of its start.
-          if (!Fetch(off, len, chunk_)) return false;
           const uint64_t rowsHere = l_.tiled ? l_.chunkH : std::min<uint64_t>(l_.chunkH, l_.height - cy * l_.chunkH);
+          const uint64_t codedHere = units ? (rowsHere + l_.subV - 1) / l_.subV : rowsHere;
           std::fill(raw.begin(), raw.end(), 0);
-          const uint8_t* data = chunk_.data();
-          if (l_.compression == kCompJPEG) {
-            if (!DecodeJPEGChunk(data, size_t(len), tables, sppc, l_.chunkW, uint32_t(rowsHere), l_.chunkH,
-                                 raw.data(), size_t(rowBytes)))
+          if (l_.compression == 1 && l_.fillOrder != 2) {
+            // uncompressed rows go straight from the file into the chunk's buffer
+            if (!f_.Has(off, len) || len < codedHere * codedRowBytes ||
+                !f_.Read(off, raw.data(), std::min<uint64_t>(len, raw.size())))
               return false;
-          } else {
-            const uint64_t codedHere = units ? (rowsHere + l_.subV - 1) / l_.subV : rowsHere;
-            if (!DecodeChunk(data, size_t(len), size_t(codedHere * codedRowBytes), raw)) return false;
             if (l_.predictor == 2) IETIFFUndoPredictor(raw, rowBytes, sppc);
+          } else {
+            if (!Fetch(off, len, chunk_)) return false;
+            const uint8_t* data = chunk_.data();
+            if (l_.compression == kCompJPEG) {
+              if (!DecodeJPEGChunk(data, size_t(len), tables, sppc, l_.chunkW, uint32_t(rowsHere), l_.chunkH,
+                                   raw.data(), size_t(rowBytes)))
+                return false;
+            } else {
+              if (!DecodeChunk(data, size_t(len), size_t(codedHere * codedRowBytes), raw)) return false;
+              if (l_.predictor == 2) IETIFFUndoPredictor(raw, rowBytes, sppc);
+            }
           }
           if (units) {
             ExpandUnits(raw, codedRowBytes, decoded);

@@ -222,8 +222,8 @@ void RenderRows(TIEBitmap* src, TIERenderTables& t, int c0, int c1, int r0, int 
 // The source rectangle (sx, sy, sw, sh) scaled by the filter to dw x dh, with its alpha channel when
 // withAlpha and it is in use: an ie1g source shrinking without alpha (and not projected) becomes grey
 // levels, projections stay ie1g, other ie1g and ie24RGB sources ie24RGB (other formats as the
-// resampler gives them). nullptr when no resampler is installed or
-// memory fails; the caller then draws unfiltered.
+// resampler gives them). nullptr when no resampler is installed or memory fails; the caller then
+// draws unfiltered.
 TIEBitmap* ScaledCopy(TIEBitmap* source, int sx, int sy, int sw, int sh, int dw, int dh, bool withAlpha,
                       TResampleFilter filter) {
   const TIEResampleServices& r = IEResampleServices;
@@ -239,6 +239,7 @@ TIEBitmap* ScaledCopy(TIEBitmap* source, int sx, int sy, int sw, int sh, int dw,
   } else {
     TIEBitmap part;
     if (!part.Allocate(sw, sh, f)) return nullptr;
+    if (f == ie8p) source->CopyPaletteTo(&part);
     source->CopyRectTo(&part, sx, sy, 0, 0, sw, sh);
     if (!out->Allocate(dw, dh, f == ie1g && project ? ie1g : ie24RGB)) return nullptr;
     if (f == ie1g) r.ResampleBW(&part, out.get(), filter);
