@@ -679,9 +679,12 @@ void IETIFFRead(TIEBitmap& Bitmap, TIEStream& Stream, int& PageCount, TIOParamsV
                 bool IgnoreAlpha, bool IsThumbnail) {
   PageCount = 0;
   TFile f;
-  f.Open(Stream, OffsetsFromStart ? Stream.GetPosition() : 0);
+  // the header is at the position; the offsets count from there or from the stream's start
+  const int64_t position = Stream.GetPosition();
+  f.Open(Stream, OffsetsFromStart ? position : 0);
+  const uint64_t headerAt = OffsetsFromStart ? 0 : uint64_t(std::max<int64_t>(position, 0));
   uint8_t header[8];
-  if (f.Size() < 8 || !f.Read(0, header, 8)) {
+  if (!f.Read(headerAt, header, 8)) {
     Progress.Abort();
     return;
   }
@@ -691,7 +694,7 @@ void IETIFFRead(TIEBitmap& Bitmap, TIEStream& Stream, int& PageCount, TIOParamsV
   }
   // The magic is not looked at: camera raw files put their own in its place.
   f.bigEndian = header[0] == 'M';
-  const uint64_t first = f.U32(4);
+  const uint64_t first = f.U32(headerAt + 4);
   if (first == 0) return;
   const std::vector<uint64_t> pages = PageChain(f, first);
   PageCount = int(pages.size());

@@ -1,7 +1,7 @@
 // TIFF reading options: native 8- and 16-bit formats against samples we wrote through netpbm and
 // tiffcp, turning pages upright by their orientation against PIL, the embedded profile against
 // ImageMagick, and the reader's own arguments (page count without parameters, thumbnail limit,
-// alpha mask, offsets from a stream position).
+// alpha mask, offsets from a stream position or from its start).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +16,7 @@
 #include "iecmyk.h"
 #include "imageryio.h"
 #include "tifdecode.h"
+#include "tifencode.h"
 #include "vodevovur.h"
 
 using namespace iotest;
@@ -206,7 +207,7 @@ TEST_F(TIFFReadOptions, EmbeddedProfileConvertsWhenColourManagementIsOn) {
 
 // The reader's arguments: without parameters only the pages are counted; a thumbnail is at most 400
 // pixels either way; the alpha sample goes to a mask the caller owns, or nowhere with IgnoreAlpha;
-// offsets count from the stream's position.
+// offsets count from the stream's position, or from its start when the data say so.
 TEST_F(TIFFReadOptions, ReaderArguments) {
   Host("ppmmake red 401 3 | pnmtotiff > wide.tif 2>/dev/null && ppmmake red 400 3 | pnmtotiff > fits.tif 2>/dev/null && "
        "tiffcp wide.tif fits.tif two.tif && convert -size 6x4 xc:'rgba(10,20,30,0.5)' -depth 8 rgba.tif");
@@ -238,6 +239,30 @@ TEST_F(TIFFReadOptions, ReaderArguments) {
     EXPECT_EQ(aborting, page == 0);  // 401 pixels wide is no thumbnail
     if (page == 1) {
       EXPECT_EQ(b.GetImageWidth(), 400);
+    }
+  }
+  {
+    // our writer behind 12 other bytes stores stream positions: offsets from the stream's start
+    TIEMemoryStream s;
+    const uint8_t junk[12] = {};
+    s.Write(junk, 12);
+    TIEBitmap pic;
+    MakePicture(pic, 9, 5);
+    TIOParamsVals wp(nullptr);
+    ASSERT_EQ(IETIFFWrite(s, false, &pic, wp, progress), 1);
+    params->TIFFImageIndex = 0;
+    for (bool fromStart : {false, true}) {
+      SCOPED_TRACE(fromStart);
+      s.SetPosition(12);
+      aborting = false;
+      TIEBitmap back;
+      IETIFFRead(back, s, pages, params.get(), progress, false, alpha, fromStart, false, false);
+      if (fromStart) {
+        EXPECT_TRUE(aborting || back.GetImageWidth() != 9);
+      } else {
+        ASSERT_FALSE(aborting);
+        ExpectSamePixels(pic, back);
+      }
     }
   }
   const std::vector<uint8_t> rgba = FileBytes(tq::WorkFile("rgba.tif"));
