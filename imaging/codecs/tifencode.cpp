@@ -337,12 +337,13 @@ class TRowSource {
   const TIEQuantizer* q_;
 };
 
-// Finds where a new page goes in the TIFF at the stream position: the position of the offset field
-// to point at it and the offset that field held. Returns the page count, or -1 when the stream is no
-// little-endian TIFF or its chain cannot be read.
+// Finds where a new page goes in the TIFF at the stream position, in its byte order: the position of
+// the offset field to point at it and the offset that field held. Returns the page count, or -1 when
+// the stream is no TIFF or its chain cannot be read.
 int FindInsertionPoint(TIEStream& s, int index, uint32_t& field, uint32_t& next) {
   uint8_t h[4];
-  if (s.Read(h, 4) != 4 || h[0] != 'I' || h[1] != 'I') return -1;
+  if (s.Read(h, 4) != 4 || h[0] != h[1] || (h[0] != 'I' && h[0] != 'M')) return -1;
+  const bool big = h[0] == 'M';
   if (index < 0) index = 0;
   const int64_t start = s.GetPosition() - 4;
   uint32_t fieldPos = uint32_t(start + 4);
@@ -352,7 +353,7 @@ int FindInsertionPoint(TIEStream& s, int index, uint32_t& field, uint32_t& next)
     uint8_t b[4];
     s.SetPosition(fieldPos);
     if (s.Read(b, 4) != 4) return -1;
-    const uint32_t off = IEReadU32LE(b);
+    const uint32_t off = big ? IEReadU32BE(b) : IEReadU32LE(b);
     if (!found && (i == index || (off == 0 && i < index))) {
       field = fieldPos;
       next = off;
@@ -363,7 +364,7 @@ int FindInsertionPoint(TIEStream& s, int index, uint32_t& field, uint32_t& next)
     if (!visited.insert(off).second || i >= kMaxPages) return -1;
     s.SetPosition(off);
     if (s.Read(b, 2) != 2) return -1;
-    fieldPos = off + 2 + uint32_t(b[0] | b[1] << 8) * 12;
+    fieldPos = off + 2 + uint32_t(big ? IEReadU16BE(b) : IEReadU16LE(b)) * 12;
   }
 }
 
@@ -513,7 +514,8 @@ void WriteStrips(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, const TIE
     return;
   }
 
-  const int64_t rowBytes = RowBytes(plan, b->GetPixelFormat(), width);
+  const TIEPixelFormat fmt0 = b->GetPixelFormat();
+  const int64_t rowBytes = RowBytes(plan, fmt0, width);
   int strips = 1;
   if (plan.compression != kCompDeflate)
     strips = int(std::min<int64_t>(std::max<int64_t>(int64_t(height) * b->GetRowLength() / kStripBytes, 1), height));
@@ -528,10 +530,15 @@ void WriteStrips(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, const TIE
   const int fill = Params.TIFFFillOrder;
   uint32_t stripStart = w.Offset();
   int inStrip = 0;
+  // rows are made with little-endian 16-bit samples; a big-endian file holds them the other way
+  const bool wideSwap = w.BigEndian() && fmt0 != ie1g &&
+                        (fmt0 == ieRGB48 || ((plan.kind == kGrey || plan.kind == kPalette) && plan.bits == 16));
   for (int y = 0; y < height && !aborting; ++y) {
     if (Progress.OnProgress) Progress.Report(int(int64_t(y) * 100 / height));
     source.Fill(y, row.data(), rowBytes);
     const int n = int(rowBytes);
+    if (wideSwap)
+      for (int i = 0; i + 1 < n; i += 2) std::swap(row[size_t(i)], row[size_t(i) + 1]);
     switch (plan.compression) {
       case kCompMH: IECCITTEncodeMHRow(row.data(), width, s, fill, aborting); break;
       case kCompT4:
@@ -651,7 +658,9 @@ void AddPageTags(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, TIOParams
       std::memcpy(padded.data(), buf, size_t(len));
       const uint32_t at = w.AlignEven();
       w.Write(padded.data(), padded.size());
-      w.AddEntry(33723, kTIFFLong, uint32_t(padded.size() / 4), at);
+      // in a big-endian file a LONG array would be byte-swapped by readers: the records go as bytes
+      if (w.BigEndian()) w.AddEntry(33723, kTIFFUndefined, uint32_t(padded.size()), at);
+      else w.AddEntry(33723, kTIFFLong, uint32_t(padded.size() / 4), at);
     }
     std::free(buf);
   }
@@ -697,7 +706,15 @@ int IETIFFWrite(TIEStream& Stream, bool InsertPage, TIEBitmap* Bitmap, TIOParams
     plan.exactIndex = quantizer && quantizer->Method() == TIEQuantizer::qmBitmapPalette;
   }
 
-  TIETIFFTagWriter w(Stream, aborting);
+  // A new file takes the byte order asked for; a page joins a file in that file's own.
+  bool bigEndian = Params.TIFFByteOrder == 0;
+  if (InsertPage) {
+    const int64_t at = Stream.GetPosition();
+    uint8_t order[2] = {0, 0};
+    if (Stream.Read(order, 2) == 2) bigEndian = order[0] == 'M' && order[1] == 'M';
+    Stream.SetPosition(at);
+  }
+  TIETIFFTagWriter w(Stream, aborting, bigEndian);
   int result = 1;
   uint32_t start = 0, field = 0, next = 0;
   if (!InsertPage) {
@@ -750,12 +767,14 @@ int IETIFFWrite(TIEStream& Stream, bool InsertPage, TIEBitmap* Bitmap, TIOParams
   const uint32_t ifd = w.AlignEven();
   if (!InsertPage) {
     uint8_t h[8] = {'I', 'I', 42, 0};
-    IEWriteU32LE(h + 4, ifd);
+    if (bigEndian) h[0] = h[1] = 'M';
+    w.PutU16(h + 2, 42);
+    w.PutU32(h + 4, ifd);
     Stream.SetPosition(start);
     w.Write(h, 8);
   } else {
     uint8_t o[4];
-    IEWriteU32LE(o, ifd);
+    w.PutU32(o, ifd);
     Stream.SetPosition(field);
     w.Write(o, 4);
   }

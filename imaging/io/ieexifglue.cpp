@@ -32,7 +32,7 @@ void LoadExifThumbnail(const uint8_t* tiff, size_t size, TIEBitmap& thumb) {
   thumb.FreeStorage(true);
   if (size < 8 || !((tiff[0] == 'I' && tiff[1] == 'I') || (tiff[0] == 'M' && tiff[1] == 'M'))) return;
   TIETIFFFile f;
-  f.data.assign(tiff, tiff + size);
+  f.OpenMemory(tiff, size);
   f.bigEndian = tiff[0] == 'M';
   if (f.U16(2) != 42) return;
   TIETIFFDirectory first, second;

@@ -59,6 +59,9 @@ struct TIETIFFFields {
   int TIFFPageCount = -1;
   int TIFFOrientation = 1;
   int TIFFFillOrder = 1;       // of the fax compressions
+  int TIFFByteOrder = 1;       // 1 little-endian ("II"), 0 big-endian ("MM"): read, and written by the writer
+  int TIFFPlanarConfig = 1;    // PlanarConfiguration of the page read
+  bool TIFFEnableAdjustOrientation = false;  // the reader turns the page upright by its Orientation tag
   int TIFFJPEGQuality = 80;
   int TIFFJPEGColorSpace = 2;  // as JPEGColorSpace
   int TIFFZIPCompression = 1;  // 0 fastest, 1 default, 2 best

@@ -9,22 +9,7 @@
 #include "iebitmap.h"
 #include "ieutils.h"
 
-enum TResampleFilter : uint8_t {
-  rfNone = 0,
-  rfTriangle,
-  rfHermite,
-  rfBell,
-  rfBSpline,
-  rfLanczos3,
-  rfMitchell,
-  rfNearest,
-  rfLinear,
-  rfFastLinear,
-  rfBilinear,
-  rfBicubic,
-  rfProjectBW,
-  rfProjectWB,
-};
+// TResampleFilter, the 14 filters, is declared with the pixel buffer (iedefs.h), whose rendering takes one.
 
 // Kernels of the eight kernel filters (0 outside their radius).
 double IESinc(double x);

@@ -10,10 +10,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "iebitmapservices.h"
 #include "iecolorconv.h"
 #include "iecolorreduction.h"
 #include "iemask.h"
 #include "iestreams.h"
+#include "ieresample.h"
 #include "ieresamplers.h"
 #include "ierotate.h"
 #include "ieview.h"
@@ -94,6 +96,13 @@ void IEProcStaticInit() {
   IERawClipboardFormat = RegisterClipboardFormatW(L"IMAGERY RAW FORMAT");
   // the pixel buffer's conversions to ie1g and ie8p go through this unit's colour reduction
   IEInstallColorReductionServices();
+  // and its filtered rendering through this unit's resamplers
+  IEResampleServices.ResampleBW = IEResampleBW;
+  IEResampleServices.ResampleRGB24 = [](TIEBitmap* s, TIEBitmap* d, TResampleFilter f) {
+    IEResampleRGB24(s, d, f, nullptr, TIEProgressEvent());
+  };
+  IEResampleServices.ResampleGray8 = IEResampleGray8;
+  IEResampleServices.ShrinkBWToGray = IEShrinkBWToGray;
 }
 
 void IEProcStaticFini() {

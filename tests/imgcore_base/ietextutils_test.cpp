@@ -226,3 +226,35 @@ TEST(IETextUtils, Base64) {
   EXPECT_EQ(text, host);
   EXPECT_EQ(text.substr(text.size() - 4), "==\r\n");
 }
+
+// The run-time library's float formats, with the test machine's '.' and ',' separators.
+TEST(IETextUtils, FloatToStrF) {
+  struct Case {
+    double v;
+    TIEFloatFormat f;
+    int precision, digits;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {1234.5678, ieffFixed, 15, 2, "1234.57"},
+      {123.456, ieffFixed, 4, 2, "123.50"},  // four significant digits, then two decimals
+      {-1.5, ieffFixed, 15, 1, "-1.5"},
+      {-0.001, ieffFixed, 15, 1, "0.0"},
+      {1e20, ieffFixed, 15, 2, "1E20"},  // more integer digits than the precision: general
+      {1234567.891, ieffNumber, 15, 2, "1,234,567.89"},
+      {0.5, ieffGeneral, 15, 0, "0.5"},
+      {100, ieffGeneral, 15, 0, "100"},
+      {1e20, ieffGeneral, 15, 0, "1E20"},
+      {1.5e20, ieffGeneral, 4, 2, "1.5E20"},
+      {0.00005, ieffGeneral, 15, 0, "0.00005"},
+      {0.000001, ieffGeneral, 15, 0, "1E-6"},
+      {1.0 / 3, ieffGeneral, 5, 0, "0.33333"},
+      {0, ieffGeneral, 15, 0, "0"},
+      {12345.678, ieffExponent, 4, 2, "1.235E+04"},
+      {-0.00012, ieffExponent, 3, 0, "-1.20E-4"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(IEFloatToStrF(c.v, c.f, c.precision, c.digits), c.expected)
+        << c.v << " format " << int(c.f) << " " << c.precision << " " << c.digits;
+  EXPECT_NE(IEFloatToStrF(1234.5, ieffCurrency, 15, 2).find("1,234.50"), std::string::npos);
+}
