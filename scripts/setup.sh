@@ -118,6 +118,44 @@ done
 [[ -f /usr/$TRIPLE/lib/libz.a ]] || die "/usr/$TRIPLE/lib/libz.a missing (package libz-mingw-w64-dev)"
 [[ -f /usr/src/googletest/CMakeLists.txt ]] || die "/usr/src/googletest missing (package googletest)"
 
+# ---------------------------------------------------------------- 1b. fonts for wine
+# The packages above come without their recommends, so wine has neither its own system fonts (the
+# title bar's caption buttons are then drawn as letters) nor any CJK font (Chinese text in slides
+# becomes empty boxes). Fonts live outside the per-build wine prefixes, which find them through
+# fontconfig: Debian's wine 8 looks for its own fonts under "<datadir>\../fonts", a path its file
+# layer never resolves, so fontconfig is told about /usr/share/wine/fonts instead.
+FONT_PKGS=(fonts-wine fonts-wqy-microhei)
+WINE_FONTS_CONF=/etc/fonts/conf.d/65-wine-fonts.conf
+ensure_fonts() {
+  local missing=() p
+  for p in "${FONT_PKGS[@]}"; do pkg_installed "$p" || missing+=("$p"); done
+  if [[ ${#missing[@]} -eq 0 ]]; then msg "fonts: ${FONT_PKGS[*]} present"; return; fi
+  [[ ${DEPS_SKIP_APT:-} != 1 ]] || die "fonts missing (${missing[*]}) and DEPS_SKIP_APT=1"
+  [[ $EUID == 0 ]] || die "fonts missing (${missing[*]}); run as root"
+  export DEBIAN_FRONTEND=noninteractive
+  msg "fonts: installing ${missing[*]}"
+  # a machine whose package step was satisfied long ago may hold a stale index
+  apt-get install -y --no-install-recommends "${missing[@]}" >>"$LOGS/fonts.log" 2>&1 \
+    || { run_logged fonts apt-get update; run_logged fonts apt-get install -y --no-install-recommends "${missing[@]}"; }
+}
+FONT_FILES=(/usr/share/wine/fonts/marlett.ttf /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$WINE_FONTS_CONF")
+fonts_present() { local f; for f in "${FONT_FILES[@]}"; do [[ -e $f ]] || return 1; done; }
+if stamp_ok fonts "${FONT_PKGS[*]} $WINE_FONTS_CONF" && fonts_present; then
+  msg "fonts: up to date"
+else
+  ensure_fonts
+  cat >"$WINE_FONTS_CONF" <<'EOF'
+<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "urn:fontconfig:fonts.dtd">
+<!-- written by the project's setup.sh: wine's own fonts (Marlett, Tahoma, ...) for wine to find -->
+<fontconfig>
+  <dir>/usr/share/wine/fonts</dir>
+</fontconfig>
+EOF
+  fonts_present || die "fonts: ${FONT_FILES[*]} missing after installing ${FONT_PKGS[*]}"
+  stamp_set fonts "${FONT_PKGS[*]} $WINE_FONTS_CONF"
+fi
+
 # ---------------------------------------------------------------- 2. toolchain file
 write_if_changed() {  # write stdin to $1 only if content differs (keeps mtimes stable)
   local tmp; tmp=$(mktemp "$1.XXXX"); cat >"$tmp"

@@ -25,6 +25,7 @@
 #include "iepnm.h"
 #include "iepsfilt.h"
 #include "iepsd.h"
+#include "iereplacingfile.h"
 #include "ieraw.h"
 #include "ierawbitmap.h"
 #include "iewbmp.h"
@@ -672,9 +673,11 @@ void TImageryIO::SaveFile(const std::wstring& fileName, TIEFileFormatCode type) 
     return;
   }
   TIEFinishWorkGuard finish{this};
-  TIEWideFileStream file(fileName, fmCreate);
+  // A writer that refuses the image or fails half-way leaves neither a stub nor a broken file.
+  TIEReplacingFileStream file(fileName);
   Aborting = false;
   WriteFormat(type, file);
+  if (!Aborting) file.Commit();
   Params.FileName = fileName;
   Params.FileType = type;
 }
@@ -803,13 +806,14 @@ void TImageryIO::SaveByExtension(const std::wstring& fileName) {
     return;
   }
   TIEFinishWorkGuard finish{this};
-  TIEWideFileStream file(fileName, fmCreate);
+  TIEReplacingFileStream file(fileName);
   Aborting = false;
   TIEWriterSource src(*IEBitmap, IEBitmap->GetPixelFormat() == ie1g ? ie1g : ie24RGB);
   Params.FileName = fileName;
   Params.FileType = e->FileType;
   TIECodecProgress progress = MakeProgress();
   e->WriteProc(file, *src.get(), Params, progress);
+  if (!Aborting) file.Commit();
 }
 
 void TImageryIO::LoadByExtension(const std::wstring& fileName) {
@@ -1171,7 +1175,7 @@ void TImageryIO::SaveAsSourceCode(const std::wstring& fileName, TIEFileFormatCod
   const size_t dot = id.find('.');
   if (dot != std::string::npos) id[dot] = '_';
   const std::string sizeId = id + "_Size";
-  TIEWideFileStream out(fileName, fmCreate);
+  TIEReplacingFileStream out(fileName);
   const uint8_t* bytes = static_cast<const uint8_t*>(encoded.Memory());
   const int64_t count = encoded.GetSize();
   auto hex = [](uint8_t b) {
@@ -1216,5 +1220,6 @@ void TImageryIO::SaveAsSourceCode(const std::wstring& fileName, TIEFileFormatCod
       IEWriteLineCRLF(out, line);
     }
   }
+  out.Commit();
   Params.FileName = fileName;
 }
