@@ -5,6 +5,8 @@
 
 #include "iebitmap.h"
 #include "ieexifglue.h"
+#include "imageryio.h"
+#include "imageryview.h"
 #include <algorithm>
 
 int IEDefaultDPIX = 300;
@@ -29,7 +31,17 @@ double IENowAsDateTime() {
   return day + (st.wHour * 3600.0 + st.wMinute * 60.0 + st.wSecond) / 86400.0;
 }
 
-TIOParamsVals::TIOParamsVals(TImageryIO* owner) : Owner(owner) { RestoreDefaults(); }
+TIOParamsVals::TIOParamsVals(TImageryIO* owner) : Owner(nullptr) {
+  RestoreDefaults();
+  // the owner is still being built (no view, no thread list yet): the resolution goes in directly
+  Owner = owner;
+  if (owner) {
+    DpiX = IEDefaultDPIX;
+    DpiY = IEDefaultDPIY;
+    ExifXResolution = DpiX;
+    ExifYResolution = DpiY;
+  }
+}
 
 void TIOParamsVals::RestoreDefaults() {
   FreeColorMap();
@@ -76,6 +88,7 @@ void TIOParamsVals::RestoreDefaults() {
   JPEGReadExifThumbnail = false;
   InputICCProfile.Clear();
   OutputICCProfile.reset();
+  DefaultICCProfile.reset();
   GIFVersion = "GIF89a";
   GIFXPos = GIFYPos = 0;
   GIFDelayTime = 0;
@@ -153,6 +166,13 @@ TIEImagingAnnot& TIOParamsVals::GetImagingAnnot() {
 void TIOParamsVals::ClearExifFields() {
   static_cast<TIEExifFields&>(*this) = TIEExifFields();
   ExifMakerNote.Clear();
+  ExifThumbnail.reset();
+  for (int i = 0; i < JPEGMarkerList.Count(); ++i)
+    if (JPEGMarkerList.GetMarkerType(i) == 0xE1 &&
+        IEIsExifMarker(JPEGMarkerList.GetMarkerData(i), size_t(JPEGMarkerList.GetMarkerLength(i)))) {
+      JPEGMarkerList.Delete(i);
+      break;
+    }
 }
 
 bool TIEExifFields::ExifTagListed(int tag) const {
@@ -177,6 +197,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   SetDpiY(s.DpiY);
   FileType = s.FileType;
   SetImageIndexValue(s.ImageIndex);
+  TIFFImageCount = s.TIFFImageCount;
   DCXImageIndex = s.DCXImageIndex;
   GIFImageIndex = s.GIFImageIndex;
   ImageCount = s.ImageCount;
@@ -190,6 +211,8 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   InputICCProfile.Assign(&s.InputICCProfile);
   InputICCProfile.Applied = s.InputICCProfile.Applied;
   OutputICCProfile.reset();  // the system profile again, on first use
+  if (s.DefaultICCProfile) GetDefaultICCProfile()->Assign(s.DefaultICCProfile.get());
+  else DefaultICCProfile.reset();
   XMPInfo = s.XMPInfo;
   DICOMTags.Assign(s.DICOMTags);
   TGAXPos = s.TGAXPos; TGAYPos = s.TGAYPos;
@@ -304,18 +327,26 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
 }
 
 void TIOParamsVals::ClearImageInfo() {
+  // Everything a reader fills from a file: a load that finds less than the file before must not let
+  // that file's metadata travel on into the next save.
   IPTCInfo.Clear();
+  IPTCInfo.SetChanged(false);
   ImagingAnnot.reset();
+  JPEGMarkerList.Clear();
+  ClearExifFields();
+  GIFComments.clear();
+  DICOMTags.Clear();
+  PNGTextKeys.clear();
+  PNGTextValues.clear();
   TIFFDocumentName.clear();
   TIFFImageDescription.clear();
   TIFFPageName.clear();
-  InputICCProfile.Clear();
-  XMPInfo.clear();
-  DICOMTags.Clear();
-  GIFComments.clear();
   TGADescriptor.clear();
   TGAAuthor.clear();
   TGAImageName.clear();
+  PXMComments.clear();
+  XMPInfo.clear();
+  InputICCProfile.Clear();
 }
 
 void TIOParamsVals::FreeColorMap() {
@@ -339,8 +370,46 @@ TIEICC* TIOParamsVals::GetOutputICCProfile() {
   return OutputICCProfile.get();
 }
 
-void TIOParamsVals::SetDpiX(int value) { DpiX = value; }
-void TIOParamsVals::SetDpiY(int value) { DpiY = value; }
+void TIOParamsVals::SetDpiX(int value) {
+  DpiX = value;
+  ExifXResolution = value;
+  if (TImageryView* v = OwnerView()) {
+    v->SuspendUpdates();
+    v->SetDpiX(value);
+    v->ResumeUpdatesQuietly();
+  }
+}
+
+void TIOParamsVals::SetDpiY(int value) {
+  DpiY = value;
+  ExifYResolution = value;
+  if (TImageryView* v = OwnerView()) {
+    v->SuspendUpdates();
+    v->SetDpiY(value);
+    v->ResumeUpdatesQuietly();
+  }
+}
+
+void TIOParamsVals::SetExifXResolution(double value) {
+  SetDpiX(int(value));
+  ExifXResolution = value;
+}
+
+void TIOParamsVals::SetExifYResolution(double value) {
+  SetDpiY(int(value));
+  ExifYResolution = value;
+}
+
+TImageryView* TIOParamsVals::OwnerView() const {
+  // an I/O thread leaves the view to its own thread: the load hands the resolution over at its end
+  if (!Owner || Owner->InsideIOThread()) return nullptr;
+  return dynamic_cast<TImageryView*>(Owner->GetAttachedImagery());
+}
+
+TIEICC* TIOParamsVals::GetDefaultICCProfile() {
+  if (!DefaultICCProfile) DefaultICCProfile.reset(new TIEICC);
+  return DefaultICCProfile.get();
+}
 
 void TIOParamsVals::SetImageIndexValue(int n) {
   ImageIndex = n;
@@ -353,6 +422,7 @@ void TIOParamsVals::SetImageIndexValue(int n) {
 
 void TIOParamsVals::SetImageCount(int n) {
   ImageCount = n;
+  TIFFImageCount = n;
   GIFImageCount = n;
   AVIFrameCount = n;
 }

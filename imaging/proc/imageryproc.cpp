@@ -18,6 +18,10 @@
 #include "ierotate.h"
 #include "ieview.h"
 #include "imageryview.h"
+#include "ieplatformbitmap.h"
+#include "uibitmap.h"
+#include "uibuttons.h"
+#include "uipicture.h"
 #include "vodevovur.h"
 
 const TIEPixelFormat IEFormatCandidates[kIEPixelFormatCount][7] = {
@@ -133,14 +137,43 @@ TImageryProc::~TImageryProc() {
 
 void TImageryProc::ReplaceWorkingBitmap(TIEBitmap* bitmap) {
   if (OwnsBitmap) delete WorkingBitmap;
+  TImageBitmap.reset();
   OwnsBitmap = false;
   WorkingBitmap = bitmap;
 }
 
+void TImageryProc::SetAttachedTImageValue(ui::TImage* image) {
+  RemoveViewHandler();
+  AttachedTImage = image;
+  if (!image) {
+    if (WorkingBitmap) WorkingBitmap->FreeStorage(true);
+    TImageBitmap.reset();
+    return;
+  }
+  AttachedImagery = nullptr;
+  if (!OwnsBitmap || !WorkingBitmap) {
+    // a view's or a caller's bitmap stays theirs: the control's picture needs one of our own
+    WorkingBitmap = new TIEBitmap();
+    OwnsBitmap = true;
+  }
+  TImageBitmap.reset(new TIETBitmapAdapter(image->GetPicture()->Bitmap()));
+  WorkingBitmap->AttachTBitmap(TImageBitmap.get(), true);
+}
+
+TColor TImageryProc::GetBackgroundValue() const {
+  return AttachedImagery ? TColor(AttachedImagery->GetBackground()) : BackgroundColor;
+}
+
+void TImageryProc::SetBackgroundValue(TColor c) {
+  if (AttachedImagery) AttachedImagery->SetBackground(c);
+  else BackgroundColor = c;
+}
+
 void TImageryProc::SetAttachedIEBitmap(TIEBitmap* bitmap) {
-  if (!bitmap && AttachedImagery) return;  // a view's bitmap stays until the view is detached
+  if (!bitmap && (AttachedImagery || AttachedTImage)) return;  // an attachment's bitmap stays until detached
   RemoveViewHandler();
   AttachedImagery = nullptr;
+  AttachedTImage = nullptr;
   if (bitmap) {
     ReplaceWorkingBitmap(bitmap);
     return;
@@ -152,6 +185,12 @@ void TImageryProc::SetAttachedIEBitmap(TIEBitmap* bitmap) {
 
 bool TImageryProc::PrepareImage(TIEPixelFormatSet allowed) {
   if (!WorkingBitmap) return false;
+  if (AttachedTImage) {
+    // the control's picture may have been changed, or replaced, outside the component
+    ui::TBitmap* b = AttachedTImage->GetPicture()->Bitmap();
+    if (!TImageBitmap || TImageBitmap->GetBitmap() != b) TImageBitmap.reset(new TIETBitmapAdapter(b));
+    WorkingBitmap->AttachTBitmap(TImageBitmap.get(), false);
+  }
   return EnsurePixelFormat(allowed);
 }
 
@@ -189,6 +228,11 @@ void TImageryProc::RemoveViewHandler() {
 void TImageryProc::SetAttachedImageryValue(TIEView* view) {
   RemoveViewHandler();
   AttachedImagery = view;
+  if (AttachedTImage) {
+    AttachedTImage = nullptr;
+    if (OwnsBitmap) WorkingBitmap->FreeStorage(true);  // lets go of the control's picture
+    TImageBitmap.reset();
+  }
   if (!view) {
     if (!OwnsBitmap) {
       ReplaceWorkingBitmap(new TIEBitmap());
@@ -216,6 +260,12 @@ void TImageryProc::ViewBitmapChanged(bool destroying) {
 }
 
 void TImageryProc::ImageChanged() {
+  if (AttachedTImage) {
+    // the control's picture has no alpha channel
+    WorkingBitmap->DiscardAlphaChannel(false);
+    AttachedTImage->GetPicture()->Bitmap()->Modified = true;
+    AttachedTImage->Invalidate();
+  }
   if (!AttachedImagery) return;
   AttachedImagery->UpdateView();
   AttachedImagery->ImageChange();
@@ -229,22 +279,26 @@ void TImageryProc::FinishWork() {
 void TImageryProc::Clear() {
   if (!PrepareImage(0)) return;
   if (AutoUndo) PushUndoCaptioned("Clear", ieuImage);
-  WorkingBitmap->Fill(BackgroundColor);
+  WorkingBitmap->Fill(GetBackgroundValue());
   ImageChanged();
   FinishWork();
 }
 
 void TImageryProc::ResampleToBitmap(TIEBitmap* dest, int w, int h, TResampleFilter filter) {
-  if (!dest || !PrepareImage(0)) return;
+  if (ResampleInto(dest, w, h, filter)) FinishWork();
+}
+
+bool TImageryProc::ResampleInto(TIEBitmap* dest, int w, int h, TResampleFilter filter) {
+  if (!dest || !PrepareImage(0)) return false;
   const int W = WorkingBitmap->GetImageWidth(), H = WorkingBitmap->GetImageHeight();
-  if (W == 0 || H == 0 || (w < 0 && h < 0)) return;
+  if (W == 0 || H == 0 || (w < 0 && h < 0)) return false;
   int nw = w == -1 ? int(int64_t(h) * W / H) : w == 0 ? W : w < 0 ? -w : w;
   nw = IEMax(nw, 1);
   int nh = h == -1 ? int(int64_t(nw) * H / W) : h == 0 ? H : h < 0 ? -h : h;
   nh = IEMax(nh, 1);
-  if (!dest->Allocate(nw, nh, WorkingBitmap->GetPixelFormat())) return;
+  if (!dest->Allocate(nw, nh, WorkingBitmap->GetPixelFormat())) return false;
   IEResample(WorkingBitmap, dest, filter, this, OnProgress);
-  FinishWork();
+  return true;
 }
 
 void TImageryProc::Resample(int w, int h, TResampleFilter filter) {
@@ -255,8 +309,7 @@ void TImageryProc::Resample(int w, int h, TResampleFilter filter) {
   if (w < 0 && h < 0) return;
   if (AutoUndo) PushUndoCaptioned("Resample " + std::to_string(w) + "," + std::to_string(h), ieuImage);
   TIEBitmap scaled;
-  ResampleToBitmap(&scaled, w, h, filter);
-  if (scaled.IsEmpty()) return;
+  if (!ResampleInto(&scaled, w, h, filter) || scaled.IsEmpty()) return;
   WorkingBitmap->Assign(&scaled);
   ImageChanged();
   FinishWork();
@@ -268,7 +321,7 @@ void TImageryProc::ImageResize(int w, int h, uint8_t hPlace, uint8_t vPlace, int
   if (AutoUndo) PushUndoCaptioned("ImageResize " + std::to_string(w) + "," + std::to_string(h), ieuImage);
   if (WorkingBitmap->GetImageWidth() < 2 && WorkingBitmap->GetImageHeight() < 2) Clear();
   if (fillAlpha < 255) WorkingBitmap->GetAlphaChannel();
-  WorkingBitmap->ResizeCanvas(w, h, BackgroundColor, IEClamp(fillAlpha, 0, 255), hPlace, vPlace);
+  WorkingBitmap->ResizeCanvas(w, h, GetBackgroundValue(), IEClamp(fillAlpha, 0, 255), hPlace, vPlace);
   ImageChanged();
   FinishWork();
 }
