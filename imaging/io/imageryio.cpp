@@ -227,7 +227,6 @@ void TImageryIO::AttachBitmap(TIEBitmap* bitmap) {
   if (!bitmap) return;
   RemoveViewHandler();
   AttachedImagery = nullptr;
-  AttachedTImage = nullptr;
   ReplaceBitmap(bitmap);
 }
 
@@ -239,11 +238,7 @@ void TImageryIO::RemoveViewHandler() {
 void TImageryIO::SetAttachedImageryValue(TIEView* view) {
   RemoveViewHandler();
   AttachedImagery = view;
-  if (AttachedTImage) {
-    AttachedTImage = nullptr;
-    if (OwnsBitmap) IEBitmap->FreeStorage(true);  // lets go of the control's picture
-    TImageBitmap.reset();
-  }
+  TImageLink.Unlink(OwnsBitmap ? IEBitmap : nullptr);
   if (!view) {
     if (!OwnsBitmap) {
       // never keep naming a bitmap the view may free
@@ -412,7 +407,7 @@ void TImageryIO::UpdateAfterIO() {
     AttachedImagery->UpdateView();
     AttachedImagery->ImageChange();
   }
-  ShowInTImage();
+  if (IEBitmap) TImageLink.Changed(IEBitmap);
 }
 
 TIECodecProgress TImageryIO::MakeProgress() {

@@ -14,6 +14,7 @@
 
 #include "iebitmap.h"
 #include "ieformatmembers.h"
+#include "ieimagecontrollink.h"
 #include "ieformats.h"
 #include "iestreams.h"
 #include "iewords.h"
@@ -41,7 +42,6 @@ class TForm;
 class TImage;
 class TMetafile;
 }  // namespace ui
-class TIETBitmapAdapter;
 class TIEView;
 struct TIEViewHandlerRecord;
 
@@ -74,7 +74,8 @@ class TImageryIO {
   // Works on `bitmap` (not owned) from now on; nullptr changes nothing.
   void AttachBitmap(TIEBitmap* bitmap);
   TIEBitmap* GetIEBitmap() const { return IEBitmap; }
-  // Takes `bitmap` (not owned, nullptr allowed) as the bitmap, freeing an own one; the attachments stay.
+  // Takes `bitmap` (not owned, nullptr allowed) as the bitmap, freeing an own one; an image control's
+  // link ends, a view's registration stays.
   void ReplaceBitmap(TIEBitmap* bitmap);
   // The platform bitmap of the present attachment: the attached image control's picture, or the one
   // the bitmap lives in (nullptr without either).
@@ -84,7 +85,7 @@ class TImageryIO {
   // Works on the control's picture bitmap from now on (a view attachment ends); loads show in it.
   // nullptr frees the bitmap's storage. The caller detaches before it frees the control.
   void SetAttachedTImageValue(ui::TImage* image);
-  ui::TImage* GetAttachedTImage() const { return AttachedTImage; }
+  ui::TImage* GetAttachedTImage() const { return TImageLink.GetImage(); }
 
   // ---- attached view ----
   // Works on the view's pixel buffer from now on and follows it through the view's bitmap-change
@@ -249,7 +250,6 @@ class TImageryIO {
   // been changed outside the component).
   bool PrepareBitmap();
   void StoreIPTCMarker();  // before a JPEG save: IPTCInfo into APP13
-  void ShowInTImage();     // a load's image becomes the attached image control's picture
   // The stream loader's work after the hand-over test; the image count of multi-image formats.
   int LoadStreamWork(TIEStream& stream, TIEFileFormatCode type);
   void SaveStreamWork(TIEStream& stream, TIEFileFormatCode type);
@@ -283,9 +283,7 @@ class TImageryIO {
   bool OwnsBitmap = true;
   TIEView* AttachedImagery = nullptr;
   TIEViewHandlerRecord* ViewHandler = nullptr;  // registration with AttachedImagery
-  ui::TImage* AttachedTImage = nullptr;
-  // the attached image control's picture bitmap, as the bitmap's platform storage
-  std::unique_ptr<TIETBitmapAdapter> TImageBitmap;
+  TIEImageControlLink TImageLink;  // the attached image control
   std::vector<TIEIOThread*> Threads;
   HANDLE ThreadEvent = nullptr;  // auto-reset; set when the thread list becomes empty
   CRITICAL_SECTION ThreadLock;

@@ -3,13 +3,10 @@
 #include "ieplatformbitmap.h"
 #include "ieview.h"
 #include "imageryio.h"
-#include "uibitmap.h"
-#include "uibuttons.h"
-#include "uipicture.h"
 
 void TImageryIO::ReplaceBitmap(TIEBitmap* bitmap) {
   if (OwnsBitmap) delete IEBitmap;
-  TImageBitmap.reset();
+  TImageLink.Unlink(nullptr);
   OwnsBitmap = false;
   IEBitmap = bitmap;
 }
@@ -17,15 +14,13 @@ void TImageryIO::ReplaceBitmap(TIEBitmap* bitmap) {
 ui::TBitmap* TImageryIO::GetBitmap() {
   if (IEBitmap && IEBitmap->GetLocation() == ieTBitmap)
     if (auto* a = dynamic_cast<TIETBitmapAdapter*>(IEBitmap->GetTBitmap())) return a->GetBitmap();
-  return TImageBitmap ? TImageBitmap->GetBitmap() : nullptr;
+  return TImageLink.GetPictureBitmap();
 }
 
 void TImageryIO::SetAttachedTImageValue(ui::TImage* image) {
   RemoveViewHandler();
-  AttachedTImage = image;
   if (!image) {
-    if (IEBitmap) IEBitmap->FreeStorage(true);
-    TImageBitmap.reset();
+    TImageLink.Unlink(IEBitmap);
     return;
   }
   AttachedImagery = nullptr;
@@ -34,25 +29,11 @@ void TImageryIO::SetAttachedTImageValue(ui::TImage* image) {
     IEBitmap = new TIEBitmap();
     OwnsBitmap = true;
   }
-  TImageBitmap.reset(new TIETBitmapAdapter(image->GetPicture()->Bitmap()));
-  IEBitmap->AttachTBitmap(TImageBitmap.get(), true);
+  TImageLink.Link(image, IEBitmap);
 }
 
 bool TImageryIO::PrepareBitmap() {
   if (!IEBitmap) return false;
-  // the control's picture may have been changed, or replaced, outside the component
-  if (AttachedTImage) {
-    ui::TBitmap* b = AttachedTImage->GetPicture()->Bitmap();
-    if (!TImageBitmap || TImageBitmap->GetBitmap() != b) TImageBitmap.reset(new TIETBitmapAdapter(b));
-    IEBitmap->AttachTBitmap(TImageBitmap.get(), false);
-  }
+  TImageLink.Refresh(IEBitmap);
   return true;
-}
-
-void TImageryIO::ShowInTImage() {
-  if (!AttachedTImage || !IEBitmap) return;
-  // the control's picture has no alpha channel: what a load brought along is dropped
-  IEBitmap->DiscardAlphaChannel(false);
-  if (ui::TBitmap* b = GetBitmap()) b->Modified = true;
-  AttachedTImage->Invalidate();
 }

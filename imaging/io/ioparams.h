@@ -105,6 +105,8 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   void ClearExifFields();
   void SetTIFFOrientation(int n) { TIFFOrientation = ExifOrientation = n; }
   void SetReadThumbnail(bool flag) { ReadThumbnail = JPEGReadExifThumbnail = flag; }
+  void SetRAWReadExifThumbnail(bool flag) { RAWReadExifThumbnail = flag; }
+  TIEICC* GetInputICCProfile() { return &InputICCProfile; }
   // The destination profile of colour-managed reads: the system sRGB profile, opened on first use.
   TIEICC* GetOutputICCProfile();
   void SetExifOrientation(int n) { TIFFOrientation = ExifOrientation = n; }

@@ -18,10 +18,6 @@
 #include "ierotate.h"
 #include "ieview.h"
 #include "imageryview.h"
-#include "ieplatformbitmap.h"
-#include "uibitmap.h"
-#include "uibuttons.h"
-#include "uipicture.h"
 #include "vodevovur.h"
 
 const TIEPixelFormat IEFormatCandidates[kIEPixelFormatCount][7] = {
@@ -137,17 +133,15 @@ TImageryProc::~TImageryProc() {
 
 void TImageryProc::ReplaceWorkingBitmap(TIEBitmap* bitmap) {
   if (OwnsBitmap) delete WorkingBitmap;
-  TImageBitmap.reset();
+  TImageLink.Unlink(nullptr);
   OwnsBitmap = false;
   WorkingBitmap = bitmap;
 }
 
 void TImageryProc::SetAttachedTImageValue(ui::TImage* image) {
   RemoveViewHandler();
-  AttachedTImage = image;
   if (!image) {
-    if (WorkingBitmap) WorkingBitmap->FreeStorage(true);
-    TImageBitmap.reset();
+    TImageLink.Unlink(WorkingBitmap);
     return;
   }
   AttachedImagery = nullptr;
@@ -156,8 +150,7 @@ void TImageryProc::SetAttachedTImageValue(ui::TImage* image) {
     WorkingBitmap = new TIEBitmap();
     OwnsBitmap = true;
   }
-  TImageBitmap.reset(new TIETBitmapAdapter(image->GetPicture()->Bitmap()));
-  WorkingBitmap->AttachTBitmap(TImageBitmap.get(), true);
+  TImageLink.Link(image, WorkingBitmap);
 }
 
 TColor TImageryProc::GetBackgroundValue() const {
@@ -170,10 +163,9 @@ void TImageryProc::SetBackgroundValue(TColor c) {
 }
 
 void TImageryProc::SetAttachedIEBitmap(TIEBitmap* bitmap) {
-  if (!bitmap && (AttachedImagery || AttachedTImage)) return;  // an attachment's bitmap stays until detached
+  if (!bitmap && (AttachedImagery || TImageLink.GetImage())) return;  // an attachment's bitmap stays until detached
   RemoveViewHandler();
   AttachedImagery = nullptr;
-  AttachedTImage = nullptr;
   if (bitmap) {
     ReplaceWorkingBitmap(bitmap);
     return;
@@ -185,12 +177,7 @@ void TImageryProc::SetAttachedIEBitmap(TIEBitmap* bitmap) {
 
 bool TImageryProc::PrepareImage(TIEPixelFormatSet allowed) {
   if (!WorkingBitmap) return false;
-  if (AttachedTImage) {
-    // the control's picture may have been changed, or replaced, outside the component
-    ui::TBitmap* b = AttachedTImage->GetPicture()->Bitmap();
-    if (!TImageBitmap || TImageBitmap->GetBitmap() != b) TImageBitmap.reset(new TIETBitmapAdapter(b));
-    WorkingBitmap->AttachTBitmap(TImageBitmap.get(), false);
-  }
+  TImageLink.Refresh(WorkingBitmap);
   return EnsurePixelFormat(allowed);
 }
 
@@ -228,11 +215,7 @@ void TImageryProc::RemoveViewHandler() {
 void TImageryProc::SetAttachedImageryValue(TIEView* view) {
   RemoveViewHandler();
   AttachedImagery = view;
-  if (AttachedTImage) {
-    AttachedTImage = nullptr;
-    if (OwnsBitmap) WorkingBitmap->FreeStorage(true);  // lets go of the control's picture
-    TImageBitmap.reset();
-  }
+  TImageLink.Unlink(OwnsBitmap ? WorkingBitmap : nullptr);
   if (!view) {
     if (!OwnsBitmap) {
       ReplaceWorkingBitmap(new TIEBitmap());
@@ -260,12 +243,7 @@ void TImageryProc::ViewBitmapChanged(bool destroying) {
 }
 
 void TImageryProc::ImageChanged() {
-  if (AttachedTImage) {
-    // the control's picture has no alpha channel
-    WorkingBitmap->DiscardAlphaChannel(false);
-    AttachedTImage->GetPicture()->Bitmap()->Modified = true;
-    AttachedTImage->Invalidate();
-  }
+  TImageLink.Changed(WorkingBitmap);
   if (!AttachedImagery) return;
   AttachedImagery->UpdateView();
   AttachedImagery->ImageChange();

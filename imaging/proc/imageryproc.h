@@ -12,6 +12,7 @@
 
 #include "ieareaops.h"
 #include "iebitmap.h"
+#include "ieimagecontrollink.h"
 #include "ieresample.h"
 #include "iestreams.h"
 #include "ieutils.h"
@@ -35,7 +36,6 @@ enum TIEUndoSource : uint8_t {
 };
 
 class TIEMask;
-class TIETBitmapAdapter;
 class TIEView;
 namespace ui {
 class TImage;
@@ -100,7 +100,7 @@ class TImageryProc {
   // on, a view attachment ends; nullptr frees the working bitmap's storage. The caller detaches before
   // it frees the control.
   void SetAttachedTImageValue(ui::TImage* image);
-  ui::TImage* GetAttachedTImage() const { return AttachedTImage; }
+  ui::TImage* GetAttachedTImage() const { return TImageLink.GetImage(); }
 
   // ---- operations ----
   void Clear();  // fills with Background
@@ -199,9 +199,7 @@ class TImageryProc {
   TIEView* AttachedImagery = nullptr;
   TIEViewHandlerRecord* ViewHandler = nullptr;  // registration with AttachedImagery
   TColor BackgroundColor = 0;  // Background while no view is attached
-  ui::TImage* AttachedTImage = nullptr;
-  // the attached control's picture bitmap, as the working bitmap's platform storage
-  std::unique_ptr<TIETBitmapAdapter> TImageBitmap;
+  TIEImageControlLink TImageLink;  // the attached image control
   // Resamples into dest without the finish notification (the caller gives it).
   bool ResampleInto(TIEBitmap* dest, int w, int h, TResampleFilter filter);
   int UndoLimit = 1;

@@ -62,20 +62,6 @@ TEST(ViewBackground, ProcessingFillsWithTheViewsBackground) {
   EXPECT_EQ(image->GetRGB(3, 3).r, 0);
 }
 
-TEST(ViewBackground, ResampleReportsTheEndOnce) {
-  TIEBitmap bitmap;
-  MakePicture(bitmap, 20, 10);
-  TImageryProc proc;
-  proc.SetAttachedIEBitmap(&bitmap);
-  int finished = 0, hundred = 0;
-  proc.OnFinishWork = [&](void*) { ++finished; };
-  proc.OnProgress = [&](void*, int per) { hundred += per == 100; };
-  proc.Resample(10, 5, rfFastLinear);
-  EXPECT_EQ(bitmap.GetImageWidth(), 10);
-  EXPECT_EQ(finished, 1);
-  EXPECT_EQ(hundred, 1);
-}
-
 TEST(ViewBackground, PNGAndGIFLoadsSetTheViewsBackground) {
   if (!ToolsPresent()) GTEST_SKIP() << "host tools not reachable";
   TIEBitmap picture;
