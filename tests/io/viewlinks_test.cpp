@@ -10,6 +10,7 @@
 #include "imageryio.h"
 #include "ielayer.h"
 #include "imageryproc.h"
+#include "ievect.h"
 #include "imageryview.h"
 #include "iotest_util.h"
 #include "uibitmap.h"
@@ -127,6 +128,35 @@ TEST(ViewFiles, LayersLoadMergedIntoAComponentWithoutAView) {
   EXPECT_EQ(merged.GetRGB(3, 4).b, 255);
   EXPECT_EQ(merged.GetRGB(3, 4).r, 0);
   EXPECT_EQ(finished, 1);
+}
+
+TEST(ViewFiles, ObjectsLoadDrawnIntoAComponentWithoutAView) {
+  Owned<TImageryVect> vect(ui::New<TImageryVect>(nullptr));
+  TIEVObjectRecord* t = vect->ObjectRecord(IEV_TEMPLATE);
+  t->Kind = ievkBOX;
+  t->X1 = 2;
+  t->Y1 = 2;
+  t->X2 = 20;
+  t->Y2 = 12;
+  t->PenColor = ui::clBlue;
+  t->BrushColor = ui::clBlue;
+  t->BrushStyle = ui::bsSolid;
+  vect->AddObject(*t);
+  {
+    TIEWideFileStream f(W(tq::WorkFile("box.iev")), fmCreate);
+    vect->SaveObjectsToStream(f);
+  }
+  TIEBitmap drawn;
+  TImageryIO io(&drawn);
+  io.LoadByExtension(W(tq::WorkFile("box.iev")));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params.FileType, iffIEV);
+  ASSERT_EQ(drawn.GetImageWidth(), 21);  // the objects' extent
+  ASSERT_EQ(drawn.GetImageHeight(), 13);
+  EXPECT_TRUE(IsWhite(&drawn, 0, 0));
+  const TIERGB inside = drawn.GetRGB(10, 7);
+  EXPECT_EQ(inside.b, 255);
+  EXPECT_EQ(inside.r, 0);
 }
 
 namespace {
