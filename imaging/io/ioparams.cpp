@@ -370,9 +370,17 @@ TIEICC* TIOParamsVals::GetOutputICCProfile() {
   return OutputICCProfile.get();
 }
 
+double TIOParamsVals::ExifResolutionFor(int dpi, double present) const {
+  // EXIF states the resolution in its own unit: a value in centimetres must stay one
+  const double perUnit = ExifResolutionUnit == 3 ? 2.54 : 1.0;
+  const double inDpi = present * perUnit;
+  if (int(inDpi) == dpi || int(inDpi + 0.5) == dpi) return present;  // keeps a fraction the dpi lost
+  return dpi / perUnit;
+}
+
 void TIOParamsVals::SetDpiX(int value) {
   DpiX = value;
-  ExifXResolution = value;
+  ExifXResolution = ExifResolutionFor(value, ExifXResolution);
   if (TImageryView* v = OwnerView()) {
     v->SuspendUpdates();
     v->SetDpiX(value);
@@ -382,7 +390,7 @@ void TIOParamsVals::SetDpiX(int value) {
 
 void TIOParamsVals::SetDpiY(int value) {
   DpiY = value;
-  ExifYResolution = value;
+  ExifYResolution = ExifResolutionFor(value, ExifYResolution);
   if (TImageryView* v = OwnerView()) {
     v->SuspendUpdates();
     v->SetDpiY(value);

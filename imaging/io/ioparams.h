@@ -117,6 +117,8 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
 
  private:
   TImageryView* OwnerView() const;  // the owner's attached image view, when it has one
+  // The EXIF resolution, in the EXIF unit, that states `dpi` (the present one when it already does).
+  double ExifResolutionFor(int dpi, double present) const;
 
  public:
 

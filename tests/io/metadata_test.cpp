@@ -110,4 +110,9 @@ TEST(IOParamsResolution, ExifFieldsFollowAndTheExifSetterTruncates) {
   io.Params.SetExifYResolution(72.9);
   EXPECT_EQ(io.Params.DpiY, 72);
   EXPECT_EQ(io.Params.ExifYResolution, 72.9);
+  io.Params.SetDpiY(72);  // the same resolution: the EXIF value keeps its fraction
+  EXPECT_EQ(io.Params.ExifYResolution, 72.9);
+  io.Params.ExifResolutionUnit = 3;  // centimetres
+  io.Params.SetDpiX(254);
+  EXPECT_DOUBLE_EQ(io.Params.ExifXResolution, 100.0);
 }
