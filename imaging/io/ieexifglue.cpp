@@ -166,7 +166,8 @@ bool IEIsExifMarker(const uint8_t* data, size_t length) {
 bool IELoadExifFromMarker(const uint8_t* data, size_t length, TIOParamsVals* params) {
   if (!params || !IEIsExifMarker(data, length) || length <= 6) return false;
   TIEMemStream s(data + 6, int64_t(length - 6));
-  std::unique_ptr<TIOParamsVals> read(new TIOParamsVals(params->Owner));
+  // a scratch object of no component: what it reads must not reach a view
+  std::unique_ptr<TIOParamsVals> read(new TIOParamsVals(nullptr));
   TIEBitmap none;
   bool aborting = false;  // a block of tags only has no image to decode: that is no failure here
   TIECodecProgress progress;

@@ -22,6 +22,7 @@
 
 class TIEBitmap;
 class TImageryIO;
+class TImageryView;
 
 // One icon image size of TIOParamsVals.ICOSizes.
 struct TIEICOSize {
@@ -95,14 +96,20 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   void ClearImageInfo();                     // the metadata of the previous image
   void FreeColorMap();
   void SetColorMap(const TIERGB* entries, int count);
+  // The resolution, its EXIF fields and, for a component attached to an image view, the view's.
   void SetDpiX(int value);
   void SetDpiY(int value);
+  // The EXIF resolution as given; DpiX (DpiY) takes it truncated.
+  void SetExifXResolution(double value);
+  void SetExifYResolution(double value);
   void SetImageIndexValue(int n);  // every image index at once
   void SetImageCount(int n);       // every image count at once
   // Every EXIF and GPS field to its absent value, the tag list and the maker note emptied.
   void ClearExifFields();
   void SetTIFFOrientation(int n) { TIFFOrientation = ExifOrientation = n; }
   void SetReadThumbnail(bool flag) { ReadThumbnail = JPEGReadExifThumbnail = flag; }
+  void SetRAWReadExifThumbnail(bool flag) { RAWReadExifThumbnail = flag; }
+  TIEICC* GetInputICCProfile() { return &InputICCProfile; }
   // The destination profile of colour-managed reads: the system sRGB profile, opened on first use.
   TIEICC* GetOutputICCProfile();
   void SetExifOrientation(int n) { TIFFOrientation = ExifOrientation = n; }
@@ -110,6 +117,13 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   TIEImagingAnnot& GetImagingAnnot();
 
   TImageryIO* Owner;
+
+ private:
+  TImageryView* OwnerView() const;  // the owner's attached image view, when it has one
+  // The EXIF resolution, in the EXIF unit, that states `dpi` (the present one when it already does).
+  double ExifResolutionFor(int dpi, double present) const;
+
+ public:
 
   // ---- general ----
   int BitsPerSample = 8;
@@ -122,6 +136,7 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   int FileType = 0;  // TIEFileFormatCode of the last load or save
   int ImageIndex = 0;
   int ImageCount = 0;
+  int TIFFImageCount = 0;  // pages of the TIFF file read (kept with ImageCount)
   bool IsResourceImage = false;  // a bitmap stream without its file header
   int StoredWidth = 0;
   int StoredHeight = 0;
@@ -133,6 +148,10 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   // converted the pixels through it.
   TIEICC InputICCProfile;
   std::unique_ptr<TIEICC> OutputICCProfile;  // see GetOutputICCProfile
+  // Taken by colour conversions in place of an input profile that is missing or invalid (nullptr:
+  // none); GetDefaultICCProfile creates it empty on first use.
+  std::unique_ptr<TIEICC> DefaultICCProfile;
+  TIEICC* GetDefaultICCProfile();
   std::string XMPInfo;  // the XMP packet (empty: none)
   TIEDICOMTags DICOMTags;  // the data elements of the last DICOM file read
   bool ReadThumbnail = false;  // readers that can: deliver the embedded thumbnail instead of the image
@@ -245,6 +264,9 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
 
   // ---- raw pixel data ----
   uint8_t RawBitmapChannelOrder = 0;  // 0: exchange the first and third sample of RGB pixels
+  // The same setting as a flag: samples already in blue-green-red order (no exchange).
+  bool RawBitmapBGR() const { return RawBitmapChannelOrder != 0; }
+  void SetRawBitmapBGR(bool bgr) { RawBitmapChannelOrder = bgr ? 1 : 0; }
   uint8_t RawBitmapPlanar = 0;        // 1: all rows of each channel in turn
   int RawBitmapRowAlign = 8;          // bits
   int RawBitmapHeaderSize = 0;        // bytes skipped first
