@@ -700,7 +700,35 @@ void TCustomListView::CopySelection(TCustomListControl* destination) {
   }
 }
 
+void TCustomListView::HeaderNotify(NMHEADERA& header) {
+  int width;
+  switch (header.hdr.code) {
+    case HDN_TRACKA:
+    case HDN_ENDTRACKA:
+      if (!header.pitem || !(header.pitem->mask & HDI_WIDTH)) return;
+      width = header.pitem->cxy;
+      break;
+    case HDN_DIVIDERDBLCLICKA:
+      // The control has fitted the column to its texts by now.
+      if (!handle_) return;
+      width = static_cast<int>(SendMessageA(handle_, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(header.iItem), 0));
+      break;
+    default:
+      return;
+  }
+  if (header.iItem >= 0 && header.iItem < columns_->Count() && width >= 0) columns_->Items(header.iItem)->width_ = width;
+}
+
 void TCustomListView::WndProc(TMessage& m) {
+  if (m.Msg == WM_NOTIFY || m.Msg == CN_NOTIFY) {
+    const UINT code = reinterpret_cast<NMHDR*>(m.LParam)->code;
+    if (code == HDN_ENDTRACKA || code == HDN_DIVIDERDBLCLICKA || code == HDN_TRACKA) {
+      // The header's own notifications reach the control first; the one it forwards is ours alone.
+      if (m.Msg == WM_NOTIFY) TCustomListControl::WndProc(m);
+      HeaderNotify(*reinterpret_cast<NMHEADERA*>(m.LParam));
+      return;
+    }
+  }
   switch (m.Msg) {
     case LVM_SORTITEMS:
       sortError_ = nullptr;
