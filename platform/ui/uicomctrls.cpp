@@ -700,7 +700,44 @@ void TCustomListView::CopySelection(TCustomListControl* destination) {
   }
 }
 
+void TCustomListView::HeaderNotify(NMHEADERA& header) {
+  int width;
+  switch (header.hdr.code) {
+    case HDN_TRACKA:
+    case HDN_TRACKW:
+    case HDN_ENDTRACKA:
+    case HDN_ENDTRACKW:
+      if (!header.pitem || !(header.pitem->mask & HDI_WIDTH)) return;
+      width = header.pitem->cxy;
+      break;
+    case HDN_DIVIDERDBLCLICKA:
+    case HDN_DIVIDERDBLCLICKW:
+      // The control has fitted the column to its texts by now.
+      if (!handle_) return;
+      width = static_cast<int>(SendMessageA(handle_, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(header.iItem), 0));
+      break;
+    default:
+      return;
+  }
+  if (header.iItem >= 0 && header.iItem < columns_->Count() && width >= 0) columns_->Items(header.iItem)->width_ = width;
+}
+
 void TCustomListView::WndProc(TMessage& m) {
+  if (m.Msg == WM_NOTIFY || m.Msg == CN_NOTIFY) {
+    const UINT code = reinterpret_cast<NMHDR*>(m.LParam)->code;
+    // The header speaks to the control in whichever form the control asks for (the system's control
+    // asks for the wide one); what the control forwards to the form comes in the form's 8-bit form.
+    const bool fromHeader = m.Msg == WM_NOTIFY && (code == HDN_ENDTRACKA || code == HDN_ENDTRACKW || code == HDN_TRACKA ||
+                                                   code == HDN_TRACKW || code == HDN_DIVIDERDBLCLICKA ||
+                                                   code == HDN_DIVIDERDBLCLICKW);
+    if (fromHeader || (m.Msg == CN_NOTIFY && code == HDN_TRACKA)) {
+      // The header's own notifications reach the control first; the one it forwards is ours alone.
+      if (fromHeader) TCustomListControl::WndProc(m);
+      // The two records differ only in the text pointer of their item, which is not read here.
+      HeaderNotify(*reinterpret_cast<NMHEADERA*>(m.LParam));
+      return;
+    }
+  }
   switch (m.Msg) {
     case LVM_SORTITEMS:
       sortError_ = nullptr;

@@ -265,6 +265,10 @@ class TCustomListView : public TCustomListControl {
                             int startIndex, TSearchDirection direction, bool wrap);
   // The user may start editing the caption of `item` (fires OnEditing).
   virtual bool CanEdit(TListItem* item);
+  // A header notification (HDN_TRACK as the control forwards it while a divider is dragged,
+  // HDN_ENDTRACK and HDN_DIVIDERDBLCLICK from the header, 8-bit or wide): the column keeps the width
+  // the user gave it, so that the width survives a re-creation of the window.
+  virtual void HeaderNotify(NMHEADERA& header);
   // Paints a row of an owner-drawn view; the default fills the rectangle and writes the caption.
   virtual void DrawItem(TListItem* item, const RECT& r, unsigned state);
   // The temporary item of owner-data mode.

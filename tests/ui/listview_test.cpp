@@ -1,5 +1,6 @@
 // List view: owner data, sorting, label editing, owner drawing, check boxes, the item class, copying
-// the selection, and the text messages that descendants watch in the window procedure.
+// the selection, the text messages that descendants watch in the window procedure, and column widths
+// set through the header.
 #include <gtest/gtest.h>
 
 #include "formfixture.h"
@@ -63,6 +64,30 @@ class ListViewTest : public FormFixture {
   }
   TListView* lv = nullptr;
 };
+
+TEST_F(ListViewTest, ColumnWidthsSetThroughTheHeaderSurviveANewWindow) {
+  lv->GetColumns()->Items(0)->SetWidth(100);
+  HWND header = reinterpret_cast<HWND>(SendMessageA(lv->GetHandle(), LVM_GETHEADER, 0, 0));
+
+  SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(99, 5));
+  SendMessageA(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(59, 5));
+  SendMessageA(header, WM_LBUTTONUP, 0, MAKELPARAM(59, 5));
+  ASSERT_EQ(lv->GetColumns()->Items(0)->GetWidth(), 60);
+  lv->RecreateWnd();
+  EXPECT_EQ(lv->GetColumns()->Items(0)->GetWidth(), 60);
+  // The width that the control forwards to the form while a divider is dragged.
+  HDITEMA item = {};
+  item.mask = HDI_WIDTH;
+  item.cxy = 77;
+  NMHEADERA tracked = {};
+  tracked.hdr.hwndFrom = lv->GetHandle();
+  tracked.hdr.code = static_cast<UINT>(HDN_TRACKA);
+  tracked.iItem = 1;
+  tracked.pitem = &item;
+  SendMessageA(form->GetHandle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&tracked));
+  lv->RecreateWnd();
+  EXPECT_EQ(lv->GetColumns()->Items(1)->GetWidth(), 77);
+}
 
 TEST_F(ListViewTest, OwnerDataRowsComeFromOnDataAndFindFromOnDataFind) {
   lv->SetOwnerData(true);

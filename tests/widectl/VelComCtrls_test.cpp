@@ -428,6 +428,37 @@ TEST_F(ComCtrls, OwnerDrawnRowsShowWideCaptions) {
   EXPECT_NE(first, second);
 }
 
+TEST_F(ComCtrls, ColumnWidthsFromTheHeaderSurviveRecreation) {
+  auto header = [&] { return reinterpret_cast<HWND>(SendMessageW(list->GetHandle(), LVM_GETHEADER, 0, 0)); };
+  auto width = [&](int column) { return list->GetColumns()->Items(column)->GetWidth(); };
+  // The user drags the divider of the first column (at x = 100) 40 pixels to the right.
+  SendMessageW(header(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(99, 5));
+  SendMessageW(header(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(139, 5));
+  SendMessageW(header(), WM_LBUTTONUP, 0, MAKELPARAM(139, 5));
+  ASSERT_EQ(width(0), 140);
+  list->RecreateWnd();
+  EXPECT_EQ(width(0), 140);
+  // A double click on the second column's divider fits the column to its texts.
+  SendMessageW(header(), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(239, 5));
+  const int fitted = width(1);
+  EXPECT_NE(fitted, 100);
+  list->RecreateWnd();
+  EXPECT_EQ(width(1), fitted);
+  // The width the control forwards while a divider is dragged.
+  HDITEMW item = {};
+  item.mask = HDI_WIDTH;
+  item.cxy = 77;
+  NMHEADERW tracked = {};
+  tracked.hdr.hwndFrom = list->GetHandle();
+  tracked.hdr.code = static_cast<UINT>(HDN_TRACKW);
+  tracked.iItem = 1;
+  tracked.pitem = &item;
+  list->Perform(CN_NOTIFY, 0, reinterpret_cast<LPARAM>(&tracked));
+  EXPECT_EQ(tracked.hdr.code, static_cast<UINT>(HDN_TRACKW));
+  list->RecreateWnd();
+  EXPECT_EQ(width(1), 77);
+}
+
 TEST_F(ComCtrls, ItemClassMustBeWide) {
   EXPECT_NE(As<TVelListItems>(static_cast<TCustomListView*>(list)->GetItems()), nullptr);
   list->OnCreateItemClass = [](TCustomListView*, TClass& cls) { cls = &TListItem::StaticClassInfo; };
