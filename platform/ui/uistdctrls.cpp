@@ -1,5 +1,6 @@
 #include "uistdctrls.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "uiactions.h"
@@ -19,6 +20,7 @@ static std::vector<TPropInfo> EditProps() {
           prop::Enum("CharCase", &T::GetCharCase, &T::SetCharCase, {"ecNormal", "ecUpperCase", "ecLowerCase"}, true, ecNormal),
           prop::Enum("BorderStyle", &T::GetBorderStyle, &T::SetBorderStyle, {"bsNone", "bsSingle"}, true, bsSingleBorder),
           prop::Bool("HideSelection", &T::GetHideSelection, &T::SetHideSelection, true),
+          prop::Bool("OEMConvert", &T::GetOEMConvert, &T::SetOEMConvert, false),
           prop::Event("OnChange", &T::OnChange)};
 }
 static std::vector<TPropInfo> LabelProps() {
@@ -51,6 +53,7 @@ static std::vector<TPropInfo> PanelProps() {
           prop::Enum("BevelOuter", &T::GetBevelOuter, &T::SetBevelOuter, cuts, true, bvRaised),
           prop::Int("BevelWidth", &T::GetBevelWidth, &T::SetBevelWidth, true, 1),
           prop::Int("BorderWidth", &T::GetBorderWidth, &T::SetBorderWidth, true, 0),
+          prop::Bool("FullRepaint", &T::GetFullRepaint, &T::SetFullRepaint, true),
           prop::Enum("Alignment", &T::GetAlignment, &T::SetAlignment, {"taLeftJustify", "taRightJustify", "taCenter"}, true,
                      taCenter)};
 }
@@ -117,7 +120,13 @@ void TCustomEdit::CreateParams(TCreateParams& p) {
   if (charCase_ == ecUpperCase) p.Style |= ES_UPPERCASE;
   if (charCase_ == ecLowerCase) p.Style |= ES_LOWERCASE;
   if (passwordChar_) p.Style |= ES_PASSWORD;
-  if (borderStyle_ == bsSingleBorder) p.ExStyle |= WS_EX_CLIENTEDGE;
+  if (oemConvert_) p.Style |= ES_OEMCONVERT;
+  if (borderStyle_ == bsSingleBorder) {
+    if (ctl3D_)
+      p.ExStyle |= WS_EX_CLIENTEDGE;
+    else
+      p.Style |= WS_BORDER;
+  }
 }
 
 void TCustomEdit::CreateWnd() {
@@ -158,6 +167,12 @@ void TCustomEdit::SetPasswordChar(char c) {
 void TCustomEdit::SetCharCase(TEditCharCase c) {
   if (c == charCase_) return;
   charCase_ = c;
+  RecreateWnd();
+}
+
+void TCustomEdit::SetOEMConvert(bool v) {
+  if (v == oemConvert_) return;
+  oemConvert_ = v;
   RecreateWnd();
 }
 
@@ -230,6 +245,9 @@ void TCustomEdit::DoEnter() {
 
 void TCustomEdit::WndProc(TMessage& m) {
   switch (m.Msg) {
+    case CM_CTL3DCHANGED:
+      RecreateWnd();  // the border style depends on it
+      break;
     case CN_COMMAND:
       // The edit's own change notification, reflected by its parent; none while the window is made.
       if (HIWORD(m.WParam) == EN_CHANGE && !creating_) Change();
@@ -484,6 +502,14 @@ void TCustomGroupBox::WndProc(TMessage& m) {
 TCustomPanel::TCustomPanel() {
   width_ = 185;
   height_ = 41;
+  bevelInner_ = bvNone;
+  bevelOuter_ = bvRaised;
+}
+
+void TCustomPanel::CreateParams(TCreateParams& p) {
+  TCustomControl::CreateParams(p);
+  // The panel decides itself what a resize repaints (FullRepaint).
+  p.WindowClass.style &= ~static_cast<UINT>(CS_HREDRAW | CS_VREDRAW);
 }
 
 RECT TCustomPanel::GetClientRect() {
@@ -537,15 +563,34 @@ void TCustomPanel::Paint() {
     AlignControls();                   \
     Invalidate();                      \
   }
-PANEL_SETTER(BevelInner, bevelInner_, TBevelCut)
-PANEL_SETTER(BevelOuter, bevelOuter_, TBevelCut)
-PANEL_SETTER(BevelWidth, bevelWidth_, int)
 PANEL_SETTER(BorderWidth, borderWidth_, int)
 PANEL_SETTER(Alignment, alignment_, TAlignment)
 #undef PANEL_SETTER
 
 void TCustomPanel::WndProc(TMessage& m) {
   if (m.Msg == CM_TEXTCHANGED || m.Msg == CM_FONTCHANGED || m.Msg == CM_COLORCHANGED) Invalidate();
+  if (m.Msg == CM_BORDERCHANGED) {
+    AlignControls();
+    Invalidate();
+  }
+  if (m.Msg == WM_WINDOWPOSCHANGED && handle_) {
+    const auto* pos = reinterpret_cast<const WINDOWPOS*>(m.LParam);
+    if (!(pos->flags & SWP_NOSIZE) && (pos->cx != width_ || pos->cy != height_)) {
+      if (fullRepaint_ || GetTextLen() > 0) {
+        InvalidateRect(handle_, nullptr, TRUE);
+      } else {
+        // Only the bevels at the right and bottom edges move; the inside keeps its colour.
+        int bevel = borderWidth_ + (bevelInner_ != bvNone ? bevelWidth_ : 0) + (bevelOuter_ != bvNone ? bevelWidth_ : 0);
+        if (bevel > 0) {
+          int oldW = std::min(width_, pos->cx), oldH = std::min(height_, pos->cy);
+          RECT right{oldW - bevel - 1, 0, pos->cx, pos->cy};
+          RECT bottom{0, oldH - bevel - 1, pos->cx, pos->cy};
+          InvalidateRect(handle_, &right, TRUE);
+          InvalidateRect(handle_, &bottom, TRUE);
+        }
+      }
+    }
+  }
   TCustomControl::WndProc(m);
 }
 

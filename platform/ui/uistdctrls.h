@@ -29,6 +29,9 @@ class TCustomEdit : public TWinControl {
   void SetBorderStyle(TBorderStyle b);
   bool GetHideSelection() const { return hideSelection_; }
   void SetHideSelection(bool v);
+  // Typed characters go through the OEM code page and back (ES_OEMCONVERT).
+  bool GetOEMConvert() const { return oemConvert_; }
+  void SetOEMConvert(bool v);
   bool GetModified();
   void SetModified(bool v);
   // Selection in bytes of the 8-bit text.
@@ -57,6 +60,7 @@ class TCustomEdit : public TWinControl {
   TEditCharCase charCase_ = ecNormal;
   TBorderStyle borderStyle_ = bsSingleBorder;
   bool hideSelection_ = true;
+  bool oemConvert_ = false;
   bool modified_ = false;
   bool creating_ = false;
 };
@@ -156,18 +160,13 @@ class TGroupBox : public TCustomGroupBox {
   UI_DECLARE_CLASS(TGroupBox, TCustomGroupBox)
 };
 
-enum TBevelCut { bvNone, bvLowered, bvRaised, bvSpace };
-
 class TCustomPanel : public TCustomControl {
   UI_DECLARE_CLASS(TCustomPanel, TCustomControl)
  public:
   TCustomPanel();
-  TBevelCut GetBevelInner() const { return bevelInner_; }
-  void SetBevelInner(TBevelCut b);
-  TBevelCut GetBevelOuter() const { return bevelOuter_; }
-  void SetBevelOuter(TBevelCut b);
-  int GetBevelWidth() const { return bevelWidth_; }
-  void SetBevelWidth(int w);
+  // Without FullRepaint a resize repaints only the bevels at the moving edges (captionless panels).
+  bool GetFullRepaint() const { return fullRepaint_; }
+  void SetFullRepaint(bool v) { fullRepaint_ = v; }
   int GetBorderWidth() const { return borderWidth_; }
   void SetBorderWidth(int w);
   TAlignment GetAlignment() const { return alignment_; }
@@ -177,10 +176,11 @@ class TCustomPanel : public TCustomControl {
  protected:
   void Paint() override;
   void WndProc(TMessage& m) override;
+  void CreateParams(TCreateParams& p) override;
 
  private:
-  TBevelCut bevelInner_ = bvNone, bevelOuter_ = bvRaised;
-  int bevelWidth_ = 1, borderWidth_ = 0;
+  int borderWidth_ = 0;
+  bool fullRepaint_ = true;
   TAlignment alignment_ = taCenter;
 };
 
