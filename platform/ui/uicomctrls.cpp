@@ -457,6 +457,7 @@ void TListItems::DefineProperties(TFiler* filer) {
 TCustomListView::TCustomListView()
     : iconOptions_(new TIconOptions(this)),
       workAreas_(new TWorkAreas(this)),
+      itemFont_(new TFont),
       columns_(new TListColumns(this)),
       canvas_(new TCanvas) {
   width_ = 250;
@@ -480,6 +481,7 @@ TCustomListView::~TCustomListView() {
   delete canvas_;
   delete iconOptions_;
   delete workAreas_;
+  delete itemFont_;
   for (TFont* f : drawFonts_) delete f;
 }
 
@@ -1079,15 +1081,20 @@ void TCustomListView::InsertItem(TListItem* item) {
   if (OnInsert) OnInsert(this, item);
 }
 
-LRESULT TCustomListView::RunCustomDraw(NMLVCUSTOMDRAW& cd, bool itemColours, const std::function<void()>& handler) {
+LRESULT TCustomListView::RunCustomDraw(NMLVCUSTOMDRAW& cd, bool itemColours, const std::function<void()>& handler,
+                                       TDrawStart start) {
   LRESULT result = CDRF_DODEFAULT;
   canvas_->SetHandle(cd.nmcd.hdc);
   canvas_->Lock();
   try {
-    canvas_->Font()->Assign(font_);
-    canvas_->Brush()->SetColor(color_);
+    canvas_->Font()->Assign(start == TDrawStart::Item ? itemFont_ : font_);
+    canvas_->Brush()->SetColor(start == TDrawStart::Item ? itemBrush_ : color_);
     canvas_->Brush()->SetStyle(bsSolid);
     handler();
+    if (itemColours && start == TDrawStart::View) {
+      itemFont_->Assign(canvas_->Font());
+      itemBrush_ = canvas_->Brush()->GetColor();
+    }
     if (itemColours) {
       TFont* f = canvas_->Font();
       cd.clrText = ColorToRGB(f->GetColor());
@@ -1176,7 +1183,7 @@ LRESULT TCustomListView::CustomDraw(NMLVCUSTOMDRAW& cd) {
         if (OnCustomDrawSubItem) OnCustomDrawSubItem(this, item, cd.iSubItem, state, defaultDraw);
         if (defaultDraw && OnAdvancedCustomDrawSubItem)
           OnAdvancedCustomDrawSubItem(this, item, cd.iSubItem, state, cdPrePaint, defaultDraw);
-      });
+      }, TDrawStart::Item);
       if (!defaultDraw) return CDRF_SKIPDEFAULT;
       if (OnAdvancedCustomDrawSubItem) r |= CDRF_NOTIFYPOSTPAINT;
       return r;

@@ -425,7 +425,10 @@ class TCustomListView : public TCustomListControl {
   void ApplyExStyle();
   // Runs a custom-draw handler on the Canvas over `dc`; then gives the text colours and font it left
   // to `cd` and returns the CDRF_ bits for them.
-  LRESULT RunCustomDraw(NMLVCUSTOMDRAW& cd, bool itemColours, const std::function<void()>& handler);
+  // Sub-items start from what their item's handler left on the Canvas.
+  enum class TDrawStart { View, Item };
+  LRESULT RunCustomDraw(NMLVCUSTOMDRAW& cd, bool itemColours, const std::function<void()>& handler,
+                        TDrawStart start = TDrawStart::View);
   void PaintWorkAreas(HDC dc);
   TCustomImageList* smallImages_ = nullptr;
   TCustomImageList* largeImages_ = nullptr;
@@ -433,6 +436,8 @@ class TCustomListView : public TCustomListControl {
   TIconOptions* iconOptions_;
   TWorkAreas* workAreas_;
   std::vector<TFont*> drawFonts_;  // fonts handed to the control during one paint
+  TFont* itemFont_;                // the Canvas font the current item's handler left
+  TColor itemBrush_ = clWindow;
   int allocBy_ = 0;
   int hoverTime_ = -1;
   THotTrackStyles hotTrackStyles_ = 0;
