@@ -51,6 +51,9 @@ static std::vector<TPropInfo> ListViewProps() {
                     {"htHandPoint", "htUnderlineCold", "htUnderlineHot"}, true, 0u),
           prop::Int("HoverTime", &T::GetHoverTime, &T::SetHoverTime, true, -1),
           prop::Bool("FullDrag", &T::GetFullDrag, &T::SetFullDrag, false),
+          prop::Bool("FlatScrollBars", &T::GetFlatScrollBars, &T::SetFlatScrollBars, false),
+          prop::Enum("BorderStyle", &T::GetBorderStyle, &T::SetBorderStyle, {"bsNone", "bsSingle"}, true, bsSingleBorder),
+          prop::Event("OnChanging", &T::OnChanging),
           prop::Bool("ShowWorkAreas", &T::GetShowWorkAreas, &T::SetShowWorkAreas, false),
           prop::Event("OnCustomDraw", &T::OnCustomDraw),
           prop::Event("OnCustomDrawItem", &T::OnCustomDrawItem),
@@ -521,7 +524,12 @@ void TCustomListView::CreateParams(TCreateParams& p) {
   if (iconOptions_->GetArrangement() == iaLeft) p.Style |= LVS_ALIGNLEFT;
   if (iconOptions_->GetAutoArrange()) p.Style |= LVS_AUTOARRANGE;
   if (!iconOptions_->GetWrapText()) p.Style |= LVS_NOLABELWRAP;
-  p.ExStyle |= WS_EX_CLIENTEDGE;
+  if (borderStyle_ == bsSingleBorder) {
+    if (ctl3D_)
+      p.ExStyle |= WS_EX_CLIENTEDGE;
+    else
+      p.Style |= WS_BORDER;
+  }
 }
 
 DWORD TCustomListView::ListViewExStyle() const {
@@ -530,14 +538,15 @@ DWORD TCustomListView::ListViewExStyle() const {
          ((hotTrackStyles_ & (1u << htHandPoint)) ? LVS_EX_ONECLICKACTIVATE : 0) |
          ((hotTrackStyles_ & (1u << htUnderlineCold)) ? LVS_EX_UNDERLINECOLD : 0) |
          ((hotTrackStyles_ & (1u << htUnderlineHot)) ? LVS_EX_UNDERLINEHOT : 0) |
-         (fullDrag_ ? LVS_EX_HEADERDRAGDROP : 0) | (OnGetSubItemImage ? LVS_EX_SUBITEMIMAGES : 0);
+         (fullDrag_ ? LVS_EX_HEADERDRAGDROP : 0) | (OnGetSubItemImage ? LVS_EX_SUBITEMIMAGES : 0) |
+         (flatScrollBars_ ? LVS_EX_FLATSB : 0);
 }
 
 namespace {
 // The extended styles the view's properties decide.
 constexpr DWORD kViewExStyles = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_TRACKSELECT |
                                 LVS_EX_ONECLICKACTIVATE | LVS_EX_UNDERLINECOLD | LVS_EX_UNDERLINEHOT |
-                                LVS_EX_HEADERDRAGDROP | LVS_EX_SUBITEMIMAGES;
+                                LVS_EX_HEADERDRAGDROP | LVS_EX_SUBITEMIMAGES | LVS_EX_FLATSB;
 // Posted to the view when a header drag ended: the new column order is in place by then.
 constexpr UINT CM_COLUMNDRAGGED = CM_BASE + 90;
 }  // namespace
@@ -816,6 +825,9 @@ void TCustomListView::WndProc(TMessage& m) {
     case CM_COLUMNDRAGGED:
       if (OnColumnDragged) OnColumnDragged(this);
       return;
+    case CM_CTL3DCHANGED:
+      RecreateWnd();  // the border style depends on it
+      break;
     case LVM_SORTITEMS:
       sortError_ = nullptr;
       TCustomListControl::WndProc(m);  // the control sorts, asking the comparison
@@ -879,6 +891,16 @@ void TCustomListView::WndProc(TMessage& m) {
             if (item) item->SetCaption(s);
           }
           m.Result = FALSE;  // the text is the item's, shown through the callback
+          return;
+        }
+        case LVN_ITEMCHANGING: {
+          auto* nm = reinterpret_cast<NMLISTVIEW*>(m.LParam);
+          m.Result = FALSE;
+          if (filling_ || !OnChanging || nm->iItem < 0 || nm->iItem >= items_->Count()) return;
+          const TItemChange change = (nm->uChanged & LVIF_TEXT) ? ctText : (nm->uChanged & LVIF_IMAGE) ? ctImage : ctState;
+          bool allow = true;
+          OnChanging(this, items_->Item(nm->iItem), change, allow);
+          m.Result = allow ? FALSE : TRUE;
           return;
         }
         case LVN_ITEMCHANGED: {
@@ -1018,6 +1040,17 @@ void TCustomListView::SetHotTrack(bool v) {
 void TCustomListView::SetHotTrackStyles(THotTrackStyles v) {
   hotTrackStyles_ = v & 7u;
   ApplyExStyle();
+}
+
+void TCustomListView::SetFlatScrollBars(bool v) {
+  flatScrollBars_ = v;
+  ApplyExStyle();
+}
+
+void TCustomListView::SetBorderStyle(TBorderStyle v) {
+  if (v == borderStyle_) return;
+  borderStyle_ = v;
+  RecreateWnd();
 }
 
 void TCustomListView::SetFullDrag(bool v) {

@@ -215,6 +215,7 @@ enum TItemRequest { irText = 1, irImage = 2, irParam = 4, irState = 8, irIndent 
 enum TItemFind { ifData, ifPartialString, ifExactString, ifNearest };
 enum TSearchDirection { sdLeft, sdRight, sdAbove, sdBelow, sdAll };
 using TLVChangeEvent = TEvent<void(TObject* Sender, TListItem* Item, TItemChange Change)>;
+using TLVChangingEvent = TEvent<void(TObject* Sender, TListItem* Item, TItemChange Change, bool& AllowChange)>;
 using TLVSelectItemEvent = TEvent<void(TObject* Sender, TListItem* Item, bool Selected)>;
 using TLVCompareEvent = TEvent<void(TObject* Sender, TListItem* Item1, TListItem* Item2, LPARAM Data, int& Compare)>;
 using TLVEditingEvent = TEvent<void(TObject* Sender, TListItem* Item, bool& AllowEdit)>;
@@ -317,6 +318,8 @@ class TCustomListView : public TCustomListControl {
   void CopySelection(TCustomListControl* destination) override;
 
   TLVChangeEvent OnChange;
+  // Before an item's state, text or image changes; AllowChange false keeps it.
+  TLVChangingEvent OnChanging;
   TLVSelectItemEvent OnSelectItem;
   TLVCompareEvent OnCompare;
   TLVEditingEvent OnEditing;
@@ -367,6 +370,11 @@ class TCustomListView : public TCustomListControl {
   // Columns can be reordered by dragging their headers.
   bool GetFullDrag() const { return fullDrag_; }
   void SetFullDrag(bool v);
+  // Scroll bars drawn flat (where the system draws flat scroll bars).
+  bool GetFlatScrollBars() const { return flatScrollBars_; }
+  void SetFlatScrollBars(bool v);
+  TBorderStyle GetBorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(TBorderStyle v);
   TWorkAreas* GetWorkAreas() const { return workAreas_; }
   bool GetShowWorkAreas() const { return showWorkAreas_; }
   void SetShowWorkAreas(bool v);
@@ -441,7 +449,8 @@ class TCustomListView : public TCustomListControl {
   int allocBy_ = 0;
   int hoverTime_ = -1;
   THotTrackStyles hotTrackStyles_ = 0;
-  bool hotTrack_ = false, fullDrag_ = false, showWorkAreas_ = false;
+  bool hotTrack_ = false, fullDrag_ = false, showWorkAreas_ = false, flatScrollBars_ = false;
+  TBorderStyle borderStyle_ = bsSingleBorder;
   TListColumns* columns_ = nullptr;
   TListItems* items_ = nullptr;
   TListItem* tempItem_ = nullptr;

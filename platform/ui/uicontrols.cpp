@@ -60,7 +60,9 @@ static std::vector<TPropInfo> ControlProps() {
           prop::Event("OnDragDrop", &T::OnDragDrop),
           prop::Event("OnEndDrag", &T::OnEndDrag),
           prop::Event("OnStartDock", &T::OnStartDock),
-          prop::Event("OnEndDock", &T::OnEndDock)};
+          prop::Event("OnEndDock", &T::OnEndDock),
+          prop::Event("OnMouseEnter", &T::OnMouseEnter),
+          prop::Event("OnMouseLeave", &T::OnMouseLeave)};
 }
 static std::vector<TPropInfo> WinControlProps() {
   using T = TWinControl;
@@ -84,6 +86,7 @@ static std::vector<TPropInfo> WinControlProps() {
           prop::Enum("BevelInner", &T::GetBevelInner, &T::SetBevelInner, cuts, true, bvRaised),
           prop::Enum("BevelOuter", &T::GetBevelOuter, &T::SetBevelOuter, cuts, true, bvLowered),
           prop::Int("BevelWidth", &T::GetBevelWidth, &T::SetBevelWidth, true, 1),
+          prop::Int("BorderWidth", &T::GetBorderWidth, &T::SetBorderWidth, true, 0),
           prop::Enum("ImeMode", &T::GetImeMode, &T::SetImeMode,
                      {"imDisable", "imClose", "imOpen", "imDontCare", "imSAlpha", "imAlpha", "imHira", "imSKata",
                       "imKata", "imChinese", "imSHanguel", "imHanguel"},
@@ -429,6 +432,12 @@ void TControl::WndProc(TMessage& m) {
     case CM_PARENTBIDIMODECHANGED:
       ParentBiDiModeChanged();
       return;
+    case CM_MOUSEENTER:
+      if (OnMouseEnter) OnMouseEnter(this);
+      break;
+    case CM_MOUSELEAVE:
+      if (OnMouseLeave) OnMouseLeave(this);
+      break;
     case CM_BIDIMODECHANGED:
       Invalidate();
       break;
@@ -925,6 +934,7 @@ void TWinControl::UpdateBoundsFromWindow() {
   HWND parent = ::GetParent(handle_);
   if (GetWindowLongPtrA(handle_, GWL_STYLE) & WS_CHILD) MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
   bool sized = r.right - r.left != width_ || r.bottom - r.top != height_;
+  bool moved = r.left != left_ || r.top != top_;
   left_ = r.left;
   top_ = r.top;
   width_ = r.right - r.left;
@@ -933,6 +943,8 @@ void TWinControl::UpdateBoundsFromWindow() {
     AlignControls();
     Resize();
   }
+  // A parent that sizes itself to its children follows.
+  if ((sized || moved) && parent_ && !parent_->InState(csLoading | csDestroying)) parent_->AdjustSize();
 }
 
 bool TWinControl::DoKeyDown(TMessage& m) {
@@ -991,7 +1003,7 @@ void TWinControl::WndProc(TMessage& m) {
       SetIme();
       break;
     case WM_NCCALCSIZE:
-      if (bevelKind_ != bkNone) {
+      if (bevelKind_ != bkNone || ncBorderWidth_ > 0) {
         TControl::WndProc(m);
         // Both forms of the message start with the rectangle that becomes the client area.
         auto* r = reinterpret_cast<RECT*>(m.LParam);
@@ -1000,13 +1012,14 @@ void TWinControl::WndProc(TMessage& m) {
         if (bevelEdges_ & (1u << beTop)) r->top += e;
         if (bevelEdges_ & (1u << beRight)) r->right -= e;
         if (bevelEdges_ & (1u << beBottom)) r->bottom -= e;
+        InflateRect(r, -ncBorderWidth_, -ncBorderWidth_);
         return;
       }
       break;
     case WM_NCPAINT:
-      if (bevelKind_ != bkNone) {
+      if (bevelKind_ != bkNone || ncBorderWidth_ > 0) {
         TControl::WndProc(m);
-        PaintBevel();
+        PaintFrame();
         return;
       }
       break;
@@ -1466,6 +1479,7 @@ void TWinControl::AlignControls() {
     }
   };
   for (TAlign a : {alTop, alBottom, alLeft, alRight, alClient}) place(a);
+  AdjustSize();
 }
 
 TClass TWinControl::GetActionLinkClass() { return &TWinControlActionLink::StaticClassInfo; }
@@ -2037,6 +2051,13 @@ BEVEL_SETTER(BevelOuter, bevelOuter_, TBevelCut)
 BEVEL_SETTER(BevelWidth, bevelWidth_, int)
 #undef BEVEL_SETTER
 
+void TWinControl::SetBorderWidth(int v) {
+  if (v < 0) v = 0;
+  if (v == ncBorderWidth_) return;
+  ncBorderWidth_ = v;
+  Perform(CM_BORDERCHANGED, 0, 0);
+}
+
 void TWinControl::SetBevelEdges(TBevelEdges v) {
   v &= kAllBevelEdges;
   if (v == bevelEdges_) return;
@@ -2049,9 +2070,9 @@ int TWinControl::BevelEdgeSize() const {
   return (bevelInner_ != bvNone ? bevelWidth_ : 0) + (bevelOuter_ != bvNone ? bevelWidth_ : 0);
 }
 
-void TWinControl::PaintBevel() {
+void TWinControl::PaintFrame() {
   const int e = BevelEdgeSize();
-  if (!handle_ || e <= 0) return;
+  if (!handle_ || (e <= 0 && ncBorderWidth_ <= 0)) return;
   HDC dc = GetWindowDC(handle_);
   if (!dc) return;
   RECT wr, r;
@@ -2060,6 +2081,16 @@ void TWinControl::PaintBevel() {
   MapWindowPoints(handle_, nullptr, reinterpret_cast<POINT*>(&r), 2);
   OffsetRect(&r, -wr.left, -wr.top);
   RECT client = r;
+  ExcludeClipRect(dc, client.left, client.top, client.right, client.bottom);
+  if (ncBorderWidth_ > 0) {
+    InflateRect(&r, ncBorderWidth_, ncBorderWidth_);
+    FillRect(dc, &r, brush_->GetHandle());
+    client = r;
+  }
+  if (e <= 0) {
+    ReleaseDC(handle_, dc);
+    return;
+  }
   UINT sides = 0;
   if (bevelEdges_ & (1u << beLeft)) r.left -= e, sides |= BF_LEFT;
   if (bevelEdges_ & (1u << beTop)) r.top -= e, sides |= BF_TOP;

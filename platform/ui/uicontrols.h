@@ -332,6 +332,9 @@ class TControl : public TComponent {
   TMouseEvent OnMouseDown;
   TMouseEvent OnMouseUp;
   TMouseMoveEvent OnMouseMove;
+  // The pointer came onto the control, or left it (from the application's idle step).
+  TNotifyEvent OnMouseEnter;
+  TNotifyEvent OnMouseLeave;
   TCanResizeEvent OnCanResize;
   TConstrainedResizeEvent OnConstrainedResize;
   TContextPopupEvent OnContextPopup;
@@ -509,6 +512,9 @@ class TWinControl : public TControl {
   void SetBevelOuter(TBevelCut v);
   int GetBevelWidth() const { return bevelWidth_; }
   void SetBevelWidth(int v);
+  // A frame of this width in the control's colour around the client area, inside the bevel.
+  int GetBorderWidth() const { return ncBorderWidth_; }
+  void SetBorderWidth(int v);
   // The input method state the control asks for when it receives the focus, and the input method
   // (by its description) made active then; empty: the current one.
   TImeMode GetImeMode() const { return imeMode_; }
@@ -564,6 +570,8 @@ class TWinControl : public TControl {
   void SetIme();
   // Lays out the clients of a dock site that uses its dock manager.
   void ArrangeDockClients();
+  // Called after the children were aligned: a control that sizes itself to them does it here.
+  virtual void AdjustSize() {}
   HWND handle_ = nullptr;
   WNDPROC defWndProc_ = nullptr;
   WNDPROC objectInstance_ = nullptr;
@@ -578,6 +586,7 @@ class TWinControl : public TControl {
   TBevelEdges bevelEdges_ = kAllBevelEdges;
   TBevelCut bevelInner_ = bvRaised, bevelOuter_ = bvLowered;
   int bevelWidth_ = 1;
+  int ncBorderWidth_ = 0;
   TImeMode imeMode_ = imDontCare;
   std::string imeName_;
   TBrush* brush_;
@@ -586,7 +595,7 @@ class TWinControl : public TControl {
 
  private:
   void UpdateBoundsFromWindow();
-  void PaintBevel();
+  void PaintFrame();
   bool destroyingHandle_ = false;
   bool creatingHandle_ = false;
   bool settingBounds_ = false;

@@ -7,6 +7,7 @@
 #include "uifiler.h"
 #include "uiforms.h"
 #include "uimenus.h"
+#include "uithemes.h"
 
 namespace ui {
 
@@ -21,6 +22,7 @@ static std::vector<TPropInfo> EditProps() {
           prop::Enum("BorderStyle", &T::GetBorderStyle, &T::SetBorderStyle, {"bsNone", "bsSingle"}, true, bsSingleBorder),
           prop::Bool("HideSelection", &T::GetHideSelection, &T::SetHideSelection, true),
           prop::Bool("OEMConvert", &T::GetOEMConvert, &T::SetOEMConvert, false),
+          prop::Bool("AutoSize", &T::GetAutoSize, &T::SetAutoSize, true),
           prop::Event("OnChange", &T::OnChange)};
 }
 static std::vector<TPropInfo> LabelProps() {
@@ -54,6 +56,8 @@ static std::vector<TPropInfo> PanelProps() {
           prop::Int("BevelWidth", &T::GetBevelWidth, &T::SetBevelWidth, true, 1),
           prop::Int("BorderWidth", &T::GetBorderWidth, &T::SetBorderWidth, true, 0),
           prop::Bool("FullRepaint", &T::GetFullRepaint, &T::SetFullRepaint, true),
+          prop::Enum("BorderStyle", &T::GetBorderStyle, &T::SetBorderStyle, {"bsNone", "bsSingle"}, true, bsNoBorder),
+          prop::Bool("AutoSize", &T::GetAutoSize, &T::SetAutoSize, false),
           prop::Enum("Alignment", &T::GetAlignment, &T::SetAlignment, {"taLeftJustify", "taRightJustify", "taCenter"}, true,
                      taCenter)};
 }
@@ -141,6 +145,29 @@ void TCustomEdit::CreateWnd() {
   SendMessageA(handle_, EM_LIMITTEXT, static_cast<WPARAM>(maxLength_), 0);
   if (passwordChar_) SendMessageA(handle_, EM_SETPASSWORDCHAR, static_cast<uint8_t>(passwordChar_), 0);
   SendMessageA(handle_, EM_SETMODIFY, modified_, 0);
+  AdjustHeight();
+}
+
+void TCustomEdit::SetAutoSize(bool v) {
+  if (v == autoSize_) return;
+  autoSize_ = v;
+  AdjustHeight();
+}
+
+void TCustomEdit::AdjustHeight() {
+  if (!autoSize_ || !handle_ || InState(csLoading)) return;
+  HDC dc = GetDC(handle_);
+  HGDIOBJ old = SelectObject(dc, font_->GetHandle());
+  TEXTMETRICA tm{};
+  GetTextMetricsA(dc, &tm);
+  SelectObject(dc, old);
+  ReleaseDC(handle_, dc);
+  RECT w, c;
+  GetWindowRect(handle_, &w);
+  ::GetClientRect(handle_, &c);
+  const int frame = (w.bottom - w.top) - c.bottom;
+  // One line of text, with a margin of two pixels above and below inside a border.
+  SetHeight(tm.tmHeight + frame + (borderStyle_ == bsSingleBorder ? 4 : 0));
 }
 
 void TCustomEdit::SetReadOnly(bool v) {
@@ -248,6 +275,10 @@ void TCustomEdit::WndProc(TMessage& m) {
     case CM_CTL3DCHANGED:
       RecreateWnd();  // the border style depends on it
       break;
+    case CM_FONTCHANGED:
+      TWinControl::WndProc(m);
+      AdjustHeight();
+      return;
     case CN_COMMAND:
       // The edit's own change notification, reflected by its parent; none while the window is made.
       if (HIWORD(m.WParam) == EN_CHANGE && !creating_) Change();
@@ -508,8 +539,49 @@ TCustomPanel::TCustomPanel() {
 
 void TCustomPanel::CreateParams(TCreateParams& p) {
   TCustomControl::CreateParams(p);
+  if (borderStyle_ == bsSingleBorder) {
+    if (ctl3D_)
+      p.ExStyle |= WS_EX_CLIENTEDGE;
+    else
+      p.Style |= WS_BORDER;
+  }
   // The panel decides itself what a resize repaints (FullRepaint).
   p.WindowClass.style &= ~static_cast<UINT>(CS_HREDRAW | CS_VREDRAW);
+}
+
+void TCustomPanel::SetBorderStyle(TBorderStyle v) {
+  if (v == borderStyle_) return;
+  borderStyle_ = v;
+  RecreateWnd();
+}
+
+void TCustomPanel::SetAutoSize(bool v) {
+  if (v == autoSize_) return;
+  autoSize_ = v;
+  AdjustSize();
+}
+
+void TCustomPanel::AdjustSize() {
+  if (!autoSize_ || adjusting_ || InState(csLoading | csDestroying)) return;
+  int right = -1, bottom = -1;
+  for (TControl* c : controls_) {
+    if (!c->GetVisible() || c->GetAlign() != alNone) continue;
+    right = std::max(right, c->GetLeft() + c->GetWidth());
+    bottom = std::max(bottom, c->GetTop() + c->GetHeight());
+  }
+  if (right < 0) return;
+  // The children sit in the window's client area; the panel's own client rectangle is inset by the
+  // bevels and border, and the window may have a frame.
+  const RECT whole = TCustomControl::GetClientRect(), inner = GetClientRect();
+  const int frameW = width_ - (whole.right - whole.left), frameH = height_ - (whole.bottom - whole.top);
+  adjusting_ = true;
+  try {
+    SetBounds(left_, top_, right + (whole.right - inner.right) + frameW, bottom + (whole.bottom - inner.bottom) + frameH);
+  } catch (...) {
+    adjusting_ = false;
+    throw;
+  }
+  adjusting_ = false;
 }
 
 RECT TCustomPanel::GetClientRect() {
@@ -530,7 +602,11 @@ void TCustomPanel::Paint() {
     colors(bevelOuter_, tl, br);
     Frame3D(canvas_, r, tl, br, bevelWidth_);
   }
-  if (borderWidth_ > 0) {
+  // With themes a panel on its parent's background paints neither its border nor its inside.
+  const bool parentBackground = parentBackground_ && ThemeServices().ThemesEnabled();
+  if (parentBackground) {
+    InflateRect(&r, -borderWidth_, -borderWidth_);
+  } else if (borderWidth_ > 0) {
     canvas_->Brush()->SetColor(color_);
     RECT b = r;
     for (int i = 0; i < borderWidth_; ++i) {
@@ -543,16 +619,19 @@ void TCustomPanel::Paint() {
     colors(bevelInner_, tl, br);
     Frame3D(canvas_, r, tl, br, bevelWidth_);
   }
-  canvas_->Brush()->SetColor(color_);
-  canvas_->Brush()->SetStyle(bsSolid);
-  canvas_->FillRect(r);
+  if (!parentBackground) {
+    canvas_->Brush()->SetColor(color_);
+    canvas_->Brush()->SetStyle(bsSolid);
+    canvas_->FillRect(r);
+  }
   std::string text = GetCaption();
   if (!text.empty()) {
     static const UINT kAlign[] = {DT_LEFT, DT_RIGHT, DT_CENTER};
     canvas_->SetFont(font_);
     canvas_->Brush()->SetStyle(bsClear);
     HDC dc = canvas_->GetHandle();
-    DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_SINGLELINE | DT_VCENTER | kAlign[alignment_]);
+    DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r,
+              DrawTextBiDiModeFlags(DT_SINGLELINE | DT_VCENTER | kAlign[alignment_]));
   }
 }
 

@@ -32,6 +32,9 @@ class TCustomEdit : public TWinControl {
   // Typed characters go through the OEM code page and back (ES_OEMCONVERT).
   bool GetOEMConvert() const { return oemConvert_; }
   void SetOEMConvert(bool v);
+  // The height follows the font: one line of text inside the border.
+  bool GetAutoSize() const { return autoSize_; }
+  void SetAutoSize(bool v);
   bool GetModified();
   void SetModified(bool v);
   // Selection in bytes of the 8-bit text.
@@ -61,6 +64,8 @@ class TCustomEdit : public TWinControl {
   TBorderStyle borderStyle_ = bsSingleBorder;
   bool hideSelection_ = true;
   bool oemConvert_ = false;
+  bool autoSize_ = true;
+  void AdjustHeight();
   bool modified_ = false;
   bool creating_ = false;
 };
@@ -167,6 +172,12 @@ class TCustomPanel : public TCustomControl {
   // Without FullRepaint a resize repaints only the bevels at the moving edges (captionless panels).
   bool GetFullRepaint() const { return fullRepaint_; }
   void SetFullRepaint(bool v) { fullRepaint_ = v; }
+  // bsSingle: a border line around the panel (sunken with Ctl3D).
+  TBorderStyle GetBorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(TBorderStyle v);
+  // The panel takes the size that holds its (not aligned) children.
+  bool GetAutoSize() const { return autoSize_; }
+  void SetAutoSize(bool v);
   int GetBorderWidth() const { return borderWidth_; }
   void SetBorderWidth(int w);
   TAlignment GetAlignment() const { return alignment_; }
@@ -177,10 +188,14 @@ class TCustomPanel : public TCustomControl {
   void Paint() override;
   void WndProc(TMessage& m) override;
   void CreateParams(TCreateParams& p) override;
+  void AdjustSize() override;
 
  private:
   int borderWidth_ = 0;
   bool fullRepaint_ = true;
+  bool autoSize_ = false;
+  bool adjusting_ = false;
+  TBorderStyle borderStyle_ = bsNoBorder;
   TAlignment alignment_ = taCenter;
 };
 

@@ -630,3 +630,33 @@ TEST_F(ControlsTest, NewControlPropertiesRoundTripThroughTheLayoutStream) {
   EXPECT_TRUE(p2->GetParentBackground());
   copy->Free();
 }
+
+TEST_F(ControlsTest, EditHeightFollowsItsFontPanelHoldsItsChildrenAndBorderWidthFramesTheClient) {
+  TEdit* e = Add<TEdit>(10, 10, 100, 50);
+  TPanel* p = Add<TPanel>(10, 60, 50, 30);
+  p->SetAutoSize(true);
+  TButton* b = New<TButton>(form);
+  b->SetParent(p);
+  b->SetBounds(4, 4, 120, 40);
+  form->Show();
+  const int small = e->GetHeight();
+  EXPECT_LT(small, 50);
+  e->GetFont()->SetHeight(-30);
+  EXPECT_GT(e->GetHeight(), small + 10);
+  RECT client;
+  GetClientRect(e->GetHandle(), &client);
+  EXPECT_GE(client.bottom, 30);
+  // The panel (bevel 1) ends one bevel past its child.
+  EXPECT_EQ(4 + 120 + 1, p->GetWidth());
+  EXPECT_EQ(4 + 40 + 1, p->GetHeight());
+  b->SetWidth(200);
+  EXPECT_EQ(4 + 200 + 1, p->GetWidth());
+
+  RECT before, after;
+  TListView* lv = Add<TListView>(10, 120, 100, 80);
+  GetClientRect(lv->GetHandle(), &before);
+  lv->SetBorderWidth(5);
+  GetClientRect(lv->GetHandle(), &after);
+  EXPECT_EQ(before.right - 10, after.right);
+  EXPECT_EQ(before.bottom - 10, after.bottom);
+}

@@ -484,4 +484,20 @@ TEST_F(ListViewTest, StyleAndTimingPropertiesReachTheControl) {
   EXPECT_TRUE(ex() & LVS_EX_HEADERDRAGDROP);
 }
 
+TEST_F(ListViewTest, OnChangingCanKeepAnItemFromBeingSelected) {
+  AddRows({"a", "b"});
+  int asked = 0;
+  lv->OnChanging = [&](TObject*, TListItem* item, TItemChange change, bool& allow) {
+    ++asked;
+    EXPECT_EQ(ctState, change);
+    allow = item->Index() != 1;
+  };
+  form->Show();
+  lv->GetItems()->Item(1)->SetSelected(true);
+  EXPECT_FALSE(lv->GetItems()->Item(1)->GetSelected());
+  lv->GetItems()->Item(0)->SetSelected(true);
+  EXPECT_TRUE(lv->GetItems()->Item(0)->GetSelected());
+  EXPECT_GE(asked, 2);
+}
+
 }  // namespace

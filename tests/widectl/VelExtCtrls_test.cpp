@@ -2,6 +2,7 @@
 // bevels.
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include "VelControls.h"
 #include "VelForms.h"
 #include "VelExtCtrls.h"
+#include "published.h"
 #include "surface.h"
 #include "uiforms.h"
 
@@ -51,7 +53,28 @@ TEST(VelPanel, PaintsItsWideCaptionCentredOnOneLine) {
   const Painted right = Paint(panel, 200, 120);
   EXPECT_GE(right.dark.right, 190);
   EXPECT_LE(right.dark.right, 199);  // inside the bevel
+
+  // Right to left: the left-justified caption goes to the right edge.
+  panel->SetAlignment(taLeftJustify);
+  panel->SetBiDiMode(bdRightToLeft);
+  const Painted mirrored = Paint(panel, 200, 120);
+  EXPECT_GE(mirrored.dark.right, 190);
   form->Free();
+}
+
+// Locked is not among them: nothing in this system activates an object in place over a panel.
+TEST(VelPanel, PublishesItsWholeSet) {
+  EXPECT_EQ(std::vector<std::string>{},
+            Unpublished(&TVelPanel::StaticClassInfo,
+                        {"Align", "Alignment", "Anchors", "AutoSize", "BevelEdges", "BevelInner", "BevelKind",
+                         "BevelOuter", "BevelWidth", "BiDiMode", "BorderWidth", "BorderStyle", "Caption", "Color",
+                         "Constraints", "Ctl3D", "UseDockManager", "DockSite", "DragCursor", "DragKind", "DragMode",
+                         "Enabled", "FullRepaint", "Font", "Hint", "ParentBiDiMode", "ParentBackground",
+                         "ParentColor", "ParentCtl3D", "ParentFont", "ParentShowHint", "PopupMenu", "ShowHint",
+                         "TabOrder", "TabStop", "Visible", "OnCanResize", "OnClick", "OnConstrainedResize",
+                         "OnContextPopup", "OnDockDrop", "OnDockOver", "OnDblClick", "OnDragDrop", "OnDragOver",
+                         "OnEndDock", "OnEndDrag", "OnEnter", "OnExit", "OnGetSiteInfo", "OnMouseDown", "OnMouseMove",
+                         "OnMouseUp", "OnResize", "OnStartDock", "OnStartDrag", "OnUnDock"}));
 }
 
 }  // namespace
