@@ -2,6 +2,7 @@
 // bevels.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "published.h"
 #include "surface.h"
 #include "uiforms.h"
+#include "uithemes.h"
 
 using namespace ui;
 
@@ -75,6 +77,25 @@ TEST(VelPanel, PublishesItsWholeSet) {
                          "OnContextPopup", "OnDockDrop", "OnDockOver", "OnDblClick", "OnDragDrop", "OnDragOver",
                          "OnEndDock", "OnEndDrag", "OnEnter", "OnExit", "OnGetSiteInfo", "OnMouseDown", "OnMouseMove",
                          "OnMouseUp", "OnResize", "OnStartDock", "OnStartDrag", "OnUnDock"}));
+}
+
+TEST(VelPanel, WithThemesAPanelOnItsParentsBackgroundLeavesItsInsideUnpainted) {
+  if (!ThemeServices().ThemesEnabled()) GTEST_SKIP() << "no visual themes: the panel always paints its colour";
+  TVelForm* form = TCustomForm::CreateNew<TVelForm>(nullptr);
+  form->SetBounds(20, 20, 400, 300);
+  auto* panel = New<TVelPanel>(form);
+  panel->SetParent(form);
+  panel->SetBounds(8, 8, 100, 60);
+  panel->SetColor(clBlue);
+  form->Show();
+  auto blue = [&] {
+    const Painted p = Paint(panel, 100, 60);
+    return std::count(p.pixels.begin(), p.pixels.end(), RGB(0, 0, 255));
+  };
+  EXPECT_GT(blue(), 80 * 40);
+  panel->SetParentBackground(true);
+  EXPECT_EQ(0, blue());
+  form->Free();
 }
 
 }  // namespace
