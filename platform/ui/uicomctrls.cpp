@@ -1234,16 +1234,15 @@ LRESULT TCustomListView::CustomDraw(NMLVCUSTOMDRAW& cd) {
 
 // ---- icon options and work areas ----
 
-#define ICON_OPTION_SETTER(Name, field, T) \
-  void TIconOptions::Set##Name(T v) {       \
-    if (v == field) return;                 \
-    field = v;                              \
-    Changed();                              \
-  }
-ICON_OPTION_SETTER(Arrangement, arrangement_, TIconArrangement)
-ICON_OPTION_SETTER(AutoArrange, autoArrange_, bool)
-ICON_OPTION_SETTER(WrapText, wrapText_, bool)
-#undef ICON_OPTION_SETTER
+void TIconOptions::SetArrangement(TIconArrangement v) {
+  if (ChangeField(arrangement_, v)) Changed();
+}
+void TIconOptions::SetAutoArrange(bool v) {
+  if (ChangeField(autoArrange_, v)) Changed();
+}
+void TIconOptions::SetWrapText(bool v) {
+  if (ChangeField(wrapText_, v)) Changed();
+}
 
 void TIconOptions::Changed() {
   if (view_) view_->RecreateWnd();

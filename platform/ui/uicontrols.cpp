@@ -1560,18 +1560,18 @@ void TSizeConstraints::Changed() {
   if (control_) control_->SetBounds(control_->GetLeft(), control_->GetTop(), control_->GetWidth(), control_->GetHeight());
 }
 
-#define CONSTRAINT_SETTER(Name, field)        \
-  void TSizeConstraints::Set##Name(int v) {   \
-    if (v < 0) v = 0;                         \
-    if (v == field) return;                   \
-    field = v;                                \
-    Changed();                                \
-  }
-CONSTRAINT_SETTER(MinWidth, minWidth_)
-CONSTRAINT_SETTER(MinHeight, minHeight_)
-CONSTRAINT_SETTER(MaxWidth, maxWidth_)
-CONSTRAINT_SETTER(MaxHeight, maxHeight_)
-#undef CONSTRAINT_SETTER
+void TSizeConstraints::SetMinWidth(int v) {
+  if (ChangeField(minWidth_, std::max(v, 0))) Changed();
+}
+void TSizeConstraints::SetMinHeight(int v) {
+  if (ChangeField(minHeight_, std::max(v, 0))) Changed();
+}
+void TSizeConstraints::SetMaxWidth(int v) {
+  if (ChangeField(maxWidth_, std::max(v, 0))) Changed();
+}
+void TSizeConstraints::SetMaxHeight(int v) {
+  if (ChangeField(maxHeight_, std::max(v, 0))) Changed();
+}
 
 void TSizeConstraints::Assign(TPersistent* source) {
   auto* c = As<TSizeConstraints>(source);
@@ -2039,30 +2039,23 @@ void TWinControl::SetParentBackground(bool v) {
   Invalidate();
 }
 
-#define BEVEL_SETTER(Name, field, T)      \
-  void TWinControl::Set##Name(T v) {      \
-    if (v == field) return;               \
-    field = v;                            \
-    Perform(CM_BORDERCHANGED, 0, 0);      \
-  }
-BEVEL_SETTER(BevelKind, bevelKind_, TBevelKind)
-BEVEL_SETTER(BevelInner, bevelInner_, TBevelCut)
-BEVEL_SETTER(BevelOuter, bevelOuter_, TBevelCut)
-BEVEL_SETTER(BevelWidth, bevelWidth_, int)
-#undef BEVEL_SETTER
-
-void TWinControl::SetBorderWidth(int v) {
-  if (v < 0) v = 0;
-  if (v == ncBorderWidth_) return;
-  ncBorderWidth_ = v;
-  Perform(CM_BORDERCHANGED, 0, 0);
+void TWinControl::SetBevelKind(TBevelKind v) {
+  if (ChangeField(bevelKind_, v)) Perform(CM_BORDERCHANGED, 0, 0);
 }
-
+void TWinControl::SetBevelInner(TBevelCut v) {
+  if (ChangeField(bevelInner_, v)) Perform(CM_BORDERCHANGED, 0, 0);
+}
+void TWinControl::SetBevelOuter(TBevelCut v) {
+  if (ChangeField(bevelOuter_, v)) Perform(CM_BORDERCHANGED, 0, 0);
+}
+void TWinControl::SetBevelWidth(int v) {
+  if (ChangeField(bevelWidth_, std::max(v, 0))) Perform(CM_BORDERCHANGED, 0, 0);
+}
+void TWinControl::SetBorderWidth(int v) {
+  if (ChangeField(ncBorderWidth_, std::max(v, 0))) Perform(CM_BORDERCHANGED, 0, 0);
+}
 void TWinControl::SetBevelEdges(TBevelEdges v) {
-  v &= kAllBevelEdges;
-  if (v == bevelEdges_) return;
-  bevelEdges_ = v;
-  Perform(CM_BORDERCHANGED, 0, 0);
+  if (ChangeField(bevelEdges_, v & kAllBevelEdges)) Perform(CM_BORDERCHANGED, 0, 0);
 }
 
 int TWinControl::BevelEdgeSize() const {
