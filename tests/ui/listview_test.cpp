@@ -500,4 +500,50 @@ TEST_F(ListViewTest, OnChangingCanKeepAnItemFromBeingSelected) {
   EXPECT_GE(asked, 2);
 }
 
+TEST_F(ListViewTest, HeaderDragAndRightClickReachTheColumnEvents) {
+  AddRows({"a"});
+  lv->SetFullDrag(true);
+  int dragged = 0;
+  TListColumn* rightClicked = nullptr;
+  POINT at{};
+  lv->OnColumnDragged = [&](TObject*) { ++dragged; };
+  lv->OnColumnRightClick = [&](TObject*, TListColumn* column, POINT p) {
+    rightClicked = column;
+    at = p;
+  };
+  form->Show();
+  Pump();
+  HWND header = reinterpret_cast<HWND>(SendMessageA(lv->GetHandle(), LVM_GETHEADER, 0, 0));
+  RECT first{}, second{};
+  SendMessageA(header, HDM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+  SendMessageA(header, HDM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&second));
+  const int y = (first.top + first.bottom) / 2;
+  // The right click is placed where the pointer is when the header reports it.
+  POINT onHeader{(second.left + second.right) / 2, y};
+  POINT screen = onHeader;
+  ClientToScreen(header, &screen);
+  SetCursorPos(screen.x, screen.y);
+  PostMessageA(header, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(onHeader.x, onHeader.y));
+  PostMessageA(header, WM_RBUTTONUP, 0, MAKELPARAM(onHeader.x, onHeader.y));
+  Pump();
+  EXPECT_EQ(lv->GetColumns()->Items(1), rightClicked);
+  POINT onView = screen;
+  ScreenToClient(lv->GetHandle(), &onView);
+  EXPECT_EQ(onView.x, at.x);
+  EXPECT_EQ(onView.y, at.y);
+
+  SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(first.left + 5, y));
+  SendMessageA(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(first.left + 20, y));
+  SendMessageA(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(second.right - 5, y));
+  SendMessageA(header, WM_LBUTTONUP, 0, MAKELPARAM(second.right - 5, y));
+  Pump();  // the event follows once the new order is in place
+  EXPECT_EQ(1, dragged);
+
+  // The column dragged to the right now shows where the second one was.
+  PostMessageA(header, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(onHeader.x, onHeader.y));
+  PostMessageA(header, WM_RBUTTONUP, 0, MAKELPARAM(onHeader.x, onHeader.y));
+  Pump();
+  EXPECT_EQ(lv->GetColumns()->Items(0), rightClicked);
+}
+
 }  // namespace
