@@ -1082,10 +1082,26 @@ void TCustomListView::WorkAreasChanged() {
   Invalidate();
 }
 
-void TCustomListView::PaintWorkAreas(HDC dc) {
-  canvas_->SetHandle(dc);
-  canvas_->Lock();
+namespace {
+// Lends `dc` to `canvas`, locked, while `draw` runs; the canvas gives it back also when `draw` throws.
+template <class F>
+void DrawOnCanvas(TCanvas* canvas, HDC dc, F draw) {
+  canvas->SetHandle(dc);
+  canvas->Lock();
   try {
+    draw();
+  } catch (...) {
+    canvas->Unlock();
+    canvas->SetHandle(nullptr);
+    throw;
+  }
+  canvas->Unlock();
+  canvas->SetHandle(nullptr);
+}
+}  // namespace
+
+void TCustomListView::PaintWorkAreas(HDC dc) {
+  DrawOnCanvas(canvas_, dc, [&] {
     canvas_->Font()->Assign(font_);
     for (int i = 0; i < workAreas_->Count(); ++i) {
       TWorkArea* a = workAreas_->Items(i);
@@ -1097,13 +1113,7 @@ void TCustomListView::PaintWorkAreas(HDC dc) {
       canvas_->Font()->SetColor(a->GetColor());
       canvas_->TextOut(r.left + 2, r.top + 2, a->GetDisplayName());
     }
-  } catch (...) {
-    canvas_->Unlock();
-    canvas_->SetHandle(nullptr);
-    throw;
-  }
-  canvas_->Unlock();
-  canvas_->SetHandle(nullptr);
+  });
 }
 
 void TCustomListView::Delete(TListItem* item) {
@@ -1117,9 +1127,7 @@ void TCustomListView::InsertItem(TListItem* item) {
 LRESULT TCustomListView::RunCustomDraw(NMLVCUSTOMDRAW& cd, bool itemColours, const std::function<void()>& handler,
                                        TDrawStart start) {
   LRESULT result = CDRF_DODEFAULT;
-  canvas_->SetHandle(cd.nmcd.hdc);
-  canvas_->Lock();
-  try {
+  DrawOnCanvas(canvas_, cd.nmcd.hdc, [&] {
     canvas_->Font()->Assign(start == TDrawStart::Item ? itemFont_ : font_);
     canvas_->Brush()->SetColor(start == TDrawStart::Item ? itemBrush_ : color_);
     canvas_->Brush()->SetStyle(bsSolid);
@@ -1142,13 +1150,7 @@ LRESULT TCustomListView::RunCustomDraw(NMLVCUSTOMDRAW& cd, bool itemColours, con
         result |= CDRF_NEWFONT;
       }
     }
-  } catch (...) {
-    canvas_->Unlock();
-    canvas_->SetHandle(nullptr);
-    throw;
-  }
-  canvas_->Unlock();
-  canvas_->SetHandle(nullptr);
+  });
   return result;
 }
 

@@ -546,4 +546,31 @@ TEST_F(ListViewTest, HeaderDragAndRightClickReachTheColumnEvents) {
   EXPECT_EQ(lv->GetColumns()->Items(0), rightClicked);
 }
 
+TEST_F(ListViewTest, ShownWorkAreasAreOutlinedInTheirColour) {
+  lv->SetViewStyle(vsIcon);
+  AddRows({"a"});
+  TWorkArea* area = lv->GetWorkAreas()->Add();
+  area->SetRect(RECT{10, 10, 150, 100});
+  area->SetColor(clRed);
+  form->Show();
+  auto redOnTopEdge = [&] {
+    HWND h = lv->GetHandle();
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, 200, 150);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ old = SelectObject(dc, bmp);
+    SendMessageA(h, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+    int n = 0;
+    for (int x = 10; x < 150; ++x) n += IsPureRed(GetPixel(dc, x, 10));
+    SelectObject(dc, old);
+    DeleteObject(bmp);
+    DeleteDC(dc);
+    return n;
+  };
+  EXPECT_EQ(0, redOnTopEdge());
+  lv->SetShowWorkAreas(true);
+  EXPECT_GT(redOnTopEdge(), 100);
+}
+
 }  // namespace
