@@ -1359,6 +1359,27 @@ void ShowMessage(const std::string& text) {
 
 // ---- TScreen ----
 
+namespace {
+// The drag cursor: an arrow carrying a small box, black outlines filled white (no system cursor has it).
+HCURSOR MakeDragCursor() {
+  const int w = GetSystemMetrics(SM_CXCURSOR), h = GetSystemMetrics(SM_CYCURSOR);
+  if (w < 24 || h < 24) return LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  const int stride = (w + 15) / 16 * 2;
+  std::vector<BYTE> andMask(static_cast<size_t>(stride * h), 0xFF), xorMask(static_cast<size_t>(stride * h), 0);
+  auto put = [&](int x, int y, bool white) {
+    size_t i = static_cast<size_t>(y * stride + x / 8);
+    BYTE bit = static_cast<BYTE>(0x80 >> (x % 8));
+    andMask[i] &= static_cast<BYTE>(~bit);
+    if (white) xorMask[i] |= bit;
+  };
+  for (int y = 0; y < 12; ++y)  // the arrow: a right triangle
+    for (int x = 0; x <= y; ++x) put(x, y, x > 0 && x < y && y < 11);
+  for (int y = 14; y < 22; ++y)  // the box
+    for (int x = 8; x < 20; ++x) put(x, y, x > 8 && x < 19 && y > 14 && y < 21);
+  return CreateCursor(GetModuleHandleA(nullptr), 0, 0, w, h, andMask.data(), xorMask.data());
+}
+}  // namespace
+
 TScreen::TScreen() {
   static const struct {
     int id;
@@ -1369,6 +1390,8 @@ TScreen::TScreen() {
                    {crHandPoint, IDC_HAND}, {crSizeAll, IDC_SIZEALL}};
   cursors_[crDefault] = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   for (auto& s : kStandard) cursors_[s.id] = LoadCursorA(nullptr, s.res);
+  cursors_[crNoDrop] = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_NO));
+  cursors_[crDrag] = MakeDragCursor();
 }
 
 void TScreen::RemoveForm(TCustomForm* f) {

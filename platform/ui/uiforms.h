@@ -375,7 +375,7 @@ class TApplication : public TComponent {
 
 // Standard cursors of the screen's table.
 enum : int { crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4, crSizeNESW = -6, crSizeNS = -7,
-             crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10, crHourGlass = -11, crNo = -18, crAppStart = -19,
+             crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10, crHourGlass = -11, crDrag = -12, crNoDrop = -13, crNo = -18, crAppStart = -19,
              crHelp = -20, crHandPoint = -21, crSizeAll = -22 };
 
 class TScreen : public TComponent {
