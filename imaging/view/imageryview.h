@@ -275,6 +275,10 @@ class TImageryView : public TIEView {
   void ImageChange() override;
   // While the view is read from a layout or designed, the image takes the control's size (blank).
   void SetBounds(int left, int top, int width, int height) override;
+  void Loaded() override;
+  // Kept for layouts: the view always paints through its back buffer.
+  bool GetDoubleBuffer() const { return DoubleBuffer; }
+  void SetDoubleBuffer(bool v) { DoubleBuffer = v; }
 
   // ---- events handed to the I/O and processing components ----
   virtual void SetOnProgressValue(TIEProgressEvent e);
@@ -344,7 +348,8 @@ class TImageryView : public TIEView {
   // formatCode: -1 zlib-compressed raw dumps, -2 raw dumps, else the file type each image is stored
   // in (1 is stored as 8).
   void SaveLayersToStream(TIEStream& stream, int formatCode);
-  // False when the stream is not a layer stream; a damaged one raises after keeping the layers read.
+  // False when the stream is not a layer stream; a damaged one raises. Either way the view keeps its
+  // layers unless every layer of the stream was read whole.
   bool LoadLayersFromStream(TIEStream& stream);
   bool LoadLayersFromFile(const std::wstring& fileName);
 
@@ -725,6 +730,7 @@ class TImageryView : public TIEView {
   void AttachNavigatorBitmap();
   bool FlatScrollBars = false;
   bool LegacyBitmap = true;
+  bool DoubleBuffer = true;
   bool EnableAlphaChannel = true;
   bool Center = true;
   int ImageWidth = 0, ImageHeight = 0;
