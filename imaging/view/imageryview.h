@@ -448,8 +448,10 @@ class TImageryView : public TIEView {
   bool SelectionMidGrips = true;
   int SelectionGridSize = 1;
   int AntsTimeBudget = -20;
+  // Animation-timer ticks after a zoom or scroll: until the zoom filter is applied (with
+  // DelayZoomFilter), and during which the ants pause; each countdown restarts from its reload value.
   int FilterCountdown = 0, AntsPauseCountdown = 0;
-  static constexpr int kAntsPauseTicks = 2;  // timer ticks without ants after a zoom or scroll
+  int FilterDelayTicks = 4, AntsPauseTicks = 2;
   bool PauseAntsOnViewChange = true;
   bool DrawSelectionsEnabled = true;  // the DrawSelections switch: selections are drawn at all
   bool ZoomSelectionKeepsAspect = true;
@@ -521,7 +523,9 @@ class TImageryView : public TIEView {
   double LayerResizeRatio = 1;    // height / width kept by an aspect-keeping layer resize
   bool LayerUndo = false;         // push an undo entry before the first step of a layer drag
   bool CropOnRotateMode = true;
-  bool DelayZoomFilter = false;   // no zoom filter while a mouse button is down
+  // The zoom filter waits while a mouse button is down and for a few timer ticks after each zoom or
+  // scroll, so that these draw fast.
+  bool DelayZoomFilter = false;
   TIELayerNotify OnLayerNotify;
   TIEMouseInResizingGripEvent OnMouseInResizingGrip;
 
@@ -591,7 +595,11 @@ class TImageryView : public TIEView {
   void PaintNavigatorShaded(const RECT& r);
 
  private:
-  void RezoomWith(void (TImageryView::*apply)(double), double z);  // the zoom setters' shared tail
+  // the zoom setters' shared tail; zoomed: the zoom in effect before is not 100 %
+  void RezoomWith(void (TImageryView::*apply)(double), double z, bool zoomed);
+  // A zoom or scroll starts the countdowns: the zoom filter waits when it is delayed and the view
+  // was zoomed, the ants pause.
+  void RestartViewCountdowns(bool zoomed);
   void AssignPlatformBitmap(ui::TBitmap* source);
   void SetZoomFactors();
   void ApplyAutoZoom();

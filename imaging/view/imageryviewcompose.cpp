@@ -309,9 +309,10 @@ void TImageryView::DrawOneLayer(int index, TIEBitmap* dest, TIERenderTables* tab
                           layer->Transparency >= 255;
       if (!(covers && opaque)) DrawBackground(dest, clip);
     }
-    // d. the filter
+    // d. the filter, unless a delayed one is still waiting to be shown (merged layers never wait)
     TResampleFilter filter = rfNone;
-    if (layer->Width != 0 || layer->Height != 0 || ZoomX != 100 || ZoomY != 100)
+    const bool filterWaits = FilterCountdown > 0 && dest == BackBuffer;
+    if (!filterWaits && (layer->Width != 0 || layer->Height != 0 || ZoomX != 100 || ZoomY != 100))
       filter = layer->UseResampleFilter ? layer->ResampleFilter : ZoomFilter;
     const TIEBlendOperation op = TIEBlendOperation(layer->BlendOperation);
     const int transparency = std::clamp(layer->Transparency, 0, 255);
