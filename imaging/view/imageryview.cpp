@@ -432,12 +432,21 @@ void TImageryView::UpdateView() {
   Updating = true;
   try {
     SyncLayers();
-    // the combined mask alphas follow the pixels and places the update reports
-    for (TIELayer* layer : Layers) {
-      delete layer->MaskedAlpha;
-      layer->MaskedAlpha = nullptr;
+    // the display caches follow the pixels and places the update reports: of one layer when the
+    // caller named it, else of all
+    if (LayerCacheToDrop < 0) {
+      for (TIELayer* layer : Layers) DropLayerCache(layer);
+      ClearFilterCache();
+    } else if (LayerCacheToDrop < int(Layers.size())) {
+      DropLayerCache(Layers[size_t(LayerCacheToDrop)]);
+      // the layer below combines its alpha with this one when this is its mask
+      if (LayerCacheToDrop > 0) {
+        TIELayer* below = Layers[size_t(LayerCacheToDrop) - 1];
+        delete below->MaskedAlpha;
+        below->MaskedAlpha = nullptr;
+      }
     }
-    ClearFilterCache();
+    LayerCacheToDrop = -1;
     if ((AutoStretch || AutoShrink || AutoFit) && ImageWidth != 0 && ImageHeight != 0) ApplyAutoZoom();
     if (ImageWidth != LastImageWidth || ImageHeight != LastImageHeight) {
       LastImageWidth = ImageWidth;

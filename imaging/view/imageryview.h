@@ -319,6 +319,9 @@ class TImageryView : public TIEView {
   void ApplyLayerSizes(int index);
   void CropLayersToOpaque(int index);
   void ApplyLayerRotations(int index);
+  // The layer whose display caches (combined mask alpha, kept filtered part) the next UpdateView
+  // drops, when only its pixels changed; -1, where every update comes back to: all layers'.
+  int LayerCacheToDrop = -1;
   bool SelectableLayersOnly = true;
   bool SyncLayerSizes = false;
   bool ShowAllLayerBoxes = false;
@@ -475,6 +478,11 @@ class TImageryView : public TIEView {
   // Marks the back buffer for recomposition and invalidates r (nullptr: all) without erasing: for what
   // is drawn over the layers. New pixels in a layer bitmap are shown through UpdateView.
   void InvalidateRectDirty(const RECT* r);
+  // The system palette changed (foreground: this application's window is the active one): the
+  // DrawDib palette is realized into the main form's device context and the view repainted when that
+  // changed anything, or always when the application has no main form. Reached through
+  // WM_QUERYNEWPALETTE (foreground) and WM_PALETTECHANGED sent to the view, which answer 1.
+  bool PaletteChanged(bool foreground);
   ui::TBitmap* GetBackBufferBitmap();
   TIEBitmap* GetBackBuffer() { return BackBuffer; }
   ui::TNotifyEvent OnDrawBackBuffer;
@@ -592,6 +600,9 @@ class TImageryView : public TIEView {
   void DoMouseUp(ui::TMouseButton button, int shift, int x, int y) override;
   virtual void DoMouseMove(int shift, int x, int y);
   void Notification(ui::TComponent* c, ui::TOperation op) override;
+  // Shift held or let go over a view that adds selections with Shift swaps the add and plain crosses.
+  bool DoKeyDown(ui::TMessage& m) override;
+  bool DoKeyUp(ui::TMessage& m) override;
   void PaintNavigatorShaded(const RECT& r);
 
  private:
@@ -618,6 +629,7 @@ class TImageryView : public TIEView {
   // the kept filtered parts of layer bitmaps, or nullptr for a source that must not be kept
   TIEFilterCache* FilterCacheFor(bool transient);
   void ClearFilterCache();
+  void DropLayerCache(TIELayer* layer);  // its combined mask alpha and its kept filtered part
   void ShadeOutsideImage(TIEBitmap* dest);
   void SetUpScrollBar(int bar, int max, int viewport);
   void ScrollAxis(bool horizontal, int action, int value);

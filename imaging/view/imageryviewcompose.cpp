@@ -47,6 +47,12 @@ void TImageryView::ClearFilterCache() {
   FilterCache = nullptr;
 }
 
+void TImageryView::DropLayerCache(TIELayer* layer) {
+  delete layer->MaskedAlpha;
+  layer->MaskedAlpha = nullptr;
+  if (FilterCache) FilterCache->parts.erase(layer->Bitmap);
+}
+
 namespace {
 
 // Draws (sx, sy, sw, sh) of source into (dx, dy, dw, dh) of dest. With a filter, a scaled ie24RGB or

@@ -11,6 +11,7 @@
 #include "ielayer.h"
 #include "iemask.h"
 #include "imageryproc.h"
+#include "ieviewglobals.h"
 #include "imageryview.h"
 #include "uiforms.h"
 #include "viewtest_input.h"
@@ -114,6 +115,30 @@ class MouseView : public ::testing::Test {
   TForm* form = nullptr;
   TImageryView* view = nullptr;
 };
+
+// Shift pressed and let go over the view, without a mouse move, swaps the crosses that add to the
+// selection for the plain ones and back; other cursors, and a view where Shift adds nothing, keep theirs.
+TEST_F(MouseView, ShiftAloneSwapsTheAddingCrosses) {
+  struct Case {
+    int cursor;
+    bool shiftAdds;
+    int held;
+  };
+  const Case cases[] = {{crIEDefaultCross, true, crIEAddCross},
+                        {crIEAltCross, true, crIEAddAltCross},
+                        {crIEMove, true, crIEMove},
+                        {crIEDefaultCross, false, crIEDefaultCross}};
+  for (const Case& c : cases) {
+    view->ShiftAddsSelection = c.shiftAdds;
+    view->SetCursorValue(c.cursor);
+    SetFocus(view->GetHandle());
+    Pump(2);
+    viewtest::Key(VK_SHIFT, true);
+    EXPECT_EQ(c.held, view->GetViewCursor()) << c.cursor << " " << c.shiftAdds;
+    viewtest::Key(VK_SHIFT, false);
+    EXPECT_EQ(c.cursor, view->GetViewCursor()) << c.cursor << " " << c.shiftAdds;
+  }
+}
 
 TEST_F(MouseView, ZoomClicksStepThroughTheList) {
   struct Case {
