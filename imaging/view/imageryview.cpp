@@ -153,6 +153,7 @@ void TImageryView::Create(ui::TComponent* owner) {
   LayerBoxPen = new ui::TPen();
   LayerBoxPen->SetStyle(ui::psDot);
   LayerBoxPen->SetWidth(1);
+  LayerBoxPen->SetMode(ui::pmNot);
   SelectionPolygon = CreatePolygonStore(0, 0xFFFFFF, true, true);
   if (!InState(ui::csDesigning)) SelectionPolygon->Shown = false;
   SetSelectionColor1(0);
