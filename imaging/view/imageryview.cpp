@@ -449,23 +449,25 @@ void TImageryView::UpdateView() {
     }
     LayerCacheToDrop = -1;
     if ((AutoStretch || AutoShrink || AutoFit) && ImageWidth != 0 && ImageHeight != 0) ApplyAutoZoom();
-    if (ImageWidth != LastImageWidth || ImageHeight != LastImageHeight) {
-      LastImageWidth = ImageWidth;
-      LastImageHeight = ImageHeight;
+    // the working bitmap's size: the selection mask and the alpha channel belong to the current layer
+    const int width = IEBitmap->GetImageWidth(), height = IEBitmap->GetImageHeight();
+    if (width != LastImageWidth || height != LastImageHeight) {
+      LastImageWidth = width;
+      LastImageHeight = height;
       // a selection keeps what lies within the new size; without one the mask follows empty
-      if (SelectionMask->Width != ImageWidth || SelectionMask->Height != ImageHeight) {
+      if (SelectionMask->Width != width || SelectionMask->Height != height) {
         if (SelectionPresent && SelectionMask->Width > 0) {
-          SelectionMask->Resize(ImageWidth, ImageHeight);
+          SelectionMask->Resize(width, height);
           SelectionMask->RecomputeBoundingBox();
           SelectionMask->CheckAllSet();
         } else {
-          SelectionMask->Allocate(ImageWidth, ImageHeight, MaskDepth);
+          SelectionMask->Allocate(width, height, MaskDepth);
         }
       }
       if (IEBitmap->AlphaPresent()) {
         TIEBitmap* alpha = IEBitmap->GetAlphaChannel();
-        if (alpha->GetImageWidth() != ImageWidth || alpha->GetImageHeight() != ImageHeight) {
-          alpha->Allocate(ImageWidth, ImageHeight, ie8g);
+        if (alpha->GetImageWidth() != width || alpha->GetImageHeight() != height) {
+          alpha->Allocate(width, height, ie8g);
           alpha->Fill(255);
         }
       }
