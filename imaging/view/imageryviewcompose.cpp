@@ -149,6 +149,7 @@ TIEFilterCache* TImageryView::FilterCacheFor(bool transient) {
 }
 
 void TImageryView::SetZoomFilterValue(TResampleFilter filter) {
+  SavedZoomFilter = filter;  // a filter chosen while a button is down is the one its release brings back
   if (filter == ZoomFilter) return;
   ZoomFilter = filter;
   UpdateView();

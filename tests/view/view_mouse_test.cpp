@@ -9,6 +9,7 @@
 
 #include "iebitmap.h"
 #include "ielayer.h"
+#include "ieresample.h"
 #include "iemask.h"
 #include "imageryproc.h"
 #include "ieviewglobals.h"
@@ -138,6 +139,26 @@ TEST_F(MouseView, ShiftAloneSwapsTheAddingCrosses) {
     viewtest::Key(VK_SHIFT, false);
     EXPECT_EQ(c.cursor, view->GetViewCursor()) << c.cursor << " " << c.shiftAdds;
   }
+}
+
+// With the filter delayed, a press draws without it and the release brings back the application's
+// filter: the one it had, or the one it chose while the button was down.
+TEST_F(MouseView, DelayedFilterComesBackAfterAPress) {
+  view->DelayZoomFilter = true;
+  view->SetZoomFilterValue(rfBilinear);
+  TResampleFilter duringPress = rfBilinear;
+  bool changeIt = false;
+  view->OnMouseMove = [&](TObject*, int, int, int) {
+    if (GetKeyState(VK_LBUTTON) >= 0) return;
+    duringPress = view->GetZoomFilter();
+    if (changeIt) view->SetZoomFilterValue(rfBicubic);
+  };
+  Drag(Screen(50, 50), Screen(90, 80));
+  EXPECT_EQ(rfNone, duringPress);
+  EXPECT_EQ(rfBilinear, view->GetZoomFilter());
+  changeIt = true;
+  Drag(Screen(50, 50), Screen(90, 80));
+  EXPECT_EQ(rfBicubic, view->GetZoomFilter());
 }
 
 TEST_F(MouseView, ZoomClicksStepThroughTheList) {
