@@ -17,6 +17,13 @@
 #include "iethreadpool.h"
 #include "vodevovur.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define IE_RESAMPLE_SSE2 1
+#endif
+
+bool IEResampleUseSimd = true;
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -42,8 +49,40 @@ struct KernelPass {
   int Channels = 3;
   int SrcWidth = 0, SrcHeight = 0, DstWidth = 0;
   const TIEContributorLists* Horiz = nullptr;
+  const struct TPairedLists* HorizPairs = nullptr;  // set when the SSE2 rows run
   uint16_t* Work = nullptr;  // SrcHeight rows of DstWidth x Channels values
 };
+
+// The SSE2 rows multiply-add two taps at once (pmaddwd on 16-bit pairs), so each list is regrouped
+// into pairs of taps; an odd list ends with a pair whose second tap has weight 0. Exact integer
+// arithmetic in the same 32-bit sums gives the same bytes as the portable rows.
+struct TIETapPair {
+  int32_t A, B;    // source offsets (bytes horizontally, rows vertically)
+  int32_t Weights; // the two 16-bit weights, A's in the low half
+};
+struct TPairedLists {
+  std::vector<int32_t> First;
+  std::vector<TIETapPair> Items;
+};
+
+// False when a weight does not fit 16 bits (then the portable rows run).
+bool PairLists(const TIEContributorLists& L, int offsetScale, TPairedLists& out) {
+  const size_t n = L.First.size() - 1;
+  out.First.assign(n + 1, 0);
+  out.Items.clear();
+  for (size_t i = 0; i < n; ++i) {
+    out.First[i] = int32_t(out.Items.size());
+    for (int32_t k = L.First[i], e = L.First[i + 1]; k < e; k += 2) {
+      const TIEContributor& a = L.Items[k];
+      const TIEContributor b = k + 1 < e ? L.Items[k + 1] : TIEContributor{a.Pixel, 0};
+      if (a.Weight < -32768 || a.Weight > 32767 || b.Weight < -32768 || b.Weight > 32767) return false;
+      out.Items.push_back({a.Pixel * offsetScale, b.Pixel * offsetScale,
+                           int32_t(uint32_t(uint16_t(a.Weight)) | uint32_t(uint16_t(b.Weight)) << 16)});
+    }
+  }
+  out.First[n] = int32_t(out.Items.size());
+  return true;
+}
 
 template <int C>
 void HorizontalRow(const KernelPass& p, const uint8_t* src, uint16_t* out) {
@@ -63,9 +102,58 @@ void HorizontalRow(const KernelPass& p, const uint8_t* src, uint16_t* out) {
   }
 }
 
+#ifdef IE_RESAMPLE_SSE2
+inline __m128i Load32(const uint8_t* p) {
+  int32_t v;
+  std::memcpy(&v, p, 4);
+  return _mm_cvtsi32_si128(v);
+}
+
+// HorizontalRow<3> two taps at a time. `src` holds the row and one byte more, since each pixel is
+// read as four bytes; the fourth lane's sum is thrown away.
+void HorizontalRowRgbSse2(const KernelPass& p, const uint8_t* src, uint16_t* out) {
+  const TPairedLists& L = *p.HorizPairs;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i half = _mm_set1_epi32(1 << (kIEWeightBits - kWorkShift - 1));
+  const __m128i top = _mm_set1_epi16(kWorkMax);
+  const TIETapPair* items = L.Items.data();
+  for (int i = 0; i < p.DstWidth; ++i) {
+    __m128i s0 = zero, s1 = zero;
+    int32_t k = L.First[i];
+    const int32_t e = L.First[i + 1];
+    for (; k + 1 < e; k += 2) {
+      const TIETapPair& t0 = items[k];
+      const TIETapPair& t1 = items[k + 1];
+      __m128i a0 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(src + t0.A), Load32(src + t0.B)), zero);
+      __m128i a1 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(src + t1.A), Load32(src + t1.B)), zero);
+      s0 = _mm_add_epi32(s0, _mm_madd_epi16(a0, _mm_set1_epi32(t0.Weights)));
+      s1 = _mm_add_epi32(s1, _mm_madd_epi16(a1, _mm_set1_epi32(t1.Weights)));
+    }
+    if (k < e) {
+      const TIETapPair& t = items[k];
+      __m128i a = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(src + t.A), Load32(src + t.B)), zero);
+      s0 = _mm_add_epi32(s0, _mm_madd_epi16(a, _mm_set1_epi32(t.Weights)));
+    }
+    __m128i s = _mm_add_epi32(s0, s1);
+    s = _mm_and_si128(s, _mm_cmpgt_epi32(s, zero));
+    s = _mm_srai_epi32(_mm_add_epi32(s, half), kIEWeightBits - kWorkShift);
+    s = _mm_min_epi16(_mm_packs_epi32(s, s), top);
+    uint16_t* o = out + size_t(i) * 3;
+    if (i + 1 < p.DstWidth) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(o), s);  // the fourth value is overwritten next
+    } else {
+      o[0] = uint16_t(_mm_extract_epi16(s, 0));
+      o[1] = uint16_t(_mm_extract_epi16(s, 1));
+      o[2] = uint16_t(_mm_extract_epi16(s, 2));
+    }
+  }
+}
+#endif
+
 // Rows first .. first + count - 1 of the horizontal pass; `done` counts finished rows for progress.
 void HorizontalBand(const KernelPass& p, int first, int count, std::atomic<int>* done) {
   std::vector<uint8_t> expanded(p.Kind == RowSource::Bits ? size_t(p.SrcWidth) : 0);
+  std::vector<uint8_t> padded(p.HorizPairs ? size_t(p.SrcWidth) * 3 + 1 : 0);
   const size_t stride = size_t(p.DstWidth) * p.Channels;
   for (int r = first; r < first + count; ++r) {
     const uint8_t* row = p.Source->GetRowAddress(r);
@@ -73,6 +161,12 @@ void HorizontalBand(const KernelPass& p, int first, int count, std::atomic<int>*
       for (int x = 0; x < p.SrcWidth; ++x) expanded[x] = IEGetRowBit(row, x) ? 255 : 0;
       row = expanded.data();
     }
+#ifdef IE_RESAMPLE_SSE2
+    if (p.HorizPairs) {
+      std::memcpy(padded.data(), row, padded.size() - 1);
+      HorizontalRowRgbSse2(p, padded.data(), p.Work + stride * r);
+    } else
+#endif
     if (p.Channels == 3)
       HorizontalRow<3>(p, row, p.Work + stride * r);
     else
@@ -102,6 +196,48 @@ void VerticalRow(const uint16_t* work, size_t stride, const TIEContributor* item
     }
   }
 }
+
+#ifdef IE_RESAMPLE_SSE2
+// VerticalRow into bytes (Rgb24 or Gray8 sinks), sixteen values at a time over pairs of taps.
+void VerticalRowSse2(const uint16_t* work, size_t stride, const TIETapPair* pairs, int n, uint8_t* out, size_t m) {
+  const __m128i zero = _mm_setzero_si128();
+  const int shift = kIEWeightBits + kWorkShift;
+  const __m128i half = _mm_set1_epi32(1 << (shift - 1));
+  auto finish = [&](__m128i lo, __m128i hi) {
+    lo = _mm_srai_epi32(_mm_add_epi32(_mm_and_si128(lo, _mm_cmpgt_epi32(lo, zero)), half), shift);
+    hi = _mm_srai_epi32(_mm_add_epi32(_mm_and_si128(hi, _mm_cmpgt_epi32(hi, zero)), half), shift);
+    return _mm_packs_epi32(lo, hi);
+  };
+  size_t x = 0;
+  for (; x + 16 <= m; x += 16) {
+    __m128i s0 = zero, s1 = zero, s2 = zero, s3 = zero;
+    for (int k = 0; k < n; ++k) {
+      const uint16_t* a = work + stride * size_t(pairs[k].A) + x;
+      const uint16_t* b = work + stride * size_t(pairs[k].B) + x;
+      const __m128i w = _mm_set1_epi32(pairs[k].Weights);
+      const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+      const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+      const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 8));
+      const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8));
+      s0 = _mm_add_epi32(s0, _mm_madd_epi16(_mm_unpacklo_epi16(a0, b0), w));
+      s1 = _mm_add_epi32(s1, _mm_madd_epi16(_mm_unpackhi_epi16(a0, b0), w));
+      s2 = _mm_add_epi32(s2, _mm_madd_epi16(_mm_unpacklo_epi16(a1, b1), w));
+      s3 = _mm_add_epi32(s3, _mm_madd_epi16(_mm_unpackhi_epi16(a1, b1), w));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(finish(s0, s1), finish(s2, s3)));
+  }
+  for (; x < m; ++x) {
+    int32_t acc = 0;
+    for (int k = 0; k < n; ++k) {
+      const int32_t w = pairs[k].Weights;
+      acc += int16_t(w & 0xFFFF) * work[stride * size_t(pairs[k].A) + x] +
+             int16_t(uint32_t(w) >> 16) * work[stride * size_t(pairs[k].B) + x];
+    }
+    const int32_t v = acc <= 0 ? 0 : (acc + (1 << (shift - 1))) >> shift;
+    out[x] = uint8_t(v > 255 ? 255 : v);
+  }
+}
+#endif
 
 // Runs rows first .. first + count - 1 of one pass on its own thread; signals `finished` when it is
 // the last of the batch to end.
@@ -180,6 +316,14 @@ void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink,
   job.DstWidth = dW;
   job.Horiz = &horiz;
   const size_t stride = size_t(dW) * job.Channels;
+  TPairedLists horizPairs, vertPairs;
+  [[maybe_unused]] bool vertSimd = false;
+#ifdef IE_RESAMPLE_SSE2
+  if (IEResampleUseSimd) {
+    if (kind == RowSource::Rgb24 && PairLists(horiz, 3, horizPairs)) job.HorizPairs = &horizPairs;
+    vertSimd = sink != RowSink::GrayToRgb24 && PairLists(vert, 1, vertPairs);
+  }
+#endif
   std::vector<uint16_t> work;
   if (!IEAllocWorkBuffer(work, uint64_t(dW) * job.Channels * uint64_t(sH))) return;  // destination unwritten
   job.Work = work.data();
@@ -235,6 +379,12 @@ void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink,
       const TIEContributor* items = vert.Items.data() + vert.First[k];
       const int n = vert.First[k + 1] - vert.First[k];
       uint8_t* out = dest->GetRowAddress(k);
+#ifdef IE_RESAMPLE_SSE2
+      if (vertSimd)
+        VerticalRowSse2(work.data(), stride, vertPairs.Items.data() + vertPairs.First[k],
+                        vertPairs.First[k + 1] - vertPairs.First[k], out, stride);
+      else
+#endif
       if (job.Channels == 3)
         VerticalRow<3>(work.data(), stride, items, n, acc.data(), out, dW, sink);
       else
