@@ -5,9 +5,24 @@
 #include <cstdint>
 #include <vector>
 
-// The most bytes IEZlibCompress can write for `size` input bytes, at any level.
+struct libdeflate_compressor;
+
+// The most bytes TIEZlibCompressor::Compress can write for `size` input bytes, at any level.
 size_t IEZlibCompressBound(size_t size);
-// `size` bytes as one zlib stream into `out` (resized to what was written), level 0 (stored blocks)
-// to 12, zlib's levels 1 to 9 meaning about the same. False when no compressor could be had; `out`
-// is then empty. Safe to call from several threads at once.
-bool IEZlibCompress(const uint8_t* data, size_t size, int level, std::vector<uint8_t>& out);
+
+// One libdeflate compressor, kept for many buffers (its tables are then fresh memory only once); not
+// for use by two threads at once.
+class TIEZlibCompressor {
+ public:
+  // level 0 (stored blocks) to 12, zlib's levels 1 to 9 meaning about the same
+  explicit TIEZlibCompressor(int level);
+  ~TIEZlibCompressor();
+  TIEZlibCompressor(const TIEZlibCompressor&) = delete;
+  TIEZlibCompressor& operator=(const TIEZlibCompressor&) = delete;
+  // `size` bytes as one zlib stream into `out` (resized to what was written; its capacity is kept).
+  // False when the compressor could not be had; `out` is then empty.
+  bool Compress(const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+
+ private:
+  libdeflate_compressor* c_;
+};

@@ -365,8 +365,12 @@ bool WriteWholeImage(TPNGWriteState* st, std::vector<uint8_t>& filtered, std::ve
     progress.Report(int(progress.Val * progress.Per1));
     if (progress.Aborted()) return false;
   }
-  // packed holds the bound already: the call allocates nothing that a jump could leak
-  if (!IEZlibCompress(filtered.data(), filtered.size(), st->level, packed)) png_error(png, "compression failed");
+  bool compressed;
+  {  // packed holds the bound already: nothing here can jump or leave memory behind
+    TIEZlibCompressor z(st->level);
+    compressed = z.Compress(filtered.data(), filtered.size(), packed);
+  }
+  if (!compressed) png_error(png, "compression failed");
   const size_t size = packed.size();
   for (size_t at = 0; at < size; at += kIDATChunk)
     png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), packed.data() + at, IEMin(kIDATChunk, size - at));

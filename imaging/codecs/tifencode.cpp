@@ -374,51 +374,52 @@ constexpr int kDeflateWorkers = 4;
 
 // Deflate strips, each one whole zlib stream: a strip's rows are gathered, and a batch of one strip
 // per worker is compressed side by side, then written in order. Records each strip's offset and
-// byte count.
+// byte count. The buffers and compressors serve every batch, so that only the first one touches
+// fresh memory.
 class TDeflateStrips {
  public:
   TDeflateStrips(TIETIFFTagWriter& w, int level)
-      : w_(w), level_(level), workers_(std::max(1, std::min(kDeflateWorkers, IEProcessorCount()))) {}
-  void Put(const uint8_t* data, size_t n) { current_.insert(current_.end(), data, data + n); }
+      : w_(w), level_(level), workers_(std::max(1, std::min(kDeflateWorkers, IEProcessorCount()))),
+        in_(size_t(workers_)), out_(size_t(workers_)) {
+    for (int i = 0; i < workers_; ++i) compressors_.emplace_back(new TIEZlibCompressor(level_));
+  }
+  void Put(const uint8_t* data, size_t n) {
+    std::vector<uint8_t>& in = in_[size_t(filled_)];
+    in.insert(in.end(), data, data + n);
+  }
   void EndStrip() {
-    pending_.push_back(std::move(current_));
-    current_.clear();
-    if (int(pending_.size()) == workers_) Flush();
+    if (++filled_ == workers_) Flush();
   }
   // Compresses and writes the strips still waiting.
   void Flush() {
-    if (pending_.empty() || w_.Aborting()) {
-      pending_.clear();
-      return;
-    }
-    const int count = int(pending_.size());
-    std::vector<std::vector<uint8_t>> out(static_cast<size_t>(count));
+    const int count = filled_;
+    filled_ = 0;
+    if (count == 0 || w_.Aborting()) return;
+    bool ok = true;
     try {
       IEForBands(count, [&](int first, int n) {
         for (int i = first; i < first + n; ++i)
-          IEZlibCompress(pending_[size_t(i)].data(), pending_[size_t(i)].size(), level_, out[size_t(i)]);
+          if (!compressors_[size_t(i)]->Compress(in_[size_t(i)].data(), in_[size_t(i)].size(), out_[size_t(i)])) ok = false;
       }, workers_, 1);
     } catch (const std::exception&) {
-      w_.Aborting() = true;
+      ok = false;
     }
-    pending_.clear();
-    for (const std::vector<uint8_t>& o : out) {
-      if (o.empty() || w_.Aborting()) {  // no compressor could be had
-        w_.Aborting() = true;
-        return;
-      }
+    for (int i = 0; i < count && ok && !w_.Aborting(); ++i) {
       Offsets.push_back(w_.Offset());
-      w_.Write(o.data(), o.size());
-      Counts.push_back(uint32_t(o.size()));
+      w_.Write(out_[size_t(i)].data(), out_[size_t(i)].size());
+      Counts.push_back(uint32_t(out_[size_t(i)].size()));
+      in_[size_t(i)].clear();
     }
+    if (!ok) w_.Aborting() = true;
   }
   std::vector<uint32_t> Offsets, Counts;
 
  private:
   TIETIFFTagWriter& w_;
   const int level_, workers_;
-  std::vector<uint8_t> current_;
-  std::vector<std::vector<uint8_t>> pending_;
+  std::vector<std::unique_ptr<TIEZlibCompressor>> compressors_;  // one per strip of a batch
+  std::vector<std::vector<uint8_t>> in_, out_;                    // the batch's rows and streams
+  int filled_ = 0;                                                 // strips of the batch ended
 };
 
 // The page's strips: every row coded as the plan says. Adds RowsPerStrip, StripOffsets and
