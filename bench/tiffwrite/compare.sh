@@ -16,8 +16,9 @@ export VIPS_CONCURRENCY=1
 /usr/bin/vips copy "$dir/page.pbm" "$dir/page.v"
 /usr/bin/vips tiffsave "$dir/pic.v" "$dir/pic.tif" --compression none
 /usr/bin/vips tiffsave "$dir/page.v" "$dir/page.tif" --compression none --bitdepth 1
-/usr/bin/python3 - "$rounds" "$dir" <<'EOF'
-import os, subprocess, sys, time
+PYTHONPATH="$(dirname "${BASH_SOURCE[0]}")/.." /usr/bin/python3 - "$rounds" "$dir" <<'EOF'
+import os, sys
+from comparecommon import best_in_turn
 rounds, d = int(sys.argv[1]), sys.argv[2]
 photo, page = 4000 * 3000 * 3 / 1e6, 2480 / 8 * 3508 / 1e6
 ours = {}
@@ -27,17 +28,6 @@ try:
         ours[name] = float(mbs)
 except (OSError, ValueError):
     pass
-
-def net(coded, plain):  # best seconds of each, run in turn; the coded run's output file
-    b = p = 1e9
-    for _ in range(rounds):
-        for argv, which in ((coded, 'b'), (plain, 'p')):
-            t0 = time.perf_counter()
-            subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-            t = time.perf_counter() - t0
-            if which == 'b': b = min(b, t)
-            else: p = min(p, t)
-    return b, p
 
 runs = [  # coding, tool, coded command, the same uncompressed, MB, output
     ('LZW + predictor', 'tiffcp', ['tiffcp', '-c', 'lzw:2', d + '/pic.tif', d + '/o.tif'],
@@ -54,7 +44,7 @@ runs = [  # coding, tool, coded command, the same uncompressed, MB, output
      '--bitdepth', '1'], ['/usr/bin/vips', 'tiffsave', d + '/page.v', d + '/n.tif', '--bitdepth', '1'], page),
 ]
 for name, tool, coded, plain, mb in runs:
-    b, p = net(coded, plain)
+    b, p = best_in_turn(rounds, [coded, plain])
     if b <= p:  # the coded run wrote so much less that it took no longer: nothing to compare
         print('%-6s %-16s encode: no faster than the uncompressed run (%.0f and %.0f ms)' % (tool, name, b * 1e3, p * 1e3))
         continue
