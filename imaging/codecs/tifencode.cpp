@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <set>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "iedeflate.h"
 #include "ieicc.h"
 #include "iequantizer.h"
+#include "iethreadpool.h"
 #include "jpegfilt.h"
 #include "tifccitt.h"
 #include "tifencoders.h"
@@ -372,17 +374,74 @@ int DeflateLevel(int z) { return z == 0 ? 1 : z == 2 ? 9 : 6; }
 // The most Deflate strips compressed at once.
 constexpr int kDeflateWorkers = 4;
 
+// Owns one auto-reset event.
+class TAutoEvent {
+ public:
+  TAutoEvent() : h_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+  ~TAutoEvent() {
+    if (h_) CloseHandle(h_);
+  }
+  TAutoEvent(const TAutoEvent&) = delete;
+  TAutoEvent& operator=(const TAutoEvent&) = delete;
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+// A thread that compresses one strip of each batch for the whole page: starting a thread per batch
+// would cost more than the compression (thread creation is slow, the more so under wine).
+class TDeflateWorker : public TIEPoolThread {
+ public:
+  explicit TDeflateWorker(std::function<void()> job) : job_(std::move(job)) {}
+  void Go() { SetEvent(go_.get()); }
+  void Quit() {
+    quit_ = true;
+    SetEvent(go_.get());
+  }
+  HANDLE Done() const { return done_.get(); }
+  bool Ready() const { return go_.get() && done_.get(); }
+
+ protected:
+  void Execute() override {
+    for (;;) {
+      WaitForSingleObject(go_.get(), INFINITE);
+      if (quit_) return;
+      job_();
+      SetEvent(done_.get());
+    }
+  }
+
+ private:
+  std::function<void()> job_;
+  TAutoEvent go_, done_;
+  volatile bool quit_ = false;
+};
+
 // Deflate strips, each one whole zlib stream: a strip's rows are gathered, and a batch of one strip
-// per worker is compressed side by side, then written in order. Records each strip's offset and
-// byte count. The buffers and compressors serve every batch, so that only the first one touches
-// fresh memory.
+// per worker is compressed side by side (the first by the calling thread), then written in order.
+// Records each strip's offset and byte count. The threads, buffers and compressors serve every batch
+// of the page, so that only the first batch touches fresh memory.
 class TDeflateStrips {
  public:
   TDeflateStrips(TIETIFFTagWriter& w, int level)
-      : w_(w), level_(level), workers_(std::max(1, std::min(kDeflateWorkers, IEProcessorCount()))),
-        in_(size_t(workers_)), out_(size_t(workers_)) {
-    for (int i = 0; i < workers_; ++i) compressors_.emplace_back(new TIEZlibCompressor(level_));
+      : w_(w), workers_(std::max(1, std::min(kDeflateWorkers, IEProcessorCount()))), in_(size_t(workers_)),
+        out_(size_t(workers_)), ok_(size_t(workers_), 1) {
+    for (int i = 0; i < workers_; ++i) compressors_.emplace_back(new TIEZlibCompressor(level));
+    for (int i = 1; i < workers_; ++i) {
+      std::unique_ptr<TDeflateWorker> t(new TDeflateWorker([this, i] { CompressSlot(i); }));
+      if (!t->Ready()) break;  // no events: fewer threads, the calling thread does the rest
+      t->Resume();
+      threads_.push_back(std::move(t));
+    }
   }
+  ~TDeflateStrips() {
+    for (auto& t : threads_) t->Quit();
+    for (auto& t : threads_) t->WaitFor();
+  }
+  TDeflateStrips(const TDeflateStrips&) = delete;
+  TDeflateStrips& operator=(const TDeflateStrips&) = delete;
+
   void Put(const uint8_t* data, size_t n) {
     std::vector<uint8_t>& in = in_[size_t(filled_)];
     in.insert(in.end(), data, data + n);
@@ -395,15 +454,18 @@ class TDeflateStrips {
     const int count = filled_;
     filled_ = 0;
     if (count == 0 || w_.Aborting()) return;
-    bool ok = true;
-    try {
-      IEForBands(count, [&](int first, int n) {
-        for (int i = first; i < first + n; ++i)
-          if (!compressors_[size_t(i)]->Compress(in_[size_t(i)].data(), in_[size_t(i)].size(), out_[size_t(i)])) ok = false;
-      }, workers_, 1);
-    } catch (const std::exception&) {
-      ok = false;
+    // slots 1 .. count - 1 on the threads that exist, the rest here
+    const int threaded = std::min(count - 1, int(threads_.size()));
+    std::vector<HANDLE> done;
+    for (int i = 0; i < threaded; ++i) {
+      threads_[size_t(i)]->Go();
+      done.push_back(threads_[size_t(i)]->Done());
     }
+    CompressSlot(0);
+    for (int i = threaded + 1; i < count; ++i) CompressSlot(i);
+    if (!done.empty()) WaitForMultipleObjects(DWORD(done.size()), done.data(), TRUE, INFINITE);
+    bool ok = true;
+    for (int i = 0; i < count; ++i) ok = ok && ok_[size_t(i)];
     for (int i = 0; i < count && ok && !w_.Aborting(); ++i) {
       Offsets.push_back(w_.Offset());
       w_.Write(out_[size_t(i)].data(), out_[size_t(i)].size());
@@ -415,11 +477,23 @@ class TDeflateStrips {
   std::vector<uint32_t> Offsets, Counts;
 
  private:
+  // Thread i's worker calls this for slot i only; nothing else touches that slot meanwhile.
+  void CompressSlot(int i) {
+    const size_t k = size_t(i);
+    try {
+      ok_[k] = compressors_[k]->Compress(in_[k].data(), in_[k].size(), out_[k]);
+    } catch (const std::exception&) {
+      ok_[k] = 0;
+    }
+  }
+
   TIETIFFTagWriter& w_;
-  const int level_, workers_;
+  const int workers_;
   std::vector<std::unique_ptr<TIEZlibCompressor>> compressors_;  // one per strip of a batch
   std::vector<std::vector<uint8_t>> in_, out_;                    // the batch's rows and streams
-  int filled_ = 0;                                                 // strips of the batch ended
+  std::vector<char> ok_;                                          // each slot's compression succeeded
+  std::vector<std::unique_ptr<TDeflateWorker>> threads_;          // slots 1 and up
+  int filled_ = 0;                                                // strips of the batch ended
 };
 
 // The page's strips: every row coded as the plan says. Adds RowsPerStrip, StripOffsets and
