@@ -111,13 +111,27 @@ inline __m128i Load32(const uint8_t* p) {
   return _mm_cvtsi32_si128(v);
 }
 
+// One pixel's three sums (and a fourth lane to drop) into the 16-bit row as HorizontalRow does: below
+// 0 is 0, then rounded to the intermediate's scale and limited to its top.
+inline void StoreSums(__m128i s, uint16_t* o, bool last) {
+  const __m128i zero = _mm_setzero_si128();
+  s = _mm_and_si128(s, _mm_cmpgt_epi32(s, zero));
+  s = _mm_srai_epi32(_mm_add_epi32(s, _mm_set1_epi32(1 << (kIEWeightBits - kWorkShift - 1))), kIEWeightBits - kWorkShift);
+  s = _mm_min_epi16(_mm_packs_epi32(s, s), _mm_set1_epi16(kWorkMax));
+  if (!last) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o), s);  // the fourth value is overwritten next
+  } else {
+    o[0] = uint16_t(_mm_extract_epi16(s, 0));
+    o[1] = uint16_t(_mm_extract_epi16(s, 1));
+    o[2] = uint16_t(_mm_extract_epi16(s, 2));
+  }
+}
+
 // HorizontalRow<3> two taps at a time. `src` holds the row and one byte more, since each pixel is
 // read as four bytes; the fourth lane's sum is thrown away.
 void HorizontalRowRgbSse2(const KernelPass& p, const uint8_t* src, uint16_t* out) {
   const TPairedLists& L = *p.HorizPairs;
   const __m128i zero = _mm_setzero_si128();
-  const __m128i half = _mm_set1_epi32(1 << (kIEWeightBits - kWorkShift - 1));
-  const __m128i top = _mm_set1_epi16(kWorkMax);
   const TIETapPair* items = L.Items.data();
   for (int i = 0; i < p.DstWidth; ++i) {
     __m128i s0 = zero, s1 = zero;
@@ -136,18 +150,29 @@ void HorizontalRowRgbSse2(const KernelPass& p, const uint8_t* src, uint16_t* out
       __m128i a = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(src + t.A), Load32(src + t.B)), zero);
       s0 = _mm_add_epi32(s0, _mm_madd_epi16(a, _mm_set1_epi32(t.Weights)));
     }
-    __m128i s = _mm_add_epi32(s0, s1);
-    s = _mm_and_si128(s, _mm_cmpgt_epi32(s, zero));
-    s = _mm_srai_epi32(_mm_add_epi32(s, half), kIEWeightBits - kWorkShift);
-    s = _mm_min_epi16(_mm_packs_epi32(s, s), top);
-    uint16_t* o = out + size_t(i) * 3;
-    if (i + 1 < p.DstWidth) {
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(o), s);  // the fourth value is overwritten next
-    } else {
-      o[0] = uint16_t(_mm_extract_epi16(s, 0));
-      o[1] = uint16_t(_mm_extract_epi16(s, 1));
-      o[2] = uint16_t(_mm_extract_epi16(s, 2));
+    StoreSums(_mm_add_epi32(s0, s1), out + size_t(i) * 3, i + 1 == p.DstWidth);
+  }
+}
+
+// HorizontalRowRgbSse2 on two rows at once, which share each pair's weights and offsets.
+void HorizontalRowsRgbSse2(const KernelPass& p, const uint8_t* srcA, const uint8_t* srcB, uint16_t* outA,
+                           uint16_t* outB) {
+  const TPairedLists& L = *p.HorizPairs;
+  const __m128i zero = _mm_setzero_si128();
+  const TIETapPair* items = L.Items.data();
+  for (int i = 0; i < p.DstWidth; ++i) {
+    __m128i sa = zero, sb = zero;
+    for (int32_t k = L.First[i], e = L.First[i + 1]; k < e; ++k) {
+      const TIETapPair& t = items[k];
+      const __m128i w = _mm_set1_epi32(t.Weights);
+      const __m128i a = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(srcA + t.A), Load32(srcA + t.B)), zero);
+      const __m128i b = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(srcB + t.A), Load32(srcB + t.B)), zero);
+      sa = _mm_add_epi32(sa, _mm_madd_epi16(a, w));
+      sb = _mm_add_epi32(sb, _mm_madd_epi16(b, w));
     }
+    const bool last = i + 1 == p.DstWidth;
+    StoreSums(sa, outA + size_t(i) * 3, last);
+    StoreSums(sb, outB + size_t(i) * 3, last);
   }
 }
 #endif
@@ -175,6 +200,19 @@ void HorizontalOne(const KernelPass& p, int r, uint16_t* out, std::vector<uint8_
   else
     HorizontalRow<1>(p, row, out);
 }
+
+#ifdef IE_RESAMPLE_SSE2
+// Source rows r and r + 1 through the SSE2 horizontal pass of a 24-bit image (p.HorizPairs set).
+void HorizontalTwo(const KernelPass& p, int r, uint16_t* outA, uint16_t* outB, std::vector<uint8_t>& paddedA,
+                   std::vector<uint8_t>& paddedB) {
+  const size_t n = size_t(p.SrcWidth) * 3;
+  paddedA.resize(n + 1);
+  paddedB.resize(n + 1);
+  std::memcpy(paddedA.data(), p.Source->GetRowAddress(r), n);
+  std::memcpy(paddedB.data(), p.Source->GetRowAddress(r + 1), n);
+  HorizontalRowsRgbSse2(p, paddedA.data(), paddedB.data(), outA, outB);
+}
+#endif
 
 // `rows[k]` is the filtered source row of items[k].
 template <int C>
@@ -373,7 +411,17 @@ void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink,
     auto slot = [&](int r) { return rows.data() + size_t(r % ring) * stride; };
     next = start;
     for (int k = first; k < first + count; ++k) {
-      for (; next <= highest[k]; ++next) HorizontalOne(job, next, slot(next), expanded, padded);
+      while (next <= highest[k]) {
+#ifdef IE_RESAMPLE_SSE2
+        if (job.HorizPairs && ring > 1 && next < highest[k]) {
+          HorizontalTwo(job, next, slot(next), slot(next + 1), padded, expanded);
+          next += 2;
+          continue;
+        }
+#endif
+        HorizontalOne(job, next, slot(next), expanded, padded);
+        ++next;
+      }
       uint8_t* out = dest->GetRowAddress(k);
 #ifdef IE_RESAMPLE_SSE2
       if (vertSimd) {
