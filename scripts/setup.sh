@@ -213,6 +213,9 @@ fetch_source() {  # fetch_source DEBIAN_SOURCE_PACKAGE
   die "could not download any source version of $pkg (tried: ${tried[*]}); see $LOGS/src-$pkg.log"
 }
 for p in libpng1.6 libjpeg-turbo openjpeg2 libraw; do fetch_source "$p"; done
+# libdeflate: whole-buffer zlib streams (TIFF Deflate strips), its own fetch so the list above stays
+# as other steps expect it
+fetch_source libdeflate
 VER[googletest]=$(dpkg-query -W -f='${Version}' googletest)
 VER[zlib]=$(dpkg-query -W -f='${Version}' libz-mingw-w64-dev)
 
@@ -288,6 +291,27 @@ EOF
   KEY_RAW="r$RECIPE ${VER[libraw]} jpeg=[$KEY_JPEG] zlib=${VER[zlib]} USE_JPEG USE_ZLIB no-openmp no-jasper no-lcms"
   build_step libraw "$KEY_RAW" "$PREFIX/lib/libraw_r.a" b_raw
 
+  # libdeflate 1.14 ships a GNU Makefile that picks its Windows names from the host compiler: compile
+  # the library's own sources with a small generated CMake project instead, static, no DLL imports.
+  b_deflate() {
+    local s=${SRCDIR[libdeflate]} ov=$BUILD/libdeflate-overlay
+    rm -rf "$ov"; mkdir -p "$ov"
+    [[ -f $s/libdeflate.h && -f $s/lib/deflate_compress.c ]] || die "libdeflate: unexpected source layout in $s"
+    cat >"$ov/CMakeLists.txt" <<EOF
+cmake_minimum_required(VERSION 3.16)
+project(libdeflate_static C)
+file(GLOB SRC "$s/lib/*.c" "$s/lib/x86/*.c")
+add_library(deflate STATIC \${SRC})
+target_include_directories(deflate PRIVATE "$s")
+target_compile_options(deflate PRIVATE -O2 -w)
+install(TARGETS deflate ARCHIVE DESTINATION lib)
+install(FILES "$s/libdeflate.h" DESTINATION include)
+EOF
+    cmake_build libdeflate "$ov"
+  }
+  KEY_DEFLATE="r$RECIPE ${VER[libdeflate]} static overlay"
+  build_step libdeflate "$KEY_DEFLATE" "$PREFIX/lib/libdeflate.a" b_deflate
+
   GTEST_ARGS=(-DBUILD_GMOCK=ON -DINSTALL_GTEST=ON)
   b_gtest() { cmake_build googletest /usr/src/googletest "${GTEST_ARGS[@]}"; }
   KEY_GTEST="r$RECIPE ${VER[googletest]} ${GTEST_ARGS[*]}"
@@ -335,6 +359,7 @@ EOF
     echo "libjpeg-turbo  libjpeg-turbo ${VER[libjpeg-turbo]} (JPEG_LIB_VERSION 62, SIMD=$SIMD)"
     echo "openjpeg       openjpeg2 ${VER[openjpeg2]} (static, OPJ_STATIC)"
     echo "libraw         libraw ${VER[libraw]} (thread-safe; USE_JPEG USE_ZLIB; no OpenMP/Jasper/LCMS)"
+    echo "libdeflate     libdeflate ${VER[libdeflate]} (static)"
     echo "googletest     googletest ${VER[googletest]} (gtest + gmock)"
     echo "compiler       $($TRIPLE-g++-posix --version | head -1)"
   } | write_if_changed "$PREFIX/share/mingw-deps/versions.txt"

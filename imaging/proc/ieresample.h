@@ -48,6 +48,10 @@ struct TIEContributorLists {
 // and last output pixels sit on the first and last source pixels) and reflected edges.
 void IEBuildContributors(TIEContributorLists& lists, int srcSize, int dstSize, double (*kernel)(double), double radius);
 
+// The kernel resampler's SSE2 rows (on by default where the build has SSE2); they give the same bytes
+// as the portable rows, which run when this is false.
+extern bool IEResampleUseSimd;
+
 // Sizes an intermediate buffer of `count` elements (a 64-bit product of the image sides); false when
 // it does not fit this process's address space or memory, so that a 32-bit build never wraps.
 template <typename T>
