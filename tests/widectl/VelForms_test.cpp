@@ -309,8 +309,12 @@ TEST(VelForm, LayeredLookSurvivesRecreation) {
     DWORD flags = 0;
     ASSERT_TRUE(GetLayeredWindowAttributes(h, &key, &alpha, &flags));
     EXPECT_EQ(flags, c.flags);
-    if (c.alpha) EXPECT_EQ(alpha, 128);
-    if (c.colorKey) EXPECT_EQ(key, RGB(1, 2, 3));
+    if (c.alpha) {
+      EXPECT_EQ(alpha, 128);
+    }
+    if (c.colorKey) {
+      EXPECT_EQ(key, RGB(1, 2, 3));
+    }
     // Switched off, the window is plain again.
     form->SetAlphaBlend(false);
     form->SetTransparentColor(false);
