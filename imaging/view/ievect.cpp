@@ -95,6 +95,7 @@ void TImageryVect::Create(TComponent* owner) {
   // the hidden in-place editors, owned by the view
   inherited::Create(owner);
   TextEdit = New<TIEEdit>(this);
+  TextEdit->SetAutoSize(false);  // it covers the object's box, whatever its font's height
   TextEdit->SetVisible(false);
   TextControl = New<TIETextControl>(this);
   TextControl->SetVisible(false);

@@ -1,6 +1,7 @@
 #include "ietextutils.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <random>
 #include <string>
@@ -227,7 +228,7 @@ TEST(IETextUtils, Base64) {
   EXPECT_EQ(text.substr(text.size() - 4), "==\r\n");
 }
 
-// The run-time library's float formats, with the test machine's '.' and ',' separators.
+// The run-time library's float formats, with the user locale's separators.
 TEST(IETextUtils, FloatToStrF) {
   struct Case {
     double v;
@@ -253,8 +254,19 @@ TEST(IETextUtils, FloatToStrF) {
       {12345.678, ieffExponent, 4, 2, "1.235E+04"},
       {-0.00012, ieffExponent, 3, 0, "-1.20E-4"},
   };
+  // The cases are written with '.' and ','; the user's locale may have others (a test that runs wine
+  // under another language leaves its settings in the shared prefix).
+  auto localeChar = [](LCTYPE type, char fallback) {
+    char buf[8] = {};
+    return GetLocaleInfoA(LOCALE_USER_DEFAULT, type, buf, sizeof buf) > 1 ? buf[0] : fallback;
+  };
+  const char dec = localeChar(LOCALE_SDECIMAL, '.'), thousand = localeChar(LOCALE_STHOUSAND, ',');
+  auto local = [&](std::string text) {
+    for (char& ch : text) ch = ch == '.' ? dec : ch == ',' ? thousand : ch;
+    return text;
+  };
   for (const Case& c : cases)
-    EXPECT_EQ(IEFloatToStrF(c.v, c.f, c.precision, c.digits), c.expected)
+    EXPECT_EQ(IEFloatToStrF(c.v, c.f, c.precision, c.digits), local(c.expected))
         << c.v << " format " << int(c.f) << " " << c.precision << " " << c.digits;
-  EXPECT_NE(IEFloatToStrF(1234.5, ieffCurrency, 15, 2).find("1,234.50"), std::string::npos);
+  EXPECT_NE(IEFloatToStrF(1234.5, ieffCurrency, 15, 2).find(local("1,234.50")), std::string::npos);
 }
