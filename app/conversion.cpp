@@ -22,43 +22,46 @@ std::wstring NewGuidFolderName() {
   return text;
 }
 
-std::string NewTempFolderPath() {
+std::wstring NewTempFolderPath() {
   const std::wstring guid = NewGuidFolderName();
-  if (guid.empty()) return std::string();
-  char temp[MAX_PATH + 1] = {};
-  const DWORD n = GetTempPathA(MAX_PATH, temp);
-  if (n == 0 || n > MAX_PATH) return std::string();
-  std::string path(temp, n);
-  if (path.back() != '\\') path += '\\';
-  return path + "tevarnic\\" + WideToAnsi(guid);
+  if (guid.empty()) return std::wstring();
+  wchar_t temp[MAX_PATH + 1] = {};
+  const DWORD n = GetTempPathW(MAX_PATH, temp);
+  if (n == 0 || n > MAX_PATH) return std::wstring();
+  std::wstring path(temp, n);
+  if (path.back() != L'\\') path += L'\\';
+  return path + L"tevarnic\\" + guid;
 }
 
-bool ForceDirectories(const std::string& path) {
-  std::string p = path;
-  while (p.size() > 3 && (p.back() == '\\' || p.back() == '/')) p.pop_back();
+static bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool ForceDirectories(const std::wstring& path) {
+  std::wstring p = path;
+  while (p.size() > 3 && (p.back() == L'\\' || p.back() == L'/')) p.pop_back();
   if (p.empty()) return false;
-  const DWORD attributes = GetFileAttributesA(p.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  const size_t cut = p.find_last_of("\\/");
+  if (GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES) return IsFolder(p);
+  const size_t cut = p.find_last_of(L"\\/");
   // A drive root or a name without a folder part ends the climb.
-  if (cut != std::string::npos && cut > 0 && p[cut - 1] != ':') ForceDirectories(p.substr(0, cut));
-  CreateDirectoryA(p.c_str(), nullptr);
-  const DWORD after = GetFileAttributesA(p.c_str());
-  return after != INVALID_FILE_ATTRIBUTES && (after & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (cut != std::wstring::npos && cut > 0 && p[cut - 1] != L':') ForceDirectories(p.substr(0, cut));
+  CreateDirectoryW(p.c_str(), nullptr);
+  return IsFolder(p);
 }
 
-bool DeleteFolder(const std::string& path) {
+bool DeleteFolder(const std::wstring& path) {
   // A list of one entry ends with two zeros.
-  std::vector<char> from(path.begin(), path.end());
-  from.push_back('\0');
-  from.push_back('\0');
-  SHFILEOPSTRUCTA op = {};
+  std::vector<wchar_t> from(path.begin(), path.end());
+  from.push_back(L'\0');
+  from.push_back(L'\0');
+  SHFILEOPSTRUCTW op = {};
   op.hwnd = nullptr;
   op.wFunc = FO_DELETE;
   op.pFrom = from.data();
-  op.pTo = "";
+  op.pTo = L"";
   op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;  // no FOF_ALLOWUNDO: gone for good
-  return SHFileOperationA(&op) == 0;
+  return SHFileOperationW(&op) == 0;
 }
 
 int StrToIntDef(const std::wstring& text, int fallback) {
@@ -130,7 +133,7 @@ void ExportSlides(TPowerPointPresentation& presentation, TPowerPointSlide& slide
       const std::wstring metafile = job.tempDir + std::to_wstring(i) + L".emf";
       slide.Export(metafile, L"emf", job.width, job.height);
       host.ProcessMessages();
-      SaveSlideImage(WideToAnsi(metafile), WideToAnsi(output), job.width, job.height, job.quality, job.key);
+      SaveSlideImage(metafile, output, job.width, job.height, job.quality, job.key);
     }
     host.ShowProgress(i, PercentText(i, count));
     host.ProcessMessages();

@@ -14,12 +14,13 @@ namespace app {
 std::wstring NewGuidFolderName();
 // The run's temporary folder, without a trailing "\": the platform's temporary path + "tevarnic\" +
 // a new GUID. Empty when no GUID can be made: the shared parent must never stand in for a private
-// folder, since the run deletes its folder at the end.
-std::string NewTempFolderPath();
+// folder, since the run deletes its folder at the end. Paths stay wide all the way to the files: a
+// user or folder name outside the system code page must not turn into question marks.
+std::wstring NewTempFolderPath();
 // Creates the folder with every missing level; true when it exists afterwards.
-bool ForceDirectories(const std::string& path);
+bool ForceDirectories(const std::wstring& path);
 // Deletes the folder and everything in it, silently and for good; true on success.
-bool DeleteFolder(const std::string& path);
+bool DeleteFolder(const std::wstring& path);
 
 // The text as a 32-bit decimal integer (optional leading blanks and sign), or `fallback` when it
 // is not one.

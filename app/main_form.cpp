@@ -31,12 +31,12 @@ void FilterNumberKey(char& key) {
   if (key != 8 && key != 13 && (key < '0' || key > '9')) key = 0;
 }
 
-std::string ProgramFolder() {
-  char path[MAX_PATH + 1] = {};
-  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string p(path, n);
-  const size_t cut = p.find_last_of("\\:");
-  return cut == std::string::npos ? std::string() : p.substr(0, p[cut] == ':' ? cut + 1 : cut);
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH + 1] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring p(path, n);
+  const size_t cut = p.find_last_of(L"\\:");
+  return cut == std::wstring::npos ? std::wstring() : p.substr(0, p[cut] == L':' ? cut + 1 : cut);
 }
 
 }  // namespace
@@ -194,10 +194,10 @@ void Tform1::VelButton1Click(ui::TObject*) {
     return;
   }
 
-  const std::string tempFolder = NewTempFolderPath();
+  const std::wstring tempFolder = NewTempFolderPath();
   if (!tempFolder.empty()) ForceDirectories(tempFolder);
   ui::Application->ProcessMessages();
-  const DWORD attributes = tempFolder.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(tempFolder.c_str());
+  const DWORD attributes = tempFolder.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(tempFolder.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     ui::ShowMessage(kTempFolderMessage);
     ReleasePresentation();
@@ -210,7 +210,7 @@ void Tform1::VelButton1Click(ui::TObject*) {
   try {
     progress = ui::New<Tform2>(ui::Application);
     progress->Source = this;
-    progress->TempDir = AnsiToWide(tempFolder) + L"\\";
+    progress->TempDir = tempFolder + L"\\";
     progress->Timer1->SetEnabled(true);
     progress->ShowModal();
     cancelled = progress->Cancelled;
@@ -229,8 +229,18 @@ void Tform1::VelButton1Click(ui::TObject*) {
 }
 
 void Tform1::Button1Click(ui::TObject*) {
-  const std::string command = "\"explorer\" \"" + WideToAnsi(Edit2->GetText()) + "\"";
-  WinExec(command.c_str(), SW_SHOW);
+  // As WinExec would start it, but with the folder's wide name: a folder outside the system code
+  // page would otherwise open somewhere else.
+  std::wstring command = L"\"explorer\" \"" + Edit2->GetText() + L"\"";
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_SHOW;
+  PROCESS_INFORMATION pi = {};
+  if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
 }
 
 void Tform1::VelButton2Click(ui::TObject*) { Close(); }
@@ -238,10 +248,10 @@ void Tform1::VelButton2Click(ui::TObject*) { Close(); }
 void Tform1::Exit1Click(ui::TObject*) { Close(); }
 
 void Tform1::Help2Click(ui::TObject*) {
-  const std::string help = ProgramFolder() + "\\Help.chm";
+  const std::wstring help = ProgramFolder() + L"\\Help.chm";
   // None ships with the program; a missing file is not worth a word.
-  if (GetFileAttributesA(help.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-  ShellExecuteA(nullptr, "open", help.c_str(), nullptr, nullptr, SW_SHOW);
+  if (GetFileAttributesW(help.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  ShellExecuteW(nullptr, L"open", help.c_str(), nullptr, nullptr, SW_SHOW);
 }
 
 void Tform1::VisitWebsite1Click(ui::TObject*) {

@@ -6,7 +6,9 @@
 #include "gifimage.h"
 #include "imageryio.h"
 #include "imageryview.h"
+#include "VelSystem.h"
 #include "uibitmap.h"
+#include "uistreams.h"
 #include "uisysutils.h"
 
 namespace app {
@@ -32,17 +34,30 @@ struct BitmapFree {
 };
 using BitmapPtr = std::unique_ptr<ui::TBitmap, BitmapFree>;
 
-std::wstring SystemToWide(const std::string& s) {
-  if (s.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), nullptr, 0);
-  std::wstring w(size_t(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), &w[0], n);
-  return w;
-}
+// Messages go out through the user-interface library's 8-bit texts; only the message loses what the
+// system code page cannot hold, never the file's name.
+std::string MessagePath(const std::wstring& path) { return WideToAnsi(path); }
+
+// The platform bitmap's writer opens its file by an 8-bit name; this stream hands it a file opened by
+// the wide one, created or truncated as that writer would.
+class WideFileWriteStream : public ui::THandleStream {
+ public:
+  explicit WideFileWriteStream(const std::wstring& path)
+      : ui::THandleStream(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    if (handle_ == INVALID_HANDLE_VALUE) {
+      const DWORD err = GetLastError();
+      throw ui::EFCreateError("Cannot create file \"" + MessagePath(path) + "\". " + ui::SysErrorMessage(err));
+    }
+  }
+  ~WideFileWriteStream() override { CloseHandle(handle_); }
+  WideFileWriteStream(const WideFileWriteStream&) = delete;
+  WideFileWriteStream& operator=(const WideFileWriteStream&) = delete;
+};
 
 // Plays the metafile into the bitmap's whole area; the bitmap's DC is given back afterwards so that
 // GDI+ may read the bitmap by its handle.
-void DrawMetafile(ui::TBitmap& bitmap, const std::string& metafilePath, int width, int height) {
+void DrawMetafile(ui::TBitmap& bitmap, const std::wstring& metafilePath, int width, int height) {
   auto* canvas = static_cast<ui::TBitmapCanvas*>(bitmap.Canvas());
   {
     Gdiplus::GpGraphics* rawGraphics = nullptr;
@@ -51,9 +66,8 @@ void DrawMetafile(ui::TBitmap& bitmap, const std::string& metafilePath, int widt
     GraphicsPtr graphics(rawGraphics);
 
     Gdiplus::GpImage* rawImage = nullptr;
-    const std::wstring widePath = SystemToWide(metafilePath);
-    if (gp::GdipLoadImageFromFile(widePath.c_str(), &rawImage) != Gdiplus::Ok || !rawImage)
-      throw ui::Exception("Cannot read the slide picture " + metafilePath);
+    if (gp::GdipLoadImageFromFile(metafilePath.c_str(), &rawImage) != Gdiplus::Ok || !rawImage)
+      throw ui::Exception("Cannot read the slide picture " + MessagePath(metafilePath));
     ImagePtr image(rawImage);
 
     UINT srcW = 0, srcH = 0;
@@ -67,26 +81,25 @@ void DrawMetafile(ui::TBitmap& bitmap, const std::string& metafilePath, int widt
   canvas->FreeContext();
 }
 
-void SaveThroughGdiplus(ui::TBitmap& bitmap, const std::string& outputPath, const std::wstring& mime,
+void SaveThroughGdiplus(ui::TBitmap& bitmap, const std::wstring& outputPath, const std::wstring& mime,
                         int quality) {
   CLSID clsid;
   if (FindEncoderByMime(mime, &clsid) < 0) return;  // not installed: nothing to write with
 
   Gdiplus::GpBitmap* rawBitmap = nullptr;
   if (gp::GdipCreateBitmapFromHBITMAP(bitmap.GetHandle(), bitmap.GetPalette(), &rawBitmap) != Gdiplus::Ok)
-    throw ui::Exception("Cannot prepare the slide image for " + outputPath);
+    throw ui::Exception("Cannot prepare the slide image for " + MessagePath(outputPath));
   ImagePtr image(rawBitmap);
 
-  const std::wstring widePath = SystemToWide(outputPath);
   Gdiplus::GpStatus status;
   if (mime == L"image/jpeg") {
     const JpegQualityParameter param(quality);
-    status = gp::GdipSaveImageToFile(image.get(), widePath.c_str(), &clsid, param.Get());
+    status = gp::GdipSaveImageToFile(image.get(), outputPath.c_str(), &clsid, param.Get());
   } else {
-    status = gp::GdipSaveImageToFile(image.get(), widePath.c_str(), &clsid, nullptr);
+    status = gp::GdipSaveImageToFile(image.get(), outputPath.c_str(), &clsid, nullptr);
   }
   // A file that could not be written (locked, folder gone, disk full) must not pass for a slide done.
-  if (status != Gdiplus::Ok) throw ui::EWriteError("Cannot write " + outputPath);
+  if (status != Gdiplus::Ok) throw ui::EWriteError("Cannot write " + MessagePath(outputPath));
 }
 
 }  // namespace
@@ -129,14 +142,14 @@ int FindEncoderByMime(const std::wstring& mime, CLSID* clsid) {
 
 // One frame of the bitmap's size, reduced to an octree palette of at most 256 colours with
 // Floyd-Steinberg error diffusion, in a local colour map.
-static void SaveThroughGif(ui::TBitmap& bitmap, const std::string& outputPath) {
+static void SaveThroughGif(ui::TBitmap& bitmap, const std::wstring& outputPath) {
   TGIFImage gif;
   gif.PaletteMode = gpOctree;
   gif.DitherStyle = gdFloydSteinberg;
   gif.SetPaletteBits(8);
   gif.Assign(&bitmap);
   try {
-    gif.SaveToFile(SystemToWide(outputPath));
+    gif.SaveToFile(outputPath);
   } catch (const GIFException& e) {
     throw ui::EWriteError(e.what());
   }
@@ -144,7 +157,7 @@ static void SaveThroughGif(ui::TBitmap& bitmap, const std::string& outputPath) {
 
 // The view copies the bitmap into its 24-bit pixel buffer; its I/O component picks the writer by the
 // file-name extension (".rle" is the Windows bitmap writer, uncompressed).
-static void SaveThroughImageLibrary(ui::TBitmap& bitmap, const std::string& outputPath) {
+static void SaveThroughImageLibrary(ui::TBitmap& bitmap, const std::wstring& outputPath) {
   struct ViewFree {
     void operator()(TImageryView* v) const { v->Free(); }
   };
@@ -152,7 +165,7 @@ static void SaveThroughImageLibrary(ui::TBitmap& bitmap, const std::string& outp
   view->Assign(&bitmap);
   TImageryIO* io = view->GetIO();
   try {
-    io->SaveByExtension(SystemToWide(outputPath));
+    io->SaveByExtension(outputPath);
   } catch (const ui::Exception&) {
     throw;
   } catch (const std::exception& e) {
@@ -160,10 +173,10 @@ static void SaveThroughImageLibrary(ui::TBitmap& bitmap, const std::string& outp
     throw ui::EWriteError(e.what());
   }
   // The writers report a failed write through the abort flag; it must not pass for a slide done.
-  if (io->Aborting) throw ui::EWriteError("Cannot write " + outputPath);
+  if (io->Aborting) throw ui::EWriteError("Cannot write " + MessagePath(outputPath));
 }
 
-void SaveSlideImage(const std::string& metafilePath, const std::string& outputPath, int width, int height,
+void SaveSlideImage(const std::wstring& metafilePath, const std::wstring& outputPath, int width, int height,
                     int quality, const std::wstring& key) {
   if (width < 1 || height < 1 || width > kMaxSlideImageSide || height > kMaxSlideImageSide)
     throw ui::Exception("Slide image size " + std::to_string(width) + " x " + std::to_string(height) +
@@ -178,9 +191,11 @@ void SaveSlideImage(const std::string& metafilePath, const std::string& outputPa
   DrawMetafile(*bitmap, metafilePath, width, height);
 
   switch (encoder) {
-    case SlideEncoder::Bitmap:
-      bitmap->SaveToFile(outputPath);
+    case SlideEncoder::Bitmap: {
+      WideFileWriteStream file(outputPath);
+      bitmap->SaveToStream(&file);
       break;
+    }
     case SlideEncoder::GdiplusMime:
       SaveThroughGdiplus(*bitmap, outputPath, mime, quality);
       break;

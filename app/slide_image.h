@@ -43,11 +43,11 @@ class JpegQualityParameter {
 int FindEncoderByMime(const std::wstring& mime, CLSID* clsid);
 
 // Draws the metafile at `metafilePath` stretched to width x height (high-quality bicubic) onto a white
-// 24-bit bitmap and writes it to `outputPath` in the format of `key`. Paths are in the system code
-// page. Raises ui::Exception when the size is out of range, the metafile cannot be read or the writer
+// 24-bit bitmap and writes it to `outputPath` in the format of `key`. Both paths reach the platform
+// wide, whatever the system code page holds. Raises ui::Exception when the size is out of range, the metafile cannot be read or the writer
 // fails. A GDI+ format whose encoder is not installed, or an unknown key, writes nothing. The image
 // library's keys need its shared start-up (IELibraryStaticInit) to have run.
-void SaveSlideImage(const std::string& metafilePath, const std::string& outputPath, int width, int height,
+void SaveSlideImage(const std::wstring& metafilePath, const std::wstring& outputPath, int width, int height,
                     int quality, const std::wstring& key);
 
 }  // namespace app

@@ -19,6 +19,8 @@ PENDING = {
     ("io/imageryio.cpp", "imageryview.h"),
     ("io/imageryio.cpp", "ievect.h"),
     ("io/iopreviews.cpp", "imageryview.h"),
+    ("io/ioviewfiles.cpp", "ievect.h"),
+    ("io/ioviewfiles.cpp", "imageryview.h"),
 }
 
 INCLUDE = re.compile(r'\s*#\s*include\s*"([^"]+)"')

@@ -21,6 +21,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then     # one-off prefix creation (WINEAR
   "$wine" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1
   # Xvfb has no window manager: unmanaged windows are destroyed at once instead of after a wait
   "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  # Chinese in the controls: their font links to Windows' CJK faces; the CJK font setup.sh installs
+  # stands in for one of them
+  "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v SimSun /t REG_SZ /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
   wineserver -w
 fi
 wineserver -p || exit 1                       # persistent until `wineserver -k`

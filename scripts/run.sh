@@ -16,6 +16,8 @@ sh "$root/platform/presenter/register-stand-in.sh" "$build"
 if [[ $arch == x86_64 ]]; then wine=/usr/lib/wine/wine64; else wine=wine; fi
 export WINEPREFIX="$build/wine"
 export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# Chinese in the controls, as the tests' prefix has it (scripts/run-tests.sh)
+"$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v SimSun /t REG_SZ /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1 || true
 if [[ -n ${DISPLAY:-} ]]; then
   exec "$wine" "$exe"
 fi

@@ -118,6 +118,44 @@ done
 [[ -f /usr/$TRIPLE/lib/libz.a ]] || die "/usr/$TRIPLE/lib/libz.a missing (package libz-mingw-w64-dev)"
 [[ -f /usr/src/googletest/CMakeLists.txt ]] || die "/usr/src/googletest missing (package googletest)"
 
+# ---------------------------------------------------------------- 1b. fonts for wine
+# The packages above come without their recommends, so wine has neither its own system fonts (the
+# title bar's caption buttons are then drawn as letters) nor any CJK font (Chinese text in slides
+# becomes empty boxes). Fonts live outside the per-build wine prefixes, which find them through
+# fontconfig: Debian's wine 8 looks for its own fonts under "<datadir>\../fonts", a path its file
+# layer never resolves, so fontconfig is told about /usr/share/wine/fonts instead.
+FONT_PKGS=(fonts-wine fonts-wqy-microhei)
+WINE_FONTS_CONF=/etc/fonts/conf.d/65-wine-fonts.conf
+ensure_fonts() {
+  local missing=() p
+  for p in "${FONT_PKGS[@]}"; do pkg_installed "$p" || missing+=("$p"); done
+  if [[ ${#missing[@]} -eq 0 ]]; then msg "fonts: ${FONT_PKGS[*]} present"; return; fi
+  [[ ${DEPS_SKIP_APT:-} != 1 ]] || die "fonts missing (${missing[*]}) and DEPS_SKIP_APT=1"
+  [[ $EUID == 0 ]] || die "fonts missing (${missing[*]}); run as root"
+  export DEBIAN_FRONTEND=noninteractive
+  msg "fonts: installing ${missing[*]}"
+  # a machine whose package step was satisfied long ago may hold a stale index
+  apt-get install -y --no-install-recommends "${missing[@]}" >>"$LOGS/fonts.log" 2>&1 \
+    || { run_logged fonts apt-get update; run_logged fonts apt-get install -y --no-install-recommends "${missing[@]}"; }
+}
+FONT_FILES=(/usr/share/wine/fonts/marlett.ttf /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$WINE_FONTS_CONF")
+fonts_present() { local f; for f in "${FONT_FILES[@]}"; do [[ -e $f ]] || return 1; done; }
+if stamp_ok fonts "${FONT_PKGS[*]} $WINE_FONTS_CONF" && fonts_present; then
+  msg "fonts: up to date"
+else
+  ensure_fonts
+  cat >"$WINE_FONTS_CONF" <<'EOF'
+<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "urn:fontconfig:fonts.dtd">
+<!-- written by the project's setup.sh: wine's own fonts (Marlett, Tahoma, ...) for wine to find -->
+<fontconfig>
+  <dir>/usr/share/wine/fonts</dir>
+</fontconfig>
+EOF
+  fonts_present || die "fonts: ${FONT_FILES[*]} missing after installing ${FONT_PKGS[*]}"
+  stamp_set fonts "${FONT_PKGS[*]} $WINE_FONTS_CONF"
+fi
+
 # ---------------------------------------------------------------- 2. toolchain file
 write_if_changed() {  # write stdin to $1 only if content differs (keeps mtimes stable)
   local tmp; tmp=$(mktemp "$1.XXXX"); cat >"$tmp"
@@ -175,6 +213,9 @@ fetch_source() {  # fetch_source DEBIAN_SOURCE_PACKAGE
   die "could not download any source version of $pkg (tried: ${tried[*]}); see $LOGS/src-$pkg.log"
 }
 for p in libpng1.6 libjpeg-turbo openjpeg2 libraw; do fetch_source "$p"; done
+# libdeflate: whole-buffer zlib streams (TIFF Deflate strips), its own fetch so the list above stays
+# as other steps expect it
+fetch_source libdeflate
 VER[googletest]=$(dpkg-query -W -f='${Version}' googletest)
 VER[zlib]=$(dpkg-query -W -f='${Version}' libz-mingw-w64-dev)
 
@@ -250,6 +291,27 @@ EOF
   KEY_RAW="r$RECIPE ${VER[libraw]} jpeg=[$KEY_JPEG] zlib=${VER[zlib]} USE_JPEG USE_ZLIB no-openmp no-jasper no-lcms"
   build_step libraw "$KEY_RAW" "$PREFIX/lib/libraw_r.a" b_raw
 
+  # libdeflate 1.14 ships a GNU Makefile that picks its Windows names from the host compiler: compile
+  # the library's own sources with a small generated CMake project instead, static, no DLL imports.
+  b_deflate() {
+    local s=${SRCDIR[libdeflate]} ov=$BUILD/libdeflate-overlay
+    rm -rf "$ov"; mkdir -p "$ov"
+    [[ -f $s/libdeflate.h && -f $s/lib/deflate_compress.c ]] || die "libdeflate: unexpected source layout in $s"
+    cat >"$ov/CMakeLists.txt" <<EOF
+cmake_minimum_required(VERSION 3.16)
+project(libdeflate_static C)
+file(GLOB SRC "$s/lib/*.c" "$s/lib/x86/*.c")
+add_library(deflate STATIC \${SRC})
+target_include_directories(deflate PRIVATE "$s")
+target_compile_options(deflate PRIVATE -O2 -w)
+install(TARGETS deflate ARCHIVE DESTINATION lib)
+install(FILES "$s/libdeflate.h" DESTINATION include)
+EOF
+    cmake_build libdeflate "$ov"
+  }
+  KEY_DEFLATE="r$RECIPE ${VER[libdeflate]} static overlay"
+  build_step libdeflate "$KEY_DEFLATE" "$PREFIX/lib/libdeflate.a" b_deflate
+
   GTEST_ARGS=(-DBUILD_GMOCK=ON -DINSTALL_GTEST=ON)
   b_gtest() { cmake_build googletest /usr/src/googletest "${GTEST_ARGS[@]}"; }
   KEY_GTEST="r$RECIPE ${VER[googletest]} ${GTEST_ARGS[*]}"
@@ -297,6 +359,7 @@ EOF
     echo "libjpeg-turbo  libjpeg-turbo ${VER[libjpeg-turbo]} (JPEG_LIB_VERSION 62, SIMD=$SIMD)"
     echo "openjpeg       openjpeg2 ${VER[openjpeg2]} (static, OPJ_STATIC)"
     echo "libraw         libraw ${VER[libraw]} (thread-safe; USE_JPEG USE_ZLIB; no OpenMP/Jasper/LCMS)"
+    echo "libdeflate     libdeflate ${VER[libdeflate]} (static)"
     echo "googletest     googletest ${VER[googletest]} (gtest + gmock)"
     echo "compiler       $($TRIPLE-g++-posix --version | head -1)"
   } | write_if_changed "$PREFIX/share/mingw-deps/versions.txt"

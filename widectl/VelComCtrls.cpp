@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <vector>
 
 #include "VelControls.h"
@@ -488,11 +489,40 @@ int CALLBACK TVelCustomListView::WideDefaultCompare(LPARAM item1, LPARAM item2, 
   }
 }
 
+bool TVelCustomListView::WideHeaderNotify(TMessage& m) {
+  auto& header = *reinterpret_cast<NMHEADERA*>(m.LParam);
+  const UINT code = header.hdr.code;
+  // The two records differ only in the text pointer of their item, which the library does not read.
+  auto asAnsi = [&](UINT ansiCode, const std::function<void()>& step) {
+    header.hdr.code = ansiCode;
+    try {
+      step();
+    } catch (...) {
+      header.hdr.code = code;
+      throw;
+    }
+    header.hdr.code = code;
+  };
+  if (m.Msg == CN_NOTIFY) {
+    // Forwarded by the control while a divider is dragged.
+    if (!IsUnicodePlatform || code != static_cast<UINT>(HDN_TRACKW)) return false;
+    asAnsi(static_cast<UINT>(HDN_TRACKA), [&] { inherited::WndProc(m); });
+    return true;
+  }
+  if (code != static_cast<UINT>(HDN_ENDTRACKW) && code != static_cast<UINT>(HDN_DIVIDERDBLCLICKW)) return false;
+  // The header's own message: the control and the library first, then the library's column step.
+  inherited::WndProc(m);
+  asAnsi(static_cast<UINT>(code == static_cast<UINT>(HDN_ENDTRACKW) ? HDN_ENDTRACKA : HDN_DIVIDERDBLCLICKA),
+         [&] { HeaderNotify(header); });
+  return true;
+}
+
 void TVelCustomListView::WndProc(TMessage& m) {
   if (m.Msg == LVM_SORTITEMS && testingSort_) {
     libraryDefaultCompare = m.LParam;  // dropped: nothing is sorted
     return;
   }
+  if ((m.Msg == WM_NOTIFY || m.Msg == CN_NOTIFY) && WideHeaderNotify(m)) return;
   if (IsUnicodePlatform) {
     switch (m.Msg) {
       case CN_NOTIFY: {

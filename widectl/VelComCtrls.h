@@ -167,6 +167,8 @@ class TVelCustomListView : public ui::TCustomListView, public IWideCustomListCon
   void WideDisplayInfo(ui::TMessage& m);
   void WideFindItem(ui::TMessage& m);
   void WideInfoTip(ui::TMessage& m);
+  // The header's wide notifications that the library knows only in their 8-bit form; true: handled.
+  bool WideHeaderNotify(ui::TMessage& m);
   void BeginLabelEdit(ui::TMessage& m);
   void EndLabelEdit(const NMLVDISPINFOW& info);
   // The window procedure put on the control's in-place edit window while a caption is edited.

@@ -5,6 +5,7 @@
 #include "VelSysUtils.h"
 #include "VelWindows.h"
 #include "uifiler.h"
+#include "uithemes.h"
 
 using namespace ui;
 
@@ -52,19 +53,27 @@ void TVelCustomPanel::Paint() {
     colors(GetBevelOuter(), topLeft, bottomRight);
     Frame3D(canvas_, r, topLeft, bottomRight, GetBevelWidth());
   }
-  // The library's panel always paints its own background, so the border is a frame in its colour.
-  canvas_->Brush()->SetColor(color_);
-  for (int i = 0; i < GetBorderWidth(); ++i) {
-    canvas_->FrameRect(r);
-    InflateRect(&r, -1, -1);
+  // With themes a panel on its parent's background leaves the border open; otherwise the border is
+  // a frame in the panel's colour.
+  const bool parentBackground = ThemeServices().ThemesEnabled() && GetParentBackground();
+  if (parentBackground) {
+    InflateRect(&r, -GetBorderWidth(), -GetBorderWidth());
+  } else {
+    canvas_->Brush()->SetColor(color_);
+    for (int i = 0; i < GetBorderWidth(); ++i) {
+      canvas_->FrameRect(r);
+      InflateRect(&r, -1, -1);
+    }
   }
   if (GetBevelInner() != bvNone) {
     colors(GetBevelInner(), topLeft, bottomRight);
     Frame3D(canvas_, r, topLeft, bottomRight, GetBevelWidth());
   }
-  canvas_->Brush()->SetColor(color_);
-  canvas_->Brush()->SetStyle(bsSolid);
-  canvas_->FillRect(r);
+  if (!parentBackground) {
+    canvas_->Brush()->SetColor(color_);
+    canvas_->Brush()->SetStyle(bsSolid);
+    canvas_->FillRect(r);
+  }
 
   canvas_->Brush()->SetStyle(bsClear);
   canvas_->SetFont(font_);
@@ -76,7 +85,7 @@ void TVelCustomPanel::Paint() {
   r.bottom = r.top + extent.cy;
   static const UINT kAlign[] = {DT_LEFT, DT_RIGHT, DT_CENTER};
   const std::wstring caption = GetCaptionText();
-  WideDrawText(dc, caption.c_str(), -1, &r, DT_EXPANDTABS | DT_VCENTER | kAlign[GetAlignment()]);
+  WideDrawText(dc, caption.c_str(), -1, &r, DrawTextBiDiModeFlags(DT_EXPANDTABS | DT_VCENTER | kAlign[GetAlignment()]));
 }
 
 std::wstring TVelImage::GetHintText() const { return WideGetControlHint(const_cast<TVelImage*>(this)); }

@@ -17,6 +17,9 @@ namespace {
 
 int velFormsModuleCount;
 
+// The library's message after a control's reading order changed.
+constexpr UINT kBiDiModeChanged = 0xB03C;
+
 // The control under the mouse: the library's window there, or its windowless child under the point.
 ui::TControl* ControlUnderMouse() {
   POINT p;
@@ -99,6 +102,25 @@ void TVelForm::WndProc(ui::TMessage& message) {
     return;
   }
   inherited::WndProc(message);
+  if (message.Msg == WM_WINDOWPOSCHANGING) {
+    RefreshMenuStrings(GetMenu());
+  } else if (message.Msg == kBiDiModeChanged) {
+    for (int i = 0; i < ComponentCount(); ++i)
+      if (auto* menu = ui::As<ui::TMenu>(Components(i))) RefreshMenuStrings(menu);
+  }
+}
+
+void TVelForm::DefaultHandler(ui::TMessage& message) {
+  HWND client = ClientHandle();
+  if (!client || !IsUnicodePlatform || !handle_) {
+    inherited::DefaultHandler(message);
+    return;
+  }
+  // The frame sizes its client window itself.
+  message.Result = message.Msg == WM_SIZE ? DefWindowProcW(handle_, message.Msg, message.WParam, message.LParam)
+                                          : DefFrameProcW(handle_, client, message.Msg, message.WParam, message.LParam);
+  // The frame's default processing passes by the trap's default procedure, which takes the trap off.
+  if (message.Msg == WM_DESTROY) SendMessageW(handle_, VelDestroyWindowMessage, 0, 0);
 }
 
 void TVelForm::MenuSelect(ui::TMessage& message) {
@@ -121,9 +143,31 @@ void TVelForm::CreateWindowHandle(const ui::TCreateParams& params) {
     inherited::CreateWindowHandle(params);
     return;
   }
-  ui::TCreateParams p = params;
-  p.ExStyle &= ~static_cast<DWORD>(WS_EX_LAYERED);
-  CreateUnicodeWindowHandle(this, p, std::wstring());
+  if (GetFormStyle() != ui::fsMDIChild || InState(ui::csDesigning)) {
+    ui::TCreateParams p = params;
+    p.ExStyle &= ~static_cast<DWORD>(WS_EX_LAYERED);
+    CreateUnicodeWindowHandle(this, p, std::wstring());
+    SetFormStateBits(ui::fsCreatedMDIChild, false);
+  } else {
+    HWND client = ui::MDIClientOfMainForm();
+    std::wstring className;
+    RegisterUnicodeClass(params, className);
+    SetDefWndProc(DefMDIChildProcW);
+    HWND h = CreateMDIWindowW(className.c_str(), nullptr, params.Style, params.X, params.Y, params.Width, params.Height,
+                              client, GetModuleHandleW(nullptr), reinterpret_cast<LPARAM>(params.Param));
+    if (!h) ui::RaiseLastOSError();
+    SetHandleDuringCreation(h);
+    SubClassUnicodeControl(this, params.Caption);
+    SetFormStateBits(ui::fsCreatedMDIChild, true);
+  }
+  // Switched off and on again: the layered style and its attributes go onto the new window.
+  if (GetAlphaBlend()) {
+    SetAlphaBlend(false);
+    SetAlphaBlend(true);
+  } else if (GetTransparentColor()) {
+    SetTransparentColor(false);
+    SetTransparentColor(true);
+  }
 }
 
 void TVelForm::DestroyWindowHandle() {
@@ -227,10 +271,14 @@ bool TVelApplication::ProcessMessage(MSG& message) {
     mainFormSeen_ = true;
   }
   if (message.message != WM_CHAR || message.wParam < 256 || !IsWindowUnicode(message.hwnd)) return false;
+  HWND dialog = ui::Application ? ui::Application->DialogHandle : nullptr;
+  if (dialog && !IsWindow(dialog)) dialog = nullptr;
+  // An 8-bit dialog window takes its characters through the library's loop.
+  if (dialog && !IsWindowUnicode(dialog)) return false;
   bool handled = false;
   if (ui::Application && ui::Application->OnMessage) ui::Application->OnMessage(message, handled);
   if (ui::Application) ui::Application->CancelHint();
-  if (!handled) DispatchMessageW(&message);
+  if (!handled && !(dialog && IsDialogMessageW(dialog, &message))) DispatchMessageW(&message);
   return true;
 }
 

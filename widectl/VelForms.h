@@ -31,9 +31,15 @@ class TVelForm : public ui::TForm {
   void SetHintText(const std::wstring& hint);
   // The library's idle-time update of the form's actions, then the application's wide hint.
   void UpdateActions() override;
+  // After the window moved or its reading order changed the native menu strings may be stale: the
+  // form's menu (and for reading order every menu it owns) is refreshed.
   void WndProc(ui::TMessage& message) override;
+  // A document frame on the Unicode platform leaves its messages to DefFrameProcW.
+  void DefaultHandler(ui::TMessage& message) override;
 
  protected:
+  // A Unicode window, or a Unicode document child of the main form; a layered form gets its alpha
+  // and colour key again, as the window is made without the layered style.
   void CreateWindowHandle(const ui::TCreateParams& params) override;
   void DestroyWindowHandle() override;
 
@@ -63,7 +69,8 @@ class TVelApplication : public ui::TComponent {
   // the library's hint is its ANSI form.
   void UpdateWideHint();
   // What the message hook does with each message taken from the queue: gives a WM_CHAR above 255 for
-  // a Unicode window to that window in full (true: taken). The first time a main form exists and is
+  // a Unicode window to that window in full, through IsDialogMessage of the library's current dialog
+  // window when there is one (true: taken; never while that dialog window is not Unicode). The first time a main form exists and is
   // not a TVelForm, it gets an idle control.
   bool ProcessMessage(MSG& message);
 

@@ -5,6 +5,8 @@
 
 #include "VelActnList.h"
 #include "VelClasses.h"
+#include "VelControls.h"
+#include "VelForms.h"
 #include "VelSysUtils.h"
 #include "VelWideStrings.h"
 #include "VelWindows.h"
@@ -45,6 +47,7 @@ std::vector<TPropInfo> VelMenuItemProps() {
 UI_IMPLEMENT_CLASS(TVelMenuItem, TMenuItem, DefaultFactory<TVelMenuItem>, VelMenuItemProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelMainMenu, TMainMenu, DefaultFactory<TVelMainMenu>, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TVelMenuActionLink, TMenuActionLink, DefaultFactory<TVelMenuActionLink>, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TVelPopupList, TPopupList, nullptr, nullptr, nullptr, nullptr)
 
 namespace {
 struct Registered {
@@ -188,6 +191,7 @@ void TVelMenuItem::MenuChanged(bool rebuild) {
   if (ignoreMenuChanged_) return;
   inherited::MenuChanged(rebuild);
   RefreshMenuItemStrings(this, GetParentMenu());
+  RefreshFirstVisibleMenuItem(GetParentMenu());
 }
 
 void TVelMenuItem::Loaded() {
@@ -383,18 +387,73 @@ void RefreshMenuItemStrings(TMenuItem* item, TMenu* menu) {
   if (auto* wide = dynamic_cast<TVelMenuItem*>(item)) wide->RefreshNativeString(menu);
 }
 
+void RefreshMenuStrings(TMenu* menu) {
+  if (!menu) return;
+  RefreshMenuItemStrings(menu->Items(), menu);
+  if (TMenuItem* merged = menu->Items()->Merged()) RefreshMenuItemStrings(merged, menu);
+}
+
+void RefreshFirstVisibleMenuItem(TMenu* menu) {
+  if (!SysLocaleMiddleEast || !menu) return;
+  TMenuItem* root = menu->Items();
+  for (int i = 0; i < root->Count(); ++i) {
+    TMenuItem* item = root->Items(i);
+    if (!item->GetVisible()) continue;
+    if (auto* wide = dynamic_cast<TVelMenuItem*>(item)) wide->RefreshNativeString(menu);
+    return;
+  }
+}
+
 // ---- TVelMainMenu ---------------------------------------------------------------------------
 
 HMENU TVelMainMenu::GetHandle() {
   HMENU menu = inherited::GetHandle();
-  RefreshMenuItemStrings(Items(), this);
-  if (TMenuItem* merged = Items()->Merged()) RefreshMenuItemStrings(merged, this);
+  RefreshMenuStrings(this);
   return menu;
 }
 
 void TVelMainMenu::Changed(TMenuItem* source, bool rebuild) {
   inherited::Changed(source, rebuild);
   if (!HandleAllocated() || InState(csLoading | csDestroying)) return;
-  RefreshMenuItemStrings(Items(), this);
-  if (TMenuItem* merged = Items()->Merged()) RefreshMenuItemStrings(merged, this);
+  RefreshMenuStrings(this);
+}
+
+// ---- TVelPopupList --------------------------------------------------------------------------
+
+void TVelPopupList::WndProc(TMessage& m) {
+  switch (m.Msg) {
+    case WM_MENUSELECT: {
+      const UINT flags = HIWORD(m.WParam), id = LOWORD(m.WParam);
+      for (int i = 0; i < Count(); ++i) {
+        TPopupMenu* menu = Items(i);
+        TMenuItem* item;
+        if (flags & MF_POPUP) {
+          const HMENU sub = m.LParam ? GetSubMenu(reinterpret_cast<HMENU>(m.LParam), static_cast<int>(id))
+                                     : reinterpret_cast<HMENU>(-1);
+          item = menu->FindItem(reinterpret_cast<UINT_PTR>(sub), true);
+        } else {
+          item = menu->FindItem(id, false);
+        }
+        if (item) {
+          if (VelApplication) VelApplication->SetHintText(WideGetLongHint(MenuItemWideHint(item)));
+          m.Result = 0;
+          return;
+        }
+      }
+      if (VelApplication) VelApplication->SetHintText(std::wstring());
+      break;
+    }
+    case WM_ENTERMENULOOP:
+      PopupList = libraryList_;
+      for (int i = 0; i < Count(); ++i) RefreshFirstVisibleMenuItem(Items(i));
+      break;
+    default:
+      break;
+  }
+  inherited::WndProc(m);
+}
+
+TVelPopupList* VelPopupList() {
+  static TVelPopupList* list = new TVelPopupList(PopupList);
+  return list;
 }

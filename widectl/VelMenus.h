@@ -77,6 +77,11 @@ class TVelMenuActionLink : public ui::TMenuActionLink {
 std::wstring MenuItemWideHint(ui::TMenuItem* item);
 // Refreshes the native strings of the item's sub-items (last to first, recursively), then its own.
 void RefreshMenuItemStrings(ui::TMenuItem* item, ui::TMenu* menu);
+// The same for every item of `menu`, and for the items merged into it.
+void RefreshMenuStrings(ui::TMenu* menu);
+// On a right-to-left system the menu bar shows its first item from the native string only after a
+// refresh: the first visible top-level item of `menu` gets its native string refreshed.
+void RefreshFirstVisibleMenuItem(ui::TMenu* menu);
 
 class TVelMainMenu : public ui::TMainMenu {
   UI_DECLARE_CLASS(TVelMainMenu, ui::TMainMenu)
@@ -84,3 +89,21 @@ class TVelMainMenu : public ui::TMainMenu {
   HMENU GetHandle() override;
   void Changed(ui::TMenuItem* source, bool rebuild) override;
 };
+
+// The popup list window of the layer: while it is the library's popup list, a popup item selected
+// in a menu gives the application its wide hint. Entering a menu loop puts the library's own popup
+// list back in place.
+class TVelPopupList : public ui::TPopupList {
+  UI_DECLARE_CLASS(TVelPopupList, ui::TPopupList)
+ public:
+  explicit TVelPopupList(ui::TPopupList* libraryList = nullptr) : libraryList_(libraryList) {}
+  ui::TPopupList* LibraryPopupList() const { return libraryList_; }
+  void WndProc(ui::TMessage& m) override;
+
+ private:
+  ui::TPopupList* libraryList_;
+};
+
+// The process-wide popup list window of the layer, made on first use remembering the library's popup
+// list; like the library's own, it lives until the process ends.
+TVelPopupList* VelPopupList();

@@ -189,6 +189,7 @@ void TVelCustomLabel::DoDrawText(RECT& r, UINT flags) {
   std::wstring text = GetWideLabelText();
   if ((flags & DT_CALCRECT) && (text.empty() || (GetShowAccelChar() && text == L"&"))) text += L' ';
   if (!GetShowAccelChar()) flags |= DT_NOPREFIX;
+  flags = DrawTextBiDiModeFlags(flags);
   canvas_->SetFont(font_);
   HDC dc = canvas_->GetHandle();
   if (!enabled_) {
@@ -288,6 +289,7 @@ void TVelCustomGroupBox::PaintThemed() {
   if (!caption.empty()) {
     const SIZE extent = WideTextExtent(dc, caption);
     captionRect = {kCaptionIndent, 0, kCaptionIndent + extent.cx, extent.cy};
+    if (UseRightToLeftAlignment()) OffsetRect(&captionRect, width_ - extent.cx - kCaptionIndent - captionRect.left, 0);
   }
   RECT frame = TCustomControl::GetClientRect();
   frame.top = (captionRect.bottom - captionRect.top) / 2;
@@ -314,21 +316,27 @@ void TVelCustomGroupBox::PaintClassic() {
   canvas_->Brush()->SetStyle(bsSolid);
   canvas_->FillRect(all);
   RECT r = {0, h / 2 - 1, width_, height_};
-  ++r.left;
-  ++r.top;
-  canvas_->Brush()->SetColor(clBtnHighlight);
-  canvas_->FrameRect(r);
-  OffsetRect(&r, -1, -1);
-  canvas_->Brush()->SetColor(clBtnShadow);
+  if (GetCtl3D()) {
+    ++r.left;
+    ++r.top;
+    canvas_->Brush()->SetColor(clBtnHighlight);
+    canvas_->FrameRect(r);
+    OffsetRect(&r, -1, -1);
+    canvas_->Brush()->SetColor(clBtnShadow);
+  } else {
+    canvas_->Brush()->SetColor(clWindowFrame);
+  }
   canvas_->FrameRect(r);
   const std::wstring caption = GetCaptionText();
   if (caption.empty()) return;
-  RECT t = {kCaptionIndent, 0, 0, h};
   dc = canvas_->GetHandle();
-  WideDrawText(dc, caption.c_str(), -1, &t, DT_SINGLELINE | DT_CALCRECT);
+  RECT t = {kCaptionIndent, 0, 0, h};
+  if (UseRightToLeftAlignment()) t.left = r.right - WideTextExtent(dc, caption).cx - kCaptionIndent;
+  const UINT flags = DrawTextBiDiModeFlags(DT_SINGLELINE);
+  WideDrawText(dc, caption.c_str(), -1, &t, flags | DT_CALCRECT);
   canvas_->Brush()->SetColor(color_);
   canvas_->Brush()->SetStyle(bsSolid);
   dc = canvas_->GetHandle();
   SetBkMode(dc, OPAQUE);
-  WideDrawText(dc, caption.c_str(), -1, &t, DT_SINGLELINE);
+  WideDrawText(dc, caption.c_str(), -1, &t, flags);
 }

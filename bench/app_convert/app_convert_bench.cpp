@@ -121,9 +121,9 @@ double Run(const std::wstring& deck, const std::wstring& out, const Format& f, i
   job.extension = f.ext;
   job.width = w;
   job.height = h;
-  const std::string temp = app::NewTempFolderPath();
+  const std::wstring temp = app::NewTempFolderPath();
   app::ForceDirectories(temp);
-  job.tempDir = std::wstring(temp.begin(), temp.end()) + L"\\";
+  job.tempDir = temp + L"\\";
   app::TPowerPointApplication application;
   application.Connect();
   app::TPowerPointPresentation presentation;

@@ -12,21 +12,14 @@ dir=/tmp/tq-jpeg-bench
 { printf 'P6\n8 8\n255\n'; head -c 192 /dev/zero | tr '\0' '\200'; } >"$dir/tiny.ppm"
 cjpeg -quality 80 -sample 2x2 "$dir/tiny.ppm" >"$dir/tiny.jpg"
 cjpeg -quality 80 -sample 2x2 "$dir/pic.ppm" >"$dir/cjpeg.jpg"
-python3 - "$rounds" "$dir" <<'EOF'
-import os, subprocess, sys, time
+PYTHONPATH="$(dirname "${BASH_SOURCE[0]}")/.." python3 - "$rounds" "$dir" <<'EOF'
+import os, sys
+from comparecommon import best_in_turn
 rounds, d = int(sys.argv[1]), sys.argv[2]
 mb = 4000 * 3000 * 3 / 1e6
 
 def best(big, small):  # best wall seconds of each command, run in turn
-    b = s = 1e9
-    for _ in range(rounds):
-        for argv, which in ((big, 'b'), (small, 's')):
-            t0 = time.perf_counter()
-            subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-            t = time.perf_counter() - t0
-            if which == 'b': b = min(b, t)
-            else: s = min(s, t)
-    return b, s
+    return best_in_turn(rounds, [big, small])
 
 enc, encStart = best(['cjpeg', '-quality', '80', '-sample', '2x2', d + '/pic.ppm'],
                      ['cjpeg', '-quality', '80', '-sample', '2x2', d + '/tiny.ppm'])

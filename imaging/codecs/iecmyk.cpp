@@ -196,7 +196,9 @@ TIEColorConversionHook IEColorConversionHook = IEConvertPixelRow;
 
 void IEConvertPixelRow(const void* src, int srcCode, void* dst, TIOParamsVals* params, int n, int dstCode) {
   if (IEApplyICCProfiles && params && n > 0) {
-    TIEICC& in = params->InputICCProfile;
+    // a file without a usable profile of its own is taken as the application's default profile says
+    TIEICC& in = (params->DefaultICCProfile && !params->InputICCProfile.IsValid()) ? *params->DefaultICCProfile
+                                                                                  : params->InputICCProfile;
     if (in.IsValid() && !in.Applied) {
       TIEICC* out = params->GetOutputICCProfile();
       if (out->IsValid() && in.Transform(out, srcCode, dstCode, 0, 0, src, dst, n)) return;

@@ -32,7 +32,7 @@ void LoadExifThumbnail(const uint8_t* tiff, size_t size, TIEBitmap& thumb) {
   thumb.FreeStorage(true);
   if (size < 8 || !((tiff[0] == 'I' && tiff[1] == 'I') || (tiff[0] == 'M' && tiff[1] == 'M'))) return;
   TIETIFFFile f;
-  f.data.assign(tiff, tiff + size);
+  f.OpenMemory(tiff, size);
   f.bigEndian = tiff[0] == 'M';
   if (f.U16(2) != 42) return;
   TIETIFFDirectory first, second;
@@ -166,7 +166,8 @@ bool IEIsExifMarker(const uint8_t* data, size_t length) {
 bool IELoadExifFromMarker(const uint8_t* data, size_t length, TIOParamsVals* params) {
   if (!params || !IEIsExifMarker(data, length) || length <= 6) return false;
   TIEMemStream s(data + 6, int64_t(length - 6));
-  std::unique_ptr<TIOParamsVals> read(new TIOParamsVals(params->Owner));
+  // a scratch object of no component: what it reads must not reach a view
+  std::unique_ptr<TIOParamsVals> read(new TIOParamsVals(nullptr));
   TIEBitmap none;
   std::atomic<bool> aborting{false};  // a block of tags only has no image to decode: that is no failure here
   TIECodecProgress progress;

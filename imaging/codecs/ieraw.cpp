@@ -1,11 +1,14 @@
-// Camera raw reading through LibRaw. The decoder works on a copy of the stream in memory; its linear
-// 16-bit RGB image is turned into output samples here, with our own brightness value and histogram.
+// Camera raw reading through LibRaw. The decoder reads the library's stream through a data stream of
+// our own (nothing is copied); its linear 16-bit RGB image is turned into output samples here, with
+// our own brightness value and histogram.
 #include "ieraw.h"
 
 #include <libraw/libraw.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <set>
@@ -13,31 +16,33 @@
 
 #include "ieareaops.h"
 #include "iecodeccommon.h"
+#include "ieexifglue.h"
 #include "iestreams.h"
 #include "ieutils.h"
 #include "jpegfilt.h"
+#include "tifdecode.h"
 #include "tifexif.h"
 
 namespace {
 
 constexpr int kHistogramBins = 8192;
-// Raw files are read into memory whole: none of the supported cameras writes more.
-constexpr int64_t kMaxRawFileBytes = int64_t(1) << 30;
+// Canon CRW heaps are read into memory whole: no camera writes one larger than this.
+constexpr int64_t kMaxCIFFFileBytes = int64_t(1) << 28;
 // No camera packs its sensor data into less than an eighth of a byte per pixel, so a header that claims
 // more pixels than this many per file byte is not believed.
 constexpr uint64_t kMaxPixelsPerFileByte = 8;
-// A TIFF header further in than this is not the file's own.
-constexpr int64_t kTIFFHeaderSearch = 128 * 1024;
+// The decoder's small reads (it takes many one byte at a time) come from a window of this size.
+constexpr int32_t kDataStreamWindow = 65536;
 // CIFF heaps: entries read per directory, and how deep sub-heaps may nest.
 constexpr int kMaxHeapEntries = 256;
 constexpr int kMaxHeapDepth = 8;
 
 // The stream's bytes from its position to the end; empty when there are none or too many.
-std::vector<uint8_t> ReadAll(TIEStream& s) {
+std::vector<uint8_t> ReadAll(TIEStream& s, int64_t limit) {
   const int64_t pos = s.GetPosition();
   const int64_t n = s.GetSize() - pos;
   std::vector<uint8_t> out;
-  if (n <= 0 || n > kMaxRawFileBytes) return out;
+  if (n <= 0 || n > limit) return out;
   out.resize(size_t(n));
   int64_t got = 0;
   while (got < n) {
@@ -49,16 +54,113 @@ std::vector<uint8_t> ReadAll(TIEStream& s) {
   return out;
 }
 
-// Offset of the first TIFF header ("II*\0" or "MM\0*") within the search window, or -1.
-int64_t IEFindTIFFHeader(const std::vector<uint8_t>& d) {
-  const size_t end = size_t(std::min<int64_t>(int64_t(d.size()), kTIFFHeaderSearch));
-  for (size_t i = 0; i + 4 <= end; ++i) {
-    if ((d[i] == 'I' && d[i + 1] == 'I' && d[i + 2] == 42 && d[i + 3] == 0) ||
-        (d[i] == 'M' && d[i + 1] == 'M' && d[i + 2] == 0 && d[i + 3] == 42))
-      return int64_t(i);
+// The decoder's view of the library's stream from the position it had at creation: reads, seeks and
+// the text scans dcraw does, as LibRaw's memory data stream does them.
+class TIERAWDataStream : public LibRaw_abstract_datastream {
+ public:
+  explicit TIERAWDataStream(TIEStream& s) : s_(s), base_(s.GetPosition()) {
+    size_ = std::max<int64_t>(0, s.GetSize() - base_);
   }
-  return -1;
-}
+  int valid() override { return 1; }
+  int read(void* ptr, size_t sz, size_t nmemb) override {
+    if (sz == 0 || nmemb > SIZE_MAX / sz) return 0;
+    int64_t want = std::min<int64_t>(int64_t(sz * nmemb), size_ - pos_);
+    if (want < 1) return 0;
+    auto* d = static_cast<uint8_t*>(ptr);
+    int64_t done = 0;
+    if (want <= kDataStreamWindow) {
+      done = FromWindow(d, want);
+    } else {
+      s_.SetPosition(base_ + pos_);
+      while (done < want) {
+        const int32_t k = s_.Read(d + done, int32_t(std::min<int64_t>(want - done, 1 << 30)));
+        if (k <= 0) break;
+        done += k;
+      }
+    }
+    pos_ += done;
+    return int((size_t(done) + sz - 1) / sz);
+  }
+  int seek(INT64 o, int whence) override {
+    int64_t target = pos_;
+    switch (whence) {
+      case SEEK_SET: target = o; break;
+      case SEEK_CUR: target = pos_ + o; break;
+      case SEEK_END: target = size_ + o; break;
+      default: return 0;
+    }
+    pos_ = std::min(std::max<int64_t>(target, 0), size_);
+    return 0;
+  }
+  INT64 tell() override { return pos_; }
+  INT64 size() override { return size_; }
+  int get_char() override {
+    uint8_t c;
+    if (pos_ >= size_ || FromWindow(&c, 1) != 1) return -1;
+    ++pos_;
+    return c;
+  }
+  char* gets(char* s, int sz) override {
+    if (sz < 1 || pos_ >= size_) return nullptr;
+    int n = 0;
+    while (n < sz - 1) {
+      const int c = get_char();
+      if (c < 0) break;
+      s[n++] = char(c);
+      if (c == '\n') break;
+    }
+    s[n] = 0;
+    return s;
+  }
+  int scanf_one(const char* fmt, void* val) override {
+    // dcraw scans single numbers and words out of short text headers
+    char text[64] = {0};
+    const int64_t at = pos_;
+    const int64_t n = std::min<int64_t>(int64_t(sizeof(text)) - 1, size_ - pos_);
+    if (n <= 0) return 0;
+    if (FromWindow(reinterpret_cast<uint8_t*>(text), n) != n) return 0;
+    const int r = std::sscanf(text, fmt, val);
+    if (r > 0) {
+      int64_t k = 0;
+      while (k < n) {
+        ++k;
+        const char c = k < n ? text[k] : 0;
+        if (c == 0 || c == ' ' || c == '\t' || c == '\n' || k > 24) break;
+      }
+      pos_ = at + k;
+    }
+    return r;
+  }
+  int eof() override { return pos_ >= size_; }
+  void* make_jas_stream() override { return nullptr; }
+
+ private:
+  // Up to n bytes at pos_ through the window; the count delivered.
+  int64_t FromWindow(uint8_t* d, int64_t n) {
+    if (pos_ < windowAt_ || pos_ + n > windowAt_ + int64_t(window_.size())) {
+      const int64_t len = std::min<int64_t>(kDataStreamWindow, size_ - pos_);
+      window_.resize(size_t(std::max<int64_t>(len, 0)));
+      windowAt_ = pos_;
+      s_.SetPosition(base_ + pos_);
+      int32_t got = 0;
+      while (got < int32_t(window_.size())) {
+        const int32_t k = s_.Read(window_.data() + got, int32_t(window_.size()) - got);
+        if (k <= 0) break;
+        got += k;
+      }
+      window_.resize(size_t(got));
+    }
+    const int64_t have = std::min<int64_t>(n, windowAt_ + int64_t(window_.size()) - pos_);
+    if (have <= 0) return 0;
+    std::memcpy(d, window_.data() + (pos_ - windowAt_), size_t(have));
+    return have;
+  }
+
+  TIEStream& s_;
+  int64_t base_ = 0, size_ = 0, pos_ = 0;
+  std::vector<uint8_t> window_;
+  int64_t windowAt_ = 0;
+};
 
 // Decodes a JPEG held in memory into `out`; false when it does not decode.
 bool DecodeJPEG(const uint8_t* data, size_t size, TIEBitmap& out, bool paramsOnly, int* w = nullptr, int* h = nullptr) {
@@ -226,37 +328,42 @@ std::unique_ptr<LibRaw, TLibRawDeleter> NewProcessor(bool* failed) {
   return raw;
 }
 
-// The embedded preview of a TIFF-structured raw file into Params.ExifThumbnail (emptied when there is
-// none). A processor of its own: unpacking the preview changes the decoder's colour balance.
-void ReadDecoderPreview(const std::vector<uint8_t>& data, TIOParamsVals& params) {
-  if (!params.ExifThumbnail) params.ExifThumbnail = std::make_shared<TIEBitmap>();
-  TIEBitmap& t = *params.ExifThumbnail;
-  t.FreeStorage(true);
-  bool failed = false;
-  auto raw = NewProcessor(&failed);
-  if (raw->open_buffer(const_cast<uint8_t*>(data.data()), data.size()) != LIBRAW_SUCCESS ||
-      raw->unpack_thumb() != LIBRAW_SUCCESS || failed)
-    return;
-  const libraw_thumbnail_t& th = raw->imgdata.thumbnail;
-  if (!th.thumb || th.tlength == 0) return;
-  if (th.tformat == LIBRAW_THUMBNAIL_JPEG) {
-    DecodeJPEG(reinterpret_cast<const uint8_t*>(th.thumb), th.tlength, t, false);
-  } else if (th.tformat == LIBRAW_THUMBNAIL_BITMAP && th.tcolors == 3 &&
-             uint64_t(th.twidth) * th.theight * 3 <= th.tlength && th.twidth > 0 && th.theight > 0) {
-    if (!t.Allocate(th.twidth, th.theight, ie24RGB)) return;
-    for (int y = 0; y < th.theight; ++y)
-      IECopySwapRB(t.GetRowAddress(y), th.thumb + size_t(y) * th.twidth * 3, th.twidth);
-  }
-}
-
-// The EXIF fields of a TIFF-structured raw file whose TIFF header is at `tiff`, and its embedded
-// preview as Params.ExifThumbnail.
-void IELoadExifFromRawStream(const std::vector<uint8_t>& data, int64_t tiff, TIOParamsVals& Params) {
-  IELoadExifFromTIFFData(data.data() + tiff, data.size() - size_t(tiff), Params);
-  ReadDecoderPreview(data, Params);
-}
-
 }  // namespace
+
+void IELoadExifFromRawStream(TIEStream& stream, TIOParamsVals& Params) {
+  const int64_t pos = stream.GetPosition();
+  if (!Params.ExifThumbnail) Params.ExifThumbnail = std::make_shared<TIEBitmap>();
+  Params.ExifThumbnail->FreeStorage(true);
+  std::unique_ptr<TIOParamsVals> tp(new TIOParamsVals(nullptr));
+  std::atomic<bool> aborting{false};
+  TIECodecProgress progress;
+  progress.Aborting = &aborting;
+  TIEBitmap none;
+  int pages = 0;
+  TIEBitmap* alpha = nullptr;
+  try {
+    IETIFFRead(none, stream, pages, tp.get(), progress, true, alpha, true, true, false);
+    IECopyExifParams(*tp, Params);
+    Params.HasExifData = true;
+    TIEBitmap image[2];
+    for (int i = 0; i < 2; ++i) {
+      aborting = false;
+      tp->SetImageIndexValue(i);
+      stream.SetPosition(pos);
+      IETIFFRead(image[i], stream, pages, tp.get(), progress, false, alpha, true, true, true);
+      if (aborting || image[i].IsAllZero()) image[i].FreeStorage(true);
+    }
+    const int w0 = image[0].GetImageWidth(), w1 = image[1].GetImageWidth();
+    if (w0 > 0 && w0 > w1) Params.ExifThumbnail->Assign(&image[0]);
+    else if (w1 > 0 && w1 > w0) Params.ExifThumbnail->Assign(&image[1]);
+  } catch (...) {
+    delete alpha;
+    stream.SetPosition(pos);
+    throw;
+  }
+  delete alpha;
+  stream.SetPosition(pos);
+}
 
 int IERAWBrightness(int r, int g, int b) {
   const double v = std::sqrt((double(r) * r + double(g) * g + double(b) * b) / 3.0);
@@ -344,12 +451,19 @@ void IERAWFujiUnrotate(TIEBitmap& bitmap) {
 
 bool IECameraRAWTest(TIEStream& Stream) {
   const int64_t pos = Stream.GetPosition();
-  std::vector<uint8_t> d = ReadAll(Stream);
+  if (Stream.GetSize() - pos <= 0) return false;
+  bool identified = false;
+  try {
+    TIERAWDataStream data(Stream);
+    bool failed = false;
+    auto raw = NewProcessor(&failed);
+    identified = raw->open_datastream(&data) == LIBRAW_SUCCESS;
+  } catch (...) {
+    Stream.SetPosition(pos);
+    throw;
+  }
   Stream.SetPosition(pos);
-  if (d.empty()) return false;
-  bool failed = false;
-  auto raw = NewProcessor(&failed);
-  return raw->open_buffer(d.data(), d.size()) == LIBRAW_SUCCESS;
+  return identified;
 }
 
 void IECameraRAWRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
@@ -369,18 +483,27 @@ void IECameraRAWRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params
     }
     Stream.SetPosition(start);
   }
-  const std::vector<uint8_t> data = ReadAll(Stream);
-  if (data.empty()) {
+  const int64_t fileSize = Stream.GetSize() - start;
+  if (fileSize <= 0) {
     Progress.Abort();
     return;
   }
-  const int64_t tiff = IEFindTIFFHeader(data);
+  const int64_t tiff = IEFindTIFFHeader(Stream);
   if (tiff >= 0) {
     // the resolution it gives is replaced by the default below, as for every raw file
-    IELoadExifFromRawStream(data, tiff, Params);
+    Stream.SetPosition(start + tiff);
+    IELoadExifFromRawStream(Stream, Params);
   } else {
-    TCIFFReader(data, Params).Run();
+    uint8_t head[14] = {0};
+    const bool ciff = Stream.Read(head, 14) == 14 && std::memcmp(head + 6, "HEAPCCDR", 8) == 0;
+    Stream.SetPosition(start);
+    if (ciff) {
+      const std::vector<uint8_t> heap = ReadAll(Stream, kMaxCIFFFileBytes);
+      TCIFFReader(heap, Params).Run();
+    }
   }
+  Stream.SetPosition(start);
+  TIERAWDataStream data(Stream);
   bool failed = false;  // the decoder met a short or corrupt file
   auto raw = NewProcessor(&failed);
   libraw_output_params_t& o = raw->imgdata.params;
@@ -393,7 +516,7 @@ void IECameraRAWRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params
   o.use_fuji_rotate = 0;  // the 45-degree layout is turned upright below
   o.output_color = 1;     // sRGB primaries, linear
   o.max_raw_memory_mb = unsigned((kIEMaxImagePixels * 8) >> 20);
-  if (raw->open_buffer(const_cast<uint8_t*>(data.data()), data.size()) != LIBRAW_SUCCESS) {
+  if (raw->open_datastream(&data) != LIBRAW_SUCCESS) {
     Progress.Abort();
     return;
   }
@@ -416,7 +539,7 @@ void IECameraRAWRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params
   Params.SamplesPerPixel = 3;
   if (ParamsOnly) return;
   if (!IEImageSizeAllowed(sz.raw_width, sz.raw_height) || outW <= 0 || outH <= 0 ||
-      uint64_t(sz.raw_width) * sz.raw_height > kMaxPixelsPerFileByte * data.size()) {
+      uint64_t(sz.raw_width) * sz.raw_height > kMaxPixelsPerFileByte * uint64_t(fileSize)) {
     Progress.Abort();
     return;
   }

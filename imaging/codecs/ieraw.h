@@ -11,6 +11,12 @@ bool IECameraRAWTest(TIEStream& Stream);
 void IECameraRAWRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
                      bool ParamsOnly);
 
+// The camera metadata of a TIFF-structured raw file whose TIFF header is at the stream's position,
+// and the larger of the images of its first two directories (those of thumbnail size, up to 400
+// pixels either way, that are not all zero) as Params.ExifThumbnail, emptied when neither gives one.
+// The position is restored.
+void IELoadExifFromRawStream(TIEStream& Stream, TIOParamsVals& Params);
+
 // Turns a bitmap (ie24RGB or ieRGB48) that holds a sensor's 45-degree layout upright. A first row
 // without the layout's black lead-in (nothing to measure the diamond by) leaves the bitmap as it is.
 void IERAWFujiUnrotate(TIEBitmap& Bitmap);

@@ -5,6 +5,7 @@
 
 #include "iebitmap.h"
 #include "ieexifglue.h"
+#include "ieview.h"
 #include <algorithm>
 
 int IEDefaultDPIX = 300;
@@ -29,7 +30,17 @@ double IENowAsDateTime() {
   return day + (st.wHour * 3600.0 + st.wMinute * 60.0 + st.wSecond) / 86400.0;
 }
 
-TIOParamsVals::TIOParamsVals(TImageryIO* owner) : Owner(owner) { RestoreDefaults(); }
+TIOParamsVals::TIOParamsVals(TImageryIO* owner) : Owner(nullptr) {
+  RestoreDefaults();
+  // the owner is still being built (no view, no thread list yet): the resolution goes in directly
+  Owner = owner;
+  if (owner) {
+    DpiX = IEDefaultDPIX;
+    DpiY = IEDefaultDPIY;
+    ExifXResolution = DpiX;
+    ExifYResolution = DpiY;
+  }
+}
 
 void TIOParamsVals::RestoreDefaults() {
   FreeColorMap();
@@ -76,6 +87,7 @@ void TIOParamsVals::RestoreDefaults() {
   JPEGReadExifThumbnail = false;
   InputICCProfile.Clear();
   OutputICCProfile.reset();
+  DefaultICCProfile.reset();
   GIFVersion = "GIF89a";
   GIFXPos = GIFYPos = 0;
   GIFDelayTime = 0;
@@ -154,6 +166,13 @@ TIEImagingAnnot& TIOParamsVals::GetImagingAnnot() {
 void TIOParamsVals::ClearExifFields() {
   static_cast<TIEExifFields&>(*this) = TIEExifFields();
   ExifMakerNote.Clear();
+  ExifThumbnail.reset();
+  for (int i = 0; i < JPEGMarkerList.Count(); ++i)
+    if (JPEGMarkerList.GetMarkerType(i) == 0xE1 &&
+        IEIsExifMarker(JPEGMarkerList.GetMarkerData(i), size_t(JPEGMarkerList.GetMarkerLength(i)))) {
+      JPEGMarkerList.Delete(i);
+      break;
+    }
 }
 
 bool TIEExifFields::ExifTagListed(int tag) const {
@@ -178,6 +197,7 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   SetDpiY(s.DpiY);
   FileType = s.FileType;
   SetImageIndexValue(s.ImageIndex);
+  TIFFImageCount = s.TIFFImageCount;
   DCXImageIndex = s.DCXImageIndex;
   GIFImageIndex = s.GIFImageIndex;
   ImageCount = s.ImageCount;
@@ -191,6 +211,8 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   InputICCProfile.Assign(&s.InputICCProfile);
   InputICCProfile.Applied = s.InputICCProfile.Applied;
   OutputICCProfile.reset();  // the system profile again, on first use
+  if (s.DefaultICCProfile) GetDefaultICCProfile()->Assign(s.DefaultICCProfile.get());
+  else DefaultICCProfile.reset();
   XMPInfo = s.XMPInfo;
   DICOMTags.Assign(s.DICOMTags);
   TGAXPos = s.TGAXPos; TGAYPos = s.TGAYPos;
@@ -306,18 +328,26 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
 }
 
 void TIOParamsVals::ClearImageInfo() {
+  // Everything a reader fills from a file: a load that finds less than the file before must not let
+  // that file's metadata travel on into the next save.
   IPTCInfo.Clear();
+  IPTCInfo.SetChanged(false);
   ImagingAnnot.reset();
+  JPEGMarkerList.Clear();
+  ClearExifFields();
+  GIFComments.clear();
+  DICOMTags.Clear();
+  PNGTextKeys.clear();
+  PNGTextValues.clear();
   TIFFDocumentName.clear();
   TIFFImageDescription.clear();
   TIFFPageName.clear();
-  InputICCProfile.Clear();
-  XMPInfo.clear();
-  DICOMTags.Clear();
-  GIFComments.clear();
   TGADescriptor.clear();
   TGAAuthor.clear();
   TGAImageName.clear();
+  PXMComments.clear();
+  XMPInfo.clear();
+  InputICCProfile.Clear();
 }
 
 void TIOParamsVals::FreeColorMap() {
@@ -341,8 +371,42 @@ TIEICC* TIOParamsVals::GetOutputICCProfile() {
   return OutputICCProfile.get();
 }
 
-void TIOParamsVals::SetDpiX(int value) { DpiX = value; }
-void TIOParamsVals::SetDpiY(int value) { DpiY = value; }
+double TIOParamsVals::ExifResolutionFor(int dpi, double present) const {
+  // EXIF states the resolution in its own unit: a value in centimetres must stay one
+  const double perUnit = ExifResolutionUnit == 3 ? 2.54 : 1.0;
+  const double inDpi = present * perUnit;
+  if (int(inDpi) == dpi || int(inDpi + 0.5) == dpi) return present;  // keeps a fraction the dpi lost
+  return dpi / perUnit;
+}
+
+void TIOParamsVals::SetDpiX(int value) {
+  DpiX = value;
+  ExifXResolution = ExifResolutionFor(value, ExifXResolution);
+  if (TIEView* v = OwnerView()) v->SetImageDpiX(value);
+}
+
+void TIOParamsVals::SetDpiY(int value) {
+  DpiY = value;
+  ExifYResolution = ExifResolutionFor(value, ExifYResolution);
+  if (TIEView* v = OwnerView()) v->SetImageDpiY(value);
+}
+
+void TIOParamsVals::SetExifXResolution(double value) {
+  SetDpiX(int(value));
+  ExifXResolution = value;
+}
+
+void TIOParamsVals::SetExifYResolution(double value) {
+  SetDpiY(int(value));
+  ExifYResolution = value;
+}
+
+TIEView* TIOParamsVals::OwnerView() const { return Owner && OwnerViewSource ? OwnerViewSource() : nullptr; }
+
+TIEICC* TIOParamsVals::GetDefaultICCProfile() {
+  if (!DefaultICCProfile) DefaultICCProfile.reset(new TIEICC);
+  return DefaultICCProfile.get();
+}
 
 void TIOParamsVals::SetImageIndexValue(int n) {
   ImageIndex = n;
@@ -355,6 +419,7 @@ void TIOParamsVals::SetImageIndexValue(int n) {
 
 void TIOParamsVals::SetImageCount(int n) {
   ImageCount = n;
+  TIFFImageCount = n;
   GIFImageCount = n;
   AVIFrameCount = n;
 }

@@ -5,6 +5,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "ieutils.h"
 
 class TIEBitmap;
+class TIEView;
 class TImageryIO;
 
 // One icon image size of TIOParamsVals.ICOSizes.
@@ -60,6 +62,9 @@ struct TIETIFFFields {
   int TIFFPageCount = -1;
   int TIFFOrientation = 1;
   int TIFFFillOrder = 1;       // of the fax compressions
+  int TIFFByteOrder = 1;       // 1 little-endian ("II"), 0 big-endian ("MM"): read, and written by the writer
+  int TIFFPlanarConfig = 1;    // PlanarConfiguration of the page read
+  bool TIFFEnableAdjustOrientation = false;  // the reader turns the page upright by its Orientation tag
   int TIFFJPEGQuality = 80;
   int TIFFJPEGColorSpace = 2;  // as JPEGColorSpace
   int TIFFZIPCompression = 1;  // 0 fastest, 1 default, 2 best
@@ -95,14 +100,20 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   void ClearImageInfo();                     // the metadata of the previous image
   void FreeColorMap();
   void SetColorMap(const TIERGB* entries, int count);
+  // The resolution, its EXIF fields and, for a component attached to an image view, the view's.
   void SetDpiX(int value);
   void SetDpiY(int value);
+  // The EXIF resolution as given; DpiX (DpiY) takes it truncated.
+  void SetExifXResolution(double value);
+  void SetExifYResolution(double value);
   void SetImageIndexValue(int n);  // every image index at once
   void SetImageCount(int n);       // every image count at once
   // Every EXIF and GPS field to its absent value, the tag list and the maker note emptied.
   void ClearExifFields();
   void SetTIFFOrientation(int n) { TIFFOrientation = ExifOrientation = n; }
   void SetReadThumbnail(bool flag) { ReadThumbnail = JPEGReadExifThumbnail = flag; }
+  void SetRAWReadExifThumbnail(bool flag) { RAWReadExifThumbnail = flag; }
+  TIEICC* GetInputICCProfile() { return &InputICCProfile; }
   // The destination profile of colour-managed reads: the system sRGB profile, opened on first use.
   TIEICC* GetOutputICCProfile();
   void SetExifOrientation(int n) { TIFFOrientation = ExifOrientation = n; }
@@ -110,6 +121,16 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   TIEImagingAnnot& GetImagingAnnot();
 
   TImageryIO* Owner;
+  // Set by the owning component, which sits above the parameters: its attached view while the calling
+  // thread may touch it, else nullptr. Not copied by Assign.
+  std::function<TIEView*()> OwnerViewSource;
+
+ private:
+  TIEView* OwnerView() const;  // the owner's attached image view, when it has one
+  // The EXIF resolution, in the EXIF unit, that states `dpi` (the present one when it already does).
+  double ExifResolutionFor(int dpi, double present) const;
+
+ public:
 
   // ---- general ----
   int BitsPerSample = 8;
@@ -122,6 +143,7 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   int FileType = 0;  // TIEFileFormatCode of the last load or save
   int ImageIndex = 0;
   int ImageCount = 0;
+  int TIFFImageCount = 0;  // pages of the TIFF file read (kept with ImageCount)
   bool IsResourceImage = false;  // a bitmap stream without its file header
   int StoredWidth = 0;
   int StoredHeight = 0;
@@ -133,6 +155,10 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   // converted the pixels through it.
   TIEICC InputICCProfile;
   std::unique_ptr<TIEICC> OutputICCProfile;  // see GetOutputICCProfile
+  // Taken by colour conversions in place of an input profile that is missing or invalid (nullptr:
+  // none); GetDefaultICCProfile creates it empty on first use.
+  std::unique_ptr<TIEICC> DefaultICCProfile;
+  TIEICC* GetDefaultICCProfile();
   std::string XMPInfo;  // the XMP packet (empty: none)
   TIEDICOMTags DICOMTags;  // the data elements of the last DICOM file read
   bool ReadThumbnail = false;  // readers that can: deliver the embedded thumbnail instead of the image
@@ -245,6 +271,9 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
 
   // ---- raw pixel data ----
   uint8_t RawBitmapChannelOrder = 0;  // 0: exchange the first and third sample of RGB pixels
+  // The same setting as a flag: samples already in blue-green-red order (no exchange).
+  bool RawBitmapBGR() const { return RawBitmapChannelOrder != 0; }
+  void SetRawBitmapBGR(bool bgr) { RawBitmapChannelOrder = bgr ? 1 : 0; }
   uint8_t RawBitmapPlanar = 0;        // 1: all rows of each channel in turn
   int RawBitmapRowAlign = 8;          // bits
   int RawBitmapHeaderSize = 0;        // bytes skipped first

@@ -5,15 +5,19 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "iecodeccommon.h"
 #include "iecolorreduction.h"
+#include "iedeflate.h"
 #include "iequantizer.h"
 #include "ieutils.h"
 #include "uisysutils.h"
@@ -26,6 +30,11 @@ constexpr int32_t kWriteChunk = 1 << 30;
 constexpr png_size_t kCompressionBuffer = 1 << 16;
 // libpng's limit on a text keyword
 constexpr size_t kMaxKeywordLength = 79;
+// Filtered image data up to this size is compressed in one piece by libdeflate (much faster than
+// zlib's stream); a larger image, or an interlaced one, goes row by row through libpng.
+constexpr uint64_t kMaxWholeImageData = uint64_t(96) << 20;
+// IDAT chunks of the whole-image path hold at most this much compressed data each.
+constexpr size_t kIDATChunk = size_t(1) << 20;
 
 // How one output row is made from the image (and the alpha mask).
 enum TRowKind {
@@ -64,6 +73,8 @@ struct TPNGWriteState {
   std::vector<std::string> keys, values;
   std::vector<png_text> texts;
   std::vector<uint8_t> row;
+  bool whole = false;  // the rows go through WriteWholeImage, into these buffers
+  std::vector<uint8_t> filtered, packed, prior;
 };
 
 void ErrorFn(png_structp png, png_const_charp) {
@@ -289,6 +300,84 @@ void MakeRow(TPNGWriteState* st, int y) {
   }
 }
 
+size_t RowBytes(const TPNGWriteState& st) {
+  const int channels = st.colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : st.colorType == PNG_COLOR_TYPE_RGB ? 3 : 1;
+  return (size_t(st.width) * size_t(channels) * size_t(st.depth) + 7) / 8;
+}
+
+// st.row in the file's byte order: R, G, B (the bitmap holds B, G, R) and 16-bit samples big-endian.
+void ToFileOrder(TPNGWriteState& st, size_t rowBytes) {
+  uint8_t* r = st.row.data();
+  if (st.colorType == PNG_COLOR_TYPE_RGB || st.colorType == PNG_COLOR_TYPE_RGB_ALPHA) {
+    const size_t step = st.colorType == PNG_COLOR_TYPE_RGB ? 3 : 4;
+    for (size_t k = 0; k + 2 < rowBytes; k += step) std::swap(r[k], r[k + 2]);
+  } else if (st.depth == 16) {
+    for (size_t k = 0; k + 1 < rowBytes; k += 2) std::swap(r[k], r[k + 1]);
+  }
+}
+
+int PaethPredictor(int a, int b, int c) {
+  const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+  return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+// One row with its filter byte into out: none, Sub or Paeth over `bpp`-byte pixels; `prior` is the
+// unfiltered row above (zeros above the first).
+void FilterRow(int filter, const uint8_t* row, const uint8_t* prior, size_t n, size_t bpp, uint8_t* out) {
+  switch (filter) {
+    case PNG_FILTER_SUB:
+      *out++ = 1;
+      for (size_t k = 0; k < n; ++k) out[k] = uint8_t(row[k] - (k >= bpp ? row[k - bpp] : 0));
+      break;
+    case PNG_FILTER_PAETH:
+      *out++ = 4;
+      for (size_t k = 0; k < bpp && k < n; ++k) out[k] = uint8_t(row[k] - prior[k]);
+      for (size_t k = bpp; k < n; ++k) out[k] = uint8_t(row[k] - PaethPredictor(row[k - bpp], prior[k], prior[k - bpp]));
+      break;
+    default:
+      *out++ = 0;
+      std::memcpy(out, row, n);
+  }
+}
+
+// Whether the image goes through WriteWholeImage: not interlaced, and its filtered data not too big
+// to hold at once.
+bool WholeImageFits(const TPNGWriteState& st) {
+  return !st.interlaced && uint64_t(RowBytes(st) + 1) * uint64_t(st.height) <= kMaxWholeImageData;
+}
+
+// Every row filtered into one buffer, which libdeflate compresses as one zlib stream; the IDAT
+// chunks and IEND follow. False when the caller aborted (nothing more is written). No object with a
+// destructor may live here while libpng can jump out: the buffers belong to the state.
+bool WriteWholeImage(TPNGWriteState* st, std::vector<uint8_t>& filtered, std::vector<uint8_t>& packed,
+                     std::vector<uint8_t>& prior) {
+  png_structp png = st->png;
+  const size_t n = RowBytes(*st);
+  const size_t bpp = IEMax(1, (st->colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : st->colorType == PNG_COLOR_TYPE_RGB ? 3 : 1) *
+                                  st->depth / 8);
+  TIECodecProgress& progress = *st->progress;
+  for (int y = 0; y < st->height; ++y) {
+    MakeRow(st, y);
+    ToFileOrder(*st, n);
+    FilterRow(st->filter, st->row.data(), prior.data(), n, bpp, filtered.data() + size_t(y) * (n + 1));
+    std::memcpy(prior.data(), st->row.data(), n);
+    ++progress.Val;
+    progress.Report(int(progress.Val * progress.Per1));
+    if (progress.Aborted()) return false;
+  }
+  bool compressed;
+  {  // packed holds the bound already: nothing here can jump or leave memory behind
+    TIEZlibCompressor z(st->level);
+    compressed = z.Compress(filtered.data(), filtered.size(), packed);
+  }
+  if (!compressed) png_error(png, "compression failed");
+  const size_t size = packed.size();
+  for (size_t at = 0; at < size; at += kIDATChunk)
+    png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), packed.data() + at, IEMin(kIDATChunk, size - at));
+  png_write_chunk(png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
+  return true;
+}
+
 // The frame that calls setjmp. False: libpng failed.
 bool EncodePNG(TPNGWriteState* st) {
   if (setjmp(st->jump)) return false;
@@ -307,11 +396,16 @@ bool EncodePNG(TPNGWriteState* st) {
   png_set_compression_buffer_size(png, kCompressionBuffer);
   if (!st->texts.empty()) png_set_text(png, info, st->texts.data(), int(st->texts.size()));
   png_write_info(png, info);
+  TIECodecProgress& progress = *st->progress;
+  progress.Val = 0;
+  if (st->whole) {
+    progress.Per1 = 100.0 / st->height;
+    WriteWholeImage(st, st->filtered, st->packed, st->prior);
+    return true;
+  }
   if (st->colorType == PNG_COLOR_TYPE_RGB || st->colorType == PNG_COLOR_TYPE_RGB_ALPHA) png_set_bgr(png);
   if (st->depth == 16) png_set_swap(png);
   const int passes = png_set_interlace_handling(png);
-  TIECodecProgress& progress = *st->progress;
-  progress.Val = 0;
   progress.Per1 = 100.0 / (double(passes) * st->height);
   for (int pass = 0; pass < passes; ++pass)
     for (int y = 0; y < st->height; ++y) {
@@ -337,6 +431,19 @@ void IEPNGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   st.stream = &Stream;
   st.progress = &Progress;
   Prepare(st, Bitmap, Params, AlphaMask);
+  st.whole = WholeImageFits(st);
+  if (st.whole) {
+    try {  // sized before libpng runs: nothing may allocate once it can jump
+      st.filtered.resize((RowBytes(st) + 1) * size_t(st.height));
+      st.prior.assign(RowBytes(st), 0);
+      st.packed.reserve(IEZlibCompressBound(st.filtered.size()));
+    } catch (const std::bad_alloc&) {
+      st.whole = false;
+      st.filtered = std::vector<uint8_t>();
+      st.packed = std::vector<uint8_t>();
+      st.prior = std::vector<uint8_t>();
+    }
+  }
   st.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &st, ErrorFn, WarningFn);
   st.info = st.png ? png_create_info_struct(st.png) : nullptr;
   bool ok = false;

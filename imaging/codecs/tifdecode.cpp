@@ -4,15 +4,20 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <vector>
 
-#include "iecodeccommon.h"
-#include "iepackbits.h"
-#include "jpegfilt.h"
 #include "iebitmapservices.h"
+#include "iecmyk.h"
+#include "iecodeccommon.h"
+#include "ieexifglue.h"
+#include "ieicc.h"
+#include "iepackbits.h"
 #include "ieutils.h"
+#include "jpegfilt.h"
 #include "tifccitt.h"
 #include "tifdirectory.h"
 #include "tifexif.h"
@@ -21,6 +26,8 @@
 namespace {
 
 constexpr int kMaxPages = 65536;
+// An EXIF thumbnail is a small picture; a larger directory read as one is refused.
+constexpr uint32_t kThumbnailMaxSize = 400;
 
 enum : uint16_t {
   kTagWidth = 256, kTagHeight = 257, kTagBitsPerSample = 258, kTagCompression = 259,
@@ -49,9 +56,8 @@ std::vector<uint64_t> PageChain(const TFile& f, uint64_t first) {
   std::set<uint64_t> seen;
   uint64_t off = first;
   while (off != 0 && int(pages.size()) < kMaxPages && seen.insert(off).second) {
-    TIFD ifd;
     uint64_t next = 0;
-    if (!ReadIFD(f, off, ifd, next)) break;
+    if (!IETIFFNextDirectory(f, off, next)) break;
     pages.push_back(off);
     off = next;
   }
@@ -181,7 +187,7 @@ class TDecoder {
     const uint64_t codedRows = units ? (uint64_t(l_.chunkH) + l_.subV - 1) / l_.subV : l_.chunkH;
     const uint64_t chunkBytes = codedRowBytes * codedRows;
     if (chunkBytes == 0 || chunkBytes > (uint64_t(1) << 30) || rowBytes * l_.chunkH > (uint64_t(1) << 30)) return false;
-    if (!direct_) samples_.assign(size_t(l_.width) * l_.height * l_.spp, 0);
+    if (!direct_ && !direct16_) samples_.assign(size_t(l_.width) * l_.height * l_.spp, 0);
     const uint32_t across = uint32_t((uint64_t(l_.width) + l_.chunkW - 1) / l_.chunkW);
     const uint32_t down = uint32_t((uint64_t(l_.height) + l_.chunkH - 1) / l_.chunkH);
     const uint32_t planes = l_.planar == 2 ? l_.spp : 1;
@@ -205,18 +211,26 @@ class TDecoder {
           const uint64_t off = ifd_.Value(offTag, index);
           uint64_t len = ifd_.Count(cntTag) > index ? ifd_.Value(cntTag, index) : chunkBytes;
           // A chunk the file cuts short is an error, whatever the coder would make of its start.
-          if (!f_.Has(off, len)) return false;
           const uint64_t rowsHere = l_.tiled ? l_.chunkH : std::min<uint64_t>(l_.chunkH, l_.height - cy * l_.chunkH);
+          const uint64_t codedHere = units ? (rowsHere + l_.subV - 1) / l_.subV : rowsHere;
           std::fill(raw.begin(), raw.end(), 0);
-          const uint8_t* data = f_.data.data() + off;
-          if (l_.compression == kCompJPEG) {
-            if (!DecodeJPEGChunk(data, size_t(len), tables, sppc, l_.chunkW, uint32_t(rowsHere), l_.chunkH,
-                                 raw.data(), size_t(rowBytes)))
+          if (l_.compression == 1 && l_.fillOrder != 2) {
+            // uncompressed rows go straight from the file into the chunk's buffer
+            if (!f_.Has(off, len) || len < codedHere * codedRowBytes ||
+                !f_.Read(off, raw.data(), std::min<uint64_t>(len, raw.size())))
               return false;
-          } else {
-            const uint64_t codedHere = units ? (rowsHere + l_.subV - 1) / l_.subV : rowsHere;
-            if (!DecodeChunk(data, size_t(len), size_t(codedHere * codedRowBytes), raw)) return false;
             if (l_.predictor == 2) IETIFFUndoPredictor(raw, rowBytes, sppc);
+          } else {
+            if (!Fetch(off, len, chunk_)) return false;
+            const uint8_t* data = chunk_.data();
+            if (l_.compression == kCompJPEG) {
+              if (!DecodeJPEGChunk(data, size_t(len), tables, sppc, l_.chunkW, uint32_t(rowsHere), l_.chunkH,
+                                   raw.data(), size_t(rowBytes)))
+                return false;
+            } else {
+              if (!DecodeChunk(data, size_t(len), size_t(codedHere * codedRowBytes), raw)) return false;
+              if (l_.predictor == 2) IETIFFUndoPredictor(raw, rowBytes, sppc);
+            }
           }
           if (units) {
             ExpandUnits(raw, codedRowBytes, decoded);
@@ -236,17 +250,18 @@ class TDecoder {
     const uint32_t sppc = l_.spp;
     const uint64_t rowBytes = uint64_t(l_.width) * sppc;
     samples_.assign(size_t(l_.width) * l_.height * l_.spp, 0);
-    const uint64_t size = f_.data.size();
+    const uint64_t size = f_.Size();
     std::string header;
     const uint64_t jif = ifd_.Value(kTagJPEGInterchange);
+    std::vector<uint8_t> block;
     if (ifd_.Find(kTagJPEGInterchange) && jif > 0 && jif < size) {
       uint64_t len = ifd_.Value(kTagJPEGInterchangeLength);
-      if (len == 0) {
-        TIEMemStream m(f_.data.data() + jif, int64_t(size - jif));
-        len = uint64_t(std::max<int64_t>(IEJPEGLength(m), 0));
+      if (len == 0 && f_.Stream()) {
+        f_.Stream()->SetPosition(f_.Base() + int64_t(jif));
+        len = uint64_t(std::max<int64_t>(IEJPEGLength(*f_.Stream()), 0));
       }
-      if (!f_.Has(jif, len)) return false;
-      const uint8_t* d = f_.data.data() + jif;
+      if (!Fetch(jif, len, block)) return false;
+      const uint8_t* d = block.data();
       if (FindMarker(d, size_t(len), 0xDA) >= 0)
         return DecodeJPEGChunk(d, size_t(len), std::string(), sppc, l_.width, l_.height, l_.height,
                                samples_.data(), size_t(rowBytes));
@@ -264,8 +279,8 @@ class TDecoder {
       if (off >= size) return false;
       uint64_t len = ifd_.Count(kTagStripByteCounts) > s ? ifd_.Value(kTagStripByteCounts, s) : 0;
       if (len == 0) len = size - off;
-      if (!f_.Has(off, len)) return false;
-      const uint8_t* d = f_.data.data() + off;
+      if (!Fetch(off, len, chunk_)) return false;
+      const uint8_t* d = chunk_.data();
       stream.clear();
       const bool own = len >= 2 && d[0] == 0xFF && d[1] == 0xD8;
       if (!own) {
@@ -273,10 +288,11 @@ class TDecoder {
           // the tables of the first strip, up to its scan
           const uint64_t o0 = ifd_.Value(kTagStripOffsets, 0);
           const uint64_t n0 = ifd_.Count(kTagStripByteCounts) ? ifd_.Value(kTagStripByteCounts, 0) : size - o0;
-          if (!f_.Has(o0, n0)) return false;
-          const int64_t sos = FindMarker(f_.data.data() + o0, size_t(n0), 0xDA);
+          std::vector<uint8_t> first;
+          if (!Fetch(o0, n0, first)) return false;
+          const int64_t sos = FindMarker(first.data(), size_t(n0), 0xDA);
           if (sos < 0) return false;
-          stream.assign(f_.data.data() + o0, f_.data.data() + o0 + sos);
+          stream.assign(first.data(), first.data() + sos);
         } else {
           stream.assign(header.begin(), header.end());
         }
@@ -295,8 +311,18 @@ class TDecoder {
   std::vector<uint8_t> samples_;
   // Plain 8-bit grey or R, G, B go straight into this bitmap (ie8g, ie24RGB) instead of samples_.
   TIEBitmap* direct_ = nullptr;
+  // 16-bit grey or R, G, B kept whole in this bitmap (ie16g, ieRGB48) instead of samples_.
+  TIEBitmap* direct16_ = nullptr;
 
  private:
+  // The len bytes at off (a strip or tile, a JPEG block) into buf; false when the file holds less.
+  bool Fetch(uint64_t off, uint64_t len, std::vector<uint8_t>& buf) {
+    if (!f_.Has(off, len) || len > SIZE_MAX / 2) return false;
+    buf.resize(size_t(len));
+    return f_.Read(off, buf.data(), len);
+  }
+
+  std::vector<uint8_t> chunk_;  // the compressed bytes of the chunk being decoded
   // `needed`: the bytes of the rows this chunk holds (a last strip may be shorter than the others).
   bool DecodeChunk(const uint8_t* s, size_t n, size_t needed, std::vector<uint8_t>& out) {
     std::vector<uint8_t> flipped;
@@ -419,6 +445,22 @@ class TDecoder {
   void Place(const std::vector<uint8_t>& raw, uint64_t rowBytes, uint32_t x0, uint32_t y0, uint32_t plane,
              uint32_t sppc) {
     const uint32_t w = std::min(l_.chunkW, l_.width - x0), h = std::min(l_.chunkH, l_.height - y0);
+    if (direct16_) {
+      // samples in the file's byte order into native words; grey that says white is zero inverted
+      const uint32_t out = l_.spp;
+      for (uint32_t y = 0; y < h; ++y) {
+        const uint8_t* r = &raw[size_t((uint64_t(y)) * rowBytes)];
+        uint8_t* d = direct16_->GetRowAddress(int(y0 + y)) + size_t(x0) * out * 2;
+        for (uint32_t x = 0; x < w; ++x)
+          for (uint32_t s = 0; s < sppc; ++s) {
+            const uint8_t* v = r + (size_t(x) * sppc + s) * 2;
+            uint16_t word = f_.bigEndian ? uint16_t(v[0] << 8 | v[1]) : uint16_t(v[1] << 8 | v[0]);
+            if (l_.photometric == 0) word = uint16_t(~word);
+            IEWriteU16LE(d + (size_t(x) * out + plane + s) * 2, word);
+          }
+      }
+      return;
+    }
     if (direct_) {
       const bool rgb = l_.spp == 3;
       for (uint32_t y = 0; y < h; ++y) {
@@ -614,35 +656,43 @@ void ReadPageInfo(const TIFD& ifd, TIOParamsVals& Params) {
 
 }  // namespace
 
-void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
-                bool ParamsOnly) {
+void IETIFFRead(TIEBitmap& Bitmap, TIEStream& Stream, int& PageCount, TIOParamsVals* ParamsPtr,
+                TIECodecProgress& Progress, bool ParamsOnly, TIEBitmap*& AlphaMask, bool OffsetsFromStart,
+                bool IgnoreAlpha, bool IsThumbnail) {
+  PageCount = 0;
   TFile f;
-  const int64_t size = Stream.GetSize() - Stream.GetPosition();
-  if (size < 8 || size > (int64_t(1) << 31)) {
+  // the header is at the position; the offsets count from there or from the stream's start
+  const int64_t position = Stream.GetPosition();
+  f.Open(Stream, OffsetsFromStart ? position : 0);
+  const uint64_t headerAt = OffsetsFromStart ? 0 : uint64_t(std::max<int64_t>(position, 0));
+  uint8_t header[8];
+  if (!f.Read(headerAt, header, 8)) {
     Progress.Abort();
     return;
   }
-  f.data.resize(size_t(size));
-  if (!IEReadExact(Stream, Progress, f.data.data(), size)) return;
-  if (!(f.data[0] == 'I' && f.data[1] == 'I') && !(f.data[0] == 'M' && f.data[1] == 'M')) {
+  if (!(header[0] == 'I' && header[1] == 'I') && !(header[0] == 'M' && header[1] == 'M')) {
     Progress.Abort();
     return;
   }
-  f.bigEndian = f.data[0] == 'M';
-  if (f.U16(2) != 42) {
-    Progress.Abort();
-    return;
-  }
-  const std::vector<uint64_t> pages = PageChain(f, f.U32(4));
+  // The magic is not looked at: camera raw files put their own in its place.
+  f.bigEndian = header[0] == 'M';
+  const uint64_t first = f.U32(headerAt + 4);
+  if (first == 0) return;
+  const std::vector<uint64_t> pages = PageChain(f, first);
+  PageCount = int(pages.size());
+  if (!ParamsPtr) return;
+  TIOParamsVals& Params = *ParamsPtr;
   Params.SetImageCount(int(pages.size()));
   if (pages.empty()) {
     Progress.Abort();
     return;
   }
-  if (Params.ImageIndex < 0 || Params.ImageIndex >= int(pages.size())) return;
+  Params.TIFFByteOrder = f.bigEndian ? 0 : 1;
+  const int page = Params.TIFFImageIndex;
+  if (page < 0 || page >= int(pages.size())) return;
   TIFD ifd;
   uint64_t next = 0;
-  ReadIFD(f, pages[size_t(Params.ImageIndex)], ifd, next);
+  ReadIFD(f, pages[size_t(page)], ifd, next);
   {
     // the camera metadata, also of a directory without an image (an EXIF block)
     TIFD exif, gps;
@@ -665,6 +715,14 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
       ifd = subIFD;
     }
   }
+  Params.TIFFPlanarConfig = int(ifd.Value(kTagPlanar, 0, 1));
+  // A prepared colour transform of the page's profile lives for this read only.
+  struct TransformRelease {
+    TIOParamsVals& p;
+    ~TransformRelease() {
+      if (p.InputICCProfile.HasTransform()) p.InputICCProfile.FreeTransform();
+    }
+  } release{Params};
   TTIFFVars l;
   if (!LayoutOf(ifd, l, Params.TIFFGetTile)) {
     Progress.Abort();
@@ -684,126 +742,185 @@ void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   if (l.photometric == 3) {
     const int n = 1 << l.bps;
     std::vector<TIERGB> map(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i)
-      map[size_t(i)] = IEMakeRGB(uint8_t(ifd.Value(kTagColorMap, uint32_t(i)) >> 8),
-                                 uint8_t(ifd.Value(kTagColorMap, uint32_t(n + i)) >> 8),
-                                 uint8_t(ifd.Value(kTagColorMap, uint32_t(2 * n + i)) >> 8));
+    const std::vector<uint32_t> v = ifd.Values(kTagColorMap, uint32_t(3 * n));
+    if (v.size() == size_t(3 * n))
+      for (int i = 0; i < n; ++i)
+        map[size_t(i)] = IEMakeRGB(uint8_t(v[size_t(i)] >> 8), uint8_t(v[size_t(n + i)] >> 8),
+                                   uint8_t(v[size_t(2 * n + i)] >> 8));
     Params.SetColorMap(map.data(), n);
   } else {
     Params.FreeColorMap();
   }
   if (ParamsOnly) return;
+  if (IsThumbnail && (l.width > kThumbnailMaxSize || l.height > kThumbnailMaxSize)) {
+    Progress.Abort();
+    return;
+  }
 
   const bool bilevel = l.bps == 1 && (l.photometric == 0 || l.photometric == 1);
   const bool cmyk = l.photometric == 5;
   const bool palette = l.photometric == 3;
+  const bool native = Params.IsNativePixelFormat;
   const uint32_t colours = cmyk ? 4 : (l.photometric == 2 || l.ycbcr || l.lab) ? 3 : 1;
   // The first extra sample after the colour ones, when it is alpha: 1 associated (colours
   // premultiplied), 2 unassociated.
   const uint32_t extra = l.spp > colours && !bilevel ? ifd.Value(kTagExtraSamples, 0, 0) : 0;
-  const bool hasAlpha = extra == 1 || extra == 2;
-  const TIEPixelFormat fmt = bilevel                                    ? ie1g
-                             : palette && !hasAlpha                     ? ie8p
-                             : palette                                  ? ie24RGB
-                             : l.photometric == 2 || l.ycbcr || l.lab   ? ie24RGB
-                             : cmyk && Params.IsNativePixelFormat       ? ieCMYK
-                             : cmyk                                     ? ie24RGB
-                                                                        : ie8g;
+  const bool hasAlpha = !IgnoreAlpha && (extra == 1 || extra == 2);
+  const bool grey = l.photometric <= 1 && !l.ycbcr && !l.lab;
+  const bool rgb = l.photometric == 2 && !l.ycbcr && !l.lab;
+  // Without the native format every colour or grey image arrives as ie24RGB.
+  const TIEPixelFormat fmt = bilevel                                                    ? ie1g
+                             : native && palette && l.bps == 8 && l.spp == 1 && !hasAlpha ? ie8p
+                             : native && grey && l.bps == 8 && l.spp == 1                 ? ie8g
+                             : native && grey && l.bps == 16 && l.spp == 1                ? ie16g
+                             : native && cmyk && (l.bps == 8 || (l.bps == 16 && l.spp == 4)) ? ieCMYK
+                             : native && rgb && l.bps == 16 && l.spp == 3                 ? ieRGB48
+                                                                                          : ie24RGB;
   TDecoder dec(f, ifd, l, Progress,
                Params.TIFFLZWDecompress ? Params.TIFFLZWDecompress : IEGlobalTIFFLZWDecompressor);
-  // Plain 8-bit grey and RGB are decoded into the bitmap itself.
-  const bool direct = l.bps == 8 && l.planar == 1 && !l.ycbcr && !l.lab && l.compression != kCompOJPEG &&
-                      ((fmt == ie24RGB && l.photometric == 2 && l.spp == 3) ||
-                       (fmt == ie8g && l.spp == 1 && l.photometric <= 1));
-  if (direct) {
+  // Colour rows go through the page's own profile to sRGB when that is asked for and can be had.
+  const bool managed = IECMSEnabled && IEApplyICCProfiles && Params.InputICCProfile.IsValid() &&
+                       !Params.InputICCProfile.Applied && fmt == ie24RGB && (rgb || cmyk);
+  // Plain 8-bit grey and RGB, and 16-bit grey and RGB kept whole, are decoded into the bitmap itself.
+  const bool direct = !managed && l.bps == 8 && l.planar == 1 && !l.ycbcr && !l.lab &&
+                      l.compression != kCompOJPEG && ((fmt == ie24RGB && rgb && l.spp == 3) || fmt == ie8g);
+  const bool direct16 = fmt == ie16g || fmt == ieRGB48;
+  if (direct || direct16) {
     if (!Bitmap.Allocate(int(l.width), int(l.height), fmt)) {
       Progress.Abort();
       return;
     }
-    dec.direct_ = &Bitmap;
+    if (IsThumbnail) Bitmap.Fill(0);
+    Bitmap.DiscardAlphaChannel(false);
+    if (direct) dec.direct_ = &Bitmap;
+    else dec.direct16_ = &Bitmap;
   }
   const bool decoded = l.compression == kCompOJPEG ? dec.IETIFFReadOldJPEG() : dec.Run();
   if (!decoded || ifd.damaged) {
     Progress.Abort();
     return;
   }
-  if (direct) return;
-  if (!Bitmap.Allocate(int(l.width), int(l.height), fmt)) {
-    Progress.Abort();
-    return;
-  }
-  TIEBitmap* alpha = hasAlpha ? Bitmap.GetAlphaChannel() : nullptr;
-  std::vector<uint8_t> ink(cmyk && fmt == ie24RGB ? size_t(l.width) * 4 : 0);
-  if (fmt == ie8p)
-    for (int i = 0; i < Params.ColorMapCount; ++i) Bitmap.SetPaletteEntry(i, Params.ColorMap[size_t(i)]);
-  uint8_t* s = dec.samples_.data();
-  for (uint32_t y = 0; y < l.height; ++y) {
-    uint8_t* d = Bitmap.GetRowAddress(int(y));
-    if (fmt == ie1g) std::memset(d, 0, (l.width + 7) / 8);
-    if (alpha) {
-      uint8_t* a = alpha->GetRowAddress(int(y));
-      for (uint32_t x = 0; x < l.width; ++x) a[x] = s[size_t(x) * l.spp + colours];
+  if (!direct && !direct16) {
+    if (!Bitmap.Allocate(int(l.width), int(l.height), fmt)) {
+      Progress.Abort();
+      return;
     }
-    if (cmyk) {
-      // Stored ink, kept inverted (255 = no ink) as the library holds CMYK.
-      uint8_t* c = fmt == ieCMYK ? d : ink.data();
-      for (uint32_t x = 0; x < l.width; ++x, s += l.spp)
-        for (int k = 0; k < 4; ++k) c[4 * x + k] = uint8_t(255 - s[k]);
-      if (fmt == ie24RGB) IEConversionServices.CMYKRowToRGB(ink.data(), reinterpret_cast<TIERGB*>(d), int(l.width));
-      continue;
-    }
-    if (fmt == ie24RGB && l.photometric == 2 && !l.ycbcr && !l.lab && extra == 0) {
-      // plain R, G, B (and skipped extra samples) into B, G, R
-      for (uint32_t x = 0; x < l.width; ++x, s += l.spp, d += 3) {
-        d[0] = s[2];
-        d[1] = s[1];
-        d[2] = s[0];
+    Bitmap.DiscardAlphaChannel(false);
+    TIEBitmap* alpha = nullptr;
+    if (hasAlpha) {
+      if (!AlphaMask) AlphaMask = new TIEBitmap();
+      if (!AlphaMask->Allocate(int(l.width), int(l.height), ie8g)) {
+        Progress.Abort();
+        return;
       }
-      continue;
+      AlphaMask->Fill(255);
+      AlphaMask->IsAll255 = false;
+      alpha = AlphaMask;
     }
-    if (fmt == ie8g && extra == 0 && l.spp == 1) {
-      if (l.photometric == 0)
-        for (uint32_t x = 0; x < l.width; ++x) d[x] = uint8_t(255 - s[x]);
-      else
-        std::memcpy(d, s, l.width);
-      s += l.width;
-      continue;
-    }
-    for (uint32_t x = 0; x < l.width; ++x, s += l.spp) {
-      if (extra == 1 && !palette) {
-        // Associated alpha: colours back to full strength, clipped where the file's colour
-        // exceeds its alpha.
-        const uint32_t av = std::max<uint32_t>(s[colours], 1);
-        for (uint32_t k = 0; k < colours; ++k) s[k] = uint8_t(std::min<uint32_t>(255, s[k] * 255u / av));
+    std::vector<uint8_t> ink(cmyk && fmt == ie24RGB ? size_t(l.width) * 4 : 0);
+    if (fmt == ie8p)
+      for (int i = 0; i < Params.ColorMapCount; ++i) Bitmap.SetPaletteEntry(i, Params.ColorMap[size_t(i)]);
+    uint8_t* s = dec.samples_.data();
+    for (uint32_t y = 0; y < l.height; ++y) {
+      uint8_t* d = Bitmap.GetRowAddress(int(y));
+      if (fmt == ie1g) std::memset(d, 0, (l.width + 7) / 8);
+      if (alpha) {
+        uint8_t* a = alpha->GetRowAddress(int(y));
+        for (uint32_t x = 0; x < l.width; ++x) a[x] = s[size_t(x) * l.spp + colours];
       }
-      TIERGB c{};
-      if (palette) {
-        c = s[0] < Params.ColorMapCount ? Params.ColorMap[s[0]] : TIERGB{};
-      } else if (l.ycbcr) {
-        IEYCbCrToRGB(c, s[0], s[1], s[2]);
-      } else if (l.lab) {
-        TIECIELab v;
-        v.l = s[0];
-        v.a = int8_t(l.labUnsigned ? s[1] - 128 : s[1]);
-        v.b = int8_t(l.labUnsigned ? s[2] - 128 : s[2]);
-        IECIELabToRGB(c, v);
-      } else {
-        c = IEMakeRGB(s[0], s[1], s[2]);
-      }
-      switch (fmt) {
-        case ie1g: {
-          const bool white = (s[0] != 0) == (l.photometric == 1);
-          if (white) d[x >> 3] |= uint8_t(0x80 >> (x & 7));
-          break;
+      if (cmyk) {
+        // Stored ink, kept inverted (255 = no ink) as the library holds CMYK.
+        uint8_t* c = fmt == ieCMYK ? d : ink.data();
+        for (uint32_t x = 0; x < l.width; ++x, s += l.spp)
+          for (int k = 0; k < 4; ++k) c[4 * x + k] = uint8_t(255 - s[k]);
+        if (fmt == ie24RGB) {
+          if (managed) IEColorConversionHook(ink.data(), iccCMYKInv, d, &Params, int(l.width), iccBGR);
+          else IEConversionServices.CMYKRowToRGB(ink.data(), reinterpret_cast<TIERGB*>(d), int(l.width));
         }
-        case ie8g: d[x] = l.photometric == 0 ? uint8_t(255 - s[0]) : s[0]; break;
-        case ie8p: d[x] = s[0]; break;
-        default:
-          if (colours == 1 && !palette) c = IEMakeRGB(s[0], s[0], s[0]);
-          d[3 * x] = c.b;
-          d[3 * x + 1] = c.g;
-          d[3 * x + 2] = c.r;
+        continue;
       }
+      if (fmt == ie24RGB && rgb && extra == 0) {
+        // plain R, G, B (and skipped extra samples) into B, G, R
+        uint8_t* p = d;
+        for (uint32_t x = 0; x < l.width; ++x, s += l.spp, p += 3) {
+          p[0] = s[2];
+          p[1] = s[1];
+          p[2] = s[0];
+        }
+        if (managed) IEColorConversionHook(d, iccBGR, d, &Params, int(l.width), iccBGR);
+        continue;
+      }
+      if (fmt == ie8g && extra == 0 && l.spp == 1) {
+        if (l.photometric == 0)
+          for (uint32_t x = 0; x < l.width; ++x) d[x] = uint8_t(255 - s[x]);
+        else
+          std::memcpy(d, s, l.width);
+        s += l.width;
+        continue;
+      }
+      for (uint32_t x = 0; x < l.width; ++x, s += l.spp) {
+        if (extra == 1 && !palette) {
+          // Associated alpha: colours back to full strength, clipped where the file's colour
+          // exceeds its alpha.
+          const uint32_t av = std::max<uint32_t>(s[colours], 1);
+          for (uint32_t k = 0; k < colours; ++k) s[k] = uint8_t(std::min<uint32_t>(255, s[k] * 255u / av));
+        }
+        TIERGB c{};
+        if (palette) {
+          c = s[0] < Params.ColorMapCount ? Params.ColorMap[s[0]] : TIERGB{};
+        } else if (l.ycbcr) {
+          IEYCbCrToRGB(c, s[0], s[1], s[2]);
+        } else if (l.lab) {
+          TIECIELab v;
+          v.l = s[0];
+          v.a = int8_t(l.labUnsigned ? s[1] - 128 : s[1]);
+          v.b = int8_t(l.labUnsigned ? s[2] - 128 : s[2]);
+          IECIELabToRGB(c, v);
+        } else {
+          c = IEMakeRGB(s[0], s[1], s[2]);
+        }
+        switch (fmt) {
+          case ie1g: {
+            const bool white = (s[0] != 0) == (l.photometric == 1);
+            if (white) d[x >> 3] |= uint8_t(0x80 >> (x & 7));
+            break;
+          }
+          case ie8g: d[x] = l.photometric == 0 ? uint8_t(255 - s[0]) : s[0]; break;
+          case ie8p: d[x] = s[0]; break;
+          default:
+            if (colours == 1 && !palette) {
+              const uint8_t v = l.photometric == 0 ? uint8_t(255 - s[0]) : s[0];
+              c = IEMakeRGB(v, v, v);
+            }
+            d[3 * x] = c.b;
+            d[3 * x + 1] = c.g;
+            d[3 * x + 2] = c.r;
+        }
+      }
+      if (managed && rgb) IEColorConversionHook(d, iccBGR, d, &Params, int(l.width), iccBGR);
     }
+  }
+  if (Params.TIFFEnableAdjustOrientation) {
+    const int orientation = Params.TIFFOrientation;
+    if (AlphaMask && hasAlpha) {
+      IEApplyExifOrientation(AlphaMask, orientation);
+    }
+    IEApplyExifOrientation(&Bitmap, orientation);
+    Params.SetExifOrientation(1);
+    Params.Width = Bitmap.GetImageWidth();
+    Params.Height = Bitmap.GetImageHeight();
+  }
+}
+
+void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+                bool ParamsOnly) {
+  int pages = 0;
+  TIEBitmap* alpha = nullptr;
+  IETIFFRead(Bitmap, Stream, pages, &Params, Progress, ParamsOnly, alpha, true, false, false);
+  std::unique_ptr<TIEBitmap> owned(alpha);
+  if (owned && !Progress.Aborted() && !ParamsOnly && owned->GetImageWidth() == Bitmap.GetImageWidth() &&
+      owned->GetImageHeight() == Bitmap.GetImageHeight()) {
+    owned->UpdateOpaqueFlag();
+    delete Bitmap.AttachAlphaChannel(owned.release());
   }
 }

@@ -1,11 +1,10 @@
 // TIFF writing.
 #include "tifencode.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <set>
 #include <vector>
@@ -14,8 +13,10 @@
 #include "iecmyk.h"
 #include "iecolorconv.h"
 #include "iecolorreduction.h"
+#include "iedeflate.h"
 #include "ieicc.h"
 #include "iequantizer.h"
+#include "iethreadpool.h"
 #include "jpegfilt.h"
 #include "tifccitt.h"
 #include "tifencoders.h"
@@ -337,12 +338,13 @@ class TRowSource {
   const TIEQuantizer* q_;
 };
 
-// Finds where a new page goes in the TIFF at the stream position: the position of the offset field
-// to point at it and the offset that field held. Returns the page count, or -1 when the stream is no
-// little-endian TIFF or its chain cannot be read.
+// Finds where a new page goes in the TIFF at the stream position, in its byte order: the position of
+// the offset field to point at it and the offset that field held. Returns the page count, or -1 when
+// the stream is no TIFF or its chain cannot be read.
 int FindInsertionPoint(TIEStream& s, int index, uint32_t& field, uint32_t& next) {
   uint8_t h[4];
-  if (s.Read(h, 4) != 4 || h[0] != 'I' || h[1] != 'I') return -1;
+  if (s.Read(h, 4) != 4 || h[0] != h[1] || (h[0] != 'I' && h[0] != 'M')) return -1;
+  const bool big = h[0] == 'M';
   if (index < 0) index = 0;
   const int64_t start = s.GetPosition() - 4;
   uint32_t fieldPos = uint32_t(start + 4);
@@ -352,7 +354,7 @@ int FindInsertionPoint(TIEStream& s, int index, uint32_t& field, uint32_t& next)
     uint8_t b[4];
     s.SetPosition(fieldPos);
     if (s.Read(b, 4) != 4) return -1;
-    const uint32_t off = IEReadU32LE(b);
+    const uint32_t off = big ? IEReadU32BE(b) : IEReadU32LE(b);
     if (!found && (i == index || (off == 0 && i < index))) {
       field = fieldPos;
       next = off;
@@ -363,129 +365,136 @@ int FindInsertionPoint(TIEStream& s, int index, uint32_t& field, uint32_t& next)
     if (!visited.insert(off).second || i >= kMaxPages) return -1;
     s.SetPosition(off);
     if (s.Read(b, 2) != 2) return -1;
-    fieldPos = off + 2 + uint32_t(b[0] | b[1] << 8) * 12;
+    fieldPos = off + 2 + uint32_t(big ? IEReadU16BE(b) : IEReadU16LE(b)) * 12;
   }
 }
 
-// zlib level of TIFFZIPCompression: 0 fastest, 2 best, anything else zlib's default.
-int DeflateLevel(int z) { return z == 0 ? 1 : z == 2 ? 9 : Z_DEFAULT_COMPRESSION; }
+// libdeflate level of TIFFZIPCompression: 0 fastest, 2 best, anything else the usual default (6).
+int DeflateLevel(int z) { return z == 0 ? 1 : z == 2 ? 9 : 6; }
 
-// Input bytes of one piece of a Deflate strip, and the most pieces compressed at once.
-constexpr size_t kDeflateChunk = 524288;
+// The most Deflate strips compressed at once.
 constexpr int kDeflateWorkers = 4;
-// Deflate's window: a piece is primed with this much of the input before it.
-constexpr size_t kDeflateHistory = 32768;
 
-// Deflate of a strip into the stream as one zlib stream. The input is cut into pieces compressed
-// side by side, each a raw deflate primed with the 32 KB of input before it and ended on a byte
-// boundary (sync flush; the last one finishes the stream), so the pieces join into the same kind of
-// stream one deflater writes. Rows gather into a window of one piece per worker; a full window is
-// compressed and written in order, keeping its last 32 KB as the next window's history.
-class TDeflater {
+// Owns one auto-reset event.
+class TAutoEvent {
  public:
-  TDeflater(TIETIFFTagWriter& w, int level)
-      : w_(w), level_(level), workers_(std::max(1, std::min(kDeflateWorkers, IEProcessorCount()))) {
-    in_.reserve(kDeflateHistory + size_t(workers_) * kDeflateChunk);
+  TAutoEvent() : h_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+  ~TAutoEvent() {
+    if (h_) CloseHandle(h_);
   }
-  void Put(const uint8_t* data, size_t n) {
-    const size_t cap = kDeflateHistory + size_t(workers_) * kDeflateChunk;
-    while (n > 0 && !w_.Aborting()) {
-      if (in_.size() == cap) Compress(false);
-      const size_t take = std::min(n, cap - in_.size());
-      in_.insert(in_.end(), data, data + take);
-      data += take;
-      n -= take;
-    }
+  TAutoEvent(const TAutoEvent&) = delete;
+  TAutoEvent& operator=(const TAutoEvent&) = delete;
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+// A thread that compresses one strip of each batch for the whole page: starting a thread per batch
+// would cost more than the compression (thread creation is slow, the more so under wine).
+class TDeflateWorker : public TIEPoolThread {
+ public:
+  explicit TDeflateWorker(std::function<void()> job) : job_(std::move(job)) {}
+  void Go() { SetEvent(go_.get()); }
+  void Quit() {
+    quit_ = true;
+    SetEvent(go_.get());
   }
-  void Finish() {
-    if (!w_.Aborting()) Compress(true);
-    if (!w_.Aborting()) {
-      const uint8_t trailer[4] = {uint8_t(adler_ >> 24), uint8_t(adler_ >> 16), uint8_t(adler_ >> 8), uint8_t(adler_)};
-      w_.Write(trailer, 4);
+  HANDLE Done() const { return done_.get(); }
+  bool Ready() const { return go_.get() && done_.get(); }
+
+ protected:
+  void Execute() override {
+    for (;;) {
+      WaitForSingleObject(go_.get(), INFINITE);
+      if (quit_) return;
+      job_();
+      SetEvent(done_.get());
     }
-    in_.clear();
-    history_ = 0;
-    adler_ = 1;
-    started_ = false;
   }
 
  private:
-  struct TPiece {
-    std::vector<uint8_t> out;
-    uLong adler = 1, size = 0;
-    bool ok = false;
-  };
+  std::function<void()> job_;
+  TAutoEvent go_, done_;
+  volatile bool quit_ = false;
+};
 
-  // The header deflateInit writes for the level: 32 KB window, the level's class, check bits.
-  void WriteHeader() {
-    const int level = level_ == Z_DEFAULT_COMPRESSION ? 6 : level_;
-    unsigned h = 0x7800 | unsigned(level < 2 ? 0 : level < 6 ? 1 : level == 6 ? 2 : 3) << 6;
-    h += 31 - h % 31;
-    const uint8_t b[2] = {uint8_t(h >> 8), uint8_t(h)};
-    w_.Write(b, 2);
-  }
-
-  // Piece `i` of the window: the bytes after the history, primed with the 32 KB before them.
-  void CompressPiece(int i, bool last, TPiece& p) const {
-    const size_t start = history_ + size_t(i) * kDeflateChunk;
-    p.size = uLong(std::min(kDeflateChunk, in_.size() - start));
-    const Bytef* src = in_.data() + start;
-    p.adler = adler32(1, src, uInt(p.size));
-    z_stream z;
-    std::memset(&z, 0, sizeof z);
-    if (deflateInit2(&z, level_, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
-    const size_t dict = std::min(start, kDeflateHistory);
-    bool ok = dict == 0 || deflateSetDictionary(&z, src - dict, uInt(dict)) == Z_OK;
-    // the bound covers a single finishing call; a sync flush adds an empty stored block at most
-    p.out.resize(deflateBound(&z, p.size) + 16);
-    z.next_in = const_cast<Bytef*>(src);
-    z.avail_in = uInt(p.size);
-    z.next_out = p.out.data();
-    z.avail_out = uInt(p.out.size());
-    if (ok) {
-      const int r = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
-      ok = last ? r == Z_STREAM_END : r == Z_OK && z.avail_in == 0 && z.avail_out != 0;
+// Deflate strips, each one whole zlib stream: a strip's rows are gathered, and a batch of one strip
+// per worker is compressed side by side (the first by the calling thread), then written in order.
+// Records each strip's offset and byte count. The threads, buffers and compressors serve every batch
+// of the page, so that only the first batch touches fresh memory.
+class TDeflateStrips {
+ public:
+  TDeflateStrips(TIETIFFTagWriter& w, int level)
+      : w_(w), workers_(std::max(1, std::min(kDeflateWorkers, IEProcessorCount()))), in_(size_t(workers_)),
+        out_(size_t(workers_)), ok_(size_t(workers_), 1) {
+    for (int i = 0; i < workers_; ++i) compressors_.emplace_back(new TIEZlibCompressor(level));
+    for (int i = 1; i < workers_; ++i) {
+      std::unique_ptr<TDeflateWorker> t(new TDeflateWorker([this, i] { CompressSlot(i); }));
+      if (!t->Ready()) break;  // no events: fewer threads, the calling thread does the rest
+      t->Resume();
+      threads_.push_back(std::move(t));
     }
-    p.out.resize(p.out.size() - z.avail_out);
-    deflateEnd(&z);
-    p.ok = ok;
   }
+  ~TDeflateStrips() {
+    for (auto& t : threads_) t->Quit();
+    for (auto& t : threads_) t->WaitFor();
+  }
+  TDeflateStrips(const TDeflateStrips&) = delete;
+  TDeflateStrips& operator=(const TDeflateStrips&) = delete;
 
-  // Compresses the window's pieces on the workers and writes them in order; `last` ends the stream.
-  void Compress(bool last) {
-    const size_t fresh = in_.size() - history_;
-    const int count = std::max(1, int((fresh + kDeflateChunk - 1) / kDeflateChunk));
-    std::vector<TPiece> pieces(static_cast<size_t>(count));
+  void Put(const uint8_t* data, size_t n) {
+    std::vector<uint8_t>& in = in_[size_t(filled_)];
+    in.insert(in.end(), data, data + n);
+  }
+  void EndStrip() {
+    if (++filled_ == workers_) Flush();
+  }
+  // Compresses and writes the strips still waiting.
+  void Flush() {
+    const int count = filled_;
+    filled_ = 0;
+    if (count == 0 || w_.Aborting()) return;
+    // slots 1 .. count - 1 on the threads that exist, the rest here
+    const int threaded = std::min(count - 1, int(threads_.size()));
+    std::vector<HANDLE> done;
+    for (int i = 0; i < threaded; ++i) {
+      threads_[size_t(i)]->Go();
+      done.push_back(threads_[size_t(i)]->Done());
+    }
+    CompressSlot(0);
+    for (int i = threaded + 1; i < count; ++i) CompressSlot(i);
+    if (!done.empty()) WaitForMultipleObjects(DWORD(done.size()), done.data(), TRUE, INFINITE);
+    bool ok = true;
+    for (int i = 0; i < count; ++i) ok = ok && ok_[size_t(i)];
+    for (int i = 0; i < count && ok && !w_.Aborting(); ++i) {
+      Offsets.push_back(w_.Offset());
+      w_.Write(out_[size_t(i)].data(), out_[size_t(i)].size());
+      Counts.push_back(uint32_t(out_[size_t(i)].size()));
+      in_[size_t(i)].clear();
+    }
+    if (!ok) w_.Aborting() = true;
+  }
+  std::vector<uint32_t> Offsets, Counts;
+
+ private:
+  // Thread i's worker calls this for slot i only; nothing else touches that slot meanwhile.
+  void CompressSlot(int i) {
+    const size_t k = size_t(i);
     try {
-      IEForBands(count, [&](int first, int n) {
-        for (int i = first; i < first + n; ++i) CompressPiece(i, last && i == count - 1, pieces[size_t(i)]);
-      }, workers_, 1);
+      ok_[k] = compressors_[k]->Compress(in_[k].data(), in_[k].size(), out_[k]);
     } catch (const std::exception&) {
-      w_.Aborting() = true;
-      return;
+      ok_[k] = 0;
     }
-    if (!started_) WriteHeader();
-    started_ = true;
-    for (const TPiece& p : pieces) {
-      if (!p.ok || w_.Aborting()) {
-        w_.Aborting() = true;
-        return;
-      }
-      w_.Write(p.out.data(), p.out.size());
-      adler_ = adler32_combine(adler_, p.adler, z_off_t(p.size));
-    }
-    const size_t keep = std::min(in_.size(), kDeflateHistory);
-    std::memmove(in_.data(), in_.data() + in_.size() - keep, keep);
-    in_.resize(keep);
-    history_ = keep;
   }
 
   TIETIFFTagWriter& w_;
-  const int level_, workers_;
-  std::vector<uint8_t> in_;  // the history, then the window's fresh input
-  size_t history_ = 0;       // bytes of in_ kept from the previous window
-  uLong adler_ = 1;          // Adler-32 of all input so far
-  bool started_ = false;     // the zlib header is written
+  const int workers_;
+  std::vector<std::unique_ptr<TIEZlibCompressor>> compressors_;  // one per strip of a batch
+  std::vector<std::vector<uint8_t>> in_, out_;                    // the batch's rows and streams
+  std::vector<char> ok_;                                          // each slot's compression succeeded
+  std::vector<std::unique_ptr<TDeflateWorker>> threads_;          // slots 1 and up
+  int filled_ = 0;                                                // strips of the batch ended
 };
 
 // The page's strips: every row coded as the plan says. Adds RowsPerStrip, StripOffsets and
@@ -513,25 +522,31 @@ void WriteStrips(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, const TIE
     return;
   }
 
-  const int64_t rowBytes = RowBytes(plan, b->GetPixelFormat(), width);
-  int strips = 1;
-  if (plan.compression != kCompDeflate)
-    strips = int(std::min<int64_t>(std::max<int64_t>(int64_t(height) * b->GetRowLength() / kStripBytes, 1), height));
+  const TIEPixelFormat fmt0 = b->GetPixelFormat();
+  const int64_t rowBytes = RowBytes(plan, fmt0, width);
+  const int strips =
+      int(std::min<int64_t>(std::max<int64_t>(int64_t(height) * b->GetRowLength() / kStripBytes, 1), height));
   const int rowsPerStrip = height / strips;
 
   std::vector<uint8_t> row(size_t(rowBytes) + 8), packed;
   TRowSource source(b, plan, q);
   TIECCITTEncoderCarry carry;
   TIETIFFLZWEncoderState* lzw = nullptr;
-  std::unique_ptr<TDeflater> deflater;
-  if (plan.compression == kCompDeflate) deflater.reset(new TDeflater(w, DeflateLevel(Params.TIFFZIPCompression)));
+  std::unique_ptr<TDeflateStrips> deflater;
+  if (plan.compression == kCompDeflate)
+    deflater.reset(new TDeflateStrips(w, DeflateLevel(Params.TIFFZIPCompression)));
   const int fill = Params.TIFFFillOrder;
   uint32_t stripStart = w.Offset();
   int inStrip = 0;
+  // rows are made with little-endian 16-bit samples; a big-endian file holds them the other way
+  const bool wideSwap = w.BigEndian() && fmt0 != ie1g &&
+                        (fmt0 == ieRGB48 || ((plan.kind == kGrey || plan.kind == kPalette) && plan.bits == 16));
   for (int y = 0; y < height && !aborting; ++y) {
     if (Progress.OnProgress) Progress.Report(int(int64_t(y) * 100 / height));
     source.Fill(y, row.data(), rowBytes);
     const int n = int(rowBytes);
+    if (wideSwap)
+      for (int i = 0; i + 1 < n; i += 2) std::swap(row[size_t(i)], row[size_t(i) + 1]);
     switch (plan.compression) {
       case kCompMH: IECCITTEncodeMHRow(row.data(), width, s, fill, aborting); break;
       case kCompT4:
@@ -554,17 +569,25 @@ void WriteStrips(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, const TIE
       if (plan.compression == kCompT4 && plan.t4TwoD) IECCITTEncodeT4Row(nullptr, width, s, fill, aborting, carry);
       if (plan.compression == kCompT6) IECCITTEncodeT6Row(nullptr, width, s, fill, aborting, carry);
       if (lzw && !plan.lzw(nullptr, 0, s, lzw)) aborting = true;
-      if (deflater) deflater->Finish();
       if (carry.pendingBits > 0) w.Write(&carry.pendingByte, 1);
       carry = TIECCITTEncoderCarry();
-      const uint32_t end = w.Offset();
-      offsets.push_back(stripStart);
-      counts.push_back(end - stripStart);
-      stripStart = end;
+      if (deflater) {
+        deflater->EndStrip();  // placed when its batch is written
+      } else {
+        const uint32_t end = w.Offset();
+        offsets.push_back(stripStart);
+        counts.push_back(end - stripStart);
+        stripStart = end;
+      }
       inStrip = 0;
     }
   }
   if (lzw) plan.lzw(nullptr, 0, s, lzw);  // frees the state of an interrupted strip
+  if (deflater) {
+    deflater->Flush();
+    offsets = std::move(deflater->Offsets);
+    counts = std::move(deflater->Counts);
+  }
   if (aborting) return;
   w.AddLong(278, uint32_t(rowsPerStrip));
   if (offsets.size() == 1) {
@@ -651,7 +674,9 @@ void AddPageTags(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, TIOParams
       std::memcpy(padded.data(), buf, size_t(len));
       const uint32_t at = w.AlignEven();
       w.Write(padded.data(), padded.size());
-      w.AddEntry(33723, kTIFFLong, uint32_t(padded.size() / 4), at);
+      // in a big-endian file a LONG array would be byte-swapped by readers: the records go as bytes
+      if (w.BigEndian()) w.AddEntry(33723, kTIFFUndefined, uint32_t(padded.size()), at);
+      else w.AddEntry(33723, kTIFFLong, uint32_t(padded.size() / 4), at);
     }
     std::free(buf);
   }
@@ -697,7 +722,15 @@ int IETIFFWrite(TIEStream& Stream, bool InsertPage, TIEBitmap* Bitmap, TIOParams
     plan.exactIndex = quantizer && quantizer->Method() == TIEQuantizer::qmBitmapPalette;
   }
 
-  TIETIFFTagWriter w(Stream, aborting);
+  // A new file takes the byte order asked for; a page joins a file in that file's own.
+  bool bigEndian = Params.TIFFByteOrder == 0;
+  if (InsertPage) {
+    const int64_t at = Stream.GetPosition();
+    uint8_t order[2] = {0, 0};
+    if (Stream.Read(order, 2) == 2) bigEndian = order[0] == 'M' && order[1] == 'M';
+    Stream.SetPosition(at);
+  }
+  TIETIFFTagWriter w(Stream, aborting, bigEndian);
   int result = 1;
   uint32_t start = 0, field = 0, next = 0;
   if (!InsertPage) {
@@ -750,12 +783,14 @@ int IETIFFWrite(TIEStream& Stream, bool InsertPage, TIEBitmap* Bitmap, TIOParams
   const uint32_t ifd = w.AlignEven();
   if (!InsertPage) {
     uint8_t h[8] = {'I', 'I', 42, 0};
-    IEWriteU32LE(h + 4, ifd);
+    if (bigEndian) h[0] = h[1] = 'M';
+    w.PutU16(h + 2, 42);
+    w.PutU32(h + 4, ifd);
     Stream.SetPosition(start);
     w.Write(h, 8);
   } else {
     uint8_t o[4];
-    IEWriteU32LE(o, ifd);
+    w.PutU32(o, ifd);
     Stream.SetPosition(field);
     w.Write(o, 4);
   }

@@ -181,14 +181,15 @@ void AddUserComment(TIETIFFTagWriter& w, const TP& p) {
 }
 
 void AddMakerNote(TIETIFFTagWriter& w, TP& p) {
-  if (p.ExifMakerNote.InternalStream().GetSize() < 13) return;
+  // the maker-note handler keeps and writes its entries little-endian only
+  if (p.ExifMakerNote.InternalStream().GetSize() < 13 || w.BigEndian()) return;
   const uint32_t at = w.AlignEven();
   const int32_t n = p.ExifMakerNote.WriteToStream(w.Stream());
   if (n > 0) w.AddEntry(kTagMakerNote, kTIFFUndefined, uint32_t(n), at);
 }
 
 uint32_t WriteExifDirectory(TIETIFFTagWriter& main, TP& p) {
-  TIETIFFTagWriter w(main.Stream(), main.Aborting());
+  TIETIFFTagWriter w(main.Stream(), main.Aborting(), main.BigEndian());
   for (const TRatField& f : kExifRats)
     if (Wanted(f.when, p.*f.field != f.absent, p.ExifTagListed(f.tag))) w.AddRational(f.tag, p.*f.field);
   for (const TIntField& f : kExifInts) {
@@ -209,7 +210,7 @@ uint32_t WriteExifDirectory(TIETIFFTagWriter& main, TP& p) {
 }
 
 uint32_t WriteGPSDirectory(TIETIFFTagWriter& main, TP& p) {
-  TIETIFFTagWriter w(main.Stream(), main.Aborting());
+  TIETIFFTagWriter w(main.Stream(), main.Aborting(), main.BigEndian());
   std::vector<uint8_t> version;
   for (size_t at = 0; at <= p.GPSVersionID.size();) {
     size_t dot = p.GPSVersionID.find('.', at);
@@ -287,8 +288,10 @@ void ReadMakerNote(const TIETIFFDirectory& d, TP& p) {
   const TIETIFFEntry* e = d.Find(kTagMakerNote);
   if (!e || e->count == 0 || e->count > uint32_t(INT32_MAX)) return;
   const TIETIFFFile& f = *d.file;
-  if (!f.Has(e->valueOffset, e->count)) return;
-  TIEMemStream s(f.data.data(), int64_t(f.data.size()));
+  if (!f.Has(e->valueOffset, e->count) || !f.Stream()) return;
+  // the note's own offsets count from the start of the TIFF structure, as the positions of this view
+  f.Stream()->SetPosition(f.Base());
+  TIEBufferedReadStream s(*f.Stream(), 8192, true);
   s.SetPosition(int64_t(e->valueOffset));
   p.ExifMakerNote.ReadFromStream(s, int32_t(e->count), !f.bigEndian);
 }
@@ -364,25 +367,28 @@ void IETIFFReadExifTags(const TIETIFFDirectory& main, const TIETIFFDirectory* ex
 }
 
 bool IELoadExifFromTIFFData(const uint8_t* data, size_t size, TIOParamsVals& Params) {
-  if (!data || size < 8 || !((data[0] == 'I' && data[1] == 'I') || (data[0] == 'M' && data[1] == 'M'))) return false;
-  TIETIFFFile f;
-  f.data.assign(data, data + size);
-  f.bigEndian = data[0] == 'M';
-  TIETIFFDirectory main, exif, gps;
-  uint64_t next = 0;
-  if (!IETIFFReadDirectory(f, f.U32(4), main, next)) return false;
-  const bool hasExif = main.Find(kTagExifIFD) && IETIFFReadDirectory(f, main.Value(kTagExifIFD), exif, next);
-  const bool hasGPS = main.Find(kTagGPSIFD) && IETIFFReadDirectory(f, main.Value(kTagGPSIFD), gps, next);
-  IETIFFReadExifTags(main, hasExif ? &exif : nullptr, hasGPS ? &gps : nullptr, Params);
-  return true;
+  if (!data) return false;
+  TIEMemStream s(data, int64_t(size));
+  return IELoadExifFromTIFFStream(s, Params);
 }
 
 bool IELoadExifFromTIFFStream(TIEStream& Stream, TIOParamsVals& Params) {
   const int64_t pos = Stream.GetPosition();
-  const int64_t size = Stream.GetSize() - pos;
-  if (size < 8 || size > (int64_t(1) << 31)) return false;
-  std::vector<uint8_t> data(static_cast<size_t>(size));
-  const bool read = Stream.Read(data.data(), int32_t(size)) == int32_t(size);
+  TIETIFFFile f;
+  f.Open(Stream, pos);
+  bool loaded = false;
+  uint8_t order[2];
+  if (f.Size() >= 8 && f.Read(0, order, 2) && order[0] == order[1] && (order[0] == 'I' || order[0] == 'M')) {
+    f.bigEndian = order[0] == 'M';
+    TIETIFFDirectory main, exif, gps;
+    uint64_t next = 0;
+    if (IETIFFReadDirectory(f, f.U32(4), main, next)) {
+      const bool hasExif = main.Find(kTagExifIFD) && IETIFFReadDirectory(f, main.Value(kTagExifIFD), exif, next);
+      const bool hasGPS = main.Find(kTagGPSIFD) && IETIFFReadDirectory(f, main.Value(kTagGPSIFD), gps, next);
+      IETIFFReadExifTags(main, hasExif ? &exif : nullptr, hasGPS ? &gps : nullptr, Params);
+      loaded = true;
+    }
+  }
   Stream.SetPosition(pos);
-  return read && IELoadExifFromTIFFData(data.data(), data.size(), Params);
+  return loaded;
 }

@@ -6,17 +6,39 @@
 
 #include "ieutils.h"
 
-namespace {
-
-void PutU16(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
+void TIETIFFTagWriter::PutU16(uint8_t* p, uint32_t v) const {
+  if (bigEndian_) {
+    p[0] = uint8_t(v >> 8);
+    p[1] = uint8_t(v);
+  } else {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+  }
 }
-void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+
+void TIETIFFTagWriter::PutU32(uint8_t* p, uint32_t v) const {
+  for (int i = 0; i < 4; ++i) p[bigEndian_ ? 3 - i : i] = uint8_t(v >> (8 * i));
 }
 
-}  // namespace
+void TIETIFFTagWriter::Add(uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+  TEntry e{tag, type, count, {0, 0, 0, 0}};
+  PutU32(e.field, value);
+  entries_.push_back(e);
+}
+
+void TIETIFFTagWriter::AddInline(uint16_t tag, uint16_t type, uint32_t count, const void* bytes, size_t n) {
+  TEntry e{tag, type, count, {0, 0, 0, 0}};
+  if (n) std::memcpy(e.field, bytes, std::min<size_t>(n, 4));
+  entries_.push_back(e);
+}
+
+void TIETIFFTagWriter::AddShort(uint16_t tag, uint32_t value) {
+  uint8_t v[2];
+  PutU16(v, value & 0xFFFF);
+  AddInline(tag, kTIFFShort, 1, v, 2);
+}
+
+void TIETIFFTagWriter::AddByte(uint16_t tag, uint8_t value, uint16_t type) { AddInline(tag, type, 1, &value, 1); }
 
 void TIETIFFTagWriter::Write(const void* data, size_t count) {
   const uint8_t* p = static_cast<const uint8_t*>(data);
@@ -47,9 +69,7 @@ uint32_t TIETIFFTagWriter::AlignEven() {
 
 void TIETIFFTagWriter::AddBlock(uint16_t tag, uint16_t type, uint32_t count, const void* data, size_t bytes) {
   if (bytes <= 4) {
-    uint8_t v[4] = {0, 0, 0, 0};
-    if (bytes) std::memcpy(v, data, bytes);
-    Add(tag, type, count, uint32_t(v[0]) | uint32_t(v[1]) << 8 | uint32_t(v[2]) << 16 | uint32_t(v[3]) << 24);
+    AddInline(tag, type, count, data, bytes);
     return;
   }
   const uint32_t at = AlignEven();
@@ -116,7 +136,7 @@ uint32_t TIETIFFTagWriter::WriteDirectory(uint32_t next) {
     PutU16(e, entries_[i].tag);
     PutU16(e + 2, entries_[i].type);
     PutU32(e + 4, entries_[i].count);
-    PutU32(e + 8, entries_[i].value);
+    std::memcpy(e + 8, entries_[i].field, 4);
   }
   PutU32(&d[d.size() - 4], next);
   Write(d.data(), d.size());

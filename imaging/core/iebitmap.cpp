@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 #include "ieutils.h"
@@ -379,6 +380,27 @@ TIEBitmap* TIEBitmap::GetAlphaChannel() {
 
 TIEBitmap* TIEBitmap::AttachAlphaChannel(TIEBitmap* alpha) {
   TIEBitmap* previous = AlphaChannel;
+  if (alpha && alpha != previous && !IsAlpha && !IsEmpty() &&
+      (alpha->GetImageWidth() != Width || alpha->GetImageHeight() != Height || alpha->GetPixelFormat() != ie8g)) {
+    // Every reader of the alpha channel walks it with the image's geometry: one of another size or
+    // depth is brought to the image's, keeping what overlaps and making the rest opaque.
+    std::unique_ptr<TIEBitmap> fitted(CreateAlphaBitmap(Width, Height, Location));
+    if (fitted->IsEmpty()) {
+      delete alpha;  // refused: no memory for a channel of the right size
+      alpha = nullptr;
+    } else {
+      if (!alpha->IsEmpty()) {
+        if (alpha->GetPixelFormat() != ie8g) alpha->ConvertPixelFormat(ie8g);
+        if (alpha->GetPixelFormat() == ie8g) {
+          const int w = std::min(Width, alpha->GetImageWidth()), h = std::min(Height, alpha->GetImageHeight());
+          for (int y = 0; y < h; ++y) std::memcpy(fitted->GetRowAddress(y), alpha->GetRowAddress(y), size_t(w));
+          fitted->IsAll255 = false;
+        }
+      }
+      alpha->Assign(fitted.get());
+      alpha->IsAll255 = fitted->IsAll255;
+    }
+  }
   AlphaChannel = alpha;
   if (alpha) alpha->IsAlpha = true;
   return previous == alpha ? nullptr : previous;

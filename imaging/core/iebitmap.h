@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "ieblend.h"
 #include "iedefs.h"
 #include "iefilebuffer.h"
 #include "ieplatformbitmap.h"
@@ -15,6 +16,7 @@ class TIEBitmap;
 class TIEDibbitmap;
 class TIEMask;
 class TIEStream;
+struct TIERenderTables;
 namespace ui {
 class TCanvas;
 }  // namespace ui
@@ -153,6 +155,25 @@ class TIEBitmap : public TIEBaseBitmap {
   void ResizeCanvas(int newWidth, int newHeight, double fill, int alphaFill, uint8_t hPlace, uint8_t vPlace);
   void MoveRect(int x1, int y1, int x2, int y2, int destX, int destY, double fill, bool fillFirst);
   void MoveStorageTo(TIEBitmap* target);
+
+  // ---- rendering into 24-bit bitmaps (iebitmaprender.h has the rules) ----
+  // The source rectangle (sx, sy, sw, sh) zoomed into (dx, dy, dw, dh) of the ie24RGB dest; tables
+  // kept by the caller or nullptr, clip in inclusive destination pixels or nullptr.
+  void RenderZoomedInto(TIEBitmap* dest, TIERenderTables* tables, const RECT* clip, int dx, int dy, int dw, int dh,
+                        int sx, int sy, int sw, int sh, bool useAlpha, bool reuseRows, int transparency,
+                        TResampleFilter filter, TIEBlendOperation op);
+  // Fresh tables, no clip, alpha channel used, no row reuse.
+  void RenderInto(TIEBitmap* dest, int dx, int dy, int dw, int dh, int sx, int sy, int sw, int sh, int transparency,
+                  TResampleFilter filter, TIEBlendOperation op);
+  // The same into a 24-bit platform bitmap, wrapped for the call.
+  void RenderZoomedIntoPlatformBitmap(TIEPlatformBitmap* dest, TIERenderTables* tables, const RECT* clip, int dx,
+                                      int dy, int dw, int dh, int sx, int sy, int sw, int sh, bool useAlpha,
+                                      bool reuseRows, int transparency, TResampleFilter filter, TIEBlendOperation op);
+  void RenderIntoPlatformBitmap(TIEPlatformBitmap* dest, int dx, int dy, int dw, int dh, int sx, int sy, int sw,
+                                int sh, int transparency, TResampleFilter filter, TIEBlendOperation op);
+  // Scaled copy with alpha into the ie24RGB dest; opacity 0..255 caps the copied alpha.
+  void ResampleRectInto(TIEBitmap* dest, int dx, int dy, int dw, int dh, int sx, int sy, int sw, int sh,
+                        TResampleFilter filter, int opacity);
 
   // ---- raw stream "TIEBITMAPRAW" ----
   // Appends the serialised bitmap to `out` / writes it at the stream's position (same bytes).

@@ -137,6 +137,17 @@ void FetchRow(TIEBitmap* src, const uint8_t* row, const int* xt, int n, const Sh
   }
 }
 
+// The bitmap's alpha channel when it is to be read: present, not all 255, and covering the image (a
+// channel of another size would be read past its rows).
+TIEBitmap* AlphaToRead(TIEBitmap* b) {
+  if (!b->AlphaPresent()) return nullptr;
+  TIEBitmap* a = b->GetAlphaChannel();
+  if (a->IsAll255 || a->GetPixelFormat() != ie8g || a->GetImageWidth() < b->GetImageWidth() ||
+      a->GetImageHeight() < b->GetImageHeight())
+    return nullptr;
+  return a;
+}
+
 bool IsGrey(TIEPixelFormat f) { return f == ie8g || f == ie16g || f == ie32f; }
 
 void RenderRows(TIEBitmap* src, TIERenderTables& t, int c0, int c1, int r0, int r1, int dx, int dy,
@@ -208,11 +219,67 @@ void RenderRows(TIEBitmap* src, TIERenderTables& t, int c0, int c1, int r0, int 
   }
 }
 
+// The source rectangle (sx, sy, sw, sh) scaled by the filter to dw x dh, with its alpha channel when
+// withAlpha and it is in use: an ie1g source shrinking without alpha (and not projected) becomes grey
+// levels, projections stay ie1g, other ie1g and ie24RGB sources ie24RGB (other formats as the
+// resampler gives them). nullptr when no resampler is installed or memory fails; the caller then
+// draws unfiltered.
+TIEBitmap* ScaledCopy(TIEBitmap* source, int sx, int sy, int sw, int sh, int dw, int dh, bool withAlpha,
+                      TResampleFilter filter) {
+  const TIEResampleServices& r = IEResampleServices;
+  if (!r.ResampleBW || !r.ResampleRGB24 || !r.ResampleGray8 || !r.ShrinkBWToGray) return nullptr;
+  const TIEPixelFormat f = source->GetPixelFormat();
+  TIEBitmap* alpha = withAlpha ? AlphaToRead(source) : nullptr;
+  const bool project = filter == rfProjectBW || filter == rfProjectWB;
+  std::unique_ptr<TIEBitmap> out(new TIEBitmap());
+  if (f == ie1g && !alpha && !project && sw >= dw) {
+    if (!out->Allocate(dw, dh, ie24RGB)) return nullptr;
+    ReadOnlyRows readOnly(source);
+    r.ShrinkBWToGray(source, sx, sy, sx + sw - 1, sy + sh - 1, out.get());
+  } else {
+    TIEBitmap part;
+    if (!part.Allocate(sw, sh, f)) return nullptr;
+    if (f == ie8p) source->CopyPaletteTo(&part);
+    source->CopyRectTo(&part, sx, sy, 0, 0, sw, sh);
+    if (!out->Allocate(dw, dh, f == ie1g && project ? ie1g : ie24RGB)) return nullptr;
+    if (f == ie1g) r.ResampleBW(&part, out.get(), filter);
+    else r.ResampleRGB24(&part, out.get(), filter);
+    out->DiscardAlphaChannel(false);
+    if (alpha) {
+      TIEBitmap partAlpha;
+      if (!partAlpha.Allocate(sw, sh, ie8g)) return nullptr;
+      alpha->CopyRectTo(&partAlpha, sx, sy, 0, 0, sw, sh);
+      TIEBitmap* outAlpha = out->GetAlphaChannel();
+      r.ResampleGray8(&partAlpha, outAlpha, filter);
+      outAlpha->IsAll255 = false;
+    }
+  }
+  out->BrightnessOffsets[0] = source->BrightnessOffsets[0];
+  out->BrightnessOffsets[1] = source->BrightnessOffsets[1];
+  out->BrightnessOffsets[2] = source->BrightnessOffsets[2];
+  out->BrightnessOffsets[3] = source->BrightnessOffsets[3];
+  out->AdjustEnabled = source->AdjustEnabled;
+  out->Contrast = source->Contrast;
+  return out.release();
+}
+
+// The filtered render: the source rectangle scaled to the destination size, then drawn 1:1 with the
+// same operation, transparency, row reuse and clip. False when no scaled copy could be made.
+bool RenderFiltered(TIEBitmap* source, TIEBitmap* dest, const RECT* clip, int dx, int dy, int dw, int dh, int sx,
+                    int sy, int sw, int sh, bool useAlpha, bool reuseRows, int transparency, TIEBlendOperation op,
+                    TResampleFilter filter) {
+  std::unique_ptr<TIEBitmap> scaled(ScaledCopy(source, sx, sy, sw, sh, dw, dh, useAlpha, filter));
+  if (!scaled) return false;
+  IERenderZoomedInto(scaled.get(), dest, nullptr, clip, dx, dy, dw, dh, 0, 0, dw, dh, useAlpha, reuseRows,
+                     transparency, op, rfNone);
+  return true;
+}
+
 }  // namespace
 
 void IERenderZoomedInto(TIEBitmap* source, TIEBitmap* dest, TIERenderTables* tables, const RECT* clip, int dx, int dy,
                         int dw, int dh, int sx, int sy, int sw, int sh, bool useAlpha, bool reuseRows,
-                        int transparency, TIEBlendOperation op) {
+                        int transparency, TIEBlendOperation op, TResampleFilter filter) {
   if (!source || !dest || dest->GetPixelFormat() != ie24RGB || source->GetPixelFormat() == ieNoFormat) return;
   // the row table needs row addresses that stay valid: a destination in a temporary file has none
   if (dest->GetLocation() == ieTempFile || source == dest) return;
@@ -244,6 +311,12 @@ void IERenderZoomedInto(TIEBitmap* source, TIEBitmap* dest, TIERenderTables* tab
   sx = IEClamp(sx, 0, srcW - 1); sy = IEClamp(sy, 0, srcH - 1);
   sw = IEClamp(sw, 0, srcW); sh = IEClamp(sh, 0, srcH);
   if (dw == 0 || dh == 0 || sw == 0 || sh == 0) return;
+  if (filter != rfNone && (sw != dw || sh != dh) &&
+      (source->GetPixelFormat() == ie1g || source->GetPixelFormat() == ie24RGB)) {
+    if (RenderFiltered(source, dest, clip, dx, dy, dw, dh, sx, sy, sw, sh, useAlpha, reuseRows, transparency, op,
+                       filter))
+      return;
+  }
 
   TIERenderTables own;
   TIERenderTables& t = tables ? *tables : own;
@@ -260,7 +333,7 @@ void IERenderZoomedInto(TIEBitmap* source, TIEBitmap* dest, TIERenderTables* tab
       r0 = std::max<int>(r0, clip->top); r1 = std::min<int>(r1, clip->bottom);
     }
     if (c1 < c0 || r1 < r0) return;
-    bool alphaInUse = useAlpha && source->AlphaPresent() && !source->GetAlphaChannel()->IsAll255;
+    bool alphaInUse = useAlpha && AlphaToRead(source);
     TIEPixelFormat f = source->GetPixelFormat();
     bool plainCopy = f == ie24RGB && xScale == kFixedOne && yScale == kFixedOne && transparency == 255 &&
                      !alphaInUse && !source->AdjustEnabled && source->Contrast == 0 && op == ieboNormal &&
@@ -290,23 +363,34 @@ void IERenderZoomedInto(TIEBitmap* source, TIEBitmap* dest, TIERenderTables* tab
 }
 
 void IERenderInto(TIEBitmap* source, TIEBitmap* dest, int dx, int dy, int dw, int dh, int sx, int sy, int sw, int sh,
-                  int transparency, TIEBlendOperation op) {
-  IERenderZoomedInto(source, dest, nullptr, nullptr, dx, dy, dw, dh, sx, sy, sw, sh, true, false, transparency, op);
+                  int transparency, TIEBlendOperation op, TResampleFilter filter) {
+  IERenderZoomedInto(source, dest, nullptr, nullptr, dx, dy, dw, dh, sx, sy, sw, sh, true, false, transparency, op,
+                     filter);
 }
 
 void IERenderZoomedIntoPlatformBitmap(TIEBitmap* source, TIEPlatformBitmap* dest, TIERenderTables* tables,
                                       const RECT* clip, int dx, int dy, int dw, int dh, int sx, int sy, int sw,
-                                      int sh, bool useAlpha, bool reuseRows, int transparency, TIEBlendOperation op) {
+                                      int sh, bool useAlpha, bool reuseRows, int transparency, TIEBlendOperation op,
+                                      TResampleFilter filter) {
   if (!dest) return;
   TIEBitmap wrapper;
   wrapper.AttachTBitmap(dest, false);
   IERenderZoomedInto(source, &wrapper, tables, clip, dx, dy, dw, dh, sx, sy, sw, sh, useAlpha, reuseRows,
-                     transparency, op);
+                     transparency, op, filter);
 }
 
 void IEResampleRectInto(TIEBitmap* source, TIEBitmap* dest, int dx, int dy, int dw, int dh, int sx, int sy, int sw,
-                        int sh, int opacity) {
+                        int sh, int opacity, TResampleFilter filter) {
   if (!source || !dest || dest->GetPixelFormat() != ie24RGB || dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return;
+  // a source without pixels (its storage freed, say) draws nothing
+  if (source->IsEmpty() || dest->IsEmpty() || source->GetPixelFormat() == ieNoFormat) return;
+  if (filter != rfNone && (sw != dw || sh != dh)) {
+    std::unique_ptr<TIEBitmap> scaled(ScaledCopy(source, sx, sy, sw, sh, dw, dh, true, filter));
+    if (scaled) {
+      IEResampleRectInto(scaled.get(), dest, dx, dy, dw, dh, 0, 0, dw, dh, opacity, rfNone);
+      return;
+    }
+  }
   ReadOnlyRows readOnly(source);
   try {
     int64_t yScale = int64_t(double(sh) / dh * kFixedOne), xScale = int64_t(double(sw) / dw * kFixedOne);
@@ -320,8 +404,7 @@ void IEResampleRectInto(TIEBitmap* source, TIEBitmap* dest, int dx, int dy, int 
     for (int r = r0; r <= r1; ++r) yt.push_back(IEClamp(int(sy + ((int64_t(r - dy) * yScale) >> 14)), 0, srcH - 1));
     opacity = IEClamp(opacity, 0, 255);
     TIEBitmap* da = dest->GetAlphaChannel();
-    if (source->AlphaPresent() && !source->GetAlphaChannel()->IsAll255) {
-      TIEBitmap* sa = source->GetAlphaChannel();
+    if (TIEBitmap* sa = AlphaToRead(source)) {
       ReadOnlyRows alphaReadOnly(sa);
       for (int r = r0; r <= r1; ++r) {
         const uint8_t* s = sa->GetRowAddress(yt[size_t(r - r0)]);
@@ -343,6 +426,38 @@ void IEResampleRectInto(TIEBitmap* source, TIEBitmap* dest, int dx, int dy, int 
   } catch (...) {
     // as rendering: a failure ends the copy quietly
   }
+}
+
+void TIEBitmap::RenderZoomedInto(TIEBitmap* dest, TIERenderTables* tables, const RECT* clip, int dx, int dy, int dw,
+                                 int dh, int sx, int sy, int sw, int sh, bool useAlpha, bool reuseRows,
+                                 int transparency, TResampleFilter filter, TIEBlendOperation op) {
+  IERenderZoomedInto(this, dest, tables, clip, dx, dy, dw, dh, sx, sy, sw, sh, useAlpha, reuseRows, transparency, op,
+                     filter);
+}
+
+void TIEBitmap::RenderInto(TIEBitmap* dest, int dx, int dy, int dw, int dh, int sx, int sy, int sw, int sh,
+                           int transparency, TResampleFilter filter, TIEBlendOperation op) {
+  IERenderInto(this, dest, dx, dy, dw, dh, sx, sy, sw, sh, transparency, op, filter);
+}
+
+void TIEBitmap::RenderZoomedIntoPlatformBitmap(TIEPlatformBitmap* dest, TIERenderTables* tables, const RECT* clip,
+                                               int dx, int dy, int dw, int dh, int sx, int sy, int sw, int sh,
+                                               bool useAlpha, bool reuseRows, int transparency,
+                                               TResampleFilter filter, TIEBlendOperation op) {
+  IERenderZoomedIntoPlatformBitmap(this, dest, tables, clip, dx, dy, dw, dh, sx, sy, sw, sh, useAlpha, reuseRows,
+                                   transparency, op, filter);
+}
+
+void TIEBitmap::RenderIntoPlatformBitmap(TIEPlatformBitmap* dest, int dx, int dy, int dw, int dh, int sx, int sy,
+                                         int sw, int sh, int transparency, TResampleFilter filter,
+                                         TIEBlendOperation op) {
+  IERenderZoomedIntoPlatformBitmap(this, dest, nullptr, nullptr, dx, dy, dw, dh, sx, sy, sw, sh, true, false,
+                                   transparency, op, filter);
+}
+
+void TIEBitmap::ResampleRectInto(TIEBitmap* dest, int dx, int dy, int dw, int dh, int sx, int sy, int sw, int sh,
+                                 TResampleFilter filter, int opacity) {
+  IEResampleRectInto(this, dest, dx, dy, dw, dh, sx, sy, sw, sh, opacity, filter);
 }
 
 // ---- DrawDib ----

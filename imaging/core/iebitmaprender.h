@@ -33,24 +33,28 @@ struct TIERenderTables {
 // ones, freed). useAlpha: the source's alpha channel, unless it is all 255; transparency 0..255 is
 // applied on top; reuseRows: a destination row showing the same source row as the row above is
 // copied from it (opaque renders without a blend operation only, where that gives the same pixels).
-// Unfiltered: every destination pixel shows the source pixel its position maps to.
+// Unfiltered (rfNone): every destination pixel shows the source pixel its position maps to. With a
+// filter and differing sizes, ie1g and ie24RGB sources are first resampled to the destination size
+// (a shrinking 1-bit source becomes grey levels) and drawn 1:1; other formats draw unfiltered.
 void IERenderZoomedInto(TIEBitmap* source, TIEBitmap* dest, TIERenderTables* tables, const RECT* clip, int dx, int dy,
                         int dw, int dh, int sx, int sy, int sw, int sh, bool useAlpha, bool reuseRows,
-                        int transparency, TIEBlendOperation op);
+                        int transparency, TIEBlendOperation op, TResampleFilter filter = rfNone);
 // The common form: fresh tables, no clip, alpha channel used, no row reuse.
 void IERenderInto(TIEBitmap* source, TIEBitmap* dest, int dx, int dy, int dw, int dh, int sx, int sy, int sw, int sh,
-                  int transparency, TIEBlendOperation op);
+                  int transparency, TIEBlendOperation op, TResampleFilter filter = rfNone);
 // The same into a 24-bit platform bitmap, wrapped for the call.
 void IERenderZoomedIntoPlatformBitmap(TIEBitmap* source, TIEPlatformBitmap* dest, TIERenderTables* tables,
                                       const RECT* clip, int dx, int dy, int dw, int dh, int sx, int sy, int sw,
-                                      int sh, bool useAlpha, bool reuseRows, int transparency, TIEBlendOperation op);
+                                      int sh, bool useAlpha, bool reuseRows, int transparency, TIEBlendOperation op,
+                                      TResampleFilter filter = rfNone);
 
-// Scaled copy (nearest pixel) of a source rectangle into a destination rectangle of the 24-bit
-// `dest`, with alpha: the source's alpha channel scaled and lowered to at most `opacity`, or the
-// destination alpha filled with `opacity`. ie1g sources give black and white, other formats than
-// ie24RGB are converted to 24-bit colours.
+// Scaled copy of a source rectangle into a destination rectangle of the 24-bit `dest`, with alpha:
+// the source's alpha channel scaled and lowered to at most `opacity`, or the destination alpha filled
+// with `opacity`. rfNone takes the nearest pixel (ie1g sources give black and white, other formats
+// than ie24RGB are converted to 24-bit colours); another filter resamples the rectangle first (a
+// shrinking 1-bit source gives grey levels). A source without pixels draws nothing.
 void IEResampleRectInto(TIEBitmap* source, TIEBitmap* dest, int dx, int dy, int dw, int dh, int sx, int sy, int sw,
-                        int sh, int opacity);
+                        int sh, int opacity, TResampleFilter filter = rfNone);
 
 // Video for Windows DrawDib, loaded on first use (msvfw32.dll); the same arguments and results as the
 // platform's functions, failures (module missing) reported as the platform's failure values.

@@ -12,6 +12,8 @@ TIEConversionServices IEConversionServices = {IEDefaultCMYKToRGB, IEDefaultRGBTo
                                               IEDefaultThresholdTo1Bit, IEDefaultQuantizeToPalette,
                                               IEDefaultCMYKRowToRGB};
 
+TIEResampleServices IEResampleServices = {nullptr, nullptr, nullptr, nullptr};
+
 void IEDefaultCMYKRowToRGB(const uint8_t* src, TIERGB* dst, int n) {
   for (int x = 0; x < n; ++x) {
     uint32_t packed;

@@ -27,6 +27,19 @@ struct TIEConversionServices {
 
 extern TIEConversionServices IEConversionServices;
 
+// The filtered resamplers the pixel buffer's filtered rendering calls; the processing layer installs
+// them at its start-up. Until then (nullptr) rendering with a filter draws unfiltered.
+struct TIEResampleServices {
+  // ie1g source: ie1g destination for the projections, grey levels in ie24RGB for the other filters.
+  void (*ResampleBW)(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter);
+  void (*ResampleRGB24)(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter);
+  void (*ResampleGray8)(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter);
+  // The ie1g rectangle (x1, y1)-(x2, y2) shrunk into grey levels of the allocated ie24RGB dest.
+  void (*ShrinkBWToGray)(TIEBitmap* source, int x1, int y1, int x2, int y2, TIEBitmap* dest);
+};
+
+extern TIEResampleServices IEResampleServices;
+
 // Pixel x of a row of `b` as a colour (the rule of TIEBitmap::GetPixelRGB).
 TIERGB IEDecodePixelRGB(TIEBitmap* b, const uint8_t* row, int x);
 

@@ -54,6 +54,24 @@ extern int IEGrayWeightBlue;
 extern uint8_t IEDialogBackgroundStyle;
 extern std::string IELibraryVersion;
 
+// The resampling filters; rfNone is nearest neighbour without any filtering.
+enum TResampleFilter : uint8_t {
+  rfNone = 0,
+  rfTriangle,
+  rfHermite,
+  rfBell,
+  rfBSpline,
+  rfLanczos3,
+  rfMitchell,
+  rfNearest,
+  rfLinear,
+  rfFastLinear,
+  rfBilinear,
+  rfBicubic,
+  rfProjectBW,
+  rfProjectWB,
+};
+
 // Second step of the library's shared start-up and shut-down.
 void IEDefsStaticInit();
 void IEDefsStaticFini();

@@ -338,6 +338,8 @@ bool TIEICC::ConvertBitmap(TIEBitmap* bitmap, TIEPixelFormat target, TIEICC* des
   if (sc < 0 || tc < 0) return false;
   int w = bitmap->GetImageWidth(), h = bitmap->GetImageHeight();
   TIEBitmap converted(w, h, target);
+  // an empty bitmap, or no memory for the converted copy: nothing to write into
+  if (converted.IsEmpty()) return false;
   if (h > 1 && InOneBlock(bitmap) && InOneBlock(&converted)) {
     uint8_t *s0 = bitmap->GetRowAddress(0), *d0 = converted.GetRowAddress(0);
     if (!TransformRows(dest, sc, tc, 0, 0, s0, bitmap->GetRowAddress(1) - s0, d0, converted.GetRowAddress(1) - d0, w,

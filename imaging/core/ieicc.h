@@ -64,7 +64,8 @@ class TIEICC {
   bool TransformRows(TIEICC* dest, int inCode, int outCode, int intent, int flags, const void* in,
                      ptrdiff_t inStride, void* out, ptrdiff_t outStride, int n, int rows);
   // Converts the bitmap in place into `target` (ie8g, ie24RGB, ieCMYK, ieRGB48, ieCIELab) through
-  // `dest`; false and the bitmap unchanged for other formats or without a transform.
+  // `dest`; false and the bitmap unchanged for other formats, an empty bitmap, a copy that cannot be
+  // allocated, or without a transform.
   bool ConvertBitmap(TIEBitmap* bitmap, TIEPixelFormat target, TIEICC* dest);
 
   bool Applied = false;  // a prepared transform was deleted after use

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "ieutils.h"
 #include "iezlib.h"
 #include "vodevovur.h"
 
@@ -387,4 +388,33 @@ int64_t IECopyStream(TIEStream& dest, TIEStream& source, int64_t count) {
   }
   if (count > 0) dest.CopyFrom(source, count);
   return count;
+}
+
+int64_t IEFindTIFFHeader(TIEStream& stream) {
+  // Camera raw files put their own header ahead of the TIFF structure; nothing that far in is theirs.
+  constexpr int32_t kSearch = 0x20000;
+  const int64_t pos = stream.GetPosition();
+  const int64_t size = stream.GetSize();
+  std::vector<uint8_t> d(size_t(std::max<int64_t>(0, std::min<int64_t>(kSearch, size - pos))));
+  int64_t found = -1;
+  try {
+    int32_t got = 0;
+    while (got < int32_t(d.size())) {
+      const int32_t k = stream.Read(d.data() + got, int32_t(d.size()) - got);
+      if (k <= 0) break;
+      got += k;
+    }
+    for (int32_t i = 0; i + 8 <= got && found < 0; ++i) {
+      const bool ii = d[i] == 'I' && d[i + 1] == 'I', mm = d[i] == 'M' && d[i + 1] == 'M';
+      if (!ii && !mm) continue;
+      const uint16_t magic = ii ? IEReadU16LE(&d[i + 2]) : IEReadU16BE(&d[i + 2]);
+      const uint32_t first = ii ? IEReadU32LE(&d[i + 4]) : IEReadU32BE(&d[i + 4]);
+      if ((magic == 42 || magic == 0x4F52 || magic == 0x5352) && int64_t(first) < size) found = i;
+    }
+  } catch (...) {
+    stream.SetPosition(pos);
+    throw;
+  }
+  stream.SetPosition(pos);
+  return found;
 }

@@ -186,6 +186,10 @@ bool IEReadAnsiString(TIEStream& stream, std::string& s);
 void IEWriteLineCRLF(TIEStream& stream, const std::string& s);
 void IEWriteLineLF(TIEStream& stream, const std::string& s);
 void IEWriteText(TIEStream& stream, const std::string& s);
+// The offset, counted from the stream's position, of the first TIFF header ("II" or "MM", the magic
+// 42, 0x4F52 or 0x5352 in that byte order, and a first-directory offset below the stream's size)
+// within the next 128 KB; -1 when there is none. The stream's position is restored.
+int64_t IEFindTIFFHeader(TIEStream& stream);
 // Copies count bytes (0: the whole source from its start), cut to what the source still holds unless
 // its size is unknown (zlib streams). Raises on a short transfer. Returns the count.
 int64_t IECopyStream(TIEStream& dest, TIEStream& source, int64_t count);

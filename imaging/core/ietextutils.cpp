@@ -1,7 +1,9 @@
 #include "ietextutils.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -166,6 +168,111 @@ std::string IEFloatToStrDot(double v) {
   std::string s;
   IEFloatToStrDotVar(v, s);
   return s;
+}
+
+namespace {
+
+// The locale's character for a LOCALE_S* item, `def` when it has none.
+char LocaleChar(LCTYPE item, char def) {
+  char buf[8] = {0};
+  return GetLocaleInfoA(LOCALE_USER_DEFAULT, item, buf, sizeof(buf)) > 1 ? buf[0] : def;
+}
+
+// The integer part's digits grouped by three with `sep` (no grouping when sep is 0).
+std::string Grouped(const std::string& digits, char sep) {
+  if (!sep) return digits;
+  std::string out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += sep;
+    out += digits[i];
+  }
+  return out;
+}
+
+// |value| as `precision` significant digits d0 d1 ... and the decimal exponent of d0.
+void SignificantDigits(double value, int precision, std::string& digits, int& exponent) {
+  char buf[64];
+  std::snprintf(buf, sizeof(buf), "%.*e", precision - 1, std::fabs(value));
+  digits.clear();
+  const char* p = buf;
+  for (; *p && *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') digits += *p;
+  exponent = *p == 'e' ? std::atoi(p + 1) : 0;
+}
+
+std::string ExponentText(int exponent, int minDigits, bool plus) {
+  std::string e = std::to_string(std::abs(exponent));
+  while (int(e.size()) < minDigits) e.insert(e.begin(), '0');
+  return std::string("E") + (exponent < 0 ? "-" : plus ? "+" : "") + e;
+}
+
+}  // namespace
+
+std::string IEFloatToStrF(double value, TIEFloatFormat format, int precision, int digits) {
+  if (std::isnan(value)) return "NAN";
+  if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
+  precision = std::min(std::max(precision, 2), 18);
+  const int prec = std::min(precision, 17);  // what a double holds
+  const char dec = LocaleChar(LOCALE_SDECIMAL, '.');
+  const bool neg = std::signbit(value) && value != 0;
+  std::string d;
+  int e = 0;
+  SignificantDigits(value, prec, d, e);
+  const bool zero = value == 0;
+  if ((format == ieffFixed || format == ieffNumber) && !zero && e + 1 > precision) format = ieffGeneral;
+  std::string out;
+  switch (format) {
+    case ieffExponent: {
+      digits = std::min(std::max(digits, 0), 4);
+      out = d.substr(0, 1);
+      if (d.size() > 1) out += dec + d.substr(1);
+      out += ExponentText(zero ? 0 : e, digits, true);
+      break;
+    }
+    case ieffGeneral: {
+      digits = std::min(std::max(digits, 0), 4);
+      while (d.size() > 1 && d.back() == '0') d.pop_back();
+      if (zero) return "0";
+      if (e + 1 > precision || std::fabs(value) < 1e-5) {
+        out = d.substr(0, 1);
+        if (d.size() > 1) out += dec + d.substr(1);
+        out += ExponentText(e, digits, false);
+      } else if (e < 0) {
+        out = std::string("0") + dec + std::string(size_t(-e - 1), '0') + d;
+      } else {
+        std::string ip = d.substr(0, std::min(d.size(), size_t(e + 1)));
+        while (int(ip.size()) < e + 1) ip += '0';
+        out = ip;
+        if (d.size() > size_t(e + 1)) out += dec + d.substr(size_t(e + 1));
+      }
+      break;
+    }
+    default: {  // fixed, number, currency
+      digits = std::min(std::max(digits, 0), 18);
+      // the value as rounded to its significant digits, then to the decimals asked for
+      const double rounded = zero ? 0 : std::strtod(("0." + d + "e" + std::to_string(e + 1)).c_str(), nullptr);
+      char buf[400];
+      std::snprintf(buf, sizeof(buf), "%.*f", digits, rounded);
+      std::string text = buf;
+      const size_t point = text.find('.');
+      std::string ip = text.substr(0, point), fp = point == std::string::npos ? "" : text.substr(point + 1);
+      const char thousands = format == ieffFixed ? 0 : LocaleChar(LOCALE_STHOUSAND, ',');
+      out = Grouped(ip, thousands);
+      if (!fp.empty()) out += dec + fp;
+      if (format == ieffCurrency) {
+        char sym[16] = {0};
+        if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SCURRENCY, sym, sizeof(sym)) <= 0) sym[0] = 0;
+        // LOCALE_ICURRENCY: 0 "$1", 1 "1$", 2 "$ 1", 3 "1 $"
+        const int place = LocaleChar(LOCALE_ICURRENCY, '0') - '0';
+        const std::string symbol = sym;
+        out = place == 1 ? out + symbol : place == 2 ? symbol + " " + out : place == 3 ? out + " " + symbol
+                                                                                         : symbol + out;
+      }
+      const bool allZero = out.find_first_of("123456789") == std::string::npos;
+      return neg && !allZero ? "-" + out : out;
+    }
+  }
+  return neg ? "-" + out : out;
 }
 
 int IELogFontToStyleBits(const LOGFONTA* font) {

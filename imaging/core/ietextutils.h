@@ -24,6 +24,14 @@ int IEPos(const std::string& sub, const std::string& s);        // 1-based, 0 wh
 char* IEStrNew(const char* p);  // copy in a new[] block; nullptr for nullptr (free with delete[])
 std::string IEFloatToStrDot(double v);  // 15 significant digits, always with '.' as the separator
 void IEFloatToStrDotVar(double v, std::string& out);
+// The run-time library's float formats: general (the shorter of plain and scientific), scientific,
+// fixed decimals, fixed with thousands separators, and the locale's currency form.
+enum TIEFloatFormat { ieffGeneral, ieffExponent, ieffFixed, ieffNumber, ieffCurrency };
+// `value` rounded to `precision` significant digits (2..18; a double holds 17) and written in
+// `format` with the locale's separators: `digits` is the number of decimals for fixed, number and
+// currency, and the minimum number of exponent digits (0..4) for general and scientific. Fixed and
+// number forms of a value with more integer digits than `precision` are written as general.
+std::string IEFloatToStrF(double value, TIEFloatFormat format, int precision, int digits);
 int IELogFontToStyleBits(const LOGFONTA* font);  // 1 bold (>= 700), 2 italic, 4 underline, 8 strike-out
 bool IESameGUID(const void* a, const void* b);  // 16 bytes equal
 

@@ -74,6 +74,10 @@ class TIEView : public ui::TCustomControl {
   virtual void SetDpiX(int value);  // 0 is ignored
   virtual void SetDpiY(int value);
   virtual void SetDpi(int x, int y);
+  // The resolution a component's parameters give the image shown: the concrete view takes it without
+  // updating its layout; this class ignores it.
+  virtual void SetImageDpiX(int value) { (void)value; }
+  virtual void SetImageDpiY(int value) { (void)value; }
   // The image changed (the concrete view fires its event).
   virtual void ImageChange() {}
   // Recomputes the view for its current image and repaints; the concrete view overrides it.

@@ -25,6 +25,7 @@
 #include "iepnm.h"
 #include "iepsfilt.h"
 #include "iepsd.h"
+#include "iereplacingfile.h"
 #include "ieraw.h"
 #include "ierawbitmap.h"
 #include "iewbmp.h"
@@ -96,6 +97,16 @@ class TIEIOThread {
 namespace {
 
 constexpr int kStreamHeaderSize = 12;
+
+// The NUL-terminated magic of the stream header of a format that has one, else nullptr.
+const char* StreamHeaderMagic(TIEFileFormatCode type) {
+  switch (type) {
+    case iffJPEG: return "JFIF";
+    case iffPCX: return "PCX2";
+    case iffTIFF: return "TIFF";
+    default: return nullptr;
+  }
+}
 
 std::wstring LowerExtension(const std::wstring& name) {
   const size_t slash = name.find_last_of(L"\\/:");
@@ -174,6 +185,8 @@ TImageryIO::TImageryIO() : Params(this), TWainParams(new TIETWainParams(this)) {
   IEBitmap = new TIEBitmap();
   OwnsBitmap = true;
   PreviewFont = new ui::TFont();
+  // an I/O thread leaves the view to its own thread: the load hands the resolution over at its end
+  Params.OwnerViewSource = [this]() -> TIEView* { return InsideIOThread() ? nullptr : AttachedImagery; };
 }
 
 TIEWia* TImageryIO::GetWia() {
@@ -217,9 +230,7 @@ void TImageryIO::AttachBitmap(TIEBitmap* bitmap) {
   if (!bitmap) return;
   RemoveViewHandler();
   AttachedImagery = nullptr;
-  if (OwnsBitmap) delete IEBitmap;
-  IEBitmap = bitmap;
-  OwnsBitmap = false;
+  ReplaceBitmap(bitmap);
 }
 
 void TImageryIO::RemoveViewHandler() {
@@ -230,6 +241,7 @@ void TImageryIO::RemoveViewHandler() {
 void TImageryIO::SetAttachedImageryValue(TIEView* view) {
   RemoveViewHandler();
   AttachedImagery = view;
+  TImageLink.Unlink(OwnsBitmap ? IEBitmap : nullptr);
   if (!view) {
     if (!OwnsBitmap) {
       // never keep naming a bitmap the view may free
@@ -398,6 +410,7 @@ void TImageryIO::UpdateAfterIO() {
     AttachedImagery->UpdateView();
     AttachedImagery->ImageChange();
   }
+  if (IEBitmap) TImageLink.Changed(IEBitmap);
 }
 
 TIECodecProgress TImageryIO::MakeProgress() {
@@ -623,6 +636,8 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffJP2: IEJ2000Write(stream, bmp, Params, progress, 0); break;
     case iffJ2K: IEJ2000Write(stream, bmp, Params, progress, 1); break;
     case iffJPEG:
+      PatchAPP13Resolution();
+      StoreIPTCMarker();
       IEStoreExifMarker(&Params);
       IEStoreXMPMarker(&Params);
       IEJPEGWrite(stream, bmp, Params, progress);
@@ -672,31 +687,39 @@ void TImageryIO::SaveFile(const std::wstring& fileName, TIEFileFormatCode type) 
     return;
   }
   TIEFinishWorkGuard finish{this};
-  TIEWideFileStream file(fileName, fmCreate);
+  // A writer that refuses the image or fails half-way leaves neither a stub nor a broken file.
+  TIEReplacingFileStream file(fileName);
   Aborting = false;
   WriteFormat(type, file);
+  if (!Aborting) file.Commit();
   Params.FileName = fileName;
   Params.FileType = type;
 }
 
-void TImageryIO::LoadFile(const std::wstring& fileName, TIEFileFormatCode type) {
-  if (RestartAsync([this, fileName, type] { LoadFile(fileName, type); })) return;
+int TImageryIO::LoadFile(const std::wstring& fileName, TIEFileFormatCode type) {
+  if (type == iffRAW && RawHandOverType()) {
+    LoadAsFileType(fileName, RawHandOverType());
+    return Params.ImageCount;
+  }
+  if (RestartAsync([this, fileName, type] { LoadFile(fileName, type); })) return -1;
   Aborting = true;
   if (!PrepareBitmap()) {
     DoFinishWork();
-    return;
+    return 0;
   }
   TIEFinishWorkGuard finish{this};
-  if (type == iffIEV) {
-    LoadObjectsFile(fileName);
-    return;
+  if (type == iffIEV || type == iffLYR || type == iffALL) {
+    LoadViewFile(fileName, type);
+    return 0;
   }
   std::unique_ptr<TIEWideFileStream> file(new TIEWideFileStream(fileName, fmOpenRead | fmShareDenyWrite));  // read, deny write
   Aborting = false;
   TIEBufferedReadStream buffered(*file, 8192, false);
   Params.ClearImageInfo();
   IEBitmap->DiscardAlphaChannel(false);
+  if (type == iffPNG) Params.PNGBackground = IEColorToRGB(GetBackground());  // a file without bKGD keeps it
   ReadFormat(type, buffered, false);
+  TakeLoadedBackground(type);
   if (Params.DpiX < 2) Params.SetDpiX(IEDefaultDPIX);
   if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDPIY);
   if (AutoAdjustDPI && !Aborting && AdjustsDpiAfterLoad(type)) AdjustDPI();
@@ -704,41 +727,28 @@ void TImageryIO::LoadFile(const std::wstring& fileName, TIEFileFormatCode type) 
   Params.FileType = type;
   if (!Aborting) ApplyParamsDpiToView();
   UpdateAfterIO();
+  return Params.ImageCount;
 }
 
-// Vector objects load into an attached vector view; the image becomes a white, fully transparent
-// canvas of the objects' extent. Without such a view there is nothing to hold the objects: the load
-// fails (drawing them into a plain image needs the object renderer).
-void TImageryIO::LoadObjectsFile(const std::wstring& fileName) {
-  Aborting = true;
-  Params.ClearImageInfo();
-  auto* vect = ui::As<TImageryVect>(AttachedImagery);
-  if (!vect) return;
-  try {
-    if (!vect->LoadObjectsFromFile(fileName)) return;
-  } catch (const EIEError&) {
-    return;
-  }
-  const RECT extent = vect->GetObjectsExtent();
-  IEBitmap->Allocate(std::max<int>(1, extent.right), std::max<int>(1, extent.bottom), ie24RGB);
-  IEBitmap->Fill(0xFFFFFF);
-  IEBitmap->GetAlphaChannel()->Fill(0);
-  Aborting = false;
-  Params.FileName = fileName;
-  Params.FileType = iffIEV;
-  UpdateAfterIO();
-}
-
-void TImageryIO::LoadStream(TIEStream& stream, TIEFileFormatCode type) {
+int TImageryIO::LoadStream(TIEStream& stream, TIEFileFormatCode type) {
   TIEStream* s = &stream;
-  if (RestartAsync([this, s, type] { LoadStream(*s, type); })) return;
+  if (RestartAsync([this, s, type] { LoadStream(*s, type); })) return -1;
+  return LoadStreamWork(stream, type);
+}
+
+int TImageryIO::LoadStreamWork(TIEStream& stream, TIEFileFormatCode type) {
+  if (type == iffRAW && RawHandOverType()) {
+    LoadStreamAsFileType(stream, RawHandOverType());
+    return Params.ImageCount;
+  }
   Aborting = false;
   if (!PrepareBitmap()) {
     DoFinishWork();
-    return;
+    return 0;
   }
   TIEFinishWorkGuard finish{this};
   if (type == iffIEV) {  // only into an attached vector view
+    Params.ClearImageInfo();
     auto* vect = ui::As<TImageryVect>(AttachedImagery);
     try {
       Aborting = !vect || !vect->LoadObjectsFromStream(stream);
@@ -746,15 +756,30 @@ void TImageryIO::LoadStream(TIEStream& stream, TIEFileFormatCode type) {
       Aborting = true;
     }
     Params.FileType = type;
-    return;
+    return 0;
   }
   int64_t dataSize = -1, dataStart = -1;
+  // a JPEG stream may carry its header whatever StreamHeaders says; a TIFF stream carries it when asked
+  if (type == iffJPEG || (type == iffTIFF && StreamHeaders)) {
+    const int64_t start = stream.GetPosition();
+    uint8_t h[kStreamHeaderSize];
+    const bool read = stream.Read(h, kStreamHeaderSize) == kStreamHeaderSize;
+    if (read && std::memcmp(h, StreamHeaderMagic(type), 5) == 0) {
+      dataStart = start + kStreamHeaderSize;
+      dataSize = IEReadU32LE(h + 8);
+    } else if (type == iffTIFF) {
+      Aborting = true;
+      return 0;
+    } else {
+      stream.SetPosition(start);
+    }
+  }
   if (type == iffPCX && StreamHeaders) {
     const int64_t start = stream.GetPosition();
     uint8_t h[kStreamHeaderSize];
     if (stream.Read(h, kStreamHeaderSize) != kStreamHeaderSize || std::memcmp(h, "PCX", 3) != 0) {
       Aborting = true;
-      return;
+      return 0;
     }
     if (std::memcmp(h, "PCX2", 5) == 0) {
       dataStart = start + kStreamHeaderSize;
@@ -764,10 +789,21 @@ void TImageryIO::LoadStream(TIEStream& stream, TIEFileFormatCode type) {
       stream.SetPosition(dataStart);
     }
   }
+  // a TIFF behind a header is read on its own, its offsets counting from its first byte
+  std::unique_ptr<TIEMemoryStream> tiff;
+  if (type == iffTIFF && dataStart >= 0) {
+    tiff.reset(new TIEMemoryStream);
+    const int64_t n = std::max<int64_t>(0, std::min(dataSize, stream.GetSize() - dataStart));
+    tiff->SetSize(n);
+    tiff->SetSize(stream.Read(tiff->Memory(), int32_t(n)));
+    tiff->SetPosition(0);
+  }
   Params.ClearImageInfo();
   IEBitmap->DiscardAlphaChannel(false);
-  ReadFormat(type, stream, false, dataSize);
-  if (dataSize >= 0) stream.SetPosition(dataStart + dataSize);
+  ReadFormat(type, tiff ? *tiff : stream, false, type == iffPCX ? dataSize : -1);
+  TakeLoadedBackground(type);
+  // after the image as the header measures it, never past the end however long it claims to be
+  if (dataSize >= 0) stream.SetPosition(std::min(dataStart + dataSize, stream.GetSize()));
   if (Params.DpiX < 2) Params.SetDpiX(IEDefaultDPIX);
   if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDPIY);
   if (AutoAdjustDPI && !Aborting && AdjustsDpiAfterLoad(type)) AdjustDPI();
@@ -775,6 +811,15 @@ void TImageryIO::LoadStream(TIEStream& stream, TIEFileFormatCode type) {
   Params.FileType = type;
   if (!Aborting) ApplyParamsDpiToView();
   UpdateAfterIO();
+  return Params.ImageCount;
+}
+
+void TImageryIO::TakeLoadedBackground(TIEFileFormatCode type) {
+  // the view's background belongs to the view's thread
+  if (Aborting || InsideIOThread()) return;
+  if (type == iffPNG) SetBackground(IERGBToColor(Params.PNGBackground));
+  if (type == iffGIF)
+    SetBackground(IERGBToColor(Params.GIFFlagTranspColor ? Params.GIFTranspColor : Params.GIFBackground));
 }
 
 void TImageryIO::SaveByExtension(const std::wstring& fileName) {
@@ -803,13 +848,14 @@ void TImageryIO::SaveByExtension(const std::wstring& fileName) {
     return;
   }
   TIEFinishWorkGuard finish{this};
-  TIEWideFileStream file(fileName, fmCreate);
+  TIEReplacingFileStream file(fileName);
   Aborting = false;
   TIEWriterSource src(*IEBitmap, IEBitmap->GetPixelFormat() == ie1g ? ie1g : ie24RGB);
   Params.FileName = fileName;
   Params.FileType = e->FileType;
   TIECodecProgress progress = MakeProgress();
   e->WriteProc(file, *src.get(), Params, progress);
+  if (!Aborting) file.Commit();
 }
 
 void TImageryIO::LoadByExtension(const std::wstring& fileName) {
@@ -937,6 +983,10 @@ void TImageryIO::LoadStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileT
 void TImageryIO::SaveStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileType) {
   TIEStream* s = &stream;
   if (RestartAsync([this, s, fileType] { SaveStreamAsFileType(*s, fileType); })) return;
+  SaveStreamWork(stream, fileType);
+}
+
+void TImageryIO::SaveStreamWork(TIEStream& stream, TIEFileFormatCode fileType) {
   Aborting = false;
   if (!PrepareBitmap()) {
     DoFinishWork();
@@ -959,14 +1009,21 @@ void TImageryIO::SaveStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileT
     // one page from the stream's position; what precedes it is the caller's and stays
     stream.SetSize(stream.GetPosition());
   }
-  if (fileType == iffPCX && StreamHeaders) {
+  if (StreamHeaderMagic(fileType) && StreamHeaders) {
     const int64_t start = stream.GetPosition();
     uint8_t h[kStreamHeaderSize] = {};
     IEStreamWriteCheck(stream, Aborting, h, kStreamHeaderSize);  // placeholder
-    WriteFormat(fileType, stream);
-    if (Aborting) return;  // the placeholder stays without the magic
+    if (fileType == iffTIFF) {
+      // a TIFF's offsets count from its own first byte: written alone, then put behind the header
+      TIEMemoryStream tiff;
+      WriteFormat(fileType, tiff);
+      IEStreamWriteCheck(stream, Aborting, tiff.Memory(), int32_t(tiff.GetSize()));
+    } else {
+      WriteFormat(fileType, stream);
+    }
+    if (Aborting && fileType == iffPCX) return;  // the placeholder stays without the magic
     const int64_t end = stream.GetPosition();
-    std::memcpy(h, "PCX2", 5);
+    std::memcpy(h, StreamHeaderMagic(fileType), 5);
     IEWriteU32LE(h + 8, uint32_t(end - start - kStreamHeaderSize));
     stream.SetPosition(start);
     IEStreamWriteCheck(stream, Aborting, h, kStreamHeaderSize);
@@ -1171,7 +1228,7 @@ void TImageryIO::SaveAsSourceCode(const std::wstring& fileName, TIEFileFormatCod
   const size_t dot = id.find('.');
   if (dot != std::string::npos) id[dot] = '_';
   const std::string sizeId = id + "_Size";
-  TIEWideFileStream out(fileName, fmCreate);
+  TIEReplacingFileStream out(fileName);
   const uint8_t* bytes = static_cast<const uint8_t*>(encoded.Memory());
   const int64_t count = encoded.GetSize();
   auto hex = [](uint8_t b) {
@@ -1216,5 +1273,6 @@ void TImageryIO::SaveAsSourceCode(const std::wstring& fileName, TIEFileFormatCod
       IEWriteLineCRLF(out, line);
     }
   }
+  out.Commit();
   Params.FileName = fileName;
 }

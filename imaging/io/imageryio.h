@@ -14,6 +14,8 @@
 #include <windows.h>
 
 #include "iebitmap.h"
+#include "ieformatmembers.h"
+#include "ieimagecontrollink.h"
 #include "ieformats.h"
 #include "iestreams.h"
 #include "iewords.h"
@@ -35,8 +37,10 @@ class TIEIOThread;
 class TIETWainParams;
 class TIEWia;
 namespace ui {
+class TBitmap;
 class TFont;
 class TForm;
+class TImage;
 class TMetafile;
 }  // namespace ui
 class TIEView;
@@ -44,6 +48,19 @@ struct TIEViewHandlerRecord;
 
 enum : uint8_t { ioppDefaultLockPreview = 1, ioppApplyButton = 2 };
 
+// Unit of the measures shown by the dialogs.
+enum TIEDialogsMeasureUnit : uint8_t { ieduInches, ieduCm, ieduSelectedUnit };
+
+// The state of a print preview dialog, kept between its uses.
+struct TIOPrintPreviewParams {
+  double MarginLeft = 1.0, MarginTop = 1.0, MarginRight = 1.0, MarginBottom = 1.0;
+  // 0 top-left, 1 top-centre, 2 top-right, 3 centre-left, 4 centre, 5 centre-right, 6 bottom-left,
+  // 7 bottom-centre, 8 bottom-right
+  uint8_t Position = 4;
+  uint8_t Size = 1;  // 0 normal, 1 fit to page, 2 stretch to page, 3 the specified size
+  double SpecWidth = -1, SpecHeight = -1;
+  double GammaCorrection = 1.0;
+};
 using TIEDoPreviewsEvent = std::function<void(void* sender, bool& handled)>;
 using TIEIOPreviewEvent = std::function<void(void* sender, ui::TForm* dialog)>;
 
@@ -58,6 +75,18 @@ class TImageryIO {
   // Works on `bitmap` (not owned) from now on; nullptr changes nothing.
   void AttachBitmap(TIEBitmap* bitmap);
   TIEBitmap* GetIEBitmap() const { return IEBitmap; }
+  // Takes `bitmap` (not owned, nullptr allowed) as the bitmap, freeing an own one; an image control's
+  // link ends, a view's registration stays.
+  void ReplaceBitmap(TIEBitmap* bitmap);
+  // The platform bitmap of the present attachment: the attached image control's picture, or the one
+  // the bitmap lives in (nullptr without either).
+  ui::TBitmap* GetBitmap();
+
+  // ---- attached image control ----
+  // Works on the control's picture bitmap from now on (a view attachment ends); loads show in it.
+  // nullptr frees the bitmap's storage. The caller detaches before it frees the control.
+  void SetAttachedTImageValue(ui::TImage* image);
+  ui::TImage* GetAttachedTImage() const { return TImageLink.GetImage(); }
 
   // ---- attached view ----
   // Works on the view's pixel buffer from now on and follows it through the view's bitmap-change
@@ -123,6 +152,44 @@ class TImageryIO {
   void LoadMetafileStream(TIEStream& stream, int width, int height, bool withAlpha);
   void ReadMetafileParams(TIEStream& stream);
 
+  // ---- per-format members (tables in ieformatmembers.h) ----
+#define IE_DECLARE_LOADERS(F, type)              \
+  void Load##F##Stream(TIEStream& stream);       \
+  void Load##F##File(const std::wstring& fileName);
+#define IE_DECLARE_COUNTING_LOADERS(F, type)     \
+  int Load##F##Stream(TIEStream& stream);        \
+  int Load##F##File(const std::wstring& fileName);
+#define IE_DECLARE_SAVERS(F, type)               \
+  void Save##F##Stream(TIEStream& stream);       \
+  void Save##F##File(const std::wstring& fileName);
+#define IE_DECLARE_WORKER(name, type) void name(TIEStream& stream);
+  IE_FORMAT_LOADERS(IE_DECLARE_LOADERS)
+  IE_FORMAT_COUNTING_LOADERS(IE_DECLARE_COUNTING_LOADERS)
+  IE_FORMAT_SAVERS(IE_DECLARE_SAVERS)
+  IE_FORMAT_READ_WORKERS(IE_DECLARE_WORKER)
+  IE_FORMAT_WRITE_WORKERS(IE_DECLARE_WORKER)
+#undef IE_DECLARE_LOADERS
+#undef IE_DECLARE_COUNTING_LOADERS
+#undef IE_DECLARE_SAVERS
+#undef IE_DECLARE_WORKER
+  int ReadTIFF(TIEStream& stream);  // the page count
+  int ReadGIF(TIEStream& stream);   // the frame count
+  void ReadJ2000(TIEStream& stream);  // JP2 files and code streams alike
+  void ReadPSD(TIEStream& stream);
+  // A format an application registered for the "raw" extension takes camera RAW data in its place.
+  void ReadCameraRAW(TIEStream& stream);
+  void WriteJ2000(TIEStream& stream, int codeStream);  // 0 a JP2 file, 1 a code stream
+  void WritePSD(TIEStream& stream);
+  // The image view's own files (iffIEV objects, iffLYR layers, iffALL both). Without an attached view
+  // of the kind they need, a temporary one loads them and the image becomes its merged picture.
+  void LoadViewFile(const std::wstring& fileName, TIEFileFormatCode fileType);
+  // Streams load into an attached view of the kind they need only.
+  void LoadViewStream(TIEStream& stream, TIEFileFormatCode fileType);
+  bool GetNativePixelFormatValue() const { return Params.IsNativePixelFormat; }
+  void SetNativePixelFormatValue(bool v) { Params.IsNativePixelFormat = v; }
+  // Before a JPEG save: the resolution resource of the first APP13 marker takes DpiX and DpiY.
+  void PatchAPP13Resolution();
+
   // ---- detection ----
   // The stream's format from its content, tests in a fixed order; the position is restored.
   TIEFileFormatCode DetectStreamType(TIEStream& stream);
@@ -162,9 +229,12 @@ class TImageryIO {
   std::unique_ptr<TIETWainParams> TWainParams;
   std::atomic<bool> Aborting{false};  // outcome of the last operation; codecs set it through the progress record
   bool Asynchronous = false;
-  // PCX stream savers write, and PCX stream loaders expect, a 12-byte header: "PCX2", a NUL, three
-  // bytes of padding and the 32-bit length of the image that follows.
+  // The JPEG, PCX and TIFF stream savers write, and the PCX and TIFF stream loaders expect, a 12-byte
+  // header: "JFIF", "PCX2" or "TIFF", a NUL, three bytes of padding and the 32-bit length of the image
+  // that follows. The JPEG stream loader takes a stream with or without it.
   bool StreamHeaders = false;
+  TIEDialogsMeasureUnit DialogsMeasureUnit = ieduInches;
+  TIOPrintPreviewParams PrintPreviewParams;
   // After each load, resample the image so that both resolutions are equal (the lower one rises to
   // the other's); FilteredAdjustDPI resamples through the filtered 24-bit resampler.
   bool AutoAdjustDPI = false;
@@ -177,7 +247,16 @@ class TImageryIO {
  private:
   friend class TIEIOThread;
   bool RestartAsync(std::function<void()> job);
-  bool PrepareBitmap() const { return IEBitmap != nullptr; }
+  // False without a bitmap; an attached image control's picture is taken again first (it may have
+  // been changed outside the component).
+  bool PrepareBitmap();
+  void StoreIPTCMarker();  // before a JPEG save: IPTCInfo into APP13
+  // The stream loader's work after the hand-over test; the image count of multi-image formats.
+  int LoadStreamWork(TIEStream& stream, TIEFileFormatCode type);
+  void SaveStreamWork(TIEStream& stream, TIEFileFormatCode type);
+  // The file type an application registered for camera RAW data in place of the library's reader
+  // (0 when the library's own serves it).
+  TIEFileFormatCode RawHandOverType() const;
   TIECodecProgress MakeProgress();
   void UpdateAfterIO();
   // dataSize: bytes of the image from the stream's position (-1: to the end of the stream)
@@ -186,10 +265,12 @@ class TImageryIO {
   // The merged image (nullptr: parameters only); a single layer's transparency goes to its alpha.
   void ReadPSD(TIEStream& stream, TIEBitmap* bitmap, TIECodecProgress& progress);
   void WritePSD(TIEStream& stream, TIECodecProgress& progress);
-  void LoadFile(const std::wstring& fileName, TIEFileFormatCode type);
+  // The loaders return the image count (-1: handed to an I/O thread).
+  int LoadFile(const std::wstring& fileName, TIEFileFormatCode type);
   void SaveFile(const std::wstring& fileName, TIEFileFormatCode type);
-  void LoadStream(TIEStream& stream, TIEFileFormatCode type);
-  void LoadObjectsFile(const std::wstring& fileName);  // type 25 into an attached vector view
+  int LoadStream(TIEStream& stream, TIEFileFormatCode type);
+  // After a PNG or GIF load: Background takes the file's background (GIF: its transparent colour).
+  void TakeLoadedBackground(TIEFileFormatCode type);
 
   void SetAVIFrameParams();
   // GIF load worker: frame Params.GIFImageIndex as shown (composited over the frames before it);
@@ -203,6 +284,7 @@ class TImageryIO {
   bool OwnsBitmap = true;
   TIEView* AttachedImagery = nullptr;
   TIEViewHandlerRecord* ViewHandler = nullptr;  // registration with AttachedImagery
+  TIEImageControlLink TImageLink;  // the attached image control
   std::vector<TIEIOThread*> Threads;
   HANDLE ThreadEvent = nullptr;  // auto-reset; set when the thread list becomes empty
   CRITICAL_SECTION ThreadLock;

@@ -1,6 +1,9 @@
-// The kernel resampler works in two separable passes: horizontally from the source into a 16-bit
-// intermediate of dW x sH (7 fractional bits, so the vertical pass does not pile up rounding), then
-// vertically into the destination. Weights are 14-bit and normalised per list to an exact total, which
+// The kernel resampler works in two separable passes: horizontally from the source into 16-bit
+// rows of dW values per channel (7 fractional bits, so the vertical pass does not pile up rounding),
+// then vertically into the destination. Each worker takes a band of destination rows and keeps only
+// the filtered source rows its next row needs, in a ring: a whole dW x sH intermediate would be
+// fresh memory on every call, whose first touch costs more than the filtering (and under wine far
+// more), and the ring stays in cache between the passes. Weights are 14-bit and normalised per list to an exact total, which
 // keeps flat images flat and keeps large shrinks (10000 -> 20 columns) from losing every weight.
 #include "ieresample.h"
 
@@ -16,6 +19,13 @@
 #include "ieresamplers.h"
 #include "iethreadpool.h"
 #include "vodevovur.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define IE_RESAMPLE_SSE2 1
+#endif
+
+bool IEResampleUseSimd = true;
 
 namespace {
 
@@ -42,8 +52,39 @@ struct KernelPass {
   int Channels = 3;
   int SrcWidth = 0, SrcHeight = 0, DstWidth = 0;
   const TIEContributorLists* Horiz = nullptr;
-  uint16_t* Work = nullptr;  // SrcHeight rows of DstWidth x Channels values
+  const struct TPairedLists* HorizPairs = nullptr;  // set when the SSE2 rows run
 };
+
+// The SSE2 rows multiply-add two taps at once (pmaddwd on 16-bit pairs), so each list is regrouped
+// into pairs of taps; an odd list ends with a pair whose second tap has weight 0. Exact integer
+// arithmetic in the same 32-bit sums gives the same bytes as the portable rows.
+struct TIETapPair {
+  int32_t A, B;    // source offsets (bytes horizontally, rows vertically)
+  int32_t Weights; // the two 16-bit weights, A's in the low half
+};
+struct TPairedLists {
+  std::vector<int32_t> First;
+  std::vector<TIETapPair> Items;
+};
+
+// False when a weight does not fit 16 bits (then the portable rows run).
+bool PairLists(const TIEContributorLists& L, int offsetScale, TPairedLists& out) {
+  const size_t n = L.First.size() - 1;
+  out.First.assign(n + 1, 0);
+  out.Items.clear();
+  for (size_t i = 0; i < n; ++i) {
+    out.First[i] = int32_t(out.Items.size());
+    for (int32_t k = L.First[i], e = L.First[i + 1]; k < e; k += 2) {
+      const TIEContributor& a = L.Items[k];
+      const TIEContributor b = k + 1 < e ? L.Items[k + 1] : TIEContributor{a.Pixel, 0};
+      if (a.Weight < -32768 || a.Weight > 32767 || b.Weight < -32768 || b.Weight > 32767) return false;
+      out.Items.push_back({a.Pixel * offsetScale, b.Pixel * offsetScale,
+                           int32_t(uint32_t(uint16_t(a.Weight)) | uint32_t(uint16_t(b.Weight)) << 16)});
+    }
+  }
+  out.First[n] = int32_t(out.Items.size());
+  return true;
+}
 
 template <int C>
 void HorizontalRow(const KernelPass& p, const uint8_t* src, uint16_t* out) {
@@ -63,31 +104,124 @@ void HorizontalRow(const KernelPass& p, const uint8_t* src, uint16_t* out) {
   }
 }
 
-// Rows first .. first + count - 1 of the horizontal pass; `done` counts finished rows for progress.
-void HorizontalBand(const KernelPass& p, int first, int count, std::atomic<int>* done) {
-  std::vector<uint8_t> expanded(p.Kind == RowSource::Bits ? size_t(p.SrcWidth) : 0);
-  const size_t stride = size_t(p.DstWidth) * p.Channels;
-  for (int r = first; r < first + count; ++r) {
-    const uint8_t* row = p.Source->GetRowAddress(r);
-    if (p.Kind == RowSource::Bits) {
-      for (int x = 0; x < p.SrcWidth; ++x) expanded[x] = IEGetRowBit(row, x) ? 255 : 0;
-      row = expanded.data();
-    }
-    if (p.Channels == 3)
-      HorizontalRow<3>(p, row, p.Work + stride * r);
-    else
-      HorizontalRow<1>(p, row, p.Work + stride * r);
-    if (done) done->fetch_add(1, std::memory_order_relaxed);
+#ifdef IE_RESAMPLE_SSE2
+inline __m128i Load32(const uint8_t* p) {
+  int32_t v;
+  std::memcpy(&v, p, 4);
+  return _mm_cvtsi32_si128(v);
+}
+
+// One pixel's three sums (and a fourth lane to drop) into the 16-bit row as HorizontalRow does: below
+// 0 is 0, then rounded to the intermediate's scale and limited to its top.
+inline void StoreSums(__m128i s, uint16_t* o, bool last) {
+  const __m128i zero = _mm_setzero_si128();
+  s = _mm_and_si128(s, _mm_cmpgt_epi32(s, zero));
+  s = _mm_srai_epi32(_mm_add_epi32(s, _mm_set1_epi32(1 << (kIEWeightBits - kWorkShift - 1))), kIEWeightBits - kWorkShift);
+  s = _mm_min_epi16(_mm_packs_epi32(s, s), _mm_set1_epi16(kWorkMax));
+  if (!last) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o), s);  // the fourth value is overwritten next
+  } else {
+    o[0] = uint16_t(_mm_extract_epi16(s, 0));
+    o[1] = uint16_t(_mm_extract_epi16(s, 1));
+    o[2] = uint16_t(_mm_extract_epi16(s, 2));
   }
 }
 
+// HorizontalRow<3> two taps at a time. `src` holds the row and one byte more, since each pixel is
+// read as four bytes; the fourth lane's sum is thrown away.
+void HorizontalRowRgbSse2(const KernelPass& p, const uint8_t* src, uint16_t* out) {
+  const TPairedLists& L = *p.HorizPairs;
+  const __m128i zero = _mm_setzero_si128();
+  const TIETapPair* items = L.Items.data();
+  for (int i = 0; i < p.DstWidth; ++i) {
+    __m128i s0 = zero, s1 = zero;
+    int32_t k = L.First[i];
+    const int32_t e = L.First[i + 1];
+    for (; k + 1 < e; k += 2) {
+      const TIETapPair& t0 = items[k];
+      const TIETapPair& t1 = items[k + 1];
+      __m128i a0 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(src + t0.A), Load32(src + t0.B)), zero);
+      __m128i a1 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(src + t1.A), Load32(src + t1.B)), zero);
+      s0 = _mm_add_epi32(s0, _mm_madd_epi16(a0, _mm_set1_epi32(t0.Weights)));
+      s1 = _mm_add_epi32(s1, _mm_madd_epi16(a1, _mm_set1_epi32(t1.Weights)));
+    }
+    if (k < e) {
+      const TIETapPair& t = items[k];
+      __m128i a = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(src + t.A), Load32(src + t.B)), zero);
+      s0 = _mm_add_epi32(s0, _mm_madd_epi16(a, _mm_set1_epi32(t.Weights)));
+    }
+    StoreSums(_mm_add_epi32(s0, s1), out + size_t(i) * 3, i + 1 == p.DstWidth);
+  }
+}
+
+// HorizontalRowRgbSse2 on two rows at once, which share each pair's weights and offsets.
+void HorizontalRowsRgbSse2(const KernelPass& p, const uint8_t* srcA, const uint8_t* srcB, uint16_t* outA,
+                           uint16_t* outB) {
+  const TPairedLists& L = *p.HorizPairs;
+  const __m128i zero = _mm_setzero_si128();
+  const TIETapPair* items = L.Items.data();
+  for (int i = 0; i < p.DstWidth; ++i) {
+    __m128i sa = zero, sb = zero;
+    for (int32_t k = L.First[i], e = L.First[i + 1]; k < e; ++k) {
+      const TIETapPair& t = items[k];
+      const __m128i w = _mm_set1_epi32(t.Weights);
+      const __m128i a = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(srcA + t.A), Load32(srcA + t.B)), zero);
+      const __m128i b = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(srcB + t.A), Load32(srcB + t.B)), zero);
+      sa = _mm_add_epi32(sa, _mm_madd_epi16(a, w));
+      sb = _mm_add_epi32(sb, _mm_madd_epi16(b, w));
+    }
+    const bool last = i + 1 == p.DstWidth;
+    StoreSums(sa, outA + size_t(i) * 3, last);
+    StoreSums(sb, outB + size_t(i) * 3, last);
+  }
+}
+#endif
+
+// Source row r through the horizontal pass into `out` (DstWidth x Channels values); `expanded` and
+// `padded` are the caller's scratch rows.
+void HorizontalOne(const KernelPass& p, int r, uint16_t* out, std::vector<uint8_t>& expanded,
+                   std::vector<uint8_t>& padded) {
+  const uint8_t* row = p.Source->GetRowAddress(r);
+  if (p.Kind == RowSource::Bits) {
+    expanded.resize(size_t(p.SrcWidth));
+    for (int x = 0; x < p.SrcWidth; ++x) expanded[x] = IEGetRowBit(row, x) ? 255 : 0;
+    row = expanded.data();
+  }
+#ifdef IE_RESAMPLE_SSE2
+  if (p.HorizPairs) {
+    padded.resize(size_t(p.SrcWidth) * 3 + 1);
+    std::memcpy(padded.data(), row, padded.size() - 1);
+    HorizontalRowRgbSse2(p, padded.data(), out);
+    return;
+  }
+#endif
+  if (p.Channels == 3)
+    HorizontalRow<3>(p, row, out);
+  else
+    HorizontalRow<1>(p, row, out);
+}
+
+#ifdef IE_RESAMPLE_SSE2
+// Source rows r and r + 1 through the SSE2 horizontal pass of a 24-bit image (p.HorizPairs set).
+void HorizontalTwo(const KernelPass& p, int r, uint16_t* outA, uint16_t* outB, std::vector<uint8_t>& paddedA,
+                   std::vector<uint8_t>& paddedB) {
+  const size_t n = size_t(p.SrcWidth) * 3;
+  paddedA.resize(n + 1);
+  paddedB.resize(n + 1);
+  std::memcpy(paddedA.data(), p.Source->GetRowAddress(r), n);
+  std::memcpy(paddedB.data(), p.Source->GetRowAddress(r + 1), n);
+  HorizontalRowsRgbSse2(p, paddedA.data(), paddedB.data(), outA, outB);
+}
+#endif
+
+// `rows[k]` is the filtered source row of items[k].
 template <int C>
-void VerticalRow(const uint16_t* work, size_t stride, const TIEContributor* items, int n, int32_t* acc, uint8_t* out,
+void VerticalRow(const uint16_t* const* rows, const TIEContributor* items, int n, int32_t* acc, uint8_t* out,
                  int dstWidth, RowSink sink) {
   const size_t m = size_t(dstWidth) * C;
   std::memset(acc, 0, m * sizeof(int32_t));
   for (int k = 0; k < n; ++k) {
-    const uint16_t* row = work + stride * size_t(items[k].Pixel);
+    const uint16_t* row = rows[k];
     const int32_t w = items[k].Weight;
     for (size_t x = 0; x < m; ++x) acc[x] += w * row[x];
   }
@@ -102,6 +236,48 @@ void VerticalRow(const uint16_t* work, size_t stride, const TIEContributor* item
     }
   }
 }
+
+#ifdef IE_RESAMPLE_SSE2
+// VerticalRow into bytes (Rgb24 or Gray8 sinks), sixteen values at a time over pairs of taps; rows[2k]
+// and rows[2k + 1] are the filtered source rows of pairs[k].
+void VerticalRowSse2(const uint16_t* const* rows, const TIETapPair* pairs, int n, uint8_t* out, size_t m) {
+  const __m128i zero = _mm_setzero_si128();
+  const int shift = kIEWeightBits + kWorkShift;
+  const __m128i half = _mm_set1_epi32(1 << (shift - 1));
+  auto finish = [&](__m128i lo, __m128i hi) {
+    lo = _mm_srai_epi32(_mm_add_epi32(_mm_and_si128(lo, _mm_cmpgt_epi32(lo, zero)), half), shift);
+    hi = _mm_srai_epi32(_mm_add_epi32(_mm_and_si128(hi, _mm_cmpgt_epi32(hi, zero)), half), shift);
+    return _mm_packs_epi32(lo, hi);
+  };
+  size_t x = 0;
+  for (; x + 16 <= m; x += 16) {
+    __m128i s0 = zero, s1 = zero, s2 = zero, s3 = zero;
+    for (int k = 0; k < n; ++k) {
+      const uint16_t* a = rows[2 * k] + x;
+      const uint16_t* b = rows[2 * k + 1] + x;
+      const __m128i w = _mm_set1_epi32(pairs[k].Weights);
+      const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+      const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+      const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 8));
+      const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 8));
+      s0 = _mm_add_epi32(s0, _mm_madd_epi16(_mm_unpacklo_epi16(a0, b0), w));
+      s1 = _mm_add_epi32(s1, _mm_madd_epi16(_mm_unpackhi_epi16(a0, b0), w));
+      s2 = _mm_add_epi32(s2, _mm_madd_epi16(_mm_unpacklo_epi16(a1, b1), w));
+      s3 = _mm_add_epi32(s3, _mm_madd_epi16(_mm_unpackhi_epi16(a1, b1), w));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(finish(s0, s1), finish(s2, s3)));
+  }
+  for (; x < m; ++x) {
+    int32_t acc = 0;
+    for (int k = 0; k < n; ++k) {
+      const int32_t w = pairs[k].Weights;
+      acc += int16_t(w & 0xFFFF) * rows[2 * k][x] + int16_t(uint32_t(w) >> 16) * rows[2 * k + 1][x];
+    }
+    const int32_t v = acc <= 0 ? 0 : (acc + (1 << (shift - 1))) >> shift;
+    out[x] = uint8_t(v > 255 ? 255 : v);
+  }
+}
+#endif
 
 // Runs rows first .. first + count - 1 of one pass on its own thread; signals `finished` when it is
 // the last of the batch to end.
@@ -160,7 +336,8 @@ struct ProgressReporter {
   }
 };
 
-// The two passes; `workers` > 0 runs the horizontal pass on that many threads, 0 in the calling thread.
+// The two passes; `workers` > 0 runs them in bands of destination rows on that many threads, 0 in
+// the calling thread.
 void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink, TResampleFilter filter, void* Sender,
                const TIEProgressEvent& progress, int workers) {
   const int sW = source->GetImageWidth(), sH = source->GetImageHeight();
@@ -180,14 +357,29 @@ void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink,
   job.DstWidth = dW;
   job.Horiz = &horiz;
   const size_t stride = size_t(dW) * job.Channels;
-  std::vector<uint16_t> work;
-  if (!IEAllocWorkBuffer(work, uint64_t(dW) * job.Channels * uint64_t(sH))) return;  // destination unwritten
-  job.Work = work.data();
+  TPairedLists horizPairs, vertPairs;
+  [[maybe_unused]] bool vertSimd = false;
+#ifdef IE_RESAMPLE_SSE2
+  if (IEResampleUseSimd) {
+    if (kind == RowSource::Rgb24 && PairLists(horiz, 3, horizPairs)) job.HorizPairs = &horizPairs;
+    vertSimd = sink != RowSink::GrayToRgb24 && PairLists(vert, 1, vertPairs);
+  }
+#endif
+  // the source rows each destination row reads lie in lowest[k] .. highest[k]
+  std::vector<int> lowest(size_t(dH), sH), highest(size_t(dH), -1);
+  for (int k = 0; k < dH; ++k)
+    for (int32_t t = vert.First[k]; t < vert.First[k + 1]; ++t) {
+      lowest[k] = IEMin(lowest[k], vert.Items[t].Pixel);
+      highest[k] = IEMax(highest[k], vert.Items[t].Pixel);
+    }
 
   ProgressReporter rep{Sender, progress};
   const double factor = 100.0 / (sH + dH + 0.5);
+  // both passes' rows are counted as destination rows are finished
+  auto progressAt = [&](int done) { return int(double(sH + dH) * done / dH * factor); };
   const TIERowAccess oldSrcAccess = source->RowAccess, oldDstAccess = dest->RowAccess;
   source->RowAccess = iraRead;
+  dest->RowAccess = iraWrite;
   struct Restore {
     TIEBitmap *s, *d;
     TIERowAccess sa, da;
@@ -197,56 +389,89 @@ void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink,
     }
   } restore{source, dest, oldSrcAccess, oldDstAccess};
 
-  // Runs `body` over `rows` rows in bands of rows div N (the last band takes the rest) on N workers,
-  // or in this thread when N is 0; meanwhile this thread reports progress from the finished rows.
+  // Row views of a temporary file are not safe for concurrent use: a source or destination there is
+  // read and written by this thread alone.
+  const bool inThisThread = workers <= 0 || source->GetLocation() == ieTempFile || dest->GetLocation() == ieTempFile;
   std::atomic<int> rowsDone{0};
-  auto runBands = [&](int rows, int n, const TResampleBandThread::Body& body, int progressBase) {
-    if (n > rows) n = rows;
-    if (n <= 0) {
-      body(0, rows);
-      return;
-    }
-    rowsDone = 0;
-    std::atomic<int> workersDone{0};
-    TEventHandle finished;
-    if (!finished.get()) throw EIEError("cannot create the resampler's event");
-    TIEThreadPool pool;
-    const int band = rows / n;
-    for (int k = 0; k < n; ++k) {
-      const int first = k * band, count = k == n - 1 ? rows - first : band;
-      pool.Add(new TResampleBandThread(first, count, body, &workersDone, finished.get(), n));
-    }
-    while (WaitForSingleObject(finished.get(), kProgressPollMs) == WAIT_TIMEOUT)
-      rep.Report(int((progressBase + rowsDone.load(std::memory_order_relaxed)) * factor));
-    pool.WaitForAll();  // raises a worker's failure here, in the caller's thread
-  };
-
-  // Row views of a temporary file are not safe for concurrent use: one worker reads such a source,
-  // and a destination there is written by this thread alone.
-  const int horizWorkers = source->GetLocation() == ieTempFile && workers > 1 ? 1 : workers;
-  runBands(sH, horizWorkers, [&](int first, int count) { HorizontalBand(job, first, count, &rowsDone); }, 0);
-  rep.Report(int(sH * factor));
-
-  dest->RowAccess = iraWrite;
-  const bool toFile = dest->GetLocation() == ieTempFile;
-  auto vertical = [&](int first, int count) {
-    std::vector<int32_t> acc(stride);
+  // Destination rows first .. first + count - 1: the source rows they need go through the
+  // horizontal pass once each, into a ring just large enough to hold every row the band's next
+  // destination row reads.
+  auto band = [&](int first, int count) {
+    int next = sH, ring = 1;
+    for (int k = first; k < first + count; ++k) next = IEMin(next, lowest[k]);
+    const int start = next;
     for (int k = first; k < first + count; ++k) {
-      const TIEContributor* items = vert.Items.data() + vert.First[k];
-      const int n = vert.First[k + 1] - vert.First[k];
+      next = IEMax(next, highest[k] + 1);
+      ring = IEMax(ring, next - lowest[k]);
+    }
+    std::vector<uint16_t> rows(size_t(ring) * stride);
+    std::vector<uint8_t> expanded, padded;
+    std::vector<const uint16_t*> taps;
+    std::vector<int32_t> acc(stride);
+    auto slot = [&](int r) { return rows.data() + size_t(r % ring) * stride; };
+    next = start;
+    for (int k = first; k < first + count; ++k) {
+      while (next <= highest[k]) {
+#ifdef IE_RESAMPLE_SSE2
+        if (job.HorizPairs && ring > 1 && next < highest[k]) {
+          HorizontalTwo(job, next, slot(next), slot(next + 1), padded, expanded);
+          next += 2;
+          continue;
+        }
+#endif
+        HorizontalOne(job, next, slot(next), expanded, padded);
+        ++next;
+      }
       uint8_t* out = dest->GetRowAddress(k);
-      if (job.Channels == 3)
-        VerticalRow<3>(work.data(), stride, items, n, acc.data(), out, dW, sink);
-      else
-        VerticalRow<1>(work.data(), stride, items, n, acc.data(), out, dW, sink);
-      if (toFile || workers <= 0)
-        rep.Report(int((sH + k + 1) * factor));
+#ifdef IE_RESAMPLE_SSE2
+      if (vertSimd) {
+        const TIETapPair* pairs = vertPairs.Items.data() + vertPairs.First[k];
+        const int n = vertPairs.First[k + 1] - vertPairs.First[k];
+        taps.clear();
+        for (int t = 0; t < n; ++t) {
+          taps.push_back(slot(pairs[t].A));
+          taps.push_back(slot(pairs[t].B));
+        }
+        VerticalRowSse2(taps.data(), pairs, n, out, stride);
+      } else
+#endif
+      {
+        const TIEContributor* items = vert.Items.data() + vert.First[k];
+        const int n = vert.First[k + 1] - vert.First[k];
+        taps.clear();
+        for (int t = 0; t < n; ++t) taps.push_back(slot(items[t].Pixel));
+        if (job.Channels == 3)
+          VerticalRow<3>(taps.data(), items, n, acc.data(), out, dW, sink);
+        else
+          VerticalRow<1>(taps.data(), items, n, acc.data(), out, dW, sink);
+      }
+      if (inThisThread)
+        rep.Report(progressAt(k + 1));
       else
         rowsDone.fetch_add(1, std::memory_order_relaxed);
     }
   };
-  runBands(dH, toFile ? 0 : workers, vertical, sH);
-  rep.Report(int((sH + dH) * factor));
+
+  if (inThisThread) {
+    band(0, dH);
+    return;
+  }
+  // Bands of dH div N rows (the last takes the rest) on N workers; meanwhile this thread reports
+  // progress from the finished rows.
+  const int n = IEMin(workers, dH);
+  std::atomic<int> workersDone{0};
+  TEventHandle finished;
+  if (!finished.get()) throw EIEError("cannot create the resampler's event");
+  TIEThreadPool pool;
+  const int rowsPerBand = dH / n;
+  for (int k = 0; k < n; ++k) {
+    const int first = k * rowsPerBand, count = k == n - 1 ? dH - first : rowsPerBand;
+    pool.Add(new TResampleBandThread(first, count, band, &workersDone, finished.get(), n));
+  }
+  while (WaitForSingleObject(finished.get(), kProgressPollMs) == WAIT_TIMEOUT)
+    rep.Report(progressAt(rowsDone.load(std::memory_order_relaxed)));
+  pool.WaitForAll();  // raises a worker's failure here, in the caller's thread
+  rep.Report(progressAt(dH));
 }
 
 }  // namespace

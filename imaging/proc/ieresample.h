@@ -9,22 +9,7 @@
 #include "iebitmap.h"
 #include "ieutils.h"
 
-enum TResampleFilter : uint8_t {
-  rfNone = 0,
-  rfTriangle,
-  rfHermite,
-  rfBell,
-  rfBSpline,
-  rfLanczos3,
-  rfMitchell,
-  rfNearest,
-  rfLinear,
-  rfFastLinear,
-  rfBilinear,
-  rfBicubic,
-  rfProjectBW,
-  rfProjectWB,
-};
+// TResampleFilter, the 14 filters, is declared with the pixel buffer (iedefs.h), whose rendering takes one.
 
 // Kernels of the eight kernel filters (0 outside their radius).
 double IESinc(double x);
@@ -62,6 +47,10 @@ struct TIEContributorLists {
 // Lists for scaling an axis of srcSize pixels to dstSize pixels with corner-aligned scale (the first
 // and last output pixels sit on the first and last source pixels) and reflected edges.
 void IEBuildContributors(TIEContributorLists& lists, int srcSize, int dstSize, double (*kernel)(double), double radius);
+
+// The kernel resampler's SSE2 rows (on by default where the build has SSE2); they give the same bytes
+// as the portable rows, which run when this is false.
+extern bool IEResampleUseSimd;
 
 // Sizes an intermediate buffer of `count` elements (a 64-bit product of the image sides); false when
 // it does not fit this process's address space or memory, so that a 32-bit build never wraps.

@@ -385,6 +385,60 @@ std::vector<AreaPiece> CutAxis(int src, int dst) {
   return pieces;
 }
 
+// A horizontal piece as the plain and bilinear rows use it: offsets of the piece's source pixel and
+// of the one after it (the last pixel again at the right edge).
+struct AreaColumn {
+  double Width, Q, Q1;  // Q1 = 1 - Q
+  int At, Next;
+  bool EndsDst;
+};
+
+// One vertical piece of the plain area average: every horizontal piece adds its area x the current
+// row's pixel to its destination pixel's sums.
+template <typename T, int C>
+void AreaRowPlain(const std::vector<AreaColumn>& columns, double height, const T* row, double* acc) {
+  double s[C];
+  for (int c = 0; c < C; ++c) s[c] = acc[c];
+  for (const AreaColumn& h : columns) {
+    const double area = h.Width * height;
+    const T* p = row + h.At;
+    for (int c = 0; c < C; ++c) s[c] += area * double(p[c]);
+    if (h.EndsDst) {
+      for (int c = 0; c < C; ++c) acc[c] = s[c];
+      acc += C;
+      for (int c = 0; c < C; ++c) s[c] = &h != &columns.back() ? acc[c] : 0;
+    }
+  }
+}
+
+// One vertical piece of bilinear area sampling, interpolating in the directions asked.
+template <typename T, int C>
+void AreaRowLinear(const std::vector<AreaColumn>& columns, double height, double P, bool ix, bool iy, const T* row,
+                   const T* below, double* acc) {
+  const double P1 = 1 - P;
+  double s[C];
+  for (int c = 0; c < C; ++c) s[c] = acc[c];
+  for (const AreaColumn& h : columns) {
+    const double area = h.Width * height;
+    for (int c = 0; c < C; ++c) {
+      const double A = row[h.At + c], B = row[h.Next + c], Cv = below[h.At + c], D = below[h.Next + c];
+      double val;
+      if (ix && iy)
+        val = P1 * (h.Q1 * A + h.Q * B) + P * (h.Q1 * Cv + h.Q * D);
+      else if (ix)
+        val = h.Q1 * A + h.Q * B;
+      else
+        val = P1 * A + P * Cv;
+      s[c] += area * val;
+    }
+    if (h.EndsDst) {
+      for (int c = 0; c < C; ++c) acc[c] = s[c];
+      acc += C;
+      for (int c = 0; c < C; ++c) s[c] = &h != &columns.back() ? acc[c] : 0;
+    }
+  }
+}
+
 template <typename T, int C>
 void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, void* Sender, const TIEProgressEvent& progress) {
   const int sW = source->GetImageWidth(), sH = source->GetImageHeight();
@@ -397,14 +451,23 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
   ChangeReporter rep{Sender, progress};
 
   // rows[0..3]: previous, current, next and the one after, clamped at the top and bottom
-  std::vector<std::vector<double>> rows(4, std::vector<double>(size_t(sW) * C));
-  auto load = [&](std::vector<double>& buf, int y) {
-    const T* s = reinterpret_cast<const T*>(source->GetRowAddress(IEClamp(y, 0, sH - 1)));
-    for (size_t k = 0; k < buf.size(); ++k) buf[k] = s[k];
+  std::vector<std::vector<T>> rows(4, std::vector<T>(size_t(sW) * C));
+  auto load = [&](std::vector<T>& buf, int y) {
+    std::memcpy(buf.data(), source->GetRowAddress(IEClamp(y, 0, sH - 1)), buf.size() * sizeof(T));
   };
   int cur = 0;
   for (int k = 0; k < 4; ++k) load(rows[k], cur - 1 + k);
-  auto at = [&](int r, int x, int c) { return rows[r][size_t(IEClamp(x, 0, sW - 1)) * C + c]; };
+  auto at = [&](int r, int x, int c) { return double(rows[r][size_t(IEClamp(x, 0, sW - 1)) * C + c]); };
+  // The plain average and the bilinear modes take the pieces' constants from a table made once and
+  // keep the open destination pixel's sums in registers, with the same operations in the same
+  // order as below, so the sums are the same to the last bit.
+  const bool plain = !ix && !iy, linear = !plain && mode == 0;
+  std::vector<AreaColumn> columns;
+  if (plain || linear) {
+    columns.reserve(hp.size());
+    for (const AreaPiece& h : hp)
+      columns.push_back({h.Width, h.Frac, 1 - h.Frac, h.Src * C, IEMin(h.Src + 1, sW - 1) * C, h.EndsDst});
+  }
   // The cubic weights depend only on a piece's fraction: computed once per piece, not per pixel.
   struct CubicWeights {
     double W[4];
@@ -441,7 +504,11 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
     const double P = v.Frac;
     const CubicWeights vw = weightsAt(P);
     int dx = 0;
-    for (size_t hk = 0; hk < hp.size(); ++hk) {
+    if (plain)
+      AreaRowPlain<T, C>(columns, v.Width, rows[1].data(), acc.data());
+    else if (linear)
+      AreaRowLinear<T, C>(columns, v.Width, P, ix, iy, rows[1].data(), rows[2].data(), acc.data());
+    for (size_t hk = 0; hk < hp.size() && !plain && !linear; ++hk) {
       const AreaPiece& h = hp[hk];
       const double area = h.Width * v.Width, Q = h.Frac;
       const int x = h.Src;

@@ -10,10 +10,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "iebitmapservices.h"
 #include "iecolorconv.h"
 #include "iecolorreduction.h"
 #include "iemask.h"
 #include "iestreams.h"
+#include "ieresample.h"
 #include "ieresamplers.h"
 #include "ierotate.h"
 #include "ieview.h"
@@ -93,6 +95,13 @@ void IEProcStaticInit() {
   IERawClipboardFormat = RegisterClipboardFormatW(L"IMAGERY RAW FORMAT");
   // the pixel buffer's conversions to ie1g and ie8p go through this unit's colour reduction
   IEInstallColorReductionServices();
+  // and its filtered rendering through this unit's resamplers
+  IEResampleServices.ResampleBW = IEResampleBW;
+  IEResampleServices.ResampleRGB24 = [](TIEBitmap* s, TIEBitmap* d, TResampleFilter f) {
+    IEResampleRGB24(s, d, f, nullptr, TIEProgressEvent());
+  };
+  IEResampleServices.ResampleGray8 = IEResampleGray8;
+  IEResampleServices.ShrinkBWToGray = IEShrinkBWToGray;
 }
 
 void IEProcStaticFini() {
@@ -132,12 +141,37 @@ TImageryProc::~TImageryProc() {
 
 void TImageryProc::ReplaceWorkingBitmap(TIEBitmap* bitmap) {
   if (OwnsBitmap) delete WorkingBitmap;
+  TImageLink.Unlink(nullptr);
   OwnsBitmap = false;
   WorkingBitmap = bitmap;
 }
 
+void TImageryProc::SetAttachedTImageValue(ui::TImage* image) {
+  RemoveViewHandler();
+  if (!image) {
+    TImageLink.Unlink(WorkingBitmap);
+    return;
+  }
+  AttachedImagery = nullptr;
+  if (!OwnsBitmap || !WorkingBitmap) {
+    // a view's or a caller's bitmap stays theirs: the control's picture needs one of our own
+    WorkingBitmap = new TIEBitmap();
+    OwnsBitmap = true;
+  }
+  TImageLink.Link(image, WorkingBitmap);
+}
+
+TColor TImageryProc::GetBackgroundValue() const {
+  return AttachedImagery ? TColor(AttachedImagery->GetBackground()) : BackgroundColor;
+}
+
+void TImageryProc::SetBackgroundValue(TColor c) {
+  if (AttachedImagery) AttachedImagery->SetBackground(c);
+  else BackgroundColor = c;
+}
+
 void TImageryProc::SetAttachedIEBitmap(TIEBitmap* bitmap) {
-  if (!bitmap && AttachedImagery) return;  // a view's bitmap stays until the view is detached
+  if (!bitmap && (AttachedImagery || TImageLink.GetImage())) return;  // an attachment's bitmap stays until detached
   RemoveViewHandler();
   AttachedImagery = nullptr;
   if (bitmap) {
@@ -151,6 +185,7 @@ void TImageryProc::SetAttachedIEBitmap(TIEBitmap* bitmap) {
 
 bool TImageryProc::PrepareImage(TIEPixelFormatSet allowed) {
   if (!WorkingBitmap) return false;
+  TImageLink.Refresh(WorkingBitmap);
   return EnsurePixelFormat(allowed);
 }
 
@@ -188,6 +223,7 @@ void TImageryProc::RemoveViewHandler() {
 void TImageryProc::SetAttachedImageryValue(TIEView* view) {
   RemoveViewHandler();
   AttachedImagery = view;
+  TImageLink.Unlink(OwnsBitmap ? WorkingBitmap : nullptr);
   if (!view) {
     if (!OwnsBitmap) {
       ReplaceWorkingBitmap(new TIEBitmap());
@@ -215,6 +251,7 @@ void TImageryProc::ViewBitmapChanged(bool destroying) {
 }
 
 void TImageryProc::ImageChanged() {
+  TImageLink.Changed(WorkingBitmap);
   if (!AttachedImagery) return;
   AttachedImagery->UpdateView();
   AttachedImagery->ImageChange();
@@ -228,22 +265,26 @@ void TImageryProc::FinishWork() {
 void TImageryProc::Clear() {
   if (!PrepareImage(0)) return;
   if (AutoUndo) PushUndoCaptioned("Clear", ieuImage);
-  WorkingBitmap->Fill(BackgroundColor);
+  WorkingBitmap->Fill(GetBackgroundValue());
   ImageChanged();
   FinishWork();
 }
 
 void TImageryProc::ResampleToBitmap(TIEBitmap* dest, int w, int h, TResampleFilter filter) {
-  if (!dest || !PrepareImage(0)) return;
+  if (ResampleInto(dest, w, h, filter)) FinishWork();
+}
+
+bool TImageryProc::ResampleInto(TIEBitmap* dest, int w, int h, TResampleFilter filter) {
+  if (!dest || !PrepareImage(0)) return false;
   const int W = WorkingBitmap->GetImageWidth(), H = WorkingBitmap->GetImageHeight();
-  if (W == 0 || H == 0 || (w < 0 && h < 0)) return;
+  if (W == 0 || H == 0 || (w < 0 && h < 0)) return false;
   int nw = w == -1 ? int(int64_t(h) * W / H) : w == 0 ? W : w < 0 ? -w : w;
   nw = IEMax(nw, 1);
   int nh = h == -1 ? int(int64_t(nw) * H / W) : h == 0 ? H : h < 0 ? -h : h;
   nh = IEMax(nh, 1);
-  if (!dest->Allocate(nw, nh, WorkingBitmap->GetPixelFormat())) return;
+  if (!dest->Allocate(nw, nh, WorkingBitmap->GetPixelFormat())) return false;
   IEResample(WorkingBitmap, dest, filter, this, OnProgress);
-  FinishWork();
+  return true;
 }
 
 void TImageryProc::Resample(int w, int h, TResampleFilter filter) {
@@ -254,8 +295,7 @@ void TImageryProc::Resample(int w, int h, TResampleFilter filter) {
   if (w < 0 && h < 0) return;
   if (AutoUndo) PushUndoCaptioned("Resample " + std::to_string(w) + "," + std::to_string(h), ieuImage);
   TIEBitmap scaled;
-  ResampleToBitmap(&scaled, w, h, filter);
-  if (scaled.IsEmpty()) return;
+  if (!ResampleInto(&scaled, w, h, filter) || scaled.IsEmpty()) return;
   WorkingBitmap->Assign(&scaled);
   ImageChanged();
   FinishWork();
@@ -267,7 +307,7 @@ void TImageryProc::ImageResize(int w, int h, uint8_t hPlace, uint8_t vPlace, int
   if (AutoUndo) PushUndoCaptioned("ImageResize " + std::to_string(w) + "," + std::to_string(h), ieuImage);
   if (WorkingBitmap->GetImageWidth() < 2 && WorkingBitmap->GetImageHeight() < 2) Clear();
   if (fillAlpha < 255) WorkingBitmap->GetAlphaChannel();
-  WorkingBitmap->ResizeCanvas(w, h, BackgroundColor, IEClamp(fillAlpha, 0, 255), hPlace, vPlace);
+  WorkingBitmap->ResizeCanvas(w, h, GetBackgroundValue(), IEClamp(fillAlpha, 0, 255), hPlace, vPlace);
   ImageChanged();
   FinishWork();
 }

@@ -12,6 +12,7 @@
 
 #include "ieareaops.h"
 #include "iebitmap.h"
+#include "ieimagecontrollink.h"
 #include "ieresample.h"
 #include "iestreams.h"
 #include "ieutils.h"
@@ -36,6 +37,9 @@ enum TIEUndoSource : uint8_t {
 
 class TIEMask;
 class TIEView;
+namespace ui {
+class TImage;
+}
 struct TIEViewHandlerRecord;
 
 using TNotifyEvent = std::function<void(void* Sender)>;
@@ -87,8 +91,16 @@ class TImageryProc {
   bool PrepareWithUndo(TIEPixelFormatSet allowed, const std::string& caption);
   void ImageChanged();
   virtual void FinishWork();  // OnProgress (100), then OnFinishWork
-  TColor GetBackgroundValue() const { return BackgroundColor; }
-  void SetBackgroundValue(TColor c) { BackgroundColor = c; }
+  // The attached view's Background, else the component's own colour (black at creation).
+  TColor GetBackgroundValue() const;
+  void SetBackgroundValue(TColor c);
+
+  // ---- attached image control ----
+  // The working bitmap (one of the component's own) works on the control's picture bitmap from now
+  // on, a view attachment ends; nullptr frees the working bitmap's storage. The caller detaches before
+  // it frees the control.
+  void SetAttachedTImageValue(ui::TImage* image);
+  ui::TImage* GetAttachedTImage() const { return TImageLink.GetImage(); }
 
   // ---- operations ----
   void Clear();  // fills with Background
@@ -186,7 +198,10 @@ class TImageryProc {
   bool OwnsBitmap = true;
   TIEView* AttachedImagery = nullptr;
   TIEViewHandlerRecord* ViewHandler = nullptr;  // registration with AttachedImagery
-  TColor BackgroundColor = 0;
+  TColor BackgroundColor = 0;  // Background while no view is attached
+  TIEImageControlLink TImageLink;  // the attached image control
+  // Resamples into dest without the finish notification (the caller gives it).
+  bool ResampleInto(TIEBitmap* dest, int w, int h, TResampleFilter filter);
   int UndoLimit = 1;
   Stack UndoStack, RedoStack;  // oldest first
 };

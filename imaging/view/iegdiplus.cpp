@@ -141,7 +141,12 @@ int IEGdiPlusUseCount() { return g_useCount; }
 
 // The GDI+ pen and brush are made when a GDI+ call first needs them, from the settings kept here.
 TIEPen::TIEPen(ui::TPen* pen)
-    : Pen(pen), Color(pen->GetColor()), Width(float(pen->GetWidth())), Style(pen->GetStyle()) {}
+    : Pen(pen), Color(pen->GetColor()), Width(float(pen->GetWidth())), Style(pen->GetStyle()), Mode(pen->GetMode()) {}
+
+void TIEPen::SetMode(ui::TPenMode m) {
+  Mode = m;
+  Pen->SetMode(m);
+}
 
 void* TIEPen::GetGdiPen() {
   if (!GdiPen && IEGdiPlusAvailable()) CreateGdiPen();
@@ -296,6 +301,16 @@ bool TIECanvas::PenRasterable() const {
 }
 
 bool TIECanvas::BrushRasterable() const { return Brush->GetStyle() == ui::bsSolid; }
+
+bool TIECanvas::ReadsRightToLeft() {
+  return (Canvas->TextFlags & ETO_RTLREADING) != 0 && (GetLayout(Canvas->GetHandle()) & LAYOUT_RTL) != 0;
+}
+
+void TIECanvas::ClippedTextOut(const RECT& r, int x, int y, const std::string& text) {
+  if (ReadsRightToLeft()) x += TextWidth(text) + 1;
+  ExtTextOutA(Canvas->GetHandle(), x, y, UINT(Canvas->TextFlags) | ETO_CLIPPED, &r, text.data(), UINT(text.size()),
+              nullptr);
+}
 
 void TIECanvas::MoveTo(int x, int y) {
   PenPos = POINT{x, y};

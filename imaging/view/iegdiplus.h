@@ -46,6 +46,10 @@ class TIEPen {
   void SetStyle(ui::TPenStyle s);
   TIELineJoin GetLineJoin() const { return LineJoin; }
   void SetLineJoin(TIELineJoin j);
+  // The platform pen's mode and handle only: GDI+ pens have no raster operation.
+  ui::TPenMode GetMode() const { return Mode; }
+  void SetMode(ui::TPenMode m);
+  void SetHandle(HPEN h) { Pen->SetHandle(h); }
   uint32_t GetARGB() const;  // alpha 0 for psClear
   bool Paints() const { return (GetARGB() >> 24) != 0; }  // false: every stroke leaves the pixels as they were
   void* GetGdiPen();  // made on first use (nullptr without GDI+)
@@ -58,6 +62,7 @@ class TIEPen {
   int Transparency = 255;
   float Width;
   ui::TPenStyle Style;
+  ui::TPenMode Mode;
   TIELineJoin LineJoin = ieljRound;
 };
 
@@ -107,11 +112,17 @@ class TIECanvas {
   ui::TFont* GetFont() { return Canvas->Font(); }
   TIEPen* GetPen() { return Pen; }
   TIEBrush* GetBrush() { return Brush; }
+  int GetTextFlags() const { return Canvas->TextFlags; }
 
   int TextWidth(const std::string& text) { return Canvas->TextWidth(text); }
   int TextHeight(const std::string& text) { return Canvas->TextHeight(text); }
   void TextOut(int x, int y, const std::string& text) { Canvas->TextOut(x, y, text); }
   void TextRect(const RECT& r, int x, int y, const std::string& text) { Canvas->TextRect(r, x, y, text); }
+  // The text clipped to r with the canvas's text flags; right-to-left reading on a right-to-left
+  // device context starts it its own width + 1 further right.
+  void ClippedTextOut(const RECT& r, int x, int y, const std::string& text);
+  // The canvas's text flags ask for right-to-left reading and its device context lays out right to left.
+  bool ReadsRightToLeft();
 
   void MoveTo(int x, int y);
   void SetPenPos(POINT p) { MoveTo(p.x, p.y); }

@@ -42,19 +42,84 @@ bool ValidFormatCode(int32_t code) {
   return code == kIELayersCompressedDump || code == kIELayersRawDump || IECanReadFileType(code);
 }
 
-// The inflated content of a zlib block, grown only by what the data really gives.
-std::vector<uint8_t> Inflate(const std::vector<uint8_t>& packed) {
+// The raw bitmap dump's fixed fields: magic, version and palette count, then (after the palette)
+// width, height, format, all-255 flag, colour target, input range, four offsets, adjust flag,
+// contrast and row alignment.
+constexpr int kRawLead = 20;
+constexpr int kRawFixedTail = 55;
+constexpr int32_t kRawMaxPalette = 256;
+constexpr int32_t kRawMaxAlignment = 1024;
+constexpr int kAlphaRowAlignment = 32;
+
+// Reads exactly `count` more inflated bytes onto `out`, growing it only by what the data gives.
+void InflateMore(TZDecompressionStream& z, std::vector<uint8_t>& out, uint64_t count) {
+  while (count > 0) {
+    const int32_t step = int32_t(std::min<uint64_t>(count, kInflateChunk));
+    const size_t at = out.size();
+    out.resize(at + size_t(step));
+    if (z.Read(out.data() + at, step) != step) Invalid("image data short of its declared size");
+    count -= uint64_t(step);
+  }
+}
+
+// The inflated raw dump of a layer. The dump declares its own size (header, rows, alpha rows), so
+// inflation stops there: a block that holds more, or declares more than a dump may be, is refused
+// before its content is produced.
+std::vector<uint8_t> InflateRawDump(const std::vector<uint8_t>& packed) {
   TIEMemStream source(packed.data(), int64_t(packed.size()));
   TZDecompressionStream z(source);
   std::vector<uint8_t> out;
-  for (;;) {
-    const size_t at = out.size();
-    out.resize(at + kInflateChunk);
-    const int32_t got = z.Read(out.data() + at, kInflateChunk);
-    out.resize(at + size_t(std::max(got, 0)));
-    if (got < kInflateChunk) break;
-  }
+  InflateMore(z, out, kRawLead);
+  const int32_t paletteCount = int32_t(IEReadU32LE(out.data() + 16));
+  if (paletteCount < 0 || paletteCount > kRawMaxPalette) Invalid("image palette");
+  InflateMore(z, out, uint64_t(paletteCount) * 3 + kRawFixedTail);
+  const uint8_t* f = out.data() + kRawLead + size_t(paletteCount) * 3;
+  const int32_t width = int32_t(IEReadU32LE(f)), height = int32_t(IEReadU32LE(f + 4));
+  const uint8_t format = f[8];
+  const int32_t alignment = int32_t(IEReadU32LE(f + kRawFixedTail - 4));
+  if (width < 0 || height < 0 || !IEIsValidPixelFormat(format) || alignment <= 0 || alignment % 8 != 0 ||
+      alignment > kRawMaxAlignment)
+    Invalid("image header");
+  const bool empty = width == 0 || height == 0 || format == ieNoFormat;
+  const uint64_t rows = empty ? 0 : uint64_t(IERowLength(width, IEPixelFormatBitCount[format], alignment)) * uint64_t(height);
+  const uint64_t alphaRows = empty ? 0 : uint64_t(IERowLength(width, 8, kAlphaRowAlignment)) * uint64_t(height);
+  if (out.size() + rows + alphaRows + 2 > uint64_t(kIEZMaxInflatedSize)) Invalid("image size");
+  InflateMore(z, out, rows + 1);
+  if (out.back() == 1) InflateMore(z, out, alphaRows + 1);
+  uint8_t beyond;
+  if (z.Read(&beyond, 1) != 0) Invalid("image data beyond its declared size");
   return out;
+}
+
+// A layer's record fields that a stream of `version` carries, from one layer to another.
+void CopyStoredFields(const TIELayer* from, TIELayer* to, int32_t version) {
+  to->Visible = from->Visible;
+  to->BoxVisible = from->BoxVisible;
+  to->Transparency = from->Transparency;
+  to->PosX = from->PosX;
+  to->PosY = from->PosY;
+  to->ClipToImage = from->ClipToImage;
+  to->Locked = from->Locked;
+  to->Magnify = from->Magnify;
+  to->MagnifyFactor = from->MagnifyFactor;
+  to->MagnifyShape = from->MagnifyShape;
+  to->BlendOperation = from->BlendOperation;
+  to->Width = from->Width;
+  to->Height = from->Height;
+  if (version > 2) {
+    to->MagnifySource = from->MagnifySource;
+    to->ResampleFilter = from->ResampleFilter;
+    to->UseResampleFilter = from->UseResampleFilter;
+    to->Name = from->Name;
+    if (from->GetUserDataLength() > 0)
+      to->SetUserData(from->GetUserData(), from->GetUserDataLength());
+    else
+      to->FreeUserData();
+    to->IsMask = from->IsMask;
+  }
+  if (version > 3) to->Selectable = from->Selectable;
+  if (version > 5) to->DimOutside = from->DimOutside;
+  to->ClientRect = RECT{0, 0, 0, 0};
 }
 
 }  // namespace
@@ -184,23 +249,19 @@ bool TImageryView::LoadLayersFromStream(TIEStream& stream) {
   if (count < 1 || count > kMaxLayerCount || int64_t(count) * kMinRecordSize > BytesLeft(stream) ||
       !ValidFormatCode(formatCode))
     return false;
-
   Layers[size_t(CurrentLayer)]->Bitmap = IEBitmap;
-  const bool selectableOnly = SelectableLayersOnly;
-  SelectableLayersOnly = false;  // every layer read must become current, whatever the stream says
-  struct Restore {
-    TImageryView* v;
-    bool selectableOnly;
-    ~Restore() { v->SelectableLayersOnly = selectableOnly; }
-  } restore{this, selectableOnly};
-  while (Layers.size() > 1) RemoveLayer(int(Layers.size()) - 1);
-  if (CurrentLayer != 0) SetCurrentLayer(0);
 
+  // Every layer is read whole into layers of its own first; the view's layers are replaced only then,
+  // so a stream that fails half-way (damaged, truncated, out of memory) loses nothing.
+  std::vector<std::unique_ptr<TIELayer>> read;
+  std::vector<uint8_t> firstDump;  // layer 0's dump, read into the view's own bitmap at the end
+  std::unique_ptr<TImageryIO> io;
   TIERecordReader r{stream};
   const int64_t streamSize = stream.GetSize();
   for (int32_t i = 0; i < count; ++i) {
-    if (i > 0) AddLayer();
-    TIELayer* l = Layers[size_t(CurrentLayer)];
+    // shaped like a layer the view would add: the working bitmap's size, format and location
+    read.emplace_back(new TIELayer(this, IEBitmap, false));
+    TIELayer* l = read.back().get();
     l->Visible = r.Bool();
     l->BoxVisible = r.Bool();
     l->Transparency = r.I32();
@@ -226,14 +287,11 @@ bool TImageryView::LoadLayersFromStream(TIEStream& stream) {
         std::vector<uint8_t> data(static_cast<size_t>(dataLength));
         stream.ReadBuffer(data.data(), dataLength);
         l->SetUserData(data.data(), dataLength);
-      } else {
-        l->FreeUserData();
       }
       l->IsMask = r.Bool();
     }
     if (version > 3) l->Selectable = r.Bool();
     if (version > 5) l->DimOutside = r.Bool();
-    l->ClientRect = RECT{0, 0, 0, 0};
     const uint64_t low = uint32_t(r.I32()), high = uint32_t(r.I32());
     const uint64_t offset = low | (high << 32);
     if (l->Width < 0 || l->Height < 0 || l->Width > kMaxLayerExtent || l->Height > kMaxLayerExtent ||
@@ -249,20 +307,50 @@ bool TImageryView::LoadLayersFromStream(TIEStream& stream) {
       if (n <= 0 || n > BytesLeft(stream)) Invalid("image size");
       std::vector<uint8_t> data(static_cast<size_t>(n));
       stream.ReadBuffer(data.data(), n);
-      if (formatCode == kIELayersCompressedDump) data = Inflate(data);
+      if (formatCode == kIELayersCompressedDump) data = InflateRawDump(data);
       size_t at = 0;
-      if (!IEBitmap->ReadRawImageStream(data.data(), data.size(), &at)) Invalid("image");
+      if (!l->Bitmap->ReadRawImageStream(data.data(), data.size(), &at)) Invalid("image");
+      if (i == 0) firstDump = std::move(data);
     } else {
-      TImageryIO* io = GetIO();
+      if (!io) {
+        io.reset(new TImageryIO(l->Bitmap));
+        io->Params.Assign(GetIO()->Params);
+      }
+      io->AttachBitmap(l->Bitmap);
       const bool native = io->Params.IsNativePixelFormat;
       if (l->IsMask) io->Params.IsNativePixelFormat = true;  // a mask keeps its grey levels
       io->LoadStreamAsFileType(stream, formatCode);
       io->Params.IsNativePixelFormat = native;
       if (io->Aborting) Invalid("image");
     }
-    delete l->MaskedAlpha;
-    l->MaskedAlpha = nullptr;
     stream.SetPosition(afterRecord);
+  }
+
+  const bool selectableOnly = SelectableLayersOnly;
+  SelectableLayersOnly = false;  // every layer read must become current, whatever the stream says
+  struct Restore {
+    TImageryView* v;
+    bool selectableOnly;
+    ~Restore() { v->SelectableLayersOnly = selectableOnly; }
+  } restore{this, selectableOnly};
+  while (Layers.size() > 1) RemoveLayer(int(Layers.size()) - 1);
+  if (CurrentLayer != 0) SetCurrentLayer(0);
+  // layer 0 stays the view's own (its identity, its platform bitmap): it takes what the stream gives
+  TIELayer* first = Layers[0];
+  CopyStoredFields(read[0].get(), first, version);
+  if (!firstDump.empty()) {
+    size_t at = 0;
+    if (!IEBitmap->ReadRawImageStream(firstDump.data(), firstDump.size(), &at)) Invalid("image");
+  } else {
+    IEBitmap->Assign(read[0]->Bitmap);
+  }
+  delete first->MaskedAlpha;
+  first->MaskedAlpha = nullptr;
+  for (size_t i = 1; i < read.size(); ++i) Layers.push_back(read[i].release());
+  CurrentLayer = int(Layers.size()) - 1;
+  TakeLayerBitmap(Layers.back());
+  if (io) {
+    GetIO()->Params.Assign(io->Params);
   }
   if (IO) {
     IO->Params.Width = IO->Params.StoredWidth = Layers[0]->Bitmap->GetImageWidth();

@@ -9,7 +9,9 @@
 #include "iegdiplus.h"
 #include "ietextutils.h"
 #include "ievectglobals.h"
+#include "ieviewprops.h"
 #include "uidialogs.h"
+#include "uifiler.h"
 #include "uimenus.h"
 #include "vodevovur.h"
 
@@ -69,7 +71,32 @@ void TIETextFormat::ReadRecord(const uint8_t* s) {
 
 // ---- construction ----
 
-UI_IMPLEMENT_CLASS(TIETextControl, ui::TCustomControl, ui::DefaultFactory<TIETextControl>, nullptr, nullptr, nullptr)
+static std::vector<ui::TPropInfo> TextControlProps() {
+  using T = TIETextControl;
+  using namespace ieprops;
+  return {Field("InsertMode", &T::InsertMode, true),
+          Field("Alignment", &T::Alignment, 0),
+          FloatField("ZoomFactor", &T::ZoomFactor),
+          FloatField("MarginLeft", &T::MarginLeft),
+          FloatField("MarginTop", &T::MarginTop),
+          FloatField("MarginRight", &T::MarginRight),
+          FloatField("MarginBottom", &T::MarginBottom),
+          Field("LineSpacing", &T::LineSpacing, 0),
+          Field("FixedLineHeight", &T::FixedLineHeight, 0),
+          Field("AutoHeight", &T::AutoHeight, false),
+          ui::prop::Bool("UniformFormat", &T::GetUniformFormat, &T::SetUniformFormat, false),
+          Field("FixedColors", &T::FixedColors, false),
+          ui::prop::Event("OnCursorMoved", &T::OnCursorMoved)};
+}
+UI_IMPLEMENT_CLASS(TIETextControl, ui::TCustomControl, ui::DefaultFactory<TIETextControl>, TextControlProps, nullptr,
+                   nullptr)
+
+namespace {
+// Layouts may name the control.
+const struct TextControlClassRegistration {
+  TextControlClassRegistration() { ui::RegisterClass(&TIETextControl::StaticClassInfo); }
+} g_textControlClassRegistration;
+}  // namespace
 
 TIETextControl::TIETextControl() = default;
 

@@ -134,7 +134,17 @@ void TIETextControl::DrawText(TIECanvas* canvas, int left, int top, int width, i
     SetTextColor(dc, ColorToRGB(fore));
     SetBkColor(dc, ColorToRGB(back));
     SetBkMode(dc, opaque ? OPAQUE : TRANSPARENT);
-    ExtTextOutA(dc, run.x, run.baseline, ETO_CLIPPED, &clip, run.chars.data(), UINT(run.chars.size()), run.dx.data());
+    if (canvas->ReadsRightToLeft()) {
+      // each glyph moves right by its own width
+      int x = run.x;
+      for (size_t k = 0; k < run.chars.size(); ++k) {
+        canvas->ClippedTextOut(clip, x, run.baseline, std::string(1, run.chars[k]));
+        x += run.dx[k];
+      }
+    } else {
+      ExtTextOutA(dc, run.x, run.baseline, UINT(canvas->GetTextFlags()) | ETO_CLIPPED, &clip, run.chars.data(),
+                  UINT(run.chars.size()), run.dx.data());
+    }
     run.chars.clear();
     run.dx.clear();
   };

@@ -6,13 +6,54 @@
 #include "iebitmap.h"
 #include "ieplatformbitmap.h"
 #include "ieresample.h"
+#include "ieviewprops.h"
 #include "imageryproc.h"
 #include "uifiler.h"
 #include "uipicture.h"
 
 using namespace ui;
 
-UI_IMPLEMENT_CLASS(TImageryVect, TImageryView, ui::DefaultFactory<TImageryVect>, nullptr, nullptr, nullptr)
+static std::vector<ui::TPropInfo> ImageryVectProps() {
+  using T = TImageryVect;
+  using namespace ieprops;
+  return {ui::prop::Enum("MUnit", &T::GetMUnit, &T::SetMUnit,
+                         {"ieuPIXELS", "ieuINCHES", "ieuKM", "ieuMETERS", "ieuCENTIMETERS", "ieuMILLIMETERS",
+                          "ieuMICRONS", "ieuNANOMETERS", "ieuFEET", "ieuYARDS", "ieuMILES"},
+                         true, ieuPIXELS),
+          ui::prop::Int("FloatDigits", &T::GetFloatDigits, &T::SetFloatDigits, true, 2),
+          ui::prop::Int("FloatPrecision", &T::GetFloatPrecision, &T::SetFloatPrecision, true, 15),
+          ui::prop::Bool("ShareBitmaps", &T::GetShareBitmaps, &T::SetShareBitmaps, true),
+          ui::prop::Bool("ZoomObjectsWidth", &T::GetZoomObjectsWidth, &T::SetZoomObjectsWidth, true),
+          ui::prop::Bool("ObjAntialias", &T::GetObjAntialias, &T::SetObjAntialias, true),
+          Field("SelectOnMouseDown", &T::SelectOnMouseDown, true),
+          Field("ObjUndoLimit", &T::ObjUndoLimit, 1),
+          Field("ObjAutoUndo", &T::ObjAutoUndo, false),
+          Field("ObjUndoMode", &T::ObjUndoMode, ieumSeparated, {"ieumSeparated", "ieumShared"}),
+          ui::prop::Enum("BitmapResampleFilter", &T::GetBitmapResampleFilter, &T::SetBitmapResampleFilter,
+                         ResampleFilterNames(), true, rfNone),
+          ui::prop::Object<T, TPicture>("ObjGripImage", &T::GetObjGripImage, nullptr),
+          ui::prop::Event("OnVectorialChanged", &T::OnVectorialChanged),
+          ui::prop::Event("OnBeforeVectorialChanged", &T::OnBeforeVectorialChanged),
+          Event("OnNewObject", &T::OnNewObject),
+          ui::prop::Event("OnSelectObject", &T::OnSelectObject),
+          Event("OnUserSelectObject", &T::OnUserSelectObject),
+          Event("OnUserDeselectObject", &T::OnUserDeselectObject),
+          Event("OnObjectMoveResize", &T::OnObjectMoveResize),
+          Event("OnObjectClick", &T::OnObjectClick),
+          Event("OnObjectDblClick", &T::OnObjectDblClick),
+          Event("OnObjectOver", &T::OnObjectOver),
+          Event("OnBeforeDrawObject", &T::OnBeforeDrawObject),
+          Event("OnAfterDrawObject", &T::OnAfterDrawObject),
+          Event("OnMeasureHint", &T::OnMeasureHint),
+          Event("OnPresentMeasure", &T::OnPresentMeasure),
+          Event("OnDragLenEnd", &T::OnDragLenEnd),
+          ui::prop::Event("OnActivateTextEdit", &T::OnActivateTextEdit),
+          ui::prop::Event("OnDeactivateTextEdit", &T::OnDeactivateTextEdit),
+          Event("OnTextKeyDown", &T::OnTextKeyDown),
+          EventVia<T, ui::TNotifyEvent>("OnTextEditCursorMoved", &T::GetOnTextEditCursorMoved,
+                                        &T::SetOnTextEditCursorMoved)};
+}
+UI_IMPLEMENT_CLASS(TImageryVect, TImageryView, ui::DefaultFactory<TImageryVect>, ImageryVectProps, nullptr, nullptr)
 
 namespace {
 const struct VectClassRegistration {
@@ -54,6 +95,7 @@ void TImageryVect::Create(TComponent* owner) {
   // the hidden in-place editors, owned by the view
   inherited::Create(owner);
   TextEdit = New<TIEEdit>(this);
+  TextEdit->SetAutoSize(false);  // it covers the object's box, whatever its font's height
   TextEdit->SetVisible(false);
   TextControl = New<TIETextControl>(this);
   TextControl->SetVisible(false);
@@ -506,7 +548,16 @@ void TImageryVect::SetBitmapResampleFilter(TResampleFilter f) {
 
 void TImageryVect::SetObjGripImage(TPicture* picture) {
   ObjGripImage->Assign(picture);
+  FitGripsToImage();
+  Repaint();
+}
+
+void TImageryVect::FitGripsToImage() {
   if (ObjGripImage->GetGraphic() && !ObjGripImage->GetGraphic()->Empty())
     GripSize = std::max(ObjGripImage->Width(), ObjGripImage->Height()) / 2;
-  Repaint();
+}
+
+void TImageryVect::Loaded() {
+  FitGripsToImage();  // a layout reads the picture in place
+  inherited::Loaded();
 }

@@ -382,6 +382,7 @@ class TImageryVect : public TImageryView {
   ui::TPicture* GetObjGripImage() const { return ObjGripImage; }
   // Copied; with a graphic the grips are that picture and GripSize half its larger side.
   void SetObjGripImage(ui::TPicture* picture);
+  void Loaded() override;
 
   TIETextControl* GetTextControl() const { return TextControl; }
   TIEEdit* GetTextEdit() const { return TextEdit; }
@@ -479,6 +480,7 @@ class TImageryVect : public TImageryView {
   virtual void DoUserDeselectObject(int hobj);
 
  private:
+  void FitGripsToImage();  // a grip image sets the grip size to half its larger side
   // mouse
   void VectMouseDown(ui::TMouseButton b, int shift, int x, int y);
   void VectMouseMove(int shift, int x, int y);

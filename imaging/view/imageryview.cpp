@@ -10,29 +10,101 @@
 #include "iemask.h"
 #include "ieplatformbitmap.h"
 #include "ieviewglobals.h"
+#include "ieviewprops.h"
 #include "imageryio.h"
 #include "imageryproc.h"
+#include "ieresample.h"
 #include "ietransitions.h"
 #include "ioparams.h"
 #include "uibitmap.h"
 #include "uifiler.h"
 #include "uipicture.h"
 
+const std::vector<std::string>& ieprops::ResampleFilterNames() {
+  static const std::vector<std::string> names = {"rfNone",     "rfTriangle", "rfHermite",   "rfBell",       "rfBSpline",
+                                                 "rfLanczos3", "rfMitchell", "rfNearest",   "rfLinear",     "rfFastLinear",
+                                                 "rfBilinear", "rfBicubic",  "rfProjectBW", "rfProjectWB"};
+  return names;
+}
+
 static std::vector<ui::TPropInfo> ImageryViewProps() {
   using T = TImageryView;
+  using namespace ieprops;
+  const TIESelectionOptions defaultSelection =
+      IESelOpt(iesoAnimated) | IESelOpt(iesoSizeable) | IESelOpt(iesoMoveable) | IESelOpt(iesoCanScroll);
   return {ui::prop::Bool("LegacyBitmap", &T::GetLegacyBitmap, &T::SetLegacyBitmapValue, true),
-          ui::prop::Bool("EnableAlphaChannel", &T::GetEnableAlphaChannel, &T::SetEnableAlphaChannel, true),
-          ui::prop::Int("Cursor", &T::GetViewCursor, &T::SetCursorValue, true, 1785),
-          ui::prop::Str("ImageryVersion", &T::GetImageryVersion, &T::SetImageryVersion),
+          ui::prop::Bool("DoubleBuffer", &T::GetDoubleBuffer, &T::SetDoubleBuffer, true),
+          ui::prop::Enum("ZoomFilter", &T::GetZoomFilter, &T::SetZoomFilterValue, ResampleFilterNames(), true, rfNone),
+          ui::prop::Enum("ScrollBars", &T::GetScrollBars, &T::SetScrollBarsValue,
+                         {"ssNone", "ssHorizontal", "ssVertical", "ssBoth"}, true, ssBoth),
+          Event("OnViewChange", &T::OnViewChange),
+          Event("OnViewChanging", &T::OnViewChanging),
           ui::prop::Event("OnImageChange", &T::OnImageChange),
-          ui::prop::Event("OnPaint", &T::OnPaint)};
+          ui::prop::Set("SelectionOptions", &T::GetSelectionOptions, &T::SetSelectionOptions,
+                        {"iesoAnimated", "iesoSizeable", "iesoMoveable", "iesoFilled", "iesoCutBorders", "iesoMarkOuter",
+                         "iesoCanScroll", "iesoSelectTranspLayers", "iesoRightButtonSelectLayers",
+                         "iesoRightButtonTerminatePolySelect"},
+                        true, defaultSelection),
+          ui::prop::Bool("Center", &T::GetCenter, &T::SetCenterValue, true),
+          ui::prop::Set("MouseInteract", &T::GetMouseInteract, &T::SetMouseInteractValue,
+                        {"miZoom", "miScroll", "miSelect", "miSelectPolygon", "miSelectCircle", "miSelectZoom",
+                         "miSelectMagicWand", "miSelectLasso", "miMoveLayers", "miResizeLayers", "miRotateLayers",
+                         "miMovingScroll"},
+                        true, TIEMouseInteract(0)),
+          ui::prop::Bool("AutoFit", &T::GetAutoFit, &T::SetAutoFit, false),
+          ui::prop::Enum("SelectionBase", &T::GetSelectionBase, &T::SetSelectionBase, {"iesbClientArea", "iesbBitmap"},
+                         true, iesbClientArea),
+          ui::prop::Enum("BackgroundStyle", &T::GetBackgroundStyle, &T::SetBackgroundStyleValue,
+                         {"iebsSolid", "iebsHorizontal", "iebsVertical", "iebsFDiagonal", "iebsBDiagonal", "iebsCross",
+                          "iebsDiagCross", "iebsChessboard", "iebsDiagonals", "iebsCropped", "iebsCropShadow",
+                          "iebsGradient", "iebsSoftShadow", "iebsPhotoLike"},
+                         true, iebsSolid),
+          ui::prop::Event("OnSelectionChange", &T::OnSelectionChange),
+          ui::prop::Event("OnSelectionChanging", &T::OnSelectionChanging),
+          ui::prop::Event("OnMouseInSel", &T::OnMouseInSel),
+          Field("DelayZoomFilter", &T::DelayZoomFilter, false),
+          ui::prop::Event("OnPaint", &T::OnPaint),
+          ui::prop::Bool("EnableAlphaChannel", &T::GetEnableAlphaChannel, &T::SetEnableAlphaChannel, true),
+          Event("OnMouseInResizingGrip", &T::OnMouseInResizingGrip),
+          Event("OnZoomIn", &T::OnZoomIn),
+          Event("OnZoomOut", &T::OnZoomOut),
+          EventVia<T, TIEProgressEvent>("OnProgress", &T::GetOnProgressValue, &T::SetOnProgressValue),
+          EventVia<T, T::TIENotify>("OnFinishWork", &T::GetOnFinishWorkValue, &T::SetOnFinishWorkValue),
+          ui::prop::Bool("AutoStretch", &T::GetAutoStretch, &T::SetAutoStretch, false),
+          ui::prop::Bool("AutoShrink", &T::GetAutoShrink, &T::SetAutoShrink, false),
+          ui::prop::Event("OnBeforeSelectionChange", &T::OnBeforeSelectionChange),
+          ui::prop::Bool("DrawVersion", &T::GetDrawVersion, &T::SetDrawVersionValue, false),
+          ui::prop::Event("OnDrawBackBuffer", &T::OnDrawBackBuffer),
+          Event("OnLayerNotify", &T::OnLayerNotify),
+          Event("OnSpecialKey", &T::OnSpecialKey),
+          ui::prop::Str("ImageryVersion", &T::GetImageryVersion, &T::SetImageryVersion),
+          Event("OnDrawBackground", &T::OnDrawBackground),
+          Event("OnDrawCanvas", &T::OnDrawCanvas),
+          ui::prop::Object<T, ui::TPicture>("WallPaper", &T::GetWallPaper, nullptr),
+          ui::prop::Enum("WallPaperStyle", &T::GetWallPaperStyle, &T::SetWallPaperStyle,
+                         {"iewoNormal", "iewoStretch", "iewoTile"}, true, iewoNormal),
+          EventVia<T, ui::TNotifyEvent>("OnTransitionStop", &T::GetOnTransitionStop, &T::SetOnTransitionStop),
+          EventVia<T, TIETransitionStepEvent>("OnTransitionStep", &T::GetOnTransitionStep, &T::SetOnTransitionStep),
+          EventVia<T, TIEOnTransitionPaint>("OnTransitionPaint", &T::GetOnTransitionPaint, &T::SetOnTransitionPaint),
+          Event("OnDrawLayerBox", &T::OnDrawLayerBox),
+          Event("OnDrawLayerGrip", &T::OnDrawLayerGrip),
+          Event("OnDrawPolygon", &T::OnDrawPolygon),
+          EventVia<T, T::TIESaveUndoEvent>("OnSaveUndo", &T::GetOnSaveUndoValue, &T::SetOnSaveUndoValue),
+          ui::prop::Event("OnDShowNewFrame", &T::OnDShowNewFrame),
+          ui::prop::Event("OnDShowEvent", &T::OnDShowEvent),
+          Event("OnVirtualKey", &T::OnVirtualKey),
+          Field("EnableInteractionHints", &T::EnableInteractionHints, true),
+          ui::prop::Int("Cursor", &T::GetViewCursor, &T::SetCursorValue, true, 1785),
+          ui::prop::Bool("FlatScrollBars", &T::GetFlatScrollBars, &T::SetFlatScrollBarsValue, false),
+          Event("OnMouseWheel", &T::OnMouseWheel)};
 }
 UI_IMPLEMENT_CLASS(TImageryView, TIEView, ui::DefaultFactory<TImageryView>, ImageryViewProps, nullptr, nullptr)
 
 namespace {
-// Layouts may name the view.
+// Layouts may name the view; the pictures it publishes (WallPaper, the vector editor's grip image)
+// are stored with their graphic's class, which the reader finds by name.
 const struct ViewClassRegistration {
-  ViewClassRegistration() { ui::RegisterClass(&TImageryView::StaticClassInfo); }
+  ViewClassRegistration() { ui::RegisterClasses({&TImageryView::StaticClassInfo, &ui::TBitmap::StaticClassInfo}); }
 } g_viewClassRegistration;
 
 // The drawing area of a view that has no window to measure.
@@ -77,9 +149,11 @@ void TImageryView::Create(ui::TComponent* owner) {
   }
   SelectionMask = new TIEMask();
   SelectionMask->Allocate(ImageWidth, ImageHeight, MaskDepth);
+  WallPaper = new ui::TPicture();  // layouts read the wallpaper into it
   LayerBoxPen = new ui::TPen();
   LayerBoxPen->SetStyle(ui::psDot);
   LayerBoxPen->SetWidth(1);
+  LayerBoxPen->SetMode(ui::pmNot);
   SelectionPolygon = CreatePolygonStore(0, 0xFFFFFF, true, true);
   if (!InState(ui::csDesigning)) SelectionPolygon->Shown = false;
   SetSelectionColor1(0);
@@ -302,6 +376,11 @@ void TImageryView::SetBounds(int left, int top, int width, int height) {
   }
 }
 
+void TImageryView::Loaded() {
+  inherited::Loaded();
+  UpdateView();  // the updates skipped while the layout was read
+}
+
 std::string TImageryView::GetImageryVersion() const { return IEImageryVersion; }
 
 void TImageryView::SetBackgroundValue(ui::TColor value) {
@@ -354,30 +433,41 @@ void TImageryView::UpdateView() {
   Updating = true;
   try {
     SyncLayers();
-    // the combined mask alphas follow the pixels and places the update reports
-    for (TIELayer* layer : Layers) {
-      delete layer->MaskedAlpha;
-      layer->MaskedAlpha = nullptr;
+    // the display caches follow the pixels and places the update reports: of one layer when the
+    // caller named it, else of all
+    if (LayerCacheToDrop < 0) {
+      for (TIELayer* layer : Layers) DropLayerCache(layer);
+      ClearFilterCache();
+    } else if (LayerCacheToDrop < int(Layers.size())) {
+      DropLayerCache(Layers[size_t(LayerCacheToDrop)]);
+      // the layer below combines its alpha with this one when this is its mask
+      if (LayerCacheToDrop > 0) {
+        TIELayer* below = Layers[size_t(LayerCacheToDrop) - 1];
+        delete below->MaskedAlpha;
+        below->MaskedAlpha = nullptr;
+      }
     }
-    ClearFilterCache();
+    LayerCacheToDrop = -1;
     if ((AutoStretch || AutoShrink || AutoFit) && ImageWidth != 0 && ImageHeight != 0) ApplyAutoZoom();
-    if (ImageWidth != LastImageWidth || ImageHeight != LastImageHeight) {
-      LastImageWidth = ImageWidth;
-      LastImageHeight = ImageHeight;
+    // the working bitmap's size: the selection mask and the alpha channel belong to the current layer
+    const int width = IEBitmap->GetImageWidth(), height = IEBitmap->GetImageHeight();
+    if (width != LastImageWidth || height != LastImageHeight) {
+      LastImageWidth = width;
+      LastImageHeight = height;
       // a selection keeps what lies within the new size; without one the mask follows empty
-      if (SelectionMask->Width != ImageWidth || SelectionMask->Height != ImageHeight) {
+      if (SelectionMask->Width != width || SelectionMask->Height != height) {
         if (SelectionPresent && SelectionMask->Width > 0) {
-          SelectionMask->Resize(ImageWidth, ImageHeight);
+          SelectionMask->Resize(width, height);
           SelectionMask->RecomputeBoundingBox();
           SelectionMask->CheckAllSet();
         } else {
-          SelectionMask->Allocate(ImageWidth, ImageHeight, MaskDepth);
+          SelectionMask->Allocate(width, height, MaskDepth);
         }
       }
       if (IEBitmap->AlphaPresent()) {
         TIEBitmap* alpha = IEBitmap->GetAlphaChannel();
-        if (alpha->GetImageWidth() != ImageWidth || alpha->GetImageHeight() != ImageHeight) {
-          alpha->Allocate(ImageWidth, ImageHeight, ie8g);
+        if (alpha->GetImageWidth() != width || alpha->GetImageHeight() != height) {
+          alpha->Allocate(width, height, ie8g);
           alpha->Fill(255);
         }
       }

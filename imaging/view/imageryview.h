@@ -161,6 +161,16 @@ class TImageryView : public TIEView {
   void SuspendUpdates() { ++UpdateLock; }
   void ResumeUpdates();         // updates when the lock reaches 0
   void ResumeUpdatesQuietly();  // never updates
+  void SetImageDpiX(int value) override {
+    SuspendUpdates();
+    SetDpiX(value);
+    ResumeUpdatesQuietly();
+  }
+  void SetImageDpiY(int value) override {
+    SuspendUpdates();
+    SetDpiY(value);
+    ResumeUpdatesQuietly();
+  }
   int GetUpdateLock() const { return UpdateLock; }
   void SuspendPainting() override { ++PaintLock; }
   int ResumePainting() override;
@@ -272,6 +282,10 @@ class TImageryView : public TIEView {
   void ImageChange() override;
   // While the view is read from a layout or designed, the image takes the control's size (blank).
   void SetBounds(int left, int top, int width, int height) override;
+  void Loaded() override;
+  // Kept for layouts: the view always paints through its back buffer.
+  bool GetDoubleBuffer() const { return DoubleBuffer; }
+  void SetDoubleBuffer(bool v) { DoubleBuffer = v; }
 
   // ---- events handed to the I/O and processing components ----
   virtual void SetOnProgressValue(TIEProgressEvent e);
@@ -312,6 +326,9 @@ class TImageryView : public TIEView {
   void ApplyLayerSizes(int index);
   void CropLayersToOpaque(int index);
   void ApplyLayerRotations(int index);
+  // The layer whose display caches (combined mask alpha, kept filtered part) the next UpdateView
+  // drops, when only its pixels changed; -1, where every update comes back to: all layers'.
+  int LayerCacheToDrop = -1;
   bool SelectableLayersOnly = true;
   bool SyncLayerSizes = false;
   bool ShowAllLayerBoxes = false;
@@ -341,7 +358,8 @@ class TImageryView : public TIEView {
   // formatCode: -1 zlib-compressed raw dumps, -2 raw dumps, else the file type each image is stored
   // in (1 is stored as 8).
   void SaveLayersToStream(TIEStream& stream, int formatCode);
-  // False when the stream is not a layer stream; a damaged one raises after keeping the layers read.
+  // False when the stream is not a layer stream; a damaged one raises. Either way the view keeps its
+  // layers unless every layer of the stream was read whole.
   bool LoadLayersFromStream(TIEStream& stream);
   bool LoadLayersFromFile(const std::wstring& fileName);
 
@@ -440,8 +458,10 @@ class TImageryView : public TIEView {
   bool SelectionMidGrips = true;
   int SelectionGridSize = 1;
   int AntsTimeBudget = -20;
+  // Animation-timer ticks after a zoom or scroll: until the zoom filter is applied (with
+  // DelayZoomFilter), and during which the ants pause; each countdown restarts from its reload value.
   int FilterCountdown = 0, AntsPauseCountdown = 0;
-  static constexpr int kAntsPauseTicks = 2;  // timer ticks without ants after a zoom or scroll
+  int FilterDelayTicks = 4, AntsPauseTicks = 2;
   bool PauseAntsOnViewChange = true;
   bool DrawSelectionsEnabled = true;  // the DrawSelections switch: selections are drawn at all
   bool ZoomSelectionKeepsAspect = true;
@@ -465,6 +485,11 @@ class TImageryView : public TIEView {
   // Marks the back buffer for recomposition and invalidates r (nullptr: all) without erasing: for what
   // is drawn over the layers. New pixels in a layer bitmap are shown through UpdateView.
   void InvalidateRectDirty(const RECT* r);
+  // The system palette changed (foreground: this application's window is the active one): the
+  // DrawDib palette is realized into the main form's device context and the view repainted when that
+  // changed anything, or always when the application has no main form. Reached through
+  // WM_QUERYNEWPALETTE (foreground) and WM_PALETTECHANGED sent to the view, which answer 1.
+  bool PaletteChanged(bool foreground);
   ui::TBitmap* GetBackBufferBitmap();
   TIEBitmap* GetBackBuffer() { return BackBuffer; }
   ui::TNotifyEvent OnDrawBackBuffer;
@@ -513,7 +538,9 @@ class TImageryView : public TIEView {
   double LayerResizeRatio = 1;    // height / width kept by an aspect-keeping layer resize
   bool LayerUndo = false;         // push an undo entry before the first step of a layer drag
   bool CropOnRotateMode = true;
-  bool DelayZoomFilter = false;   // no zoom filter while a mouse button is down
+  // The zoom filter waits while a mouse button is down and for a few timer ticks after each zoom or
+  // scroll, so that these draw fast.
+  bool DelayZoomFilter = false;
   TIELayerNotify OnLayerNotify;
   TIEMouseInResizingGripEvent OnMouseInResizingGrip;
 
@@ -580,10 +607,17 @@ class TImageryView : public TIEView {
   void DoMouseUp(ui::TMouseButton button, int shift, int x, int y) override;
   virtual void DoMouseMove(int shift, int x, int y);
   void Notification(ui::TComponent* c, ui::TOperation op) override;
+  // Shift held or let go over a view that adds selections with Shift swaps the add and plain crosses.
+  bool DoKeyDown(ui::TMessage& m) override;
+  bool DoKeyUp(ui::TMessage& m) override;
   void PaintNavigatorShaded(const RECT& r);
 
  private:
-  void RezoomWith(void (TImageryView::*apply)(double), double z);  // the zoom setters' shared tail
+  // the zoom setters' shared tail; zoomed: the zoom in effect before is not 100 %
+  void RezoomWith(void (TImageryView::*apply)(double), double z, bool zoomed);
+  // A zoom or scroll starts the countdowns: the zoom filter waits when it is delayed and the view
+  // was zoomed, the ants pause.
+  void RestartViewCountdowns(bool zoomed);
   void AssignPlatformBitmap(ui::TBitmap* source);
   void SetZoomFactors();
   void ApplyAutoZoom();
@@ -602,6 +636,7 @@ class TImageryView : public TIEView {
   // the kept filtered parts of layer bitmaps, or nullptr for a source that must not be kept
   TIEFilterCache* FilterCacheFor(bool transient);
   void ClearFilterCache();
+  void DropLayerCache(TIELayer* layer);  // its combined mask alpha and its kept filtered part
   void ShadeOutsideImage(TIEBitmap* dest);
   void SetUpScrollBar(int bar, int max, int viewport);
   void ScrollAxis(bool horizontal, int action, int value);
@@ -722,6 +757,7 @@ class TImageryView : public TIEView {
   void AttachNavigatorBitmap();
   bool FlatScrollBars = false;
   bool LegacyBitmap = true;
+  bool DoubleBuffer = true;
   bool EnableAlphaChannel = true;
   bool Center = true;
   int ImageWidth = 0, ImageHeight = 0;

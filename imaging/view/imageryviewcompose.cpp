@@ -47,6 +47,12 @@ void TImageryView::ClearFilterCache() {
   FilterCache = nullptr;
 }
 
+void TImageryView::DropLayerCache(TIELayer* layer) {
+  delete layer->MaskedAlpha;
+  layer->MaskedAlpha = nullptr;
+  if (FilterCache) FilterCache->parts.erase(layer->Bitmap);
+}
+
 namespace {
 
 // Draws (sx, sy, sw, sh) of source into (dx, dy, dw, dh) of dest. With a filter, a scaled ie24RGB or
@@ -143,6 +149,7 @@ TIEFilterCache* TImageryView::FilterCacheFor(bool transient) {
 }
 
 void TImageryView::SetZoomFilterValue(TResampleFilter filter) {
+  SavedZoomFilter = filter;  // a filter chosen while a button is down is the one its release brings back
   if (filter == ZoomFilter) return;
   ZoomFilter = filter;
   UpdateView();
@@ -309,9 +316,10 @@ void TImageryView::DrawOneLayer(int index, TIEBitmap* dest, TIERenderTables* tab
                           layer->Transparency >= 255;
       if (!(covers && opaque)) DrawBackground(dest, clip);
     }
-    // d. the filter
+    // d. the filter, unless a delayed one is still waiting to be shown (merged layers never wait)
     TResampleFilter filter = rfNone;
-    if (layer->Width != 0 || layer->Height != 0 || ZoomX != 100 || ZoomY != 100)
+    const bool filterWaits = FilterCountdown > 0 && dest == BackBuffer;
+    if (!filterWaits && (layer->Width != 0 || layer->Height != 0 || ZoomX != 100 || ZoomY != 100))
       filter = layer->UseResampleFilter ? layer->ResampleFilter : ZoomFilter;
     const TIEBlendOperation op = TIEBlendOperation(layer->BlendOperation);
     const int transparency = std::clamp(layer->Transparency, 0, 255);

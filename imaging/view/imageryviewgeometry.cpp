@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "iebitmap.h"
+#include "ieresample.h"
 #include "ietextutils.h"
 #include "ieviewglobals.h"
 #include "imageryview.h"
@@ -267,7 +268,7 @@ void TImageryView::MoveOrigin(bool horizontal, int x, bool vertical, int y) {
   if (x == ViewOriginX && y == ViewOriginY) return;
   ViewOriginX = x;
   ViewOriginY = y;
-  AntsPauseCountdown = kAntsPauseTicks;
+  RestartViewCountdowns(ZoomX != 100 || ZoomY != 100);
   BackBufferDirty = true;
   FullRepaintPending = true;
   PaintView();
@@ -331,8 +332,13 @@ void TImageryView::ApplyZoomY(double z) {
 
 // The common tail of the three zoom setters: stores the zoom through `apply` with painting held, then
 // brings the geometry up to date and repaints once.
-void TImageryView::RezoomWith(void (TImageryView::*apply)(double), double z) {
-  AntsPauseCountdown = kAntsPauseTicks;
+void TImageryView::RestartViewCountdowns(bool zoomed) {
+  if (DelayZoomFilter && ZoomFilter != rfNone && zoomed) FilterCountdown = FilterDelayTicks;
+  AntsPauseCountdown = AntsPauseTicks;
+}
+
+void TImageryView::RezoomWith(void (TImageryView::*apply)(double), double z, bool zoomed) {
+  RestartViewCountdowns(zoomed);
   SuspendPainting();
   (this->*apply)(z);
   UpdateReason = 2;
@@ -352,7 +358,7 @@ void TImageryView::SetZoom(double z) {
   if (!(z > 0)) return;
   z = std::min(z, kMaxZoom);
   if (z == ZoomX && z == ZoomY) return;
-  RezoomWith(&TImageryView::ApplyZoom, z);
+  RezoomWith(&TImageryView::ApplyZoom, z, ZoomX != 100 || ZoomY != 100);
 }
 
 void TImageryView::SetZoomX(double z) {
@@ -361,7 +367,7 @@ void TImageryView::SetZoomX(double z) {
   if (!(z > 0)) return;
   z = std::min(z, kMaxZoom);
   if (z == ZoomX) return;
-  RezoomWith(&TImageryView::ApplyZoomX, z);
+  RezoomWith(&TImageryView::ApplyZoomX, z, ZoomX != 100);
 }
 
 void TImageryView::SetZoomY(double z) {
@@ -370,7 +376,7 @@ void TImageryView::SetZoomY(double z) {
   if (!(z > 0)) return;
   z = std::min(z, kMaxZoom);
   if (z == ZoomY) return;
-  RezoomWith(&TImageryView::ApplyZoomY, z);
+  RezoomWith(&TImageryView::ApplyZoomY, z, ZoomY != 100);
 }
 
 void TImageryView::ZoomAt(int x, int y, double z, bool centre) {
@@ -457,6 +463,9 @@ void TImageryView::ApplyAutoZoom() {
   UpdateSourceRect();
   UpdateCoordinateTables();
   DoViewChange(1);
+  // the automatic zoom is final: drawn filtered at once, with the ants
+  FilterCountdown = 0;
+  AntsPauseCountdown = 0;
 }
 
 void TImageryView::SetAutoFit(bool v) {

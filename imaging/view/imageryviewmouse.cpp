@@ -469,7 +469,10 @@ void TImageryView::DoMouseDown(ui::TMouseButton button, int shift, int x, int y)
   const bool rightSelectsLayers =
       button == ui::mbRight && (SelectionOptions & IESelOpt(iesoRightButtonSelectLayers)) != 0;
   if (!(button == ui::mbLeft || (MouseInteract & IEMouseBit(miZoom)) || rightSelectsLayers)) return;
-  if (!(MouseInteract & IEMouseBit(miScroll)) && DelayZoomFilter) SetZoomFilterValue(rfNone);
+  if (!(MouseInteract & IEMouseBit(miScroll)) && DelayZoomFilter && ZoomFilter != rfNone) {
+    ZoomFilter = rfNone;  // for the press only: the saved filter stays the application's
+    UpdateView();
+  }
   if (HandleAllocated()) SetCapture(GetHandle());
   MouseButtonDown = true;
   SelectionBaseSwap swap(SelectionBase, SavedSelectionBase);

@@ -186,6 +186,12 @@ void TImageryView::WndProc(ui::TMessage& m) {
     case WM_ERASEBKGND:
       m.Result = 0;  // the back buffer covers everything
       return;
+    case WM_QUERYNEWPALETTE:
+    case WM_PALETTECHANGED:
+      // a change the view's own realization caused needs nothing more
+      if (m.Msg == WM_PALETTECHANGED && HandleAllocated() && HWND(m.WParam) == GetHandle()) return;
+      m.Result = PaletteChanged(m.Msg == WM_QUERYNEWPALETTE) ? 1 : 0;
+      return;
     case WM_SIZE:
       StopTransition();
       inherited::WndProc(m);
@@ -271,4 +277,32 @@ void TImageryView::WndProc(ui::TMessage& m) {
       return;
   }
   inherited::WndProc(m);
+}
+
+bool TImageryView::PaletteChanged(bool foreground) {
+  ui::TCustomForm* main = ui::Application ? ui::Application->MainForm() : nullptr;
+  if (main && main->HandleAllocated()) {
+    // the flag goes to DrawDib as it comes: the platform's argument says "background"
+    if (IEDrawDibRealize(DrawDibHandle, main->Canvas()->GetHandle(), foreground) > 0 && HandleAllocated()) Invalidate();
+  } else if (!main && HandleAllocated()) {
+    Invalidate();
+  }
+  return true;
+}
+
+bool TImageryView::DoKeyDown(ui::TMessage& m) {
+  const bool swallowed = inherited::DoKeyDown(m);
+  if (ShiftAddsSelection && (ui::KeyDataToShiftState(m.LParam) & ui::ssShift)) {
+    if (Cursor == crIEDefaultCross)
+      ShowTemporaryCursor(crIEAddCross);
+    else if (Cursor == crIEAltCross)
+      ShowTemporaryCursor(crIEAddAltCross);
+  }
+  return swallowed;
+}
+
+bool TImageryView::DoKeyUp(ui::TMessage& m) {
+  const bool swallowed = inherited::DoKeyUp(m);
+  if (ShiftAddsSelection && !(ui::KeyDataToShiftState(m.LParam) & ui::ssShift)) RestoreBaseCursor();
+  return swallowed;
 }

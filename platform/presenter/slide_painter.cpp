@@ -140,6 +140,22 @@ void DrawPicture(HDC dc, const ShapeModel& m, const RECT& r, COLORREF under) {
                 DIB_RGB_COLORS, SRCCOPY);
 }
 
+// The character set a paragraph's East Asian text needs, as the application's separate East Asian
+// font would give it: Arial holds none of these characters, and the font mapper picks a face that
+// does only when the character set asks for it. Kana mark Japanese and Hangul Korean; other Han
+// text is taken for Chinese.
+BYTE CharsetOf(const std::wstring& text) {
+  bool han = false;
+  for (wchar_t c : text) {
+    if ((c >= 0x3040 && c <= 0x30FF) || (c >= 0x31F0 && c <= 0x31FF)) return SHIFTJIS_CHARSET;
+    if ((c >= 0xAC00 && c <= 0xD7AF) || (c >= 0x1100 && c <= 0x11FF) || (c >= 0x3130 && c <= 0x318F))
+      return HANGUL_CHARSET;
+    han = han || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) || (c >= 0xF900 && c <= 0xFAFF) ||
+          (c >= 0x3000 && c <= 0x303F) || (c >= 0xFF00 && c <= 0xFFEF);
+  }
+  return han ? GB2312_CHARSET : DEFAULT_CHARSET;
+}
+
 class ParagraphFont {
  public:
   ParagraphFont(const ShapeModel& m, const TextParagraph& p, double pixelsPerPoint) {
@@ -147,7 +163,7 @@ class ParagraphFont {
         (p.sizeHundredthPt ? p.sizeHundredthPt / 100.0 : m.isTitle ? kTitlePoints : kBodyPoints) * m.fontScale;
     const int pixels = std::max(1, int(std::min(kMaxPixelCoordinate, points * pixelsPerPoint)));
     font_ = GdiObject<HFONT>(CreateFontW(-pixels, 0, 0, 0, p.bold || m.isTitle ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                                         FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                         FALSE, CharsetOf(p.text), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                          ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Arial"));
   }
   HFONT get() const { return font_.get(); }

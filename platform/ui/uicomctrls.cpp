@@ -40,7 +40,42 @@ static std::vector<TPropInfo> ListViewProps() {
           prop::Event("OnDataFind", &T::OnDataFind),
           prop::Event("OnDrawItem", &T::OnDrawItem),
           prop::Event("OnCreateItemClass", &T::OnCreateItemClass),
-          prop::Event("OnInfoTip", &T::OnInfoTip)};
+          prop::Event("OnInfoTip", &T::OnInfoTip),
+          prop::Object<T, TCustomImageList>("SmallImages", &T::GetSmallImages, &T::SetSmallImages),
+          prop::Object<T, TCustomImageList>("LargeImages", &T::GetLargeImages, &T::SetLargeImages),
+          prop::Object<T, TCustomImageList>("StateImages", &T::GetStateImages, &T::SetStateImages),
+          prop::Object<T, TIconOptions>("IconOptions", &T::GetIconOptions, nullptr),
+          prop::Int("AllocBy", &T::GetAllocBy, &T::SetAllocBy, true, 0),
+          prop::Bool("HotTrack", &T::GetHotTrack, &T::SetHotTrack, false),
+          prop::Set("HotTrackStyles", &T::GetHotTrackStyles, &T::SetHotTrackStyles,
+                    {"htHandPoint", "htUnderlineCold", "htUnderlineHot"}, true, 0u),
+          prop::Int("HoverTime", &T::GetHoverTime, &T::SetHoverTime, true, -1),
+          prop::Bool("FullDrag", &T::GetFullDrag, &T::SetFullDrag, false),
+          prop::Bool("FlatScrollBars", &T::GetFlatScrollBars, &T::SetFlatScrollBars, false),
+          prop::Enum("BorderStyle", &T::GetBorderStyle, &T::SetBorderStyle, {"bsNone", "bsSingle"}, true, bsSingleBorder),
+          prop::Event("OnChanging", &T::OnChanging),
+          prop::Bool("ShowWorkAreas", &T::GetShowWorkAreas, &T::SetShowWorkAreas, false),
+          prop::Event("OnCustomDraw", &T::OnCustomDraw),
+          prop::Event("OnCustomDrawItem", &T::OnCustomDrawItem),
+          prop::Event("OnCustomDrawSubItem", &T::OnCustomDrawSubItem),
+          prop::Event("OnAdvancedCustomDraw", &T::OnAdvancedCustomDraw),
+          prop::Event("OnAdvancedCustomDrawItem", &T::OnAdvancedCustomDrawItem),
+          prop::Event("OnAdvancedCustomDrawSubItem", &T::OnAdvancedCustomDrawSubItem),
+          prop::Event("OnColumnClick", &T::OnColumnClick),
+          prop::Event("OnColumnRightClick", &T::OnColumnRightClick),
+          prop::Event("OnColumnDragged", &T::OnColumnDragged),
+          prop::Event("OnDataHint", &T::OnDataHint),
+          prop::Event("OnDataStateChange", &T::OnDataStateChange),
+          prop::Event("OnDeletion", &T::OnDeletion),
+          prop::Event("OnInsert", &T::OnInsert),
+          prop::Event("OnGetImageIndex", &T::OnGetImageIndex),
+          prop::Event("OnGetSubItemImage", &T::OnGetSubItemImage)};
+}
+static std::vector<TPropInfo> IconOptionsProps() {
+  using T = TIconOptions;
+  return {prop::Enum("Arrangement", &T::GetArrangement, &T::SetArrangement, {"iaTop", "iaLeft"}, true, iaTop),
+          prop::Bool("AutoArrange", &T::GetAutoArrange, &T::SetAutoArrange, false),
+          prop::Bool("WrapText", &T::GetWrapText, &T::SetWrapText, true)};
 }
 static std::vector<TPropInfo> ProgressProps() {
   using T = TProgressBar;
@@ -74,6 +109,9 @@ UI_IMPLEMENT_CLASS(TListColumns, TCollection, nullptr, nullptr, nullptr, nullptr
 UI_IMPLEMENT_CLASS(TListItem, TPersistent, DefaultFactory<TListItem>, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TListItems, TPersistent, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TCustomListView, TCustomListControl, nullptr, ListViewProps, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TIconOptions, TPersistent, nullptr, IconOptionsProps, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TWorkArea, TCollectionItem, DefaultFactory<TWorkArea>, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TWorkAreas, TCollection, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TListView, TCustomListView, DefaultFactory<TListView>, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TProgressBar, TWinControl, DefaultFactory<TProgressBar>, ProgressProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TCustomUpDown, TWinControl, nullptr, UpDownProps, nullptr, nullptr)
@@ -157,6 +195,15 @@ void TListItem::AnnounceText(int subItem) {
   it.iSubItem = subItem;
   it.pszText = LPSTR_TEXTCALLBACKA;
   SendMessageA(v->GetHandle(), LVM_SETITEMTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&it));
+  if (subItem > 0 && v->OnGetSubItemImage) {
+    // The sub-item's image comes from OnGetSubItemImage, asked through LVN_GETDISPINFO.
+    LVITEMA image{};
+    image.mask = LVIF_IMAGE;
+    image.iItem = i;
+    image.iSubItem = subItem;
+    image.iImage = I_IMAGECALLBACK;
+    SendMessageA(v->GetHandle(), LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&image));
+  }
 }
 
 void TListItem::SetCaption(const std::string& s) {
@@ -327,13 +374,17 @@ TListItem* TListItems::Insert(int index) {
   TListItem* item = view_ ? view_->CreateListItem() : new TListItem(this);
   item->owner_ = this;
   items_.insert(items_.begin() + index, item);
-  if (view_) view_->ItemInserted(item, index);
+  if (view_) {
+    view_->ItemInserted(item, index);
+    view_->InsertItem(item);
+  }
   return item;
 }
 
 void TListItems::Delete(int index) {
   if (view_ && view_->ownerData_) throw EInvalidOperation("A list view in owner-data mode holds no items");
   TListItem* item = Item(index);
+  if (view_) view_->Delete(item);
   items_.erase(items_.begin() + index);
   if (view_) view_->ItemDeleted(index);
   item->owner_ = nullptr;
@@ -406,7 +457,12 @@ void TListItems::DefineProperties(TFiler* filer) {
 
 // ---- TCustomListView ----
 
-TCustomListView::TCustomListView() : columns_(new TListColumns(this)), canvas_(new TCanvas) {
+TCustomListView::TCustomListView()
+    : iconOptions_(new TIconOptions(this)),
+      workAreas_(new TWorkAreas(this)),
+      itemFont_(new TFont),
+      columns_(new TListColumns(this)),
+      canvas_(new TCanvas) {
   width_ = 250;
   height_ = 150;
   tabStop_ = true;
@@ -426,6 +482,10 @@ TCustomListView::~TCustomListView() {
   delete items_;
   delete columns_;
   delete canvas_;
+  delete iconOptions_;
+  delete workAreas_;
+  delete itemFont_;
+  for (TFont* f : drawFonts_) delete f;
 }
 
 void TCustomListView::ReplaceColumns(TListColumns* columns) {
@@ -461,18 +521,50 @@ void TCustomListView::CreateParams(TCreateParams& p) {
   if (!columnClick_) p.Style |= LVS_NOSORTHEADER;
   if (ownerData_) p.Style |= LVS_OWNERDATA;
   if (ownerDraw_ && viewStyle_ == vsReport) p.Style |= LVS_OWNERDRAWFIXED;
-  p.ExStyle |= WS_EX_CLIENTEDGE;
+  if (iconOptions_->GetArrangement() == iaLeft) p.Style |= LVS_ALIGNLEFT;
+  if (iconOptions_->GetAutoArrange()) p.Style |= LVS_AUTOARRANGE;
+  if (!iconOptions_->GetWrapText()) p.Style |= LVS_NOLABELWRAP;
+  if (borderStyle_ == bsSingleBorder) {
+    if (ctl3D_)
+      p.ExStyle |= WS_EX_CLIENTEDGE;
+    else
+      p.Style |= WS_BORDER;
+  }
 }
 
 DWORD TCustomListView::ListViewExStyle() const {
   return (rowSelect_ ? LVS_EX_FULLROWSELECT : 0) | (gridLines_ ? LVS_EX_GRIDLINES : 0) |
-         (checkboxes_ ? LVS_EX_CHECKBOXES : 0);
+         (checkboxes_ ? LVS_EX_CHECKBOXES : 0) | (hotTrack_ ? LVS_EX_TRACKSELECT : 0) |
+         ((hotTrackStyles_ & (1u << htHandPoint)) ? LVS_EX_ONECLICKACTIVATE : 0) |
+         ((hotTrackStyles_ & (1u << htUnderlineCold)) ? LVS_EX_UNDERLINECOLD : 0) |
+         ((hotTrackStyles_ & (1u << htUnderlineHot)) ? LVS_EX_UNDERLINEHOT : 0) |
+         (fullDrag_ ? LVS_EX_HEADERDRAGDROP : 0) | (OnGetSubItemImage ? LVS_EX_SUBITEMIMAGES : 0) |
+         (flatScrollBars_ ? LVS_EX_FLATSB : 0);
+}
+
+namespace {
+// The extended styles the view's properties decide.
+constexpr DWORD kViewExStyles = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_TRACKSELECT |
+                                LVS_EX_ONECLICKACTIVATE | LVS_EX_UNDERLINECOLD | LVS_EX_UNDERLINEHOT |
+                                LVS_EX_HEADERDRAGDROP | LVS_EX_SUBITEMIMAGES | LVS_EX_FLATSB;
+// Posted to the view when a header drag ended: the new column order is in place by then.
+constexpr UINT CM_COLUMNDRAGGED = CM_BASE + 90;
+}  // namespace
+
+void TCustomListView::ApplyExStyle() {
+  if (handle_) SendMessageA(handle_, LVM_SETEXTENDEDLISTVIEWSTYLE, kViewExStyles, ListViewExStyle());
 }
 
 void TCustomListView::CreateWnd() {
   TCustomListControl::CreateWnd();
-  SendMessageA(handle_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES,
-               ListViewExStyle());
+  ApplyExStyle();
+  const std::pair<TCustomImageList*, int> lists[] = {
+      {smallImages_, LVSIL_SMALL}, {largeImages_, LVSIL_NORMAL}, {stateImages_, LVSIL_STATE}};
+  for (auto& l : lists)
+    if (l.first) SendMessageA(handle_, LVM_SETIMAGELIST, static_cast<WPARAM>(l.second), reinterpret_cast<LPARAM>(l.first->GetHandle()));
+  if (hoverTime_ != -1) SendMessageA(handle_, LVM_SETHOVERTIME, 0, hoverTime_);
+  if (allocBy_ > 0 && !ownerData_) SendMessageA(handle_, LVM_SETITEMCOUNT, static_cast<WPARAM>(allocBy_), 0);
+  WorkAreasChanged();
   SendMessageA(handle_, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(ColorToRGB(color_)));
   SendMessageA(handle_, LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(ColorToRGB(color_)));
   ColumnsChanged();
@@ -591,7 +683,16 @@ void TCustomListView::GetDispInfo(NMLVDISPINFOA& info) {
       text = item->SubItems()->Get(sub - 1);
     if (info.item.pszText && info.item.cchTextMax > 0) lstrcpynA(info.item.pszText, text.c_str(), info.item.cchTextMax);
   }
-  if (info.item.mask & LVIF_IMAGE) info.item.iImage = item->GetImageIndex();
+  if (info.item.mask & LVIF_IMAGE) {
+    if (info.item.iSubItem > 0) {
+      int image = -1;
+      if (OnGetSubItemImage) OnGetSubItemImage(this, item, info.item.iSubItem - 1, image);
+      info.item.iImage = image;
+    } else {
+      if (OnGetImageIndex) OnGetImageIndex(this, item);
+      info.item.iImage = item->GetImageIndex();
+    }
+  }
 }
 
 bool TCustomListView::OwnerDataFetch(TListItem* item, unsigned) {
@@ -700,8 +801,70 @@ void TCustomListView::CopySelection(TCustomListControl* destination) {
   }
 }
 
+void TCustomListView::HeaderNotify(NMHEADERA& header) {
+  int width;
+  switch (header.hdr.code) {
+    case HDN_TRACKA:
+    case HDN_TRACKW:
+    case HDN_ENDTRACKA:
+    case HDN_ENDTRACKW:
+      if (!header.pitem || !(header.pitem->mask & HDI_WIDTH)) return;
+      width = header.pitem->cxy;
+      break;
+    case HDN_DIVIDERDBLCLICKA:
+    case HDN_DIVIDERDBLCLICKW:
+      // The control has fitted the column to its texts by now.
+      if (!handle_) return;
+      width = static_cast<int>(SendMessageA(handle_, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(header.iItem), 0));
+      break;
+    default:
+      return;
+  }
+  if (header.iItem >= 0 && header.iItem < columns_->Count() && width >= 0) columns_->Items(header.iItem)->width_ = width;
+}
+
 void TCustomListView::WndProc(TMessage& m) {
+  if (m.Msg == WM_NOTIFY || m.Msg == CN_NOTIFY) {
+    const UINT code = reinterpret_cast<NMHDR*>(m.LParam)->code;
+    // The header speaks to the control in whichever form the control asks for (the system's control
+    // asks for the wide one); what the control forwards to the form comes in the form's 8-bit form.
+    const bool fromHeader = m.Msg == WM_NOTIFY && (code == HDN_ENDTRACKA || code == HDN_ENDTRACKW || code == HDN_TRACKA ||
+                                                   code == HDN_TRACKW || code == HDN_DIVIDERDBLCLICKA ||
+                                                   code == HDN_DIVIDERDBLCLICKW);
+    if (fromHeader || (m.Msg == CN_NOTIFY && code == HDN_TRACKA)) {
+      // The header's own notifications reach the control first; the one it forwards is ours alone.
+      if (fromHeader) TCustomListControl::WndProc(m);
+      // The two records differ only in the text pointer of their item, which is not read here.
+      HeaderNotify(*reinterpret_cast<NMHEADERA*>(m.LParam));
+      return;
+    }
+  }
   switch (m.Msg) {
+    case WM_NOTIFY: {
+      // The header is the control's own child: its notifications come here, not reflected.
+      auto* hdr = reinterpret_cast<NMHDR*>(m.LParam);
+      if (hdr && handle_ && hdr->hwndFrom == reinterpret_cast<HWND>(SendMessageA(handle_, LVM_GETHEADER, 0, 0))) {
+        if (hdr->code == NM_RCLICK && OnColumnRightClick) {
+          DWORD pos = GetMessagePos();
+          HDHITTESTINFO hit{};
+          hit.pt = POINT{static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))};
+          POINT onView = hit.pt;
+          ::ScreenToClient(hdr->hwndFrom, &hit.pt);
+          ::ScreenToClient(handle_, &onView);
+          int index = static_cast<int>(SendMessageA(hdr->hwndFrom, HDM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+          if (index >= 0 && index < columns_->Count()) OnColumnRightClick(this, columns_->Items(index), onView);
+        } else if (hdr->code == HDN_ENDDRAG) {
+          PostMessageA(handle_, CM_COLUMNDRAGGED, 0, 0);
+        }
+      }
+      break;
+    }
+    case CM_COLUMNDRAGGED:
+      if (OnColumnDragged) OnColumnDragged(this);
+      return;
+    case CM_CTL3DCHANGED:
+      RecreateWnd();  // the border style depends on it
+      break;
     case LVM_SORTITEMS:
       sortError_ = nullptr;
       TCustomListControl::WndProc(m);  // the control sorts, asking the comparison
@@ -767,6 +930,16 @@ void TCustomListView::WndProc(TMessage& m) {
           m.Result = FALSE;  // the text is the item's, shown through the callback
           return;
         }
+        case LVN_ITEMCHANGING: {
+          auto* nm = reinterpret_cast<NMLISTVIEW*>(m.LParam);
+          m.Result = FALSE;
+          if (filling_ || !OnChanging || nm->iItem < 0 || nm->iItem >= items_->Count()) return;
+          const TItemChange change = (nm->uChanged & LVIF_TEXT) ? ctText : (nm->uChanged & LVIF_IMAGE) ? ctImage : ctState;
+          bool allow = true;
+          OnChanging(this, items_->Item(nm->iItem), change, allow);
+          m.Result = allow ? FALSE : TRUE;
+          return;
+        }
         case LVN_ITEMCHANGED: {
           auto* nm = reinterpret_cast<NMLISTVIEW*>(m.LParam);
           if (filling_ || nm->iItem < 0 || nm->iItem >= items_->Count()) return;
@@ -786,6 +959,34 @@ void TCustomListView::WndProc(TMessage& m) {
           std::string tip = nm->pszText;
           OnInfoTip(this, items_->Item(nm->iItem), tip);
           lstrcpynA(nm->pszText, tip.c_str(), nm->cchTextMax);
+          return;
+        }
+        case NM_CUSTOMDRAW:
+          m.Result = CustomDraw(*reinterpret_cast<NMLVCUSTOMDRAW*>(m.LParam));
+          return;
+        case LVN_COLUMNCLICK: {
+          auto* nm = reinterpret_cast<NMLISTVIEW*>(m.LParam);
+          if (OnColumnClick && nm->iSubItem >= 0 && nm->iSubItem < columns_->Count())
+            OnColumnClick(this, columns_->Items(nm->iSubItem));
+          return;
+        }
+        case LVN_ODCACHEHINT: {
+          auto* nm = reinterpret_cast<NMLVCACHEHINT*>(m.LParam);
+          if (OnDataHint) OnDataHint(this, nm->iFrom, nm->iTo);
+          return;
+        }
+        case LVN_ODSTATECHANGED: {
+          auto* nm = reinterpret_cast<NMLVODSTATECHANGE*>(m.LParam);
+          auto states = [](UINT s) {
+            TItemStates r = 0;
+            if (s & LVIS_CUT) r |= 1u << isCut;
+            if (s & LVIS_DROPHILITED) r |= 1u << isDropHilited;
+            if (s & LVIS_FOCUSED) r |= 1u << isFocused;
+            if (s & LVIS_SELECTED) r |= 1u << isSelected;
+            if (s & LVIS_ACTIVATING) r |= 1u << isActivating;
+            return r;
+          };
+          if (OnDataStateChange) OnDataStateChange(this, nm->iFrom, nm->iTo, states(nm->uOldState), states(nm->uNewState));
           return;
         }
         case NM_CLICK:
@@ -840,6 +1041,282 @@ LV_STYLE_SETTER(ShowColumnHeaders, showColumnHeaders_, bool)
 LV_STYLE_SETTER(ColumnClick, columnClick_, bool)
 LV_STYLE_SETTER(OwnerDraw, ownerDraw_, bool)
 #undef LV_STYLE_SETTER
+
+void TCustomListView::SetImageList(TCustomImageList*& field, TCustomImageList* v, int kind) {
+  if (v == field) return;
+  // The same list may serve as two kinds: keep the notification while another field still holds it.
+  TCustomImageList* old = field;
+  field = nullptr;
+  if (old && old != smallImages_ && old != largeImages_ && old != stateImages_) old->RemoveFreeNotification(this);
+  field = v;
+  if (v) v->FreeNotification(this);
+  if (handle_)
+    SendMessageA(handle_, LVM_SETIMAGELIST, static_cast<WPARAM>(kind), reinterpret_cast<LPARAM>(v ? v->GetHandle() : nullptr));
+}
+
+void TCustomListView::Notification(TComponent* c, TOperation op) {
+  TCustomListControl::Notification(c, op);
+  if (op != opRemove) return;
+  if (c == smallImages_) SetSmallImages(nullptr);
+  if (c == largeImages_) SetLargeImages(nullptr);
+  if (c == stateImages_) SetStateImages(nullptr);
+}
+
+void TCustomListView::SetAllocBy(int v) {
+  if (v < 0) v = 0;
+  allocBy_ = v;
+  if (handle_ && v > 0 && !ownerData_ && v > items_->Count())
+    SendMessageA(handle_, LVM_SETITEMCOUNT, static_cast<WPARAM>(v), 0);
+}
+
+void TCustomListView::SetHotTrack(bool v) {
+  hotTrack_ = v;
+  ApplyExStyle();
+}
+
+void TCustomListView::SetHotTrackStyles(THotTrackStyles v) {
+  hotTrackStyles_ = v & 7u;
+  ApplyExStyle();
+}
+
+void TCustomListView::SetFlatScrollBars(bool v) {
+  flatScrollBars_ = v;
+  ApplyExStyle();
+}
+
+void TCustomListView::SetBorderStyle(TBorderStyle v) {
+  if (v == borderStyle_) return;
+  borderStyle_ = v;
+  RecreateWnd();
+}
+
+void TCustomListView::SetFullDrag(bool v) {
+  fullDrag_ = v;
+  ApplyExStyle();
+}
+
+int TCustomListView::GetHoverTime() const {
+  return handle_ ? static_cast<int>(SendMessageA(handle_, LVM_GETHOVERTIME, 0, 0)) : hoverTime_;
+}
+
+void TCustomListView::SetHoverTime(int v) {
+  hoverTime_ = v;
+  if (handle_) SendMessageA(handle_, LVM_SETHOVERTIME, 0, v);
+}
+
+void TCustomListView::SetShowWorkAreas(bool v) {
+  if (v == showWorkAreas_) return;
+  showWorkAreas_ = v;
+  Invalidate();
+}
+
+void TCustomListView::WorkAreasChanged() {
+  if (!handle_) return;
+  std::vector<RECT> rects;
+  for (int i = 0; i < workAreas_->Count(); ++i) rects.push_back(workAreas_->Items(i)->GetRect());
+  SendMessageA(handle_, LVM_SETWORKAREAS, static_cast<WPARAM>(rects.size()),
+               rects.empty() ? 0 : reinterpret_cast<LPARAM>(rects.data()));
+  Invalidate();
+}
+
+namespace {
+// Lends `dc` to `canvas`, locked, while `draw` runs; the canvas gives it back also when `draw` throws.
+template <class F>
+void DrawOnCanvas(TCanvas* canvas, HDC dc, F draw) {
+  canvas->SetHandle(dc);
+  canvas->Lock();
+  try {
+    draw();
+  } catch (...) {
+    canvas->Unlock();
+    canvas->SetHandle(nullptr);
+    throw;
+  }
+  canvas->Unlock();
+  canvas->SetHandle(nullptr);
+}
+}  // namespace
+
+void TCustomListView::PaintWorkAreas(HDC dc) {
+  DrawOnCanvas(canvas_, dc, [&] {
+    canvas_->Font()->Assign(font_);
+    for (int i = 0; i < workAreas_->Count(); ++i) {
+      TWorkArea* a = workAreas_->Items(i);
+      RECT r = a->GetRect();
+      canvas_->Brush()->SetStyle(bsSolid);
+      canvas_->Brush()->SetColor(a->GetColor());
+      canvas_->FrameRect(r);
+      canvas_->Brush()->SetStyle(bsClear);
+      canvas_->Font()->SetColor(a->GetColor());
+      canvas_->TextOut(r.left + 2, r.top + 2, a->GetDisplayName());
+    }
+  });
+}
+
+void TCustomListView::Delete(TListItem* item) {
+  if (OnDeletion) OnDeletion(this, item);
+}
+
+void TCustomListView::InsertItem(TListItem* item) {
+  if (OnInsert) OnInsert(this, item);
+}
+
+LRESULT TCustomListView::RunCustomDraw(NMLVCUSTOMDRAW& cd, bool itemColours, const std::function<void()>& handler,
+                                       TDrawStart start) {
+  LRESULT result = CDRF_DODEFAULT;
+  DrawOnCanvas(canvas_, cd.nmcd.hdc, [&] {
+    canvas_->Font()->Assign(start == TDrawStart::Item ? itemFont_ : font_);
+    canvas_->Brush()->SetColor(start == TDrawStart::Item ? itemBrush_ : color_);
+    canvas_->Brush()->SetStyle(bsSolid);
+    handler();
+    if (itemColours && start == TDrawStart::View) {
+      itemFont_->Assign(canvas_->Font());
+      itemBrush_ = canvas_->Brush()->GetColor();
+    }
+    if (itemColours) {
+      TFont* f = canvas_->Font();
+      cd.clrText = ColorToRGB(f->GetColor());
+      cd.clrTextBk = ColorToRGB(canvas_->Brush()->GetColor());
+      if (f->GetName() != font_->GetName() || f->GetHeight() != font_->GetHeight() || f->GetStyle() != font_->GetStyle() ||
+          f->GetCharset() != font_->GetCharset()) {
+        // The control selects the font itself; it must outlive this paint.
+        auto* keep = new TFont;
+        keep->Assign(f);
+        drawFonts_.push_back(keep);
+        SelectObject(cd.nmcd.hdc, keep->GetHandle());
+        result |= CDRF_NEWFONT;
+      }
+    }
+  });
+  return result;
+}
+
+LRESULT TCustomListView::CustomDraw(NMLVCUSTOMDRAW& cd) {
+  const DWORD stage = cd.nmcd.dwDrawStage;
+  const bool itemEvents = OnCustomDrawItem || OnAdvancedCustomDrawItem;
+  const bool subItemEvents = OnCustomDrawSubItem || OnAdvancedCustomDrawSubItem;
+  const bool workAreas = showWorkAreas_ && workAreas_->Count() > 0;
+  bool defaultDraw = true;
+  auto itemOf = [&]() -> TListItem* {
+    const int i = static_cast<int>(cd.nmcd.dwItemSpec);
+    return i >= 0 && i < items_->Count() ? items_->Item(i) : nullptr;
+  };
+  const unsigned state = cd.nmcd.uItemState;
+  switch (stage) {
+    case CDDS_PREPAINT: {
+      for (TFont* f : drawFonts_) delete f;
+      drawFonts_.clear();
+      if (!OnCustomDraw && !OnAdvancedCustomDraw && !itemEvents && !subItemEvents && !workAreas) return CDRF_DODEFAULT;
+      RunCustomDraw(cd, false, [&] {
+        if (OnCustomDraw) OnCustomDraw(this, cd.nmcd.rc, defaultDraw);
+        if (defaultDraw && OnAdvancedCustomDraw) OnAdvancedCustomDraw(this, cd.nmcd.rc, cdPrePaint, defaultDraw);
+      });
+      if (!defaultDraw) return CDRF_SKIPDEFAULT;
+      LRESULT r = CDRF_DODEFAULT;
+      if (itemEvents || subItemEvents) r |= CDRF_NOTIFYITEMDRAW;
+      if (OnAdvancedCustomDraw || workAreas) r |= CDRF_NOTIFYPOSTPAINT;
+      if (OnAdvancedCustomDraw) r |= CDRF_NOTIFYPOSTERASE;
+      return r;
+    }
+    case CDDS_POSTPAINT:
+      if (OnAdvancedCustomDraw)
+        RunCustomDraw(cd, false, [&] { OnAdvancedCustomDraw(this, cd.nmcd.rc, cdPostPaint, defaultDraw); });
+      if (workAreas) PaintWorkAreas(cd.nmcd.hdc);
+      return CDRF_DODEFAULT;
+    case CDDS_PREERASE:
+    case CDDS_POSTERASE:
+      if (OnAdvancedCustomDraw)
+        RunCustomDraw(cd, false, [&] {
+          OnAdvancedCustomDraw(this, cd.nmcd.rc, stage == CDDS_PREERASE ? cdPreErase : cdPostErase, defaultDraw);
+        });
+      return defaultDraw ? CDRF_DODEFAULT : CDRF_SKIPDEFAULT;
+    case CDDS_ITEMPREPAINT: {
+      TListItem* item = itemOf();
+      if (!item) return CDRF_DODEFAULT;
+      LRESULT r = RunCustomDraw(cd, true, [&] {
+        if (OnCustomDrawItem) OnCustomDrawItem(this, item, state, defaultDraw);
+        if (defaultDraw && OnAdvancedCustomDrawItem) OnAdvancedCustomDrawItem(this, item, state, cdPrePaint, defaultDraw);
+      });
+      if (!defaultDraw) return CDRF_SKIPDEFAULT;
+      if (subItemEvents) r |= CDRF_NOTIFYSUBITEMDRAW;
+      if (OnAdvancedCustomDrawItem) r |= CDRF_NOTIFYPOSTPAINT;
+      return r;
+    }
+    case CDDS_ITEMPOSTPAINT: {
+      TListItem* item = itemOf();
+      if (item && OnAdvancedCustomDrawItem)
+        RunCustomDraw(cd, false, [&] { OnAdvancedCustomDrawItem(this, item, state, cdPostPaint, defaultDraw); });
+      return CDRF_DODEFAULT;
+    }
+    case CDDS_ITEMPREPAINT | CDDS_SUBITEM: {
+      TListItem* item = itemOf();
+      if (!item) return CDRF_DODEFAULT;
+      LRESULT r = RunCustomDraw(cd, true, [&] {
+        if (OnCustomDrawSubItem) OnCustomDrawSubItem(this, item, cd.iSubItem, state, defaultDraw);
+        if (defaultDraw && OnAdvancedCustomDrawSubItem)
+          OnAdvancedCustomDrawSubItem(this, item, cd.iSubItem, state, cdPrePaint, defaultDraw);
+      }, TDrawStart::Item);
+      if (!defaultDraw) return CDRF_SKIPDEFAULT;
+      if (OnAdvancedCustomDrawSubItem) r |= CDRF_NOTIFYPOSTPAINT;
+      return r;
+    }
+    case CDDS_ITEMPOSTPAINT | CDDS_SUBITEM: {
+      TListItem* item = itemOf();
+      if (item && OnAdvancedCustomDrawSubItem)
+        RunCustomDraw(cd, false,
+                      [&] { OnAdvancedCustomDrawSubItem(this, item, cd.iSubItem, state, cdPostPaint, defaultDraw); });
+      return CDRF_DODEFAULT;
+    }
+  }
+  return CDRF_DODEFAULT;
+}
+
+// ---- icon options and work areas ----
+
+void TIconOptions::SetArrangement(TIconArrangement v) {
+  if (ChangeField(arrangement_, v)) Changed();
+}
+void TIconOptions::SetAutoArrange(bool v) {
+  if (ChangeField(autoArrange_, v)) Changed();
+}
+void TIconOptions::SetWrapText(bool v) {
+  if (ChangeField(wrapText_, v)) Changed();
+}
+
+void TIconOptions::Changed() {
+  if (view_) view_->RecreateWnd();
+}
+
+void TIconOptions::Assign(TPersistent* source) {
+  auto* o = As<TIconOptions>(source);
+  if (!o) {
+    TPersistent::Assign(source);
+    return;
+  }
+  arrangement_ = o->arrangement_;
+  autoArrange_ = o->autoArrange_;
+  wrapText_ = o->wrapText_;
+  Changed();
+}
+
+void TWorkArea::SetRect(const RECT& r) {
+  rect_ = r;
+  Changed(false);
+}
+
+void TWorkArea::SetDisplayName(const std::string& s) {
+  displayName_ = s;
+  Changed(false);
+}
+
+void TWorkArea::SetColor(TColor c) {
+  color_ = c;
+  Changed(false);
+}
+
+void TWorkAreas::Update(TCollectionItem*) {
+  if (view_) view_->WorkAreasChanged();
+}
 
 void TCustomListView::SetOwnerData(bool v) {
   if (v == ownerData_) return;

@@ -11,6 +11,7 @@
 #include "uicontrols.h"
 #include "uiboxes.h"
 #include "uistdctrls.h"
+#include "uiimglist.h"
 
 namespace ui {
 
@@ -144,12 +145,77 @@ class TListItems : public TPersistent {
 };
 
 enum TViewStyle { vsIcon, vsSmallIcon, vsList, vsReport };
+enum TIconArrangement { iaTop, iaLeft };
+
+// How an icon view lays its icons out; a change makes the control's window again.
+class TIconOptions : public TPersistent {
+  UI_DECLARE_CLASS(TIconOptions, TPersistent)
+ public:
+  explicit TIconOptions(TCustomListView* owner = nullptr) : view_(owner) {}
+  TIconArrangement GetArrangement() const { return arrangement_; }
+  void SetArrangement(TIconArrangement v);
+  bool GetAutoArrange() const { return autoArrange_; }
+  void SetAutoArrange(bool v);
+  bool GetWrapText() const { return wrapText_; }
+  void SetWrapText(bool v);
+  void Assign(TPersistent* source) override;
+
+ private:
+  void Changed();
+  TCustomListView* view_;
+  TIconArrangement arrangement_ = iaTop;
+  bool autoArrange_ = false;
+  bool wrapText_ = true;
+};
+
+// A rectangle of an icon view that icons are placed in (client coordinates), with its name and the
+// colour its outline is drawn in while ShowWorkAreas is set.
+class TWorkArea : public TCollectionItem {
+  UI_DECLARE_CLASS(TWorkArea, TCollectionItem)
+ public:
+  RECT GetRect() const { return rect_; }
+  void SetRect(const RECT& r);
+  std::string GetDisplayName() override { return displayName_; }
+  void SetDisplayName(const std::string& s);
+  TColor GetColor() const { return color_; }
+  void SetColor(TColor c);
+
+ private:
+  RECT rect_{0, 0, 0, 0};
+  std::string displayName_;
+  TColor color_ = clWindowText;
+};
+
+class TWorkAreas : public TCollection {
+  UI_DECLARE_CLASS(TWorkAreas, TCollection)
+ public:
+  explicit TWorkAreas(TCustomListView* owner = nullptr) : TCollection(&TWorkArea::StaticClassInfo), view_(owner) {}
+  TWorkArea* Add() { return static_cast<TWorkArea*>(TCollection::Add()); }
+  TWorkArea* Items(int i) const { return static_cast<TWorkArea*>(TCollection::Items(i)); }
+
+ protected:
+  void Update(TCollectionItem* item) override;
+
+ private:
+  TCustomListView* view_;
+};
+
+enum THotTrackStyle { htHandPoint, htUnderlineCold, htUnderlineHot };
+using THotTrackStyles = unsigned;  // bit i = THotTrackStyle i
+// Stages of custom drawing, and the state bits of what is drawn (the CDIS_ values).
+enum TCustomDrawStage { cdPrePaint, cdPostPaint, cdPreErase, cdPostErase };
+enum : unsigned { cdsSelected = 0x1, cdsGrayed = 0x2, cdsDisabled = 0x4, cdsChecked = 0x8, cdsFocused = 0x10,
+                  cdsDefault = 0x20, cdsHot = 0x40, cdsMarked = 0x80, cdsIndeterminate = 0x100 };
+// Item states of owner-data notifications: a set, bit i = TItemState i.
+enum TItemState { isNone, isCut, isDropHilited, isFocused, isSelected, isActivating };
+using TItemStates = unsigned;
 enum TItemChange { ctText, ctImage, ctState };
 enum TSortType { stNone, stData, stText, stBoth };
 enum TItemRequest { irText = 1, irImage = 2, irParam = 4, irState = 8, irIndent = 16 };
 enum TItemFind { ifData, ifPartialString, ifExactString, ifNearest };
 enum TSearchDirection { sdLeft, sdRight, sdAbove, sdBelow, sdAll };
 using TLVChangeEvent = TEvent<void(TObject* Sender, TListItem* Item, TItemChange Change)>;
+using TLVChangingEvent = TEvent<void(TObject* Sender, TListItem* Item, TItemChange Change, bool& AllowChange)>;
 using TLVSelectItemEvent = TEvent<void(TObject* Sender, TListItem* Item, bool Selected)>;
 using TLVCompareEvent = TEvent<void(TObject* Sender, TListItem* Item1, TListItem* Item2, LPARAM Data, int& Compare)>;
 using TLVEditingEvent = TEvent<void(TObject* Sender, TListItem* Item, bool& AllowEdit)>;
@@ -164,6 +230,30 @@ using TLVInfoTipEvent = TEvent<void(TObject* Sender, TListItem* Item, std::strin
 using TLVDrawItemEvent = TEvent<void(TCustomListView* Sender, TListItem* Item, const RECT& Rect, unsigned State)>;
 // May replace the class of the items the view makes (a descendant of TListItem).
 using TLVCreateItemClassEvent = TEvent<void(TCustomListView* Sender, TClass& ItemClass)>;
+// Custom drawing: the handlers draw on the view's Canvas; DefaultDraw false leaves the control's own
+// drawing out. The item and sub-item handlers may change Canvas.Font and Canvas.Brush.Color, which the
+// control then draws the text with.
+using TLVCustomDrawEvent = TEvent<void(TCustomListView* Sender, const RECT& ARect, bool& DefaultDraw)>;
+using TLVCustomDrawItemEvent = TEvent<void(TCustomListView* Sender, TListItem* Item, unsigned State, bool& DefaultDraw)>;
+using TLVCustomDrawSubItemEvent =
+    TEvent<void(TCustomListView* Sender, TListItem* Item, int SubItem, unsigned State, bool& DefaultDraw)>;
+using TLVAdvancedCustomDrawEvent =
+    TEvent<void(TCustomListView* Sender, const RECT& ARect, TCustomDrawStage Stage, bool& DefaultDraw)>;
+using TLVAdvancedCustomDrawItemEvent = TEvent<void(TCustomListView* Sender, TListItem* Item, unsigned State,
+                                                   TCustomDrawStage Stage, bool& DefaultDraw)>;
+using TLVAdvancedCustomDrawSubItemEvent = TEvent<void(TCustomListView* Sender, TListItem* Item, int SubItem,
+                                                      unsigned State, TCustomDrawStage Stage, bool& DefaultDraw)>;
+using TLVColumnClickEvent = TEvent<void(TObject* Sender, TListColumn* Column)>;
+// Point: where the header was clicked, in the view's client coordinates.
+using TLVColumnRClickEvent = TEvent<void(TObject* Sender, TListColumn* Column, POINT Point)>;
+using TLVNotifyEvent = TEvent<void(TObject* Sender, TListItem* Item)>;
+using TLVDeletedEvent = TLVNotifyEvent;
+// Owner data: the rows the control is about to ask for, and a range whose states changed.
+using TLVOwnerDataHintEvent = TEvent<void(TObject* Sender, int StartIndex, int EndIndex)>;
+using TLVOwnerDataStateChangeEvent =
+    TEvent<void(TObject* Sender, int StartIndex, int EndIndex, TItemStates OldState, TItemStates NewState)>;
+// The image of sub-item SubItem (0 = the first sub-item); ImageIndex starts at -1.
+using TLVSubItemImageEvent = TEvent<void(TObject* Sender, TListItem* Item, int SubItem, int& ImageIndex)>;
 // A comparison for CustomSort: two items (as their TListItem pointers) and the caller's value.
 using TLVCompare = int(CALLBACK*)(LPARAM item1, LPARAM item2, LPARAM data);
 
@@ -228,6 +318,8 @@ class TCustomListView : public TCustomListControl {
   void CopySelection(TCustomListControl* destination) override;
 
   TLVChangeEvent OnChange;
+  // Before an item's state, text or image changes; AllowChange false keeps it.
+  TLVChangingEvent OnChanging;
   TLVSelectItemEvent OnSelectItem;
   TLVCompareEvent OnCompare;
   TLVEditingEvent OnEditing;
@@ -237,6 +329,56 @@ class TCustomListView : public TCustomListControl {
   TLVDrawItemEvent OnDrawItem;
   TLVCreateItemClassEvent OnCreateItemClass;
   TLVInfoTipEvent OnInfoTip;
+  TLVCustomDrawEvent OnCustomDraw;
+  TLVCustomDrawItemEvent OnCustomDrawItem;
+  TLVCustomDrawSubItemEvent OnCustomDrawSubItem;
+  TLVAdvancedCustomDrawEvent OnAdvancedCustomDraw;
+  TLVAdvancedCustomDrawItemEvent OnAdvancedCustomDrawItem;
+  TLVAdvancedCustomDrawSubItemEvent OnAdvancedCustomDrawSubItem;
+  TLVColumnClickEvent OnColumnClick;
+  TLVColumnRClickEvent OnColumnRightClick;
+  TNotifyEvent OnColumnDragged;
+  TLVOwnerDataHintEvent OnDataHint;
+  TLVOwnerDataStateChangeEvent OnDataStateChange;
+  TLVDeletedEvent OnDeletion;
+  TLVNotifyEvent OnInsert;
+  // Asked for an item's image each time the control shows it (Item.ImageIndex may be set here).
+  TLVNotifyEvent OnGetImageIndex;
+  // Asked for sub-item images; assigned before the window is made, it turns sub-item images on.
+  TLVSubItemImageEvent OnGetSubItemImage;
+
+  // Image lists: small icons (small-icon, list and report views), large icons (icon view), states.
+  TCustomImageList* GetSmallImages() const { return smallImages_; }
+  void SetSmallImages(TCustomImageList* v) { SetImageList(smallImages_, v, LVSIL_SMALL); }
+  TCustomImageList* GetLargeImages() const { return largeImages_; }
+  void SetLargeImages(TCustomImageList* v) { SetImageList(largeImages_, v, LVSIL_NORMAL); }
+  TCustomImageList* GetStateImages() const { return stateImages_; }
+  void SetStateImages(TCustomImageList* v) { SetImageList(stateImages_, v, LVSIL_STATE); }
+  TIconOptions* GetIconOptions() const { return iconOptions_; }
+  void SetIconOptions(TIconOptions* v) { iconOptions_->Assign(v); }
+  // How many items the control makes room for at once.
+  int GetAllocBy() const { return allocBy_; }
+  void SetAllocBy(int v);
+  // Items are highlighted under the pointer; HotTrackStyles add the hand pointer and underlines.
+  bool GetHotTrack() const { return hotTrack_; }
+  void SetHotTrack(bool v);
+  THotTrackStyles GetHotTrackStyles() const { return hotTrackStyles_; }
+  void SetHotTrackStyles(THotTrackStyles v);
+  // Milliseconds the pointer rests before a hot-tracked item is selected; -1: the system's time.
+  int GetHoverTime() const;
+  void SetHoverTime(int v);
+  // Columns can be reordered by dragging their headers.
+  bool GetFullDrag() const { return fullDrag_; }
+  void SetFullDrag(bool v);
+  // Scroll bars drawn flat (where the system draws flat scroll bars).
+  bool GetFlatScrollBars() const { return flatScrollBars_; }
+  void SetFlatScrollBars(bool v);
+  TBorderStyle GetBorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(TBorderStyle v);
+  TWorkAreas* GetWorkAreas() const { return workAreas_; }
+  bool GetShowWorkAreas() const { return showWorkAreas_; }
+  void SetShowWorkAreas(bool v);
+  void WorkAreasChanged();
 
   // Native side, used by the items and columns.
   void ItemInserted(TListItem* item, int index);
@@ -265,6 +407,10 @@ class TCustomListView : public TCustomListControl {
                             int startIndex, TSearchDirection direction, bool wrap);
   // The user may start editing the caption of `item` (fires OnEditing).
   virtual bool CanEdit(TListItem* item);
+  // A header notification (HDN_TRACK as the control forwards it while a divider is dragged,
+  // HDN_ENDTRACK and HDN_DIVIDERDBLCLICK from the header, 8-bit or wide): the column keeps the width
+  // the user gave it, so that the width survives a re-creation of the window.
+  virtual void HeaderNotify(NMHEADERA& header);
   // Paints a row of an owner-drawn view; the default fills the rectangle and writes the caption.
   virtual void DrawItem(TListItem* item, const RECT& r, unsigned state);
   // The temporary item of owner-data mode.
@@ -272,6 +418,11 @@ class TCustomListView : public TCustomListControl {
   DWORD ListViewExStyle() const;
   // Puts another column collection (of the descendant's column class) in place of the current one.
   void ReplaceColumns(TListColumns* columns);
+  void Notification(TComponent* c, TOperation op) override;
+  // Answers NM_CUSTOMDRAW (the CDRF_ result).
+  virtual LRESULT CustomDraw(NMLVCUSTOMDRAW& cd);
+  virtual void Delete(TListItem* item);
+  virtual void InsertItem(TListItem* item);
   friend class TListItems;
   friend class TListItem;
 
@@ -282,6 +433,28 @@ class TCustomListView : public TCustomListControl {
   void ReadItemOrder();
   TListItem* FetchTempItem(int index, unsigned request);
   TListItem* ItemOfRecord(const LVITEMA& item);
+  void SetImageList(TCustomImageList*& field, TCustomImageList* v, int kind);
+  void ApplyExStyle();
+  // Runs a custom-draw handler on the Canvas over `dc`; then gives the text colours and font it left
+  // to `cd` and returns the CDRF_ bits for them.
+  // Sub-items start from what their item's handler left on the Canvas.
+  enum class TDrawStart { View, Item };
+  LRESULT RunCustomDraw(NMLVCUSTOMDRAW& cd, bool itemColours, const std::function<void()>& handler,
+                        TDrawStart start = TDrawStart::View);
+  void PaintWorkAreas(HDC dc);
+  TCustomImageList* smallImages_ = nullptr;
+  TCustomImageList* largeImages_ = nullptr;
+  TCustomImageList* stateImages_ = nullptr;
+  TIconOptions* iconOptions_;
+  TWorkAreas* workAreas_;
+  std::vector<TFont*> drawFonts_;  // fonts handed to the control during one paint
+  TFont* itemFont_;                // the Canvas font the current item's handler left
+  TColor itemBrush_ = clWindow;
+  int allocBy_ = 0;
+  int hoverTime_ = -1;
+  THotTrackStyles hotTrackStyles_ = 0;
+  bool hotTrack_ = false, fullDrag_ = false, showWorkAreas_ = false, flatScrollBars_ = false;
+  TBorderStyle borderStyle_ = bsSingleBorder;
   TListColumns* columns_ = nullptr;
   TListItems* items_ = nullptr;
   TListItem* tempItem_ = nullptr;

@@ -1,11 +1,14 @@
 #include "uicontrols.h"
 
+#include <imm.h>
+
 #include <algorithm>
 #include <cstring>
 
 #include "uiactions.h"
 #include "uiforms.h"
 #include "uimenus.h"
+#include "uithemes.h"
 
 namespace ui {
 
@@ -38,19 +41,74 @@ static std::vector<TPropInfo> ControlProps() {
           prop::Event("OnResize", &T::OnResize),
           prop::Event("OnMouseDown", &T::OnMouseDown),
           prop::Event("OnMouseUp", &T::OnMouseUp),
-          prop::Event("OnMouseMove", &T::OnMouseMove)};
+          prop::Event("OnMouseMove", &T::OnMouseMove),
+          prop::Set("Anchors", &T::GetAnchors, &T::SetAnchors, {"akLeft", "akTop", "akRight", "akBottom"}, true,
+                    kDefaultAnchors),
+          prop::Object<T, TSizeConstraints>("Constraints", &T::GetConstraints, nullptr),
+          prop::Enum("DragMode", &T::GetDragMode, &T::SetDragMode, {"dmManual", "dmAutomatic"}, true, dmManual),
+          prop::Enum("DragKind", &T::GetDragKind, &T::SetDragKind, {"dkDrag", "dkDock"}, true, dkDrag),
+          prop::Int("DragCursor", &T::GetDragCursor, &T::SetDragCursor, true, crDrag),
+          prop::Enum("BiDiMode", &T::GetBiDiMode, &T::SetBiDiMode,
+                     {"bdLeftToRight", "bdRightToLeft", "bdRightToLeftNoAlign", "bdRightToLeftReadingOnly"}, true,
+                     bdLeftToRight),
+          prop::Bool("ParentBiDiMode", &T::GetParentBiDiMode, &T::SetParentBiDiMode, true),
+          prop::Event("OnCanResize", &T::OnCanResize),
+          prop::Event("OnConstrainedResize", &T::OnConstrainedResize),
+          prop::Event("OnContextPopup", &T::OnContextPopup),
+          prop::Event("OnStartDrag", &T::OnStartDrag),
+          prop::Event("OnDragOver", &T::OnDragOver),
+          prop::Event("OnDragDrop", &T::OnDragDrop),
+          prop::Event("OnEndDrag", &T::OnEndDrag),
+          prop::Event("OnStartDock", &T::OnStartDock),
+          prop::Event("OnEndDock", &T::OnEndDock),
+          prop::Event("OnMouseEnter", &T::OnMouseEnter),
+          prop::Event("OnMouseLeave", &T::OnMouseLeave)};
 }
 static std::vector<TPropInfo> WinControlProps() {
   using T = TWinControl;
+  std::vector<std::string> cuts{"bvNone", "bvLowered", "bvRaised", "bvSpace"};
   return {prop::Int("TabOrder", &T::GetTabOrder, &T::SetTabOrder),
           prop::Bool("TabStop", &T::GetTabStop, &T::SetTabStop, false),
           prop::Event("OnEnter", &T::OnEnter),
           prop::Event("OnExit", &T::OnExit),
           prop::Event("OnKeyDown", &T::OnKeyDown),
           prop::Event("OnKeyUp", &T::OnKeyUp),
-          prop::Event("OnKeyPress", &T::OnKeyPress)};
+          prop::Event("OnKeyPress", &T::OnKeyPress),
+          prop::Bool("DockSite", &T::GetDockSite, &T::SetDockSite, false),
+          prop::Bool("UseDockManager", &T::GetUseDockManager, &T::SetUseDockManager, false),
+          prop::Bool("Ctl3D", &T::GetCtl3D, &T::SetCtl3D, true),
+          prop::Bool("ParentCtl3D", &T::GetParentCtl3D, &T::SetParentCtl3D, true),
+          prop::Bool("ParentBackground", &T::GetParentBackground, &T::SetParentBackground, false),
+          prop::Enum("BevelKind", &T::GetBevelKind, &T::SetBevelKind, {"bkNone", "bkTile", "bkSoft", "bkFlat"}, true,
+                     bkNone),
+          prop::Set("BevelEdges", &T::GetBevelEdges, &T::SetBevelEdges, {"beLeft", "beTop", "beRight", "beBottom"},
+                    true, kAllBevelEdges),
+          prop::Enum("BevelInner", &T::GetBevelInner, &T::SetBevelInner, cuts, true, bvRaised),
+          prop::Enum("BevelOuter", &T::GetBevelOuter, &T::SetBevelOuter, cuts, true, bvLowered),
+          prop::Int("BevelWidth", &T::GetBevelWidth, &T::SetBevelWidth, true, 1),
+          prop::Int("BorderWidth", &T::GetBorderWidth, &T::SetBorderWidth, true, 0),
+          prop::Enum("ImeMode", &T::GetImeMode, &T::SetImeMode,
+                     {"imDisable", "imClose", "imOpen", "imDontCare", "imSAlpha", "imAlpha", "imHira", "imSKata",
+                      "imKata", "imChinese", "imSHanguel", "imHanguel"},
+                     true, imDontCare),
+          prop::Str("ImeName", &T::GetImeName, &T::SetImeName),
+          prop::Event("OnDockOver", &T::OnDockOver),
+          prop::Event("OnDockDrop", &T::OnDockDrop),
+          prop::Event("OnUnDock", &T::OnUnDock),
+          prop::Event("OnGetSiteInfo", &T::OnGetSiteInfo)};
+}
+static std::vector<TPropInfo> ConstraintsProps() {
+  using T = TSizeConstraints;
+  return {prop::Int("MaxHeight", &T::GetMaxHeight, &T::SetMaxHeight, true, 0),
+          prop::Int("MaxWidth", &T::GetMaxWidth, &T::SetMaxWidth, true, 0),
+          prop::Int("MinHeight", &T::GetMinHeight, &T::SetMinHeight, true, 0),
+          prop::Int("MinWidth", &T::GetMinWidth, &T::SetMinWidth, true, 0)};
 }
 
+UI_IMPLEMENT_CLASS(TSizeConstraints, TPersistent, nullptr, ConstraintsProps, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TDragObject, TObject, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TDragControlObject, TDragObject, nullptr, nullptr, nullptr, nullptr)
+UI_IMPLEMENT_CLASS(TDragDockObject, TDragControlObject, nullptr, nullptr, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TControl, TComponent, nullptr, ControlProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TWinControl, TControl, DefaultFactory<TWinControl>, WinControlProps, nullptr, nullptr)
 UI_IMPLEMENT_CLASS(TControlCanvas, TCanvas, nullptr, nullptr, nullptr, nullptr)
@@ -245,9 +303,45 @@ int KeyDataToShiftState(LPARAM keyData) {
   return s;
 }
 
+// ---- drag and drop ----
+
+// The one drag of the process: the source holds the mouse capture (a windowless source through its
+// parent's window) and the capture window hands its mouse messages here.
+struct DragEngine {
+  static void Begin(TControl* source, bool immediate, int threshold, POINT start);
+  static void Done(bool drop);
+  static bool RoutesTo(HWND h) { return h && state().source && state().capture == h; }
+  static bool HandleMessage(HWND h, TMessage& m);
+  // A control going away leaves the drag: as its source the drag ends without events.
+  static void Forget(TControl* c);
+  static bool IsSource(const TControl* c) { return state().source == c; }
+
+ private:
+  struct State {
+    TControl* source = nullptr;
+    TDragObject* object = nullptr;
+    bool ownsObject = false;
+    bool dock = false;
+    bool active = false;  // the pointer went past the threshold
+    POINT start{0, 0};
+    int threshold = 0;
+    HWND capture = nullptr;
+    TControl* target = nullptr;
+    bool accepted = false;
+  };
+  static State& state() {
+    static State st;
+    return st;
+  }
+  static void MoveTo(POINT screen);
+  static bool Notify(TControl* target, POINT screen, TDragState ds);
+  static TControl* ControlAt(POINT screen);
+  static TWinControl* DockSiteAt(POINT screen);
+};
+
 // ---- TControl ----
 
-TControl::TControl() : font_(new TFont) {
+TControl::TControl() : font_(new TFont), constraints_(new TSizeConstraints(this)), dragCursor_(crDrag) {
   WindowProc = TWndMethod(this, &TControl::WndProc);
   font_->OnChange = TNotifyEvent(this, &TControl::FontChanged);
 }
@@ -256,6 +350,7 @@ void TControl::Create(TComponent* owner) { TComponent::Create(owner); }
 
 void TControl::BeforeDestruction() {
   Destroying();
+  DragEngine::Forget(this);
   if (parent_) SetParent(nullptr);
   TComponent::BeforeDestruction();
 }
@@ -264,6 +359,7 @@ TControl::~TControl() {
   if (parent_) parent_->RemoveControl(this);
   delete actionLink_;
   delete font_;
+  delete constraints_;
 }
 
 LRESULT TControl::Perform(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -277,6 +373,13 @@ void TControl::WndProc(TMessage& m) {
   if (m.Msg >= WM_MOUSEFIRST && m.Msg <= WM_MOUSELAST && Application) Application->HintMouseMessage(this, m);
   switch (m.Msg) {
     case WM_LBUTTONDOWN:
+      if (dragMode_ == dmAutomatic && !InState(csDesigning)) {
+        // The press starts a drag (after the threshold) instead of reaching the control.
+        DragEngine::Begin(this, false, -1,
+                          ClientToScreen(POINT{static_cast<short>(LOWORD(m.LParam)), static_cast<short>(HIWORD(m.LParam))}));
+        return;
+      }
+      [[fallthrough]];
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN: {
       TMouseButton b = m.Msg == WM_LBUTTONDOWN ? mbLeft : m.Msg == WM_RBUTTONDOWN ? mbRight : mbMiddle;
@@ -301,7 +404,16 @@ void TControl::WndProc(TMessage& m) {
     case WM_LBUTTONDBLCLK:
       if (OnDblClick) OnDblClick(this);
       break;
-    case WM_CONTEXTMENU:
+    case WM_CONTEXTMENU: {
+      POINT at{static_cast<short>(LOWORD(m.LParam)), static_cast<short>(HIWORD(m.LParam))};
+      if (at.x != -1 || at.y != -1) at = ScreenToClient(at);
+      bool handled = false;
+      DoContextPopup(at, handled);
+      if (handled) {
+        m.Result = 1;
+        return;
+      }
+    }
       if (popupMenu_ && popupMenu_->GetAutoPopup() && enabled_) {
         POINT p{static_cast<short>(LOWORD(m.LParam)), static_cast<short>(HIWORD(m.LParam))};
         if (p.x == -1 && p.y == -1) p = ClientToScreen(POINT{width_ / 2, height_ / 2});  // from the keyboard
@@ -317,6 +429,18 @@ void TControl::WndProc(TMessage& m) {
     case CM_PARENTCOLORCHANGED:
       ParentColorChanged();
       return;
+    case CM_PARENTBIDIMODECHANGED:
+      ParentBiDiModeChanged();
+      return;
+    case CM_MOUSEENTER:
+      if (OnMouseEnter) OnMouseEnter(this);
+      break;
+    case CM_MOUSELEAVE:
+      if (OnMouseLeave) OnMouseLeave(this);
+      break;
+    case CM_BIDIMODECHANGED:
+      Invalidate();
+      break;
     case WM_MOUSEMOVE:
       if (OnMouseMove)
         OnMouseMove(this, KeyboardShiftState(), static_cast<short>(LOWORD(m.LParam)), static_cast<short>(HIWORD(m.LParam)));
@@ -374,6 +498,8 @@ void TControl::SetParent(TWinControl* parent) {
     parent->InsertControl(this);
     if (parentFont_) ParentFontChanged();
     if (parentColor_) ParentColorChanged();
+    if (parentBiDiMode_) ParentBiDiModeChanged();
+    UpdateAnchorRules();
   }
 }
 
@@ -384,6 +510,7 @@ void TControl::SetParentComponent(TComponent* parent) {
 TComponent* TControl::GetParentComponent() const { return parent_; }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
+  CheckNewSize(width, height);
   if (left == left_ && top == top_ && width == width_ && height == height_) return;
   Invalidate();
   bool sized = width != width_ || height != height_;
@@ -392,6 +519,7 @@ void TControl::SetBounds(int left, int top, int width, int height) {
   width_ = width;
   height_ = height;
   Invalidate();
+  if (!anchoring_) UpdateAnchorRules();
   RequestAlign();
   if (sized) Resize();
 }
@@ -641,7 +769,17 @@ void TWinControl::HandleNeeded() {
 
 void TWinControl::CreateHandle() {
   if (handle_) return;
-  CreateWnd();
+  creatingHandle_ = true;
+  try {
+    CreateWnd();
+  } catch (...) {
+    creatingHandle_ = false;
+    throw;
+  }
+  creatingHandle_ = false;
+  // The client area of a window differs from the bounds that stood for it before: the children keep
+  // their places, measured from the new client area.
+  for (TControl* c : controls_) c->UpdateAnchorRules();
   SetPropA(handle_, MAKEINTATOM(ControlAtom()), this);
   SetPropA(handle_, MAKEINTATOM(WindowAtom()), this);
   if (parent_) {
@@ -673,6 +811,9 @@ void TWinControl::CreateParams(TCreateParams& p) {
   if (visible_) p.Style |= WS_VISIBLE;
   if (!enabled_) p.Style |= WS_DISABLED;
   if (tabStop_) p.Style |= WS_TABSTOP;
+  if (UseRightToLeftReading()) p.ExStyle |= WS_EX_RTLREADING;
+  if (UseRightToLeftScrollBar()) p.ExStyle |= WS_EX_LEFTSCROLLBAR;
+  if (UseRightToLeftAlignment()) p.ExStyle |= WS_EX_RIGHT;
   p.X = left_;
   p.Y = top_;
   p.Width = width_;
@@ -793,6 +934,7 @@ void TWinControl::UpdateBoundsFromWindow() {
   HWND parent = ::GetParent(handle_);
   if (GetWindowLongPtrA(handle_, GWL_STYLE) & WS_CHILD) MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
   bool sized = r.right - r.left != width_ || r.bottom - r.top != height_;
+  bool moved = r.left != left_ || r.top != top_;
   left_ = r.left;
   top_ = r.top;
   width_ = r.right - r.left;
@@ -801,6 +943,8 @@ void TWinControl::UpdateBoundsFromWindow() {
     AlignControls();
     Resize();
   }
+  // A parent that sizes itself to its children follows.
+  if ((sized || moved) && parent_ && !parent_->InState(csLoading | csDestroying)) parent_->AdjustSize();
 }
 
 bool TWinControl::DoKeyDown(TMessage& m) {
@@ -851,10 +995,79 @@ void TWinControl::DoExit() {
 }
 
 void TWinControl::WndProc(TMessage& m) {
+  if (DragEngine::RoutesTo(handle_) && DragEngine::HandleMessage(handle_, m)) return;
   switch (m.Msg) {
     case WM_SETFOCUS:
       if (TWinControl* f = ParentFormControl(this))
         if (!f->SetFocusedControl(this)) return;
+      SetIme();
+      break;
+    case WM_NCCALCSIZE:
+      if (bevelKind_ != bkNone || ncBorderWidth_ > 0) {
+        TControl::WndProc(m);
+        // Both forms of the message start with the rectangle that becomes the client area.
+        auto* r = reinterpret_cast<RECT*>(m.LParam);
+        const int e = BevelEdgeSize();
+        if (bevelEdges_ & (1u << beLeft)) r->left += e;
+        if (bevelEdges_ & (1u << beTop)) r->top += e;
+        if (bevelEdges_ & (1u << beRight)) r->right -= e;
+        if (bevelEdges_ & (1u << beBottom)) r->bottom -= e;
+        InflateRect(r, -ncBorderWidth_, -ncBorderWidth_);
+        return;
+      }
+      break;
+    case WM_NCPAINT:
+      if (bevelKind_ != bkNone || ncBorderWidth_ > 0) {
+        TControl::WndProc(m);
+        PaintFrame();
+        return;
+      }
+      break;
+    case WM_WINDOWPOSCHANGING: {
+      // A size from outside the library (the user's frame drag, SetWindowPos) obeys the same rules.
+      auto* pos = reinterpret_cast<WINDOWPOS*>(m.LParam);
+      if (!settingBounds_ && !(pos->flags & SWP_NOSIZE) && (pos->cx != width_ || pos->cy != height_)) {
+        int w = pos->cx, h = pos->cy;
+        CheckNewSize(w, h);
+        pos->cx = w;
+        pos->cy = h;
+      }
+      break;
+    }
+    case WM_GETMINMAXINFO: {
+      TControl::WndProc(m);
+      auto* info = reinterpret_cast<MINMAXINFO*>(m.LParam);
+      int minW = constraints_->GetMinWidth(), minH = constraints_->GetMinHeight();
+      int maxW = constraints_->GetMaxWidth(), maxH = constraints_->GetMaxHeight();
+      ConstrainedResize(minW, minH, maxW, maxH);
+      if (minW > 0) info->ptMinTrackSize.x = minW;
+      if (minH > 0) info->ptMinTrackSize.y = minH;
+      if (maxW > 0) info->ptMaxTrackSize.x = maxW;
+      if (maxH > 0) info->ptMaxTrackSize.y = maxH;
+      return;
+    }
+    case CM_BIDIMODECHANGED:
+      // The right-to-left styles are fixed when the window is made.
+      RecreateWnd();
+      for (TControl* c : std::vector<TControl*>(controls_))
+        if (c->GetParentBiDiMode()) c->Perform(CM_PARENTBIDIMODECHANGED, 0, 0);
+      break;
+    case CM_CTL3DCHANGED:
+      Invalidate();
+      for (TControl* c : std::vector<TControl*>(controls_))
+        if (auto* w = As<TWinControl>(c))
+          if (w->parentCtl3D_) w->Perform(CM_PARENTCTL3DCHANGED, 0, 0);
+      break;
+    case CM_PARENTCTL3DCHANGED:
+      if (parentCtl3D_ && parent_ && parent_->ctl3D_ != ctl3D_) {
+        ctl3D_ = parent_->ctl3D_;
+        Perform(CM_CTL3DCHANGED, 0, 0);
+      }
+      return;
+    case CM_BORDERCHANGED:
+      if (handle_)
+        SetWindowPos(handle_, nullptr, 0, 0, 0, 0,
+                     SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
       break;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
@@ -941,6 +1154,10 @@ void TWinControl::WndProc(TMessage& m) {
       PaintHandler(m);
       return;
     case WM_ERASEBKGND:
+      if (parentBackground_ && ThemeServices().DrawParentBackground(handle_, reinterpret_cast<HDC>(m.WParam), nullptr)) {
+        m.Result = 1;
+        return;
+      }
       if (defWndProc_ == DefWindowProcA) {
         RECT r;
         ::GetClientRect(handle_, &r);
@@ -1089,6 +1306,8 @@ void TWinControl::RemoveControl(TControl* c) {
   c->Invalidate();
   auto it = std::find(controls_.begin(), controls_.end(), c);
   if (it != controls_.end()) controls_.erase(it);
+  auto dc = std::find(dockClients_.begin(), dockClients_.end(), c);
+  if (dc != dockClients_.end()) dockClients_.erase(dc);
   c->parent_ = nullptr;
   if (c->GetAlign() != alNone && !InState(csDestroying)) AlignControls();
 }
@@ -1170,10 +1389,15 @@ bool TWinControl::Focused() const { return handle_ && ::GetFocus() == handle_; }
 
 void TWinControl::SetBounds(int left, int top, int width, int height) {
   if (handle_ && !InState(csLoading)) {
-    if (left != left_ || top != top_ || width != width_ || height != height_)
+    CheckNewSize(width, height);
+    if (left != left_ || top != top_ || width != width_ || height != height_) {
+      settingBounds_ = true;
       SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+      settingBounds_ = false;
+    }
     // WM_WINDOWPOSCHANGED brought the new bounds; keep them also when the window ignored the request.
     if (!HandleAllocated()) TControl::SetBounds(left, top, width, height);
+    if (!anchoring_) UpdateAnchorRules();
     return;
   }
   TControl::SetBounds(left, top, width, height);
@@ -1210,6 +1434,7 @@ void TWinControl::SetParent(TWinControl* parent) {
   }
   parentWindow_ = nullptr;
   TControl::SetParent(parent);
+  if (parent && parentCtl3D_) Perform(CM_PARENTCTL3DCHANGED, 0, 0);
 }
 
 void TWinControl::GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) {
@@ -1220,6 +1445,9 @@ void TWinControl::GetChildren(const std::function<void(TComponent*)>& proc, TCom
 void TWinControl::AlignControls() {
   if (InState(csLoading | csDestroying)) return;
   RECT r = GetClientRect();
+  if (!creatingHandle_)
+    for (TControl* c : std::vector<TControl*>(controls_))
+      if (c->GetAlign() == alNone && c->GetAnchors() != kDefaultAnchors) c->ApplyAnchors(r.right - r.left, r.bottom - r.top);
   auto place = [&](TAlign a) {
     for (TControl* c : std::vector<TControl*>(controls_)) {
       if (c->GetAlign() != a || !c->GetVisible()) continue;
@@ -1251,6 +1479,7 @@ void TWinControl::AlignControls() {
     }
   };
   for (TAlign a : {alTop, alBottom, alLeft, alRight, alClient}) place(a);
+  AdjustSize();
 }
 
 TClass TWinControl::GetActionLinkClass() { return &TWinControlActionLink::StaticClassInfo; }
@@ -1321,6 +1550,608 @@ TCustomControl::~TCustomControl() { delete canvas_; }
 
 void TCustomControl::PaintWindow(HDC dc) {
   PaintOnCanvas(canvas_, dc, [this] { Paint(); });
+}
+
+// ---- size constraints ----
+
+void TSizeConstraints::Changed() {
+  if (OnChange) OnChange(this);
+  // The control takes the new bounds at once.
+  if (control_) control_->SetBounds(control_->GetLeft(), control_->GetTop(), control_->GetWidth(), control_->GetHeight());
+}
+
+void TSizeConstraints::SetMinWidth(int v) {
+  if (ChangeField(minWidth_, std::max(v, 0))) Changed();
+}
+void TSizeConstraints::SetMinHeight(int v) {
+  if (ChangeField(minHeight_, std::max(v, 0))) Changed();
+}
+void TSizeConstraints::SetMaxWidth(int v) {
+  if (ChangeField(maxWidth_, std::max(v, 0))) Changed();
+}
+void TSizeConstraints::SetMaxHeight(int v) {
+  if (ChangeField(maxHeight_, std::max(v, 0))) Changed();
+}
+
+void TSizeConstraints::Assign(TPersistent* source) {
+  auto* c = As<TSizeConstraints>(source);
+  if (!c) {
+    TPersistent::Assign(source);
+    return;
+  }
+  minWidth_ = c->minWidth_;
+  minHeight_ = c->minHeight_;
+  maxWidth_ = c->maxWidth_;
+  maxHeight_ = c->maxHeight_;
+  Changed();
+}
+
+bool TControl::CanResize(int& width, int& height) {
+  bool resize = true;
+  if (OnCanResize) OnCanResize(this, width, height, resize);
+  return resize;
+}
+
+void TControl::ConstrainedResize(int& minWidth, int& minHeight, int& maxWidth, int& maxHeight) {
+  if (OnConstrainedResize) OnConstrainedResize(this, minWidth, minHeight, maxWidth, maxHeight);
+}
+
+bool TControl::CheckNewSize(int& width, int& height) {
+  if ((width != width_ || height != height_) && !CanResize(width, height)) {
+    width = width_;
+    height = height_;
+    return false;
+  }
+  int minW = constraints_->GetMinWidth(), minH = constraints_->GetMinHeight();
+  int maxW = constraints_->GetMaxWidth(), maxH = constraints_->GetMaxHeight();
+  ConstrainedResize(minW, minH, maxW, maxH);
+  if (maxW > 0 && width > maxW) width = maxW;
+  if (minW > 0 && width < minW) width = minW;
+  if (maxH > 0 && height > maxH) height = maxH;
+  if (minH > 0 && height < minH) height = minH;
+  return true;
+}
+
+// ---- anchors ----
+
+void TControl::SetAnchors(TAnchors a) {
+  a &= 15;
+  if (a == anchors_) return;
+  anchors_ = a;
+  UpdateAnchorRules();
+}
+
+void TControl::UpdateAnchorRules() {
+  if (!parent_ || InState(csLoading)) {
+    anchorParentSize_ = POINT{-1, -1};
+    return;
+  }
+  RECT r = parent_->GetClientRect();
+  anchorParentSize_ = POINT{r.right - r.left, r.bottom - r.top};
+  anchorBounds_ = BoundsRect();
+}
+
+void TControl::ApplyAnchors(int parentWidth, int parentHeight) {
+  if (anchorParentSize_.x < 0 || InState(csLoading)) return;
+  // Always from the recorded bounds, so that shrinking and growing again gives the bounds back.
+  auto place = [](bool nearEdge, bool farEdge, int oldParent, int newParent, int& pos, int& size) {
+    const int delta = newParent - oldParent;
+    if (nearEdge && farEdge)
+      size = std::max(0, size + delta);
+    else if (farEdge)
+      pos += delta;
+    else if (!nearEdge && oldParent > 0)
+      pos = MulDiv(pos + size / 2, newParent, oldParent) - size / 2;
+  };
+  int l = anchorBounds_.left, t = anchorBounds_.top;
+  int w = anchorBounds_.right - anchorBounds_.left, h = anchorBounds_.bottom - anchorBounds_.top;
+  place(anchors_ & AnchorSet(akLeft), anchors_ & AnchorSet(akRight), anchorParentSize_.x, parentWidth, l, w);
+  place(anchors_ & AnchorSet(akTop), anchors_ & AnchorSet(akBottom), anchorParentSize_.y, parentHeight, t, h);
+  anchoring_ = true;
+  try {
+    SetBounds(l, t, w, h);
+  } catch (...) {
+    anchoring_ = false;
+    throw;
+  }
+  anchoring_ = false;
+}
+
+void TControl::Loaded() {
+  TComponent::Loaded();
+  UpdateAnchorRules();
+}
+
+// ---- right to left ----
+
+void TControl::SetBiDiMode(TBiDiMode v) {
+  parentBiDiMode_ = false;
+  if (v == biDiMode_) return;
+  biDiMode_ = v;
+  Perform(CM_BIDIMODECHANGED, 0, 0);
+}
+
+void TControl::SetParentBiDiMode(bool v) {
+  if (v == parentBiDiMode_) return;
+  parentBiDiMode_ = v;
+  if (v) ParentBiDiModeChanged();
+}
+
+void TControl::ParentBiDiModeChanged() {
+  if (!parent_ || !parentBiDiMode_ || parent_->GetBiDiMode() == biDiMode_) return;
+  biDiMode_ = parent_->GetBiDiMode();
+  Perform(CM_BIDIMODECHANGED, 0, 0);
+}
+
+void TWinControl::ParentBiDiModeChanged() { TControl::ParentBiDiModeChanged(); }
+
+UINT TControl::DrawTextBiDiModeFlags(UINT flags) const {
+  if (UseRightToLeftAlignment()) {
+    if (flags & DT_RIGHT)
+      flags &= ~static_cast<UINT>(DT_RIGHT);
+    else if (!(flags & DT_CENTER))
+      flags |= DT_RIGHT;
+  }
+  if (UseRightToLeftReading()) flags |= DT_RTLREADING;
+  return flags;
+}
+
+// ---- context menu ----
+
+void TControl::DoContextPopup(POINT mousePos, bool& handled) {
+  if (OnContextPopup) OnContextPopup(this, mousePos, handled);
+}
+
+// ---- drag and drop ----
+
+int TDragObject::GetDragCursor(bool accepted, int, int) { return accepted ? crDrag : crNoDrop; }
+
+int TDragControlObject::GetDragCursor(bool accepted, int x, int y) {
+  return accepted && Control ? Control->GetDragCursor() : TDragObject::GetDragCursor(accepted, x, y);
+}
+
+TObject* TDragControlObject::EventSource() { return Control ? static_cast<TObject*>(Control) : this; }
+
+void TControl::BeginDrag(bool immediate, int threshold) {
+  POINT p;
+  GetCursorPos(&p);
+  DragEngine::Begin(this, immediate, threshold, p);
+}
+
+void TControl::EndDrag(bool drop) {
+  if (DragEngine::IsSource(this)) DragEngine::Done(drop);
+}
+
+bool TControl::Dragging() const { return DragEngine::IsSource(this); }
+
+bool TControl::DragOver(TObject* source, int x, int y, TDragState state) {
+  bool accept = false;
+  if (OnDragOver) {
+    accept = true;
+    OnDragOver(this, source, x, y, state, accept);
+  }
+  return accept;
+}
+
+void TControl::DragDrop(TObject* source, int x, int y) {
+  if (OnDragDrop) OnDragDrop(this, source, x, y);
+}
+
+void TControl::DoStartDrag(TDragObject*& dragObject) {
+  if (OnStartDrag) OnStartDrag(this, dragObject);
+}
+
+void TControl::DoEndDrag(TObject* target, int x, int y) {
+  if (OnEndDrag) OnEndDrag(this, target, x, y);
+}
+
+void TControl::DoStartDock(TDragDockObject*& dragObject) {
+  if (OnStartDock) OnStartDock(this, dragObject);
+}
+
+void TControl::DoEndDock(TObject* target, int x, int y) {
+  if (OnEndDock) OnEndDock(this, target, x, y);
+}
+
+TWinControl* TControl::HostDockSite() const { return parent_ && parent_->GetDockSite() ? parent_ : nullptr; }
+
+void TControl::ManualDock(TWinControl* site) {
+  if (!site) throw EInvalidOperation("ManualDock needs a dock site");
+  TWinControl* host = HostDockSite();
+  if (host && host != site && !host->DoUnDock(site, this)) return;
+  TDragDockObject object(this);
+  POINT at = ClientToScreen(POINT{0, 0});
+  object.DockRect = RECT{at.x, at.y, at.x + width_, at.y + height_};
+  POINT c = site->ScreenToClient(at);
+  site->DockDrop(&object, c.x, c.y);
+}
+
+void DragEngine::Begin(TControl* source, bool immediate, int threshold, POINT start) {
+  State& st = state();
+  if (st.source || !source) return;
+  TWinControl* w = As<TWinControl>(source);
+  HWND capture = w ? w->GetHandle() : (source->GetParent() ? source->GetParent()->GetHandle() : nullptr);
+  if (!capture) return;
+  TDragObject* object = nullptr;
+  const bool dock = source->GetDragKind() == dkDock;
+  if (dock) {
+    TDragDockObject* d = nullptr;
+    source->DoStartDock(d);
+    object = d;
+  } else {
+    source->DoStartDrag(object);
+  }
+  st.ownsObject = object == nullptr;
+  if (!object) object = dock ? new TDragDockObject(source) : new TDragControlObject(source);
+  st.source = source;
+  st.object = object;
+  st.dock = dock;
+  st.active = immediate;
+  st.start = start;
+  st.threshold = threshold >= 0 ? threshold : std::max(GetSystemMetrics(SM_CXDRAG), 1);
+  st.capture = capture;
+  st.target = nullptr;
+  st.accepted = false;
+  object->DragPos = start;
+  SetCapture(capture);
+  if (immediate) MoveTo(start);
+}
+
+bool DragEngine::HandleMessage(HWND h, TMessage& m) {
+  State& st = state();
+  auto screenPoint = [&] {
+    POINT p{static_cast<short>(LOWORD(m.LParam)), static_cast<short>(HIWORD(m.LParam))};
+    ::ClientToScreen(h, &p);
+    return p;
+  };
+  switch (m.Msg) {
+    case WM_MOUSEMOVE: {
+      POINT p = screenPoint();
+      if (!st.active && std::abs(p.x - st.start.x) < st.threshold && std::abs(p.y - st.start.y) < st.threshold)
+        return true;
+      st.active = true;
+      MoveTo(p);
+      return true;
+    }
+    case WM_LBUTTONUP: {
+      if (st.active) MoveTo(screenPoint());
+      Done(st.active);
+      return true;
+    }
+    case WM_RBUTTONDOWN:
+      Done(false);
+      return true;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+      return true;
+    case WM_CAPTURECHANGED:
+      // Another window took the mouse: the drag cannot go on.
+      if (reinterpret_cast<HWND>(m.LParam) != h) Done(false);
+      return false;
+    case WM_KEYDOWN:
+      if (m.WParam == VK_ESCAPE) {
+        Done(false);
+        return true;
+      }
+      return false;
+  }
+  return false;
+}
+
+TControl* DragEngine::ControlAt(POINT screen) {
+  HWND h = WindowFromPoint(screen);
+  TWinControl* w = nullptr;
+  while (h && !(w = FindControl(h))) h = GetParent(h);
+  if (!w) return nullptr;
+  POINT c = screen;
+  ScreenToClient(w->handle_, &c);
+  for (auto it = w->controls_.rbegin(); it != w->controls_.rend(); ++it) {
+    TControl* child = *it;
+    if (child->Is<TWinControl>() || !child->visible_) continue;
+    RECT r = child->BoundsRect();
+    if (PtInRect(&r, c)) return child;
+  }
+  return w;
+}
+
+TWinControl* DragEngine::DockSiteAt(POINT screen) {
+  TControl* source = state().source;
+  auto* sourceWin = As<TWinControl>(source);
+  for (TControl* c = ControlAt(screen); c; c = c->parent_) {
+    auto* site = As<TWinControl>(c);
+    if (!site || !site->GetDockSite() || c == source || (sourceWin && sourceWin->ContainsControl(c))) continue;
+    if (site->CanDockHere(source, screen)) return site;
+  }
+  return nullptr;
+}
+
+bool DragEngine::Notify(TControl* target, POINT screen, TDragState ds) {
+  State& st = state();
+  POINT c = target->ScreenToClient(screen);
+  if (st.dock) {
+    auto* d = static_cast<TDragDockObject*>(st.object);
+    return static_cast<TWinControl*>(target)->DockOver(d, c.x, c.y, ds);
+  }
+  return target->DragOver(st.object->EventSource(), c.x, c.y, ds);
+}
+
+void DragEngine::MoveTo(POINT screen) {
+  State& st = state();
+  st.object->DragPos = screen;
+  if (st.dock) {
+    auto* d = static_cast<TDragDockObject*>(st.object);
+    d->DockRect = RECT{screen.x, screen.y, screen.x + st.source->GetWidth(), screen.y + st.source->GetHeight()};
+  }
+  TControl* t = st.dock ? DockSiteAt(screen) : ControlAt(screen);
+  if (t != st.target) {
+    if (st.target) Notify(st.target, screen, dsDragLeave);
+    st.target = t;
+    st.object->DragTarget = t;
+    st.accepted = t && st.source && Notify(t, screen, dsDragEnter);
+  } else if (t) {
+    st.accepted = Notify(t, screen, dsDragMove);
+  }
+  if (!st.source) return;  // a handler ended the drag
+  POINT c = t ? t->ScreenToClient(screen) : screen;
+  if (Screen) ::SetCursor(Screen->GetCursors(st.object->GetDragCursor(st.accepted, c.x, c.y)));
+}
+
+void DragEngine::Done(bool drop) {
+  State& st = state();
+  if (!st.source) return;
+  const State was = st;
+  st = State{};  // first, so that losing the capture below does not end the drag twice
+  if (GetCapture() == was.capture) ReleaseCapture();
+  TDragObject* object = was.object;
+  POINT p = object->DragPos;
+  TControl* target = was.active ? was.target : nullptr;
+  const bool dropped = drop && target && was.accepted;
+  if (target && !dropped) {
+    POINT c = target->ScreenToClient(p);
+    if (was.dock)
+      static_cast<TWinControl*>(target)->DockOver(static_cast<TDragDockObject*>(object), c.x, c.y, dsDragLeave);
+    else
+      target->DragOver(object->EventSource(), c.x, c.y, dsDragLeave);
+  }
+  if (!dropped) target = nullptr;
+  POINT c = target ? target->ScreenToClient(p) : was.source->ScreenToClient(p);
+  object->DragTarget = target;
+  object->Dropped = false;
+  try {
+    if (target && was.dock) {
+      auto* site = static_cast<TWinControl*>(target);
+      TWinControl* host = was.source->HostDockSite();
+      if (host && host != site && !host->DoUnDock(site, was.source)) {
+        target = nullptr;
+      } else {
+        object->Dropped = true;
+        site->DockDrop(static_cast<TDragDockObject*>(object), c.x, c.y);
+      }
+    } else if (target) {
+      object->Dropped = true;
+      target->DragDrop(object->EventSource(), c.x, c.y);
+    }
+    if (was.dock)
+      was.source->DoEndDock(target, c.x, c.y);
+    else
+      was.source->DoEndDrag(target, c.x, c.y);
+  } catch (...) {
+    if (was.ownsObject) delete object;
+    throw;
+  }
+  if (was.ownsObject) delete object;
+  if (Screen) ::SetCursor(Screen->GetCursors(crDefault));
+}
+
+void DragEngine::Forget(TControl* c) {
+  State& st = state();
+  if (!st.source) return;
+  if (st.source == c) {
+    HWND capture = st.capture;
+    if (st.ownsObject) delete st.object;
+    st = State{};
+    if (GetCapture() == capture) ReleaseCapture();
+  } else if (st.target == c) {
+    st.target = nullptr;
+    st.object->DragTarget = nullptr;
+    st.accepted = false;
+  }
+}
+
+// ---- docking ----
+
+void TWinControl::SetUseDockManager(bool v) {
+  if (v == useDockManager_) return;
+  useDockManager_ = v;
+  if (v) ArrangeDockClients();
+}
+
+bool TWinControl::CanDockHere(TControl* client, POINT mousePos) {
+  RECT influence;
+  if (handle_)
+    GetWindowRect(handle_, &influence);
+  else {
+    POINT o = ClientToScreen(POINT{0, 0});
+    influence = RECT{o.x, o.y, o.x + width_, o.y + height_};
+  }
+  bool canDock = true;
+  if (OnGetSiteInfo) OnGetSiteInfo(this, client, influence, mousePos, canDock);
+  return canDock && PtInRect(&influence, mousePos);
+}
+
+bool TWinControl::DockOver(TDragDockObject* source, int x, int y, TDragState state) {
+  bool accept = true;
+  if (OnDockOver) OnDockOver(this, source, x, y, state, accept);
+  return accept;
+}
+
+void TWinControl::DockDrop(TDragDockObject* source, int x, int y) {
+  TControl* client = source->Control;
+  if (client) {
+    POINT at = ScreenToClient(POINT{source->DockRect.left, source->DockRect.top});
+    int w = source->DockRect.right - source->DockRect.left, h = source->DockRect.bottom - source->DockRect.top;
+    if (client->GetParent() != this) client->SetParent(this);
+    client->SetBounds(at.x, at.y, w, h);
+    dockClients_.erase(std::remove(dockClients_.begin(), dockClients_.end(), client), dockClients_.end());
+    dockClients_.push_back(client);
+    if (useDockManager_) ArrangeDockClients();
+  }
+  if (OnDockDrop) OnDockDrop(this, source, x, y);
+}
+
+bool TWinControl::DoUnDock(TWinControl* newTarget, TControl* client) {
+  bool allow = true;
+  if (OnUnDock) OnUnDock(this, client, newTarget, allow);
+  return allow;
+}
+
+void TWinControl::ArrangeDockClients() {
+  RECT r = GetClientRect();
+  int y = r.top;
+  for (TControl* c : std::vector<TControl*>(dockClients_)) {
+    if (!c->GetVisible()) continue;
+    c->SetBounds(r.left, y, r.right - r.left, c->GetHeight());
+    y += c->GetHeight();
+  }
+}
+
+// ---- 3-D look, background, bevels, input method ----
+
+void TWinControl::SetCtl3D(bool v) {
+  parentCtl3D_ = false;
+  if (v == ctl3D_) return;
+  ctl3D_ = v;
+  Perform(CM_CTL3DCHANGED, 0, 0);
+}
+
+void TWinControl::SetParentCtl3D(bool v) {
+  if (v == parentCtl3D_) return;
+  parentCtl3D_ = v;
+  if (v) Perform(CM_PARENTCTL3DCHANGED, 0, 0);
+}
+
+void TWinControl::SetParentBackground(bool v) {
+  if (v == parentBackground_) return;
+  parentBackground_ = v;
+  Invalidate();
+}
+
+void TWinControl::SetBevelKind(TBevelKind v) {
+  if (ChangeField(bevelKind_, v)) Perform(CM_BORDERCHANGED, 0, 0);
+}
+void TWinControl::SetBevelInner(TBevelCut v) {
+  if (ChangeField(bevelInner_, v)) Perform(CM_BORDERCHANGED, 0, 0);
+}
+void TWinControl::SetBevelOuter(TBevelCut v) {
+  if (ChangeField(bevelOuter_, v)) Perform(CM_BORDERCHANGED, 0, 0);
+}
+void TWinControl::SetBevelWidth(int v) {
+  if (ChangeField(bevelWidth_, std::max(v, 0))) Perform(CM_BORDERCHANGED, 0, 0);
+}
+void TWinControl::SetBorderWidth(int v) {
+  if (ChangeField(ncBorderWidth_, std::max(v, 0))) Perform(CM_BORDERCHANGED, 0, 0);
+}
+void TWinControl::SetBevelEdges(TBevelEdges v) {
+  if (ChangeField(bevelEdges_, v & kAllBevelEdges)) Perform(CM_BORDERCHANGED, 0, 0);
+}
+
+int TWinControl::BevelEdgeSize() const {
+  if (bevelKind_ == bkNone) return 0;
+  return (bevelInner_ != bvNone ? bevelWidth_ : 0) + (bevelOuter_ != bvNone ? bevelWidth_ : 0);
+}
+
+void TWinControl::PaintFrame() {
+  const int e = BevelEdgeSize();
+  if (!handle_ || (e <= 0 && ncBorderWidth_ <= 0)) return;
+  HDC dc = GetWindowDC(handle_);
+  if (!dc) return;
+  RECT wr, r;
+  GetWindowRect(handle_, &wr);
+  ::GetClientRect(handle_, &r);
+  MapWindowPoints(handle_, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  OffsetRect(&r, -wr.left, -wr.top);
+  RECT client = r;
+  ExcludeClipRect(dc, client.left, client.top, client.right, client.bottom);
+  if (ncBorderWidth_ > 0) {
+    InflateRect(&r, ncBorderWidth_, ncBorderWidth_);
+    FillRect(dc, &r, brush_->GetHandle());
+    client = r;
+  }
+  if (e <= 0) {
+    ReleaseDC(handle_, dc);
+    return;
+  }
+  UINT sides = 0;
+  if (bevelEdges_ & (1u << beLeft)) r.left -= e, sides |= BF_LEFT;
+  if (bevelEdges_ & (1u << beTop)) r.top -= e, sides |= BF_TOP;
+  if (bevelEdges_ & (1u << beRight)) r.right += e, sides |= BF_RIGHT;
+  if (bevelEdges_ & (1u << beBottom)) r.bottom += e, sides |= BF_BOTTOM;
+  ExcludeClipRect(dc, client.left, client.top, client.right, client.bottom);
+  FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+  const UINT look = bevelKind_ == bkFlat ? BF_FLAT : bevelKind_ == bkSoft ? BF_SOFT : 0;
+  auto edge = [](TBevelCut cut, UINT sunken, UINT raised) -> UINT {
+    return cut == bvLowered ? sunken : cut == bvRaised ? raised : 0;
+  };
+  auto shrink = [&](RECT& x) {
+    if (sides & BF_LEFT) x.left += bevelWidth_;
+    if (sides & BF_TOP) x.top += bevelWidth_;
+    if (sides & BF_RIGHT) x.right -= bevelWidth_;
+    if (sides & BF_BOTTOM) x.bottom -= bevelWidth_;
+  };
+  if (bevelOuter_ != bvNone) {
+    if (UINT k = edge(bevelOuter_, BDR_SUNKENOUTER, BDR_RAISEDOUTER)) DrawEdge(dc, &r, k, sides | look);
+    shrink(r);
+  }
+  if (bevelInner_ != bvNone)
+    if (UINT k = edge(bevelInner_, BDR_SUNKENINNER, BDR_RAISEDINNER)) DrawEdge(dc, &r, k, sides | look);
+  ReleaseDC(handle_, dc);
+}
+
+void TWinControl::SetIme() {
+  if (!handle_) return;
+  if (!imeName_.empty()) {
+    HKL layouts[64];
+    int n = GetKeyboardLayoutList(64, layouts);
+    for (int i = 0; i < n; ++i) {
+      char description[256] = {};
+      if (ImmGetDescriptionA(layouts[i], description, sizeof description) > 0 && imeName_ == description) {
+        ActivateKeyboardLayout(layouts[i], 0);
+        break;
+      }
+    }
+  }
+  if (imeMode_ == imDontCare) return;
+  if (imeMode_ == imDisable) {
+    ImmAssociateContextEx(handle_, nullptr, 0);
+    return;
+  }
+  ImmAssociateContextEx(handle_, nullptr, IACE_DEFAULT);
+  HIMC ctx = ImmGetContext(handle_);
+  if (!ctx) return;
+  if (imeMode_ == imClose) {
+    ImmSetOpenStatus(ctx, FALSE);
+  } else {
+    ImmSetOpenStatus(ctx, TRUE);
+    DWORD mode = 0;
+    switch (imeMode_) {
+      case imSAlpha: mode = IME_CMODE_ALPHANUMERIC; break;
+      case imAlpha: mode = IME_CMODE_ALPHANUMERIC | IME_CMODE_FULLSHAPE; break;
+      case imHira: mode = IME_CMODE_NATIVE | IME_CMODE_FULLSHAPE; break;
+      case imSKata: mode = IME_CMODE_NATIVE | IME_CMODE_KATAKANA; break;
+      case imKata: mode = IME_CMODE_NATIVE | IME_CMODE_KATAKANA | IME_CMODE_FULLSHAPE; break;
+      case imChinese: mode = IME_CMODE_NATIVE | IME_CMODE_FULLSHAPE; break;
+      case imSHanguel: mode = IME_CMODE_NATIVE; break;
+      case imHanguel: mode = IME_CMODE_NATIVE | IME_CMODE_FULLSHAPE; break;
+      default: break;
+    }
+    DWORD conversion = 0, sentence = 0;
+    if (imeMode_ != imOpen && ImmGetConversionStatus(ctx, &conversion, &sentence))
+      ImmSetConversionStatus(ctx, mode, sentence);
+  }
+  ImmReleaseContext(handle_, ctx);
 }
 
 }  // namespace ui

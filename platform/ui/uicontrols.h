@@ -49,6 +49,11 @@ enum : UINT {
   CM_WANTSPECIALKEY = CM_BASE + 30,
   CM_SHOWINGCHANGED = CM_BASE + 34,
   CM_RECREATEWND = CM_BASE + 41,
+  CM_CTL3DCHANGED = CM_BASE + 15,
+  CM_PARENTCTL3DCHANGED = CM_BASE + 10,
+  CM_BORDERCHANGED = CM_BASE + 59,       // a bevel or border of the window changed
+  CM_BIDIMODECHANGED = CM_BASE + 60,
+  CM_PARENTBIDIMODECHANGED = CM_BASE + 61,
   CM_HINTSHOW = CM_BASE + 48,  // 0xB030
   CM_RELEASE = CM_BASE + 33,
   CM_ACTIONEXECUTE = CM_BASE + 64,  // 0xB040; LParam: the action
@@ -74,6 +79,22 @@ int KeyboardShiftState();
 int KeyDataToShiftState(LPARAM keyData);
 
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
+// Edges of the parent a control keeps its distance to; a set (bit i = element i).
+enum TAnchorKind { akLeft, akTop, akRight, akBottom };
+using TAnchors = unsigned;
+constexpr TAnchors AnchorSet(TAnchorKind k) { return 1u << k; }
+constexpr TAnchors kDefaultAnchors = (1u << akLeft) | (1u << akTop);
+enum TDragMode { dmManual, dmAutomatic };
+enum TDragKind { dkDrag, dkDock };
+enum TDragState { dsDragEnter, dsDragLeave, dsDragMove };
+enum TBiDiMode { bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly };
+enum TBevelCut { bvNone, bvLowered, bvRaised, bvSpace };
+enum TBevelKind { bkNone, bkTile, bkSoft, bkFlat };
+enum TBevelEdge { beLeft, beTop, beRight, beBottom };
+using TBevelEdges = unsigned;  // bit i = TBevelEdge i
+constexpr TBevelEdges kAllBevelEdges = 15;
+enum TImeMode { imDisable, imClose, imOpen, imDontCare, imSAlpha, imAlpha, imHira, imSKata, imKata, imChinese,
+                imSHanguel, imHanguel };
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 using TKeyEvent = TEvent<void(TObject* Sender, WORD& Key, int Shift)>;
 using TKeyPressEvent = TEvent<void(TObject* Sender, char& Key)>;
@@ -81,11 +102,87 @@ using TMouseEvent = TEvent<void(TObject* Sender, TMouseButton Button, int Shift,
 using TMouseMoveEvent = TEvent<void(TObject* Sender, int Shift, int X, int Y)>;
 
 class TWinControl;
+class TControl;
 class TCustomForm;
 class TBasicAction;
 class TBasicActionLink;
 class TControlActionLink;
 class TPopupMenu;
+
+// The bounds a control's size is kept in; 0 is no limit. Changing a value re-applies the bounds.
+class TSizeConstraints : public TPersistent {
+  UI_DECLARE_CLASS(TSizeConstraints, TPersistent)
+ public:
+  explicit TSizeConstraints(TControl* control = nullptr) : control_(control) {}
+  int GetMinWidth() const { return minWidth_; }
+  void SetMinWidth(int v);
+  int GetMinHeight() const { return minHeight_; }
+  void SetMinHeight(int v);
+  int GetMaxWidth() const { return maxWidth_; }
+  void SetMaxWidth(int v);
+  int GetMaxHeight() const { return maxHeight_; }
+  void SetMaxHeight(int v);
+  void Assign(TPersistent* source) override;
+  TNotifyEvent OnChange;
+
+ private:
+  void Changed();
+  TControl* control_;
+  int minWidth_ = 0, minHeight_ = 0, maxWidth_ = 0, maxHeight_ = 0;
+};
+
+// What a drag carries. The library makes one for a drag whose OnStartDrag gives none; an object a
+// handler gives stays the handler's (it frees it, typically in OnEndDrag).
+class TDragObject : public TObject {
+  UI_DECLARE_CLASS(TDragObject, TObject)
+ public:
+  // The control under the pointer while the drag runs, the one dropped on afterwards (null: none).
+  TControl* DragTarget = nullptr;
+  // The pointer, in screen coordinates.
+  POINT DragPos{0, 0};
+  bool Dropped = false;
+  // The cursor shown over a target that accepts (or refuses) the drag.
+  virtual int GetDragCursor(bool accepted, int x, int y);
+  // The object the drag events name as Source.
+  virtual TObject* EventSource() { return this; }
+};
+
+// A drag of a control: the events name the control itself as Source.
+class TDragControlObject : public TDragObject {
+  UI_DECLARE_CLASS(TDragControlObject, TDragObject)
+ public:
+  explicit TDragControlObject(TControl* control = nullptr) : Control(control) {}
+  TControl* Control;
+  int GetDragCursor(bool accepted, int x, int y) override;
+  TObject* EventSource() override;
+};
+
+// A control being dragged to a dock site: the events name this object as Source.
+class TDragDockObject : public TDragControlObject {
+  UI_DECLARE_CLASS(TDragDockObject, TDragControlObject)
+ public:
+  explicit TDragDockObject(TControl* control = nullptr) : TDragControlObject(control) {}
+  // Where the control lands, in screen coordinates (the site may move it in OnDockOver).
+  RECT DockRect{0, 0, 0, 0};
+  TObject* EventSource() override { return this; }
+};
+
+using TStartDragEvent = TEvent<void(TObject* Sender, TDragObject*& DragObject)>;
+using TDragOverEvent = TEvent<void(TObject* Sender, TObject* Source, int X, int Y, TDragState State, bool& Accept)>;
+using TDragDropEvent = TEvent<void(TObject* Sender, TObject* Source, int X, int Y)>;
+using TEndDragEvent = TEvent<void(TObject* Sender, TObject* Target, int X, int Y)>;
+using TStartDockEvent = TEvent<void(TObject* Sender, TDragDockObject*& DragObject)>;
+using TDockOverEvent =
+    TEvent<void(TObject* Sender, TDragDockObject* Source, int X, int Y, TDragState State, bool& Accept)>;
+using TDockDropEvent = TEvent<void(TObject* Sender, TDragDockObject* Source, int X, int Y)>;
+using TUnDockEvent = TEvent<void(TObject* Sender, TControl* Client, TWinControl* NewTarget, bool& Allow)>;
+using TGetSiteInfoEvent =
+    TEvent<void(TObject* Sender, TControl* DockClient, RECT& InfluenceRect, POINT MousePos, bool& CanDock)>;
+// MousePos in client coordinates, (-1, -1) when the menu was asked for from the keyboard.
+using TContextPopupEvent = TEvent<void(TObject* Sender, POINT MousePos, bool& Handled)>;
+using TCanResizeEvent = TEvent<void(TObject* Sender, int& NewWidth, int& NewHeight, bool& Resize)>;
+using TConstrainedResizeEvent =
+    TEvent<void(TObject* Sender, int& MinWidth, int& MinHeight, int& MaxWidth, int& MaxHeight)>;
 
 class TControl : public TComponent {
   UI_DECLARE_CLASS(TControl, TComponent)
@@ -191,15 +288,82 @@ class TControl : public TComponent {
   bool IsVisibleStored() const;
   bool IsShowHintStored() const;
 
+  // Edges of the parent whose distance the control keeps when the parent is resized (alNone only):
+  // left and right both: the width follows; neither: the control keeps its centre's proportion.
+  TAnchors GetAnchors() const { return anchors_; }
+  void SetAnchors(TAnchors a);
+  TSizeConstraints* GetConstraints() const { return constraints_; }
+  void SetConstraints(TSizeConstraints* c) { constraints_->Assign(c); }
+  // Applies OnCanResize and the constraints to a size about to be set; false: the size stays.
+  bool CheckNewSize(int& width, int& height);
+
+  // Drag and drop, and docking (DragKind dkDock).
+  TDragMode GetDragMode() const { return dragMode_; }
+  void SetDragMode(TDragMode v) { dragMode_ = v; }
+  TDragKind GetDragKind() const { return dragKind_; }
+  void SetDragKind(TDragKind v) { dragKind_ = v; }
+  int GetDragCursor() const { return dragCursor_; }
+  void SetDragCursor(int v) { dragCursor_ = v; }
+  // Starts a drag now, or (immediate false) once the pointer moved `threshold` pixels (-1: the
+  // system's drag distance) with the left button held.
+  void BeginDrag(bool immediate, int threshold = -1);
+  // Ends the control's drag: drop on the current target, or cancel.
+  void EndDrag(bool drop);
+  bool Dragging() const;
+  // Docks into `site` (null: leaves its dock site without a new one), as a drop there would.
+  void ManualDock(TWinControl* site);
+  // The dock site the control sits in (its parent when that is a dock site), or null.
+  TWinControl* HostDockSite() const;
+
+  // Right-to-left: the control's own mode, or its parent's while ParentBiDiMode is set.
+  TBiDiMode GetBiDiMode() const { return biDiMode_; }
+  void SetBiDiMode(TBiDiMode v);
+  bool GetParentBiDiMode() const { return parentBiDiMode_; }
+  void SetParentBiDiMode(bool v);
+  bool UseRightToLeftReading() const { return biDiMode_ != bdLeftToRight; }
+  bool UseRightToLeftAlignment() const { return biDiMode_ == bdRightToLeft; }
+  bool UseRightToLeftScrollBar() const { return biDiMode_ == bdRightToLeft || biDiMode_ == bdRightToLeftNoAlign; }
+  // DrawText flags adjusted for the mode: left and right swapped, DT_RTLREADING added.
+  UINT DrawTextBiDiModeFlags(UINT flags) const;
+
   TNotifyEvent OnClick;
   TNotifyEvent OnDblClick;
   TNotifyEvent OnResize;
   TMouseEvent OnMouseDown;
   TMouseEvent OnMouseUp;
   TMouseMoveEvent OnMouseMove;
+  // The pointer came onto the control, or left it (from the application's idle step).
+  TNotifyEvent OnMouseEnter;
+  TNotifyEvent OnMouseLeave;
+  TCanResizeEvent OnCanResize;
+  TConstrainedResizeEvent OnConstrainedResize;
+  TContextPopupEvent OnContextPopup;
+  TStartDragEvent OnStartDrag;
+  TDragOverEvent OnDragOver;
+  TDragDropEvent OnDragDrop;
+  TEndDragEvent OnEndDrag;
+  TStartDockEvent OnStartDock;
+  TEndDragEvent OnEndDock;
+
+  // Drag protocol steps; `source` is what the drag events name as Source.
+  virtual bool DragOver(TObject* source, int x, int y, TDragState state);
+  virtual void DragDrop(TObject* source, int x, int y);
 
  protected:
   virtual void Resize();
+  virtual bool CanResize(int& width, int& height);
+  virtual void ConstrainedResize(int& minWidth, int& minHeight, int& maxWidth, int& maxHeight);
+  virtual void DoContextPopup(POINT mousePos, bool& handled);
+  virtual void DoStartDrag(TDragObject*& dragObject);
+  virtual void DoEndDrag(TObject* target, int x, int y);
+  virtual void DoStartDock(TDragDockObject*& dragObject);
+  virtual void DoEndDock(TObject* target, int x, int y);
+  // Records the distances to the parent's edges that the anchors keep.
+  void UpdateAnchorRules();
+  // Moves the control after its parent's client area became `parentWidth` x `parentHeight`.
+  void ApplyAnchors(int parentWidth, int parentHeight);
+  void Loaded() override;
+  virtual void ParentBiDiModeChanged();
   virtual void DoMouseDown(TMouseButton b, int shift, int x, int y);
   virtual void DoMouseUp(TMouseButton b, int shift, int x, int y);
   virtual void FontChanged(TObject* sender);
@@ -230,7 +394,18 @@ class TControl : public TComponent {
   int cursor_ = 0;
   bool mouseCaptured_ = false;
   TWinControl* parent_ = nullptr;
+  TAnchors anchors_ = kDefaultAnchors;
+  RECT anchorBounds_{0, 0, 0, 0};      // bounds when the anchor rules were recorded
+  POINT anchorParentSize_{-1, -1};     // the parent's client size then; -1: not recorded
+  bool anchoring_ = false;             // the bounds being set come from the anchors
+  TSizeConstraints* constraints_;
+  TDragMode dragMode_ = dmManual;
+  TDragKind dragKind_ = dkDrag;
+  int dragCursor_;
+  TBiDiMode biDiMode_ = bdLeftToRight;
+  bool parentBiDiMode_ = true;
   friend class TWinControl;
+  friend struct DragEngine;
 
  private:
   void DoActionChange(TObject* sender);
@@ -302,11 +477,60 @@ class TWinControl : public TControl {
   // The control whose window is `h` (ours only), or null.
   friend TWinControl* FindControl(HWND h);
 
+  // A dock site takes controls dragged with DragKind dkDock; with UseDockManager it stacks them
+  // from the top in the order they were docked, each as high as it was.
+  bool GetDockSite() const { return dockSite_; }
+  void SetDockSite(bool v) { dockSite_ = v; }
+  bool GetUseDockManager() const { return useDockManager_; }
+  void SetUseDockManager(bool v);
+  int DockClientCount() const { return static_cast<int>(dockClients_.size()); }
+  TControl* DockClients(int i) const { return dockClients_.at(static_cast<size_t>(i)); }
+  // Whether `client` may dock here with the pointer at `mousePos` (screen): OnGetSiteInfo decides,
+  // given the site's screen rectangle as the influence rectangle.
+  bool CanDockHere(TControl* client, POINT mousePos);
+  virtual bool DockOver(TDragDockObject* source, int x, int y, TDragState state);
+  virtual void DockDrop(TDragDockObject* source, int x, int y);
+  // Asked before `client` leaves this site for `newTarget` (null: none); false keeps it here.
+  virtual bool DoUnDock(TWinControl* newTarget, TControl* client);
+
+  // A sunken (Ctl3D) or flat look; the control's own, or its parent's while ParentCtl3D is set.
+  bool GetCtl3D() const { return ctl3D_; }
+  void SetCtl3D(bool v);
+  bool GetParentCtl3D() const { return parentCtl3D_; }
+  void SetParentCtl3D(bool v);
+  // With visual themes, the control shows its parent's background instead of its colour.
+  bool GetParentBackground() const { return parentBackground_; }
+  void SetParentBackground(bool v);
+  // A bevel drawn in the window's frame (BevelKind not bkNone) on the given edges.
+  TBevelKind GetBevelKind() const { return bevelKind_; }
+  void SetBevelKind(TBevelKind v);
+  TBevelEdges GetBevelEdges() const { return bevelEdges_; }
+  void SetBevelEdges(TBevelEdges v);
+  TBevelCut GetBevelInner() const { return bevelInner_; }
+  void SetBevelInner(TBevelCut v);
+  TBevelCut GetBevelOuter() const { return bevelOuter_; }
+  void SetBevelOuter(TBevelCut v);
+  int GetBevelWidth() const { return bevelWidth_; }
+  void SetBevelWidth(int v);
+  // A frame of this width in the control's colour around the client area, inside the bevel.
+  int GetBorderWidth() const { return ncBorderWidth_; }
+  void SetBorderWidth(int v);
+  // The input method state the control asks for when it receives the focus, and the input method
+  // (by its description) made active then; empty: the current one.
+  TImeMode GetImeMode() const { return imeMode_; }
+  void SetImeMode(TImeMode v) { imeMode_ = v; }
+  std::string GetImeName() const { return imeName_; }
+  void SetImeName(const std::string& v) { imeName_ = v; }
+
   TNotifyEvent OnEnter;
   TNotifyEvent OnExit;
   TKeyEvent OnKeyDown;
   TKeyEvent OnKeyUp;
   TKeyPressEvent OnKeyPress;
+  TDockOverEvent OnDockOver;
+  TDockDropEvent OnDockDrop;
+  TUnDockEvent OnUnDock;
+  TGetSiteInfoEvent OnGetSiteInfo;
 
   virtual void DoEnter();
   virtual void DoExit();
@@ -339,6 +563,15 @@ class TWinControl : public TControl {
   virtual void ColorChanged();
   void Loaded() override;
   TClass GetActionLinkClass() override;
+  void ParentBiDiModeChanged() override;
+  // The width of the frame bevel on each edge (0 without BevelKind).
+  int BevelEdgeSize() const;
+  // Asks the input method for ImeMode and ImeName (on receiving the focus).
+  void SetIme();
+  // Lays out the clients of a dock site that uses its dock manager.
+  void ArrangeDockClients();
+  // Called after the children were aligned: a control that sizes itself to them does it here.
+  virtual void AdjustSize() {}
   HWND handle_ = nullptr;
   WNDPROC defWndProc_ = nullptr;
   WNDPROC objectInstance_ = nullptr;
@@ -346,14 +579,28 @@ class TWinControl : public TControl {
   std::vector<TControl*> controls_;      // every child, in z-order for graphic ones
   std::vector<TWinControl*> tabList_;    // windowed children in tab order
   bool tabStop_ = false;
+  bool dockSite_ = false, useDockManager_ = false;
+  std::vector<TControl*> dockClients_;
+  bool ctl3D_ = true, parentCtl3D_ = true, parentBackground_ = false;
+  TBevelKind bevelKind_ = bkNone;
+  TBevelEdges bevelEdges_ = kAllBevelEdges;
+  TBevelCut bevelInner_ = bvRaised, bevelOuter_ = bvLowered;
+  int bevelWidth_ = 1;
+  int ncBorderWidth_ = 0;
+  TImeMode imeMode_ = imDontCare;
+  std::string imeName_;
   TBrush* brush_;
   // Windowed children created with this window: a parent makes its children's windows.
   void CreateChildHandles();
 
  private:
   void UpdateBoundsFromWindow();
+  void PaintFrame();
   bool destroyingHandle_ = false;
+  bool creatingHandle_ = false;
+  bool settingBounds_ = false;
   friend class TControl;
+  friend struct DragEngine;
 };
 
 TWinControl* FindControl(HWND h);

@@ -24,7 +24,12 @@ static std::vector<TPropInfo> FormProps() {
                      {"poDesigned", "poDefault", "poDefaultPosOnly", "poDefaultSizeOnly", "poScreenCenter",
                       "poDesktopCenter", "poMainFormCenter", "poOwnerFormCenter"},
                      true, poDefaultPosOnly),
-          prop::Enum("FormStyle", &T::GetFormStyle, &T::SetFormStyle, {"fsNormal", "fsStayOnTop"}, true, fsNormal),
+          prop::Enum("FormStyle", &T::GetFormStyle, &T::SetFormStyle, {"fsNormal", "fsStayOnTop", "fsMDIChild", "fsMDIForm"},
+                     true, fsNormal),
+          prop::Bool("AlphaBlend", &T::GetAlphaBlend, &T::SetAlphaBlend, false),
+          prop::Int("AlphaBlendValue", &T::GetAlphaBlendValue, &T::SetAlphaBlendValue, true, 255),
+          prop::Bool("TransparentColor", &T::GetTransparentColor, &T::SetTransparentColor, false),
+          prop::Int("TransparentColorValue", &T::GetTransparentColorValue, &T::SetTransparentColorValue, true, 0),
           prop::Enum("WindowState", &T::GetWindowState, &T::SetWindowState, {"wsNormal", "wsMinimized", "wsMaximized"},
                      true, wsNormal),
           prop::Bool("KeyPreview", &T::GetKeyPreview, &T::SetKeyPreview, false),
@@ -110,7 +115,18 @@ constexpr char kUtilWindowClass[] = "UiUtilWindow";
 
 // The two timers of the hint: the pause before it shows and the time it stays.
 constexpr UINT_PTR kHintPauseTimer = 0x4801, kHintHideTimer = 0x4802;
+// Command identifiers of the document children that a frame's client window lists in a window menu.
+constexpr UINT kFirstMDIChildId = 0xFF00;
 }  // namespace
+
+const char* const SNoMDIForm = "Cannot create form. No MDI forms are currently active";
+
+HWND MDIClientOfMainForm() {
+  TCustomForm* main = Application ? Application->MainForm() : nullptr;
+  if (main && main->GetFormStyle() == fsMDIForm) main->HandleNeeded();
+  if (!main || !main->ClientHandle()) throw EInvalidOperation(SNoMDIForm);
+  return main->ClientHandle();
+}
 
 TCustomForm* GetParentForm(TControl* c) { return static_cast<TCustomForm*>(ParentFormControl(c)); }
 
@@ -378,6 +394,7 @@ void TCustomForm::CreateParams(TCreateParams& p) {
   }
   if ((borderIcons_ & biHelp) && !(borderIcons_ & (biMinimize | biMaximize))) p.ExStyle |= WS_EX_CONTEXTHELP;
   if (formStyle_ == fsStayOnTop) p.ExStyle |= WS_EX_TOPMOST;
+  if ((alphaBlend_ || transparentColor_) && !parent_ && formStyle_ != fsMDIChild) p.ExStyle |= WS_EX_LAYERED;
   if (!parent_) {
     // Secondary forms belong to the main form so that they stay above it.
     p.WndParent = parentWindow_;
@@ -391,6 +408,96 @@ void TCustomForm::CreateParams(TCreateParams& p) {
   }
   if (windowState_ == wsMaximized) p.Style |= WS_MAXIMIZE;
   if (windowState_ == wsMinimized) p.Style |= WS_MINIMIZE;
+  if (formStyle_ == fsMDIChild && !parent_) {
+    // The frame's client window makes the child (it adds WS_CHILD itself).
+    p.Style &= ~static_cast<DWORD>(WS_POPUP);
+    p.ExStyle |= WS_EX_MDICHILD;
+    TCustomForm* main = Application ? Application->MainForm() : nullptr;
+    p.WndParent = main ? main->ClientHandle() : nullptr;
+  }
+}
+
+void TCustomForm::CreateWindowHandle(const TCreateParams& p) {
+  if (formStyle_ == fsMDIChild && !parent_ && !InState(csDesigning)) {
+    HWND client = MDIClientOfMainForm();
+    SetDefWndProc(DefMDIChildProcA);
+    handle_ = CreateMDIWindowA(p.WinClassName.c_str(), p.Caption.c_str(), p.Style, p.X, p.Y, p.Width, p.Height, client,
+                               p.WindowClass.hInstance, reinterpret_cast<LPARAM>(p.Param));
+    if (!handle_) RaiseLastOSError();
+    formState_ |= fsCreatedMDIChild;
+    return;
+  }
+  TCustomControl::CreateWindowHandle(p);
+  formState_ &= ~fsCreatedMDIChild;
+  // A layered window stays invisible until it has its attributes.
+  if (handle_) UpdateLayeredAttributes();
+}
+
+void TCustomForm::DestroyWindowHandle() {
+  if (handle_ && (formState_ & fsCreatedMDIChild)) {
+    SendMessageA(::GetParent(handle_), WM_MDIDESTROY, reinterpret_cast<WPARAM>(handle_), 0);
+    handle_ = nullptr;
+    formState_ &= ~fsCreatedMDIChild;
+    return;
+  }
+  TCustomControl::DestroyWindowHandle();
+}
+
+void TCustomForm::DestroyWnd() {
+  // The client window takes the children's windows with it: their forms let them go first.
+  if (clientHandle_ && Screen)
+    for (TCustomForm* f : std::vector<TCustomForm*>(Screen->forms_))
+      if (f != this && f->HandleAllocated() && ::GetParent(f->handle_) == clientHandle_) f->DestroyHandle();
+  TCustomControl::DestroyWnd();
+  clientHandle_ = nullptr;
+}
+
+void TCustomForm::DefaultHandler(TMessage& m) {
+  if (clientHandle_ && handle_) {
+    m.Result = DefFrameProcA(handle_, clientHandle_, m.Msg, m.WParam, m.LParam);
+    return;
+  }
+  TCustomControl::DefaultHandler(m);
+}
+
+void TCustomForm::UpdateLayeredAttributes() {
+  if (!handle_ || parent_ || formStyle_ == fsMDIChild) return;
+  const LONG_PTR ex = GetWindowLongPtrA(handle_, GWL_EXSTYLE);
+  if (!alphaBlend_ && !transparentColor_) {
+    if (ex & WS_EX_LAYERED) {
+      SetWindowLongPtrA(handle_, GWL_EXSTYLE, ex & ~static_cast<LONG_PTR>(WS_EX_LAYERED));
+      RedrawWindow(handle_, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN);
+    }
+    return;
+  }
+  if (!(ex & WS_EX_LAYERED)) SetWindowLongPtrA(handle_, GWL_EXSTYLE, ex | WS_EX_LAYERED);
+  SetLayeredWindowAttributes(handle_, ColorToRGB(transparentColorValue_), static_cast<BYTE>(alphaBlendValue_),
+                             (alphaBlend_ ? LWA_ALPHA : 0) | (transparentColor_ ? LWA_COLORKEY : 0));
+}
+
+void TCustomForm::SetAlphaBlend(bool v) {
+  if (v == alphaBlend_) return;
+  alphaBlend_ = v;
+  UpdateLayeredAttributes();
+}
+
+void TCustomForm::SetAlphaBlendValue(int v) {
+  v = std::max(0, std::min(v, 255));
+  if (v == alphaBlendValue_) return;
+  alphaBlendValue_ = v;
+  UpdateLayeredAttributes();
+}
+
+void TCustomForm::SetTransparentColor(bool v) {
+  if (v == transparentColor_) return;
+  transparentColor_ = v;
+  UpdateLayeredAttributes();
+}
+
+void TCustomForm::SetTransparentColorValue(TColor c) {
+  if (c == transparentColorValue_) return;
+  transparentColorValue_ = c;
+  UpdateLayeredAttributes();
 }
 
 void TCustomForm::CreateWnd() {
@@ -398,6 +505,15 @@ void TCustomForm::CreateWnd() {
   if (menu_) {
     menu_->WindowHandle = handle_;
     ::SetMenu(handle_, menu_->GetHandle());
+  }
+  if (formStyle_ == fsMDIForm && !clientHandle_) {
+    CLIENTCREATESTRUCT ccs{nullptr, kFirstMDIChildId};
+    RECT r;
+    ::GetClientRect(handle_, &r);
+    clientHandle_ = CreateWindowExA(WS_EX_CLIENTEDGE, "MDICLIENT", nullptr,
+                                    WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_HSCROLL | WS_VSCROLL, 0,
+                                    0, r.right, r.bottom, handle_, nullptr, GetModuleHandleA(nullptr), &ccs);
+    if (!clientHandle_) RaiseLastOSError();
   }
   if (clientWidth_ > 0 || clientHeight_ > 0)
     TWinControl::SetClientSize(clientWidth_ ? clientWidth_ : GetClientWidth(), clientHeight_ ? clientHeight_ : GetClientHeight());
@@ -437,7 +553,12 @@ void TCustomForm::SetBorderIcons(int s) {
 
 void TCustomForm::SetFormStyle(TFormStyle s) {
   if (s == formStyle_) return;
+  const bool document = s == fsMDIChild || s == fsMDIForm || formStyle_ == fsMDIChild || formStyle_ == fsMDIForm;
   formStyle_ = s;
+  if (document) {
+    RecreateWnd();
+    return;
+  }
   if (handle_)
     SetWindowPos(handle_, s == fsStayOnTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
@@ -801,6 +922,14 @@ void TCustomForm::WndProc(TMessage& m) {
       // Focus given to the form goes to its active control.
       TCustomControl::WndProc(m);
       return;
+    case WM_SIZE:
+      TCustomControl::WndProc(m);
+      if (clientHandle_) {
+        RECT r;
+        ::GetClientRect(handle_, &r);
+        MoveWindow(clientHandle_, 0, 0, r.right, r.bottom, TRUE);
+      }
+      return;
   }
   TCustomControl::WndProc(m);
 }
@@ -1123,7 +1252,7 @@ bool TApplication::ProcessMessage(MSG& msg) {
     if (OnMessage) OnMessage(msg, handled);
     for (TApplicationEvents* e : std::vector<TApplicationEvents*>(appEvents))
       if (!handled && e->OnMessage) e->OnMessage(msg, handled);
-    if (!handled && !IsKeyMsg(msg)) {
+    if (!handled && !IsKeyMsg(msg) && !(DialogHandle && IsDialogMessageA(DialogHandle, &msg))) {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
@@ -1230,6 +1359,27 @@ void ShowMessage(const std::string& text) {
 
 // ---- TScreen ----
 
+namespace {
+// The drag cursor: an arrow carrying a small box, black outlines filled white (no system cursor has it).
+HCURSOR MakeDragCursor() {
+  const int w = GetSystemMetrics(SM_CXCURSOR), h = GetSystemMetrics(SM_CYCURSOR);
+  if (w < 24 || h < 24) return LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  const int stride = (w + 15) / 16 * 2;
+  std::vector<BYTE> andMask(static_cast<size_t>(stride * h), 0xFF), xorMask(static_cast<size_t>(stride * h), 0);
+  auto put = [&](int x, int y, bool white) {
+    size_t i = static_cast<size_t>(y * stride + x / 8);
+    BYTE bit = static_cast<BYTE>(0x80 >> (x % 8));
+    andMask[i] &= static_cast<BYTE>(~bit);
+    if (white) xorMask[i] |= bit;
+  };
+  for (int y = 0; y < 12; ++y)  // the arrow: a right triangle
+    for (int x = 0; x <= y; ++x) put(x, y, x > 0 && x < y && y < 11);
+  for (int y = 14; y < 22; ++y)  // the box
+    for (int x = 8; x < 20; ++x) put(x, y, x > 8 && x < 19 && y > 14 && y < 21);
+  return CreateCursor(GetModuleHandleA(nullptr), 0, 0, w, h, andMask.data(), xorMask.data());
+}
+}  // namespace
+
 TScreen::TScreen() {
   static const struct {
     int id;
@@ -1240,6 +1390,8 @@ TScreen::TScreen() {
                    {crHandPoint, IDC_HAND}, {crSizeAll, IDC_SIZEALL}};
   cursors_[crDefault] = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   for (auto& s : kStandard) cursors_[s.id] = LoadCursorA(nullptr, s.res);
+  cursors_[crNoDrop] = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_NO));
+  cursors_[crDrag] = MakeDragCursor();
 }
 
 void TScreen::RemoveForm(TCustomForm* f) {

@@ -19,11 +19,13 @@ enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bs
 enum TBorderIcon { biSystemMenu = 1, biMinimize = 2, biMaximize = 4, biHelp = 8 };
 enum TPosition { poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter, poDesktopCenter,
                  poMainFormCenter, poOwnerFormCenter };
-enum TFormStyle { fsNormal, fsStayOnTop };
+// fsMDIForm: a frame whose client window holds document children; fsMDIChild: such a child.
+enum TFormStyle { fsNormal, fsStayOnTop, fsMDIChild, fsMDIForm };
 enum TWindowState { wsNormal, wsMinimized, wsMaximized };
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
 // Form state bits.
-enum : unsigned { fsCreating = 1, fsVisible = 2, fsShowing = 4, fsModal = 8, fsActivated = 16 };
+enum : unsigned { fsCreating = 1, fsVisible = 2, fsShowing = 4, fsModal = 8, fsActivated = 16,
+                  fsCreatedMDIChild = 32 };  // the window was made as a document child
 
 using TCloseEvent = TEvent<void(TObject* Sender, TCloseAction& Action)>;
 using TCloseQueryEvent = TEvent<void(TObject* Sender, bool& CanClose)>;
@@ -65,6 +67,18 @@ class TCustomForm : public TCustomControl {
   void SetPosition(TPosition p) { position_ = p; }
   TFormStyle GetFormStyle() const { return formStyle_; }
   void SetFormStyle(TFormStyle s);
+  // The client window of a document frame (fsMDIForm), which holds the document children; else null.
+  HWND ClientHandle() const { return clientHandle_; }
+  // A top-level form drawn translucent (AlphaBlendValue 0..255) and/or with TransparentColorValue
+  // left out, through the layered window style.
+  bool GetAlphaBlend() const { return alphaBlend_; }
+  void SetAlphaBlend(bool v);
+  int GetAlphaBlendValue() const { return alphaBlendValue_; }
+  void SetAlphaBlendValue(int v);
+  bool GetTransparentColor() const { return transparentColor_; }
+  void SetTransparentColor(bool v);
+  TColor GetTransparentColorValue() const { return transparentColorValue_; }
+  void SetTransparentColorValue(TColor c);
   TWindowState GetWindowState() const { return windowState_; }
   void SetWindowState(TWindowState s);
   bool GetKeyPreview() const { return keyPreview_; }
@@ -84,6 +98,8 @@ class TCustomForm : public TCustomControl {
   void FocusControl(TWinControl* c);
   void SetVisible(bool v) override;
   void WndProc(TMessage& m) override;
+  // A document frame leaves what it does not handle to DefFrameProc.
+  void DefaultHandler(TMessage& m) override;
   RECT GetClientRect() override;
 
   // Owned components without a parent (menus, timers, dialogs) first, then the controls.
@@ -125,6 +141,14 @@ class TCustomForm : public TCustomControl {
  protected:
   void CreateParams(TCreateParams& p) override;
   void CreateWnd() override;
+  // A document child is made by the frame's client window; raises EInvalidOperation when the main
+  // form is no document frame.
+  void CreateWindowHandle(const TCreateParams& p) override;
+  void DestroyWindowHandle() override;
+  void DestroyWnd() override;
+  // Sets or clears the layered style of the window and its alpha and colour key.
+  void UpdateLayeredAttributes();
+  void SetFormStateBits(unsigned bits, bool on) { formState_ = on ? formState_ | bits : formState_ & ~bits; }
   void Paint() override;
   void Loaded() override;
   void Notification(TComponent* c, TOperation op) override;
@@ -160,7 +184,16 @@ class TCustomForm : public TCustomControl {
   bool loadLayout_ = true;
   bool active_ = false;
   bool positioned_ = false;
+  HWND clientHandle_ = nullptr;
+  bool alphaBlend_ = false, transparentColor_ = false;
+  int alphaBlendValue_ = 255;
+  TColor transparentColorValue_ = 0;
 };
+
+// The message of the frame's misuse: a document child while the main form is no document frame.
+extern const char* const SNoMDIForm;
+// The main form's client window when it is a document frame, else raises EInvalidOperation SNoMDIForm.
+HWND MDIClientOfMainForm();
 
 class TForm : public TCustomForm {
   UI_DECLARE_CLASS(TForm, TCustomForm)
@@ -281,6 +314,8 @@ class TApplication : public TComponent {
   void HandleException(TObject* sender);
   void ShowException(const std::exception& e);
   bool ShowMainForm = true;
+  // The modeless dialog window whose keys the loop gives to IsDialogMessage (null: none).
+  HWND DialogHandle = nullptr;
   void HookMainWindow(const TWindowHook& hook);
   void UnhookMainWindow(const TWindowHook& hook);
   // Runs the main-window hooks; true when one handled the message.
@@ -340,7 +375,7 @@ class TApplication : public TComponent {
 
 // Standard cursors of the screen's table.
 enum : int { crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4, crSizeNESW = -6, crSizeNS = -7,
-             crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10, crHourGlass = -11, crNo = -18, crAppStart = -19,
+             crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10, crHourGlass = -11, crDrag = -12, crNoDrop = -13, crNo = -18, crAppStart = -19,
              crHelp = -20, crHandPoint = -21, crSizeAll = -22 };
 
 class TScreen : public TComponent {

@@ -171,11 +171,29 @@ void TPen::SetStyle(TPenStyle s) {
   Free_();
   Changed();
 }
+void TPen::SetMode(TPenMode m) {
+  if (m == mode_) return;
+  mode_ = m;
+  Changed();
+}
+int TPen::GetRop2() const {
+  static const int kRop2[] = {R2_BLACK,       R2_WHITE,     R2_NOP,        R2_NOT,        R2_COPYPEN,    R2_NOTCOPYPEN,
+                              R2_MERGEPENNOT, R2_MASKPENNOT, R2_MERGENOTPEN, R2_MASKNOTPEN, R2_MERGEPEN,  R2_NOTMERGEPEN,
+                              R2_MASKPEN,     R2_NOTMASKPEN, R2_XORPEN,     R2_NOTXORPEN};
+  return kRop2[mode_];
+}
+void TPen::SetHandle(HPEN h) {
+  if (h == handle_) return;
+  Free_();
+  handle_ = h;
+  Changed();
+}
 void TPen::Assign(TPersistent* source) {
   if (auto* p = As<TPen>(source)) {
     color_ = p->color_;
     width_ = p->width_;
     style_ = p->style_;
+    mode_ = p->mode_;
     Free_();
     Changed();
     return;
@@ -362,6 +380,7 @@ void TCanvas::RequiredState(unsigned state) {
   }
   if (need & csPenValid) {
     oldPen_ = SelectObject(dc_, pen_->GetHandle());
+    SetROP2(dc_, pen_->GetRop2());
     state_ |= csPenValid;
   }
   if (need & csBrushValid) {
@@ -434,14 +453,14 @@ void TCanvas::FrameRect(const RECT& r) {
 void TCanvas::TextOut(int x, int y, const std::string& text) {
   Changing();
   RequiredState(csHandleValid | csFontValid | csBrushValid);
-  ExtTextOutA(dc_, x, y, 0, nullptr, text.data(), static_cast<UINT>(text.size()), nullptr);
+  ExtTextOutA(dc_, x, y, static_cast<UINT>(TextFlags), nullptr, text.data(), static_cast<UINT>(text.size()), nullptr);
   MoveToEx(dc_, x + TextWidth(text), y, nullptr);
   Changed();
 }
 void TCanvas::TextRect(const RECT& r, int x, int y, const std::string& text) {
   Changing();
   RequiredState(csHandleValid | csFontValid | csBrushValid);
-  UINT opts = ETO_CLIPPED | (brush_->GetStyle() == bsSolid ? ETO_OPAQUE : 0);
+  UINT opts = static_cast<UINT>(TextFlags) | ETO_CLIPPED | (brush_->GetStyle() == bsSolid ? ETO_OPAQUE : 0);
   ExtTextOutA(dc_, x, y, opts, &r, text.data(), static_cast<UINT>(text.size()), nullptr);
   Changed();
 }

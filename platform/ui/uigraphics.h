@@ -78,6 +78,11 @@ class TFont : public TGraphicsObject {
 };
 
 enum TPenStyle { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
+// How a pen's pixels combine with the destination (the raster operations R2_*, in this order).
+enum TPenMode {
+  pmBlack, pmWhite, pmNop, pmNot, pmCopy, pmNotCopy, pmMergePenNot, pmMaskPenNot, pmMergeNotPen, pmMaskNotPen,
+  pmMerge, pmNotMerge, pmMask, pmNotMask, pmXor, pmNotXor
+};
 
 class TPen : public TGraphicsObject {
   UI_DECLARE_CLASS(TPen, TGraphicsObject)
@@ -91,6 +96,13 @@ class TPen : public TGraphicsObject {
   void SetWidth(int w);
   TPenStyle GetStyle() const { return style_; }
   void SetStyle(TPenStyle s);
+  // Set on the device context with the pen (SetROP2).
+  TPenMode GetMode() const { return mode_; }
+  void SetMode(TPenMode m);
+  int GetRop2() const;  // the R2_* code of the mode
+  // Takes a platform pen as its own (freed with the pen or the next change); colour, width and style
+  // stay what they were.
+  void SetHandle(HPEN h);
   void Assign(TPersistent* source) override;
 
  private:
@@ -98,6 +110,7 @@ class TPen : public TGraphicsObject {
   TColor color_ = clBlack;
   int width_ = 1;
   TPenStyle style_ = psSolid;
+  TPenMode mode_ = pmCopy;
   HPEN handle_ = nullptr;
 };
 
@@ -211,6 +224,8 @@ class TCanvas : public TPersistent {
   void SetPixel(int x, int y, TColor c);
   RECT ClipRect();
   int CopyMode = SRCCOPY;
+  // ExtTextOut options the canvas's text output adds (ETO_RTLREADING: right-to-left reading).
+  int TextFlags = 0;
   TNotifyEvent OnChange;
   TNotifyEvent OnChanging;
   // Painter threads and the main thread take the canvas in turn: Lock waits for it, TryLock takes it

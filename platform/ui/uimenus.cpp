@@ -67,6 +67,12 @@ UI_IMPLEMENT_CLASS(TMenuActionLink, TActionLink, DefaultFactory<TMenuActionLink>
 namespace {
 TPopupList* ownPopupList = nullptr;
 
+// Every popup list alive: a menu may have joined one that is no longer the one in place.
+std::vector<TPopupList*>& AllPopupLists() {
+  static std::vector<TPopupList*>* lists = new std::vector<TPopupList*>;
+  return *lists;
+}
+
 struct Registered {
   Registered() {
     RegisterClasses({&TMainMenu::StaticClassInfo, &TMenuItem::StaticClassInfo, &TPopupMenu::StaticClassInfo});
@@ -906,8 +912,7 @@ void TPopupMenu::Create(TComponent* owner) {
 }
 
 void TPopupMenu::BeforeDestruction() {
-  if (PopupList) PopupList->Remove(this);
-  if (ownPopupList && ownPopupList != PopupList) ownPopupList->Remove(this);
+  for (TPopupList* list : AllPopupLists()) list->Remove(this);
   TMenu::BeforeDestruction();
 }
 
@@ -926,7 +931,11 @@ void TPopupMenu::Popup(int x, int y) {
   PostMessageA(w, WM_NULL, 0, 0);
 }
 
+TPopupList::TPopupList() { AllPopupLists().push_back(this); }
+
 TPopupList::~TPopupList() {
+  auto& lists = AllPopupLists();
+  lists.erase(std::remove(lists.begin(), lists.end(), this), lists.end());
   if (window_) DeallocateHWnd(window_);
 }
 

@@ -264,7 +264,7 @@ class TPopupMenu : public TMenu {
 class TPopupList : public TObject {
   UI_DECLARE_CLASS(TPopupList, TObject)
  public:
-  TPopupList() = default;
+  TPopupList();
   ~TPopupList() override;
   void Add(TPopupMenu* m);
   void Remove(TPopupMenu* m);

@@ -207,6 +207,14 @@ T* Create(Args&&... args) {
   return o;
 }
 
+// Stores `v` in `field`; true when that changed it (setters act only then).
+template <class T>
+bool ChangeField(T& field, T v) {
+  if (field == v) return false;
+  field = v;
+  return true;
+}
+
 template <class T>
 T* As(TObject* o) {
   return o && o->Is<T>() ? static_cast<T*>(o) : nullptr;

@@ -1,11 +1,13 @@
 #include "uistdctrls.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "uiactions.h"
 #include "uifiler.h"
 #include "uiforms.h"
 #include "uimenus.h"
+#include "uithemes.h"
 
 namespace ui {
 
@@ -19,6 +21,8 @@ static std::vector<TPropInfo> EditProps() {
           prop::Enum("CharCase", &T::GetCharCase, &T::SetCharCase, {"ecNormal", "ecUpperCase", "ecLowerCase"}, true, ecNormal),
           prop::Enum("BorderStyle", &T::GetBorderStyle, &T::SetBorderStyle, {"bsNone", "bsSingle"}, true, bsSingleBorder),
           prop::Bool("HideSelection", &T::GetHideSelection, &T::SetHideSelection, true),
+          prop::Bool("OEMConvert", &T::GetOEMConvert, &T::SetOEMConvert, false),
+          prop::Bool("AutoSize", &T::GetAutoSize, &T::SetAutoSize, true),
           prop::Event("OnChange", &T::OnChange)};
 }
 static std::vector<TPropInfo> LabelProps() {
@@ -51,6 +55,9 @@ static std::vector<TPropInfo> PanelProps() {
           prop::Enum("BevelOuter", &T::GetBevelOuter, &T::SetBevelOuter, cuts, true, bvRaised),
           prop::Int("BevelWidth", &T::GetBevelWidth, &T::SetBevelWidth, true, 1),
           prop::Int("BorderWidth", &T::GetBorderWidth, &T::SetBorderWidth, true, 0),
+          prop::Bool("FullRepaint", &T::GetFullRepaint, &T::SetFullRepaint, true),
+          prop::Enum("BorderStyle", &T::GetBorderStyle, &T::SetBorderStyle, {"bsNone", "bsSingle"}, true, bsNoBorder),
+          prop::Bool("AutoSize", &T::GetAutoSize, &T::SetAutoSize, false),
           prop::Enum("Alignment", &T::GetAlignment, &T::SetAlignment, {"taLeftJustify", "taRightJustify", "taCenter"}, true,
                      taCenter)};
 }
@@ -117,7 +124,13 @@ void TCustomEdit::CreateParams(TCreateParams& p) {
   if (charCase_ == ecUpperCase) p.Style |= ES_UPPERCASE;
   if (charCase_ == ecLowerCase) p.Style |= ES_LOWERCASE;
   if (passwordChar_) p.Style |= ES_PASSWORD;
-  if (borderStyle_ == bsSingleBorder) p.ExStyle |= WS_EX_CLIENTEDGE;
+  if (oemConvert_) p.Style |= ES_OEMCONVERT;
+  if (borderStyle_ == bsSingleBorder) {
+    if (ctl3D_)
+      p.ExStyle |= WS_EX_CLIENTEDGE;
+    else
+      p.Style |= WS_BORDER;
+  }
 }
 
 void TCustomEdit::CreateWnd() {
@@ -132,6 +145,29 @@ void TCustomEdit::CreateWnd() {
   SendMessageA(handle_, EM_LIMITTEXT, static_cast<WPARAM>(maxLength_), 0);
   if (passwordChar_) SendMessageA(handle_, EM_SETPASSWORDCHAR, static_cast<uint8_t>(passwordChar_), 0);
   SendMessageA(handle_, EM_SETMODIFY, modified_, 0);
+  AdjustHeight();
+}
+
+void TCustomEdit::SetAutoSize(bool v) {
+  if (v == autoSize_) return;
+  autoSize_ = v;
+  AdjustHeight();
+}
+
+void TCustomEdit::AdjustHeight() {
+  if (!autoSize_ || !handle_ || InState(csLoading)) return;
+  HDC dc = GetDC(handle_);
+  HGDIOBJ old = SelectObject(dc, font_->GetHandle());
+  TEXTMETRICA tm{};
+  GetTextMetricsA(dc, &tm);
+  SelectObject(dc, old);
+  ReleaseDC(handle_, dc);
+  RECT w, c;
+  GetWindowRect(handle_, &w);
+  ::GetClientRect(handle_, &c);
+  const int frame = (w.bottom - w.top) - c.bottom;
+  // One line of text, with a margin of two pixels above and below inside a border.
+  SetHeight(tm.tmHeight + frame + (borderStyle_ == bsSingleBorder ? 4 : 0));
 }
 
 void TCustomEdit::SetReadOnly(bool v) {
@@ -158,6 +194,12 @@ void TCustomEdit::SetPasswordChar(char c) {
 void TCustomEdit::SetCharCase(TEditCharCase c) {
   if (c == charCase_) return;
   charCase_ = c;
+  RecreateWnd();
+}
+
+void TCustomEdit::SetOEMConvert(bool v) {
+  if (v == oemConvert_) return;
+  oemConvert_ = v;
   RecreateWnd();
 }
 
@@ -230,6 +272,13 @@ void TCustomEdit::DoEnter() {
 
 void TCustomEdit::WndProc(TMessage& m) {
   switch (m.Msg) {
+    case CM_CTL3DCHANGED:
+      RecreateWnd();  // the border style depends on it
+      break;
+    case CM_FONTCHANGED:
+      TWinControl::WndProc(m);
+      AdjustHeight();
+      return;
     case CN_COMMAND:
       // The edit's own change notification, reflected by its parent; none while the window is made.
       if (HIWORD(m.WParam) == EN_CHANGE && !creating_) Change();
@@ -484,6 +533,55 @@ void TCustomGroupBox::WndProc(TMessage& m) {
 TCustomPanel::TCustomPanel() {
   width_ = 185;
   height_ = 41;
+  bevelInner_ = bvNone;
+  bevelOuter_ = bvRaised;
+}
+
+void TCustomPanel::CreateParams(TCreateParams& p) {
+  TCustomControl::CreateParams(p);
+  if (borderStyle_ == bsSingleBorder) {
+    if (ctl3D_)
+      p.ExStyle |= WS_EX_CLIENTEDGE;
+    else
+      p.Style |= WS_BORDER;
+  }
+  // The panel decides itself what a resize repaints (FullRepaint).
+  p.WindowClass.style &= ~static_cast<UINT>(CS_HREDRAW | CS_VREDRAW);
+}
+
+void TCustomPanel::SetBorderStyle(TBorderStyle v) {
+  if (v == borderStyle_) return;
+  borderStyle_ = v;
+  RecreateWnd();
+}
+
+void TCustomPanel::SetAutoSize(bool v) {
+  if (v == autoSize_) return;
+  autoSize_ = v;
+  AdjustSize();
+}
+
+void TCustomPanel::AdjustSize() {
+  if (!autoSize_ || adjusting_ || InState(csLoading | csDestroying)) return;
+  int right = -1, bottom = -1;
+  for (TControl* c : controls_) {
+    if (!c->GetVisible() || c->GetAlign() != alNone) continue;
+    right = std::max(right, c->GetLeft() + c->GetWidth());
+    bottom = std::max(bottom, c->GetTop() + c->GetHeight());
+  }
+  if (right < 0) return;
+  // The children sit in the window's client area; the panel's own client rectangle is inset by the
+  // bevels and border, and the window may have a frame.
+  const RECT whole = TCustomControl::GetClientRect(), inner = GetClientRect();
+  const int frameW = width_ - (whole.right - whole.left), frameH = height_ - (whole.bottom - whole.top);
+  adjusting_ = true;
+  try {
+    SetBounds(left_, top_, right + (whole.right - inner.right) + frameW, bottom + (whole.bottom - inner.bottom) + frameH);
+  } catch (...) {
+    adjusting_ = false;
+    throw;
+  }
+  adjusting_ = false;
 }
 
 RECT TCustomPanel::GetClientRect() {
@@ -504,7 +602,11 @@ void TCustomPanel::Paint() {
     colors(bevelOuter_, tl, br);
     Frame3D(canvas_, r, tl, br, bevelWidth_);
   }
-  if (borderWidth_ > 0) {
+  // With themes a panel on its parent's background paints neither its border nor its inside.
+  const bool parentBackground = parentBackground_ && ThemeServices().ThemesEnabled();
+  if (parentBackground) {
+    InflateRect(&r, -borderWidth_, -borderWidth_);
+  } else if (borderWidth_ > 0) {
     canvas_->Brush()->SetColor(color_);
     RECT b = r;
     for (int i = 0; i < borderWidth_; ++i) {
@@ -517,16 +619,19 @@ void TCustomPanel::Paint() {
     colors(bevelInner_, tl, br);
     Frame3D(canvas_, r, tl, br, bevelWidth_);
   }
-  canvas_->Brush()->SetColor(color_);
-  canvas_->Brush()->SetStyle(bsSolid);
-  canvas_->FillRect(r);
+  if (!parentBackground) {
+    canvas_->Brush()->SetColor(color_);
+    canvas_->Brush()->SetStyle(bsSolid);
+    canvas_->FillRect(r);
+  }
   std::string text = GetCaption();
   if (!text.empty()) {
     static const UINT kAlign[] = {DT_LEFT, DT_RIGHT, DT_CENTER};
     canvas_->SetFont(font_);
     canvas_->Brush()->SetStyle(bsClear);
     HDC dc = canvas_->GetHandle();
-    DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_SINGLELINE | DT_VCENTER | kAlign[alignment_]);
+    DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r,
+              DrawTextBiDiModeFlags(DT_SINGLELINE | DT_VCENTER | kAlign[alignment_]));
   }
 }
 
@@ -537,15 +642,34 @@ void TCustomPanel::Paint() {
     AlignControls();                   \
     Invalidate();                      \
   }
-PANEL_SETTER(BevelInner, bevelInner_, TBevelCut)
-PANEL_SETTER(BevelOuter, bevelOuter_, TBevelCut)
-PANEL_SETTER(BevelWidth, bevelWidth_, int)
 PANEL_SETTER(BorderWidth, borderWidth_, int)
 PANEL_SETTER(Alignment, alignment_, TAlignment)
 #undef PANEL_SETTER
 
 void TCustomPanel::WndProc(TMessage& m) {
   if (m.Msg == CM_TEXTCHANGED || m.Msg == CM_FONTCHANGED || m.Msg == CM_COLORCHANGED) Invalidate();
+  if (m.Msg == CM_BORDERCHANGED) {
+    AlignControls();
+    Invalidate();
+  }
+  if (m.Msg == WM_WINDOWPOSCHANGED && handle_) {
+    const auto* pos = reinterpret_cast<const WINDOWPOS*>(m.LParam);
+    if (!(pos->flags & SWP_NOSIZE) && (pos->cx != width_ || pos->cy != height_)) {
+      if (fullRepaint_ || GetTextLen() > 0) {
+        InvalidateRect(handle_, nullptr, TRUE);
+      } else {
+        // Only the bevels at the right and bottom edges move; the inside keeps its colour.
+        int bevel = borderWidth_ + (bevelInner_ != bvNone ? bevelWidth_ : 0) + (bevelOuter_ != bvNone ? bevelWidth_ : 0);
+        if (bevel > 0) {
+          int oldW = std::min(width_, pos->cx), oldH = std::min(height_, pos->cy);
+          RECT right{oldW - bevel - 1, 0, pos->cx, pos->cy};
+          RECT bottom{0, oldH - bevel - 1, pos->cx, pos->cy};
+          InvalidateRect(handle_, &right, TRUE);
+          InvalidateRect(handle_, &bottom, TRUE);
+        }
+      }
+    }
+  }
   TCustomControl::WndProc(m);
 }
 

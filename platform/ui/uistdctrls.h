@@ -29,6 +29,12 @@ class TCustomEdit : public TWinControl {
   void SetBorderStyle(TBorderStyle b);
   bool GetHideSelection() const { return hideSelection_; }
   void SetHideSelection(bool v);
+  // Typed characters go through the OEM code page and back (ES_OEMCONVERT).
+  bool GetOEMConvert() const { return oemConvert_; }
+  void SetOEMConvert(bool v);
+  // The height follows the font: one line of text inside the border.
+  bool GetAutoSize() const { return autoSize_; }
+  void SetAutoSize(bool v);
   bool GetModified();
   void SetModified(bool v);
   // Selection in bytes of the 8-bit text.
@@ -57,6 +63,9 @@ class TCustomEdit : public TWinControl {
   TEditCharCase charCase_ = ecNormal;
   TBorderStyle borderStyle_ = bsSingleBorder;
   bool hideSelection_ = true;
+  bool oemConvert_ = false;
+  bool autoSize_ = true;
+  void AdjustHeight();
   bool modified_ = false;
   bool creating_ = false;
 };
@@ -156,18 +165,19 @@ class TGroupBox : public TCustomGroupBox {
   UI_DECLARE_CLASS(TGroupBox, TCustomGroupBox)
 };
 
-enum TBevelCut { bvNone, bvLowered, bvRaised, bvSpace };
-
 class TCustomPanel : public TCustomControl {
   UI_DECLARE_CLASS(TCustomPanel, TCustomControl)
  public:
   TCustomPanel();
-  TBevelCut GetBevelInner() const { return bevelInner_; }
-  void SetBevelInner(TBevelCut b);
-  TBevelCut GetBevelOuter() const { return bevelOuter_; }
-  void SetBevelOuter(TBevelCut b);
-  int GetBevelWidth() const { return bevelWidth_; }
-  void SetBevelWidth(int w);
+  // Without FullRepaint a resize repaints only the bevels at the moving edges (captionless panels).
+  bool GetFullRepaint() const { return fullRepaint_; }
+  void SetFullRepaint(bool v) { fullRepaint_ = v; }
+  // bsSingle: a border line around the panel (sunken with Ctl3D).
+  TBorderStyle GetBorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(TBorderStyle v);
+  // The panel takes the size that holds its (not aligned) children.
+  bool GetAutoSize() const { return autoSize_; }
+  void SetAutoSize(bool v);
   int GetBorderWidth() const { return borderWidth_; }
   void SetBorderWidth(int w);
   TAlignment GetAlignment() const { return alignment_; }
@@ -177,10 +187,15 @@ class TCustomPanel : public TCustomControl {
  protected:
   void Paint() override;
   void WndProc(TMessage& m) override;
+  void CreateParams(TCreateParams& p) override;
+  void AdjustSize() override;
 
  private:
-  TBevelCut bevelInner_ = bvNone, bevelOuter_ = bvRaised;
-  int bevelWidth_ = 1, borderWidth_ = 0;
+  int borderWidth_ = 0;
+  bool fullRepaint_ = true;
+  bool autoSize_ = false;
+  bool adjusting_ = false;
+  TBorderStyle borderStyle_ = bsNoBorder;
   TAlignment alignment_ = taCenter;
 };
 

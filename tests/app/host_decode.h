@@ -1,6 +1,8 @@
-// Pictures decoded by the host's independent tools into binary PPM files, read back for sampling.
+// Pictures decoded by the host's independent tools into binary PPM files, read back for sampling, and
+// the small host-side helpers the program's tests share.
 #pragma once
 #include <windows.h>
+#include <psapi.h>
 
 #include <cctype>
 #include <cstdint>
@@ -49,6 +51,31 @@ inline bool ReadPpm(const std::string& winPath, Ppm& out) {
   if (out.width <= 0 || out.height <= 0 || pos > bytes.size() || bytes.size() - pos < need) return false;
   out.rgb.assign(bytes.begin() + pos, bytes.begin() + pos + need);
   return true;
+}
+
+// Test paths are UTF-8 on the host side; the program takes them wide.
+inline std::wstring FromUtf8(const std::string& s) {
+  if (s.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
+  std::wstring w(size_t(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), &w[0], n);
+  return w;
+}
+inline std::string ToUtf8(const std::wstring& w) {
+  if (w.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(size_t(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), &s[0], n, nullptr, nullptr);
+  return s;
+}
+
+// The process's private bytes, for the memory-growth checks.
+inline uint64_t PrivateBytes() {
+  PROCESS_MEMORY_COUNTERS_EX pmc = {};
+  pmc.cb = sizeof pmc;
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc);
+  // Wine leaves PrivateUsage at zero; the commit charge counts the same private pages there.
+  return uint64_t(pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage);
 }
 
 inline bool Near(COLORREF a, COLORREF b, int tol) {

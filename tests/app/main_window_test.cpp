@@ -5,6 +5,12 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <set>
+#include <vector>
+
 #include "about_form.h"
 #include "app_harness.h"
 #include "conversion.h"
@@ -222,6 +228,135 @@ TEST_F(MainWindow, FolderPickerEndsThePathWithABackslash) {
 
 // The about window: made once, shown modally, its name from the application title, closed by its
 // button and shown again.
+// A piece of the screen as the display shows it, 0x00RRGGBB per pixel, rows from the top.
+struct ScreenShot {
+  explicit ScreenShot(const RECT& r) : width(r.right - r.left), height(r.bottom - r.top) {
+    pixels.resize(size_t(width) * height);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, dib);
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    memcpy(pixels.data(), bits, pixels.size() * 4);
+    SelectObject(memory, old);
+    DeleteObject(dib);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+  }
+  uint32_t At(int x, int y) const { return pixels[size_t(y) * width + x] & 0xFFFFFF; }
+  int width, height;
+  std::vector<uint32_t> pixels;
+};
+
+// The pixels of a screen piece whose red, green and blue add up to less than `limit`, as points.
+std::vector<POINT> DarkPixels(const ScreenShot& shot, unsigned limit) {
+  std::vector<POINT> dark;
+  for (int y = 0; y < shot.height; ++y)
+    for (int x = 0; x < shot.width; ++x) {
+      const uint32_t p = shot.At(x, y);
+      if (((p >> 16) & 255) + ((p >> 8) & 255) + (p & 255) < limit) dark.push_back({x, y});
+    }
+  return dark;
+}
+
+// The share of the points whose mirror image in their own bounding box is one of them too.
+double MirrorShare(const std::vector<POINT>& points, bool horizontal) {
+  if (points.empty()) return 0;
+  RECT box = {INT_MAX, INT_MAX, INT_MIN, INT_MIN};
+  for (const POINT& p : points) {
+    box.left = std::min(box.left, p.x);
+    box.top = std::min(box.top, p.y);
+    box.right = std::max(box.right, p.x);
+    box.bottom = std::max(box.bottom, p.y);
+  }
+  std::set<std::pair<LONG, LONG>> set;
+  for (const POINT& p : points) set.insert({p.x, p.y});
+  size_t matched = 0;
+  for (const POINT& p : points) {
+    const POINT m = horizontal ? POINT{box.left + box.right - p.x, p.y} : POINT{p.x, box.top + box.bottom - p.y};
+    matched += set.count({m.x, m.y});
+  }
+  return double(matched) / points.size();
+}
+
+// Under wine the title bar's buttons are glyphs of its symbol font; without that font they come out
+// as the letters that stand for them ("0", "1", "r"). The close button's cross is symmetric both ways
+// (an "r" is not), the minimize button's bar is far wider than high (a "0" is not). Chinese typed into
+// an edit shows its own shapes: two texts of four different characters must differ in their ink,
+// where the empty boxes of a missing font would be the same.
+TEST_F(MainWindow, TitleBarButtonsAreSymbolsAndChineseTextShowsItsGlyphs) {
+  HWND h = form->GetHandle();
+  SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+  RedrawWindow(h, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  Pump(10);
+  RECT w;
+  GetWindowRect(h, &w);
+  // The caption's right end, where the buttons are: no icon and, in white, no title text.
+  const RECT buttons = {w.right - 4 * GetSystemMetrics(SM_CXSIZE), w.top, w.right,
+                        w.top + 2 * GetSystemMetrics(SM_CYFIXEDFRAME) + GetSystemMetrics(SM_CYCAPTION)};
+  // Black glyphs only: the buttons' shadows and the disabled button's grey stay out.
+  const std::vector<POINT> dark = DarkPixels(ScreenShot(buttons), 150);
+  ASSERT_FALSE(dark.empty());
+  // The leftmost glyph is the minimize button's, the rightmost the close button's (the disabled
+  // maximize button between them is grey); glyphs are columns of dark pixels apart.
+  std::vector<LONG> columns;
+  for (const POINT& p : dark) columns.push_back(p.x);
+  std::sort(columns.begin(), columns.end());
+  LONG firstEnd = columns.back(), lastStart = columns.front();
+  bool gap = false;
+  for (size_t i = 1; i < columns.size(); ++i)
+    if (columns[i] - columns[i - 1] > 2) {
+      if (!gap) firstEnd = columns[i - 1];
+      gap = true;
+      lastStart = columns[i];
+    }
+  ASSERT_TRUE(gap) << "one glyph only";
+  std::vector<POINT> minimize, close;
+  for (const POINT& p : dark) {
+    if (p.x <= firstEnd) minimize.push_back(p);
+    if (p.x >= lastStart) close.push_back(p);
+  }
+  EXPECT_GT(MirrorShare(close, true), 0.9);
+  EXPECT_GT(MirrorShare(close, false), 0.9);
+  LONG top = LONG_MAX, bottom = LONG_MIN, left = LONG_MAX, right = LONG_MIN;
+  for (const POINT& p : minimize) {
+    top = std::min(top, p.y);
+    bottom = std::max(bottom, p.y);
+    left = std::min(left, p.x);
+    right = std::max(right, p.x);
+  }
+  EXPECT_GE(right - left + 1, 3 * (bottom - top + 1)) << "the minimize glyph is " << right - left + 1 << " x "
+                                                      << bottom - top + 1;
+
+  HWND edit = form->Edit6->GetHandle();
+  RECT e;
+  GetClientRect(edit, &e);
+  MapWindowPoints(edit, nullptr, reinterpret_cast<POINT*>(&e), 2);
+  std::vector<std::vector<POINT>> ink;
+  for (const wchar_t* text : {L"永和九年", L"岁在癸丑"}) {
+    form->Edit6->SetText(text);
+    RedrawWindow(edit, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    Pump(5);
+    ink.push_back(DarkPixels(ScreenShot(e), 3 * 128));  // smoothed text on white
+  }
+  std::set<std::pair<LONG, LONG>> first;
+  for (const POINT& p : ink[0]) first.insert({p.x, p.y});
+  size_t shared = 0;
+  for (const POINT& p : ink[1]) shared += first.count({p.x, p.y});
+  ASSERT_GT(ink[0].size(), 40u);
+  ASSERT_GT(ink[1].size(), 40u);
+  EXPECT_LT(shared, std::min(ink[0].size(), ink[1].size()) * 3 / 4) << "ink " << ink[0].size() << " and "
+                                                                     << ink[1].size() << ", shared " << shared;
+}
+
 TEST_F(MainWindow, AboutWindowShowsTheTitleAndHidesOnClose) {
   app::form4 = ui::New<app::Tform4>(ui::Application);
   EXPECT_EQ(app::form4->ProductName->GetCaption(), "Tevarnic Quillomart");

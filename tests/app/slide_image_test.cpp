@@ -1,5 +1,6 @@
 // Slide images: a 4:3 metafile of known rectangles written in every format this build has, each file
 // decoded by an independent decoder on the host, at exactly the requested size with the right colours.
+// The metafile's and the outputs' names hold Greek and Chinese, which no 8-bit code page holds both of.
 #include "slide_image.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 
 namespace {
 
+using app_test::FromUtf8;
 using app_test::Near;
 using app_test::Ppm;
 using app_test::ReadPpm;
@@ -91,17 +93,19 @@ class SlideImage : public ::testing::Test {
   static void SetUpTestSuite() {
     IELibraryStaticInit();
     std::string error;
-    metafile_ = tq::WorkFile("slide.emf");
-    ASSERT_TRUE(presenter::ExportSlide(FourByThreeDeck(), 0, std::wstring(metafile_.begin(), metafile_.end()),
+    metafile_ = FromUtf8(tq::WorkFile("slide_Ελλάδα_幻灯片.emf"));
+    ASSERT_TRUE(presenter::ExportSlide(FourByThreeDeck(), 0, metafile_,
                                        presenter::MetafileFormat::Emf, 800, 600, error))
         << error;
   }
   app::GdiplusRuntime gdiplus_;
-  static std::string metafile_;
+  static std::wstring metafile_;
 };
-std::string SlideImage::metafile_;
+std::wstring SlideImage::metafile_;
 
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::string& path) {
+  return GetFileAttributesW(FromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 }  // namespace
 
@@ -112,15 +116,16 @@ TEST_F(SlideImage, EveryFormatDecodesAtTheRequestedSizeStretchedWithTheSlidesCol
   } sizes[] = {{640, 480}, {640, 640}, {4000, 3000}};
   for (const Format& f : kFormats) {
     for (const auto& size : sizes) {
-      const std::string name = "out_" + std::to_string(size.w) + "x" + std::to_string(size.h) + f.ext;
+      const std::string name = "Ελλάδα_幻灯片_" + std::to_string(size.w) + "x" + std::to_string(size.h) + f.ext;
       const std::string context = name;
       const std::string path = tq::WorkFile(name);
-      DeleteFileA(path.c_str());
-      app::SaveSlideImage(metafile_, path, size.w, size.h, 90, f.key);
+      DeleteFileW(FromUtf8(path).c_str());
+      app::SaveSlideImage(metafile_, FromUtf8(path), size.w, size.h, 90, f.key);
+      // Found under its exact name, by the host as well: nothing became a question mark on the way.
       ASSERT_TRUE(FileExists(path)) << context;
 
       char command[512];
-      snprintf(command, sizeof command, f.toPpm, tq::ShellQuote(name).c_str());
+      snprintf(command, sizeof command, f.toPpm, tq::ShellQuote(tq::UnixPath(path)).c_str());
       std::string output;
       ASSERT_EQ(tq::RunHost(command, &output), 0) << context << ": " << output;
       Ppm ppm;
@@ -134,16 +139,56 @@ TEST_F(SlideImage, EveryFormatDecodesAtTheRequestedSizeStretchedWithTheSlidesCol
         EXPECT_TRUE(Near(got, s.expect, f.tolerance))
             << context << " " << s.what << " at " << x << "," << y << ": got " << std::hex << got;
       }
-      DeleteFileA(path.c_str());
+      DeleteFileW(FromUtf8(path).c_str());
     }
   }
+}
+
+// Chinese text on a slide comes out in its own shapes, not as the empty boxes of a missing font: two
+// lines of four different characters each, set alike, must differ in their ink (boxes would be the
+// same shapes in both), and each must hold some.
+TEST_F(SlideImage, ChineseTextRendersGlyphsNotBoxes) {
+  presenter::Deck deck;
+  presenter::SlideModel slide;
+  slide.background = RGB(255, 255, 255);
+  for (const auto& line : {std::make_pair(1.0, L"永和九年"), std::make_pair(4.0, L"岁在癸丑")}) {
+    presenter::ShapeModel text = Box(1.0, line.first, 9.0, line.first + 2.0, RGB(255, 255, 255));
+    text.hasFill = false;
+    presenter::TextParagraph p;
+    p.text = line.second;
+    p.sizeHundredthPt = 4000;
+    text.paragraphs.push_back(p);
+    slide.shapes.push_back(text);
+  }
+  deck.slides.push_back(slide);
+  const std::wstring metafile = FromUtf8(tq::WorkFile("chinese.emf"));
+  std::string error;
+  ASSERT_TRUE(presenter::ExportSlide(deck, 0, metafile, presenter::MetafileFormat::Emf, 800, 600, error)) << error;
+  // 80 pixels per inch: the lines' boxes are 640 x 160 pixels at (80, 80) and (80, 320).
+  app::SaveSlideImage(metafile, FromUtf8(tq::WorkFile("chinese.bmp")), 800, 600, 90, L"BMP");
+  std::string output;
+  ASSERT_EQ(tq::RunHost("/usr/bin/bmptoppm chinese.bmp > out.ppm", &output), 0) << output;
+  Ppm ppm;
+  ASSERT_TRUE(ReadPpm(tq::WorkFile("out.ppm"), ppm));
+  auto ink = [&](int x, int y) { return GetGValue(ppm.At(x, y)) < 128; };
+  int inkFirst = 0, inkSecond = 0, differ = 0;
+  for (int y = 0; y < 160; ++y)
+    for (int x = 0; x < 640; ++x) {
+      const bool a = ink(80 + x, 80 + y), b = ink(80 + x, 320 + y);
+      inkFirst += a;
+      inkSecond += b;
+      differ += a != b;
+    }
+  ASSERT_GT(inkFirst, 500);
+  ASSERT_GT(inkSecond, 500);
+  EXPECT_GT(differ, (inkFirst + inkSecond) / 4) << "ink " << inkFirst << " and " << inkSecond;
 }
 
 // ".bmp" and ".rle" alike: an uncompressed Windows bitmap of 24 bits per pixel.
 TEST_F(SlideImage, BmpAndRleAreUncompressedTwentyFourBitBitmaps) {
   for (const wchar_t* key : {L"BMP", L"RLE"}) {
     const std::string path = tq::WorkFile(key == std::wstring(L"BMP") ? "depth.bmp" : "depth.rle");
-    app::SaveSlideImage(metafile_, path, 64, 48, 90, key);
+    app::SaveSlideImage(metafile_, FromUtf8(path), 64, 48, 90, key);
     std::vector<unsigned char> bytes;
     ASSERT_TRUE(tq::ReadFileBytes(path, bytes));
     ASSERT_GT(bytes.size(), 34u);
@@ -181,41 +226,34 @@ TEST_F(SlideImage, EncodersAreFoundByExactMimeType) {
 // Unknown keys write nothing quietly; bad sizes and a missing metafile raise instead of writing a
 // blank or nothing.
 TEST_F(SlideImage, KeysAndInputsThatWriteNothing) {
-  const std::string path = tq::WorkFile("nothing.out");
-  DeleteFileA(path.c_str());
+  const std::wstring path = FromUtf8(tq::WorkFile("nothing.out"));
+  DeleteFileW(path.c_str());
   for (const wchar_t* key : {L"jpeg", L"Png", L"XYZ", L""}) {
     EXPECT_NO_THROW(app::SaveSlideImage(metafile_, path, 64, 48, 90, key));
-    EXPECT_FALSE(FileExists(path));
+    EXPECT_FALSE(FileExists(app_test::ToUtf8(path)));
   }
   EXPECT_THROW(app::SaveSlideImage(metafile_, path, 0, 48, 90, L"PNG"), ui::Exception);
   EXPECT_THROW(app::SaveSlideImage(metafile_, path, 64, -1, 90, L"PNG"), ui::Exception);
   EXPECT_THROW(app::SaveSlideImage(metafile_, path, app::kMaxSlideImageSide + 1, 48, 90, L"PNG"), ui::Exception);
-  EXPECT_THROW(app::SaveSlideImage(tq::WorkFile("missing.emf"), path, 64, 48, 90, L"PNG"), ui::Exception);
-  EXPECT_FALSE(FileExists(path));
+  EXPECT_THROW(app::SaveSlideImage(FromUtf8(tq::WorkFile("missing.emf")), path, 64, 48, 90, L"PNG"), ui::Exception);
+  EXPECT_FALSE(FileExists(app_test::ToUtf8(path)));
 }
 
 // Every object is made and freed per call: private bytes do not grow over a run of slides.
 TEST_F(SlideImage, MemoryDoesNotGrowOverRepeatedCalls) {
-  auto privateBytes = [] {
-    PROCESS_MEMORY_COUNTERS_EX pmc = {};
-    pmc.cb = sizeof pmc;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc);
-    // Wine leaves PrivateUsage at zero; the commit charge counts the same private pages there.
-    return uint64_t(pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage);
-  };
-  const std::string base = tq::WorkFile("loop");
+  const std::wstring base = FromUtf8(tq::WorkFile("loop"));
   auto run = [&](int n) {
     for (int i = 0; i < n; ++i) {
       // TIFF is left out: Wine's TIFF encoder keeps about one image's worth of memory per save, while
       // the code path here is the same as for PNG.
       const Format& f = kFormats[i % 3];
-      app::SaveSlideImage(metafile_, base + f.ext, 1024, 768, 90, f.key);
+      app::SaveSlideImage(metafile_, base + FromUtf8(f.ext), 1024, 768, 90, f.key);
     }
   };
   run(8);  // settle caches of GDI+ and the heap
-  const uint64_t before = privateBytes();
+  const uint64_t before = app_test::PrivateBytes();
   run(30);
-  const uint64_t after = privateBytes();
+  const uint64_t after = app_test::PrivateBytes();
   ASSERT_GT(before, 0u);
   // One 1024 x 768 bitmap is 2.25 MiB; a leak of one per call would pass 60 MiB.
   EXPECT_LT(after, before + 4 * 1024 * 1024) << "before " << before << " after " << after;
@@ -227,7 +265,7 @@ TEST_F(SlideImage, LockedOutputFileRaises) {
     const std::string path = tq::WorkFile(std::string("locked") + f.ext);
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_THROW(app::SaveSlideImage(metafile_, path, 64, 48, 90, f.key), ui::Exception) << f.ext;
+    EXPECT_THROW(app::SaveSlideImage(metafile_, FromUtf8(path), 64, 48, 90, f.key), ui::Exception) << f.ext;
     CloseHandle(h);
   }
 }

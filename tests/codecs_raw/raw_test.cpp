@@ -349,6 +349,37 @@ TEST(CameraRAW, CRWHeapMetadataAndSmallestPreview) {
 }
 
 // The EXIF directory of a TIFF-based raw file, as exiftool reads it.
+// The preview of a TIFF-structured raw file is the wider of the images of its first two directories
+// that a thumbnail may be (at most 400 pixels either way).
+TEST(CameraRAW, PreviewIsTheLargerThumbnailSizedDirectory) {
+  if (!ToolsPresent() || tq::RunHost("test -x /usr/bin/tiffcp") != 0) GTEST_SKIP() << "host tools";
+  Host("ppmmake blue 20 10 | pnmtotiff > p20.tif 2>/dev/null && ppmmake red 40 30 | pnmtotiff > p40.tif 2>/dev/null && "
+       "ppmmake green 401 8 | pnmtotiff > p401.tif 2>/dev/null && tiffcp p20.tif p40.tif small_first.tif && "
+       "tiffcp p40.tif p20.tif large_first.tif && tiffcp p20.tif p401.tif too_large.tif");
+  const struct {
+    const char* file;
+    int width;
+    uint8_t red;
+  } cases[] = {{"small_first.tif", 40, 255}, {"large_first.tif", 40, 255}, {"too_large.tif", 20, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    // behind a header of the camera's own, as raw files have them
+    std::vector<uint8_t> bytes(16, 0x5A);
+    const std::vector<uint8_t> tif = misctest::FileBytes(tq::WorkFile(c.file));
+    bytes.insert(bytes.end(), tif.begin(), tif.end());
+    TIEMemStream s(bytes.data(), int64_t(bytes.size()));
+    ASSERT_EQ(IEFindTIFFHeader(s), 16);
+    s.SetPosition(16);
+    TIOParamsVals p(nullptr);
+    IELoadExifFromRawStream(s, p);
+    EXPECT_EQ(s.GetPosition(), 16);
+    EXPECT_TRUE(p.HasExifData);
+    ASSERT_TRUE(p.ExifThumbnail);
+    ASSERT_EQ(p.ExifThumbnail->GetImageWidth(), c.width);
+    EXPECT_EQ(p.ExifThumbnail->GetPixelRGB(3, 3).r, c.red);
+  }
+}
+
 TEST(CameraRAW, ExifOfTIFFBasedFiles) {
   if (!ToolsPresent() || tq::RunHost("test -x /usr/bin/exiftool") != 0) GTEST_SKIP() << "host tools";
   const std::vector<uint8_t> dng = MakeDNG(true, 32, 24);

@@ -441,7 +441,7 @@ TEST_F(TIFFReadKinds, PageTagsAsTiffinfoShows) {
   ASSERT_NE(info.find("Page Number: 1-2"), std::string::npos) << info;
   TIEBitmap b;
   TImageryIO io(&b);
-  io.Params.ImageIndex = 1;
+  io.Params.TIFFImageIndex = 1;
   LoadFile(io, "names.tif");
   ASSERT_FALSE(io.Aborting);
   EXPECT_EQ(io.Params.TIFFPageName, "Second page");
@@ -450,7 +450,7 @@ TEST_F(TIFFReadKinds, PageTagsAsTiffinfoShows) {
   EXPECT_EQ(io.Params.TIFFPageCount, 2);
   EXPECT_EQ(io.Params.TIFFCompression, 5);
   EXPECT_EQ(io.Params.TIFFPhotometric, 2);
-  io.Params.ImageIndex = 0;
+  io.Params.TIFFImageIndex = 0;
   LoadFile(io, "names.tif");
   ASSERT_FALSE(io.Aborting);
   EXPECT_EQ(io.Params.TIFFPageName, "Cover");

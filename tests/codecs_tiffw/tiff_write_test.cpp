@@ -343,8 +343,83 @@ TEST_F(TIFFWrite, InsertedPageTakesItsPlace) {
   ExpectToolsAgree(manifest);
 }
 
-// A stream that refuses bytes, and an insertion into something that is no little-endian TIFF, set
-// the abort flag.
+// With TIFFByteOrder 0 the writer makes big-endian files that tiffinfo and PIL read as they read the
+// little-endian ones (16-bit samples included), and a page joins such a file in its byte order.
+TEST_F(TIFFWrite, BigEndianFilesDecodeElsewhere) {
+  const int w = 45, h = 23;
+  TIEBitmap bw, rgb, alpha, pal, grey16, rgb48;
+  MakeBilevel(bw, w, h);
+  MakePicture(rgb, w, h);
+  MakePicture(alpha, w, h);
+  for (int y = 0; y < h; ++y) alpha.GetAlphaChannel()->GetRowAddress(y)[3] = 10;
+  MakePicture(pal, w, h, 40);
+  pal.SetPixelFormat(ie8p);
+  ASSERT_TRUE(grey16.Allocate(w, h, ie16g));
+  ASSERT_TRUE(rgb48.Allocate(w, h, ieRGB48));
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) reinterpret_cast<uint16_t*>(grey16.GetRowAddress(y))[x] = uint16_t(x * 977 + y * 131);
+    for (int x = 0; x < 3 * w; ++x) reinterpret_cast<uint16_t*>(rgb48.GetRowAddress(y))[x] = uint16_t(x * 1013 + y * 577);
+  }
+  std::vector<uint8_t> premultiplied;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const TIERGB c = alpha.GetPixelRGB(x, y);
+      const int a = alpha.GetAlphaChannel()->GetRowAddress(y)[x];
+      for (int v : {int(c.r), int(c.g), int(c.b)}) premultiplied.push_back(uint8_t((v * a + 127) / 255));
+      premultiplied.push_back(uint8_t(a));
+    }
+  const struct {
+    const char* name;
+    TIEBitmap* bitmap;
+    int bits, samples, compression;
+    TWant want;
+  } cases[] = {
+      {"be_g4", &bw, 1, 1, 4, {"RGB", "max", 0, RGBOf(bw)}},
+      {"be_rgb", &rgb, 8, 3, 0, {"RGB", "max", 0, RGBOf(rgb)}},
+      {"be_rgblzw", &rgb, 8, 3, 5, {"RGB", "max", 0, RGBOf(rgb)}},
+      {"be_alpha", &alpha, 8, 3, 8, {"RGBa", "max", 1, premultiplied}},
+      {"be_pal", &pal, 8, 1, 0, {"RGB", "max", 0, RGBOf(pal)}},
+      {"be_grey16", &grey16, 16, 1, 5, {"I;16B", "max", 0, Words16(grey16, true, 1)}},
+      {"be_rgb48", &rgb48, 16, 3, 8, {"RGB16", "max", 0, Words16(rgb48, true, 3)}},
+  };
+  std::string manifest;
+  for (auto& c : cases) {
+    TIOParamsVals p(nullptr);
+    p.BitsPerSample = c.bits;
+    p.SamplesPerPixel = c.samples;
+    p.TIFFCompression = c.compression;
+    p.TIFFByteOrder = 0;
+    p.TIFFPageName = "a page name";
+    const std::string file = std::string(c.name) + ".tif";
+    ASSERT_EQ(Save(*c.bitmap, p, file), 1) << file;
+    const std::string dump = Dump(file);
+    EXPECT_NE(dump.find("Magic: 0x4d4d <big-endian>"), std::string::npos) << file << "\n" << dump;
+    EXPECT_NE(dump.find("PageName (285) ASCII (2) 12<a page name\\0>"), std::string::npos) << file << "\n" << dump;
+    AddToManifest(manifest, file, c.want);
+  }
+  // a page inserted into a big-endian file
+  std::vector<uint8_t> first = FileBytes(tq::WorkFile("be_rgb.tif"));
+  TIEMemoryStream s;
+  s.Write(first.data(), int32_t(first.size()));
+  s.SetPosition(0);
+  TIOParamsVals p(nullptr);
+  p.TIFFImageIndex = 99;
+  p.TIFFCompression = 5;
+  std::atomic<bool> aborting{false};
+  TIECodecProgress progress;
+  progress.Aborting = &aborting;
+  EXPECT_EQ(IETIFFWrite(s, true, &pal, p, progress), 2);
+  EXPECT_FALSE(aborting);
+  const std::vector<uint8_t> bytes = StreamBytes(s);
+  tq::WriteFileBytes(tq::WorkFile("be_two.tif"), bytes.data(), bytes.size());
+  Host("tiffcp be_two.tif,0 be_two_0.tif && tiffcp be_two.tif,1 be_two_1.tif");
+  AddToManifest(manifest, "be_two_0.tif", TWant{"RGB", "max", 0, RGBOf(rgb)});
+  AddToManifest(manifest, "be_two_1.tif", TWant{"RGB", "max", 0, RGBOf(pal)});
+  ExpectToolsAgree(manifest);
+}
+
+// A stream that refuses bytes, and an insertion into something that is no TIFF or whose chain cannot
+// be read, set the abort flag.
 TEST_F(TIFFWrite, RefusedWritesAndForeignStreamsAbort) {
   TIEBitmap pic;
   MakePicture(pic, 300, 200);
@@ -440,9 +515,9 @@ TEST_F(TIFFWrite, DeflateLevelsAndSavingThroughTheComponent) {
   ExpectToolsAgree(manifest);
 }
 
-// A Deflate page of several megabytes is compressed in pieces that refer back into the rows before
-// them: noise whose rows repeat every few rows, flat bands and fresh noise, at the fastest, default
-// and best levels, decode to the source pixels elsewhere.
+// A Deflate page of several megabytes is written as many strips compressed side by side: noise
+// whose rows repeat every few rows, flat bands and fresh noise, at the fastest, default and best
+// levels, decode to the source pixels elsewhere.
 TEST_F(TIFFWrite, DeflatePagesOfManyPiecesDecodeElsewhere) {
   const int w = 1500, h = 1000;
   TIEBitmap pic;
@@ -474,6 +549,9 @@ TEST_F(TIFFWrite, DeflatePagesOfManyPiecesDecodeElsewhere) {
     AddToManifest(manifest, file, TWant{"RGB", "max", 0, RGBOf(pic)});
   }
   ExpectToolsAgree(manifest);
+  std::string out;
+  EXPECT_EQ(tq::RunHost("/usr/bin/python3 \"$TQ_SOURCE_DIR/tests/codecs_tiffw/tools/check_zlib_strips.py\" "
+                        "zip_big0.tif zip_big1.tif zip_big2.tif", &out), 0) << out;
 }
 
 // The row encoders other writers share: strips they code, put into TIFF files, decode with libtiff.

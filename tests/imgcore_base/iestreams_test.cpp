@@ -216,3 +216,36 @@ TEST(IEStreams, CopyStream) {
   LimitedStream dst(50);
   EXPECT_THROW(IECopyStream(dst, src, 0), EWriteError);
 }
+
+// A TIFF header inside the first 128 KB after the position: either byte order, the three magics,
+// and a first-directory offset inside the stream; the position is left where it was.
+TEST(IEStreams, FindTIFFHeader) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> head;  // put at `at`, in a stream of `size` zero bytes
+    size_t at, size, start;
+    int64_t expected;
+  };
+  const std::vector<uint8_t> ii = {'I', 'I', 42, 0, 8, 0, 0, 0};
+  const Case cases[] = {
+      {"at 12", ii, 12, 100, 0, 12},
+      {"counted from the position", ii, 12, 100, 5, 7},
+      {"ORF magic", {'I', 'I', 'R', 'O', 8, 0, 0, 0}, 3, 100, 0, 3},
+      {"an unknown magic", {'I', 'I', 'U', 0, 8, 0, 0, 0}, 3, 100, 0, -1},
+      {"0x5352", {'I', 'I', 'R', 'S', 8, 0, 0, 0}, 3, 100, 0, 3},
+      {"big-endian", {'M', 'M', 0, 42, 0, 0, 0, 8}, 40, 100, 0, 40},
+      {"big-endian 0x4F52", {'M', 'M', 'O', 'R', 0, 0, 0, 8}, 40, 100, 0, 40},
+      {"directory past the end", {'I', 'I', 42, 0, 100, 0, 0, 0}, 12, 100, 0, -1},
+      {"a 10-byte stream looks at offsets 0 to 2 only", ii, 3, 10, 0, -1},
+      {"past 128 KB", ii, 0x20000, 0x20100, 0, -1},
+      {"just inside 128 KB", ii, 0x20000 - 8, 0x20100, 0, 0x20000 - 8},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> d(c.size, 0);
+    for (size_t i = 0; i < c.head.size() && c.at + i < d.size(); ++i) d[c.at + i] = c.head[i];
+    TIEMemStream s(d.data(), int64_t(d.size()));
+    s.SetPosition(int64_t(c.start));
+    EXPECT_EQ(IEFindTIFFHeader(s), c.expected) << c.what;
+    EXPECT_EQ(s.GetPosition(), int64_t(c.start)) << c.what;
+  }
+}

@@ -1,6 +1,7 @@
 #include "ietextutils.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <random>
 #include <string>
@@ -225,4 +226,47 @@ TEST(IETextUtils, Base64) {
   ASSERT_EQ(tq::RunHost("/usr/bin/python3 -c \"import base64,sys; sys.stdout.write(base64.encodebytes(open('b64.bin','rb').read()).decode().replace(chr(10), chr(13)+chr(10)))\"", &host), 0);
   EXPECT_EQ(text, host);
   EXPECT_EQ(text.substr(text.size() - 4), "==\r\n");
+}
+
+// The run-time library's float formats, with the user locale's separators.
+TEST(IETextUtils, FloatToStrF) {
+  struct Case {
+    double v;
+    TIEFloatFormat f;
+    int precision, digits;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {1234.5678, ieffFixed, 15, 2, "1234.57"},
+      {123.456, ieffFixed, 4, 2, "123.50"},  // four significant digits, then two decimals
+      {-1.5, ieffFixed, 15, 1, "-1.5"},
+      {-0.001, ieffFixed, 15, 1, "0.0"},
+      {1e20, ieffFixed, 15, 2, "1E20"},  // more integer digits than the precision: general
+      {1234567.891, ieffNumber, 15, 2, "1,234,567.89"},
+      {0.5, ieffGeneral, 15, 0, "0.5"},
+      {100, ieffGeneral, 15, 0, "100"},
+      {1e20, ieffGeneral, 15, 0, "1E20"},
+      {1.5e20, ieffGeneral, 4, 2, "1.5E20"},
+      {0.00005, ieffGeneral, 15, 0, "0.00005"},
+      {0.000001, ieffGeneral, 15, 0, "1E-6"},
+      {1.0 / 3, ieffGeneral, 5, 0, "0.33333"},
+      {0, ieffGeneral, 15, 0, "0"},
+      {12345.678, ieffExponent, 4, 2, "1.235E+04"},
+      {-0.00012, ieffExponent, 3, 0, "-1.20E-4"},
+  };
+  // The cases are written with '.' and ','; the user's locale may have others (a test that runs wine
+  // under another language leaves its settings in the shared prefix).
+  auto localeChar = [](LCTYPE type, char fallback) {
+    char buf[8] = {};
+    return GetLocaleInfoA(LOCALE_USER_DEFAULT, type, buf, sizeof buf) > 1 ? buf[0] : fallback;
+  };
+  const char dec = localeChar(LOCALE_SDECIMAL, '.'), thousand = localeChar(LOCALE_STHOUSAND, ',');
+  auto local = [&](std::string text) {
+    for (char& ch : text) ch = ch == '.' ? dec : ch == ',' ? thousand : ch;
+    return text;
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(IEFloatToStrF(c.v, c.f, c.precision, c.digits), local(c.expected))
+        << c.v << " format " << int(c.f) << " " << c.precision << " " << c.digits;
+  EXPECT_NE(IEFloatToStrF(1234.5, ieffCurrency, 15, 2).find(local("1,234.50")), std::string::npos);
 }

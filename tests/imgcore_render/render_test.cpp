@@ -9,6 +9,7 @@
 #include "iebitmap.h"
 #include "iebitmaprender.h"
 #include "ieplatformbitmap.h"
+#include "imageryproc.h"
 #include "ieutils.h"
 
 namespace {
@@ -291,4 +292,80 @@ TEST(Render, OneToOneSourceRectanglePastTheEdgesShowsOnlyTheSource) {
         ASSERT_EQ(v, want) << c.sx << "," << c.sy << " at " << x << "," << y;
       }
   }
+}
+
+// Inputs that used to read through freed storage or past an alpha channel of the wrong size draw
+// nothing or stay inside the image.
+TEST(Render, FreedSourcesAndMisfitAlphaChannels) {
+  auto freed = MakeSource(ie24RGB);
+  freed->SetAlphaAt(3, 3, 7);
+  freed->FreeStorage(false);
+  TIEBitmap dst(40, 40, ie24RGB);
+  dst.Fill(0);
+  IEResampleRectInto(freed.get(), &dst, 0, 0, 40, 40, 0, 0, 100, 100, 255);
+  freed->ResampleRectInto(&dst, 0, 0, 40, 40, 0, 0, 100, 100, rfTriangle, 255);
+  freed->RenderInto(&dst, 0, 0, 40, 40, 0, 0, 100, 100, 255, rfNone, ieboNormal);
+  EXPECT_TRUE(dst.IsAllZero());
+
+  struct Case {
+    int w, h;
+    TIEPixelFormat f;
+  };
+  const Case cases[] = {{10, 10, ie8g}, {300, 150, ie8g}, {100, 100, ie24RGB}, {0, 0, ie8g}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " format " << int(c.f));
+    auto src = MakeSource(ie24RGB);
+    auto* alpha = new TIEBitmap();
+    if (c.w > 0) {
+      ASSERT_TRUE(alpha->Allocate(c.w, c.h, c.f));
+      alpha->Fill(c.f == ie8g ? 40 : 0x282828);  // grey 40 either way
+    }
+    delete src->AttachAlphaChannel(alpha);
+    ASSERT_EQ(src->GetAlphaChannel(), alpha);
+    EXPECT_EQ(alpha->GetImageWidth(), kSize);
+    EXPECT_EQ(alpha->GetImageHeight(), kSize);
+    EXPECT_EQ(alpha->GetPixelFormat(), ie8g);
+    // what overlapped keeps its value, the rest is opaque
+    EXPECT_EQ(alpha->GetByte(5, 5), c.w > 0 ? 40 : 255);
+    if (c.w == 10) {
+      EXPECT_EQ(alpha->GetByte(50, 50), 255);
+    }
+    TIEBitmap out(kSize, kSize, ie24RGB);
+    out.Fill(0);
+    src->RenderInto(&out, 0, 0, kSize, kSize, 0, 0, kSize, kSize, 255, rfNone, ieboNormal);
+    src->ResampleRectInto(&out, 0, 0, 50, 50, 0, 0, kSize, kSize, rfNone, 255);
+  }
+}
+
+// A 2:1 shrink of a 1-bit checkerboard with a filter shows grey levels, through the members and the
+// scaled copy alike; unfiltered it stays black and white.
+TEST(Render, FilteredShrinkOfOneBitImageGivesGreys) {
+  IEProcStaticInit();  // the resamplers the filtered path calls
+  auto src = MakeSource(ie1g);
+  auto greys = [](TIEBitmap& b, int w, int h) {
+    int grey = 0;
+    for (int y = 1; y < h - 1; ++y)
+      for (int x = 1; x < w - 1; ++x) {
+        const TIERGB p = b.GetRGB(x, y);
+        EXPECT_TRUE(p.r == p.g && p.g == p.b);
+        if (p.r > 60 && p.r < 200) ++grey;
+      }
+    return grey;
+  };
+  const int inner = (kSize / 2 - 2) * (kSize / 2 - 2);
+  for (TResampleFilter f : {rfTriangle, rfLanczos3, rfBilinear}) {
+    SCOPED_TRACE(int(f));
+    TIEBitmap a(kSize / 2, kSize / 2, ie24RGB), b(kSize / 2, kSize / 2, ie24RGB);
+    src->RenderInto(&a, 0, 0, kSize / 2, kSize / 2, 0, 0, kSize, kSize, 255, f, ieboNormal);
+    src->ResampleRectInto(&b, 0, 0, kSize / 2, kSize / 2, 0, 0, kSize, kSize, f, 255);
+    EXPECT_EQ(greys(a, kSize / 2, kSize / 2), inner);
+    EXPECT_EQ(greys(b, kSize / 2, kSize / 2), inner);
+  }
+  TIEBitmap plain(kSize / 2, kSize / 2, ie24RGB);
+  src->RenderInto(&plain, 0, 0, kSize / 2, kSize / 2, 0, 0, kSize, kSize, 255, rfNone, ieboNormal);
+  EXPECT_EQ(greys(plain, kSize / 2, kSize / 2), 0);
+  // a projection keeps black and white
+  TIEBitmap projected(kSize / 2, kSize / 2, ie24RGB);
+  src->RenderInto(&projected, 0, 0, kSize / 2, kSize / 2, 0, 0, kSize, kSize, 255, rfProjectWB, ieboNormal);
+  EXPECT_EQ(greys(projected, kSize / 2, kSize / 2), 0);
 }

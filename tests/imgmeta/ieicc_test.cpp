@@ -290,6 +290,10 @@ TEST(IEICC, TagTextsBitmapsAndStreams) {
   grey.Fill(0);
   EXPECT_TRUE(srgb.ConvertBitmap(&grey, ie8g, &srgb));
   EXPECT_EQ(grey.GetPixelFormat(), ie8g);
+  // a bitmap whose storage was freed has nothing to convert into
+  grey.FreeStorage(true);
+  EXPECT_FALSE(srgb.ConvertBitmap(&grey, ie24RGB, &srgb));
+  EXPECT_TRUE(grey.IsEmpty());
 }
 
 TEST(IEICC, MutatedProfilesNeverCrash) {

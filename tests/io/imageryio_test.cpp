@@ -132,6 +132,59 @@ TEST(SaveByExtension, FormatsWithoutWriterFailWithoutCreatingAFile) {
   }
 }
 
+// A save the writer refuses (no PCX layout has 16-bit samples), or one that cannot replace the target,
+// leaves neither a stub nor a half-written file: an existing file keeps its bytes and no temporary file
+// stays beside it. A save that succeeds replaces the file whole.
+TEST(SaveByExtension, RefusedOrFailedSavesLeaveTheTargetAsItWas) {
+  TIEBitmap picture;
+  MakePicture(picture, 16, 16);
+  TImageryIO io(&picture);
+  const std::string fresh = tq::WorkFile("refused.pcx"), existing = tq::WorkFile("kept.pcx");
+  const std::string old = "bytes of another program";
+  DeleteFileA(fresh.c_str());
+  ASSERT_TRUE(tq::WriteFileBytes(existing, old.data(), old.size()));
+  auto bytesOf = [](const std::string& path) {
+    std::vector<unsigned char> v;
+    tq::ReadFileBytes(path, v);
+    return std::string(v.begin(), v.end());
+  };
+  auto temporaryFiles = [] {
+    int n = 0;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(tq::WorkFile("~ie*.tmp").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    do ++n; while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return n;
+  };
+
+  io.Params.BitsPerSample = 16;
+  io.Params.SamplesPerPixel = 1;
+  for (const std::string& path : {fresh, existing}) {
+    io.Aborting = false;
+    io.SaveByExtension(W(path));
+    EXPECT_TRUE(io.Aborting) << path;
+  }
+  EXPECT_FALSE(FileExists(fresh));
+  EXPECT_EQ(bytesOf(existing), old);
+
+  io.Params.BitsPerSample = 8;
+  io.Params.SamplesPerPixel = 3;
+  // Held open without sharing by another program: the save fails before anything is written.
+  HANDLE held = CreateFileA(existing.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_THROW(io.SaveByExtension(W(existing)), EFCreateError);
+  CloseHandle(held);
+  EXPECT_EQ(bytesOf(existing), old);
+  EXPECT_EQ(temporaryFiles(), 0);
+
+  io.Aborting = false;
+  io.SaveByExtension(W(existing));
+  EXPECT_FALSE(io.Aborting);
+  EXPECT_EQ(temporaryFiles(), 0);
+  ExpectHostDecodes(picture, "kept.pcx", "/usr/bin/pcxtoppm {in} > {out}");
+}
+
 TEST(LoadByExtension, UnknownExtensionOrReaderlessFormatSetsAbort) {
   TIEBitmap b;
   TImageryIO io(&b);

@@ -1,4 +1,5 @@
-// Windows and dispatch: forms and controls made in code, driven through real window messages.
+// Windows and dispatch: forms and controls made in code, driven through real window messages; document frames and
+// children, layered forms and the current modeless dialog.
 #include <gtest/gtest.h>
 
 #include "uiforms.h"
@@ -197,6 +198,57 @@ TEST_F(FormsTest, FreeingAFormWithControlsLeavesNoWindows) {
   form = nullptr;
   EXPECT_FALSE(IsWindow(fh));
   EXPECT_FALSE(IsWindow(bh));
+}
+
+std::string WindowTextA(HWND h) {
+  char buffer[256] = {};
+  GetWindowTextA(h, buffer, 256);
+  return buffer;
+}
+
+TEST_F(FormsTest, DocumentChildrenLiveInTheMainFormsClientWindow) {
+  form->SetFormStyle(fsMDIChild);
+  EXPECT_THROW(form->HandleNeeded(), EInvalidOperation);  // no frame yet
+
+  TForm* frame = nullptr;
+  Application->CreateForm(frame);
+  frame->SetFormStyle(fsMDIForm);
+  frame->SetBounds(10, 10, 500, 400);
+  frame->Show();
+  frame->SetCaption("Frame");
+  HWND client = frame->ClientHandle();
+  ASSERT_NE(client, nullptr);
+  form->Show();
+  HWND child = form->GetHandle();
+  EXPECT_EQ(GetParent(child), client);
+  EXPECT_TRUE(GetWindowLongPtrA(child, GWL_EXSTYLE) & WS_EX_MDICHILD);
+  SendMessageA(client, WM_MDIMAXIMIZE, reinterpret_cast<WPARAM>(child), 0);
+  Pump();
+  EXPECT_EQ(WindowTextA(frame->GetHandle()), "Frame - [Dispatch]");
+  // The client window destroys the child's window.
+  form->Free();
+  form = nullptr;
+  EXPECT_FALSE(IsWindow(child));
+  EXPECT_EQ(GetWindow(client, GW_CHILD), nullptr);
+  frame->Free();
+}
+
+TEST_F(FormsTest, LayeredFormsKeepAlphaAndColourKey) {
+  form->SetAlphaBlend(true);
+  form->SetAlphaBlendValue(300);  // kept within 0..255
+  form->SetTransparentColorValue(RGB(9, 8, 7));
+  form->SetTransparentColor(true);
+  form->RecreateWnd();
+  COLORREF key = 0;
+  BYTE alpha = 0;
+  DWORD flags = 0;
+  ASSERT_TRUE(GetLayeredWindowAttributes(form->GetHandle(), &key, &alpha, &flags));
+  EXPECT_EQ(flags, DWORD(LWA_ALPHA | LWA_COLORKEY));
+  EXPECT_EQ(alpha, 255);
+  EXPECT_EQ(key, RGB(9, 8, 7));
+  form->SetAlphaBlendValue(40);
+  ASSERT_TRUE(GetLayeredWindowAttributes(form->GetHandle(), &key, &alpha, &flags));
+  EXPECT_EQ(alpha, 40);
 }
 
 }  // namespace

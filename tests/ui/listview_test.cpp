@@ -1,6 +1,9 @@
 // List view: owner data, sorting, label editing, owner drawing, check boxes, the item class, copying
-// the selection, and the text messages that descendants watch in the window procedure.
+// the selection, the text messages that descendants watch in the window procedure, and column widths
+// set through the header.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "formfixture.h"
 #include "uicomctrls.h"
@@ -63,6 +66,30 @@ class ListViewTest : public FormFixture {
   }
   TListView* lv = nullptr;
 };
+
+TEST_F(ListViewTest, ColumnWidthsSetThroughTheHeaderSurviveANewWindow) {
+  lv->GetColumns()->Items(0)->SetWidth(100);
+  HWND header = reinterpret_cast<HWND>(SendMessageA(lv->GetHandle(), LVM_GETHEADER, 0, 0));
+
+  SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(99, 5));
+  SendMessageA(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(59, 5));
+  SendMessageA(header, WM_LBUTTONUP, 0, MAKELPARAM(59, 5));
+  ASSERT_EQ(lv->GetColumns()->Items(0)->GetWidth(), 60);
+  lv->RecreateWnd();
+  EXPECT_EQ(lv->GetColumns()->Items(0)->GetWidth(), 60);
+  // The width that the control forwards to the form while a divider is dragged.
+  HDITEMA item = {};
+  item.mask = HDI_WIDTH;
+  item.cxy = 77;
+  NMHEADERA tracked = {};
+  tracked.hdr.hwndFrom = lv->GetHandle();
+  tracked.hdr.code = static_cast<UINT>(HDN_TRACKA);
+  tracked.iItem = 1;
+  tracked.pitem = &item;
+  SendMessageA(form->GetHandle(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&tracked));
+  lv->RecreateWnd();
+  EXPECT_EQ(lv->GetColumns()->Items(1)->GetWidth(), 77);
+}
 
 TEST_F(ListViewTest, OwnerDataRowsComeFromOnDataAndFindFromOnDataFind) {
   lv->SetOwnerData(true);
@@ -297,6 +324,278 @@ TEST_F(ListViewTest, TextChangesAreAnnouncedAsCallbackMessagesInTheWindowProcedu
   EXPECT_TRUE(has(LVM_UPDATE, 1, -1, ""));
   EXPECT_EQ("s2", Shown(1, 2));
   lv->WindowProc = original;
+}
+
+// Paints the view's client area into a memory bitmap (the control's own WM_PRINTCLIENT) and counts,
+// per row, the pixels that `match` accepts.
+template <class Match>
+std::vector<int> RowPixelCounts(TListView* lv, int rows, Match match) {
+  HWND h = lv->GetHandle();
+  RECT client;
+  GetClientRect(h, &client);
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bmp = CreateCompatibleBitmap(screen, client.right, client.bottom);
+  ReleaseDC(nullptr, screen);
+  HGDIOBJ old = SelectObject(dc, bmp);
+  FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  SendMessageA(h, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+  std::vector<int> counts;
+  for (int i = 0; i < rows; ++i) {
+    RECT r{};
+    r.left = LVIR_BOUNDS;
+    SendMessageA(h, LVM_GETITEMRECT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&r));
+    int n = 0;
+    for (int y = r.top; y < r.bottom; ++y)
+      for (int x = std::max<LONG>(r.left, 0); x < std::min<LONG>(r.right, client.right); ++x) n += match(GetPixel(dc, x, y));
+    counts.push_back(n);
+  }
+  SelectObject(dc, old);
+  DeleteObject(bmp);
+  DeleteDC(dc);
+  return counts;
+}
+
+bool IsPureRed(COLORREF c) { return c == RGB(255, 0, 0); }
+bool IsReddish(COLORREF c) { return GetRValue(c) > 160 && GetGValue(c) < 90 && GetBValue(c) < 90; }
+
+TEST_F(ListViewTest, SmallImagesDrawTheIconThatTheItemOrOnGetImageIndexNames) {
+  auto* images = New<TImageList>(form);
+  TBitmap strip;
+  strip.SetPixelFormat(pf24bit);
+  strip.SetWidth(32);
+  strip.SetHeight(16);
+  strip.Canvas()->Brush()->SetColor(clBlue);
+  strip.Canvas()->FillRect(RECT{0, 0, 16, 16});
+  strip.Canvas()->Brush()->SetColor(clRed);
+  strip.Canvas()->FillRect(RECT{16, 0, 32, 16});
+  ASSERT_EQ(0, images->Add(&strip, nullptr));
+  lv->SetSmallImages(images);
+  AddRows({"own image", "asked", "none"});
+  lv->GetItems()->Item(0)->SetImageIndex(1);
+  lv->GetItems()->Item(2)->SetImageIndex(-1);
+  lv->OnGetImageIndex = [](TObject*, TListItem* item) {
+    if (item->Index() == 1) item->SetImageIndex(1);
+  };
+  form->Show();
+  const std::vector<int> red = RowPixelCounts(lv, 3, IsPureRed);
+  EXPECT_GE(red[0], 16 * 10) << "the item's own image";
+  EXPECT_GE(red[1], 16 * 10) << "the image OnGetImageIndex named";
+  EXPECT_EQ(0, red[2]);
+  // The image list going away leaves the view without it.
+  images->Free();
+  EXPECT_EQ(nullptr, lv->GetSmallImages());
+  EXPECT_EQ(0, SendMessageA(lv->GetHandle(), LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+}
+
+TEST_F(ListViewTest, CustomDrawChangesTheTextColourOfOneItem) {
+  AddRows({"WWWWWW", "WWWWWW", "WWWWWW"});
+  lv->GetColumns()->Items(0)->SetWidth(150);
+  std::vector<std::string> stages;
+  lv->OnCustomDraw = [&](TCustomListView*, const RECT&, bool&) { stages.push_back("view"); };
+  lv->OnCustomDrawItem = [&](TCustomListView* sender, TListItem* item, unsigned, bool&) {
+    if (item->Index() == 1) sender->Canvas()->Font()->SetColor(clRed);
+  };
+  lv->OnAdvancedCustomDrawSubItem = [&](TCustomListView*, TListItem* item, int sub, unsigned, TCustomDrawStage stage,
+                                        bool&) {
+    if (item->Index() == 0 && stage == cdPrePaint) stages.push_back("sub " + std::to_string(sub));
+  };
+  form->Show();
+  const std::vector<int> red = RowPixelCounts(lv, 3, IsReddish);
+  EXPECT_EQ(0, red[0]);
+  EXPECT_GT(red[1], 10);
+  EXPECT_EQ(0, red[2]);
+  ASSERT_FALSE(stages.empty());
+  EXPECT_EQ("view", stages.front());
+  EXPECT_NE(std::find(stages.begin(), stages.end(), "sub 1"), stages.end());
+
+  // DefaultDraw false leaves an item to the handler alone.
+  lv->OnCustomDrawItem = [](TCustomListView*, TListItem* item, unsigned, bool& defaultDraw) {
+    defaultDraw = item->Index() != 2;
+  };
+  const std::vector<int> dark = RowPixelCounts(lv, 3, [](COLORREF c) { return GetRValue(c) < 80 && GetGValue(c) < 80; });
+  EXPECT_GT(dark[0], 10);
+  EXPECT_EQ(0, dark[2]);
+}
+
+TEST_F(ListViewTest, ColumnClickNamesTheClickedColumn) {
+  AddRows({"a", "b"});
+  TListColumn* clicked = nullptr;
+  int clicks = 0;
+  lv->OnColumnClick = [&](TObject* sender, TListColumn* column) {
+    EXPECT_EQ(lv, sender);
+    clicked = column;
+    ++clicks;
+  };
+  form->Show();
+  Pump();
+  HWND header = reinterpret_cast<HWND>(SendMessageA(lv->GetHandle(), LVM_GETHEADER, 0, 0));
+  ASSERT_NE(nullptr, header);
+  RECT r{};
+  SendMessageA(header, HDM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&r));
+  const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageA(header, WM_LBUTTONUP, 0, at);
+  EXPECT_EQ(1, clicks);
+  EXPECT_EQ(lv->GetColumns()->Items(1), clicked);
+}
+
+TEST_F(ListViewTest, InsertAndDeletionEventsNameTheItem) {
+  std::vector<std::string> log;
+  lv->OnInsert = [&](TObject*, TListItem* item) { log.push_back("insert " + std::to_string(item->Index())); };
+  lv->OnDeletion = [&](TObject*, TListItem* item) { log.push_back("delete " + item->GetCaption()); };
+  form->Show();
+  lv->GetItems()->Add()->SetCaption("x");
+  lv->GetItems()->Insert(0)->SetCaption("y");
+  lv->GetItems()->Delete(1);
+  lv->GetItems()->Clear();
+  EXPECT_EQ((std::vector<std::string>{"insert 0", "insert 0", "delete x", "delete y"}), log);
+}
+
+TEST_F(ListViewTest, SubItemImagesComeFromOnGetSubItemImage) {
+  lv->OnGetSubItemImage = [](TObject*, TListItem* item, int sub, int& image) { image = 10 * item->Index() + sub + 3; };
+  AddRows({"a", "b"});
+  lv->GetItems()->Item(1)->SubItems()->Add("second");
+  form->Show();
+  auto imageOf = [&](int row, int sub) {
+    LVITEMA it{};
+    it.mask = LVIF_IMAGE;
+    it.iItem = row;
+    it.iSubItem = sub;
+    SendMessageA(lv->GetHandle(), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&it));
+    return it.iImage;
+  };
+  EXPECT_EQ(3, imageOf(0, 1));
+  EXPECT_EQ(14, imageOf(1, 2));
+  EXPECT_TRUE(SendMessageA(lv->GetHandle(), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_SUBITEMIMAGES);
+}
+
+TEST_F(ListViewTest, OwnerDataViewHintsTheRowsItIsAboutToShow) {
+  lv->SetOwnerData(true);
+  lv->OnData = [](TObject*, TListItem* item) { item->SetCaption("row " + std::to_string(item->Index())); };
+  int from = -1, to = -1;
+  lv->OnDataHint = [&](TObject*, int start, int end) {
+    from = start;
+    to = end;
+  };
+  form->Show();
+  lv->GetItems()->SetCount(5);
+  RowPixelCounts(lv, 1, IsPureRed);
+  EXPECT_EQ(0, from);
+  EXPECT_EQ(4, to);
+}
+
+TEST_F(ListViewTest, StyleAndTimingPropertiesReachTheControl) {
+  form->Show();
+  HWND h = lv->GetHandle();
+  auto ex = [&] { return static_cast<DWORD>(SendMessageA(lv->GetHandle(), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0)); };
+  lv->SetHotTrack(true);
+  lv->SetHotTrackStyles((1u << htHandPoint) | (1u << htUnderlineHot));
+  lv->SetFullDrag(true);
+  EXPECT_EQ(static_cast<DWORD>(LVS_EX_TRACKSELECT | LVS_EX_ONECLICKACTIVATE | LVS_EX_UNDERLINEHOT | LVS_EX_HEADERDRAGDROP),
+            ex() & (LVS_EX_TRACKSELECT | LVS_EX_ONECLICKACTIVATE | LVS_EX_UNDERLINECOLD | LVS_EX_UNDERLINEHOT |
+                    LVS_EX_HEADERDRAGDROP));
+  lv->SetHoverTime(700);
+  EXPECT_EQ(700, SendMessageA(h, LVM_GETHOVERTIME, 0, 0));
+  lv->GetIconOptions()->SetArrangement(iaLeft);
+  lv->GetIconOptions()->SetAutoArrange(true);
+  lv->GetIconOptions()->SetWrapText(false);
+  const LONG_PTR style = GetWindowLongPtrA(lv->GetHandle(), GWL_STYLE);
+  EXPECT_EQ(LVS_ALIGNLEFT, style & LVS_ALIGNMASK);
+  EXPECT_TRUE(style & LVS_AUTOARRANGE);
+  EXPECT_TRUE(style & LVS_NOLABELWRAP);
+  // The new window keeps what the old one was told.
+  EXPECT_EQ(700, lv->GetHoverTime());
+  EXPECT_TRUE(ex() & LVS_EX_HEADERDRAGDROP);
+}
+
+TEST_F(ListViewTest, OnChangingCanKeepAnItemFromBeingSelected) {
+  AddRows({"a", "b"});
+  int asked = 0;
+  lv->OnChanging = [&](TObject*, TListItem* item, TItemChange change, bool& allow) {
+    ++asked;
+    EXPECT_EQ(ctState, change);
+    allow = item->Index() != 1;
+  };
+  form->Show();
+  lv->GetItems()->Item(1)->SetSelected(true);
+  EXPECT_FALSE(lv->GetItems()->Item(1)->GetSelected());
+  lv->GetItems()->Item(0)->SetSelected(true);
+  EXPECT_TRUE(lv->GetItems()->Item(0)->GetSelected());
+  EXPECT_GE(asked, 2);
+}
+
+TEST_F(ListViewTest, HeaderDragAndRightClickReachTheColumnEvents) {
+  AddRows({"a"});
+  lv->SetFullDrag(true);
+  int dragged = 0;
+  TListColumn* rightClicked = nullptr;
+  POINT at{};
+  lv->OnColumnDragged = [&](TObject*) { ++dragged; };
+  lv->OnColumnRightClick = [&](TObject*, TListColumn* column, POINT p) {
+    rightClicked = column;
+    at = p;
+  };
+  form->Show();
+  Pump();
+  HWND header = reinterpret_cast<HWND>(SendMessageA(lv->GetHandle(), LVM_GETHEADER, 0, 0));
+  RECT first{}, second{};
+  SendMessageA(header, HDM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+  SendMessageA(header, HDM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&second));
+  const int y = (first.top + first.bottom) / 2;
+  // The right click is placed where the pointer is when the header reports it.
+  POINT onHeader{(second.left + second.right) / 2, y};
+  POINT screen = onHeader;
+  ClientToScreen(header, &screen);
+  SetCursorPos(screen.x, screen.y);
+  PostMessageA(header, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(onHeader.x, onHeader.y));
+  PostMessageA(header, WM_RBUTTONUP, 0, MAKELPARAM(onHeader.x, onHeader.y));
+  Pump();
+  EXPECT_EQ(lv->GetColumns()->Items(1), rightClicked);
+  POINT onView = screen;
+  ScreenToClient(lv->GetHandle(), &onView);
+  EXPECT_EQ(onView.x, at.x);
+  EXPECT_EQ(onView.y, at.y);
+
+  SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(first.left + 5, y));
+  SendMessageA(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(first.left + 20, y));
+  SendMessageA(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(second.right - 5, y));
+  SendMessageA(header, WM_LBUTTONUP, 0, MAKELPARAM(second.right - 5, y));
+  Pump();  // the event follows once the new order is in place
+  EXPECT_EQ(1, dragged);
+
+  // The column dragged to the right now shows where the second one was.
+  PostMessageA(header, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(onHeader.x, onHeader.y));
+  PostMessageA(header, WM_RBUTTONUP, 0, MAKELPARAM(onHeader.x, onHeader.y));
+  Pump();
+  EXPECT_EQ(lv->GetColumns()->Items(0), rightClicked);
+}
+
+TEST_F(ListViewTest, ShownWorkAreasAreOutlinedInTheirColour) {
+  lv->SetViewStyle(vsIcon);
+  AddRows({"a"});
+  TWorkArea* area = lv->GetWorkAreas()->Add();
+  area->SetRect(RECT{10, 10, 150, 100});
+  area->SetColor(clRed);
+  form->Show();
+  auto redOnTopEdge = [&] {
+    HWND h = lv->GetHandle();
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, 200, 150);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ old = SelectObject(dc, bmp);
+    SendMessageA(h, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+    int n = 0;
+    for (int x = 10; x < 150; ++x) n += IsPureRed(GetPixel(dc, x, 10));
+    SelectObject(dc, old);
+    DeleteObject(bmp);
+    DeleteDC(dc);
+    return n;
+  };
+  EXPECT_EQ(0, redOnTopEdge());
+  lv->SetShowWorkAreas(true);
+  EXPECT_GT(redOnTopEdge(), 100);
 }
 
 }  // namespace

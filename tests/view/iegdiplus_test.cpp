@@ -132,3 +132,108 @@ TEST(GdiPlusCanvas, RoundRectCornerLargerThanTheRectangle) {
   EXPECT_EQ(RGB(255, 0, 0), s.At(14, 14));
   EXPECT_EQ(RGB(255, 255, 255), s.At(5, 5));
 }
+
+namespace {
+
+// The pen's mode reaches the platform pen: on the plain road a line drawn with pmNot inverts what it
+// crosses, and the mode comes back with Assign; SetHandle puts a platform pen in place.
+TEST(GdiPlusCanvas, PenModeAndHandleReachThePlatformPen) {
+  GdiPlusUse use(false);
+  Surface s;
+  s.bmp.Canvas()->Brush()->SetColor(clBlack);
+  s.bmp.Canvas()->FillRect(RECT{0, 0, 20, 40});
+  {
+    TIECanvas c(s.bmp.Canvas(), false, false);
+    c.GetPen()->SetColor(RGB(200, 0, 0));
+    c.GetPen()->SetMode(pmNot);
+    EXPECT_EQ(pmNot, s.bmp.Canvas()->Pen()->GetMode());
+    c.MoveTo(2, 10);
+    c.LineTo(38, 10);
+    c.GetPen()->SetMode(pmCopy);
+    c.MoveTo(2, 20);
+    c.LineTo(38, 20);
+  }
+  EXPECT_EQ(RGB(255, 255, 255), s.At(5, 10));  // black inverted
+  EXPECT_EQ(RGB(0, 0, 0), s.At(30, 10));       // white inverted
+  EXPECT_EQ(RGB(200, 0, 0), s.At(5, 20));
+  EXPECT_EQ(RGB(200, 0, 0), s.At(30, 20));
+  TPen copy;
+  TPen inverting;
+  inverting.SetMode(pmXor);
+  copy.Assign(&inverting);
+  EXPECT_EQ(pmXor, copy.GetMode());
+  EXPECT_EQ(R2_XORPEN, copy.GetRop2());
+
+  Surface t;
+  {
+    TIECanvas c(t.bmp.Canvas(), false, false);
+    c.GetPen()->SetHandle(CreatePen(PS_SOLID, 3, RGB(0, 0, 250)));
+    c.MoveTo(0, 30);
+    c.LineTo(39, 30);
+  }
+  EXPECT_EQ(RGB(0, 0, 250), t.At(20, 31));  // 3 pixels wide
+  EXPECT_EQ(RGB(0, 0, 250), t.At(20, 29));
+}
+
+// ClippedTextOut clips to its rectangle and, for right-to-left reading on a right-to-left device
+// context, starts the text its width + 1 further right; other combinations draw where asked.
+TEST(GdiPlusCanvas, ClippedTextOutShiftsOnlyRightToLeftReadingOnARightToLeftCanvas) {
+  struct Case {
+    bool rtlLayout;
+    int flags;
+    bool shifted;
+  };
+  const Case cases[] = {{false, 0, false}, {false, ETO_RTLREADING, false}, {true, 0, false}, {true, ETO_RTLREADING, true}};
+  const std::string text = "il";  // narrow: shifted, it still lies inside the clip
+  for (const Case& c : cases) {
+    Surface drawn, expected;
+    int width = 0;
+    for (Surface* s : {&drawn, &expected}) {
+      TCanvas* canvas = s->bmp.Canvas();
+      canvas->Font()->SetHeight(-14);
+      canvas->Font()->SetColor(clBlack);
+      canvas->Brush()->SetStyle(bsClear);
+      canvas->TextFlags = c.flags;
+      SetLayout(canvas->GetHandle(), c.rtlLayout ? LAYOUT_RTL : 0);
+    }
+    const RECT clip{2, 2, 36, 34};
+    {
+      TIECanvas canvas(drawn.bmp.Canvas(), false, false);
+      width = canvas.TextWidth(text);
+      canvas.ClippedTextOut(clip, 6, 6, text);
+    }
+    // the same call made by hand at the place the rule gives
+    TCanvas* e = expected.bmp.Canvas();
+    const int x = 6 + (c.shifted ? width + 1 : 0);
+    ExtTextOutA(e->GetHandle(), x, 6, UINT(c.flags) | ETO_CLIPPED, &clip, text.data(), UINT(text.size()), nullptr);
+    int differing = 0, ink = 0, outside = 0;
+    for (int y = 0; y < 40; ++y)
+      for (int px = 0; px < 40; ++px) {
+        differing += drawn.At(px, y) != expected.At(px, y);
+        if (drawn.At(px, y) != RGB(255, 255, 255)) {
+          ++ink;
+          // (the rectangle is logical: on a right-to-left context it is mirrored)
+          if (!c.rtlLayout) outside += px < clip.left || px >= clip.right || y < clip.top || y >= clip.bottom;
+        }
+      }
+    EXPECT_EQ(0, differing) << c.rtlLayout << " " << c.flags;
+    EXPECT_GT(ink, 0) << c.rtlLayout << " " << c.flags;
+    EXPECT_EQ(0, outside) << c.rtlLayout << " " << c.flags;
+  }
+  // a rectangle narrower than the text cuts it
+  Surface cut;
+  cut.bmp.Canvas()->Font()->SetHeight(-14);
+  cut.bmp.Canvas()->Brush()->SetStyle(bsClear);
+  {
+    TIECanvas canvas(cut.bmp.Canvas(), false, false);
+    canvas.ClippedTextOut(RECT{2, 2, 9, 34}, 6, 6, "WWW");
+  }
+  int inside = 0, beyond = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int px = 0; px < 40; ++px)
+      if (cut.At(px, y) != RGB(255, 255, 255)) ++(px >= 2 && px < 9 ? inside : beyond);
+  EXPECT_GT(inside, 0);
+  EXPECT_EQ(0, beyond);
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <psapi.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "ielayer.h"
 #include "ielayerstream.h"
 #include "iestreams.h"
+#include "iezlib.h"
 #include "imageryio.h"
 #include "imageryview.h"
 
@@ -416,6 +418,92 @@ TEST_F(LayerStream, DamagedStreamsNeverCrashHangOrOverAllocate) {
   pmc.cb = sizeof(pmc);
   ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc)));
   EXPECT_LT(pmc.PeakWorkingSetSize, size_t(512) << 20);
+}
+
+size_t PeakWorkingSet() {
+  PROCESS_MEMORY_COUNTERS pmc{};
+  pmc.cb = sizeof(pmc);
+  GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
+  return pmc.PeakWorkingSetSize;
+}
+
+// A failing layer image leaves every layer of the view as it was; a zlib block that inflates beyond
+// the dump it declares is refused without being inflated.
+TEST_F(LayerStream, BadImagesAndZlibBombsLeaveTheLayersAsTheyWere) {
+  ThreeLayers();
+  TIEMemoryStream good;
+  view->SaveLayersToStream(good, -1);
+  const std::vector<uint8_t> sample(Bytes(good), Bytes(good) + good.GetSize());
+  // each version 6 record: 38 fixed bytes, the name, the user data, three flags, the image offset
+  std::vector<uint32_t> offsets;
+  for (uint32_t p = 25; offsets.size() < 3;) {
+    const uint32_t nameLength = U32(sample.data() + p + 38);
+    const uint32_t end = p + 49 + nameLength + U32(sample.data() + p + 42 + nameLength);
+    offsets.push_back(U32(sample.data() + end));
+    p = end + 8;
+  }
+
+  auto pack = [](const std::vector<uint8_t>& plain, size_t zeros) {
+    auto packed = std::make_unique<TIEMemoryStream>();
+    TZCompressionStream z(*packed, zcMax);
+    z.WriteBuffer(plain.data(), int32_t(plain.size()));
+    const std::vector<uint8_t> block(1 << 20, 0);
+    for (size_t k = 0; k < zeros; ++k) z.WriteBuffer(block.data(), int32_t(block.size()));
+    z.Finish();
+    return packed;
+  };
+  std::vector<uint8_t> tiny;
+  TIEBitmap one;
+  one.Allocate(1, 1, ie24RGB);
+  one.WriteRawImageStream(tiny);
+  std::vector<uint8_t> huge = tiny;  // the header asks for 40000 x 40000 pixels
+  const int32_t side = 40000;
+  std::memcpy(huge.data() + 20, &side, 4);
+  std::memcpy(huge.data() + 24, &side, 4);
+  std::vector<uint8_t> withAlpha;
+  view->GetLayer(1)->Bitmap->WriteRawImageStream(withAlpha);
+  withAlpha.resize(withAlpha.size() - 50);  // cut inside the alpha rows
+  struct Case {
+    const char* what;
+    std::unique_ptr<TIEMemoryStream> block;
+  };
+  Case cases[] = {{"a 1 x 1 dump and 256 MiB of zeros", pack(tiny, 256)},
+                  {"a header beyond any dump", pack(huge, 0)},
+                  {"alpha rows cut short", pack(withAlpha, 0)}};
+  for (const Case& c : cases) {
+    // layer 1's image replaced by the block, layer 2's image moved behind it
+    const uint32_t n = uint32_t(c.block->GetSize());
+    std::vector<uint8_t> bytes(sample.begin(), sample.begin() + long(offsets[1]));
+    const uint8_t length[4] = {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)};
+    bytes.insert(bytes.end(), length, length + 4);
+    bytes.insert(bytes.end(), Bytes(*c.block), Bytes(*c.block) + n);
+    const uint32_t third = uint32_t(bytes.size());
+    bytes.insert(bytes.end(), sample.begin() + long(offsets[2]), sample.end());
+    std::memcpy(bytes.data() + offsets[0] - 8, &third, 4);  // layer 2's record ends where the images begin
+
+    TIEBitmap before;
+    before.Assign(view->GetLayer(0)->Bitmap);
+    view->SetCurrentLayer(2);
+    const size_t peak = PeakWorkingSet();
+    TIEMemStream in(bytes.data(), int64_t(bytes.size()));
+    EXPECT_ANY_THROW(view->LoadLayersFromStream(in)) << c.what;
+    EXPECT_LT(PeakWorkingSet() - peak, size_t(64) << 20) << c.what;
+    ASSERT_EQ(3, view->GetLayerCount()) << c.what;
+    EXPECT_EQ(2, view->GetCurrentLayerIndex()) << c.what;
+    EXPECT_EQ(view->GetLayer(2)->Bitmap, view->GetIEBitmap()) << c.what;
+    EXPECT_EQ("base", view->GetLayer(0)->Name) << c.what;
+    EXPECT_EQ("top", view->GetLayer(1)->Name) << c.what;
+    EXPECT_EQ(-4, view->GetLayer(1)->PosX) << c.what;
+    EXPECT_TRUE(view->GetLayer(2)->IsMask) << c.what;
+    EXPECT_TRUE(SamePixels(&before, view->GetLayer(0)->Bitmap)) << c.what;
+    EXPECT_EQ(12, view->GetLayer(1)->Bitmap->GetImageWidth()) << c.what;
+    EXPECT_EQ(100, view->GetLayer(1)->Bitmap->GetAlphaAt(3, 3)) << c.what;
+    view->SetCurrentLayer(0);
+  }
+  // the same bytes with the real image in place load whole
+  TIEMemStream in(sample.data(), int64_t(sample.size()));
+  ASSERT_TRUE(Other()->LoadLayersFromStream(in));
+  EXPECT_EQ(3, other->GetLayerCount());
 }
 
 }  // namespace

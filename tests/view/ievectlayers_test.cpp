@@ -258,14 +258,16 @@ TEST_F(LayersAndObjects, LoadsAsFileType27ThroughTheIOComponent) {
   EXPECT_EQ(view->GetIO()->DetectFileType(name, false), iffALL);
   EXPECT_TRUE(IECanReadFileType(iffALL));
 
-  // a plain view has nowhere to put objects: the load fails and the layers stay
+  // a plain view has nowhere to keep layers and objects: it gets them merged and drawn into one image
+  // that spans the layers' boxes (the top layer starts 3 pixels left of the base)
   TImageryView* plain = New<TImageryView>(nullptr);
   others.push_back(plain);
   Pattern(plain->GetIEBitmap(), 5, 5, 3);
   plain->GetIO()->LoadAsFileType(name, iffALL);
-  EXPECT_TRUE(plain->GetIO()->Aborting);
+  EXPECT_FALSE(plain->GetIO()->Aborting);
   EXPECT_EQ(plain->GetLayerCount(), 1);
-  EXPECT_EQ(plain->GetIEBitmap()->GetImageWidth(), 5);
+  EXPECT_EQ(plain->GetIEBitmap()->GetImageWidth(), 33);
+  EXPECT_EQ(plain->GetIEBitmap()->GetImageHeight(), 20);
 }
 
 TEST_F(LayersAndObjects, MutatedStreamsNeverCrashHangOrOverAllocate) {

@@ -9,12 +9,18 @@
 #include "iebitmap.h"
 #include "iegdiplus.h"
 #include "iemask.h"
+#include "ieresample.h"
+#include "ietextcontrol.h"
+#include "ievect.h"
 #include "ieplatformbitmap.h"
 #include "imageryio.h"
 #include "imageryproc.h"
 #include "imageryview.h"
 #include "ioparams.h"
 #include "uibitmap.h"
+#include "uifiler.h"
+#include "uiforms.h"
+#include "uipicture.h"
 
 using namespace ui;
 
@@ -478,3 +484,200 @@ TEST(ImageryViewOwnership, ForeignComponentsForgetAFreedView) {
   proc.Resample(8, 8, rfNearest);
   EXPECT_EQ(8, proc.GetWorkingBitmap()->GetImageWidth());
 }
+
+// ---- layouts ----
+
+namespace {
+
+// The root of a layout: it publishes one handler for every event signature of the three view
+// classes, each doing something of its own so that no two share their code.
+class TViewLayoutRoot : public TForm {
+  UI_DECLARE_CLASS(TViewLayoutRoot, TForm)
+ public:
+  template <int N, class... A>
+  void Handle(A...) {
+    Called = N;
+  }
+  int Called = 0;
+};
+
+std::vector<TMethodInfo> ViewLayoutRootMethods() {
+  using R = TViewLayoutRoot;
+  return {PublishedMethod("Notify", &R::Handle<1, TObject*>),
+          PublishedMethod("IntOf", &R::Handle<2, void*, int>),
+          PublishedMethod("Changing", &R::Handle<3, void*, int, double>),
+          PublishedMethod("Zoom", &R::Handle<4, void*, double&>),
+          PublishedMethod("Finished", &R::Handle<5, void*>),
+          PublishedMethod("Layer", &R::Handle<6, void*, int, TIELayerEvent>),
+          PublishedMethod("SpecialKey", &R::Handle<7, void*, int, int, bool&>),
+          PublishedMethod("Background", &R::Handle<8, void*, TCanvas*, const RECT&, bool&>),
+          PublishedMethod("Canvas", &R::Handle<9, void*, TCanvas*, const RECT&>),
+          PublishedMethod("Step", &R::Handle<10, TObject*, int>),
+          PublishedMethod("Frame", &R::Handle<11, TObject*, TBitmap*, TIETransitionEffects*, int>),
+          PublishedMethod("Box", &R::Handle<12, void*, TIEBitmap*, int>),
+          PublishedMethod("Grip", &R::Handle<13, void*, TIEBitmap*, int, int, const RECT&>),
+          PublishedMethod("Polygon", &R::Handle<14, void*, int, int, TCanvas*, int, int>),
+          PublishedMethod("Undo", &R::Handle<15, void*, TIEUndoSource>),
+          PublishedMethod("VirtualKey", &R::Handle<16, void*, unsigned, LPARAM, bool>),
+          PublishedMethod("Wheel", &R::Handle<17, void*, int, int, POINT, bool&>),
+          PublishedMethod("MoveResize", &R::Handle<18, void*, int, int, int&, int&>),
+          PublishedMethod("DrawObject", &R::Handle<19, void*, int, TIEBitmap*, const RECT&, bool, bool&>),
+          PublishedMethod("MeasureHint", &R::Handle<20, void*, std::string&, double>),
+          PublishedMethod("Measure", &R::Handle<21, void*, std::string&, double, TIEVValType>),
+          PublishedMethod("DragLen", &R::Handle<22, void*, double>),
+          PublishedMethod("TextKey", &R::Handle<23, void*, WORD&, int>)};
+}
+
+}  // namespace
+
+UI_IMPLEMENT_CLASS(TViewLayoutRoot, TForm, DefaultFactory<TViewLayoutRoot>, nullptr, nullptr,
+                   ViewLayoutRootMethods)
+
+namespace {
+
+// A layout that gives every published property of the view, the vector editor and the text control
+// a value other than its default, and binds every event they publish, loads back to the same state.
+TEST(ImageryViewLayout, EveryPublishedMemberLoadsBack) {
+  RegisterClass(&TViewLayoutRoot::StaticClassInfo);
+  auto* root = TCustomForm::CreateNew<TViewLayoutRoot>(nullptr);
+  auto* view = New<TImageryView>(root);
+  view->SetName("View");
+  auto* vect = New<TImageryVect>(root);
+  vect->SetName("Vect");
+  auto* text = New<TIETextControl>(root);
+  text->SetName("Text");
+  for (TControl* c : std::initializer_list<TControl*>{view, vect, text}) c->SetParent(root);
+  TObject* const objects[] = {view, vect, text};
+  const char* const names[] = {"View", "Vect", "Text"};
+
+  struct Case {
+    int object;  // 0 view, 1 vector editor, 2 text control
+    const char* name;
+    double value;  // ordinal or float
+  };
+  const int64_t selectionOptions = IESelOpt(iesoFilled) | IESelOpt(iesoMarkOuter);
+  const Case cases[] = {
+      {0, "LegacyBitmap", 0},           {0, "DoubleBuffer", 0},
+      {0, "ZoomFilter", rfBicubic},     {0, "ScrollBars", ssVertical},
+      {0, "SelectionOptions", double(selectionOptions)},
+      {0, "Center", 0},                 {0, "MouseInteract", IEMouseBit(miSelect)},
+      {0, "AutoFit", 1},                {0, "SelectionBase", iesbBitmap},
+      {0, "BackgroundStyle", iebsChessboard},
+      {0, "DelayZoomFilter", 1},        {0, "EnableAlphaChannel", 0},
+      {0, "AutoStretch", 1},            {0, "AutoShrink", 1},
+      {0, "DrawVersion", 1},            {0, "WallPaperStyle", iewoTile},
+      {0, "EnableInteractionHints", 0}, {0, "Cursor", 1791},
+      {0, "FlatScrollBars", 1},         {1, "MUnit", ieuMILLIMETERS},
+      {1, "FloatDigits", 4},            {1, "FloatPrecision", 9},
+      {1, "ShareBitmaps", 0},           {1, "ZoomObjectsWidth", 0},
+      {1, "ObjAntialias", 0},           {1, "SelectOnMouseDown", 0},
+      {1, "ObjUndoLimit", 7},           {1, "ObjAutoUndo", 1},
+      {1, "ObjUndoMode", ieumShared},   {1, "BitmapResampleFilter", rfLanczos3},
+      {2, "InsertMode", 0},             {2, "Alignment", 2},
+      {2, "ZoomFactor", 1.5},           {2, "MarginLeft", 3.5},
+      {2, "MarginTop", 4.25},           {2, "MarginRight", 5},
+      {2, "MarginBottom", 6.5},         {2, "LineSpacing", 3},
+      {2, "FixedLineHeight", 17},       {2, "AutoHeight", 1},
+      {2, "UniformFormat", 1},          {2, "FixedColors", 1},
+  };
+  // every published event is bound to the root's handler of its signature
+  std::vector<std::pair<int, const TPropInfo*>> events;
+  for (int i = 0; i < 3; ++i)
+      for (const TPropInfo& p : objects[i]->ClassType()->OwnProps()) {
+        if (p.Kind == TTypeKind::Method) {
+          events.emplace_back(i, &p);
+          const TMethodInfo* handler = nullptr;
+          for (const TMethodInfo& m : TViewLayoutRoot::StaticClassInfo.OwnMethods())
+            if (*m.Signature == *p.Signature) handler = &m;
+          ASSERT_TRUE(handler) << p.Name;
+          ASSERT_TRUE(p.SetMethod(objects[i], static_cast<TObject*>(root), handler)) << p.Name;
+          continue;
+        }
+        // and every other property has a case
+        bool listed = p.Name == "ImageryVersion" || p.Name == "WallPaper" || p.Name == "ObjGripImage";
+        for (const Case& k : cases) listed |= k.object == i && p.Name == k.name;
+        EXPECT_TRUE(listed) << names[i] << "." << p.Name;
+      }
+  // the events the three classes publish
+  const char* const publishedEvents[] = {
+      "View.OnViewChange", "View.OnViewChanging", "View.OnImageChange", "View.OnSelectionChange",
+      "View.OnSelectionChanging", "View.OnMouseInSel", "View.OnPaint", "View.OnMouseInResizingGrip", "View.OnZoomIn",
+      "View.OnZoomOut", "View.OnProgress", "View.OnFinishWork", "View.OnBeforeSelectionChange", "View.OnDrawBackBuffer",
+      "View.OnLayerNotify", "View.OnSpecialKey", "View.OnDrawBackground", "View.OnDrawCanvas", "View.OnTransitionStop",
+      "View.OnTransitionStep", "View.OnTransitionPaint", "View.OnDrawLayerBox", "View.OnDrawLayerGrip",
+      "View.OnDrawPolygon", "View.OnSaveUndo", "View.OnDShowNewFrame", "View.OnDShowEvent", "View.OnVirtualKey",
+      "View.OnMouseWheel", "Vect.OnVectorialChanged", "Vect.OnBeforeVectorialChanged", "Vect.OnNewObject",
+      "Vect.OnSelectObject", "Vect.OnUserSelectObject", "Vect.OnUserDeselectObject", "Vect.OnObjectMoveResize",
+      "Vect.OnObjectClick", "Vect.OnObjectDblClick", "Vect.OnObjectOver", "Vect.OnBeforeDrawObject",
+      "Vect.OnAfterDrawObject", "Vect.OnMeasureHint", "Vect.OnPresentMeasure", "Vect.OnDragLenEnd",
+      "Vect.OnActivateTextEdit", "Vect.OnDeactivateTextEdit", "Vect.OnTextKeyDown", "Vect.OnTextEditCursorMoved",
+      "Text.OnCursorMoved"};
+  for (const char* e : publishedEvents) {
+    bool found = false;
+    for (const auto& bound : events) found |= std::string(names[bound.first]) + "." + bound.second->Name == e;
+    EXPECT_TRUE(found) << e;
+  }
+  EXPECT_EQ(std::size(publishedEvents), events.size());
+  for (const Case& k : cases) {
+    const TPropInfo* p = objects[k.object]->ClassType()->FindProp(k.name);
+    ASSERT_TRUE(p) << k.name;
+    if (p->Kind == TTypeKind::Float) {
+      p->SetFloat(objects[k.object], k.value);
+    } else {
+      ASSERT_TRUE(p->HasDefault) << k.name;
+      ASSERT_NE(p->Default, int64_t(k.value)) << k.name;
+      p->SetOrd(objects[k.object], int64_t(k.value));
+      ASSERT_EQ(int64_t(k.value), p->GetOrd(objects[k.object])) << k.name;
+    }
+  }
+  TBitmap paper;
+  Paint24(paper, 9, 5);
+  view->GetWallPaper()->SetGraphic(&paper);
+  TBitmap grip;
+  Paint24(grip, 14, 6);
+  vect->GetObjGripImage()->SetGraphic(&grip);
+
+  TMemoryStream layout;
+  WriteComponentToStream(&layout, root);
+  layout.SetPosition(0);
+  auto* loaded = TCustomForm::CreateNew<TViewLayoutRoot>(nullptr);
+  ReadComponentFromStream(&layout, loaded);
+  TObject* copies[3];
+  for (int i = 0; i < 3; ++i) {
+    copies[i] = loaded->FindComponent(names[i]);
+    ASSERT_TRUE(copies[i] && copies[i]->ClassType() == objects[i]->ClassType()) << names[i];
+  }
+  for (const Case& k : cases) {
+    const TPropInfo* p = copies[k.object]->ClassType()->FindProp(k.name);
+    if (p->Kind == TTypeKind::Float)
+      EXPECT_EQ(k.value, p->GetFloat(copies[k.object])) << k.name;
+    else
+      EXPECT_EQ(int64_t(k.value), p->GetOrd(copies[k.object])) << k.name;
+  }
+  for (const auto& e : events) {
+    const auto bound = e.second->GetMethod(copies[e.first]);
+    EXPECT_EQ(static_cast<void*>(static_cast<TObject*>(loaded)), bound.first) << e.second->Name;
+    const auto original = e.second->GetMethod(objects[e.first]);
+    EXPECT_TRUE(bound.second == original.second) << e.second->Name;
+  }
+  auto* view2 = static_cast<TImageryView*>(copies[0]);
+  auto* vect2 = static_cast<TImageryVect*>(copies[1]);
+  EXPECT_EQ(9, view2->GetWallPaper()->Width());
+  EXPECT_EQ(14, vect2->GetObjGripImage()->Width());
+  EXPECT_EQ(7, vect2->GripSize);  // half the grip picture's larger side
+  // the bound handlers run, whatever kind of event holds them
+  view2->OnViewChanging(view2, 2, 150.0);
+  EXPECT_EQ(3, loaded->Called);
+  double z = 120;
+  view2->OnZoomIn(view2, z);
+  EXPECT_EQ(4, loaded->Called);
+  view2->GetOnTransitionPaint()(view2, nullptr, nullptr, 3);
+  EXPECT_EQ(11, loaded->Called);
+  int dx = 0, dy = 0;
+  vect2->OnObjectMoveResize(vect2, 0, 1, dx, dy);
+  EXPECT_EQ(18, loaded->Called);
+  loaded->Free();
+  root->Free();
+}
+
+}  // namespace

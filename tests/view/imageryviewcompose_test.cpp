@@ -287,3 +287,32 @@ TEST_F(Compose, FilteredLayersShowNewPixelsAfterAnUpdate) {
 }
 
 }  // namespace
+
+namespace {
+
+// An update told which layer changed drops that layer's kept filtered pixels only (and the layer
+// below's combined alpha, which reads it as a mask); the next plain update drops them all.
+TEST_F(Compose, LayerCacheToDropNamesTheLayerWhosePixelsChanged) {
+  TIELayer* layers[2];
+  for (int i = 0; i < 2; ++i) {
+    layers[i] = Layer(4, 4, RGB(200, 0, 0), 4 + 24 * i, 10);
+    layers[i]->Width = layers[i]->Height = 16;
+    layers[i]->ResampleFilter = rfBilinear;
+    layers[i]->UseResampleFilter = true;
+  }
+  view->DrawLayersTo(&out);
+  EXPECT_EQ(S(200, 0, 0), S(At(12, 18)));
+  EXPECT_EQ(S(200, 0, 0), S(At(36, 18)));
+  for (TIELayer* l : layers) l->Bitmap->Fill(double(RGB(0, 0, 90)));
+  view->LayerCacheToDrop = 2;
+  view->UpdateView();
+  EXPECT_EQ(-1, view->LayerCacheToDrop);
+  view->DrawLayersTo(&out);
+  EXPECT_EQ(S(200, 0, 0), S(At(12, 18)));  // layer 1 still shows what was kept of it
+  EXPECT_EQ(S(0, 0, 90), S(At(36, 18)));
+  view->UpdateView();
+  view->DrawLayersTo(&out);
+  EXPECT_EQ(S(0, 0, 90), S(At(12, 18)));
+}
+
+}  // namespace

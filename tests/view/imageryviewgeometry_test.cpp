@@ -3,9 +3,11 @@
 // scroll bars, wheel and smooth scroll driven by real input (SendInput).
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "iebitmap.h"
+#include "ieresample.h"
 #include "ieviewglobals.h"
 #include "imageryview.h"
 #include "uiforms.h"
@@ -351,6 +353,80 @@ TEST(ViewLocks, UpdatesRunWhenTheUpdateLockReachesZero) {
   EXPECT_EQ(view->GetViewportWidth(), 50);
   EXPECT_LT(view->GetZoomX(), 100);
   view->Free();
+}
+
+bool SameBuffers(TIEBitmap& a, TIEBitmap& b) {
+  if (a.GetImageWidth() != b.GetImageWidth() || a.GetImageHeight() != b.GetImageHeight()) return false;
+  for (int y = 0; y < a.GetImageHeight(); ++y)
+    for (int x = 0; x < a.GetImageWidth(); ++x) {
+      const TIERGB p = a.GetPixelRGB(x, y), q = b.GetPixelRGB(x, y);
+      if (p.r != q.r || p.g != q.g || p.b != q.b) return false;
+    }
+  return true;
+}
+
+// With the zoom filter delayed, a zoom or scroll draws without the filter, and the filtered picture
+// comes once the countdown has run out: the back buffer is, pixel for pixel, what the view draws
+// without a filter and then what it draws with the filter and no delay.
+TEST_F(GeometryView, DelayedZoomFilterDrawsFastThenFilteredAfterTheCountdown) {
+  TIEBitmap* image = view->GetIEBitmap();
+  image->Allocate(600, 600, ie24RGB);  // larger than the viewport at every zoom used
+  for (int y = 0; y < 600; ++y)
+    for (int x = 0; x < 600; ++x)
+      image->SetRGB(x, y, (x + y) % 2 ? IEMakeRGB(uint8_t(x), 240, uint8_t(y)) : IEMakeRGB(10, uint8_t(x ^ y), 60));
+  view->UpdateView();
+  const HWND wnd = view->GetHandle();
+  auto snapshot = [&](TIEBitmap& out) {
+    UpdateWindow(wnd);
+    out.Assign(view->GetBackBuffer());
+  };
+  const POINT centre = ScreenPoint(250, 250);
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+  };
+  const Case cases[] = {
+      {"wheel", [&] { SendMessage(wnd, WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA), MAKELPARAM(centre.x, centre.y)); }},
+      {"scroll bar", [&] { SendMessage(wnd, WM_HSCROLL, SB_PAGERIGHT, 0); }},
+      {"zoom from code", [&] { view->SetZoom(170); }},
+  };
+  for (const Case& c : cases) {
+    view->DelayZoomFilter = false;
+    view->SetZoomFilterValue(rfBilinear);
+    view->SetZoom(200);
+    view->SetViewOrigin(40, 40);
+    Pump(2);
+    view->DelayZoomFilter = true;
+    c.change();
+    TIEBitmap fast, filtered, plain, reference;
+    snapshot(fast);
+    EXPECT_GT(view->FilterCountdown, 0) << c.what;
+    const DWORD start = GetTickCount();
+    while (view->FilterCountdown > 0 && GetTickCount() - start < 10000) Pump(1);
+    ASSERT_EQ(0, view->FilterCountdown) << c.what;
+    snapshot(filtered);
+    view->DelayZoomFilter = false;
+    view->SetZoomFilterValue(rfNone);
+    snapshot(plain);
+    view->SetZoomFilterValue(rfBilinear);
+    snapshot(reference);
+    EXPECT_FALSE(SameBuffers(plain, reference)) << c.what;
+    EXPECT_TRUE(SameBuffers(fast, plain)) << c.what;
+    EXPECT_TRUE(SameBuffers(filtered, reference)) << c.what;
+  }
+  // at 100 % the filter is not delayed; an automatic zoom ends both countdowns at once
+  view->SetZoom(100);
+  view->DelayZoomFilter = true;
+  view->SetViewOrigin(0, 10);
+  EXPECT_EQ(0, view->FilterCountdown);
+  EXPECT_EQ(view->AntsPauseTicks, view->AntsPauseCountdown);
+  view->SetZoom(150);
+  view->SetViewOrigin(30, 30);
+  EXPECT_EQ(view->FilterDelayTicks, view->FilterCountdown);
+  view->SetAutoFit(true);
+  EXPECT_EQ(0, view->FilterCountdown);
+  EXPECT_EQ(0, view->AntsPauseCountdown);
+  view->SetAutoFit(false);
 }
 
 }  // namespace

@@ -132,6 +132,33 @@ class PaintedView : public ::testing::Test {
   TImageryView* view = nullptr;
 };
 
+// The palette notifications: without a main form the view repaints; a change the view's own
+// realization caused is left alone; with a main form DrawDib decides, and on this true-colour screen
+// it realizes nothing, so nothing repaints.
+TEST_F(PaintedView, PaletteNotificationsRepaintOnlyWhatChanged) {
+  const HWND wnd = view->GetHandle();
+  RECT r;
+  ASSERT_EQ(nullptr, Application->MainForm());
+  UpdateWindow(wnd);
+  ASSERT_FALSE(GetUpdateRect(wnd, &r, FALSE));
+  EXPECT_EQ(1, SendMessage(wnd, WM_QUERYNEWPALETTE, 0, 0));
+  EXPECT_TRUE(GetUpdateRect(wnd, &r, FALSE));
+  UpdateWindow(wnd);
+  EXPECT_EQ(0, SendMessage(wnd, WM_PALETTECHANGED, WPARAM(wnd), 0));
+  EXPECT_FALSE(GetUpdateRect(wnd, &r, FALSE));
+  EXPECT_EQ(1, SendMessage(wnd, WM_PALETTECHANGED, WPARAM(form->GetHandle()), 0));
+  EXPECT_TRUE(GetUpdateRect(wnd, &r, FALSE));
+
+  TForm* main = nullptr;
+  Application->CreateForm(main);
+  main->HandleNeeded();
+  UpdateWindow(wnd);
+  EXPECT_EQ(1, SendMessage(wnd, WM_QUERYNEWPALETTE, 0, 0));
+  EXPECT_FALSE(GetUpdateRect(wnd, &r, FALSE));
+  main->Free();
+  EXPECT_EQ(nullptr, Application->MainForm());
+}
+
 }  // namespace
 
 TEST_F(PaintedView, ScreenShowsTheBackBufferWithEveryTransfer) {

@@ -9,8 +9,10 @@
 
 #include "iebitmap.h"
 #include "ielayer.h"
+#include "ieresample.h"
 #include "iemask.h"
 #include "imageryproc.h"
+#include "ieviewglobals.h"
 #include "imageryview.h"
 #include "uiforms.h"
 #include "viewtest_input.h"
@@ -114,6 +116,50 @@ class MouseView : public ::testing::Test {
   TForm* form = nullptr;
   TImageryView* view = nullptr;
 };
+
+// Shift pressed and let go over the view, without a mouse move, swaps the crosses that add to the
+// selection for the plain ones and back; other cursors, and a view where Shift adds nothing, keep theirs.
+TEST_F(MouseView, ShiftAloneSwapsTheAddingCrosses) {
+  struct Case {
+    int cursor;
+    bool shiftAdds;
+    int held;
+  };
+  const Case cases[] = {{crIEDefaultCross, true, crIEAddCross},
+                        {crIEAltCross, true, crIEAddAltCross},
+                        {crIEMove, true, crIEMove},
+                        {crIEDefaultCross, false, crIEDefaultCross}};
+  for (const Case& c : cases) {
+    view->ShiftAddsSelection = c.shiftAdds;
+    view->SetCursorValue(c.cursor);
+    SetFocus(view->GetHandle());
+    Pump(2);
+    viewtest::Key(VK_SHIFT, true);
+    EXPECT_EQ(c.held, view->GetViewCursor()) << c.cursor << " " << c.shiftAdds;
+    viewtest::Key(VK_SHIFT, false);
+    EXPECT_EQ(c.cursor, view->GetViewCursor()) << c.cursor << " " << c.shiftAdds;
+  }
+}
+
+// With the filter delayed, a press draws without it and the release brings back the application's
+// filter: the one it had, or the one it chose while the button was down.
+TEST_F(MouseView, DelayedFilterComesBackAfterAPress) {
+  view->DelayZoomFilter = true;
+  view->SetZoomFilterValue(rfBilinear);
+  TResampleFilter duringPress = rfBilinear;
+  bool changeIt = false;
+  view->OnMouseMove = [&](TObject*, int, int, int) {
+    if (GetKeyState(VK_LBUTTON) >= 0) return;
+    duringPress = view->GetZoomFilter();
+    if (changeIt) view->SetZoomFilterValue(rfBicubic);
+  };
+  Drag(Screen(50, 50), Screen(90, 80));
+  EXPECT_EQ(rfNone, duringPress);
+  EXPECT_EQ(rfBilinear, view->GetZoomFilter());
+  changeIt = true;
+  Drag(Screen(50, 50), Screen(90, 80));
+  EXPECT_EQ(rfBicubic, view->GetZoomFilter());
+}
 
 TEST_F(MouseView, ZoomClicksStepThroughTheList) {
   struct Case {

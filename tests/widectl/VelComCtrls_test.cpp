@@ -16,6 +16,8 @@
 #include "VelControls.h"
 #include "VelForms.h"
 #include "VelStdCtrls.h"
+#include "uiimglist.h"
+#include "published.h"
 #include "surface.h"
 #include "uiforms.h"
 
@@ -428,6 +430,37 @@ TEST_F(ComCtrls, OwnerDrawnRowsShowWideCaptions) {
   EXPECT_NE(first, second);
 }
 
+TEST_F(ComCtrls, ColumnWidthsFromTheHeaderSurviveRecreation) {
+  auto header = [&] { return reinterpret_cast<HWND>(SendMessageW(list->GetHandle(), LVM_GETHEADER, 0, 0)); };
+  auto width = [&](int column) { return list->GetColumns()->Items(column)->GetWidth(); };
+  // The user drags the divider of the first column (at x = 100) 40 pixels to the right.
+  SendMessageW(header(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(99, 5));
+  SendMessageW(header(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(139, 5));
+  SendMessageW(header(), WM_LBUTTONUP, 0, MAKELPARAM(139, 5));
+  ASSERT_EQ(width(0), 140);
+  list->RecreateWnd();
+  EXPECT_EQ(width(0), 140);
+  // A double click on the second column's divider fits the column to its texts.
+  SendMessageW(header(), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(239, 5));
+  const int fitted = width(1);
+  EXPECT_NE(fitted, 100);
+  list->RecreateWnd();
+  EXPECT_EQ(width(1), fitted);
+  // The width the control forwards while a divider is dragged.
+  HDITEMW item = {};
+  item.mask = HDI_WIDTH;
+  item.cxy = 77;
+  NMHEADERW tracked = {};
+  tracked.hdr.hwndFrom = list->GetHandle();
+  tracked.hdr.code = static_cast<UINT>(HDN_TRACKW);
+  tracked.iItem = 1;
+  tracked.pitem = &item;
+  list->Perform(CN_NOTIFY, 0, reinterpret_cast<LPARAM>(&tracked));
+  EXPECT_EQ(tracked.hdr.code, static_cast<UINT>(HDN_TRACKW));
+  list->RecreateWnd();
+  EXPECT_EQ(width(1), 77);
+}
+
 TEST_F(ComCtrls, ItemClassMustBeWide) {
   EXPECT_NE(As<TVelListItems>(static_cast<TCustomListView*>(list)->GetItems()), nullptr);
   list->OnCreateItemClass = [](TCustomListView*, TClass& cls) { cls = &TListItem::StaticClassInfo; };
@@ -467,6 +500,86 @@ TEST_F(ComCtrls, ProgressBarAndUpDownAreUnicodeWindows) {
   // The arrow writes the next value into the edit.
   SendMessageW(updown->GetHandle(), UDM_SETPOS32, 0, 80);
   EXPECT_EQ(updown->GetPosition(), 80);
+}
+
+TEST(ComCtrlsPublished, ListViewProgressBarAndUpDownPublishTheirWholeSets) {
+  EXPECT_EQ(std::vector<std::string>{},
+            Unpublished(&TVelListView::StaticClassInfo,
+                        {"Action", "Align", "AllocBy", "Anchors", "BevelEdges", "BevelInner", "BevelOuter", "BevelKind",
+                         "BevelWidth", "BiDiMode", "BorderStyle", "BorderWidth", "Checkboxes", "Color", "Columns",
+                         "ColumnClick", "Constraints", "Ctl3D", "DragCursor", "DragKind", "DragMode", "Enabled", "Font",
+                         "FlatScrollBars", "FullDrag", "GridLines", "HideSelection", "Hint", "HotTrack", "HotTrackStyles",
+                         "HoverTime", "IconOptions", "Items", "LargeImages", "MultiSelect", "OwnerData", "OwnerDraw",
+                         "ReadOnly", "RowSelect", "ParentBiDiMode", "ParentColor", "ParentFont", "ParentShowHint",
+                         "PopupMenu", "ShowColumnHeaders", "ShowWorkAreas", "ShowHint", "SmallImages", "SortType",
+                         "StateImages", "TabOrder", "TabStop", "ViewStyle", "Visible", "OnAdvancedCustomDraw",
+                         "OnAdvancedCustomDrawItem", "OnAdvancedCustomDrawSubItem", "OnChange", "OnChanging",
+                         "OnClick", "OnColumnClick", "OnColumnDragged", "OnColumnRightClick", "OnCompare",
+                         "OnContextPopup", "OnCustomDraw", "OnCustomDrawItem", "OnCustomDrawSubItem", "OnData",
+                         "OnDataFind", "OnDataHint", "OnDataStateChange", "OnDblClick", "OnDeletion", "OnDrawItem",
+                         "OnEdited", "OnEditing", "OnEndDock", "OnEndDrag", "OnEnter", "OnExit", "OnGetImageIndex",
+                         "OnGetSubItemImage", "OnDragDrop", "OnDragOver", "OnInfoTip", "OnInsert", "OnKeyDown",
+                         "OnKeyPress", "OnKeyUp", "OnMouseDown", "OnMouseMove", "OnMouseUp", "OnResize",
+                         "OnSelectItem", "OnStartDock", "OnStartDrag"}));
+  EXPECT_EQ(std::vector<std::string>{},
+            Unpublished(&TVelProgressBar::StaticClassInfo,
+                        {"Align", "Anchors", "BorderWidth", "DragCursor", "DragKind", "DragMode", "Enabled",
+                         "Constraints", "Hint", "Min", "Max", "Orientation", "ParentShowHint", "PopupMenu", "Position",
+                         "Smooth", "Step", "ShowHint", "TabOrder", "TabStop", "Visible", "OnContextPopup", "OnDragDrop",
+                         "OnDragOver", "OnEndDock", "OnEndDrag", "OnEnter", "OnExit", "OnMouseDown", "OnMouseMove",
+                         "OnMouseUp", "OnStartDock", "OnStartDrag"}));
+  EXPECT_EQ(std::vector<std::string>{},
+            Unpublished(&TVelUpDown::StaticClassInfo,
+                        {"AlignButton", "Anchors", "Associate", "ArrowKeys", "Enabled", "Hint", "Min", "Max",
+                         "Increment", "Constraints", "Orientation", "ParentShowHint", "PopupMenu", "Position",
+                         "ShowHint", "TabOrder", "TabStop", "Thousands", "Visible", "Wrap", "OnChanging", "OnChangingEx",
+                         "OnContextPopup", "OnClick", "OnEnter", "OnExit", "OnMouseDown", "OnMouseMove", "OnMouseUp"}));
+}
+
+TEST_F(ComCtrls, WideViewDrawsSmallImagesAndCustomColoursAndReportsColumnClicks) {
+  auto* images = New<TImageList>(form);
+  TBitmap red;
+  red.SetPixelFormat(pf24bit);
+  red.SetWidth(16);
+  red.SetHeight(16);
+  red.Canvas()->Brush()->SetColor(clRed);
+  red.Canvas()->FillRect(RECT{0, 0, 16, 16});
+  images->Add(&red, nullptr);
+  list->SetSmallImages(images);
+  list->Item(0)->SetImageIndex(0);
+  list->OnCustomDrawItem = [](TCustomListView* sender, TListItem* item, unsigned, bool&) {
+    if (item->Index() == 2) sender->Canvas()->Font()->SetColor(clBlue);
+  };
+  HWND h = list->GetHandle();
+  RECT client;
+  GetClientRect(h, &client);
+  MemorySurface surface(client.right, client.bottom);
+  SendMessageW(h, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(surface.dc()), PRF_CLIENT | PRF_ERASEBKGND);
+  auto count = [&](int row, bool (*match)(COLORREF)) {
+    RECT r{};
+    r.left = LVIR_BOUNDS;
+    SendMessageW(h, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+    int n = 0;
+    for (int y = r.top; y < r.bottom; ++y)
+      for (int x = std::max<LONG>(r.left, 0); x < std::min<LONG>(r.right, client.right); ++x) n += match(GetPixel(surface.dc(), x, y));
+    return n;
+  };
+  auto isRed = [](COLORREF c) { return c == RGB(255, 0, 0); };
+  auto isBlue = [](COLORREF c) { return GetBValue(c) > 160 && GetRValue(c) < 90 && GetGValue(c) < 90; };
+  EXPECT_GE(count(0, isRed), 16 * 10);
+  EXPECT_EQ(0, count(1, isRed));
+  EXPECT_GT(count(2, isBlue), 10);
+  EXPECT_EQ(0, count(1, isBlue));
+
+  TListColumn* clicked = nullptr;
+  list->OnColumnClick = [&](TObject*, TListColumn* column) { clicked = column; };
+  HWND header = reinterpret_cast<HWND>(SendMessageW(h, LVM_GETHEADER, 0, 0));
+  RECT r{};
+  SendMessageW(header, HDM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&r));
+  const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageW(header, WM_LBUTTONUP, 0, at);
+  EXPECT_EQ(list->GetColumns()->Items(1), clicked);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // bevels.
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -9,8 +11,10 @@
 #include "VelControls.h"
 #include "VelForms.h"
 #include "VelExtCtrls.h"
+#include "published.h"
 #include "surface.h"
 #include "uiforms.h"
+#include "uithemes.h"
 
 using namespace ui;
 
@@ -51,6 +55,46 @@ TEST(VelPanel, PaintsItsWideCaptionCentredOnOneLine) {
   const Painted right = Paint(panel, 200, 120);
   EXPECT_GE(right.dark.right, 190);
   EXPECT_LE(right.dark.right, 199);  // inside the bevel
+
+  // Right to left: the left-justified caption goes to the right edge.
+  panel->SetAlignment(taLeftJustify);
+  panel->SetBiDiMode(bdRightToLeft);
+  const Painted mirrored = Paint(panel, 200, 120);
+  EXPECT_GE(mirrored.dark.right, 190);
+  form->Free();
+}
+
+// Locked is not among them: nothing in this system activates an object in place over a panel.
+TEST(VelPanel, PublishesItsWholeSet) {
+  EXPECT_EQ(std::vector<std::string>{},
+            Unpublished(&TVelPanel::StaticClassInfo,
+                        {"Align", "Alignment", "Anchors", "AutoSize", "BevelEdges", "BevelInner", "BevelKind",
+                         "BevelOuter", "BevelWidth", "BiDiMode", "BorderWidth", "BorderStyle", "Caption", "Color",
+                         "Constraints", "Ctl3D", "UseDockManager", "DockSite", "DragCursor", "DragKind", "DragMode",
+                         "Enabled", "FullRepaint", "Font", "Hint", "ParentBiDiMode", "ParentBackground",
+                         "ParentColor", "ParentCtl3D", "ParentFont", "ParentShowHint", "PopupMenu", "ShowHint",
+                         "TabOrder", "TabStop", "Visible", "OnCanResize", "OnClick", "OnConstrainedResize",
+                         "OnContextPopup", "OnDockDrop", "OnDockOver", "OnDblClick", "OnDragDrop", "OnDragOver",
+                         "OnEndDock", "OnEndDrag", "OnEnter", "OnExit", "OnGetSiteInfo", "OnMouseDown", "OnMouseMove",
+                         "OnMouseUp", "OnResize", "OnStartDock", "OnStartDrag", "OnUnDock"}));
+}
+
+TEST(VelPanel, WithThemesAPanelOnItsParentsBackgroundLeavesItsInsideUnpainted) {
+  if (!ThemeServices().ThemesEnabled()) GTEST_SKIP() << "no visual themes: the panel always paints its colour";
+  TVelForm* form = TCustomForm::CreateNew<TVelForm>(nullptr);
+  form->SetBounds(20, 20, 400, 300);
+  auto* panel = New<TVelPanel>(form);
+  panel->SetParent(form);
+  panel->SetBounds(8, 8, 100, 60);
+  panel->SetColor(clBlue);
+  form->Show();
+  auto blue = [&] {
+    const Painted p = Paint(panel, 100, 60);
+    return std::count(p.pixels.begin(), p.pixels.end(), RGB(0, 0, 255));
+  };
+  EXPECT_GT(blue(), 80 * 40);
+  panel->SetParentBackground(true);
+  EXPECT_EQ(0, blue());
   form->Free();
 }
 

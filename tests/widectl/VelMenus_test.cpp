@@ -1,4 +1,5 @@
-// Wide menu captions and shortcut texts in the native menu of a form, and the hot-key helpers.
+// Wide menu captions and shortcut texts in the native menu of a form, the hot-key helpers, the
+// right-to-left refresh of the first menu item and the wide hints of popup items.
 #include <windows.h>
 
 #include <string>
@@ -19,6 +20,14 @@ std::wstring MenuString(HMENU menu, UINT position) {
   wchar_t buffer[128] = {};
   GetMenuStringW(menu, position, buffer, 128, MF_BYPOSITION);
   return buffer;
+}
+
+void SetNativeString(HMENU menu, UINT position, const wchar_t* text) {
+  MENUITEMINFOW info = {};
+  info.cbSize = sizeof info;
+  info.fMask = MIIM_STRING;
+  info.dwTypeData = const_cast<wchar_t*>(text);
+  ASSERT_TRUE(SetMenuItemInfoW(menu, position, TRUE, &info));
 }
 
 TVelMenuItem* MakeItem(TComponent* owner, TMenuItem* parent, const std::wstring& caption, int shortCut = 0) {
@@ -182,6 +191,80 @@ TEST(VelMenus, OwnerDrawnItemsShowWideText) {
   EXPECT_EQ(wideWidth, 77);
   bitmap->Free();
   menu->Free();
+}
+
+TEST(VelMenus, RightToLeftSystemsRefreshTheFirstVisibleItem) {
+  // A menu of no form: nothing else refreshes it meanwhile.
+  auto* menu = New<TVelMainMenu>(nullptr);
+  menu->SetAutoHotkeys(maManual);
+  MakeItem(menu, menu->Items(), L"Hidden")->SetVisible(false);
+  MakeItem(menu, menu->Items(), L"\u05E7\u05D5\u05D1\u05E5");
+  MakeItem(menu, menu->Items(), L"\u05E2\u05D6\u05E8\u05D4");
+  HMENU bar = menu->GetHandle();
+  ASSERT_NE(bar, nullptr);
+
+  const bool saved = SysLocaleMiddleEast;
+  for (bool middleEast : {false, true}) {
+    SCOPED_TRACE(middleEast ? "right-to-left locale" : "other locale");
+    SetNativeString(bar, 0, L"stale");
+    SetNativeString(bar, 1, L"stale");
+    SysLocaleMiddleEast = middleEast;
+    RefreshFirstVisibleMenuItem(menu);
+    SysLocaleMiddleEast = saved;
+    EXPECT_EQ(MenuString(bar, 0), middleEast ? L"\u05E7\u05D5\u05D1\u05E5" : L"stale");
+    EXPECT_EQ(MenuString(bar, 1), L"stale");  // only the first visible item
+  }
+  menu->Free();
+}
+
+class VelPopupListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved = PopupList;
+    PopupList = VelPopupList();
+    popup = New<TPopupMenu>(nullptr);
+    open = MakeItem(popup, popup->Items(), L"Open");
+    open->SetHintText(L"Open|Opens \u263A");
+    more = MakeItem(popup, popup->Items(), L"More");
+    more->SetHintText(L"\u4E2D\u6587");
+    MakeItem(popup, more, L"Inner");
+    window = VelPopupList()->Window();
+  }
+  void TearDown() override {
+    PopupList = saved;
+    if (popup) popup->Free();
+  }
+  void Select(UINT id, UINT flags, HMENU menu) {
+    SendMessageW(window, WM_MENUSELECT, MAKEWPARAM(id, flags), reinterpret_cast<LPARAM>(menu));
+  }
+  TPopupList* saved = nullptr;
+  TPopupMenu* popup = nullptr;
+  TVelMenuItem* open = nullptr;
+  TVelMenuItem* more = nullptr;
+  HWND window = nullptr;
+};
+
+TEST_F(VelPopupListTest, SelectedItemsGiveTheApplicationTheirWideHint) {
+  ASSERT_EQ(VelPopupList()->LibraryPopupList(), saved);
+  HMENU native = popup->GetHandle();
+  Select(open->Command(), MF_STRING, native);
+  EXPECT_EQ(VelApplication->GetHintText(), L"Opens \u263A");  // the long part
+  // A sub-menu is found by its handle, at its position in the native menu.
+  Select(1, MF_POPUP, native);
+  EXPECT_EQ(VelApplication->GetHintText(), L"\u4E2D\u6587");
+  Select(0, 0xFFFF, nullptr);  // the menu closes
+  EXPECT_EQ(VelApplication->GetHintText(), L"");
+  EXPECT_EQ(Application->GetHint(), "");
+}
+
+TEST_F(VelPopupListTest, MenuLoopPutsTheLibrarysListBack) {
+  SendMessageW(window, WM_ENTERMENULOOP, TRUE, 0);
+  EXPECT_EQ(PopupList, saved);
+  // A menu that joined the wide list leaves it when freed, although that list is no longer in place.
+  ASSERT_EQ(VelPopupList()->Count(), 1);
+  popup->Free();
+  popup = nullptr;
+  EXPECT_EQ(VelPopupList()->Count(), 0);
 }
 
 }  // namespace

@@ -11,8 +11,10 @@
 #include "VelControls.h"
 #include "VelForms.h"
 #include "VelStdCtrls.h"
+#include "published.h"
 #include "surface.h"
 #include "uiforms.h"
+#include "uithemes.h"
 
 using namespace ui;
 
@@ -155,6 +157,64 @@ TEST_F(StdCtrls, CommonControlsNeedAClassName) {
   auto* edit = Add<TVelEdit>(8, 8, 100, 24);
   TCreateParams params;
   EXPECT_THROW(CreateUnicodeHandle_ComCtl(edit, params, L""), EAssertionFailed);
+}
+
+TEST(StdCtrlsPublished, EditLabelAndGroupBoxPublishTheirWholeSets) {
+  EXPECT_EQ(std::vector<std::string>{},
+            Unpublished(&TVelEdit::StaticClassInfo,
+                        {"Align", "Anchors", "AutoSelect", "AutoSize", "BevelEdges", "BevelInner", "BevelKind",
+                         "BevelOuter", "BevelWidth", "BiDiMode", "BorderStyle", "CharCase", "Color", "Constraints", "Ctl3D",
+                         "DragCursor", "DragKind", "DragMode", "Enabled", "Font", "HideSelection", "Hint", "ImeMode",
+                         "ImeName", "MaxLength", "OEMConvert", "ParentBiDiMode", "ParentColor", "ParentCtl3D",
+                         "ParentFont", "ParentShowHint", "PasswordChar", "PopupMenu", "ReadOnly", "ShowHint", "TabOrder",
+                         "TabStop", "Text", "Visible", "OnChange", "OnClick", "OnContextPopup", "OnDblClick",
+                         "OnDragDrop", "OnDragOver", "OnEndDock", "OnEndDrag", "OnEnter", "OnExit", "OnKeyDown",
+                         "OnKeyPress", "OnKeyUp", "OnMouseDown", "OnMouseMove", "OnMouseUp", "OnStartDock",
+                         "OnStartDrag"}));
+  EXPECT_EQ(std::vector<std::string>{},
+            Unpublished(&TVelLabel::StaticClassInfo,
+                        {"Align", "Alignment", "Anchors", "AutoSize", "BiDiMode", "Caption", "Color", "Constraints",
+                         "DragCursor", "DragKind", "DragMode", "Enabled", "FocusControl", "Font", "Hint",
+                         "ParentBiDiMode", "ParentColor", "ParentFont", "ParentShowHint", "PopupMenu", "ShowAccelChar",
+                         "ShowHint", "Transparent", "Layout", "Visible", "WordWrap", "OnClick", "OnContextPopup",
+                         "OnDblClick", "OnDragDrop", "OnDragOver", "OnEndDock", "OnEndDrag", "OnMouseDown",
+                         "OnMouseMove", "OnMouseUp", "OnMouseEnter", "OnMouseLeave", "OnStartDock", "OnStartDrag"}));
+  EXPECT_EQ(std::vector<std::string>{},
+            Unpublished(&TVelGroupBox::StaticClassInfo,
+                        {"Align", "Anchors", "BiDiMode", "Caption", "Color", "Constraints", "Ctl3D", "DockSite",
+                         "DragCursor", "DragKind", "DragMode", "Enabled", "Font", "Hint", "ParentBackground",
+                         "ParentBiDiMode", "ParentColor", "ParentCtl3D", "ParentFont", "ParentShowHint", "PopupMenu",
+                         "ShowHint", "TabOrder", "TabStop", "Visible", "OnClick", "OnContextPopup", "OnDblClick",
+                         "OnDragDrop", "OnDockDrop", "OnDockOver", "OnDragOver", "OnEndDock", "OnEndDrag", "OnEnter",
+                         "OnExit", "OnGetSiteInfo", "OnMouseDown", "OnMouseMove", "OnMouseUp", "OnStartDock",
+                         "OnStartDrag", "OnUnDock"}));
+}
+
+TEST_F(StdCtrls, FlatGroupBoxFramesInTheWindowFrameColourAndRightToLeftMovesTheCaption) {
+  auto* group = Add<TVelGroupBox>(8, 8, 200, 120);
+  form->Show();
+  auto paint = [&] {
+    MemorySurface surface(200, 120);
+    SendMessageW(group->GetHandle(), WM_PAINT, reinterpret_cast<WPARAM>(surface.dc()), 0);
+    return surface.Box(IsDark);
+  };
+  if (!ThemeServices().ThemesEnabled()) {  // the themed frame is the theme's, whatever Ctl3D says
+    const RECT sunken = paint();
+    EXPECT_LT(sunken.right, sunken.left) << "the 3-D frame has no dark line";
+    group->SetCtl3D(false);
+    const RECT flat = paint();
+    EXPECT_EQ(0, flat.left);
+    EXPECT_EQ(200, flat.right);
+    EXPECT_EQ(120, flat.bottom);
+    group->SetCtl3D(true);
+  }
+  group->SetCaptionText(L"\u0416\u0416");
+  const RECT left = paint();
+  group->SetBiDiMode(bdRightToLeft);
+  const RECT right = paint();
+  ASSERT_GT(left.right, left.left);
+  EXPECT_LT(left.right, 100);
+  EXPECT_GT(right.left, 100);
 }
 
 }  // namespace
