@@ -152,26 +152,95 @@ class TImageryIO {
   void LoadMetafileStream(TIEStream& stream, int width, int height, bool withAlpha);
   void ReadMetafileParams(TIEStream& stream);
 
-  // ---- per-format members (tables in ieformatmembers.h) ----
-#define IE_DECLARE_LOADERS(F, type)              \
-  void Load##F##Stream(TIEStream& stream);       \
-  void Load##F##File(const std::wstring& fileName);
-#define IE_DECLARE_COUNTING_LOADERS(F, type)     \
-  int Load##F##Stream(TIEStream& stream);        \
-  int Load##F##File(const std::wstring& fileName);
-#define IE_DECLARE_SAVERS(F, type)               \
-  void Save##F##Stream(TIEStream& stream);       \
-  void Save##F##File(const std::wstring& fileName);
-#define IE_DECLARE_WORKER(name, type) void name(TIEStream& stream);
-  IE_FORMAT_LOADERS(IE_DECLARE_LOADERS)
-  IE_FORMAT_COUNTING_LOADERS(IE_DECLARE_COUNTING_LOADERS)
-  IE_FORMAT_SAVERS(IE_DECLARE_SAVERS)
-  IE_FORMAT_READ_WORKERS(IE_DECLARE_WORKER)
-  IE_FORMAT_WRITE_WORKERS(IE_DECLARE_WORKER)
-#undef IE_DECLARE_LOADERS
-#undef IE_DECLARE_COUNTING_LOADERS
-#undef IE_DECLARE_SAVERS
-#undef IE_DECLARE_WORKER
+  // ---- per-format members: thin entries over the common wrappers (tables in ieformatmembers.h) ----
+  // Load<F>Stream / Load<F>File
+  void LoadJPEGStream(TIEStream& stream);
+  void LoadJPEGFile(const std::wstring& fileName);
+  void LoadPCXStream(TIEStream& stream);
+  void LoadPCXFile(const std::wstring& fileName);
+  void LoadBMPStream(TIEStream& stream);
+  void LoadBMPFile(const std::wstring& fileName);
+  void LoadICOStream(TIEStream& stream);
+  void LoadICOFile(const std::wstring& fileName);
+  void LoadCURStream(TIEStream& stream);
+  void LoadCURFile(const std::wstring& fileName);
+  void LoadPNGStream(TIEStream& stream);
+  void LoadPNGFile(const std::wstring& fileName);
+  void LoadTGAStream(TIEStream& stream);
+  void LoadTGAFile(const std::wstring& fileName);
+  void LoadPXMStream(TIEStream& stream);
+  void LoadPXMFile(const std::wstring& fileName);
+  void LoadJP2Stream(TIEStream& stream);
+  void LoadJP2File(const std::wstring& fileName);
+  void LoadJ2KStream(TIEStream& stream);
+  void LoadJ2KFile(const std::wstring& fileName);
+  void LoadWBMPStream(TIEStream& stream);
+  void LoadWBMPFile(const std::wstring& fileName);
+  void LoadDCXStream(TIEStream& stream);
+  void LoadDCXFile(const std::wstring& fileName);
+  void LoadCameraRAWStream(TIEStream& stream);
+  void LoadCameraRAWFile(const std::wstring& fileName);
+  void LoadRawBitmapStream(TIEStream& stream);
+  void LoadRawBitmapFile(const std::wstring& fileName);
+  void LoadPSDStream(TIEStream& stream);
+  void LoadPSDFile(const std::wstring& fileName);
+  void LoadDICOMStream(TIEStream& stream);
+  void LoadDICOMFile(const std::wstring& fileName);
+  void LoadHDPStream(TIEStream& stream);
+  void LoadHDPFile(const std::wstring& fileName);
+  // multi-image formats: the file's image count, -1 when the load went to an I/O thread
+  int LoadTIFFStream(TIEStream& stream);
+  int LoadTIFFFile(const std::wstring& fileName);
+  int LoadGIFStream(TIEStream& stream);
+  int LoadGIFFile(const std::wstring& fileName);
+  // Save<F>Stream / Save<F>File
+  void SaveTIFFStream(TIEStream& stream);
+  void SaveTIFFFile(const std::wstring& fileName);
+  void SaveGIFStream(TIEStream& stream);
+  void SaveGIFFile(const std::wstring& fileName);
+  void SaveJPEGStream(TIEStream& stream);
+  void SaveJPEGFile(const std::wstring& fileName);
+  void SavePCXStream(TIEStream& stream);
+  void SavePCXFile(const std::wstring& fileName);
+  void SaveBMPStream(TIEStream& stream);
+  void SaveBMPFile(const std::wstring& fileName);
+  void SaveICOStream(TIEStream& stream);
+  void SaveICOFile(const std::wstring& fileName);
+  void SavePNGStream(TIEStream& stream);
+  void SavePNGFile(const std::wstring& fileName);
+  void SaveTGAStream(TIEStream& stream);
+  void SaveTGAFile(const std::wstring& fileName);
+  void SavePXMStream(TIEStream& stream);
+  void SavePXMFile(const std::wstring& fileName);
+  void SaveJP2Stream(TIEStream& stream);
+  void SaveJP2File(const std::wstring& fileName);
+  void SaveJ2KStream(TIEStream& stream);
+  void SaveJ2KFile(const std::wstring& fileName);
+  void SaveWBMPStream(TIEStream& stream);
+  void SaveWBMPFile(const std::wstring& fileName);
+  void SavePSStream(TIEStream& stream);
+  void SavePSFile(const std::wstring& fileName);
+  void SavePDFStream(TIEStream& stream);
+  void SavePDFFile(const std::wstring& fileName);
+  void SaveDCXStream(TIEStream& stream);
+  void SaveDCXFile(const std::wstring& fileName);
+  void SavePSDStream(TIEStream& stream);
+  void SavePSDFile(const std::wstring& fileName);
+  void SaveHDPStream(TIEStream& stream);
+  void SaveHDPFile(const std::wstring& fileName);
+  // workers: the stream loader's or saver's work on the calling thread
+  void ReadPCX(TIEStream& stream);
+  void ReadBMP(TIEStream& stream);
+  void ReadICO(TIEStream& stream);
+  void ReadCUR(TIEStream& stream);
+  void ReadDCX(TIEStream& stream);
+  void ReadRawBitmap(TIEStream& stream);
+  void ReadHDP(TIEStream& stream);
+  void WriteBMP(TIEStream& stream);
+  void WritePS(TIEStream& stream);
+  void WritePDF(TIEStream& stream);
+  void WriteDCX(TIEStream& stream);
+  void WriteHDP(TIEStream& stream);
   int ReadTIFF(TIEStream& stream);  // the page count
   int ReadGIF(TIEStream& stream);   // the frame count
   void ReadJ2000(TIEStream& stream);  // JP2 files and code streams alike

@@ -40,21 +40,13 @@ constexpr int kDropDownRows = 8;
 
 void PaintOwnerDrawnItem(TCanvas* canvas, TFont* font, TColor color, const DRAWITEMSTRUCT& di,
                          const std::function<void()>& paint) {
-  canvas->SetHandle(di.hDC);
-  canvas->Lock();
-  try {
+  DrawOnCanvas(canvas, di.hDC, [&] {
     const bool selected = (di.itemState & ODS_SELECTED) != 0;
     canvas->Font()->Assign(font);
     canvas->Brush()->SetColor(selected ? clHighlight : color);
     canvas->Font()->SetColor(selected ? clHighlightText : font->GetColor());
     paint();
-  } catch (...) {
-    canvas->Unlock();
-    canvas->SetHandle(nullptr);
-    throw;
-  }
-  canvas->Unlock();
-  canvas->SetHandle(nullptr);
+  });
 }
 
 // ---- TCustomCheckBox ----

@@ -1119,23 +1119,6 @@ void TCustomListView::WorkAreasChanged() {
   Invalidate();
 }
 
-namespace {
-// Lends `dc` to `canvas`, locked, while `draw` runs; the canvas gives it back also when `draw` throws.
-template <class F>
-void DrawOnCanvas(TCanvas* canvas, HDC dc, F draw) {
-  canvas->SetHandle(dc);
-  canvas->Lock();
-  try {
-    draw();
-  } catch (...) {
-    canvas->Unlock();
-    canvas->SetHandle(nullptr);
-    throw;
-  }
-  canvas->Unlock();
-  canvas->SetHandle(nullptr);
-}
-}  // namespace
 
 void TCustomListView::PaintWorkAreas(HDC dc) {
   DrawOnCanvas(canvas_, dc, [&] {

@@ -1519,22 +1519,11 @@ void TControlCanvas::CreateHandle() {
 }
 
 namespace {
-// Lends `dc` to a control's canvas, locked, for one paint; the canvas gives it back even when painting
-// throws.
+// Lends `dc` to a control's canvas for one paint (its own handle, if any, let go first).
 template <class F>
 void PaintOnCanvas(TControlCanvas* canvas, HDC dc, F paint) {
   canvas->FreeHandle();
-  canvas->SetHandle(dc);
-  canvas->Lock();
-  try {
-    paint();
-  } catch (...) {
-    canvas->Unlock();
-    canvas->SetHandle(nullptr);
-    throw;
-  }
-  canvas->Unlock();
-  canvas->SetHandle(nullptr);
+  DrawOnCanvas(canvas, dc, paint);
 }
 }  // namespace
 

@@ -259,6 +259,22 @@ class TCanvas : public TPersistent {
   CRITICAL_SECTION lock_;
 };
 
+// Lends `dc` to `canvas`, locked, while `draw` runs; the canvas gives it back also when `draw` throws.
+template <class F>
+void DrawOnCanvas(TCanvas* canvas, HDC dc, F&& draw) {
+  canvas->SetHandle(dc);
+  canvas->Lock();
+  try {
+    draw();
+  } catch (...) {
+    canvas->Unlock();
+    canvas->SetHandle(nullptr);
+    throw;
+  }
+  canvas->Unlock();
+  canvas->SetHandle(nullptr);
+}
+
 // Screen DPI, read once.
 int ScreenPixelsPerInch();
 
