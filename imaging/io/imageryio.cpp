@@ -270,6 +270,11 @@ bool AdjustsDpiAfterLoad(TIEFileFormatCode type) {
 }
 }  // namespace
 
+void TImageryIO::FixDefaultDpi() {
+  if (Params.DpiX < 2) Params.SetDpiX(IEDefaultDPIX);
+  if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDPIY);
+}
+
 void TImageryIO::AdjustDPI() {
   if (!PrepareBitmap()) return;
   const int dx = Params.DpiX, dy = Params.DpiY;
@@ -720,8 +725,7 @@ int TImageryIO::LoadFile(const std::wstring& fileName, TIEFileFormatCode type) {
   if (type == iffPNG) Params.PNGBackground = IEColorToRGB(GetBackground());  // a file without bKGD keeps it
   ReadFormat(type, buffered, false);
   TakeLoadedBackground(type);
-  if (Params.DpiX < 2) Params.SetDpiX(IEDefaultDPIX);
-  if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDPIY);
+  FixDefaultDpi();
   if (AutoAdjustDPI && !Aborting && AdjustsDpiAfterLoad(type)) AdjustDPI();
   Params.FileName = fileName;
   Params.FileType = type;
@@ -804,8 +808,7 @@ int TImageryIO::LoadStreamWork(TIEStream& stream, TIEFileFormatCode type) {
   TakeLoadedBackground(type);
   // after the image as the header measures it, never past the end however long it claims to be
   if (dataSize >= 0) stream.SetPosition(std::min(dataStart + dataSize, stream.GetSize()));
-  if (Params.DpiX < 2) Params.SetDpiX(IEDefaultDPIX);
-  if (Params.DpiY < 2) Params.SetDpiY(IEDefaultDPIY);
+  FixDefaultDpi();
   if (AutoAdjustDPI && !Aborting && AdjustsDpiAfterLoad(type)) AdjustDPI();
   Params.FileName.clear();
   Params.FileType = type;

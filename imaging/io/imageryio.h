@@ -309,6 +309,7 @@ class TImageryIO {
   bool AutoAdjustDPI = false;
   bool FilteredAdjustDPI = false;
   void AdjustDPI();
+  void FixDefaultDpi();  // a loaded resolution below 2 becomes the library's default one
   HWND NotifyWindow = nullptr;
   TIEProgressEvent OnProgress;
   std::function<void(void* sender)> OnFinishWork;
