@@ -20,14 +20,7 @@ void IECopyBits(uint8_t* dst, const uint8_t* src, int dstBit, int srcBit, int co
     srcBit += whole * 8;
     count -= whole * 8;
   }
-  for (int i = 0; i < count; ++i) {
-    int s = srcBit + i, d = dstBit + i;
-    uint8_t m = uint8_t(0x80 >> (d & 7));
-    if (src[s >> 3] & (0x80 >> (s & 7)))
-      dst[d >> 3] |= m;
-    else
-      dst[d >> 3] &= uint8_t(~m);
-  }
+  IECopyBitsOneByOne(dst, src, dstBit, srcBit, count, 0);
 }
 
 void IECopyBitsOneByOne(uint8_t* dst, const uint8_t* src, int dstBit, int srcBit, int count, int /*extra*/) {
