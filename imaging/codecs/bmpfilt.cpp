@@ -172,7 +172,7 @@ struct TBMPInfo {
 
 // Reads the info or core header (and the bit-field masks behind a short one) into info, and the
 // version and resolution into Params; false, with the abort flag set, for a header the stream cannot
-// hold.
+// hold or a negative width.
 bool ReadBMPInfoHeader(TIEStream& Stream, int64_t streamEnd, TIOParamsVals& Params, TIECodecProgress& Progress,
                        TBMPInfo& info) {
   uint8_t hs[4];
@@ -230,6 +230,10 @@ bool ReadBMPInfoHeader(TIEStream& Stream, int64_t streamEnd, TIOParamsVals& Para
         for (int i = 0; i < 3; ++i) info.masks[i] = IEReadU32LE(m + 4 * i);
       }
     }
+  }
+  if (info.width < 0) {
+    Progress.Abort();
+    return false;
   }
   return true;
 }
@@ -300,6 +304,199 @@ bool ReadBMPRows(TIEStream& Stream, TIEBitmap& Bitmap, const TBMPInfo& info, con
   return anyAlpha;
 }
 
+// Reads the file header, unless the stream starts with the bitmap header, into the image's data size
+// (when the caller gave none) and the offset of its pixels; false, with the abort flag set, for a
+// stream that holds no bitmap.
+bool ReadBMPFileHeader(TIEStream& Stream, bool noFileHeader, int64_t start, int64_t streamEnd,
+                       TIECodecProgress& Progress, int32_t& dataSize, uint32_t& pixelOffset) {
+  pixelOffset = 0;
+  if (noFileHeader) {
+    if (dataSize <= 0) dataSize = int32_t(streamEnd - start > 0x7FFFFFFF ? 0x7FFFFFFF : streamEnd - start);
+    return true;
+  }
+  uint8_t fh[kFileHeaderSize];
+  if (!IEReadExact(Stream, Progress, fh, sizeof fh)) return false;
+  if (IEReadU16LE(fh) != 0x4D42) {
+    Progress.Abort();
+    return false;
+  }
+  const uint32_t fileSize = IEReadU32LE(fh + 2);
+  if (fileSize != 0 && dataSize <= 0 && fileSize <= 0x7FFFFFFF) dataSize = int32_t(fileSize);
+  pixelOffset = IEReadU32LE(fh + 10);
+  return true;
+}
+
+// The colour table behind the headers into palette and Params.
+bool ReadBMPPalette(TIEStream& Stream, const TBMPInfo& info, TIOParamsVals& Params, TIECodecProgress& Progress,
+                    TIERGB* palette) {
+  if (info.paletteCount <= 0) return true;
+  std::vector<uint8_t> raw(size_t(info.paletteCount) * info.paletteEntrySize);
+  if (!IEReadExact(Stream, Progress, raw.data(), int64_t(raw.size()))) return false;
+  for (int i = 0; i < info.paletteCount; ++i) std::memcpy(&palette[i], &raw[size_t(i) * info.paletteEntrySize], 3);
+  Params.SetColorMap(palette, info.paletteCount);
+  return true;
+}
+
+// The image's size, samples and coding into Params; false, with the abort flag set, for a depth no
+// bitmap has.
+bool StoreBMPParams(const TBMPInfo& info, TIOParamsVals& Params, TIECodecProgress& Progress) {
+  Params.SetImageCount(1);
+  Params.BMPCompression = (info.compression == 1 || info.compression == 2) ? 1 : 0;
+  Params.Width = int(IEMin(int(info.width), 0x7FFFFFFF));
+  Params.Height = int(info.height);
+  Params.StoredWidth = Params.Width;
+  Params.StoredHeight = Params.Height;
+  switch (info.bitCount) {
+    case 1: Params.BitsPerSample = 1; Params.SamplesPerPixel = 1; break;
+    case 4: Params.BitsPerSample = 4; Params.SamplesPerPixel = 1; break;
+    case 8: Params.BitsPerSample = 8; Params.SamplesPerPixel = 1; break;
+    case 16: Params.BitsPerSample = 5; Params.SamplesPerPixel = 3; break;
+    case 24: Params.BitsPerSample = 8; Params.SamplesPerPixel = 3; break;
+    case 32: Params.BitsPerSample = 8; Params.SamplesPerPixel = 4; break;
+    default: Progress.Abort(); return false;  // no such depth
+  }
+  return true;
+}
+
+// Where the pixels are and how they are stored and delivered, settled before anything is allocated.
+struct TBMPLayout {
+  int64_t dataStart = 0;
+  int64_t compressedSize = 0;  // bytes of run-length data the stream holds
+  int64_t rowBytes = 0;        // a stored uncompressed row, padded to 32 bits
+  bool rle = false;
+  bool native = false;  // 4- and 8-bit indices kept as ie8p
+  bool mono = false;    // 1-bit black and white kept as ie1g
+  int top = 0;          // the bitmap row of the file's last data row: h - 1 top-down, else 0
+};
+
+// Moves to the pixels (the file header's offset when it gave one) and sizes their block by the data
+// size or the info header, within the stream.
+bool LocateBMPData(TIEStream& Stream, int64_t start, int64_t streamEnd, uint32_t pixelOffset, int32_t dataSize,
+                   const TBMPInfo& info, TIECodecProgress& Progress, TBMPLayout& layout) {
+  if (pixelOffset != 0) {
+    if (int64_t(pixelOffset) > streamEnd - start) {
+      Progress.Abort();
+      return false;
+    }
+    Stream.SetPosition(start + pixelOffset);
+  }
+  layout.dataStart = Stream.GetPosition();
+  layout.compressedSize = dataSize > 0 ? dataSize - (layout.dataStart - start) : info.imageSize;
+  if (layout.compressedSize > streamEnd - layout.dataStart) layout.compressedSize = streamEnd - layout.dataStart;
+  return true;
+}
+
+// Refuses, before allocating, a coding the depth cannot carry, an image over the library's limit,
+// and rows or runs the stream cannot hold.
+bool CheckBMPSizes(const TBMPInfo& info, int64_t streamEnd, TIECodecProgress& Progress, TBMPLayout& layout) {
+  const int64_t width = info.width, height = info.height;
+  const uint32_t compression = info.compression;
+  layout.rle = (compression == 1 && info.bitCount == 8) || (compression == 2 && info.bitCount == 4);
+  if ((compression == 1 || compression == 2) && !layout.rle) {
+    Progress.Abort();  // a compression this depth cannot carry
+    return false;
+  }
+  if (!IEImageSizeAllowed(width, height)) {
+    Progress.Abort();
+    return false;
+  }
+  layout.rowBytes = ((width * info.bitCount + 31) / 32) * 4;
+  const uint64_t compressed = uint64_t(layout.compressedSize);
+  if (!layout.rle) {
+    if (uint64_t(layout.rowBytes) * uint64_t(height) > uint64_t(streamEnd - layout.dataStart)) {
+      Progress.Abort();  // the file cannot hold the rows its header claims
+      return false;
+    }
+  } else if (layout.compressedSize <= 0 || uint64_t(height) > compressed / 2 + 1 ||
+             uint64_t(width) * uint64_t(height) > compressed * kMaxRLEPixelsPerByte) {
+    Progress.Abort();
+    return false;
+  }
+  return true;
+}
+
+// Chooses the pixel format (4- and 8-bit indices as ie8p when the caller asks for the native format;
+// 1-bit black and white as ie1g; the rest as ie24RGB) and allocates the bitmap.
+bool AllocateBMPBitmap(TIEBitmap& Bitmap, const TBMPInfo& info, const TIERGB* palette, bool nativeFormat,
+                       TIECodecProgress& Progress, TBMPLayout& layout) {
+  const int bitCount = info.bitCount, paletteCount = info.paletteCount;
+  layout.native = (bitCount == 4 || bitCount == 8) && nativeFormat;
+  // 1-bit images are ie1g when their two colours are black and white (either order); other colour
+  // pairs are kept by decoding through the palette
+  auto isBlack = [](TIERGB c) { return c.r == 0 && c.g == 0 && c.b == 0; };
+  auto isWhite = [](TIERGB c) { return c.r == 255 && c.g == 255 && c.b == 255; };
+  layout.mono = bitCount == 1 && (paletteCount < 2 || (isBlack(palette[0]) && isWhite(palette[1])) ||
+                                  (isWhite(palette[0]) && isBlack(palette[1])));
+  const TIEPixelFormat pf = layout.mono ? ie1g : layout.native ? ie8p : ie24RGB;
+  if (!Bitmap.Allocate(int(info.width), int(info.height), pf)) {
+    Progress.Abort();
+    return false;
+  }
+  if (layout.native) {
+    for (int i = 0; i < paletteCount; ++i) Bitmap.SetPaletteEntry(i, palette[i]);
+    Bitmap.PaletteColorTarget = bitCount == 4 ? 16 : 256;
+  }
+  layout.top = info.topDown ? int(info.height) - 1 : 0;
+  return true;
+}
+
+// The run-length block, read whole, into the allocated bitmap.
+void DecodeBMPRLE(TIEStream& Stream, TIEBitmap& Bitmap, const TBMPInfo& info, const TBMPLayout& layout,
+                  const TIERGB* palette, TIECodecProgress& Progress) {
+  const int64_t n = layout.compressedSize;
+  std::vector<uint8_t> data(static_cast<size_t>(n));
+  if (!IEReadExact(Stream, Progress, data.data(), n)) return;
+  if (info.bitCount == 4) {
+    if (layout.native) IEBMPDecodeRLE4ToIndex(Bitmap, data.data(), n, layout.top, Progress);
+    else IEBMPDecodeRLE4ToRGB(Bitmap, data.data(), n, layout.top, Progress, palette);
+  } else {
+    if (layout.native) IEBMPDecodeRLE8ToIndex(Bitmap, data.data(), n, layout.top, Progress);
+    else IEBMPDecodeRLE8ToRGB(Bitmap, data.data(), n, layout.top, Progress, palette);
+  }
+}
+
+// A w x h mask for a 32-bit image's fourth bytes, opaque until they are read; nullptr when it
+// cannot be had.
+TIEBitmap* NewBMPAlphaMask(int w, int h) {
+  TIEBitmap* mask = new TIEBitmap();
+  if (!mask->Allocate(w, h, ie8g)) {
+    delete mask;
+    return nullptr;
+  }
+  mask->Fill(255);
+  return mask;
+}
+
+// The library's 1-bit images hold white as 1: a file whose palette says white, black has its bits
+// inverted.
+void InvertWhiteOnBlack(TIEBitmap& Bitmap, const TBMPInfo& info, const TIERGB* palette) {
+  if (!(info.paletteCount == 2 && palette[0].r == 255 && palette[0].g == 255 && palette[0].b == 255 &&
+        palette[1].r == 0 && palette[1].g == 0 && palette[1].b == 0))
+    return;
+  for (int y = 0; y < Bitmap.GetImageHeight(); ++y) {
+    uint8_t* r = Bitmap.GetRowAddress(y);
+    for (int i = 0; i < Bitmap.GetRowLength(); ++i) r[i] = uint8_t(~r[i]);
+  }
+}
+
+// Hands the mask to the caller's AlphaMask when its fourth bytes said something (not all 0, not all
+// 255); else drops it.
+void KeepBMPAlphaMask(TIEBitmap* mask, bool anyAlpha, TIEBitmap*& AlphaMask) {
+  if (!mask) return;
+  bool all255 = true;
+  const int w = mask->GetImageWidth(), h = mask->GetImageHeight();
+  for (int y = 0; y < h && all255; ++y) {
+    const uint8_t* a = mask->GetRowAddress(y);
+    for (int x = 0; x < w; ++x) if (a[x] != 255) { all255 = false; break; }
+  }
+  if (!anyAlpha || all255) {
+    delete mask;
+    return;
+  }
+  delete AlphaMask;
+  AlphaMask = mask;
+}
+
 }  // namespace
 
 void IEBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, int32_t DataSize, TIOParamsVals& Params,
@@ -308,154 +505,32 @@ void IEBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, int32_t DataSize, TIOParams
   const int64_t start = Stream.GetPosition();
   const int64_t streamEnd = Stream.GetSize();
   uint32_t pixelOffset = 0;
-  if (NoFileHeader || Params.IsResourceImage) {
-    if (DataSize <= 0) DataSize = int32_t(streamEnd - start > 0x7FFFFFFF ? 0x7FFFFFFF : streamEnd - start);
-  } else {
-    uint8_t fh[kFileHeaderSize];
-    if (!IEReadExact(Stream, Progress, fh, sizeof fh)) return;
-    if (IEReadU16LE(fh) != 0x4D42) {
-      Progress.Abort();
-      return;
-    }
-    const uint32_t fileSize = IEReadU32LE(fh + 2);
-    if (fileSize != 0 && DataSize <= 0 && fileSize <= 0x7FFFFFFF) DataSize = int32_t(fileSize);
-    pixelOffset = IEReadU32LE(fh + 10);
-  }
+  if (!ReadBMPFileHeader(Stream, NoFileHeader || Params.IsResourceImage, start, streamEnd, Progress, DataSize,
+                         pixelOffset))
+    return;
   TBMPInfo info;
-  if (!ReadBMPInfoHeader(Stream, streamEnd, Params, Progress, info)) return;
-  const int64_t width = info.width, height = info.height;
-  const int bitCount = info.bitCount;
-  const uint32_t compression = info.compression, imageSize = info.imageSize;
-  const bool topDown = info.topDown;
-  const int paletteCount = info.paletteCount, paletteEntrySize = info.paletteEntrySize;
-  if (width < 0) {
-    Progress.Abort();
-    return;
-  }
   TIERGB palette[kMaxPaletteEntries] = {};
-  if (paletteCount > 0) {
-    std::vector<uint8_t> raw(size_t(paletteCount) * paletteEntrySize);
-    if (!IEReadExact(Stream, Progress, raw.data(), int64_t(raw.size()))) return;
-    for (int i = 0; i < paletteCount; ++i) std::memcpy(&palette[i], &raw[size_t(i) * paletteEntrySize], 3);
-    Params.SetColorMap(palette, paletteCount);
-  }
-  Params.SetImageCount(1);
-  Params.BMPCompression = (compression == 1 || compression == 2) ? 1 : 0;
-  Params.Width = int(IEMin(int(width), 0x7FFFFFFF));
-  Params.Height = int(height);
-  Params.StoredWidth = Params.Width;
-  Params.StoredHeight = Params.Height;
-  switch (bitCount) {
-    case 1: Params.BitsPerSample = 1; Params.SamplesPerPixel = 1; break;
-    case 4: Params.BitsPerSample = 4; Params.SamplesPerPixel = 1; break;
-    case 8: Params.BitsPerSample = 8; Params.SamplesPerPixel = 1; break;
-    case 16: Params.BitsPerSample = 5; Params.SamplesPerPixel = 3; break;
-    case 24: Params.BitsPerSample = 8; Params.SamplesPerPixel = 3; break;
-    case 32: Params.BitsPerSample = 8; Params.SamplesPerPixel = 4; break;
-    default: Progress.Abort(); return;  // no such depth
-  }
-
-  if (pixelOffset != 0) {
-    if (int64_t(pixelOffset) > streamEnd - start) {
-      Progress.Abort();
-      return;
-    }
-    Stream.SetPosition(start + pixelOffset);
-  }
-  const int64_t dataStart = Stream.GetPosition();
-  int64_t compressedSize = DataSize > 0 ? DataSize - (dataStart - start) : imageSize;
-  if (compressedSize > streamEnd - dataStart) compressedSize = streamEnd - dataStart;
-  if (width == 0 || height == 0 || ParamsOnly) return;
-
-  const bool rle = (compression == 1 && bitCount == 8) || (compression == 2 && bitCount == 4);
-  if ((compression == 1 || compression == 2) && !rle) {
-    Progress.Abort();  // a compression this depth cannot carry
+  if (!ReadBMPInfoHeader(Stream, streamEnd, Params, Progress, info) ||
+      !ReadBMPPalette(Stream, info, Params, Progress, palette) || !StoreBMPParams(info, Params, Progress))
     return;
-  }
-  if (!IEImageSizeAllowed(width, height)) {
-    Progress.Abort();
+  TBMPLayout layout;
+  if (!LocateBMPData(Stream, start, streamEnd, pixelOffset, DataSize, info, Progress, layout)) return;
+  if (info.width == 0 || info.height == 0 || ParamsOnly) return;
+  if (!CheckBMPSizes(info, streamEnd, Progress, layout) ||
+      !AllocateBMPBitmap(Bitmap, info, palette, Params.IsNativePixelFormat, Progress, layout))
     return;
-  }
-  const int64_t rowBytes = ((width * bitCount + 31) / 32) * 4;
-  if (!rle) {
-    if (uint64_t(rowBytes) * uint64_t(height) > uint64_t(streamEnd - dataStart)) {
-      Progress.Abort();  // the file cannot hold the rows its header claims
-      return;
-    }
-  } else if (compressedSize <= 0 || uint64_t(height) > uint64_t(compressedSize) / 2 + 1 ||
-             uint64_t(width) * uint64_t(height) > uint64_t(compressedSize) * kMaxRLEPixelsPerByte) {
-    Progress.Abort();
-    return;
-  }
-
-  const bool native = (bitCount == 4 || bitCount == 8) && Params.IsNativePixelFormat;
-  // 1-bit images are ie1g when their two colours are black and white (either order); other colour
-  // pairs are kept by decoding through the palette
-  auto isBlack = [](TIERGB c) { return c.r == 0 && c.g == 0 && c.b == 0; };
-  auto isWhite = [](TIERGB c) { return c.r == 255 && c.g == 255 && c.b == 255; };
-  const bool mono = bitCount == 1 && (paletteCount < 2 || (isBlack(palette[0]) && isWhite(palette[1])) ||
-                                      (isWhite(palette[0]) && isBlack(palette[1])));
-  const TIEPixelFormat pf = mono ? ie1g : native ? ie8p : ie24RGB;
-  if (!Bitmap.Allocate(int(width), int(height), pf)) {
-    Progress.Abort();
-    return;
-  }
-  if (native) {
-    for (int i = 0; i < paletteCount; ++i) Bitmap.SetPaletteEntry(i, palette[i]);
-    Bitmap.PaletteColorTarget = bitCount == 4 ? 16 : 256;
-  }
-  const int w = int(width), h = int(height);
-  const int top = topDown ? h - 1 : 0;
-  Progress.Per1 = 100.0 / h;
+  Progress.Per1 = 100.0 / int(info.height);
   Progress.Val = 0;
 
-  if (rle) {
-    std::vector<uint8_t> data(static_cast<size_t>(compressedSize));
-    if (!IEReadExact(Stream, Progress, data.data(), compressedSize)) return;
-    if (bitCount == 4) {
-      if (native) IEBMPDecodeRLE4ToIndex(Bitmap, data.data(), compressedSize, top, Progress);
-      else IEBMPDecodeRLE4ToRGB(Bitmap, data.data(), compressedSize, top, Progress, palette);
-    } else {
-      if (native) IEBMPDecodeRLE8ToIndex(Bitmap, data.data(), compressedSize, top, Progress);
-      else IEBMPDecodeRLE8ToRGB(Bitmap, data.data(), compressedSize, top, Progress, palette);
-    }
+  if (layout.rle) {
+    DecodeBMPRLE(Stream, Bitmap, info, layout, palette, Progress);
     return;
   }
-
-  TIEBitmap* mask = nullptr;
-  if (bitCount == 32 && !IgnoreAlpha) {
-    mask = new TIEBitmap();
-    if (!mask->Allocate(w, h, ie8g)) {
-      delete mask;
-      mask = nullptr;
-    } else {
-      mask->Fill(255);
-    }
-  }
-  const bool anyAlpha = ReadBMPRows(Stream, Bitmap, info, palette, mono, native, top, rowBytes, mask, Progress);
-  if (mono && paletteCount == 2 && palette[0].r == 255 && palette[0].g == 255 && palette[0].b == 255 &&
-      palette[1].r == 0 && palette[1].g == 0 && palette[1].b == 0) {
-    // the library's 1-bit images hold white as 1
-    for (int y = 0; y < h; ++y) {
-      uint8_t* r = Bitmap.GetRowAddress(y);
-      for (int i = 0; i < Bitmap.GetRowLength(); ++i) r[i] = uint8_t(~r[i]);
-    }
-  }
-  if (mask) {
-    bool all255 = true;
-    for (int y = 0; y < h && all255; ++y) {
-      const uint8_t* a = mask->GetRowAddress(y);
-      for (int x = 0; x < w; ++x) if (a[x] != 255) { all255 = false; break; }
-    }
-    if (!anyAlpha || all255) {
-      delete mask;
-      mask = nullptr;
-    }
-  }
-  if (mask) {
-    delete AlphaMask;
-    AlphaMask = mask;
-  }
+  TIEBitmap* mask = info.bitCount == 32 && !IgnoreAlpha ? NewBMPAlphaMask(int(info.width), int(info.height)) : nullptr;
+  const bool anyAlpha = ReadBMPRows(Stream, Bitmap, info, palette, layout.mono, layout.native, layout.top,
+                                    layout.rowBytes, mask, Progress);
+  if (layout.mono) InvertWhiteOnBlack(Bitmap, info, palette);
+  KeepBMPAlphaMask(mask, anyAlpha, AlphaMask);
 }
 
 namespace {
