@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -44,6 +45,26 @@ std::vector<uint8_t> Encode4(const std::vector<uint8_t>& ix) {
   return out;
 }
 
+// A bottom-up run-length bitmap (RLE8, or RLE4 when bits is 4) with a grey palette around `runs`.
+std::vector<uint8_t> RLEBitmapFile(int w, int h, int bits, const std::vector<uint8_t>& runs) {
+  const uint32_t colours = 1u << bits, dataAt = 14 + 40 + 4 * colours;
+  std::vector<uint8_t> f(dataAt, 0);
+  f[0] = 'B';
+  f[1] = 'M';
+  IEWriteU32LE(&f[2], uint32_t(dataAt + runs.size()));
+  IEWriteU32LE(&f[10], dataAt);
+  IEWriteU32LE(&f[14], 40);
+  IEWriteU32LE(&f[18], uint32_t(w));
+  IEWriteU32LE(&f[22], uint32_t(h));
+  f[26] = 1;
+  f[28] = uint8_t(bits);
+  f[30] = bits == 8 ? 1 : 2;
+  IEWriteU32LE(&f[34], uint32_t(runs.size()));
+  for (uint32_t i = 0; i < colours; ++i) std::memset(&f[54 + 4 * i], int(i), 3);
+  f.insert(f.end(), runs.begin(), runs.end());
+  return f;
+}
+
 std::vector<uint8_t> Save(TIEBitmap& b, TIEFileFormatCode type, TIOParamsVals* setup = nullptr) {
   TImageryIO io(&b);
   if (setup) io.Params.Assign(*setup);
@@ -77,6 +98,40 @@ TEST(BMPRunLength, DecoderStaysInsideTheBitmap) {
   EXPECT_EQ(b.GetRowAddress(2)[0], 5);
   EXPECT_EQ(b.GetRowAddress(2)[3], 6);
   EXPECT_EQ(b.GetRowAddress(1)[0], 9);  // the delta left it as allocated
+}
+
+TEST(BMPRunLength, RunsPastTheRowEndAreDroppedHoweverFar) {
+  struct Case {
+    int bits;
+    size_t runsPast;  // codes of 255 pixels after the row's own two
+  };
+  // a few runs past a 2-pixel row, and enough of them to carry the position past INT_MAX
+  const Case cases[] = {{8, 4}, {4, 4}, {8, size_t(INT_MAX) / 255 + 1}};
+  for (const Case& c : cases) {
+    const bool four = c.bits == 4;
+    std::vector<uint8_t> runs = {2, uint8_t(four ? 0x55 : 5)};
+    runs.reserve(2 * c.runsPast + 8);
+    for (size_t i = 0; i < c.runsPast; ++i) {
+      runs.push_back(255);
+      runs.push_back(four ? 0x66 : 6);
+    }
+    // end of line, the top row, end of bitmap
+    for (uint8_t b : {0, 0, 2, four ? 0x77 : 7, 0, 1}) runs.push_back(b);
+    std::vector<uint8_t> f = RLEBitmapFile(2, 2, c.bits, runs);
+    TIEMemStream s(f.data(), int64_t(f.size()));
+    TIEBitmap back;
+    TImageryIO io(&back);
+    io.Params.IsNativePixelFormat = true;
+    io.LoadStreamAsFileType(s, iffBMP);
+    EXPECT_FALSE(io.Aborting) << c.runsPast;
+    ASSERT_EQ(back.GetPixelFormat(), ie8p);
+    ASSERT_EQ(back.GetImageWidth(), 2);
+    ASSERT_EQ(back.GetImageHeight(), 2);
+    const uint8_t* bottom = back.GetRowAddress(1);
+    const uint8_t* top = back.GetRowAddress(0);
+    EXPECT_EQ(std::vector<uint8_t>(bottom, bottom + 2), (std::vector<uint8_t>{5, 5})) << c.runsPast;
+    EXPECT_EQ(std::vector<uint8_t>(top, top + 2), (std::vector<uint8_t>{7, 7})) << c.runsPast;
+  }
 }
 
 TEST(TGAWriter, RunAndRawPacketsStayWithinTheirRow) {
