@@ -654,43 +654,41 @@ void ReadPageInfo(const TIFD& ifd, TIOParamsVals& Params) {
   if (!icc.empty()) Params.InputICCProfile.LoadFromBuffer(icc.data(), int64_t(icc.size()));
 }
 
-}  // namespace
-
-void IETIFFRead(TIEBitmap& Bitmap, TIEStream& Stream, int& PageCount, TIOParamsVals* ParamsPtr,
-                TIECodecProgress& Progress, bool ParamsOnly, TIEBitmap*& AlphaMask, bool OffsetsFromStart,
-                bool IgnoreAlpha, bool IsThumbnail) {
-  PageCount = 0;
-  TFile f;
+// Opens the TIFF structure at the stream's position: its byte order into f and the offset of its
+// first directory into first. False, with the abort flag set, for a stream that starts otherwise.
+bool OpenTIFF(TFile& f, TIEStream& Stream, bool offsetsFromStart, TIECodecProgress& Progress, uint64_t& first) {
   // the header is at the position; the offsets count from there or from the stream's start
   const int64_t position = Stream.GetPosition();
-  f.Open(Stream, OffsetsFromStart ? position : 0);
-  const uint64_t headerAt = OffsetsFromStart ? 0 : uint64_t(std::max<int64_t>(position, 0));
+  f.Open(Stream, offsetsFromStart ? position : 0);
+  const uint64_t headerAt = offsetsFromStart ? 0 : uint64_t(std::max<int64_t>(position, 0));
   uint8_t header[8];
   if (!f.Read(headerAt, header, 8)) {
     Progress.Abort();
-    return;
+    return false;
   }
   if (!(header[0] == 'I' && header[1] == 'I') && !(header[0] == 'M' && header[1] == 'M')) {
     Progress.Abort();
-    return;
+    return false;
   }
   // The magic is not looked at: camera raw files put their own in its place.
   f.bigEndian = header[0] == 'M';
-  const uint64_t first = f.U32(headerAt + 4);
-  if (first == 0) return;
-  const std::vector<uint64_t> pages = PageChain(f, first);
-  PageCount = int(pages.size());
-  if (!ParamsPtr) return;
-  TIOParamsVals& Params = *ParamsPtr;
+  first = f.U32(headerAt + 4);
+  return true;
+}
+
+// Reads the directory of page Params.TIFFImageIndex (or of its sub-image TIFFSubIndex) into ifd, and
+// its camera metadata and descriptive tags into Params. False for a page past the last (nothing
+// happens) and, with the abort flag set, for a chain without pages or an unreadable sub-image.
+bool ReadTIFFPageDirectory(const TFile& f, const std::vector<uint64_t>& pages, TIOParamsVals& Params,
+                           TIECodecProgress& Progress, TIFD& ifd) {
   Params.SetImageCount(int(pages.size()));
   if (pages.empty()) {
     Progress.Abort();
-    return;
+    return false;
   }
   Params.TIFFByteOrder = f.bigEndian ? 0 : 1;
   const int page = Params.TIFFImageIndex;
-  if (page < 0 || page >= int(pages.size())) return;
-  TIFD ifd;
+  if (page < 0 || page >= int(pages.size())) return false;
   uint64_t next = 0;
   ReadIFD(f, pages[size_t(page)], ifd, next);
   {
@@ -710,23 +708,20 @@ void IETIFFRead(TIEBitmap& Bitmap, TIEStream& Stream, int& PageCount, TIOParamsV
       TIFD subIFD;
       if (!ReadIFD(f, sub, subIFD, next)) {
         Progress.Abort();
-        return;
+        return false;
       }
       ifd = subIFD;
     }
   }
-  Params.TIFFPlanarConfig = int(ifd.Value(kTagPlanar, 0, 1));
-  // A prepared colour transform of the page's profile lives for this read only.
-  struct TransformRelease {
-    TIOParamsVals& p;
-    ~TransformRelease() {
-      if (p.InputICCProfile.HasTransform()) p.InputICCProfile.FreeTransform();
-    }
-  } release{Params};
-  TTIFFVars l;
+  return true;
+}
+
+// The page's layout into l, and its size, samples, resolution and colour map into Params; false,
+// with the abort flag set, for a layout the reader cannot decode.
+bool ReadTIFFLayout(const TIFD& ifd, TIOParamsVals& Params, TIECodecProgress& Progress, TTIFFVars& l) {
   if (!LayoutOf(ifd, l, Params.TIFFGetTile)) {
     Progress.Abort();
-    return;
+    return false;
   }
   Params.Width = int(l.width);
   Params.Height = int(l.height);
@@ -751,48 +746,230 @@ void IETIFFRead(TIEBitmap& Bitmap, TIEStream& Stream, int& PageCount, TIOParamsV
   } else {
     Params.FreeColorMap();
   }
-  if (ParamsOnly) return;
+  return true;
+}
+
+// What a page is delivered as, and how its samples get there.
+struct TTIFFOutput {
+  TIEPixelFormat fmt = ie24RGB;
+  bool bilevel = false, cmyk = false, palette = false, grey = false, rgb = false;
+  uint32_t colours = 1;  // colour samples before the extra ones
+  // The first extra sample after the colour ones, when it is alpha: 1 associated (colours
+  // premultiplied), 2 unassociated; else 0.
+  uint32_t extra = 0;
+  bool hasAlpha = false;  // the alpha sample goes to the alpha mask
+  bool managed = false;   // colour rows go through the page's own profile to sRGB
+  bool direct = false;    // plain 8-bit grey and RGB are decoded into the bitmap itself
+  bool direct16 = false;  // 16-bit grey and RGB, kept whole, likewise
+};
+
+// The output of a page from its layout, the caller's format wishes and the colour management asked for.
+TTIFFOutput ChooseTIFFOutput(const TIFD& ifd, const TTIFFVars& l, TIOParamsVals& Params, bool IgnoreAlpha) {
+  TTIFFOutput o;
+  o.bilevel = l.bps == 1 && (l.photometric == 0 || l.photometric == 1);
+  o.cmyk = l.photometric == 5;
+  o.palette = l.photometric == 3;
+  const bool native = Params.IsNativePixelFormat;
+  o.colours = o.cmyk ? 4 : (l.photometric == 2 || l.ycbcr || l.lab) ? 3 : 1;
+  o.extra = l.spp > o.colours && !o.bilevel ? ifd.Value(kTagExtraSamples, 0, 0) : 0;
+  o.hasAlpha = !IgnoreAlpha && (o.extra == 1 || o.extra == 2);
+  o.grey = l.photometric <= 1 && !l.ycbcr && !l.lab;
+  o.rgb = l.photometric == 2 && !l.ycbcr && !l.lab;
+  // Without the native format every colour or grey image arrives as ie24RGB.
+  o.fmt = o.bilevel                                                                   ? ie1g
+          : native && o.palette && l.bps == 8 && l.spp == 1 && !o.hasAlpha            ? ie8p
+          : native && o.grey && l.bps == 8 && l.spp == 1                              ? ie8g
+          : native && o.grey && l.bps == 16 && l.spp == 1                             ? ie16g
+          : native && o.cmyk && (l.bps == 8 || (l.bps == 16 && l.spp == 4))           ? ieCMYK
+          : native && o.rgb && l.bps == 16 && l.spp == 3                              ? ieRGB48
+                                                                                      : ie24RGB;
+  o.managed = IECMSEnabled && IEApplyICCProfiles && Params.InputICCProfile.IsValid() &&
+              !Params.InputICCProfile.Applied && o.fmt == ie24RGB && (o.rgb || o.cmyk);
+  o.direct = !o.managed && l.bps == 8 && l.planar == 1 && !l.ycbcr && !l.lab && l.compression != kCompOJPEG &&
+             ((o.fmt == ie24RGB && o.rgb && l.spp == 3) || o.fmt == ie8g);
+  o.direct16 = o.fmt == ie16g || o.fmt == ieRGB48;
+  return o;
+}
+
+bool AllocateTIFFBitmap(TIEBitmap& Bitmap, const TTIFFVars& l, TIEPixelFormat fmt, bool clear,
+                        TIECodecProgress& Progress) {
+  if (!Bitmap.Allocate(int(l.width), int(l.height), fmt)) {
+    Progress.Abort();
+    return false;
+  }
+  if (clear) Bitmap.Fill(0);
+  Bitmap.DiscardAlphaChannel(false);
+  return true;
+}
+
+// The alpha mask of the page's size, opaque, created (the caller's) when AlphaMask is nullptr;
+// nullptr, with the abort flag set, when it cannot be allocated.
+TIEBitmap* PrepareTIFFAlpha(TIEBitmap*& AlphaMask, const TTIFFVars& l, TIECodecProgress& Progress) {
+  if (!AlphaMask) AlphaMask = new TIEBitmap();
+  if (!AlphaMask->Allocate(int(l.width), int(l.height), ie8g)) {
+    Progress.Abort();
+    return nullptr;
+  }
+  AlphaMask->Fill(255);
+  AlphaMask->IsAll255 = false;
+  return AlphaMask;
+}
+
+// Stored ink, kept inverted (255 = no ink) as the library holds CMYK, into an ieCMYK row or through
+// ink into an ie24RGB one.
+void StoreCMYKRow(uint8_t*& s, uint8_t* d, const TTIFFOutput& o, const TTIFFVars& l, TIOParamsVals& Params,
+                  std::vector<uint8_t>& ink) {
+  uint8_t* c = o.fmt == ieCMYK ? d : ink.data();
+  for (uint32_t x = 0; x < l.width; ++x, s += l.spp)
+    for (int k = 0; k < 4; ++k) c[4 * x + k] = uint8_t(255 - s[k]);
+  if (o.fmt == ie24RGB) {
+    if (o.managed) IEColorConversionHook(ink.data(), iccCMYKInv, d, &Params, int(l.width), iccBGR);
+    else IEConversionServices.CMYKRowToRGB(ink.data(), reinterpret_cast<TIERGB*>(d), int(l.width));
+  }
+}
+
+// The colour of one pixel's samples (associated alpha already taken out).
+TIERGB TIFFPixelColour(const uint8_t* s, const TTIFFOutput& o, const TTIFFVars& l, const TIOParamsVals& Params) {
+  TIERGB c{};
+  if (o.palette) {
+    c = s[0] < Params.ColorMapCount ? Params.ColorMap[s[0]] : TIERGB{};
+  } else if (l.ycbcr) {
+    IEYCbCrToRGB(c, s[0], s[1], s[2]);
+  } else if (l.lab) {
+    TIECIELab v;
+    v.l = s[0];
+    v.a = int8_t(l.labUnsigned ? s[1] - 128 : s[1]);
+    v.b = int8_t(l.labUnsigned ? s[2] - 128 : s[2]);
+    IECIELabToRGB(c, v);
+  } else {
+    c = IEMakeRGB(s[0], s[1], s[2]);
+  }
+  return c;
+}
+
+// Any other row, pixel by pixel into the output format.
+void StorePixelRow(uint8_t*& s, uint8_t* d, const TTIFFOutput& o, const TTIFFVars& l, TIOParamsVals& Params) {
+  for (uint32_t x = 0; x < l.width; ++x, s += l.spp) {
+    if (o.extra == 1 && !o.palette) {
+      // Associated alpha: colours back to full strength, clipped where the file's colour
+      // exceeds its alpha.
+      const uint32_t av = std::max<uint32_t>(s[o.colours], 1);
+      for (uint32_t k = 0; k < o.colours; ++k) s[k] = uint8_t(std::min<uint32_t>(255, s[k] * 255u / av));
+    }
+    TIERGB c = TIFFPixelColour(s, o, l, Params);
+    switch (o.fmt) {
+      case ie1g: {
+        const bool white = (s[0] != 0) == (l.photometric == 1);
+        if (white) d[x >> 3] |= uint8_t(0x80 >> (x & 7));
+        break;
+      }
+      case ie8g: d[x] = l.photometric == 0 ? uint8_t(255 - s[0]) : s[0]; break;
+      case ie8p: d[x] = s[0]; break;
+      default:
+        if (o.colours == 1 && !o.palette) {
+          const uint8_t v = l.photometric == 0 ? uint8_t(255 - s[0]) : s[0];
+          c = IEMakeRGB(v, v, v);
+        }
+        d[3 * x] = c.b;
+        d[3 * x + 1] = c.g;
+        d[3 * x + 2] = c.r;
+    }
+  }
+  if (o.managed && o.rgb) IEColorConversionHook(d, iccBGR, d, &Params, int(l.width), iccBGR);
+}
+
+// One row of decoded samples (s moves past them) into bitmap row d and alpha row a (when given).
+void StoreTIFFRow(uint8_t*& s, uint8_t* d, uint8_t* a, const TTIFFOutput& o, const TTIFFVars& l,
+                  TIOParamsVals& Params, std::vector<uint8_t>& ink) {
+  if (o.fmt == ie1g) std::memset(d, 0, (l.width + 7) / 8);
+  if (a)
+    for (uint32_t x = 0; x < l.width; ++x) a[x] = s[size_t(x) * l.spp + o.colours];
+  if (o.cmyk) {
+    StoreCMYKRow(s, d, o, l, Params, ink);
+  } else if (o.fmt == ie24RGB && o.rgb && o.extra == 0) {
+    // plain R, G, B (and skipped extra samples) into B, G, R
+    uint8_t* p = d;
+    for (uint32_t x = 0; x < l.width; ++x, s += l.spp, p += 3) {
+      p[0] = s[2];
+      p[1] = s[1];
+      p[2] = s[0];
+    }
+    if (o.managed) IEColorConversionHook(d, iccBGR, d, &Params, int(l.width), iccBGR);
+  } else if (o.fmt == ie8g && o.extra == 0 && l.spp == 1) {
+    if (l.photometric == 0)
+      for (uint32_t x = 0; x < l.width; ++x) d[x] = uint8_t(255 - s[x]);
+    else
+      std::memcpy(d, s, l.width);
+    s += l.width;
+  } else {
+    StorePixelRow(s, d, o, l, Params);
+  }
+}
+
+// The decoded samples into a newly allocated bitmap (and the alpha sample into AlphaMask); false,
+// with the abort flag set, when either cannot be allocated.
+bool StoreTIFFSamples(std::vector<uint8_t>& samples, const TTIFFOutput& o, const TTIFFVars& l,
+                      TIOParamsVals& Params, TIEBitmap& Bitmap, TIEBitmap*& AlphaMask, TIECodecProgress& Progress) {
+  if (!AllocateTIFFBitmap(Bitmap, l, o.fmt, false, Progress)) return false;
+  TIEBitmap* alpha = nullptr;
+  if (o.hasAlpha && !(alpha = PrepareTIFFAlpha(AlphaMask, l, Progress))) return false;
+  std::vector<uint8_t> ink(o.cmyk && o.fmt == ie24RGB ? size_t(l.width) * 4 : 0);
+  if (o.fmt == ie8p)
+    for (int i = 0; i < Params.ColorMapCount; ++i) Bitmap.SetPaletteEntry(i, Params.ColorMap[size_t(i)]);
+  uint8_t* s = samples.data();
+  for (uint32_t y = 0; y < l.height; ++y)
+    StoreTIFFRow(s, Bitmap.GetRowAddress(int(y)), alpha ? alpha->GetRowAddress(int(y)) : nullptr, o, l, Params,
+                 ink);
+  return true;
+}
+
+// Turns the page (and its alpha) upright by its Orientation tag, when the caller asks for it.
+void TurnTIFFUpright(TIEBitmap& Bitmap, TIEBitmap* AlphaMask, bool hasAlpha, TIOParamsVals& Params) {
+  if (!Params.TIFFEnableAdjustOrientation) return;
+  const int orientation = Params.TIFFOrientation;
+  if (AlphaMask && hasAlpha) IEApplyExifOrientation(AlphaMask, orientation);
+  IEApplyExifOrientation(&Bitmap, orientation);
+  Params.SetExifOrientation(1);
+  Params.Width = Bitmap.GetImageWidth();
+  Params.Height = Bitmap.GetImageHeight();
+}
+
+}  // namespace
+
+void IETIFFRead(TIEBitmap& Bitmap, TIEStream& Stream, int& PageCount, TIOParamsVals* ParamsPtr,
+                TIECodecProgress& Progress, bool ParamsOnly, TIEBitmap*& AlphaMask, bool OffsetsFromStart,
+                bool IgnoreAlpha, bool IsThumbnail) {
+  PageCount = 0;
+  TFile f;
+  uint64_t first = 0;
+  if (!OpenTIFF(f, Stream, OffsetsFromStart, Progress, first) || first == 0) return;
+  const std::vector<uint64_t> pages = PageChain(f, first);
+  PageCount = int(pages.size());
+  if (!ParamsPtr) return;
+  TIOParamsVals& Params = *ParamsPtr;
+  TIFD ifd;
+  if (!ReadTIFFPageDirectory(f, pages, Params, Progress, ifd)) return;
+  Params.TIFFPlanarConfig = int(ifd.Value(kTagPlanar, 0, 1));
+  // A prepared colour transform of the page's profile lives for this read only.
+  struct TransformRelease {
+    TIOParamsVals& p;
+    ~TransformRelease() {
+      if (p.InputICCProfile.HasTransform()) p.InputICCProfile.FreeTransform();
+    }
+  } release{Params};
+  TTIFFVars l;
+  if (!ReadTIFFLayout(ifd, Params, Progress, l) || ParamsOnly) return;
   if (IsThumbnail && (l.width > kThumbnailMaxSize || l.height > kThumbnailMaxSize)) {
     Progress.Abort();
     return;
   }
 
-  const bool bilevel = l.bps == 1 && (l.photometric == 0 || l.photometric == 1);
-  const bool cmyk = l.photometric == 5;
-  const bool palette = l.photometric == 3;
-  const bool native = Params.IsNativePixelFormat;
-  const uint32_t colours = cmyk ? 4 : (l.photometric == 2 || l.ycbcr || l.lab) ? 3 : 1;
-  // The first extra sample after the colour ones, when it is alpha: 1 associated (colours
-  // premultiplied), 2 unassociated.
-  const uint32_t extra = l.spp > colours && !bilevel ? ifd.Value(kTagExtraSamples, 0, 0) : 0;
-  const bool hasAlpha = !IgnoreAlpha && (extra == 1 || extra == 2);
-  const bool grey = l.photometric <= 1 && !l.ycbcr && !l.lab;
-  const bool rgb = l.photometric == 2 && !l.ycbcr && !l.lab;
-  // Without the native format every colour or grey image arrives as ie24RGB.
-  const TIEPixelFormat fmt = bilevel                                                    ? ie1g
-                             : native && palette && l.bps == 8 && l.spp == 1 && !hasAlpha ? ie8p
-                             : native && grey && l.bps == 8 && l.spp == 1                 ? ie8g
-                             : native && grey && l.bps == 16 && l.spp == 1                ? ie16g
-                             : native && cmyk && (l.bps == 8 || (l.bps == 16 && l.spp == 4)) ? ieCMYK
-                             : native && rgb && l.bps == 16 && l.spp == 3                 ? ieRGB48
-                                                                                          : ie24RGB;
+  const TTIFFOutput o = ChooseTIFFOutput(ifd, l, Params, IgnoreAlpha);
   TDecoder dec(f, ifd, l, Progress,
                Params.TIFFLZWDecompress ? Params.TIFFLZWDecompress : IEGlobalTIFFLZWDecompressor);
-  // Colour rows go through the page's own profile to sRGB when that is asked for and can be had.
-  const bool managed = IECMSEnabled && IEApplyICCProfiles && Params.InputICCProfile.IsValid() &&
-                       !Params.InputICCProfile.Applied && fmt == ie24RGB && (rgb || cmyk);
-  // Plain 8-bit grey and RGB, and 16-bit grey and RGB kept whole, are decoded into the bitmap itself.
-  const bool direct = !managed && l.bps == 8 && l.planar == 1 && !l.ycbcr && !l.lab &&
-                      l.compression != kCompOJPEG && ((fmt == ie24RGB && rgb && l.spp == 3) || fmt == ie8g);
-  const bool direct16 = fmt == ie16g || fmt == ieRGB48;
-  if (direct || direct16) {
-    if (!Bitmap.Allocate(int(l.width), int(l.height), fmt)) {
-      Progress.Abort();
-      return;
-    }
-    if (IsThumbnail) Bitmap.Fill(0);
-    Bitmap.DiscardAlphaChannel(false);
-    if (direct) dec.direct_ = &Bitmap;
+  if (o.direct || o.direct16) {
+    if (!AllocateTIFFBitmap(Bitmap, l, o.fmt, IsThumbnail, Progress)) return;
+    if (o.direct) dec.direct_ = &Bitmap;
     else dec.direct16_ = &Bitmap;
   }
   const bool decoded = l.compression == kCompOJPEG ? dec.IETIFFReadOldJPEG() : dec.Run();
@@ -800,116 +977,8 @@ void IETIFFRead(TIEBitmap& Bitmap, TIEStream& Stream, int& PageCount, TIOParamsV
     Progress.Abort();
     return;
   }
-  if (!direct && !direct16) {
-    if (!Bitmap.Allocate(int(l.width), int(l.height), fmt)) {
-      Progress.Abort();
-      return;
-    }
-    Bitmap.DiscardAlphaChannel(false);
-    TIEBitmap* alpha = nullptr;
-    if (hasAlpha) {
-      if (!AlphaMask) AlphaMask = new TIEBitmap();
-      if (!AlphaMask->Allocate(int(l.width), int(l.height), ie8g)) {
-        Progress.Abort();
-        return;
-      }
-      AlphaMask->Fill(255);
-      AlphaMask->IsAll255 = false;
-      alpha = AlphaMask;
-    }
-    std::vector<uint8_t> ink(cmyk && fmt == ie24RGB ? size_t(l.width) * 4 : 0);
-    if (fmt == ie8p)
-      for (int i = 0; i < Params.ColorMapCount; ++i) Bitmap.SetPaletteEntry(i, Params.ColorMap[size_t(i)]);
-    uint8_t* s = dec.samples_.data();
-    for (uint32_t y = 0; y < l.height; ++y) {
-      uint8_t* d = Bitmap.GetRowAddress(int(y));
-      if (fmt == ie1g) std::memset(d, 0, (l.width + 7) / 8);
-      if (alpha) {
-        uint8_t* a = alpha->GetRowAddress(int(y));
-        for (uint32_t x = 0; x < l.width; ++x) a[x] = s[size_t(x) * l.spp + colours];
-      }
-      if (cmyk) {
-        // Stored ink, kept inverted (255 = no ink) as the library holds CMYK.
-        uint8_t* c = fmt == ieCMYK ? d : ink.data();
-        for (uint32_t x = 0; x < l.width; ++x, s += l.spp)
-          for (int k = 0; k < 4; ++k) c[4 * x + k] = uint8_t(255 - s[k]);
-        if (fmt == ie24RGB) {
-          if (managed) IEColorConversionHook(ink.data(), iccCMYKInv, d, &Params, int(l.width), iccBGR);
-          else IEConversionServices.CMYKRowToRGB(ink.data(), reinterpret_cast<TIERGB*>(d), int(l.width));
-        }
-        continue;
-      }
-      if (fmt == ie24RGB && rgb && extra == 0) {
-        // plain R, G, B (and skipped extra samples) into B, G, R
-        uint8_t* p = d;
-        for (uint32_t x = 0; x < l.width; ++x, s += l.spp, p += 3) {
-          p[0] = s[2];
-          p[1] = s[1];
-          p[2] = s[0];
-        }
-        if (managed) IEColorConversionHook(d, iccBGR, d, &Params, int(l.width), iccBGR);
-        continue;
-      }
-      if (fmt == ie8g && extra == 0 && l.spp == 1) {
-        if (l.photometric == 0)
-          for (uint32_t x = 0; x < l.width; ++x) d[x] = uint8_t(255 - s[x]);
-        else
-          std::memcpy(d, s, l.width);
-        s += l.width;
-        continue;
-      }
-      for (uint32_t x = 0; x < l.width; ++x, s += l.spp) {
-        if (extra == 1 && !palette) {
-          // Associated alpha: colours back to full strength, clipped where the file's colour
-          // exceeds its alpha.
-          const uint32_t av = std::max<uint32_t>(s[colours], 1);
-          for (uint32_t k = 0; k < colours; ++k) s[k] = uint8_t(std::min<uint32_t>(255, s[k] * 255u / av));
-        }
-        TIERGB c{};
-        if (palette) {
-          c = s[0] < Params.ColorMapCount ? Params.ColorMap[s[0]] : TIERGB{};
-        } else if (l.ycbcr) {
-          IEYCbCrToRGB(c, s[0], s[1], s[2]);
-        } else if (l.lab) {
-          TIECIELab v;
-          v.l = s[0];
-          v.a = int8_t(l.labUnsigned ? s[1] - 128 : s[1]);
-          v.b = int8_t(l.labUnsigned ? s[2] - 128 : s[2]);
-          IECIELabToRGB(c, v);
-        } else {
-          c = IEMakeRGB(s[0], s[1], s[2]);
-        }
-        switch (fmt) {
-          case ie1g: {
-            const bool white = (s[0] != 0) == (l.photometric == 1);
-            if (white) d[x >> 3] |= uint8_t(0x80 >> (x & 7));
-            break;
-          }
-          case ie8g: d[x] = l.photometric == 0 ? uint8_t(255 - s[0]) : s[0]; break;
-          case ie8p: d[x] = s[0]; break;
-          default:
-            if (colours == 1 && !palette) {
-              const uint8_t v = l.photometric == 0 ? uint8_t(255 - s[0]) : s[0];
-              c = IEMakeRGB(v, v, v);
-            }
-            d[3 * x] = c.b;
-            d[3 * x + 1] = c.g;
-            d[3 * x + 2] = c.r;
-        }
-      }
-      if (managed && rgb) IEColorConversionHook(d, iccBGR, d, &Params, int(l.width), iccBGR);
-    }
-  }
-  if (Params.TIFFEnableAdjustOrientation) {
-    const int orientation = Params.TIFFOrientation;
-    if (AlphaMask && hasAlpha) {
-      IEApplyExifOrientation(AlphaMask, orientation);
-    }
-    IEApplyExifOrientation(&Bitmap, orientation);
-    Params.SetExifOrientation(1);
-    Params.Width = Bitmap.GetImageWidth();
-    Params.Height = Bitmap.GetImageHeight();
-  }
+  if (!o.direct && !o.direct16 && !StoreTIFFSamples(dec.samples_, o, l, Params, Bitmap, AlphaMask, Progress)) return;
+  TurnTIFFUpright(Bitmap, AlphaMask, o.hasAlpha, Params);
 }
 
 void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
