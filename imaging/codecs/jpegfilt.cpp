@@ -250,9 +250,17 @@ const TColorSpaceRoute kColorSpaces[] = {
     {JCS_CMYK, 3, 4, JCS_CMYK},           {JCS_YCCK, 4, 4, JCS_CMYK},
 };
 
-// What a decode left behind for the caller.
-struct TDecodeState {
-  int rows = 0;
+// One decompression: the library's record and managers, and what the read has decided and done.
+// Members the guarded bodies change live here, in memory a jump out of the library leaves intact.
+struct TJpegReadState {
+  jpeg_decompress_struct cinfo;
+  std::unique_ptr<TJpegError> err{new TJpegError()};
+  std::unique_ptr<TJpegSource> src{new TJpegSource()};
+  std::atomic<bool>* aborting = nullptr;
+  bool created = false;  // the record exists and must be destroyed
+  bool managed = false;  // colour rows go through the image's own profile to sRGB
+  J_COLOR_SPACE outSpace = JCS_UNKNOWN;  // JCS_UNKNOWN: a colour space the reader does not deliver
+  int rows = 0;          // rows decoded
 };
 
 }  // namespace
@@ -372,34 +380,243 @@ int64_t IEJPEGLength(TIEStream& Stream) {
   return end - start;
 }
 
+namespace {
+
+// With Params.JPEGReadExifThumbnail: runs readParams (a parameters-only read with metadata), and
+// when the EXIF block held a thumbnail, delivers it in Bitmap and returns true. Otherwise the stream
+// is back at its position and the caller's requested size restored.
+template <class ReadParams>
+bool DeliverExifThumbnail(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, ReadParams&& readParams) {
+  if (Params.ExifThumbnail) Params.ExifThumbnail->FreeStorage(true);
+  const int64_t entry = Stream.GetPosition();
+  const int width = Params.Width, height = Params.Height;
+  Params.SetReadThumbnail(false);
+  readParams();
+  Stream.SetPosition(entry);
+  Params.SetReadThumbnail(true);
+  if (Params.ExifThumbnail && !Params.ExifThumbnail->IsEmpty()) {
+    Bitmap.Assign(Params.ExifThumbnail.get());
+    return true;
+  }
+  Params.Width = Params.StoredWidth = width;
+  Params.Height = Params.StoredHeight = height;
+  return false;
+}
+
+// Creates the library's record and reads the tables (from TablesStream when it is another stream)
+// and the image's header, keeping its COM and APPn markers.
+bool ReadJPEGHeader(TJpegReadState& r, TIEStream& Stream, TIEStream* TablesStream) {
+  std::memset(&r.cinfo, 0, sizeof r.cinfo);
+  r.cinfo.err = InitError(*r.err, r.aborting);
+  return JpegGuard(*r.err, [&] {
+    jpeg_create_decompress(&r.cinfo);
+    r.created = true;
+    if (TablesStream && TablesStream != &Stream) {
+      AttachSource(&r.cinfo, *r.src, *TablesStream, r.aborting);
+      jpeg_read_header(&r.cinfo, FALSE);
+    }
+    AttachSource(&r.cinfo, *r.src, Stream, r.aborting);
+    jpeg_save_markers(&r.cinfo, JPEG_COM, kMaxSavedMarker);
+    for (int i = 0; i < 16; ++i) jpeg_save_markers(&r.cinfo, JPEG_APP0 + i, kMaxSavedMarker);
+    jpeg_read_header(&r.cinfo, TRUE);
+  });
+}
+
+// The header's colour space, resolution and scaling into Params, and the output colour space and
+// scale into the library's record.
+void StoreJPEGHeaderParams(TJpegReadState& r, TIOParamsVals& Params, bool KeepYCbCr, int DeclaredColorSpace) {
+  jpeg_decompress_struct& cinfo = r.cinfo;
+  Params.SetImageCount(1);
+  Params.BitsPerSample = 8;
+  // Without a JFIF or Adobe marker libjpeg only guesses the colour space (three components are
+  // taken for YCbCr unless their ids read R, G, B): a container that states it knows better.
+  if (!cinfo.saw_JFIF_marker && !cinfo.saw_Adobe_marker)
+    for (const TColorSpaceRoute& c : kColorSpaces)
+      if (c.code == DeclaredColorSpace && c.samples == cinfo.num_components) cinfo.jpeg_color_space = c.file;
+  for (const TColorSpaceRoute& c : kColorSpaces)
+    if (c.file == cinfo.jpeg_color_space) {
+      Params.JPEGColorSpace = c.code;
+      Params.SamplesPerPixel = c.samples;
+      r.outSpace = c.output;
+    }
+  // any other colour space: no parameters and no rows
+  if (KeepYCbCr && r.outSpace != JCS_UNKNOWN) r.outSpace = JCS_YCbCr;
+  cinfo.out_color_space = r.outSpace;
+  cinfo.dct_method = DCTMethod(Params.JPEGDCTMethod);
+  if (cinfo.density_unit == 2) {
+    Params.SetDpiX(int(cinfo.X_density * 2.54));
+    Params.SetDpiY(int(cinfo.Y_density * 2.54));
+  } else {
+    Params.SetDpiX(cinfo.X_density);
+    Params.SetDpiY(cinfo.Y_density);
+  }
+  Params.FreeColorMap();
+  Params.JPEGProgressive = jpeg_has_multiple_scans(&cinfo) != 0;
+  Params.StoredWidth = int(cinfo.image_width);
+  Params.StoredHeight = int(cinfo.image_height);
+  const int d = ScaleDenominator(Params, int(cinfo.image_width), int(cinfo.image_height));
+  cinfo.scale_num = 1;
+  cinfo.scale_denom = unsigned(d);
+  Params.JPEGScaleUsed = d;
+}
+
+// Starts the decompression, or for a parameters-only read gives the image's size; false when no
+// rows are to be read (the abort flag set unless the read asked for none).
+bool StartJPEGDecompress(TJpegReadState& r, TIOParamsVals& Params, bool ParamsOnly) {
+  if (ParamsOnly) {
+    Params.Width = int(r.cinfo.image_width);
+    Params.Height = int(r.cinfo.image_height);
+    return false;
+  }
+  if (r.outSpace == JCS_UNKNOWN || !JpegGuard(*r.err, [&] { jpeg_start_decompress(&r.cinfo); })) {
+    *r.aborting = true;
+    return false;
+  }
+  return true;
+}
+
+// The output size into Params and the bitmap allocated: grey as ie8g and CMYK as ieCMYK when the
+// caller keeps the native format, else ie24RGB. False, with the abort flag set, for a size over the
+// library's limit or one that cannot be allocated.
+bool AllocateJPEGBitmap(TJpegReadState& r, TIEBitmap& Bitmap, TIOParamsVals& Params, bool NativePixelFormat,
+                        TIEPixelFormat& format) {
+  const int w = int(r.cinfo.output_width), h = int(r.cinfo.output_height);
+  Params.Width = w;
+  Params.Height = h;
+  format = ie24RGB;
+  if (NativePixelFormat && r.outSpace == JCS_GRAYSCALE) format = ie8g;
+  if (NativePixelFormat && r.outSpace == JCS_CMYK) format = ieCMYK;
+  if (!IEImageSizeAllowed(w, h) || !Bitmap.Allocate(w, h, format)) {
+    *r.aborting = true;
+    return false;
+  }
+  return true;
+}
+
+// A row the library gave in buffer into 24-bit bitmap row `row`: grey spread, colour through the
+// profile, CMYK (inverted first with InvertCMYK) converted.
+void ConvertJPEGRow(const TJpegReadState& r, std::vector<uint8_t>& buffer, uint8_t* row, int w,
+                    TIOParamsVals& Params, bool InvertCMYK) {
+  const uint8_t* b = buffer.data();
+  if (r.outSpace == JCS_GRAYSCALE) {
+    for (int x = 0; x < w; ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = b[x];
+  } else if (r.outSpace == JCS_EXT_BGR) {  // through the profile
+    IEColorConversionHook(b, iccBGR, row, &Params, w, iccBGR);
+  } else {  // CMYK into 24 bits
+    if (InvertCMYK)
+      for (int i = 0; i < 4 * w; ++i) buffer[size_t(i)] = uint8_t(255 - buffer[size_t(i)]);
+    if (r.managed) IEColorConversionHook(b, iccCMYKInv, row, &Params, w, iccBGR);
+    else IEConversionServices.CMYKRowToRGB(b, reinterpret_cast<TIERGB*>(row), w);
+  }
+}
+
+// Decodes up to MaxRows rows (-1: all) into the allocated bitmap; fewer sets the abort flag.
+void ReadJPEGRows(TJpegReadState& r, TIEBitmap& Bitmap, TIEPixelFormat format, TIOParamsVals& Params,
+                  TIECodecProgress& Progress, int MaxRows, bool InvertCMYK) {
+  jpeg_decompress_struct& cinfo = r.cinfo;
+  const int w = int(cinfo.output_width), h = int(cinfo.output_height);
+  std::vector<uint8_t> buffer(size_t(w) * 4);
+  if (MaxRows < 0) MaxRows = h;
+  TIERowProgress rowProgress(Progress, h);
+  // Rows the library can write themselves go straight into the bitmap, several per call; the
+  // others come through one buffered row. A temporary-file bitmap maps one row at a time.
+  const bool direct = format != ie24RGB || (r.outSpace == JCS_EXT_BGR && !r.managed) || r.outSpace == JCS_YCbCr;
+  const int perCall = direct && Bitmap.GetLocation() != ieTempFile ? kRowsPerRead : 1;
+  const bool ok = JpegGuard(*r.err, [&] {
+    JSAMPROW targets[kRowsPerRead];
+    while (int(cinfo.output_scanline) < h && r.rows < MaxRows && !*r.aborting) {
+      const int y = int(cinfo.output_scanline);
+      const int want = IEMin(perCall, IEMin(h - y, MaxRows - r.rows));
+      for (int i = 0; i < want; ++i) targets[i] = Bitmap.GetRowAddress(y + i);
+      uint8_t* row = targets[0];
+      if (!direct) targets[0] = buffer.data();
+      const int got = int(jpeg_read_scanlines(&cinfo, targets, JDIMENSION(want)));
+      if (!direct && got > 0) ConvertJPEGRow(r, buffer, row, w, Params, InvertCMYK);
+      for (int i = 0; i < got; ++i) rowProgress.Step();  // the same percentages as row by row
+      r.rows += got;
+      if (got <= 0) break;
+    }
+  });
+  if (!ok) *r.aborting = true;
+  if (r.rows < MaxRows) *r.aborting = true;
+}
+
+// The markers the library saved into Params (also after a failed or parameters-only read), the
+// decompression finished when it went well, and the library's record destroyed.
+void FinishJPEGRead(TJpegReadState& r, TIOParamsVals& Params, bool ParamsOnly) {
+  if (!r.created) return;
+  Params.JPEGMarkerList.Clear();
+  bool firstAPP0 = true;
+  for (jpeg_saved_marker_ptr m = r.cinfo.marker_list; m; m = m->next) {
+    if (m->marker == JPEG_APP0 && firstAPP0) {
+      firstAPP0 = false;
+      continue;
+    }
+    Params.JPEGMarkerList.AddMarker(uint8_t(m->marker), m->data, int32_t(m->data_length));
+  }
+  if (r.managed && Params.InputICCProfile.HasTransform()) {
+    // the pixels are sRGB now: the profile is spent and is not written back with them
+    Params.InputICCProfile.FreeTransform();
+    for (int i = Params.JPEGMarkerList.Count() - 1; i >= 0; --i)
+      if (Params.JPEGMarkerList.GetMarkerType(i) == JPEG_APP0 + 2) Params.JPEGMarkerList.Delete(i);
+  }
+  if (!*r.aborting && !ParamsOnly) {
+    r.err->aborting = nullptr;
+    JpegGuard(*r.err, [&] { jpeg_finish_decompress(&r.cinfo); });
+  }
+  jpeg_destroy_decompress(&r.cinfo);
+}
+
+// IPTC, EXIF and XMP from the saved markers into Params; the EXIF resolution stands in for a JFIF
+// aspect-only density, and its orientation turns the decoded image upright when that is asked for.
+void ReadJPEGMetadata(TIOParamsVals& Params, TIEBitmap& Bitmap, bool ParamsOnly, int rows) {
+  TIEMarkerList& list = Params.JPEGMarkerList;
+  for (int i = 0; i < list.Count(); ++i)
+    if (list.GetMarkerType(i) == JPEG_APP0 + 13 &&
+        Params.IPTCInfo.LoadFromBuffer(list.GetMarkerData(i), list.GetMarkerLength(i)))
+      break;
+  bool exif = false;
+  for (int i = 0; i < list.Count() && !exif; ++i)
+    exif = list.GetMarkerType(i) == JPEG_APP0 + 1 &&
+           IELoadExifFromMarker(list.GetMarkerData(i), size_t(list.GetMarkerLength(i)), &Params);
+  if (exif) {
+    // a JFIF density of 1 x 1 states only the aspect: the EXIF resolution says more
+    if (Params.DpiX == 1 && Params.DpiY == 1 && Params.ExifXResolution >= 1 && Params.ExifYResolution >= 1) {
+      const double f = Params.ExifResolutionUnit == 3 ? 2.54 : 1;
+      const double x = Params.ExifXResolution * f, y = Params.ExifYResolution * f;
+      Params.SetDpiX(x < 65536 ? int(x) : 65535);
+      Params.SetDpiY(y < 65536 ? int(y) : 65535);
+    }
+    if (Params.JPEGEnableAdjustOrientation && !ParamsOnly && rows > 0) {
+      IEApplyExifOrientation(&Bitmap, Params.ExifOrientation);
+      Params.SetExifOrientation(1);
+      Params.Width = Bitmap.GetImageWidth();
+      Params.Height = Bitmap.GetImageHeight();
+    }
+  }
+  for (int i = 0; i < list.Count(); ++i)
+    if (list.GetMarkerType(i) == JPEG_APP0 + 1 &&
+        IELoadXMPFromMarker(list.GetMarkerData(i), size_t(list.GetMarkerLength(i)), &Params))
+      break;
+}
+
+}  // namespace
+
 int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TIOParamsVals& Params,
                TIECodecProgress& Progress, bool ParamsOnly, bool KeepYCbCr, bool ReadMetadata,
                bool InvertCMYK, bool ApplyICC, bool ReadICC, int MaxRows, bool NativePixelFormat,
                int DeclaredColorSpace) {
   std::atomic<bool> localAbort{false};
   std::atomic<bool>* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
-
-  if (Params.JPEGReadExifThumbnail) {
-    // the EXIF block (and its thumbnail) of a parameters-only read stands in for the image
-    if (Params.ExifThumbnail) Params.ExifThumbnail->FreeStorage(true);
-    const int64_t entry = Stream.GetPosition();
-    const int width = Params.Width, height = Params.Height;
-    Params.SetReadThumbnail(false);
-    IEJPEGRead(Stream, TablesStream, Bitmap, Params, Progress, true, KeepYCbCr, true, InvertCMYK, ApplyICC, false,
-               MaxRows, NativePixelFormat, DeclaredColorSpace);
-    Stream.SetPosition(entry);
-    Params.SetReadThumbnail(true);
-    if (Params.ExifThumbnail && !Params.ExifThumbnail->IsEmpty()) {
-      Bitmap.Assign(Params.ExifThumbnail.get());
-      return 0;
-    }
-    Params.Width = Params.StoredWidth = width;
-    Params.Height = Params.StoredHeight = height;
-  }
+  // the EXIF block (and its thumbnail) of a parameters-only read stands in for the image
+  if (Params.JPEGReadExifThumbnail && DeliverExifThumbnail(Stream, Bitmap, Params, [&] {
+        IEJPEGRead(Stream, TablesStream, Bitmap, Params, Progress, true, KeepYCbCr, true, InvertCMYK, ApplyICC,
+                   false, MaxRows, NativePixelFormat, DeclaredColorSpace);
+      }))
+    return 0;
 
   Params.JPEGWarningCount = 0;
   Params.JPEGWarningCode = 0;
-
   const int64_t soi = IEJPEGFindSOI(Stream, true);
   if (soi < 0) {
     *aborting = true;
@@ -407,187 +624,26 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
   }
   Stream.SetPosition(soi);
   if (ReadICC) IEJPEGReadICC(Stream, Params);
-  // Colour rows go through the image's own profile to sRGB when that is asked for and can be had.
-  const bool managed = ApplyICC && IECMSEnabled && IEApplyICCProfiles && Params.InputICCProfile.IsValid() &&
-                       !Params.InputICCProfile.Applied;
 
-  std::unique_ptr<TJpegError> err(new TJpegError());
-  std::unique_ptr<TJpegSource> src(new TJpegSource());
-  jpeg_decompress_struct cinfo;
-  std::memset(&cinfo, 0, sizeof cinfo);
-  cinfo.err = InitError(*err, aborting);
-  bool created = false;
-  TDecodeState state;
-  std::vector<uint8_t> buffer;
-  J_COLOR_SPACE outSpace = JCS_UNKNOWN;
-
-  bool ok = JpegGuard(*err, [&] {
-    jpeg_create_decompress(&cinfo);
-    created = true;
-    if (TablesStream && TablesStream != &Stream) {
-      AttachSource(&cinfo, *src, *TablesStream, aborting);
-      jpeg_read_header(&cinfo, FALSE);
-    }
-    AttachSource(&cinfo, *src, Stream, aborting);
-    jpeg_save_markers(&cinfo, JPEG_COM, kMaxSavedMarker);
-    for (int i = 0; i < 16; ++i) jpeg_save_markers(&cinfo, JPEG_APP0 + i, kMaxSavedMarker);
-    jpeg_read_header(&cinfo, TRUE);
-  });
-  if (!ok) *aborting = true;
-
-  if (ok) {
-    Params.SetImageCount(1);
-    Params.BitsPerSample = 8;
-    // Without a JFIF or Adobe marker libjpeg only guesses the colour space (three components are
-    // taken for YCbCr unless their ids read R, G, B): a container that states it knows better.
-    if (!cinfo.saw_JFIF_marker && !cinfo.saw_Adobe_marker)
-      for (const TColorSpaceRoute& r : kColorSpaces)
-        if (r.code == DeclaredColorSpace && r.samples == cinfo.num_components) cinfo.jpeg_color_space = r.file;
-    for (const TColorSpaceRoute& r : kColorSpaces)
-      if (r.file == cinfo.jpeg_color_space) {
-        Params.JPEGColorSpace = r.code;
-        Params.SamplesPerPixel = r.samples;
-        outSpace = r.output;
-      }
-    // any other colour space: no parameters and no rows
-    if (KeepYCbCr && outSpace != JCS_UNKNOWN) outSpace = JCS_YCbCr;
-    cinfo.out_color_space = outSpace;
-    cinfo.dct_method = DCTMethod(Params.JPEGDCTMethod);
-    if (cinfo.density_unit == 2) {
-      Params.SetDpiX(int(cinfo.X_density * 2.54));
-      Params.SetDpiY(int(cinfo.Y_density * 2.54));
-    } else {
-      Params.SetDpiX(cinfo.X_density);
-      Params.SetDpiY(cinfo.Y_density);
-    }
-    Params.FreeColorMap();
-    Params.JPEGProgressive = jpeg_has_multiple_scans(&cinfo) != 0;
-    Params.StoredWidth = int(cinfo.image_width);
-    Params.StoredHeight = int(cinfo.image_height);
-    const int d = ScaleDenominator(Params, int(cinfo.image_width), int(cinfo.image_height));
-    cinfo.scale_num = 1;
-    cinfo.scale_denom = unsigned(d);
-    Params.JPEGScaleUsed = d;
-
-    if (ParamsOnly) {
-      Params.Width = int(cinfo.image_width);
-      Params.Height = int(cinfo.image_height);
-    } else if (outSpace == JCS_UNKNOWN) {
-      *aborting = true;
-    } else {
-      ok = JpegGuard(*err, [&] { jpeg_start_decompress(&cinfo); });
-      if (!ok) *aborting = true;
-    }
-  }
-
-  if (ok && !ParamsOnly && outSpace != JCS_UNKNOWN) {
-    const int w = int(cinfo.output_width), h = int(cinfo.output_height);
-    Params.Width = w;
-    Params.Height = h;
+  TJpegReadState r;
+  r.aborting = aborting;
+  r.managed = ApplyICC && IECMSEnabled && IEApplyICCProfiles && Params.InputICCProfile.IsValid() &&
+              !Params.InputICCProfile.Applied;
+  if (!ReadJPEGHeader(r, Stream, TablesStream)) {
+    *aborting = true;
+  } else {
+    StoreJPEGHeaderParams(r, Params, KeepYCbCr, DeclaredColorSpace);
     TIEPixelFormat format = ie24RGB;
-    if (NativePixelFormat && outSpace == JCS_GRAYSCALE) format = ie8g;
-    if (NativePixelFormat && outSpace == JCS_CMYK) format = ieCMYK;
-    if (!IEImageSizeAllowed(w, h) || !Bitmap.Allocate(w, h, format)) {
-      *aborting = true;
-    } else {
-      buffer.resize(size_t(w) * 4);
-      if (MaxRows < 0) MaxRows = h;
-      TIERowProgress rowProgress(Progress, h);
-      // Rows the library can write themselves go straight into the bitmap, several per call; the
-      // others come through one buffered row. A temporary-file bitmap maps one row at a time.
-      const bool direct = format != ie24RGB || (outSpace == JCS_EXT_BGR && !managed) || outSpace == JCS_YCbCr;
-      const int perCall = direct && Bitmap.GetLocation() != ieTempFile ? kRowsPerRead : 1;
-      ok = JpegGuard(*err, [&] {
-        JSAMPROW targets[kRowsPerRead];
-        while (int(cinfo.output_scanline) < h && state.rows < MaxRows && !*aborting) {
-          const int y = int(cinfo.output_scanline);
-          const int want = IEMin(perCall, IEMin(h - y, MaxRows - state.rows));
-          for (int i = 0; i < want; ++i) targets[i] = Bitmap.GetRowAddress(y + i);
-          uint8_t* row = targets[0];
-          if (!direct) targets[0] = buffer.data();
-          const int got = int(jpeg_read_scanlines(&cinfo, targets, JDIMENSION(want)));
-          if (!direct && got > 0) {
-            const uint8_t* b = buffer.data();
-            if (outSpace == JCS_GRAYSCALE) {
-              for (int x = 0; x < w; ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = b[x];
-            } else if (outSpace == JCS_EXT_BGR) {  // through the profile
-              IEColorConversionHook(b, iccBGR, row, &Params, w, iccBGR);
-            } else {  // CMYK into 24 bits
-              if (InvertCMYK)
-                for (int i = 0; i < 4 * w; ++i) buffer[size_t(i)] = uint8_t(255 - buffer[size_t(i)]);
-              if (managed) IEColorConversionHook(b, iccCMYKInv, row, &Params, w, iccBGR);
-              else IEConversionServices.CMYKRowToRGB(b, reinterpret_cast<TIERGB*>(row), w);
-            }
-          }
-          for (int i = 0; i < got; ++i) rowProgress.Step();  // the same percentages as row by row
-          state.rows += got;
-          if (got <= 0) break;
-        }
-      });
-      if (!ok) *aborting = true;
-      if (state.rows < MaxRows) *aborting = true;
-    }
+    if (StartJPEGDecompress(r, Params, ParamsOnly) && AllocateJPEGBitmap(r, Bitmap, Params, NativePixelFormat, format))
+      ReadJPEGRows(r, Bitmap, format, Params, Progress, MaxRows, InvertCMYK);
   }
-
-  // The markers the library saved, also after a failed or parameters-only read.
-  if (created) {
-    Params.JPEGMarkerList.Clear();
-    bool firstAPP0 = true;
-    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
-      if (m->marker == JPEG_APP0 && firstAPP0) {
-        firstAPP0 = false;
-        continue;
-      }
-      Params.JPEGMarkerList.AddMarker(uint8_t(m->marker), m->data, int32_t(m->data_length));
-    }
-    if (managed && Params.InputICCProfile.HasTransform()) {
-      // the pixels are sRGB now: the profile is spent and is not written back with them
-      Params.InputICCProfile.FreeTransform();
-      for (int i = Params.JPEGMarkerList.Count() - 1; i >= 0; --i)
-        if (Params.JPEGMarkerList.GetMarkerType(i) == JPEG_APP0 + 2) Params.JPEGMarkerList.Delete(i);
-    }
-    if (!*aborting && !ParamsOnly) {
-      err->aborting = nullptr;
-      JpegGuard(*err, [&] { jpeg_finish_decompress(&cinfo); });
-    }
-    jpeg_destroy_decompress(&cinfo);
+  FinishJPEGRead(r, Params, ParamsOnly);
+  if (r.err->warnings > 0) {
+    Params.JPEGWarningCount = r.err->warnings;
+    Params.JPEGWarningCode = r.err->lastWarning;
   }
-  if (err->warnings > 0) {
-    Params.JPEGWarningCount = err->warnings;
-    Params.JPEGWarningCode = err->lastWarning;
-  }
-
-  if (ReadMetadata) {
-    TIEMarkerList& list = Params.JPEGMarkerList;
-    for (int i = 0; i < list.Count(); ++i)
-      if (list.GetMarkerType(i) == JPEG_APP0 + 13 &&
-          Params.IPTCInfo.LoadFromBuffer(list.GetMarkerData(i), list.GetMarkerLength(i)))
-        break;
-    bool exif = false;
-    for (int i = 0; i < list.Count() && !exif; ++i)
-      exif = list.GetMarkerType(i) == JPEG_APP0 + 1 &&
-             IELoadExifFromMarker(list.GetMarkerData(i), size_t(list.GetMarkerLength(i)), &Params);
-    if (exif) {
-      // a JFIF density of 1 x 1 states only the aspect: the EXIF resolution says more
-      if (Params.DpiX == 1 && Params.DpiY == 1 && Params.ExifXResolution >= 1 && Params.ExifYResolution >= 1) {
-        const double f = Params.ExifResolutionUnit == 3 ? 2.54 : 1;
-        const double x = Params.ExifXResolution * f, y = Params.ExifYResolution * f;
-        Params.SetDpiX(x < 65536 ? int(x) : 65535);
-        Params.SetDpiY(y < 65536 ? int(y) : 65535);
-      }
-      if (Params.JPEGEnableAdjustOrientation && !ParamsOnly && state.rows > 0) {
-        IEApplyExifOrientation(&Bitmap, Params.ExifOrientation);
-        Params.SetExifOrientation(1);
-        Params.Width = Bitmap.GetImageWidth();
-        Params.Height = Bitmap.GetImageHeight();
-      }
-    }
-    for (int i = 0; i < list.Count(); ++i)
-      if (list.GetMarkerType(i) == JPEG_APP0 + 1 &&
-          IELoadXMPFromMarker(list.GetMarkerData(i), size_t(list.GetMarkerLength(i)), &Params))
-        break;
-  }
-  return state.rows;
+  if (ReadMetadata) ReadJPEGMetadata(Params, Bitmap, ParamsOnly, r.rows);
+  return r.rows;
 }
 
 void IEJPEGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress) {
