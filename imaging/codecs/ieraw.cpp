@@ -466,28 +466,30 @@ bool IECameraRAWTest(TIEStream& Stream) {
   return identified;
 }
 
-void IECameraRAWRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
-                     bool ParamsOnly) {
-  const int64_t start = Stream.GetPosition();
-  if (Params.RAWReadExifThumbnail) {
-    if (Params.ExifThumbnail) Params.ExifThumbnail->FreeStorage(true);
-    Params.RAWReadExifThumbnail = false;
-    std::atomic<bool> innerAbort{false};
-    TIECodecProgress inner;
-    inner.Aborting = &innerAbort;
-    IECameraRAWRead(Stream, Bitmap, Params, inner, true);
-    Params.RAWReadExifThumbnail = true;
-    if (Params.ExifThumbnail && !Params.ExifThumbnail->IsEmpty()) {
-      if (!ParamsOnly) Bitmap.Assign(Params.ExifThumbnail.get());
-      return;
-    }
-    Stream.SetPosition(start);
+namespace {
+
+using TRAWProcessor = std::unique_ptr<LibRaw, TLibRawDeleter>;
+
+// With Params.RAWReadExifThumbnail: reads the parameters (and with them the preview) and, when the
+// file has a preview, delivers it in Bitmap (unless ParamsOnly) and returns true. Otherwise the
+// stream is back at start.
+template <class ReadParams>
+bool DeliverRAWThumbnail(TIEStream& Stream, int64_t start, TIEBitmap& Bitmap, TIOParamsVals& Params,
+                         bool ParamsOnly, ReadParams&& readParams) {
+  if (Params.ExifThumbnail) Params.ExifThumbnail->FreeStorage(true);
+  Params.RAWReadExifThumbnail = false;
+  readParams();
+  Params.RAWReadExifThumbnail = true;
+  if (Params.ExifThumbnail && !Params.ExifThumbnail->IsEmpty()) {
+    if (!ParamsOnly) Bitmap.Assign(Params.ExifThumbnail.get());
+    return true;
   }
-  const int64_t fileSize = Stream.GetSize() - start;
-  if (fileSize <= 0) {
-    Progress.Abort();
-    return;
-  }
+  Stream.SetPosition(start);
+  return false;
+}
+
+// The camera metadata and preview of a TIFF-structured file, or of a Canon CIFF heap.
+void ReadRAWMetadata(TIEStream& Stream, int64_t start, TIOParamsVals& Params) {
   const int64_t tiff = IEFindTIFFHeader(Stream);
   if (tiff >= 0) {
     // the resolution it gives is replaced by the default below, as for every raw file
@@ -503,97 +505,136 @@ void IECameraRAWRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params
     }
   }
   Stream.SetPosition(start);
-  TIERAWDataStream data(Stream);
-  bool failed = false;  // the decoder met a short or corrupt file
-  auto raw = NewProcessor(&failed);
-  libraw_output_params_t& o = raw->imgdata.params;
+}
+
+// The caller's development settings into the decoder's output parameters.
+void ConfigureRAWProcessor(LibRaw& raw, const TIOParamsVals& Params) {
+  libraw_output_params_t& o = raw.imgdata.params;
   o.gamm[0] = Params.RAWGamma;
   o.bright = float(Params.RAWBrightness);
   o.four_color_rgb = Params.RAWFourColorRGB;
   o.use_auto_wb = Params.RAWUseAutoWB;
   o.use_camera_wb = Params.RAWUseCameraWB;
   o.half_size = Params.RAWHalfSize;
-  o.use_fuji_rotate = 0;  // the 45-degree layout is turned upright below
+  o.use_fuji_rotate = 0;  // the 45-degree layout is turned upright after decoding
   o.output_color = 1;     // sRGB primaries, linear
   o.max_raw_memory_mb = unsigned((kIEMaxImagePixels * 8) >> 20);
-  if (raw->open_datastream(&data) != LIBRAW_SUCCESS) {
-    Progress.Abort();
-    return;
-  }
-  const bool haveThumb = Params.ExifThumbnail && !Params.ExifThumbnail->IsEmpty();
-  double brightness = Params.RAWBrightness;
-  if (Params.RAWAutoAdjustColors && haveThumb) brightness = 0.5;
-  const libraw_iparams_t& id = raw->imgdata.idata;
-  Params.RAWCamera = std::string(id.make) + " " + id.model + " " + raw->imgdata.color.model2;
+}
+
+// The output size of an identified file: a colour filter array loses a border pixel on every side
+// to interpolation, unless the half-size decode takes whole filter cells.
+struct TRAWSize {
+  int trim = 0;
+  int outW = 0, outH = 0;
+};
+
+// The camera, the image's size and samples into Params.
+TRAWSize StoreRAWParams(LibRaw& raw, TIOParamsVals& Params) {
+  const libraw_iparams_t& id = raw.imgdata.idata;
+  Params.RAWCamera = std::string(id.make) + " " + id.model + " " + raw.imgdata.color.model2;
   Params.SetDpiX(IEDefaultDPIX);
   Params.SetDpiY(IEDefaultDPIY);
   Params.FreeColorMap();
-  const libraw_image_sizes_t& sz = raw->imgdata.sizes;
+  const libraw_image_sizes_t& sz = raw.imgdata.sizes;
   const bool half = Params.RAWHalfSize && id.filters != 0;
-  const int trim = id.filters != 0 && !half ? 1 : 0;
-  const int outW = (half ? (sz.width + 1) >> 1 : sz.width) - 2 * trim;
-  const int outH = (half ? (sz.height + 1) >> 1 : sz.height) - 2 * trim;
-  Params.Width = Params.StoredWidth = outW;
-  Params.Height = Params.StoredHeight = outH;
+  TRAWSize s;
+  s.trim = id.filters != 0 && !half ? 1 : 0;
+  s.outW = (half ? (sz.width + 1) >> 1 : sz.width) - 2 * s.trim;
+  s.outH = (half ? (sz.height + 1) >> 1 : sz.height) - 2 * s.trim;
+  Params.Width = Params.StoredWidth = s.outW;
+  Params.Height = Params.StoredHeight = s.outH;
   Params.BitsPerSample = Params.IsNativePixelFormat ? 16 : 8;
   Params.SamplesPerPixel = 3;
-  if (ParamsOnly) return;
-  if (!IEImageSizeAllowed(sz.raw_width, sz.raw_height) || outW <= 0 || outH <= 0 ||
-      uint64_t(sz.raw_width) * sz.raw_height > kMaxPixelsPerFileByte * uint64_t(fileSize)) {
-    Progress.Abort();
-    return;
-  }
+  return s;
+}
+
+// Refuses, before the sensor data is unpacked, an image over the library's limit or one that claims
+// more pixels than the file's bytes can hold.
+bool RAWSizeBelievable(const LibRaw& raw, const TRAWSize& s, int64_t fileSize) {
+  const libraw_image_sizes_t& sz = raw.imgdata.sizes;
+  return IEImageSizeAllowed(sz.raw_width, sz.raw_height) && s.outW > 0 && s.outH > 0 &&
+         uint64_t(sz.raw_width) * sz.raw_height <= kMaxPixelsPerFileByte * uint64_t(fileSize);
+}
+
+// Unpacks and develops the sensor data into the decoder's linear 16-bit image; false for a file the
+// decoder cannot read or found short or corrupt.
+bool DevelopRAW(LibRaw& raw, const TIOParamsVals& Params, const bool& failed, TIECodecProgress& Progress) {
+  libraw_output_params_t& o = raw.imgdata.params;
   if (Params.RAWRedScale != 1.0 || Params.RAWBlueScale != 1.0) {
     // red and blue multipliers on top of the decoder's daylight balance
-    for (int c = 0; c < 4; ++c) o.user_mul[c] = raw->imgdata.color.pre_mul[c];
+    for (int c = 0; c < 4; ++c) o.user_mul[c] = raw.imgdata.color.pre_mul[c];
     o.user_mul[0] *= float(Params.RAWRedScale);
     o.user_mul[2] *= float(Params.RAWBlueScale);
   }
-  if (raw->unpack() != LIBRAW_SUCCESS) {
-    Progress.Abort();
-    return;
-  }
+  if (raw.unpack() != LIBRAW_SUCCESS) return false;
   Progress.Report(70);
-  if (raw->dcraw_process() != LIBRAW_SUCCESS || !raw->imgdata.image || failed) {
-    Progress.Abort();
-    return;
-  }
+  if (raw.dcraw_process() != LIBRAW_SUCCESS || !raw.imgdata.image || failed) return false;
   Progress.Report(85);
-  Params.SetImageCount(1);
+  return true;
+}
+
+// The gain of every brightness value (see IERAWBrightness): the gamma curve to the white point of
+// the image's histogram, scaled by brightness, to 8 or (wide) 16 bits.
+std::vector<double> RAWCurve(const LibRaw& raw, const TIOParamsVals& Params, double brightness, bool wide) {
+  const libraw_image_sizes_t& sz = raw.imgdata.sizes;
   const int iw = sz.iwidth, ih = sz.iheight;
-  const int w = iw - 2 * trim, h = ih - 2 * trim;
-  if (w <= 0 || h <= 0) {
-    Progress.Abort();
-    return;
-  }
-  const ushort(*img)[4] = raw->imgdata.image;
+  const ushort(*img)[4] = raw.imgdata.image;
   std::vector<uint32_t> histogram(kHistogramBins, 0);
   for (size_t i = 0; i < size_t(iw) * size_t(ih); ++i) ++histogram[size_t(IERAWBrightness(img[i][0], img[i][1], img[i][2]) >> 3)];
-  const bool fujifilm = std::string(id.make).find("FUJIFILM") != std::string::npos;
+  const bool fujifilm = std::string(raw.imgdata.idata.make).find("FUJIFILM") != std::string::npos;
   const int white = IERAWWhitePoint(histogram, fujifilm ? 0.005 : 0.01, int64_t(iw) * ih);
-  const bool wide = Params.IsNativePixelFormat;
   std::vector<double> lut(65536);
   const double scale = brightness * 442.0 / white * (wide ? 65535.0 / 255.0 : 1.0);
   lut[0] = 0;
   for (int i = 1; i < 65536; ++i) lut[size_t(i)] = std::pow(2.0 * i / white, Params.RAWGamma - 1) * scale;
-  const int mx = IEMax(1, int(std::lround(sz.pixel_aspect < 1 && sz.pixel_aspect > 0 ? 1 / sz.pixel_aspect : 1)));
-  const int my = IEMax(1, int(std::lround(sz.pixel_aspect > 1 ? sz.pixel_aspect : 1)));
-  if (!IEImageSizeAllowed(int64_t(w) * mx, int64_t(h) * my) ||
-      !Bitmap.Allocate(w * (wide ? 1 : mx), h * my, wide ? ieRGB48 : ie24RGB)) {
+  return lut;
+}
+
+// The output bitmap's layout: the developed image less its trimmed border, each pixel repeated mx
+// times across (8-bit output only) and my times down where the sensor's pixels are not square.
+struct TRAWOutput {
+  int w = 0, h = 0;
+  int mx = 1, my = 1;
+};
+
+// Allocates Bitmap, ieRGB48 when wide, else ie24RGB; false, with the abort flag set, for an empty
+// image, one over the library's limit or one that cannot be allocated.
+bool AllocateRAWBitmap(const LibRaw& raw, int trim, bool wide, TIEBitmap& Bitmap, TIECodecProgress& Progress,
+                       TRAWOutput& out) {
+  const libraw_image_sizes_t& sz = raw.imgdata.sizes;
+  out.w = sz.iwidth - 2 * trim;
+  out.h = sz.iheight - 2 * trim;
+  if (out.w <= 0 || out.h <= 0) {
     Progress.Abort();
-    return;
+    return false;
   }
-  std::vector<uint8_t> line(size_t(w) * mx * 3);
+  out.mx = IEMax(1, int(std::lround(sz.pixel_aspect < 1 && sz.pixel_aspect > 0 ? 1 / sz.pixel_aspect : 1)));
+  out.my = IEMax(1, int(std::lround(sz.pixel_aspect > 1 ? sz.pixel_aspect : 1)));
+  if (!IEImageSizeAllowed(int64_t(out.w) * out.mx, int64_t(out.h) * out.my) ||
+      !Bitmap.Allocate(out.w * (wide ? 1 : out.mx), out.h * out.my, wide ? ieRGB48 : ie24RGB)) {
+    Progress.Abort();
+    return false;
+  }
+  return true;
+}
+
+// The developed image through the curve into the allocated bitmap.
+void StoreRAWRows(const LibRaw& raw, int trim, const TRAWOutput& out, const std::vector<double>& lut, bool wide,
+                  TIEBitmap& Bitmap) {
+  const int iw = raw.imgdata.sizes.iwidth, ih = raw.imgdata.sizes.iheight;
+  const int mx = out.mx, my = out.my;
+  const ushort(*img)[4] = raw.imgdata.image;
+  std::vector<uint8_t> line(size_t(out.w) * mx * 3);
   for (int y = trim; y < ih - trim; ++y) {
     for (int r = 0; r < my; ++r) {
-      uint8_t* out = Bitmap.GetRowAddress((y - trim) * my + r);
+      uint8_t* row = Bitmap.GetRowAddress((y - trim) * my + r);
       for (int x = trim; x < iw - trim; ++x) {
         const ushort* p = img[size_t(y) * iw + x];
         const double k = lut[size_t(IERAWBrightness(p[0], p[1], p[2]))];
         if (wide) {
           for (int c = 0; c < 3; ++c) {
             const double v = std::trunc(p[c] * k);
-            IEWriteU16LE(out + size_t(x - trim) * 6 + 2 * c, uint16_t(v >= 65536 ? 65535 : v));
+            IEWriteU16LE(row + size_t(x - trim) * 6 + 2 * c, uint16_t(v >= 65536 ? 65535 : v));
           }
         } else {
           for (int c = 0; c < 3; ++c) {
@@ -603,9 +644,51 @@ void IECameraRAWRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params
           }
         }
       }
-      if (!wide) IECopySwapRB(out, line.data(), w * mx);
+      if (!wide) IECopySwapRB(row, line.data(), out.w * mx);
     }
   }
+}
+
+}  // namespace
+
+void IECameraRAWRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+                     bool ParamsOnly) {
+  const int64_t start = Stream.GetPosition();
+  if (Params.RAWReadExifThumbnail && DeliverRAWThumbnail(Stream, start, Bitmap, Params, ParamsOnly, [&] {
+        std::atomic<bool> innerAbort{false};
+        TIECodecProgress inner;
+        inner.Aborting = &innerAbort;
+        IECameraRAWRead(Stream, Bitmap, Params, inner, true);
+      }))
+    return;
+  const int64_t fileSize = Stream.GetSize() - start;
+  if (fileSize <= 0) {
+    Progress.Abort();
+    return;
+  }
+  ReadRAWMetadata(Stream, start, Params);
+  TIERAWDataStream data(Stream);
+  bool failed = false;  // the decoder met a short or corrupt file
+  TRAWProcessor raw = NewProcessor(&failed);
+  ConfigureRAWProcessor(*raw, Params);
+  if (raw->open_datastream(&data) != LIBRAW_SUCCESS) {
+    Progress.Abort();
+    return;
+  }
+  // colours matched to the preview afterwards start from a fixed brightness
+  const bool haveThumb = Params.ExifThumbnail && !Params.ExifThumbnail->IsEmpty();
+  const double brightness = Params.RAWAutoAdjustColors && haveThumb ? 0.5 : Params.RAWBrightness;
+  const TRAWSize size = StoreRAWParams(*raw, Params);
+  if (ParamsOnly) return;
+  if (!RAWSizeBelievable(*raw, size, fileSize) || !DevelopRAW(*raw, Params, failed, Progress)) {
+    Progress.Abort();
+    return;
+  }
+  Params.SetImageCount(1);
+  const bool wide = Params.IsNativePixelFormat;
+  TRAWOutput out;
+  if (!AllocateRAWBitmap(*raw, size.trim, wide, Bitmap, Progress, out)) return;
+  StoreRAWRows(*raw, size.trim, out, RAWCurve(*raw, Params, brightness, wide), wide, Bitmap);
   Progress.Report(90);
   if (raw->is_fuji_rotated()) IERAWFujiUnrotate(Bitmap);
   if (Params.RAWAutoAdjustColors && haveThumb) IEMatchHistograms(Params.ExifThumbnail.get(), &Bitmap);
