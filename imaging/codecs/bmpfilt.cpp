@@ -366,7 +366,7 @@ struct TBMPLayout {
   bool rle = false;
   bool native = false;  // 4- and 8-bit indices kept as ie8p
   bool mono = false;    // 1-bit black and white kept as ie1g
-  int top = 0;          // the bitmap row of the file's last data row: h - 1 top-down, else 0
+  int top = 0;          // the decoders' TopRow: height - 1 for a top-down file, 0 for a bottom-up one
 };
 
 // Moves to the pixels (the file header's offset when it gave one) and sizes their block by the data
