@@ -47,6 +47,11 @@ class TIEView;
 struct TIEViewHandlerRecord;
 
 enum : uint8_t { ioppDefaultLockPreview = 1, ioppApplyButton = 2 };
+// Page set bits of the parameters preview dialog (DoPreviews; also TIEFileFormatInfo::DialogPages).
+enum : uint16_t {
+  ieppAll = 1, ieppFileType = 2, ieppJPEG = 4, ieppTIFF = 8, ieppGIF = 16, ieppBMP = 32, ieppPCX = 64,
+  ieppPNG = 128, ieppTGA = 256, ieppJ2000 = 512
+};
 
 // Unit of the measures shown by the dialogs.
 enum TIEDialogsMeasureUnit : uint8_t { ieduInches, ieduCm, ieduSelectedUnit };
@@ -279,8 +284,9 @@ class TImageryIO {
   void DoFinishWork();
 
   // ---- parameters preview dialog ----
-  // Opens the dialog on the pages of `pages` (bits of ieppAll.. in iopreviews.h) to edit Params; True
-  // when the user closed it with OK. The bitmap becomes ie24RGB first unless it is ie24RGB or ie1g.
+  // Opens the dialog (the view's: iopreviews.h) on the pages of `pages` (bits of ieppAll..) to edit
+  // Params; True when the user closed it with OK, False at once in a program without the view. The
+  // bitmap becomes ie24RGB first unless it is ie24RGB or ie1g.
   bool DoPreviews(uint16_t pages);
   uint8_t GetBlackWhiteMethod() const { return BlackWhiteMethod; }
   // Also the bitmap's conversions to ie1g: 0 ordered dither, 1 threshold at the mean grey.
