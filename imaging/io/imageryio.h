@@ -254,8 +254,9 @@ class TImageryIO {
   void ReadCameraRAW(TIEStream& stream);
   void WriteJ2000(TIEStream& stream, int codeStream);  // 0 a JP2 file, 1 a code stream
   void WritePSD(TIEStream& stream);
-  // The image view's own files (iffIEV objects, iffLYR layers, iffALL both). Without an attached view
-  // of the kind they need, a temporary one loads them and the image becomes its merged picture.
+  // The image view's own files (iffIEV objects, iffLYR layers, iffALL both), loaded by the view's
+  // services (ieviewservices.h). Without an attached view of the kind they need, a temporary one loads
+  // them and the image becomes its merged picture; without the view in the program, they fail.
   void LoadViewFile(const std::wstring& fileName, TIEFileFormatCode fileType);
   // Streams load into an attached view of the kind they need only.
   void LoadViewStream(TIEStream& stream, TIEFileFormatCode fileType);

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "iedefs.h"
-#include "imageryio.h"
 #include "iewords.h"
+#include "imageryio.h"
 #include "ioparams.h"
 #include "uibuttons.h"
 #include "uiboxes.h"
