@@ -14,12 +14,9 @@
 #include "ieexifglue.h"
 #include "ieico.h"
 #include "ienetdownload.h"
-#include "ielayer.h"
-#include "ielayerstream.h"
-#include "imageryview.h"
 #include "iej2000.h"
-#include "ievect.h"
 #include "ieview.h"
+#include "ieviewservices.h"
 #include "iemetafile.h"
 #include "iepdf.h"
 #include "iepnm.h"
@@ -477,11 +474,13 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
       break;
     case iffPSD: ReadPSD(stream, paramsOnly ? nullptr : &bmp, progress); break;
     case iffRAW: IECameraRAWRead(stream, bmp, Params, progress, paramsOnly); break;
-    case iffLYR: {
-      // the layers replace those of the attached view; a component of its own has none to fill
-      auto* view = dynamic_cast<TImageryView*>(AttachedImagery);
+    case iffLYR:
+    case iffALL: {
+      // the layers (and, iffALL, objects) replace those of the attached view (a vector view for
+      // iffALL); a component of its own has none to fill
+      TIEViewServices* services = IEViewServices();
       if (paramsOnly) {
-        if (!IELayersStreamTest(stream)) Aborting = true;
+        if (!services || !services->IsViewStream(type, stream)) Aborting = true;
         break;
       }
       if (InsideIOThread()) {  // the view and its layers belong to the window's thread
@@ -489,25 +488,7 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
         break;
       }
       try {
-        if (!view || !view->LoadLayersFromStream(stream)) Aborting = true;
-      } catch (const std::exception&) {
-        Aborting = true;
-      }
-      break;
-    }
-    case iffALL: {
-      // the layers and objects replace those of an attached vector view
-      auto* vect = ui::As<TImageryVect>(AttachedImagery);
-      if (paramsOnly) {
-        if (!IELayersAndObjectsStreamTest(stream)) Aborting = true;
-        break;
-      }
-      if (InsideIOThread()) {
-        Aborting = true;
-        break;
-      }
-      try {
-        if (!vect || !vect->LoadLayersAndObjectsFromStream(stream)) Aborting = true;
+        if (!services || !services->LoadViewStream(AttachedImagery, type, stream)) Aborting = true;
       } catch (const std::exception&) {
         Aborting = true;
       }
@@ -534,45 +515,18 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
   return true;
 }
 
-namespace {
-// Copies a PSD layer record into a view's layer (the bitmap is taken over).
-void TakePSDLayer(TIEPSDLayer& from, TIELayer* to) {
-  to->Bitmap->Assign(from.Bitmap.get());
-  to->PosX = from.PosX;
-  to->PosY = from.PosY;
-  to->Width = from.Width;
-  to->Height = from.Height;
-  to->Transparency = from.Transparency;
-  to->Visible = from.Visible;
-  to->ClipToImage = from.ClipToImage;
-  to->IsMask = from.IsMask;
-  to->UseResampleFilter = from.UseResampleFilter;
-  to->ResampleFilter = from.ResampleFilter;
-  to->Name = from.Name;
-}
-}  // namespace
-
 void TImageryIO::ReadPSD(TIEStream& stream, TIEBitmap* bitmap, TIECodecProgress& progress) {
-  // Layers go into an attached view, on the view's own thread only (its layers belong to its window).
-  auto* view = dynamic_cast<TImageryView*>(AttachedImagery);
-  const bool intoView = bitmap && view && Params.PSDLoadLayers && !InsideIOThread();
-  if (intoView && Params.PSDReplaceLayers) view->ClearLayers();
+  // Layers go into an attached view that keeps layers, on the view's own thread only (its layers
+  // belong to its window).
+  TIEViewServices* services = IEViewServices();
+  const bool intoView =
+      bitmap && services && services->HasLayers(AttachedImagery) && Params.PSDLoadLayers && !InsideIOThread();
+  if (intoView && Params.PSDReplaceLayers) services->ClearLayers(AttachedImagery);
   TIEPSDLayerList layers;
-  IEPSDRead(stream, intoView ? view->GetIEBitmap() : bitmap, Params, progress, intoView, &layers);
+  IEPSDRead(stream, intoView ? AttachedImagery->GetPixelBuffer() : bitmap, Params, progress, intoView, &layers);
   if (intoView && !layers.empty() && !Aborting) {
-    int target = 0;
-    if (!Params.PSDReplaceLayers) target = view->AddLayer();
-    TIELayer* t = view->GetLayer(target);
-    if (layers[0].PosX != 0 || layers[0].PosY != 0) {
-      // a first layer off the origin gets a transparent canvas of the image's size beneath it
-      t->SetDefaults();
-      t->Bitmap->Allocate(std::max(Params.Width, 1), std::max(Params.Height, 1), ie24RGB);
-      t->Bitmap->GetAlphaChannel()->Fill(0);
-      t = view->GetLayer(view->AddLayer());
-    }
-    TakePSDLayer(layers[0], t);
-    for (size_t i = 1; i < layers.size(); ++i) TakePSDLayer(layers[i], view->GetLayer(view->AddLayer()));
-    view->UpdateView();
+    services->AddPSDLayers(AttachedImagery, layers, Params.PSDReplaceLayers, std::max(Params.Width, 1),
+                           std::max(Params.Height, 1));
     return;
   }
   // A single layer read along with the merged image gives the image its transparency, placed at the
@@ -596,36 +550,15 @@ void TImageryIO::ReadPSD(TIEStream& stream, TIEBitmap* bitmap, TIECodecProgress&
 }
 
 void TImageryIO::WritePSD(TIEStream& stream, TIECodecProgress& progress) {
-  auto* view = dynamic_cast<TImageryView*>(AttachedImagery);
+  TIEViewServices* services = IEViewServices();
   TIEPSDLayerList layers;
-  if (!view || InsideIOThread()) {
+  if (!services || !services->HasLayers(AttachedImagery) || InsideIOThread()) {
     IEPSDWrite(stream, Params, progress, IEBitmap, layers);
     return;
   }
-  // Copies of the layers (the writer converts and resizes them) and all of them drawn together, in
-  // layer 0's pixel format.
-  view->SyncLayers();
-  for (int i = 0; i < view->GetLayerCount(); ++i) {
-    TIELayer* l = view->GetLayer(i);
-    TIEPSDLayer r;
-    r.Bitmap.reset(new TIEBitmap);
-    r.Bitmap->Assign(l->Bitmap);
-    r.PosX = l->PosX;
-    r.PosY = l->PosY;
-    r.Width = l->Width;
-    r.Height = l->Height;
-    r.Transparency = l->Transparency;
-    r.Visible = l->Visible;
-    r.ClipToImage = l->ClipToImage;
-    r.IsMask = l->IsMask;
-    r.UseResampleFilter = l->UseResampleFilter;
-    r.ResampleFilter = l->ResampleFilter;
-    r.Name = l->Name;
-    layers.push_back(std::move(r));
-  }
+  // Copies of the layers (the writer converts and resizes them) and all of them drawn together.
   TIEBitmap merged;
-  view->DrawLayersTo(&merged);
-  merged.SetPixelFormat(view->GetLayer(0)->Bitmap->GetPixelFormat());
+  services->GetPSDLayers(AttachedImagery, layers, merged);
   IEPSDWrite(stream, Params, progress, &merged, layers);
 }
 
@@ -753,9 +686,9 @@ int TImageryIO::LoadStreamWork(TIEStream& stream, TIEFileFormatCode type) {
   TIEFinishWorkGuard finish{this};
   if (type == iffIEV) {  // only into an attached vector view
     Params.ClearImageInfo();
-    auto* vect = ui::As<TImageryVect>(AttachedImagery);
+    TIEViewServices* services = IEViewServices();
     try {
-      Aborting = !vect || !vect->LoadObjectsFromStream(stream);
+      Aborting = !services || !services->LoadViewStream(AttachedImagery, type, stream);
     } catch (const EIEError&) {
       Aborting = true;
     }
@@ -1125,13 +1058,16 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
     uint8_t b[16] = {};
     Peek(stream, b, int(size < 16 ? size : 16));
     auto magic = [&](const char* m) { return std::memcmp(b, m, std::strlen(m) + 1) == 0; };
+    // the view's own streams are known to the view only
+    TIEViewServices* services = IEViewServices();
+    auto viewStream = [&](TIEFileFormatCode t) { return services && services->IsViewStream(t, stream); };
     struct TTest {
       TIEFileFormatCode type;
       std::function<bool()> test;
     };
     // first match wins; formats whose codecs this library lacks yet are found by their registry tests
     const TTest tests[] = {
-        {iffLYR, [&] { return IELayersStreamTest(stream); }},
+        {iffLYR, [&] { return viewStream(iffLYR); }},
         {iffJPEG, [&] { return size > 12 && magic("JFIF"); }},
         {iffGIF, [&] { return size > 13 && std::memcmp(b, "GIF", 3) == 0; }},
         {iffPCX, [&] { return size > 12 && magic("PCX2"); }},
@@ -1154,8 +1090,8 @@ TIEFileFormatCode TImageryIO::DetectStreamType(TIEStream& stream) {
         {iffPSD, [&] { return IEPSDTest(stream); }},
         {iffWMF, [&] { return IEWMFTest(stream); }},
         {iffEMF, [&] { return IEEMFTest(stream); }},
-        {iffIEV, [&] { return IEObjectsStreamTest(stream); }},
-        {iffALL, [&] { return IELayersAndObjectsStreamTest(stream); }},
+        {iffIEV, [&] { return viewStream(iffIEV); }},
+        {iffALL, [&] { return viewStream(iffALL); }},
         {iffJPEG, [&] { return IEJPEGFindSOI(stream, true) >= 0; }},
     };
     for (const TTest& t : tests) {

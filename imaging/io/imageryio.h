@@ -47,6 +47,11 @@ class TIEView;
 struct TIEViewHandlerRecord;
 
 enum : uint8_t { ioppDefaultLockPreview = 1, ioppApplyButton = 2 };
+// Page set bits of the parameters preview dialog (DoPreviews; also TIEFileFormatInfo::DialogPages).
+enum : uint16_t {
+  ieppAll = 1, ieppFileType = 2, ieppJPEG = 4, ieppTIFF = 8, ieppGIF = 16, ieppBMP = 32, ieppPCX = 64,
+  ieppPNG = 128, ieppTGA = 256, ieppJ2000 = 512
+};
 
 // Unit of the measures shown by the dialogs.
 enum TIEDialogsMeasureUnit : uint8_t { ieduInches, ieduCm, ieduSelectedUnit };
@@ -249,8 +254,9 @@ class TImageryIO {
   void ReadCameraRAW(TIEStream& stream);
   void WriteJ2000(TIEStream& stream, int codeStream);  // 0 a JP2 file, 1 a code stream
   void WritePSD(TIEStream& stream);
-  // The image view's own files (iffIEV objects, iffLYR layers, iffALL both). Without an attached view
-  // of the kind they need, a temporary one loads them and the image becomes its merged picture.
+  // The image view's own files (iffIEV objects, iffLYR layers, iffALL both), loaded by the view's
+  // services (ieviewservices.h). Without an attached view of the kind they need, a temporary one loads
+  // them and the image becomes its merged picture; without the view in the program, they fail.
   void LoadViewFile(const std::wstring& fileName, TIEFileFormatCode fileType);
   // Streams load into an attached view of the kind they need only.
   void LoadViewStream(TIEStream& stream, TIEFileFormatCode fileType);
@@ -279,8 +285,9 @@ class TImageryIO {
   void DoFinishWork();
 
   // ---- parameters preview dialog ----
-  // Opens the dialog on the pages of `pages` (bits of ieppAll.. in iopreviews.h) to edit Params; True
-  // when the user closed it with OK. The bitmap becomes ie24RGB first unless it is ie24RGB or ie1g.
+  // Opens the dialog (the view's: iopreviews.h) on the pages of `pages` (bits of ieppAll..) to edit
+  // Params; True when the user closed it with OK, False at once in a program without the view. The
+  // bitmap becomes ie24RGB first unless it is ie24RGB or ie1g.
   bool DoPreviews(uint16_t pages);
   uint8_t GetBlackWhiteMethod() const { return BlackWhiteMethod; }
   // Also the bitmap's conversions to ie1g: 0 ordered dither, 1 threshold at the mean grey.

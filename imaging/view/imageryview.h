@@ -113,6 +113,10 @@ struct TIEPolygonStore {
 // r is ordered; fixedCorner (1 top-left, 2 top-right, 3 bottom-right, 4 bottom-left) stays where it is.
 RECT IEClipRectKeepAspect(const RECT& r, int fixedCorner, int width, int height);
 
+// Installs the view's services for the input/output component (ieviewservices.h). Every program that
+// links the view runs it before main (ieviewinstall.cpp).
+void IEInstallViewServices();
+
 class TImageryView : public TIEView {
   UI_DECLARE_CLASS(TImageryView, TIEView)
  public:

@@ -12,6 +12,7 @@
 
 #include "hostenv.h"
 #include "iewic.h"
+#include "ieviewservices.h"
 #include "iotest_util.h"
 
 using namespace iotest;
@@ -196,6 +197,40 @@ TEST(LoadByExtension, UnknownExtensionOrReaderlessFormatSetsAbort) {
   io.LoadByExtension(L"");
   EXPECT_TRUE(io.Aborting);
   EXPECT_EQ(finished, 2);
+}
+
+// This program links the component without the image view: the view's own files and streams fail to
+// load with the abort flag set, their content is not taken for the view's stream types, and the
+// parameters preview dialog stays shut.
+TEST(WithoutTheView, ViewFilesFailAndThePreviewDialogStaysShut) {
+  ASSERT_EQ(IEViewServices(), nullptr) << "the test program links the view";
+  // a layer stream's header: magic, version, image format (raw dumps), layer count
+  const int32_t fields[3] = {6, -2, 1};
+  TIEMemoryStream layers;
+  layers.WriteBuffer("DIVEVUZOREDUD", 13);
+  layers.WriteBuffer(fields, sizeof fields);
+  {
+    TIEWideFileStream f(W(tq::WorkFile("noview.lyr")), fmCreate);
+    f.WriteBuffer(layers.Memory(), int(layers.GetSize()));
+  }
+  TIEBitmap picture;
+  MakePicture(picture, 8, 6);
+  TImageryIO io(&picture);
+  layers.SetPosition(0);
+  EXPECT_NE(io.DetectStreamType(layers), iffLYR);
+  for (TIEFileFormatCode t : {iffLYR, iffIEV, iffALL}) {
+    io.Aborting = false;
+    layers.SetPosition(0);
+    io.LoadStreamAsFileType(layers, t);
+    EXPECT_TRUE(io.Aborting) << t;
+  }
+  io.Aborting = false;
+  io.LoadByExtension(W(tq::WorkFile("noview.lyr")));
+  EXPECT_TRUE(io.Aborting);
+  bool opened = false;
+  io.OnIOPreview = [&](void*, ui::TForm*) { opened = true; };
+  EXPECT_FALSE(io.DoPreviews(ieppAll));
+  EXPECT_FALSE(opened);
 }
 
 // Detection from content at a stream position past other bytes; the position comes back.

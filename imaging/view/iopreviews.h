@@ -1,13 +1,15 @@
 // The parameters preview dialog: the user picks the save parameters of JPEG, TIFF, GIF, BMP, PCX, PNG,
 // TGA or JPEG 2000 for an image while seeing the result and the compressed size. It edits a working
 // copy of the parameters and writes the values of the page showing into the edited parameter object
-// only on OK or Apply. TImageryIO::DoPreviews opens it; the window is built in code.
+// only on OK or Apply. TImageryIO::DoPreviews opens it (through the view's services, Execute); the
+// window is built in code.
 #pragma once
 #include <cstdint>
 #include <string>
 
 #include "iedefs.h"
 #include "iewords.h"
+#include "imageryio.h"
 #include "ioparams.h"
 #include "uibuttons.h"
 #include "uiboxes.h"
@@ -19,17 +21,16 @@
 
 class TImageryView;
 
-// Page set bits of the dialog (also TIEFileFormatInfo::DialogPages).
-enum : uint16_t {
-  ieppAll = 1, ieppFileType = 2, ieppJPEG = 4, ieppTIFF = 8, ieppGIF = 16, ieppBMP = 32, ieppPCX = 64,
-  ieppPNG = 128, ieppTGA = 256, ieppJ2000 = 512
-};
+// The page set bits, ieppAll.., are the component's (imageryio.h).
 
 class TfIOPreviews : public ui::TForm {
   UI_DECLARE_CLASS(TfIOPreviews, ui::TForm)
  public:
   // Make it with TCustomForm::CreateNew<TfIOPreviews>(owner).
   void Create(ui::TComponent* owner) override;
+  // The dialog on `io`'s bitmap (shown, never copied) and parameters, set up from the component's
+  // options, run modally on the pages of `pages` and freed; True when the user closed it with OK.
+  static bool Execute(TImageryIO& io, uint16_t pages);
 
   // Every caption from the word table in `language`.
   void Localize(TMsgLanguage language);

@@ -1301,47 +1301,39 @@ void TfIOPreviews::Panel1Click(TObject* sender) {
 // ---------------------------------------------------------------------------------------------------
 // the opener
 
-bool TImageryIO::DoPreviews(uint16_t pages) {
-  if (OnDoPreviews) {
-    bool handled = false;
-    OnDoPreviews(this, handled);
-    if (handled) return true;
-  }
-  if (!PrepareBitmap()) return false;
-  const TIEPixelFormat format = IEBitmap->GetPixelFormat();
-  if (format != ie24RGB && format != ie1g) IEBitmap->SetPixelFormat(ie24RGB);
+bool TfIOPreviews::Execute(TImageryIO& io, uint16_t pages) {
+  const uint8_t options = io.PreviewsParams;
+  TIEBitmap* bitmap = io.GetIEBitmap();
   TfIOPreviews* dlg = TCustomForm::CreateNew<TfIOPreviews>(nullptr);
   bool ok = false;
   try {
-    dlg->DefaultLockPreview = (PreviewsParams & ioppDefaultLockPreview) != 0;
-    dlg->Button4->SetVisible((PreviewsParams & ioppApplyButton) != 0);
-    dlg->EditedParams = &Params;
-    dlg->Simplified = SimplifiedParamsDialogs;
-    if (SimplifiedParamsDialogs) {
+    dlg->DefaultLockPreview = (options & ioppDefaultLockPreview) != 0;
+    dlg->Button4->SetVisible((options & ioppApplyButton) != 0);
+    dlg->EditedParams = &io.Params;
+    dlg->Simplified = io.SimplifiedParamsDialogs;
+    if (io.SimplifiedParamsDialogs) {
       const int ppi = Screen->PixelsPerInch();
       dlg->PageControl1->SetHeight(ppi * 61 / 48);
       dlg->SetHeight(ppi * 15 / 4);
     }
-    dlg->BlackWhiteMethod = BlackWhiteMethod;
-    dlg->Localize(MsgLanguage);
-    dlg->SetFont(PreviewFont);
+    dlg->BlackWhiteMethod = io.GetBlackWhiteMethod();
+    dlg->Localize(io.MsgLanguage);
+    dlg->SetFont(io.PreviewFont);
     // The source view shows the bitmap itself, not a copy (the dialog only reads it); it is detached
     // again before the dialog goes, however it ends.
-    dlg->Imagery1->SetExternalBitmap(IEBitmap);
+    dlg->Imagery1->SetExternalBitmap(bitmap);
     dlg->Imagery1->UpdateView();
     dlg->Imagery2->ClearImage();
     if (dlg->SetPages(pages)) {
-      if (OnIOPreview) OnIOPreview(this, dlg);
+      if (io.OnIOPreview) io.OnIOPreview(&io, dlg);
       ok = dlg->ShowModal() == mrOk;
     }
   } catch (...) {
     dlg->Imagery1->SetExternalBitmap(nullptr);
     dlg->Free();
-    UpdateAfterIO();
     throw;
   }
   dlg->Imagery1->SetExternalBitmap(nullptr);
   dlg->Free();
-  UpdateAfterIO();
   return ok;
 }
