@@ -5,7 +5,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define IE_RESAMPLERS_SSE2 1
+#endif
+
+bool IEResamplersUseSimd = true;
 
 namespace {
 
@@ -394,22 +402,91 @@ struct AreaColumn {
 };
 
 // One vertical piece of the plain area average: every horizontal piece adds its area x the current
-// row's pixel to its destination pixel's sums.
+// row's pixel to its destination pixel's sums. `first` .. `last` are the pieces of whole destination
+// pixels, `acc` the first one's sums.
 template <typename T, int C>
-void AreaRowPlain(const std::vector<AreaColumn>& columns, double height, const T* row, double* acc) {
+void AreaRowPlain(const AreaColumn* first, const AreaColumn* last, double height, const T* row, double* acc) {
   double s[C];
   for (int c = 0; c < C; ++c) s[c] = acc[c];
-  for (const AreaColumn& h : columns) {
-    const double area = h.Width * height;
-    const T* p = row + h.At;
+  for (const AreaColumn* h = first; h != last; ++h) {
+    const double area = h->Width * height;
+    const T* p = row + h->At;
     for (int c = 0; c < C; ++c) s[c] += area * double(p[c]);
-    if (h.EndsDst) {
+    if (h->EndsDst) {
       for (int c = 0; c < C; ++c) acc[c] = s[c];
       acc += C;
-      for (int c = 0; c < C; ++c) s[c] = &h != &columns.back() ? acc[c] : 0;
+      for (int c = 0; c < C; ++c) s[c] = h + 1 != last ? acc[c] : 0;
     }
   }
 }
+
+// The plain average of 24-bit rows by SSE2, two destination pixels at once, one in each lane. Every
+// pixel's pieces are padded to the longest pixel's count with pieces of width 0 (adding 0 x a sample
+// leaves a sum unchanged), so both lanes take the same steps; each lane adds the same products in the
+// same order as AreaRowPlain, which makes the sums the same to the last bit. The pairs cover the
+// leading pixels whose samples can be read as four bytes without passing the row's end; AreaRowPlain
+// takes the rest.
+struct PlainPairs {
+  int Pairs = 0, Steps = 0;
+  std::vector<int32_t> At;  // per pair and step: the two pieces' byte offsets
+  std::vector<double> W;    // and their widths
+  size_t Rest = 0;          // index of the first piece AreaRowPlain takes
+};
+
+#ifdef IE_RESAMPLERS_SSE2
+PlainPairs PairColumns(const std::vector<AreaColumn>& columns, int rowBytes) {
+  PlainPairs t;
+  std::vector<size_t> first(1, 0);  // pieces of destination pixel i: first[i] .. first[i + 1] - 1
+  for (size_t k = 0; k < columns.size(); ++k)
+    if (columns[k].EndsDst) first.push_back(k + 1);
+  int whole = 0;  // leading pixels whose last piece is read in bounds
+  while (whole + 1 < int(first.size()) && columns[first[whole + 1] - 1].At + 4 <= rowBytes) ++whole;
+  t.Pairs = whole / 2;
+  for (int i = 0; i < 2 * t.Pairs; ++i) t.Steps = IEMax(t.Steps, int(first[i + 1] - first[i]));
+  t.At.resize(size_t(t.Pairs) * t.Steps * 2);
+  t.W.resize(t.At.size());
+  for (int p = 0; p < t.Pairs; ++p)
+    for (int lane = 0; lane < 2; ++lane) {
+      const size_t b = first[2 * p + lane], n = first[2 * p + lane + 1] - b;
+      for (int k = 0; k < t.Steps; ++k) {
+        const size_t at = (size_t(p) * t.Steps + k) * 2 + lane;
+        t.At[at] = columns[b + (size_t(k) < n ? k : 0)].At;
+        t.W[at] = size_t(k) < n ? columns[b + k].Width : 0.0;
+      }
+    }
+  t.Rest = first[2 * t.Pairs];
+  return t;
+}
+
+inline __m128i Load32(const uint8_t* p) {
+  int32_t v;
+  std::memcpy(&v, p, 4);
+  return _mm_cvtsi32_si128(v);
+}
+
+// `acc` holds per pair the sums R, G and B of both pixels, lane by lane.
+void AreaRowPlainPairsSse2(const PlainPairs& t, double height, const uint8_t* row, double* acc) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128d h = _mm_set1_pd(height);
+  const int32_t* at = t.At.data();
+  const double* w = t.W.data();
+  for (int p = 0; p < t.Pairs; ++p, acc += 6) {
+    __m128d r = _mm_loadu_pd(acc), g = _mm_loadu_pd(acc + 2), b = _mm_loadu_pd(acc + 4);
+    for (int k = 0; k < t.Steps; ++k, at += 2, w += 2) {
+      // R0 R1 G0 G1 B0 B1 as 16-bit values
+      const __m128i px = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(row + at[0]), Load32(row + at[1])), zero);
+      const __m128i rg = _mm_unpacklo_epi16(px, zero);
+      const __m128d area = _mm_mul_pd(_mm_loadu_pd(w), h);
+      r = _mm_add_pd(r, _mm_mul_pd(area, _mm_cvtepi32_pd(rg)));
+      g = _mm_add_pd(g, _mm_mul_pd(area, _mm_cvtepi32_pd(_mm_shuffle_epi32(rg, 0xEE))));
+      b = _mm_add_pd(b, _mm_mul_pd(area, _mm_cvtepi32_pd(_mm_unpackhi_epi16(px, zero))));
+    }
+    _mm_storeu_pd(acc, r);
+    _mm_storeu_pd(acc + 2, g);
+    _mm_storeu_pd(acc + 4, b);
+  }
+}
+#endif
 
 // One vertical piece of bilinear area sampling, interpolating in the directions asked.
 template <typename T, int C>
@@ -450,24 +527,35 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
   ScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
   ChangeReporter rep{Sender, progress};
 
-  // rows[0..3]: previous, current, next and the one after, clamped at the top and bottom
-  std::vector<std::vector<T>> rows(4, std::vector<T>(size_t(sW) * C));
+  const bool plain = !ix && !iy, linear = !plain && mode == 0;
+  // rows[0..3]: previous, current, next and the one after, clamped at the top and bottom; the plain
+  // average reads only the current row, straight from a source in memory
+  const bool direct = plain && source->GetLocation() == ieMemory;
+  std::vector<std::vector<T>> rows(direct ? 0 : 4, std::vector<T>(size_t(sW) * C));
   auto load = [&](std::vector<T>& buf, int y) {
     std::memcpy(buf.data(), source->GetRowAddress(IEClamp(y, 0, sH - 1)), buf.size() * sizeof(T));
   };
   int cur = 0;
-  for (int k = 0; k < 4; ++k) load(rows[k], cur - 1 + k);
+  if (!plain)
+    for (int k = 0; k < 4; ++k) load(rows[k], cur - 1 + k);
+  else if (!direct)
+    load(rows[1], cur);
+  auto current = [&] { return direct ? reinterpret_cast<const T*>(source->GetRowAddress(cur)) : rows[1].data(); };
   auto at = [&](int r, int x, int c) { return double(rows[r][size_t(IEClamp(x, 0, sW - 1)) * C + c]); };
   // The plain average and the bilinear modes take the pieces' constants from a table made once and
   // keep the open destination pixel's sums in registers, with the same operations in the same
   // order as below, so the sums are the same to the last bit.
-  const bool plain = !ix && !iy, linear = !plain && mode == 0;
   std::vector<AreaColumn> columns;
   if (plain || linear) {
     columns.reserve(hp.size());
     for (const AreaPiece& h : hp)
       columns.push_back({h.Width, h.Frac, 1 - h.Frac, h.Src * C, IEMin(h.Src + 1, sW - 1) * C, h.EndsDst});
   }
+  PlainPairs pairs;
+#ifdef IE_RESAMPLERS_SSE2
+  if (std::is_same<T, uint8_t>::value && C == 3 && plain && IEResamplersUseSimd) pairs = PairColumns(columns, sW * C);
+#endif
+  std::vector<double> pairAcc(size_t(pairs.Pairs) * 6, 0.0);
   // The cubic weights depend only on a piece's fraction: computed once per piece, not per pixel.
   struct CubicWeights {
     double W[4];
@@ -504,10 +592,16 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
     const double P = v.Frac;
     const CubicWeights vw = weightsAt(P);
     int dx = 0;
-    if (plain)
-      AreaRowPlain<T, C>(columns, v.Width, rows[1].data(), acc.data());
-    else if (linear)
+    if (plain) {
+      const T* r = current();
+#ifdef IE_RESAMPLERS_SSE2
+      if constexpr (std::is_same<T, uint8_t>::value && C == 3) AreaRowPlainPairsSse2(pairs, v.Width, r, pairAcc.data());
+#endif
+      AreaRowPlain<T, C>(columns.data() + pairs.Rest, columns.data() + columns.size(), v.Width, r,
+                         acc.data() + size_t(pairs.Pairs) * 2 * C);
+    } else if (linear) {
       AreaRowLinear<T, C>(columns, v.Width, P, ix, iy, rows[1].data(), rows[2].data(), acc.data());
+    }
     for (size_t hk = 0; hk < hp.size() && !plain && !linear; ++hk) {
       const AreaPiece& h = hp[hk];
       const double area = h.Width * v.Width, Q = h.Frac;
@@ -537,6 +631,11 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
       if (h.EndsDst) ++dx;
     }
     if (v.EndsDst) {
+      for (size_t k = 0; k < pairAcc.size(); ++k) {
+        const size_t p = k / 6, c = k % 6 / 2, lane = k % 2;
+        acc[(p * 2 + lane) * C + c] = pairAcc[k];
+        pairAcc[k] = 0;
+      }
       const double norm = gx * gy;
       for (size_t k = 0; k < acc.size(); ++k) {
         out[k] = T(IEClamp(IERound(acc[k] / norm), 0, int(maximum)));
@@ -546,7 +645,10 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
       ++row;
       rep.Report(int(double(row) / dH * 100));
     }
-    if (v.EndsSrc && cur + 1 < sH) {
+    if (v.EndsSrc && cur + 1 < sH && plain) {
+      ++cur;
+      if (!direct) load(rows[1], cur);
+    } else if (v.EndsSrc && cur + 1 < sH) {
       ++cur;
       std::rotate(rows.begin(), rows.begin() + 1, rows.end());
       load(rows[3], cur + 2);
