@@ -76,49 +76,91 @@ struct LinearAxis {
 
 inline int Lerp(int a, int b, int f) { return a + ((b - a) * f >> kFracBits); }  // >> floors
 
-// Rows of `channels` bytes per pixel in, rows out; `readRow` gives source row r as bytes.
+// floor(x / n) by a multiplication, exact for 0 <= x <= 255 x n when n is below kExactReciprocalLimit:
+// with m = floor(2^32 / n) + 1 the excess of x m / 2^32 over x / n stays below 1 / n.
+constexpr uint32_t kExactReciprocalLimit = 4104;
+struct ByteMeanDivisor {
+  uint32_t N;
+  uint64_t M;  // 0: divide
+  explicit ByteMeanDivisor(uint32_t n) : N(n), M(n < kExactReciprocalLimit ? (uint64_t(1) << 32) / n + 1 : 0) {}
+  uint32_t operator()(uint32_t x) const { return M ? uint32_t(x * M >> 32) : x / N; }
+};
+
+// Rows of `channels` bytes per pixel in, rows out; `readRow` gives source row r as bytes. The
+// horizontal pass of each source row runs when the vertical pass first needs it and goes straight
+// into the sums of a shrunk height or into a two-row cache of an enlarged one, so no intermediate of
+// the whole height is made. Progress is reported in the order of the two whole passes: every source
+// row, then every destination row (the rows finished before the last source row's report wait for it).
 template <typename ReadRow, typename WriteRow>
-bool FastLinear(int sW, int sH, int dW, int dH, int channels, ReadRow readRow, WriteRow writeRow, ChangeReporter& rep) {
+void FastLinear(int sW, int sH, int dW, int dH, int channels, ReadRow readRow, WriteRow writeRow, ChangeReporter& rep) {
   LinearAxis ax(sW, dW), ay(sH, dH);
   const size_t stride = size_t(dW) * channels;
-  std::vector<uint8_t> work;
-  if (!IEAllocWorkBuffer(work, uint64_t(dW) * channels * uint64_t(sH))) return false;
+  std::vector<ByteMeanDivisor> boxes;
+  if (!ax.Enlarge)
+    for (int i = 0; i < dW; ++i) boxes.emplace_back(uint32_t(ax.Hi[i] - ax.Lo[i]));
   const double factor = 100.0 / (sH + dH + 0.5);
-  for (int r = 0; r < sH; ++r) {
+  int reported = 0, written = 0, waiting = 0;  // source rows reported; destination rows written, not reported
+  auto reportSources = [&](int upTo) {
+    for (; reported < upTo; ++reported) rep.Always(int(factor * reported));
+    if (reported < sH) return;
+    for (; waiting > 0; --waiting) rep.Always(int(factor * (sH + written - waiting)));
+  };
+  auto horizontal = [&](int r, uint8_t* o) {
     const uint8_t* s = readRow(r);
-    uint8_t* o = work.data() + stride * r;
     for (int i = 0; i < dW; ++i)
       for (int c = 0; c < channels; ++c) {
         if (ax.Enlarge) {
           o[i * channels + c] = uint8_t(Lerp(s[ax.Lo[i] * channels + c], s[ax.Hi[i] * channels + c], ax.Frac[i]));
         } else {
-          int sum = 0;
+          uint32_t sum = 0;
           for (int x = ax.Lo[i]; x < ax.Hi[i]; ++x) sum += s[x * channels + c];
-          o[i * channels + c] = uint8_t(sum / (ax.Hi[i] - ax.Lo[i]));
+          o[i * channels + c] = uint8_t(boxes[i](sum));
         }
       }
-    rep.Always(int(factor * r));
-  }
-  std::vector<uint8_t> out(stride);
-  std::vector<int> acc(stride);
-  for (int j = 0; j < dH; ++j) {
-    if (ay.Enlarge) {
-      const uint8_t* a = work.data() + stride * ay.Lo[j];
-      const uint8_t* b = work.data() + stride * ay.Hi[j];
+    reportSources(r + 1);
+  };
+  auto finished = [&] {
+    ++written;
+    if (reported < sH)
+      ++waiting;
+    else
+      rep.Always(int(factor * (sH + written - 1)));
+  };
+  std::vector<uint8_t> out(stride), work(stride);
+  if (ay.Enlarge) {
+    // work rows cached[0] and cached[1] hold the horizontal pass of source rows at[0] and at[1]
+    std::vector<uint8_t> cached[2] = {std::vector<uint8_t>(stride), std::vector<uint8_t>(stride)};
+    int at[2] = {-1, -1};
+    auto workRow = [&](int r) -> const uint8_t* {
+      for (int k = 0; k < 2; ++k)
+        if (at[k] == r) return cached[k].data();
+      const int k = at[0] < at[1] ? 0 : 1;  // rows rise: the lower one is not needed again
+      horizontal(r, cached[k].data());
+      at[k] = r;
+      return cached[k].data();
+    };
+    for (int j = 0; j < dH; ++j) {
+      const uint8_t* a = workRow(ay.Lo[j]);
+      const uint8_t* b = workRow(ay.Hi[j]);
       for (size_t x = 0; x < stride; ++x) out[x] = uint8_t(Lerp(a[x], b[x], ay.Frac[j]));
-    } else {
+      writeRow(j, out.data());
+      finished();
+    }
+  } else {
+    std::vector<uint32_t> acc(stride);
+    for (int j = 0; j < dH; ++j) {
       std::fill(acc.begin(), acc.end(), 0);
       for (int y = ay.Lo[j]; y < ay.Hi[j]; ++y) {
-        const uint8_t* a = work.data() + stride * y;
-        for (size_t x = 0; x < stride; ++x) acc[x] += a[x];
+        horizontal(y, work.data());
+        for (size_t x = 0; x < stride; ++x) acc[x] += work[x];
       }
-      const int n = ay.Hi[j] - ay.Lo[j];
-      for (size_t x = 0; x < stride; ++x) out[x] = uint8_t(acc[x] / n);
+      const ByteMeanDivisor n(uint32_t(ay.Hi[j] - ay.Lo[j]));
+      for (size_t x = 0; x < stride; ++x) out[x] = uint8_t(n(acc[x]));
+      writeRow(j, out.data());
+      finished();
     }
-    writeRow(j, out.data());
-    rep.Always(int(factor * (sH + j)));
   }
-  return true;
+  reportSources(sH);
 }
 
 void FastLinearAny(TIEBitmap* source, TIEBitmap* dest, int channels, void* Sender, const TIEProgressEvent& progress) {
@@ -486,6 +528,20 @@ void AreaRowPlainPairsSse2(const PlainPairs& t, double height, const uint8_t* ro
     _mm_storeu_pd(acc + 4, b);
   }
 }
+
+// The finished sums of the pairs into their pixels' bytes, as the portable rows round and limit them
+// (IERound's addition and subtraction of 1.5 x 2^52, lane by lane), and cleared.
+void FinishPairsSse2(const PlainPairs& t, double norm, double* acc, uint8_t* out) {
+  const __m128d n = _mm_set1_pd(norm), magic = _mm_set1_pd(6755399441055744.0), zero = _mm_setzero_pd();
+  for (int p = 0; p < t.Pairs; ++p, acc += 6, out += 6)
+    for (int c = 0; c < 3; ++c) {
+      const __m128d x = _mm_div_pd(_mm_loadu_pd(acc + 2 * c), n);
+      const __m128i q = _mm_cvttpd_epi32(_mm_sub_pd(_mm_add_pd(x, magic), magic));
+      out[c] = uint8_t(IEClamp(_mm_cvtsi128_si32(q), 0, 255));
+      out[3 + c] = uint8_t(IEClamp(_mm_cvtsi128_si32(_mm_srli_si128(q, 4)), 0, 255));
+      _mm_storeu_pd(acc + 2 * c, zero);
+    }
+}
 #endif
 
 // One vertical piece of bilinear area sampling, interpolating in the directions asked.
@@ -564,8 +620,8 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
     return CubicWeights{{CubicWeight(x + 1), CubicWeight(x), CubicWeight(x - 1), CubicWeight(x - 2)}};
   };
   auto limited = [maximum](double v) { return v > maximum ? maximum : v < 0 ? 0.0 : v; };
-  std::vector<CubicWeights> hw(hp.size());
-  for (size_t k = 0; k < hp.size(); ++k) hw[k] = weightsAt(hp[k].Frac);
+  std::vector<CubicWeights> hw(mode != 0 ? hp.size() : 0);
+  for (size_t k = 0; k < hw.size(); ++k) hw[k] = weightsAt(hp[k].Frac);
   auto cubicRow = [&](int r, int x, int c, const CubicWeights& w) {
     return limited(at(r, x - 1, c) * w.W[0] + at(r, x, c) * w.W[1] + at(r, x + 1, c) * w.W[2] + at(r, x + 2, c) * w.W[3]);
   };
@@ -631,13 +687,11 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
       if (h.EndsDst) ++dx;
     }
     if (v.EndsDst) {
-      for (size_t k = 0; k < pairAcc.size(); ++k) {
-        const size_t p = k / 6, c = k % 6 / 2, lane = k % 2;
-        acc[(p * 2 + lane) * C + c] = pairAcc[k];
-        pairAcc[k] = 0;
-      }
       const double norm = gx * gy;
-      for (size_t k = 0; k < acc.size(); ++k) {
+#ifdef IE_RESAMPLERS_SSE2
+      if constexpr (std::is_same<T, uint8_t>::value && C == 3) FinishPairsSse2(pairs, norm, pairAcc.data(), out.data());
+#endif
+      for (size_t k = size_t(pairs.Pairs) * 2 * C; k < acc.size(); ++k) {
         out[k] = T(IEClamp(IERound(acc[k] / norm), 0, int(maximum)));
         acc[k] = 0;
       }
