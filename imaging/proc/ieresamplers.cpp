@@ -76,6 +76,14 @@ struct LinearAxis {
 
 inline int Lerp(int a, int b, int f) { return a + ((b - a) * f >> kFracBits); }  // >> floors
 
+#ifdef IE_RESAMPLERS_SSE2
+inline __m128i Load32(const uint8_t* p) {
+  int32_t v;
+  std::memcpy(&v, p, 4);
+  return _mm_cvtsi32_si128(v);
+}
+#endif
+
 // floor(x / n) by a multiplication, exact for 0 <= x <= 255 x n when n is below kExactReciprocalLimit:
 // with m = floor(2^32 / n) + 1 the excess of x m / 2^32 over x / n stays below 1 / n.
 constexpr uint32_t kExactReciprocalLimit = 4104;
@@ -85,6 +93,47 @@ struct ByteMeanDivisor {
   explicit ByteMeanDivisor(uint32_t n) : N(n), M(n < kExactReciprocalLimit ? (uint64_t(1) << 32) / n + 1 : 0) {}
   uint32_t operator()(uint32_t x) const { return M ? uint32_t(x * M >> 32) : x / N; }
 };
+
+#ifdef IE_RESAMPLERS_SSE2
+// The box sums of the first `count` destination pixels of a 24-bit row, each source pixel read as four
+// bytes (the caller keeps the boxes clear of the row's last pixel); the sums are the portable ones,
+// added in another order, and pass through the same divisors.
+void BoxRowRgbSse2(const uint8_t* s, const LinearAxis& ax, const std::vector<ByteMeanDivisor>& boxes, int count,
+                   uint8_t* o) {
+  const __m128i zero = _mm_setzero_si128();
+  for (int i = 0; i < count; ++i, o += 3) {
+    __m128i sum = zero;
+    const uint8_t* p = s + size_t(ax.Lo[i]) * 3;
+    const int n = ax.Hi[i] - ax.Lo[i];
+    if (n <= 257) {  // 16-bit lanes hold 257 x 255
+      for (int x = 0; x < n; ++x, p += 3) sum = _mm_add_epi16(sum, _mm_unpacklo_epi8(Load32(p), zero));
+      sum = _mm_unpacklo_epi16(sum, zero);
+    } else {
+      for (int x = 0; x < n; ++x, p += 3)
+        sum = _mm_add_epi32(sum, _mm_unpacklo_epi16(_mm_unpacklo_epi8(Load32(p), zero), zero));
+    }
+    uint32_t v[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(v), sum);
+    for (int c = 0; c < 3; ++c) o[c] = uint8_t(boxes[i](v[c]));
+  }
+}
+
+// acc[x] += row[x] for x below n.
+void AddRowSse2(const uint8_t* row, uint32_t* acc, size_t n) {
+  const __m128i zero = _mm_setzero_si128();
+  size_t x = 0;
+  for (; x + 16 <= n; x += 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+    const __m128i lo = _mm_unpacklo_epi8(b, zero), hi = _mm_unpackhi_epi8(b, zero);
+    __m128i* a = reinterpret_cast<__m128i*>(acc + x);
+    _mm_storeu_si128(a, _mm_add_epi32(_mm_loadu_si128(a), _mm_unpacklo_epi16(lo, zero)));
+    _mm_storeu_si128(a + 1, _mm_add_epi32(_mm_loadu_si128(a + 1), _mm_unpackhi_epi16(lo, zero)));
+    _mm_storeu_si128(a + 2, _mm_add_epi32(_mm_loadu_si128(a + 2), _mm_unpacklo_epi16(hi, zero)));
+    _mm_storeu_si128(a + 3, _mm_add_epi32(_mm_loadu_si128(a + 3), _mm_unpackhi_epi16(hi, zero)));
+  }
+  for (; x < n; ++x) acc[x] += row[x];
+}
+#endif
 
 // Rows of `channels` bytes per pixel in, rows out; `readRow` gives source row r as bytes. The
 // horizontal pass of each source row runs when the vertical pass first needs it and goes straight
@@ -105,9 +154,18 @@ void FastLinear(int sW, int sH, int dW, int dH, int channels, ReadRow readRow, W
     if (reported < sH) return;
     for (; waiting > 0; --waiting) rep.Always(int(factor * (sH + written - waiting)));
   };
+  // the leading destination pixels the SSE2 box sums take: their boxes end before the last source pixel
+  int vectorBoxes = 0;
+#ifdef IE_RESAMPLERS_SSE2
+  if (IEResamplersUseSimd && channels == 3 && !ax.Enlarge)
+    while (vectorBoxes < dW && ax.Hi[vectorBoxes] < sW) ++vectorBoxes;
+#endif
   auto horizontal = [&](int r, uint8_t* o) {
     const uint8_t* s = readRow(r);
-    for (int i = 0; i < dW; ++i)
+#ifdef IE_RESAMPLERS_SSE2
+    if (vectorBoxes) BoxRowRgbSse2(s, ax, boxes, vectorBoxes, o);
+#endif
+    for (int i = vectorBoxes; i < dW; ++i)
       for (int c = 0; c < channels; ++c) {
         if (ax.Enlarge) {
           o[i * channels + c] = uint8_t(Lerp(s[ax.Lo[i] * channels + c], s[ax.Hi[i] * channels + c], ax.Frac[i]));
@@ -152,6 +210,12 @@ void FastLinear(int sW, int sH, int dW, int dH, int channels, ReadRow readRow, W
       std::fill(acc.begin(), acc.end(), 0);
       for (int y = ay.Lo[j]; y < ay.Hi[j]; ++y) {
         horizontal(y, work.data());
+#ifdef IE_RESAMPLERS_SSE2
+        if (IEResamplersUseSimd) {
+          AddRowSse2(work.data(), acc.data(), stride);
+          continue;
+        }
+#endif
         for (size_t x = 0; x < stride; ++x) acc[x] += work[x];
       }
       const ByteMeanDivisor n(uint32_t(ay.Hi[j] - ay.Lo[j]));
@@ -498,12 +562,6 @@ PlainPairs PairColumns(const std::vector<AreaColumn>& columns, int rowBytes) {
     }
   t.Rest = first[2 * t.Pairs];
   return t;
-}
-
-inline __m128i Load32(const uint8_t* p) {
-  int32_t v;
-  std::memcpy(&v, p, 4);
-  return _mm_cvtsi32_si128(v);
 }
 
 // `acc` holds per pair the sums R, G and B of both pixels, lane by lane.

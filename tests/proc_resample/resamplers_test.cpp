@@ -134,16 +134,18 @@ std::vector<uint8_t> Pixels(TIEBitmap& b) {
   return out;
 }
 
-// The SSE2 rows against the portable ones, and a source in memory against the same pixels in a
-// temporary file: odd widths and widths whose rows end on a four-byte boundary (the vector rows read
-// pixels as four bytes), one-pixel sides, shrinking by little and by much, enlarging, every format.
+// The SSE2 rows of the area average and of the fast linear boxes against the portable ones, and a
+// source in memory against the same pixels in a temporary file: odd widths and widths whose rows end
+// on a four-byte boundary (the vector rows read pixels as four bytes), one-pixel sides, shrinking by
+// little and by much, enlarging, every format.
 TEST(AreaResample, VectorRowsAndEveryLocationGiveThePortableBytes) {
   struct Case {
     int sw, sh, dw, dh;
   };
   const Case kCases[] = {{37, 23, 11, 7},  {64, 38, 32, 19}, {40, 9, 13, 4},   {37, 23, 36, 22}, {1000, 9, 17, 2},
                          {9, 7, 1, 1},     {1, 9, 1, 4},     {5, 1, 2, 1},     {2, 2, 1, 1},     {301, 7, 3, 5},
-                         {37, 23, 81, 51}, {9, 1, 20, 3},    {13, 60, 15, 5},  {60, 13, 5, 15},  {1, 1, 3, 2}};
+                         {37, 23, 81, 51}, {9, 1, 20, 3},    {13, 60, 15, 5},  {60, 13, 5, 15},  {1, 1, 3, 2},
+                         {1000, 3, 3, 2}};  // the last: boxes wider than 257 pixels
   struct Restore {
     ~Restore() { IEResamplersUseSimd = true; }
   } restore;
@@ -159,7 +161,7 @@ TEST(AreaResample, VectorRowsAndEveryLocationGiveThePortableBytes) {
       ASSERT_EQ(tmp.GetLocation(), ieTempFile);
       const size_t rowBytes = size_t(c.sw) * src.GetBitCount() / 8;
       for (int y = 0; y < c.sh; ++y) std::memcpy(tmp.GetRowAddress(y), src.GetRowAddress(y), rowBytes);
-      for (TResampleFilter filter : {rfBilinear, rfBicubic}) {
+      for (TResampleFilter filter : {rfBilinear, rfBicubic, rfFastLinear}) {
         TIEBitmap vec(c.dw, c.dh, f), port(c.dw, c.dh, f), file(c.dw, c.dh, f);
         IEResamplersUseSimd = true;
         IEResample(&src, &vec, filter, nullptr, TIEProgressEvent());
