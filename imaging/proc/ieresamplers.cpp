@@ -526,60 +526,113 @@ void AreaRowPlain(const AreaColumn* first, const AreaColumn* last, double height
   }
 }
 
-// The plain average of 24-bit rows by SSE2, two destination pixels at once, one in each lane. Every
-// pixel's pieces are padded to the longest pixel's count with pieces of width 0 (adding 0 x a sample
-// leaves a sum unchanged), so both lanes take the same steps; each lane adds the same products in the
-// same order as AreaRowPlain, which makes the sums the same to the last bit. The pairs cover the
-// leading pixels whose samples can be read as four bytes without passing the row's end; AreaRowPlain
-// takes the rest.
-struct PlainPairs {
+// The plain and bilinear rows of 24-bit images by SSE2, two destination pixels at once, one in each
+// lane. Every pixel's pieces are padded to the longest pixel's count with pieces of width 0 (adding
+// 0 x a value leaves a sum unchanged), so both lanes take the same steps; each lane does the same
+// operations in the same order as AreaRowPlain and AreaRowLinear, which makes the sums the same to
+// the last bit. The pairs cover the leading pixels whose samples can be read as four bytes without
+// passing the row's end; the portable rows take the rest.
+struct ColumnPairs {
   int Pairs = 0, Steps = 0;
-  std::vector<int32_t> At;  // per pair and step: the two pieces' byte offsets
-  std::vector<double> W;    // and their widths
-  size_t Rest = 0;          // index of the first piece AreaRowPlain takes
+  std::vector<int32_t> At, Next;  // per pair and step: the two pieces' byte offsets, and of the pixels after
+  std::vector<double> W, Q, Q1;   // the pieces' widths and fractions
+  size_t Rest = 0;                // index of the first piece the portable rows take
 };
 
 #ifdef IE_RESAMPLERS_SSE2
-PlainPairs PairColumns(const std::vector<AreaColumn>& columns, int rowBytes) {
-  PlainPairs t;
+// `withNext`: the rows read the pixels after the pieces too.
+ColumnPairs PairColumns(const std::vector<AreaColumn>& columns, int rowBytes, bool withNext) {
+  ColumnPairs t;
   std::vector<size_t> first(1, 0);  // pieces of destination pixel i: first[i] .. first[i + 1] - 1
   for (size_t k = 0; k < columns.size(); ++k)
     if (columns[k].EndsDst) first.push_back(k + 1);
+  auto inBounds = [&](const AreaColumn& h) { return (withNext ? IEMax(h.At, h.Next) : h.At) + 4 <= rowBytes; };
   int whole = 0;  // leading pixels whose last piece is read in bounds
-  while (whole + 1 < int(first.size()) && columns[first[whole + 1] - 1].At + 4 <= rowBytes) ++whole;
+  while (whole + 1 < int(first.size()) && inBounds(columns[first[whole + 1] - 1])) ++whole;
   t.Pairs = whole / 2;
   for (int i = 0; i < 2 * t.Pairs; ++i) t.Steps = IEMax(t.Steps, int(first[i + 1] - first[i]));
-  t.At.resize(size_t(t.Pairs) * t.Steps * 2);
-  t.W.resize(t.At.size());
+  const size_t n = size_t(t.Pairs) * t.Steps * 2;
+  t.At.resize(n);
+  t.Next.resize(n);
+  t.W.resize(n);
+  t.Q.resize(n);
+  t.Q1.resize(n);
   for (int p = 0; p < t.Pairs; ++p)
     for (int lane = 0; lane < 2; ++lane) {
-      const size_t b = first[2 * p + lane], n = first[2 * p + lane + 1] - b;
+      const size_t b = first[2 * p + lane], count = first[2 * p + lane + 1] - b;
       for (int k = 0; k < t.Steps; ++k) {
         const size_t at = (size_t(p) * t.Steps + k) * 2 + lane;
-        t.At[at] = columns[b + (size_t(k) < n ? k : 0)].At;
-        t.W[at] = size_t(k) < n ? columns[b + k].Width : 0.0;
+        const AreaColumn& h = columns[b + (size_t(k) < count ? k : 0)];
+        t.At[at] = h.At;
+        t.Next[at] = h.Next;
+        t.W[at] = size_t(k) < count ? h.Width : 0.0;
+        t.Q[at] = h.Q;
+        t.Q1[at] = h.Q1;
       }
     }
   t.Rest = first[2 * t.Pairs];
   return t;
 }
 
-// `acc` holds per pair the sums R, G and B of both pixels, lane by lane.
-void AreaRowPlainPairsSse2(const PlainPairs& t, double height, const uint8_t* row, double* acc) {
+// The samples of both lanes' pixels at row + a[0] and row + a[1] as doubles, one pixel per lane.
+struct LanePixels {
+  __m128d R, G, B;
+};
+inline LanePixels LoadLanes(const uint8_t* row, const int32_t* a) {
   const __m128i zero = _mm_setzero_si128();
+  // R0 R1 G0 G1 B0 B1 as 16-bit values
+  const __m128i px = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(row + a[0]), Load32(row + a[1])), zero);
+  const __m128i rg = _mm_unpacklo_epi16(px, zero);
+  return {_mm_cvtepi32_pd(rg), _mm_cvtepi32_pd(_mm_shuffle_epi32(rg, 0xEE)),
+          _mm_cvtepi32_pd(_mm_unpackhi_epi16(px, zero))};
+}
+
+// `acc` holds per pair the sums R, G and B of both pixels, lane by lane.
+void AreaRowPlainPairsSse2(const ColumnPairs& t, double height, const uint8_t* row, double* acc) {
   const __m128d h = _mm_set1_pd(height);
   const int32_t* at = t.At.data();
   const double* w = t.W.data();
   for (int p = 0; p < t.Pairs; ++p, acc += 6) {
     __m128d r = _mm_loadu_pd(acc), g = _mm_loadu_pd(acc + 2), b = _mm_loadu_pd(acc + 4);
     for (int k = 0; k < t.Steps; ++k, at += 2, w += 2) {
-      // R0 R1 G0 G1 B0 B1 as 16-bit values
-      const __m128i px = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(row + at[0]), Load32(row + at[1])), zero);
-      const __m128i rg = _mm_unpacklo_epi16(px, zero);
+      const LanePixels px = LoadLanes(row, at);
       const __m128d area = _mm_mul_pd(_mm_loadu_pd(w), h);
-      r = _mm_add_pd(r, _mm_mul_pd(area, _mm_cvtepi32_pd(rg)));
-      g = _mm_add_pd(g, _mm_mul_pd(area, _mm_cvtepi32_pd(_mm_shuffle_epi32(rg, 0xEE))));
-      b = _mm_add_pd(b, _mm_mul_pd(area, _mm_cvtepi32_pd(_mm_unpackhi_epi16(px, zero))));
+      r = _mm_add_pd(r, _mm_mul_pd(area, px.R));
+      g = _mm_add_pd(g, _mm_mul_pd(area, px.G));
+      b = _mm_add_pd(b, _mm_mul_pd(area, px.B));
+    }
+    _mm_storeu_pd(acc, r);
+    _mm_storeu_pd(acc + 2, g);
+    _mm_storeu_pd(acc + 4, b);
+  }
+}
+
+// Which directions AreaRowLinearPairsSse2 interpolates in.
+enum class LinearMode { Both, Horizontal, Vertical };
+
+// AreaRowLinear<uint8_t, 3> on the pairs, in the layout of AreaRowPlainPairsSse2.
+template <LinearMode M>
+void AreaRowLinearPairsSse2(const ColumnPairs& t, double height, double P, const uint8_t* row, const uint8_t* below,
+                            double* acc) {
+  const __m128d h = _mm_set1_pd(height), p = _mm_set1_pd(P), p1 = _mm_set1_pd(1 - P);
+  size_t k = 0;
+  for (int pair = 0; pair < t.Pairs; ++pair, acc += 6) {
+    __m128d r = _mm_loadu_pd(acc), g = _mm_loadu_pd(acc + 2), b = _mm_loadu_pd(acc + 4);
+    for (int step = 0; step < t.Steps; ++step, k += 2) {
+      const LanePixels A = LoadLanes(row, &t.At[k]), B = LoadLanes(row, &t.Next[k]);
+      const LanePixels Cv = LoadLanes(below, &t.At[k]), D = LoadLanes(below, &t.Next[k]);
+      const __m128d q = _mm_loadu_pd(&t.Q[k]), q1 = _mm_loadu_pd(&t.Q1[k]);
+      const __m128d area = _mm_mul_pd(_mm_loadu_pd(&t.W[k]), h);
+      auto value = [&](__m128d a, __m128d b, __m128d c, __m128d d) {
+        if (M == LinearMode::Both)
+          return _mm_add_pd(_mm_mul_pd(p1, _mm_add_pd(_mm_mul_pd(q1, a), _mm_mul_pd(q, b))),
+                            _mm_mul_pd(p, _mm_add_pd(_mm_mul_pd(q1, c), _mm_mul_pd(q, d))));
+        if (M == LinearMode::Horizontal) return _mm_add_pd(_mm_mul_pd(q1, a), _mm_mul_pd(q, b));
+        return _mm_add_pd(_mm_mul_pd(p1, a), _mm_mul_pd(p, c));
+      };
+      r = _mm_add_pd(r, _mm_mul_pd(area, value(A.R, B.R, Cv.R, D.R)));
+      g = _mm_add_pd(g, _mm_mul_pd(area, value(A.G, B.G, Cv.G, D.G)));
+      b = _mm_add_pd(b, _mm_mul_pd(area, value(A.B, B.B, Cv.B, D.B)));
     }
     _mm_storeu_pd(acc, r);
     _mm_storeu_pd(acc + 2, g);
@@ -589,7 +642,7 @@ void AreaRowPlainPairsSse2(const PlainPairs& t, double height, const uint8_t* ro
 
 // The finished sums of the pairs into their pixels' bytes, as the portable rows round and limit them
 // (IERound's addition and subtraction of 1.5 x 2^52, lane by lane), and cleared.
-void FinishPairsSse2(const PlainPairs& t, double norm, double* acc, uint8_t* out) {
+void FinishPairsSse2(const ColumnPairs& t, double norm, double* acc, uint8_t* out) {
   const __m128d n = _mm_set1_pd(norm), magic = _mm_set1_pd(6755399441055744.0), zero = _mm_setzero_pd();
   for (int p = 0; p < t.Pairs; ++p, acc += 6, out += 6)
     for (int c = 0; c < 3; ++c) {
@@ -604,12 +657,13 @@ void FinishPairsSse2(const PlainPairs& t, double norm, double* acc, uint8_t* out
 
 // One vertical piece of bilinear area sampling, interpolating in the directions asked.
 template <typename T, int C>
-void AreaRowLinear(const std::vector<AreaColumn>& columns, double height, double P, bool ix, bool iy, const T* row,
-                   const T* below, double* acc) {
+void AreaRowLinear(const AreaColumn* first, const AreaColumn* last, double height, double P, bool ix, bool iy,
+                   const T* row, const T* below, double* acc) {
   const double P1 = 1 - P;
   double s[C];
   for (int c = 0; c < C; ++c) s[c] = acc[c];
-  for (const AreaColumn& h : columns) {
+  for (const AreaColumn* it = first; it != last; ++it) {
+    const AreaColumn& h = *it;
     const double area = h.Width * height;
     for (int c = 0; c < C; ++c) {
       const double A = row[h.At + c], B = row[h.Next + c], Cv = below[h.At + c], D = below[h.Next + c];
@@ -625,7 +679,7 @@ void AreaRowLinear(const std::vector<AreaColumn>& columns, double height, double
     if (h.EndsDst) {
       for (int c = 0; c < C; ++c) acc[c] = s[c];
       acc += C;
-      for (int c = 0; c < C; ++c) s[c] = &h != &columns.back() ? acc[c] : 0;
+      for (int c = 0; c < C; ++c) s[c] = it + 1 != last ? acc[c] : 0;
     }
   }
 }
@@ -665,9 +719,10 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
     for (const AreaPiece& h : hp)
       columns.push_back({h.Width, h.Frac, 1 - h.Frac, h.Src * C, IEMin(h.Src + 1, sW - 1) * C, h.EndsDst});
   }
-  PlainPairs pairs;
+  ColumnPairs pairs;
 #ifdef IE_RESAMPLERS_SSE2
-  if (std::is_same<T, uint8_t>::value && C == 3 && plain && IEResamplersUseSimd) pairs = PairColumns(columns, sW * C);
+  if (std::is_same<T, uint8_t>::value && C == 3 && (plain || linear) && IEResamplersUseSimd)
+    pairs = PairColumns(columns, sW * C, linear);
 #endif
   std::vector<double> pairAcc(size_t(pairs.Pairs) * 6, 0.0);
   // The cubic weights depend only on a piece's fraction: computed once per piece, not per pixel.
@@ -714,7 +769,19 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
       AreaRowPlain<T, C>(columns.data() + pairs.Rest, columns.data() + columns.size(), v.Width, r,
                          acc.data() + size_t(pairs.Pairs) * 2 * C);
     } else if (linear) {
-      AreaRowLinear<T, C>(columns, v.Width, P, ix, iy, rows[1].data(), rows[2].data(), acc.data());
+      const T *r = rows[1].data(), *below = rows[2].data();
+#ifdef IE_RESAMPLERS_SSE2
+      if constexpr (std::is_same<T, uint8_t>::value && C == 3) {
+        if (ix && iy)
+          AreaRowLinearPairsSse2<LinearMode::Both>(pairs, v.Width, P, r, below, pairAcc.data());
+        else if (ix)
+          AreaRowLinearPairsSse2<LinearMode::Horizontal>(pairs, v.Width, P, r, below, pairAcc.data());
+        else
+          AreaRowLinearPairsSse2<LinearMode::Vertical>(pairs, v.Width, P, r, below, pairAcc.data());
+      }
+#endif
+      AreaRowLinear<T, C>(columns.data() + pairs.Rest, columns.data() + columns.size(), v.Width, P, ix, iy, r, below,
+                          acc.data() + size_t(pairs.Pairs) * 2 * C);
     }
     for (size_t hk = 0; hk < hp.size() && !plain && !linear; ++hk) {
       const AreaPiece& h = hp[hk];

@@ -145,7 +145,7 @@ TEST(AreaResample, VectorRowsAndEveryLocationGiveThePortableBytes) {
   const Case kCases[] = {{37, 23, 11, 7},  {64, 38, 32, 19}, {40, 9, 13, 4},   {37, 23, 36, 22}, {1000, 9, 17, 2},
                          {9, 7, 1, 1},     {1, 9, 1, 4},     {5, 1, 2, 1},     {2, 2, 1, 1},     {301, 7, 3, 5},
                          {37, 23, 81, 51}, {9, 1, 20, 3},    {13, 60, 15, 5},  {60, 13, 5, 15},  {1, 1, 3, 2},
-                         {1000, 3, 3, 2}};  // the last: boxes wider than 257 pixels
+                         {50, 20, 177, 61}, {1000, 3, 3, 2}};  // the last: boxes wider than 257 pixels
   struct Restore {
     ~Restore() { IEResamplersUseSimd = true; }
   } restore;
