@@ -607,49 +607,69 @@ void AreaRowPlainPairsSse2(const ColumnPairs& t, double height, const uint8_t* r
   }
 }
 
-// Which directions AreaRowLinearPairsSse2 interpolates in.
-enum class LinearMode { Both, Horizontal, Vertical };
-
-// AreaRowLinear<uint8_t, 3> on the pairs, in the layout of AreaRowPlainPairsSse2.
-template <LinearMode M>
-void AreaRowLinearPairsSse2(const ColumnPairs& t, double height, double P, const uint8_t* row, const uint8_t* below,
-                            double* acc) {
-  const __m128d h = _mm_set1_pd(height), p = _mm_set1_pd(P), p1 = _mm_set1_pd(1 - P);
-  size_t k = 0;
-  for (int pair = 0; pair < t.Pairs; ++pair, acc += 6) {
-    __m128d r = _mm_loadu_pd(acc), g = _mm_loadu_pd(acc + 2), b = _mm_loadu_pd(acc + 4);
-    for (int step = 0; step < t.Steps; ++step, k += 2) {
-      const LanePixels A = LoadLanes(row, &t.At[k]), B = LoadLanes(row, &t.Next[k]);
-      const LanePixels Cv = LoadLanes(below, &t.At[k]), D = LoadLanes(below, &t.Next[k]);
+// The horizontal interpolation of one row at every step of the pairs (when the width is enlarged,
+// else the plain samples), laid out as the sums are: per step R, G and B of both lanes. It depends on
+// the row alone, so it is made once per source row rather than once per vertical piece.
+void LinearLanesSse2(const ColumnPairs& t, const uint8_t* row, bool interpolate, double* out) {
+  const size_t n = size_t(t.Pairs) * t.Steps * 2;
+  for (size_t k = 0; k < n; k += 2, out += 6) {
+    LanePixels a = LoadLanes(row, &t.At[k]);
+    if (interpolate) {
+      const LanePixels b = LoadLanes(row, &t.Next[k]);
       const __m128d q = _mm_loadu_pd(&t.Q[k]), q1 = _mm_loadu_pd(&t.Q1[k]);
-      const __m128d area = _mm_mul_pd(_mm_loadu_pd(&t.W[k]), h);
-      auto value = [&](__m128d a, __m128d b, __m128d c, __m128d d) {
-        if (M == LinearMode::Both)
-          return _mm_add_pd(_mm_mul_pd(p1, _mm_add_pd(_mm_mul_pd(q1, a), _mm_mul_pd(q, b))),
-                            _mm_mul_pd(p, _mm_add_pd(_mm_mul_pd(q1, c), _mm_mul_pd(q, d))));
-        if (M == LinearMode::Horizontal) return _mm_add_pd(_mm_mul_pd(q1, a), _mm_mul_pd(q, b));
-        return _mm_add_pd(_mm_mul_pd(p1, a), _mm_mul_pd(p, c));
-      };
-      r = _mm_add_pd(r, _mm_mul_pd(area, value(A.R, B.R, Cv.R, D.R)));
-      g = _mm_add_pd(g, _mm_mul_pd(area, value(A.G, B.G, Cv.G, D.G)));
-      b = _mm_add_pd(b, _mm_mul_pd(area, value(A.B, B.B, Cv.B, D.B)));
+      a.R = _mm_add_pd(_mm_mul_pd(q1, a.R), _mm_mul_pd(q, b.R));
+      a.G = _mm_add_pd(_mm_mul_pd(q1, a.G), _mm_mul_pd(q, b.G));
+      a.B = _mm_add_pd(_mm_mul_pd(q1, a.B), _mm_mul_pd(q, b.B));
     }
-    _mm_storeu_pd(acc, r);
-    _mm_storeu_pd(acc + 2, g);
-    _mm_storeu_pd(acc + 4, b);
+    _mm_storeu_pd(out, a.R);
+    _mm_storeu_pd(out + 2, a.G);
+    _mm_storeu_pd(out + 4, a.B);
   }
 }
 
-// The finished sums of the pairs into their pixels' bytes, as the portable rows round and limit them
-// (IERound's addition and subtraction of 1.5 x 2^52, lane by lane), and cleared.
+// AreaRowLinear<uint8_t, 3> on the pairs from the LinearLanesSse2 values of the current row (`upper`)
+// and of the next (`lower`), which `Blend` (an enlarged height) mixes at P; the sums laid out as
+// AreaRowPlainPairsSse2 keeps them.
+template <bool Blend>
+void AreaRowLinearPairsSse2(const ColumnPairs& t, double height, double P, const double* upper, const double* lower,
+                            double* acc) {
+  const __m128d h = _mm_set1_pd(height), p = _mm_set1_pd(P), p1 = _mm_set1_pd(1 - P);
+  const double* w = t.W.data();
+  for (int pair = 0; pair < t.Pairs; ++pair, acc += 6) {
+    __m128d s[3] = {_mm_loadu_pd(acc), _mm_loadu_pd(acc + 2), _mm_loadu_pd(acc + 4)};
+    for (int step = 0; step < t.Steps; ++step, w += 2, upper += 6, lower += 6) {
+      const __m128d area = _mm_mul_pd(_mm_loadu_pd(w), h);
+      for (int c = 0; c < 3; ++c) {
+        __m128d value = _mm_loadu_pd(upper + 2 * c);
+        if (Blend) value = _mm_add_pd(_mm_mul_pd(p1, value), _mm_mul_pd(p, _mm_loadu_pd(lower + 2 * c)));
+        s[c] = _mm_add_pd(s[c], _mm_mul_pd(area, value));
+      }
+    }
+    for (int c = 0; c < 3; ++c) _mm_storeu_pd(acc + 2 * c, s[c]);
+  }
+}
+
+// The finished sums of the pairs into their pixels' bytes, as the portable rows round and limit them,
+// and cleared. round(sum / norm) is taken from sum x (1 / norm): below kQuotientBound that product
+// lies within 4e-10 of the quotient (three roundings of at most 2^-53 each), so wherever it is
+// farther than kQuotientMargin from a half, the quotient rounds to the same integer; elsewhere the
+// lane pair divides, as the portable rows do. Rounding is IERound's addition and subtraction of
+// 1.5 x 2^52, lane by lane.
+constexpr double kQuotientMargin = 1e-9, kQuotientBound = 1 << 20;
 void FinishPairsSse2(const ColumnPairs& t, double norm, double* acc, uint8_t* out) {
-  const __m128d n = _mm_set1_pd(norm), magic = _mm_set1_pd(6755399441055744.0), zero = _mm_setzero_pd();
+  const __m128d n = _mm_set1_pd(norm), inv = _mm_set1_pd(1 / norm), magic = _mm_set1_pd(6755399441055744.0);
+  const __m128d zero = _mm_setzero_pd(), sign = _mm_set1_pd(-0.0);
+  const __m128d nearHalf = _mm_set1_pd(0.5 - kQuotientMargin), bound = _mm_set1_pd(kQuotientBound);
   for (int p = 0; p < t.Pairs; ++p, acc += 6, out += 6)
     for (int c = 0; c < 3; ++c) {
-      const __m128d x = _mm_div_pd(_mm_loadu_pd(acc + 2 * c), n);
-      const __m128i q = _mm_cvttpd_epi32(_mm_sub_pd(_mm_add_pd(x, magic), magic));
-      out[c] = uint8_t(IEClamp(_mm_cvtsi128_si32(q), 0, 255));
-      out[3 + c] = uint8_t(IEClamp(_mm_cvtsi128_si32(_mm_srli_si128(q, 4)), 0, 255));
+      const __m128d x = _mm_loadu_pd(acc + 2 * c), q = _mm_mul_pd(x, inv);
+      __m128d r = _mm_sub_pd(_mm_add_pd(q, magic), magic);
+      const __m128d off = _mm_andnot_pd(sign, _mm_sub_pd(q, r));
+      if (_mm_movemask_pd(_mm_or_pd(_mm_cmpnlt_pd(off, nearHalf), _mm_cmpnlt_pd(q, bound))))
+        r = _mm_sub_pd(_mm_add_pd(_mm_div_pd(x, n), magic), magic);
+      const __m128i v = _mm_cvttpd_epi32(r);
+      out[c] = uint8_t(IEClamp(_mm_cvtsi128_si32(v), 0, 255));
+      out[3 + c] = uint8_t(IEClamp(_mm_cvtsi128_si32(_mm_srli_si128(v, 4)), 0, 255));
       _mm_storeu_pd(acc + 2 * c, zero);
     }
 }
@@ -725,6 +745,20 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
     pairs = PairColumns(columns, sW * C, linear);
 #endif
   std::vector<double> pairAcc(size_t(pairs.Pairs) * 6, 0.0);
+#ifdef IE_RESAMPLERS_SSE2
+  // the LinearLanesSse2 values of rows[1] and (with an enlarged height) rows[2]
+  std::vector<double> lanes[2];
+  auto makeLanes = [&](int k) {
+    if constexpr (std::is_same<T, uint8_t>::value && C == 3) {
+      lanes[k].resize(size_t(pairs.Pairs) * pairs.Steps * 6);
+      LinearLanesSse2(pairs, rows[size_t(k) + 1].data(), ix, lanes[k].data());
+    }
+  };
+  if (linear && pairs.Pairs) {
+    makeLanes(0);
+    if (iy) makeLanes(1);
+  }
+#endif
   // The cubic weights depend only on a piece's fraction: computed once per piece, not per pixel.
   struct CubicWeights {
     double W[4];
@@ -771,14 +805,10 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
     } else if (linear) {
       const T *r = rows[1].data(), *below = rows[2].data();
 #ifdef IE_RESAMPLERS_SSE2
-      if constexpr (std::is_same<T, uint8_t>::value && C == 3) {
-        if (ix && iy)
-          AreaRowLinearPairsSse2<LinearMode::Both>(pairs, v.Width, P, r, below, pairAcc.data());
-        else if (ix)
-          AreaRowLinearPairsSse2<LinearMode::Horizontal>(pairs, v.Width, P, r, below, pairAcc.data());
-        else
-          AreaRowLinearPairsSse2<LinearMode::Vertical>(pairs, v.Width, P, r, below, pairAcc.data());
-      }
+      if (iy)
+        AreaRowLinearPairsSse2<true>(pairs, v.Width, P, lanes[0].data(), lanes[1].data(), pairAcc.data());
+      else
+        AreaRowLinearPairsSse2<false>(pairs, v.Width, P, lanes[0].data(), lanes[1].data(), pairAcc.data());
 #endif
       AreaRowLinear<T, C>(columns.data() + pairs.Rest, columns.data() + columns.size(), v.Width, P, ix, iy, r, below,
                           acc.data() + size_t(pairs.Pairs) * 2 * C);
@@ -831,6 +861,16 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
       ++cur;
       std::rotate(rows.begin(), rows.begin() + 1, rows.end());
       load(rows[3], cur + 2);
+#ifdef IE_RESAMPLERS_SSE2
+      if (linear && pairs.Pairs) {
+        if (iy) {
+          std::swap(lanes[0], lanes[1]);  // the rows moved up by one
+          makeLanes(1);
+        } else {
+          makeLanes(0);
+        }
+      }
+#endif
       if (cubicH) {
         std::rotate(hc.begin(), hc.begin() + 1, hc.end());
         horiz(3);
