@@ -551,12 +551,12 @@ ColumnPairs PairColumns(const std::vector<AreaColumn>& columns, int rowBytes, bo
   while (whole + 1 < int(first.size()) && inBounds(columns[first[whole + 1] - 1])) ++whole;
   t.Pairs = whole / 2;
   for (int i = 0; i < 2 * t.Pairs; ++i) t.Steps = IEMax(t.Steps, int(first[i + 1] - first[i]));
-  const size_t n = size_t(t.Pairs) * t.Steps * 2;
+  const size_t n = size_t(t.Pairs) * t.Steps * 2, m = withNext ? n : 0;
   t.At.resize(n);
-  t.Next.resize(n);
   t.W.resize(n);
-  t.Q.resize(n);
-  t.Q1.resize(n);
+  t.Next.resize(m);
+  t.Q.resize(m);
+  t.Q1.resize(m);
   for (int p = 0; p < t.Pairs; ++p)
     for (int lane = 0; lane < 2; ++lane) {
       const size_t b = first[2 * p + lane], count = first[2 * p + lane + 1] - b;
@@ -564,8 +564,9 @@ ColumnPairs PairColumns(const std::vector<AreaColumn>& columns, int rowBytes, bo
         const size_t at = (size_t(p) * t.Steps + k) * 2 + lane;
         const AreaColumn& h = columns[b + (size_t(k) < count ? k : 0)];
         t.At[at] = h.At;
-        t.Next[at] = h.Next;
         t.W[at] = size_t(k) < count ? h.Width : 0.0;
+        if (!withNext) continue;
+        t.Next[at] = h.Next;
         t.Q[at] = h.Q;
         t.Q1[at] = h.Q1;
       }

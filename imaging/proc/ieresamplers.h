@@ -8,8 +8,9 @@
 #include "ieresample.h"
 #include "ieutils.h"
 
-// The SSE2 rows of the area average (on by default where the build has SSE2); they give the same bytes
-// as the portable rows, which run when this is false.
+// The SSE2 rows of the 24-bit area-sampling bilinear resampler and of the fast linear boxes (on by
+// default where the build has SSE2); they give the same bytes as the portable rows, which run when
+// this is false.
 extern bool IEResamplersUseSimd;
 
 // Any pixel format; the destination is given the source's format (and palette).
