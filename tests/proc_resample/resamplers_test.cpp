@@ -198,6 +198,24 @@ TEST(FastLinear, KeptWidthIsCopiedAndShrunkHeightAveragesHalfOpenBoxes) {
   EXPECT_EQ(big.GetRowAddress(0)[3 * 4], 200);
 }
 
+// Progress runs over every source row and then every destination row, as two whole passes would
+// report it, also now that the rows are streamed: a shrunk and an enlarged height.
+TEST(FastLinear, ProgressCountsSourceRowsThenDestinationRows) {
+  struct Case {
+    int sw, sh, dw, dh;
+  };
+  const Case kCases[] = {{7, 11, 3, 4}, {7, 5, 3, 11}, {5, 9, 9, 9}};
+  for (const Case& c : kCases) {
+    TIEBitmap src(c.sw, c.sh, ie24RGB), dst(c.dw, c.dh, ie24RGB);
+    FillRandom(src, 17);
+    std::vector<int> got, expected;
+    IEResampleFastLinear(&src, &dst, nullptr, [&](void*, int p) { got.push_back(p); });
+    const double factor = 100.0 / (c.sh + c.dh + 0.5);
+    for (int r = 0; r < c.sh + c.dh; ++r) expected.push_back(int(factor * r));
+    EXPECT_EQ(got, expected) << c.sw << "x" << c.sh << " -> " << c.dw << "x" << c.dh;
+  }
+}
+
 TEST(Projection, TheMidpointCountsAsNeitherWhiteNorBlack) {
   struct Case {
     uint8_t r, g, b;
