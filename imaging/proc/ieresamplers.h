@@ -8,6 +8,11 @@
 #include "ieresample.h"
 #include "ieutils.h"
 
+// The SSE2 rows of the 24-bit area-sampling bilinear resampler and of the fast linear boxes (on by
+// default where the build has SSE2); they give the same bytes as the portable rows, which run when
+// this is false.
+extern bool IEResamplersUseSimd;
+
 // Any pixel format; the destination is given the source's format (and palette).
 void IEStretchNearest(TIEBitmap* source, TIEBitmap* dest, void* Sender, const TIEProgressEvent& progress);
 // One 8-bit channel (ie8g images, alpha channels) into an ie8g destination.
