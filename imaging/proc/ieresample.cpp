@@ -192,35 +192,101 @@ void WidenGray(const uint8_t* src, int n, uint16_t* out) {
   for (; x < n; ++x) out[x] = src[x];
 }
 
-// HorizontalRow over the channel runs of one source row (`planes` holds C runs of `pitch` samples,
-// each zero-padded to reach every span's end): eight taps of a channel per pmaddwd.
-template <int C>
-void HorizontalRowSse2(const TSpanLists& S, int dstWidth, const uint16_t* planes, size_t pitch, uint16_t* out) {
+// One pixel's three sums (and a fourth lane to drop) into the 16-bit row, lane by lane as WorkValue.
+inline void StoreSums(__m128i s, uint16_t* o, bool last) {
+  const __m128i zero = _mm_setzero_si128();
+  s = _mm_and_si128(s, _mm_cmpgt_epi32(s, zero));
+  s = _mm_srai_epi32(_mm_add_epi32(s, _mm_set1_epi32(1 << (kIEWeightBits - kWorkShift - 1))), kIEWeightBits - kWorkShift);
+  s = _mm_min_epi16(_mm_packs_epi32(s, s), _mm_set1_epi16(kWorkMax));
+  if (!last) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o), s);  // the fourth value is overwritten next
+  } else {
+    o[0] = uint16_t(_mm_extract_epi16(s, 0));
+    o[1] = uint16_t(_mm_extract_epi16(s, 1));
+    o[2] = uint16_t(_mm_extract_epi16(s, 2));
+  }
+}
+
+// Asks for the source rows the next call reads while this one computes, a few cache lines per
+// destination pixel, so that splitting them does not wait on memory.
+struct RowPrefetch {
+  const uint8_t* Rows[2] = {};
+  int Count = 0;
+  size_t Bytes = 0, Pos = 0, PerStep = 64;
+  int Row = 0;
+  void Step() {
+    for (size_t n = 0; n < PerStep && Row < Count; n += 64) {
+      _mm_prefetch(reinterpret_cast<const char*>(Rows[Row] + Pos), _MM_HINT_T0);
+      Pos += 64;
+      if (Pos >= Bytes) {
+        Pos = 0;
+        ++Row;
+      }
+    }
+  }
+};
+
+inline __m128i MulAdd(__m128i acc, const uint16_t* p, __m128i w) {
+  return _mm_add_epi32(acc, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), w));
+}
+
+// The four partial sums of each channel, added across into (r, g, b, 0).
+inline __m128i AddAcross(__m128i r, __m128i g, __m128i b) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i rg = _mm_add_epi32(_mm_unpacklo_epi32(r, g), _mm_unpackhi_epi32(r, g));
+  const __m128i bz = _mm_add_epi32(_mm_unpacklo_epi32(b, zero), _mm_unpackhi_epi32(b, zero));
+  return _mm_add_epi32(_mm_unpacklo_epi64(rg, bz), _mm_unpackhi_epi64(rg, bz));
+}
+
+// HorizontalRow<3> over the channel runs of R (1 or 2) source rows at once, which share each span's
+// weights: eight taps of a channel per pmaddwd. Run c of row r starts at planes + (r * 3 + c) * pitch
+// and is zero-padded to reach every span's end.
+template <int R>
+void HorizontalRowsRgbSse2(const TSpanLists& S, int dstWidth, const uint16_t* planes, size_t pitch,
+                           uint16_t* const* out, RowPrefetch& ahead) {
   const int16_t* w = S.Weights();
   const int len = S.Len;
   for (int i = 0; i < dstWidth; ++i, w += len) {
+    ahead.Step();
     const uint16_t* p = planes + S.Start[i];
-    __m128i acc[C];
-    for (int c = 0; c < C; ++c) acc[c] = _mm_setzero_si128();
-    for (int k = 0; k < len; k += 8) {
+    __m128i r0 = _mm_setzero_si128(), g0 = r0, b0 = r0, r1 = r0, g1 = r0, b1 = r0;
+    for (int k = 0; k < len; k += 8, p += 8) {
       const __m128i wk = _mm_load_si128(reinterpret_cast<const __m128i*>(w + k));
-      for (int c = 0; c < C; ++c)
-        acc[c] = _mm_add_epi32(
-            acc[c], _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + c * pitch + k)), wk));
+      r0 = MulAdd(r0, p, wk);
+      g0 = MulAdd(g0, p + pitch, wk);
+      b0 = MulAdd(b0, p + 2 * pitch, wk);
+      if (R == 2) {
+        r1 = MulAdd(r1, p + 3 * pitch, wk);
+        g1 = MulAdd(g1, p + 4 * pitch, wk);
+        b1 = MulAdd(b1, p + 5 * pitch, wk);
+      }
     }
-    if (C == 3) {
-      // the four partial sums of each channel, added across into (r, g, b, 0)
-      const __m128i zero = _mm_setzero_si128();
-      const __m128i rg = _mm_add_epi32(_mm_unpacklo_epi32(acc[0], acc[1]), _mm_unpackhi_epi32(acc[0], acc[1]));
-      const __m128i bz = _mm_add_epi32(_mm_unpacklo_epi32(acc[C - 1], zero), _mm_unpackhi_epi32(acc[C - 1], zero));
-      const __m128i s = _mm_add_epi32(_mm_unpacklo_epi64(rg, bz), _mm_unpackhi_epi64(rg, bz));
-      out[size_t(i) * 3] = WorkValue(_mm_cvtsi128_si32(s));
-      out[size_t(i) * 3 + 1] = WorkValue(_mm_cvtsi128_si32(_mm_srli_si128(s, 4)));
-      out[size_t(i) * 3 + 2] = WorkValue(_mm_cvtsi128_si32(_mm_srli_si128(s, 8)));
-    } else {
-      __m128i s = _mm_add_epi32(acc[0], _mm_srli_si128(acc[0], 8));
+    const bool last = i + 1 == dstWidth;
+    StoreSums(AddAcross(r0, g0, b0), out[0] + size_t(i) * 3, last);
+    if (R == 2) StoreSums(AddAcross(r1, g1, b1), out[1] + size_t(i) * 3, last);
+  }
+}
+
+// HorizontalRow<1> over the runs of R (1 or 2) source rows at once (row r's at planes + r * pitch).
+template <int R>
+void HorizontalRowsGraySse2(const TSpanLists& S, int dstWidth, const uint16_t* planes, size_t pitch,
+                            uint16_t* const* out, RowPrefetch& ahead) {
+  const int16_t* w = S.Weights();
+  const int len = S.Len;
+  for (int i = 0; i < dstWidth; ++i, w += len) {
+    ahead.Step();
+    const uint16_t* p = planes + S.Start[i];
+    __m128i a0 = _mm_setzero_si128(), a1 = a0;
+    for (int k = 0; k < len; k += 8, p += 8) {
+      const __m128i wk = _mm_load_si128(reinterpret_cast<const __m128i*>(w + k));
+      a0 = MulAdd(a0, p, wk);
+      if (R == 2) a1 = MulAdd(a1, p + pitch, wk);
+    }
+    for (int r = 0; r < R; ++r) {
+      __m128i s = r == 0 ? a0 : a1;
+      s = _mm_add_epi32(s, _mm_srli_si128(s, 8));
       s = _mm_add_epi32(s, _mm_srli_si128(s, 4));
-      out[i] = WorkValue(_mm_cvtsi128_si32(s));
+      out[r][i] = WorkValue(_mm_cvtsi128_si32(s));
     }
   }
 }
@@ -232,34 +298,59 @@ struct HorizontalScratch {
   std::vector<uint16_t> Planes;   // the channel runs of the SSE2 rows
 };
 
-// Source row r through the horizontal pass into `out` (DstWidth x Channels values).
-void HorizontalOne(const KernelPass& p, int r, uint16_t* out, HorizontalScratch& scratch) {
+// The bytes of source row r (a 1-bit row expanded to 0 and 255).
+const uint8_t* SourceRow(const KernelPass& p, int r, HorizontalScratch& scratch) {
   const uint8_t* row = p.Source->GetRowAddress(r);
-  if (p.Kind == RowSource::Bits) {
-    scratch.Expanded.resize(size_t(p.SrcWidth));
-    for (int x = 0; x < p.SrcWidth; ++x) scratch.Expanded[x] = IEGetRowBit(row, x) ? 255 : 0;
-    row = scratch.Expanded.data();
-  }
+  if (p.Kind != RowSource::Bits) return row;
+  scratch.Expanded.resize(size_t(p.SrcWidth));
+  for (int x = 0; x < p.SrcWidth; ++x) scratch.Expanded[x] = IEGetRowBit(row, x) ? 255 : 0;
+  return scratch.Expanded.data();
+}
+
+// Source rows r .. r + count - 1 through the horizontal pass into out[0 ..] (DstWidth x Channels
+// values each); `count` is 1, or 2 when the SSE2 rows run.
+void HorizontalRows(const KernelPass& p, int r, int count, uint16_t* const* out, HorizontalScratch& scratch) {
 #ifdef IE_RESAMPLE_SSE2
   if (p.HorizSpans) {
     // each run reaches Len samples past its last pixel's start, which stay 0
     const size_t pitch = size_t(p.SrcWidth) + size_t(p.HorizSpans->Len);
-    if (scratch.Planes.size() != pitch * p.Channels) scratch.Planes.assign(pitch * p.Channels, 0);
+    const size_t size = pitch * p.Channels * 2;
+    if (scratch.Planes.size() != size) scratch.Planes.assign(size, 0);
     uint16_t* planes = scratch.Planes.data();
-    if (p.Channels == 3) {
-      SplitRgb(row, p.SrcWidth, planes, planes + pitch, planes + 2 * pitch);
-      HorizontalRowSse2<3>(*p.HorizSpans, p.DstWidth, planes, pitch, out);
-    } else {
-      WidenGray(row, p.SrcWidth, planes);
-      HorizontalRowSse2<1>(*p.HorizSpans, p.DstWidth, planes, pitch, out);
+    for (int k = 0; k < count; ++k) {
+      // each row is split at once: a row view of a temporary file lasts until the next is taken
+      const uint8_t* row = SourceRow(p, r + k, scratch);
+      uint16_t* runs = planes + k * p.Channels * pitch;
+      if (p.Channels == 3)
+        SplitRgb(row, p.SrcWidth, runs, runs + pitch, runs + 2 * pitch);
+      else
+        WidenGray(row, p.SrcWidth, runs);
     }
+    const TSpanLists& S = *p.HorizSpans;
+    RowPrefetch ahead;
+    if (p.Kind != RowSource::Bits && p.Source->GetLocation() != ieTempFile) {
+      ahead.Count = IEMin(count, p.SrcHeight - (r + count));
+      for (int k = 0; k < ahead.Count; ++k) ahead.Rows[k] = p.Source->GetRowAddress(r + count + k);
+      ahead.Bytes = size_t(p.SrcWidth) * p.Channels;
+      const size_t lines = (ahead.Bytes + 63) / 64 * size_t(IEMax(ahead.Count, 0));
+      ahead.PerStep = 64 * ((lines + size_t(p.DstWidth) - 1) / size_t(p.DstWidth));
+    }
+    if (p.Channels == 3 && count == 2)
+      HorizontalRowsRgbSse2<2>(S, p.DstWidth, planes, pitch, out, ahead);
+    else if (p.Channels == 3)
+      HorizontalRowsRgbSse2<1>(S, p.DstWidth, planes, pitch, out, ahead);
+    else if (count == 2)
+      HorizontalRowsGraySse2<2>(S, p.DstWidth, planes, pitch, out, ahead);
+    else
+      HorizontalRowsGraySse2<1>(S, p.DstWidth, planes, pitch, out, ahead);
     return;
   }
 #endif
+  const uint8_t* row = SourceRow(p, r, scratch);
   if (p.Channels == 3)
-    HorizontalRow<3>(p, row, out);
+    HorizontalRow<3>(p, row, out[0]);
   else
-    HorizontalRow<1>(p, row, out);
+    HorizontalRow<1>(p, row, out[0]);
 }
 // `rows[k]` is the filtered source row of items[k].
 template <int C>
@@ -383,8 +474,8 @@ struct ProgressReporter {
   }
 };
 
-// The two passes; `workers` > 0 runs them in bands of destination rows on that many threads, 0 in
-// the calling thread.
+// The two passes; `workers` > 1 runs them in bands of destination rows on that many threads, 0 or 1
+// in the calling thread.
 void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink, TResampleFilter filter, void* Sender,
                const TIEProgressEvent& progress, int workers) {
   const int sW = source->GetImageWidth(), sH = source->GetImageHeight();
@@ -438,8 +529,9 @@ void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink,
   } restore{source, dest, oldSrcAccess, oldDstAccess};
 
   // Row views of a temporary file are not safe for concurrent use: a source or destination there is
-  // read and written by this thread alone.
-  const bool inThisThread = workers <= 0 || source->GetLocation() == ieTempFile || dest->GetLocation() == ieTempFile;
+  // read and written by this thread alone. One worker is this thread too: starting a thread to wait
+  // for it costs more than a small image's whole work.
+  const bool inThisThread = IEMin(workers, dH) <= 1 || source->GetLocation() == ieTempFile || dest->GetLocation() == ieTempFile;
   std::atomic<int> rowsDone{0};
   // Destination rows first .. first + count - 1: the source rows they need go through the
   // horizontal pass once each, into a ring just large enough to hold every row the band's next
@@ -459,7 +551,12 @@ void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink,
     auto slot = [&](int r) { return rows.data() + size_t(r % ring) * stride; };
     next = start;
     for (int k = first; k < first + count; ++k) {
-      for (; next <= highest[k]; ++next) HorizontalOne(job, next, slot(next), scratch);
+      while (next <= highest[k]) {
+        const int count = job.HorizSpans && next < highest[k] ? 2 : 1;
+        uint16_t* const out[2] = {slot(next), slot(next + 1)};
+        HorizontalRows(job, next, count, out, scratch);
+        next += count;
+      }
       uint8_t* out = dest->GetRowAddress(k);
 #ifdef IE_RESAMPLE_SSE2
       if (vertSimd) {
