@@ -352,6 +352,7 @@ void HorizontalRows(const KernelPass& p, int r, int count, uint16_t* const* out,
   else
     HorizontalRow<1>(p, row, out[0]);
 }
+
 // `rows[k]` is the filtered source row of items[k].
 template <int C>
 void VerticalRow(const uint16_t* const* rows, const TIEContributor* items, int n, int32_t* acc, uint8_t* out,
