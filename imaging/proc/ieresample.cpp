@@ -52,14 +52,14 @@ struct KernelPass {
   int Channels = 3;
   int SrcWidth = 0, SrcHeight = 0, DstWidth = 0;
   const TIEContributorLists* Horiz = nullptr;
-  const struct TPairedLists* HorizPairs = nullptr;  // set when the SSE2 rows run
+  const struct TSpanLists* HorizSpans = nullptr;  // set when the SSE2 rows run
 };
 
-// The SSE2 rows multiply-add two taps at once (pmaddwd on 16-bit pairs), so each list is regrouped
-// into pairs of taps; an odd list ends with a pair whose second tap has weight 0. Exact integer
-// arithmetic in the same 32-bit sums gives the same bytes as the portable rows.
+// The SSE2 vertical pass multiply-adds two taps at once (pmaddwd on 16-bit pairs), so each list is
+// regrouped into pairs of taps; an odd list ends with a pair whose second tap has weight 0. Exact
+// integer arithmetic in the same 32-bit sums gives the same bytes as the portable rows.
 struct TIETapPair {
-  int32_t A, B;    // source offsets (bytes horizontally, rows vertically)
+  int32_t A, B;    // source rows
   int32_t Weights; // the two 16-bit weights, A's in the low half
 };
 struct TPairedLists {
@@ -68,7 +68,7 @@ struct TPairedLists {
 };
 
 // False when a weight does not fit 16 bits (then the portable rows run).
-bool PairLists(const TIEContributorLists& L, int offsetScale, TPairedLists& out) {
+bool PairLists(const TIEContributorLists& L, TPairedLists& out) {
   const size_t n = L.First.size() - 1;
   out.First.assign(n + 1, 0);
   out.Items.clear();
@@ -78,12 +78,60 @@ bool PairLists(const TIEContributorLists& L, int offsetScale, TPairedLists& out)
       const TIEContributor& a = L.Items[k];
       const TIEContributor b = k + 1 < e ? L.Items[k + 1] : TIEContributor{a.Pixel, 0};
       if (a.Weight < -32768 || a.Weight > 32767 || b.Weight < -32768 || b.Weight > 32767) return false;
-      out.Items.push_back({a.Pixel * offsetScale, b.Pixel * offsetScale,
-                           int32_t(uint32_t(uint16_t(a.Weight)) | uint32_t(uint16_t(b.Weight)) << 16)});
+      out.Items.push_back({a.Pixel, b.Pixel, int32_t(uint32_t(uint16_t(a.Weight)) | uint32_t(uint16_t(b.Weight)) << 16)});
     }
   }
   out.First[n] = int32_t(out.Items.size());
   return true;
+}
+
+// The SSE2 horizontal pass reads each channel of a source row as its own run of 16-bit samples, so
+// that a pmaddwd takes eight neighbouring taps. Every list becomes a span of Len weights from pixel
+// Start[i] on (Len, a multiple of 8, is the widest list's reach; pixels a list does not read weigh 0,
+// and a pixel a reflected edge reads twice weighs the sum of its weights, which gives the same sums).
+struct TSpanLists {
+  int Len = 0;
+  std::vector<int32_t> Start;
+  std::vector<int16_t> Store;  // Weights() is Store's first 16-byte boundary
+  const int16_t* Weights() const {
+    return reinterpret_cast<const int16_t*>((reinterpret_cast<uintptr_t>(Store.data()) + 15) & ~uintptr_t(15));
+  }
+};
+
+// False when a weight does not fit 16 bits or the spans would not fit memory (then the portable rows run).
+bool SpanLists(const TIEContributorLists& L, TSpanLists& out) {
+  const size_t n = L.First.size() - 1;
+  out.Start.assign(n, 0);
+  int reach = 1;
+  for (size_t i = 0; i < n; ++i) {
+    int lo = INT32_MAX, hi = -1;
+    for (int32_t k = L.First[i]; k < L.First[i + 1]; ++k) {
+      lo = IEMin(lo, int(L.Items[k].Pixel));
+      hi = IEMax(hi, int(L.Items[k].Pixel));
+    }
+    out.Start[i] = hi < 0 ? 0 : lo;
+    reach = IEMax(reach, hi - lo + 1);
+  }
+  out.Len = (reach + 7) & ~7;
+  std::vector<int32_t> sums(size_t(out.Len));
+  if (!IEAllocWorkBuffer(out.Store, uint64_t(n) * uint64_t(out.Len) + 8)) return false;
+  int16_t* w = const_cast<int16_t*>(out.Weights());
+  for (size_t i = 0; i < n; ++i) {
+    std::fill(sums.begin(), sums.end(), 0);
+    for (int32_t k = L.First[i]; k < L.First[i + 1]; ++k) sums[size_t(L.Items[k].Pixel - out.Start[i])] += L.Items[k].Weight;
+    for (int j = 0; j < out.Len; ++j) {
+      if (sums[j] < -32768 || sums[j] > 32767) return false;
+      w[i * size_t(out.Len) + j] = int16_t(sums[j]);
+    }
+  }
+  return true;
+}
+
+// A sum of the horizontal pass on the intermediate's scale, rounded. Ringing kernels may go below 0
+// or above 255: clamp before the shift, never wrap.
+inline uint16_t WorkValue(int32_t s) {
+  const int32_t v = s <= 0 ? 0 : (s + (1 << (kIEWeightBits - kWorkShift - 1))) >> (kIEWeightBits - kWorkShift);
+  return uint16_t(v > kWorkMax ? kWorkMax : v);
 }
 
 template <int C>
@@ -96,23 +144,55 @@ void HorizontalRow(const KernelPass& p, const uint8_t* src, uint16_t* out) {
       int32_t w = L.Items[k].Weight;
       for (int c = 0; c < C; ++c) s[c] += w * px[c];
     }
-    for (int c = 0; c < C; ++c) {
-      // ringing kernels may go below 0 or above 255: clamp before the shift, never wrap
-      int32_t v = s[c] <= 0 ? 0 : (s[c] + (1 << (kIEWeightBits - kWorkShift - 1))) >> (kIEWeightBits - kWorkShift);
-      out[size_t(i) * C + c] = uint16_t(v > kWorkMax ? kWorkMax : v);
-    }
+    for (int c = 0; c < C; ++c) out[size_t(i) * C + c] = WorkValue(s[c]);
   }
 }
 
 #ifdef IE_RESAMPLE_SSE2
-inline __m128i Load32(const uint8_t* p) {
-  int32_t v;
-  std::memcpy(&v, p, 4);
-  return _mm_cvtsi32_si128(v);
+// The three channels of `n` RGB pixels into three runs of 16-bit samples (red at r, green at g, blue
+// at b). Four rounds of interleaving the low half of one register with the high half of another sort
+// 48 bytes into sixteen reds, greens and blues.
+void SplitRgb(const uint8_t* src, int n, uint16_t* r, uint16_t* g, uint16_t* b) {
+  const __m128i zero = _mm_setzero_si128();
+  int x = 0;
+  for (; x + 16 <= n; x += 16) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * x));
+    __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * x + 16));
+    __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * x + 32));
+    for (int round = 0; round < 4; ++round) {
+      const __m128i na = _mm_unpacklo_epi8(a, _mm_unpackhi_epi64(m, m));
+      const __m128i nm = _mm_unpacklo_epi8(_mm_unpackhi_epi64(a, a), c);
+      c = _mm_unpacklo_epi8(m, _mm_unpackhi_epi64(c, c));
+      a = na;
+      m = nm;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(r + x), _mm_unpacklo_epi8(a, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(r + x + 8), _mm_unpackhi_epi8(a, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(g + x), _mm_unpacklo_epi8(m, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(g + x + 8), _mm_unpackhi_epi8(m, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b + x), _mm_unpacklo_epi8(c, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b + x + 8), _mm_unpackhi_epi8(c, zero));
+  }
+  for (; x < n; ++x) {
+    r[x] = src[3 * x];
+    g[x] = src[3 * x + 1];
+    b[x] = src[3 * x + 2];
+  }
 }
 
-// One pixel's three sums (and a fourth lane to drop) into the 16-bit row as HorizontalRow does: below
-// 0 is 0, then rounded to the intermediate's scale and limited to its top.
+// `n` grey bytes into 16-bit samples.
+void WidenGray(const uint8_t* src, int n, uint16_t* out) {
+  const __m128i zero = _mm_setzero_si128();
+  int x = 0;
+  for (; x + 16 <= n; x += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 8), _mm_unpackhi_epi8(v, zero));
+  }
+  for (; x < n; ++x) out[x] = src[x];
+}
+
+// One pixel's three sums (and a fourth lane to drop) into the 16-bit row, lane by lane as WorkValue.
 inline void StoreSums(__m128i s, uint16_t* o, bool last) {
   const __m128i zero = _mm_setzero_si128();
   s = _mm_and_si128(s, _mm_cmpgt_epi32(s, zero));
@@ -127,92 +207,151 @@ inline void StoreSums(__m128i s, uint16_t* o, bool last) {
   }
 }
 
-// HorizontalRow<3> two taps at a time. `src` holds the row and one byte more, since each pixel is
-// read as four bytes; the fourth lane's sum is thrown away.
-void HorizontalRowRgbSse2(const KernelPass& p, const uint8_t* src, uint16_t* out) {
-  const TPairedLists& L = *p.HorizPairs;
+// Asks for the source rows the next call reads while this one computes, a few cache lines per
+// destination pixel, so that splitting them does not wait on memory.
+struct RowPrefetch {
+  const uint8_t* Rows[2] = {};
+  int Count = 0;
+  size_t Bytes = 0, Pos = 0, PerStep = 64;
+  int Row = 0;
+  void Step() {
+    for (size_t n = 0; n < PerStep && Row < Count; n += 64) {
+      _mm_prefetch(reinterpret_cast<const char*>(Rows[Row] + Pos), _MM_HINT_T0);
+      Pos += 64;
+      if (Pos >= Bytes) {
+        Pos = 0;
+        ++Row;
+      }
+    }
+  }
+};
+
+inline __m128i MulAdd(__m128i acc, const uint16_t* p, __m128i w) {
+  return _mm_add_epi32(acc, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), w));
+}
+
+// The four partial sums of each channel, added across into (r, g, b, 0).
+inline __m128i AddAcross(__m128i r, __m128i g, __m128i b) {
   const __m128i zero = _mm_setzero_si128();
-  const TIETapPair* items = L.Items.data();
-  for (int i = 0; i < p.DstWidth; ++i) {
-    __m128i s0 = zero, s1 = zero;
-    int32_t k = L.First[i];
-    const int32_t e = L.First[i + 1];
-    for (; k + 1 < e; k += 2) {
-      const TIETapPair& t0 = items[k];
-      const TIETapPair& t1 = items[k + 1];
-      __m128i a0 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(src + t0.A), Load32(src + t0.B)), zero);
-      __m128i a1 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(src + t1.A), Load32(src + t1.B)), zero);
-      s0 = _mm_add_epi32(s0, _mm_madd_epi16(a0, _mm_set1_epi32(t0.Weights)));
-      s1 = _mm_add_epi32(s1, _mm_madd_epi16(a1, _mm_set1_epi32(t1.Weights)));
+  const __m128i rg = _mm_add_epi32(_mm_unpacklo_epi32(r, g), _mm_unpackhi_epi32(r, g));
+  const __m128i bz = _mm_add_epi32(_mm_unpacklo_epi32(b, zero), _mm_unpackhi_epi32(b, zero));
+  return _mm_add_epi32(_mm_unpacklo_epi64(rg, bz), _mm_unpackhi_epi64(rg, bz));
+}
+
+// HorizontalRow<3> over the channel runs of R (1 or 2) source rows at once, which share each span's
+// weights: eight taps of a channel per pmaddwd. Run c of row r starts at planes + (r * 3 + c) * pitch
+// and is zero-padded to reach every span's end.
+template <int R>
+void HorizontalRowsRgbSse2(const TSpanLists& S, int dstWidth, const uint16_t* planes, size_t pitch,
+                           uint16_t* const* out, RowPrefetch& ahead) {
+  const int16_t* w = S.Weights();
+  const int len = S.Len;
+  for (int i = 0; i < dstWidth; ++i, w += len) {
+    ahead.Step();
+    const uint16_t* p = planes + S.Start[i];
+    __m128i r0 = _mm_setzero_si128(), g0 = r0, b0 = r0, r1 = r0, g1 = r0, b1 = r0;
+    for (int k = 0; k < len; k += 8, p += 8) {
+      const __m128i wk = _mm_load_si128(reinterpret_cast<const __m128i*>(w + k));
+      r0 = MulAdd(r0, p, wk);
+      g0 = MulAdd(g0, p + pitch, wk);
+      b0 = MulAdd(b0, p + 2 * pitch, wk);
+      if (R == 2) {
+        r1 = MulAdd(r1, p + 3 * pitch, wk);
+        g1 = MulAdd(g1, p + 4 * pitch, wk);
+        b1 = MulAdd(b1, p + 5 * pitch, wk);
+      }
     }
-    if (k < e) {
-      const TIETapPair& t = items[k];
-      __m128i a = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(src + t.A), Load32(src + t.B)), zero);
-      s0 = _mm_add_epi32(s0, _mm_madd_epi16(a, _mm_set1_epi32(t.Weights)));
-    }
-    StoreSums(_mm_add_epi32(s0, s1), out + size_t(i) * 3, i + 1 == p.DstWidth);
+    const bool last = i + 1 == dstWidth;
+    StoreSums(AddAcross(r0, g0, b0), out[0] + size_t(i) * 3, last);
+    if (R == 2) StoreSums(AddAcross(r1, g1, b1), out[1] + size_t(i) * 3, last);
   }
 }
 
-// HorizontalRowRgbSse2 on two rows at once, which share each pair's weights and offsets.
-void HorizontalRowsRgbSse2(const KernelPass& p, const uint8_t* srcA, const uint8_t* srcB, uint16_t* outA,
-                           uint16_t* outB) {
-  const TPairedLists& L = *p.HorizPairs;
-  const __m128i zero = _mm_setzero_si128();
-  const TIETapPair* items = L.Items.data();
-  for (int i = 0; i < p.DstWidth; ++i) {
-    __m128i sa = zero, sb = zero;
-    for (int32_t k = L.First[i], e = L.First[i + 1]; k < e; ++k) {
-      const TIETapPair& t = items[k];
-      const __m128i w = _mm_set1_epi32(t.Weights);
-      const __m128i a = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(srcA + t.A), Load32(srcA + t.B)), zero);
-      const __m128i b = _mm_unpacklo_epi8(_mm_unpacklo_epi8(Load32(srcB + t.A), Load32(srcB + t.B)), zero);
-      sa = _mm_add_epi32(sa, _mm_madd_epi16(a, w));
-      sb = _mm_add_epi32(sb, _mm_madd_epi16(b, w));
+// HorizontalRow<1> over the runs of R (1 or 2) source rows at once (row r's at planes + r * pitch).
+template <int R>
+void HorizontalRowsGraySse2(const TSpanLists& S, int dstWidth, const uint16_t* planes, size_t pitch,
+                            uint16_t* const* out, RowPrefetch& ahead) {
+  const int16_t* w = S.Weights();
+  const int len = S.Len;
+  for (int i = 0; i < dstWidth; ++i, w += len) {
+    ahead.Step();
+    const uint16_t* p = planes + S.Start[i];
+    __m128i a0 = _mm_setzero_si128(), a1 = a0;
+    for (int k = 0; k < len; k += 8, p += 8) {
+      const __m128i wk = _mm_load_si128(reinterpret_cast<const __m128i*>(w + k));
+      a0 = MulAdd(a0, p, wk);
+      if (R == 2) a1 = MulAdd(a1, p + pitch, wk);
     }
-    const bool last = i + 1 == p.DstWidth;
-    StoreSums(sa, outA + size_t(i) * 3, last);
-    StoreSums(sb, outB + size_t(i) * 3, last);
+    for (int r = 0; r < R; ++r) {
+      __m128i s = r == 0 ? a0 : a1;
+      s = _mm_add_epi32(s, _mm_srli_si128(s, 8));
+      s = _mm_add_epi32(s, _mm_srli_si128(s, 4));
+      out[r][i] = WorkValue(_mm_cvtsi128_si32(s));
+    }
   }
 }
 #endif
 
-// Source row r through the horizontal pass into `out` (DstWidth x Channels values); `expanded` and
-// `padded` are the caller's scratch rows.
-void HorizontalOne(const KernelPass& p, int r, uint16_t* out, std::vector<uint8_t>& expanded,
-                   std::vector<uint8_t>& padded) {
+// A worker's scratch rows for the horizontal pass.
+struct HorizontalScratch {
+  std::vector<uint8_t> Expanded;  // a 1-bit row as bytes
+  std::vector<uint16_t> Planes;   // the channel runs of the SSE2 rows
+};
+
+// The bytes of source row r (a 1-bit row expanded to 0 and 255).
+const uint8_t* SourceRow(const KernelPass& p, int r, HorizontalScratch& scratch) {
   const uint8_t* row = p.Source->GetRowAddress(r);
-  if (p.Kind == RowSource::Bits) {
-    expanded.resize(size_t(p.SrcWidth));
-    for (int x = 0; x < p.SrcWidth; ++x) expanded[x] = IEGetRowBit(row, x) ? 255 : 0;
-    row = expanded.data();
-  }
+  if (p.Kind != RowSource::Bits) return row;
+  scratch.Expanded.resize(size_t(p.SrcWidth));
+  for (int x = 0; x < p.SrcWidth; ++x) scratch.Expanded[x] = IEGetRowBit(row, x) ? 255 : 0;
+  return scratch.Expanded.data();
+}
+
+// Source rows r .. r + count - 1 through the horizontal pass into out[0 ..] (DstWidth x Channels
+// values each); `count` is 1, or 2 when the SSE2 rows run.
+void HorizontalRows(const KernelPass& p, int r, int count, uint16_t* const* out, HorizontalScratch& scratch) {
 #ifdef IE_RESAMPLE_SSE2
-  if (p.HorizPairs) {
-    padded.resize(size_t(p.SrcWidth) * 3 + 1);
-    std::memcpy(padded.data(), row, padded.size() - 1);
-    HorizontalRowRgbSse2(p, padded.data(), out);
+  if (p.HorizSpans) {
+    // each run reaches Len samples past its last pixel's start, which stay 0
+    const size_t pitch = size_t(p.SrcWidth) + size_t(p.HorizSpans->Len);
+    const size_t size = pitch * p.Channels * 2;
+    if (scratch.Planes.size() != size) scratch.Planes.assign(size, 0);
+    uint16_t* planes = scratch.Planes.data();
+    for (int k = 0; k < count; ++k) {
+      // each row is split at once: a row view of a temporary file lasts until the next is taken
+      const uint8_t* row = SourceRow(p, r + k, scratch);
+      uint16_t* runs = planes + k * p.Channels * pitch;
+      if (p.Channels == 3)
+        SplitRgb(row, p.SrcWidth, runs, runs + pitch, runs + 2 * pitch);
+      else
+        WidenGray(row, p.SrcWidth, runs);
+    }
+    const TSpanLists& S = *p.HorizSpans;
+    RowPrefetch ahead;
+    if (p.Kind != RowSource::Bits && p.Source->GetLocation() != ieTempFile) {
+      ahead.Count = IEMin(count, p.SrcHeight - (r + count));
+      for (int k = 0; k < ahead.Count; ++k) ahead.Rows[k] = p.Source->GetRowAddress(r + count + k);
+      ahead.Bytes = size_t(p.SrcWidth) * p.Channels;
+      const size_t lines = (ahead.Bytes + 63) / 64 * size_t(IEMax(ahead.Count, 0));
+      ahead.PerStep = 64 * ((lines + size_t(p.DstWidth) - 1) / size_t(p.DstWidth));
+    }
+    if (p.Channels == 3 && count == 2)
+      HorizontalRowsRgbSse2<2>(S, p.DstWidth, planes, pitch, out, ahead);
+    else if (p.Channels == 3)
+      HorizontalRowsRgbSse2<1>(S, p.DstWidth, planes, pitch, out, ahead);
+    else if (count == 2)
+      HorizontalRowsGraySse2<2>(S, p.DstWidth, planes, pitch, out, ahead);
+    else
+      HorizontalRowsGraySse2<1>(S, p.DstWidth, planes, pitch, out, ahead);
     return;
   }
 #endif
+  const uint8_t* row = SourceRow(p, r, scratch);
   if (p.Channels == 3)
-    HorizontalRow<3>(p, row, out);
+    HorizontalRow<3>(p, row, out[0]);
   else
-    HorizontalRow<1>(p, row, out);
+    HorizontalRow<1>(p, row, out[0]);
 }
-
-#ifdef IE_RESAMPLE_SSE2
-// Source rows r and r + 1 through the SSE2 horizontal pass of a 24-bit image (p.HorizPairs set).
-void HorizontalTwo(const KernelPass& p, int r, uint16_t* outA, uint16_t* outB, std::vector<uint8_t>& paddedA,
-                   std::vector<uint8_t>& paddedB) {
-  const size_t n = size_t(p.SrcWidth) * 3;
-  paddedA.resize(n + 1);
-  paddedB.resize(n + 1);
-  std::memcpy(paddedA.data(), p.Source->GetRowAddress(r), n);
-  std::memcpy(paddedB.data(), p.Source->GetRowAddress(r + 1), n);
-  HorizontalRowsRgbSse2(p, paddedA.data(), paddedB.data(), outA, outB);
-}
-#endif
 
 // `rows[k]` is the filtered source row of items[k].
 template <int C>
@@ -336,8 +475,8 @@ struct ProgressReporter {
   }
 };
 
-// The two passes; `workers` > 0 runs them in bands of destination rows on that many threads, 0 in
-// the calling thread.
+// The two passes; `workers` > 1 runs them in bands of destination rows on that many threads, 0 or 1
+// in the calling thread.
 void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink, TResampleFilter filter, void* Sender,
                const TIEProgressEvent& progress, int workers) {
   const int sW = source->GetImageWidth(), sH = source->GetImageHeight();
@@ -357,12 +496,13 @@ void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink,
   job.DstWidth = dW;
   job.Horiz = &horiz;
   const size_t stride = size_t(dW) * job.Channels;
-  TPairedLists horizPairs, vertPairs;
+  TSpanLists horizSpans;
+  TPairedLists vertPairs;
   [[maybe_unused]] bool vertSimd = false;
 #ifdef IE_RESAMPLE_SSE2
   if (IEResampleUseSimd) {
-    if (kind == RowSource::Rgb24 && PairLists(horiz, 3, horizPairs)) job.HorizPairs = &horizPairs;
-    vertSimd = sink != RowSink::GrayToRgb24 && PairLists(vert, 1, vertPairs);
+    if (SpanLists(horiz, horizSpans)) job.HorizSpans = &horizSpans;
+    vertSimd = sink != RowSink::GrayToRgb24 && PairLists(vert, vertPairs);
   }
 #endif
   // the source rows each destination row reads lie in lowest[k] .. highest[k]
@@ -390,8 +530,9 @@ void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink,
   } restore{source, dest, oldSrcAccess, oldDstAccess};
 
   // Row views of a temporary file are not safe for concurrent use: a source or destination there is
-  // read and written by this thread alone.
-  const bool inThisThread = workers <= 0 || source->GetLocation() == ieTempFile || dest->GetLocation() == ieTempFile;
+  // read and written by this thread alone. One worker is this thread too: starting a thread to wait
+  // for it costs more than a small image's whole work.
+  const bool inThisThread = IEMin(workers, dH) <= 1 || source->GetLocation() == ieTempFile || dest->GetLocation() == ieTempFile;
   std::atomic<int> rowsDone{0};
   // Destination rows first .. first + count - 1: the source rows they need go through the
   // horizontal pass once each, into a ring just large enough to hold every row the band's next
@@ -405,22 +546,17 @@ void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink,
       ring = IEMax(ring, next - lowest[k]);
     }
     std::vector<uint16_t> rows(size_t(ring) * stride);
-    std::vector<uint8_t> expanded, padded;
+    HorizontalScratch scratch;
     std::vector<const uint16_t*> taps;
     std::vector<int32_t> acc(stride);
     auto slot = [&](int r) { return rows.data() + size_t(r % ring) * stride; };
     next = start;
     for (int k = first; k < first + count; ++k) {
       while (next <= highest[k]) {
-#ifdef IE_RESAMPLE_SSE2
-        if (job.HorizPairs && ring > 1 && next < highest[k]) {
-          HorizontalTwo(job, next, slot(next), slot(next + 1), padded, expanded);
-          next += 2;
-          continue;
-        }
-#endif
-        HorizontalOne(job, next, slot(next), expanded, padded);
-        ++next;
+        const int count = job.HorizSpans && next < highest[k] ? 2 : 1;
+        uint16_t* const out[2] = {slot(next), slot(next + 1)};
+        HorizontalRows(job, next, count, out, scratch);
+        next += count;
       }
       uint8_t* out = dest->GetRowAddress(k);
 #ifdef IE_RESAMPLE_SSE2

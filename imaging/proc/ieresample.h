@@ -77,8 +77,9 @@ void IEResampleRGB24(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter,
 void IEKernelResample8(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter);
 
 // The kernel resampler on an ie24RGB source into an ie24RGB destination of the wanted size. Both passes
-// run in bands on `workers` threads (0: one per processor core); a source in a temporary file is read
-// by one worker, and a destination there is written by the calling thread. Progress is reported from
+// run in bands on `workers` threads (0: one per processor core; one worker is the calling thread); a
+// source in a temporary file is read by one worker, and a destination there is written by the calling
+// thread. Progress is reported from
 // the calling thread, rising and below 100. The result does not depend on the worker count.
 void IEKernelResample24(TIEBitmap* source, TIEBitmap* dest, TResampleFilter filter, void* Sender,
                         const TIEProgressEvent& progress, int workers = 0);

@@ -150,8 +150,8 @@ TEST(Resample, SameBytesWithAnyWorkerCountAndFromTemporaryFile) {
   }
 }
 
-// The SSE2 rows against the portable ones: odd widths (a last pixel with no bytes after it, vector
-// tails), one-pixel sides, ringing kernels on hard edges that must clamp, every kernel filter.
+// The SSE2 rows against the portable ones: odd widths (vector tails), one-pixel sides, ringing kernels
+// on hard edges that must clamp, every kernel filter, 24-bit, grey and 1-bit sources.
 TEST(Resample, VectorRowsGiveThePortableBytes) {
   struct Case {
     int sw, sh, dw, dh;
@@ -161,11 +161,12 @@ TEST(Resample, VectorRowsGiveThePortableBytes) {
   struct Restore {
     ~Restore() { IEResampleUseSimd = true; }
   } restore;
-  for (TIEPixelFormat f : {ie24RGB, ie8g}) {
+  for (TIEPixelFormat f : {ie24RGB, ie8g, ie1g}) {
     for (const Case& c : kCases) {
       TIEBitmap src(c.sw, c.sh, f);
       FillRandom(src, unsigned(c.sw * 31 + c.dw));
-      for (int y = 0; y < c.sh; y += 3) std::memset(src.GetRowAddress(y), y % 2 ? 255 : 0, size_t(c.sw) / 2);
+      const size_t run = f == ie1g ? size_t(c.sw) / 16 : size_t(c.sw) / 2;  // bytes of one value at the start
+      for (int y = 0; y < c.sh; y += 3) std::memset(src.GetRowAddress(y), y % 2 ? 255 : 0, run);
       for (int filter = rfTriangle; filter <= rfLinear; ++filter) {
         TIEBitmap vec(c.dw, c.dh, f), port(c.dw, c.dh, f);
         IEResampleUseSimd = true;
