@@ -46,7 +46,8 @@ int ReflectIndex(int j, int n) {
 enum class RowSource { Rgb24, Gray8, Bits };
 enum class RowSink { Rgb24, Gray8, GrayToRgb24 };
 
-struct KernelPass {
+// What every worker of one resampling call reads: the source, its kind and the horizontal weights.
+struct TIEResampleJob {
   TIEBitmap* Source = nullptr;
   RowSource Kind = RowSource::Rgb24;
   int Channels = 3;
@@ -135,7 +136,7 @@ inline uint16_t WorkValue(int32_t s) {
 }
 
 template <int C>
-void HorizontalRow(const KernelPass& p, const uint8_t* src, uint16_t* out) {
+void HorizontalRow(const TIEResampleJob& p, const uint8_t* src, uint16_t* out) {
   const TIEContributorLists& L = *p.Horiz;
   for (int i = 0; i < p.DstWidth; ++i) {
     int32_t s[C] = {};
@@ -299,7 +300,7 @@ struct HorizontalScratch {
 };
 
 // The bytes of source row r (a 1-bit row expanded to 0 and 255).
-const uint8_t* SourceRow(const KernelPass& p, int r, HorizontalScratch& scratch) {
+const uint8_t* SourceRow(const TIEResampleJob& p, int r, HorizontalScratch& scratch) {
   const uint8_t* row = p.Source->GetRowAddress(r);
   if (p.Kind != RowSource::Bits) return row;
   scratch.Expanded.resize(size_t(p.SrcWidth));
@@ -309,7 +310,7 @@ const uint8_t* SourceRow(const KernelPass& p, int r, HorizontalScratch& scratch)
 
 // Source rows r .. r + count - 1 through the horizontal pass into out[0 ..] (DstWidth x Channels
 // values each); `count` is 1, or 2 when the SSE2 rows run.
-void HorizontalRows(const KernelPass& p, int r, int count, uint16_t* const* out, HorizontalScratch& scratch) {
+void HorizontalRows(const TIEResampleJob& p, int r, int count, uint16_t* const* out, HorizontalScratch& scratch) {
 #ifdef IE_RESAMPLE_SSE2
   if (p.HorizSpans) {
     // each run reaches Len samples past its last pixel's start, which stay 0
@@ -487,7 +488,7 @@ void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink,
   IEBuildContributors(horiz, sW, dW, K.Kernel, K.Radius);
   IEBuildContributors(vert, sH, dH, K.Kernel, K.Radius);
 
-  KernelPass job;
+  TIEResampleJob job;
   job.Source = source;
   job.Kind = kind;
   job.Channels = kind == RowSource::Rgb24 ? 3 : 1;
