@@ -420,10 +420,9 @@ void TIEBitmap::DiscardAlphaChannel(bool blend, TColor background) {
     TIERGB bg = IEColorToRGB(background);
     const int c[3] = {bg.b, bg.g, bg.r};
     std::vector<uint8_t> arow(size_t(AlphaChannel->RowLength));
-    TIERowAccess saved = RowAccess;
+    TIEScopedRowAccess readWrite(this, iraRead | iraWrite);
     for (int y = 0; y < Height; ++y) {
       std::memcpy(arow.data(), AlphaChannel->GetRowAddress(y), arow.size());
-      RowAccess = iraRead | iraWrite;
       uint8_t* p = GetRowAddress(y);
       for (int x = 0; x < Width; ++x) {
         // c + (p - c) x a / 255, rounded to nearest: alpha 255 keeps the colour exactly and alpha 0
@@ -436,7 +435,6 @@ void TIEBitmap::DiscardAlphaChannel(bool blend, TColor background) {
         }
       }
     }
-    RowAccess = saved;
   }
   delete AlphaChannel;
   AlphaChannel = nullptr;

@@ -42,6 +42,25 @@ class TIEBaseBitmap {
   virtual void CopyPaletteTo(TIEBaseBitmap* dest) = 0;
 };
 
+// Gives a bitmap the row access `access` for a scope and puts its previous access back when the
+// scope ends, also by an exception (a temporary-file bitmap left read-only would drop later writes).
+// A null bitmap is left alone.
+class TIEScopedRowAccess {
+ public:
+  TIEScopedRowAccess(TIEBaseBitmap* b, TIERowAccess access) : B(b), Saved(b ? b->RowAccess : access) {
+    if (b) b->RowAccess = access;
+  }
+  ~TIEScopedRowAccess() {
+    if (B) B->RowAccess = Saved;
+  }
+  TIEScopedRowAccess(const TIEScopedRowAccess&) = delete;
+  TIEScopedRowAccess& operator=(const TIEScopedRowAccess&) = delete;
+
+ private:
+  TIEBaseBitmap* B;
+  TIERowAccess Saved;
+};
+
 // The format a platform bitmap holds an image of format f in: grey samples as ie8g, CMYK, 48-bit
 // and CIELab colours as ie24RGB, the six others as they are.
 TIEPixelFormat IEPlatformHeldFormat(TIEPixelFormat f);

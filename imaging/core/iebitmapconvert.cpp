@@ -133,9 +133,7 @@ TIEPixelFormat IEPlatformHeldFormat(TIEPixelFormat f) {
 }
 
 void TIEBitmap::RowCopyFrom(TIEBitmap* source) {
-  TIERowAccess sa = source->RowAccess, da = RowAccess;
-  source->RowAccess = iraRead;
-  RowAccess = iraWrite;
+  TIEScopedRowAccess read(source, iraRead), write(this, iraWrite);
   if (Location == ieTempFile && source->Location == ieTempFile && RowLength == source->RowLength) {
     source->ReleaseAllRowViews();
     ReleaseAllRowViews();
@@ -144,8 +142,6 @@ void TIEBitmap::RowCopyFrom(TIEBitmap* source) {
     int n = std::min(RowLength, source->RowLength), rows = std::min(Height, source->Height);
     for (int y = 0; y < rows; ++y) std::memcpy(GetRowAddress(y), source->GetRowAddress(y), size_t(n));
   }
-  source->RowAccess = sa;
-  RowAccess = da;
 }
 
 void TIEBitmap::Assign(TIEBaseBitmap* src) {
@@ -271,9 +267,7 @@ void TIEBitmap::ConvertFrom(TIEBitmap* source) {
         SetGreyPalette(this);
       }
     }
-    TIERowAccess sa = source->RowAccess, da = RowAccess;
-    source->RowAccess = iraRead;
-    RowAccess = iraWrite;
+    TIEScopedRowAccess read(source, iraRead), write(this, iraWrite);
     const int w = Width;
     const double rangeSpan = InputRangeHigh - InputRangeLow;
     for (int y = 0; y < Height; ++y) {
@@ -385,8 +379,6 @@ void TIEBitmap::ConvertFrom(TIEBitmap* source) {
         default: break;
       }
     }
-    source->RowAccess = sa;
-    RowAccess = da;
   }
   if (source->AlphaChannel && !IsAlpha) GetAlphaChannel()->Assign(source->AlphaChannel);
   UpdateTBitmapPalette();
@@ -398,11 +390,9 @@ void TIEBitmap::TakeFromDIB(TIEDibbitmap* source) {
   if (f == ieNoFormat) return;
   ReallocPending = true;
   if (!Allocate(source->GetImageWidth(), source->GetImageHeight(), f)) return;
-  TIERowAccess saved = RowAccess;
-  RowAccess = iraWrite;
+  TIEScopedRowAccess write(this, iraWrite);
   int n = std::min(RowLength, source->GetRowLength());
   for (int y = 0; y < Height; ++y) std::memcpy(GetRowAddress(y), source->GetRowAddress(y), size_t(n));
-  RowAccess = saved;
 }
 
 void TIEBitmap::AssignTBitmap(TIEPlatformBitmap* source) {
@@ -434,8 +424,7 @@ void TIEBitmap::AssignTBitmap(TIEPlatformBitmap* source) {
   if (f == ie8p)
     for (int i = 0; i < tn; ++i) Palette[i] = TIERGB{table[i].rgbBlue, table[i].rgbGreen, table[i].rgbRed};
   const int srcRowLength = int(IERowLength(w, IEPlatformFormatBitCount(pf), 32));
-  TIERowAccess saved = RowAccess;
-  RowAccess = iraWrite;
+  TIEScopedRowAccess write(this, iraWrite);
   for (int y = 0; y < Height; ++y) {
     const uint8_t* s = source->ScanLine(y);
     uint8_t* d = GetRowAddress(y);
@@ -465,7 +454,6 @@ void TIEBitmap::AssignTBitmap(TIEPlatformBitmap* source) {
       default: std::memcpy(d, s, size_t(std::min(RowLength, srcRowLength))); break;
     }
   }
-  RowAccess = saved;
   IsAll255 = false;
 }
 

@@ -269,10 +269,8 @@ void TIEBitmap::WriteRaw(RawSink& sink) {
   PutI32(out, RowAlignment);
   sink.Put(out.data(), out.size());
   sink.Reserve(uint64_t(RowLength) * uint64_t(Height) + 1);
-  TIERowAccess saved = RowAccess;
-  RowAccess = iraRead;
+  TIEScopedRowAccess read(this, iraRead);
   for (int y = 0; y < Height; ++y) sink.Put(GetRowAddress(y), size_t(RowLength));
-  RowAccess = saved;
   uint8_t flag = AlphaChannel ? 1 : 0;
   sink.Put(&flag, 1);
   if (!AlphaChannel) return;
@@ -280,15 +278,13 @@ void TIEBitmap::WriteRaw(RawSink& sink) {
   size_t arl = size_t(IERowLength(Width, 8, kAlphaRowAlignment));
   sink.Reserve(uint64_t(arl) * uint64_t(Height) + 1);
   std::vector<uint8_t> row(arl, 0);
-  TIERowAccess asaved = a->RowAccess;
-  a->RowAccess = iraRead;
+  TIEScopedRowAccess alphaRead(a, iraRead);
   for (int y = 0; y < Height; ++y) {
     // an attached alpha channel of another size is written cut or padded with zeros to the image's size
     std::fill(row.begin(), row.end(), uint8_t(0));
     if (y < a->Height) std::memcpy(row.data(), a->GetRowAddress(y), std::min(arl, size_t(a->RowLength)));
     sink.Put(row.data(), arl);
   }
-  a->RowAccess = asaved;
   flag = a->IsAll255 ? 1 : 0;
   sink.Put(&flag, 1);
 }
@@ -338,34 +334,32 @@ bool TIEBitmap::ReadRaw(RawSource& src, uint64_t start, uint64_t& end) {
   std::memcpy(BrightnessOffsets, h.Offsets, sizeof(BrightnessOffsets));
   AdjustEnabled = h.Adjust == 1;
   Contrast = h.Contrast;
-  TIERowAccess saved = RowAccess;
-  RowAccess = iraWrite;
   bool ok = true;
-  if (RowLength == h.RowLength) {
-    for (int y = 0; y < Height && ok; ++y)
-      ok = src.ReadAt(h.RowsAt + uint64_t(y) * uint64_t(h.RowLength), GetRowAddress(y), size_t(h.RowLength));
-  } else {
-    // a platform bitmap keeps 32-bit rows whatever the data's alignment: rows are copied to fit
-    std::vector<uint8_t> row(size_t(h.RowLength));
-    size_t n = std::min(row.size(), size_t(RowLength));
-    for (int y = 0; y < Height && ok; ++y) {
-      ok = src.ReadAt(h.RowsAt + uint64_t(y) * uint64_t(h.RowLength), row.data(), row.size());
-      uint8_t* d = GetRowAddress(y);
-      std::memcpy(d, row.data(), n);
-      if (size_t(RowLength) > n) std::memset(d + n, 0, size_t(RowLength) - n);
+  {
+    TIEScopedRowAccess write(this, iraWrite);
+    if (RowLength == h.RowLength) {
+      for (int y = 0; y < Height && ok; ++y)
+        ok = src.ReadAt(h.RowsAt + uint64_t(y) * uint64_t(h.RowLength), GetRowAddress(y), size_t(h.RowLength));
+    } else {
+      // a platform bitmap keeps 32-bit rows whatever the data's alignment: rows are copied to fit
+      std::vector<uint8_t> row(size_t(h.RowLength));
+      size_t n = std::min(row.size(), size_t(RowLength));
+      for (int y = 0; y < Height && ok; ++y) {
+        ok = src.ReadAt(h.RowsAt + uint64_t(y) * uint64_t(h.RowLength), row.data(), row.size());
+        uint8_t* d = GetRowAddress(y);
+        std::memcpy(d, row.data(), n);
+        if (size_t(RowLength) > n) std::memset(d + n, 0, size_t(RowLength) - n);
+      }
     }
   }
-  RowAccess = saved;
   if (ok && h.HasAlpha) {
     TIEBitmap* a = GetAlphaChannel();
     ok = a && a->Width == Width && a->Height == Height && a->RowLength == h.AlphaRowLength;
     if (ok) {
-      TIERowAccess asaved = a->RowAccess;
-      a->RowAccess = iraWrite;
+      TIEScopedRowAccess write(a, iraWrite);
       for (int y = 0; y < Height && ok; ++y)
         ok = src.ReadAt(h.AlphaAt + uint64_t(y) * uint64_t(h.AlphaRowLength), a->GetRowAddress(y),
                         size_t(h.AlphaRowLength));
-      a->RowAccess = asaved;
       a->IsAll255 = h.AlphaAll255 == 1;
     }
   } else if (ok) {

@@ -90,9 +90,7 @@ void TIEBitmap::CopyRectTo(TIEBitmap* dest, int sx0, int sy0, int dx0, int dy0, 
   int pb = PixelBytes(sf);
   bool bits = sf == ie1g && df == ie1g, expand = sf == ie1g && df == ie24RGB, same = sf == df && pb > 0;
   if (!bits && !expand && !same) return;
-  TIERowAccess sa = RowAccess, da = dest->RowAccess;
-  RowAccess = iraRead;
-  dest->RowAccess = iraRead | iraWrite;
+  TIEScopedRowAccess read(this, iraRead), readWrite(dest, iraRead | iraWrite);
   std::vector<uint8_t> srow(static_cast<size_t>(RowLength));
   for (int i = 0; i < h; ++i) {
     std::memcpy(srow.data(), GetRowAddress(sy + i), srow.size());
@@ -106,8 +104,6 @@ void TIEBitmap::CopyRectTo(TIEBitmap* dest, int sx0, int sy0, int dx0, int dy0, 
       std::memmove(d + size_t(dx) * pb, srow.data() + size_t(sx) * pb, size_t(w) * pb);
     }
   }
-  RowAccess = sa;
-  dest->RowAccess = da;
 }
 
 void TIEBitmap::CombineAlphaRectTo(TIEBitmap* dest, int sx0, int sy0, int dx0, int dy0, int width, int height) {
@@ -133,8 +129,7 @@ void TIEBitmap::CombineAlphaRectTo(TIEBitmap* dest, int sx0, int sy0, int dx0, i
 void TIEBitmap::Fill(double value) {
   TIEPixelFormat f = GetPixelFormat();
   if (f == ieNoFormat || IsEmpty()) return;
-  TIERowAccess saved = RowAccess;
-  RowAccess = iraWrite;
+  TIEScopedRowAccess access(this, iraWrite);
   int64_t t = int64_t(std::trunc(value));
   std::vector<uint8_t> row(size_t(RowLength), 0);
   switch (f) {
@@ -172,7 +167,6 @@ void TIEBitmap::Fill(double value) {
   } else {
     for (int y = 0; y < Height; ++y) std::memcpy(GetRowAddress(y), row.data(), row.size());
   }
-  RowAccess = saved;
 }
 
 void TIEBitmap::FillRect(int x1, int y1, int x2, int y2, double value) {
@@ -194,8 +188,7 @@ void TIEBitmap::FillRect(int x1, int y1, int x2, int y2, double value) {
   }
   if (f == ie32RGB) pb = 3;  // B, G, R only
   int stride = f == ie32RGB ? 4 : pb;
-  TIERowAccess saved = RowAccess;
-  RowAccess = iraRead | iraWrite;
+  TIEScopedRowAccess readWrite(this, iraRead | iraWrite);
   for (int y = y1; y <= y2; ++y) {
     uint8_t* d = GetRowAddress(y);
     if (f == ie1g) {
@@ -209,7 +202,6 @@ void TIEBitmap::FillRect(int x1, int y1, int x2, int y2, double value) {
       for (int x = x1; x <= x2; ++x) std::memcpy(d + size_t(stride) * x, px, size_t(pb));
     }
   }
-  RowAccess = saved;
 }
 
 uint8_t TIEBitmap::GetByte(int x, int y) { return GetRowAddress(y)[x]; }
@@ -262,14 +254,12 @@ namespace {
 template <typename Pred>
 bool ScanAll(TIEBitmap* b, Pred keep) {
   int n = int((int64_t(b->GetImageWidth()) * b->GetBitCount() + 7) / 8);
-  TIERowAccess saved = b->RowAccess;
-  b->RowAccess = iraRead;
+  TIEScopedRowAccess read(b, iraRead);
   bool all = true;
   for (int y = 0; y < b->GetImageHeight() && all; ++y) {
     const uint8_t* r = b->GetRowAddress(y);
     for (int i = 0; i < n && all; ++i) all = keep(r[i]);
   }
-  b->RowAccess = saved;
   return all;
 }
 
@@ -286,8 +276,7 @@ bool TIEBitmap::HasOnlyGrays() {
     return true;
   }
   if (f != ie24RGB && f != ieRGB48 && f != ie32RGB) return true;
-  TIERowAccess saved = RowAccess;
-  RowAccess = iraRead;
+  TIEScopedRowAccess read(this, iraRead);
   bool grey = true;
   for (int y = 0; y < Height && grey; ++y) {
     const uint8_t* r = GetRowAddress(y);
@@ -302,6 +291,5 @@ bool TIEBitmap::HasOnlyGrays() {
       }
     }
   }
-  RowAccess = saved;
   return grey;
 }

@@ -19,19 +19,6 @@ namespace {
 
 constexpr int64_t kFixedOne = 16384;  // 14-bit fixed point of the scale factors
 
-// The source's row access is read-only for the call, also when it ends by an exception.
-class ReadOnlyRows {
- public:
-  explicit ReadOnlyRows(TIEBitmap* b) : B(b), Saved(b->RowAccess) { b->RowAccess = iraRead; }
-  ~ReadOnlyRows() { B->RowAccess = Saved; }
-  ReadOnlyRows(const ReadOnlyRows&) = delete;
-  ReadOnlyRows& operator=(const ReadOnlyRows&) = delete;
-
- private:
-  TIEBitmap* B;
-  TIERowAccess Saved;
-};
-
 // Contrast c as a 16.16 factor: c < 0 gives 1 - sqrt(-c) / 10, else c / 10 + 1.
 int64_t ContrastFactor(int c) {
   double k = c < 0 ? 1 - std::sqrt(double(-c)) / 10 : double(c) / 10 + 1;
@@ -166,7 +153,7 @@ void RenderRows(TIEBitmap* src, TIERenderTables& t, int c0, int c1, int r0, int 
     return;
   }
   TIEBitmap* alpha = alphaInUse ? src->GetAlphaChannel() : nullptr;
-  std::unique_ptr<ReadOnlyRows> alphaReadOnly(alpha ? new ReadOnlyRows(alpha) : nullptr);
+  TIEScopedRowAccess alphaReadOnly(alpha, iraRead);
   // Rows with an earlier row's source are copies of it only where nothing depends on the destination.
   bool reuse = reuseRows && opaque && op == ieboNormal;
   std::vector<TIERGB> line(static_cast<size_t>(n));
@@ -234,7 +221,7 @@ TIEBitmap* ScaledCopy(TIEBitmap* source, int sx, int sy, int sw, int sh, int dw,
   std::unique_ptr<TIEBitmap> out(new TIEBitmap());
   if (f == ie1g && !alpha && !project && sw >= dw) {
     if (!out->Allocate(dw, dh, ie24RGB)) return nullptr;
-    ReadOnlyRows readOnly(source);
+    TIEScopedRowAccess readOnly(source, iraRead);
     r.ShrinkBWToGray(source, sx, sy, sx + sw - 1, sy + sh - 1, out.get());
   } else {
     TIEBitmap part;
@@ -283,7 +270,7 @@ void IERenderZoomedInto(TIEBitmap* source, TIEBitmap* dest, TIERenderTables* tab
   if (!source || !dest || dest->GetPixelFormat() != ie24RGB || source->GetPixelFormat() == ieNoFormat) return;
   // the row table needs row addresses that stay valid: a destination in a temporary file has none
   if (dest->GetLocation() == ieTempFile || source == dest) return;
-  ReadOnlyRows readOnly(source);
+  TIEScopedRowAccess readOnly(source, iraRead);
   int destW = dest->GetImageWidth(), destH = dest->GetImageHeight();
   int srcW = source->GetImageWidth(), srcH = source->GetImageHeight();
   if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0 || dx > destW - 1 || dy > destH - 1) return;
@@ -391,7 +378,7 @@ void IEResampleRectInto(TIEBitmap* source, TIEBitmap* dest, int dx, int dy, int 
       return;
     }
   }
-  ReadOnlyRows readOnly(source);
+  TIEScopedRowAccess readOnly(source, iraRead);
   try {
     int64_t yScale = int64_t(double(sh) / dh * kFixedOne), xScale = int64_t(double(sw) / dw * kFixedOne);
     int destW = dest->GetImageWidth(), destH = dest->GetImageHeight();
@@ -405,7 +392,7 @@ void IEResampleRectInto(TIEBitmap* source, TIEBitmap* dest, int dx, int dy, int 
     opacity = IEClamp(opacity, 0, 255);
     TIEBitmap* da = dest->GetAlphaChannel();
     if (TIEBitmap* sa = AlphaToRead(source)) {
-      ReadOnlyRows alphaReadOnly(sa);
+      TIEScopedRowAccess alphaReadOnly(sa, iraRead);
       for (int r = r0; r <= r1; ++r) {
         const uint8_t* s = sa->GetRowAddress(yt[size_t(r - r0)]);
         uint8_t* d = da->GetRowAddress(r);

@@ -58,9 +58,7 @@ void TIEBitmap::MoveStorageTo(TIEBitmap* t) {
 // Copies every row that both have from `source` (the smaller row length); the bytes of this bitmap
 // beyond the source's rows and row length are cleared, so a grown image holds no stale memory.
 void TIEBitmap::CopyRowsFrom(TIEBitmap* source) {
-  TIERowAccess sa = source->RowAccess, da = RowAccess;
-  source->RowAccess = iraRead;
-  RowAccess = iraWrite;
+  TIEScopedRowAccess read(source, iraRead), write(this, iraWrite);
   int n = std::min(RowLength, source->RowLength), rows = std::min(Height, source->Height);
   for (int y = 0; y < Height; ++y) {
     uint8_t* d = GetRowAddress(y);
@@ -71,8 +69,6 @@ void TIEBitmap::CopyRowsFrom(TIEBitmap* source) {
       std::memset(d, 0, size_t(RowLength));
     }
   }
-  source->RowAccess = sa;
-  RowAccess = da;
 }
 
 void TIEBitmap::SetLocation(TIELocation location) {

@@ -111,8 +111,7 @@ HGLOBAL _CopyBitmaptoDIBEx(TIEBitmap* bitmap, int x1, int y1, int x2, int y2, in
     for (int i = 0; i < 256; ++i) std::memset(t + 4 * i, i, 3);
   }
   uint8_t* rows = t + table;
-  TIERowAccess saved = bitmap->RowAccess;
-  bitmap->RowAccess = iraRead;
+  TIEScopedRowAccess read(bitmap, iraRead);
   for (int y = y2 - 1, out = 0; y >= y1; --y, ++out) {
     const uint8_t* src = bitmap->GetRowAddress(y);
     uint8_t* d = rows + size_t(rowBytes) * out;
@@ -121,7 +120,6 @@ HGLOBAL _CopyBitmaptoDIBEx(TIEBitmap* bitmap, int x1, int y1, int x2, int y2, in
     else
       std::memcpy(d, src + size_t(x1) * (bits / 8), size_t(width) * (bits / 8));
   }
-  bitmap->RowAccess = saved;
   GlobalUnlock(hg);
   return hg;
 }

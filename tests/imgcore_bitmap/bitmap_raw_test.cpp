@@ -20,6 +20,14 @@ void Pattern(TIEBitmap& b) {
   }
 }
 
+// The rows that Pattern writes into b.
+Bytes PatternOf(TIEBitmap& b) {
+  Bytes out;
+  for (int y = 0; y < b.GetImageHeight(); ++y)
+    for (int i = 0; i < b.GetRowLength(); ++i) out.push_back(uint8_t(y * 31 + i * 7));
+  return out;
+}
+
 Bytes RowsOf(TIEBitmap& b) {
   Bytes out;
   for (int y = 0; y < b.GetImageHeight(); ++y) {
@@ -81,6 +89,45 @@ TEST_P(RawRoundTrip, EveryFormatWithPaletteAndAlpha) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Locations, RawRoundTrip, ::testing::Values(ieMemory, ieTempFile));
+
+// Takes the first `room` bytes written, then refuses, so the raw writer raises part way through.
+class TShortStream : public TIEMemoryStream {
+ public:
+  explicit TShortStream(int64_t room) : Room(room) {}
+  int32_t Write(const void* buffer, int32_t count) override {
+    return GetPosition() + count > Room ? 0 : TIEMemoryStream::Write(buffer, count);
+  }
+
+ private:
+  int64_t Room;
+};
+
+class RawWriteFailure : public ::testing::TestWithParam<TIELocation> {};
+
+// A write that raises in the image rows or in the alpha rows leaves the row access of the image and
+// of its alpha channel as it was: one left read-only would drop the rows written to it next.
+TEST_P(RawWriteFailure, LeavesTheRowAccessAsItWas) {
+  TIEBitmap b;
+  b.SetMemoryThreshold(GetParam() == ieTempFile ? 0 : (1 << 24));
+  b.SetLocation(GetParam());
+  ASSERT_TRUE(b.Allocate(8, 4, ie24RGB));
+  TIEBitmap* alpha = b.GetAlphaChannel();
+  Bytes whole;
+  b.WriteRawImageStream(whole);
+  // 75 header bytes: the second image row fails; three bytes short: the last alpha row fails
+  for (int64_t room : {int64_t(75 + b.GetRowLength()), int64_t(whole.size()) - 3}) {
+    TShortStream s(room);
+    EXPECT_THROW(b.WriteRawImageStream(s), EWriteError) << room;
+    EXPECT_EQ(b.RowAccess, iraRead | iraWrite) << room;
+    EXPECT_EQ(alpha->RowAccess, iraRead | iraWrite) << room;
+    Pattern(b);
+    Pattern(*alpha);
+    EXPECT_EQ(RowsOf(b), PatternOf(b)) << room;
+    EXPECT_EQ(RowsOf(*alpha), PatternOf(*alpha)) << room;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Locations, RawWriteFailure, ::testing::Values(ieMemory, ieTempFile));
 
 TEST(RawStream, StreamAndBlockFormsAgree) {
   TIEBitmap b(3, 2, ie8p);
