@@ -107,7 +107,11 @@ bool FastRow(TIEPixelFormat sf, TIEPixelFormat df, const uint8_t* s, uint8_t* d,
     return true;
   }
   if (sf == ie32RGB && df == ie24RGB) {
-    for (int x = 0; x < w; ++x, s += 4, d += 3) {
+    // four bytes a pixel, the fourth landing on the next pixel's first and written over by it: half
+    // the loads and stores of a byte-by-byte copy
+    int x = 0;
+    for (; x + 1 < w; ++x, s += 4, d += 3) std::memcpy(d, s, 4);
+    if (x < w) {
       d[0] = s[0];
       d[1] = s[1];
       d[2] = s[2];

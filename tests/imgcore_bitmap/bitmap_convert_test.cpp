@@ -153,6 +153,25 @@ TEST(Conversion, PlatformBitmapLocation) {
   }
 }
 
+// Whole rows from 32 to 24 bits, with and without row padding: every pixel keeps B, G, R and no
+// fourth byte lands in a pixel or past the row.
+TEST(Conversion, ThirtyTwoToTwentyFourBitRows) {
+  for (int w : {1, 2, 4, 5, 7}) {
+    TIEBitmap src(w, 2, ie32RGB);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < w; ++x) src.SetDWord(x, y, 0xEE000000u | uint32_t(y * 100 + x * 3) * 0x010101u);
+    TIEBitmap dst(w, 2, ie24RGB);
+    for (int y = 0; y < 2; ++y) std::memset(dst.GetRowAddress(y), 0x5A, size_t(dst.GetRowLength()));
+    dst.ConvertFrom(&src);
+    for (int y = 0; y < 2; ++y) {
+      const uint8_t* r = dst.GetRowAddress(y);
+      for (int x = 0; x < w; ++x)
+        for (int k = 0; k < 3; ++k) ASSERT_EQ(r[3 * x + k], uint8_t(y * 100 + x * 3)) << w << " " << x << "," << y;
+      for (int i = 3 * w; i < dst.GetRowLength(); ++i) EXPECT_EQ(r[i], 0x5A) << "padding, width " << w;
+    }
+  }
+}
+
 TEST(Conversion, ThroughRGBLeavesTheCallersSourceAlone) {
   TIEBitmap src(8, 1, ie1g);
   src.GetRowAddress(0)[0] = 0xF0;
