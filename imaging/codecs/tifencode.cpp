@@ -771,11 +771,11 @@ int IETIFFWrite(TIEStream& Stream, bool InsertPage, TIEBitmap* Bitmap, TIOParams
       w.AddShort(284, 1);
       w.AddShort(327, 0);
     }
-    const TIERowAccess access = b->RowAccess;
-    b->RowAccess = iraRead;
-    if (plan.compression == kCompOJPEG) WriteOldJPEG(w, b, plan, Progress);
-    else WriteStrips(w, b, plan, quantizer.get(), Params, Progress);
-    b->RowAccess = access;
+    {
+      TIEScopedRowAccess access(b, iraRead);
+      if (plan.compression == kCompOJPEG) WriteOldJPEG(w, b, plan, Progress);
+      else WriteStrips(w, b, plan, quantizer.get(), Params, Progress);
+    }
     if (!aborting) AddPageTags(w, b, plan, Params, palette);
   }
   if (aborting) return 0;

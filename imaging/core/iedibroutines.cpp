@@ -112,13 +112,20 @@ HGLOBAL _CopyBitmaptoDIBEx(TIEBitmap* bitmap, int x1, int y1, int x2, int y2, in
   }
   uint8_t* rows = t + table;
   TIEScopedRowAccess read(bitmap, iraRead);
-  for (int y = y2 - 1, out = 0; y >= y1; --y, ++out) {
-    const uint8_t* src = bitmap->GetRowAddress(y);
-    uint8_t* d = rows + size_t(rowBytes) * out;
-    if (f == ie1g)
-      IECopyBits(d, src, 0, x1, width, bitmap->GetRowLength());
-    else
-      std::memcpy(d, src + size_t(x1) * (bits / 8), size_t(width) * (bits / 8));
+  try {
+    for (int y = y2 - 1, out = 0; y >= y1; --y, ++out) {
+      const uint8_t* src = bitmap->GetRowAddress(y);
+      uint8_t* d = rows + size_t(rowBytes) * out;
+      if (f == ie1g)
+        IECopyBits(d, src, 0, x1, width, bitmap->GetRowLength());
+      else
+        std::memcpy(d, src + size_t(x1) * (bits / 8), size_t(width) * (bits / 8));
+    }
+  } catch (...) {
+    // a row of a temporary file that cannot be read: the block goes with the failure
+    GlobalUnlock(hg);
+    GlobalFree(hg);
+    throw;
   }
   GlobalUnlock(hg);
   return hg;

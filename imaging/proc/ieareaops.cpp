@@ -27,8 +27,7 @@ void IEFillRect(TIEBitmap* bitmap, const TIERect& rect, TIERGB color, void* Send
   const int pb = IEPixelFormatBitCount[f] / 8;
   const int written = f == ie32RGB ? 3 : pb;  // the fourth byte of ie32RGB is not colour
   const int rows = r.Bottom - r.Top + 1;
-  TIERowAccess keep = bitmap->RowAccess;
-  bitmap->RowAccess = iraRead | iraWrite;
+  TIEScopedRowAccess keep(bitmap, iraRead | iraWrite);
   for (int y = r.Top; y <= r.Bottom; ++y) {
     uint8_t* row = bitmap->GetRowAddress(y);
     if (f == ie1g) {
@@ -41,7 +40,6 @@ void IEFillRect(TIEBitmap* bitmap, const TIERect& rect, TIERGB color, void* Send
     }
     if (progress) progress(Sender, int((y - r.Top + 1) * 100 / (rows + 0.5)));
   }
-  bitmap->RowAccess = keep;
   bitmap->IsAll255 = false;
 }
 
@@ -148,8 +146,7 @@ void IEMatchChannelHistogram(TIEBitmap* target, int channel, const uint32_t refe
   int map[256];
   for (int v = 0; v < 256; ++v) map[v] = inverse[equal[v]];
   // 4. both maps at once
-  TIERowAccess keep = target->RowAccess;
-  target->RowAccess = iraRead | iraWrite;
+  TIEScopedRowAccess keep(target, iraRead | iraWrite);
   for (int y = 0; y < H; ++y) {
     uint8_t* row = target->GetRowAddress(y);
     for (int x = 0; x < W; ++x) {
@@ -162,6 +159,5 @@ void IEMatchChannelHistogram(TIEBitmap* target, int channel, const uint32_t refe
       }
     }
   }
-  target->RowAccess = keep;
   target->IsAll255 = false;
 }

@@ -30,19 +30,6 @@ void Report(const TIEReductionProgress& p, int rowsDone, int height) {
   if (p.OnProgress) p.OnProgress(p.Sender, int(rowsDone * 100 / (height + 0.5)));
 }
 
-// Restores a bitmap's row access on leaving a routine.
-class TRowAccessGuard {
- public:
-  TRowAccessGuard(TIEBitmap* b, TIERowAccess access) : b_(b), saved_(b->RowAccess) { b->RowAccess = access; }
-  ~TRowAccessGuard() { b_->RowAccess = saved_; }
-  TRowAccessGuard(const TRowAccessGuard&) = delete;
-  TRowAccessGuard& operator=(const TRowAccessGuard&) = delete;
-
- private:
-  TIEBitmap* b_;
-  TIERowAccess saved_;
-};
-
 bool HandlesFormat(TIEPixelFormat f) {
   return f == ie1g || f == ie8p || f == ie8g || f == ie16g || f == ie24RGB || f == ie32f || f == ieCMYK ||
          f == ieRGB48 || f == ieCIELab || f == ie32RGB;
@@ -77,7 +64,7 @@ void IEGrayHistogram(TIEBitmap* bitmap, int counts[256]) {
   const TIEPixelFormat f = bitmap->GetPixelFormat();
   if (!HandlesFormat(f)) return;
   const int w = bitmap->GetImageWidth(), h = bitmap->GetImageHeight();
-  TRowAccessGuard guard(bitmap, iraRead);
+  TIEScopedRowAccess guard(bitmap, iraRead);
   for (int y = 0; y < h; ++y) {
     const uint8_t* row = bitmap->GetRowAddress(y);
     if (f == ie24RGB) {
@@ -96,7 +83,7 @@ void IEMeanColor(TIEBitmap* bitmap, int& red, int& green, int& blue) {
   const TIEPixelFormat f = bitmap->GetPixelFormat();
   if (!HandlesFormat(f)) return;
   const int w = bitmap->GetImageWidth(), h = bitmap->GetImageHeight();
-  TRowAccessGuard guard(bitmap, iraRead);
+  TIEScopedRowAccess guard(bitmap, iraRead);
   int64_t sr = 0, sg = 0, sb = 0;
   for (int y = 0; y < h; ++y) {
     const uint8_t* row = bitmap->GetRowAddress(y);
@@ -154,7 +141,7 @@ void IEThresholdTo1Bit(TIEBitmap* source, TIEBitmap* dest, int threshold, const 
   if (!HandlesFormat(f)) return;
   const size_t outBytes = size_t(w + 7) / 8;
   if (f == ie1g) {
-    TRowAccessGuard sg(source, iraRead), dg(dest, iraRead | iraWrite);
+    TIEScopedRowAccess sg(source, iraRead), dg(dest, iraRead | iraWrite);
     std::vector<uint8_t> row(outBytes);
     for (int y = 0; y < h; ++y) {
       std::memcpy(row.data(), source->GetRowAddress(y), outBytes);
@@ -164,7 +151,7 @@ void IEThresholdTo1Bit(TIEBitmap* source, TIEBitmap* dest, int threshold, const 
     return;
   }
   threshold = IEResolveThreshold(source, threshold);
-  TRowAccessGuard sg(source, iraRead), dg(dest, iraRead | iraWrite);
+  TIEScopedRowAccess sg(source, iraRead), dg(dest, iraRead | iraWrite);
   std::vector<uint8_t> out(outBytes);
   for (int y = 0; y < h; ++y) {
     std::memset(out.data(), 0, out.size());
@@ -195,7 +182,7 @@ void IEOrderedDitherTo1Bit(TIEBitmap* bitmap, const TIEReductionProgress& progre
   TIEBitmap bw;
   if (!bw.Allocate(w, h, ie1g)) return;
   {
-    TRowAccessGuard guard(bitmap, iraRead);
+    TIEScopedRowAccess guard(bitmap, iraRead);
     std::vector<uint8_t> out(size_t(w + 7) / 8);
     for (int y = 0; y < h; ++y) {
       std::memset(out.data(), 0, out.size());
@@ -222,7 +209,7 @@ void IEQuantizeInPlace(TIEBitmap* bitmap, int numColors, TIERGB* palette, void* 
   TIEQuantizer quantizer(bitmap, palette, numColors);
   TIEReductionProgress progress{sender, onProgress};
   const int w = bitmap->GetImageWidth(), h = bitmap->GetImageHeight();
-  TRowAccessGuard guard(bitmap, iraRead | iraWrite);
+  TIEScopedRowAccess guard(bitmap, iraRead | iraWrite);
   for (int y = 0; y < h; ++y) {
     TIERGB* row = reinterpret_cast<TIERGB*>(bitmap->GetRowAddress(y));
     for (int x = 0; x < w; ++x) row[x] = palette[quantizer.RGBToIndex(row[x])];
@@ -266,7 +253,7 @@ std::unique_ptr<TIEBitmap> IEConvertTwoColorTo1Bit(TIEBitmap* bitmap, TIERGB& co
   std::vector<uint8_t> out(bytes);
   int colours = 0;
   {
-    TRowAccessGuard guard(bitmap, iraRead);
+    TIEScopedRowAccess guard(bitmap, iraRead);
     for (int y = 0; y < h && colours <= 2; ++y) {
       std::memset(out.data(), 0, bytes);
       const uint8_t* row = bitmap->GetRowAddress(y);
@@ -392,7 +379,7 @@ void ServiceQuantize(TIEBitmap* src, TIEBitmap* dst, int colours) {
   std::memset(palette, 0, sizeof palette);
   TIEQuantizer quantizer(src, palette, colours);
   for (int i = 0; i < 256; ++i) dst->SetPaletteEntry(i, palette[i]);
-  TRowAccessGuard sg(src, iraRead), dg(dst, iraRead | iraWrite);
+  TIEScopedRowAccess sg(src, iraRead), dg(dst, iraRead | iraWrite);
   std::vector<uint8_t> out(static_cast<size_t>(w));
   std::vector<TIERGB> row(static_cast<size_t>(w));
   for (int y = 0; y < h; ++y) {

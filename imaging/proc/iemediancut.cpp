@@ -124,8 +124,7 @@ std::unique_ptr<TIEMedianCutState> IEMedianCutPalette(TIEBitmap* bitmap, TIERGB*
   st->Boxes.resize(size_t(st->MaxColors));
 
   TIEMedianCutState::Box& box0 = st->Boxes[0];
-  TIERowAccess saved = bitmap->RowAccess;
-  bitmap->RowAccess = iraRead;
+  TIEScopedRowAccess saved(bitmap, iraRead);
   for (int y = 0; y < h; ++y) {
     const uint8_t* p = bitmap->GetRowAddress(y);
     for (int x = 0; x < w; ++x, p += 3) {
@@ -140,7 +139,6 @@ std::unique_ptr<TIEMedianCutState> IEMedianCutPalette(TIEBitmap* bitmap, TIERGB*
       ++box0.Projection[2][b5];
     }
   }
-  bitmap->RowAccess = saved;
   box0.Count = uint32_t(st->PixelCount);
   for (int a = 0; a < 3; ++a) {
     box0.Lower[a] = 0;

@@ -110,8 +110,7 @@ void NeuQuantLearn(TIENeuQuantNet& n, TIEBitmap* bitmap) {
   int64_t pos = 0;
   int cachedRow = -1;
   const uint8_t* row = nullptr;
-  TIERowAccess saved = bitmap->RowAccess;
-  bitmap->RowAccess = iraRead;
+  TIEScopedRowAccess saved(bitmap, iraRead);
   for (int64_t i = 0; i < samples;) {
     int y = int(pos / w), x = int(pos % w);
     if (y != cachedRow) {
@@ -132,7 +131,6 @@ void NeuQuantLearn(TIENeuQuantNet& n, TIEBitmap* bitmap) {
       ComputeRadiusPowers(n, alpha, rad);
     }
   }
-  bitmap->RowAccess = saved;
 }
 
 void NeuQuantUnbias(TIENeuQuantNet& n) {

@@ -25,15 +25,13 @@ std::unique_ptr<TIEBitmap> To24Bit(TIEBitmap* bitmap) {
   const int w = bitmap->GetImageWidth(), h = bitmap->GetImageHeight();
   auto copy = std::make_unique<TIEBitmap>();
   if (!copy->Allocate(w, h, ie24RGB)) return nullptr;
-  TIERowAccess saved = bitmap->RowAccess;
-  bitmap->RowAccess = iraRead;
+  TIEScopedRowAccess saved(bitmap, iraRead);
   std::vector<TIERGB> row(static_cast<size_t>(w));
   for (int y = 0; y < h; ++y) {
     const uint8_t* src = bitmap->GetRowAddress(y);
     for (int x = 0; x < w; ++x) row[size_t(x)] = IEDecodePixelRGB(bitmap, src, x);
     std::memcpy(copy->GetRowAddress(y), row.data(), size_t(w) * 3);
   }
-  bitmap->RowAccess = saved;
   return copy;
 }
 
@@ -128,8 +126,7 @@ bool TIEQuantizer::CollectExactColors(TIEBitmap* bitmap, TIERGB* palette) {
   const int w = bitmap->GetImageWidth(), h = bitmap->GetImageHeight();
   auto index = std::make_unique<TIEColorIndexMap>(colorCount_ + 1);
   std::vector<TIERGB> colors;
-  TIERowAccess saved = bitmap->RowAccess;
-  bitmap->RowAccess = iraRead;
+  TIEScopedRowAccess saved(bitmap, iraRead);
   bool ok = true;
   for (int y = 0; y < h && ok; ++y) {
     const TIERGB* row = reinterpret_cast<const TIERGB*>(bitmap->GetRowAddress(y));
@@ -147,7 +144,6 @@ bool TIEQuantizer::CollectExactColors(TIEBitmap* bitmap, TIERGB* palette) {
       colors.push_back(row[x]);
     }
   }
-  bitmap->RowAccess = saved;
   if (!ok) return false;
   for (size_t i = 0; i < colors.size(); ++i) palette[i] = colors[i];
   colors_ = std::move(colors);

@@ -518,17 +518,7 @@ void RunKernel(TIEBitmap* source, RowSource kind, TIEBitmap* dest, RowSink sink,
   const double factor = 100.0 / (sH + dH + 0.5);
   // both passes' rows are counted as destination rows are finished
   auto progressAt = [&](int done) { return int(double(sH + dH) * done / dH * factor); };
-  const TIERowAccess oldSrcAccess = source->RowAccess, oldDstAccess = dest->RowAccess;
-  source->RowAccess = iraRead;
-  dest->RowAccess = iraWrite;
-  struct Restore {
-    TIEBitmap *s, *d;
-    TIERowAccess sa, da;
-    ~Restore() {
-      s->RowAccess = sa;
-      d->RowAccess = da;
-    }
-  } restore{source, dest, oldSrcAccess, oldDstAccess};
+  TIEScopedRowAccess sourceAccess(source, iraRead), destAccess(dest, iraWrite);
 
   // Row views of a temporary file are not safe for concurrent use: a source or destination there is
   // read and written by this thread alone. One worker is this thread too: starting a thread to wait

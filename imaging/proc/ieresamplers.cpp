@@ -25,19 +25,6 @@ constexpr double kBorderTolerance = 1e-4;
 
 int MapIndex(int i, int src, int dst) { return int(int64_t(i) * src / dst); }
 
-// Sets the row access of a bitmap for the length of a call.
-class ScopedRowAccess {
- public:
-  ScopedRowAccess(TIEBitmap* b, TIERowAccess a) : b_(b), old_(b->RowAccess) { b->RowAccess = a; }
-  ~ScopedRowAccess() { b_->RowAccess = old_; }
-  ScopedRowAccess(const ScopedRowAccess&) = delete;
-  ScopedRowAccess& operator=(const ScopedRowAccess&) = delete;
-
- private:
-  TIEBitmap* b_;
-  TIERowAccess old_;
-};
-
 struct ChangeReporter {
   void* Sender;
   const TIEProgressEvent& Event;
@@ -235,7 +222,7 @@ void FastLinearAny(TIEBitmap* source, TIEBitmap* dest, int channels, void* Sende
     dest->Assign(source);
     return;
   }
-  ScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
+  TIEScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
   ChangeReporter rep{Sender, progress};
   const size_t rowBytes = size_t(dW) * channels;
   FastLinear(
@@ -280,7 +267,7 @@ void IEStretchNearest(TIEBitmap* source, TIEBitmap* dest, void* Sender, const TI
   if (sW < 1 || sH < 1 || dW < 1 || dH < 1 || f == ieNoFormat) return;
   if (dest->GetPixelFormat() != f && !dest->Allocate(dW, dH, f)) return;
   if (f == ie8p) source->CopyPaletteTo(dest);
-  ScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
+  TIEScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
   ChangeReporter rep{Sender, progress};
   std::vector<int> m(dW);
   for (int i = 0; i < dW; ++i) m[i] = MapIndex(i, sW, dW);
@@ -349,7 +336,7 @@ void IEResampleProject24(TIEBitmap* source, TIEBitmap* dest, bool whiteOnBlack, 
   const int dW = dest->GetImageWidth(), dH = dest->GetImageHeight();
   if (source->GetPixelFormat() != ie24RGB || sW < 1 || sH < 1 || dW < 1 || dH < 1) return;
   if (dest->GetPixelFormat() != ie1g && !dest->Allocate(dW, dH, ie1g)) return;
-  ScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
+  TIEScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
   ChangeReporter rep{Sender, progress};
   std::vector<uint8_t> copy(size_t(sW) * 3);
   Project(sW, sH, dest, whiteOnBlack,
@@ -368,7 +355,7 @@ void IEResampleProjectBW(TIEBitmap* source, TIEBitmap* dest, bool whiteOnBlack, 
   const int dW = dest->GetImageWidth(), dH = dest->GetImageHeight();
   if (source->GetPixelFormat() != ie1g || sW < 1 || sH < 1 || dW < 1 || dH < 1) return;
   if (dest->GetPixelFormat() != ie1g && !dest->Allocate(dW, dH, ie1g)) return;
-  ScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
+  TIEScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
   ChangeReporter rep{Sender, progress};
   std::vector<uint8_t> copy(static_cast<size_t>(source->GetRowLength()));
   Project(sW, sH, dest, whiteOnBlack,
@@ -393,7 +380,7 @@ void IEResampleBWLinear(TIEBitmap* source, TIEBitmap* dest, void* Sender, const 
     return;
   }
   // interpolation along both axes (also along a shrunk one), the bits read as 0 and 255
-  ScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
+  TIEScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
   ChangeReporter rep{Sender, progress};
   const double sx = double(dW) / sW, sy = double(dH) / sH;
   std::vector<int> q(dW), fq(dW);
@@ -430,7 +417,7 @@ void IEShrinkBWToGray(TIEBitmap* source, int x1, int y1, int x2, int y2, TIEBitm
   if (sW < 1 || sH < 1 || dW < 1 || dH < 1) return;
   IEOrderCorners(x1, y1, x2, y2);
   const double fx = double(x2 - x1 + 1) / dW, fy = double(y2 - y1 + 1) / dH;
-  ScopedRowAccess wa(dest, iraWrite);
+  TIEScopedRowAccess wa(dest, iraWrite);
   std::vector<std::vector<uint8_t>> rows;  // the source rows of one destination row, copied
   for (int i = 0; i < dH; ++i) {
     const int a = IEClamp(y1 + int(fy * i - fy / 2), 0, sH - 1), b = IEClamp(y1 + int(int(fy) / 2 + fy * i), 0, sH - 1);
@@ -713,7 +700,7 @@ void AreaResample(TIEBitmap* source, TIEBitmap* dest, int mode, double maximum, 
   const double gx = double(sW) / dW, gy = double(sH) / dH;
   const bool ix = gx < 1, iy = gy < 1;
   const std::vector<AreaPiece> hp = CutAxis(sW, dW), vp = CutAxis(sH, dH);
-  ScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
+  TIEScopedRowAccess ra(source, iraRead), wa(dest, iraWrite);
   ChangeReporter rep{Sender, progress};
 
   const bool plain = !ix && !iy, linear = !plain && mode == 0;

@@ -94,18 +94,14 @@ struct Raster {
 bool Load(TIEBitmap* b, Raster& r) {
   if (!b || b->IsEmpty()) return false;
   if (!r.Init(b->GetImageWidth(), b->GetImageHeight(), b->GetPixelFormat())) return false;
-  TIERowAccess keep = b->RowAccess;
-  b->RowAccess = iraRead;
+  TIEScopedRowAccess keep(b, iraRead);
   for (int y = 0; y < r.h; ++y) std::memcpy(r.Row(y), b->GetRowAddress(y), r.stride);
-  b->RowAccess = keep;
   return true;
 }
 
 void WriteRows(const Raster& r, TIEBitmap* b) {
-  TIERowAccess keep = b->RowAccess;
-  b->RowAccess = iraRead | iraWrite;
+  TIEScopedRowAccess keep(b, iraRead | iraWrite);
   for (int y = 0; y < r.h; ++y) std::memcpy(b->GetRowAddress(y), r.Row(y), r.stride);
-  b->RowAccess = keep;
   b->IsAll255 = false;
 }
 

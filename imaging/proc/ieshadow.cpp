@@ -24,8 +24,7 @@ void IEGaussianBlurGray8(TIEBitmap* bitmap, const TIERect& rect, double radius) 
   IEBuildGaussianKernel(kernel, radius);
   const int w = r.Right - r.Left + 1, h = r.Bottom - r.Top + 1;
   std::vector<uint8_t> area(size_t(w) * h), line(std::max(w, h)), out(std::max(w, h));
-  TIERowAccess keep = bitmap->RowAccess;
-  bitmap->RowAccess = iraRead;
+  TIEScopedRowAccess keep(bitmap, iraRead);
   for (int y = 0; y < h; ++y) {
     IEBlurLine(kernel, bitmap->GetRowAddress(r.Top + y) + r.Left, &area[size_t(y) * w], w);
   }
@@ -36,7 +35,6 @@ void IEGaussianBlurGray8(TIEBitmap* bitmap, const TIERect& rect, double radius) 
   }
   bitmap->RowAccess = iraRead | iraWrite;
   for (int y = 0; y < h; ++y) std::memcpy(bitmap->GetRowAddress(r.Top + y) + r.Left, &area[size_t(y) * w], w);
-  bitmap->RowAccess = keep;
   bitmap->IsAll255 = false;
 }
 
@@ -49,8 +47,7 @@ void IEApplyFilter3x3Gray8(TIEBitmap* bitmap, const int32_t coefficients[9], int
   // the rectangle plus one pixel around it, edges repeated
   const int w = r.Right - r.Left + 1, h = r.Bottom - r.Top + 1;
   std::vector<uint8_t> src(size_t(w + 2) * (h + 2));
-  TIERowAccess keep = bitmap->RowAccess;
-  bitmap->RowAccess = iraRead;
+  TIEScopedRowAccess keep(bitmap, iraRead);
   for (int y = -1; y <= h; ++y) {
     const uint8_t* row = bitmap->GetRowAddress(std::clamp(r.Top + y, 0, H - 1));
     for (int x = -1; x <= w; ++x) src[size_t(y + 1) * (w + 2) + (x + 1)] = row[std::clamp(r.Left + x, 0, W - 1)];
@@ -65,7 +62,6 @@ void IEApplyFilter3x3Gray8(TIEBitmap* bitmap, const int32_t coefficients[9], int
       out[x] = uint8_t(std::min<int64_t>(std::llabs(sum) / std::llabs(int64_t(divisor)), 255));
     }
   }
-  bitmap->RowAccess = keep;
   bitmap->IsAll255 = false;
 }
 
