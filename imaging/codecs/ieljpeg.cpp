@@ -140,22 +140,26 @@ int32_t DecodeDifference(TBitReader& bits, int s) {
   return v >= (1 << (s - 1)) ? v : v - ((1 << s) - 1);
 }
 
+// The predictors 1 to 7 from the sample to the left (ra), above (rb) and above left (rc).
+inline int32_t Predict(int sv, int32_t ra, int32_t rb, int32_t rc) {
+  switch (sv) {
+    case 1: return ra;
+    case 2: return rb;
+    case 3: return rc;
+    case 4: return ra + rb - rc;
+    case 5: return ra + ((rb - rc) >> 1);
+    case 6: return rb + ((ra - rc) >> 1);
+    default: return (ra + rb) / 2;
+  }
+}
+
 // The samples of a line after its first pixel, away from restarts: predictor SV throughout.
 template <int SV>
 bool DecodeInterior(TBitReader& bits, const THuffTable* const* use, const uint16_t* prev, uint16_t* cur,
                     int rowSamples, int comps) {
   for (int i = comps, c = 0; i < rowSamples; ++i) {
     const int32_t ra = cur[i - comps], rb = prev[i], rc = prev[i - comps];
-    int32_t pred;
-    switch (SV) {
-      case 1: pred = ra; break;
-      case 2: pred = rb; break;
-      case 3: pred = rc; break;
-      case 4: pred = ra + rb - rc; break;
-      case 5: pred = ra + ((rb - rc) >> 1); break;
-      case 6: pred = rb + ((ra - rc) >> 1); break;
-      default: pred = (ra + rb) / 2; break;
-    }
+    const int32_t pred = Predict(SV, ra, rb, rc);
     const int s = DecodeSymbol(bits, *use[c]);
     if (s < 0) return false;
     cur[i] = uint16_t(pred + DecodeDifference(bits, s));
@@ -278,6 +282,81 @@ bool SelectLosslessJPEGTables(const TFrame& f, const THuffTable* tables, bool Si
   return true;
 }
 
+// Where a line's decoding stands between lines: the restart interval's countdown and the row in
+// which the current interval started.
+struct TLineState {
+  int untilRestart = 0;
+  bool runStart = true;  // the next pixel starts a restart interval
+  int restartRow = 0;
+};
+
+// One line of a scan without restart intervals, past the first line: the line's first samples are
+// predicted from the line above, the rest by the scan's predictor.
+bool DecodeLineUnbroken(TBitReader& bits, const THuffTable* const* use, int predictor, const uint16_t* prev,
+                        uint16_t* cur, int rowSamples, int comps) {
+  for (int c = 0; c < comps; ++c) {
+    const int s = DecodeSymbol(bits, *use[c]);
+    if (s < 0) return false;
+    cur[c] = uint16_t(prev[c] + DecodeDifference(bits, s));
+  }
+  switch (predictor) {
+    case 1: return DecodeInterior<1>(bits, use, prev, cur, rowSamples, comps);
+    case 2: return DecodeInterior<2>(bits, use, prev, cur, rowSamples, comps);
+    case 3: return DecodeInterior<3>(bits, use, prev, cur, rowSamples, comps);
+    case 4: return DecodeInterior<4>(bits, use, prev, cur, rowSamples, comps);
+    case 5: return DecodeInterior<5>(bits, use, prev, cur, rowSamples, comps);
+    case 6: return DecodeInterior<6>(bits, use, prev, cur, rowSamples, comps);
+    default: return DecodeInterior<7>(bits, use, prev, cur, rowSamples, comps);
+  }
+}
+
+// One line pixel by pixel: the first line, and every line of a scan with restart intervals (a pixel
+// that starts an interval is predicted from the initial value, the rest of its line from the left).
+bool DecodeLineByPixel(TBitReader& bits, const THuffTable* const* use, const TFrame& f, int y, int Width,
+                       int comps, const uint16_t* prev, uint16_t* cur, TLineState& st) {
+  const int32_t initial = 1 << (f.precision - f.pointTransform - 1);
+  for (int x = 0; x < Width; ++x) {
+    if (f.restartInterval) {
+      if (st.untilRestart == 0) {
+        if (!bits.Restart()) return false;
+        st.untilRestart = f.restartInterval;
+        st.runStart = true;
+      }
+      --st.untilRestart;
+    }
+    if (st.runStart) st.restartRow = y;
+    for (int c = 0; c < comps; ++c) {
+      const int i = x * comps + c;
+      int32_t pred;
+      if (st.runStart) {
+        pred = initial;
+      } else if (y == st.restartRow) {
+        pred = x > 0 ? cur[i - comps] : prev[i];
+      } else if (x == 0) {
+        pred = prev[i];
+      } else {
+        pred = Predict(f.predictor, cur[i - comps], prev[i], prev[i - comps]);
+      }
+      const int s = DecodeSymbol(bits, *use[c]);
+      if (s < 0) return false;  // a code the table does not hold: the data is corrupt
+      cur[i] = uint16_t(pred + DecodeDifference(bits, s));
+    }
+    st.runStart = false;
+  }
+  return true;
+}
+
+// A decoded line into the caller's row, shifted back by the point transform.
+void StoreLosslessLine(void* place, const uint16_t* line, int rowSamples, bool Sixteen, int pt) {
+  if (!Sixteen) {
+    uint8_t* o = static_cast<uint8_t*>(place);
+    for (int i = 0; i < rowSamples; ++i) o[i] = uint8_t(line[i] << pt);
+  } else {
+    uint16_t* o = static_cast<uint16_t*>(place);
+    for (int i = 0; i < rowSamples; ++i) o[i] = uint16_t(line[i] << pt);
+  }
+}
+
 }  // namespace
 
 bool IEDecodeLosslessJPEGBlock(const uint8_t* Data, int64_t Size, bool Sixteen, int Width, int Height,
@@ -288,7 +367,7 @@ bool IEDecodeLosslessJPEGBlock(const uint8_t* Data, int64_t Size, bool Sixteen, 
   const uint8_t* const begin = Data;
   const uint8_t* const end = begin + Size;
 
-  // ---- marker segments up to the scan, then the frame must be what the caller's buffer holds ----
+  // marker segments up to the scan, then the frame must be what the caller's buffer holds
   THuffTable tables[kMaxTables];
   TFrame f;
   const uint8_t* p = ReadLosslessJPEGMarkers(begin, end, tables, f);
@@ -296,89 +375,24 @@ bool IEDecodeLosslessJPEGBlock(const uint8_t* Data, int64_t Size, bool Sixteen, 
   const THuffTable* use[3] = {};
   if (!SelectLosslessJPEGTables(f, tables, Sixteen, Width, Height, Components, use)) return false;
 
-  // ---- samples (T.81 H.1.2) ----
-  const int comps = Components;
-  const int rowSamples = Width * comps;
-  const int pt = f.pointTransform;
-  const int32_t initial = 1 << (f.precision - pt - 1);
-  const int sv = f.predictor;
+  // samples (T.81 H.1.2), a line at a time
+  const int rowSamples = Width * Components;
   std::vector<uint16_t> prevRow(size_t(rowSamples), 0), curRow(size_t(rowSamples), 0);
   TBitReader bits(p, end);
-  int untilRestart = f.restartInterval;
-  bool runStart = true;     // the next pixel starts a restart interval
-  int restartRow = 0;       // the row in which the current interval started
-  const int64_t frameBytes = Size;
+  TLineState st;
+  st.untilRestart = f.restartInterval;
   int lastPercent = -1;
   for (int y = 0; y < Height; ++y) {
-    if (!f.restartInterval && y > 0) {  // the common case, without restarts: a line at a time
-      for (int c = 0; c < comps; ++c) {
-        const int s = DecodeSymbol(bits, *use[c]);
-        if (s < 0) return false;
-        curRow[c] = uint16_t(prevRow[c] + DecodeDifference(bits, s));
-      }
-      bool ok;
-      switch (sv) {
-        case 1: ok = DecodeInterior<1>(bits, use, prevRow.data(), curRow.data(), rowSamples, comps); break;
-        case 2: ok = DecodeInterior<2>(bits, use, prevRow.data(), curRow.data(), rowSamples, comps); break;
-        case 3: ok = DecodeInterior<3>(bits, use, prevRow.data(), curRow.data(), rowSamples, comps); break;
-        case 4: ok = DecodeInterior<4>(bits, use, prevRow.data(), curRow.data(), rowSamples, comps); break;
-        case 5: ok = DecodeInterior<5>(bits, use, prevRow.data(), curRow.data(), rowSamples, comps); break;
-        case 6: ok = DecodeInterior<6>(bits, use, prevRow.data(), curRow.data(), rowSamples, comps); break;
-        default: ok = DecodeInterior<7>(bits, use, prevRow.data(), curRow.data(), rowSamples, comps); break;
-      }
-      if (!ok) return false;
-    } else {
-    for (int x = 0; x < Width; ++x) {
-      if (f.restartInterval) {
-        if (untilRestart == 0) {
-          if (!bits.Restart()) return false;
-          untilRestart = f.restartInterval;
-          runStart = true;
-        }
-        --untilRestart;
-      }
-      if (runStart) restartRow = y;
-      for (int c = 0; c < comps; ++c) {
-        const int i = x * comps + c;
-        int32_t pred;
-        if (runStart) {
-          pred = initial;
-        } else if (y == restartRow) {
-          pred = x > 0 ? curRow[i - comps] : prevRow[i];
-        } else if (x == 0) {
-          pred = prevRow[i];
-        } else {
-          const int32_t ra = curRow[i - comps], rb = prevRow[i], rc = prevRow[i - comps];
-          switch (sv) {
-            case 1: pred = ra; break;
-            case 2: pred = rb; break;
-            case 3: pred = rc; break;
-            case 4: pred = ra + rb - rc; break;
-            case 5: pred = ra + ((rb - rc) >> 1); break;
-            case 6: pred = rb + ((ra - rc) >> 1); break;
-            default: pred = (ra + rb) / 2; break;
-          }
-        }
-        const int s = DecodeSymbol(bits, *use[c]);
-        if (s < 0) return false;  // a code the table does not hold: the data is corrupt
-        curRow[i] = uint16_t(pred + DecodeDifference(bits, s));
-      }
-      runStart = false;
-    }
-    }
-    if (bits.Overrun()) return false;
+    const bool ok = !f.restartInterval && y > 0
+                        ? DecodeLineUnbroken(bits, use, f.predictor, prevRow.data(), curRow.data(), rowSamples, Components)
+                        : DecodeLineByPixel(bits, use, f, y, Width, Components, prevRow.data(), curRow.data(), st);
+    if (!ok || bits.Overrun()) return false;
     void* place = Row(y);
     if (!place) return false;
-    if (!Sixteen) {
-      uint8_t* o = static_cast<uint8_t*>(place);
-      for (int i = 0; i < rowSamples; ++i) o[i] = uint8_t(curRow[i] << pt);
-    } else {
-      uint16_t* o = static_cast<uint16_t*>(place);
-      for (int i = 0; i < rowSamples; ++i) o[i] = uint16_t(curRow[i] << pt);
-    }
+    StoreLosslessLine(place, curRow.data(), rowSamples, Sixteen, f.pointTransform);
     curRow.swap(prevRow);
     if (Progress.OnProgress) {
-      const int per = int((bits.Position() - begin) * 100 / frameBytes);
+      const int per = int((bits.Position() - begin) * 100 / Size);
       if (per != lastPercent) {
         lastPercent = per;
         Progress.Report(per);
