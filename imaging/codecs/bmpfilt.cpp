@@ -346,14 +346,9 @@ bool StoreBMPParams(const TBMPInfo& info, TIOParamsVals& Params, TIECodecProgres
   Params.Height = int(info.height);
   Params.StoredWidth = Params.Width;
   Params.StoredHeight = Params.Height;
-  switch (info.bitCount) {
-    case 1: Params.BitsPerSample = 1; Params.SamplesPerPixel = 1; break;
-    case 4: Params.BitsPerSample = 4; Params.SamplesPerPixel = 1; break;
-    case 8: Params.BitsPerSample = 8; Params.SamplesPerPixel = 1; break;
-    case 16: Params.BitsPerSample = 5; Params.SamplesPerPixel = 3; break;
-    case 24: Params.BitsPerSample = 8; Params.SamplesPerPixel = 3; break;
-    case 32: Params.BitsPerSample = 8; Params.SamplesPerPixel = 4; break;
-    default: Progress.Abort(); return false;  // no such depth
+  if (!IESetStoredDepth(Params, info.bitCount)) {
+    Progress.Abort();  // no such depth
+    return false;
   }
   return true;
 }

@@ -62,5 +62,17 @@ class TIEWriterSource {
   TIEBitmap* bitmap_ = nullptr;
 };
 
+// The samples of a stored colour depth of the bitmap and targa files (1, 4, 8: indices; 16: 5-bit RGB;
+// 24: RGB; 32: RGB and alpha) into Params; false, leaving them as they were, for any other depth.
+inline bool IESetStoredDepth(TIOParamsVals& Params, int depth) {
+  switch (depth) {
+    case 1: case 4: case 8: Params.BitsPerSample = depth; Params.SamplesPerPixel = 1; return true;
+    case 16: Params.BitsPerSample = 5; Params.SamplesPerPixel = 3; return true;
+    case 24: Params.BitsPerSample = 8; Params.SamplesPerPixel = 3; return true;
+    case 32: Params.BitsPerSample = 8; Params.SamplesPerPixel = 4; return true;
+    default: return false;
+  }
+}
+
 // Reads exactly `count` bytes; false (and abort set) when the stream holds fewer.
 bool IEReadExact(TIEStream& stream, TIECodecProgress& progress, void* buffer, int64_t count);

@@ -360,14 +360,7 @@ void IETGARead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
   Params.SetDpiX(IEDefaultDPIX);
   Params.SetDpiY(IEDefaultDPIY);
   Params.SetImageCount(1);
-  switch (depth) {
-    case 1: Params.BitsPerSample = 1; Params.SamplesPerPixel = 1; break;
-    case 4: Params.BitsPerSample = 4; Params.SamplesPerPixel = 1; break;
-    case 8: Params.BitsPerSample = 8; Params.SamplesPerPixel = 1; break;
-    case 16: Params.BitsPerSample = 5; Params.SamplesPerPixel = 3; break;
-    case 24: Params.BitsPerSample = 8; Params.SamplesPerPixel = 3; break;
-    case 32: Params.BitsPerSample = 8; Params.SamplesPerPixel = 4; break;
-  }
+  IESetStoredDepth(Params, depth);
   if (ParamsOnly) return;
   if (width == 0 || height == 0 || (rle && (depth == 1 || depth == 4))) {
     Progress.Abort();  // run-length packets of 1- and 4-bit pixels have no defined layout
