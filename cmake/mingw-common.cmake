@@ -26,6 +26,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ZLIB_USE_STATIC_LIBS ON)   # FindZLIB would otherwise pick libz.dll.a
 
+# Code generation shared by the project and the libraries setup.sh builds with this file, so that
+# floating point gives the same results in both: SSE2 arithmetic, not the x87 unit (on x86_64 this is
+# already the default). setup.sh rebuilds the libraries when this file changes.
+set(CMAKE_C_FLAGS_INIT   "-msse2 -mfpmath=sse")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
+
 # No libgcc_s_*.dll, libstdc++-6.dll or libwinpthread-1.dll beside the exe.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 

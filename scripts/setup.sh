@@ -227,6 +227,9 @@ build_for_triple() {  # build_for_triple TRIPLE PREFIX STAMP_SUFFIX
   BUILD=$CACHE/build$STAMP_SUFFIX
   TOOLCHAIN=$CMAKE_DIR/toolchain-$TRIPLE.cmake
   [[ -f $TOOLCHAIN ]] || die "toolchain file $TOOLCHAIN missing"
+  # the toolchain files carry the code-generation flags every library is compiled with: a change to
+  # them rebuilds every library of this triple
+  TC_KEY=$(cat "$TOOLCHAIN" "$CMAKE_DIR/mingw-common.cmake" | sha256sum | cut -c1-16)
   mkdir -p "$PREFIX" "$BUILD"
   ZLIB_ARGS=("-DZLIB_LIBRARY=/usr/$TRIPLE/lib/libz.a" "-DZLIB_INCLUDE_DIR=/usr/$TRIPLE/include")
   msg "== $TRIPLE -> $PREFIX"
@@ -249,17 +252,17 @@ build_for_triple() {  # build_for_triple TRIPLE PREFIX STAMP_SUFFIX
     grep -q '#define JPEG_LIB_VERSION  *62' "$PREFIX/include/jconfig.h" \
       || die "libjpeg-turbo: installed jconfig.h does not define JPEG_LIB_VERSION 62"
   }
-  KEY_JPEG="r$RECIPE ${VER[libjpeg-turbo]} ${JPEG_ARGS[*]}"
+  KEY_JPEG="r$RECIPE tc=$TC_KEY ${VER[libjpeg-turbo]} ${JPEG_ARGS[*]}"
   build_step libjpeg-turbo "$KEY_JPEG" "$PREFIX/lib/libjpeg.a" b_jpeg
 
   PNG_ARGS=(-DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF "${ZLIB_ARGS[@]}")
   b_png() { cmake_build libpng "${SRCDIR[libpng1.6]}" "${PNG_ARGS[@]}"; }
-  KEY_PNG="r$RECIPE ${VER[libpng1.6]} zlib=${VER[zlib]} ${PNG_ARGS[*]}"
+  KEY_PNG="r$RECIPE tc=$TC_KEY ${VER[libpng1.6]} zlib=${VER[zlib]} ${PNG_ARGS[*]}"
   build_step libpng "$KEY_PNG" "$PREFIX/lib/libpng16.a" b_png
 
   OPJ_ARGS=(-DBUILD_STATIC_LIBS=ON -DBUILD_CODEC=OFF -DBUILD_TESTING=OFF -DBUILD_DOC=OFF -DBUILD_JPIP=OFF)
   b_opj() { cmake_build openjpeg "${SRCDIR[openjpeg2]}" "${OPJ_ARGS[@]}"; }
-  KEY_OPJ="r$RECIPE ${VER[openjpeg2]} ${OPJ_ARGS[*]}"
+  KEY_OPJ="r$RECIPE tc=$TC_KEY ${VER[openjpeg2]} ${OPJ_ARGS[*]}"
   build_step openjpeg "$KEY_OPJ" "$PREFIX/lib/libopenjp2.a" b_opj
 
   # LibRaw 0.20 ships only autotools/qmake/MSVC makefiles: compile the file list of its Makefile.am
@@ -288,7 +291,7 @@ EOF
     } >"$ov/CMakeLists.txt"
     cmake_build libraw "$ov"
   }
-  KEY_RAW="r$RECIPE ${VER[libraw]} jpeg=[$KEY_JPEG] zlib=${VER[zlib]} USE_JPEG USE_ZLIB no-openmp no-jasper no-lcms"
+  KEY_RAW="r$RECIPE tc=$TC_KEY ${VER[libraw]} jpeg=[$KEY_JPEG] zlib=${VER[zlib]} USE_JPEG USE_ZLIB no-openmp no-jasper no-lcms"
   build_step libraw "$KEY_RAW" "$PREFIX/lib/libraw_r.a" b_raw
 
   # libdeflate 1.14 ships a GNU Makefile that picks its Windows names from the host compiler: compile
@@ -309,12 +312,12 @@ install(FILES "$s/libdeflate.h" DESTINATION include)
 EOF
     cmake_build libdeflate "$ov"
   }
-  KEY_DEFLATE="r$RECIPE ${VER[libdeflate]} static overlay"
+  KEY_DEFLATE="r$RECIPE tc=$TC_KEY ${VER[libdeflate]} static overlay"
   build_step libdeflate "$KEY_DEFLATE" "$PREFIX/lib/libdeflate.a" b_deflate
 
   GTEST_ARGS=(-DBUILD_GMOCK=ON -DINSTALL_GTEST=ON)
   b_gtest() { cmake_build googletest /usr/src/googletest "${GTEST_ARGS[@]}"; }
-  KEY_GTEST="r$RECIPE ${VER[googletest]} ${GTEST_ARGS[*]}"
+  KEY_GTEST="r$RECIPE tc=$TC_KEY ${VER[googletest]} ${GTEST_ARGS[*]}"
   build_step googletest "$KEY_GTEST" "$PREFIX/lib/libgtest.a" b_gtest
 
   # ---------------------------------------------------------------- 5. CMake package + env + versions
