@@ -9,11 +9,10 @@ build=$(cd "$1" && pwd)
 server=$build/platform/presenter/presenter_server.exe
 [ -f "$server" ] || { echo "register-stand-in.sh: $server not built" >&2; exit 1; }
 arch=$(cat "$build/tq-arch" 2>/dev/null || echo i686)
-if [ "$arch" = x86_64 ]; then wine=/usr/lib/wine/wine64; winearch=win64; else wine=wine; winearch=win32; fi
+if [ "$arch" = x86_64 ]; then wine=/usr/lib/wine/wine64; else wine=wine; fi
 export WINEPREFIX="$build/wine"
 export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  WINEARCH=$winearch "$wine" wineboot --init >/dev/null 2>&1 && wineserver -w
-fi
+sh "$(dirname "$0")/../../scripts/wine-prefix.sh" "$build"
 "$wine" "$server" /regserver
-wineserver -w
+# the server this started has no display of its own: the program must not start under it
+wineserver -k 2>/dev/null; wineserver -w
