@@ -786,6 +786,10 @@ class TImageryView : public TIEView {
   void PaintSelectionChange();  // back buffer dirty and paint
   void DrawGrips(TIEPolygonStore* store);
   void EnsureAntsTimer();
+  // One tick of the animation timer: the countdowns of the delayed zoom filter and of the ants'
+  // pause run down, whatever is drawn; the timer stops once nothing needs it.
+  void CountDownViewTimers();
+  bool AnimatedStoreShown() const;
   void FreeSelectionState();  // the stores and the saved states
   void FitMaskToBitmap();     // the mask takes the working bitmap's size
   int SelectionToClientX(int x);  // image pixels of the current layer to client

@@ -335,6 +335,12 @@ void TImageryView::ApplyZoomY(double z) {
 void TImageryView::RestartViewCountdowns(bool zoomed) {
   if (DelayZoomFilter && ZoomFilter != rfNone && zoomed) FilterCountdown = FilterDelayTicks;
   AntsPauseCountdown = AntsPauseTicks;
+  // the timer runs them down, whether or not selections are drawn
+  if ((FilterCountdown != 0 || AntsPauseCountdown != 0) && (HasOwner || HasParentWindow()) &&
+      !InState(ui::csDesigning)) {
+    EnsureAntsTimer();
+    AntsTimer->SetEnabled(true);
+  }
 }
 
 void TImageryView::RezoomWith(void (TImageryView::*apply)(double), double z, bool zoomed) {
