@@ -617,8 +617,9 @@ class TImageryView : public TIEView {
   void PaintNavigatorShaded(const RECT& r);
 
  private:
-  // the zoom setters' shared tail; zoomed: the zoom in effect before is not 100 %
-  void RezoomWith(void (TImageryView::*apply)(double), double z, bool zoomed);
+  // the zoom setters' shared tail; zoomed: the zoom in effect before is not 100 %; holdNavigator:
+  // a linked navigator does not paint meanwhile
+  void RezoomWith(void (TImageryView::*apply)(double), double z, bool zoomed, bool holdNavigator);
   // A zoom or scroll starts the countdowns: the zoom filter waits when it is delayed and the view
   // was zoomed, the ants pause.
   void RestartViewCountdowns(bool zoomed);
