@@ -500,9 +500,10 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
   }
   // Some readers end quietly on a file that holds no picture (a GIF whose frames never came, a
   // bitmap 0 pixels wide, an icon directory without entries): a load that leaves no image failed.
-  // Layer streams fill the view's layers rather than this bitmap.
+  // Layer streams fill the view's layers rather than this bitmap. The bitmap is asked for again: PSD
+  // layers that replace a view's may have replaced the layer whose bitmap the read began with.
   if (!paramsOnly && !Aborting && type != iffLYR && type != iffALL &&
-      (bmp.IsEmpty() || (sizeTold && (Params.Width <= 0 || Params.Height <= 0))))
+      (IEBitmap->IsEmpty() || (sizeTold && (Params.Width <= 0 || Params.Height <= 0))))
     Aborting = true;
   if (alpha) {
     if (!paramsOnly && alpha->GetImageWidth() == bmp.GetImageWidth() && alpha->GetImageHeight() == bmp.GetImageHeight()) {
@@ -515,20 +516,38 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
   return true;
 }
 
-void TImageryIO::ReadPSD(TIEStream& stream, TIEBitmap* bitmap, TIECodecProgress& progress) {
+void TImageryIO::PrepareRead(TIEFileFormatCode type) {
+  Params.ClearImageInfo();
+  // the view's pixels stay untouched until a file for its layers has been read
+  if (type != iffPSD || !PSDLayersIntoView()) IEBitmap->DiscardAlphaChannel(false);
+}
+
+bool TImageryIO::PSDLayersIntoView() {
   // Layers go into an attached view that keeps layers, on the view's own thread only (its layers
   // belong to its window).
   TIEViewServices* services = IEViewServices();
-  const bool intoView =
-      bitmap && services && services->HasLayers(AttachedImagery) && Params.PSDLoadLayers && !InsideIOThread();
-  if (intoView && Params.PSDReplaceLayers) services->ClearLayers(AttachedImagery);
+  return services && services->HasLayers(AttachedImagery) && Params.PSDLoadLayers && !InsideIOThread();
+}
+
+void TImageryIO::ReadPSD(TIEStream& stream, TIEBitmap* bitmap, TIECodecProgress& progress) {
+  TIEViewServices* services = IEViewServices();
   TIEPSDLayerList layers;
-  IEPSDRead(stream, intoView ? AttachedImagery->GetPixelBuffer() : bitmap, Params, progress, intoView, &layers);
-  if (intoView && !layers.empty() && !Aborting) {
-    services->AddPSDLayers(AttachedImagery, layers, Params.PSDReplaceLayers, std::max(Params.Width, 1),
-                           std::max(Params.Height, 1));
+  if (bitmap && PSDLayersIntoView()) {
+    // The file is read whole before the view changes: a damaged one leaves its layers and pixels as
+    // they were. The merged image comes only from a file that delivers no layers.
+    TIEBitmap merged;
+    IEPSDRead(stream, &merged, Params, progress, true, &layers);
+    if (Aborting) return;
+    if (Params.PSDReplaceLayers) services->ClearLayers(AttachedImagery);
+    if (!layers.empty()) {
+      services->AddPSDLayers(AttachedImagery, layers, Params.PSDReplaceLayers, std::max(Params.Width, 1),
+                             std::max(Params.Height, 1));
+    } else {
+      AttachedImagery->GetPixelBuffer()->Assign(&merged);
+    }
     return;
   }
+  IEPSDRead(stream, bitmap, Params, progress, false, &layers);
   // A single layer read along with the merged image gives the image its transparency, placed at the
   // layer's position.
   if (!bitmap || layers.size() != 1 || Params.ReadThumbnail || !layers[0].Bitmap->AlphaPresent()) return;
@@ -653,8 +672,7 @@ int TImageryIO::LoadFile(const std::wstring& fileName, TIEFileFormatCode type) {
   std::unique_ptr<TIEWideFileStream> file(new TIEWideFileStream(fileName, fmOpenRead | fmShareDenyWrite));  // read, deny write
   Aborting = false;
   TIEBufferedReadStream buffered(*file, 8192, false);
-  Params.ClearImageInfo();
-  IEBitmap->DiscardAlphaChannel(false);
+  PrepareRead(type);
   if (type == iffPNG) Params.PNGBackground = IEColorToRGB(GetBackground());  // a file without bKGD keeps it
   ReadFormat(type, buffered, false);
   TakeLoadedBackground(type);
@@ -735,8 +753,7 @@ int TImageryIO::LoadStreamWork(TIEStream& stream, TIEFileFormatCode type) {
     tiff->SetSize(stream.Read(tiff->Memory(), int32_t(n)));
     tiff->SetPosition(0);
   }
-  Params.ClearImageInfo();
-  IEBitmap->DiscardAlphaChannel(false);
+  PrepareRead(type);
   ReadFormat(type, tiff ? *tiff : stream, false, type == iffPCX ? dataSize : -1);
   TakeLoadedBackground(type);
   // after the image as the header measures it, never past the end however long it claims to be

@@ -341,6 +341,10 @@ class TImageryIO {
   bool WriteFormat(TIEFileFormatCode type, TIEStream& stream);
   // The merged image (nullptr: parameters only); a single layer's transparency goes to its alpha.
   void ReadPSD(TIEStream& stream, TIEBitmap* bitmap, TIECodecProgress& progress);
+  // True when a PSD read now puts its layers into the attached view rather than into the bitmap.
+  bool PSDLayersIntoView();
+  // Clears the image information and, unless the read goes into a view's layers, the alpha channel.
+  void PrepareRead(TIEFileFormatCode type);
   void WritePSD(TIEStream& stream, TIECodecProgress& progress);
   // The loaders return the image count (-1: handed to an I/O thread).
   int LoadFile(const std::wstring& fileName, TIEFileFormatCode type);

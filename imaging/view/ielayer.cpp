@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "iebitmap.h"
@@ -20,27 +21,40 @@ int Trunc(double v) { return int(v); }
 }  // namespace
 
 TIELayer::TIELayer(TImageryView* view, TIEBitmap* bitmap, bool share) : View(view) {
-  if (FAILED(CoCreateGuid(&Id))) std::memset(&Id, 0, sizeof(Id));
   if (share) {
     Bitmap = bitmap;
   } else {
-    Bitmap = new TIEBitmap();
-    if (bitmap && bitmap->GetLocation() == ieTBitmap) {
-      // a platform bitmap of the same platform format, sized from 1 x 1 as the platform makes them
-      const TIEPlatformPixelFormat pf = bitmap->GetTBitmap()->GetPixelFormat();
-      OwnPlatformBitmap = new ui::TBitmap();
-      OwnAdapter = new TIETBitmapAdapter(OwnPlatformBitmap);
-      OwnAdapter->SetPixelFormat(pf);
-      OwnAdapter->SetSize(1, 1);
-      OwnAdapter->SetSize(bitmap->GetImageWidth(), bitmap->GetImageHeight());
-      Bitmap->AttachTBitmap(OwnAdapter, true);
-    } else if (bitmap) {
-      Bitmap->SetLocation(bitmap->GetLocation());
-      Bitmap->Allocate(bitmap->GetImageWidth(), bitmap->GetImageHeight(), bitmap->GetPixelFormat());
-    }
+    MakeOwnBitmap(bitmap, bitmap ? bitmap->GetImageWidth() : 0, bitmap ? bitmap->GetImageHeight() : 0);
   }
+  Start();
+}
+
+TIELayer::TIELayer(TImageryView* view, TIEBitmap* shape, int width, int height) : View(view) {
+  MakeOwnBitmap(shape, width, height);
+  Start();
+}
+
+void TIELayer::Start() {
+  if (FAILED(CoCreateGuid(&Id))) std::memset(&Id, 0, sizeof(Id));
   OwnsBitmap = true;
   SetDefaults();
+}
+
+void TIELayer::MakeOwnBitmap(TIEBitmap* shape, int width, int height) {
+  Bitmap = new TIEBitmap();
+  if (shape && shape->GetLocation() == ieTBitmap) {
+    // a platform bitmap of the same platform format, sized from 1 x 1 as the platform makes them
+    const TIEPlatformPixelFormat pf = shape->GetTBitmap()->GetPixelFormat();
+    OwnPlatformBitmap = new ui::TBitmap();
+    OwnAdapter = new TIETBitmapAdapter(OwnPlatformBitmap);
+    OwnAdapter->SetPixelFormat(pf);
+    OwnAdapter->SetSize(1, 1);
+    OwnAdapter->SetSize(width, height);
+    Bitmap->AttachTBitmap(OwnAdapter, true);
+  } else if (shape) {
+    Bitmap->SetLocation(shape->GetLocation());
+    Bitmap->Allocate(width, height, shape->GetPixelFormat());
+  }
 }
 
 TIELayer::~TIELayer() {
@@ -69,6 +83,17 @@ void TIELayer::ReplaceBitmap(TIEBitmap* bitmap, bool owns) {
   OwnsBitmap = owns;
   delete MaskedAlpha;  // made for the pixels that went
   MaskedAlpha = nullptr;
+}
+
+void TIELayer::SwapBitmap(TIELayer& other) noexcept {
+  std::swap(Bitmap, other.Bitmap);
+  std::swap(OwnsBitmap, other.OwnsBitmap);
+  std::swap(OwnPlatformBitmap, other.OwnPlatformBitmap);
+  std::swap(OwnAdapter, other.OwnAdapter);
+  delete MaskedAlpha;
+  MaskedAlpha = nullptr;
+  delete other.MaskedAlpha;
+  other.MaskedAlpha = nullptr;
 }
 
 void TIELayer::SetDefaults() {
@@ -183,6 +208,15 @@ void TIELayer::SetUserData(const void* data, int length) {
   FreeUserData();
   UserData = block;
   UserDataLength = length;
+}
+
+void TIELayer::TakeUserData(TIELayer& from) noexcept {
+  if (&from == this) return;
+  FreeUserData();
+  UserData = from.UserData;
+  UserDataLength = from.UserDataLength;
+  from.UserData = nullptr;
+  from.UserDataLength = 0;
 }
 
 void TIELayer::SetUserDataPointer(void* data) {

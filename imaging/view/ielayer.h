@@ -25,6 +25,8 @@ class TIELayer {
   // size, pixel format and location (pixels not copied; nullptr: an empty bitmap). Either way the
   // layer frees its bitmap with itself unless OwnsBitmap is cleared.
   TIELayer(TImageryView* view, TIEBitmap* bitmap, bool share);
+  // A bitmap of its own of `shape`'s pixel format and location, width x height pixels (not set).
+  TIELayer(TImageryView* view, TIEBitmap* shape, int width, int height);
   ~TIELayer();
   TIELayer(const TIELayer&) = delete;
   TIELayer& operator=(const TIELayer&) = delete;
@@ -57,12 +59,18 @@ class TIELayer {
   void SetUserData(const void* data, int length);
   void SetUserDataPointer(void* data);
   void FreeUserData();
+  // Takes `from`'s user data as it is (an owned block with its length, or a pointer), leaving `from`
+  // without; this layer's own block is freed first.
+  void TakeUserData(TIELayer& from) noexcept;
   void* GetUserData() const { return UserData; }
   int GetUserDataLength() const { return UserDataLength; }
 
   // Frees the bitmap the layer owns (with its platform bitmap) and takes `bitmap` instead, owning it
   // or not.
   void ReplaceBitmap(TIEBitmap* bitmap, bool owns);
+  // Exchanges bitmaps (with their platform bitmaps and ownership) with `other`; the combined alpha
+  // of each goes, being made for the pixels that left.
+  void SwapBitmap(TIELayer& other) noexcept;
   // The platform bitmap behind Bitmap when its pixels live in one, else nullptr.
   ui::TBitmap* GetPlatformBitmap();
   // Gives Bitmap a platform bitmap of the layer's own (pixels kept), or takes it away (pixels moved
@@ -102,6 +110,8 @@ class TIELayer {
   double RotationCenterX = 0.5, RotationCenterY = 0.5;  // fractions of the display size
 
  private:
+  void MakeOwnBitmap(TIEBitmap* shape, int width, int height);
+  void Start();  // Id, ownership and defaults of a new layer
   double Rotation = 0;
   void* UserData = nullptr;
   int UserDataLength = 0;  // above 0: UserData is a block of this many bytes owned by the layer

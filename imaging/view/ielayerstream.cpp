@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "iebitmap.h"
@@ -91,8 +92,9 @@ std::vector<uint8_t> InflateRawDump(const std::vector<uint8_t>& packed) {
   return out;
 }
 
-// A layer's record fields that a stream of `version` carries, from one layer to another.
-void CopyStoredFields(const TIELayer* from, TIELayer* to, int32_t version) {
+// A layer's record fields that a stream of `version` carries, moved from one layer to another;
+// nothing here can fail, so the view's layer 0 takes them at the very end of a load.
+void TakeStoredFields(TIELayer* from, TIELayer* to, int32_t version) noexcept {
   to->Visible = from->Visible;
   to->BoxVisible = from->BoxVisible;
   to->Transparency = from->Transparency;
@@ -110,11 +112,8 @@ void CopyStoredFields(const TIELayer* from, TIELayer* to, int32_t version) {
     to->MagnifySource = from->MagnifySource;
     to->ResampleFilter = from->ResampleFilter;
     to->UseResampleFilter = from->UseResampleFilter;
-    to->Name = from->Name;
-    if (from->GetUserDataLength() > 0)
-      to->SetUserData(from->GetUserData(), from->GetUserDataLength());
-    else
-      to->FreeUserData();
+    to->Name = std::move(from->Name);
+    to->TakeUserData(*from);
     to->IsMask = from->IsMask;
   }
   if (version > 3) to->Selectable = from->Selectable;
@@ -254,13 +253,15 @@ bool TImageryView::LoadLayersFromStream(TIEStream& stream) {
   // Every layer is read whole into layers of its own first; the view's layers are replaced only then,
   // so a stream that fails half-way (damaged, truncated, out of memory) loses nothing.
   std::vector<std::unique_ptr<TIELayer>> read;
-  std::vector<uint8_t> firstDump;  // layer 0's dump, read into the view's own bitmap at the end
+  read.reserve(size_t(count));
   std::unique_ptr<TImageryIO> io;
   TIERecordReader r{stream};
   const int64_t streamSize = stream.GetSize();
   for (int32_t i = 0; i < count; ++i) {
-    // shaped like a layer the view would add: the working bitmap's size, format and location
-    read.emplace_back(new TIELayer(this, IEBitmap, false));
+    // Shaped like the layer it becomes (layer 0 like the view's, the others like a layer the view
+    // would add: the working bitmap's format and location), at 1 x 1: the image read gives it its
+    // own size, so the cost of a layer follows its image, not the picture on screen.
+    read.emplace_back(new TIELayer(this, i == 0 ? Layers[0]->Bitmap : IEBitmap, 1, 1));
     TIELayer* l = read.back().get();
     l->Visible = r.Bool();
     l->BoxVisible = r.Bool();
@@ -310,7 +311,6 @@ bool TImageryView::LoadLayersFromStream(TIEStream& stream) {
       if (formatCode == kIELayersCompressedDump) data = InflateRawDump(data);
       size_t at = 0;
       if (!l->Bitmap->ReadRawImageStream(data.data(), data.size(), &at)) Invalid("image");
-      if (i == 0) firstDump = std::move(data);
     } else {
       if (!io) {
         io.reset(new TImageryIO(l->Bitmap));
@@ -325,30 +325,20 @@ bool TImageryView::LoadLayersFromStream(TIEStream& stream) {
     }
     stream.SetPosition(afterRecord);
   }
+  std::vector<TIELayer*> replaced(Layers.begin() + 1, Layers.end());
+  Layers.reserve(read.size());
 
-  const bool selectableOnly = SelectableLayersOnly;
-  SelectableLayersOnly = false;  // every layer read must become current, whatever the stream says
-  struct Restore {
-    TImageryView* v;
-    bool selectableOnly;
-    ~Restore() { v->SelectableLayersOnly = selectableOnly; }
-  } restore{this, selectableOnly};
-  while (Layers.size() > 1) RemoveLayer(int(Layers.size()) - 1);
-  if (CurrentLayer != 0) SetCurrentLayer(0);
-  // layer 0 stays the view's own (its identity, its platform bitmap): it takes what the stream gives
+  // The new set is whole: the swap below cannot fail. Layer 0 stays the view's own object (its
+  // identity, rotation and the fields an older stream lacks) and takes the pixels and the fields read.
   TIELayer* first = Layers[0];
-  CopyStoredFields(read[0].get(), first, version);
-  if (!firstDump.empty()) {
-    size_t at = 0;
-    if (!IEBitmap->ReadRawImageStream(firstDump.data(), firstDump.size(), &at)) Invalid("image");
-  } else {
-    IEBitmap->Assign(read[0]->Bitmap);
-  }
-  delete first->MaskedAlpha;
-  first->MaskedAlpha = nullptr;
+  first->SwapBitmap(*read[0]);
+  TakeStoredFields(read[0].get(), first, version);
+  Layers.resize(1);
   for (size_t i = 1; i < read.size(); ++i) Layers.push_back(read[i].release());
   CurrentLayer = int(Layers.size()) - 1;
   TakeLayerBitmap(Layers.back());
+  for (TIELayer* l : replaced) delete l;
+  read.clear();  // layer 0's former bitmap goes with the record it was swapped into
   if (io) {
     GetIO()->Params.Assign(io->Params);
   }

@@ -1,6 +1,7 @@
 #include "ievect.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "iebitmap.h"
@@ -273,8 +274,9 @@ RECT TImageryVect::GetObjectsExtent() {
   RECT r{0, 0, 0, 0};
   for (int h : ObjectList) {
     const TIEVObjectRecord& o = *Records[size_t(h)];
-    r.right = std::max<LONG>(r.right, std::max(o.X1, o.X2) + 1);
-    r.bottom = std::max<LONG>(r.bottom, std::max(o.Y1, o.Y2) + 1);
+    // in 64 bits: a corner at INT_MAX reaches no further than INT_MAX rather than wrapping
+    r.right = LONG(std::max<int64_t>(r.right, std::min<int64_t>(int64_t(std::max(o.X1, o.X2)) + 1, INT_MAX)));
+    r.bottom = LONG(std::max<int64_t>(r.bottom, std::min<int64_t>(int64_t(std::max(o.Y1, o.Y2)) + 1, INT_MAX)));
   }
   return r;
 }

@@ -8,6 +8,7 @@
 #include "iegdiplus.h"
 #include "iegeom.h"
 #include "iemask.h"
+#include "ietextutils.h"
 #include "ievect.h"
 
 const char* const IEUnitNames[11] = {"pixels", "inches",  "km",   "mt",    "cm",   "mm",
@@ -149,12 +150,9 @@ double TImageryVect::DragLength(int x0, int y0, int x, int y) const {
 }
 
 std::string TImageryVect::FormatMeasure(double value) const {
-  char buf[64];
-  const int digits = FloatDigits < 0 ? 0 : (FloatDigits > 18 ? 18 : FloatDigits);
-  // the precision counts significant digits: beyond it the fixed digits carry no information
-  std::snprintf(buf, sizeof buf, "%.*f", digits, value);
-  (void)FloatPrecision;
-  return buf;
+  // FloatDigits decimals of the value rounded to FloatPrecision significant digits, with the
+  // locale's separator; a value with more integer digits than that is written in general form
+  return IEFloatToStrF(value, ieffFixed, FloatPrecision, FloatDigits);
 }
 
 std::string TImageryVect::MeasureText(double value, TIEVValType type) {

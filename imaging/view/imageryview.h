@@ -617,8 +617,9 @@ class TImageryView : public TIEView {
   void PaintNavigatorShaded(const RECT& r);
 
  private:
-  // the zoom setters' shared tail; zoomed: the zoom in effect before is not 100 %
-  void RezoomWith(void (TImageryView::*apply)(double), double z, bool zoomed);
+  // the zoom setters' shared tail; zoomed: the zoom in effect before is not 100 %; holdNavigator:
+  // a linked navigator does not paint meanwhile
+  void RezoomWith(void (TImageryView::*apply)(double), double z, bool zoomed, bool holdNavigator);
   // A zoom or scroll starts the countdowns: the zoom filter waits when it is delayed and the view
   // was zoomed, the ants pause.
   void RestartViewCountdowns(bool zoomed);
@@ -786,6 +787,10 @@ class TImageryView : public TIEView {
   void PaintSelectionChange();  // back buffer dirty and paint
   void DrawGrips(TIEPolygonStore* store);
   void EnsureAntsTimer();
+  // One tick of the animation timer: the countdowns of the delayed zoom filter and of the ants'
+  // pause run down, whatever is drawn; the timer stops once nothing needs it.
+  void CountDownViewTimers();
+  bool AnimatedStoreShown() const;
   void FreeSelectionState();  // the stores and the saved states
   void FitMaskToBitmap();     // the mask takes the working bitmap's size
   int SelectionToClientX(int x);  // image pixels of the current layer to client

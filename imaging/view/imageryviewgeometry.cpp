@@ -24,6 +24,24 @@ constexpr int kSmoothScrollDivisor = 8;
 
 int Round(double v) { return int(std::lrint(v)); }
 int Trunc(double v) { return int(v); }
+
+// Holds a linked navigator's painting while the view zooms: it would otherwise follow every step.
+// It resumes quietly; the view's change then synchronises it.
+class NavigatorPaintHold {
+ public:
+  explicit NavigatorPaintHold(TImageryView* navigator) : Navigator(navigator) {
+    if (Navigator) Navigator->SuspendPainting();
+  }
+  ~NavigatorPaintHold() {
+    if (Navigator) Navigator->ResumePaintingQuietly();
+  }
+  NavigatorPaintHold(const NavigatorPaintHold&) = delete;
+  NavigatorPaintHold& operator=(const NavigatorPaintHold&) = delete;
+
+ private:
+  TImageryView* Navigator;
+};
+
 }  // namespace
 
 void TImageryView::DoViewChange(int change) {
@@ -335,19 +353,28 @@ void TImageryView::ApplyZoomY(double z) {
 void TImageryView::RestartViewCountdowns(bool zoomed) {
   if (DelayZoomFilter && ZoomFilter != rfNone && zoomed) FilterCountdown = FilterDelayTicks;
   AntsPauseCountdown = AntsPauseTicks;
+  // the timer runs them down, whether or not selections are drawn
+  if ((FilterCountdown != 0 || AntsPauseCountdown != 0) && (HasOwner || HasParentWindow()) &&
+      !InState(ui::csDesigning)) {
+    EnsureAntsTimer();
+    AntsTimer->SetEnabled(true);
+  }
 }
 
-void TImageryView::RezoomWith(void (TImageryView::*apply)(double), double z, bool zoomed) {
+void TImageryView::RezoomWith(void (TImageryView::*apply)(double), double z, bool zoomed, bool holdNavigator) {
   RestartViewCountdowns(zoomed);
-  SuspendPainting();
-  (this->*apply)(z);
-  UpdateReason = 2;
-  UpdateView();
-  UpdateReason = 2;
-  UpdateView();
-  UpdateSourceRect();
-  UpdateCoordinateTables();
-  ResumePaintingQuietly();
+  {
+    NavigatorPaintHold hold(holdNavigator ? NavigatorView : nullptr);
+    SuspendPainting();
+    (this->*apply)(z);
+    UpdateReason = 2;
+    UpdateView();
+    UpdateReason = 2;
+    UpdateView();
+    UpdateSourceRect();
+    UpdateCoordinateTables();
+    ResumePaintingQuietly();
+  }
   PaintView();
   DoViewChange(1);
 }
@@ -358,7 +385,7 @@ void TImageryView::SetZoom(double z) {
   if (!(z > 0)) return;
   z = std::min(z, kMaxZoom);
   if (z == ZoomX && z == ZoomY) return;
-  RezoomWith(&TImageryView::ApplyZoom, z, ZoomX != 100 || ZoomY != 100);
+  RezoomWith(&TImageryView::ApplyZoom, z, ZoomX != 100 || ZoomY != 100, true);
 }
 
 void TImageryView::SetZoomX(double z) {
@@ -367,7 +394,7 @@ void TImageryView::SetZoomX(double z) {
   if (!(z > 0)) return;
   z = std::min(z, kMaxZoom);
   if (z == ZoomX) return;
-  RezoomWith(&TImageryView::ApplyZoomX, z, ZoomX != 100);
+  RezoomWith(&TImageryView::ApplyZoomX, z, ZoomX != 100, false);
 }
 
 void TImageryView::SetZoomY(double z) {
@@ -376,26 +403,29 @@ void TImageryView::SetZoomY(double z) {
   if (!(z > 0)) return;
   z = std::min(z, kMaxZoom);
   if (z == ZoomY) return;
-  RezoomWith(&TImageryView::ApplyZoomY, z, ZoomY != 100);
+  RezoomWith(&TImageryView::ApplyZoomY, z, ZoomY != 100, false);
 }
 
 void TImageryView::ZoomAt(int x, int y, double z, bool centre) {
-  SuspendPainting();
-  const int bx = ClientToImageX(x), by = ClientToImageY(y);
-  SetZoom(z);
-  const double h = ZoomX / 100;
-  int ox, oy;
-  if (centre) {
-    ox = Trunc(h * bx - GetViewportWidth() / 2);
-    oy = Trunc(by * h - GetViewportHeight() / 2);
-  } else {
-    ox = Trunc(h * bx - x + h);
-    oy = Trunc(by * h - y + h);
+  {
+    NavigatorPaintHold hold(NavigatorView);
+    SuspendPainting();
+    const int bx = ClientToImageX(x), by = ClientToImageY(y);
+    SetZoom(z);
+    const double h = ZoomX / 100;
+    int ox, oy;
+    if (centre) {
+      ox = Trunc(h * bx - GetViewportWidth() / 2);
+      oy = Trunc(by * h - GetViewportHeight() / 2);
+    } else {
+      ox = Trunc(h * bx - x + h);
+      oy = Trunc(by * h - y + h);
+    }
+    SetViewOrigin(ox, oy);
+    ResumePainting();
+    UpdateSourceRect();
+    UpdateCoordinateTables();
   }
-  SetViewOrigin(ox, oy);
-  ResumePainting();
-  UpdateSourceRect();
-  UpdateCoordinateTables();
   SyncNavigator();
 }
 

@@ -14,20 +14,18 @@
 namespace {
 int Round(double v) { return int(std::lrint(v)); }
 
-// Runs `draw` on the bitmap's device context with a 1-pixel pen of `style` drawn with the raster
-// operation `rop2` (inverting: R2_NOT) and no brush.
+// Runs `draw` on the bitmap's device context with `pen` drawn with the raster operation `rop2`
+// (inverting: R2_NOT), no brush and transparent gaps between dots.
 template <typename F>
-void WithInvertingPen(ui::TCanvas* canvas, int penStyle, int rop2, F draw) {
+void WithPen(ui::TCanvas* canvas, HPEN pen, int rop2, F draw) {
   HDC dc = canvas->GetHandle();
   const int saved = SaveDC(dc);
-  HPEN pen = CreatePen(penStyle, 1, RGB(0, 0, 0));
   SelectObject(dc, pen);
   SelectObject(dc, GetStockObject(NULL_BRUSH));
   SetROP2(dc, rop2);
   SetBkMode(dc, TRANSPARENT);
   draw(dc);
   RestoreDC(dc, saved);
-  DeleteObject(pen);
 }
 }  // namespace
 
@@ -84,8 +82,8 @@ void TImageryView::DrawLayerBox(TIEBitmap* bitmap, int index) {
   ui::TCanvas* canvas = bitmap->GetCanvas();
   if (!canvas) return;
   TIELayer* layer = GetLayer(index);
-  const int style = LayerBoxPen && LayerBoxPen->GetStyle() == ui::psSolid ? PS_SOLID : PS_DOT;
-  WithInvertingPen(canvas, style, LayerBoxPen ? LayerBoxPen->GetRop2() : R2_NOT, [&](HDC dc) {
+  // the pen as the application set it: style, colour, width and mode
+  WithPen(canvas, LayerBoxPen->GetHandle(), LayerBoxPen->GetRop2(), [&](HDC dc) {
     if (layer->GetRotation() != 0) {
       POINT k[4];
       for (int i = 0; i < 4; ++i) k[i] = POINT{layer->DrawInfo[8 + 2 * i], layer->DrawInfo[9 + 2 * i]};
@@ -160,7 +158,8 @@ void TImageryView::DrawPixelGrid(TIEBitmap* bitmap) {
   const int* d = layer->DrawInfo;
   const int dx = d[0], dy = d[1], dw = d[2], dh = d[3], sw = d[6], sh = d[7];
   if (sw <= 0 || sh <= 0) return;
-  WithInvertingPen(canvas, PS_SOLID, R2_NOT, [&](HDC dc) {
+  ui::TPen gridPen;  // solid, 1 pixel
+  WithPen(canvas, gridPen.GetHandle(), R2_NOT, [&](HDC dc) {
     for (int i = 0; i <= sw; ++i) {
       const int x = Round(dx + double(i) * dw / sw);
       MoveToEx(dc, x, dy, nullptr);

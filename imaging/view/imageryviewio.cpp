@@ -19,11 +19,21 @@ struct TFreeView {
   void operator()(TImageryVect* v) const { v->Free(); }
 };
 
+// An objects file has no picture size of its own: its canvas reaches the objects' far corner. One
+// object far out in a small file would ask for a canvas no drawing needs, so the canvas stops at a
+// side and an area that a drawing of objects can fill; what lies beyond is cut by the canvas edge,
+// as an object beyond any picture's edge is.
+constexpr int64_t kMaxObjectsCanvasSide = 16384;
+constexpr int64_t kMaxObjectsCanvasPixels = int64_t(1) << 26;
+
 // The objects' extent as a white canvas, fully transparent: the objects themselves are drawn on it by
 // the view.
 void MakeObjectsCanvas(TImageryVect* vect, TIEBitmap* image) {
   const RECT extent = vect->GetObjectsExtent();
-  image->Allocate(std::max<int>(1, extent.right), std::max<int>(1, extent.bottom), ie24RGB);
+  const int64_t width = std::min<int64_t>(std::max<int64_t>(1, extent.right), kMaxObjectsCanvasSide);
+  int64_t height = std::min<int64_t>(std::max<int64_t>(1, extent.bottom), kMaxObjectsCanvasSide);
+  height = std::min(height, kMaxObjectsCanvasPixels / width);
+  image->Allocate(int(width), int(height), ie24RGB);
   image->Fill(0xFFFFFF);
   image->GetAlphaChannel()->Fill(0);
 }

@@ -115,7 +115,25 @@ void TImageryView::EnsureAntsTimer() {
     } catch (...) {
       // a failed frame of the ants is skipped: nothing may leave the timer's window procedure
     }
+    try {
+      CountDownViewTimers();
+    } catch (...) {
+      // the filtered picture comes with the next update
+    }
   };
+}
+
+bool TImageryView::AnimatedStoreShown() const {
+  if (!DrawSelectionsEnabled) return false;
+  for (const TIEPolygonStore* store : PolygonStores)
+    if (store->Shown && store->Animated) return true;
+  return false;
+}
+
+void TImageryView::CountDownViewTimers() {
+  if (AntsTimer) AntsTimer->SetEnabled(FilterCountdown != 0 || AntsPauseCountdown != 0 || AnimatedStoreShown());
+  if (AntsPauseCountdown > 0) --AntsPauseCountdown;
+  if (FilterCountdown > 0 && --FilterCountdown == 0) UpdateView();
 }
 
 void TImageryView::FreeSelectionState() {
@@ -859,10 +877,9 @@ void TImageryView::DrawSelections(void* sender, bool honourCanvasLock) {
     }
     DrawPolygonOutline(store, int(index));
   }
-  if (HasOwner || HasParentWindow()) {
+  // the countdowns run in the timer's own tick (CountDownViewTimers): here the timer is only started
+  if (anyAnimated && (HasOwner || HasParentWindow())) {
     EnsureAntsTimer();
-    AntsTimer->SetEnabled(FilterCountdown != 0 || AntsPauseCountdown != 0 || anyAnimated);
-    if (FilterCountdown > 0 && --FilterCountdown == 0) UpdateView();
-    if (AntsPauseCountdown > 0) --AntsPauseCountdown;
+    AntsTimer->SetEnabled(true);
   }
 }

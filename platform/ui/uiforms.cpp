@@ -915,6 +915,23 @@ void TCustomForm::WndProc(TMessage& m) {
     case CM_DIALOGCHAR:
       m.Result = DialogChar(static_cast<char>(m.WParam));
       return;
+    case WM_QUERYNEWPALETTE:
+    case WM_PALETTECHANGED: {
+      // The system sends these to top-level windows only: the form passes them on to every control
+      // on it, which realise their palettes (the answer is 1 when one of them did). A change the
+      // form's own window caused goes to no one, or realising would start it again.
+      m.Result = 0;
+      if (m.Msg == WM_PALETTECHANGED && HWND(m.WParam) == handle_) return;
+      std::function<void(TWinControl*)> walk = [&](TWinControl* w) {
+        for (int i = 0; i < w->ControlCount(); ++i) {
+          TControl* c = w->Controls(i);
+          if (c->Perform(m.Msg, m.WParam, m.LParam) != 0) m.Result = 1;
+          if (auto* cw = As<TWinControl>(c)) walk(cw);
+        }
+      };
+      walk(this);
+      return;
+    }
     case CM_RELEASE:
       Free();
       return;

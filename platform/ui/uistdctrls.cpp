@@ -58,6 +58,7 @@ static std::vector<TPropInfo> PanelProps() {
           prop::Bool("FullRepaint", &T::GetFullRepaint, &T::SetFullRepaint, true),
           prop::Enum("BorderStyle", &T::GetBorderStyle, &T::SetBorderStyle, {"bsNone", "bsSingle"}, true, bsNoBorder),
           prop::Bool("AutoSize", &T::GetAutoSize, &T::SetAutoSize, false),
+          prop::Bool("Locked", &T::GetLocked, &T::SetLocked, false),
           prop::Enum("Alignment", &T::GetAlignment, &T::SetAlignment, {"taLeftJustify", "taRightJustify", "taCenter"}, true,
                      taCenter)};
 }

@@ -182,6 +182,10 @@ class TCustomPanel : public TCustomControl {
   void SetBorderWidth(int w);
   TAlignment GetAlignment() const { return alignment_; }
   void SetAlignment(TAlignment a);
+  // Stored for layouts that set it: no object is ever activated in place over a panel here, which
+  // is all the flag would guard against.
+  bool GetLocked() const { return locked_; }
+  void SetLocked(bool v) { locked_ = v; }
   RECT GetClientRect() override;
 
  protected:
@@ -195,6 +199,7 @@ class TCustomPanel : public TCustomControl {
   bool fullRepaint_ = true;
   bool autoSize_ = false;
   bool adjusting_ = false;
+  bool locked_ = false;
   TBorderStyle borderStyle_ = bsNoBorder;
   TAlignment alignment_ = taCenter;
 };

@@ -506,4 +506,80 @@ TEST_F(LayerStream, BadImagesAndZlibBombsLeaveTheLayersAsTheyWere) {
   EXPECT_EQ(3, other->GetLayerCount());
 }
 
+// A stream of many one-pixel layers: every layer is made at its own size, so loading takes as long
+// into a view showing a large picture as into one showing a single pixel.
+TEST_F(LayerStream, ManySmallLayersLoadInTimeOfTheirOwnSize) {
+  constexpr int kLayers = 2000;
+  TIEBitmap pixel;
+  Pattern(&pixel, 1, 1, 5);
+  OldStream o;
+  o.s.Write("DIVEVUZOREDUD", 13);
+  o.I32(6);
+  o.I32(-2);
+  o.I32(kLayers);
+  std::vector<int64_t> slots;
+  for (int i = 0; i < kLayers; ++i) slots.push_back(o.Record(6, i, "dot", true, false));
+  for (int64_t slot : slots) o.Image(slot, &pixel);
+  auto load = [&](int side) {
+    view->ClearLayers();
+    view->GetIEBitmap()->Allocate(side, side, ie24RGB);
+    view->UpdateView();
+    o.s.SetPosition(0);
+    const DWORD start = GetTickCount();
+    EXPECT_TRUE(view->LoadLayersFromStream(o.s));
+    const DWORD spent = GetTickCount() - start;
+    EXPECT_EQ(kLayers, view->GetLayerCount());
+    EXPECT_EQ(1, view->GetCurrentLayer()->Bitmap->GetImageWidth());
+    return spent;
+  };
+  const DWORD small = load(1), large = load(2000);
+  // generous: the same work either way, whatever the machine's speed
+  EXPECT_LT(large, 3 * small + 3000) << "1 x 1 picture: " << small << " ms, 2000 x 2000: " << large << " ms";
+}
+
+// The layer set is swapped in only once the whole stream has been read: a stream that fails at its
+// last layer leaves the view's layers exactly as they were (the same stream bytes when saved again,
+// the same current layer and platform bitmap), and a good one keeps layer 0's own object and rotation.
+TEST_F(LayerStream, AFailureAtTheLastLayerLeavesTheOldLayersExact) {
+  ThreeLayers();
+  view->GetLayer(0)->SetRotation(30);
+  view->SetCurrentLayer(2);
+  TIEMemoryStream good;
+  view->SaveLayersToStream(good, -2);
+  const std::vector<uint8_t> sample(Bytes(good), Bytes(good) + good.GetSize());
+  TIELayer* const first = view->GetLayer(0);
+  ui::TBitmap* const platform = view->GetBitmap();
+  auto saved = [&] {
+    TIEMemoryStream now;
+    view->SaveLayersToStream(now, -2);
+    return std::vector<uint8_t>(Bytes(now), Bytes(now) + now.GetSize());
+  };
+  // the last image is the mask's dump: cut inside its rows, then its size made larger than the rest
+  std::vector<uint8_t> cut(sample.begin(), sample.end() - 7);
+  std::vector<uint8_t> claim = sample;
+  std::vector<uint8_t> dump;
+  view->GetLayer(2)->Bitmap->WriteRawImageStream(dump);
+  const size_t last = sample.size() - dump.size() - 4;
+  ASSERT_EQ(dump.size(), U32(sample.data() + last));
+  const uint32_t bigger = uint32_t(dump.size()) + 1;
+  std::memcpy(claim.data() + last, &bigger, 4);
+  std::vector<uint8_t> wrong = sample;
+  wrong[last + 4] ^= 0xFF;  // the dump's magic
+  for (const std::vector<uint8_t>* bytes : {&cut, &claim, &wrong}) {
+    TIEMemStream in(bytes->data(), int64_t(bytes->size()));
+    EXPECT_ANY_THROW(view->LoadLayersFromStream(in));
+    EXPECT_EQ(2, view->GetCurrentLayerIndex());
+    EXPECT_EQ(view->GetLayer(2)->Bitmap, view->GetIEBitmap());
+    EXPECT_EQ(first, view->GetLayer(0));
+    EXPECT_EQ(platform, view->GetBitmap());
+    EXPECT_TRUE(saved() == sample);
+  }
+  TIEMemStream in(sample.data(), int64_t(sample.size()));
+  ASSERT_TRUE(view->LoadLayersFromStream(in));
+  EXPECT_EQ(first, view->GetLayer(0));
+  EXPECT_EQ(30, view->GetLayer(0)->GetRotation());
+  EXPECT_EQ(2, view->GetCurrentLayerIndex());
+  EXPECT_TRUE(saved() == sample);
+}
+
 }  // namespace

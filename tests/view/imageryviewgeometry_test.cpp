@@ -366,8 +366,9 @@ bool SameBuffers(TIEBitmap& a, TIEBitmap& b) {
 }
 
 // With the zoom filter delayed, a zoom or scroll draws without the filter, and the filtered picture
-// comes once the countdown has run out: the back buffer is, pixel for pixel, what the view draws
-// without a filter and then what it draws with the filter and no delay.
+// comes once the countdown has run out, also while selections are not drawn: the back buffer is,
+// pixel for pixel, what the view draws without a filter and then what it draws with the filter and
+// no delay.
 TEST_F(GeometryView, DelayedZoomFilterDrawsFastThenFilteredAfterTheCountdown) {
   TIEBitmap* image = view->GetIEBitmap();
   image->Allocate(600, 600, ie24RGB);  // larger than the viewport at every zoom used
@@ -384,13 +385,17 @@ TEST_F(GeometryView, DelayedZoomFilterDrawsFastThenFilteredAfterTheCountdown) {
   struct Case {
     const char* what;
     std::function<void()> change;
+    bool drawSelections;
   };
   const Case cases[] = {
-      {"wheel", [&] { SendMessage(wnd, WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA), MAKELPARAM(centre.x, centre.y)); }},
-      {"scroll bar", [&] { SendMessage(wnd, WM_HSCROLL, SB_PAGERIGHT, 0); }},
-      {"zoom from code", [&] { view->SetZoom(170); }},
+      {"wheel", [&] { SendMessage(wnd, WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA), MAKELPARAM(centre.x, centre.y)); },
+       true},
+      {"scroll bar", [&] { SendMessage(wnd, WM_HSCROLL, SB_PAGERIGHT, 0); }, true},
+      {"zoom from code", [&] { view->SetZoom(170); }, true},
+      {"zoom from code, selections not drawn", [&] { view->SetZoom(170); }, false},
   };
   for (const Case& c : cases) {
+    view->DrawSelectionsEnabled = c.drawSelections;
     view->DelayZoomFilter = false;
     view->SetZoomFilterValue(rfBilinear);
     view->SetZoom(200);
@@ -413,6 +418,7 @@ TEST_F(GeometryView, DelayedZoomFilterDrawsFastThenFilteredAfterTheCountdown) {
     EXPECT_FALSE(SameBuffers(plain, reference)) << c.what;
     EXPECT_TRUE(SameBuffers(fast, plain)) << c.what;
     EXPECT_TRUE(SameBuffers(filtered, reference)) << c.what;
+    view->DrawSelectionsEnabled = true;
   }
   // at 100 % the filter is not delayed; an automatic zoom ends both countdowns at once
   view->SetZoom(100);

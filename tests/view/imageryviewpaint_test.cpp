@@ -132,9 +132,9 @@ class PaintedView : public ::testing::Test {
   TImageryView* view = nullptr;
 };
 
-// The palette notifications: without a main form the view repaints; a change the view's own
-// realization caused is left alone; with a main form DrawDib decides, and on this true-colour screen
-// it realizes nothing, so nothing repaints.
+// The palette notifications, sent to the view or to its form: without a main form the view repaints;
+// a change the view's own realization caused is left alone; with a main form DrawDib decides, and on
+// this true-colour screen it realizes nothing, so nothing repaints.
 TEST_F(PaintedView, PaletteNotificationsRepaintOnlyWhatChanged) {
   const HWND wnd = view->GetHandle();
   RECT r;
@@ -147,6 +147,17 @@ TEST_F(PaintedView, PaletteNotificationsRepaintOnlyWhatChanged) {
   EXPECT_EQ(0, SendMessage(wnd, WM_PALETTECHANGED, WPARAM(wnd), 0));
   EXPECT_FALSE(GetUpdateRect(wnd, &r, FALSE));
   EXPECT_EQ(1, SendMessage(wnd, WM_PALETTECHANGED, WPARAM(form->GetHandle()), 0));
+  EXPECT_TRUE(GetUpdateRect(wnd, &r, FALSE));
+  // the system sends them to the form only: the form passes them on to the view, except a change
+  // the form's own window caused
+  const HWND top = form->GetHandle();
+  UpdateWindow(wnd);
+  EXPECT_EQ(1, SendMessage(top, WM_QUERYNEWPALETTE, 0, 0));
+  EXPECT_TRUE(GetUpdateRect(wnd, &r, FALSE));
+  UpdateWindow(wnd);
+  SendMessage(top, WM_PALETTECHANGED, WPARAM(top), 0);
+  EXPECT_FALSE(GetUpdateRect(wnd, &r, FALSE));
+  SendMessage(top, WM_PALETTECHANGED, WPARAM(GetDesktopWindow()), 0);
   EXPECT_TRUE(GetUpdateRect(wnd, &r, FALSE));
 
   TForm* main = nullptr;

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "hostenv.h"
 #include "ielayer.h"
 #include "imageryio.h"
+#include "iestreams.h"
 #include "imageryview.h"
 #include "uicomponent.h"
 
@@ -21,6 +23,14 @@ void Paint(TIEBitmap* b, int w, int h, uint8_t r, uint8_t g, uint8_t bl) {
       p[1] = g;
       p[2] = r;
     }
+}
+
+// A view's layers as the layer stream stores them, for comparing layer sets exactly.
+std::vector<uint8_t> Saved(TImageryView* view) {
+  TIEMemoryStream s;
+  view->SaveLayersToStream(s, -2);
+  const uint8_t* b = static_cast<const uint8_t*>(s.Memory());
+  return std::vector<uint8_t>(b, b + s.GetSize());
 }
 
 TEST(PSDLayers, AViewSavesItsLayersAndAnotherLoadsThem) {
@@ -68,6 +78,55 @@ TEST(PSDLayers, AViewSavesItsLayersAndAnotherLoadsThem) {
   EXPECT_EQ(back->GetLayer(1)->Transparency, 128);
   EXPECT_EQ(back->GetLayer(2)->Bitmap->GetPixelRGB(3, 3).b, 220);
   back->Free();
+  view->Free();
+}
+
+// A damaged PSD is read whole before anything of the view changes: its layers (with the current
+// layer's transparency) stay exactly as they were; the undamaged file then replaces them.
+TEST(PSDLayers, ADamagedFileLeavesTheViewsLayersExact) {
+  TImageryView* source = ui::New<TImageryView>(nullptr);
+  Paint(source->GetIEBitmap(), 60, 40, 20, 120, 220);
+  TIELayer* top = source->GetLayer(source->AddLayer());
+  Paint(top->Bitmap, 30, 20, 240, 240, 0);
+  top->PosX = 10;
+  top->PosY = 5;
+  top->Name = "yellow";
+  TIEMemoryStream psd;
+  source->GetIO()->SaveStreamAsFileType(psd, iffPSD);
+  ASSERT_FALSE(source->GetIO()->Aborting);
+  source->Free();
+  const uint8_t* bytes = static_cast<const uint8_t*>(psd.Memory());
+  const std::vector<uint8_t> file(bytes, bytes + psd.GetSize());
+
+  TImageryView* view = ui::New<TImageryView>(nullptr);
+  Paint(view->GetIEBitmap(), 50, 30, 1, 2, 3);
+  view->GetLayer(0)->Name = "mine";
+  TIELayer* l = view->GetLayer(view->AddLayer());
+  Paint(l->Bitmap, 9, 7, 90, 80, 70);
+  l->Bitmap->GetAlphaChannel()->Fill(60);
+  l->PosX = 4;
+  view->UpdateView();
+  TImageryIO* io = view->GetIO();
+  io->Params.PSDLoadLayers = true;
+  io->Params.PSDReplaceLayers = true;
+  const std::vector<uint8_t> before = Saved(view);
+  int refused = 0;
+  for (size_t cut = 30; cut < file.size(); cut += file.size() / 9) {
+    TIEMemStream in(file.data(), int64_t(cut));
+    io->LoadStreamAsFileType(in, iffPSD);
+    if (!io->Aborting) break;  // cut only in what a reader of the layers does not need
+    ++refused;
+    EXPECT_EQ(2, view->GetLayerCount()) << cut;
+    EXPECT_EQ(1, view->GetCurrentLayerIndex()) << cut;
+    EXPECT_TRUE(Saved(view) == before) << "cut at " << cut;
+  }
+  EXPECT_GE(refused, 4);
+  TIEMemStream in(file.data(), int64_t(file.size()));
+  io->LoadStreamAsFileType(in, iffPSD);
+  ASSERT_FALSE(io->Aborting);
+  ASSERT_EQ(2, view->GetLayerCount());
+  EXPECT_EQ("yellow", view->GetLayer(1)->Name);
+  EXPECT_EQ(60, view->GetLayer(0)->Bitmap->GetImageWidth());
   view->Free();
 }
 

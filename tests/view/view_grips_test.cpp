@@ -112,6 +112,22 @@ TEST_F(GripView, FrameIsDrawnInvertedOnlyInLayerModes) {
   EXPECT_GT(inverted, 2);
   EXPECT_LT(inverted, r.bottom - r.top);
   EXPECT_EQ(out.GetRGB(r.left + 1, r.top + 1).r, 200);  // no brush: the inside stays
+
+  // the pen as the application sets it: a solid blue line 3 pixels wide, copied
+  TPen* pen = view->GetLayerBoxPen();
+  pen->SetStyle(psSolid);
+  pen->SetColor(RGB(0, 0, 255));
+  pen->SetWidth(3);
+  pen->SetMode(pmCopy);
+  Compose();
+  const int midY = (r.top + r.bottom) / 2;
+  for (int x = r.left - 1; x <= r.left + 1; ++x) {
+    const TIERGB p = out.GetRGB(x, midY);
+    EXPECT_EQ(0, p.r) << x;
+    EXPECT_EQ(255, p.b) << x;
+  }
+  EXPECT_EQ(200, out.GetRGB(r.left + 2, midY).r);
+  EXPECT_NE(255, out.GetRGB(r.left - 2, midY).b);
 }
 
 TEST_F(GripView, DimOutsideMakesAnExactChecker) {

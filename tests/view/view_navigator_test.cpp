@@ -3,7 +3,9 @@
 // its own image back when unlinked; and flat scroll bars keep the plain ones' ranges and positions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "iebitmap.h"
 #include "ielayer.h"
@@ -138,6 +140,44 @@ TEST_F(Navigated, FollowsEveryBitmapChangeAndGivesItsOwnImageBack) {
   EXPECT_EQ(view->GetNavigatorView(), nullptr);
   view->SetViewOrigin(10, 10);
   Pump(3);
+}
+
+// A navigator that notes how its painting is held.
+class HeldNavigator : public TImageryView {
+ public:
+  void SuspendPainting() override {
+    TImageryView::SuspendPainting();
+    ++holds;
+    deepest = std::max(deepest, GetPaintLock());
+  }
+  int holds = 0, deepest = 0;
+};
+
+// Zooming the view holds the navigator's painting for the zoom (from code and about a point, as the
+// wheel does), and lets it go again: the navigator paints the synchronised rectangle once.
+TEST_F(Navigated, ZoomingHoldsTheNavigatorsPaintingMeanwhile) {
+  auto* held = New<HeldNavigator>(form);
+  held->SetParent(form);
+  held->SetBounds(450, 200, 200, 150);
+  view->SetNavigator(held, 1);
+  Pump(3);
+  struct Case {
+    const char* what;
+    std::function<void()> zoom;
+  };
+  const Case cases[] = {{"zoom from code", [&] { view->SetZoom(150); }},
+                        {"zoom about a point", [&] { view->ZoomAt(100, 80, 220, false); }}};
+  for (const Case& c : cases) {
+    held->holds = held->deepest = 0;
+    c.zoom();
+    EXPECT_GE(held->holds, 1) << c.what;
+    EXPECT_GE(held->deepest, 1) << c.what;
+    EXPECT_EQ(0, held->GetPaintLock()) << c.what;
+    const RECT v = Visible();
+    EXPECT_EQ(held->SelectedLeft(), v.left) << c.what;
+    EXPECT_EQ(held->SelectedRight() + 1 - held->SelectedLeft(), v.right - v.left) << c.what;
+  }
+  view->SetNavigator(nullptr, 0);
 }
 
 TEST_F(Navigated, FlatScrollBarsKeepRangesAndPositions) {

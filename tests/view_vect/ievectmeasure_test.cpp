@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 
 #include "iebitmap.h"
 #include "iegdiplus.h"
@@ -78,6 +79,27 @@ TEST_F(Measure, PolygonAreaAndLength) {
   EXPECT_EQ(view->PolygonArea({{0, 0}, {5, 5}}), 0);
   view->SetFloatDigits(0);
   EXPECT_EQ(view->MeasureText(view->PolygonArea(square), ievtAREA), "100 pixels\xB2");
+}
+
+// A measure is written with FloatDigits decimals of the value rounded to FloatPrecision significant
+// digits; one with more integer digits than that is written in general form.
+TEST_F(Measure, FloatPrecisionRoundsTheMeasuresText) {
+  struct Case {
+    double value;
+    int precision, digits;
+    const char* text;
+  };
+  const Case cases[] = {{1.23456789, 15, 4, "1.2346 pixels"},
+                        {1.23456789, 3, 4, "1.2300 pixels"},
+                        {98.765, 2, 1, "99.0 pixels"}};
+  for (const Case& c : cases) {
+    view->SetFloatPrecision(c.precision);
+    view->SetFloatDigits(c.digits);
+    EXPECT_EQ(c.text, view->MeasureText(c.value, ievtLENGTH)) << c.precision << " " << c.digits;
+  }
+  view->SetFloatPrecision(4);
+  view->SetFloatDigits(2);
+  EXPECT_NE(std::string::npos, view->MeasureText(123456.5, ievtLENGTH).find('E'));
 }
 
 // The hint's texts of the view's selection (no window: the events fire, nothing is drawn).

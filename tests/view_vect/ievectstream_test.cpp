@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <climits>
 #include <cstring>
 #include <random>
 #include <sstream>
@@ -151,6 +152,16 @@ class VectStream : public ::testing::Test {
     TIEMemoryStream s;
     v->SaveObjectsToStream(s);
     return Bytes(s);
+  }
+  // A box object from (x1, y1) to (x2, y2).
+  void AddBox(int x1, int y1, int x2, int y2) {
+    TIEVObjectRecord* t = view->ObjectRecord(IEV_TEMPLATE);
+    t->Kind = ievkBOX;
+    t->X1 = x1;
+    t->Y1 = y1;
+    t->X2 = x2;
+    t->Y2 = y2;
+    view->AddObject(*t);
   }
   // One object of every kind, each with fields away from their defaults.
   void AddEveryKind() {
@@ -598,13 +609,7 @@ TEST_F(VectStream, ObjectsFilesLoadByName) {
 namespace {
 
 TEST_F(VectStream, TheInputOutputComponentLoadsObjectsIntoAnAttachedVectorView) {
-  TIEVObjectRecord* t = view->ObjectRecord(IEV_TEMPLATE);
-  t->Kind = ievkBOX;
-  t->X1 = 10;
-  t->Y1 = 20;
-  t->X2 = 59;
-  t->Y2 = 39;
-  view->AddObject(*t);
+  AddBox(10, 20, 59, 39);
   const std::string bytes = Save(view);
   const std::string win = tq::WorkFile("io.iev");
   ASSERT_TRUE(tq::WriteFileBytes(win, bytes.data(), bytes.size()));
@@ -631,6 +636,40 @@ TEST_F(VectStream, TheInputOutputComponentLoadsObjectsIntoAnAttachedVectorView) 
   EXPECT_EQ(plain->GetImageWidth(), 60);
   EXPECT_EQ(plain->GetImageHeight(), 40);
   plain->Free();
+}
+
+// An objects file sizes its canvas from the objects' far corner, within bounds: a corner at INT_MAX
+// does not wrap, and one far object does not ask for a huge canvas.
+TEST_F(VectStream, TheObjectsCanvasIsBounded) {
+  struct Case {
+    const char* what;
+    int x2, y2;
+  };
+  const Case cases[] = {{"corner at INT_MAX", INT_MAX, INT_MAX},
+                        {"far to the right", 1000000000, 39},
+                        {"far down", 59, 2000000000},
+                        {"near", 59, 39}};
+  for (const Case& c : cases) {
+    view->RemoveAllObjects();
+    AddBox(10, 20, 59, 39);
+    AddBox(c.x2 - 5, c.y2 - 5, c.x2, c.y2);
+    const std::string bytes = Save(view);
+    const std::string win = tq::WorkFile("far.iev");
+    ASSERT_TRUE(tq::WriteFileBytes(win, bytes.data(), bytes.size()));
+    other->GetIO()->LoadAsFileType(std::wstring(win.begin(), win.end()), iffIEV);
+    ASSERT_FALSE(other->GetIO()->Aborting) << c.what;
+    const int64_t w = other->GetImageWidth(), h = other->GetImageHeight();
+    // the near object always fits; the canvas never passes 16384 on a side or 64 Mpixels
+    EXPECT_GE(w, 60) << c.what;
+    EXPECT_GE(h, std::min<int64_t>(40, (int64_t(1) << 26) / w)) << c.what;
+    EXPECT_LE(w, 16384) << c.what;
+    EXPECT_LE(h, 16384) << c.what;
+    EXPECT_LE(w * h, int64_t(1) << 26) << c.what;
+    // a far corner is not lost by wrapping: the canvas reaches its bound towards it
+    if (c.x2 > 59) EXPECT_EQ(16384, w) << c.what;
+    if (c.x2 == 59) EXPECT_EQ(60, w) << c.what;
+    if (c.y2 == 39) EXPECT_EQ(40, h) << c.what;
+  }
 }
 
 }  // namespace

@@ -64,19 +64,39 @@ TEST(VelPanel, PaintsItsWideCaptionCentredOnOneLine) {
   form->Free();
 }
 
-// Locked is not among them: nothing in this system activates an object in place over a panel.
 TEST(VelPanel, PublishesItsWholeSet) {
   EXPECT_EQ(std::vector<std::string>{},
             Unpublished(&TVelPanel::StaticClassInfo,
                         {"Align", "Alignment", "Anchors", "AutoSize", "BevelEdges", "BevelInner", "BevelKind",
                          "BevelOuter", "BevelWidth", "BiDiMode", "BorderWidth", "BorderStyle", "Caption", "Color",
                          "Constraints", "Ctl3D", "UseDockManager", "DockSite", "DragCursor", "DragKind", "DragMode",
-                         "Enabled", "FullRepaint", "Font", "Hint", "ParentBiDiMode", "ParentBackground",
+                         "Enabled", "FullRepaint", "Font", "Hint", "Locked", "ParentBiDiMode", "ParentBackground",
                          "ParentColor", "ParentCtl3D", "ParentFont", "ParentShowHint", "PopupMenu", "ShowHint",
                          "TabOrder", "TabStop", "Visible", "OnCanResize", "OnClick", "OnConstrainedResize",
                          "OnContextPopup", "OnDockDrop", "OnDockOver", "OnDblClick", "OnDragDrop", "OnDragOver",
                          "OnEndDock", "OnEndDrag", "OnEnter", "OnExit", "OnGetSiteInfo", "OnMouseDown", "OnMouseMove",
                          "OnMouseUp", "OnResize", "OnStartDock", "OnStartDrag", "OnUnDock"}));
+}
+
+}  // namespace
+
+class TPanelLayoutForm : public TVelForm {
+  UI_DECLARE_CLASS(TPanelLayoutForm, TVelForm)
+ public:
+  TVelPanel* Panel1 = nullptr;
+};
+static std::vector<TFieldInfo> PanelFormFields() { return {PublishedField("Panel1", &TPanelLayoutForm::Panel1)}; }
+UI_IMPLEMENT_CLASS(TPanelLayoutForm, TVelForm, nullptr, nullptr, PanelFormFields, nullptr)
+
+namespace {
+
+// A layout that sets Locked loads, and the panel keeps the value.
+TEST(VelPanel, ALayoutSettingLockedLoads) {
+  TPanelLayoutForm* form = New<TPanelLayoutForm>(nullptr);
+  ASSERT_NE(form->Panel1, nullptr);
+  EXPECT_TRUE(form->Panel1->GetLocked());
+  EXPECT_EQ(form->Panel1->GetCaptionText(), L"locked");
+  form->Free();
 }
 
 TEST(VelPanel, WithThemesAPanelOnItsParentsBackgroundLeavesItsInsideUnpainted) {
