@@ -114,20 +114,9 @@ int main(int argc, char** argv) {
       std::printf("cannot write %s\n", path.c_str());
       return 1;
     }
-    std::string command = "\"" + std::string(argv[0]) + "\" read \"" + path + "\"";
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-      std::printf("cannot start the reader\n");
-      return 1;
-    }
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    failures += code != 0;
+    const int rc = BenchRunSelf("read \"" + path + "\"");
+    if (rc < 0) std::printf("cannot start the reader\n");
+    failures += rc != 0;
   }
   return failures;
 }
