@@ -118,7 +118,7 @@ struct TTIFFVars {
   uint32_t planar = 1, predictor = 1, t4Options = 0;
   bool tiled = false;
   bool rgb555 = false;      // one 16-bit word per RGB pixel (5 bits each); spp is then the 3 decoded samples
-  uint32_t shift16 = 8;     // 16-bit samples to 8 bits: shifted right by this, low byte kept
+  uint32_t shift16 = 8;     // 16-bit samples to 8 bits: shifted right by this, the low byte kept
   uint32_t chunkW = 0, chunkH = 0;  // strip: image width x rows per strip
   // YCbCr data units: subH x subV luma samples, then Cb and Cr (1 x 1: plain chunky samples).
   uint32_t subH = 1, subV = 1;
@@ -424,7 +424,8 @@ class TDecoder {
     if (l_.compression == 1) len = std::max(len, full);
     else if (len == 0) len = size > s.off ? size - s.off : 1;
     s.len = s.off < size ? std::min(len, size - s.off) : 0;
-    s.cut = s.len < len;
+    // uncompressed rows are all there once their full size is
+    s.cut = s.len < (l_.compression == 1 ? full : len);
     return s;
   }
 
@@ -772,8 +773,10 @@ bool LayoutOf(const TIFD& ifd, TTIFFVars& l, int getTile) {
       l.chunkW > kIEMaxImageDimension || l.chunkH > kIEMaxImageDimension)
     return false;
   if (l.spp < 1 || l.spp > 8 || !(l.bps <= 8 || l.bps == 16) || l.bps == 0) return false;
-  // One program wrote 16-bit samples of 12 significant bits.
-  if (l.bps == 16 && ifd.Bytes(kTagSoftware).compare(0, kMolliSoftware.size(), kMolliSoftware) == 0) l.shift16 = 4;
+  // One program wrote 16-bit grey of 12 significant bits.
+  if (l.bps == 16 && l.spp == 1 && l.photometric <= 1 &&
+      ifd.Bytes(kTagSoftware).compare(0, kMolliSoftware.size(), kMolliSoftware) == 0)
+    l.shift16 = 4;
   if (l.planar != 1 && l.planar != 2) return false;
   if (l.compression >= 2 && l.compression <= 4 && (l.bps != 1 || l.spp != 1 || l.photometric > 1)) return false;
   if (l.predictor != 1 && !(l.predictor == 2 && (l.bps == 8 || l.bps == 16))) return false;
