@@ -52,9 +52,9 @@ void LoadWithinMemory(const std::vector<uint8_t>& bytes, TIEFileFormatCode type,
 const std::vector<uint8_t> kDeflate2000Zeros = {0x78, 0xda, 0x63, 0x60, 0x18, 0x05, 0xa3, 0x60, 0x14, 0x8c, 0x82, 0x51,
                                                 0x30, 0x0a, 0x46, 0xc1, 0x50, 0x07, 0x00, 0x07, 0xd0, 0x00, 0x01};
 
-// A 16384 x 16384 page whose only chunk holds `data`.
-std::vector<uint8_t> HugePage(uint32_t spp, uint32_t compression, bool tiled, const std::vector<uint8_t>& data) {
-  const uint32_t side = 16384;
+// A side x side page whose only chunk holds `data`.
+std::vector<uint8_t> HugePage(uint32_t spp, uint32_t compression, bool tiled, const std::vector<uint8_t>& data,
+                              uint32_t side = 16384) {
   TinyTiff t;
   const uint32_t at = t.Block(data);
   std::vector<TinyTiff::Entry> tags = ImageTags(side, side, spp, 2, at, uint32_t(data.size()), compression);
@@ -80,7 +80,7 @@ class TIFFReadDamaged : public ::testing::Test {
 };
 
 // Pages that claim far more pixels than their data can make are refused before anything of their
-// size is allocated.
+// size is allocated; a small page whose tile inflates to far less than its size is damaged too.
 TEST_F(TIFFReadDamaged, HugeClaimsOfTinyFilesAreRefusedUnallocated) {
   const std::vector<uint8_t> few(10, 0x55);
   struct Case {
@@ -96,6 +96,7 @@ TEST_F(TIFFReadDamaged, HugeClaimsOfTinyFilesAreRefusedUnallocated) {
       {"RGB PackBits strip", HugePage(3, 32773, false, {0x81, 0x00, 0x81, 0x00})},
       {"RGB LZW strip", HugePage(3, 5, false, {0x80, 0x00, 0x20, 0x20})},
       {"grey G4 strip", HugePage(1, 4, false, {0x00, 0x10, 0x01})},
+      {"256 x 256 RGB Deflate tile of 2000 bytes", HugePage(3, 8, true, kDeflate2000Zeros, 256)},
   };
   for (const Case& c : cases) {
     EXPECT_LT(c.file.size(), 200u) << c.what;
