@@ -12,6 +12,24 @@
 
 #include "iebitmap.h"
 
+// Runs this program again with `args` in a process of its own (so that the memory peaks it reports
+// are its own) and waits for it; its exit code, or -1 when it could not be started.
+inline int BenchRunSelf(const std::string& args) {
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string cmd = std::string("\"") + self + "\" " + args;
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return -1;
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD rc = 1;
+  GetExitCodeProcess(pi.hProcess, &rc);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return int(rc);
+}
+
 // Seconds on the performance counter.
 inline double BenchNow() {
   static LARGE_INTEGER f = [] { LARGE_INTEGER v; QueryPerformanceFrequency(&v); return v; }();

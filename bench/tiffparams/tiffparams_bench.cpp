@@ -132,20 +132,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   // the reading runs in a process of its own, so that its peak is not the writing's
-  char self[MAX_PATH];
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
-  std::string cmd = std::string("\"") + self + "\" read " + std::to_string(rounds);
-  STARTUPINFOA si = {};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi = {};
-  if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-    std::printf("could not start the reading process\n");
-    return 1;
-  }
-  WaitForSingleObject(pi.hProcess, INFINITE);
-  DWORD rc = 1;
-  GetExitCodeProcess(pi.hProcess, &rc);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return int(rc);
+  const int rc = BenchRunSelf("read " + std::to_string(rounds));
+  if (rc < 0) std::printf("could not start the reading process\n");
+  return rc < 0 ? 1 : rc;
 }

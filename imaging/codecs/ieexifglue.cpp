@@ -54,9 +54,13 @@ void LoadExifThumbnail(const uint8_t* tiff, size_t size, TIEBitmap& thumb) {
     js.SetPosition(0);
     IEJPEGRead(js, nullptr, thumb, *tp, progress, false, false, false, false, false, false, -1, false);
   } else {
+    // strips through the TIFF reader as a thumbnail: over 400 pixels either way is refused unread
     TIEMemStream ts(tiff, int64_t(size));
     tp->SetImageIndexValue(1);
-    IETIFFRead(ts, thumb, *tp, progress, false);
+    int pages = 0;
+    TIEBitmap* noAlpha = nullptr;
+    IETIFFRead(thumb, ts, pages, tp.get(), progress, false, noAlpha, true, true, true);
+    delete noAlpha;
   }
   if (aborting) thumb.FreeStorage(true);
 }

@@ -64,6 +64,9 @@ struct TIETIFFFields {
   int TIFFFillOrder = 1;       // of the fax compressions
   int TIFFByteOrder = 1;       // 1 little-endian ("II"), 0 big-endian ("MM"): read, and written by the writer
   int TIFFPlanarConfig = 1;    // PlanarConfiguration of the page read
+  // What the last read passed over: a strip cut short (its rows up to there kept), a tag the page
+  // does not need lying outside the file; empty: nothing.
+  std::string TIFFWarning;
   bool TIFFEnableAdjustOrientation = false;  // the reader turns the page upright by its Orientation tag
   int TIFFJPEGQuality = 80;
   int TIFFJPEGColorSpace = 2;  // as JPEGColorSpace

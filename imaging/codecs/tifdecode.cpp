@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 #include <set>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "iebitmapservices.h"
@@ -26,6 +28,29 @@
 namespace {
 
 constexpr int kMaxPages = 65536;
+// Chunks decoded whole (compressed ones) are held in one buffer of at most this size.
+constexpr uint64_t kMaxChunkBytes = uint64_t(1) << 30;
+// The 8-bit sample plane of a page must be addressable in the product's 32 bits.
+constexpr uint64_t kMaxPlaneBytes = uint64_t(SIZE_MAX / 2);
+// Uncompressed rows are read from the file in bands of about this size.
+constexpr uint64_t kBandBytes = uint64_t(1) << 20;
+// The largest expansion of each coding, coded bytes to decoded bytes: Deflate's is 1032:1; a
+// PackBits record of two bytes gives 128; an LZW code of at least 9 bits gives a string of at most
+// 4096 bytes; a JPEG block takes at least one bit of its scans and gives 64 samples of up to 16
+// pixels' worth of colour. Longer coded counts than kMaxCodedBytes are not looked at (no file is
+// that large), which keeps the products in 64 bits.
+constexpr uint64_t kDeflateMaxExpansion = 1032;
+constexpr uint64_t kPackBitsMaxExpansion = 64;
+constexpr uint64_t kLZWMaxExpansion = 4096 * 8 / 9 + 1;
+constexpr uint64_t kLZWMaxString = 4096;
+constexpr uint64_t kJPEGMaxExpansion = 1024;
+constexpr uint64_t kMaxCodedBytes = uint64_t(1) << 48;
+// A page whose data can make up less than a quarter of it is refused before anything is allocated;
+// pages of up to this many decoded bytes are always read (what there is of them).
+constexpr uint64_t kMissingFactor = 4;
+constexpr uint64_t kAlwaysDecodedBytes = uint64_t(1) << 20;
+// Tags from here up are private (an application's own): the page's pixels never depend on them.
+constexpr uint16_t kFirstPrivateTag = 32768;
 // An EXIF thumbnail is a small picture; a larger directory read as one is refused.
 constexpr uint32_t kThumbnailMaxSize = 400;
 
@@ -38,10 +63,12 @@ enum : uint16_t {
   kTagT4Options = 292, kTagExtraSamples = 338, kTagDocumentName = 269, kTagPageName = 285,
   kTagXPosition = 286, kTagYPosition = 287, kTagPageNumber = 297, kTagSubIFDs = 330, kTagJPEGTables = 347,
   kTagJPEGInterchange = 513, kTagJPEGInterchangeLength = 514, kTagYCbCrSubSampling = 530, kTagXMP = 700,
-  kTagAnnotations = 32932, kTagIPTC = 33723, kTagICC = 34675,
+  kTagAnnotations = 32932, kTagIPTC = 33723, kTagICC = 34675, kTagSoftware = 305,
 };
 
 enum : uint32_t { kCompOJPEG = 6, kCompJPEG = 7 };
+
+const std::string kMolliSoftware = "Look@Molli v1.1";
 
 using TFile = TIETIFFFile;
 using TEntry = TIETIFFEntry;
@@ -70,24 +97,28 @@ uint8_t Reverse(uint8_t b) {
   return uint8_t((b & 0xAA) >> 1 | (b & 0x55) << 1);
 }
 
-// Deflate into out; false for data zlib rejects before the chunk is full.
-bool Inflate(const uint8_t* s, size_t n, std::vector<uint8_t>& out) {
+// Deflate into out, at most out.size() bytes; returns the bytes inflated before the data ended or
+// zlib rejected it.
+size_t Inflate(const uint8_t* s, size_t n, std::vector<uint8_t>& out) {
   z_stream z;
   std::memset(&z, 0, sizeof(z));
-  if (inflateInit(&z) != Z_OK) return false;
+  if (inflateInit(&z) != Z_OK) return 0;
   z.next_in = const_cast<Bytef*>(s);
   z.avail_in = uInt(n);
   z.next_out = out.data();
   z.avail_out = uInt(out.size());
-  const int r = inflate(&z, Z_FINISH);
+  inflate(&z, Z_FINISH);
+  const size_t produced = out.size() - z.avail_out;
   inflateEnd(&z);
-  return r == Z_STREAM_END || r == Z_BUF_ERROR || (r == Z_OK && z.avail_out == 0);
+  return produced;
 }
 
 struct TTIFFVars {
   uint32_t width = 0, height = 0, bps = 1, spp = 1, compression = 1, photometric = 1, fillOrder = 1;
   uint32_t planar = 1, predictor = 1, t4Options = 0;
   bool tiled = false;
+  bool rgb555 = false;      // one 16-bit word per RGB pixel (5 bits each); spp is then the 3 decoded samples
+  uint32_t shift16 = 8;     // 16-bit samples to 8 bits: shifted right by this, the low byte kept
   uint32_t chunkW = 0, chunkH = 0;  // strip: image width x rows per strip
   // YCbCr data units: subH x subV luma samples, then Cb and Cr (1 x 1: plain chunky samples).
   uint32_t subH = 1, subV = 1;
@@ -123,9 +154,10 @@ bool JPEGFrameSize(const uint8_t* d, size_t n, uint32_t& w, uint32_t& h) {
 // Rows a JPEG chunk is decoded into: the decoder's output interleaved at 8 bits, `samples` per
 // pixel (1 grey, 3 R G B, 4 stored ink), clipped to width x rows. False when the data does not
 // decode, holds other samples, or claims a frame larger than width x frameRows (a chunk's frame is
-// never allocated beyond what the image can hold).
+// never allocated beyond what the image can hold). With halfIsEnough a stream that breaks off after
+// more than half its rows counts as decoded (old-style JPEG strips often end that way).
 bool DecodeJPEGChunk(const uint8_t* data, size_t n, const std::string& tables, uint32_t samples, uint32_t width,
-                     uint32_t rows, uint32_t frameRows, uint8_t* out, size_t rowBytes) {
+                     uint32_t rows, uint32_t frameRows, uint8_t* out, size_t rowBytes, bool halfIsEnough) {
   uint32_t fw = 0, fh = 0;
   if (JPEGFrameSize(data, n, fw, fh) && (fw > width + 16 || fh > frameRows + 16)) return false;
   TIEMemStream in(data, int64_t(n));
@@ -135,14 +167,16 @@ bool DecodeJPEGChunk(const uint8_t* data, size_t n, const std::string& tables, u
   TIECodecProgress p;
   p.Aborting = &failed;
   TIEBitmap tmp;
+  int decoded = 0;
   try {
-    IEJPEGRead(in, tables.empty() ? nullptr : &tab, tmp, scratch, p, false, false, false, false, false, false, int(rows),
-               true);
+    decoded = IEJPEGRead(in, tables.empty() ? nullptr : &tab, tmp, scratch, p, false, false, false, false, false,
+                         false, int(rows), true);
   } catch (const std::exception&) {
     failed = true;
   }
   const TIEPixelFormat fmt = tmp.GetPixelFormat();
   const uint32_t got = fmt == ie8g ? 1 : fmt == ie24RGB ? 3 : fmt == ieCMYK ? 4 : 0;
+  if (failed && halfIsEnough && uint64_t(std::max(decoded, 0)) * 2 > rows) failed = false;
   if (failed || tmp.IsEmpty() || got == 0) return false;
   const uint32_t w = std::min<uint32_t>(width, uint32_t(tmp.GetImageWidth()));
   const uint32_t h = std::min<uint32_t>(rows, uint32_t(tmp.GetImageHeight()));
@@ -171,128 +205,136 @@ bool DecodeJPEGChunk(const uint8_t* data, size_t n, const std::string& tables, u
   return true;
 }
 
+// How far the decoding of a page got.
+enum class TTIFFDecodeState {
+  kComplete,  // every chunk decoded to its full size
+  kPartial,   // a chunk was cut by the end of the file or decoded far short: the rows decoded are kept
+  kRefused,   // the layout or the data gives no picture: nothing is delivered
+};
+
+// Where a chunk's coded bytes lie, as far as the file holds them.
+struct TChunkSpan {
+  uint64_t off = 0, len = 0;
+  bool cut = false;  // the file ends before the bytes the chunk declares (or needs, uncompressed)
+};
+
 class TDecoder {
  public:
   TDecoder(const TFile& f, const TIFD& ifd, const TTIFFVars& l, TIECodecProgress& p, TIETIFFLZWDecompressor lzw)
       : f_(f), ifd_(ifd), l_(l), progress_(p), lzw_(lzw) {}
 
-  // Decodes every chunk into samples_ (8 bits per sample, spp per pixel).
-  bool Run() {
-    const uint32_t sppc = l_.planar == 2 ? 1 : l_.spp;
-    const uint64_t rowBytes = (uint64_t(l_.chunkW) * sppc * l_.bps + 7) / 8;
-    // Subsampled YCbCr is coded in data units of subV rows; rowBytes is then the decoded row.
-    const bool units = l_.subH * l_.subV > 1;
-    const uint64_t unitRowBytes = (uint64_t(l_.chunkW) + l_.subH - 1) / l_.subH * (l_.subH * l_.subV + 2);
-    const uint64_t codedRowBytes = units ? unitRowBytes : rowBytes;
-    const uint64_t codedRows = units ? (uint64_t(l_.chunkH) + l_.subV - 1) / l_.subV : l_.chunkH;
-    const uint64_t chunkBytes = codedRowBytes * codedRows;
-    if (chunkBytes == 0 || chunkBytes > (uint64_t(1) << 30) || rowBytes * l_.chunkH > (uint64_t(1) << 30)) return false;
-    if (!direct_ && !direct16_) samples_.assign(size_t(l_.width) * l_.height * l_.spp, 0);
-    const uint32_t across = uint32_t((uint64_t(l_.width) + l_.chunkW - 1) / l_.chunkW);
-    const uint32_t down = uint32_t((uint64_t(l_.height) + l_.chunkH - 1) / l_.chunkH);
-    const uint32_t planes = l_.planar == 2 ? l_.spp : 1;
-    const uint16_t offTag = l_.tiled ? kTagTileOffsets : kTagStripOffsets;
-    const uint16_t cntTag = l_.tiled ? kTagTileByteCounts : kTagStripByteCounts;
-    // A single tile (TIFFGetTile) is found among the chunks of the whole image.
-    const uint64_t perPlane = l_.onlyTile >= 0 ? uint64_t(l_.imageTilesAcross) * l_.imageTilesDown
-                                                : uint64_t(across) * down;
-    const uint64_t need = perPlane * planes;
-    if (l_.onlyTile >= 0 && uint64_t(l_.onlyTile) >= perPlane) return false;
-    // A file that holds fewer chunks than the image needs is cut short; surplus ones are not read.
-    if (ifd_.Count(offTag) < need) return false;
+  // Whether the page's data can decode to the page at all: what every chunk's bytes can expand to
+  // at most, by the coding, against the bytes the page's rows need. Checked before anything of the
+  // page's size is allocated, so a few bytes claiming a huge picture cost nothing.
+  bool Fits() {
+    if (l_.compression == kCompOJPEG) return OldJPEGFits();
+    if (!Geometry()) return false;
+    uint64_t needed = 0, capacity = 0;
+    ForEachChunk([&](uint32_t index, uint32_t, uint32_t, uint32_t, uint64_t rowsHere) {
+      const uint64_t full = CodedRows(rowsHere) * g_.codedRowBytes;
+      needed += full;
+      capacity += std::min(full, MaxDecoded(SpanOf(index, full).len));
+      return true;
+    });
+    return PageFits(needed, capacity);
+  }
+
+  // Decodes every chunk into samples_ (8 bits per sample, spp per pixel) or the direct bitmap.
+  TTIFFDecodeState Run() {
+    const TChunkGeometry& g = g_;
+    // Uncompressed rows are read from the file a band at a time, however large the chunk.
+    const bool rowwise = l_.compression == 1 && !g.units;
+    if (!rowwise && (g.chunkBytes > kMaxChunkBytes || g.rowBytes * l_.chunkH > kMaxChunkBytes))
+      return TTIFFDecodeState::kRefused;
+    if (!direct_ && !direct16_) samples_.assign(size_t(g.planeBytes), 0);
     const std::string tables = l_.compression == kCompJPEG ? ifd_.Bytes(kTagJPEGTables) : std::string();
-    std::vector<uint8_t> raw(static_cast<size_t>(chunkBytes)), decoded(units ? size_t(rowBytes * l_.chunkH) : 0);
-    TIERowProgress rows(progress_, int(across * down * planes));
-    for (uint32_t plane = 0; plane < planes; ++plane)
-      for (uint32_t cy = 0; cy < down; ++cy)
-        for (uint32_t cx = 0; cx < across; ++cx) {
-          const uint32_t index = uint32_t(plane * perPlane + (l_.onlyTile >= 0 ? uint64_t(l_.onlyTile)
-                                                                                : uint64_t(cy) * across + cx));
-          const uint64_t off = ifd_.Value(offTag, index);
-          uint64_t len = ifd_.Count(cntTag) > index ? ifd_.Value(cntTag, index) : chunkBytes;
-          // A chunk the file cuts short is an error, whatever the coder would make of its start.
-          const uint64_t rowsHere = l_.tiled ? l_.chunkH : std::min<uint64_t>(l_.chunkH, l_.height - cy * l_.chunkH);
-          const uint64_t codedHere = units ? (rowsHere + l_.subV - 1) / l_.subV : rowsHere;
-          std::fill(raw.begin(), raw.end(), 0);
-          if (l_.compression == 1 && l_.fillOrder != 2) {
-            // uncompressed rows go straight from the file into the chunk's buffer
-            if (!f_.Has(off, len) || len < codedHere * codedRowBytes ||
-                !f_.Read(off, raw.data(), std::min<uint64_t>(len, raw.size())))
-              return false;
-            if (l_.predictor == 2) IETIFFUndoPredictor(raw, rowBytes, sppc);
+    std::vector<uint8_t> raw(rowwise ? 0 : size_t(g.chunkBytes));
+    std::vector<uint8_t> decoded(g.units ? size_t(g.rowBytes * l_.chunkH) : 0);
+    TIERowProgress rows(progress_, int(g.across * g.down * g.planes));
+    bool partial = false;
+    const bool done = ForEachChunk([&](uint32_t index, uint32_t plane, uint32_t cx, uint32_t cy, uint64_t rowsHere) {
+      const uint64_t full = CodedRows(rowsHere) * g.codedRowBytes;
+      const TChunkSpan span = SpanOf(index, full);
+      partial = partial || span.cut;
+      const uint32_t x0 = cx * l_.chunkW, y0 = cy * l_.chunkH;
+      if (rowwise) {
+        partial = !ReadRows(span, rowsHere, plane, x0, y0) || partial;
+      } else {
+        std::fill(raw.begin(), raw.end(), 0);
+        size_t produced = 0;
+        if (span.len > 0 && Fetch(span.off, span.len, chunk_)) {
+          if (l_.compression == kCompJPEG) {
+            if (DecodeJPEGChunk(chunk_.data(), chunk_.size(), tables, g.sppc, l_.chunkW, uint32_t(rowsHere),
+                                l_.chunkH, raw.data(), size_t(g.rowBytes), false))
+              produced = size_t(full);
           } else {
-            if (!Fetch(off, len, chunk_)) return false;
-            const uint8_t* data = chunk_.data();
-            if (l_.compression == kCompJPEG) {
-              if (!DecodeJPEGChunk(data, size_t(len), tables, sppc, l_.chunkW, uint32_t(rowsHere), l_.chunkH,
-                                   raw.data(), size_t(rowBytes)))
-                return false;
-            } else {
-              if (!DecodeChunk(data, size_t(len), size_t(codedHere * codedRowBytes), raw)) return false;
-              if (l_.predictor == 2) IETIFFUndoPredictor(raw, rowBytes, sppc);
-            }
+            produced = DecodeChunk(chunk_.data(), chunk_.size(), size_t(full), raw);
+            if (l_.predictor == 2) IETIFFUndoPredictor(raw.data(), l_.chunkH, g.rowBytes, g.sppc);
           }
-          if (units) {
-            ExpandUnits(raw, codedRowBytes, decoded);
-            Place(decoded, rowBytes, cx * l_.chunkW, cy * l_.chunkH, plane, sppc);
-          } else {
-            Place(raw, rowBytes, cx * l_.chunkW, cy * l_.chunkH, plane, sppc);
-          }
-          rows.Step();
-          if (progress_.Aborted()) return false;
         }
-    return true;
+        // a chunk that decodes to far less than its rows is damaged; what it gave stays
+        if (produced < full / 2) partial = true;
+        if (g.units) {
+          ExpandUnits(raw, g.codedRowBytes, decoded);
+          Place(decoded.data(), g.rowBytes, x0, y0, plane, l_.chunkH);
+        } else {
+          Place(raw.data(), g.rowBytes, x0, y0, plane, l_.chunkH);
+        }
+      }
+      rows.Step();
+      return !progress_.Aborted();
+    });
+    if (!done) return TTIFFDecodeState::kRefused;
+    return partial ? TTIFFDecodeState::kPartial : TTIFFDecodeState::kComplete;
   }
 
   // Old-style JPEG: a whole JPEG stream at the interchange offset, or strips that each hold a JPEG
   // (the tables, when the strips lack them, from the interchange block or from the first strip).
-  bool IETIFFReadOldJPEG() {
+  // A strip that decodes more than half its rows counts as read.
+  TTIFFDecodeState IETIFFReadOldJPEG() {
     const uint32_t sppc = l_.spp;
     const uint64_t rowBytes = uint64_t(l_.width) * sppc;
-    samples_.assign(size_t(l_.width) * l_.height * l_.spp, 0);
+    samples_.assign(size_t(rowBytes * l_.height), 0);
     const uint64_t size = f_.Size();
     std::string header;
     const uint64_t jif = ifd_.Value(kTagJPEGInterchange);
     std::vector<uint8_t> block;
     if (ifd_.Find(kTagJPEGInterchange) && jif > 0 && jif < size) {
-      uint64_t len = ifd_.Value(kTagJPEGInterchangeLength);
-      if (len == 0 && f_.Stream()) {
-        f_.Stream()->SetPosition(f_.Base() + int64_t(jif));
-        len = uint64_t(std::max<int64_t>(IEJPEGLength(*f_.Stream()), 0));
-      }
-      if (!Fetch(jif, len, block)) return false;
+      const uint64_t len = InterchangeLength(jif);
+      if (!Fetch(jif, len, block)) return TTIFFDecodeState::kRefused;
       const uint8_t* d = block.data();
       if (FindMarker(d, size_t(len), 0xDA) >= 0)
-        return DecodeJPEGChunk(d, size_t(len), std::string(), sppc, l_.width, l_.height, l_.height,
-                               samples_.data(), size_t(rowBytes));
+        return DecodeJPEGChunk(d, size_t(len), std::string(), sppc, l_.width, l_.height, l_.height, samples_.data(),
+                               size_t(rowBytes), false)
+                   ? TTIFFDecodeState::kComplete
+                   : TTIFFDecodeState::kRefused;
       header.assign(reinterpret_cast<const char*>(d), size_t(len));
       if (header.size() >= 2 && uint8_t(header[header.size() - 2]) == 0xFF && uint8_t(header.back()) == 0xD9)
         header.resize(header.size() - 2);
     }
     const uint32_t strips = ifd_.Count(kTagStripOffsets);
     const uint64_t rps = l_.chunkH;
-    if (strips == 0 || uint64_t(strips) * rps < l_.height) return false;
+    if (strips == 0 || uint64_t(strips) * rps < l_.height) return TTIFFDecodeState::kRefused;
     TIERowProgress progress(progress_, int(strips));
     std::vector<uint8_t> stream;
+    bool partial = false;
     for (uint32_t s = 0; uint64_t(s) * rps < l_.height; ++s) {
-      const uint64_t off = ifd_.Value(kTagStripOffsets, s);
-      if (off >= size) return false;
-      uint64_t len = ifd_.Count(kTagStripByteCounts) > s ? ifd_.Value(kTagStripByteCounts, s) : 0;
-      if (len == 0) len = size - off;
-      if (!Fetch(off, len, chunk_)) return false;
+      const TChunkSpan span = OldJPEGStrip(s);
+      partial = partial || span.cut;
+      if (span.len == 0 || !Fetch(span.off, span.len, chunk_)) continue;
+      const uint64_t len = span.len;
       const uint8_t* d = chunk_.data();
       stream.clear();
       const bool own = len >= 2 && d[0] == 0xFF && d[1] == 0xD8;
       if (!own) {
         if (header.empty() && s > 0) {
           // the tables of the first strip, up to its scan
-          const uint64_t o0 = ifd_.Value(kTagStripOffsets, 0);
-          const uint64_t n0 = ifd_.Count(kTagStripByteCounts) ? ifd_.Value(kTagStripByteCounts, 0) : size - o0;
-          std::vector<uint8_t> first;
-          if (!Fetch(o0, n0, first)) return false;
-          const int64_t sos = FindMarker(first.data(), size_t(n0), 0xDA);
-          if (sos < 0) return false;
-          stream.assign(first.data(), first.data() + sos);
+          const TChunkSpan first = OldJPEGStrip(0);
+          std::vector<uint8_t> bytes;
+          if (first.len == 0 || !Fetch(first.off, first.len, bytes)) return TTIFFDecodeState::kRefused;
+          const int64_t sos = FindMarker(bytes.data(), bytes.size(), 0xDA);
+          if (sos < 0) return TTIFFDecodeState::kRefused;
+          stream.assign(bytes.data(), bytes.data() + sos);
         } else {
           stream.assign(header.begin(), header.end());
         }
@@ -300,12 +342,12 @@ class TDecoder {
       stream.insert(stream.end(), d, d + len);
       const uint64_t rowsHere = std::min<uint64_t>(rps, l_.height - uint64_t(s) * rps);
       if (!DecodeJPEGChunk(stream.data(), stream.size(), std::string(), sppc, l_.width, uint32_t(rowsHere),
-                           l_.height, samples_.data() + size_t(uint64_t(s) * rps * rowBytes), size_t(rowBytes)))
-        return false;
+                           l_.height, samples_.data() + size_t(uint64_t(s) * rps * rowBytes), size_t(rowBytes), true))
+        partial = true;
       progress.Step();
-      if (progress_.Aborted()) return false;
+      if (progress_.Aborted()) return TTIFFDecodeState::kRefused;
     }
-    return true;
+    return partial ? TTIFFDecodeState::kPartial : TTIFFDecodeState::kComplete;
   }
 
   std::vector<uint8_t> samples_;
@@ -315,6 +357,155 @@ class TDecoder {
   TIEBitmap* direct16_ = nullptr;
 
  private:
+  // The coded shape of the page's chunks.
+  struct TChunkGeometry {
+    uint32_t sppc = 1;              // samples per pixel within one chunk (1 for a plane)
+    uint64_t rowBytes = 0;          // one decoded row of a chunk
+    bool units = false;             // subsampled YCbCr coded in data units of subV rows
+    uint64_t codedRowBytes = 0;     // one coded row (or row of data units)
+    uint64_t chunkBytes = 0;        // a whole coded chunk
+    uint32_t across = 0, down = 0, planes = 1;
+    uint64_t perPlane = 0;          // chunks of one plane in the file (all tiles when only one is read)
+    uint16_t offTag = 0, cntTag = 0;
+    uint64_t planeBytes = 0;        // the 8-bit sample plane of the whole page
+  };
+
+  // The page's chunk geometry into g_; false when the directory holds fewer chunks than the page
+  // needs, for a coding the reader does not know, or for sizes beyond what memory can address.
+  bool Geometry() {
+    TChunkGeometry& g = g_;
+    g.sppc = l_.planar == 2 || l_.rgb555 ? 1 : l_.spp;
+    g.rowBytes = (uint64_t(l_.chunkW) * g.sppc * l_.bps + 7) / 8;
+    g.units = l_.subH * l_.subV > 1;
+    g.codedRowBytes = g.units ? (uint64_t(l_.chunkW) + l_.subH - 1) / l_.subH * (l_.subH * l_.subV + 2) : g.rowBytes;
+    g.chunkBytes = g.codedRowBytes * CodedRows(l_.chunkH);
+    g.across = uint32_t((uint64_t(l_.width) + l_.chunkW - 1) / l_.chunkW);
+    g.down = uint32_t((uint64_t(l_.height) + l_.chunkH - 1) / l_.chunkH);
+    g.planes = l_.planar == 2 ? l_.spp : 1;
+    g.offTag = l_.tiled ? kTagTileOffsets : kTagStripOffsets;
+    g.cntTag = l_.tiled ? kTagTileByteCounts : kTagStripByteCounts;
+    // A single tile (TIFFGetTile) is found among the chunks of the whole image.
+    g.perPlane = l_.onlyTile >= 0 ? uint64_t(l_.imageTilesAcross) * l_.imageTilesDown : uint64_t(g.across) * g.down;
+    g.planeBytes = uint64_t(l_.width) * l_.height * l_.spp;
+    if (g.chunkBytes == 0 || g.planeBytes > kMaxPlaneBytes) return false;
+    if (l_.onlyTile >= 0 && uint64_t(l_.onlyTile) >= g.perPlane) return false;
+    if (MaxDecoded(1) == 0) return false;
+    // A directory that lists fewer chunks than the image needs is damaged; surplus ones are not read.
+    return ifd_.Count(g.offTag) >= g.perPlane * g.planes;
+  }
+
+  uint64_t CodedRows(uint64_t rows) const { return g_.units ? (rows + l_.subV - 1) / l_.subV : rows; }
+
+  // Calls fn(index, plane, cx, cy, rows) for every chunk of the page in file order; false when fn
+  // asked to stop.
+  template <typename Fn>
+  bool ForEachChunk(Fn fn) const {
+    const TChunkGeometry& g = g_;
+    for (uint32_t plane = 0; plane < g.planes; ++plane)
+      for (uint32_t cy = 0; cy < g.down; ++cy)
+        for (uint32_t cx = 0; cx < g.across; ++cx) {
+          const uint64_t at = l_.onlyTile >= 0 ? uint64_t(l_.onlyTile) : uint64_t(cy) * g.across + cx;
+          const uint32_t index = uint32_t(plane * g.perPlane + at);
+          const uint64_t rowsHere = l_.tiled ? l_.chunkH : std::min<uint64_t>(l_.chunkH, l_.height - uint64_t(cy) * l_.chunkH);
+          if (!fn(index, plane, cx, cy, rowsHere)) return false;
+        }
+    return true;
+  }
+
+  // The bytes of chunk `index` as far as the file holds them. `full`: the bytes its rows take
+  // uncompressed. Uncompressed chunks take the larger of their declared and their full size (writers
+  // that leave the count 0 or too short are common); other chunks without a count run to the end of
+  // the file.
+  TChunkSpan SpanOf(uint32_t index, uint64_t full) const {
+    TChunkSpan s;
+    s.off = ifd_.Value(g_.offTag, index);
+    uint64_t len = ifd_.Count(g_.cntTag) > index ? ifd_.Value(g_.cntTag, index) : 0;
+    const uint64_t size = f_.Size();
+    if (l_.compression == 1) len = std::max(len, full);
+    else if (len == 0) len = size > s.off ? size - s.off : 1;
+    s.len = s.off < size ? std::min(len, size - s.off) : 0;
+    // uncompressed rows are all there once their full size is
+    s.cut = s.len < (l_.compression == 1 ? full : len);
+    return s;
+  }
+
+  // The most bytes n coded bytes of the page's coding can decode to.
+  uint64_t MaxDecoded(uint64_t n) const {
+    if (n > kMaxCodedBytes) n = kMaxCodedBytes;
+    switch (l_.compression) {
+      case 1: return n;
+      case 2: case 3: case 4: return (8 * n + 1) * g_.codedRowBytes;  // a fax row takes a bit at least
+      case 5: return n * kLZWMaxExpansion + kLZWMaxString;
+      case kCompJPEG: case kCompOJPEG: return n * kJPEGMaxExpansion;
+      case 8: case 32946: return n * kDeflateMaxExpansion + kDeflateMaxExpansion;
+      case 32773: return n * kPackBitsMaxExpansion + kPackBitsMaxExpansion;
+      default: return 0;
+    }
+  }
+
+  // A page whose data can make up only a small part of it is refused; a small page is always read.
+  static bool PageFits(uint64_t needed, uint64_t capacity) {
+    return needed <= kAlwaysDecodedBytes || needed / kMissingFactor <= capacity;
+  }
+
+  // Uncompressed rows of one chunk from the file, a band at a time, into the image; false when the
+  // file ends before the chunk's rows do (the rows before stay, the rest are zero).
+  bool ReadRows(const TChunkSpan& span, uint64_t rowsHere, uint32_t plane, uint32_t x0, uint32_t y0) {
+    const uint64_t rowBytes = g_.rowBytes;
+    const uint64_t bandRows = std::max<uint64_t>(1, std::min<uint64_t>(rowsHere, kBandBytes / rowBytes));
+    band_.resize(size_t(bandRows * rowBytes));
+    // rows of an edge tile below the image are not read
+    const uint64_t rowsUsed = std::min<uint64_t>(rowsHere, l_.height - y0);
+    bool whole = true;
+    for (uint64_t y = 0; y < rowsUsed; y += bandRows) {
+      const uint64_t n = std::min(bandRows, rowsUsed - y), at = y * rowBytes;
+      uint64_t have = span.len > at ? std::min(span.len - at, n * rowBytes) : 0;
+      std::fill(band_.begin(), band_.end(), 0);
+      if (have && !f_.Read(span.off + at, band_.data(), have)) have = 0;
+      if (have < n * rowBytes) whole = false;
+      if (l_.fillOrder == 2)
+        for (uint64_t i = 0; i < have; ++i) band_[size_t(i)] = Reverse(band_[size_t(i)]);
+      if (l_.predictor == 2) IETIFFUndoPredictor(band_.data(), n, rowBytes, g_.sppc);
+      Place(band_.data(), rowBytes, x0, uint32_t(y0 + y), plane, n);
+    }
+    return whole;
+  }
+
+  // The old-style JPEG strip s as far as the file holds it (a count of 0: to the end of the file).
+  TChunkSpan OldJPEGStrip(uint32_t s) const {
+    TChunkSpan span;
+    const uint64_t size = f_.Size();
+    span.off = ifd_.Value(kTagStripOffsets, s);
+    uint64_t len = ifd_.Count(kTagStripByteCounts) > s ? ifd_.Value(kTagStripByteCounts, s) : 0;
+    if (len == 0) len = size > span.off ? size - span.off : 1;
+    span.len = span.off < size ? std::min(len, size - span.off) : 0;
+    span.cut = span.len < len;
+    return span;
+  }
+
+  // The length of the interchange block at jif, measured when the directory gives none.
+  uint64_t InterchangeLength(uint64_t jif) const {
+    uint64_t len = ifd_.Value(kTagJPEGInterchangeLength);
+    if (len == 0 && f_.Stream()) {
+      f_.Stream()->SetPosition(f_.Base() + int64_t(jif));
+      len = uint64_t(std::max<int64_t>(IEJPEGLength(*f_.Stream()), 0));
+    }
+    return std::min(len, f_.Size() - jif);
+  }
+
+  // The old-style JPEG counterpart of Fits.
+  bool OldJPEGFits() {
+    g_.planeBytes = uint64_t(l_.width) * l_.height * l_.spp;
+    if (g_.planeBytes > kMaxPlaneBytes) return false;
+    uint64_t coded = 0;
+    const uint64_t jif = ifd_.Value(kTagJPEGInterchange);
+    if (ifd_.Find(kTagJPEGInterchange) && jif > 0 && jif < f_.Size()) coded += InterchangeLength(jif);
+    const uint64_t rps = l_.chunkH;
+    for (uint32_t s = 0; s < ifd_.Count(kTagStripOffsets) && uint64_t(s) * rps < l_.height; ++s)
+      coded += OldJPEGStrip(s).len;
+    return PageFits(g_.planeBytes, MaxDecoded(coded));
+  }
+
   // The len bytes at off (a strip or tile, a JPEG block) into buf; false when the file holds less.
   bool Fetch(uint64_t off, uint64_t len, std::vector<uint8_t>& buf) {
     if (!f_.Has(off, len) || len > SIZE_MAX / 2) return false;
@@ -323,8 +514,12 @@ class TDecoder {
   }
 
   std::vector<uint8_t> chunk_;  // the compressed bytes of the chunk being decoded
-  // `needed`: the bytes of the rows this chunk holds (a last strip may be shorter than the others).
-  bool DecodeChunk(const uint8_t* s, size_t n, size_t needed, std::vector<uint8_t>& out) {
+  std::vector<uint8_t> band_;   // uncompressed rows read from the file
+  TChunkGeometry g_;
+
+  // Decodes one chunk of n coded bytes into out; returns the bytes it gave (`needed`: the bytes of
+  // the rows this chunk holds, a last strip being shorter than the others).
+  size_t DecodeChunk(const uint8_t* s, size_t n, size_t needed, std::vector<uint8_t>& out) {
     std::vector<uint8_t> flipped;
     if (l_.compression >= 2 && l_.compression <= 4) return DecodeFax(s, n, needed, out);
     if (l_.fillOrder == 2 && l_.compression != 5) {
@@ -334,29 +529,27 @@ class TDecoder {
     }
     switch (l_.compression) {
       case 1:
-        if (n < needed) return false;
         std::memcpy(out.data(), s, std::min(n, out.size()));
-        return true;
-      case 32773: IEUnpackBits(s, n, out.data(), out.size()); return true;
+        return std::min(n, out.size());
+      case 32773: return IEUnpackBits(s, n, out.data(), out.size());
       case 8: case 32946: return Inflate(s, n, out);
       case 5: {
         // The coder ends at the strip's last byte; rows it did not reach stay zero.
-        if (!lzw_) return false;
+        if (!lzw_) return 0;
         TIETIFFLZWDecoderState* st = nullptr;
         const uint8_t* r = lzw_(s, int64_t(n), int(out.size()), st, int(l_.fillOrder));
         if (r) std::memcpy(out.data(), r, out.size());
         lzw_(nullptr, 0, 0, st, 0);
-        return r != nullptr;
+        return r ? out.size() : 0;
       }
-      default: return false;
+      default: return 0;
     }
   }
-
   // Fax rows as stored samples: a white run is sample 0 whatever the photometric says (the decoders
   // give set bits for white runs). The decoders peek
   // past their position, so they read from a copy with zero bytes after the strip; a strip whose
   // codes run out leaves its remaining rows white.
-  bool DecodeFax(const uint8_t* s, size_t n, size_t needed, std::vector<uint8_t>& out) {
+  size_t DecodeFax(const uint8_t* s, size_t n, size_t needed, std::vector<uint8_t>& out) {
     const int width = int(l_.chunkW);
     const size_t rowBytes = (size_t(width) + 7) / 8;
     const size_t rows = needed / rowBytes;
@@ -383,12 +576,13 @@ class TDecoder {
       }
       for (size_t i = 0; i < rowBytes; ++i) row[i] = uint8_t(~row[i]);
     }
-    return true;
+    return needed;
   }
 
-  void IETIFFUndoPredictor(std::vector<uint8_t>& raw, uint64_t rowBytes, uint32_t sppc) {
-    for (uint64_t y = 0; y < l_.chunkH; ++y) {
-      uint8_t* r = &raw[size_t(y * rowBytes)];
+  // Horizontal differencing undone on `rows` rows of rowBytes bytes.
+  void IETIFFUndoPredictor(uint8_t* buf, uint64_t rows, uint64_t rowBytes, uint32_t sppc) {
+    for (uint64_t y = 0; y < rows; ++y) {
+      uint8_t* r = buf + size_t(y * rowBytes);
       if (l_.bps == 8) {
         for (uint64_t i = sppc; i < rowBytes; ++i) r[i] = uint8_t(r[i] + r[i - sppc]);
       } else if (l_.bps == 16) {
@@ -441,15 +635,18 @@ class TDecoder {
     return -1;
   }
 
-  // Copies the chunk's samples (clipped to the image) into the sample plane as 8-bit values.
-  void Place(const std::vector<uint8_t>& raw, uint64_t rowBytes, uint32_t x0, uint32_t y0, uint32_t plane,
-             uint32_t sppc) {
-    const uint32_t w = std::min(l_.chunkW, l_.width - x0), h = std::min(l_.chunkH, l_.height - y0);
+  // Copies `rows` decoded rows of a chunk (clipped to the image), the first of them image row y0,
+  // into the sample plane as 8-bit values or into the direct bitmap.
+  void Place(const uint8_t* raw, uint64_t rowBytes, uint32_t x0, uint32_t y0, uint32_t plane, uint64_t rows) {
+    if (y0 >= l_.height || x0 >= l_.width) return;
+    const uint32_t sppc = g_.sppc;
+    const uint32_t w = std::min(l_.chunkW, l_.width - x0);
+    const uint32_t h = uint32_t(std::min<uint64_t>(rows, l_.height - y0));
     if (direct16_) {
       // samples in the file's byte order into native words; grey that says white is zero inverted
       const uint32_t out = l_.spp;
       for (uint32_t y = 0; y < h; ++y) {
-        const uint8_t* r = &raw[size_t((uint64_t(y)) * rowBytes)];
+        const uint8_t* r = raw + size_t(uint64_t(y) * rowBytes);
         uint8_t* d = direct16_->GetRowAddress(int(y0 + y)) + size_t(x0) * out * 2;
         for (uint32_t x = 0; x < w; ++x)
           for (uint32_t s = 0; s < sppc; ++s) {
@@ -464,7 +661,7 @@ class TDecoder {
     if (direct_) {
       const bool rgb = l_.spp == 3;
       for (uint32_t y = 0; y < h; ++y) {
-        const uint8_t* r = &raw[size_t((uint64_t(y)) * rowBytes)];
+        const uint8_t* r = raw + size_t(uint64_t(y) * rowBytes);
         uint8_t* d = direct_->GetRowAddress(int(y0 + y)) + size_t(x0) * (rgb ? 3 : 1);
         if (rgb) {
           for (uint32_t x = 0; x < w; ++x, r += 3, d += 3) {
@@ -480,10 +677,24 @@ class TDecoder {
       }
       return;
     }
+    if (l_.rgb555) {
+      // one 16-bit word per pixel: red in bits 10-14, green 5-9, blue 0-4
+      for (uint32_t y = 0; y < h; ++y) {
+        const uint8_t* r = raw + size_t(uint64_t(y) * rowBytes);
+        uint8_t* d = &samples_[(size_t(y0 + y) * l_.width + x0) * 3];
+        for (uint32_t x = 0; x < w; ++x, r += 2, d += 3) {
+          const uint32_t v = f_.bigEndian ? uint32_t(r[0] << 8 | r[1]) : uint32_t(r[1] << 8 | r[0]);
+          d[0] = uint8_t((v >> 10 & 31) * 8);
+          d[1] = uint8_t((v >> 5 & 31) * 8);
+          d[2] = uint8_t((v & 31) * 8);
+        }
+      }
+      return;
+    }
     const bool palette = l_.photometric == 3;
     const uint32_t maxv = (1u << std::min<uint32_t>(l_.bps, 16)) - 1;
     for (uint32_t y = 0; y < h; ++y) {
-      const uint8_t* r = &raw[size_t((uint64_t(y)) * rowBytes)];
+      const uint8_t* r = raw + size_t(uint64_t(y) * rowBytes);
       uint8_t* d = &samples_[(size_t(y0 + y) * l_.width + x0) * l_.spp + plane];
       if (l_.bps == 8 && sppc == l_.spp) {
         std::memcpy(d, r, size_t(w) * sppc);
@@ -500,7 +711,8 @@ class TDecoder {
           if (l_.bps == 8) {
             v = r[i];
           } else if (l_.bps == 16) {
-            v = r[2 * i + (f_.bigEndian ? 0 : 1)];
+            const uint8_t* p = r + 2 * i;
+            v = uint8_t((f_.bigEndian ? uint32_t(p[0] << 8 | p[1]) : uint32_t(p[1] << 8 | p[0])) >> l_.shift16);
           } else {
             const uint64_t bit = i * l_.bps;
             uint32_t u = 0;
@@ -561,6 +773,10 @@ bool LayoutOf(const TIFD& ifd, TTIFFVars& l, int getTile) {
       l.chunkW > kIEMaxImageDimension || l.chunkH > kIEMaxImageDimension)
     return false;
   if (l.spp < 1 || l.spp > 8 || !(l.bps <= 8 || l.bps == 16) || l.bps == 0) return false;
+  // One program wrote 16-bit grey of 12 significant bits.
+  if (l.bps == 16 && l.spp == 1 && l.photometric <= 1 &&
+      ifd.Bytes(kTagSoftware).compare(0, kMolliSoftware.size(), kMolliSoftware) == 0)
+    l.shift16 = 4;
   if (l.planar != 1 && l.planar != 2) return false;
   if (l.compression >= 2 && l.compression <= 4 && (l.bps != 1 || l.spp != 1 || l.photometric > 1)) return false;
   if (l.predictor != 1 && !(l.predictor == 2 && (l.bps == 8 || l.bps == 16))) return false;
@@ -575,7 +791,15 @@ bool LayoutOf(const TIFD& ifd, TTIFFVars& l, int getTile) {
   }
   switch (l.photometric) {
     case 0: case 1: return true;
-    case 2: return l.spp >= 3;
+    case 2:
+      if (l.spp == 1 && l.bps == 16 && !jpeg) {
+        // 5-5-5 RGB in one 16-bit sample, decoded to three
+        l.rgb555 = true;
+        l.spp = 3;
+        l.planar = 1;
+        return true;
+      }
+      return l.spp >= 3;
     case 5: return l.spp >= 4;
     case 3: return l.bps <= 8 && l.spp <= 2 && ifd.Count(kTagColorMap) >= 3u << l.bps;
     case 6: {
@@ -728,12 +952,12 @@ bool ReadTIFFLayout(const TIFD& ifd, TIOParamsVals& Params, TIECodecProgress& Pr
   Params.StoredWidth = Params.Width;
   Params.StoredHeight = Params.Height;
   Params.BitsPerSample = int(l.bps);
-  Params.SamplesPerPixel = int(l.spp);
+  Params.SamplesPerPixel = l.rgb555 ? 1 : int(l.spp);
+  // centimetres to inches; every other unit (1, none, included) is taken as inches
   const double unit = ifd.Value(kTagResolutionUnit, 0, 2) == 3 ? 2.54 : 1.0;
-  if (ifd.Value(kTagResolutionUnit, 0, 2) != 1) {
-    Params.SetDpiX(int(ifd.Rational(kTagXResolution) * unit + 0.5));
-    Params.SetDpiY(int(ifd.Rational(kTagYResolution) * unit + 0.5));
-  }
+  const int dpiX = int(ifd.Rational(kTagXResolution) * unit + 0.5), dpiY = int(ifd.Rational(kTagYResolution) * unit + 0.5);
+  Params.SetDpiX(dpiX > 0 ? dpiX : IEDefaultDPIX);
+  Params.SetDpiY(dpiY > 0 ? dpiY : IEDefaultDPIY);
   if (l.photometric == 3) {
     const int n = 1 << l.bps;
     std::vector<TIERGB> map(static_cast<size_t>(n));
@@ -781,10 +1005,11 @@ TTIFFOutput ChooseTIFFOutput(const TIFD& ifd, const TTIFFVars& l, TIOParamsVals&
           : native && o.grey && l.bps == 8 && l.spp == 1                              ? ie8g
           : native && o.grey && l.bps == 16 && l.spp == 1                             ? ie16g
           : native && o.cmyk && (l.bps == 8 || (l.bps == 16 && l.spp == 4))           ? ieCMYK
-          : native && o.rgb && l.bps == 16 && l.spp == 3                              ? ieRGB48
+          : native && o.rgb && l.bps == 16 && l.spp == 3 && !l.rgb555                 ? ieRGB48
                                                                                       : ie24RGB;
   o.managed = IECMSEnabled && IEApplyICCProfiles && Params.InputICCProfile.IsValid() &&
-              !Params.InputICCProfile.Applied && o.fmt == ie24RGB && (o.rgb || o.cmyk);
+              !Params.InputICCProfile.Applied &&
+              ((o.fmt == ie24RGB && (o.rgb || o.cmyk || l.ycbcr || l.lab)) || o.fmt == ieRGB48);
   o.direct = !o.managed && l.bps == 8 && l.planar == 1 && !l.ycbcr && !l.lab && l.compression != kCompOJPEG &&
              ((o.fmt == ie24RGB && o.rgb && l.spp == 3) || o.fmt == ie8g);
   o.direct16 = o.fmt == ie16g || o.fmt == ieRGB48;
@@ -828,6 +1053,15 @@ void StoreCMYKRow(uint8_t*& s, uint8_t* d, const TTIFFOutput& o, const TTIFFVars
   }
 }
 
+// One pixel's CIELab samples, a and b signed.
+TIECIELab LabOf(const uint8_t* s, const TTIFFVars& l) {
+  TIECIELab v;
+  v.l = s[0];
+  v.a = int8_t(l.labUnsigned ? s[1] - 128 : s[1]);
+  v.b = int8_t(l.labUnsigned ? s[2] - 128 : s[2]);
+  return v;
+}
+
 // The colour of one pixel's samples (associated alpha already taken out).
 TIERGB TIFFPixelColour(const uint8_t* s, const TTIFFOutput& o, const TTIFFVars& l, const TIOParamsVals& Params) {
   TIERGB c{};
@@ -836,11 +1070,7 @@ TIERGB TIFFPixelColour(const uint8_t* s, const TTIFFOutput& o, const TTIFFVars& 
   } else if (l.ycbcr) {
     IEYCbCrToRGB(c, s[0], s[1], s[2]);
   } else if (l.lab) {
-    TIECIELab v;
-    v.l = s[0];
-    v.a = int8_t(l.labUnsigned ? s[1] - 128 : s[1]);
-    v.b = int8_t(l.labUnsigned ? s[2] - 128 : s[2]);
-    IECIELabToRGB(c, v);
+    IECIELabToRGB(c, LabOf(s, l));
   } else {
     c = IEMakeRGB(s[0], s[1], s[2]);
   }
@@ -875,7 +1105,17 @@ void StorePixelRow(uint8_t*& s, uint8_t* d, const TTIFFOutput& o, const TTIFFVar
         d[3 * x + 2] = c.r;
     }
   }
-  if (o.managed && o.rgb) IEColorConversionHook(d, iccBGR, d, &Params, int(l.width), iccBGR);
+  if (o.managed && (o.rgb || l.ycbcr)) IEColorConversionHook(d, iccBGR, d, &Params, int(l.width), iccBGR);
+}
+
+// A CIELab row through the page's profile (the samples of each pixel first brought to signed a, b).
+void StoreManagedLabRow(uint8_t*& s, uint8_t* d, const TTIFFVars& l, TIOParamsVals& Params,
+                        std::vector<uint8_t>& lab) {
+  for (uint32_t x = 0; x < l.width; ++x, s += l.spp) {
+    const TIECIELab v = LabOf(s, l);
+    std::memcpy(&lab[size_t(x) * 3], &v, 3);
+  }
+  IEColorConversionHook(lab.data(), iccLab, d, &Params, int(l.width), iccBGR);
 }
 
 // One row of decoded samples (s moves past them) into bitmap row d and alpha row a (when given).
@@ -886,6 +1126,8 @@ void StoreTIFFRow(uint8_t*& s, uint8_t* d, uint8_t* a, const TTIFFOutput& o, con
     for (uint32_t x = 0; x < l.width; ++x) a[x] = s[size_t(x) * l.spp + o.colours];
   if (o.cmyk) {
     StoreCMYKRow(s, d, o, l, Params, ink);
+  } else if (l.lab && o.managed && o.extra != 1) {
+    StoreManagedLabRow(s, d, l, Params, ink);
   } else if (o.fmt == ie24RGB && o.rgb && o.extra == 0) {
     // plain R, G, B (and skipped extra samples) into B, G, R
     uint8_t* p = d;
@@ -913,7 +1155,8 @@ bool StoreTIFFSamples(std::vector<uint8_t>& samples, const TTIFFOutput& o, const
   if (!AllocateTIFFBitmap(Bitmap, l, o.fmt, false, Progress)) return false;
   TIEBitmap* alpha = nullptr;
   if (o.hasAlpha && !(alpha = PrepareTIFFAlpha(AlphaMask, l, Progress))) return false;
-  std::vector<uint8_t> ink(o.cmyk && o.fmt == ie24RGB ? size_t(l.width) * 4 : 0);
+  // scratch row of the ink or CIELab conversions
+  std::vector<uint8_t> ink((o.cmyk && o.fmt == ie24RGB) || (l.lab && o.managed) ? size_t(l.width) * 4 : 0);
   if (o.fmt == ie8p)
     for (int i = 0; i < Params.ColorMapCount; ++i) Bitmap.SetPaletteEntry(i, Params.ColorMap[size_t(i)]);
   uint8_t* s = samples.data();
@@ -947,6 +1190,7 @@ void IETIFFRead(TIEBitmap& Bitmap, TIEStream& Stream, int& PageCount, TIOParamsV
   PageCount = int(pages.size());
   if (!ParamsPtr) return;
   TIOParamsVals& Params = *ParamsPtr;
+  Params.TIFFWarning.clear();
   TIFD ifd;
   if (!ReadTIFFPageDirectory(f, pages, Params, Progress, ifd)) return;
   Params.TIFFPlanarConfig = int(ifd.Value(kTagPlanar, 0, 1));
@@ -957,6 +1201,15 @@ void IETIFFRead(TIEBitmap& Bitmap, TIEStream& Stream, int& PageCount, TIOParamsV
       if (p.InputICCProfile.HasTransform()) p.InputICCProfile.FreeTransform();
     }
   } release{Params};
+  // A public tag whose values lie outside the file makes the directory damaged; a private one only
+  // costs its own values.
+  for (uint16_t tag : ifd.dropped) {
+    if (tag < kFirstPrivateTag) {
+      Progress.Abort();
+      return;
+    }
+    Params.TIFFWarning = "Tag " + std::to_string(tag) + " lies outside the file";
+  }
   TTIFFVars l;
   if (!ReadTIFFLayout(ifd, Params, Progress, l) || ParamsOnly) return;
   if (IsThumbnail && (l.width > kThumbnailMaxSize || l.height > kThumbnailMaxSize)) {
@@ -967,18 +1220,40 @@ void IETIFFRead(TIEBitmap& Bitmap, TIEStream& Stream, int& PageCount, TIOParamsV
   const TTIFFOutput o = ChooseTIFFOutput(ifd, l, Params, IgnoreAlpha);
   TDecoder dec(f, ifd, l, Progress,
                Params.TIFFLZWDecompress ? Params.TIFFLZWDecompress : IEGlobalTIFFLZWDecompressor);
-  if (o.direct || o.direct16) {
-    if (!AllocateTIFFBitmap(Bitmap, l, o.fmt, IsThumbnail, Progress)) return;
-    if (o.direct) dec.direct_ = &Bitmap;
-    else dec.direct16_ = &Bitmap;
-  }
-  const bool decoded = l.compression == kCompOJPEG ? dec.IETIFFReadOldJPEG() : dec.Run();
-  if (!decoded || ifd.damaged) {
+  // Nothing of the page's size is allocated before its data is known to be able to fill it.
+  if (!dec.Fits()) {
     Progress.Abort();
     return;
   }
-  if (!o.direct && !o.direct16 && !StoreTIFFSamples(dec.samples_, o, l, Params, Bitmap, AlphaMask, Progress)) return;
-  TurnTIFFUpright(Bitmap, AlphaMask, o.hasAlpha, Params);
+  try {
+    if (o.direct || o.direct16) {
+      if (!AllocateTIFFBitmap(Bitmap, l, o.fmt, IsThumbnail, Progress)) return;
+      if (o.direct) dec.direct_ = &Bitmap;
+      else dec.direct16_ = &Bitmap;
+    }
+    const TTIFFDecodeState state = l.compression == kCompOJPEG ? dec.IETIFFReadOldJPEG() : dec.Run();
+    if (state == TTIFFDecodeState::kRefused) {
+      Progress.Abort();
+      return;
+    }
+    if (!o.direct && !o.direct16 && !StoreTIFFSamples(dec.samples_, o, l, Params, Bitmap, AlphaMask, Progress))
+      return;
+    if (o.managed && o.fmt == ieRGB48)
+      for (uint32_t y = 0; y < l.height; ++y) {
+        uint8_t* row = Bitmap.GetRowAddress(int(y));
+        IEColorConversionHook(row, iccRGB48, row, &Params, int(l.width), iccRGB48);
+      }
+    TurnTIFFUpright(Bitmap, AlphaMask, o.hasAlpha, Params);
+    if (state == TTIFFDecodeState::kPartial) {
+      // the rows that were there stay; the caller learns the page is incomplete
+      Params.TIFFWarning = "Premature end of data";
+      Progress.Abort();
+    }
+  } catch (const std::bad_alloc&) {
+    Progress.Abort();
+  } catch (const std::length_error&) {
+    Progress.Abort();
+  }
 }
 
 void IETIFFRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,

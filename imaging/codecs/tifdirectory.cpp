@@ -170,11 +170,12 @@ bool IETIFFReadDirectory(const TIETIFFFile& f, uint64_t off, TIETIFFDirectory& i
     const uint64_t at = off + 2 + uint64_t(i) * kEntryBytes + 8;
     std::memcpy(t.inlineBytes, p + 8, 4);
     t.valueOffset = size <= 4 ? at : Element(p + 8, 4, big);
+    const uint16_t tag = uint16_t(Element(p, 3, big));
     if (!f.Has(t.valueOffset, size)) {
-      ifd.damaged = true;
+      ifd.dropped.push_back(tag);
       continue;
     }
-    ifd.entries.emplace_back(uint16_t(Element(p, 3, big)), t);
+    ifd.entries.emplace_back(tag, t);
   }
   next = Element(&table[size_t(n) * kEntryBytes], 4, big);
   return true;

@@ -56,7 +56,8 @@ struct TIETIFFEntry {
 struct TIETIFFDirectory {
   const TIETIFFFile* file = nullptr;
   std::vector<std::pair<uint16_t, TIETIFFEntry>> entries;
-  bool damaged = false;  // an entry's values lay outside the file and were dropped
+  // Tags whose values lay outside the file; their entries were dropped.
+  std::vector<uint16_t> dropped;
   const TIETIFFEntry* Find(uint16_t tag) const {
     for (auto& e : entries)
       if (e.first == tag) return &e.second;

@@ -235,6 +235,12 @@ TEST_F(TIFFRead, PagesAndResolution) {
   EXPECT_FALSE(io.Aborting);
   EXPECT_EQ(io.Params.ImageCount, 2);
   EXPECT_EQ(b.GetImageWidth(), 30);
+  // Resolution unit 1 (none) takes the resolution as it stands.
+  Host("tiffset -d 0 -s 296 1 two.tif && tiffset -d 0 -s 282 72.4 two.tif");
+  io.Params.TIFFImageIndex = 0;
+  Load(b, io, "two.tif");
+  EXPECT_FALSE(io.Aborting);
+  EXPECT_EQ(io.Params.DpiX, 72);
 }
 
 // Two directories pointing at each other: the chain ends, both pages are counted.
