@@ -41,6 +41,15 @@ class VectEdit : public VectWindow {
     SendMouse(MOUSEEVENTF_LEFTUP, Screen(c));
     Pump(8);
   }
+  bool Editing() {
+    return PumpUntil([this] { return view->IsEditingText(); });
+  }
+  bool EditingEnded() {
+    return PumpUntil([this] { return !view->IsEditingText(); });
+  }
+  bool EditorHolds(const std::string& text) {
+    return PumpUntil([this, &text] { return view->GetTextEdit()->GetText() == text; });
+  }
   int AddText(TIEVKind kind, const std::string& text, int x1 = 100, int y1 = 100, int x2 = 250, int y2 = 130) {
     TIEVObjectRecord* t = view->ObjectRecord(IEV_TEMPLATE);
     t->Kind = kind;
@@ -64,7 +73,7 @@ TEST_F(VectEdit, DoubleClickOpensTheEditorOnTheBoxAndEnterStoresTheText) {
   view->OnActivateTextEdit = ui::TNotifyEvent([&](TObject*) { ++activated; });
   view->OnDeactivateTextEdit = ui::TNotifyEvent([&](TObject*) { ++deactivated; });
   DoubleClick(POINT{150, 120});
-  ASSERT_TRUE(view->IsEditingText());
+  ASSERT_TRUE(Editing());
   EXPECT_EQ(view->GetEditIndex(), h);
   EXPECT_EQ(activated, 1);
   TIEEdit* e = view->GetTextEdit();
@@ -76,7 +85,7 @@ TEST_F(VectEdit, DoubleClickOpensTheEditorOnTheBoxAndEnterStoresTheText) {
   EXPECT_EQ(e->GetHeight(), 40);
   Type("abc");
   Tap(VK_RETURN);
-  EXPECT_FALSE(view->IsEditingText());
+  ASSERT_TRUE(EditingEnded());
   EXPECT_FALSE(e->GetVisible());
   EXPECT_EQ(view->ObjectRecord(h)->Text, "abc");
   EXPECT_EQ(changed, 2);
@@ -89,14 +98,14 @@ TEST_F(VectEdit, EscBringsBackTheTextOfTheStartAfterSeveralEdits) {
   view->SetFocus();
   Pump();
   Tap(VK_F2);
-  ASSERT_TRUE(view->IsEditingText());
+  ASSERT_TRUE(Editing());
   Tap(VK_END);
   Type("abc");
   Tap(VK_LEFT);  // a second edit operation of the control
   Type("d");
-  EXPECT_EQ(view->GetTextEdit()->GetText(), "origabdc");
+  EXPECT_TRUE(EditorHolds("origabdc")) << view->GetTextEdit()->GetText();
   Tap(VK_ESCAPE);
-  EXPECT_FALSE(view->IsEditingText());
+  ASSERT_TRUE(EditingEnded());
   EXPECT_EQ(view->ObjectRecord(h)->Text, "orig");
 }
 
@@ -105,6 +114,7 @@ TEST_F(VectEdit, AutoSizeGrowsByAnMWhileTypingAndEndsAtTheTextWidth) {
   view->ObjectRecord(h)->AutoSize = true;
   ASSERT_TRUE(view->EditText(h));
   Type("ab");
+  ASSERT_TRUE(EditorHolds("ab")) << view->GetTextEdit()->GetText();
   HDC dc = GetDC(nullptr);
   HGDIOBJ old = SelectObject(dc, view->GetTextEdit()->GetFont()->GetHandle());
   SIZE ab{}, m{};
@@ -115,6 +125,7 @@ TEST_F(VectEdit, AutoSizeGrowsByAnMWhileTypingAndEndsAtTheTextWidth) {
   ASSERT_GT(ab.cx, 0);
   EXPECT_EQ(view->ObjectRecord(h)->X2, 100 + ab.cx + m.cx);
   Tap(VK_RETURN);
+  ASSERT_TRUE(EditingEnded());
   EXPECT_EQ(view->ObjectRecord(h)->X2, 100 + ab.cx);
 }
 
@@ -126,9 +137,10 @@ TEST_F(VectEdit, F2EditsTheFirstSelectedUnlessItIsNotEditable) {
   view->SetFocus();
   Pump();
   Tap(VK_F2);
+  ASSERT_TRUE(Editing());
   EXPECT_EQ(view->GetEditIndex(), b);
   Tap(VK_ESCAPE);
-  EXPECT_FALSE(view->IsEditingText());
+  ASSERT_TRUE(EditingEnded());
 
   view->ObjectRecord(b)->TextEditable = false;
   view->SetFocus();
@@ -176,9 +188,8 @@ TEST_F(VectEdit, NonUniformMemoKeepsItsCtrlBFormatsPacked) {
   Key(VK_CONTROL, false);
   Tap('B');
   Key(VK_CONTROL, true);
-  Pump();
   Tap(VK_ESCAPE);
-  ASSERT_FALSE(view->IsEditingText());
+  ASSERT_TRUE(EditingEnded());
   const TIEVObjectRecord* r = view->ObjectRecord(h);
   EXPECT_EQ(r->Text, "hello");
   ASSERT_GE(r->MemoCharFormats.size(), 5u);
@@ -204,12 +215,12 @@ TEST_F(VectEdit, NewTextEntersEditingAndReportsTheChangeWhenItEnds) {
     Pump(2);
   }
   SendMouse(MOUSEEVENTF_LEFTUP, Screen(POINT{220, 132}));
-  Pump(5);
+  ASSERT_TRUE(Editing());
   ASSERT_EQ(view->ObjectsCount(), 1);
-  EXPECT_TRUE(view->IsEditingText());
   EXPECT_EQ(changed, 0);
   Type("x");
   Tap(VK_RETURN);
+  ASSERT_TRUE(EditingEnded());
   EXPECT_EQ(view->ObjectRecord(0)->Text, "x");
   EXPECT_EQ(changed, 2);
 }

@@ -16,6 +16,19 @@ inline void Pump(int rounds = 5) {
   }
 }
 
+// Serves the queue until `done()` holds, for at most `limitMs`; whether it came to hold. Input sent
+// with SendInput reaches the window when the display gets round to it, however busy the machine.
+template <class F>
+bool PumpUntil(F done, DWORD limitMs = 10000) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    ui::Application->ProcessMessages();
+    if (done()) return true;
+    if (GetTickCount() - start > limitMs) return false;
+    Sleep(5);
+  }
+}
+
 inline void SendMouse(DWORD flags, POINT screen) {
   INPUT in{};
   in.type = INPUT_MOUSE;
