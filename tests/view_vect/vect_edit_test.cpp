@@ -33,13 +33,11 @@ void Type(const std::string& letters) {
 class VectEdit : public VectWindow {
  protected:
   void DoubleClick(POINT c) {
-    SendMouse(0, Screen(c));
-    Pump(2);
-    SendMouse(MOUSEEVENTF_LEFTDOWN, Screen(c));
-    SendMouse(MOUSEEVENTF_LEFTUP, Screen(c));
-    SendMouse(MOUSEEVENTF_LEFTDOWN, Screen(c));
-    SendMouse(MOUSEEVENTF_LEFTUP, Screen(c));
-    Pump(8);
+    Mouse(0, c);
+    for (int i = 0; i < 2; ++i) {
+      Mouse(MOUSEEVENTF_LEFTDOWN, c);
+      Mouse(MOUSEEVENTF_LEFTUP, c);
+    }
   }
   bool Editing() {
     return PumpUntil([this] { return view->IsEditingText(); });
@@ -206,15 +204,10 @@ TEST_F(VectEdit, NewTextEntersEditingAndReportsTheChangeWhenItEnds) {
   view->SetObjectInteract(IEVI(iviCreateText));
   int changed = 0;
   view->OnVectorialChanged = ui::TNotifyEvent([&](TObject*) { ++changed; });
-  SendMouse(0, Screen(POINT{100, 100}));
-  Pump(2);
-  SendMouse(MOUSEEVENTF_LEFTDOWN, Screen(POINT{100, 100}));
-  Pump(2);
-  for (int i = 1; i <= 4; ++i) {
-    SendMouse(0, Screen(POINT{100 + 30 * i, 100 + 8 * i}));
-    Pump(2);
-  }
-  SendMouse(MOUSEEVENTF_LEFTUP, Screen(POINT{220, 132}));
+  Mouse(0, POINT{100, 100});
+  Mouse(MOUSEEVENTF_LEFTDOWN, POINT{100, 100});
+  for (int i = 1; i <= 4; ++i) Mouse(0, POINT{100 + 30 * i, 100 + 8 * i});
+  Mouse(MOUSEEVENTF_LEFTUP, POINT{220, 132});
   ASSERT_TRUE(Editing());
   ASSERT_EQ(view->ObjectsCount(), 1);
   EXPECT_EQ(changed, 0);
