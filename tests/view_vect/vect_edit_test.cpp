@@ -12,26 +12,15 @@ using namespace ui;
 
 namespace {
 
-void Key(WORD vk, bool up) {
-  INPUT in{};
-  in.type = INPUT_KEYBOARD;
-  in.ki.wVk = vk;
-  in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-  SendInput(1, &in, sizeof in);
-}
-
-void Tap(WORD vk) {
-  Key(vk, false);
-  Key(vk, true);
-  Pump(3);
-}
-
-void Type(const std::string& letters) {
-  for (char c : letters) Tap(WORD(toupper(static_cast<unsigned char>(c))));
-}
-
 class VectEdit : public VectWindow {
  protected:
+  void Tap(WORD vk) {
+    Key(vk, false);
+    Key(vk, true);
+  }
+  void Type(const std::string& letters) {
+    for (char c : letters) Tap(WORD(toupper(static_cast<unsigned char>(c))));
+  }
   void DoubleClick(POINT c) {
     Mouse(0, c);
     for (int i = 0; i < 2; ++i) {

@@ -96,6 +96,23 @@ class VectWindow : public ::testing::Test {
     EXPECT_TRUE(PumpUntil(arrived)) << "mouse event " << flags << " at " << client.x << "," << client.y
                                     << " never reached the window";
   }
+  // A key pressed or released through the display; after a release the queue is served until this
+  // thread has taken it, for at most 10 s.
+  void Key(WORD vk, bool up) {
+    const size_t from = taken.size();
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &in, sizeof in);
+    if (!up) return;
+    auto released = [&] {
+      for (size_t i = from; i < taken.size(); ++i)
+        if ((taken[i].message == WM_KEYUP || taken[i].message == WM_SYSKEYUP) && taken[i].wParam == vk) return true;
+      return false;
+    };
+    EXPECT_TRUE(PumpUntil(released)) << "the release of key " << vk << " never reached the window";
+  }
   POINT Screen(POINT client) {
     ClientToScreen(view->GetHandle(), &client);
     return client;
@@ -104,10 +121,12 @@ class VectWindow : public ::testing::Test {
   TImageryVect* view = nullptr;
 
  private:
-  // The mouse messages this thread took from its queue.
+  // The mouse and key messages this thread took from its queue.
   static LRESULT CALLBACK Taken(int code, WPARAM removed, LPARAM msg) {
     const MSG* m = reinterpret_cast<const MSG*>(msg);
-    if (code == HC_ACTION && removed == PM_REMOVE && m->message >= WM_MOUSEFIRST && m->message <= WM_MOUSELAST)
+    if (code == HC_ACTION && removed == PM_REMOVE &&
+        ((m->message >= WM_MOUSEFIRST && m->message <= WM_MOUSELAST) ||
+         (m->message >= WM_KEYFIRST && m->message <= WM_KEYLAST)))
       taken.push_back(*m);
     return CallNextHookEx(nullptr, code, removed, msg);
   }
