@@ -314,12 +314,15 @@ bool TPSDReader::ReadResources(TIEBitmap* target, bool& loadLayers) {
     int id;
     uint8_t nameLen;
     if (!ReadU16(id) || !Read(&nameLen, 1)) return false;
-    // the name's length byte and text take an even number of bytes
-    const int skip = (nameLen & 1) ? nameLen : nameLen + 1;
+    // the name's length byte and text take an even number of bytes; the name and the size field
+    // after it lie inside the section, or the section is broken
+    const int64_t skip = (nameLen & 1) ? nameLen : nameLen + 1;
+    if (skip + 4 > sectionEnd - Pos()) return Fail();
     stream_.SetPosition(Pos() + skip);
     uint32_t size;
     if (!ReadU32(size)) return false;
-    if (size == 0 || size > uint64_t(sectionEnd - Pos())) break;
+    if (size > uint64_t(sectionEnd - Pos())) break;
+    if (size == 0) continue;
     std::vector<uint8_t> data(size);
     if (!Read(data.data(), size)) return false;
     HandleResource(id, data, target, loadLayers);

@@ -423,6 +423,36 @@ TIECodecProgress TImageryIO::MakeProgress() {
   return p;
 }
 
+bool TImageryIO::RunCodec(TIEBitmap* keep, const std::function<void()>& codec) {
+  std::unique_ptr<TIEBitmap> before;
+  try {
+    if (keep) {
+      before.reset(new TIEBitmap);
+      before->SetMemoryThreshold(keep->GetMemoryThreshold());
+      before->Assign(keep);
+      if (before->IsEmpty() != keep->IsEmpty()) {
+        Aborting = true;  // no room for the copy: the load does not start
+        return false;
+      }
+    }
+    codec();
+    return true;
+  } catch (...) {
+    Aborting = true;
+  }
+  if (keep && before) {
+    try {
+      if (before->IsEmpty())
+        keep->FreeStorage(true);
+      else
+        keep->Assign(before.get());
+    } catch (...) {
+      keep->FreeStorage(true);  // never half a picture
+    }
+  }
+  return false;
+}
+
 bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool paramsOnly, int64_t dataSize) {
   if (dataSize < 0) dataSize = stream.GetSize() - stream.GetPosition();
   TIECodecProgress progress = MakeProgress();
@@ -434,70 +464,78 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
   // at 0 tells a load that yielded nothing even when the bitmap still holds an earlier picture.
   const bool sizeTold = !paramsOnly && (type == iffBMP || type == iffICO || type == iffCUR || type == iffGIF);
   if (sizeTold) Params.Width = Params.Height = 0;
-  switch (type) {
-    case iffBMP:
-      IEBMPRead(stream, bmp, 0, Params, progress, paramsOnly, false, alpha, !Params.BMPHandleAlpha || paramsOnly);
-      break;
-    case iffTGA: IETGARead(stream, bmp, Params, progress, paramsOnly, alpha, paramsOnly); break;
-    case iffTIFF: IETIFFRead(stream, bmp, Params, progress, paramsOnly); break;
-    case iffPCX: IEPCXRead(stream, bmp, Params, dataSize, progress, paramsOnly); break;
-    case iffDCX: IEDCXRead(stream, bmp, Params, progress, paramsOnly); break;
-    case iffJP2:
-    case iffJ2K: IEJ2000Read(stream, bmp, Params, progress, paramsOnly); break;
-    case iffJPEG:
-      IEJPEGRead(stream, nullptr, bmp, Params, progress, paramsOnly, false, true, false, true, true, -1,
-                 Params.IsNativePixelFormat);
-      break;
-    case iffGIF: {
-      if (!paramsOnly) {
-        ReadGIF(stream, progress);
+  bool known = true;
+  // a load's bitmap loses its alpha channel here, after RunCodec has kept a copy of the whole; the
+  // view's pixels stay untouched until a file for its layers has been read
+  auto read = [&]() -> bool {
+    if (!paramsOnly && (type != iffPSD || !PSDLayersIntoView())) bmp.DiscardAlphaChannel(false);
+    switch (type) {
+      case iffBMP:
+        IEBMPRead(stream, bmp, 0, Params, progress, paramsOnly, false, alpha, !Params.BMPHandleAlpha || paramsOnly);
+        break;
+      case iffTGA: IETGARead(stream, bmp, Params, progress, paramsOnly, alpha, paramsOnly); break;
+      case iffTIFF: IETIFFRead(stream, bmp, Params, progress, paramsOnly); break;
+      case iffPCX: IEPCXRead(stream, bmp, Params, dataSize, progress, paramsOnly); break;
+      case iffDCX: IEDCXRead(stream, bmp, Params, progress, paramsOnly); break;
+      case iffJP2:
+      case iffJ2K: IEJ2000Read(stream, bmp, Params, progress, paramsOnly); break;
+      case iffJPEG:
+        IEJPEGRead(stream, nullptr, bmp, Params, progress, paramsOnly, false, true, false, true, true, -1,
+                   Params.IsNativePixelFormat);
+        break;
+      case iffGIF: {
+        if (!paramsOnly) {
+          ReadGIF(stream, progress);
+          break;
+        }
+        int frames = 0;
+        IEGIFRead(stream, bmp, frames, Params, progress, paramsOnly, alpha, paramsOnly);
         break;
       }
-      int frames = 0;
-      IEGIFRead(stream, bmp, frames, Params, progress, paramsOnly, alpha, paramsOnly);
-      break;
-    }
-    case iffPNG: IEPNGRead(stream, bmp, Params, progress, paramsOnly); break;
-    case iffPXM: IEPNMRead(stream, bmp, Params, progress, paramsOnly); break;
-    case iffWBMP: IEWBMPRead(stream, bmp, Params, progress, paramsOnly); break;
-    case iffICO: IEICORead(stream, bmp, Params, paramsOnly, progress, alpha, paramsOnly); break;
-    case iffCUR: IECURRead(stream, bmp, Params, paramsOnly, progress, alpha, paramsOnly); break;
-    case iffHDP: IEHDPRead(stream, bmp, Params, paramsOnly, progress); break;
-    case iffWMF:
-    case iffEMF:
-      if (!paramsOnly) return false;  // loaded by LoadMetafileFile and LoadMetafileStream
-      ReadMetafileParams(stream);
-      break;
-    case iffDICOM: IEDICOMRead(stream, Params, paramsOnly ? nullptr : &bmp, progress, paramsOnly); break;
-    case iffRawBitmap:  // the attached bitmap's size and pixel format describe the data
-      if (!paramsOnly) IERawBitmapRead(stream, bmp, Params, progress);
-      break;
-    case iffPSD: ReadPSD(stream, paramsOnly ? nullptr : &bmp, progress); break;
-    case iffRAW: IECameraRAWRead(stream, bmp, Params, progress, paramsOnly); break;
-    case iffLYR:
-    case iffALL: {
-      // the layers (and, iffALL, objects) replace those of the attached view (a vector view for
-      // iffALL); a component of its own has none to fill
-      TIEViewServices* services = IEViewServices();
-      if (paramsOnly) {
-        if (!services || !services->IsViewStream(type, stream)) Aborting = true;
+      case iffPNG: IEPNGRead(stream, bmp, Params, progress, paramsOnly); break;
+      case iffPXM: IEPNMRead(stream, bmp, Params, progress, paramsOnly); break;
+      case iffWBMP: IEWBMPRead(stream, bmp, Params, progress, paramsOnly); break;
+      case iffICO: IEICORead(stream, bmp, Params, paramsOnly, progress, alpha, paramsOnly); break;
+      case iffCUR: IECURRead(stream, bmp, Params, paramsOnly, progress, alpha, paramsOnly); break;
+      case iffHDP: IEHDPRead(stream, bmp, Params, paramsOnly, progress); break;
+      case iffWMF:
+      case iffEMF:
+        if (!paramsOnly) return false;  // loaded by LoadMetafileFile and LoadMetafileStream
+        ReadMetafileParams(stream);
         break;
-      }
-      if (InsideIOThread()) {  // the view and its layers belong to the window's thread
-        Aborting = true;
+      case iffDICOM: IEDICOMRead(stream, Params, paramsOnly ? nullptr : &bmp, progress, paramsOnly); break;
+      case iffRawBitmap:  // the attached bitmap's size and pixel format describe the data
+        if (!paramsOnly) IERawBitmapRead(stream, bmp, Params, progress);
         break;
-      }
-      try {
+      case iffPSD: ReadPSD(stream, paramsOnly ? nullptr : &bmp, progress); break;
+      case iffRAW: IECameraRAWRead(stream, bmp, Params, progress, paramsOnly); break;
+      case iffLYR:
+      case iffALL: {
+        // the layers (and, iffALL, objects) replace those of the attached view (a vector view for
+        // iffALL); a component of its own has none to fill
+        TIEViewServices* services = IEViewServices();
+        if (paramsOnly) {
+          if (!services || !services->IsViewStream(type, stream)) Aborting = true;
+          break;
+        }
+        if (InsideIOThread()) {  // the view and its layers belong to the window's thread
+          Aborting = true;
+          break;
+        }
         if (!services || !services->LoadViewStream(AttachedImagery, type, stream)) Aborting = true;
-      } catch (const std::exception&) {
-        Aborting = true;
+        break;
       }
-      break;
+      default:
+        Aborting = true;  // no reader for this format in this library yet
+        return false;
     }
-    default:
-      Aborting = true;  // no reader for this format in this library yet
-      return false;
+    return true;
+  };
+  if (!RunCodec(paramsOnly ? nullptr : &bmp, [&] { known = read(); })) {
+    delete alpha;
+    return true;
   }
+  if (!known) return false;
   // Some readers end quietly on a file that holds no picture (a GIF whose frames never came, a
   // bitmap 0 pixels wide, an icon directory without entries): a load that leaves no image failed.
   // Layer streams fill the view's layers rather than this bitmap. The bitmap is asked for again: PSD
@@ -514,12 +552,6 @@ bool TImageryIO::ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool para
       delete alpha;
   }
   return true;
-}
-
-void TImageryIO::PrepareRead(TIEFileFormatCode type) {
-  Params.ClearImageInfo();
-  // the view's pixels stay untouched until a file for its layers has been read
-  if (type != iffPSD || !PSDLayersIntoView()) IEBitmap->DiscardAlphaChannel(false);
 }
 
 bool TImageryIO::PSDLayersIntoView() {
@@ -585,51 +617,54 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
   TIECodecProgress progress = MakeProgress();
   TIEBitmap& bmp = *IEBitmap;
   // the writers encode copies in their own pixel format; the caller's bitmap is never converted
-  switch (type) {
-    case iffBMP: IEBMPWrite(stream, bmp, Params, progress, Params.BMPHandleAlpha); break;
-    case iffTGA: IETGAWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
-    case iffPCX: IEPCXWrite(stream, bmp, Params, progress); break;
-    case iffDCX: IEDCXInsertPage(stream, bmp, Params, progress); break;
-    case iffJP2: IEJ2000Write(stream, bmp, Params, progress, 0); break;
-    case iffJ2K: IEJ2000Write(stream, bmp, Params, progress, 1); break;
-    case iffJPEG:
-      PatchAPP13Resolution();
-      StoreIPTCMarker();
-      IEStoreExifMarker(&Params);
-      IEStoreXMPMarker(&Params);
-      IEJPEGWrite(stream, bmp, Params, progress);
-      break;
-    case iffGIF: IEGIFWrite(stream, bmp, Params, progress); break;
-    case iffPNG: IEPNGWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
-    case iffPS: IEPSWrite(stream, bmp, Params, progress); break;
-    case iffPDF: IEPDFWrite(stream, bmp, Params, progress); break;
-    case iffHDP: IEHDPWrite(stream, bmp, Params, progress); break;
-    case iffPSD: WritePSD(stream, progress); break;
-    case iffTIFF: IETIFFWrite(stream, false, &bmp, Params, progress); break;
-    case iffPXM:
-    case iffWBMP:
-    case iffICO: {
-      TIEWriterSource src(bmp, bmp.GetPixelFormat() == ie1g ? ie1g : ie24RGB);
-      if (type == iffPXM) {
-        IEPNMWrite(stream, *src.get(), Params, progress);
-      } else if (type == iffWBMP) {
-        IEWBMPWrite(stream, *src.get(), Params, progress);
-      } else {  // the leading sizes with a width, each with its depth
-        std::vector<TIEICOSize> sizes;
-        std::vector<int> bits;
-        for (int i = 0; i < kIEICOMaxSizes && Params.ICOSizes[i].Width > 0; ++i) {
-          sizes.push_back(Params.ICOSizes[i]);
-          bits.push_back(Params.ICOBitCount[i]);
+  bool known = true;
+  RunCodec(nullptr, [&] {
+    switch (type) {
+      case iffBMP: IEBMPWrite(stream, bmp, Params, progress, Params.BMPHandleAlpha); break;
+      case iffTGA: IETGAWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
+      case iffPCX: IEPCXWrite(stream, bmp, Params, progress); break;
+      case iffDCX: IEDCXInsertPage(stream, bmp, Params, progress); break;
+      case iffJP2: IEJ2000Write(stream, bmp, Params, progress, 0); break;
+      case iffJ2K: IEJ2000Write(stream, bmp, Params, progress, 1); break;
+      case iffJPEG:
+        PatchAPP13Resolution();
+        StoreIPTCMarker();
+        IEStoreExifMarker(&Params);
+        IEStoreXMPMarker(&Params);
+        IEJPEGWrite(stream, bmp, Params, progress);
+        break;
+      case iffGIF: IEGIFWrite(stream, bmp, Params, progress); break;
+      case iffPNG: IEPNGWrite(stream, bmp, Params, progress, bmp.AlphaPresent() ? bmp.GetAlphaChannel() : nullptr); break;
+      case iffPS: IEPSWrite(stream, bmp, Params, progress); break;
+      case iffPDF: IEPDFWrite(stream, bmp, Params, progress); break;
+      case iffHDP: IEHDPWrite(stream, bmp, Params, progress); break;
+      case iffPSD: WritePSD(stream, progress); break;
+      case iffTIFF: IETIFFWrite(stream, false, &bmp, Params, progress); break;
+      case iffPXM:
+      case iffWBMP:
+      case iffICO: {
+        TIEWriterSource src(bmp, bmp.GetPixelFormat() == ie1g ? ie1g : ie24RGB);
+        if (type == iffPXM) {
+          IEPNMWrite(stream, *src.get(), Params, progress);
+        } else if (type == iffWBMP) {
+          IEWBMPWrite(stream, *src.get(), Params, progress);
+        } else {  // the leading sizes with a width, each with its depth
+          std::vector<TIEICOSize> sizes;
+          std::vector<int> bits;
+          for (int i = 0; i < kIEICOMaxSizes && Params.ICOSizes[i].Width > 0; ++i) {
+            sizes.push_back(Params.ICOSizes[i]);
+            bits.push_back(Params.ICOBitCount[i]);
+          }
+          IEICOWrite(stream, *src.get(), Params, progress, sizes, bits);
         }
-        IEICOWrite(stream, *src.get(), Params, progress, sizes, bits);
+        break;
       }
-      break;
+      default:
+        Aborting = true;
+        known = false;
     }
-    default:
-      Aborting = true;
-      return false;
-  }
-  return true;
+  });
+  return known;
 }
 
 void TImageryIO::SaveFile(const std::wstring& fileName, TIEFileFormatCode type) {
@@ -672,7 +707,7 @@ int TImageryIO::LoadFile(const std::wstring& fileName, TIEFileFormatCode type) {
   std::unique_ptr<TIEWideFileStream> file(new TIEWideFileStream(fileName, fmOpenRead | fmShareDenyWrite));  // read, deny write
   Aborting = false;
   TIEBufferedReadStream buffered(*file, 8192, false);
-  PrepareRead(type);
+  Params.ClearImageInfo();
   if (type == iffPNG) Params.PNGBackground = IEColorToRGB(GetBackground());  // a file without bKGD keeps it
   ReadFormat(type, buffered, false);
   TakeLoadedBackground(type);
@@ -705,11 +740,7 @@ int TImageryIO::LoadStreamWork(TIEStream& stream, TIEFileFormatCode type) {
   if (type == iffIEV) {  // only into an attached vector view
     Params.ClearImageInfo();
     TIEViewServices* services = IEViewServices();
-    try {
-      Aborting = !services || !services->LoadViewStream(AttachedImagery, type, stream);
-    } catch (const EIEError&) {
-      Aborting = true;
-    }
+    RunCodec(nullptr, [&] { Aborting = !services || !services->LoadViewStream(AttachedImagery, type, stream); });
     Params.FileType = type;
     return 0;
   }
@@ -753,7 +784,7 @@ int TImageryIO::LoadStreamWork(TIEStream& stream, TIEFileFormatCode type) {
     tiff->SetSize(stream.Read(tiff->Memory(), int32_t(n)));
     tiff->SetPosition(0);
   }
-  PrepareRead(type);
+  Params.ClearImageInfo();
   ReadFormat(type, tiff ? *tiff : stream, false, type == iffPCX ? dataSize : -1);
   TakeLoadedBackground(type);
   // after the image as the header measures it, never past the end however long it claims to be
@@ -803,11 +834,13 @@ void TImageryIO::SaveByExtension(const std::wstring& fileName) {
   TIEFinishWorkGuard finish{this};
   TIEReplacingFileStream file(fileName);
   Aborting = false;
-  TIEWriterSource src(*IEBitmap, IEBitmap->GetPixelFormat() == ie1g ? ie1g : ie24RGB);
   Params.FileName = fileName;
   Params.FileType = e->FileType;
   TIECodecProgress progress = MakeProgress();
-  e->WriteProc(file, *src.get(), Params, progress);
+  RunCodec(nullptr, [&] {
+    TIEWriterSource src(*IEBitmap, IEBitmap->GetPixelFormat() == ie1g ? ie1g : ie24RGB);
+    e->WriteProc(file, *src.get(), Params, progress);
+  });
   if (!Aborting) file.Commit();
 }
 
@@ -884,8 +917,8 @@ void TImageryIO::LoadAsFileType(const std::wstring& fileName, TIEFileFormatCode 
   Params.FileName = fileName;
   Params.FileType = fileType;
   TIECodecProgress progress = MakeProgress();
-  e->ReadProc(file, *IEBitmap, Params, false, progress);
-  if (AutoAdjustDPI) AdjustDPI();
+  RunCodec(IEBitmap, [&] { e->ReadProc(file, *IEBitmap, Params, false, progress); });
+  if (AutoAdjustDPI && !Aborting) AdjustDPI();
   UpdateAfterIO();
 }
 
@@ -927,8 +960,8 @@ void TImageryIO::LoadStreamAsFileType(TIEStream& stream, TIEFileFormatCode fileT
   }
   Aborting = false;
   TIECodecProgress progress = MakeProgress();
-  e->ReadProc(stream, *IEBitmap, Params, false, progress);
-  if (AutoAdjustDPI) AdjustDPI();
+  RunCodec(IEBitmap, [&] { e->ReadProc(stream, *IEBitmap, Params, false, progress); });
+  if (AutoAdjustDPI && !Aborting) AdjustDPI();
   UpdateAfterIO();
   DoFinishWork();
 }
@@ -952,10 +985,12 @@ void TImageryIO::SaveStreamWork(TIEStream& stream, TIEFileFormatCode fileType) {
       Aborting = true;
       return;
     }
-    TIEWriterSource src(*IEBitmap, IEBitmap->GetPixelFormat() == ie1g ? ie1g : ie24RGB);
     Params.FileType = fileType;
     TIECodecProgress progress = MakeProgress();
-    e->WriteProc(stream, *src.get(), Params, progress);
+    RunCodec(nullptr, [&] {
+      TIEWriterSource src(*IEBitmap, IEBitmap->GetPixelFormat() == ie1g ? ie1g : ie24RGB);
+      e->WriteProc(stream, *src.get(), Params, progress);
+    });
     return;
   }
   if (fileType == iffDCX) {

@@ -335,6 +335,11 @@ class TImageryIO {
   // (0 when the library's own serves it).
   TIEFileFormatCode RawHandOverType() const;
   TIECodecProgress MakeProgress();
+  // Runs a reader or a writer. Whatever it throws (memory refused, a length the library cannot
+  // hold, any other failure) ends the operation as a failed one, with Aborting set, and never
+  // leaves the component. `keep`: the bitmap a load fills, copied first and put back as it was when
+  // the call throws. False when the call threw (or no copy of `keep` could be made).
+  bool RunCodec(TIEBitmap* keep, const std::function<void()>& codec);
   void UpdateAfterIO();
   // dataSize: bytes of the image from the stream's position (-1: to the end of the stream)
   bool ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool paramsOnly, int64_t dataSize = -1);
@@ -344,7 +349,6 @@ class TImageryIO {
   // True when a PSD read now puts its layers into the attached view rather than into the bitmap.
   bool PSDLayersIntoView();
   // Clears the image information and, unless the read goes into a view's layers, the alpha channel.
-  void PrepareRead(TIEFileFormatCode type);
   void WritePSD(TIEStream& stream, TIECodecProgress& progress);
   // The loaders return the image count (-1: handed to an I/O thread).
   int LoadFile(const std::wstring& fileName, TIEFileFormatCode type);

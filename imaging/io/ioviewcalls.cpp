@@ -1,8 +1,6 @@
 // The component's work that the image view does for it, through the view's services
 // (ieviewservices.h): loading the view's own files (vector objects, layers, both) and the parameters
 // preview dialog. In a program without the view such a load fails (Aborting) and no dialog opens.
-#include <exception>
-
 #include "ieviewservices.h"
 #include "imageryio.h"
 
@@ -13,11 +11,7 @@ void TImageryIO::LoadViewFile(const std::wstring& fileName, TIEFileFormatCode fi
   TIEViewServices* services = IEViewServices();
   if (InsideIOThread() || !IEBitmap || !services) return;
   bool ok = false;
-  try {
-    ok = services->LoadViewFile(AttachedImagery, fileType, fileName, IEBitmap);
-  } catch (const std::exception&) {
-    ok = false;
-  }
+  RunCodec(IEBitmap, [&] { ok = services->LoadViewFile(AttachedImagery, fileType, fileName, IEBitmap); });
   Aborting = !ok;
   Params.FileType = fileType;
   if (!ok) return;

@@ -106,10 +106,9 @@ void TBitmapCanvas::FreeContext() {
 
 TBitmap::TBitmap() = default;
 
-TBitmap::~TBitmap() {
-  delete canvas_;
-  FreeDib();
-}
+// The canvas outlives the DIB: FreeDib takes the DIB out of the canvas's DC, and the canvas itself
+// goes with the members, after this body.
+TBitmap::~TBitmap() { FreeDib(); }
 
 void TBitmap::FreeMask() {
   if (mask_) DeleteObject(mask_);
@@ -297,10 +296,10 @@ void TBitmap::SetPixelFormat(TPixelFormat pf) {
 
 TCanvas* TBitmap::Canvas() {
   if (!canvas_) {
-    canvas_ = new TBitmapCanvas(this);
+    canvas_.reset(new TBitmapCanvas(this));
     canvas_->OnChange = TNotifyEvent(this, &TBitmap::CanvasChanged);
   }
-  return canvas_;
+  return canvas_.get();
 }
 
 HBITMAP TBitmap::GetHandle() { return dib_; }

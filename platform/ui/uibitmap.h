@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include <memory>
 #include <vector>
 
 #include "uigraphics.h"
@@ -101,7 +102,7 @@ class TBitmap : public TGraphic {
   int stride_ = 0;
   HPALETTE palette_ = nullptr;
   std::vector<uint8_t> info_;  // BITMAPINFOHEADER + colour table or masks
-  TBitmapCanvas* canvas_ = nullptr;
+  std::unique_ptr<TBitmapCanvas> canvas_;  // freed after the destructor has let go of the DIB
   TColor transparentColor_ = clDefault;
   TTransparentMode transparentMode_ = tmAuto;
   HBITMAP mask_ = nullptr;  // made by MaskHandle, dropped by every change of the pixels

@@ -493,6 +493,22 @@ TEST(PSDRead, EmbeddedProfileConvertsWhenColourManagementIsOn) {
   }
 }
 
+// A 1 x 1 grey file whose one image resource has a name that runs 196 bytes past the end of its
+// 12-byte section; there, further in the file, stands a resource size of `size` and eight bytes.
+std::vector<uint8_t> ResourceNameBeyondItsSection(uint32_t size) {
+  Bytes res;
+  res.str("8BIM").u16(1005).u8(200).raw(std::vector<uint8_t>(5, 0));
+  Bytes img;
+  img.u16(0).u8(77);
+  std::vector<uint8_t> f = MakePSD(1, 1, 1, 8, 1, {}, res.b, {}, img.b);
+  const size_t sizeAt = 26 + 4 + 4 + 7 + 201;  // header, colour data, section length, signature, id, name length, name
+  f.resize(sizeAt, 0);
+  Bytes tail;
+  tail.u32(size).raw(std::vector<uint8_t>(8, 1));
+  f.insert(f.end(), tail.b.begin(), tail.b.end());
+  return f;
+}
+
 // Files that must be refused with the abort flag, never allocating what they claim.
 TEST(PSDRead, RefusedFiles) {
   struct Case {
@@ -516,6 +532,8 @@ TEST(PSDRead, RefusedFiles) {
       {"rows the file does not hold", MakePSD(1, 1000, 1000000, 8, 1, {}, {}, {}, packedHuge.b)},
       {"raw rows the file does not hold", MakePSD(3, 40000, 40000, 8, 3, {}, {}, {}, one.b)},
       {"a resource section beyond the file", MakePSD(1, 1, 1, 8, 1, {}, std::vector<uint8_t>(3), {}, one.b)},
+      {"a resource name beyond its section", ResourceNameBeyondItsSection(8)},
+      {"a resource name beyond its section, then a 4 GiB size", ResourceNameBeyondItsSection(0xFFFFFFF0u)},
       {"bad signature", std::vector<uint8_t>{'8', 'B', 'P', 'X', 0, 1}},
   };
   for (const Case& c : kCases) {

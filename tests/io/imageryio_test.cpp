@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,23 @@ std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); 
 
 bool FileExists(const std::string& winPath) {
   return GetFileAttributesA(winPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string BytesOf(const std::string& path) {
+  std::vector<unsigned char> v;
+  tq::ReadFileBytes(path, v);
+  return std::string(v.begin(), v.end());
+}
+
+// The replacing saves' temporary files left in the work folder.
+int TemporaryFiles() {
+  int n = 0;
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA(tq::WorkFile("~ie*.tmp").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  do ++n; while (FindNextFileA(h, &fd));
+  FindClose(h);
+  return n;
 }
 
 }  // namespace
@@ -144,20 +163,6 @@ TEST(SaveByExtension, RefusedOrFailedSavesLeaveTheTargetAsItWas) {
   const std::string old = "bytes of another program";
   DeleteFileA(fresh.c_str());
   ASSERT_TRUE(tq::WriteFileBytes(existing, old.data(), old.size()));
-  auto bytesOf = [](const std::string& path) {
-    std::vector<unsigned char> v;
-    tq::ReadFileBytes(path, v);
-    return std::string(v.begin(), v.end());
-  };
-  auto temporaryFiles = [] {
-    int n = 0;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(tq::WorkFile("~ie*.tmp").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    do ++n; while (FindNextFileA(h, &fd));
-    FindClose(h);
-    return n;
-  };
 
   io.Params.BitsPerSample = 16;
   io.Params.SamplesPerPixel = 1;
@@ -167,7 +172,7 @@ TEST(SaveByExtension, RefusedOrFailedSavesLeaveTheTargetAsItWas) {
     EXPECT_TRUE(io.Aborting) << path;
   }
   EXPECT_FALSE(FileExists(fresh));
-  EXPECT_EQ(bytesOf(existing), old);
+  EXPECT_EQ(BytesOf(existing), old);
 
   io.Params.BitsPerSample = 8;
   io.Params.SamplesPerPixel = 3;
@@ -176,13 +181,13 @@ TEST(SaveByExtension, RefusedOrFailedSavesLeaveTheTargetAsItWas) {
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   EXPECT_THROW(io.SaveByExtension(W(existing)), EFCreateError);
   CloseHandle(held);
-  EXPECT_EQ(bytesOf(existing), old);
-  EXPECT_EQ(temporaryFiles(), 0);
+  EXPECT_EQ(BytesOf(existing), old);
+  EXPECT_EQ(TemporaryFiles(), 0);
 
   io.Aborting = false;
   io.SaveByExtension(W(existing));
   EXPECT_FALSE(io.Aborting);
-  EXPECT_EQ(temporaryFiles(), 0);
+  EXPECT_EQ(TemporaryFiles(), 0);
   ExpectHostDecodes(picture, "kept.pcx", "/usr/bin/pcxtoppm {in} > {out}");
 }
 
@@ -628,6 +633,120 @@ TEST(ApplicationFormats, ReleasingPluginsRemovesTheirFormatsAndLibraries) {
     EXPECT_EQ(GetModuleHandleA(kLibrary), nullptr);
   }
   EXPECT_NE(IEFileFormatByType(iffTIFF), nullptr);  // built-in entries stay
+}
+
+// Readers and writers that throw: an application's, registered, and the library's own, made to throw
+// by a bitmap that throws once the codec works on it.
+namespace {
+constexpr TIEFileFormatCode kThrowingFormat = 101;
+void (*gThrow)() = nullptr;
+void ThrowingRead(TIEStream&, TIEBitmap& b, TIOParamsVals&, bool, TIECodecProgress&) {
+  b.Allocate(3, 3, ie8g);  // the bitmap changes before the failure
+  gThrow();
+}
+void ThrowingWrite(TIEStream& s, TIEBitmap&, TIOParamsVals&, TIECodecProgress&) {
+  s.WriteBuffer("partial", 7);
+  gThrow();
+}
+// Readers size their bitmap with Allocate, writers read its rows: either throws while armed.
+class ThrowingBitmap : public TIEBitmap {
+ public:
+  bool throwOnAllocate = false, throwOnRows = false;
+  bool Allocate(int w, int h, TIEPixelFormat f) override {
+    if (throwOnAllocate) gThrow();
+    return TIEBitmap::Allocate(w, h, f);
+  }
+  uint8_t* GetRowAddress(int row) override {
+    if (throwOnRows) gThrow();
+    return TIEBitmap::GetRowAddress(row);
+  }
+};
+}  // namespace
+
+TEST(CodecFailures, AnExceptionInsideAReaderOrWriterEndsTheCallAbortedAndHarmsNothing) {
+  auto* e = new TIEFileFormatInfo();
+  e->FileType = kThrowingFormat;
+  e->DisplayName = "Throwing";
+  e->Extensions = "THR";
+  e->ReadProc = ThrowingRead;
+  e->WriteProc = ThrowingWrite;
+  IEAddFileFormat(e);
+  const std::string goodBmp = tq::WorkFile("good.bmp"), anyThr = tq::WorkFile("any.thr");
+  const std::string keptBmp = tq::WorkFile("kept.bmp"), keptThr = tq::WorkFile("kept.thr");
+  {
+    TIEBitmap other;
+    MakePicture(other, 5, 4);
+    TImageryIO w(&other);
+    w.SaveByExtension(W(goodBmp));
+    ASSERT_FALSE(w.Aborting);
+  }
+  std::vector<unsigned char> bmpBytes;
+  ASSERT_TRUE(tq::ReadFileBytes(goodBmp, bmpBytes));
+  const std::string old = "bytes of another program";
+  ASSERT_TRUE(tq::WriteFileBytes(anyThr, old.data(), old.size()));
+
+  struct Road {
+    const char* what;
+    bool throwOnAllocate, throwOnRows;  // how the library's own codec is made to throw
+    std::function<void(TImageryIO&)> run;
+  };
+  const Road kRoads[] = {
+      {"registered reader, file", false, false, [&](TImageryIO& io) { io.LoadByExtension(W(anyThr)); }},
+      {"registered reader, stream", false, false,
+       [&](TImageryIO& io) {
+         TIEMemStream s(old.data(), int64_t(old.size()));
+         io.LoadStreamAsFileType(s, kThrowingFormat);
+       }},
+      {"built-in reader, file", true, false, [&](TImageryIO& io) { io.LoadByExtension(W(goodBmp)); }},
+      {"built-in reader, stream", true, false,
+       [&](TImageryIO& io) {
+         TIEMemStream s(bmpBytes.data(), int64_t(bmpBytes.size()));
+         io.LoadStreamAsFileType(s, iffBMP);
+       }},
+      {"registered writer, file", false, false, [&](TImageryIO& io) { io.SaveByExtension(W(keptThr)); }},
+      {"registered writer, stream", false, false,
+       [&](TImageryIO& io) {
+         TIEMemoryStream s;
+         io.SaveStreamAsFileType(s, kThrowingFormat);
+       }},
+      {"built-in writer, file", false, true, [&](TImageryIO& io) { io.SaveByExtension(W(keptBmp)); }},
+      {"built-in writer, stream", false, true,
+       [&](TImageryIO& io) {
+         TIEMemoryStream s;
+         io.SaveStreamAsFileType(s, iffPNG);
+       }},
+  };
+  struct Thrower {
+    const char* what;
+    void (*raise)();
+  };
+  const Thrower kThrowers[] = {
+      {"bad_alloc", [] { throw std::bad_alloc(); }},
+      {"length_error", [] { throw std::length_error("vector"); }},
+      {"not an exception class", [] { throw 7; }},
+  };
+  for (const Thrower& t : kThrowers)
+    for (const Road& r : kRoads) {
+      SCOPED_TRACE(std::string(r.what) + ", " + t.what);
+      gThrow = t.raise;
+      ASSERT_TRUE(tq::WriteFileBytes(keptBmp, old.data(), old.size()));
+      ASSERT_TRUE(tq::WriteFileBytes(keptThr, old.data(), old.size()));
+      ThrowingBitmap picture;
+      MakePicture(picture, 16, 16);
+      TIEBitmap before;
+      before.Assign(&picture);
+      TImageryIO io(&picture);
+      picture.throwOnAllocate = r.throwOnAllocate;
+      picture.throwOnRows = r.throwOnRows;
+      EXPECT_NO_THROW(r.run(io));
+      picture.throwOnAllocate = picture.throwOnRows = false;
+      EXPECT_TRUE(io.Aborting);
+      ExpectSamePixels(before, picture);
+      EXPECT_EQ(BytesOf(keptBmp), old);
+      EXPECT_EQ(BytesOf(keptThr), old);
+      EXPECT_EQ(TemporaryFiles(), 0);
+    }
+  IERemoveFileFormat(kThrowingFormat);
 }
 
 TEST(Targa, ExtensionAreaRoundTripAndFilesWithoutFooter) {

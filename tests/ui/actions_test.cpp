@@ -179,10 +179,11 @@ TEST_F(ActionsTest, IdleTimeUpdateReachesActionsOfVisibleControlsAndMenuItems) {
   menuAction->OnUpdate = [&](TObject*) { ++menuUpdates; };
   form->Show();
   Pump();
-  // The loop runs the idle step when its queue is empty; a timer wakes it up again afterwards.
+  // The loop runs the idle step when its queue is empty; a timer wakes it up again afterwards. It is
+  // served until both actions were updated, for at most 10 s.
   SetTimer(form->GetHandle(), 7, 30, nullptr);
-  Application->HandleMessage();
-  Application->HandleMessage();
+  const DWORD start = GetTickCount();
+  while ((buttonUpdates < 1 || menuUpdates < 1) && GetTickCount() - start < 10000) Application->HandleMessage();
   KillTimer(form->GetHandle(), 7);
   EXPECT_GE(buttonUpdates, 1);
   EXPECT_GE(menuUpdates, 1);

@@ -2,10 +2,93 @@
 // decoder (PIL on the host), files written by another tool, damaged files.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
+
 #include "hostenv.h"
 #include "uibitmap.h"
 
 using namespace ui;
+
+// A page heap for one scope of one thread. While a FreedMemoryTrap lives, every block its thread
+// allocates gets pages of its own in a reserved region; freeing such a block takes all access away
+// from its pages and never hands them out again. A later read or write through a pointer to the
+// freed object faults: the trap counts it, opens the page again and lets the access go on with the
+// stale bytes (as it would without the trap), so a use after free shows up as a count, not a crash.
+namespace {
+
+constexpr size_t kTrapRegionBytes = 16 << 20;
+constexpr size_t kTrapPage = 4096;
+constexpr size_t kTrapHeader = 16;  // the block's page count, kept in front of it
+
+char* trapRegion = nullptr;
+size_t trapUsed = 0;
+DWORD trapThread = 0;
+long trapTouches = 0;
+
+bool InTrapRegion(const void* p) {
+  return trapRegion && p >= trapRegion && p < trapRegion + kTrapRegionBytes;
+}
+
+LONG CALLBACK CountFreedTouch(EXCEPTION_POINTERS* e) {
+  const EXCEPTION_RECORD* r = e->ExceptionRecord;
+  if (r->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || r->NumberParameters < 2) return EXCEPTION_CONTINUE_SEARCH;
+  void* at = reinterpret_cast<void*>(r->ExceptionInformation[1]);
+  if (!InTrapRegion(at)) return EXCEPTION_CONTINUE_SEARCH;
+  ++trapTouches;
+  DWORD old;
+  VirtualProtect(at, 1, PAGE_READWRITE, &old);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+class FreedMemoryTrap {
+ public:
+  FreedMemoryTrap() {
+    if (!trapRegion)
+      trapRegion = static_cast<char*>(VirtualAlloc(nullptr, kTrapRegionBytes, MEM_RESERVE, PAGE_NOACCESS));
+    handler_ = AddVectoredExceptionHandler(1, CountFreedTouch);
+    trapTouches = 0;
+    trapThread = GetCurrentThreadId();
+  }
+  ~FreedMemoryTrap() {
+    trapThread = 0;
+    RemoveVectoredExceptionHandler(handler_);
+  }
+  long Touches() const { return trapTouches; }
+
+ private:
+  void* handler_;
+};
+
+}  // namespace
+
+void* operator new(size_t n) {
+  if (trapThread == GetCurrentThreadId() && trapRegion) {
+    const size_t bytes = (n + kTrapHeader + kTrapPage - 1) / kTrapPage * kTrapPage;
+    if (bytes <= kTrapRegionBytes - trapUsed) {
+      char* block = static_cast<char*>(VirtualAlloc(trapRegion + trapUsed, bytes, MEM_COMMIT, PAGE_READWRITE));
+      if (block) {
+        trapUsed += bytes;
+        *reinterpret_cast<size_t*>(block) = bytes;
+        return block + kTrapHeader;
+      }
+    }
+  }
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+
+void operator delete(void* p) noexcept {
+  if (!InTrapRegion(p)) {
+    std::free(p);
+    return;
+  }
+  char* block = static_cast<char*>(p) - kTrapHeader;
+  DWORD old;
+  VirtualProtect(block, *reinterpret_cast<size_t*>(block), PAGE_NOACCESS, &old);
+}
+
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -136,6 +219,18 @@ TEST(Bitmap, DamagedFilesAreRefusedAndTheBitmapKept) {
   h.WriteBuffer(hostile.data(), static_cast<int32_t>(hostile.size()));
   h.SetPosition(0);
   EXPECT_THROW(target.LoadFromStream(&h), EInvalidGraphic);
+}
+
+// A bitmap whose canvas holds its DIB selected (as after any drawing) lets go of the DIB through
+// the living canvas, and only then frees the canvas.
+TEST(Bitmap, DestroyingABitmapTouchesNoFreedMemory) {
+  FreedMemoryTrap trap;
+  auto* b = new TBitmap;
+  b->SetPixelFormat(pf24bit);
+  b->SetSize(16, 8);
+  b->Canvas()->SetPixel(3, 2, RGB(10, 20, 30));
+  delete b;
+  EXPECT_EQ(0, trap.Touches());
 }
 
 TEST(Bitmap, AssignCopiesPixelsAndResizeKeepsThem) {

@@ -142,19 +142,25 @@ TEST_F(WindowedView, PointerEnteringAndLeavingFiresTheMouseEvents) {
   ClientToScreen(view->GetHandle(), &inside);
   ClientToScreen(form->GetHandle(), &outside);
   // The application's idle step looks up the control under the pointer; it runs when the queue is
-  // empty, and a timer wakes the loop up again afterwards.
+  // empty, and a timer wakes the loop up again afterwards. The loop is served until one idle step
+  // has run with the pointer at `p`, for at most 10 s.
+  int idleSteps = 0;
+  Application->OnIdle = [&](TObject*, bool&) { ++idleSteps; };
   auto idleAt = [&](POINT p) {
     SetCursorPos(p.x, p.y);
     Pump(2);
+    const int before = idleSteps;
     SetTimer(form->GetHandle(), 7, 30, nullptr);
-    Application->HandleMessage();
-    Application->HandleMessage();
+    const DWORD start = GetTickCount();
+    while (idleSteps == before && GetTickCount() - start < 10000) Application->HandleMessage();
     KillTimer(form->GetHandle(), 7);
+    EXPECT_NE(idleSteps, before) << "no idle step";
   };
   idleAt(outside);
   idleAt(inside);
   idleAt(inside);  // still inside: nothing new
   idleAt(outside);
+  Application->OnIdle = nullptr;
   EXPECT_EQ(seen, "EL");
 }
 

@@ -7,6 +7,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 #include "iemask.h"
 #include "uiforms.h"
@@ -20,21 +24,76 @@ inline void Pump(int rounds = 3) {
   }
 }
 
-inline void MouseTo(POINT p) {
-  SetCursorPos(p.x, p.y);
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dwFlags = MOUSEEVENTF_MOVE;
-  SendInput(1, &in, sizeof in);
-  Pump(2);
+// The mouse messages this thread has taken from its queue since the first input sent here (a
+// message hook sees them).
+inline std::vector<MSG>& TakenMouseMessages();
+
+inline LRESULT CALLBACK TakeMouseMessage(int code, WPARAM removed, LPARAM msg) {
+  const MSG* m = reinterpret_cast<const MSG*>(msg);
+  if (code == HC_ACTION && removed == PM_REMOVE &&
+      ((m->message >= WM_MOUSEFIRST && m->message <= WM_MOUSELAST) ||
+       (m->message >= WM_NCMOUSEMOVE && m->message <= WM_NCXBUTTONDBLCLK)))
+    TakenMouseMessages().push_back(*m);
+  return CallNextHookEx(nullptr, code, removed, msg);
 }
 
-inline void Buttons(DWORD flags) {
+inline std::vector<MSG>& TakenMouseMessages() {
+  static std::vector<MSG> taken;
+  static HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, TakeMouseMessage, nullptr, GetCurrentThreadId());
+  (void)hook;
+  return taken;
+}
+
+// Sends one mouse input and serves the queue until this thread has taken a message that `arrived`
+// accepts, for at most 10 s: the display passes input on when it gets round to it.
+template <class Accept>
+void SendMouseInput(DWORD flags, Accept arrived) {
+  std::vector<MSG>& taken = TakenMouseMessages();
+  const size_t from = taken.size();
   INPUT in{};
   in.type = INPUT_MOUSE;
   in.mi.dwFlags = flags;
   SendInput(1, &in, sizeof in);
-  Pump(2);
+  const DWORD start = GetTickCount();
+  auto seen = [&] {
+    for (size_t i = from; i < taken.size(); ++i)
+      if (arrived(taken[i].message, taken[i].pt)) return true;
+    return false;
+  };
+  for (;;) {
+    ui::Application->ProcessMessages();
+    if (seen()) return;
+    if (GetTickCount() - start > 10000) break;
+    Sleep(5);
+  }
+  ADD_FAILURE() << "mouse input " << flags << " never reached the window";
+}
+
+inline void MouseTo(POINT p) {
+  SetCursorPos(p.x, p.y);
+  SendMouseInput(MOUSEEVENTF_MOVE, [p](UINT m, POINT at) {
+    return (m == WM_MOUSEMOVE || m == WM_NCMOUSEMOVE) && std::abs(at.x - p.x) <= 1 && std::abs(at.y - p.y) <= 1;
+  });
+}
+
+inline void Buttons(DWORD flags) {
+  const bool down = flags & (MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_RIGHTDOWN);
+  const bool right = flags & (MOUSEEVENTF_RIGHTDOWN | MOUSEEVENTF_RIGHTUP);
+  const UINT first = right ? (down ? WM_RBUTTONDOWN : WM_RBUTTONUP) : (down ? WM_LBUTTONDOWN : WM_LBUTTONUP);
+  if (!down && !(GetAsyncKeyState(right ? VK_RBUTTON : VK_LBUTTON) & 0x8000)) {
+    // a release of a button that is up (a test's safety net) reaches no window
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = flags;
+    SendInput(1, &in, sizeof in);
+    Pump(2);
+    return;
+  }
+  SendMouseInput(flags, [first, down](UINT m, POINT) {
+    // a press may come as a double click; client and non-client messages keep the same order
+    return m == first || (down && m == first + 2) || m == first - (WM_LBUTTONDOWN - WM_NCLBUTTONDOWN) ||
+           (down && m == first + 2 - (WM_LBUTTONDOWN - WM_NCLBUTTONDOWN));
+  });
 }
 
 inline void Key(WORD vk, bool down) {

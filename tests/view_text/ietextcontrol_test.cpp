@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "iegdiplus.h"
 #include "ietextcontrol.h"
@@ -31,12 +32,35 @@ void SendKey(WORD vk, bool down) {
   SendInput(1, &in, sizeof in);
 }
 
+// The keys released in messages this thread has taken from its queue (a message hook sees them).
+std::vector<WPARAM> releasedKeys;
+
+LRESULT CALLBACK TakeKeyMessage(int code, WPARAM removed, LPARAM msg) {
+  const MSG* m = reinterpret_cast<const MSG*>(msg);
+  if (code == HC_ACTION && removed == PM_REMOVE && (m->message == WM_KEYUP || m->message == WM_SYSKEYUP))
+    releasedKeys.push_back(m->wParam);
+  return CallNextHookEx(nullptr, code, removed, msg);
+}
+
+// The keys go through the display; the queue is then served until the last one's release has been
+// taken, for at most 10 s.
 void Press(WORD vk, std::initializer_list<WORD> mods = {}) {
+  static HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, TakeKeyMessage, nullptr, GetCurrentThreadId());
+  (void)hook;
+  const size_t from = releasedKeys.size();
   for (WORD m : mods) SendKey(m, true);
   SendKey(vk, true);
   SendKey(vk, false);
   for (WORD m : mods) SendKey(m, false);
-  Pump();
+  const WORD last = mods.size() ? *(mods.end() - 1) : vk;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    Pump(1);
+    for (size_t i = from; i < releasedKeys.size(); ++i)
+      if (releasedKeys[i] == last) return;
+    if (GetTickCount() - start > 10000) break;
+  }
+  ADD_FAILURE() << "the release of key " << last << " never reached the window";
 }
 
 void Type(const std::string& s) {

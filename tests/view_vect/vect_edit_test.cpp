@@ -12,34 +12,30 @@ using namespace ui;
 
 namespace {
 
-void Key(WORD vk, bool up) {
-  INPUT in{};
-  in.type = INPUT_KEYBOARD;
-  in.ki.wVk = vk;
-  in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-  SendInput(1, &in, sizeof in);
-}
-
-void Tap(WORD vk) {
-  Key(vk, false);
-  Key(vk, true);
-  Pump(3);
-}
-
-void Type(const std::string& letters) {
-  for (char c : letters) Tap(WORD(toupper(static_cast<unsigned char>(c))));
-}
-
 class VectEdit : public VectWindow {
  protected:
+  void Tap(WORD vk) {
+    Key(vk, false);
+    Key(vk, true);
+  }
+  void Type(const std::string& letters) {
+    for (char c : letters) Tap(WORD(toupper(static_cast<unsigned char>(c))));
+  }
   void DoubleClick(POINT c) {
-    SendMouse(0, Screen(c));
-    Pump(2);
-    SendMouse(MOUSEEVENTF_LEFTDOWN, Screen(c));
-    SendMouse(MOUSEEVENTF_LEFTUP, Screen(c));
-    SendMouse(MOUSEEVENTF_LEFTDOWN, Screen(c));
-    SendMouse(MOUSEEVENTF_LEFTUP, Screen(c));
-    Pump(8);
+    Mouse(0, c);
+    for (int i = 0; i < 2; ++i) {
+      Mouse(MOUSEEVENTF_LEFTDOWN, c);
+      Mouse(MOUSEEVENTF_LEFTUP, c);
+    }
+  }
+  bool Editing() {
+    return PumpUntil([this] { return view->IsEditingText(); });
+  }
+  bool EditingEnded() {
+    return PumpUntil([this] { return !view->IsEditingText(); });
+  }
+  bool EditorHolds(const std::string& text) {
+    return PumpUntil([this, &text] { return view->GetTextEdit()->GetText() == text; });
   }
   int AddText(TIEVKind kind, const std::string& text, int x1 = 100, int y1 = 100, int x2 = 250, int y2 = 130) {
     TIEVObjectRecord* t = view->ObjectRecord(IEV_TEMPLATE);
@@ -64,7 +60,7 @@ TEST_F(VectEdit, DoubleClickOpensTheEditorOnTheBoxAndEnterStoresTheText) {
   view->OnActivateTextEdit = ui::TNotifyEvent([&](TObject*) { ++activated; });
   view->OnDeactivateTextEdit = ui::TNotifyEvent([&](TObject*) { ++deactivated; });
   DoubleClick(POINT{150, 120});
-  ASSERT_TRUE(view->IsEditingText());
+  ASSERT_TRUE(Editing());
   EXPECT_EQ(view->GetEditIndex(), h);
   EXPECT_EQ(activated, 1);
   TIEEdit* e = view->GetTextEdit();
@@ -76,7 +72,7 @@ TEST_F(VectEdit, DoubleClickOpensTheEditorOnTheBoxAndEnterStoresTheText) {
   EXPECT_EQ(e->GetHeight(), 40);
   Type("abc");
   Tap(VK_RETURN);
-  EXPECT_FALSE(view->IsEditingText());
+  ASSERT_TRUE(EditingEnded());
   EXPECT_FALSE(e->GetVisible());
   EXPECT_EQ(view->ObjectRecord(h)->Text, "abc");
   EXPECT_EQ(changed, 2);
@@ -89,14 +85,14 @@ TEST_F(VectEdit, EscBringsBackTheTextOfTheStartAfterSeveralEdits) {
   view->SetFocus();
   Pump();
   Tap(VK_F2);
-  ASSERT_TRUE(view->IsEditingText());
+  ASSERT_TRUE(Editing());
   Tap(VK_END);
   Type("abc");
   Tap(VK_LEFT);  // a second edit operation of the control
   Type("d");
-  EXPECT_EQ(view->GetTextEdit()->GetText(), "origabdc");
+  EXPECT_TRUE(EditorHolds("origabdc")) << view->GetTextEdit()->GetText();
   Tap(VK_ESCAPE);
-  EXPECT_FALSE(view->IsEditingText());
+  ASSERT_TRUE(EditingEnded());
   EXPECT_EQ(view->ObjectRecord(h)->Text, "orig");
 }
 
@@ -105,6 +101,7 @@ TEST_F(VectEdit, AutoSizeGrowsByAnMWhileTypingAndEndsAtTheTextWidth) {
   view->ObjectRecord(h)->AutoSize = true;
   ASSERT_TRUE(view->EditText(h));
   Type("ab");
+  ASSERT_TRUE(EditorHolds("ab")) << view->GetTextEdit()->GetText();
   HDC dc = GetDC(nullptr);
   HGDIOBJ old = SelectObject(dc, view->GetTextEdit()->GetFont()->GetHandle());
   SIZE ab{}, m{};
@@ -115,6 +112,7 @@ TEST_F(VectEdit, AutoSizeGrowsByAnMWhileTypingAndEndsAtTheTextWidth) {
   ASSERT_GT(ab.cx, 0);
   EXPECT_EQ(view->ObjectRecord(h)->X2, 100 + ab.cx + m.cx);
   Tap(VK_RETURN);
+  ASSERT_TRUE(EditingEnded());
   EXPECT_EQ(view->ObjectRecord(h)->X2, 100 + ab.cx);
 }
 
@@ -126,9 +124,10 @@ TEST_F(VectEdit, F2EditsTheFirstSelectedUnlessItIsNotEditable) {
   view->SetFocus();
   Pump();
   Tap(VK_F2);
+  ASSERT_TRUE(Editing());
   EXPECT_EQ(view->GetEditIndex(), b);
   Tap(VK_ESCAPE);
-  EXPECT_FALSE(view->IsEditingText());
+  ASSERT_TRUE(EditingEnded());
 
   view->ObjectRecord(b)->TextEditable = false;
   view->SetFocus();
@@ -176,9 +175,8 @@ TEST_F(VectEdit, NonUniformMemoKeepsItsCtrlBFormatsPacked) {
   Key(VK_CONTROL, false);
   Tap('B');
   Key(VK_CONTROL, true);
-  Pump();
   Tap(VK_ESCAPE);
-  ASSERT_FALSE(view->IsEditingText());
+  ASSERT_TRUE(EditingEnded());
   const TIEVObjectRecord* r = view->ObjectRecord(h);
   EXPECT_EQ(r->Text, "hello");
   ASSERT_GE(r->MemoCharFormats.size(), 5u);
@@ -195,21 +193,16 @@ TEST_F(VectEdit, NewTextEntersEditingAndReportsTheChangeWhenItEnds) {
   view->SetObjectInteract(IEVI(iviCreateText));
   int changed = 0;
   view->OnVectorialChanged = ui::TNotifyEvent([&](TObject*) { ++changed; });
-  SendMouse(0, Screen(POINT{100, 100}));
-  Pump(2);
-  SendMouse(MOUSEEVENTF_LEFTDOWN, Screen(POINT{100, 100}));
-  Pump(2);
-  for (int i = 1; i <= 4; ++i) {
-    SendMouse(0, Screen(POINT{100 + 30 * i, 100 + 8 * i}));
-    Pump(2);
-  }
-  SendMouse(MOUSEEVENTF_LEFTUP, Screen(POINT{220, 132}));
-  Pump(5);
+  Mouse(0, POINT{100, 100});
+  Mouse(MOUSEEVENTF_LEFTDOWN, POINT{100, 100});
+  for (int i = 1; i <= 4; ++i) Mouse(0, POINT{100 + 30 * i, 100 + 8 * i});
+  Mouse(MOUSEEVENTF_LEFTUP, POINT{220, 132});
+  ASSERT_TRUE(Editing());
   ASSERT_EQ(view->ObjectsCount(), 1);
-  EXPECT_TRUE(view->IsEditingText());
   EXPECT_EQ(changed, 0);
   Type("x");
   Tap(VK_RETURN);
+  ASSERT_TRUE(EditingEnded());
   EXPECT_EQ(view->ObjectRecord(0)->Text, "x");
   EXPECT_EQ(changed, 2);
 }

@@ -38,18 +38,9 @@ struct Keys {
 
 class VectMouse : public VectWindow {
  protected:
-  void Move(POINT c) {
-    SendMouse(0, Screen(c));
-    Pump(2);
-  }
-  void Press(POINT c) {
-    SendMouse(MOUSEEVENTF_LEFTDOWN, Screen(c));
-    Pump(2);
-  }
-  void Release(POINT c) {
-    SendMouse(MOUSEEVENTF_LEFTUP, Screen(c));
-    Pump(3);
-  }
+  void Move(POINT c) { Mouse(0, c); }
+  void Press(POINT c) { Mouse(MOUSEEVENTF_LEFTDOWN, c); }
+  void Release(POINT c) { Mouse(MOUSEEVENTF_LEFTUP, c); }
   // A press, a few moves with the button held, the release at `to`.
   void Drag(POINT from, POINT to, int steps = 6) {
     Move(from);
@@ -85,11 +76,10 @@ class VectMouse : public VectWindow {
   }
   void DoubleClick(POINT c) {
     Move(c);
-    SendMouse(MOUSEEVENTF_LEFTDOWN, Screen(c));
-    SendMouse(MOUSEEVENTF_LEFTUP, Screen(c));
-    SendMouse(MOUSEEVENTF_LEFTDOWN, Screen(c));
-    SendMouse(MOUSEEVENTF_LEFTUP, Screen(c));
-    Pump(5);
+    for (int i = 0; i < 2; ++i) {
+      Press(c);
+      Release(c);
+    }
   }
   RECT Box(int h) {
     const TIEVObjectRecord* r = view->ObjectRecord(h);
