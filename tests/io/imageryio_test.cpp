@@ -186,6 +186,59 @@ TEST(SaveByExtension, RefusedOrFailedSavesLeaveTheTargetAsItWas) {
   ExpectHostDecodes(picture, "kept.pcx", "/usr/bin/pcxtoppm {in} > {out}");
 }
 
+// Output folders whose names are 258 and 260 characters long: the temporary name beside the target
+// is longer than the classic limit, yet every save through the library's own writers lands, the host
+// reads it, and no temporary file stays.
+TEST(SaveByExtension, DeepOutputFoldersTakeEveryWriter) {
+  if (!ToolsPresent()) GTEST_SKIP();
+  TIEBitmap picture;
+  MakePicture(picture, 23, 17);
+  for (size_t length : {size_t(258), size_t(260)}) {
+    SCOPED_TRACE(length);
+    // Folder levels of up to 60 characters below the work folder; the Unix twin for the host.
+    std::string win = tq::WorkDir(), unix = "deep" + std::to_string(length);
+    win += "\\" + unix;
+    CreateDirectoryA(win.c_str(), nullptr);
+    for (char letter = 'a'; win.size() < length; ++letter) {
+      const size_t part = std::min<size_t>(60, length - win.size() - 1);
+      const std::string level(std::max<size_t>(part, 1), letter);
+      win += "\\" + level;
+      unix += "/" + level;
+      ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + W(win)).c_str(), nullptr) ||
+                  GetLastError() == ERROR_ALREADY_EXISTS);
+    }
+    ASSERT_EQ(win.size(), length);
+    struct Case {
+      const char* name;
+      const char* decoder;  // {in} our file; writes deep.ppm
+    };
+    const Case kCases[] = {
+        {"slide1.pcx", "/usr/bin/pcxtoppm {in} > deep.ppm"},
+        {"slide1.tga", "/usr/bin/tgatoppm {in} > deep.ppm"},
+        {"slide1.jp2", "/usr/bin/opj_decompress -i {in} -o deep.ppm >/dev/null"},
+        {"slide1.rle", "/usr/bin/bmptoppm {in} > deep.ppm"},
+    };
+    for (const Case& c : kCases) {
+      SCOPED_TRACE(c.name);
+      TImageryIO io(&picture);
+      io.SaveByExtension(W(win + "\\" + c.name));
+      ASSERT_FALSE(io.Aborting);
+      std::string command = c.decoder;
+      command.replace(command.find("{in}"), 4, tq::ShellQuote(unix + "/" + c.name));
+      Host("rm -f deep.ppm && " + command);
+      int w = 0, h = 0;
+      std::vector<uint8_t> rgb;
+      ASSERT_TRUE(ReadPPM(tq::WorkFile("deep.ppm"), w, h, rgb));
+      EXPECT_EQ(w, 23);
+      EXPECT_EQ(h, 17);
+      EXPECT_TRUE(rgb == RGBOf(picture));
+    }
+    std::string listing;
+    ASSERT_EQ(tq::RunHost("ls -A " + tq::ShellQuote(unix), &listing), 0);
+    EXPECT_EQ(listing.find("~ie"), std::string::npos) << listing;
+  }
+}
+
 TEST(LoadByExtension, UnknownExtensionOrReaderlessFormatSetsAbort) {
   TIEBitmap b;
   TImageryIO io(&b);
