@@ -6,6 +6,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -379,10 +380,15 @@ class TImageryIO {
   std::unique_ptr<TIEDirectShow> DirectShow;
 };
 
-// Ends an operation with DoFinishWork on every way out, exceptions included.
+// Ends an operation with DoFinishWork on every way out. An exception passing through (a writer that
+// raises, a final move that fails) is a failure: Aborting is set before OnFinishWork hears of it.
 struct TIEFinishWorkGuard {
   TImageryIO* io;
-  ~TIEFinishWorkGuard() { io->DoFinishWork(); }
+  int exceptionsBefore = std::uncaught_exceptions();
+  ~TIEFinishWorkGuard() {
+    if (std::uncaught_exceptions() > exceptionsBefore) io->Aborting = true;
+    io->DoFinishWork();
+  }
 };
 
 // Pixels per side of an imported metafile.

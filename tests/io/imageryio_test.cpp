@@ -25,6 +25,17 @@ bool FileExists(const std::string& winPath) {
   return GetFileAttributesA(winPath.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Temporary files of the replacing saves left in the work folder.
+int TemporaryFilesInWork() {
+  int n = 0;
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA(tq::WorkFile("~ie*.tmp").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  do ++n; while (FindNextFileA(h, &fd));
+  FindClose(h);
+  return n;
+}
+
 }  // namespace
 
 TEST(IEFileFormatRegistry, ExtensionsAndTypes) {
@@ -149,15 +160,6 @@ TEST(SaveByExtension, RefusedOrFailedSavesLeaveTheTargetAsItWas) {
     tq::ReadFileBytes(path, v);
     return std::string(v.begin(), v.end());
   };
-  auto temporaryFiles = [] {
-    int n = 0;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(tq::WorkFile("~ie*.tmp").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    do ++n; while (FindNextFileA(h, &fd));
-    FindClose(h);
-    return n;
-  };
 
   io.Params.BitsPerSample = 16;
   io.Params.SamplesPerPixel = 1;
@@ -177,12 +179,12 @@ TEST(SaveByExtension, RefusedOrFailedSavesLeaveTheTargetAsItWas) {
   EXPECT_THROW(io.SaveByExtension(W(existing)), EFCreateError);
   CloseHandle(held);
   EXPECT_EQ(bytesOf(existing), old);
-  EXPECT_EQ(temporaryFiles(), 0);
+  EXPECT_EQ(TemporaryFilesInWork(), 0);
 
   io.Aborting = false;
   io.SaveByExtension(W(existing));
   EXPECT_FALSE(io.Aborting);
-  EXPECT_EQ(temporaryFiles(), 0);
+  EXPECT_EQ(TemporaryFilesInWork(), 0);
   ExpectHostDecodes(picture, "kept.pcx", "/usr/bin/pcxtoppm {in} > {out}");
 }
 
@@ -681,6 +683,83 @@ TEST(ApplicationFormats, ReleasingPluginsRemovesTheirFormatsAndLibraries) {
     EXPECT_EQ(GetModuleHandleA(kLibrary), nullptr);
   }
   EXPECT_NE(IEFileFormatByType(iffTIFF), nullptr);  // built-in entries stay
+}
+
+// Saves that fail after the writer started: the final move (the target became a folder, or another
+// program holds it open), a writer that raises, a size the format cannot hold. Each ends with
+// Aborting set, seen as such by OnFinishWork, with the old file as it was and no temporary file.
+namespace {
+std::string gTargetToBlock;  // the write procedure below turns it into a folder
+void BlockingWrite(TIEStream& s, TIEBitmap& b, TIOParamsVals& p, TIECodecProgress& progress) {
+  CreateDirectoryA(gTargetToBlock.c_str(), nullptr);
+  AppWrite(s, b, p, progress);
+}
+}  // namespace
+
+TEST(FailedSaves, EndWithTheAbortFlagSetAndNothingLeftBehind) {
+  auto* e = new TIEFileFormatInfo();
+  e->FileType = kAppFormat;
+  e->Extensions = "APB";
+  e->WriteProc = BlockingWrite;
+  IEAddFileFormat(e);
+  TIEBitmap picture;
+  MakePicture(picture, 40, 30);
+  TIEBitmap wide;  // wider than a PNG writer takes
+  ASSERT_TRUE(wide.Allocate(1 << 27, 1, ie1g));
+  const std::string old = "the file before the save";
+  auto bytesOf = [](const std::string& path) {
+    std::vector<unsigned char> v;
+    tq::ReadFileBytes(path, v);
+    return std::string(v.begin(), v.end());
+  };
+
+  enum Block { kFolder, kHeldOpen, kNothing };
+  struct Case {
+    const char* name;
+    TIEBitmap* image;
+    Block block;  // what happens to the target while the writer works
+  };
+  const Case kCases[] = {
+      {"moved.pcx", &picture, kFolder},   // a built-in writer
+      {"moved.apb", &picture, kFolder},   // an application's write procedure
+      {"held.pcx", &picture, kHeldOpen},  // the old file stays whole
+      {"wide.png", &wide, kNothing},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string target = tq::WorkFile(c.name);
+    RemoveDirectoryA(target.c_str());
+    DeleteFileA(target.c_str());
+    if (c.block != kFolder) {
+      ASSERT_TRUE(tq::WriteFileBytes(target, old.data(), old.size()));
+    }
+    gTargetToBlock = target;
+    TImageryIO io(c.image);
+    HANDLE held = INVALID_HANDLE_VALUE;
+    io.OnProgress = [&](void*, int) {
+      if (c.block == kFolder) CreateDirectoryA(target.c_str(), nullptr);
+      if (c.block == kHeldOpen && held == INVALID_HANDLE_VALUE)
+        held = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    };
+    bool finished = false, abortingSeen = false;
+    io.OnFinishWork = [&](void*) {
+      finished = true;
+      abortingSeen = io.Aborting;
+    };
+    try {
+      io.SaveByExtension(W(target));
+    } catch (const std::exception&) {  // a synchronous save may raise as well
+    }
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    EXPECT_TRUE(io.Aborting);
+    EXPECT_TRUE(finished);
+    EXPECT_TRUE(abortingSeen);
+    if (c.block == kFolder) EXPECT_TRUE(GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    else EXPECT_EQ(bytesOf(target), old);
+    EXPECT_EQ(TemporaryFilesInWork(), 0);
+    RemoveDirectoryA(target.c_str());
+  }
+  IERemoveFileFormat(kAppFormat);
 }
 
 TEST(Targa, ExtensionAreaRoundTripAndFilesWithoutFooter) {
