@@ -562,7 +562,7 @@ void TImageryIO::WritePSD(TIEStream& stream, TIECodecProgress& progress) {
   IEPSDWrite(stream, Params, progress, &merged, layers);
 }
 
-bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
+bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream, bool toFile) {
   TIECodecProgress progress = MakeProgress();
   TIEBitmap& bmp = *IEBitmap;
   // the writers encode copies in their own pixel format; the caller's bitmap is never converted
@@ -590,7 +590,9 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
     case iffPXM:
     case iffWBMP:
     case iffICO: {
-      TIEWriterSource src(bmp, bmp.GetPixelFormat() == ie1g ? ie1g : ie24RGB);
+      const TIEPixelFormat f = bmp.GetPixelFormat();
+      const bool keeps48 = type == iffPXM && toFile && f == ieRGB48;
+      TIEWriterSource src(bmp, f == ie1g ? ie1g : keeps48 ? ieRGB48 : ie24RGB);
       if (type == iffPXM) {
         IEPNMWrite(stream, *src.get(), Params, progress);
       } else if (type == iffWBMP) {
@@ -628,7 +630,7 @@ void TImageryIO::SaveFile(const std::wstring& fileName, TIEFileFormatCode type) 
   // A writer that refuses the image or fails half-way leaves neither a stub nor a broken file.
   TIEReplacingFileStream file(fileName);
   Aborting = false;
-  WriteFormat(type, file);
+  WriteFormat(type, file, true);
   if (!Aborting) file.Commit();
   Params.FileName = fileName;
   Params.FileType = type;
@@ -952,10 +954,10 @@ void TImageryIO::SaveStreamWork(TIEStream& stream, TIEFileFormatCode fileType) {
     if (fileType == iffTIFF) {
       // a TIFF's offsets count from its own first byte: written alone, then put behind the header
       TIEMemoryStream tiff;
-      WriteFormat(fileType, tiff);
+      WriteFormat(fileType, tiff, false);
       IEStreamWriteCheck(stream, Aborting, tiff.Memory(), int32_t(tiff.GetSize()));
     } else {
-      WriteFormat(fileType, stream);
+      WriteFormat(fileType, stream, false);
     }
     if (Aborting && fileType == iffPCX) return;  // the placeholder stays without the magic
     const int64_t end = stream.GetPosition();
@@ -966,7 +968,7 @@ void TImageryIO::SaveStreamWork(TIEStream& stream, TIEFileFormatCode fileType) {
     stream.SetPosition(end);
     return;
   }
-  WriteFormat(fileType, stream);
+  WriteFormat(fileType, stream, false);
 }
 
 void TImageryIO::ReadStreamParams(TIEStream& stream) {

@@ -339,7 +339,8 @@ class TImageryIO {
   void UpdateAfterIO();
   // dataSize: bytes of the image from the stream's position (-1: to the end of the stream)
   bool ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool paramsOnly, int64_t dataSize = -1);
-  bool WriteFormat(TIEFileFormatCode type, TIEStream& stream);
+  // `toFile`: a file save, which keeps 48-bit samples for PXM (a stream save writes them in 24 bits).
+  bool WriteFormat(TIEFileFormatCode type, TIEStream& stream, bool toFile);
   // The merged image (nullptr: parameters only); a single layer's transparency goes to its alpha.
   void ReadPSD(TIEStream& stream, TIEBitmap* bitmap, TIECodecProgress& progress);
   void WritePSD(TIEStream& stream, TIECodecProgress& progress);

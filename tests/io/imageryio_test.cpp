@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -130,6 +132,39 @@ TEST(SaveByExtension, WritersConvertACopyNeverTheCallersBitmap) {
     ASSERT_FALSE(reader.Aborting) << name;
     ExpectSamePixels(grey, back);
   }
+}
+
+// 16-bit samples saved to a PPM file stay 16-bit: netpbm reads them back exactly, and so do we.
+TEST(SaveByExtension, PixmapFilesKeepSixteenBitSamples) {
+  if (!ToolsPresent()) GTEST_SKIP();
+  const uint16_t kSamples[] = {1, 30001, 65535, 0, 256, 255, 32768, 12345, 65534, 7, 40000, 2};
+  TIEBitmap deep;
+  ASSERT_TRUE(deep.Allocate(2, 2, ieRGB48));
+  for (int y = 0; y < 2; ++y)
+    std::memcpy(deep.GetRowAddress(y), kSamples + 6 * y, 6 * sizeof(uint16_t));  // R, G, B per pixel
+  TImageryIO io(&deep);
+  io.SaveByExtension(W(tq::WorkFile("rgb48.ppm")));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(deep.GetPixelFormat(), ieRGB48);
+
+  std::string plain;
+  ASSERT_EQ(tq::RunHost("/usr/bin/pnmtoplainpnm rgb48.ppm", &plain), 0) << plain;
+  std::vector<std::string> found;
+  std::istringstream words(plain);
+  for (std::string w; words >> w;) found.push_back(w);
+  ASSERT_EQ(found.size(), 4u + 12u) << plain;
+  EXPECT_EQ(found[0], "P3");
+  EXPECT_EQ(found[3], "65535");
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(found[4 + i], std::to_string(kSamples[i])) << i;
+
+  TImageryIO reader;
+  reader.Params.IsNativePixelFormat = true;
+  reader.LoadByExtension(W(tq::WorkFile("rgb48.ppm")));
+  ASSERT_FALSE(reader.Aborting);
+  TIEBitmap* back = reader.GetIEBitmap();
+  ASSERT_EQ(back->GetPixelFormat(), ieRGB48);
+  for (int y = 0; y < 2; ++y)
+    EXPECT_EQ(std::memcmp(back->GetRowAddress(y), kSamples + 6 * y, 6 * sizeof(uint16_t)), 0) << y;
 }
 
 TEST(SaveByExtension, FormatsWithoutWriterFailWithoutCreatingAFile) {
