@@ -235,7 +235,8 @@ TEST(SaveByExtension, DeepOutputFoldersTakeEveryWriter) {
     // Folder levels of up to 60 characters below the work folder; the Unix twin for the host.
     std::string win = tq::WorkDir(), unix = "deep" + std::to_string(length);
     win += "\\" + unix;
-    CreateDirectoryA(win.c_str(), nullptr);
+    Host("rm -rf " + unix);
+    ASSERT_TRUE(CreateDirectoryA(win.c_str(), nullptr));
     for (char letter = 'a'; win.size() < length; ++letter) {
       const size_t part = std::min<size_t>(60, length - win.size() - 1);
       const std::string level(std::max<size_t>(part, 1), letter);
