@@ -182,6 +182,8 @@ TImageryIO::TImageryIO() : Params(this), TWainParams(new TIETWainParams(this)) {
   IEBitmap = new TIEBitmap();
   OwnsBitmap = true;
   PreviewFont = new ui::TFont();
+  FreeNotifier.reset(new TIEFreeNotifier(
+      [this](ui::TComponent* c, ui::TOperation op) { HandleFreeNotification(c, op); }));
   // an I/O thread leaves the view to its own thread: the load hands the resolution over at its end
   Params.OwnerViewSource = [this]() -> TIEView* { return InsideIOThread() ? nullptr : AttachedImagery; };
 }
@@ -237,7 +239,9 @@ void TImageryIO::RemoveViewHandler() {
 
 void TImageryIO::SetAttachedImageryValue(TIEView* view) {
   RemoveViewHandler();
+  if (AttachedImagery != view) FreeNotifier->Unwatch(AttachedImagery);
   AttachedImagery = view;
+  FreeNotifier->Watch(view);
   TImageLink.Unlink(OwnsBitmap ? IEBitmap : nullptr);
   if (!view) {
     if (!OwnsBitmap) {
@@ -336,6 +340,16 @@ void TImageryIO::ViewBitmapChanged(bool destroying) {
   }
   Params.SetDpiX(AttachedImagery->GetDpiX());
   Params.SetDpiY(AttachedImagery->GetDpiY());
+}
+
+void TImageryIO::HandleFreeNotification(ui::TComponent* component, ui::TOperation operation) {
+  if (operation != ui::opRemove || !component) return;
+  if (AttachedImagery && component == AttachedImagery) {
+    // told before the view's own farewell through the handler: take the handler back now
+    RemoveViewHandler();
+    ViewBitmapChanged(true);
+  }
+  TImageLink.ForgetRemoved(component, IEBitmap);  // the bitmap is left empty
 }
 
 bool TImageryIO::InsideIOThread() {

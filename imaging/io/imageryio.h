@@ -16,6 +16,7 @@
 
 #include "iebitmap.h"
 #include "ieformatmembers.h"
+#include "iefreenotifier.h"
 #include "ieimagecontrollink.h"
 #include "ieformats.h"
 #include "iestreams.h"
@@ -90,7 +91,8 @@ class TImageryIO {
 
   // ---- attached image control ----
   // Works on the control's picture bitmap from now on (a view attachment ends); loads show in it.
-  // nullptr frees the bitmap's storage. The caller detaches before it frees the control.
+  // nullptr frees the bitmap's storage. A control that is freed while attached detaches itself
+  // (HandleFreeNotification).
   void SetAttachedTImageValue(ui::TImage* image);
   ui::TImage* GetAttachedTImage() const { return TImageLink.GetImage(); }
 
@@ -102,6 +104,9 @@ class TImageryIO {
   // The view's callback: its image object changed (take it again, with its resolution), or the view
   // goes (forget it).
   void ViewBitmapChanged(bool destroying);
+  // An attached view or image control is being freed: the component forgets it and falls back to a
+  // bitmap of its own, which is empty after an image control.
+  void HandleFreeNotification(ui::TComponent* component, ui::TOperation operation);
 
   // ---- dispatch ----
   void SaveByExtension(const std::wstring& fileName);
@@ -364,6 +369,7 @@ class TImageryIO {
   TIEView* AttachedImagery = nullptr;
   TIEViewHandlerRecord* ViewHandler = nullptr;  // registration with AttachedImagery
   TIEImageControlLink TImageLink;  // the attached image control
+  std::unique_ptr<TIEFreeNotifier> FreeNotifier;  // watches the attached view and image control
   std::vector<TIEIOThread*> Threads;
   HANDLE ThreadEvent = nullptr;  // auto-reset; set when the thread list becomes empty
   CRITICAL_SECTION ThreadLock;

@@ -19,6 +19,7 @@
 #include "ieresamplers.h"
 #include "ierotate.h"
 #include "ieview.h"
+#include "uibuttons.h"
 #include "vodevovur.h"
 
 const TIEPixelFormat IEFormatCandidates[kIEPixelFormatCount][7] = {
@@ -130,7 +131,11 @@ bool IEBitmapsEqual(TIEBitmap* a, TIEBitmap* b) {
   return !a->AlphaPresent() || RowsEqual(a->GetAlphaChannel(), b->GetAlphaChannel());
 }
 
-TImageryProc::TImageryProc(bool withOwner) : AutoUndo(withOwner), WorkingBitmap(new TIEBitmap()) {}
+TImageryProc::TImageryProc(bool withOwner)
+    : AutoUndo(withOwner),
+      WorkingBitmap(new TIEBitmap()),
+      FreeNotifier(new TIEFreeNotifier(
+          [this](ui::TComponent* c, ui::TOperation op) { ForgetRemovedComponent(c, op); })) {}
 
 TImageryProc::~TImageryProc() {
   RemoveViewHandler();
@@ -148,6 +153,8 @@ void TImageryProc::ReplaceWorkingBitmap(TIEBitmap* bitmap) {
 
 void TImageryProc::SetAttachedTImageValue(ui::TImage* image) {
   RemoveViewHandler();
+  if (TImageLink.GetImage() != image) FreeNotifier->Unwatch(TImageLink.GetImage());
+  FreeNotifier->Watch(image);
   if (!image) {
     TImageLink.Unlink(WorkingBitmap);
     return;
@@ -222,7 +229,9 @@ void TImageryProc::RemoveViewHandler() {
 
 void TImageryProc::SetAttachedImageryValue(TIEView* view) {
   RemoveViewHandler();
+  if (AttachedImagery != view) FreeNotifier->Unwatch(AttachedImagery);
   AttachedImagery = view;
+  FreeNotifier->Watch(view);
   TImageLink.Unlink(OwnsBitmap ? WorkingBitmap : nullptr);
   if (!view) {
     if (!OwnsBitmap) {
@@ -248,6 +257,16 @@ void TImageryProc::ViewBitmapChanged(bool destroying) {
   }
   if (!AttachedImagery) return;
   if (TIEBitmap* b = AttachedImagery->GetPixelBuffer()) ReplaceWorkingBitmap(b);
+}
+
+void TImageryProc::ForgetRemovedComponent(ui::TComponent* component, ui::TOperation operation) {
+  if (operation != ui::opRemove || !component) return;
+  if (AttachedImagery && component == AttachedImagery) {
+    // told before the view's own farewell through the handler: take the handler back now
+    RemoveViewHandler();
+    ViewBitmapChanged(true);
+  }
+  TImageLink.ForgetRemoved(component, WorkingBitmap);  // the bitmap is left empty
 }
 
 void TImageryProc::ImageChanged() {

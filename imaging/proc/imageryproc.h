@@ -12,6 +12,7 @@
 
 #include "ieareaops.h"
 #include "iebitmap.h"
+#include "iefreenotifier.h"
 #include "ieimagecontrollink.h"
 #include "ieresample.h"
 #include "iestreams.h"
@@ -85,6 +86,9 @@ class TImageryProc {
   TIEView* GetAttachedImagery() const { return AttachedImagery; }
   // The view's callback: its image object changed (take it again), or the view goes (forget it).
   void ViewBitmapChanged(bool destroying);
+  // An attached view or image control is being freed: the component forgets it and falls back to a
+  // working bitmap of its own, which is empty after an image control.
+  void ForgetRemovedComponent(ui::TComponent* component, ui::TOperation operation);
   bool PrepareImage(TIEPixelFormatSet allowed);
   bool EnsurePixelFormat(TIEPixelFormatSet allowed);
   // The undo entry (AutoUndo) taken before PrepareImage converts, but only when the gate will accept.
@@ -97,8 +101,8 @@ class TImageryProc {
 
   // ---- attached image control ----
   // The working bitmap (one of the component's own) works on the control's picture bitmap from now
-  // on, a view attachment ends; nullptr frees the working bitmap's storage. The caller detaches before
-  // it frees the control.
+  // on, a view attachment ends; nullptr frees the working bitmap's storage. A control that is freed
+  // while attached detaches itself (ForgetRemovedComponent).
   void SetAttachedTImageValue(ui::TImage* image);
   ui::TImage* GetAttachedTImage() const { return TImageLink.GetImage(); }
 
@@ -200,6 +204,7 @@ class TImageryProc {
   TIEViewHandlerRecord* ViewHandler = nullptr;  // registration with AttachedImagery
   TColor BackgroundColor = 0;  // Background while no view is attached
   TIEImageControlLink TImageLink;  // the attached image control
+  std::unique_ptr<TIEFreeNotifier> FreeNotifier;  // watches the attached view and image control
   // Resamples into dest without the finish notification (the caller gives it).
   bool ResampleInto(TIEBitmap* dest, int w, int h, TResampleFilter filter);
   int UndoLimit = 1;
