@@ -23,6 +23,10 @@ void TIEImageControlLink::Unlink(TIEBitmap* bitmap) {
   Adapter.reset();
 }
 
+void TIEImageControlLink::ForgetRemoved(ui::TComponent* removed, TIEBitmap* bitmap) {
+  if (removed && removed == Image) Unlink(bitmap);
+}
+
 void TIEImageControlLink::Refresh(TIEBitmap* bitmap) {
   if (!Image) return;
   ui::TBitmap* b = Image->GetPicture()->Bitmap();

@@ -2,9 +2,14 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #include "uisysutils.h"
 
 namespace {
+
+// Temporary names tried before the folder is taken as full.
+constexpr DWORD kTemporaryAttempts = 65536;
 
 [[noreturn]] void RaiseCreateError(const std::wstring& target, DWORD error) {
   throw EFCreateError("Cannot create file \"" + IEWideToAnsi(target) + "\". " + ui::SysErrorMessage(error));
@@ -26,29 +31,63 @@ std::wstring FolderOf(const std::wstring& fullName) {
   return fullName.substr(0, cut > 0 && fullName[cut - 1] == L':' ? cut + 1 : cut);
 }
 
+// The name handed to the platform: a full name too long for the classic calls goes through the
+// long-name form ("\\?\C:\..." or "\\?\UNC\server\share\..."), which takes the name as it is. Names
+// already in a device or long form, and relative ones, stay as they are.
+std::wstring PlatformName(const std::wstring& fullName) {
+  if (fullName.size() < MAX_PATH) return fullName;
+  if (fullName.size() >= 3 && fullName[1] == L':' && fullName[2] == L'\\') return L"\\\\?\\" + fullName;
+  if (fullName.compare(0, 2, L"\\\\") == 0 && fullName.compare(0, 4, L"\\\\?\\") != 0 &&
+      fullName.compare(0, 4, L"\\\\.\\") != 0)
+    return L"\\\\?\\UNC\\" + fullName.substr(2);
+  return fullName;
+}
+
+// Creates a new, empty file "~ie<hex>.tmp" in `folder` and returns its handle and name. The name is
+// made here, sized from the folder, rather than by the platform's temporary-name call, whose fixed
+// buffer a deep folder overflows.
+HANDLE CreateTemporaryIn(const std::wstring& folder, std::wstring& name, DWORD& error) {
+  std::wstring prefix = folder;
+  if (!prefix.empty() && prefix.back() != L'\\' && prefix.back() != L'/') prefix += L'\\';
+  prefix += L"~ie";
+  // Any start will do; time and process keep two programs saving into one folder apart.
+  const DWORD seed = (GetTickCount() ^ (GetCurrentProcessId() << 16)) & 0xFFFFFFu;
+  error = ERROR_FILE_EXISTS;
+  for (DWORD i = 0; i < kTemporaryAttempts; ++i) {
+    wchar_t hex[16];
+    swprintf(hex, 16, L"%X.tmp", unsigned((seed + i) & 0xFFFFFFu));
+    name = prefix + hex;
+    HANDLE h = CreateFileW(PlatformName(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return h;
+    error = GetLastError();
+    // a folder of that name answers "access denied": taken as well
+    const DWORD attributes = GetFileAttributesW(PlatformName(name).c_str());
+    const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+                       (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_DIRECTORY));
+    if (!taken) break;
+  }
+  name.clear();
+  return INVALID_HANDLE_VALUE;
+}
+
 }  // namespace
 
 TIEReplacingFileStream::TIEReplacingFileStream(const std::wstring& fileName)
     : TIEHandleStream(INVALID_HANDLE_VALUE), target_(FullName(fileName)) {
   // An existing target that could not be overwritten fails the save now, as creating it over the old
   // one would have, instead of after the whole image was encoded.
-  if (GetFileAttributesW(target_.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    HANDLE probe = CreateFileW(target_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (GetFileAttributesW(PlatformName(target_).c_str()) != INVALID_FILE_ATTRIBUTES) {
+    HANDLE probe = CreateFileW(PlatformName(target_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) RaiseCreateError(target_, GetLastError());
     CloseHandle(probe);
   }
-  wchar_t temporary[MAX_PATH + 1] = {};
   // The same folder, so that the final move is a rename on the same volume.
-  if (!GetTempFileNameW(FolderOf(target_).c_str(), L"~ie", 0, temporary)) RaiseCreateError(target_, GetLastError());
-  temporary_ = temporary;
-  handle_ = CreateFileW(temporary_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle_ == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    DeleteFileW(temporary_.c_str());
-    RaiseCreateError(target_, error);
-  }
+  DWORD error = 0;
+  handle_ = CreateTemporaryIn(FolderOf(target_), temporary_, error);
+  if (handle_ == INVALID_HANDLE_VALUE) RaiseCreateError(target_, error);
 }
 
 TIEReplacingFileStream::~TIEReplacingFileStream() { Discard(); }
@@ -56,14 +95,15 @@ TIEReplacingFileStream::~TIEReplacingFileStream() { Discard(); }
 void TIEReplacingFileStream::Discard() {
   if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
-  if (!temporary_.empty()) DeleteFileW(temporary_.c_str());
+  if (!temporary_.empty()) DeleteFileW(PlatformName(temporary_).c_str());
   temporary_.clear();
 }
 
 void TIEReplacingFileStream::Commit() {
   CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
-  if (MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (MoveFileExW(PlatformName(temporary_).c_str(), PlatformName(target_).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     temporary_.clear();
     return;
   }

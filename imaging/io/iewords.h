@@ -8,33 +8,8 @@
 #include <cstdint>
 #include <string>
 
-// The language of a dialog. msSystem follows the running system's locale; msUser is the application's.
-enum TMsgLanguage : uint8_t {
-  msSystem,
-  msEnglish,
-  msItalian,
-  msGerman,
-  msSpanish,
-  msFrench,
-  msPortuguese,
-  msGreek,
-  msRussian,
-  msDutch,
-  msSwedish,
-  msPolish,
-  msJapanese,
-  msCzech,
-  msFinnish,
-  msFarsi,
-  msChinese,
-  msChineseTraditional,
-  msDanish,
-  msTurkish,
-  msKorean,
-  msHungarian,
-  msUser,
-};
-constexpr int kIEMsgLanguageCount = 23;
+#include "iemsglanguage.h"
+
 constexpr int kIEWordCount = 146;
 
 // Stores text (8-bit, in the row's code page; see IEWordCodePage) at (language, index), replacing what

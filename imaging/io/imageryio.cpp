@@ -182,6 +182,8 @@ TImageryIO::TImageryIO() : Params(this), TWainParams(new TIETWainParams(this)) {
   IEBitmap = new TIEBitmap();
   OwnsBitmap = true;
   PreviewFont = new ui::TFont();
+  FreeNotifier.reset(new TIEFreeNotifier(
+      [this](ui::TComponent* c, ui::TOperation op) { HandleFreeNotification(c, op); }));
   // an I/O thread leaves the view to its own thread: the load hands the resolution over at its end
   Params.OwnerViewSource = [this]() -> TIEView* { return InsideIOThread() ? nullptr : AttachedImagery; };
 }
@@ -237,7 +239,9 @@ void TImageryIO::RemoveViewHandler() {
 
 void TImageryIO::SetAttachedImageryValue(TIEView* view) {
   RemoveViewHandler();
+  if (AttachedImagery != view) FreeNotifier->Unwatch(AttachedImagery);
   AttachedImagery = view;
+  FreeNotifier->Watch(view);
   TImageLink.Unlink(OwnsBitmap ? IEBitmap : nullptr);
   if (!view) {
     if (!OwnsBitmap) {
@@ -336,6 +340,16 @@ void TImageryIO::ViewBitmapChanged(bool destroying) {
   }
   Params.SetDpiX(AttachedImagery->GetDpiX());
   Params.SetDpiY(AttachedImagery->GetDpiY());
+}
+
+void TImageryIO::HandleFreeNotification(ui::TComponent* component, ui::TOperation operation) {
+  if (operation != ui::opRemove || !component) return;
+  if (AttachedImagery && component == AttachedImagery) {
+    // told before the view's own farewell through the handler: take the handler back now
+    RemoveViewHandler();
+    ViewBitmapChanged(true);
+  }
+  TImageLink.ForgetRemoved(component, IEBitmap);  // the bitmap is left empty
 }
 
 bool TImageryIO::InsideIOThread() {
@@ -613,7 +627,7 @@ void TImageryIO::WritePSD(TIEStream& stream, TIECodecProgress& progress) {
   IEPSDWrite(stream, Params, progress, &merged, layers);
 }
 
-bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
+bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream, bool toFile) {
   TIECodecProgress progress = MakeProgress();
   TIEBitmap& bmp = *IEBitmap;
   // the writers encode copies in their own pixel format; the caller's bitmap is never converted
@@ -643,7 +657,9 @@ bool TImageryIO::WriteFormat(TIEFileFormatCode type, TIEStream& stream) {
       case iffPXM:
       case iffWBMP:
       case iffICO: {
-        TIEWriterSource src(bmp, bmp.GetPixelFormat() == ie1g ? ie1g : ie24RGB);
+        const TIEPixelFormat f = bmp.GetPixelFormat();
+        const bool keeps48 = type == iffPXM && toFile && f == ieRGB48;
+        TIEWriterSource src(bmp, f == ie1g ? ie1g : keeps48 ? ieRGB48 : ie24RGB);
         if (type == iffPXM) {
           IEPNMWrite(stream, *src.get(), Params, progress);
         } else if (type == iffWBMP) {
@@ -682,7 +698,7 @@ void TImageryIO::SaveFile(const std::wstring& fileName, TIEFileFormatCode type) 
   // A writer that refuses the image or fails half-way leaves neither a stub nor a broken file.
   TIEReplacingFileStream file(fileName);
   Aborting = false;
-  WriteFormat(type, file);
+  WriteFormat(type, file, true);
   if (!Aborting) file.Commit();
   Params.FileName = fileName;
   Params.FileType = type;
@@ -1004,10 +1020,10 @@ void TImageryIO::SaveStreamWork(TIEStream& stream, TIEFileFormatCode fileType) {
     if (fileType == iffTIFF) {
       // a TIFF's offsets count from its own first byte: written alone, then put behind the header
       TIEMemoryStream tiff;
-      WriteFormat(fileType, tiff);
+      WriteFormat(fileType, tiff, false);
       IEStreamWriteCheck(stream, Aborting, tiff.Memory(), int32_t(tiff.GetSize()));
     } else {
-      WriteFormat(fileType, stream);
+      WriteFormat(fileType, stream, false);
     }
     if (Aborting && fileType == iffPCX) return;  // the placeholder stays without the magic
     const int64_t end = stream.GetPosition();
@@ -1018,7 +1034,7 @@ void TImageryIO::SaveStreamWork(TIEStream& stream, TIEFileFormatCode fileType) {
     stream.SetPosition(end);
     return;
   }
-  WriteFormat(fileType, stream);
+  WriteFormat(fileType, stream, false);
 }
 
 void TImageryIO::ReadStreamParams(TIEStream& stream) {

@@ -6,6 +6,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "iebitmap.h"
 #include "ieformatmembers.h"
+#include "iefreenotifier.h"
 #include "ieimagecontrollink.h"
 #include "ieformats.h"
 #include "iestreams.h"
@@ -89,7 +91,8 @@ class TImageryIO {
 
   // ---- attached image control ----
   // Works on the control's picture bitmap from now on (a view attachment ends); loads show in it.
-  // nullptr frees the bitmap's storage. The caller detaches before it frees the control.
+  // nullptr frees the bitmap's storage. A control that is freed while attached detaches itself
+  // (HandleFreeNotification).
   void SetAttachedTImageValue(ui::TImage* image);
   ui::TImage* GetAttachedTImage() const { return TImageLink.GetImage(); }
 
@@ -101,6 +104,9 @@ class TImageryIO {
   // The view's callback: its image object changed (take it again, with its resolution), or the view
   // goes (forget it).
   void ViewBitmapChanged(bool destroying);
+  // An attached view or image control is being freed: the component forgets it and falls back to a
+  // bitmap of its own, which is empty after an image control.
+  void HandleFreeNotification(ui::TComponent* component, ui::TOperation operation);
 
   // ---- dispatch ----
   void SaveByExtension(const std::wstring& fileName);
@@ -343,12 +349,12 @@ class TImageryIO {
   void UpdateAfterIO();
   // dataSize: bytes of the image from the stream's position (-1: to the end of the stream)
   bool ReadFormat(TIEFileFormatCode type, TIEStream& stream, bool paramsOnly, int64_t dataSize = -1);
-  bool WriteFormat(TIEFileFormatCode type, TIEStream& stream);
+  // `toFile`: a file save, which keeps 48-bit samples for PXM (a stream save writes them in 24 bits).
+  bool WriteFormat(TIEFileFormatCode type, TIEStream& stream, bool toFile);
   // The merged image (nullptr: parameters only); a single layer's transparency goes to its alpha.
   void ReadPSD(TIEStream& stream, TIEBitmap* bitmap, TIECodecProgress& progress);
   // True when a PSD read now puts its layers into the attached view rather than into the bitmap.
   bool PSDLayersIntoView();
-  // Clears the image information and, unless the read goes into a view's layers, the alpha channel.
   void WritePSD(TIEStream& stream, TIECodecProgress& progress);
   // The loaders return the image count (-1: handed to an I/O thread).
   int LoadFile(const std::wstring& fileName, TIEFileFormatCode type);
@@ -370,6 +376,7 @@ class TImageryIO {
   TIEView* AttachedImagery = nullptr;
   TIEViewHandlerRecord* ViewHandler = nullptr;  // registration with AttachedImagery
   TIEImageControlLink TImageLink;  // the attached image control
+  std::unique_ptr<TIEFreeNotifier> FreeNotifier;  // watches the attached view and image control
   std::vector<TIEIOThread*> Threads;
   HANDLE ThreadEvent = nullptr;  // auto-reset; set when the thread list becomes empty
   CRITICAL_SECTION ThreadLock;
@@ -387,10 +394,15 @@ class TImageryIO {
   std::unique_ptr<TIEDirectShow> DirectShow;
 };
 
-// Ends an operation with DoFinishWork on every way out, exceptions included.
+// Ends an operation with DoFinishWork on every way out. An exception passing through (a writer that
+// raises, a final move that fails) is a failure: Aborting is set before OnFinishWork hears of it.
 struct TIEFinishWorkGuard {
   TImageryIO* io;
-  ~TIEFinishWorkGuard() { io->DoFinishWork(); }
+  int exceptionsBefore = std::uncaught_exceptions();
+  ~TIEFinishWorkGuard() {
+    if (std::uncaught_exceptions() > exceptionsBefore) io->Aborting = true;
+    io->DoFinishWork();
+  }
 };
 
 // Pixels per side of an imported metafile.

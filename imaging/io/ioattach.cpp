@@ -3,6 +3,7 @@
 #include "ieplatformbitmap.h"
 #include "ieview.h"
 #include "imageryio.h"
+#include "uibuttons.h"
 
 void TImageryIO::ReplaceBitmap(TIEBitmap* bitmap) {
   if (OwnsBitmap) delete IEBitmap;
@@ -19,6 +20,8 @@ ui::TBitmap* TImageryIO::GetBitmap() {
 
 void TImageryIO::SetAttachedTImageValue(ui::TImage* image) {
   RemoveViewHandler();
+  if (TImageLink.GetImage() != image) FreeNotifier->Unwatch(TImageLink.GetImage());
+  FreeNotifier->Watch(image);
   if (!image) {
     TImageLink.Unlink(IEBitmap);
     return;

@@ -2,7 +2,9 @@
 // at the temporary-file location they never move back into memory.
 #include "imageryproc.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <cstring>
 
 #include <windows.h>
@@ -19,6 +21,8 @@
 #include "ieresamplers.h"
 #include "ierotate.h"
 #include "ieview.h"
+#include "uibuttons.h"
+#include "uigraphics.h"
 #include "vodevovur.h"
 
 const TIEPixelFormat IEFormatCandidates[kIEPixelFormatCount][7] = {
@@ -130,14 +134,65 @@ bool IEBitmapsEqual(TIEBitmap* a, TIEBitmap* b) {
   return !a->AlphaPresent() || RowsEqual(a->GetAlphaChannel(), b->GetAlphaChannel());
 }
 
-TImageryProc::TImageryProc(bool withOwner) : AutoUndo(withOwner), WorkingBitmap(new TIEBitmap()) {}
+TImageryProc::TImageryProc(bool withOwner)
+    : AutoUndo(withOwner),
+      WorkingBitmap(new TIEBitmap()),
+      FreeNotifier(new TIEFreeNotifier(
+          [this](ui::TComponent* c, ui::TOperation op) { ForgetRemovedComponent(c, op); })),
+      PreviewFont(new ui::TFont()),
+      DialogParams(new TIPDialogParams()) {}
 
 TImageryProc::~TImageryProc() {
   RemoveViewHandler();
   UndoStack.clear();
   RedoStack.clear();
   if (OwnsBitmap) delete WorkingBitmap;
+  PreviewFont->Free();
 }
+
+void TImageryProc::SetPreviewFontValue(ui::TFont* font) { PreviewFont->Assign(font); }
+
+void TIPDialogParams::Reset() {
+  A = B = C = D = -1;
+  std::fill(std::begin(Values), std::end(Values), 0);
+  UserFilter = TIEFilter3x3{{{0, 0, 0}, {0, 1, 0}, {0, 0, 0}}, 0};
+  const TIERGB black{0, 0, 0}, white{255, 255, 255};
+  Colors[0] = black;
+  Colors[1] = white;
+  Colors[2] = black;
+  Colors[3] = white;
+  FlagA = false;
+  const int kRect[4] = {0, 0, 150, 150};
+  std::copy(std::begin(kRect), std::end(kRect), RectA);
+  Color = white;
+  Value = 0;
+  FlagB = true;
+  std::copy(std::begin(kRect), std::end(kRect), RectB);
+  Factor = 1.7;
+  FlagC = true;
+  ValuesC[0] = 10;
+  ValuesC[1] = 10;
+  ValuesC[2] = 0;
+  FlagD = false;
+  ValuesD[0] = 0;
+  ValuesD[1] = 1;
+  Factors[0] = 0.0;
+  Factors[1] = 1.0;
+  ValuesE[0] = 1;
+  ValuesE[1] = 4;
+  FlagE = true;
+  Preview.Clear();
+}
+
+void TIPDialogParams::Store(int& param, int v) {
+  param = v;
+  Preview.Clear();
+}
+
+void TIPDialogParams::SetParamA(int v) { Store(A, v); }
+void TIPDialogParams::SetParamB(int v) { Store(B, v); }
+void TIPDialogParams::SetParamC(int v) { Store(C, v); }
+void TIPDialogParams::SetParamD(int v) { Store(D, v); }
 
 void TImageryProc::ReplaceWorkingBitmap(TIEBitmap* bitmap) {
   if (OwnsBitmap) delete WorkingBitmap;
@@ -148,6 +203,8 @@ void TImageryProc::ReplaceWorkingBitmap(TIEBitmap* bitmap) {
 
 void TImageryProc::SetAttachedTImageValue(ui::TImage* image) {
   RemoveViewHandler();
+  if (TImageLink.GetImage() != image) FreeNotifier->Unwatch(TImageLink.GetImage());
+  FreeNotifier->Watch(image);
   if (!image) {
     TImageLink.Unlink(WorkingBitmap);
     return;
@@ -222,7 +279,9 @@ void TImageryProc::RemoveViewHandler() {
 
 void TImageryProc::SetAttachedImageryValue(TIEView* view) {
   RemoveViewHandler();
+  if (AttachedImagery != view) FreeNotifier->Unwatch(AttachedImagery);
   AttachedImagery = view;
+  FreeNotifier->Watch(view);
   TImageLink.Unlink(OwnsBitmap ? WorkingBitmap : nullptr);
   if (!view) {
     if (!OwnsBitmap) {
@@ -248,6 +307,16 @@ void TImageryProc::ViewBitmapChanged(bool destroying) {
   }
   if (!AttachedImagery) return;
   if (TIEBitmap* b = AttachedImagery->GetPixelBuffer()) ReplaceWorkingBitmap(b);
+}
+
+void TImageryProc::ForgetRemovedComponent(ui::TComponent* component, ui::TOperation operation) {
+  if (operation != ui::opRemove || !component) return;
+  if (AttachedImagery && component == AttachedImagery) {
+    // told before the view's own farewell through the handler: take the handler back now
+    RemoveViewHandler();
+    ViewBitmapChanged(true);
+  }
+  TImageLink.ForgetRemoved(component, WorkingBitmap);  // the bitmap is left empty
 }
 
 void TImageryProc::ImageChanged() {

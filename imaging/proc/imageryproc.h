@@ -12,6 +12,8 @@
 
 #include "ieareaops.h"
 #include "iebitmap.h"
+#include "iefreenotifier.h"
+#include "iemsglanguage.h"
 #include "ieimagecontrollink.h"
 #include "ieresample.h"
 #include "iestreams.h"
@@ -38,6 +40,8 @@ enum TIEUndoSource : uint8_t {
 class TIEMask;
 class TIEView;
 namespace ui {
+class TFont;
+class TForm;
 class TImage;
 }
 struct TIEViewHandlerRecord;
@@ -51,6 +55,60 @@ struct TIEFilter3x3 {
   int32_t Divisor;
 };
 static_assert(sizeof(TIEFilter3x3) == 40, "filter record");
+
+// The settings of the processing dialogs between uses. The dialogs belong to the application, not to
+// this library: the component only keeps these values, with the defaults Reset gives them; their
+// meaning is the dialogs' (the user filter alone is a convolution filter in the usual sense).
+class TIPDialogParams {
+ public:
+  TIPDialogParams() { Reset(); }
+  void Reset();
+  int ParamA() const { return A; }
+  int ParamB() const { return B; }
+  int ParamC() const { return C; }
+  int ParamD() const { return D; }
+  // Each setter also empties the preview stream, which was made for the previous value.
+  void SetParamA(int v);
+  void SetParamB(int v);
+  void SetParamC(int v);
+  void SetParamD(int v);
+  TIEMemoryStream& PreviewStream() { return Preview; }
+
+  int Values[11];            // 0
+  TIEFilter3x3 UserFilter;   // the identity: centre 1, divisor 0
+  TIERGB Colors[4];          // black, white, black, white
+  bool FlagA;                // False
+  int RectA[4];              // 0, 0, 150, 150
+  TIERGB Color;              // white
+  int Value;                 // 0
+  bool FlagB;                // True
+  int RectB[4];              // 0, 0, 150, 150
+  double Factor;             // 1.7
+  bool FlagC;                // True
+  int ValuesC[3];            // 10, 10, 0
+  bool FlagD;                // False
+  int ValuesD[2];            // 0, 1
+  double Factors[2];         // 0.0, 1.0
+  int ValuesE[2];            // 1, 4
+  bool FlagE;                // True
+
+ private:
+  void Store(int& param, int v);  // the value, and the preview stream emptied
+  int A, B, C, D;  // -1 after Reset
+  TIEMemoryStream Preview;
+};
+
+// Options of the processing preview dialog (bits of TPRPreviewsParams).
+enum TPRPreviewsParamsItems : uint8_t {
+  prppDefaultLockPreview = 1,
+  prppShowResetButton = 2,
+  prppHardReset = 4,
+  prppResetSelectedTab = 8,
+};
+using TPRPreviewsParams = uint8_t;
+
+// The processing preview dialog's event (sender, dialog); nothing in this library fires it.
+using TIEPreviewEvent = std::function<void(void* sender, ui::TForm* dialog)>;
 
 // The processing unit's tables, built by IEProcStaticInit (the library's shared start-up):
 // entry b of the expansion table holds eight 3-byte pixels for the bits of b, most significant first,
@@ -85,6 +143,9 @@ class TImageryProc {
   TIEView* GetAttachedImagery() const { return AttachedImagery; }
   // The view's callback: its image object changed (take it again), or the view goes (forget it).
   void ViewBitmapChanged(bool destroying);
+  // An attached view or image control is being freed: the component forgets it and falls back to a
+  // working bitmap of its own, which is empty after an image control.
+  void ForgetRemovedComponent(ui::TComponent* component, ui::TOperation operation);
   bool PrepareImage(TIEPixelFormatSet allowed);
   bool EnsurePixelFormat(TIEPixelFormatSet allowed);
   // The undo entry (AutoUndo) taken before PrepareImage converts, but only when the gate will accept.
@@ -97,10 +158,19 @@ class TImageryProc {
 
   // ---- attached image control ----
   // The working bitmap (one of the component's own) works on the control's picture bitmap from now
-  // on, a view attachment ends; nullptr frees the working bitmap's storage. The caller detaches before
-  // it frees the control.
+  // on, a view attachment ends; nullptr frees the working bitmap's storage. A control that is freed
+  // while attached detaches itself (ForgetRemovedComponent).
   void SetAttachedTImageValue(ui::TImage* image);
   ui::TImage* GetAttachedTImage() const { return TImageLink.GetImage(); }
+
+  // ---- settings kept for the processing dialogs ----
+  TPRPreviewsParams GetPreviewsParamsValue() const { return PreviewsParams; }
+  void SetPreviewsParamsValue(TPRPreviewsParams value) { PreviewsParams = value; }
+  ui::TFont* GetPreviewFont() const { return PreviewFont; }
+  void SetPreviewFontValue(ui::TFont* font);  // copies the font (Assign)
+  TIPDialogParams& GetDialogParams() { return *DialogParams; }
+  TMsgLanguage MsgLanguage = msSystem;
+  TIEPreviewEvent OnPreview;
 
   // ---- operations ----
   void Clear();  // fills with Background
@@ -200,8 +270,12 @@ class TImageryProc {
   TIEViewHandlerRecord* ViewHandler = nullptr;  // registration with AttachedImagery
   TColor BackgroundColor = 0;  // Background while no view is attached
   TIEImageControlLink TImageLink;  // the attached image control
+  std::unique_ptr<TIEFreeNotifier> FreeNotifier;  // watches the attached view and image control
   // Resamples into dest without the finish notification (the caller gives it).
   bool ResampleInto(TIEBitmap* dest, int w, int h, TResampleFilter filter);
+  TPRPreviewsParams PreviewsParams = prppShowResetButton | prppHardReset;
+  ui::TFont* PreviewFont;  // owned
+  std::unique_ptr<TIPDialogParams> DialogParams;
   int UndoLimit = 1;
   Stack UndoStack, RedoStack;  // oldest first
 };

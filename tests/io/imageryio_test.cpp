@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -140,6 +142,39 @@ TEST(SaveByExtension, WritersConvertACopyNeverTheCallersBitmap) {
   }
 }
 
+// 16-bit samples saved to a PPM file stay 16-bit: netpbm reads them back exactly, and so do we.
+TEST(SaveByExtension, PixmapFilesKeepSixteenBitSamples) {
+  if (!ToolsPresent()) GTEST_SKIP();
+  const uint16_t kSamples[] = {1, 30001, 65535, 0, 256, 255, 32768, 12345, 65534, 7, 40000, 2};
+  TIEBitmap deep;
+  ASSERT_TRUE(deep.Allocate(2, 2, ieRGB48));
+  for (int y = 0; y < 2; ++y)
+    std::memcpy(deep.GetRowAddress(y), kSamples + 6 * y, 6 * sizeof(uint16_t));  // R, G, B per pixel
+  TImageryIO io(&deep);
+  io.SaveByExtension(W(tq::WorkFile("rgb48.ppm")));
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(deep.GetPixelFormat(), ieRGB48);
+
+  std::string plain;
+  ASSERT_EQ(tq::RunHost("/usr/bin/pnmtoplainpnm rgb48.ppm", &plain), 0) << plain;
+  std::vector<std::string> found;
+  std::istringstream words(plain);
+  for (std::string w; words >> w;) found.push_back(w);
+  ASSERT_EQ(found.size(), 4u + 12u) << plain;
+  EXPECT_EQ(found[0], "P3");
+  EXPECT_EQ(found[3], "65535");
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(found[4 + i], std::to_string(kSamples[i])) << i;
+
+  TImageryIO reader;
+  reader.Params.IsNativePixelFormat = true;
+  reader.LoadByExtension(W(tq::WorkFile("rgb48.ppm")));
+  ASSERT_FALSE(reader.Aborting);
+  TIEBitmap* back = reader.GetIEBitmap();
+  ASSERT_EQ(back->GetPixelFormat(), ieRGB48);
+  for (int y = 0; y < 2; ++y)
+    EXPECT_EQ(std::memcmp(back->GetRowAddress(y), kSamples + 6 * y, 6 * sizeof(uint16_t)), 0) << y;
+}
+
 TEST(SaveByExtension, FormatsWithoutWriterFailWithoutCreatingAFile) {
   TIEBitmap picture;
   MakePicture(picture, 8, 8);
@@ -189,6 +224,60 @@ TEST(SaveByExtension, RefusedOrFailedSavesLeaveTheTargetAsItWas) {
   EXPECT_FALSE(io.Aborting);
   EXPECT_EQ(TemporaryFiles(), 0);
   ExpectHostDecodes(picture, "kept.pcx", "/usr/bin/pcxtoppm {in} > {out}");
+}
+
+// Output folders whose names are 258 and 260 characters long: the temporary name beside the target
+// is longer than the classic limit, yet every save through the library's own writers lands, the host
+// reads it, and no temporary file stays.
+TEST(SaveByExtension, DeepOutputFoldersTakeEveryWriter) {
+  if (!ToolsPresent()) GTEST_SKIP();
+  TIEBitmap picture;
+  MakePicture(picture, 23, 17);
+  for (size_t length : {size_t(258), size_t(260)}) {
+    SCOPED_TRACE(length);
+    // Folder levels of up to 60 characters below the work folder; the Unix twin for the host.
+    std::string win = tq::WorkDir(), unix = "deep" + std::to_string(length);
+    win += "\\" + unix;
+    Host("rm -rf " + unix);
+    ASSERT_TRUE(CreateDirectoryA(win.c_str(), nullptr));
+    for (char letter = 'a'; win.size() < length; ++letter) {
+      const size_t part = std::min<size_t>(60, length - win.size() - 1);
+      const std::string level(std::max<size_t>(part, 1), letter);
+      win += "\\" + level;
+      unix += "/" + level;
+      ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + W(win)).c_str(), nullptr) ||
+                  GetLastError() == ERROR_ALREADY_EXISTS);
+    }
+    ASSERT_EQ(win.size(), length);
+    struct Case {
+      const char* name;
+      const char* decoder;  // {in} our file; writes deep.ppm
+    };
+    const Case kCases[] = {
+        {"slide1.pcx", "/usr/bin/pcxtoppm {in} > deep.ppm"},
+        {"slide1.tga", "/usr/bin/tgatoppm {in} > deep.ppm"},
+        {"slide1.jp2", "/usr/bin/opj_decompress -i {in} -o deep.ppm >/dev/null"},
+        {"slide1.rle", "/usr/bin/bmptoppm {in} > deep.ppm"},
+    };
+    for (const Case& c : kCases) {
+      SCOPED_TRACE(c.name);
+      TImageryIO io(&picture);
+      io.SaveByExtension(W(win + "\\" + c.name));
+      ASSERT_FALSE(io.Aborting);
+      std::string command = c.decoder;
+      command.replace(command.find("{in}"), 4, tq::ShellQuote(unix + "/" + c.name));
+      Host("rm -f deep.ppm && " + command);
+      int w = 0, h = 0;
+      std::vector<uint8_t> rgb;
+      ASSERT_TRUE(ReadPPM(tq::WorkFile("deep.ppm"), w, h, rgb));
+      EXPECT_EQ(w, 23);
+      EXPECT_EQ(h, 17);
+      EXPECT_TRUE(rgb == RGBOf(picture));
+    }
+    std::string listing;
+    ASSERT_EQ(tq::RunHost("ls -A " + tq::ShellQuote(unix), &listing), 0);
+    EXPECT_EQ(listing.find("~ie"), std::string::npos) << listing;
+  }
 }
 
 TEST(LoadByExtension, UnknownExtensionOrReaderlessFormatSetsAbort) {
@@ -747,6 +836,75 @@ TEST(CodecFailures, AnExceptionInsideAReaderOrWriterEndsTheCallAbortedAndHarmsNo
       EXPECT_EQ(TemporaryFiles(), 0);
     }
   IERemoveFileFormat(kThrowingFormat);
+// Saves that fail after the writer started: the final move (the target became a folder, or another
+// program holds it open), a writer that raises, a size the format cannot hold. Each ends with
+// Aborting set, seen as such by OnFinishWork, with the old file as it was and no temporary file.
+namespace {
+std::string gTargetToBlock;  // the write procedure below turns it into a folder
+void BlockingWrite(TIEStream& s, TIEBitmap& b, TIOParamsVals& p, TIECodecProgress& progress) {
+  CreateDirectoryA(gTargetToBlock.c_str(), nullptr);
+  AppWrite(s, b, p, progress);
+}
+}  // namespace
+
+TEST(FailedSaves, EndWithTheAbortFlagSetAndNothingLeftBehind) {
+  auto* e = new TIEFileFormatInfo();
+  e->FileType = kAppFormat;
+  e->Extensions = "APB";
+  e->WriteProc = BlockingWrite;
+  IEAddFileFormat(e);
+  TIEBitmap picture;
+  MakePicture(picture, 40, 30);
+  TIEBitmap wide;  // wider than a PNG writer takes
+  ASSERT_TRUE(wide.Allocate(1 << 27, 1, ie1g));
+  const std::string old = "the file before the save";
+  enum Block { kFolder, kHeldOpen, kNothing };
+  struct Case {
+    const char* name;
+    TIEBitmap* image;
+    Block block;  // what happens to the target while the writer works
+  };
+  const Case kCases[] = {
+      {"moved.pcx", &picture, kFolder},   // a built-in writer
+      {"moved.apb", &picture, kFolder},   // an application's write procedure
+      {"held.pcx", &picture, kHeldOpen},  // the old file stays whole
+      {"wide.png", &wide, kNothing},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string target = tq::WorkFile(c.name);
+    RemoveDirectoryA(target.c_str());
+    DeleteFileA(target.c_str());
+    if (c.block != kFolder) {
+      ASSERT_TRUE(tq::WriteFileBytes(target, old.data(), old.size()));
+    }
+    gTargetToBlock = target;
+    TImageryIO io(c.image);
+    HANDLE held = INVALID_HANDLE_VALUE;
+    io.OnProgress = [&](void*, int) {
+      if (c.block == kFolder) CreateDirectoryA(target.c_str(), nullptr);
+      if (c.block == kHeldOpen && held == INVALID_HANDLE_VALUE)
+        held = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    };
+    bool finished = false, abortingSeen = false;
+    io.OnFinishWork = [&](void*) {
+      finished = true;
+      abortingSeen = io.Aborting;
+    };
+    try {
+      io.SaveByExtension(W(target));
+    } catch (const std::exception&) {  // a synchronous save may raise as well
+    }
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    EXPECT_TRUE(io.Aborting);
+    EXPECT_TRUE(finished);
+    EXPECT_TRUE(abortingSeen);
+    if (c.block == kFolder) EXPECT_TRUE(GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    else EXPECT_EQ(BytesOf(target), old);
+    EXPECT_EQ(TemporaryFiles(), 0);
+    RemoveDirectoryA(target.c_str());
+  }
+  IERemoveFileFormat(kAppFormat);
 }
 
 TEST(Targa, ExtensionAreaRoundTripAndFilesWithoutFooter) {

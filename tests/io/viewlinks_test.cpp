@@ -228,3 +228,53 @@ TEST(ImageControl, LoadsShowInTheControlAndProcessingWorksOnIt) {
   proc.SetAttachedTImageValue(nullptr);
   io.SetAttachedTImageValue(nullptr);
 }
+
+// An image control or a view freed while both components are attached: both forget it at once and go
+// on with bitmaps of their own.
+TEST(ImageControl, FreedControlsAndViewsDetachBothComponents) {
+  for (bool control : {true, false}) {
+    SCOPED_TRACE(control ? "image control" : "view");
+    TImageryIO io;
+    TImageryProc proc;
+    ui::TComponent* attached = nullptr;
+    if (control) {
+      auto* image = ui::New<ui::TImage>(nullptr);
+      io.SetAttachedTImageValue(image);
+      proc.SetAttachedTImageValue(image);
+      attached = image;
+    } else {
+      auto* view = ui::New<TImageryView>(nullptr);
+      view->GetIEBitmap()->Allocate(6, 5, ie24RGB);
+      io.SetAttachedImageryValue(view);
+      proc.SetAttachedImageryValue(view);
+      attached = view;
+    }
+    proc.GetWorkingBitmap()->Allocate(6, 5, ie24RGB);
+    proc.Clear();
+    TIEBitmap* before = proc.GetWorkingBitmap();
+    attached->Free();
+    EXPECT_EQ(io.GetAttachedTImage(), nullptr);
+    EXPECT_EQ(proc.GetAttachedTImage(), nullptr);
+    EXPECT_EQ(io.GetAttachedImagery(), nullptr);
+    EXPECT_EQ(proc.GetAttachedImagery(), nullptr);
+    EXPECT_EQ(io.GetBitmap(), nullptr);
+    if (!control) {
+      EXPECT_NE(proc.GetWorkingBitmap(), before);  // the view's bitmap went with it
+    }
+    EXPECT_EQ(proc.GetWorkingBitmap()->GetImageWidth(), 0);
+
+    // both work on bitmaps of their own afterwards, and nothing repaints the freed control
+    proc.GetWorkingBitmap()->Allocate(4, 3, ie24RGB);
+    proc.Resample(8, 6, rfNone);
+    EXPECT_EQ(proc.GetWorkingBitmap()->GetImageWidth(), 8);
+    TIEBitmap picture;
+    MakePicture(picture, 5, 4);
+    io.GetIEBitmap()->Assign(&picture);
+    TIEMemoryStream m;
+    io.SaveStreamAsFileType(m, iffBMP);
+    EXPECT_FALSE(io.Aborting);
+    io.LoadFromMemoryBlock(m.Memory(), m.GetSize(), iffBMP);
+    EXPECT_FALSE(io.Aborting);
+    ExpectSamePixels(picture, *io.GetIEBitmap());
+  }
+}

@@ -9,6 +9,7 @@
 
 #include "iebitmap.h"
 #include "imageryproc.h"
+#include "uigraphics.h"
 #include "vodevovur.h"
 
 namespace {
@@ -240,6 +241,56 @@ TEST(BitmapsEqual, FormatAndAlphaCount) {
   d.Fill(0);
   d.GetRowAddress(0)[1] |= 0x01;  // a padding bit only
   EXPECT_TRUE(IEBitmapsEqual(&c, &d));
+}
+
+// The settings kept for the processing dialogs: their defaults, a preview font copied rather than
+// taken, and dialog parameters whose setters drop the stale preview and whose Reset restores all.
+TEST(ImageryProc, DialogSettingsKeepTheirDefaultsAndCopies) {
+  TImageryProc proc;
+  EXPECT_EQ(proc.MsgLanguage, msSystem);
+  EXPECT_EQ(proc.GetPreviewsParamsValue(), prppShowResetButton | prppHardReset);
+  EXPECT_FALSE(proc.OnPreview);
+  proc.SetPreviewsParamsValue(prppDefaultLockPreview | prppResetSelectedTab);
+  EXPECT_EQ(proc.GetPreviewsParamsValue(), prppDefaultLockPreview | prppResetSelectedTab);
+
+  ui::TFont* font = new ui::TFont();
+  font->SetName("Courier New");
+  font->SetSize(17);
+  proc.SetPreviewFontValue(font);
+  font->SetName("Arial");
+  ASSERT_NE(proc.GetPreviewFont(), font);
+  EXPECT_EQ(proc.GetPreviewFont()->GetName(), "Courier New");
+  EXPECT_EQ(proc.GetPreviewFont()->GetSize(), 17);
+  font->Free();
+
+  TIPDialogParams& p = proc.GetDialogParams();
+  for (int v : {p.ParamA(), p.ParamB(), p.ParamC(), p.ParamD()}) EXPECT_EQ(v, -1);
+  const int identity[3][3] = {{0, 0, 0}, {0, 1, 0}, {0, 0, 0}};
+  EXPECT_EQ(std::memcmp(p.UserFilter.Values, identity, sizeof identity), 0);
+  EXPECT_EQ(p.UserFilter.Divisor, 0);
+  EXPECT_EQ(p.Colors[1].r, 255);
+  EXPECT_EQ(p.Colors[2].g, 0);
+  EXPECT_EQ(p.RectB[3], 150);
+  EXPECT_DOUBLE_EQ(p.Factor, 1.7);
+  EXPECT_EQ(p.ValuesE[1], 4);
+
+  const char kPreview[] = "preview";
+  using Setter = void (TIPDialogParams::*)(int);
+  for (Setter set : {&TIPDialogParams::SetParamA, &TIPDialogParams::SetParamB, &TIPDialogParams::SetParamC,
+                     &TIPDialogParams::SetParamD}) {
+    p.PreviewStream().WriteBuffer(kPreview, sizeof kPreview);
+    (p.*set)(7);
+    EXPECT_EQ(p.PreviewStream().GetSize(), 0);
+  }
+  EXPECT_EQ(p.ParamA() + p.ParamB() + p.ParamC() + p.ParamD(), 28);
+  p.UserFilter.Divisor = 9;
+  p.Factor = 3;
+  p.PreviewStream().WriteBuffer(kPreview, sizeof kPreview);
+  p.Reset();
+  EXPECT_EQ(p.ParamC(), -1);
+  EXPECT_EQ(p.UserFilter.Divisor, 0);
+  EXPECT_DOUBLE_EQ(p.Factor, 1.7);
+  EXPECT_EQ(p.PreviewStream().GetSize(), 0);
 }
 
 }  // namespace
