@@ -115,15 +115,18 @@ void ExportSlides(TPowerPointPresentation& presentation, TPowerPointSlide& slide
   const std::wstring filter = job.key == L"WMF" ? L"wmf" : L"emf";
   for (int i = 1; i <= count; ++i) {
     const std::wstring output = OutputFileName(job.folder, job.prefix, i, job.extension);
+    // Cancel is looked at before the slide's file is touched: a file the run will not write again
+    // (the previous run's, in a re-run) must survive a Cancel.
+    host.ProcessMessages();
+    if (host.IsCancelled()) break;
     if (WideIsExistingFile(output)) {
       WideRemoveFile(output);
       if (WideIsExistingFile(output)) {
         host.ShowMessage(output + kFileLockedMessage);
         host.SetCancelled();
+        break;
       }
     }
-    host.ProcessMessages();
-    if (host.IsCancelled()) break;
 
     slide.ConnectTo(presentation.SlideItem(i));
     host.ProcessMessages();

@@ -62,8 +62,10 @@ class ExportHost {
 };
 
 // Exports every slide of the presentation to its output file, through `slide`. Leaves after the
-// last slide or once the host is cancelled (checked once per slide, after the slide's output file
-// was cleared). Errors of the application, the renderer and the writers are raised to the caller.
+// last slide or once the host is cancelled (checked once per slide, before the slide's output file
+// is touched, so a Cancel never removes a file it does not write again) or the slide's existing
+// file cannot be removed. Errors of the application, the renderer and the writers are raised to the
+// caller.
 void ExportSlides(TPowerPointPresentation& presentation, TPowerPointSlide& slide, const ExportJob& job,
                   ExportHost& host);
 

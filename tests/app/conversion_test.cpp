@@ -348,7 +348,7 @@ TEST_F(Conversion, FailurePathsShowTheirMessageAndLeaveNothingBehind) {
          tq::WriteFileBytes(folder + "\\p4.png", "old", 3);
          SetControl(L"ExportDelayMs", 150);
        },
-       nullptr, {}, {"p1.png", "p2.png", "p3.png"}, true, false, true},
+       nullptr, {}, {"p1.png", "p2.png", "p3.png", "p4.png"}, true, false, true},
       {"no slides", none, folder + "\\", nullptr, nullptr, {app::kSuccessMessage}, {}, true, true},
   };
   for (const Case& c : cases) {
@@ -395,6 +395,10 @@ TEST_F(Conversion, FailurePathsShowTheirMessageAndLeaveNothingBehind) {
     if (c.cancelOnThird) {
       EXPECT_TRUE(cancelled);
       EXPECT_EQ(journal.find("Slides.Item(Index=VT_I4 4)"), std::string::npos) << journal;
+      // The earlier run's file of a slide not written again is left as it was.
+      std::vector<unsigned char> old;
+      ASSERT_TRUE(tq::ReadFileBytes(folder + "\\p4.png", old));
+      EXPECT_EQ(std::string(old.begin(), old.end()), "old");
     }
     if (std::string(c.what) == "missing folder") {
       EXPECT_EQ(GetFocus(), form->Edit2->GetHandle());
