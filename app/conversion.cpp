@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <climits>
+#include <cwchar>
 #include <vector>
 
 #include "VelSysUtils.h"
@@ -100,6 +101,14 @@ std::wstring TrimText(const std::wstring& text) {
 std::wstring OutputFileName(const std::wstring& folder, const std::wstring& prefix, int index,
                             const std::wstring& extension) {
   return folder + prefix + std::to_wstring(index) + extension;
+}
+
+bool IsAllowedImageName(const std::wstring& prefix) {
+  for (wchar_t c : prefix)
+    if (c < 32 || wcschr(L"\\/:*?\"<>|", c)) return false;
+  // The number follows the prefix at once, so only the devices named by a digit can come out; CON,
+  // PRN, AUX and NUL followed by a digit are plain names.
+  return _wcsicmp(prefix.c_str(), L"COM") != 0 && _wcsicmp(prefix.c_str(), L"LPT") != 0;
 }
 
 std::wstring PercentText(int done, int count) {

@@ -33,6 +33,10 @@ std::wstring TrimText(const std::wstring& text);
 // The output file of slide `index` (from 1): folder + prefix + index + extension.
 std::wstring OutputFileName(const std::wstring& folder, const std::wstring& prefix, int index,
                             const std::wstring& extension);
+// True when every output name made from `prefix` (prefix + number + extension) is one Windows lets
+// a file have: none of \ / : * ? " < > | or a control character (":" would even name a hidden stream
+// of another file), and no device name (COM1 to COM9, LPT1 to LPT9).
+bool IsAllowedImageName(const std::wstring& prefix);
 // The progress label after `done` of `count` slides: the rounded percentage followed by "%".
 std::wstring PercentText(int done, int count);
 

@@ -406,6 +406,28 @@ TEST_F(Conversion, FailurePathsShowTheirMessageAndLeaveNothingBehind) {
   }
 }
 
+// A name Windows does not let a file have is refused before PowerPoint is asked for anything, with the
+// message naming the field and the focus in it; a name that only looks odd converts.
+TEST_F(Conversion, ForbiddenImageNamesAreRefusedBeforeTheRun) {
+  const std::string deck = WriteDeck("two.pptx", 2);
+  const std::string folder = FreshFolder("out_names");
+  for (const char* name : {"a:b", "x?", "p*", "q|", "<r>", "s\\t", "u/v", "w\"x", "tab\tname", "com", "LPT"}) {
+    DeleteFileA(JournalFile().c_str());
+    DialogWatcher watcher;
+    Inputs(deck, folder + "\\", "PNG", 64, 48, name);
+    Convert();
+    EXPECT_EQ(watcher.messages, std::vector<std::wstring>{app::kImageNameMessage}) << name;
+    EXPECT_EQ(GetFocus(), form->Edit6->GetHandle()) << name;
+    EXPECT_TRUE(FilesIn(folder).empty()) << name;
+    EXPECT_EQ(ReadJournal().find("Presentations.Open"), std::string::npos) << name;
+  }
+  DialogWatcher watcher;
+  Inputs(deck, folder + "\\", "PNG", 64, 48, "con. ");
+  Convert();
+  EXPECT_EQ(watcher.messages, std::vector<std::wstring>{app::kSuccessMessage});
+  EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"con. 1.png", "con. 2.png"}));
+}
+
 // What `count` saves of a black width x height picture straight through GDI+'s TIFF encoder, with no
 // program code around them, leave behind in the process.
 uint64_t BareTiffSaveGrowth(int count, int width, int height, const std::wstring& path) {
@@ -526,6 +548,14 @@ TEST(ConversionText, NumbersNamesAndFolders) {
   EXPECT_EQ(app::PercentText(1, 3), L"33%");
   EXPECT_EQ(app::TrimText(L" \t C:\\x.pptx\r\n"), L"C:\\x.pptx");
   EXPECT_EQ(app::OutputFileName(L"D:\\Out\\", L"", 3, L".jpg"), L"D:\\Out\\3.jpg");
+  const struct {
+    const wchar_t* prefix;
+    bool allowed;
+  } names[] = {{L"", true},         {L"slide_", true},  {L"Ελλάδα 图片", true}, {L"con", true}, {L"nul", true},
+               {L"com1", true},     {L"COMX", true},    {L"a:b", false},       {L"x?", false}, {L"p*", false},
+               {L"q|", false},      {L"<r>", false},    {L"a\"b", false},      {L"a/b", false}, {L"a\\b", false},
+               {L"a\x1f", false},   {L"\x7f", true},    {L"Com", false},       {L"lpt", false}};
+  for (const auto& n : names) EXPECT_EQ(app::IsAllowedImageName(n.prefix), n.allowed) << Narrow(n.prefix);
 
   const std::wstring guid = app::NewGuidFolderName();
   ASSERT_EQ(guid.size(), 38u);
