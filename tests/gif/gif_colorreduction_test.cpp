@@ -31,6 +31,10 @@ TEST(GifColorLookup, MatchesPlatformNearestIndex) {
   TGIFPalette octreeLike(256, TGIFColor{0, 0, 0});  // trailing black entries, as the octree leaves them
   for (int i = 0; i < 150; ++i) octreeLike[size_t(i)] = {rnd(256), rnd(256), rnd(256)};
   palettes.push_back(octreeLike);
+  // A plain picture's octree palette: one colour and 255 black entries, which most cells all keep.
+  TGIFPalette plain(256, TGIFColor{0, 0, 0});
+  plain[0] = {255, 255, 255};
+  palettes.push_back(plain);
   TGIFPalette coarse;  // few levels: many equal distances
   for (int i = 0; i < 64; ++i) coarse.push_back({uint8_t(rnd(4) * 85), uint8_t(rnd(4) * 85), uint8_t(rnd(4) * 85)});
   palettes.push_back(coarse);
