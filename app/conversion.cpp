@@ -106,9 +106,18 @@ std::wstring OutputFileName(const std::wstring& folder, const std::wstring& pref
 bool IsAllowedImageName(const std::wstring& prefix) {
   for (wchar_t c : prefix)
     if (c < 32 || wcschr(L"\\/:*?\"<>|", c)) return false;
-  // The number follows the prefix at once, so only the devices named by a digit can come out; CON,
-  // PRN, AUX and NUL followed by a digit are plain names.
-  return _wcsicmp(prefix.c_str(), L"COM") != 0 && _wcsicmp(prefix.c_str(), L"LPT") != 0;
+  // Windows takes a name for a device when its part before the first dot (trailing blanks aside) is a
+  // device's name, whatever follows. Without a dot in the prefix that part is the prefix and the
+  // number, which can make only COM1 to COM9 and LPT1 to LPT9 (the 0 ones are kept from use as well).
+  const size_t dot = prefix.find(L'.');
+  if (dot == std::wstring::npos) return _wcsicmp(prefix.c_str(), L"COM") != 0 && _wcsicmp(prefix.c_str(), L"LPT") != 0;
+  std::wstring base = prefix.substr(0, dot);
+  while (!base.empty() && base.back() == L' ') base.pop_back();
+  static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+  for (const wchar_t* device : kDevices)
+    if (_wcsicmp(base.c_str(), device) == 0) return false;
+  const bool numbered = base.size() == 4 && base[3] >= L'0' && base[3] <= L'9';
+  return !(numbered && (_wcsnicmp(base.c_str(), L"COM", 3) == 0 || _wcsnicmp(base.c_str(), L"LPT", 3) == 0));
 }
 
 std::wstring PercentText(int done, int count) {

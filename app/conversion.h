@@ -35,7 +35,8 @@ std::wstring OutputFileName(const std::wstring& folder, const std::wstring& pref
                             const std::wstring& extension);
 // True when every output name made from `prefix` (prefix + number + extension) is one Windows lets
 // a file have: none of \ / : * ? " < > | or a control character (":" would even name a hidden stream
-// of another file), and no device name (COM1 to COM9, LPT1 to LPT9).
+// of another file), and no device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with any
+// extension).
 bool IsAllowedImageName(const std::wstring& prefix);
 // The progress label after `done` of `count` slides: the rounded percentage followed by "%".
 std::wstring PercentText(int done, int count);

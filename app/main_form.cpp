@@ -15,7 +15,7 @@ const wchar_t kApplicationTitle[] = L"Tevarnic Quillomart";
 const wchar_t kSourceMissingMessage[] = L"The PowerPoint source is not  exists!";
 const wchar_t kFolderMissingMessage[] = L"Please select an output folder!";
 const wchar_t kImageNameMessage[] =
-    L"The image name cannot contain \\ / : * ? \" < > | or control characters, nor be COM or LPT!";
+    L"The image name cannot contain \\ / : * ? \" < > | or control characters, nor name a device (CON, PRN, AUX, NUL, COM1, LPT1)!";
 const wchar_t kFormatMissingMessage[] = L"Please select an output image format!";
 const wchar_t kNotInstalledMessage[] = L"Microsoft PowerPoint has not been Microsoft PowerPoint installed!";
 const wchar_t kOpenFailedMessage[] = L"The PPT file format is incorrect!";

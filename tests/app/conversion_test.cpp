@@ -411,7 +411,7 @@ TEST_F(Conversion, FailurePathsShowTheirMessageAndLeaveNothingBehind) {
 TEST_F(Conversion, ForbiddenImageNamesAreRefusedBeforeTheRun) {
   const std::string deck = WriteDeck("two.pptx", 2);
   const std::string folder = FreshFolder("out_names");
-  for (const char* name : {"a:b", "x?", "p*", "q|", "<r>", "s\\t", "u/v", "w\"x", "tab\tname", "com", "LPT"}) {
+  for (const char* name : {"a:b", "x?", "p*", "q|", "<r>", "s\\t", "u/v", "w\"x", "tab\tname", "com", "LPT", "con. ", "Nul.x"}) {
     DeleteFileA(JournalFile().c_str());
     DialogWatcher watcher;
     Inputs(deck, folder + "\\", "PNG", 64, 48, name);
@@ -422,10 +422,10 @@ TEST_F(Conversion, ForbiddenImageNamesAreRefusedBeforeTheRun) {
     EXPECT_EQ(ReadJournal().find("Presentations.Open"), std::string::npos) << name;
   }
   DialogWatcher watcher;
-  Inputs(deck, folder + "\\", "PNG", 64, 48, "con. ");
+  Inputs(deck, folder + "\\", "PNG", 64, 48, "con_. ");
   Convert();
   EXPECT_EQ(watcher.messages, std::vector<std::wstring>{app::kSuccessMessage});
-  EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"con. 1.png", "con. 2.png"}));
+  EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"con_. 1.png", "con_. 2.png"}));
 }
 
 // What `count` saves of a black width x height picture straight through GDI+'s TIFF encoder, with no
@@ -554,7 +554,9 @@ TEST(ConversionText, NumbersNamesAndFolders) {
   } names[] = {{L"", true},         {L"slide_", true},  {L"Ελλάδα 图片", true}, {L"con", true}, {L"nul", true},
                {L"com1", true},     {L"COMX", true},    {L"a:b", false},       {L"x?", false}, {L"p*", false},
                {L"q|", false},      {L"<r>", false},    {L"a\"b", false},      {L"a/b", false}, {L"a\\b", false},
-               {L"a\x1f", false},   {L"\x7f", true},    {L"Com", false},       {L"lpt", false}};
+               {L"a\x1f", false},   {L"\x7f", true},    {L"Com", false},       {L"lpt", false},
+               {L"con.", false},    {L"aux .x", false}, {L"Com3.", false},     {L"lpt0.", false}, {L"conx.", true},
+               {L"a.con", true},    {L"CONOUT$.", false}};
   for (const auto& n : names) EXPECT_EQ(app::IsAllowedImageName(n.prefix), n.allowed) << Narrow(n.prefix);
 
   const std::wstring guid = app::NewGuidFolderName();
