@@ -80,26 +80,6 @@ std::vector<std::string> RunFolders() {
   return found;
 }
 
-// The names of the files in a folder, sorted (paths and names in UTF-8).
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> found;
-  WIN32_FIND_DATAW fd;
-  HANDLE h = FindFirstFileW(FromUtf8(folder + "\\*").c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return found;
-  do {
-    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) found.push_back(ToUtf8(fd.cFileName));
-  } while (FindNextFileW(h, &fd));
-  FindClose(h);
-  std::sort(found.begin(), found.end());
-  return found;
-}
-
-std::string FreshFolder(const std::string& name) {
-  const std::string folder = tq::WorkFile(name);
-  CreateDirectoryW(FromUtf8(folder).c_str(), nullptr);
-  for (const std::string& f : FilesIn(folder)) DeleteFileW(FromUtf8(folder + "\\" + f).c_str());
-  return folder;
-}
 
 class Conversion : public ::testing::Test {
  protected:
