@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <climits>
+#include <cwchar>
 #include <vector>
 
 #include "VelSysUtils.h"
@@ -102,6 +103,23 @@ std::wstring OutputFileName(const std::wstring& folder, const std::wstring& pref
   return folder + prefix + std::to_wstring(index) + extension;
 }
 
+bool IsAllowedImageName(const std::wstring& prefix) {
+  for (wchar_t c : prefix)
+    if (c < 32 || wcschr(L"\\/:*?\"<>|", c)) return false;
+  // Windows takes a name for a device when its part before the first dot (trailing blanks aside) is a
+  // device's name, whatever follows. Without a dot in the prefix that part is the prefix and the
+  // number, which can make only COM1 to COM9 and LPT1 to LPT9 (the 0 ones are kept from use as well).
+  const size_t dot = prefix.find(L'.');
+  if (dot == std::wstring::npos) return _wcsicmp(prefix.c_str(), L"COM") != 0 && _wcsicmp(prefix.c_str(), L"LPT") != 0;
+  std::wstring base = prefix.substr(0, dot);
+  while (!base.empty() && base.back() == L' ') base.pop_back();
+  static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+  for (const wchar_t* device : kDevices)
+    if (_wcsicmp(base.c_str(), device) == 0) return false;
+  const bool numbered = base.size() == 4 && base[3] >= L'0' && base[3] <= L'9';
+  return !(numbered && (_wcsnicmp(base.c_str(), L"COM", 3) == 0 || _wcsnicmp(base.c_str(), L"LPT", 3) == 0));
+}
+
 std::wstring PercentText(int done, int count) {
   if (count <= 0) return L"0%";
   return std::to_wstring(RoundHalfEven(int64_t(done) * 100, count)) + L"%";
@@ -115,15 +133,18 @@ void ExportSlides(TPowerPointPresentation& presentation, TPowerPointSlide& slide
   const std::wstring filter = job.key == L"WMF" ? L"wmf" : L"emf";
   for (int i = 1; i <= count; ++i) {
     const std::wstring output = OutputFileName(job.folder, job.prefix, i, job.extension);
+    // Cancel is looked at before the slide's file is touched: a file the run will not write again
+    // (the previous run's, in a re-run) must survive a Cancel.
+    host.ProcessMessages();
+    if (host.IsCancelled()) break;
     if (WideIsExistingFile(output)) {
       WideRemoveFile(output);
       if (WideIsExistingFile(output)) {
         host.ShowMessage(output + kFileLockedMessage);
         host.SetCancelled();
+        break;
       }
     }
-    host.ProcessMessages();
-    if (host.IsCancelled()) break;
 
     slide.ConnectTo(presentation.SlideItem(i));
     host.ProcessMessages();

@@ -33,6 +33,11 @@ std::wstring TrimText(const std::wstring& text);
 // The output file of slide `index` (from 1): folder + prefix + index + extension.
 std::wstring OutputFileName(const std::wstring& folder, const std::wstring& prefix, int index,
                             const std::wstring& extension);
+// True when every output name made from `prefix` (prefix + number + extension) is one Windows lets
+// a file have: none of \ / : * ? " < > | or a control character (":" would even name a hidden stream
+// of another file), and no device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with any
+// extension).
+bool IsAllowedImageName(const std::wstring& prefix);
 // The progress label after `done` of `count` slides: the rounded percentage followed by "%".
 std::wstring PercentText(int done, int count);
 
@@ -62,8 +67,10 @@ class ExportHost {
 };
 
 // Exports every slide of the presentation to its output file, through `slide`. Leaves after the
-// last slide or once the host is cancelled (checked once per slide, after the slide's output file
-// was cleared). Errors of the application, the renderer and the writers are raised to the caller.
+// last slide or once the host is cancelled (checked once per slide, before the slide's output file
+// is touched, so a Cancel never removes a file it does not write again) or the slide's existing
+// file cannot be removed. Errors of the application, the renderer and the writers are raised to the
+// caller.
 void ExportSlides(TPowerPointPresentation& presentation, TPowerPointSlide& slide, const ExportJob& job,
                   ExportHost& host);
 

@@ -14,6 +14,8 @@ const wchar_t kApplicationTitle[] = L"Tevarnic Quillomart";
 
 const wchar_t kSourceMissingMessage[] = L"The PowerPoint source is not  exists!";
 const wchar_t kFolderMissingMessage[] = L"Please select an output folder!";
+const wchar_t kImageNameMessage[] =
+    L"The image name cannot contain \\ / : * ? \" < > | or control characters, nor name a device (CON, PRN, AUX, NUL, COM1, LPT1)!";
 const wchar_t kFormatMissingMessage[] = L"Please select an output image format!";
 const wchar_t kNotInstalledMessage[] = L"Microsoft PowerPoint has not been Microsoft PowerPoint installed!";
 const wchar_t kOpenFailedMessage[] = L"The PPT file format is incorrect!";
@@ -172,6 +174,13 @@ void Tform1::VelButton1Click(ui::TObject*) {
   if (!WideFolderExists(Edit2->GetText())) {
     ShowWideMessage(kFolderMissingMessage);
     if (Edit2->CanFocus()) Edit2->SetFocus();
+    return;
+  }
+  // Refused before anything starts: such a name would fail at the first slide's write, or (":")
+  // write into a hidden stream of another file and pass for a success.
+  if (!IsAllowedImageName(Edit6->GetText())) {
+    ShowWideMessage(kImageNameMessage);
+    if (Edit6->CanFocus()) Edit6->SetFocus();
     return;
   }
   // The list lets the user clear its selection; a run needs a format.

@@ -20,6 +20,7 @@ extern const wchar_t kApplicationTitle[];
 // The messages of a conversion run, as the user reads them.
 extern const wchar_t kSourceMissingMessage[];
 extern const wchar_t kFolderMissingMessage[];
+extern const wchar_t kImageNameMessage[];
 extern const wchar_t kFormatMissingMessage[];
 extern const wchar_t kNotInstalledMessage[];
 extern const wchar_t kOpenFailedMessage[];

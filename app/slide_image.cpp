@@ -6,6 +6,8 @@
 #include "gifimage.h"
 #include "imageryio.h"
 #include "imageryview.h"
+#include "iestreams.h"
+#include "output_file.h"
 #include "VelSystem.h"
 #include "uibitmap.h"
 #include "uistreams.h"
@@ -38,23 +40,6 @@ using BitmapPtr = std::unique_ptr<ui::TBitmap, BitmapFree>;
 // system code page cannot hold, never the file's name.
 std::string MessagePath(const std::wstring& path) { return WideToAnsi(path); }
 
-// The platform bitmap's writer opens its file by an 8-bit name; this stream hands it a file opened by
-// the wide one, created or truncated as that writer would.
-class WideFileWriteStream : public ui::THandleStream {
- public:
-  explicit WideFileWriteStream(const std::wstring& path)
-      : ui::THandleStream(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
-    if (handle_ == INVALID_HANDLE_VALUE) {
-      const DWORD err = GetLastError();
-      throw ui::EFCreateError("Cannot create file \"" + MessagePath(path) + "\". " + ui::SysErrorMessage(err));
-    }
-  }
-  ~WideFileWriteStream() override { CloseHandle(handle_); }
-  WideFileWriteStream(const WideFileWriteStream&) = delete;
-  WideFileWriteStream& operator=(const WideFileWriteStream&) = delete;
-};
-
 // Plays the metafile into the bitmap's whole area; the bitmap's DC is given back afterwards so that
 // GDI+ may read the bitmap by its handle.
 void DrawMetafile(ui::TBitmap& bitmap, const std::wstring& metafilePath, int width, int height) {
@@ -81,25 +66,39 @@ void DrawMetafile(ui::TBitmap& bitmap, const std::wstring& metafilePath, int wid
   canvas->FreeContext();
 }
 
+// The system's reason for a failed GDI+ save.
+std::string GdiplusReason(Gdiplus::GpStatus status) {
+  switch (status) {
+    case Gdiplus::Win32Error: return TOutputFile::SystemReason(GetLastError());
+    case Gdiplus::OutOfMemory: return TOutputFile::SystemReason(ERROR_NOT_ENOUGH_MEMORY);
+    case Gdiplus::AccessDenied: return TOutputFile::SystemReason(ERROR_ACCESS_DENIED);
+    case Gdiplus::FileNotFound: return TOutputFile::SystemReason(ERROR_PATH_NOT_FOUND);
+    default: return "The image encoder failed (status " + std::to_string(int(status)) + ").";
+  }
+}
+
 void SaveThroughGdiplus(ui::TBitmap& bitmap, const std::wstring& outputPath, const std::wstring& mime,
                         int quality) {
   CLSID clsid;
   if (FindEncoderByMime(mime, &clsid) < 0) return;  // not installed: nothing to write with
 
-  Gdiplus::GpBitmap* rawBitmap = nullptr;
-  if (gp::GdipCreateBitmapFromHBITMAP(bitmap.GetHandle(), bitmap.GetPalette(), &rawBitmap) != Gdiplus::Ok)
-    throw ui::Exception("Cannot prepare the slide image for " + MessagePath(outputPath));
-  ImagePtr image(rawBitmap);
-
-  Gdiplus::GpStatus status;
-  if (mime == L"image/jpeg") {
-    const JpegQualityParameter param(quality);
-    status = gp::GdipSaveImageToFile(image.get(), outputPath.c_str(), &clsid, param.Get());
-  } else {
-    status = gp::GdipSaveImageToFile(image.get(), outputPath.c_str(), &clsid, nullptr);
-  }
-  // A file that could not be written (locked, folder gone, disk full) must not pass for a slide done.
-  if (status != Gdiplus::Ok) throw ui::EWriteError("Cannot write " + MessagePath(outputPath));
+  WriteOutputFile(outputPath, [&](TOutputFile& file) {
+    Gdiplus::GpBitmap* rawBitmap = nullptr;
+    const Gdiplus::GpStatus made = gp::GdipCreateBitmapFromHBITMAP(bitmap.GetHandle(), bitmap.GetPalette(), &rawBitmap);
+    if (made != Gdiplus::Ok) file.Fail(GdiplusReason(made));
+    ImagePtr image(rawBitmap);
+    // GDI+ opens the file by its name itself.
+    const std::wstring& temporary = file.TemporaryNameForWriter();
+    Gdiplus::GpStatus status;
+    if (mime == L"image/jpeg") {
+      const JpegQualityParameter param(quality);
+      status = gp::GdipSaveImageToFile(image.get(), temporary.c_str(), &clsid, param.Get());
+    } else {
+      status = gp::GdipSaveImageToFile(image.get(), temporary.c_str(), &clsid, nullptr);
+    }
+    // A file that could not be written (locked, folder gone, disk full) must not pass for a slide done.
+    if (status != Gdiplus::Ok) file.Fail(GdiplusReason(status));
+  });
 }
 
 }  // namespace
@@ -143,37 +142,43 @@ int FindEncoderByMime(const std::wstring& mime, CLSID* clsid) {
 // One frame of the bitmap's size, reduced to an octree palette of at most 256 colours with
 // Floyd-Steinberg error diffusion, in a local colour map.
 static void SaveThroughGif(ui::TBitmap& bitmap, const std::wstring& outputPath) {
-  TGIFImage gif;
-  gif.PaletteMode = gpOctree;
-  gif.DitherStyle = gdFloydSteinberg;
-  gif.SetPaletteBits(8);
-  gif.Assign(&bitmap);
-  try {
-    gif.SaveToFile(outputPath);
-  } catch (const GIFException& e) {
-    throw ui::EWriteError(e.what());
-  }
+  WriteOutputFile(outputPath, [&](TOutputFile& file) {
+    TGIFImage gif;
+    gif.PaletteMode = gpOctree;
+    gif.DitherStyle = gdFloydSteinberg;
+    gif.SetPaletteBits(8);
+    gif.Assign(&bitmap);
+    gif.SaveToStream(static_cast<ui::TStream*>(&file));
+  });
 }
 
 // The view copies the bitmap into its 24-bit pixel buffer; its I/O component picks the writer by the
-// file-name extension (".rle" is the Windows bitmap writer, uncompressed).
+// file-name extension (".rle" is the Windows bitmap writer, uncompressed). The library writes under
+// a temporary name and replaces the output itself.
 static void SaveThroughImageLibrary(ui::TBitmap& bitmap, const std::wstring& outputPath) {
+  auto fail = [&](const std::string& reason) {
+    throw ui::EFCreateError("Cannot create file \"" + MessagePath(outputPath) + "\". " + reason);
+  };
   struct ViewFree {
     void operator()(TImageryView* v) const { v->Free(); }
   };
-  std::unique_ptr<TImageryView, ViewFree> view(ui::New<TImageryView>(nullptr));
-  view->Assign(&bitmap);
-  TImageryIO* io = view->GetIO();
+  TImageryIO* io = nullptr;
   try {
+    std::unique_ptr<TImageryView, ViewFree> view(ui::New<TImageryView>(nullptr));
+    view->Assign(&bitmap);
+    io = view->GetIO();
     io->SaveByExtension(outputPath);
-  } catch (const ui::Exception&) {
+    // The writers report a failed write through the abort flag; it must not pass for a slide done.
+    if (io->Aborting) fail("The image writer could not write the picture.");
+  } catch (const EFCreateError& e) {
+    throw ui::EFCreateError(e.what());  // the library's own, naming the output with the system's reason
+  } catch (const ui::EFCreateError&) {
     throw;
+  } catch (const std::bad_alloc&) {
+    fail(TOutputFile::SystemReason(ERROR_NOT_ENOUGH_MEMORY));
   } catch (const std::exception& e) {
-    // The library's own errors (a file that cannot be created) reach the caller as the layer's.
-    throw ui::EWriteError(e.what());
+    fail(e.what());
   }
-  // The writers report a failed write through the abort flag; it must not pass for a slide done.
-  if (io->Aborting) throw ui::EWriteError("Cannot write " + MessagePath(outputPath));
 }
 
 void SaveSlideImage(const std::wstring& metafilePath, const std::wstring& outputPath, int width, int height,
@@ -191,11 +196,9 @@ void SaveSlideImage(const std::wstring& metafilePath, const std::wstring& output
   DrawMetafile(*bitmap, metafilePath, width, height);
 
   switch (encoder) {
-    case SlideEncoder::Bitmap: {
-      WideFileWriteStream file(outputPath);
-      bitmap->SaveToStream(&file);
+    case SlideEncoder::Bitmap:
+      WriteOutputFile(outputPath, [&](TOutputFile& file) { bitmap->SaveToStream(&file); });
       break;
-    }
     case SlideEncoder::GdiplusMime:
       SaveThroughGdiplus(*bitmap, outputPath, mime, quality);
       break;

@@ -44,9 +44,11 @@ int FindEncoderByMime(const std::wstring& mime, CLSID* clsid);
 
 // Draws the metafile at `metafilePath` stretched to width x height (high-quality bicubic) onto a white
 // 24-bit bitmap and writes it to `outputPath` in the format of `key`. Both paths reach the platform
-// wide, whatever the system code page holds. Raises ui::Exception when the size is out of range, the metafile cannot be read or the writer
-// fails. A GDI+ format whose encoder is not installed, or an unknown key, writes nothing. The image
-// library's keys need its shared start-up (IELibraryStaticInit) to have run.
+// wide, whatever the system code page holds. Raises ui::Exception when the size is out of range or the
+// metafile cannot be read, and ui::EFCreateError ("Cannot create file "<output>". <reason>") when the
+// writer fails; every road writes under a temporary name in the output's folder, so a failed write
+// leaves the earlier file or none. A GDI+ format whose encoder is not installed, or an unknown key,
+// writes nothing. The image library's keys need its shared start-up (IELibraryStaticInit) to have run.
 void SaveSlideImage(const std::wstring& metafilePath, const std::wstring& outputPath, int width, int height,
                     int quality, const std::wstring& key);
 

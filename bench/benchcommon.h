@@ -1,7 +1,9 @@
 // What the image library's benchmarks share: a wall clock, a photograph-like test picture and a
-// text page, and writers of files for the tools compare.sh runs.
+// text page, writers of files for the tools compare.sh runs, and a run of the benchmark itself in a
+// fresh process.
 #pragma once
 #include <windows.h>
+#include <psapi.h>
 
 #include <cmath>
 #include <cstdio>
@@ -115,4 +117,60 @@ inline bool BenchWritePBM(TIEBitmap& b, const std::string& path) {
     for (int i = 0; i < rowBytes; ++i) all.push_back(char(~s[i]));  // PBM: 1 = black
   }
   return BenchWriteFile(path, all.data(), all.size());
+}
+
+// Peak figures of this process in MiB: the private commit (Wine reports it as the page-file figure),
+// which misses bitmaps kept in mapped sections, and the working set, which counts them. Users link
+// psapi.
+struct BenchPeak {
+  double commit, workingSet;
+};
+inline BenchPeak BenchPeakMiB() {
+  PROCESS_MEMORY_COUNTERS pmc = {};
+  pmc.cb = sizeof pmc;
+  GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc);
+  return {double(pmc.PeakPagefileUsage) / (1024.0 * 1024.0), double(pmc.PeakWorkingSetSize) / (1024.0 * 1024.0)};
+}
+
+// The folder `name` under the user's temporary folder, made if missing, with a trailing "\".
+inline std::wstring BenchTempFolder(const std::wstring& name) {
+  wchar_t temp[MAX_PATH + 1] = {};
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring folder = std::wstring(temp) + name + L"\\";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
+
+// Runs this program again with `args` in a fresh process (its own peak memory), its standard output
+// collected in `out`; true when it ends with exit code 0.
+inline bool BenchRunSelf(const std::wstring& args, std::string& out) {
+  wchar_t self[MAX_PATH + 1] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return false;
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = writeEnd;
+  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION pi{};
+  std::wstring cmd = L"\"" + std::wstring(self) + L"\" " + args;
+  const bool started = CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  CloseHandle(writeEnd);
+  if (!started) {
+    CloseHandle(readEnd);
+    return false;
+  }
+  char buf[256];
+  DWORD n = 0;
+  while (ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
+  CloseHandle(readEnd);
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  return code == 0;
 }

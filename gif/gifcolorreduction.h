@@ -41,7 +41,9 @@ class TSlowColorLookup : public TColorLookup {
   static constexpr int kCellBits = 3;                   // 8 x 8 x 8 cells of 32 levels
   static constexpr int kCacheSize = 1 << 14;
   TGIFPalette entries_;
-  std::vector<uint16_t> cellStart_;                     // per cell, into candidates_ (one extra end)
+  // Per cell, into candidates_ (one extra end). 32 bits: with repeated entries (a palette padded
+  // with black) a cell can keep every entry, and 512 cells of 256 pass 65535.
+  std::vector<uint32_t> cellStart_;
   std::vector<uint8_t> candidates_;                     // entry indices, ascending per cell
   std::vector<uint32_t> cacheKey_;                      // colour + 1, 0 = empty
   std::vector<uint8_t> cacheIndex_;

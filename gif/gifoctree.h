@@ -10,8 +10,10 @@
 class TOctreeNode {
  public:
   bool Leaf = false;
-  uint32_t PixelCount = 0;
-  uint32_t RedSum = 0, GreenSum = 0, BlueSum = 0;
+  // 64 bits: one colour covering more than 2^24 pixels (a plain 4096 x 4096 slide) would wrap the
+  // 32-bit sums and turn the colour into another.
+  uint64_t PixelCount = 0;
+  uint64_t RedSum = 0, GreenSum = 0, BlueSum = 0;
   TOctreeNode* NextReducible = nullptr;
   std::array<std::unique_ptr<TOctreeNode>, 8> Children;
 };

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "uisysutils.h"
+
 void RaiseGIFError(const std::string& message) { throw GIFException(message); }
 
 size_t TGIFMemoryStream::Read(void* buffer, size_t count) {
@@ -22,14 +24,28 @@ void TGIFMemoryStream::Write(const void* buffer, size_t count) {
   position_ = end;
 }
 
-TGIFFileStream::TGIFFileStream(const std::wstring& fileName, Mode mode) {
+namespace {
+std::string AnsiName(const std::wstring& name) {
+  const int n = WideCharToMultiByte(CP_ACP, 0, name.c_str(), int(name.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(size_t(std::max(n, 0)), '\0');
+  if (n > 0) WideCharToMultiByte(CP_ACP, 0, name.c_str(), int(name.size()), &out[0], n, nullptr, nullptr);
+  return out;
+}
+}  // namespace
+
+TGIFFileStream::TGIFFileStream(const std::wstring& fileName, Mode mode) : fileName_(fileName), mode_(mode) {
   if (mode == Mode::Read)
     handle_ = CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
   else
     handle_ = CreateFileW(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle_ == INVALID_HANDLE_VALUE) RaiseGIFError("Cannot open file");
+  if (handle_ == INVALID_HANDLE_VALUE) RaiseFileError(GetLastError());
+}
+
+void TGIFFileStream::RaiseFileError(unsigned long error) const {
+  RaiseGIFError(std::string(mode_ == Mode::Read ? "Cannot open file \"" : "Cannot create file \"") +
+                AnsiName(fileName_) + "\". " + ui::SysErrorMessage(error));
 }
 
 TGIFFileStream::~TGIFFileStream() { CloseHandle(handle_); }
@@ -48,8 +64,9 @@ void TGIFFileStream::Write(const void* buffer, size_t count) {
   size_t total = 0;
   while (total < count) {
     DWORD chunk = static_cast<DWORD>(std::min<size_t>(count - total, 1u << 30)), put = 0;
-    if (!WriteFile(handle_, static_cast<const char*>(buffer) + total, chunk, &put, nullptr) || put == 0)
-      RaiseGIFError("Stream write error");
+    if (!WriteFile(handle_, static_cast<const char*>(buffer) + total, chunk, &put, nullptr))
+      RaiseFileError(GetLastError());
+    if (put == 0) RaiseFileError(ERROR_WRITE_FAULT);
     total += put;
   }
 }

@@ -62,6 +62,10 @@ class TGIFFileStream : public TGIFByteStream {
   uint64_t Size() const override;
 
  private:
+  // Raises "Cannot open file "<name>". <reason>" (reading) or "Cannot create file ..." (writing).
+  [[noreturn]] void RaiseFileError(unsigned long error) const;
+  std::wstring fileName_;
+  Mode mode_;
   void* handle_;
 };
 

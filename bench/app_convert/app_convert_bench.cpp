@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "benchcommon.h"
 #include "conversion.h"
 #include "gdiplus_runtime.h"
 #include "vodevovur.h"
@@ -36,17 +37,7 @@ double Now() {
   return double(c.QuadPart) / double(f.QuadPart);
 }
 
-// Peak figures of this process in MiB: the private commit (wine reports it as the page-file
-// figure), which misses bitmaps kept in mapped sections, and the working set, which counts them.
-struct Peak {
-  double commit, workingSet;
-};
-Peak PeakMiB() {
-  PROCESS_MEMORY_COUNTERS pmc = {};
-  pmc.cb = sizeof pmc;
-  GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc);
-  return {double(pmc.PeakPagefileUsage) / (1024.0 * 1024.0), double(pmc.PeakWorkingSetSize) / (1024.0 * 1024.0)};
-}
+using Peak = BenchPeak;
 
 std::string Hex(unsigned v) {
   char b[8];
@@ -141,22 +132,15 @@ double Run(const std::wstring& deck, const std::wstring& out, const Format& f, i
   return t;
 }
 
-std::wstring WorkFolder() {
-  wchar_t temp[MAX_PATH + 1] = {};
-  GetTempPathW(MAX_PATH, temp);
-  std::wstring folder = std::wstring(temp) + L"tq-bench-convert\\";
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
-}
 
 int MemoryChild(const std::wstring& key) {
-  const std::wstring work = WorkFolder();
+  const std::wstring work = BenchTempFolder(L"tq-bench-convert");
   for (const Format& f : kFormats) {
     if (key != f.key) continue;
     Run(WriteDeck(work, 10), work, f, 1280, 720);
-    const Peak small = PeakMiB();
+    const Peak small = BenchPeakMiB();
     Run(WriteDeck(work, 200), work, f, 1280, 720);
-    const Peak large = PeakMiB();
+    const Peak large = BenchPeakMiB();
     std::printf("%.1f %.1f %.1f %.1f\n", small.commit, large.commit, small.workingSet, large.workingSet);
     return 0;
   }
@@ -164,29 +148,8 @@ int MemoryChild(const std::wstring& key) {
 }
 
 bool RunChild(const std::wstring& key, Peak& small, Peak& large) {
-  wchar_t self[MAX_PATH + 1] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-  HANDLE readEnd = nullptr, writeEnd = nullptr;
-  CreatePipe(&readEnd, &writeEnd, &sa, 0);
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = writeEnd;
-  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  PROCESS_INFORMATION pi{};
-  std::wstring cmd = L"\"" + std::wstring(self) + L"\" memory " + key;
-  if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return false;
-  CloseHandle(writeEnd);
   std::string out;
-  char buf[256];
-  DWORD n = 0;
-  while (ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
-  CloseHandle(readEnd);
-  WaitForSingleObject(pi.hProcess, INFINITE);
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
+  BenchRunSelf(L"memory " + key, out);
   return std::sscanf(out.c_str(), "%lf %lf %lf %lf", &small.commit, &large.commit, &small.workingSet,
                      &large.workingSet) == 4;
 }
@@ -218,14 +181,14 @@ int main(int argc, char** argv) {
   CloseHandle(pi.hThread);
 
   const int slides = argc > 1 ? std::atoi(argv[1]) : 50;
-  const std::wstring work = WorkFolder();
+  const std::wstring work = BenchTempFolder(L"tq-bench-convert");
   const std::wstring deck = WriteDeck(work, slides);
   std::printf("%d slides per run; slides per second and the process's peak memory so far\n", slides);
   for (const auto& size : {std::pair<int, int>{1280, 720}, {1920, 1080}}) {
     for (const Format& f : kFormats) {
       try {
         const double t = Run(deck, work, f, size.first, size.second);
-        const Peak peak = PeakMiB();
+        const Peak peak = BenchPeakMiB();
         std::printf("%4d x %-4d %-5ls %7.1f slides/s   peak commit %7.1f MiB, working set %7.1f MiB\n", size.first,
                     size.second, f.key, slides / t, peak.commit, peak.workingSet);
       } catch (const std::exception& e) {

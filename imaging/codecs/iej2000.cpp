@@ -17,6 +17,10 @@ namespace {
 constexpr OPJ_SIZE_T kStreamChunk = 1 << 16;
 constexpr int kMaxResolutions = 6;
 constexpr int kCodeBlockSize = 64;
+// Pictures of more pixels than this (a 4096 x 4096 one) are written in square tiles of kTileSide, so
+// that the codec holds one tile's samples at a time; smaller ones are one tile.
+constexpr uint64_t kMaxSingleTilePixels = uint64_t(4096) * 4096;
+constexpr int kTileSide = 1024;
 // What a header may claim. A code stream has no tight lower bound on its size (a flat image of any
 // size codes in a few packets), so images up to kFreeSamples samples (a 4096 x 4096 colour picture)
 // are taken on their header's word and larger ones must bring a byte of code stream per
@@ -309,8 +313,12 @@ void IEJ2000Write(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, T
     cp[c].prec = OPJ_UINT32(bits);
     cp[c].sgnd = 0;
   }
+  // A large picture goes to the codec tile by tile: the planes of a whole 10240 x 10240 picture
+  // alone, as 32-bit samples, would take 1.2 GB of a 32-bit process.
+  const bool tiled = uint64_t(w) * uint64_t(h) > kMaxSingleTilePixels;
   TImageHolder image;
-  image.p = opj_image_create(OPJ_UINT32(comps), cp, grey ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB);
+  image.p = (tiled ? opj_image_tile_create : opj_image_create)(OPJ_UINT32(comps), cp,
+                                                                grey ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB);
   if (!image.p) {
     Progress.Abort();
     return;
@@ -322,28 +330,24 @@ void IEJ2000Write(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, T
   if (alpha) im->comps[3].alpha = 1;
   const double m = double((1 << bits) - 1);
   auto scale = [m](int v) { return OPJ_INT32(v / 255.0 * m); };
+  // Component c of pixel x of a source row `s` (with its alpha row `a`).
+  auto sample = [&](const uint8_t* s, const uint8_t* a, int x, int c) -> OPJ_INT32 {
+    if (oneBit) return (s[x >> 3] >> (7 - (x & 7))) & 1;
+    if (grey)
+      return scale((s[3 * x + 2] * IEGrayWeightRed + s[3 * x + 1] * IEGrayWeightGreen + s[3 * x] * IEGrayWeightBlue) / 100);
+    return c < 3 ? scale(s[3 * x + 2 - c]) : scale(a[x]);
+  };
   TIERowProgress progress(Progress, h);
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* s = src->GetRowAddress(y);
-    const size_t base = size_t(y) * size_t(w);
-    if (oneBit) {
-      for (int x = 0; x < w; ++x) im->comps[0].data[base + x] = (s[x >> 3] >> (7 - (x & 7))) & 1;
-    } else if (grey) {
-      for (int x = 0; x < w; ++x) {
-        const int g = (s[3 * x + 2] * IEGrayWeightRed + s[3 * x + 1] * IEGrayWeightGreen + s[3 * x] * IEGrayWeightBlue) / 100;
-        im->comps[0].data[base + x] = scale(g);
-      }
-    } else {
+  if (!tiled) {
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* s = src->GetRowAddress(y);
       const uint8_t* a = alpha ? alpha->GetRowAddress(y) : nullptr;
-      for (int x = 0; x < w; ++x) {
-        im->comps[0].data[base + x] = scale(s[3 * x + 2]);
-        im->comps[1].data[base + x] = scale(s[3 * x + 1]);
-        im->comps[2].data[base + x] = scale(s[3 * x]);
-        if (a) im->comps[3].data[base + x] = scale(a[x]);
-      }
+      const size_t base = size_t(y) * size_t(w);
+      for (int c = 0; c < comps; ++c)
+        for (int x = 0; x < w; ++x) im->comps[c].data[base + x] = sample(s, a, x, c);
+      progress.Step();
+      if (Progress.Aborted()) return;
     }
-    progress.Step();
-    if (Progress.Aborted()) return;
   }
   opj_cparameters_t ep;
   opj_set_default_encoder_parameters(&ep);
@@ -357,6 +361,11 @@ void IEJ2000Write(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, T
   ep.prog_order = Params.J2000Progression == 1 ? OPJ_RLCP : OPJ_LRCP;
   ep.irreversible = 0;
   ep.tcp_mct = comps == 3 ? 1 : 0;
+  if (tiled) {
+    ep.tile_size_on = OPJ_TRUE;
+    ep.cp_tx0 = ep.cp_ty0 = 0;
+    ep.cp_tdx = ep.cp_tdy = kTileSide;
+  }
   TCodecHolder codec;
   codec.p = opj_create_compress(Format == 0 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
   TStreamBridge bridge{&Stream, Stream.GetPosition()};
@@ -367,7 +376,42 @@ void IEJ2000Write(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, T
     return;
   }
   SilenceCodec(codec.p);
-  const bool ok = opj_setup_encoder(codec.p, &ep, im) && opj_start_compress(codec.p, im, stream.p) &&
-                  opj_encode(codec.p, stream.p) && opj_end_compress(codec.p, stream.p);
+  bool ok = opj_setup_encoder(codec.p, &ep, im) && opj_start_compress(codec.p, im, stream.p);
+  if (ok && tiled) {
+    // Each tile's samples, component after component, in the codec's width: one byte up to 8 bits,
+    // two (native order) beyond.
+    const int bytes = bits > 8 ? 2 : 1;
+    const int tilesX = (w + kTileSide - 1) / kTileSide, tilesY = (h + kTileSide - 1) / kTileSide;
+    std::vector<OPJ_BYTE> buffer(size_t(kTileSide) * size_t(kTileSide) * size_t(comps) * size_t(bytes));
+    for (int ty = 0; ok && ty < tilesY; ++ty) {
+      const int y0 = ty * kTileSide, y1 = IEMin(h, y0 + kTileSide);
+      for (int tx = 0; ok && tx < tilesX; ++tx) {
+        const int x0 = tx * kTileSide, x1 = IEMin(w, x0 + kTileSide);
+        OPJ_BYTE* out = buffer.data();
+        for (int c = 0; c < comps; ++c)
+          for (int y = y0; y < y1; ++y) {
+            const uint8_t* s = src->GetRowAddress(y);
+            const uint8_t* a = alpha ? alpha->GetRowAddress(y) : nullptr;
+            for (int x = x0; x < x1; ++x) {
+              const OPJ_INT32 v = sample(s, a, x, c);
+              if (bytes == 2) {
+                const uint16_t v16 = uint16_t(v);
+                std::memcpy(out, &v16, 2);
+                out += 2;
+              } else {
+                *out++ = OPJ_BYTE(v);
+              }
+            }
+          }
+        ok = opj_write_tile(codec.p, OPJ_UINT32(ty * tilesX + tx), buffer.data(), OPJ_UINT32(out - buffer.data()),
+                            stream.p) != OPJ_FALSE;
+      }
+      for (int y = y0; y < y1; ++y) progress.Step();
+      if (Progress.Aborted()) return;
+    }
+  } else if (ok) {
+    ok = opj_encode(codec.p, stream.p) != OPJ_FALSE;
+  }
+  ok = ok && opj_end_compress(codec.p, stream.p);
   if (!ok || bridge.writeFailed) Progress.Abort();
 }

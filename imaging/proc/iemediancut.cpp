@@ -47,7 +47,7 @@ double SplitAxis(const TIEMedianCutState& st, const TIEMedianCutState::Box& box,
   if (lo + 1 >= hi) return kNoSplit;
   const double m = box.Mean[axis];
   const double n = box.Count;
-  const uint32_t* count = box.Projection[axis];
+  const uint64_t* count = box.Projection[axis];
   int start = IERound((lo + m) * 0.5), end = IERound((hi + m) * 0.5);
   if (start < lo) start = lo;
   if (end > hi - 1) end = hi - 1;  // the projection has no cell at the upper bound
@@ -70,15 +70,15 @@ double SplitAxis(const TIEMedianCutState& st, const TIEMedianCutState::Box& box,
   if (bestCount == 0 || bestCount >= box.Count) return kNoSplit;
   lower = box;
   upper = box;
-  lower.Count = uint32_t(bestCount);
-  upper.Count = box.Count - uint32_t(bestCount);
+  lower.Count = bestCount;
+  upper.Count = box.Count - bestCount;
   lower.Upper[axis] = bestPos + 1;
   upper.Lower[axis] = bestPos + 1;
   std::memset(lower.Projection, 0, sizeof lower.Projection);
   for (int r = lower.Lower[0]; r < lower.Upper[0]; ++r)
     for (int g = lower.Lower[1]; g < lower.Upper[1]; ++g)
       for (int b = lower.Lower[2]; b < lower.Upper[2]; ++b) {
-        uint32_t c = st.Histogram[size_t(Cell(r, g, b))];
+        const uint64_t c = st.Histogram[size_t(Cell(r, g, b))];
         if (!c) continue;
         lower.Projection[0][r] += c;
         lower.Projection[1][g] += c;
@@ -139,7 +139,7 @@ std::unique_ptr<TIEMedianCutState> IEMedianCutPalette(TIEBitmap* bitmap, TIERGB*
       ++box0.Projection[2][b5];
     }
   }
-  box0.Count = uint32_t(st->PixelCount);
+  box0.Count = st->PixelCount;
   for (int a = 0; a < 3; ++a) {
     box0.Lower[a] = 0;
     box0.Upper[a] = 32;

@@ -19,12 +19,13 @@ class TIEMedianCutState {
   struct Box {
     double Score = 0;      // spread: the sum of the three axes' variances, per picture pixel
     double Mean[3] = {};   // cell units 0..31, axes red, green, blue
-    uint32_t Count = 0;
-    uint32_t Projection[3][32] = {};  // pixels per red, green and blue cell
+    // Pixel counts in 64 bits, as the sums: a picture may hold more than 2^32 pixels in a 64-bit process.
+    uint64_t Count = 0;
+    uint64_t Projection[3][32] = {};  // pixels per red, green and blue cell
     int Lower[3] = {};  // inclusive cell bounds
     int Upper[3] = {};  // exclusive
   };
-  std::vector<uint32_t> Histogram;  // 32768 cells, (r5 shl 10) or (g5 shl 5) or b5
+  std::vector<uint64_t> Histogram;  // 32768 cells, (r5 shl 10) or (g5 shl 5) or b5
   std::vector<uint64_t> Sums;       // per cell: the pixels' red, green and blue sums (3 per cell)
   std::vector<Box> Boxes;
   std::vector<uint8_t> InverseMap;  // 32768 cells -> palette index

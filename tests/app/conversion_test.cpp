@@ -80,26 +80,6 @@ std::vector<std::string> RunFolders() {
   return found;
 }
 
-// The names of the files in a folder, sorted (paths and names in UTF-8).
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> found;
-  WIN32_FIND_DATAW fd;
-  HANDLE h = FindFirstFileW(FromUtf8(folder + "\\*").c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return found;
-  do {
-    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) found.push_back(ToUtf8(fd.cFileName));
-  } while (FindNextFileW(h, &fd));
-  FindClose(h);
-  std::sort(found.begin(), found.end());
-  return found;
-}
-
-std::string FreshFolder(const std::string& name) {
-  const std::string folder = tq::WorkFile(name);
-  CreateDirectoryW(FromUtf8(folder).c_str(), nullptr);
-  for (const std::string& f : FilesIn(folder)) DeleteFileW(FromUtf8(folder + "\\" + f).c_str());
-  return folder;
-}
 
 class Conversion : public ::testing::Test {
  protected:
@@ -348,7 +328,7 @@ TEST_F(Conversion, FailurePathsShowTheirMessageAndLeaveNothingBehind) {
          tq::WriteFileBytes(folder + "\\p4.png", "old", 3);
          SetControl(L"ExportDelayMs", 150);
        },
-       nullptr, {}, {"p1.png", "p2.png", "p3.png"}, true, false, true},
+       nullptr, {}, {"p1.png", "p2.png", "p3.png", "p4.png"}, true, false, true},
       {"no slides", none, folder + "\\", nullptr, nullptr, {app::kSuccessMessage}, {}, true, true},
   };
   for (const Case& c : cases) {
@@ -395,11 +375,37 @@ TEST_F(Conversion, FailurePathsShowTheirMessageAndLeaveNothingBehind) {
     if (c.cancelOnThird) {
       EXPECT_TRUE(cancelled);
       EXPECT_EQ(journal.find("Slides.Item(Index=VT_I4 4)"), std::string::npos) << journal;
+      // The earlier run's file of a slide not written again is left as it was.
+      std::vector<unsigned char> old;
+      ASSERT_TRUE(tq::ReadFileBytes(folder + "\\p4.png", old));
+      EXPECT_EQ(std::string(old.begin(), old.end()), "old");
     }
     if (std::string(c.what) == "missing folder") {
       EXPECT_EQ(GetFocus(), form->Edit2->GetHandle());
     }
   }
+}
+
+// A name Windows does not let a file have is refused before PowerPoint is asked for anything, with the
+// message naming the field and the focus in it; a name that only looks odd converts.
+TEST_F(Conversion, ForbiddenImageNamesAreRefusedBeforeTheRun) {
+  const std::string deck = WriteDeck("two.pptx", 2);
+  const std::string folder = FreshFolder("out_names");
+  for (const char* name : {"a:b", "x?", "p*", "q|", "<r>", "s\\t", "u/v", "w\"x", "tab\tname", "com", "LPT", "con. ", "Nul.x"}) {
+    DeleteFileA(JournalFile().c_str());
+    DialogWatcher watcher;
+    Inputs(deck, folder + "\\", "PNG", 64, 48, name);
+    Convert();
+    EXPECT_EQ(watcher.messages, std::vector<std::wstring>{app::kImageNameMessage}) << name;
+    EXPECT_EQ(GetFocus(), form->Edit6->GetHandle()) << name;
+    EXPECT_TRUE(FilesIn(folder).empty()) << name;
+    EXPECT_EQ(ReadJournal().find("Presentations.Open"), std::string::npos) << name;
+  }
+  DialogWatcher watcher;
+  Inputs(deck, folder + "\\", "PNG", 64, 48, "con_. ");
+  Convert();
+  EXPECT_EQ(watcher.messages, std::vector<std::wstring>{app::kSuccessMessage});
+  EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"con_. 1.png", "con_. 2.png"}));
 }
 
 // What `count` saves of a black width x height picture straight through GDI+'s TIFF encoder, with no
@@ -522,6 +528,16 @@ TEST(ConversionText, NumbersNamesAndFolders) {
   EXPECT_EQ(app::PercentText(1, 3), L"33%");
   EXPECT_EQ(app::TrimText(L" \t C:\\x.pptx\r\n"), L"C:\\x.pptx");
   EXPECT_EQ(app::OutputFileName(L"D:\\Out\\", L"", 3, L".jpg"), L"D:\\Out\\3.jpg");
+  const struct {
+    const wchar_t* prefix;
+    bool allowed;
+  } names[] = {{L"", true},         {L"slide_", true},  {L"Ελλάδα 图片", true}, {L"con", true}, {L"nul", true},
+               {L"com1", true},     {L"COMX", true},    {L"a:b", false},       {L"x?", false}, {L"p*", false},
+               {L"q|", false},      {L"<r>", false},    {L"a\"b", false},      {L"a/b", false}, {L"a\\b", false},
+               {L"a\x1f", false},   {L"\x7f", true},    {L"Com", false},       {L"lpt", false},
+               {L"con.", false},    {L"aux .x", false}, {L"Com3.", false},     {L"lpt0.", false}, {L"conx.", true},
+               {L"a.con", true},    {L"CONOUT$.", false}};
+  for (const auto& n : names) EXPECT_EQ(app::IsAllowedImageName(n.prefix), n.allowed) << Narrow(n.prefix);
 
   const std::wstring guid = app::NewGuidFolderName();
   ASSERT_EQ(guid.size(), 38u);

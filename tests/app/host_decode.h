@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -81,6 +82,28 @@ inline uint64_t PrivateBytes() {
 inline bool Near(COLORREF a, COLORREF b, int tol) {
   return abs(GetRValue(a) - GetRValue(b)) <= tol && abs(GetGValue(a) - GetGValue(b)) <= tol &&
          abs(GetBValue(a) - GetBValue(b)) <= tol;
+}
+
+// The names of the files in a folder, sorted (paths and names in UTF-8).
+inline std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> found;
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW(FromUtf8(folder + "\\*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return found;
+  do {
+    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) found.push_back(ToUtf8(fd.cFileName));
+  } while (FindNextFileW(h, &fd));
+  FindClose(h);
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// The test's own folder `name`, made or emptied of files.
+inline std::string FreshFolder(const std::string& name) {
+  const std::string folder = tq::WorkFile(name);
+  CreateDirectoryW(FromUtf8(folder).c_str(), nullptr);
+  for (const std::string& f : FilesIn(folder)) DeleteFileW(FromUtf8(folder + "\\" + f).c_str());
+  return folder;
 }
 
 }  // namespace app_test

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -21,6 +22,7 @@
 
 namespace {
 
+using app_test::FilesIn;
 using app_test::FromUtf8;
 using app_test::Near;
 using app_test::Ppm;
@@ -259,13 +261,66 @@ TEST_F(SlideImage, MemoryDoesNotGrowOverRepeatedCalls) {
   EXPECT_LT(after, before + 4 * 1024 * 1024) << "before " << before << " after " << after;
 }
 
-// An output file held open without sharing by another program is an error, not a slide done.
-TEST_F(SlideImage, LockedOutputFileRaises) {
+// On every road a write that cannot be made is an error naming the output with the system's reason,
+// not a slide done: a folder gone, an output held open without sharing by another program. The held
+// file keeps what it had and no temporary file stays behind.
+TEST_F(SlideImage, FailedWritesNameTheFileAndTheReason) {
+  const std::string folder = app_test::FreshFolder("failing");
+  auto messageOf = [&](const std::string& path, const wchar_t* key) {
+    try {
+      app::SaveSlideImage(metafile_, FromUtf8(path), 64, 48, 90, key);
+    } catch (const ui::Exception& e) {
+      return e.Message();
+    }
+    return std::string("<no error>");
+  };
+  std::vector<std::string> held;
   for (const Format& f : kFormats) {
-    const std::string path = tq::WorkFile(std::string("locked") + f.ext);
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    // The image library asks the platform for its temporary name, which gives its own reason.
+    const std::string gone = folder + "\\gone\\s" + f.ext;
+    const std::string named = "Cannot create file \"" + gone + "\". ";
+    const std::string message = messageOf(gone, f.key);
+    EXPECT_EQ(message.substr(0, named.size()), named);
+    EXPECT_GT(message.size(), named.size() + 4) << message;
+    if (app::EncoderForKey(f.key) != app::SlideEncoder::ImageLibrary) {
+      EXPECT_EQ(message, named + ui::SysErrorMessage(ERROR_PATH_NOT_FOUND));
+    }
+    const std::string locked = folder + "\\locked" + f.ext;
+    ASSERT_TRUE(tq::WriteFileBytes(locked, "held", 4));
+    HANDLE h = CreateFileA(locked.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_THROW(app::SaveSlideImage(metafile_, FromUtf8(path), 64, 48, 90, f.key), ui::Exception) << f.ext;
+    EXPECT_EQ(messageOf(locked, f.key),
+              "Cannot create file \"" + locked + "\". " + ui::SysErrorMessage(ERROR_SHARING_VIOLATION));
     CloseHandle(h);
+    std::vector<unsigned char> bytes;
+    ASSERT_TRUE(tq::ReadFileBytes(locked, bytes));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "held") << f.ext;
+    held.push_back(std::string("locked") + f.ext);
   }
+  std::sort(held.begin(), held.end());
+  EXPECT_EQ(FilesIn(folder), held);
+}
+
+// A plain white slide at 5120 x 3840 is 19.7 million pixels of one colour: as GIF it stays white.
+TEST_F(SlideImage, LargeWhiteSlideStaysWhiteAsGif) {
+  presenter::Deck deck;
+  deck.cx = 9144000;
+  deck.cy = 6858000;
+  presenter::SlideModel slide;
+  slide.background = RGB(255, 255, 255);
+  deck.slides.push_back(slide);
+  const std::wstring metafile = FromUtf8(tq::WorkFile("white.emf"));
+  std::string error;
+  ASSERT_TRUE(presenter::ExportSlide(deck, 0, metafile, presenter::MetafileFormat::Emf, 800, 600, error)) << error;
+  app::SaveSlideImage(metafile, FromUtf8(tq::WorkFile("white.gif")), 5120, 3840, 90, L"GIF");
+  std::string output;
+  // A picture of white alone comes out of the decoder as a bitmap: ppmtoppm makes it colour.
+  ASSERT_EQ(tq::RunHost("/usr/bin/giftopnm white.gif | /usr/bin/ppmtoppm > out.ppm", &output), 0) << output;
+  Ppm ppm;
+  ASSERT_TRUE(ReadPpm(tq::WorkFile("out.ppm"), ppm));
+  ASSERT_EQ(ppm.width, 5120);
+  ASSERT_EQ(ppm.height, 3840);
+  const size_t notWhite = size_t(std::count_if(ppm.rgb.begin(), ppm.rgb.end(), [](unsigned char v) { return v != 255; }));
+  EXPECT_EQ(notWhite, 0u) << "first pixel " << std::hex << ppm.At(0, 0);
+  DeleteFileW(FromUtf8(tq::WorkFile("white.gif")).c_str());
 }

@@ -31,6 +31,10 @@ TEST(GifColorLookup, MatchesPlatformNearestIndex) {
   TGIFPalette octreeLike(256, TGIFColor{0, 0, 0});  // trailing black entries, as the octree leaves them
   for (int i = 0; i < 150; ++i) octreeLike[size_t(i)] = {rnd(256), rnd(256), rnd(256)};
   palettes.push_back(octreeLike);
+  // A plain picture's octree palette: one colour and 255 black entries, which most cells all keep.
+  TGIFPalette plain(256, TGIFColor{0, 0, 0});
+  plain[0] = {255, 255, 255};
+  palettes.push_back(plain);
   TGIFPalette coarse;  // few levels: many equal distances
   for (int i = 0; i < 64; ++i) coarse.push_back({uint8_t(rnd(4) * 85), uint8_t(rnd(4) * 85), uint8_t(rnd(4) * 85)});
   palettes.push_back(coarse);
@@ -162,6 +166,41 @@ TEST(GifOctree, MergesDeepestMostRecentNode) {
   q2.AddBitmapColors(pic);
   EXPECT_EQ(q2.LeafCount(), 2);
   EXPECT_EQ(q2.CollectLeafColors(), (TGIFPalette{{0, 0, 0}, {200, 0, 0}}));  // (0 + 1 + 1) / 3 = 0
+}
+
+// One colour over more than 2^24 pixels (a plain 5120 x 3840 slide has 19.7 million) keeps its
+// value, alone in its leaf and merged with a neighbour; the picture repeats one row, so it costs
+// one row of memory.
+TEST(GifOctree, SumsOfMoreThanTwoToTheTwentyFourPixelsDoNotWrap) {
+  class RepeatedRow : public TGIFPixelSource {
+   public:
+    RepeatedRow(const std::vector<TGIFColor>& row, int height) : height_(height) {
+      for (const TGIFColor& c : row) bgr_.insert(bgr_.end(), {c.Blue, c.Green, c.Red});
+    }
+    int Width() const override { return int(bgr_.size() / 3); }
+    int Height() const override { return height_; }
+    int BitsPerPixel() const override { return 24; }
+    const uint8_t* Row(int) const override { return bgr_.data(); }
+    const TGIFPalette& Palette() const override { return palette_; }
+
+   private:
+    std::vector<uint8_t> bgr_;
+    int height_;
+    TGIFPalette palette_;
+  };
+  constexpr int kWidth = 4096, kHeight = 4200;  // 17.2 million pixels
+  static_assert(int64_t(kWidth) * kHeight > (int64_t(1) << 24), "not past 2^24");
+  for (const TGIFColor c : {TGIFColor{255, 255, 255}, TGIFColor{0, 160, 0}}) {
+    const TGIFPalette palette = BuildOctreePalette(RepeatedRow(std::vector<TGIFColor>(kWidth, c), kHeight), 256, 8, false);
+    EXPECT_TRUE(palette[0] == c) << int(palette[0].Red) << "," << int(palette[0].Green) << "," << int(palette[0].Blue);
+  }
+  // Room for one colour: white and one pixel per row of (250, 250, 250) share a leaf whose average
+  // is 255 - 5 / 4096, truncated to 254.
+  std::vector<TGIFColor> row(kWidth, TGIFColor{255, 255, 255});
+  row.back() = {250, 250, 250};
+  TColorQuantizer q(1, 8);
+  q.AddBitmapColors(RepeatedRow(row, kHeight));
+  EXPECT_EQ(q.CollectLeafColors(), (TGIFPalette{{254, 254, 254}}));
 }
 
 TEST(GifOctree, KeepStaticFramesThePalette) {

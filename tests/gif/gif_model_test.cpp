@@ -1,6 +1,7 @@
 // The GIF object model: colour maps, frame bounds, settings, copies, transparency masks.
 #include "gifextension.h"
 #include "giftesthelp.h"
+#include "uisysutils.h"
 
 using giftest::WarningLog;
 
@@ -170,7 +171,11 @@ TEST(GifImage, FilesByWideName) {
   back.LoadFromFile(wide);
   ASSERT_EQ(back.Images().Count(), 1);
   EXPECT_EQ(back.Images()[0].Pixels(), image.Images()[0].Pixels());
-  EXPECT_EQ(ErrorOf([&] { back.LoadFromFile(name + L"missing.gif"); }), "Cannot open file");
+  // Failures name the file and give the system's reason.
+  EXPECT_EQ(ErrorOf([&] { back.LoadFromFile(name + L"missing.gif"); }),
+            "Cannot open file \"" + dir + "missing.gif\". " + ui::SysErrorMessage(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(ErrorOf([&] { image.SaveToFile(name + L"absent\\x.gif"); }),
+            "Cannot create file \"" + dir + "absent\\x.gif\". " + ui::SysErrorMessage(ERROR_PATH_NOT_FOUND));
 }
 
 // A colour map becomes a platform palette of its entries, and takes colours from RGB quads and from

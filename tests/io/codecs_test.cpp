@@ -231,6 +231,31 @@ TEST(Writers, ShortWritesSetTheAbortFlag) {
   }
 }
 
+// A picture of more than 4096 x 4096 pixels goes to the codec tile by tile (tiles of 1024, narrow
+// ones at the right and bottom edges); the host decoder gives back every pixel, and a smaller
+// picture stays one tile.
+TEST(Writers, Large2000PicturesAreWrittenInTiles) {
+  struct Case {
+    int w, h;
+    uint32_t tileWidth;
+    TIEFileFormatCode type;
+    const char* name;
+  };
+  const Case cases[] = {{4100, 4100, 1024, iffJ2K, "tiled.j2k"}, {4100, 4100, 1024, iffJP2, "tiled.jp2"},
+                        {640, 480, 640, iffJ2K, "whole.j2k"}};
+  for (const Case& c : cases) {
+    TIEBitmap b;
+    MakePicture(b, c.w, c.h);
+    const std::vector<uint8_t> f = Save(b, c.type);
+    ASSERT_TRUE(tq::WriteFileBytes(tq::WorkFile(c.name), f.data(), f.size())) << c.name;
+    if (c.type == iffJ2K) {
+      ASSERT_GT(f.size(), 32u);
+      EXPECT_EQ(uint32_t(f[24]) << 24 | uint32_t(f[25]) << 16 | uint32_t(f[26]) << 8 | f[27], c.tileWidth) << c.name;
+    }
+    ExpectHostDecodes(b, c.name, "/usr/bin/opj_decompress -quiet -i {in} -o {out}");
+  }
+}
+
 TEST(Writers, Lossy2000StaysWithinItsBudget) {
   TIEBitmap b;
   MakePicture(b, 128, 96);
