@@ -8,6 +8,8 @@
 #include "gifdecoder.h"
 #include "gifencoder.h"
 #include "gifextension.h"
+#include "gifpainter.h"
+#include "uibitmap.h"
 
 TGIFPaletteMode GIFDefaultPaletteMode = gpWebSafe216;
 int GIFDefaultPaletteBits = 8;
@@ -526,9 +528,20 @@ void TGIFImageList::LoadFromStream(TGIFByteStream& stream) {
 TGIFImage::TGIFImage() : header_(this), images_(this) { Clear(); }
 
 TGIFImage::~TGIFImage() {
-  HaltAllPainters();
+  StopPainters(true);
+  *alive_ = false;
+  // What is left are painters whose event handler frees the image (or a synchronous one up the
+  // stack): they are stopped already and let go of the image here, under their list's lock.
+  {
+    ui::TList* list = painters_->LockList();
+    for (int i = 0; i < list->Count(); ++i) static_cast<TGIFPainter*>(list->Get(i))->Detach();
+    list->Clear();
+    painters_->UnlockList();
+  }
+  drawPainter_ = nullptr;
   images_.Clear();
-  DropComposite();
+  ui::FreeAndNil(composite_);
+  ui::FreeAndNil(animation_);
   DropPalettes();
 }
 

@@ -348,6 +348,10 @@ class TGIFImage : public ui::TGraphic {
  private:
   void DropComposite();
   void DropPalettes();
+  // Stops every painter, or Draw's own, and waits until they have ended; a painter whose event
+  // handler is the caller is only stopped. False when a handler run meanwhile freed the image.
+  bool StopPainters(bool all);
+  void DrawAnimated(ui::TCanvas* canvas, const RECT& r, const std::shared_ptr<bool>& alive);
   friend class TGIFSubImage;
   friend class TGIFPainter;
   TGIFHeader header_;
@@ -357,7 +361,11 @@ class TGIFImage : public ui::TGraphic {
   ui::TBitmap* composite_ = nullptr;
   bool drawing_ = false;
   int frameChanges_ = 0;  // TFrameChange scopes open: drawing waits for nothing then
-  ui::TThreadList painters_;
+  // Shared with the painters, which lock it when they end, also after the image is gone.
+  std::shared_ptr<ui::TThreadList> painters_ = std::make_shared<ui::TThreadList>();
+  // Cleared when the image is freed: a caller up the stack (a draw or a halt serving the painters'
+  // calls, whose event handler freed the image) sees it and returns without touching the image.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   TGIFPainter* drawPainter_ = nullptr;  // the painter of Draw
   ui::TBitmap* animation_ = nullptr;    // what Draw's painter paints into, without goDirectDraw
   HPALETTE palette_ = nullptr;          // the image's palette, made or given

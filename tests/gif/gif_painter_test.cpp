@@ -179,6 +179,65 @@ TEST(GIFPainter, StoppingFromTheMainThreadEndsThePainter) {
   }
 }
 
+// An image freed by one of its own paint handlers: the painter lets go of it, fires nothing more and
+// ends; a draw up the stack (the first frame is painted while the draw waits for it, and a synchronous
+// animation plays inside the draw) returns without touching the image again.
+TEST(GIFPainter, ImageFreedByItsOwnPaintHandler) {
+  struct Case {
+    const char* name;
+    uint16_t options;
+    int freeAtPaint;  // the frame whose paint event frees the image; -1: the end event does
+  } cases[] = {
+      {"own thread, direct, at the end", goAsync | goAnimate | goDirectDraw, -1},
+      {"own thread, direct, at a frame", goAsync | goAnimate | goLoop | goLoopForever | goDirectDraw, 1},
+      {"own thread, into its bitmap, at the first frame", goAsync | goAnimate | goLoop | goLoopForever, 0},
+      {"own thread, into its bitmap, at the end", goAsync | goAnimate, -1},
+      {"in the draw, direct, at the end", goAnimate | goDirectDraw, -1},
+      {"in the draw, into its bitmap, at a frame", goAnimate | goLoop | goLoopForever, 1},
+  };
+  for (int round = 0; round < 3; ++round)
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + ", round " + std::to_string(round));
+      auto* image = new TGIFImage;
+      MakeAnimation(*image, -1);
+      image->DrawOptions = c.options;
+      std::unique_ptr<ui::TBitmap> bitmap(NewCanvasBitmap());
+      bool freed = false;
+      int heardAfterFree = 0;
+      HANDLE thread = nullptr;
+      auto freeImage = [&] {
+        freed = true;
+        delete image;
+        image = nullptr;
+      };
+      auto heard = [&](ui::TObject*) { heardAfterFree += freed ? 1 : 0; };
+      image->PaintStartEvent = ui::TNotifyEvent([&](ui::TObject* sender) {
+        auto* painter = static_cast<TGIFPainter*>(sender);
+        if (painter->Asynchronous())
+          DuplicateHandle(GetCurrentProcess(), painter->Handle(), GetCurrentProcess(), &thread, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS);
+      });
+      image->PaintEvent = ui::TNotifyEvent([&](ui::TObject* sender) {
+        heard(sender);
+        if (!freed && static_cast<TGIFPainter*>(sender)->ActiveFrame() == c.freeAtPaint) freeImage();
+      });
+      image->AfterPaintEvent = ui::TNotifyEvent(heard);
+      image->LoopEvent = ui::TNotifyEvent(heard);
+      image->PaintEndEvent = ui::TNotifyEvent([&](ui::TObject* sender) {
+        heard(sender);
+        if (!freed && c.freeAtPaint < 0) freeImage();
+      });
+      bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, image);
+      ASSERT_TRUE(PumpUntil([&] { return freed; }));
+      if (c.options & goAsync) {
+        ASSERT_NE(thread, nullptr);
+        EXPECT_TRUE(PumpUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; })) << "the painter ends";
+        CloseHandle(thread);
+      }
+      EXPECT_EQ(heardAfterFree, 0);
+    }
+}
+
 namespace {
 int appMessages = 0;
 LRESULT CALLBACK CountingProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
