@@ -281,12 +281,6 @@ uint64_t TGIFStreamAdapter::Size() const { return uint64_t(stream_->GetSize()); 
 
 // --- the image as a graphic ---
 
-void TGIFImage::DropComposite() {
-  // What is about to change must not be on show.
-  HaltAllPainters();
-  ui::FreeAndNil(composite_);
-}
-
 void TGIFImage::LoadFromStream(ui::TStream* stream) {
   TGIFStreamAdapter adapter(stream);
   LoadFromStream(adapter);
@@ -343,7 +337,6 @@ void TGIFImage::Assign(ui::TPersistent* source) {
   if (auto* bitmap = ui::As<ui::TBitmap>(source)) {
     TBitmapPixelSource pixels(bitmap);
     Assign(pixels);
-    Changed();
     return;
   }
   if (auto* graphic = ui::As<ui::TGraphic>(source)) {
@@ -370,7 +363,6 @@ void TGIFImage::Assign(ui::TPersistent* source) {
     TBitmapPixelSource pixels(&drawn);
     pixels.SetMask(std::move(mask));
     Assign(pixels);
-    Changed();
     return;
   }
   inherited::Assign(source);

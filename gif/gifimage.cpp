@@ -66,16 +66,19 @@ void TGIFItem::ReadFromFile(const std::wstring& fileName) {
 // --- header ---
 
 void TGIFHeader::Assign(const TGIFHeader& source) {
+  TGIFImage::TFrameChange change(Image());
   screen_ = source.screen_;
   colorMap_.Assign(source.colorMap_);
 }
 
 void TGIFHeader::Assign(const TGIFColorMap& map) {
+  TGIFImage::TFrameChange change(Image());
   Clear();
   colorMap_.Assign(map);
 }
 
 void TGIFHeader::Clear() {
+  TGIFImage::TFrameChange change(Image());
   screen_ = TGIFLogicalScreen();
   colorMap_.Clear();
 }
@@ -142,6 +145,7 @@ TGIFSubImage::TGIFSubImage(TGIFImage* image) : TGIFItem(image), colorMap_(this) 
 TGIFSubImage::~TGIFSubImage() { extensions_.clear(); }
 
 void TGIFSubImage::Clear() {
+  TGIFImage::TFrameChange change(Image());
   extensions_.clear();
   colorMap_.Clear();
   pixels_.clear();
@@ -152,6 +156,7 @@ void TGIFSubImage::Clear() {
 }
 
 void TGIFSubImage::SetFrameBounds(int left, int top, int width, int height) {
+  TGIFImage::TFrameChange change(Image());
   const bool resized = width != descriptor_.Width || height != descriptor_.Height;
   descriptor_.Left = uint16_t(left);
   descriptor_.Top = uint16_t(top);
@@ -209,11 +214,13 @@ void TGIFSubImage::SetInterlaced(bool on) {
 }
 
 TGIFExtension* TGIFSubImage::AddExtension(std::unique_ptr<TGIFExtension> extension) {
+  TGIFImage::TFrameChange change(Image());
   extensions_.push_back(std::move(extension));
   return extensions_.back().get();
 }
 
 void TGIFSubImage::RemoveExtension(TGIFExtension* extension) {
+  TGIFImage::TFrameChange change(Image());
   auto it = std::find_if(extensions_.begin(), extensions_.end(),
                          [&](const std::unique_ptr<TGIFExtension>& e) { return e.get() == extension; });
   if (it != extensions_.end()) extensions_.erase(it);
@@ -221,6 +228,7 @@ void TGIFSubImage::RemoveExtension(TGIFExtension* extension) {
 
 void TGIFSubImage::Assign(const TGIFSubImage& source) {
   if (&source == this) return;
+  TGIFImage::TFrameChange change(Image());
   Clear();
   if (source.Empty()) return;
   descriptor_ = source.descriptor_;
@@ -234,6 +242,7 @@ void TGIFSubImage::Assign(const TGIFSubImage& source) {
 }
 
 void TGIFSubImage::Assign(const TGIFPixelSource& source) {
+  TGIFImage::TFrameChange change(Image());
   Clear();
   if (source.Width() <= 0 || source.Height() <= 0) return;
   if (source.Width() > 0xFFFF || source.Height() > 0xFFFF) RaiseGIFError("Invalid image dimensions");
@@ -456,6 +465,7 @@ void TGIFSubImage::LoadExtensions(TGIFByteStream& stream) {
 }
 
 void TGIFSubImage::LoadFromStream(TGIFByteStream& stream) {
+  TGIFImage::TFrameChange change(Image());
   Clear();
   descriptor_ = TGIFImageDescriptor();
   LoadExtensions(stream);
@@ -485,12 +495,14 @@ void TGIFSubImage::LoadFromStream(TGIFByteStream& stream) {
 // --- frame list ---
 
 int TGIFImageList::Add(std::unique_ptr<TGIFSubImage> frame) {
+  TGIFImage::TFrameChange change(image_);
   items_.push_back(std::move(frame));
   return Count() - 1;
 }
 
 void TGIFImageList::Delete(int index) {
   if (index < 0 || index >= Count()) RaiseGIFError("Invalid frame index");
+  TGIFImage::TFrameChange change(image_);
   items_.erase(items_.begin() + index);
 }
 
@@ -546,8 +558,7 @@ TGIFImage::~TGIFImage() {
 }
 
 void TGIFImage::Clear() {
-  DropComposite();
-  DropPalettes();
+  TFrameChange change(*this);
   images_.Clear();
   header_.Clear();
   header_.Prepare();
@@ -557,8 +568,10 @@ void TGIFImage::SetWidth(int width) {
   for (int i = 0; i < images_.Count(); ++i)
     if (images_[i].Left() + images_[i].Width() > width) RaiseGIFError("Image width too small for contained frames");
   if (width == Width()) return;
-  header_.Screen().Width = uint16_t(width);
-  DropComposite();
+  {
+    TFrameChange change(*this);
+    header_.Screen().Width = uint16_t(width);
+  }
   Changed();
 }
 
@@ -566,8 +579,10 @@ void TGIFImage::SetHeight(int height) {
   for (int i = 0; i < images_.Count(); ++i)
     if (images_[i].Top() + images_[i].Height() > height) RaiseGIFError("Image height too small for contained frames");
   if (height == Height()) return;
-  header_.Screen().Height = uint16_t(height);
-  DropComposite();
+  {
+    TFrameChange change(*this);
+    header_.Screen().Height = uint16_t(height);
+  }
   Changed();
 }
 
@@ -587,19 +602,24 @@ int TGIFImage::BitsPerPixel() {
 
 int TGIFImage::AddFrame(std::unique_ptr<TGIFSubImage> frame) {
   const int index = images_.Add(std::move(frame));
-  DropComposite();
   Changed();
   return index;
 }
 
 int TGIFImage::AddFrame(const TGIFPixelSource& picture) {
-  auto frame = std::make_unique<TGIFSubImage>(this);
-  frame->Assign(picture);
-  return AddFrame(std::move(frame));
+  int index;
+  {
+    // Painters stop before the conversion, whose progress a holder may answer by drawing.
+    TFrameChange change(*this);
+    index = AppendFrame(picture);
+  }
+  Changed();
+  return index;
 }
 
 void TGIFImage::Assign(const TGIFImage& source) {
   if (&source == this) return;
+  TFrameChange change(*this);
   Clear();
   // While the frames are copied the source's handlers hear of it; the copy's own come back after.
   const TGIFWarningEvent ownWarning = WarningEvent;
@@ -641,11 +661,23 @@ void TGIFImage::Assign(const TGIFImage& source) {
 }
 
 void TGIFImage::Assign(const TGIFPixelSource& picture) {
-  Clear();
-  AddFrame(picture);
+  {
+    TFrameChange change(*this);
+    Clear();
+    AppendFrame(picture);
+  }
+  Changed();
+}
+
+int TGIFImage::AppendFrame(const TGIFPixelSource& picture) {
+  auto frame = std::make_unique<TGIFSubImage>(this);
+  frame->Assign(picture);
+  return images_.Add(std::move(frame));
 }
 
 void TGIFImage::LoadFromStream(TGIFByteStream& stream) {
+  // Painters stop before anything is read: a holder that redraws at the progress starts none.
+  TFrameChange change(*this);
   ReportProgress(ui::psStarting, 0, false, "Loading...");
   Clear();
   unbackedPixelBudget_ = kMaxUnbackedPixels;

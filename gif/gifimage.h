@@ -267,8 +267,8 @@ class TGIFImage : public ui::TGraphic {
   // picture); null clears; other graphics are refused.
   void Assign(ui::TPersistent* source) override;
   // Draws the image into `r`: one frame at once, or with goAnimate and several frames through a
-  // painter (see gifpainter.h). Nothing while a draw is under way, while frames change (a handler of
-  // the change's progress draws nothing) or for an empty image.
+  // painter (see gifpainter.h). Nothing while a draw is under way or for an empty image; while frames
+  // change (a handler of the change's progress) at most the still picture made meanwhile is shown.
   void Draw(ui::TCanvas* canvas, const RECT& r) override;
   // The picture the image shows at rest, as a 24-bit bitmap of the logical screen's size: frame 0
   // over white. Owned by the image, rebuilt on demand after every change; null for an empty image.
@@ -327,18 +327,24 @@ class TGIFImage : public ui::TGraphic {
   // Painters now playing this image.
   int PainterCount();
 
-  // Held while frames or colour maps change under painters that may be playing them: stops every
-  // painter first and keeps the painter list locked, so that no painter starts or reads a frame until
-  // the change is over; then the pictures made of the old frames are dropped.
+  // Held while frames or colour maps are added, removed or replaced under painters that may be
+  // playing them: stops every painter first and keeps the painter list locked, so that no painter
+  // starts or reads a frame until the change is over; the pictures made of the old frames are dropped
+  // at both ends. Changes nest: an inner one only counts. Every operation of the model that adds,
+  // removes or replaces frames, extensions or colour maps holds one; a caller that changes a frame's
+  // pixels or extensions directly while the image may be playing holds one around it. Raises when a
+  // paint event run while the painters stop frees the image (nothing of it is touched then).
   class TFrameChange {
    public:
-    explicit TFrameChange(TGIFImage& image);
+    explicit TFrameChange(TGIFImage& image) : TFrameChange(&image) {}
+    // Nothing for no image (a frame that belongs to none).
+    explicit TFrameChange(TGIFImage* image);
     ~TFrameChange();
     TFrameChange(const TFrameChange&) = delete;
     TFrameChange& operator=(const TFrameChange&) = delete;
 
    private:
-    TGIFImage& image_;
+    TGIFImage* image_;
   };
 
  protected:
@@ -346,8 +352,9 @@ class TGIFImage : public ui::TGraphic {
   void AssignTo(ui::TPersistent* dest) override;
 
  private:
-  void DropComposite();
   void DropPalettes();
+  // A new last frame made from `picture`, within a frame change of the caller's.
+  int AppendFrame(const TGIFPixelSource& picture);
   // Stops every painter, or Draw's own, and waits until they have ended; a painter whose event
   // handler is the caller is only stopped. False when a handler run meanwhile freed the image.
   bool StopPainters(bool all);

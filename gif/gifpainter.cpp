@@ -419,7 +419,7 @@ void TGIFPainter::Execute() {
 
 TGIFPainter* TGIFImage::RunPainter(TGIFPainter*& ref, ui::TCanvas* canvas, uint16_t drawOptions, const RECT& r) {
   ref = nullptr;
-  if (Empty() || Width() <= 0 || Height() <= 0 || r.right <= r.left || r.bottom <= r.top) return nullptr;
+  if (frameChanges_ > 0 || Empty() || Width() <= 0 || Height() <= 0 || r.right <= r.left || r.bottom <= r.top) return nullptr;
   if (images_.Count() == 1) drawOptions &= uint16_t(~(goAsync | goAnimate));
   auto* painter = new TGIFPainter(this, drawOptions, r, canvas, &ref);
   ref = painter;
@@ -477,19 +477,28 @@ void TGIFImage::HaltAllPainters() {
   if (!StopPainters(true)) RaiseGIFError("Image freed while its painters stopped");
 }
 
-TGIFImage::TFrameChange::TFrameChange(TGIFImage& image) : image_(image) {
-  image_.HaltAllPainters();
-  image_.painters_->LockList();
+TGIFImage::TFrameChange::TFrameChange(TGIFImage* image) : image_(image) {
+  if (!image_) return;
+  // Once the lock is ours, a count above 0 can only be a change of this thread further up the stack.
+  image_->painters_->LockList();
+  if (image_->frameChanges_ == 0) {
+    // Painters end only while their list is free.
+    image_->painters_->UnlockList();
+    image_->HaltAllPainters();
+    image_->painters_->LockList();
+    ui::FreeAndNil(image_->composite_);
+  }
   // A painter started now would wait for the lock, and a draw that waits for its first frame with it.
-  ++image_.frameChanges_;
+  ++image_->frameChanges_;
 }
 
 TGIFImage::TFrameChange::~TFrameChange() {
-  // Not through DropComposite: that would wait for painters while this thread holds their list.
-  ui::FreeAndNil(image_.composite_);
-  image_.DropPalettes();
-  --image_.frameChanges_;
-  image_.painters_->UnlockList();
+  if (!image_) return;
+  if (--image_->frameChanges_ == 0) {
+    ui::FreeAndNil(image_->composite_);
+    image_->DropPalettes();
+  }
+  image_->painters_->UnlockList();
 }
 
 int TGIFImage::PainterCount() { return TListLock(*painters_)->Count(); }
@@ -510,7 +519,13 @@ void TGIFImage::DrawTiled(ui::TCanvas* canvas, const RECT& r, ui::TBitmap* bitma
 }
 
 void TGIFImage::Draw(ui::TCanvas* canvas, const RECT& r) {
-  if (drawing_ || frameChanges_ > 0 || Empty() || Width() <= 0 || Height() <= 0) return;
+  if (drawing_ || Empty() || Width() <= 0 || Height() <= 0) return;
+  if (frameChanges_ > 0) {
+    // No painter may start now; the still picture made during the change (a load makes it as soon as
+    // frame 0 is read, with GIFBuildBitmapsOnLoad) is what there is to show.
+    if (composite_) DrawTiled(canvas, r, composite_);
+    return;
+  }
   // A paint event run by this draw may free the image: then nothing of it is touched any more.
   const std::shared_ptr<bool> alive = alive_;
   drawing_ = true;

@@ -4,6 +4,7 @@
 // checked.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -359,6 +360,71 @@ TEST(GIFPainter, OptimizersStopThePainterAndItShowsOnlyLiveFrames) {
     EXPECT_EQ(dead, 0);
     image.HaltAllPainters();
   }
+}
+
+// Frames are loaded, copied in and added while a painter plays the image: the painter stops before
+// anything changes, and a holder that redraws at every progress report starts none until the change
+// is over; then the image plays its new frames.
+TEST(GIFPainter, LoadCopyAndAddStopThePainterFirst) {
+  TGIFImage source;
+  MakeLongAnimation(source, 40);
+  const std::vector<uint8_t> bytes = SaveBytes(source);
+  const TGIFBitmap picture = Picture(8, 8, [](int x, int y) { return TGIFColor{uint8_t(x * 30), uint8_t(y * 30), 9}; });
+  struct Operation {
+    const char* name;
+    std::function<void(TGIFImage&)> run;
+    int frames;  // afterwards
+  } operations[] = {
+      {"load",
+       [&](TGIFImage& image) {
+         TGIFMemoryStream stream(bytes);
+         image.LoadFromStream(stream);
+       },
+       40},
+      {"copy", [&](TGIFImage& image) { image.Assign(source); }, 40},
+      {"add", [&](TGIFImage& image) { image.AddFrame(picture); }, 13},
+  };
+  for (int round = 0; round < 4; ++round)
+    for (const Operation& op : operations) {
+      SCOPED_TRACE(std::string(op.name) + ", round " + std::to_string(round));
+      TGIFImage image;
+      MakeLongAnimation(image, 12);
+      image.DrawOptions = uint16_t(image.DrawOptions | goLoopForever);
+      std::unique_ptr<ui::TBitmap> bitmap(NewCanvasBitmap());
+      int painted = 0, dead = 0, reports = 0, withPainter = 0;
+      const ui::TNotifyEvent count([&](ui::TObject* sender) {
+        ++painted;
+        const int active = static_cast<TGIFPainter*>(sender)->ActiveFrame();
+        if (active < 0 || active >= image.Images().Count()) ++dead;
+      });
+      image.PaintEvent = count;
+      ui::TProgressEvent redraw = [&](ui::TObject*, ui::TProgressStage, uint8_t, bool, const RECT&,
+                                      const std::string&) {
+        ++reports;
+        withPainter += image.PainterCount();
+        bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+        withPainter += image.PainterCount();
+      };
+      image.OnProgress = redraw;
+      source.OnProgress = redraw;  // a copy reports through the source's handler
+
+      bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+      ASSERT_TRUE(PumpUntil([&] { return painted >= 2 + round; }));
+      GIFBuildBitmapsOnLoad = true;
+      op.run(image);
+      GIFBuildBitmapsOnLoad = false;
+      source.OnProgress = nullptr;
+      EXPECT_GT(reports, 1);
+      EXPECT_EQ(withPainter, 0);
+      ASSERT_EQ(image.Images().Count(), op.frames);
+
+      image.PaintEvent = count;  // a copy takes the source's paint events
+      painted = 0;
+      bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+      EXPECT_TRUE(PumpUntil([&] { return painted >= 3; })) << "plays the new frames";
+      EXPECT_EQ(dead, 0);
+      image.HaltAllPainters();
+    }
 }
 
 // An optimizer run by the painter's own event handler, on the painter's thread or within the draw:
