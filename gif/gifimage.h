@@ -319,7 +319,9 @@ class TGIFImage : public ui::TGraphic {
   // synchronous one plays at once, is freed, and null is returned.
   TGIFPainter* RunPainter(TGIFPainter*& ref, ui::TCanvas* canvas, uint16_t drawOptions, const RECT& r);
   // Stop the painter of Draw, or every painter, and wait until they have ended (serving synchronised
-  // calls meanwhile when on the main thread).
+  // calls meanwhile when on the main thread). A painter whose event handler makes the call is only
+  // stopped: it ends when the handler has returned. Raise when a paint event run meanwhile frees the
+  // image.
   void HaltOwnPainter();
   void HaltAllPainters();
   // Stretches `bitmap` over `r`, or with goTile repeats it at the image's size from r's top-left.

@@ -454,8 +454,7 @@ bool TGIFImage::StopPainters(bool all) {
         // A synchronous painter is further up this thread's stack and ends when control returns to
         // it. A painter whose event handler is the caller cannot end before the handler returns; it
         // finds itself stopped then, and looks at no frame again.
-        if (all) waiting = waiting || (painter->Asynchronous() && !(mainThread && painter->InMainThreadCall()));
-        else waiting = painter->Asynchronous();
+        waiting = waiting || (painter->Asynchronous() && !(mainThread && painter->InMainThreadCall()));
       }
     }
     if (!waiting) break;
@@ -465,7 +464,9 @@ bool TGIFImage::StopPainters(bool all) {
     }
     Sleep(0);
   }
-  if (!all || !drawPainter_) ui::FreeAndNil(animation_);
+  // Every painter left is stopped and paints no more: what Draw's painter painted into goes, so that
+  // the next draw plays again rather than show a picture nobody updates.
+  ui::FreeAndNil(animation_);
   return true;
 }
 
@@ -552,7 +553,7 @@ void TGIFImage::DrawAnimated(ui::TCanvas* canvas, const RECT& r, const std::shar
   {
     TListLock list(*painters_);
     const TGIFPainter* running = drawPainter_;
-    same = running && running->Canvas() == canvas && EqualRect(&running->Rect(), &r);
+    same = running && !running->Terminated() && running->Canvas() == canvas && EqualRect(&running->Rect(), &r);
   }
   if (same) return;
   if (!StopPainters(false)) return;

@@ -427,10 +427,12 @@ TEST(GIFPainter, LoadCopyAndAddStopThePainterFirst) {
     }
 }
 
-// An optimizer run by the painter's own event handler, on the painter's thread or within the draw:
-// the painter cannot stop before the handler returns, then ends without looking at a frame again.
+// An optimizer run by the painter's own event handler, on the painter's thread or within the draw,
+// painting on the canvas or into the image's own bitmap: the painter cannot stop before the handler
+// returns, then ends without looking at a frame again; drawn again, the image plays its new frames.
 TEST(GIFPainter, OptimizerInAPaintHandlerEndsThePainter) {
-  for (uint16_t options : {uint16_t(goAsync | goAnimate | goDirectDraw), uint16_t(goAnimate | goDirectDraw)}) {
+  for (uint16_t options : {uint16_t(goAsync | goAnimate | goDirectDraw), uint16_t(goAnimate | goDirectDraw),
+                           uint16_t(goAsync | goAnimate), uint16_t(goAnimate)}) {
     SCOPED_TRACE(options);
     TGIFImage image;
     MakeLongAnimation(image, 12);
@@ -447,6 +449,38 @@ TEST(GIFPainter, OptimizerInAPaintHandlerEndsThePainter) {
     EXPECT_EQ(log.painted, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     EXPECT_EQ(image.Images().Count(), 6);
     EXPECT_TRUE(PumpUntil([&] { return image.PainterCount() == 0; }));
+
+    log.painted.clear();
+    bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+    ASSERT_TRUE(PumpUntil([&] { return log.ends == 2; })) << "plays again";
+    EXPECT_EQ(log.painted, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  }
+}
+
+// Drawing the image on another canvas from its own paint handler returns at once: the painter on the
+// first canvas is stopped and ends when the handler is done, and a new one plays on the second.
+TEST(GIFPainter, DrawOnAnotherCanvasFromAPaintHandler) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    TGIFImage image;
+    MakeAnimation(image, 0);
+    image.DrawOptions = goAsync | goAnimate | goLoop | goDirectDraw;
+    std::unique_ptr<ui::TBitmap> first(NewCanvasBitmap()), second(NewCanvasBitmap());
+    TEventLog log;
+    log.Hook(image, nullptr);
+    bool drawn = false;
+    image.PaintEvent = ui::TNotifyEvent([&](ui::TObject* sender) {
+      if (!drawn && static_cast<TGIFPainter*>(sender)->ActiveFrame() == 1 + round % 2) {
+        second->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+        drawn = true;
+      }
+    });
+    first->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+    ASSERT_TRUE(PumpUntil([&] { return drawn; }));
+    EXPECT_TRUE(PumpUntil([&] { return log.ends == 1 && ShownFrame(*second) >= 0; }));
+    EXPECT_EQ(image.PainterCount(), 1);
+    image.HaltAllPainters();
+    EXPECT_EQ(image.PainterCount(), 0);
   }
 }
 
