@@ -483,6 +483,7 @@ void TGIFImage::SaveToClipboardFormat(UINT& format, HANDLE& data, HPALETTE& pale
 
 ui::TBitmap* TGIFImage::CompositeBitmap() {
   if (composite_ || Empty() || Width() <= 0 || Height() <= 0) return composite_;
+  if (!PaintableScreen()) RaiseGIFError("Image too large to paint");
   auto* bitmap = new ui::TBitmap;  // white when made
   try {
     bitmap->SetPixelFormat(ui::pf24bit);

@@ -526,7 +526,7 @@ void TGIFImageList::LoadFromStream(TGIFByteStream& stream) {
     frame->LoadFromStream(stream);
     Add(std::move(frame));
     // Frames draw from their pixels; the one picture kept ready is the still one, made of frame 0.
-    if (GIFBuildBitmapsOnLoad && Count() == 1) image_->CompositeBitmap();
+    if (GIFBuildBitmapsOnLoad && Count() == 1 && image_->PaintableScreen()) image_->CompositeBitmap();
     const uint64_t size = stream.Size();
     image_->ReportProgress(ui::psRunning, size ? int(stream.Position() * 100 / size) : 100, GIFBuildBitmapsOnLoad,
                            "Loading...");

@@ -211,6 +211,10 @@ class TGIFImage : public ui::TGraphic {
  public:
   // Frames larger than this are refused, whatever their data.
   static constexpr uint64_t kMaxFramePixels = uint64_t(1) << 28;
+  // The largest logical screen that is painted as a whole (a painter's buffers, the composite bitmap):
+  // a 4096 x 2048 screen, 24 MB a buffer. A larger one is drawn as a still frame; a few bytes of a file
+  // can claim a screen of 65535 x 65535.
+  static constexpr uint64_t kMaxPaintPixels = uint64_t(1) << 23;
 
   TGIFImage();
   ~TGIFImage() override;
@@ -225,6 +229,8 @@ class TGIFImage : public ui::TGraphic {
   bool Empty() const override { return images_.Count() == 0; }
   int Width() const { return header_.Screen().Width; }
   int Height() const { return header_.Screen().Height; }
+  // The logical screen is within kMaxPaintPixels.
+  bool PaintableScreen() const { return uint64_t(Width()) * uint64_t(Height()) <= kMaxPaintPixels; }
   // Raise "Image width too small for contained frames" (height alike) when a frame would stick out.
   void SetWidth(int width) override;
   void SetHeight(int height) override;
@@ -272,6 +278,7 @@ class TGIFImage : public ui::TGraphic {
   void Draw(ui::TCanvas* canvas, const RECT& r) override;
   // The picture the image shows at rest, as a 24-bit bitmap of the logical screen's size: frame 0
   // over white. Owned by the image, rebuilt on demand after every change; null for an empty image.
+  // Raises "Image too large to paint" beyond kMaxPaintPixels.
   ui::TBitmap* CompositeBitmap();
   // From the clipboard: "GIF Image" data (copied, then read as a GIF stream) or a platform bitmap;
   // without a data handle the clipboard's own data of the format is taken.

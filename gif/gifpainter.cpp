@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "gifcolorreduction.h"
@@ -17,6 +18,14 @@ uint16_t GIFDefaultDrawOptions = 0x060F;
 namespace {
 
 size_t RowBytes(int width) { return (size_t(width) * 3 + 3) & ~size_t(3); }
+
+// Bytes of the BGR rows of a screen, refused beyond the painting bound before anything is allocated.
+size_t ScreenBytes(int width, int height) {
+  const uint64_t bytes = uint64_t(RowBytes(width)) * uint64_t(height);
+  if (uint64_t(width) * uint64_t(height) > TGIFImage::kMaxPaintPixels || bytes > SIZE_MAX)
+    RaiseGIFError("Image too large to paint");
+  return size_t(bytes);
+}
 
 // Reads the rectangle of a canvas into BGR rows of width x height (stretched, or at its own size from
 // the top-left corner when tiling).
@@ -35,7 +44,7 @@ std::vector<uint8_t> ReadCanvas(ui::TCanvas* canvas, const RECT& r, int width, i
   }
   canvas->Unlock();
   GdiFlush();
-  std::vector<uint8_t> rows(RowBytes(width) * size_t(height));
+  std::vector<uint8_t> rows(ScreenBytes(width, height));
   for (int y = 0; y < height; ++y)
     std::memcpy(&rows[RowBytes(width) * size_t(y)], copy.ScanLine(y), size_t(width) * 3);
   return rows;
@@ -81,6 +90,7 @@ TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawOptions, const RECT& rec
       ref_(ref),
       width_(image->Width()),
       height_(image->Height()) {
+  const size_t screenBytes = ScreenBytes(width_, height_);
   if (options_ & goAsync) {
     event_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!event_) ui::RaiseLastOSError();
@@ -100,7 +110,7 @@ TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawOptions, const RECT& rec
       const TGIFColor& c = global[i < global.size() ? i : 0];
       bg = RGB(c.Red, c.Green, c.Blue);
     }
-    backdrop_.assign(RowBytes(width_) * size_t(height_), 0);
+    backdrop_.assign(screenBytes, 0);
     for (int y = 0; y < height_; ++y)
       for (int x = 0; x < width_; ++x) {
         uint8_t* p = &backdrop_[RowBytes(width_) * size_t(y) + size_t(x) * 3];
@@ -419,7 +429,7 @@ void TGIFPainter::Execute() {
 
 TGIFPainter* TGIFImage::RunPainter(TGIFPainter*& ref, ui::TCanvas* canvas, uint16_t drawOptions, const RECT& r) {
   ref = nullptr;
-  if (frameChanges_ > 0 || Empty() || Width() <= 0 || Height() <= 0 || r.right <= r.left || r.bottom <= r.top) return nullptr;
+  if (frameChanges_ > 0 || Empty() || !PaintableScreen() || Width() <= 0 || Height() <= 0 || r.right <= r.left || r.bottom <= r.top) return nullptr;
   if (images_.Count() == 1) drawOptions &= uint16_t(~(goAsync | goAnimate));
   auto* painter = new TGIFPainter(this, drawOptions, r, canvas, &ref);
   ref = painter;
@@ -532,7 +542,7 @@ void TGIFImage::Draw(ui::TCanvas* canvas, const RECT& r) {
   drawing_ = true;
   try {
     const uint16_t options = DrawOptions;
-    if (images_.Count() == 1 || !(options & goAnimate)) {
+    if (images_.Count() == 1 || !(options & goAnimate) || !PaintableScreen()) {
       const int still = ForceFrame >= 0 && ForceFrame < images_.Count() ? ForceFrame : 0;
       images_[still].DrawInto(canvas, r, (options & goTile) != 0, (options & goTransparent) != 0);
     } else if (!animation_ || (options & goDirectDraw)) {

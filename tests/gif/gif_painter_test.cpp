@@ -4,6 +4,8 @@
 // checked.
 #include <windows.h>
 
+#include <psapi.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -482,6 +484,45 @@ TEST(GIFPainter, DrawOnAnotherCanvasFromAPaintHandler) {
     image.HaltAllPainters();
     EXPECT_EQ(image.PainterCount(), 0);
   }
+}
+
+size_t PeakWorkingSet() {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return counters.PeakWorkingSetSize;
+}
+
+// A file of a few dozen bytes whose logical screen is 65535 x 21846: drawn as a still frame with every
+// set of options, no painter starts and nothing of the screen's size is allocated.
+TEST(GIFPainter, HugeLogicalScreenIsNotPainted) {
+  TGIFImage built;
+  built.GlobalColorMap().AppendColor(GIFColorValue(255, 0, 0));
+  built.GlobalColorMap().AppendColor(GIFColorValue(0, 255, 0));
+  for (uint8_t index : {0, 1}) AddFrame(built, 0, 0, 1, 1, {index});
+  built.Header().Screen().Width = 65535;
+  built.Header().Screen().Height = 21846;
+  TGIFMemoryStream bytes(SaveBytes(built));
+  EXPECT_LT(bytes.Size(), 100u);
+  TGIFImage image;
+  image.LoadFromStream(bytes);
+  ASSERT_EQ(image.Images().Count(), 2);
+  ASSERT_EQ(image.Width(), 65535);
+  ASSERT_EQ(image.Height(), 21846);
+
+  const size_t before = PeakWorkingSet();
+  std::unique_ptr<ui::TBitmap> bitmap(NewCanvasBitmap());
+  for (uint16_t options : {GIFDefaultDrawOptions, uint16_t(goAsync | goAnimate | goDirectDraw), uint16_t(goAnimate),
+                           uint16_t(goAnimate | goDirectDraw | goTransparent | goTile)}) {
+    SCOPED_TRACE(options);
+    image.DrawOptions = options;
+    bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+    EXPECT_EQ(image.PainterCount(), 0);
+  }
+  TGIFPainter* painter = nullptr;
+  EXPECT_EQ(image.RunPainter(painter, bitmap->Canvas(), GIFDefaultDrawOptions, RECT{0, 0, 8, 8}), nullptr);
+  EXPECT_THROW(image.CompositeBitmap(), GIFException);
+  EXPECT_LT(PeakWorkingSet(), before + (size_t(32) << 20));
 }
 
 // Where no frame has painted, an animation shows the image's draw background colour when it has one;
