@@ -721,6 +721,13 @@ void TGIFImage::SaveToFile(const std::wstring& fileName) {
   SaveToStream(file);
 }
 
+void TGIFImage::ColorMapChanged(bool frameMap) {
+  if (frameChanges_ > 0) return;
+  ui::FreeAndNil(composite_);
+  DropPalettes();
+  if (frameMap) Changed();
+}
+
 void TGIFImage::SetPaletteBits(int bits) {
   if (bits < 3 || bits > 8) RaiseGIFError("Invalid Bits Per Pixel value");
   paletteBits_ = bits;

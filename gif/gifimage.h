@@ -370,6 +370,11 @@ class TGIFImage : public ui::TGraphic {
   void DrawAnimated(ui::TCanvas* canvas, const RECT& r, const std::shared_ptr<bool>& alive);
   friend class TGIFSubImage;
   friend class TGIFPainter;
+  friend class TGIFGlobalColorMap;
+  friend class TGIFLocalColorMap;
+  // A colour map changed outside a frame change: the palettes and the still picture go; a frame's map
+  // signals a change of the image.
+  void ColorMapChanged(bool frameMap);
   TGIFHeader header_;
   TGIFImageList images_;
   int paletteBits_ = GIFDefaultPaletteBits;

@@ -2,6 +2,8 @@
 // the slide converter does it and read back by the host's decoders; a host-made GIF loaded through
 // the picture's file-format registry and drawn onto a bitmap's canvas.
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -536,6 +538,62 @@ TEST(GIFGraphic, ForcedFrameAndPalette) {
   HPALETTE mine = CreatePalette(&given);
   gif.SetPalette(mine);
   EXPECT_EQ(gif.GetPalette(), mine);
+}
+
+// A change of the global map gives the image a palette of the new colours; a change of a frame's map
+// is signalled as a change of the image. Within a change of the frames (a load) nothing is signalled.
+TEST(GIFGraphic, ColourMapChangesNotify) {
+  TGIFImage gif;
+  gif.DrawOptions = 0;
+  const uint32_t red = GIFColorValue(255, 0, 0), green = GIFColorValue(0, 255, 0), blue = GIFColorValue(0, 0, 255);
+  gif.GlobalColorMap().AppendColor(red);
+  TGIFSubImage* frame = giftest::AddFrame(gif, 0, 0, 3, 1, {0, 1, 1}, {{1, 2, 3}, {4, 5, 6}});
+  auto paletteColors = [&] {
+    PALETTEENTRY entries[256];
+    const UINT n = GetPaletteEntries(gif.GetPalette(), 0, 256, entries);
+    std::vector<uint32_t> colors;
+    for (UINT i = 0; i < n; ++i) colors.push_back(GIFColorValue(entries[i].peRed, entries[i].peGreen, entries[i].peBlue));
+    return colors;
+  };
+  EXPECT_EQ(paletteColors(), std::vector<uint32_t>{red});
+  TGIFGlobalColorMap& global = gif.GlobalColorMap();
+  TGIFLocalColorMap other(nullptr);
+  other.AppendColor(blue);
+  struct GlobalCase {
+    const char* name;
+    std::function<void()> change;
+    std::vector<uint32_t> palette;
+  } globalCases[] = {
+      {"append", [&] { global.AppendColor(green); }, {red, green}},
+      {"remove", [&] { global.RemoveColor(0); }, {green}},
+      {"palette", [&] { global.LoadFromPalette({{0, 0, 255}, {255, 0, 0}}); }, {blue, red}},
+      {"copy", [&] { global.Assign(other); }, {blue}},
+  };
+  for (const GlobalCase& c : globalCases) {
+    SCOPED_TRACE(c.name);
+    c.change();
+    EXPECT_EQ(paletteColors(), c.palette);
+  }
+
+  int changes = 0;
+  gif.OnChange = ui::TNotifyEvent([&](ui::TObject*) { ++changes; });
+  TGIFLocalColorMap& local = frame->ColorMap();
+  const std::function<void()> localChanges[] = {
+      [&] { local.AppendColor(green); },
+      [&] { local.RemoveColor(2); },
+      [&] { EXPECT_TRUE(local.SortByUse()); },
+      [&] { local.LoadFromPalette({{7, 7, 7}, {8, 8, 8}}); },
+  };
+  for (const auto& change : localChanges) {
+    const int before = changes;
+    change();
+    EXPECT_EQ(changes, before + 1);
+  }
+  const std::vector<uint8_t> bytes = giftest::SaveBytes(gif);
+  changes = 0;
+  TGIFMemoryStream stream(bytes);
+  gif.LoadFromStream(stream);
+  EXPECT_EQ(changes, 0);
 }
 
 // goDither draws the 216-colour cube's colours, mixed so that a flat colour between two of them keeps
