@@ -606,16 +606,7 @@ int TGIFImage::AddFrame(std::unique_ptr<TGIFSubImage> frame) {
   return index;
 }
 
-int TGIFImage::AddFrame(const TGIFPixelSource& picture) {
-  int index;
-  {
-    // Painters stop before the conversion, whose progress a holder may answer by drawing.
-    TFrameChange change(*this);
-    index = AppendFrame(picture);
-  }
-  Changed();
-  return index;
-}
+int TGIFImage::AddFrame(const TGIFPixelSource& picture) { return AddFrameFrom(picture); }
 
 void TGIFImage::Assign(const TGIFImage& source) {
   if (&source == this) return;
@@ -667,12 +658,6 @@ void TGIFImage::Assign(const TGIFPixelSource& picture) {
     AppendFrame(picture);
   }
   Changed();
-}
-
-int TGIFImage::AppendFrame(const TGIFPixelSource& picture) {
-  auto frame = std::make_unique<TGIFSubImage>(this);
-  frame->Assign(picture);
-  return images_.Add(std::move(frame));
 }
 
 void TGIFImage::LoadFromStream(TGIFByteStream& stream) {

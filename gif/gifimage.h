@@ -157,6 +157,16 @@ class TGIFSubImage : public TGIFItem {
   // A picture becomes the frame: 1-, 4- and 8-bit pictures as they are, others reduced by the
   // image's palette mode, dither style and palette bits.
   void Assign(const TGIFPixelSource& source);
+  // A graphic becomes the frame: a bitmap as a picture (above, with its transparency), another GIF
+  // image by its still picture, any other graphic (an icon, a metafile) drawn into a 24-bit bitmap
+  // with what it leaves undrawn (an icon: its mask) transparent.
+  void Assign(ui::TGraphic* graphic);
+  // The frame's copy to a platform bitmap: 8 bits per pixel with the active map's colours (an index
+  // beyond the map takes its first), or dithered to the 216-colour cube when the image wants
+  // dithering. A transparent frame's bitmap is transparent by a colour that no other of its pixels
+  // shows. Reports "Rendering..." progress every 32 rows; an abort raised by a progress handler
+  // leaves `bitmap` empty.
+  void RenderBitmap(ui::TBitmap* bitmap);
   // Pixels under a non-zero mask byte (one per pixel, rows of `stride` bytes) become transparent.
   void AddTransparencyMask(const uint8_t* mask, size_t stride);
 
@@ -243,6 +253,9 @@ class TGIFImage : public ui::TGraphic {
 
   int AddFrame(std::unique_ptr<TGIFSubImage> frame);
   int AddFrame(const TGIFPixelSource& picture);
+  // A graphic, or a picture holder's graphic, becomes a new last frame (see TGIFSubImage::Assign of
+  // a graphic); anything else raises "Object type not supported for operation".
+  int AddFrame(ui::TPersistent* source);
   void Assign(const TGIFImage& source);
   void Assign(const TGIFPixelSource& picture);
 
@@ -362,8 +375,25 @@ class TGIFImage : public ui::TGraphic {
 
  private:
   void DropPalettes();
-  // A new last frame made from `picture`, within a frame change of the caller's.
-  int AppendFrame(const TGIFPixelSource& picture);
+  // A new last frame made from `source` (a picture or a graphic), within a frame change of the caller's.
+  template <class Source>
+  int AppendFrame(const Source& source) {
+    auto frame = std::make_unique<TGIFSubImage>(this);
+    frame->Assign(source);
+    return images_.Add(std::move(frame));
+  }
+  // The same within a frame change of its own, which stops the painters before the conversion (whose
+  // progress a holder may answer by drawing); then a change is signalled.
+  template <class Source>
+  int AddFrameFrom(const Source& source) {
+    int index;
+    {
+      TFrameChange change(*this);
+      index = AppendFrame(source);
+    }
+    Changed();
+    return index;
+  }
   // Stops every painter, or Draw's own, and waits until they have ended; a painter whose event
   // handler is the caller is only stopped. False when a handler run meanwhile freed the image.
   bool StopPainters(bool all);
