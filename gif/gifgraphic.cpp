@@ -176,18 +176,6 @@ void TGIFSubImage::DrawInto(ui::TCanvas* canvas, const RECT& target, bool tiled,
   }
   GdiFlush();
 
-  const int screenW = image->Width(), screenH = image->Height();
-  std::vector<RECT> places;
-  if (!tiled) {
-    const int tw = target.right - target.left, th = target.bottom - target.top;
-    places.push_back(RECT{target.left + MulDiv(Left(), tw, screenW), target.top + MulDiv(Top(), th, screenH),
-                          target.left + MulDiv(Left() + w, tw, screenW), target.top + MulDiv(Top() + h, th, screenH)});
-  } else {
-    for (int ty = target.top; ty < target.bottom; ty += screenH)
-      for (int tx = target.left; tx < target.right; tx += screenW)
-        places.push_back(RECT{tx + Left(), ty + Top(), tx + Left() + w, ty + Top() + h});
-  }
-
   canvas->Lock();
   HDC dc = canvas->GetHandle();
   const int saved = SaveDC(dc);
@@ -198,11 +186,20 @@ void TGIFSubImage::DrawInto(ui::TCanvas* canvas, const RECT& target, bool tiled,
     RealizePalette(dc);
   }
   SetStretchBltMode(dc, COLORONCOLOR);
-  for (const RECT& d : places) {
+  auto blit = [&](const RECT& d) {
     if (mask)
       TransparentBlit(dc, d, picture, *mask, w, h);
     else
       StretchBlt(dc, d.left, d.top, d.right - d.left, d.bottom - d.top, picture.DC(), 0, 0, w, h, SRCCOPY);
+  };
+  const int screenW = image->Width(), screenH = image->Height();
+  if (!tiled) {
+    const int tw = target.right - target.left, th = target.bottom - target.top;
+    blit(RECT{target.left + MulDiv(Left(), tw, screenW), target.top + MulDiv(Top(), th, screenH),
+              target.left + MulDiv(Left() + w, tw, screenW), target.top + MulDiv(Top() + h, th, screenH)});
+  } else {
+    ForEachTile(dc, target, screenW, screenH,
+                [&](int tx, int ty) { blit(RECT{tx + Left(), ty + Top(), tx + Left() + w, ty + Top() + h}); });
   }
   RestoreDC(dc, saved);
   if (cube) DeleteObject(cube);

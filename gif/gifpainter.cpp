@@ -336,9 +336,9 @@ void TGIFPainter::Present() {
   }
   SetStretchBltMode(dc, COLORONCOLOR);
   if (options_ & goTile) {
-    for (int y = rect_.top; y < rect_.bottom; y += height_)
-      for (int x = rect_.left; x < rect_.right; x += width_)
-        StretchDIBits(dc, x, y, width_, height_, 0, 0, width_, height_, rows, &info, DIB_RGB_COLORS, SRCCOPY);
+    ForEachTile(dc, rect_, width_, height_, [&](int x, int y) {
+      StretchDIBits(dc, x, y, width_, height_, 0, 0, width_, height_, rows, &info, DIB_RGB_COLORS, SRCCOPY);
+    });
   } else {
     StretchDIBits(dc, rect_.left, rect_.top, rect_.right - rect_.left, rect_.bottom - rect_.top, 0, 0, width_,
                   height_, rows, &info, DIB_RGB_COLORS, SRCCOPY);
@@ -523,8 +523,8 @@ void TGIFImage::DrawTiled(ui::TCanvas* canvas, const RECT& r, ui::TBitmap* bitma
   HDC dc = canvas->GetHandle();
   const int saved = SaveDC(dc);
   IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
-  for (int y = r.top; y < r.bottom; y += Height())
-    for (int x = r.left; x < r.right; x += Width()) bitmap->Draw(canvas, RECT{x, y, x + Width(), y + Height()});
+  ForEachTile(dc, r, Width(), Height(),
+              [&](int x, int y) { bitmap->Draw(canvas, RECT{x, y, x + Width(), y + Height()}); });
   RestoreDC(dc, saved);
   canvas->Unlock();
 }

@@ -525,6 +525,32 @@ TEST(GIFPainter, HugeLogicalScreenIsNotPainted) {
   EXPECT_LT(PeakWorkingSet(), before + (size_t(32) << 20));
 }
 
+// A 1 x 1 image tiled over 4000 x 3000 onto a 16 x 16 canvas: only the tiles the canvas shows are
+// drawn, none is stored, whether one frame is drawn, a painter paints on the canvas or into the
+// image's bitmap.
+TEST(GIFPainter, TilesOverAHugeAreaCostOnlyWhatShows) {
+  TGIFImage image;
+  for (int i = 0; i < 2; ++i) AddFrame(image, 0, 0, 1, 1, {0}, {{255, 0, 0}});
+  const size_t before = PeakWorkingSet();
+  for (uint16_t options : {uint16_t(goTile), uint16_t(goAnimate | goDirectDraw | goTile), uint16_t(goAnimate | goTile)}) {
+    SCOPED_TRACE(options);
+    image.DrawOptions = options;
+    ui::TBitmap bitmap;
+    bitmap.SetPixelFormat(ui::pf24bit);
+    bitmap.SetSize(16, 16);
+    bitmap.Canvas()->StretchDraw(RECT{0, 0, 4000, 3000}, &image);
+    GdiFlush();
+    int red = 0;
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const auto* p = static_cast<const uint8_t*>(bitmap.ScanLine(y)) + 3 * x;
+        red += p[2] == 255 && p[1] == 0 && p[0] == 0;
+      }
+    EXPECT_EQ(red, 256);
+  }
+  EXPECT_LT(PeakWorkingSet(), before + (size_t(32) << 20));
+}
+
 // Where no frame has painted, an animation shows the image's draw background colour when it has one;
 // with goDither every colour it shows is one of the 216-colour cube's.
 TEST(GIFPainter, BackgroundColourAndDitheredFrames) {
