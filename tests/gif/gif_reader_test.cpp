@@ -40,6 +40,14 @@ T* FindExtension(TGIFSubImage& frame) {
   return nullptr;
 }
 
+// A 1 x 1 frame of `image` (not yet added) with a one-colour local map.
+std::unique_ptr<TGIFSubImage> PixelFrame(TGIFImage& image) {
+  auto frame = std::make_unique<TGIFSubImage>(&image);
+  frame->SetFrameBounds(0, 0, 1, 1);
+  frame->ColorMap().AppendColor(0);
+  return frame;
+}
+
 // A small GIF of our own with a global map (the starting point of hand-made damage).
 std::vector<uint8_t> SmallGif(int w, int h, bool interlaced = false) {
   TGIFImage image;
@@ -362,9 +370,7 @@ const TGIFExtensionClass TNoteExtension::Class = {
 // extension again and the label is refused.
 TEST(GifReader, RegisteredExtensionClassesAreCreated) {
   TGIFImage built;
-  auto frame = std::make_unique<TGIFSubImage>(&built);
-  frame->SetFrameBounds(0, 0, 1, 1);
-  frame->ColorMap().AppendColor(0);
+  std::unique_ptr<TGIFSubImage> frame = PixelFrame(built);
   auto app = std::make_unique<TGIFUnknownAppExtension>(frame.get());
   std::memcpy(app->Identifier.data(), "TQTEXTAP1.0", 11);
   app->Blocks.push_back({'h', 'e', 'l', 'l', 'o'});
@@ -412,9 +418,7 @@ TEST(GifReader, RegisteredExtensionClassesAreCreated) {
 // finds the loop count and the delay of the same file.
 TEST(GifReader, RegistriesAreMadeOnceUnderThreads) {
   TGIFImage built;
-  auto frame = std::make_unique<TGIFSubImage>(&built);
-  frame->SetFrameBounds(0, 0, 1, 1);
-  frame->ColorMap().AppendColor(0);
+  std::unique_ptr<TGIFSubImage> frame = PixelFrame(built);
   auto loop = std::make_unique<TGIFAppExtNSLoop>(frame.get());
   loop->Loops = 7;
   frame->AddExtension(std::move(loop));
