@@ -506,6 +506,11 @@ void TGIFImageList::Delete(int index) {
   items_.erase(items_.begin() + index);
 }
 
+void TGIFImageList::Clear() {
+  TGIFImage::TFrameChange change(image_);
+  items_.clear();
+}
+
 void TGIFImageList::SaveToStream(TGIFByteStream& stream) {
   for (int i = 0; i < Count(); ++i) {
     items_[size_t(i)]->SaveToStream(stream);

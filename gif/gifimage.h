@@ -202,7 +202,7 @@ class TGIFImageList {
   const TGIFSubImage& operator[](int i) const { return *items_[size_t(i)]; }
   int Add(std::unique_ptr<TGIFSubImage> frame);
   void Delete(int index);
-  void Clear() { items_.clear(); }
+  void Clear();
   void SaveToStream(TGIFByteStream& stream);
   void LoadFromStream(TGIFByteStream& stream);
 
