@@ -429,7 +429,9 @@ void TGIFPainter::Execute() {
 
 TGIFPainter* TGIFImage::RunPainter(TGIFPainter*& ref, ui::TCanvas* canvas, uint16_t drawOptions, const RECT& r) {
   ref = nullptr;
-  if (frameChanges_ > 0 || Empty() || !PaintableScreen() || Width() <= 0 || Height() <= 0 || r.right <= r.left || r.bottom <= r.top) return nullptr;
+  if (frameChanges_ > 0 || Empty() || !PaintableScreen() || Width() <= 0 || Height() <= 0 || r.right <= r.left ||
+      r.bottom <= r.top)
+    return nullptr;
   if (images_.Count() == 1) drawOptions &= uint16_t(~(goAsync | goAnimate));
   auto* painter = new TGIFPainter(this, drawOptions, r, canvas, &ref);
   ref = painter;
