@@ -21,12 +21,14 @@ void TGIFColorMap::Clear() {
   entries_.clear();
   entries_.shrink_to_fit();
   sorted_ = false;
+  NotifyChange();
 }
 
 int TGIFColorMap::AppendColor(uint32_t color) {
   if (Count() >= kMaxColors) RaiseGIFError("Color table overflow");
   entries_.push_back(ToColor(color));
   sorted_ = false;
+  NotifyChange();
   return Count() - 1;
 }
 
@@ -51,6 +53,7 @@ void TGIFColorMap::RemoveColor(int index) {
   if (index < 0 || index >= Count()) RaiseGIFError("Invalid color index");
   entries_.erase(entries_.begin() + index);
   sorted_ = false;
+  NotifyChange();
 }
 
 uint32_t TGIFColorMap::ColorAt(int index) {
@@ -67,6 +70,7 @@ void TGIFColorMap::LoadFromPalette(const TGIFPalette& palette) {
   if (palette.empty()) return;
   entries_.assign(palette.begin(), palette.begin() + std::min<size_t>(palette.size(), kMaxColors));
   sorted_ = false;
+  NotifyChange();
 }
 
 void TGIFColorMap::LoadFromTable(const uint8_t* rgb, int count) {
@@ -74,6 +78,7 @@ void TGIFColorMap::LoadFromTable(const uint8_t* rgb, int count) {
   entries_.resize(size_t(count));
   for (int i = 0; i < count; ++i) entries_[size_t(i)] = {rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]};
   sorted_ = false;
+  NotifyChange();
 }
 
 void TGIFColorMap::LoadFromRGBQuads(const RGBQUAD* quads, int count) {
@@ -81,6 +86,7 @@ void TGIFColorMap::LoadFromRGBQuads(const RGBQUAD* quads, int count) {
   entries_.resize(size_t(count));
   for (int i = 0; i < count; ++i) entries_[size_t(i)] = {quads[i].rgbRed, quads[i].rgbGreen, quads[i].rgbBlue};
   sorted_ = false;
+  NotifyChange();
 }
 
 void TGIFColorMap::LoadFromDIB(HDC dc) {
@@ -106,6 +112,7 @@ HPALETTE GIFMakePalette(const TGIFPalette& colors) {
 void TGIFColorMap::Assign(const TGIFColorMap& source) {
   entries_ = source.entries_;
   sorted_ = source.sorted_;
+  NotifyChange();
 }
 
 bool TGIFColorMap::SortByUse() {
@@ -132,6 +139,7 @@ bool TGIFColorMap::SortByUse() {
   RemapPixels(newIndex);
   sorted.resize(size_t(used));
   entries_ = std::move(sorted);
+  NotifyChange();
   return true;
 }
 
@@ -161,6 +169,10 @@ bool TGIFGlobalColorMap::SortByUse() {
 
 void TGIFGlobalColorMap::ReportWarning(const std::string& message) { header_->ReportWarning(message); }
 
+void TGIFGlobalColorMap::NotifyChange() {
+  if (TGIFImage* image = header_ ? header_->Image() : nullptr) image->ColorMapChanged(false);
+}
+
 void TGIFGlobalColorMap::CountUse(uint32_t counts[kMaxColors]) {
   // The logical screen's background colour is an entry of this map as well.
   if (header_->Screen().BackgroundIndex < Count()) ++counts[header_->Screen().BackgroundIndex];
@@ -188,6 +200,10 @@ void TGIFGlobalColorMap::RemapPixels(const uint8_t newIndex[kMaxColors]) {
 }
 
 void TGIFLocalColorMap::ReportWarning(const std::string& message) { frame_->ReportWarning(message); }
+
+void TGIFLocalColorMap::NotifyChange() {
+  if (TGIFImage* image = frame_ ? frame_->Image() : nullptr) image->ColorMapChanged(true);
+}
 
 void TGIFLocalColorMap::CountUse(uint32_t counts[kMaxColors]) {
   for (uint8_t p : frame_->Pixels()) ++counts[p];

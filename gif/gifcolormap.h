@@ -46,6 +46,10 @@ class TGIFColorMap {
   // Reorders the entries by falling use, rewriting the pixels that use the map and dropping unused
   // entries from the end; returns whether anything changed.
   virtual bool SortByUse();
+  // Tells the map's owner that the entries changed (every change above does): the header's map drops
+  // the image's palette, a frame's map its pictures too and signals a change of the image. Within a
+  // change of the image's frames nothing is done: the change drops them at its end.
+  virtual void NotifyChange() = 0;
   // Reads `count` entries of 3 bytes; raises "Premature end of data" when they are not all there.
   void ReadEntries(TGIFByteStream& stream, int count);
   // The entries, then black ones up to 2^BitsNeeded.
@@ -70,6 +74,7 @@ class TGIFGlobalColorMap : public TGIFColorMap {
  public:
   explicit TGIFGlobalColorMap(TGIFHeader* header) : header_(header) {}
   bool SortByUse() override;  // nothing to sort while the image has no frames
+  void NotifyChange() override;
 
  protected:
   void ReportWarning(const std::string& message) override;
@@ -83,6 +88,7 @@ class TGIFGlobalColorMap : public TGIFColorMap {
 class TGIFLocalColorMap : public TGIFColorMap {
  public:
   explicit TGIFLocalColorMap(TGIFSubImage* frame) : frame_(frame) {}
+  void NotifyChange() override;
 
  protected:
   void ReportWarning(const std::string& message) override;

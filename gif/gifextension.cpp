@@ -117,33 +117,66 @@ const TGIFExtensionClass* TAppExtensionList::Find(const TIdentifier& identifier)
 }
 
 namespace {
-std::unique_ptr<TExtensionList> extensionList;
-std::unique_ptr<TAppExtensionList> appExtensionList;
+
+// The registries with the lock under which they are made: two threads that read their first GIF at
+// the same time must not both make them. Made on first use (a function's static is made once, also
+// under threads) and never freed, so that the unit's shut-down, whenever it runs, finds it.
+struct TRegistries {
+  ui::TCriticalSection lock;
+  std::unique_ptr<TExtensionList> extensions;
+  std::unique_ptr<TAppExtensionList> applications;
+};
+
+TRegistries& Registries() {
+  static TRegistries* registries = new TRegistries;
+  return *registries;
+}
+
+// Holds the registries' lock for a scope.
+class TRegistryLock {
+ public:
+  explicit TRegistryLock(TRegistries& registries) : registries_(registries) { registries_.lock.Enter(); }
+  ~TRegistryLock() { registries_.lock.Leave(); }
+  TRegistryLock(const TRegistryLock&) = delete;
+  TRegistryLock& operator=(const TRegistryLock&) = delete;
+
+ private:
+  TRegistries& registries_;
+};
+
 }  // namespace
 
 TExtensionList& ExtensionList() {
-  if (!extensionList) {
-    extensionList = std::make_unique<TExtensionList>();
-    extensionList->Add(1, &TGIFTextExtension::Class);
-    extensionList->Add(249, &TGIFGraphicControlExtension::Class);
-    extensionList->Add(254, &TGIFCommentExtension::Class);
-    extensionList->Add(255, &TGIFApplicationExtension::Class);
+  TRegistries& registries = Registries();
+  TRegistryLock lock(registries);
+  if (!registries.extensions) {
+    auto list = std::make_unique<TExtensionList>();
+    list->Add(1, &TGIFTextExtension::Class);
+    list->Add(249, &TGIFGraphicControlExtension::Class);
+    list->Add(254, &TGIFCommentExtension::Class);
+    list->Add(255, &TGIFApplicationExtension::Class);
+    registries.extensions = std::move(list);
   }
-  return *extensionList;
+  return *registries.extensions;
 }
 
 TAppExtensionList& AppExtensionList() {
-  if (!appExtensionList) {
-    appExtensionList = std::make_unique<TAppExtensionList>();
-    appExtensionList->Add("NETSCAPE2.0", &TGIFAppExtNSLoop::Class);
-    appExtensionList->Add("ANIMEXTS1.0", &TGIFAppExtNSLoop::Class);
+  TRegistries& registries = Registries();
+  TRegistryLock lock(registries);
+  if (!registries.applications) {
+    auto list = std::make_unique<TAppExtensionList>();
+    list->Add("NETSCAPE2.0", &TGIFAppExtNSLoop::Class);
+    list->Add("ANIMEXTS1.0", &TGIFAppExtNSLoop::Class);
+    registries.applications = std::move(list);
   }
-  return *appExtensionList;
+  return *registries.applications;
 }
 
 void FreeExtensionRegistries() {
-  extensionList.reset();
-  appExtensionList.reset();
+  TRegistries& registries = Registries();
+  TRegistryLock lock(registries);
+  registries.extensions.reset();
+  registries.applications.reset();
 }
 
 const TGIFExtensionClass TGIFGraphicControlExtension::Class = {&MakeExtension<TGIFGraphicControlExtension>, nullptr};

@@ -72,7 +72,9 @@ class TAppExtensionList {
   std::vector<std::pair<TIdentifier, const TGIFExtensionClass*>> items_;
 };
 
-// The registries, made with their standard entries on first use; freed by GIFImageFinalize.
+// The registries, made with their standard entries on first use (by one thread, when several ask at
+// once); freed by GIFImageFinalize. Registering while other threads read GIF files is the caller's
+// to order.
 TExtensionList& ExtensionList();
 TAppExtensionList& AppExtensionList();
 void FreeExtensionRegistries();

@@ -14,6 +14,7 @@
 #include "uimetafile.h"
 #include "uipicture.h"
 #include "uistreams.h"
+#include "uisysutils.h"
 
 UI_IMPLEMENT_CLASS(TGIFImage, ui::TGraphic, ui::DefaultFactory<TGIFImage>, nullptr, nullptr, nullptr)
 
@@ -74,6 +75,36 @@ void TransparentBlit(HDC dc, const RECT& d, const TDib& picture, const TDib& mas
   StretchBlt(dc, d.left, d.top, dw, dh, picture.DC(), 0, 0, w, h, SRCPAINT);
 }
 
+// The frame's pixels as BGR rows `stride` bytes apart in its active map's colours (an index beyond the
+// map shows its first colour), dithered to the 216-colour cube when asked. Pixels of index `clear` are
+// black (so that a masked picture ORs nothing onto a canvas there), left out of the dithering and
+// marked in `skip` (one byte per pixel); true when there are any.
+bool ColorRows(TGIFSubImage& frame, int clear, bool dither, uint8_t* rows, size_t stride, std::vector<uint8_t>& skip) {
+  const int w = frame.Width(), h = frame.Height();
+  const TGIFPalette& colors = frame.ActiveColorMap().Entries();
+  skip.assign(clear >= 0 ? size_t(w) * size_t(h) : 0, 0);
+  bool anyClear = false;
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* src = &frame.Pixels()[size_t(y) * size_t(w)];
+    uint8_t* dst = rows + stride * size_t(y);
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = dst + 3 * size_t(x);
+      if (src[x] == clear) {
+        p[0] = p[1] = p[2] = 0;
+        skip[size_t(y) * size_t(w) + size_t(x)] = 1;
+        anyClear = true;
+        continue;
+      }
+      const TGIFColor c = colors.empty() ? TGIFColor{0, 0, 0} : colors[src[x] < colors.size() ? src[x] : 0];
+      p[0] = c.Blue;
+      p[1] = c.Green;
+      p[2] = c.Red;
+    }
+  }
+  if (dither) DitherToWebSafe(rows, stride, w, h, anyClear ? skip.data() : nullptr);
+  return anyClear;
+}
+
 }  // namespace
 
 std::vector<uint8_t> MaskFromMonochrome(HBITMAP bitmap, int width, int height) {
@@ -128,32 +159,12 @@ void TGIFSubImage::DrawInto(ui::TCanvas* canvas, const RECT& target, bool tiled,
   if (!image || Empty() || image->Width() <= 0 || image->Height() <= 0 || pixels_.size() < size_t(w) * size_t(h))
     return;
   const int clear = transparent && transparent_ && graphicControl_ ? graphicControl_->TransparentColorIndex() : -1;
-  const TGIFPalette& colors = ActiveColorMap().Entries();
   const RGBQUAD monochrome[2] = {{0, 0, 0, 0}, {255, 255, 255, 0}};
   TDib picture(w, h, 24, nullptr, 0);
-  std::vector<uint8_t> skip(clear >= 0 ? size_t(w) * size_t(h) : 0);
-  bool anyClear = false;
+  std::vector<uint8_t> skip;
   const size_t stride = RowBytes24(w);
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* src = &pixels_[size_t(y) * size_t(w)];
-    uint8_t* dst = picture.Bits() + stride * size_t(y);
-    for (int x = 0; x < w; ++x) {
-      uint8_t* p = dst + 3 * size_t(x);
-      if (src[x] == clear) {
-        // Black, so that the masked picture ORs nothing onto the canvas there.
-        p[0] = p[1] = p[2] = 0;
-        skip[size_t(y) * size_t(w) + size_t(x)] = 1;
-        anyClear = true;
-        continue;
-      }
-      const TGIFColor c = colors.empty() ? TGIFColor{0, 0, 0} : colors[src[x] < colors.size() ? src[x] : 0];
-      p[0] = c.Blue;
-      p[1] = c.Green;
-      p[2] = c.Red;
-    }
-  }
   const bool dither = image->DitherWanted();
-  if (dither) DitherToWebSafe(picture.Bits(), stride, w, h, anyClear ? skip.data() : nullptr);
+  const bool anyClear = ColorRows(*this, clear, dither, picture.Bits(), stride, skip);
   std::unique_ptr<TDib> mask;
   if (anyClear) {
     mask = std::make_unique<TDib>(w, h, 1, monochrome, 2);
@@ -165,18 +176,6 @@ void TGIFSubImage::DrawInto(ui::TCanvas* canvas, const RECT& target, bool tiled,
   }
   GdiFlush();
 
-  const int screenW = image->Width(), screenH = image->Height();
-  std::vector<RECT> places;
-  if (!tiled) {
-    const int tw = target.right - target.left, th = target.bottom - target.top;
-    places.push_back(RECT{target.left + MulDiv(Left(), tw, screenW), target.top + MulDiv(Top(), th, screenH),
-                          target.left + MulDiv(Left() + w, tw, screenW), target.top + MulDiv(Top() + h, th, screenH)});
-  } else {
-    for (int ty = target.top; ty < target.bottom; ty += screenH)
-      for (int tx = target.left; tx < target.right; tx += screenW)
-        places.push_back(RECT{tx + Left(), ty + Top(), tx + Left() + w, ty + Top() + h});
-  }
-
   canvas->Lock();
   HDC dc = canvas->GetHandle();
   const int saved = SaveDC(dc);
@@ -187,16 +186,99 @@ void TGIFSubImage::DrawInto(ui::TCanvas* canvas, const RECT& target, bool tiled,
     RealizePalette(dc);
   }
   SetStretchBltMode(dc, COLORONCOLOR);
-  for (const RECT& d : places) {
+  auto blit = [&](const RECT& d) {
     if (mask)
       TransparentBlit(dc, d, picture, *mask, w, h);
     else
       StretchBlt(dc, d.left, d.top, d.right - d.left, d.bottom - d.top, picture.DC(), 0, 0, w, h, SRCCOPY);
+  };
+  const int screenW = image->Width(), screenH = image->Height();
+  if (!tiled) {
+    const int tw = target.right - target.left, th = target.bottom - target.top;
+    blit(RECT{target.left + MulDiv(Left(), tw, screenW), target.top + MulDiv(Top(), th, screenH),
+              target.left + MulDiv(Left() + w, tw, screenW), target.top + MulDiv(Top() + h, th, screenH)});
+  } else {
+    ForEachTile(dc, target, screenW, screenH,
+                [&](int tx, int ty) { blit(RECT{tx + Left(), ty + Top(), tx + Left() + w, ty + Top() + h}); });
   }
   RestoreDC(dc, saved);
   if (cube) DeleteObject(cube);
   GdiFlush();
   canvas->Unlock();
+}
+
+void TGIFSubImage::RenderBitmap(ui::TBitmap* bitmap) {
+  TGIFImage* image = Image();
+  const int w = Width(), h = Height();
+  const bool dither = image && image->DitherWanted();
+  const int clear = transparent_ && graphicControl_ ? graphicControl_->TransparentColorIndex() : -1;
+  TGIFPalette colors = dither ? CreateWebSafePalette() : ActiveColorMap().Entries();
+  if (colors.empty()) colors.push_back({0, 0, 0});
+  // The transparent pixels get an entry of their own, of a colour no other entry has: the bitmap's
+  // transparency goes by colour.
+  int key = -1;
+  if (clear >= 0 && !Empty()) {
+    key = dither ? int(colors.size()) : clear;
+    if (size_t(key) >= colors.size()) colors.resize(size_t(key) + 1, TGIFColor{0, 0, 0});
+    auto taken = [&](const TGIFColor& c) {
+      for (size_t i = 0; i < colors.size(); ++i)
+        if (int(i) != key && colors[i] == c) return true;
+      return false;
+    };
+    uint32_t value = GIFColorValue(colors[size_t(key)].Red, colors[size_t(key)].Green, colors[size_t(key)].Blue);
+    while (taken(colors[size_t(key)])) {
+      value = (value + 1) & 0xFFFFFF;
+      colors[size_t(key)] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16)};
+    }
+  }
+  std::vector<RGBQUAD> table;
+  for (const TGIFColor& c : colors) table.push_back(RGBQUAD{c.Blue, c.Green, c.Red, 0});
+  bitmap->SetHandle(nullptr);
+  bitmap->SetPixelFormat(ui::pf8bit);
+  bitmap->SetSize(w, h);
+  if (w <= 0 || h <= 0) return;
+  bitmap->SetColorTable(table.data(), int(table.size()));
+  if (Empty()) return;
+  auto report = [&](ui::TProgressStage stage, int percent) {
+    if (image) image->ReportProgress(stage, percent, false, "Rendering...");
+  };
+  try {
+    report(ui::psStarting, 0);
+    std::vector<uint8_t> rows, skip;
+    const size_t stride = RowBytes24(w);
+    if (dither) {
+      rows.resize(stride * size_t(h));
+      ColorRows(*this, clear, true, rows.data(), stride, skip);
+    }
+    const uint8_t count = uint8_t(std::min<size_t>(colors.size(), 256) - 1);
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* src = &pixels_[size_t(y) * size_t(w)];
+      auto* dst = static_cast<uint8_t*>(bitmap->ScanLine(y));
+      for (int x = 0; x < w; ++x) {
+        if (src[x] == clear) {
+          dst[x] = uint8_t(key);
+        } else if (dither) {
+          const uint8_t* p = &rows[stride * size_t(y) + 3 * size_t(x)];
+          dst[x] = uint8_t(36 * (p[2] / 51) + 6 * (p[1] / 51) + p[0] / 51);
+        } else {
+          dst[x] = src[x] <= count ? src[x] : 0;
+        }
+      }
+      if ((y + 1) % 32 == 0) report(ui::psRunning, int((y + 1) * 100LL / h));
+    }
+    if (key >= 0) {
+      const TGIFColor& c = colors[size_t(key)];
+      bitmap->SetTransparentColor(ui::TColor(GIFColorValue(c.Red, c.Green, c.Blue)));
+      bitmap->SetTransparent(true);
+    }
+    report(ui::psEnding, 100);
+  } catch (const ui::EAbort&) {
+    bitmap->SetHandle(nullptr);
+    report(ui::psEnding, 0);
+  } catch (...) {
+    report(ui::psEnding, 0);
+    throw;
+  }
 }
 
 // --- bitmap as a picture of the codec ---
@@ -281,12 +363,6 @@ uint64_t TGIFStreamAdapter::Size() const { return uint64_t(stream_->GetSize()); 
 
 // --- the image as a graphic ---
 
-void TGIFImage::DropComposite() {
-  // What is about to change must not be on show.
-  HaltAllPainters();
-  ui::FreeAndNil(composite_);
-}
-
 void TGIFImage::LoadFromStream(ui::TStream* stream) {
   TGIFStreamAdapter adapter(stream);
   LoadFromStream(adapter);
@@ -340,40 +416,63 @@ void TGIFImage::Assign(ui::TPersistent* source) {
     Assign(picture->GetGraphic());
     return;
   }
-  if (auto* bitmap = ui::As<ui::TBitmap>(source)) {
-    TBitmapPixelSource pixels(bitmap);
-    Assign(pixels);
-    Changed();
-    return;
-  }
   if (auto* graphic = ui::As<ui::TGraphic>(source)) {
-    // Other graphics (icons, metafiles) are drawn into a 24-bit bitmap of their size, which then
-    // becomes the frame; what they leave undrawn becomes transparent.
-    ui::TBitmap drawn;
-    drawn.SetPixelFormat(ui::pf24bit);
-    std::vector<uint8_t> mask;
-    if (!graphic->Empty()) {
-      const int w = graphic->GetWidth(), h = graphic->GetHeight();
-      drawn.SetSize(w, h);
-      drawn.Canvas()->Draw(0, 0, graphic);
-      if (auto* icon = ui::As<ui::TIcon>(graphic)) {
-        ICONINFO info = {};
-        if (GetIconInfo(icon->GetHandle(), &info)) {
-          mask = MaskFromMonochrome(info.hbmMask, w, h);
-          if (info.hbmMask) DeleteObject(info.hbmMask);
-          if (info.hbmColor) DeleteObject(info.hbmColor);
-        }
-      }
-      // Icons with an alpha channel often leave their mask empty: what they leave undrawn counts then.
-      if (std::none_of(mask.begin(), mask.end(), [](uint8_t m) { return m != 0; })) mask = UndrawnMask(graphic, drawn);
+    {
+      TFrameChange change(*this);
+      Clear();
+      AppendFrame(graphic);
     }
-    TBitmapPixelSource pixels(&drawn);
-    pixels.SetMask(std::move(mask));
-    Assign(pixels);
     Changed();
     return;
   }
   inherited::Assign(source);
+}
+
+int TGIFImage::AddFrame(ui::TPersistent* source) {
+  if (auto* picture = ui::As<ui::TPicture>(source)) return AddFrame(picture->GetGraphic());
+  auto* graphic = ui::As<ui::TGraphic>(source);
+  if (!graphic) RaiseGIFError("Object type not supported for operation");
+  return AddFrameFrom(graphic);
+}
+
+void TGIFSubImage::Assign(ui::TGraphic* graphic) {
+  TGIFImage::TFrameChange change(Image());
+  if (!graphic || graphic->Empty()) {
+    Clear();
+    return;
+  }
+  if (auto* bitmap = ui::As<ui::TBitmap>(graphic)) {
+    TBitmapPixelSource pixels(bitmap);
+    Assign(pixels);
+    return;
+  }
+  if (auto* gif = ui::As<TGIFImage>(graphic)) {
+    // Its still picture: drawn, an animation would start a painter on a bitmap about to go.
+    TBitmapPixelSource pixels(gif->CompositeBitmap());
+    Assign(pixels);
+    return;
+  }
+  // Other graphics (icons, metafiles) are drawn into a 24-bit bitmap of their size, which then becomes
+  // the frame; what they leave undrawn becomes transparent.
+  ui::TBitmap drawn;
+  drawn.SetPixelFormat(ui::pf24bit);
+  const int w = graphic->GetWidth(), h = graphic->GetHeight();
+  drawn.SetSize(w, h);
+  drawn.Canvas()->Draw(0, 0, graphic);
+  std::vector<uint8_t> mask;
+  if (auto* icon = ui::As<ui::TIcon>(graphic)) {
+    ICONINFO info = {};
+    if (GetIconInfo(icon->GetHandle(), &info)) {
+      mask = MaskFromMonochrome(info.hbmMask, w, h);
+      if (info.hbmMask) DeleteObject(info.hbmMask);
+      if (info.hbmColor) DeleteObject(info.hbmColor);
+    }
+  }
+  // Icons with an alpha channel often leave their mask empty: what they leave undrawn counts then.
+  if (std::none_of(mask.begin(), mask.end(), [](uint8_t m) { return m != 0; })) mask = UndrawnMask(graphic, drawn);
+  TBitmapPixelSource pixels(&drawn);
+  pixels.SetMask(std::move(mask));
+  Assign(pixels);
 }
 
 void TGIFImage::WriteData(ui::TStream* stream) {
@@ -491,6 +590,7 @@ void TGIFImage::SaveToClipboardFormat(UINT& format, HANDLE& data, HPALETTE& pale
 
 ui::TBitmap* TGIFImage::CompositeBitmap() {
   if (composite_ || Empty() || Width() <= 0 || Height() <= 0) return composite_;
+  if (!PaintableScreen()) RaiseGIFError("Image too large to paint");
   auto* bitmap = new ui::TBitmap;  // white when made
   try {
     bitmap->SetPixelFormat(ui::pf24bit);

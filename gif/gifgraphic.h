@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -61,6 +62,22 @@ class TGIFStreamAdapter : public TGIFByteStream {
 // One byte per pixel (rows of `width` bytes), non-zero where the monochrome `bitmap` has a set bit: the
 // first `height` rows of it. Empty when the bitmap is smaller than that.
 std::vector<uint8_t> MaskFromMonochrome(HBITMAP bitmap, int width, int height);
+
+// Calls draw(x, y) with the top-left corner of every `w` x `h` tile laid from area's top-left corner
+// over `area` that meets the device context's clip box: tiles nobody can see are not visited, and
+// none is stored (a 1 x 1 image tiled over a large area has millions).
+template <class F>
+void ForEachTile(HDC dc, const RECT& area, int w, int h, F draw) {
+  if (w <= 0 || h <= 0) return;
+  RECT visible = area, clip;
+  const int region = GetClipBox(dc, &clip);
+  if (region == NULLREGION) return;
+  if (region != ERROR && !IntersectRect(&visible, &area, &clip)) return;
+  const int64_t left = area.left + (int64_t(visible.left) - area.left) / w * w;
+  const int64_t top = area.top + (int64_t(visible.top) - area.top) / h * h;
+  for (int64_t y = top; y < visible.bottom; y += h)
+    for (int64_t x = left; x < visible.right; x += w) draw(int(x), int(y));
+}
 
 // True when `drawOptions` ask for drawing dithered to the 216-colour cube on this screen.
 bool GIFDitherWanted(uint16_t drawOptions);

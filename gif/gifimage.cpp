@@ -8,6 +8,8 @@
 #include "gifdecoder.h"
 #include "gifencoder.h"
 #include "gifextension.h"
+#include "gifpainter.h"
+#include "uibitmap.h"
 
 TGIFPaletteMode GIFDefaultPaletteMode = gpWebSafe216;
 int GIFDefaultPaletteBits = 8;
@@ -64,16 +66,19 @@ void TGIFItem::ReadFromFile(const std::wstring& fileName) {
 // --- header ---
 
 void TGIFHeader::Assign(const TGIFHeader& source) {
+  TGIFImage::TFrameChange change(Image());
   screen_ = source.screen_;
   colorMap_.Assign(source.colorMap_);
 }
 
 void TGIFHeader::Assign(const TGIFColorMap& map) {
+  TGIFImage::TFrameChange change(Image());
   Clear();
   colorMap_.Assign(map);
 }
 
 void TGIFHeader::Clear() {
+  TGIFImage::TFrameChange change(Image());
   screen_ = TGIFLogicalScreen();
   colorMap_.Clear();
 }
@@ -140,6 +145,7 @@ TGIFSubImage::TGIFSubImage(TGIFImage* image) : TGIFItem(image), colorMap_(this) 
 TGIFSubImage::~TGIFSubImage() { extensions_.clear(); }
 
 void TGIFSubImage::Clear() {
+  TGIFImage::TFrameChange change(Image());
   extensions_.clear();
   colorMap_.Clear();
   pixels_.clear();
@@ -150,6 +156,7 @@ void TGIFSubImage::Clear() {
 }
 
 void TGIFSubImage::SetFrameBounds(int left, int top, int width, int height) {
+  TGIFImage::TFrameChange change(Image());
   const bool resized = width != descriptor_.Width || height != descriptor_.Height;
   descriptor_.Left = uint16_t(left);
   descriptor_.Top = uint16_t(top);
@@ -207,11 +214,13 @@ void TGIFSubImage::SetInterlaced(bool on) {
 }
 
 TGIFExtension* TGIFSubImage::AddExtension(std::unique_ptr<TGIFExtension> extension) {
+  TGIFImage::TFrameChange change(Image());
   extensions_.push_back(std::move(extension));
   return extensions_.back().get();
 }
 
 void TGIFSubImage::RemoveExtension(TGIFExtension* extension) {
+  TGIFImage::TFrameChange change(Image());
   auto it = std::find_if(extensions_.begin(), extensions_.end(),
                          [&](const std::unique_ptr<TGIFExtension>& e) { return e.get() == extension; });
   if (it != extensions_.end()) extensions_.erase(it);
@@ -219,6 +228,7 @@ void TGIFSubImage::RemoveExtension(TGIFExtension* extension) {
 
 void TGIFSubImage::Assign(const TGIFSubImage& source) {
   if (&source == this) return;
+  TGIFImage::TFrameChange change(Image());
   Clear();
   if (source.Empty()) return;
   descriptor_ = source.descriptor_;
@@ -232,6 +242,7 @@ void TGIFSubImage::Assign(const TGIFSubImage& source) {
 }
 
 void TGIFSubImage::Assign(const TGIFPixelSource& source) {
+  TGIFImage::TFrameChange change(Image());
   Clear();
   if (source.Width() <= 0 || source.Height() <= 0) return;
   if (source.Width() > 0xFFFF || source.Height() > 0xFFFF) RaiseGIFError("Invalid image dimensions");
@@ -454,6 +465,7 @@ void TGIFSubImage::LoadExtensions(TGIFByteStream& stream) {
 }
 
 void TGIFSubImage::LoadFromStream(TGIFByteStream& stream) {
+  TGIFImage::TFrameChange change(Image());
   Clear();
   descriptor_ = TGIFImageDescriptor();
   LoadExtensions(stream);
@@ -483,13 +495,20 @@ void TGIFSubImage::LoadFromStream(TGIFByteStream& stream) {
 // --- frame list ---
 
 int TGIFImageList::Add(std::unique_ptr<TGIFSubImage> frame) {
+  TGIFImage::TFrameChange change(image_);
   items_.push_back(std::move(frame));
   return Count() - 1;
 }
 
 void TGIFImageList::Delete(int index) {
   if (index < 0 || index >= Count()) RaiseGIFError("Invalid frame index");
+  TGIFImage::TFrameChange change(image_);
   items_.erase(items_.begin() + index);
+}
+
+void TGIFImageList::Clear() {
+  TGIFImage::TFrameChange change(image_);
+  items_.clear();
 }
 
 void TGIFImageList::SaveToStream(TGIFByteStream& stream) {
@@ -512,7 +531,7 @@ void TGIFImageList::LoadFromStream(TGIFByteStream& stream) {
     frame->LoadFromStream(stream);
     Add(std::move(frame));
     // Frames draw from their pixels; the one picture kept ready is the still one, made of frame 0.
-    if (GIFBuildBitmapsOnLoad && Count() == 1) image_->CompositeBitmap();
+    if (GIFBuildBitmapsOnLoad && Count() == 1 && image_->PaintableScreen()) image_->CompositeBitmap();
     const uint64_t size = stream.Size();
     image_->ReportProgress(ui::psRunning, size ? int(stream.Position() * 100 / size) : 100, GIFBuildBitmapsOnLoad,
                            "Loading...");
@@ -526,15 +545,25 @@ void TGIFImageList::LoadFromStream(TGIFByteStream& stream) {
 TGIFImage::TGIFImage() : header_(this), images_(this) { Clear(); }
 
 TGIFImage::~TGIFImage() {
-  HaltAllPainters();
+  StopPainters(true);
+  *alive_ = false;
+  // What is left are painters whose event handler frees the image (or a synchronous one up the
+  // stack): they are stopped already and let go of the image here, under their list's lock.
+  {
+    ui::TList* list = painters_->LockList();
+    for (int i = 0; i < list->Count(); ++i) static_cast<TGIFPainter*>(list->Get(i))->Detach();
+    list->Clear();
+    painters_->UnlockList();
+  }
+  drawPainter_ = nullptr;
   images_.Clear();
-  DropComposite();
+  ui::FreeAndNil(composite_);
+  ui::FreeAndNil(animation_);
   DropPalettes();
 }
 
 void TGIFImage::Clear() {
-  DropComposite();
-  DropPalettes();
+  TFrameChange change(*this);
   images_.Clear();
   header_.Clear();
   header_.Prepare();
@@ -544,8 +573,10 @@ void TGIFImage::SetWidth(int width) {
   for (int i = 0; i < images_.Count(); ++i)
     if (images_[i].Left() + images_[i].Width() > width) RaiseGIFError("Image width too small for contained frames");
   if (width == Width()) return;
-  header_.Screen().Width = uint16_t(width);
-  DropComposite();
+  {
+    TFrameChange change(*this);
+    header_.Screen().Width = uint16_t(width);
+  }
   Changed();
 }
 
@@ -553,8 +584,10 @@ void TGIFImage::SetHeight(int height) {
   for (int i = 0; i < images_.Count(); ++i)
     if (images_[i].Top() + images_[i].Height() > height) RaiseGIFError("Image height too small for contained frames");
   if (height == Height()) return;
-  header_.Screen().Height = uint16_t(height);
-  DropComposite();
+  {
+    TFrameChange change(*this);
+    header_.Screen().Height = uint16_t(height);
+  }
   Changed();
 }
 
@@ -574,19 +607,15 @@ int TGIFImage::BitsPerPixel() {
 
 int TGIFImage::AddFrame(std::unique_ptr<TGIFSubImage> frame) {
   const int index = images_.Add(std::move(frame));
-  DropComposite();
   Changed();
   return index;
 }
 
-int TGIFImage::AddFrame(const TGIFPixelSource& picture) {
-  auto frame = std::make_unique<TGIFSubImage>(this);
-  frame->Assign(picture);
-  return AddFrame(std::move(frame));
-}
+int TGIFImage::AddFrame(const TGIFPixelSource& picture) { return AddFrameFrom(picture); }
 
 void TGIFImage::Assign(const TGIFImage& source) {
   if (&source == this) return;
+  TFrameChange change(*this);
   Clear();
   // While the frames are copied the source's handlers hear of it; the copy's own come back after.
   const TGIFWarningEvent ownWarning = WarningEvent;
@@ -628,11 +657,17 @@ void TGIFImage::Assign(const TGIFImage& source) {
 }
 
 void TGIFImage::Assign(const TGIFPixelSource& picture) {
-  Clear();
-  AddFrame(picture);
+  {
+    TFrameChange change(*this);
+    Clear();
+    AppendFrame(picture);
+  }
+  Changed();
 }
 
 void TGIFImage::LoadFromStream(TGIFByteStream& stream) {
+  // Painters stop before anything is read: a holder that redraws at the progress starts none.
+  TFrameChange change(*this);
   ReportProgress(ui::psStarting, 0, false, "Loading...");
   Clear();
   unbackedPixelBudget_ = kMaxUnbackedPixels;
@@ -674,6 +709,13 @@ void TGIFImage::LoadFromFile(const std::wstring& fileName) {
 void TGIFImage::SaveToFile(const std::wstring& fileName) {
   TGIFFileStream file(fileName, TGIFFileStream::Mode::Create);
   SaveToStream(file);
+}
+
+void TGIFImage::ColorMapChanged(bool frameMap) {
+  if (frameChanges_ > 0) return;
+  ui::FreeAndNil(composite_);
+  DropPalettes();
+  if (frameMap) Changed();
 }
 
 void TGIFImage::SetPaletteBits(int bits) {

@@ -157,6 +157,16 @@ class TGIFSubImage : public TGIFItem {
   // A picture becomes the frame: 1-, 4- and 8-bit pictures as they are, others reduced by the
   // image's palette mode, dither style and palette bits.
   void Assign(const TGIFPixelSource& source);
+  // A graphic becomes the frame: a bitmap as a picture (above, with its transparency), another GIF
+  // image by its still picture, any other graphic (an icon, a metafile) drawn into a 24-bit bitmap
+  // with what it leaves undrawn (an icon: its mask) transparent.
+  void Assign(ui::TGraphic* graphic);
+  // The frame's copy to a platform bitmap: 8 bits per pixel with the active map's colours (an index
+  // beyond the map takes its first), or dithered to the 216-colour cube when the image wants
+  // dithering. A transparent frame's bitmap is transparent by a colour that no other of its pixels
+  // shows. Reports "Rendering..." progress every 32 rows; an abort raised by a progress handler
+  // leaves `bitmap` empty.
+  void RenderBitmap(ui::TBitmap* bitmap);
   // Pixels under a non-zero mask byte (one per pixel, rows of `stride` bytes) become transparent.
   void AddTransparencyMask(const uint8_t* mask, size_t stride);
 
@@ -192,7 +202,7 @@ class TGIFImageList {
   const TGIFSubImage& operator[](int i) const { return *items_[size_t(i)]; }
   int Add(std::unique_ptr<TGIFSubImage> frame);
   void Delete(int index);
-  void Clear() { items_.clear(); }
+  void Clear();
   void SaveToStream(TGIFByteStream& stream);
   void LoadFromStream(TGIFByteStream& stream);
 
@@ -211,6 +221,10 @@ class TGIFImage : public ui::TGraphic {
  public:
   // Frames larger than this are refused, whatever their data.
   static constexpr uint64_t kMaxFramePixels = uint64_t(1) << 28;
+  // The largest logical screen that is painted as a whole (a painter's buffers, the composite bitmap):
+  // a 4096 x 2048 screen, 24 MB a buffer. A larger one is drawn as a still frame; a few bytes of a file
+  // can claim a screen of 65535 x 65535.
+  static constexpr uint64_t kMaxPaintPixels = uint64_t(1) << 23;
 
   TGIFImage();
   ~TGIFImage() override;
@@ -225,6 +239,8 @@ class TGIFImage : public ui::TGraphic {
   bool Empty() const override { return images_.Count() == 0; }
   int Width() const { return header_.Screen().Width; }
   int Height() const { return header_.Screen().Height; }
+  // The logical screen is within kMaxPaintPixels.
+  bool PaintableScreen() const { return uint64_t(Width()) * uint64_t(Height()) <= kMaxPaintPixels; }
   // Raise "Image width too small for contained frames" (height alike) when a frame would stick out.
   void SetWidth(int width) override;
   void SetHeight(int height) override;
@@ -237,6 +253,9 @@ class TGIFImage : public ui::TGraphic {
 
   int AddFrame(std::unique_ptr<TGIFSubImage> frame);
   int AddFrame(const TGIFPixelSource& picture);
+  // A graphic, or a picture holder's graphic, becomes a new last frame (see TGIFSubImage::Assign of
+  // a graphic); anything else raises "Object type not supported for operation".
+  int AddFrame(ui::TPersistent* source);
   void Assign(const TGIFImage& source);
   void Assign(const TGIFPixelSource& picture);
 
@@ -267,11 +286,12 @@ class TGIFImage : public ui::TGraphic {
   // picture); null clears; other graphics are refused.
   void Assign(ui::TPersistent* source) override;
   // Draws the image into `r`: one frame at once, or with goAnimate and several frames through a
-  // painter (see gifpainter.h). Nothing while a draw is under way, while frames change (a handler of
-  // the change's progress draws nothing) or for an empty image.
+  // painter (see gifpainter.h). Nothing while a draw is under way or for an empty image; while frames
+  // change (a handler of the change's progress) at most the still picture made meanwhile is shown.
   void Draw(ui::TCanvas* canvas, const RECT& r) override;
   // The picture the image shows at rest, as a 24-bit bitmap of the logical screen's size: frame 0
   // over white. Owned by the image, rebuilt on demand after every change; null for an empty image.
+  // Raises "Image too large to paint" beyond kMaxPaintPixels.
   ui::TBitmap* CompositeBitmap();
   // From the clipboard: "GIF Image" data (copied, then read as a GIF stream) or a platform bitmap;
   // without a data handle the clipboard's own data of the format is taken.
@@ -319,7 +339,9 @@ class TGIFImage : public ui::TGraphic {
   // synchronous one plays at once, is freed, and null is returned.
   TGIFPainter* RunPainter(TGIFPainter*& ref, ui::TCanvas* canvas, uint16_t drawOptions, const RECT& r);
   // Stop the painter of Draw, or every painter, and wait until they have ended (serving synchronised
-  // calls meanwhile when on the main thread).
+  // calls meanwhile when on the main thread). A painter whose event handler makes the call is only
+  // stopped: it ends when the handler has returned. Raise when a paint event run meanwhile frees the
+  // image.
   void HaltOwnPainter();
   void HaltAllPainters();
   // Stretches `bitmap` over `r`, or with goTile repeats it at the image's size from r's top-left.
@@ -327,18 +349,24 @@ class TGIFImage : public ui::TGraphic {
   // Painters now playing this image.
   int PainterCount();
 
-  // Held while frames or colour maps change under painters that may be playing them: stops every
-  // painter first and keeps the painter list locked, so that no painter starts or reads a frame until
-  // the change is over; then the pictures made of the old frames are dropped.
+  // Held while frames or colour maps are added, removed or replaced under painters that may be
+  // playing them: stops every painter first and keeps the painter list locked, so that no painter
+  // starts or reads a frame until the change is over; the pictures made of the old frames are dropped
+  // at both ends. Changes nest: an inner one only counts. Every operation of the model that adds,
+  // removes or replaces frames, extensions or colour maps holds one; a caller that changes a frame's
+  // pixels or extensions directly while the image may be playing holds one around it. Raises when a
+  // paint event run while the painters stop frees the image (nothing of it is touched then).
   class TFrameChange {
    public:
-    explicit TFrameChange(TGIFImage& image);
+    explicit TFrameChange(TGIFImage& image) : TFrameChange(&image) {}
+    // Nothing for no image (a frame that belongs to none).
+    explicit TFrameChange(TGIFImage* image);
     ~TFrameChange();
     TFrameChange(const TFrameChange&) = delete;
     TFrameChange& operator=(const TFrameChange&) = delete;
 
    private:
-    TGIFImage& image_;
+    TGIFImage* image_;
   };
 
  protected:
@@ -346,10 +374,37 @@ class TGIFImage : public ui::TGraphic {
   void AssignTo(ui::TPersistent* dest) override;
 
  private:
-  void DropComposite();
   void DropPalettes();
+  // A new last frame made from `source` (a picture or a graphic), within a frame change of the caller's.
+  template <class Source>
+  int AppendFrame(const Source& source) {
+    auto frame = std::make_unique<TGIFSubImage>(this);
+    frame->Assign(source);
+    return images_.Add(std::move(frame));
+  }
+  // The same within a frame change of its own, which stops the painters before the conversion (whose
+  // progress a holder may answer by drawing); then a change is signalled.
+  template <class Source>
+  int AddFrameFrom(const Source& source) {
+    int index;
+    {
+      TFrameChange change(*this);
+      index = AppendFrame(source);
+    }
+    Changed();
+    return index;
+  }
+  // Stops every painter, or Draw's own, and waits until they have ended; a painter whose event
+  // handler is the caller is only stopped. False when a handler run meanwhile freed the image.
+  bool StopPainters(bool all);
+  void DrawAnimated(ui::TCanvas* canvas, const RECT& r, const std::shared_ptr<bool>& alive);
   friend class TGIFSubImage;
   friend class TGIFPainter;
+  friend class TGIFGlobalColorMap;
+  friend class TGIFLocalColorMap;
+  // A colour map changed outside a frame change: the palettes and the still picture go; a frame's map
+  // signals a change of the image.
+  void ColorMapChanged(bool frameMap);
   TGIFHeader header_;
   TGIFImageList images_;
   int paletteBits_ = GIFDefaultPaletteBits;
@@ -357,7 +412,11 @@ class TGIFImage : public ui::TGraphic {
   ui::TBitmap* composite_ = nullptr;
   bool drawing_ = false;
   int frameChanges_ = 0;  // TFrameChange scopes open: drawing waits for nothing then
-  ui::TThreadList painters_;
+  // Shared with the painters, which lock it when they end, also after the image is gone.
+  std::shared_ptr<ui::TThreadList> painters_ = std::make_shared<ui::TThreadList>();
+  // Cleared when the image is freed: a caller up the stack (a draw or a halt serving the painters'
+  // calls, whose event handler freed the image) sees it and returns without touching the image.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   TGIFPainter* drawPainter_ = nullptr;  // the painter of Draw
   ui::TBitmap* animation_ = nullptr;    // what Draw's painter paints into, without goDirectDraw
   HPALETTE palette_ = nullptr;          // the image's palette, made or given

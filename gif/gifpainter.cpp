@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "gifcolorreduction.h"
@@ -17,6 +18,14 @@ uint16_t GIFDefaultDrawOptions = 0x060F;
 namespace {
 
 size_t RowBytes(int width) { return (size_t(width) * 3 + 3) & ~size_t(3); }
+
+// Bytes of the BGR rows of a screen, refused beyond the painting bound before anything is allocated.
+size_t ScreenBytes(int width, int height) {
+  const uint64_t bytes = uint64_t(RowBytes(width)) * uint64_t(height);
+  if (uint64_t(width) * uint64_t(height) > TGIFImage::kMaxPaintPixels || bytes > SIZE_MAX)
+    RaiseGIFError("Image too large to paint");
+  return size_t(bytes);
+}
 
 // Reads the rectangle of a canvas into BGR rows of width x height (stretched, or at its own size from
 // the top-left corner when tiling).
@@ -35,7 +44,7 @@ std::vector<uint8_t> ReadCanvas(ui::TCanvas* canvas, const RECT& r, int width, i
   }
   canvas->Unlock();
   GdiFlush();
-  std::vector<uint8_t> rows(RowBytes(width) * size_t(height));
+  std::vector<uint8_t> rows(ScreenBytes(width, height));
   for (int y = 0; y < height; ++y)
     std::memcpy(&rows[RowBytes(width) * size_t(y)], copy.ScanLine(y), size_t(width) * 3);
   return rows;
@@ -44,13 +53,15 @@ std::vector<uint8_t> ReadCanvas(ui::TCanvas* canvas, const RECT& r, int width, i
 // Holds a thread list's lock for a scope.
 class TListLock {
  public:
-  explicit TListLock(ui::TThreadList& list) : list_(list) { list_.LockList(); }
+  explicit TListLock(ui::TThreadList& list) : list_(list), items_(list.LockList()) {}
   ~TListLock() { list_.UnlockList(); }
   TListLock(const TListLock&) = delete;
   TListLock& operator=(const TListLock&) = delete;
+  ui::TList* operator->() const { return items_; }
 
  private:
   ui::TThreadList& list_;
+  ui::TList* items_;
 };
 
 }  // namespace
@@ -70,6 +81,7 @@ TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawOptions, const RECT& rec
       AfterPaintEvent(image->AfterPaintEvent),
       LoopEvent(image->LoopEvent),
       PaintEndEvent(image->PaintEndEvent),
+      list_(image->painters_),
       image_(image),
       canvas_(canvas),
       rect_(rect),
@@ -78,6 +90,7 @@ TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawOptions, const RECT& rec
       ref_(ref),
       width_(image->Width()),
       height_(image->Height()) {
+  const size_t screenBytes = ScreenBytes(width_, height_);
   if (options_ & goAsync) {
     event_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!event_) ui::RaiseLastOSError();
@@ -97,7 +110,7 @@ TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawOptions, const RECT& rec
       const TGIFColor& c = global[i < global.size() ? i : 0];
       bg = RGB(c.Red, c.Green, c.Blue);
     }
-    backdrop_.assign(RowBytes(width_) * size_t(height_), 0);
+    backdrop_.assign(screenBytes, 0);
     for (int y = 0; y < height_; ++y)
       for (int x = 0; x < width_; ++x) {
         uint8_t* p = &backdrop_[RowBytes(width_) * size_t(y) + size_t(x) * 3];
@@ -110,11 +123,23 @@ TGIFPainter::TGIFPainter(TGIFImage* image, uint16_t drawOptions, const RECT& rec
 
 TGIFPainter::~TGIFPainter() {
   if (event_) CloseHandle(event_);
-  // Last of all: once off the list the image may go at any moment.
-  ui::TList* list = image_->painters_.LockList();
+  // Last of all: once off the list the image may go at any moment. An image freed already has taken
+  // the painter off its list and forgotten it.
+  TListLock list(*list_);
+  if (!image_) return;
   if (ref_ && *ref_ == this) *ref_ = nullptr;
   list->Remove(this);
-  image_->painters_.UnlockList();
+}
+
+bool TGIFPainter::Attached() {
+  TListLock list(*list_);
+  return image_ != nullptr;
+}
+
+void TGIFPainter::Detach() {
+  image_ = nullptr;
+  ref_ = nullptr;
+  Terminate();
 }
 
 void TGIFPainter::Launch() {
@@ -149,12 +174,16 @@ void TGIFPainter::CallMain(const std::function<void()>& call) {
 }
 
 void TGIFPainter::Fire(const ui::TNotifyEvent& e) {
-  if (e) CallMain([this, &e] { e(this); });
+  // Asked in the main thread, where the image is freed: a painter whose image is gone is silent.
+  if (e) CallMain([this, &e] {
+    if (Attached()) e(this);
+  });
 }
 
 TGIFPainter::TFrameFacts TGIFPainter::Facts(int index) {
   TFrameFacts facts;
-  TListLock lock(image_->painters_);
+  TListLock lock(*list_);
+  if (!image_) return facts;
   TGIFImageList& frames = image_->Images();
   if (index < 0 || index >= frames.Count()) return facts;
   TGIFSubImage& frame = frames[index];
@@ -238,7 +267,8 @@ void TGIFPainter::PaintFrame() {
     return;
   }
   {
-    TListLock lock(image_->painters_);
+    TListLock lock(*list_);
+    if (!image_) return;
     const int index = activeFrame_;
     if (index < 0 || index >= image_->Images().Count()) return;
     if (clearNext_ || screen_.empty()) {
@@ -306,9 +336,9 @@ void TGIFPainter::Present() {
   }
   SetStretchBltMode(dc, COLORONCOLOR);
   if (options_ & goTile) {
-    for (int y = rect_.top; y < rect_.bottom; y += height_)
-      for (int x = rect_.left; x < rect_.right; x += width_)
-        StretchDIBits(dc, x, y, width_, height_, 0, 0, width_, height_, rows, &info, DIB_RGB_COLORS, SRCCOPY);
+    ForEachTile(dc, rect_, width_, height_, [&](int x, int y) {
+      StretchDIBits(dc, x, y, width_, height_, 0, 0, width_, height_, rows, &info, DIB_RGB_COLORS, SRCCOPY);
+    });
   } else {
     StretchDIBits(dc, rect_.left, rect_.top, rect_.right - rect_.left, rect_.bottom - rect_.top, 0, 0, width_,
                   height_, rows, &info, DIB_RGB_COLORS, SRCCOPY);
@@ -388,7 +418,9 @@ void TGIFPainter::Execute() {
   } catch (...) {
   }
   try {
-    Synchronize(ui::TThreadMethod([this, &message] { image_->ReportWarning(this, 2, message); }));
+    Synchronize(ui::TThreadMethod([this, &message] {
+      if (Attached()) image_->ReportWarning(this, 2, message);
+    }));
   } catch (...) {
   }
 }
@@ -397,16 +429,19 @@ void TGIFPainter::Execute() {
 
 TGIFPainter* TGIFImage::RunPainter(TGIFPainter*& ref, ui::TCanvas* canvas, uint16_t drawOptions, const RECT& r) {
   ref = nullptr;
-  if (Empty() || Width() <= 0 || Height() <= 0 || r.right <= r.left || r.bottom <= r.top) return nullptr;
+  if (frameChanges_ > 0 || Empty() || !PaintableScreen() || Width() <= 0 || Height() <= 0 || r.right <= r.left ||
+      r.bottom <= r.top)
+    return nullptr;
   if (images_.Count() == 1) drawOptions &= uint16_t(~(goAsync | goAnimate));
   auto* painter = new TGIFPainter(this, drawOptions, r, canvas, &ref);
   ref = painter;
-  painters_.Add(painter);
+  painters_->Add(painter);
   if (painter->Asynchronous()) {
     painter->FreeOnTerminate = true;
     painter->SetPriority(ThreadPriority);
     return painter;
   }
+  // From here on the image may be freed by a paint event: only the painter is touched.
   try {
     painter->RunHere();
   } catch (...) {
@@ -417,65 +452,69 @@ TGIFPainter* TGIFImage::RunPainter(TGIFPainter*& ref, ui::TCanvas* canvas, uint1
   return nullptr;
 }
 
-void TGIFImage::HaltOwnPainter() {
+bool TGIFImage::StopPainters(bool all) {
+  const std::shared_ptr<bool> alive = alive_;
+  const bool mainThread = GetCurrentThreadId() == ui::MainThreadID();
   for (;;) {
-    painters_.LockList();
-    TGIFPainter* painter = drawPainter_;
-    if (!painter) {
-      painters_.UnlockList();
-      break;
+    bool waiting = false;
+    {
+      TListLock list(*painters_);
+      for (int i = list->Count() - 1; i >= 0; --i) {
+        auto* painter = static_cast<TGIFPainter*>(list->Get(i));
+        if (!all && painter != drawPainter_) continue;
+        painter->StopPainting();
+        // A synchronous painter is further up this thread's stack and ends when control returns to
+        // it. A painter whose event handler is the caller cannot end before the handler returns; it
+        // finds itself stopped then, and looks at no frame again.
+        waiting = waiting || (painter->Asynchronous() && !(mainThread && painter->InMainThreadCall()));
+      }
     }
-    painter->StopPainting();
-    const bool async = painter->Asynchronous();
-    painters_.UnlockList();
-    // A synchronous painter is further up this thread's stack and ends when control returns to it.
-    if (!async) return;
-    if (GetCurrentThreadId() == ui::MainThreadID()) ui::CheckSynchronize();
+    if (!waiting) break;
+    if (mainThread) {
+      ui::CheckSynchronize();
+      if (!*alive) return false;
+    }
     Sleep(0);
   }
+  // Every painter left is stopped and paints no more: what Draw's painter painted into goes, so that
+  // the next draw plays again rather than show a picture nobody updates.
   ui::FreeAndNil(animation_);
+  return true;
+}
+
+void TGIFImage::HaltOwnPainter() {
+  if (!StopPainters(false)) RaiseGIFError("Image freed while its painter stopped");
 }
 
 void TGIFImage::HaltAllPainters() {
-  for (;;) {
-    ui::TList* list = painters_.LockList();
-    bool waiting = false;
-    const bool mainThread = GetCurrentThreadId() == ui::MainThreadID();
-    for (int i = list->Count() - 1; i >= 0; --i) {
-      auto* painter = static_cast<TGIFPainter*>(list->Get(i));
-      painter->StopPainting();
-      // A painter whose event handler is the caller cannot end before the handler returns; it finds
-      // itself stopped then, and looks at no frame again.
-      waiting = waiting || (painter->Asynchronous() && !(mainThread && painter->InMainThreadCall()));
-    }
-    painters_.UnlockList();
-    if (!waiting) break;
-    if (GetCurrentThreadId() == ui::MainThreadID()) ui::CheckSynchronize();
-    Sleep(0);
-  }
-  if (!drawPainter_) ui::FreeAndNil(animation_);
+  if (!StopPainters(true)) RaiseGIFError("Image freed while its painters stopped");
 }
 
-TGIFImage::TFrameChange::TFrameChange(TGIFImage& image) : image_(image) {
-  image_.HaltAllPainters();
-  image_.painters_.LockList();
+TGIFImage::TFrameChange::TFrameChange(TGIFImage* image) : image_(image) {
+  if (!image_) return;
+  // Once the lock is ours, a count above 0 can only be a change of this thread further up the stack.
+  image_->painters_->LockList();
+  if (image_->frameChanges_ == 0) {
+    // Painters end only while their list is free.
+    image_->painters_->UnlockList();
+    image_->HaltAllPainters();
+    image_->painters_->LockList();
+    ui::FreeAndNil(image_->composite_);
+  }
   // A painter started now would wait for the lock, and a draw that waits for its first frame with it.
-  ++image_.frameChanges_;
+  ++image_->frameChanges_;
 }
 
 TGIFImage::TFrameChange::~TFrameChange() {
-  // Not through DropComposite: that would wait for painters while this thread holds their list.
-  ui::FreeAndNil(image_.composite_);
-  image_.DropPalettes();
-  --image_.frameChanges_;
-  image_.painters_.UnlockList();
+  if (!image_) return;
+  if (--image_->frameChanges_ == 0) {
+    ui::FreeAndNil(image_->composite_);
+    image_->DropPalettes();
+  }
+  image_->painters_->UnlockList();
 }
 
-int TGIFImage::PainterCount() {
-  const int n = painters_.LockList()->Count();
-  painters_.UnlockList();
-  return n;
-}
+int TGIFImage::PainterCount() { return TListLock(*painters_)->Count(); }
 
 void TGIFImage::DrawTiled(ui::TCanvas* canvas, const RECT& r, ui::TBitmap* bitmap) {
   if (!(DrawOptions & goTile)) {
@@ -486,67 +525,89 @@ void TGIFImage::DrawTiled(ui::TCanvas* canvas, const RECT& r, ui::TBitmap* bitma
   HDC dc = canvas->GetHandle();
   const int saved = SaveDC(dc);
   IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
-  for (int y = r.top; y < r.bottom; y += Height())
-    for (int x = r.left; x < r.right; x += Width()) bitmap->Draw(canvas, RECT{x, y, x + Width(), y + Height()});
+  ForEachTile(dc, r, Width(), Height(),
+              [&](int x, int y) { bitmap->Draw(canvas, RECT{x, y, x + Width(), y + Height()}); });
   RestoreDC(dc, saved);
   canvas->Unlock();
 }
 
 void TGIFImage::Draw(ui::TCanvas* canvas, const RECT& r) {
-  if (drawing_ || frameChanges_ > 0 || Empty() || Width() <= 0 || Height() <= 0) return;
+  if (drawing_ || Empty() || Width() <= 0 || Height() <= 0) return;
+  if (frameChanges_ > 0) {
+    // No painter may start now; the still picture made during the change (a load makes it as soon as
+    // frame 0 is read, with GIFBuildBitmapsOnLoad) is what there is to show.
+    if (composite_) DrawTiled(canvas, r, composite_);
+    return;
+  }
+  // A paint event run by this draw may free the image: then nothing of it is touched any more.
+  const std::shared_ptr<bool> alive = alive_;
   drawing_ = true;
   try {
     const uint16_t options = DrawOptions;
-    if (images_.Count() == 1 || !(options & goAnimate)) {
+    if (images_.Count() == 1 || !(options & goAnimate) || !PaintableScreen()) {
       const int still = ForceFrame >= 0 && ForceFrame < images_.Count() ? ForceFrame : 0;
       images_[still].DrawInto(canvas, r, (options & goTile) != 0, (options & goTransparent) != 0);
     } else if (!animation_ || (options & goDirectDraw)) {
-      painters_.LockList();
-      TGIFPainter* running = drawPainter_;
-      const bool same = running && running->Canvas() == canvas && EqualRect(&running->Rect(), &r);
-      painters_.UnlockList();
-      if (!same) {
-        HaltOwnPainter();
-        ui::TCanvas* target = canvas;
-        RECT area = r;
-        if (!(options & goDirectDraw)) {
-          // The painter paints into a bitmap of the image's size that starts as what lies under it.
-          animation_ = new ui::TBitmap;
-          animation_->SetPixelFormat(ui::pf24bit);
-          animation_->SetSize(Width(), Height());
-          HDC dc = animation_->Canvas()->GetHandle();
-          canvas->Lock();
-          if (options & goTile) {
-            BitBlt(dc, 0, 0, Width(), Height(), canvas->GetHandle(), r.left, r.top, SRCCOPY);
-          } else {
-            SetStretchBltMode(dc, COLORONCOLOR);
-            StretchBlt(dc, 0, 0, Width(), Height(), canvas->GetHandle(), r.left, r.top, r.right - r.left,
-                       r.bottom - r.top, SRCCOPY);
-          }
-          canvas->Unlock();
-          target = animation_->Canvas();
-          area = RECT{0, 0, Width(), Height()};
-        }
-        TGIFPainter* painter = RunPainter(drawPainter_, target, uint16_t(options & ~goTile), area);
-        if (painter) painter->Launch();
-        if (!(options & goDirectDraw)) {
-          // Show the first frame now: wait until the painter has painted it (or has ended).
-          for (;;) {
-            painters_.LockList();
-            const bool wait = drawPainter_ && !drawPainter_->Started();
-            painters_.UnlockList();
-            if (!wait) break;
-            if (GetCurrentThreadId() != ui::MainThreadID() || !ui::CheckSynchronize()) Sleep(0);
-          }
-          if (animation_) DrawTiled(canvas, r, animation_);
-        }
-      }
+      DrawAnimated(canvas, r, alive);
     } else {
       DrawTiled(canvas, r, animation_);
     }
   } catch (...) {
-    drawing_ = false;
+    if (*alive) drawing_ = false;
     throw;
   }
-  drawing_ = false;
+  if (*alive) drawing_ = false;
+}
+
+void TGIFImage::DrawAnimated(ui::TCanvas* canvas, const RECT& r, const std::shared_ptr<bool>& alive) {
+  const uint16_t options = DrawOptions;
+  bool same;
+  {
+    TListLock list(*painters_);
+    const TGIFPainter* running = drawPainter_;
+    same = running && !running->Terminated() && running->Canvas() == canvas && EqualRect(&running->Rect(), &r);
+  }
+  if (same) return;
+  if (!StopPainters(false)) return;
+  ui::TCanvas* target = canvas;
+  RECT area = r;
+  if (!(options & goDirectDraw)) {
+    // The painter paints into a bitmap of the image's size that starts as what lies under it.
+    animation_ = new ui::TBitmap;
+    animation_->SetPixelFormat(ui::pf24bit);
+    animation_->SetSize(Width(), Height());
+    HDC dc = animation_->Canvas()->GetHandle();
+    canvas->Lock();
+    if (options & goTile) {
+      BitBlt(dc, 0, 0, Width(), Height(), canvas->GetHandle(), r.left, r.top, SRCCOPY);
+    } else {
+      SetStretchBltMode(dc, COLORONCOLOR);
+      StretchBlt(dc, 0, 0, Width(), Height(), canvas->GetHandle(), r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SRCCOPY);
+    }
+    canvas->Unlock();
+    target = animation_->Canvas();
+    area = RECT{0, 0, Width(), Height()};
+  }
+  TGIFPainter* painter = RunPainter(drawPainter_, target, uint16_t(options & ~goTile), area);
+  if (!*alive) return;
+  if (painter) painter->Launch();
+  if (options & goDirectDraw) return;
+  // Show the first frame now: wait until the painter has painted it (or has ended).
+  for (;;) {
+    bool wait;
+    {
+      TListLock list(*painters_);
+      wait = drawPainter_ && !drawPainter_->Started();
+    }
+    if (!wait) break;
+    if (GetCurrentThreadId() != ui::MainThreadID()) {
+      Sleep(0);
+    } else {
+      const bool served = ui::CheckSynchronize();
+      if (!*alive) return;
+      if (!served) Sleep(0);
+    }
+  }
+  if (animation_) DrawTiled(canvas, r, animation_);
 }

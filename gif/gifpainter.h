@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "uithreads.h"
@@ -86,6 +87,11 @@ class TGIFPainter : public ui::TThread {
     int Loops = 0;
   };
   TFrameFacts Facts(int frame);
+  // The image still holds the painter (it lets go of its painters when it is freed).
+  bool Attached();
+  // Called by the image being freed, under the painter list's lock: the painter forgets the image and
+  // the owner's reference, and ends without touching either again.
+  void Detach();
   // Runs `call` in the main thread (or at once when painting synchronously).
   void CallMain(const std::function<void()>& call);
   void Fire(const ui::TNotifyEvent& e);
@@ -94,7 +100,10 @@ class TGIFPainter : public ui::TThread {
   void ApplyDisposal();
   void Present();
 
-  TGIFImage* image_;
+  friend class TGIFImage;
+  // The image's painter list, shared so that its lock outlives an image freed while the painter runs.
+  std::shared_ptr<ui::TThreadList> list_;
+  TGIFImage* image_;  // null once the image has let go; read and cleared under list_'s lock
   ui::TCanvas* canvas_;
   RECT rect_;
   uint16_t options_;

@@ -2,6 +2,8 @@
 // the slide converter does it and read back by the host's decoders; a host-made GIF loaded through
 // the picture's file-format registry and drawn onto a bitmap's canvas.
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "uiclipbrd.h"
 #include "uimetafile.h"
 #include "uipicture.h"
+#include "uisysutils.h"
 
 namespace {
 
@@ -353,8 +356,8 @@ TEST(GIFGraphic, StillImageIsDrawnThroughItsMask) {
   }
 }
 
-// A transparent bitmap, an icon and a metafile become frames that keep their transparency: PIL reads
-// the saved file with those pixels transparent and the others in their colours.
+// A transparent bitmap, an icon and a metafile, assigned or added, become frames that keep their
+// transparency: PIL reads the saved file with those pixels transparent and the others in their colours.
 TEST(GIFGraphic, AssignedGraphicsKeepTheirTransparency) {
   // A 4 x 2 bitmap on white, transparent by its bottom-left (white) pixel.
   ui::TBitmap bitmap;
@@ -414,13 +417,17 @@ TEST(GIFGraphic, AssignedGraphicsKeepTheirTransparency) {
       {"icon", &icon, {{1, 1, 0, 0, 0, 0}, {6, 6, 0, 0, 255, 255}, {3, 7, 0, 0, 0, 0}}},
       {"metafile", &metafile, {{4, 4, 255, 0, 0, 255}, {0, 0, 0, 0, 0, 0}, {7, 7, 0, 0, 0, 0}}},
   };
+  for (bool add : {false, true})
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(std::string(c.name) + (add ? ", added" : ", assigned"));
     TGIFImage gif;
-    gif.Assign(c.graphic);
+    if (add)
+      EXPECT_EQ(gif.AddFrame(c.graphic), 0);
+    else
+      gif.Assign(c.graphic);
     ASSERT_EQ(gif.Images().Count(), 1);
     EXPECT_TRUE(gif.Images()[0].Transparent());
-    const std::string file = std::string(c.name) + "_transparent.gif";
+    const std::string file = std::string(c.name) + (add ? "_added" : "") + "_transparent.gif";
     gif.SaveToFile(tq::WorkFile(file));
     std::string script = "from PIL import Image\n"
                          "im = Image.open('" + file + "')\n"
@@ -439,6 +446,71 @@ TEST(GIFGraphic, AssignedGraphicsKeepTheirTransparency) {
                        : "(" + std::to_string(p.r) + ", " + std::to_string(p.g) + ", " + std::to_string(p.b) + ", 255)\n";
     EXPECT_EQ(out, want);
   }
+}
+
+// A frame copied to a platform bitmap: 8 bits per pixel in the frame's colours, as PIL reads the
+// bitmap's file; a transparent frame's bitmap is transparent by a colour of its own even when its
+// transparent entry repeats another colour; dithered, only the cube's colours. The copy reports
+// "Rendering...", and an abort from the progress handler leaves the bitmap empty.
+TEST(GIFGraphic, FrameRendersToABitmap) {
+  TGIFImage gif;
+  gif.DrawOptions = 0;
+  std::vector<uint8_t> pixels(4 * 40);
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 4; ++x) pixels[size_t(y * 4 + x)] = uint8_t((x + y) % 4);
+  TGIFSubImage* frame = giftest::AddFrame(gif, 0, 0, 4, 40, pixels, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 0, 0}});
+  giftest::Control(frame, 0, 0, 3);
+  std::vector<std::string> heard;
+  bool abort = false;
+  gif.OnProgress = [&](ui::TObject*, ui::TProgressStage stage, uint8_t percent, bool, const RECT&,
+                       const std::string& message) {
+    if (message != "Rendering...") return;
+    heard.push_back(std::to_string(int(stage)) + ":" + std::to_string(percent));
+    if (abort && stage == ui::psRunning) ui::Abort();
+  };
+
+  ui::TBitmap bitmap;
+  frame->RenderBitmap(&bitmap);
+  EXPECT_EQ(heard, (std::vector<std::string>{"0:0", "1:80", "2:100"}));
+  EXPECT_EQ(bitmap.GetPixelFormat(), ui::pf8bit);
+  ASSERT_TRUE(bitmap.GetTransparent());
+  const uint32_t key = uint32_t(ui::ColorToRGB(bitmap.GetTransparentColor()));
+  EXPECT_NE(key, GIFColorValue(255, 0, 0));
+  bitmap.SaveToFile(tq::WorkFile("rendered.bmp"));
+  std::string out;
+  ASSERT_EQ(giftest::RunPython("from PIL import Image\n"
+                               "im = Image.open('rendered.bmp')\n"
+                               "print(im.mode, im.size, list(im.getdata())[:8])\n"
+                               "rgb = im.convert('RGB')\n"
+                               "print([rgb.getpixel((x, 0)) for x in range(4)])\n",
+                               &out),
+            0);
+  const std::string keyText = "(" + std::to_string(key & 255) + ", " + std::to_string((key >> 8) & 255) + ", " +
+                              std::to_string(key >> 16) + ")";
+  EXPECT_EQ(out, "P (4, 40) [0, 1, 2, 3, 1, 2, 3, 0]\n[(255, 0, 0), (0, 255, 0), (0, 0, 255), " + keyText + "]\n");
+
+  gif.DrawOptions = goDither;
+  frame->ColorMap().LoadFromPalette({{200, 10, 90}, {0, 255, 0}, {0, 0, 255}, {255, 0, 0}});
+  frame->RenderBitmap(&bitmap);
+  const RGBQUAD* table = bitmap.Info()->bmiColors;
+  const uint32_t cubeKey = uint32_t(ui::ColorToRGB(bitmap.GetTransparentColor()));
+  int offCube = 0, keyed = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 4; ++x) {
+      const RGBQUAD& c = table[static_cast<const uint8_t*>(bitmap.ScanLine(y))[x]];
+      if (GIFColorValue(c.rgbRed, c.rgbGreen, c.rgbBlue) == cubeKey)
+        ++keyed;
+      else if (c.rgbRed % 51 || c.rgbGreen % 51 || c.rgbBlue % 51)
+        ++offCube;
+    }
+  EXPECT_EQ(offCube, 0);
+  EXPECT_EQ(keyed, 40) << "exactly the transparent pixels";
+
+  heard.clear();
+  abort = true;
+  frame->RenderBitmap(&bitmap);
+  EXPECT_TRUE(bitmap.Empty());
+  EXPECT_EQ(heard, (std::vector<std::string>{"0:0", "1:80", "2:0"}));
 }
 
 // A picture holder hears a GIF's progress through the graphic's own event; with GIFBuildBitmapsOnLoad
@@ -536,6 +608,62 @@ TEST(GIFGraphic, ForcedFrameAndPalette) {
   HPALETTE mine = CreatePalette(&given);
   gif.SetPalette(mine);
   EXPECT_EQ(gif.GetPalette(), mine);
+}
+
+// A change of the global map gives the image a palette of the new colours; a change of a frame's map
+// is signalled as a change of the image. Within a change of the frames (a load) nothing is signalled.
+TEST(GIFGraphic, ColourMapChangesNotify) {
+  TGIFImage gif;
+  gif.DrawOptions = 0;
+  const uint32_t red = GIFColorValue(255, 0, 0), green = GIFColorValue(0, 255, 0), blue = GIFColorValue(0, 0, 255);
+  gif.GlobalColorMap().AppendColor(red);
+  TGIFSubImage* frame = giftest::AddFrame(gif, 0, 0, 3, 1, {0, 1, 1}, {{1, 2, 3}, {4, 5, 6}});
+  auto paletteColors = [&] {
+    PALETTEENTRY entries[256];
+    const UINT n = GetPaletteEntries(gif.GetPalette(), 0, 256, entries);
+    std::vector<uint32_t> colors;
+    for (UINT i = 0; i < n; ++i) colors.push_back(GIFColorValue(entries[i].peRed, entries[i].peGreen, entries[i].peBlue));
+    return colors;
+  };
+  EXPECT_EQ(paletteColors(), std::vector<uint32_t>{red});
+  TGIFGlobalColorMap& global = gif.GlobalColorMap();
+  TGIFLocalColorMap other(nullptr);
+  other.AppendColor(blue);
+  struct GlobalCase {
+    const char* name;
+    std::function<void()> change;
+    std::vector<uint32_t> palette;
+  } globalCases[] = {
+      {"append", [&] { global.AppendColor(green); }, {red, green}},
+      {"remove", [&] { global.RemoveColor(0); }, {green}},
+      {"palette", [&] { global.LoadFromPalette({{0, 0, 255}, {255, 0, 0}}); }, {blue, red}},
+      {"copy", [&] { global.Assign(other); }, {blue}},
+  };
+  for (const GlobalCase& c : globalCases) {
+    SCOPED_TRACE(c.name);
+    c.change();
+    EXPECT_EQ(paletteColors(), c.palette);
+  }
+
+  int changes = 0;
+  gif.OnChange = ui::TNotifyEvent([&](ui::TObject*) { ++changes; });
+  TGIFLocalColorMap& local = frame->ColorMap();
+  const std::function<void()> localChanges[] = {
+      [&] { local.AppendColor(green); },
+      [&] { local.RemoveColor(2); },
+      [&] { EXPECT_TRUE(local.SortByUse()); },
+      [&] { local.LoadFromPalette({{7, 7, 7}, {8, 8, 8}}); },
+  };
+  for (const auto& change : localChanges) {
+    const int before = changes;
+    change();
+    EXPECT_EQ(changes, before + 1);
+  }
+  const std::vector<uint8_t> bytes = giftest::SaveBytes(gif);
+  changes = 0;
+  TGIFMemoryStream stream(bytes);
+  gif.LoadFromStream(stream);
+  EXPECT_EQ(changes, 0);
 }
 
 // goDither draws the 216-colour cube's colours, mixed so that a flat colour between two of them keeps

@@ -4,6 +4,9 @@
 // checked.
 #include <windows.h>
 
+#include <psapi.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -179,6 +182,65 @@ TEST(GIFPainter, StoppingFromTheMainThreadEndsThePainter) {
   }
 }
 
+// An image freed by one of its own paint handlers: the painter lets go of it, fires nothing more and
+// ends; a draw up the stack (the first frame is painted while the draw waits for it, and a synchronous
+// animation plays inside the draw) returns without touching the image again.
+TEST(GIFPainter, ImageFreedByItsOwnPaintHandler) {
+  struct Case {
+    const char* name;
+    uint16_t options;
+    int freeAtPaint;  // the frame whose paint event frees the image; -1: the end event does
+  } cases[] = {
+      {"own thread, direct, at the end", goAsync | goAnimate | goDirectDraw, -1},
+      {"own thread, direct, at a frame", goAsync | goAnimate | goLoop | goLoopForever | goDirectDraw, 1},
+      {"own thread, into its bitmap, at the first frame", goAsync | goAnimate | goLoop | goLoopForever, 0},
+      {"own thread, into its bitmap, at the end", goAsync | goAnimate, -1},
+      {"in the draw, direct, at the end", goAnimate | goDirectDraw, -1},
+      {"in the draw, into its bitmap, at a frame", goAnimate | goLoop | goLoopForever, 1},
+  };
+  for (int round = 0; round < 3; ++round)
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + ", round " + std::to_string(round));
+      auto* image = new TGIFImage;
+      MakeAnimation(*image, -1);
+      image->DrawOptions = c.options;
+      std::unique_ptr<ui::TBitmap> bitmap(NewCanvasBitmap());
+      bool freed = false;
+      int heardAfterFree = 0;
+      HANDLE thread = nullptr;
+      auto freeImage = [&] {
+        freed = true;
+        delete image;
+        image = nullptr;
+      };
+      auto heard = [&](ui::TObject*) { heardAfterFree += freed ? 1 : 0; };
+      image->PaintStartEvent = ui::TNotifyEvent([&](ui::TObject* sender) {
+        auto* painter = static_cast<TGIFPainter*>(sender);
+        if (painter->Asynchronous())
+          DuplicateHandle(GetCurrentProcess(), painter->Handle(), GetCurrentProcess(), &thread, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS);
+      });
+      image->PaintEvent = ui::TNotifyEvent([&](ui::TObject* sender) {
+        heard(sender);
+        if (!freed && static_cast<TGIFPainter*>(sender)->ActiveFrame() == c.freeAtPaint) freeImage();
+      });
+      image->AfterPaintEvent = ui::TNotifyEvent(heard);
+      image->LoopEvent = ui::TNotifyEvent(heard);
+      image->PaintEndEvent = ui::TNotifyEvent([&](ui::TObject* sender) {
+        heard(sender);
+        if (!freed && c.freeAtPaint < 0) freeImage();
+      });
+      bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, image);
+      ASSERT_TRUE(PumpUntil([&] { return freed; }));
+      if (c.options & goAsync) {
+        ASSERT_NE(thread, nullptr);
+        EXPECT_TRUE(PumpUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; })) << "the painter ends";
+        CloseHandle(thread);
+      }
+      EXPECT_EQ(heardAfterFree, 0);
+    }
+}
+
 namespace {
 int appMessages = 0;
 LRESULT CALLBACK CountingProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -302,10 +364,77 @@ TEST(GIFPainter, OptimizersStopThePainterAndItShowsOnlyLiveFrames) {
   }
 }
 
-// An optimizer run by the painter's own event handler, on the painter's thread or within the draw:
-// the painter cannot stop before the handler returns, then ends without looking at a frame again.
+// Frames are loaded, copied in and added while a painter plays the image: the painter stops before
+// anything changes, and a holder that redraws at every progress report starts none until the change
+// is over; then the image plays its new frames.
+TEST(GIFPainter, LoadCopyAndAddStopThePainterFirst) {
+  TGIFImage source;
+  MakeLongAnimation(source, 40);
+  const std::vector<uint8_t> bytes = SaveBytes(source);
+  const TGIFBitmap picture = Picture(8, 8, [](int x, int y) { return TGIFColor{uint8_t(x * 30), uint8_t(y * 30), 9}; });
+  struct Operation {
+    const char* name;
+    std::function<void(TGIFImage&)> run;
+    int frames;  // afterwards
+  } operations[] = {
+      {"load",
+       [&](TGIFImage& image) {
+         TGIFMemoryStream stream(bytes);
+         image.LoadFromStream(stream);
+       },
+       40},
+      {"copy", [&](TGIFImage& image) { image.Assign(source); }, 40},
+      {"add", [&](TGIFImage& image) { image.AddFrame(picture); }, 13},
+  };
+  for (int round = 0; round < 4; ++round)
+    for (const Operation& op : operations) {
+      SCOPED_TRACE(std::string(op.name) + ", round " + std::to_string(round));
+      TGIFImage image;
+      MakeLongAnimation(image, 12);
+      image.DrawOptions = uint16_t(image.DrawOptions | goLoopForever);
+      std::unique_ptr<ui::TBitmap> bitmap(NewCanvasBitmap());
+      int painted = 0, dead = 0, reports = 0, withPainter = 0;
+      const ui::TNotifyEvent count([&](ui::TObject* sender) {
+        ++painted;
+        const int active = static_cast<TGIFPainter*>(sender)->ActiveFrame();
+        if (active < 0 || active >= image.Images().Count()) ++dead;
+      });
+      image.PaintEvent = count;
+      ui::TProgressEvent redraw = [&](ui::TObject*, ui::TProgressStage, uint8_t, bool, const RECT&,
+                                      const std::string&) {
+        ++reports;
+        withPainter += image.PainterCount();
+        bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+        withPainter += image.PainterCount();
+      };
+      image.OnProgress = redraw;
+      source.OnProgress = redraw;  // a copy reports through the source's handler
+
+      bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+      ASSERT_TRUE(PumpUntil([&] { return painted >= 2 + round; }));
+      GIFBuildBitmapsOnLoad = true;
+      op.run(image);
+      GIFBuildBitmapsOnLoad = false;
+      source.OnProgress = nullptr;
+      EXPECT_GT(reports, 1);
+      EXPECT_EQ(withPainter, 0);
+      ASSERT_EQ(image.Images().Count(), op.frames);
+
+      image.PaintEvent = count;  // a copy takes the source's paint events
+      painted = 0;
+      bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+      EXPECT_TRUE(PumpUntil([&] { return painted >= 3; })) << "plays the new frames";
+      EXPECT_EQ(dead, 0);
+      image.HaltAllPainters();
+    }
+}
+
+// An optimizer run by the painter's own event handler, on the painter's thread or within the draw,
+// painting on the canvas or into the image's own bitmap: the painter cannot stop before the handler
+// returns, then ends without looking at a frame again; drawn again, the image plays its new frames.
 TEST(GIFPainter, OptimizerInAPaintHandlerEndsThePainter) {
-  for (uint16_t options : {uint16_t(goAsync | goAnimate | goDirectDraw), uint16_t(goAnimate | goDirectDraw)}) {
+  for (uint16_t options : {uint16_t(goAsync | goAnimate | goDirectDraw), uint16_t(goAnimate | goDirectDraw),
+                           uint16_t(goAsync | goAnimate), uint16_t(goAnimate)}) {
     SCOPED_TRACE(options);
     TGIFImage image;
     MakeLongAnimation(image, 12);
@@ -322,7 +451,104 @@ TEST(GIFPainter, OptimizerInAPaintHandlerEndsThePainter) {
     EXPECT_EQ(log.painted, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     EXPECT_EQ(image.Images().Count(), 6);
     EXPECT_TRUE(PumpUntil([&] { return image.PainterCount() == 0; }));
+
+    log.painted.clear();
+    bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+    ASSERT_TRUE(PumpUntil([&] { return log.ends == 2; })) << "plays again";
+    EXPECT_EQ(log.painted, (std::vector<int>{0, 1, 2, 3, 4, 5}));
   }
+}
+
+// Drawing the image on another canvas from its own paint handler returns at once: the painter on the
+// first canvas is stopped and ends when the handler is done, and a new one plays on the second.
+TEST(GIFPainter, DrawOnAnotherCanvasFromAPaintHandler) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    TGIFImage image;
+    MakeAnimation(image, 0);
+    image.DrawOptions = goAsync | goAnimate | goLoop | goDirectDraw;
+    std::unique_ptr<ui::TBitmap> first(NewCanvasBitmap()), second(NewCanvasBitmap());
+    TEventLog log;
+    log.Hook(image, nullptr);
+    bool drawn = false;
+    image.PaintEvent = ui::TNotifyEvent([&](ui::TObject* sender) {
+      if (!drawn && static_cast<TGIFPainter*>(sender)->ActiveFrame() == 1 + round % 2) {
+        second->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+        drawn = true;
+      }
+    });
+    first->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+    ASSERT_TRUE(PumpUntil([&] { return drawn; }));
+    EXPECT_TRUE(PumpUntil([&] { return log.ends == 1 && ShownFrame(*second) >= 0; }));
+    EXPECT_EQ(image.PainterCount(), 1);
+    image.HaltAllPainters();
+    EXPECT_EQ(image.PainterCount(), 0);
+  }
+}
+
+size_t PeakWorkingSet() {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return counters.PeakWorkingSetSize;
+}
+
+// A file of a few dozen bytes whose logical screen is 65535 x 21846: drawn as a still frame with every
+// set of options, no painter starts and nothing of the screen's size is allocated.
+TEST(GIFPainter, HugeLogicalScreenIsNotPainted) {
+  TGIFImage built;
+  built.GlobalColorMap().AppendColor(GIFColorValue(255, 0, 0));
+  built.GlobalColorMap().AppendColor(GIFColorValue(0, 255, 0));
+  for (uint8_t index : {0, 1}) AddFrame(built, 0, 0, 1, 1, {index});
+  built.Header().Screen().Width = 65535;
+  built.Header().Screen().Height = 21846;
+  TGIFMemoryStream bytes(SaveBytes(built));
+  EXPECT_LT(bytes.Size(), 100u);
+  TGIFImage image;
+  image.LoadFromStream(bytes);
+  ASSERT_EQ(image.Images().Count(), 2);
+  ASSERT_EQ(image.Width(), 65535);
+  ASSERT_EQ(image.Height(), 21846);
+
+  const size_t before = PeakWorkingSet();
+  std::unique_ptr<ui::TBitmap> bitmap(NewCanvasBitmap());
+  for (uint16_t options : {GIFDefaultDrawOptions, uint16_t(goAsync | goAnimate | goDirectDraw), uint16_t(goAnimate),
+                           uint16_t(goAnimate | goDirectDraw | goTransparent | goTile)}) {
+    SCOPED_TRACE(options);
+    image.DrawOptions = options;
+    bitmap->Canvas()->StretchDraw(RECT{0, 0, 8, 8}, &image);
+    EXPECT_EQ(image.PainterCount(), 0);
+  }
+  TGIFPainter* painter = nullptr;
+  EXPECT_EQ(image.RunPainter(painter, bitmap->Canvas(), GIFDefaultDrawOptions, RECT{0, 0, 8, 8}), nullptr);
+  EXPECT_THROW(image.CompositeBitmap(), GIFException);
+  EXPECT_LT(PeakWorkingSet(), before + (size_t(32) << 20));
+}
+
+// A 1 x 1 image tiled over 4000 x 3000 onto a 16 x 16 canvas: only the tiles the canvas shows are
+// drawn, none is stored, whether one frame is drawn, a painter paints on the canvas or into the
+// image's bitmap.
+TEST(GIFPainter, TilesOverAHugeAreaCostOnlyWhatShows) {
+  TGIFImage image;
+  for (int i = 0; i < 2; ++i) AddFrame(image, 0, 0, 1, 1, {0}, {{255, 0, 0}});
+  const size_t before = PeakWorkingSet();
+  for (uint16_t options : {uint16_t(goTile), uint16_t(goAnimate | goDirectDraw | goTile), uint16_t(goAnimate | goTile)}) {
+    SCOPED_TRACE(options);
+    image.DrawOptions = options;
+    ui::TBitmap bitmap;
+    bitmap.SetPixelFormat(ui::pf24bit);
+    bitmap.SetSize(16, 16);
+    bitmap.Canvas()->StretchDraw(RECT{0, 0, 4000, 3000}, &image);
+    GdiFlush();
+    int red = 0;
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const auto* p = static_cast<const uint8_t*>(bitmap.ScanLine(y)) + 3 * x;
+        red += p[2] == 255 && p[1] == 0 && p[0] == 0;
+      }
+    EXPECT_EQ(red, 256);
+  }
+  EXPECT_LT(PeakWorkingSet(), before + (size_t(32) << 20));
 }
 
 // Where no frame has painted, an animation shows the image's draw background colour when it has one;

@@ -1,5 +1,7 @@
 // The GIF reader: files written by other tools (netpbm, PIL) read into the object model, and the
 // reader's handling of odd and damaged streams.
+#include <windows.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -36,6 +38,14 @@ T* FindExtension(TGIFSubImage& frame) {
   for (const auto& e : frame.Extensions())
     if (auto* t = dynamic_cast<T*>(e.get())) return t;
   return nullptr;
+}
+
+// A 1 x 1 frame of `image` (not yet added) with a one-colour local map.
+std::unique_ptr<TGIFSubImage> PixelFrame(TGIFImage& image) {
+  auto frame = std::make_unique<TGIFSubImage>(&image);
+  frame->SetFrameBounds(0, 0, 1, 1);
+  frame->ColorMap().AppendColor(0);
+  return frame;
 }
 
 // A small GIF of our own with a global map (the starting point of hand-made damage).
@@ -360,9 +370,7 @@ const TGIFExtensionClass TNoteExtension::Class = {
 // extension again and the label is refused.
 TEST(GifReader, RegisteredExtensionClassesAreCreated) {
   TGIFImage built;
-  auto frame = std::make_unique<TGIFSubImage>(&built);
-  frame->SetFrameBounds(0, 0, 1, 1);
-  frame->ColorMap().AppendColor(0);
+  std::unique_ptr<TGIFSubImage> frame = PixelFrame(built);
   auto app = std::make_unique<TGIFUnknownAppExtension>(frame.get());
   std::memcpy(app->Identifier.data(), "TQTEXTAP1.0", 11);
   app->Blocks.push_back({'h', 'e', 'l', 'l', 'o'});
@@ -404,4 +412,58 @@ TEST(GifReader, RegisteredExtensionClassesAreCreated) {
   ASSERT_NE(unknown, nullptr);
   ASSERT_EQ(unknown->Blocks.size(), 1u);
   EXPECT_EQ(unknown->Blocks[0], (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}));
+}
+
+// Threads that read their first GIF at the same time make the registries once between them: each
+// finds the loop count and the delay of the same file.
+TEST(GifReader, RegistriesAreMadeOnceUnderThreads) {
+  TGIFImage built;
+  std::unique_ptr<TGIFSubImage> frame = PixelFrame(built);
+  auto loop = std::make_unique<TGIFAppExtNSLoop>(frame.get());
+  loop->Loops = 7;
+  frame->AddExtension(std::move(loop));
+  auto* control = static_cast<TGIFGraphicControlExtension*>(
+      frame->AddExtension(std::make_unique<TGIFGraphicControlExtension>(frame.get())));
+  control->SetDelay(42);
+  built.AddFrame(std::move(frame));
+  struct Job {
+    std::vector<uint8_t> bytes;
+    HANDLE go = nullptr;
+    int loops = -1, delay = -1;
+    static DWORD WINAPI Run(void* p) {
+      auto* job = static_cast<Job*>(p);
+      WaitForSingleObject(job->go, INFINITE);
+      try {
+        TGIFMemoryStream stream(job->bytes);
+        TGIFImage image;
+        image.LoadFromStream(stream);
+        TGIFSubImage& read = image.Images()[0];
+        if (auto* count = FindExtension<TGIFAppExtNSLoop>(read)) job->loops = count->Loops;
+        if (read.GraphicControlExtension()) job->delay = read.GraphicControlExtension()->Delay();
+      } catch (...) {
+      }
+      return 0;
+    }
+  };
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    FreeExtensionRegistries();
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    Job jobs[4];
+    HANDLE threads[4];
+    for (int i = 0; i < 4; ++i) {
+      jobs[i].bytes = giftest::SaveBytes(built);
+      jobs[i].go = go;
+      threads[i] = CreateThread(nullptr, 0, &Job::Run, &jobs[i], 0, nullptr);
+      ASSERT_NE(threads[i], nullptr);
+    }
+    SetEvent(go);
+    EXPECT_EQ(WaitForMultipleObjects(4, threads, TRUE, 60000), WAIT_OBJECT_0);
+    for (int i = 0; i < 4; ++i) {
+      CloseHandle(threads[i]);
+      EXPECT_EQ(jobs[i].loops, 7);
+      EXPECT_EQ(jobs[i].delay, 42);
+    }
+    CloseHandle(go);
+  }
 }
