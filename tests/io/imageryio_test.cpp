@@ -836,6 +836,8 @@ TEST(CodecFailures, AnExceptionInsideAReaderOrWriterEndsTheCallAbortedAndHarmsNo
       EXPECT_EQ(TemporaryFiles(), 0);
     }
   IERemoveFileFormat(kThrowingFormat);
+}
+
 // Saves that fail after the writer started: the final move (the target became a folder, or another
 // program holds it open), a writer that raises, a size the format cannot hold. Each ends with
 // Aborting set, seen as such by OnFinishWork, with the old file as it was and no temporary file.
