@@ -499,7 +499,7 @@ void PrepareWork(TIEBitmap& work, int bits) {
 
 }  // namespace
 
-void IEICOWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+void IEICOWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress,
                 const std::vector<TIEICOSize>& Sizes, const std::vector<int>& BitCounts) {
   std::atomic<bool> localAbort{false};
   std::atomic<bool>& abort = Progress.Aborting ? *Progress.Aborting : localAbort;
@@ -518,8 +518,6 @@ void IEICOWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   const int64_t directory = Stream.GetPosition();
   std::vector<uint8_t> entries(size_t(count) * kEntrySize, 0);
   IEStreamWriteCheck(Stream, abort, entries.data(), int32_t(entries.size()));
-  Params.FreeColorMap();
-  if (Bitmap.GetPixelFormat() != ie24RGB) Params.BitsPerSample = Params.SamplesPerPixel = 1;
   const double factor = 100.0 / count;
   int written = 0;
   std::vector<TIERGB> colorMap;
@@ -545,7 +543,6 @@ void IEICOWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     IEWriteU32LE(e + 12, uint32_t(imageStart - start));
     ++written;
   }
-  if (!colorMap.empty()) Params.SetColorMap(colorMap.data(), int(colorMap.size()));
   // the directory lists the images written, also when an abort stopped the loop early
   const int64_t end = Stream.GetPosition();
   std::atomic<bool> directoryAbort{false};
