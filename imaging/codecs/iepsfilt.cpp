@@ -102,7 +102,7 @@ void WritePage(TIEStream& s, int k, TIEBitmap& bmp, TIECodecProgress& progress, 
   int fw = 1, fh = 1;
   IEFitSizeInBox(w, h, params.PSPaperWidth, params.PSPaperHeight, fw, fh);
   Line(s, IEIntToStr(fw) + " -" + IEIntToStr(fh) + " scale");
-  Line(s, IEIntToStr(w) + " " + IEIntToStr(h) + " " + IEIntToStr(params.BitsPerSample));
+  Line(s, IEIntToStr(w) + " " + IEIntToStr(h) + " " + IEIntToStr(bilevel ? 1 : 8));
   Line(s, "[ " + IEIntToStr(w) + " 0 0 " + IEIntToStr(h) + " 0 0 ]");
 
   TPageData page;
