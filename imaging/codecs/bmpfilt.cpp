@@ -16,6 +16,7 @@ constexpr int kCoreHeaderSize = 12;
 constexpr int kInfoHeaderSize = 40;
 constexpr int kMaxHeaderRead = 64;
 constexpr int kMaxPaletteEntries = 256;
+constexpr uint64_t kMaxBMPFileSize = 0xFFFFFFFF;  // the file header states the size in 32 bits
 // A run code of two bytes gives at most 255 pixels, an end-of-line code ends a row: a compressed
 // block of n bytes cannot describe more rows than n / 2 + 1 or more pixels than 128 per byte. Larger
 // claims are refused before the bitmap is allocated.
@@ -555,7 +556,13 @@ bool PlanBMPWrite(TIEBitmap& Bitmap, const TIOParamsVals& Params, TBMPWritePlan&
   plan.rle = !plan.core && Params.BMPCompression == 1 && (plan.bitCount == 4 || plan.bitCount == 8);
   plan.compression = plan.rle ? (plan.bitCount == 4 ? 2 : 1) : 0;
   plan.colours = plan.bitCount <= 8 ? 1 << plan.bitCount : 0;
-  return true;
+  // the file, run-length coding at its worst (an escape pair per two pixels) included, must fit the
+  // 32-bit sizes of its header
+  const uint64_t stride = (uint64_t(plan.w) * plan.bitCount + 31) / 32 * 4;
+  const uint64_t rows = plan.rle ? uint64_t(plan.w) * 2 + 4 : stride;
+  const uint64_t fileSize = uint64_t(plan.headerSize) + kFileHeaderSize + 4 * uint64_t(plan.colours) + 2 +
+                            rows * uint64_t(plan.h);
+  return fileSize <= kMaxBMPFileSize;
 }
 
 // The pixels to encode, in the writer's format: 4-bit files go through a 16-colour palette.
@@ -674,7 +681,7 @@ void WriteBMPRows(TIEStream& Stream, const TBMPWritePlan& plan, TIEBitmap* src, 
 
 }  // namespace
 
-void IEBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+void IEBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress,
                 bool SaveAlpha) {
   std::atomic<bool>& abort = *Progress.Aborting;
   const int64_t start = Stream.GetPosition();
@@ -697,7 +704,6 @@ void IEBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     pal.assign(size_t(plan.colours), TIERGB{0, 0, 0});
     for (int i = 0; i < plan.colours && i < src->GetPaletteCount(); ++i) pal[size_t(i)] = src->GetPaletteEntry(i);
   }
-  if (!pal.empty()) Params.SetColorMap(pal.data(), int(pal.size()));
 
   TBMPHeaders headers;
   headers.Fill(plan, Params, 0, 0, 0);

@@ -17,7 +17,7 @@ void IEBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, int32_t DataSize, TIOParams
 // Writes the bitmap at the stream's position: depth from Params.BitsPerSample / SamplesPerPixel and
 // the alpha channel, header by Params.BMPVersion, RLE4/RLE8 by Params.BMPCompression. SaveAlpha stores
 // the alpha channel in the fourth byte of 32-bit pixels (else 255).
-void IEBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+void IEBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress,
                 bool SaveAlpha);
 
 // RLE decoders over the whole compressed block into an allocated bitmap: the RGB forms into ie24RGB

@@ -23,6 +23,7 @@ constexpr uint8_t kGraphicControl = 0xF9, kComment = 0xFE;
 constexpr int kHeaderSize = 13;
 constexpr int kDescriptorSize = 9;
 constexpr int kMaxSubBlock = 255;
+constexpr int64_t kMaxGIFSide = 65535;  // the screen and frame sizes and positions are 16-bit fields
 // One LZW code yields at most this many pixels (a string of the full 4096-entry table); codes are at
 // least 3 bits. A frame larger than its data could ever fill is refused before it is allocated.
 constexpr uint64_t kMaxPixelsPerDataByte = 4096 * 8 / 3;
@@ -303,12 +304,17 @@ void IEGIFReadFrames(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOP
   WalkGIF(Stream, Bitmap, ImageCount, Params, Progress, false, AlphaMask, IgnoreAlpha, First, Last, Sink);
 }
 
-void IEGIFWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress) {
+void IEGIFWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress) {
   std::atomic<bool> localAbort{false};
   std::atomic<bool>& aborting = Progress.Aborting ? *Progress.Aborting : localAbort;
   Progress.Report(0);
   if (aborting) return;
-  if (Bitmap.GetImageWidth() <= 0 || Bitmap.GetImageHeight() <= 0) {
+  // The logical screen holds the frame where it is placed; what a 16-bit field cannot hold is refused
+  // before anything is written.
+  const int64_t screenW = std::max<int64_t>(Params.GIFWinWidth, int64_t(Params.GIFXPos) + Bitmap.GetImageWidth());
+  const int64_t screenH = std::max<int64_t>(Params.GIFWinHeight, int64_t(Params.GIFYPos) + Bitmap.GetImageHeight());
+  if (Bitmap.GetImageWidth() <= 0 || Bitmap.GetImageHeight() <= 0 || Params.GIFXPos < 0 || Params.GIFYPos < 0 ||
+      screenW > kMaxGIFSide || screenH > kMaxGIFSide) {
     aborting = true;
     return;
   }
@@ -337,7 +343,7 @@ void IEGIFWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
 
   const int slots = 1 << b;
   const int n = alpha ? slots - 1 : slots;  // with alpha the last index marks transparent pixels
-  if (alpha) Params.GIFFlagTranspColor = true;
+  const bool transparent = alpha || Params.GIFFlagTranspColor;
   std::vector<TIERGB> palette(size_t(slots), TIERGB{0, 0, 0});
   std::vector<uint8_t> index(size_t(w) * size_t(h));
   std::unique_ptr<TIEQuantizer> quantizer;
@@ -386,8 +392,8 @@ void IEGIFWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   std::string version = Params.GIFVersion;
   version.resize(6, ' ');
   out.insert(out.end(), version.begin(), version.end());
-  put16(w);
-  put16(h);
+  put16(int(screenW));
+  put16(int(screenH));
   out.push_back(uint8_t((b - 1) | ((b - 1) << 4) | 0x80));
   out.push_back(uint8_t(paletteIndex(Params.GIFBackground)));
   out.push_back(0);
@@ -397,7 +403,7 @@ void IEGIFWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     out.push_back(c.b);
   }
   out.insert(out.end(), {kExtension, kGraphicControl, 4});
-  out.push_back(uint8_t(((Params.GIFAction & 7) << 2) | (Params.GIFFlagTranspColor ? 1 : 0)));
+  out.push_back(uint8_t(((Params.GIFAction & 7) << 2) | (transparent ? 1 : 0)));
   put16(Params.GIFDelayTime);
   out.push_back(uint8_t(alpha ? n : paletteIndex(Params.GIFTranspColor)));
   out.push_back(0);

@@ -27,5 +27,7 @@ void IEGIFReadFrames(TIEStream& Stream, TIEBitmap& Bitmap, int& ImageCount, TIOP
                      const TIEGIFFrameSink& Sink);
 
 // Writes Params.BitsPerSample bits per pixel (1..8); a bitmap with an alpha channel keeps the last
-// palette index for its transparent pixels and sets Params.GIFFlagTranspColor.
-void IEGIFWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress);
+// palette index for its transparent pixels and marks it transparent. The logical screen holds the
+// frame at GIFXPos, GIFYPos (and GIFWinWidth x GIFWinHeight when larger); a screen or frame that a
+// 16-bit field cannot hold is refused before anything is written.
+void IEGIFWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress);

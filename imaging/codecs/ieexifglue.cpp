@@ -67,7 +67,7 @@ void LoadExifThumbnail(const uint8_t* tiff, size_t size, TIEBitmap& thumb) {
 
 // The EXIF block of params into a new[] block, with its thumbnail as the second directory when asked.
 // Returns the block's length.
-size_t SaveExif(TIOParamsVals* params, uint8_t*& buffer, bool withHeader, bool withThumbnail) {
+size_t SaveExif(const TIOParamsVals* params, uint8_t*& buffer, bool withHeader, bool withThumbnail) {
   TIEMemoryStream s;
   std::atomic<bool> aborting{false};
   TIECodecProgress progress;
@@ -192,7 +192,7 @@ void IECopyExifParams(const TIOParamsVals& source, TIOParamsVals& dest) {
   dest.ExifMakerNote.Assign(&source.ExifMakerNote);
 }
 
-void IESaveExifToBuffer(TIOParamsVals* params, uint8_t*& buffer, size_t& length, bool withHeader) {
+void IESaveExifToBuffer(const TIOParamsVals* params, uint8_t*& buffer, size_t& length, bool withHeader) {
   length = SaveExif(params, buffer, withHeader, true);
 }
 

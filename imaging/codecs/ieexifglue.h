@@ -17,7 +17,7 @@ bool IELoadExifFromMarker(const uint8_t* data, size_t length, TIOParamsVals* par
 // The EXIF block of params (a TIFF structure of the metadata directories, then a second directory
 // with ExifThumbnail as JPEG interchange data when there is one), behind "Exif" NUL NUL with
 // withHeader: a new[] block the caller frees with delete[].
-void IESaveExifToBuffer(TIOParamsVals* params, uint8_t*& buffer, size_t& length, bool withHeader);
+void IESaveExifToBuffer(const TIOParamsVals* params, uint8_t*& buffer, size_t& length, bool withHeader);
 // Before a JPEG save: with HasExifData, the first APP1 marker holding EXIF is replaced by params'
 // EXIF block (appended last); the thumbnail is left out when the block would not fit in a marker.
 void IEStoreExifMarker(TIOParamsVals* params);

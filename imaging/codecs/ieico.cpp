@@ -456,11 +456,11 @@ void WriteIconImage(TIEStream& s, std::atomic<bool>& abort, TIEBitmap& work, int
   }
 }
 
-// The entry's depth from its bit count: 0 takes the parameters' (samples, bits).
-int EntryBits(int bitCount, const TIOParamsVals& p) {
+// The entry's depth from its bit count: 0 takes the image's (samples, bits) depth.
+int EntryBits(int bitCount, int imageSamples, int imageBits) {
   int samples, bits;
   switch (bitCount) {
-    case 0: samples = p.SamplesPerPixel; bits = p.BitsPerSample; break;
+    case 0: samples = imageSamples; bits = imageBits; break;
     case 1: samples = 1; bits = 1; break;
     case 4: samples = 1; bits = 4; break;
     case 8: samples = 1; bits = 8; break;
@@ -499,7 +499,7 @@ void PrepareWork(TIEBitmap& work, int bits) {
 
 }  // namespace
 
-void IEICOWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+void IEICOWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress,
                 const std::vector<TIEICOSize>& Sizes, const std::vector<int>& BitCounts) {
   std::atomic<bool> localAbort{false};
   std::atomic<bool>& abort = Progress.Aborting ? *Progress.Aborting : localAbort;
@@ -518,8 +518,9 @@ void IEICOWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   const int64_t directory = Stream.GetPosition();
   std::vector<uint8_t> entries(size_t(count) * kEntrySize, 0);
   IEStreamWriteCheck(Stream, abort, entries.data(), int32_t(entries.size()));
-  Params.FreeColorMap();
-  if (Bitmap.GetPixelFormat() != ie24RGB) Params.BitsPerSample = Params.SamplesPerPixel = 1;
+  // entries without a depth of their own: a bilevel image stays 1-bit, others take the parameters'
+  const bool bilevel = Bitmap.GetPixelFormat() != ie24RGB;
+  const int imageSamples = bilevel ? 1 : Params.SamplesPerPixel, imageBits = bilevel ? 1 : Params.BitsPerSample;
   const double factor = 100.0 / count;
   int written = 0;
   std::vector<TIERGB> colorMap;
@@ -529,7 +530,7 @@ void IEICOWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     const bool bw = Bitmap.GetPixelFormat() == ie1g;
     TIEBitmap work(Sizes[size_t(i)].Width, Sizes[size_t(i)].Height, bw ? ie1g : ie24RGB);
     IEResample(&Bitmap, &work, bw ? rfNone : rfFastLinear, nullptr, TIEProgressEvent());
-    const int bits = EntryBits(size_t(i) < BitCounts.size() ? BitCounts[size_t(i)] : 0, Params);
+    const int bits = EntryBits(size_t(i) < BitCounts.size() ? BitCounts[size_t(i)] : 0, imageSamples, imageBits);
     PrepareWork(work, bits);
     const int64_t imageStart = Stream.GetPosition();
     WriteIconImage(Stream, abort, work, bits, Params, colorMap);
@@ -545,7 +546,6 @@ void IEICOWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
     IEWriteU32LE(e + 12, uint32_t(imageStart - start));
     ++written;
   }
-  if (!colorMap.empty()) Params.SetColorMap(colorMap.data(), int(colorMap.size()));
   // the directory lists the images written, also when an abort stopped the loop early
   const int64_t end = Stream.GetPosition();
   std::atomic<bool> directoryAbort{false};

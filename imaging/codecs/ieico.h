@@ -25,5 +25,5 @@ void IECURRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool
 // Writes one icon image per entry of Sizes (1 .. 256 pixels a side; anything else is refused), each
 // resampled from the bitmap, at the depth of the same entry of BitCounts (1, 4, 8, 24, 32; 0 takes
 // Params' depth; a missing entry is 0). The bitmap's alpha channel gives the transparency.
-void IEICOWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+void IEICOWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress,
                 const std::vector<TIEICOSize>& Sizes, const std::vector<int>& BitCounts);

@@ -280,27 +280,25 @@ void IEJ2000Read(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
   if (alpha) alpha->IsAll255 = false;
 }
 
-void IEJ2000Write(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+void IEJ2000Write(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress,
                   int Format) {
   const int w = Bitmap.GetImageWidth(), h = Bitmap.GetImageHeight();
   if (w <= 0 || h <= 0 || (Format != 0 && Format != 1) || !(Params.J2000Rate > 0)) {
     Progress.Abort();
     return;
   }
+  // a bilevel image is written as 1-bit grey whatever the colour space asked for
   const bool oneBit = Bitmap.GetPixelFormat() == ie1g;
-  if (oneBit) {
-    Params.BitsPerSample = 1;
-    Params.J2000ColorSpace = 0;
-  }
+  const int colorSpace = oneBit ? 0 : Params.J2000ColorSpace;
   // Fewer than 8 bits cannot hold the bytes of a colour or grey bitmap: BitsPerSample may still hold
   // the depth of the last file read (a 16-colour GIF leaves 4).
   const int bits = oneBit ? 1 : IEMax(Params.BitsPerSample, 8);
-  if (bits > 16 || Params.J2000ColorSpace > 2) {
+  if (bits > 16 || colorSpace > 2) {
     Progress.Abort();
     return;
   }
   TIEWriterSource src(Bitmap, oneBit ? ie1g : ie24RGB);
-  const bool grey = Params.J2000ColorSpace == 0;
+  const bool grey = colorSpace == 0;
   TIEBitmap* alpha = (!grey && Bitmap.AlphaPresent()) ? Bitmap.GetAlphaChannel() : nullptr;
   if (alpha && alpha->IsAll255) alpha = nullptr;
   const int comps = grey ? 1 : alpha ? 4 : 3;

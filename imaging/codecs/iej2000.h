@@ -17,7 +17,7 @@ void IEJ2000Read(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
 // Format 0 writes a JP2 file, 1 a code stream. Params.J2000Rate below 1 is lossy at that fraction of
 // the raw size, 1 and above lossless; 0 and below is refused. Samples take Params.BitsPerSample bits
 // (at most 16), but never fewer than 8 unless the bitmap is ie1g.
-void IEJ2000Write(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+void IEJ2000Write(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress,
                   int Format);
 
 // Start-up step of the module: the YCbCr-to-RGB tables.

@@ -69,12 +69,12 @@ void RGBRow(TIEBitmap& bmp, int y, uint8_t* dst) {
 }
 
 // Data and filter entries of a 1-bit image.
-void BilevelImage(TIEBitmap& bmp, TIOParamsVals& params, TIECodecProgress& progress, std::atomic<bool>& abort,
+void BilevelImage(TIEBitmap& bmp, const TIOParamsVals& params, TIECodecProgress& progress, std::atomic<bool>& abort,
                   TIEPDFStreamObject& image) {
   TIEPDFDictionaryObject& d = *image.Dictionary;
   const int w = bmp.GetImageWidth(), h = bmp.GetImageHeight();
-  if (params.PDFCompression == 4) params.PDFCompression = 3;  // no DCT for 1-bit data: the fax coding instead
   int c = params.PDFCompression;
+  if (c == 4) c = 3;  // no DCT for 1-bit data: the fax coding instead
   const TIETIFFLZWCompressor coder = LZWCoder(params);
   if (c == 5 && !coder) c = 0;  // no LZW coder: the data go unfiltered
   switch (c) {
@@ -117,7 +117,7 @@ void BilevelImage(TIEBitmap& bmp, TIOParamsVals& params, TIECodecProgress& progr
 }
 
 // Data and filter entries of an 8-bit RGB image.
-void ColourImage(TIEBitmap& bmp, TIOParamsVals& params, TIECodecProgress& progress, std::atomic<bool>& abort,
+void ColourImage(TIEBitmap& bmp, const TIOParamsVals& params, TIECodecProgress& progress, std::atomic<bool>& abort,
                  TIEPDFStreamObject& image) {
   TIEPDFDictionaryObject& d = *image.Dictionary;
   const int w = bmp.GetImageWidth(), h = bmp.GetImageHeight();
@@ -129,9 +129,7 @@ void ColourImage(TIEBitmap& bmp, TIOParamsVals& params, TIECodecProgress& progre
     TIEMemoryStream jpeg;
     const uint8_t jpegSpace = params.JPEGColorSpace;
     // four-component JPEG data would not match the page's colour space: such images go as YCbCr
-    if (jpegSpace == 3 || jpegSpace == 4) params.JPEGColorSpace = 2;
-    IEJPEGWrite(jpeg, bmp, params, progress);
-    params.JPEGColorSpace = jpegSpace;
+    IEJPEGWriteAs(jpeg, bmp, params, progress, jpegSpace == 3 || jpegSpace == 4 ? 2 : jpegSpace);
     const uint8_t* p = static_cast<const uint8_t*>(jpeg.Memory());
     image.SetData(std::vector<uint8_t>(p, p + jpeg.GetSize()));
     d.Add("Filter", Name("DCTDecode"));
@@ -237,7 +235,7 @@ TIEPDFWriterState* IEPDFCreateState() {
   return state;
 }
 
-void IEPDFAddImagePage(TIEPDFWriterState* State, TIEBitmap& Bitmap, TIOParamsVals& Params,
+void IEPDFAddImagePage(TIEPDFWriterState* State, TIEBitmap& Bitmap, const TIOParamsVals& Params,
                        TIECodecProgress& Progress) {
   if (!State) return;
   std::atomic<bool> localAbort{false};
@@ -250,8 +248,6 @@ void IEPDFAddImagePage(TIEPDFWriterState* State, TIEBitmap& Bitmap, TIOParamsVal
   TIEBitmap& bmp = *src.get();
   const int w = bmp.GetImageWidth(), h = bmp.GetImageHeight();
   const bool bilevel = bmp.GetPixelFormat() == ie1g;
-  Params.BitsPerSample = bilevel ? 1 : 8;
-  Params.SamplesPerPixel = bilevel ? 1 : 3;
 
   auto* image = new TIEPDFStreamObject;
   if (bilevel) BilevelImage(bmp, Params, Progress, abort, *image);
@@ -278,7 +274,7 @@ void IEPDFAddImagePage(TIEPDFWriterState* State, TIEBitmap& Bitmap, TIOParamsVal
   IEPDFAddPage(State->Objects, State->Pages, State->Resources, contents->ObjectNumber, mediaBox);
 }
 
-bool IEPDFClose(TIEPDFWriterState*& State, TIEStream& Stream, TIOParamsVals& Params) {
+bool IEPDFClose(TIEPDFWriterState*& State, TIEStream& Stream, const TIOParamsVals& Params) {
   if (!State) return true;
   bool failed = false;
   {
@@ -303,7 +299,7 @@ bool IEPDFClose(TIEPDFWriterState*& State, TIEStream& Stream, TIOParamsVals& Par
   return !failed;
 }
 
-void IEPDFWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress) {
+void IEPDFWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress) {
   if (Bitmap.GetImageWidth() <= 0 || Bitmap.GetImageHeight() <= 0) {
     Progress.Abort();  // nothing to put on a page
     return;

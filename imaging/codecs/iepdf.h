@@ -28,13 +28,13 @@ struct TIEPDFWriterState {
 TIEPDFWriterState* IEPDFCreateState();
 // Adds the bitmap as an image page. PDFCompression 4 on a 1-bit image is taken as, and stored back
 // as, 3.
-void IEPDFAddImagePage(TIEPDFWriterState* State, TIEBitmap& Bitmap, TIOParamsVals& Params,
+void IEPDFAddImagePage(TIEPDFWriterState* State, TIEBitmap& Bitmap, const TIOParamsVals& Params,
                        TIECodecProgress& Progress);
 // Writes the whole document and frees the state and its objects (nothing for a null state). False
 // when a write came up short.
-bool IEPDFClose(TIEPDFWriterState*& State, TIEStream& Stream, TIOParamsVals& Params);
+bool IEPDFClose(TIEPDFWriterState*& State, TIEStream& Stream, const TIOParamsVals& Params);
 // Create, one page, close. A short write sets the abort flag.
-void IEPDFWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress);
+void IEPDFWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress);
 
 // ---- document structure ----
 // Appends the object to the list and gives it the new count as its number.

@@ -248,7 +248,7 @@ void IEPNMRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
   if (h.kind == '4') IEInvertBitmapBits(&Bitmap);
 }
 
-void IEPNMWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress) {
+void IEPNMWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress) {
   const TIEPixelFormat f = Bitmap.GetPixelFormat();
   const int bits = Params.BitsPerSample, spp = Params.SamplesPerPixel;
   enum { kP4, kP5, kP6Wide, kP6From48, kP6, kNone } form = kNone;

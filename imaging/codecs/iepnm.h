@@ -18,4 +18,4 @@ void IEPNMRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
                bool ParamsOnly);
 // "P4" for ie1g bitmaps or 1-bit Params, "P5" for 8-bit grey Params, "P6" (8 or 16 bits a sample)
 // otherwise. Params that fit no case write nothing and set the abort flag.
-void IEPNMWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress);
+void IEPNMWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress);

@@ -42,7 +42,7 @@ void IEPSDRead(TIEStream& Stream, TIEBitmap* Bitmap, TIOParamsVals& Params, TIEC
 // Writes Bitmap as the merged image and Layers (may be empty) as the file's layers, every channel
 // PackBits-compressed. The layers' bitmaps are converted to the merged image's colour mode and
 // resized to their display size in place.
-void IEPSDWrite(TIEStream& Stream, TIOParamsVals& Params, TIECodecProgress Progress, TIEBitmap* Bitmap,
+void IEPSDWrite(TIEStream& Stream, const TIOParamsVals& Params, TIECodecProgress Progress, TIEBitmap* Bitmap,
                 TIEPSDLayerList& Layers);
 
 // PackBits of one row of n bytes into `out` (replaced): runs of 4 to 128 equal bytes become a

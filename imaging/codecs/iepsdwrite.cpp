@@ -14,6 +14,7 @@
 namespace {
 
 constexpr int kMaxNameBytes = 255;
+constexpr int kMaxPSDSide = 30000;  // the largest width and height a version 1 file may state
 
 struct TMode {
   int mode = -1;  // -1: not writable
@@ -66,7 +67,7 @@ namespace {
 
 class TPSDWriter {
  public:
-  TPSDWriter(TIEStream& s, TIOParamsVals& p, TIECodecProgress& pr) : stream_(s), params_(p), progress_(pr) {}
+  TPSDWriter(TIEStream& s, const TIOParamsVals& p, TIECodecProgress& pr) : stream_(s), params_(p), progress_(pr) {}
   void Run(TIEBitmap* merged, TIEPSDLayerList& layers);
 
  private:
@@ -111,7 +112,7 @@ class TPSDWriter {
   void ChannelRow(TIEBitmap& b, int kind, int c, int y, std::vector<uint8_t>& out);
 
   TIEStream& stream_;
-  TIOParamsVals& params_;
+  const TIOParamsVals& params_;
   TIECodecProgress& progress_;
   std::atomic<bool> localAbort_{false};
   std::atomic<bool>* abort_ = &localAbort_;
@@ -325,10 +326,16 @@ void TPSDWriter::Run(TIEBitmap* merged, TIEPSDLayerList& layers) {
   start_ = Pos();
   TIEBitmap* reference = merged && !merged->IsEmpty() ? merged : (!layers.empty() ? layers[0].Bitmap.get() : nullptr);
   mode_ = reference ? ModeOf(reference->GetPixelFormat()) : TMode{};
-  if (mode_.mode < 0 || !merged || merged->IsEmpty()) {
+  if (mode_.mode < 0 || !merged || merged->IsEmpty() || merged->GetImageWidth() > kMaxPSDSide ||
+      merged->GetImageHeight() > kMaxPSDSide) {
     *abort_ = true;
     return;
   }
+  for (const TIEPSDLayer& l : layers)
+    if (l.Bitmap && !l.Bitmap->IsEmpty() && (l.DisplayWidth() > kMaxPSDSide || l.DisplayHeight() > kMaxPSDSide)) {
+      *abort_ = true;
+      return;
+    }
   format_ = FormatOfMode(mode_);
   // layers in the file's colour mode and at their display size
   for (TIEPSDLayer& l : layers) {
@@ -397,7 +404,7 @@ void TPSDWriter::Run(TIEBitmap* merged, TIEPSDLayerList& layers) {
 
 }  // namespace
 
-void IEPSDWrite(TIEStream& Stream, TIOParamsVals& Params, TIECodecProgress Progress, TIEBitmap* Bitmap,
+void IEPSDWrite(TIEStream& Stream, const TIOParamsVals& Params, TIECodecProgress Progress, TIEBitmap* Bitmap,
                 TIEPSDLayerList& Layers) {
   TPSDWriter writer(Stream, Params, Progress);
   writer.Run(Bitmap, Layers);

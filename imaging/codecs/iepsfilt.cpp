@@ -67,16 +67,14 @@ void EncodeBilevel(TIEBitmap& bmp, int compression, TIECodecProgress& progress, 
   for (int y = 0; y < h; ++y) progress.Report(int(y * factor));
 }
 
-void EncodeColour(TIEBitmap& bmp, int compression, TIOParamsVals& params, TIECodecProgress& progress,
+void EncodeColour(TIEBitmap& bmp, int compression, const TIOParamsVals& params, TIECodecProgress& progress,
                   TPageData& page) {
   int total = 0;
   const int w = bmp.GetImageWidth(), h = bmp.GetImageHeight();
   if (compression == 3) {
     TIEMemoryStream jpeg;
     const uint8_t space = params.JPEGColorSpace;
-    if (FourComponentJPEG(space)) params.JPEGColorSpace = 2;
-    IEJPEGWrite(jpeg, bmp, params, progress);
-    params.JPEGColorSpace = space;
+    IEJPEGWriteAs(jpeg, bmp, params, progress, FourComponentJPEG(space) ? 2 : space);
     page.jpegComponents = space == 1 ? 1 : 3;
     AppendASCII85(page.text, static_cast<const uint8_t*>(jpeg.Memory()), int(jpeg.GetSize()), total);
     return;
@@ -94,11 +92,9 @@ void EncodeColour(TIEBitmap& bmp, int compression, TIOParamsVals& params, TIECod
   }
 }
 
-void WritePage(TIEStream& s, int k, TIEBitmap& bmp, TIECodecProgress& progress, TIOParamsVals& params) {
+void WritePage(TIEStream& s, int k, TIEBitmap& bmp, TIECodecProgress& progress, const TIOParamsVals& params) {
   const int w = bmp.GetImageWidth(), h = bmp.GetImageHeight();
   const bool bilevel = bmp.GetPixelFormat() == ie1g;
-  params.BitsPerSample = bilevel ? 1 : 8;
-  params.SamplesPerPixel = bilevel ? 1 : 3;
   const int compression = params.PSCompression;
 
   Line(s, "%%Page: " + IEIntToStr(k) + " " + IEIntToStr(k));
@@ -106,7 +102,7 @@ void WritePage(TIEStream& s, int k, TIEBitmap& bmp, TIECodecProgress& progress, 
   int fw = 1, fh = 1;
   IEFitSizeInBox(w, h, params.PSPaperWidth, params.PSPaperHeight, fw, fh);
   Line(s, IEIntToStr(fw) + " -" + IEIntToStr(fh) + " scale");
-  Line(s, IEIntToStr(w) + " " + IEIntToStr(h) + " " + IEIntToStr(params.BitsPerSample));
+  Line(s, IEIntToStr(w) + " " + IEIntToStr(h) + " " + IEIntToStr(bilevel ? 1 : 8));
   Line(s, "[ " + IEIntToStr(w) + " 0 0 " + IEIntToStr(h) + " 0 0 ]");
 
   TPageData page;
@@ -156,7 +152,7 @@ std::string IEPSPadNumber(int value, int width) {
   return s;
 }
 
-TIEPSWriterState* IEPSWriteHeader(TIEStream& Stream, TIOParamsVals& Params) {
+TIEPSWriterState* IEPSWriteHeader(TIEStream& Stream, const TIOParamsVals& Params) {
   auto* state = new TIEPSWriterState;
   TIECheckedWriteStream s(Stream, state->WriteFailed);
   Line(s, "%!PS-Adobe-3.0");
@@ -174,7 +170,7 @@ TIEPSWriterState* IEPSWriteHeader(TIEStream& Stream, TIOParamsVals& Params) {
 }
 
 void IEPSAddPage(TIEPSWriterState* State, TIEStream& Stream, TIEBitmap& Bitmap, TIECodecProgress& Progress,
-                 TIOParamsVals& Params) {
+                 const TIOParamsVals& Params) {
   if (!State) return;
   std::atomic<bool> localAbort{false};
   std::atomic<bool>& abort = Progress.Aborting ? *Progress.Aborting : localAbort;
@@ -208,7 +204,7 @@ bool IEPSClose(TIEPSWriterState*& State, TIEStream& Stream) {
   return ok;
 }
 
-void IEPSWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress) {
+void IEPSWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress) {
   if (Bitmap.GetImageWidth() <= 0 || Bitmap.GetImageHeight() <= 0) {
     Progress.Abort();  // nothing to put on a page
     return;

@@ -24,12 +24,12 @@ struct TIEPSWriterState {
 // Decimal text of the value followed by blanks up to `width` characters.
 std::string IEPSPadNumber(int value, int width);
 // Writes the document's comments; the caller frees the state with IEPSClose.
-TIEPSWriterState* IEPSWriteHeader(TIEStream& Stream, TIOParamsVals& Params);
+TIEPSWriterState* IEPSWriteHeader(TIEStream& Stream, const TIOParamsVals& Params);
 // Appends one page holding the bitmap and counts it in the "%%Pages: " line.
 void IEPSAddPage(TIEPSWriterState* State, TIEStream& Stream, TIEBitmap& Bitmap, TIECodecProgress& Progress,
-                 TIOParamsVals& Params);
+                 const TIOParamsVals& Params);
 // Writes the trailer and frees the state (nothing for a null state). False when any write of the
 // document came up short.
 bool IEPSClose(TIEPSWriterState*& State, TIEStream& Stream);
 // Header, one page, trailer. A short write sets the abort flag.
-void IEPSWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress);
+void IEPSWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress);

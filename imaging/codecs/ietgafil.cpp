@@ -413,28 +413,30 @@ struct TTGAWritePlan {
   int w = 0, h = 0;
   int depth = 24;
   int colours = 0;  // colour map entries; 0 without one
+  bool compressed = false;  // run-length packets (TGACompressed, where the depth has them)
 };
 
 // False when the bitmap cannot be stored: the header holds 16-bit sizes. Four bits per pixel is no
 // TGA pixel size other programs read: 16 colours go out as 8-bit indexes into a 16-entry map.
-bool PlanTGAWrite(TIEBitmap& Bitmap, TIOParamsVals& Params, TIEBitmap* AlphaMask, TTGAWritePlan& plan) {
+bool PlanTGAWrite(TIEBitmap& Bitmap, const TIOParamsVals& Params, TIEBitmap* AlphaMask, TTGAWritePlan& plan) {
   plan.w = Bitmap.GetImageWidth();
   plan.h = Bitmap.GetImageHeight();
   if (plan.w <= 0 || plan.h <= 0 || plan.w > 65535 || plan.h > 65535) return false;
+  plan.compressed = Params.TGACompressed;
   if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 1) {
     plan.depth = 1;
     plan.colours = 2;
-    Params.TGACompressed = false;
+    plan.compressed = false;
   } else if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 4) {
     plan.depth = 8;
     plan.colours = 16;
-    Params.TGACompressed = false;
+    plan.compressed = false;
   } else if (Params.SamplesPerPixel == 1 && Params.BitsPerSample == 8) {
     plan.depth = 8;
     plan.colours = 256;
   } else if (AlphaMask) {
     plan.depth = 32;
-    Params.TGACompressed = false;
+    plan.compressed = false;
   } else {
     plan.depth = 24;
   }
@@ -538,7 +540,7 @@ void WriteTGAExtensionAndFooter(TIEStream& Stream, const TIOParamsVals& Params, 
 
 }  // namespace
 
-void IETGAWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+void IETGAWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress,
                 TIEBitmap* AlphaMask) {
   std::atomic<bool>& abort = *Progress.Aborting;
   const int64_t start = Stream.GetPosition();
@@ -559,10 +561,9 @@ void IETGAWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   if (depth == 8 && src->GetPaletteCount() > colours) colours = 256;
   const bool grey8 = depth == 8 && Params.TGAGrayLevel;
   const bool mapped = depth == 8 && !grey8;
-  const bool compressed = Params.TGACompressed && (depth == 8 || depth == 24);
+  const bool compressed = plan.compressed && (depth == 8 || depth == 24);
   std::vector<TIERGB> pal(size_t(colours), TIERGB{0, 0, 0});
   for (int i = 0; i < colours && i < src->GetPaletteCount(); ++i) pal[size_t(i)] = src->GetPaletteEntry(i);
-  if (mapped) Params.SetColorMap(pal.data(), colours);
 
   const std::string id = Params.TGADescriptor.substr(0, 254);
   uint8_t hd[kHeaderSize] = {};

@@ -12,5 +12,5 @@ bool IETGATest(TIEStream& Stream);  // the 18-byte header is plausible; the posi
 void IETGARead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
                bool ParamsOnly, TIEBitmap*& AlphaMask, bool IgnoreAlpha);
 // Writes the bitmap; AlphaMask (ie8g of the bitmap's size, or nullptr) makes a 32-bit file.
-void IETGAWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+void IETGAWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress,
                 TIEBitmap* AlphaMask);

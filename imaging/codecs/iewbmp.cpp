@@ -76,7 +76,7 @@ void IEWBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   }
 }
 
-void IEWBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals&, TIECodecProgress& Progress) {
+void IEWBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals&, TIECodecProgress& Progress) {
   std::atomic<bool> localAbort{false};
   std::atomic<bool>& abort = Progress.Aborting ? *Progress.Aborting : localAbort;
   if (Bitmap.GetImageWidth() <= 0 || Bitmap.GetImageHeight() <= 0) {

@@ -14,4 +14,4 @@ void IEWBMPRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
                 bool ParamsOnly);
 // Writes an ie1g image (a copy converted to black and white otherwise) no larger than 255 x 255: a
 // larger image is scaled down to fit, keeping its proportions. The caller's bitmap is never changed.
-void IEWBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress);
+void IEWBMPWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress);

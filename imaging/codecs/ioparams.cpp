@@ -43,11 +43,9 @@ TIOParamsVals::TIOParamsVals(TImageryIO* owner) : Owner(nullptr) {
 }
 
 void TIOParamsVals::RestoreDefaults() {
-  FreeColorMap();
+  ClearImageInfo();
   FileName.clear();
   FileType = 0;
-  BitsPerSample = 8;
-  SamplesPerPixel = 3;
   IsNativePixelFormat = false;
   IsResourceImage = false;
   if (Owner) {
@@ -56,71 +54,28 @@ void TIOParamsVals::RestoreDefaults() {
   }
   SetImageIndexValue(0);
   SetImageCount(0);
-  StoredWidth = StoredHeight = 0;
-  TGAXPos = TGAYPos = 0;
-  TGACompressed = true;
-  TGADescriptor.clear();
-  TGAAuthor.clear();
-  TGAImageName.clear();
-  TGADate = IENowAsDateTime();
-  TGABackground = TIERGB{0, 0, 0};
-  TGAAspectRatio = 1.0;
-  TGAGamma = 2.2;
-  TGAGrayLevel = false;
-  PCXVersion = 5;
   PCXCompression = 1;
   J2000ColorSpace = 1;
   J2000Rate = 1.0;
   J2000Progression = 0;
-  JPEGColorSpace = 2;
   JPEGQuality = 80;
   JPEGDCTMethod = 0;
   JPEGChromaSubsampling = 1;
   JPEGOptimalHuffman = false;
   JPEGSmooth = 0;
-  JPEGProgressive = false;
   JPEGScale = 1;
-  JPEGScaleUsed = 1;
-  JPEGMarkerList.Clear();
-  JPEGWarningCount = JPEGWarningCode = 0;
   JPEGEnableAdjustOrientation = false;
   JPEGReadExifThumbnail = false;
-  InputICCProfile.Clear();
   OutputICCProfile.reset();
   DefaultICCProfile.reset();
   GIFVersion = "GIF89a";
-  GIFXPos = GIFYPos = 0;
-  GIFDelayTime = 0;
-  GIFFlagTranspColor = false;
-  GIFTranspColor = TIERGB{0, 0, 0};
-  GIFInterlaced = false;
-  GIFWinWidth = GIFWinHeight = 0;
-  GIFBackground = TIERGB{0, 0, 0};
-  GIFRatio = 0;
-  GIFComments.clear();
-  GIFAction = 2;
-  GIFWarning.clear();
   GIFLZWDecompress = IEGlobalGIFLZWDecompressor;
   GIFLZWCompress = IEGlobalGIFLZWCompressor;
-  BMPVersion = 1;
-  BMPCompression = 0;
   BMPHandleAlpha = false;
-  PNGInterlaced = false;
-  PNGBackground = TIERGB{0, 0, 0};
   PNGFilter = 0;
   PNGCompression = 5;
-  PNGTextKeys.clear();
-  PNGTextValues.clear();
   ICOBackground = TIERGB{255, 255, 255};
-  for (int i = 0; i < kIEICOMaxSizes; ++i) {
-    ICOSizes[i] = TIEICOSize();
-    ICOBitCount[i] = 0;
-  }
-  ICOSizes[0].Width = ICOSizes[0].Height = 64;
-  ICOBitCount[0] = 8;
-  CURHotSpotX = CURHotSpotY = 0;
   CURBackground = TIERGB{255, 255, 255};
-  PXMComments.clear();
   RawBitmapChannelOrder = 0;
   RawBitmapPlanar = 0;
   RawBitmapRowAlign = 8;
@@ -143,7 +98,6 @@ void TIOParamsVals::RestoreDefaults() {
   HDPImageQuality = 0.9;
   HDPLossless = false;
   ReadThumbnail = false;
-  ExifThumbnail.reset();
   PSDLoadLayers = false;
   PSDReplaceLayers = true;
   RAWReadExifThumbnail = false;
@@ -152,10 +106,7 @@ void TIOParamsVals::RestoreDefaults() {
   RAWBrightness = 1.0;
   RAWRedScale = RAWBlueScale = 1.0;
   RAWFourColorRGB = RAWUseAutoWB = RAWUseCameraWB = RAWAutoAdjustColors = false;
-  RAWCamera.clear();
   static_cast<TIETIFFFields&>(*this) = TIETIFFFields();
-  ImagingAnnot.reset();
-  ClearExifFields();
 }
 
 TIEImagingAnnot& TIOParamsVals::GetImagingAnnot() {
@@ -188,97 +139,48 @@ void TIEExifFields::ListTag(int tag, bool present) {
 void TIOParamsVals::Assign(const TIOParamsVals& s) {
   if (&s == this) return;
   TImageryIO* owner = Owner;
-  BitsPerSample = s.BitsPerSample;
+  static_cast<TIEReadState&>(*this) = s;
   FileName = s.FileName;
-  SamplesPerPixel = s.SamplesPerPixel;
   Width = s.Width;
   Height = s.Height;
   SetDpiX(s.DpiX);
   SetDpiY(s.DpiY);
   FileType = s.FileType;
   SetImageIndexValue(s.ImageIndex);
-  TIFFImageCount = s.TIFFImageCount;
   DCXImageIndex = s.DCXImageIndex;
   GIFImageIndex = s.GIFImageIndex;
-  ImageCount = s.ImageCount;
   IsResourceImage = s.IsResourceImage;
-  StoredWidth = s.StoredWidth;
-  StoredHeight = s.StoredHeight;
   IsNativePixelFormat = s.IsNativePixelFormat;
-  ColorMap = s.ColorMap;
-  ColorMapCount = s.ColorMapCount;
   IPTCInfo.Assign(&s.IPTCInfo);
   InputICCProfile.Assign(&s.InputICCProfile);
   InputICCProfile.Applied = s.InputICCProfile.Applied;
   OutputICCProfile.reset();  // the system profile again, on first use
   if (s.DefaultICCProfile) GetDefaultICCProfile()->Assign(s.DefaultICCProfile.get());
   else DefaultICCProfile.reset();
-  XMPInfo = s.XMPInfo;
   DICOMTags.Assign(s.DICOMTags);
-  TGAXPos = s.TGAXPos; TGAYPos = s.TGAYPos;
-  TGACompressed = s.TGACompressed;
-  TGADescriptor = s.TGADescriptor;
-  TGAAuthor = s.TGAAuthor;
-  TGAImageName = s.TGAImageName;
-  TGADate = s.TGADate;
-  TGABackground = s.TGABackground;
-  TGAAspectRatio = s.TGAAspectRatio;
-  TGAGamma = s.TGAGamma;
-  TGAGrayLevel = s.TGAGrayLevel;
-  PCXVersion = s.PCXVersion;
   PCXCompression = s.PCXCompression;
   J2000ColorSpace = s.J2000ColorSpace;
   J2000Rate = s.J2000Rate;
   J2000Progression = s.J2000Progression;
-  JPEGColorSpace = s.JPEGColorSpace;
   JPEGQuality = s.JPEGQuality;
   JPEGDCTMethod = s.JPEGDCTMethod;
   JPEGChromaSubsampling = s.JPEGChromaSubsampling;
   JPEGOptimalHuffman = s.JPEGOptimalHuffman;
   JPEGSmooth = s.JPEGSmooth;
-  JPEGProgressive = s.JPEGProgressive;
   JPEGScale = s.JPEGScale;
-  JPEGScaleUsed = s.JPEGScaleUsed;
   JPEGMarkerList.Assign(&s.JPEGMarkerList);
-  JPEGWarningCount = s.JPEGWarningCount;
-  JPEGWarningCode = s.JPEGWarningCode;
   JPEGEnableAdjustOrientation = s.JPEGEnableAdjustOrientation;
   JPEGReadExifThumbnail = s.JPEGReadExifThumbnail;
   GIFVersion = s.GIFVersion;
-  GIFImageCount = s.GIFImageCount;
-  GIFXPos = s.GIFXPos; GIFYPos = s.GIFYPos;
-  GIFDelayTime = s.GIFDelayTime;
-  GIFFlagTranspColor = s.GIFFlagTranspColor;
-  GIFTranspColor = s.GIFTranspColor;
-  GIFInterlaced = s.GIFInterlaced;
-  GIFWinWidth = s.GIFWinWidth; GIFWinHeight = s.GIFWinHeight;
-  GIFBackground = s.GIFBackground;
-  GIFRatio = s.GIFRatio;
-  GIFComments = s.GIFComments;
-  GIFAction = s.GIFAction;
-  GIFWarning = s.GIFWarning;
   GIFLZWDecompress = s.GIFLZWDecompress;
   GIFLZWCompress = s.GIFLZWCompress;
-  BMPVersion = s.BMPVersion;
-  BMPCompression = s.BMPCompression;
   BMPHandleAlpha = s.BMPHandleAlpha;
-  PNGInterlaced = s.PNGInterlaced;
-  PNGBackground = s.PNGBackground;
   PNGFilter = s.PNGFilter;
   PNGCompression = s.PNGCompression;
-  PNGTextKeys = s.PNGTextKeys;
-  PNGTextValues = s.PNGTextValues;
   ICOImageIndex = s.ICOImageIndex;
   ICOBackground = s.ICOBackground;
-  for (int i = 0; i < kIEICOMaxSizes; ++i) {
-    ICOSizes[i] = s.ICOSizes[i];
-    ICOBitCount[i] = s.ICOBitCount[i];
-  }
   CURImageIndex = s.CURImageIndex;
-  CURHotSpotX = s.CURHotSpotX;
-  CURHotSpotY = s.CURHotSpotY;
   CURBackground = s.CURBackground;
-  PXMComments = s.PXMComments;
   RawBitmapChannelOrder = s.RawBitmapChannelOrder;
   RawBitmapPlanar = s.RawBitmapPlanar;
   RawBitmapRowAlign = s.RawBitmapRowAlign;
@@ -319,7 +221,6 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
   RAWUseAutoWB = s.RAWUseAutoWB;
   RAWUseCameraWB = s.RAWUseCameraWB;
   RAWAutoAdjustColors = s.RAWAutoAdjustColors;
-  RAWCamera = s.RAWCamera;
   static_cast<TIETIFFFields&>(*this) = s;
   IECopyExifParams(s, *this);
   if (s.ImagingAnnot) GetImagingAnnot().Assign(s.ImagingAnnot.get());
@@ -328,25 +229,16 @@ void TIOParamsVals::Assign(const TIOParamsVals& s) {
 }
 
 void TIOParamsVals::ClearImageInfo() {
-  // Everything a reader fills from a file: a load that finds less than the file before must not let
-  // that file's metadata travel on into the next save.
+  // A load that finds less than the file before it must not let that file travel on into the next
+  // save: the whole read state, then the metadata objects, which have their own storage.
+  static_cast<TIEReadState&>(*this) = TIEReadState();
+  TGADate = IENowAsDateTime();
   IPTCInfo.Clear();
   IPTCInfo.SetChanged(false);
   ImagingAnnot.reset();
   JPEGMarkerList.Clear();
   ClearExifFields();
-  GIFComments.clear();
   DICOMTags.Clear();
-  PNGTextKeys.clear();
-  PNGTextValues.clear();
-  TIFFDocumentName.clear();
-  TIFFImageDescription.clear();
-  TIFFPageName.clear();
-  TGADescriptor.clear();
-  TGAAuthor.clear();
-  TGAImageName.clear();
-  PXMComments.clear();
-  XMPInfo.clear();
   InputICCProfile.Clear();
 }
 

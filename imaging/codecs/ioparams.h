@@ -44,14 +44,43 @@ extern TIEGIFLZWCompressor IEGlobalGIFLZWCompressor;
 extern TIETIFFLZWDecompressor IEGlobalTIFFLZWDecompressor;
 extern TIETIFFLZWCompressor IEGlobalTIFFLZWCompressor;
 
-// The TIFF fields of the parameter object, with their defaults.
+// The TIFF settings of the parameter object, with their defaults (what the TIFF reader finds is in
+// TIEReadState).
 struct TIETIFFFields {
-  // 0 none, 1 CCITT 1D, 2 G3 1D, 3 G3 2D, 4 G4, 5 LZW, 6 old-style JPEG, 7 JPEG, 8 PackBits, 9 ZIP,
-  // 10 Deflate
-  int TIFFCompression = 0;
   int TIFFImageIndex = 0;  // page to read, or the page a new one is inserted before
   int TIFFSubIndex = -1;   // sub-image (SubIFDs entry) of the page to read; -1 the page itself
   int TIFFGetTile = -1;    // -1 the whole image; else only this tile, the image taking the tile's size
+  bool TIFFEnableAdjustOrientation = false;  // the reader turns the page upright by its Orientation tag
+  int TIFFJPEGQuality = 80;
+  int TIFFJPEGColorSpace = 2;  // as JPEGColorSpace
+  int TIFFZIPCompression = 1;  // 0 fastest, 1 default, 2 best
+  TIETIFFLZWDecompressor TIFFLZWDecompress = IEGlobalTIFFLZWDecompressor;
+  TIETIFFLZWCompressor TIFFLZWCompress = IEGlobalTIFFLZWCompressor;
+};
+
+// Everything a reader takes from a file, and nothing else: every load starts these fields from the
+// defaults written here (TIOParamsVals::ClearImageInfo), whatever format the file before it had, and
+// Assign copies them whole. A reader that stores into a field outside this group (and outside the
+// EXIF fields and the metadata objects ClearImageInfo names) carries one file into the next save.
+// Writers read several of them as settings (TIFFCompression, JPEGColorSpace, TGACompressed, ...):
+// a load sets them to describe the file, so saving what was loaded keeps its kind.
+struct TIEReadState {
+  // ---- general ----
+  int BitsPerSample = 8;
+  int SamplesPerPixel = 3;
+  int ImageCount = 0;      // images in the source
+  int TIFFImageCount = 0;  // pages of the TIFF file read (kept with ImageCount)
+  int GIFImageCount = 0;   // frames of the GIF file read (kept with ImageCount)
+  int StoredWidth = 0;
+  int StoredHeight = 0;
+  std::vector<TIERGB> ColorMap;  // the image's palette
+  int ColorMapCount = 0;         // entries of ColorMap
+  std::string XMPInfo;           // the XMP packet (empty: none)
+
+  // ---- TIFF ----
+  // 0 none, 1 CCITT 1D, 2 G3 1D, 3 G3 2D, 4 G4, 5 LZW, 6 old-style JPEG, 7 JPEG, 8 PackBits, 9 ZIP,
+  // 10 Deflate
+  int TIFFCompression = 0;
   // 0 white-is-zero, 1 black-is-zero, 2 RGB, 3 palette, 4 mask, 5 CMYK, 6 YCbCr, 7 CIELab
   int TIFFPhotometric = 2;
   int TIFFXPos = 0, TIFFYPos = 0;  // XPosition and YPosition
@@ -67,12 +96,66 @@ struct TIETIFFFields {
   // What the last read passed over: a strip cut short (its rows up to there kept), a tag the page
   // does not need lying outside the file; empty: nothing.
   std::string TIFFWarning;
-  bool TIFFEnableAdjustOrientation = false;  // the reader turns the page upright by its Orientation tag
-  int TIFFJPEGQuality = 80;
-  int TIFFJPEGColorSpace = 2;  // as JPEGColorSpace
-  int TIFFZIPCompression = 1;  // 0 fastest, 1 default, 2 best
-  TIETIFFLZWDecompressor TIFFLZWDecompress = IEGlobalTIFFLZWDecompressor;
-  TIETIFFLZWCompressor TIFFLZWCompress = IEGlobalTIFFLZWCompressor;
+
+  // ---- Targa ----
+  int TGAXPos = 0, TGAYPos = 0;
+  bool TGACompressed = true;
+  std::string TGADescriptor;  // image ID field
+  std::string TGAAuthor;      // extension area: author name
+  std::string TGAImageName;   // extension area: job name
+  double TGADate = 0;         // extension area: date and time (days since 1899-12-30); reset to now
+  TIERGB TGABackground{0, 0, 0};  // extension area: key colour
+  double TGAAspectRatio = 1.0;
+  double TGAGamma = 2.2;
+  bool TGAGrayLevel = false;  // write 8-bit images as grey
+
+  // ---- PCX ----
+  int PCXVersion = 5;
+
+  // ---- JPEG ----
+  uint8_t JPEGColorSpace = 2;  // 0 RGB, 1 grey, 2 YCbCr, 3 CMYK, 4 YCCK
+  bool JPEGProgressive = false;
+  int JPEGScaleUsed = 1;       // denominator the last read applied
+  int JPEGWarningCount = 0;    // warnings of the last read
+  int JPEGWarningCode = 0;     // message code of the last of them
+
+  // ---- GIF ----
+  int GIFXPos = 0, GIFYPos = 0;
+  int GIFDelayTime = 0;  // hundredths of a second
+  bool GIFFlagTranspColor = false;
+  TIERGB GIFTranspColor{0, 0, 0};
+  bool GIFInterlaced = false;
+  int GIFWinWidth = 0, GIFWinHeight = 0;  // logical screen
+  TIERGB GIFBackground{0, 0, 0};
+  int GIFRatio = 0;  // pixel aspect byte
+  std::vector<std::string> GIFComments;
+  int GIFAction = 2;  // disposal method
+  // What the last read passed over: "Premature end of data" when the file ended inside the frame
+  // read (its rows up to there were kept); empty: nothing.
+  std::string GIFWarning;
+
+  // ---- Windows bitmap ----
+  uint8_t BMPVersion = 1;      // 0 or 1: 40-byte header, 2: 12-byte core header, 3: 64-byte header
+  uint8_t BMPCompression = 0;  // 1: RLE4 / RLE8
+
+  // ---- PNG ----
+  bool PNGInterlaced = false;     // Adam7
+  TIERGB PNGBackground{0, 0, 0};  // bKGD colour
+  std::vector<std::string> PNGTextKeys;  // text chunks, parallel to PNGTextValues
+  std::vector<std::string> PNGTextValues;
+
+  // ---- icons and cursors ----
+  // reader: the sizes and depths of the directory; writer: the images to write (up to the first
+  // width of 0) and their depths
+  TIEICOSize ICOSizes[kIEICOMaxSizes] = {{64, 64}};
+  int ICOBitCount[kIEICOMaxSizes] = {8};
+  int CURHotSpotX = 0, CURHotSpotY = 0;
+
+  // ---- PNM ----
+  std::vector<std::string> PXMComments;  // header comments, without "#", trimmed
+
+  // ---- camera RAW ----
+  std::string RAWCamera;  // make, model and second model of the last file read
 };
 
 // Progress and abort record handed to every codec call.
@@ -92,7 +175,7 @@ struct TIECodecProgress {
   void Report(int per) { if (OnProgress) OnProgress(Sender, per); }
 };
 
-class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
+class TIOParamsVals : public TIEReadState, public TIETIFFFields, public TIEExifFields {
  public:
   explicit TIOParamsVals(TImageryIO* owner);
   TIOParamsVals(const TIOParamsVals&) = delete;
@@ -100,7 +183,9 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
 
   void RestoreDefaults();
   void Assign(const TIOParamsVals& source);  // every field but the owner
-  void ClearImageInfo();                     // the metadata of the previous image
+  // Everything the previous load took from its file back to its default: TIEReadState, the EXIF
+  // fields and the metadata objects. Every load runs it before its reader.
+  void ClearImageInfo();
   void FreeColorMap();
   void SetColorMap(const TIERGB* entries, int count);
   // The resolution, its EXIF fields and, for a component attached to an image view, the view's.
@@ -134,25 +219,18 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   double ExifResolutionFor(int dpi, double present) const;
 
  public:
+  // The settings and the inputs of readers; what a reader finds in a file is in TIEReadState.
 
   // ---- general ----
-  int BitsPerSample = 8;
   std::wstring FileName;
-  int SamplesPerPixel = 3;
   int Width = 0;
   int Height = 0;
   int DpiX = 0;
   int DpiY = 0;
   int FileType = 0;  // TIEFileFormatCode of the last load or save
   int ImageIndex = 0;
-  int ImageCount = 0;
-  int TIFFImageCount = 0;  // pages of the TIFF file read (kept with ImageCount)
   bool IsResourceImage = false;  // a bitmap stream without its file header
-  int StoredWidth = 0;
-  int StoredHeight = 0;
   bool IsNativePixelFormat = false;  // readers keep the file's own pixel format
-  std::vector<TIERGB> ColorMap;      // the image's palette
-  int ColorMapCount = 0;             // entries of ColorMap
   TIEIPTCInfoList IPTCInfo;
   // The image's ICC profile as its file holds it (no raw bytes: none). Applied: a reader already
   // converted the pixels through it.
@@ -162,27 +240,13 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   // none); GetDefaultICCProfile creates it empty on first use.
   std::unique_ptr<TIEICC> DefaultICCProfile;
   TIEICC* GetDefaultICCProfile();
-  std::string XMPInfo;  // the XMP packet (empty: none)
   TIEDICOMTags DICOMTags;  // the data elements of the last DICOM file read
   bool ReadThumbnail = false;  // readers that can: deliver the embedded thumbnail instead of the image
   std::shared_ptr<TIEBitmap> ExifThumbnail;  // the embedded preview a reader found (nullptr: none)
   TIETagsHandler ExifMakerNote;  // the EXIF maker note (tag 37500)
   std::unique_ptr<TIEImagingAnnot> ImagingAnnot;  // TIFF imaging annotations (nullptr: none)
 
-  // ---- Targa ----
-  int TGAXPos = 0, TGAYPos = 0;
-  bool TGACompressed = true;
-  std::string TGADescriptor;  // image ID field
-  std::string TGAAuthor;      // extension area: author name
-  std::string TGAImageName;   // extension area: job name
-  double TGADate = 0;         // extension area: date and time (days since 1899-12-30)
-  TIERGB TGABackground{0, 0, 0};  // extension area: key colour
-  double TGAAspectRatio = 1.0;
-  double TGAGamma = 2.2;
-  bool TGAGrayLevel = false;  // write 8-bit images as grey
-
   // ---- PCX and DCX ----
-  int PCXVersion = 5;
   uint8_t PCXCompression = 1;  // run-length coding on
   int DCXImageIndex = 0;
 
@@ -192,68 +256,35 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   uint8_t J2000Progression = 0; // 0 layer-resolution-component-position, 1 resolution-layer-...
 
   // ---- JPEG ----
-  uint8_t JPEGColorSpace = 2;  // 0 RGB, 1 grey, 2 YCbCr, 3 CMYK, 4 YCCK
   int JPEGQuality = 80;
   uint8_t JPEGDCTMethod = 0;          // 0 integer slow, 1 integer fast, 2 float
   int JPEGChromaSubsampling = 1;      // 0 = 2x1, 1 = 2x2, 2 = 1x1
   bool JPEGOptimalHuffman = false;
   int JPEGSmooth = 0;
-  bool JPEGProgressive = false;
   int JPEGScale = 1;      // 0 automatic (the smallest decode covering Width x Height), 1 full, 2 half,
                           // 3 quarter, 4 eighth
-  int JPEGScaleUsed = 1;  // denominator the last read applied
   TIEMarkerList JPEGMarkerList;  // COM and APPn markers read, and to write
-  int JPEGWarningCount = 0;      // warnings of the last read
-  int JPEGWarningCode = 0;       // message code of the last of them
   bool JPEGEnableAdjustOrientation = false;  // turn the image read upright by its EXIF orientation
   bool JPEGReadExifThumbnail = false;        // deliver the EXIF thumbnail instead of the image
 
   // ---- GIF ----
   std::string GIFVersion = "GIF89a";
   int GIFImageIndex = 0;
-  int GIFImageCount = 0;
-  int GIFXPos = 0, GIFYPos = 0;
-  int GIFDelayTime = 0;  // hundredths of a second
-  bool GIFFlagTranspColor = false;
-  TIERGB GIFTranspColor{0, 0, 0};
-  bool GIFInterlaced = false;
-  int GIFWinWidth = 0, GIFWinHeight = 0;  // logical screen
-  TIERGB GIFBackground{0, 0, 0};
-  int GIFRatio = 0;  // pixel aspect byte
-  std::vector<std::string> GIFComments;
-  int GIFAction = 2;  // disposal method
-  // What the last read passed over: "Premature end of data" when the file ended inside the frame
-  // read (its rows up to there were kept); empty: nothing.
-  std::string GIFWarning;
   TIEGIFLZWDecompressor GIFLZWDecompress = IEGlobalGIFLZWDecompressor;
   TIEGIFLZWCompressor GIFLZWCompress = IEGlobalGIFLZWCompressor;
 
   // ---- Windows bitmap ----
-  uint8_t BMPVersion = 1;      // 0 or 1: 40-byte header, 2: 12-byte core header, 3: 64-byte header
-  uint8_t BMPCompression = 0;  // 1: RLE4 / RLE8
   bool BMPHandleAlpha = false; // read and write the fourth byte of 32-bit pixels as alpha
 
   // ---- PNG ----
-  bool PNGInterlaced = false;          // Adam7
-  TIERGB PNGBackground{0, 0, 0};       // bKGD colour
   uint8_t PNGFilter = 0;               // row filter written: 0 none, 1 sub, 2 Paeth
   int PNGCompression = 5;              // zlib level 0..9
-  std::vector<std::string> PNGTextKeys;    // text chunks, parallel to PNGTextValues
-  std::vector<std::string> PNGTextValues;
 
   // ---- icons and cursors ----
   int ICOImageIndex = 0;
   TIERGB ICOBackground{255, 255, 255};  // given to transparent pixels of palette icons read as 24 bits
-  // reader: the sizes and depths of the directory; writer: the images to write (up to the first
-  // width of 0) and their depths
-  TIEICOSize ICOSizes[kIEICOMaxSizes];
-  int ICOBitCount[kIEICOMaxSizes] = {};
   int CURImageIndex = 0;
-  int CURHotSpotX = 0, CURHotSpotY = 0;
   TIERGB CURBackground{255, 255, 255};
-
-  // ---- PNM ----
-  std::vector<std::string> PXMComments;  // header comments, without "#", trimmed
 
   // ---- Photoshop ----
   bool PSDLoadLayers = false;    // load the layers into the attached view
@@ -269,7 +300,6 @@ class TIOParamsVals : public TIETIFFFields, public TIEExifFields {
   bool RAWUseAutoWB = false;         // white balance from the image
   bool RAWUseCameraWB = false;       // white balance the camera recorded
   bool RAWAutoAdjustColors = false;  // match the colours to the embedded preview's
-  std::string RAWCamera;             // make, model and second model of the last file read
   // (the metadata of Canon CRW heaps goes to the EXIF fields)
 
   // ---- raw pixel data ----

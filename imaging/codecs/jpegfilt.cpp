@@ -30,6 +30,7 @@ constexpr unsigned kMaxSavedMarker = 0xFFFF;
 constexpr int kLastPartMessage = 123;     // the message codes this codec names; later ones are "Corrupted"
 constexpr int kTooFewScanlines = 67;      // "Application transferred too few scanlines": never fatal
 constexpr int kICCHeaderSize = 14;        // "ICC_PROFILE\0", sequence number, chunk count
+constexpr int kMaxJPEGSide = 65500;      // the library's largest width and height (JPEG_MAX_DIMENSION)
 constexpr int kRowsPerRead = 16;          // rows asked of the library per call: a 4:2:0 row group
 const char kICCSignature[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
 
@@ -646,7 +647,12 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
   return r.rows;
 }
 
-void IEJPEGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress) {
+void IEJPEGWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress) {
+  IEJPEGWriteAs(Stream, Bitmap, Params, Progress, Params.JPEGColorSpace);
+}
+
+void IEJPEGWriteAs(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress,
+                   int ColorSpace) {
   std::atomic<bool> localAbort{false};
   std::atomic<bool>* aborting = Progress.Aborting ? Progress.Aborting : &localAbort;
   TIEWriterSource source(Bitmap, ie24RGB);
@@ -656,6 +662,10 @@ void IEJPEGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
   }
   TIEBitmap& bmp = *source.get();
   const int w = bmp.GetImageWidth(), h = bmp.GetImageHeight();
+  if (w <= 0 || h <= 0 || w > kMaxJPEGSide || h > kMaxJPEGSide) {
+    *aborting = true;
+    return;
+  }
 
   std::unique_ptr<TJpegError> err(new TJpegError());
   std::unique_ptr<TJpegDest> dest(new TJpegDest());
@@ -682,7 +692,7 @@ void IEJPEGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
     cinfo.input_components = 3;
     cinfo.in_color_space = JCS_EXT_BGR;
     J_COLOR_SPACE fileSpace = JCS_RGB;
-    switch (Params.JPEGColorSpace) {
+    switch (ColorSpace) {
       case 1: fileSpace = JCS_GRAYSCALE; break;
       case 2: fileSpace = JCS_YCbCr; break;
       case 3:
@@ -720,7 +730,8 @@ void IEJPEGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TI
     if (Params.JPEGProgressive) jpeg_simple_progression(&cinfo);
 
     jpeg_start_compress(&cinfo, TRUE);
-    TIEMarkerList& list = Params.JPEGMarkerList;
+    TIEMarkerList list;  // written in marker order; the caller's list keeps its own
+    list.Assign(&Params.JPEGMarkerList);
     list.Sort();
     for (int i = 0; i < list.Count(); ++i)
       if (list.GetMarkerType(i) != JPEG_APP0 + 14)

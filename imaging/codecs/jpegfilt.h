@@ -37,7 +37,11 @@ int IEJPEGRead(TIEStream& Stream, TIEStream* TablesStream, TIEBitmap& Bitmap, TI
 
 // Writes the bitmap (any format; others than ie24RGB through a 24-bit copy) with the JPEG parameters
 // and the markers of Params.JPEGMarkerList (APP14 excepted: the library writes its own).
-void IEJPEGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress);
+void IEJPEGWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress);
+// The same in the colour space given (codes of JPEGColorSpace) instead of the parameters' own: the
+// JPEG data of containers whose pages cannot hold every colour space.
+void IEJPEGWriteAs(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress,
+                   int ColorSpace);
 
 // Start of image (FF D8 FF). Without Search: 0 when it is at the position, else -1. With Search: the
 // stream position of the first one within 150 bytes, else -1. The position is restored.

@@ -15,6 +15,7 @@ constexpr uint32_t kDCXMagic = 0x3ADE68B1;
 constexpr int kMaxDCXPages = 1024;
 // A run code of two bytes expands to at most 63 bytes.
 constexpr uint64_t kMaxRLEBytesPerByte = 32;
+constexpr int64_t kMaxPCXField = 65535;  // the corners and the bytes per plane line are 16-bit fields
 
 // Plane-line decoder: a run may continue into the next plane line.
 struct TLineDecoder {
@@ -184,10 +185,10 @@ void IEPCXRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, int6
   }
 }
 
-void IEPCXWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress) {
+void IEPCXWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress) {
   std::atomic<bool>& abort = *Progress.Aborting;
   const int w = Bitmap.GetImageWidth(), h = Bitmap.GetImageHeight();
-  if (w <= 0 || h <= 0 || w > 65536 || h > 65536) {
+  if (w <= 0 || h <= 0 || w > kMaxPCXField + 1 || h > kMaxPCXField + 1) {
     Progress.Abort();  // the header holds 16-bit corners
     return;
   }
@@ -195,6 +196,12 @@ void IEPCXWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIE
   const int depth = Params.BitsPerSample == 1 ? 1 : Params.BitsPerSample * samples;
   if (depth != 1 && depth != 4 && depth != 8 && depth != 24) {
     Progress.Abort();  // no PCX layout for this depth
+    return;
+  }
+  int64_t lineBytes = depth == 1 ? (int64_t(w) + 7) / 8 : depth == 4 ? (int64_t(w) + 1) / 2 : w;
+  lineBytes += lineBytes & 1;  // plane lines are of even length
+  if (lineBytes > kMaxPCXField) {
+    Progress.Abort();
     return;
   }
   TIEWriterSource src(Bitmap, depth == 1 ? ie1g : depth <= 8 ? ie8p : ie24RGB, depth == 4 ? 16 : 256);
@@ -315,7 +322,7 @@ void IEDCXRead(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIEC
   IEPCXRead(Stream, Bitmap, Params, next - off, Progress, ParamsOnly);
 }
 
-void IEDCXInsertPage(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress) {
+void IEDCXInsertPage(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress) {
   std::atomic<bool>& abort = *Progress.Aborting;
   const int64_t start = Stream.GetPosition();
   const int64_t size = Stream.GetSize();

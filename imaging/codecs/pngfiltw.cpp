@@ -144,7 +144,7 @@ png_color ToPNG(TIERGB c) {
 }
 
 // Chooses the image, colour type, depth, palette and row kind; fills the chunks' values.
-void Prepare(TPNGWriteState& st, TIEBitmap& bitmap, TIOParamsVals& params, TIEBitmap* alphaMask) {
+void Prepare(TPNGWriteState& st, TIEBitmap& bitmap, const TIOParamsVals& params, TIEBitmap* alphaMask) {
   // depths PNG has no grey or index form for are written as 8 bits; the caller's parameters keep
   // theirs, other writers read them
   int bits = params.BitsPerSample;
@@ -421,7 +421,7 @@ bool EncodePNG(TPNGWriteState* st) {
 
 }  // namespace
 
-void IEPNGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+void IEPNGWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress,
                 TIEBitmap* AlphaMask) {
   if (Bitmap.GetImageWidth() <= 0 || Bitmap.GetImageHeight() <= 0) {
     Progress.Abort();

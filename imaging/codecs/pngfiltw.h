@@ -9,5 +9,5 @@
 // AlphaMask: an ie8g bitmap of the bitmap's size (255 opaque), or nullptr. Params.BitsPerSample
 // becomes 8 when SamplesPerPixel is 1 and it is not 1, 8 or 16. The caller's bitmap is never
 // converted.
-void IEPNGWrite(TIEStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, TIECodecProgress& Progress,
+void IEPNGWrite(TIEStream& Stream, TIEBitmap& Bitmap, const TIOParamsVals& Params, TIECodecProgress& Progress,
                 TIEBitmap* AlphaMask);

@@ -138,7 +138,7 @@ bool IEHDPhotoTest(TIEStream& Stream) {
 }
 
 bool IETIFFUpdateTags(TIEStream* InStream, TIEStream* OutStream, const std::wstring& InFileName,
-                      TIOParamsVals& Params, int PageIndex, const std::wstring& OutFileName) {
+                      const TIOParamsVals& Params, int PageIndex, const std::wstring& OutFileName) {
   uint8_t* block = nullptr;
   size_t length = 0;
   IESaveExifToBuffer(&Params, block, length, false);

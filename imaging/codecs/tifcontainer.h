@@ -25,4 +25,4 @@ bool IEHDPhotoTest(TIEStream& Stream);
 // the file OutFileName. Tags the EXIF block lacks keep the target's value. False when the target
 // cannot be read or is not little-endian, or the write fell short.
 bool IETIFFUpdateTags(TIEStream* InStream, TIEStream* OutStream, const std::wstring& InFileName,
-                      TIOParamsVals& Params, int PageIndex, const std::wstring& OutFileName);
+                      const TIOParamsVals& Params, int PageIndex, const std::wstring& OutFileName);

@@ -29,6 +29,10 @@ namespace {
 // Bitmap rows of about this many bytes go into one strip.
 constexpr int64_t kStripBytes = 524288;
 constexpr int kMaxPages = 65536;
+// Offsets are 32-bit: the file, this much room for the tags and the coder's worst growth (twice the
+// page, which the coders do not exceed on real pages) included, must stay below 4 GiB.
+constexpr uint64_t kMaxTIFFFileSize = 0xFFFFFFFF;
+constexpr uint64_t kTagRoom = 1 << 20;
 
 enum TKind { kWhiteIsZero, kGrey, kRGB, kPalette, kCMYK, kYCbCr, kLab };
 
@@ -94,13 +98,14 @@ bool HasTransparency(TIEBitmap* b) {
   return false;
 }
 
-// Adapts Params to what the bitmap can be stored as and makes the working bitmap.
-void Prepare(TWork& work, TIOParamsVals& Params, TPlan& plan, std::unique_ptr<TIEQuantizer>& quantizer,
+// Decides, from the settings asked for and what the bitmap can be stored as, how the page is written,
+// and makes the working bitmap. The caller's settings stay as they are.
+void Prepare(TWork& work, const TIOParamsVals& Params, TPlan& plan, std::unique_ptr<TIEQuantizer>& quantizer,
              std::vector<TIERGB>& palette) {
-  int& bits = Params.BitsPerSample;
-  int& spp = Params.SamplesPerPixel;
-  int& photo = Params.TIFFPhotometric;
-  int& comp = Params.TIFFCompression;
+  int bits = Params.BitsPerSample;
+  int spp = Params.SamplesPerPixel;
+  int photo = Params.TIFFPhotometric;
+  int comp = Params.TIFFCompression;
   switch (work.Format()) {
     case ie1g: case ie8p: case ie8g: case ie16g: case ie24RGB: case ieCMYK: case ieRGB48: break;
     default: work.ConvertTo(ie24RGB);  // float grey, 32-bit and CIELab pixels are stored as colour
@@ -500,7 +505,7 @@ class TDeflateStrips {
 // The page's strips: every row coded as the plan says. Adds RowsPerStrip, StripOffsets and
 // StripByteCounts.
 void WriteStrips(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, const TIEQuantizer* q,
-                 TIOParamsVals& Params, TIECodecProgress& Progress) {
+                 const TIOParamsVals& Params, TIECodecProgress& Progress) {
   TIEStream& s = w.Stream();
   std::atomic<bool>& aborting = w.Aborting();
   const int width = b->GetImageWidth(), height = b->GetImageHeight();
@@ -651,7 +656,7 @@ std::vector<uint16_t> BitsOf(const TPlan& plan, TIEPixelFormat fmt) {
 }
 
 // Tags of the page after its image data.
-void AddPageTags(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, TIOParamsVals& Params,
+void AddPageTags(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, const TIOParamsVals& Params,
                  const std::vector<TIERGB>& palette) {
   const TIEPixelFormat fmt = b->GetPixelFormat();
   w.AddShort(277, uint32_t(SamplesOf(plan, fmt)));
@@ -705,7 +710,7 @@ void AddPageTags(TIETIFFTagWriter& w, TIEBitmap* b, const TPlan& plan, TIOParams
 
 }  // namespace
 
-int IETIFFWrite(TIEStream& Stream, bool InsertPage, TIEBitmap* Bitmap, TIOParamsVals& Params,
+int IETIFFWrite(TIEStream& Stream, bool InsertPage, TIEBitmap* Bitmap, const TIOParamsVals& Params,
                 TIECodecProgress& Progress) {
   std::atomic<bool> localFlag{false};
   std::atomic<bool>& aborting = Progress.Aborting ? *Progress.Aborting : localFlag;
@@ -720,6 +725,14 @@ int IETIFFWrite(TIEStream& Stream, bool InsertPage, TIEBitmap* Bitmap, TIOParams
   if (Bitmap) {
     Prepare(work, Params, plan, quantizer, palette);
     plan.exactIndex = quantizer && quantizer->Method() == TIEQuantizer::qmBitmapPalette;
+    const TIEPixelFormat fmt = work.bitmap->GetPixelFormat();
+    const uint64_t page = uint64_t(RowBytes(plan, fmt, work.bitmap->GetImageWidth())) *
+                          uint64_t(work.bitmap->GetImageHeight());
+    const uint64_t before = InsertPage ? uint64_t(std::max<int64_t>(Stream.GetSize(), 0)) : 0;
+    if (page > (kMaxTIFFFileSize - kTagRoom) / 2 || before + 2 * page + kTagRoom > kMaxTIFFFileSize) {
+      aborting = true;
+      return 0;
+    }
   }
 
   // A new file takes the byte order asked for; a page joins a file in that file's own.

@@ -12,7 +12,9 @@
 // before page Params.TIFFImageIndex, or last when the index is at least the page count, and the
 // result is the new page count (0, with the abort flag set, when the stream is no such TIFF).
 // Without a bitmap only the metadata directory (and its EXIF and GPS directories) is written.
-// Params' BitsPerSample, SamplesPerPixel, TIFFPhotometric and TIFFCompression are adapted to what
-// the page was stored as. Short writes and files that would pass 4 GiB set the abort flag.
-int IETIFFWrite(TIEStream& Stream, bool InsertPage, TIEBitmap* Bitmap, TIOParamsVals& Params,
+// Params' BitsPerSample, SamplesPerPixel, TIFFPhotometric and TIFFCompression are what is asked for;
+// the page is stored as near to it as the bitmap allows (the parameters stay as they are). Short
+// writes set the abort flag, and so does a page that could take the file past 4 GiB, before anything
+// is written.
+int IETIFFWrite(TIEStream& Stream, bool InsertPage, TIEBitmap* Bitmap, const TIOParamsVals& Params,
                 TIECodecProgress& Progress);

@@ -180,15 +180,15 @@ void AddUserComment(TIETIFFTagWriter& w, const TP& p) {
   w.AddBlock(kTagUserComment, kTIFFUndefined, uint32_t(b.size()), b.data(), b.size());
 }
 
-void AddMakerNote(TIETIFFTagWriter& w, TP& p) {
+void AddMakerNote(TIETIFFTagWriter& w, const TP& p) {
   // the maker-note handler keeps and writes its entries little-endian only
-  if (p.ExifMakerNote.InternalStream().GetSize() < 13 || w.BigEndian()) return;
+  if (p.ExifMakerNote.InternalStream().Size() < 13 || w.BigEndian()) return;
   const uint32_t at = w.AlignEven();
   const int32_t n = p.ExifMakerNote.WriteToStream(w.Stream());
   if (n > 0) w.AddEntry(kTagMakerNote, kTIFFUndefined, uint32_t(n), at);
 }
 
-uint32_t WriteExifDirectory(TIETIFFTagWriter& main, TP& p) {
+uint32_t WriteExifDirectory(TIETIFFTagWriter& main, const TP& p) {
   TIETIFFTagWriter w(main.Stream(), main.Aborting(), main.BigEndian());
   for (const TRatField& f : kExifRats)
     if (Wanted(f.when, p.*f.field != f.absent, p.ExifTagListed(f.tag))) w.AddRational(f.tag, p.*f.field);
@@ -209,7 +209,7 @@ uint32_t WriteExifDirectory(TIETIFFTagWriter& main, TP& p) {
   return w.WriteDirectory(0);
 }
 
-uint32_t WriteGPSDirectory(TIETIFFTagWriter& main, TP& p) {
+uint32_t WriteGPSDirectory(TIETIFFTagWriter& main, const TP& p) {
   TIETIFFTagWriter w(main.Stream(), main.Aborting(), main.BigEndian());
   std::vector<uint8_t> version;
   for (size_t at = 0; at <= p.GPSVersionID.size();) {
@@ -298,7 +298,7 @@ void ReadMakerNote(const TIETIFFDirectory& d, TP& p) {
 
 }  // namespace
 
-void IETIFFAddExifTags(TIETIFFTagWriter& w, TIOParamsVals& p) {
+void IETIFFAddExifTags(TIETIFFTagWriter& w, const TIOParamsVals& p) {
   const uint32_t exif = WriteExifDirectory(w, p);
   const uint32_t gps = p.GPSVersionID.empty() ? 0 : WriteGPSDirectory(w, p);
   w.AddAscii(270, p.TIFFImageDescription.empty() ? p.ExifImageDescription : p.TIFFImageDescription);

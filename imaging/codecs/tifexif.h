@@ -8,7 +8,7 @@
 
 // Writes the EXIF and GPS directories (the GPS one only with a GPSVersionID) and adds the main
 // directory's metadata tags with the pointers to them.
-void IETIFFAddExifTags(TIETIFFTagWriter& w, TIOParamsVals& Params);
+void IETIFFAddExifTags(TIETIFFTagWriter& w, const TIOParamsVals& Params);
 
 // Fills the EXIF and GPS fields from a main directory and its EXIF and GPS directories (nullptr:
 // absent, every field of that directory gets its absent value). HasExifData is set when there is an

@@ -75,6 +75,7 @@ class TIECustomMemoryStream : public TIEStream {
   int32_t Read(void* buffer, int32_t count) override;
   int64_t Seek(int64_t offset, int origin) override;
   int64_t GetSize() override { return size_; }
+  int64_t Size() const { return size_; }  // GetSize of a stream that is only looked at
   void* Memory() const { return memory_; }
 
  protected:

@@ -168,8 +168,8 @@ void TIETagsHandler::LoadEntries() {
   }
 }
 
-int32_t TIETagsHandler::WriteToStream(TIEStream& stream) {
-  if (internal_.GetSize() < 2) return 0;
+int32_t TIETagsHandler::WriteToStream(TIEStream& stream) const {
+  if (internal_.Size() < 2) return 0;
   const int64_t start = stream.GetPosition();
   // The note is built aside and copied only when it is accepted, so a refused note leaves nothing.
   TIEMemoryStream note;
@@ -189,7 +189,7 @@ int32_t TIETagsHandler::WriteToStream(TIEStream& stream) {
     note.WriteBuffer(off, 4);
   }
   const uint8_t* m = static_cast<const uint8_t*>(internal_.Memory());
-  const int64_t isize = internal_.GetSize();
+  const int64_t isize = internal_.Size();
   const uint32_t n = std::min<uint32_t>(IEReadU16LE(m), uint32_t((isize - 2) / 12));
   uint8_t cnt[2];
   Put16(cnt, uint16_t(n), be);

@@ -41,11 +41,12 @@ class TIETagsHandler {
   bool ReadFromStream(TIEStream& stream, int32_t size, bool littleEndianDefault);
   // Writes the note at the stream's position; returns the bytes written, 0 (nothing written) when the
   // handler is empty or the note would exceed kMaxWrittenNote.
-  int32_t WriteToStream(TIEStream& stream);
+  int32_t WriteToStream(TIEStream& stream) const;
   // Reloads the entry array from the internal stream (after a caller filled the stream directly).
   void LoadEntries();
 
   TIEMemoryStream& InternalStream() { return internal_; }
+  const TIEMemoryStream& InternalStream() const { return internal_; }
   const TIEEXIFMakerNoteDeviceInfo& Format() const { return format_; }
   int EntriesCount() const { return static_cast<int>(entries_.size()); }
   const TIEMakerNoteEntry& Entry(int i) const { return entries_.at(i); }

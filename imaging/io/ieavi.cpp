@@ -88,6 +88,7 @@ void TImageryIO::LoadAVIFrame(int n) {
     if (bitCount == 0 || !frame.GetBits()) {
       Aborting = true;  // the decoder gave no frame, or one whose header does not hold together
     } else {
+      Params.ClearImageInfo();
       SetAVIFrameParams();
       IEBitmap->TakeFromDIB(&frame);
       switch (bitCount) {

@@ -454,7 +454,7 @@ void IEWICWriteProperty(IPropertyBag2* bag, const wchar_t* name, double value, V
 
 }  // namespace
 
-bool TIEWICWriter::WriteFrame(TIEBitmap& bitmap, TIOParamsVals* params) {
+bool TIEWICWriter::WriteFrame(TIEBitmap& bitmap, const TIOParamsVals* params) {
   if (!Encoder_ || bitmap.IsEmpty()) return false;
   TComPtr<IWICBitmapFrameEncode> frame;
   TComPtr<IPropertyBag2> bag;
@@ -564,7 +564,7 @@ void IEHDPRead(TIEStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bool
   progress.Report(100);
 }
 
-void IEHDPWrite(TIEStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TIECodecProgress& progress) {
+void IEHDPWrite(TIEStream& stream, TIEBitmap& bitmap, const TIOParamsVals& params, TIECodecProgress& progress) {
   if (!IEWICHDPEncoderAvailable()) {
     progress.Abort();
     return;
@@ -585,6 +585,6 @@ void IEHDPWrite(TIEStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TIE
   progress.Report(100);
 }
 
-bool IEHDPUpdateTags(TIEStream& stream, TIOParamsVals& params) {
+bool IEHDPUpdateTags(TIEStream& stream, const TIOParamsVals& params) {
   return IETIFFUpdateTags(&stream, &stream, std::wstring(), params, 0, std::wstring());
 }

@@ -65,7 +65,7 @@ class TIEWICWriter {
   bool Open(TIEStream& stream, TIEFileFormatCode fileType);
   // Writes the bitmap as one frame; false when nothing could be written (no encoder, no frame, a
   // pixel format the encoder does not take as it is).
-  bool WriteFrame(TIEBitmap& bitmap, TIOParamsVals* params);
+  bool WriteFrame(TIEBitmap& bitmap, const TIOParamsVals* params);
   // Commits and releases the encoder; false when the commit failed.
   bool Close();
 
@@ -94,8 +94,8 @@ void IEHDPRead(TIEStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bool
                TIECodecProgress& progress);
 // Sets the abort flag and writes nothing when the component cannot encode HD Photo. The written file
 // then takes the metadata of the parameters (IEHDPUpdateTags).
-void IEHDPWrite(TIEStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TIECodecProgress& progress);
+void IEHDPWrite(TIEStream& stream, TIEBitmap& bitmap, const TIOParamsVals& params, TIECodecProgress& progress);
 // Rewrites the metadata tags of the HD Photo file at the stream's position (offsets counting from
 // the stream's start) from the parameters' EXIF fields, in place; false when the file cannot be read
 // or rewritten.
-bool IEHDPUpdateTags(TIEStream& stream, TIOParamsVals& params);
+bool IEHDPUpdateTags(TIEStream& stream, const TIOParamsVals& params);

@@ -377,6 +377,21 @@ TEST(GIFWrite, DefaultLayout) {
   EXPECT_TRUE(PnmRGB("default.ppm", w, h) == RGBOf(picture));  // 40 colours: every one exact
 }
 
+// A frame placed away from the origin lies inside the logical screen written with it.
+TEST(GIFWrite, TheScreenHoldsAPlacedFrame) {
+  TIEBitmap picture;
+  MakePicture(picture, 30, 20, 16);
+  TIOParamsVals p(nullptr);
+  p.GIFXPos = 5;
+  p.GIFYPos = 4;
+  const Bytes g = WriteGif(picture, p);
+  ASSERT_TRUE(fx::WriteWork("placed.gif", g));
+  const std::string out = Python("pil_placed.py",
+                                 "from PIL import Image\nim = Image.open('placed.gif')\n"
+                                 "print(im.size, im.tile[0][1])\n");
+  EXPECT_EQ(out.substr(0, out.find_last_not_of("\r\n") + 1), "(35, 24) (5, 4, 35, 24)");
+}
+
 // One bit (also for bit depths below 1) uses code size 2; depths above 8 write 8.
 TEST(GIFWrite, BitDepthsAndCodeSize) {
   TIEBitmap bw(21, 7, ie24RGB);
@@ -439,7 +454,7 @@ TEST(GIFWrite, AlphaAndLongComments) {
   const std::string longLine(300, 'x');
   p.GIFComments = {longLine + "end", "short"};
   const Bytes g = WriteGif(picture, p);
-  EXPECT_TRUE(p.GIFFlagTranspColor);
+  EXPECT_FALSE(p.GIFFlagTranspColor);  // the file marks its transparent index; the parameters stay
   ASSERT_TRUE(fx::WriteWork("alpha.gif", g));
   const std::string out = Python("pil_alpha.py",
                                  "from PIL import Image\nim = Image.open('alpha.gif')\n"

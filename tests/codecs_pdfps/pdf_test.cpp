@@ -149,12 +149,12 @@ TEST_F(PDFWriter, BilevelFaxParametersAndDCTRequest) {
                                    "/Uncompressed true\n/EncodedByteAlign false\n/EndOfBlock false\n>>"),
             std::string::npos);
   TImageryIO io(&b);
-  io.Params.PDFCompression = 4;  // DCT has no 1-bit form: the two-dimensional fax coding is used and kept
+  io.Params.PDFCompression = 4;  // DCT has no 1-bit form: the two-dimensional fax coding is used
   io.SaveByExtension(W(tq::WorkFile("fax-dct.pdf")));
   EXPECT_NE(ObjectText(FileText(tq::WorkFile("fax-dct.pdf")), 3).find("/K 1\n"), std::string::npos);
-  EXPECT_EQ(io.Params.PDFCompression, 3);
-  EXPECT_EQ(io.Params.BitsPerSample, 1);
-  EXPECT_EQ(io.Params.SamplesPerPixel, 1);
+  EXPECT_EQ(io.Params.PDFCompression, 4);  // the caller's parameters stay as they were
+  EXPECT_EQ(io.Params.BitsPerSample, 8);
+  EXPECT_EQ(io.Params.SamplesPerPixel, 3);
 }
 
 TEST_F(PDFWriter, InformationHoldsOnlyTheSetStrings) {

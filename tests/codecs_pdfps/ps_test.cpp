@@ -107,8 +107,8 @@ TEST_F(PSWriter, PaperFitAndFilterLines) {
     const std::vector<uint8_t> bytes = StreamBytes(m);
     const std::string doc(bytes.begin(), bytes.end());
     for (const std::string& line : c.lines) EXPECT_TRUE(HasLine(doc, line)) << c.w << "x" << c.h << ": " << line;
-    EXPECT_EQ(io.Params.BitsPerSample, c.bilevel ? 1 : 8);
-    EXPECT_EQ(io.Params.SamplesPerPixel, c.bilevel ? 1 : 3);
+    EXPECT_EQ(io.Params.BitsPerSample, 8);  // the caller's parameters stay as they were
+    EXPECT_EQ(io.Params.SamplesPerPixel, 3);
     ExpectDataCounts(doc);
   }
 }

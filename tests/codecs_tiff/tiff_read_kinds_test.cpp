@@ -56,7 +56,7 @@ void LoadFile(TImageryIO& io, const std::string& name) { io.LoadByContent(W(tq::
 
 // Loads `file`, expects `field` of its parameters to be `value` and its pixels within `tolerance`
 // (and `mean` on average) of libtiff's RGBA interface.
-void ExpectLikeLibtiff(const std::string& file, int TIETIFFFields::*field, int value, int tolerance,
+void ExpectLikeLibtiff(const std::string& file, int TIOParamsVals::*field, int value, int tolerance,
                        const std::string& what, double mean = 255) {
   int w = 0, h = 0;
   const std::vector<uint8_t> ref = LibtiffRGB(file, w, h);
@@ -99,7 +99,7 @@ TEST_F(TIFFReadKinds, JPEGCompressedLikeLibtiff) {
       const std::string what = std::string(src) + " " + variant;
       if (tq::RunHost("tiffcp " + std::string(variant) + " " + src + ".tif " + file + " 2>/dev/null") != 0) continue;
       ++made;
-      ExpectLikeLibtiff(file, &TIETIFFFields::TIFFCompression, 7, 2, what);
+      ExpectLikeLibtiff(file, &TIOParamsVals::TIFFCompression, 7, 2, what);
     }
   }
   EXPECT_GE(made, 8);
@@ -168,7 +168,7 @@ TEST_F(TIFFReadKinds, YCbCrSubsamplingLikeLibtiff) {
     t.First(t.Dir(tags));
     const std::string file = "ycc" + std::to_string(n++) + ".tif";
     ASSERT_TRUE(t.Save(file));
-    ExpectLikeLibtiff(file, &TIETIFFFields::TIFFPhotometric, 6, 2, what);
+    ExpectLikeLibtiff(file, &TIOParamsVals::TIFFPhotometric, 6, 2, what);
     if (c.rows == 8) Mutate(t.Bytes(), 200, iffTIFF);
   }
 }
@@ -260,7 +260,7 @@ TEST_F(TIFFReadKinds, CIELabLikeTheSourceAndLibtiff) {
   for (const char* depth : {"8", "16"}) {
     const std::string file = std::string("lab") + depth + ".tif";
     Host(std::string("convert lab.ppm -colorspace Lab -depth ") + depth + " " + file);
-    ExpectLikeLibtiff(file, &TIETIFFFields::TIFFPhotometric, 7, 30, file, 8);
+    ExpectLikeLibtiff(file, &TIOParamsVals::TIFFPhotometric, 7, 30, file, 8);
   }
 }
 

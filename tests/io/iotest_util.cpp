@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <windows.h>
+
 #include "hostenv.h"
 
 namespace iotest {
@@ -84,6 +86,23 @@ bool ReadPPM(const std::string& winPath, int& w, int& h, std::vector<uint8_t>& r
 void Host(const std::string& command) {
   std::string out;
   ASSERT_EQ(tq::RunHost(command, &out), 0) << command << "\n" << out;
+}
+
+std::string HostOutput(const std::string& command) {
+  std::string out;
+  EXPECT_EQ(tq::RunHost(command, &out), 0) << command << "\n" << out;
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+int TemporaryFiles() {
+  int n = 0;
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA(tq::WorkFile("~ie*.tmp").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  do ++n; while (FindNextFileA(h, &fd));
+  FindClose(h);
+  return n;
 }
 
 void ExpectHostDecodes(TIEBitmap& expected, const std::string& file, const std::string& command) {

@@ -30,6 +30,10 @@ bool WritePPM(TIEBitmap& b, const std::string& winPath);
 bool ReadPPM(const std::string& winPath, int& w, int& h, std::vector<uint8_t>& rgb);
 // Runs a host command (Unix paths relative to the work folder), expects success.
 void Host(const std::string& command);
+// A host command's standard output, trimmed; the command must succeed.
+std::string HostOutput(const std::string& command);
+// The temporary files of replacing saves ("~ie*.tmp") in the work folder.
+int TemporaryFiles();
 // The host decoder `command` (with {in} and {out}) turns our file into a PPM: its pixels must equal
 // the bitmap's.
 void ExpectHostDecodes(TIEBitmap& expected, const std::string& file, const std::string& command);

@@ -16,14 +16,6 @@ namespace {
 
 std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-// A host command's standard output, trimmed.
-std::string HostOutput(const std::string& command) {
-  std::string out;
-  EXPECT_EQ(tq::RunHost(command, &out), 0) << command << "\n" << out;
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
-  return out;
-}
-
 // Fixtures written by the host's tools from one small picture.
 class MetadataFiles : public ::testing::Test {
  protected:
