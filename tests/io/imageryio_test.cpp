@@ -35,17 +35,6 @@ std::string BytesOf(const std::string& path) {
   return std::string(v.begin(), v.end());
 }
 
-// The replacing saves' temporary files left in the work folder.
-int TemporaryFiles() {
-  int n = 0;
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA(tq::WorkFile("~ie*.tmp").c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return 0;
-  do ++n; while (FindNextFileA(h, &fd));
-  FindClose(h);
-  return n;
-}
-
 }  // namespace
 
 TEST(IEFileFormatRegistry, ExtensionsAndTypes) {
