@@ -222,7 +222,7 @@ TEST_F(ParamsAcrossFiles, WritersLeaveTheParametersAsTheyWere) {
     c.settings(fresh.Params);
     fresh.SaveByExtension(W(tq::WorkFile("fresh" + tag)));
     ASSERT_FALSE(fresh.Aborting);
-    if (c.decoder) EXPECT_EQ(Describe(c.decoder, "next" + tag), Describe(c.decoder, "fresh" + tag));
+    if (c.decoder) { EXPECT_EQ(Describe(c.decoder, "next" + tag), Describe(c.decoder, "fresh" + tag)); }
   }
 }
 

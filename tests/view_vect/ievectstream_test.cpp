@@ -666,9 +666,9 @@ TEST_F(VectStream, TheObjectsCanvasIsBounded) {
     EXPECT_LE(h, 16384) << c.what;
     EXPECT_LE(w * h, int64_t(1) << 26) << c.what;
     // a far corner is not lost by wrapping: the canvas reaches its bound towards it
-    if (c.x2 > 59) EXPECT_EQ(16384, w) << c.what;
-    if (c.x2 == 59) EXPECT_EQ(60, w) << c.what;
-    if (c.y2 == 39) EXPECT_EQ(40, h) << c.what;
+    if (c.x2 > 59) { EXPECT_EQ(16384, w) << c.what; }
+    if (c.x2 == 59) { EXPECT_EQ(60, w) << c.what; }
+    if (c.y2 == 39) { EXPECT_EQ(40, h) << c.what; }
   }
 }
 
