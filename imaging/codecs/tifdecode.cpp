@@ -243,49 +243,36 @@ class TDecoder {
   TTIFFDecodeState Run() {
     const TChunkGeometry& g = g_;
     // Uncompressed rows are read from the file a band at a time, however large the chunk.
-    const bool rowwise = l_.compression == 1 && !g.units;
-    if (!rowwise && (g.chunkBytes > kMaxChunkBytes || g.rowBytes * l_.chunkH > kMaxChunkBytes))
+    rowwise_ = l_.compression == 1 && !g.units;
+    if (!rowwise_ && (g.chunkBytes > kMaxChunkBytes || g.rowBytes * l_.chunkH > kMaxChunkBytes))
       return TTIFFDecodeState::kRefused;
     if (!direct_ && !direct16_) samples_.assign(size_t(g.planeBytes), 0);
-    const std::string tables = l_.compression == kCompJPEG ? ifd_.Bytes(kTagJPEGTables) : std::string();
-    std::vector<uint8_t> raw(rowwise ? 0 : size_t(g.chunkBytes));
-    std::vector<uint8_t> decoded(g.units ? size_t(g.rowBytes * l_.chunkH) : 0);
+    tables_ = l_.compression == kCompJPEG ? ifd_.Bytes(kTagJPEGTables) : std::string();
+    raw_.assign(rowwise_ ? 0 : size_t(g.chunkBytes), 0);
+    decoded_.assign(g.units ? size_t(g.rowBytes * l_.chunkH) : 0, 0);
     TIERowProgress rows(progress_, int(g.across * g.down * g.planes));
-    bool partial = false;
-    const bool done = ForEachChunk([&](uint32_t index, uint32_t plane, uint32_t cx, uint32_t cy, uint64_t rowsHere) {
-      const uint64_t full = CodedRows(rowsHere) * g.codedRowBytes;
-      const TChunkSpan span = SpanOf(index, full);
-      partial = partial || span.cut;
-      const uint32_t x0 = cx * l_.chunkW, y0 = cy * l_.chunkH;
-      if (rowwise) {
-        partial = !ReadRows(span, rowsHere, plane, x0, y0) || partial;
-      } else {
-        std::fill(raw.begin(), raw.end(), 0);
-        size_t produced = 0;
-        if (span.len > 0 && Fetch(span.off, span.len, chunk_)) {
-          if (l_.compression == kCompJPEG) {
-            if (DecodeJPEGChunk(chunk_.data(), chunk_.size(), tables, g.sppc, l_.chunkW, uint32_t(rowsHere),
-                                l_.chunkH, raw.data(), size_t(g.rowBytes), false))
-              produced = size_t(full);
-          } else {
-            produced = DecodeChunk(chunk_.data(), chunk_.size(), size_t(full), raw);
-            if (l_.predictor == 2) IETIFFUndoPredictor(raw.data(), l_.chunkH, g.rowBytes, g.sppc);
-          }
-        }
-        // a chunk that decodes to far less than its rows is damaged; what it gave stays
-        if (produced < full / 2) partial = true;
-        if (g.units) {
-          ExpandUnits(raw, g.codedRowBytes, decoded);
-          Place(decoded.data(), g.rowBytes, x0, y0, plane, l_.chunkH);
-        } else {
-          Place(raw.data(), g.rowBytes, x0, y0, plane, l_.chunkH);
-        }
-      }
-      rows.Step();
-      return !progress_.Aborted();
-    });
+    partial_ = false;
+    const bool done = l_.tiled ? IETIFFReadTiles(rows) : IETIFFReadStrips(rows);
+    // the chunk's buffers are given back before the page's bitmap is allocated
+    std::vector<uint8_t>().swap(raw_);
+    std::vector<uint8_t>().swap(decoded_);
     if (!done) return TTIFFDecodeState::kRefused;
-    return partial ? TTIFFDecodeState::kPartial : TTIFFDecodeState::kComplete;
+    return partial_ ? TTIFFDecodeState::kPartial : TTIFFDecodeState::kComplete;
+  }
+
+  // Decodes all strips, plane after plane for planar data; false when the progress record asked to stop.
+  bool IETIFFReadStrips(TIERowProgress& rows) {
+    return ForEachChunk([&](uint32_t index, uint32_t plane, uint32_t, uint32_t cy, uint64_t rowsHere) {
+      return DecodeChunk(index, plane, 0, cy * l_.chunkH, rowsHere, rows);
+    });
+  }
+
+  // Decodes all tiles, or only the one TIFFGetTile selects (the page is then that tile); false when
+  // the progress record asked to stop.
+  bool IETIFFReadTiles(TIERowProgress& rows) {
+    return ForEachChunk([&](uint32_t index, uint32_t plane, uint32_t cx, uint32_t cy, uint64_t rowsHere) {
+      return DecodeChunk(index, plane, cx * l_.chunkW, cy * l_.chunkH, rowsHere, rows);
+    });
   }
 
   // Old-style JPEG: a whole JPEG stream at the interchange offset, or strips that each hold a JPEG
@@ -448,6 +435,61 @@ class TDecoder {
     return needed <= kAlwaysDecodedBytes || needed / kMissingFactor <= capacity;
   }
 
+  // Decodes chunk `index` of plane `plane` (its first pixel at x0, y0; rowsHere rows of it in the
+  // page) into the image; false when the progress record asked to stop.
+  bool DecodeChunk(uint32_t index, uint32_t plane, uint32_t x0, uint32_t y0, uint64_t rowsHere,
+                   TIERowProgress& rows) {
+    const TChunkGeometry& g = g_;
+    const uint64_t full = CodedRows(rowsHere) * g.codedRowBytes;
+    const TChunkSpan span = SpanOf(index, full);
+    partial_ = partial_ || span.cut;
+    if (rowwise_) {
+      partial_ = !ReadRows(span, rowsHere, plane, x0, y0) || partial_;
+    } else {
+      std::fill(raw_.begin(), raw_.end(), 0);
+      size_t produced = 0;
+      if (span.len > 0 && Fetch(span.off, span.len, chunk_)) {
+        if (l_.compression == kCompJPEG) {
+          if (DecodeJPEGChunk(chunk_.data(), chunk_.size(), tables_, g.sppc, l_.chunkW, uint32_t(rowsHere),
+                              l_.chunkH, raw_.data(), size_t(g.rowBytes), false))
+            produced = size_t(full);
+        } else {
+          produced = FetchRows(chunk_.data(), chunk_.size(), CodedRows(rowsHere), raw_);
+        }
+      }
+      // a chunk that decodes to far less than its rows is damaged; what it gave stays
+      if (produced < full / 2) partial_ = true;
+      ConvertRows(raw_.data(), l_.chunkH, plane, x0, y0);
+    }
+    rows.Step();
+    return !progress_.Aborted();
+  }
+
+  // `n` decoded rows of a chunk or band, the first of them image row y0, into the image.
+  void ConvertRows(uint8_t* rows, uint64_t n, uint32_t plane, uint32_t x0, uint32_t y0) {
+    if (l_.planar == 2) IETIFFDecodePlanarRows(rows, n, plane, x0, y0);
+    else IETIFFDecodeRows(rows, n, x0, y0);
+  }
+
+  // Converts the decoded rows of one chunky strip or tile (or band of one): the predictor undone,
+  // subsampled YCbCr units spread over their pixels, then the rows into the image.
+  void IETIFFDecodeRows(uint8_t* rows, uint64_t n, uint32_t x0, uint32_t y0) {
+    if (l_.predictor == 2) IETIFFUndoPredictor(rows, n, g_.rowBytes, g_.sppc);
+    if (g_.units) {
+      ExpandUnits(rows, g_.codedRowBytes, decoded_);
+      Place(decoded_.data(), g_.rowBytes, x0, y0, 0, n);
+    } else {
+      Place(rows, g_.rowBytes, x0, y0, 0, n);
+    }
+  }
+
+  // The same for planar data: the rows of one plane's strip or tile (one sample per pixel) into
+  // that sample of the image's pixels.
+  void IETIFFDecodePlanarRows(uint8_t* rows, uint64_t n, uint32_t plane, uint32_t x0, uint32_t y0) {
+    if (l_.predictor == 2) IETIFFUndoPredictor(rows, n, g_.rowBytes, g_.sppc);
+    Place(rows, g_.rowBytes, x0, y0, plane, n);
+  }
+
   // Uncompressed rows of one chunk from the file, a band at a time, into the image; false when the
   // file ends before the chunk's rows do (the rows before stay, the rest are zero).
   bool ReadRows(const TChunkSpan& span, uint64_t rowsHere, uint32_t plane, uint32_t x0, uint32_t y0) {
@@ -465,8 +507,7 @@ class TDecoder {
       if (have < n * rowBytes) whole = false;
       if (l_.fillOrder == 2)
         for (uint64_t i = 0; i < have; ++i) band_[size_t(i)] = Reverse(band_[size_t(i)]);
-      if (l_.predictor == 2) IETIFFUndoPredictor(band_.data(), n, rowBytes, g_.sppc);
-      Place(band_.data(), rowBytes, x0, uint32_t(y0 + y), plane, n);
+      ConvertRows(band_.data(), n, plane, x0, uint32_t(y0 + y));
     }
     return whole;
   }
@@ -515,13 +556,53 @@ class TDecoder {
 
   std::vector<uint8_t> chunk_;  // the compressed bytes of the chunk being decoded
   std::vector<uint8_t> band_;   // uncompressed rows read from the file
+  std::vector<uint8_t> raw_;     // the decoded rows of the chunk being decoded
+  std::vector<uint8_t> decoded_; // those rows with their YCbCr units spread over the pixels
+  std::string tables_;           // the page's JPEG tables
+  bool rowwise_ = false;         // uncompressed rows are read from the file in bands
+  bool partial_ = false;         // a chunk was cut or decoded far short
   TChunkGeometry g_;
 
-  // Decodes one chunk of n coded bytes into out; returns the bytes it gave (`needed`: the bytes of
-  // the rows this chunk holds, a last strip being shorter than the others).
-  size_t DecodeChunk(const uint8_t* s, size_t n, size_t needed, std::vector<uint8_t>& out) {
+  // The coded bytes of the chunk being decoded and how far the decoding of its rows has got.
+  struct TRowFetch {
+    const uint8_t* data = nullptr;
+    size_t n = 0;
+    // Fax codings: the bytes with zeros after them (the decoders peek past their position), the
+    // reference and scratch rows of two-dimensional coding, and the position reached.
+    std::vector<uint8_t> padded, reference, work;
+    int64_t bytePos = 0, bitPos = 0;
+  };
+
+  // Decodes the `rows` coded rows of one chunk of n coded bytes into out; returns the bytes they
+  // gave.
+  size_t FetchRows(const uint8_t* s, size_t n, uint64_t rows, std::vector<uint8_t>& out) {
+    TRowFetch st;
+    st.data = s;
+    st.n = n;
+    if (l_.compression >= 2 && l_.compression <= 4) {
+      st.padded.assign(n + 8, 0);
+      if (n) std::memcpy(st.padded.data(), s, n);
+      // every strip or tile starts from an all-white reference row
+      const size_t scratch = (size_t(l_.chunkW) + 31) / 32 * 4 + 4;
+      st.reference.assign(scratch, 0xFF);
+      st.work.assign(scratch, 0xFF);
+    }
+    size_t produced = 0;
+    for (uint64_t y = 0; y < rows; ++y) produced += IETIFFFetchRow(st, y, out);
+    return produced;
+  }
+
+  // Undoes the compression of coded row y of the chunk into its place in out; returns the bytes it
+  // gave. Fax rows are decoded one by one; LZW, Deflate, PackBits and stored chunks cannot be cut at
+  // rows, so the whole chunk is decoded with its first row and later rows give nothing more.
+  size_t IETIFFFetchRow(TRowFetch& st, uint64_t y, std::vector<uint8_t>& out) {
+    if (l_.compression >= 2 && l_.compression <= 4) return FetchFaxRow(st, y, out);
+    return y == 0 ? DecodeWhole(st.data, st.n, out) : 0;
+  }
+
+  // A whole chunk of n coded bytes (not fax) into out; returns the bytes it gave.
+  size_t DecodeWhole(const uint8_t* s, size_t n, std::vector<uint8_t>& out) {
     std::vector<uint8_t> flipped;
-    if (l_.compression >= 2 && l_.compression <= 4) return DecodeFax(s, n, needed, out);
     if (l_.fillOrder == 2 && l_.compression != 5) {
       flipped.assign(s, s + n);
       for (auto& b : flipped) b = Reverse(b);
@@ -536,47 +617,38 @@ class TDecoder {
       case 5: {
         // The coder ends at the strip's last byte; rows it did not reach stay zero.
         if (!lzw_) return 0;
-        TIETIFFLZWDecoderState* st = nullptr;
-        const uint8_t* r = lzw_(s, int64_t(n), int(out.size()), st, int(l_.fillOrder));
+        TIETIFFLZWDecoderState* lzwState = nullptr;
+        const uint8_t* r = lzw_(s, int64_t(n), int(out.size()), lzwState, int(l_.fillOrder));
         if (r) std::memcpy(out.data(), r, out.size());
-        lzw_(nullptr, 0, 0, st, 0);
+        lzw_(nullptr, 0, 0, lzwState, 0);
         return r ? out.size() : 0;
       }
       default: return 0;
     }
   }
-  // Fax rows as stored samples: a white run is sample 0 whatever the photometric says (the decoders
-  // give set bits for white runs). The decoders peek
-  // past their position, so they read from a copy with zero bytes after the strip; a strip whose
-  // codes run out leaves its remaining rows white.
-  size_t DecodeFax(const uint8_t* s, size_t n, size_t needed, std::vector<uint8_t>& out) {
+
+  // Fax row y as stored samples: a white run is sample 0 whatever the photometric says (the decoders
+  // give set bits for white runs). A strip whose codes run out leaves its remaining rows white.
+  size_t FetchFaxRow(TRowFetch& st, uint64_t y, std::vector<uint8_t>& out) {
     const int width = int(l_.chunkW);
     const size_t rowBytes = (size_t(width) + 7) / 8;
-    const size_t rows = needed / rowBytes;
-    std::vector<uint8_t> padded(n + 8, 0);
-    if (n) std::memcpy(padded.data(), s, n);
-    const size_t scratch = (size_t(width) + 31) / 32 * 4 + 4;
-    std::vector<uint8_t> reference(scratch, 0xFF), work(scratch, 0xFF);
     const int fill = int(l_.fillOrder);
-    const int64_t length = int64_t(n);
-    int64_t bytePos = 0, bitPos = 0;
-    for (size_t y = 0; y < rows; ++y) {
-      uint8_t* row = &out[y * rowBytes];
-      if ((l_.compression == 2 ? bytePos : bitPos >> 3) >= length) {
-        std::memset(row, 0xFF, rowBytes);
-      } else if (l_.compression == 2) {
-        bytePos += IECCITTDecodeMHRow(row, padded.data() + bytePos, length - bytePos, fill, width);
-      } else if (l_.compression == 3 && !(l_.t4Options & 1)) {
-        bitPos = IECCITTDecode1DRow(row, padded.data(), length, fill, bitPos, width);
-      } else {
-        const bool skipFill = l_.compression == 3 || (l_.t4Options & 4) != 0;
-        bitPos = IECCITTDecode2DRow(work.data(), padded.data(), length, skipFill, fill, bitPos, reference.data(),
-                                    width);
-        std::memcpy(row, reference.data(), rowBytes);
-      }
-      for (size_t i = 0; i < rowBytes; ++i) row[i] = uint8_t(~row[i]);
+    const int64_t length = int64_t(st.n);
+    uint8_t* row = &out[size_t(y) * rowBytes];
+    if ((l_.compression == 2 ? st.bytePos : st.bitPos >> 3) >= length) {
+      std::memset(row, 0xFF, rowBytes);
+    } else if (l_.compression == 2) {
+      st.bytePos += IECCITTDecodeMHRow(row, st.padded.data() + st.bytePos, length - st.bytePos, fill, width);
+    } else if (l_.compression == 3 && !(l_.t4Options & 1)) {
+      st.bitPos = IECCITTDecode1DRow(row, st.padded.data(), length, fill, st.bitPos, width);
+    } else {
+      const bool skipFill = l_.compression == 3 || (l_.t4Options & 4) != 0;
+      st.bitPos = IECCITTDecode2DRow(st.work.data(), st.padded.data(), length, skipFill, fill, st.bitPos,
+                                     st.reference.data(), width);
+      std::memcpy(row, st.reference.data(), rowBytes);
     }
-    return needed;
+    for (size_t i = 0; i < rowBytes; ++i) row[i] = uint8_t(~row[i]);
+    return rowBytes;
   }
 
   // Horizontal differencing undone on `rows` rows of rowBytes bytes.
@@ -600,7 +672,7 @@ class TDecoder {
   }
 
   // Subsampled YCbCr data units into Y, Cb, Cr per pixel (each chroma pair shared by its unit).
-  void ExpandUnits(const std::vector<uint8_t>& raw, uint64_t unitRowBytes, std::vector<uint8_t>& out) {
+  void ExpandUnits(const uint8_t* raw, uint64_t unitRowBytes, std::vector<uint8_t>& out) {
     const uint32_t h = l_.subH, v = l_.subV, unit = h * v + 2;
     const uint64_t rowBytes = uint64_t(l_.chunkW) * 3;
     for (uint64_t uy = 0; uy * v < l_.chunkH; ++uy) {
