@@ -1230,7 +1230,10 @@ void TImageryIO::DownloadAndLoad(const std::wstring& url) {
 
 void TImageryIO::SaveAsSourceCode(const std::wstring& fileName, TIEFileFormatCode fileType, uint8_t mode) {
   TIEMemoryStream encoded;
-  if (mode <= 2) SaveStreamAsFileType(encoded, fileType);
+  if (mode <= 2) {
+    SaveStreamAsFileType(encoded, fileType);
+    if (Aborting) return;  // an image the writer refused: the text file stays as it was
+  }
   std::string id = Narrow(fileName);
   const size_t dot = id.find('.');
   if (dot != std::string::npos) id[dot] = '_';

@@ -691,6 +691,22 @@ TEST(ApplicationFormats, RegisteredProceduresServeTheirExtension) {
   EXPECT_EQ(IEFileFormatByType(kAppFormat), nullptr);
 }
 
+// An encoding the writer refuses (a GIF wider than its 16-bit fields) writes no source text: the file
+// there stays as it was and the abort flag tells the failure.
+TEST(SourceCode, ARefusedEncodingLeavesTheTextFileAsItWas) {
+  TIEBitmap wide;
+  ASSERT_TRUE(wide.Allocate(70000, 1, ie1g));
+  TImageryIO io(&wide);
+  const std::string path = tq::WorkFile("refused.pas"), old = "unit kept;";
+  ASSERT_TRUE(tq::WriteFileBytes(path, old.data(), old.size()));
+  for (uint8_t mode : {0, 1, 2}) {
+    io.SaveAsSourceCode(W(path), iffGIF, mode);
+    EXPECT_TRUE(io.Aborting) << int(mode);
+    EXPECT_EQ(BytesOf(path), old) << int(mode);
+  }
+  EXPECT_EQ(TemporaryFiles(), 0);
+}
+
 TEST(ApplicationFormats, ReleasingPluginsRemovesTheirFormatsAndLibraries) {
   const char* kLibrary = "sensapi.dll";
   const bool loadedBefore = GetModuleHandleA(kLibrary) != nullptr;
