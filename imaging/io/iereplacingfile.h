@@ -19,7 +19,6 @@ class TIEReplacingFileStream : public TIEHandleStream {
   // Closes the temporary file and moves it over the target; raises EFCreateError naming the target
   // when the move fails (the temporary file is then removed).
   void Commit();
-  const std::wstring& TemporaryName() const { return temporary_; }
 
  private:
   void Discard();
