@@ -4,22 +4,10 @@
 
 #include "VelSysUtils.h"
 #include "VelSystem.h"
+#include "iereplacingfile.h"
 #include "uisysutils.h"
 
 namespace app {
-
-namespace {
-
-// Tries at most this many temporary names before giving up on a folder.
-constexpr int kMaxTemporaryNameTries = 64;
-
-// The folder part with its trailing separator; empty for a bare name.
-std::wstring FolderPart(const std::wstring& fullName) {
-  const size_t cut = fullName.find_last_of(L"\\/");
-  return cut == std::wstring::npos ? std::wstring() : fullName.substr(0, cut + 1);
-}
-
-}  // namespace
 
 std::string TOutputFile::SystemReason(DWORD error) {
   const std::string text = ui::SysErrorMessage(error);
@@ -33,35 +21,21 @@ void TOutputFile::Fail(const std::string& reason) const {
 TOutputFile::TOutputFile(const std::wstring& outputPath)
     : ui::THandleStream(INVALID_HANDLE_VALUE), output_(WideExpandFileName(outputPath)) {
   // An output that could not be overwritten fails now, not after the whole slide was encoded.
-  if (GetFileAttributesW(output_.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    HANDLE probe = CreateFileW(output_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (GetFileAttributesW(IEPlatformFileName(output_).c_str()) != INVALID_FILE_ATTRIBUTES) {
+    HANDLE probe = CreateFileW(IEPlatformFileName(output_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) FailWithSystemError(GetLastError());
     CloseHandle(probe);
   }
-  // A short name of our own rather than the platform's temporary-name service: the final move stays
-  // a rename within the folder, and the name is no longer than it must be in a deep folder.
-  const std::wstring folder = FolderPart(output_);
-  DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16) ^ DWORD(reinterpret_cast<uintptr_t>(this));
-  DWORD error = ERROR_FILE_EXISTS;
-  for (int i = 0; i < kMaxTemporaryNameTries && error == ERROR_FILE_EXISTS; ++i) {
-    seed = seed * 1664525u + 1013904223u;
-    wchar_t name[16];
-    swprintf(name, 16, L"~tq%08X.tmp", unsigned(seed));
-    temporary_ = folder + name;
-    handle_ = CreateFileW(temporary_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-    error = handle_ == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-  }
-  if (handle_ == INVALID_HANDLE_VALUE) {
-    temporary_.clear();
-    FailWithSystemError(error);
-  }
+  // In the output's folder, so that the final move stays a rename within it.
+  DWORD error = 0;
+  handle_ = IECreateTemporaryFileIn(IEFolderOfFile(output_), L"~tq", temporary_, error);
+  if (handle_ == INVALID_HANDLE_VALUE) FailWithSystemError(error);
 }
 
 TOutputFile::~TOutputFile() {
   CloseHandleOnce();
-  if (!temporary_.empty()) DeleteFileW(temporary_.c_str());
+  if (!temporary_.empty()) DeleteFileW(IEPlatformFileName(temporary_).c_str());
 }
 
 void TOutputFile::CloseHandleOnce() {
@@ -88,7 +62,8 @@ const std::wstring& TOutputFile::TemporaryNameForWriter() {
 
 void TOutputFile::Commit() {
   CloseHandleOnce();
-  if (!MoveFileExW(temporary_.c_str(), output_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  if (!MoveFileExW(IEPlatformFileName(temporary_).c_str(), IEPlatformFileName(output_).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     FailWithSystemError(GetLastError());
   temporary_.clear();
 }

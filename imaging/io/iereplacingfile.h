@@ -24,3 +24,14 @@ class TIEReplacingFileStream : public TIEHandleStream {
   void Discard();
   std::wstring target_, temporary_;
 };
+
+// Shared with other savers that write beside their target:
+// The folder that holds a full file name (a drive root keeps its backslash).
+std::wstring IEFolderOfFile(const std::wstring& fullName);
+// The name handed to the platform: a full name too long for the classic calls in the long-name form
+// ("\\?\C:\..." or "\\?\UNC\..."); other names as they are.
+std::wstring IEPlatformFileName(const std::wstring& fullName);
+// Creates a new, empty file "<namePrefix><hex>.tmp" in `folder`; returns its handle and full name, or
+// INVALID_HANDLE_VALUE with the system's error when the folder takes no file.
+HANDLE IECreateTemporaryFileIn(const std::wstring& folder, const wchar_t* namePrefix, std::wstring& name,
+                               DWORD& error);

@@ -641,6 +641,19 @@ TEST(ParamsOnly, FillsParametersAndLeavesTheBitmap) {
 // procedures.
 namespace {
 constexpr TIEFileFormatCode kAppFormat = 100;
+// Registers an application's format with the given procedures (any of them may be null).
+void AddAppFormat(TIEFileFormatCode type, const char* name, const char* extensions, TIEReadProc read,
+                  TIEWriteProc write, TIETestProc test = nullptr) {
+  auto* e = new TIEFileFormatInfo();
+  e->FileType = type;
+  e->DisplayName = name;
+  e->Extensions = extensions;
+  e->ReadProc = read;
+  e->WriteProc = write;
+  e->TestProc = test;
+  IEAddFileFormat(e);
+}
+
 bool AppTest(TIEStream& s, TIEFileFormatCode) {
   char b[3];
   return s.Read(b, 3) == 3 && std::string(b, 3) == "APP";
@@ -658,14 +671,7 @@ void AppRead(TIEStream& s, TIEBitmap& b, TIOParamsVals& p, bool, TIECodecProgres
 }  // namespace
 
 TEST(ApplicationFormats, RegisteredProceduresServeTheirExtension) {
-  auto* e = new TIEFileFormatInfo();
-  e->FileType = kAppFormat;
-  e->DisplayName = "App";
-  e->Extensions = "APF";
-  e->WriteProc = AppWrite;
-  e->ReadProc = AppRead;
-  e->TestProc = AppTest;
-  IEAddFileFormat(e);
+  AddAppFormat(kAppFormat, "App", "APF", AppRead, AppWrite, AppTest);
   TIEBitmap picture;
   MakePicture(picture, 80, 2);
   TImageryIO io(&picture);
@@ -763,13 +769,7 @@ class ThrowingBitmap : public TIEBitmap {
 }  // namespace
 
 TEST(CodecFailures, AnExceptionInsideAReaderOrWriterEndsTheCallAbortedAndHarmsNothing) {
-  auto* e = new TIEFileFormatInfo();
-  e->FileType = kThrowingFormat;
-  e->DisplayName = "Throwing";
-  e->Extensions = "THR";
-  e->ReadProc = ThrowingRead;
-  e->WriteProc = ThrowingWrite;
-  IEAddFileFormat(e);
+  AddAppFormat(kThrowingFormat, "Throwing", "THR", ThrowingRead, ThrowingWrite);
   const std::string goodBmp = tq::WorkFile("good.bmp"), anyThr = tq::WorkFile("any.thr");
   const std::string keptBmp = tq::WorkFile("kept.bmp"), keptThr = tq::WorkFile("kept.thr");
   {
@@ -860,11 +860,7 @@ void BlockingWrite(TIEStream& s, TIEBitmap& b, TIOParamsVals& p, TIECodecProgres
 }  // namespace
 
 TEST(FailedSaves, EndWithTheAbortFlagSetAndNothingLeftBehind) {
-  auto* e = new TIEFileFormatInfo();
-  e->FileType = kAppFormat;
-  e->Extensions = "APB";
-  e->WriteProc = BlockingWrite;
-  IEAddFileFormat(e);
+  AddAppFormat(kAppFormat, "", "APB", nullptr, BlockingWrite);
   TIEBitmap picture;
   MakePicture(picture, 40, 30);
   TIEBitmap wide;  // wider than a PNG writer takes
