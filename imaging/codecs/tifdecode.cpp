@@ -502,8 +502,8 @@ class TDecoder {
     for (uint64_t y = 0; y < rowsUsed; y += bandRows) {
       const uint64_t n = std::min(bandRows, rowsUsed - y), at = y * rowBytes;
       uint64_t have = span.len > at ? std::min(span.len - at, n * rowBytes) : 0;
-      std::fill(band_.begin(), band_.end(), 0);
       if (have && !f_.Read(span.off + at, band_.data(), have)) have = 0;
+      std::fill(band_.begin() + ptrdiff_t(have), band_.begin() + ptrdiff_t(n * rowBytes), 0);  // what the file lacks
       if (have < n * rowBytes) whole = false;
       if (l_.fillOrder == 2)
         for (uint64_t i = 0; i < have; ++i) band_[size_t(i)] = Reverse(band_[size_t(i)]);
